@@ -1,0 +1,141 @@
+// Helpers shared by the engine's own files: value accessors, object casts and the collector
+// check point. Not part of the public interface.
+#pragma once
+
+#include <cstring>
+
+#include "engine/vm.h"
+
+namespace qv {
+
+// --- Values ---
+
+inline bool IsCollectable(const qvValue* v) {
+    return v->tag >= VM_TSTRING;
+}
+inline bool IsNil(const qvValue* v) {
+    return v->tag == VM_TNIL;
+}
+inline bool IsNumber(const qvValue* v) {
+    return v->tag == VM_TNUMBER;
+}
+inline bool IsString(const qvValue* v) {
+    return v->tag == VM_TSTRING;
+}
+inline bool IsTable(const qvValue* v) {
+    return v->tag == VM_TTABLE;
+}
+inline bool IsFunction(const qvValue* v) {
+    return v->tag == VM_TFUNCTION;
+}
+
+inline void SetNil(qvValue* v) {
+    v->tag = VM_TNIL;
+}
+inline void SetNumber(qvValue* v, qvNumber n) {
+    v->tag = VM_TNUMBER;
+    v->value.n = n;
+}
+inline void SetBoolean(qvValue* v, bool b) {
+    v->tag = VM_TBOOLEAN;
+    v->value.b = b ? 1 : 0;
+}
+inline void SetLightUserdata(qvValue* v, void* p) {
+    v->tag = VM_TLIGHTUSERDATA;
+    v->value.p = p;
+}
+inline void SetObject(qvValue* v, qvGCHeader* o) {
+    v->tag = o->tag;
+    v->value.gc = o;
+}
+inline void SetObject(qvValue* v, qvGCHeader* o, int32_t tag) {
+    v->tag = tag;
+    v->value.gc = o;
+}
+inline void SetString(qvValue* v, qvString* s) {
+    SetObject(v, s, VM_TSTRING);
+}
+inline void SetTable(qvValue* v, qvTable* t) {
+    SetObject(v, t, VM_TTABLE);
+}
+inline void SetFunction(qvValue* v, qvClosureHeader* c) {
+    SetObject(v, c, VM_TFUNCTION);
+}
+inline void SetThread(qvValue* v, qvVmState* th) {
+    SetObject(v, th, VM_TTHREAD);
+}
+inline void SetUserdata(qvValue* v, qvUserdata* u) {
+    SetObject(v, u, VM_TUSERDATA);
+}
+
+inline qvString* StringOf(const qvValue* v) {
+    return static_cast<qvString*>(v->value.gc);
+}
+inline qvTable* TableOf(const qvValue* v) {
+    return static_cast<qvTable*>(v->value.gc);
+}
+inline qvClosureHeader* ClosureOf(const qvValue* v) {
+    return static_cast<qvClosureHeader*>(v->value.gc);
+}
+inline qvCClosure* CClosureOf(const qvValue* v) {
+    return static_cast<qvCClosure*>(v->value.gc);
+}
+inline qvLClosure* LClosureOf(const qvValue* v) {
+    return static_cast<qvLClosure*>(v->value.gc);
+}
+inline qvUserdata* UserdataOf(const qvValue* v) {
+    return static_cast<qvUserdata*>(v->value.gc);
+}
+inline qvVmState* ThreadOf(const qvValue* v) {
+    return static_cast<qvVmState*>(v->value.gc);
+}
+
+// --- Frames and the stack ---
+
+// Stack positions kept across anything that may move the stack are offsets.
+inline ptrdiff_t SaveStack(qvVmState* L, const qvValue* p) {
+    return p - L->stack;
+}
+inline qvValue* RestoreStack(qvVmState* L, ptrdiff_t n) {
+    return L->stack + n;
+}
+
+// Makes room for n more slots above the top.
+inline void CheckStack(qvVmState* L, int n) {
+    if (L->stackLast - L->top <= n) VmGrowStack(L, n);
+}
+
+inline void IncrementTop(qvVmState* L) {
+    CheckStack(L, 1);
+    ++L->top;
+}
+
+// Size in bytes of a native closure with n upvalues, and of a script closure.
+inline size_t CClosureSize(int n) {
+    return sizeof(qvCClosure) + sizeof(qvValue) * n;
+}
+inline size_t LClosureSize(int n) {
+    return sizeof(qvLClosure) + sizeof(qvUpVal*) * n;
+}
+inline size_t StringSize(size_t length) {
+    return sizeof(qvString) + length + 1;
+}
+inline size_t UserdataSize(size_t length) {
+    return sizeof(qvUserdata) + length;
+}
+
+// --- Collector check point ---
+
+inline void CheckGC(qvVmState* L) {
+    if (L->g->nblocks >= L->g->GCthreshold || L->g->gcTorture) VmCollectGarbage(L);
+}
+
+// The shared nil value: lookups that find nothing return it (compare by address).
+extern const qvValue kNilObject;
+
+}  // namespace qv
+
+// Every collector check point calls this.
+inline void VmCheckGC(qvVmState* L) {
+    qv::CheckGC(L);
+}

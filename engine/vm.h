@@ -1,0 +1,393 @@
+// The script engine's public interface: values, objects, engine state, and the operations
+// through which the run-time, the command libraries and plugins drive the engine.
+//
+// Errors are numbers (engine/error_codes.h). A failing operation raises its code, which
+// unwinds to the innermost protected call and comes out as that call's status.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "engine/error_codes.h"
+
+struct qvVmState;
+struct qvVmGlobalState;
+struct qvTable;
+struct qvString;
+struct qvProto;
+struct qvUpVal;
+struct qvCallRecord;
+struct qvErrorCatcher;
+struct qvDebugRecord;
+
+using qvNumber = double;
+using qvInstruction = uint32_t;
+
+// A command handler: returns the number of results it pushed (0-999), -1 or -2 for a
+// subroutine jump request, or an error code.
+using qvCFunction = int (*)(qvVmState* L);
+// A debug hook; a non-zero status ends the script with that error code.
+using qvHook = void (*)(qvVmState* L, qvDebugRecord* ar, int* status);
+
+// Value tags; also the results of VmType.
+enum : int32_t {
+    VM_TNONE = -1,
+    VM_TNIL = 0,
+    VM_TBOOLEAN = 1,
+    VM_TLIGHTUSERDATA = 2,
+    VM_TNUMBER = 3,
+    VM_TSTRING = 4,
+    VM_TTABLE = 5,
+    VM_TFUNCTION = 6,
+    VM_TUSERDATA = 7,
+    VM_TTHREAD = 8,
+    // Internal object tags, never seen in a value a command can read.
+    VM_TPROTO = 9,
+    VM_TUPVAL = 10,
+};
+
+// Mark bits of the collectable header.
+enum : uint8_t {
+    VM_MARKED = 1 << 0,
+    VM_FINALIZED = 1 << 1,  // user data: "__gc" has run or is not needed
+    VM_WEAKKEYS = 1 << 1,   // tables
+    VM_WEAKVALUES = 1 << 2,
+    VM_FIXED = 1 << 4,  // never collected
+};
+
+// Every collectable object begins with this header.
+struct qvGCHeader {
+    qvGCHeader* next;  // next object of its GC list
+    uint8_t tag;
+    uint8_t marked;
+};
+
+// The slot of the stack, of tables, of upvalues and of constants.
+struct qvValue {
+    int32_t tag;
+    union {
+        qvGCHeader* gc;
+        void* p;
+        qvNumber n;
+        int b;
+    } value;
+};
+
+struct qvString : qvGCHeader {
+    uint8_t reserved;
+    uint32_t hash;
+    uint32_t length;
+    // The characters and a terminating NUL follow the record.
+    char* Data() { return reinterpret_cast<char*>(this + 1); }
+    const char* Data() const { return reinterpret_cast<const char*>(this + 1); }
+};
+
+struct alignas(16) qvUserdata : qvGCHeader {
+    qvTable* metatable;
+    uint32_t length;
+    // The data block follows, 16-byte aligned.
+    void* Data() { return this + 1; }
+};
+
+struct qvClosureHeader : qvGCHeader {
+    uint8_t isNative;
+    uint8_t nupvalues;
+    qvGCHeader* gclist;
+};
+
+struct qvCClosure : qvClosureHeader {
+    qvCFunction f;
+    // nupvalues values follow.
+    qvValue* Upvalues() { return reinterpret_cast<qvValue*>(this + 1); }
+};
+
+struct qvLClosure : qvClosureHeader {
+    qvProto* proto;
+    qvValue env;  // the environment (globals) table
+    // nupvalues upvalue pointers follow.
+    qvUpVal** Upvalues() { return reinterpret_cast<qvUpVal**>(this + 1); }
+};
+
+struct qvUpVal : qvGCHeader {
+    qvValue* v;     // a stack slot while open, &value once closed
+    qvValue value;  // the value once closed
+};
+
+struct qvLocVar {
+    qvString* name;
+    int32_t startpc;  // first pc where the variable is active
+    int32_t endpc;    // first pc where it is dead
+};
+
+struct qvProto : qvGCHeader {
+    qvValue* k;
+    qvInstruction* code;
+    qvProto** p;
+    int32_t* lineinfo;
+    qvLocVar* locvars;
+    qvString** upvalues;  // upvalue names
+    qvString* source;
+    int32_t sizeupvalues;
+    int32_t sizek;
+    int32_t sizecode;
+    int32_t sizelineinfo;
+    int32_t sizep;
+    int32_t sizelocvars;
+    int32_t lineDefined;
+    qvGCHeader* gclist;
+    uint8_t nups;
+    uint8_t numparams;
+    uint8_t isVararg;
+    uint8_t maxstacksize;
+};
+
+// One node of a table's hash part.
+struct qvNode {
+    qvValue key;
+    qvValue val;
+    qvNode* next;
+};
+
+struct qvTable : qvGCHeader {
+    uint8_t flags;      // bit e set: used as a metatable, this table has no entry for event e
+    uint8_t lsizenode;  // log2 of the hash-part size
+    qvTable* metatable;
+    qvValue* array;
+    qvNode* node;
+    qvNode* firstfree;  // the free-node cursor, scanned downward
+    qvGCHeader* gclist;
+    uint32_t sizearray;
+};
+
+// Call-record state bits.
+enum : uint32_t {
+    VM_CI_NATIVE = 1,
+    VM_CI_RUNNING = 2,  // live frame in VmExecute: the position is read through pc
+    VM_CI_CALLING = 4,
+    VM_CI_SAVEDPC = 8,
+    VM_CI_SUSPENDED = 16,
+};
+
+struct qvCallRecord {
+    qvValue* base;  // the frame's first register; the function sits just below
+    qvValue* top;   // highest slot the frame may use
+    uint32_t state;
+    const qvInstruction* savedpc;
+    const qvInstruction** pc;  // where the running VmExecute keeps its live pc
+    int32_t tailcalls;
+};
+
+// Hook mask bits and events.
+enum : uint8_t {
+    VM_MASKCALL = 1,
+    VM_MASKRET = 2,
+    VM_MASKLINE = 4,
+    VM_MASKCOUNT = 8,
+};
+enum : int {
+    VM_HOOKCALL = 0,
+    VM_HOOKRET = 1,
+    VM_HOOKLINE = 2,
+    VM_HOOKCOUNT = 3,
+    VM_HOOKTAILRET = 4,
+};
+
+// Activation record of the debug interface (hooks and VmGetStack/VmGetInfo).
+struct qvDebugRecord {
+    int event;
+    const char* name;
+    const char* namewhat;  // "global", "local", "method", "field" or ""
+    const char* what;      // "Quorvella", "main", "C" or "tail"
+    const char* source;
+    int currentline;
+    int nups;
+    int linedefined;
+    char shortSource[60];
+    int callRecord;  // index into the thread's call records; 0 for a lost tail call
+};
+
+// Metamethod events, in the order of the interned name table and of the cache bits.
+enum qvTagMethod : int {
+    TM_INDEX,
+    TM_NEWINDEX,
+    TM_GC,
+    TM_MODE,
+    TM_EQ,
+    TM_ADD,
+    TM_SUB,
+    TM_MUL,
+    TM_DIV,
+    TM_DIVINT,
+    TM_MOD,
+    TM_LSH,
+    TM_RSH,
+    TM_OR,
+    TM_AND,
+    TM_XOR,
+    TM_POW,
+    TM_UNM,
+    TM_NOT,
+    TM_LT,
+    TM_LE,
+    TM_CONCAT,
+    TM_CALL,
+    TM_N
+};
+
+struct qvScratchBuffer {
+    char* data;
+    size_t size;
+};
+
+struct qvStringTable {
+    qvGCHeader** hash;
+    uint32_t nuse;  // number of strings held
+    uint32_t size;  // number of buckets, a power of two
+};
+
+// Per-thread engine state: the handle every command handler receives.
+struct qvVmState : qvGCHeader {
+    qvValue* top;   // first free slot
+    qvValue* base;  // base of the current function's frame
+    qvVmGlobalState* g;
+    qvCallRecord* ci;    // current call record
+    qvValue* stackLast;  // last usable slot; 5 spare slots lie beyond it
+    qvValue* stack;
+    int32_t stacksize;
+    qvCallRecord* endCi;
+    qvCallRecord* baseCi;
+    uint16_t sizeCi;
+    uint16_t nCcalls;  // nested native-call count
+    uint8_t hookmask;
+    uint8_t allowhook;
+    uint8_t hookinit;
+    int32_t basehookcount;
+    int32_t hookcount;
+    qvHook hook;
+    qvValue globals;
+    qvGCHeader* openupval;  // open upvalues, sorted by level, highest first
+    qvGCHeader* gclist;
+    qvErrorCatcher* errorJmp;  // innermost protected call
+    ptrdiff_t errfunc;
+};
+
+namespace qv {
+class EngineHost;
+}
+
+// Depth of the subroutine stack of JSR/RETSUB.
+constexpr int kSubroutineStackSize = 4096;
+
+struct qvSubroutineEntry {
+    int32_t callRecord;  // index of the call record that jumped
+    const qvProto* proto;
+    int32_t pc;  // index of the instruction to return to
+};
+
+// One per engine.
+struct qvVmGlobalState {
+    qvStringTable strt;
+    qvGCHeader* rootgc;     // every collectable object but strings and user data
+    qvGCHeader* rootudata;  // full user data
+    qvGCHeader* tmudata;    // user data awaiting "__gc"
+    qvScratchBuffer buff;
+    size_t GCthreshold;
+    size_t nblocks;  // bytes in use
+    qvCFunction panic;
+    qvValue registry;
+    qvValue defaultMeta;
+    qvVmState* mainthread;
+    qvNode dummynode[1];  // the shared empty hash part
+    qvString* tmname[TM_N];
+
+    // Collector working lists (gray objects, weak tables met while marking).
+    qvGCHeader* gray;
+    qvTable* weakKeys;
+    qvTable* weakValues;
+    qvTable* weakBoth;
+    bool gcTorture;  // collect at every check point
+
+    // Process-wide engine data of this engine (kept here so that many engines can live in
+    // one process).
+    qvSubroutineEntry subroutineStack[kSubroutineStackSize];
+    int32_t subroutineDepth;
+    int32_t labelJumpDistance;
+    int32_t currentInstruction;
+
+    qv::EngineHost* host;
+};
+
+// --- Engine state (values, objects, opening and closing) ---
+
+qvVmState* VmOpen();
+void VmClose(qvVmState* L);
+qvVmState* VmNewThreadState(qvVmState* L);
+void VmFreeThread(qvVmState* L, qvVmState* L1);
+
+// The engine's only allocator. Raises ERR_MEM on failure (with no state: returns nullptr).
+void* VmRealloc(qvVmState* L, void* block, size_t oldsize, size_t newsize);
+// Doubles a dynamic array (at least 4 elements); raises errorcode at the limit.
+void* VmGrowVector(qvVmState* L, void* block, int32_t* size, size_t elemsize, int32_t limit,
+                   int errorcode);
+void VmLinkObject(qvVmState* L, qvGCHeader* o, uint8_t tag);
+
+qvCClosure* VmNewCClosure(qvVmState* L, int nupvalues);
+qvLClosure* VmNewScriptClosure(qvVmState* L, int nupvalues, const qvValue* env);
+qvProto* VmNewProto(qvVmState* L);
+qvUpVal* VmFindUpvalue(qvVmState* L, qvValue* level);
+void VmCloseUpvalues(qvVmState* L, qvValue* level);
+void VmFreeClosure(qvVmState* L, qvClosureHeader* c);
+void VmFreeProto(qvVmState* L, qvProto* p);
+const char* VmGetLocalName(const qvProto* p, int n, int pc);
+
+// --- Strings and tables ---
+
+qvString* VmNewString(qvVmState* L, const char* bytes, size_t length);
+qvUserdata* VmNewUserdataBlock(qvVmState* L, size_t size);
+void VmResizeStringTable(qvVmState* L, uint32_t n);
+void VmFreeStringTable(qvVmState* L);
+
+qvTable* VmTableNew(qvVmState* L, int narray, int lognode);
+void VmFreeTable(qvVmState* L, qvTable* t);
+const qvValue* VmTableGet(qvTable* t, const qvValue* key);
+const qvValue* VmTableGetNum(qvTable* t, int n);
+const qvValue* VmTableGetStr(qvTable* t, qvString* key);
+qvValue* VmTableSet(qvVmState* L, qvTable* t, const qvValue* key);
+qvValue* VmTableSetNum(qvVmState* L, qvTable* t, int n);
+int VmTableNext(qvVmState* L, qvTable* t, qvValue* key);
+qvNode* VmTableMainPosition(const qvTable* t, const qvValue* key);
+void VmTableResize(qvVmState* L, qvTable* t, int nasize, int nhsize);
+int VmLog2(uint32_t x);
+int VmRawEqualObj(const qvValue* a, const qvValue* b);
+
+// --- Collector ---
+
+void VmCollectGarbage(qvVmState* L);
+void VmSetGCThreshold(qvVmState* L, int kb);
+int VmGetGCThreshold(qvVmState* L);
+int VmGetGCCount(qvVmState* L);
+
+// --- Metamethods ---
+
+void VmInitTagMethodNames(qvVmState* L);
+const qvValue* VmGetTagMethod(qvVmState* L, const qvValue* o, int event);
+const qvValue* VmFastTagMethod(qvTable* metatable, int event, qvString* name);
+
+// --- Calls and protected execution ---
+
+using qvProtectedFunction = void (*)(qvVmState* L, void* ud);
+
+[[noreturn]] void VmThrow(qvVmState* L, int status);
+[[noreturn]] void RaiseError(qvVmState* L, int code);
+int VmProtectedRun(qvVmState* L, qvProtectedFunction f, void* ud);
+void VmGrowStack(qvVmState* L, int n);
+void VmResizeStack(qvVmState* L, int size);
+void VmResizeCallInfo(qvVmState* L, int n);
+// Prepares a call of the value at func with the arguments above it. Opens a script frame and
+// returns nullptr, or runs a command and returns the position of its first result. *code
+// receives 0, the command's error code, or its -1/-2 jump request (the position returned is
+// then the stack top: no results).
+qvValue* VmPreCall(qvVmState* L, qvValue* func, int* code);
+void VmPostCall(qvVmState* L, int wanted, qvValue* firstResult);
+int VmDoCall(qvVmState* L, qvValue* func, int nResults);
+void VmCallGCMethods(qvVmState* L);

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Builds Release and runs every benchmark beside its peer; prints the ratios peer/ours and
+# writes build/release/bench-results.tsv.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release
+cmake --build build/release
+out=build/release/bench-results.tsv
+json=build/release/bench-gbench.json
+build/release/bin/qv_bench --benchmark_format=json --benchmark_out="$json" \
+    --benchmark_out_format=json >/dev/null
+python3 scripts/bench_report.py "$json" "$out"

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs every system package that the build, the tests and the benchmarks need.
+# The one place that lists system packages. Idempotent; apt-get update runs only when
+# something is missing.
+set -euo pipefail
+
+packages=(
+    g++ cmake ninja-build
+    libgtest-dev libgmock-dev libbenchmark-dev
+    clang-format python3
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "setup: installing ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update
+    apt-get install -y --no-install-recommends "${missing[@]}"
+fi
