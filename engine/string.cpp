@@ -1,0 +1,105 @@
+// The string intern table and full user data blocks.
+//
+// Every string is interned, so equal contents are one object and string equality is pointer
+// equality everywhere in the engine.
+#include <algorithm>
+#include <cstring>
+
+#include "engine/internal.h"
+
+namespace qv {
+namespace {
+
+// Long strings sample at most 32 bytes, taken from the end.
+uint32_t HashBytes(const char* s, uint32_t l) {
+    uint32_t h = l;
+    const uint32_t step = (l >> 5) + 1;
+    for (uint32_t i = l; i >= step; i -= step) {
+        h ^= (h << 5) + (h >> 2) + static_cast<unsigned char>(s[i - 1]);
+    }
+    return h;
+}
+
+qvGCHeader*& Bucket(qvGCHeader** buckets, uint32_t size, uint32_t hash) {
+    return buckets[hash & (size - 1)];
+}
+
+qvString* FindString(const qvStringTable& strt, const char* bytes, uint32_t length, uint32_t hash) {
+    for (qvGCHeader* o = Bucket(strt.hash, strt.size, hash); o != nullptr; o = o->next) {
+        auto* s = static_cast<qvString*>(o);
+        if (s->length == length && std::memcmp(s->Data(), bytes, length) == 0) return s;
+    }
+    return nullptr;
+}
+
+qvString* CreateString(qvVmState* L, const char* bytes, uint32_t length, uint32_t hash) {
+    auto* s = static_cast<qvString*>(VmRealloc(L, nullptr, 0, StringSize(length)));
+    s->tag = VM_TSTRING;
+    s->marked = 0;
+    s->reserved = 0;
+    s->hash = hash;
+    s->length = length;
+    std::memcpy(s->Data(), bytes, length);
+    s->Data()[length] = '\0';
+
+    qvStringTable& strt = L->g->strt;
+    qvGCHeader*& head = Bucket(strt.hash, strt.size, hash);
+    s->next = head;
+    head = s;
+    ++strt.nuse;
+    // The string is already safely linked when the growth below runs out of memory.
+    if (strt.nuse > strt.size && strt.size <= 0x3FFFFFFE) VmResizeStringTable(L, strt.size * 2);
+    return s;
+}
+
+}  // namespace
+}  // namespace qv
+
+qvString* VmNewString(qvVmState* L, const char* bytes, size_t length) {
+    // Lengths are 32-bit; anything longer could never be allocated anyway.
+    if (length > UINT32_MAX) RaiseError(L, ERR_MEM);
+    const auto len = static_cast<uint32_t>(length);
+    const uint32_t hash = qv::HashBytes(bytes, len);
+    if (qvString* s = qv::FindString(L->g->strt, bytes, len, hash)) return s;
+    return qv::CreateString(L, bytes, len, hash);
+}
+
+void VmResizeStringTable(qvVmState* L, uint32_t n) {
+    qvStringTable& strt = L->g->strt;
+    auto** buckets = static_cast<qvGCHeader**>(VmRealloc(L, nullptr, 0, n * sizeof(qvGCHeader*)));
+    std::fill(buckets, buckets + n, nullptr);
+    for (uint32_t i = 0; i < strt.size; ++i) {
+        qvGCHeader* o = strt.hash[i];
+        while (o != nullptr) {
+            qvGCHeader* next = o->next;
+            qvGCHeader*& head = qv::Bucket(buckets, n, static_cast<qvString*>(o)->hash);
+            o->next = head;
+            head = o;
+            o = next;
+        }
+    }
+    VmRealloc(L, strt.hash, strt.size * sizeof(qvGCHeader*), 0);
+    strt.hash = buckets;
+    strt.size = n;
+}
+
+void VmFreeStringTable(qvVmState* L) {
+    qvStringTable& strt = L->g->strt;
+    VmRealloc(L, strt.hash, strt.size * sizeof(qvGCHeader*), 0);
+    strt.hash = nullptr;
+    strt.size = 0;
+    strt.nuse = 0;
+}
+
+qvUserdata* VmNewUserdataBlock(qvVmState* L, size_t size) {
+    if (size > UINT32_MAX) RaiseError(L, ERR_MEM);
+    auto* u = static_cast<qvUserdata*>(VmRealloc(L, nullptr, 0, qv::UserdataSize(size)));
+    qvVmGlobalState* g = L->g;
+    u->tag = VM_TUSERDATA;
+    u->marked = 0;
+    u->metatable = qv::TableOf(&g->defaultMeta);
+    u->length = static_cast<uint32_t>(size);
+    u->next = g->rootudata;
+    g->rootudata = u;
+    return u;
+}

@@ -1,0 +1,459 @@
+// Tables: an array part for the integer keys 1..n and a chained hash part.
+//
+// The layout decides the traversal order that scripts observe (NextItem, serialised tables),
+// so main positions, collision moves, the downward free-node cursor and the sizes chosen by a
+// rehash are all fixed behaviour, not implementation detail.
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
+
+#include "engine/internal.h"
+
+namespace qv {
+namespace {
+
+constexpr int kMaxBits = 24;
+constexpr uint32_t kMaxArraySize = 1u << kMaxBits;
+
+uint32_t SizeNode(const qvTable* t) {
+    return 1u << t->lsizenode;
+}
+
+// Real hash parts have at least two nodes; one node is the shared empty node, which must
+// never receive a key.
+bool HasNoHashStorage(const qvTable* t) {
+    return t->lsizenode == 0;
+}
+
+// The key as an integer in 1..limit, or 0 when it is none.
+uint32_t IntegerKey(double n, uint32_t limit) {
+    if (n >= 1 && n <= limit) {
+        const auto i = static_cast<uint32_t>(n);
+        if (i == n) return i;
+    }
+    return 0;
+}
+
+// The mod by an odd number spreads keys whose low bits are alike.
+qvNode* ModPosition(const qvTable* t, uint64_t x) {
+    return &t->node[x % ((SizeNode(t) - 1) | 1)];
+}
+
+// The halves of x + 1.0 in big-endian word order; 0 and -0 meet in one position.
+qvNode* NumberPosition(const qvTable* t, double n) {
+    const auto bits = std::bit_cast<uint64_t>(n + 1.0);
+    return ModPosition(t, static_cast<uint32_t>(bits >> 32) + static_cast<uint32_t>(bits));
+}
+
+qvNode* StringPosition(const qvTable* t, const qvString* s) {
+    return &t->node[s->hash & (SizeNode(t) - 1)];
+}
+
+const qvValue* GetNumberKey(const qvTable* t, double n) {
+    for (qvNode* node = NumberPosition(t, n); node != nullptr; node = node->next) {
+        if (node->key.tag == VM_TNUMBER && node->key.value.n == n) return &node->val;
+    }
+    return &kNilObject;
+}
+
+const qvValue* GetOtherKey(const qvTable* t, const qvValue* key) {
+    for (qvNode* node = VmTableMainPosition(t, key); node != nullptr; node = node->next) {
+        if (VmRawEqualObj(&node->key, key)) return &node->val;
+    }
+    return &kNilObject;
+}
+
+// --- Storage of the two parts ---
+
+void FreeArray(qvVmState* L, qvValue* array, uint32_t size) {
+    VmRealloc(L, array, size * sizeof(qvValue), 0);
+}
+
+void FreeNodes(qvVmState* L, qvNode* node, int lognode) {
+    if (lognode != 0) VmRealloc(L, node, sizeof(qvNode) << lognode, 0);
+}
+
+void CheckSizes(qvVmState* L, int narray, int lognode) {
+    if (narray < 0 || static_cast<uint32_t>(narray) > kMaxArraySize || lognode < 0 ||
+        lognode > kMaxBits) {
+        RaiseError(L, ERR_TABLEOVERFLOW);
+    }
+}
+
+// The array and hash blocks of a resize. They are all allocated before the table changes, so
+// that running out of memory leaves the table as it was; whatever the object holds at its end
+// (the new blocks after a failure, the old ones after the swap) is freed.
+class TableStorage {
+public:
+    explicit TableStorage(qvVmState* L) : L_(L), node_(L->g->dummynode) {}
+    ~TableStorage() {
+        FreeArray(L_, array_, asize_);
+        FreeNodes(L_, node_, lognode_);
+    }
+    TableStorage(const TableStorage&) = delete;
+    TableStorage& operator=(const TableStorage&) = delete;
+
+    void AllocateNodes(int lognode) {
+        if (lognode == 0) return;
+        const uint32_t size = 1u << lognode;
+        node_ = static_cast<qvNode*>(VmRealloc(L_, nullptr, 0, size * sizeof(qvNode)));
+        lognode_ = lognode;
+        for (uint32_t i = 0; i < size; ++i) {
+            SetNil(&node_[i].key);
+            SetNil(&node_[i].val);
+            node_[i].next = nullptr;
+        }
+    }
+
+    void AllocateArray(uint32_t size) {
+        if (size == 0) return;
+        array_ = static_cast<qvValue*>(VmRealloc(L_, nullptr, 0, size * sizeof(qvValue)));
+        asize_ = size;
+        for (uint32_t i = 0; i < size; ++i) SetNil(&array_[i]);
+    }
+
+    // Installs the new blocks in t, keeping the array entries both sizes share, and takes
+    // the old blocks in exchange.
+    void SwapWith(qvTable* t) {
+        std::copy_n(t->array, std::min(t->sizearray, asize_), array_);
+        std::swap(t->array, array_);
+        std::swap(t->sizearray, asize_);
+        std::swap(t->node, node_);
+        const int lognode = t->lsizenode;
+        t->lsizenode = static_cast<uint8_t>(lognode_);
+        lognode_ = lognode;
+        t->firstfree = &t->node[SizeNode(t) - 1];
+    }
+
+    const qvValue* Array() const { return array_; }
+    uint32_t ArraySize() const { return asize_; }
+    const qvNode* Nodes() const { return node_; }
+    uint32_t NodeCount() const { return 1u << lognode_; }
+
+private:
+    qvVmState* L_;
+    qvValue* array_ = nullptr;
+    uint32_t asize_ = 0;
+    qvNode* node_;
+    int lognode_ = 0;
+};
+
+// --- Rehash ---
+
+// Candidate keys for the array part by slice: slice 0 holds the key 1, slice i the keys in
+// (2^(i-1), 2^i].
+struct KeyCount {
+    std::array<uint32_t, kMaxBits + 1> slices{};
+    uint32_t total = 0;
+
+    void Add(const qvValue* key) {
+        ++total;
+        if (!IsNumber(key)) return;
+        if (const uint32_t k = IntegerKey(key->value.n, kMaxArraySize)) {
+            ++slices[VmLog2(k - 1) + 1];
+        }
+    }
+};
+
+void CountArray(const qvTable* t, KeyCount& count) {
+    uint32_t key = 1;
+    for (int slice = 0; slice <= kMaxBits && key <= t->sizearray; ++slice) {
+        const uint32_t last = std::min(1u << slice, t->sizearray);
+        for (; key <= last; ++key) {
+            if (IsNil(&t->array[key - 1])) continue;
+            ++count.slices[slice];
+            ++count.total;
+        }
+    }
+}
+
+void CountNodes(const qvTable* t, KeyCount& count) {
+    for (uint32_t i = 0; i < SizeNode(t); ++i) {
+        if (!IsNil(&t->node[i].val)) count.Add(&t->node[i].key);
+    }
+}
+
+struct Sizes {
+    uint32_t array;
+    int lognode;
+};
+
+// The array part is the largest 2^i of which at least half, 2^(i-1) keys, would be in use;
+// the hash part the smallest power of two above the rest.
+Sizes ComputeSizes(const KeyCount& count) {
+    uint32_t arraySize = 0;
+    uint32_t inArray = 0;
+    uint32_t running = 0;
+    for (int i = 0; i <= kMaxBits; ++i) {
+        running += count.slices[i];
+        if (2 * running >= (1u << i)) {
+            arraySize = 1u << i;
+            inArray = running;
+        }
+    }
+    const uint32_t inHash = count.total - inArray;
+    return {arraySize, inHash == 0 ? 0 : VmLog2(inHash) + 1};
+}
+
+// Resizes to fit the present entries plus pending, the key about to be inserted (nullptr when
+// it is already stored).
+void Rehash(qvVmState* L, qvTable* t, const qvValue* pending) {
+    KeyCount count;
+    CountArray(t, count);
+    CountNodes(t, count);
+    if (pending != nullptr) count.Add(pending);
+    const Sizes sizes = ComputeSizes(count);
+    VmTableResize(L, t, static_cast<int>(sizes.array), sizes.lognode);
+}
+
+// --- Insertion ---
+
+qvValue* RawSet(qvVmState* L, qvTable* t, const qvValue* key);
+
+// Gives a rehash's pending key a non-nil value so that it is moved along; if the rehash
+// fails the value goes back to nil, since no caller stored it.
+class PendingValue {
+public:
+    explicit PendingValue(qvValue* v) : v_(v) { SetBoolean(v_, false); }
+    ~PendingValue() {
+        if (v_ != nullptr) SetNil(v_);
+    }
+    PendingValue(const PendingValue&) = delete;
+    PendingValue& operator=(const PendingValue&) = delete;
+    void Release() { v_ = nullptr; }
+
+private:
+    qvValue* v_;
+};
+
+// mp is occupied: frees it for the new key when its occupant is out of its own main position,
+// else chains the free node behind it. Returns the node for the new key.
+qvNode* Collide(qvTable* t, qvNode* mp) {
+    qvNode* other = VmTableMainPosition(t, &mp->key);
+    qvNode* vacant = t->firstfree;
+    if (other != mp) {
+        while (other->next != mp) other = other->next;
+        other->next = vacant;
+        *vacant = *mp;
+        mp->next = nullptr;
+        SetNil(&mp->val);
+        return mp;
+    }
+    vacant->next = mp->next;
+    mp->next = vacant;
+    return vacant;
+}
+
+// Moves the free-node cursor down to a node without a key; false when none is left.
+bool FindFreeNode(qvTable* t) {
+    while (!IsNil(&t->firstfree->key)) {
+        if (t->firstfree == t->node) return false;
+        --t->firstfree;
+    }
+    return true;
+}
+
+qvValue* NewKey(qvVmState* L, qvTable* t, const qvValue* key) {
+    qvNode* mp = VmTableMainPosition(t, key);
+    // No hash storage, or no free node because the last rehash ran out of memory.
+    if (HasNoHashStorage(t) || (!IsNil(&mp->val) && !IsNil(&t->firstfree->key))) {
+        Rehash(L, t, key);
+        return RawSet(L, t, key);
+    }
+    if (!IsNil(&mp->val)) mp = Collide(t, mp);
+    mp->key = *key;
+    if (FindFreeNode(t)) return &mp->val;
+
+    PendingValue pending(&mp->val);
+    Rehash(L, t, nullptr);
+    pending.Release();
+    auto* slot = const_cast<qvValue*>(VmTableGet(t, key));
+    SetNil(slot);
+    return slot;
+}
+
+qvValue* RawSetNum(qvVmState* L, qvTable* t, int n) {
+    if (static_cast<uint32_t>(n) - 1u < t->sizearray) return &t->array[n - 1];
+    if (const qvValue* v = GetNumberKey(t, n); v != &kNilObject) return const_cast<qvValue*>(v);
+    qvValue key;
+    SetNumber(&key, n);
+    return NewKey(L, t, &key);
+}
+
+qvValue* RawSet(qvVmState* L, qvTable* t, const qvValue* key) {
+    if (const qvValue* v = VmTableGet(t, key); v != &kNilObject) return const_cast<qvValue*>(v);
+    if (IsNil(key)) return RawSetNum(L, t, 0);
+    if (IsNumber(key) && std::isnan(key->value.n)) RaiseError(L, ERR_TABLEINDEX);
+    return NewKey(L, t, key);
+}
+
+// --- Traversal ---
+
+// Index into the array part followed by the hash part at which the scan after key begins.
+uint32_t TraversalStart(qvVmState* L, const qvTable* t, const qvValue* key) {
+    if (IsNil(key)) return 0;
+    if (IsNumber(key)) {
+        if (const uint32_t i = IntegerKey(key->value.n, t->sizearray)) return i;
+    }
+    for (const qvNode* node = VmTableMainPosition(t, key); node != nullptr; node = node->next) {
+        if (VmRawEqualObj(&node->key, key)) {
+            return t->sizearray + static_cast<uint32_t>(node - t->node) + 1;
+        }
+    }
+    RaiseError(L, ERR_INVNEXTKEY);
+}
+
+constexpr std::array<int8_t, 256> kByteLog2 = [] {
+    std::array<int8_t, 256> table{};
+    table[0] = -1;
+    for (int i = 1; i < 256; ++i) table[i] = static_cast<int8_t>(table[i / 2] + 1);
+    return table;
+}();
+
+}  // namespace
+}  // namespace qv
+
+qvTable* VmTableNew(qvVmState* L, int narray, int lognode) {
+    qv::CheckSizes(L, narray, lognode);
+    auto* t = static_cast<qvTable*>(VmRealloc(L, nullptr, 0, sizeof(qvTable)));
+    qvVmGlobalState* g = L->g;
+    t->flags = 0xFF;
+    t->lsizenode = 0;
+    // The default metatable does not exist yet while it is itself being created.
+    t->metatable = qv::IsTable(&g->defaultMeta) ? qv::TableOf(&g->defaultMeta) : nullptr;
+    t->array = nullptr;
+    t->node = g->dummynode;
+    t->firstfree = g->dummynode;
+    t->gclist = nullptr;
+    t->sizearray = 0;
+    // Linked before its parts exist: a failure below leaves a valid empty table to collect.
+    VmLinkObject(L, t, VM_TTABLE);
+    VmTableResize(L, t, narray, lognode);
+    return t;
+}
+
+void VmFreeTable(qvVmState* L, qvTable* t) {
+    qv::FreeNodes(L, t->node, t->lsizenode);
+    qv::FreeArray(L, t->array, t->sizearray);
+    VmRealloc(L, t, sizeof(qvTable), 0);
+}
+
+// An empty array slot, or a node whose value was cleared, is returned as the slot it is:
+// callers test the value for nil; identity with kNilObject only says that no slot exists.
+const qvValue* VmTableGetNum(qvTable* t, int n) {
+    if (static_cast<uint32_t>(n) - 1u < t->sizearray) return &t->array[n - 1];
+    return qv::GetNumberKey(t, n);
+}
+
+const qvValue* VmTableGetStr(qvTable* t, qvString* key) {
+    for (qvNode* node = qv::StringPosition(t, key); node != nullptr; node = node->next) {
+        if (node->key.tag == VM_TSTRING && node->key.value.gc == key) return &node->val;
+    }
+    return &qv::kNilObject;
+}
+
+const qvValue* VmTableGet(qvTable* t, const qvValue* key) {
+    switch (key->tag) {
+        case VM_TNIL:
+            return qv::GetNumberKey(t, 0);
+        case VM_TSTRING:
+            return VmTableGetStr(t, qv::StringOf(key));
+        case VM_TNUMBER:
+            if (const uint32_t i = qv::IntegerKey(key->value.n, t->sizearray)) {
+                return &t->array[i - 1];
+            }
+            return qv::GetNumberKey(t, key->value.n);
+        default:
+            return qv::GetOtherKey(t, key);
+    }
+}
+
+// Every store clears the absent-metamethod cache, whether or not the key is new.
+qvValue* VmTableSet(qvVmState* L, qvTable* t, const qvValue* key) {
+    t->flags = 0;
+    return qv::RawSet(L, t, key);
+}
+
+qvValue* VmTableSetNum(qvVmState* L, qvTable* t, int n) {
+    t->flags = 0;
+    return qv::RawSetNum(L, t, n);
+}
+
+int VmTableNext(qvVmState* L, qvTable* t, qvValue* key) {
+    uint32_t i = qv::TraversalStart(L, t, key);
+    for (; i < t->sizearray; ++i) {
+        if (qv::IsNil(&t->array[i])) continue;
+        qv::SetNumber(key, i + 1);
+        key[1] = t->array[i];
+        return 1;
+    }
+    for (i -= t->sizearray; i < qv::SizeNode(t); ++i) {
+        const qvNode& node = t->node[i];
+        if (qv::IsNil(&node.val)) continue;
+        key[0] = node.key;
+        key[1] = node.val;
+        return 1;
+    }
+    return 0;
+}
+
+qvNode* VmTableMainPosition(const qvTable* t, const qvValue* key) {
+    switch (key->tag) {
+        case VM_TNUMBER:
+            return qv::NumberPosition(t, key->value.n);
+        case VM_TSTRING:
+            return qv::StringPosition(t, qv::StringOf(key));
+        case VM_TBOOLEAN:
+            return &t->node[static_cast<uint32_t>(key->value.b) & (qv::SizeNode(t) - 1)];
+        case VM_TLIGHTUSERDATA:
+            return qv::ModPosition(t, reinterpret_cast<uintptr_t>(key->value.p));
+        default:
+            return qv::ModPosition(t, reinterpret_cast<uintptr_t>(key->value.gc));
+    }
+}
+
+// nhsize is the log2 of the new hash-part size, 0 for no hash storage.
+void VmTableResize(qvVmState* L, qvTable* t, int nasize, int nhsize) {
+    qv::CheckSizes(L, nasize, nhsize);
+    qv::TableStorage storage(L);
+    storage.AllocateNodes(nhsize);
+    storage.AllocateArray(static_cast<uint32_t>(nasize));
+    storage.SwapWith(t);
+    // Sizes computed by a rehash leave room for every entry: nothing allocates from here on.
+    for (uint32_t i = t->sizearray; i < storage.ArraySize(); ++i) {
+        if (!qv::IsNil(&storage.Array()[i])) {
+            *qv::RawSetNum(L, t, static_cast<int>(i + 1)) = storage.Array()[i];
+        }
+    }
+    for (uint32_t i = storage.NodeCount(); i-- > 0;) {
+        const qvNode& old = storage.Nodes()[i];
+        if (!qv::IsNil(&old.val)) *qv::RawSet(L, t, &old.key) = old.val;
+    }
+}
+
+int VmLog2(uint32_t x) {
+    int log = 0;
+    while (x >= 256) {
+        log += 8;
+        x >>= 8;
+    }
+    return log + qv::kByteLog2[x];
+}
+
+int VmRawEqualObj(const qvValue* a, const qvValue* b) {
+    if (a->tag != b->tag) return 0;
+    switch (a->tag) {
+        case VM_TNONE:
+        case VM_TNIL:
+            return 1;
+        case VM_TNUMBER:
+            return a->value.n == b->value.n;
+        case VM_TBOOLEAN:
+            return a->value.b == b->value.b;
+        case VM_TLIGHTUSERDATA:
+            return a->value.p == b->value.p;
+        default:
+            return a->value.gc == b->value.gc;
+    }
+}

@@ -1,0 +1,138 @@
+#include <string>
+#include <vector>
+
+#include "tests/engine/engine_test_support.h"
+
+namespace qv::testing {
+namespace {
+
+using StringTest = EngineTest;
+
+qvString* Intern(qvVmState* L, const std::string& text) {
+    return VmNewString(L, text.data(), text.size());
+}
+
+TEST_F(StringTest, HashMatchesKnownValues) {
+    const struct {
+        std::string text;
+        uint32_t hash;
+    } cases[] = {{"", 0}, {"a", 128}, {"__index", 1981674606}};
+    for (const auto& c : cases) EXPECT_EQ(Intern(L, c.text)->hash, c.hash) << c.text;
+}
+
+TEST_F(StringTest, EqualBytesAreOneObject) {
+    const std::string withNul("a\0b", 3);
+    qvString* s = Intern(L, withNul);
+    EXPECT_EQ(Intern(L, withNul), s);
+    EXPECT_NE(Intern(L, "a"), s);  // a prefix up to the NUL is another string
+    EXPECT_EQ(s->length, 3u);
+    EXPECT_EQ(std::string(s->Data(), 3), withNul);
+    EXPECT_EQ(s->Data()[3], '\0');
+    EXPECT_EQ(s->reserved, 0);
+    EXPECT_EQ(s->tag, VM_TSTRING);
+}
+
+// A 40-byte string is hashed over every second byte from the end, so byte 0 is skipped.
+TEST_F(StringTest, LongStringsHashSampledBytes) {
+    const std::string base(40, 'q');
+    std::string byte0 = base, byte1 = base;
+    byte0[0] = 'r';
+    byte1[1] = 'r';
+    qvString* s = Intern(L, base);
+    qvString* skipped = Intern(L, byte0);
+    EXPECT_EQ(skipped->hash, s->hash);
+    EXPECT_NE(skipped, s);
+    EXPECT_EQ(std::string(skipped->Data(), skipped->length), byte0);
+    EXPECT_NE(Intern(L, byte1)->hash, s->hash);
+}
+
+TEST_F(StringTest, TableDoublesWhenStringsOutnumberBuckets) {
+    qvStringTable& strt = L->g->strt;
+    ASSERT_EQ(strt.size, 32u);
+    int n = 0;
+    while (strt.nuse < 32) Intern(L, "s" + std::to_string(n++));
+    EXPECT_EQ(strt.size, 32u);
+    qvString* s33 = Intern(L, "thirty-third");
+    EXPECT_EQ(strt.nuse, 33u);
+    EXPECT_EQ(strt.size, 64u);
+    // Every string is still found after the move.
+    EXPECT_EQ(Intern(L, "thirty-third"), s33);
+    EXPECT_EQ(Intern(L, "__index"), L->g->tmname[TM_INDEX]);
+    EXPECT_EQ(strt.nuse, 33u);
+}
+
+TEST_F(StringTest, CollectionHalvesSparseTableOnce) {
+    qvStringTable& strt = L->g->strt;
+    for (int i = 0; strt.size < 256; ++i) Intern(L, "garbage" + std::to_string(i));
+    VmCollectGarbage(L);
+    EXPECT_EQ(strt.size, 128u);
+    EXPECT_LT(strt.nuse, 32u);
+    EXPECT_EQ(Intern(L, "__gc"), L->g->tmname[TM_GC]);
+}
+
+TEST_F(StringTest, EventNamesAreInternedFixedAndInOrder) {
+    const std::vector<std::string> names = {
+        "__index", "__newindex", "__gc",  "__mode", "__eq",  "__add",    "__sub", "__mul",
+        "__div",   "__divint",   "__mod", "__lsh",  "__rsh", "__or",     "__and", "__xor",
+        "__pow",   "__unm",      "__not", "__lt",   "__le",  "__concat", "__call"};
+    ASSERT_EQ(names.size(), static_cast<size_t>(TM_N));
+    VmCollectGarbage(L);
+    for (int e = 0; e < TM_N; ++e) {
+        EXPECT_EQ(Intern(L, names[e]), L->g->tmname[e]) << names[e];
+        EXPECT_TRUE(L->g->tmname[e]->marked & VM_FIXED) << names[e];
+    }
+}
+
+TEST_F(StringTest, FailedAllocationLeavesTableIntact) {
+    qvStringTable& strt = L->g->strt;
+    const uint32_t before = strt.nuse;
+    {
+        AllocationFault fault(1, false);
+        EXPECT_EQ(Protected(L, [&] { Intern(L, "unlucky"); }), ERR_MEM);
+    }
+    EXPECT_EQ(strt.nuse, before);
+    qvString* s = Intern(L, "unlucky");
+    EXPECT_EQ(strt.nuse, before + 1);
+    EXPECT_EQ(Intern(L, "unlucky"), s);
+}
+
+// When the bucket array cannot grow, the new string is already interned and the table keeps
+// its size; a later string retries the growth.
+TEST_F(StringTest, FailedGrowthKeepsTheNewString) {
+    qvStringTable& strt = L->g->strt;
+    int n = 0;
+    while (strt.nuse < 32) Intern(L, "s" + std::to_string(n++));
+    {
+        AllocationFault fault(2, false);  // the string succeeds, the bucket array fails
+        EXPECT_EQ(Protected(L, [&] { Intern(L, "thirty-third"); }), ERR_MEM);
+    }
+    EXPECT_EQ(strt.size, 32u);
+    EXPECT_EQ(strt.nuse, 33u);
+    qvString* s33 = Intern(L, "thirty-third");
+    EXPECT_EQ(strt.nuse, 33u);
+    Intern(L, "thirty-fourth");
+    EXPECT_EQ(strt.size, 64u);
+    EXPECT_EQ(Intern(L, "thirty-third"), s33);
+}
+
+TEST_F(StringTest, UserdataIsAlignedAndLinked) {
+    for (size_t size : {0u, 1u, 17u, 1000u}) {
+        qvUserdata* u = VmNewUserdataBlock(L, size);
+        EXPECT_EQ(L->g->rootudata, u);
+        EXPECT_EQ(u->tag, VM_TUSERDATA);
+        EXPECT_EQ(u->marked, 0);
+        EXPECT_EQ(u->length, size);
+        EXPECT_EQ(u->metatable, TableOf(&L->g->defaultMeta));
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(u->Data()) % 16, 0u);
+    }
+}
+
+TEST_F(StringTest, OversizedObjectsRaiseOutOfMemory) {
+    const size_t huge = size_t{1} << 33;
+    EXPECT_EQ(Protected(L, [&] { VmNewUserdataBlock(L, huge); }), ERR_MEM);
+    // The length is checked before the bytes are read.
+    EXPECT_EQ(Protected(L, [&] { VmNewString(L, "", huge); }), ERR_MEM);
+}
+
+}  // namespace
+}  // namespace qv::testing

@@ -1,0 +1,422 @@
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "tests/engine/engine_test_support.h"
+
+namespace qv::testing {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+qvValue Nil() {
+    qvValue v;
+    SetNil(&v);
+    return v;
+}
+
+qvValue Bool(bool b) {
+    qvValue v;
+    SetBoolean(&v, b);
+    return v;
+}
+
+// Keys written as script literals, so that expected sequences read naturally.
+std::string Show(const qvValue& v) {
+    switch (v.tag) {
+        case VM_TNIL:
+            return "nil";
+        case VM_TBOOLEAN:
+            return v.value.b ? "true" : "false";
+        case VM_TNUMBER: {
+            char text[32];
+            std::snprintf(text, sizeof text, "%g", v.value.n);
+            return text;
+        }
+        case VM_TSTRING:
+            return '"' + std::string(StringOf(&v)->Data(), StringOf(&v)->length) + '"';
+        default:
+            return "object";
+    }
+}
+
+class TableTest : public EngineTest {
+protected:
+    // A table anchored in the registry, so that a collection keeps it.
+    qvTable* NewTable(int narray = 0, int lognode = 0) {
+        qvTable* t = VmTableNew(L, narray, lognode);
+        Anchor(L, ++anchors_, TableValue(t));
+        return t;
+    }
+    qvValue Str(const std::string& text) { return StringValue(L, text); }
+    void Put(qvTable* t, const qvValue& key, double value) {
+        SetField(L, t, key, NumberValue(value));
+    }
+    const qvValue* Get(qvTable* t, const qvValue& key) { return VmTableGet(t, &key); }
+
+    // The keys in traversal order.
+    std::vector<std::string> Keys(qvTable* t) {
+        std::vector<std::string> keys;
+        qvValue slots[2] = {Nil(), Nil()};
+        while (VmTableNext(L, t, slots) != 0) keys.push_back(Show(slots[0]));
+        return keys;
+    }
+
+    // The value of a number-valued entry, or NaN when the key is absent or holds nil.
+    double ValueOf(qvTable* t, const qvValue& key) {
+        const qvValue* v = Get(t, key);
+        return IsNumber(v) ? v->value.n : kNaN;
+    }
+
+private:
+    double anchors_ = 100;
+};
+
+TEST(TableLog2, MatchesHighestSetBit) {
+    const struct {
+        uint32_t x;
+        int log;
+    } cases[] = {{0, -1},  {1, 0},       {2, 1},        {3, 1},          {255, 7},        {256, 8},
+                 {257, 8}, {0xFFFF, 15}, {0x10000, 16}, {0x1000000, 24}, {0xFFFFFFFF, 31}};
+    for (const auto& c : cases) EXPECT_EQ(VmLog2(c.x), c.log) << c.x;
+}
+
+TEST_F(TableTest, RawEqualityComparesTagAndPayload) {
+    qvTable* a = NewTable();
+    qvTable* b = NewTable();
+    const struct {
+        qvValue x, y;
+        int equal;
+    } cases[] = {
+        {Nil(), Nil(), 1},
+        {Nil(), NumberValue(0), 0},
+        {NumberValue(0), NumberValue(-0.0), 1},
+        {NumberValue(kNaN), NumberValue(kNaN), 0},
+        {NumberValue(1), Bool(true), 0},
+        {Bool(false), Bool(false), 1},
+        {Bool(false), Bool(true), 0},
+        {Str("k"), Str("k"), 1},
+        {Str("k"), Str("K"), 0},
+        {TableValue(a), TableValue(a), 1},
+        {TableValue(a), TableValue(b), 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(VmRawEqualObj(&c.x, &c.y), c.equal) << Show(c.x) << " vs " << Show(c.y);
+    }
+}
+
+TEST_F(TableTest, NilKeyIsTheNumberZero) {
+    qvTable* t = NewTable();
+    Put(t, Nil(), 5);
+    EXPECT_EQ(ValueOf(t, NumberValue(0)), 5);
+    EXPECT_EQ(ValueOf(t, Nil()), 5);
+    EXPECT_EQ(ValueOf(t, NumberValue(-0.0)), 5);
+    EXPECT_EQ(VmTableGetNum(t, 0)->value.n, 5);
+    EXPECT_EQ(Keys(t), std::vector<std::string>{"0"});
+}
+
+TEST_F(TableTest, AbsentKeysGiveTheSharedNil) {
+    qvTable* t = NewTable(4, 2);
+    Put(t, Str("present"), 1);
+    const qvValue absent[] = {Str("absent"), NumberValue(5),     NumberValue(kNaN),
+                              Bool(true),    NumberValue(1e300), Nil()};
+    for (const auto& key : absent) EXPECT_EQ(Get(t, key), &kNilObject) << Show(key);
+    EXPECT_EQ(VmTableGetNum(t, -1), &kNilObject);
+    EXPECT_EQ(VmTableGetStr(t, StringOf(&absent[0])), &kNilObject);
+    // An empty array slot is a slot: it reads nil in place.
+    EXPECT_EQ(VmTableGetNum(t, 3), &t->array[2]);
+    EXPECT_TRUE(IsNil(VmTableGetNum(t, 3)));
+}
+
+TEST_F(TableTest, KeysOfEveryKindRoundTrip) {
+    qvTable* t = NewTable();
+    const qvValue keys[] = {NumberValue(1),    NumberValue(2.5),          NumberValue(-7),
+                            NumberValue(1e15), NumberValue(16777217),     Str(""),
+                            Str("name"),       Str(std::string(50, 'x')), Bool(true),
+                            Bool(false),       TableValue(NewTable())};
+    double value = 0;
+    for (const auto& key : keys) Put(t, key, ++value);
+    value = 0;
+    for (const auto& key : keys) EXPECT_EQ(ValueOf(t, key), ++value) << Show(key);
+    EXPECT_EQ(Keys(t).size(), std::size(keys));
+    // false is not the number 0.
+    EXPECT_TRUE(std::isnan(ValueOf(t, NumberValue(0))));
+}
+
+// The sizes a table settles at for an insertion sequence, from an empty table.
+TEST_F(TableTest, RehashChoosesSizesByCounting) {
+    const struct {
+        std::vector<double> keys;
+        uint32_t sizearray;
+        int lsizenode;
+    } cases[] = {
+        {{1}, 2, 0},           // a lone key 1: one of the two slots 1..2 is half of them
+        {{1, 2, 3, 4}, 4, 0},  // array only, no hash storage
+        {{1, 1000}, 2, 1},     // 1000 stays in the hash part
+        {{3, 4}, 4, 0},        // two of the four slots 1..4 are enough
+        {{3}, 0, 1},           // one of four is not
+        {{0}, 0, 1},           // 0 is no array index
+        {{1, 2, 3, 5}, 8, 0},  // 5 counts into the slice (4, 8]
+        {{2, 3, 4, 5, 6}, 8, 0},
+    };
+    for (const auto& c : cases) {
+        qvTable* t = NewTable();
+        for (double k : c.keys) Put(t, NumberValue(k), k);
+        EXPECT_EQ(t->sizearray, c.sizearray) << ::testing::PrintToString(c.keys);
+        EXPECT_EQ(t->lsizenode, c.lsizenode) << ::testing::PrintToString(c.keys);
+        for (double k : c.keys) EXPECT_EQ(ValueOf(t, NumberValue(k)), k);
+    }
+}
+
+TEST_F(TableTest, StringKeysGrowTheHashPartInPowersOfTwo) {
+    qvTable* t = NewTable();
+    const int expected[] = {1, 2, 2, 3, 3, 3, 3, 4};  // log2 of the hash size after n keys
+    for (int n = 1; n <= 8; ++n) {
+        Put(t, Str("key" + std::to_string(n)), n);
+        EXPECT_EQ(t->lsizenode, expected[n - 1]) << n;
+    }
+    for (int n = 1; n <= 8; ++n) EXPECT_EQ(ValueOf(t, Str("key" + std::to_string(n))), n);
+}
+
+// Worked out from the placement rules: main positions, chaining, moving an occupant out of a
+// foreign main position, the downward free cursor and four rehashes.
+TEST_F(TableTest, TraversalOrderIsFixed) {
+    qvTable* t = NewTable();
+    const qvValue keys[] = {NumberValue(1),  Str("x"),         Bool(true),       Nil(),
+                            NumberValue(2),  NumberValue(2.5), Str("name"),      Bool(false),
+                            NumberValue(-1), NumberValue(100), NumberValue(3),   Str("y"),
+                            NumberValue(7),  Str("z"),         NumberValue(0.5), Str("l"),
+                            NumberValue(11)};
+    double value = 0;
+    for (const auto& key : keys) Put(t, key, ++value);
+    EXPECT_EQ(t->sizearray, 4u);
+    EXPECT_EQ(t->lsizenode, 4);
+    const std::vector<std::string> order = {"1",     "2",   "3",     "-1",    "2.5",   "0",
+                                            "false", "7",   "100",   "\"y\"", "\"x\"", "\"name\"",
+                                            "\"z\"", "0.5", "\"l\"", "11",    "true"};
+    EXPECT_EQ(Keys(t), order);
+    value = 0;
+    for (const auto& key : keys) EXPECT_EQ(ValueOf(t, key), ++value) << Show(key);
+}
+
+TEST_F(TableTest, ClearingVisitedEntriesDuringTraversal) {
+    qvTable* t = NewTable();
+    for (int i = 1; i <= 6; ++i) Put(t, NumberValue(i), i);
+    for (int i = 0; i < 20; ++i) Put(t, Str("k" + std::to_string(i)), i);
+    const std::vector<std::string> before = Keys(t);
+    std::vector<std::string> visited;
+    qvValue slots[2] = {Nil(), Nil()};
+    while (VmTableNext(L, t, slots) != 0) {
+        visited.push_back(Show(slots[0]));
+        SetField(L, t, slots[0], Nil());
+    }
+    EXPECT_EQ(visited, before);
+    EXPECT_TRUE(Keys(t).empty());
+}
+
+// A rehash drops the keys whose values became nil; continuing from one of them fails.
+TEST_F(TableTest, TraversalFromADroppedKeyFails) {
+    qvTable* t = NewTable();
+    for (int i = 0; i < 3; ++i) Put(t, Str("k" + std::to_string(i)), i);
+    qvValue slots[2] = {Nil(), Nil()};
+    ASSERT_EQ(VmTableNext(L, t, slots), 1);
+    const qvValue visited = slots[0];
+    SetField(L, t, visited, Nil());
+    EXPECT_EQ(VmTableNext(L, t, slots), 1);  // still valid before the rehash
+    slots[0] = visited;
+    const int lognode = t->lsizenode;
+    for (int i = 3; t->lsizenode == lognode; ++i) Put(t, Str("k" + std::to_string(i)), i);
+    EXPECT_EQ(Protected(L, [&] { VmTableNext(L, t, slots); }), ERR_INVNEXTKEY);
+}
+
+TEST_F(TableTest, ErrorsComeOutAsStatusCodes) {
+    qvTable* t = NewTable();
+    Put(t, Str("a"), 1);
+    const struct {
+        const char* what;
+        std::function<void()> run;
+        int status;
+    } cases[] = {
+        {"next of an absent key",
+         [&] {
+             qvValue slots[2] = {Str("absent"), Nil()};
+             VmTableNext(L, t, slots);
+         },
+         ERR_INVNEXTKEY},
+        {"next of an array index beyond the array",
+         [&] {
+             qvValue slots[2] = {NumberValue(1), Nil()};
+             VmTableNext(L, t, slots);
+         },
+         ERR_INVNEXTKEY},
+        {"NaN key stored", [&] { SetField(L, t, NumberValue(kNaN), NumberValue(1)); },
+         ERR_TABLEINDEX},
+        {"array part above 2^24", [&] { VmTableNew(L, (1 << 24) + 1, 0); }, ERR_TABLEOVERFLOW},
+        {"negative array part", [&] { VmTableNew(L, -1, 0); }, ERR_TABLEOVERFLOW},
+        {"hash part above 2^24", [&] { VmTableNew(L, 0, 25); }, ERR_TABLEOVERFLOW},
+        {"hash part from a 9-bit operand", [&] { VmTableNew(L, 0, 511); }, ERR_TABLEOVERFLOW},
+        {"negative hash part", [&] { VmTableNew(L, 0, -1); }, ERR_TABLEOVERFLOW},
+        {"resize above 2^24", [&] { VmTableResize(L, t, 0, 25); }, ERR_TABLEOVERFLOW},
+    };
+    for (const auto& c : cases) {
+        const uint64_t requests = GetMemoryStats().requests;
+        EXPECT_EQ(Protected(L, c.run), c.status) << c.what;
+        if (c.status == ERR_TABLEOVERFLOW) {
+            EXPECT_EQ(GetMemoryStats().requests, requests) << c.what << " allocated";
+        }
+    }
+    EXPECT_EQ(Keys(t), std::vector<std::string>{"\"a\""});
+    EXPECT_EQ(Get(t, NumberValue(kNaN)), &kNilObject);
+}
+
+TEST_F(TableTest, ArrayEntriesMoveToTheHashPartWhenTheArrayShrinks) {
+    qvTable* t = NewTable();
+    for (int i = 1; i <= 8; ++i) Put(t, NumberValue(i), i);
+    ASSERT_EQ(t->sizearray, 8u);
+    for (int i = 1; i <= 7; ++i) SetField(L, t, NumberValue(i), Nil());
+    // The first string key finds no hash storage and rehashes: 8 alone fills no half.
+    Put(t, Str("s"), 0);
+    EXPECT_EQ(t->sizearray, 0u);
+    EXPECT_EQ(ValueOf(t, NumberValue(8)), 8);
+    EXPECT_EQ(Keys(t).size(), 2u);
+}
+
+TEST_F(TableTest, EveryStoreClearsTheCacheByte) {
+    qvTable* t = NewTable(2, 1);
+    EXPECT_EQ(t->flags, 0xFF);
+    t->flags = 0xFF;
+    VmTableSetNum(L, t, 1);  // an existing array slot
+    EXPECT_EQ(t->flags, 0);
+    t->flags = 0xFF;
+    Put(t, Str("k"), 1);
+    EXPECT_EQ(t->flags, 0);
+    t->flags = 0xFF;
+    Put(t, Str("k"), 2);  // an existing key
+    EXPECT_EQ(t->flags, 0);
+    t->flags = 0xFF;
+    VmTableGet(t, &t->node[0].key);  // reads leave it alone
+    EXPECT_EQ(t->flags, 0xFF);
+}
+
+// A full hash part whose rehash runs out of memory must not keep the pending key with the
+// value false; the table stays usable once memory is back.
+TEST_F(TableTest, FailedRehashLeavesNoPhantomEntry) {
+    for (uint64_t failAt = 1; failAt <= 3; ++failAt) {
+        qvTable* t = NewTable(0, 2);
+        for (int i = 0; i < 3; ++i) Put(t, Str("k" + std::to_string(i)), i);
+        ASSERT_EQ(t->lsizenode, 2);
+        const std::vector<std::string> before = Keys(t);
+        const qvValue pending = Str("pending");
+        int status;
+        {
+            AllocationFault fault(failAt, false);
+            status = Protected(L, [&] { Put(t, pending, 9); });
+        }
+        if (status == 0) {
+            EXPECT_EQ(ValueOf(t, pending), 9) << failAt;
+            continue;
+        }
+        EXPECT_EQ(status, ERR_MEM) << failAt;
+        EXPECT_TRUE(IsNil(Get(t, pending))) << failAt;
+        EXPECT_EQ(Keys(t), before) << failAt;
+        // The next insertion finds no free node and rehashes first.
+        Put(t, Str("later"), 5);
+        for (int i = 0; i < 3; ++i) EXPECT_EQ(ValueOf(t, Str("k" + std::to_string(i))), i);
+        EXPECT_EQ(ValueOf(t, Str("later")), 5);
+        EXPECT_TRUE(IsNil(Get(t, pending)));
+        EXPECT_EQ(Keys(t).size(), 4u);
+    }
+}
+
+// Out of memory at each allocation of a growing table in turn: what was stored before the
+// failure stays, the failing key is not there, and the table keeps working afterwards.
+TEST_F(TableTest, EveryFailingAllocationLeavesAConsistentTable) {
+    std::vector<qvValue> keys;
+    for (int i = 1; i <= 40; ++i) {
+        keys.push_back(NumberValue(i % 3 == 0 ? i * 1000 : i));
+        keys.push_back(Str("key" + std::to_string(i)));
+    }
+    for (uint64_t failAt = 1;; ++failAt) {
+        qvTable* t = NewTable();
+        size_t stored = 0;
+        int status;
+        {
+            AllocationFault fault(failAt, false);
+            status = Protected(L, [&] {
+                for (; stored < keys.size(); ++stored) Put(t, keys[stored], double(stored));
+            });
+        }
+        if (status == 0) break;  // failAt lies beyond the last allocation
+        ASSERT_EQ(status, ERR_MEM);
+        EXPECT_EQ(Keys(t).size(), stored) << failAt;
+        for (size_t i = 0; i < stored; ++i) EXPECT_EQ(ValueOf(t, keys[i]), double(i));
+        EXPECT_TRUE(IsNil(Get(t, keys[stored]))) << failAt;
+        for (size_t i = stored; i < keys.size(); ++i) Put(t, keys[i], double(i));
+        for (size_t i = 0; i < keys.size(); ++i) EXPECT_EQ(ValueOf(t, keys[i]), double(i));
+    }
+}
+
+TEST_F(TableTest, FailedGrowthOfAnEmptyTableChangesNothing) {
+    qvTable* t = NewTable();
+    const qvValue s = Str("s");
+    {
+        AllocationFault fault(1, true);
+        EXPECT_EQ(Protected(L, [&] { Put(t, NumberValue(1), 1); }), ERR_MEM);
+        EXPECT_EQ(Protected(L, [&] { Put(t, s, 1); }), ERR_MEM);
+    }
+    EXPECT_EQ(t->sizearray, 0u);
+    EXPECT_EQ(t->lsizenode, 0);
+    EXPECT_TRUE(IsNil(&L->g->dummynode[0].key));
+    EXPECT_TRUE(Keys(t).empty());
+    Put(t, NumberValue(1), 1);
+    EXPECT_EQ(ValueOf(t, NumberValue(1)), 1);
+}
+
+// --- Metamethod lookup ---
+
+TEST_F(TableTest, TagMethodsComeFromTheMetatable) {
+    qvTable* meta = NewTable();
+    qvTable* t = NewTable();
+    t->metatable = meta;
+    Put(meta, Str("__add"), 42);
+    const qvValue tv = TableValue(t);
+    EXPECT_EQ(VmGetTagMethod(L, &tv, TM_ADD)->value.n, 42);
+    EXPECT_EQ(VmGetTagMethod(L, &tv, TM_SUB), &kNilObject);
+
+    qvUserdata* u = VmNewUserdataBlock(L, 8);
+    qvValue uv;
+    SetUserdata(&uv, u);
+    Anchor(L, 1, uv);
+    EXPECT_EQ(VmGetTagMethod(L, &uv, TM_ADD), &kNilObject);  // the default metatable
+    u->metatable = meta;
+    EXPECT_EQ(VmGetTagMethod(L, &uv, TM_ADD)->value.n, 42);
+
+    for (const qvValue& other : {NumberValue(1), Str("__add"), Bool(true), Nil()}) {
+        EXPECT_EQ(VmGetTagMethod(L, &other, TM_ADD), &kNilObject) << Show(other);
+    }
+}
+
+TEST_F(TableTest, FastLookupCachesAbsentEvents) {
+    qvTable* meta = NewTable();
+    qvVmGlobalState* g = L->g;
+    Put(meta, Str("__eq"), 1);
+    ASSERT_EQ(meta->flags, 0);
+    EXPECT_EQ(VmFastTagMethod(meta, TM_EQ, g->tmname[TM_EQ])->value.n, 1);
+    EXPECT_EQ(meta->flags, 0);
+    for (int e : {TM_INDEX, TM_NEWINDEX, TM_MUL}) {
+        EXPECT_EQ(VmFastTagMethod(meta, e, g->tmname[e]), nullptr);
+        EXPECT_TRUE(meta->flags & (1u << e)) << e;
+    }
+    // Events past the cache byte are looked up every time and leave it alone.
+    const uint8_t flags = meta->flags;
+    EXPECT_EQ(VmFastTagMethod(meta, TM_CALL, g->tmname[TM_CALL]), nullptr);
+    EXPECT_EQ(meta->flags, flags);
+    // A store clears the cache, so a new metamethod is seen.
+    Put(meta, Str("__index"), 7);
+    EXPECT_EQ(meta->flags, 0);
+    EXPECT_EQ(VmFastTagMethod(meta, TM_INDEX, g->tmname[TM_INDEX])->value.n, 7);
+}
+
+}  // namespace
+}  // namespace qv::testing
