@@ -1,0 +1,119 @@
+// qvasm: assemble, disassemble and check compiled chunks.
+// Exit status 0 when the tool ran, 1 for usage errors, unreadable input or assembly errors.
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tools/qvasm/qvasm.h"
+
+namespace {
+
+using Args = std::span<const std::string_view>;
+
+struct Command {
+    std::string_view name;
+    std::string_view usage;
+    int (*run)(Args args);
+};
+
+int Usage();
+
+std::optional<std::string> ReadFile(std::string_view path) {
+    std::ifstream in{std::string(path), std::ios::binary};
+    if (!in) return std::nullopt;
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+bool WriteFile(std::string_view path, std::span<const uint8_t> bytes) {
+    std::ofstream out{std::string(path), std::ios::binary};
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out);
+}
+
+int Fail(std::string_view path, std::string_view message) {
+    std::fprintf(stderr, "%.*s: %.*s\n", int(path.size()), path.data(), int(message.size()),
+                 message.data());
+    return 1;
+}
+
+// Splits "IN [-o OUT] [flags]" into its parts; false on anything unexpected.
+struct FileArgs {
+    std::string_view in;
+    std::string_view out;
+    std::vector<std::string_view> flags;
+};
+bool ParseFileArgs(Args args, FileArgs* parsed) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "-o" && i + 1 < args.size()) {
+            parsed->out = args[++i];
+        } else if (args[i].starts_with("--")) {
+            parsed->flags.push_back(args[i]);
+        } else if (parsed->in.empty()) {
+            parsed->in = args[i];
+        } else {
+            return false;
+        }
+    }
+    return !parsed->in.empty();
+}
+
+int RunAsm(Args args) {
+    FileArgs a;
+    if (!ParseFileArgs(args, &a) || a.out.empty()) return Usage();
+    qv::AssembleOptions options;
+    for (std::string_view flag : a.flags) {
+        if (flag != "--le") return Usage();
+        options.littleEndian = true;
+    }
+    const auto text = ReadFile(a.in);
+    if (!text) return Fail(a.in, "cannot read");
+    const qv::AssembleResult result = qv::Assemble(*text, options);
+    for (const qv::AsmDiagnostic& d : result.diagnostics) {
+        std::fprintf(stderr, "%.*s:%d: %s\n", int(a.in.size()), a.in.data(), d.line,
+                     d.message.c_str());
+    }
+    if (!result.ok()) return 1;
+    return WriteFile(a.out, result.bytes) ? 0 : Fail(a.out, "cannot write");
+}
+
+int RunDis(Args args) {
+    FileArgs a;
+    if (!ParseFileArgs(args, &a) || !a.out.empty() || !a.flags.empty()) return Usage();
+    const auto bytes = ReadFile(a.in);
+    if (!bytes) return Fail(a.in, "cannot read");
+    const auto result =
+        qv::Disassemble({reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size()});
+    if (!result.ok()) return Fail(a.in, result.error);
+    std::fputs(result.text.c_str(), stdout);
+    return 0;
+}
+
+constexpr Command kCommands[] = {
+    {"asm", "asm IN.qvs -o OUT.qvb [--le]", RunAsm},
+    {"dis", "dis IN.qvb", RunDis},
+};
+
+int Usage() {
+    std::fputs("usage:\n", stderr);
+    for (const Command& c : kCommands) {
+        std::fprintf(stderr, "  qvasm %.*s\n", int(c.usage.size()), c.usage.data());
+    }
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string_view> args(argv + 1, argv + argc);
+    if (args.empty()) return Usage();
+    for (const Command& c : kCommands) {
+        if (c.name == args[0]) return c.run(Args(args).subspan(1));
+    }
+    return Usage();
+}
