@@ -20,6 +20,13 @@ struct qvCallRecord;
 struct qvErrorCatcher;
 struct qvDebugRecord;
 
+// One per protected run, on the native stack: the innermost one receives the status of an
+// error raised inside the run.
+struct qvErrorCatcher {
+    qvErrorCatcher* previous;
+    int status;
+};
+
 using qvNumber = double;
 using qvInstruction = uint32_t;
 
@@ -305,7 +312,8 @@ struct qvVmGlobalState {
     qvTable* weakKeys;
     qvTable* weakValues;
     qvTable* weakBoth;
-    bool gcTorture;  // collect at every check point
+    bool gcTorture;          // collect at every check point
+    bool callingFinalizers;  // a collection is running the "__gc" calls
 
     // Process-wide engine data of this engine (kept here so that many engines can live in
     // one process).
@@ -391,3 +399,6 @@ qvValue* VmPreCall(qvVmState* L, qvValue* func, int* code);
 void VmPostCall(qvVmState* L, int wanted, qvValue* firstResult);
 int VmDoCall(qvVmState* L, qvValue* func, int nResults);
 void VmCallGCMethods(qvVmState* L);
+// Runs the script function whose frame VmPreCall opened; returns the position of its first
+// result, or nullptr when it ended without a position (abort, suspension).
+qvValue* VmExecute(qvVmState* L);
