@@ -106,7 +106,10 @@ public:
         }
     }
 
-    void AllocateArray(uint32_t size) {
+    // An array part of unchanged size stays where it is.
+    void AllocateArray(const qvTable* t, uint32_t size) {
+        if (size == t->sizearray) return;
+        newArray_ = true;
         if (size == 0) return;
         array_ = static_cast<qvValue*>(VmRealloc(L_, nullptr, 0, size * sizeof(qvValue)));
         asize_ = size;
@@ -116,9 +119,11 @@ public:
     // Installs the new blocks in t, keeping the array entries both sizes share, and takes
     // the old blocks in exchange.
     void SwapWith(qvTable* t) {
-        std::copy_n(t->array, std::min(t->sizearray, asize_), array_);
-        std::swap(t->array, array_);
-        std::swap(t->sizearray, asize_);
+        if (newArray_) {
+            std::copy_n(t->array, std::min(t->sizearray, asize_), array_);
+            std::swap(t->array, array_);
+            std::swap(t->sizearray, asize_);
+        }
         std::swap(t->node, node_);
         const int lognode = t->lsizenode;
         t->lsizenode = static_cast<uint8_t>(lognode_);
@@ -137,6 +142,7 @@ private:
     uint32_t asize_ = 0;
     qvNode* node_;
     int lognode_ = 0;
+    bool newArray_ = false;
 };
 
 // --- Rehash ---
@@ -418,7 +424,7 @@ void VmTableResize(qvVmState* L, qvTable* t, int nasize, int nhsize) {
     qv::CheckSizes(L, nasize, nhsize);
     qv::TableStorage storage(L);
     storage.AllocateNodes(nhsize);
-    storage.AllocateArray(static_cast<uint32_t>(nasize));
+    storage.AllocateArray(t, static_cast<uint32_t>(nasize));
     storage.SwapWith(t);
     // Sizes computed by a rehash leave room for every entry: nothing allocates from here on.
     for (uint32_t i = t->sizearray; i < storage.ArraySize(); ++i) {
