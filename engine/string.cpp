@@ -27,7 +27,9 @@ qvGCHeader*& Bucket(qvGCHeader** buckets, uint32_t size, uint32_t hash) {
 qvString* FindString(const qvStringTable& strt, const char* bytes, uint32_t length, uint32_t hash) {
     for (qvGCHeader* o = Bucket(strt.hash, strt.size, hash); o != nullptr; o = o->next) {
         auto* s = static_cast<qvString*>(o);
-        if (s->length == length && std::memcmp(s->Data(), bytes, length) == 0) return s;
+        if (s->length == length && (length == 0 || std::memcmp(s->Data(), bytes, length) == 0)) {
+            return s;
+        }
     }
     return nullptr;
 }
@@ -39,7 +41,7 @@ qvString* CreateString(qvVmState* L, const char* bytes, uint32_t length, uint32_
     s->reserved = 0;
     s->hash = hash;
     s->length = length;
-    std::memcpy(s->Data(), bytes, length);
+    if (length != 0) std::memcpy(s->Data(), bytes, length);  // bytes may be null then
     s->Data()[length] = '\0';
 
     qvStringTable& strt = L->g->strt;

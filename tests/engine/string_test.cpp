@@ -30,6 +30,7 @@ TEST_F(StringTest, EqualBytesAreOneObject) {
     EXPECT_EQ(s->Data()[3], '\0');
     EXPECT_EQ(s->reserved, 0);
     EXPECT_EQ(s->tag, VM_TSTRING);
+    EXPECT_EQ(VmNewString(L, nullptr, 0), Intern(L, ""));
 }
 
 // A 40-byte string is hashed over every second byte from the end, so byte 0 is skipped.
