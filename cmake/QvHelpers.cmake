@@ -1,19 +1,37 @@
-# qv_add_test_dir(LABEL DIR LIBS...): every *_test.cpp in DIR becomes one GoogleTest
-# executable named <LABEL>_<file>, linked with LIBS, whose tests are registered with CTest
-# under LABEL. New test files need no CMake edits.
+# qv_add_test_dir(LABEL DIR LIBS... [PREFIX text] [LABELS labels...] [SCREEN_FORMATS codes...]):
+# every *_test.cpp in DIR becomes one GoogleTest executable named <LABEL>_<file>, linked with
+# LIBS, whose tests are registered with CTest under LABEL (and LABELS), their names prefixed
+# with PREFIX. New test files need no CMake edits.
+# Files named *_oracle_test.cpp run outside references: they also get the label "oracle" and
+# run once. With SCREEN_FORMATS every other executable runs once per screen format
+# (QV_SCREEN_FORMAT), its test names ending in "/fmt<code>".
 find_package(GTest REQUIRED)
 include(GoogleTest)
 
 function(qv_add_test_dir label dir)
+    cmake_parse_arguments(PARSE_ARGV 2 arg "" "PREFIX" "LABELS;SCREEN_FORMATS")
     file(GLOB test_sources CONFIGURE_DEPENDS ${dir}/*_test.cpp)
     foreach(src ${test_sources})
         get_filename_component(stem ${src} NAME_WE)
         set(target ${label}_${stem})
         add_executable(${target} ${src})
-        target_link_libraries(${target} PRIVATE ${ARGN} GTest::gtest GTest::gmock
-            GTest::gtest_main)
+        target_link_libraries(${target} PRIVATE ${arg_UNPARSED_ARGUMENTS} GTest::gtest
+            GTest::gmock GTest::gtest_main)
         target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR})
-        gtest_discover_tests(${target} PROPERTIES LABELS ${label}
-            DISCOVERY_TIMEOUT 60)
+        set(labels ${label} ${arg_LABELS})
+        if(stem MATCHES "_oracle_test$")
+            gtest_discover_tests(${target} TEST_PREFIX "${arg_PREFIX}"
+                PROPERTIES LABELS "${labels};oracle" DISCOVERY_TIMEOUT 60)
+        elseif(arg_SCREEN_FORMATS)
+            foreach(format ${arg_SCREEN_FORMATS})
+                gtest_discover_tests(${target} TEST_PREFIX "${arg_PREFIX}"
+                    TEST_SUFFIX "/fmt${format}"
+                    PROPERTIES LABELS "${labels}" ENVIRONMENT "QV_SCREEN_FORMAT=${format}"
+                    DISCOVERY_TIMEOUT 60)
+            endforeach()
+        else()
+            gtest_discover_tests(${target} TEST_PREFIX "${arg_PREFIX}"
+                PROPERTIES LABELS "${labels}" DISCOVERY_TIMEOUT 60)
+        endif()
     endforeach()
 endfunction()

@@ -1,0 +1,187 @@
+// Fill, template, mask and bitmap blits per depth.
+#include <algorithm>
+#include <cstring>
+#include <type_traits>
+
+#include "gfx/kernels/kernels.h"
+#include "gfx/kernels/rows.h"
+
+namespace qv {
+namespace {
+
+template <typename Word>
+void FillWords(void* base, int32_t rowLength, int32_t x, int32_t y, int32_t width, int32_t height,
+               Word value) {
+    if (width < 1 || height < 1) return;
+    for (int32_t j = 0; j < height; ++j) {
+        auto* row = reinterpret_cast<Word*>(PixelAt(base, rowLength, sizeof(Word), x, y + j));
+        std::fill_n(row, width, value);
+    }
+}
+
+template <int B>
+void TemplateRows(const qvTemplateBlock& k) {
+    if (k.width < 1 || k.height < 1) return;
+    for (int32_t j = 0; j < k.height; ++j) {
+        const uint8_t* bits = PlaneRow(k.templatePlane, k.templateBytesPerRow, k.templateY + j);
+        uint8_t* dest = PixelAt(k.destBase, k.destRowLength, B, k.destX, k.destY + j);
+        for (int32_t i = 0; i < k.width; ++i) {
+            if (MaskBit(bits, k.templateX + i)) StorePixel(dest + i * B, B, k.colour);
+        }
+    }
+}
+
+template <uint32_t Conversion>
+constexpr uint32_t Convert32(uint32_t pixel) {
+    if constexpr (Conversion == QV_MASK_TO_BGRA) return Format<QV_FMT_B8G8R8A8>::Pack(pixel);
+    if constexpr (Conversion == QV_MASK_SHIFT8) return pixel << 8;
+    return pixel;
+}
+
+template <int B, uint32_t Conversion>
+inline void CopyIf(bool visible, const uint8_t* source, uint8_t* dest) {
+    if (visible) StorePixel(dest, B, Convert32<Conversion>(LoadPixel(source, B)));
+}
+
+// Whole mask bytes are tested at once once the source position is byte aligned, so that
+// empty and solid runs of a sprite mask cost one test per eight pixels.
+template <int B, uint32_t Conversion>
+void MaskRow(const uint8_t* bits, int32_t bit, const uint8_t* source, uint8_t* dest,
+             int32_t width) {
+    int32_t i = 0;
+    for (; i < width && (bit & 7) != 0; ++i, ++bit) {
+        CopyIf<B, Conversion>(MaskBit(bits, bit), source + i * B, dest + i * B);
+    }
+    for (; i + 8 <= width; i += 8, bit += 8) {
+        uint8_t byte = bits[bit >> 3];
+        if (byte == 0) continue;
+        if (byte == 0xFF && Conversion == QV_MASK_PLAIN) {
+            std::memcpy(dest + i * B, source + i * B, 8 * B);
+            continue;
+        }
+        for (int n = 0; n < 8; ++n) {
+            CopyIf<B, Conversion>(byte & (0x80 >> n), source + (i + n) * B, dest + (i + n) * B);
+        }
+    }
+    for (; i < width; ++i, ++bit) {
+        CopyIf<B, Conversion>(MaskBit(bits, bit), source + i * B, dest + i * B);
+    }
+}
+
+template <int B, uint32_t Conversion = QV_MASK_PLAIN>
+void MaskRows(const qvMaskBlock& k) {
+    if (k.width < 1 || k.height < 1) return;
+    for (int32_t j = 0; j < k.height; ++j) {
+        MaskRow<B, Conversion>(
+            PlaneRow(k.maskPlane, k.maskBytesPerRow, k.sourceY + j), k.sourceX,
+            PixelAt(k.sourceBase, k.sourceRowLength, B, k.sourceX, k.sourceY + j),
+            PixelAt(k.destBase, k.destRowLength, B, k.destX, k.destY + j), k.width);
+    }
+}
+
+template <int B>
+void CopyRows(const qvBitMapBlock& k) {
+    if (k.width < 1 || k.height < 1) return;
+    for (int32_t j = 0; j < k.height; ++j) {
+        std::memmove(PixelAt(k.destBase, k.destRowLength, B, k.destX, k.destY + j),
+                     PixelAt(k.sourceBase, k.sourceRowLength, B, k.sourceX, k.sourceY + j),
+                     size_t(k.width) * B);
+    }
+}
+
+// The colour bytes move to the destination format's positions; its alpha byte stays.
+template <typename Source, typename Dest>
+void ReorderRows(const qvBitMapBlock& k) {
+    if (k.width < 1 || k.height < 1) return;
+    for (int32_t j = 0; j < k.height; ++j) {
+        auto* source = reinterpret_cast<const uint32_t*>(
+            PixelAt(k.sourceBase, k.sourceRowLength, 4, k.sourceX, k.sourceY + j));
+        auto* dest = reinterpret_cast<uint32_t*>(
+            PixelAt(k.destBase, k.destRowLength, 4, k.destX, k.destY + j));
+        for (int32_t i = 0; i < k.width; ++i) {
+            dest[i] = (dest[i] & Dest::alphaMask) | Dest::Pack(Source::Unpack(source[i]));
+        }
+    }
+}
+
+}  // namespace
+}  // namespace qv
+
+void RectFillPixels32(void* base, int32_t rowLength, int32_t x, int32_t y, int32_t width,
+                      int32_t height, uint32_t value) {
+    qv::FillWords<uint32_t>(base, rowLength, x, y, width, height, value);
+}
+
+void RectFillPixels24(void* base, int32_t rowLength, int32_t x, int32_t y, int32_t width,
+                      int32_t height, uint32_t value) {
+    if (width < 1 || height < 1) return;
+    const uint8_t bytes[3] = {uint8_t(value >> 16), uint8_t(value >> 8), uint8_t(value)};
+    for (int32_t j = 0; j < height; ++j) {
+        uint8_t* row = qv::PixelAt(base, rowLength, 3, x, y + j);
+        for (int32_t i = 0; i < width; ++i, row += 3) {
+            row[0] = bytes[0], row[1] = bytes[1], row[2] = bytes[2];
+        }
+    }
+}
+
+void RectFillPixels16(void* base, int32_t rowLength, int32_t x, int32_t y, int32_t width,
+                      int32_t height, uint32_t value) {
+    qv::FillWords<uint16_t>(base, rowLength, x, y, width, height, uint16_t(value));
+}
+
+void BltTemplatePixels32(const qvTemplateBlock& block) {
+    qv::TemplateRows<4>(block);
+}
+
+void BltTemplatePixels24(const qvTemplateBlock& block) {
+    qv::TemplateRows<3>(block);
+}
+
+void BltTemplatePixels16(const qvTemplateBlock& block) {
+    qv::TemplateRows<2>(block);
+}
+
+void BltMaskPixels32(const qvMaskBlock& block) {
+    switch (block.conversion) {
+        case QV_MASK_TO_BGRA:
+            qv::MaskRows<4, QV_MASK_TO_BGRA>(block);
+            break;
+        case QV_MASK_SHIFT8:
+            qv::MaskRows<4, QV_MASK_SHIFT8>(block);
+            break;
+        default:
+            qv::MaskRows<4>(block);
+            break;
+    }
+}
+
+void BltMaskPixels24(const qvMaskBlock& block) {
+    qv::MaskRows<3>(block);
+}
+
+void BltMaskPixels16(const qvMaskBlock& block) {
+    qv::MaskRows<2>(block);
+}
+
+void BltBitMapPixels32(const qvBitMapBlock& block) {
+    if (!block.convert) {
+        qv::CopyRows<4>(block);
+        return;
+    }
+    qv::VisitFormat(block.sourceFormat, [&](auto source) {
+        qv::VisitFormat(block.destFormat, [&](auto dest) {
+            if constexpr (source.bytes == 4 && dest.bytes == 4) {
+                qv::ReorderRows<std::remove_cvref_t<decltype(source)>,
+                                std::remove_cvref_t<decltype(dest)>>(block);
+            }
+        });
+    });
+}
+
+void BltBitMapPixels24(const qvBitMapBlock& block) {
+    qv::CopyRows<3>(block);
+}
+
+void BltBitMapPixels16(const qvBitMapBlock& block) {
+    qv::CopyRows<2>(block);
+}

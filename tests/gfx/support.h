@@ -1,0 +1,91 @@
+// Shared support of the graphics tests: a listener that puts every test under the strict
+// hooks (padded rows, poisoned buffers) and fails a test that leaves a bitmap locked, bitmap
+// comparisons that dump PPM pictures on failure, and the check for outside tools.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "platform/linux/bitmap.h"
+#include "platform/linux/testing.h"
+
+namespace qv::test {
+
+namespace hooks = qv::platform::testing;
+
+class StrictBitMapListener : public ::testing::EmptyTestEventListener {
+    void OnTestStart(const ::testing::TestInfo&) override {
+        hooks::SetExtraRowPadding(3);
+        hooks::SetPoisonFill(true);
+        hooks::ResetLockBalance();
+    }
+    void OnTestEnd(const ::testing::TestInfo&) override {
+        if (hooks::LockBalance() != 0) {
+            ADD_FAILURE() << "bitmap locks left held: " << hooks::LockBalance();
+        }
+        hooks::SetExtraRowPadding(0);
+        hooks::SetPoisonFill(false);
+        hooks::InjectLockFault(0);
+        hooks::GrantCompositing(0, false);
+    }
+};
+
+inline bool RegisterStrictBitMapListener() {
+    ::testing::UnitTest::GetInstance()->listeners().Append(new StrictBitMapListener);
+    return true;
+}
+
+inline const bool kStrictBitMapListener = RegisterStrictBitMapListener();
+
+struct BitMapDeleter {
+    void operator()(qvDisplayBitMap* bitmap) const { FreeDisplayBitMap(bitmap); }
+    void operator()(qvPlaneBitMap* plane) const { FreePlaneBitMap(plane); }
+};
+using BitMapPtr = std::unique_ptr<qvDisplayBitMap, BitMapDeleter>;
+using PlanePtr = std::unique_ptr<qvPlaneBitMap, BitMapDeleter>;
+
+// Compares two bitmaps pixel by pixel (as 0xRRGGBB); on a difference both are written as
+// PPM pictures into the test output directory and the first difference is reported.
+inline ::testing::AssertionResult SameBitMap(const qvDisplayBitMap* actual,
+                                             const qvDisplayBitMap* expected) {
+    if (actual->width != expected->width || actual->height != expected->height) {
+        return ::testing::AssertionFailure() << "sizes differ";
+    }
+    for (int32_t y = 0; y < actual->height; ++y) {
+        for (int32_t x = 0; x < actual->width; ++x) {
+            uint32_t a = ReadBitMapPixel(actual, x, y), e = ReadBitMapPixel(expected, x, y);
+            if (a == e) continue;
+            const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+            std::string base = ::testing::TempDir() + info->test_suite_name() + "." + info->name();
+            hooks::WriteBitMapPPM(actual, base + ".actual.ppm");
+            hooks::WriteBitMapPPM(expected, base + ".expected.ppm");
+            return ::testing::AssertionFailure()
+                   << "pixel (" << x << ", " << y << ") is 0x" << std::hex << a << ", expected 0x"
+                   << e << "; pictures in " << base << ".*.ppm";
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+inline bool ToolAvailable(const std::string& name) {
+    return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+inline bool UnderCI() {
+    const char* ci = std::getenv("CI");
+    return ci != nullptr && std::string(ci) == "true";
+}
+
+}  // namespace qv::test
+
+// An outside tool that a test needs: skipped without it, but failed under CI=true.
+#define QV_REQUIRE_TOOL(name)                                                     \
+    do {                                                                          \
+        if (!qv::test::ToolAvailable(name)) {                                     \
+            if (qv::test::UnderCI()) FAIL() << "oracle " << (name) << " missing"; \
+            GTEST_SKIP() << "oracle " << (name) << " missing";                    \
+        }                                                                         \
+    } while (0)
