@@ -7,6 +7,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
+#include <vector>
 
 #include "engine/error_codes.h"
 
@@ -402,3 +404,35 @@ void VmCallGCMethods(qvVmState* L);
 // Runs the script function whose frame VmPreCall opened; returns the position of its first
 // result, or nullptr when it ended without a position (abort, suspension).
 qvValue* VmExecute(qvVmState* L);
+
+// --- Compiled chunks: loading, dumping and the verifier ---
+
+// Supplies the next block of a chunk and its size in *size; nullptr or size 0 ends the input.
+using qvReader = const char* (*)(void* ud, size_t* size);
+// Receives the dump field by field.
+using qvWriter = void (*)(qvVmState* L, const void* p, size_t size, void* ud);
+
+// Loads a compiled chunk and pushes its main function (no upvalues, the globals as its
+// environment). Returns 0, or the error code (1198-1205, ERR_MEM) with nothing pushed.
+int VmLoad(qvVmState* L, qvReader reader, void* ud, const char* chunkname);
+// Writes the script function at idx as a chunk; ERR_NOQVFUNC for anything else.
+int VmDump(qvVmState* L, int idx, qvWriter writer, void* ud);
+void VmDumpProto(qvVmState* L, const qvProto* p, qvWriter writer, void* ud);
+// 1 on a little-endian host, 0 on a big-endian one: the byte order a chunk must declare to
+// be read without swapping.
+int VmEndiannessByte();
+
+// "No register" for VmVerifyCode.
+constexpr int VM_NOREG = -1;
+// 1 when p's code passes the verifier, else 0. With a register, only the code before lastpc
+// is checked and *setter (when given) receives the pc of the last instruction there that set
+// the register, -1 when none.
+int VmVerifyCode(const qvProto* p, int lastpc, int reg, int* setter);
+int VmVerifyFunction(const qvProto* p);
+
+namespace qv {
+// VmLoad over bytes in memory.
+int LoadChunk(qvVmState* L, std::span<const uint8_t> chunk, const char* chunkname);
+// VmDump appending to out.
+int DumpFunction(qvVmState* L, int idx, std::vector<uint8_t>* out);
+}  // namespace qv

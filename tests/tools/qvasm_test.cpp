@@ -33,15 +33,15 @@ TEST(Qvasm, GoldenBytes) {
     const AssembleResult r =
         Assemble(".function main maxstack=2\n.source \"=test\"\nRETURN r0 1\n.end\n");
     const std::vector<uint8_t> expected = {
-        0x1B, 0x51, 0x56, 0x42, 0x00, 0x04, 0x04, 0x04, 0x06, 0x08, 0x09, 0x09, 0x08,
-        0x41, 0x7D, 0xF5, 0xE7, 0x68, 0x93, 0x09, 0xB6,           // header
-        0,    0,    0,    6,    '=',  't',  'e',  's',  't',  0,  // source
-        0,    0,    0,    0,                                      // line defined
-        0,    0,    0,    2,  // upvalues, parameters, vararg, maxstack
-        0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,  // line info, locals,
-                                                                              // upvalue names
-        0,    0,    0,    0,    0,    0,    0,    0,     // constants, nested functions
-        0,    0,    0,    1,    0x00, 0x00, 0x80, 0x22,  // code
+        0x1B, 0x51, 0x56, 0x42, 0x00, 0x04, 0x04, 0x04, 0x06, 0x08, 0x09, 0x09, 0x08, 0x41, 0x7D,
+        0xF5, 0xE7, 0x68, 0x93, 0x09, 0xB6,      // header
+        0, 0, 0, 6, '=', 't', 'e', 's', 't', 0,  // source
+        0, 0, 0, 0,                              // line defined
+        0, 0, 0, 2,                              // upvalues, parameters, vararg, maxstack
+        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,      // line info, locals,
+                                                 // upvalue names
+        0, 0, 0, 0, 0, 0, 0, 0,                  // constants, nested functions
+        0, 0, 0, 1, 0x00, 0x00, 0x80, 0x22,      // code
     };
     EXPECT_EQ(r.bytes, expected);
     // Little-endian: the same fields with their bytes reversed.
