@@ -1,5 +1,7 @@
 #include "platform/linux/window.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
