@@ -8,6 +8,18 @@
 find_package(GTest REQUIRED)
 include(GoogleTest)
 
+# Adds labels to every test of the lists that gtest_discover_tests filled (its properties
+# cannot carry a list of labels).
+function(qv_label_discovered_tests target labels)
+    set(file ${CMAKE_CURRENT_BINARY_DIR}/${target}_labels.cmake)
+    file(WRITE ${file} "")
+    foreach(list ${ARGN})
+        file(APPEND ${file} "foreach(test \${${list}})\n"
+            "    set_tests_properties(\${test} PROPERTIES LABELS \"${labels}\")\nendforeach()\n")
+    endforeach()
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${file})
+endfunction()
+
 function(qv_add_test_dir label dir)
     cmake_parse_arguments(PARSE_ARGV 2 arg "" "PREFIX" "LABELS;SCREEN_FORMATS")
     file(GLOB test_sources CONFIGURE_DEPENDS ${dir}/*_test.cpp)
@@ -19,19 +31,23 @@ function(qv_add_test_dir label dir)
             GTest::gmock GTest::gtest_main)
         target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR})
         set(labels ${label} ${arg_LABELS})
+        set(lists ${target}_TESTS)
         if(stem MATCHES "_oracle_test$")
-            gtest_discover_tests(${target} TEST_PREFIX "${arg_PREFIX}"
-                PROPERTIES LABELS "${labels};oracle" DISCOVERY_TIMEOUT 60)
+            list(APPEND labels oracle)
+            gtest_discover_tests(${target} TEST_PREFIX "${arg_PREFIX}" TEST_LIST ${lists}
+                DISCOVERY_TIMEOUT 60)
         elseif(arg_SCREEN_FORMATS)
+            set(lists "")
             foreach(format ${arg_SCREEN_FORMATS})
+                list(APPEND lists ${target}_TESTS_${format})
                 gtest_discover_tests(${target} TEST_PREFIX "${arg_PREFIX}"
-                    TEST_SUFFIX "/fmt${format}"
-                    PROPERTIES LABELS "${labels}" ENVIRONMENT "QV_SCREEN_FORMAT=${format}"
-                    DISCOVERY_TIMEOUT 60)
+                    TEST_SUFFIX "/fmt${format}" TEST_LIST ${target}_TESTS_${format}
+                    PROPERTIES ENVIRONMENT "QV_SCREEN_FORMAT=${format}" DISCOVERY_TIMEOUT 60)
             endforeach()
         else()
-            gtest_discover_tests(${target} TEST_PREFIX "${arg_PREFIX}"
-                PROPERTIES LABELS "${labels}" DISCOVERY_TIMEOUT 60)
+            gtest_discover_tests(${target} TEST_PREFIX "${arg_PREFIX}" TEST_LIST ${lists}
+                DISCOVERY_TIMEOUT 60)
         endif()
+        qv_label_discovered_tests(${target} "${labels}" ${lists})
     endforeach()
 endfunction()

@@ -9,36 +9,7 @@
 
 namespace {
 
-constexpr uint8_t kCanary = 0xC3;
-constexpr size_t kGuard = 64;
-
-// A pixel buffer with a padded stride and canary bytes before and after it.
-struct Canvas {
-    Canvas(int bytes, int32_t width, int32_t height)
-        : bytes(bytes),
-          rowLength(width + 5),
-          height(height),
-          data(kGuard * 2 + size_t(rowLength) * bytes * height, kCanary) {}
-
-    uint8_t* base() { return data.data() + kGuard; }
-    uint8_t* at(int32_t x, int32_t y) { return base() + (size_t(y) * rowLength + x) * bytes; }
-    uint32_t pixel(int32_t x, int32_t y) { return qv::LoadPixel(at(x, y), bytes); }
-
-    void Randomise(uint32_t seed) {
-        std::mt19937 random(seed);
-        for (size_t i = kGuard; i < data.size() - kGuard; ++i) data[i] = uint8_t(random());
-    }
-    bool CanariesIntact() const {
-        for (size_t i = 0; i < kGuard; ++i) {
-            if (data[i] != kCanary || data[data.size() - 1 - i] != kCanary) return false;
-        }
-        return true;
-    }
-
-    int bytes;
-    int32_t rowLength, height;
-    std::vector<uint8_t> data;
-};
+using qv::test::Canvas;
 
 // A 1-bit plane with random bits and a stride wider than needed.
 struct Bits {

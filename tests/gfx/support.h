@@ -7,7 +7,9 @@
 
 #include <cstdlib>
 #include <memory>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "platform/linux/bitmap.h"
 #include "platform/linux/testing.h"
@@ -69,6 +71,37 @@ inline ::testing::AssertionResult SameBitMap(const qvDisplayBitMap* actual,
     }
     return ::testing::AssertionSuccess();
 }
+
+inline constexpr uint8_t kCanary = 0xC3;
+inline constexpr size_t kGuard = 64;
+
+// A pixel buffer with a padded stride and canary bytes before and after it.
+struct Canvas {
+    Canvas(int bytes, int32_t width, int32_t height)
+        : bytes(bytes),
+          rowLength(width + 5),
+          height(height),
+          data(kGuard * 2 + size_t(rowLength) * bytes * height, kCanary) {}
+
+    uint8_t* base() { return data.data() + kGuard; }
+    uint8_t* at(int32_t x, int32_t y) { return base() + (size_t(y) * rowLength + x) * bytes; }
+    uint32_t pixel(int32_t x, int32_t y) { return qv::LoadPixel(at(x, y), bytes); }
+
+    void Randomise(uint32_t seed) {
+        std::mt19937 random(seed);
+        for (size_t i = kGuard; i < data.size() - kGuard; ++i) data[i] = uint8_t(random());
+    }
+    bool CanariesIntact() const {
+        for (size_t i = 0; i < kGuard; ++i) {
+            if (data[i] != kCanary || data[data.size() - 1 - i] != kCanary) return false;
+        }
+        return true;
+    }
+
+    int bytes;
+    int32_t rowLength, height;
+    std::vector<uint8_t> data;
+};
 
 inline bool ToolAvailable(const std::string& name) {
     return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
