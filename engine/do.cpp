@@ -1,8 +1,13 @@
-// Calls, stack growth and protected execution.
+// Calls, stack growth, hooks, error raising and protected execution. A command (a native
+// function) returns its number of results, a subroutine jump request (-1, -2) or an error
+// code; the code does not unwind by itself but goes back to the caller.
+#include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <string_view>
 
-#include "engine/internal.h"
+#include "engine/api_internal.h"
+#include "engine/host.h"
 
 namespace qv {
 namespace {
@@ -12,7 +17,11 @@ struct VmUnwind {
     int status;
 };
 
-constexpr int kNativeFrameSlots = 20;
+constexpr int kNativeFrameSlots = 20;  // free slots a command is guaranteed
+constexpr int kMaxCallRecords = 4096;
+constexpr int kNativeCallLimit = 200;      // raises ERR_STACK
+constexpr int kNativeCallHardLimit = 224;  // beyond it ERR_STACK is thrown at once
+constexpr int kMaxResults = 999;
 
 }  // namespace
 }  // namespace qv
@@ -26,8 +35,23 @@ void VmThrow(qvVmState* L, int status) {
     std::exit(20);
 }
 
+// While the engine is being opened there is no host to tell yet.
 void RaiseError(qvVmState* L, int code) {
+    if (L->g != nullptr && L->ci != nullptr) {
+        qv::EngineHost& host = qv::Host(L);
+        host.SetErrorLine(qv::CurrentLine(L->ci));
+        host.CaptureErrorLocation(L);
+    }
     VmThrow(L, code);
+}
+
+// An unnamed value reads "??"; the suffix ("{}", "()") tells what was expected of it.
+void VmTypeError(qvVmState* L, [[maybe_unused]] const qvValue* value, int code,
+                 const char* suffix) {
+    char text[qv::kErrorTextMax + 1];
+    std::snprintf(text, sizeof text, "??%s", suffix);
+    qv::Host(L).SetErrorText(text);
+    RaiseError(L, code);
 }
 
 int VmProtectedRun(qvVmState* L, qvProtectedFunction f, void* ud) {
@@ -90,62 +114,220 @@ void VmResizeCallInfo(qvVmState* L, int n) {
     L->endCi = records + n;
 }
 
+namespace qv {
 namespace {
 
-qvCallRecord* NextCallRecord(qvVmState* L) {
-    if (L->ci + 1 == L->endCi) VmResizeCallInfo(L, 2 * L->sizeCi);
-    return ++L->ci;
+// Makes sure a record follows the current one: the array doubles up to 4096 records, and
+// once more so that error handling past the limit still has records to call with.
+void ReserveCallRecord(qvVmState* L) {
+    if (L->ci + 1 != L->endCi) return;
+    if (L->sizeCi > kMaxCallRecords) VmThrow(L, ERR_STACK);
+    VmResizeCallInfo(L, 2 * L->sizeCi);
+    if (L->sizeCi > kMaxCallRecords) RaiseError(L, ERR_STACK);
+}
+
+// Puts the "__call" metamethod of the value at func in its place; the value itself becomes
+// the first argument.
+qvValue* CallThroughMetamethod(qvVmState* L, qvValue* func) {
+    const qvValue* tm = VmGetTagMethod(L, func, TM_CALL);
+    if (!IsFunction(tm)) VmTypeError(L, func, ERR_FUNCDECLA, "()");
+    qvValue callee = *tm;
+    ptrdiff_t funcOffset = SaveStack(L, func);
+    CheckStack(L, 1);
+    func = RestoreStack(L, funcOffset);
+    for (qvValue* p = L->top; p > func; --p) p[0] = p[-1];
+    ++L->top;
+    *func = callee;
+    return func;
+}
+
+void TraceArgument(EngineHost& host, int i, const qvValue* v) {
+    char text[64];
+    switch (v->tag) {
+        case VM_TNIL:
+            std::snprintf(text, sizeof text, "#%d=(NIL) ", i);
+            break;
+        case VM_TNUMBER:
+            std::snprintf(text, sizeof text, "#%d=(NUMBER)%g ", i, v->value.n);
+            break;
+        case VM_TSTRING:
+            // Script text is data: it never reaches a format.
+            std::snprintf(text, sizeof text, "#%d=(STRING)\"", i);
+            host.WriteDebug(text);
+            host.WriteDebug(std::string_view(StringOf(v)->Data(), StringOf(v)->length));
+            host.WriteDebug("\" ");
+            return;
+        case VM_TTABLE:
+            std::snprintf(text, sizeof text, "#%d=(TABLE)%p ", i, static_cast<void*>(v->value.gc));
+            break;
+        case VM_TFUNCTION:
+            std::snprintf(text, sizeof text, "#%d=(FUNCPTR)%p ", i,
+                          static_cast<void*>(v->value.gc));
+            break;
+        default:
+            std::snprintf(text, sizeof text, "#%d=(INTERNAL)%d ", i, v->tag);
+            break;
+    }
+    host.WriteDebug(text);
+}
+
+// One line per command call: its name, then its arguments by type.
+void TraceCall(qvVmState* L, const qvValue* func) {
+    EngineHost& host = Host(L);
+    const char* name = GlobalFunctionName(L, func);
+    host.WriteDebug("Now calling ");
+    host.WriteDebug(name != nullptr ? name : "?");
+    host.WriteDebug("()");
+    int nargs = static_cast<int>(L->top - L->base);
+    if (nargs > 0) host.WriteDebug(" with arguments ");
+    for (int i = 0; i < nargs; ++i) TraceArgument(host, i + 1, L->base + i);
+    host.WriteDebug("\n");
+}
+
+// The position of a command's first result, or the top (no results) with *code set.
+qvValue* CommandResult(qvVmState* L, int n, int* code) {
+    if (n < 0 || n > kMaxResults) {
+        *code = n;
+        return L->top;
+    }
+    // A handler may claim more results than it pushed: never copy from below its frame.
+    ptrdiff_t inFrame = L->top - L->base;
+    if (n > inFrame) n = static_cast<int>(inFrame);
+    return L->top - n;
 }
 
 qvValue* CallNative(qvVmState* L, qvValue* func, int* code) {
-    ptrdiff_t funcr = qv::SaveStack(L, func);
-    if (L->stackLast - L->top <= qv::kNativeFrameSlots) VmGrowStack(L, qv::kNativeFrameSlots);
-    qvCallRecord* ci = NextCallRecord(L);
-    L->base = ci->base = qv::RestoreStack(L, funcr) + 1;
-    ci->top = L->top + qv::kNativeFrameSlots;
+    ptrdiff_t funcOffset = SaveStack(L, func);
+    if (L->stackLast - L->top <= kNativeFrameSlots) VmGrowStack(L, kNativeFrameSlots);
+    qvCallRecord* ci = ++L->ci;
+    L->base = ci->base = RestoreStack(L, funcOffset) + 1;
+    ci->top = L->top + kNativeFrameSlots;
     ci->state = VM_CI_NATIVE;
     ci->savedpc = nullptr;
     ci->pc = nullptr;
     ci->tailcalls = 0;
-    int n = qv::CClosureOf(qv::RestoreStack(L, funcr))->f(L);
-    if (n >= 0 && n <= 999) {
-        // A handler may claim more results than it pushed: never copy from below its frame.
-        ptrdiff_t inFrame = L->top - L->base;
-        if (n > inFrame) n = static_cast<int>(inFrame);
-        *code = 0;
-        return L->top - n;
+    if ((L->hookmask & VM_MASKCALL) != 0) VmCallHook(L, VM_HOOKCALL, -1);
+    EngineHost& host = Host(L);
+    if (host.DebugTrace() && host.AbortFlag().load() == 0) {
+        TraceCall(L, RestoreStack(L, funcOffset));
     }
-    *code = n;
-    return L->top;
+    qvCFunction f = CClosureOf(RestoreStack(L, funcOffset))->f;
+    if (!host.IsGetLastError(f)) host.SetLastError(0);
+    return CommandResult(L, f(L), code);
+}
+
+// Moves the arguments beyond the parameters into a table {[0] = first, ..., n = count}, which
+// takes their place; missing parameters become nil first.
+void CollectVarargs(qvVmState* L, ptrdiff_t funcOffset, int numparams) {
+    ptrdiff_t nargs = L->top - (RestoreStack(L, funcOffset) + 1);
+    if (nargs < numparams) {
+        CheckStack(L, static_cast<int>(numparams - nargs));
+        for (; nargs < numparams; ++nargs) SetNil(L->top++);
+    }
+    int nextra = static_cast<int>(nargs - numparams);
+    qvTable* t = VmTableNew(L, nextra > 1 ? nextra - 1 : 0, 1);
+    qvValue* extra = L->top - nextra;
+    for (int i = 0; i < nextra; ++i) *VmTableSetNum(L, t, i) = extra[i];
+    qvValue key;
+    SetString(&key, VmNewString(L, "n", 1));
+    SetNumber(VmTableSet(L, t, &key), nextra);
+    L->top -= nextra;
+    CheckStack(L, 1);
+    SetTable(L->top++, t);
 }
 
 qvValue* OpenScriptFrame(qvVmState* L, qvValue* func) {
-    ptrdiff_t funcr = qv::SaveStack(L, func);
-    qvProto* p = qv::LClosureOf(func)->proto;
+    ptrdiff_t funcOffset = SaveStack(L, func);
+    qvProto* p = LClosureOf(func)->proto;
+    if (p->isVararg != 0) CollectVarargs(L, funcOffset, p->numparams);
     if (L->stackLast - L->top <= p->maxstacksize) VmGrowStack(L, p->maxstacksize);
-    qvCallRecord* ci = NextCallRecord(L);
-    func = qv::RestoreStack(L, funcr);
-    L->base = ci->base = func + 1;
+    qvCallRecord* ci = ++L->ci;
+    L->base = ci->base = RestoreStack(L, funcOffset) + 1;
     ci->top = L->base + p->maxstacksize;
     ci->savedpc = p->code;
     ci->pc = nullptr;
     ci->tailcalls = 0;
     ci->state = VM_CI_SAVEDPC;
-    while (L->top < ci->top) qv::SetNil(L->top++);
+    while (L->top < ci->top) SetNil(L->top++);
     L->top = ci->top;
     return nullptr;
 }
 
+void EnterNativeCall(qvVmState* L) {
+    if (++L->nCcalls < kNativeCallLimit) return;
+    // Counts above the limit proceed up to the hard limit, so that error handling can call.
+    if (L->nCcalls == kNativeCallLimit) RaiseError(L, ERR_STACK);
+    if (L->nCcalls > kNativeCallHardLimit) VmThrow(L, ERR_STACK);
+}
+
+// Runs the script frame opened at funcOffset. When the interpreter ends without a position
+// (abort, suspension) the call returns nothing, and frames it left open above are dropped.
+qvValue* RunScriptFrame(qvVmState* L, ptrdiff_t funcOffset) {
+    ptrdiff_t record = L->ci - L->baseCi;
+    qvValue* firstResult = VmExecute(L);
+    if (firstResult == nullptr) {
+        VmCloseUpvalues(L, RestoreStack(L, funcOffset) + 1);
+        L->ci = L->baseCi + record;
+        L->base = L->ci->base;
+    }
+    return firstResult;
+}
+
+// A complete call from native code; with handleError a command's error code goes to the
+// host's error hook while the command is still the current level, as a script's CALL does.
+int DoCall(qvVmState* L, qvValue* func, int nResults, bool handleError) {
+    EnterNativeCall(L);
+    ptrdiff_t funcOffset = SaveStack(L, func);
+    int code = 0;
+    qvValue* firstResult = VmPreCall(L, func, &code);
+    if (firstResult == nullptr) firstResult = RunScriptFrame(L, funcOffset);
+    if (code == -1 || code == -2) {
+        code = 0;  // no subroutine jump is made outside the interpreter
+    } else if (code != 0 && handleError) {
+        Host(L).HandleCommandError(L, code);
+    }
+    VmPostCall(L, nResults, firstResult);
+    --L->nCcalls;
+    VmCheckGC(L);
+    return code;
+}
+
+void ShrinkCallRecords(qvVmState* L, void*) {
+    VmResizeCallInfo(L, kMaxCallRecords);
+}
+
 }  // namespace
+
+void CallValue(qvVmState* L, qvValue* func, int nResults) {
+    DoCall(L, func, nResults, true);
+}
+
+}  // namespace qv
+
+using namespace qv;
 
 qvValue* VmPreCall(qvVmState* L, qvValue* func, int* code) {
     *code = 0;
-    if (!qv::IsFunction(func)) VmThrow(L, ERR_FUNCDECLA);
-    if (qv::ClosureOf(func)->isNative) return CallNative(L, func, code);
+    if (!IsFunction(func)) func = CallThroughMetamethod(L, func);
+    ptrdiff_t funcOffset = SaveStack(L, func);
+    ReserveCallRecord(L);
+    func = RestoreStack(L, funcOffset);
+    if (ClosureOf(func)->isNative) return CallNative(L, func, code);
     return OpenScriptFrame(L, func);
 }
 
 void VmPostCall(qvVmState* L, int wanted, qvValue* firstResult) {
+    if ((L->hookmask & VM_MASKRET) != 0) {
+        ptrdiff_t resultOffset = firstResult != nullptr ? SaveStack(L, firstResult) : -1;
+        VmCallHook(L, VM_HOOKRET, -1);
+        if ((L->ci->state & VM_CI_NATIVE) == 0) {
+            while (L->ci->tailcalls > 0) {
+                --L->ci->tailcalls;
+                VmCallHook(L, VM_HOOKTAILRET, -1);
+            }
+        }
+        if (firstResult != nullptr) firstResult = RestoreStack(L, resultOffset);
+    }
     qvValue* res = L->ci->base - 1;
     --L->ci;
     L->base = L->ci->base;
@@ -153,21 +335,56 @@ void VmPostCall(qvVmState* L, int wanted, qvValue* firstResult) {
         *res++ = *firstResult++;
         --wanted;
     }
-    while (wanted-- > 0) qv::SetNil(res++);
+    while (wanted-- > 0) SetNil(res++);
     L->top = res;
 }
 
 int VmDoCall(qvVmState* L, qvValue* func, int nResults) {
-    if (++L->nCcalls >= 200) {
-        if (L->nCcalls == 200) RaiseError(L, ERR_STACK);
-        if (L->nCcalls > 224) VmThrow(L, ERR_STACK);
+    return DoCall(L, func, nResults, false);
+}
+
+void VmCallHook(qvVmState* L, int event, int line) {
+    if (L->hook == nullptr || L->allowhook == 0) return;
+    qvDebugRecord ar{};
+    ar.event = event;
+    ar.currentline = line;
+    ar.callRecord = event == VM_HOOKTAILRET ? 0 : static_cast<int>(L->ci - L->baseCi);
+    ptrdiff_t top = SaveStack(L, L->top);
+    ptrdiff_t ciTop = SaveStack(L, L->ci->top);
+    if (L->stackLast - L->top <= kNativeFrameSlots) VmGrowStack(L, kNativeFrameSlots);
+    L->ci->top = L->top + kNativeFrameSlots;
+    L->allowhook = 0;
+    int status = 0;
+    L->hook(L, &ar, &status);
+    if (status != 0) VmThrow(L, status);
+    L->allowhook = 1;
+    L->ci->top = RestoreStack(L, ciTop);
+    L->top = RestoreStack(L, top);
+}
+
+// After an error the top returns to oldTop, so the caller's next pushes stay inside its
+// frame; no error value is pushed. The stack limit keeps its reserve throughout.
+int VmDoPCall(qvVmState* L, qvProtectedFunction f, void* ud, ptrdiff_t oldTop,
+              ptrdiff_t errorFunction) {
+    uint16_t nCcalls = L->nCcalls;
+    ptrdiff_t record = L->ci - L->baseCi;
+    uint8_t allowhook = L->allowhook;
+    ptrdiff_t errfunc = L->errfunc;
+    L->errfunc = errorFunction;
+    int status = VmProtectedRun(L, f, ud);
+    if (status != 0) {
+        qvValue* top = RestoreStack(L, oldTop);
+        VmCloseUpvalues(L, top);
+        L->nCcalls = nCcalls;
+        L->ci = L->baseCi + record;
+        L->base = L->ci->base;
+        L->allowhook = allowhook;
+        L->top = top;
+        // Shrinking may fail like any allocation; the larger array then stays.
+        if (L->sizeCi > kMaxCallRecords && record + 1 <= kMaxCallRecords - 2) {
+            VmProtectedRun(L, ShrinkCallRecords, nullptr);
+        }
     }
-    int code = 0;
-    qvValue* firstResult = VmPreCall(L, func, &code);
-    if (firstResult == nullptr) firstResult = VmExecute(L);
-    if (code < 0) firstResult = nullptr;  // no jump is made outside the interpreter
-    VmPostCall(L, nResults, firstResult);
-    --L->nCcalls;
-    VmCheckGC(L);
-    return code;
+    L->errfunc = errfunc;
+    return status;
 }

@@ -5,6 +5,7 @@
 // unwinds to the innermost protected call and comes out as that call's status.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -324,7 +325,8 @@ struct qvVmGlobalState {
     int32_t labelJumpDistance;
     int32_t currentInstruction;
 
-    qv::EngineHost* host;
+    qv::EngineHost* host;  // nullptr: the engine's own host below, built on first use
+    alignas(16) unsigned char ownHost[1024];
 };
 
 // --- Engine state (values, objects, opening and closing) ---
@@ -404,6 +406,237 @@ void VmCallGCMethods(qvVmState* L);
 // Runs the script function whose frame VmPreCall opened; returns the position of its first
 // result, or nullptr when it ended without a position (abort, suspension).
 qvValue* VmExecute(qvVmState* L);
+
+// --- Compiled chunks: loading, dumping and the verifier ---
+
+// Supplies the next block of a chunk and its size in *size; nullptr or size 0 ends the input.
+using qvReader = const char* (*)(void* ud, size_t* size);
+// Receives the dump field by field.
+using qvWriter = void (*)(qvVmState* L, const void* p, size_t size, void* ud);
+
+// Loads a compiled chunk and pushes its main function (no upvalues, the globals as its
+// environment). Returns 0, or the error code (1198-1205, ERR_MEM) with nothing pushed.
+int VmLoad(qvVmState* L, qvReader reader, void* ud, const char* chunkname);
+// Writes the script function at idx as a chunk; ERR_NOQVFUNC for anything else.
+int VmDump(qvVmState* L, int idx, qvWriter writer, void* ud);
+void VmDumpProto(qvVmState* L, const qvProto* p, qvWriter writer, void* ud);
+// 1 on a little-endian host, 0 on a big-endian one: the byte order a chunk must declare to
+// be read without swapping.
+int VmEndiannessByte();
+
+// "No register" for VmVerifyCode.
+constexpr int VM_NOREG = -1;
+// 1 when p's code passes the verifier, else 0. With a register, only the code before lastpc
+// is checked and *setter (when given) receives the pc of the last instruction there that set
+// the register, -1 when none.
+int VmVerifyCode(const qvProto* p, int lastpc, int reg, int* setter);
+int VmVerifyFunction(const qvProto* p);
+
+namespace qv {
+// VmLoad over bytes in memory.
+int LoadChunk(qvVmState* L, std::span<const uint8_t> chunk, const char* chunkname);
+// VmDump appending to out.
+int DumpFunction(qvVmState* L, int idx, std::vector<uint8_t>* out);
+}  // namespace qv
+
+// --- Calls: hooks, protected calls and error raising ---
+
+void VmCallHook(qvVmState* L, int event, int line);
+// A protected run that repairs the thread after an error: the call records, nesting count and
+// hook permission come back, and the stack top returns to oldTop (an offset from the stack's
+// start). Returns the status.
+int VmDoPCall(qvVmState* L, qvProtectedFunction f, void* ud, ptrdiff_t oldTop,
+              ptrdiff_t errorFunction);
+// Raises code with the variable that held value named in the error text ("??" when it has
+// no name), followed by suffix.
+[[noreturn]] void VmTypeError(qvVmState* L, const qvValue* value, int code, const char* suffix);
+
+// --- Conversions and generic operations ---
+
+// Parses the whole of s: blanks, an optional sign, a decimal number or "0x" with hexadecimal
+// digits, blanks. Returns 1 and the number, or 0.
+int VmStrToNumber(const char* s, size_t length, qvNumber* result);
+// v itself for a number; nil as 0 and numeric strings in scratch; nullptr for anything else.
+const qvValue* VmToNumberObj(const qvValue* v, qvValue* scratch);
+// Converts nil to "" and a number to its "%.14g" text in place; 0 for any other value.
+int VmNumberToString(qvVmState* L, qvValue* slot);
+int VmEqualObj(qvVmState* L, const qvValue* a, const qvValue* b);
+// 1 when l < r; strings case-insensitively when caseSensitive is 0.
+int VmCompareValues(qvVmState* L, const qvValue* l, const qvValue* r, int caseSensitive);
+// t[key] through "__index"; returns the value (kNilObject when nothing is found), which is
+// valid until the next stack or table operation.
+const qvValue* VmGetTableChain(qvVmState* L, const qvValue* t, const qvValue* key, int loop);
+void VmSetTableChain(qvVmState* L, const qvValue* t, const qvValue* key, const qvValue* value);
+// Concatenates the total values ending at register last of the current frame into the first.
+void VmConcatValues(qvVmState* L, int total, int last);
+
+// --- Stack interface ---
+
+// Pseudo-indices: the registry, the thread's globals, and upvalue n of the running command.
+constexpr int VM_REGISTRYINDEX = -10000;
+constexpr int VM_GLOBALSINDEX = -10001;
+constexpr int VmUpvalueIndex(int n) {
+    return VM_GLOBALSINDEX - n;
+}
+// Largest number of values a frame may grow to through VmCheckStack.
+constexpr int VM_MAXFRAME = 2048;
+
+int VmGetTop(qvVmState* L);
+void VmSetTop(qvVmState* L, int idx);
+void VmPushValue(qvVmState* L, int idx);
+void VmRemove(qvVmState* L, int idx);
+void VmInsert(qvVmState* L, int idx);
+void VmReplace(qvVmState* L, int idx);
+int VmCheckStack(qvVmState* L, int n);
+int VmPushUpvalues(qvVmState* L);
+
+int VmType(qvVmState* L, int idx);
+int VmIsNumber(qvVmState* L, int idx);
+int VmIsString(qvVmState* L, int idx);
+int VmIsCFunction(qvVmState* L, int idx);
+int VmIsUserdata(qvVmState* L, int idx);
+qvNumber VmToNumber(qvVmState* L, int idx);
+int VmToBoolean(qvVmState* L, int idx);
+const char* VmToString(qvVmState* L, int idx);
+size_t VmStrLen(qvVmState* L, int idx);
+qvCFunction VmToCFunction(qvVmState* L, int idx);
+void* VmToUserdata(qvVmState* L, int idx);
+qvVmState* VmToThread(qvVmState* L, int idx);
+const void* VmToPointer(qvVmState* L, int idx);
+int VmRawEqual(qvVmState* L, int i1, int i2);
+int VmEqual(qvVmState* L, int i1, int i2);
+int VmCompare(qvVmState* L, int i1, int i2, int caseSensitive);
+
+void VmPushNil(qvVmState* L);
+void VmPushNumber(qvVmState* L, qvNumber n);
+void VmPushBoolean(qvVmState* L, int b);
+void VmPushLightUserdata(qvVmState* L, void* p);
+void VmPushLString(qvVmState* L, const char* s, size_t length);
+void VmPushString(qvVmState* L, const char* s);
+void VmPushStringNoGC(qvVmState* L, const char* s);
+// Formats with "%s" (string), "%d" (int), "%f" (double), "%c" (character) and "%%"; numbers
+// are written as "%.14g". Returns the characters of the pushed string.
+const char* VmPushVFString(qvVmState* L, const char* format, va_list args);
+const char* VmPushFString(qvVmState* L, const char* format, ...);
+void VmPushCClosure(qvVmState* L, qvCFunction f, int n);
+void VmPushObject(qvVmState* L, const qvValue* v);
+void VmNewTable(qvVmState* L);
+void VmNewTableNoGC(qvVmState* L);
+void* VmNewUserdata(qvVmState* L, size_t size);
+qvVmState* VmNewThread(qvVmState* L);
+void VmConcat(qvVmState* L, int n);
+
+void VmGetTable(qvVmState* L, int idx);
+void VmRawGet(qvVmState* L, int idx);
+void VmRawGetI(qvVmState* L, int idx, int n);
+void VmSetTable(qvVmState* L, int idx);
+void VmRawSet(qvVmState* L, int idx);
+void VmRawSetI(qvVmState* L, int idx, int n);
+int VmNext(qvVmState* L, int idx);
+int VmGetMetatable(qvVmState* L, int idx);
+int VmSetMetatable(qvVmState* L, int idx);
+void VmGetFEnv(qvVmState* L, int idx);
+int VmSetFEnv(qvVmState* L, int idx);
+const char* VmGetUpvalue(qvVmState* L, int funcidx, int n);
+const char* VmSetUpvalue(qvVmState* L, int funcidx, int n);
+
+void VmCall(qvVmState* L, int nargs, int nresults);
+// Returns 0 or the error code. After an error nothing is pushed: the function and its
+// arguments are gone and the top is where the function was. errfunc is kept, never called.
+int VmPCall(qvVmState* L, int nargs, int nresults, int errfunc);
+int VmCPCall(qvVmState* L, qvCFunction f, void* ud);
+int VmSetHook(qvVmState* L, qvHook func, int mask, int count);
+int VmGetStack(qvVmState* L, int level, qvDebugRecord* ar);
+
+// --- Command registration and arguments ---
+
+struct qvCommandEntry {
+    const char* name;
+    qvCFunction func;
+};
+
+struct qvConstant {
+    const char* name;
+    const char* string;  // a string constant, or nullptr for a number
+    double value;
+};
+
+void RegisterLibrary(qvVmState* L, const char* libname, const qvCommandEntry* rows, int nup);
+void RegisterConstants(qvVmState* L, const qvConstant* rows, int user);
+int LookupConstantIn(qvVmState* L, const char* name, const char** string, double* number,
+                     const char* tablename);
+int LookupConstant(qvVmState* L, const char* name, const char** string, double* number);
+void DefineLabel(qvVmState* L, const char* name, int pc);
+int LookupLabel(qvVmState* L, const char* name);
+int AddLabelRef(qvVmState* L, const char* name, int pc);
+int NewRegistryMetatable(qvVmState* L, const char* name);
+void GetRegistryMetatable(qvVmState* L, const char* name);
+void* CheckUserdataType(qvVmState* L, int idx, const char* name);
+void SetRegistryNumber(qvVmState* L, const char* name, double n);
+void SetRegistryString(qvVmState* L, const char* name, const char* s);
+void SetRegistryPointer(qvVmState* L, const char* name, void* p);
+double GetRegistryNumber(qvVmState* L, const char* name);
+const char* GetRegistryString(qvVmState* L, const char* name);
+void* GetRegistryPointer(qvVmState* L, const char* name);
+int CallMetafield(qvVmState* L, int idx, const char* event);
+int CallMetamethodOn(qvVmState* L, int idx, const char* event);
+
+// The getters raise their error code and do not return on failure.
+double GetArgNumber(qvVmState* L, int idx);
+double GetOptArgNumber(qvVmState* L, int idx, double def);
+uint32_t GetArgUInt32(qvVmState* L, int idx);
+uint32_t GetOptArgUInt32(qvVmState* L, int idx, uint32_t def);
+const char* GetArgString(qvVmState* L, int idx, size_t* len);
+const char* GetOptArgString(qvVmState* L, int idx, const char* def, size_t* len);
+void* GetArgUserdata(qvVmState* L, int idx);
+int CheckArgTable(qvVmState* L, int idx);
+int CheckArgFunction(qvVmState* L, int idx);
+int CheckArgType(qvVmState* L, int idx, int tag);
+double GetTableArgNumber(qvVmState* L, int idx, const char* field);
+uint32_t GetTableArgUInt32(qvVmState* L, int idx, const char* field);
+const char* GetTableArgString(qvVmState* L, int idx, size_t* len, const char* field);
+// The callback variants report through err instead of raising.
+double GetCallbackNumber(qvVmState* L, int idx, int* err);
+const char* GetCallbackString(qvVmState* L, int idx, size_t* len, int* err);
+
+int FindStringInList(const char* s, const char* const* list);
+int MakeRef(qvVmState* L, int t);
+void FreeRef(qvVmState* L, int t, int ref);
+int GetTableSize(qvVmState* L, int t);
+void SetTableSize(qvVmState* L, int t, int n);
+void GetSizeTable(qvVmState* L);
+
+// Builds a long string in pieces on the stack: nothing above the point where the buffer was
+// started may be touched until StrBufPushResult.
+constexpr size_t kStrBufSize = 1024;
+struct StrBuf {
+    size_t position;  // bytes pending in buffer
+    int level;        // pieces already pushed
+    qvVmState* L;
+    char buffer[kStrBufSize];
+};
+
+void StrBufInit(qvVmState* L, StrBuf* B);
+void StrBufAddLString(StrBuf* B, const char* s, size_t n);
+void StrBufAddString(StrBuf* B, const char* s);
+void StrBufAddValue(StrBuf* B);
+char* StrBufPrepare(StrBuf* B);
+void StrBufPushResult(StrBuf* B);
+
+// --- Interpreter ---
+
+// event TM_ADD .. TM_POW on x and y into result (a stack slot), converting nil and numeric
+// strings, else through the operands' metamethod.
+void VmArith(qvVmState* L, qvValue* result, const qvValue* x, const qvValue* y, int event);
+// Refreshes the saved position of every running script call and marks the thread's hooks
+// initialised.
+void VmInitHooks(qvVmState* L);
+
+namespace qv {
+// Sets the jump distance that a command's -1/-2 result applies: the label at labelPc of the
+// main chunk, counted from the instruction after the running CALL.
+void SetLabelJump(qvVmState* L, int labelPc);
+}  // namespace qv
 
 // --- Compiled chunks: loading, dumping and the verifier ---
 

@@ -1,0 +1,58 @@
+// Helpers shared by the call machinery, the stack interface, the argument interface and the
+// engine's host: stack-index resolution, calls from native code and call-level queries.
+#pragma once
+
+#include "engine/internal.h"
+
+namespace qv {
+
+// The value an index denotes (positive, top-relative, registry, globals or upvalue), or
+// nullptr for "none": 0, a position at or above the top, below the frame, or an upvalue the
+// running command does not have.
+qvValue* IndexToValue(qvVmState* L, int idx);
+
+// The table an index denotes, or nullptr.
+inline qvTable* TableAtIndex(qvVmState* L, int idx) {
+    const qvValue* v = IndexToValue(L, idx);
+    return v != nullptr && IsTable(v) ? TableOf(v) : nullptr;
+}
+
+// The metatable of a table or full user data, or nullptr for every other value.
+inline qvTable* MetatableOf(const qvValue* v) {
+    if (IsTable(v)) return TableOf(v)->metatable;
+    if (v->tag == VM_TUSERDATA) return UserdataOf(v)->metatable;
+    return nullptr;
+}
+
+// Turns a top-relative index into one that stays valid across pushes.
+inline int AbsIndex(qvVmState* L, int idx) {
+    return (idx <= 0 && idx > VM_REGISTRYINDEX) ? static_cast<int>(L->top - L->base) + idx + 1
+                                                : idx;
+}
+
+// Pushes a copy of v (which may lie on the stack), growing the stack when it is full.
+inline void PushValue(qvVmState* L, const qvValue* v) {
+    qvValue copy = *v;
+    CheckStack(L, 1);
+    *L->top++ = copy;
+}
+
+// VmDoCall for the engine's own native callers (stack interface, metamethods, iterators): a
+// command's error code goes to the host's error hook, exactly as a script's CALL hands it.
+void CallValue(qvVmState* L, qvValue* func, int nResults);
+
+// Index of the instruction a script call record is executing (-1 before the first); the
+// live position is read first when the interpreter runs the record.
+int CurrentPc(qvCallRecord* ci);
+// Line of that instruction: -1 for a native call record, 0 when the function has no line
+// information.
+int CurrentLine(qvCallRecord* ci);
+// The function of activation level (0 = the current one), or nullptr when there is none or
+// the level is a lost tail call.
+const qvValue* LevelFunction(qvVmState* L, int level);
+// The current line of activation level, -1 when there is none.
+int LevelLine(qvVmState* L, int level);
+// Name of a global whose value is fn, or nullptr.
+const char* GlobalFunctionName(qvVmState* L, const qvValue* fn);
+
+}  // namespace qv

@@ -1,0 +1,264 @@
+// Generic operations for operands that are not of the plain kind: conversions, equality,
+// ordering, indexing and assignment through metamethod chains, and concatenation. Nil counts
+// as 0 (and as "" where a string is needed); mixing unrelated types is an error.
+#include <algorithm>
+#include <cstring>
+#include <initializer_list>
+
+#include "engine/api_internal.h"
+#include "engine/convert.h"
+#include "engine/host.h"
+
+namespace qv {
+namespace {
+
+// Metamethods reached through __index or __newindex before the chain is given up.
+constexpr int kMaxChainHops = 100;
+constexpr uint64_t kMaxConcatLength = 4294967293u;
+
+// Truth of a metamethod's result: nil is false, a number true when not 0, anything else true.
+bool MetamethodTruth(const qvValue* v) {
+    if (IsNil(v)) return false;
+    if (IsNumber(v)) return v->value.n != 0;
+    return true;
+}
+
+// Calls tm with the arguments (copied first: pushing may move the stack) and nResults
+// results; the caller finds them on top.
+void CallMetamethod(qvVmState* L, const qvValue* tm, std::initializer_list<qvValue> args,
+                    int nResults) {
+    qvValue f = *tm;
+    PushValue(L, &f);
+    for (const qvValue& arg : args) PushValue(L, &arg);
+    CallValue(L, L->top - static_cast<ptrdiff_t>(args.size() + 1), nResults);
+}
+
+// tm(a, b) with one result, popped: valid until the next push.
+const qvValue* CallBinary(qvVmState* L, const qvValue* tm, const qvValue* a, const qvValue* b) {
+    CallMetamethod(L, tm, {*a, *b}, 1);
+    return --L->top;
+}
+
+[[noreturn]] void RaiseMixedTypes(qvVmState* L, const qvValue* a, const qvValue* b) {
+    bool numberWithString = (IsNumber(a) && IsString(b)) || (IsString(a) && IsNumber(b));
+    RaiseError(L, numberWithString ? ERR_NUMSTRCMP : ERR_WRONGOP);
+}
+
+// Equality with nil: nil, the number 0 and the empty string.
+bool EqualsNil(const qvValue* v) {
+    if (IsNil(v)) return true;
+    if (IsNumber(v)) return v->value.n == 0;
+    if (IsString(v)) return StringOf(v)->length == 0;
+    return false;
+}
+
+// The "__eq" shared by both operands' metatables, or nullptr.
+const qvValue* EqualityMetamethod(qvVmState* L, const qvValue* a, const qvValue* b) {
+    qvString* name = L->g->tmname[TM_EQ];
+    qvTable* ma = MetatableOf(a);
+    const qvValue* tm = ma != nullptr ? VmFastTagMethod(ma, TM_EQ, name) : nullptr;
+    if (tm == nullptr) return nullptr;
+    qvTable* mb = MetatableOf(b);
+    if (mb == ma) return tm;
+    const qvValue* other = mb != nullptr ? VmFastTagMethod(mb, TM_EQ, name) : nullptr;
+    return other != nullptr && VmRawEqualObj(tm, other) ? tm : nullptr;
+}
+
+// Orders two strings that may hold zero bytes, piece by piece between them.
+int CompareStrings(qvVmState* L, const qvString* ls, const qvString* rs, bool caseSensitive) {
+    const char* l = ls->Data();
+    const char* r = rs->Data();
+    size_t ll = ls->length;
+    size_t lr = rs->length;
+    for (;;) {
+        int d = caseSensitive ? std::strcmp(l, r) : Host(L).StrICmp(l, r);
+        if (d != 0) return d;
+        size_t piece = std::strlen(l);
+        if (piece == lr) return piece == ll ? 0 : 1;
+        if (piece == ll) return -1;
+        ++piece;  // past the zero byte
+        l += piece;
+        ll -= piece;
+        r += piece;
+        lr -= piece;
+    }
+}
+
+[[noreturn]] void RaiseChainLimit(qvVmState* L, const char* parameter) {
+    Host(L).SetErrorText(parameter);
+    RaiseError(L, ERR_INTERNAL1);
+}
+
+bool ToStringInPlace(qvVmState* L, qvValue* v) {
+    return IsString(v) || VmNumberToString(L, v) != 0;
+}
+
+// The engine's shared scratch buffer with room for n bytes (never below 32).
+char* ScratchBuffer(qvVmState* L, size_t n) {
+    qvScratchBuffer& b = L->g->buff;
+    if (b.size < n) {
+        size_t size = std::max<size_t>(n, 32);
+        b.data = static_cast<char*>(VmRealloc(L, b.data, b.size, size));
+        b.size = size;
+    }
+    return b.data;
+}
+
+// Joins the n strings ending at top - 1 into top - n.
+void JoinStrings(qvVmState* L, qvValue* top, int n, size_t length) {
+    char* out = ScratchBuffer(L, length);
+    for (qvValue* v = top - n; v < top; ++v) {
+        std::memcpy(out, StringOf(v)->Data(), StringOf(v)->length);
+        out += StringOf(v)->length;
+    }
+    SetString(top - n, VmNewString(L, L->g->buff.data, length));
+}
+
+// One step of VmConcatValues on the values ending at top - 1; returns how many it joined.
+int ConcatStep(qvVmState* L, qvValue* top, int total) {
+    qvValue* left = top - 2;
+    qvValue* right = top - 1;
+    if (!ToStringInPlace(L, left) || !ToStringInPlace(L, right)) {
+        const qvValue* tm = VmGetTagMethod(L, left, TM_CONCAT);
+        if (IsNil(tm)) tm = VmGetTagMethod(L, right, TM_CONCAT);
+        if (!IsFunction(tm)) RaiseError(L, ERR_CONCAT);
+        ptrdiff_t leftOffset = SaveStack(L, left);
+        const qvValue* result = CallBinary(L, tm, left, right);
+        *RestoreStack(L, leftOffset) = *result;
+        return 2;
+    }
+    if (StringOf(right)->length == 0) return 2;  // the left one is the result
+    uint64_t length = uint64_t{StringOf(left)->length} + StringOf(right)->length;
+    int n = 2;
+    for (; n < total; ++n) {
+        qvValue* v = top - n - 1;
+        if (!IsString(v) && !IsNil(v) && !IsNumber(v)) break;
+        ToStringInPlace(L, v);
+        length += StringOf(v)->length;
+    }
+    if (length > kMaxConcatLength) RaiseError(L, ERR_INTERNAL);
+    JoinStrings(L, top, n, static_cast<size_t>(length));
+    return n;
+}
+
+}  // namespace
+}  // namespace qv
+
+using namespace qv;
+
+const qvValue* VmToNumberObj(const qvValue* v, qvValue* scratch) {
+    if (IsNumber(v)) return v;
+    qvNumber n = 0;
+    if (IsNil(v) ||
+        (IsString(v) && VmStrToNumber(StringOf(v)->Data(), StringOf(v)->length, &n) != 0)) {
+        SetNumber(scratch, n);
+        return scratch;
+    }
+    return nullptr;
+}
+
+int VmNumberToString(qvVmState* L, qvValue* slot) {
+    if (IsNil(slot)) {
+        SetString(slot, VmNewString(L, "", 0));
+        return 1;
+    }
+    if (!IsNumber(slot)) return 0;
+    char text[kNumberTextSize];
+    size_t length = FormatNumber(slot->value.n, text);
+    SetString(slot, VmNewString(L, text, length));
+    return 1;
+}
+
+int VmEqualObj(qvVmState* L, const qvValue* a, const qvValue* b) {
+    if (IsNil(a)) return EqualsNil(b);
+    if (IsNil(b)) return EqualsNil(a);
+    if (a->tag != b->tag) RaiseMixedTypes(L, a, b);
+    switch (a->tag) {
+        case VM_TBOOLEAN:
+            return a->value.b == b->value.b;
+        case VM_TNUMBER:
+            return a->value.n == b->value.n;
+        case VM_TLIGHTUSERDATA:
+            return a->value.p == b->value.p;
+        case VM_TTABLE:
+        case VM_TUSERDATA:
+            break;
+        default:
+            return a->value.gc == b->value.gc;
+    }
+    if (a->value.gc == b->value.gc) return 1;
+    const qvValue* tm = EqualityMetamethod(L, a, b);
+    return tm != nullptr && MetamethodTruth(CallBinary(L, tm, a, b));
+}
+
+int VmCompareValues(qvVmState* L, const qvValue* l, const qvValue* r, int caseSensitive) {
+    if (IsNil(l)) {
+        if (IsNumber(r)) return 0 < r->value.n;
+        if (IsString(r) || IsNil(r)) return 0;
+        RaiseError(L, ERR_WRONGOP);
+    }
+    if (IsNil(r)) {
+        if (IsNumber(l)) return l->value.n < 0;
+        if (IsString(l)) return 0;
+        RaiseError(L, ERR_WRONGOP);
+    }
+    if (l->tag != r->tag) RaiseMixedTypes(L, l, r);
+    if (IsNumber(l)) return l->value.n < r->value.n;
+    if (IsString(l)) return CompareStrings(L, StringOf(l), StringOf(r), caseSensitive != 0) < 0;
+    const qvValue* tm = VmGetTagMethod(L, l, TM_LT);
+    if (IsNil(tm) || !VmRawEqualObj(tm, VmGetTagMethod(L, r, TM_LT))) RaiseError(L, ERR_WRONGOP);
+    return MetamethodTruth(CallBinary(L, tm, l, r));
+}
+
+const qvValue* VmGetTableChain(qvVmState* L, const qvValue* t, const qvValue* key, int loop) {
+    for (;; ++loop) {
+        if (loop > kMaxChainHops) RaiseChainLimit(L, "#1");
+        const qvValue* tm;
+        if (IsTable(t)) {
+            const qvValue* v = VmTableGet(TableOf(t), key);
+            if (!IsNil(v)) return v;
+            qvTable* mt = TableOf(t)->metatable;
+            tm = mt != nullptr ? VmFastTagMethod(mt, TM_INDEX, L->g->tmname[TM_INDEX]) : nullptr;
+            if (tm == nullptr) return &kNilObject;
+        } else {
+            tm = VmGetTagMethod(L, t, TM_INDEX);
+            if (IsNil(tm)) VmTypeError(L, t, ERR_TABLEDECLA, "{}");
+        }
+        if (IsFunction(tm)) return CallBinary(L, tm, t, key);
+        t = tm;
+    }
+}
+
+void VmSetTableChain(qvVmState* L, const qvValue* t, const qvValue* key, const qvValue* value) {
+    for (int met = 1;; ++met) {
+        const qvValue* tm;
+        if (IsTable(t)) {
+            qvTable* h = TableOf(t);
+            qvValue* slot = VmTableSet(L, h, key);
+            tm = !IsNil(slot) || h->metatable == nullptr
+                     ? nullptr
+                     : VmFastTagMethod(h->metatable, TM_NEWINDEX, L->g->tmname[TM_NEWINDEX]);
+            if (tm == nullptr) {
+                *slot = *value;
+                return;
+            }
+        } else {
+            tm = VmGetTagMethod(L, t, TM_NEWINDEX);
+            if (IsNil(tm)) VmTypeError(L, t, ERR_TABLEDECLA, "{}");
+        }
+        if (IsFunction(tm)) {
+            CallMetamethod(L, tm, {*t, *key, *value}, 0);
+            return;
+        }
+        if (met > kMaxChainHops) RaiseChainLimit(L, "#2");
+        t = tm;
+    }
+}
+
+void VmConcatValues(qvVmState* L, int total, int last) {
+    while (total > 1) {
+        int n = ConcatStep(L, L->base + last + 1, total);
+        total -= n - 1;
+        last -= n - 1;
+    }
+}
