@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "engine/internal.h"
+#include "engine/api_internal.h"
 
 namespace qv {
 namespace {
@@ -353,7 +353,7 @@ void VmCallGCMethods(qvVmState* L) {
         L->top[0] = *tm;
         qv::SetUserdata(L->top + 1, u);
         L->top += 2;
-        VmDoCall(L, L->top - 2, 0);
+        qv::CallValue(L, L->top - 2, 0);
     }
 }
 
@@ -364,6 +364,7 @@ void VmCollectGarbage(qvVmState* L) {
 
     qv::MarkValue(g, &g->defaultMeta);
     qv::MarkValue(g, &g->registry);
+    qv::MarkValue(g, &g->nextIterator);
     // The main thread is in no list that a sweep visits, so it keeps its mark from the last
     // collection.
     g->mainthread->marked &= static_cast<uint8_t>(~VM_MARKED);

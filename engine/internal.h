@@ -90,6 +90,23 @@ inline qvVmState* ThreadOf(const qvValue* v) {
     return static_cast<qvVmState*>(v->value.gc);
 }
 
+// The truth rule: nil, false, the number 0 (either sign) and the empty string are false;
+// everything else (NaN included) is true.
+inline bool IsFalse(const qvValue* v) {
+    switch (v->tag) {
+        case VM_TNIL:
+            return true;
+        case VM_TBOOLEAN:
+            return v->value.b == 0;
+        case VM_TNUMBER:
+            return v->value.n == 0;
+        case VM_TSTRING:
+            return StringOf(v)->length == 0;
+        default:
+            return false;
+    }
+}
+
 // --- Frames and the stack ---
 
 // Stack positions kept across anything that may move the stack are offsets.

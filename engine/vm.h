@@ -309,6 +309,9 @@ struct qvVmGlobalState {
     qvVmState* mainthread;
     qvNode dummynode[1];  // the shared empty hash part
     qvString* tmname[TM_N];
+    // The engine's own table iterator, used by generic loops when the globals have no "next"
+    // (made on first use).
+    qvValue nextIterator;
 
     // Collector working lists (gray objects, weak tables met while marking).
     qvGCHeader* gray;
@@ -622,3 +625,18 @@ void StrBufAddString(StrBuf* B, const char* s);
 void StrBufAddValue(StrBuf* B);
 char* StrBufPrepare(StrBuf* B);
 void StrBufPushResult(StrBuf* B);
+
+// --- Interpreter ---
+
+// event TM_ADD .. TM_POW on x and y into result (a stack slot), converting nil and numeric
+// strings, else through the operands' metamethod.
+void VmArith(qvVmState* L, qvValue* result, const qvValue* x, const qvValue* y, int event);
+// Refreshes the saved position of every running script call and marks the thread's hooks
+// initialised.
+void VmInitHooks(qvVmState* L);
+
+namespace qv {
+// Sets the jump distance that a command's -1/-2 result applies: the label at labelPc of the
+// main chunk, counted from the instruction after the running CALL.
+void SetLabelJump(qvVmState* L, int labelPc);
+}  // namespace qv

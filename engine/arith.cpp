@@ -1,0 +1,24 @@
+// Arithmetic and bit operations on operands that are not both numbers.
+#include "engine/arith.h"
+
+#include "engine/api_internal.h"
+
+void VmArith(qvVmState* L, qvValue* result, const qvValue* x, const qvValue* y, int event) {
+    qvValue xs, ys;
+    const qvValue* xn = VmToNumberObj(x, &xs);
+    const qvValue* yn = VmToNumberObj(y, &ys);
+    if (xn != nullptr && yn != nullptr) {
+        qv::SetNumber(result, qv::ArithNumbers(L, event, xn->value.n, yn->value.n));
+        return;
+    }
+    const qvValue* tm = VmGetTagMethod(L, x, event);
+    if (qv::IsNil(tm)) tm = VmGetTagMethod(L, y, event);
+    if (!qv::IsFunction(tm)) RaiseError(L, ERR_WRONGOP);
+    ptrdiff_t resultOffset = qv::SaveStack(L, result);
+    qvValue f = *tm, a = *x, b = *y;
+    qv::PushValue(L, &f);
+    qv::PushValue(L, &a);
+    qv::PushValue(L, &b);
+    qv::CallValue(L, L->top - 3, 1);
+    *qv::RestoreStack(L, resultOffset) = *--L->top;
+}

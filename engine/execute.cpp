@@ -1,0 +1,595 @@
+// The interpreter loop: runs script functions, following calls and returns between them
+// without nesting, and carries the run-time's ways of steering a script (abort flag, line
+// hook, command error codes, subroutine jumps to labels).
+#include <cstdio>
+
+#include "engine/api_internal.h"
+#include "engine/arith.h"
+#include "engine/host.h"
+#include "engine/opcodes.h"
+
+namespace qv {
+namespace {
+
+// Calls tm(a, b) with one result and stores it at the stack offset resultOffset.
+void CallMetamethodInto(qvVmState* L, ptrdiff_t resultOffset, const qvValue* tm, const qvValue* a,
+                        const qvValue* b) {
+    qvValue f = *tm, x = *a, y = *b;
+    PushValue(L, &f);
+    PushValue(L, &x);
+    PushValue(L, &y);
+    CallValue(L, L->top - 3, 1);
+    *RestoreStack(L, resultOffset) = *--L->top;
+}
+
+// The "__index" of metatable mt, or nullptr when it has none.
+const qvValue* IndexMetamethod(qvVmState* L, qvTable* mt) {
+    if (mt == nullptr || (mt->flags & (1u << TM_INDEX))) return nullptr;
+    return VmFastTagMethod(mt, TM_INDEX, L->g->tmname[TM_INDEX]);
+}
+
+[[noreturn]] void RaiseMissingField(qvVmState* L, const qvValue* key) {
+    char text[kNumberTextSize + 2];
+    switch (key->tag) {
+        case VM_TSTRING: {
+            std::string quoted = "\"";
+            quoted.append(StringOf(key)->Data(), StringOf(key)->length);
+            quoted += '"';
+            Host(L).SetErrorText(quoted);
+            break;
+        }
+        case VM_TNUMBER:
+            std::snprintf(text, sizeof text, "%g", key->value.n);
+            Host(L).SetErrorText(text);
+            break;
+        case VM_TBOOLEAN:
+            Host(L).SetErrorText(key->value.b ? "true" : "false");
+            break;
+        default:
+            Host(L).SetErrorText(key->tag == VM_TNIL        ? "nil"
+                                 : key->tag == VM_TTABLE    ? "table"
+                                 : key->tag == VM_TFUNCTION ? "function"
+                                 : key->tag == VM_TTHREAD   ? "thread"
+                                                            : "userdata");
+    }
+    RaiseError(L, ERR_FIELDINIT);
+}
+
+// R(A) := t[key] for GETTABLE (missing fields are errors) and SELF (missing methods are nil).
+void IndexInto(qvVmState* L, ptrdiff_t resultOffset, const qvValue* t, const qvValue* key,
+               bool missingIsError) {
+    if (IsTable(t)) {
+        const qvValue* v = VmTableGet(TableOf(t), key);
+        if (!IsNil(v)) {
+            *RestoreStack(L, resultOffset) = *v;
+            return;
+        }
+        const qvValue* tm = IndexMetamethod(L, TableOf(t)->metatable);
+        if (tm == nullptr) {
+            if (missingIsError) RaiseMissingField(L, key);
+            SetNil(RestoreStack(L, resultOffset));
+            return;
+        }
+        if (IsFunction(tm)) return CallMetamethodInto(L, resultOffset, tm, t, key);
+        qvValue chainStart = *tm;
+        v = VmGetTableChain(L, &chainStart, key, 0);
+        if (v == &kNilObject && missingIsError) RaiseMissingField(L, key);
+        *RestoreStack(L, resultOffset) = *v;
+        return;
+    }
+    const qvValue* tm = VmGetTagMethod(L, t, TM_INDEX);
+    if (IsNil(tm)) VmTypeError(L, t, ERR_TABLEDECLA, "{}");
+    if (IsFunction(tm)) return CallMetamethodInto(L, resultOffset, tm, t, key);
+    qvValue chainStart = *tm;
+    *RestoreStack(L, resultOffset) = *VmGetTableChain(L, &chainStart, key, 0);
+}
+
+void GetGlobal(qvVmState* L, ptrdiff_t resultOffset, const qvValue* globals, const qvValue* key) {
+    if (!IsTable(globals)) {
+        *RestoreStack(L, resultOffset) = *VmGetTableChain(L, globals, key, 0);
+        return;
+    }
+    const qvValue* v = VmTableGetStr(TableOf(globals), StringOf(key));
+    if (!IsNil(v)) {
+        *RestoreStack(L, resultOffset) = *v;
+        return;
+    }
+    const qvValue* tm = IndexMetamethod(L, TableOf(globals)->metatable);
+    if (tm == nullptr) {
+        SetNil(RestoreStack(L, resultOffset));
+    } else if (IsFunction(tm)) {
+        CallMetamethodInto(L, resultOffset, tm, globals, key);
+    } else {
+        qvValue chainStart = *tm;
+        *RestoreStack(L, resultOffset) = *VmGetTableChain(L, &chainStart, key, 0);
+    }
+}
+
+// UNM and BNOT on a value that is not a number: conversion, else the metamethod(x, nil).
+void UnaryArith(qvVmState* L, ptrdiff_t resultOffset, const qvValue* x, int event) {
+    qvValue scratch;
+    const qvValue* n = VmToNumberObj(x, &scratch);
+    if (n != nullptr) {
+        qvNumber r = event == TM_UNM ? -n->value.n : static_cast<qvNumber>(~Bits32(n->value.n));
+        SetNumber(RestoreStack(L, resultOffset), r);
+        return;
+    }
+    const qvValue* tm = VmGetTagMethod(L, x, event);
+    if (!IsFunction(tm)) RaiseError(L, ERR_WRONGOP);
+    CallMetamethodInto(L, resultOffset, tm, x, &kNilObject);
+}
+
+bool NotOf(const qvValue* v) {
+    switch (v->tag) {
+        case VM_TNIL:
+        case VM_TBOOLEAN:
+        case VM_TSTRING:
+            return IsFalse(v);
+        case VM_TNUMBER:
+            return v->value.n == 0;
+        default:
+            return false;
+    }
+}
+
+// Runs a comparison metamethod with one result and gives its truth.
+bool MetamethodResult(qvVmState* L, const qvValue* tm, const qvValue* a, const qvValue* b) {
+    qvValue f = *tm, x = *a, y = *b;
+    PushValue(L, &f);
+    PushValue(L, &x);
+    PushValue(L, &y);
+    CallValue(L, L->top - 3, 1);
+    return !IsFalse(--L->top);
+}
+
+bool LessEqual(qvVmState* L, const qvValue* l, const qvValue* r) {
+    if (IsNumber(l) && IsNumber(r)) return l->value.n <= r->value.n;
+    if (IsNil(l)) {
+        if (IsNumber(r)) return 0 <= r->value.n;
+        if (IsString(r)) return false;
+        if (IsNil(r)) return true;
+        RaiseError(L, ERR_WRONGOP);
+    }
+    if (IsNil(r)) {
+        if (IsNumber(l)) return l->value.n <= 0;
+        if (IsString(l)) return false;
+        RaiseError(L, ERR_WRONGOP);
+    }
+    if (l->tag != r->tag) {
+        bool numberWithString = (IsNumber(l) && IsString(r)) || (IsString(l) && IsNumber(r));
+        RaiseError(L, numberWithString ? ERR_NUMSTRCMP : ERR_WRONGOP);
+    }
+    if (IsString(l)) return !VmCompareValues(L, r, l, 1);
+    const qvValue* le = VmGetTagMethod(L, l, TM_LE);
+    if (!IsNil(le) && VmRawEqualObj(le, VmGetTagMethod(L, r, TM_LE)))
+        return MetamethodResult(L, le, l, r);
+    const qvValue* lt = VmGetTagMethod(L, r, TM_LT);
+    if (!IsNil(lt) && VmRawEqualObj(lt, VmGetTagMethod(L, l, TM_LT)))
+        return !MetamethodResult(L, lt, r, l);
+    RaiseError(L, ERR_WRONGOP);
+}
+
+// FORLOOP's limit and step: nil becomes 0 and numeric strings their number, in place.
+qvNumber LoopNumber(qvVmState* L, qvValue* v) {
+    if (IsNumber(v)) return v->value.n;
+    qvValue scratch;
+    const qvValue* n = VmToNumberObj(v, &scratch);
+    if (n == nullptr) RaiseError(L, ERR_VALUEEXPECTED);
+    SetNumber(v, n->value.n);
+    return v->value.n;
+}
+
+// The engine's own iterator for generic loops over a table: the next key and value, or a
+// single nil at the end.
+int EngineNext(qvVmState* L) {
+    VmSetTop(L, 2);
+    if (VmNext(L, 1)) return 2;
+    VmPushNil(L);
+    return 1;
+}
+
+qvValue NextFunction(qvVmState* L) {
+    const qvValue* own = VmTableGetStr(TableOf(&L->globals), VmNewString(L, "next", 4));
+    if (!IsNil(own)) return *own;
+    qvValue& iterator = L->g->nextIterator;
+    if (IsNil(&iterator)) {
+        qvCClosure* c = VmNewCClosure(L, 0);
+        c->f = EngineNext;
+        SetFunction(&iterator, c);
+    }
+    return iterator;
+}
+
+void SetList(qvVmState* L, qvValue* ra, uint32_t bx, bool countFromTop) {
+    if (!IsTable(ra)) VmTypeError(L, ra, ERR_TABLEDECLA, "{}");
+    int n;
+    if (countFromTop) {
+        n = static_cast<int>(L->top - ra - 1);
+        L->top = L->ci->top;
+    } else {
+        n = static_cast<int>(SetListCount(bx));
+    }
+    qvTable* h = TableOf(ra);
+    int first = static_cast<int>(SetListFirstKey(bx));
+    for (int j = n - 1; j >= 0; --j) *VmTableSetNum(L, h, first + j) = ra[1 + j];
+}
+
+int CallRecordIndex(qvVmState* L) {
+    return static_cast<int>(L->ci - L->baseCi);
+}
+
+void PushSubroutine(qvVmState* L, const qvProto* p, int returnPc) {
+    qvVmGlobalState* g = L->g;
+    if (g->subroutineDepth >= kSubroutineStackSize) RaiseError(L, ERR_INTERNAL);
+    g->subroutineStack[g->subroutineDepth++] = {CallRecordIndex(L), p, returnPc};
+}
+
+// A return from a subroutine goes back only into the frame that jumped.
+int PopSubroutine(qvVmState* L, const qvProto* p) {
+    qvVmGlobalState* g = L->g;
+    if (g->subroutineDepth == 0) RaiseError(L, ERR_RETWOGOSUB);
+    const qvSubroutineEntry& top = g->subroutineStack[g->subroutineDepth - 1];
+    if (top.callRecord != CallRecordIndex(L) || top.proto != p) RaiseError(L, ERR_RETWOGOSUB);
+    --g->subroutineDepth;
+    return top.pc;
+}
+
+// Where a command's -1/-2 request continues: only inside the main chunk's own code.
+int LabelJumpTarget(qvVmState* L, const qvProto* p, int next, int request) {
+    int destination = next + L->g->labelJumpDistance;
+    bool valid = p->lineDefined == 0 && destination >= 0 && destination < p->sizecode &&
+                 (request == -1 || next >= 2);
+    if (!valid) RaiseError(L, ERR_FUNCJMP);
+    PushSubroutine(L, p, request == -1 ? next : next - 2);
+    return destination;
+}
+
+int LineOf(const qvProto* p, int pcIndex) {
+    if (p->lineinfo == nullptr || pcIndex < 0 || pcIndex >= p->sizelineinfo) return 0;
+    return p->lineinfo[pcIndex];
+}
+
+// The count and line hooks before an instruction; pc already points past it.
+void TraceExecution(qvVmState* L, const qvInstruction* pc) {
+    if ((L->hookmask & VM_MASKCOUNT) && L->hookcount == 0) {
+        L->hookcount = L->basehookcount;
+        VmCallHook(L, VM_HOOKCOUNT, -1);
+        return;
+    }
+    if (!(L->hookmask & VM_MASKLINE)) return;
+    if (!L->hookinit) {
+        VmInitHooks(L);
+        return;
+    }
+    const qvProto* p = LClosureOf(L->ci->base - 1)->proto;
+    int index = static_cast<int>(pc - p->code) - 1;
+    int newline = LineOf(p, index);
+    if (index == 0) L->ci->savedpc = pc;
+    if (pc <= L->ci->savedpc ||
+        newline != LineOf(p, static_cast<int>(L->ci->savedpc - p->code) - 1))
+        VmCallHook(L, VM_HOOKLINE, newline);
+    L->ci->savedpc = pc;
+}
+
+}  // namespace
+
+void SetLabelJump(qvVmState* L, int labelPc) {
+    L->g->labelJumpDistance = labelPc - L->g->currentInstruction;
+}
+
+}  // namespace qv
+
+void VmInitHooks(qvVmState* L) {
+    for (qvCallRecord* ci = L->ci; ci != L->baseCi; --ci) {
+        if (ci->state & VM_CI_RUNNING) ci->savedpc = *ci->pc;
+    }
+    L->hookinit = 1;
+}
+
+qvValue* VmExecute(qvVmState* L) {
+    using namespace qv;
+    std::atomic<uint32_t>& abortFlag = Host(L).AbortFlag();
+    const qvInstruction* pc;
+    qvLClosure* cl;
+    const qvValue* k;
+    qvValue* base;
+
+callentry:
+    if (L->hookmask & VM_MASKCALL) {
+        L->ci->pc = &pc;
+        pc = L->ci->savedpc;
+        VmCallHook(L, VM_HOOKCALL, -1);
+    }
+retentry:
+    L->ci->pc = &pc;
+    L->ci->state = VM_CI_RUNNING;
+    pc = L->ci->savedpc;
+    base = L->base;
+    cl = LClosureOf(base - 1);
+    k = cl->proto->k;
+
+    for (;;) {
+        if (abortFlag.load(std::memory_order_relaxed) != 0) return nullptr;
+        const qvInstruction i = *pc++;
+        // The counter only runs while a count hook is set, so that it never wraps.
+        if (((L->hookmask & VM_MASKCOUNT) && --L->hookcount == 0) || (L->hookmask & VM_MASKLINE)) {
+            TraceExecution(L, pc);
+            base = L->base;
+        }
+        qvValue* ra = base + GetA(i);
+        auto RB = [&] { return base + GetB(i); };
+        auto RKB = [&]() -> const qvValue* {
+            uint32_t b = GetB(i);
+            return IsRKConst(b) ? k + RKConstIndex(b) : base + b;
+        };
+        auto RKC = [&]() -> const qvValue* {
+            uint32_t c = GetC(i);
+            return IsRKConst(c) ? k + RKConstIndex(c) : base + c;
+        };
+        auto takeFollowingJump = [&] { pc += GetJOffset(*pc) + 1; };
+        switch (GetOp(i)) {
+            case OP_MOVE:
+                *ra = *RB();
+                break;
+            case OP_LOADK:
+                *ra = k[GetBx(i)];
+                break;
+            case OP_LOADBOOL:
+                SetNumber(ra, GetB(i));
+                if (GetC(i) != 0) ++pc;
+                break;
+            case OP_LOADNIL:
+                for (qvValue* r = ra; r <= RB(); ++r) SetNil(r);
+                break;
+            case OP_GETUPVAL:
+                *ra = *cl->Upvalues()[GetB(i)]->v;
+                break;
+            case OP_GETGLOBAL:
+                GetGlobal(L, SaveStack(L, ra), &cl->env, k + GetBx(i));
+                base = L->base;
+                break;
+            case OP_GETTABLE:
+                IndexInto(L, SaveStack(L, ra), RB(), RKC(), true);
+                base = L->base;
+                break;
+            case OP_SETGLOBAL:
+                VmSetTableChain(L, &cl->env, k + GetBx(i), ra);
+                base = L->base;
+                break;
+            case OP_SETUPVAL:
+                *cl->Upvalues()[GetB(i)]->v = *ra;
+                break;
+            case OP_SETTABLE:
+                VmSetTableChain(L, ra, RKB(), RKC());
+                base = L->base;
+                break;
+            case OP_NEWTABLE: {
+                uint64_t narray = TableArraySize(GetB(i));
+                int size = narray > (1u << 24) ? (1 << 24) + 1 : static_cast<int>(narray);
+                ptrdiff_t raOffset = SaveStack(L, ra);
+                qvTable* t = VmTableNew(L, size, static_cast<int>(GetC(i)));
+                SetTable(RestoreStack(L, raOffset), t);
+                VmCheckGC(L);
+                base = L->base;
+                break;
+            }
+            case OP_ADD:
+            case OP_SUB:
+            case OP_MUL:
+            case OP_DIV:
+            case OP_DIVINT:
+            case OP_MOD:
+            case OP_LSH:
+            case OP_RSH:
+            case OP_BOR:
+            case OP_BAND:
+            case OP_BXOR:
+            case OP_POW: {
+                int event = TM_ADD + static_cast<int>(GetOp(i) - OP_ADD);
+                const qvValue* rb = RKB();
+                const qvValue* rc = RKC();
+                if (IsNumber(rb) && IsNumber(rc)) {
+                    SetNumber(ra, ArithNumbers(L, event, rb->value.n, rc->value.n));
+                } else {
+                    VmArith(L, ra, rb, rc, event);
+                    base = L->base;
+                }
+                break;
+            }
+            case OP_UNM:
+            case OP_BNOT: {
+                const qvValue* rb = RB();
+                int event = GetOp(i) == OP_UNM ? TM_UNM : TM_NOT;
+                if (IsNumber(rb) && event == TM_UNM) {
+                    SetNumber(ra, -rb->value.n);
+                } else {
+                    UnaryArith(L, SaveStack(L, ra), rb, event);
+                    base = L->base;
+                }
+                break;
+            }
+            case OP_NOT:
+                SetNumber(ra, NotOf(RB()) ? 1 : 0);
+                break;
+            case OP_CONCAT: {
+                int b = static_cast<int>(GetB(i));
+                int c = static_cast<int>(GetC(i));
+                ptrdiff_t raOffset = SaveStack(L, ra);
+                VmConcatValues(L, c - b + 1, c);
+                base = L->base;
+                *RestoreStack(L, raOffset) = base[b];
+                VmCheckGC(L);
+                base = L->base;
+                break;
+            }
+            case OP_JMP:
+                if (GetM(i) == kJumpSubroutine)
+                    PushSubroutine(L, cl->proto, static_cast<int>(pc - cl->proto->code));
+                pc += GetJOffset(i);
+                break;
+            case OP_EQ:
+            case OP_LT:
+            case OP_LE: {
+                const qvValue* rb = RKB();
+                const qvValue* rc = RKC();
+                bool result;
+                if (IsNumber(rb) && IsNumber(rc)) {
+                    qvNumber x = rb->value.n, y = rc->value.n;
+                    result = GetOp(i) == OP_EQ ? x == y : GetOp(i) == OP_LT ? x < y : x <= y;
+                } else if (GetOp(i) == OP_EQ) {
+                    result = VmEqualObj(L, rb, rc);
+                } else if (GetOp(i) == OP_LT) {
+                    result = VmCompareValues(L, rb, rc, 1);
+                } else {
+                    result = LessEqual(L, rb, rc);
+                }
+                base = L->base;
+                if (static_cast<uint32_t>(result) != GetA(i))
+                    ++pc;
+                else
+                    takeFollowingJump();
+                break;
+            }
+            case OP_TEST: {
+                const qvValue* rb = RB();
+                if (static_cast<uint32_t>(IsFalse(rb)) == GetC(i)) {
+                    ++pc;
+                } else {
+                    *ra = *rb;
+                    takeFollowingJump();
+                }
+                break;
+            }
+            case OP_CALL:
+            case OP_TAILCALL: {
+                uint32_t b = GetB(i);
+                int wanted = static_cast<int>(GetC(i)) - 1;
+                if (b != 0) L->top = ra + b;
+                const qvProto* p = cl->proto;
+                int next = static_cast<int>(pc - p->code);
+                L->g->currentInstruction = next;
+                int code = 0;
+                qvValue* firstResult = VmPreCall(L, ra, &code);
+                if (firstResult == nullptr) {
+                    qvCallRecord* caller = L->ci - 1;
+                    if (GetOp(i) == OP_CALL) {
+                        caller->savedpc = pc;
+                        caller->state = VM_CI_SAVEDPC | VM_CI_CALLING;
+                    } else {
+                        // The callee takes the caller's place in its frame and record.
+                        base = caller->base;
+                        ra = L->ci->base - 1;
+                        if (L->openupval != nullptr) VmCloseUpvalues(L, base);
+                        int n = 0;
+                        for (; ra + n < L->top; ++n) base[n - 1] = ra[n];
+                        caller->top = L->top = base + n;
+                        caller->savedpc = L->ci->savedpc;
+                        ++caller->tailcalls;
+                        caller->state = VM_CI_SAVEDPC;
+                        --L->ci;
+                        L->base = L->ci->base;
+                    }
+                    goto callentry;
+                }
+                bool jumpRequest = code == -1 || code == -2;
+                if (code != 0 && !jumpRequest) Host(L).HandleCommandError(L, code);
+                VmPostCall(L, wanted, firstResult);
+                if (wanted >= 0) L->top = L->ci->top;
+                base = L->base;
+                if (jumpRequest) pc = p->code + LabelJumpTarget(L, p, next, code);
+                break;
+            }
+            case OP_RETURN: {
+                if (GetC(i) == 1) {
+                    pc = cl->proto->code + PopSubroutine(L, cl->proto);
+                    break;
+                }
+                uint32_t b = GetB(i);
+                if (b != 0) L->top = ra + b - 1;
+                if (L->openupval != nullptr) VmCloseUpvalues(L, base);
+                L->ci->state = VM_CI_SAVEDPC;
+                L->ci->savedpc = pc;
+                qvCallRecord* caller = L->ci - 1;
+                if (!(caller->state & VM_CI_CALLING)) return ra;
+                int wanted = static_cast<int>(GetC(*(caller->savedpc - 1))) - 1;
+                VmPostCall(L, wanted, ra);
+                if (wanted >= 0) L->top = L->ci->top;
+                goto retentry;
+            }
+            case OP_FORLOOP: {
+                if (!IsNumber(ra)) RaiseError(L, ERR_VALUEEXPECTED);
+                qvNumber limit = LoopNumber(L, ra + 1);
+                qvNumber step = LoopNumber(L, ra + 2);
+                qvNumber index = ra->value.n + step;
+                if (step > 0 ? index <= limit : index >= limit) {
+                    ra->value.n = index;
+                    pc += GetSBx(i);
+                }
+                break;
+            }
+            case OP_TFORLOOP: {
+                int nvar = static_cast<int>(GetC(i)) + 1;
+                qvValue* cb = ra + nvar + 2;
+                cb[0] = ra[0];
+                cb[1] = ra[1];
+                cb[2] = ra[2];
+                L->top = cb + 3;
+                ptrdiff_t raOffset = SaveStack(L, ra);
+                CallValue(L, cb, nvar);
+                L->top = L->ci->top;
+                base = L->base;
+                ra = RestoreStack(L, raOffset) + 2;
+                cb = ra + nvar;
+                for (int j = nvar - 1; j >= 0; --j) ra[j] = cb[j];
+                if (IsNil(ra))
+                    ++pc;
+                else
+                    takeFollowingJump();
+                break;
+            }
+            case OP_TFORPREP:
+                if (IsTable(ra)) {
+                    ptrdiff_t raOffset = SaveStack(L, ra);
+                    qvValue next = NextFunction(L);
+                    base = L->base;
+                    ra = RestoreStack(L, raOffset);
+                    ra[1] = ra[0];
+                    ra[0] = next;
+                }
+                pc += GetSBx(i);
+                break;
+            case OP_SETLIST:
+            case OP_SETLISTO:
+                SetList(L, ra, GetBx(i), GetOp(i) == OP_SETLISTO);
+                break;
+            case OP_CLOSE:
+                VmCloseUpvalues(L, ra);
+                break;
+            case OP_CLOSURE: {
+                qvProto* p = cl->proto->p[GetBx(i)];
+                ptrdiff_t raOffset = SaveStack(L, ra);
+                qvLClosure* ncl = VmNewScriptClosure(L, p->nups, &cl->env);
+                ncl->proto = p;
+                for (int j = 0; j < p->nups; ++j, ++pc) {
+                    uint32_t b = GetB(*pc);
+                    ncl->Upvalues()[j] =
+                        GetOp(*pc) == OP_GETUPVAL ? cl->Upvalues()[b] : VmFindUpvalue(L, base + b);
+                }
+                SetFunction(RestoreStack(L, raOffset), ncl);
+                VmCheckGC(L);
+                base = L->base;
+                break;
+            }
+            case OP_SELF: {
+                qvValue object = *RB();
+                ptrdiff_t raOffset = SaveStack(L, ra);
+                ra[1] = object;
+                IndexInto(L, raOffset, &object, RKC(), false);
+                base = L->base;
+                break;
+            }
+            default:
+                break;  // operations 43-63 do nothing
+        }
+    }
+}
