@@ -1,0 +1,226 @@
+// The applet builder: its bytes against the container layout written out by hand, and its
+// command line against the library.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <zlib.h>
+
+#include <cstdio>
+
+#include "tests/platform/file_test_support.h"
+#include "tools/qvmkapplet/applet_builder.h"
+
+namespace qv {
+namespace {
+
+using testing::ReadBytes;
+using testing::ScratchDir;
+using testing::ToBytes;
+
+Bytes Concat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+const Bytes kHead = {'Q', 'V', 'A', 0, 0, 0, 0, 0};
+
+TEST(AppletBuilder, SectionsInOrderThenChunkThenNames) {
+    AppletBuilder b;
+    b.SetChunk(ToBytes("CH"));
+    b.AddFlag("sizeable", true);
+    b.AddTitle("Hi");
+    b.AddLabel("go", 7);
+    PreloadSpec brush;
+    brush.type = 1;
+    brush.id = 3;
+    brush.name = "b.png";
+    brush.width = 16;
+    brush.height = 8;
+    brush.x = -1;
+    brush.hardware = 1;
+    b.AddPreload(brush);
+    b.SetVersion(4, 0);  // a later version call still decides the item's layout
+    Bytes expected = Concat({
+        kHead,
+        {10, 4, 0},
+        {20, 1},
+        {4, 0, 2, 'H', 'i'},
+        {9, 0, 0, 0, 1, 0, 0, 0, 7, 'g', 'o', 0},
+        {2, 0, 0, 0, 1, 1, 0, 0, 0, 3},
+        {0, 0, 0, 85, 0, 0, 0, 5},  // name at offset 85, 5 bytes
+        {0, 0, 0, 0, 0, 0, 0, 0},   // no linked data
+        {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+        {0, 16, 0, 8, 0xFF, 0xFF, 0, 0, 0, 255},  // no hardware byte before 5.0
+        {1, 0, 0, 0, 2, 'C', 'H'},
+        ToBytes("b.png"),
+    });
+    Bytes built = b.Build();
+    EXPECT_EQ(built, expected);
+    EXPECT_EQ(std::string(built.begin() + 85, built.end()), "b.png");
+}
+
+TEST(AppletBuilder, LinkedFilesConstantsAndLineMaps) {
+    AppletBuilder b;
+    b.AddLink("in.txt", ToBytes("xy"), false);
+    b.AddLink("out.txt", ToBytes("z"), true);
+    b.AddConstant("N", 1.5);
+    b.AddConstant("S", "t");
+    b.AddLineMap(1, 2, 3, "s.hws", std::nullopt);
+    b.AddLineMap(4, 5, 6, "t.hws", "inc");
+    Bytes expected = Concat({
+        kHead,
+        {10, 5, 0},
+        {26, 0, 0, 0, 1, 0, 0, 0, 0, 'i', 'n', '.', 't', 'x', 't', 0, 0, 0, 0, 2, 'x', 'y'},
+        {26, 0, 0, 0, 1, 0, 0, 0, 0, 'o', 'u', 't', '.', 't', 'x', 't', 0},
+        {0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 1, 0, 0, 0, 137},
+        {31, 'N', 0, 0, 0x3F, 0xF8, 0, 0, 0, 0, 0, 0, 0},
+        {31, 'S', 0, 1, 't', 0, 0},
+        {8, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3, 's', '.', 'h', 'w', 's', 0},
+        {27, 0, 0, 0, 1, 0, 0, 0, 4, 0, 0, 0, 5, 0, 0, 0, 6, 't', '.', 'h', 'w', 's', 0},
+        {'i', 'n', 'c', 0},
+        {1, 0, 0, 0, 0},
+        {'z'},
+    });
+    EXPECT_EQ(b.Build(), expected);
+}
+
+TEST(AppletBuilder, CompressedAndBrokenForms) {
+    AppletBuilder b;
+    b.SetChunk(Bytes(1000, 'c'));
+    Bytes plain = b.Build();
+    b.SetCompressed(true);
+    Bytes packed = b.Build();
+    ASSERT_GT(packed.size(), 8u);
+    EXPECT_EQ(Bytes(packed.begin(), packed.begin() + 8), Bytes({'Q', 'V', 'Z', 0, 0, 0, 0, 0}));
+    Bytes unpacked(plain.size());
+    uLongf size = unpacked.size();
+    ASSERT_EQ(uncompress(unpacked.data(), &size, packed.data() + 8, packed.size() - 8), Z_OK);
+    EXPECT_EQ(unpacked, plain);
+
+    b.SetCompressed(false);
+    b.SetMagic("XY");
+    b.SetTruncate(6);
+    EXPECT_EQ(b.Build(), Bytes({'X', 'Y', 0, 0, 0, 0}));
+}
+
+TEST(AppletBuilder, AppendToPlayerNeedsExactlyOneLinkRecord) {
+    Bytes marker(std::begin(kAppletLinkMarker), std::end(kAppletLinkMarker));
+    Bytes record = Concat({ToBytes("company"), {0xDE, 0xAD, 0xC0, 0xDE}, marker, {0}});
+    Bytes player = Concat({ToBytes("ELF..."), record, ToBytes("tail")});
+    Bytes applet = ToBytes("QVA applet");
+    Bytes out;
+    std::string error;
+    ASSERT_TRUE(AppendAppletToPlayer(player, applet, &out, &error)) << error;
+    uint32_t size = static_cast<uint32_t>(player.size());
+    Bytes expected = player;
+    size_t word = 6 + 7;
+    for (int i = 0; i < 4; ++i) expected[word + i] = static_cast<uint8_t>(size >> (24 - 8 * i));
+    expected.insert(expected.end(), applet.begin(), applet.end());
+    EXPECT_EQ(out, expected);
+
+    EXPECT_FALSE(AppendAppletToPlayer(ToBytes("no record"), applet, &out, &error));
+    EXPECT_FALSE(AppendAppletToPlayer(Concat({player, record}), applet, &out, &error));
+    EXPECT_NE(error.find("more than one"), std::string::npos);
+}
+
+int RunTool(const std::vector<std::string>& args) {
+    std::string command = QVMKAPPLET_PATH;
+    for (const std::string& a : args) command += " '" + a + "'";
+    int status = std::system((command + " 2>/dev/null").c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(QvmkappletCli, ToolAndLibraryWriteIdenticalBytes) {
+    ScratchDir dir;
+    std::string chunk = dir.Write("chunk.bin", ToBytes("\x1bQVB chunk"));
+    std::string data = dir.Write("data.txt", ToBytes("linked data"));
+    auto recipe = [&](const std::string& out) {
+        return std::vector<std::string>{"-o",
+                                        out,
+                                        "--chunk",
+                                        chunk,
+                                        "--flag",
+                                        "borderless=1",
+                                        "--title",
+                                        "T",
+                                        "--version",
+                                        "4.7",
+                                        "--info",
+                                        "2=about",
+                                        "--screen",
+                                        "320:200",
+                                        "--preload",
+                                        "1:5:pic.png:1:0:12",
+                                        "--display",
+                                        "2:800:600:Second",
+                                        "--link",
+                                        "a.txt=" + data,
+                                        "--link-external",
+                                        "b.txt=" + data,
+                                        "--const",
+                                        "ANSWER=42",
+                                        "--const",
+                                        "NAME=@text",
+                                        "--label",
+                                        "start=0x10",
+                                        "--linemap",
+                                        "1:9:0:main.hws",
+                                        "--linemap",
+                                        "10:20:3:inc.hws:app",
+                                        "--section",
+                                        "0:00000002abcd",
+                                        "--qvz"};
+    };
+    std::string error;
+    ASSERT_EQ(RunMakeApplet(recipe(dir / "lib.qva"), &error), 0) << error;
+    ASSERT_EQ(RunTool(recipe(dir / "tool.qva")), 0);
+    EXPECT_EQ(ReadBytes(dir / "tool.qva"), ReadBytes(dir / "lib.qva"));
+    EXPECT_GT(ReadBytes(dir / "tool.qva").size(), 8u);
+}
+
+TEST(QvmkappletCli, RefusesBadRecipes) {
+    ScratchDir dir;
+    std::string chunk = dir.Write("chunk.bin", ToBytes("c"));
+    std::string out = dir / "out";
+    const std::vector<std::vector<std::string>> bad = {
+        {"--chunk", chunk},
+        {"-o", out},
+        {"-o", out, "--chunk", dir / "missing"},
+        {"-o", out, "--chunk", chunk, "--flag", "wobbly=1"},
+        {"-o", out, "--chunk", chunk, "--flag", "fixed=2"},
+        {"-o", out, "--chunk", chunk, "--info", "6=x"},
+        {"-o", out, "--chunk", chunk, "--version", "5"},
+        {"-o", out, "--chunk", chunk, "--section", "1:abc"},
+        {"-o", out, "--chunk", chunk, "--preload", "1:2"},
+        {"-o", out, "--chunk", chunk, "--append-to", chunk},  // no link record
+        {"-o", out, "--chunk", chunk, "--unknown", "x"},
+        {"-o", out, "--chunk", chunk, "--truncate"},
+    };
+    for (const auto& args : bad) {
+        std::string error;
+        EXPECT_EQ(RunMakeApplet(args, &error), 1) << args.back();
+        EXPECT_FALSE(error.empty());
+    }
+    EXPECT_EQ(RunTool(bad.back()), 1);
+}
+
+TEST(QvmkappletCli, AppendedProgramIsExecutable) {
+    ScratchDir dir;
+    Bytes marker(std::begin(kAppletLinkMarker), std::end(kAppletLinkMarker));
+    std::string player =
+        dir.Write("player", Concat({ToBytes("#!/bin/sh\n"), {0xDE, 0xAD, 0xC0, 0xDE}, marker}));
+    std::string chunk = dir.Write("chunk.bin", ToBytes("c"));
+    std::string out = dir / "linked";
+    std::string error;
+    ASSERT_EQ(RunMakeApplet({"-o", out, "--chunk", chunk, "--append-to", player}, &error), 0)
+        << error;
+    struct stat st;
+    ASSERT_EQ(stat(out.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0755u);
+    Bytes linked = ReadBytes(out);
+    EXPECT_EQ(Bytes(linked.begin() + 10, linked.begin() + 14), Bytes({0, 0, 0, 22}));
+}
+
+}  // namespace
+}  // namespace qv
