@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/vm.h"
 #include "tools/qvasm/qvasm.h"
 
 namespace {
@@ -94,9 +95,29 @@ int RunDis(Args args) {
     return 0;
 }
 
+// Loads the chunk with the verifier, as the player would.
+int RunCheck(Args args) {
+    FileArgs a;
+    if (!ParseFileArgs(args, &a) || !a.flags.empty()) return Usage();
+    const auto bytes = ReadFile(a.in);
+    if (!bytes) return Fail(a.in, "cannot read");
+    qvVmState* L = VmOpen();
+    if (L == nullptr) return Fail(a.in, "cannot open an engine");
+    const std::string name = "@" + std::string(a.in);
+    const int status = qv::LoadChunk(
+        L, {reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size()}, name.c_str());
+    std::printf("status %d\n", status);
+    std::vector<uint8_t> dump;
+    if (status == 0 && !a.out.empty()) qv::DumpFunction(L, -1, &dump);
+    VmClose(L);
+    if (status != 0 || a.out.empty()) return 0;
+    return WriteFile(a.out, dump) ? 0 : Fail(a.out, "cannot write");
+}
+
 constexpr Command kCommands[] = {
     {"asm", "asm IN.qvs -o OUT.qvb [--le]", RunAsm},
     {"dis", "dis IN.qvb", RunDis},
+    {"check", "check IN.qvb [-o OUT.qvb]", RunCheck},
 };
 
 int Usage() {
