@@ -51,3 +51,42 @@ function(qv_add_test_dir label dir)
         qv_label_discovered_tests(${target} "${labels}" ${lists})
     endforeach()
 endfunction()
+
+# qv_add_fuzz_target(NAME SOURCE REGRESSIONS DIR LIBS...): a libFuzzer target. In the fuzz
+# build (-DQV_FUZZ=ON, clang) it becomes the fuzzer executable NAME; in every other build a
+# replay runner NAME_replay that feeds the files of DIR (findings kept as regression inputs)
+# to the same entry function, registered with CTest under the label fuzz-regression.
+function(qv_add_fuzz_target name source)
+    cmake_parse_arguments(FUZZ "" "REGRESSIONS" "LIBS" ${ARGN})
+    if(QV_FUZZ)
+        add_executable(${name} ${source})
+        target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+        target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+        target_link_libraries(${name} PRIVATE ${FUZZ_LIBS})
+        target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
+    else()
+        add_executable(${name}_replay ${source} ${CMAKE_SOURCE_DIR}/tests/fuzz/replay_main.cpp)
+        target_link_libraries(${name}_replay PRIVATE ${FUZZ_LIBS})
+        target_include_directories(${name}_replay PRIVATE ${CMAKE_SOURCE_DIR})
+        add_test(NAME fuzz-regression.${name} COMMAND ${name}_replay ${FUZZ_REGRESSIONS})
+        set_tests_properties(fuzz-regression.${name} PROPERTIES LABELS fuzz-regression)
+    endif()
+endfunction()
+
+# qv_add_listing_tests(ROOT): every ROOT/**/listings/*.qvs found at configure time runs
+# through "qvasm run --check" as the test listing.<dir>.<name> (label listing), and again with
+# a collection at every check point as gc-torture.<dir>.<name> (label gc-torture). New
+# listings need no CMake edit.
+function(qv_add_listing_tests root)
+    file(GLOB_RECURSE listings CONFIGURE_DEPENDS ${root}/*/listings/*.qvs)
+    foreach(file ${listings})
+        file(RELATIVE_PATH name ${root} ${file})
+        string(REGEX REPLACE "\\.qvs$" "" name ${name})
+        string(REPLACE "/listings/" "." name ${name})
+        string(REPLACE "/" "." name ${name})
+        add_test(NAME listing.${name} COMMAND qvasm run --check ${file})
+        set_tests_properties(listing.${name} PROPERTIES LABELS listing)
+        add_test(NAME gc-torture.${name} COMMAND qvasm run --gc-torture --check ${file})
+        set_tests_properties(gc-torture.${name} PROPERTIES LABELS gc-torture)
+    endforeach()
+endfunction()

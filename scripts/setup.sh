@@ -8,6 +8,7 @@ packages=(
     g++ cmake ninja-build
     libgtest-dev libgmock-dev libbenchmark-dev
     clang-format python3
+    clang libclang-rt-14-dev  # the fuzz targets (scripts/fuzz.sh)
     zlib1g-dev
     libpixman-1-dev libsdl2-dev netpbm python3-pil python3-numpy
 )

@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets (clang, AddressSanitizer, UndefinedBehaviorSanitizer) and runs
+# each for a while: scripts/fuzz.sh [--time SECONDS] [TARGET...]. Corpora are kept in
+# build/fuzz/corpus/TARGET, findings go to build/fuzz/crashes/TARGET; the script exits
+# non-zero when there is any. Each finding becomes a file in the target's regression folder
+# (see tests/fuzz/CMakeLists.txt). Not part of CI.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=300
+targets=()
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --time) seconds="$2"; shift 2 ;;
+        *) targets+=("$1"); shift ;;
+    esac
+done
+bash scripts/setup.sh
+CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DQV_FUZZ=ON -DQV_SANITIZE=ON
+if [ ${#targets[@]} -eq 0 ]; then
+    mapfile -t targets < <(sed -n 's/^qv_add_fuzz_target(\([a-z_0-9]*\).*/\1/p' \
+        tests/fuzz/CMakeLists.txt)
+fi
+cmake --build build/fuzz --target "${targets[@]}" qvasm
+# Every listing of the repository, assembled in both byte orders, seeds the chunk fuzzers.
+chunk_seeds=build/fuzz/seeds/chunks
+mkdir -p "$chunk_seeds"
+while IFS= read -r listing; do
+    name=$(echo "$listing" | tr '/' '_')
+    build/fuzz/bin/qvasm asm "$listing" -o "$chunk_seeds/$name.be" >/dev/null 2>&1 || true
+    build/fuzz/bin/qvasm asm "$listing" -o "$chunk_seeds/$name.le" --le >/dev/null 2>&1 || true
+done < <(find tests -path '*/listings/*.qvs')
+status=0
+for target in "${targets[@]}"; do
+    corpus=build/fuzz/corpus/$target
+    crashes=build/fuzz/crashes/$target
+    mkdir -p "$corpus" "$crashes"
+    case "$target" in
+        fuzz_chunk_*) seeds=$chunk_seeds ;;
+        *) seeds= ;;
+    esac
+    echo "== $target for ${seconds}s"
+    build/fuzz/bin/"$target" "$corpus" $seeds -max_total_time="$seconds" \
+        -rss_limit_mb=2048 -malloc_limit_mb=1024 -artifact_prefix="$crashes/" \
+        -print_final_stats=1 || true
+    if [ -n "$(ls -A "$crashes")" ]; then
+        echo "findings of $target in $crashes"
+        status=1
+    fi
+done
+exit $status
