@@ -9,10 +9,19 @@
 namespace qv {
 namespace {
 
+enum class Device { kConsole, kStdout, kSerial, kRexx };
+
 // Other tasks may write debug text too; one lock keeps lines whole.
 std::mutex outputLock;
-FILE* debugStream = nullptr;  // nullptr: standard output
+Device device = Device::kConsole;
+char rexxPort[256] = "";
+RexxDebugSink rexxSink = nullptr;
 DebugCapture* activeCapture = nullptr;
+
+void WriteStream(FILE* stream, std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), stream);
+    std::fflush(stream);
+}
 
 }  // namespace
 
@@ -38,29 +47,75 @@ void DebugCapture::Clear() {
 }
 
 void WriteDebugPlain(std::string_view text) {
+    std::unique_lock guard(outputLock);
+    if (activeCapture != nullptr) {
+        activeCapture->text_.append(text);
+        return;
+    }
+    switch (device) {
+        case Device::kConsole:
+        case Device::kStdout:
+            WriteStream(stdout, text);
+            return;
+        case Device::kSerial:
+            WriteStream(stderr, text);
+            return;
+        case Device::kRexx:
+            break;
+    }
+    if (rexxSink == nullptr) {
+        WriteStream(stderr, text);
+        return;
+    }
+    // The sink runs outside the lock: it may itself write debug text.
+    RexxDebugSink sink = rexxSink;
+    char port[sizeof rexxPort];
+    std::memcpy(port, rexxPort, sizeof port);
+    guard.unlock();
+    sink(port, text);
+}
+
+void WriteConsole(std::string_view text) {
     std::lock_guard guard(outputLock);
     if (activeCapture != nullptr) {
         activeCapture->text_.append(text);
         return;
     }
-    FILE* stream = debugStream ? debugStream : stdout;
-    std::fwrite(text.data(), 1, text.size(), stream);
-    std::fflush(stream);
+    WriteStream(stdout, text);
+}
+
+void SetRexxDebugSink(RexxDebugSink sink) {
+    std::lock_guard guard(outputLock);
+    rexxSink = sink;
 }
 
 }  // namespace qv
 
-int SelectDebugOutput(const char* device) {
+int SelectDebugOutput(const char* name) {
+    constexpr std::string_view kRexx = "@rexx:";
     std::lock_guard guard(qv::outputLock);
-    if (std::strcmp(device, "@stdout") == 0) {
-        qv::debugStream = stdout;
-        return 0;
+    if (std::strcmp(name, "@stdout") == 0) {
+        qv::device = qv::Device::kStdout;
+    } else if (std::strcmp(name, "@serial") == 0) {
+        qv::device = qv::Device::kSerial;
+    } else if (std::string_view(name).starts_with(kRexx)) {
+        qv::device = qv::Device::kRexx;
+        std::snprintf(qv::rexxPort, sizeof qv::rexxPort, "%s", name + kRexx.size());
+    } else {
+        qv::device = qv::Device::kConsole;
+        return -1;
     }
-    if (std::strcmp(device, "@serial") == 0) {
-        qv::debugStream = stderr;
-        return 0;
-    }
-    return -1;
+    return 0;
+}
+
+// The console is the process's standard output, which is always there.
+int OpenDebugConsole() {
+    return 0;
+}
+
+void CloseDebugConsole() {
+    std::lock_guard guard(qv::outputLock);
+    std::fflush(stdout);
 }
 
 void WriteDebugText(const char* format, ...) {

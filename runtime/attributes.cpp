@@ -1,0 +1,123 @@
+#include "runtime/attributes.h"
+
+#include "platform/linux/memory.h"
+#include "runtime/runtime_state.h"
+
+struct qvAttrHandlerNode {
+    qvAttrHandlerNode* next;
+    qvSetAttrHandler set;
+    qvGetAttrHandler get;
+};
+
+namespace qv {
+namespace {
+
+int AppendHandler(qvAttrHandlerNode** chain, qvSetAttrHandler set, qvGetAttrHandler get) {
+    auto* node = static_cast<qvAttrHandlerNode*>(AllocMemBlock(sizeof(qvAttrHandlerNode), 1));
+    if (node == nullptr) return ERR_MEM;
+    node->set = set;
+    node->get = get;
+    while (*chain != nullptr) chain = &(*chain)->next;
+    *chain = node;
+    return 0;
+}
+
+void FreeChain(qvAttrHandlerNode** chain) {
+    while (*chain != nullptr) {
+        qvAttrHandlerNode* next = (*chain)->next;
+        FreeMemBlock(*chain);
+        *chain = next;
+    }
+}
+
+// The core's own tags; false for every other tag.
+bool SetCoreAttr(RuntimeState& rt, uint32_t tag, int32_t value) {
+    switch (tag) {
+        case QV_ATTR_EVENTTIMEOUT:
+            rt.eventTimeout = value;
+            return true;
+        case QV_ATTR_QUIET:
+            rt.quiet = static_cast<uint32_t>(value);
+            return true;
+        case QV_ATTR_PRELOADING:
+            rt.preloading = static_cast<uint32_t>(value);
+            return true;
+        case QV_ATTR_NESTEDCALLS:
+            // Never below 0: one leave too many must not stop the error hook from telling
+            // the script level from a callback.
+            if (value != 0) {
+                ++rt.error.nestedCalls;
+            } else if (rt.error.nestedCalls > 0) {
+                --rt.error.nestedCalls;
+            }
+            return true;
+        case QV_ATTR_EXITONERROR:
+            rt.error.exitOnError = static_cast<uint32_t>(value);
+            return true;
+        case QV_ATTR_REPORTLOCATIONS:
+            rt.error.reportLocations = static_cast<uint32_t>(value);
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool GetCoreAttr(const RuntimeState& rt, uint32_t tag, int32_t* value) {
+    switch (tag) {
+        case QV_ATTR_EVENTTIMEOUT:
+            *value = rt.eventTimeout;
+            return true;
+        case QV_ATTR_QUIET:
+            *value = static_cast<int32_t>(rt.quiet);
+            return true;
+        case QV_ATTR_PRELOADING:
+            *value = static_cast<int32_t>(rt.preloading);
+            return true;
+        case QV_ATTR_NESTEDCALLS:
+            *value = rt.error.nestedCalls;
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+void FreeAttrHandlers() {
+    FreeChain(&Runtime().setHandlers);
+    FreeChain(&Runtime().getHandlers);
+}
+
+}  // namespace qv
+
+int SetGlobalAttrs(qvVmState* L, const qvAttrSet* tags) {
+    qv::RuntimeState& rt = qv::Runtime();
+    int processed = 0;
+    for (; tags->tag != QV_ATTR_END; ++tags, ++processed) {
+        if (qv::SetCoreAttr(rt, tags->tag, tags->value)) continue;
+        for (qvAttrHandlerNode* h = rt.setHandlers; h != nullptr; h = h->next) {
+            if (h->set(L, tags->tag, tags->value) != 0) break;
+        }
+    }
+    return processed;
+}
+
+int GetGlobalAttrs(qvVmState* L, const qvAttrGet* tags) {
+    qv::RuntimeState& rt = qv::Runtime();
+    int processed = 0;
+    for (; tags->tag != QV_ATTR_END; ++tags, ++processed) {
+        if (qv::GetCoreAttr(rt, tags->tag, tags->value)) continue;
+        for (qvAttrHandlerNode* h = rt.getHandlers; h != nullptr; h = h->next) {
+            if (h->get(L, tags->tag, tags->value) != 0) break;
+        }
+    }
+    return processed;
+}
+
+int AddSetAttrHandler(qvSetAttrHandler handler) {
+    return qv::AppendHandler(&qv::Runtime().setHandlers, handler, nullptr);
+}
+
+int AddGetAttrHandler(qvGetAttrHandler handler) {
+    return qv::AppendHandler(&qv::Runtime().getHandlers, nullptr, handler);
+}

@@ -1,0 +1,66 @@
+#include "runtime/runtime_state.h"
+
+#include <new>
+
+#include "platform/linux/catalog.h"
+#include "platform/linux/memory.h"
+#include "platform/linux/requester.h"
+#include "runtime/attributes.h"
+#include "runtime/errors.h"
+#include "runtime/exports.h"
+#include "runtime/objects.h"
+
+namespace qv {
+namespace {
+
+RuntimeState state;
+
+void FreeTempFileList(qvTempFile* file) {
+    while (file != nullptr) {
+        qvTempFile* next = file->next;
+        FreeMemBlock(file->path);
+        FreeMemBlock(file);
+        file = next;
+    }
+}
+
+}  // namespace
+
+RuntimeState& Runtime() {
+    return state;
+}
+
+void ResetRuntimeState() {
+    FreeErrorTexts();
+    FreeAttrHandlers();
+    FreeObjectRegistry();
+    FreeCommandTables();
+    FreeCatalog(state.catalog);
+    FreeTempFileList(state.tempFiles);
+    for (char* name : {state.exportCommands, state.exportConstants, state.exportPlugins}) {
+        FreeMemBlock(name);
+    }
+    ResetRequesterAnswers();
+    state.~RuntimeState();
+    new (&state) RuntimeState();
+}
+
+}  // namespace qv
+
+void SetDisplayDefaults(qvScriptHeader* header, qvStartupOptions* options) {
+    qvDisplayDefaults& d = header->display;
+    d = {};
+    d.screenWidth = -1;
+    d.screenHeight = -1;
+    d.depth = -1;
+    d.hideTitleBar = -1;
+    d.backfill.transparentColour = -1;
+    d.backfill.startColour = -1;
+    d.backfill.endColour = -1;
+    d.backfill.pictureX = -100000;  // centred
+    d.backfill.pictureY = -100000;
+    options->masterVolume = 30;
+    options->executableTypeBits = 8;
+    options->recorderFrameRate = 50;
+    options->recorderQuality = 90;
+}

@@ -1,0 +1,128 @@
+// The message argument: how it is inserted, and that no text, however hostile, is ever used
+// as a printf format or overruns a store.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "runtime/errors.h"
+#include "runtime/runtime_state.h"
+#include "tests/runtime/runtime_test_support.h"
+
+namespace {
+
+using qv::testing::RuntimeTest;
+
+class Errors : public RuntimeTest {};
+
+std::string Format(int code) {
+    char text[1024];
+    FormatErrorMessage(code, text, sizeof text);
+    return text;
+}
+
+std::string Fill(const char* message, const char* text, uint32_t number) {
+    char out[256];
+    qv::FillMessage(message, text, number, out, sizeof out);
+    return out;
+}
+
+TEST(FillMessage, SubstitutesOnePlaceholderAndCopiesEveryOtherPercent) {
+    struct Case {
+        const char* message;
+        const char* text;
+        uint32_t number;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"Cannot read file %s !", "a.txt", 0, "Cannot read file a.txt !"},
+        {"Could not find brush %ld!", "", 7, "Could not find brush 7!"},
+        {"Brush %d", "", 0xFFFFFFFF, "Brush -1"},
+        {"%s then %d", "x", 5, "x then %d"},  // the text wins over the number
+        {"%d and %ld", "", 3, "3 and %ld"},
+        {"%n%s%s%x", "A", 1, "%nA%s%x"},
+        {"100%% sure %s", "yes", 0, "100% sure yes"},
+        {"ends with %", "", 0, "ends with %"},
+        {"%%s is %s", "t", 0, "%s is t"},
+        {"no placeholders", "x", 1, "no placeholders"},
+        {"%s", "%s%n%d", 2, "%s%n%d"},  // the argument is data
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Fill(c.message, c.text, c.number), c.expected) << c.message;
+    }
+}
+
+TEST(FillMessage, StaysWithinTheBuffer) {
+    char out[8];
+    qv::FillMessage("abc %s def", "0123456789", 0, out, sizeof out);
+    EXPECT_STREQ(out, "abc 012");
+    char one[1];
+    qv::FillMessage("%s", "x", 0, one, sizeof one);
+    EXPECT_STREQ(one, "");
+}
+
+TEST_F(Errors, FileArgumentsShowTheirFilePart) {
+    struct Case {
+        int code;
+        const char* argument;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {ERR_READFILE, ":::chunk100:4000*pic.png/data/app.qva", "Cannot read file pic.png !"},
+        {ERR_FILEEXIST, ":::chunkS0:16*notes.txt/7f00aa", "File notes.txt does not exist!"},
+        {ERR_LOADPICTURE, "dir/sub/pic.png", "Cannot load picture pic.png!"},
+        {ERR_IMAGEERROR, "dir\\pic.iff", "Cannot load image pic.iff!"},
+        {ERR_LOADPICTURE, "Work:pic.png", "Cannot load picture pic.png!"},
+        {ERR_FILEEXIST, "dir/sub/pic.png", "File dir/sub/pic.png does not exist!"},
+    };
+    for (const Case& c : cases) {
+        SetErrorString(c.argument);
+        EXPECT_EQ(Format(c.code), c.expected) << c.argument;
+    }
+}
+
+TEST_F(Errors, AVirtualPathArgumentIsRewrittenToItsFileName) {
+    SetErrorString(":::chunk100:4000*pic.png/data/app.qva");
+    Format(ERR_READFILE);
+    EXPECT_STREQ(qv::Runtime().error.text, "pic.png");
+}
+
+TEST_F(Errors, MalformedVirtualPathsStayAsTheyAre) {
+    for (const char* argument : {":::chunkX", ":::chunk1:2*name", ":::chunk1:2/name*"}) {
+        SetErrorString(argument);
+        EXPECT_EQ(Format(ERR_FILEEXIST), std::string("File ") + argument + " does not exist!");
+        EXPECT_STREQ(qv::Runtime().error.text, argument);
+    }
+}
+
+TEST_F(Errors, NumbersFillPercentD) {
+    SetErrorNumber(3);
+    EXPECT_EQ(Format(ERR_NUMEXPECTED), "Number expected in argument 3!");
+    SetErrorNumber(42);
+    EXPECT_EQ(Format(ERR_FINDBRUSH), "Could not find brush 42!");
+}
+
+TEST_F(Errors, RegisteredTextsAreNoFormats) {
+    int code = RegisterErrorText("%n%s%s%x");
+    SetErrorString("A");
+    EXPECT_EQ(Format(code), "%nA%s%x");
+}
+
+TEST_F(Errors, ErrorAndFontTextsAreShownVerbatim) {
+    SetErrorString("50%s %d");
+    SetErrorNumber(9);
+    EXPECT_EQ(Format(ERR_ERRORCALLED), "50%s %d");
+    EXPECT_EQ(Format(ERR_OPENFONT), "50%s %d");
+}
+
+TEST_F(Errors, LongArgumentsAreCutTo511Bytes) {
+    std::string path(2000, 'p');
+    SetErrorString(path.c_str());
+    EXPECT_EQ(std::string(qv::Runtime().error.text), path.substr(0, 511));
+    std::string text = Format(ERR_FILEEXIST);
+    EXPECT_EQ(text, "File " + path.substr(0, 511) + " does not exist!");
+    char small[16];
+    FormatErrorMessage(ERR_FILEEXIST, small, sizeof small);
+    EXPECT_STREQ(small, "File pppppppppp");
+}
+
+}  // namespace
