@@ -37,6 +37,7 @@ for target in "${targets[@]}"; do
     mkdir -p "$corpus" "$crashes"
     case "$target" in
         fuzz_chunk_*) seeds=$chunk_seeds ;;
+        fuzz_catalog) seeds=tests/runtime/fuzz_regressions ;;
         *) seeds= ;;
     esac
     echo "== $target for ${seconds}s"
