@@ -5,6 +5,7 @@
 #include <string>
 
 #include "runtime/errors.h"
+#include "runtime/file_parts.h"
 #include "runtime/runtime_state.h"
 #include "tests/runtime/runtime_test_support.h"
 
@@ -58,6 +59,31 @@ TEST(FillMessage, StaysWithinTheBuffer) {
     char one[1];
     qv::FillMessage("%s", "x", 0, one, sizeof one);
     EXPECT_STREQ(one, "");
+}
+
+TEST(FileParts, NamesInsidePaths) {
+    struct Case {
+        const char* path;
+        const char* filePart;
+        const char* platformPart;
+    };
+    const Case cases[] = {
+        {"dir/sub/pic.png", "pic.png", "pic.png"},
+        {"dir\\pic.png", "pic.png", "pic.png"},
+        {"Work:pic.png", "pic.png", "pic.png"},
+        {"Work:", "", ""},
+        {"Work:dir/", "", ""},
+        {"a:b:c", "b:c", "c"},
+        {"/abs/name", "name", "name"},
+        {"//name", "name", "name"},
+        {"plain", "plain", "plain"},
+        {":::chunk8:4*inner.txt/data/app.qva", "inner.txt", "app.qva"},
+        {":::chunk8:4*", "::chunk8:4*", "4*"},  // malformed: a plain name
+    };
+    for (const Case& c : cases) {
+        EXPECT_STREQ(FilePartEx(c.path), c.filePart) << c.path;
+        EXPECT_STREQ(PathFilePart(c.path), c.platformPart) << c.path;
+    }
 }
 
 TEST_F(Errors, FileArgumentsShowTheirFilePart) {
