@@ -364,6 +364,12 @@ bool ResolvePath(std::string_view name, LeafLookup leaf, std::string* out) {
     });
 }
 
+bool ObjectExists(std::string_view name) {
+    std::string host;
+    struct stat st;
+    return ResolvePath(name, LeafLookup::kFold, &host) && stat(host.c_str(), &st) == 0;
+}
+
 std::string AssignTarget(std::string_view name) {
     if (!name.empty() && name.back() == ':') name.remove_suffix(1);
     std::lock_guard<std::mutex> lock(stateMutex);

@@ -103,6 +103,10 @@ enum class LeafLookup {
 // result need not exist.
 bool ResolvePath(std::string_view name, LeafLookup leaf, std::string* out);
 
+// Whether name (resolved as above) names an existing object; allocates nothing that can
+// fail short of the process's own heap.
+bool ObjectExists(std::string_view name);
+
 // The assign table as it stands (defaults, then QV_ASSIGN); the target of name ("T:" or
 // "t"), resolved to a host directory, or "" when there is no such assign. Made lazily:
 // asking for T: creates the run's temporary directory.

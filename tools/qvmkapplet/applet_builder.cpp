@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <functional>
 
 namespace qv {
 namespace {
@@ -294,13 +295,14 @@ Bytes AppletBuilder::Build() const {
 
 bool AppendAppletToPlayer(const Bytes& player, const Bytes& applet, Bytes* out,
                           std::string* error) {
-    auto marker = std::begin(kAppletLinkMarker), markerEnd = std::end(kAppletLinkMarker);
-    auto first = std::search(player.begin(), player.end(), marker, markerEnd);
+    const std::boyer_moore_horspool_searcher marker(std::begin(kAppletLinkMarker),
+                                                    std::end(kAppletLinkMarker));
+    auto first = std::search(player.begin(), player.end(), marker);
     if (first == player.end() || first - player.begin() < 4) {
         *error = "the player holds no applet link record";
         return false;
     }
-    if (std::search(first + 1, player.end(), marker, markerEnd) != player.end()) {
+    if (std::search(first + 1, player.end(), marker) != player.end()) {
         *error = "the player holds more than one applet link record";
         return false;
     }

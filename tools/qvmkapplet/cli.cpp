@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <map>
 
 #include "tools/qvmkapplet/applet_builder.h"
@@ -52,10 +51,12 @@ bool ParseNumber(const std::string& text, double* value) {
 }
 
 bool ReadFile(const std::string& path, Bytes* out) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
     if (!in) return false;
-    out->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return true;
+    out->resize(static_cast<size_t>(in.tellg()));
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(out->data()), static_cast<std::streamsize>(out->size()));
+    return static_cast<bool>(in);
 }
 
 bool WriteFile(const std::string& path, const Bytes& bytes, bool executable) {
