@@ -37,6 +37,8 @@ for target in "${targets[@]}"; do
     mkdir -p "$corpus" "$crashes"
     case "$target" in
         fuzz_chunk_*) seeds=$chunk_seeds ;;
+        fuzz_applet) seeds=tests/runtime/fuzz_regressions/applet ;;
+        fuzz_unpack) seeds=tests/libs/fuzz_regressions ;;
         fuzz_catalog) seeds=tests/runtime/fuzz_regressions ;;
         *) seeds= ;;
     esac

@@ -1,0 +1,37 @@
+// Applet files come from anywhere: any bytes must load or fail with an error code, reading
+// and allocating nothing beyond the file.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "platform/linux/memory.h"
+#include "platform/linux/program.h"
+#include "runtime/applet_loader.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const std::string path = "/tmp/qv-fuzz-applet-" + std::to_string(getpid()) + ".qva";
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) return 0;
+    std::fwrite(data, 1, size, file);
+    std::fclose(file);
+
+    qvVmState* L = VmOpen();
+    auto* options = static_cast<qvStartupOptions*>(AllocMemBlock(sizeof(qvStartupOptions), 1));
+    auto* header = static_cast<qvScriptHeader*>(AllocMemBlock(sizeof(qvScriptHeader), 1));
+    SetDisplayDefaults(header, options);
+    SetRegistryPointer(L, "applet", header);
+    SetRegistryPointer(L, "clargs", options);
+    qv::Runtime().quiet = 1;
+    path.copy(options->appletPath, sizeof options->appletPath - 1);
+    LoadApplet(L, options, header);
+    qv::FreeAppletData(header);
+    FreeMemBlock(header);
+    FreeMemBlock(options);
+    VmClose(L);
+    qv::ResetRuntimeState();
+    PlatformShutdown();  // the temporary files of compressed applets
+    return 0;
+}
