@@ -72,11 +72,6 @@ constexpr uint64_t kMinPreloadItem = 33;  // type byte and eight words
 constexpr uint64_t kMinLinkedFile = 5;    // an empty name and a size
 constexpr uint64_t kRegionBytes = 20;
 
-struct FileCloser {
-    void operator()(qvFile* f) const { FileClose(f); }
-};
-using FilePtr = std::unique_ptr<qvFile, FileCloser>;
-
 // Reads the container's numbers and strings, checking every read and every count against
 // the bytes left. A read past the end makes the reader fail; later reads give 0.
 class SectionReader {
@@ -186,12 +181,6 @@ bool InsideApplet(const LoadState& st, uint64_t offset, uint64_t size) {
 
 int Status(const SectionReader& r) {
     return r.failed() ? ERR_UNEXPECTEDEOF : 0;
-}
-
-void CopyText(char* out, size_t size, const char* text) {
-    size_t n = std::min(std::strlen(text), size - 1);
-    std::memcpy(out, text, n);
-    out[n] = '\0';
 }
 
 char* CopyToBlock(const char* text) {
@@ -424,7 +413,7 @@ int PreloadItem(LoadState& st) {
     BlockPtr<TypeData> data(static_cast<TypeData*>(AllocMemBlock(sizeof(TypeData), 1)));
     if (!data) return ERR_MEM;
     const void* record = ReadTypeData(r, st.version, type, data.get());
-    if (r.failed() || !InsideApplet(st, nameOffset, nameSize) ||
+    if (r.failed() || (nameSize != 0 && !InsideApplet(st, nameOffset, nameSize)) ||
         (linkedSize != 0 && !InsideApplet(st, linkedOffset, linkedSize))) {
         return ERR_UNEXPECTEDEOF;
     }

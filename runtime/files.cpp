@@ -55,11 +55,6 @@ const qvLinkedFile* FindLinkedFile(const qvScriptHeader* header, std::string_vie
     return nullptr;
 }
 
-struct FileCloser {
-    void operator()(qvFile* f) const { FileClose(f); }
-};
-using FilePtr = std::unique_ptr<qvFile, FileCloser>;
-
 int CopyContent(qvFile* src, qvFile* dst, uint8_t* buffer, const char* source,
                 const char* destination) {
     FileSeek(src, 0, QV_SEEK_END);
@@ -106,6 +101,12 @@ bool ReadLE(qvFile* file, int n, uint32_t* value) {
 
 bool ReadBEU16(qvFile* file, uint32_t* value) {
     return ReadBE(file, 2, value);
+}
+
+void CopyText(char* out, size_t size, const char* text) {
+    size_t n = std::min(std::strlen(text), size - 1);
+    std::memcpy(out, text, n);
+    out[n] = '\0';
 }
 
 bool IsBuiltInFontName(const char* name) {

@@ -78,6 +78,9 @@ int WriteBE32(qvFile* file, uint32_t value);
 
 namespace qv {
 
+// Copies at most size - 1 bytes of text and a NUL into out.
+void CopyText(char* out, size_t size, const char* text);
+
 // Reads an n-byte (1 to 4) number in big- or little-endian order; false at the end.
 bool ReadBE(qvFile* file, int n, uint32_t* value);
 bool ReadLE(qvFile* file, int n, uint32_t* value);

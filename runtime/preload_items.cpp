@@ -6,18 +6,13 @@
 
 #include "platform/linux/memory.h"
 #include "platform/linux/paths.h"
+#include "runtime/files.h"
 #include "runtime/strings.h"
 
 namespace qv {
 namespace {
 
 char pendingTitle[256] = "";
-
-void CopyText(char* out, size_t size, const char* text) {
-    size_t n = std::min(std::strlen(text), size - 1);
-    std::memcpy(out, text, n);
-    out[n] = '\0';
-}
 
 size_t RecordSize(uint32_t type) {
     switch (type) {

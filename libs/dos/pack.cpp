@@ -16,11 +16,6 @@ namespace {
 constexpr int64_t kWindow = 16384;
 constexpr char kPackMagic[] = "QVPK";
 
-struct FileCloser {
-    void operator()(qvFile* f) const { FileClose(f); }
-};
-using FilePtr = std::unique_ptr<qvFile, FileCloser>;
-
 struct Windows {
     BlockPtr<uint8_t> in{static_cast<uint8_t*>(AllocMemBlock(kWindow, 0))};
     BlockPtr<uint8_t> out{static_cast<uint8_t*>(AllocMemBlock(kWindow, 0))};

@@ -315,10 +315,11 @@ bool ParseChunk(std::string_view text, Base* base, uint64_t* size, std::string_v
     return true;
 }
 
-using FilePtr = BlockPtr<qvFile>;
+// A record being opened: freed, descriptor and all, unless it is handed out.
+using RecordPtr = BlockPtr<qvFile>;
 
-FilePtr NewFile(FileKind kind, int mode) {
-    FilePtr f(NewBlock<qvFile>());
+RecordPtr NewFile(FileKind kind, int mode) {
+    RecordPtr f(NewBlock<qvFile>());
     if (f) {
         f->kind = kind;
         f->mode = mode;
@@ -326,9 +327,9 @@ FilePtr NewFile(FileKind kind, int mode) {
     return f;
 }
 
-FilePtr OpenDescriptor(const std::string& host, int mode) {
+RecordPtr OpenDescriptor(const std::string& host, int mode) {
     static constexpr int kFlags[] = {O_RDONLY, O_WRONLY | O_CREAT | O_TRUNC, O_RDWR | O_CREAT};
-    FilePtr f = NewFile(FileKind::kDisk, mode);
+    RecordPtr f = NewFile(FileKind::kDisk, mode);
     if (!f) return nullptr;
     f->buffer = static_cast<uint8_t*>(AllocMemBlock(kBufferSize, 0));
     if (f->buffer == nullptr) return nullptr;
@@ -339,21 +340,21 @@ FilePtr OpenDescriptor(const std::string& host, int mode) {
     return f;
 }
 
-FilePtr OpenPath(const char* name, int mode) {
+RecordPtr OpenPath(const char* name, int mode) {
     std::string host;
     if (!ResolvePath(name, LeafLookup::kFold, &host)) return nullptr;
     return OpenDescriptor(host, mode);
 }
 
 // ":::chunk<offset>:<size>*<name>/<container>"
-FilePtr OpenChunk(std::string_view spec) {
+RecordPtr OpenChunk(std::string_view spec) {
     uint64_t offset, size;
     std::string_view container;
     if (!ParseChunk(spec, &offset, &size, &container) || offset > INT64_MAX ||
         size > static_cast<uint64_t>(INT64_MAX) - offset) {
         return nullptr;
     }
-    FilePtr f = OpenPath(std::string(container).c_str(), QV_FILE_READ);
+    RecordPtr f = OpenPath(std::string(container).c_str(), QV_FILE_READ);
     if (!f) return nullptr;
     // A stretch beyond the container's end is cut to it, so that its end is where reads end.
     int64_t length = EndOf(f.get());
@@ -363,8 +364,8 @@ FilePtr OpenChunk(std::string_view spec) {
     return f;
 }
 
-FilePtr OpenWindow(MemoryWindowId id, size_t offset, size_t size) {
-    FilePtr f = NewFile(FileKind::kMemoryWindow, QV_FILE_READ);
+RecordPtr OpenWindow(MemoryWindowId id, size_t offset, size_t size) {
+    RecordPtr f = NewFile(FileKind::kMemoryWindow, QV_FILE_READ);
     if (!f) return nullptr;
     f->window = id;
     f->windowOffset = offset;
@@ -373,7 +374,7 @@ FilePtr OpenWindow(MemoryWindowId id, size_t offset, size_t size) {
 }
 
 // ":::chunkS<base>:<size>*<name>/<hex address>": only inside a registered window.
-FilePtr OpenMemoryChunk(std::string_view spec) {
+RecordPtr OpenMemoryChunk(std::string_view spec) {
     int64_t base;
     uint64_t size, address;
     std::string_view rest;
@@ -391,7 +392,7 @@ FilePtr OpenMemoryChunk(std::string_view spec) {
     return nullptr;
 }
 
-FilePtr OpenNamedWindow(std::string_view name) {
+RecordPtr OpenNamedWindow(std::string_view name) {
     std::lock_guard<std::mutex> lock(windowMutex);
     for (const WindowEntry& w : windows) {
         if (!w.name.empty() && w.name == name) return OpenWindow(w.id, 0, w.size);
@@ -399,10 +400,10 @@ FilePtr OpenNamedWindow(std::string_view name) {
     return nullptr;
 }
 
-FilePtr OpenVirtual(std::string_view name, int mode) {
+RecordPtr OpenVirtual(std::string_view name, int mode) {
     if (name == ":::memory") return NewFile(FileKind::kMemory, mode);
     if (name == ":::clipboard") {
-        FilePtr f = NewFile(FileKind::kClipboard, mode);
+        RecordPtr f = NewFile(FileKind::kClipboard, mode);
         if (f && mode == QV_FILE_WRITE) {
             std::lock_guard<std::mutex> lock(clipboardMutex);
             clipboard.clear();
@@ -441,7 +442,7 @@ qvFile* FileOpen(const char* name, int mode) {
     if (name == nullptr || mode < QV_FILE_READ || mode > QV_FILE_READWRITE) return nullptr;
     return qv::CatchAllocFailure<qvFile*>(nullptr, [&] {
         std::string_view text(name);
-        qv::FilePtr f =
+        qv::RecordPtr f =
             text.starts_with(":::") ? qv::OpenVirtual(text, mode) : qv::OpenPath(name, mode);
         return f.release();
     });

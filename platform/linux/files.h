@@ -19,6 +19,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 struct qvFile;
 
@@ -54,6 +55,13 @@ int FileWriteChar(qvFile* file, int byte);
 int FileAtEnd(qvFile* file);
 
 namespace qv {
+
+// A handle closed at the end of its scope (a close that must be checked is done by hand:
+// FileClose(file.release())).
+struct FileCloser {
+    void operator()(qvFile* file) const { FileClose(file); }
+};
+using FilePtr = std::unique_ptr<qvFile, FileCloser>;
 
 using MemoryWindowId = uint64_t;
 

@@ -17,10 +17,7 @@ using testing::ReadBytes;
 using testing::ScratchDir;
 using testing::ToBytes;
 
-struct Closer {
-    void operator()(qvFile* f) const { FileClose(f); }
-};
-using File = std::unique_ptr<qvFile, Closer>;
+using File = FilePtr;
 
 File Open(const std::string& name, int mode) {
     return File(FileOpen(name.c_str(), mode));

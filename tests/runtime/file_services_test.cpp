@@ -15,10 +15,7 @@ using testing::ReadBytes;
 using testing::ScratchDir;
 using testing::ToBytes;
 
-struct Closer {
-    void operator()(qvFile* f) const { FileClose(f); }
-};
-using File = std::unique_ptr<qvFile, Closer>;
+using File = FilePtr;
 
 TEST(MakeChunkPath, FileAndMemoryForms) {
     EXPECT_EQ(MakeChunkPath("dir/sub/pic.png", 100, 4000, 20, "/data/app.qva"),
