@@ -2,6 +2,8 @@
 // engine's host: stack-index resolution, calls from native code and call-level queries.
 #pragma once
 
+#include <initializer_list>
+
 #include "engine/internal.h"
 
 namespace qv {
@@ -40,6 +42,14 @@ inline void PushValue(qvVmState* L, const qvValue* v) {
 // VmDoCall for the engine's own native callers (stack interface, metamethods, iterators): a
 // command's error code goes to the host's error hook, exactly as a script's CALL hands it.
 void CallValue(qvVmState* L, qvValue* func, int nResults);
+
+// Calls the metamethod tm with args (copies: pushing may move the stack) and nResults
+// results, which the caller finds on top.
+void CallMetamethod(qvVmState* L, const qvValue* tm, std::initializer_list<qvValue> args,
+                    int nResults);
+// tm(a, b) with one result, popped: valid until the next push. Comparison metamethods read it
+// by the truth rule (IsFalse).
+const qvValue* CallBinary(qvVmState* L, const qvValue* tm, const qvValue* a, const qvValue* b);
 
 // Index of the instruction a script call record is executing (-1 before the first); the
 // live position is read first when the interpreter runs the record.

@@ -15,10 +15,6 @@ void VmArith(qvVmState* L, qvValue* result, const qvValue* x, const qvValue* y, 
     if (qv::IsNil(tm)) tm = VmGetTagMethod(L, y, event);
     if (!qv::IsFunction(tm)) RaiseError(L, ERR_WRONGOP);
     ptrdiff_t resultOffset = qv::SaveStack(L, result);
-    qvValue f = *tm, a = *x, b = *y;
-    qv::PushValue(L, &f);
-    qv::PushValue(L, &a);
-    qv::PushValue(L, &b);
-    qv::CallValue(L, L->top - 3, 1);
-    *qv::RestoreStack(L, resultOffset) = *--L->top;
+    const qvValue* r = qv::CallBinary(L, tm, x, y);
+    *qv::RestoreStack(L, resultOffset) = *r;
 }

@@ -3,6 +3,7 @@
 // code; the code does not unwind by itself but goes back to the caller.
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <new>
 #include <string_view>
 
@@ -45,11 +46,16 @@ void RaiseError(qvVmState* L, int code) {
     VmThrow(L, code);
 }
 
-// An unnamed value reads "??"; the suffix ("{}", "()") tells what was expected of it.
-void VmTypeError(qvVmState* L, [[maybe_unused]] const qvValue* value, int code,
-                 const char* suffix) {
+// The value is named when it lies in a register of the current script frame; an unnamed
+// value reads "??". The suffix ("{}", "()") tells what was expected of it.
+void VmTypeError(qvVmState* L, const qvValue* value, int code, const char* suffix) {
+    const char* name = nullptr;
+    std::less_equal<const qvValue*> notAfter;
+    if (notAfter(L->ci->base, value) && !notAfter(L->ci->top, value)) {
+        VmGetObjectName(L->ci, static_cast<int>(value - L->ci->base), &name);
+    }
     char text[qv::kErrorTextMax + 1];
-    std::snprintf(text, sizeof text, "??%s", suffix);
+    std::snprintf(text, sizeof text, "%s%s", name != nullptr ? name : "??", suffix);
     qv::Host(L).SetErrorText(text);
     RaiseError(L, code);
 }
@@ -171,10 +177,14 @@ void TraceArgument(EngineHost& host, int i, const qvValue* v) {
     host.WriteDebug(text);
 }
 
-// One line per command call: its name, then its arguments by type.
-void TraceCall(qvVmState* L, const qvValue* func) {
+// One line per command call: its name as the debug interface gives it for the current level,
+// then its arguments by type.
+void TraceCall(qvVmState* L) {
     EngineHost& host = Host(L);
-    const char* name = GlobalFunctionName(L, func);
+    qvDebugRecord ar{};
+    ar.callRecord = static_cast<int>(L->ci - L->baseCi);
+    VmGetInfo(L, "n", &ar);
+    const char* name = ar.name;
     host.WriteDebug("Now calling ");
     host.WriteDebug(name != nullptr ? name : "?");
     host.WriteDebug("()");
@@ -208,9 +218,7 @@ qvValue* CallNative(qvVmState* L, qvValue* func, int* code) {
     ci->tailcalls = 0;
     if ((L->hookmask & VM_MASKCALL) != 0) VmCallHook(L, VM_HOOKCALL, -1);
     EngineHost& host = Host(L);
-    if (host.DebugTrace() && host.AbortFlag().load() == 0) {
-        TraceCall(L, RestoreStack(L, funcOffset));
-    }
+    if (host.DebugTrace() && host.AbortFlag().load() == 0) TraceCall(L);
     qvCFunction f = CClosureOf(RestoreStack(L, funcOffset))->f;
     if (!host.IsGetLastError(f)) host.SetLastError(0);
     return CommandResult(L, f(L), code);
@@ -261,14 +269,18 @@ void EnterNativeCall(qvVmState* L) {
 }
 
 // Runs the script frame opened at funcOffset. When the interpreter ends without a position
-// (abort, suspension) the call returns nothing, and frames it left open above are dropped.
+// (abort, suspension) the call returns nothing: the frames it left open above are dropped
+// and subroutine entries pushed inside them go, so that native code resumes on its own frame
+// and no later RETSUB returns into them.
 qvValue* RunScriptFrame(qvVmState* L, ptrdiff_t funcOffset) {
     ptrdiff_t record = L->ci - L->baseCi;
+    int32_t subroutineDepth = L->g->subroutineDepth;
     qvValue* firstResult = VmExecute(L);
     if (firstResult == nullptr) {
         VmCloseUpvalues(L, RestoreStack(L, funcOffset) + 1);
         L->ci = L->baseCi + record;
         L->base = L->ci->base;
+        L->g->subroutineDepth = subroutineDepth;
     }
     return firstResult;
 }
@@ -363,10 +375,12 @@ void VmCallHook(qvVmState* L, int event, int line) {
 }
 
 // After an error the top returns to oldTop, so the caller's next pushes stay inside its
-// frame; no error value is pushed. The stack limit keeps its reserve throughout.
+// frame; no error value is pushed. The stack limit keeps its reserve throughout. Subroutine
+// entries pushed by the frames the error ended are dropped with them.
 int VmDoPCall(qvVmState* L, qvProtectedFunction f, void* ud, ptrdiff_t oldTop,
               ptrdiff_t errorFunction) {
     uint16_t nCcalls = L->nCcalls;
+    int32_t subroutineDepth = L->g->subroutineDepth;
     ptrdiff_t record = L->ci - L->baseCi;
     uint8_t allowhook = L->allowhook;
     ptrdiff_t errfunc = L->errfunc;
@@ -380,6 +394,7 @@ int VmDoPCall(qvVmState* L, qvProtectedFunction f, void* ud, ptrdiff_t oldTop,
         L->base = L->ci->base;
         L->allowhook = allowhook;
         L->top = top;
+        L->g->subroutineDepth = subroutineDepth;
         // Shrinking may fail like any allocation; the larger array then stays.
         if (L->sizeCi > kMaxCallRecords && record + 1 <= kMaxCallRecords - 2) {
             VmProtectedRun(L, ShrinkCallRecords, nullptr);

@@ -14,12 +14,8 @@ namespace {
 // Calls tm(a, b) with one result and stores it at the stack offset resultOffset.
 void CallMetamethodInto(qvVmState* L, ptrdiff_t resultOffset, const qvValue* tm, const qvValue* a,
                         const qvValue* b) {
-    qvValue f = *tm, x = *a, y = *b;
-    PushValue(L, &f);
-    PushValue(L, &x);
-    PushValue(L, &y);
-    CallValue(L, L->top - 3, 1);
-    *RestoreStack(L, resultOffset) = *--L->top;
+    const qvValue* result = CallBinary(L, tm, a, b);
+    *RestoreStack(L, resultOffset) = *result;
 }
 
 // The "__index" of metatable mt, or nullptr when it has none.
@@ -28,14 +24,18 @@ const qvValue* IndexMetamethod(qvVmState* L, qvTable* mt) {
     return VmFastTagMethod(mt, TM_INDEX, L->g->tmname[TM_INDEX]);
 }
 
+// The 1159 parameter names the key: a string between double quotation marks (cut so that
+// the closing mark stays inside the 511-byte text store), a number by "%g", a boolean as
+// "true" or "false", anything else by its type name.
 [[noreturn]] void RaiseMissingField(qvVmState* L, const qvValue* key) {
-    char text[kNumberTextSize + 2];
+    char text[kErrorTextMax + 1];
     switch (key->tag) {
         case VM_TSTRING: {
-            std::string quoted = "\"";
-            quoted.append(StringOf(key)->Data(), StringOf(key)->length);
-            quoted += '"';
-            Host(L).SetErrorText(quoted);
+            size_t n = std::min<size_t>(StringOf(key)->length, kErrorTextMax - 2);
+            text[0] = '"';
+            std::memcpy(text + 1, StringOf(key)->Data(), n);
+            text[n + 1] = '"';
+            Host(L).SetErrorText(std::string_view(text, n + 2));
             break;
         }
         case VM_TNUMBER:
@@ -46,11 +46,7 @@ const qvValue* IndexMetamethod(qvVmState* L, qvTable* mt) {
             Host(L).SetErrorText(key->value.b ? "true" : "false");
             break;
         default:
-            Host(L).SetErrorText(key->tag == VM_TNIL        ? "nil"
-                                 : key->tag == VM_TTABLE    ? "table"
-                                 : key->tag == VM_TFUNCTION ? "function"
-                                 : key->tag == VM_TTHREAD   ? "thread"
-                                                            : "userdata");
+            Host(L).SetErrorText(TypeName(key->tag));
     }
     RaiseError(L, ERR_FIELDINIT);
 }
@@ -119,29 +115,6 @@ void UnaryArith(qvVmState* L, ptrdiff_t resultOffset, const qvValue* x, int even
     CallMetamethodInto(L, resultOffset, tm, x, &kNilObject);
 }
 
-bool NotOf(const qvValue* v) {
-    switch (v->tag) {
-        case VM_TNIL:
-        case VM_TBOOLEAN:
-        case VM_TSTRING:
-            return IsFalse(v);
-        case VM_TNUMBER:
-            return v->value.n == 0;
-        default:
-            return false;
-    }
-}
-
-// Runs a comparison metamethod with one result and gives its truth.
-bool MetamethodResult(qvVmState* L, const qvValue* tm, const qvValue* a, const qvValue* b) {
-    qvValue f = *tm, x = *a, y = *b;
-    PushValue(L, &f);
-    PushValue(L, &x);
-    PushValue(L, &y);
-    CallValue(L, L->top - 3, 1);
-    return !IsFalse(--L->top);
-}
-
 bool LessEqual(qvVmState* L, const qvValue* l, const qvValue* r) {
     if (IsNumber(l) && IsNumber(r)) return l->value.n <= r->value.n;
     if (IsNil(l)) {
@@ -162,10 +135,10 @@ bool LessEqual(qvVmState* L, const qvValue* l, const qvValue* r) {
     if (IsString(l)) return !VmCompareValues(L, r, l, 1);
     const qvValue* le = VmGetTagMethod(L, l, TM_LE);
     if (!IsNil(le) && VmRawEqualObj(le, VmGetTagMethod(L, r, TM_LE)))
-        return MetamethodResult(L, le, l, r);
+        return !IsFalse(CallBinary(L, le, l, r));
     const qvValue* lt = VmGetTagMethod(L, r, TM_LT);
     if (!IsNil(lt) && VmRawEqualObj(lt, VmGetTagMethod(L, l, TM_LT)))
-        return !MetamethodResult(L, lt, r, l);
+        return IsFalse(CallBinary(L, lt, r, l));
     RaiseError(L, ERR_WRONGOP);
 }
 
@@ -249,14 +222,8 @@ int LineOf(const qvProto* p, int pcIndex) {
     return p->lineinfo[pcIndex];
 }
 
-// The count and line hooks before an instruction; pc already points past it.
-void TraceExecution(qvVmState* L, const qvInstruction* pc) {
-    if ((L->hookmask & VM_MASKCOUNT) && L->hookcount == 0) {
-        L->hookcount = L->basehookcount;
-        VmCallHook(L, VM_HOOKCOUNT, -1);
-        return;
-    }
-    if (!(L->hookmask & VM_MASKLINE)) return;
+// The line hook fires on a new line, a backward jump or a restart of the function.
+void LineStep(qvVmState* L, const qvInstruction* pc) {
     if (!L->hookinit) {
         VmInitHooks(L);
         return;
@@ -269,6 +236,21 @@ void TraceExecution(qvVmState* L, const qvInstruction* pc) {
         newline != LineOf(p, static_cast<int>(L->ci->savedpc - p->code) - 1))
         VmCallHook(L, VM_HOOKLINE, newline);
     L->ci->savedpc = pc;
+}
+
+// The count and line hooks before an instruction; pc already points past it. True when a
+// hook suspended the thread: the instruction is fetched again when the frame resumes.
+bool TraceExecution(qvVmState* L, const qvInstruction* pc) {
+    if ((L->hookmask & VM_MASKCOUNT) && L->hookcount == 0) {
+        L->hookcount = L->basehookcount;
+        VmCallHook(L, VM_HOOKCOUNT, -1);
+    } else if (L->hookmask & VM_MASKLINE) {
+        LineStep(L, pc);
+    }
+    if (!(L->ci->state & VM_CI_SUSPENDED)) return false;
+    L->ci->savedpc = pc - 1;
+    L->ci->state = VM_CI_SAVEDPC | VM_CI_SUSPENDED;
+    return true;
 }
 
 }  // namespace
@@ -313,7 +295,7 @@ retentry:
         const qvInstruction i = *pc++;
         // The counter only runs while a count hook is set, so that it never wraps.
         if (((L->hookmask & VM_MASKCOUNT) && --L->hookcount == 0) || (L->hookmask & VM_MASKLINE)) {
-            TraceExecution(L, pc);
+            if (TraceExecution(L, pc)) return nullptr;
             base = L->base;
         }
         qvValue* ra = base + GetA(i);
@@ -409,7 +391,7 @@ retentry:
                 break;
             }
             case OP_NOT:
-                SetNumber(ra, NotOf(RB()) ? 1 : 0);
+                SetNumber(ra, IsFalse(RB()) ? 1 : 0);
                 break;
             case OP_CONCAT: {
                 int b = static_cast<int>(GetB(i));
@@ -482,7 +464,7 @@ retentry:
                         if (L->openupval != nullptr) VmCloseUpvalues(L, base);
                         int n = 0;
                         for (; ra + n < L->top; ++n) base[n - 1] = ra[n];
-                        caller->top = L->top = base + n;
+                        caller->top = L->top = base + n - 1;
                         caller->savedpc = L->ci->savedpc;
                         ++caller->tailcalls;
                         caller->state = VM_CI_SAVEDPC;
@@ -581,10 +563,10 @@ retentry:
                 break;
             }
             case OP_SELF: {
-                qvValue object = *RB();
-                ptrdiff_t raOffset = SaveStack(L, ra);
-                ra[1] = object;
-                IndexInto(L, raOffset, &object, RKC(), false);
+                // Only A + 1 is written here, with R(B)'s own value: an error can still name
+                // the object by register B.
+                ra[1] = *RB();
+                IndexInto(L, SaveStack(L, ra), RB(), RKC(), false);
                 base = L->base;
                 break;
             }

@@ -3,7 +3,6 @@
 // as 0 (and as "" where a string is needed); mixing unrelated types is an error.
 #include <algorithm>
 #include <cstring>
-#include <initializer_list>
 
 #include "engine/api_internal.h"
 #include "engine/convert.h"
@@ -15,29 +14,6 @@ namespace {
 // Metamethods reached through __index or __newindex before the chain is given up.
 constexpr int kMaxChainHops = 100;
 constexpr uint64_t kMaxConcatLength = 4294967293u;
-
-// Truth of a metamethod's result: nil is false, a number true when not 0, anything else true.
-bool MetamethodTruth(const qvValue* v) {
-    if (IsNil(v)) return false;
-    if (IsNumber(v)) return v->value.n != 0;
-    return true;
-}
-
-// Calls tm with the arguments (copied first: pushing may move the stack) and nResults
-// results; the caller finds them on top.
-void CallMetamethod(qvVmState* L, const qvValue* tm, std::initializer_list<qvValue> args,
-                    int nResults) {
-    qvValue f = *tm;
-    PushValue(L, &f);
-    for (const qvValue& arg : args) PushValue(L, &arg);
-    CallValue(L, L->top - static_cast<ptrdiff_t>(args.size() + 1), nResults);
-}
-
-// tm(a, b) with one result, popped: valid until the next push.
-const qvValue* CallBinary(qvVmState* L, const qvValue* tm, const qvValue* a, const qvValue* b) {
-    CallMetamethod(L, tm, {*a, *b}, 1);
-    return --L->top;
-}
 
 [[noreturn]] void RaiseMixedTypes(qvVmState* L, const qvValue* a, const qvValue* b) {
     bool numberWithString = (IsNumber(a) && IsString(b)) || (IsString(a) && IsNumber(b));
@@ -142,6 +118,20 @@ int ConcatStep(qvVmState* L, qvValue* top, int total) {
 }
 
 }  // namespace
+
+void CallMetamethod(qvVmState* L, const qvValue* tm, std::initializer_list<qvValue> args,
+                    int nResults) {
+    qvValue f = *tm;
+    PushValue(L, &f);
+    for (const qvValue& arg : args) PushValue(L, &arg);
+    CallValue(L, L->top - static_cast<ptrdiff_t>(args.size() + 1), nResults);
+}
+
+const qvValue* CallBinary(qvVmState* L, const qvValue* tm, const qvValue* a, const qvValue* b) {
+    CallMetamethod(L, tm, {*a, *b}, 1);
+    return --L->top;
+}
+
 }  // namespace qv
 
 using namespace qv;
@@ -188,7 +178,7 @@ int VmEqualObj(qvVmState* L, const qvValue* a, const qvValue* b) {
     }
     if (a->value.gc == b->value.gc) return 1;
     const qvValue* tm = EqualityMetamethod(L, a, b);
-    return tm != nullptr && MetamethodTruth(CallBinary(L, tm, a, b));
+    return tm != nullptr && !IsFalse(CallBinary(L, tm, a, b));
 }
 
 int VmCompareValues(qvVmState* L, const qvValue* l, const qvValue* r, int caseSensitive) {
@@ -207,7 +197,7 @@ int VmCompareValues(qvVmState* L, const qvValue* l, const qvValue* r, int caseSe
     if (IsString(l)) return CompareStrings(L, StringOf(l), StringOf(r), caseSensitive != 0) < 0;
     const qvValue* tm = VmGetTagMethod(L, l, TM_LT);
     if (IsNil(tm) || !VmRawEqualObj(tm, VmGetTagMethod(L, r, TM_LT))) RaiseError(L, ERR_WRONGOP);
-    return MetamethodTruth(CallBinary(L, tm, l, r));
+    return !IsFalse(CallBinary(L, tm, l, r));
 }
 
 const qvValue* VmGetTableChain(qvVmState* L, const qvValue* t, const qvValue* key, int loop) {

@@ -454,6 +454,24 @@ int VmDoPCall(qvVmState* L, qvProtectedFunction f, void* ud, ptrdiff_t oldTop,
 // no name), followed by suffix.
 [[noreturn]] void VmTypeError(qvVmState* L, const qvValue* value, int code, const char* suffix);
 
+// --- Debug information ---
+
+// The kind of name ("local", "global", "field", "method") of register reg of a script call
+// record, its name in *name; nullptr when it has none (or the record is native).
+const char* VmGetObjectName(qvCallRecord* ci, int reg, const char** name);
+// Fills ar by the option letters "S", "l", "u", "n", "f" for the level ar->callRecord, or,
+// with a leading ">", for the function popped from the top (ERR_FUNCEXPECTED when it is none).
+// "f" pushes the function. Returns 1, or 0 when a letter is unknown.
+int VmGetInfo(qvVmState* L, const char* options, qvDebugRecord* ar);
+// Pushes local n (from 1) of a script level and returns its name; nullptr (nothing pushed)
+// when there is none.
+const char* VmGetLocal(qvVmState* L, const qvDebugRecord* ar, int n);
+// Pops the top value into local n and returns its name; nullptr (the value still popped) when
+// there is none or its name starts with "(".
+const char* VmSetLocal(qvVmState* L, const qvDebugRecord* ar, int n);
+// The short source text of a chunk's source name, at most size bytes with its NUL.
+void VmChunkId(char* out, const char* source, size_t size);
+
 // --- Conversions and generic operations ---
 
 // Parses the whole of s: blanks, an optional sign, a decimal number or "0x" with hexadecimal
@@ -636,6 +654,9 @@ void VmArith(qvVmState* L, qvValue* result, const qvValue* x, const qvValue* y, 
 void VmInitHooks(qvVmState* L);
 
 namespace qv {
+// The type name of a value tag: "no value", "nil", "boolean", "userdata" (light and full),
+// "number", "string", "table", "function", "thread".
+const char* TypeName(int tag);
 // Sets the jump distance that a command's -1/-2 result applies: the label at labelPc of the
 // main chunk, counted from the instruction after the running CALL.
 void SetLabelJump(qvVmState* L, int labelPc);

@@ -1,5 +1,6 @@
-// qvasm: assemble, disassemble and check compiled chunks.
-// Exit status 0 when the tool ran, 1 for usage errors, unreadable input or assembly errors.
+// qvasm: assemble, disassemble and check compiled chunks, and run listings.
+// Exit status 0 when the tool ran, 1 for usage errors, unreadable input, assembly errors or
+// (run --check) a listing whose run does not meet its expectations.
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -9,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/testsupport/listing.h"
 #include "engine/vm.h"
 #include "tools/qvasm/qvasm.h"
 
@@ -114,10 +116,42 @@ int RunCheck(Args args) {
     return WriteFile(a.out, dump) ? 0 : Fail(a.out, "cannot write");
 }
 
+// Runs a listing with the harness: its log lines, then "status N". With --check the run must
+// meet the listing's ";!" expectations, else the differences go to standard error and the
+// exit status is 1.
+int RunListing(Args args) {
+    FileArgs a;
+    if (!ParseFileArgs(args, &a) || !a.out.empty()) return Usage();
+    qv::ListingOptions options;
+    bool check = false;
+    for (std::string_view flag : a.flags) {
+        if (flag == "--gc-torture") {
+            options.gcTorture = true;
+        } else if (flag == "--check") {
+            check = true;
+        } else {
+            return Usage();
+        }
+    }
+    const auto text = ReadFile(a.in);
+    if (!text) return Fail(a.in, "cannot read");
+    options.chunkName = "@" + std::string(a.in);
+    const qv::ListingResult result = qv::RunListing(*text, options);
+    for (const std::string& d : result.diagnostics) Fail(a.in, d);
+    if (!result.diagnostics.empty()) return 1;
+    for (const std::string& line : result.log) std::printf("%s\n", line.c_str());
+    std::printf("status %d\n", result.status);
+    if (!check) return 0;
+    const std::string diff = qv::DiffListing(qv::ParseExpectations(*text), result);
+    std::fputs(diff.c_str(), stderr);
+    return diff.empty() ? 0 : 1;
+}
+
 constexpr Command kCommands[] = {
     {"asm", "asm IN.qvs -o OUT.qvb [--le]", RunAsm},
     {"dis", "dis IN.qvb", RunDis},
     {"check", "check IN.qvb [-o OUT.qvb]", RunCheck},
+    {"run", "run [--gc-torture] [--check] IN.qvs", RunListing},
 };
 
 int Usage() {

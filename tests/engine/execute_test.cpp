@@ -1,0 +1,192 @@
+// The interpreter where listings cannot reach: native code around script calls that end
+// without a position, label jumps at the edges of the code, long key texts, suspension by a
+// hook and the call trace.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/linux/debug_output.h"
+#include "tests/engine/api_test_support.h"
+#include "tools/qvasm/qvasm.h"
+
+namespace {
+
+using qv::testing::EngineTest;
+using qv::testing::Minimal;
+using qv::testing::RegisterGlobal;
+
+class Execute : public EngineTest {
+protected:
+    // Loads a listing and calls its main function with nargs arguments already pushed.
+    int Run(const std::string& listing, int nargs = 0) {
+        const qv::AssembleResult assembled = qv::Assemble(listing);
+        EXPECT_TRUE(assembled.ok());
+        int status = qv::LoadChunk(L, assembled.bytes, "=test");
+        if (status != 0) return status;
+        VmInsert(L, -(nargs + 1));
+        return VmPCall(L, nargs, 0, 0);
+    }
+    double Global(const char* name) {
+        VmPushString(L, name);
+        VmGetTable(L, VM_GLOBALSINDEX);
+        double n = VmToNumber(L, -1);
+        VmSetTop(L, -2);
+        return n;
+    }
+};
+
+struct CallbackSeen {
+    bool ownFrame = false;
+    int results = -1;
+    int subroutineDepth = -1;
+};
+CallbackSeen seen;
+
+// Calls its argument with two results wanted; the script inside aborts. The command then
+// clears the flag and goes on with its own frame.
+int RunCallback(qvVmState* L) {
+    qvCallRecord* own = L->ci;
+    VmCall(L, 0, 2);
+    seen.ownFrame = L->ci == own && L->base == own->base;
+    seen.results = VmGetTop(L);
+    seen.subroutineDepth = L->g->subroutineDepth;
+    Minimal(L).abortFlag = 0;
+    VmPushNumber(L, 5);
+    return 1;
+}
+
+int SetAbort(qvVmState* L) {
+    Minimal(L).abortFlag = 1;
+    return 0;
+}
+
+TEST_F(Execute, AnAbortedCallbackLeavesTheCommandOnItsOwnFrame) {
+    RegisterGlobal(L, "runcallback", RunCallback);
+    RegisterGlobal(L, "abort", SetAbort);
+    ASSERT_EQ(Run(R"(.function main
+.function callback
+.function inner
+    JSR sub
+    RETURN r0 1
+sub:
+    GETGLOBAL r0 "abort"
+    CALL r0 1 1
+    RETURN r0 1
+.end
+    CLOSURE r0 inner
+    CALL r0 1 1
+    RETURN r0 1
+.end
+    GETGLOBAL r0 "runcallback"
+    CLOSURE r1 callback
+    CALL r0 2 2
+    SETGLOBAL r0 "result"
+    RETURN r0 1
+.end
+)"),
+              0);
+    EXPECT_TRUE(seen.ownFrame);
+    EXPECT_EQ(seen.results, 2);  // nil, nil
+    EXPECT_EQ(seen.subroutineDepth, 0);
+    EXPECT_EQ(Global("result"), 5);
+    EXPECT_EQ(L->ci, L->baseCi);
+}
+
+int labelPc = 0;
+int request = 0;
+
+int JumpTo(qvVmState* L) {
+    qv::SetLabelJump(L, labelPc);
+    return request;
+}
+
+// The main chunk gets the command as its argument, so that the CALL can be its very first
+// instruction.
+TEST_F(Execute, LabelJumpsStayInsideTheMainChunk) {
+    const char* listing = R"(.function main params=1
+    CALL r0 1 1
+    LOADK r1 1
+    SETGLOBAL r1 "reached"
+    RETURN r0 1
+    RETSUB
+.end
+)";
+    struct Row {
+        int request;
+        int label;
+        int status;
+    } rows[] = {
+        {-1, 4, 0},             // the label's RETSUB comes back after the CALL
+        {-2, 4, ERR_FUNCJMP},   // no instruction before the CALL to come back to
+        {-1, 5, ERR_FUNCJMP},   // past the code
+        {-1, -1, ERR_FUNCJMP},  // no such label
+    };
+    for (const Row& row : rows) {
+        request = row.request;
+        labelPc = row.label;
+        VmPushCClosure(L, JumpTo, 0);
+        EXPECT_EQ(Run(listing, 1), row.status) << row.request << " to " << row.label;
+    }
+    EXPECT_EQ(Global("reached"), 1);
+}
+
+TEST_F(Execute, MissingFieldTextKeepsItsClosingQuotationMark) {
+    const std::string key(600, 'k');
+    ASSERT_EQ(Run(".function main\n    NEWTABLE r0 0 0\n    GETTABLE r1 r0 \"" + key +
+                  "\"\n    RETURN r0 1\n.end\n"),
+              ERR_FIELDINIT);
+    const std::string text = Minimal(L).ErrorText();
+    EXPECT_EQ(text.size(), qv::kErrorTextMax);
+    EXPECT_EQ(text, "\"" + std::string(qv::kErrorTextMax - 2, 'k') + "\"");
+}
+
+void SuspendAtLineTwo(qvVmState* L, qvDebugRecord* ar, int*) {
+    if (ar->currentline == 2) L->ci->state |= VM_CI_SUSPENDED;
+}
+
+TEST_F(Execute, AHookThatSuspendsEndsTheCallWithoutResults) {
+    VmSetHook(L, SuspendAtLineTwo, VM_MASKLINE, 0);
+    ASSERT_EQ(Run(R"(.function main
+.function f line=1
+.line 1
+    LOADK r0 1
+    SETGLOBAL r0 "a"
+.line 2
+    SETGLOBAL r0 "b"
+    RETURN r0 2
+.end
+    CLOSURE r0 f
+    CALL r0 1 2
+    SETGLOBAL r0 "c"
+    RETURN r0 1
+.end
+)"),
+              0);
+    EXPECT_EQ(Global("a"), 1);
+    EXPECT_EQ(Global("b"), 0);  // suspended before the line-2 instruction
+    EXPECT_EQ(Global("c"), 0);  // the main chunk ended there too
+    EXPECT_EQ(L->ci, L->baseCi);
+}
+
+int Quiet(qvVmState*) {
+    return 0;
+}
+
+TEST_F(Execute, TraceNamesACommandAsTheScriptCalledIt) {
+    RegisterGlobal(L, "quiet", Quiet);
+    Minimal(L).trace = true;
+    qv::DebugCapture capture;
+    ASSERT_EQ(Run(R"(.function main
+.local command 1 4
+.local alias 2 4
+    GETGLOBAL r0 "quiet"
+    MOVE r1 r0
+    CALL r1 1 1
+    RETURN r0 1
+.end
+)"),
+              0);
+    EXPECT_EQ(capture.Text(), "Now calling alias()\n");
+}
+
+}  // namespace
