@@ -1,7 +1,10 @@
 // The interpreter loop: runs script functions, following calls and returns between them
 // without nesting, and carries the run-time's ways of steering a script (abort flag, line
 // hook, command error codes, subroutine jumps to labels).
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <string_view>
 
 #include "engine/api_internal.h"
 #include "engine/arith.h"
