@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/api_internal.h"
 #include "platform/linux/memory.h"
 #include "runtime/exports.h"
 #include "runtime/file_parts.h"
@@ -119,17 +118,12 @@ struct LevelInfo {
     const char* source;  // "=[C]" for commands
 };
 
-// Describes level from the engine's call records; false for a lost tail call.
-bool DescribeLevel(qvVmState* L, int level, LevelInfo* info) {
-    const qvValue* fn = LevelFunction(L, level);
-    if (fn == nullptr) return false;
-    const char* name = GlobalFunctionName(L, fn);
-    if (ClosureOf(fn)->isNative) {
-        *info = {true, false, name, "=[C]"};
-        return true;
-    }
-    const qvProto* p = LClosureOf(fn)->proto;
-    *info = {false, p->lineDefined == 0, name, p->source != nullptr ? p->source->Data() : "?"};
+// Describes a level of the engine's call stack; false for a lost tail call.
+bool DescribeLevel(qvVmState* L, qvDebugRecord* ar, LevelInfo* info) {
+    VmGetInfo(L, "Sn", ar);
+    if (std::strcmp(ar->what, "tail") == 0) return false;
+    *info = {std::strcmp(ar->what, "C") == 0, std::strcmp(ar->what, "main") == 0, ar->name,
+             ar->source};
     return true;
 }
 
@@ -248,7 +242,7 @@ void CaptureErrorLocation(qvVmState* L) {
     qvDebugRecord ar;
     for (int level = 0; VmGetStack(L, level, &ar) != 0; ++level) {
         qv::LevelInfo info;
-        if (!qv::DescribeLevel(L, level, &info)) continue;
+        if (!qv::DescribeLevel(L, &ar, &info)) continue;
         if (!sourceFound && info.source[0] != '=' && info.source[0] != '?') {
             qv::CopyBounded(e.sourceName, sizeof e.sourceName, info.source);
             sourceFound = true;
@@ -258,5 +252,7 @@ void CaptureErrorLocation(qvVmState* L) {
         }
         if (sourceFound) break;
     }
-    if (e.line == -1) e.line = qv::LevelLine(L, 1);
+    if (e.line == -1 && VmGetStack(L, 1, &ar) != 0 && VmGetInfo(L, "l", &ar) != 0) {
+        e.line = ar.currentline;
+    }
 }
