@@ -357,10 +357,20 @@ int VmDoCall(qvVmState* L, qvValue* func, int nResults) {
 
 void VmCallHook(qvVmState* L, int event, int line) {
     if (L->hook == nullptr || L->allowhook == 0) return;
-    qvDebugRecord ar{};
+    // The hook runs at every new line in production: fill only what the hook is given; the
+    // debug queries fill the rest on demand.
+    qvDebugRecord ar;
     ar.event = event;
+    ar.name = nullptr;
+    ar.namewhat = "";
+    ar.what = nullptr;
+    ar.source = nullptr;
     ar.currentline = line;
+    ar.nups = 0;
+    ar.linedefined = -1;
+    ar.shortSource[0] = '\0';
     ar.callRecord = event == VM_HOOKTAILRET ? 0 : static_cast<int>(L->ci - L->baseCi);
+    if (L->g->stackTorture) MoveStacks(L);
     ptrdiff_t top = SaveStack(L, L->top);
     ptrdiff_t ciTop = SaveStack(L, L->ci->top);
     if (L->stackLast - L->top <= kNativeFrameSlots) VmGrowStack(L, kNativeFrameSlots);

@@ -226,12 +226,11 @@ int LineOf(const qvProto* p, int pcIndex) {
 }
 
 // The line hook fires on a new line, a backward jump or a restart of the function.
-void LineStep(qvVmState* L, const qvInstruction* pc) {
+void LineStep(qvVmState* L, const qvProto* p, const qvInstruction* pc) {
     if (!L->hookinit) {
         VmInitHooks(L);
         return;
     }
-    const qvProto* p = LClosureOf(L->ci->base - 1)->proto;
     int index = static_cast<int>(pc - p->code) - 1;
     int newline = LineOf(p, index);
     if (index == 0) L->ci->savedpc = pc;
@@ -241,14 +240,26 @@ void LineStep(qvVmState* L, const qvInstruction* pc) {
     L->ci->savedpc = pc;
 }
 
+// The line step's common case, kept in the loop: straight on within one line the step only
+// records the position. True when the full step has to run.
+inline bool LineHookDue(qvVmState* L, const qvProto* p, const qvInstruction* pc) {
+    qvCallRecord* ci = L->ci;
+    if (!L->hookinit || pc - 1 == p->code || pc <= ci->savedpc) return true;
+    if (p->lineinfo != nullptr && LineOf(p, static_cast<int>(pc - p->code) - 1) !=
+                                      LineOf(p, static_cast<int>(ci->savedpc - p->code) - 1))
+        return true;
+    ci->savedpc = pc;
+    return false;
+}
+
 // The count and line hooks before an instruction; pc already points past it. True when a
 // hook suspended the thread: the instruction is fetched again when the frame resumes.
-bool TraceExecution(qvVmState* L, const qvInstruction* pc) {
+bool TraceExecution(qvVmState* L, const qvProto* p, const qvInstruction* pc) {
     if ((L->hookmask & VM_MASKCOUNT) && L->hookcount == 0) {
         L->hookcount = L->basehookcount;
         VmCallHook(L, VM_HOOKCOUNT, -1);
     } else if (L->hookmask & VM_MASKLINE) {
-        LineStep(L, pc);
+        LineStep(L, p, pc);
     }
     if (!(L->ci->state & VM_CI_SUSPENDED)) return false;
     L->ci->savedpc = pc - 1;
@@ -274,32 +285,46 @@ void VmInitHooks(qvVmState* L) {
 qvValue* VmExecute(qvVmState* L) {
     using namespace qv;
     std::atomic<uint32_t>& abortFlag = Host(L).AbortFlag();
+    // pc stays in a register; hooks, error reports and the debug interface read the copy
+    // published through the call record, refreshed at every fetch.
     const qvInstruction* pc;
+    const qvInstruction* publishedPc;
     qvLClosure* cl;
     const qvValue* k;
     qvValue* base;
+    uint8_t hookmask;
 
 callentry:
     if (L->hookmask & VM_MASKCALL) {
-        L->ci->pc = &pc;
-        pc = L->ci->savedpc;
+        L->ci->pc = &publishedPc;
+        publishedPc = L->ci->savedpc;
         VmCallHook(L, VM_HOOKCALL, -1);
     }
 retentry:
-    L->ci->pc = &pc;
+    L->ci->pc = &publishedPc;
     L->ci->state = VM_CI_RUNNING;
     pc = L->ci->savedpc;
     base = L->base;
+    hookmask = L->hookmask;
     cl = LClosureOf(base - 1);
     k = cl->proto->k;
+    // After anything that may call out: the stack may have moved and hooks may have changed.
+    auto reload = [&] {
+        base = L->base;
+        hookmask = L->hookmask;
+    };
 
     for (;;) {
         if (abortFlag.load(std::memory_order_relaxed) != 0) return nullptr;
         const qvInstruction i = *pc++;
-        // The counter only runs while a count hook is set, so that it never wraps.
-        if (((L->hookmask & VM_MASKCOUNT) && --L->hookcount == 0) || (L->hookmask & VM_MASKLINE)) {
-            if (TraceExecution(L, pc)) return nullptr;
-            base = L->base;
+        publishedPc = pc;
+        if (hookmask != 0) {
+            // The counter only runs while a count hook is set, so that it never wraps.
+            bool countDue = (hookmask & VM_MASKCOUNT) && --L->hookcount == 0;
+            if (countDue || ((hookmask & VM_MASKLINE) && LineHookDue(L, cl->proto, pc))) {
+                if (TraceExecution(L, cl->proto, pc)) return nullptr;
+                reload();
+            }
         }
         qvValue* ra = base + GetA(i);
         auto RB = [&] { return base + GetB(i); };
@@ -331,22 +356,22 @@ retentry:
                 break;
             case OP_GETGLOBAL:
                 GetGlobal(L, SaveStack(L, ra), &cl->env, k + GetBx(i));
-                base = L->base;
+                reload();
                 break;
             case OP_GETTABLE:
                 IndexInto(L, SaveStack(L, ra), RB(), RKC(), true);
-                base = L->base;
+                reload();
                 break;
             case OP_SETGLOBAL:
                 VmSetTableChain(L, &cl->env, k + GetBx(i), ra);
-                base = L->base;
+                reload();
                 break;
             case OP_SETUPVAL:
                 *cl->Upvalues()[GetB(i)]->v = *ra;
                 break;
             case OP_SETTABLE:
                 VmSetTableChain(L, ra, RKB(), RKC());
-                base = L->base;
+                reload();
                 break;
             case OP_NEWTABLE: {
                 uint64_t narray = TableArraySize(GetB(i));
@@ -355,11 +380,31 @@ retentry:
                 qvTable* t = VmTableNew(L, size, static_cast<int>(GetC(i)));
                 SetTable(RestoreStack(L, raOffset), t);
                 VmCheckGC(L);
-                base = L->base;
+                reload();
                 break;
             }
-            case OP_ADD:
-            case OP_SUB:
+            case OP_ADD: {
+                const qvValue* rb = RKB();
+                const qvValue* rc = RKC();
+                if (IsNumber(rb) && IsNumber(rc)) {
+                    SetNumber(ra, rb->value.n + rc->value.n);
+                } else {
+                    VmArith(L, ra, rb, rc, TM_ADD);
+                    reload();
+                }
+                break;
+            }
+            case OP_SUB: {
+                const qvValue* rb = RKB();
+                const qvValue* rc = RKC();
+                if (IsNumber(rb) && IsNumber(rc)) {
+                    SetNumber(ra, rb->value.n - rc->value.n);
+                } else {
+                    VmArith(L, ra, rb, rc, TM_SUB);
+                    reload();
+                }
+                break;
+            }
             case OP_MUL:
             case OP_DIV:
             case OP_DIVINT:
@@ -377,7 +422,7 @@ retentry:
                     SetNumber(ra, ArithNumbers(L, event, rb->value.n, rc->value.n));
                 } else {
                     VmArith(L, ra, rb, rc, event);
-                    base = L->base;
+                    reload();
                 }
                 break;
             }
@@ -389,7 +434,7 @@ retentry:
                     SetNumber(ra, -rb->value.n);
                 } else {
                     UnaryArith(L, SaveStack(L, ra), rb, event);
-                    base = L->base;
+                    reload();
                 }
                 break;
             }
@@ -401,10 +446,10 @@ retentry:
                 int c = static_cast<int>(GetC(i));
                 ptrdiff_t raOffset = SaveStack(L, ra);
                 VmConcatValues(L, c - b + 1, c);
-                base = L->base;
+                reload();
                 *RestoreStack(L, raOffset) = base[b];
                 VmCheckGC(L);
-                base = L->base;
+                reload();
                 break;
             }
             case OP_JMP:
@@ -428,7 +473,7 @@ retentry:
                 } else {
                     result = LessEqual(L, rb, rc);
                 }
-                base = L->base;
+                reload();
                 if (static_cast<uint32_t>(result) != GetA(i))
                     ++pc;
                 else
@@ -480,7 +525,7 @@ retentry:
                 if (code != 0 && !jumpRequest) Host(L).HandleCommandError(L, code);
                 VmPostCall(L, wanted, firstResult);
                 if (wanted >= 0) L->top = L->ci->top;
-                base = L->base;
+                reload();
                 if (jumpRequest) pc = p->code + LabelJumpTarget(L, p, next, code);
                 break;
             }
@@ -503,8 +548,8 @@ retentry:
             }
             case OP_FORLOOP: {
                 if (!IsNumber(ra)) RaiseError(L, ERR_VALUEEXPECTED);
-                qvNumber limit = LoopNumber(L, ra + 1);
-                qvNumber step = LoopNumber(L, ra + 2);
+                qvNumber limit = IsNumber(ra + 1) ? ra[1].value.n : LoopNumber(L, ra + 1);
+                qvNumber step = IsNumber(ra + 2) ? ra[2].value.n : LoopNumber(L, ra + 2);
                 qvNumber index = ra->value.n + step;
                 if (step > 0 ? index <= limit : index >= limit) {
                     ra->value.n = index;
@@ -522,7 +567,7 @@ retentry:
                 ptrdiff_t raOffset = SaveStack(L, ra);
                 CallValue(L, cb, nvar);
                 L->top = L->ci->top;
-                base = L->base;
+                reload();
                 ra = RestoreStack(L, raOffset) + 2;
                 cb = ra + nvar;
                 for (int j = nvar - 1; j >= 0; --j) ra[j] = cb[j];
@@ -536,7 +581,7 @@ retentry:
                 if (IsTable(ra)) {
                     ptrdiff_t raOffset = SaveStack(L, ra);
                     qvValue next = NextFunction(L);
-                    base = L->base;
+                    reload();
                     ra = RestoreStack(L, raOffset);
                     ra[1] = ra[0];
                     ra[0] = next;
@@ -562,7 +607,7 @@ retentry:
                 }
                 SetFunction(RestoreStack(L, raOffset), ncl);
                 VmCheckGC(L);
-                base = L->base;
+                reload();
                 break;
             }
             case OP_SELF: {
@@ -570,7 +615,7 @@ retentry:
                 // the object by register B.
                 ra[1] = *RB();
                 IndexInto(L, SaveStack(L, ra), RB(), RKC(), false);
-                base = L->base;
+                reload();
                 break;
             }
             default:
