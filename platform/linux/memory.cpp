@@ -15,11 +15,15 @@ std::atomic<uint64_t> faultAt{0};  // 0: disarmed
 std::atomic<bool> faultAfter{false};
 std::atomic<size_t> memoryCap{0};
 
+// Every allocation of the run-time passes here, so the common case (nothing armed) costs
+// one relaxed load beside the counters.
 bool InjectedFailure(size_t oldsize, size_t newsize) {
     totalRequests.fetch_add(1, std::memory_order_relaxed);
-    uint64_t n = requestsSinceArm.fetch_add(1, std::memory_order_relaxed) + 1;
     uint64_t at = faultAt.load(std::memory_order_relaxed);
-    if (at != 0 && (n == at || (n > at && faultAfter.load(std::memory_order_relaxed)))) return true;
+    if (at != 0) {
+        uint64_t n = requestsSinceArm.fetch_add(1, std::memory_order_relaxed) + 1;
+        if (n == at || (n > at && faultAfter.load(std::memory_order_relaxed))) return true;
+    }
     size_t cap = memoryCap.load(std::memory_order_relaxed);
     return cap != 0 && newsize > oldsize &&
            liveBytes.load(std::memory_order_relaxed) + (newsize - oldsize) > cap;
@@ -36,15 +40,13 @@ void* PlatformRealloc(void* block, size_t oldsize, size_t newsize) {
         }
         return nullptr;
     }
-    if (InjectedFailure(block ? oldsize : 0, newsize)) return nullptr;
+    if (block == nullptr) oldsize = 0;
+    if (InjectedFailure(oldsize, newsize)) return nullptr;
     void* result = std::realloc(block, newsize);
     if (result == nullptr) return nullptr;
-    if (block == nullptr) {
-        liveBlocks.fetch_add(1, std::memory_order_relaxed);
-        oldsize = 0;
-    }
-    liveBytes.fetch_add(newsize, std::memory_order_relaxed);
-    liveBytes.fetch_sub(oldsize, std::memory_order_relaxed);
+    if (block == nullptr) liveBlocks.fetch_add(1, std::memory_order_relaxed);
+    // One update of the byte count: unsigned arithmetic wraps to the right difference.
+    liveBytes.fetch_add(newsize - oldsize, std::memory_order_relaxed);
     return result;
 }
 

@@ -30,7 +30,7 @@ MemoryStats GetMemoryStats();
 // failAfter set, every request from the n-th on fails too.
 void InjectAllocationFault(uint64_t n, bool failAfter);
 void ClearAllocationFault();
-// Number of requests since the injector was last armed or cleared.
+// Number of requests since the injector was armed (counted only while it is armed).
 uint64_t AllocationRequestsSinceArm();
 
 // Caps the live bytes; requests beyond it fail. 0 removes the cap.
