@@ -370,7 +370,6 @@ void VmCallHook(qvVmState* L, int event, int line) {
     ar.linedefined = -1;
     ar.shortSource[0] = '\0';
     ar.callRecord = event == VM_HOOKTAILRET ? 0 : static_cast<int>(L->ci - L->baseCi);
-    if (L->g->stackTorture) MoveStacks(L);
     ptrdiff_t top = SaveStack(L, L->top);
     ptrdiff_t ciTop = SaveStack(L, L->ci->top);
     if (L->stackLast - L->top <= kNativeFrameSlots) VmGrowStack(L, kNativeFrameSlots);
