@@ -25,4 +25,9 @@ inline bool MaskBit(const uint8_t* row, int32_t x) {
     return (row[x >> 3] & (0x80 >> (x & 7))) != 0;
 }
 
+inline void SetMaskBit(uint8_t* row, int32_t x, bool on) {
+    auto bit = uint8_t(0x80 >> (x & 7));
+    row[x >> 3] = on ? uint8_t(row[x >> 3] | bit) : uint8_t(row[x >> 3] & ~bit);
+}
+
 }  // namespace qv

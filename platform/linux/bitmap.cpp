@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include "gfx/clip.h"
 #include "gfx/kernels/kernels.h"
 #include "gfx/kernels/rows.h"
 #include "platform/linux/debug_output.h"
@@ -72,37 +73,6 @@ int32_t BitsPerPixel(uint32_t format) {
 
 uint8_t* BitMapPixel(const qvDisplayBitMap* bitmap, int64_t x, int64_t y) {
     return bitmap->pixels + (y * bitmap->rowLength + x) * bitmap->bytesPerPixel;
-}
-
-// A rectangle of a blit, 64-bit so that coordinates near the int32 limits cannot overflow.
-struct BlitRect {
-    int64_t sx, sy, dx, dy, width, height;
-};
-
-// Cuts the rectangle to the source and destination extents, moving both corners together;
-// false when nothing is left.
-bool ClipBlit(BlitRect& r, int64_t sourceWidth, int64_t sourceHeight, int64_t destWidth,
-              int64_t destHeight) {
-    int64_t shiftX = std::max<int64_t>({0, -r.sx, -r.dx});
-    int64_t shiftY = std::max<int64_t>({0, -r.sy, -r.dy});
-    r.sx += shiftX, r.dx += shiftX, r.width -= shiftX;
-    r.sy += shiftY, r.dy += shiftY, r.height -= shiftY;
-    r.width = std::min({r.width, sourceWidth - r.sx, destWidth - r.dx});
-    r.height = std::min({r.height, sourceHeight - r.sy, destHeight - r.dy});
-    return r.width > 0 && r.height > 0;
-}
-
-bool ClipRect(BlitRect& r, int64_t width, int64_t height) {
-    return ClipBlit(r, width, height, width, height);
-}
-
-// The pixels a plane's memory covers per row: bits of a mask, bytes of an 8-bit plane.
-int64_t PlaneExtentX(const qvPlaneBitMap* plane) {
-    return int64_t(plane->bytesPerRow) * (plane->depth == 1 ? 8 : 1);
-}
-
-bool PlaneUsable(const qvPlaneBitMap* plane) {
-    return plane != nullptr && plane->plane != nullptr;
 }
 
 bool InPlane(const qvPlaneBitMap* plane, int64_t x, int64_t y) {

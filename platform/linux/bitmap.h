@@ -147,6 +147,16 @@ enum : uint32_t {
 qvDisplayBitMap* AllocBitMapInFormat(int32_t width, int32_t height, uint32_t format,
                                      bool screenFriend);
 
+// The pixels a plane's memory covers per row: bits of a mask, bytes of an 8-bit plane.
+// Operations on planes clip against this extent and the plane's height.
+inline int64_t PlaneExtentX(const qvPlaneBitMap* plane) {
+    return int64_t(plane->bytesPerRow) * (plane->depth == 1 ? 8 : 1);
+}
+
+inline bool PlaneUsable(const qvPlaneBitMap* plane) {
+    return plane != nullptr && plane->plane != nullptr;
+}
+
 // Holds a lock for one scope.
 class ScopedBitMapLock {
 public:

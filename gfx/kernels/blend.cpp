@@ -1,0 +1,265 @@
+// Alpha blending, coverage painting and the masked and alpha-gated copies, per depth.
+#include <cstring>
+#include <type_traits>
+
+#include "gfx/kernels/frontend_kernels.h"
+#include "gfx/kernels/rows.h"
+
+namespace qv {
+namespace {
+
+// d + ((s - d) x a >> 8) on each byte of two 0x00XXXXXX words. With an arithmetic shift this
+// equals (d x (256 - a) + s x a) >> 8, whose per-channel sums stay below 65536, so two
+// channels share one 32-bit multiply without carrying into each other.
+constexpr uint32_t Mix(uint32_t s, uint32_t d, uint32_t a) {
+    uint32_t na = 256 - a;
+    uint32_t redBlue = (((s & 0xFF00FF) * a + (d & 0xFF00FF) * na) >> 8) & 0xFF00FF;
+    uint32_t green = (((s & 0x00FF00) * a + (d & 0x00FF00) * na) >> 8) & 0x00FF00;
+    return redBlue | green;
+}
+static_assert(Mix(0xFFFFFF, 0, 128) == 0x7F7F7F && Mix(0, 0xFFFFFF, 128) == 0x7F7F7F);
+
+// Blending blends the colour bytes of two pixel values of a format. Every channel blends
+// alike, so 32-bit pixels blend in place (the alpha byte of the result is 0, as after a
+// round trip through qvARGB) and 3-byte pixels in their byte order; 16-bit channels are
+// widened as read (low bits 0) and keep their top bits.
+template <typename F>
+constexpr uint32_t Blend(uint32_t s, uint32_t d, uint32_t a) {
+    if constexpr (F::bytes == 2) {
+        return F::Pack(Mix(F::Unpack(s), F::Unpack(d), a));
+    } else if constexpr (F::bytes == 3) {
+        return Mix(s, d, a);
+    } else if constexpr (F::alphaMask == 0xFF) {
+        return Mix(s >> 8, d >> 8, a) << 8;
+    } else {
+        return Mix(s & 0xFFFFFF, d & 0xFFFFFF, a);
+    }
+}
+
+template <typename F>
+inline void AlphaPixel(const uint8_t* s, uint8_t* d, uint32_t a) {
+    if (a == 0) return;
+    uint32_t v = LoadPixel(s, F::bytes);
+    StorePixel(d, F::bytes, a == 255 ? v : Blend<F>(v, LoadPixel(d, F::bytes), a));
+}
+
+// Eight alpha bytes at a time: transparent and opaque runs of sprites cost one test.
+template <typename F>
+void AlphaRow(const uint8_t* s, uint8_t* d, const uint8_t* alpha, int32_t width) {
+    constexpr int B = F::bytes;
+    int32_t i = 0;
+    for (; i + 8 <= width; i += 8) {
+        uint64_t group;
+        std::memcpy(&group, alpha + i, 8);
+        if (group == 0) continue;
+        if (group == ~uint64_t(0)) {
+            std::memmove(d + i * B, s + i * B, 8 * B);
+            continue;
+        }
+        for (int n = 0; n < 8; ++n) AlphaPixel<F>(s + (i + n) * B, d + (i + n) * B, alpha[i + n]);
+    }
+    for (; i < width; ++i) AlphaPixel<F>(s + i * B, d + i * B, alpha[i]);
+}
+
+template <typename F>
+void AlphaRows(const qvAlphaBitmapBlock& k) {
+    if (k.width < 1 || k.height < 1) return;
+    for (int32_t j = 0; j < k.height; ++j) {
+        AlphaRow<F>(PixelAt(k.sourceBase, k.sourceRowLength, F::bytes, k.sourceX, k.sourceY + j),
+                    PixelAt(k.destBase, k.destRowLength, F::bytes, k.destX, k.destY + j),
+                    PlaneRow(k.alphaBase, k.alphaBytesPerRow, k.alphaY + j) + k.alphaX, k.width);
+    }
+}
+
+// The coverage of one pixel: c = 0 leaves it, full writes the colour, else it blends by c.
+struct Coverage {
+    uint32_t c;
+    bool full;
+};
+
+inline Coverage CoverageOf(int32_t mode, uint32_t byte) {
+    switch (mode) {
+        case QV_COVERAGE_BLEND:
+        case QV_COVERAGE_SECOND:
+        case QV_COVERAGE_WIDE:
+            return {byte, byte == 255};
+        case QV_COVERAGE_SCALE64:
+            return byte == 64 ? Coverage{255, true} : Coverage{(byte * 4) & 252, false};
+        default:
+            return {byte != 0 ? 255u : 0u, byte != 0};
+    }
+}
+
+// The second plane of modes 2 and 3 where c != 0; true when the colour is then written
+// unblended (the plane byte was 0).
+inline bool CombineSecond(uint8_t& p, uint32_t c, uint32_t opacity) {
+    if (p == 0) {
+        p = uint8_t(c * opacity / 255);
+        return true;
+    }
+    int32_t mixed = ((int32_t(c) - p) * int32_t(c) >> 8) + p;
+    p = uint8_t(uint32_t(mixed) * opacity / 255);
+    return false;
+}
+
+template <typename F>
+void ChannelRow(const qvAlphaChannelBlock& k, int32_t j, uint32_t colour) {
+    constexpr int B = F::bytes;
+    const uint8_t* coverage = k.coverageBase != nullptr
+                                  ? PlaneRow(k.coverageBase, k.coverageBytesPerRow, k.sourceY + j)
+                                  : nullptr;
+    const uint16_t* wide = k.mode == QV_COVERAGE_WIDE
+                               ? k.modeValue2 + ptrdiff_t(k.sourceY + j) * k.modeValue3
+                               : nullptr;
+    uint8_t* second =
+        (k.mode == QV_COVERAGE_SECOND || k.mode == QV_COVERAGE_WIDE) && k.secondBase != nullptr
+            ? k.secondBase + ptrdiff_t(k.destY + j) * k.secondBytesPerRow + k.destX
+            : nullptr;
+    const uint8_t* texture = k.textureBase != nullptr
+                                 ? PixelAt(k.textureBase, k.textureRowLength, B, 0, k.sourceY + j)
+                                 : nullptr;
+    uint8_t* dest = PixelAt(k.destBase, k.destRowLength, B, k.destX, k.destY + j);
+    const uint32_t opacity = k.modeValue1 < 255 ? k.modeValue1 : 255;
+    for (int32_t i = 0; i < k.width; ++i) {
+        int32_t x = k.sourceX + i;
+        Coverage cover = CoverageOf(k.mode, wide != nullptr ? wide[x] & 255u : coverage[x]);
+        if (cover.c == 0) continue;
+        bool full = cover.full;
+        if (second != nullptr) full = CombineSecond(second[i], cover.c, opacity) || full;
+        uint32_t paint = texture != nullptr ? LoadPixel(texture + x * B, B) : colour;
+        StorePixel(dest + i * B, B,
+                   full ? paint : Blend<F>(paint, LoadPixel(dest + i * B, B), cover.c));
+    }
+}
+
+// Mode 1 with a colour (anti-aliased text): empty and solid runs of eight bytes at once.
+template <typename F>
+void BlendColourRow(const uint8_t* coverage, uint8_t* dest, int32_t width, uint32_t colour) {
+    constexpr int B = F::bytes;
+    int32_t i = 0;
+    auto pixel = [&](int32_t n) {
+        uint32_t c = coverage[n];
+        if (c == 0) return;
+        uint8_t* d = dest + n * B;
+        StorePixel(d, B, c == 255 ? colour : Blend<F>(colour, LoadPixel(d, B), c));
+    };
+    for (; i + 8 <= width; i += 8) {
+        uint64_t group;
+        std::memcpy(&group, coverage + i, 8);
+        if (group == 0) continue;
+        if (group == ~uint64_t(0)) {
+            for (int n = 0; n < 8; ++n) StorePixel(dest + (i + n) * B, B, colour);
+            continue;
+        }
+        for (int n = 0; n < 8; ++n) pixel(i + n);
+    }
+    for (; i < width; ++i) pixel(i);
+}
+
+template <typename F>
+void ChannelRows(const qvAlphaChannelBlock& k) {
+    if (k.width < 1 || k.height < 1) return;
+    if (k.mode == QV_COVERAGE_WIDE ? k.modeValue2 == nullptr : k.coverageBase == nullptr) return;
+    // 3-byte pixels receive the raw 0xRRGGBB and put it into their byte order here.
+    const uint32_t colour = F::bytes == 3 ? F::Pack(k.colour) : k.colour;
+    const bool plain = k.mode == QV_COVERAGE_BLEND && k.textureBase == nullptr;
+    for (int32_t j = 0; j < k.height; ++j) {
+        if (plain) {
+            BlendColourRow<F>(
+                PlaneRow(k.coverageBase, k.coverageBytesPerRow, k.sourceY + j) + k.sourceX,
+                PixelAt(k.destBase, k.destRowLength, F::bytes, k.destX, k.destY + j), k.width,
+                colour);
+        } else {
+            ChannelRow<F>(k, j, colour);
+        }
+    }
+}
+
+template <int B>
+void CopyWhereAlphaRows(const qvAlphaBitmapBlock& k) {
+    if (k.width < 1 || k.height < 1) return;
+    for (int32_t j = 0; j < k.height; ++j) {
+        const uint8_t* s = PixelAt(k.sourceBase, k.sourceRowLength, B, k.sourceX, k.sourceY + j);
+        uint8_t* d = PixelAt(k.destBase, k.destRowLength, B, k.destX, k.destY + j);
+        const uint8_t* alpha = PlaneRow(k.alphaBase, k.alphaBytesPerRow, k.alphaY + j) + k.alphaX;
+        for (int32_t i = 0; i < k.width; ++i) {
+            if (alpha[i] != 0) std::memcpy(d + i * B, s + i * B, B);
+        }
+    }
+}
+
+template <int B>
+void CopyRectMaskedRows(const qvRectMaskedBlock& k) {
+    if (k.width < 1 || k.height < 1) return;
+    for (int32_t j = 0; j < k.height; ++j) {
+        const uint8_t* s = PixelAt(k.sourceBase, k.sourceRowLength, B, k.sourceX, k.sourceY + j);
+        uint8_t* d = PixelAt(k.destBase, k.destRowLength, B, k.destX, k.destY + j);
+        auto row = [j](auto* plane, int32_t bytesPerRow, int32_t y) {
+            return plane != nullptr ? plane + ptrdiff_t(y + j) * bytesPerRow : nullptr;
+        };
+        const uint8_t* sourceMask = row(k.sourceMask, k.sourceMaskBytesPerRow, k.sourceY);
+        uint8_t* destMask = row(k.destMask, k.destMaskBytesPerRow, k.destY);
+        const uint8_t* sourceAlpha = row(k.sourceAlpha, k.sourceAlphaBytesPerRow, k.sourceY);
+        uint8_t* destAlpha = row(k.destAlpha, k.destAlphaBytesPerRow, k.destY);
+        for (int32_t i = 0; i < k.width; ++i) {
+            bool copy = true;
+            if (sourceMask != nullptr) {
+                copy = MaskBit(sourceMask, k.sourceX + i);
+                if (destMask != nullptr) SetMaskBit(destMask, k.destX + i, copy);
+            } else if (sourceAlpha != nullptr) {
+                uint8_t a = sourceAlpha[k.sourceX + i];
+                copy = a != 0;
+                if (destAlpha != nullptr) destAlpha[k.destX + i] = a;
+            }
+            if (copy) std::memcpy(d + i * B, s + i * B, B);
+        }
+    }
+}
+
+// Runs fn with the Format of a code of the given depth.
+template <int Bytes, typename Fn>
+void WithFormat(uint32_t format, Fn&& fn) {
+    VisitFormat(format, [&](auto f) {
+        if constexpr (decltype(f)::bytes == Bytes) fn(f);
+    });
+}
+
+}  // namespace
+}  // namespace qv
+
+#define QV_PER_FORMAT(Name, Block, Bytes, Rows)                                             \
+    void Name(const Block& block) {                                                         \
+        qv::WithFormat<Bytes>(block.format, [&](auto f) { qv::Rows<decltype(f)>(block); }); \
+    }
+
+QV_PER_FORMAT(BltAlphaBitmapPixels32, qvAlphaBitmapBlock, 4, AlphaRows)
+QV_PER_FORMAT(BltAlphaBitmapPixels24, qvAlphaBitmapBlock, 3, AlphaRows)
+QV_PER_FORMAT(BltAlphaBitmapPixels16, qvAlphaBitmapBlock, 2, AlphaRows)
+QV_PER_FORMAT(BltAlphaChannelPixels32, qvAlphaChannelBlock, 4, ChannelRows)
+QV_PER_FORMAT(BltAlphaChannelPixels24, qvAlphaChannelBlock, 3, ChannelRows)
+QV_PER_FORMAT(BltAlphaChannelPixels16, qvAlphaChannelBlock, 2, ChannelRows)
+#undef QV_PER_FORMAT
+
+void CopyWhereAlphaPixels32(const qvAlphaBitmapBlock& block) {
+    qv::CopyWhereAlphaRows<4>(block);
+}
+
+void CopyWhereAlphaPixels24(const qvAlphaBitmapBlock& block) {
+    qv::CopyWhereAlphaRows<3>(block);
+}
+
+void CopyWhereAlphaPixels16(const qvAlphaBitmapBlock& block) {
+    qv::CopyWhereAlphaRows<2>(block);
+}
+
+void CopyRectMaskedPixels32(const qvRectMaskedBlock& block) {
+    qv::CopyRectMaskedRows<4>(block);
+}
+
+void CopyRectMaskedPixels24(const qvRectMaskedBlock& block) {
+    qv::CopyRectMaskedRows<3>(block);
+}
+
+void CopyRectMaskedPixels16(const qvRectMaskedBlock& block) {
+    qv::CopyRectMaskedRows<2>(block);
+}

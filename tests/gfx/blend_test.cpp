@@ -1,0 +1,418 @@
+// Alpha blending and coverage painting in every format: the blend formula and its fast
+// paths, the coverage modes with and without a texture, the second plane, clipping to the
+// records given, conversions, failed locks and missing destinations.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "gfx/blit_frontends.h"
+#include "gfx/kernels/frontend_kernels.h"
+#include "platform/linux/debug_output.h"
+#include "tests/gfx/support.h"
+#include "tests/gfx/support/guarded_bitmap.h"
+
+namespace {
+
+using qv::test::GuardedBitMap;
+using qv::test::GuardedPlane;
+
+uint32_t Pixel(GuardedBitMap& b, int32_t x, int32_t y) {
+    return qv::LoadPixel(b.at(x, y), b.get()->bytesPerPixel);
+}
+
+// Each channel as the format reads it, d + ((s - d) x a >> 8), written back (alpha 0).
+uint32_t NaiveBlend(uint32_t format, uint32_t source, uint32_t dest, uint32_t a) {
+    const int bytes = qv::BytesPerPixel(format);
+    uint8_t s[4], d[4], rs[3], rd[3];
+    qv::StorePixel(s, bytes, source), qv::StorePixel(d, bytes, dest);
+    ReadPixelRGB(s, format, rs), ReadPixelRGB(d, format, rd);
+    for (int k = 0; k < 3; ++k) rd[k] = uint8_t(rd[k] + ((rs[k] - rd[k]) * int(a) >> 8));
+    WritePixelRGB(d, format, rd);
+    return qv::LoadPixel(d, bytes);
+}
+
+void Randomise(GuardedBitMap& b, std::mt19937& random) {
+    b.rows().Randomise(random);
+}
+
+// Alpha bytes in runs of 0, 255 and partial values that straddle the 8-byte groups.
+void AlphaRuns(GuardedPlane& plane, std::mt19937& random) {
+    for (int32_t y = 0; y < plane.get()->height; ++y) {
+        for (int32_t x = 0; x < plane.get()->width;) {
+            int32_t run = 1 + int32_t(random() % 11);
+            uint32_t kind = random() % 3, value = random() % 256;
+            for (; run > 0 && x < plane.get()->width; --run, ++x) {
+                plane.Byte(x, y) = uint8_t(kind == 0 ? 0 : kind == 1 ? 255 : value);
+            }
+        }
+    }
+}
+
+TEST(BltAlphaBitmap, WhiteOverBlackAtHalfAlphaIs127) {
+    for (uint32_t format : {8u, 9u, 10u, 11u, 12u, 13u}) {
+        GuardedBitMap source(1, 1, format), dest(1, 1, format);
+        GuardedPlane alpha(1, 1, 8);
+        const uint8_t white[3] = {255, 255, 255}, black[3] = {0, 0, 0};
+        WritePixelRGB(source.at(0, 0), format, white), WritePixelRGB(dest.at(0, 0), format, black);
+        alpha.Byte(0, 0) = 128;
+        BltAlphaBitmap(source.get(), 0, 0, dest.get(), 0, 0, 1, 1, alpha.get());
+        EXPECT_EQ(ReadBitMapPixel(dest.get(), 0, 0), 0x7F7F7Fu) << format;
+    }
+}
+
+TEST(BltAlphaBitmap, BlendsEveryFormatByTheFormula) {
+    std::mt19937 random(7);
+    for (uint32_t format = 0; format < QV_FMT_COUNT; ++format) {
+        GuardedBitMap source(37, 5, format), dest(41, 7, format), before(41, 7, format);
+        GuardedPlane alpha(37, 5, 8);
+        Randomise(source, random), Randomise(dest, random), AlphaRuns(alpha, random);
+        before.rows().CopyFrom(dest.rows());
+        // Odd offsets on both sides; the rectangle runs over the source's right edge.
+        BltAlphaBitmap(source.get(), 3, 1, dest.get(), 1, 2, 40, 4, alpha.get());
+        for (int32_t y = 0; y < 7; ++y) {
+            for (int32_t x = 0; x < 41; ++x) {
+                const int32_t sx = x - 1 + 3, sy = y - 2 + 1;
+                uint32_t want = Pixel(before, x, y);
+                if (x >= 1 && y >= 2 && y < 6 && sx < 37) {
+                    uint32_t a = alpha.Byte(sx, sy), s = Pixel(source, sx, sy);
+                    want = a == 255 ? s : a == 0 ? want : NaiveBlend(format, s, want, a);
+                }
+                ASSERT_EQ(Pixel(dest, x, y), want)
+                    << "format " << format << " at " << x << "," << y;
+            }
+        }
+        EXPECT_TRUE(dest.rows().GuardsIntact() && dest.rows().PaddingIntact());
+    }
+}
+
+TEST(BltAlphaBitmap, ConvertsASourceOfAnotherFormat) {
+    GuardedBitMap source(4, 1, QV_FMT_A8R8G8B8), dest(4, 1, QV_FMT_R5G6B5);
+    GuardedPlane alpha(4, 1, 8);
+    const uint8_t alphas[4] = {0, 255, 128, 64};
+    for (int32_t x = 0; x < 4; ++x) {
+        qv::StorePixel(source.at(x, 0), 4, 0xFF10F080u);
+        qv::StorePixel(dest.at(x, 0), 2, RGBToPixelFormat(0x2040C0, QV_FMT_R5G6B5));
+        alpha.Byte(x, 0) = alphas[x];
+    }
+    BltAlphaBitmap(source.get(), 0, 0, dest.get(), 0, 0, 4, 1, alpha.get());
+    const uint32_t converted = RGBToPixelFormat(0x10F080, QV_FMT_R5G6B5);
+    const uint32_t old = RGBToPixelFormat(0x2040C0, QV_FMT_R5G6B5);
+    EXPECT_EQ(Pixel(dest, 0, 0), old);
+    EXPECT_EQ(Pixel(dest, 1, 0), converted);
+    EXPECT_EQ(Pixel(dest, 2, 0), NaiveBlend(QV_FMT_R5G6B5, converted, old, 128));
+    EXPECT_EQ(Pixel(dest, 3, 0), NaiveBlend(QV_FMT_R5G6B5, converted, old, 64));
+}
+
+TEST(BltAlphaBitmap, StaysInsideTheBitmapsAndThePlane) {
+    // An alpha plane smaller than the source, rectangles over every edge.
+    GuardedBitMap source(10, 10, QV_FMT_A8R8G8B8), dest(6, 6, QV_FMT_A8R8G8B8);
+    GuardedPlane alpha(5, 4, 8);
+    std::mt19937 random(3);
+    Randomise(source, random), Randomise(dest, random), AlphaRuns(alpha, random);
+    for (auto [sx, sy, dx, dy] : {std::array{-3, -2, 0, 0}, std::array{0, 0, -4, -4},
+                                  std::array{2, 1, 3, 3}, std::array{0, 0, 5, 5}}) {
+        BltAlphaBitmap(source.get(), sx, sy, dest.get(), dx, dy, 20, 20, alpha.get());
+    }
+    EXPECT_TRUE(dest.rows().GuardsIntact() && dest.rows().PaddingIntact());
+}
+
+TEST(BltAlphaBitmap, NullDestinationAndFailedLocksDrawNothing) {
+    GuardedBitMap source(2, 2, QV_FMT_A8R8G8B8), dest(2, 2, QV_FMT_A8R8G8B8);
+    GuardedPlane alpha(2, 2, 8);
+    alpha.Byte(0, 0) = 255;
+    {
+        qv::DebugCapture capture;
+        BltAlphaBitmap(source.get(), 0, 0, nullptr, 0, 0, 2, 2, alpha.get());
+        EXPECT_EQ(capture.Text(), "ERROR! BLTALPHABITMAP() CALLED WITH DST=NULL!\n");
+    }
+    const auto before = dest.rows().bytes();
+    for (uint64_t n : {1, 2}) {
+        qv::platform::testing::LockFault fault(n);
+        BltAlphaBitmap(source.get(), 0, 0, dest.get(), 0, 0, 2, 2, alpha.get());
+        EXPECT_EQ(dest.rows().bytes(), before) << "lock " << n << " failing";
+    }
+}
+
+// One pixel painted through the coverage kernels at format 10 over black with white.
+struct CoverageRow {
+    const char* name;
+    int32_t mode;
+    uint8_t coverage;
+    uint16_t wide;
+    bool second;
+    uint8_t secondBefore;
+    uint32_t opacity;
+    uint32_t pixel;
+    uint8_t secondAfter;
+};
+
+TEST(BltAlphaChannel, ModesPaintAndCombineTheSecondPlane) {
+    const CoverageRow rows[] = {
+        {"mode 1 partial", 1, 128, 0, false, 0, 0, 0x7F7F7F, 0},
+        {"mode 1 full", 1, 255, 0, false, 0, 0, 0xFFFFFF, 0},
+        {"mode 1 none", 1, 0, 0, false, 0, 0, 0x000000, 0},
+        {"mode 2 onto empty alpha", 2, 128, 0, true, 0, 255, 0xFFFFFF, 128},
+        {"mode 2 onto alpha", 2, 128, 0, true, 64, 255, 0x7F7F7F, 96},
+        {"mode 2 lower coverage", 2, 64, 0, true, 200, 128, 0x3F3F3F, 83},
+        {"mode 2 none", 2, 0, 0, true, 77, 255, 0x000000, 77},
+        {"mode 2 nearly full", 2, 254, 0, true, 255, 255, 0xFDFDFD, 254},
+        {"mode 2 without plane", 2, 128, 0, false, 0, 255, 0x7F7F7F, 0},
+        {"mode 3 low byte", 3, 0, 0x0180, true, 64, 255, 0x7F7F7F, 96},
+        {"mode 4 full at 64", 4, 64, 0, false, 0, 0, 0xFFFFFF, 0},
+        {"mode 4 scaled", 4, 32, 0, false, 0, 0, 0x7F7F7F, 0},
+        {"mode 4 above 64", 4, 65, 0, false, 0, 0, 0x030303, 0},
+        {"mode 7 any coverage", 7, 1, 0, false, 0, 0, 0xFFFFFF, 0},
+        {"mode 7 none", 7, 0, 0, false, 0, 0, 0x000000, 0},
+    };
+    for (const CoverageRow& row : rows) {
+        GuardedBitMap dest(3, 2, QV_FMT_A8R8G8B8);
+        GuardedPlane coverage(4, 3, 8), second(3, 2, 8);
+        coverage.Byte(2, 1) = row.coverage;
+        second.Byte(1, 1) = row.secondBefore;
+        const uint16_t wide[12] = {0, 0, 0, 0, 0, 0, row.wide, 0, 0, 0, 0, 0};  // (2, 1), rows of 4
+        qv::StorePixel(dest.at(1, 1), 4, 0);
+        BltAlphaChannel(coverage.get(), 2, 1, dest.get(), 1, 1, 1, 1, 0xFFFFFF, row.mode,
+                        row.second ? second.get() : nullptr, row.opacity, wide, 4, nullptr);
+        EXPECT_EQ(Pixel(dest, 1, 1) & 0xFFFFFF, row.pixel) << row.name;
+        if (row.second) {
+            EXPECT_EQ(second.Byte(1, 1), row.secondAfter) << row.name;
+        }
+    }
+}
+
+TEST(BltAlphaChannel, PaintsEveryFormatLikeTheBlend) {
+    std::mt19937 random(11);
+    for (uint32_t format = 0; format < QV_FMT_COUNT; ++format) {
+        GuardedBitMap dest(19, 3, format), before(19, 3, format);
+        GuardedPlane coverage(19, 3, 8);
+        Randomise(dest, random), AlphaRuns(coverage, random);
+        before.rows().CopyFrom(dest.rows());
+        const uint32_t colour = 0x3C9AE1;
+        BltAlphaChannel(coverage.get(), 0, 0, dest.get(), 0, 0, 19, 3, colour, 1, nullptr, 0,
+                        nullptr, 0, nullptr);
+        // 3-byte pixels too: the value of the format's byte order.
+        const uint32_t pixel = RGBToPixelFormat(colour, format);
+        for (int32_t y = 0; y < 3; ++y) {
+            for (int32_t x = 0; x < 19; ++x) {
+                uint32_t c = coverage.Byte(x, y), old = Pixel(before, x, y);
+                uint32_t want = c == 0 ? old : c == 255 ? pixel : NaiveBlend(format, pixel, old, c);
+                ASSERT_EQ(Pixel(dest, x, y), want)
+                    << "format " << format << " at " << x << "," << y;
+            }
+        }
+    }
+}
+
+TEST(BltAlphaChannel, ATextureIsReadAtTheCoveragePosition) {
+    for (uint32_t format : {QV_FMT_A8R8G8B8, QV_FMT_B8G8R8, QV_FMT_R5G6B5_SWAPPED}) {
+        GuardedBitMap dest(4, 2, format), texture(6, 3, format);
+        GuardedPlane coverage(6, 3, 8);
+        for (int32_t y = 0; y < 3; ++y) {
+            for (int32_t x = 0; x < 6; ++x) {
+                PlotPixel(texture.get(), x, y, uint32_t(x * 0x300000 + y * 0x60));
+                coverage.Byte(x, y) = 255;
+            }
+        }
+        coverage.Byte(4, 2) = 0;
+        for (int32_t x = 0; x < 4; ++x) PlotPixel(dest.get(), x, 1, 0x0000F8);
+        BltAlphaChannel(coverage.get(), 3, 2, dest.get(), 1, 1, 3, 1, 0xFFFFFF, 7, nullptr, 0,
+                        nullptr, 0, texture.get());
+        EXPECT_EQ(ReadBitMapPixel(dest.get(), 0, 1), 0xF8u) << "outside";
+        EXPECT_EQ(ReadBitMapPixel(dest.get(), 1, 1), ReadBitMapPixel(texture.get(), 3, 2))
+            << format;
+        EXPECT_EQ(ReadBitMapPixel(dest.get(), 2, 1), 0xF8u) << "no coverage";
+        EXPECT_EQ(ReadBitMapPixel(dest.get(), 3, 1), ReadBitMapPixel(texture.get(), 5, 2))
+            << format;
+    }
+}
+
+TEST(BltAlphaChannel, ConvertsATextureOfAnotherFormat) {
+    GuardedBitMap dest(2, 1, QV_FMT_R5G6B5), texture(12, 1, QV_FMT_A8R8G8B8);
+    GuardedPlane coverage(12, 1, 8);
+    for (int32_t x = 0; x < 12; ++x) {
+        PlotPixel(texture.get(), x, 0, uint32_t(0x100000 * x));
+        coverage.Byte(x, 0) = 255;
+    }
+    BltAlphaChannel(coverage.get(), 9, 0, dest.get(), 0, 0, 2, 1, 0, 1, nullptr, 0, nullptr, 0,
+                    texture.get());
+    EXPECT_EQ(ReadBitMapPixel(dest.get(), 0, 0), 0x900000u & 0xF80000);
+    EXPECT_EQ(ReadBitMapPixel(dest.get(), 1, 0), 0xA00000u & 0xF80000);
+}
+
+TEST(BltAlphaChannel, CompositingTakesPlainModeOneCalls) {
+    namespace hooks = qv::platform::testing;
+    GuardedBitMap dest(2, 1, QV_FMT_A8R8G8B8), texture(2, 1, QV_FMT_A8R8G8B8);
+    GuardedPlane coverage(2, 1, 8), second(2, 1, 8);
+    coverage.Byte(0, 0) = coverage.Byte(1, 0) = 255;
+    hooks::GrantCompositing(qv::kCompositeAlphaChannel, true);
+    auto paint = [&](int32_t mode, qvPlaneBitMap* plane, qvDisplayBitMap* tex) {
+        PlotPixel(dest.get(), 0, 0, 0);
+        BltAlphaChannel(coverage.get(), 0, 0, dest.get(), 0, 0, 1, 1, 0xF80000, mode, plane, 0,
+                        nullptr, 0, tex);
+        return ReadBitMapPixel(dest.get(), 0, 0);
+    };
+    EXPECT_EQ(paint(1, nullptr, nullptr), 0u) << "handed to the compositing hook";
+    EXPECT_EQ(paint(2, nullptr, nullptr), 0xF80000u);
+    EXPECT_EQ(paint(1, second.get(), nullptr), 0xF80000u);
+    PlotPixel(texture.get(), 0, 0, 0x0000F8);
+    EXPECT_EQ(paint(1, nullptr, texture.get()), 0x0000F8u);
+    hooks::GrantCompositing(0, false);
+    EXPECT_EQ(paint(1, nullptr, nullptr), 0xF80000u);
+}
+
+TEST(BltAlphaChannel, NullDestinationIsReported) {
+    GuardedPlane coverage(1, 1, 8);
+    qv::DebugCapture capture;
+    BltAlphaChannel(coverage.get(), 0, 0, nullptr, 0, 0, 1, 1, 0, 1, nullptr, 0, nullptr, 0,
+                    nullptr);
+    EXPECT_EQ(capture.Text(), "ERROR! BLTALPHACHANNEL() CALLED WITH DST=NULL!\n");
+}
+
+TEST(BltAlphaChannelClipped, NegativePositionsOnEitherSideMoveTheOther) {
+    struct Row {
+        int32_t sx, dx, first, count;
+    };
+    // A full coverage row and a destination, both 8 wide; 6 pixels asked.
+    const Row rows[] = {{-3, 2, 5, 3}, {0, -2, 0, 4}, {6, 0, 0, 2}, {-8, 0, 0, 0}};
+    for (const Row& row : rows) {
+        GuardedBitMap dest(8, 1, QV_FMT_A8R8G8B8);
+        GuardedPlane coverage(8, 1, 8);
+        for (int32_t x = 0; x < 8; ++x) coverage.Byte(x, 0) = 255, PlotPixel(dest.get(), x, 0, 0);
+        BltAlphaChannelClipped(coverage.get(), row.sx, 0, dest.get(), row.dx, 0, 6, 1, 8, 1, 8, 1,
+                               0xF8, 1, nullptr, 0, nullptr, 0, nullptr);
+        for (int32_t x = 0; x < 8; ++x) {
+            bool painted = x >= row.first && x < row.first + row.count;
+            EXPECT_EQ(ReadBitMapPixel(dest.get(), x, 0), painted ? 0xF8u : 0u)
+                << row.sx << " -> " << row.dx << " at " << x;
+        }
+    }
+}
+
+TEST(RollCopyLines, CopiesDisplacedLinesWithTheirMaskAndAlpha) {
+    GuardedBitMap source(3, 4, QV_FMT_A8R8G8B8), dest(3, 5, QV_FMT_A8R8G8B8);
+    GuardedPlane sourceMask(3, 4, 1), destMask(3, 5, 1);
+    for (int32_t y = 0; y < 4; ++y) {
+        for (int32_t x = 0; x < 3; ++x) {
+            PlotPixel(source.get(), x, y, 0x100000u * uint32_t(y + 1));
+            sourceMask.SetBit(x, y, x != 1);
+        }
+    }
+    for (int32_t y = 0; y < 5; ++y) {
+        for (int32_t x = 0; x < 3; ++x)
+            PlotPixel(dest.get(), x, y, 0xF8), destMask.SetBit(x, y, true);
+    }
+    // Period 1: an offset of k x 2 pi displaces by k lines.
+    const double twoPi = 2 * 3.14159265358979323846;
+    const double offsets[4] = {0, 0, 5 * twoPi, -1.5 * twoPi};
+    qvRollBlock block{source.get(),
+                      sourceMask.get(),
+                      nullptr,
+                      dest.get(),
+                      destMask.get(),
+                      nullptr,
+                      0,
+                      4,
+                      offsets,
+                      1.0,
+                      1,
+                      0,
+                      0,
+                      0};
+    EXPECT_EQ(RollCopyLines(&block), 3);
+    EXPECT_EQ(block.linesDrawn, 3);
+    EXPECT_EQ(block.firstLine, 1);
+    EXPECT_EQ(block.endPosition, 5);
+    // Line 0 to 1, line 1 to 2, line 2 to 8 (outside), line 3 to 3 (-1.5 truncated to -1).
+    const uint32_t rows[5] = {0xF8, 0x100000, 0x200000, 0x400000, 0xF8};
+    for (int32_t y = 0; y < 5; ++y) {
+        for (int32_t x = 0; x < 3; ++x) {
+            bool copied = y >= 1 && y <= 3 && x != 1;
+            EXPECT_EQ(ReadBitMapPixel(dest.get(), x, y), copied ? rows[y] : 0xF8u) << x << "," << y;
+            EXPECT_EQ(destMask.Bit(x, y), !(y >= 1 && y <= 3 && x == 1)) << x << "," << y;
+        }
+    }
+}
+
+TEST(RollCopyLines, HorizontalRollsCarryTheAlphaPlane) {
+    GuardedBitMap source(2, 2, QV_FMT_R5G6B5), dest(4, 2, QV_FMT_R5G6B5);
+    GuardedPlane sourceAlpha(2, 2, 8), destAlpha(4, 2, 8);
+    for (int32_t y = 0; y < 2; ++y) {
+        for (int32_t x = 0; x < 2; ++x) {
+            PlotPixel(source.get(), x, y, 0xF80000);
+            sourceAlpha.Byte(x, y) = uint8_t(y == 0 ? 200 : 0);
+        }
+        for (int32_t x = 0; x < 4; ++x)
+            PlotPixel(dest.get(), x, y, 0x0000F8), destAlpha.Byte(x, y) = 9;
+    }
+    const double offsets[2] = {0, 0};
+    qvRollBlock block{source.get(),
+                      nullptr,
+                      sourceAlpha.get(),
+                      dest.get(),
+                      nullptr,
+                      destAlpha.get(),
+                      1,
+                      2,
+                      offsets,
+                      1.0,
+                      2,
+                      0,
+                      0,
+                      0};
+    EXPECT_EQ(RollCopyLines(&block), 2);
+    for (int32_t x = 0; x < 4; ++x) {
+        bool line = x >= 2;
+        EXPECT_EQ(ReadBitMapPixel(dest.get(), x, 0), line ? 0xF80000u : 0xF8u);
+        EXPECT_EQ(destAlpha.Byte(x, 0), line ? 200 : 9);
+        EXPECT_EQ(ReadBitMapPixel(dest.get(), x, 1), 0xF8u);
+        EXPECT_EQ(destAlpha.Byte(x, 1), line ? 0 : 9);
+    }
+}
+
+TEST(RollCopyLines, ConvertsLinesOfAnotherFormatWithTheirMaskBits) {
+    GuardedBitMap source(12, 2, QV_FMT_A8R8G8B8), dest(12, 2, QV_FMT_R5G6B5);
+    GuardedPlane sourceMask(12, 2, 1), destMask(12, 2, 1);
+    for (int32_t y = 0; y < 2; ++y) {
+        for (int32_t x = 0; x < 12; ++x) {
+            PlotPixel(source.get(), x, y, 0x080000u * uint32_t(x + 1));
+            PlotPixel(dest.get(), x, y, 0x0000F8);
+            sourceMask.SetBit(x, y, x % 3 != 0);
+        }
+    }
+    const std::vector<double> offsets(12, 0.0);
+    qvRollBlock block{source.get(),
+                      sourceMask.get(),
+                      nullptr,
+                      dest.get(),
+                      destMask.get(),
+                      nullptr,
+                      1,
+                      12,
+                      offsets.data(),
+                      1.0,
+                      0,
+                      0,
+                      0,
+                      0};
+    EXPECT_EQ(RollCopyLines(&block), 12);
+    for (int32_t x = 0; x < 12; ++x) {
+        bool visible = x % 3 != 0;
+        EXPECT_EQ(ReadBitMapPixel(dest.get(), x, 1), visible ? 0x080000u * uint32_t(x + 1) : 0xF8u)
+            << x;
+        EXPECT_EQ(destMask.Bit(x, 1), visible) << x;
+    }
+}
+
+TEST(RollCopyLines, NoLineInsideReportsNone) {
+    GuardedBitMap source(2, 2, QV_FMT_A8R8G8B8), dest(2, 2, QV_FMT_A8R8G8B8);
+    const double offsets[2] = {NAN, 1e300};
+    qvRollBlock block{source.get(), nullptr, nullptr, dest.get(), nullptr, nullptr, 0, 2,
+                      offsets,      1.0,     -5,      0,          0,       0};
+    EXPECT_EQ(RollCopyLines(&block), 0);
+    EXPECT_EQ(block.firstLine, -100000);
+    EXPECT_EQ(block.endPosition, -3);
+}
+
+}  // namespace
