@@ -33,5 +33,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     VmClose(L);
     qv::ResetRuntimeState();
     PlatformShutdown();  // the temporary files of compressed applets
+    std::remove(path.c_str());
     return 0;
 }

@@ -18,5 +18,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint32_t unpacked;
     UnpackFile("QVPK", path.c_str(), "/dev/null", 0, &unpacked);
     qv::ResetRuntimeState();
+    std::remove(path.c_str());
     return 0;
 }
