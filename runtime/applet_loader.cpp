@@ -278,7 +278,7 @@ int Title(LoadState& st) {
     uint32_t length = st.reader->U16();
     st.reader->Text(title, sizeof title, length);
     if (st.reader->failed()) return ERR_UNEXPECTEDEOF;
-    SetPendingDefaultTitle(title);
+    CopyText(st.header->pendingTitle, sizeof st.header->pendingTitle, title);
     if (qvPreloadItem* item = FindDisplayItem(st.header, 1)) {
         CopyText(static_cast<qvDisplaySettings*>(item->data)->title, 256, title);
     }
@@ -802,7 +802,7 @@ int LoadAppletBody(qvVmState* L) {
 }  // namespace qv
 
 int LoadApplet(qvVmState* L, qvStartupOptions* options, qvScriptHeader* header) {
-    qv::SetPendingDefaultTitle("");
+    header->pendingTitle[0] = '\0';
     qv::LoadState st(L, options, header);
     int status = VmCPCall(L, qv::LoadAppletBody, &st);
     return status != 0 ? status : st.result;

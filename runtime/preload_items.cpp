@@ -12,8 +12,6 @@
 namespace qv {
 namespace {
 
-char pendingTitle[256] = "";
-
 size_t RecordSize(uint32_t type) {
     switch (type) {
         case QV_PRELOAD_BGPIC:
@@ -78,14 +76,6 @@ qvPreloadItem* FindDisplayItem(qvScriptHeader* header, uint32_t id) {
     return nullptr;
 }
 
-const char* PendingDefaultTitle() {
-    return pendingTitle;
-}
-
-void SetPendingDefaultTitle(const char* title) {
-    CopyText(pendingTitle, sizeof pendingTitle, title);
-}
-
 }  // namespace qv
 
 void InitGradientDefaults(qvGradient* gradient) {
@@ -131,7 +121,7 @@ qvPreloadItem* qv::AppendPreloadItem(qvScriptHeader* header, uint32_t type, uint
 
 int AddDefaultDisplayItem(qvScriptHeader* header, const char* title) {
     if (title == nullptr) {
-        title = qv::PendingDefaultTitle()[0] != '\0' ? qv::PendingDefaultTitle() : "Quorvella";
+        title = header->pendingTitle[0] != '\0' ? header->pendingTitle : "Quorvella";
     }
     qvDisplaySettings settings;
     qv::InitDisplayDefaults(&settings, title);

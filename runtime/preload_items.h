@@ -148,10 +148,4 @@ void InitDisplayDefaults(qvDisplaySettings* settings, const char* title);
 // The display item of id 1, or none.
 qvPreloadItem* FindDisplayItem(qvScriptHeader* header, uint32_t id);
 
-// The title of an applet's section 4 that came before any default display item: the default
-// display item takes it whenever it is made, by the loader or by the preload at start-up.
-// Empty when none; LoadApplet clears it.
-const char* PendingDefaultTitle();
-void SetPendingDefaultTitle(const char* title);
-
 }  // namespace qv

@@ -103,6 +103,9 @@ struct qvScriptHeader {
     uint32_t settingsLocked;
     uint32_t wholeScreenFirstDisplay;
     qvDisplayDefaults display;
+    // A title section's text, waiting for the default display item: that item takes it
+    // whenever it is made.
+    char pendingTitle[256];
 };
 
 // The display defaults of a fresh run, and the option defaults that go with them.
