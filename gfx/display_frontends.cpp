@@ -101,6 +101,8 @@ void BltToDisplay(const qvDisplayBitMap* bitmap, int32_t sx, int32_t sy, qvDispl
     const qv::gfx::DisplayView view = qv::gfx::Graphics().View(display);
     if ((flags & QV_REFRESH_AUTOSCALE) != 0 && view.AutoscaleActive() &&
         (bitmap->width != view.autoscaleWidth || bitmap->height != view.autoscaleHeight)) {
+        // Not while a video dump records (the deferred flag is what tells it here).
+        if (dump.deferredRefresh) return;
         WindowBlit(bitmap, 0, 0, view.window, 0, 0, bitmap->width, bitmap->height,
                    view.autoscaleWidth, view.autoscaleHeight);
         return;
