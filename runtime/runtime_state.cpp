@@ -5,10 +5,8 @@
 #include "platform/linux/catalog.h"
 #include "platform/linux/memory.h"
 #include "platform/linux/requester.h"
-#include "runtime/attributes.h"
-#include "runtime/errors.h"
-#include "runtime/exports.h"
-#include "runtime/objects.h"
+#include "runtime/command_line.h"
+#include "runtime/support.h"
 
 namespace qv {
 namespace {
@@ -31,10 +29,8 @@ RuntimeState& Runtime() {
 }
 
 void ResetRuntimeState() {
-    FreeErrorTexts();
-    FreeAttrHandlers();
-    FreeObjectRegistry();
-    FreeCommandTables();
+    FreeSupport();
+    FreeIconPaths();
     FreeCatalog(state.catalog);
     FreeTempFileList(state.tempFiles);
     for (char* name : {state.exportCommands, state.exportConstants, state.exportPlugins}) {

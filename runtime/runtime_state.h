@@ -141,6 +141,9 @@ struct qvTempFile {
 
 namespace qv {
 
+// The icon sizes of the command line (16 to 512 pixels).
+inline constexpr int kIconCount = 7;
+
 struct RuntimeState {
     // Set by End, a close request, Ctrl-C (from a signal handler) and errors that end the
     // script; the interpreter tests it before every instruction.
@@ -172,6 +175,10 @@ struct RuntimeState {
     char* exportConstants = nullptr;
     char* exportPlugins = nullptr;
     qvTempFile* tempFiles = nullptr;
+    // From the command line: the icon files (blocks of the run-time allocator, nullptr when
+    // not given) and the "PRIVATE3" text for the platform.
+    char* iconPaths[kIconCount] = {};
+    char private3[1024] = "";
     // Owned by the plugin host, which unloads the plugins before the state is reset.
     qvPluginNode* plugins = nullptr;
 };

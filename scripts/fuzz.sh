@@ -40,6 +40,7 @@ for target in "${targets[@]}"; do
         fuzz_applet) seeds=tests/runtime/fuzz_regressions/applet ;;
         fuzz_unpack) seeds=tests/libs/fuzz_regressions ;;
         fuzz_catalog) seeds=tests/runtime/fuzz_regressions ;;
+        fuzz_cmdline) seeds=tests/runtime/fuzz_regressions/cmdline ;;
         *) seeds= ;;
     esac
     echo "== $target for ${seconds}s"
