@@ -75,8 +75,10 @@ endfunction()
 
 # qv_add_listing_tests(ROOT): every ROOT/**/listings/*.qvs found at configure time runs
 # through "qvasm run --check" as the test listing.<dir>.<name> (label listing), and again with
-# a collection at every check point as gc-torture.<dir>.<name> (label gc-torture). New
-# listings need no CMake edit.
+# a collection at every check point as gc-torture.<dir>.<name> (label gc-torture). Label
+# torture runs it with the stack moving at every check point and call
+# (torture.stack.<dir>.<name>) and with a sample of its allocations failing one at a time
+# (torture.fail.<dir>.<name>). New listings need no CMake edit.
 function(qv_add_listing_tests root)
     file(GLOB_RECURSE listings CONFIGURE_DEPENDS ${root}/*/listings/*.qvs)
     foreach(file ${listings})
@@ -88,5 +90,8 @@ function(qv_add_listing_tests root)
         set_tests_properties(listing.${name} PROPERTIES LABELS listing)
         add_test(NAME gc-torture.${name} COMMAND qvasm run --gc-torture --check ${file})
         set_tests_properties(gc-torture.${name} PROPERTIES LABELS gc-torture)
+        add_test(NAME torture.stack.${name} COMMAND qvasm run --stack-torture --check ${file})
+        add_test(NAME torture.fail.${name} COMMAND qvasm run --fail-alloc sample ${file})
+        set_tests_properties(torture.stack.${name} torture.fail.${name} PROPERTIES LABELS torture)
     endforeach()
 endfunction()

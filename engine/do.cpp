@@ -121,6 +121,12 @@ void VmResizeCallInfo(qvVmState* L, int n) {
 }
 
 namespace qv {
+
+void MoveStacks(qvVmState* L) {
+    VmResizeStack(L, L->stacksize);
+    VmResizeCallInfo(L, L->sizeCi);
+}
+
 namespace {
 
 // Makes sure a record follows the current one: the array doubles up to 4096 records, and
@@ -322,6 +328,7 @@ qvValue* VmPreCall(qvVmState* L, qvValue* func, int* code) {
     *code = 0;
     if (!IsFunction(func)) func = CallThroughMetamethod(L, func);
     ptrdiff_t funcOffset = SaveStack(L, func);
+    if (L->g->stackTorture) MoveStacks(L);
     ReserveCallRecord(L);
     func = RestoreStack(L, funcOffset);
     if (ClosureOf(func)->isNative) return CallNative(L, func, code);

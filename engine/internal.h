@@ -143,7 +143,13 @@ inline size_t UserdataSize(size_t length) {
 
 // --- Collector check point ---
 
+// Stack torture: moves the value stack and the call records to fresh blocks and frees the
+// old ones, so that a pointer kept across a check point or a call is caught as a use after
+// free.
+void MoveStacks(qvVmState* L);
+
 inline void CheckGC(qvVmState* L) {
+    if (L->g->stackTorture) MoveStacks(L);
     if (L->g->nblocks >= L->g->GCthreshold || L->g->gcTorture) VmCollectGarbage(L);
 }
 

@@ -47,6 +47,12 @@ void PresetThread(qvVmState* L1) {
     L1->allowhook = 1;
 }
 
+// A testing switch of the environment: on when set to "1".
+bool EnvironmentSwitch(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && std::strcmp(value, "1") == 0;
+}
+
 void InitState(qvVmState* L, void*) {
     auto* g = static_cast<qvVmGlobalState*>(VmRealloc(L, nullptr, 0, sizeof(qvVmGlobalState)));
     std::memset(static_cast<void*>(g), 0, sizeof(qvVmGlobalState));
@@ -55,8 +61,8 @@ void InitState(qvVmState* L, void*) {
     g->panic = DefaultPanic;
     g->GCthreshold = 0;
     g->nblocks = sizeof(qvVmState) + sizeof(qvVmGlobalState);
-    const char* torture = std::getenv("QV_GC_TORTURE");
-    g->gcTorture = torture != nullptr && std::strcmp(torture, "1") == 0;
+    g->gcTorture = EnvironmentSwitch("QV_GC_TORTURE");
+    g->stackTorture = EnvironmentSwitch("QV_STACK_TORTURE");
     InitStack(L, L);
 
     qvTable* meta = VmTableNew(L, 0, 0);

@@ -318,7 +318,9 @@ struct qvVmGlobalState {
     qvTable* weakKeys;
     qvTable* weakValues;
     qvTable* weakBoth;
-    bool gcTorture;          // collect at every check point
+    bool gcTorture;  // collect at every check point
+    // Move the stack and the call records to fresh blocks at every check point and call.
+    bool stackTorture;
     bool callingFinalizers;  // a collection is running the "__gc" calls
 
     // Process-wide engine data of this engine (kept here so that many engines can live in

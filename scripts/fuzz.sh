@@ -30,12 +30,29 @@ while IFS= read -r listing; do
     build/fuzz/bin/qvasm asm "$listing" -o "$chunk_seeds/$name.be" >/dev/null 2>&1 || true
     build/fuzz/bin/qvasm asm "$listing" -o "$chunk_seeds/$name.le" --le >/dev/null 2>&1 || true
 done < <(find tests -path '*/listings/*.qvs')
+# fuzz_chunk_run takes a flag byte and a chunk without its 21-byte header (see
+# tests/fuzz/fuzz_chunk_run.cpp): big-endian seeds run plainly, little-endian ones under
+# every torture.
+run_seeds=build/fuzz/seeds/chunk_run
+mkdir -p "$run_seeds"
+for seed in "$chunk_seeds"/*; do
+    case "$seed" in
+        *.le) flag='\x07' ;;
+        *) flag='\x00' ;;
+    esac
+    { printf "$flag"; tail -c +22 "$seed"; } >"$run_seeds/$(basename "$seed")"
+done
 status=0
 for target in "${targets[@]}"; do
     corpus=build/fuzz/corpus/$target
     crashes=build/fuzz/crashes/$target
     mkdir -p "$corpus" "$crashes"
+    dict=()
     case "$target" in
+        fuzz_chunk_*) dict=(-dict=tests/fuzz/chunk.dict) ;;
+    esac
+    case "$target" in
+        fuzz_chunk_run) seeds=$run_seeds ;;
         fuzz_chunk_*) seeds=$chunk_seeds ;;
         fuzz_applet) seeds=tests/runtime/fuzz_regressions/applet ;;
         fuzz_unpack) seeds=tests/libs/fuzz_regressions ;;
@@ -44,7 +61,7 @@ for target in "${targets[@]}"; do
         *) seeds= ;;
     esac
     echo "== $target for ${seconds}s"
-    build/fuzz/bin/"$target" "$corpus" $seeds -max_total_time="$seconds" \
+    build/fuzz/bin/"$target" "$corpus" $seeds "${dict[@]}" -max_total_time="$seconds" \
         -rss_limit_mb=2048 -malloc_limit_mb=1024 -artifact_prefix="$crashes/" \
         -print_final_stats=1 || true
     if [ -n "$(ls -A "$crashes")" ]; then

@@ -34,13 +34,18 @@ std::string ValueText(qvVmState* L, int idx) {
     }
 }
 
+void Log(qvVmState* L, std::string line) {
+    std::vector<std::string>* log = Context(L).log;
+    if (log != nullptr) log->push_back(std::move(line));
+}
+
 int Report(qvVmState* L) {
     std::string line;
     for (int i = 1; i <= VmGetTop(L); ++i) {
         if (i > 1) line += ' ';
         line += ValueText(L, i);
     }
-    Context(L).log->push_back(std::move(line));
+    Log(L, std::move(line));
     return 0;
 }
 
@@ -160,7 +165,7 @@ void RegisterHarnessCommands(qvVmState* L, HarnessContext* context) {
 }
 
 void HarnessLineHook(qvVmState* L, qvDebugRecord* ar, int*) {
-    Context(L).log->push_back("@line " + std::to_string(ar->currentline));
+    Log(L, "@line " + std::to_string(ar->currentline));
 }
 
 }  // namespace qv

@@ -12,8 +12,8 @@ namespace qv {
 // call them.
 struct HarnessContext {
     ListingHost* host = nullptr;
-    std::vector<std::string>* log = nullptr;
-    bool rejumpDone = false;  // rejumplabel() alternates between -2 and 0
+    std::vector<std::string>* log = nullptr;  // nullptr: reports go nowhere
+    bool rejumpDone = false;                  // rejumplabel() alternates between -2 and 0
 };
 
 // Registers the harness commands as lower-case globals and keeps context in the registry.

@@ -2,10 +2,13 @@
 // labels, install the hooks asked for, run the main function under protection, close.
 #include "engine/testsupport/listing.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <optional>
 
 #include "engine/testsupport/commands.h"
+#include "platform/linux/memory.h"
 #include "tools/qvasm/qvasm.h"
 
 namespace qv {
@@ -46,31 +49,61 @@ int RegisterAll(qvVmState* L) {
     return 0;
 }
 
+// Registers the harness, loads the chunk and runs its main function; returns the status of
+// the first step that fails.
+int Execute(qvVmState* L, const AssembleResult& assembled, const ListingExpectations& expected,
+            const ListingOptions& options, ListingHost& host, HarnessContext* context) {
+    SetEngineHost(L, &host.Engine());
+    if (options.gcTorture) L->g->gcTorture = true;
+    if (options.stackTorture) L->g->stackTorture = true;
+    host.SetExitOnError(expected.exitOnError);
+    Setup setup{context, &options, &assembled.labels};
+    int status = VmCPCall(L, RegisterAll, &setup);
+    if (status == 0) status = LoadChunk(L, assembled.bytes, options.chunkName.c_str());
+    if (status != 0) return status;
+    if (expected.lineHook) VmSetHook(L, HarnessLineHook, VM_MASKLINE, 0);
+    return VmPCall(L, 0, 0, 0);
+}
+
+int Collect(qvVmState* L) {
+    VmCollectGarbage(L);
+    return 0;
+}
+
+// After an allocation failure the engine must stay usable: with allocations working again,
+// a collection (and the finalizers it runs) succeeds.
+void CheckCollection(qvVmState* L, ListingResult* result) {
+    const int status = VmCPCall(L, Collect, nullptr);
+    if (status != 0) {
+        result->faults.push_back("collection after the failure: status " + std::to_string(status));
+    }
+}
+
 // Runs the assembled chunk; the context (and the result it writes to) outlives the engine,
 // whose finalizers may still call the harness commands.
 void Run(const AssembleResult& assembled, const ListingExpectations& expected,
          const ListingOptions& options, ListingHost& host, ListingResult* result) {
     HarnessContext context{&host, &result->log};
-    Engine engine;
-    qvVmState* L = engine.get();
-    if (L == nullptr) {
-        result->status = ERR_MEM;
-        return;
+    const MemoryStats before = GetMemoryStats();
+    std::optional<AllocationFault> fault;
+    if (options.failAllocation != 0) fault.emplace(options.failAllocation, false);
+    {
+        Engine engine;
+        qvVmState* L = engine.get();
+        result->status =
+            L != nullptr ? Execute(L, assembled, expected, options, host, &context) : ERR_MEM;
+        result->allocations = GetMemoryStats().requests - before.requests;
+        result->lastError = host.Engine().LastError();
+        result->line = host.ErrorLine();
+        result->errorText = host.ErrorText();
+        fault.reset();
+        if (options.failAllocation != 0 && L != nullptr) CheckCollection(L, result);
     }
-    SetEngineHost(L, &host.Engine());
-    if (options.gcTorture) L->g->gcTorture = true;
-    host.SetExitOnError(expected.exitOnError);
-    Setup setup{&context, &options, &assembled.labels};
-    int status = VmCPCall(L, RegisterAll, &setup);
-    if (status == 0) status = LoadChunk(L, assembled.bytes, options.chunkName.c_str());
-    if (status == 0) {
-        if (expected.lineHook) VmSetHook(L, HarnessLineHook, VM_MASKLINE, 0);
-        status = VmPCall(L, 0, 0, 0);
+    const auto live =
+        static_cast<int64_t>(GetMemoryStats().liveBlocks) - static_cast<int64_t>(before.liveBlocks);
+    if (options.failAllocation != 0 && live != 0) {
+        result->faults.push_back("blocks live after VmClose: " + std::to_string(live));
     }
-    result->status = status;
-    result->lastError = host.Engine().LastError();
-    result->line = host.ErrorLine();
-    result->errorText = host.ErrorText();
 }
 
 }  // namespace
@@ -94,6 +127,20 @@ ListingResult RunListing(std::string_view text, const ListingOptions& options) {
     MinimalListingHost ownHost;
     Run(assembled, expected, options, options.host != nullptr ? *options.host : ownHost, &result);
     return result;
+}
+
+std::vector<uint64_t> FailurePoints(uint64_t allocations, FailureSweep sweep) {
+    const bool full = sweep == FailureSweep::Full;
+    const uint64_t dense = full ? 2000 : 32;
+    const uint64_t spread = full ? 2000 : 96;
+    std::vector<uint64_t> points;
+    for (uint64_t n = 1; n <= std::min(allocations, dense); ++n) points.push_back(n);
+    if (allocations <= dense) return points;
+    const uint64_t beyond = allocations - dense;
+    const uint64_t count = std::min(beyond, spread);
+    for (uint64_t i = 1; i <= count; ++i)
+        points.push_back(dense + (i * beyond + count - 1) / count);
+    return points;
 }
 
 ListingResult RunListingFile(const std::filesystem::path& path, ListingOptions options) {

@@ -67,7 +67,12 @@ private:
 using LibraryOpener = void (*)(qvVmState* L);
 
 struct ListingOptions {
-    bool gcTorture = false;       // collect at every check point
+    bool gcTorture = false;     // collect at every check point
+    bool stackTorture = false;  // move the stack and call records at check points and calls
+    // The n-th engine allocation of the run (counted from VmOpen, 1-based) fails; 0: none.
+    // The run then ends with some status, and the harness checks that the engine survives:
+    // a collection and a close succeed and no block stays live.
+    uint64_t failAllocation = 0;
     ListingHost* host = nullptr;  // nullptr: a MinimalListingHost of the run's own
     std::vector<LibraryOpener> libraries;
     std::string chunkName = "=listing";
@@ -82,6 +87,9 @@ struct ListingResult {
     // Assembly, expectation and setup errors as "line N: message"; when there are any, the
     // listing did not run (status -1).
     std::vector<std::string> diagnostics;
+    uint64_t allocations = 0;  // engine allocation requests from VmOpen to the run's end
+    // What went wrong after an allocation failure (failAllocation runs only).
+    std::vector<std::string> faults;
 };
 
 // Runs a listing's text; its own ";!" lines choose exit-on-error and the line hook.
@@ -91,5 +99,11 @@ ListingResult RunListingFile(const std::filesystem::path& path, ListingOptions o
 
 // The differences between the expectations and a run, one line each; empty when they agree.
 std::string DiffListing(const ListingExpectations& expected, const ListingResult& result);
+
+// Allocation failure points for a run of `allocations` requests. The full sweep takes every
+// n up to 2,000 and then at most 2,000 evenly spaced points beyond, the last allocation among
+// them; the sample, for routine test runs, takes the first 32 and at most 96 beyond.
+enum class FailureSweep { Full, Sample };
+std::vector<uint64_t> FailurePoints(uint64_t allocations, FailureSweep sweep);
 
 }  // namespace qv

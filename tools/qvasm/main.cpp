@@ -1,6 +1,7 @@
 // qvasm: assemble, disassemble and check compiled chunks, and run listings.
 // Exit status 0 when the tool ran, 1 for usage errors, unreadable input, assembly errors or
 // (run --check) a listing whose run does not meet its expectations.
+#include <charconv>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -43,6 +44,14 @@ int Fail(std::string_view path, std::string_view message) {
     std::fprintf(stderr, "%.*s: %.*s\n", int(path.size()), path.data(), int(message.size()),
                  message.data());
     return 1;
+}
+
+// A positive decimal count.
+std::optional<uint64_t> ParseCount(std::string_view text) {
+    uint64_t n = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (error != std::errc() || end != text.data() + text.size() || n == 0) return std::nullopt;
+    return n;
 }
 
 // Splits "IN [-o OUT] [flags]" into its parts; false on anything unexpected.
@@ -116,18 +125,68 @@ int RunCheck(Args args) {
     return WriteFile(a.out, dump) ? 0 : Fail(a.out, "cannot write");
 }
 
-// Runs a listing with the harness: its log lines, then "status N". With --check the run must
-// meet the listing's ";!" expectations, else the differences go to standard error and the
-// exit status is 1.
+// Runs a listing once: its log lines, then "status N". With --check the run must meet the
+// listing's ";!" expectations, else the differences go to standard error and the exit status
+// is 1.
+int RunOnce(std::string_view path, const std::string& text, const qv::ListingOptions& options,
+            bool check) {
+    const qv::ListingResult result = qv::RunListing(text, options);
+    for (const std::string& d : result.diagnostics) Fail(path, d);
+    if (!result.diagnostics.empty()) return 1;
+    for (const std::string& line : result.log) std::printf("%s\n", line.c_str());
+    std::printf("status %d\n", result.status);
+    for (const std::string& f : result.faults) Fail(path, f);
+    if (!result.faults.empty()) return 1;
+    if (!check) return 0;
+    const std::string diff = qv::DiffListing(qv::ParseExpectations(text), result);
+    std::fputs(diff.c_str(), stderr);
+    return diff.empty() ? 0 : 1;
+}
+
+// Runs the listing once to count its allocations, then once with each failure point of the
+// sweep; every fault goes to standard error, and any makes the exit status 1.
+int RunSweep(std::string_view path, const std::string& text, qv::ListingOptions options,
+             qv::FailureSweep sweep) {
+    const qv::ListingResult counted = qv::RunListing(text, options);
+    for (const std::string& d : counted.diagnostics) Fail(path, d);
+    if (!counted.diagnostics.empty()) return 1;
+    const std::vector<uint64_t> points = qv::FailurePoints(counted.allocations, sweep);
+    size_t faults = 0;
+    for (uint64_t n : points) {
+        options.failAllocation = n;
+        for (const std::string& f : qv::RunListing(text, options).faults) {
+            Fail(path, "allocation " + std::to_string(n) + " failing: " + f);
+            ++faults;
+        }
+    }
+    std::printf("fail-alloc: %zu runs over %llu allocations, %zu faults\n", points.size(),
+                static_cast<unsigned long long>(counted.allocations), faults);
+    return faults == 0 ? 0 : 1;
+}
+
+// Runs a listing with the harness. --fail-alloc N fails the N-th engine allocation of the
+// run and checks that the engine survives it instead of the expectations; "all" and "sample"
+// sweep the run's allocations.
 int RunListing(Args args) {
+    std::vector<std::string_view> rest;
+    std::string_view failAlloc;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--fail-alloc" && i + 1 < args.size()) {
+            failAlloc = args[++i];
+        } else {
+            rest.push_back(args[i]);
+        }
+    }
     FileArgs a;
-    if (!ParseFileArgs(args, &a) || !a.out.empty()) return Usage();
+    if (!ParseFileArgs(rest, &a) || !a.out.empty()) return Usage();
     qv::ListingOptions options;
     bool check = false;
     for (std::string_view flag : a.flags) {
         if (flag == "--gc-torture") {
             options.gcTorture = true;
-        } else if (flag == "--check") {
+        } else if (flag == "--stack-torture") {
+            options.stackTorture = true;
+        } else if (flag == "--check" && failAlloc.empty()) {
             check = true;
         } else {
             return Usage();
@@ -136,22 +195,21 @@ int RunListing(Args args) {
     const auto text = ReadFile(a.in);
     if (!text) return Fail(a.in, "cannot read");
     options.chunkName = "@" + std::string(a.in);
-    const qv::ListingResult result = qv::RunListing(*text, options);
-    for (const std::string& d : result.diagnostics) Fail(a.in, d);
-    if (!result.diagnostics.empty()) return 1;
-    for (const std::string& line : result.log) std::printf("%s\n", line.c_str());
-    std::printf("status %d\n", result.status);
-    if (!check) return 0;
-    const std::string diff = qv::DiffListing(qv::ParseExpectations(*text), result);
-    std::fputs(diff.c_str(), stderr);
-    return diff.empty() ? 0 : 1;
+    if (failAlloc.empty()) return RunOnce(a.in, *text, options, check);
+    if (failAlloc == "all") return RunSweep(a.in, *text, options, qv::FailureSweep::Full);
+    if (failAlloc == "sample") return RunSweep(a.in, *text, options, qv::FailureSweep::Sample);
+    const auto n = ParseCount(failAlloc);
+    if (!n) return Usage();
+    options.failAllocation = *n;
+    return RunOnce(a.in, *text, options, false);
 }
 
 constexpr Command kCommands[] = {
     {"asm", "asm IN.qvs -o OUT.qvb [--le]", RunAsm},
     {"dis", "dis IN.qvb", RunDis},
     {"check", "check IN.qvb [-o OUT.qvb]", RunCheck},
-    {"run", "run [--gc-torture] [--check] IN.qvs", RunListing},
+    {"run", "run [--gc-torture] [--stack-torture] [--check | --fail-alloc N|all|sample] IN.qvs",
+     RunListing},
 };
 
 int Usage() {

@@ -1,0 +1,117 @@
+// A chunk that passes the verifier may do anything its instructions allow, and the engine
+// must stay inside its frames, code and memory whatever that is. The input is a flag byte
+// and the body of a chunk (its main function record); the header comes from the flag, so
+// that every input reaches the function reader:
+//   bit 0  collect at every check point
+//   bit 1  the chunk is little-endian (else big-endian)
+//   bit 2  move the stack and call records at every check point and call
+// A chunk that loads runs with the listing harness's commands (reports go nowhere), ended
+// after 10^5 instructions by a count hook, with the engine's memory capped at 256 MB.
+#include <sys/time.h>
+
+#include <atomic>
+#include <bit>
+#include <csignal>
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <vector>
+
+#include "engine/chunk_format.h"
+#include "engine/testsupport/commands.h"
+#include "platform/linux/memory.h"
+
+namespace {
+
+constexpr uint8_t kGcTorture = 1;
+constexpr uint8_t kLittleEndian = 2;
+constexpr uint8_t kStackTorture = 4;
+constexpr int kInstructionBudget = 100000;
+constexpr size_t kMemoryCap = 256u << 20;
+
+// Finalizers run with hooks off (during the run and at the close), so the count hook cannot
+// end a loop inside one, and the tortures make deep recursion slow; 200 ms of processor time
+// then set the abort flag, as Ctrl-C would.
+constexpr suseconds_t kWatchdogMicroseconds = 200000;
+std::atomic<std::atomic<uint32_t>*> watchedAbortFlag{nullptr};
+
+void OnWatchdog(int) {
+    std::atomic<uint32_t>* flag = watchedAbortFlag.load();
+    if (flag != nullptr) flag->store(1, std::memory_order_relaxed);
+}
+
+class Watchdog {
+public:
+    explicit Watchdog(std::atomic<uint32_t>& abortFlag) {
+        watchedAbortFlag = &abortFlag;
+        std::signal(SIGVTALRM, OnWatchdog);
+        Arm(kWatchdogMicroseconds);
+    }
+    ~Watchdog() {
+        Arm(0);
+        watchedAbortFlag = nullptr;
+    }
+    Watchdog(const Watchdog&) = delete;
+    Watchdog& operator=(const Watchdog&) = delete;
+
+private:
+    static void Arm(suseconds_t microseconds) {
+        itimerval timer{};
+        timer.it_value.tv_usec = microseconds;
+        setitimer(ITIMER_VIRTUAL, &timer, nullptr);
+    }
+};
+
+void AppendNumber(std::vector<uint8_t>* out, double value, bool little) {
+    const auto bits = std::bit_cast<uint64_t>(value);
+    for (int i = 0; i < 8; ++i)
+        out->push_back(static_cast<uint8_t>(bits >> (little ? 8 * i : 56 - 8 * i)));
+}
+
+std::vector<uint8_t> MakeChunk(bool little, std::span<const uint8_t> body) {
+    using namespace qv::chunk;
+    std::vector<uint8_t> chunk(kSignature.begin(), kSignature.end());
+    chunk.push_back(little ? kOrderLittle : kOrderBig);
+    chunk.insert(chunk.end(), kSizes.begin(), kSizes.end());
+    AppendNumber(&chunk, kTestNumber, little);
+    chunk.insert(chunk.end(), body.begin(), body.end());
+    return chunk;
+}
+
+// Ends the run once the budget is spent: every script level stops at its next instruction,
+// and the status unwinds to the innermost protected call.
+void SpendBudget(qvVmState* L, qvDebugRecord*, int* status) {
+    qv::Host(L).AbortFlag().store(1);
+    *status = ERR_USERABORT;
+}
+
+int Register(qvVmState* L) {
+    qv::RegisterHarnessCommands(L, static_cast<qv::HarnessContext*>(VmToUserdata(L, 1)));
+    return 0;
+}
+
+void Run(qvVmState* L, uint8_t flags, std::span<const uint8_t> body, qv::HarnessContext* context) {
+    L->g->gcTorture = (flags & kGcTorture) != 0;
+    L->g->stackTorture = (flags & kStackTorture) != 0;
+    if (VmCPCall(L, Register, context) != 0) return;
+    const std::vector<uint8_t> chunk = MakeChunk((flags & kLittleEndian) != 0, body);
+    if (qv::LoadChunk(L, chunk, "=fuzz") != 0) return;
+    VmSetHook(L, SpendBudget, VM_MASKCOUNT, kInstructionBudget);
+    VmPCall(L, 0, 0, 0);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0) return 0;
+    qv::SetMemoryCap(kMemoryCap);
+    qv::MinimalListingHost host;
+    qv::HarnessContext context{&host, nullptr};
+    qvVmState* L = VmOpen();
+    if (L == nullptr) return 0;
+    qv::SetEngineHost(L, &host.Engine());
+    const Watchdog watchdog(host.Engine().AbortFlag());
+    Run(L, data[0], {data + 1, size - 1}, &context);
+    VmClose(L);
+    return 0;
+}
