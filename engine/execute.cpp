@@ -524,7 +524,8 @@ retentry:
                 bool jumpRequest = code == -1 || code == -2;
                 if (code != 0 && !jumpRequest) Host(L).HandleCommandError(L, code);
                 VmPostCall(L, wanted, firstResult);
-                if (wanted >= 0) L->top = L->ci->top;
+                // A label's code runs with the frame's full top, whatever the call wanted.
+                if (wanted >= 0 || jumpRequest) L->top = L->ci->top;
                 reload();
                 if (jumpRequest) pc = p->code + LabelJumpTarget(L, p, next, code);
                 break;

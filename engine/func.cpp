@@ -52,6 +52,14 @@ qvUpVal* VmFindUpvalue(qvVmState* L, qvValue* level) {
     return uv;
 }
 
+qvUpVal* qv::NewClosedUpvalue(qvVmState* L) {
+    auto* uv = static_cast<qvUpVal*>(VmRealloc(L, nullptr, 0, sizeof(qvUpVal)));
+    VmLinkObject(L, uv, VM_TUPVAL);
+    qv::SetNil(&uv->value);
+    uv->v = &uv->value;
+    return uv;
+}
+
 void VmCloseUpvalues(qvVmState* L, qvValue* level) {
     while (L->openupval != nullptr) {
         auto* uv = static_cast<qvUpVal*>(L->openupval);

@@ -141,6 +141,9 @@ inline size_t UserdataSize(size_t length) {
     return sizeof(qvUserdata) + length;
 }
 
+// A closed upvalue holding nil, linked as an object of its own.
+qvUpVal* NewClosedUpvalue(qvVmState* L);
+
 // --- Collector check point ---
 
 // Stack torture: moves the value stack and the call records to fresh blocks and frees the

@@ -259,8 +259,11 @@ void VmLoadChunkBody(qvVmState* L, void* ud) {
     auto* ctx = static_cast<qv::LoadContext*>(ud);
     VmCheckGC(L);
     qvProto* p = VmUndump(L, ctx->stream, &ctx->buffer);
-    qvLClosure* cl = VmNewScriptClosure(L, 0, &L->globals);
+    // A dumped closure keeps its upvalue count, and its code may read them: loaded on its
+    // own, it gets upvalues of its own, each holding nil.
+    qvLClosure* cl = VmNewScriptClosure(L, p->nups, &L->globals);
     cl->proto = p;
+    for (int i = 0; i < p->nups; ++i) cl->Upvalues()[i] = qv::NewClosedUpvalue(L);
     qv::SetFunction(L->top, cl);
     qv::IncrementTop(L);
 }

@@ -61,17 +61,21 @@ int Verifier::Destination(int pc) const {
 }
 
 // A call that keeps all its results hands them to an instruction that takes them from the
-// stack top.
+// stack top, which ends just past the last result, at least at the call's own register: the
+// values taken start there or below (compilers put the consumer's register below the call),
+// so that their count is never negative.
 bool Verifier::FollowsMultipleResults(int pc) const {
     if (!InCode(pc + 1)) return false;
+    const uint32_t results = GetA(p_->code[pc]);
     const uint32_t next = p_->code[pc + 1];
     switch (GetOp(next)) {
         case OP_CALL:
         case OP_TAILCALL:
+            return GetB(next) == 0 && GetA(next) < results;
         case OP_RETURN:
-            return GetB(next) == 0;
+            return GetB(next) == 0 && GetA(next) <= results;
         case OP_SETLISTO:
-            return true;
+            return GetA(next) < results;
         default:
             return false;
     }

@@ -148,9 +148,15 @@ TEST(Verifier, OperationRules) {
         {"CALL results inside", "maxstack=4\nCALL r1 1 4\nRETURN r0 1", true},
         {"CALL results outside", "maxstack=4\nTAILCALL r1 1 5\nRETURN r0 1", false},
         {"all results to RETURN", "\nCALL r0 1 0\nRETURN r0 0", true},
-        {"all results to CALL", "\nCALL r0 1 0\nCALL r0 0 1\nRETURN r0 1", true},
-        {"all results to TAILCALL", "\nTAILCALL r0 1 0\nTAILCALL r0 0 0\nRETURN r0 0", true},
-        {"all results to SETLISTO", "\nCALL r0 1 0\nSETLISTO r0 0\nRETURN r0 1", true},
+        {"all results to CALL", "\nCALL r1 1 0\nCALL r0 0 1\nRETURN r0 1", true},
+        {"all results to TAILCALL", "\nTAILCALL r1 1 0\nTAILCALL r0 0 0\nRETURN r0 0", true},
+        {"all results to SETLISTO", "\nCALL r1 1 0\nSETLISTO r0 0\nRETURN r0 1", true},
+        // With no results the top is the call's register: a consumer at or above it would
+        // take a negative count.
+        {"all results to CALL at the call", "\nCALL r0 1 0\nCALL r0 0 1\nRETURN r0 1", false},
+        {"all results to TAILCALL above", "\nTAILCALL r0 1 0\nTAILCALL r1 0 0\nRETURN r0 0", false},
+        {"all results to SETLISTO at the call", "\nCALL r0 1 0\nSETLISTO r0 0\nRETURN r0 1", false},
+        {"all results to RETURN above", "\nCALL r0 1 0\nRETURN r1 0", false},
         {"all results to RETURN B 1", "\nCALL r0 1 0\nRETURN r0 1", false},
         {"all results to CALL B 2", "\nCALL r0 1 0\nCALL r0 2 1\nRETURN r0 1", false},
         {"all results to MOVE", "\nCALL r0 1 0\nMOVE r0 r0\nRETURN r0 1", false},
