@@ -4,6 +4,7 @@
 
 #include "engine/gc.h"
 #include "engine/internal.h"
+#include "engine/small_blocks.h"
 #include "platform/linux/memory.h"
 
 namespace {
@@ -86,6 +87,7 @@ void CloseState(qvVmState* L) {
         VmFreeStringTable(L);
         VmRealloc(L, g->buff.data, g->buff.size, 0);
         FreeStack(L, L);
+        qv::ReleaseSmallBlocks(g);
         qv::PlatformRealloc(g, sizeof(qvVmGlobalState), 0);
     }
     qv::PlatformRealloc(L, sizeof(qvVmState), 0);
@@ -100,21 +102,37 @@ void RunFinalizers(qvVmState* L, void*) {
 void* VmRealloc(qvVmState* L, void* block, size_t oldsize, size_t newsize) {
     qvVmGlobalState* g = L != nullptr ? L->g : nullptr;
     if (block == nullptr) oldsize = 0;
-    if (newsize == 0) {
-        qv::PlatformRealloc(block, oldsize, 0);
-        if (g != nullptr) g->nblocks -= oldsize;
-        return nullptr;
-    }
     if (newsize >= kLargestAllocation) {
         if (L == nullptr) return nullptr;
         RaiseError(L, ERR_MEM);
     }
-    void* result = qv::PlatformRealloc(block, oldsize, newsize);
-    if (result == nullptr) {
-        if (L == nullptr) return nullptr;
-        VmThrow(L, ERR_MEM);
+    if (g == nullptr) {
+        // Opening: the global state does not exist yet.
+        void* result = qv::PlatformRealloc(block, oldsize, newsize);
+        if (result == nullptr && L != nullptr && newsize != 0) VmThrow(L, ERR_MEM);
+        return result;
     }
-    if (g != nullptr) g->nblocks = g->nblocks - oldsize + newsize;
+    if (newsize == 0) {
+        qv::FreeBlock(g, block, oldsize);
+        g->nblocks -= oldsize;
+        return nullptr;
+    }
+    void* result;
+    if (block != nullptr && oldsize > qv::kSmallBlockMax && newsize > qv::kSmallBlockMax) {
+        result = qv::PlatformRealloc(block, oldsize, newsize);
+    } else if (block != nullptr && qv::SameSmallClass(oldsize, newsize)) {
+        result = qv::CountAllocationRequest(oldsize, newsize) ? block : nullptr;
+    } else {
+        // Small blocks come from the engine's cache, so a move between the cache and the
+        // system is a fresh block and a copy.
+        result = qv::AllocBlock(g, newsize);
+        if (result != nullptr && block != nullptr) {
+            std::memcpy(result, block, oldsize < newsize ? oldsize : newsize);
+            qv::FreeBlock(g, block, oldsize);
+        }
+    }
+    if (result == nullptr) VmThrow(L, ERR_MEM);
+    g->nblocks = g->nblocks - oldsize + newsize;
     return result;
 }
 

@@ -50,6 +50,10 @@ void* PlatformRealloc(void* block, size_t oldsize, size_t newsize) {
     return result;
 }
 
+bool CountAllocationRequest(size_t oldsize, size_t newsize) {
+    return !InjectedFailure(oldsize, newsize);
+}
+
 MemoryStats GetMemoryStats() {
     return {liveBlocks.load(), liveBytes.load(), totalRequests.load()};
 }

@@ -19,6 +19,11 @@ namespace qv {
 // never fails. oldsize must be the size the block was last given.
 void* PlatformRealloc(void* block, size_t oldsize, size_t newsize);
 
+// Counts one allocation request that a caller serves from memory it keeps itself; false when
+// an injected fault or the memory cap refuses it (the caller then reports ERR_MEM). Keeps such
+// caches inside the reach of the fault injector.
+bool CountAllocationRequest(size_t oldsize, size_t newsize);
+
 struct MemoryStats {
     size_t liveBlocks;
     size_t liveBytes;

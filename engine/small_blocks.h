@@ -1,0 +1,92 @@
+// The engine's cache of small blocks. Strings, tables, closures and hash parts come and go by
+// the million in script loops; freed blocks of up to 256 bytes wait in per-size lists (classes
+// of 16 bytes) for the next request of their class instead of going back to the system. Every
+// request still passes the platform's fault injector, and under AddressSanitizer a waiting
+// block is poisoned, so a use after free stays visible.
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+
+#include "engine/vm.h"
+#include "platform/linux/memory.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#define QV_POISON(p, n) ASAN_POISON_MEMORY_REGION(p, n)
+#define QV_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION(p, n)
+#else
+#define QV_POISON(p, n) ((void)(p), (void)(n))
+#define QV_UNPOISON(p, n) ((void)(p), (void)(n))
+#endif
+
+namespace qv {
+
+inline constexpr size_t kSmallBlockMax = 256;
+inline constexpr size_t kSmallBlockClass = 16;
+inline constexpr uint32_t kSmallBlocksKept = 2048;  // per class
+
+inline size_t SmallClass(size_t size) {
+    return (size - 1) / kSmallBlockClass;
+}
+inline size_t SmallClassSize(size_t size) {
+    return (SmallClass(size) + 1) * kSmallBlockClass;
+}
+
+// Both sizes small and of one class: the block already fits.
+inline bool SameSmallClass(size_t oldsize, size_t newsize) {
+    return oldsize <= kSmallBlockMax && newsize <= kSmallBlockMax &&
+           SmallClass(oldsize) == SmallClass(newsize);
+}
+
+// A block of at least size bytes (1..256), or nullptr when memory is refused.
+inline void* AllocSmallBlock(qvVmGlobalState* g, size_t size) {
+    size_t c = SmallClass(size);
+    void* block = g->smallBlocks[c];
+    if (block == nullptr) return PlatformRealloc(nullptr, 0, SmallClassSize(size));
+    if (!CountAllocationRequest(0, size)) return nullptr;
+    QV_UNPOISON(block, SmallClassSize(size));
+    std::memcpy(&g->smallBlocks[c], block, sizeof(void*));
+    --g->smallBlockCounts[c];
+    return block;
+}
+
+inline void FreeSmallBlock(qvVmGlobalState* g, void* block, size_t size) {
+    if (block == nullptr) return;
+    size_t c = SmallClass(size);
+    if (g->smallBlockCounts[c] >= kSmallBlocksKept) {
+        PlatformRealloc(block, SmallClassSize(size), 0);
+        return;
+    }
+    std::memcpy(block, &g->smallBlocks[c], sizeof(void*));
+    g->smallBlocks[c] = block;
+    ++g->smallBlockCounts[c];
+    QV_POISON(block, SmallClassSize(size));
+}
+
+// Any engine block: small ones through the cache.
+inline void* AllocBlock(qvVmGlobalState* g, size_t size) {
+    return size <= kSmallBlockMax ? AllocSmallBlock(g, size) : PlatformRealloc(nullptr, 0, size);
+}
+
+inline void FreeBlock(qvVmGlobalState* g, void* block, size_t size) {
+    if (size <= kSmallBlockMax)
+        FreeSmallBlock(g, block, size);
+    else
+        PlatformRealloc(block, size, 0);
+}
+
+// Gives every waiting block back to the system (closing the engine).
+inline void ReleaseSmallBlocks(qvVmGlobalState* g) {
+    for (size_t c = 0; c < kSmallBlockMax / kSmallBlockClass; ++c) {
+        size_t size = (c + 1) * kSmallBlockClass;
+        while (void* block = g->smallBlocks[c]) {
+            QV_UNPOISON(block, size);
+            std::memcpy(&g->smallBlocks[c], block, sizeof(void*));
+            PlatformRealloc(block, size, 0);
+        }
+        g->smallBlockCounts[c] = 0;
+    }
+}
+
+}  // namespace qv
