@@ -11,6 +11,7 @@ packages=(
     clang libclang-rt-14-dev  # the fuzz targets (scripts/fuzz.sh)
     zlib1g-dev
     libpixman-1-dev libsdl2-dev netpbm python3-pil python3-numpy
+    imagemagick libjpeg-turbo-progs python3-opencv  # the filter and quantiser oracles
 )
 
 missing=()

@@ -1,0 +1,443 @@
+// The colour filter kernels. Each effect is one function over spans of 0x00RRGGBB values
+// (the high byte of the input ignored); ForEachSpan decodes the pixels of every format into
+// such spans and encodes them back, so the kernels of one effect share their formula and
+// differ only in the pixel access. Format 10 pixels are such values already and are changed
+// in place.
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+#include "gfx/kernels/filters.h"
+#include "gfx/kernels/rows.h"
+
+namespace qv {
+namespace {
+
+constexpr int32_t kSpan = 256;
+
+constexpr uint32_t Red(uint32_t v) {
+    return (v >> 16) & 255;
+}
+constexpr uint32_t Green(uint32_t v) {
+    return (v >> 8) & 255;
+}
+constexpr uint32_t Blue(uint32_t v) {
+    return v & 255;
+}
+constexpr uint32_t Rgb(uint32_t r, uint32_t g, uint32_t b) {
+    return (r << 16) | (g << 8) | b;
+}
+
+// clamp(v) truncated to 0..255; NaN gives 0.
+inline uint32_t Clamp255(double v) {
+    if (!(v > 0)) return 0;
+    return v >= 255 ? 255 : uint32_t(v);
+}
+
+// Calls fn(Format<F>{}) when the format has the depth.
+template <int Bytes, typename Fn>
+void VisitDepth(uint32_t format, Fn&& fn) {
+    VisitFormat(format, [&](auto f) {
+        if constexpr (decltype(f)::bytes == Bytes) fn(f);
+    });
+}
+
+// Runs op(values, n) over the rectangle in spans of 0x00RRGGBB values; with Store the
+// results are written back (alpha 0), else the pixels are only read.
+template <int Bytes, bool Store = true, typename Op>
+void ForEachSpan(const qvFilterBlock& b, Op&& op) {
+    VisitDepth<Bytes>(b.format, [&](auto f) {
+        using F = decltype(f);
+        for (int32_t y = 0; y < b.height; ++y) {
+            uint8_t* row = PixelAt(b.base, b.rowLength, Bytes, 0, y);
+            if constexpr (F::code == QV_FMT_A8R8G8B8) {
+                op(reinterpret_cast<uint32_t*>(row), b.width);
+                continue;
+            }
+            uint32_t span[kSpan];
+            for (int32_t x = 0; x < b.width; x += kSpan) {
+                const int32_t n = std::min(kSpan, b.width - x);
+                uint8_t* p = row + ptrdiff_t(x) * Bytes;
+                for (int32_t i = 0; i < n; ++i)
+                    span[i] = F::Unpack(LoadPixel(p + i * Bytes, Bytes));
+                op(span, n);
+                if constexpr (Store) {
+                    for (int32_t i = 0; i < n; ++i)
+                        StorePixel(p + i * Bytes, Bytes, F::Pack(span[i]));
+                }
+            }
+        }
+    });
+}
+
+// The effects on spans. Those that compute the intensity are cloned for FMA hardware.
+
+__attribute__((target_clones("fma", "default"))) void GraySpan(uint32_t* v, int32_t n,
+                                                               bool threshold) {
+    for (int32_t i = 0; i < n; ++i) {
+        const auto level = uint32_t(Intensity(Red(v[i]), Green(v[i]), Blue(v[i])));
+        v[i] = threshold ? (level >= 129 ? 0xFFFFFFu : 0u) : level * 0x010101u;
+    }
+}
+
+__attribute__((target_clones("avx2", "default"))) void TintSpan(uint32_t* v, int32_t n,
+                                                                uint32_t colour, int32_t level) {
+    const auto tr = int32_t(Red(colour)), tg = int32_t(Green(colour)), tb = int32_t(Blue(colour));
+    for (int32_t i = 0; i < n; ++i) {
+        const auto r = int32_t(Red(v[i])), g = int32_t(Green(v[i])), b = int32_t(Blue(v[i]));
+        v[i] = Rgb(uint32_t(r + (((tr - r) * level) >> 8)), uint32_t(g + (((tg - g) * level) >> 8)),
+                   uint32_t(b + (((tb - b) * level) >> 8)));
+    }
+}
+
+__attribute__((target_clones("avx2", "default"))) void SolarizeSpan(uint32_t* v, int32_t n,
+                                                                    uint32_t level) {
+    for (int32_t i = 0; i < n; ++i) {
+        uint32_t r = Red(v[i]), g = Green(v[i]), b = Blue(v[i]);
+        v[i] = Rgb(r > level ? 255 - r : r, g > level ? 255 - g : g, b > level ? 255 - b : b);
+    }
+}
+
+void GammaSpan(uint32_t* v, int32_t n, const uint8_t (&tables)[3][256]) {
+    for (int32_t i = 0; i < n; ++i) {
+        v[i] = Rgb(tables[0][Red(v[i])], tables[1][Green(v[i])], tables[2][Blue(v[i])]);
+    }
+}
+
+// Contrast: the new brightness depends on the old one only, which is max / 255.
+void ContrastSpan(uint32_t* v, int32_t n, const double (&brightness)[256]) {
+    for (int32_t i = 0; i < n; ++i) {
+        double h, s, b;
+        uint8_t r = uint8_t(Red(v[i])), g = uint8_t(Green(v[i])), bl = uint8_t(Blue(v[i]));
+        RGBToHSB(r, g, bl, &h, &s, &b);
+        HSBToRGB(h, s, brightness[std::max({r, g, bl})], &r, &g, &bl);
+        v[i] = Rgb(r, g, bl);
+    }
+}
+
+__attribute__((target_clones("fma", "default"))) void SepiaSpan(uint32_t* v, int32_t n,
+                                                                int32_t threshold) {
+    const double t = threshold, greenPoint = 7.0 * t / 6.0, bluePoint = t / 6.0;
+    const auto floorTone = uint32_t(t / 7.0);
+    for (int32_t i = 0; i < n; ++i) {
+        const double level = Intensity(Red(v[i]), Green(v[i]), Blue(v[i]));
+        const uint32_t r = level > t ? 255 : Clamp255(level + 255 - t);
+        const uint32_t g = level > greenPoint ? 255 : Clamp255(level + 255 - greenPoint);
+        const uint32_t b = level < bluePoint ? 0 : Clamp255(level - bluePoint);
+        v[i] = Rgb(r, std::max(g, floorTone), std::max(b, floorTone));
+    }
+}
+
+void ModulateSpan(uint32_t* v, int32_t n, const qvModulation& m) {
+    const double hueShift = (m.hue * 0.01 - 1) * 0.5;
+    for (int32_t i = 0; i < n; ++i) {
+        double h, s, l;
+        uint8_t r, g, b;
+        RGBToHSL(uint8_t(Red(v[i])), uint8_t(Green(v[i])), uint8_t(Blue(v[i])), &h, &s, &l);
+        h += hueShift;
+        h -= std::floor(h);
+        s = s * m.saturation * 0.01;
+        l = l * m.brightness * 0.01;
+        HSLToRGB(h, s, l, &r, &g, &b);
+        v[i] = Rgb(r, g, b);
+    }
+}
+
+template <int Bytes>
+void Gray(const qvFilterBlock& block, int32_t threshold) {
+    ForEachSpan<Bytes>(block, [&](uint32_t* v, int32_t n) { GraySpan(v, n, threshold != 0); });
+}
+
+template <int Bytes>
+void Tint(const qvFilterBlock& block, uint32_t colour, int32_t level) {
+    const uint32_t target = Bytes == 2 ? Format<QV_FMT_R5G6B5>::Unpack(colour) : colour;
+    ForEachSpan<Bytes>(block, [&](uint32_t* v, int32_t n) { TintSpan(v, n, target, level); });
+}
+
+template <int Bytes>
+void Solarize(const qvFilterBlock& block, int32_t level) {
+    ForEachSpan<Bytes>(block, [&](uint32_t* v, int32_t n) { SolarizeSpan(v, n, uint32_t(level)); });
+}
+
+template <int Bytes>
+void Gamma(const qvFilterBlock& block, const qvGammaTables& tables) {
+    uint8_t full[3][256];
+    for (int c = 0; c < 3; ++c) {
+        for (int i = 0; i < 256; ++i) {
+            full[c][i] = tables.channel[c] != nullptr ? tables.channel[c][i] : uint8_t(i);
+        }
+    }
+    ForEachSpan<Bytes>(block, [&](uint32_t* v, int32_t n) { GammaSpan(v, n, full); });
+}
+
+template <int Bytes>
+void Contrast(const qvFilterBlock& block, int32_t sign) {
+    double brightness[256];
+    for (int i = 0; i < 256; ++i) {
+        double b = i / 255.0;
+        b = b + 0.5 * sign * (0.5 * (std::sin(std::numbers::pi * (b - 0.5)) + 1) - b);
+        brightness[i] = std::clamp(b, 0.0, 1.0);
+    }
+    ForEachSpan<Bytes>(block, [&](uint32_t* v, int32_t n) { ContrastSpan(v, n, brightness); });
+}
+
+template <int Bytes>
+void Sepia(const qvFilterBlock& block, int32_t threshold) {
+    ForEachSpan<Bytes>(block, [&](uint32_t* v, int32_t n) { SepiaSpan(v, n, threshold); });
+}
+
+template <int Bytes>
+void Modulate(const qvFilterBlock& block, const qvModulation& modulation) {
+    ForEachSpan<Bytes>(block, [&](uint32_t* v, int32_t n) { ModulateSpan(v, n, modulation); });
+}
+
+// Invert and monochrome write whole pixel values.
+template <int Bytes, typename Fn>
+void ForEachPixel(const qvFilterBlock& b, Fn&& fn) {
+    for (int32_t y = 0; y < b.height; ++y) {
+        uint8_t* p = PixelAt(b.base, b.rowLength, Bytes, 0, y);
+        for (int32_t x = 0; x < b.width; ++x, p += Bytes) fn(p, x, y);
+    }
+}
+
+template <int Bytes>
+void Invert(const qvFilterBlock& block) {
+    constexpr uint32_t kAll = Bytes == 4 ? 0xFFFFFFFFu : Bytes == 3 ? 0xFFFFFFu : 0xFFFFu;
+    if (BytesPerPixel(block.format) != Bytes) return;
+    ForEachPixel<Bytes>(block, [](uint8_t* p, int32_t, int32_t) {
+        StorePixel(p, Bytes, LoadPixel(p, Bytes) ^ kAll);
+    });
+}
+
+template <int Bytes>
+void Monochrome(const qvFilterBlock& block, const uint8_t* indices, int32_t blackIndex) {
+    VisitDepth<Bytes>(block.format, [&](auto f) {
+        const uint32_t white = Bytes == 2 ? 0xFFFFu : f.Pack(0xFFFFFF);
+        ForEachPixel<Bytes>(block, [&](uint8_t* p, int32_t x, int32_t y) {
+            const uint8_t index = indices[ptrdiff_t(y) * block.width + x];
+            StorePixel(p, Bytes, index == blackIndex ? 0 : white);
+        });
+    });
+}
+
+// Mix gates every pixel by the mask, so unmasked pixels keep their whole value.
+template <int Bytes>
+void Mix(const qvMixBlock& b) {
+    VisitDepth<Bytes>(b.format, [&](auto f) {
+        using F = decltype(f);
+        const int32_t keep = 255 - b.ratio;
+        auto channel = [keep](int32_t s, int32_t d) {
+            return uint32_t(s + (((d - s) * keep) >> 8));
+        };
+        for (int32_t y = 0; y < b.height; ++y) {
+            const uint8_t* s = PixelAt(b.sourceBase, b.sourceRowLength, Bytes, 0, y);
+            uint8_t* d = PixelAt(b.destBase, b.destRowLength, Bytes, 0, y);
+            const uint8_t* mask =
+                b.maskRow != nullptr ? PlaneRow(b.maskRow, b.maskBytesPerRow, y) : nullptr;
+            for (int32_t x = 0; x < b.width; ++x, s += Bytes, d += Bytes) {
+                if (mask != nullptr && !MaskBit(mask, b.maskX + x)) continue;
+                const uint32_t sv = F::Unpack(LoadPixel(s, Bytes));
+                const uint32_t dv = F::Unpack(LoadPixel(d, Bytes));
+                StorePixel(d, Bytes,
+                           F::Pack(Rgb(channel(int32_t(Red(sv)), int32_t(Red(dv))),
+                                       channel(int32_t(Green(sv)), int32_t(Green(dv))),
+                                       channel(int32_t(Blue(sv)), int32_t(Blue(dv))))));
+            }
+        }
+    });
+}
+
+// Normalize: the histogram of the truncated intensity and the stretch of red, green and blue.
+struct Stretch {
+    int32_t low, high;
+};
+
+__attribute__((target_clones("fma", "default"))) void CountIntensities(uint32_t* v, int32_t n,
+                                                                       int64_t* histogram) {
+    for (int32_t i = 0; i < n; ++i) ++histogram[IntensityOf(v[i])];
+}
+
+Stretch FindStretch(const int64_t (&histogram)[256], int64_t black, int64_t white, int64_t total) {
+    Stretch s{255, 0};
+    int64_t count = 0;
+    for (int32_t bin = 0; bin < 256; ++bin) {
+        count += histogram[bin];
+        if (count > black) {
+            s.low = bin;
+            break;
+        }
+    }
+    count = 0;
+    for (int32_t bin = 255; bin >= 0; --bin) {
+        count += histogram[bin];
+        if (count > total - white) {
+            s.high = bin;
+            break;
+        }
+    }
+    return s;
+}
+
+template <int Bytes>
+void Normalize(const qvNormalizeBlock& b) {
+    const qvFilterBlock block{b.base, b.width, b.height, b.rowLength, b.format};
+    int64_t histogram[256] = {};
+    ForEachSpan<Bytes, false>(block,
+                              [&](uint32_t* v, int32_t n) { CountIntensities(v, n, histogram); });
+    const Stretch s =
+        FindStretch(histogram, b.blackCount, b.whiteCount, int64_t(b.width) * b.height);
+    if (s.low >= s.high) return;
+    uint8_t map[256];
+    for (int32_t v = 0; v < 256; ++v) {
+        map[v] = v < s.low ? 0 : v > s.high ? 255 : uint8_t((v - s.low) * 255 / (s.high - s.low));
+    }
+    qvGammaTables tables{{map, map, map}};
+    Gamma<Bytes>(block, tables);
+}
+
+}  // namespace
+}  // namespace qv
+
+void RGBToHSB(uint8_t r, uint8_t g, uint8_t b, double* hue, double* saturation,
+              double* brightness) {
+    const int32_t max = std::max({r, g, b}), min = std::min({r, g, b});
+    *hue = *saturation = *brightness = 0;
+    if (max == 0) return;
+    const int32_t delta = max - min;
+    *brightness = max / 255.0;
+    *saturation = double(delta) / max;
+    if (delta == 0) return;
+    double h = r == max   ? double(g - b) / delta
+               : g == max ? 2 + double(b - r) / delta
+                          : 4 + double(r - g) / delta;
+    h /= 6;
+    *hue = h < 0 ? h + 1 : h;
+}
+
+void HSBToRGB(double hue, double saturation, double brightness, uint8_t* r, uint8_t* g,
+              uint8_t* b) {
+    using qv::Clamp255;
+    if (saturation == 0) {
+        *r = *g = *b = uint8_t(Clamp255(255 * brightness));
+        return;
+    }
+    double turn = hue - std::floor(hue);
+    if (!(turn >= 0 && turn < 1)) turn = 0;  // non-finite hues and rounding up to 1
+    const double h6 = turn * 6;
+    const double f = h6 - std::floor(h6);
+    const double p = (1 - saturation) * brightness;
+    const double q = (1 - saturation * f) * brightness;
+    const double t = (1 - saturation * (1 - f)) * brightness;
+    double red, green, blue;
+    switch (int32_t(h6)) {
+        case 1:
+            red = q, green = brightness, blue = p;
+            break;
+        case 2:
+            red = p, green = brightness, blue = t;
+            break;
+        case 3:
+            red = p, green = q, blue = brightness;
+            break;
+        case 4:
+            red = t, green = p, blue = brightness;
+            break;
+        case 5:
+            red = brightness, green = p, blue = q;
+            break;
+        default:
+            red = brightness, green = t, blue = p;
+            break;
+    }
+    *r = uint8_t(Clamp255(255 * red));
+    *g = uint8_t(Clamp255(255 * green));
+    *b = uint8_t(Clamp255(255 * blue));
+}
+
+void RGBToHSL(uint8_t r, uint8_t g, uint8_t b, double* hue, double* saturation, double* lightness) {
+    const double red = r / 255.0, green = g / 255.0, blue = b / 255.0;
+    const double max = std::max({red, green, blue}), min = std::min({red, green, blue});
+    *lightness = (max + min) / 2;
+    *hue = *saturation = 0;
+    if (max == min) return;
+    const double delta = max - min;
+    *saturation = *lightness < 0.5 ? delta / (max + min) : delta / (2 - max - min);
+    auto distance = [&](double x) { return ((max - x) / 6 + delta / 2) / delta; };
+    const double dr = distance(red), dg = distance(green), db = distance(blue);
+    double h = red == max ? db - dg : green == max ? 1.0 / 3 + dr - db : 2.0 / 3 + dg - dr;
+    if (h < 0) h += 1;
+    if (h > 1) h -= 1;
+    *hue = h;
+}
+
+void HSLToRGB(double hue, double saturation, double lightness, uint8_t* r, uint8_t* g, uint8_t* b) {
+    using qv::Clamp255;
+    if (saturation == 0) {
+        *r = *g = *b = uint8_t(Clamp255(255 * lightness));
+        return;
+    }
+    const double m2 = lightness <= 0.5 ? lightness * (1 + saturation)
+                                       : lightness + saturation - lightness * saturation;
+    const double m1 = 2 * lightness - m2;
+    auto channel = [m1, m2](double h) {
+        if (h < 0) h += 1;
+        if (h > 1) h -= 1;
+        double v = m1;
+        if (6 * h < 1) {
+            v = m1 + (m2 - m1) * 6 * h;
+        } else if (2 * h < 1) {
+            v = m2;
+        } else if (3 * h < 2) {
+            v = m1 + (m2 - m1) * (2.0 / 3 - h) * 6;
+        }
+        return uint8_t(Clamp255(255 * v));
+    };
+    *r = channel(hue + 1.0 / 3);
+    *g = channel(hue);
+    *b = channel(hue - 1.0 / 3);
+}
+
+#define QV_FILTER_DEPTHS(Name, Impl, Params, Args) \
+    void Name##Pixels32 Params {                   \
+        qv::Impl<4> Args;                          \
+    }                                              \
+    void Name##Pixels24 Params {                   \
+        qv::Impl<3> Args;                          \
+    }                                              \
+    void Name##Pixels16 Params {                   \
+        qv::Impl<2> Args;                          \
+    }
+
+QV_FILTER_DEPTHS(Invert, Invert, (const qvFilterBlock& block), (block))
+QV_FILTER_DEPTHS(Gray, Gray, (const qvFilterBlock& block, int32_t threshold), (block, threshold))
+QV_FILTER_DEPTHS(Tint, Tint, (const qvFilterBlock& block, uint32_t colour, int32_t level),
+                 (block, colour, level))
+QV_FILTER_DEPTHS(Mix, Mix, (const qvMixBlock& block), (block))
+QV_FILTER_DEPTHS(Solarize, Solarize, (const qvFilterBlock& block, int32_t level), (block, level))
+QV_FILTER_DEPTHS(Gamma, Gamma, (const qvFilterBlock& block, const qvGammaTables& tables),
+                 (block, tables))
+QV_FILTER_DEPTHS(Contrast, Contrast, (const qvFilterBlock& block, int32_t sign), (block, sign))
+QV_FILTER_DEPTHS(Sepia, Sepia, (const qvFilterBlock& block, int32_t threshold), (block, threshold))
+QV_FILTER_DEPTHS(Monochrome, Monochrome,
+                 (const qvFilterBlock& block, const uint8_t* indices, int32_t blackIndex),
+                 (block, indices, blackIndex))
+QV_FILTER_DEPTHS(Modulate, Modulate, (const qvFilterBlock& block, const qvModulation& modulation),
+                 (block, modulation))
+
+#undef QV_FILTER_DEPTHS
+
+void NormalizePixels(const qvNormalizeBlock& block) {
+    switch (block.bytesPerPixel) {
+        case 2:
+            qv::Normalize<2>(block);
+            break;
+        case 3:
+            qv::Normalize<3>(block);
+            break;
+        case 4:
+            qv::Normalize<4>(block);
+            break;
+        default:
+            break;
+    }
+}
