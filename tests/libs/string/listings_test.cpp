@@ -1,0 +1,26 @@
+// Every listing in listings/ runs through the listing harness with the string library, once
+// plainly and once with a collection at every check point.
+#include <filesystem>
+#include <string>
+
+#include "tests/libs/string/string_test_support.h"
+
+namespace qv::testing {
+namespace {
+
+class StringListing : public StringLib, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(StringListing, MeetsItsExpectations) {
+    EXPECT_EQ(CheckListing(GetParam()), "");
+    EXPECT_EQ(CheckListing(GetParam(), true), "") << "with a collection at every check point";
+}
+
+INSTANTIATE_TEST_SUITE_P(Listings, StringListing,
+                         ::testing::ValuesIn(ListingsIn(SourceDir() /
+                                                        "tests/libs/string/listings")),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                             return std::filesystem::path(info.param).stem().string();
+                         });
+
+}  // namespace
+}  // namespace qv::testing
