@@ -85,8 +85,16 @@ void SpendBudget(qvVmState* L, qvDebugRecord*, int* status) {
     *status = ERR_USERABORT;
 }
 
+// Labels "a" to "h" name the main function's first instructions, so that jumplabel() and
+// rejumplabel() reach the label jumps.
+constexpr int kLabels = 8;
+
 int Register(qvVmState* L) {
     qv::RegisterHarnessCommands(L, static_cast<qv::HarnessContext*>(VmToUserdata(L, 1)));
+    for (int pc = 0; pc < kLabels; ++pc) {
+        const char name[] = {static_cast<char>('a' + pc), '\0'};
+        DefineLabel(L, name, pc);
+    }
     return 0;
 }
 
