@@ -12,6 +12,7 @@ packages=(
     zlib1g-dev
     libpixman-1-dev libsdl2-dev netpbm python3-pil python3-numpy
     imagemagick libjpeg-turbo-progs python3-opencv  # the filter and quantiser oracles
+    libpng-dev libjpeg62-turbo-dev libfreetype-dev ttf-bitstream-vera  # pictures, fonts
 )
 
 missing=()

@@ -9,6 +9,9 @@
 #include <cstring>
 #include <string_view>
 
+#include "engine/error_codes.h"
+#include "platform/linux/blocks.h"
+
 namespace qv {
 namespace {
 
@@ -51,6 +54,29 @@ int ButtonOfAnswer(std::string_view answer, std::string_view buttons) {
     return 1;
 }
 
+// Paths of answers are read into buffers this large.
+constexpr unsigned kAnswerSize = 4096;
+
+// "/dir/a|b": the drawer of the first name (a volume's ":" and the root's "/" kept, any other
+// last "/" dropped) and every name.
+void SplitFileAnswer(std::string_view answer, int mode, qvFileRequestResult* result) {
+    std::string_view first = answer;
+    first = first.substr(0, first.find('|'));
+    size_t cut = first.find_last_of("/:");
+    size_t namesStart = cut == std::string_view::npos ? 0 : cut + 1;
+    if (cut != std::string_view::npos) {
+        result->directory.assign(first.substr(0, first[cut] == ':' || cut == 0 ? cut + 1 : cut));
+    }
+    std::string_view names = answer;
+    names.remove_prefix(namesStart);
+    while (!names.empty()) {
+        size_t bar = std::min(names.find('|'), names.size());
+        if (bar > 0) result->names.emplace_back(names.substr(0, bar));
+        if (mode != QV_REQ_MULTISELECT) break;
+        names.remove_prefix(std::min(bar + 1, names.size()));
+    }
+}
+
 }  // namespace
 
 bool NextRequesterAnswer(char* out, unsigned size) {
@@ -80,4 +106,28 @@ int ShowMessageRequester(const char* title, const char* text, const char* button
     int chosen = 1;
     if (qv::NextRequesterAnswer(answer, sizeof answer)) chosen = qv::ButtonOfAnswer(answer, labels);
     return chosen == qv::CountButtons(labels) ? 0 : chosen;
+}
+
+int ReqFile(const qvFileRequest& request, qvFileRequestResult* result) {
+    std::fprintf(stderr, "[%s] file requester (%s)\n",
+                 request.title != nullptr ? request.title : "",
+                 request.pattern != nullptr ? request.pattern : "#?");
+    std::fflush(stderr);
+    char answer[qv::kAnswerSize];
+    if (!qv::NextRequesterAnswer(answer, sizeof answer)) answer[0] = '\0';
+    return qv::CatchAllocFailure(int{ERR_MEM}, [&] {
+        *result = {};
+        qv::SplitFileAnswer(answer, request.mode, result);
+        return 0;
+    });
+}
+
+int ReqPath(const char* title, int, const char*, char* out, size_t size) {
+    std::fprintf(stderr, "[%s] path requester\n", title != nullptr ? title : "");
+    std::fflush(stderr);
+    if (size == 0) return 0;
+    char answer[qv::kAnswerSize];
+    if (!qv::NextRequesterAnswer(answer, sizeof answer)) answer[0] = '\0';
+    std::snprintf(out, size, "%s", answer);
+    return 0;
 }

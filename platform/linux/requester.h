@@ -3,11 +3,41 @@
 // requester of the run reads from in turn.
 #pragma once
 
+#include <cstddef>
+#include <string>
+#include <vector>
+
 // Shows text in a requester titled title with the buttons "A|B|..." and waits for an answer.
 // Returns the chosen button: 1, 2, ... from the left, the last one 0. A headless run takes
 // the next queued answer (a button's number as returned here, or its text), else the first
 // button. kind is the requester kind of the caller, which the headless form does not show.
 int ShowMessageRequester(const char* title, const char* text, const char* buttons, int kind);
+
+// File requester modes.
+enum : int { QV_REQ_NORMAL = 0, QV_REQ_MULTISELECT = 1, QV_REQ_SAVEMODE = 2 };
+
+struct qvFileRequest {
+    const char* title;
+    const char* pattern;  // "#?" for every file
+    int mode;
+    const char* path;  // the drawer shown first, or nullptr
+    const char* file;  // the name shown first, or nullptr
+};
+
+// What the file requester chose: a drawer and its names (one unless multi-select); no
+// names when it was cancelled.
+struct qvFileRequestResult {
+    std::string directory;
+    std::vector<std::string> names;
+};
+
+// Runs the file requester; 0, or ERR_MEM. A headless run takes the next queued answer, a
+// path ("/dir/name", with further names in multi-select mode as "/dir/a|b"); an empty
+// answer or none cancels.
+int ReqFile(const qvFileRequest& request, qvFileRequestResult* result);
+// Runs the drawer requester; 0 with the chosen drawer in out (size bytes), "" when it was
+// cancelled. A headless run takes the next queued answer as the drawer.
+int ReqPath(const char* title, int mode, const char* path, char* out, size_t size);
 
 namespace qv {
 

@@ -1,0 +1,29 @@
+#include "platform/linux/time_services.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+
+int TimerCmpTime(const qvTimeVal* a, const qvTimeVal* b) {
+    if (a->seconds != b->seconds) return a->seconds < b->seconds ? -1 : 1;
+    if (a->microseconds != b->microseconds) return a->microseconds < b->microseconds ? -1 : 1;
+    return 0;
+}
+
+void DelayMillis(uint32_t milliseconds) {
+    timespec rest{static_cast<time_t>(milliseconds / 1000),
+                  static_cast<long>(milliseconds % 1000) * 1000000};
+    while (nanosleep(&rest, &rest) != 0 && errno == EINTR) {
+    }
+}
+
+void FormatFullDate(char* buffer, size_t size) {
+    static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    if (size == 0) return;
+    time_t now = time(nullptr);
+    tm local{};
+    localtime_r(&now, &local);
+    std::snprintf(buffer, size, "%02d-%s-%02d %02d:%02d:%02d", local.tm_mday, kMonths[local.tm_mon],
+                  local.tm_year % 100, local.tm_hour, local.tm_min, local.tm_sec);
+}
