@@ -3,7 +3,6 @@
 // cannot grow.
 #include <gtest/gtest.h>
 
-#include <deque>
 #include <random>
 #include <string>
 #include <vector>
@@ -13,6 +12,7 @@
 #include "gfx/kernels/rows.h"
 #include "platform/linux/window.h"
 #include "tests/gfx/support.h"
+#include "tests/gfx/support/flood_reference.h"
 #include "tests/gfx/support/maze.h"
 
 namespace {
@@ -143,28 +143,6 @@ TEST(FloodFill, ValuesWithAlphaBits) {
     EXPECT_NE(Raw(b.get(), 0, 0), fill);
 }
 
-// What a breadth-first search over 4-neighbours that are not border reaches.
-std::vector<bool> Reachable(const qvDisplayBitMap* b, int32_t x, int32_t y, uint32_t border) {
-    std::vector<bool> seen(size_t(b->width) * b->height);
-    const uint32_t mask = CompareMask(b);
-    if ((Raw(b, x, y) & mask) == border) return seen;
-    std::deque<std::pair<int32_t, int32_t>> queue{{x, y}};
-    seen[size_t(y) * b->width + x] = true;
-    while (!queue.empty()) {
-        auto [px, py] = queue.front();
-        queue.pop_front();
-        const int32_t next[4][2] = {{px + 1, py}, {px - 1, py}, {px, py + 1}, {px, py - 1}};
-        for (const auto& n : next) {
-            if (n[0] < 0 || n[1] < 0 || n[0] >= b->width || n[1] >= b->height) continue;
-            const size_t i = size_t(n[1]) * b->width + n[0];
-            if (seen[i] || (Raw(b, n[0], n[1]) & mask) == border) continue;
-            seen[i] = true;
-            queue.push_back({n[0], n[1]});
-        }
-    }
-    return seen;
-}
-
 TEST(FloodFill, RandomPicturesMatchBreadthFirstSearch) {
     std::mt19937 random(7);
     for (int round = 0; round < 60; ++round) {
@@ -180,8 +158,11 @@ TEST(FloodFill, RandomPicturesMatchBreadthFirstSearch) {
         }
         const auto x = int32_t(random() % uint32_t(width)),
                    y = int32_t(random() % uint32_t(height));
-        const auto reach = Reachable(b.get(), x, y, RGBToPixelFormat(kBorder, b->format));
         const auto before = Snapshot(b.get());
+        std::vector<uint32_t> compared;
+        for (uint32_t v : before) compared.push_back(v & CompareMask(b.get()));
+        const auto reach = qv::test::FloodReach(compared, width, {0, 0, width, height}, x, y,
+                                                RGBToPixelFormat(kBorder, b->format));
         ASSERT_EQ(Fill(b.get(), x, y, Whole(b.get())), 0);
         const uint32_t fill = RGBToPixelFormat(kFill, b->format);
         for (int32_t py = 0; py < height; ++py) {
