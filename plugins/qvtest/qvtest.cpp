@@ -19,8 +19,13 @@
 
 namespace {
 
-#ifdef QVTEST_VARIANT_MISNAMED
+// The file name labels the plugin's own lines; the name it declares may differ.
+constexpr const char* kLabel = QVTEST_NAME;
+
+#if defined(QVTEST_VARIANT_MISNAMED)
 constexpr const char* kName = "other";
+#elif defined(QVTEST_VARIANT_NONAME)
+constexpr const char* kName = nullptr;
 #else
 constexpr const char* kName = QVTEST_NAME;
 #endif
@@ -244,7 +249,7 @@ constexpr qvPluginConstant kConstants[] = {
 }
 
 void ClosePlugin() {
-    Print("%s: closeplugin\n", kName);
+    Print("%s: closeplugin\n", kLabel);
 }
 
 const char* GetBaseTable() {
@@ -268,7 +273,7 @@ int InitLibrary(qvVmState*) {
 }
 
 void FreeLibrary(qvVmState*) {
-    Print("%s: freelibrary\n", kName);
+    Print("%s: freelibrary\n", kLabel);
 }
 
 void RegisterImageSaver(qvSaverRecord* saver) {

@@ -150,6 +150,7 @@ TEST_F(PluginHost, EveryVariantFailsWithItsReason) {
         {"badarch", ERR_PLUGINARCH, "Plugin is incompatible with current platform! (Linux)"},
         {"nomarker", ERR_LOADPLUGIN, "Cannot load plugin nomarker.qvp!"},
         {"misnamed", ERR_LOADPLUGIN, "Cannot load plugin misnamed.qvp!"},
+        {"noname", ERR_LOADPLUGIN, "Cannot load plugin noname.qvp!"},
         {"initfail", ERR_LOADPLUGIN, "Cannot load plugin initfail.qvp!"},
         {"noinit", ERR_LOADPLUGIN, "Cannot load plugin noinit.qvp!"},
         {"notelf", ERR_LOADPLUGIN, "Cannot load plugin notelf.qvp!"},
@@ -181,7 +182,9 @@ TEST_F(PluginHost, EveryVariantFailsWithItsReason) {
     }
     EXPECT_EQ(CountPlugins(), 3);
     // "ClosePlugin" ran where "InitPlugin" had succeeded, and only there.
-    EXPECT_EQ(out.Text(), "other: closeplugin\nnewer: closeplugin\nnotype: closeplugin\n");
+    EXPECT_EQ(
+        out.Text(),
+        "misnamed: closeplugin\nnewer: closeplugin\nnoname: closeplugin\nnotype: closeplugin\n");
 }
 
 TEST_F(PluginHost, QuietRunsPrintNoProgressLines) {
