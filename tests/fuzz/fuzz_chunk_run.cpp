@@ -5,6 +5,7 @@
 //   bit 0  collect at every check point
 //   bit 1  the chunk is little-endian (else big-endian)
 //   bit 2  move the stack and call records at every check point and call
+//   bit 3  a line hook too, as production installs one (it does nothing)
 // A chunk that loads runs with the listing harness's commands (reports go nowhere), ended
 // after 10^5 instructions by a count hook, with the engine's memory capped at 256 MB.
 #include <sys/time.h>
@@ -26,6 +27,7 @@ namespace {
 constexpr uint8_t kGcTorture = 1;
 constexpr uint8_t kLittleEndian = 2;
 constexpr uint8_t kStackTorture = 4;
+constexpr uint8_t kLineHook = 8;
 constexpr int kInstructionBudget = 100000;
 constexpr size_t kMemoryCap = 256u << 20;
 
@@ -80,7 +82,8 @@ std::vector<uint8_t> MakeChunk(bool little, std::span<const uint8_t> body) {
 
 // Ends the run once the budget is spent: every script level stops at its next instruction,
 // and the status unwinds to the innermost protected call.
-void SpendBudget(qvVmState* L, qvDebugRecord*, int* status) {
+void SpendBudget(qvVmState* L, qvDebugRecord* ar, int* status) {
+    if (ar->event != VM_HOOKCOUNT) return;
     qv::Host(L).AbortFlag().store(1);
     *status = ERR_USERABORT;
 }
@@ -104,7 +107,8 @@ void Run(qvVmState* L, uint8_t flags, std::span<const uint8_t> body, qv::Harness
     if (VmCPCall(L, Register, context) != 0) return;
     const std::vector<uint8_t> chunk = MakeChunk((flags & kLittleEndian) != 0, body);
     if (qv::LoadChunk(L, chunk, "=fuzz") != 0) return;
-    VmSetHook(L, SpendBudget, VM_MASKCOUNT, kInstructionBudget);
+    const int mask = VM_MASKCOUNT | ((flags & kLineHook) != 0 ? VM_MASKLINE : 0);
+    VmSetHook(L, SpendBudget, mask, kInstructionBudget);
     VmPCall(L, 0, 0, 0);
 }
 
