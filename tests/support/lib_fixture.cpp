@@ -69,7 +69,15 @@ struct CallContext {
     std::string_view name;
     const std::vector<Arg>* args;
     CallResult* result;
+    std::vector<CallResult>* iterations;  // Iterate only
+    int maxCalls;
 };
+
+// Moves the values above base into results and drops them.
+void TakeResults(qvVmState* L, int base, CallResult* result) {
+    for (int i = base + 1; i <= VmGetTop(L); ++i) result->results.push_back(ReadValue(L, i, 0));
+    VmSetTop(L, base);
+}
 
 int OpenBody(qvVmState* L) {
     auto opener = reinterpret_cast<LibraryOpener>(VmToUserdata(L, 1));
@@ -103,22 +111,39 @@ private:
     RuntimeHost host_;
 };
 
-}  // namespace
+// Pushes the global function of the command named in the context and its arguments.
+void PushCall(qvVmState* L, const CallContext& c) {
+    std::string name(c.name);
+    LowerCaseInPlace(name.data());
+    VmPushLString(L, name.data(), name.size());
+    VmGetTable(L, VM_GLOBALSINDEX);
+    for (const Arg& arg : *c.args) c.fixture->PushArg(arg);
+}
 
 int CallBody(qvVmState* L) {
     auto* c = static_cast<CallContext*>(VmToUserdata(L, 1));
     const int base = VmGetTop(L);
-    std::string name(c->name);
-    LowerCaseInPlace(name.data());
-    VmPushLString(L, name.data(), name.size());
-    VmGetTable(L, VM_GLOBALSINDEX);
-    for (const Arg& arg : *c->args) c->fixture->PushArg(arg);
+    PushCall(L, *c);
     VmCall(L, static_cast<int>(c->args->size()), -1);
-    for (int i = base + 1; i <= VmGetTop(L); ++i) {
-        c->result->results.push_back(ReadValue(L, i, 0));
+    TakeResults(L, base, c->result);
+    return 0;
+}
+
+int IterateBody(qvVmState* L) {
+    auto* c = static_cast<CallContext*>(VmToUserdata(L, 1));
+    PushCall(L, *c);
+    VmCall(L, static_cast<int>(c->args->size()), 1);
+    const int base = VmGetTop(L);  // the iterator
+    for (int i = 0; i < c->maxCalls; ++i) {
+        VmPushValue(L, base);
+        VmCall(L, 0, -1);
+        if (VmGetTop(L) == base || VmType(L, base + 1) == VM_TNIL) break;
+        TakeResults(L, base, &c->iterations->emplace_back());
     }
     return 0;
 }
+
+}  // namespace
 
 Arg Num(double n) {
     Arg a;
@@ -288,7 +313,7 @@ CallResult LibFixture::Call(std::string_view name, const std::vector<Arg>& args)
     e.number = 0;
     e.text[0] = '\0';
     CallResult result;
-    CallContext context{this, name, &args, &result};
+    CallContext context{this, name, &args, &result, nullptr, 0};
     const int status = VmCPCall(L, CallBody, &context);
     if (status != 0) result.results.clear();
     result.code = status != 0 ? status : static_cast<int>(e.lastError);
@@ -296,6 +321,20 @@ CallResult LibFixture::Call(std::string_view name, const std::vector<Arg>& args)
     result.errorNumber = e.number;
     result.aborted = Runtime().abortFlag.exchange(0) != 0;
     return result;
+}
+
+std::vector<CallResult> LibFixture::Iterate(std::string_view name, const std::vector<Arg>& args,
+                                            int maxCalls) {
+    std::vector<CallResult> iterations;
+    CallResult unused;
+    CallContext context{this, name, &args, &unused, &iterations, maxCalls};
+    const int status = VmCPCall(L, IterateBody, &context);
+    if (status != 0) {
+        iterations.clear();
+        iterations.emplace_back().code = status;
+    }
+    Runtime().abortFlag.store(0);
+    return iterations;
 }
 
 void LibFixture::SetExitOnError(bool on) {
@@ -371,6 +410,23 @@ ToolRun RunTool(const std::string& command) {
     const int status = pclose(pipe);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
+}
+
+ToolRun RunPython(const std::string& script, const std::string& input) {
+    ScratchDir dir;
+    const std::string scriptPath = dir.Write("script.py", ToBytes(script));
+    const std::string inputPath = dir.Write("input", ToBytes(input));
+    return RunTool("python3 '" + scriptPath + "' < '" + inputPath + "'");
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+        lines.push_back(text.substr(start, end - start));
+    }
+    if (start < text.size()) lines.push_back(text.substr(start));
+    return lines;
 }
 
 }  // namespace qv::testing

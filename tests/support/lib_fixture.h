@@ -91,6 +91,11 @@ public:
 
     // Calls the global command name (any letter case) with args inside a protected call.
     CallResult Call(std::string_view name, const std::vector<Arg>& args = {});
+    // Calls name(args), which returns an iterator, then the iterator (without arguments)
+    // until it returns nothing or nil, at most maxCalls times: each call's results, or one
+    // entry with the code when something failed.
+    std::vector<CallResult> Iterate(std::string_view name, const std::vector<Arg>& args,
+                                    int maxCalls = 1000);
 
     void SetExitOnError(bool on);
     // Sets the abort flag, as Ctrl-C does.
@@ -111,10 +116,11 @@ public:
     // run-time's host; returns "" when it met its expectations, else what differed.
     std::string CheckListing(const std::filesystem::path& path, bool gcTorture = false);
 
+    // Pushes an argument onto the engine's stack.
+    void PushArg(const Arg& arg);
+
 private:
     static void PumpHook(qvVmState* L, qvDebugRecord* ar, int* status);
-    void PushArg(const Arg& arg);
-    friend int CallBody(qvVmState* L);
 
     LibraryOpener opener_;
     DebugCapture debug_;
@@ -138,6 +144,10 @@ struct ToolRun {
     std::string output;
 };
 ToolRun RunTool(const std::string& command);
+// Runs a Python 3 script with input on its standard input.
+ToolRun RunPython(const std::string& script, const std::string& input);
+// The lines of a text, without their line breaks.
+std::vector<std::string> SplitLines(const std::string& text);
 
 }  // namespace qv::testing
 

@@ -135,32 +135,21 @@ TEST_F(StringLib, PatternFindIterates) {
         {"abc", "x", {}},
     };
     for (const Case& c : cases) {
-        const CallResult made = Call("PatternFindStr", {Str(c.s), Str(c.pattern)});
-        ASSERT_EQ(made.code, 0);
-        ASSERT_EQ(made.results[0].type, VM_TFUNCTION);
-        // Fetch the iterator again as a global to call it repeatedly.
-        VmPushString(L, "patternfindstr");
-        VmGetTable(L, VM_GLOBALSINDEX);
-        VmPushLString(L, c.s.data(), c.s.size());
-        VmPushLString(L, c.pattern.data(), c.pattern.size());
-        VmCall(L, 2, 1);
-        VmPushString(L, "iterator");
-        VmInsert(L, -2);
-        VmSetTable(L, VM_GLOBALSINDEX);
-        for (const auto& expected : c.matches) {
-            const CallResult r = Call("iterator");
-            ASSERT_EQ(r.code, 0) << c.pattern;
-            ASSERT_EQ(r.results.size(), expected.size()) << c.pattern;
-            for (size_t i = 0; i < expected.size(); ++i) {
-                const Value& v = r.results[i];
+        const std::vector<CallResult> found = Iterate("PatternFindStr", {Str(c.s), Str(c.pattern)});
+        ASSERT_EQ(found.size(), c.matches.size()) << c.pattern;
+        for (size_t m = 0; m < found.size(); ++m) {
+            ASSERT_EQ(found[m].code, 0) << c.pattern;
+            ASSERT_EQ(found[m].results.size(), c.matches[m].size()) << c.pattern;
+            for (size_t i = 0; i < c.matches[m].size(); ++i) {
+                const Value& v = found[m].results[i];
                 EXPECT_EQ(v.type == VM_TNUMBER ? std::to_string(int(v.number)) : v.text,
-                          expected[i])
+                          c.matches[m][i])
                     << c.pattern;
             }
         }
-        EXPECT_TRUE(Call("iterator").results.empty()) << c.pattern;
-        EXPECT_TRUE(Call("iterator").results.empty()) << c.pattern;
     }
+    // Errors come when the iterator runs.
+    EXPECT_EQ(Iterate("PatternFindStr", {Str("x"), Str("[a")})[0].code, ERR_MALFORMPAT2);
 }
 
 TEST_F(StringLib, PatternErrors) {
