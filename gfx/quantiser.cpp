@@ -302,15 +302,21 @@ uint32_t ReadPixel(const qvQuantizeRequest& q, int32_t x, int32_t y) {
     return F::Unpack(LoadPixel(PixelAt(q.pixels, q.rowLength, F::bytes, x, y), F::bytes));
 }
 
+// Calls fn(x, 0x00RRGGBB) for the pixels of row y from left to right.
+template <typename F, typename Fn>
+void ForEachInRow(const qvQuantizeRequest& q, int32_t y, Fn&& fn) {
+    const uint8_t* p = PixelAt(q.pixels, q.rowLength, F::bytes, 0, y);
+    for (int32_t x = 0; x < q.width; ++x, p += F::bytes) fn(x, F::Unpack(LoadPixel(p, F::bytes)));
+}
+
 template <typename F>
 void CountColours(const qvQuantizeRequest& q, Histogram& h, uint32_t key) {
     for (int32_t y = 0; y < q.height; ++y) {
-        for (int32_t x = 0; x < q.width; ++x) {
-            const uint32_t rgb = ReadPixel<F>(q, x, y);
-            if (rgb == key) continue;
+        ForEachInRow<F>(q, y, [&](int32_t, uint32_t rgb) {
+            if (rgb == key) return;
             uint16_t& cell = h.cells[RedCell(rgb)][GreenCell(rgb)][BlueCell(rgb)];
             if (cell != 0xFFFF) ++cell;
-        }
+        });
     }
 }
 
@@ -319,12 +325,11 @@ void MapPixels(const Pass& s) {
     const qvQuantizeRequest& q = s.request;
     for (int32_t y = 0; y < q.height; ++y) {
         uint8_t* out = q.indices + ptrdiff_t(y) * q.width;
-        for (int32_t x = 0; x < q.width; ++x) {
-            const uint32_t rgb = ReadPixel<F>(q, x, y);
+        ForEachInRow<F>(q, y, [&](int32_t x, uint32_t rgb) {
             out[x] = rgb == s.key ? s.keyIndex
                                   : Nearest(s.histogram, s.palette, RedCell(rgb), GreenCell(rgb),
                                             BlueCell(rgb));
-        }
+        });
     }
 }
 

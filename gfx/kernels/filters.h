@@ -173,13 +173,15 @@ constexpr uint32_t CompareMask32(uint32_t format) {
 // R and B added by fused multiply-adds. An unfused sum truncates differently for 2490
 // colours, so the hot loops are cloned for FMA hardware (elsewhere std::fma is a library
 // call, slow but exact).
-inline double Intensity(uint32_t r, uint32_t g, uint32_t b) {
+// Signed channels convert to doubles in vector registers.
+inline double Intensity(int32_t r, int32_t g, int32_t b) {
     return std::fma(0.114, double(b), std::fma(0.299, double(r), 0.587 * double(g)));
 }
 
 // The intensity of 0x??RRGGBB, truncated.
 inline int32_t IntensityOf(uint32_t rgb) {
-    return int32_t(Intensity((rgb >> 16) & 255, (rgb >> 8) & 255, rgb & 255));
+    return int32_t(
+        Intensity(int32_t(rgb >> 16 & 255), int32_t(rgb >> 8 & 255), int32_t(rgb & 255)));
 }
 
 }  // namespace qv

@@ -9,6 +9,7 @@
 
 #include "gfx/kernels/filters.h"
 #include "gfx/kernels/rows.h"
+#include "platform/linux/memory.h"
 
 namespace qv {
 namespace {
@@ -42,12 +43,36 @@ void VisitDepth(uint32_t format, Fn&& fn) {
     });
 }
 
+// 16-bit pixels take 65536 values: a rectangle of at least as many pixels is filtered by
+// running op once over every value and looking each pixel up. false when the table cannot be
+// had.
+template <typename F, typename Op>
+bool MapThroughTable(const qvFilterBlock& b, Op& op) {
+    constexpr uint32_t kValues = 65536;
+    auto* values = static_cast<uint32_t*>(AllocMemBlock(kValues * (4 + 2), 0));
+    if (values == nullptr) return false;
+    auto* table = reinterpret_cast<uint16_t*>(values + kValues);
+    for (uint32_t v = 0; v < kValues; ++v) values[v] = F::Unpack(v);
+    op(values, int32_t(kValues));
+    for (uint32_t v = 0; v < kValues; ++v) table[v] = uint16_t(F::Pack(values[v]));
+    for (int32_t y = 0; y < b.height; ++y) {
+        auto* row = reinterpret_cast<uint16_t*>(PixelAt(b.base, b.rowLength, 2, 0, y));
+        for (int32_t x = 0; x < b.width; ++x) row[x] = table[row[x]];
+    }
+    FreeMemBlock(values);
+    return true;
+}
+
 // Runs op(values, n) over the rectangle in spans of 0x00RRGGBB values; with Store the
-// results are written back (alpha 0), else the pixels are only read.
+// results are written back (alpha 0), else the pixels are only read. op must be a function of
+// each value alone.
 template <int Bytes, bool Store = true, typename Op>
 void ForEachSpan(const qvFilterBlock& b, Op&& op) {
     VisitDepth<Bytes>(b.format, [&](auto f) {
         using F = decltype(f);
+        if constexpr (Bytes == 2 && Store) {
+            if (int64_t(b.width) * b.height >= 65536 && MapThroughTable<F>(b, op)) return;
+        }
         for (int32_t y = 0; y < b.height; ++y) {
             uint8_t* row = PixelAt(b.base, b.rowLength, Bytes, 0, y);
             if constexpr (F::code == QV_FMT_A8R8G8B8) {
@@ -75,8 +100,8 @@ void ForEachSpan(const qvFilterBlock& b, Op&& op) {
 __attribute__((target_clones("fma", "default"))) void GraySpan(uint32_t* v, int32_t n,
                                                                bool threshold) {
     for (int32_t i = 0; i < n; ++i) {
-        const auto level = uint32_t(Intensity(Red(v[i]), Green(v[i]), Blue(v[i])));
-        v[i] = threshold ? (level >= 129 ? 0xFFFFFFu : 0u) : level * 0x010101u;
+        const int32_t level = IntensityOf(v[i]);
+        v[i] = threshold ? (level >= 129 ? 0xFFFFFFu : 0u) : uint32_t(level) * 0x010101u;
     }
 }
 
@@ -120,7 +145,8 @@ __attribute__((target_clones("fma", "default"))) void SepiaSpan(uint32_t* v, int
     const double t = threshold, greenPoint = 7.0 * t / 6.0, bluePoint = t / 6.0;
     const auto floorTone = uint32_t(t / 7.0);
     for (int32_t i = 0; i < n; ++i) {
-        const double level = Intensity(Red(v[i]), Green(v[i]), Blue(v[i]));
+        const double level =
+            Intensity(int32_t(Red(v[i])), int32_t(Green(v[i])), int32_t(Blue(v[i])));
         const uint32_t r = level > t ? 255 : Clamp255(level + 255 - t);
         const uint32_t g = level > greenPoint ? 255 : Clamp255(level + 255 - greenPoint);
         const uint32_t b = level < bluePoint ? 0 : Clamp255(level - bluePoint);
