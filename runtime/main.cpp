@@ -1,7 +1,8 @@
-// The player. It cannot run applets yet: the run-time core is still being built.
-#include <cstdio>
+// The program's entry: the platform hands the arguments to the program body and turns the
+// run's outcome into the process's exit status (0, or 20 after an error report).
+#include "runtime/player.h"
 
-int main() {
-    std::puts("QuorvellaPlayer for Linux: this build cannot run applets yet.");
-    return 0;
+int main(int argc, char** argv) {
+    PlayerMain(argc, argv);
+    return qv::PlayerExitStatus();
 }

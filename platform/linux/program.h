@@ -1,14 +1,33 @@
 // Start-up and shutdown of the platform layer and the running program's own path.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 
-// Opens what the platform needs; 0 or an error code.
+struct qvVmState;
+
+// Opens what the platform needs; 0 or an error code. Installs the Ctrl-C (SIGINT) handler,
+// which sets the abort flag given to SetInterruptTarget while run-time option 8 ("Ctrl-C
+// quits") is on.
 int PlatformStartup();
-// Closes what the platform opened: the last call of a run. Deletes the run's temporary
-// directory (or, when "T:" is overridden, the run's files in it). The layer can be started
-// again afterwards, as tests do.
+// Closes what the platform opened: the last call of a run. Restores the previous SIGINT
+// handling, flushes the standard streams and deletes the run's temporary directory (or, when
+// "T:" is overridden, the run's files in it). The layer can be started again afterwards, as
+// tests do.
 void PlatformShutdown();
+// The engine's panic function: an error raised outside every protected call ends the process
+// (status 20) after this has deleted the run's temporary files.
+int PlatformPanic(qvVmState* L);
 
 // The running program's full path into out (kPathBufferSize bytes); non-zero on success.
 int GetProgramPath(char* out, size_t size);
+
+namespace qv {
+
+// The flag that Ctrl-C sets; nullptr: none.
+void SetInterruptTarget(std::atomic<uint32_t>* flag);
+// Run-time option 8: whether Ctrl-C ends the program (on at start-up).
+void SetCtrlCQuits(bool on);
+
+}  // namespace qv

@@ -1,0 +1,176 @@
+// The end-to-end harness of the player: the real binary, run headless in a scratch folder on
+// applets that qvmkapplet builds from the listings in fixtures/, its standard output,
+// standard error and exit status captured. A run that does not end within a generous bound
+// is killed and fails (a hang guard, not a speed test).
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/platform/file_test_support.h"
+#include "tools/qvasm/qvasm.h"
+#include "tools/qvmkapplet/applet_builder.h"
+
+extern char** environ;
+
+namespace qv::testing {
+
+inline constexpr auto kHangBound = std::chrono::seconds(120);
+
+struct Outcome {
+    int status = -1;  // the exit status, or 128 + the signal that ended the process
+    std::string out, err;
+    bool hung = false;
+};
+
+// Called with the standard output so far; may signal the process.
+using OutputWatch = std::function<void(pid_t pid, const std::string& out)>;
+
+// The environment of this process without its QV_ settings, plus extra.
+inline std::vector<std::string> ChildEnvironment(const std::vector<std::string>& extra) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) {
+        if (std::strncmp(*e, "QV", 2) != 0) env.emplace_back(*e);
+    }
+    env.insert(env.end(), extra.begin(), extra.end());
+    return env;
+}
+
+inline std::vector<char*> Pointers(std::vector<std::string>& texts) {
+    std::vector<char*> out;
+    for (std::string& t : texts) out.push_back(t.data());
+    out.push_back(nullptr);
+    return out;
+}
+
+inline bool Drain(int fd, std::string* into) {
+    char buffer[4096];
+    ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n > 0) into->append(buffer, static_cast<size_t>(n));
+    return n > 0 || (n < 0 && errno == EINTR);
+}
+
+inline Outcome Spawn(std::vector<std::string> argv, const std::string& cwd,
+                     const std::vector<std::string>& extraEnv, const OutputWatch& watch = {}) {
+    std::vector<std::string> env = ChildEnvironment(extraEnv);
+    std::vector<char*> args = Pointers(argv), envp = Pointers(env);
+    int out[2], err[2];
+    if (pipe(out) != 0 || pipe(err) != 0) return {};
+    pid_t pid = fork();
+    if (pid == 0) {
+        int null = open("/dev/null", O_RDONLY);
+        dup2(null, 0);
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        for (int fd : {out[0], out[1], err[0], err[1], null}) close(fd);
+        if (chdir(cwd.c_str()) == 0) execve(args[0], args.data(), envp.data());
+        _exit(127);
+    }
+    close(out[1]);
+    close(err[1]);
+    Outcome o;
+    auto deadline = std::chrono::steady_clock::now() + kHangBound;
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    int open = 2;
+    while (open > 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            o.hung = true;
+            break;
+        }
+        if (poll(fds, 2, 100) <= 0) continue;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+            if (!Drain(fds[i].fd, i == 0 ? &o.out : &o.err)) {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+        if (watch) watch(pid, o.out);
+    }
+    for (const pollfd& f : fds) {
+        if (f.fd >= 0) close(f.fd);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    o.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return o;
+}
+
+inline std::string Banner() {
+    return "\x1b[1mQuorvellaPlayer 5.0\x1b[0m [Linux]\n"
+           "Runs compiled multimedia applets in its own script engine.\n\n";
+}
+
+inline std::vector<std::string> FilesIn(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        names.push_back(entry.path().string());
+    return names;
+}
+
+class EndToEndTest : public ::testing::Test {
+protected:
+    EndToEndTest() {
+        scratch.MakeDir("t");
+        scratch.MakeDir("libs");
+        scratch.MakeDir("libs/Quorvella");
+    }
+
+    // A chunk of the listing in fixtures/.
+    std::string Chunk(const std::string& fixture) {
+        std::ifstream in(std::filesystem::path(QV_SOURCE_DIR) / "tests/player/fixtures" /
+                         (fixture + ".qvs"));
+        std::stringstream text;
+        text << in.rdbuf();
+        AssembleResult r = Assemble(text.str());
+        EXPECT_TRUE(r.ok()) << fixture;
+        return scratch.Write(fixture + ".qvb", r.bytes);
+    }
+    // Runs qvmkapplet with the recipe; the applet's path.
+    std::string Applet(const std::string& name, const std::string& fixture,
+                       std::vector<std::string> recipe = {}) {
+        std::vector<std::string> args = {"-o", scratch / name, "--chunk", Chunk(fixture)};
+        args.insert(args.end(), recipe.begin(), recipe.end());
+        std::string error;
+        EXPECT_EQ(RunMakeApplet(args, &error), 0) << error;
+        return scratch / name;
+    }
+
+    // The player in the scratch folder with T: and LIBS: of its own (or libs).
+    Outcome Player(std::vector<std::string> args, const std::string& libs = "",
+                   std::vector<std::string> env = {}, const OutputWatch& watch = {},
+                   const std::string& program = QUORVELLA_PATH) {
+        args.insert(args.begin(), program);
+        env.push_back("QV_ASSIGN=T:=" + (scratch / "t") +
+                      ";LIBS:=" + (libs.empty() ? scratch / "libs" : libs));
+        return Spawn(args, scratch.path(), env, watch);
+    }
+
+    static void Expect(const Outcome& o, const std::string& out, const std::string& err,
+                       int status) {
+        EXPECT_FALSE(o.hung);
+        EXPECT_EQ(o.out, out);
+        EXPECT_EQ(o.err, err);
+        EXPECT_EQ(o.status, status);
+    }
+
+    ScratchDir scratch;
+};
+
+}  // namespace qv::testing

@@ -1,0 +1,126 @@
+// End to end without plugins: arguments, plain, compressed and appended applets, malformed
+// ones, the compiler option, the export lists, Ctrl-C and the bundled demo.
+#include "tests/player/end_to_end.h"
+
+namespace qv::testing {
+namespace {
+
+constexpr char kThreeLines[] = "one\ntwo\nthree\n";
+constexpr char kQuiet[] = "-QUIET";
+
+TEST_F(EndToEndTest, WithoutArgumentsNothingRuns) {
+    Expect(Player({}), "", "", 0);
+}
+
+TEST_F(EndToEndTest, TwoFileNamesAreWrongArguments) {
+    Expect(Player({"a.qva", "b.qva"}), "", "[QuorvellaPlayer] Wrong arguments specified!\n", 20);
+}
+
+TEST_F(EndToEndTest, APlainAndACompressedAppletPrintTheSameLines) {
+    for (bool compressed : {false, true}) {
+        SCOPED_TRACE(compressed ? "compressed" : "plain");
+        Applet("app.qva", "three_lines",
+               compressed ? std::vector<std::string>{"--qvz"} : std::vector<std::string>{});
+        Expect(Player({"app.qva", kQuiet}), kThreeLines, "", 0);
+        Expect(Player({"app.qva"}),
+               Banner() +
+                   "Opening script app.qva... done\n"
+                   "Compiling script... done\n"
+                   "Loading applet app.qva... done\n"
+                   "And Action!\n" +
+                   kThreeLines,
+               "", 0);
+        EXPECT_TRUE(FilesIn(scratch / "t").empty());
+    }
+}
+
+TEST_F(EndToEndTest, AnAppletAppendedToThePlayerRunsQuietly) {
+    std::string applet = Applet("app.qva", "three_lines");
+    std::string error;
+    ASSERT_EQ(RunMakeApplet({"-o", scratch / "app", "--chunk", scratch / "three_lines.qvb",
+                             "--append-to", QUORVELLA_PATH},
+                            &error),
+              0)
+        << error;
+    for (std::vector<std::string> args :
+         {std::vector<std::string>{}, std::vector<std::string>{"-WINDOW"}}) {
+        SCOPED_TRACE(args.size());
+        Expect(Player(args, "", {}, {}, scratch / "app"), kThreeLines, "", 0);
+    }
+}
+
+TEST_F(EndToEndTest, MalformedAppletsEndWithOneLine) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> recipe;
+        const char* report;
+    };
+    const Case cases[] = {
+        {"four.qva", {}, "Error: four.qva is no Quorvella applet!\n"},
+        {"section.qva", {"--section", "32:00"}, "Error: Unknown section in applet!\n"},
+        {"newer.qva",
+         {"--version", "5.1"},
+         "Error: This applet requires at least Quorvella 5.1!\n"},
+        {"cut.qva", {"--truncate", "9"}, "Error: Unexpected end of file!\n"},
+        {"nothere.qva", {}, "Error: File nothere.qva does not exist!\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string name = c.name;
+        if (name == "four.qva") {
+            scratch.Write(name, {'Q', 'V', 'A', 0});
+        } else if (name != "nothere.qva") {
+            Applet(name, "three_lines", c.recipe);
+        }
+        Expect(Player({c.name, kQuiet, "-DEBUGDEVICE", "@stdout"}), c.report, "", 20);
+    }
+}
+
+TEST_F(EndToEndTest, CompilingIsRefused) {
+    Applet("app.qva", "three_lines");
+    Expect(Player({"app.qva", "-COMPILE", "out.x", kQuiet, "-DEBUGDEVICE", "@stdout"}),
+           "Error: Compilation is not possible with QuorvellaPlayer!\n", "", 20);
+}
+
+TEST_F(EndToEndTest, ExportsWriteTheirListsWithoutAnApplet) {
+    Expect(Player({"-EXPORTCOMMANDS", "commands.txt", kQuiet}), "", "", 0);
+    Bytes bytes = ReadBytes(scratch / "commands.txt");
+    std::string commands(bytes.begin(), bytes.end());
+    EXPECT_EQ(commands.rfind("::string\n", 0), 0u);
+    EXPECT_TRUE(commands.ends_with("\n::end\n"));
+    int headers = 0;
+    std::istringstream lines(commands);
+    for (std::string line; std::getline(lines, line);) headers += line.rfind("::", 0) == 0;
+    EXPECT_EQ(headers, 23);
+
+    Expect(Player({"-EXPORTCONSTANTS", "constants.txt", kQuiet}), "", "", 0);
+    bytes = ReadBytes(scratch / "constants.txt");
+    EXPECT_NE(std::string(bytes.begin(), bytes.end()).find("\nerr_mem\n"), std::string::npos);
+
+    Expect(Player({"-EXPORTCOMMANDS", "missing/commands.txt", kQuiet, "-DEBUGDEVICE", "@stdout"}),
+           "Error: Cannot write to file missing/commands.txt !\n", "", 20);
+}
+
+TEST_F(EndToEndTest, CtrlCEndsAnEndlessScriptSilently) {
+    Applet("loop.qva", "endless", {"--qvz"});
+    bool interrupted = false;
+    Outcome o = Player({"loop.qva", kQuiet}, "", {}, [&](pid_t pid, const std::string& out) {
+        if (!interrupted && out == "ready\n") {
+            interrupted = true;
+            kill(pid, SIGINT);
+        }
+    });
+    EXPECT_TRUE(interrupted);
+    Expect(o, "ready\n", "", 0);
+    EXPECT_TRUE(FilesIn(scratch / "t").empty());
+}
+
+TEST_F(EndToEndTest, TheBundledDemoRuns) {
+    Expect(Player({QV_DEMO_APPLET, kQuiet}),
+           "Sum of 1 to 10: 55\nHello, Quorvella!\nColour 0 red\nColour 1 green\n"
+           "Colour 2 blue\nCaught error 1239\n",
+           "", 0);
+}
+
+}  // namespace
+}  // namespace qv::testing
