@@ -26,11 +26,6 @@ constexpr int kErrorExitStatus = 20;
 
 int exitStatus = 0;
 
-void SetAttr(qvVmState* L, uint32_t tag, int32_t value) {
-    const qvAttrSet tags[] = {{tag, value}, {QV_ATTR_END, 0}};
-    SetGlobalAttrs(L, tags);
-}
-
 void NotEnoughMemory() {
     std::fputs("Not enough memory.\n", stdout);
     std::fflush(stdout);

@@ -37,11 +37,6 @@ bool HasName(const qvPreloadItem* item) {
     return item->name != nullptr && item->name[0] != '\0';
 }
 
-void SetAttr(qvVmState* L, uint32_t tag, int32_t value) {
-    const qvAttrSet tags[] = {{tag, value}, {QV_ATTR_END, 0}};
-    SetGlobalAttrs(L, tags);
-}
-
 void SetCommandName(const char* name) {
     CopyText(Runtime().error.command, sizeof Runtime().error.command, name);
 }

@@ -3,7 +3,10 @@
 // ordinary objects of their libraries. Displays are created last, with "CreateDisplay".
 #pragma once
 
+#include <cstdint>
+
 #include "engine/vm.h"
+#include "runtime/attributes.h"
 #include "runtime/runtime_state.h"
 
 // Checks the required plugins, adds the default display when the applet declares none,
@@ -14,3 +17,13 @@
 // a failing command the current line and command name are the item's, so that the report
 // names its source line.
 int PreloadApplet(qvVmState* L, qvScriptHeader* header, qvStartupOptions* options);
+
+namespace qv {
+
+// Sets one global attribute (start-up and preload switch them one at a time).
+inline void SetAttr(qvVmState* L, uint32_t tag, int32_t value) {
+    const qvAttrSet tags[] = {{tag, value}, {QV_ATTR_END, 0}};
+    SetGlobalAttrs(L, tags);
+}
+
+}  // namespace qv

@@ -1,10 +1,13 @@
 #include "runtime/startup.h"
 
+#include <cstdio>
+
 #include "platform/linux/debug_output.h"
 #include "platform/linux/program.h"
 #include "runtime/attributes.h"
 #include "runtime/command_line.h"
 #include "runtime/option_tables.h"
+#include "runtime/preload.h"
 #include "runtime/support.h"
 
 namespace {
@@ -29,11 +32,6 @@ namespace {
 
 constexpr int kVersion = 5, kRevision = 0;
 constexpr char kPlatformTag[] = "Linux";
-
-void SetAttr(qvVmState* L, uint32_t tag, int32_t value) {
-    const qvAttrSet tags[] = {{tag, value}, {QV_ATTR_END, 0}};
-    SetGlobalAttrs(L, tags);
-}
 
 void WriteBanner() {
     char line[128];
