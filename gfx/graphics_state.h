@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "gfx/blit_host.h"
+#include "gfx/scale_maps.h"
 
 namespace qv::gfx {
 
@@ -31,6 +32,9 @@ public:
     int32_t maskMode = kMaskVisible;
     int32_t alphaIntensity = 128;  // 0-255, or kAlphaVanillaCopy
     bool alphaCombine = false;
+
+    // The index maps of bilinear scaling; FreeScaleTables frees them at shutdown.
+    ScaleMaps scaleMaps;
 
     // The installed display host, or one that never has a display.
     BlitHost& Host();

@@ -13,6 +13,8 @@ packages=(
     libpixman-1-dev libsdl2-dev netpbm python3-pil python3-numpy
     imagemagick libjpeg-turbo-progs python3-opencv  # the filter and quantiser oracles
     libpng-dev libjpeg62-turbo-dev libfreetype-dev ttf-bitstream-vera  # pictures, fonts
+    libopencv-dev  # the reference of the geometry and scaling tests and benchmarks
+    libgif-dev giflib-tools pngcheck jpeginfo  # the GIF writer and the picture-writer oracles
 )
 
 missing=()

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "gfx/pixel_format.h"
 
@@ -156,6 +157,14 @@ inline int64_t PlaneExtentX(const qvPlaneBitMap* plane) {
 inline bool PlaneUsable(const qvPlaneBitMap* plane) {
     return plane != nullptr && plane->plane != nullptr;
 }
+
+// Owners of bitmaps and planes that an operation hands out only when it succeeds.
+struct BitMapFree {
+    void operator()(qvDisplayBitMap* bitmap) const { FreeDisplayBitMap(bitmap); }
+    void operator()(qvPlaneBitMap* plane) const { FreePlaneBitMap(plane); }
+};
+using OwnedBitMap = std::unique_ptr<qvDisplayBitMap, BitMapFree>;
+using OwnedPlane = std::unique_ptr<qvPlaneBitMap, BitMapFree>;
 
 // Holds a lock for one scope.
 class ScopedBitMapLock {

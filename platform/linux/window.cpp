@@ -6,6 +6,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "gfx/kernels/rows.h"
+#include "gfx/scale.h"
 #include "platform/linux/memory.h"
 #include "platform/linux/testing.h"
 
@@ -52,6 +54,44 @@ const ScreenSize& Screen() {
 void ClearBitMap(qvDisplayBitMap* bitmap) {
     std::memset(bitmap->pixels, 0,
                 size_t(bitmap->rowLength) * bitmap->bytesPerPixel * size_t(bitmap->height));
+}
+
+// Nearest-neighbour scaling of the rectangle into width x height pixels at dest.
+void ScaleInto(const qvDisplayBitMap* bitmap, int32_t sx, int32_t sy, int32_t width, int32_t height,
+               uint8_t* dest, int32_t destRowLength, int32_t scaledWidth, int32_t scaledHeight) {
+    qvScaleBlock block{};
+    block.source = PixelAt(bitmap->pixels, bitmap->rowLength, bitmap->bytesPerPixel, sx, sy);
+    block.dest = dest;
+    block.sourceWidth = width, block.sourceHeight = height;
+    block.destWidth = scaledWidth, block.destHeight = scaledHeight;
+    block.sourceRowLength = bitmap->rowLength, block.destRowLength = destRowLength;
+    block.format = bitmap->format, block.bytesPerPixel = bitmap->bytesPerPixel;
+    ScalePixels(block);
+}
+
+// The rectangle scaled to the scaled size at (dx, dy): straight into the framebuffer when
+// it fits there in the same format, else through a scaled copy that the blit cuts to the
+// framebuffer and converts.
+void ScaledWindowBlit(const qvDisplayBitMap* bitmap, int32_t sx, int32_t sy,
+                      qvDisplayBitMap* framebuffer, int32_t dx, int32_t dy, int32_t width,
+                      int32_t height, int32_t scaledWidth, int32_t scaledHeight) {
+    if (width < 1 || height < 1 || scaledWidth < 1 || scaledHeight < 1 ||
+        !gfx::RectInPicture(bitmap, nullptr, nullptr, sx, sy, width, height)) {
+        return;
+    }
+    if (bitmap->format == framebuffer->format &&
+        gfx::RectInPicture(framebuffer, nullptr, nullptr, dx, dy, scaledWidth, scaledHeight)) {
+        ScaleInto(bitmap, sx, sy, width, height,
+                  PixelAt(framebuffer->pixels, framebuffer->rowLength, framebuffer->bytesPerPixel,
+                          dx, dy),
+                  framebuffer->rowLength, scaledWidth, scaledHeight);
+        return;
+    }
+    OwnedBitMap scaled(AllocBitMapInFormat(scaledWidth, scaledHeight, bitmap->format, false));
+    if (!scaled) return;
+    ScaleInto(bitmap, sx, sy, width, height, scaled->pixels, scaled->rowLength, scaledWidth,
+              scaledHeight);
+    BltBitMap(scaled.get(), 0, 0, framebuffer, dx, dy, scaledWidth, scaledHeight);
 }
 
 }  // namespace
@@ -110,7 +150,12 @@ qvVideoDumpState& VideoDumpState() {
 void WindowBlit(const qvDisplayBitMap* bitmap, int32_t sx, int32_t sy, qvPlatformDisplay* display,
                 int32_t dx, int32_t dy, int32_t width, int32_t height, int32_t scaledWidth,
                 int32_t scaledHeight) {
-    if (bitmap == nullptr || display == nullptr || scaledWidth != 0 || scaledHeight != 0) return;
+    if (bitmap == nullptr || display == nullptr) return;
+    if (scaledWidth != 0 || scaledHeight != 0) {
+        qv::ScaledWindowBlit(bitmap, sx, sy, display->framebuffer, dx, dy, width, height,
+                             scaledWidth, scaledHeight);
+        return;
+    }
     BltBitMap(bitmap, sx, sy, display->framebuffer, dx, dy, width, height);
 }
 

@@ -30,7 +30,8 @@ struct qvVideoDumpState {
 };
 
 // Copies a rectangle into the window's framebuffer, cut to both bitmaps. Scaled sizes other
-// than 0 ask for the scaled branch, which this build does not have yet: nothing is drawn.
+// than 0 scale the rectangle to them by nearest neighbour (the part that lands inside the
+// framebuffer is drawn).
 void WindowBlit(const qvDisplayBitMap* bitmap, int32_t sx, int32_t sy, qvPlatformDisplay* display,
                 int32_t dx, int32_t dy, int32_t width, int32_t height, int32_t scaledWidth,
                 int32_t scaledHeight);

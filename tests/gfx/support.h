@@ -72,6 +72,14 @@ inline ::testing::AssertionResult SameBitMap(const qvDisplayBitMap* actual,
     return ::testing::AssertionSuccess();
 }
 
+// A colour 0xRRGGBB as a pixel of the format reads back (narrow channels lose low bits).
+inline uint32_t AsStored(uint32_t format, uint32_t rgb) {
+    uint8_t pixel[4] = {}, channels[3] = {uint8_t(rgb >> 16), uint8_t(rgb >> 8), uint8_t(rgb)};
+    WritePixelRGB(pixel, format, channels);
+    ReadPixelRGB(pixel, format, channels);
+    return uint32_t(channels[0]) << 16 | uint32_t(channels[1]) << 8 | channels[2];
+}
+
 inline constexpr uint8_t kCanary = 0xC3;
 inline constexpr size_t kGuard = 64;
 

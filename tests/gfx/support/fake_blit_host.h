@@ -54,7 +54,7 @@ public:
     }
     qv::gfx::DisplayView ViewDisplay(const qvDisplay*) override { return view; }
     qv::gfx::OutputPicture CurrentOutputPicture() override {
-        return {view.pictureWidth, view.pictureHeight, sprites, nullptr, nullptr};
+        return {view.pictureWidth, view.pictureHeight, sprites, nullptr, clipRegion};
     }
     void Redraw(qvVmState*, qvDisplay*, qvDisplayBitMap* dest, int32_t x, int32_t y, int32_t width,
                 int32_t height, int flags) override {
@@ -71,6 +71,7 @@ public:
 
     qv::gfx::DisplayView view{};
     std::vector<qv::gfx::SpriteInstance> sprites;
+    const qvClipRegion* clipRegion = nullptr;  // the output picture's active one
     std::vector<RedrawCall> redraws;
     std::vector<FlipCall> flips;
     std::vector<qvDisplay*> switches;

@@ -1,0 +1,277 @@
+// TransformPixels and FlipPixels.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "gfx/kernels/rows.h"
+#include "gfx/pixel_format.h"
+#include "gfx/transform.h"
+
+namespace qv {
+namespace {
+
+constexpr double kSpanEpsilon = 1e-10;
+
+// The source point of destination column X on the current row: (ua X + ub, va X + vb).
+struct RowMapping {
+    double ua, ub, va, vb;
+    double U(int32_t x) const { return ua * x + ub; }
+    double V(int32_t x) const { return va * x + vb; }
+};
+
+// Cuts [lo, hi) to the columns X where 0 <= slope X + intercept < limit.
+void Constrain(double slope, double intercept, double limit, double& lo, double& hi) {
+    if (slope == 0) {
+        if (!(intercept >= 0 && intercept < limit)) hi = lo;
+        return;
+    }
+    const double atZero = -intercept / slope, atLimit = (limit - intercept) / slope;
+    lo = std::max(lo, slope > 0 ? atZero : atLimit);
+    hi = std::min(hi, slope > 0 ? atLimit : atZero);
+}
+
+// A span end as a column of the destination row.
+int32_t SpanColumn(double x, int32_t width) {
+    return int32_t(std::clamp(std::ceil(x - kSpanEpsilon), 0.0, double(width)));
+}
+
+// Source coordinates inside the rectangle; points on its edge may lie an epsilon outside.
+int32_t Inside(double coordinate, int32_t size) {
+    return int32_t(std::clamp(std::floor(coordinate), 0.0, double(size - 1)));
+}
+
+// Sets the mask bits of columns [from, to).
+void SetBitSpan(uint8_t* row, int32_t from, int32_t to) {
+    for (int32_t x = from; x < to; ++x) SetMaskBit(row, x, true);
+}
+
+struct Rows {
+    uint8_t* dest;
+    uint8_t* destMask;
+    uint8_t* destAlpha;
+};
+
+Rows RowsAt(const qvTransformBlock& k, int bytes, int32_t y) {
+    return {k.dest != nullptr ? PixelAt(k.dest, k.destRowLength, bytes, 0, y) : nullptr,
+            k.destMask != nullptr ? k.destMask + ptrdiff_t(y) * k.destMaskBytesPerRow : nullptr,
+            k.destAlpha != nullptr ? k.destAlpha + ptrdiff_t(y) * k.destAlphaBytesPerRow : nullptr};
+}
+
+bool SourceBit(const qvTransformBlock& k, int32_t x, int32_t y) {
+    return MaskBit(PlaneRow(k.sourceMask, k.sourceMaskBytesPerRow, y), k.sourceX + x);
+}
+
+uint8_t SourceAlpha(const qvTransformBlock& k, int32_t x, int32_t y) {
+    return PlaneRow(k.sourceAlpha, k.sourceAlphaBytesPerRow, y)[x];
+}
+
+template <int B>
+void NearestSpan(const qvTransformBlock& k, const RowMapping& m, const Rows& row, int32_t from,
+                 int32_t to) {
+    for (int32_t x = from; x < to; ++x) {
+        const int32_t sx = Inside(m.U(x), k.sourceWidth), sy = Inside(m.V(x), k.sourceHeight);
+        if (row.dest != nullptr) {
+            const uint8_t* p = PixelAt(k.source, k.sourceRowLength, B, sx, sy);
+            if constexpr (B == 3) {
+                std::memcpy(row.dest + x * 3, p, 3);
+            } else {
+                StorePixel(row.dest + x * B, B, LoadPixel(p, B));
+            }
+        }
+        if (k.sourceMask != nullptr && row.destMask != nullptr) {
+            SetMaskBit(row.destMask, x, SourceBit(k, sx, sy));
+        }
+        if (k.sourceAlpha != nullptr && row.destAlpha != nullptr) {
+            row.destAlpha[x] = SourceAlpha(k, sx, sy);
+        }
+    }
+}
+
+// ((p00 (1 - fx) + p10 fx) (1 - fy) + (p01 (1 - fx) + p11 fx) fy) + 0.5, truncated.
+inline uint32_t Interpolate(const uint32_t p[4], int shift, double fx, double fy) {
+    auto c = [&](int n) { return double((p[n] >> shift) & 255); };
+    const double value =
+        (c(0) * (1 - fx) + c(1) * fx) * (1 - fy) + (c(2) * (1 - fx) + c(3) * fx) * fy + 0.5;
+    return uint32_t(value) << shift;
+}
+
+// The four neighbours top-left, top-right, bottom-left, bottom-right of a sample, at
+// sample - 0.5 so that pixel centres sample exactly one pixel.
+struct Neighbours {
+    int32_t x[4], y[4];
+    double fx, fy;
+    Neighbours(double u, double v, int32_t width, int32_t height) {
+        const double x0 = std::floor(u - 0.5), y0 = std::floor(v - 0.5);
+        fx = u - 0.5 - x0, fy = v - 0.5 - y0;
+        const int32_t left = Inside(x0, width), right = Inside(x0 + 1, width);
+        const int32_t top = Inside(y0, height), bottom = Inside(y0 + 1, height);
+        x[0] = left, x[1] = right, x[2] = left, x[3] = right;
+        y[0] = top, y[1] = top, y[2] = bottom, y[3] = bottom;
+    }
+};
+
+template <typename F>
+void SmoothSpan(const qvTransformBlock& k, const RowMapping& m, const Rows& row, int32_t from,
+                int32_t to) {
+    constexpr int B = F::bytes;
+    for (int32_t x = from; x < to; ++x) {
+        const double u = m.U(x), v = m.V(x);
+        const Neighbours n(u, v, k.sourceWidth, k.sourceHeight);
+        // Under a source mask, invisible neighbours take the colour of the first visible
+        // one; with none visible the pixel stays as it is, masked out.
+        int first = 0;
+        if (k.sourceMask != nullptr) {
+            while (first < 4 && !SourceBit(k, n.x[first], n.y[first])) ++first;
+            if (first == 4) {
+                if (row.destMask != nullptr) SetMaskBit(row.destMask, x, false);
+                continue;
+            }
+            if (row.destMask != nullptr) {
+                SetMaskBit(row.destMask, x,
+                           SourceBit(k, Inside(u, k.sourceWidth), Inside(v, k.sourceHeight)));
+            }
+        }
+        if (row.dest != nullptr) {
+            uint32_t p[4];
+            for (int i = 0; i < 4; ++i) {
+                const bool visible = k.sourceMask == nullptr || SourceBit(k, n.x[i], n.y[i]);
+                const int s = visible ? i : first;
+                p[i] = F::Unpack(
+                    LoadPixel(PixelAt(k.source, k.sourceRowLength, B, n.x[s], n.y[s]), B));
+            }
+            const uint32_t rgb = Interpolate(p, 16, n.fx, n.fy) | Interpolate(p, 8, n.fx, n.fy) |
+                                 Interpolate(p, 0, n.fx, n.fy);
+            StorePixel(row.dest + x * B, B, F::Pack(rgb));
+        }
+        if (k.sourceAlpha != nullptr && row.destAlpha != nullptr) {
+            uint32_t a[4];
+            for (int i = 0; i < 4; ++i) a[i] = SourceAlpha(k, n.x[i], n.y[i]);
+            row.destAlpha[x] = uint8_t(Interpolate(a, 0, n.fx, n.fy));
+        }
+    }
+}
+
+template <typename F>
+void Transform(const qvTransformBlock& k, const double inverse[4]) {
+    const double* m = k.matrix;
+    const bool markSpans = k.sourceMask == nullptr && k.sourceAlpha == nullptr;
+    for (int32_t y = 0; y < k.destHeight; ++y) {
+        // Destination centres (X + 0.5 + offset x, Y + 0.5 + offset y), mapped back.
+        const double px = 0.5 - m[4], py = y + 0.5 - m[5];
+        const RowMapping row{inverse[0], inverse[0] * px + inverse[2] * py, inverse[1],
+                             inverse[1] * px + inverse[3] * py};
+        double lo = -std::numeric_limits<double>::infinity();
+        double hi = std::numeric_limits<double>::infinity();
+        Constrain(row.ua, row.ub, k.sourceWidth, lo, hi);
+        Constrain(row.va, row.vb, k.sourceHeight, lo, hi);
+        const int32_t from = SpanColumn(lo, k.destWidth), to = SpanColumn(hi, k.destWidth);
+        if (from >= to) continue;
+        const Rows rows = RowsAt(k, F::bytes, y);
+        if (k.smooth != 0) {
+            SmoothSpan<F>(k, row, rows, from, to);
+        } else {
+            NearestSpan<F::bytes>(k, row, rows, from, to);
+        }
+        if (markSpans && rows.destMask != nullptr) SetBitSpan(rows.destMask, from, to);
+    }
+}
+
+template <int B>
+void SwapPixels(uint8_t* a, uint8_t* b) {
+    uint8_t t[4];
+    std::memcpy(t, a, B);
+    std::memcpy(a, b, B);
+    std::memcpy(b, t, B);
+}
+
+template <int B>
+void FlipRows(const qvFlipBlock& k) {
+    for (int32_t j = 0; j < k.height / 2; ++j) {
+        const int32_t other = k.height - 1 - j;
+        std::swap_ranges(PixelAt(k.base, k.rowLength, B, 0, j),
+                         PixelAt(k.base, k.rowLength, B, k.width, j),
+                         PixelAt(k.base, k.rowLength, B, 0, other));
+        if (k.mask != nullptr) {
+            uint8_t* top = k.mask + ptrdiff_t(j) * k.maskBytesPerRow;
+            std::swap_ranges(top, top + k.maskBytesPerRow,
+                             k.mask + ptrdiff_t(other) * k.maskBytesPerRow);
+        }
+        if (k.alpha != nullptr) {
+            uint8_t* top = k.alpha + ptrdiff_t(j) * k.alphaBytesPerRow;
+            std::swap_ranges(top, top + k.width, k.alpha + ptrdiff_t(other) * k.alphaBytesPerRow);
+        }
+    }
+}
+
+template <int B>
+void MirrorRows(const qvFlipBlock& k) {
+    for (int32_t j = 0; j < k.height; ++j) {
+        uint8_t* pixels = PixelAt(k.base, k.rowLength, B, 0, j);
+        for (int32_t i = 0; i < k.width / 2; ++i) {
+            SwapPixels<B>(pixels + i * B, pixels + (k.width - 1 - i) * B);
+        }
+        if (k.alpha != nullptr) {
+            uint8_t* alpha = k.alpha + ptrdiff_t(j) * k.alphaBytesPerRow;
+            std::reverse(alpha, alpha + k.width);
+        }
+        if (k.mask != nullptr && k.scratch != nullptr) {
+            uint8_t* mask = k.mask + ptrdiff_t(j) * k.maskBytesPerRow;
+            std::memcpy(k.scratch, mask, size_t(k.maskBytesPerRow));
+            for (int32_t x = 0; x < k.width; ++x) {
+                SetMaskBit(mask, x, MaskBit(k.scratch, k.width - 1 - x));
+            }
+        }
+    }
+}
+
+template <int B>
+void Flip(const qvFlipBlock& k) {
+    if (k.direction == QV_FLIP_VERTICAL) {
+        FlipRows<B>(k);
+    } else {
+        MirrorRows<B>(k);
+    }
+}
+
+}  // namespace
+}  // namespace qv
+
+void TransformPixels(const qvTransformBlock& block) {
+    const double* m = block.matrix;
+    if (m == nullptr || block.sourceWidth < 1 || block.sourceHeight < 1) return;
+    // A singular matrix maps the source onto a line: nothing is covered, and the result
+    // keeps its cleared planes.
+    const double det = m[0] * m[3] - m[1] * m[2];
+    if (!(std::fabs(det) >= 1e-12)) return;
+    const double inverse[4] = {m[3] / det, -m[1] / det, -m[2] / det, m[0] / det};
+    for (double value : {inverse[0], inverse[1], inverse[2], inverse[3], m[4], m[5]}) {
+        if (!std::isfinite(value)) return;
+    }
+    qvTransformBlock k = block;
+    if (k.source == nullptr || k.dest == nullptr) {
+        // Planes only: the walk of any format does.
+        k.source = nullptr, k.dest = nullptr;
+        k.format = QV_FMT_A8R8G8B8, k.bytesPerPixel = 4;
+    }
+    qv::VisitFormat(k.format, [&](auto f) {
+        if (f.bytes == k.bytesPerPixel) qv::Transform<decltype(f)>(k, inverse);
+    });
+}
+
+void FlipPixels(const qvFlipBlock& block) {
+    if (block.base == nullptr || block.width < 1 || block.height < 1) return;
+    switch (block.bytesPerPixel) {
+        case 2:
+            qv::Flip<2>(block);
+            break;
+        case 3:
+            qv::Flip<3>(block);
+            break;
+        case 4:
+            qv::Flip<4>(block);
+            break;
+        default:
+            break;
+    }
+}
