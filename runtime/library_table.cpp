@@ -1,5 +1,6 @@
 #include "runtime/library_table.h"
 
+#include "gfx/scale.h"
 #include "libs/string/string_library.h"
 #include "libs/system/system_library.h"
 #include "runtime/stubs/display_stub.h"
@@ -26,8 +27,9 @@ constexpr char kDraw[] = "draw", kMoveObject[] = "moveobject", kDos[] = "dos", k
                kNetwork[] = "network", kVideo[] = "video", kArexx[] = "arexx";
 
 // The slots each library will fill; until its code exists, they clean up nothing.
-constexpr qvLibraryCleanup kGraphicsCleanups[] = {{kFreeScaleTables, NoCleanup},
-                                                  {kFreeGraphicsObjects, FreeGraphicsObjects}};
+constexpr qvLibraryCleanup kGraphicsCleanups[] = {
+    {kFreeScaleTables, [](qvVmState*) { FreeScaleTables(); }},
+    {kFreeGraphicsObjects, FreeGraphicsObjects}};
 constexpr qvLibraryCleanup kDrawCleanups[] = {{kFreeDrawBuffers, NoCleanup}};
 constexpr qvLibraryCleanup kDosCleanups[] = {{kFreeDosObjects, NoCleanup}};
 constexpr qvLibraryCleanup kEventCleanups[] = {{kFreeEventObjects, NoCleanup}};
