@@ -12,6 +12,7 @@
 #include "gfx/line_walk.h"
 #include "platform/linux/debug_output.h"
 #include "platform/linux/memory.h"
+#include "platform/linux/program.h"
 #include "platform/linux/testing.h"
 #include "platform/linux/window.h"
 
@@ -552,6 +553,7 @@ uintptr_t QueryBitMapAttr(std::nullptr_t, int id) {
 }
 
 void SetRuntimeOption(qvDisplayBitMap* bitmap, int id, uintptr_t value) {
+    if (id == 8) qv::SetCtrlCQuits(value != 0);
     if (id == 16) qv::frameLimit = uint32_t(value);
     if (id == 26 && bitmap != nullptr) bitmap->alphaInPixels = value != 0;
 }
