@@ -12,3 +12,4 @@ build/release/bin/qv_bench --benchmark_format=json --benchmark_out="$json" \
     --benchmark_out_format=json >/dev/null
 python3 scripts/bench_report.py "$json" "$out"
 python3 bench/engine/run_engine_bench.py build/release "$out"
+python3 bench/string/run_string_bench.py build/release "$out"

@@ -56,6 +56,7 @@ for target in "${targets[@]}"; do
         fuzz_chunk_*) seeds=$chunk_seeds ;;
         fuzz_applet) seeds=tests/runtime/fuzz_regressions/applet ;;
         fuzz_unpack) seeds=tests/libs/fuzz_regressions ;;
+        fuzz_eval | fuzz_pattern | fuzz_format) seeds=tests/libs/string/fuzz_regressions/${target#fuzz_} ;;
         fuzz_catalog) seeds=tests/runtime/fuzz_regressions ;;
         fuzz_cmdline) seeds=tests/runtime/fuzz_regressions/cmdline ;;
         *) seeds= ;;

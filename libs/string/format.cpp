@@ -1,6 +1,7 @@
 // FormatStr: our own reading of each conversion specification, then one item at a time
 // through the C library's formatted print (strings, which may hold zero bytes, by hand).
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 
@@ -18,7 +19,7 @@ constexpr size_t kMaxFieldDigits = 2;  // of the width and of the precision
 constexpr size_t kRawStringLength = 99;
 
 struct Spec {
-    char text[kMaxSpecLength + 1];  // NUL-terminated, for the C library
+    std::string_view text;  // from "%" to the conversion character
     bool leftAlign = false;
     size_t width = 0;
     bool hasPrecision = false;
@@ -56,9 +57,7 @@ bool ReadSpec(std::string_view format, size_t* i, Spec* spec) {
     }
     if (at >= format.size() || at - start + 1 > kMaxSpecLength) return false;
     spec->conversion = format[at];
-    const std::string_view text = format.substr(start, at - start + 1);
-    text.copy(spec->text, text.size());
-    spec->text[text.size()] = '\0';
+    spec->text = format.substr(start, at - start + 1);
     *i = at;
     return true;
 }
@@ -67,15 +66,18 @@ bool ReadSpec(std::string_view format, size_t* i, Spec* spec) {
 // straight into the result.
 template <typename T>
 void AppendFormatted(TextBuffer* out, const Spec& spec, T value) {
+    char format[kMaxSpecLength + 1];
+    spec.text.copy(format, spec.text.size());
+    format[spec.text.size()] = '\0';
     char small[128];
-    const int n = std::snprintf(small, sizeof small, spec.text, value);
+    const int n = std::snprintf(small, sizeof small, format, value);
     if (n < 0) return;
     const auto length = static_cast<size_t>(n);
     if (length < sizeof small) {
         out->Append(small, length);
         return;
     }
-    std::snprintf(out->Extend(length + 1), length + 1, spec.text, value);
+    std::snprintf(out->Extend(length + 1), length + 1, format, value);
     out->Drop(1);
 }
 
@@ -87,9 +89,9 @@ void AppendString(TextBuffer* out, const Spec& spec, std::string_view s) {
     }
     if (spec.hasPrecision) s = s.substr(0, spec.precision);
     const size_t pad = spec.width > s.size() ? spec.width - s.size() : 0;
-    if (!spec.leftAlign) std::memset(out->Extend(pad), ' ', pad);
+    if (pad > 0 && !spec.leftAlign) std::memset(out->Extend(pad), ' ', pad);
     out->Append(s);
-    if (spec.leftAlign) std::memset(out->Extend(pad), ' ', pad);
+    if (pad > 0 && spec.leftAlign) std::memset(out->Extend(pad), ' ', pad);
 }
 
 // "%q": in double quotes, with a backslash before '"', '\' and a line break, and a zero byte
@@ -109,11 +111,23 @@ void AppendQuoted(TextBuffer* out, std::string_view s) {
     out->Append('"');
 }
 
+// A plain "%d" or "%i", by far the most common item, without the C library's parsing.
+void AppendInteger(TextBuffer* out, int32_t value) {
+    char text[16];
+    const auto [end, error] = std::to_chars(text, text + sizeof text, value);
+    out->Append(text, static_cast<size_t>(end - text));
+}
+
 // Formats argument arg by spec; false for an unknown conversion.
 bool AppendItem(qvVmState* L, TextBuffer* out, const Spec& spec, int arg) {
     switch (spec.conversion) {
         case 'd':
         case 'i':
+            if (spec.text.size() == 2) {
+                AppendInteger(out, Trunc32(GetArgNumber(L, arg)));
+                return true;
+            }
+            [[fallthrough]];
         case 'c':
             AppendFormatted(out, spec, static_cast<int>(Trunc32(GetArgNumber(L, arg))));
             return true;
@@ -150,9 +164,9 @@ int FormatStr(qvVmState* L) {
     qv::TextBuffer out(L);
     int arg = 2;
     for (size_t i = 0; i < format.size(); ++i) {
-        const size_t percent = std::min(format.find('%', i), format.size());
-        out.Append(format.substr(i, percent - i));
-        i = percent;
+        const size_t run = i;
+        while (i < format.size() && format[i] != '%') ++i;
+        out.Append(format.data() + run, i - run);
         if (i == format.size()) break;
         if (i + 1 < format.size() && format[i + 1] == '%') {
             out.Append('%');

@@ -1,6 +1,7 @@
 // Cutting, searching, case and building, table by table; argument counts and wrong usage of
 // every command.
 #include <cmath>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -143,6 +144,44 @@ TEST_F(StringLib, Searching) {
                     {"ReplaceStr", {Str("abc"), Str("b"), Str(""), Num(1), Num(9)}, "abc"},
                     {"ReplaceStr", {Str("x\0y"s), Str("\0"s), Str("0")}, "x0y"},
                 });
+}
+
+// Searching tests blocks of positions at a time; every needle at every start, near block
+// edges and the end of the text, must give what the plain leftmost scan gives.
+TEST_F(StringLib, SearchingAgreesWithTheLeftmostScan) {
+    std::mt19937 random(3);
+    for (int round = 0; round < 300; ++round) {
+        std::string s;
+        for (size_t n = random() % 70; n > 0; --n) s += "aab\0"[random() % 4];
+        std::string find;
+        for (size_t n = 1 + random() % 5; n > 0; --n) find += "aab\0"[random() % 4];
+        const size_t start = random() % (s.size() + 2);
+        const size_t at = start < s.size() ? s.find(find, start) : std::string::npos;
+        EXPECT_EQ(Call("FindStr", {Str(s), Str(find), Num(1), Num(start)}).Number(),
+                  at == std::string::npos ? -1.0 : static_cast<double>(at));
+        size_t count = 0;
+        std::string replaced = s.substr(0, std::min(start, s.size()));
+        size_t done = replaced.size();
+        for (size_t p = s.find(find, done); start < s.size() && p != std::string::npos;
+             p = s.find(find, done)) {
+            ++count;
+            replaced += s.substr(done, p - done) + "<>";
+            done = p + find.size();
+        }
+        replaced += s.substr(done);
+        EXPECT_EQ(Call("CountStr", {Str(s), Str(find), Num(1), Num(start)}).Number(),
+                  static_cast<double>(count));
+        EXPECT_EQ(Call("ReplaceStr", {Str(s), Str(find), Str("<>"), Num(1), Num(start)}).Text(),
+                  replaced);
+        const std::string same(find.size(), '#');
+        std::string overwritten = s;
+        for (size_t p = start < s.size() ? s.find(find, start) : std::string::npos;
+             p != std::string::npos; p = s.find(find, p + find.size())) {
+            overwritten.replace(p, find.size(), same);
+        }
+        EXPECT_EQ(Call("ReplaceStr", {Str(s), Str(find), Str(same), Num(1), Num(start)}).Text(),
+                  overwritten);
+    }
 }
 
 TEST_F(StringLib, SplittingKeepsEmptyPieces) {
