@@ -250,6 +250,22 @@ struct qvSaverRecord {
 };
 using qvRegisterSaverFn = void (*)(qvSaverRecord* saver);
 
+// The picture that "SaveImage" receives: ARGB words as the saver's flags ask, else palette
+// indices (QV_SAVEIMAGE_INDEXED). It returns a negative number on failure.
+enum : uint32_t { QV_SAVEIMAGE_INDEXED = 1, QV_SAVEIMAGE_ALPHA = 2 };
+struct qvSaveImageInfo {
+    const void* pixels;  // width x height ARGB words, or index bytes (rows packed)
+    int32_t width;
+    int32_t height;
+    uint32_t flags;
+    const uint32_t* palette;     // 0xRRGGBB entries of indexed data
+    int32_t colourCount;         // entries of the palette
+    int32_t transparentIndex;    // the index of transparent pixels, or -1
+    uint32_t transparentColour;  // 0xRRGGBB of ARGB data, or 0xFFFFFFFF for none
+    int32_t quality;
+};
+using qvSaveImageFn = int (*)(const char* file, const qvSaveImageInfo* info);
+
 // Entry points whose shapes their callers in the readers, savers and the vector-graphics
 // code fix.
 using qvPluginProc = void (*)();
