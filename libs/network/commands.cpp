@@ -1,0 +1,382 @@
+#include "libs/network/commands.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+
+#include "libs/network/net_objects.h"
+#include "platform/linux/sockets.h"
+#include "runtime/arguments.h"
+#include "runtime/errors.h"
+#include "runtime/exports.h"
+
+namespace qv {
+namespace {
+
+constexpr int kNetworkConnection = 99, kNetworkUdp = 117;
+constexpr int kMaxPort = 65535;
+constexpr char kDefaultOnlineHost[] = "www.debian.org:80";
+
+// Every command that needs sockets opens the library first (a one-time flag on Linux).
+void RequireSockets(qvVmState* L) {
+    if (OpenSocketLibrary() == 0) RaiseError(L, ERR_OPENSOCKET);
+}
+
+int PortArg(qvVmState* L, int idx, int def, int lowest) {
+    const int port = VmGetTop(L) >= idx ? GetOptIntArg(L, idx, nullptr) : def;
+    if (port < lowest || port > kMaxPort) RaiseError(L, ERR_WRONGUSAGE);
+    return port;
+}
+
+void Check(qvVmState* L, int code) {
+    if (code != 0) RaiseError(L, code);
+}
+
+// The interface address ("*" any, dotted, else a host name's first address) with the port.
+int BindSocketToAddress(int32_t* handle, const char* iface, int port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(uint16_t(port));
+    if (std::string_view(iface) != "*" && !ParseDottedAddress(iface, &address.sin_addr.s_addr)) {
+        HostInfo info;
+        if (const int status = ResolveName(iface, &info))
+            return SocketError(ResolverErrorText(status));
+        address.sin_addr.s_addr = info.addresses.front();
+    }
+    const int status = BindSocket(handle, &address);
+    return status != 0 ? SocketError(SocketErrnoText(status)) : 0;
+}
+
+// Appends a new node for a server or UDP object, or frees it when code is an error.
+int FinishCreate(qvVmState* L, qvNetObject* node, qvSocketTimeouts* timeouts, qvObjectId id,
+                 int code) {
+    if (code != 0) {
+        FreeNetObject(L, node);
+        RaiseError(L, code);
+    }
+    timeouts->operation = timeouts->overall = 0;
+    AppendNetObject(node, id);
+    return PushNewObjectResult(L, node);
+}
+
+class StringSink : public ReceiveSink {
+public:
+    int Put(const uint8_t* bytes, size_t length) override {
+        text.append(reinterpret_cast<const char*>(bytes), length);
+        return 0;
+    }
+    std::string text;
+};
+
+bool FlagArg(qvVmState* L, int idx, bool def) {
+    if (VmGetTop(L) < idx) return def;
+    return VmType(L, idx) == VM_TBOOLEAN ? VmToBoolean(L, idx) != 0 : GetArgNumber(L, idx) != 0;
+}
+
+sockaddr_in LocalOrPeer(qvVmState* L, int32_t handle, bool peer, int error) {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    auto* sa = reinterpret_cast<sockaddr*>(&address);
+    if ((peer ? getpeername(handle, sa, &length) : getsockname(handle, sa, &length)) != 0)
+        RaiseError(L, error);
+    return address;
+}
+
+sockaddr_in PeerAddress(qvVmState* L) {
+    CheckArgCount(L, 1, 1);
+    RequireSockets(L);
+    return LocalOrPeer(L, FindNetObjectArg(L, 1, QV_OBJ_CLIENT)->connection.socket, true,
+                       ERR_PEERNAME);
+}
+
+sockaddr_in LocalAddress(qvVmState* L) {
+    CheckArgCount(L, 1, 2);
+    RequireSockets(L);
+    const int type = VmGetTop(L) >= 2 ? GetOptIntArg(L, 2, nullptr) : kNetworkConnection;
+    const uint32_t list = type == kNetworkUdp          ? QV_OBJ_UDPOBJECT
+                          : type == kNetworkConnection ? QV_OBJ_CLIENT
+                                                       : QV_OBJ_SERVER;
+    qvNetObject* node = FindNetObjectArg(L, 1, list);
+    const int32_t handle = list == QV_OBJ_UDPOBJECT ? node->udp.socket : node->connection.socket;
+    return LocalOrPeer(L, handle, false, ERR_SOCKNAME);
+}
+
+void PushStringArray(qvVmState* L, const char* key, const std::vector<std::string>& items) {
+    VmPushString(L, key);
+    VmNewTable(L);
+    for (size_t i = 0; i < items.size(); ++i) {
+        VmPushString(L, items[i].c_str());
+        VmRawSetI(L, -2, int(i + 1));
+    }
+    VmRawSet(L, -3);
+}
+
+// Looks host up by address when it is dotted, else by name; pushes the information table.
+HostInfo LookUpHost(qvVmState* L, const char* host) {
+    HostInfo info;
+    uint32_t address;
+    const int status = ParseDottedAddress(host, &address) ? ResolveAddress(address, &info)
+                                                          : ResolveName(host, &info);
+    Check(L, status != 0 ? SocketError(ResolverErrorText(status)) : 0);
+    return info;
+}
+
+void PushHostTable(qvVmState* L, const HostInfo& info) {
+    VmNewTable(L);
+    VmPushString(L, "name");
+    VmPushString(L, info.name.c_str());
+    VmRawSet(L, -3);
+    PushStringArray(L, "alias", info.aliases);
+    std::vector<std::string> ips;
+    for (uint32_t a : info.addresses) ips.push_back(DottedAddress(a));
+    PushStringArray(L, "ip", ips);
+}
+
+}  // namespace
+}  // namespace qv
+
+using namespace qv;
+
+int OpenConnection(qvVmState* L) {
+    CheckArgCount(L, 3, 3);
+    RequireSockets(L);
+    int wasNil = 0;
+    const qvObjectId id = {uint32_t(GetOptIntArg(L, 1, &wasNil)), nullptr};
+    const char* host = GetArgString(L, 2, nullptr);
+    const int port = PortArg(L, 3, 0, 1);
+    CloseNetObjectWithId(L, QV_OBJ_CLIENT, id.number);
+    qvNetObject* node = nullptr;
+    Check(L, ConnectToHost(L, id, host, port, &node));
+    return node != nullptr ? PushNewObjectResult(L, node) : 0;
+}
+
+int CloseConnection(qvVmState* L) {
+    CheckArgCount(L, 1, 1);
+    CloseNetObject(L, FindNetObjectArg(L, 1, QV_OBJ_CLIENT));
+    return 0;
+}
+
+int CreateServer(qvVmState* L) {
+    CheckArgCount(L, 1, 4);
+    RequireSockets(L);
+    const qvObjectId id = {uint32_t(GetOptIntArg(L, 1, nullptr)), nullptr};
+    const int port = PortArg(L, 2, 0, 0);
+    const char* iface = GetOptArgString(L, 3, "*", nullptr);
+    const int backlog = VmGetTop(L) >= 4 ? GetOptIntArg(L, 4, nullptr) : 32;
+    CloseNetObjectWithId(L, QV_OBJ_SERVER, id.number);
+    qvNetObject* node = NewNetObject(QV_OBJ_SERVER);
+    if (node == nullptr) RaiseError(L, ERR_MEM);
+    qvConnection& c = node->connection;
+    int code = 0;
+    if (const int status = CreateConnectionObject(node))
+        code = SocketError(SocketErrnoText(status));
+    const int one = 1;
+    if (code == 0 && setsockopt(c.socket, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0)
+        code = ERR_SOCKOPT;
+    if (code == 0) code = BindSocketToAddress(&c.socket, iface, port);
+    if (code == 0) {
+        if (const int status = ListenSocket(&c.socket, backlog))
+            code = SocketError(SocketErrnoText(status));
+    }
+    return FinishCreate(L, node, c.timeouts, id, code);
+}
+
+int CloseServer(qvVmState* L) {
+    CheckArgCount(L, 1, 1);
+    CloseNetObject(L, FindNetObjectArg(L, 1, QV_OBJ_SERVER));
+    return 0;
+}
+
+int SendData(qvVmState* L) {
+    CheckArgCount(L, 2, 2);
+    RequireSockets(L);
+    qvNetObject* node = FindNetObjectArg(L, 1, QV_OBJ_CLIENT);
+    size_t length = 0;
+    const char* data = GetArgString(L, 2, &length);
+    size_t sent = 0;
+    SendBuffer(L, node, reinterpret_cast<const uint8_t*>(data), length, &sent);
+    VmPushNumber(L, double(sent));
+    return 1;
+}
+
+int ReceiveData(qvVmState* L) {
+    CheckArgCount(L, 2, 3);
+    RequireSockets(L);
+    qvNetObject* node = FindNetObjectArg(L, 1, QV_OBJ_CLIENT);
+    const int mode = GetOptIntArg(L, 2, nullptr);
+    size_t count = 0;
+    bool wait = true;
+    if (mode == RECEIVEBYTES) {
+        const int wanted = GetOptIntArg(L, 3, nullptr);
+        if (wanted < 1) RaiseError(L, ERR_WRONGUSAGE);
+        count = size_t(wanted);
+    } else if (mode == RECEIVEALL) {
+        wait = FlagArg(L, 3, true);
+    } else if (mode != RECEIVELINE) {
+        RaiseError(L, ERR_WRONGUSAGE);
+    }
+    StringSink sink;
+    int status = 0;
+    size_t delivered = 0;
+    Check(L, ReceiveIntoBuffer(L, node, mode, count, wait, sink, &status, &delivered));
+    VmPushLString(L, sink.text.data(), sink.text.size());
+    VmPushNumber(L, double(delivered));
+    VmPushNumber(L, mode == RECEIVEALL && status != 0 ? 0 : 1);
+    return 3;
+}
+
+int GetConnectionIP(qvVmState* L) {
+    VmPushString(L, DottedAddress(PeerAddress(L).sin_addr.s_addr).c_str());
+    return 1;
+}
+
+int GetConnectionPort(qvVmState* L) {
+    VmPushNumber(L, ntohs(PeerAddress(L).sin_port));
+    return 1;
+}
+
+int GetLocalIP(qvVmState* L) {
+    VmPushString(L, DottedAddress(LocalAddress(L).sin_addr.s_addr).c_str());
+    return 1;
+}
+
+int GetLocalPort(qvVmState* L) {
+    VmPushNumber(L, ntohs(LocalAddress(L).sin_port));
+    return 1;
+}
+
+int GetHostName(qvVmState* L) {
+    CheckArgCount(L, 0, 0);
+    RequireSockets(L);
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0) RaiseError(L, ERR_HOSTNAME);
+    VmPushString(L, name);
+    return 1;
+}
+
+int ToIP(qvVmState* L) {
+    CheckArgCount(L, 1, 1);
+    RequireSockets(L);
+    const HostInfo info = LookUpHost(L, GetArgString(L, 1, nullptr));
+    VmPushString(L, info.addresses.empty() ? "" : DottedAddress(info.addresses[0]).c_str());
+    PushHostTable(L, info);
+    return 2;
+}
+
+int ToHostName(qvVmState* L) {
+    CheckArgCount(L, 1, 1);
+    RequireSockets(L);
+    const HostInfo info = LookUpHost(L, GetArgString(L, 1, nullptr));
+    VmPushString(L, info.name.c_str());
+    PushHostTable(L, info);
+    return 2;
+}
+
+int SetNetworkTimeout(qvVmState* L) {
+    CheckArgCount(L, 1, 1);
+    const int ms = GetOptIntArg(L, 1, nullptr);
+    if (ms < 0) RaiseError(L, ERR_WRONGUSAGE);
+    NetworkTimeoutMs() = ms;
+    return 0;
+}
+
+int CreateUDPObject(qvVmState* L) {
+    CheckArgCount(L, 1, 3);
+    RequireSockets(L);
+    const qvObjectId id = {uint32_t(GetOptIntArg(L, 1, nullptr)), nullptr};
+    const int port = PortArg(L, 2, 0, 0);
+    const char* iface = GetOptArgString(L, 3, "*", nullptr);
+    CloseNetObjectWithId(L, QV_OBJ_UDPOBJECT, id.number);
+    qvNetObject* node = NewNetObject(QV_OBJ_UDPOBJECT);
+    if (node == nullptr) RaiseError(L, ERR_MEM);
+    qvUDPObject& u = node->udp;
+    int code = 0;
+    int status = NewSocket(&u.socket, AF_INET, SOCK_DGRAM, 0);
+    if (status == 0) status = SetSocketNonBlocking(&u.socket);
+    if (status != 0) code = SocketError(SocketErrnoText(status));
+    if (code == 0) code = BindSocketToAddress(&u.socket, iface, port);
+    return FinishCreate(L, node, &u.timeouts, id, code);
+}
+
+int CloseUDPObject(qvVmState* L) {
+    CheckArgCount(L, 1, 1);
+    CloseNetObject(L, FindNetObjectArg(L, 1, QV_OBJ_UDPOBJECT));
+    return 0;
+}
+
+int SendUDPData(qvVmState* L) {
+    CheckArgCount(L, 4, 4);
+    RequireSockets(L);
+    qvNetObject* node = FindNetObjectArg(L, 1, QV_OBJ_UDPOBJECT);
+    size_t length = 0;
+    const char* data = GetArgString(L, 2, &length);
+    const char* host = GetArgString(L, 3, nullptr);
+    const int port = PortArg(L, 4, 0, 1);
+    if (length == 0) RaiseError(L, ERR_WRONGUSAGE);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(uint16_t(port));
+    if (!ParseDottedAddress(host, &to.sin_addr.s_addr)) RaiseError(L, ERR_BADIP);
+    size_t sent = 0;
+    const int status =
+        SendToSocket(&node->udp.socket, data, length, &sent, &to, &node->udp.timeouts);
+    Check(L, status != 0 ? SocketError(SocketErrnoText(status)) : 0);
+    VmPushNumber(L, double(sent));
+    return 1;
+}
+
+// An empty datagram is data: "", the sender and its port. Nothing waiting gives "", "", 0.
+int ReceiveUDPData(qvVmState* L) {
+    CheckArgCount(L, 1, 2);
+    RequireSockets(L);
+    qvNetObject* node = FindNetObjectArg(L, 1, QV_OBJ_UDPOBJECT);
+    const int maximum = VmGetTop(L) >= 2 ? GetOptIntArg(L, 2, nullptr) : int(kNetBufferSize);
+    if (maximum < 1) RaiseError(L, ERR_WRONGUSAGE);
+    qvUDPObject& u = node->udp;
+    node->dataReported = false;
+    size_t count = 0;
+    sockaddr_in from{};
+    const size_t room = std::min(size_t(maximum), kNetBufferSize);
+    const int status = ReceiveFromSocket(&u.socket, u.buffer, room, &count, &from, &u.timeouts);
+    if (status == kStatusTimeout) {
+        VmPushString(L, "");
+        VmPushString(L, "");
+        VmPushNumber(L, 0);
+        return 3;
+    }
+    Check(L, status != 0 ? SocketError(SocketErrnoText(status)) : 0);
+    VmPushLString(L, reinterpret_cast<const char*>(u.buffer), count);
+    VmPushString(L, DottedAddress(from.sin_addr.s_addr).c_str());
+    VmPushNumber(L, ntohs(from.sin_port));
+    return 3;
+}
+
+// Connects to QV_ONLINE_HOST ("host:port") or the default web server; any failure is false.
+int IsOnline(qvVmState* L) {
+    CheckArgCount(L, 0, 0);
+    const char* configured = std::getenv("QV_ONLINE_HOST");
+    std::string target =
+        configured != nullptr && *configured != '\0' ? configured : kDefaultOnlineHost;
+    int port = 80;
+    if (const size_t colon = target.rfind(':'); colon != std::string::npos) {
+        port = std::atoi(target.c_str() + colon + 1);
+        target.resize(colon);
+    }
+    qvNetObject* node = nullptr;
+    const bool online = OpenSocketLibrary() != 0 && port >= 1 && port <= kMaxPort &&
+                        ConnectToHost(L, {0, nullptr}, target.c_str(), port, &node) == 0 &&
+                        node != nullptr;
+    if (node != nullptr) CloseNetObject(L, node);
+    VmPushBoolean(L, online ? 1 : 0);
+    return 1;
+}
+
+int DownloadFile(qvVmState*) {
+    return ERR_UNIMPLCMD;
+}
+
+int UploadFile(qvVmState*) {
+    return ERR_UNIMPLCMD;
+}
