@@ -6,6 +6,7 @@
 #include "runtime/applet_loader.h"
 #include "runtime/attributes.h"
 #include "runtime/command_line.h"
+#include "runtime/plugin_api/builtin_fonts.h"
 #include "runtime/report.h"
 #include "runtime/support.h"
 
@@ -62,5 +63,6 @@ void ShutdownAndReport(int code, const qv::PlayerRun& run) {
     FreeMemBlock(run.options);
     services.freeCatalog(qv::Runtime().catalog);
     qv::Runtime().catalog = nullptr;
+    qv::UnregisterBuiltInFonts();
     services.platformShutdown();
 }

@@ -7,6 +7,7 @@
 #include "runtime/attributes.h"
 #include "runtime/command_line.h"
 #include "runtime/option_tables.h"
+#include "runtime/plugin_api/builtin_fonts.h"
 #include "runtime/preload.h"
 #include "runtime/support.h"
 
@@ -122,6 +123,7 @@ int InitAndParseArgs(const qv::PlayerRun& run, const qvAppletLink& link, int arg
     if (int result = qv::ParseCommandLine(argc, argv, run.options, run.header)) return result;
     if (int result = qv::OpenConsole(run)) return result;
     if (int result = InitSupport()) return result;
+    if (int result = qv::RegisterBuiltInFonts()) return result;
     if (int status = VmCPCall(run.L, qv::RegistryBody, const_cast<qv::PlayerRun*>(&run))) {
         return status;
     }
