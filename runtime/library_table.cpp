@@ -1,11 +1,11 @@
 #include "runtime/library_table.h"
 
 #include "gfx/scale.h"
+#include "libs/math/math_library.h"
 #include "libs/string/string_library.h"
 #include "libs/system/system_library.h"
 #include "runtime/stubs/display_stub.h"
 #include "runtime/stubs/graphics_stub.h"
-#include "runtime/stubs/math_stub.h"
 #include "runtime/stubs/sound_stub.h"
 #include "runtime/stubs/stub_library.h"
 

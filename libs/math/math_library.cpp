@@ -1,0 +1,438 @@
+#include "libs/math/math_library.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <ctime>
+
+#include "engine/convert.h"
+#include "runtime/arguments.h"
+#include "runtime/exports.h"
+#include "runtime/random.h"
+
+namespace qv {
+namespace {
+
+// Integer widths as the system library names them.
+enum : int32_t { kWidthLong = 1, kWidthShort = 6, kWidthByte = 7 };
+
+constexpr double kRadiansPerDegree = 0.017453292519943295;
+
+double Num(qvVmState* L, int idx) {
+    return GetArgNumber(L, idx);
+}
+int32_t Signed(qvVmState* L, int idx) {
+    return Trunc32(GetArgNumber(L, idx));
+}
+
+int PushNumber(qvVmState* L, double x) {
+    VmPushNumber(L, x);
+    return 1;
+}
+int PushSigned(qvVmState* L, int32_t x) {
+    return PushNumber(L, x);
+}
+int PushUnsigned(qvVmState* L, uint32_t x) {
+    return PushNumber(L, x);
+}
+
+// Commands of one number argument and one number result.
+template <double (*F)(double)>
+int Unary(qvVmState* L) {
+    CheckArgCount(L, 1, 1);
+    return PushNumber(L, F(Num(L, 1)));
+}
+
+template <double (*F)(double, double)>
+int Binary(qvVmState* L) {
+    CheckArgCount(L, 2, 2);
+    return PushNumber(L, F(Num(L, 1), Num(L, 2)));
+}
+
+double AbsOf(double x) {
+    return std::fabs(x);
+}
+double SinOf(double x) {
+    return std::sin(x);
+}
+double CosOf(double x) {
+    return std::cos(x);
+}
+double TanOf(double x) {
+    return std::tan(x);
+}
+double ASinOf(double x) {
+    return std::asin(x);
+}
+double ACosOf(double x) {
+    return std::acos(x);
+}
+double ATanOf(double x) {
+    return std::atan(x);
+}
+double CeilOf(double x) {
+    return std::ceil(x);
+}
+double FloorOf(double x) {
+    return std::floor(x);
+}
+double SqrtOf(double x) {
+    return std::sqrt(x);
+}
+double LdOf(double x) {
+    return std::log10(x) / std::log10(2.0);
+}
+double LnOf(double x) {
+    return std::log(x);
+}
+double ExpOf(double x) {
+    return std::exp(x);
+}
+double DegOf(double x) {
+    return x / kRadiansPerDegree;
+}
+double RadOf(double x) {
+    return x * kRadiansPerDegree;
+}
+double FracOf(double x) {
+    double whole;
+    return std::modf(x, &whole);
+}
+double ATan2Of(double y, double x) {
+    return std::atan2(y, x);
+}
+double LogOf(double x, double base) {
+    return std::log10(x) / std::log10(base);
+}
+double PowOf(double x, double y) {
+    return std::pow(x, y);
+}
+double AddOf(double a, double b) {
+    return a + b;
+}
+double SubOf(double a, double b) {
+    return a - b;
+}
+double MulOf(double a, double b) {
+    return a * b;
+}
+// Correctly rounded, as Python's is (glibc's may be one unit off): the sum of squares as an
+// exact double-double, its root, and one Newton step against the residual.
+double HypotOf(double x, double y) {
+    if (std::isinf(x) || std::isinf(y)) return HUGE_VAL;
+    if (std::isnan(x) || std::isnan(y)) return std::nan("");
+    double big = std::fmax(std::fabs(x), std::fabs(y));
+    double small = std::fmin(std::fabs(x), std::fabs(y));
+    if (big == 0) return 0;
+    int scale = 0;
+    std::frexp(big, &scale);
+    big = std::ldexp(big, -scale);
+    small = std::ldexp(small, -scale);
+    double a = big * big, b = small * small;
+    double hi = a + b;
+    double lo = (a - hi) + b + std::fma(big, big, -a) + std::fma(small, small, -b);
+    double h = std::sqrt(hi);
+    double residual = std::fma(-h, h, hi) + lo;
+    return std::ldexp(h + residual / (2 * h), scale);
+}
+
+// Shift counts are taken modulo 64; 32..63 shift every bit out.
+uint32_t ShiftLeft(uint32_t x, int32_t n) {
+    uint32_t count = static_cast<uint32_t>(n) & 63;
+    return count < 32 ? x << count : 0;
+}
+
+uint32_t ShiftRight(uint32_t x, int32_t n) {
+    uint32_t count = static_cast<uint32_t>(n) & 63;
+    return count < 32 ? x >> count : 0;
+}
+
+int32_t ShiftArithmetic(int32_t x, int32_t n) {
+    uint32_t count = static_cast<uint32_t>(n) & 63;
+    return x >> (count < 32 ? count : 31);
+}
+
+// The bit count of a narrow width (16 or 8); 0 for LONG and unknown widths.
+int NarrowBits(int32_t width) {
+    return width == kWidthShort ? 16 : width == kWidthByte ? 8 : 0;
+}
+
+bool KnownWidth(int32_t width) {
+    return width == kWidthLong || width == kWidthShort || width == kWidthByte;
+}
+
+// Narrow rotations do not reduce the count modulo the width: larger counts leave what is left
+// of the two shifts.
+uint32_t RotateNarrow(uint32_t x, int32_t n, int bits, bool left) {
+    uint32_t mask = (1u << bits) - 1;
+    uint32_t v = x & mask;
+    uint32_t r = left ? ShiftLeft(v, n) | ShiftRight(v, bits - n)
+                      : ShiftRight(v, n) | ShiftLeft(v, bits - n);
+    return r & mask;
+}
+
+uint32_t Rotate(uint32_t x, int32_t n, int32_t width, bool left) {
+    if (int bits = NarrowBits(width)) return RotateNarrow(x, n, bits, left);
+    if (left) {
+        uint32_t count = static_cast<uint32_t>(n) & 31;
+        return count == 0 ? x : (x << count) | (x >> (32 - count));
+    }
+    return ShiftRight(x, n) | ShiftLeft(x, 32 - n);
+}
+
+int RotateCommand(qvVmState* L, bool left) {
+    CheckArgCount(L, 2, 3);
+    uint32_t x = GetArgUInt32(L, 1);
+    int32_t n = Signed(L, 2);
+    int32_t width = VmGetTop(L) >= 3 ? Signed(L, 3) : kWidthLong;
+    if (!KnownWidth(width)) return ERR_WRONGUSAGE;
+    return PushUnsigned(L, Rotate(x, n, width, left));
+}
+
+// The bit number of BitSet, BitTest and BitClear, compared unsigned so negatives fail too.
+bool BitNumber(qvVmState* L, int idx, uint32_t* bit) {
+    *bit = static_cast<uint32_t>(Signed(L, idx));
+    return *bit <= 31;
+}
+
+// Min and Max: the first of equal values wins, and a NaN first argument stays.
+int Extreme(qvVmState* L, bool smallest) {
+    CheckArgCount(L, 2, 0);
+    double best = Num(L, 1);
+    for (int i = 2, n = VmGetTop(L); i <= n; ++i) {
+        double v = Num(L, i);
+        if (smallest ? v < best : v > best) best = v;
+    }
+    return PushNumber(L, best);
+}
+
+int Mod(qvVmState* L) {
+    CheckArgCount(L, 2, 2);
+    double a = Num(L, 1), b = Num(L, 2);
+    if (b == 0) return ERR_ZERODIVISION;
+    return PushNumber(L, std::fmod(a, b));
+}
+
+int FrExp(qvVmState* L) {
+    CheckArgCount(L, 1, 1);
+    int exponent = 0;
+    PushNumber(L, std::frexp(Num(L, 1), &exponent));
+    PushSigned(L, exponent);
+    return 2;
+}
+
+int LdExp(qvVmState* L) {
+    CheckArgCount(L, 2, 2);
+    return PushNumber(L, std::ldexp(Num(L, 1), Signed(L, 2)));
+}
+
+int Min(qvVmState* L) {
+    return Extreme(L, true);
+}
+int Max(qvVmState* L) {
+    return Extreme(L, false);
+}
+
+int Rnd(qvVmState* L) {
+    CheckArgCount(L, 1, 1);
+    int32_t n = Signed(L, 1);
+    if (n == 0) return ERR_ZERODIVISION;
+    if (n < 0) return ERR_WRONGUSAGE;
+    return PushSigned(L, Trunc32(GetRandom48() * n));
+}
+
+int RndF(qvVmState* L) {
+    CheckArgCount(L, 0, 0);
+    return PushNumber(L, GetRandom48());
+}
+
+int Div(qvVmState* L) {
+    CheckArgCount(L, 2, 2);
+    double a = Num(L, 1), b = Num(L, 2);
+    if (b == 0) return ERR_ZERODIVISION;
+    return PushNumber(L, a / b);
+}
+
+// Halves go to the even neighbour: the default rounding mode of nearbyint.
+int Round(qvVmState* L) {
+    CheckArgCount(L, 1, 1);
+    return PushSigned(L, Trunc32(std::nearbyint(Num(L, 1))));
+}
+
+int Int(qvVmState* L) {
+    CheckArgCount(L, 1, 1);
+    return PushSigned(L, Signed(L, 1));
+}
+
+int Shr(qvVmState* L) {
+    CheckArgCount(L, 2, 2);
+    return PushUnsigned(L, ShiftRight(GetArgUInt32(L, 1), Signed(L, 2)));
+}
+
+int Shl(qvVmState* L) {
+    CheckArgCount(L, 2, 2);
+    return PushUnsigned(L, ShiftLeft(GetArgUInt32(L, 1), Signed(L, 2)));
+}
+
+int Rt(qvVmState* L) {
+    CheckArgCount(L, 2, 2);
+    double x = Num(L, 1);
+    int32_t n = Signed(L, 2);
+    if (n == 0) return ERR_ZERODIVISION;
+    if (n < 0) return ERR_WRONGUSAGE;
+    return PushNumber(L, std::pow(x, 1.0 / n));
+}
+
+// One step back into range, not a modulo.
+int Wrap(qvVmState* L) {
+    CheckArgCount(L, 3, 3);
+    double x = Num(L, 1), low = Num(L, 2), high = Num(L, 3);
+    if (x < low) return PushNumber(L, high + (x - low));
+    if (x >= high) return PushNumber(L, low + (x - high));
+    return PushNumber(L, x);
+}
+
+int Limit(qvVmState* L) {
+    CheckArgCount(L, 3, 3);
+    double x = Num(L, 1), low = Num(L, 2), high = Num(L, 3);
+    return PushNumber(L, x < low ? low : x > high ? high : x);
+}
+
+int BitSet(qvVmState* L) {
+    CheckArgCount(L, 2, 2);
+    uint32_t x = GetArgUInt32(L, 1), bit;
+    if (!BitNumber(L, 2, &bit)) return ERR_WRONGUSAGE;
+    return PushUnsigned(L, x | (1u << bit));
+}
+
+int BitTest(qvVmState* L) {
+    CheckArgCount(L, 2, 2);
+    uint32_t x = GetArgUInt32(L, 1), bit;
+    if (!BitNumber(L, 2, &bit)) return ERR_WRONGUSAGE;
+    return PushNumber(L, (x >> bit) & 1);
+}
+
+int BitClear(qvVmState* L) {
+    CheckArgCount(L, 2, 2);
+    uint32_t x = GetArgUInt32(L, 1), bit;
+    if (!BitNumber(L, 2, &bit)) return ERR_WRONGUSAGE;
+    return PushUnsigned(L, x & ~(1u << bit));
+}
+
+int BitXor(qvVmState* L) {
+    CheckArgCount(L, 2, 2);
+    return PushUnsigned(L, GetArgUInt32(L, 1) ^ GetArgUInt32(L, 2));
+}
+
+int BitComplement(qvVmState* L) {
+    CheckArgCount(L, 1, 1);
+    return PushUnsigned(L, ~GetArgUInt32(L, 1));
+}
+
+int Sgn(qvVmState* L) {
+    CheckArgCount(L, 1, 1);
+    double x = Num(L, 1);
+    return PushSigned(L, x < 0 ? -1 : x > 0 ? 1 : 0);
+}
+
+int Sar(qvVmState* L) {
+    CheckArgCount(L, 2, 2);
+    auto x = static_cast<int32_t>(GetArgUInt32(L, 1));
+    return PushSigned(L, ShiftArithmetic(x, Signed(L, 2)));
+}
+
+int Ror(qvVmState* L) {
+    return RotateCommand(L, false);
+}
+int Rol(qvVmState* L) {
+    return RotateCommand(L, true);
+}
+
+int Cast(qvVmState* L) {
+    CheckArgCount(L, 3, 3);
+    uint32_t x = GetArgUInt32(L, 1);
+    bool isSigned = Signed(L, 2) != 0;
+    int32_t width = Signed(L, 3);
+    if (!KnownWidth(width)) return ERR_WRONGUSAGE;
+    switch (NarrowBits(width)) {
+        case 8:
+            return isSigned ? PushSigned(L, static_cast<int8_t>(x)) : PushUnsigned(L, x & 0xFF);
+        case 16:
+            return isSigned ? PushSigned(L, static_cast<int16_t>(x)) : PushUnsigned(L, x & 0xFFFF);
+        default:
+            return isSigned ? PushSigned(L, static_cast<int32_t>(x)) : PushUnsigned(L, x);
+    }
+}
+
+// The order is the library's published command list.
+constexpr qvCommandEntry kMathCommands[] = {
+    {"Abs", Unary<AbsOf>},
+    {"Sin", Unary<SinOf>},
+    {"Cos", Unary<CosOf>},
+    {"Tan", Unary<TanOf>},
+    {"ASin", Unary<ASinOf>},
+    {"ACos", Unary<ACosOf>},
+    {"ATan", Unary<ATanOf>},
+    {"ATan2", Binary<ATan2Of>},
+    {"Ceil", Unary<CeilOf>},
+    {"Floor", Unary<FloorOf>},
+    {"Mod", Mod},
+    {"FrExp", FrExp},
+    {"LdExp", LdExp},
+    {"Sqrt", Unary<SqrtOf>},
+    {"Min", Min},
+    {"Max", Max},
+    {"Log", Binary<LogOf>},
+    {"Ld", Unary<LdOf>},
+    {"Ln", Unary<LnOf>},
+    {"Exp", Unary<ExpOf>},
+    {"Deg", Unary<DegOf>},
+    {"Pow", Binary<PowOf>},
+    {"Rad", Unary<RadOf>},
+    {"Rnd", Rnd},
+    {"RndF", RndF},
+    {"Add", Binary<AddOf>},
+    {"Sub", Binary<SubOf>},
+    {"Mul", Binary<MulOf>},
+    {"Div", Div},
+    {"Round", Round},
+    {"Int", Int},
+    {"Frac", Unary<FracOf>},
+    {"Shr", Shr},
+    {"Shl", Shl},
+    {"Rt", Rt},
+    {"Wrap", Wrap},
+    {"Limit", Limit},
+    {"BitSet", BitSet},
+    {"BitTest", BitTest},
+    {"BitClear", BitClear},
+    {"BitXor", BitXor},
+    {"BitComplement", BitComplement},
+    {"Sgn", Sgn},
+    {"Sar", Sar},
+    {"Ror", Ror},
+    {"Rol", Rol},
+    {"Cast", Cast},
+    {"Hypot", Binary<HypotOf>},
+    {nullptr, nullptr},
+};
+static_assert(std::size(kMathCommands) == 49);
+
+constexpr qvConstant kMathConstants[] = {
+    {"PI", nullptr, 3.141592653589793},
+    {nullptr, nullptr, 0},
+};
+
+}  // namespace
+}  // namespace qv
+
+int RegisterMathLibrary(qvVmState* L) {
+    VmPushValue(L, VM_GLOBALSINDEX);
+    RegisterLibrary(L, nullptr, qv::kMathCommands, 0);
+    VmSetTop(L, -2);
+    RegisterConstants(L, qv::kMathConstants, 0);
+    auto seconds = static_cast<uint32_t>(std::time(nullptr));
+    SeedRandom48(seconds);
+    std::srand(seconds);
+    return RegisterCommandTable(qv::kMathCommands, "math");
+}
