@@ -193,7 +193,7 @@ const Byte* PatternMatch(MatchState* ms, const Byte* s, const Byte* p);
 
 const Byte* MaxExpand(MatchState* ms, const Byte* s, const Byte* p, const Byte* ep) {
     ptrdiff_t i = 0;
-    while (SingleMatch(ms, s + i, p, ep)) ++i;
+    for (; SingleMatch(ms, s + i, p, ep); ++i) Step(ms);
     for (;; --i) {
         Step(ms);
         if (const Byte* r = PatternMatch(ms, s + i, ep + 1)) return r;

@@ -114,6 +114,8 @@ TEST_F(ChecksumLib, ChecksumFileErrors) {
         EXPECT_EQ(missing.code, ERR_READFILE) << command;
         EXPECT_EQ(missing.errorText, dir + "/missing");
         EXPECT_EQ(Call(command, {Str("")}).code, ERR_WRONGUSAGE) << command;
+        // A file that opens but cannot be read (the process's memory at address 0).
+        EXPECT_EQ(Call(command, {Str("/proc/self/mem")}).code, ERR_READ) << command;
         WriteBytes(dir + "/a", ToBytes("x"));
         EXPECT_EQ(Call(command, {Str(dir + std::string("/a\0b", 4))}).code, ERR_READFILE);
     }
