@@ -15,6 +15,7 @@ namespace qv {
 namespace {
 
 constexpr uint32_t kBmpHeaderSize = 54;
+constexpr uint64_t kBmpChunkBytes = 256 * 1024;
 
 // A cleared block of the run-time's allocator for one scope.
 struct ScopedBlock {
@@ -43,27 +44,36 @@ void BmpHeader(uint8_t* header, int32_t width, int32_t height, uint32_t fileSize
     PutLittle(header + 28, 24, 2);
 }
 
-// 24-bit bottom-up rows of 3 x width + (width mod 4) bytes; the padding is 0.
+void BmpRow(const qvARGB* source, int32_t width, uint8_t* out) {
+    for (int32_t x = 0; x < width; ++x, out += 3) {
+        out[0] = uint8_t(source[x]);
+        out[1] = uint8_t(source[x] >> 8);
+        out[2] = uint8_t(source[x] >> 16);
+    }
+}
+
+// 24-bit bottom-up rows of 3 x width + (width mod 4) bytes, converted some rows at a time
+// into a cleared buffer, so that the padding is 0.
 int SaveBmp(const qvARGB* pixels, int32_t width, int32_t height, const char* file) {
     const uint64_t rowSize = width < 1 ? 0 : 3 * uint64_t(width) + uint64_t(width) % 4;
-    const uint64_t rows = height < 1 ? 0 : uint64_t(height);
-    if (rowSize * rows + kBmpHeaderSize > 0xFFFFFFFFu) return ERR_WRONGUSAGE;
+    const uint64_t rows = height < 1 || rowSize == 0 ? 0 : uint64_t(height);
+    if (rowSize * uint64_t(std::max(height, 0)) + kBmpHeaderSize > 0xFFFFFFFFu)
+        return ERR_WRONGUSAGE;
     uint8_t header[kBmpHeaderSize];
     BmpHeader(header, width, height, uint32_t(rowSize * rows + kBmpHeaderSize));
-    ScopedBlock row(size_t(rowSize) + 1);
-    if (row.data == nullptr) return ERR_MEM;
+    const uint64_t chunkRows = std::clamp<uint64_t>(kBmpChunkBytes / std::max<uint64_t>(rowSize, 1),
+                                                    1, std::max<uint64_t>(rows, 1));
+    ScopedBlock chunk(size_t(chunkRows * rowSize) + 1);
+    if (chunk.data == nullptr) return ERR_MEM;
     OutputFile out;
     if (const int error = out.Open(file)) return error;
     int error = out.Write(header, sizeof header);
-    for (uint64_t y = rows; y-- > 0 && error == 0 && rowSize > 0;) {
-        const qvARGB* source = pixels + y * uint64_t(width);
-        for (int32_t x = 0; x < width; ++x) {
-            uint8_t* at = row.data + 3 * size_t(x);
-            at[0] = uint8_t(source[x]);
-            at[1] = uint8_t(source[x] >> 8);
-            at[2] = uint8_t(source[x] >> 16);
-        }
-        error = out.Write(row.data, size_t(rowSize));
+    for (uint64_t y = rows; y > 0 && error == 0;) {
+        const uint64_t n = std::min(chunkRows, y);
+        for (uint64_t i = 0; i < n; ++i)
+            BmpRow(pixels + (y - 1 - i) * uint64_t(width), width, chunk.data + i * rowSize);
+        error = out.Write(chunk.data, size_t(n * rowSize));
+        y -= n;
     }
     return error != 0 ? error : out.Finish();
 }

@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -209,7 +210,9 @@ TEST(SavePictureOracle, JpegDecodesWithinPsnrAndKeepsItsQuality) {
         QV_REQUIRE_TOOL(tool);
     const std::string dir = qv::test::ScratchDir();
     for (int kind : {0, 1}) {
-        for (int32_t quality : {50, 75, 90}) {
+        // Qualities outside 1..100 are clamped.
+        for (int32_t quality : {50, 75, 90, 0, 150}) {
+            const int32_t kept = std::clamp(quality, 1, 100);
             SCOPED_TRACE(std::to_string(kind) + " q" + std::to_string(quality));
             const auto picture =
                 kind == 0 ? qv::test::TestPicture(0, 160, 97) : SmoothPicture(160, 97);
@@ -230,8 +233,8 @@ TEST(SavePictureOracle, JpegDecodesWithinPsnrAndKeepsItsQuality) {
                                           ".psnr; awk '$1 < 35 {exit 1}' " + base + ".psnr"));
             }
             EXPECT_TRUE(qv::test::Run("q=$(/usr/bin/identify-im6.q16 -format %Q " + base +
-                                      ".jpg); [ $((q - " + std::to_string(quality) +
-                                      ")) -le 2 ] && [ $((" + std::to_string(quality) +
+                                      ".jpg); [ $((q - " + std::to_string(kept) +
+                                      ")) -le 2 ] && [ $((" + std::to_string(kept) +
                                       " - q)) -le 2 ]"));
         }
     }
@@ -335,6 +338,42 @@ TEST(SavePictureOracle, GifTransparencyOnlyFromAlpha) {
     EXPECT_EQ(kept.argb, opaque);
 }
 
+// A masked brush keeps its transparency as GIF and PNG; with NOCOLOR or black the hidden
+// pixels carry exactly that colour in formats without alpha.
+TEST(SavePictureOracle, MaskedBitmapKeepsTransparency) {
+    QV_REQUIRE_TOOL(kPython);
+    const std::string dir = qv::test::ScratchDir();
+    qv::test::BitMapPtr bitmap(AllocDisplayBitMap(9, 4));
+    qv::test::PlanePtr mask(AllocMaskBitMap(nullptr, 9, 4, 1));
+    ASSERT_TRUE(bitmap && mask);
+    for (int32_t y = 0; y < 4; ++y) {
+        for (int32_t x = 0; x < 9; ++x) {
+            PlotPixel(bitmap.get(), x, y, x == 0 ? 0 : 0x10 * uint32_t(x) << 8);
+            if (x % 2 == 0) mask->plane[y * mask->bytesPerRow + x / 8] |= 0x80 >> (x & 7);
+        }
+    }
+    for (uint32_t colour : {QV_NOCOLOR, 0u}) {
+        SCOPED_TRACE(colour);
+        for (int32_t format : {IMGFMT_GIF, IMGFMT_PNG, IMGFMT_BMP}) {
+            const std::string file = dir + "/m" + std::to_string(format) + std::to_string(colour);
+            ASSERT_EQ(SaveBitmap(format, bitmap.get(), 9, 4, file.c_str(), mask.get(), colour,
+                                 nullptr, 90, 256, 0),
+                      0);
+            const Dump d = ReadWithPil(file);
+            ASSERT_EQ(d.argb.size(), 36u) << format;
+            for (int32_t i = 0; i < 36; ++i) {
+                const int32_t x = i % 9;
+                const bool shown = x % 2 == 0;
+                if (format == IMGFMT_BMP)
+                    EXPECT_EQ(d.argb[i], 0xFF000000 | (shown ? ReadBitMapPixel(bitmap.get(), x, 0)
+                                                             : colour & 0xFFFFFF));
+                else
+                    EXPECT_EQ(d.argb[i] >> 24, shown ? 0xFFu : 0u) << format << " " << i;
+            }
+        }
+    }
+}
+
 TEST(SavePictureOracle, IlbmOddWidthsAndLongRuns) {
     QV_REQUIRE_TOOL("/usr/bin/ilbmtoppm");
     const std::string dir = qv::test::ScratchDir();
@@ -403,6 +442,11 @@ TEST(SavePictureOracle, FailuresLeaveNoFile) {
     const auto pixels = RandomPixels(8, 8, 3, false);
     const std::string file = dir + "/x";
     EXPECT_EQ(Save(7, pixels, 8, 8, file), ERR_UNKNOWNIMGOUT);
+    EXPECT_FALSE(std::filesystem::exists(file));
+    // A BMP above 4 GiB is refused before anything is opened (or read).
+    EXPECT_EQ(SavePicture(IMGFMT_BMP, pixels.data(), 0x40000000, 2, file.c_str(), QV_NOCOLOR, 0, 90,
+                          256, 0),
+              ERR_WRONGUSAGE);
     EXPECT_FALSE(std::filesystem::exists(file));
     for (int32_t format : {IMGFMT_BMP, IMGFMT_PNG, IMGFMT_JPEG, IMGFMT_GIF, IMGFMT_ILBM}) {
         SCOPED_TRACE(format);
