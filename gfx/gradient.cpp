@@ -48,16 +48,25 @@ void LinearTwoColour(const qvGradientRequest& r, const qvGradient& g) {
         }
         table.get()[t] = F::Pack(rgb);
     }
+    // |value| < 2^40 and |divisor| < 2^25: the double quotient truncates to exactly the
+    // integer one, and divides several times faster.
+    auto colourAt = [&](int64_t value) {
+        const auto t = int64_t(double(value) / double(divisor));
+        return table.get()[std::clamp<int64_t>(t, 0, h)];
+    };
     const int64_t stepX = q * ks * s, stepY = -s * e;
     int64_t v = d * p - rows * e;
     for (int32_t j = 0; j < r.height; ++j, v += stepY) {
         uint8_t* row = RowAt(r, j);
+        if (stepX == 0) {
+            // A vertical gradient has one colour per row.
+            const uint32_t pixel = colourAt(v);
+            for (int32_t i = 0; i < r.width; ++i) StorePixel(row + i * F::bytes, F::bytes, pixel);
+            continue;
+        }
         int64_t value = v;
         for (int32_t i = 0; i < r.width; ++i, value += stepX) {
-            // |value| < 2^40 and |divisor| < 2^25: the double quotient truncates to exactly
-            // the integer one, and divides several times faster.
-            const auto t = int64_t(double(value) / double(divisor));
-            StorePixel(row + i * F::bytes, F::bytes, table.get()[std::clamp<int64_t>(t, 0, h)]);
+            StorePixel(row + i * F::bytes, F::bytes, colourAt(value));
         }
     }
 }

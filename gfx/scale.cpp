@@ -43,6 +43,7 @@ int RunScale(qvDisplayBitMap* source, const qvPlaneBitMap* mask, const qvPlaneBi
     k.smooth = smooth != 0 ? 1 : 0;
     k.xSteps = maps.Steps(ScaleMaps::kX), k.xFractions = maps.Fractions(ScaleMaps::kX);
     k.ySteps = maps.Steps(ScaleMaps::kY), k.yFractions = maps.Fractions(ScaleMaps::kY);
+    k.rows = maps.Rows();
     if (mask != nullptr && destMask != nullptr) {
         k.sourceMask = PlaneRow(mask->plane, mask->bytesPerRow, y);
         k.destMask = destMask->plane;

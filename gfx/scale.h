@@ -29,6 +29,8 @@ struct qvScaleBlock {
     int32_t* yFractions;
     int32_t* xSteps;
     int32_t* ySteps;
+    // Bilinear work space: three rows of destination width + 1 entries.
+    uint32_t* rows;
 };
 
 // Scales the sourceWidth x sourceHeight rectangle at (x, y) of a picture triple to
@@ -43,7 +45,7 @@ int ScaleBitmap(qvDisplayBitMap* source, const qvPlaneBitMap* mask, const qvPlan
                 qvDisplayBitMap** outBitmap, qvPlaneBitMap** outMask, qvPlaneBitMap** outAlpha);
 
 // The software kernel. Without source pixels only the planes are scaled; the smoothing
-// path needs the four maps and draws nothing without them.
+// path needs the four maps and the rows and draws nothing without them.
 void ScalePixels(const qvScaleBlock& block);
 
 // Frees the cached index maps (shutdown).

@@ -7,12 +7,17 @@ namespace qv::gfx {
 bool ScaleMaps::Reserve(Axis axis, int32_t size) {
     AxisMaps& maps = axes_[axis];
     if (size <= maps.capacity) return true;
-    Release(maps);
-    const size_t bytes = (size_t(size) + 1) * sizeof(int32_t);
-    maps.steps = static_cast<int32_t*>(AllocMemBlock(bytes, 0));
-    maps.fractions = static_cast<int32_t*>(AllocMemBlock(bytes, 0));
-    if (maps.steps == nullptr || maps.fractions == nullptr) {
-        Release(maps);
+    Release(axis);
+    const size_t entries = size_t(size) + 1;
+    maps.steps = static_cast<int32_t*>(AllocMemBlock(entries * sizeof(int32_t), 0));
+    maps.fractions = static_cast<int32_t*>(AllocMemBlock(entries * sizeof(int32_t), 0));
+    bool ok = maps.steps != nullptr && maps.fractions != nullptr;
+    if (ok && axis == kX) {
+        rows_ = static_cast<uint32_t*>(AllocMemBlock(3 * entries * sizeof(uint32_t), 0));
+        ok = rows_ != nullptr;
+    }
+    if (!ok) {
+        Release(axis);
         return false;
     }
     maps.capacity = size;
@@ -20,14 +25,19 @@ bool ScaleMaps::Reserve(Axis axis, int32_t size) {
 }
 
 void ScaleMaps::Free() {
-    Release(axes_[kX]);
-    Release(axes_[kY]);
+    Release(kX);
+    Release(kY);
 }
 
-void ScaleMaps::Release(AxisMaps& maps) {
+void ScaleMaps::Release(Axis axis) {
+    AxisMaps& maps = axes_[axis];
     FreeMemBlock(maps.steps);
     FreeMemBlock(maps.fractions);
     maps = {};
+    if (axis == kX) {
+        FreeMemBlock(rows_);
+        rows_ = nullptr;
+    }
 }
 
 }  // namespace qv::gfx

@@ -60,6 +60,7 @@ for target in "${targets[@]}"; do
         fuzz_eval | fuzz_pattern | fuzz_format) seeds=tests/libs/string/fuzz_regressions/${target#fuzz_} ;;
         fuzz_catalog) seeds=tests/runtime/fuzz_regressions ;;
         fuzz_cmdline) seeds=tests/runtime/fuzz_regressions/cmdline ;;
+        fuzz_geometry) seeds=tests/gfx/fuzz_regressions/geometry ;;
         *) seeds= ;;
     esac
     echo "== $target for ${seconds}s"

@@ -1,8 +1,11 @@
 // ScalePixels: nearest neighbour and bilinear scaling of pixels, masks and alpha planes.
 #include <algorithm>
+#include <bit>
 #include <cstring>
+#include <type_traits>
 
 #include "gfx/kernels/rows.h"
+#include "gfx/kernels/template_clones.h"
 #include "gfx/pixel_format.h"
 #include "gfx/scale.h"
 
@@ -152,40 +155,97 @@ inline int32_t Lerp(int32_t a, int32_t b, int32_t fraction) {
     return a + (((b - a) * fraction) >> 16);
 }
 
-// One channel of the four neighbours 0x00RRGGBB at the shift.
-inline uint32_t Bilinear(uint32_t p, uint32_t right, uint32_t below, uint32_t belowRight, int shift,
-                         int32_t fx, int32_t fy) {
-    auto channel = [shift](uint32_t v) { return int32_t((v >> shift) & 255); };
-    const int32_t top = Lerp(channel(p), channel(right), fx);
-    const int32_t bottom = Lerp(channel(below), channel(belowRight), fx);
-    return uint32_t(Lerp(top, bottom, fy)) << shift;
+// Per channel of two 0x00RRGGBB values: a + (((b - a) x fraction) >> 16).
+inline uint32_t LerpRGB(uint32_t a, uint32_t b, int32_t fraction) {
+    uint32_t out = 0;
+    for (int shift = 0; shift <= 16; shift += 8) {
+        const auto ca = int32_t((a >> shift) & 255), cb = int32_t((b >> shift) & 255);
+        out |= uint32_t(Lerp(ca, cb, fraction)) << shift;
+    }
+    return out;
 }
 
+// One source row interpolated across: each destination column between the source column
+// and the one right of it (the same one for a source one pixel wide), as 0x00RRGGBB.
+template <typename F>
+QV_TEMPLATE_CLONES void Across(const uint8_t* __restrict row, const int32_t* __restrict columns,
+                               const int32_t* __restrict fractions, int32_t right, int32_t width,
+                               uint32_t* __restrict out) {
+    if constexpr (F::bytes == 3) {
+        for (int32_t i = 0; i < width; ++i) {
+            const uint8_t* p = row + ptrdiff_t(columns[i]) * 3;
+            out[i] = LerpRGB(F::Unpack(LoadPixel(p, 3)), F::Unpack(LoadPixel(p + right * 3, 3)),
+                             fractions[i]);
+        }
+    } else if (F::bytes == 2 && right != 0) {
+        // A pixel and its right neighbour in one 32-bit word (low half first), one gather
+        // per column.
+        static_assert(std::endian::native == std::endian::little);
+        typedef uint32_t Pair __attribute__((aligned(2), may_alias));
+        const auto* pixels = reinterpret_cast<const uint16_t*>(row);
+        for (int32_t i = 0; i < width; ++i) {
+            const uint32_t pair = *reinterpret_cast<const Pair*>(pixels + columns[i]);
+            out[i] = LerpRGB(F::Unpack(pair & 0xFFFF), F::Unpack(pair >> 16), fractions[i]);
+        }
+    } else {
+        // Two gathers with one index, so that the loop vectorises.
+        using Word = std::conditional_t<F::bytes == 4, uint32_t, uint16_t>;
+        const Word* pixels = reinterpret_cast<const Word*>(row);
+        const Word* next = pixels + right;
+        for (int32_t i = 0; i < width; ++i) {
+            out[i] =
+                LerpRGB(F::Unpack(pixels[columns[i]]), F::Unpack(next[columns[i]]), fractions[i]);
+        }
+    }
+}
+
+// The destination row between two rows interpolated across.
+template <typename F>
+QV_TEMPLATE_CLONES void Down(const uint32_t* __restrict top, const uint32_t* __restrict bottom,
+                             int32_t fraction, int32_t width, uint8_t* __restrict dest) {
+    for (int32_t i = 0; i < width; ++i) {
+        const uint32_t pixel = F::Pack(LerpRGB(top[i], bottom[i], fraction));
+        if constexpr (F::bytes == 4) {
+            reinterpret_cast<uint32_t*>(dest)[i] = pixel;
+        } else if constexpr (F::bytes == 2) {
+            reinterpret_cast<uint16_t*>(dest)[i] = uint16_t(pixel);
+        } else {
+            StorePixel(dest + i * 3, 3, pixel);
+        }
+    }
+}
+
+// Rows are interpolated across once each and kept while the destination rows between them
+// are made: the top of each pair is p + ((right - p) x fx >> 16) of its source row, the
+// same for every destination row that reads it.
 template <typename F>
 void BilinearColour(const qvScaleBlock& k) {
-    constexpr int B = F::bytes;
+    const size_t stride = size_t(k.destWidth) + 1;
+    auto* columns = reinterpret_cast<int32_t*>(k.rows);
+    uint32_t* lines[2] = {k.rows + stride, k.rows + 2 * stride};
+    MapWalker across{k.xSteps};
+    for (int32_t i = 0; i < k.destWidth; ++i) columns[i] = int32_t(across.Next());
     // A source one pixel wide (high) has steps and fractions 0: its right (lower)
     // neighbour is itself, never the pixel after the rectangle.
-    const int64_t right = k.sourceWidth > 1 ? B : 0;
-    const ptrdiff_t below = k.sourceHeight > 1 ? ptrdiff_t(k.sourceRowLength) * B : 0;
+    const int32_t right = k.sourceWidth > 1 ? 1 : 0;
+    const int64_t below = k.sourceHeight > 1 ? 1 : 0;
+    int64_t held[2] = {-1, -1};  // the source rows in lines[0] and lines[1]
+    auto hold = [&](int slot, int64_t row) {
+        Across<F>(PixelAt(k.source, k.sourceRowLength, F::bytes, 0, int32_t(row)), columns,
+                  k.xFractions, right, k.destWidth, lines[slot]);
+        held[slot] = row;
+    };
     MapWalker rows{k.ySteps};
     for (int32_t j = 0; j < k.destHeight; ++j) {
-        const uint8_t* top = PixelAt(k.source, k.sourceRowLength, B, 0, int32_t(rows.Next()));
-        uint8_t* dest = PixelAt(k.dest, k.destRowLength, B, 0, j);
-        const int32_t fy = k.yFractions[j];
-        MapWalker columns{k.xSteps};
-        for (int32_t i = 0; i < k.destWidth; ++i) {
-            const uint8_t* p = top + columns.Next() * B;
-            const uint32_t p00 = F::Unpack(LoadPixel(p, B));
-            const uint32_t p10 = F::Unpack(LoadPixel(p + right, B));
-            const uint32_t p01 = F::Unpack(LoadPixel(p + below, B));
-            const uint32_t p11 = F::Unpack(LoadPixel(p + below + right, B));
-            const int32_t fx = k.xFractions[i];
-            const uint32_t rgb = Bilinear(p00, p10, p01, p11, 16, fx, fy) |
-                                 Bilinear(p00, p10, p01, p11, 8, fx, fy) |
-                                 Bilinear(p00, p10, p01, p11, 0, fx, fy);
-            StorePixel(dest + i * B, B, F::Pack(rgb));
+        const int64_t row = rows.Next();
+        if (held[0] != row && held[1] == row) {
+            std::swap(lines[0], lines[1]);
+            std::swap(held[0], held[1]);
         }
+        if (held[0] != row) hold(0, row);
+        if (held[1] != row + below) hold(1, row + below);
+        Down<F>(lines[0], lines[1], k.yFractions[j], k.destWidth,
+                PixelAt(k.dest, k.destRowLength, F::bytes, 0, j));
     }
 }
 
@@ -218,7 +278,7 @@ void BilinearPlanes(const qvScaleBlock& k) {
 
 void Smooth(const qvScaleBlock& k) {
     if (k.xSteps == nullptr || k.xFractions == nullptr || k.ySteps == nullptr ||
-        k.yFractions == nullptr) {
+        k.yFractions == nullptr || k.rows == nullptr) {
         return;
     }
     BuildMap(k.xSteps, k.xFractions, k.destWidth + 1,

@@ -3,8 +3,10 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 
 #include "gfx/kernels/rows.h"
+#include "gfx/kernels/template_clones.h"
 #include "gfx/pixel_format.h"
 #include "gfx/transform.h"
 
@@ -37,8 +39,9 @@ int32_t SpanColumn(double x, int32_t width) {
 }
 
 // Source coordinates inside the rectangle; points on its edge may lie an epsilon outside.
+// Truncating after the clamp is the floor, without a call of floor.
 int32_t Inside(double coordinate, int32_t size) {
-    return int32_t(std::clamp(std::floor(coordinate), 0.0, double(size - 1)));
+    return int32_t(std::clamp(coordinate, 0.0, double(size - 1)));
 }
 
 // Sets the mask bits of columns [from, to).
@@ -88,66 +91,119 @@ void NearestSpan(const qvTransformBlock& k, const RowMapping& m, const Rows& row
     }
 }
 
-// ((p00 (1 - fx) + p10 fx) (1 - fy) + (p01 (1 - fx) + p11 fx) fy) + 0.5, truncated.
-inline uint32_t Interpolate(const uint32_t p[4], int shift, double fx, double fy) {
-    auto c = [&](int n) { return double((p[n] >> shift) & 255); };
-    const double value =
-        (c(0) * (1 - fx) + c(1) * fx) * (1 - fy) + (c(2) * (1 - fx) + c(3) * fx) * fy + 0.5;
-    return uint32_t(value) << shift;
+// Branch-free minimum and maximum (no NaN reaches them), so that the sampling loops
+// vectorise.
+template <typename T>
+inline T Low(T a, T b) {
+    return a < b ? a : b;
+}
+template <typename T>
+inline T High(T a, T b) {
+    return a > b ? a : b;
 }
 
-// The four neighbours top-left, top-right, bottom-left, bottom-right of a sample, at
-// sample - 0.5 so that pixel centres sample exactly one pixel.
-struct Neighbours {
-    int32_t x[4], y[4];
-    double fx, fy;
-    Neighbours(double u, double v, int32_t width, int32_t height) {
-        const double x0 = std::floor(u - 0.5), y0 = std::floor(v - 0.5);
-        fx = u - 0.5 - x0, fy = v - 0.5 - y0;
-        const int32_t left = Inside(x0, width), right = Inside(x0 + 1, width);
-        const int32_t top = Inside(y0, height), bottom = Inside(y0 + 1, height);
-        x[0] = left, x[1] = right, x[2] = left, x[3] = right;
-        y[0] = top, y[1] = top, y[2] = bottom, y[3] = bottom;
-    }
+// The four neighbours of a sample, taken at sample - 0.5 so that a pixel centre samples
+// exactly one pixel, and their weights. The floor is taken of a value held within [-1,
+// size], where every neighbour is clamped alike.
+struct Sample {
+    int32_t left, right, top, bottom;
+    double fx, fy, gx, gy;  // g = 1 - f
 };
 
+inline int32_t FloorWithin(double coordinate, int32_t size) {
+    const double held = Low(High(coordinate, -1.0), double(size));
+    const auto whole = int32_t(held);
+    return whole - int32_t(held < whole);
+}
+
+inline Sample SampleAt(double u, double v, int32_t width, int32_t height) {
+    const int32_t x0 = FloorWithin(u - 0.5, width), y0 = FloorWithin(v - 0.5, height);
+    Sample s;
+    s.fx = u - 0.5 - x0, s.fy = v - 0.5 - y0;
+    s.gx = 1 - s.fx, s.gy = 1 - s.fy;
+    s.left = Low(High(x0, 0), width - 1), s.right = Low(High(x0 + 1, 0), width - 1);
+    s.top = Low(High(y0, 0), height - 1), s.bottom = Low(High(y0 + 1, 0), height - 1);
+    return s;
+}
+
+// ((p00 (1 - fx) + p10 fx) (1 - fy) + (p01 (1 - fx) + p11 fx) fy) + 0.5, truncated, for the
+// byte at the shift of the four neighbours (top-left, top-right, bottom-left, bottom-right).
+inline uint32_t Mix(const uint32_t p[4], int shift, const Sample& s) {
+    auto c = [shift](uint32_t v) { return double((v >> shift) & 255); };
+    const double value =
+        (c(p[0]) * s.gx + c(p[1]) * s.fx) * s.gy + (c(p[2]) * s.gx + c(p[3]) * s.fx) * s.fy + 0.5;
+    return uint32_t(int32_t(value)) << shift;
+}
+
+inline uint32_t MixRGB(const uint32_t p[4], const Sample& s) {
+    return Mix(p, 16, s) | Mix(p, 8, s) | Mix(p, 0, s);
+}
+
+// The colour of a span with no planes to read or write: the common case, written so that
+// it vectorises.
+template <typename F>
+QV_TEMPLATE_CLONES void SmoothColour(const uint8_t* __restrict source, int32_t rowLength,
+                                     int32_t width, int32_t height, RowMapping m, int32_t from,
+                                     int32_t to, uint8_t* __restrict dest) {
+    using Word = std::conditional_t<F::bytes == 4, uint32_t, uint16_t>;
+    for (int32_t x = from; x < to; ++x) {
+        const Sample s = SampleAt(m.U(x), m.V(x), width, height);
+        const int32_t top = s.top * rowLength, bottom = s.bottom * rowLength;
+        uint32_t p[4];
+        if constexpr (F::bytes == 3) {
+            p[0] = F::Unpack(LoadPixel(source + (top + s.left) * 3, 3));
+            p[1] = F::Unpack(LoadPixel(source + (top + s.right) * 3, 3));
+            p[2] = F::Unpack(LoadPixel(source + (bottom + s.left) * 3, 3));
+            p[3] = F::Unpack(LoadPixel(source + (bottom + s.right) * 3, 3));
+            StorePixel(dest + x * 3, 3, F::Pack(MixRGB(p, s)));
+        } else {
+            const Word* pixels = reinterpret_cast<const Word*>(source);
+            p[0] = F::Unpack(pixels[top + s.left]), p[1] = F::Unpack(pixels[top + s.right]);
+            p[2] = F::Unpack(pixels[bottom + s.left]), p[3] = F::Unpack(pixels[bottom + s.right]);
+            reinterpret_cast<Word*>(dest)[x] = Word(F::Pack(MixRGB(p, s)));
+        }
+    }
+}
+
+// Spans with planes. Under a source mask, invisible neighbours take the colour of the
+// first visible one (top-left, top-right, bottom-left, bottom-right); with none visible the
+// pixel stays as it is, masked out. Alpha bytes are interpolated as they are.
 template <typename F>
 void SmoothSpan(const qvTransformBlock& k, const RowMapping& m, const Rows& row, int32_t from,
                 int32_t to) {
     constexpr int B = F::bytes;
+    const bool alpha = k.sourceAlpha != nullptr && row.destAlpha != nullptr;
     for (int32_t x = from; x < to; ++x) {
         const double u = m.U(x), v = m.V(x);
-        const Neighbours n(u, v, k.sourceWidth, k.sourceHeight);
-        // Under a source mask, invisible neighbours take the colour of the first visible
-        // one; with none visible the pixel stays as it is, masked out.
-        int first = 0;
+        const Sample s = SampleAt(u, v, k.sourceWidth, k.sourceHeight);
+        const int32_t xs[4] = {s.left, s.right, s.left, s.right};
+        const int32_t ys[4] = {s.top, s.top, s.bottom, s.bottom};
+        int colourOf[4] = {0, 1, 2, 3};  // the neighbour whose colour each one takes
         if (k.sourceMask != nullptr) {
-            while (first < 4 && !SourceBit(k, n.x[first], n.y[first])) ++first;
-            if (first == 4) {
-                if (row.destMask != nullptr) SetMaskBit(row.destMask, x, false);
-                continue;
-            }
+            bool visible[4];
+            for (int i = 0; i < 4; ++i) visible[i] = SourceBit(k, xs[i], ys[i]);
+            const int first = int(std::find(visible, visible + 4, true) - visible);
             if (row.destMask != nullptr) {
-                SetMaskBit(row.destMask, x,
-                           SourceBit(k, Inside(u, k.sourceWidth), Inside(v, k.sourceHeight)));
+                SetMaskBit(
+                    row.destMask, x,
+                    first < 4 && SourceBit(k, Inside(u, k.sourceWidth), Inside(v, k.sourceHeight)));
             }
+            if (first == 4) continue;
+            for (int i = 0; i < 4; ++i) colourOf[i] = visible[i] ? i : first;
         }
         if (row.dest != nullptr) {
             uint32_t p[4];
             for (int i = 0; i < 4; ++i) {
-                const bool visible = k.sourceMask == nullptr || SourceBit(k, n.x[i], n.y[i]);
-                const int s = visible ? i : first;
-                p[i] = F::Unpack(
-                    LoadPixel(PixelAt(k.source, k.sourceRowLength, B, n.x[s], n.y[s]), B));
+                const int c = colourOf[i];
+                p[i] =
+                    F::Unpack(LoadPixel(PixelAt(k.source, k.sourceRowLength, B, xs[c], ys[c]), B));
             }
-            const uint32_t rgb = Interpolate(p, 16, n.fx, n.fy) | Interpolate(p, 8, n.fx, n.fy) |
-                                 Interpolate(p, 0, n.fx, n.fy);
-            StorePixel(row.dest + x * B, B, F::Pack(rgb));
+            StorePixel(row.dest + x * B, B, F::Pack(MixRGB(p, s)));
         }
-        if (k.sourceAlpha != nullptr && row.destAlpha != nullptr) {
+        if (alpha) {
             uint32_t a[4];
-            for (int i = 0; i < 4; ++i) a[i] = SourceAlpha(k, n.x[i], n.y[i]);
-            row.destAlpha[x] = uint8_t(Interpolate(a, 0, n.fx, n.fy));
+            for (int i = 0; i < 4; ++i) a[i] = SourceAlpha(k, xs[i], ys[i]);
+            row.destAlpha[x] = uint8_t(Mix(a, 0, s));
         }
     }
 }
@@ -168,7 +224,11 @@ void Transform(const qvTransformBlock& k, const double inverse[4]) {
         const int32_t from = SpanColumn(lo, k.destWidth), to = SpanColumn(hi, k.destWidth);
         if (from >= to) continue;
         const Rows rows = RowsAt(k, F::bytes, y);
-        if (k.smooth != 0) {
+        if (k.smooth != 0 && k.sourceMask == nullptr && k.sourceAlpha == nullptr &&
+            rows.dest != nullptr) {
+            SmoothColour<F>(k.source, k.sourceRowLength, k.sourceWidth, k.sourceHeight, row, from,
+                            to, rows.dest);
+        } else if (k.smooth != 0) {
             SmoothSpan<F>(k, row, rows, from, to);
         } else {
             NearestSpan<F::bytes>(k, row, rows, from, to);

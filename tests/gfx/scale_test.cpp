@@ -2,6 +2,7 @@
 // supplied destinations, the compositor, failures, float drift and the autoscaled window.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <vector>
 
 #include "engine/error_codes.h"
@@ -121,6 +122,52 @@ TEST_F(ScaleBitmapTest, SmoothingInterpolatesPixelsButTakesMaskBitsWhole) {
         previous = red;
     }
     EXPECT_GT(levels, 2);  // more than the two source colours
+}
+
+// The bilinear rule pixel by pixel: column i samples at i x step / 65536 with step =
+// floor((w - 1) x 65536 / dw), rows alike; top, bottom and value truncate in turn.
+uint32_t Bilinear(const qvDisplayBitMap* source, int32_t dw, int32_t dh, int32_t i, int32_t j) {
+    const auto stepX = int64_t(double(source->width - 1) * 65536.0 / dw);
+    const auto stepY = int64_t(double(source->height - 1) * 65536.0 / dh);
+    const int64_t ax = i * stepX, ay = j * stepY;
+    const auto x = int32_t(ax >> 16), y = int32_t(ay >> 16);
+    const auto fx = int32_t(ax & 0xFFFF), fy = int32_t(ay & 0xFFFF);
+    const int32_t right = x + (source->width > 1), below = y + (source->height > 1);
+    uint32_t rgb = 0;
+    for (int shift = 0; shift <= 16; shift += 8) {
+        auto at = [&](int32_t px, int32_t py) {
+            return int32_t((ReadBitMapPixel(source, px, py) >> shift) & 255);
+        };
+        const int32_t top = at(x, y) + (((at(right, y) - at(x, y)) * fx) >> 16);
+        const int32_t bottom = at(x, below) + (((at(right, below) - at(x, below)) * fx) >> 16);
+        rgb |= uint32_t(top + (((bottom - top) * fy) >> 16)) << shift;
+    }
+    return qv::test::AsStored(source->format, rgb);
+}
+
+TEST_F(ScaleBitmapTest, BilinearFollowsTheRuleExactly) {
+    const struct {
+        int32_t sw, sh, dw, dh;
+    } rows[] = {{13, 9, 31, 23}, {13, 9, 6, 4}, {1, 9, 5, 7}, {13, 1, 29, 3}, {7, 7, 7, 7}};
+    std::mt19937 random(5);
+    for (const auto& row : rows) {
+        BitMapPtr source(AllocDisplayBitMap(row.sw, row.sh));
+        for (int32_t y = 0; y < row.sh; ++y) {
+            for (int32_t x = 0; x < row.sw; ++x) PlotPixel(source.get(), x, y, random() & 0xFFFFFF);
+        }
+        Outputs out;
+        ASSERT_EQ(ScaleBitmap(source.get(), nullptr, nullptr, 0, 0, nullptr, row.sw, row.sh, row.dw,
+                              row.dh, 1, &out.bitmap, nullptr, nullptr),
+                  0);
+        for (int32_t j = 0; j < row.dh; ++j) {
+            for (int32_t i = 0; i < row.dw; ++i) {
+                ASSERT_EQ(ReadBitMapPixel(out.bitmap, i, j),
+                          Bilinear(source.get(), row.dw, row.dh, i, j))
+                    << row.sw << "x" << row.sh << " to " << row.dw << "x" << row.dh << " at " << i
+                    << "," << j;
+            }
+        }
+    }
 }
 
 TEST_F(ScaleBitmapTest, OnePixelWideSourceAtTheEdgeReadsNothingBeyondIt) {

@@ -4,8 +4,10 @@
 #include <cmath>
 #include <limits>
 #include <numbers>
+#include <random>
 
 #include "engine/error_codes.h"
+#include "gfx/blit_frontends.h"
 #include "gfx/transform.h"
 #include "tests/gfx/support.h"
 #include "tests/gfx/support/coordinate_picture.h"
@@ -165,6 +167,47 @@ TEST(TransformBitmap, SmoothingTakesVisibleNeighboursOnly) {
         if (anyVisible) {
             EXPECT_EQ(ReadBitMapPixel(out.bitmap, x, 0) & 0xFF, 0u) << "no blue at " << x;
         }
+    }
+}
+
+TEST(TransformBitmap, SmoothingAgreesWithAndWithoutPlanes) {
+    // The colour alone takes a path of its own; with a mask that shows every pixel, or with
+    // an alpha plane, the same pixels must come out.
+    constexpr int32_t kWidth = 23, kHeight = 17;
+    BitMapPtr source(AllocDisplayBitMap(kWidth, kHeight));
+    std::mt19937 random(9);
+    for (int32_t y = 0; y < kHeight; ++y) {
+        for (int32_t x = 0; x < kWidth; ++x) PlotPixel(source.get(), x, y, random() & 0xFFFFFF);
+    }
+    PlanePtr mask(AllocMaskBitMap(source.get(), kWidth, kHeight, 1));
+    FillMaskRect(mask.get(), 0, 0, kWidth, kHeight, 0);
+    PlanePtr alpha(AllocAlphaBitMap(kWidth, kHeight, 1));
+    FillPlane8Rect(alpha.get(), 0, 0, kWidth, kHeight, 255);
+    const double c = std::cos(0.5), s = std::sin(0.5);
+    const double matrices[][4] = {{c, s, -s, c}, {1.7, 0, 0.4, 0.8}, {-0.6, 0.3, 0.2, 1.3}};
+    for (const auto& m : matrices) {
+        Outputs plain, masked, withAlpha;
+        ASSERT_EQ(TransformBitmap(source.get(), nullptr, nullptr, 0, 0, kWidth, kHeight, m, 1,
+                                  &plain.bitmap, &plain.mask, nullptr, &plain.width, &plain.height),
+                  0);
+        ASSERT_EQ(TransformBitmap(source.get(), mask.get(), nullptr, 0, 0, kWidth, kHeight, m, 1,
+                                  &masked.bitmap, &masked.mask, nullptr, nullptr, nullptr),
+                  0);
+        ASSERT_EQ(TransformBitmap(source.get(), nullptr, alpha.get(), 0, 0, kWidth, kHeight, m, 1,
+                                  &withAlpha.bitmap, nullptr, &withAlpha.alpha, nullptr, nullptr),
+                  0);
+        int32_t covered = 0;
+        for (int32_t y = 0; y < plain.height; ++y) {
+            for (int32_t x = 0; x < plain.width; ++x) {
+                if (ReadBitMapPixel(plain.mask, x, y) == 0) continue;
+                ++covered;
+                const uint32_t want = ReadBitMapPixel(plain.bitmap, x, y);
+                ASSERT_EQ(ReadBitMapPixel(masked.bitmap, x, y), want) << x << "," << y;
+                ASSERT_EQ(ReadBitMapPixel(withAlpha.bitmap, x, y), want) << x << "," << y;
+                EXPECT_EQ(withAlpha.alpha->plane[y * withAlpha.alpha->bytesPerRow + x], 255);
+            }
+        }
+        EXPECT_GT(covered, kWidth * kHeight / 2);
     }
 }
 
