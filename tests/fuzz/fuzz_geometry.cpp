@@ -84,8 +84,8 @@ void Scale(Input& in, Picture& p) {
     Results out;
     int code;
     if (in.Pick(4) == 0) {
-        qv::OwnedBitMap dest(qv::AllocBitMapInFormat(in.Between(0, 96), in.Between(0, 96),
-                                                     p.bitmap->format, false));
+        qv::OwnedBitMap dest(
+            qv::AllocBitMapInFormat(in.Between(0, 96), in.Between(0, 96), p.bitmap->format, false));
         code = ScaleBitmap(p.bitmap.get(), p.mask.get(), p.alpha.get(), x, y, dest.get(), sw, sh,
                            dw, dh, smooth, &out.bitmap, &out.mask, &out.alpha);
     } else {
@@ -102,9 +102,9 @@ void Transform(Input& in, Picture& p) {
     const int32_t w = in.Between(-1, 40), h = in.Between(-1, 40);
     Results out;
     int32_t width = 0, height = 0;
-    const int code = TransformBitmap(p.bitmap.get(), p.mask.get(), p.alpha.get(), x, y, w, h,
-                                     matrix, int(in.Pick(2)), &out.bitmap, &out.mask, &out.alpha,
-                                     &width, &height);
+    const int code =
+        TransformBitmap(p.bitmap.get(), p.mask.get(), p.alpha.get(), x, y, w, h, matrix,
+                        int(in.Pick(2)), &out.bitmap, &out.mask, &out.alpha, &width, &height);
     if (!Known(code) || (code == 0 && (width < 1 || height < 1))) std::abort();
 }
 
