@@ -380,6 +380,39 @@ TEST(ScalePixels, FloatDriftStaysOnTheLastSourceRow) {
     }
 }
 
+// One row of 40000 pixels, each holding its column: 16.16 positions and the bilinear step
+// (s - 1) x 65536 pass 2^31 here.
+TEST(ScalePixels, WideSourcesKeepTheirPositions) {
+    constexpr int32_t kWidth = 40000;
+    std::vector<uint16_t> source(kWidth);
+    for (int32_t x = 0; x < kWidth; ++x) source[size_t(x)] = uint16_t(x / 2);  // red and green
+    for (auto [destWidth, smooth] : {std::pair{40001, 0}, std::pair{3, 0}, std::pair{2, 1}}) {
+        std::vector<uint16_t> dest(static_cast<size_t>(destWidth));
+        std::vector<int32_t> maps[4];
+        for (auto& map : maps) map.resize(size_t(destWidth) + 1);
+        std::vector<uint32_t> rows(3 * (size_t(destWidth) + 1));
+        qvScaleBlock block{};
+        block.source = reinterpret_cast<const uint8_t*>(source.data());
+        block.dest = reinterpret_cast<uint8_t*>(dest.data());
+        block.sourceWidth = kWidth, block.sourceHeight = 1;
+        block.destWidth = destWidth, block.destHeight = 1;
+        block.sourceRowLength = kWidth, block.destRowLength = destWidth;
+        block.format = QV_FMT_R5G6B5, block.bytesPerPixel = 2, block.smooth = smooth;
+        block.xSteps = maps[0].data(), block.xFractions = maps[1].data();
+        block.ySteps = maps[2].data(), block.yFractions = maps[3].data();
+        block.rows = rows.data();
+        ScalePixels(block);
+        // The last column comes from near the end of the row, not from a wrapped position.
+        const int64_t exact = int64_t(destWidth - 1) * (kWidth - smooth) / destWidth;
+        const uint32_t last = dest.back() & 0xF800;
+        EXPECT_NEAR(double(last), double(source[size_t(exact)] & 0xF800), 2048.0)
+            << destWidth << " smooth " << smooth;
+        for (int32_t x = 1; x < destWidth; ++x) {
+            ASSERT_GE(dest[size_t(x)] & 0xF800, dest[size_t(x) - 1] & 0xF800);
+        }
+    }
+}
+
 TEST(ScalePixels, SmoothingWithoutMapsDrawsNothing) {
     std::vector<uint32_t> source(4, 0xFFFFFF), dest(4, 7);
     qvScaleBlock block{};
