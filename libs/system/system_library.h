@@ -1,13 +1,17 @@
-// The "system" command library: so far its program-control group (ending the program,
-// raising and catching errors, the call trace and debug output) and the error constants.
+// The "system" command library: program control and errors, debug output, information,
+// table commands, memory, object data, dates, timers, waiting and sorting, and the
+// run-time's largest constants table.
 #pragma once
 
 #include "engine/vm.h"
 
-// Registers the commands as globals, the ERR_ constants, and the table under "system" for
-// command lists and error reports. Raises on engine errors, so it runs under protection.
+// Registers the commands as globals, the constants (with one ERR_ row per error code), the
+// timer list with the object registry, and the table under "system" for command lists and
+// error reports. Raises on engine errors, so it runs under protection.
 // Returns 0 or ERR_MEM.
 int RegisterSystemLibrary(qvVmState* L);
+// Shutdown: frees every timer.
+void FreeSystemObjects(qvVmState* L);
 
 int DebugPrint(qvVmState* L);
 int DebugOutput(qvVmState* L);
