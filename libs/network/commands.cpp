@@ -222,7 +222,7 @@ int ReceiveData(qvVmState* L) {
     size_t delivered = 0;
     Check(L, ReceiveIntoBuffer(L, node, mode, count, wait, sink, &status, &delivered));
     VmPushLString(L, sink.text.data(), sink.text.size());
-    VmPushNumber(L, double(delivered));
+    VmPushNumber(L, double(sink.text.size()));
     VmPushNumber(L, mode == RECEIVEALL && status != 0 ? 0 : 1);
     return 3;
 }

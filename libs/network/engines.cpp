@@ -107,6 +107,10 @@ int ReceiveIntoBuffer(qvVmState* L, qvNetObject* node, int mode, size_t count, b
     return 0;
 }
 
+}  // namespace qv
+
+using namespace qv;
+
 int SendBuffer(qvVmState* L, qvNetObject* node, const uint8_t* data, size_t length, size_t* sent) {
     qvConnection& c = node->connection;
     double lastActivity = MonotonicSeconds();
@@ -165,10 +169,6 @@ int CallTransferCallback(qvVmState* L, qvNetObject* node, int action) {
     VmSetTop(L, top);
     return result;
 }
-
-}  // namespace qv
-
-using namespace qv;
 
 int ConnectToHost(qvVmState* L, qvObjectId id, const char* host, int port, qvNetObject** out) {
     *out = nullptr;
