@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/linux/memory.h"
 #include "tests/libs/system/system_test_support.h"
 
 namespace qv::testing {
@@ -133,6 +134,17 @@ TEST_F(Timers, WaitUnits) {
         EXPECT_EQ(Call("Wait", c.args).code, 0);
         EXPECT_EQ(Clock::micros - before, c.micros) << c.args[0].number;
     }
+}
+
+TEST_F(Timers, NoMemoryForANewTimerLeavesTheListAsItWas) {
+    Call("StartTimer", {Num(1)});
+    {
+        AllocationFault fault(1, true);
+        EXPECT_EQ(Call("StartTimer", {Num(2)}).code, 1000);
+    }
+    EXPECT_EQ(Call("GetTimer", {Num(2)}).code, 1181);
+    EXPECT_EQ(Call("GetTimer", {Num(1)}).code, 0);
+    EXPECT_EQ(Call("StartTimer", {Num(2)}).code, 0);
 }
 
 TEST_F(Timers, ArgumentErrors) {
