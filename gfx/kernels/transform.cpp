@@ -1,5 +1,6 @@
 // TransformPixels and FlipPixels.
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -110,13 +111,13 @@ struct Sample {
     double fx, fy, gx, gy;  // g = 1 - f
 };
 
-inline int32_t FloorWithin(double coordinate, int32_t size) {
+[[gnu::always_inline]] inline int32_t FloorWithin(double coordinate, int32_t size) {
     const double held = Low(High(coordinate, -1.0), double(size));
     const auto whole = int32_t(held);
     return whole - int32_t(held < whole);
 }
 
-inline Sample SampleAt(double u, double v, int32_t width, int32_t height) {
+[[gnu::always_inline]] inline Sample SampleAt(double u, double v, int32_t width, int32_t height) {
     const int32_t x0 = FloorWithin(u - 0.5, width), y0 = FloorWithin(v - 0.5, height);
     Sample s;
     s.fx = u - 0.5 - x0, s.fy = v - 0.5 - y0;
@@ -128,39 +129,54 @@ inline Sample SampleAt(double u, double v, int32_t width, int32_t height) {
 
 // ((p00 (1 - fx) + p10 fx) (1 - fy) + (p01 (1 - fx) + p11 fx) fy) + 0.5, truncated, for the
 // byte at the shift of the four neighbours (top-left, top-right, bottom-left, bottom-right).
-inline uint32_t Mix(const uint32_t p[4], int shift, const Sample& s) {
+[[gnu::always_inline]] inline uint32_t Mix(const uint32_t p[4], int shift, const Sample& s) {
     auto c = [shift](uint32_t v) { return double((v >> shift) & 255); };
     const double value =
         (c(p[0]) * s.gx + c(p[1]) * s.fx) * s.gy + (c(p[2]) * s.gx + c(p[3]) * s.fx) * s.fy + 0.5;
     return uint32_t(int32_t(value)) << shift;
 }
 
-inline uint32_t MixRGB(const uint32_t p[4], const Sample& s) {
+[[gnu::always_inline]] inline uint32_t MixRGB(const uint32_t p[4], const Sample& s) {
     return Mix(p, 16, s) | Mix(p, 8, s) | Mix(p, 0, s);
 }
 
 // The colour of a span with no planes to read or write: the common case, written so that
-// it vectorises.
+// it vectorises. 16-bit sources need two columns or more.
 template <typename F>
 QV_TEMPLATE_CLONES void SmoothColour(const uint8_t* __restrict source, int32_t rowLength,
                                      int32_t width, int32_t height, RowMapping m, int32_t from,
                                      int32_t to, uint8_t* __restrict dest) {
-    using Word = std::conditional_t<F::bytes == 4, uint32_t, uint16_t>;
     for (int32_t x = from; x < to; ++x) {
         const Sample s = SampleAt(m.U(x), m.V(x), width, height);
         const int32_t top = s.top * rowLength, bottom = s.bottom * rowLength;
         uint32_t p[4];
-        if constexpr (F::bytes == 3) {
+        if constexpr (F::bytes == 4) {
+            const auto* __restrict pixels = reinterpret_cast<const uint32_t*>(source);
+            p[0] = F::Unpack(pixels[top + s.left]), p[1] = F::Unpack(pixels[top + s.right]);
+            p[2] = F::Unpack(pixels[bottom + s.left]), p[3] = F::Unpack(pixels[bottom + s.right]);
+            reinterpret_cast<uint32_t*>(dest)[x] = F::Pack(MixRGB(p, s));
+        } else if constexpr (F::bytes == 2) {
+            // No gathers of 16-bit words: each row's neighbours come as one 32-bit pair from
+            // the column base (low half first), which lies inside the row also where both
+            // neighbours are clamped onto one edge column.
+            static_assert(std::endian::native == std::endian::little);
+            typedef uint32_t Pair __attribute__((aligned(2), may_alias));
+            const auto* __restrict pixels = reinterpret_cast<const uint16_t*>(source);
+            const int32_t base = Low(s.left, width - 2);
+            const uint32_t upper = *reinterpret_cast<const Pair*>(pixels + (top + base));
+            const uint32_t lower = *reinterpret_cast<const Pair*>(pixels + (bottom + base));
+            const int32_t leftShift = (s.left - base) * 16, rightShift = (s.right - base) * 16;
+            p[0] = F::Unpack((upper >> leftShift) & 0xFFFF);
+            p[1] = F::Unpack((upper >> rightShift) & 0xFFFF);
+            p[2] = F::Unpack((lower >> leftShift) & 0xFFFF);
+            p[3] = F::Unpack((lower >> rightShift) & 0xFFFF);
+            reinterpret_cast<uint16_t*>(dest)[x] = uint16_t(F::Pack(MixRGB(p, s)));
+        } else {
             p[0] = F::Unpack(LoadPixel(source + (top + s.left) * 3, 3));
             p[1] = F::Unpack(LoadPixel(source + (top + s.right) * 3, 3));
             p[2] = F::Unpack(LoadPixel(source + (bottom + s.left) * 3, 3));
             p[3] = F::Unpack(LoadPixel(source + (bottom + s.right) * 3, 3));
             StorePixel(dest + x * 3, 3, F::Pack(MixRGB(p, s)));
-        } else {
-            const Word* pixels = reinterpret_cast<const Word*>(source);
-            p[0] = F::Unpack(pixels[top + s.left]), p[1] = F::Unpack(pixels[top + s.right]);
-            p[2] = F::Unpack(pixels[bottom + s.left]), p[3] = F::Unpack(pixels[bottom + s.right]);
-            reinterpret_cast<Word*>(dest)[x] = Word(F::Pack(MixRGB(p, s)));
         }
     }
 }
@@ -225,7 +241,7 @@ void Transform(const qvTransformBlock& k, const double inverse[4]) {
         if (from >= to) continue;
         const Rows rows = RowsAt(k, F::bytes, y);
         if (k.smooth != 0 && k.sourceMask == nullptr && k.sourceAlpha == nullptr &&
-            rows.dest != nullptr) {
+            rows.dest != nullptr && (F::bytes != 2 || k.sourceWidth > 1)) {
             SmoothColour<F>(k.source, k.sourceRowLength, k.sourceWidth, k.sourceHeight, row, from,
                             to, rows.dest);
         } else if (k.smooth != 0) {
