@@ -13,3 +13,4 @@ build/release/bin/qv_bench --benchmark_format=json --benchmark_out="$json" \
 python3 scripts/bench_report.py "$json" "$out"
 python3 bench/engine/run_engine_bench.py build/release "$out"
 python3 bench/string/run_string_bench.py build/release "$out"
+python3 bench/system/run_system_bench.py build/release "$out"

@@ -1,0 +1,98 @@
+#!/usr/bin/env python3
+"""Runs qvsysbench beside its CPython peers in the same run: list.sort(), sorted() with
+functools.cmp_to_key of a < b, and a loop of Python functions doing what BitXor, Rol and Shl
+do. Prints ours, the peer and the ratio peer/ours per row and appends the rows to the TSV
+that scripts/bench_report.py started. A checksum mismatch writes FAIL as the ratio.
+
+Usage: run_system_bench.py BUILD_DIR TSV"""
+import functools
+import os
+import statistics
+import subprocess
+import sys
+import time
+
+ITEMS = 1000000
+M = 0xFFFFFFFF
+
+
+def median_time(fn, runs=5):
+    result = fn()
+    times = []
+    for _ in range(runs):
+        start = time.perf_counter()
+        result = fn()
+        times.append(time.perf_counter() - start)
+    return statistics.median(times), result
+
+
+def number(x):
+    return "%.14g" % x
+
+
+def numbers():
+    return [(2654435761 * i % 2**32) / 4294967296 for i in range(ITEMS)]
+
+
+def sorted_checksum(items):
+    return ",".join(number(items[i]) for i in (0, ITEMS // 2, ITEMS - 1))
+
+
+def peers():
+    rows = {}
+    data = numbers()
+
+    def plain():
+        items = list(data)
+        items.sort()
+        return items
+    t, r = median_time(plain)
+    rows["sort"] = ("Sort 10^6 numbers / list.sort()", t, sorted_checksum(r))
+
+    def compare(a, b):
+        return -1 if a < b else 1 if b < a else 0
+    t, r = median_time(lambda: sorted(data, key=functools.cmp_to_key(compare)))
+    rows["sortcompare"] = ("Sort with a < b / sorted(cmp_to_key)", t, sorted_checksum(r))
+
+    def shl(x, n):
+        return (x << n) & M
+
+    def rol(x, n):
+        return ((x << n) | (x >> (32 - n))) & M
+
+    def bitxor(a, b):
+        return (a ^ b) & M
+
+    def loop():
+        x = 12345
+        for i in range(ITEMS):
+            x = bitxor(rol(shl(x, 1), 3), i)
+        return x
+    t, r = median_time(loop)
+    rows["bitloop"] = ("10^6 BitXor(Rol(Shl())) / CPython loop", t, number(r))
+    return rows
+
+
+def main(build_dir, tsv_path):
+    root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+    qvsysbench = os.path.join(build_dir, "bin", "qvsysbench")
+    ours = subprocess.run([qvsysbench, os.path.join(root, "bench", "system")],
+                          capture_output=True, text=True, check=True).stdout
+    theirs = peers()
+    lines = []
+    for line in ours.strip().splitlines():
+        row_id, seconds, checksum = line.split(" ", 2)
+        name, peer_time, peer_checksum = theirs[row_id]
+        our_time = float(seconds)
+        ok = peer_checksum == checksum
+        ratio = "%.2f" % (peer_time / our_time) if ok else "FAIL"
+        print(f"{row_id:<15} {name:<46} {our_time * 1000:>10.1f} {peer_time * 1000:>10.1f} "
+              f"{'ms':>3} {ratio:>6}")
+        lines.append("\t".join([row_id, name, "%.1f" % (our_time * 1000),
+                                "%.1f" % (peer_time * 1000), "ms", ratio]))
+    with open(tsv_path, "a") as f:
+        f.write("\n".join(lines) + "\n")
+
+
+if __name__ == "__main__":
+    main(sys.argv[1], sys.argv[2])
