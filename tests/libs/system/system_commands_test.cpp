@@ -1,4 +1,6 @@
 // Information, errors, table and object-data commands on the cases that decide their rules.
+#include <unistd.h>
+
 #include <cctype>
 #include <cstdio>
 #include <sstream>
@@ -282,6 +284,44 @@ TEST_F(SystemLib, ObjectDataOnTimers) {
     EXPECT_EQ(Call("ClearObjectData", {Num(53), Num(2), Str("n")}).code, 1496);
     ASSERT_EQ(Call("ClearObjectData", {Num(53), Num(1)}).code, 0);
     EXPECT_EQ(Call("GetObjectData", {Num(53), Num(1), Str("name")}).code, 1496);
+}
+
+TEST_F(SystemLib, DebugPromptReadsLinesAndEmptyAtTheEnd) {
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    const int savedStdin = ::dup(0);
+    ::dup2(pipeFds[0], 0);
+    ::close(pipeFds[0]);
+    const char input[] = "first line\r\n";
+    ASSERT_EQ(::write(pipeFds[1], input, sizeof input - 1), static_cast<ssize_t>(sizeof input - 1));
+    ::close(pipeFds[1]);
+    EXPECT_EQ(Call("DebugPrompt", {Str("? ")}).Text(), "first line");
+    CallResult end = Call("DebugPrompt", {Str("")});
+    EXPECT_EQ(end.code, 0);
+    EXPECT_EQ(end.Text(), "");
+    EXPECT_EQ(DebugText(), "? ");
+    ::dup2(savedStdin, 0);
+    ::close(savedStdin);
+    std::clearerr(stdin);
+}
+
+TEST_F(Tables, PairsAndIPairsStepThroughTheTable) {
+    CallResult pairs = Call("Pairs", {Table({})});
+    ASSERT_EQ(pairs.results.size(), 3u);
+    EXPECT_EQ(pairs.results[0].type, VM_TFUNCTION);
+    EXPECT_EQ(pairs.results[2].type, VM_TNIL);
+    CallResult start = Call("IPairs", {List({Str("a")})});
+    ASSERT_EQ(start.results.size(), 3u);
+    EXPECT_EQ(start.Number(2), -1);
+    CallResult step = Call("IPairs", {List({Str("a"), Str("b")}), Num(0)});
+    ASSERT_EQ(step.results.size(), 2u);
+    EXPECT_EQ(step.Number(0), 1);
+    EXPECT_EQ(step.Text(1), "b");
+    EXPECT_TRUE(Call("IPairs", {List({Str("a")}), Num(0)}).results.empty());
+    CallResult next = Call("NextItem", {Table({{Str("k"), Num(4)}})});
+    ASSERT_EQ(next.results.size(), 2u);
+    EXPECT_EQ(next.Text(0), "k");
+    EXPECT_EQ(next.Number(1), 4);
 }
 
 TEST_F(SystemLib, MemoryCommands) {
