@@ -50,13 +50,24 @@ TEST_F(Sorting, NumbersAndStringsFollowStdSort) {
         VmPushNumber(S, VmToNumber(S, 1) < VmToNumber(S, 2) ? 1 : 0);
         return 1;
     });
+    Arg assembled = Script(R"(.function main params=2
+    LT 1 r0 r1
+    JMP yes
+    LOADK r2 0
+    RETURN r2 2
+yes:
+    LOADK r2 1
+    RETURN r2 2
+.end
+)");
     for (const auto& input : numbers) {
         std::vector<Arg> items;
         for (double x : input) items.push_back(Num(x));
         std::vector<double> expected = input;
         std::sort(expected.begin(), expected.end());
         for (const Arg* compare :
-             {static_cast<const Arg*>(nullptr), static_cast<const Arg*>(&lessThan)}) {
+             {static_cast<const Arg*>(nullptr), static_cast<const Arg*>(&lessThan),
+              static_cast<const Arg*>(&assembled)}) {
             int code = -1;
             std::vector<Value> sorted = SortItems(items, compare, &code);
             ASSERT_EQ(code, 0);
