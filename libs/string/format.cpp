@@ -42,7 +42,7 @@ bool ReadField(std::string_view format, size_t* i, size_t* value) {
     return true;
 }
 
-// The specification starting at the "%" at *i; on success *i is the conversion character.
+// The conversion item starting at the "%" at *i; on success *i is the conversion character.
 bool ReadSpec(std::string_view format, size_t* i, Spec* spec) {
     const size_t start = *i;
     size_t at = start + 1;
