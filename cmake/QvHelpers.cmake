@@ -49,7 +49,24 @@ function(qv_add_test_dir label dir)
                 DISCOVERY_TIMEOUT 60)
         endif()
         qv_label_discovered_tests(${target} "${labels}" ${lists})
+        if(stem MATCHES "listings_test$")
+            qv_add_listing_torture(${target} "${arg_PREFIX}")
+        endif()
     endforeach()
+endfunction()
+
+# A library's listing runner (a *listings_test.cpp) runs again under the engine's tortures:
+# the stack moving at every check point and call, and a sample of each listing's allocations
+# failing one at a time (QV_FAIL_SWEEP, engine/testsupport/listing.h). Label torture, test
+# names prefixed "torture.".
+function(qv_add_listing_torture target prefix)
+    gtest_discover_tests(${target} TEST_PREFIX "torture.${prefix}" TEST_LIST ${target}_TORTURE
+        DISCOVERY_TIMEOUT 60)
+    set(file ${CMAKE_CURRENT_BINARY_DIR}/${target}_torture.cmake)
+    file(WRITE ${file} "foreach(test \${${target}_TORTURE})\n"
+        "    set_tests_properties(\${test} PROPERTIES LABELS torture\n"
+        "        ENVIRONMENT \"QV_STACK_TORTURE=1;QV_FAIL_SWEEP=sample\")\nendforeach()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${file})
 endfunction()
 
 # qv_add_fuzz_target(NAME SOURCE REGRESSIONS DIR LIBS...): a libFuzzer target. In the fuzz

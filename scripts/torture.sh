@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Runs every listing of the repository (tests/**/listings/*.qvs and any other listings/
-# folder) in every torture mode under the sanitizers: plainly, with a collection at every
-# check point, with the stack and call records moving at every check point and call, with
-# both, and with each of its allocations failing in turn (every one up to 2,000, then 2,000
-# evenly spaced). Prints one line per listing and mode; exits non-zero when any run fails.
-# Not part of CI, which runs a bounded sample (ctest -L torture).
+# Runs every listing of the repository in every torture mode under the sanitizers: plainly,
+# with a collection at every check point, with the stack and call records moving at every
+# check point and call, with both, and with each of its allocations failing in turn (every
+# one up to 2,000, then 2,000 evenly spaced). The engine's listings (tests/*/listings) run
+# through qvasm, one line per listing and mode; a library's listings run in its listing
+# runner (tests/libs/*/listings_test.cpp, which also collects at every check point), under
+# QV_STACK_TORTURE and QV_FAIL_SWEEP. Exits non-zero when any run fails. Not part of CI,
+# which runs a bounded sample (ctest -L torture).
 #   scripts/torture.sh [--build DIR] [LISTING...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,10 +20,13 @@ while [ $# -gt 0 ]; do
 done
 bash scripts/setup.sh
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQV_SANITIZE=ON >/dev/null
-cmake --build "$build" --target qvasm
+runners=()
 if [ ${#listings[@]} -eq 0 ]; then
-    mapfile -t listings < <(find . -path ./build -prune -o -path '*/listings/*.qvs' -print |
-        sort)
+    cmake --build "$build"
+    mapfile -t listings < <(ls tests/*/listings/*.qvs)
+    mapfile -t runners < <(ls "$build"/bin/*_listings_test)
+else
+    cmake --build "$build" --target qvasm
 fi
 modes=("--check" "--gc-torture --check" "--stack-torture --check"
     "--gc-torture --stack-torture --check" "--fail-alloc all")
@@ -38,5 +43,14 @@ for listing in "${listings[@]}"; do
         fi
     done
 done
-echo "torture: ${#listings[@]} listings, $failed failed runs"
+for runner in "${runners[@]}"; do
+    if output=$(QV_STACK_TORTURE=1 QV_FAIL_SWEEP=all "$runner" 2>&1); then
+        echo "ok    $runner"
+    else
+        echo "FAIL  $runner"
+        echo "$output" | grep -v '^\[ *\(RUN\|OK\) ' | tail -40
+        failed=$((failed + 1))
+    fi
+done
+echo "torture: ${#listings[@]} listings, ${#runners[@]} library runners, $failed failed runs"
 [ "$failed" -eq 0 ]

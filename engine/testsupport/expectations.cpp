@@ -90,6 +90,7 @@ std::string DiffListing(const ListingExpectations& expected, const ListingResult
                std::to_string(result.status) + " (line " + std::to_string(result.line) +
                ", error text \"" + result.errorText + "\")\n";
     }
+    for (const std::string& f : result.faults) out += "fault: " + f + "\n";
     return out;
 }
 

@@ -71,7 +71,8 @@ struct ListingOptions {
     bool stackTorture = false;  // move the stack and call records at check points and calls
     // The n-th engine allocation of the run (counted from VmOpen, 1-based) fails; 0: none.
     // The run then ends with some status, and the harness checks that the engine survives:
-    // a collection and a close succeed and no block stays live.
+    // a collection and a close succeed, and (unless a host of the caller's, which keeps
+    // blocks of its own, is given) no block stays live.
     uint64_t failAllocation = 0;
     ListingHost* host = nullptr;  // nullptr: a MinimalListingHost of the run's own
     std::vector<LibraryOpener> libraries;
@@ -92,12 +93,15 @@ struct ListingResult {
     std::vector<std::string> faults;
 };
 
-// Runs a listing's text; its own ";!" lines choose exit-on-error and the line hook.
+// Runs a listing's text; its own ";!" lines choose exit-on-error and the line hook. With
+// QV_FAIL_SWEEP set to "sample" or "all" in the environment (and no failAllocation asked
+// for), the run is followed by that allocation-failure sweep, whose faults join the result's.
 ListingResult RunListing(std::string_view text, const ListingOptions& options = {});
 // Runs a listing file; the chunk is named "@" and the path.
 ListingResult RunListingFile(const std::filesystem::path& path, ListingOptions options = {});
 
-// The differences between the expectations and a run, one line each; empty when they agree.
+// The differences between the expectations and a run, and its faults, one line each; empty
+// when they agree.
 std::string DiffListing(const ListingExpectations& expected, const ListingResult& result);
 
 // Allocation failure points for a run of `allocations` requests. The full sweep takes every
@@ -105,5 +109,10 @@ std::string DiffListing(const ListingExpectations& expected, const ListingResult
 // them; the sample, for routine test runs, takes the first 32 and at most 96 beyond.
 enum class FailureSweep { Full, Sample };
 std::vector<uint64_t> FailurePoints(uint64_t allocations, FailureSweep sweep);
+
+// Runs the listing once per failure point of a run of `allocations` requests; returns the
+// faults, each naming its allocation.
+std::vector<std::string> SweepAllocationFailures(std::string_view text, ListingOptions options,
+                                                 uint64_t allocations, FailureSweep sweep);
 
 }  // namespace qv

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "engine/internal.h"
 #include "engine/testsupport/listing.h"
@@ -85,7 +88,8 @@ TEST(FailureSweep, DenseFirstThenEvenlySpacedUpToTheRunsCount) {
     }
 }
 
-constexpr char kListing[] = R"(.function main
+constexpr char kListing[] = R"(;! log done
+.function main
     NEWTABLE r0 0 0
     GETGLOBAL r1 "report"
     LOADK r2 "done"
@@ -95,9 +99,13 @@ constexpr char kListing[] = R"(.function main
 )";
 
 // A library that keeps a block of the platform allocator beyond the engine's close.
-void* kept = nullptr;
+std::vector<void*> kept;
 void KeepBlock(qvVmState*) {
-    kept = qv::PlatformRealloc(nullptr, 0, 16);
+    kept.push_back(qv::PlatformRealloc(nullptr, 0, 16));
+}
+void FreeKept() {
+    for (void* block : kept) qv::PlatformRealloc(block, 16, 0);
+    kept.clear();
 }
 
 TEST(FailureSweep, TheRunEndsCleanlyOrTheFaultIsNamed) {
@@ -123,8 +131,23 @@ TEST(FailureSweep, TheRunEndsCleanlyOrTheFaultIsNamed) {
 
     options.libraries = {KeepBlock};
     r = qv::RunListing(kListing, options);
-    qv::PlatformRealloc(kept, 16, 0);
+    FreeKept();
     EXPECT_EQ(r.faults, std::vector<std::string>{"blocks live after VmClose: 1"});
+}
+
+TEST(FailureSweep, TheEnvironmentAddsASweepToEveryRunAndTheDiffNamesItsFaults) {
+    qv::ListingOptions options;
+    options.libraries = {KeepBlock};
+    setenv("QV_FAIL_SWEEP", "sample", 1);
+    const qv::ListingResult r = qv::RunListing(kListing, options);
+    unsetenv("QV_FAIL_SWEEP");
+    FreeKept();
+    EXPECT_EQ(r.status, 0);
+    ASSERT_FALSE(r.faults.empty());
+    EXPECT_EQ(r.faults.back(), "allocation " + std::to_string(r.allocations) +
+                                   " failing: blocks live after VmClose: 1");
+    const std::string diff = qv::DiffListing(qv::ParseExpectations(kListing), r);
+    EXPECT_EQ(diff.rfind("fault: allocation ", 0), 0u) << diff;
 }
 
 }  // namespace

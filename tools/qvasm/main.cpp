@@ -145,23 +145,18 @@ int RunOnce(std::string_view path, const std::string& text, const qv::ListingOpt
 
 // Runs the listing once to count its allocations, then once with each failure point of the
 // sweep; every fault goes to standard error, and any makes the exit status 1.
-int RunSweep(std::string_view path, const std::string& text, qv::ListingOptions options,
+int RunSweep(std::string_view path, const std::string& text, const qv::ListingOptions& options,
              qv::FailureSweep sweep) {
     const qv::ListingResult counted = qv::RunListing(text, options);
     for (const std::string& d : counted.diagnostics) Fail(path, d);
     if (!counted.diagnostics.empty()) return 1;
-    const std::vector<uint64_t> points = qv::FailurePoints(counted.allocations, sweep);
-    size_t faults = 0;
-    for (uint64_t n : points) {
-        options.failAllocation = n;
-        for (const std::string& f : qv::RunListing(text, options).faults) {
-            Fail(path, "allocation " + std::to_string(n) + " failing: " + f);
-            ++faults;
-        }
-    }
-    std::printf("fail-alloc: %zu runs over %llu allocations, %zu faults\n", points.size(),
-                static_cast<unsigned long long>(counted.allocations), faults);
-    return faults == 0 ? 0 : 1;
+    const std::vector<std::string> faults =
+        qv::SweepAllocationFailures(text, options, counted.allocations, sweep);
+    for (const std::string& f : faults) Fail(path, f);
+    std::printf("fail-alloc: %zu runs over %llu allocations, %zu faults\n",
+                qv::FailurePoints(counted.allocations, sweep).size(),
+                static_cast<unsigned long long>(counted.allocations), faults.size());
+    return faults.empty() ? 0 : 1;
 }
 
 // Runs a listing with the harness. --fail-alloc N fails the N-th engine allocation of the
