@@ -9,6 +9,7 @@
 #include "libs/network/net_objects.h"
 #include "platform/linux/sockets.h"
 #include "runtime/errors.h"
+#include "runtime/input_pump.h"
 #include "runtime/runtime_state.h"
 
 namespace qv {

@@ -9,7 +9,7 @@
 #include <cmath>
 
 #include "platform/linux/sockets.h"
-#include "runtime/runtime_state.h"
+#include "runtime/input_pump.h"
 
 namespace qv {
 namespace {
@@ -76,16 +76,6 @@ int StartConnect(int32_t* handle, const sockaddr_in* address) {
 }
 
 }  // namespace
-
-bool RunInputPump(qvVmState* L) {
-    if (L != nullptr && L->hook != nullptr) {
-        int status = 0;
-        L->hook(L, nullptr, &status);
-        if (status != 0) return true;
-    }
-    return Runtime().abortFlag.load(std::memory_order_relaxed) != 0;
-}
-
 }  // namespace qv
 
 using namespace qv;

@@ -64,10 +64,3 @@ const char* SocketErrorText(int status);
 const char* SocketErrnoText(int status);
 const char* ConnectionErrorText(int status);
 const char* ResolverErrorText(int status);
-
-namespace qv {
-
-// One pass of the input pump (the engine's line hook); true when the program is to stop.
-bool RunInputPump(qvVmState* L);
-
-}  // namespace qv

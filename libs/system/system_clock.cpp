@@ -4,7 +4,7 @@
 #include <atomic>
 #include <cerrno>
 
-#include "runtime/runtime_state.h"
+#include "runtime/input_pump.h"
 
 namespace qv {
 namespace {
@@ -34,17 +34,6 @@ void SleepUntil(int64_t deadline) {
 constexpr SystemClock kSystemClock = {ReadMonotonic, ReadWall, SleepUntil};
 std::atomic<const SystemClock*> current{&kSystemClock};
 
-// One pass of the input pump, which the run-time installs as the engine's line hook; true
-// when the program is to stop.
-bool PumpEvents(qvVmState* L) {
-    if (L->hook != nullptr) {
-        int status = 0;
-        L->hook(L, nullptr, &status);
-        if (status != 0) return true;
-    }
-    return Runtime().abortFlag.load(std::memory_order_relaxed) != 0;
-}
-
 }  // namespace
 
 const SystemClock& Clock() {
@@ -60,7 +49,7 @@ int TimedWaitWithEvents(qvVmState* L, int64_t milliseconds) {
     int64_t now = clock.monotonicMicros();
     const int64_t deadline = now + milliseconds * 1000;
     while (now < deadline) {
-        if (PumpEvents(L)) return ERR_USERABORT;
+        if (RunInputPump(L)) return ERR_USERABORT;
         // The event dispatcher joins the pump here, so that handlers run during waits.
         clock.sleepUntil(std::min(deadline, now + kSliceMicros));
         now = clock.monotonicMicros();
