@@ -9,26 +9,17 @@ import hashlib
 import os
 import random
 import re
-import statistics
 import subprocess
 import sys
 import tempfile
-import time
 import zlib
+
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from bench_rows import median_time, report  # noqa: E402
 
 MIB = 1024 * 1024
 NEEDLES = [b" ", b"th", b"the", b"data"]
 ABSENT = [b"~", b"~~", b"~~~", b"~~~~"]
-
-
-def median_time(fn, runs=5):
-    result = fn()
-    times = []
-    for _ in range(runs):
-        start = time.perf_counter()
-        result = fn()
-        times.append(time.perf_counter() - start)
-    return statistics.median(times), result
 
 
 def text_checksum(data):
@@ -104,25 +95,18 @@ def main(build_dir, tsv_path):
     root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
     qvstrbench = os.path.join(build_dir, "bin", "qvstrbench")
     listing = os.path.join(root, "bench", "string", "format_loop.qvs")
-    lines = []
     with tempfile.TemporaryDirectory() as directory:
         inputs = make_inputs(directory)
         subprocess.run(["cat", inputs[3]], stdout=subprocess.DEVNULL, check=True)  # cache it
         ours = subprocess.run([qvstrbench, directory, listing], capture_output=True, text=True,
                               check=True).stdout
         theirs = peers(*inputs)
+    rows = []
     for line in ours.strip().splitlines():
         row_id, seconds, checksum = line.split(" ", 2)
         name, peer_time, peer_checksum = theirs[row_id]
-        our_time = float(seconds)
-        ok = peer_checksum == checksum
-        ratio = "%.2f" % (peer_time / our_time) if ok else "FAIL"
-        print(f"{row_id:<15} {name:<46} {our_time * 1000:>10.1f} {peer_time * 1000:>10.1f} "
-              f"{'ms':>3} {ratio:>6}")
-        lines.append("\t".join([row_id, name, "%.1f" % (our_time * 1000),
-                                "%.1f" % (peer_time * 1000), "ms", ratio]))
-    with open(tsv_path, "a") as f:
-        f.write("\n".join(lines) + "\n")
+        rows.append((row_id, name, float(seconds), peer_time, peer_checksum == checksum))
+    report(rows, tsv_path)
 
 
 if __name__ == "__main__":

@@ -7,23 +7,14 @@ that scripts/bench_report.py started. A checksum mismatch writes FAIL as the rat
 Usage: run_system_bench.py BUILD_DIR TSV"""
 import functools
 import os
-import statistics
 import subprocess
 import sys
-import time
+
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from bench_rows import median_time, report  # noqa: E402
 
 ITEMS = 1000000
 M = 0xFFFFFFFF
-
-
-def median_time(fn, runs=5):
-    result = fn()
-    times = []
-    for _ in range(runs):
-        start = time.perf_counter()
-        result = fn()
-        times.append(time.perf_counter() - start)
-    return statistics.median(times), result
 
 
 def number(x):
@@ -79,19 +70,12 @@ def main(build_dir, tsv_path):
     ours = subprocess.run([qvsysbench, os.path.join(root, "bench", "system")],
                           capture_output=True, text=True, check=True).stdout
     theirs = peers()
-    lines = []
+    rows = []
     for line in ours.strip().splitlines():
         row_id, seconds, checksum = line.split(" ", 2)
         name, peer_time, peer_checksum = theirs[row_id]
-        our_time = float(seconds)
-        ok = peer_checksum == checksum
-        ratio = "%.2f" % (peer_time / our_time) if ok else "FAIL"
-        print(f"{row_id:<15} {name:<46} {our_time * 1000:>10.1f} {peer_time * 1000:>10.1f} "
-              f"{'ms':>3} {ratio:>6}")
-        lines.append("\t".join([row_id, name, "%.1f" % (our_time * 1000),
-                                "%.1f" % (peer_time * 1000), "ms", ratio]))
-    with open(tsv_path, "a") as f:
-        f.write("\n".join(lines) + "\n")
+        rows.append((row_id, name, float(seconds), peer_time, peer_checksum == checksum))
+    report(rows, tsv_path)
 
 
 if __name__ == "__main__":
