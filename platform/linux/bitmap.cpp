@@ -115,46 +115,23 @@ qvBitMapBlock CopyBlock(const qvDisplayBitMap* source, const qvDisplayBitMap* de
             dest->format};
 }
 
+// Runs the kernel of a block's pixel depth (2, 3, or 4 bytes).
+template <class Block>
+void ByDepth(const Block& block, int bytes, void (*kernel16)(const Block&),
+             void (*kernel24)(const Block&), void (*kernel32)(const Block&)) {
+    (bytes == 2 ? kernel16 : bytes == 3 ? kernel24 : kernel32)(block);
+}
+
 void CopyDepth(const qvBitMapBlock& block, int bytes) {
-    switch (bytes) {
-        case 2:
-            BltBitMapPixels16(block);
-            break;
-        case 3:
-            BltBitMapPixels24(block);
-            break;
-        default:
-            BltBitMapPixels32(block);
-            break;
-    }
+    ByDepth(block, bytes, BltBitMapPixels16, BltBitMapPixels24, BltBitMapPixels32);
 }
 
 void EncodeDepth(const qvConversionBlock& block, int bytes) {
-    switch (bytes) {
-        case 2:
-            ConvertARGBPixels16(block);
-            break;
-        case 3:
-            ConvertARGBPixels24(block);
-            break;
-        default:
-            ConvertARGBPixels32(block);
-            break;
-    }
+    ByDepth(block, bytes, ConvertARGBPixels16, ConvertARGBPixels24, ConvertARGBPixels32);
 }
 
 void MaskDepth(const qvMaskBlock& block, int bytes) {
-    switch (bytes) {
-        case 2:
-            BltMaskPixels16(block);
-            break;
-        case 3:
-            BltMaskPixels24(block);
-            break;
-        default:
-            BltMaskPixels32(block);
-            break;
-    }
+    ByDepth(block, bytes, BltMaskPixels16, BltMaskPixels24, BltMaskPixels32);
 }
 
 // Decodes the rectangle's row j of the source into ARGB and encodes it at x = sx of a
