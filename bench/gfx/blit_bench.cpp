@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "bench/gfx/bench_bitmaps.h"
 #include "gfx/blit_frontends.h"
 #include "gfx/graphics_state.h"
 #include "gfx/safe_blt.h"
@@ -16,24 +17,7 @@
 
 namespace {
 
-constexpr int kWidth = 1920, kHeight = 1080;
-
-struct Deleter {
-    void operator()(qvDisplayBitMap* bitmap) const { FreeDisplayBitMap(bitmap); }
-    void operator()(qvPlaneBitMap* plane) const { FreePlaneBitMap(plane); }
-    void operator()(SDL_Surface* surface) const { SDL_FreeSurface(surface); }
-    void operator()(pixman_image_t* image) const { pixman_image_unref(image); }
-};
-template <typename T>
-using Owned = std::unique_ptr<T, Deleter>;
-
-Owned<qvDisplayBitMap> RandomBitMap(uint32_t format, uint32_t seed) {
-    Owned<qvDisplayBitMap> bitmap(qv::AllocBitMapInFormat(kWidth, kHeight, format, false));
-    std::mt19937 random(seed);
-    size_t bytes = size_t(bitmap->rowLength) * bitmap->bytesPerPixel * kHeight;
-    for (size_t i = 0; i < bytes; ++i) bitmap->pixels[i] = uint8_t(random());
-    return bitmap;
-}
+using namespace qv::bench;
 
 // Alpha as sprites have it: runs of 8 to 64 pixels, 60% opaque, 30% transparent and 10%
 // partial (edges), or partial everywhere.

@@ -14,6 +14,7 @@
 #include <opencv2/imgproc.hpp>
 #include <vector>
 
+#include "bench/gfx/bench_bitmaps.h"
 #include "gfx/colour_filters.h"
 #include "gfx/kernels/rows.h"
 #include "gfx/quantiser.h"
@@ -23,17 +24,12 @@
 
 namespace {
 
-constexpr int kWidth = 1920, kHeight = 1080;
+using namespace qv::bench;
 
 const bool kSingleThread = [] {
     cv::setNumThreads(1);
     return true;
 }();
-
-struct Deleter {
-    void operator()(qvDisplayBitMap* bitmap) const { FreeDisplayBitMap(bitmap); }
-};
-using Owned = std::unique_ptr<qvDisplayBitMap, Deleter>;
 
 // A photo-like test picture (the rings-and-ramps generator of the tests).
 const qv::test::RgbPicture& Picture() {
@@ -41,8 +37,8 @@ const qv::test::RgbPicture& Picture() {
     return picture;
 }
 
-Owned PictureBitMap(uint32_t format) {
-    Owned b(qv::AllocBitMapInFormat(kWidth, kHeight, format, false));
+Owned<qvDisplayBitMap> PictureBitMap(uint32_t format) {
+    Owned<qvDisplayBitMap> b(qv::AllocBitMapInFormat(kWidth, kHeight, format, false));
     for (int32_t y = 0; y < kHeight; ++y) {
         for (int32_t x = 0; x < kWidth; ++x) PlotPixel(b.get(), x, y, Picture().At(x, y));
     }
@@ -63,7 +59,7 @@ void SetPixels(benchmark::State& state, int64_t pixels) {
 // same bitmap again (their cost does not depend on the pixel values much).
 template <typename Fn>
 void FilterFrame(benchmark::State& state, uint32_t format, Fn&& filter) {
-    Owned b = PictureBitMap(format);
+    Owned<qvDisplayBitMap> b = PictureBitMap(format);
     for (auto _ : state) {
         filter(b.get());
         benchmark::DoNotOptimize(b->pixels[0]);
@@ -197,7 +193,7 @@ void LibjpegQuantizer(benchmark::State& state, J_DITHER_MODE dither) {
 void Quantize(benchmark::State& state, uint32_t format, int32_t dither) {
     std::vector<uint8_t> rgb;
     Decompress(false, JDITHER_NONE, &rgb);
-    Owned b(qv::AllocBitMapInFormat(kWidth, kHeight, format, false));
+    Owned<qvDisplayBitMap> b(qv::AllocBitMapInFormat(kWidth, kHeight, format, false));
     for (int32_t y = 0; y < kHeight; ++y) {
         for (int32_t x = 0; x < kWidth; ++x) {
             const uint8_t* p = &rgb[(size_t(y) * kWidth + x) * 3];
@@ -223,7 +219,7 @@ const std::vector<uint8_t>& Maze() {
 }
 
 void MazeFill(benchmark::State& state) {
-    Owned b(qv::AllocBitMapInFormat(kMaze, kMaze, QV_FMT_A8R8G8B8, false));
+    Owned<qvDisplayBitMap> b(qv::AllocBitMapInFormat(kMaze, kMaze, QV_FMT_A8R8G8B8, false));
     std::vector<uint32_t> start(size_t(kMaze) * kMaze);
     for (size_t i = 0; i < start.size(); ++i) start[i] = Maze()[i] ? 0x102030 : 0x405060;
     for (auto _ : state) {

@@ -13,6 +13,7 @@
 #include <random>
 #include <vector>
 
+#include "bench/gfx/bench_bitmaps.h"
 #include "gfx/gradient.h"
 #include "gfx/scale.h"
 #include "gfx/transform.h"
@@ -20,22 +21,7 @@
 
 namespace {
 
-struct Deleter {
-    void operator()(qvDisplayBitMap* bitmap) const { FreeDisplayBitMap(bitmap); }
-    void operator()(qvPlaneBitMap* plane) const { FreePlaneBitMap(plane); }
-    void operator()(SDL_Surface* surface) const { SDL_FreeSurface(surface); }
-    void operator()(pixman_image_t* image) const { pixman_image_unref(image); }
-};
-template <typename T>
-using Owned = std::unique_ptr<T, Deleter>;
-
-Owned<qvDisplayBitMap> RandomBitMap(uint32_t format, int width, int height) {
-    Owned<qvDisplayBitMap> bitmap(qv::AllocBitMapInFormat(width, height, format, false));
-    std::mt19937 random(1);
-    const size_t bytes = size_t(bitmap->rowLength) * bitmap->bytesPerPixel * height;
-    for (size_t i = 0; i < bytes; ++i) bitmap->pixels[i] = uint8_t(random());
-    return bitmap;
-}
+using namespace qv::bench;
 
 int Stride(const qvDisplayBitMap* bitmap) {
     return bitmap->rowLength * bitmap->bytesPerPixel;
@@ -73,7 +59,7 @@ struct Sizes {
 constexpr Sizes kUp{640, 480, 1920, 1080}, kDown{1920, 1080, 960, 540};
 
 void OursScale(benchmark::State& state, uint32_t format, Sizes s, int smooth) {
-    auto source = RandomBitMap(format, s.sw, s.sh), dest = RandomBitMap(format, s.dw, s.dh);
+    auto source = RandomBitMap(format, 1, s.sw, s.sh), dest = RandomBitMap(format, 1, s.dw, s.dh);
     std::vector<int32_t> xSteps(size_t(s.dw) + 1), xFractions(size_t(s.dw) + 1);
     std::vector<int32_t> ySteps(size_t(s.dh) + 1), yFractions(size_t(s.dh) + 1);
     std::vector<uint32_t> rows(3 * (size_t(s.dw) + 1));
@@ -93,7 +79,7 @@ void OursScale(benchmark::State& state, uint32_t format, Sizes s, int smooth) {
 }
 
 void SdlStretch(benchmark::State& state, uint32_t format, Sizes s) {
-    auto source = RandomBitMap(format, s.sw, s.sh), dest = RandomBitMap(format, s.dw, s.dh);
+    auto source = RandomBitMap(format, 1, s.sw, s.sh), dest = RandomBitMap(format, 1, s.dw, s.dh);
     auto from = SdlSurface(source.get()), to = SdlSurface(dest.get());
     for (auto _ : state) {
         SDL_SoftStretch(from.get(), nullptr, to.get(), nullptr);
@@ -103,7 +89,7 @@ void SdlStretch(benchmark::State& state, uint32_t format, Sizes s) {
 
 void OpenCvResize(benchmark::State& state, uint32_t format, Sizes s, int interpolation) {
     cv::setNumThreads(1);
-    auto source = RandomBitMap(format, s.sw, s.sh), dest = RandomBitMap(format, s.dw, s.dh);
+    auto source = RandomBitMap(format, 1, s.sw, s.sh), dest = RandomBitMap(format, 1, s.dw, s.dh);
     const bool linear = interpolation == cv::INTER_LINEAR;
     const cv::Mat from = linear ? FilterImage(source.get()) : Wrap(source.get());
     cv::Mat to(s.dh, s.dw, from.type());
@@ -114,7 +100,7 @@ void OpenCvResize(benchmark::State& state, uint32_t format, Sizes s, int interpo
 }
 
 void PixmanScale(benchmark::State& state, uint32_t format, Sizes s, pixman_filter_t filter) {
-    auto source = RandomBitMap(format, s.sw, s.sh), dest = RandomBitMap(format, s.dw, s.dh);
+    auto source = RandomBitMap(format, 1, s.sw, s.sh), dest = RandomBitMap(format, 1, s.dw, s.dh);
     auto from = PixmanImage(source.get()), to = PixmanImage(dest.get());
     pixman_transform_t scale;
     pixman_transform_init_scale(&scale, pixman_double_to_fixed(double(s.sw) / s.dw),
@@ -137,8 +123,8 @@ void OursTransform(benchmark::State& state, uint32_t format, int smooth) {
     int32_t width, height;
     double offsetX, offsetY;
     TransformBounds(kTurn, kTurnWidth, kTurnHeight, &width, &height, &offsetX, &offsetY);
-    auto source = RandomBitMap(format, kTurnWidth, kTurnHeight);
-    auto dest = RandomBitMap(format, width, height);
+    auto source = RandomBitMap(format, 1, kTurnWidth, kTurnHeight);
+    auto dest = RandomBitMap(format, 1, width, height);
     Owned<qvPlaneBitMap> mask(AllocMaskBitMap(dest.get(), width, height, 1));
     const double six[6] = {kTurn[0], kTurn[1], kTurn[2], kTurn[3], -offsetX, -offsetY};
     qvTransformBlock block{};
@@ -160,7 +146,7 @@ void OpenCvWarp(benchmark::State& state, uint32_t format, int smooth) {
     int32_t width, height;
     double offsetX, offsetY;
     TransformBounds(kTurn, kTurnWidth, kTurnHeight, &width, &height, &offsetX, &offsetY);
-    auto source = RandomBitMap(format, kTurnWidth, kTurnHeight);
+    auto source = RandomBitMap(format, 1, kTurnWidth, kTurnHeight);
     const cv::Mat from = smooth != 0 ? FilterImage(source.get()) : Wrap(source.get());
     cv::Mat to(height, width, from.type());
     const double det = kTurn[0] * kTurn[3] - kTurn[1] * kTurn[2];
@@ -174,11 +160,10 @@ void OpenCvWarp(benchmark::State& state, uint32_t format, int smooth) {
     }
 }
 
-constexpr int kWidth = 1920, kHeight = 1080;
 constexpr uint32_t kStart = 0x2040A0, kEnd = 0xF0C010;
 
 void OursGradient(benchmark::State& state, uint32_t format, int32_t style, int32_t angle) {
-    auto dest = RandomBitMap(format, kWidth, kHeight);
+    auto dest = RandomBitMap(format, 1, kWidth, kHeight);
     qvGradient gradient;
     gradient.style = style, gradient.angle = angle;
     gradient.startColour = kStart, gradient.endColour = kEnd;
@@ -196,7 +181,7 @@ pixman_color_t PixmanColour(uint32_t rgb) {
 }
 
 void PixmanGradient(benchmark::State& state, uint32_t format, int32_t style, int32_t angle) {
-    auto dest = RandomBitMap(format, kWidth, kHeight);
+    auto dest = RandomBitMap(format, 1, kWidth, kHeight);
     auto to = PixmanImage(dest.get());
     const pixman_gradient_stop_t stops[2] = {{0, PixmanColour(kStart)},
                                              {pixman_fixed_1, PixmanColour(kEnd)}};

@@ -11,12 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "bench/gfx/bench_bitmaps.h"
 #include "gfx/save_picture.h"
 #include "tests/gfx/support/test_pictures.h"
 
 namespace {
 
-constexpr int kWidth = 1920, kHeight = 1080;
+using namespace qv::bench;
 
 const std::vector<qvARGB>& Pixels() {
     static const std::vector<qvARGB> pixels = [] {

@@ -9,29 +9,13 @@
 #include <random>
 #include <vector>
 
+#include "bench/gfx/bench_bitmaps.h"
 #include "gfx/kernels/kernels.h"
 #include "platform/linux/bitmap.h"
 
 namespace {
 
-constexpr int kWidth = 1920, kHeight = 1080;
-
-struct BitMapDeleter {
-    void operator()(qvDisplayBitMap* bitmap) const { FreeDisplayBitMap(bitmap); }
-    void operator()(qvPlaneBitMap* plane) const { FreePlaneBitMap(plane); }
-    void operator()(SDL_Surface* surface) const { SDL_FreeSurface(surface); }
-    void operator()(pixman_image_t* image) const { pixman_image_unref(image); }
-};
-template <typename T>
-using Owned = std::unique_ptr<T, BitMapDeleter>;
-
-Owned<qvDisplayBitMap> RandomBitMap(uint32_t format, uint32_t seed) {
-    Owned<qvDisplayBitMap> bitmap(qv::AllocBitMapInFormat(kWidth, kHeight, format, false));
-    std::mt19937 random(seed);
-    size_t bytes = size_t(bitmap->rowLength) * bitmap->bytesPerPixel * kHeight;
-    for (size_t i = 0; i < bytes; ++i) bitmap->pixels[i] = uint8_t(random());
-    return bitmap;
-}
+using namespace qv::bench;
 
 size_t RowBytes(const qvDisplayBitMap* bitmap) {
     return size_t(bitmap->rowLength) * bitmap->bytesPerPixel;
