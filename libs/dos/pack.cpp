@@ -7,6 +7,7 @@
 
 #include "platform/linux/blocks.h"
 #include "platform/linux/files.h"
+#include "platform/linux/paths.h"
 #include "runtime/errors.h"
 
 namespace qv {
@@ -143,6 +144,7 @@ int PackFile(const char* magic, const char* source, const char* destination, uin
     if (!windows.Valid()) return ERR_MEM;
     qv::FilePtr src(FileOpen(source, QV_FILE_READ));
     if (!src) return qv::NameError(ERR_READFILE, source);
+    if (SameObject(source, destination)) return qv::NameError(ERR_WRONGUSAGE, destination);
     qv::FilePtr dst(FileOpen(destination, QV_FILE_WRITE));
     if (!dst) return qv::NameError(ERR_WRITEFILE, destination);
     static constexpr uint8_t kReserved[4] = {};
@@ -161,6 +163,7 @@ int UnpackFile(const char* magic, const char* source, const char* destination, u
     qv::FilePtr src(FileOpen(source, QV_FILE_READ));
     if (!src) return qv::NameError(ERR_READFILE, source);
     if (!qv::ReadMagic(src.get(), magic, startOffset)) return ERR_PAKFORMAT;
+    if (SameObject(source, destination)) return qv::NameError(ERR_WRONGUSAGE, destination);
     qv::FilePtr dst(FileOpen(destination, QV_FILE_WRITE));
     if (!dst) return qv::NameError(ERR_WRITEFILE, destination);
     int result = qv::Inflate(src.get(), dst.get(), windows);

@@ -7,6 +7,8 @@
 
 #include "engine/vm.h"
 
+// Opening the destination for writing truncates it, so a destination that is the source
+// itself is refused (ERR_WRONGUSAGE) before anything is written.
 // Packs source into destination behind magic; 0 or an error code (the file name goes to the
 // error argument). outSize (optional) receives the packed size, header included.
 int PackFile(const char* magic, const char* source, const char* destination, uint32_t* outSize);

@@ -1,7 +1,9 @@
 #include "platform/linux/paths.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <ftw.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +19,7 @@
 
 #include "engine/error_codes.h"
 #include "platform/linux/blocks.h"
+#include "platform/linux/file_attributes.h"
 #include "platform/linux/program.h"
 
 struct qvLock {
@@ -299,26 +302,6 @@ std::string_view LastComponent(std::string_view path) {
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
-uint32_t FlagsFromMode(mode_t mode, std::string_view name) {
-    static constexpr struct {
-        mode_t bit;
-        uint32_t flag;
-    } kMap[] = {
-        {S_IRUSR, QV_FILEATTR_READ_USR},    {S_IWUSR, QV_FILEATTR_WRITE_USR},
-        {S_IWUSR, QV_FILEATTR_DELETE_USR},  {S_IXUSR, QV_FILEATTR_EXECUTE_USR},
-        {S_IRGRP, QV_FILEATTR_READ_GRP},    {S_IWGRP, QV_FILEATTR_WRITE_GRP},
-        {S_IXGRP, QV_FILEATTR_EXECUTE_GRP}, {S_IROTH, QV_FILEATTR_READ_OTH},
-        {S_IWOTH, QV_FILEATTR_WRITE_OTH},   {S_IXOTH, QV_FILEATTR_EXECUTE_OTH},
-    };
-    uint32_t flags = 0;
-    for (const auto& m : kMap) {
-        if (mode & m.bit) flags |= m.flag;
-    }
-    if (!(mode & S_IWUSR)) flags |= QV_FILEATTR_READONLY;
-    if (!name.empty() && name.front() == '.') flags |= QV_FILEATTR_HIDDEN;
-    return flags;
-}
-
 bool FillAttributes(const std::string& path, std::string_view name, qvFileAttributes* info) {
     struct stat st;
     if (stat(path.c_str(), &st) != 0) return false;
@@ -326,26 +309,30 @@ bool FillAttributes(const std::string& path, std::string_view name, qvFileAttrib
     bool dir = S_ISDIR(st.st_mode);
     info->type = dir ? QV_DOSTYPE_DIRECTORY : QV_DOSTYPE_FILE;
     info->size = dir ? 0 : static_cast<int64_t>(st.st_size);
-    info->flags = FlagsFromMode(st.st_mode, name);
+    info->flags = ReadProtectionBits(path.c_str(), st.st_mode, name);
+    ReadFileComment(path.c_str(), info->comment, sizeof info->comment);
     size_t n = std::min(name.size(), sizeof info->name - 1);
     std::memcpy(info->name, name.data(), n);
     info->date = DateStampFromTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
     return true;
 }
 
+// rename that refuses an existing target without a window between test and rename; on file
+// systems without that flag a hard link claims the name (failing when it exists) and the old
+// name goes. Directories cannot be linked: their fallback is a plain rename after the test.
+bool RenameNoReplace(const std::string& from, const std::string& to) {
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return true;
+    }
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    if (link(from.c_str(), to.c_str()) == 0) return unlink(from.c_str()) == 0;
+    if (errno != EPERM) return false;
+    return !Exists(to) && rename(from.c_str(), to.c_str()) == 0;
+}
+
 int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
     remove(path);
     return 0;
-}
-
-// Days from 1 January 1970 to the civil date (proleptic Gregorian).
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<int64_t>(doe) - 719468;
 }
 
 }  // namespace
@@ -384,17 +371,6 @@ void ShutdownPaths() {
         for (const std::string& name : state.tempNames) remove(name.c_str());
     }
     state = PathState{};
-}
-
-qvDateStamp DateStampFromTime(int64_t seconds, int64_t nanoseconds) {
-    time_t t = static_cast<time_t>(seconds);
-    struct tm local;
-    if (localtime_r(&t, &local) == nullptr) return {};
-    int64_t days = DaysFromCivil(local.tm_year + 1900LL, static_cast<unsigned>(local.tm_mon + 1),
-                                 static_cast<unsigned>(local.tm_mday)) -
-                   DaysFromCivil(1978, 1, 1);
-    return {static_cast<int32_t>(days), local.tm_hour * 60 + local.tm_min,
-            static_cast<int32_t>(local.tm_sec * 50 + nanoseconds / 20000000)};
 }
 
 }  // namespace qv
@@ -504,12 +480,24 @@ int RenamePath(const char* oldName, const char* newName) {
             lstat(from.c_str(), &src) != 0) {
             return 0;
         }
-        // An existing target is refused, unless it is the object itself under another case.
-        if (lstat(to.c_str(), &dst) == 0 &&
-            (dst.st_ino != src.st_ino || dst.st_dev != src.st_dev)) {
-            return 0;
+        // The object itself under another case (a file system that folds case) may be renamed
+        // over its own name; any other existing target is never replaced.
+        if (lstat(to.c_str(), &dst) == 0) {
+            bool same = dst.st_ino == src.st_ino && dst.st_dev == src.st_dev;
+            return same && rename(from.c_str(), to.c_str()) == 0 ? 1 : 0;
         }
-        return rename(from.c_str(), to.c_str()) == 0 ? 1 : 0;
+        return qv::RenameNoReplace(from, to) ? 1 : 0;
+    });
+}
+
+int SameObject(const char* a, const char* b) {
+    return qv::CatchAllocFailure(0, [&]() -> int {
+        std::string hostA, hostB;
+        struct stat stA, stB;
+        return qv::ResolvePath(a, LeafLookup::kFold, &hostA) &&
+               qv::ResolvePath(b, LeafLookup::kFold, &hostB) && stat(hostA.c_str(), &stA) == 0 &&
+               stat(hostB.c_str(), &stB) == 0 && stA.st_dev == stB.st_dev &&
+               stA.st_ino == stB.st_ino;
     });
 }
 

@@ -82,6 +82,10 @@ int DeleteFilePath(const char* path);
 // Renames; refuses when the new name exists already. Non-zero on success.
 int RenamePath(const char* oldName, const char* newName);
 
+// Non-zero when both names exist and are one object (the same device and inode), however
+// they are spelt.
+int SameObject(const char* a, const char* b);
+
 // Non-zero on success.
 int ExamineObjectInfo(const qvLock* lock, qvFileAttributes* info);
 // Starts a scan of the directory the lock names (entries in byte order of their names);
