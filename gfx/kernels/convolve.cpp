@@ -1,0 +1,399 @@
+// The convolutions: blur in two separable passes of a 3x-oversampled Gaussian, and emboss,
+// edge and sharpen as n x n kernels. The picture is split into channel planes, so that one
+// path serves every depth and the alpha plane alike; each pass truncates its results to
+// 0..255 as the effects always did.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <numbers>
+
+#include "gfx/kernels/rows.h"
+#include "gfx/kernels/spatial.h"
+#include "gfx/pixel_format.h"
+
+namespace qv {
+namespace {
+
+constexpr int64_t kMaxWidth = (int64_t(1) << 62) - 1;
+const double kRootTwoPi = std::sqrt(2 * std::numbers::pi);
+
+int64_t RadiusWidth(double radius) {
+    const double n = 2 * std::ceil(radius) + 1;
+    return n >= double(kMaxWidth) ? kMaxWidth : int64_t(n);
+}
+
+// clamp(v) truncated to 0..255; NaN gives 0.
+inline uint8_t Clamp255(double v) {
+    if (!(v > 0)) return 0;
+    return v >= 255 ? 255 : uint8_t(v);
+}
+
+// One tap of a kernel: a weight at an offset along a pass, or at (u, v) of a 2-D window.
+struct Tap {
+    int32_t u, v;
+    double weight;
+};
+
+struct TapList {
+    BlockPtr<Tap> taps;
+    int32_t count = 0;
+    int32_t reach = 0;  // the largest |offset|
+};
+
+// The taps of weights[0 .. size - 1] that are not exactly 0, centred on the middle entry
+// (rows of width entries for a 2-D kernel).
+bool CollectTaps(const double* weights, int32_t width, int32_t rows, TapList& list) {
+    list.taps = AllocArray<Tap>(size_t(width) * size_t(rows));
+    if (!list.taps) return false;
+    for (int32_t v = 0; v < rows; ++v) {
+        for (int32_t u = 0; u < width; ++u) {
+            const double w = weights[ptrdiff_t(v) * width + u];
+            if (w == 0) continue;
+            list.taps.get()[list.count++] = {u - width / 2, v - rows / 2, w};
+            list.reach = std::max({list.reach, std::abs(u - width / 2), std::abs(v - rows / 2)});
+        }
+    }
+    return true;
+}
+
+// The oversampled Gaussian at sub-sample i (three per tap).
+double BlurSample(double i, double sigma) {
+    return std::exp(-(i * i) / (18 * sigma * sigma)) / (sigma * kRootTwoPi);
+}
+
+// The samples first .. last (first >= 0, where they fall). Past a million terms that are
+// still not 0 the rest is the integral with the trapezoid ends, well within a level.
+double TailSum(double first, double last, double sigma) {
+    constexpr double kTerms = 1 << 20;
+    double sum = 0, i = first;
+    for (; i <= last && i < first + kTerms; ++i) {
+        const double term = BlurSample(i, sigma);
+        if (term == 0) return sum;
+        sum += term;
+    }
+    if (i > last) return sum;
+    // The integral of the Gaussian of width 3 sigma over the rest: 3 |sigma| sqrt(pi / 2)
+    // times the difference of erf, over sigma sqrt(2 pi).
+    const double scale = 3 * std::fabs(sigma) * std::numbers::sqrt2;
+    const double p = i / scale, q = last / scale;
+    const double area = p < 1 ? std::erf(q) - std::erf(p) : std::erfc(p) - std::erfc(q);
+    return sum + 1.5 * std::copysign(area, sigma) +
+           (BlurSample(i, sigma) + BlurSample(last, sigma)) / 2;
+}
+
+// The blur kernel of width n for a pass along a side of size pixels, normalised. Taps that
+// reach past the side always read the edge pixel, so they are folded into the last tap
+// that reaches it; the result differs from the unfolded sum in the last bits only.
+bool BlurTaps(int64_t n, double sigma, int32_t size, TapList& list) {
+    const int64_t half = n / 2;
+    const int32_t reach = int32_t(std::min<int64_t>(half, size - 1));
+    auto weights = AllocArray<double>(size_t(2) * reach + 1);
+    if (!weights) return false;
+    double* k = weights.get() + reach;
+    double sum = 0;
+    for (int32_t b = -reach; b <= reach; ++b) {
+        double w = BlurSample(3.0 * b - 1, sigma) + BlurSample(3.0 * b, sigma) +
+                   BlurSample(3.0 * b + 1, sigma);
+        if (std::abs(b) == reach && reach < half) {
+            w = TailSum(3.0 * reach - 1, 3.0 * double(half) + 1, sigma);
+        }
+        if (reach == 0) w = 1;
+        k[b] = w;
+        sum += w;
+    }
+    if (!std::isfinite(sum) || sum == 0) return false;
+    for (int32_t b = -reach; b <= reach; ++b) k[b] /= sum;
+    return CollectTaps(weights.get(), 2 * reach + 1, 1, list);
+}
+
+// acc[x] += weight x source[x]; the hot loop of every pass.
+__attribute__((target_clones("avx2", "default"))) void Accumulate(double* acc,
+                                                                  const uint8_t* source,
+                                                                  double weight, int32_t count) {
+    for (int32_t x = 0; x < count; ++x) acc[x] += weight * double(source[x]);
+}
+
+void StoreRow(uint8_t* out, const double* acc, int32_t count) {
+    for (int32_t x = 0; x < count; ++x) out[x] = Clamp255(acc[x]);
+}
+
+// A packed width x height channel plane and the scratch its passes share.
+struct Plane {
+    uint8_t* data;
+    int32_t width, height;
+    uint8_t* row(int32_t y) const { return data + ptrdiff_t(y) * width; }
+};
+
+struct Scratch {
+    BlockPtr<double> acc;
+    BlockPtr<uint8_t> buffer;  // a padded row, a plane copy or a padded plane
+    BlockPtr<int64_t> sums;    // the column sums of edge
+};
+
+void RowPass(const Plane& p, const TapList& taps, Scratch& s) {
+    uint8_t* pad = s.buffer.get();
+    const int32_t r = taps.reach;
+    for (int32_t y = 0; y < p.height; ++y) {
+        uint8_t* row = p.row(y);
+        std::memset(pad, row[0], size_t(r));
+        std::memcpy(pad + r, row, size_t(p.width));
+        std::memset(pad + r + p.width, row[p.width - 1], size_t(r));
+        std::fill_n(s.acc.get(), p.width, 0.0);
+        for (int32_t t = 0; t < taps.count; ++t) {
+            const Tap& tap = taps.taps.get()[t];
+            Accumulate(s.acc.get(), pad + r + tap.u, tap.weight, p.width);
+        }
+        StoreRow(row, s.acc.get(), p.width);
+    }
+}
+
+void ColumnPass(const Plane& p, const TapList& taps, Scratch& s) {
+    uint8_t* copy = s.buffer.get();
+    std::memcpy(copy, p.data, size_t(p.width) * size_t(p.height));
+    for (int32_t y = 0; y < p.height; ++y) {
+        std::fill_n(s.acc.get(), p.width, 0.0);
+        for (int32_t t = 0; t < taps.count; ++t) {
+            const Tap& tap = taps.taps.get()[t];
+            const int32_t source = std::clamp(y + tap.u, 0, p.height - 1);
+            Accumulate(s.acc.get(), copy + ptrdiff_t(source) * p.width, tap.weight, p.width);
+        }
+        StoreRow(p.row(y), s.acc.get(), p.width);
+    }
+}
+
+// The n x n kernel of emboss, edge or sharpen, normalised when its sum is not about 0.
+bool Kernel2D(int32_t type, int32_t n, double sigma, TapList& list) {
+    auto weights = AllocArray<double>(size_t(n) * size_t(n));
+    if (!weights) return false;
+    if (std::fabs(sigma) <= 1e-10) sigma = 1;
+    const int32_t j = n / 2;
+    const double norm = 2 * std::numbers::pi * sigma * sigma;
+    double sum = 0;
+    for (int32_t v = -j; v <= j; ++v) {
+        for (int32_t u = -j; u <= j; ++u) {
+            const double gauss = std::exp(-double(u * u + v * v) / (2 * sigma * sigma)) / norm;
+            double w = 0;
+            if (type == QV_CONVOLVE_EDGE) {
+                w = u == 0 && v == 0 ? double(n) * n - 1 : -1;
+            } else if (type == QV_CONVOLVE_EMBOSS) {
+                w = u == -v ? (u < 0 || v < 0 ? -8 : 8) * gauss : 0;
+            } else {
+                w = -gauss;
+            }
+            weights.get()[ptrdiff_t(v + j) * n + u + j] = w;
+            sum += w;
+        }
+    }
+    double* centre = weights.get() + ptrdiff_t(j) * n + j;
+    if (type == QV_CONVOLVE_SHARPEN) {
+        sum -= *centre;
+        *centre = -2 * (sum + *centre);
+        sum += *centre;
+    }
+    if (std::fabs(sum) > 1e-10) {
+        const double scale = 1 / sum;
+        for (int64_t i = 0; i < int64_t(n) * n; ++i) weights.get()[i] *= scale;
+    }
+    return CollectTaps(weights.get(), n, n, list);
+}
+
+void WindowPass(const Plane& p, int32_t n, const TapList& taps, Scratch& s) {
+    if (!PadPlane8(p.data, p.width, p.width, p.height, n, s.buffer)) return;
+    const int64_t rowLength = PaddedRowLength(p.width, n);
+    const int32_t j = n / 2;
+    for (int32_t y = 0; y < p.height; ++y) {
+        std::fill_n(s.acc.get(), p.width, 0.0);
+        for (int32_t t = 0; t < taps.count; ++t) {
+            const Tap& tap = taps.taps.get()[t];
+            const uint8_t* row = s.buffer.get() + (y + tap.v + j) * rowLength + tap.u + j;
+            Accumulate(s.acc.get(), row, tap.weight, p.width);
+        }
+        StoreRow(p.row(y), s.acc.get(), p.width);
+    }
+}
+
+// Edge: n^2 times the pixel less the window's sum, in exact integers by running column sums
+// (the same as summing the kernel, whose entries are integers and whose sum is 0).
+void EdgePass(const Plane& p, int32_t n, Scratch& s) {
+    if (!PadPlane8(p.data, p.width, p.width, p.height, n, s.buffer)) return;
+    const int64_t rowLength = PaddedRowLength(p.width, n);
+    int64_t* columns = s.sums.get();
+    const int32_t span = p.width + n - 1, j = n / 2;
+    const uint8_t* padded = s.buffer.get();
+    std::fill_n(columns, span, 0);
+    for (int32_t r = 0; r < n - 1; ++r) {
+        for (int32_t c = 0; c < span; ++c) columns[c] += padded[r * rowLength + c];
+    }
+    for (int32_t y = 0; y < p.height; ++y) {
+        const uint8_t* enter = padded + (y + n - 1) * rowLength;
+        for (int32_t c = 0; c < span; ++c) columns[c] += enter[c];
+        int64_t box = 0;
+        for (int32_t c = 0; c < n - 1; ++c) box += columns[c];
+        const uint8_t* centre = padded + (y + j) * rowLength + j;
+        uint8_t* out = p.row(y);
+        for (int32_t x = 0; x < p.width; ++x) {
+            box += columns[x + n - 1];
+            out[x] = uint8_t(std::clamp<int64_t>(int64_t(n) * n * centre[x] - box, 0, 255));
+            box -= columns[x];
+        }
+        const uint8_t* leave = padded + y * rowLength;
+        for (int32_t c = 0; c < span; ++c) columns[c] -= leave[c];
+    }
+}
+
+// The work of one convolution, prepared before any channel changes.
+struct Filter {
+    int32_t type = 0;
+    int32_t n = 0;
+    TapList first, second;  // blur: rows, columns; 2-D: the window
+    Scratch scratch;
+
+    void Apply(const Plane& p) {
+        if (type == QV_CONVOLVE_BLUR) {
+            RowPass(p, first, scratch);
+            ColumnPass(p, second, scratch);
+        } else if (type == QV_CONVOLVE_EDGE) {
+            EdgePass(p, n, scratch);
+        } else {
+            WindowPass(p, n, first, scratch);
+        }
+    }
+};
+
+bool PrepareBlur(Filter& f, int64_t n, double sigma, int32_t width, int32_t height) {
+    if (!BlurTaps(n, sigma, width, f.first) || !BlurTaps(n, sigma, height, f.second)) return false;
+    const size_t padded = size_t(width) + 2 * size_t(f.first.reach);
+    f.scratch.acc = AllocArray<double>(size_t(width));
+    f.scratch.buffer = AllocArray<uint8_t>(std::max(padded, size_t(width) * size_t(height)));
+    return f.scratch.acc && f.scratch.buffer;
+}
+
+bool Prepare2D(Filter& f, double radius, double sigma, int32_t width, int32_t height) {
+    const int64_t smaller = std::min(width, height);
+    const int64_t n = f.type == QV_CONVOLVE_EDGE ? KernelWidth1D(radius, 0.5)
+                                                 : KernelWidth2D(radius, sigma, smaller);
+    if (n % 2 == 0 || n > smaller) return false;
+    f.n = int32_t(n);
+    if (f.type != QV_CONVOLVE_EDGE && !Kernel2D(f.type, f.n, sigma, f.first)) return false;
+    f.scratch.acc = AllocArray<double>(size_t(width));
+    f.scratch.sums = AllocArray<int64_t>(size_t(width) + size_t(n));
+    const size_t padded = size_t(PaddedRowLength(width, f.n)) * (size_t(height) + size_t(n));
+    f.scratch.buffer = AllocArray<uint8_t>(padded);
+    return f.scratch.acc && f.scratch.sums && f.scratch.buffer;
+}
+
+bool Prepare(Filter& f, double radius, double sigma, int32_t width, int32_t height) {
+    switch (f.type) {
+        case QV_CONVOLVE_BLUR: {
+            if (!std::isfinite(sigma) || std::fabs(sigma) <= 1e-10) return false;
+            return PrepareBlur(f, KernelWidth1D(radius, sigma), sigma, width, height);
+        }
+        case QV_CONVOLVE_EMBOSS:
+        case QV_CONVOLVE_EDGE:
+        case QV_CONVOLVE_SHARPEN:
+            return std::isfinite(sigma) && Prepare2D(f, radius, sigma, width, height);
+        default:
+            return false;
+    }
+}
+
+// The picture's channels as three packed planes (red, green, blue) and back.
+template <typename F>
+void SplitChannels(const qvConvolveBlock& b, uint8_t* planes) {
+    const size_t area = size_t(b.width) * size_t(b.height);
+    for (int32_t y = 0; y < b.height; ++y) {
+        const uint8_t* p = PixelAt(b.base, b.rowLength, F::bytes, 0, y);
+        const size_t at = size_t(y) * size_t(b.width);
+        for (int32_t x = 0; x < b.width; ++x) {
+            const uint32_t rgb = F::Unpack(LoadPixel(p + x * F::bytes, F::bytes));
+            planes[at + x] = uint8_t(rgb >> 16);
+            planes[area + at + x] = uint8_t(rgb >> 8);
+            planes[2 * area + at + x] = uint8_t(rgb);
+        }
+    }
+}
+
+template <typename F>
+void JoinChannels(const qvConvolveBlock& b, const uint8_t* planes) {
+    const size_t area = size_t(b.width) * size_t(b.height);
+    for (int32_t y = 0; y < b.height; ++y) {
+        uint8_t* p = PixelAt(b.base, b.rowLength, F::bytes, 0, y);
+        const size_t at = size_t(y) * size_t(b.width);
+        for (int32_t x = 0; x < b.width; ++x) {
+            const uint32_t rgb = uint32_t(planes[at + x]) << 16 |
+                                 uint32_t(planes[area + at + x]) << 8 | planes[2 * area + at + x];
+            StorePixel(p + x * F::bytes, F::bytes, F::Pack(rgb));
+        }
+    }
+}
+
+void CopyRows(const uint8_t* source, ptrdiff_t sourceStride, uint8_t* dest, ptrdiff_t destStride,
+              int32_t width, int32_t height) {
+    for (int32_t y = 0; y < height; ++y) {
+        std::memcpy(dest + y * destStride, source + y * sourceStride, size_t(width));
+    }
+}
+
+}  // namespace
+}  // namespace qv
+
+int64_t KernelWidth1D(double radius, double sigma) {
+    if (radius > 0) return qv::RadiusWidth(radius);
+    if (!std::isfinite(sigma) || std::fabs(sigma) <= 1e-10) return 1;
+    const double norm = sigma * qv::kRootTwoPi;
+    for (int64_t n = 5;; n += 2) {
+        const int64_t j = n / 2;
+        double sum = 0;
+        for (int64_t u = -j; u <= j; ++u)
+            sum += std::exp(-double(u * u) / (2 * sigma * sigma)) / norm;
+        const double edge = std::exp(-double(j * j) / (2 * sigma * sigma));
+        if (int64_t(255 * edge / norm / sum) < 1) return n - 2;
+    }
+}
+
+int64_t KernelWidth2D(double radius, double sigma, int64_t limit) {
+    if (radius > 0) return qv::RadiusWidth(radius);
+    if (!std::isfinite(sigma) || std::fabs(sigma) <= 1e-10) return 1;
+    // The Gaussian is separable: the window's sum is the square of a row's.
+    const double twoSigmaSquared = 2 * sigma * sigma;
+    double line = 1 + 2 * std::exp(-1 / twoSigmaSquared);
+    for (int64_t n = 5;; n += 2) {
+        const int64_t j = n / 2;
+        const double edge = std::exp(-double(j * j) / twoSigmaSquared);
+        line += 2 * edge;
+        const double sum = line * line / (std::numbers::pi * twoSigmaSquared);
+        if (edge / (sigma * qv::kRootTwoPi) / sum < 1.0 / 255 || n - 2 > limit) return n - 2;
+    }
+}
+
+void ConvolvePixels(const qvConvolveBlock& b) {
+    if (b.width < 1 || b.height < 1 || (b.base == nullptr && b.alpha == nullptr)) return;
+    if (b.base != nullptr &&
+        (b.format >= QV_FMT_COUNT || qv::BytesPerPixel(b.format) != b.bytesPerPixel))
+        return;
+    const double radius = b.radius > 0 ? b.radius : 0;
+    qv::Filter filter;
+    filter.type = b.type;
+    if (!qv::Prepare(filter, radius, radius == 0 ? 1.0 : b.sigma, b.width, b.height)) return;
+    const size_t area = size_t(b.width) * size_t(b.height);
+    const int32_t count = (b.base != nullptr ? 3 : 0) + (b.alpha != nullptr ? 1 : 0);
+    auto planes = qv::AllocArray<uint8_t>(area * size_t(count));
+    if (!planes) return;
+    const bool split = b.base != nullptr;
+    if (split) {
+        qv::VisitFormat(b.format, [&](auto f) { qv::SplitChannels<decltype(f)>(b, planes.get()); });
+    }
+    uint8_t* alpha = planes.get() + area * size_t(split ? 3 : 0);
+    if (b.alpha != nullptr) {
+        qv::CopyRows(b.alpha, b.alphaBytesPerRow, alpha, b.width, b.width, b.height);
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        filter.Apply({planes.get() + area * size_t(i), b.width, b.height});
+    }
+    if (split) {
+        qv::VisitFormat(b.format, [&](auto f) { qv::JoinChannels<decltype(f)>(b, planes.get()); });
+    }
+    if (b.alpha != nullptr) {
+        qv::CopyRows(alpha, b.width, b.alpha, b.alphaBytesPerRow, b.width, b.height);
+    }
+}
