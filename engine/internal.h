@@ -159,6 +159,35 @@ inline void CheckGC(qvVmState* L) {
 // The shared nil value: lookups that find nothing return it (compare by address).
 extern const qvValue kNilObject;
 
+// --- Table reads the interpreter inlines ---
+
+// The key as an integer in 1..limit, or 0 when it is none.
+inline uint32_t IntegerKey(double n, uint32_t limit) {
+    if (n >= 1 && n <= limit) {
+        const auto i = static_cast<uint32_t>(n);
+        if (i == n) return i;
+    }
+    return 0;
+}
+
+// Interned keys compare by address along the chain of their main position.
+inline const qvValue* TableGetString(const qvTable* t, const qvString* key) {
+    for (const qvNode* node = &t->node[key->hash & ((1u << t->lsizenode) - 1)]; node != nullptr;
+         node = node->next) {
+        if (node->key.tag == VM_TSTRING && node->key.value.gc == key) return &node->val;
+    }
+    return &kNilObject;
+}
+
+// VmTableGet with the string and array-part cases in line.
+inline const qvValue* TableGetFast(qvTable* t, const qvValue* key) {
+    if (IsString(key)) return TableGetString(t, StringOf(key));
+    if (IsNumber(key)) {
+        if (const uint32_t i = IntegerKey(key->value.n, t->sizearray)) return &t->array[i - 1];
+    }
+    return VmTableGet(t, key);
+}
+
 }  // namespace qv
 
 // Every collector check point calls this.

@@ -1,5 +1,5 @@
 // The engine's cache of small blocks. Strings, tables, closures and hash parts come and go by
-// the million in script loops; freed blocks of up to 256 bytes wait in per-size lists (classes
+// the million in script loops; freed blocks of up to 512 bytes wait in per-size lists (classes
 // of 16 bytes) for the next request of their class instead of going back to the system. Every
 // request still passes the platform's fault injector, and under AddressSanitizer a waiting
 // block is poisoned, so a use after free stays visible.
@@ -22,9 +22,12 @@
 
 namespace qv {
 
-inline constexpr size_t kSmallBlockMax = 256;
+// 512 bytes hold the hash part of eight nodes that a record of four fields grows into.
+inline constexpr size_t kSmallBlockMax = 512;
 inline constexpr size_t kSmallBlockClass = 16;
 inline constexpr uint32_t kSmallBlocksKept = 2048;  // per class
+static_assert(kSmallBlockMax / kSmallBlockClass ==
+              sizeof(qvVmGlobalState::smallBlocks) / sizeof(void*));
 
 inline size_t SmallClass(size_t size) {
     return (size - 1) / kSmallBlockClass;

@@ -26,15 +26,6 @@ bool HasNoHashStorage(const qvTable* t) {
     return t->lsizenode == 0;
 }
 
-// The key as an integer in 1..limit, or 0 when it is none.
-uint32_t IntegerKey(double n, uint32_t limit) {
-    if (n >= 1 && n <= limit) {
-        const auto i = static_cast<uint32_t>(n);
-        if (i == n) return i;
-    }
-    return 0;
-}
-
 // The mod by an odd number spreads keys whose low bits are alike.
 qvNode* ModPosition(const qvTable* t, uint64_t x) {
     return &t->node[x % ((SizeNode(t) - 1) | 1)];
@@ -152,12 +143,14 @@ private:
 struct KeyCount {
     std::array<uint32_t, kMaxBits + 1> slices{};
     uint32_t total = 0;
+    uint32_t candidates = 0;  // keys counted into a slice
 
     void Add(const qvValue* key) {
         ++total;
         if (!IsNumber(key)) return;
         if (const uint32_t k = IntegerKey(key->value.n, kMaxArraySize)) {
             ++slices[VmLog2(k - 1) + 1];
+            ++candidates;
         }
     }
 };
@@ -170,6 +163,7 @@ void CountArray(const qvTable* t, KeyCount& count) {
             if (IsNil(&t->array[key - 1])) continue;
             ++count.slices[slice];
             ++count.total;
+            ++count.candidates;
         }
     }
 }
@@ -191,7 +185,8 @@ Sizes ComputeSizes(const KeyCount& count) {
     uint32_t arraySize = 0;
     uint32_t inArray = 0;
     uint32_t running = 0;
-    for (int i = 0; i <= kMaxBits; ++i) {
+    // Beyond 2^i > 2 * candidates no slice can qualify.
+    for (int i = 0; i <= kMaxBits && (uint64_t{1} << i) <= 2ull * count.candidates; ++i) {
         running += count.slices[i];
         if (2 * running >= (1u << i)) {
             arraySize = 1u << i;
@@ -279,6 +274,14 @@ qvValue* NewKey(qvVmState* L, qvTable* t, const qvValue* key) {
     return slot;
 }
 
+// The slot of a key that t does not hold yet (moving entries in a resize): no lookup first.
+qvValue* InsertAbsent(qvVmState* L, qvTable* t, const qvValue* key) {
+    if (IsNumber(key)) {
+        if (const uint32_t i = IntegerKey(key->value.n, t->sizearray)) return &t->array[i - 1];
+    }
+    return NewKey(L, t, key);
+}
+
 qvValue* RawSetNum(qvVmState* L, qvTable* t, int n) {
     if (static_cast<uint32_t>(n) - 1u < t->sizearray) return &t->array[n - 1];
     if (const qvValue* v = GetNumberKey(t, n); v != &kNilObject) return const_cast<qvValue*>(v);
@@ -353,10 +356,7 @@ const qvValue* VmTableGetNum(qvTable* t, int n) {
 }
 
 const qvValue* VmTableGetStr(qvTable* t, qvString* key) {
-    for (qvNode* node = qv::StringPosition(t, key); node != nullptr; node = node->next) {
-        if (node->key.tag == VM_TSTRING && node->key.value.gc == key) return &node->val;
-    }
-    return &qv::kNilObject;
+    return qv::TableGetString(t, key);
 }
 
 const qvValue* VmTableGet(qvTable* t, const qvValue* key) {
@@ -429,12 +429,14 @@ void VmTableResize(qvVmState* L, qvTable* t, int nasize, int nhsize) {
     // Sizes computed by a rehash leave room for every entry: nothing allocates from here on.
     for (uint32_t i = t->sizearray; i < storage.ArraySize(); ++i) {
         if (!qv::IsNil(&storage.Array()[i])) {
-            *qv::RawSetNum(L, t, static_cast<int>(i + 1)) = storage.Array()[i];
+            qvValue key;
+            qv::SetNumber(&key, i + 1);
+            *qv::InsertAbsent(L, t, &key) = storage.Array()[i];
         }
     }
     for (uint32_t i = storage.NodeCount(); i-- > 0;) {
         const qvNode& old = storage.Nodes()[i];
-        if (!qv::IsNil(&old.val)) *qv::RawSet(L, t, &old.key) = old.val;
+        if (!qv::IsNil(&old.val)) *qv::InsertAbsent(L, t, &old.key) = old.val;
     }
 }
 

@@ -333,9 +333,9 @@ struct qvVmGlobalState {
     qv::EngineHost* host;  // nullptr: the engine's own host below, built on first use
     alignas(16) unsigned char ownHost[1024];
 
-    // Freed small blocks kept for reuse, by size class of 16 bytes (engine/state.cpp).
-    void* smallBlocks[16];
-    uint32_t smallBlockCounts[16];
+    // Freed small blocks kept for reuse, by size class of 16 bytes (engine/small_blocks.h).
+    void* smallBlocks[32];
+    uint32_t smallBlockCounts[32];
 };
 
 // --- Engine state (values, objects, opening and closing) ---
