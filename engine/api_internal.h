@@ -39,6 +39,53 @@ inline void PushValue(qvVmState* L, const qvValue* v) {
     *L->top++ = copy;
 }
 
+// --- Script frames, shared by the call machinery and the interpreter's own call path ---
+
+// A script frame of p can open at the top without growing anything: a spare call record,
+// room for p's registers, and no varargs to gather. Stack torture moves the stacks at every
+// call, so it always takes the general path.
+inline bool FrameFitsInPlace(const qvVmState* L, const qvProto* p) {
+    return p->isVararg == 0 && L->ci + 1 != L->endCi && L->stackLast - L->top > p->maxstacksize &&
+           !L->g->stackTorture;
+}
+
+// Opens the frame of script function p whose value is at func: a record above the current one,
+// its registers nil up to the frame's top. The caller has made room for both.
+inline void PushScriptFrame(qvVmState* L, qvValue* func, const qvProto* p) {
+    qvCallRecord* ci = ++L->ci;
+    L->base = ci->base = func + 1;
+    ci->top = ci->base + p->maxstacksize;
+    ci->savedpc = p->code;
+    ci->pc = nullptr;
+    ci->tailcalls = 0;
+    ci->state = VM_CI_SAVEDPC;
+    for (qvValue* v = L->top; v < ci->top; ++v) SetNil(v);
+    L->top = ci->top;
+}
+
+// Drops the current record and moves up to wanted results (all for -1) from firstResult to the
+// function's slot, filling missing ones with nil; the top ends just past them. A firstResult
+// of null (or at or above the top) copies nothing.
+inline void CloseFrame(qvVmState* L, int wanted, const qvValue* firstResult) {
+    qvValue* res = L->ci->base - 1;
+    --L->ci;
+    L->base = L->ci->base;
+    while (wanted != 0 && firstResult != nullptr && firstResult < L->top) {
+        *res++ = *firstResult++;
+        --wanted;
+    }
+    while (wanted-- > 0) SetNil(res++);
+    L->top = res;
+}
+
+// VmPostCall with its hook test in line.
+inline void PostCall(qvVmState* L, int wanted, qvValue* firstResult) {
+    if ((L->hookmask & VM_MASKRET) != 0)
+        VmPostCall(L, wanted, firstResult);
+    else
+        CloseFrame(L, wanted, firstResult);
+}
+
 // VmDoCall for the engine's own native callers (stack interface, metamethods, iterators): a
 // command's error code goes to the host's error hook, exactly as a script's CALL hands it.
 void CallValue(qvVmState* L, qvValue* func, int nResults);

@@ -255,15 +255,7 @@ qvValue* OpenScriptFrame(qvVmState* L, qvValue* func) {
     qvProto* p = LClosureOf(func)->proto;
     if (p->isVararg != 0) CollectVarargs(L, funcOffset, p->numparams);
     if (L->stackLast - L->top <= p->maxstacksize) VmGrowStack(L, p->maxstacksize);
-    qvCallRecord* ci = ++L->ci;
-    L->base = ci->base = RestoreStack(L, funcOffset) + 1;
-    ci->top = L->base + p->maxstacksize;
-    ci->savedpc = p->code;
-    ci->pc = nullptr;
-    ci->tailcalls = 0;
-    ci->state = VM_CI_SAVEDPC;
-    while (L->top < ci->top) SetNil(L->top++);
-    L->top = ci->top;
+    PushScriptFrame(L, RestoreStack(L, funcOffset), p);
     return nullptr;
 }
 
@@ -347,15 +339,7 @@ void VmPostCall(qvVmState* L, int wanted, qvValue* firstResult) {
         }
         if (firstResult != nullptr) firstResult = RestoreStack(L, resultOffset);
     }
-    qvValue* res = L->ci->base - 1;
-    --L->ci;
-    L->base = L->ci->base;
-    while (wanted != 0 && firstResult != nullptr && firstResult < L->top) {
-        *res++ = *firstResult++;
-        --wanted;
-    }
-    while (wanted-- > 0) SetNil(res++);
-    L->top = res;
+    CloseFrame(L, wanted, firstResult);
 }
 
 int VmDoCall(qvVmState* L, qvValue* func, int nResults) {

@@ -267,6 +267,13 @@ bool TraceExecution(qvVmState* L, const qvProto* p, const qvInstruction* pc) {
     return true;
 }
 
+// Any hook mix other than a plain line hook: the count runs down first. True when
+// TraceExecution has to run.
+[[gnu::noinline]] bool TraceDue(qvVmState* L, const qvProto* p, const qvInstruction* pc) {
+    bool countDue = (L->hookmask & VM_MASKCOUNT) && --L->hookcount == 0;
+    return countDue || ((L->hookmask & VM_MASKLINE) && LineHookDue(L, p, pc));
+}
+
 }  // namespace
 
 void SetLabelJump(qvVmState* L, int labelPc) {
@@ -284,7 +291,7 @@ void VmInitHooks(qvVmState* L) {
 
 qvValue* VmExecute(qvVmState* L) {
     using namespace qv;
-    std::atomic<uint32_t>& abortFlag = Host(L).AbortFlag();
+    const std::atomic<uint32_t>& abortFlag = Host(L).AbortFlag();
     // pc stays in a register; hooks, error reports and the debug interface read the copy
     // published through the call record, refreshed at every fetch.
     const qvInstruction* pc;
@@ -292,7 +299,10 @@ qvValue* VmExecute(qvVmState* L) {
     qvLClosure* cl;
     const qvValue* k;
     qvValue* base;
-    uint8_t hookmask;
+    qvValue* ra;
+    qvInstruction i;
+    // The hook bits that act before every instruction (line, count): one byte test.
+    uint8_t tracemask;
 
 callentry:
     if (L->hookmask & VM_MASKCALL) {
@@ -305,75 +315,158 @@ retentry:
     L->ci->state = VM_CI_RUNNING;
     pc = L->ci->savedpc;
     base = L->base;
-    hookmask = L->hookmask;
+    tracemask = L->hookmask & (VM_MASKLINE | VM_MASKCOUNT);
     cl = LClosureOf(base - 1);
     k = cl->proto->k;
     // After anything that may call out: the stack may have moved and hooks may have changed.
     auto reload = [&] {
         base = L->base;
-        hookmask = L->hookmask;
+        tracemask = L->hookmask & (VM_MASKLINE | VM_MASKCOUNT);
     };
 
+    // Fetch: the abort test, the published position, the hooks (a plain line hook decides in
+    // line whether it is due), then A.
+#define VM_FETCH()                                                              \
+    do {                                                                        \
+        if (abortFlag.load(std::memory_order_relaxed) != 0) return nullptr;     \
+        i = *pc++;                                                              \
+        publishedPc = pc;                                                       \
+        if (tracemask != 0) [[unlikely]] {                                      \
+            bool due = tracemask == VM_MASKLINE ? LineHookDue(L, cl->proto, pc) \
+                                                : TraceDue(L, cl->proto, pc);   \
+            if (due) {                                                          \
+                if (TraceExecution(L, cl->proto, pc)) return nullptr;           \
+                reload();                                                       \
+            }                                                                   \
+        }                                                                       \
+        ra = base + GetA(i);                                                    \
+    } while (0)
+
+#if defined(QV_COMPUTED_GOTO)
+    // Every handler ends in its own fetch and indirect jump, so that the branch predictor
+    // learns which operation follows which.
+    // In the order of the operation codes; codes 43-63 do nothing.
+    static_assert(kNumOpcodes == 43 && OP_SELF == 42);
+    static const void* const kDispatch[64] = {
+        &&L_OP_MOVE,      &&L_OP_LOADK,    &&L_OP_LOADBOOL,  &&L_OP_LOADNIL,  &&L_OP_GETUPVAL,
+        &&L_OP_GETGLOBAL, &&L_OP_GETTABLE, &&L_OP_SETGLOBAL, &&L_OP_SETUPVAL, &&L_OP_SETTABLE,
+        &&L_OP_NEWTABLE,  &&L_OP_ADD,      &&L_OP_SUB,       &&L_OP_MUL,      &&L_OP_DIV,
+        &&L_OP_DIVINT,    &&L_OP_MOD,      &&L_OP_LSH,       &&L_OP_RSH,      &&L_OP_BOR,
+        &&L_OP_BAND,      &&L_OP_BXOR,     &&L_OP_POW,       &&L_OP_UNM,      &&L_OP_NOT,
+        &&L_OP_BNOT,      &&L_OP_CONCAT,   &&L_OP_JMP,       &&L_OP_EQ,       &&L_OP_LT,
+        &&L_OP_LE,        &&L_OP_TEST,     &&L_OP_CALL,      &&L_OP_TAILCALL, &&L_OP_RETURN,
+        &&L_OP_FORLOOP,   &&L_OP_TFORLOOP, &&L_OP_TFORPREP,  &&L_OP_SETLIST,  &&L_OP_SETLISTO,
+        &&L_OP_CLOSE,     &&L_OP_CLOSURE,  &&L_OP_SELF,      &&L_NOP,         &&L_NOP,
+        &&L_NOP,          &&L_NOP,         &&L_NOP,          &&L_NOP,         &&L_NOP,
+        &&L_NOP,          &&L_NOP,         &&L_NOP,          &&L_NOP,         &&L_NOP,
+        &&L_NOP,          &&L_NOP,         &&L_NOP,          &&L_NOP,         &&L_NOP,
+        &&L_NOP,          &&L_NOP,         &&L_NOP,          &&L_NOP,
+    };
+#define VM_DISPATCH() goto* kDispatch[GetOp(i)];
+#define VM_CASE(op) L_##op:
+#define VM_DEFAULT \
+    L_NOP:
+#define VM_BREAK       \
+    do {               \
+        VM_FETCH();    \
+        VM_DISPATCH(); \
+    } while (0)
+#else
+#define VM_DISPATCH() switch (GetOp(i))
+#define VM_CASE(op) case op:
+#define VM_DEFAULT default:
+#define VM_BREAK break
+#endif
+
+    auto RB = [&] { return base + GetB(i); };
+    auto RKB = [&]() -> const qvValue* {
+        uint32_t b = GetB(i);
+        return IsRKConst(b) ? k + RKConstIndex(b) : base + b;
+    };
+    auto RKC = [&]() -> const qvValue* {
+        uint32_t c = GetC(i);
+        return IsRKConst(c) ? k + RKConstIndex(c) : base + c;
+    };
+    auto takeFollowingJump = [&] { pc += GetJOffset(*pc) + 1; };
+
     for (;;) {
-        if (abortFlag.load(std::memory_order_relaxed) != 0) return nullptr;
-        const qvInstruction i = *pc++;
-        publishedPc = pc;
-        if (hookmask != 0) {
-            // The counter only runs while a count hook is set, so that it never wraps.
-            bool countDue = (hookmask & VM_MASKCOUNT) && --L->hookcount == 0;
-            if (countDue || ((hookmask & VM_MASKLINE) && LineHookDue(L, cl->proto, pc))) {
-                if (TraceExecution(L, cl->proto, pc)) return nullptr;
-                reload();
-            }
-        }
-        qvValue* ra = base + GetA(i);
-        auto RB = [&] { return base + GetB(i); };
-        auto RKB = [&]() -> const qvValue* {
-            uint32_t b = GetB(i);
-            return IsRKConst(b) ? k + RKConstIndex(b) : base + b;
-        };
-        auto RKC = [&]() -> const qvValue* {
-            uint32_t c = GetC(i);
-            return IsRKConst(c) ? k + RKConstIndex(c) : base + c;
-        };
-        auto takeFollowingJump = [&] { pc += GetJOffset(*pc) + 1; };
-        switch (GetOp(i)) {
-            case OP_MOVE:
+        VM_FETCH();
+        VM_DISPATCH() {
+            VM_CASE(OP_MOVE) {
                 *ra = *RB();
-                break;
-            case OP_LOADK:
+                VM_BREAK;
+            }
+            VM_CASE(OP_LOADK) {
                 *ra = k[GetBx(i)];
-                break;
-            case OP_LOADBOOL:
+                VM_BREAK;
+            }
+            VM_CASE(OP_LOADBOOL) {
                 SetNumber(ra, GetB(i));
                 if (GetC(i) != 0) ++pc;
-                break;
-            case OP_LOADNIL:
+                VM_BREAK;
+            }
+            VM_CASE(OP_LOADNIL) {
                 for (qvValue* r = ra; r <= RB(); ++r) SetNil(r);
-                break;
-            case OP_GETUPVAL:
+                VM_BREAK;
+            }
+            VM_CASE(OP_GETUPVAL) {
                 *ra = *cl->Upvalues()[GetB(i)]->v;
-                break;
-            case OP_GETGLOBAL:
-                GetGlobal(L, SaveStack(L, ra), &cl->env, k + GetBx(i));
+                VM_BREAK;
+            }
+            VM_CASE(OP_GETGLOBAL) {
+                const qvValue* key = k + GetBx(i);
+                if (IsTable(&cl->env)) {
+                    const qvValue* v = TableGetString(TableOf(&cl->env), StringOf(key));
+                    if (!IsNil(v)) {
+                        *ra = *v;
+                        VM_BREAK;
+                    }
+                }
+                GetGlobal(L, SaveStack(L, ra), &cl->env, key);
                 reload();
-                break;
-            case OP_GETTABLE:
-                IndexInto(L, SaveStack(L, ra), RB(), RKC(), true);
+                VM_BREAK;
+            }
+            VM_CASE(OP_GETTABLE) {
+                const qvValue* rb = RB();
+                const qvValue* key = RKC();
+                if (IsTable(rb)) {
+                    const qvValue* v = TableGetFast(TableOf(rb), key);
+                    if (!IsNil(v)) {
+                        *ra = *v;
+                        VM_BREAK;
+                    }
+                }
+                IndexInto(L, SaveStack(L, ra), rb, key, true);
                 reload();
-                break;
-            case OP_SETGLOBAL:
+                VM_BREAK;
+            }
+            VM_CASE(OP_SETGLOBAL) {
                 VmSetTableChain(L, &cl->env, k + GetBx(i), ra);
                 reload();
-                break;
-            case OP_SETUPVAL:
+                VM_BREAK;
+            }
+            VM_CASE(OP_SETUPVAL) {
                 *cl->Upvalues()[GetB(i)]->v = *ra;
-                break;
-            case OP_SETTABLE:
-                VmSetTableChain(L, ra, RKB(), RKC());
+                VM_BREAK;
+            }
+            VM_CASE(OP_SETTABLE) {
+                const qvValue* key = RKB();
+                if (IsTable(ra)) {
+                    // A key already present takes the value in place; a store always clears
+                    // the absent-metamethod cache.
+                    qvTable* h = TableOf(ra);
+                    auto* slot = const_cast<qvValue*>(TableGetFast(h, key));
+                    if (!IsNil(slot)) {
+                        h->flags = 0;
+                        *slot = *RKC();
+                        VM_BREAK;
+                    }
+                }
+                VmSetTableChain(L, ra, key, RKC());
                 reload();
-                break;
-            case OP_NEWTABLE: {
+                VM_BREAK;
+            }
+            VM_CASE(OP_NEWTABLE) {
                 uint64_t narray = TableArraySize(GetB(i));
                 int size = narray > (1u << 24) ? (1 << 24) + 1 : static_cast<int>(narray);
                 ptrdiff_t raOffset = SaveStack(L, ra);
@@ -381,9 +474,9 @@ retentry:
                 SetTable(RestoreStack(L, raOffset), t);
                 VmCheckGC(L);
                 reload();
-                break;
+                VM_BREAK;
             }
-            case OP_ADD: {
+            VM_CASE(OP_ADD) {
                 const qvValue* rb = RKB();
                 const qvValue* rc = RKC();
                 if (IsNumber(rb) && IsNumber(rc)) {
@@ -392,9 +485,9 @@ retentry:
                     VmArith(L, ra, rb, rc, TM_ADD);
                     reload();
                 }
-                break;
+                VM_BREAK;
             }
-            case OP_SUB: {
+            VM_CASE(OP_SUB) {
                 const qvValue* rb = RKB();
                 const qvValue* rc = RKC();
                 if (IsNumber(rb) && IsNumber(rc)) {
@@ -403,18 +496,18 @@ retentry:
                     VmArith(L, ra, rb, rc, TM_SUB);
                     reload();
                 }
-                break;
+                VM_BREAK;
             }
-            case OP_MUL:
-            case OP_DIV:
-            case OP_DIVINT:
-            case OP_MOD:
-            case OP_LSH:
-            case OP_RSH:
-            case OP_BOR:
-            case OP_BAND:
-            case OP_BXOR:
-            case OP_POW: {
+            VM_CASE(OP_MUL)
+            VM_CASE(OP_DIV)
+            VM_CASE(OP_DIVINT)
+            VM_CASE(OP_MOD)
+            VM_CASE(OP_LSH)
+            VM_CASE(OP_RSH)
+            VM_CASE(OP_BOR)
+            VM_CASE(OP_BAND)
+            VM_CASE(OP_BXOR)
+            VM_CASE(OP_POW) {
                 int event = TM_ADD + static_cast<int>(GetOp(i) - OP_ADD);
                 const qvValue* rb = RKB();
                 const qvValue* rc = RKC();
@@ -424,10 +517,10 @@ retentry:
                     VmArith(L, ra, rb, rc, event);
                     reload();
                 }
-                break;
+                VM_BREAK;
             }
-            case OP_UNM:
-            case OP_BNOT: {
+            VM_CASE(OP_UNM)
+            VM_CASE(OP_BNOT) {
                 const qvValue* rb = RB();
                 int event = GetOp(i) == OP_UNM ? TM_UNM : TM_NOT;
                 if (IsNumber(rb) && event == TM_UNM) {
@@ -436,12 +529,13 @@ retentry:
                     UnaryArith(L, SaveStack(L, ra), rb, event);
                     reload();
                 }
-                break;
+                VM_BREAK;
             }
-            case OP_NOT:
+            VM_CASE(OP_NOT) {
                 SetNumber(ra, IsFalse(RB()) ? 1 : 0);
-                break;
-            case OP_CONCAT: {
+                VM_BREAK;
+            }
+            VM_CASE(OP_CONCAT) {
                 int b = static_cast<int>(GetB(i));
                 int c = static_cast<int>(GetC(i));
                 ptrdiff_t raOffset = SaveStack(L, ra);
@@ -450,37 +544,40 @@ retentry:
                 *RestoreStack(L, raOffset) = base[b];
                 VmCheckGC(L);
                 reload();
-                break;
+                VM_BREAK;
             }
-            case OP_JMP:
+            VM_CASE(OP_JMP) {
                 if (GetM(i) == kJumpSubroutine)
                     PushSubroutine(L, cl->proto, static_cast<int>(pc - cl->proto->code));
                 pc += GetJOffset(i);
-                break;
-            case OP_EQ:
-            case OP_LT:
-            case OP_LE: {
+                VM_BREAK;
+            }
+            VM_CASE(OP_EQ)
+            VM_CASE(OP_LT)
+            VM_CASE(OP_LE) {
                 const qvValue* rb = RKB();
                 const qvValue* rc = RKC();
                 bool result;
                 if (IsNumber(rb) && IsNumber(rc)) {
                     qvNumber x = rb->value.n, y = rc->value.n;
                     result = GetOp(i) == OP_EQ ? x == y : GetOp(i) == OP_LT ? x < y : x <= y;
-                } else if (GetOp(i) == OP_EQ) {
-                    result = VmEqualObj(L, rb, rc);
-                } else if (GetOp(i) == OP_LT) {
-                    result = VmCompareValues(L, rb, rc, 1);
                 } else {
-                    result = LessEqual(L, rb, rc);
+                    if (GetOp(i) == OP_EQ) {
+                        result = VmEqualObj(L, rb, rc);
+                    } else if (GetOp(i) == OP_LT) {
+                        result = VmCompareValues(L, rb, rc, 1);
+                    } else {
+                        result = LessEqual(L, rb, rc);
+                    }
+                    reload();
                 }
-                reload();
                 if (static_cast<uint32_t>(result) != GetA(i))
                     ++pc;
                 else
                     takeFollowingJump();
-                break;
+                VM_BREAK;
             }
-            case OP_TEST: {
+            VM_CASE(OP_TEST) {
                 const qvValue* rb = RB();
                 if (static_cast<uint32_t>(IsFalse(rb)) == GetC(i)) {
                     ++pc;
@@ -488,16 +585,24 @@ retentry:
                     *ra = *rb;
                     takeFollowingJump();
                 }
-                break;
+                VM_BREAK;
             }
-            case OP_CALL:
-            case OP_TAILCALL: {
+            VM_CASE(OP_CALL)
+            VM_CASE(OP_TAILCALL) {
                 uint32_t b = GetB(i);
                 int wanted = static_cast<int>(GetC(i)) - 1;
                 if (b != 0) L->top = ra + b;
                 const qvProto* p = cl->proto;
                 int next = static_cast<int>(pc - p->code);
                 L->g->currentInstruction = next;
+                // A script function called from script opens its frame right here.
+                if (GetOp(i) == OP_CALL && IsFunction(ra) && !ClosureOf(ra)->isNative &&
+                    FrameFitsInPlace(L, LClosureOf(ra)->proto)) {
+                    L->ci->savedpc = pc;
+                    L->ci->state = VM_CI_SAVEDPC | VM_CI_CALLING;
+                    PushScriptFrame(L, ra, LClosureOf(ra)->proto);
+                    goto callentry;
+                }
                 int code = 0;
                 qvValue* firstResult = VmPreCall(L, ra, &code);
                 if (firstResult == nullptr) {
@@ -523,17 +628,17 @@ retentry:
                 }
                 bool jumpRequest = code == -1 || code == -2;
                 if (code != 0 && !jumpRequest) Host(L).HandleCommandError(L, code);
-                VmPostCall(L, wanted, firstResult);
+                PostCall(L, wanted, firstResult);
                 // A label's code runs with the frame's full top, whatever the call wanted.
                 if (wanted >= 0 || jumpRequest) L->top = L->ci->top;
                 reload();
                 if (jumpRequest) pc = p->code + LabelJumpTarget(L, p, next, code);
-                break;
+                VM_BREAK;
             }
-            case OP_RETURN: {
+            VM_CASE(OP_RETURN) {
                 if (GetC(i) == 1) {
                     pc = cl->proto->code + PopSubroutine(L, cl->proto);
-                    break;
+                    VM_BREAK;
                 }
                 uint32_t b = GetB(i);
                 if (b != 0) L->top = ra + b - 1;
@@ -543,11 +648,11 @@ retentry:
                 qvCallRecord* caller = L->ci - 1;
                 if (!(caller->state & VM_CI_CALLING)) return ra;
                 int wanted = static_cast<int>(GetC(*(caller->savedpc - 1))) - 1;
-                VmPostCall(L, wanted, ra);
+                PostCall(L, wanted, ra);
                 if (wanted >= 0) L->top = L->ci->top;
                 goto retentry;
             }
-            case OP_FORLOOP: {
+            VM_CASE(OP_FORLOOP) {
                 if (!IsNumber(ra)) RaiseError(L, ERR_VALUEEXPECTED);
                 qvNumber limit = IsNumber(ra + 1) ? ra[1].value.n : LoopNumber(L, ra + 1);
                 qvNumber step = IsNumber(ra + 2) ? ra[2].value.n : LoopNumber(L, ra + 2);
@@ -556,9 +661,9 @@ retentry:
                     ra->value.n = index;
                     pc += GetSBx(i);
                 }
-                break;
+                VM_BREAK;
             }
-            case OP_TFORLOOP: {
+            VM_CASE(OP_TFORLOOP) {
                 int nvar = static_cast<int>(GetC(i)) + 1;
                 qvValue* cb = ra + nvar + 2;
                 cb[0] = ra[0];
@@ -576,9 +681,9 @@ retentry:
                     ++pc;
                 else
                     takeFollowingJump();
-                break;
+                VM_BREAK;
             }
-            case OP_TFORPREP:
+            VM_CASE(OP_TFORPREP) {
                 if (IsTable(ra)) {
                     ptrdiff_t raOffset = SaveStack(L, ra);
                     qvValue next = NextFunction(L);
@@ -588,15 +693,18 @@ retentry:
                     ra[0] = next;
                 }
                 pc += GetSBx(i);
-                break;
-            case OP_SETLIST:
-            case OP_SETLISTO:
+                VM_BREAK;
+            }
+            VM_CASE(OP_SETLIST)
+            VM_CASE(OP_SETLISTO) {
                 SetList(L, ra, GetBx(i), GetOp(i) == OP_SETLISTO);
-                break;
-            case OP_CLOSE:
+                VM_BREAK;
+            }
+            VM_CASE(OP_CLOSE) {
                 VmCloseUpvalues(L, ra);
-                break;
-            case OP_CLOSURE: {
+                VM_BREAK;
+            }
+            VM_CASE(OP_CLOSURE) {
                 qvProto* p = cl->proto->p[GetBx(i)];
                 ptrdiff_t raOffset = SaveStack(L, ra);
                 qvLClosure* ncl = VmNewScriptClosure(L, p->nups, &cl->env);
@@ -609,18 +717,24 @@ retentry:
                 SetFunction(RestoreStack(L, raOffset), ncl);
                 VmCheckGC(L);
                 reload();
-                break;
+                VM_BREAK;
             }
-            case OP_SELF: {
+            VM_CASE(OP_SELF) {
                 // Only A + 1 is written here, with R(B)'s own value: an error can still name
                 // the object by register B.
                 ra[1] = *RB();
                 IndexInto(L, SaveStack(L, ra), RB(), RKC(), false);
                 reload();
-                break;
+                VM_BREAK;
             }
-            default:
-                break;  // operations 43-63 do nothing
+            VM_DEFAULT {
+                VM_BREAK;  // operations 43-63 do nothing
+            }
         }
     }
+#undef VM_FETCH
+#undef VM_DISPATCH
+#undef VM_CASE
+#undef VM_DEFAULT
+#undef VM_BREAK
 }
