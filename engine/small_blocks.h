@@ -25,7 +25,7 @@ namespace qv {
 // 512 bytes hold the hash part of eight nodes that a record of four fields grows into.
 inline constexpr size_t kSmallBlockMax = 512;
 inline constexpr size_t kSmallBlockClass = 16;
-inline constexpr uint32_t kSmallBlocksKept = 2048;  // per class
+inline constexpr uint32_t kSmallBlocksKept = 16384;  // per class
 static_assert(kSmallBlockMax / kSmallBlockClass ==
               sizeof(qvVmGlobalState::smallBlocks) / sizeof(void*));
 
