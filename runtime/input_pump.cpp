@@ -1,5 +1,8 @@
 #include "runtime/input_pump.h"
 
+#include <algorithm>
+
+#include "platform/linux/time.h"
 #include "runtime/runtime_state.h"
 
 namespace qv {
@@ -14,3 +17,17 @@ bool RunInputPump(qvVmState* L) {
 }
 
 }  // namespace qv
+
+int TimedWaitWithEvents(qvVmState* L, int64_t milliseconds) {
+    constexpr int64_t kSliceMicros = 20000;
+    const qv::SystemClock& clock = qv::Clock();
+    int64_t now = clock.monotonicMicros();
+    const int64_t deadline = now + milliseconds * 1000;
+    while (now < deadline) {
+        if (qv::RunInputPump(L)) return ERR_USERABORT;
+        // The event dispatcher joins the pump here, so that handlers run during waits.
+        clock.sleepUntil(std::min(deadline, now + kSliceMicros));
+        now = clock.monotonicMicros();
+    }
+    return 0;
+}

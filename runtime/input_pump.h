@@ -1,6 +1,9 @@
 // One pass of the run-time's input pump, for commands that wait (network engines, timed
-// waits): the pump is the engine's line hook.
+// waits): the pump is the engine's line hook. Also the run-time's timed wait, which keeps the
+// pump running while it waits.
 #pragma once
+
+#include <cstdint>
 
 #include "engine/vm.h"
 
@@ -11,3 +14,7 @@ namespace qv {
 bool RunInputPump(qvVmState* L);
 
 }  // namespace qv
+
+// Waits milliseconds of the monotonic clock in slices of at most 20 ms, running the input
+// pump before each slice. Returns 0, or ERR_USERABORT when the pump asks the program to stop.
+int TimedWaitWithEvents(qvVmState* L, int64_t milliseconds);

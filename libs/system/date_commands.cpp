@@ -8,7 +8,7 @@
 #include <string>
 #include "engine/convert.h"
 #include "libs/system/commands.h"
-#include "libs/system/system_clock.h"
+#include "platform/linux/time.h"
 #include "runtime/arguments.h"
 #include "runtime/strings.h"
 
@@ -26,7 +26,7 @@ constexpr size_t kFullDateLength = 20;
 constexpr size_t kDateOnlyLength = 11;
 
 std::tm LocalNow() {
-    time_t now = Clock().wallSeconds();
+    time_t now = WallSeconds();
     std::tm fields{};
     localtime_r(&now, &fields);
     return fields;

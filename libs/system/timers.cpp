@@ -4,10 +4,11 @@
 
 #include "engine/convert.h"
 #include "libs/system/commands.h"
-#include "libs/system/system_clock.h"
 #include "platform/linux/memory.h"
+#include "platform/linux/time.h"
 #include "runtime/arguments.h"
 #include "runtime/errors.h"
+#include "runtime/input_pump.h"
 
 namespace qv {
 namespace {
@@ -24,7 +25,7 @@ qvObjectHeader* timers = nullptr;
 enum : int32_t { kUnitSeconds = 0, kUnitTicks = 2 };
 
 int64_t Now() {
-    return Clock().monotonicMicros();
+    return MonotonicMicros();
 }
 
 qvTimer* FindTimer(qvObjectId id) {

@@ -67,12 +67,6 @@ const char* SocketErrorString(int bsdErrno) {
     return std::strerror(bsdErrno);
 }
 
-double MonotonicSeconds() {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
-}
-
 int PollDescriptor(int fd, short events, int timeoutMs) {
     pollfd entry{fd, events, 0};
     const int ready = poll(&entry, 1, timeoutMs);

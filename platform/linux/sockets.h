@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux/time.h"  // MonotonicSeconds, from which time-outs measure
+
 namespace qv {
 
 // The BSD number of a Linux errno value; numbers without a BSD twin stay as they are.
@@ -15,9 +17,6 @@ int BsdSocketError(int linuxErrno);
 int LastSocketError();
 // The system's text for a BSD error number.
 const char* SocketErrorString(int bsdErrno);
-
-// The monotonic clock in seconds; time-outs measure from it.
-double MonotonicSeconds();
 
 // poll() on one descriptor for events (POLLIN/POLLOUT), at most timeoutMs (-1: no limit).
 // Returns the ready events, 0 on a time-out, or -1 with errno set (EINTR included).

@@ -1,48 +1,68 @@
 #include "platform/linux/time.h"
 
 #include <atomic>
-#include <ctime>
+#include <cerrno>
 
 namespace qv {
 namespace {
 
-constexpr uint32_t kMicrosecondsPerSecond = 1000000;
+constexpr int64_t kMicrosPerSecond = 1000000;
 
-void ReadClock(clockid_t clock, qvTimeVal* out) {
+int64_t ReadClock(clockid_t clock) {
     timespec now{};
     clock_gettime(clock, &now);
-    out->seconds = static_cast<uint32_t>(now.tv_sec);
-    out->microseconds = static_cast<uint32_t>(now.tv_nsec / 1000);
+    return int64_t{now.tv_sec} * kMicrosPerSecond + now.tv_nsec / 1000;
 }
 
-void SystemMonotonicTime(qvTimeVal* out) {
-    ReadClock(CLOCK_MONOTONIC, out);
+int64_t ReadMonotonic() {
+    return ReadClock(CLOCK_MONOTONIC);
 }
 
-std::atomic<ClockReader> monotonicClock{SystemMonotonicTime};
+int64_t ReadWall() {
+    return ReadClock(CLOCK_REALTIME);
+}
+
+// An absolute deadline keeps a signal from stretching the sleep.
+void SleepUntil(int64_t deadline) {
+    timespec until{static_cast<time_t>(deadline / kMicrosPerSecond),
+                   static_cast<long>(deadline % kMicrosPerSecond) * 1000};
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+    }
+}
+
+constexpr SystemClock kSystemClock = {ReadMonotonic, ReadWall, SleepUntil};
+std::atomic<const SystemClock*> current{&kSystemClock};
+
+void SplitMicros(int64_t micros, qvTimeVal* out) {
+    out->seconds = static_cast<uint32_t>(micros / kMicrosPerSecond);
+    out->microseconds = static_cast<uint32_t>(micros % kMicrosPerSecond);
+}
 
 }  // namespace
 
-void MonotonicTime(qvTimeVal* out) {
-    monotonicClock.load(std::memory_order_acquire)(out);
+const SystemClock& Clock() {
+    return *current.load(std::memory_order_acquire);
 }
 
-void SetMonotonicClock(ClockReader reader) {
-    monotonicClock.store(reader != nullptr ? reader : SystemMonotonicTime,
-                         std::memory_order_release);
+void SetSystemClock(const SystemClock* clock) {
+    current.store(clock != nullptr ? clock : &kSystemClock, std::memory_order_release);
+}
+
+void MonotonicTime(qvTimeVal* out) {
+    SplitMicros(MonotonicMicros(), out);
 }
 
 }  // namespace qv
 
 void TimerGetSysTime(qvTimeVal* out) {
-    qv::ReadClock(CLOCK_REALTIME, out);
+    qv::SplitMicros(qv::Clock().wallMicros(), out);
 }
 
 void TimerAddTime(qvTimeVal* time, const qvTimeVal* operand) {
     time->seconds += operand->seconds;
     time->microseconds += operand->microseconds;
-    if (time->microseconds >= qv::kMicrosecondsPerSecond) {
-        time->microseconds -= qv::kMicrosecondsPerSecond;
+    if (time->microseconds >= qv::kMicrosPerSecond) {
+        time->microseconds -= qv::kMicrosPerSecond;
         ++time->seconds;
     }
 }
@@ -50,14 +70,12 @@ void TimerAddTime(qvTimeVal* time, const qvTimeVal* operand) {
 void TimerSubTime(qvTimeVal* time, const qvTimeVal* operand) {
     time->seconds -= operand->seconds;
     if (time->microseconds < operand->microseconds) {
-        time->microseconds += qv::kMicrosecondsPerSecond;
+        time->microseconds += qv::kMicrosPerSecond;
         --time->seconds;
     }
     time->microseconds -= operand->microseconds;
 }
 
 double TimeOfDaySeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+    return static_cast<double>(qv::Clock().wallMicros()) / 1e6;
 }

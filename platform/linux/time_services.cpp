@@ -1,6 +1,5 @@
 #include "platform/linux/time_services.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <ctime>
 
@@ -11,17 +10,14 @@ int TimerCmpTime(const qvTimeVal* a, const qvTimeVal* b) {
 }
 
 void DelayMillis(uint32_t milliseconds) {
-    timespec rest{static_cast<time_t>(milliseconds / 1000),
-                  static_cast<long>(milliseconds % 1000) * 1000000};
-    while (nanosleep(&rest, &rest) != 0 && errno == EINTR) {
-    }
+    qv::Clock().sleepUntil(qv::MonotonicMicros() + int64_t{milliseconds} * 1000);
 }
 
 void FormatFullDate(char* buffer, size_t size) {
     static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     if (size == 0) return;
-    time_t now = time(nullptr);
+    time_t now = qv::WallSeconds();
     tm local{};
     localtime_r(&now, &local);
     std::snprintf(buffer, size, "%02d-%s-%02d %02d:%02d:%02d", local.tm_mday, kMonths[local.tm_mon],

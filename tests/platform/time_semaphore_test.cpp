@@ -1,6 +1,7 @@
 // Time pairs and nestable semaphores of the platform layer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <thread>
@@ -8,6 +9,7 @@
 #include "platform/linux/memory.h"
 #include "platform/linux/semaphore.h"
 #include "platform/linux/time.h"
+#include "platform/linux/time_services.h"
 
 namespace {
 
@@ -45,12 +47,29 @@ TEST(PlatformTime, ClocksAgree) {
     qv::MonotonicTime(&b);
     TimerSubTime(&b, &a);
     EXPECT_LT(b.seconds, 5u);  // never backwards (which would wrap)
-    qv::SetMonotonicClock([](qvTimeVal* out) { *out = {42, 7}; });
+}
+
+// One replacement reaches every reader: both clocks in each of their forms and the sleeps.
+TEST(PlatformTime, OneSeamReplacesEveryClock) {
+    static int64_t monotonic = 42'000'007;
+    static constexpr qv::SystemClock kClock = {
+        [] { return monotonic; }, [] { return int64_t{1'700'000'000'250'000}; },
+        [](int64_t deadline) { monotonic = std::max(monotonic, deadline); }};
+    qv::SetSystemClock(&kClock);
+    qvTimeVal a;
     qv::MonotonicTime(&a);
     EXPECT_EQ(a.seconds, 42u);
-    qv::SetMonotonicClock(nullptr);
-    qv::MonotonicTime(&a);
-    EXPECT_NE(a.seconds, 42u);
+    EXPECT_EQ(a.microseconds, 7u);
+    EXPECT_DOUBLE_EQ(qv::MonotonicSeconds(), 42.000007);
+    TimerGetSysTime(&a);
+    EXPECT_EQ(a.seconds, 1'700'000'000u);
+    EXPECT_EQ(a.microseconds, 250'000u);
+    EXPECT_DOUBLE_EQ(TimeOfDaySeconds(), 1'700'000'000.25);
+    EXPECT_EQ(qv::WallSeconds(), 1'700'000'000);
+    DelayMillis(1500);
+    EXPECT_EQ(qv::MonotonicMicros(), 43'500'007);
+    qv::SetSystemClock(nullptr);
+    EXPECT_NE(&qv::Clock(), &kClock);
 }
 
 TEST(PlatformSemaphore, NestsOnOneThreadAndExcludesOthers) {

@@ -21,11 +21,12 @@ using Tags = std::vector<uint32_t>;
 // The injected monotonic clock, in microseconds.
 std::atomic<uint64_t> clockMicros{0};
 
-void TestClock(qvTimeVal* out) {
-    uint64_t now = clockMicros.load();
-    out->seconds = static_cast<uint32_t>(now / 1000000);
-    out->microseconds = static_cast<uint32_t>(now % 1000000);
+int64_t TestMicros() {
+    return static_cast<int64_t>(clockMicros.load());
 }
+
+// Only the monotonic clock matters to the queue.
+constexpr qv::SystemClock kTestClock = {TestMicros, TestMicros, [](int64_t) {}};
 
 class EventQueue : public ::testing::Test {
 protected:
@@ -33,12 +34,12 @@ protected:
         qv::ResetRuntimeState();
         before_ = qv::GetMemoryStats().liveBlocks;
         clockMicros = 1000000;
-        qv::SetMonotonicClock(TestClock);
+        qv::SetSystemClock(&kTestClock);
         ASSERT_EQ(InitSupport(), 0);
     }
     void TearDown() override {
         FreeSupport();
-        qv::SetMonotonicClock(nullptr);
+        qv::SetSystemClock(nullptr);
         // Every extra block handed to the queue was freed, and only once.
         EXPECT_EQ(qv::GetMemoryStats().liveBlocks, before_);
         qv::ResetRuntimeState();
@@ -246,7 +247,7 @@ TEST(EventQueueLifecycle, InitSupportFailuresFreeEverything) {
 // Two threads post while the main thread reads, takes, removes and expires. Each poster's
 // events arrive in its order, and every block ends freed exactly once.
 TEST_F(EventQueue, PostersAndTheReaderRunConcurrently) {
-    qv::SetMonotonicClock(nullptr);
+    qv::SetSystemClock(nullptr);
     const qvAttrSet timeout[] = {{QV_ATTR_EVENTTIMEOUT, 2}, {QV_ATTR_END, 0}};
     SetGlobalAttrs(nullptr, timeout);
     constexpr uint32_t kPerPoster = 20000;

@@ -7,8 +7,8 @@
 #include <ctime>
 
 #include "libs/string/string_library.h"
-#include "libs/system/system_clock.h"
 #include "libs/system/system_library.h"
+#include "platform/linux/time.h"
 #include "tests/support/lib_fixture.h"
 
 namespace qv::testing {
@@ -23,7 +23,8 @@ struct VirtualClock {
     static inline int sleeps = 0;
 
     static void Install() {
-        static constexpr SystemClock kClock = {[] { return micros; }, [] { return wall; },
+        static constexpr SystemClock kClock = {[] { return micros; },
+                                               [] { return int64_t{wall} * 1000000; },
                                                [](int64_t deadline) {
                                                    ++sleeps;
                                                    if (deadline > micros) micros = deadline;
