@@ -9,6 +9,7 @@
 
 #include "gfx/kernels/rows.h"
 #include "gfx/kernels/spatial.h"
+#include "gfx/kernels/template_clones.h"
 #include "gfx/pixel_format.h"
 
 namespace qv {
@@ -22,16 +23,23 @@ int64_t RadiusWidth(double radius) {
     return n >= double(kMaxWidth) ? kMaxWidth : int64_t(n);
 }
 
+// A sum that is a whole level but for rounding (a flat area under a kernel summing to 1
+// comes to 199.99999999999997) must not lose that level to truncation.
+constexpr double kLevelSlack = 1e-7;
+
 // clamp(v) truncated to 0..255; NaN gives 0.
 inline uint8_t Clamp255(double v) {
+    v += kLevelSlack;
     if (!(v > 0)) return 0;
     return v >= 255 ? 255 : uint8_t(v);
 }
 
-// One tap of a kernel: a weight at an offset along a pass, or at (u, v) of a 2-D window.
+// One tap of a kernel: a weight at an offset along a pass (at -u and u as well when paired),
+// or at (u, v) of a 2-D window.
 struct Tap {
     int32_t u, v;
     double weight;
+    bool paired = false;
 };
 
 struct TapList {
@@ -49,7 +57,7 @@ bool CollectTaps(const double* weights, int32_t width, int32_t rows, TapList& li
         for (int32_t u = 0; u < width; ++u) {
             const double w = weights[ptrdiff_t(v) * width + u];
             if (w == 0) continue;
-            list.taps.get()[list.count++] = {u - width / 2, v - rows / 2, w};
+            list.taps.get()[list.count++] = {u - width / 2, v - rows / 2, w, false};
             list.reach = std::max({list.reach, std::abs(u - width / 2), std::abs(v - rows / 2)});
         }
     }
@@ -103,14 +111,40 @@ bool BlurTaps(int64_t n, double sigma, int32_t size, TapList& list) {
     }
     if (!std::isfinite(sum) || sum == 0) return false;
     for (int32_t b = -reach; b <= reach; ++b) k[b] /= sum;
-    return CollectTaps(weights.get(), 2 * reach + 1, 1, list);
+    // Offsets of equal weight on both sides share one multiplication.
+    list.taps = AllocArray<Tap>(size_t(2) * reach + 1);
+    if (!list.taps) return false;
+    Tap* taps = list.taps.get();
+    if (k[0] != 0) taps[list.count++] = {0, 0, k[0], false};
+    for (int32_t b = 1; b <= reach; ++b) {
+        if (k[b] == k[-b] && k[b] != 0) {
+            taps[list.count++] = {b, 0, k[b], true};
+        } else {
+            if (k[-b] != 0) taps[list.count++] = {-b, 0, k[-b], false};
+            if (k[b] != 0) taps[list.count++] = {b, 0, k[b], false};
+        }
+        if (k[b] != 0 || k[-b] != 0) list.reach = b;
+    }
+    return true;
 }
 
-// acc[x] += weight x source[x]; the hot loop of every pass.
+// acc[x] += weight x source[x]: the hot loops of the passes.
 __attribute__((target_clones("avx2", "default"))) void Accumulate(double* acc,
                                                                   const uint8_t* source,
                                                                   double weight, int32_t count) {
     for (int32_t x = 0; x < count; ++x) acc[x] += weight * double(source[x]);
+}
+
+__attribute__((target_clones("avx2", "default"))) void Accumulate(double* acc, const double* source,
+                                                                  double weight, int32_t count) {
+    for (int32_t x = 0; x < count; ++x) acc[x] += weight * source[x];
+}
+
+// Two taps of one weight, as the symmetric blur kernels have them.
+template <typename T>
+QV_TEMPLATE_CLONES void AccumulatePair(double* acc, const T* first, const T* second, double weight,
+                                       int32_t count) {
+    for (int32_t x = 0; x < count; ++x) acc[x] += weight * (double(first[x]) + double(second[x]));
 }
 
 void StoreRow(uint8_t* out, const double* acc, int32_t count) {
@@ -126,25 +160,36 @@ struct Plane {
 
 struct Scratch {
     BlockPtr<double> acc;
-    BlockPtr<uint8_t> buffer;  // a padded row, a plane copy or a padded plane
+    BlockPtr<double> row;      // a padded row of the blur
+    BlockPtr<uint8_t> buffer;  // a turned plane or a padded plane
     BlockPtr<int64_t> sums;    // the column sums of edge
 };
 
+// Each row is converted to doubles once, with its edges replicated by the taps' reach.
 void RowPass(const Plane& p, const TapList& taps, Scratch& s) {
-    uint8_t* pad = s.buffer.get();
+    double* pad = s.row.get();
     const int32_t r = taps.reach;
     for (int32_t y = 0; y < p.height; ++y) {
         uint8_t* row = p.row(y);
-        std::memset(pad, row[0], size_t(r));
-        std::memcpy(pad + r, row, size_t(p.width));
-        std::memset(pad + r + p.width, row[p.width - 1], size_t(r));
+        std::fill_n(pad, r, double(row[0]));
+        std::copy_n(row, p.width, pad + r);
+        std::fill_n(pad + r + p.width, r, double(row[p.width - 1]));
         std::fill_n(s.acc.get(), p.width, 0.0);
         for (int32_t t = 0; t < taps.count; ++t) {
             const Tap& tap = taps.taps.get()[t];
-            Accumulate(s.acc.get(), pad + r + tap.u, tap.weight, p.width);
+            if (tap.paired) {
+                AccumulatePair(s.acc.get(), pad + r - tap.u, pad + r + tap.u, tap.weight, p.width);
+            } else {
+                Accumulate(s.acc.get(), pad + r + tap.u, tap.weight, p.width);
+            }
         }
         StoreRow(row, s.acc.get(), p.width);
     }
+}
+
+// Row y of a copy of the plane, clamped to it: the column pass replicates the edge rows.
+const uint8_t* RowAt(const uint8_t* copy, const Plane& p, int32_t y) {
+    return copy + ptrdiff_t(std::clamp(y, 0, p.height - 1)) * p.width;
 }
 
 void ColumnPass(const Plane& p, const TapList& taps, Scratch& s) {
@@ -154,8 +199,12 @@ void ColumnPass(const Plane& p, const TapList& taps, Scratch& s) {
         std::fill_n(s.acc.get(), p.width, 0.0);
         for (int32_t t = 0; t < taps.count; ++t) {
             const Tap& tap = taps.taps.get()[t];
-            const int32_t source = std::clamp(y + tap.u, 0, p.height - 1);
-            Accumulate(s.acc.get(), copy + ptrdiff_t(source) * p.width, tap.weight, p.width);
+            const uint8_t* after = RowAt(copy, p, y + tap.u);
+            if (tap.paired) {
+                AccumulatePair(s.acc.get(), RowAt(copy, p, y - tap.u), after, tap.weight, p.width);
+            } else {
+                Accumulate(s.acc.get(), after, tap.weight, p.width);
+            }
         }
         StoreRow(p.row(y), s.acc.get(), p.width);
     }
@@ -262,10 +311,12 @@ struct Filter {
 
 bool PrepareBlur(Filter& f, int64_t n, double sigma, int32_t width, int32_t height) {
     if (!BlurTaps(n, sigma, width, f.first) || !BlurTaps(n, sigma, height, f.second)) return false;
-    const size_t padded = size_t(width) + 2 * size_t(f.first.reach);
-    f.scratch.acc = AllocArray<double>(size_t(width));
-    f.scratch.buffer = AllocArray<uint8_t>(std::max(padded, size_t(width) * size_t(height)));
-    return f.scratch.acc && f.scratch.buffer;
+    const size_t side = size_t(std::max(width, height));
+    const size_t reach = size_t(std::max(f.first.reach, f.second.reach));
+    f.scratch.acc = AllocArray<double>(side);
+    f.scratch.row = AllocArray<double>(side + 2 * reach);
+    f.scratch.buffer = AllocArray<uint8_t>(size_t(width) * size_t(height));
+    return f.scratch.acc && f.scratch.row && f.scratch.buffer;
 }
 
 bool Prepare2D(Filter& f, double radius, double sigma, int32_t width, int32_t height) {

@@ -204,6 +204,28 @@ TEST(SpatialFilters, EdgeOfAUniformPictureIsBlack) {
     }
 }
 
+// A kernel summing to 1 over a flat picture gives the same level, although the sum of the
+// normalised weights may fall a rounding step short of 1.
+TEST(SpatialFilters, BlurAndSharpenKeepAFlatPicture) {
+    for (const uint32_t level : {1u, 77u, 200u, 255u}) {
+        for (const double radius : {0.0, 1.5, 3.0, 7.0, 40.0}) {
+            for (const int32_t type : {98, 115, 101}) {
+                BitMapPtr b(qv::AllocBitMapInFormat(17, 15, QV_FMT_A8R8G8B8, false));
+                RectFill(b.get(), 0, 0, 17, 15, level * 0x010101u);
+                ASSERT_EQ(ConvolveBitmap(type, b.get(), nullptr, 17, 15, nullptr, radius,
+                                         radius / 3 + 0.3),
+                          0);
+                for (int32_t y = 0; y < 15; ++y) {
+                    for (int32_t x = 0; x < 17; ++x) {
+                        ASSERT_EQ(ReadBitMapPixel(b.get(), x, y), level * 0x010101u)
+                            << type << " radius " << radius << " level " << level;
+                    }
+                }
+            }
+        }
+    }
+}
+
 // A radius of 0 means sigma 1; the 24-bit and 32-bit depths decode to the same channels.
 TEST(SpatialFilters, ConvolutionsAgreeAcrossDepthsAndRadiusZeroIsSigmaOne) {
     for (const int32_t type : {98, 101, 103, 115}) {
