@@ -1,6 +1,7 @@
 #include "runtime/library_table.h"
 
 #include "gfx/scale.h"
+#include "libs/dos/dos_library.h"
 #include "libs/math/math_library.h"
 #include "libs/string/string_library.h"
 #include "libs/system/system_library.h"
@@ -31,7 +32,7 @@ constexpr qvLibraryCleanup kGraphicsCleanups[] = {
     {kFreeScaleTables, [](qvVmState*) { FreeScaleTables(); }},
     {kFreeGraphicsObjects, FreeGraphicsObjects}};
 constexpr qvLibraryCleanup kDrawCleanups[] = {{kFreeDrawBuffers, NoCleanup}};
-constexpr qvLibraryCleanup kDosCleanups[] = {{kFreeDosObjects, NoCleanup}};
+constexpr qvLibraryCleanup kDosCleanups[] = {{kFreeDosObjects, FreeDosObjects}};
 constexpr qvLibraryCleanup kEventCleanups[] = {{kFreeEventObjects, NoCleanup}};
 constexpr qvLibraryCleanup kSystemCleanups[] = {{kFreeCatalogs, FreeSystemObjects}};
 constexpr qvLibraryCleanup kLayersCleanups[] = {{kFreeLayerLists, NoCleanup}};
@@ -56,7 +57,7 @@ constexpr qvLibraryRow kRows[kLibraryCount] = {
     {"graphics", RegisterGraphicsLibrary, kGraphicsCleanups},
     {kDraw, RegisterStub<kDraw>, kDrawCleanups},
     {kMoveObject, RegisterStub<kMoveObject>, {}},
-    {kDos, RegisterStub<kDos>, kDosCleanups},
+    {kDos, RegisterDosLibrary, kDosCleanups},
     {kEvent, RegisterStub<kEvent>, kEventCleanups},
     {"system", RegisterSystemLibrary, kSystemCleanups},
     {kLayers, RegisterStub<kLayers>, kLayersCleanups},

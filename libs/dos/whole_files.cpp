@@ -100,7 +100,13 @@ int NextLine(qvVmState* L) {
 int FileLines(qvVmState* L) {
     CheckArgCount(L, 1, 1);
     const char* name = GetStringArgResolved(L, 1, 0, nullptr);
-    if (NewRegistryMetatable(L, kFileMeta)) {
+    NewRegistryMetatable(L, kFileMeta);
+    // Checked every time: a registration that ran out of memory may have left it out.
+    VmPushString(L, "__gc");
+    VmRawGet(L, -2);
+    bool hasGc = VmType(L, -1) != VM_TNIL;
+    VmSetTop(L, -2);
+    if (!hasGc) {
         VmPushString(L, "__gc");
         VmPushCClosure(L, LinesGc, 0);
         VmRawSet(L, -3);
