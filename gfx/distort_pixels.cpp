@@ -132,6 +132,7 @@ public:
         // Truncation toward zero: the column -1 < x < 0 is column 0.
         if (!(x > -1 && x < width_ && y > -1 && y < height_)) return {};
         const auto ix = int32_t(x), iy = int32_t(y);
+        if (ix >= width_ || iy >= height_) return {};  // an empty source
         return {LoadPixel(PixelAt(p_.source, p_.sourceRowLength, F::bytes, ix, iy), F::bytes),
                 AlphaAt(ix, iy)};
     }

@@ -258,6 +258,23 @@ TEST(Distort, FailuresLeaveNothingBehind) {
     }
 }
 
+// A source without pixels maps every point outside it (truncation toward zero once read
+// pixel 0 of an empty bitmap).
+TEST(Distort, EmptySourcesGiveTransparentPictures) {
+    for (const auto& size : {std::pair{0, 5}, std::pair{6, 0}, std::pair{0, 0}}) {
+        BitMapPtr source(qv::AllocBitMapInFormat(size.first, size.second, QV_FMT_R5G5B5, false));
+        for (const int smooth : {0, 1}) {
+            Distorted out;
+            ASSERT_EQ(
+                Distort(source.get(), nullptr, nullptr, QV_DISTORT_ARC, {90, 0, 3}, smooth, out),
+                0);
+            for (int32_t y = 0; y < out.height; ++y) {
+                for (int32_t x = 0; x < out.width; ++x) ASSERT_EQ(out.Visible(x, y), 0);
+            }
+        }
+    }
+}
+
 // Random requests with hostile numbers finish, and what succeeds has a sane geometry.
 TEST(Distort, HostileArgumentsFinish) {
     BitMapPtr source = RandomBitMap(7, 5, qv::ScreenFormat(), 8);
