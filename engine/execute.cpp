@@ -452,11 +452,14 @@ retentry:
             VM_CASE(OP_SETTABLE) {
                 const qvValue* key = RKB();
                 if (IsTable(ra)) {
-                    // A key already present takes the value in place; a store always clears
-                    // the absent-metamethod cache.
+                    // A key already present, or any key when the metatable is known to lack
+                    // "__newindex", takes the value at once; a store always clears the
+                    // absent-metamethod cache. Nothing here can move the stack.
                     qvTable* h = TableOf(ra);
                     auto* slot = const_cast<qvValue*>(TableGetFast(h, key));
-                    if (!IsNil(slot)) {
+                    qvTable* mt = h->metatable;
+                    if (!IsNil(slot) || mt == nullptr || (mt->flags & (1u << TM_NEWINDEX))) {
+                        if (slot == &kNilObject) slot = InsertMissing(L, h, key);
                         h->flags = 0;
                         *slot = *RKC();
                         VM_BREAK;

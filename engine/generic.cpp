@@ -225,9 +225,10 @@ void VmSetTableChain(qvVmState* L, const qvValue* t, const qvValue* key, const q
         if (IsTable(t)) {
             qvTable* h = TableOf(t);
             qvValue* slot = VmTableSet(L, h, key);
-            tm = !IsNil(slot) || h->metatable == nullptr
+            qvTable* mt = h->metatable;
+            tm = !IsNil(slot) || mt == nullptr || (mt->flags & (1u << TM_NEWINDEX)) != 0
                      ? nullptr
-                     : VmFastTagMethod(h->metatable, TM_NEWINDEX, L->g->tmname[TM_NEWINDEX]);
+                     : VmFastTagMethod(mt, TM_NEWINDEX, L->g->tmname[TM_NEWINDEX]);
             if (tm == nullptr) {
                 *slot = *value;
                 return;

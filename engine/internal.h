@@ -179,6 +179,9 @@ inline const qvValue* TableGetString(const qvTable* t, const qvString* key) {
     return &kNilObject;
 }
 
+// VmTableSet for a key that a lookup has just failed to find: no second lookup.
+qvValue* InsertMissing(qvVmState* L, qvTable* t, const qvValue* key);
+
 // VmTableGet with the string and array-part cases in line.
 inline const qvValue* TableGetFast(qvTable* t, const qvValue* key) {
     if (IsString(key)) return TableGetString(t, StringOf(key));

@@ -79,6 +79,22 @@ inline void FreeBlock(qvVmGlobalState* g, void* block, size_t size) {
         PlatformRealloc(block, size, 0);
 }
 
+// VmRealloc's paths for a fresh block and a freed one, in line for the objects scripts make
+// by the million. size stays below VmRealloc's largest request; a refused block raises
+// ERR_MEM.
+inline void* NewEngineBlock(qvVmState* L, size_t size) {
+    qvVmGlobalState* g = L->g;
+    void* block = AllocBlock(g, size);
+    if (block == nullptr) VmThrow(L, ERR_MEM);
+    g->nblocks += size;
+    return block;
+}
+
+inline void FreeEngineBlock(qvVmState* L, void* block, size_t size) {
+    FreeBlock(L->g, block, size);
+    L->g->nblocks -= size;
+}
+
 // Gives every waiting block back to the system (closing the engine).
 inline void ReleaseSmallBlocks(qvVmGlobalState* g) {
     for (size_t c = 0; c < kSmallBlockMax / kSmallBlockClass; ++c) {

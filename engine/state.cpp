@@ -113,20 +113,20 @@ void* VmRealloc(qvVmState* L, void* block, size_t oldsize, size_t newsize) {
         return result;
     }
     if (newsize == 0) {
-        qv::FreeBlock(g, block, oldsize);
-        g->nblocks -= oldsize;
+        qv::FreeEngineBlock(L, block, oldsize);
         return nullptr;
     }
+    if (block == nullptr) return qv::NewEngineBlock(L, newsize);
     void* result;
-    if (block != nullptr && oldsize > qv::kSmallBlockMax && newsize > qv::kSmallBlockMax) {
+    if (oldsize > qv::kSmallBlockMax && newsize > qv::kSmallBlockMax) {
         result = qv::PlatformRealloc(block, oldsize, newsize);
-    } else if (block != nullptr && qv::SameSmallClass(oldsize, newsize)) {
+    } else if (qv::SameSmallClass(oldsize, newsize)) {
         result = qv::CountAllocationRequest(oldsize, newsize) ? block : nullptr;
     } else {
         // Small blocks come from the engine's cache, so a move between the cache and the
         // system is a fresh block and a copy.
         result = qv::AllocBlock(g, newsize);
-        if (result != nullptr && block != nullptr) {
+        if (result != nullptr) {
             std::memcpy(result, block, oldsize < newsize ? oldsize : newsize);
             qv::FreeBlock(g, block, oldsize);
         }

@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "engine/internal.h"
+#include "engine/small_blocks.h"
 
 namespace qv {
 namespace {
@@ -41,6 +42,21 @@ qvNode* StringPosition(const qvTable* t, const qvString* s) {
     return &t->node[s->hash & (SizeNode(t) - 1)];
 }
 
+qvNode* MainPosition(const qvTable* t, const qvValue* key) {
+    switch (key->tag) {
+        case VM_TNUMBER:
+            return NumberPosition(t, key->value.n);
+        case VM_TSTRING:
+            return StringPosition(t, StringOf(key));
+        case VM_TBOOLEAN:
+            return &t->node[static_cast<uint32_t>(key->value.b) & (SizeNode(t) - 1)];
+        case VM_TLIGHTUSERDATA:
+            return ModPosition(t, reinterpret_cast<uintptr_t>(key->value.p));
+        default:
+            return ModPosition(t, reinterpret_cast<uintptr_t>(key->value.gc));
+    }
+}
+
 const qvValue* GetNumberKey(const qvTable* t, double n) {
     for (qvNode* node = NumberPosition(t, n); node != nullptr; node = node->next) {
         if (node->key.tag == VM_TNUMBER && node->key.value.n == n) return &node->val;
@@ -49,7 +65,7 @@ const qvValue* GetNumberKey(const qvTable* t, double n) {
 }
 
 const qvValue* GetOtherKey(const qvTable* t, const qvValue* key) {
-    for (qvNode* node = VmTableMainPosition(t, key); node != nullptr; node = node->next) {
+    for (qvNode* node = MainPosition(t, key); node != nullptr; node = node->next) {
         if (VmRawEqualObj(&node->key, key)) return &node->val;
     }
     return &kNilObject;
@@ -58,11 +74,11 @@ const qvValue* GetOtherKey(const qvTable* t, const qvValue* key) {
 // --- Storage of the two parts ---
 
 void FreeArray(qvVmState* L, qvValue* array, uint32_t size) {
-    VmRealloc(L, array, size * sizeof(qvValue), 0);
+    if (array != nullptr) FreeEngineBlock(L, array, size * sizeof(qvValue));
 }
 
 void FreeNodes(qvVmState* L, qvNode* node, int lognode) {
-    if (lognode != 0) VmRealloc(L, node, sizeof(qvNode) << lognode, 0);
+    if (lognode != 0) FreeEngineBlock(L, node, sizeof(qvNode) << lognode);
 }
 
 void CheckSizes(qvVmState* L, int narray, int lognode) {
@@ -88,7 +104,7 @@ public:
     void AllocateNodes(int lognode) {
         if (lognode == 0) return;
         const uint32_t size = 1u << lognode;
-        node_ = static_cast<qvNode*>(VmRealloc(L_, nullptr, 0, size * sizeof(qvNode)));
+        node_ = static_cast<qvNode*>(NewEngineBlock(L_, size * sizeof(qvNode)));
         lognode_ = lognode;
         for (uint32_t i = 0; i < size; ++i) {
             SetNil(&node_[i].key);
@@ -102,7 +118,7 @@ public:
         if (size == t->sizearray) return;
         newArray_ = true;
         if (size == 0) return;
-        array_ = static_cast<qvValue*>(VmRealloc(L_, nullptr, 0, size * sizeof(qvValue)));
+        array_ = static_cast<qvValue*>(NewEngineBlock(L_, size * sizeof(qvValue)));
         asize_ = size;
         for (uint32_t i = 0; i < size; ++i) SetNil(&array_[i]);
     }
@@ -211,6 +227,7 @@ void Rehash(qvVmState* L, qvTable* t, const qvValue* pending) {
 // --- Insertion ---
 
 qvValue* RawSet(qvVmState* L, qvTable* t, const qvValue* key);
+qvValue* RawSetNum(qvVmState* L, qvTable* t, int n);
 
 // Gives a rehash's pending key a non-nil value so that it is moved along; if the rehash
 // fails the value goes back to nil, since no caller stored it.
@@ -231,7 +248,7 @@ private:
 // mp is occupied: frees it for the new key when its occupant is out of its own main position,
 // else chains the free node behind it. Returns the node for the new key.
 qvNode* Collide(qvTable* t, qvNode* mp) {
-    qvNode* other = VmTableMainPosition(t, &mp->key);
+    qvNode* other = MainPosition(t, &mp->key);
     qvNode* vacant = t->firstfree;
     if (other != mp) {
         while (other->next != mp) other = other->next;
@@ -256,7 +273,7 @@ bool FindFreeNode(qvTable* t) {
 }
 
 qvValue* NewKey(qvVmState* L, qvTable* t, const qvValue* key) {
-    qvNode* mp = VmTableMainPosition(t, key);
+    qvNode* mp = MainPosition(t, key);
     // No hash storage, or no free node because the last rehash ran out of memory.
     if (HasNoHashStorage(t) || (!IsNil(&mp->val) && !IsNil(&t->firstfree->key))) {
         Rehash(L, t, key);
@@ -291,10 +308,8 @@ qvValue* RawSetNum(qvVmState* L, qvTable* t, int n) {
 }
 
 qvValue* RawSet(qvVmState* L, qvTable* t, const qvValue* key) {
-    if (const qvValue* v = VmTableGet(t, key); v != &kNilObject) return const_cast<qvValue*>(v);
-    if (IsNil(key)) return RawSetNum(L, t, 0);
-    if (IsNumber(key) && std::isnan(key->value.n)) RaiseError(L, ERR_TABLEINDEX);
-    return NewKey(L, t, key);
+    if (const qvValue* v = TableGetFast(t, key); v != &kNilObject) return const_cast<qvValue*>(v);
+    return InsertMissing(L, t, key);
 }
 
 // --- Traversal ---
@@ -305,7 +320,7 @@ uint32_t TraversalStart(qvVmState* L, const qvTable* t, const qvValue* key) {
     if (IsNumber(key)) {
         if (const uint32_t i = IntegerKey(key->value.n, t->sizearray)) return i;
     }
-    for (const qvNode* node = VmTableMainPosition(t, key); node != nullptr; node = node->next) {
+    for (const qvNode* node = MainPosition(t, key); node != nullptr; node = node->next) {
         if (VmRawEqualObj(&node->key, key)) {
             return t->sizearray + static_cast<uint32_t>(node - t->node) + 1;
         }
@@ -321,11 +336,19 @@ constexpr std::array<int8_t, 256> kByteLog2 = [] {
 }();
 
 }  // namespace
+
+qvValue* InsertMissing(qvVmState* L, qvTable* t, const qvValue* key) {
+    t->flags = 0;
+    if (IsNil(key)) return RawSetNum(L, t, 0);
+    if (IsNumber(key) && std::isnan(key->value.n)) RaiseError(L, ERR_TABLEINDEX);
+    return NewKey(L, t, key);
+}
+
 }  // namespace qv
 
 qvTable* VmTableNew(qvVmState* L, int narray, int lognode) {
     qv::CheckSizes(L, narray, lognode);
-    auto* t = static_cast<qvTable*>(VmRealloc(L, nullptr, 0, sizeof(qvTable)));
+    auto* t = static_cast<qvTable*>(qv::NewEngineBlock(L, sizeof(qvTable)));
     qvVmGlobalState* g = L->g;
     t->flags = 0xFF;
     t->lsizenode = 0;
@@ -345,7 +368,7 @@ qvTable* VmTableNew(qvVmState* L, int narray, int lognode) {
 void VmFreeTable(qvVmState* L, qvTable* t) {
     qv::FreeNodes(L, t->node, t->lsizenode);
     qv::FreeArray(L, t->array, t->sizearray);
-    VmRealloc(L, t, sizeof(qvTable), 0);
+    qv::FreeEngineBlock(L, t, sizeof(qvTable));
 }
 
 // An empty array slot, or a node whose value was cleared, is returned as the slot it is:
@@ -405,18 +428,7 @@ int VmTableNext(qvVmState* L, qvTable* t, qvValue* key) {
 }
 
 qvNode* VmTableMainPosition(const qvTable* t, const qvValue* key) {
-    switch (key->tag) {
-        case VM_TNUMBER:
-            return qv::NumberPosition(t, key->value.n);
-        case VM_TSTRING:
-            return qv::StringPosition(t, qv::StringOf(key));
-        case VM_TBOOLEAN:
-            return &t->node[static_cast<uint32_t>(key->value.b) & (qv::SizeNode(t) - 1)];
-        case VM_TLIGHTUSERDATA:
-            return qv::ModPosition(t, reinterpret_cast<uintptr_t>(key->value.p));
-        default:
-            return qv::ModPosition(t, reinterpret_cast<uintptr_t>(key->value.gc));
-    }
+    return qv::MainPosition(t, key);
 }
 
 // nhsize is the log2 of the new hash-part size, 0 for no hash storage.
