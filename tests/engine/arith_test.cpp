@@ -84,6 +84,7 @@ int AddMeta(qvVmState* L) {
 
 TEST_F(Arith, MetamethodOfTheFirstOperandThenOfTheSecond) {
     qvTable* meta = VmTableNew(L, 0, 1);
+    qv::testing::Anchor(L, 2, qv::testing::TableValue(meta));  // pushing may collect
     VmPushCClosure(L, AddMeta, 0);
     qv::testing::SetField(L, meta, "__add", L->top[-1]);
     qvTable* t = VmTableNew(L, 0, 0);

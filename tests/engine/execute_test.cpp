@@ -45,9 +45,11 @@ CallbackSeen seen;
 // Calls its argument with two results wanted; the script inside aborts. The command then
 // clears the flag and goes on with its own frame.
 int RunCallback(qvVmState* L) {
-    qvCallRecord* own = L->ci;
+    // Indices and offsets: the call may move the records and the stack.
+    ptrdiff_t own = L->ci - L->baseCi;
+    ptrdiff_t base = L->base - L->stack;
     VmCall(L, 0, 2);
-    seen.ownFrame = L->ci == own && L->base == own->base;
+    seen.ownFrame = L->ci - L->baseCi == own && L->base - L->stack == base;
     seen.results = VmGetTop(L);
     seen.subroutineDepth = L->g->subroutineDepth;
     Minimal(L).abortFlag = 0;
