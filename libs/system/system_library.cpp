@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "libs/system/commands.h"
+#include "libs/system/desktop.h"
 #include "platform/linux/debug_output.h"
 #include "runtime/arguments.h"
 #include "runtime/attributes.h"
@@ -63,6 +64,26 @@ constexpr qvCommandEntry kSystemCommands[] = {
     {"GetWeekday", GetWeekday},
     {"GetDateNum", GetDateNum},
     {"CompareDates", CompareDates},
+    {"GetSystemLanguage", GetSystemLanguage},
+    {"GetSystemCountry", GetSystemCountry},
+    {"OpenCatalog", OpenCatalog},
+    {"CloseCatalog", CloseCatalog},
+    {"GetCatalogString", GetCatalogString},
+    {"SystemRequest", SystemRequest},
+    {"StringRequest", StringRequest},
+    {"FileRequest", FileRequest},
+    {"PathRequest", PathRequest},
+    {"FontRequest", FontRequest},
+    {"ListRequest", ListRequest},
+    {"ColorRequest", ColorRequest},
+    {"SetClipboard", SetClipboard},
+    {"GetClipboard", GetClipboard},
+    {"PeekClipboard", PeekClipboard},
+    {"ClearClipboard", ClearClipboard},
+    {"SetWBIcon", SetWBIcon},
+    {"GetIconProperties", GetIconProperties},
+    {"SetIconProperties", SetIconProperties},
+    {"OpenURL", OpenURL},
     {"StartTimer", StartTimer},
     {"StopTimer", StopTimer},
     {"PauseTimer", PauseTimer},
@@ -227,6 +248,7 @@ int DebugPrint(qvVmState* L) {
 
 void FreeSystemObjects(qvVmState* L) {
     qv::FreeAllTimers(L);
+    qv::FreeDesktopState();
 }
 
 int DebugOutput(qvVmState* L) {

@@ -1,6 +1,7 @@
 // The "system" command library: program control and errors, debug output, information,
-// table commands, memory, object data, dates, timers, waiting and sorting, and the
-// run-time's largest constants table.
+// table commands, memory, object data, dates, timers, waiting and sorting, the desktop
+// commands (requesters, clipboard, icons, URLs, language, catalogs), and the run-time's
+// largest constants table.
 #pragma once
 
 #include "engine/vm.h"
@@ -10,7 +11,7 @@
 // error reports. Raises on engine errors, so it runs under protection.
 // Returns 0 or ERR_MEM.
 int RegisterSystemLibrary(qvVmState* L);
-// Shutdown: frees every timer.
+// Shutdown: frees every timer and closes the script's catalog.
 void FreeSystemObjects(qvVmState* L);
 
 int DebugPrint(qvVmState* L);

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/linux/locale.h"
 #include "platform/linux/memory.h"
 #include "platform/linux/paths.h"
 
@@ -181,11 +182,11 @@ qvCatalog* ReadCatalogFile(const char* path, uint32_t minVersion) {
 }  // namespace qv
 
 qvCatalog* OpenAppCatalog(const char* name, uint32_t minVersion) {
-    const char* language = std::getenv("QV_LANGUAGE");
-    if (language == nullptr || *language == '\0') return nullptr;
+    std::string language = qv::CatalogLanguage();
+    if (language.empty()) return nullptr;
     for (const char* volume : {"PROGDIR:", "LOCALE:"}) {
         std::string path;
-        if (qv::FindCatalogFile(volume, language, name, &path)) {
+        if (qv::FindCatalogFile(volume, language.c_str(), name, &path)) {
             return qv::ReadCatalogFile(path.c_str(), minVersion);
         }
     }

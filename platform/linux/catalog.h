@@ -9,9 +9,10 @@
 
 struct qvCatalog;
 
-// Looks for PROGDIR:Catalogs/<language>/<name>, then LOCALE:Catalogs/<language>/<name>, with
-// the language from QV_LANGUAGE (unset: no catalog). A version below minVersion is refused
-// (0 accepts any). Returns the catalog or none.
+// Looks for PROGDIR:Catalogs/<language>/<name>, then LOCALE:Catalogs/<language>/<name>, found
+// without regard to letter case, with the language of qv::CatalogLanguage (none: no
+// catalog). A version below minVersion is refused (0 accepts any). Returns the catalog or
+// none.
 qvCatalog* OpenAppCatalog(const char* name, uint32_t minVersion);
 // The text of message id, or defaultText when the catalog is none or lacks it.
 const char* GetCatalogText(const qvCatalog* catalog, uint32_t id, const char* defaultText);

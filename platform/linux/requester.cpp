@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -57,6 +59,36 @@ int ButtonOfAnswer(std::string_view answer, std::string_view buttons) {
 // Paths of answers are read into buffers this large.
 constexpr unsigned kAnswerSize = 4096;
 
+constexpr std::string_view kCancel = "!cancel";
+
+// The next answer, or nothing when the queue is empty or the answer cancels.
+bool TakeAnswer(char (&out)[kAnswerSize]) {
+    return NextRequesterAnswer(out, kAnswerSize) && kCancel != out;
+}
+
+// The requester as the user would see it.
+void Show(const char* title, const char* body) {
+    std::fprintf(stderr, "[%s] %s\n", title != nullptr ? title : "", body != nullptr ? body : "");
+    std::fflush(stderr);
+}
+
+// What a requester offers first, when it offers something.
+void ShowStart(const char* what, const char* value) {
+    if (value != nullptr) std::fprintf(stderr, ", %s \"%s\"", what, value);
+}
+
+// The button of an answer, with ShowMessageRequester's numbering.
+int NumberOfButton(int chosen, std::string_view buttons) {
+    return chosen == CountButtons(buttons) ? 0 : chosen;
+}
+
+// A whole decimal number with an optional sign.
+bool ParseInt(std::string_view text, int64_t* value) {
+    const char* end = text.data() + text.size();
+    auto [stop, error] = std::from_chars(text.data(), end, *value);
+    return !text.empty() && stop == end && error == std::errc();
+}
+
 // "/dir/a|b": the drawer of the first name (a volume's ":" and the root's "/" kept, any other
 // last "/" dropped) and every name.
 void SplitFileAnswer(std::string_view answer, int mode, qvFileRequestResult* result) {
@@ -83,12 +115,14 @@ bool NextRequesterAnswer(char* out, unsigned size) {
     const char* text = std::getenv("QV_REQUESTER_ANSWERS");
     if (text != answers.source) answers = {text, 0};
     if (text == nullptr || text[answers.offset] == '\0') return false;
-    std::string_view rest(text + answers.offset);
-    size_t length = std::min(rest.find(';'), rest.size());
-    answers.offset += length + (length < rest.size() ? 1 : 0);
-    size_t n = std::min<size_t>(length, size - 1);
-    std::memcpy(out, rest.data(), n);
-    out[n] = '\0';
+    const char* in = text + answers.offset;
+    unsigned n = 0;
+    for (; *in != '\0' && *in != ';'; ++in) {
+        if (in[0] == '\\' && in[1] == ';') ++in;
+        if (n + 1 < size) out[n++] = *in;
+    }
+    if (size > 0) out[n] = '\0';
+    answers.offset = static_cast<size_t>(in - text) + (*in == ';' ? 1 : 0);
     return true;
 }
 
@@ -99,22 +133,94 @@ void ResetRequesterAnswers() {
 }  // namespace qv
 
 int ShowMessageRequester(const char* title, const char* text, const char* buttons, int) {
-    std::fprintf(stderr, "[%s] %s\n", title, text);
-    std::fflush(stderr);
+    qv::Show(title, text);
     std::string_view labels = buttons != nullptr ? buttons : "";
-    char answer[256];
+    char answer[qv::kAnswerSize];
     int chosen = 1;
-    if (qv::NextRequesterAnswer(answer, sizeof answer)) chosen = qv::ButtonOfAnswer(answer, labels);
-    return chosen == qv::CountButtons(labels) ? 0 : chosen;
+    if (qv::TakeAnswer(answer)) chosen = qv::ButtonOfAnswer(answer, labels);
+    return qv::NumberOfButton(chosen, labels);
+}
+
+int ReqSystem(const char* title, const char* body, const char* buttons, int, int* button) {
+    qv::Show(title, body);
+    std::string_view labels = buttons != nullptr ? buttons : "";
+    std::fprintf(stderr, "  buttons: %s\n", buttons != nullptr ? buttons : "");
+    char answer[qv::kAnswerSize];
+    int64_t number = 0;
+    if (!qv::TakeAnswer(answer)) {
+        *button = qv::NumberOfButton(1, labels);
+    } else if (qv::ParseInt(answer, &number) && number < 0) {
+        *button = number < INT32_MIN ? INT32_MIN : static_cast<int>(number);
+    } else {
+        *button = qv::NumberOfButton(qv::ButtonOfAnswer(answer, labels), labels);
+    }
+    return 0;
+}
+
+int ReqString(const char* title, const char* body, bool, size_t maxLength, std::string* text) {
+    qv::Show(title, body);
+    char answer[qv::kAnswerSize];
+    if (!qv::TakeAnswer(answer)) return ERR_USERABORT;
+    return qv::CatchAllocFailure(int{ERR_MEM}, [&] {
+        text->assign(answer, std::min(std::strlen(answer), maxLength));
+        return 0;
+    });
+}
+
+int ReqFont(const char* title, qvFontRequestResult* font) {
+    qv::Show(title, "font requester");
+    char answer[qv::kAnswerSize];
+    if (!qv::TakeAnswer(answer)) return 0;
+    std::string_view text(answer);
+    size_t slash = text.rfind('/');
+    int64_t size = 0;
+    if (slash == std::string_view::npos || !qv::ParseInt(text.substr(slash + 1), &size) ||
+        size < 0 || size > INT32_MAX) {
+        return 0;  // not a font: the requester offered nothing
+    }
+    return qv::CatchAllocFailure(int{ERR_MEM}, [&] {
+        font->name.assign(text.substr(0, slash));
+        font->size = static_cast<int32_t>(size);
+        return 0;
+    });
+}
+
+int ReqList(const char* title, const char* body, const std::vector<std::string>& choices, int,
+            int* chosen) {
+    qv::Show(title, body);
+    for (size_t i = 0; i < choices.size(); ++i) {
+        std::fprintf(stderr, "  %zu: %s\n", i, choices[i].empty() ? " " : choices[i].c_str());
+    }
+    char answer[qv::kAnswerSize];
+    int64_t index = -1;
+    bool valid = qv::TakeAnswer(answer) && qv::ParseInt(answer, &index) && index >= 0 &&
+                 static_cast<uint64_t>(index) < choices.size();
+    *chosen = valid ? static_cast<int>(index) : -1;
+    return 0;
+}
+
+int ReqColor(const char* title, int32_t, int32_t* colour) {
+    qv::Show(title, "colour requester");
+    char answer[qv::kAnswerSize];
+    if (!qv::TakeAnswer(answer) || answer[0] != '$') return 0;
+    std::string_view digits(answer + 1);
+    uint32_t value = 0;
+    auto [stop, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value, 16);
+    if (digits.size() == 6 && stop == digits.data() + digits.size() && error == std::errc()) {
+        *colour = static_cast<int32_t>(value);
+    }
+    return 0;
 }
 
 int ReqFile(const qvFileRequest& request, qvFileRequestResult* result) {
-    std::fprintf(stderr, "[%s] file requester (%s)\n",
-                 request.title != nullptr ? request.title : "",
+    std::fprintf(stderr, "[%s] file requester (%s)", request.title != nullptr ? request.title : "",
                  request.pattern != nullptr ? request.pattern : "#?");
+    qv::ShowStart("drawer", request.path);
+    qv::ShowStart("file", request.file);
+    std::fputc('\n', stderr);
     std::fflush(stderr);
     char answer[qv::kAnswerSize];
-    if (!qv::NextRequesterAnswer(answer, sizeof answer)) answer[0] = '\0';
+    if (!qv::TakeAnswer(answer)) answer[0] = '\0';
     return qv::CatchAllocFailure(int{ERR_MEM}, [&] {
         *result = {};
         qv::SplitFileAnswer(answer, request.mode, result);
@@ -122,12 +228,14 @@ int ReqFile(const qvFileRequest& request, qvFileRequestResult* result) {
     });
 }
 
-int ReqPath(const char* title, int, const char*, char* out, size_t size) {
-    std::fprintf(stderr, "[%s] path requester\n", title != nullptr ? title : "");
+int ReqPath(const char* title, int, const char* path, char* out, size_t size) {
+    std::fprintf(stderr, "[%s] path requester", title != nullptr ? title : "");
+    qv::ShowStart("drawer", path);
+    std::fputc('\n', stderr);
     std::fflush(stderr);
     if (size == 0) return 0;
     char answer[qv::kAnswerSize];
-    if (!qv::NextRequesterAnswer(answer, sizeof answer)) answer[0] = '\0';
+    if (!qv::TakeAnswer(answer)) answer[0] = '\0';
     std::snprintf(out, size, "%s", answer);
     return 0;
 }

@@ -144,7 +144,14 @@ TEST_F(AppCatalog, FoundUnderLocaleForTheLanguage) {
     ScopedAssigns assigns("LOCALE:=" + dir.path());
     {
         ScopedEnv language("QV_LANGUAGE", std::nullopt);
+        ScopedEnv all("LC_ALL", "C");
+        ScopedEnv lang("LANG", "de_DE.UTF-8");
         EXPECT_EQ(OpenAppCatalog("Quorvella/Quorvella.catalog", 0), nullptr);
+        ScopedEnv noAll("LC_ALL", "");
+        ScopedEnv messages("LC_MESSAGES", std::nullopt);
+        qvCatalog* fromLocale = OpenAppCatalog("Quorvella/Quorvella.catalog", 0);
+        EXPECT_NE(fromLocale, nullptr) << "the locale's language under its catalog name";
+        FreeCatalog(fromLocale);
     }
     ScopedEnv language("QV_LANGUAGE", "Deutsch");
     EXPECT_EQ(OpenAppCatalog("Quorvella/Missing.catalog", 0), nullptr);
