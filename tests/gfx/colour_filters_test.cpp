@@ -17,7 +17,11 @@
 
 namespace {
 
+using qv::test::AsStored;
 using qv::test::BitMapPtr;
+using qv::test::DefaultScreenFormat;
+using qv::test::Raw;
+using qv::test::SetRaw;
 namespace hooks = qv::platform::testing;
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
@@ -25,16 +29,6 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 BitMapPtr Make(int32_t width, int32_t height, uint32_t format) {
     return BitMapPtr(qv::AllocBitMapInFormat(width, height, format, false));
-}
-
-uint32_t Raw(const qvDisplayBitMap* b, int32_t x, int32_t y) {
-    return qv::LoadPixel(qv::PixelAt(b->pixels, b->rowLength, b->bytesPerPixel, x, y),
-                         b->bytesPerPixel);
-}
-
-void SetRaw(qvDisplayBitMap* b, int32_t x, int32_t y, uint32_t v) {
-    qv::StorePixel(qv::PixelAt(b->pixels, b->rowLength, b->bytesPerPixel, x, y), b->bytesPerPixel,
-                   v);
 }
 
 // A bitmap of the format filled with random pixels (alpha bytes and the top bit of 5-5-5
@@ -92,11 +86,6 @@ std::vector<FilterCase> Filters() {
 }
 
 // The format-independent tests sweep all formats in the default screen-format run only.
-bool DefaultScreenFormat() {
-    const char* format = std::getenv("QV_SCREEN_FORMAT");
-    return format == nullptr || std::string(format) == "10";
-}
-
 #define QV_FORMAT_SWEEP()       \
     if (!DefaultScreenFormat()) \
     GTEST_SKIP() << "independent of the screen format; swept in the format 10 run"
@@ -317,12 +306,6 @@ TEST(ColourFilters, MixRatios) {
 }
 
 // What the format stores of a colour.
-uint32_t Stored(uint32_t rgb) {
-    BitMapPtr b = Make(1, 1, qv::ScreenFormat());
-    PlotPixel(b.get(), 0, 0, rgb);
-    return ReadBitMapPixel(b.get(), 0, 0);
-}
-
 TEST(ColourFilters, MixHonoursTheMaskThenTheAlphaPlane) {
     const uint32_t format = qv::ScreenFormat();
     BitMapPtr source = Make(8, 1, format), dest = Make(8, 1, format);
@@ -346,7 +329,7 @@ TEST(ColourFilters, MixHonoursTheMaskThenTheAlphaPlane) {
         0);
     EXPECT_EQ(ReadBitMapPixel(dest.get(), 2, 0), 0u);
     const uint32_t white = ReadBitMapPixel(source.get(), 0, 0) & 255;
-    EXPECT_EQ(ReadBitMapPixel(dest.get(), 5, 0), Stored((white * 128 >> 8) * 0x010101));
+    EXPECT_EQ(ReadBitMapPixel(dest.get(), 5, 0), AsStored((white * 128 >> 8) * 0x010101));
     {
         qv::AllocationFault fault(1, true);
         EXPECT_EQ(

@@ -18,6 +18,7 @@
 namespace {
 
 using qv::test::BitMapPtr;
+using qv::test::Raw;
 
 constexpr uint32_t kBorder = 0x102030, kFill = 0xE0C0A0;
 
@@ -29,11 +30,6 @@ uint32_t CompareMask(const qvDisplayBitMap* b) {
     return b->bytesPerPixel == 4   ? qv::CompareMask32(b->format)
            : b->bytesPerPixel == 3 ? 0xFFFFFFu
                                    : 0xFFFFu;
-}
-
-uint32_t Raw(const qvDisplayBitMap* b, int32_t x, int32_t y) {
-    return qv::LoadPixel(qv::PixelAt(b->pixels, b->rowLength, b->bytesPerPixel, x, y),
-                         b->bytesPerPixel);
 }
 
 // The kernel of the bitmap's depth, with fill and border given as pixel values.

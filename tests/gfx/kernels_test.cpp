@@ -29,23 +29,36 @@ struct Rect {
     int32_t sx, sy, dx, dy, width, height;
 };
 
-// Odd offsets, single rows and columns, and a rectangle that spans several mask bytes.
+// Odd offsets, single rows and columns, a rectangle that spans several mask bytes, and
+// empty ones.
 const Rect kRects[] = {
-    {0, 0, 0, 0, 13, 7}, {3, 1, 5, 2, 9, 4}, {7, 5, 1, 0, 1, 1},
-    {1, 0, 6, 3, 23, 1}, {0, 2, 2, 0, 1, 6}, {9, 3, 4, 4, 17, 5},
+    {0, 0, 0, 0, 13, 7}, {3, 1, 5, 2, 9, 4},  {7, 5, 1, 0, 1, 1}, {1, 0, 6, 3, 23, 1},
+    {0, 2, 2, 0, 1, 6},  {9, 3, 4, 4, 17, 5}, {0, 0, 0, 0, 0, 4}, {0, 0, 0, 0, 8, -1},
 };
 constexpr int32_t kCanvasWidth = 40, kCanvasHeight = 12;
 
-// Checks that pixels outside the destination rectangle kept their old values.
-void ExpectOutsideUnchanged(Canvas& actual, Canvas& before, const Rect& r) {
-    EXPECT_TRUE(actual.CanariesIntact());
-    for (int32_t y = 0; y < kCanvasHeight; ++y) {
-        for (int32_t x = 0; x < actual.rowLength; ++x) {
-            bool inside = x >= r.dx && x < r.dx + r.width && y >= r.dy && y < r.dy + r.height;
-            if (!inside) {
-                ASSERT_EQ(actual.pixel(x, y), before.pixel(x, y)) << x << "," << y;
+// The kernel of the depth among the three of a family.
+template <typename Kernel>
+Kernel ByDepth(int bytes, Kernel k16, Kernel k24, Kernel k32) {
+    return bytes == 2 ? k16 : bytes == 3 ? k24 : k32;
+}
+
+// Draws each rectangle into a random canvas; `inside(before, r, i, j)` is the pixel expected
+// at (dx + i, dy + j), and every pixel outside the rectangle keeps its old value.
+template <typename Draw, typename Inside>
+void CheckEveryRect(int bytes, uint32_t seed, Draw draw, Inside inside) {
+    for (const Rect& r : kRects) {
+        Canvas canvas(bytes, kCanvasWidth, kCanvasHeight), before = canvas;
+        canvas.Randomise(seed), before.Randomise(seed);
+        draw(canvas, r);
+        for (int32_t y = 0; y < kCanvasHeight; ++y) {
+            for (int32_t x = 0; x < canvas.rowLength; ++x) {
+                bool in = x >= r.dx && x < r.dx + r.width && y >= r.dy && y < r.dy + r.height;
+                uint32_t want = in ? inside(before, r, x - r.dx, y - r.dy) : before.pixel(x, y);
+                ASSERT_EQ(canvas.pixel(x, y), want) << x << "," << y;
             }
         }
+        EXPECT_TRUE(canvas.CanariesIntact());
     }
 }
 
@@ -53,95 +66,68 @@ class DepthTest : public ::testing::TestWithParam<int> {};
 
 TEST_P(DepthTest, RectFillWritesOnlyTheRectangle) {
     const int bytes = GetParam();
-    auto fill = bytes == 2 ? RectFillPixels16 : bytes == 3 ? RectFillPixels24 : RectFillPixels32;
-    for (const Rect& r : kRects) {
-        Canvas canvas(bytes, kCanvasWidth, kCanvasHeight), before = canvas;
-        canvas.Randomise(1), before.Randomise(1);
-        fill(canvas.base(), canvas.rowLength, r.dx, r.dy, r.width, r.height, 0xA1B2C3D4);
-        uint32_t expected = 0xA1B2C3D4 & (bytes == 4 ? ~0u : (1u << (8 * bytes)) - 1);
-        for (int32_t y = r.dy; y < r.dy + r.height; ++y) {
-            for (int32_t x = r.dx; x < r.dx + r.width; ++x) ASSERT_EQ(canvas.pixel(x, y), expected);
-        }
-        ExpectOutsideUnchanged(canvas, before, r);
-    }
+    auto fill = ByDepth(bytes, RectFillPixels16, RectFillPixels24, RectFillPixels32);
+    const uint32_t expected = 0xA1B2C3D4 & (bytes == 4 ? ~0u : (1u << (8 * bytes)) - 1);
+    CheckEveryRect(
+        bytes, 1,
+        [&](Canvas& c, const Rect& r) {
+            fill(c.base(), c.rowLength, r.dx, r.dy, r.width, r.height, 0xA1B2C3D4);
+        },
+        [&](Canvas&, const Rect&, int32_t, int32_t) { return expected; });
 }
 
 TEST_P(DepthTest, TemplateWritesTheColourUnderSetBits) {
     const int bytes = GetParam();
-    auto blt = bytes == 2   ? BltTemplatePixels16
-               : bytes == 3 ? BltTemplatePixels24
-                            : BltTemplatePixels32;
+    auto blt = ByDepth(bytes, BltTemplatePixels16, BltTemplatePixels24, BltTemplatePixels32);
     Bits bits(kCanvasWidth, kCanvasHeight, 2);
-    for (const Rect& r : kRects) {
-        Canvas canvas(bytes, kCanvasWidth, kCanvasHeight), before = canvas;
-        canvas.Randomise(3), before.Randomise(3);
-        blt({bits.data.data(), canvas.base(), r.sx, r.sy, r.dx, r.dy, r.width, r.height,
-             bits.bytesPerRow, canvas.rowLength, 0x00654321});
-        for (int32_t j = 0; j < r.height; ++j) {
-            for (int32_t i = 0; i < r.width; ++i) {
-                uint32_t expected = bits.at(r.sx + i, r.sy + j)
-                                        ? 0x654321 & ((1ull << (8 * bytes)) - 1)
-                                        : before.pixel(r.dx + i, r.dy + j);
-                ASSERT_EQ(canvas.pixel(r.dx + i, r.dy + j), expected) << i << "," << j;
-            }
-        }
-        ExpectOutsideUnchanged(canvas, before, r);
-    }
+    CheckEveryRect(
+        bytes, 3,
+        [&](Canvas& c, const Rect& r) {
+            blt({bits.data.data(), c.base(), r.sx, r.sy, r.dx, r.dy, r.width, r.height,
+                 bits.bytesPerRow, c.rowLength, 0x00654321});
+        },
+        [&](Canvas& before, const Rect& r, int32_t i, int32_t j) {
+            return bits.at(r.sx + i, r.sy + j) ? uint32_t(0x654321 & ((1ull << (8 * bytes)) - 1))
+                                               : before.pixel(r.dx + i, r.dy + j);
+        });
 }
 
 TEST_P(DepthTest, MaskCopiesWhereTheSourceBitIsSet) {
     const int bytes = GetParam();
-    auto blt = bytes == 2 ? BltMaskPixels16 : bytes == 3 ? BltMaskPixels24 : BltMaskPixels32;
+    auto blt = ByDepth(bytes, BltMaskPixels16, BltMaskPixels24, BltMaskPixels32);
     Canvas source(bytes, kCanvasWidth, kCanvasHeight);
     source.Randomise(4);
     for (uint32_t seed : {5u, 6u}) {
         Bits mask(kCanvasWidth, kCanvasHeight, seed);
         // Runs of empty and full bytes take the whole-byte paths.
         for (size_t i = 0; i < mask.data.size(); i += 3) mask.data[i] = seed == 5 ? 0 : 0xFF;
-        for (const Rect& r : kRects) {
-            Canvas canvas(bytes, kCanvasWidth, kCanvasHeight), before = canvas;
-            canvas.Randomise(7), before.Randomise(7);
-            blt({source.base(), canvas.base(), mask.data.data(), r.sx, r.sy, r.dx, r.dy, r.width,
-                 r.height, source.rowLength, mask.bytesPerRow, canvas.rowLength, QV_MASK_PLAIN});
-            for (int32_t j = 0; j < r.height; ++j) {
-                for (int32_t i = 0; i < r.width; ++i) {
-                    uint32_t expected = mask.at(r.sx + i, r.sy + j)
-                                            ? source.pixel(r.sx + i, r.sy + j)
-                                            : before.pixel(r.dx + i, r.dy + j);
-                    ASSERT_EQ(canvas.pixel(r.dx + i, r.dy + j), expected);
-                }
-            }
-            ExpectOutsideUnchanged(canvas, before, r);
-        }
+        CheckEveryRect(
+            bytes, 7,
+            [&](Canvas& c, const Rect& r) {
+                blt({source.base(), c.base(), mask.data.data(), r.sx, r.sy, r.dx, r.dy, r.width,
+                     r.height, source.rowLength, mask.bytesPerRow, c.rowLength, QV_MASK_PLAIN});
+            },
+            [&](Canvas& before, const Rect& r, int32_t i, int32_t j) {
+                return mask.at(r.sx + i, r.sy + j) ? source.pixel(r.sx + i, r.sy + j)
+                                                   : before.pixel(r.dx + i, r.dy + j);
+            });
     }
 }
 
 TEST_P(DepthTest, BitMapCopiesTheRectangle) {
     const int bytes = GetParam();
-    auto blt = bytes == 2 ? BltBitMapPixels16 : bytes == 3 ? BltBitMapPixels24 : BltBitMapPixels32;
+    auto blt = ByDepth(bytes, BltBitMapPixels16, BltBitMapPixels24, BltBitMapPixels32);
     Canvas source(bytes, kCanvasWidth, kCanvasHeight);
     source.Randomise(8);
-    for (const Rect& r : kRects) {
-        Canvas canvas(bytes, kCanvasWidth, kCanvasHeight), before = canvas;
-        canvas.Randomise(9), before.Randomise(9);
-        blt({source.base(), canvas.base(), r.sx, r.sy, r.dx, r.dy, r.width, r.height,
-             source.rowLength, canvas.rowLength, 0, 0, 0});
-        for (int32_t j = 0; j < r.height; ++j) {
-            for (int32_t i = 0; i < r.width; ++i) {
-                ASSERT_EQ(canvas.pixel(r.dx + i, r.dy + j), source.pixel(r.sx + i, r.sy + j));
-            }
-        }
-        ExpectOutsideUnchanged(canvas, before, r);
-    }
-}
-
-TEST_P(DepthTest, EmptyRectanglesDrawNothing) {
-    const int bytes = GetParam();
-    Canvas canvas(bytes, 8, 4), before = canvas;
-    auto fill = bytes == 2 ? RectFillPixels16 : bytes == 3 ? RectFillPixels24 : RectFillPixels32;
-    fill(canvas.base(), canvas.rowLength, 0, 0, 0, 4, 0);
-    fill(canvas.base(), canvas.rowLength, 0, 0, 8, -1, 0);
-    EXPECT_EQ(canvas.data, before.data);
+    CheckEveryRect(
+        bytes, 9,
+        [&](Canvas& c, const Rect& r) {
+            blt({source.base(), c.base(), r.sx, r.sy, r.dx, r.dy, r.width, r.height,
+                 source.rowLength, c.rowLength, 0, 0, 0});
+        },
+        [&](Canvas&, const Rect& r, int32_t i, int32_t j) {
+            return source.pixel(r.sx + i, r.sy + j);
+        });
 }
 
 INSTANTIATE_TEST_SUITE_P(Kernels, DepthTest, ::testing::Values(2, 3, 4));
@@ -183,9 +169,7 @@ TEST(Kernels, ConvertARGBMatchesThePixelFormat) {
         Canvas canvas(bytes, 4, 1);
         qvConversionBlock block{source, canvas.base(),    0,     0, 0, 0, 4, 1,
                                 4,      canvas.rowLength, format};
-        (bytes == 2   ? ConvertARGBPixels16
-         : bytes == 3 ? ConvertARGBPixels24
-                      : ConvertARGBPixels32)(block);
+        ByDepth(bytes, ConvertARGBPixels16, ConvertARGBPixels24, ConvertARGBPixels32)(block);
         for (int32_t x = 0; x < 4; ++x) {
             uint32_t expected =
                 format == QV_FMT_A8R8G8B8 ? source[x] : RGBToPixelFormat(source[x], format);
@@ -252,13 +236,6 @@ TEST(Kernels, HAMRowsStartFromPaletteEntryZero) {
     EXPECT_EQ(out[2], 0xFF2233u);
 }
 
-TEST(Kernels, YUVBlackAndWhiteAreExact) {
-    EXPECT_EQ(qv::YUVToRGB(16, 128, 128), 0x000000u);
-    EXPECT_EQ(qv::YUVToRGB(235, 128, 128), 0xFFFFFFu);
-    EXPECT_EQ(qv::YUVToRGB(255, 255, 255) >> 16, 255u);  // clamped
-    EXPECT_EQ(qv::YUVToRGB(0, 0, 0) >> 16, 0u);
-}
-
 // A 4:2:0 frame with random planes and padded strides.
 struct Frame {
     Frame(int32_t width, int32_t height, uint32_t seed)
@@ -286,23 +263,6 @@ struct Frame {
     int32_t width, height, strideY, strideUV;
     std::vector<uint8_t> y, u, v;
 };
-
-TEST(Kernels, YUVFramesConvertIntoEveryFormat) {
-    const Frame frame(13, 7, 10);
-    for (uint32_t format = 0; format < QV_FMT_COUNT; ++format) {
-        for (auto convert : {ConvertYUVFrameUnscaled, ConvertYUVFrame}) {
-            Canvas canvas(qv::BytesPerPixel(format), frame.width, frame.height);
-            convert(frame.Block(canvas.base(), canvas.rowLength, format));
-            for (int32_t j = 0; j < frame.height; ++j) {
-                for (int32_t i = 0; i < frame.width; ++i) {
-                    ASSERT_EQ(canvas.pixel(i, j), RGBToPixelFormat(frame.Expected(i, j), format))
-                        << "format " << format << " at " << i << "," << j;
-                }
-            }
-            EXPECT_TRUE(canvas.CanariesIntact());
-        }
-    }
-}
 
 TEST(Kernels, YUVScalingPicksSourcePixelsBy16Dot16Steps) {
     const Frame frame(10, 4, 11);

@@ -13,17 +13,11 @@
 
 namespace {
 
+using qv::test::AsStored;
 using qv::test::BitMapPtr;
 using qv::test::PlanePtr;
-
-BitMapPtr RandomBitMap(int32_t width, int32_t height, uint32_t format, uint32_t seed) {
-    BitMapPtr bitmap(qv::AllocBitMapInFormat(width, height, format, false));
-    std::mt19937 random(seed);
-    for (int32_t y = 0; y < height; ++y) {
-        for (int32_t x = 0; x < width; ++x) PlotPixel(bitmap.get(), x, y, random() & 0xFFFFFF);
-    }
-    return bitmap;
-}
+using qv::test::RandomBitMap;
+using qv::test::Snapshot;
 
 PlanePtr RandomMask(int32_t width, int32_t height, uint32_t seed) {
     PlanePtr mask(AllocMaskBitMap(nullptr, width, height, 0));
@@ -32,36 +26,19 @@ PlanePtr RandomMask(int32_t width, int32_t height, uint32_t seed) {
     return mask;
 }
 
-// What a pixel keeps when written in a format: the top bits of each channel.
-uint32_t Kept(uint32_t rgb, uint32_t format) {
-    uint8_t pixel[4], out[3];
-    const uint8_t in[3] = {uint8_t(rgb >> 16), uint8_t(rgb >> 8), uint8_t(rgb)};
-    WritePixelRGB(pixel, format, in);
-    ReadPixelRGB(pixel, format, out);
-    return uint32_t(out[0]) << 16 | uint32_t(out[1]) << 8 | out[2];
-}
-
-std::vector<uint32_t> Snapshot(const qvDisplayBitMap* bitmap) {
-    std::vector<uint32_t> pixels;
-    for (int32_t y = 0; y < bitmap->height; ++y) {
-        for (int32_t x = 0; x < bitmap->width; ++x) pixels.push_back(ReadBitMapPixel(bitmap, x, y));
-    }
-    return pixels;
-}
-
 TEST(PlatformBlit, BltBitMapConvertsBetweenEveryPairOfFormats) {
     for (uint32_t from = 0; from < QV_FMT_COUNT; ++from) {
         BitMapPtr source = RandomBitMap(9, 4, from, from);
         for (uint32_t to = 0; to < QV_FMT_COUNT; ++to) {
-            BitMapPtr dest = RandomBitMap(9, 4, to, 99);
+            BitMapPtr dest = RandomBitMap(9, 4, 99, to);
             const auto before = Snapshot(dest.get());
             BltBitMap(source.get(), 1, 1, dest.get(), 2, 0, 7, 3);
             for (int32_t y = 0; y < 4; ++y) {
                 for (int32_t x = 0; x < 9; ++x) {
                     bool inside = x >= 2 && y < 3;
-                    uint32_t expected = inside
-                                            ? Kept(ReadBitMapPixel(source.get(), x - 1, y + 1), to)
-                                            : before[y * 9 + x];
+                    uint32_t expected =
+                        inside ? AsStored(to, ReadBitMapPixel(source.get(), x - 1, y + 1))
+                               : before[y * 9 + x];
                     ASSERT_EQ(ReadBitMapPixel(dest.get(), x, y), expected)
                         << from << "->" << to << " at " << x << "," << y;
                 }
@@ -82,17 +59,17 @@ TEST(PlatformBlit, ThirtyTwoBitConversionsKeepTheDestinationAlpha) {
 TEST(PlatformBlit, MaskedBlitsConvertToo) {
     const uint32_t pairs[][2] = {{10, 10}, {10, 11}, {10, 12}, {10, 4}, {0, 10}, {8, 9}, {13, 2}};
     for (const auto& pair : pairs) {
-        BitMapPtr source = RandomBitMap(20, 3, pair[0], 1);
-        BitMapPtr dest = RandomBitMap(20, 3, pair[1], 2);
+        BitMapPtr source = RandomBitMap(20, 3, 1, pair[0]);
+        BitMapPtr dest = RandomBitMap(20, 3, 2, pair[1]);
         PlanePtr mask = RandomMask(20, 3, 3);
         const auto before = Snapshot(dest.get());
         BltMask(source.get(), 3, 1, dest.get(), 0, 0, 17, 2, mask.get());
         for (int32_t y = 0; y < 3; ++y) {
             for (int32_t x = 0; x < 20; ++x) {
                 bool inside = x < 17 && y < 2 && ReadBitMapPixel(mask.get(), x + 3, y + 1);
-                uint32_t expected = inside
-                                        ? Kept(ReadBitMapPixel(source.get(), x + 3, y + 1), pair[1])
-                                        : before[y * 20 + x];
+                uint32_t expected =
+                    inside ? AsStored(pair[1], ReadBitMapPixel(source.get(), x + 3, y + 1))
+                           : before[y * 20 + x];
                 ASSERT_EQ(ReadBitMapPixel(dest.get(), x, y), expected)
                     << pair[0] << "->" << pair[1] << " at " << x << "," << y;
             }
@@ -143,16 +120,16 @@ std::vector<Request> RandomRequests() {
 
 TEST(PlatformBlit, RectanglesAreCutToEveryBitMap) {
     const uint32_t format = qv::ScreenFormat();
-    BitMapPtr source = RandomBitMap(23, 17, format, 5);
+    BitMapPtr source = RandomBitMap(23, 17, 5, format);
     PlanePtr mask = RandomMask(19, 15, 6);  // smaller than the source: it cuts too
     const int64_t maskWidth = int64_t(mask->bytesPerRow) * 8;
     auto inSource = [&](int64_t x, int64_t y) { return x >= 0 && y >= 0 && x < 23 && y < 17; };
     auto sourcePixel = [&](int64_t x, int64_t y) {
         return ReadBitMapPixel(source.get(), int32_t(x), int32_t(y));
     };
-    const uint32_t pen = Kept(0x3C5A7E, format);
+    const uint32_t pen = AsStored(format, 0x3C5A7E);
     for (const Request& r : RandomRequests()) {
-        BitMapPtr dest = RandomBitMap(31, 13, format, 8);
+        BitMapPtr dest = RandomBitMap(31, 13, 8, format);
         auto before = Snapshot(dest.get());
         BltBitMap(source.get(), r.sx, r.sy, dest.get(), r.dx, r.dy, r.width, r.height);
         ExpectClipped(dest.get(), before, r, inSource, sourcePixel);
@@ -188,7 +165,7 @@ TEST(PlatformBlit, RectanglesAreCutToEveryBitMap) {
 TEST(PlatformBlit, CopiesOntoItselfInEveryDirection) {
     const int32_t shifts[][2] = {{1, 1}, {-1, -1}, {3, 0}, {-3, 0}, {0, 2}, {0, -2}};
     for (const auto& shift : shifts) {
-        BitMapPtr bitmap = RandomBitMap(12, 9, qv::ScreenFormat(), 10);
+        BitMapPtr bitmap = RandomBitMap(12, 9, 10);
         const auto before = Snapshot(bitmap.get());
         BltBitMap(bitmap.get(), 4, 3, bitmap.get(), 4 + shift[0], 3 + shift[1], 5, 4);
         for (int32_t j = 0; j < 4; ++j) {
@@ -221,8 +198,8 @@ TEST(PlatformBlit, MissingDestinationsAreReported) {
 }
 
 TEST(PlatformBlit, CopyWholeBitMapCopiesFromTheOrigin) {
-    BitMapPtr source = RandomBitMap(6, 4, qv::ScreenFormat(), 11);
-    BitMapPtr dest = RandomBitMap(6, 4, qv::ScreenFormat(), 12);
+    BitMapPtr source = RandomBitMap(6, 4, 11);
+    BitMapPtr dest = RandomBitMap(6, 4, 12);
     CopyWholeBitMap(source.get(), dest.get(), 6, 4);
     EXPECT_TRUE(qv::test::SameBitMap(dest.get(), source.get()));
 }

@@ -5,27 +5,18 @@
 
 #include <ctime>
 #include <memory>
-#include <random>
 
 #include "tests/gfx/support.h"
 
 namespace {
 
 using qv::test::BitMapPtr;
+using qv::test::RandomBitMap;
 
 struct WindowCloser {
     void operator()(qvPlatformDisplay* display) const { qv::CloseHeadlessWindow(display); }
 };
 using WindowPtr = std::unique_ptr<qvPlatformDisplay, WindowCloser>;
-
-BitMapPtr RandomBitMap(int32_t width, int32_t height, uint32_t seed) {
-    BitMapPtr bitmap(AllocDisplayBitMap(width, height));
-    std::mt19937 random(seed);
-    for (int32_t y = 0; y < height; ++y) {
-        for (int32_t x = 0; x < width; ++x) PlotPixel(bitmap.get(), x, y, random() & 0xFFFFFF);
-    }
-    return bitmap;
-}
 
 TEST(PlatformWindow, ScreenDefaultsAndEnvironment) {
     const char* format = std::getenv("QV_SCREEN_FORMAT");

@@ -16,19 +16,13 @@
 
 namespace {
 
+using qv::test::AsStored;
 using qv::test::BitMapPtr;
 using qv::test::FakeBlitHost;
 using qv::test::PlanePtr;
 
 // Colours whose channels every format keeps exactly.
 constexpr uint32_t kRed = 0xF80000, kBlue = 0x0000F8, kGrey = 0x808080, kBlack = 0;
-
-// What a colour reads back as from the screen format.
-uint32_t Stored(uint32_t rgb) {
-    BitMapPtr pixel(AllocDisplayBitMap(1, 1));
-    PlotPixel(pixel.get(), 0, 0, rgb);
-    return ReadBitMapPixel(pixel.get(), 0, 0);
-}
 
 BitMapPtr Filled(int32_t width, int32_t height, uint32_t rgb) {
     BitMapPtr bitmap(AllocDisplayBitMap(width, height));
@@ -72,7 +66,7 @@ uint32_t At(const BitMapPtr& bitmap, int32_t x, int32_t y) {
     for (int32_t py = 0; py < bitmap->height; ++py) {
         for (int32_t px = 0; px < bitmap->width; ++px) {
             bool in = px >= x && py >= y && px < x + w && py < y + h;
-            uint32_t want = Stored(in ? inside : outside), got = At(bitmap, px, py);
+            uint32_t want = AsStored(in ? inside : outside), got = At(bitmap, px, py);
             if (got != want) {
                 return ::testing::AssertionFailure() << "(" << px << "," << py << ") is 0x"
                                                      << std::hex << got << ", not 0x" << want;
@@ -211,7 +205,7 @@ TEST(SafeBlt, DrawsUnderTheSprites) {
             bool sprite = x >= 10 && x < 18 && y >= 10 && y < 18;
             bool drawn = x >= 5 && x < 25 && y >= 5;
             uint32_t want = sprite ? qv::test::kRedrawSpriteColour : drawn ? kRed : kBlack;
-            ASSERT_EQ(At(display.framebuffer, x, y), Stored(want)) << x << "," << y;
+            ASSERT_EQ(At(display.framebuffer, x, y), AsStored(want)) << x << "," << y;
         }
     }
 }
@@ -227,8 +221,8 @@ TEST(SafeBlt, BackBufferVariantComposesFromTheFirstBuffer) {
     EXPECT_EQ(display.host.redraws[0].flags, qv::gfx::kRedrawAll);
     EXPECT_EQ(display.host.redraws[0].dest, display.back1.get());
     // The window shows what the second buffer composed: the picture and the sprite.
-    EXPECT_EQ(At(display.framebuffer, 3, 3), Stored(qv::test::kRedrawSpriteColour));
-    EXPECT_EQ(At(display.framebuffer, 8, 8), Stored(qv::test::kRedrawPictureColour));
+    EXPECT_EQ(At(display.framebuffer, 3, 3), AsStored(qv::test::kRedrawSpriteColour));
+    EXPECT_EQ(At(display.framebuffer, 8, 8), AsStored(qv::test::kRedrawPictureColour));
 }
 
 TEST(SafeBlt, BlitsAwayFromTheSpritesGoStraightThrough) {
@@ -396,7 +390,7 @@ TEST(SafeBlt, AlphaBlitsCombineIntoTheTargetAlphaPlane) {
             // With the target's own alpha, pixels are copied (where the alpha is non-zero
             // when combining), not blended.
             bool copied = !row.combine || row.sourceAlpha != 0;
-            EXPECT_EQ(At(dest, 0, 0), Stored(copied ? kRed : kBlue));
+            EXPECT_EQ(At(dest, 0, 0), AsStored(copied ? kRed : kBlue));
         }
     }
 }

@@ -11,8 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "gfx/kernels/rows.h"
 #include "platform/linux/bitmap.h"
 #include "platform/linux/testing.h"
+#include "platform/linux/window.h"
 
 namespace qv::test {
 
@@ -78,6 +80,48 @@ inline uint32_t AsStored(uint32_t format, uint32_t rgb) {
     WritePixelRGB(pixel, format, channels);
     ReadPixelRGB(pixel, format, channels);
     return uint32_t(channels[0]) << 16 | uint32_t(channels[1]) << 8 | channels[2];
+}
+
+// A pixel's stored value, and storing one, without conversion.
+inline uint32_t Raw(const qvDisplayBitMap* b, int32_t x, int32_t y) {
+    return qv::LoadPixel(qv::PixelAt(b->pixels, b->rowLength, b->bytesPerPixel, x, y),
+                         b->bytesPerPixel);
+}
+inline void SetRaw(qvDisplayBitMap* b, int32_t x, int32_t y, uint32_t v) {
+    qv::StorePixel(qv::PixelAt(b->pixels, b->rowLength, b->bytesPerPixel, x, y), b->bytesPerPixel,
+                   v);
+}
+
+// Whether this is the run in the default screen format: sweeps that do not depend on the
+// format run in that one only.
+inline bool DefaultScreenFormat() {
+    const char* format = std::getenv("QV_SCREEN_FORMAT");
+    return format == nullptr || std::string(format) == "10";
+}
+
+// What a colour reads back as from the screen format.
+inline uint32_t AsStored(uint32_t rgb) {
+    return AsStored(qv::ScreenFormat(), rgb);
+}
+
+// A bitmap of random colours (the screen format by default).
+inline BitMapPtr RandomBitMap(int32_t width, int32_t height, uint32_t seed,
+                              uint32_t format = qv::ScreenFormat()) {
+    BitMapPtr bitmap(qv::AllocBitMapInFormat(width, height, format, false));
+    std::mt19937 random(seed);
+    for (int32_t y = 0; y < height; ++y) {
+        for (int32_t x = 0; x < width; ++x) PlotPixel(bitmap.get(), x, y, random() & 0xFFFFFF);
+    }
+    return bitmap;
+}
+
+// Every pixel of a bitmap as 0xRRGGBB, row by row.
+inline std::vector<uint32_t> Snapshot(const qvDisplayBitMap* bitmap) {
+    std::vector<uint32_t> pixels;
+    for (int32_t y = 0; y < bitmap->height; ++y) {
+        for (int32_t x = 0; x < bitmap->width; ++x) pixels.push_back(ReadBitMapPixel(bitmap, x, y));
+    }
+    return pixels;
 }
 
 inline constexpr uint8_t kCanary = 0xC3;

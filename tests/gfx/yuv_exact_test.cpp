@@ -14,6 +14,7 @@
 namespace {
 
 using qv::test::Canvas;
+using qv::test::DefaultScreenFormat;
 
 uint32_t Formula(int64_t y, int64_t u, int64_t v) {
     auto channel = [](int64_t numerator, int64_t divisor) {
@@ -22,13 +23,6 @@ uint32_t Formula(int64_t y, int64_t u, int64_t v) {
     return channel(1904000 * y + 2609823 * v - 363703744, 1635200) << 16 |
            channel(3827562 * y - 1287801 * u - 2672387 * v + 447306710, 3287200) << 8 |
            channel(952000 * y + 1649289 * u - 225932192, 817600);
-}
-
-// The converters do not read the screen format, so the sweep runs in one of the per-format
-// runs only.
-bool DefaultScreenFormat() {
-    const char* format = std::getenv("QV_SCREEN_FORMAT");
-    return format == nullptr || std::string(format) == "10";
 }
 
 TEST(YUVExact, EveryInputTripleMatchesTheFormula) {
