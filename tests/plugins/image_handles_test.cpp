@@ -14,16 +14,11 @@
 namespace {
 
 using qv::testing::CopyInto;
+using qv::testing::ErrorText;
 using qv::testing::PatternPixels;
 using qv::testing::ScratchDir;
 using qv::testing::VariantPath;
 using qv::testing::WritePng;
-
-std::string ErrorText(int code) {
-    char text[1024];
-    FormatErrorMessage(code, text, sizeof text);
-    return text;
-}
 
 size_t LiveBlocks() {
     return qv::GetMemoryStats().liveBlocks;

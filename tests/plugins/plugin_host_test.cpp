@@ -19,6 +19,7 @@
 namespace {
 
 using qv::testing::CopyInto;
+using qv::testing::ErrorText;
 using qv::testing::FdCapture;
 using qv::testing::ReadBytes;
 using qv::testing::ScopedAssigns;
@@ -26,12 +27,6 @@ using qv::testing::ScopedEnv;
 using qv::testing::ScratchDir;
 using qv::testing::TestPluginPath;
 using qv::testing::VariantPath;
-
-std::string ErrorText(int code) {
-    char text[1024];
-    FormatErrorMessage(code, text, sizeof text);
-    return text;
-}
 
 std::string FileText(const std::string& path) {
     qv::testing::Bytes bytes = ReadBytes(path);

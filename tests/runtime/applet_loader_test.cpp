@@ -12,6 +12,7 @@
 #include "runtime/files.h"
 #include "runtime/preload_items.h"
 #include "tests/platform/file_test_support.h"
+#include "tests/runtime/runtime_test_support.h"
 #include "tools/qvmkapplet/applet_builder.h"
 
 namespace qv {
@@ -69,11 +70,6 @@ protected:
     void Renew() {
         FreeRecords();
         NewRecords();
-    }
-    std::string Message(int code) {
-        char text[1024];
-        FormatErrorMessage(code, text, sizeof text);
-        return text;
     }
     Bytes ReadVirtual(const std::string& name) {
         qvFile* f = FileOpen(name.c_str(), QV_FILE_READ);
@@ -517,11 +513,11 @@ TEST_F(Loader, ErrorsWithTheirTexts) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(Load(c.applet), c.code) << c.label;
-        EXPECT_EQ(Message(c.code), c.text) << c.label;
+        EXPECT_EQ(testing::ErrorText(c.code), c.text) << c.label;
         Renew();
     }
     EXPECT_EQ(LoadFile("nothere.qva"), ERR_FILEEXIST);
-    EXPECT_EQ(Message(ERR_FILEEXIST), "File nothere.qva does not exist!");
+    EXPECT_EQ(testing::ErrorText(ERR_FILEEXIST), "File nothere.qva does not exist!");
     EXPECT_EQ(LoadFile("Nowhere:app.qva"), ERR_FILEEXIST);
     EXPECT_EQ(LoadFile(std::string(2000, 'a')), ERR_NAMETOOLONG);
 }
@@ -529,7 +525,7 @@ TEST_F(Loader, ErrorsWithTheirTexts) {
 TEST_F(Loader, AppletThatExistsButCannotBeReadGivesReadFileError) {
     std::string path = dir_.MakeDir("folder.qva");
     EXPECT_EQ(LoadFile(path), ERR_READFILE);
-    EXPECT_EQ(Message(ERR_READFILE), "Cannot read file folder.qva !");
+    EXPECT_EQ(testing::ErrorText(ERR_READFILE), "Cannot read file folder.qva !");
 }
 
 // Every section kind at once, for the cut and allocation tests.

@@ -11,15 +11,10 @@
 
 namespace {
 
+using qv::testing::ErrorText;
 using qv::testing::RuntimeTest;
 
 class Errors : public RuntimeTest {};
-
-std::string Format(int code) {
-    char text[1024];
-    FormatErrorMessage(code, text, sizeof text);
-    return text;
-}
 
 std::string Fill(const char* message, const char* text, uint32_t number) {
     char out[256];
@@ -102,49 +97,49 @@ TEST_F(Errors, FileArgumentsShowTheirFilePart) {
     };
     for (const Case& c : cases) {
         SetErrorString(c.argument);
-        EXPECT_EQ(Format(c.code), c.expected) << c.argument;
+        EXPECT_EQ(ErrorText(c.code), c.expected) << c.argument;
     }
 }
 
 TEST_F(Errors, AVirtualPathArgumentIsRewrittenToItsFileName) {
     SetErrorString(":::chunk100:4000*pic.png/data/app.qva");
-    Format(ERR_READFILE);
+    ErrorText(ERR_READFILE);
     EXPECT_STREQ(qv::Runtime().error.text, "pic.png");
 }
 
 TEST_F(Errors, MalformedVirtualPathsStayAsTheyAre) {
     for (const char* argument : {":::chunkX", ":::chunk1:2*name", ":::chunk1:2/name*"}) {
         SetErrorString(argument);
-        EXPECT_EQ(Format(ERR_FILEEXIST), std::string("File ") + argument + " does not exist!");
+        EXPECT_EQ(ErrorText(ERR_FILEEXIST), std::string("File ") + argument + " does not exist!");
         EXPECT_STREQ(qv::Runtime().error.text, argument);
     }
 }
 
 TEST_F(Errors, NumbersFillPercentD) {
     SetErrorNumber(3);
-    EXPECT_EQ(Format(ERR_NUMEXPECTED), "Number expected in argument 3!");
+    EXPECT_EQ(ErrorText(ERR_NUMEXPECTED), "Number expected in argument 3!");
     SetErrorNumber(42);
-    EXPECT_EQ(Format(ERR_FINDBRUSH), "Could not find brush 42!");
+    EXPECT_EQ(ErrorText(ERR_FINDBRUSH), "Could not find brush 42!");
 }
 
 TEST_F(Errors, RegisteredTextsAreNoFormats) {
     int code = RegisterErrorText("%n%s%s%x");
     SetErrorString("A");
-    EXPECT_EQ(Format(code), "%nA%s%x");
+    EXPECT_EQ(ErrorText(code), "%nA%s%x");
 }
 
 TEST_F(Errors, ErrorAndFontTextsAreShownVerbatim) {
     SetErrorString("50%s %d");
     SetErrorNumber(9);
-    EXPECT_EQ(Format(ERR_ERRORCALLED), "50%s %d");
-    EXPECT_EQ(Format(ERR_OPENFONT), "50%s %d");
+    EXPECT_EQ(ErrorText(ERR_ERRORCALLED), "50%s %d");
+    EXPECT_EQ(ErrorText(ERR_OPENFONT), "50%s %d");
 }
 
 TEST_F(Errors, LongArgumentsAreCutTo511Bytes) {
     std::string path(2000, 'p');
     SetErrorString(path.c_str());
     EXPECT_EQ(std::string(qv::Runtime().error.text), path.substr(0, 511));
-    std::string text = Format(ERR_FILEEXIST);
+    std::string text = ErrorText(ERR_FILEEXIST);
     EXPECT_EQ(text, "File " + path.substr(0, 511) + " does not exist!");
     char small[16];
     FormatErrorMessage(ERR_FILEEXIST, small, sizeof small);

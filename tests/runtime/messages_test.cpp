@@ -12,6 +12,7 @@
 
 namespace {
 
+using qv::testing::ErrorText;
 using qv::testing::RuntimeTest;
 
 struct Quoted {
@@ -236,12 +237,6 @@ constexpr Quoted kQuoted[] = {
     {1498, "This functionality is currently not supported for hardware brushes!"},
 };
 
-std::string Format(int code) {
-    char text[1024];
-    FormatErrorMessage(code, text, sizeof text);
-    return text;
-}
-
 class Messages : public RuntimeTest {};
 
 TEST_F(Messages, QuotedTextsAreExact) {
@@ -260,15 +255,15 @@ TEST_F(Messages, QuotedTextsAreExact) {
 
 TEST_F(Messages, EveryCodeFormatsToAText) {
     SetErrorString("argument");
-    for (int code = 1000; code <= 1498; ++code) EXPECT_NE(Format(code), "") << code;
-    EXPECT_EQ(Format(ERR_MEM), "Out of memory!");
+    for (int code = 1000; code <= 1498; ++code) EXPECT_NE(ErrorText(code), "") << code;
+    EXPECT_EQ(ErrorText(ERR_MEM), "Out of memory!");
     EXPECT_EQ(qvErrorMessageMap[ERR_MEM - 1000], 13u);
     EXPECT_EQ(qvErrorMessageMap[ERR_LOADPLUGIN - 1000], 614u);
 }
 
 TEST_F(Messages, CodesWithoutTextAreUnknown) {
     for (int code : {1249, 1265, 1406, 1407, 1408, 999, 0, 1600}) {
-        EXPECT_EQ(Format(code), "Unknown error code!") << code;
+        EXPECT_EQ(ErrorText(code), "Unknown error code!") << code;
     }
 }
 
@@ -288,9 +283,9 @@ TEST_F(Messages, ConstantsCoverEveryNamedCode) {
 TEST_F(Messages, RegisteredTextsFollowTheBuiltInCodes) {
     EXPECT_EQ(RegisterErrorText("My own error"), 1499);
     EXPECT_EQ(RegisterErrorText("Another one"), 1500);
-    EXPECT_EQ(Format(1499), "My own error");
-    EXPECT_EQ(Format(1500), "Another one");
-    EXPECT_EQ(Format(1501), "Unknown error code!");
+    EXPECT_EQ(ErrorText(1499), "My own error");
+    EXPECT_EQ(ErrorText(1500), "Another one");
+    EXPECT_EQ(ErrorText(1501), "Unknown error code!");
     qv::ResetRuntimeState();
     EXPECT_EQ(RegisterErrorText("After a reset"), 1499);
 }

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "engine/vm.h"
+#include "runtime/errors.h"
 #include "runtime/runtime_host.h"
 #include "runtime/runtime_state.h"
 #include "tests/platform/file_test_support.h"
@@ -39,6 +40,13 @@ protected:
 
     qvVmState* L = nullptr;
 };
+
+// The error text of code as the run-time would show it now.
+inline std::string ErrorText(int code) {
+    char text[1024];
+    FormatErrorMessage(code, text, sizeof text);
+    return text;
+}
 
 // Everything written to file descriptor fd (1 or 2) while an instance lives, through stdio
 // or not.
