@@ -3,6 +3,7 @@
 #include "gfx/scale.h"
 #include "libs/dos/dos_library.h"
 #include "libs/math/math_library.h"
+#include "libs/memblock/memblock_library.h"
 #include "libs/string/string_library.h"
 #include "libs/system/system_library.h"
 #include "runtime/stubs/display_stub.h"
@@ -44,7 +45,7 @@ constexpr qvLibraryCleanup kSoundCleanups[] = {{kStopAllSounds, NoCleanup},
 constexpr qvLibraryCleanup kBrushCleanups[] = {{kFreeAllBrushes, NoCleanup}};
 constexpr qvLibraryCleanup kBGPicCleanups[] = {{kFreeAllBGPics, NoCleanup}};
 constexpr qvLibraryCleanup kSpriteCleanups[] = {{kFreeAllSprites, NoCleanup}};
-constexpr qvLibraryCleanup kMemBlockCleanups[] = {{kFreeAllMemBlocks, NoCleanup}};
+constexpr qvLibraryCleanup kMemBlockCleanups[] = {{kFreeAllMemBlocks, FreeAllMemBlocks}};
 constexpr qvLibraryCleanup kVectorCleanups[] = {{kFreeAllPaths, NoCleanup}};
 constexpr qvLibraryCleanup kNetworkCleanups[] = {{kShutdownNetwork, NoCleanup}};
 constexpr qvLibraryCleanup kVideoCleanups[] = {{kStopAllVideos, NoCleanup},
@@ -69,7 +70,7 @@ constexpr qvLibraryRow kRows[kLibraryCount] = {
     {kBGPic, RegisterStub<kBGPic>, kBGPicCleanups},
     {kTransitionFX, RegisterStub<kTransitionFX>, {}},
     {kSprite, RegisterStub<kSprite>, kSpriteCleanups},
-    {kMemBlock, RegisterStub<kMemBlock>, kMemBlockCleanups},
+    {kMemBlock, RegisterMemBlockLibrary, kMemBlockCleanups},
     {kVectorGraphics, RegisterStub<kVectorGraphics>, kVectorCleanups},
     {kNetwork, RegisterStub<kNetwork>, kNetworkCleanups},
     {kVideo, RegisterStub<kVideo>, kVideoCleanups},

@@ -42,6 +42,13 @@ int FindFileHandle(qvObjectId id, qvDosFile** file);
 // short read.
 int ReadExactBytes(qvDosFile* file, qvFile* handle, void* destination, int64_t n);
 
+// Writes n bytes in the library's I/O mode; the position, and the size when the position
+// passes it, grow by what the layer took. 0, or ERR_WRITE when it took fewer.
+int WriteFileBytes(qvDosFile* file, const void* bytes, int64_t n);
+// Reads n bytes in the I/O mode without looking at the recorded size; the position grows by
+// what the layer delivered. 0, or ERR_READ when it delivered fewer.
+int ReadFileBytes(qvDosFile* file, void* destination, int64_t n);
+
 namespace qv {
 
 // The library-wide I/O mode (QV_IO_BUFFERED or QV_IO_UNBUFFERED).

@@ -75,16 +75,6 @@ void CheckWritable(qvVmState* L, const qvDosFile* file) {
     if (file->layerMode == QV_FILE_READ) RaiseError(L, ERR_READONLY);
 }
 
-// Writes n bytes in the I/O mode, counting what the layer took into the position and size.
-int WriteBytes(qvDosFile* file, const void* bytes, int64_t n) {
-    int64_t written = DosWrite(file->handle, bytes, n);
-    if (written > 0) {
-        file->position += written;
-        if (file->position > file->size) file->size = file->position;
-    }
-    return written == n ? 0 : ERR_WRITE;
-}
-
 // The big-endian bytes of an n-byte integer.
 void PutBigEndian(uint64_t value, uint8_t* out, int n) {
     for (int i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(value >> (8 * (n - 1 - i)));
@@ -114,7 +104,7 @@ int WriteInteger(qvVmState* L, int n) {
     CheckWritable(L, file);
     uint8_t bytes[4];
     PutBigEndian(value, bytes, n);
-    return WriteBytes(file, bytes, n);
+    return WriteFileBytes(file, bytes, n);
 }
 
 // A line: bytes up to a line feed (consumed) or the recorded size, carriage returns dropped.
@@ -327,7 +317,7 @@ int WriteFloat(qvVmState* L) {
     CheckWritable(L, file);
     uint8_t bytes[8];
     PutBigEndian(std::bit_cast<uint64_t>(value), bytes, 8);
-    return WriteBytes(file, bytes, 8);
+    return WriteFileBytes(file, bytes, 8);
 }
 
 int WriteString(qvVmState* L) {
@@ -342,7 +332,7 @@ int WriteString(qvVmState* L) {
         if (static_cast<size_t>(wanted) > length) return ERR_STRTOOSHORT;
         length = static_cast<size_t>(wanted);
     }
-    return WriteBytes(file, text, static_cast<int64_t>(length));
+    return WriteFileBytes(file, text, static_cast<int64_t>(length));
 }
 
 int WriteLine(qvVmState* L) {
@@ -351,8 +341,8 @@ int WriteLine(qvVmState* L) {
     size_t length;
     const char* text = GetArgString(L, 2, &length);
     CheckWritable(L, file);
-    if (int code = WriteBytes(file, text, static_cast<int64_t>(length))) return code;
-    return WriteBytes(file, "\n", 1);
+    if (int code = WriteFileBytes(file, text, static_cast<int64_t>(length))) return code;
+    return WriteFileBytes(file, "\n", 1);
 }
 
 }  // namespace qv
@@ -370,8 +360,24 @@ int FindFileHandle(qvObjectId id, qvDosFile** file) {
 }
 
 int ReadExactBytes(qvDosFile* file, qvFile* handle, void* destination, int64_t n) {
-    if (file != nullptr && file->position + n > file->size) return ERR_READRANGE;
-    int64_t got = n > 0 ? qv::DosRead(handle, destination, n) : 0;
-    if (file != nullptr && got > 0) file->position += got;
+    if (file != nullptr) {
+        return file->position + n > file->size ? ERR_READRANGE
+                                               : ReadFileBytes(file, destination, n);
+    }
+    return n <= 0 || qv::DosRead(handle, destination, n) == n ? 0 : ERR_READ;
+}
+
+int WriteFileBytes(qvDosFile* file, const void* bytes, int64_t n) {
+    int64_t written = n > 0 ? qv::DosWrite(file->handle, bytes, n) : 0;
+    if (written > 0) {
+        file->position += written;
+        if (file->position > file->size) file->size = file->position;
+    }
+    return written == n ? 0 : ERR_WRITE;
+}
+
+int ReadFileBytes(qvDosFile* file, void* destination, int64_t n) {
+    int64_t got = n > 0 ? qv::DosRead(file->handle, destination, n) : 0;
+    if (got > 0) file->position += got;
     return got == n ? 0 : ERR_READ;
 }

@@ -15,9 +15,23 @@ constexpr int64_t kBlock = 16384;
 constexpr size_t kMaxLine = 1024;
 constexpr char kFileMeta[] = "FILE*";
 
-// The user data of a FileLines iterator: the layer handle, none once closed.
+// The user data of a FileLines iterator: the layer handle (none once closed) and the bytes
+// read ahead of the lines handed out. The handle is the iterator's alone, so reading ahead
+// is invisible.
 struct LineSource {
     qvFile* handle;
+    size_t start;
+    size_t end;
+    char buffer[kBlock];
+
+    // Whether bytes are waiting, reading more when none are.
+    bool Fill() {
+        if (start < end) return true;
+        int64_t got = FileReadBuffered(handle, buffer, kBlock);
+        start = 0;
+        end = got > 0 ? static_cast<size_t>(got) : 0;
+        return end > 0;
+    }
 };
 
 // A growing block of the run-time allocator.
@@ -77,19 +91,31 @@ int NextLine(qvVmState* L) {
     auto* source = static_cast<LineSource*>(VmToUserdata(L, VmUpvalueIndex(2)));
     // Called again after the end: the handle is gone, and so are the lines.
     if (source == nullptr || source->handle == nullptr) return 0;
-    if (FileAtEnd(source->handle)) {
+    if (!source->Fill()) {
         if (VmToNumber(L, VmUpvalueIndex(3)) != 0) {
             FileClose(source->handle);
             source->handle = nullptr;
         }
         return 0;
     }
+    // Up to a line feed (consumed) or the end, carriage returns dropped, at most 1024 bytes:
+    // the rest of a longer line comes with the next call.
     char line[kMaxLine];
     size_t n = 0;
-    while (n < kMaxLine) {
-        int c = FileReadChar(source->handle);
-        if (c < 0 || c == '\n') break;
-        if (c != '\r') line[n++] = static_cast<char>(c);
+    while (n < kMaxLine && source->Fill()) {
+        const char* run = source->buffer + source->start;
+        size_t available = source->end - source->start;
+        auto* feed = static_cast<const char*>(std::memchr(run, '\n', available));
+        size_t take = feed != nullptr ? static_cast<size_t>(feed - run) : available;
+        size_t i = 0;
+        for (; i < take && n < kMaxLine; ++i) {
+            if (run[i] != '\r') line[n++] = run[i];
+        }
+        source->start += i;
+        if (i == take && feed != nullptr && n < kMaxLine) {
+            ++source->start;
+            break;
+        }
     }
     VmPushLString(L, line, strnlen(line, n));
     return 1;
@@ -113,6 +139,7 @@ int FileLines(qvVmState* L) {
     }
     auto* source = static_cast<LineSource*>(VmNewUserdata(L, sizeof(LineSource)));
     source->handle = nullptr;
+    source->start = source->end = 0;
     VmPushValue(L, -2);
     VmSetMetatable(L, -2);
     source->handle = FileOpen(name, QV_FILE_READ);
