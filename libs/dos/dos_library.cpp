@@ -2,6 +2,7 @@
 
 #include "libs/dos/commands.h"
 #include "libs/dos/pack.h"
+#include "libs/dos/serialize.h"
 #include "libs/string/checksum.h"
 #include "runtime/exports.h"
 
@@ -62,11 +63,11 @@ constexpr qvCommandEntry kDosCommands[] = {
     {"OpenDirectory", OpenDirectory},
     {"CloseDirectory", CloseDirectory},
     {"NextDirectoryEntry", NextDirectoryEntry},
-    {"WriteFunction", NotYetImplemented},
-    {"ReadFunction", NotYetImplemented},
+    {"WriteFunction", WriteFunction},
+    {"ReadFunction", ReadFunction},
     {"DefineVirtualFile", DefineVirtualFile},
-    {"ReadTable", NotYetImplemented},
-    {"WriteTable", NotYetImplemented},
+    {"ReadTable", ReadTable},
+    {"WriteTable", WriteTable},
     {"GetCurrentDirectory", GetCurrentDirectory},
     {"ApplyPatch", NotYetImplemented},
     {"DefineVirtualFileFromString", DefineVirtualFileFromString},
