@@ -296,13 +296,13 @@ qvValue* VmExecute(qvVmState* L) {
     // published through the call record, refreshed at every fetch.
     const qvInstruction* pc;
     const qvInstruction* publishedPc;
-    qvLClosure* cl;
     const qvValue* k;
     qvValue* base;
     qvValue* ra;
     qvInstruction i;
-    // The hook bits that act before every instruction (line, count): one byte test.
-    uint8_t tracemask;
+    // The hook bits that act before every instruction (line, count), tested in the thread's
+    // own mask byte: one test of memory, no register held for it.
+    constexpr uint8_t kTraceBits = VM_MASKLINE | VM_MASKCOUNT;
 
 callentry:
     if (L->hookmask & VM_MASKCALL) {
@@ -315,31 +315,27 @@ retentry:
     L->ci->state = VM_CI_RUNNING;
     pc = L->ci->savedpc;
     base = L->base;
-    tracemask = L->hookmask & (VM_MASKLINE | VM_MASKCOUNT);
-    cl = LClosureOf(base - 1);
-    k = cl->proto->k;
-    // After anything that may call out: the stack may have moved and hooks may have changed.
-    auto reload = [&] {
-        base = L->base;
-        tracemask = L->hookmask & (VM_MASKLINE | VM_MASKCOUNT);
-    };
+    k = LClosureOf(base - 1)->proto->k;
+    // After anything that may call out: the stack may have moved.
+    auto reload = [&] { base = L->base; };
+    // The running closure sits just below the frame; read where needed rather than held.
+    auto cl = [&] { return LClosureOf(base - 1); };
 
     // Fetch: the abort test, the published position, the hooks (a plain line hook decides in
     // line whether it is due), then A.
-#define VM_FETCH()                                                              \
-    do {                                                                        \
-        if (abortFlag.load(std::memory_order_relaxed) != 0) return nullptr;     \
-        i = *pc++;                                                              \
-        publishedPc = pc;                                                       \
-        if (tracemask != 0) [[unlikely]] {                                      \
-            bool due = tracemask == VM_MASKLINE ? LineHookDue(L, cl->proto, pc) \
-                                                : TraceDue(L, cl->proto, pc);   \
-            if (due) {                                                          \
-                if (TraceExecution(L, cl->proto, pc)) return nullptr;           \
-                reload();                                                       \
-            }                                                                   \
-        }                                                                       \
-        ra = base + GetA(i);                                                    \
+#define VM_FETCH()                                                                                 \
+    do {                                                                                           \
+        if (abortFlag.load(std::memory_order_relaxed) != 0) return nullptr;                        \
+        i = *pc++;                                                                                 \
+        publishedPc = pc;                                                                          \
+        if ((L->hookmask & kTraceBits) != 0) [[unlikely]] {                                        \
+            bool due = (L->hookmask & kTraceBits) == VM_MASKLINE ? LineHookDue(L, cl()->proto, pc) \
+                                                                 : TraceDue(L, cl()->proto, pc);   \
+            if (due) {                                                                             \
+                if (TraceExecution(L, cl()->proto, pc)) return nullptr;                            \
+                reload();                                                                          \
+            }                                                                                      \
+        }                                                                                          \
     } while (0)
 
 #if defined(QV_COMPUTED_GOTO)
@@ -363,7 +359,7 @@ retentry:
         &&L_NOP,          &&L_NOP,         &&L_NOP,          &&L_NOP,
     };
 #define VM_DISPATCH() goto* kDispatch[GetOp(i)];
-#define VM_CASE(op) L_##op:
+#define VM_LABEL(op) L_##op:
 #define VM_DEFAULT \
     L_NOP:
 #define VM_BREAK       \
@@ -373,10 +369,14 @@ retentry:
     } while (0)
 #else
 #define VM_DISPATCH() switch (GetOp(i))
-#define VM_CASE(op) case op:
+#define VM_LABEL(op) case op:
 #define VM_DEFAULT default:
 #define VM_BREAK break
 #endif
+// A handler's entry; operations that share a handler name all but its last with VM_LABEL.
+#define VM_CASE(op) \
+    VM_LABEL(op)    \
+    ra = base + GetA(i);
 
     auto RB = [&] { return base + GetB(i); };
     auto RKB = [&]() -> const qvValue* {
@@ -410,19 +410,19 @@ retentry:
                 VM_BREAK;
             }
             VM_CASE(OP_GETUPVAL) {
-                *ra = *cl->Upvalues()[GetB(i)]->v;
+                *ra = *cl()->Upvalues()[GetB(i)]->v;
                 VM_BREAK;
             }
             VM_CASE(OP_GETGLOBAL) {
                 const qvValue* key = k + GetBx(i);
-                if (IsTable(&cl->env)) {
-                    const qvValue* v = TableGetString(TableOf(&cl->env), StringOf(key));
+                if (IsTable(&cl()->env)) {
+                    const qvValue* v = TableGetString(TableOf(&cl()->env), StringOf(key));
                     if (!IsNil(v)) {
                         *ra = *v;
                         VM_BREAK;
                     }
                 }
-                GetGlobal(L, SaveStack(L, ra), &cl->env, key);
+                GetGlobal(L, SaveStack(L, ra), &cl()->env, key);
                 reload();
                 VM_BREAK;
             }
@@ -441,12 +441,12 @@ retentry:
                 VM_BREAK;
             }
             VM_CASE(OP_SETGLOBAL) {
-                VmSetTableChain(L, &cl->env, k + GetBx(i), ra);
+                VmSetTableChain(L, &cl()->env, k + GetBx(i), ra);
                 reload();
                 VM_BREAK;
             }
             VM_CASE(OP_SETUPVAL) {
-                *cl->Upvalues()[GetB(i)]->v = *ra;
+                *cl()->Upvalues()[GetB(i)]->v = *ra;
                 VM_BREAK;
             }
             VM_CASE(OP_SETTABLE) {
@@ -501,15 +501,15 @@ retentry:
                 }
                 VM_BREAK;
             }
-            VM_CASE(OP_MUL)
-            VM_CASE(OP_DIV)
-            VM_CASE(OP_DIVINT)
-            VM_CASE(OP_MOD)
-            VM_CASE(OP_LSH)
-            VM_CASE(OP_RSH)
-            VM_CASE(OP_BOR)
-            VM_CASE(OP_BAND)
-            VM_CASE(OP_BXOR)
+            VM_LABEL(OP_MUL)
+            VM_LABEL(OP_DIV)
+            VM_LABEL(OP_DIVINT)
+            VM_LABEL(OP_MOD)
+            VM_LABEL(OP_LSH)
+            VM_LABEL(OP_RSH)
+            VM_LABEL(OP_BOR)
+            VM_LABEL(OP_BAND)
+            VM_LABEL(OP_BXOR)
             VM_CASE(OP_POW) {
                 int event = TM_ADD + static_cast<int>(GetOp(i) - OP_ADD);
                 const qvValue* rb = RKB();
@@ -522,7 +522,7 @@ retentry:
                 }
                 VM_BREAK;
             }
-            VM_CASE(OP_UNM)
+            VM_LABEL(OP_UNM)
             VM_CASE(OP_BNOT) {
                 const qvValue* rb = RB();
                 int event = GetOp(i) == OP_UNM ? TM_UNM : TM_NOT;
@@ -551,12 +551,12 @@ retentry:
             }
             VM_CASE(OP_JMP) {
                 if (GetM(i) == kJumpSubroutine)
-                    PushSubroutine(L, cl->proto, static_cast<int>(pc - cl->proto->code));
+                    PushSubroutine(L, cl()->proto, static_cast<int>(pc - cl()->proto->code));
                 pc += GetJOffset(i);
                 VM_BREAK;
             }
-            VM_CASE(OP_EQ)
-            VM_CASE(OP_LT)
+            VM_LABEL(OP_EQ)
+            VM_LABEL(OP_LT)
             VM_CASE(OP_LE) {
                 const qvValue* rb = RKB();
                 const qvValue* rc = RKC();
@@ -590,12 +590,12 @@ retentry:
                 }
                 VM_BREAK;
             }
-            VM_CASE(OP_CALL)
+            VM_LABEL(OP_CALL)
             VM_CASE(OP_TAILCALL) {
                 uint32_t b = GetB(i);
                 int wanted = static_cast<int>(GetC(i)) - 1;
                 if (b != 0) L->top = ra + b;
-                const qvProto* p = cl->proto;
+                const qvProto* p = cl()->proto;
                 int next = static_cast<int>(pc - p->code);
                 L->g->currentInstruction = next;
                 // A script function called from script opens its frame right here.
@@ -640,7 +640,7 @@ retentry:
             }
             VM_CASE(OP_RETURN) {
                 if (GetC(i) == 1) {
-                    pc = cl->proto->code + PopSubroutine(L, cl->proto);
+                    pc = cl()->proto->code + PopSubroutine(L, cl()->proto);
                     VM_BREAK;
                 }
                 uint32_t b = GetB(i);
@@ -698,7 +698,7 @@ retentry:
                 pc += GetSBx(i);
                 VM_BREAK;
             }
-            VM_CASE(OP_SETLIST)
+            VM_LABEL(OP_SETLIST)
             VM_CASE(OP_SETLISTO) {
                 SetList(L, ra, GetBx(i), GetOp(i) == OP_SETLISTO);
                 VM_BREAK;
@@ -708,14 +708,14 @@ retentry:
                 VM_BREAK;
             }
             VM_CASE(OP_CLOSURE) {
-                qvProto* p = cl->proto->p[GetBx(i)];
+                qvProto* p = cl()->proto->p[GetBx(i)];
                 ptrdiff_t raOffset = SaveStack(L, ra);
-                qvLClosure* ncl = VmNewScriptClosure(L, p->nups, &cl->env);
+                qvLClosure* ncl = VmNewScriptClosure(L, p->nups, &cl()->env);
                 ncl->proto = p;
                 for (int j = 0; j < p->nups; ++j, ++pc) {
                     uint32_t b = GetB(*pc);
-                    ncl->Upvalues()[j] =
-                        GetOp(*pc) == OP_GETUPVAL ? cl->Upvalues()[b] : VmFindUpvalue(L, base + b);
+                    ncl->Upvalues()[j] = GetOp(*pc) == OP_GETUPVAL ? cl()->Upvalues()[b]
+                                                                   : VmFindUpvalue(L, base + b);
                 }
                 SetFunction(RestoreStack(L, raOffset), ncl);
                 VmCheckGC(L);
@@ -738,6 +738,7 @@ retentry:
 #undef VM_FETCH
 #undef VM_DISPATCH
 #undef VM_CASE
+#undef VM_LABEL
 #undef VM_DEFAULT
 #undef VM_BREAK
 }
