@@ -6,7 +6,7 @@
 void VmArith(qvVmState* L, qvValue* result, const qvValue* x, const qvValue* y, int event) {
     qvValue xs, ys;
     const qvValue* xn = VmToNumberObj(x, &xs);
-    const qvValue* yn = VmToNumberObj(y, &ys);
+    const qvValue* yn = xn != nullptr ? VmToNumberObj(y, &ys) : nullptr;
     if (xn != nullptr && yn != nullptr) {
         qv::SetNumber(result, qv::ArithNumbers(L, event, xn->value.n, yn->value.n));
         return;

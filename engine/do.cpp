@@ -289,14 +289,22 @@ int DoCall(qvVmState* L, qvValue* func, int nResults, bool handleError) {
     EnterNativeCall(L);
     ptrdiff_t funcOffset = SaveStack(L, func);
     int code = 0;
-    qvValue* firstResult = VmPreCall(L, func, &code);
-    if (firstResult == nullptr) firstResult = RunScriptFrame(L, funcOffset);
+    qvValue* firstResult;
+    // Metamethods and iterators are mostly script functions whose frame fits at once.
+    if (IsFunction(func) && !ClosureOf(func)->isNative &&
+        FrameFitsInPlace(L, LClosureOf(func)->proto)) {
+        PushScriptFrame(L, func, LClosureOf(func)->proto);
+        firstResult = RunScriptFrame(L, funcOffset);
+    } else {
+        firstResult = VmPreCall(L, func, &code);
+        if (firstResult == nullptr) firstResult = RunScriptFrame(L, funcOffset);
+    }
     if (code == -1 || code == -2) {
         code = 0;  // no subroutine jump is made outside the interpreter
     } else if (code != 0 && handleError) {
         Host(L).HandleCommandError(L, code);
     }
-    VmPostCall(L, nResults, firstResult);
+    PostCall(L, nResults, firstResult);
     --L->nCcalls;
     VmCheckGC(L);
     return code;

@@ -127,8 +127,17 @@ void CallMetamethod(qvVmState* L, const qvValue* tm, std::initializer_list<qvVal
     CallValue(L, L->top - static_cast<ptrdiff_t>(args.size() + 1), nResults);
 }
 
+// The metamethod calls of arithmetic, comparison and indexing: one stack check for all three
+// pushes.
 const qvValue* CallBinary(qvVmState* L, const qvValue* tm, const qvValue* a, const qvValue* b) {
-    CallMetamethod(L, tm, {*a, *b}, 1);
+    const qvValue f = *tm, x = *a, y = *b;  // copies: growing may move the stack
+    CheckStack(L, 3);
+    qvValue* func = L->top;
+    func[0] = f;
+    func[1] = x;
+    func[2] = y;
+    L->top = func + 3;
+    CallValue(L, func, 1);
     return --L->top;
 }
 
