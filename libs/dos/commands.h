@@ -81,6 +81,8 @@ void FreeAllDirectories(qvVmState* L);
 // Appends a name to the temporary files deleted at shutdown; 0 or ERR_MEM.
 int AddTempFile(const char* name, const char* virtualPath);
 void DeleteTempFiles();
+// The temporary file a linked file (its virtual path) was extracted to, or none.
+const char* FindExtractedFile(const char* virtualPath);
 void FreeVirtualStringFiles(qvVmState* L);
 
 // Whether name starts with ":::chunk" (a virtual path of a stretch of a file or memory).

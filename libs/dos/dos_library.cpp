@@ -2,6 +2,8 @@
 
 #include "libs/dos/commands.h"
 #include "libs/dos/pack.h"
+#include "libs/dos/patch.h"
+#include "libs/dos/run.h"
 #include "libs/dos/serialize.h"
 #include "libs/string/checksum.h"
 #include "runtime/exports.h"
@@ -33,8 +35,8 @@ constexpr qvCommandEntry kDosCommands[] = {
     {"MakeDirectory", MakeDirectory},
     {"GetVolumeInfo", GetVolumeInfo},
     {"DeleteFile", NotYetImplemented},
-    {"Execute", NotYetImplemented},
-    {"Run", NotYetImplemented},
+    {"Execute", Execute},
+    {"Run", Run},
     {"ChangeDirectory", ChangeDirectory},
     {"GetVolumeName", GetVolumeName},
     {"CloseFile", CloseFile},
@@ -69,7 +71,7 @@ constexpr qvCommandEntry kDosCommands[] = {
     {"ReadTable", ReadTable},
     {"WriteTable", WriteTable},
     {"GetCurrentDirectory", GetCurrentDirectory},
-    {"ApplyPatch", NotYetImplemented},
+    {"ApplyPatch", ApplyPatch},
     {"DefineVirtualFileFromString", DefineVirtualFileFromString},
     {"UndefineVirtualStringFile", UndefineVirtualStringFile},
     {"FileToString", FileToString},

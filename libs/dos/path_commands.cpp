@@ -95,6 +95,15 @@ int AddTempFile(const char* name, const char* virtualPath) {
     return 0;
 }
 
+const char* FindExtractedFile(const char* virtualPath) {
+    for (const qvTempFileEntry* e = tempFiles; e != nullptr; e = e->next) {
+        if (e->virtualPath != nullptr && std::strcmp(e->virtualPath, virtualPath) == 0) {
+            return e->name;
+        }
+    }
+    return nullptr;
+}
+
 void DeleteTempFiles() {
     while (tempFiles != nullptr) {
         qvTempFileEntry* entry = tempFiles;

@@ -327,13 +327,14 @@ RecordPtr NewFile(FileKind kind, int mode) {
     return f;
 }
 
-RecordPtr OpenDescriptor(const std::string& host, int mode) {
+RecordPtr OpenDescriptor(const std::string& host, int mode, int extraFlags = 0,
+                         mode_t permissions = 0666) {
     static constexpr int kFlags[] = {O_RDONLY, O_WRONLY | O_CREAT | O_TRUNC, O_RDWR | O_CREAT};
     RecordPtr f = NewFile(FileKind::kDisk, mode);
     if (!f) return nullptr;
     f->buffer = static_cast<uint8_t*>(AllocMemBlock(kBufferSize, 0));
     if (f->buffer == nullptr) return nullptr;
-    f->fd = open(host.c_str(), kFlags[mode] | O_CLOEXEC, 0666);
+    f->fd = open(host.c_str(), kFlags[mode] | extraFlags | O_CLOEXEC, permissions);
     struct stat st;
     if (f->fd < 0 || fstat(f->fd, &st) != 0 || S_ISDIR(st.st_mode)) return nullptr;
     f->seekable = lseek(f->fd, 0, SEEK_CUR) >= 0;
@@ -445,6 +446,18 @@ qvFile* FileOpen(const char* name, int mode) {
         qv::RecordPtr f =
             text.starts_with(":::") ? qv::OpenVirtual(text, mode) : qv::OpenPath(name, mode);
         return f.release();
+    });
+}
+
+qvFile* FileCreateExclusive(const char* name, unsigned permissions) {
+    return qv::CatchAllocFailure<qvFile*>(nullptr, [&]() -> qvFile* {
+        std::string host;
+        if (name == nullptr || std::string_view(name).starts_with(":::") ||
+            !qv::ResolvePath(name, qv::LeafLookup::kAsWritten, &host)) {
+            return nullptr;
+        }
+        return qv::OpenDescriptor(host, QV_FILE_WRITE, O_EXCL, static_cast<mode_t>(permissions))
+            .release();
     });
 }
 

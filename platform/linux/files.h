@@ -30,6 +30,9 @@ enum : int { QV_SEEK_CURRENT = 0, QV_SEEK_BEGINNING = 1, QV_SEEK_END = 2 };
 // missing file and never truncates. None when the file cannot be opened, is a directory,
 // or is a read-only virtual file opened for writing.
 qvFile* FileOpen(const char* name, int mode);
+// A new file for writing, made with the given permission bits (subject to the umask); none
+// when the name exists already or cannot be made.
+qvFile* FileCreateExclusive(const char* name, unsigned permissions);
 // Writes what is pending, closes and frees the handle; 0, or -1 when data written through
 // it could not be stored (a full disk, a failed close).
 int FileClose(qvFile* file);
