@@ -290,6 +290,13 @@ TEST(BltAlphaChannelClipped, NegativePositionsOnEitherSideMoveTheOther) {
     }
 }
 
+// Rolls the block; the result is the number of lines drawn that the block reports.
+qvRollBlock Roll(qvRollBlock block) {
+    const int32_t drawn = RollCopyLines(&block);
+    EXPECT_EQ(drawn, block.linesDrawn);
+    return block;
+}
+
 TEST(RollCopyLines, CopiesDisplacedLinesWithTheirMaskAndAlpha) {
     GuardedBitMap source(3, 4, QV_FMT_A8R8G8B8), dest(3, 5, QV_FMT_A8R8G8B8);
     GuardedPlane sourceMask(3, 4, 1), destMask(3, 5, 1);
@@ -306,21 +313,8 @@ TEST(RollCopyLines, CopiesDisplacedLinesWithTheirMaskAndAlpha) {
     // Period 1: an offset of k x 2 pi displaces by k lines.
     const double twoPi = 2 * 3.14159265358979323846;
     const double offsets[4] = {0, 0, 5 * twoPi, -1.5 * twoPi};
-    qvRollBlock block{source.get(),
-                      sourceMask.get(),
-                      nullptr,
-                      dest.get(),
-                      destMask.get(),
-                      nullptr,
-                      0,
-                      4,
-                      offsets,
-                      1.0,
-                      1,
-                      0,
-                      0,
-                      0};
-    EXPECT_EQ(RollCopyLines(&block), 3);
+    const qvRollBlock block = Roll({source.get(), sourceMask.get(), nullptr, dest.get(),
+                                    destMask.get(), nullptr, 0, 4, offsets, 1.0, 1, 0, 0, 0});
     EXPECT_EQ(block.linesDrawn, 3);
     EXPECT_EQ(block.firstLine, 1);
     EXPECT_EQ(block.endPosition, 5);
@@ -347,21 +341,9 @@ TEST(RollCopyLines, HorizontalRollsCarryTheAlphaPlane) {
             PlotPixel(dest.get(), x, y, 0x0000F8), destAlpha.Byte(x, y) = 9;
     }
     const double offsets[2] = {0, 0};
-    qvRollBlock block{source.get(),
-                      nullptr,
-                      sourceAlpha.get(),
-                      dest.get(),
-                      nullptr,
-                      destAlpha.get(),
-                      1,
-                      2,
-                      offsets,
-                      1.0,
-                      2,
-                      0,
-                      0,
-                      0};
-    EXPECT_EQ(RollCopyLines(&block), 2);
+    const qvRollBlock block = Roll({source.get(), nullptr, sourceAlpha.get(), dest.get(), nullptr,
+                                    destAlpha.get(), 1, 2, offsets, 1.0, 2, 0, 0, 0});
+    EXPECT_EQ(block.linesDrawn, 2);
     for (int32_t x = 0; x < 4; ++x) {
         bool line = x >= 2;
         EXPECT_EQ(ReadBitMapPixel(dest.get(), x, 0), line ? 0xF80000u : 0xF8u);
@@ -382,21 +364,10 @@ TEST(RollCopyLines, ConvertsLinesOfAnotherFormatWithTheirMaskBits) {
         }
     }
     const std::vector<double> offsets(12, 0.0);
-    qvRollBlock block{source.get(),
-                      sourceMask.get(),
-                      nullptr,
-                      dest.get(),
-                      destMask.get(),
-                      nullptr,
-                      1,
-                      12,
-                      offsets.data(),
-                      1.0,
-                      0,
-                      0,
-                      0,
-                      0};
-    EXPECT_EQ(RollCopyLines(&block), 12);
+    const qvRollBlock block =
+        Roll({source.get(), sourceMask.get(), nullptr, dest.get(), destMask.get(), nullptr, 1, 12,
+              offsets.data(), 1.0, 0, 0, 0, 0});
+    EXPECT_EQ(block.linesDrawn, 12);
     for (int32_t x = 0; x < 12; ++x) {
         bool visible = x % 3 != 0;
         EXPECT_EQ(ReadBitMapPixel(dest.get(), x, 1), visible ? 0x080000u * uint32_t(x + 1) : 0xF8u)
@@ -408,9 +379,9 @@ TEST(RollCopyLines, ConvertsLinesOfAnotherFormatWithTheirMaskBits) {
 TEST(RollCopyLines, NoLineInsideReportsNone) {
     GuardedBitMap source(2, 2, QV_FMT_A8R8G8B8), dest(2, 2, QV_FMT_A8R8G8B8);
     const double offsets[2] = {NAN, 1e300};
-    qvRollBlock block{source.get(), nullptr, nullptr, dest.get(), nullptr, nullptr, 0, 2,
-                      offsets,      1.0,     -5,      0,          0,       0};
-    EXPECT_EQ(RollCopyLines(&block), 0);
+    const qvRollBlock block = Roll({source.get(), nullptr, nullptr, dest.get(), nullptr, nullptr, 0,
+                                    2, offsets, 1.0, -5, 0, 0, 0});
+    EXPECT_EQ(block.linesDrawn, 0);
     EXPECT_EQ(block.firstLine, -100000);
     EXPECT_EQ(block.endPosition, -3);
 }

@@ -9,6 +9,7 @@
 
 namespace {
 
+using qv::test::ByDepth;
 using qv::test::Canvas;
 
 // A 1-bit plane with random bits and a stride wider than needed.
@@ -36,12 +37,6 @@ const Rect kRects[] = {
     {0, 2, 2, 0, 1, 6},  {9, 3, 4, 4, 17, 5}, {0, 0, 0, 0, 0, 4}, {0, 0, 0, 0, 8, -1},
 };
 constexpr int32_t kCanvasWidth = 40, kCanvasHeight = 12;
-
-// The kernel of the depth among the three of a family.
-template <typename Kernel>
-Kernel ByDepth(int bytes, Kernel k16, Kernel k24, Kernel k32) {
-    return bytes == 2 ? k16 : bytes == 3 ? k24 : k32;
-}
 
 // Draws each rectangle into a random canvas; `inside(before, r, i, j)` is the pixel expected
 // at (dx + i, dy + j), and every pixel outside the rectangle keeps its old value.

@@ -16,6 +16,7 @@
 
 namespace {
 
+using qv::test::ByDepth;
 using qv::test::Canvas;
 
 // The peers' name of each code. Codes 2/3/6/7 are the byte-swapped words of 0/1/4/5.
@@ -271,20 +272,9 @@ TEST(PeerKernels, ConvertingBlitMatchesPixmanSource) {
     for (uint32_t code = 0; code < QV_FMT_COUNT; ++code) {
         for (const Rect& r : kRects) {
             Destination dest(code, 3);
-            qvConversionBlock block{source.argb.data(),
-                                    dest.ours.base(),
-                                    r.sx,
-                                    r.sy,
-                                    r.dx,
-                                    r.dy,
-                                    r.width,
-                                    r.height,
-                                    kWidth,
-                                    dest.ours.rowLength,
-                                    code};
-            (dest.bytes == 2   ? ConvertARGBPixels16
-             : dest.bytes == 3 ? ConvertARGBPixels24
-                               : ConvertARGBPixels32)(block);
+            ByDepth(dest.bytes, ConvertARGBPixels16, ConvertARGBPixels24, ConvertARGBPixels32)(
+                {source.argb.data(), dest.ours.base(), r.sx, r.sy, r.dx, r.dy, r.width, r.height,
+                 kWidth, dest.ours.rowLength, code});
             pixman_image_composite32(PIXMAN_OP_SRC, source.image.get(), nullptr,
                                      dest.peer.image.get(), r.sx, r.sy, 0, 0, r.dx, r.dy, r.width,
                                      r.height);
@@ -304,22 +294,10 @@ TEST(PeerKernels, MaskedBlitMatchesPixmanThroughAnA1Mask) {
             uint32_t conversion = pair[0] == pair[1] ? QV_MASK_PLAIN
                                   : pair[1] == 11    ? QV_MASK_TO_BGRA
                                                      : QV_MASK_SHIFT8;
-            qvMaskBlock block{source.ours.base(),
-                              dest.ours.base(),
-                              mask.ours.data(),
-                              r.sx,
-                              r.sy,
-                              r.dx,
-                              r.dy,
-                              r.width,
-                              r.height,
-                              source.ours.rowLength,
-                              mask.bytesPerRow,
-                              dest.ours.rowLength,
-                              conversion};
-            (dest.bytes == 2   ? BltMaskPixels16
-             : dest.bytes == 3 ? BltMaskPixels24
-                               : BltMaskPixels32)(block);
+            ByDepth(dest.bytes, BltMaskPixels16, BltMaskPixels24,
+                    BltMaskPixels32)({source.ours.base(), dest.ours.base(), mask.ours.data(), r.sx,
+                                      r.sy, r.dx, r.dy, r.width, r.height, source.ours.rowLength,
+                                      mask.bytesPerRow, dest.ours.rowLength, conversion});
             pixman_image_composite32(PIXMAN_OP_SRC, source.image.get(), mask.image.get(),
                                      dest.peer.image.get(), r.sx, r.sy, r.sx, r.sy, r.dx, r.dy,
                                      r.width, r.height);
@@ -342,21 +320,16 @@ TEST(PeerKernels, FillsMatchPixmanSolidFills) {
         for (const Rect& r : kRects) {
             const uint32_t value = RGBToPixelFormat(rgb, code);
             Destination fill(code, 6), stencil(code, 7);
-            (fill.bytes == 2   ? RectFillPixels16
-             : fill.bytes == 3 ? RectFillPixels24
-                               : RectFillPixels32)(fill.ours.base(), fill.ours.rowLength, r.dx,
-                                                   r.dy, r.width, r.height, value);
+            ByDepth(fill.bytes, RectFillPixels16, RectFillPixels24, RectFillPixels32)(
+                fill.ours.base(), fill.ours.rowLength, r.dx, r.dy, r.width, r.height, value);
             pixman_rectangle16_t box{int16_t(r.dx), int16_t(r.dy), uint16_t(r.width),
                                      uint16_t(r.height)};
             pixman_image_fill_rectangles(PIXMAN_OP_SRC, fill.peer.image.get(), &colour, 1, &box);
             fill.Expect(r, [](int, int) { return true; });
 
-            qvTemplateBlock block{
-                mask.ours.data(), stencil.ours.base(),    r.sx, r.sy, r.dx, r.dy, r.width, r.height,
-                mask.bytesPerRow, stencil.ours.rowLength, value};
-            (stencil.bytes == 2   ? BltTemplatePixels16
-             : stencil.bytes == 3 ? BltTemplatePixels24
-                                  : BltTemplatePixels32)(block);
+            ByDepth(stencil.bytes, BltTemplatePixels16, BltTemplatePixels24, BltTemplatePixels32)(
+                {mask.ours.data(), stencil.ours.base(), r.sx, r.sy, r.dx, r.dy, r.width, r.height,
+                 mask.bytesPerRow, stencil.ours.rowLength, value});
             pixman_image_composite32(PIXMAN_OP_SRC, solid.get(), mask.image.get(),
                                      stencil.peer.image.get(), 0, 0, r.sx, r.sy, r.dx, r.dy,
                                      r.width, r.height);

@@ -13,15 +13,12 @@
 namespace {
 
 using qv::test::BitMapPtr;
-
-struct Scaled {
-    ~Scaled() { FreeDisplayBitMap(bitmap); }
-    qvDisplayBitMap* bitmap = nullptr;
-};
+using qv::test::CoordinateBitMap;
+using qv::test::Outputs;
 
 // The source indices of a coordinate picture scaled by ScaleBitmap.
 cv::Mat ScaledIndices(const qvDisplayBitMap* source, int32_t destWidth, int32_t destHeight) {
-    Scaled out;
+    Outputs out;
     EXPECT_EQ(ScaleBitmap(const_cast<qvDisplayBitMap*>(source), nullptr, nullptr, 0, 0, nullptr,
                           source->width, source->height, destWidth, destHeight, 0, &out.bitmap,
                           nullptr, nullptr),
@@ -36,12 +33,6 @@ cv::Mat ScaledIndices(const qvDisplayBitMap* source, int32_t destWidth, int32_t 
     return indices;
 }
 
-BitMapPtr CoordinatePicture(uint32_t format, int32_t width, int32_t height) {
-    BitMapPtr picture(qv::AllocBitMapInFormat(width, height, format, false));
-    qv::test::PaintCoordinates(picture.get());
-    return picture;
-}
-
 TEST(ScaleOracle, NearestEqualsResizeForIntegerDownscalesAndPowerOfTwoUpscales) {
     constexpr int32_t kWidth = 48, kHeight = 36;
     cv::Mat sourceIndices(kHeight, kWidth, CV_32S);
@@ -50,7 +41,7 @@ TEST(ScaleOracle, NearestEqualsResizeForIntegerDownscalesAndPowerOfTwoUpscales) 
     const std::pair<int32_t, int32_t> sizes[] = {{24, 18}, {16, 12},   {12, 9},   {24, 12},
                                                  {96, 72}, {192, 144}, {384, 36}, {48, 36}};
     for (uint32_t format = 0; format < QV_FMT_COUNT; ++format) {
-        BitMapPtr source = CoordinatePicture(format, kWidth, kHeight);
+        BitMapPtr source = CoordinateBitMap(kWidth, kHeight, format);
         for (auto [w, h] : sizes) {
             cv::Mat expected;
             cv::resize(sourceIndices, expected, cv::Size(w, h), 0, 0, cv::INTER_NEAREST);
@@ -65,7 +56,7 @@ TEST(ScaleOracle, NearestReadsWithinOneOfTheExactSourceIndex) {
     constexpr int32_t kWidth = 45, kHeight = 31;
     const std::pair<int32_t, int32_t> sizes[] = {{37, 50}, {100, 7}, {13, 29}, {44, 30}, {7, 211}};
     for (uint32_t format = 0; format < QV_FMT_COUNT; ++format) {
-        BitMapPtr source = CoordinatePicture(format, kWidth, kHeight);
+        BitMapPtr source = CoordinateBitMap(kWidth, kHeight, format);
         for (auto [w, h] : sizes) {
             const cv::Mat actual = ScaledIndices(source.get(), w, h);
             for (int32_t y = 0; y < h; ++y) {
@@ -134,7 +125,7 @@ TEST(ScaleOracle, BilinearAgreesWithRemapOverTheSameSamples) {
         const int bitsOf[3] = {bits.red, bits.green, bits.blue};
         for (const auto& row : rows) {
             BitMapPtr source = TestPicture(format, row.sw, row.sh);
-            Scaled out;
+            Outputs out;
             ASSERT_EQ(ScaleBitmap(source.get(), nullptr, nullptr, 0, 0, nullptr, row.sw, row.sh,
                                   row.dw, row.dh, 1, &out.bitmap, nullptr, nullptr),
                       0);

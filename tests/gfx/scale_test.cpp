@@ -17,31 +17,11 @@
 namespace {
 
 using qv::test::BitMapPtr;
+using qv::test::Outputs;
 using qv::test::PlanePtr;
 namespace hooks = qv::platform::testing;
 
-// The outputs of one call, freed at the end of the test.
-struct Outputs {
-    qvDisplayBitMap* bitmap = nullptr;
-    qvPlaneBitMap* mask = nullptr;
-    qvPlaneBitMap* alpha = nullptr;
-    ~Outputs() {
-        FreeDisplayBitMap(bitmap);
-        FreePlaneBitMap(mask);
-        FreePlaneBitMap(alpha);
-    }
-};
-
-struct Source {
-    Source(int32_t width, int32_t height, bool withMask, bool withAlpha)
-        : bitmap(AllocDisplayBitMap(width, height)),
-          mask(withMask ? AllocMaskBitMap(bitmap.get(), width, height, 1) : nullptr),
-          alpha(withAlpha ? AllocAlphaBitMap(width, height, 1) : nullptr) {
-        qv::test::PaintCoordinates(bitmap.get(), mask.get(), alpha.get());
-    }
-    BitMapPtr bitmap;
-    PlanePtr mask, alpha;
-};
+using Source = qv::test::CoordinatePicture;
 
 class ScaleBitmapTest : public ::testing::Test {
 protected:

@@ -15,6 +15,7 @@
 #include "platform/linux/bitmap.h"
 #include "platform/linux/testing.h"
 #include "platform/linux/window.h"
+#include "tests/gfx/support/coordinate_picture.h"
 
 namespace qv::test {
 
@@ -50,6 +51,39 @@ struct BitMapDeleter {
 };
 using BitMapPtr = std::unique_ptr<qvDisplayBitMap, BitMapDeleter>;
 using PlanePtr = std::unique_ptr<qvPlaneBitMap, BitMapDeleter>;
+
+// The pictures a call makes (and their size where it reports one), freed at the end of the test.
+struct Outputs {
+    ~Outputs() {
+        FreeDisplayBitMap(bitmap);
+        FreePlaneBitMap(mask);
+        FreePlaneBitMap(alpha);
+    }
+    qvDisplayBitMap* bitmap = nullptr;
+    qvPlaneBitMap* mask = nullptr;
+    qvPlaneBitMap* alpha = nullptr;
+    int32_t width = 0, height = 0;
+};
+
+// A coordinate picture of the format.
+inline BitMapPtr CoordinateBitMap(int32_t width, int32_t height,
+                                  uint32_t format = qv::ScreenFormat()) {
+    BitMapPtr picture(qv::AllocBitMapInFormat(width, height, format, false));
+    PaintCoordinates(picture.get());
+    return picture;
+}
+
+// A coordinate picture in the screen format with the planes asked for.
+struct CoordinatePicture {
+    CoordinatePicture(int32_t width, int32_t height, bool withMask, bool withAlpha)
+        : bitmap(AllocDisplayBitMap(width, height)),
+          mask(withMask ? AllocMaskBitMap(bitmap.get(), width, height, 1) : nullptr),
+          alpha(withAlpha ? AllocAlphaBitMap(width, height, 1) : nullptr) {
+        PaintCoordinates(bitmap.get(), mask.get(), alpha.get());
+    }
+    BitMapPtr bitmap;
+    PlanePtr mask, alpha;
+};
 
 // Compares two bitmaps pixel by pixel (as 0xRRGGBB); on a difference both are written as
 // PPM pictures into the test output directory and the first difference is reported.
@@ -154,6 +188,12 @@ struct Canvas {
     int32_t rowLength, height;
     std::vector<uint8_t> data;
 };
+
+// The kernel of the depth (bytes per pixel) among the three of a family.
+template <typename Kernel>
+Kernel ByDepth(int bytes, Kernel k16, Kernel k24, Kernel k32) {
+    return bytes == 2 ? k16 : bytes == 3 ? k24 : k32;
+}
 
 inline bool ToolAvailable(const std::string& name) {
     return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;

@@ -14,18 +14,10 @@
 namespace {
 
 using qv::test::BitMapPtr;
+using qv::test::CoordinateBitMap;
+using qv::test::Outputs;
 
-struct Transformed {
-    ~Transformed() {
-        FreeDisplayBitMap(bitmap);
-        FreePlaneBitMap(mask);
-    }
-    qvDisplayBitMap* bitmap = nullptr;
-    qvPlaneBitMap* mask = nullptr;
-    int32_t width = 0, height = 0;
-};
-
-int Transform(qvDisplayBitMap* source, const double matrix[4], int smooth, Transformed& out) {
+int Transform(qvDisplayBitMap* source, const double matrix[4], int smooth, Outputs& out) {
     return TransformBitmap(source, nullptr, nullptr, 0, 0, source->width, source->height, matrix,
                            smooth, &out.bitmap, &out.mask, nullptr, &out.width, &out.height);
 }
@@ -42,12 +34,6 @@ cv::Mat Indices(const qvDisplayBitMap* bitmap, uint32_t format) {
     return indices;
 }
 
-BitMapPtr CoordinatePicture(uint32_t format, int32_t width, int32_t height) {
-    BitMapPtr picture(qv::AllocBitMapInFormat(width, height, format, false));
-    qv::test::PaintCoordinates(picture.get());
-    return picture;
-}
-
 TEST(TransformOracle, QuarterTurnsAndMirrorsEqualRotateAndFlip) {
     const struct {
         double m[4];
@@ -60,7 +46,7 @@ TEST(TransformOracle, QuarterTurnsAndMirrorsEqualRotateAndFlip) {
         {{1, 0, 0, -1}, -1 - 0},
     };
     for (uint32_t format = 0; format < QV_FMT_COUNT; ++format) {
-        BitMapPtr source = CoordinatePicture(format, 23, 14);
+        BitMapPtr source = CoordinateBitMap(23, 14, format);
         const cv::Mat indices = Indices(source.get(), format);
         for (const auto& row : rows) {
             cv::Mat expected;
@@ -70,7 +56,7 @@ TEST(TransformOracle, QuarterTurnsAndMirrorsEqualRotateAndFlip) {
                 cv::flip(indices, expected, -1 - row.rotate);
             }
             for (int smooth : {0, 1}) {
-                Transformed out;
+                Outputs out;
                 ASSERT_EQ(Transform(source.get(), row.m, smooth, out), 0);
                 ASSERT_EQ(out.width, expected.cols);
                 ASSERT_EQ(out.height, expected.rows);
@@ -85,7 +71,7 @@ TEST(TransformOracle, QuarterTurnsAndMirrorsEqualRotateAndFlip) {
         }
         // FlipBitmap mirrors in place.
         for (int direction : {QV_FLIP_VERTICAL, QV_FLIP_HORIZONTAL}) {
-            BitMapPtr flipped = CoordinatePicture(format, 23, 14);
+            BitMapPtr flipped = CoordinateBitMap(23, 14, format);
             ASSERT_EQ(FlipBitmap(flipped.get(), nullptr, nullptr, 23, 14, direction), 0);
             cv::Mat expected;
             cv::flip(indices, expected, direction == QV_FLIP_VERTICAL ? 0 : 1);
@@ -125,8 +111,8 @@ TEST(TransformOracle, ThirtyDegreesNearestAgreesWithWarpAffine) {
     constexpr int32_t kWidth = 64, kHeight = 48;
     const Turn turn(30);
     for (uint32_t format = 0; format < QV_FMT_COUNT; ++format) {
-        BitMapPtr source = CoordinatePicture(format, kWidth, kHeight);
-        Transformed out;
+        BitMapPtr source = CoordinateBitMap(kWidth, kHeight, format);
+        Outputs out;
         ASSERT_EQ(Transform(source.get(), turn.m, 0, out), 0);
         const cv::Mat map = InverseMap(turn.m, kWidth, kHeight);
         cv::Mat expected(out.height, out.width, CV_32F, cv::Scalar(-1));
@@ -178,7 +164,7 @@ TEST(TransformOracle, ThirtyDegreesSmoothedAgreesWithWarpAffine) {
         const int keep[3] = {0xFF & (0xFF << (8 - bits.red)), 0xFF & (0xFF << (8 - bits.green)),
                              0xFF & (0xFF << (8 - bits.blue))};
         BitMapPtr source = GentlePicture(format, kWidth, kHeight);
-        Transformed out;
+        Outputs out;
         ASSERT_EQ(Transform(source.get(), turn.m, 1, out), 0);
         const cv::Mat map = InverseMap(turn.m, kWidth, kHeight);
         cv::Mat expected;
@@ -207,7 +193,7 @@ TEST(TransformOracle, TheMaskCoversTheTurnedRectangle) {
     for (double degrees : {30.0, 75.0, 200.0, -20.0}) {
         const Turn turn(degrees);
         for (int smooth : {0, 1}) {
-            Transformed out;
+            Outputs out;
             ASSERT_EQ(Transform(source.get(), turn.m, smooth, out), 0);
             double offsetX, offsetY;
             TransformBounds(turn.m, kWidth, kHeight, nullptr, nullptr, &offsetX, &offsetY);

@@ -15,28 +15,12 @@
 namespace {
 
 using qv::test::BitMapPtr;
+using qv::test::Outputs;
 using qv::test::PlanePtr;
 namespace hooks = qv::platform::testing;
 
-struct Outputs {
-    ~Outputs() {
-        FreeDisplayBitMap(bitmap);
-        FreePlaneBitMap(mask);
-        FreePlaneBitMap(alpha);
-    }
-    qvDisplayBitMap* bitmap = nullptr;
-    qvPlaneBitMap* mask = nullptr;
-    qvPlaneBitMap* alpha = nullptr;
-    int32_t width = 0, height = 0;
-};
-
-struct Picture {
-    Picture(int32_t width, int32_t height, bool withMask, bool withAlpha)
-        : bitmap(AllocDisplayBitMap(width, height)),
-          mask(withMask ? AllocMaskBitMap(bitmap.get(), width, height, 1) : nullptr),
-          alpha(withAlpha ? AllocAlphaBitMap(width, height, 1) : nullptr) {
-        qv::test::PaintCoordinates(bitmap.get(), mask.get(), alpha.get());
-    }
+struct Picture : qv::test::CoordinatePicture {
+    using CoordinatePicture::CoordinatePicture;
     int Transform(const double matrix[4], int smooth, Outputs& out, int32_t x = 0, int32_t y = 0,
                   int32_t width = 0, int32_t height = 0) {
         return TransformBitmap(bitmap.get(), mask.get(), alpha.get(), x, y,
@@ -44,8 +28,6 @@ struct Picture {
                                height != 0 ? height : bitmap->height, matrix, smooth, &out.bitmap,
                                &out.mask, &out.alpha, &out.width, &out.height);
     }
-    BitMapPtr bitmap;
-    PlanePtr mask, alpha;
 };
 
 constexpr double kIdentity[4] = {1, 0, 0, 1};
