@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "engine/api_internal.h"
+#include "engine/small_blocks.h"
 
 namespace qv {
 namespace {
@@ -234,7 +235,7 @@ void FreeObject(qvVmState* L, qvGCHeader* o) {
     switch (o->tag) {
         case VM_TSTRING:
             --L->g->strt.nuse;
-            VmRealloc(L, o, StringSize(static_cast<qvString*>(o)->length), 0);
+            FreeEngineBlock(L, o, StringSize(static_cast<qvString*>(o)->length));
             break;
         case VM_TTABLE:
             VmFreeTable(L, static_cast<qvTable*>(o));

@@ -25,7 +25,9 @@ namespace qv {
 // 512 bytes hold the hash part of eight nodes that a record of four fields grows into.
 inline constexpr size_t kSmallBlockMax = 512;
 inline constexpr size_t kSmallBlockClass = 16;
-inline constexpr uint32_t kSmallBlocksKept = 16384;  // per class
+// Each class keeps at most 1 MiB of freed blocks (65536 of 16 bytes, 2048 of 512), enough for
+// the garbage a collection frees in a script's loop, and at most 32 MiB in all.
+inline constexpr size_t kSmallBlockBytesKept = size_t{1} << 20;
 static_assert(kSmallBlockMax / kSmallBlockClass ==
               sizeof(qvVmGlobalState::smallBlocks) / sizeof(void*));
 
@@ -42,7 +44,7 @@ inline bool SameSmallClass(size_t oldsize, size_t newsize) {
            SmallClass(oldsize) == SmallClass(newsize);
 }
 
-// A block of at least size bytes (1..256), or nullptr when memory is refused.
+// A block of at least size bytes (1..512), or nullptr when memory is refused.
 inline void* AllocSmallBlock(qvVmGlobalState* g, size_t size) {
     size_t c = SmallClass(size);
     void* block = g->smallBlocks[c];
@@ -57,7 +59,7 @@ inline void* AllocSmallBlock(qvVmGlobalState* g, size_t size) {
 inline void FreeSmallBlock(qvVmGlobalState* g, void* block, size_t size) {
     if (block == nullptr) return;
     size_t c = SmallClass(size);
-    if (g->smallBlockCounts[c] >= kSmallBlocksKept) {
+    if (g->smallBlockCounts[c] >= kSmallBlockBytesKept / SmallClassSize(size)) {
         PlatformRealloc(block, SmallClassSize(size), 0);
         return;
     }
@@ -79,10 +81,14 @@ inline void FreeBlock(qvVmGlobalState* g, void* block, size_t size) {
         PlatformRealloc(block, size, 0);
 }
 
+// Requests from this size on fail with ERR_MEM before they reach the allocator: sizes are
+// 32-bit in the records that keep them.
+inline constexpr size_t kLargestAllocation = 0xFFFFFFFD;
+
 // VmRealloc's paths for a fresh block and a freed one, in line for the objects scripts make
-// by the million. size stays below VmRealloc's largest request; a refused block raises
-// ERR_MEM.
+// by the million. A refused block raises ERR_MEM.
 inline void* NewEngineBlock(qvVmState* L, size_t size) {
+    if (size >= kLargestAllocation) RaiseError(L, ERR_MEM);
     qvVmGlobalState* g = L->g;
     void* block = AllocBlock(g, size);
     if (block == nullptr) VmThrow(L, ERR_MEM);

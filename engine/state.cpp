@@ -12,7 +12,6 @@ namespace {
 constexpr int kInitialStackSize = 45;
 constexpr int kInitialCallRecords = 8;
 constexpr int kNativeFrameSlots = 20;
-constexpr size_t kLargestAllocation = 0xFFFFFFFD;
 
 int DefaultPanic(qvVmState*) {
     return 0;
@@ -102,7 +101,7 @@ void RunFinalizers(qvVmState* L, void*) {
 void* VmRealloc(qvVmState* L, void* block, size_t oldsize, size_t newsize) {
     qvVmGlobalState* g = L != nullptr ? L->g : nullptr;
     if (block == nullptr) oldsize = 0;
-    if (newsize >= kLargestAllocation) {
+    if (newsize >= qv::kLargestAllocation) {
         if (L == nullptr) return nullptr;
         RaiseError(L, ERR_MEM);
     }

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "engine/internal.h"
+#include "engine/small_blocks.h"
 
 namespace qv {
 namespace {
@@ -35,7 +36,7 @@ qvString* FindString(const qvStringTable& strt, const char* bytes, uint32_t leng
 }
 
 qvString* CreateString(qvVmState* L, const char* bytes, uint32_t length, uint32_t hash) {
-    auto* s = static_cast<qvString*>(VmRealloc(L, nullptr, 0, StringSize(length)));
+    auto* s = static_cast<qvString*>(NewEngineBlock(L, StringSize(length)));
     s->tag = VM_TSTRING;
     s->marked = 0;
     s->reserved = 0;
