@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "engine/vm.h"
 #include "libs/dos/dos_library.h"
@@ -84,6 +85,11 @@ void DeleteTempFiles();
 // The temporary file a linked file (its virtual path) was extracted to, or none.
 const char* FindExtractedFile(const char* virtualPath);
 void FreeVirtualStringFiles(qvVmState* L);
+
+// Creates every missing directory along path (empty prefixes and a bare "NAME:" skipped);
+// 0, or ERR_CREATEDIR with the whole path as the error argument (also when a file stands in
+// the way).
+int MakeDirectoryPath(std::string_view path);
 
 // Whether name starts with ":::chunk" (a virtual path of a stretch of a file or memory).
 bool IsChunkPath(const char* name);

@@ -1,6 +1,7 @@
 #include "libs/dos/dos_library.h"
 
 #include "libs/dos/commands.h"
+#include "libs/dos/copy_delete.h"
 #include "libs/dos/pack.h"
 #include "libs/dos/patch.h"
 #include "libs/dos/run.h"
@@ -10,12 +11,6 @@
 
 namespace qv {
 namespace {
-
-// Commands whose engines are not built yet keep their places, so that the published order
-// holds.
-int NotYetImplemented(qvVmState*) {
-    return ERR_UNIMPLCMD;
-}
 
 // The order is the library's published command list.
 constexpr qvCommandEntry kDosCommands[] = {
@@ -34,7 +29,7 @@ constexpr qvCommandEntry kDosCommands[] = {
     {"FilePart", FilePart},
     {"MakeDirectory", MakeDirectory},
     {"GetVolumeInfo", GetVolumeInfo},
-    {"DeleteFile", NotYetImplemented},
+    {"DeleteFile", DeleteFile},
     {"Execute", Execute},
     {"Run", Run},
     {"ChangeDirectory", ChangeDirectory},
@@ -42,7 +37,7 @@ constexpr qvCommandEntry kDosCommands[] = {
     {"CloseFile", CloseFile},
     {"ReadDirectory", ReadDirectory},
     {"FullPath", FullPath},
-    {"CopyFile", NotYetImplemented},
+    {"CopyFile", CopyFile},
     {"Rename", Rename},
     {"IsDirectory", IsDirectory},
     {"CRC32", CRC32},

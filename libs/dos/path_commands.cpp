@@ -202,20 +202,25 @@ int Rename(qvVmState* L) {
     return RenamePath(oldName, target.c_str()) ? 0 : ERR_RENAME;
 }
 
+int MakeDirectoryPath(std::string_view path) {
+    for (size_t i = 0; i <= path.size(); ++i) {
+        if (i < path.size() && !IsSeparator(path[i])) continue;
+        std::string_view prefix = path.substr(0, i);
+        if (SkippedPrefix(prefix)) continue;
+        if (!EnsureDirectory(std::string(prefix))) {
+            SetErrorString(std::string(path).c_str());
+            return ERR_CREATEDIR;
+        }
+    }
+    return 0;
+}
+
 int MakeDirectory(qvVmState* L) {
     CheckArgCount(L, 1, 1);
     size_t length;
     const char* path = GetArgString(L, 1, &length);
     if (length == 0) return ERR_WRONGUSAGE;
-    SetErrorString(path);
-    std::string_view whole(path, length);
-    for (size_t i = 0; i <= length; ++i) {
-        if (i < length && !IsSeparator(whole[i])) continue;
-        std::string_view prefix = whole.substr(0, i);
-        if (SkippedPrefix(prefix)) continue;
-        if (!EnsureDirectory(std::string(prefix))) return ERR_CREATEDIR;
-    }
-    return 0;
+    return MakeDirectoryPath(std::string_view(path, length));
 }
 
 int ChangeDirectory(qvVmState* L) {

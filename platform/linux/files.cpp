@@ -531,3 +531,40 @@ int FileAtEnd(qvFile* file) {
     if (file->kind == FileKind::kMemoryWindow && !qv::WindowAlive(file)) return 1;
     return file->pos >= qv::EndOf(file);
 }
+
+int64_t FileTransfer(qvFile* source, qvFile* destination, int64_t n) {
+    if (n <= 0) return 0;
+    if (!qv::Settle(source) || !qv::Settle(destination) || !qv::Writable(destination)) return -1;
+    bool plain = source->kind == FileKind::kDisk && destination->kind == FileKind::kDisk &&
+                 source->seekable && destination->seekable && source->end == qv::kNoEnd;
+    int64_t done = 0;
+    while (plain && done < n) {
+        loff_t in = source->pos, out = destination->pos;
+        ssize_t r = copy_file_range(source->fd, &in, destination->fd, &out,
+                                    static_cast<size_t>(std::min<int64_t>(n - done, 1 << 30)), 0);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) {
+            // Not supported between these files: the buffer copy below takes over.
+            if (r < 0 && done == 0 &&
+                (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
+                plain = false;
+                break;
+            }
+            if (r < 0) destination->writeFailed = true;
+            return done > 0 || r == 0 ? done : -1;
+        }
+        source->pos += r;
+        destination->pos += r;
+        done += r;
+    }
+    if (plain) return done;
+    uint8_t buffer[qv::kBufferSize];
+    while (done < n) {
+        int64_t got = qv::DirectRead(source, buffer, std::min<int64_t>(n - done, qv::kBufferSize));
+        if (got <= 0) return done > 0 || got == 0 ? done : -1;
+        int64_t put = qv::DirectWrite(destination, buffer, got);
+        if (put > 0) done += put;
+        if (put != got) return done > 0 ? done : -1;
+    }
+    return done;
+}

@@ -54,6 +54,11 @@ int64_t FileWrite(qvFile* file, const void* buffer, int64_t n);
 int64_t FileWriteRaw(qvFile* file, const void* buffer, int64_t n);
 // Writes one byte; returns it, or -1.
 int FileWriteChar(qvFile* file, int byte);
+// Copies up to n bytes from source's position to destination's, both advancing, with the
+// kernel copying between plain files (copy_file_range), else through a buffer. Pending
+// buffered data of either handle is settled first. The count copied, or -1 when nothing could
+// be read or written.
+int64_t FileTransfer(qvFile* source, qvFile* destination, int64_t n);
 // Non-zero when the position has reached the end of the file or of its window.
 int FileAtEnd(qvFile* file);
 

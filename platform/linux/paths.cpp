@@ -351,6 +351,34 @@ bool ResolvePath(std::string_view name, LeafLookup leaf, std::string* out) {
     });
 }
 
+// The real path of host, whose trailing components need not exist.
+std::string RealPathOf(const std::string& host) {
+    std::string head = Absolute(host), tail;
+    for (;;) {
+        if (char* real = realpath(head.c_str(), nullptr)) {
+            std::string out(real);
+            std::free(real);
+            return tail.empty() ? out : JoinPath(out, tail);
+        }
+        size_t slash = head.rfind('/');
+        if (slash == std::string::npos || head == "/") return Absolute(host);
+        tail = tail.empty() ? head.substr(slash + 1) : JoinPath(head.substr(slash + 1), tail);
+        head = slash == 0 ? "/" : head.substr(0, slash);
+    }
+}
+
+bool PathInside(std::string_view inner, std::string_view outer) {
+    return CatchAllocFailure(false, [&] {
+        std::string innerHost, outerHost;
+        if (!ResolvePath(inner, LeafLookup::kAsWritten, &innerHost) ||
+            !ResolvePath(outer, LeafLookup::kFold, &outerHost)) {
+            return false;
+        }
+        std::string a = RealPathOf(innerHost), b = RealPathOf(outerHost);
+        return a == b || (a.starts_with(b) && (b == "/" || a[b.size()] == '/'));
+    });
+}
+
 bool ObjectExists(std::string_view name) {
     std::string host;
     struct stat st;
@@ -498,6 +526,34 @@ int SameObject(const char* a, const char* b) {
                qv::ResolvePath(b, LeafLookup::kFold, &hostB) && stat(hostA.c_str(), &stA) == 0 &&
                stat(hostB.c_str(), &stB) == 0 && stA.st_dev == stB.st_dev &&
                stA.st_ino == stB.st_ino;
+    });
+}
+
+int LinkKind(const char* path) {
+    return qv::CatchAllocFailure(int{QV_LINK_NONE}, [&]() -> int {
+        std::string host;
+        struct stat st;
+        if (!qv::ResolvePath(path, LeafLookup::kFold, &host) || lstat(host.c_str(), &st) != 0 ||
+            !S_ISLNK(st.st_mode)) {
+            return QV_LINK_NONE;
+        }
+        if (stat(host.c_str(), &st) != 0) return QV_LINK_DANGLING;
+        return S_ISDIR(st.st_mode) ? QV_LINK_TO_DIRECTORY : QV_LINK_TO_FILE;
+    });
+}
+
+int CopyLinkPath(const char* source, const char* destination) {
+    return qv::CatchAllocFailure(0, [&]() -> int {
+        std::string from, to;
+        if (!qv::ResolvePath(source, LeafLookup::kFold, &from) ||
+            !qv::ResolvePath(destination, LeafLookup::kAsWritten, &to)) {
+            return 0;
+        }
+        std::vector<char> text(PATH_MAX + 1);
+        ssize_t n = readlink(from.c_str(), text.data(), text.size() - 1);
+        if (n < 0) return 0;
+        text[static_cast<size_t>(n)] = '\0';
+        return symlink(text.data(), to.c_str()) == 0 ? 1 : 0;
     });
 }
 

@@ -82,6 +82,19 @@ int DeleteFilePath(const char* path);
 // Renames; refuses when the new name exists already. Non-zero on success.
 int RenamePath(const char* oldName, const char* newName);
 
+// What a name is when its last component is not followed: no symbolic link, or a link to a
+// file, to a directory or to nothing.
+enum : int {
+    QV_LINK_NONE = 0,
+    QV_LINK_TO_FILE = 1,
+    QV_LINK_TO_DIRECTORY = 2,
+    QV_LINK_DANGLING = 3
+};
+int LinkKind(const char* path);
+// Makes destination a symbolic link with the same text as the link source; non-zero on
+// success.
+int CopyLinkPath(const char* source, const char* destination);
+
 // Non-zero when both names exist and are one object (the same device and inode), however
 // they are spelt.
 int SameObject(const char* a, const char* b);
@@ -119,6 +132,10 @@ std::string AssignTarget(std::string_view name);
 // Deletes the run's temporary directory (or, when T: is overridden, the run's names in it)
 // and forgets the assign table, so that the next use reads QV_ASSIGN again.
 void ShutdownPaths();
+
+// Whether inner is outer or lies below it, compared on real paths (links resolved); inner
+// need not exist yet (its existing part is resolved, the rest taken as written).
+bool PathInside(std::string_view inner, std::string_view outer);
 
 // Date stamp of a POSIX time (seconds and nanoseconds since 1970) in local time.
 qvDateStamp DateStampFromTime(int64_t seconds, int64_t nanoseconds);

@@ -1,0 +1,15 @@
+// CopyFile and DeleteFile: single files and whole trees, filtered through pattern lists and
+// watched by a script callback that may skip, unprotect or stop each step. The walks use
+// full paths (the current directory never changes) and never pass through a symbolic link:
+// a link is deleted as a link, a link to a file is copied as the file's content and a link
+// to a directory is made again as a link.
+#pragma once
+
+#include "engine/vm.h"
+
+namespace qv {
+
+int CopyFile(qvVmState* L);
+int DeleteFile(qvVmState* L);
+
+}  // namespace qv
