@@ -305,7 +305,6 @@ TEST(ColourFilters, MixRatios) {
     }
 }
 
-// What the format stores of a colour.
 TEST(ColourFilters, MixHonoursTheMaskThenTheAlphaPlane) {
     const uint32_t format = qv::ScreenFormat();
     BitMapPtr source = Make(8, 1, format), dest = Make(8, 1, format);

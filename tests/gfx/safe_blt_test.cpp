@@ -77,85 +77,52 @@ uint32_t At(const BitMapPtr& bitmap, int32_t x, int32_t y) {
 }
 
 struct ClipRow {
-    const char* name;
-    bool region;
-    std::array<int32_t, 4> regionRect;
-    std::array<int32_t, 6> in;     // sx, sy, dx, dy, width, height
-    std::array<int32_t, 4> sizes;  // source width, height, destination width, height
+    std::array<int32_t, 4> region;  // width 0: no region
+    std::array<int32_t, 6> in;      // sx, sy, dx, dy, width, height
+    std::array<int32_t, 4> sizes;   // source width, height, destination width, height
     int useRegion;
     std::array<int32_t, 6> out;  // width and height 0: nothing to draw
 };
 
 TEST(ClipBlitRect, CutsToSourceDestinationAndRegion) {
     const ClipRow rows[] = {
-        {"negative destination x",
-         false,
-         {},
-         {0, 0, -10, 0, 50, 20},
-         {100, 100, 200, 200},
-         1,
-         {10, 0, 0, 0, 40, 20}},
-        {"region example",
-         true,
-         {100, 100, 50, 50},
+        // A negative destination x.
+        {{}, {0, 0, -10, 0, 50, 20}, {100, 100, 200, 200}, 1, {10, 0, 0, 0, 40, 20}},
+        // A region, used and not used.
+        {{100, 100, 50, 50},
          {0, 0, 80, 120, 100, 100},
          {200, 200, 640, 480},
          1,
          {20, 0, 100, 120, 50, 30}},
-        {"region not used",
-         true,
-         {100, 100, 50, 50},
+        {{100, 100, 50, 50},
          {0, 0, 80, 120, 100, 100},
          {200, 200, 640, 480},
          0,
          {0, 0, 80, 120, 100, 100}},
-        {"source width",
-         false,
-         {},
-         {90, 0, 0, 0, 50, 10},
-         {100, 100, 200, 200},
-         1,
-         {90, 0, 0, 0, 10, 10}},
-        {"negative source",
-         false,
-         {},
-         {-1, 0, 0, 0, 50, 10},
-         {100, 100, 200, 200},
-         1,
-         {-1, 0, 0, 0, 0, 0}},
-        {"region at a negative position",
-         true,
-         {-20, -10, 50, 50},
+        // The source width, and a negative source.
+        {{}, {90, 0, 0, 0, 50, 10}, {100, 100, 200, 200}, 1, {90, 0, 0, 0, 10, 10}},
+        {{}, {-1, 0, 0, 0, 50, 10}, {100, 100, 200, 200}, 1, {-1, 0, 0, 0, 0, 0}},
+        // Regions at a negative position, larger than the destination and outside it.
+        {{-20, -10, 50, 50},
          {0, 0, -30, -30, 40, 40},
          {100, 100, 200, 200},
          1,
          {30, 30, 0, 0, 10, 10}},
-        {"region larger than the destination",
-         true,
-         {0, 0, 1000, 1000},
-         {0, 0, 60, 40, 20, 20},
-         {100, 100, 64, 48},
-         1,
-         {0, 0, 60, 40, 4, 8}},
-        {"region outside the destination",
-         true,
-         {70, 0, 10, 10},
-         {0, 0, 0, 0, 100, 100},
-         {100, 100, 64, 48},
-         1,
-         {0, 0, 70, 0, 0, 0}},
+        {{0, 0, 1000, 1000}, {0, 0, 60, 40, 20, 20}, {100, 100, 64, 48}, 1, {0, 0, 60, 40, 4, 8}},
+        {{70, 0, 10, 10}, {0, 0, 0, 0, 100, 100}, {100, 100, 64, 48}, 1, {0, 0, 70, 0, 0, 0}},
     };
-    for (const ClipRow& row : rows) {
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        const ClipRow& row = rows[i];
         qvClipRegion region{};
-        region.x = row.regionRect[0], region.y = row.regionRect[1];
-        region.width = row.regionRect[2], region.height = row.regionRect[3];
+        region.x = row.region[0], region.y = row.region[1];
+        region.width = row.region[2], region.height = row.region[3];
         auto v = row.in;
-        ClipBlitRect(row.region ? &region : nullptr, &v[0], &v[1], &v[2], &v[3], &v[4], &v[5],
-                     row.sizes[0], row.sizes[1], row.sizes[2], row.sizes[3], row.useRegion);
+        ClipBlitRect(region.width != 0 ? &region : nullptr, &v[0], &v[1], &v[2], &v[3], &v[4],
+                     &v[5], row.sizes[0], row.sizes[1], row.sizes[2], row.sizes[3], row.useRegion);
         if (row.out[4] == 0) {
-            EXPECT_TRUE(v[4] <= 0 || v[5] <= 0) << row.name;
+            EXPECT_TRUE(v[4] <= 0 || v[5] <= 0) << "row " << i;
         } else {
-            EXPECT_EQ(v, row.out) << row.name;
+            EXPECT_EQ(v, row.out) << "row " << i;
         }
     }
 }
