@@ -117,6 +117,13 @@ inline std::string Banner() {
            "Runs compiled multimedia applets in its own script engine.\n\n";
 }
 
+// The progress lines of a run of the applet up to its start, and what three_lines prints.
+inline std::string Progress(const std::string& applet) {
+    return "Opening script " + applet + "... done\nCompiling script... done\nLoading applet " +
+           applet + "... done\nAnd Action!\n";
+}
+inline constexpr char kThreeLines[] = "one\ntwo\nthree\n";
+
 inline std::vector<std::string> FilesIn(const std::string& dir) {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(dir))

@@ -7,7 +7,6 @@
 namespace qv::testing {
 namespace {
 
-constexpr char kThreeLines[] = "one\ntwo\nthree\n";
 // The plugin's own lines at shutdown: its library is freed before it is unloaded, after the
 // exit report.
 constexpr char kPluginShutdown[] = "qvtest: freelibrary\nqvtest: closeplugin\n";
@@ -22,13 +21,8 @@ TEST_F(PluginsTest, ThePluginLineComesBeforeTheApplet) {
     Applet("app.qva", "three_lines");
     Expect(Player({"app.qva", "-QUIET"}, libs), std::string(kThreeLines) + kPluginShutdown, "", 0);
     Expect(Player({"app.qva"}, libs),
-           Banner() +
-               "Loading plugin qvtest.qvp... done\n"
-               "Opening script app.qva... done\n"
-               "Compiling script... done\n"
-               "Loading applet app.qva... done\n"
-               "And Action!\n" +
-               kThreeLines + kPluginShutdown,
+           Banner() + "Loading plugin qvtest.qvp... done\n" + Progress("app.qva") + kThreeLines +
+               kPluginShutdown,
            "", 0);
 }
 
@@ -64,12 +58,8 @@ TEST_F(PluginsTest, APluginForAnotherPlatformIsSkipped) {
     Expect(Player({"app.qva"}),
            Banner() +
                "Loading plugin badarch.qvp... failed\n"
-               "(Reason: Plugin is incompatible with current platform! (Linux))\n"
-               "Opening script app.qva... done\n"
-               "Compiling script... done\n"
-               "Loading applet app.qva... done\n"
-               "And Action!\n" +
-               kThreeLines,
+               "(Reason: Plugin is incompatible with current platform! (Linux))\n" +
+               Progress("app.qva") + kThreeLines,
            "", 0);
 }
 
