@@ -4,15 +4,12 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
+#include "tests/platform/file_test_support.h"
 #include "tools/qvasm/qvasm.h"
 
 namespace qv {
 namespace {
-
-namespace fs = std::filesystem;
 
 struct ToolRun {
     int status;
@@ -29,26 +26,20 @@ ToolRun Qvasm(const std::string& args) {
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
 }
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
+// A scratch folder per test.
 class QvasmCli : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("qvasm_cli_" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+    std::string Path(const std::string& name) const { return dir_ / name; }
     std::string Write(const std::string& name, const std::string& text) const {
-        std::ofstream(Path(name), std::ios::binary) << text;
-        return Path(name);
+        return dir_.Write(name, testing::ToBytes(text));
+    }
+    std::string Read(const std::string& name) const {
+        testing::Bytes bytes = testing::ReadBytes(Path(name));
+        return std::string(bytes.begin(), bytes.end());
     }
 
 private:
-    fs::path dir_;
+    testing::ScratchDir dir_;
 };
 
 const char kListing[] = ".function main\nLOADK r0 \"x\"\nRETURN r0 2\n.end\n";
@@ -57,7 +48,7 @@ TEST_F(QvasmCli, AssembleDisassembleAndCheck) {
     const std::string in = Write("a.qvs", kListing);
     EXPECT_EQ(Qvasm("asm " + in + " -o " + Path("a.qvb")).status, 0);
     const AssembleResult expected = Assemble(kListing);
-    const std::string bytes = ReadFile(Path("a.qvb"));
+    const std::string bytes = Read("a.qvb");
     EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.end()), expected.bytes);
 
     const ToolRun dis = Qvasm("dis " + Path("a.qvb"));
@@ -68,7 +59,7 @@ TEST_F(QvasmCli, AssembleDisassembleAndCheck) {
     const ToolRun check = Qvasm("check " + Path("le.qvb") + " -o " + Path("re.qvb"));
     EXPECT_EQ(check.status, 0);
     EXPECT_EQ(check.output, "status 0\n");
-    EXPECT_EQ(ReadFile(Path("re.qvb")), bytes);  // the dump is big-endian
+    EXPECT_EQ(Read("re.qvb"), bytes);  // the dump is big-endian
 }
 
 TEST_F(QvasmCli, FailuresAndStatuses) {
@@ -76,7 +67,7 @@ TEST_F(QvasmCli, FailuresAndStatuses) {
     const ToolRun asmRun = Qvasm("asm " + bad + " -o " + Path("bad.qvb"));
     EXPECT_EQ(asmRun.status, 1);
     EXPECT_EQ(asmRun.output, bad + ":2: unknown instruction FROB\n");
-    EXPECT_FALSE(fs::exists(Path("bad.qvb")));
+    EXPECT_FALSE(std::filesystem::exists(Path("bad.qvb")));
 
     // A chunk the loader refuses is still a run of the tool.
     const ToolRun check = Qvasm("check " + Write("text.qvb", "print(1)"));

@@ -136,41 +136,26 @@ TEST(QvmkappletCli, ToolAndLibraryWriteIdenticalBytes) {
     std::string chunk = dir.Write("chunk.bin", ToBytes("\x1bQVB chunk"));
     std::string data = dir.Write("data.txt", ToBytes("linked data"));
     auto recipe = [&](const std::string& out) {
-        return std::vector<std::string>{"-o",
-                                        out,
-                                        "--chunk",
-                                        chunk,
-                                        "--flag",
-                                        "borderless=1",
-                                        "--title",
-                                        "T",
-                                        "--version",
-                                        "4.7",
-                                        "--info",
-                                        "2=about",
-                                        "--screen",
-                                        "320:200",
-                                        "--preload",
-                                        "1:5:pic.png:1:0:12",
-                                        "--display",
-                                        "2:800:600:Second",
-                                        "--link",
-                                        "a.txt=" + data,
-                                        "--link-external",
-                                        "b.txt=" + data,
-                                        "--const",
-                                        "ANSWER=42",
-                                        "--const",
-                                        "NAME=@text",
-                                        "--label",
-                                        "start=0x10",
-                                        "--linemap",
-                                        "1:9:0:main.hws",
-                                        "--linemap",
-                                        "10:20:3:inc.hws:app",
-                                        "--section",
-                                        "0:00000002abcd",
-                                        "--qvz"};
+        std::vector<std::string> args = {
+            "-o",           out, "--chunk", chunk, "--link", "a.txt=" + data, "--link-external",
+            "b.txt=" + data};
+        for (const char* word : {"--flag",    "borderless=1",
+                                 "--title",   "T",
+                                 "--version", "4.7",
+                                 "--info",    "2=about",
+                                 "--screen",  "320:200",
+                                 "--preload", "1:5:pic.png:1:0:12",
+                                 "--display", "2:800:600:Second",
+                                 "--const",   "ANSWER=42",
+                                 "--const",   "NAME=@text",
+                                 "--label",   "start=0x10",
+                                 "--linemap", "1:9:0:main.hws",
+                                 "--linemap", "10:20:3:inc.hws:app",
+                                 "--section", "0:00000002abcd",
+                                 "--qvz"}) {
+            args.push_back(word);
+        }
+        return args;
     };
     std::string error;
     ASSERT_EQ(RunMakeApplet(recipe(dir / "lib.qva"), &error), 0) << error;
