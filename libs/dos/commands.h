@@ -98,6 +98,11 @@ struct FileExCloser {
     void operator()(qvFileHandle* handle) const { CloseFileEx(handle); }
 };
 using FileExPtr = std::unique_ptr<qvFileHandle, FileExCloser>;
+// A directory scan freed at the end of its scope (script errors unwind through the walks).
+struct DirScanFreer {
+    void operator()(qvDirScan* scan) const { FreeDirContext(scan); }
+};
+using DirScanPtr = std::unique_ptr<qvDirScan, DirScanFreer>;
 
 // The object's date as "DD-Mon-YYYY HH:MM:SS".
 std::string DateText(const qvDateStamp& date);

@@ -115,13 +115,13 @@ public:
             SetErrorString(source.c_str());
             return ERR_EXAMINE;
         }
+        DirScanPtr owned(scan);
         SetFileComment(destination.c_str(), info.comment);
         int code = 0;
         qvFileAttributes entry;
         while (code == 0 && ExamineNextEx(handle.get(), scan, &entry)) {
             code = Entry(Join(source, entry.name), entry, destination);
         }
-        FreeDirContext(scan);
         SetFileDateStamp(destination.c_str(), &info.date);
         SetProtectionBits(destination.c_str(), info.flags);
         return code;
@@ -286,6 +286,7 @@ public:
         }
         qvDirScan* scan = nullptr;
         if (int code = ExamineDirEx(handle.get(), &scan)) return code;
+        DirScanPtr owned(scan);
         int code = 0;
         qvFileAttributes entry;
         while (code == 0 && ExamineNextEx(handle.get(), scan, &entry)) {
@@ -295,7 +296,7 @@ public:
             if (subdirectory && walk_.SkipsDirectory(entry.name)) continue;
             code = subdirectory ? Tree(path, false) : One(path);
         }
-        FreeDirContext(scan);
+        owned.reset();
         handle.reset();
         // Offered whatever the walk gave; a directory that is not empty simply stays.
         if (!keepItself) One(directory);
