@@ -210,15 +210,13 @@ TEST(ServiceTable, BuiltInFontsPairEachFaceWithItsSize) {
         const char* file;
         const unsigned char* data;
         size_t size;
-        size_t expected;
     };
-    const Face faces[] = {{"Vera.ttf", fonts.sans, fonts.sansSize, 65932},
-                          {"VeraSe.ttf", fonts.serif, fonts.serifSize, 60280},
-                          {"VeraMono.ttf", fonts.mono, fonts.monoSize, 49224}};
+    const Face faces[] = {{"Vera.ttf", fonts.sans, fonts.sansSize},
+                          {"VeraSe.ttf", fonts.serif, fonts.serifSize},
+                          {"VeraMono.ttf", fonts.mono, fonts.monoSize}};
     for (const Face& face : faces) {
         SCOPED_TRACE(face.file);
         Bytes file = ReadBytes(std::string(QV_FONT_DIR) + "/" + face.file);
-        EXPECT_EQ(face.size, face.expected);
         ASSERT_EQ(face.size, file.size());
         EXPECT_EQ(std::memcmp(face.data, file.data(), file.size()), 0);
     }

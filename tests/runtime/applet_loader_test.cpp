@@ -79,6 +79,9 @@ protected:
         FileClose(f);
         return out;
     }
+    Bytes LoadedChunk() const {
+        return Bytes(header_->programChunk, header_->programChunk + header_->programChunkSize);
+    }
     std::string Resolve(const char* name, int font = 0) {
         int found;
         return ResolveAppletFile(L_, name, font, &found);
@@ -99,16 +102,21 @@ protected:
     qvScriptHeader* header_;
 };
 
-Bytes BuildWith(std::initializer_list<std::function<void(AppletBuilder&)>> steps) {
+// A builder with the program chunk set.
+AppletBuilder Builder() {
     AppletBuilder b;
     b.SetChunk(kChunk);
+    return b;
+}
+
+Bytes BuildWith(std::initializer_list<std::function<void(AppletBuilder&)>> steps) {
+    AppletBuilder b = Builder();
     for (const auto& step : steps) step(b);
     return b.Build();
 }
 
 TEST_F(Loader, PlainAppletFillsTheHeader) {
-    AppletBuilder b;
-    b.SetChunk(kChunk);
+    AppletBuilder b = Builder();
     b.AddInfo(1, "name");
     b.AddInfo(5, "version");
     b.AddScreen(800, 600);
@@ -120,8 +128,7 @@ TEST_F(Loader, PlainAppletFillsTheHeader) {
     Runtime().quiet = 0;
     DebugCapture capture;
     ASSERT_EQ(Load(b), 0);
-    EXPECT_EQ(Bytes(header_->programChunk, header_->programChunk + header_->programChunkSize),
-              kChunk);
+    EXPECT_EQ(LoadedChunk(), kChunk);
     EXPECT_EQ(options_->appletFlag, 1u);
     EXPECT_EQ(std::string(options_->appletPath), dir_ / "test.qva");
     EXPECT_STREQ(header_->info[0], "name");
@@ -140,13 +147,11 @@ TEST_F(Loader, PlainAppletFillsTheHeader) {
 }
 
 TEST_F(Loader, CompressedAppletIsUnpackedIntoATemporaryFile) {
-    AppletBuilder b;
-    b.SetChunk(kChunk);
+    AppletBuilder b = Builder();
     b.AddLink("data.txt", ToBytes("linked data"), false);
     b.SetCompressed(true);
     ASSERT_EQ(Load(b), 0);
-    EXPECT_EQ(Bytes(header_->programChunk, header_->programChunk + header_->programChunkSize),
-              kChunk);
+    EXPECT_EQ(LoadedChunk(), kChunk);
     ASSERT_NE(Runtime().tempFiles, nullptr);
     EXPECT_STREQ(Runtime().tempFiles->path, options_->appletPath);
     EXPECT_EQ(std::string(options_->appletPath).rfind("T:", 0), 0u);
@@ -163,8 +168,7 @@ TEST_F(Loader, CompressedAppletIsUnpackedIntoATemporaryFile) {
 TEST_F(Loader, AppendedAppletIsReadFromTheLinkOffset) {
     Bytes program = ToBytes("#!program image of some bytes\n");
     for (bool compressed : {false, true}) {
-        AppletBuilder b;
-        b.SetChunk(kChunk);
+        AppletBuilder b = Builder();
         b.AddLink("inline.txt", ToBytes("in"), false);
         b.AddLink("outside.txt", ToBytes("out"), true);
         b.SetCompressed(compressed);
@@ -174,8 +178,7 @@ TEST_F(Loader, AppendedAppletIsReadFromTheLinkOffset) {
         Runtime().appletLinked = 1;
         Runtime().linkOffset = static_cast<uint32_t>(program.size());
         ASSERT_EQ(Load(file, "program"), 0) << compressed;
-        EXPECT_EQ(Bytes(header_->programChunk, header_->programChunk + header_->programChunkSize),
-                  kChunk);
+        EXPECT_EQ(LoadedChunk(), kChunk);
         EXPECT_EQ(Runtime().linkOffset, compressed ? 0u : program.size());
         EXPECT_EQ(ReadVirtual(Resolve("inline.txt")), ToBytes("in"));
         EXPECT_EQ(ReadVirtual(Resolve("outside.txt")), ToBytes("out"));
@@ -197,8 +200,7 @@ TEST_F(Loader, PreloadItemsFollowTheVersion) {
     };
     for (const VersionCase& v : versions) {
         SCOPED_TRACE(std::to_string(v.major) + "." + std::to_string(v.minor));
-        AppletBuilder b;
-        b.SetChunk(kChunk);
+        AppletBuilder b = Builder();
         b.SetVersion(v.major, v.minor);
         PreloadSpec bg;
         bg.type = 0;
@@ -335,8 +337,7 @@ TEST_F(Loader, PreloadItemsFollowTheVersion) {
 }
 
 TEST_F(Loader, LinkedFilesFontsLabelsConstantsAndLineMaps) {
-    AppletBuilder b;
-    b.SetChunk(kChunk);
+    AppletBuilder b = Builder();
     b.AddLink("Pics\\Title.PNG", ToBytes("picture bytes"), false);
     b.AddLink("::font:Vera Sans", ToBytes("font bytes"), true);
     b.AddLabel("Start", 12);
@@ -438,8 +439,7 @@ TEST_F(Loader, DefaultDisplayItemAndPendingTitle) {
          1, "Quorvella", 0x43F, 0x3F, 640},
     };
     for (const Case& c : cases) {
-        AppletBuilder b;
-        b.SetChunk(kChunk);
+        AppletBuilder b = Builder();
         c.steps(b);
         ASSERT_EQ(Load(b), 0) << c.label;
         int items = 0;
@@ -464,8 +464,7 @@ TEST_F(Loader, DefaultDisplayItemAndPendingTitle) {
 }
 
 TEST_F(Loader, BackfillAndLockedSettings) {
-    AppletBuilder b;
-    b.SetChunk(kChunk);
+    AppletBuilder b = Builder();
     b.SetVersion(3, 2);
     b.AddRawSection(17, {4,    0,    0, 0,    9,    0,    0, 0,    10,   0xFF, 0xFF,
                          0xFF, 0xF6, 0, 0x11, 0x22, 0x33, 0, 0x44, 0x55, 0x66, 1});
@@ -530,8 +529,7 @@ TEST_F(Loader, AppletThatExistsButCannotBeReadGivesReadFileError) {
 
 // Every section kind at once, for the cut and allocation tests.
 Bytes FullApplet() {
-    AppletBuilder b;
-    b.SetChunk(kChunk);
+    AppletBuilder b = Builder();
     b.AddInfo(2, "info");
     b.AddTitle("Title");
     b.AddFlag("borderless", true);
@@ -617,8 +615,7 @@ TEST_F(Loader, OversizedCountsFailBeforeAnythingIsAllocated) {
 
 TEST_F(Loader, LongStringsKeepWhatTheirFieldsHold) {
     std::string longText(2000, 't');
-    AppletBuilder b;
-    b.SetChunk(kChunk);
+    AppletBuilder b = Builder();
     b.AddTitle(longText);
     b.AddFlag("fixed", true);
     b.AddInfo(1, longText);
