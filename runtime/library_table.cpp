@@ -1,6 +1,7 @@
 #include "runtime/library_table.h"
 
 #include "gfx/scale.h"
+#include "libs/arexx/arexx_library.h"
 #include "libs/dos/dos_library.h"
 #include "libs/math/math_library.h"
 #include "libs/memblock/memblock_library.h"
@@ -50,7 +51,7 @@ constexpr qvLibraryCleanup kVectorCleanups[] = {{kFreeAllPaths, NoCleanup}};
 constexpr qvLibraryCleanup kNetworkCleanups[] = {{kShutdownNetwork, NoCleanup}};
 constexpr qvLibraryCleanup kVideoCleanups[] = {{kStopAllVideos, NoCleanup},
                                                {kFreeAllVideos, NoCleanup}};
-constexpr qvLibraryCleanup kArexxCleanups[] = {{kCloseRexxPort, NoCleanup}};
+constexpr qvLibraryCleanup kArexxCleanups[] = {{kCloseRexxPort, CloseRexxPort}};
 
 constexpr qvLibraryRow kRows[kLibraryCount] = {
     {"string", RegisterStringLibrary, {}},
@@ -74,7 +75,7 @@ constexpr qvLibraryRow kRows[kLibraryCount] = {
     {kVectorGraphics, RegisterStub<kVectorGraphics>, kVectorCleanups},
     {kNetwork, RegisterStub<kNetwork>, kNetworkCleanups},
     {kVideo, RegisterStub<kVideo>, kVideoCleanups},
-    {kArexx, RegisterStub<kArexx>, kArexxCleanups},
+    {kArexx, RegisterARexxLibrary, kArexxCleanups},
 };
 
 constexpr qvLibraryTable kBuiltin = {

@@ -17,6 +17,8 @@ packages=(
     libgif-dev giflib-tools pngcheck jpeginfo  # the GIF writer and the picture-writer oracles
     socat netcat-openbsd  # loopback peers of the network tests
     attr  # getfattr and setfattr, the oracles of the file-attribute tests
+    regina-rexx  # rexx, which qvrexxd runs REXX scripts with
+    xdg-utils  # xdg-open, the default URL opener
 )
 
 missing=()

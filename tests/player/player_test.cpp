@@ -314,7 +314,9 @@ TEST_F(PlayerTest, ExportModeWritesItsListsAndRunsNoApplet) {
     Bytes commands = ReadBytes(scratch / "commands.txt");
     std::string listed(commands.begin(), commands.end());
     EXPECT_EQ(listed.rfind("::string\n", 0), 0u) << listed;
-    EXPECT_TRUE(listed.ends_with("::video\n0\n::arexx\n0\n::end\n")) << listed;
+    EXPECT_TRUE(listed.ends_with(
+        "::video\n0\n::arexx\n3\nCreateRexxPort\nSendRexxCommand\nRunRexxScript\n::end\n"))
+        << listed;
     Bytes plugins = ReadBytes(scratch / "plugins.txt");
     EXPECT_EQ(std::string(plugins.begin(), plugins.end()), "::end\n");
     EXPECT_EQ(PlayerExitStatus(), 0);
