@@ -168,6 +168,46 @@ TEST_F(ARexxLib, PeersCallBackWhileASendWaits) {
     EXPECT_EQ(seen, (std::vector<std::string>{"one", "fail"}));
 }
 
+// A second program built the same way (this test, forked): each one's handler sends to the
+// other while the other's send is still waiting for it.
+TEST_F(ARexxLib, TwoProgramsCallEachOtherWhileBothSendsWait) {
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        bool quit = false;
+        SetHandler([&](qvVmState* S) {
+            VmPushString(S, "command");
+            VmRawGet(S, 1);
+            quit = std::string(VmToString(S, -1)) == "quit";
+            VmPushString(S, "sendrexxcommand");  // commands are stored lower-cased
+            VmGetTable(S, VM_GLOBALSINDEX);
+            VmPushString(S, "A");
+            VmPushString(S, "inner");
+            if (quit || VmPCall(S, 2, 1, 0) != 0) return 0;
+            VmPushFString(S, "B got <%s>", VmToString(S, -1));
+            return 1;
+        });
+        if (Call("CreateRexxPort", {Str("B")}).code != 0) _exit(1);
+        for (int i = 0; i < 1000 && !quit; ++i) {
+            WaitSignals(L, -1);
+            CallOnARexx(L, 1, 0);
+        }
+        _exit(quit ? 0 : 2);
+    }
+    OpenRexxServer();
+    ASSERT_EQ(Call("CreateRexxPort", {Str("A")}).code, 0);
+    SetHandler([](qvVmState* S) {
+        VmPushString(S, "A answered");
+        return 1;
+    });
+    ASSERT_TRUE(WaitFor([] { return RexxPortExists("B"); }));
+    EXPECT_EQ(Call("SendRexxCommand", {Str("B"), Str("outer")}).Text(), "B got <A answered>");
+    Call("SendRexxCommand", {Str("B"), Str("quit")});
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
 TEST_F(ARexxLib, IncomingCommandsReachTheHandlerWithTheirTable) {
     ASSERT_EQ(Call("CreateRexxPort", {Str("ME")}).code, 0);
     PushArg(Str("the user data"));
