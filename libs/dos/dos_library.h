@@ -51,9 +51,8 @@ int ReadFileBytes(qvDosFile* file, void* destination, int64_t n);
 
 namespace qv {
 
-// The library-wide I/O mode (QV_IO_BUFFERED or QV_IO_UNBUFFERED).
-int DosIOMode();
-// Reads and writes of up to n bytes in the I/O mode; the layer's count.
+// Reads and writes of up to n bytes in the library-wide I/O mode (SetIOMode); the layer's
+// count.
 int64_t DosRead(qvFile* handle, void* destination, int64_t n);
 int64_t DosWrite(qvFile* handle, const void* source, int64_t n);
 

@@ -129,10 +129,6 @@ int ReadLineInto(qvDosFile* file, StrBuf* buffer) {
 
 }  // namespace
 
-int DosIOMode() {
-    return ioMode;
-}
-
 int64_t DosRead(qvFile* handle, void* destination, int64_t n) {
     return ioMode == QV_IO_BUFFERED ? FileReadBuffered(handle, destination, n)
                                     : FileRead(handle, destination, n);
