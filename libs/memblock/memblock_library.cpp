@@ -18,6 +18,8 @@ namespace {
 // The value types, as the system library's constants name them.
 enum : int32_t { kLong = 1, kString = 3, kShort = 6, kByte = 7 };
 
+constexpr uint8_t kPoison = 0xA5;
+
 qvObjectHeader* blocks = nullptr;
 
 qvMemBlock* AsBlock(qvObjectHeader* header) {
@@ -118,6 +120,11 @@ int AllocMem(qvVmState* L) {
     }
     auto* data = static_cast<uint8_t*>(AllocMemBlock(static_cast<size_t>(size), 0));
     if (data == nullptr) return ERR_MEM;
+#ifndef NDEBUG
+    // Blocks are not cleared; the test build fills them so that reads of bytes never written
+    // show up.
+    std::memset(data, kPoison, static_cast<size_t>(size));
+#endif
     auto* block = static_cast<qvMemBlock*>(AllocMemBlock(sizeof(qvMemBlock), 1));
     if (block == nullptr) {
         FreeMemBlock(data);

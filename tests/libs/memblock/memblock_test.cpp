@@ -56,6 +56,13 @@ TEST_F(MemBlocks, DocumentedCases) {
     }
 }
 
+#ifndef NDEBUG
+TEST_F(MemBlocks, FreshBlocksArePoisonedInTheTestBuild) {
+    Alloc(1, 6);
+    EXPECT_EQ(Call("Peek", {Num(1), Num(2)}).Number(), 0xA5A5A5A5);
+}
+#endif
+
 TEST_F(MemBlocks, IdsHandlesAndReplacement) {
     CallResult made = Call("AllocMem", {Nil(), Num(8)});
     ASSERT_EQ(made.code, 0);
