@@ -8,6 +8,8 @@
 #include "gfx/blit_host.h"
 #include "gfx/scale_maps.h"
 
+struct qvObjectHeader;
+
 namespace qv::gfx {
 
 // Mask modes (SetMaskMode) and the alpha intensity that means a plain copy.
@@ -32,6 +34,12 @@ public:
     int32_t maskMode = kMaskVisible;
     int32_t alphaIntensity = 128;  // 0-255, or kAlphaVanillaCopy
     bool alphaCombine = false;
+
+    // The object lists of the graphics library, registered with the object registry: clip
+    // regions (35), pointers (36) and asynchronous drawing objects (37).
+    qvObjectHeader* clipRegions = nullptr;
+    qvObjectHeader* pointers = nullptr;
+    qvObjectHeader* asyncDraws = nullptr;
 
     // The index maps of bilinear scaling; FreeScaleTables frees them at shutdown.
     ScaleMaps scaleMaps;

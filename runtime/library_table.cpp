@@ -1,5 +1,7 @@
 #include "runtime/library_table.h"
 
+#include "gfx/gfx_cache.h"
+#include "gfx/library/graphics_library.h"
 #include "gfx/scale.h"
 #include "libs/arexx/arexx_library.h"
 #include "libs/dos/dos_library.h"
@@ -8,7 +10,6 @@
 #include "libs/string/string_library.h"
 #include "libs/system/system_library.h"
 #include "runtime/stubs/display_stub.h"
-#include "runtime/stubs/graphics_stub.h"
 #include "runtime/stubs/sound_stub.h"
 #include "runtime/stubs/stub_library.h"
 

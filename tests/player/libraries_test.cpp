@@ -1,9 +1,10 @@
 // The libraries of the player's table that do something before their own issues: the
 // "system" library's program-control group, the stand-in display, the input poll, and the
-// run-time attributes that the graphics and sound stubs keep.
+// run-time attributes that the graphics library and the sound stub keep.
 #include <functional>
 #include <string>
 
+#include "gfx/library/graphics_library.h"
 #include "libs/string/string_library.h"
 #include "libs/system/system_library.h"
 #include "platform/linux/bitmap.h"
@@ -11,7 +12,6 @@
 #include "runtime/attributes.h"
 #include "runtime/errors.h"
 #include "runtime/stubs/display_stub.h"
-#include "runtime/stubs/graphics_stub.h"
 #include "runtime/stubs/sound_stub.h"
 #include "tests/runtime/runtime_test_support.h"
 

@@ -1,0 +1,66 @@
+#include "gfx/library/neighbours.h"
+
+#include <cmath>
+
+#include "runtime/arguments.h"
+#include "runtime/errors.h"
+
+namespace qv::gfx {
+namespace {
+
+Neighbours* installed = nullptr;
+
+}  // namespace
+
+int32_t Neighbours::FindLayerArg(qvVmState* L, int idx) {
+    if (VmType(L, idx) == VM_TSTRING) {
+        SetErrorString(VmToString(L, idx));
+        RaiseError(L, ERR_FINDLAYER);
+    }
+    if (!VmIsNumber(L, idx)) {
+        SetErrorNumber(static_cast<uint32_t>(idx));
+        RaiseError(L, ERR_STRORNUM);
+    }
+    return GetOptIntArg(L, idx, nullptr);
+}
+
+int Neighbours::RenderBGPicBitmap(qvVmState*, qvDisplayBitMap**, int32_t*, int32_t*) {
+    SetErrorNumber(0);
+    return ERR_FINDBGPIC;
+}
+
+int Neighbours::GetBrush(qvVmState*, qvObjectId id, PictureView*) {
+    return ObjectNotFound(id, ERR_FINDBRUSH);
+}
+
+int Neighbours::GetSprite(qvVmState*, qvObjectId id, int32_t*, PictureView*) {
+    return ObjectNotFound(id, ERR_FINDSPRITE);
+}
+
+void Neighbours::TransformPoints(const double matrix[4], int32_t width, int32_t height,
+                                 std::span<qvVertex> points, double anchorX, double anchorY) {
+    const auto cx = static_cast<int32_t>(width * anchorX);
+    const auto cy = static_cast<int32_t>(height * anchorY);
+    for (qvVertex& p : points) {
+        const double dx = p.x - cx, dy = p.y - cy;
+        p = {static_cast<int32_t>(std::lrint(matrix[0] * dx + matrix[2] * dy)) + cx,
+             static_cast<int32_t>(std::lrint(matrix[1] * dx + matrix[3] * dy)) + cy};
+    }
+}
+
+Neighbours& Neighbour() {
+    static Neighbours defaults;
+    return installed != nullptr ? *installed : defaults;
+}
+
+void SetNeighbours(Neighbours* neighbours) {
+    installed = neighbours;
+}
+
+int ObjectNotFound(qvObjectId id, int code) {
+    if (id.handle != nullptr) return ERR_FINDARRAY;
+    SetErrorNumber(id.number);
+    return code;
+}
+
+}  // namespace qv::gfx

@@ -1,0 +1,44 @@
+// Object types as scripts name them (the type constants of the "graphics" library) and as
+// the object registry keeps them.
+#pragma once
+
+#include <cstdint>
+
+namespace qv::gfx {
+
+enum ObjectType : int32_t {
+    kTypeBGPic = 1,
+    kTypeSample = 2,
+    kTypeBrush = 3,
+    kTypeAnim = 4,
+    kTypeTextObject = 8,
+    kTypeDisplay = 21,
+    kTypeLayer = 22,
+    kTypeMask = 28,
+    kTypeAlphaChannel = 30,
+    kTypeSprite = 32,
+    kTypeMusic = 33,
+    kTypeClipRegion = 35,
+    kTypePointer = 36,
+    kTypeAsyncDraw = 37,
+    kTypeMemory = 39,
+    kTypeEventHandler = 40,
+    kTypeInterval = 41,
+    kTypeTimeout = 42,
+    kTypeFont = 43,
+    kTypeFile = 44,
+    kTypeDirectory = 45,
+    kTypeVectorPath = 49,
+    kTypeVideo = 50,
+    kTypeMoveList = 51,
+    kTypeAnimStream = 52,
+    kTypeTimer = 53,
+    kTypeClient = 54,
+    kTypeServer = 55,
+    kTypeUdpObject = 56,
+};
+
+// The box type of CreateClipRegion.
+inline constexpr int32_t kClipRegionBox = 14;
+
+}  // namespace qv::gfx
