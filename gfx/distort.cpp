@@ -255,8 +255,9 @@ int GenerateDistortCoefficients(qvDistortRequest* r) {
     int error = ERR_WRONGUSAGE;
     std::fill_n(r->coefficients, 10, 0.0);
     const bool finite =
-        r->argumentCount >= 0 && std::all_of(r->arguments, r->arguments + r->argumentCount,
-                                             [](double v) { return std::isfinite(v); });
+        r->argumentCount == 0 || (r->argumentCount > 0 && r->arguments != nullptr &&
+                                  std::all_of(r->arguments, r->arguments + r->argumentCount,
+                                              [](double v) { return std::isfinite(v); }));
     if (finite) {
         switch (r->method) {
             case QV_DISTORT_PERSPECTIVE:
