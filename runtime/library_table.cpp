@@ -7,6 +7,7 @@
 #include "libs/dos/dos_library.h"
 #include "libs/math/math_library.h"
 #include "libs/memblock/memblock_library.h"
+#include "libs/network/network_library.h"
 #include "libs/string/string_library.h"
 #include "libs/system/system_library.h"
 #include "runtime/stubs/display_stub.h"
@@ -27,8 +28,8 @@ int RegisterStub(qvVmState* L) {
 constexpr char kDraw[] = "draw", kMoveObject[] = "moveobject", kDos[] = "dos", kEvent[] = "event",
                kLayers[] = "layers", kText[] = "text", kAnim[] = "anim", kBrush[] = "brush",
                kBGPic[] = "bgpic", kTransitionFX[] = "transitionfx", kSprite[] = "sprite",
-               kMemBlock[] = "memblock", kVectorGraphics[] = "vectorgraphics",
-               kNetwork[] = "network", kVideo[] = "video", kArexx[] = "arexx";
+               kMemBlock[] = "memblock", kVectorGraphics[] = "vectorgraphics", kVideo[] = "video",
+               kArexx[] = "arexx";
 
 // The slots each library will fill; until its code exists, they clean up nothing.
 constexpr qvLibraryCleanup kGraphicsCleanups[] = {
@@ -49,7 +50,7 @@ constexpr qvLibraryCleanup kBGPicCleanups[] = {{kFreeAllBGPics, NoCleanup}};
 constexpr qvLibraryCleanup kSpriteCleanups[] = {{kFreeAllSprites, NoCleanup}};
 constexpr qvLibraryCleanup kMemBlockCleanups[] = {{kFreeAllMemBlocks, FreeAllMemBlocks}};
 constexpr qvLibraryCleanup kVectorCleanups[] = {{kFreeAllPaths, NoCleanup}};
-constexpr qvLibraryCleanup kNetworkCleanups[] = {{kShutdownNetwork, NoCleanup}};
+constexpr qvLibraryCleanup kNetworkCleanups[] = {{kShutdownNetwork, ShutdownNetwork}};
 constexpr qvLibraryCleanup kVideoCleanups[] = {{kStopAllVideos, NoCleanup},
                                                {kFreeAllVideos, NoCleanup}};
 constexpr qvLibraryCleanup kArexxCleanups[] = {{kCloseRexxPort, CloseRexxPort}};
@@ -74,7 +75,7 @@ constexpr qvLibraryRow kRows[kLibraryCount] = {
     {kSprite, RegisterStub<kSprite>, kSpriteCleanups},
     {kMemBlock, RegisterMemBlockLibrary, kMemBlockCleanups},
     {kVectorGraphics, RegisterStub<kVectorGraphics>, kVectorCleanups},
-    {kNetwork, RegisterStub<kNetwork>, kNetworkCleanups},
+    {"network", RegisterNetworkLibrary, kNetworkCleanups},
     {kVideo, RegisterStub<kVideo>, kVideoCleanups},
     {kArexx, RegisterARexxLibrary, kArexxCleanups},
 };

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "libs/network/net_objects.h"
+#include "platform/linux/files.h"
 #include "platform/linux/sockets.h"
 #include "runtime/errors.h"
 #include "runtime/input_pump.h"
@@ -59,6 +60,39 @@ int FillBuffer(qvConnection& c) {
 }
 
 }  // namespace
+
+int BufferSink::Put(const uint8_t* bytes, size_t length) {
+    if (length > size_ - used_) return ERR_MEM;
+    if (length > 0) std::memcpy(buffer_ + used_, bytes, length);
+    used_ += length;
+    return 0;
+}
+
+int BufferSink::Terminate() {
+    if (used_ >= size_) return ERR_MEM;
+    buffer_[used_] = 0;
+    return 0;
+}
+
+int FileSink::Put(const uint8_t* bytes, size_t length) {
+    if (FileWrite(file_, bytes, int64_t(length)) == int64_t(length)) return 0;
+    SetErrorString(name_);
+    return ERR_WRITEFILE;
+}
+
+int ReceiveStatusCode(int status) {
+    if (Aborted()) return ERR_USERABORT;
+    switch (status) {
+        case 0:
+            return 0;
+        case kStatusTimeout:
+            return ERR_RECVTIMEOUT;
+        case kStatusClosed:
+            return ERR_RECVCLOSED;
+        default:
+            return status < 0 ? ERR_RECVUNKNOWN : SocketError(SocketErrnoText(status));
+    }
+}
 
 int& NetworkTimeoutMs() {
     return networkTimeoutMs;

@@ -11,6 +11,8 @@
 #include "libs/network/socket_layer.h"
 #include "runtime/objects.h"
 
+struct qvFile;
+
 inline constexpr size_t kNetBufferSize = 8192;
 
 enum : uint32_t { QV_OBJ_CLIENT = 54, QV_OBJ_SERVER = 55, QV_OBJ_UDPOBJECT = 56 };
@@ -91,6 +93,32 @@ public:
     virtual int Terminate() { return 0; }
 };
 
+// A caller's buffer of fixed size: a delivery that would overflow it is ERR_MEM; a line also
+// needs room for its terminating zero.
+class BufferSink final : public ReceiveSink {
+public:
+    BufferSink(uint8_t* buffer, size_t size) : buffer_(buffer), size_(size) {}
+    int Put(const uint8_t* bytes, size_t length) override;
+    int Terminate() override;
+    size_t used() const { return used_; }
+
+private:
+    uint8_t* buffer_;
+    size_t size_;
+    size_t used_ = 0;
+};
+
+// An open file of the file layer; a failed write is ERR_WRITEFILE with the file's name.
+class FileSink final : public ReceiveSink {
+public:
+    FileSink(qvFile* file, const char* name) : file_(file), name_(name) {}
+    int Put(const uint8_t* bytes, size_t length) override;
+
+private:
+    qvFile* file_;
+    const char* name_;
+};
+
 // One delivery step from buffered bytes: how many bytes were consumed, and whether the
 // request is complete. missing is the count still wanted in RECEIVEBYTES.
 struct Delivery {
@@ -105,6 +133,12 @@ Delivery DeliverBuffered(int mode, const uint8_t* bytes, size_t length, size_t m
 // result is 0 or an error code of the sink or callback.
 int ReceiveIntoBuffer(qvVmState* L, qvNetObject* node, int mode, size_t count, bool wait,
                       ReceiveSink& sink, int* status, size_t* delivered);
+
+// The receive engine's outcome for a caller buffer or a file: 0 on success; the abort flag
+// gives ERR_USERABORT, a time-out ERR_RECVTIMEOUT, a close ERR_RECVCLOSED, other negative
+// statuses ERR_RECVUNKNOWN, and a socket error ERR_SOCKET with its text (an error number
+// must never reach the engine as a result count).
+int ReceiveStatusCode(int status);
 
 // The heads of the three lists and the walking positions, for the dispatcher.
 qvObjectHeader** NetworkList(uint32_t type);

@@ -1,18 +1,22 @@
-// The library fixture with the network library, and loopback peers run on threads of the
-// test: every peer binds 127.0.0.1 on a free port and stops by itself.
+// The library fixture with the network library, loopback peers run on threads of the test,
+// and peer processes (socat, nc, the Python peers): every peer binds 127.0.0.1 on a free port
+// and stops by itself.
 #pragma once
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "libs/network/network_library.h"
 #include "platform/linux/sockets.h"
 #include "tests/support/lib_fixture.h"
+#include "tests/support/peers.h"
 
 namespace qv::testing {
 
@@ -22,7 +26,7 @@ inline void OpenNetworkLibrary(qvVmState* L) {
 
 class NetworkLib : public LibFixture {
 protected:
-    NetworkLib() : LibFixture(OpenNetworkLibrary) {
+    explicit NetworkLib(LibraryOpener opener = OpenNetworkLibrary) : LibFixture(opener) {
         SetIdleTickMs(2);
         NetworkTimeoutMs() = 2000;
     }
@@ -115,6 +119,46 @@ inline void Echo(int fd) {
     ssize_t n;
     while ((n = recv(fd, buffer, sizeof buffer, 0)) > 0)
         SendAll(fd, std::string(buffer, size_t(n)));
+}
+
+// The command line of a mode of the Python peer script (tests/libs/network/peers/peer.py).
+inline std::vector<std::string> PythonPeer(const std::string& mode,
+                                           const std::vector<std::string>& args = {}) {
+    std::vector<std::string> argv = {SystemPython(),
+                                     (SourceDir() / "tests/libs/network/peers/peer.py").string(),
+                                     mode, "{port}"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+}
+
+// The socat echo peers: TCP with a "cat" per connection, UDP answering each datagram.
+inline std::vector<std::string> SocatTcpEcho() {
+    return {"socat", "TCP4-LISTEN:{port},bind=127.0.0.1,reuseaddr,fork", "EXEC:cat"};
+}
+inline std::vector<std::string> SocatUdpEcho() {
+    return {"socat", "UDP4-RECVFROM:{port},bind=127.0.0.1,fork", "EXEC:cat"};
+}
+
+// A listener whose accept queue is full and never accepted: a further connect stays pending.
+// The connections that filled it are kept open beside it.
+struct FullListener {
+    Fd listener;
+    std::vector<Fd> fillers;
+    int port = 0;
+};
+
+inline FullListener FillBacklog() {
+    FullListener full{BoundSocket(SOCK_STREAM, 0), {}, 0};
+    full.port = PortOf(full.listener.get());
+    const sockaddr_in to = Loopback(full.port);
+    for (int i = 0; i < 64; ++i) {
+        Fd fd(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+        connect(fd.get(), reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        const bool connected = PollDescriptor(fd.get(), POLLOUT, 200) > 0;
+        full.fillers.push_back(std::move(fd));
+        if (!connected) break;
+    }
+    return full;
 }
 
 }  // namespace qv::testing
