@@ -174,6 +174,10 @@ TEST(Distort, ArgumentsOutsideTheLimitsAreWrongUsage) {
             << c.name;
         EXPECT_EQ(out.bitmap, nullptr) << c.name;
     }
+    Distorted out;
+    EXPECT_EQ(DistortBitmap(source.get(), nullptr, nullptr, 20, 10, QV_DISTORT_BARREL, 4, nullptr,
+                            0, &out.bitmap, &out.mask, &out.alpha, &out.width, &out.height),
+              ERR_WRONGUSAGE);
 }
 
 // A bounding box beyond any bitmap is an output that cannot be allocated.
