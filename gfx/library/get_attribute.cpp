@@ -197,6 +197,7 @@ void RegisterGraphicsAttributeProviders() {
     RegisterAttributeProvider(kTypeClipRegion, ClipRegionProvider);
     RegisterAttributeProvider(kTypePointer, PointerProvider);
     RegisterAttributeProvider(kTypeAsyncDraw, AsyncDrawProvider);
+    RegisterLibraryAttributeProviders();
 }
 
 }  // namespace qv::gfx

@@ -19,6 +19,8 @@ enum Attribute : int32_t {
     ATTRTYPE = 9,
     ATTRNUMFRAMES = 11,
     ATTRCURFRAME = 12,
+    ATTRMODE = 42,
+    ATTRSIZE = 57,
     ATTRFUNCTION = 58,
     ATTRUSERDATA = 59,
     ATTRCOUNT = 60,
@@ -78,8 +80,10 @@ bool AttributeTypeKnown(int32_t type);
 // Pushes ATTRMASKMODE or ATTRALPHAINTENSITY from the graphics state (the display
 // provider's answer to them); 1.
 int PushDrawingAttribute(qvVmState* L, int32_t attribute);
-// Registers the providers of clip regions, pointers and asynchronous drawing objects.
+// Registers the providers of clip regions, pointers and asynchronous drawing objects, and
+// those of the libraries built before the registry (memory blocks, file objects).
 void RegisterGraphicsAttributeProviders();
+void RegisterLibraryAttributeProviders();
 
 }  // namespace qv::gfx
 

@@ -13,6 +13,8 @@
 #include "gfx/graphics_state.h"
 #include "gfx/library/graphics_library.h"
 #include "gfx/library/neighbours.h"
+#include "libs/dos/dos_library.h"
+#include "libs/memblock/memblock_library.h"
 #include "libs/string/string_library.h"
 #include "libs/system/system_library.h"
 #include "platform/linux/bitmap.h"
@@ -30,6 +32,12 @@ inline void OpenGraphicsLibrary(qvVmState* L) {
 inline void OpenGraphicsWithSystem(qvVmState* L) {
     if (RegisterStringLibrary(L) != 0 || RegisterSystemLibrary(L) != 0) RaiseError(L, ERR_MEM);
     OpenGraphicsLibrary(L);
+}
+
+// And the dos and memblock libraries, whose objects GetAttribute answers for.
+inline void OpenGraphicsWithObjectLibraries(qvVmState* L) {
+    OpenGraphicsWithSystem(L);
+    if (RegisterDosLibrary(L) != 0 || RegisterMemBlockLibrary(L) != 0) RaiseError(L, ERR_MEM);
 }
 
 // A draw-style record of the fake drawing code: ParseDrawTags takes the field "colour", and

@@ -249,13 +249,17 @@ TEST_F(GraphicsLibrary, IsPictureAnswersWithTheSize) {
     EXPECT_EQ(r.results[1].Field("width")->number, 0);
 }
 
-class GraphicsWithSystem : public GraphicsLib {
+class GraphicsWithLibraries : public GraphicsLib {
 protected:
-    GraphicsWithSystem() : GraphicsLib(OpenGraphicsWithSystem) {}
-    ~GraphicsWithSystem() override { FreeSystemObjects(L); }
+    GraphicsWithLibraries() : GraphicsLib(OpenGraphicsWithObjectLibraries) {}
+    ~GraphicsWithLibraries() override {
+        FreeAllMemBlocks(L);
+        FreeDosObjects(L);
+        FreeSystemObjects(L);
+    }
 };
 
-TEST_F(GraphicsWithSystem, CountsNeedNoObjectOfThatId) {
+TEST_F(GraphicsWithLibraries, CountsNeedNoObjectOfThatId) {
     ASSERT_EQ(Call("StartTimer", {Num(1)}).code, 0);
     ASSERT_EQ(Call("StartTimer", {Num(2)}).code, 0);
     for (const Arg& id : {Num(99), Nil(), Num(1)}) {
@@ -263,6 +267,20 @@ TEST_F(GraphicsWithSystem, CountsNeedNoObjectOfThatId) {
         ASSERT_EQ(r.code, 0);
         EXPECT_EQ(r.Number(), 2);
     }
+}
+
+TEST_F(GraphicsWithLibraries, MemoryBlocksAndFilesAnswerTheirAttributes) {
+    ASSERT_EQ(Call("AllocMem", {Num(1), Num(100)}).code, 0);
+    EXPECT_EQ(Call("GetAttribute", {Num(39), Num(1), Num(gfx::ATTRSIZE)}).Number(), 100);
+    CallResult missing = Call("GetAttribute", {Num(39), Num(2), Num(gfx::ATTRSIZE)});
+    EXPECT_EQ(missing.code, ERR_FINDMEMBLK);
+    EXPECT_EQ(missing.errorNumber, 2u);
+
+    const std::string file = TempDir() + "/attributes.txt";
+    ASSERT_EQ(Call("OpenFile", {Num(1), Str(file), Num(QV_MODE_WRITE)}).code, 0);
+    EXPECT_EQ(Call("GetAttribute", {Num(44), Num(1), Num(gfx::ATTRMODE)}).Number(), QV_MODE_WRITE);
+    EXPECT_EQ(Call("GetAttribute", {Num(44), Num(1), Num(gfx::ATTRCOUNT)}).Number(), 1);
+    EXPECT_EQ(Call("GetAttribute", {Num(44), Num(3), Num(gfx::ATTRMODE)}).code, ERR_FINDFILE);
 }
 
 }  // namespace
