@@ -89,41 +89,32 @@ double TailSum(double first, double last, double sigma) {
            (BlurSample(i, sigma) + BlurSample(last, sigma)) / 2;
 }
 
-// The blur kernel of width n for a pass along a side of size pixels, normalised. Taps that
-// reach past the side always read the edge pixel, so they are folded into the last tap
-// that reaches it; the result differs from the unfolded sum in the last bits only.
+// The blur kernel of width n for a pass along a side of size pixels, normalised: the centre
+// tap and pairs of taps at -u and u (the kernel is symmetric, so each pair shares one
+// multiplication). Taps that reach past the side always read the edge pixel, so they are
+// folded into the last tap that reaches it; the result differs from the unfolded sum in the
+// last bits only.
 bool BlurTaps(int64_t n, double sigma, int32_t size, TapList& list) {
     const int64_t half = n / 2;
     const int32_t reach = int32_t(std::min<int64_t>(half, size - 1));
-    auto weights = AllocArray<double>(size_t(2) * reach + 1);
-    if (!weights) return false;
-    double* k = weights.get() + reach;
+    auto weights = AllocArray<double>(size_t(reach) + 1);
+    list.taps = AllocArray<Tap>(size_t(reach) + 1);
+    if (!weights || !list.taps) return false;
+    double* k = weights.get();
     double sum = 0;
-    for (int32_t b = -reach; b <= reach; ++b) {
-        double w = BlurSample(3.0 * b - 1, sigma) + BlurSample(3.0 * b, sigma) +
-                   BlurSample(3.0 * b + 1, sigma);
-        if (std::abs(b) == reach && reach < half) {
-            w = TailSum(3.0 * reach - 1, 3.0 * double(half) + 1, sigma);
-        }
-        if (reach == 0) w = 1;
-        k[b] = w;
-        sum += w;
+    for (int32_t b = 0; b <= reach; ++b) {
+        k[b] = BlurSample(3.0 * b - 1, sigma) + BlurSample(3.0 * b, sigma) +
+               BlurSample(3.0 * b + 1, sigma);
+        if (b == reach && reach < half)
+            k[b] = TailSum(3.0 * reach - 1, 3.0 * double(half) + 1, sigma);
+        if (reach == 0) k[b] = 1;
+        sum += b == 0 ? k[b] : 2 * k[b];
     }
     if (!std::isfinite(sum) || sum == 0) return false;
-    for (int32_t b = -reach; b <= reach; ++b) k[b] /= sum;
-    // Offsets of equal weight on both sides share one multiplication.
-    list.taps = AllocArray<Tap>(size_t(2) * reach + 1);
-    if (!list.taps) return false;
-    Tap* taps = list.taps.get();
-    if (k[0] != 0) taps[list.count++] = {0, 0, k[0], false};
-    for (int32_t b = 1; b <= reach; ++b) {
-        if (k[b] == k[-b] && k[b] != 0) {
-            taps[list.count++] = {b, 0, k[b], true};
-        } else {
-            if (k[-b] != 0) taps[list.count++] = {-b, 0, k[-b], false};
-            if (k[b] != 0) taps[list.count++] = {b, 0, k[b], false};
-        }
-        if (k[b] != 0 || k[-b] != 0) list.reach = b;
+    for (int32_t b = 0; b <= reach; ++b) {
+        if (k[b] == 0) continue;
+        list.taps.get()[list.count++] = {b, 0, k[b] / sum, b != 0};
+        list.reach = b;
     }
     return true;
 }
@@ -161,7 +152,8 @@ struct Plane {
 struct Scratch {
     BlockPtr<double> acc;
     BlockPtr<double> row;      // a padded row of the blur
-    BlockPtr<uint8_t> buffer;  // a turned plane or a padded plane
+    BlockPtr<double> ring;     // converted rows of the column pass
+    BlockPtr<uint8_t> buffer;  // a padded plane
     BlockPtr<int64_t> sums;    // the column sums of edge
 };
 
@@ -187,26 +179,46 @@ void RowPass(const Plane& p, const TapList& taps, Scratch& s) {
     }
 }
 
-// Row y of a copy of the plane, clamped to it: the column pass replicates the edge rows.
-const uint8_t* RowAt(const uint8_t* copy, const Plane& p, int32_t y) {
-    return copy + ptrdiff_t(std::clamp(y, 0, p.height - 1)) * p.width;
+// Row y of the plane, clamped to it: the column pass replicates the edge rows.
+const uint8_t* RowAt(const Plane& p, int32_t y) {
+    return p.data + ptrdiff_t(std::clamp(y, 0, p.height - 1)) * p.width;
 }
 
+// Columns of the pass in strips whose ring of converted rows fits the cache, and at most
+// kRingDoubles doubles for the widest kernels.
+constexpr int32_t kStripWidth = 256;
+constexpr size_t kRingDoubles = size_t(2) << 20;
+
+int32_t StripWidth(const TapList& taps) {
+    const size_t slots = 2 * size_t(taps.reach) + 1;
+    return int32_t(std::clamp<size_t>(kRingDoubles / slots, 1, kStripWidth));
+}
+
+// Each source row of a strip is converted to doubles once, into a ring of 2 reach + 1 rows,
+// before the output overwrites it.
 void ColumnPass(const Plane& p, const TapList& taps, Scratch& s) {
-    uint8_t* copy = s.buffer.get();
-    std::memcpy(copy, p.data, size_t(p.width) * size_t(p.height));
-    for (int32_t y = 0; y < p.height; ++y) {
-        std::fill_n(s.acc.get(), p.width, 0.0);
-        for (int32_t t = 0; t < taps.count; ++t) {
-            const Tap& tap = taps.taps.get()[t];
-            const uint8_t* after = RowAt(copy, p, y + tap.u);
-            if (tap.paired) {
-                AccumulatePair(s.acc.get(), RowAt(copy, p, y - tap.u), after, tap.weight, p.width);
-            } else {
-                Accumulate(s.acc.get(), after, tap.weight, p.width);
+    const int32_t reach = taps.reach, slots = 2 * reach + 1, strip = StripWidth(taps);
+    for (int32_t left = 0; left < p.width; left += strip) {
+        const int32_t width = std::min(strip, p.width - left);
+        auto slot = [&](int32_t row) {
+            return s.ring.get() + ptrdiff_t((row + reach) % slots) * strip;
+        };
+        auto convert = [&](int32_t row) { std::copy_n(RowAt(p, row) + left, width, slot(row)); };
+        for (int32_t row = -reach; row < reach; ++row) convert(row);
+        for (int32_t y = 0; y < p.height; ++y) {
+            convert(y + reach);
+            std::fill_n(s.acc.get(), width, 0.0);
+            for (int32_t t = 0; t < taps.count; ++t) {
+                const Tap& tap = taps.taps.get()[t];
+                if (tap.paired) {
+                    AccumulatePair(s.acc.get(), slot(y - tap.u), slot(y + tap.u), tap.weight,
+                                   width);
+                } else {
+                    Accumulate(s.acc.get(), slot(y + tap.u), tap.weight, width);
+                }
             }
+            StoreRow(p.row(y) + left, s.acc.get(), width);
         }
-        StoreRow(p.row(y), s.acc.get(), p.width);
     }
 }
 
@@ -311,12 +323,11 @@ struct Filter {
 
 bool PrepareBlur(Filter& f, int64_t n, double sigma, int32_t width, int32_t height) {
     if (!BlurTaps(n, sigma, width, f.first) || !BlurTaps(n, sigma, height, f.second)) return false;
-    const size_t side = size_t(std::max(width, height));
-    const size_t reach = size_t(std::max(f.first.reach, f.second.reach));
-    f.scratch.acc = AllocArray<double>(side);
-    f.scratch.row = AllocArray<double>(side + 2 * reach);
-    f.scratch.buffer = AllocArray<uint8_t>(size_t(width) * size_t(height));
-    return f.scratch.acc && f.scratch.row && f.scratch.buffer;
+    const size_t slots = 2 * size_t(f.second.reach) + 1;
+    f.scratch.acc = AllocArray<double>(size_t(width));
+    f.scratch.row = AllocArray<double>(size_t(width) + 2 * size_t(f.first.reach));
+    f.scratch.ring = AllocArray<double>(slots * size_t(StripWidth(f.second)));
+    return f.scratch.acc && f.scratch.row && f.scratch.ring;
 }
 
 bool Prepare2D(Filter& f, double radius, double sigma, int32_t width, int32_t height) {
@@ -348,31 +359,33 @@ bool Prepare(Filter& f, double radius, double sigma, int32_t width, int32_t heig
     }
 }
 
-// The picture's channels as three packed planes (red, green, blue) and back.
+// The picture's channels as three packed planes (red, green, blue) and back. Sizes are held
+// in locals: the byte stores may alias the block.
 template <typename F>
 void SplitChannels(const qvConvolveBlock& b, uint8_t* planes) {
-    const size_t area = size_t(b.width) * size_t(b.height);
-    for (int32_t y = 0; y < b.height; ++y) {
+    const int32_t width = b.width, height = b.height;
+    const size_t area = size_t(width) * size_t(height);
+    for (int32_t y = 0; y < height; ++y) {
         const uint8_t* p = PixelAt(b.base, b.rowLength, F::bytes, 0, y);
-        const size_t at = size_t(y) * size_t(b.width);
-        for (int32_t x = 0; x < b.width; ++x) {
+        uint8_t* red = planes + size_t(y) * size_t(width);
+        uint8_t *green = red + area, *blue = green + area;
+        for (int32_t x = 0; x < width; ++x) {
             const uint32_t rgb = F::Unpack(LoadPixel(p + x * F::bytes, F::bytes));
-            planes[at + x] = uint8_t(rgb >> 16);
-            planes[area + at + x] = uint8_t(rgb >> 8);
-            planes[2 * area + at + x] = uint8_t(rgb);
+            red[x] = uint8_t(rgb >> 16), green[x] = uint8_t(rgb >> 8), blue[x] = uint8_t(rgb);
         }
     }
 }
 
 template <typename F>
 void JoinChannels(const qvConvolveBlock& b, const uint8_t* planes) {
-    const size_t area = size_t(b.width) * size_t(b.height);
-    for (int32_t y = 0; y < b.height; ++y) {
+    const int32_t width = b.width, height = b.height;
+    const size_t area = size_t(width) * size_t(height);
+    for (int32_t y = 0; y < height; ++y) {
         uint8_t* p = PixelAt(b.base, b.rowLength, F::bytes, 0, y);
-        const size_t at = size_t(y) * size_t(b.width);
-        for (int32_t x = 0; x < b.width; ++x) {
-            const uint32_t rgb = uint32_t(planes[at + x]) << 16 |
-                                 uint32_t(planes[area + at + x]) << 8 | planes[2 * area + at + x];
+        const uint8_t* red = planes + size_t(y) * size_t(width);
+        const uint8_t *green = red + area, *blue = green + area;
+        for (int32_t x = 0; x < width; ++x) {
+            const uint32_t rgb = uint32_t(red[x]) << 16 | uint32_t(green[x]) << 8 | blue[x];
             StorePixel(p + x * F::bytes, F::bytes, F::Pack(rgb));
         }
     }

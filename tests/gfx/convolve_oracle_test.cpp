@@ -212,6 +212,9 @@ TEST(ConvolveOracle, BlurAgreesWithFilter2D) {
     };
     const RgbPicture picture = qv::test::TestPicture(1, 61, 43);
     Check({std::begin(cases), std::end(cases)}, picture);
+    // Wider than one strip of the column pass.
+    Check({{"sigma 2 wide", 98, 6, 2}, {"sigma 8 wide", 98, 24, 8}},
+          qv::test::TestPicture(0, 600, 9));
 }
 
 TEST(ConvolveOracle, WindowFiltersAgreeWithFilter2D) {
