@@ -372,11 +372,3 @@ int IsOnline(qvVmState* L) {
     VmPushBoolean(L, online ? 1 : 0);
     return 1;
 }
-
-int DownloadFile(qvVmState*) {
-    return ERR_UNIMPLCMD;
-}
-
-int UploadFile(qvVmState*) {
-    return ERR_UNIMPLCMD;
-}

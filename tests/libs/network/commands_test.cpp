@@ -119,7 +119,6 @@ TEST_F(Network, ArgumentErrors) {
         {"CloseUDPObject", {Num(3)}, ERR_FINDUDPOBJECT},
         {"CloseConnection", {LightUserdata(this)}, ERR_FINDARRAY},
         {"SetNetworkTimeout", {Num(-1)}, ERR_WRONGUSAGE},
-        {"DownloadFile", {}, ERR_UNIMPLCMD},
     };
     for (const Case& c : cases) EXPECT_EQ(Call(c.command, c.args).code, c.code) << c.command;
     const CallResult refused = Call("OpenConnection", {Num(1), Str("127.0.0.1"), Num(closedPort)});

@@ -1,0 +1,212 @@
+// The HTTP/1.1 client of DownloadFile: GET or POST with the escaped URL as the request
+// target, status line and headers of any length, up to five redirects, bodies by length or
+// in chunks.
+#include <cctype>
+#include <string>
+
+#include "libs/network/transfer.h"
+#include "runtime/errors.h"
+
+namespace qv {
+namespace {
+
+constexpr int kMaxRedirects = 5;
+constexpr int kDetailNoHttp = 1001, kDetailNoVersion = 1002, kDetailNoSpace = 1003,
+              kDetailNoLength = 2000, kDetailChunkSize = 3000;
+// Chunk sizes beyond this are refused before any arithmetic can overflow.
+constexpr int kMaxHexDigits = 15;
+
+int HttpError(int detail) {
+    SetErrorNumber(uint32_t(detail));
+    return ERR_HTTPERROR;
+}
+
+bool IsDigit(char c) {
+    return std::isdigit(static_cast<unsigned char>(c)) != 0;
+}
+
+std::string Lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+// A decimal number of the whole text; false when it is none or does not fit 64 bits.
+bool ParseDecimal64(std::string_view text, uint64_t* value) {
+    if (text.empty()) return false;
+    uint64_t v = 0;
+    for (char c : text) {
+        if (!IsDigit(c) || v > (UINT64_MAX - uint64_t(c - '0')) / 10) return false;
+        v = v * 10 + uint64_t(c - '0');
+    }
+    *value = v;
+    return true;
+}
+
+struct Response {
+    int status = 0;
+    bool chunked = false;
+    bool hasLength = false;
+    uint64_t length = 0;
+    std::string location;
+    bool locationTooLong = false;
+};
+
+int ReadStatusLine(Transfer& t, qvNetObject* node, int* status) {
+    std::string line;
+    bool longer = false;
+    if (const int code = t.ReadLine(node, &line, &longer)) return code;
+    if (longer || line.compare(0, 5, "HTTP/") != 0) return HttpError(kDetailNoHttp);
+    size_t i = 5;
+    if (i >= line.size() || !IsDigit(line[i])) return HttpError(kDetailNoVersion);
+    while (i < line.size() && (IsDigit(line[i]) || line[i] == '.')) ++i;
+    if (i >= line.size() || line[i] != ' ') return HttpError(kDetailNoSpace);
+    *status = 0;
+    for (++i; i < line.size() && IsDigit(line[i]) && *status < 1000; ++i)
+        *status = *status * 10 + (line[i] - '0');
+    return 0;
+}
+
+// One header: the name up to ":" in any case, the value without surrounding blanks.
+int ParseHeader(std::string_view line, bool longer, Response* r) {
+    const size_t colon = line.find(':');
+    if (colon == std::string_view::npos) return 0;
+    const std::string name = Lower(line.substr(0, colon));
+    std::string_view value = line.substr(colon + 1);
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+        value.remove_prefix(1);
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
+    if (name == "content-length") {
+        r->hasLength = ParseDecimal64(value, &r->length);
+    } else if (name == "transfer-encoding") {
+        const std::string coding = Lower(value);
+        if (coding == "chunked")
+            r->chunked = true;
+        else if (coding != "identity")
+            return ERR_HTTPTE;
+    } else if (name == "location") {
+        r->location = value;
+        r->locationTooLong = longer;
+    }
+    return 0;
+}
+
+int ReadHeaders(Transfer& t, qvNetObject* node, Response* r) {
+    for (;;) {
+        std::string line;
+        bool longer = false;
+        if (const int code = t.ReadLine(node, &line, &longer)) return code;
+        if (line.empty() && !longer) return 0;
+        if (const int code = ParseHeader(line, longer, r)) return code;
+    }
+}
+
+int ReadChunkSize(Transfer& t, qvNetObject* node, uint64_t* size) {
+    std::string line;
+    bool longer = false;
+    if (const int code = t.ReadLine(node, &line, &longer)) return code;
+    int digits = 0;
+    uint64_t value = 0;
+    for (char c : line) {
+        if (!std::isxdigit(static_cast<unsigned char>(c))) break;
+        if (++digits > kMaxHexDigits) return HttpError(kDetailChunkSize);
+        value = value * 16 + uint64_t(IsDigit(c) ? c - '0' : std::tolower(c) - 'a' + 10);
+    }
+    if (digits == 0 || longer) return HttpError(kDetailChunkSize);
+    *size = value;
+    return 0;
+}
+
+// Progress counts the chunks' data, never their size lines.
+int ReadChunkedBody(Transfer& t, qvNetObject* node, DownloadSink& sink) {
+    const bool progress = node->progress;
+    for (;;) {
+        node->progress = false;
+        uint64_t size = 0;
+        if (const int code = ReadChunkSize(t, node, &size)) return code;
+        if (size == 0) return 0;
+        if (const int code = sink.Expect(size)) return code;
+        node->progress = progress;
+        if (const int code = t.Receive(node, RECEIVEBYTES, size_t(size), sink)) return code;
+        node->progress = false;
+        std::string end;
+        if (const int code = t.ReadLine(node, &end)) return code;
+    }
+}
+
+int ReadBody(Transfer& t, qvNetObject* node, const Response& r, DownloadSink& sink) {
+    t.Progress(node, true, r.chunked ? 0 : r.length);
+    if (const int code = sink.Open()) return code;
+    if (r.chunked) return ReadChunkedBody(t, node, sink);
+    if (r.length == 0) return 0;
+    if (const int code = sink.Expect(r.length)) return code;
+    return t.Receive(node, RECEIVEBYTES, size_t(r.length), sink);
+}
+
+std::string Request(const Transfer& t, const ParsedUrl& u, const std::string& target) {
+    const TransferOptions& o = t.options;
+    std::string host = u.hostPart;
+    if (o.proxy.empty()) {
+        host = u.host;
+        if (u.port != 80) host += ":" + std::to_string(u.port);
+    }
+    std::string request = (o.post ? "POST " : "GET ") + target + " HTTP/1.1\r\n";
+    request += "TE: trailers\r\nConnection: close, TE\r\nHost: " + host +
+               "\r\nUser-Agent: Quorvella 5.0\r\n";
+    if (o.post) {
+        request += "Content-Type: " + o.postType +
+                   "\r\nContent-Length: " + std::to_string(o.postData.size()) + "\r\n";
+    }
+    return request + "\r\n";
+}
+
+// Sends the request and reads the status and headers (skipping 100 Continue).
+int Exchange(Transfer& t, qvNetObject* node, const ParsedUrl& u, const std::string& target,
+             Response* r) {
+    if (const int code = t.SendAll(node, Request(t, u, target))) return code;
+    if (t.options.post) {
+        if (const int code = t.SendAll(node, t.options.postData)) return code;
+    }
+    for (;;) {
+        if (const int code = ReadStatusLine(t, node, &r->status)) return code;
+        if (r->status != 100) break;
+        Response skipped;
+        if (const int code = ReadHeaders(t, node, &skipped)) return code;
+    }
+    if (r->status == 404 && t.options.fail404) {
+        SetErrorString(u.path.c_str());
+        return ERR_FILENOTFOUND;
+    }
+    return ReadHeaders(t, node, r);
+}
+
+}  // namespace
+
+int HttpDownload(Transfer& t, std::string url, DownloadSink& sink) {
+    std::string target = EscapeUrl(url);
+    for (int redirects = 0;; ++redirects) {
+        ParsedUrl u;
+        if (const int code = ParseUrl(url, false, t.options.proxy, &u)) return code;
+        if (u.scheme == UrlScheme::Ftp) return FtpTransfer(t, u, &sink, nullptr);
+        qvNetObject* node = nullptr;
+        if (const int code = t.Connect(u.host, u.port, &node)) return code;
+        Response r;
+        if (const int code = Exchange(t, node, u, target, &r)) return code;
+        const bool redirect = (r.status == 301 || r.status == 302) && !r.location.empty();
+        if (redirect && t.options.redirect && redirects < kMaxRedirects) {
+            if (r.locationTooLong) return ERR_BADURL;
+            t.Close(node);
+            std::string next;
+            if (const int code = ResolveLocation(url, r.location, &next)) return code;
+            url = next;
+            target = EscapeLocation(url);
+            continue;
+        }
+        if (r.status == 204 || r.status == 304 || (r.status >= 100 && r.status < 200))
+            return HttpError(r.status);
+        if (!r.chunked && !r.hasLength) return HttpError(kDetailNoLength);
+        return ReadBody(t, node, r, sink);
+    }
+}
+
+}  // namespace qv
