@@ -98,6 +98,12 @@ struct FileExCloser {
     void operator()(qvFileHandle* handle) const { CloseFileEx(handle); }
 };
 using FileExPtr = std::unique_ptr<qvFileHandle, FileExCloser>;
+// A platform lock released at the end of its scope.
+struct LockReleaser {
+    void operator()(qvLock* lock) const { ReleaseLock(lock); }
+};
+using LockPtr = std::unique_ptr<qvLock, LockReleaser>;
+
 // A directory scan freed at the end of its scope (script errors unwind through the walks).
 struct DirScanFreer {
     void operator()(qvDirScan* scan) const { FreeDirContext(scan); }

@@ -1,6 +1,7 @@
 #include "libs/dos/copy_delete.h"
 
 #include <climits>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -33,15 +34,49 @@ std::string Join(std::string_view directory, std::string_view name) {
     return out;
 }
 
+// The walks lock names themselves: the support layer's handles hold 1024-byte names, and the
+// walks' paths may be as long as the system allows. Virtual files are examined through it.
+LockPtr Lock(const std::string& name) {
+    return LockPtr(LockPath(name.c_str(), QV_LOCK_SHARED));
+}
+
 bool Examine(const std::string& name, qvFileAttributes* info) {
-    FileExPtr handle(OpenFileEx(name.c_str(), QV_LOCK_SHARED));
-    return handle && ExamineEx(handle.get(), info);
+    if (IsChunkPath(name.c_str())) {
+        FileExPtr handle(OpenFileEx(name.c_str(), QV_LOCK_SHARED));
+        return handle && ExamineEx(handle.get(), info);
+    }
+    LockPtr lock = Lock(name);
+    return lock && ExamineObjectInfo(lock.get(), info);
 }
 
 bool Exists(const std::string& name) {
-    return LinkKind(name.c_str()) != QV_LINK_NONE ||
-           static_cast<bool>(FileExPtr(OpenFileEx(name.c_str(), QV_LOCK_SHARED)));
+    return LinkKind(name.c_str()) != QV_LINK_NONE || static_cast<bool>(Lock(name));
 }
+
+// The full name of a locked object.
+bool FullName(const qvLock* lock, std::string* out) {
+    std::string name(PATH_MAX + 1, '\0');
+    if (!LockToPath(lock, name.data(), name.size())) return false;
+    name.resize(std::strlen(name.c_str()));
+    *out = std::move(name);
+    return true;
+}
+
+// A scan of a directory: its lock and context.
+struct Scan {
+    LockPtr lock;
+    DirScanPtr context;
+
+    int Start(const std::string& directory) {
+        lock = Lock(directory);
+        qvDirScan* scan = nullptr;
+        int code = lock ? OpenDirScan(lock.get(), &scan) : ERR_LOCK2;
+        context.reset(scan);
+        if (code != 0) SetErrorString(directory.c_str());
+        return code;
+    }
+    bool Next(qvFileAttributes* entry) { return ExamineDirNext(context.get(), entry) != 0; }
+};
 
 // The pattern list, the callback and its user data of one command.
 struct Walk {
@@ -109,17 +144,15 @@ public:
         if (int code = CheckLength(destination)) return code;
         if (int code = MakeDirectoryPath(destination)) return code;
         qvFileAttributes info;
-        FileExPtr handle(OpenFileEx(source.c_str(), QV_LOCK_SHARED));
-        qvDirScan* scan = nullptr;
-        if (!handle || !ExamineEx(handle.get(), &info) || ExamineDirEx(handle.get(), &scan) != 0) {
+        Scan scan;
+        if (!Examine(source, &info) || scan.Start(source) != 0) {
             SetErrorString(source.c_str());
             return ERR_EXAMINE;
         }
-        DirScanPtr owned(scan);
         SetFileComment(destination.c_str(), info.comment);
         int code = 0;
         qvFileAttributes entry;
-        while (code == 0 && ExamineNextEx(handle.get(), scan, &entry)) {
+        while (code == 0 && scan.Next(&entry)) {
             code = Entry(Join(source, entry.name), entry, destination);
         }
         SetFileDateStamp(destination.c_str(), &info.date);
@@ -250,15 +283,12 @@ public:
         uint32_t flags = QV_FILEATTR_DELETE_USR;
         if (!link) {
             // The full name of the object itself (a link's would be its target's).
-            FileExPtr handle(OpenFileEx(path.c_str(), QV_LOCK_SHARED));
-            char name[kPathBufferSize];
+            LockPtr lock = Lock(path);
             qvFileAttributes info;
-            if (!handle || !NameFromFileEx(handle.get(), name, sizeof name) ||
-                !ExamineEx(handle.get(), &info)) {
+            if (!lock || !FullName(lock.get(), &full) || !ExamineObjectInfo(lock.get(), &info)) {
                 SetErrorString(path.c_str());
                 return ERR_DELETEFILE;
             }
-            full = name;
             flags = info.flags;
         }
         auto file = [&] { SetField(walk_.L, "file", full.c_str()); };
@@ -279,25 +309,18 @@ public:
 
     // The contents of directory, and unless keepItself the directory as well.
     int Tree(const std::string& directory, bool keepItself) {
-        FileExPtr handle(OpenFileEx(directory.c_str(), QV_LOCK_SHARED));
-        if (!handle) {
-            SetErrorString(directory.c_str());
-            return ERR_LOCK2;
-        }
-        qvDirScan* scan = nullptr;
-        if (int code = ExamineDirEx(handle.get(), &scan)) return code;
-        DirScanPtr owned(scan);
+        Scan scan;
+        if (int code = scan.Start(directory)) return code;
         int code = 0;
         qvFileAttributes entry;
-        while (code == 0 && ExamineNextEx(handle.get(), scan, &entry)) {
+        while (code == 0 && scan.Next(&entry)) {
             std::string path = Join(directory, entry.name);
             bool subdirectory =
                 entry.type == QV_DOSTYPE_DIRECTORY && LinkKind(path.c_str()) == QV_LINK_NONE;
             if (subdirectory && walk_.SkipsDirectory(entry.name)) continue;
             code = subdirectory ? Tree(path, false) : One(path);
         }
-        owned.reset();
-        handle.reset();
+        scan = Scan();
         // Offered whatever the walk gave; a directory that is not empty simply stays.
         if (!keepItself) One(directory);
         return code;
@@ -359,9 +382,9 @@ int CopyCommand(qvVmState* L) {
         return ERR_WRONGUSAGE;
     }
     if (int code = MakeDirectoryPath(destination)) return code;
-    FileExPtr target(OpenFileEx(destination.c_str(), QV_LOCK_SHARED));
-    char full[kPathBufferSize];
-    if (!target || !NameFromFileEx(target.get(), full, sizeof full)) {
+    LockPtr target = Lock(destination);
+    std::string full;
+    if (!target || !FullName(target.get(), &full)) {
         SetErrorString(destination.c_str());
         return ERR_LOCK2;
     }
@@ -379,7 +402,7 @@ int DeleteCommand(qvVmState* L) {
     // A link goes as a link, whatever it points at.
     bool link = LinkKind(path.c_str()) != QV_LINK_NONE;
     qvFileAttributes info;
-    if (!link && !FileExPtr(OpenFileEx(path.c_str(), QV_LOCK_SHARED))) return 0;
+    if (!link && !Lock(path)) return 0;
     if (!link && !Examine(path, &info)) return ERR_EXAMINE;
     bool directory = !link && info.type == QV_DOSTYPE_DIRECTORY;
     if (!directory && walk.hasPatterns) return ERR_NODIRPATTERN;

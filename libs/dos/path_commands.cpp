@@ -56,11 +56,12 @@ bool SkippedPrefix(std::string_view prefix) {
            (prefix.back() == ':' && prefix.find_first_of("/\\") == std::string_view::npos);
 }
 
-// Makes one level of the walk exist as a directory.
+// Makes one level of the walk exist as a directory (locked directly: the support layer's
+// handles hold no more than 1024 bytes of name).
 bool EnsureDirectory(const std::string& prefix) {
     qvFileAttributes info;
-    FileExPtr handle(OpenFileEx(prefix.c_str(), QV_LOCK_SHARED));
-    if (handle) return ExamineEx(handle.get(), &info) && info.type == QV_DOSTYPE_DIRECTORY;
+    LockPtr lock(LockPath(prefix.c_str(), QV_LOCK_SHARED));
+    if (lock) return ExamineObjectInfo(lock.get(), &info) && info.type == QV_DOSTYPE_DIRECTORY;
     return MakeDirPath(prefix.c_str(), nullptr) == 0;
 }
 

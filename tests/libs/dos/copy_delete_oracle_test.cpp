@@ -187,6 +187,25 @@ TEST_F(CopyDelete, NothingIsDestroyedByItsOwnCopy) {
     EXPECT_TRUE(PathExists(scratch / "src/sub/deep/d.txt"));
 }
 
+// Paths beyond the design's 1024-byte buffers work; beyond the system's limit they are 1373.
+TEST_F(CopyDelete, LongPaths) {
+    std::string deep = "long";
+    for (int i = 0; i < 5; ++i) deep += "/" + std::string(250, static_cast<char>('a' + i));
+    ASSERT_EQ(Call("MakeDirectory", {Str(scratch / deep)}).code, 0);
+    MakeFile(deep + "/file.txt", "far down");
+    ASSERT_EQ(Call("CopyFile", {Str(scratch / "long"), Str(scratch / "copy")}).code, 0);
+    std::string copied = scratch / "copy" + deep.substr(4) + "/file.txt";
+    ASSERT_GT(copied.size(), 1024u);
+    EXPECT_EQ(FileText(copied), "far down");
+    ASSERT_EQ(Call("DeleteFile", {Str(scratch / "copy")}).code, 0);
+    EXPECT_FALSE(PathExists(scratch / "copy"));
+    std::string tooLong(5000, 'n');
+    EXPECT_EQ(
+        Call("CopyFile", {Str(scratch / deep + "/file.txt"), Str(scratch / "x"), Str(tooLong)})
+            .code,
+        ERR_NAMETOOLONG);
+}
+
 TEST_F(CopyDelete, DeleteFileKeepsOrRemovesTheDirectory) {
     QV_REQUIRE_TOOL("find");
     std::string src = Tree();
