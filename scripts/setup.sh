@@ -16,6 +16,7 @@ packages=(
     libopencv-dev  # the reference of the geometry and scaling tests and benchmarks
     libgif-dev giflib-tools pngcheck jpeginfo  # the GIF writer and the picture-writer oracles
     socat netcat-openbsd  # loopback peers of the network tests
+    nginx tinyproxy vsftpd python3-pyftpdlib curl  # servers and reference client of the transfers
     attr  # getfattr and setfattr, the oracles of the file-attribute tests
     regina-rexx  # rexx, which qvrexxd runs REXX scripts with
     xdg-utils  # xdg-open, the default URL opener
