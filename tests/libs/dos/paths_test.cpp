@@ -5,8 +5,11 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <cstring>
 
+#include "platform/linux/memory.h"
 #include "platform/linux/paths.h"
+#include "runtime/runtime_state.h"
 #include "tests/libs/dos/dos_test_support.h"
 
 extern char** environ;
@@ -238,6 +241,36 @@ TEST_F(PathCommands, VirtualFilesOverStretchesAndStrings) {
     EXPECT_EQ(Call("FileToString", {Str(path)}).code, ERR_READFILE);
     EXPECT_EQ(Call("OpenFile", {Num(1), Str(path)}).code, ERR_READFILE);
     EXPECT_EQ(Call("UndefineVirtualStringFile", {Str(path)}).code, ERR_WRONGUSAGE);
+}
+
+// Names of the applet's linked files open as stretches of the container, in any letter case.
+TEST_F(PathCommands, LinkedFilesOpenThroughTheirVirtualPaths) {
+    std::string container = MakeFile("applet.bin", "headerLINKED CONTENTtrailer");
+    auto* header = static_cast<qvScriptHeader*>(AllocMemBlock(sizeof(qvScriptHeader), 1));
+    auto* linked = static_cast<qvLinkedFile*>(AllocMemBlock(sizeof(qvLinkedFile), 1));
+    ASSERT_TRUE(header != nullptr && linked != nullptr);
+    std::strcpy(linked->name, "data\\Linked.txt");
+    std::strcpy(linked->containerPath, container.c_str());
+    linked->offset = 6;
+    linked->size = 14;
+    header->linkedFiles = linked;
+    SetRegistryPointer(L, "applet", header);
+    Open(1, "DATA/linked.TXT");
+    EXPECT_EQ(Call("ReadString", {Num(1), Num(14)}).Text(), "LINKED CONTENT");
+    EXPECT_EQ(Call("Eof", {Num(1)}).Number(), 1);
+    EXPECT_EQ(Call("Exists", {Str("data/linked.txt")}).Number(), 1);
+    EXPECT_EQ(Call("FileSize", {Str("data/linked.txt")}).Number(), 14);
+    EXPECT_EQ(Call("FileToString", {Str("data/linked.txt")}).Text(), "LINKED CONTENT");
+    CallResult attributes = Call("GetFileAttributes", {Str("data/linked.txt")});
+    ASSERT_EQ(attributes.code, 0);
+    EXPECT_EQ(attributes.results[0].Field("size")->number, 14);
+    EXPECT_EQ(attributes.results[0].Field("time")->text, "16-Aug-1982 00:00:00");
+    EXPECT_EQ(Call("OpenDirectory", {Num(1), Str(":::chunk6:14*Linked.txt/" + container)}).code,
+              ERR_NOTADIR);
+    Call("CloseFile", {Num(1)});
+    SetRegistryPointer(L, "applet", nullptr);
+    FreeMemBlock(linked);
+    FreeMemBlock(header);
 }
 
 // A path whose reference number belongs to someone else's value: undefining it is refused
