@@ -15,6 +15,7 @@ namespace {
 // window through which the file layer reads it, and the path handed out.
 struct StringFile {
     StringFile* next;
+    qvVmGlobalState* owner;  // the engine whose registry holds the reference
     int ref;
     MemoryWindowId window;
     char path[1];  // the rest of the block
@@ -22,9 +23,11 @@ struct StringFile {
 
 StringFile* stringFiles = nullptr;
 
+// The reference is freed only in its own engine's registry: the list is the process's and
+// may outlive an engine that was closed without the library's shutdown (test harnesses).
 void Release(qvVmState* L, StringFile* file) {
     UnregisterMemoryWindow(file->window);
-    FreeRef(L, VM_REGISTRYINDEX, file->ref);
+    if (file->owner == L->g) FreeRef(L, VM_REGISTRYINDEX, file->ref);
     FreeMemBlock(file);
 }
 
@@ -66,6 +69,7 @@ int DefineVirtualFileFromString(qvVmState* L) {
         FreeRef(L, VM_REGISTRYINDEX, ref);
         return ERR_MEM;
     }
+    file->owner = L->g;
     file->ref = ref;
     file->window = window;
     std::memcpy(file->path, path.c_str(), path.size() + 1);
