@@ -1,10 +1,12 @@
-// Times the network commands against an echo peer: qvnetbench PORT TOTAL PIECE ROUNDS.
-//
-// "transfer": TOTAL bytes sent with SendData in PIECE-byte pieces, each piece read back with
-// ReceiveData(RECEIVEBYTES) before the next goes out; "roundtrip": ROUNDS one-byte SendData
-// and RECEIVEBYTES pairs. The commands are called as a script calls them. Each workload runs
-// once to warm up and then three times; the median is printed with the number of bytes that
-// came back: "ID SECONDS BYTES".
+// Times the network commands as a script calls them:
+//   qvnetbench echo PORT TOTAL PIECE ROUNDS
+//     against an echo peer: "transfer" sends TOTAL bytes with SendData in PIECE-byte pieces,
+//     each read back with ReceiveData(RECEIVEBYTES) before the next goes out; "roundtrip"
+//     runs ROUNDS one-byte SendData and RECEIVEBYTES pairs;
+//   qvnetbench download ID URL [FILE]
+//     DownloadFile of URL into memory, or into FILE.
+// Each workload runs once to warm up and then three times; the median is printed with the
+// number of bytes that came back: "ID SECONDS BYTES".
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -72,47 +74,74 @@ bool Time(const char* id, const std::function<double()>& work) {
     return true;
 }
 
-}  // namespace
+// The first result of DownloadFile's count, or -1.
+double Download(qvVmState* L, const char* url, const char* file) {
+    return CallCommand(
+        L, "downloadfile",
+        [&] {
+            VmPushString(L, url);
+            VmNewTable(L);
+            if (file != nullptr) {
+                VmPushString(L, "file");
+                VmPushString(L, file);
+                VmRawSet(L, -3);
+            }
+            return 2;
+        },
+        2);
+}
 
-int main(int argc, char** argv) {
-    if (argc != 5) {
-        std::fprintf(stderr, "usage: qvnetbench PORT TOTAL PIECE ROUNDS\n");
-        return 1;
-    }
-    const int port = std::atoi(argv[1]);
-    const size_t total = std::strtoull(argv[2], nullptr, 10);
-    const size_t pieceSize = std::strtoull(argv[3], nullptr, 10);
-    const int rounds = std::atoi(argv[4]);
-    qvVmState* L = VmOpen();
-    qv::InstallRuntimeHost(L);
-    if (VmCPCall(L, RegisterNetworkLibrary, nullptr) != 0) return 1;
+bool Echo(qvVmState* L, int port, size_t total, size_t pieceSize, int rounds) {
     VmSetTop(L, 0);
     VmPushString(L, "openconnection");
     VmGetTable(L, VM_GLOBALSINDEX);
     VmPushNumber(L, 1);
     VmPushString(L, "127.0.0.1");
     VmPushNumber(L, port);
-    if (VmPCall(L, 3, 0, 0) != 0) return 1;
+    if (VmPCall(L, 3, 0, 0) != 0) return false;
     const std::string piece(pieceSize, 'x');
-    const bool ok = Time("transfer",
-                         [&] {
-                             double back = 0;
-                             for (size_t sent = 0; sent < total; sent += pieceSize) {
-                                 if (Send(L, piece) != double(pieceSize)) return -1.0;
-                                 const double got = Receive(L, pieceSize);
-                                 if (got < 0) return -1.0;
-                                 back += got;
-                             }
-                             return back;
-                         }) &&
-                    Time("roundtrip", [&] {
-                        double back = 0;
-                        for (int i = 0; i < rounds; ++i) {
-                            if (Send(L, "x") != 1) return -1.0;
-                            back += Receive(L, 1);
-                        }
-                        return back;
-                    });
+    return Time("transfer",
+                [&] {
+                    double back = 0;
+                    for (size_t sent = 0; sent < total; sent += pieceSize) {
+                        if (Send(L, piece) != double(pieceSize)) return -1.0;
+                        const double got = Receive(L, pieceSize);
+                        if (got < 0) return -1.0;
+                        back += got;
+                    }
+                    return back;
+                }) &&
+           Time("roundtrip", [&] {
+               double back = 0;
+               for (int i = 0; i < rounds; ++i) {
+                   if (Send(L, "x") != 1) return -1.0;
+                   back += Receive(L, 1);
+               }
+               return back;
+           });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (!(mode == "echo" && argc == 6) && !(mode == "download" && (argc == 4 || argc == 5))) {
+        std::fprintf(stderr,
+                     "usage: qvnetbench echo PORT TOTAL PIECE ROUNDS\n"
+                     "       qvnetbench download ID URL [FILE]\n");
+        return 1;
+    }
+    qvVmState* L = VmOpen();
+    qv::InstallRuntimeHost(L);
+    if (VmCPCall(L, RegisterNetworkLibrary, nullptr) != 0) return 1;
+    bool ok = false;
+    if (mode == "echo") {
+        ok = Echo(L, std::atoi(argv[2]), std::strtoull(argv[3], nullptr, 10),
+                  std::strtoull(argv[4], nullptr, 10), std::atoi(argv[5]));
+    } else {
+        const char* file = argc == 5 ? argv[4] : nullptr;
+        ok = Time(argv[2], [&] { return Download(L, argv[3], file); });
+    }
     ShutdownNetwork(L);
     VmClose(L);
     return ok ? 0 : 1;

@@ -30,19 +30,6 @@ bool IsDigit(char c) {
     return std::isdigit(static_cast<unsigned char>(c)) != 0;
 }
 
-// One reply; a "-" in the fourth place starts lines that must all carry the same code.
-int ReadFtpReply(Transfer& t, qvNetObject* node, int* code, std::string* last) {
-    std::string line;
-    if (const int error = t.ReadLine(node, &line)) return error;
-    *code = FtpReplyCode(line);
-    while (line.size() > 3 && line[3] == '-') {
-        if (const int error = t.ReadLine(node, &line)) return error;
-        if (FtpReplyCode(line) != *code) return FtpError(kBadContinuation);
-    }
-    if (last != nullptr) *last = line;
-    return 0;
-}
-
 // Sends a command and reads its reply.
 int Command(Transfer& t, qvNetObject* node, const std::string& command, int* code,
             std::string* last = nullptr) {
@@ -136,6 +123,18 @@ int Retrieve(Transfer& t, qvNetObject* control, const ParsedUrl& url, DownloadSi
 }
 
 }  // namespace
+
+int ReadFtpReply(Transfer& t, qvNetObject* node, int* code, std::string* last) {
+    std::string line;
+    if (const int error = t.ReadLine(node, &line)) return error;
+    *code = FtpReplyCode(line);
+    while (line.size() > 3 && line[3] == '-') {
+        if (const int error = t.ReadLine(node, &line)) return error;
+        if (FtpReplyCode(line) != *code) return FtpError(kBadContinuation);
+    }
+    if (last != nullptr) *last = line;
+    return 0;
+}
 
 int FtpReplyCode(std::string_view line) {
     int code = -1;

@@ -160,27 +160,39 @@ std::string Request(const Transfer& t, const ParsedUrl& u, const std::string& ta
     return request + "\r\n";
 }
 
-// Sends the request and reads the status and headers (skipping 100 Continue).
-int Exchange(Transfer& t, qvNetObject* node, const ParsedUrl& u, const std::string& target,
-             Response* r) {
+int SendRequest(Transfer& t, qvNetObject* node, const ParsedUrl& u, const std::string& target) {
     if (const int code = t.SendAll(node, Request(t, u, target))) return code;
-    if (t.options.post) {
-        if (const int code = t.SendAll(node, t.options.postData)) return code;
-    }
-    for (;;) {
-        if (const int code = ReadStatusLine(t, node, &r->status)) return code;
-        if (r->status != 100) break;
-        Response skipped;
-        if (const int code = ReadHeaders(t, node, &skipped)) return code;
-    }
-    if (r->status == 404 && t.options.fail404) {
-        SetErrorString(u.path.c_str());
-        return ERR_FILENOTFOUND;
-    }
-    return ReadHeaders(t, node, r);
+    return t.options.post ? t.SendAll(node, t.options.postData) : 0;
 }
 
 }  // namespace
+
+int ReadHttpReply(Transfer& t, qvNetObject* node, const std::string& path, bool mayRedirect,
+                  DownloadSink& sink, HttpReply* reply) {
+    Response r;
+    do {
+        if (const int code = ReadStatusLine(t, node, &r.status)) return code;
+        if (r.status == 100) {
+            Response skipped;
+            if (const int code = ReadHeaders(t, node, &skipped)) return code;
+        }
+    } while (r.status == 100);
+    reply->status = r.status;
+    if (r.status == 404 && t.options.fail404) {
+        SetErrorString(path.c_str());
+        return ERR_FILENOTFOUND;
+    }
+    if (const int code = ReadHeaders(t, node, &r)) return code;
+    reply->redirect = mayRedirect && (r.status == 301 || r.status == 302) && !r.location.empty();
+    if (reply->redirect) {
+        reply->location = r.location;
+        return r.locationTooLong ? ERR_BADURL : 0;
+    }
+    if (r.status == 204 || r.status == 304 || (r.status >= 100 && r.status < 200))
+        return HttpError(r.status);
+    if (!r.chunked && !r.hasLength) return HttpError(kDetailNoLength);
+    return ReadBody(t, node, r, sink);
+}
 
 int HttpDownload(Transfer& t, std::string url, DownloadSink& sink) {
     std::string target = EscapeUrl(url);
@@ -190,22 +202,16 @@ int HttpDownload(Transfer& t, std::string url, DownloadSink& sink) {
         if (u.scheme == UrlScheme::Ftp) return FtpTransfer(t, u, &sink, nullptr);
         qvNetObject* node = nullptr;
         if (const int code = t.Connect(u.host, u.port, &node)) return code;
-        Response r;
-        if (const int code = Exchange(t, node, u, target, &r)) return code;
-        const bool redirect = (r.status == 301 || r.status == 302) && !r.location.empty();
-        if (redirect && t.options.redirect && redirects < kMaxRedirects) {
-            if (r.locationTooLong) return ERR_BADURL;
-            t.Close(node);
-            std::string next;
-            if (const int code = ResolveLocation(url, r.location, &next)) return code;
-            url = next;
-            target = EscapeLocation(url);
-            continue;
-        }
-        if (r.status == 204 || r.status == 304 || (r.status >= 100 && r.status < 200))
-            return HttpError(r.status);
-        if (!r.chunked && !r.hasLength) return HttpError(kDetailNoLength);
-        return ReadBody(t, node, r, sink);
+        if (const int code = SendRequest(t, node, u, target)) return code;
+        HttpReply reply;
+        const bool mayRedirect = t.options.redirect && redirects < kMaxRedirects;
+        if (const int code = ReadHttpReply(t, node, u.path, mayRedirect, sink, &reply)) return code;
+        if (!reply.redirect) return 0;
+        t.Close(node);
+        std::string next;
+        if (const int code = ResolveLocation(url, reply.location, &next)) return code;
+        url = next;
+        target = EscapeLocation(url);
     }
 }
 

@@ -18,6 +18,7 @@ namespace qv {
 namespace {
 
 constexpr size_t kOptionMax = 255;
+constexpr uint64_t kReserveMax = 16u << 20;
 constexpr int kOptionsArg = 2, kProgressArg = 3, kUserDataArg = 4;
 
 bool Aborted() {
@@ -196,7 +197,8 @@ int DownloadSink::Expect(uint64_t total) {
     if (file_ != nullptr) return 0;
     if (total > kMemoryDownloadMax - memory_.size()) return ERR_MEM;
     try {
-        memory_.reserve(memory_.size() + size_t(total));
+        // Room grows with the bytes that come, not with what a server announces.
+        memory_.reserve(memory_.size() + size_t(std::min<uint64_t>(total, kReserveMax)));
     } catch (const std::bad_alloc&) {
         return ERR_MEM;
     }

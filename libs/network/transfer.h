@@ -95,6 +95,15 @@ private:
 };
 
 int HttpDownload(Transfer& t, std::string url, DownloadSink& sink);
+// Reads the reply to a request that went out: status lines (skipping 100), headers, and the
+// body into sink, unless the reply is a redirect that may be followed (reply->redirect).
+struct HttpReply {
+    int status = 0;
+    bool redirect = false;
+    std::string location;
+};
+int ReadHttpReply(Transfer& t, qvNetObject* node, const std::string& path, bool mayRedirect,
+                  DownloadSink& sink, HttpReply* reply);
 // source: the upload's file (or none) and its size; data when "data" was given.
 struct UploadSource {
     qvFile* file = nullptr;
@@ -103,6 +112,9 @@ struct UploadSource {
 };
 int FtpTransfer(Transfer& t, const ParsedUrl& url, DownloadSink* sink, const UploadSource* source);
 
+// One FTP reply: its code and, when asked, its last line (multi-line replies must repeat the
+// code on every line, else ERR_FTPERROR with number 1).
+int ReadFtpReply(Transfer& t, qvNetObject* node, int* code, std::string* last);
 // Reply parsers shared with the fuzz target: the leading code of an FTP line (-1 when there
 // is none), and the PASV numbers (ERR_FTPERROR with number 2 when they are not six of 0..255).
 int FtpReplyCode(std::string_view line);
