@@ -48,22 +48,6 @@ struct TapList {
     int32_t reach = 0;  // the largest |offset|
 };
 
-// The taps of weights[0 .. size - 1] that are not exactly 0, centred on the middle entry
-// (rows of width entries for a 2-D kernel).
-bool CollectTaps(const double* weights, int32_t width, int32_t rows, TapList& list) {
-    list.taps = AllocArray<Tap>(size_t(width) * size_t(rows));
-    if (!list.taps) return false;
-    for (int32_t v = 0; v < rows; ++v) {
-        for (int32_t u = 0; u < width; ++u) {
-            const double w = weights[ptrdiff_t(v) * width + u];
-            if (w == 0) continue;
-            list.taps.get()[list.count++] = {u - width / 2, v - rows / 2, w, false};
-            list.reach = std::max({list.reach, std::abs(u - width / 2), std::abs(v - rows / 2)});
-        }
-    }
-    return true;
-}
-
 // The oversampled Gaussian at sub-sample i (three per tap).
 double BlurSample(double i, double sigma) {
     return std::exp(-(i * i) / (18 * sigma * sigma)) / (sigma * kRootTwoPi);
@@ -152,7 +136,7 @@ struct Plane {
 struct Scratch {
     BlockPtr<double> acc;
     BlockPtr<double> row;      // a padded row of the blur
-    BlockPtr<double> ring;     // converted rows of the column pass
+    BlockPtr<double> ring;     // converted rows of the blur's column pass, row sums of sharpen
     BlockPtr<uint8_t> buffer;  // a padded plane
     BlockPtr<int64_t> sums;    // the column sums of edge
 };
@@ -222,40 +206,53 @@ void ColumnPass(const Plane& p, const TapList& taps, Scratch& s) {
     }
 }
 
-// The n x n kernel of emboss, edge or sharpen, normalised when its sum is not about 0.
-bool Kernel2D(int32_t type, int32_t n, double sigma, TapList& list) {
-    auto weights = AllocArray<double>(size_t(n) * size_t(n));
-    if (!weights) return false;
-    if (std::fabs(sigma) <= 1e-10) sigma = 1;
+// Emboss: (-8 above or left of the centre, else 8) times the Gaussian on the anti-diagonal
+// u = -v, 0 elsewhere; normalised when its sum is not about 0.
+bool EmbossTaps(int32_t n, double sigma, TapList& list) {
+    list.taps = AllocArray<Tap>(size_t(n));
+    if (!list.taps) return false;
     const int32_t j = n / 2;
     const double norm = 2 * std::numbers::pi * sigma * sigma;
     double sum = 0;
     for (int32_t v = -j; v <= j; ++v) {
-        for (int32_t u = -j; u <= j; ++u) {
-            const double gauss = std::exp(-double(u * u + v * v) / (2 * sigma * sigma)) / norm;
-            double w = 0;
-            if (type == QV_CONVOLVE_EDGE) {
-                w = u == 0 && v == 0 ? double(n) * n - 1 : -1;
-            } else if (type == QV_CONVOLVE_EMBOSS) {
-                w = u == -v ? (u < 0 || v < 0 ? -8 : 8) * gauss : 0;
-            } else {
-                w = -gauss;
-            }
-            weights.get()[ptrdiff_t(v + j) * n + u + j] = w;
-            sum += w;
-        }
-    }
-    double* centre = weights.get() + ptrdiff_t(j) * n + j;
-    if (type == QV_CONVOLVE_SHARPEN) {
-        sum -= *centre;
-        *centre = -2 * (sum + *centre);
-        sum += *centre;
+        const int32_t u = -v;
+        const double w = (u < 0 || v < 0 ? -8 : 8) *
+                         std::exp(-double(u * u + v * v) / (2 * sigma * sigma)) / norm;
+        if (w != 0) list.taps.get()[list.count++] = {u, v, w, false};
+        sum += w;
     }
     if (std::fabs(sum) > 1e-10) {
         const double scale = 1 / sum;
-        for (int64_t i = 0; i < int64_t(n) * n; ++i) weights.get()[i] *= scale;
+        for (int32_t t = 0; t < list.count; ++t) list.taps.get()[t].weight *= scale;
     }
-    return CollectTaps(weights.get(), n, n, list);
+    return true;
+}
+
+// Sharpen: minus the Gaussian window, its centre set to twice the window's sum, normalised.
+// The window's sum over a picture is separable, so the kernel is a line of n Gaussian
+// weights (run along rows, then columns) times `window`, plus the pixel itself times `centre`.
+struct SharpenKernel {
+    TapList line;
+    double window = 0, centre = 0;
+};
+
+bool SharpenTaps(int32_t n, double sigma, SharpenKernel& k) {
+    k.line.taps = AllocArray<Tap>(size_t(n));
+    if (!k.line.taps) return false;
+    const int32_t j = n / 2;
+    double line = 0;
+    for (int32_t u = -j; u <= j; ++u) {
+        const double w = std::exp(-double(u * u) / (2 * sigma * sigma));
+        if (w != 0) k.line.taps.get()[k.line.count++] = {u, u, w, false};
+        line += w;
+    }
+    const double gauss = 1 / (2 * std::numbers::pi * sigma * sigma);  // the centre's Gaussian
+    const double total = gauss * line * line;                         // the window's
+    const double sum = total + gauss;  // -total, the centre's -gauss replaced by 2 total
+    const double scale = std::fabs(sum) > 1e-10 ? 1 / sum : 1;
+    k.window = -gauss * scale;
+    k.centre = (2 * total + gauss) * scale;
+    return std::isfinite(k.window) && std::isfinite(k.centre);
 }
 
 void WindowPass(const Plane& p, int32_t n, const TapList& taps, Scratch& s) {
@@ -270,6 +267,34 @@ void WindowPass(const Plane& p, int32_t n, const TapList& taps, Scratch& s) {
             Accumulate(s.acc.get(), row, tap.weight, p.width);
         }
         StoreRow(p.row(y), s.acc.get(), p.width);
+    }
+}
+
+// Each padded row summed along the line first (kept in doubles), then the columns.
+void SharpenPass(const Plane& p, int32_t n, const SharpenKernel& k, Scratch& s) {
+    if (!PadPlane8(p.data, p.width, p.width, p.height, n, s.buffer)) return;
+    const int64_t rowLength = PaddedRowLength(p.width, n);
+    const int32_t j = n / 2;
+    for (int32_t r = 0; r < p.height + n - 1; ++r) {
+        double* sums = s.ring.get() + ptrdiff_t(r) * p.width;
+        std::fill_n(sums, p.width, 0.0);
+        for (int32_t t = 0; t < k.line.count; ++t) {
+            const Tap& tap = k.line.taps.get()[t];
+            Accumulate(sums, s.buffer.get() + r * rowLength + tap.u + j, tap.weight, p.width);
+        }
+    }
+    for (int32_t y = 0; y < p.height; ++y) {
+        std::fill_n(s.acc.get(), p.width, 0.0);
+        for (int32_t t = 0; t < k.line.count; ++t) {
+            const Tap& tap = k.line.taps.get()[t];
+            Accumulate(s.acc.get(), s.ring.get() + ptrdiff_t(y + tap.v + j) * p.width, tap.weight,
+                       p.width);
+        }
+        uint8_t* row = p.row(y);
+        for (int32_t x = 0; x < p.width; ++x) {
+            s.acc.get()[x] = k.window * s.acc.get()[x] + k.centre * double(row[x]);
+        }
+        StoreRow(row, s.acc.get(), p.width);
     }
 }
 
@@ -306,7 +331,8 @@ void EdgePass(const Plane& p, int32_t n, Scratch& s) {
 struct Filter {
     int32_t type = 0;
     int32_t n = 0;
-    TapList first, second;  // blur: rows, columns; 2-D: the window
+    TapList first, second;  // blur: rows, columns; emboss: the window
+    SharpenKernel sharpen;
     Scratch scratch;
 
     void Apply(const Plane& p) {
@@ -315,6 +341,8 @@ struct Filter {
             ColumnPass(p, second, scratch);
         } else if (type == QV_CONVOLVE_EDGE) {
             EdgePass(p, n, scratch);
+        } else if (type == QV_CONVOLVE_SHARPEN) {
+            SharpenPass(p, n, sharpen, scratch);
         } else {
             WindowPass(p, n, first, scratch);
         }
@@ -336,12 +364,20 @@ bool Prepare2D(Filter& f, double radius, double sigma, int32_t width, int32_t he
                                                  : KernelWidth2D(radius, sigma, smaller);
     if (n % 2 == 0 || n > smaller) return false;
     f.n = int32_t(n);
-    if (f.type != QV_CONVOLVE_EDGE && !Kernel2D(f.type, f.n, sigma, f.first)) return false;
+    if (std::fabs(sigma) <= 1e-10) sigma = 1;
+    const size_t rows = size_t(height) + size_t(n);
+    if (f.type == QV_CONVOLVE_EDGE) {
+        f.scratch.sums = AllocArray<int64_t>(size_t(width) + size_t(n));
+        if (!f.scratch.sums) return false;
+    } else if (f.type == QV_CONVOLVE_SHARPEN) {
+        f.scratch.ring = AllocArray<double>(rows * size_t(width));
+        if (!f.scratch.ring || !SharpenTaps(f.n, sigma, f.sharpen)) return false;
+    } else if (!EmbossTaps(f.n, sigma, f.first)) {
+        return false;
+    }
     f.scratch.acc = AllocArray<double>(size_t(width));
-    f.scratch.sums = AllocArray<int64_t>(size_t(width) + size_t(n));
-    const size_t padded = size_t(PaddedRowLength(width, f.n)) * (size_t(height) + size_t(n));
-    f.scratch.buffer = AllocArray<uint8_t>(padded);
-    return f.scratch.acc && f.scratch.sums && f.scratch.buffer;
+    f.scratch.buffer = AllocArray<uint8_t>(size_t(PaddedRowLength(width, f.n)) * rows);
+    return f.scratch.acc && f.scratch.buffer;
 }
 
 bool Prepare(Filter& f, double radius, double sigma, int32_t width, int32_t height) {
