@@ -1,5 +1,6 @@
 // The graphics library's registration, colours, limits, draw-tag defaults, counts and
 // attributes, over the fake scene.
+#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -86,13 +87,27 @@ TEST_F(GraphicsLibrary, CommandsAndConstantsKeepTheirOrder) {
     EXPECT_EQ(names.size(), constants.size()) << "a name is registered twice";
 }
 
-TEST_F(GraphicsLibrary, TheCommandListShowsTheLibraryWithItsCount) {
-    const std::string file = TempDir() + "/commands.txt";
-    ASSERT_EQ(ExportCommands(file.c_str()), 0);
+std::string ReadText(const std::string& file) {
     std::ifstream in(file);
-    const std::string text((std::istreambuf_iterator<char>(in)), {});
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+TEST_F(GraphicsLibrary, TheExportListsShowTheLibrary) {
+    const std::string commands = TempDir() + "/commands.txt";
+    ASSERT_EQ(ExportCommands(commands.c_str()), 0);
+    const std::string text = ReadText(commands);
     EXPECT_EQ(text.rfind("::graphics\n29\nRed\nGreen\nBlue\nRGB\n", 0), 0u) << text;
     EXPECT_NE(text.find("GetRandomColor\nSetDrawTagsDefault\n::end\n"), std::string::npos);
+
+    const std::string constants = TempDir() + "/constants.txt";
+    ASSERT_EQ(ExportConstants(L, constants.c_str()), 0);
+    std::set<std::string> listed;
+    for (const std::string& line : SplitLines(ReadText(constants))) listed.insert(line);
+    for (const qvConstant& c : gfx::GraphicsConstants()) {
+        std::string name = c.name;
+        for (char& ch : name) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+        EXPECT_TRUE(listed.contains(name)) << name;
+    }
 }
 
 TEST_F(GraphicsLibrary, RealColoursFollowTheScreenDepth) {
