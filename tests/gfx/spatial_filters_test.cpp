@@ -72,8 +72,16 @@ uint8_t AlphaAt(const qvPlaneBitMap* p, int32_t x, int32_t y) {
     return p->plane[y * p->bytesPerRow + x];
 }
 
-// Widths computed once from the formula outside the project:
-//   python3 -c 'see KernelWidths below' (literal sums over u, v = -j..j as written)
+// Widths computed once from the formula (literal sums over u, v = -j..j) outside the project,
+// with Python 3 (import math as m, itertools as i):
+// w1=lambda r,s: 2*m.ceil(r)+1 if r>0 else 1 if abs(s)<=1e-10 else next(n-2 for n in
+//   i.count(5,2) if int(255*m.exp(-(n//2)**2/(2*s*s))/(s*m.sqrt(2*m.pi))/sum(m.exp(-u*u/(2*s*s))
+//   /(s*m.sqrt(2*m.pi)) for u in range(-(n//2),n//2+1)))<1)
+// w2=lambda r,s: 2*m.ceil(r)+1 if r>0 else next(n-2 for n in i.count(5,2) if
+//   m.exp(-(n//2)**2/(2*s*s))/(s*m.sqrt(2*m.pi))/sum(m.exp(-(u*u+v*v)/(2*s*s))/(2*m.pi*s*s)
+//   for u in range(-(n//2),n//2+1) for v in range(-(n//2),n//2+1))<1/255)
+// Rows with a sigma that is tiny or not finite, or a radius below 0 or NaN, follow this
+// project's rule.
 TEST(SpatialFilters, KernelWidthsMatchTheFormula) {
     const struct {
         double radius, sigma;
