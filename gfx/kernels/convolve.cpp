@@ -1,5 +1,6 @@
-// The convolutions: blur in two separable passes of a 3x-oversampled Gaussian, and emboss,
-// edge and sharpen as n x n kernels. The picture is split into channel planes, so that one
+// The convolutions: blur in two separable passes of a 3x-oversampled Gaussian, and the n x n
+// windows of emboss, edge and sharpen, each computed by its structure (a diagonal, box sums,
+// a separable sum). The picture is split into channel planes, so that one
 // path serves every depth and the alpha plane alike; each pass truncates its results to
 // 0..255 as the effects always did.
 #include <algorithm>
