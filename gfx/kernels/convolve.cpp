@@ -1,8 +1,8 @@
 // The convolutions: blur in two separable passes of a 3x-oversampled Gaussian, and the n x n
 // windows of emboss, edge and sharpen, each computed by its structure (a diagonal, box sums,
-// a separable sum). The picture is split into channel planes, so that one
-// path serves every depth and the alpha plane alike; each pass truncates its results to
-// 0..255 as the effects always did.
+// a separable sum). The picture is split into channel planes, so that one path serves every
+// depth and the alpha plane alike; each pass truncates its results to 0..255 as the effects
+// always did.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
