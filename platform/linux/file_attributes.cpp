@@ -218,5 +218,6 @@ int TimeToDateStamp(const qvDateFields* fields, qvDateStamp* date) {
     time_t seconds;
     if (!qv::LocalSeconds(*fields, true, &seconds)) return 0;
     *date = qv::DateStampFromTime(seconds, 0);
-    return 1;
+    // Date stamps count from 1 January 1978; nothing earlier has one.
+    return date->days >= 0 ? 1 : 0;
 }

@@ -44,7 +44,7 @@ int SetFileDateStamp(const char* path, const qvDateStamp* date);
 // The calendar fields of a date stamp (the third argument is unused and 0).
 void ExamineEntry(const qvDateStamp* date, qvDateFields* fields, int unused);
 // Non-zero, with the stamp in *date, when the fields name a real local time (31 February
-// does not).
+// does not) from 1 January 1978 on.
 int TimeToDateStamp(const qvDateFields* fields, qvDateStamp* date);
 
 namespace qv {

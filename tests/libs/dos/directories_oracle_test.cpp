@@ -187,10 +187,10 @@ TEST_F(Directories, SetFileAttributesRoundTrips) {
 
 TEST_F(Directories, SetFileAttributesRefusesBadDates) {
     std::string file = MakeFile("d.txt", "x");
-    for (const char* bad :
-         {"32-Dec-2020 10:00:00", "31-Feb-2021 10:00:00", "01-Foo-2020 10:00:00",
-          "01-Jan-2020 24:00:00", "01-Jan-2020 10:60:00", "01/Jan/2020 10:00:00",
-          "00-Jan-2020 10:00:00", "01-Jan-2020 10:00", "", "1-Jan-2020 10:00:00"}) {
+    for (const char* bad : {"32-Dec-2020 10:00:00", "31-Feb-2021 10:00:00", "01-Foo-2020 10:00:00",
+                            "01-Jan-2020 24:00:00", "01-Jan-2020 10:60:00", "01/Jan/2020 10:00:00",
+                            "00-Jan-2020 10:00:00", "01-Jan-2020 10:00", "", "1-Jan-2020 10:00:00",
+                            "31-Dec-1977 23:59:59", "31-dec-0124 10:59:59"}) {
         EXPECT_EQ(Call("SetFileAttributes", {Str(file), Table({{Str("time"), Str(bad)}})}).code,
                   ERR_INVALIDDATE)
             << bad;
