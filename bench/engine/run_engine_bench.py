@@ -1,10 +1,20 @@
 #!/usr/bin/env python3
 """Runs every script workload with qvbench beside its CPython peer (the system's python3),
 prints ours, the peer and the ratio peer/ours per row, and appends the rows to the TSV that
-scripts/bench_report.py started. A checksum mismatch writes FAIL as the ratio."""
+scripts/bench_report.py started. A checksum mismatch writes FAIL as the ratio.
+
+Each side reports the median of five timed runs; both are run three times, alternating, and
+the median of those is kept, so that a burst of load on a shared machine moves one figure
+less.
+
+Usage: run_engine_bench.py BUILD_DIR TSV"""
 import os
+import statistics
 import subprocess
 import sys
+
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from bench_rows import report  # noqa: E402
 
 ROWS = [
     ("B1", "FORLOOP + ADD, 10^8", "b1_loop", False),
@@ -23,9 +33,12 @@ ROWS = [
     ("B9a", "10^7 short-lived tables", "b9a_tables", False),
     ("B9b", "collection with 10^6 live tables", "b9b_collect", False),
 ]
+REPEATS = 3
 
 
-def parse(output):
+def run(command, cwd=None):
+    """(checksum, seconds) from the "checksum" and "seconds" lines a side prints."""
+    output = subprocess.run(command, capture_output=True, text=True, check=True, cwd=cwd).stdout
     fields = dict(line.split(" ", 1) for line in output.strip().splitlines() if " " in line)
     return fields.get("checksum", ""), float(fields["seconds"])
 
@@ -34,23 +47,18 @@ def main(build_dir, tsv_path):
     root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
     qvbench = os.path.join(build_dir, "bin", "qvbench")
     python = "/usr/bin/python3" if os.path.exists("/usr/bin/python3") else "python3"
-    lines = []
+    rows = []
     for row_id, name, workload, hook in ROWS:
         listing = os.path.join(root, "bench", "engine", "workloads", workload + ".qvs")
         peer = os.path.join(root, "bench", "peers", workload + ".py")
-        ours = subprocess.run([qvbench] + (["--hook"] if hook else []) + [listing],
-                              capture_output=True, text=True, check=True).stdout
-        theirs = subprocess.run([python, peer], capture_output=True, text=True, check=True,
-                                cwd=os.path.dirname(peer)).stdout
-        our_sum, our_time = parse(ours)
-        peer_sum, peer_time = parse(theirs)
-        ratio = "FAIL" if our_sum != peer_sum else "%.2f" % (peer_time / our_time)
-        print(f"{row_id:<6} {name:<40} {our_time * 1000:>12.1f} {peer_time * 1000:>12.1f} "
-              f"{'ms':>5} {ratio:>7}")
-        lines.append("\t".join([row_id, name, "%.1f" % (our_time * 1000),
-                                "%.1f" % (peer_time * 1000), "ms", ratio]))
-    with open(tsv_path, "a") as f:
-        f.write("\n".join(lines) + "\n")
+        ours, theirs = [], []
+        for _ in range(REPEATS):
+            ours.append(run([qvbench] + (["--hook"] if hook else []) + [listing]))
+            theirs.append(run([python, peer], cwd=os.path.dirname(peer)))
+        agree = all(o[0] == t[0] for o in ours for t in theirs)
+        rows.append((row_id, name, statistics.median(o[1] for o in ours),
+                     statistics.median(t[1] for t in theirs), agree))
+    report(rows, tsv_path)
 
 
 if __name__ == "__main__":
