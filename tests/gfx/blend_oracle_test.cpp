@@ -145,10 +145,7 @@ TEST(BlendPeers, BltAlphaChannelModeOneMatchesPixmanOverOfASolidColour) {
         BitMapPtr dest = RandomBitMap(peer.code, random);
         PlanePtr coverage = RandomAlpha(random);
         const uint32_t colour = random() & 0xFFFFFF;
-        // The colour as the format keeps it.
-        BitMapPtr kept(qv::AllocBitMapInFormat(1, 1, peer.code, false));
-        PlotPixel(kept.get(), 0, 0, colour);
-        const uint32_t stored = ReadBitMapPixel(kept.get(), 0, 0);
+        const uint32_t stored = qv::test::AsStored(peer.code, colour);
         pixman_color_t solid{uint16_t(((stored >> 16) & 255) * 257),
                              uint16_t(((stored >> 8) & 255) * 257), uint16_t((stored & 255) * 257),
                              0xFFFF};

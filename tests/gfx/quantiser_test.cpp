@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <map>
 #include <random>
 #include <set>
@@ -16,6 +15,8 @@
 #include "tests/gfx/support.h"
 
 namespace {
+
+using qv::test::AsStored;
 
 // A picture in a format with its request.
 struct Picture {
@@ -50,17 +51,6 @@ struct Picture {
     uint32_t palette[257] = {};
 };
 
-// What the format keeps of a colour.
-uint32_t Narrowed(uint32_t rgb, uint32_t format) {
-    uint8_t bytes[4] = {};
-    WritePixelRGB(
-        bytes, format,
-        std::array<uint8_t, 3>{uint8_t(rgb >> 16), uint8_t(rgb >> 8), uint8_t(rgb)}.data());
-    uint8_t c[3];
-    ReadPixelRGB(bytes, format, c);
-    return uint32_t(c[0]) << 16 | uint32_t(c[1]) << 8 | c[2];
-}
-
 // The box colour of cells holding one colour: the mean of their centres is the centre.
 uint32_t CellCentre(uint32_t rgb) {
     return ((rgb >> 16 & 0xF8) + 4) << 16 | ((rgb >> 8 & 0xFC) + 2) << 8 | ((rgb & 0xF8) + 4);
@@ -73,7 +63,7 @@ TEST(Quantiser, OneColourGivesOneEntry) {
         qvQuantizeRequest q = p.Request(16, QV_NO_TRANSPARENT, 0, dither);
         ASSERT_EQ(QuantizeBitmap(&q), 1);
         ASSERT_EQ(q.colourCount, 1);
-        EXPECT_EQ(p.palette[0], CellCentre(Narrowed(0x3060C0, p.format)));
+        EXPECT_EQ(p.palette[0], CellCentre(AsStored(p.format, 0x3060C0)));
         EXPECT_TRUE(
             std::all_of(p.indices.begin(), p.indices.end(), [](uint8_t i) { return i == 0; }));
         // With a transparent colour (not in the picture) one entry more, the colour itself.
@@ -195,7 +185,7 @@ TEST(Quantiser, FailuresWriteNoPalette) {
 // Dithering keeps every index valid and the transparent pixels on their entry.
 TEST(Quantiser, DitheredTransparentPixels) {
     Picture p = Random(41, 17, qv::ScreenFormat(), 4);
-    const uint32_t key = Narrowed(0x0000FF, p.format);
+    const uint32_t key = AsStored(p.format, 0x0000FF);
     for (int32_t x = 0; x < p.width; x += 3) p.Set(x, x % p.height, key);
     qvQuantizeRequest q = p.Request(8, key, 0, 1);
     ASSERT_EQ(QuantizeBitmap(&q), 1);
