@@ -175,3 +175,6 @@ BENCHMARK_CAPTURE(Frame, ripple, kSmallWidth, kSmallHeight, [](qvDisplayBitMap* 
 BENCHMARK_CAPTURE(Frame, oil, kSmallWidth, kSmallHeight, [](qvDisplayBitMap* b) {
     OilPaintBitmap(b, kSmallWidth, kSmallHeight, 3);
 })->Name("G5j:OilPaintBitmap radius 3 640x480/ours");
+BENCHMARK_CAPTURE(Frame, oil30, kSmallWidth, kSmallHeight, [](qvDisplayBitMap* b) {
+    OilPaintBitmap(b, kSmallWidth, kSmallHeight, 30);
+})->Name("G5k:OilPaintBitmap radius 30 640x480/ours");

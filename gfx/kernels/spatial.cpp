@@ -99,6 +99,83 @@ void Pixelate(const qvPixelateBlock& b) {
     }
 }
 
+// The oil-paint choice of each pixel as an index into the padded copy. Scanning the window
+// row by row and keeping the pixel at which a bin first exceeds the largest count so far picks
+// the pixel at which some bin first reaches the window's largest count M: the last occurrence
+// of the bin, among those that reach M, whose last occurrence comes first.
+class OilPaintWindow {
+public:
+    OilPaintWindow(const uint8_t* intensities, int64_t rowLength, int32_t n)
+        : in_(intensities), rowLength_(rowLength), n_(n) {}
+
+    // Small windows: one histogram per pixel, filled in scan order.
+    int64_t Direct(int32_t x, int32_t y) const {
+        uint32_t histogram[256] = {};
+        uint32_t most = 0;
+        int64_t pick = 0;
+        for (int64_t s = y; s < y + int64_t(n_); ++s) {
+            const int64_t row = s * rowLength_;
+            for (int64_t t = row + x; t < row + x + n_; ++t) {
+                const uint32_t count = ++histogram[in_[t]];
+                if (count > most) most = count, pick = t;
+            }
+        }
+        return pick;
+    }
+
+    // Large windows: a histogram per window row that slides along the output row, so a pixel
+    // costs O(n) instead of O(n^2). False when the histograms cannot be allocated.
+    bool StartRow(int32_t y) {
+        if (!rows_) rows_ = AllocArray<uint32_t>(size_t(n_) * 256);
+        if (!rows_) return false;
+        y_ = y;
+        std::memset(rows_.get(), 0, size_t(n_) * 256 * sizeof(uint32_t));
+        std::memset(total_, 0, sizeof total_);
+        for (int32_t r = 0; r < n_; ++r) {
+            const uint8_t* row = Row(r);
+            for (int32_t c = 0; c < n_; ++c) ++Bins(r)[row[c]], ++total_[row[c]];
+        }
+        return true;
+    }
+    // Moves the window from column x - 1 to column x.
+    void Slide(int32_t x) {
+        for (int32_t r = 0; r < n_; ++r) {
+            const uint8_t* row = Row(r);
+            --Bins(r)[row[x - 1]], --total_[row[x - 1]];
+            ++Bins(r)[row[x + n_ - 1]], ++total_[row[x + n_ - 1]];
+        }
+    }
+    int64_t Pick(int32_t x) const {
+        const uint32_t most = *std::max_element(total_, total_ + 256);
+        int32_t bestRow = -1, bestColumn = 0;
+        for (int bin = 0; bin < 256; ++bin) {
+            if (total_[bin] != most) continue;
+            int32_t r = n_ - 1;
+            while (Bins(r)[bin] == 0) --r;
+            if (r > bestRow && bestRow >= 0) continue;
+            const uint8_t* row = Row(r);
+            int32_t c = x + n_ - 1;
+            while (row[c] != bin) --c;
+            if (bestRow < 0 || r < bestRow || c < bestColumn) bestRow = r, bestColumn = c;
+        }
+        return (int64_t(y_) + bestRow) * rowLength_ + bestColumn;
+    }
+
+private:
+    const uint8_t* Row(int32_t r) const { return in_ + (int64_t(y_) + r) * rowLength_; }
+    uint32_t* Bins(int32_t r) const { return rows_.get() + size_t(r) * 256; }
+
+    const uint8_t* in_;
+    int64_t rowLength_;
+    int32_t n_;
+    int32_t y_ = 0;
+    BlockPtr<uint32_t> rows_;
+    uint32_t total_[256];
+};
+
+// Up to this width the direct histogram is as fast as sliding one.
+constexpr int32_t kDirectOilPaintWidth = 15;
+
 template <int Bytes>
 void OilPaint(const qvOilPaintBlock& b) {
     VisitDepth<Bytes>(b.format, [&](auto f) {
@@ -111,20 +188,14 @@ void OilPaint(const qvOilPaintBlock& b) {
             intensities.get()[i] =
                 uint8_t(IntensityOf(F::Unpack(LoadPixel(padded + i * Bytes, Bytes))));
         }
-        uint32_t histogram[256];
+        OilPaintWindow window(intensities.get(), b.paddedRowLength, b.n);
+        const bool sliding = b.n > kDirectOilPaintWidth;
         for (int32_t y = 0; y < b.height; ++y) {
+            if (sliding && !window.StartRow(y)) return;
             uint8_t* out = PixelAt(b.base, b.rowLength, Bytes, 0, y);
             for (int32_t x = 0; x < b.width; ++x) {
-                std::memset(histogram, 0, sizeof histogram);
-                uint32_t most = 0;
-                int64_t pick = 0;
-                for (int64_t s = y; s < y + int64_t(b.n); ++s) {
-                    const int64_t row = s * b.paddedRowLength;
-                    for (int64_t t = row + x; t < row + x + b.n; ++t) {
-                        const uint32_t count = ++histogram[intensities.get()[t]];
-                        if (count > most) most = count, pick = t;
-                    }
-                }
+                if (sliding && x > 0) window.Slide(x);
+                const int64_t pick = sliding ? window.Pick(x) : window.Direct(x, y);
                 StorePixel(out + ptrdiff_t(x) * Bytes, Bytes,
                            LoadPixel(padded + pick * Bytes, Bytes));
             }

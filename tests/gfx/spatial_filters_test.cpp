@@ -3,6 +3,7 @@
 // radii, sigmas, angles and phases.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -11,6 +12,7 @@
 #include "engine/error_codes.h"
 #include "gfx/blit_frontends.h"
 #include "gfx/geometry.h"
+#include "gfx/kernels/filters.h"
 #include "gfx/kernels/rows.h"
 #include "gfx/spatial_filters.h"
 #include "platform/linux/memory.h"
@@ -197,6 +199,45 @@ TEST(SpatialFilters, OilPaintTakesThePixelThatFirstRaisesTheLargestCount) {
     }
     ASSERT_EQ(OilPaintBitmap(b.get(), 3, 3, 1), 0);
     EXPECT_EQ(Raw(b.get(), 1, 1), pick);
+}
+
+// The tie rule, straight from its wording, over the edge-replicated picture.
+uint32_t OilPaintReference(const qvDisplayBitMap* b, int32_t x, int32_t y, int32_t half) {
+    uint32_t histogram[256] = {}, most = 0, pick = 0;
+    for (int32_t s = y - half; s <= y + half; ++s) {
+        for (int32_t t = x - half; t <= x + half; ++t) {
+            const uint32_t pixel =
+                Raw(b, std::clamp(t, 0, b->width - 1), std::clamp(s, 0, b->height - 1));
+            const uint32_t count = ++histogram[qv::IntensityOf(pixel & 0xFFFFFF)];
+            if (count > most) most = count, pick = pixel;
+        }
+    }
+    return pick;
+}
+
+// Large windows slide their histograms; pictures of few intensities, with colours that share
+// an intensity but differ in alpha, make ties everywhere.
+TEST(SpatialFilters, OilPaintOfLargeWindowsKeepsTheTieRule) {
+    const uint32_t palette[] = {0x10203040, 0x20203040, 0xFF808080, 0x00808080, 0x7F0000FF};
+    std::mt19937 random(9);
+    for (const double radius : {7.5, 8.0, 12.0, 40.0}) {
+        BitMapPtr b(qv::AllocBitMapInFormat(23, 19, QV_FMT_A8R8G8B8, false));
+        for (int32_t y = 0; y < 19; ++y) {
+            for (int32_t x = 0; x < 23; ++x) {
+                const uint32_t colour = palette[random() % (y < 9 ? 2 : 5)];
+                qv::StorePixel(qv::PixelAt(b->pixels, b->rowLength, 4, x, y), 4, colour);
+            }
+        }
+        const BitMapPtr before = Copy(b.get());
+        const int32_t half = std::min(int32_t(std::ceil(radius)), 23);
+        ASSERT_EQ(OilPaintBitmap(b.get(), 23, 19, radius), 0);
+        for (int32_t y = 0; y < 19; ++y) {
+            for (int32_t x = 0; x < 23; ++x) {
+                ASSERT_EQ(Raw(b.get(), x, y), OilPaintReference(before.get(), x, y, half))
+                    << "radius " << radius << " at " << x << "," << y;
+            }
+        }
+    }
 }
 
 TEST(SpatialFilters, EdgeOfAUniformPictureIsBlack) {
