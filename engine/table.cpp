@@ -88,6 +88,25 @@ void CheckSizes(qvVmState* L, int narray, int lognode) {
     }
 }
 
+// A hash part of 2^lognode empty nodes (lognode 1..24).
+qvNode* NewNodes(qvVmState* L, int lognode) {
+    const uint32_t size = 1u << lognode;
+    auto* node = static_cast<qvNode*>(NewEngineBlock(L, size * sizeof(qvNode)));
+    for (uint32_t i = 0; i < size; ++i) {
+        SetNil(&node[i].key);
+        SetNil(&node[i].val);
+        node[i].next = nullptr;
+    }
+    return node;
+}
+
+// An array part of size nil slots (size 1..2^24).
+qvValue* NewArray(qvVmState* L, uint32_t size) {
+    auto* array = static_cast<qvValue*>(NewEngineBlock(L, size * sizeof(qvValue)));
+    for (uint32_t i = 0; i < size; ++i) SetNil(&array[i]);
+    return array;
+}
+
 // The array and hash blocks of a resize. They are all allocated before the table changes, so
 // that running out of memory leaves the table as it was; whatever the object holds at its end
 // (the new blocks after a failure, the old ones after the swap) is freed.
@@ -103,14 +122,8 @@ public:
 
     void AllocateNodes(int lognode) {
         if (lognode == 0) return;
-        const uint32_t size = 1u << lognode;
-        node_ = static_cast<qvNode*>(NewEngineBlock(L_, size * sizeof(qvNode)));
+        node_ = NewNodes(L_, lognode);
         lognode_ = lognode;
-        for (uint32_t i = 0; i < size; ++i) {
-            SetNil(&node_[i].key);
-            SetNil(&node_[i].val);
-            node_[i].next = nullptr;
-        }
     }
 
     // An array part of unchanged size stays where it is.
@@ -118,9 +131,8 @@ public:
         if (size == t->sizearray) return;
         newArray_ = true;
         if (size == 0) return;
-        array_ = static_cast<qvValue*>(NewEngineBlock(L_, size * sizeof(qvValue)));
+        array_ = NewArray(L_, size);
         asize_ = size;
-        for (uint32_t i = 0; i < size; ++i) SetNil(&array_[i]);
     }
 
     // Installs the new blocks in t, keeping the array entries both sizes share, and takes
@@ -359,9 +371,18 @@ qvTable* VmTableNew(qvVmState* L, int narray, int lognode) {
     t->firstfree = g->dummynode;
     t->gclist = nullptr;
     t->sizearray = 0;
-    // Linked before its parts exist: a failure below leaves a valid empty table to collect.
+    // Linked before its parts exist: a failure below leaves a valid table to collect. A fresh
+    // table has no entries to move, so its parts are installed as they come.
     VmLinkObject(L, t, VM_TTABLE);
-    VmTableResize(L, t, narray, lognode);
+    if (lognode != 0) {
+        t->node = qv::NewNodes(L, lognode);
+        t->lsizenode = static_cast<uint8_t>(lognode);
+        t->firstfree = &t->node[(1u << lognode) - 1];
+    }
+    if (narray != 0) {
+        t->array = qv::NewArray(L, static_cast<uint32_t>(narray));
+        t->sizearray = static_cast<uint32_t>(narray);
+    }
     return t;
 }
 
