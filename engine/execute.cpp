@@ -296,6 +296,7 @@ qvValue* VmExecute(qvVmState* L) {
     // published through the call record, refreshed at every fetch.
     const qvInstruction* pc;
     const qvInstruction* publishedPc;
+    const qvProto* proto;  // the running function's
     const qvValue* k;
     qvValue* base;
     qvValue* ra;
@@ -315,7 +316,8 @@ retentry:
     L->ci->state = VM_CI_RUNNING;
     pc = L->ci->savedpc;
     base = L->base;
-    k = LClosureOf(base - 1)->proto->k;
+    proto = LClosureOf(base - 1)->proto;
+    k = proto->k;
     // After anything that may call out: the stack may have moved.
     auto reload = [&] { base = L->base; };
     // The running closure sits just below the frame; read where needed rather than held.
@@ -323,19 +325,19 @@ retentry:
 
     // Fetch: the abort test, the published position, the hooks (a plain line hook decides in
     // line whether it is due), then A.
-#define VM_FETCH()                                                                                 \
-    do {                                                                                           \
-        if (abortFlag.load(std::memory_order_relaxed) != 0) return nullptr;                        \
-        i = *pc++;                                                                                 \
-        publishedPc = pc;                                                                          \
-        if ((L->hookmask & kTraceBits) != 0) [[unlikely]] {                                        \
-            bool due = (L->hookmask & kTraceBits) == VM_MASKLINE ? LineHookDue(L, cl()->proto, pc) \
-                                                                 : TraceDue(L, cl()->proto, pc);   \
-            if (due) {                                                                             \
-                if (TraceExecution(L, cl()->proto, pc)) return nullptr;                            \
-                reload();                                                                          \
-            }                                                                                      \
-        }                                                                                          \
+#define VM_FETCH()                                                                           \
+    do {                                                                                     \
+        if (abortFlag.load(std::memory_order_relaxed) != 0) return nullptr;                  \
+        i = *pc++;                                                                           \
+        publishedPc = pc;                                                                    \
+        if ((L->hookmask & kTraceBits) != 0) [[unlikely]] {                                  \
+            bool due = (L->hookmask & kTraceBits) == VM_MASKLINE ? LineHookDue(L, proto, pc) \
+                                                                 : TraceDue(L, proto, pc);   \
+            if (due) {                                                                       \
+                if (TraceExecution(L, proto, pc)) return nullptr;                            \
+                reload();                                                                    \
+            }                                                                                \
+        }                                                                                    \
     } while (0)
 
 #if defined(QV_COMPUTED_GOTO)
@@ -551,7 +553,7 @@ retentry:
             }
             VM_CASE(OP_JMP) {
                 if (GetM(i) == kJumpSubroutine)
-                    PushSubroutine(L, cl()->proto, static_cast<int>(pc - cl()->proto->code));
+                    PushSubroutine(L, proto, static_cast<int>(pc - proto->code));
                 pc += GetJOffset(i);
                 VM_BREAK;
             }
@@ -595,7 +597,7 @@ retentry:
                 uint32_t b = GetB(i);
                 int wanted = static_cast<int>(GetC(i)) - 1;
                 if (b != 0) L->top = ra + b;
-                const qvProto* p = cl()->proto;
+                const qvProto* p = proto;
                 int next = static_cast<int>(pc - p->code);
                 L->g->currentInstruction = next;
                 // A script function called from script opens its frame right here.
@@ -640,7 +642,7 @@ retentry:
             }
             VM_CASE(OP_RETURN) {
                 if (GetC(i) == 1) {
-                    pc = cl()->proto->code + PopSubroutine(L, cl()->proto);
+                    pc = proto->code + PopSubroutine(L, proto);
                     VM_BREAK;
                 }
                 uint32_t b = GetB(i);
@@ -708,7 +710,7 @@ retentry:
                 VM_BREAK;
             }
             VM_CASE(OP_CLOSURE) {
-                qvProto* p = cl()->proto->p[GetBx(i)];
+                qvProto* p = proto->p[GetBx(i)];
                 ptrdiff_t raOffset = SaveStack(L, ra);
                 qvLClosure* ncl = VmNewScriptClosure(L, p->nups, &cl()->env);
                 ncl->proto = p;
