@@ -2,9 +2,10 @@
 #include <cstring>
 
 #include "engine/internal.h"
+#include "engine/small_blocks.h"
 
 qvCClosure* VmNewCClosure(qvVmState* L, int nupvalues) {
-    auto* c = static_cast<qvCClosure*>(VmRealloc(L, nullptr, 0, qv::CClosureSize(nupvalues)));
+    auto* c = static_cast<qvCClosure*>(qv::NewEngineBlock(L, qv::CClosureSize(nupvalues)));
     VmLinkObject(L, c, VM_TFUNCTION);
     c->isNative = 1;
     c->nupvalues = static_cast<uint8_t>(nupvalues);
@@ -15,7 +16,7 @@ qvCClosure* VmNewCClosure(qvVmState* L, int nupvalues) {
 }
 
 qvLClosure* VmNewScriptClosure(qvVmState* L, int nupvalues, const qvValue* env) {
-    auto* c = static_cast<qvLClosure*>(VmRealloc(L, nullptr, 0, qv::LClosureSize(nupvalues)));
+    auto* c = static_cast<qvLClosure*>(qv::NewEngineBlock(L, qv::LClosureSize(nupvalues)));
     VmLinkObject(L, c, VM_TFUNCTION);
     c->isNative = 0;
     c->nupvalues = static_cast<uint8_t>(nupvalues);
@@ -42,7 +43,7 @@ qvUpVal* VmFindUpvalue(qvVmState* L, qvValue* level) {
         pp = &p->next;
     }
     // Open upvalues live in the thread's sorted list, not in the object list, until closed.
-    auto* uv = static_cast<qvUpVal*>(VmRealloc(L, nullptr, 0, sizeof(qvUpVal)));
+    auto* uv = static_cast<qvUpVal*>(qv::NewEngineBlock(L, sizeof(qvUpVal)));
     uv->tag = VM_TUPVAL;
     uv->marked = 0;
     uv->v = level;
@@ -53,7 +54,7 @@ qvUpVal* VmFindUpvalue(qvVmState* L, qvValue* level) {
 }
 
 qvUpVal* qv::NewClosedUpvalue(qvVmState* L) {
-    auto* uv = static_cast<qvUpVal*>(VmRealloc(L, nullptr, 0, sizeof(qvUpVal)));
+    auto* uv = static_cast<qvUpVal*>(qv::NewEngineBlock(L, sizeof(qvUpVal)));
     VmLinkObject(L, uv, VM_TUPVAL);
     qv::SetNil(&uv->value);
     uv->v = &uv->value;
@@ -76,7 +77,7 @@ void VmCloseUpvalues(qvVmState* L, qvValue* level) {
 
 void VmFreeClosure(qvVmState* L, qvClosureHeader* c) {
     size_t size = c->isNative ? qv::CClosureSize(c->nupvalues) : qv::LClosureSize(c->nupvalues);
-    VmRealloc(L, c, size, 0);
+    qv::FreeEngineBlock(L, c, size);
 }
 
 void VmFreeProto(qvVmState* L, qvProto* p) {

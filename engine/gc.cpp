@@ -253,7 +253,7 @@ void FreeObject(qvVmState* L, qvGCHeader* o) {
             VmFreeProto(L, static_cast<qvProto*>(o));
             break;
         case VM_TUPVAL:
-            VmRealloc(L, o, sizeof(qvUpVal), 0);
+            FreeEngineBlock(L, o, sizeof(qvUpVal));
             break;
     }
 }
