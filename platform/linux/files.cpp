@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/linux/blocks.h"
+#include "platform/linux/clipboard.h"
 #include "platform/linux/paths.h"
 
 namespace qv {
@@ -23,7 +24,7 @@ namespace {
 enum class FileKind {
     kDisk,          // a descriptor, possibly limited to a window (":::chunk")
     kMemory,        // ":::memory"
-    kClipboard,     // ":::clipboard"
+    kClipboard,     // ":::clipboard": a copy of the store, written back at flush and close
     kMemoryWindow,  // registered memory (":::chunkS", named windows)
 };
 
@@ -40,9 +41,6 @@ struct WindowEntry {
 std::mutex windowMutex;
 std::vector<WindowEntry> windows;
 MemoryWindowId nextWindowId = 1;
-
-std::mutex clipboardMutex;
-std::vector<uint8_t> clipboard;
 
 }  // namespace
 }  // namespace qv
@@ -110,19 +108,8 @@ int64_t WriteDescriptor(qvFile* f, int64_t offset, const uint8_t* src, int64_t n
     return done;
 }
 
-std::vector<uint8_t>& MemoryOf(qvFile* f) {
-    return f->kind == FileKind::kClipboard ? clipboard : f->memory;
-}
-
-// The clipboard is process-wide; the other stores belong to their handle.
-std::unique_lock<std::mutex> LockStore(const qvFile* f) {
-    return f->kind == FileKind::kClipboard ? std::unique_lock<std::mutex>(clipboardMutex)
-                                           : std::unique_lock<std::mutex>();
-}
-
 int64_t ReadMemory(qvFile* f, int64_t offset, uint8_t* dst, int64_t n) {
-    auto lock = LockStore(f);
-    const std::vector<uint8_t>& bytes = MemoryOf(f);
+    const std::vector<uint8_t>& bytes = f->memory;
     if (offset >= static_cast<int64_t>(bytes.size())) return 0;
     n = std::min(n, static_cast<int64_t>(bytes.size()) - offset);
     std::memcpy(dst, bytes.data() + offset, n);
@@ -130,8 +117,7 @@ int64_t ReadMemory(qvFile* f, int64_t offset, uint8_t* dst, int64_t n) {
 }
 
 int64_t WriteMemory(qvFile* f, int64_t offset, const uint8_t* src, int64_t n) {
-    auto lock = LockStore(f);
-    std::vector<uint8_t>& bytes = MemoryOf(f);
+    std::vector<uint8_t>& bytes = f->memory;
     return CatchAllocFailure<int64_t>(-1, [&] {
         if (static_cast<int64_t>(bytes.size()) < offset + n) bytes.resize(offset + n);
         std::memcpy(bytes.data() + offset, src, n);
@@ -188,10 +174,8 @@ int64_t EndOf(qvFile* f) {
             return f->dirty ? std::max(size, f->bufStart + f->bufLen) : size;
         }
         case FileKind::kMemory:
-        case FileKind::kClipboard: {
-            auto lock = LockStore(f);
-            return static_cast<int64_t>(MemoryOf(f).size());
-        }
+        case FileKind::kClipboard:
+            return static_cast<int64_t>(f->memory.size());
         case FileKind::kMemoryWindow:
             return f->end;
     }
@@ -401,14 +385,28 @@ RecordPtr OpenNamedWindow(std::string_view name) {
     return nullptr;
 }
 
+bool LoadClipboard(qvFile* f) {
+    return CatchAllocFailure<bool>(false, [&] {
+        const std::string store = ReadClipboardStore();
+        f->memory.assign(store.begin(), store.end());
+        return true;
+    });
+}
+
+// A clipboard handle that may have been written replaces the store with its bytes.
+bool CommitClipboard(const qvFile* f) {
+    if (f->kind != FileKind::kClipboard || !Writable(f)) return true;
+    return CatchAllocFailure<bool>(false, [&] {
+        const std::string bytes(f->memory.begin(), f->memory.end());
+        return WriteClipboardStore(bytes) == 0;
+    });
+}
+
 RecordPtr OpenVirtual(std::string_view name, int mode) {
     if (name == ":::memory") return NewFile(FileKind::kMemory, mode);
     if (name == ":::clipboard") {
         RecordPtr f = NewFile(FileKind::kClipboard, mode);
-        if (f && mode == QV_FILE_WRITE) {
-            std::lock_guard<std::mutex> lock(clipboardMutex);
-            clipboard.clear();
-        }
+        if (f && mode != QV_FILE_WRITE && !LoadClipboard(f.get())) return nullptr;
         return f;
     }
     if (mode != QV_FILE_READ) return nullptr;  // the rest is read-only
@@ -463,7 +461,7 @@ qvFile* FileCreateExclusive(const char* name, unsigned permissions) {
 
 int FileClose(qvFile* file) {
     if (file == nullptr) return -1;
-    bool ok = qv::FlushBuffer(file) && !file->writeFailed;
+    bool ok = qv::FlushBuffer(file) && qv::CommitClipboard(file) && !file->writeFailed;
     if (file->fd >= 0) {
         ok = close(file->fd) == 0 && ok;
         file->fd = -1;
@@ -473,7 +471,7 @@ int FileClose(qvFile* file) {
 }
 
 int FileFlush(qvFile* file) {
-    return qv::FlushBuffer(file) ? 0 : -1;
+    return qv::FlushBuffer(file) && qv::CommitClipboard(file) ? 0 : -1;
 }
 
 int64_t FileSeek(qvFile* file, int64_t offset, int mode) {

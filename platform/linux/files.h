@@ -11,7 +11,9 @@
 //   qv::RegisterMemoryWindow (a name alone never grants access to memory). A handle whose
 //   window has been unregistered reads as at its end.
 // - ":::memory": a read-write file in memory, private to its handle.
-// - ":::clipboard": a buffer shared by every handle of the process (no system clipboard).
+// - ":::clipboard": the clipboard store (platform/linux/clipboard.h), shared with the
+//   clipboard commands and with other processes. A handle works on a copy taken at open
+//   (empty when opened for writing); a writable one replaces the store at flush and close.
 // - Any other name registered with a memory window (the built-in fonts ":::default_sans",
 //   ":::default_serif", ":::default_mono", ...): that window, read-only.
 // Other names go through the path rules of platform/linux/paths.h.

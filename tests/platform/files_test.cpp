@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <random>
 
+#include "platform/linux/clipboard.h"
 #include "platform/linux/memory.h"
 #include "tests/platform/file_test_support.h"
 
@@ -342,7 +345,7 @@ TEST(MemoryWindow, NamedWindowsServeTheBuiltInFonts) {
     EXPECT_EQ(Open(":::default_sans", QV_FILE_READ), nullptr);
 }
 
-TEST(MemoryFiles, MemoryIsPerHandleAndTheClipboardIsShared) {
+TEST(MemoryFiles, MemoryIsPerHandle) {
     File a = Open(":::memory", QV_FILE_READWRITE);
     File b = Open(":::memory", QV_FILE_READWRITE);
     ASSERT_TRUE(a && b);
@@ -350,18 +353,39 @@ TEST(MemoryFiles, MemoryIsPerHandleAndTheClipboardIsShared) {
     FileSeek(a.get(), 0, QV_SEEK_BEGINNING);
     EXPECT_EQ(ReadAll(a.get()), ToBytes("abc"));
     EXPECT_TRUE(ReadAll(b.get()).empty());
+}
 
+// The clipboard file is the clipboard store: a writer's bytes replace it when the writer
+// closes, and the clipboard commands see them.
+TEST(MemoryFiles, TheClipboardFileIsTheClipboardStore) {
+    const std::string store = ::testing::TempDir() + "clipboard-file-store";
+    std::remove(store.c_str());
+    setenv("QV_CLIPBOARD", store.c_str(), 1);
     File writer = Open(":::clipboard", QV_FILE_WRITE);
     ASSERT_NE(writer, nullptr);
-    FileWrite(writer.get(), "clip", 4);
-    FileWriteChar(writer.get(), '!');
+    const std::string ftxt = MakeFtxt("clip!");
+    FileWrite(writer.get(), ftxt.data(), int64_t(ftxt.size()));
+    File early = Open(":::clipboard", QV_FILE_READ);
+    EXPECT_TRUE(ReadAll(early.get()).empty()) << "nothing lands before the writer closes";
+    EXPECT_EQ(FileClose(writer.release()), 0);
+
     File reader = Open(":::clipboard", QV_FILE_READ);
-    EXPECT_EQ(ReadAll(reader.get()), ToBytes("clip!"));
+    EXPECT_EQ(ReadAll(reader.get()), ToBytes(ftxt));
     EXPECT_EQ(FileSeek(reader.get(), 0, QV_SEEK_END), -1);
     EXPECT_EQ(FileWrite(reader.get(), "x", 1), -1);
-    File truncating = Open(":::clipboard", QV_FILE_WRITE);
+    std::string text;
+    EXPECT_EQ(ReadClipboardData(&text), QV_CLIPBOARD_TEXT);
+    EXPECT_EQ(text, "clip!");
+
+    EXPECT_EQ(FileClose(Open(":::clipboard", QV_FILE_WRITE).release()), 0);
     File empty = Open(":::clipboard", QV_FILE_READ);
     EXPECT_TRUE(ReadAll(empty.get()).empty());
+
+    setenv("QV_CLIPBOARD", "/nonexistent-dir/clip", 1);
+    EXPECT_EQ(FileClose(Open(":::clipboard", QV_FILE_WRITE).release()), -1)
+        << "a store that cannot be written fails the close";
+    unsetenv("QV_CLIPBOARD");
+    std::remove(store.c_str());
 }
 
 }  // namespace
