@@ -31,3 +31,5 @@ int TimedWaitWithEvents(qvVmState* L, int64_t milliseconds) {
     }
     return 0;
 }
+
+void ResetDisplayInput(qvVmState*) {}

@@ -18,3 +18,7 @@ bool RunInputPump(qvVmState* L);
 // Waits milliseconds of the monotonic clock in slices of at most 20 ms, running the input
 // pump before each slice. Returns 0, or ERR_USERABORT when the pump asks the program to stop.
 int TimedWaitWithEvents(qvVmState* L, int64_t milliseconds);
+
+// Forgets the current display's key and pointer state after an external program or a
+// requester had the input. Until the display library exists no display keeps such state.
+void ResetDisplayInput(qvVmState* L);

@@ -10,6 +10,7 @@
 #include "runtime/arguments.h"
 #include "runtime/errors.h"
 #include "runtime/file_parts.h"
+#include "runtime/input_pump.h"
 
 namespace qv {
 namespace {
@@ -131,8 +132,10 @@ int RunCommandLine(qvVmState* L, const char* line, int asynchronous) {
     int code =
         CatchAllocFailure(int{ERR_MEM}, [&] { return ProgramPath(L, parts.program, &host); });
     if (code != 0) return code;
-    return RunProgram(host.c_str(), parts.hasArguments ? parts.arguments.c_str() : nullptr,
+    code = RunProgram(host.c_str(), parts.hasArguments ? parts.arguments.c_str() : nullptr,
                       asynchronous);
+    ResetDisplayInput(L);  // the program may have had the keyboard and the pointer
+    return code;
 }
 
 int Run(qvVmState* L) {

@@ -15,6 +15,7 @@
 #include "platform/linux/url_launcher.h"
 #include "runtime/arguments.h"
 #include "runtime/errors.h"
+#include "runtime/input_pump.h"
 
 namespace qv {
 namespace {
@@ -198,9 +199,9 @@ int SystemRequest(qvVmState* L) {
     std::string title = ArgText(L, 1), body = ArgText(L, 2), buttons = ArgText(L, 3);
     int icon = OptInt(L, 4, 0);
     int button = 0;
-    if (int code = ReqSystem(title.c_str(), body.c_str(), buttons.c_str(), icon, &button)) {
-        return code;
-    }
+    int code = ReqSystem(title.c_str(), body.c_str(), buttons.c_str(), icon, &button);
+    ResetDisplayInput(L);
+    if (code != 0) return code;
     if (button < 0) return ERR_MEM;  // the requester could not be shown
     VmPushNumber(L, button);
     return 1;
@@ -239,7 +240,9 @@ int FileRequest(qvVmState* L) {
     qvFileRequest request{title.c_str(), pattern.c_str(), mode, path ? path->c_str() : nullptr,
                           file ? file->c_str() : nullptr};
     qvFileRequestResult result;
-    if (int code = ReqFile(request, &result)) return code;
+    int code = ReqFile(request, &result);
+    ResetDisplayInput(L);
+    if (code != 0) return code;
     if (!result.names.empty()) state.lastFile = JoinPath(result.directory, result.names[0]);
     PushFileResult(L, result, mode == QV_REQ_MULTISELECT);
     return 1;
@@ -253,10 +256,10 @@ int PathRequest(qvVmState* L) {
     if (mode != QV_REQ_NORMAL && mode != QV_REQ_SAVEMODE) return ERR_WRONGUSAGE;
     if (!path && !state.lastPath.empty()) path = state.lastPath;
     std::vector<char> chosen(kPathSize);
-    if (int code = ReqPath(title.c_str(), mode, path ? path->c_str() : nullptr, chosen.data(),
-                           chosen.size())) {
-        return code;
-    }
+    int code =
+        ReqPath(title.c_str(), mode, path ? path->c_str() : nullptr, chosen.data(), chosen.size());
+    ResetDisplayInput(L);
+    if (code != 0) return code;
     if (chosen[0] != '\0') state.lastPath = chosen.data();
     VmPushString(L, chosen.data());
     return 1;
