@@ -142,8 +142,10 @@ def peers(port):
 def main(build_dir, tsv_path):
     qvnetbench = os.path.join(build_dir, "bin", "qvnetbench")
     port = free_port()
-    echo = start(["socat", "TCP4-LISTEN:%d,bind=127.0.0.1,reuseaddr,fork" % port, "EXEC:cat"],
-                 port)
+    # An in-process pipe without Nagle: with EXEC:cat and delayed acknowledgements every
+    # piece would wait for the peer's timers, for us and CPython alike.
+    echo = start(["socat", "TCP4-LISTEN:%d,bind=127.0.0.1,reuseaddr,fork,nodelay" % port,
+                  "PIPE"], port)
     try:
         ours = subprocess.run([qvnetbench, "echo", str(port), str(TOTAL), str(PIECE),
                                str(ROUNDS)], capture_output=True, text=True, check=True).stdout
