@@ -323,8 +323,8 @@ retentry:
     // The running closure sits just below the frame; read where needed rather than held.
     auto cl = [&] { return LClosureOf(base - 1); };
 
-    // Fetch: the abort test, the published position, the hooks (a plain line hook decides in
-    // line whether it is due), then A.
+    // Fetch: the abort test, the published position and the hooks (a plain line hook decides
+    // in line whether it is due). Each handler decodes its own A.
 #define VM_FETCH()                                                                           \
     do {                                                                                     \
         if (abortFlag.load(std::memory_order_relaxed) != 0) return nullptr;                  \
@@ -341,9 +341,9 @@ retentry:
     } while (0)
 
 #if defined(QV_COMPUTED_GOTO)
-    // Every handler ends in its own fetch and indirect jump, so that the branch predictor
-    // learns which operation follows which.
-    // In the order of the operation codes; codes 43-63 do nothing.
+    // Every handler ends in a fetch and an indirect jump of its own, so that the branch
+    // predictor learns which operation follows which. The table is in the order of the
+    // operation codes; codes 43-63 do nothing.
     static_assert(kNumOpcodes == 43 && OP_SELF == 42);
     static const void* const kDispatch[64] = {
         &&L_OP_MOVE,      &&L_OP_LOADK,    &&L_OP_LOADBOOL,  &&L_OP_LOADNIL,  &&L_OP_GETUPVAL,
