@@ -341,6 +341,16 @@ TEST_F(Transfers, FtpGoesToTheControlPeerAndKeepsTheTail) {
     EXPECT_EQ(server.commands(), expected);
 }
 
+TEST_F(Transfers, ARedirectToFtpContinuesAsFtp) {
+    FtpScript ftp("220 Ready\r\n", With(kLoginAndPasv, {"150 Here\r\n", "226 Done\r\n"}),
+                  "from ftp");
+    HttpScript http({"HTTP/1.1 302 Found\r\nLocation: " + ftp.url("/f") + "\r\n\r\n"});
+    const CallResult r = Download(http.url("/moved"));
+    ASSERT_EQ(r.code, 0) << r.errorText;
+    EXPECT_EQ(r.Text(0), "from ftp");
+    EXPECT_EQ(ftp.commands().at(4), "retr /f");
+}
+
 TEST_F(Transfers, FtpUploadOfDataAndALoginWithoutPassword) {
     FtpScript server("220 Ready\r\n", {"230 No password needed\r\n", "227 ({data})\r\n",
                                        "200 Type\r\n", "150 Send\r\n", "226 Stored\r\n"});
