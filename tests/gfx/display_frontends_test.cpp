@@ -117,8 +117,7 @@ struct TestDisplay {
 
 TEST(BltToDisplay, DefersWhileAVideoDumpRecords) {
     TestDisplay display;
-    BitMapPtr bitmap(AllocDisplayBitMap(2, 2));
-    RectFill(bitmap.get(), 0, 0, 2, 2, 0xF80000);
+    BitMapPtr bitmap = qv::test::Filled(2, 2, 0xF80000);
     qvVideoDumpState& dump = qv::VideoDumpState();
     dump = {};
     dump.deferredRefresh = true;
@@ -138,8 +137,7 @@ TEST(BltToDisplay, DrawsUnscaledUnlessTheAutoscaleSizeDiffers) {
     TestDisplay display;
     display.host.view.autoscale = true;
     display.host.view.autoscaleWidth = 2, display.host.view.autoscaleHeight = 2;
-    BitMapPtr bitmap(AllocDisplayBitMap(2, 2));
-    RectFill(bitmap.get(), 0, 0, 2, 2, 0xF80000);
+    BitMapPtr bitmap = qv::test::Filled(2, 2, 0xF80000);
     // The bitmap has the autoscale size, or the refresh does not ask for scaling.
     BltToDisplay(bitmap.get(), 0, 0, display.host.Display(), 3, 3, 2, 2, QV_REFRESH_AUTOSCALE);
     BltToDisplay(bitmap.get(), 1, 1, display.host.Display(), 6, 0, 1, 1, 0);

@@ -56,8 +56,7 @@ Limits Whole(const qvDisplayBitMap* b) {
 }
 
 BitMapPtr Blank(int32_t width, int32_t height) {
-    BitMapPtr b(AllocDisplayBitMap(width, height));
-    RectFill(b.get(), 0, 0, width, height, 0x406080);
+    BitMapPtr b = qv::test::Filled(width, height, 0x406080);
     return b;
 }
 

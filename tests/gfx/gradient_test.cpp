@@ -208,9 +208,7 @@ TEST(DrawGradient, RefusesWhatItCannotDraw) {
         DrawGradient(nullptr, 0, 0, 4, 4, &g);
         EXPECT_EQ(capture.Text(), "ERROR! DRAWGRADIENT() CALLED WITH DST=NULL!\n");
     }
-    BitMapPtr b(AllocDisplayBitMap(8, 8)), before(AllocDisplayBitMap(8, 8));
-    RectFill(b.get(), 0, 0, 8, 8, 0x123456);
-    RectFill(before.get(), 0, 0, 8, 8, 0x123456);
+    BitMapPtr b = qv::test::Filled(8, 8, 0x123456), before = qv::test::Filled(8, 8, 0x123456);
     {
         hooks::LockFault fault(1);
         DrawGradient(b.get(), 0, 0, 8, 8, &g);

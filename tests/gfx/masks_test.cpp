@@ -31,8 +31,7 @@ bool Bit(const qvPlaneBitMap* mask, int32_t x, int32_t y) {
 }
 
 TEST(ColorKeyToMask, KeyedPixelsAreInvisible) {
-    BitMapPtr b(AllocDisplayBitMap(19, 5));
-    RectFill(b.get(), 0, 0, 19, 5, 0x102030);
+    BitMapPtr b = qv::test::Filled(19, 5, 0x102030);
     PlanePtr none(ColorKeyToMask(b.get(), 19, 5, 0xFF00FF));  // a key that no pixel has
     PlotPixel(b.get(), 18, 4, 0xFF00FF);
     PlotPixel(b.get(), 0, 0, 0xFF00FF);
@@ -141,8 +140,7 @@ TEST(PixelArrayToBitMap, OutOfMemoryMakesNothing) {
 
 // Red to green and green to blue turn red pixels blue in one pass.
 TEST(ReplaceColors, ChainedPairsApplyInOnePass) {
-    BitMapPtr b(AllocDisplayBitMap(6, 2));
-    RectFill(b.get(), 0, 0, 6, 2, 0xFF0000);
+    BitMapPtr b = qv::test::Filled(6, 2, 0xFF0000);
     PlotPixel(b.get(), 1, 0, 0x00FF00);
     PlotPixel(b.get(), 2, 0, 0x808080);
     const uint32_t f = b->format;

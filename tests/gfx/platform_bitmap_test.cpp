@@ -184,8 +184,7 @@ TEST(PlatformBitMap, RuntimeOptionsAreStoredAndReadBack) {
 }
 
 TEST(PlatformBitMap, PixelsReadBackAsWrittenWithinTheFormatsPrecision) {
-    BitMapPtr bitmap(AllocDisplayBitMap(5, 3));
-    RectFill(bitmap.get(), 0, 0, 5, 3, 0);
+    BitMapPtr bitmap = qv::test::Filled(5, 3, 0);
     PlotPixel(bitmap.get(), 4, 2, 0xFFFFFF);
     PlotPixel(bitmap.get(), 5, 2, 0xFFFFFF);   // outside: ignored
     PlotPixel(bitmap.get(), -1, 0, 0xFFFFFF);  // outside: ignored

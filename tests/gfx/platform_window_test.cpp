@@ -43,8 +43,7 @@ TEST(PlatformWindow, WindowBlitAtOffsetsReadsBackThroughTheGrab) {
     } blits[] = {{0, 0, 0, 0, 25, 20}, {3, 2, 17, 11, 22, 18}, {5, 5, -3, 25, 10, 10}};
     for (const auto& b : blits) {
         WindowBlit(picture.get(), b.sx, b.sy, window.get(), b.dx, b.dy, b.width, b.height, 0, 0);
-        BitMapPtr expected(AllocDisplayBitMap(40, 30));
-        RectFill(expected.get(), 0, 0, 40, 30, 0);
+        BitMapPtr expected = qv::test::Filled(40, 30, 0);
         BltBitMap(window->framebuffer, 0, 0, expected.get(), 0, 0, 40, 30);
         BitMapPtr grab(GrabScreenToBitMap(window.get(), 0, 0, 40, 30));
         ASSERT_TRUE(grab);

@@ -19,16 +19,11 @@ namespace {
 using qv::test::AsStored;
 using qv::test::BitMapPtr;
 using qv::test::FakeBlitHost;
+using qv::test::Filled;
 using qv::test::PlanePtr;
 
 // Colours whose channels every format keeps exactly.
 constexpr uint32_t kRed = 0xF80000, kBlue = 0x0000F8, kGrey = 0x808080, kBlack = 0;
-
-BitMapPtr Filled(int32_t width, int32_t height, uint32_t rgb) {
-    BitMapPtr bitmap(AllocDisplayBitMap(width, height));
-    RectFill(bitmap.get(), 0, 0, width, height, rgb);
-    return bitmap;
-}
 
 PlanePtr Plane(int32_t width, int32_t height, uint8_t depth, uint8_t fill) {
     PlanePtr plane(depth == 1 ? AllocMaskBitMap(nullptr, width, height, 0)

@@ -266,8 +266,7 @@ TEST_F(ScaleBitmapTest, ALockFailureFreesWhatTheCallMade) {
 
 TEST_F(ScaleBitmapTest, ASuppliedDestinationReceivesColourOnly) {
     Source source(5, 5, true, true);
-    BitMapPtr dest(AllocDisplayBitMap(12, 12));
-    RectFill(dest.get(), 0, 0, 12, 12, 0);
+    BitMapPtr dest = qv::test::Filled(12, 12, 0);
     // Marks that no call may write (nor free).
     auto* const bitmapMark = reinterpret_cast<qvDisplayBitMap*>(0x1);
     auto* const maskMark = reinterpret_cast<qvPlaneBitMap*>(0x2);
@@ -407,8 +406,7 @@ TEST(ScalePixels, SmoothingWithoutMapsDrawsNothing) {
 
 TEST(WindowBlit, TheAutoscaledRefreshLandsScaledInTheFramebuffer) {
     qv::test::FakeBlitHost host;
-    BitMapPtr framebuffer(AllocDisplayBitMap(8, 6));
-    RectFill(framebuffer.get(), 0, 0, 8, 6, 0);
+    BitMapPtr framebuffer = qv::test::Filled(8, 6, 0);
     qvPlatformDisplay window{};
     window.framebuffer = framebuffer.get();
     host.view.window = &window;

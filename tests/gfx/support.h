@@ -138,6 +138,13 @@ inline uint32_t AsStored(uint32_t rgb) {
     return AsStored(qv::ScreenFormat(), rgb);
 }
 
+// A bitmap of the screen format filled with one colour.
+inline BitMapPtr Filled(int32_t width, int32_t height, uint32_t rgb) {
+    BitMapPtr bitmap(AllocDisplayBitMap(width, height));
+    RectFill(bitmap.get(), 0, 0, width, height, rgb);
+    return bitmap;
+}
+
 // A bitmap of random colours (the screen format by default).
 inline BitMapPtr RandomBitMap(int32_t width, int32_t height, uint32_t seed,
                               uint32_t format = qv::ScreenFormat()) {
