@@ -1,6 +1,8 @@
 #include "engine/convert.h"
 
 #include <locale.h>
+#include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -22,7 +24,54 @@ uint32_t Bits32(double x) {
     return static_cast<uint32_t>(Trunc32(x));
 }
 
+namespace {
+
+// Two-digit pairs "00".."99", for writing a counter two digits at a time.
+constexpr std::array<char, 200> kDigitPairs = [] {
+    std::array<char, 200> pairs{};
+    for (int i = 0; i < 100; ++i) {
+        pairs[2 * i] = static_cast<char>('0' + i / 10);
+        pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
+    }
+    return pairs;
+}();
+
+// The smallest number of each digit count (0 counts as one digit).
+constexpr std::array<uint32_t, 10> kDigitCountStarts = {
+    0, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000};
+
+// log10(2) is about 1233 / 4096: the bit width gives the digit count or one less.
+int DecimalDigits(uint32_t u) {
+    const int estimate = (std::bit_width(u) * 1233) >> 12;
+    return estimate + (u >= kDigitCountStarts[estimate] ? 1 : 0);
+}
+
+// u in decimal and a NUL, written from the end two digits at a time; returns the length.
+size_t FormatCounter(uint32_t u, char* out) {
+    const auto length = static_cast<size_t>(DecimalDigits(u));
+    char* p = out + length;
+    *p = '\0';
+    while (u >= 100) {
+        p -= 2;
+        std::memcpy(p, &kDigitPairs[2 * (u % 100)], 2);
+        u /= 100;
+    }
+    if (u >= 10) {
+        std::memcpy(p - 2, &kDigitPairs[2 * u], 2);
+    } else {
+        p[-1] = static_cast<char>('0' + u);
+    }
+    return length;
+}
+
+}  // namespace
+
 size_t FormatNumber(double n, char (&out)[kNumberTextSize]) {
+    // Counters and indices: whole numbers of 0..2^32-1 (-0 excluded, it prints "-0").
+    if (n >= 0 && n < 4294967296.0) {
+        const auto u = static_cast<uint32_t>(n);
+        if (static_cast<double>(u) == n && !std::signbit(n)) return FormatCounter(u, out);
+    }
     char* end;
     // Integers of up to 14 digits print exactly as "%.14g" prints them; -0 does not.
     if (n == std::trunc(n) && std::fabs(n) < 1e14 && !(n == 0 && std::signbit(n))) {

@@ -28,7 +28,9 @@ qvGCHeader*& Bucket(qvGCHeader** buckets, uint32_t size, uint32_t hash) {
 qvString* FindString(const qvStringTable& strt, const char* bytes, uint32_t length, uint32_t hash) {
     for (qvGCHeader* o = Bucket(strt.hash, strt.size, hash); o != nullptr; o = o->next) {
         auto* s = static_cast<qvString*>(o);
-        if (s->length == length && (length == 0 || std::memcmp(s->Data(), bytes, length) == 0)) {
+        // The hash first: it tells apart nearly all strings of one length.
+        if (s->hash == hash && s->length == length &&
+            (length == 0 || std::memcmp(s->Data(), bytes, length) == 0)) {
             return s;
         }
     }

@@ -130,7 +130,17 @@ TEST(FormatNumber, WritesWhatPrintfWritesWithPrecision14) {
                              kInf,
                              -kInf,
                              2147483648.0,
-                             4294967295.0};
+                             4294967295.0,
+                             4294967296.0,
+                             0,
+                             9,
+                             10,
+                             99,
+                             100,
+                             1000000000,
+                             1234567890,
+                             0.5 + 4294967295.0,
+                             -1};
     for (double v : values) {
         char expected[64];
         std::snprintf(expected, sizeof expected, "%.14g", v);
