@@ -42,12 +42,10 @@ qvNode* StringPosition(const qvTable* t, const qvString* s) {
     return &t->node[s->hash & (SizeNode(t) - 1)];
 }
 
-qvNode* MainPosition(const qvTable* t, const qvValue* key) {
+qvNode* OtherPosition(const qvTable* t, const qvValue* key) {
     switch (key->tag) {
         case VM_TNUMBER:
             return NumberPosition(t, key->value.n);
-        case VM_TSTRING:
-            return StringPosition(t, StringOf(key));
         case VM_TBOOLEAN:
             return &t->node[static_cast<uint32_t>(key->value.b) & (SizeNode(t) - 1)];
         case VM_TLIGHTUSERDATA:
@@ -55,6 +53,11 @@ qvNode* MainPosition(const qvTable* t, const qvValue* key) {
         default:
             return ModPosition(t, reinterpret_cast<uintptr_t>(key->value.gc));
     }
+}
+
+// String keys, the common case, in line.
+inline qvNode* MainPosition(const qvTable* t, const qvValue* key) {
+    return key->tag == VM_TSTRING ? StringPosition(t, StringOf(key)) : OtherPosition(t, key);
 }
 
 const qvValue* GetNumberKey(const qvTable* t, double n) {
@@ -284,23 +287,33 @@ bool FindFreeNode(qvTable* t) {
     return true;
 }
 
-qvValue* NewKey(qvVmState* L, qvTable* t, const qvValue* key) {
-    qvNode* mp = MainPosition(t, key);
-    // No hash storage, or no free node because the last rehash ran out of memory.
-    if (HasNoHashStorage(t) || (!IsNil(&mp->val) && !IsNil(&t->firstfree->key))) {
-        Rehash(L, t, key);
-        return RawSet(L, t, key);
-    }
-    if (!IsNil(&mp->val)) mp = Collide(t, mp);
-    mp->key = *key;
-    if (FindFreeNode(t)) return &mp->val;
+// The slow paths of NewKey, out of line so that its common path needs no frame of its own.
+[[gnu::noinline]] qvValue* GrowThenInsert(qvVmState* L, qvTable* t, const qvValue* key) {
+    Rehash(L, t, key);
+    return RawSet(L, t, key);
+}
 
+// The key is stored in mp but the table is full: the rehash must carry it along.
+[[gnu::noinline]] qvValue* RehashFullTable(qvVmState* L, qvTable* t, const qvValue* key,
+                                           qvNode* mp) {
     PendingValue pending(&mp->val);
     Rehash(L, t, nullptr);
     pending.Release();
     auto* slot = const_cast<qvValue*>(VmTableGet(t, key));
     SetNil(slot);
     return slot;
+}
+
+qvValue* NewKey(qvVmState* L, qvTable* t, const qvValue* key) {
+    qvNode* mp = MainPosition(t, key);
+    // No hash storage, or no free node because the last rehash ran out of memory.
+    if (HasNoHashStorage(t) || (!IsNil(&mp->val) && !IsNil(&t->firstfree->key))) {
+        return GrowThenInsert(L, t, key);
+    }
+    if (!IsNil(&mp->val)) mp = Collide(t, mp);
+    mp->key = *key;
+    if (FindFreeNode(t)) return &mp->val;
+    return RehashFullTable(L, t, key, mp);
 }
 
 // The slot of a key that t does not hold yet (moving entries in a resize): no lookup first.
