@@ -7,6 +7,8 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <cstring>
+#include <type_traits>
 
 #include "engine/internal.h"
 #include "engine/small_blocks.h"
@@ -95,11 +97,9 @@ void CheckSizes(qvVmState* L, int narray, int lognode) {
 qvNode* NewNodes(qvVmState* L, int lognode) {
     const uint32_t size = 1u << lognode;
     auto* node = static_cast<qvNode*>(NewEngineBlock(L, size * sizeof(qvNode)));
-    for (uint32_t i = 0; i < size; ++i) {
-        SetNil(&node[i].key);
-        SetNil(&node[i].val);
-        node[i].next = nullptr;
-    }
+    // All bits zero is a node with nil key and value and no successor: one fill of the block.
+    static_assert(VM_TNIL == 0 && std::is_trivially_copyable_v<qvNode>);
+    std::memset(static_cast<void*>(node), 0, size * sizeof(qvNode));
     return node;
 }
 
