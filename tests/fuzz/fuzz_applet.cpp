@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "platform/linux/memory.h"
@@ -13,6 +14,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::string path = "/tmp/qv-fuzz-applet-" + std::to_string(getpid()) + ".qva";
+    // The loader moves into the applet's directory; the fuzzer's relative corpus paths and
+    // the next input need the directory it started in.
+    static const std::filesystem::path home = std::filesystem::current_path();
     FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) return 0;
     std::fwrite(data, 1, size, file);
@@ -34,5 +38,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     qv::ResetRuntimeState();
     PlatformShutdown();  // the temporary files of compressed applets
     std::remove(path.c_str());
+    std::filesystem::current_path(home);
     return 0;
 }
