@@ -2,8 +2,11 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
+#include <thread>
 
 namespace qv::testing {
 namespace {
@@ -51,6 +54,18 @@ NginxServer::NginxServer(const std::string& dir, const std::string& root)
               "        location = /nothing { return 204; }\n    }\n}\n");
     process_ = PeerProcess({"nginx", "-p", dir, "-c", dir + "/nginx.conf", "-g", "daemon off;"},
                            port, PeerProtocol::Tcp, dir + "/nginx.out");
+}
+
+std::string NginxServer::AccessLogWith(const std::string& text) const {
+    std::string log;
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        std::ostringstream bytes;
+        bytes << std::ifstream(accessLog_).rdbuf();
+        log = bytes.str();
+        if (log.find(text) != std::string::npos) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    return log;
 }
 
 std::string NginxServer::url(const std::string& path) const {

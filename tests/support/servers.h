@@ -19,7 +19,9 @@ public:
     bool running() const { return process_.running(); }
     int port() const { return process_.port(); }
     std::string url(const std::string& path) const;
-    const std::string& accessLog() const { return accessLog_; }
+    // The access log once it holds text: nginx writes a request's line only after the reply
+    // has gone out, so a client may finish first. Gives up after some seconds.
+    std::string AccessLogWith(const std::string& text) const;
 
 private:
     std::string accessLog_;
