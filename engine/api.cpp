@@ -52,19 +52,6 @@ void PushNewTable(qvVmState* L) {
     SetTable(NewSlot(L), t);
 }
 
-// Converts a number at idx to its text in place (a collection may run first); the string
-// there, or nullptr for any other value.
-qvString* StringAt(qvVmState* L, int idx) {
-    qvValue* v = IndexToValue(L, idx);
-    if (v == nullptr) return nullptr;
-    if (IsString(v)) return StringOf(v);
-    if (!IsNumber(v)) return nullptr;
-    CheckGC(L);
-    v = IndexToValue(L, idx);  // the collection may have moved the stack
-    VmNumberToString(L, v);
-    return StringOf(v);
-}
-
 // Upvalue n of the function at funcidx: its slot and its name, or a null slot.
 struct UpvalueRef {
     qvValue* slot = nullptr;
@@ -144,6 +131,20 @@ int PushDirective(qvVmState* L, const char* d, va_list& args) {
 }
 
 }  // namespace
+
+// Converts a number at idx to its text in place (a collection may run first); the string
+// there, or nullptr for any other value.
+qvString* StringAt(qvVmState* L, int idx) {
+    qvValue* v = IndexToValue(L, idx);
+    if (v == nullptr) return nullptr;
+    if (IsString(v)) return StringOf(v);
+    if (!IsNumber(v)) return nullptr;
+    CheckGC(L);
+    v = IndexToValue(L, idx);  // the collection may have moved the stack
+    VmNumberToString(L, v);
+    return StringOf(v);
+}
+
 }  // namespace qv
 
 using namespace qv;

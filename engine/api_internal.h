@@ -13,6 +13,10 @@ namespace qv {
 // running command does not have.
 qvValue* IndexToValue(qvVmState* L, int idx);
 
+// The string at idx, converting a number there to its text in place (a collection may run
+// first), or nullptr for any other value.
+qvString* StringAt(qvVmState* L, int idx);
+
 // The table an index denotes, or nullptr.
 inline qvTable* TableAtIndex(qvVmState* L, int idx) {
     const qvValue* v = IndexToValue(L, idx);

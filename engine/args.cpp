@@ -32,9 +32,9 @@ bool ArgumentNumber(qvVmState* L, int idx, double* out) {
 
 // A string or a number (converted in place) at idx, or nullptr.
 const char* ArgumentString(qvVmState* L, int idx, size_t* len) {
-    const char* s = VmToString(L, idx);
-    if (len != nullptr) *len = s != nullptr ? VmStrLen(L, idx) : 0;
-    return s;
+    const qvString* s = StringAt(L, idx);  // one lookup for the text and its length
+    if (len != nullptr) *len = s != nullptr ? s->length : 0;
+    return s != nullptr ? s->Data() : nullptr;
 }
 
 bool IsAbsent(qvVmState* L, int idx) {
