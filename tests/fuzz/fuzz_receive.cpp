@@ -13,26 +13,11 @@
 #include <string_view>
 
 #include "libs/network/net_objects.h"
+#include "tests/fuzz/piecewise_transport.h"
 
 namespace {
 
-struct Transport {
-    std::string_view stream;
-    size_t position = 0;
-    std::minstd_rand cuts;
-} transport;
-
-// Hands out the next piece of the stream, 1 to 64 bytes; "closed" at its end.
-int ReadPiece(int32_t*, void* buffer, size_t length, size_t* count, const qvSocketTimeouts*) {
-    *count = 0;
-    if (transport.position >= transport.stream.size()) return kStatusClosed;
-    const size_t piece = std::min(
-        {length, transport.stream.size() - transport.position, size_t(transport.cuts() % 64 + 1)});
-    std::memcpy(buffer, transport.stream.data() + transport.position, piece);
-    transport.position += piece;
-    *count = piece;
-    return 0;
-}
+using qv::fuzz::transport;
 
 // The expected result of one request at pos of the whole stream: the text, whether a caller
 // buffer of `room` bytes (0: a script string) overflows, and where the next request starts.
@@ -78,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     transport = {std::string_view(reinterpret_cast<const char*>(data + 4), size - 4), 0,
                  std::minstd_rand(data[3] + 1)};
     qvNetObject* node = qv::NewNetObject(QV_OBJ_CLIENT);
-    node->connection.hookBlock.receive = ReadPiece;
+    node->connection.hookBlock.receive = qv::fuzz::ReadPiece<64>;
     const std::string_view s = transport.stream;
     size_t pos = 0;
     for (;;) {

@@ -10,25 +10,11 @@
 
 #include "libs/network/net_objects.h"
 #include "libs/network/transfer.h"
+#include "tests/fuzz/piecewise_transport.h"
 
 namespace {
 
-struct Transport {
-    std::string_view stream;
-    size_t position = 0;
-    std::minstd_rand cuts;
-} transport;
-
-int ReadPiece(int32_t*, void* buffer, size_t length, size_t* count, const qvSocketTimeouts*) {
-    *count = 0;
-    if (transport.position >= transport.stream.size()) return kStatusClosed;
-    const size_t piece = std::min(
-        {length, transport.stream.size() - transport.position, size_t(transport.cuts() % 512 + 1)});
-    std::memcpy(buffer, transport.stream.data() + transport.position, piece);
-    transport.position += piece;
-    *count = piece;
-    return 0;
-}
+using qv::fuzz::transport;
 
 void HttpReply(qv::Transfer& t, qvNetObject* node) {
     const std::string name;
@@ -67,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     qv::TransferOptions options;
     qv::Transfer t(nullptr, options, false, false);
     qvNetObject* node = qv::NewNetObject(QV_OBJ_CLIENT);
-    node->connection.hookBlock.receive = ReadPiece;
+    node->connection.hookBlock.receive = qv::fuzz::ReadPiece<512>;
     if (data[0] % 3 == 0)
         HttpReply(t, node);
     else
