@@ -75,6 +75,23 @@ int RegisterObjectList(qvObjectHeader** head) {
     return 0;
 }
 
+void AppendObject(qvObjectHeader** head, qvObjectHeader* object) {
+    qvObjectHeader** link = head;
+    while (*link != nullptr) link = &(*link)->next;
+    object->next = nullptr;
+    *link = object;
+}
+
+bool UnlinkObject(qvObjectHeader** head, const qvObjectHeader* object) {
+    for (qvObjectHeader** link = head; *link != nullptr; link = &(*link)->next) {
+        if (*link == object) {
+            *link = object->next;
+            return true;
+        }
+    }
+    return false;
+}
+
 qvObjectHeader* FindObjectByTypeId(uint32_t type, qvObjectId id) {
     return qv::FindRecord([&](const qvObjectHeader* r) {
         return r->type == type && r->id == id.number && r->handle == id.handle;

@@ -34,6 +34,10 @@ struct qvObjectId {
 
 // Registers the head of a library's object list; 0 or ERR_MEM.
 int RegisterObjectList(qvObjectHeader** head);
+// Puts an object at the end of its list (lists keep the order of creation), and takes it out
+// again (false when it is not there).
+void AppendObject(qvObjectHeader** head, qvObjectHeader* object);
+bool UnlinkObject(qvObjectHeader** head, const qvObjectHeader* object);
 // The first record in registration order with that type and id pair, or nullptr.
 qvObjectHeader* FindObjectByTypeId(uint32_t type, qvObjectId id);
 // The type of the record whose handle is handle; -1 when there is none.

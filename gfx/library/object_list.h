@@ -1,27 +1,11 @@
 // The list shape of the graphics library's objects: records that begin with the object
-// header, linked through it, appended at the tail and found by id pair.
+// header, linked through it (AppendObject and UnlinkObject of runtime/objects.h) and found
+// by id pair.
 #pragma once
 
 #include "runtime/objects.h"
 
 namespace qv::gfx {
-
-inline void AppendObject(qvObjectHeader** head, qvObjectHeader* record) {
-    while (*head != nullptr) head = &(*head)->next;
-    record->next = nullptr;
-    *head = record;
-}
-
-// Unlinks the record; false when it is not in the list.
-inline bool UnlinkObject(qvObjectHeader** head, const qvObjectHeader* record) {
-    for (; *head != nullptr; head = &(*head)->next) {
-        if (*head == record) {
-            *head = record->next;
-            return true;
-        }
-    }
-    return false;
-}
 
 // The first record of the list with the id pair that skip does not refuse.
 template <typename Record, typename Skip>

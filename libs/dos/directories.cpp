@@ -11,6 +11,7 @@
 #include "platform/linux/file_attributes.h"
 #include "runtime/arguments.h"
 #include "runtime/errors.h"
+#include "runtime/objects.h"
 #include "runtime/option_tables.h"
 
 // One open directory: the support layer's handle and the scan it runs.
@@ -38,12 +39,7 @@ void FreeDirectory(qvVmState* L, qvDosDirectory* directory) {
 }
 
 void Unlink(qvDosDirectory* directory) {
-    for (qvObjectHeader** link = &directories; *link != nullptr; link = &(*link)->next) {
-        if (*link == &directory->header) {
-            *link = directory->header.next;
-            return;
-        }
-    }
+    UnlinkObject(&directories, &directory->header);
 }
 
 void CloseDirectoryWithId(qvVmState* L, uint32_t id) {
@@ -161,9 +157,7 @@ int OpenDirectory(qvVmState* L) {
     directory->handle = scan.handle.release();
     directory->scan = scan.context;
     scan.context = nullptr;
-    qvObjectHeader** link = &directories;
-    while (*link != nullptr) link = &(*link)->next;
-    *link = &directory->header;
+    AppendObject(&directories, &directory->header);
     if (!wasNil) return 0;
     VmPushLightUserdata(L, directory);
     return 1;

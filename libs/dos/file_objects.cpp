@@ -9,6 +9,7 @@
 #include "runtime/arguments.h"
 #include "runtime/errors.h"
 #include "runtime/messages.h"
+#include "runtime/objects.h"
 #include "runtime/report.h"
 
 namespace qv {
@@ -22,12 +23,7 @@ qvDosFile* AsFile(qvObjectHeader* header) {
 }
 
 void Unlink(qvDosFile* file) {
-    for (qvObjectHeader** link = &files; *link != nullptr; link = &(*link)->next) {
-        if (*link == &file->header) {
-            *link = file->header.next;
-            return;
-        }
-    }
+    UnlinkObject(&files, &file->header);
 }
 
 // Closes the handle and frees the record; false when pending data could not be stored.
@@ -39,9 +35,7 @@ bool FreeFile(qvVmState* L, qvDosFile* file) {
 }
 
 void Append(qvDosFile* file) {
-    qvObjectHeader** link = &files;
-    while (*link != nullptr) link = &(*link)->next;
-    *link = &file->header;
+    AppendObject(&files, &file->header);
 }
 
 void CloseFileWithId(qvVmState* L, uint32_t id) {

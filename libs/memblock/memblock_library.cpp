@@ -11,6 +11,7 @@
 #include "runtime/arguments.h"
 #include "runtime/errors.h"
 #include "runtime/exports.h"
+#include "runtime/objects.h"
 
 namespace qv {
 namespace {
@@ -33,12 +34,7 @@ void FreeBlock(qvVmState* L, qvMemBlock* block) {
 }
 
 void Unlink(qvMemBlock* block) {
-    for (qvObjectHeader** link = &blocks; *link != nullptr; link = &(*link)->next) {
-        if (*link == &block->header) {
-            *link = block->header.next;
-            return;
-        }
-    }
+    UnlinkObject(&blocks, &block->header);
 }
 
 qvMemBlock* BlockArg(qvVmState* L, int idx) {
@@ -133,9 +129,7 @@ int AllocMem(qvVmState* L) {
     block->header = {QV_OBJ_MEMORY, wasNil ? 0 : id, wasNil ? block : nullptr, nullptr, nullptr};
     block->size = size;
     block->data = data;
-    qvObjectHeader** link = &blocks;
-    while (*link != nullptr) link = &(*link)->next;
-    *link = &block->header;
+    AppendObject(&blocks, &block->header);
     if (!wasNil) return 0;
     VmPushLightUserdata(L, block);
     return 1;

@@ -5,6 +5,7 @@
 #include "platform/linux/sockets.h"
 #include "runtime/arguments.h"
 #include "runtime/errors.h"
+#include "runtime/objects.h"
 
 namespace qv {
 namespace {
@@ -71,21 +72,13 @@ void FreeNetObject(qvVmState* L, qvNetObject* node) {
 void AppendNetObject(qvNetObject* node, qvObjectId id) {
     node->header.id = id.number;
     node->header.handle = id.number == 0 ? node : nullptr;
-    qvObjectHeader** link = NetworkList(node->header.type);
-    while (*link != nullptr) link = &(*link)->next;
-    *link = &node->header;
+    AppendObject(NetworkList(node->header.type), &node->header);
 }
 
 void CloseNetObject(qvVmState* L, qvNetObject* node) {
     qvNetObject*& position = WalkPosition(node->header.type);
     if (position == node) position = AsNode(node->header.next);
-    for (qvObjectHeader** link = NetworkList(node->header.type); *link != nullptr;
-         link = &(*link)->next) {
-        if (*link == &node->header) {
-            *link = node->header.next;
-            break;
-        }
-    }
+    UnlinkObject(NetworkList(node->header.type), &node->header);
     FreeNetObject(L, node);
 }
 

@@ -9,6 +9,7 @@
 #include "runtime/arguments.h"
 #include "runtime/errors.h"
 #include "runtime/input_pump.h"
+#include "runtime/objects.h"
 
 namespace qv {
 namespace {
@@ -62,9 +63,7 @@ void Restart(qvVmState* L, qvTimer* t) {
 }
 
 void Unlink(qvTimer* t) {
-    qvObjectHeader** link = &timers;
-    while (*link != &t->header) link = &(*link)->next;
-    *link = t->header.next;
+    UnlinkObject(&timers, &t->header);
 }
 
 void FreeTimer(qvVmState* L, qvTimer* t) {
