@@ -231,11 +231,15 @@ void MarkAwaiting(qvVmGlobalState* g) {
     }
 }
 
+void FreeString(qvVmState* L, qvString* s) {
+    --L->g->strt.nuse;
+    FreeEngineBlock(L, s, StringSize(s->length));
+}
+
 void FreeObject(qvVmState* L, qvGCHeader* o) {
     switch (o->tag) {
         case VM_TSTRING:
-            --L->g->strt.nuse;
-            FreeEngineBlock(L, o, StringSize(static_cast<qvString*>(o)->length));
+            FreeString(L, static_cast<qvString*>(o));
             break;
         case VM_TTABLE:
             VmFreeTable(L, static_cast<qvTable*>(o));
@@ -258,7 +262,9 @@ void FreeObject(qvVmState* L, qvGCHeader* o) {
     }
 }
 
-void SweepList(qvVmState* L, qvGCHeader** p) {
+// Unlinks and frees the unmarked objects of a list; marked ones lose their mark.
+template <typename Free>
+void SweepChain(qvGCHeader** p, Free freeObject) {
     while (*p != nullptr) {
         qvGCHeader* o = *p;
         if (o->marked & (VM_MARKED | VM_FIXED)) {
@@ -266,14 +272,25 @@ void SweepList(qvVmState* L, qvGCHeader** p) {
             p = &o->next;
         } else {
             *p = o->next;
-            FreeObject(L, o);
+            freeObject(o);
         }
     }
 }
 
+void SweepList(qvVmState* L, qvGCHeader** p) {
+    SweepChain(p, [L](qvGCHeader* o) { FreeObject(L, o); });
+}
+
+// Buckets whose first string is fetched ahead of the sweep: the chains lie scattered over the
+// heap, and waiting for each head in turn would leave the memory system idle.
+constexpr uint32_t kSweepLookahead = 8;
+
 void SweepStrings(qvVmState* L) {
     qvStringTable& strt = L->g->strt;
-    for (uint32_t i = 0; i < strt.size; ++i) SweepList(L, &strt.hash[i]);
+    for (uint32_t i = 0; i < strt.size; ++i) {
+        if (i + kSweepLookahead < strt.size) __builtin_prefetch(strt.hash[i + kSweepLookahead], 1);
+        SweepChain(&strt.hash[i], [L](qvGCHeader* o) { FreeString(L, static_cast<qvString*>(o)); });
+    }
 }
 
 void ShrinkStringTable(qvVmState* L, void*) {

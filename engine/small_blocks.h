@@ -53,13 +53,17 @@ inline void* AllocSmallBlock(qvVmGlobalState* g, size_t size) {
     QV_UNPOISON(block, SmallClassSize(size));
     std::memcpy(&g->smallBlocks[c], block, sizeof(void*));
     --g->smallBlockCounts[c];
+    // The next block of the class has most likely left the first-level cache since it was
+    // freed; fetching it now keeps that wait off the next allocation's path.
+    __builtin_prefetch(g->smallBlocks[c], 1);
     return block;
 }
 
 inline void FreeSmallBlock(qvVmGlobalState* g, void* block, size_t size) {
     if (block == nullptr) return;
     size_t c = SmallClass(size);
-    if (g->smallBlockCounts[c] >= kSmallBlockBytesKept / SmallClassSize(size)) {
+    // A product, not a quotient: this runs once for every object a collection frees.
+    if ((size_t{g->smallBlockCounts[c]} + 1) * SmallClassSize(size) > kSmallBlockBytesKept) {
         PlatformRealloc(block, SmallClassSize(size), 0);
         return;
     }

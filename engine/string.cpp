@@ -25,8 +25,8 @@ qvGCHeader*& Bucket(qvGCHeader** buckets, uint32_t size, uint32_t hash) {
     return buckets[hash & (size - 1)];
 }
 
-qvString* FindString(const qvStringTable& strt, const char* bytes, uint32_t length, uint32_t hash) {
-    for (qvGCHeader* o = Bucket(strt.hash, strt.size, hash); o != nullptr; o = o->next) {
+qvString* FindString(qvGCHeader* chain, const char* bytes, uint32_t length, uint32_t hash) {
+    for (qvGCHeader* o = chain; o != nullptr; o = o->next) {
         auto* s = static_cast<qvString*>(o);
         // The hash first: it tells apart nearly all strings of one length.
         if (s->hash == hash && s->length == length &&
@@ -37,7 +37,8 @@ qvString* FindString(const qvStringTable& strt, const char* bytes, uint32_t leng
     return nullptr;
 }
 
-qvString* CreateString(qvVmState* L, const char* bytes, uint32_t length, uint32_t hash) {
+qvString* CreateString(qvVmState* L, const char* bytes, uint32_t length, uint32_t hash,
+                       qvGCHeader*& head) {
     auto* s = static_cast<qvString*>(NewEngineBlock(L, StringSize(length)));
     s->tag = VM_TSTRING;
     s->marked = 0;
@@ -46,15 +47,35 @@ qvString* CreateString(qvVmState* L, const char* bytes, uint32_t length, uint32_
     s->length = length;
     if (length != 0) std::memcpy(s->Data(), bytes, length);  // bytes may be null then
     s->Data()[length] = '\0';
-
-    qvStringTable& strt = L->g->strt;
-    qvGCHeader*& head = Bucket(strt.hash, strt.size, hash);
     s->next = head;
     head = s;
+
+    qvStringTable& strt = L->g->strt;
     ++strt.nuse;
     // The string is already safely linked when the growth below runs out of memory.
     if (strt.nuse > strt.size && strt.size <= 0x3FFFFFFE) VmResizeStringTable(L, strt.size * 2);
     return s;
+}
+
+// Buckets whose first string is fetched ahead of the move: the chains lie scattered over the
+// heap, and waiting for each string in turn would leave the memory system idle.
+constexpr uint32_t kRehashLookahead = 8;
+
+// Moves the strings of from[0, count) into the n buckets of to (which may be from itself when
+// n is a multiple of count: every string then stays or moves to a bucket beyond count).
+void MoveChains(qvGCHeader** from, uint32_t count, qvGCHeader** to, uint32_t n) {
+    for (uint32_t i = 0; i < count; ++i) {
+        if (i + kRehashLookahead < count) __builtin_prefetch(from[i + kRehashLookahead]);
+        qvGCHeader* o = from[i];
+        from[i] = nullptr;
+        while (o != nullptr) {
+            qvGCHeader* next = o->next;
+            qvGCHeader*& head = Bucket(to, n, static_cast<qvString*>(o)->hash);
+            o->next = head;
+            head = o;
+            o = next;
+        }
+    }
 }
 
 }  // namespace
@@ -65,26 +86,31 @@ qvString* VmNewString(qvVmState* L, const char* bytes, size_t length) {
     if (length > UINT32_MAX) RaiseError(L, ERR_MEM);
     const auto len = static_cast<uint32_t>(length);
     const uint32_t hash = qv::HashBytes(bytes, len);
-    if (qvString* s = qv::FindString(L->g->strt, bytes, len, hash)) return s;
-    return qv::CreateString(L, bytes, len, hash);
+    qvStringTable& strt = L->g->strt;
+    qvGCHeader*& head = qv::Bucket(strt.hash, strt.size, hash);
+    if (qvString* s = qv::FindString(head, bytes, len, hash)) return s;
+    return qv::CreateString(L, bytes, len, hash, head);
 }
 
 void VmResizeStringTable(qvVmState* L, uint32_t n) {
     qvStringTable& strt = L->g->strt;
-    auto** buckets = static_cast<qvGCHeader**>(VmRealloc(L, nullptr, 0, n * sizeof(qvGCHeader*)));
-    std::fill(buckets, buckets + n, nullptr);
-    for (uint32_t i = 0; i < strt.size; ++i) {
-        qvGCHeader* o = strt.hash[i];
-        while (o != nullptr) {
-            qvGCHeader* next = o->next;
-            qvGCHeader*& head = qv::Bucket(buckets, n, static_cast<qvString*>(o)->hash);
-            o->next = head;
-            head = o;
-            o = next;
-        }
+    const size_t oldBytes = strt.size * sizeof(qvGCHeader*);
+    if (n > strt.size) {
+        // Growing keeps the array: each chain splits between its bucket and buckets beyond the
+        // old end. A refused reallocation leaves the table as it was.
+        auto** buckets =
+            static_cast<qvGCHeader**>(VmRealloc(L, strt.hash, oldBytes, n * sizeof(qvGCHeader*)));
+        std::fill(buckets + strt.size, buckets + n, nullptr);
+        qv::MoveChains(buckets, strt.size, buckets, n);
+        strt.hash = buckets;
+    } else {
+        auto** buckets =
+            static_cast<qvGCHeader**>(VmRealloc(L, nullptr, 0, n * sizeof(qvGCHeader*)));
+        std::fill(buckets, buckets + n, nullptr);
+        qv::MoveChains(strt.hash, strt.size, buckets, n);
+        VmRealloc(L, strt.hash, oldBytes, 0);
+        strt.hash = buckets;
     }
-    VmRealloc(L, strt.hash, strt.size * sizeof(qvGCHeader*), 0);
-    strt.hash = buckets;
     strt.size = n;
 }
 

@@ -27,7 +27,7 @@ bool CountAllocationRequest(size_t oldsize, size_t newsize);
 struct MemoryStats {
     size_t liveBlocks;
     size_t liveBytes;
-    uint64_t requests;  // allocation requests (newsize > 0) since start-up
+    uint64_t requests;  // allocation requests (newsize > 0) of the calling thread since its start
 };
 MemoryStats GetMemoryStats();
 

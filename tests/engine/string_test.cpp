@@ -116,6 +116,63 @@ TEST_F(StringTest, FailedGrowthKeepsTheNewString) {
     EXPECT_EQ(Intern(L, "thirty-third"), s33);
 }
 
+// Every string sits in the bucket of its hash, and the count matches the chains.
+void ExpectConsistentTable(const qvStringTable& strt) {
+    uint32_t count = 0;
+    for (uint32_t i = 0; i < strt.size; ++i) {
+        for (qvGCHeader* o = strt.hash[i]; o != nullptr; o = o->next, ++count) {
+            ASSERT_EQ(static_cast<qvString*>(o)->hash & (strt.size - 1), i);
+        }
+    }
+    EXPECT_EQ(count, strt.nuse);
+}
+
+// Growth splits the chains in place, by one doubling or several at once; shrinking merges
+// them into a fresh array. Every string stays findable either way.
+TEST_F(StringTest, ResizeKeepsEveryStringInItsBucket) {
+    qvStringTable& strt = L->g->strt;
+    std::vector<qvString*> strings;
+    for (int i = 0; i < 3000; ++i) strings.push_back(Intern(L, "r" + std::to_string(i)));
+    ASSERT_EQ(strt.size, 4096u);
+    ExpectConsistentTable(strt);
+    for (uint32_t n : {16384u, 512u, 32u, 1024u}) {
+        const size_t before = L->g->nblocks;
+        const uint32_t old = strt.size;
+        VmResizeStringTable(L, n);
+        EXPECT_EQ(strt.size, n);
+        EXPECT_EQ(L->g->nblocks, before + (size_t{n} - old) * sizeof(qvGCHeader*)) << n;
+        ExpectConsistentTable(strt);
+        for (int i = 0; i < 3000; i += 7) {
+            EXPECT_EQ(Intern(L, "r" + std::to_string(i)), strings[i]) << n;
+        }
+    }
+}
+
+// A refused bucket array leaves the table as it was, for growth within the engine's cache
+// of small blocks and for growth through the system allocator alike.
+TEST_F(StringTest, RefusedResizeLeavesTableIntact) {
+    qvStringTable& strt = L->g->strt;
+    auto expectRefused = [&](uint32_t n) {
+        qvGCHeader** buckets = strt.hash;
+        const uint32_t size = strt.size;
+        {
+            AllocationFault fault(1, false);
+            EXPECT_EQ(Protected(L, [&] { VmResizeStringTable(L, n); }), ERR_MEM) << n;
+        }
+        EXPECT_EQ(strt.hash, buckets);
+        EXPECT_EQ(strt.size, size);
+        ExpectConsistentTable(strt);
+    };
+    expectRefused(64);  // 256 to 512 bytes: both small blocks
+    for (int i = 0; i < 100; ++i) Intern(L, "f" + std::to_string(i));
+    ASSERT_EQ(strt.size, 128u);
+    expectRefused(256);
+    expectRefused(1024);
+    expectRefused(64);
+    EXPECT_NE(Intern(L, "f99"), Intern(L, "f98"));
+    EXPECT_EQ(strt.nuse, 124u);
+}
+
 TEST_F(StringTest, UserdataIsAlignedAndLinked) {
     for (size_t size : {0u, 1u, 17u, 1000u}) {
         qvUserdata* u = VmNewUserdataBlock(L, size);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "platform/linux/debug_output.h"
 
 namespace {
@@ -55,6 +57,38 @@ TEST(PlatformMemory, CapRefusesGrowthBeyondIt) {
     EXPECT_EQ(qv::PlatformRealloc(small, 500, 2000), nullptr);
     qv::SetMemoryCap(0);
     qv::PlatformRealloc(small, 500, 0);
+}
+
+// The cap and the injector are independent: clearing one leaves the other in force.
+TEST(PlatformMemory, CapOutlivesAClearedFault) {
+    size_t live = qv::GetMemoryStats().liveBytes;
+    qv::SetMemoryCap(live + 1000);
+    { qv::AllocationFault fault(5, false); }
+    EXPECT_EQ(qv::PlatformRealloc(nullptr, 0, 2000), nullptr);
+    qv::SetMemoryCap(0);
+    {
+        qv::AllocationFault fault(2, false);
+        qv::SetMemoryCap(live + 1000);
+        qv::SetMemoryCap(0);
+        void* first = AllocMemBlock(8, 0);
+        EXPECT_NE(first, nullptr);
+        EXPECT_EQ(AllocMemBlock(8, 0), nullptr);
+        FreeMemBlock(first);
+    }
+}
+
+// Requests count per thread, so another thread's allocations never disturb a count taken
+// around a run of the engine.
+TEST(PlatformMemory, RequestsCountPerThread) {
+    uint64_t before = qv::GetMemoryStats().requests;
+    std::thread other([] {
+        for (int i = 0; i < 100; ++i) FreeMemBlock(AllocMemBlock(8, 0));
+    });
+    other.join();
+    void* block = qv::PlatformRealloc(nullptr, 0, 24);
+    block = qv::PlatformRealloc(block, 24, 48);
+    qv::PlatformRealloc(block, 48, 0);  // freeing is no request
+    EXPECT_EQ(qv::GetMemoryStats().requests, before + 2);
 }
 
 TEST(DebugOutput, CaptureCollectsTextVerbatim) {
