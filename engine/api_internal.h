@@ -2,6 +2,7 @@
 // engine's host: stack-index resolution, calls from native code and call-level queries.
 #pragma once
 
+#include <algorithm>
 #include <initializer_list>
 
 #include "engine/internal.h"
@@ -74,12 +75,11 @@ inline void CloseFrame(qvVmState* L, int wanted, const qvValue* firstResult) {
     qvValue* res = L->ci->base - 1;
     --L->ci;
     L->base = L->ci->base;
-    while (wanted != 0 && firstResult != nullptr && firstResult < L->top) {
-        *res++ = *firstResult++;
-        --wanted;
-    }
-    while (wanted-- > 0) SetNil(res++);
-    L->top = res;
+    ptrdiff_t available = firstResult != nullptr && firstResult < L->top ? L->top - firstResult : 0;
+    ptrdiff_t copied = wanted < 0 ? available : std::min<ptrdiff_t>(wanted, available);
+    for (ptrdiff_t j = 0; j < copied; ++j) res[j] = firstResult[j];
+    for (ptrdiff_t j = copied; j < wanted; ++j) SetNil(res + j);
+    L->top = res + std::max<ptrdiff_t>(copied, wanted);
 }
 
 // VmPostCall with its hook test in line.
@@ -88,6 +88,37 @@ inline void PostCall(qvVmState* L, int wanted, qvValue* firstResult) {
         VmPostCall(L, wanted, firstResult);
     else
         CloseFrame(L, wanted, firstResult);
+}
+
+// VmCallHook's body, in line for the interpreter's line hook, which production installs and
+// which therefore runs at every backward jump and function entry.
+inline void CallHook(qvVmState* L, int event, int line) {
+    if (L->hook == nullptr || L->allowhook == 0) [[unlikely]]
+        return;
+    // The hook runs at every new line in production: fill only what the hook is given; the
+    // debug queries fill the rest on demand.
+    qvDebugRecord ar;
+    ar.event = event;
+    ar.name = nullptr;
+    ar.namewhat = "";
+    ar.what = nullptr;
+    ar.source = nullptr;
+    ar.currentline = line;
+    ar.nups = 0;
+    ar.linedefined = -1;
+    ar.shortSource[0] = '\0';
+    ar.callRecord = event == VM_HOOKTAILRET ? 0 : static_cast<int>(L->ci - L->baseCi);
+    ptrdiff_t top = SaveStack(L, L->top);
+    ptrdiff_t ciTop = SaveStack(L, L->ci->top);
+    if (L->stackLast - L->top <= kNativeFrameSlots) VmGrowStack(L, kNativeFrameSlots);
+    L->ci->top = L->top + kNativeFrameSlots;
+    L->allowhook = 0;
+    int status = 0;
+    L->hook(L, &ar, &status);
+    if (status != 0) VmThrow(L, status);
+    L->allowhook = 1;
+    L->ci->top = RestoreStack(L, ciTop);
+    L->top = RestoreStack(L, top);
 }
 
 // VmDoCall for the engine's own native callers (stack interface, metamethods, iterators): a

@@ -18,7 +18,6 @@ struct VmUnwind {
     int status;
 };
 
-constexpr int kNativeFrameSlots = 20;  // free slots a command is guaranteed
 constexpr int kMaxCallRecords = 4096;
 constexpr int kNativeCallLimit = 200;      // raises ERR_STACK
 constexpr int kNativeCallHardLimit = 224;  // beyond it ERR_STACK is thrown at once
@@ -355,31 +354,7 @@ int VmDoCall(qvVmState* L, qvValue* func, int nResults) {
 }
 
 void VmCallHook(qvVmState* L, int event, int line) {
-    if (L->hook == nullptr || L->allowhook == 0) return;
-    // The hook runs at every new line in production: fill only what the hook is given; the
-    // debug queries fill the rest on demand.
-    qvDebugRecord ar;
-    ar.event = event;
-    ar.name = nullptr;
-    ar.namewhat = "";
-    ar.what = nullptr;
-    ar.source = nullptr;
-    ar.currentline = line;
-    ar.nups = 0;
-    ar.linedefined = -1;
-    ar.shortSource[0] = '\0';
-    ar.callRecord = event == VM_HOOKTAILRET ? 0 : static_cast<int>(L->ci - L->baseCi);
-    ptrdiff_t top = SaveStack(L, L->top);
-    ptrdiff_t ciTop = SaveStack(L, L->ci->top);
-    if (L->stackLast - L->top <= kNativeFrameSlots) VmGrowStack(L, kNativeFrameSlots);
-    L->ci->top = L->top + kNativeFrameSlots;
-    L->allowhook = 0;
-    int status = 0;
-    L->hook(L, &ar, &status);
-    if (status != 0) VmThrow(L, status);
-    L->allowhook = 1;
-    L->ci->top = RestoreStack(L, ciTop);
-    L->top = RestoreStack(L, top);
+    CallHook(L, event, line);
 }
 
 // After an error the top returns to oldTop, so the caller's next pushes stay inside its

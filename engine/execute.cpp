@@ -225,7 +225,26 @@ int LineOf(const qvProto* p, int pcIndex) {
     return p->lineinfo[pcIndex];
 }
 
-// The line hook fires on a new line, a backward jump or a restart of the function.
+// An RK operand: a register, or a constant from 250 on. Choosing the origin first and adding
+// the index once lays out best in the interpreter loop (measured).
+inline const qvValue* RegisterOrConstant(uint32_t x, const qvValue* base, const qvValue* k) {
+    const qvValue* origin = IsRKConst(x) ? k : base;
+    return origin + (IsRKConst(x) ? RKConstIndex(x) : x);
+}
+
+enum class HookOutcome { kNone, kRan, kSuspended };
+
+// After a hook ran: when it suspended the thread, the instruction is fetched again when the
+// frame resumes.
+HookOutcome AfterHook(qvVmState* L, const qvInstruction* pc) {
+    if (!(L->ci->state & VM_CI_SUSPENDED)) return HookOutcome::kRan;
+    L->ci->savedpc = pc - 1;
+    L->ci->state = VM_CI_SAVEDPC | VM_CI_SUSPENDED;
+    return HookOutcome::kSuspended;
+}
+
+// The line step: the hook fires on a new line, a backward jump or a restart of the function.
+// pc already points past the instruction.
 void LineStep(qvVmState* L, const qvProto* p, const qvInstruction* pc) {
     if (!L->hookinit) {
         VmInitHooks(L);
@@ -240,8 +259,8 @@ void LineStep(qvVmState* L, const qvProto* p, const qvInstruction* pc) {
     L->ci->savedpc = pc;
 }
 
-// The line step's common case, kept in the loop: straight on within one line the step only
-// records the position. True when the full step has to run.
+// A plain line hook's test, kept in the loop: straight on within one line the step only
+// records the position. True when the hook (or the first initialisation) is due.
 inline bool LineHookDue(qvVmState* L, const qvProto* p, const qvInstruction* pc) {
     qvCallRecord* ci = L->ci;
     if (!L->hookinit || pc - 1 == p->code || pc <= ci->savedpc) return true;
@@ -252,26 +271,38 @@ inline bool LineHookDue(qvVmState* L, const qvProto* p, const qvInstruction* pc)
     return false;
 }
 
-// The count and line hooks before an instruction; pc already points past it. True when a
-// hook suspended the thread: the instruction is fetched again when the frame resumes.
-bool TraceExecution(qvVmState* L, const qvProto* p, const qvInstruction* pc) {
-    if ((L->hookmask & VM_MASKCOUNT) && L->hookcount == 0) {
-        L->hookcount = L->basehookcount;
-        VmCallHook(L, VM_HOOKCOUNT, -1);
-    } else if (L->hookmask & VM_MASKLINE) {
-        LineStep(L, p, pc);
+// A plain line hook that LineHookDue found due: the step's decision is already taken, so the
+// hook runs at once.
+[[gnu::noinline]] HookOutcome RunLineHook(qvVmState* L, const qvProto* p, const qvInstruction* pc) {
+    if (!L->hookinit) {
+        VmInitHooks(L);
+        return HookOutcome::kRan;
     }
-    if (!(L->ci->state & VM_CI_SUSPENDED)) return false;
-    L->ci->savedpc = pc - 1;
-    L->ci->state = VM_CI_SAVEDPC | VM_CI_SUSPENDED;
-    return true;
+    L->ci->savedpc = pc;
+    CallHook(L, VM_HOOKLINE, LineOf(p, static_cast<int>(pc - p->code) - 1));
+    return AfterHook(L, pc);
 }
 
-// Any hook mix other than a plain line hook: the count runs down first. True when
-// TraceExecution has to run.
-[[gnu::noinline]] bool TraceDue(qvVmState* L, const qvProto* p, const qvInstruction* pc) {
-    bool countDue = (L->hookmask & VM_MASKCOUNT) && --L->hookcount == 0;
-    return countDue || ((L->hookmask & VM_MASKLINE) && LineHookDue(L, p, pc));
+// Any hook mix other than a plain line hook: the count runs down first, then the count hook
+// or the line step.
+[[gnu::noinline]] HookOutcome RunTraceHooks(qvVmState* L, const qvProto* p,
+                                            const qvInstruction* pc) {
+    if ((L->hookmask & VM_MASKCOUNT) && --L->hookcount == 0) {
+        L->hookcount = L->basehookcount;
+        VmCallHook(L, VM_HOOKCOUNT, -1);
+    } else if ((L->hookmask & VM_MASKLINE) && LineHookDue(L, p, pc)) {
+        LineStep(L, p, pc);
+    } else {
+        return HookOutcome::kNone;
+    }
+    return AfterHook(L, pc);
+}
+
+// The call hook on entering a script function, with the frame's position published.
+[[gnu::noinline]] void RunCallHook(qvVmState* L, const qvInstruction** publishedPc) {
+    L->ci->pc = publishedPc;
+    *publishedPc = L->ci->savedpc;
+    VmCallHook(L, VM_HOOKCALL, -1);
 }
 
 }  // namespace
@@ -306,38 +337,36 @@ qvValue* VmExecute(qvVmState* L) {
     constexpr uint8_t kTraceBits = VM_MASKLINE | VM_MASKCOUNT;
 
 callentry:
-    if (L->hookmask & VM_MASKCALL) {
-        L->ci->pc = &publishedPc;
-        publishedPc = L->ci->savedpc;
-        VmCallHook(L, VM_HOOKCALL, -1);
-    }
-retentry:
+    if (L->hookmask & VM_MASKCALL) RunCallHook(L, &publishedPc);
+resume:  // the current record's frame runs from its saved position
     L->ci->pc = &publishedPc;
     L->ci->state = VM_CI_RUNNING;
     pc = L->ci->savedpc;
     base = L->base;
     proto = LClosureOf(base - 1)->proto;
     k = proto->k;
+    // Operand access is spelled as macros, not lambdas: a lambda capturing pc, base or k by
+    // reference takes their addresses, and the compiler then keeps them in memory.
     // After anything that may call out: the stack may have moved.
-    auto reload = [&] { base = L->base; };
+#define VM_RELOAD() (base = L->base)
     // The running closure sits just below the frame; read where needed rather than held.
-    auto cl = [&] { return LClosureOf(base - 1); };
+#define VM_CLOSURE() LClosureOf(base - 1)
 
     // Fetch: the abort test, the published position and the hooks (a plain line hook decides
     // in line whether it is due). Each handler decodes its own A.
-#define VM_FETCH()                                                                           \
-    do {                                                                                     \
-        if (abortFlag.load(std::memory_order_relaxed) != 0) return nullptr;                  \
-        i = *pc++;                                                                           \
-        publishedPc = pc;                                                                    \
-        if ((L->hookmask & kTraceBits) != 0) [[unlikely]] {                                  \
-            bool due = (L->hookmask & kTraceBits) == VM_MASKLINE ? LineHookDue(L, proto, pc) \
-                                                                 : TraceDue(L, proto, pc);   \
-            if (due) {                                                                       \
-                if (TraceExecution(L, proto, pc)) return nullptr;                            \
-                reload();                                                                    \
-            }                                                                                \
-        }                                                                                    \
+#define VM_FETCH()                                                                      \
+    do {                                                                                \
+        if (abortFlag.load(std::memory_order_relaxed) != 0) return nullptr;             \
+        i = *pc++;                                                                      \
+        publishedPc = pc;                                                               \
+        if ((L->hookmask & kTraceBits) != 0) [[unlikely]] {                             \
+            HookOutcome hooks = (L->hookmask & kTraceBits) != VM_MASKLINE               \
+                                    ? RunTraceHooks(L, proto, pc)                       \
+                                : LineHookDue(L, proto, pc) ? RunLineHook(L, proto, pc) \
+                                                            : HookOutcome::kNone;       \
+            if (hooks == HookOutcome::kSuspended) return nullptr;                       \
+            if (hooks == HookOutcome::kRan) VM_RELOAD();                                \
+        }                                                                               \
     } while (0)
 
 #if defined(QV_COMPUTED_GOTO)
@@ -380,22 +409,24 @@ retentry:
     VM_LABEL(op)    \
     ra = base + GetA(i);
 
-    auto RB = [&] { return base + GetB(i); };
-    auto RKB = [&]() -> const qvValue* {
-        uint32_t b = GetB(i);
-        return IsRKConst(b) ? k + RKConstIndex(b) : base + b;
-    };
-    auto RKC = [&]() -> const qvValue* {
-        uint32_t c = GetC(i);
-        return IsRKConst(c) ? k + RKConstIndex(c) : base + c;
-    };
-    auto takeFollowingJump = [&] { pc += GetJOffset(*pc) + 1; };
+#define VM_RB() (base + GetB(i))
+#define VM_RKB() RegisterOrConstant(GetB(i), base, k)
+#define VM_RKC() RegisterOrConstant(GetC(i), base, k)
+#define VM_TAKE_FOLLOWING_JUMP() (pc += GetJOffset(*pc) + 1)
+    // A test's outcome: skip the following jump when it differs from a, else take it.
+#define VM_BRANCH_ON_TEST(result, a)              \
+    do {                                          \
+        if (static_cast<uint32_t>(result) != (a)) \
+            ++pc;                                 \
+        else                                      \
+            VM_TAKE_FOLLOWING_JUMP();             \
+    } while (0)
 
     for (;;) {
         VM_FETCH();
         VM_DISPATCH() {
             VM_CASE(OP_MOVE) {
-                *ra = *RB();
+                *ra = *VM_RB();
                 VM_BREAK;
             }
             VM_CASE(OP_LOADK) {
@@ -408,29 +439,30 @@ retentry:
                 VM_BREAK;
             }
             VM_CASE(OP_LOADNIL) {
-                for (qvValue* r = ra; r <= RB(); ++r) SetNil(r);
+                for (qvValue* r = ra; r <= VM_RB(); ++r) SetNil(r);
                 VM_BREAK;
             }
             VM_CASE(OP_GETUPVAL) {
-                *ra = *cl()->Upvalues()[GetB(i)]->v;
+                *ra = *VM_CLOSURE()->Upvalues()[GetB(i)]->v;
                 VM_BREAK;
             }
             VM_CASE(OP_GETGLOBAL) {
                 const qvValue* key = k + GetBx(i);
-                if (IsTable(&cl()->env)) {
-                    const qvValue* v = TableGetString(TableOf(&cl()->env), StringOf(key));
+                if (IsTable(&VM_CLOSURE()->env)) {
+                    const qvValue* v =
+                        GlobalGet(TableOf(&VM_CLOSURE()->env), const_cast<qvValue*>(key));
                     if (!IsNil(v)) {
                         *ra = *v;
                         VM_BREAK;
                     }
                 }
-                GetGlobal(L, SaveStack(L, ra), &cl()->env, key);
-                reload();
+                GetGlobal(L, SaveStack(L, ra), &VM_CLOSURE()->env, key);
+                VM_RELOAD();
                 VM_BREAK;
             }
             VM_CASE(OP_GETTABLE) {
-                const qvValue* rb = RB();
-                const qvValue* key = RKC();
+                const qvValue* rb = VM_RB();
+                const qvValue* key = VM_RKC();
                 if (IsTable(rb)) {
                     const qvValue* v = TableGetFast(TableOf(rb), key);
                     if (!IsNil(v)) {
@@ -439,20 +471,20 @@ retentry:
                     }
                 }
                 IndexInto(L, SaveStack(L, ra), rb, key, true);
-                reload();
+                VM_RELOAD();
                 VM_BREAK;
             }
             VM_CASE(OP_SETGLOBAL) {
-                VmSetTableChain(L, &cl()->env, k + GetBx(i), ra);
-                reload();
+                VmSetTableChain(L, &VM_CLOSURE()->env, k + GetBx(i), ra);
+                VM_RELOAD();
                 VM_BREAK;
             }
             VM_CASE(OP_SETUPVAL) {
-                *cl()->Upvalues()[GetB(i)]->v = *ra;
+                *VM_CLOSURE()->Upvalues()[GetB(i)]->v = *ra;
                 VM_BREAK;
             }
             VM_CASE(OP_SETTABLE) {
-                const qvValue* key = RKB();
+                const qvValue* key = VM_RKB();
                 if (IsTable(ra)) {
                     // A key already present, or any key when the metatable is known to lack
                     // "__newindex", takes the value at once; a store always clears the
@@ -463,12 +495,12 @@ retentry:
                     if (!IsNil(slot) || mt == nullptr || (mt->flags & (1u << TM_NEWINDEX))) {
                         if (slot == &kNilObject) slot = InsertMissing(L, h, key);
                         h->flags = 0;
-                        *slot = *RKC();
+                        *slot = *VM_RKC();
                         VM_BREAK;
                     }
                 }
-                VmSetTableChain(L, ra, key, RKC());
-                reload();
+                VmSetTableChain(L, ra, key, VM_RKC());
+                VM_RELOAD();
                 VM_BREAK;
             }
             VM_CASE(OP_NEWTABLE) {
@@ -478,28 +510,28 @@ retentry:
                 qvTable* t = VmTableNew(L, size, static_cast<int>(GetC(i)));
                 SetTable(RestoreStack(L, raOffset), t);
                 VmCheckGC(L);
-                reload();
+                VM_RELOAD();
                 VM_BREAK;
             }
             VM_CASE(OP_ADD) {
-                const qvValue* rb = RKB();
-                const qvValue* rc = RKC();
-                if (IsNumber(rb) && IsNumber(rc)) {
+                const qvValue* rb = VM_RKB();
+                const qvValue* rc = VM_RKC();
+                if (IsNumber(rb) && IsNumber(rc)) [[likely]] {
                     SetNumber(ra, rb->value.n + rc->value.n);
                 } else {
                     VmArith(L, ra, rb, rc, TM_ADD);
-                    reload();
+                    VM_RELOAD();
                 }
                 VM_BREAK;
             }
             VM_CASE(OP_SUB) {
-                const qvValue* rb = RKB();
-                const qvValue* rc = RKC();
-                if (IsNumber(rb) && IsNumber(rc)) {
+                const qvValue* rb = VM_RKB();
+                const qvValue* rc = VM_RKC();
+                if (IsNumber(rb) && IsNumber(rc)) [[likely]] {
                     SetNumber(ra, rb->value.n - rc->value.n);
                 } else {
                     VmArith(L, ra, rb, rc, TM_SUB);
-                    reload();
+                    VM_RELOAD();
                 }
                 VM_BREAK;
             }
@@ -514,30 +546,30 @@ retentry:
             VM_LABEL(OP_BXOR)
             VM_CASE(OP_POW) {
                 int event = TM_ADD + static_cast<int>(GetOp(i) - OP_ADD);
-                const qvValue* rb = RKB();
-                const qvValue* rc = RKC();
+                const qvValue* rb = VM_RKB();
+                const qvValue* rc = VM_RKC();
                 if (IsNumber(rb) && IsNumber(rc)) {
                     SetNumber(ra, ArithNumbers(L, event, rb->value.n, rc->value.n));
                 } else {
                     VmArith(L, ra, rb, rc, event);
-                    reload();
+                    VM_RELOAD();
                 }
                 VM_BREAK;
             }
             VM_LABEL(OP_UNM)
             VM_CASE(OP_BNOT) {
-                const qvValue* rb = RB();
+                const qvValue* rb = VM_RB();
                 int event = GetOp(i) == OP_UNM ? TM_UNM : TM_NOT;
                 if (IsNumber(rb) && event == TM_UNM) {
                     SetNumber(ra, -rb->value.n);
                 } else {
                     UnaryArith(L, SaveStack(L, ra), rb, event);
-                    reload();
+                    VM_RELOAD();
                 }
                 VM_BREAK;
             }
             VM_CASE(OP_NOT) {
-                SetNumber(ra, IsFalse(RB()) ? 1 : 0);
+                SetNumber(ra, IsFalse(VM_RB()) ? 1 : 0);
                 VM_BREAK;
             }
             VM_CASE(OP_CONCAT) {
@@ -545,101 +577,149 @@ retentry:
                 int c = static_cast<int>(GetC(i));
                 ptrdiff_t raOffset = SaveStack(L, ra);
                 VmConcatValues(L, c - b + 1, c);
-                reload();
+                VM_RELOAD();
                 *RestoreStack(L, raOffset) = base[b];
                 VmCheckGC(L);
-                reload();
+                VM_RELOAD();
                 VM_BREAK;
             }
             VM_CASE(OP_JMP) {
+                int offset = GetJOffset(i);
                 if (GetM(i) == kJumpSubroutine)
                     PushSubroutine(L, proto, static_cast<int>(pc - proto->code));
-                pc += GetJOffset(i);
+                pc += offset;
                 VM_BREAK;
             }
-            VM_LABEL(OP_EQ)
-            VM_LABEL(OP_LT)
-            VM_CASE(OP_LE) {
-                const qvValue* rb = RKB();
-                const qvValue* rc = RKC();
+            VM_CASE(OP_EQ) {
+                const qvValue* rb = VM_RKB();
+                const qvValue* rc = VM_RKC();
+                uint32_t a = GetA(i);
                 bool result;
-                if (IsNumber(rb) && IsNumber(rc)) {
-                    qvNumber x = rb->value.n, y = rc->value.n;
-                    result = GetOp(i) == OP_EQ ? x == y : GetOp(i) == OP_LT ? x < y : x <= y;
+                if (IsNumber(rb) && IsNumber(rc)) [[likely]] {
+                    result = rb->value.n == rc->value.n;
                 } else {
-                    if (GetOp(i) == OP_EQ) {
-                        result = VmEqualObj(L, rb, rc);
-                    } else if (GetOp(i) == OP_LT) {
-                        result = VmCompareValues(L, rb, rc, 1);
-                    } else {
-                        result = LessEqual(L, rb, rc);
-                    }
-                    reload();
+                    result = VmEqualObj(L, rb, rc);
+                    VM_RELOAD();
                 }
-                if (static_cast<uint32_t>(result) != GetA(i))
-                    ++pc;
-                else
-                    takeFollowingJump();
+                VM_BRANCH_ON_TEST(result, a);
+                VM_BREAK;
+            }
+            VM_CASE(OP_LT) {
+                const qvValue* rb = VM_RKB();
+                const qvValue* rc = VM_RKC();
+                uint32_t a = GetA(i);
+                bool result;
+                if (IsNumber(rb) && IsNumber(rc)) [[likely]] {
+                    result = rb->value.n < rc->value.n;
+                } else {
+                    result = VmCompareValues(L, rb, rc, 1);
+                    VM_RELOAD();
+                }
+                VM_BRANCH_ON_TEST(result, a);
+                VM_BREAK;
+            }
+            VM_CASE(OP_LE) {
+                const qvValue* rb = VM_RKB();
+                const qvValue* rc = VM_RKC();
+                uint32_t a = GetA(i);
+                bool result;
+                if (IsNumber(rb) && IsNumber(rc)) [[likely]] {
+                    result = rb->value.n <= rc->value.n;
+                } else {
+                    result = LessEqual(L, rb, rc);
+                    VM_RELOAD();
+                }
+                VM_BRANCH_ON_TEST(result, a);
                 VM_BREAK;
             }
             VM_CASE(OP_TEST) {
-                const qvValue* rb = RB();
+                const qvValue* rb = VM_RB();
                 if (static_cast<uint32_t>(IsFalse(rb)) == GetC(i)) {
                     ++pc;
                 } else {
                     *ra = *rb;
-                    takeFollowingJump();
+                    VM_TAKE_FOLLOWING_JUMP();
                 }
                 VM_BREAK;
             }
-            VM_LABEL(OP_CALL)
-            VM_CASE(OP_TAILCALL) {
+            VM_CASE(OP_CALL) {
                 uint32_t b = GetB(i);
-                int wanted = static_cast<int>(GetC(i)) - 1;
-                if (b != 0) L->top = ra + b;
-                const qvProto* p = proto;
-                int next = static_cast<int>(pc - p->code);
-                L->g->currentInstruction = next;
-                // A script function called from script opens its frame right here.
-                if (GetOp(i) == OP_CALL && IsFunction(ra) && !ClosureOf(ra)->isNative &&
-                    FrameFitsInPlace(L, LClosureOf(ra)->proto)) {
-                    L->ci->savedpc = pc;
-                    L->ci->state = VM_CI_SAVEDPC | VM_CI_CALLING;
-                    PushScriptFrame(L, ra, LClosureOf(ra)->proto);
-                    goto callentry;
-                }
-                int code = 0;
-                qvValue* firstResult = VmPreCall(L, ra, &code);
-                if (firstResult == nullptr) {
-                    qvCallRecord* caller = L->ci - 1;
-                    if (GetOp(i) == OP_CALL) {
-                        caller->savedpc = pc;
-                        caller->state = VM_CI_SAVEDPC | VM_CI_CALLING;
-                    } else {
-                        // The callee takes the caller's place in its frame and record.
-                        base = caller->base;
-                        ra = L->ci->base - 1;
-                        if (L->openupval != nullptr) VmCloseUpvalues(L, base);
-                        int n = 0;
-                        for (; ra + n < L->top; ++n) base[n - 1] = ra[n];
-                        caller->top = L->top = base + n - 1;
-                        caller->savedpc = L->ci->savedpc;
-                        ++caller->tailcalls;
-                        caller->state = VM_CI_SAVEDPC;
-                        --L->ci;
-                        L->base = L->ci->base;
+                qvValue* argsEnd = b != 0 ? ra + b : L->top;
+                L->g->currentInstruction = static_cast<int>(pc - proto->code);
+                // A script function called from script opens its frame and runs right here
+                // when the frame fits without growing anything.
+                if (IsFunction(ra) && !ClosureOf(ra)->isNative) {
+                    const qvProto* callee = LClosureOf(ra)->proto;
+                    qvCallRecord* ci = L->ci;
+                    if (callee->isVararg == 0 && ci + 1 != L->endCi &&
+                        L->stackLast - argsEnd > callee->maxstacksize && !L->g->stackTorture) {
+                        ci->savedpc = pc;
+                        ci->state = VM_CI_SAVEDPC | VM_CI_CALLING;
+                        base = ra + 1;
+                        qvValue* frameTop = base + callee->maxstacksize;
+                        L->ci = ++ci;
+                        L->base = ci->base = base;
+                        ci->top = frameTop;
+                        ci->savedpc = callee->code;
+                        ci->pc = &publishedPc;
+                        ci->tailcalls = 0;
+                        ci->state = VM_CI_RUNNING;
+                        for (qvValue* v = argsEnd; v < frameTop; ++v) SetNil(v);
+                        L->top = frameTop;
+                        proto = callee;
+                        k = callee->k;
+                        pc = callee->code;
+                        if (L->hookmask & VM_MASKCALL) {
+                            RunCallHook(L, &publishedPc);
+                            VM_RELOAD();
+                        }
+                        VM_BREAK;
                     }
-                    goto callentry;
                 }
-                bool jumpRequest = code == -1 || code == -2;
-                if (code != 0 && !jumpRequest) Host(L).HandleCommandError(L, code);
-                PostCall(L, wanted, firstResult);
-                // A label's code runs with the frame's full top, whatever the call wanted.
-                if (wanted >= 0 || jumpRequest) L->top = L->ci->top;
-                reload();
-                if (jumpRequest) pc = p->code + LabelJumpTarget(L, p, next, code);
-                VM_BREAK;
+                L->top = argsEnd;
+                goto call;
             }
+            VM_CASE(OP_TAILCALL) {
+                if (GetB(i) != 0) L->top = ra + GetB(i);
+                L->g->currentInstruction = static_cast<int>(pc - proto->code);
+            }
+        call : {
+            const qvProto* p = proto;
+            int next = static_cast<int>(pc - p->code);
+            int wanted = static_cast<int>(GetC(i)) - 1;
+            bool tailCall = GetOp(i) == OP_TAILCALL;
+            int code = 0;
+            qvValue* firstResult = VmPreCall(L, ra, &code);
+            if (firstResult == nullptr) {
+                qvCallRecord* caller = L->ci - 1;
+                if (!tailCall) {
+                    caller->savedpc = pc;
+                    caller->state = VM_CI_SAVEDPC | VM_CI_CALLING;
+                } else {
+                    // The callee takes the caller's place in its frame and record.
+                    base = caller->base;
+                    ra = L->ci->base - 1;
+                    if (L->openupval != nullptr) VmCloseUpvalues(L, base);
+                    int n = 0;
+                    for (; ra + n < L->top; ++n) base[n - 1] = ra[n];
+                    caller->top = L->top = base + n - 1;
+                    caller->savedpc = L->ci->savedpc;
+                    ++caller->tailcalls;
+                    caller->state = VM_CI_SAVEDPC;
+                    --L->ci;
+                    L->base = L->ci->base;
+                }
+                goto callentry;
+            }
+            bool jumpRequest = code == -1 || code == -2;
+            if (code != 0 && !jumpRequest) Host(L).HandleCommandError(L, code);
+            PostCall(L, wanted, firstResult);
+            // A label's code runs with the frame's full top, whatever the call wanted.
+            if (wanted >= 0 || jumpRequest) L->top = L->ci->top;
+            VM_RELOAD();
+            if (jumpRequest) pc = p->code + LabelJumpTarget(L, p, next, code);
+            VM_BREAK;
+        }
             VM_CASE(OP_RETURN) {
                 if (GetC(i) == 1) {
                     pc = proto->code + PopSubroutine(L, proto);
@@ -648,23 +728,38 @@ retentry:
                 uint32_t b = GetB(i);
                 if (b != 0) L->top = ra + b - 1;
                 if (L->openupval != nullptr) VmCloseUpvalues(L, base);
-                L->ci->state = VM_CI_SAVEDPC;
-                L->ci->savedpc = pc;
-                qvCallRecord* caller = L->ci - 1;
+                qvCallRecord* ci = L->ci;
+                ci->state = VM_CI_SAVEDPC;
+                ci->savedpc = pc;
+                qvCallRecord* caller = ci - 1;
                 if (!(caller->state & VM_CI_CALLING)) return ra;
                 int wanted = static_cast<int>(GetC(*(caller->savedpc - 1))) - 1;
-                PostCall(L, wanted, ra);
-                if (wanted >= 0) L->top = L->ci->top;
-                goto retentry;
+                if (L->hookmask & VM_MASKRET) [[unlikely]] {
+                    VmPostCall(L, wanted, ra);
+                    if (wanted >= 0) L->top = L->ci->top;
+                    goto resume;
+                }
+                // Back into the calling script function, in line: its record, frame and
+                // position are at hand.
+                CloseFrame(L, wanted, ra);
+                if (wanted >= 0) L->top = caller->top;
+                caller->pc = &publishedPc;
+                caller->state = VM_CI_RUNNING;
+                pc = caller->savedpc;
+                base = caller->base;
+                proto = LClosureOf(base - 1)->proto;
+                k = proto->k;
+                VM_BREAK;
             }
             VM_CASE(OP_FORLOOP) {
+                int jump = GetSBx(i);
                 if (!IsNumber(ra)) RaiseError(L, ERR_VALUEEXPECTED);
                 qvNumber limit = IsNumber(ra + 1) ? ra[1].value.n : LoopNumber(L, ra + 1);
                 qvNumber step = IsNumber(ra + 2) ? ra[2].value.n : LoopNumber(L, ra + 2);
                 qvNumber index = ra->value.n + step;
                 if (step > 0 ? index <= limit : index >= limit) {
                     ra->value.n = index;
-                    pc += GetSBx(i);
+                    pc += jump;
                 }
                 VM_BREAK;
             }
@@ -678,26 +773,27 @@ retentry:
                 ptrdiff_t raOffset = SaveStack(L, ra);
                 CallValue(L, cb, nvar);
                 L->top = L->ci->top;
-                reload();
+                VM_RELOAD();
                 ra = RestoreStack(L, raOffset) + 2;
                 cb = ra + nvar;
                 for (int j = nvar - 1; j >= 0; --j) ra[j] = cb[j];
                 if (IsNil(ra))
                     ++pc;
                 else
-                    takeFollowingJump();
+                    VM_TAKE_FOLLOWING_JUMP();
                 VM_BREAK;
             }
             VM_CASE(OP_TFORPREP) {
+                int jump = GetSBx(i);
                 if (IsTable(ra)) {
                     ptrdiff_t raOffset = SaveStack(L, ra);
                     qvValue next = NextFunction(L);
-                    reload();
+                    VM_RELOAD();
                     ra = RestoreStack(L, raOffset);
                     ra[1] = ra[0];
                     ra[0] = next;
                 }
-                pc += GetSBx(i);
+                pc += jump;
                 VM_BREAK;
             }
             VM_LABEL(OP_SETLIST)
@@ -712,24 +808,24 @@ retentry:
             VM_CASE(OP_CLOSURE) {
                 qvProto* p = proto->p[GetBx(i)];
                 ptrdiff_t raOffset = SaveStack(L, ra);
-                qvLClosure* ncl = VmNewScriptClosure(L, p->nups, &cl()->env);
+                qvLClosure* ncl = VmNewScriptClosure(L, p->nups, &VM_CLOSURE()->env);
                 ncl->proto = p;
                 for (int j = 0; j < p->nups; ++j, ++pc) {
                     uint32_t b = GetB(*pc);
-                    ncl->Upvalues()[j] = GetOp(*pc) == OP_GETUPVAL ? cl()->Upvalues()[b]
+                    ncl->Upvalues()[j] = GetOp(*pc) == OP_GETUPVAL ? VM_CLOSURE()->Upvalues()[b]
                                                                    : VmFindUpvalue(L, base + b);
                 }
                 SetFunction(RestoreStack(L, raOffset), ncl);
                 VmCheckGC(L);
-                reload();
+                VM_RELOAD();
                 VM_BREAK;
             }
             VM_CASE(OP_SELF) {
                 // Only A + 1 is written here, with R(B)'s own value: an error can still name
                 // the object by register B.
-                ra[1] = *RB();
-                IndexInto(L, SaveStack(L, ra), RB(), RKC(), false);
-                reload();
+                ra[1] = *VM_RB();
+                IndexInto(L, SaveStack(L, ra), VM_RB(), VM_RKC(), false);
+                VM_RELOAD();
                 VM_BREAK;
             }
             VM_DEFAULT {
@@ -738,6 +834,13 @@ retentry:
         }
     }
 #undef VM_FETCH
+#undef VM_RELOAD
+#undef VM_CLOSURE
+#undef VM_RB
+#undef VM_RKB
+#undef VM_RKC
+#undef VM_TAKE_FOLLOWING_JUMP
+#undef VM_BRANCH_ON_TEST
 #undef VM_DISPATCH
 #undef VM_CASE
 #undef VM_LABEL

@@ -8,6 +8,8 @@
 
 namespace qv {
 
+inline constexpr int kNativeFrameSlots = 20;  // free slots a command is guaranteed
+
 // --- Values ---
 
 inline bool IsCollectable(const qvValue* v) {
@@ -175,6 +177,25 @@ inline const qvValue* TableGetString(const qvTable* t, const qvString* key) {
     for (const qvNode* node = &t->node[key->hash & ((1u << t->lsizenode) - 1)]; node != nullptr;
          node = node->next) {
         if (node->key.tag == VM_TSTRING && node->key.value.gc == key) return &node->val;
+    }
+    return &kNilObject;
+}
+
+// A global's lookup through the hint its name constant keeps: the node at the hinted index
+// when it holds the name with a value, else a full lookup that renews the hint.
+inline const qvValue* GlobalGet(const qvTable* globals, qvValue* name) {
+    const qvString* key = StringOf(name);
+    if (name->hint < (1u << globals->lsizenode)) {
+        const qvNode* node = &globals->node[name->hint];
+        if (node->key.value.gc == key && node->key.tag == VM_TSTRING && !IsNil(&node->val))
+            return &node->val;
+    }
+    for (const qvNode* node = &globals->node[key->hash & ((1u << globals->lsizenode) - 1)];
+         node != nullptr; node = node->next) {
+        if (node->key.tag == VM_TSTRING && node->key.value.gc == key) {
+            name->hint = static_cast<uint32_t>(node - globals->node);
+            return &node->val;
+        }
     }
     return &kNilObject;
 }

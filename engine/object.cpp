@@ -2,6 +2,6 @@
 
 namespace qv {
 
-const qvValue kNilObject = {VM_TNIL, {nullptr}};
+const qvValue kNilObject = {VM_TNIL, 0, {nullptr}};
 
 }  // namespace qv

@@ -75,6 +75,9 @@ struct qvGCHeader {
 // The slot of the stack, of tables, of upvalues and of constants.
 struct qvValue {
     int32_t tag;
+    // A word that would otherwise be padding. In a function's constants, the node index at
+    // which a global of that name was last found (a hint, checked before use); else unused.
+    uint32_t hint;
     union {
         qvGCHeader* gc;
         void* p;
