@@ -25,6 +25,23 @@ qvGCHeader*& Bucket(qvGCHeader** buckets, uint32_t size, uint32_t hash) {
     return buckets[hash & (size - 1)];
 }
 
+// Doubles the table. The larger array is taken (and counted) at once, but the strings move into
+// the new buckets only at the next sweep, which visits each of them anyway, and by when most
+// strings of a busy loop are garbage. Until then a chain holds up to twice its share; a second
+// doubling before the sweep moves the strings at once.
+void GrowStringTable(qvVmState* L) {
+    qvStringTable& strt = L->g->strt;
+    if (strt.spread < strt.size) {
+        VmResizeStringTable(L, strt.size * 2);
+        return;
+    }
+    const uint32_t n = strt.size * 2;
+    strt.hash = static_cast<qvGCHeader**>(
+        VmRealloc(L, strt.hash, strt.size * sizeof(qvGCHeader*), n * sizeof(qvGCHeader*)));
+    std::fill(strt.hash + strt.size, strt.hash + n, nullptr);
+    strt.size = n;
+}
+
 qvString* FindString(qvGCHeader* chain, const char* bytes, uint32_t length, uint32_t hash) {
     for (qvGCHeader* o = chain; o != nullptr; o = o->next) {
         auto* s = static_cast<qvString*>(o);
@@ -53,7 +70,7 @@ qvString* CreateString(qvVmState* L, const char* bytes, uint32_t length, uint32_
     qvStringTable& strt = L->g->strt;
     ++strt.nuse;
     // The string is already safely linked when the growth below runs out of memory.
-    if (strt.nuse > strt.size && strt.size <= 0x3FFFFFFE) VmResizeStringTable(L, strt.size * 2);
+    if (strt.nuse > strt.size && strt.size <= 0x3FFFFFFE) GrowStringTable(L);
     return s;
 }
 
@@ -87,7 +104,7 @@ qvString* VmNewString(qvVmState* L, const char* bytes, size_t length) {
     const auto len = static_cast<uint32_t>(length);
     const uint32_t hash = qv::HashBytes(bytes, len);
     qvStringTable& strt = L->g->strt;
-    qvGCHeader*& head = qv::Bucket(strt.hash, strt.size, hash);
+    qvGCHeader*& head = qv::Bucket(strt.hash, strt.spread, hash);
     if (qvString* s = qv::FindString(head, bytes, len, hash)) return s;
     return qv::CreateString(L, bytes, len, hash, head);
 }
@@ -97,21 +114,22 @@ void VmResizeStringTable(qvVmState* L, uint32_t n) {
     const size_t oldBytes = strt.size * sizeof(qvGCHeader*);
     if (n > strt.size) {
         // Growing keeps the array: each chain splits between its bucket and buckets beyond the
-        // old end. A refused reallocation leaves the table as it was.
+        // spread ones. A refused reallocation leaves the table as it was.
         auto** buckets =
             static_cast<qvGCHeader**>(VmRealloc(L, strt.hash, oldBytes, n * sizeof(qvGCHeader*)));
         std::fill(buckets + strt.size, buckets + n, nullptr);
-        qv::MoveChains(buckets, strt.size, buckets, n);
+        qv::MoveChains(buckets, strt.spread, buckets, n);
         strt.hash = buckets;
     } else {
         auto** buckets =
             static_cast<qvGCHeader**>(VmRealloc(L, nullptr, 0, n * sizeof(qvGCHeader*)));
         std::fill(buckets, buckets + n, nullptr);
-        qv::MoveChains(strt.hash, strt.size, buckets, n);
+        qv::MoveChains(strt.hash, strt.spread, buckets, n);
         VmRealloc(L, strt.hash, oldBytes, 0);
         strt.hash = buckets;
     }
     strt.size = n;
+    strt.spread = n;
 }
 
 void VmFreeStringTable(qvVmState* L) {
@@ -119,6 +137,7 @@ void VmFreeStringTable(qvVmState* L) {
     VmRealloc(L, strt.hash, strt.size * sizeof(qvGCHeader*), 0);
     strt.hash = nullptr;
     strt.size = 0;
+    strt.spread = 0;
     strt.nuse = 0;
 }
 

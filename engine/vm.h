@@ -251,8 +251,9 @@ struct qvScratchBuffer {
 
 struct qvStringTable {
     qvGCHeader** hash;
-    uint32_t nuse;  // number of strings held
-    uint32_t size;  // number of buckets, a power of two
+    uint32_t nuse;    // number of strings held
+    uint32_t size;    // number of buckets, a power of two
+    uint32_t spread;  // buckets the strings hash into; the rest wait for the next sweep
 };
 
 // Per-thread engine state: the handle every command handler receives.

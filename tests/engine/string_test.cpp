@@ -116,15 +116,49 @@ TEST_F(StringTest, FailedGrowthKeepsTheNewString) {
     EXPECT_EQ(Intern(L, "thirty-third"), s33);
 }
 
-// Every string sits in the bucket of its hash, and the count matches the chains.
+// Every string sits in the bucket of its hash among the spread buckets, the others are empty,
+// and the count matches the chains.
 void ExpectConsistentTable(const qvStringTable& strt) {
     uint32_t count = 0;
     for (uint32_t i = 0; i < strt.size; ++i) {
         for (qvGCHeader* o = strt.hash[i]; o != nullptr; o = o->next, ++count) {
-            ASSERT_EQ(static_cast<qvString*>(o)->hash & (strt.size - 1), i);
+            ASSERT_EQ(static_cast<qvString*>(o)->hash & (strt.spread - 1), i);
         }
     }
     EXPECT_EQ(count, strt.nuse);
+}
+
+// A doubling takes (and counts) the larger array at once; the strings move into it at the next
+// sweep, or at once when a second doubling comes first.
+TEST_F(StringTest, DoublingSpreadsStringsAtTheNextSweep) {
+    qvStringTable& strt = L->g->strt;
+    std::vector<qvString*> kept;
+    int n = 0;
+    VmResizeStringTable(L, 64);
+    while (strt.nuse < 64) kept.push_back(Intern(L, "k" + std::to_string(n++)));
+    ASSERT_EQ(strt.spread, 64u);
+    size_t before = L->g->nblocks;
+    qvString* grower = Intern(L, "sixty-fifth");
+    EXPECT_EQ(strt.size, 128u);
+    EXPECT_EQ(strt.spread, 64u);
+    EXPECT_EQ(L->g->nblocks, before + StringSize(11) + 64 * sizeof(qvGCHeader*));
+    ExpectConsistentTable(strt);
+    EXPECT_EQ(Intern(L, "sixty-fifth"), grower);
+
+    while (strt.size == 128) Intern(L, "g" + std::to_string(n++));
+    EXPECT_EQ(strt.spread, 256u);  // the second doubling moved them all
+    ExpectConsistentTable(strt);
+    while (strt.size == 256) Intern(L, "g" + std::to_string(n++));
+    EXPECT_EQ(strt.spread, 256u);
+
+    // Only the kept strings survive; the sweep spreads them before the table halves.
+    for (size_t i = 0; i < kept.size(); ++i)
+        Anchor(L, static_cast<double>(i), StringValue(L, "k" + std::to_string(i)));
+    VmCollectGarbage(L);
+    EXPECT_EQ(strt.size, 256u);
+    EXPECT_EQ(strt.spread, 256u);
+    ExpectConsistentTable(strt);
+    for (size_t i = 0; i < kept.size(); ++i) EXPECT_EQ(Intern(L, "k" + std::to_string(i)), kept[i]);
 }
 
 // Growth splits the chains in place, by one doubling or several at once; shrinking merges
