@@ -5,6 +5,7 @@
 
 #include "engine/api_internal.h"
 #include "engine/small_blocks.h"
+#include "engine/string_table.h"
 
 namespace qv {
 namespace {
@@ -308,8 +309,7 @@ void SweepStrings(qvVmState* L) {
                 continue;
             }
             *p = s->next;
-            s->next = strt.hash[bucket];
-            strt.hash[bucket] = s;
+            LinkString(strt.hash[bucket], s);
         }
     }
     strt.spread = strt.size;

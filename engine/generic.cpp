@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "engine/api_internal.h"
+#include "engine/bytes.h"
 #include "engine/convert.h"
 #include "engine/host.h"
 
@@ -84,7 +85,7 @@ char* ScratchBuffer(qvVmState* L, size_t n) {
 void JoinStrings(qvVmState* L, qvValue* top, int n, size_t length) {
     char* out = ScratchBuffer(L, length);
     for (qvValue* v = top - n; v < top; ++v) {
-        std::memcpy(out, StringOf(v)->Data(), StringOf(v)->length);
+        CopyBytes(out, StringOf(v)->Data(), StringOf(v)->length);
         out += StringOf(v)->length;
     }
     SetString(top - n, VmNewString(L, L->g->buff.data, length));

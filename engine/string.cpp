@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/bytes.h"
 #include "engine/internal.h"
 #include "engine/small_blocks.h"
+#include "engine/string_table.h"
 
 namespace qv {
 namespace {
@@ -50,6 +52,7 @@ qvString* FindString(qvGCHeader* chain, const char* bytes, uint32_t length, uint
             (length == 0 || std::memcmp(s->Data(), bytes, length) == 0)) {
             return s;
         }
+        if (!MayFollow(s, hash)) break;
     }
     return nullptr;
 }
@@ -62,10 +65,9 @@ qvString* CreateString(qvVmState* L, const char* bytes, uint32_t length, uint32_
     s->reserved = 0;
     s->hash = hash;
     s->length = length;
-    if (length != 0) std::memcpy(s->Data(), bytes, length);  // bytes may be null then
+    CopyBytes(s->Data(), bytes, length);
     s->Data()[length] = '\0';
-    s->next = head;
-    head = s;
+    LinkString(head, s);
 
     qvStringTable& strt = L->g->strt;
     ++strt.nuse;
@@ -87,9 +89,8 @@ void MoveChains(qvGCHeader** from, uint32_t count, qvGCHeader** to, uint32_t n) 
         from[i] = nullptr;
         while (o != nullptr) {
             qvGCHeader* next = o->next;
-            qvGCHeader*& head = Bucket(to, n, static_cast<qvString*>(o)->hash);
-            o->next = head;
-            head = o;
+            auto* s = static_cast<qvString*>(o);
+            LinkString(Bucket(to, n, s->hash), s);
             o = next;
         }
     }

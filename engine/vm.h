@@ -87,6 +87,7 @@ struct qvString : qvGCHeader {
     uint8_t reserved;
     uint32_t hash;
     uint32_t length;
+    uint32_t laterHashes;  // intern chain filter (engine/string_table.h); fills the padding
     // The characters and a terminating NUL follow the record.
     char* Data() { return reinterpret_cast<char*>(this + 1); }
     const char* Data() const { return reinterpret_cast<const char*>(this + 1); }

@@ -1,6 +1,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/string_table.h"
 #include "tests/engine/engine_test_support.h"
 
 namespace qv::testing {
@@ -43,6 +44,7 @@ TEST_F(StringTest, LongStringsHashSampledBytes) {
     qvString* skipped = Intern(L, byte0);
     EXPECT_EQ(skipped->hash, s->hash);
     EXPECT_NE(skipped, s);
+    EXPECT_EQ(Intern(L, base), s);  // found behind the newer string of the same hash
     EXPECT_EQ(std::string(skipped->Data(), skipped->length), byte0);
     EXPECT_NE(Intern(L, byte1)->hash, s->hash);
 }
@@ -122,10 +124,40 @@ void ExpectConsistentTable(const qvStringTable& strt) {
     uint32_t count = 0;
     for (uint32_t i = 0; i < strt.size; ++i) {
         for (qvGCHeader* o = strt.hash[i]; o != nullptr; o = o->next, ++count) {
-            ASSERT_EQ(static_cast<qvString*>(o)->hash & (strt.spread - 1), i);
+            auto* s = static_cast<qvString*>(o);
+            ASSERT_EQ(s->hash & (strt.spread - 1), i);
+            // The chain filter of each string covers every later one.
+            for (qvGCHeader* later = o->next; later != nullptr; later = later->next) {
+                ASSERT_TRUE(MayFollow(s, static_cast<qvString*>(later)->hash));
+            }
         }
     }
     EXPECT_EQ(count, strt.nuse);
+}
+
+// Survivors scattered through the chains stay findable after sweeps that unlink the strings
+// around them, relocate them after a doubling and halve the table.
+TEST_F(StringTest, SurvivorsOfSweepsAreFound) {
+    qvStringTable& strt = L->g->strt;
+    auto text = [](int i) { return "sv" + std::to_string(i); };
+    std::vector<qvString*> kept;
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 0; i < 3000; ++i) {
+            qvString* s = Intern(L, text(round * 3000 + i));
+            if (i % 7 == 0) {
+                Anchor(L, static_cast<double>(kept.size()), StringValue(L, text(round * 3000 + i)));
+                kept.push_back(s);
+            }
+        }
+        ExpectConsistentTable(strt);
+        VmCollectGarbage(L);
+        ExpectConsistentTable(strt);
+        for (size_t k = 0; k < kept.size(); ++k) {
+            const std::string t(kept[k]->Data(), kept[k]->length);
+            ASSERT_EQ(Intern(L, t), kept[k]) << t;
+        }
+    }
+    EXPECT_LT(strt.nuse, 2000u);
 }
 
 // A doubling takes (and counts) the larger array at once; the strings move into it at the next
