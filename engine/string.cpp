@@ -13,13 +13,25 @@
 namespace qv {
 namespace {
 
+// Strings shorter than this are hashed over every byte.
+constexpr uint32_t kShortString = 32;
+
+uint32_t MixByte(uint32_t h, char c) {
+    return h ^ ((h << 5) + (h >> 2) + static_cast<unsigned char>(c));
+}
+
+// Mixes every byte of s into h, from the last.
+uint32_t MixAll(uint32_t h, const char* s, uint32_t l) {
+    for (const char* p = s + l; p != s;) h = MixByte(h, *--p);
+    return h;
+}
+
 // Long strings sample at most 32 bytes, taken from the end.
 uint32_t HashBytes(const char* s, uint32_t l) {
-    uint32_t h = l;
+    if (l < kShortString) return MixAll(l, s, l);
     const uint32_t step = (l >> 5) + 1;
-    for (uint32_t i = l; i >= step; i -= step) {
-        h ^= (h << 5) + (h >> 2) + static_cast<unsigned char>(s[i - 1]);
-    }
+    uint32_t h = l;
+    for (uint32_t i = l; i >= step; i -= step) h = MixByte(h, s[i - 1]);
     return h;
 }
 
@@ -76,38 +88,54 @@ qvString* CreateString(qvVmState* L, const char* bytes, uint32_t length, uint32_
     return s;
 }
 
-// Buckets whose first string is fetched ahead of the move: the chains lie scattered over the
-// heap, and waiting for each string in turn would leave the memory system idle.
-constexpr uint32_t kRehashLookahead = 8;
-
 // Moves the strings of from[0, count) into the n buckets of to (which may be from itself when
 // n is a multiple of count: every string then stays or moves to a bucket beyond count).
 void MoveChains(qvGCHeader** from, uint32_t count, qvGCHeader** to, uint32_t n) {
     for (uint32_t i = 0; i < count; ++i) {
-        if (i + kRehashLookahead < count) __builtin_prefetch(from[i + kRehashLookahead]);
         qvGCHeader* o = from[i];
+        if (o == nullptr) continue;  // most buckets, when a collection halves the table
         from[i] = nullptr;
-        while (o != nullptr) {
+        do {
             qvGCHeader* next = o->next;
             auto* s = static_cast<qvString*>(o);
             LinkString(Bucket(to, n, s->hash), s);
             o = next;
-        }
+        } while (o != nullptr);
     }
 }
 
 }  // namespace
 }  // namespace qv
 
+namespace qv {
+
+bool HashShortJoin(const char* a, uint32_t la, const char* b, uint32_t lb, uint32_t* hash) {
+    if (la >= kShortString || lb >= kShortString - la) return false;
+    *hash = MixAll(MixAll(la + lb, b, lb), a, la);
+    return true;
+}
+
+void PrefetchStringChain(const qvStringTable& strt, uint32_t hash) {
+    // The bucket is read at once (later work goes on while it arrives), its first string only
+    // fetched.
+    const qvGCHeader* head = Bucket(strt.hash, strt.spread, hash);
+    __builtin_prefetch(head);
+}
+
+qvString* NewStringHashed(qvVmState* L, const char* bytes, uint32_t length, uint32_t hash) {
+    qvStringTable& strt = L->g->strt;
+    qvGCHeader*& head = Bucket(strt.hash, strt.spread, hash);
+    if (qvString* s = FindString(head, bytes, length, hash)) return s;
+    return CreateString(L, bytes, length, hash, head);
+}
+
+}  // namespace qv
+
 qvString* VmNewString(qvVmState* L, const char* bytes, size_t length) {
     // Lengths are 32-bit; anything longer could never be allocated anyway.
     if (length > UINT32_MAX) RaiseError(L, ERR_MEM);
     const auto len = static_cast<uint32_t>(length);
-    const uint32_t hash = qv::HashBytes(bytes, len);
-    qvStringTable& strt = L->g->strt;
-    qvGCHeader*& head = qv::Bucket(strt.hash, strt.spread, hash);
-    if (qvString* s = qv::FindString(head, bytes, len, hash)) return s;
-    return qv::CreateString(L, bytes, len, hash, head);
+    return qv::NewStringHashed(L, bytes, len, qv::HashBytes(bytes, len));
 }
 
 void VmResizeStringTable(qvVmState* L, uint32_t n) {

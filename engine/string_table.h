@@ -27,4 +27,12 @@ inline void LinkString(qvGCHeader*& head, qvString* s) {
     head = s;
 }
 
+// The hash of the bytes of a followed by those of b, when the two together are short enough
+// (under 32 bytes) to be hashed from their pieces; false otherwise.
+bool HashShortJoin(const char* a, uint32_t la, const char* b, uint32_t lb, uint32_t* hash);
+// Starts fetching the chain in which a string of this hash would be.
+void PrefetchStringChain(const qvStringTable& strt, uint32_t hash);
+// VmNewString for bytes whose hash is already known.
+qvString* NewStringHashed(qvVmState* L, const char* bytes, uint32_t length, uint32_t hash);
+
 }  // namespace qv

@@ -239,6 +239,50 @@ TEST_F(StringTest, RefusedResizeLeavesTableIntact) {
     EXPECT_EQ(strt.nuse, 124u);
 }
 
+// The hash of two pieces is the hash of their join for every split of a short text; texts of
+// 32 bytes and more are refused (their hash samples bytes).
+TEST_F(StringTest, JoinedPiecesHashAsTheirJoin) {
+    for (const std::string& text :
+         std::vector<std::string>{"", "k", "k12345", "name.field", std::string(31, 'z')}) {
+        for (size_t split = 0; split <= text.size(); ++split) {
+            uint32_t hash = 0;
+            ASSERT_TRUE(HashShortJoin(text.data(), static_cast<uint32_t>(split),
+                                      text.data() + split,
+                                      static_cast<uint32_t>(text.size() - split), &hash));
+            EXPECT_EQ(hash, Intern(L, text)->hash) << text << " at " << split;
+        }
+    }
+    const std::string left(20, 'a'), right(12, 'b');
+    uint32_t hash = 0;
+    EXPECT_FALSE(HashShortJoin(left.data(), 20, right.data(), 12, &hash));
+    EXPECT_FALSE(HashShortJoin(left.data(), 0xFFFFFFF0u, right.data(), 0x20, &hash));
+}
+
+// A text and a number: the number's register holds its text afterwards, and the result is the
+// interned string, for short results (hashed from their pieces) and long ones.
+TEST_F(StringTest, TextAndNumberConcatenateThroughTheirRegisters) {
+    const struct {
+        std::string text;
+        double number;
+        const char* numberText;
+    } cases[] = {
+        {"k", 99999, "99999"},          {"", -0.5, "-0.5"},
+        {"key", 1e100, "1e+100"},       {std::string(30, 'x'), 12, "12"},  // 32 bytes joined
+        {std::string(40, 'y'), 7, "7"},
+    };
+    for (const auto& c : cases) {
+        L->top = L->base;
+        SetString(L->top++, Intern(L, c.text));
+        SetNumber(L->top++, c.number);
+        VmConcatValues(L, 2, 1);
+        const std::string joined = c.text + c.numberText;
+        EXPECT_EQ(StringOf(&L->base[0]), Intern(L, joined)) << joined;
+        ASSERT_TRUE(IsString(&L->base[1])) << joined;
+        EXPECT_STREQ(StringOf(&L->base[1])->Data(), c.numberText);
+    }
+    L->top = L->base;
+}
+
 TEST_F(StringTest, UserdataIsAlignedAndLinked) {
     for (size_t size : {0u, 1u, 17u, 1000u}) {
         qvUserdata* u = VmNewUserdataBlock(L, size);
