@@ -92,16 +92,19 @@ const char* GatherStrings(qvVmState* L, const qvValue* top, int n, size_t length
     return L->g->buff.data;
 }
 
-// Converts a number beside a text to its text in place, as ToStringInPlace does, and meanwhile
-// starts fetching the intern chain of their join: a text and a number alone are the commonest
-// concatenation of loops that build keys and names. Returns whether *hash is the join's hash.
+// Converts a number beside a text to its text in place, as ToStringInPlace does. A text and a
+// number alone are the commonest concatenation of loops that build keys and names, so both
+// strings' intern chains are fetched together before either lookup waits for its own.
+// Returns whether *hash is the join's hash.
 bool ConvertNumberBesideText(qvVmState* L, const qvValue* left, qvValue* right, uint32_t* hash) {
     char text[kNumberTextSize];
     const auto n = static_cast<uint32_t>(FormatNumber(right->value.n, text));
+    const uint32_t textHash = StringHash(text, n);
+    PrefetchStringChain(L->g->strt, textHash);
     const qvString* l = StringOf(left);
     const bool hashed = HashShortJoin(l->Data(), l->length, text, n, hash);
     if (hashed) PrefetchStringChain(L->g->strt, *hash);
-    SetString(right, VmNewString(L, text, n));
+    SetString(right, NewStringHashed(L, text, n, textHash));
     return hashed;
 }
 

@@ -109,6 +109,10 @@ void MoveChains(qvGCHeader** from, uint32_t count, qvGCHeader** to, uint32_t n) 
 
 namespace qv {
 
+uint32_t StringHash(const char* bytes, uint32_t length) {
+    return HashBytes(bytes, length);
+}
+
 bool HashShortJoin(const char* a, uint32_t la, const char* b, uint32_t lb, uint32_t* hash) {
     if (la >= kShortString || lb >= kShortString - la) return false;
     *hash = MixAll(MixAll(la + lb, b, lb), a, la);

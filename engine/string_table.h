@@ -27,6 +27,8 @@ inline void LinkString(qvGCHeader*& head, qvString* s) {
     head = s;
 }
 
+// The hash of a string of these bytes.
+uint32_t StringHash(const char* bytes, uint32_t length);
 // The hash of the bytes of a followed by those of b, when the two together are short enough
 // (under 32 bytes) to be hashed from their pieces; false otherwise.
 bool HashShortJoin(const char* a, uint32_t la, const char* b, uint32_t lb, uint32_t* hash);

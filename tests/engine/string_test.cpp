@@ -278,7 +278,7 @@ TEST_F(StringTest, TextAndNumberConcatenateThroughTheirRegisters) {
         const std::string joined = c.text + c.numberText;
         EXPECT_EQ(StringOf(&L->base[0]), Intern(L, joined)) << joined;
         ASSERT_TRUE(IsString(&L->base[1])) << joined;
-        EXPECT_STREQ(StringOf(&L->base[1])->Data(), c.numberText);
+        EXPECT_EQ(StringOf(&L->base[1]), Intern(L, c.numberText));
     }
     L->top = L->base;
 }
