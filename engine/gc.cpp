@@ -5,6 +5,7 @@
 
 #include "engine/api_internal.h"
 #include "engine/small_blocks.h"
+#include "engine/string_table.h"
 
 namespace qv {
 namespace {
@@ -262,35 +263,56 @@ void FreeObject(qvVmState* L, qvGCHeader* o) {
     }
 }
 
-// Unlinks and frees the unmarked objects of a list; marked ones lose their mark.
-template <typename Free>
-void SweepChain(qvGCHeader** p, Free freeObject) {
-    while (*p != nullptr) {
-        qvGCHeader* o = *p;
-        if (o->marked & (VM_MARKED | VM_FIXED)) {
-            o->marked &= static_cast<uint8_t>(~VM_MARKED);
-            p = &o->next;
-        } else {
-            *p = o->next;
-            freeObject(o);
-        }
-    }
+// Whether a swept object survives; a survivor loses its mark for the next collection.
+bool Survives(qvGCHeader* o) {
+    if (!(o->marked & (VM_MARKED | VM_FIXED))) return false;
+    o->marked &= static_cast<uint8_t>(~VM_MARKED);
+    return true;
 }
 
 void SweepList(qvVmState* L, qvGCHeader** p) {
-    SweepChain(p, [L](qvGCHeader* o) { FreeObject(L, o); });
+    while (*p != nullptr) {
+        qvGCHeader* o = *p;
+        if (Survives(o)) {
+            p = &o->next;
+        } else {
+            *p = o->next;
+            FreeObject(L, o);
+        }
+    }
 }
 
 // Buckets whose first string is fetched ahead of the sweep: the chains lie scattered over the
 // heap, and waiting for each head in turn would leave the memory system idle.
 constexpr uint32_t kSweepLookahead = 8;
 
+// Frees the unmarked strings. After a doubling the survivors also move to the buckets of the
+// doubled table (each stays in its bucket or moves to one beyond the spread ones, which the
+// sweep does not visit).
 void SweepStrings(qvVmState* L) {
     qvStringTable& strt = L->g->strt;
-    for (uint32_t i = 0; i < strt.size; ++i) {
-        if (i + kSweepLookahead < strt.size) __builtin_prefetch(strt.hash[i + kSweepLookahead], 1);
-        SweepChain(&strt.hash[i], [L](qvGCHeader* o) { FreeString(L, static_cast<qvString*>(o)); });
+    const uint32_t spread = strt.spread;
+    const uint32_t mask = strt.size - 1;
+    for (uint32_t i = 0; i < spread; ++i) {
+        if (i + kSweepLookahead < spread) __builtin_prefetch(strt.hash[i + kSweepLookahead], 1);
+        qvGCHeader** p = &strt.hash[i];
+        while (*p != nullptr) {
+            auto* s = static_cast<qvString*>(*p);
+            if (!Survives(s)) {
+                *p = s->next;
+                FreeString(L, s);
+                continue;
+            }
+            const uint32_t bucket = s->hash & mask;
+            if (bucket == i) {
+                p = &s->next;
+                continue;
+            }
+            *p = s->next;
+            LinkString(strt.hash[bucket], s);
+        }
     }
+    strt.spread = strt.size;
 }
 
 void ShrinkStringTable(qvVmState* L, void*) {

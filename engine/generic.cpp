@@ -5,8 +5,10 @@
 #include <cstring>
 
 #include "engine/api_internal.h"
+#include "engine/bytes.h"
 #include "engine/convert.h"
 #include "engine/host.h"
+#include "engine/string_table.h"
 
 namespace qv {
 namespace {
@@ -80,20 +82,39 @@ char* ScratchBuffer(qvVmState* L, size_t n) {
     return b.data;
 }
 
-// Joins the n strings ending at top - 1 into top - n.
-void JoinStrings(qvVmState* L, qvValue* top, int n, size_t length) {
+// Copies the n strings ending at top - 1 into the scratch buffer; returns it.
+const char* GatherStrings(qvVmState* L, const qvValue* top, int n, size_t length) {
     char* out = ScratchBuffer(L, length);
-    for (qvValue* v = top - n; v < top; ++v) {
-        std::memcpy(out, StringOf(v)->Data(), StringOf(v)->length);
+    for (const qvValue* v = top - n; v < top; ++v) {
+        CopyBytes(out, StringOf(v)->Data(), StringOf(v)->length);
         out += StringOf(v)->length;
     }
-    SetString(top - n, VmNewString(L, L->g->buff.data, length));
+    return L->g->buff.data;
+}
+
+// Converts a number beside a text to its text in place, as ToStringInPlace does. A text and a
+// number alone are the commonest concatenation of loops that build keys and names, so both
+// strings' intern chains are fetched together before either lookup waits for its own.
+// Returns whether *hash is the join's hash.
+bool ConvertNumberBesideText(qvVmState* L, const qvValue* left, qvValue* right, uint32_t* hash) {
+    char text[kNumberTextSize];
+    const auto n = static_cast<uint32_t>(FormatNumber(right->value.n, text));
+    const uint32_t textHash = StringHash(text, n);
+    PrefetchStringChain(L->g->strt, textHash);
+    const qvString* l = StringOf(left);
+    const bool hashed = HashShortJoin(l->Data(), l->length, text, n, hash);
+    if (hashed) PrefetchStringChain(L->g->strt, *hash);
+    SetString(right, NewStringHashed(L, text, n, textHash));
+    return hashed;
 }
 
 // One step of VmConcatValues on the values ending at top - 1; returns how many it joined.
 int ConcatStep(qvVmState* L, qvValue* top, int total) {
     qvValue* left = top - 2;
     qvValue* right = top - 1;
+    uint32_t hash = 0;
+    const bool hashed = total == 2 && IsString(left) && IsNumber(right) &&
+                        ConvertNumberBesideText(L, left, right, &hash);
     if (!ToStringInPlace(L, left) || !ToStringInPlace(L, right)) {
         const qvValue* tm = VmGetTagMethod(L, left, TM_CONCAT);
         if (IsNil(tm)) tm = VmGetTagMethod(L, right, TM_CONCAT);
@@ -113,7 +134,10 @@ int ConcatStep(qvVmState* L, qvValue* top, int total) {
         length += StringOf(v)->length;
     }
     if (length > kMaxConcatLength) RaiseError(L, ERR_INTERNAL);
-    JoinStrings(L, top, n, static_cast<size_t>(length));
+    const auto joinedLength = static_cast<size_t>(length);
+    const char* joined = GatherStrings(L, top, n, joinedLength);
+    SetString(top - n, hashed ? NewStringHashed(L, joined, static_cast<uint32_t>(length), hash)
+                              : VmNewString(L, joined, joinedLength));
     return n;
 }
 

@@ -5,24 +5,55 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/bytes.h"
 #include "engine/internal.h"
 #include "engine/small_blocks.h"
+#include "engine/string_table.h"
 
 namespace qv {
 namespace {
 
+// Strings shorter than this are hashed over every byte.
+constexpr uint32_t kShortString = 32;
+
+uint32_t MixByte(uint32_t h, char c) {
+    return h ^ ((h << 5) + (h >> 2) + static_cast<unsigned char>(c));
+}
+
+// Mixes every byte of s into h, from the last.
+uint32_t MixAll(uint32_t h, const char* s, uint32_t l) {
+    for (const char* p = s + l; p != s;) h = MixByte(h, *--p);
+    return h;
+}
+
 // Long strings sample at most 32 bytes, taken from the end.
 uint32_t HashBytes(const char* s, uint32_t l) {
-    uint32_t h = l;
+    if (l < kShortString) return MixAll(l, s, l);
     const uint32_t step = (l >> 5) + 1;
-    for (uint32_t i = l; i >= step; i -= step) {
-        h ^= (h << 5) + (h >> 2) + static_cast<unsigned char>(s[i - 1]);
-    }
+    uint32_t h = l;
+    for (uint32_t i = l; i >= step; i -= step) h = MixByte(h, s[i - 1]);
     return h;
 }
 
 qvGCHeader*& Bucket(qvGCHeader** buckets, uint32_t size, uint32_t hash) {
     return buckets[hash & (size - 1)];
+}
+
+// Doubles the table. The larger array is taken (and counted) at once, but the strings move into
+// the new buckets only at the next sweep, which visits each of them anyway, and by when most
+// strings of a busy loop are garbage. Until then a chain holds up to twice its share; a second
+// doubling before the sweep moves the strings at once.
+void GrowStringTable(qvVmState* L) {
+    qvStringTable& strt = L->g->strt;
+    if (strt.spread < strt.size) {
+        VmResizeStringTable(L, strt.size * 2);
+        return;
+    }
+    const uint32_t n = strt.size * 2;
+    strt.hash = static_cast<qvGCHeader**>(
+        VmRealloc(L, strt.hash, strt.size * sizeof(qvGCHeader*), n * sizeof(qvGCHeader*)));
+    std::fill(strt.hash + strt.size, strt.hash + n, nullptr);
+    strt.size = n;
 }
 
 qvString* FindString(qvGCHeader* chain, const char* bytes, uint32_t length, uint32_t hash) {
@@ -33,6 +64,7 @@ qvString* FindString(qvGCHeader* chain, const char* bytes, uint32_t length, uint
             (length == 0 || std::memcmp(s->Data(), bytes, length) == 0)) {
             return s;
         }
+        if (!MayFollow(s, hash)) break;
     }
     return nullptr;
 }
@@ -45,51 +77,69 @@ qvString* CreateString(qvVmState* L, const char* bytes, uint32_t length, uint32_
     s->reserved = 0;
     s->hash = hash;
     s->length = length;
-    if (length != 0) std::memcpy(s->Data(), bytes, length);  // bytes may be null then
+    CopyBytes(s->Data(), bytes, length);
     s->Data()[length] = '\0';
-    s->next = head;
-    head = s;
+    LinkString(head, s);
 
     qvStringTable& strt = L->g->strt;
     ++strt.nuse;
     // The string is already safely linked when the growth below runs out of memory.
-    if (strt.nuse > strt.size && strt.size <= 0x3FFFFFFE) VmResizeStringTable(L, strt.size * 2);
+    if (strt.nuse > strt.size && strt.size <= 0x3FFFFFFE) GrowStringTable(L);
     return s;
 }
-
-// Buckets whose first string is fetched ahead of the move: the chains lie scattered over the
-// heap, and waiting for each string in turn would leave the memory system idle.
-constexpr uint32_t kRehashLookahead = 8;
 
 // Moves the strings of from[0, count) into the n buckets of to (which may be from itself when
 // n is a multiple of count: every string then stays or moves to a bucket beyond count).
 void MoveChains(qvGCHeader** from, uint32_t count, qvGCHeader** to, uint32_t n) {
     for (uint32_t i = 0; i < count; ++i) {
-        if (i + kRehashLookahead < count) __builtin_prefetch(from[i + kRehashLookahead]);
         qvGCHeader* o = from[i];
+        if (o == nullptr) continue;  // most buckets, when a collection halves the table
         from[i] = nullptr;
-        while (o != nullptr) {
+        do {
             qvGCHeader* next = o->next;
-            qvGCHeader*& head = Bucket(to, n, static_cast<qvString*>(o)->hash);
-            o->next = head;
-            head = o;
+            auto* s = static_cast<qvString*>(o);
+            LinkString(Bucket(to, n, s->hash), s);
             o = next;
-        }
+        } while (o != nullptr);
     }
 }
 
 }  // namespace
 }  // namespace qv
 
+namespace qv {
+
+uint32_t StringHash(const char* bytes, uint32_t length) {
+    return HashBytes(bytes, length);
+}
+
+bool HashShortJoin(const char* a, uint32_t la, const char* b, uint32_t lb, uint32_t* hash) {
+    if (la >= kShortString || lb >= kShortString - la) return false;
+    *hash = MixAll(MixAll(la + lb, b, lb), a, la);
+    return true;
+}
+
+void PrefetchStringChain(const qvStringTable& strt, uint32_t hash) {
+    // The bucket is read at once (later work goes on while it arrives), its first string only
+    // fetched.
+    const qvGCHeader* head = Bucket(strt.hash, strt.spread, hash);
+    __builtin_prefetch(head);
+}
+
+qvString* NewStringHashed(qvVmState* L, const char* bytes, uint32_t length, uint32_t hash) {
+    qvStringTable& strt = L->g->strt;
+    qvGCHeader*& head = Bucket(strt.hash, strt.spread, hash);
+    if (qvString* s = FindString(head, bytes, length, hash)) return s;
+    return CreateString(L, bytes, length, hash, head);
+}
+
+}  // namespace qv
+
 qvString* VmNewString(qvVmState* L, const char* bytes, size_t length) {
     // Lengths are 32-bit; anything longer could never be allocated anyway.
     if (length > UINT32_MAX) RaiseError(L, ERR_MEM);
     const auto len = static_cast<uint32_t>(length);
-    const uint32_t hash = qv::HashBytes(bytes, len);
-    qvStringTable& strt = L->g->strt;
-    qvGCHeader*& head = qv::Bucket(strt.hash, strt.size, hash);
-    if (qvString* s = qv::FindString(head, bytes, len, hash)) return s;
-    return qv::CreateString(L, bytes, len, hash, head);
+    return qv::NewStringHashed(L, bytes, len, qv::HashBytes(bytes, len));
 }
 
 void VmResizeStringTable(qvVmState* L, uint32_t n) {
@@ -97,21 +147,22 @@ void VmResizeStringTable(qvVmState* L, uint32_t n) {
     const size_t oldBytes = strt.size * sizeof(qvGCHeader*);
     if (n > strt.size) {
         // Growing keeps the array: each chain splits between its bucket and buckets beyond the
-        // old end. A refused reallocation leaves the table as it was.
+        // spread ones. A refused reallocation leaves the table as it was.
         auto** buckets =
             static_cast<qvGCHeader**>(VmRealloc(L, strt.hash, oldBytes, n * sizeof(qvGCHeader*)));
         std::fill(buckets + strt.size, buckets + n, nullptr);
-        qv::MoveChains(buckets, strt.size, buckets, n);
+        qv::MoveChains(buckets, strt.spread, buckets, n);
         strt.hash = buckets;
     } else {
         auto** buckets =
             static_cast<qvGCHeader**>(VmRealloc(L, nullptr, 0, n * sizeof(qvGCHeader*)));
         std::fill(buckets, buckets + n, nullptr);
-        qv::MoveChains(strt.hash, strt.size, buckets, n);
+        qv::MoveChains(strt.hash, strt.spread, buckets, n);
         VmRealloc(L, strt.hash, oldBytes, 0);
         strt.hash = buckets;
     }
     strt.size = n;
+    strt.spread = n;
 }
 
 void VmFreeStringTable(qvVmState* L) {
@@ -119,6 +170,7 @@ void VmFreeStringTable(qvVmState* L) {
     VmRealloc(L, strt.hash, strt.size * sizeof(qvGCHeader*), 0);
     strt.hash = nullptr;
     strt.size = 0;
+    strt.spread = 0;
     strt.nuse = 0;
 }
 

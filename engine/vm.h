@@ -90,6 +90,7 @@ struct qvString : qvGCHeader {
     uint8_t reserved;
     uint32_t hash;
     uint32_t length;
+    uint32_t laterHashes;  // intern chain filter (engine/string_table.h); fills the padding
     // The characters and a terminating NUL follow the record.
     char* Data() { return reinterpret_cast<char*>(this + 1); }
     const char* Data() const { return reinterpret_cast<const char*>(this + 1); }
@@ -254,8 +255,9 @@ struct qvScratchBuffer {
 
 struct qvStringTable {
     qvGCHeader** hash;
-    uint32_t nuse;  // number of strings held
-    uint32_t size;  // number of buckets, a power of two
+    uint32_t nuse;    // number of strings held
+    uint32_t size;    // number of buckets, a power of two
+    uint32_t spread;  // buckets the strings hash into; the rest wait for the next sweep
 };
 
 // Per-thread engine state: the handle every command handler receives.

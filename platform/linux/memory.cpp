@@ -9,19 +9,23 @@ namespace {
 
 std::atomic<size_t> liveBlocks{0};
 std::atomic<size_t> liveBytes{0};
-// Each thread counts its own requests: a plain increment, where a shared counter would cost a
-// locked instruction on every allocation of the engine's hot paths.
-thread_local uint64_t threadRequests = 0;
 std::atomic<uint64_t> requestsSinceArm{0};
 std::atomic<uint64_t> faultAt{0};  // 0: disarmed
 std::atomic<bool> faultAfter{false};
 std::atomic<size_t> memoryCap{0};
-// Set while a fault is armed or a cap is set, so that the common case is one predicted branch.
-std::atomic<bool> checking{false};
 
 void UpdateChecking() {
-    checking.store(faultAt.load() != 0 || memoryCap.load() != 0);
+    memory_detail::checking.store(faultAt.load() != 0 || memoryCap.load() != 0);
 }
+
+}  // namespace
+
+namespace memory_detail {
+
+// Each thread counts its own requests: a plain increment, where a shared counter would cost a
+// locked instruction on every allocation of the engine's hot paths.
+thread_local constinit uint64_t threadRequests = 0;
+std::atomic<bool> checking{false};
 
 bool ArmedFailure(size_t oldsize, size_t newsize) {
     uint64_t at = faultAt.load(std::memory_order_relaxed);
@@ -34,15 +38,7 @@ bool ArmedFailure(size_t oldsize, size_t newsize) {
            liveBytes.load(std::memory_order_relaxed) + (newsize - oldsize) > cap;
 }
 
-// Every allocation of the run-time passes here.
-inline bool InjectedFailure(size_t oldsize, size_t newsize) {
-    ++threadRequests;
-    if (!checking.load(std::memory_order_relaxed)) [[likely]]
-        return false;
-    return ArmedFailure(oldsize, newsize);
-}
-
-}  // namespace
+}  // namespace memory_detail
 
 void* PlatformRealloc(void* block, size_t oldsize, size_t newsize) {
     if (newsize == 0) {
@@ -54,7 +50,7 @@ void* PlatformRealloc(void* block, size_t oldsize, size_t newsize) {
         return nullptr;
     }
     if (block == nullptr) oldsize = 0;
-    if (InjectedFailure(oldsize, newsize)) return nullptr;
+    if (!CountAllocationRequest(oldsize, newsize)) return nullptr;
     void* result = std::realloc(block, newsize);
     if (result == nullptr) return nullptr;
     if (block == nullptr) liveBlocks.fetch_add(1, std::memory_order_relaxed);
@@ -63,12 +59,8 @@ void* PlatformRealloc(void* block, size_t oldsize, size_t newsize) {
     return result;
 }
 
-bool CountAllocationRequest(size_t oldsize, size_t newsize) {
-    return !InjectedFailure(oldsize, newsize);
-}
-
 MemoryStats GetMemoryStats() {
-    return {liveBlocks.load(), liveBytes.load(), threadRequests};
+    return {liveBlocks.load(), liveBytes.load(), memory_detail::threadRequests};
 }
 
 void InjectAllocationFault(uint64_t n, bool failAfter) {

@@ -3,6 +3,7 @@
 // injector that tests use to reach every out-of-memory path.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -19,10 +20,21 @@ namespace qv {
 // never fails. oldsize must be the size the block was last given.
 void* PlatformRealloc(void* block, size_t oldsize, size_t newsize);
 
-// Counts one allocation request that a caller serves from memory it keeps itself; false when
-// an injected fault or the memory cap refuses it (the caller then reports ERR_MEM). Keeps such
-// caches inside the reach of the fault injector.
-bool CountAllocationRequest(size_t oldsize, size_t newsize);
+namespace memory_detail {
+extern thread_local constinit uint64_t threadRequests;
+extern std::atomic<bool> checking;  // a fault is armed or a cap is set
+bool ArmedFailure(size_t oldsize, size_t newsize);
+}  // namespace memory_detail
+
+// Counts one allocation request; true when it may go ahead, false when an injected fault or
+// the memory cap refuses it. In line, since the engine's cache of small blocks calls it for
+// each block it hands out: disarmed, it is a count and one predicted branch.
+inline bool CountAllocationRequest(size_t oldsize, size_t newsize) {
+    ++memory_detail::threadRequests;
+    if (!memory_detail::checking.load(std::memory_order_relaxed)) [[likely]]
+        return true;
+    return !memory_detail::ArmedFailure(oldsize, newsize);
+}
 
 struct MemoryStats {
     size_t liveBlocks;

@@ -1,6 +1,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/string_table.h"
 #include "tests/engine/engine_test_support.h"
 
 namespace qv::testing {
@@ -43,6 +44,7 @@ TEST_F(StringTest, LongStringsHashSampledBytes) {
     qvString* skipped = Intern(L, byte0);
     EXPECT_EQ(skipped->hash, s->hash);
     EXPECT_NE(skipped, s);
+    EXPECT_EQ(Intern(L, base), s);  // found behind the newer string of the same hash
     EXPECT_EQ(std::string(skipped->Data(), skipped->length), byte0);
     EXPECT_NE(Intern(L, byte1)->hash, s->hash);
 }
@@ -116,15 +118,79 @@ TEST_F(StringTest, FailedGrowthKeepsTheNewString) {
     EXPECT_EQ(Intern(L, "thirty-third"), s33);
 }
 
-// Every string sits in the bucket of its hash, and the count matches the chains.
+// Every string sits in the bucket of its hash among the spread buckets, the others are empty,
+// and the count matches the chains.
 void ExpectConsistentTable(const qvStringTable& strt) {
     uint32_t count = 0;
     for (uint32_t i = 0; i < strt.size; ++i) {
         for (qvGCHeader* o = strt.hash[i]; o != nullptr; o = o->next, ++count) {
-            ASSERT_EQ(static_cast<qvString*>(o)->hash & (strt.size - 1), i);
+            auto* s = static_cast<qvString*>(o);
+            ASSERT_EQ(s->hash & (strt.spread - 1), i);
+            // The chain filter of each string covers every later one.
+            for (qvGCHeader* later = o->next; later != nullptr; later = later->next) {
+                ASSERT_TRUE(MayFollow(s, static_cast<qvString*>(later)->hash));
+            }
         }
     }
     EXPECT_EQ(count, strt.nuse);
+}
+
+// Survivors scattered through the chains stay findable after sweeps that unlink the strings
+// around them, relocate them after a doubling and halve the table.
+TEST_F(StringTest, SurvivorsOfSweepsAreFound) {
+    qvStringTable& strt = L->g->strt;
+    auto text = [](int i) { return "sv" + std::to_string(i); };
+    std::vector<qvString*> kept;
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 0; i < 3000; ++i) {
+            qvString* s = Intern(L, text(round * 3000 + i));
+            if (i % 7 == 0) {
+                Anchor(L, static_cast<double>(kept.size()), StringValue(L, text(round * 3000 + i)));
+                kept.push_back(s);
+            }
+        }
+        ExpectConsistentTable(strt);
+        VmCollectGarbage(L);
+        ExpectConsistentTable(strt);
+        for (size_t k = 0; k < kept.size(); ++k) {
+            const std::string t(kept[k]->Data(), kept[k]->length);
+            ASSERT_EQ(Intern(L, t), kept[k]) << t;
+        }
+    }
+    EXPECT_LT(strt.nuse, 2000u);
+}
+
+// A doubling takes (and counts) the larger array at once; the strings move into it at the next
+// sweep, or at once when a second doubling comes first.
+TEST_F(StringTest, DoublingSpreadsStringsAtTheNextSweep) {
+    qvStringTable& strt = L->g->strt;
+    std::vector<qvString*> kept;
+    int n = 0;
+    VmResizeStringTable(L, 64);
+    while (strt.nuse < 64) kept.push_back(Intern(L, "k" + std::to_string(n++)));
+    ASSERT_EQ(strt.spread, 64u);
+    size_t before = L->g->nblocks;
+    qvString* grower = Intern(L, "sixty-fifth");
+    EXPECT_EQ(strt.size, 128u);
+    EXPECT_EQ(strt.spread, 64u);
+    EXPECT_EQ(L->g->nblocks, before + StringSize(11) + 64 * sizeof(qvGCHeader*));
+    ExpectConsistentTable(strt);
+    EXPECT_EQ(Intern(L, "sixty-fifth"), grower);
+
+    while (strt.size == 128) Intern(L, "g" + std::to_string(n++));
+    EXPECT_EQ(strt.spread, 256u);  // the second doubling moved them all
+    ExpectConsistentTable(strt);
+    while (strt.size == 256) Intern(L, "g" + std::to_string(n++));
+    EXPECT_EQ(strt.spread, 256u);
+
+    // Only the kept strings survive; the sweep spreads them before the table halves.
+    for (size_t i = 0; i < kept.size(); ++i)
+        Anchor(L, static_cast<double>(i), StringValue(L, "k" + std::to_string(i)));
+    VmCollectGarbage(L);
+    EXPECT_EQ(strt.size, 256u);
+    EXPECT_EQ(strt.spread, 256u);
+    ExpectConsistentTable(strt);
+    for (size_t i = 0; i < kept.size(); ++i) EXPECT_EQ(Intern(L, "k" + std::to_string(i)), kept[i]);
 }
 
 // Growth splits the chains in place, by one doubling or several at once; shrinking merges
@@ -171,6 +237,50 @@ TEST_F(StringTest, RefusedResizeLeavesTableIntact) {
     expectRefused(64);
     EXPECT_NE(Intern(L, "f99"), Intern(L, "f98"));
     EXPECT_EQ(strt.nuse, 124u);
+}
+
+// The hash of two pieces is the hash of their join for every split of a short text; texts of
+// 32 bytes and more are refused (their hash samples bytes).
+TEST_F(StringTest, JoinedPiecesHashAsTheirJoin) {
+    for (const std::string& text :
+         std::vector<std::string>{"", "k", "k12345", "name.field", std::string(31, 'z')}) {
+        for (size_t split = 0; split <= text.size(); ++split) {
+            uint32_t hash = 0;
+            ASSERT_TRUE(HashShortJoin(text.data(), static_cast<uint32_t>(split),
+                                      text.data() + split,
+                                      static_cast<uint32_t>(text.size() - split), &hash));
+            EXPECT_EQ(hash, Intern(L, text)->hash) << text << " at " << split;
+        }
+    }
+    const std::string left(20, 'a'), right(12, 'b');
+    uint32_t hash = 0;
+    EXPECT_FALSE(HashShortJoin(left.data(), 20, right.data(), 12, &hash));
+    EXPECT_FALSE(HashShortJoin(left.data(), 0xFFFFFFF0u, right.data(), 0x20, &hash));
+}
+
+// A text and a number: the number's register holds its text afterwards, and the result is the
+// interned string, for short results (hashed from their pieces) and long ones.
+TEST_F(StringTest, TextAndNumberConcatenateThroughTheirRegisters) {
+    const struct {
+        std::string text;
+        double number;
+        const char* numberText;
+    } cases[] = {
+        {"k", 99999, "99999"},          {"", -0.5, "-0.5"},
+        {"key", 1e100, "1e+100"},       {std::string(30, 'x'), 12, "12"},  // 32 bytes joined
+        {std::string(40, 'y'), 7, "7"},
+    };
+    for (const auto& c : cases) {
+        L->top = L->base;
+        SetString(L->top++, Intern(L, c.text));
+        SetNumber(L->top++, c.number);
+        VmConcatValues(L, 2, 1);
+        const std::string joined = c.text + c.numberText;
+        EXPECT_EQ(StringOf(&L->base[0]), Intern(L, joined)) << joined;
+        ASSERT_TRUE(IsString(&L->base[1])) << joined;
+        EXPECT_EQ(StringOf(&L->base[1]), Intern(L, c.numberText));
+    }
+    L->top = L->base;
 }
 
 TEST_F(StringTest, UserdataIsAlignedAndLinked) {
