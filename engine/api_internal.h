@@ -121,6 +121,10 @@ inline void CallHook(qvVmState* L, int event, int line) {
     L->top = RestoreStack(L, top);
 }
 
+// One more native call level (metamethods count as one too): ERR_STACK at the limit, thrown
+// at once beyond the hard limit that error handling may still use.
+void EnterNativeCall(qvVmState* L);
+
 // VmDoCall for the engine's own native callers (stack interface, metamethods, iterators): a
 // command's error code goes to the host's error hook, exactly as a script's CALL hands it.
 void CallValue(qvVmState* L, qvValue* func, int nResults);

@@ -48,4 +48,10 @@ inline qvNumber ArithNumbers(qvVmState* L, int event, qvNumber x, qvNumber y) {
     }
 }
 
+// VmArith in two steps, so that the interpreter can run a script metamethod itself: when
+// both operands convert to numbers, stores the result and returns true.
+bool ArithConverted(qvVmState* L, qvValue* result, const qvValue* x, const qvValue* y, int event);
+// The operation's metamethod, x's before y's; raises ERR_WRONGOP when neither has one.
+const qvValue* ArithMetamethod(qvVmState* L, const qvValue* x, const qvValue* y, int event);
+
 }  // namespace qv

@@ -258,26 +258,22 @@ qvValue* OpenScriptFrame(qvVmState* L, qvValue* func) {
     return nullptr;
 }
 
-void EnterNativeCall(qvVmState* L) {
-    if (++L->nCcalls < kNativeCallLimit) return;
-    // Counts above the limit proceed up to the hard limit, so that error handling can call.
-    if (L->nCcalls == kNativeCallLimit) RaiseError(L, ERR_STACK);
-    if (L->nCcalls > kNativeCallHardLimit) VmThrow(L, ERR_STACK);
-}
-
 // Runs the script frame opened at funcOffset. When the interpreter ends without a position
-// (abort, suspension) the call returns nothing: the frames it left open above are dropped
-// and subroutine entries pushed inside them go, so that native code resumes on its own frame
-// and no later RETSUB returns into them.
+// (abort, suspension) the call returns nothing: the frames it left open above are dropped,
+// with the native levels of metamethods the interpreter ran in them and the subroutine
+// entries pushed inside them, so that native code resumes on its own frame and no later
+// RETSUB returns into them.
 qvValue* RunScriptFrame(qvVmState* L, ptrdiff_t funcOffset) {
     ptrdiff_t record = L->ci - L->baseCi;
     int32_t subroutineDepth = L->g->subroutineDepth;
+    uint16_t nCcalls = L->nCcalls;
     qvValue* firstResult = VmExecute(L);
     if (firstResult == nullptr) {
         VmCloseUpvalues(L, RestoreStack(L, funcOffset) + 1);
         L->ci = L->baseCi + record;
         L->base = L->ci->base;
         L->g->subroutineDepth = subroutineDepth;
+        L->nCcalls = nCcalls;
     }
     return firstResult;
 }
@@ -314,6 +310,13 @@ void ShrinkCallRecords(qvVmState* L, void*) {
 }
 
 }  // namespace
+
+void EnterNativeCall(qvVmState* L) {
+    if (++L->nCcalls < kNativeCallLimit) return;
+    // Counts above the limit proceed up to the hard limit, so that error handling can call.
+    if (L->nCcalls == kNativeCallLimit) RaiseError(L, ERR_STACK);
+    if (L->nCcalls > kNativeCallHardLimit) VmThrow(L, ERR_STACK);
+}
 
 void CallValue(qvVmState* L, qvValue* func, int nResults) {
     DoCall(L, func, nResults, true);

@@ -225,11 +225,33 @@ int LineOf(const qvProto* p, int pcIndex) {
     return p->lineinfo[pcIndex];
 }
 
+// The prototype of func when it is a script function whose frame fits at once above the
+// stack's values, which end before argsEnd: a spare call record, room for its registers, no
+// varargs to gather (stack torture moves the stacks at every call and always goes the general
+// way); else nullptr.
+inline const qvProto* ScriptFrameFits(qvVmState* L, const qvValue* func, const qvValue* argsEnd) {
+    if (!IsFunction(func) || ClosureOf(func)->isNative) return nullptr;
+    const qvProto* p = LClosureOf(func)->proto;
+    bool fits = p->isVararg == 0 && L->ci + 1 != L->endCi &&
+                L->stackLast - argsEnd > p->maxstacksize && !L->g->stackTorture;
+    return fits ? p : nullptr;
+}
+
 // An RK operand: a register, or a constant from 250 on. Choosing the origin first and adding
 // the index once lays out best in the interpreter loop (measured).
 inline const qvValue* RegisterOrConstant(uint32_t x, const qvValue* base, const qvValue* k) {
     const qvValue* origin = IsRKConst(x) ? k : base;
     return origin + (IsRKConst(x) ? RKConstIndex(x) : x);
+}
+
+// The end of an operation whose script metamethod the interpreter ran in its own loop: as
+// after a metamethod called from native code, its native level ends and the collector check
+// runs; then its one result, on top, goes to R(A) of the waiting instruction.
+void FinishOperation(qvVmState* L, qvInstruction pending) {
+    --L->nCcalls;
+    VmCheckGC(L);
+    L->ci->base[GetA(pending)] = L->top[-1];
+    L->top = L->ci->top;
 }
 
 enum class HookOutcome { kNone, kRan, kSuspended };
@@ -409,6 +431,55 @@ resume:  // the current record's frame runs from its saved position
     VM_LABEL(op)    \
     ra = base + GetA(i);
 
+    // Opens the frame of script function callee, whose value is at func and arguments end
+    // before argsEnd, above the current record, which waits in the instruction just run; the
+    // callee's code runs next.
+#define VM_ENTER_SCRIPT_FRAME(func, callee, argsEnd)               \
+    do {                                                           \
+        qvCallRecord* ci = L->ci;                                  \
+        ci->savedpc = pc;                                          \
+        ci->state = VM_CI_SAVEDPC | VM_CI_CALLING;                 \
+        base = (func) + 1;                                         \
+        qvValue* frameTop = base + (callee)->maxstacksize;         \
+        L->ci = ++ci;                                              \
+        L->base = ci->base = base;                                 \
+        ci->top = frameTop;                                        \
+        ci->savedpc = (callee)->code;                              \
+        ci->pc = &publishedPc;                                     \
+        ci->tailcalls = 0;                                         \
+        ci->state = VM_CI_RUNNING;                                 \
+        for (qvValue* v = (argsEnd); v < frameTop; ++v) SetNil(v); \
+        L->top = frameTop;                                         \
+        proto = (callee);                                          \
+        k = proto->k;                                              \
+        pc = proto->code;                                          \
+        if (L->hookmask & VM_MASKCALL) {                           \
+            RunCallHook(L, &publishedPc);                          \
+            VM_RELOAD();                                           \
+        }                                                          \
+    } while (0)
+    // A binary operation on operands that are not both numbers: converted numbers, else the
+    // metamethod; a script metamethod runs in this loop, and its return finishes the
+    // operation (see OP_RETURN).
+#define VM_ARITH_SLOW(rb, rc, event)                                    \
+    do {                                                                \
+        if (ArithConverted(L, ra, rb, rc, event)) break;                \
+        const qvValue* tm = ArithMetamethod(L, rb, rc, event);          \
+        qvValue* func = L->top;                                         \
+        if (const qvProto* callee = ScriptFrameFits(L, tm, func + 3)) { \
+            const qvValue f = *tm, x = *(rb), y = *(rc);                \
+            func[0] = f;                                                \
+            func[1] = x;                                                \
+            func[2] = y;                                                \
+            L->top = func + 3;                                          \
+            EnterNativeCall(L);                                         \
+            VM_ENTER_SCRIPT_FRAME(func, callee, func + 3);              \
+            VM_BREAK;                                                   \
+        }                                                               \
+        VmArith(L, ra, rb, rc, event);                                  \
+        VM_RELOAD();                                                    \
+    } while (0)
+
 #define VM_RB() (base + GetB(i))
 #define VM_RKB() RegisterOrConstant(GetB(i), base, k)
 #define VM_RKC() RegisterOrConstant(GetC(i), base, k)
@@ -519,8 +590,7 @@ resume:  // the current record's frame runs from its saved position
                 if (IsNumber(rb) && IsNumber(rc)) [[likely]] {
                     SetNumber(ra, rb->value.n + rc->value.n);
                 } else {
-                    VmArith(L, ra, rb, rc, TM_ADD);
-                    VM_RELOAD();
+                    VM_ARITH_SLOW(rb, rc, TM_ADD);
                 }
                 VM_BREAK;
             }
@@ -530,8 +600,7 @@ resume:  // the current record's frame runs from its saved position
                 if (IsNumber(rb) && IsNumber(rc)) [[likely]] {
                     SetNumber(ra, rb->value.n - rc->value.n);
                 } else {
-                    VmArith(L, ra, rb, rc, TM_SUB);
-                    VM_RELOAD();
+                    VM_ARITH_SLOW(rb, rc, TM_SUB);
                 }
                 VM_BREAK;
             }
@@ -551,8 +620,7 @@ resume:  // the current record's frame runs from its saved position
                 if (IsNumber(rb) && IsNumber(rc)) {
                     SetNumber(ra, ArithNumbers(L, event, rb->value.n, rc->value.n));
                 } else {
-                    VmArith(L, ra, rb, rc, event);
-                    VM_RELOAD();
+                    VM_ARITH_SLOW(rb, rc, event);
                 }
                 VM_BREAK;
             }
@@ -648,33 +716,9 @@ resume:  // the current record's frame runs from its saved position
                 L->g->currentInstruction = static_cast<int>(pc - proto->code);
                 // A script function called from script opens its frame and runs right here
                 // when the frame fits without growing anything.
-                if (IsFunction(ra) && !ClosureOf(ra)->isNative) {
-                    const qvProto* callee = LClosureOf(ra)->proto;
-                    qvCallRecord* ci = L->ci;
-                    if (callee->isVararg == 0 && ci + 1 != L->endCi &&
-                        L->stackLast - argsEnd > callee->maxstacksize && !L->g->stackTorture) {
-                        ci->savedpc = pc;
-                        ci->state = VM_CI_SAVEDPC | VM_CI_CALLING;
-                        base = ra + 1;
-                        qvValue* frameTop = base + callee->maxstacksize;
-                        L->ci = ++ci;
-                        L->base = ci->base = base;
-                        ci->top = frameTop;
-                        ci->savedpc = callee->code;
-                        ci->pc = &publishedPc;
-                        ci->tailcalls = 0;
-                        ci->state = VM_CI_RUNNING;
-                        for (qvValue* v = argsEnd; v < frameTop; ++v) SetNil(v);
-                        L->top = frameTop;
-                        proto = callee;
-                        k = callee->k;
-                        pc = callee->code;
-                        if (L->hookmask & VM_MASKCALL) {
-                            RunCallHook(L, &publishedPc);
-                            VM_RELOAD();
-                        }
-                        VM_BREAK;
-                    }
+                if (const qvProto* callee = ScriptFrameFits(L, ra, argsEnd)) {
+                    VM_ENTER_SCRIPT_FRAME(ra, callee, argsEnd);
+                    VM_BREAK;
                 }
                 L->top = argsEnd;
                 goto call;
@@ -733,7 +777,14 @@ resume:  // the current record's frame runs from its saved position
                 ci->savedpc = pc;
                 qvCallRecord* caller = ci - 1;
                 if (!(caller->state & VM_CI_CALLING)) return ra;
-                int wanted = static_cast<int>(GetC(*(caller->savedpc - 1))) - 1;
+                // The caller waits in a CALL, or in an operation whose metamethod this was.
+                qvInstruction pending = *(caller->savedpc - 1);
+                if (GetOp(pending) != OP_CALL) {
+                    PostCall(L, 1, ra);
+                    FinishOperation(L, pending);
+                    goto resume;
+                }
+                int wanted = static_cast<int>(GetC(pending)) - 1;
                 if (L->hookmask & VM_MASKRET) [[unlikely]] {
                     VmPostCall(L, wanted, ra);
                     if (wanted >= 0) L->top = L->ci->top;
@@ -834,6 +885,8 @@ resume:  // the current record's frame runs from its saved position
         }
     }
 #undef VM_FETCH
+#undef VM_ENTER_SCRIPT_FRAME
+#undef VM_ARITH_SLOW
 #undef VM_RELOAD
 #undef VM_CLOSURE
 #undef VM_RB

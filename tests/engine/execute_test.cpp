@@ -37,6 +37,7 @@ protected:
 
 struct CallbackSeen {
     bool ownFrame = false;
+    bool ownNativeLevels = false;
     int results = -1;
     int subroutineDepth = -1;
 };
@@ -48,8 +49,10 @@ int RunCallback(qvVmState* L) {
     // Indices and offsets: the call may move the records and the stack.
     ptrdiff_t own = L->ci - L->baseCi;
     ptrdiff_t base = L->base - L->stack;
+    uint16_t levels = L->nCcalls;
     VmCall(L, 0, 2);
     seen.ownFrame = L->ci - L->baseCi == own && L->base - L->stack == base;
+    seen.ownNativeLevels = L->nCcalls == levels;
     seen.results = VmGetTop(L);
     seen.subroutineDepth = L->g->subroutineDepth;
     Minimal(L).abortFlag = 0;
@@ -92,6 +95,51 @@ sub:
     EXPECT_EQ(seen.subroutineDepth, 0);
     EXPECT_EQ(Global("result"), 5);
     EXPECT_EQ(L->ci, L->baseCi);
+}
+
+// The interpreter runs a script "__add" itself, as a native level: an abort inside it drops
+// that level with its frames.
+int SetMetatableOf(qvVmState* L) {
+    VmSetMetatable(L, 1);
+    return 0;
+}
+
+TEST_F(Execute, AnAbortInsideAMetamethodDropsItsNativeLevel) {
+    RegisterGlobal(L, "runcallback", RunCallback);
+    RegisterGlobal(L, "abort", SetAbort);
+    RegisterGlobal(L, "setmetatable", SetMetatableOf);
+    ASSERT_EQ(Run(R"(.function main
+.function callback
+    GETGLOBAL r0 "t"
+    ADD r1 r0 1
+    RETURN r1 2
+.end
+.function add params=2
+    GETGLOBAL r2 "abort"
+    CALL r2 1 1
+    RETURN r0 2
+.end
+    NEWTABLE r0 0 0
+    SETGLOBAL r0 "t"
+    NEWTABLE r1 0 1
+    CLOSURE r2 add
+    SETTABLE r1 "__add" r2
+    GETGLOBAL r2 "setmetatable"
+    MOVE r3 r0
+    MOVE r4 r1
+    CALL r2 3 1
+    GETGLOBAL r0 "runcallback"
+    CLOSURE r1 callback
+    CALL r0 2 2
+    SETGLOBAL r0 "result"
+    RETURN r0 1
+.end
+)"),
+              0);
+    EXPECT_TRUE(seen.ownFrame);
+    EXPECT_TRUE(seen.ownNativeLevels);
+    EXPECT_EQ(Global("result"), 5);
+    EXPECT_EQ(L->nCcalls, 0);
 }
 
 int labelPc = 0;
