@@ -3,7 +3,6 @@
 // Every string is interned, so equal contents are one object and string equality is pointer
 // equality everywhere in the engine.
 #include <algorithm>
-#include <cstring>
 
 #include "engine/bytes.h"
 #include "engine/internal.h"
