@@ -1,5 +1,5 @@
-// In-line copies of the few bytes that most strings hold: for a name or a number, a call of
-// the library's memcpy costs more than the copy itself.
+// In-line copies and comparisons of the few bytes that most strings hold: for a name or a
+// number, a call of the library's memcpy or memcmp costs more than the work itself.
 #pragma once
 
 #include <cstddef>
@@ -31,6 +31,28 @@ inline void CopyBytes(char* to, const char* from, size_t n) {
     } else if (n > 16) {
         std::memcpy(to, from, n);
     }
+}
+
+// Whether n bytes at a and at b are equal; in line for the short strings that most are.
+inline bool EqualBytes(const char* a, const char* b, size_t n) {
+    if (n >= 8 && n <= 16) {
+        uint64_t a0, a1, b0, b1;
+        std::memcpy(&a0, a, 8);
+        std::memcpy(&b0, b, 8);
+        std::memcpy(&a1, a + n - 8, 8);
+        std::memcpy(&b1, b + n - 8, 8);
+        return ((a0 ^ b0) | (a1 ^ b1)) == 0;
+    }
+    if (n >= 4 && n < 8) {
+        uint32_t a0, a1, b0, b1;
+        std::memcpy(&a0, a, 4);
+        std::memcpy(&b0, b, 4);
+        std::memcpy(&a1, a + n - 4, 4);
+        std::memcpy(&b1, b + n - 4, 4);
+        return ((a0 ^ b0) | (a1 ^ b1)) == 0;
+    }
+    if (n < 4) return n == 0 || (a[0] == b[0] && a[n / 2] == b[n / 2] && a[n - 1] == b[n - 1]);
+    return std::memcmp(a, b, n) == 0;
 }
 
 }  // namespace qv

@@ -3,7 +3,6 @@
 // Every string is interned, so equal contents are one object and string equality is pointer
 // equality everywhere in the engine.
 #include <algorithm>
-#include <cstring>
 
 #include "engine/bytes.h"
 #include "engine/internal.h"
@@ -60,8 +59,7 @@ qvString* FindString(qvGCHeader* chain, const char* bytes, uint32_t length, uint
     for (qvGCHeader* o = chain; o != nullptr; o = o->next) {
         auto* s = static_cast<qvString*>(o);
         // The hash first: it tells apart nearly all strings of one length.
-        if (s->hash == hash && s->length == length &&
-            (length == 0 || std::memcmp(s->Data(), bytes, length) == 0)) {
+        if (s->hash == hash && s->length == length && EqualBytes(s->Data(), bytes, length)) {
             return s;
         }
         if (!MayFollow(s, hash)) break;

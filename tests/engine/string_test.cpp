@@ -1,6 +1,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/bytes.h"
 #include "engine/string_table.h"
 #include "tests/engine/engine_test_support.h"
 
@@ -281,6 +282,25 @@ TEST_F(StringTest, TextAndNumberConcatenateThroughTheirRegisters) {
         EXPECT_EQ(StringOf(&L->base[1]), Intern(L, c.numberText));
     }
     L->top = L->base;
+}
+
+// The in-line copy and comparison cover every length, with their overlapping words, and see a
+// difference at any position.
+TEST(StringBytes, CopyAndCompareEveryShortLength) {
+    for (size_t n = 0; n <= 40; ++n) {
+        std::string from(n, '\0'), to(n + 2, '#');
+        for (size_t i = 0; i < n; ++i) from[i] = static_cast<char>('a' + i);
+        CopyBytes(to.data() + 1, from.data(), n);
+        EXPECT_EQ(to.substr(1, n), from) << n;
+        EXPECT_EQ(to.front(), '#');
+        EXPECT_EQ(to.back(), '#') << n;
+        EXPECT_TRUE(EqualBytes(from.data(), to.data() + 1, n)) << n;
+        for (size_t i = 0; i < n; ++i) {
+            std::string other = from;
+            other[i] = '!';
+            EXPECT_FALSE(EqualBytes(from.data(), other.data(), n)) << n << " at " << i;
+        }
+    }
 }
 
 TEST_F(StringTest, UserdataIsAlignedAndLinked) {
