@@ -773,26 +773,36 @@ resume:  // the current record's frame runs from its saved position
                 if (b != 0) L->top = ra + b - 1;
                 if (L->openupval != nullptr) VmCloseUpvalues(L, base);
                 qvCallRecord* ci = L->ci;
-                ci->state = VM_CI_SAVEDPC;
-                ci->savedpc = pc;
                 qvCallRecord* caller = ci - 1;
-                if (!(caller->state & VM_CI_CALLING)) return ra;
-                // The caller waits in a CALL, or in an operation whose metamethod this was.
-                qvInstruction pending = *(caller->savedpc - 1);
-                if (GetOp(pending) != OP_CALL) {
-                    PostCall(L, 1, ra);
-                    FinishOperation(L, pending);
-                    goto resume;
-                }
-                int wanted = static_cast<int>(GetC(pending)) - 1;
-                if (L->hookmask & VM_MASKRET) [[unlikely]] {
-                    VmPostCall(L, wanted, ra);
-                    if (wanted >= 0) L->top = L->ci->top;
+                if (!(caller->state & VM_CI_CALLING) || (L->hookmask & VM_MASKRET) ||
+                    GetOp(*(caller->savedpc - 1)) != OP_CALL) [[unlikely]] {
+                    // Native code, a return hook or the waiting operation sees this record
+                    // after the loop lets go of it: its position is kept in it.
+                    ci->state = VM_CI_SAVEDPC;
+                    ci->savedpc = pc;
+                    if (!(caller->state & VM_CI_CALLING)) return ra;
+                    // The caller waits in a CALL, or in an operation whose metamethod this was.
+                    qvInstruction pending = *(caller->savedpc - 1);
+                    if (GetOp(pending) != OP_CALL) {
+                        PostCall(L, 1, ra);
+                        FinishOperation(L, pending);
+                    } else {
+                        int wanted = static_cast<int>(GetC(pending)) - 1;
+                        VmPostCall(L, wanted, ra);
+                        if (wanted >= 0) L->top = L->ci->top;
+                    }
                     goto resume;
                 }
                 // Back into the calling script function, in line: its record, frame and
-                // position are at hand.
-                CloseFrame(L, wanted, ra);
+                // position are at hand. One result for one wanted is the common case.
+                int wanted = static_cast<int>(GetC(*(caller->savedpc - 1))) - 1;
+                if (wanted == 1 && b == 2) {
+                    base[-1] = *ra;
+                    L->ci = caller;
+                    L->base = caller->base;
+                } else {
+                    CloseFrame(L, wanted, ra);
+                }
                 if (wanted >= 0) L->top = caller->top;
                 caller->pc = &publishedPc;
                 caller->state = VM_CI_RUNNING;
