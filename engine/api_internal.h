@@ -46,12 +46,17 @@ inline void PushValue(qvVmState* L, const qvValue* v) {
 
 // --- Script frames, shared by the call machinery and the interpreter's own call path ---
 
-// A script frame of p can open at the top without growing anything: a spare call record,
-// room for p's registers, and no varargs to gather. Stack torture moves the stacks at every
-// call, so it always takes the general path.
-inline bool FrameFitsInPlace(const qvVmState* L, const qvProto* p) {
-    return p->isVararg == 0 && L->ci + 1 != L->endCi && L->stackLast - L->top > p->maxstacksize &&
-           !L->g->stackTorture;
+// The prototype of func when it is a script function whose frame can open at once above
+// values that end before argsEnd: a spare call record, room for its registers, no varargs to
+// gather; else nullptr. Stack torture moves the stacks at every call, so it always takes the
+// general path.
+inline const qvProto* ScriptFrameFits(const qvVmState* L, const qvValue* func,
+                                      const qvValue* argsEnd) {
+    if (!IsFunction(func) || ClosureOf(func)->isNative) return nullptr;
+    const qvProto* p = LClosureOf(func)->proto;
+    bool fits = p->isVararg == 0 && L->ci + 1 != L->endCi &&
+                L->stackLast - argsEnd > p->maxstacksize && !L->g->stackTorture;
+    return fits ? p : nullptr;
 }
 
 // Opens the frame of script function p whose value is at func: a record above the current one,

@@ -286,9 +286,8 @@ int DoCall(qvVmState* L, qvValue* func, int nResults, bool handleError) {
     int code = 0;
     qvValue* firstResult;
     // Metamethods and iterators are mostly script functions whose frame fits at once.
-    if (IsFunction(func) && !ClosureOf(func)->isNative &&
-        FrameFitsInPlace(L, LClosureOf(func)->proto)) {
-        PushScriptFrame(L, func, LClosureOf(func)->proto);
+    if (const qvProto* p = ScriptFrameFits(L, func, L->top)) {
+        PushScriptFrame(L, func, p);
         firstResult = RunScriptFrame(L, funcOffset);
     } else {
         firstResult = VmPreCall(L, func, &code);

@@ -225,18 +225,6 @@ int LineOf(const qvProto* p, int pcIndex) {
     return p->lineinfo[pcIndex];
 }
 
-// The prototype of func when it is a script function whose frame fits at once above the
-// stack's values, which end before argsEnd: a spare call record, room for its registers, no
-// varargs to gather (stack torture moves the stacks at every call and always goes the general
-// way); else nullptr.
-inline const qvProto* ScriptFrameFits(qvVmState* L, const qvValue* func, const qvValue* argsEnd) {
-    if (!IsFunction(func) || ClosureOf(func)->isNative) return nullptr;
-    const qvProto* p = LClosureOf(func)->proto;
-    bool fits = p->isVararg == 0 && L->ci + 1 != L->endCi &&
-                L->stackLast - argsEnd > p->maxstacksize && !L->g->stackTorture;
-    return fits ? p : nullptr;
-}
-
 // An RK operand: a register, or a constant from 250 on. Choosing the origin first and adding
 // the index once lays out best in the interpreter loop (measured).
 inline const qvValue* RegisterOrConstant(uint32_t x, const qvValue* base, const qvValue* k) {
