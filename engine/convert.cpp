@@ -64,14 +64,30 @@ size_t FormatCounter(uint32_t u, char* out) {
     return length;
 }
 
+// Whether n is a counter or an index, a whole number of 0..2^32-1 (-0 excluded: it prints
+// "-0"), told by its bits, which is quicker than a round trip through an integer.
+bool IsCounter(double n, uint32_t* u) {
+    const auto bits = std::bit_cast<uint64_t>(n);
+    if (bits == 0) {
+        *u = 0;
+        return true;
+    }
+    constexpr uint64_t kImplicitBit = uint64_t{1} << 52;
+    // A set sign bit, an infinity or a NaN gives an exponent far above 31.
+    const int exponent = static_cast<int>(bits >> 52) - 1023;
+    if (exponent < 0 || exponent > 31) return false;
+    const uint64_t mantissa = (bits & (kImplicitBit - 1)) | kImplicitBit;
+    const int fractionBits = 52 - exponent;
+    if ((mantissa & ((uint64_t{1} << fractionBits) - 1)) != 0) return false;
+    *u = static_cast<uint32_t>(mantissa >> fractionBits);
+    return true;
+}
+
 }  // namespace
 
 size_t FormatNumber(double n, char (&out)[kNumberTextSize]) {
-    // Counters and indices: whole numbers of 0..2^32-1 (-0 excluded, it prints "-0").
-    if (n >= 0 && n < 4294967296.0) {
-        const auto u = static_cast<uint32_t>(n);
-        if (static_cast<double>(u) == n && !std::signbit(n)) return FormatCounter(u, out);
-    }
+    uint32_t u;
+    if (IsCounter(n, &u)) return FormatCounter(u, out);
     char* end;
     // Integers of up to 14 digits print exactly as "%.14g" prints them; -0 does not.
     if (n == std::trunc(n) && std::fabs(n) < 1e14 && !(n == 0 && std::signbit(n))) {
