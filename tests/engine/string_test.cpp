@@ -215,8 +215,9 @@ TEST_F(StringTest, ResizeKeepsEveryStringInItsBucket) {
     }
 }
 
-// A refused bucket array leaves the table as it was, for growth within the engine's cache
-// of small blocks and for growth through the system allocator alike.
+// A refused bucket array leaves the table usable with its old array, for resizes within the
+// engine's cache of small blocks and through the system allocator alike (a refused halving
+// has already gathered the strings into the first half).
 TEST_F(StringTest, RefusedResizeLeavesTableIntact) {
     qvStringTable& strt = L->g->strt;
     auto expectRefused = [&](uint32_t n) {
