@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "engine/string_table.h"
 #include "engine/vm.h"
 
 namespace qv {
@@ -46,20 +47,37 @@ int DecimalDigits(uint32_t u) {
     return estimate + (u >= kDigitCountStarts[estimate] ? 1 : 0);
 }
 
-// u in decimal and a NUL, written from the end two digits at a time; returns the length.
-size_t FormatCounter(uint32_t u, char* out) {
-    const auto length = static_cast<size_t>(DecimalDigits(u));
+// u in decimal and a NUL, written from the end two digits at a time; returns the length. With
+// kHash, also the hashes of FormatNumberHashed, whose bytes go in from the last as they come.
+template <bool kHash>
+size_t FormatCounter(uint32_t u, char* out, uint32_t prefixLength, uint32_t* hashes) {
+    const auto length = static_cast<uint32_t>(DecimalDigits(u));
     char* p = out + length;
     *p = '\0';
+    uint32_t h = length;
+    uint32_t joined = prefixLength + length;
+    auto put = [&](char c) {
+        *--p = c;
+        if constexpr (kHash) {
+            h = MixStringHash(h, c);
+            joined = MixStringHash(joined, c);
+        }
+    };
     while (u >= 100) {
-        p -= 2;
-        std::memcpy(p, &kDigitPairs[2 * (u % 100)], 2);
+        const char* pair = &kDigitPairs[2 * (u % 100)];
+        put(pair[1]);
+        put(pair[0]);
         u /= 100;
     }
     if (u >= 10) {
-        std::memcpy(p - 2, &kDigitPairs[2 * u], 2);
+        put(kDigitPairs[2 * u + 1]);
+        put(kDigitPairs[2 * u]);
     } else {
-        p[-1] = static_cast<char>('0' + u);
+        put(static_cast<char>('0' + u));
+    }
+    if constexpr (kHash) {
+        hashes[0] = h;
+        hashes[1] = joined;
     }
     return length;
 }
@@ -85,9 +103,19 @@ bool IsCounter(double n, uint32_t* u) {
 
 }  // namespace
 
+size_t FormatNumberHashed(double n, char (&out)[kNumberTextSize], uint32_t prefixLength,
+                          uint32_t hashes[2]) {
+    uint32_t u;
+    if (IsCounter(n, &u)) return FormatCounter<true>(u, out, prefixLength, hashes);
+    const auto length = static_cast<uint32_t>(FormatNumber(n, out));
+    hashes[0] = StringHash(out, length);
+    hashes[1] = MixStringHash(prefixLength + length, out, length);
+    return length;
+}
+
 size_t FormatNumber(double n, char (&out)[kNumberTextSize]) {
     uint32_t u;
-    if (IsCounter(n, &u)) return FormatCounter(u, out);
+    if (IsCounter(n, &u)) return FormatCounter<false>(u, out, 0, nullptr);
     char* end;
     // Integers of up to 14 digits print exactly as "%.14g" prints them; -0 does not.
     if (n == std::trunc(n) && std::fabs(n) < 1e14 && !(n == 0 && std::signbit(n))) {

@@ -12,25 +12,12 @@
 namespace qv {
 namespace {
 
-// Strings shorter than this are hashed over every byte.
-constexpr uint32_t kShortString = 32;
-
-uint32_t MixByte(uint32_t h, char c) {
-    return h ^ ((h << 5) + (h >> 2) + static_cast<unsigned char>(c));
-}
-
-// Mixes every byte of s into h, from the last.
-uint32_t MixAll(uint32_t h, const char* s, uint32_t l) {
-    for (const char* p = s + l; p != s;) h = MixByte(h, *--p);
-    return h;
-}
-
 // Long strings sample at most 32 bytes, taken from the end.
 uint32_t HashBytes(const char* s, uint32_t l) {
-    if (l < kShortString) return MixAll(l, s, l);
+    if (l < kShortString) return MixStringHash(l, s, l);
     const uint32_t step = (l >> 5) + 1;
     uint32_t h = l;
-    for (uint32_t i = l; i >= step; i -= step) h = MixByte(h, s[i - 1]);
+    for (uint32_t i = l; i >= step; i -= step) h = MixStringHash(h, s[i - 1]);
     return h;
 }
 
@@ -110,12 +97,6 @@ namespace qv {
 
 uint32_t StringHash(const char* bytes, uint32_t length) {
     return HashBytes(bytes, length);
-}
-
-bool HashShortJoin(const char* a, uint32_t la, const char* b, uint32_t lb, uint32_t* hash) {
-    if (la >= kShortString || lb >= kShortString - la) return false;
-    *hash = MixAll(MixAll(la + lb, b, lb), a, la);
-    return true;
 }
 
 void PrefetchStringChain(const qvStringTable& strt, uint32_t hash) {
