@@ -47,34 +47,46 @@ int DecimalDigits(uint32_t u) {
     return estimate + (u >= kDigitCountStarts[estimate] ? 1 : 0);
 }
 
-// u in decimal and a NUL, written from the end two digits at a time; returns the length. With
-// kHash, also the hashes of FormatNumberHashed, whose bytes go in from the last as they come.
+// u in decimal and a NUL; returns the length. The digits come from the last, two at a time, and
+// gather in one wide word with the first digit in its lowest byte (the text's order in memory
+// on this little-endian machine), stored whole: the text is read back a word at a time, which a
+// run of byte stores could not hand over from the store buffer. With kHash, also the hashes of
+// FormatNumberHashed, whose bytes go in from the last as they come.
 template <bool kHash>
 size_t FormatCounter(uint32_t u, char* out, uint32_t prefixLength, uint32_t* hashes) {
+    static_assert(std::endian::native == std::endian::little);
+    static_assert(kNumberTextSize >= 16);
     const auto length = static_cast<uint32_t>(DecimalDigits(u));
-    char* p = out + length;
-    *p = '\0';
+    unsigned __int128 word = 0;
     uint32_t h = length;
     uint32_t joined = prefixLength + length;
-    auto put = [&](char c) {
-        *--p = c;
+    auto mix = [&](char c) {
         if constexpr (kHash) {
             h = MixStringHash(h, c);
             joined = MixStringHash(joined, c);
         }
     };
+    auto putPair = [&](uint32_t pair) {
+        const char* digits = &kDigitPairs[2 * pair];
+        uint16_t bits;
+        std::memcpy(&bits, digits, 2);
+        word = (word << 16) | bits;
+        mix(digits[1]);
+        mix(digits[0]);
+    };
     while (u >= 100) {
-        const char* pair = &kDigitPairs[2 * (u % 100)];
-        put(pair[1]);
-        put(pair[0]);
+        putPair(u % 100);
         u /= 100;
     }
     if (u >= 10) {
-        put(kDigitPairs[2 * u + 1]);
-        put(kDigitPairs[2 * u]);
+        putPair(u);
     } else {
-        put(static_cast<char>('0' + u));
+        const char c = static_cast<char>('0' + u);
+        word = (word << 8) | static_cast<unsigned char>(c);
+        mix(c);
     }
+    std::memcpy(out, &word, 16);
+    out[length] = '\0';
     if constexpr (kHash) {
         hashes[0] = h;
         hashes[1] = joined;
