@@ -1,7 +1,8 @@
-// Chains of the string intern table. Each string carries a filter of the hashes of the strings
-// after it in its chain (one bit per hash, a superset once strings have been unlinked), so that
-// looking up a new string, the common case of a loop that builds strings, stops at the first
-// string of its chain instead of visiting every one, each of which may be a cache miss.
+// The string hash and the chains of the string intern table. Each string carries a filter of
+// the hashes of the strings after it in its chain (one bit per hash, a superset once strings
+// have been unlinked), so that looking up a new string, the common case of a loop that builds
+// strings, stops at the first string of its chain instead of visiting every one, each of which
+// may be a cache miss.
 #pragma once
 
 #include "engine/vm.h"
