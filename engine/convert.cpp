@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "engine/string_table.h"
 #include "engine/vm.h"
 
 namespace qv {
@@ -46,32 +47,87 @@ int DecimalDigits(uint32_t u) {
     return estimate + (u >= kDigitCountStarts[estimate] ? 1 : 0);
 }
 
-// u in decimal and a NUL, written from the end two digits at a time; returns the length.
-size_t FormatCounter(uint32_t u, char* out) {
-    const auto length = static_cast<size_t>(DecimalDigits(u));
-    char* p = out + length;
-    *p = '\0';
+// u in decimal and a NUL; returns the length. The digits come from the last, two at a time, and
+// gather in one wide word with the first digit in its lowest byte (the text's order in memory
+// on this little-endian machine), stored whole: the text is read back a word at a time, which a
+// run of byte stores could not hand over from the store buffer. With kHash, also the hashes of
+// FormatNumberHashed, whose bytes go in from the last as they come.
+template <bool kHash>
+size_t FormatCounter(uint32_t u, char* out, uint32_t prefixLength, uint32_t* hashes) {
+    static_assert(std::endian::native == std::endian::little);
+    static_assert(kNumberTextSize >= 16);
+    const auto length = static_cast<uint32_t>(DecimalDigits(u));
+    unsigned __int128 word = 0;
+    uint32_t h = length;
+    uint32_t joined = prefixLength + length;
+    auto mix = [&](char c) {
+        if constexpr (kHash) {
+            h = MixStringHash(h, c);
+            joined = MixStringHash(joined, c);
+        }
+    };
+    auto putPair = [&](uint32_t pair) {
+        const char* digits = &kDigitPairs[2 * pair];
+        uint16_t bits;
+        std::memcpy(&bits, digits, 2);
+        word = (word << 16) | bits;
+        mix(digits[1]);
+        mix(digits[0]);
+    };
     while (u >= 100) {
-        p -= 2;
-        std::memcpy(p, &kDigitPairs[2 * (u % 100)], 2);
+        putPair(u % 100);
         u /= 100;
     }
     if (u >= 10) {
-        std::memcpy(p - 2, &kDigitPairs[2 * u], 2);
+        putPair(u);
     } else {
-        p[-1] = static_cast<char>('0' + u);
+        const char c = static_cast<char>('0' + u);
+        word = (word << 8) | static_cast<unsigned char>(c);
+        mix(c);
+    }
+    std::memcpy(out, &word, 16);
+    out[length] = '\0';
+    if constexpr (kHash) {
+        hashes[0] = h;
+        hashes[1] = joined;
     }
     return length;
 }
 
+// Whether n is a counter or an index, a whole number of 0..2^32-1 (-0 excluded: it prints
+// "-0"), told by its bits, which is quicker than a round trip through an integer.
+bool IsCounter(double n, uint32_t* u) {
+    const auto bits = std::bit_cast<uint64_t>(n);
+    if (bits == 0) {
+        *u = 0;
+        return true;
+    }
+    constexpr uint64_t kImplicitBit = uint64_t{1} << 52;
+    // A set sign bit, an infinity or a NaN gives an exponent far above 31.
+    const int exponent = static_cast<int>(bits >> 52) - 1023;
+    if (exponent < 0 || exponent > 31) return false;
+    const uint64_t mantissa = (bits & (kImplicitBit - 1)) | kImplicitBit;
+    const int fractionBits = 52 - exponent;
+    if ((mantissa & ((uint64_t{1} << fractionBits) - 1)) != 0) return false;
+    *u = static_cast<uint32_t>(mantissa >> fractionBits);
+    return true;
+}
+
 }  // namespace
 
+size_t FormatNumberHashed(double n, char (&out)[kNumberTextSize], uint32_t prefixLength,
+                          uint32_t hashes[2]) {
+    uint32_t u;
+    if (IsCounter(n, &u)) return FormatCounter<true>(u, out, prefixLength, hashes);
+    const auto length = static_cast<uint32_t>(FormatNumber(n, out));
+    hashes[0] = StringHash(out, length);
+    hashes[1] = MixStringHash(prefixLength + length, out, length);
+    return length;
+}
+
 size_t FormatNumber(double n, char (&out)[kNumberTextSize]) {
-    // Counters and indices: whole numbers of 0..2^32-1 (-0 excluded, it prints "-0").
-    if (n >= 0 && n < 4294967296.0) {
-        const auto u = static_cast<uint32_t>(n);
-        if (static_cast<double>(u) == n && !std::signbit(n)) return FormatCounter(u, out);
-    }
+    uint32_t u;
+    if (IsCounter(n, &u)) return FormatCounter<false>(u, out, 0, nullptr);
     char* end;
     // Integers of up to 14 digits print exactly as "%.14g" prints them; -0 does not.
     if (n == std::trunc(n) && std::fabs(n) < 1e14 && !(n == 0 && std::signbit(n))) {

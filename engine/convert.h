@@ -17,5 +17,11 @@ uint32_t Bits32(double x);
 constexpr size_t kNumberTextSize = 32;
 // Writes n as "%.14g" in the C locale and a NUL; returns the length.
 size_t FormatNumber(double n, char (&out)[kNumberTextSize]);
+// FormatNumber that also hashes the text (engine/string_table.h): hashes[0] is its string hash,
+// hashes[1] the hash of a short join of a prefix of prefixLength bytes and the text, over the
+// text's bytes (the prefix's bytes are still to be mixed in). A counter is hashed as its digits
+// come, so that the chains of work overlap.
+size_t FormatNumberHashed(double n, char (&out)[kNumberTextSize], uint32_t prefixLength,
+                          uint32_t hashes[2]);
 
 }  // namespace qv

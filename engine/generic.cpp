@@ -93,18 +93,23 @@ const char* GatherStrings(qvVmState* L, const qvValue* top, int n, size_t length
 }
 
 // Converts a number beside a text to its text in place, as ToStringInPlace does. A text and a
-// number alone are the commonest concatenation of loops that build keys and names, so both
-// strings' intern chains are fetched together before either lookup waits for its own.
-// Returns whether *hash is the join's hash.
+// number alone are the commonest concatenation of loops that build keys and names, so the
+// number's text and their join are hashed while the number is formatted, and both strings'
+// intern chains are fetched before either lookup waits for its own. Returns whether *hash is
+// the join's hash.
 bool ConvertNumberBesideText(qvVmState* L, const qvValue* left, qvValue* right, uint32_t* hash) {
-    char text[kNumberTextSize];
-    const auto n = static_cast<uint32_t>(FormatNumber(right->value.n, text));
-    const uint32_t textHash = StringHash(text, n);
-    PrefetchStringChain(L->g->strt, textHash);
     const qvString* l = StringOf(left);
-    const bool hashed = HashShortJoin(l->Data(), l->length, text, n, hash);
-    if (hashed) PrefetchStringChain(L->g->strt, *hash);
-    SetString(right, NewStringHashed(L, text, n, textHash));
+    char text[kNumberTextSize];
+    uint32_t hashes[2];
+    const auto n =
+        static_cast<uint32_t>(FormatNumberHashed(right->value.n, text, l->length, hashes));
+    PrefetchStringChain(L->g->strt, hashes[0]);
+    const bool hashed = IsShortJoin(l->length, n);
+    if (hashed) {
+        *hash = MixStringHash(hashes[1], l->Data(), l->length);
+        PrefetchStringChain(L->g->strt, *hash);
+    }
+    SetString(right, NewStringHashed(L, text, n, hashes[0]));
     return hashed;
 }
 

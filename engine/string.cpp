@@ -12,25 +12,12 @@
 namespace qv {
 namespace {
 
-// Strings shorter than this are hashed over every byte.
-constexpr uint32_t kShortString = 32;
-
-uint32_t MixByte(uint32_t h, char c) {
-    return h ^ ((h << 5) + (h >> 2) + static_cast<unsigned char>(c));
-}
-
-// Mixes every byte of s into h, from the last.
-uint32_t MixAll(uint32_t h, const char* s, uint32_t l) {
-    for (const char* p = s + l; p != s;) h = MixByte(h, *--p);
-    return h;
-}
-
 // Long strings sample at most 32 bytes, taken from the end.
 uint32_t HashBytes(const char* s, uint32_t l) {
-    if (l < kShortString) return MixAll(l, s, l);
+    if (l < kShortString) return MixStringHash(l, s, l);
     const uint32_t step = (l >> 5) + 1;
     uint32_t h = l;
-    for (uint32_t i = l; i >= step; i -= step) h = MixByte(h, s[i - 1]);
+    for (uint32_t i = l; i >= step; i -= step) h = MixStringHash(h, s[i - 1]);
     return h;
 }
 
@@ -86,8 +73,9 @@ qvString* CreateString(qvVmState* L, const char* bytes, uint32_t length, uint32_
     return s;
 }
 
-// Moves the strings of from[0, count) into the n buckets of to (which may be from itself when
-// n is a multiple of count: every string then stays or moves to a bucket beyond count).
+// Moves the strings of from[0, count) into the n buckets of to. Within one array, from is either
+// to itself with n a multiple of count (every string stays or moves beyond count), or to + n
+// (the buckets beyond n merge into those below).
 void MoveChains(qvGCHeader** from, uint32_t count, qvGCHeader** to, uint32_t n) {
     for (uint32_t i = 0; i < count; ++i) {
         qvGCHeader* o = from[i];
@@ -109,12 +97,6 @@ namespace qv {
 
 uint32_t StringHash(const char* bytes, uint32_t length) {
     return HashBytes(bytes, length);
-}
-
-bool HashShortJoin(const char* a, uint32_t la, const char* b, uint32_t lb, uint32_t* hash) {
-    if (la >= kShortString || lb >= kShortString - la) return false;
-    *hash = MixAll(MixAll(la + lb, b, lb), a, la);
-    return true;
 }
 
 void PrefetchStringChain(const qvStringTable& strt, uint32_t hash) {
@@ -143,24 +125,27 @@ qvString* VmNewString(qvVmState* L, const char* bytes, size_t length) {
 void VmResizeStringTable(qvVmState* L, uint32_t n) {
     qvStringTable& strt = L->g->strt;
     const size_t oldBytes = strt.size * sizeof(qvGCHeader*);
-    if (n > strt.size) {
+    const size_t newBytes = n * sizeof(qvGCHeader*);
+    if (n >= strt.size) {
         // Growing keeps the array: each chain splits between its bucket and buckets beyond the
         // spread ones. A refused reallocation leaves the table as it was.
-        auto** buckets =
-            static_cast<qvGCHeader**>(VmRealloc(L, strt.hash, oldBytes, n * sizeof(qvGCHeader*)));
+        auto** buckets = static_cast<qvGCHeader**>(VmRealloc(L, strt.hash, oldBytes, newBytes));
         std::fill(buckets + strt.size, buckets + n, nullptr);
         qv::MoveChains(buckets, strt.spread, buckets, n);
         strt.hash = buckets;
-    } else {
-        auto** buckets =
-            static_cast<qvGCHeader**>(VmRealloc(L, nullptr, 0, n * sizeof(qvGCHeader*)));
-        std::fill(buckets, buckets + n, nullptr);
-        qv::MoveChains(strt.hash, strt.spread, buckets, n);
-        VmRealloc(L, strt.hash, oldBytes, 0);
-        strt.hash = buckets;
+        strt.size = n;
+        strt.spread = n;
+        return;
     }
-    strt.size = n;
+    // Shrinking gathers the strings into the first n buckets in place, then gives the rest of
+    // the array back. When that is refused, the table stays valid with the larger array.
+    if (strt.spread > n)
+        qv::MoveChains(strt.hash + n, strt.spread - n, strt.hash, n);
+    else
+        qv::MoveChains(strt.hash, strt.spread, strt.hash, n);
     strt.spread = n;
+    strt.hash = static_cast<qvGCHeader**>(VmRealloc(L, strt.hash, oldBytes, newBytes));
+    strt.size = n;
 }
 
 void VmFreeStringTable(qvVmState* L) {

@@ -1,7 +1,8 @@
-// Chains of the string intern table. Each string carries a filter of the hashes of the strings
-// after it in its chain (one bit per hash, a superset once strings have been unlinked), so that
-// looking up a new string, the common case of a loop that builds strings, stops at the first
-// string of its chain instead of visiting every one, each of which may be a cache miss.
+// The string hash and the chains of the string intern table. Each string carries a filter of
+// the hashes of the strings after it in its chain (one bit per hash, a superset once strings
+// have been unlinked), so that looking up a new string, the common case of a loop that builds
+// strings, stops at the first string of its chain instead of visiting every one, each of which
+// may be a cache miss.
 #pragma once
 
 #include "engine/vm.h"
@@ -27,11 +28,28 @@ inline void LinkString(qvGCHeader*& head, qvString* s) {
     head = s;
 }
 
+// The string hash starts from the length and mixes the bytes in from the last; strings
+// shorter than kShortString are hashed over every byte, so the hash of a short join can be
+// worked out from its pieces.
+inline constexpr uint32_t kShortString = 32;
+
+inline uint32_t MixStringHash(uint32_t h, char c) {
+    return h ^ ((h << 5) + (h >> 2) + static_cast<unsigned char>(c));
+}
+
+// Mixes every byte of s into h, from the last.
+inline uint32_t MixStringHash(uint32_t h, const char* s, uint32_t l) {
+    for (const char* p = s + l; p != s;) h = MixStringHash(h, *--p);
+    return h;
+}
+
+// Whether la bytes joined to lb bytes make a short string.
+inline bool IsShortJoin(uint32_t la, uint32_t lb) {
+    return la < kShortString && lb < kShortString - la;
+}
+
 // The hash of a string of these bytes.
 uint32_t StringHash(const char* bytes, uint32_t length);
-// The hash of the bytes of a followed by those of b, when the two together are short enough
-// (under 32 bytes) to be hashed from their pieces; false otherwise.
-bool HashShortJoin(const char* a, uint32_t la, const char* b, uint32_t lb, uint32_t* hash);
 // Starts fetching the chain in which a string of this hash would be.
 void PrefetchStringChain(const qvStringTable& strt, uint32_t hash);
 // VmNewString for bytes whose hash is already known.

@@ -4,8 +4,10 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "engine/case_tables.h"
 #include "tests/engine/api_test_support.h"
@@ -140,7 +142,13 @@ TEST(FormatNumber, WritesWhatPrintfWritesWithPrecision14) {
                              1000000000,
                              1234567890,
                              0.5 + 4294967295.0,
-                             -1};
+                             -1,
+                             1.5,
+                             2147483647.5,
+                             65536.25,
+                             1e-310,
+                             -4294967295.0,
+                             -0.5};
     for (double v : values) {
         char expected[64];
         std::snprintf(expected, sizeof expected, "%.14g", v);
@@ -148,6 +156,34 @@ TEST(FormatNumber, WritesWhatPrintfWritesWithPrecision14) {
         size_t n = qv::FormatNumber(v, got);
         EXPECT_STREQ(got, expected);
         EXPECT_EQ(n, std::string(expected).size());
+    }
+}
+
+// Whole numbers around every power of two up to 2^33 and their halves, and random bit
+// patterns: the counter path decides by the bits of the number.
+TEST(FormatNumber, AgreesWithPrintfAroundTheCounterRange) {
+    std::vector<double> values;
+    for (int e = 0; e <= 33; ++e) {
+        const double p = std::ldexp(1.0, e);
+        for (double d : {-1.0, -0.5, 0.0, 0.5, 1.0}) {
+            values.push_back(p + d);
+            values.push_back(-(p + d));
+        }
+    }
+    uint64_t state = 0x9E3779B97F4A7C15u;
+    for (int i = 0; i < 20000; ++i) {
+        state = state * 6364136223846793005u + 1442695040888963407u;
+        double v;
+        std::memcpy(&v, &state, sizeof v);
+        if (!std::isnan(v)) values.push_back(v);
+        values.push_back(static_cast<double>(state >> 31));  // whole numbers up to 2^33
+    }
+    for (double v : values) {
+        char expected[64];
+        std::snprintf(expected, sizeof expected, "%.14g", v);
+        char got[qv::kNumberTextSize];
+        qv::FormatNumber(v, got);
+        ASSERT_STREQ(got, expected) << std::hexfloat << v;
     }
 }
 

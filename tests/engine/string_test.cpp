@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "engine/bytes.h"
+#include "engine/convert.h"
 #include "engine/string_table.h"
 #include "tests/engine/engine_test_support.h"
 
@@ -215,8 +216,9 @@ TEST_F(StringTest, ResizeKeepsEveryStringInItsBucket) {
     }
 }
 
-// A refused bucket array leaves the table as it was, for growth within the engine's cache
-// of small blocks and for growth through the system allocator alike.
+// A refused bucket array leaves the table usable with its old array, for resizes within the
+// engine's cache of small blocks and through the system allocator alike (a refused halving
+// has already gathered the strings into the first half).
 TEST_F(StringTest, RefusedResizeLeavesTableIntact) {
     qvStringTable& strt = L->g->strt;
     auto expectRefused = [&](uint32_t n) {
@@ -240,23 +242,29 @@ TEST_F(StringTest, RefusedResizeLeavesTableIntact) {
     EXPECT_EQ(strt.nuse, 124u);
 }
 
-// The hash of two pieces is the hash of their join for every split of a short text; texts of
-// 32 bytes and more are refused (their hash samples bytes).
-TEST_F(StringTest, JoinedPiecesHashAsTheirJoin) {
-    for (const std::string& text :
-         std::vector<std::string>{"", "k", "k12345", "name.field", std::string(31, 'z')}) {
-        for (size_t split = 0; split <= text.size(); ++split) {
-            uint32_t hash = 0;
-            ASSERT_TRUE(HashShortJoin(text.data(), static_cast<uint32_t>(split),
-                                      text.data() + split,
-                                      static_cast<uint32_t>(text.size() - split), &hash));
-            EXPECT_EQ(hash, Intern(L, text)->hash) << text << " at " << split;
+// A number's text comes with its string hash and with the hash of a short join behind any
+// prefix (finished with the prefix's bytes), for counters hashed digit by digit and for other
+// numbers alike.
+TEST_F(StringTest, FormattedNumbersComeWithTheirHashes) {
+    const std::vector<std::string> prefixes = {"", "k", "key.", std::string(25, 'p'),
+                                               std::string(31, 'q')};
+    for (double v : {0.0, 7.0, 10.0, 99999.0, 4294967295.0, -0.0, -3.0, 0.25, 1e100}) {
+        for (const std::string& prefix : prefixes) {
+            char text[kNumberTextSize];
+            uint32_t hashes[2];
+            const auto n = static_cast<uint32_t>(
+                FormatNumberHashed(v, text, static_cast<uint32_t>(prefix.size()), hashes));
+            EXPECT_EQ(hashes[0], Intern(L, text)->hash) << text;
+            const std::string joined = prefix + text;
+            if (!IsShortJoin(static_cast<uint32_t>(prefix.size()), n)) {
+                EXPECT_GE(joined.size(), 32u);
+                continue;
+            }
+            EXPECT_EQ(MixStringHash(hashes[1], prefix.data(), static_cast<uint32_t>(prefix.size())),
+                      Intern(L, joined)->hash)
+                << joined;
         }
     }
-    const std::string left(20, 'a'), right(12, 'b');
-    uint32_t hash = 0;
-    EXPECT_FALSE(HashShortJoin(left.data(), 20, right.data(), 12, &hash));
-    EXPECT_FALSE(HashShortJoin(left.data(), 0xFFFFFFF0u, right.data(), 0x20, &hash));
 }
 
 // A text and a number: the number's register holds its text afterwards, and the result is the
