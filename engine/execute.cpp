@@ -253,55 +253,41 @@ HookOutcome AfterHook(qvVmState* L, const qvInstruction* pc) {
     return HookOutcome::kSuspended;
 }
 
-// The line step: the hook fires on a new line, a backward jump or a restart of the function.
-// pc already points past the instruction.
-void LineStep(qvVmState* L, const qvProto* p, const qvInstruction* pc) {
-    if (!L->hookinit) {
-        VmInitHooks(L);
-        return;
-    }
-    int index = static_cast<int>(pc - p->code) - 1;
-    int newline = LineOf(p, index);
-    if (index == 0) L->ci->savedpc = pc;
-    if (pc <= L->ci->savedpc ||
-        newline != LineOf(p, static_cast<int>(L->ci->savedpc - p->code) - 1))
-        VmCallHook(L, VM_HOOKLINE, newline);
-    L->ci->savedpc = pc;
-}
-
-// A plain line hook's test, kept in the loop: straight on within one line the step only
-// records the position. True when the hook (or the first initialisation) is due.
+// The line step, in the loop: the position is recorded, and the hook is due (or, the first
+// time, the hooks' initialisation) on the function's first instruction, a backward jump or
+// its restart, and a new line. pc already points past the instruction.
 inline bool LineHookDue(qvVmState* L, const qvProto* p, const qvInstruction* pc) {
     qvCallRecord* ci = L->ci;
-    if (!L->hookinit || pc - 1 == p->code || pc <= ci->savedpc) return true;
-    if (p->lineinfo != nullptr && LineOf(p, static_cast<int>(pc - p->code) - 1) !=
-                                      LineOf(p, static_cast<int>(ci->savedpc - p->code) - 1))
-        return true;
+    const qvInstruction* last = ci->savedpc;
     ci->savedpc = pc;
-    return false;
+    if (pc <= last || pc - 1 == p->code || !L->hookinit) return true;
+    return p->lineinfo != nullptr && LineOf(p, static_cast<int>(pc - p->code) - 1) !=
+                                         LineOf(p, static_cast<int>(last - p->code) - 1);
 }
 
-// A plain line hook that LineHookDue found due: the step's decision is already taken, so the
-// hook runs at once.
-[[gnu::noinline]] HookOutcome RunLineHook(qvVmState* L, const qvProto* p, const qvInstruction* pc) {
-    if (!L->hookinit) {
+// The line hook that LineHookDue found due. The first time the hooks are only initialised
+// (which records the position of every running frame).
+void LineHook(qvVmState* L, const qvProto* p, const qvInstruction* pc) {
+    if (!L->hookinit)
         VmInitHooks(L);
-        return HookOutcome::kRan;
-    }
-    L->ci->savedpc = pc;
-    CallHook(L, VM_HOOKLINE, LineOf(p, static_cast<int>(pc - p->code) - 1));
+    else
+        CallHook(L, VM_HOOKLINE, LineOf(p, static_cast<int>(pc - p->code) - 1));
+}
+
+[[gnu::noinline]] HookOutcome RunLineHook(qvVmState* L, const qvProto* p, const qvInstruction* pc) {
+    LineHook(L, p, pc);
     return AfterHook(L, pc);
 }
 
 // Any hook mix other than a plain line hook: the count runs down first, then the count hook
-// or the line step.
+// or else the line step.
 [[gnu::noinline]] HookOutcome RunTraceHooks(qvVmState* L, const qvProto* p,
                                             const qvInstruction* pc) {
     if ((L->hookmask & VM_MASKCOUNT) && --L->hookcount == 0) {
         L->hookcount = L->basehookcount;
         VmCallHook(L, VM_HOOKCOUNT, -1);
     } else if ((L->hookmask & VM_MASKLINE) && LineHookDue(L, p, pc)) {
-        LineStep(L, p, pc);
+        LineHook(L, p, pc);
     } else {
         return HookOutcome::kNone;
     }
