@@ -83,7 +83,7 @@ qvString* RequiredString(LoadState* S, int code) {
 }
 
 qvValue ReadConstant(LoadState* S) {
-    qvValue v;
+    qvValue v{};  // the spare word starts as hint 0
     switch (S->Byte()) {
         case chunk::kTagNil:
             SetNil(&v);
