@@ -116,7 +116,8 @@ qvValue* NewArray(qvVmState* L, uint32_t size) {
 class TableStorage {
 public:
     explicit TableStorage(qvVmState* L) : L_(L), node_(L->g->dummynode) {}
-    ~TableStorage() {
+    // In line: a growing record's rehash then gives back its old part without a call.
+    [[gnu::always_inline]] ~TableStorage() {
         FreeArray(L_, array_, asize_);
         FreeNodes(L_, node_, lognode_);
     }
@@ -210,6 +211,11 @@ struct Sizes {
     int lognode;
 };
 
+// The smallest power of two above n entries, as a log2; no hash storage for none.
+int HashLogFor(uint32_t n) {
+    return n == 0 ? 0 : VmLog2(n) + 1;
+}
+
 // The array part is the largest 2^i of which at least half, 2^(i-1) keys, would be in use;
 // the hash part the smallest power of two above the rest.
 Sizes ComputeSizes(const KeyCount& count) {
@@ -224,18 +230,35 @@ Sizes ComputeSizes(const KeyCount& count) {
             inArray = running;
         }
     }
-    const uint32_t inHash = count.total - inArray;
-    return {arraySize, inHash == 0 ? 0 : VmLog2(inHash) + 1};
+    return {arraySize, HashLogFor(count.total - inArray)};
 }
 
-// Resizes to fit the present entries plus pending, the key about to be inserted (nullptr when
-// it is already stored).
-void Rehash(qvVmState* L, qvTable* t, const qvValue* pending) {
+// The sizes for the entries of t plus pending, from counts of candidate array indices.
+[[gnu::noinline]] Sizes CountedSizes(const qvTable* t, const qvValue* pending) {
     KeyCount count;
     CountArray(t, count);
     CountNodes(t, count);
     if (pending != nullptr) count.Add(pending);
-    const Sizes sizes = ComputeSizes(count);
+    return ComputeSizes(count);
+}
+
+// Resizes to fit the present entries plus pending, the key about to be inserted (nullptr when
+// it is already stored). Only number keys can go to the array part: without any, and without
+// an array part, the number of entries alone decides, and one pass over the nodes counts it.
+void Rehash(qvVmState* L, qvTable* t, const qvValue* pending) {
+    uint32_t entries = 0;
+    bool numbers = false;
+    if (pending != nullptr) {
+        entries = 1;
+        numbers = IsNumber(pending);
+    }
+    for (const qvNode* node = t->node; node != t->node + SizeNode(t); ++node) {
+        if (IsNil(&node->val)) continue;
+        ++entries;
+        numbers |= IsNumber(&node->key);
+    }
+    const Sizes sizes =
+        numbers || t->sizearray != 0 ? CountedSizes(t, pending) : Sizes{0, HashLogFor(entries)};
     VmTableResize(L, t, static_cast<int>(sizes.array), sizes.lognode);
 }
 
@@ -299,7 +322,7 @@ bool FindFreeNode(qvTable* t) {
     PendingValue pending(&mp->val);
     Rehash(L, t, nullptr);
     pending.Release();
-    auto* slot = const_cast<qvValue*>(VmTableGet(t, key));
+    auto* slot = const_cast<qvValue*>(TableGetFast(t, key));
     SetNil(slot);
     return slot;
 }
@@ -316,12 +339,48 @@ qvValue* NewKey(qvVmState* L, qvTable* t, const qvValue* key) {
     return RehashFullTable(L, t, key, mp);
 }
 
-// The slot of a key that t does not hold yet (moving entries in a resize): no lookup first.
-qvValue* InsertAbsent(qvVmState* L, qvTable* t, const qvValue* key) {
+// Moves an entry into a resized table. The new hash part holds only entries moved before
+// this one, each with a value and its own key, so the key needs no lookup and the free-node
+// cursor always rests on a free node. Sizes from a rehash leave room for every entry; a part
+// too small (sizes chosen by a caller) rehashes as a full one does.
+void MoveEntry(qvVmState* L, qvTable* t, const qvValue* key, const qvValue* val) {
     if (IsNumber(key)) {
-        if (const uint32_t i = IntegerKey(key->value.n, t->sizearray)) return &t->array[i - 1];
+        if (const uint32_t i = IntegerKey(key->value.n, t->sizearray)) {
+            t->array[i - 1] = *val;
+            return;
+        }
     }
-    return NewKey(L, t, key);
+    if (HasNoHashStorage(t)) {
+        *NewKey(L, t, key) = *val;
+        return;
+    }
+    qvNode* mp = MainPosition(t, key);
+    if (!IsNil(&mp->val)) mp = Collide(t, mp);
+    mp->key = *key;
+    mp->val = *val;
+    if (!FindFreeNode(t)) Rehash(L, t, nullptr);
+}
+
+// Moves the entries of an old hash part into t, from its last node to its first. A string key
+// whose main position is free and is not the free-node cursor takes it in line: the cursor
+// then stays where it is, on a free node.
+void MoveNodes(qvVmState* L, qvTable* t, const qvNode* old, uint32_t count) {
+    qvNode* node = t->node;
+    uint32_t mask = SizeNode(t) - 1;
+    for (const qvNode* n = old + count; n-- != old;) {
+        if (IsNil(&n->val)) continue;
+        if (IsString(&n->key) && mask != 0) {
+            qvNode* mp = &node[StringOf(&n->key)->hash & mask];
+            if (IsNil(&mp->val) && mp != t->firstfree) {
+                mp->key = n->key;
+                mp->val = n->val;
+                continue;
+            }
+        }
+        MoveEntry(L, t, &n->key, &n->val);
+        node = t->node;  // a part too small has been rehashed
+        mask = SizeNode(t) - 1;
+    }
 }
 
 qvValue* RawSetNum(qvVmState* L, qvTable* t, int n) {
@@ -472,18 +531,14 @@ void VmTableResize(qvVmState* L, qvTable* t, int nasize, int nhsize) {
     storage.AllocateNodes(nhsize);
     storage.AllocateArray(t, static_cast<uint32_t>(nasize));
     storage.SwapWith(t);
-    // Sizes computed by a rehash leave room for every entry: nothing allocates from here on.
     for (uint32_t i = t->sizearray; i < storage.ArraySize(); ++i) {
         if (!qv::IsNil(&storage.Array()[i])) {
             qvValue key;
             qv::SetNumber(&key, i + 1);
-            *qv::InsertAbsent(L, t, &key) = storage.Array()[i];
+            qv::MoveEntry(L, t, &key, &storage.Array()[i]);
         }
     }
-    for (uint32_t i = storage.NodeCount(); i-- > 0;) {
-        const qvNode& old = storage.Nodes()[i];
-        if (!qv::IsNil(&old.val)) *qv::InsertAbsent(L, t, &old.key) = old.val;
-    }
+    qv::MoveNodes(L, t, storage.Nodes(), storage.NodeCount());
 }
 
 int VmLog2(uint32_t x) {

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -61,6 +62,16 @@ protected:
         qvValue slots[2] = {Nil(), Nil()};
         while (VmTableNext(L, t, slots) != 0) keys.push_back(Show(slots[0]));
         return keys;
+    }
+
+    // The keys node by node, "." for an empty node.
+    std::string Layout(qvTable* t) {
+        std::string layout;
+        for (uint32_t i = 0; i < (1u << t->lsizenode); ++i) {
+            if (!layout.empty()) layout += ' ';
+            layout += IsNil(&t->node[i].key) ? "." : Show(t->node[i].key);
+        }
+        return layout;
     }
 
     // The value of a number-valued entry, or NaN when the key is absent or holds nil.
@@ -183,6 +194,110 @@ TEST_F(TableTest, TraversalOrderIsFixed) {
     EXPECT_EQ(Keys(t), order);
     value = 0;
     for (const auto& key : keys) EXPECT_EQ(ValueOf(t, key), ++value) << Show(key);
+}
+
+// A record of four fields made in a part of four nodes: the cursor has passed every node when
+// the fourth key arrives, so the part doubles, its entries moving from the last node to the
+// first ("a" 0, "b" 3, "c" 2, "d" 1 by their hashes, then "b" 3, "c" 2, "d" 5, "a" 0).
+TEST_F(TableTest, FourthFieldOfAFourNodeRecordDoublesItsPart) {
+    qvTable* t = NewTable(0, 2);
+    Put(t, Str("a"), 1);
+    Put(t, Str("b"), 2);
+    Put(t, Str("c"), 3);
+    EXPECT_EQ(Layout(t), "\"a\" . \"c\" \"b\"");
+    Put(t, Str("d"), 4);
+    EXPECT_EQ(t->sizearray, 0u);
+    EXPECT_EQ(Layout(t), "\"a\" . \"c\" \"b\" . \"d\" . .");
+    EXPECT_EQ(t->firstfree, &t->node[7]);
+    EXPECT_EQ(Keys(t), (std::vector<std::string>{"\"a\"", "\"c\"", "\"b\"", "\"d\""}));
+    for (const char* key : {"a", "b", "c", "d"}) EXPECT_EQ(ValueOf(t, Str(key)), key[0] - 'a' + 1);
+}
+
+// Growth sequences whose moves meet occupied main positions and the cursor, from the layouts
+// the placement rules give. Some entries are cleared before the last eight stores, so a later
+// rehash drops them, or shrinks the array part and moves its survivors into the hash part.
+TEST_F(TableTest, RehashLayoutsArePinned) {
+    std::vector<qvValue> strings, mixed, shrinking;
+    for (int i = 0; i < 20; ++i) strings.push_back(Str("k" + std::to_string(i)));
+    for (int i = 0; i < 10; ++i) {
+        mixed.push_back(NumberValue(i * 7.5 - 20));
+        mixed.push_back(Str(std::string(i + 1, 'm')));
+    }
+    for (int i = 1; i <= 8; ++i) shrinking.push_back(NumberValue(i));
+    for (int i = 0; i < 8; ++i) shrinking.push_back(Str("s" + std::to_string(i)));
+    const struct {
+        const char* what;
+        int lognode;
+        const std::vector<qvValue>& keys;
+        std::vector<size_t> cleared;
+        uint32_t sizearray;
+        std::string layout;
+    } cases[] = {
+        {"strings into no storage",
+         0,
+         strings,
+         {},
+         0,
+         R"("k12" . . "k19" . . . . . . . "k11" . . . "k9" "k17" "k16" "k10" "k8" "k1" "k0" "k3" "k2" "k15" "k13" "k18" "k14" "k6" "k7" "k4" "k5")"},
+        {"strings into four nodes, some cleared",
+         2,
+         strings,
+         {1, 4, 5, 9},
+         0,
+         R"("k12" . . "k19" . . . . . . . "k15" . . . . . . "k14" "k8" . "k0" "k3" "k2" "k16" "k13" "k18" "k10" "k6" "k7" "k17" "k11")"},
+        {"numbers and strings",
+         0,
+         mixed,
+         {},
+         0,
+         R"(. . . "mmmmmmmm" -5 . 47.5 . . 17.5 . . "m" . 40 10 . "mmmmm" . -12.5 . 25 "mmm" "mm" "mmmmmmm" "mmmm" 32.5 2.5 -20 "mmmmmmmmmm" "mmmmmm" "mmmmmmmmm")"},
+        {"numbers and strings, some cleared",
+         1,
+         mixed,
+         {0, 3, 8, 11},
+         0,
+         R"(. . . "mmmmmmmm" -5 . 47.5 . . 17.5 . . "m" . 40 . . "mmmmm" . -12.5 . . "mmm" . "mmmmmmm" 2.5 . 32.5 25 "mmmmmmmmmm" "mmmm" "mmmmmmmmm")"},
+        {"an array part that empties",
+         0,
+         shrinking,
+         {0, 1, 2, 3, 4, 5},
+         0,
+         R"(. . . . "s6" "s7" 7 "s5" 8 . . "s4" "s1" "s0" "s3" "s2")"},
+    };
+    for (const auto& c : cases) {
+        qvTable* t = NewTable(0, c.lognode);
+        for (size_t i = 0; i < c.keys.size(); ++i) {
+            if (i + 8 == c.keys.size()) {
+                for (size_t k : c.cleared) SetField(L, t, c.keys[k], Nil());
+            }
+            Put(t, c.keys[i], double(i));
+        }
+        EXPECT_EQ(t->sizearray, c.sizearray) << c.what;
+        EXPECT_EQ(Layout(t), c.layout) << c.what;
+        for (size_t i = 0; i < c.keys.size(); ++i) {
+            const bool cleared =
+                std::find(c.cleared.begin(), c.cleared.end(), i) != c.cleared.end();
+            EXPECT_TRUE(cleared ? IsNil(Get(t, c.keys[i])) : ValueOf(t, c.keys[i]) == double(i))
+                << c.what << ": " << Show(c.keys[i]);
+        }
+    }
+}
+
+// A resize to sizes a caller chose, too small for the entries, still keeps every entry: a part
+// that fills up while the entries move rehashes on its own.
+TEST_F(TableTest, ResizeToTooSmallPartsKeepsEveryEntry) {
+    std::vector<qvValue> keys = {NumberValue(1), NumberValue(2), NumberValue(3), NumberValue(2.5)};
+    for (int i = 0; i < 6; ++i) keys.push_back(Str("s" + std::to_string(i)));
+    const struct { int nasize, nhsize; } cases[] = {{0, 0}, {0, 1}, {2, 1}, {8, 0}, {1, 2}};
+    for (const auto& c : cases) {
+        qvTable* t = NewTable();
+        for (size_t i = 0; i < keys.size(); ++i) Put(t, keys[i], double(i));
+        VmTableResize(L, t, c.nasize, c.nhsize);
+        for (size_t i = 0; i < keys.size(); ++i) {
+            EXPECT_EQ(ValueOf(t, keys[i]), double(i)) << c.nasize << "/" << c.nhsize;
+        }
+        EXPECT_EQ(Keys(t).size(), keys.size()) << c.nasize << "/" << c.nhsize;
+    }
 }
 
 TEST_F(TableTest, ClearingVisitedEntriesDuringTraversal) {
