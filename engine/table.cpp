@@ -103,10 +103,12 @@ qvNode* NewNodes(qvVmState* L, int lognode) {
     return node;
 }
 
-// An array part of size nil slots (size 1..2^24).
-qvValue* NewArray(qvVmState* L, uint32_t size) {
+// An array part of size slots (1..2^24) that starts with the count entries of from; the slots
+// beyond them are nil.
+qvValue* NewArray(qvVmState* L, uint32_t size, const qvValue* from = nullptr, uint32_t count = 0) {
     auto* array = static_cast<qvValue*>(NewEngineBlock(L, size * sizeof(qvValue)));
-    for (uint32_t i = 0; i < size; ++i) SetNil(&array[i]);
+    std::copy_n(from, count, array);
+    for (uint32_t i = count; i < size; ++i) SetNil(&array[i]);
     return array;
 }
 
@@ -130,20 +132,19 @@ public:
         lognode_ = lognode;
     }
 
-    // An array part of unchanged size stays where it is.
+    // An array part of unchanged size stays where it is; a new one starts with the entries
+    // both sizes share.
     void AllocateArray(const qvTable* t, uint32_t size) {
         if (size == t->sizearray) return;
         newArray_ = true;
         if (size == 0) return;
-        array_ = NewArray(L_, size);
+        array_ = NewArray(L_, size, t->array, std::min(t->sizearray, size));
         asize_ = size;
     }
 
-    // Installs the new blocks in t, keeping the array entries both sizes share, and takes
-    // the old blocks in exchange.
+    // Installs the new blocks in t and takes the old blocks in exchange.
     void SwapWith(qvTable* t) {
         if (newArray_) {
-            std::copy_n(t->array, std::min(t->sizearray, asize_), array_);
             std::swap(t->array, array_);
             std::swap(t->sizearray, asize_);
         }

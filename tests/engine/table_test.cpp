@@ -370,16 +370,32 @@ TEST_F(TableTest, ErrorsComeOutAsStatusCodes) {
     EXPECT_EQ(Get(t, NumberValue(kNaN)), &kNilObject);
 }
 
-TEST_F(TableTest, ArrayEntriesMoveToTheHashPartWhenTheArrayShrinks) {
-    qvTable* t = NewTable();
-    for (int i = 1; i <= 8; ++i) Put(t, NumberValue(i), i);
-    ASSERT_EQ(t->sizearray, 8u);
-    for (int i = 1; i <= 7; ++i) SetField(L, t, NumberValue(i), Nil());
-    // The first string key finds no hash storage and rehashes: 8 alone fills no half.
-    Put(t, Str("s"), 0);
-    EXPECT_EQ(t->sizearray, 0u);
-    EXPECT_EQ(ValueOf(t, NumberValue(8)), 8);
-    EXPECT_EQ(Keys(t).size(), 2u);
+// After clearing all but some of t[1..8], the first string key finds no hash storage and
+// rehashes: the array part keeps what fills at least half of it, the rest moves.
+TEST_F(TableTest, ArrayPartShrinksToWhatItsEntriesFill) {
+    const struct {
+        std::vector<int> kept;
+        uint32_t sizearray;
+    } cases[] = {
+        {{8}, 0},           // 8 alone fills no half
+        {{1, 2, 3, 4}, 8},  // half is enough
+        {{1, 2, 3}, 4},     // the first half stays in place
+        {{1, 3, 6}, 4},     // 1 and 3 stay, 6 moves
+    };
+    for (const auto& c : cases) {
+        qvTable* t = NewTable();
+        for (int i = 1; i <= 8; ++i) Put(t, NumberValue(i), i);
+        ASSERT_EQ(t->sizearray, 8u);
+        for (int i = 1; i <= 8; ++i) {
+            if (std::find(c.kept.begin(), c.kept.end(), i) == c.kept.end()) {
+                SetField(L, t, NumberValue(i), Nil());
+            }
+        }
+        Put(t, Str("s"), 0);
+        EXPECT_EQ(t->sizearray, c.sizearray) << ::testing::PrintToString(c.kept);
+        for (int i : c.kept) EXPECT_EQ(ValueOf(t, NumberValue(i)), i);
+        EXPECT_EQ(Keys(t).size(), c.kept.size() + 1);
+    }
 }
 
 TEST_F(TableTest, EveryStoreClearsTheCacheByte) {
