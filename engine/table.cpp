@@ -246,7 +246,8 @@ Sizes ComputeSizes(const KeyCount& count) {
 // Resizes to fit the present entries plus pending, the key about to be inserted (nullptr when
 // it is already stored). Only number keys can go to the array part: without any, and without
 // an array part, the number of entries alone decides, and one pass over the nodes counts it.
-void Rehash(qvVmState* L, qvTable* t, const qvValue* pending) {
+// In line in the slow paths that call it, which run once for every record that grows.
+[[gnu::always_inline]] inline void Rehash(qvVmState* L, qvTable* t, const qvValue* pending) {
     uint32_t entries = 0;
     bool numbers = false;
     if (pending != nullptr) {
@@ -328,7 +329,8 @@ bool FindFreeNode(qvTable* t) {
     return slot;
 }
 
-qvValue* NewKey(qvVmState* L, qvTable* t, const qvValue* key) {
+// In line in its callers: a store of a new field runs in the frame of the store.
+[[gnu::always_inline]] inline qvValue* NewKey(qvVmState* L, qvTable* t, const qvValue* key) {
     qvNode* mp = MainPosition(t, key);
     // No hash storage, or no free node because the last rehash ran out of memory.
     if (HasNoHashStorage(t) || (!IsNil(&mp->val) && !IsNil(&t->firstfree->key))) {
