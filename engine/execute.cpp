@@ -118,6 +118,10 @@ void UnaryArith(qvVmState* L, ptrdiff_t resultOffset, const qvValue* x, int even
     CallMetamethodInto(L, resultOffset, tm, x, &kNilObject);
 }
 
+bool LessThan(qvVmState* L, const qvValue* l, const qvValue* r) {
+    return VmCompareValues(L, l, r, 1);
+}
+
 bool LessEqual(qvVmState* L, const qvValue* l, const qvValue* r) {
     if (IsNumber(l) && IsNumber(r)) return l->value.n <= r->value.n;
     if (IsNil(l)) {
@@ -454,6 +458,34 @@ resume:  // the current record's frame runs from its saved position
         VM_RELOAD();                                                    \
     } while (0)
 
+    // ADD and SUB: numbers in line, anything else as VM_ARITH_SLOW.
+#define VM_ARITH(op, event)                            \
+    do {                                               \
+        const qvValue* rb = VM_RKB();                  \
+        const qvValue* rc = VM_RKC();                  \
+        if (IsNumber(rb) && IsNumber(rc)) [[likely]] { \
+            SetNumber(ra, rb->value.n op rc->value.n); \
+        } else {                                       \
+            VM_ARITH_SLOW(rb, rc, event);              \
+        }                                              \
+    } while (0)
+    // EQ, LT and LE: numbers in line, anything else through the generic test (metamethods
+    // included); then the following jump is skipped or taken.
+#define VM_COMPARE(op, otherTest)                      \
+    do {                                               \
+        const qvValue* rb = VM_RKB();                  \
+        const qvValue* rc = VM_RKC();                  \
+        uint32_t a = GetA(i);                          \
+        bool result;                                   \
+        if (IsNumber(rb) && IsNumber(rc)) [[likely]] { \
+            result = rb->value.n op rc->value.n;       \
+        } else {                                       \
+            result = otherTest(L, rb, rc);             \
+            VM_RELOAD();                               \
+        }                                              \
+        VM_BRANCH_ON_TEST(result, a);                  \
+    } while (0)
+
 #define VM_RB() (base + GetB(i))
 #define VM_RKB() RegisterOrConstant(GetB(i), base, k)
 #define VM_RKC() RegisterOrConstant(GetC(i), base, k)
@@ -559,23 +591,11 @@ resume:  // the current record's frame runs from its saved position
                 VM_BREAK;
             }
             VM_CASE(OP_ADD) {
-                const qvValue* rb = VM_RKB();
-                const qvValue* rc = VM_RKC();
-                if (IsNumber(rb) && IsNumber(rc)) [[likely]] {
-                    SetNumber(ra, rb->value.n + rc->value.n);
-                } else {
-                    VM_ARITH_SLOW(rb, rc, TM_ADD);
-                }
+                VM_ARITH(+, TM_ADD);
                 VM_BREAK;
             }
             VM_CASE(OP_SUB) {
-                const qvValue* rb = VM_RKB();
-                const qvValue* rc = VM_RKC();
-                if (IsNumber(rb) && IsNumber(rc)) [[likely]] {
-                    SetNumber(ra, rb->value.n - rc->value.n);
-                } else {
-                    VM_ARITH_SLOW(rb, rc, TM_SUB);
-                }
+                VM_ARITH(-, TM_SUB);
                 VM_BREAK;
             }
             VM_LABEL(OP_MUL)
@@ -633,45 +653,15 @@ resume:  // the current record's frame runs from its saved position
                 VM_BREAK;
             }
             VM_CASE(OP_EQ) {
-                const qvValue* rb = VM_RKB();
-                const qvValue* rc = VM_RKC();
-                uint32_t a = GetA(i);
-                bool result;
-                if (IsNumber(rb) && IsNumber(rc)) [[likely]] {
-                    result = rb->value.n == rc->value.n;
-                } else {
-                    result = VmEqualObj(L, rb, rc);
-                    VM_RELOAD();
-                }
-                VM_BRANCH_ON_TEST(result, a);
+                VM_COMPARE(==, VmEqualObj);
                 VM_BREAK;
             }
             VM_CASE(OP_LT) {
-                const qvValue* rb = VM_RKB();
-                const qvValue* rc = VM_RKC();
-                uint32_t a = GetA(i);
-                bool result;
-                if (IsNumber(rb) && IsNumber(rc)) [[likely]] {
-                    result = rb->value.n < rc->value.n;
-                } else {
-                    result = VmCompareValues(L, rb, rc, 1);
-                    VM_RELOAD();
-                }
-                VM_BRANCH_ON_TEST(result, a);
+                VM_COMPARE(<, LessThan);
                 VM_BREAK;
             }
             VM_CASE(OP_LE) {
-                const qvValue* rb = VM_RKB();
-                const qvValue* rc = VM_RKC();
-                uint32_t a = GetA(i);
-                bool result;
-                if (IsNumber(rb) && IsNumber(rc)) [[likely]] {
-                    result = rb->value.n <= rc->value.n;
-                } else {
-                    result = LessEqual(L, rb, rc);
-                    VM_RELOAD();
-                }
-                VM_BRANCH_ON_TEST(result, a);
+                VM_COMPARE(<=, LessEqual);
                 VM_BREAK;
             }
             VM_CASE(OP_TEST) {
@@ -871,6 +861,8 @@ resume:  // the current record's frame runs from its saved position
 #undef VM_FETCH
 #undef VM_ENTER_SCRIPT_FRAME
 #undef VM_ARITH_SLOW
+#undef VM_ARITH
+#undef VM_COMPARE
 #undef VM_RELOAD
 #undef VM_CLOSURE
 #undef VM_RB
