@@ -412,29 +412,22 @@ resume:  // the current record's frame runs from its saved position
     // Opens the frame of script function callee, whose value is at func and arguments end
     // before argsEnd, above the current record, which waits in the instruction just run; the
     // callee's code runs next.
-#define VM_ENTER_SCRIPT_FRAME(func, callee, argsEnd)               \
-    do {                                                           \
-        qvCallRecord* ci = L->ci;                                  \
-        ci->savedpc = pc;                                          \
-        ci->state = VM_CI_SAVEDPC | VM_CI_CALLING;                 \
-        base = (func) + 1;                                         \
-        qvValue* frameTop = base + (callee)->maxstacksize;         \
-        L->ci = ++ci;                                              \
-        L->base = ci->base = base;                                 \
-        ci->top = frameTop;                                        \
-        ci->savedpc = (callee)->code;                              \
-        ci->pc = &publishedPc;                                     \
-        ci->tailcalls = 0;                                         \
-        ci->state = VM_CI_RUNNING;                                 \
-        for (qvValue* v = (argsEnd); v < frameTop; ++v) SetNil(v); \
-        L->top = frameTop;                                         \
-        proto = (callee);                                          \
-        k = proto->k;                                              \
-        pc = proto->code;                                          \
-        if (L->hookmask & VM_MASKCALL) {                           \
-            RunCallHook(L, &publishedPc);                          \
-            VM_RELOAD();                                           \
-        }                                                          \
+#define VM_ENTER_SCRIPT_FRAME(func, callee, argsEnd)  \
+    do {                                              \
+        L->ci->savedpc = pc;                          \
+        L->ci->state = VM_CI_SAVEDPC | VM_CI_CALLING; \
+        L->top = (argsEnd);                           \
+        PushScriptFrame(L, func, callee);             \
+        L->ci->pc = &publishedPc;                     \
+        L->ci->state = VM_CI_RUNNING;                 \
+        base = L->base;                               \
+        proto = (callee);                             \
+        k = proto->k;                                 \
+        pc = proto->code;                             \
+        if (L->hookmask & VM_MASKCALL) {              \
+            RunCallHook(L, &publishedPc);             \
+            VM_RELOAD();                              \
+        }                                             \
     } while (0)
     // A binary operation on operands that are not both numbers: converted numbers, else the
     // metamethod; a script metamethod runs in this loop, and its return finishes the
