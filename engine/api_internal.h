@@ -61,16 +61,19 @@ inline const qvProto* ScriptFrameFits(const qvVmState* L, const qvValue* func,
 
 // Opens the frame of script function p whose value is at func: a record above the current one,
 // its registers nil up to the frame's top. The caller has made room for both.
+// The registers are cleared before the record is written, so that a caller that goes on to
+// set some of its fields writes them once.
 inline void PushScriptFrame(qvVmState* L, qvValue* func, const qvProto* p) {
+    qvValue* base = func + 1;
+    qvValue* top = base + p->maxstacksize;
+    for (qvValue* v = L->top; v < top; ++v) SetNil(v);
     qvCallRecord* ci = ++L->ci;
-    L->base = ci->base = func + 1;
-    ci->top = ci->base + p->maxstacksize;
+    L->base = ci->base = base;
+    L->top = ci->top = top;
     ci->savedpc = p->code;
     ci->pc = nullptr;
     ci->tailcalls = 0;
     ci->state = VM_CI_SAVEDPC;
-    for (qvValue* v = L->top; v < ci->top; ++v) SetNil(v);
-    L->top = ci->top;
 }
 
 // Drops the current record and moves up to wanted results (all for -1) from firstResult to the

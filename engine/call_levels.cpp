@@ -62,7 +62,7 @@ int VmSetHook(qvVmState* L, qvHook func, int mask, int count) {
     L->hook = func;
     L->basehookcount = count;
     L->hookcount = count;
-    L->hookmask = static_cast<uint8_t>(mask);
+    L->hookmask = StoredHookMask(L, mask);
     return 1;
 }
 

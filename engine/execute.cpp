@@ -257,29 +257,28 @@ HookOutcome AfterHook(qvVmState* L, const qvInstruction* pc) {
     return HookOutcome::kSuspended;
 }
 
-// The line step, in the loop: the position is recorded, and the hook is due (or, the first
-// time, the hooks' initialisation) on the function's first instruction, a backward jump or
-// its restart, and a new line. pc already points past the instruction.
+// The line step of initialised hooks, in the loop: the position is recorded, and the hook is
+// due on a backward jump or a restart, and on a new line. pc already points past the
+// instruction. A running frame that has not fetched its first instruction yet keeps
+// FirstInstructionMark as its saved position, so that its first instruction counts as a
+// restart.
 inline bool LineHookDue(qvVmState* L, const qvProto* p, const qvInstruction* pc) {
     qvCallRecord* ci = L->ci;
     const qvInstruction* last = ci->savedpc;
     ci->savedpc = pc;
-    if (pc <= last || pc - 1 == p->code || !L->hookinit) return true;
+    if (pc <= last) return true;
     return p->lineinfo != nullptr && LineOf(p, static_cast<int>(pc - p->code) - 1) !=
                                          LineOf(p, static_cast<int>(last - p->code) - 1);
 }
 
-// The line hook that LineHookDue found due. The first time the hooks are only initialised
-// (which records the position of every running frame).
-void LineHook(qvVmState* L, const qvProto* p, const qvInstruction* pc) {
-    if (!L->hookinit)
-        VmInitHooks(L);
-    else
-        CallHook(L, VM_HOOKLINE, LineOf(p, static_cast<int>(pc - p->code) - 1));
+// The saved position a running frame keeps until its first fetch (see LineHookDue).
+inline const qvInstruction* FirstInstructionMark(const qvProto* p) {
+    return p->code + 1;
 }
 
+// The line hook that LineHookDue found due, on the instruction just fetched.
 [[gnu::noinline]] HookOutcome RunLineHook(qvVmState* L, const qvProto* p, const qvInstruction* pc) {
-    LineHook(L, p, pc);
+    CallHook(L, VM_HOOKLINE, LineOf(p, static_cast<int>(pc - p->code) - 1));
     return AfterHook(L, pc);
 }
 
@@ -290,18 +289,23 @@ void LineHook(qvVmState* L, const qvProto* p, const qvInstruction* pc) {
     if ((L->hookmask & VM_MASKCOUNT) && --L->hookcount == 0) {
         L->hookcount = L->basehookcount;
         VmCallHook(L, VM_HOOKCOUNT, -1);
-    } else if ((L->hookmask & VM_MASKLINE) && LineHookDue(L, p, pc)) {
-        LineHook(L, p, pc);
-    } else {
-        return HookOutcome::kNone;
+        return AfterHook(L, pc);
     }
-    return AfterHook(L, pc);
+    if (!(L->hookmask & VM_MASKLINE)) return HookOutcome::kNone;
+    if (!L->hookinit) {
+        // The first line step only initialises the hooks, recording every running frame's
+        // position.
+        VmInitHooks(L);
+        return HookOutcome::kRan;
+    }
+    return LineHookDue(L, p, pc) ? RunLineHook(L, p, pc) : HookOutcome::kNone;
 }
 
 // The call hook on entering a script function, with the frame's position published.
-[[gnu::noinline]] void RunCallHook(qvVmState* L, const qvInstruction** publishedPc) {
+[[gnu::noinline]] void RunCallHook(qvVmState* L, const qvInstruction** publishedPc,
+                                   const qvInstruction* position) {
     L->ci->pc = publishedPc;
-    *publishedPc = L->ci->savedpc;
+    *publishedPc = position;
     VmCallHook(L, VM_HOOKCALL, -1);
 }
 
@@ -318,6 +322,7 @@ void VmInitHooks(qvVmState* L) {
         if (ci->state & VM_CI_RUNNING) ci->savedpc = *ci->pc;
     }
     L->hookinit = 1;
+    L->hookmask &= ~qv::kHooksUninitialised;
 }
 
 qvValue* VmExecute(qvVmState* L) {
@@ -335,9 +340,11 @@ qvValue* VmExecute(qvVmState* L) {
     // The hook bits that act before every instruction (line, count), tested in the thread's
     // own mask byte: one test of memory, no register held for it.
     constexpr uint8_t kTraceBits = VM_MASKLINE | VM_MASKCOUNT;
+    // A plain line hook of initialised hooks has only the line bit of these.
+    constexpr uint8_t kStepBits = kTraceBits | kHooksUninitialised;
 
 callentry:
-    if (L->hookmask & VM_MASKCALL) RunCallHook(L, &publishedPc);
+    if (L->hookmask & VM_MASKCALL) RunCallHook(L, &publishedPc, L->ci->savedpc);
 resume:  // the current record's frame runs from its saved position
     L->ci->pc = &publishedPc;
     L->ci->state = VM_CI_RUNNING;
@@ -345,6 +352,10 @@ resume:  // the current record's frame runs from its saved position
     base = L->base;
     proto = LClosureOf(base - 1)->proto;
     k = proto->k;
+    if (pc == proto->code) {
+        // A frame that starts here: its first instruction counts as a restart.
+        L->ci->savedpc = FirstInstructionMark(proto);
+    }
     // Operand access is spelled as macros, not lambdas: a lambda capturing pc, base or k by
     // reference takes their addresses, and the compiler then keeps them in memory.
     // After anything that may call out: the stack may have moved.
@@ -360,7 +371,7 @@ resume:  // the current record's frame runs from its saved position
         i = *pc++;                                                                      \
         publishedPc = pc;                                                               \
         if ((L->hookmask & kTraceBits) != 0) [[unlikely]] {                             \
-            HookOutcome hooks = (L->hookmask & kTraceBits) != VM_MASKLINE               \
+            HookOutcome hooks = (L->hookmask & kStepBits) != VM_MASKLINE                \
                                     ? RunTraceHooks(L, proto, pc)                       \
                                 : LineHookDue(L, proto, pc) ? RunLineHook(L, proto, pc) \
                                                             : HookOutcome::kNone;       \
@@ -412,22 +423,24 @@ resume:  // the current record's frame runs from its saved position
     // Opens the frame of script function callee, whose value is at func and arguments end
     // before argsEnd, above the current record, which waits in the instruction just run; the
     // callee's code runs next.
-#define VM_ENTER_SCRIPT_FRAME(func, callee, argsEnd)  \
-    do {                                              \
-        L->ci->savedpc = pc;                          \
-        L->ci->state = VM_CI_SAVEDPC | VM_CI_CALLING; \
-        L->top = (argsEnd);                           \
-        PushScriptFrame(L, func, callee);             \
-        L->ci->pc = &publishedPc;                     \
-        L->ci->state = VM_CI_RUNNING;                 \
-        base = L->base;                               \
-        proto = (callee);                             \
-        k = proto->k;                                 \
-        pc = proto->code;                             \
-        if (L->hookmask & VM_MASKCALL) {              \
-            RunCallHook(L, &publishedPc);             \
-            VM_RELOAD();                              \
-        }                                             \
+#define VM_ENTER_SCRIPT_FRAME(func, callee, argsEnd)       \
+    do {                                                   \
+        L->ci->savedpc = pc;                               \
+        L->ci->state = VM_CI_SAVEDPC | VM_CI_CALLING;      \
+        L->top = (argsEnd);                                \
+        PushScriptFrame(L, func, callee);                  \
+        L->ci->pc = &publishedPc;                          \
+        L->ci->state = VM_CI_RUNNING;                      \
+        L->ci->savedpc = FirstInstructionMark(callee);     \
+        base = L->base;                                    \
+        proto = (callee);                                  \
+        k = proto->k;                                      \
+        pc = proto->code;                                  \
+        if (L->hookmask & VM_MASKCALL) {                   \
+            RunCallHook(L, &publishedPc, pc);              \
+            L->ci->savedpc = FirstInstructionMark(callee); \
+            VM_RELOAD();                                   \
+        }                                                  \
     } while (0)
     // A binary operation on operands that are not both numbers: converted numbers, else the
     // metamethod; a script metamethod runs in this loop, and its return finishes the
@@ -670,7 +683,6 @@ resume:  // the current record's frame runs from its saved position
             VM_CASE(OP_CALL) {
                 uint32_t b = GetB(i);
                 qvValue* argsEnd = b != 0 ? ra + b : L->top;
-                L->g->currentInstruction = static_cast<int>(pc - proto->code);
                 // A script function called from script opens its frame and runs right here
                 // when the frame fits without growing anything.
                 if (const qvProto* callee = ScriptFrameFits(L, ra, argsEnd)) {
@@ -682,9 +694,11 @@ resume:  // the current record's frame runs from its saved position
             }
             VM_CASE(OP_TAILCALL) {
                 if (GetB(i) != 0) L->top = ra + GetB(i);
-                L->g->currentInstruction = static_cast<int>(pc - proto->code);
             }
         call : {
+            // Only a command reads the current-instruction index (to place a label jump), and
+            // a script function opened in line above runs no command before its own CALLs.
+            L->g->currentInstruction = static_cast<int>(pc - proto->code);
             const qvProto* p = proto;
             int next = static_cast<int>(pc - p->code);
             int wanted = static_cast<int>(GetC(i)) - 1;
@@ -727,12 +741,14 @@ resume:  // the current record's frame runs from its saved position
                     VM_BREAK;
                 }
                 uint32_t b = GetB(i);
-                if (b != 0) L->top = ra + b - 1;
                 if (L->openupval != nullptr) VmCloseUpvalues(L, base);
                 qvCallRecord* ci = L->ci;
                 qvCallRecord* caller = ci - 1;
+                // B - 1 results from R(A), all up to the top for B = 0. The top is set only
+                // where they are not moved at once.
                 if (!(caller->state & VM_CI_CALLING) || (L->hookmask & VM_MASKRET) ||
                     GetOp(*(caller->savedpc - 1)) != OP_CALL) [[unlikely]] {
+                    if (b != 0) L->top = ra + b - 1;
                     // Native code, a return hook or the waiting operation sees this record
                     // after the loop lets go of it: its position is kept in it.
                     ci->state = VM_CI_SAVEDPC;
@@ -758,6 +774,7 @@ resume:  // the current record's frame runs from its saved position
                     L->ci = caller;
                     L->base = caller->base;
                 } else {
+                    if (b != 0) L->top = ra + b - 1;
                     CloseFrame(L, wanted, ra);
                 }
                 if (wanted >= 0) L->top = caller->top;

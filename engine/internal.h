@@ -10,6 +10,18 @@ namespace qv {
 
 inline constexpr int kNativeFrameSlots = 20;  // free slots a command is guaranteed
 
+// --- Hooks ---
+
+// A line hook on a thread whose hooks are not yet initialised carries this bit in the stored
+// mask, so that the interpreter's plain line step (one test of the mask) need not test the flag:
+// the bit sends the step to the general path, which initialises, and VmInitHooks clears it.
+inline constexpr uint8_t kHooksUninitialised = 0x10;
+
+inline uint8_t StoredHookMask(const qvVmState* L, int mask) {
+    bool pending = (mask & VM_MASKLINE) != 0 && L->hookinit == 0;
+    return static_cast<uint8_t>(mask | (pending ? kHooksUninitialised : 0));
+}
+
 // --- Values ---
 
 inline bool IsCollectable(const qvValue* v) {

@@ -187,7 +187,7 @@ qvVmState* VmNewThreadState(qvVmState* L) {
     PresetThread(L1);
     L1->g = L->g;
     L1->globals = L->globals;
-    L1->hookmask = L->hookmask;
+    L1->hookmask = qv::StoredHookMask(L1, L->hookmask & ~qv::kHooksUninitialised);
     L1->basehookcount = L->basehookcount;
     L1->hook = L->hook;
     L1->hookcount = L1->basehookcount;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/linux/debug_output.h"
 #include "tests/engine/api_test_support.h"
@@ -216,6 +217,96 @@ TEST_F(Execute, AHookThatSuspendsEndsTheCallWithoutResults) {
     EXPECT_EQ(Global("b"), 0);  // suspended before the line-2 instruction
     EXPECT_EQ(Global("c"), 0);  // the main chunk ended there too
     EXPECT_EQ(L->ci, L->baseCi);
+}
+
+std::vector<std::string> hookEvents;
+
+// Records line events, and at a call event reads the called frame's line through the debug
+// interface (which refreshes the frame's saved position).
+void RecordEvents(qvVmState* L, qvDebugRecord* ar, int*) {
+    if (ar->event != VM_HOOKCALL) {
+        hookEvents.push_back("line " + std::to_string(ar->currentline));
+        return;
+    }
+    qvDebugRecord level{};
+    VmGetStack(L, 0, &level);
+    VmGetInfo(L, "l", &level);
+    hookEvents.push_back("call " + std::to_string(level.currentline));
+}
+
+// f has no line information, so only its entry is a line event there.
+constexpr const char* kCallerAndCallee = R"(.function main
+.function f
+    LOADK r0 1
+    RETURN r0 2
+.end
+.line 1
+    CLOSURE r0 f
+    CALL r0 1 2
+.line 2
+    RETURN r0 1
+.end
+)";
+
+// The first instruction of a called function is a line event even when the call hook read
+// the frame's position before it ran.
+TEST_F(Execute, ACallHookReadingTheLineKeepsTheCalleesFirstLineEvent) {
+    hookEvents.clear();
+    VmSetHook(L, RecordEvents, VM_MASKCALL | VM_MASKLINE, 0);
+    ASSERT_EQ(Run(kCallerAndCallee), 0);
+    // The main chunk's first step only initialises the hooks.
+    const std::vector<std::string> expected = {"call 0", "call 0", "line 0", "line 2"};
+    EXPECT_EQ(hookEvents, expected);
+}
+
+// A thread made while the hooks are on inherits them uninitialised: its first step only
+// initialises them too.
+TEST_F(Execute, ANewThreadInitialisesItsInheritedLineHookFirst) {
+    hookEvents.clear();
+    VmSetHook(L, RecordEvents, VM_MASKLINE, 0);
+    ASSERT_EQ(Run(".function main\n    RETURN r0 1\n.end\n"), 0);  // initialises L's hooks
+    qvVmState* thread = VmNewThread(L);
+    const qv::AssembleResult assembled = qv::Assemble(kCallerAndCallee);
+    ASSERT_EQ(qv::LoadChunk(thread, assembled.bytes, "=thread"), 0);
+    ASSERT_EQ(VmPCall(thread, 0, 0, 0), 0);
+    const std::vector<std::string> expected = {"line 0", "line 2"};
+    EXPECT_EQ(hookEvents, expected);
+}
+
+// Calls its argument, a script function that makes script calls of its own, then continues
+// the main chunk at labelPc: the jump is placed from this command's own CALL.
+int CallThenJump(qvVmState* L) {
+    VmPushValue(L, 1);
+    VmCall(L, 0, 0);
+    qv::SetLabelJump(L, labelPc);
+    return -1;
+}
+
+TEST_F(Execute, ALabelJumpAfterACallbackIsPlacedFromTheCommandsCall) {
+    RegisterGlobal(L, "callthenjump", CallThenJump);
+    labelPc = 4;
+    ASSERT_EQ(Run(R"(.function main
+.function outer
+.function inner
+    RETURN r0 1
+.end
+    LOADNIL r1 r3
+    LOADNIL r1 r3
+    CLOSURE r0 inner
+    CALL r0 1 1
+    RETURN r0 1
+.end
+    GETGLOBAL r0 "callthenjump"
+    CLOSURE r1 outer
+    CALL r0 2 1
+    RETURN r0 1
+    LOADK r2 1
+    SETGLOBAL r2 "reached"
+    RETSUB
+.end
+)"),
+              0);
+    EXPECT_EQ(Global("reached"), 1);
 }
 
 int Quiet(qvVmState*) {
