@@ -6,8 +6,10 @@
 //   bit 1  the chunk is little-endian (else big-endian)
 //   bit 2  move the stack and call records at every check point and call
 //   bit 3  a line hook too, as production installs one (it does nothing)
+//   bit 4  a line hook alone, the interpreter's own fast path (bit 3 is then ignored)
 // A chunk that loads runs with the listing harness's commands (reports go nowhere), ended
-// after 10^5 instructions by a count hook, with the engine's memory capped at 256 MB.
+// after 10^5 instructions by a count hook, or alone after 10^5 line events (every loop and
+// call makes one), with the engine's memory capped at 256 MB.
 #include <sys/time.h>
 
 #include <atomic>
@@ -28,6 +30,7 @@ constexpr uint8_t kGcTorture = 1;
 constexpr uint8_t kLittleEndian = 2;
 constexpr uint8_t kStackTorture = 4;
 constexpr uint8_t kLineHook = 8;
+constexpr uint8_t kLineHookAlone = 16;
 constexpr int kInstructionBudget = 100000;
 constexpr size_t kMemoryCap = 256u << 20;
 
@@ -80,10 +83,13 @@ std::vector<uint8_t> MakeChunk(bool little, std::span<const uint8_t> body) {
     return chunk;
 }
 
+// Line events a line hook alone may see before it ends the run; 0 while a count hook ends it.
+int lineEventsLeft = 0;
+
 // Ends the run once the budget is spent: every script level stops at its next instruction,
 // and the status unwinds to the innermost protected call.
 void SpendBudget(qvVmState* L, qvDebugRecord* ar, int* status) {
-    if (ar->event != VM_HOOKCOUNT) return;
+    if (ar->event == VM_HOOKLINE && (lineEventsLeft == 0 || --lineEventsLeft > 0)) return;
     qv::Host(L).AbortFlag().store(1);
     *status = ERR_USERABORT;
 }
@@ -107,8 +113,12 @@ void Run(qvVmState* L, uint8_t flags, std::span<const uint8_t> body, qv::Harness
     if (VmCPCall(L, Register, context) != 0) return;
     const std::vector<uint8_t> chunk = MakeChunk((flags & kLittleEndian) != 0, body);
     if (qv::LoadChunk(L, chunk, "=fuzz") != 0) return;
-    const int mask = VM_MASKCOUNT | ((flags & kLineHook) != 0 ? VM_MASKLINE : 0);
-    VmSetHook(L, SpendBudget, mask, kInstructionBudget);
+    const bool lineHookAlone = (flags & kLineHookAlone) != 0;
+    lineEventsLeft = lineHookAlone ? kInstructionBudget : 0;
+    const int mask = lineHookAlone              ? VM_MASKLINE
+                     : (flags & kLineHook) != 0 ? VM_MASKCOUNT | VM_MASKLINE
+                                                : VM_MASKCOUNT;
+    VmSetHook(L, SpendBudget, mask, lineHookAlone ? 0 : kInstructionBudget);
     VmPCall(L, 0, 0, 0);
 }
 
