@@ -31,15 +31,15 @@ while IFS= read -r listing; do
     build/fuzz/bin/qvasm asm "$listing" -o "$chunk_seeds/$name.le" --le >/dev/null 2>&1 || true
 done < <(find tests -path '*/listings/*.qvs')
 # fuzz_chunk_run takes a flag byte and a chunk without its 21-byte header (see
-# tests/fuzz/fuzz_chunk_run.cpp): big-endian seeds run plainly, little-endian ones under
-# stack torture and with a line hook (collection torture, which slows every run many times
-# over, comes in by mutation).
+# tests/fuzz/fuzz_chunk_run.cpp): big-endian seeds run with a line hook alone, as production
+# installs one, little-endian ones under stack torture and with a line and a count hook
+# (collection torture, which slows every run many times over, comes in by mutation).
 run_seeds=build/fuzz/seeds/chunk_run
 mkdir -p "$run_seeds"
 for seed in "$chunk_seeds"/*; do
     case "$seed" in
         *.le) flag='\x0E' ;;
-        *) flag='\x00' ;;
+        *) flag='\x10' ;;
     esac
     { printf "$flag"; tail -c +22 "$seed"; } >"$run_seeds/$(basename "$seed")"
 done
