@@ -65,6 +65,16 @@ void FreeObjectRegistry() {
 
 }  // namespace qv
 
+qvObjectHeader NewObjectHeader(uint32_t type, uint32_t number, bool automatic, void* record) {
+    return {type, automatic ? 0 : number, automatic ? record : nullptr, nullptr, nullptr};
+}
+
+int PushNewObjectHandle(qvVmState* L, const qvObjectHeader& object) {
+    if (object.handle == nullptr) return 0;
+    VmPushLightUserdata(L, object.handle);
+    return 1;
+}
+
 int RegisterObjectList(qvObjectHeader** head) {
     auto* node = static_cast<qvObjectListNode*>(AllocMemBlock(sizeof(qvObjectListNode), 1));
     if (node == nullptr) return ERR_MEM;

@@ -32,6 +32,13 @@ struct qvObjectId {
     void* handle;
 };
 
+// A new record's header, its data list empty: the script's number or, for an automatic id, 0
+// with the record's own address as handle.
+qvObjectHeader NewObjectHeader(uint32_t type, uint32_t number, bool automatic, void* record);
+// The results of a command that made the record: the handle of an automatic id (1), else
+// none (0).
+int PushNewObjectHandle(qvVmState* L, const qvObjectHeader& object);
+
 // Registers the head of a library's object list; 0 or ERR_MEM.
 int RegisterObjectList(qvObjectHeader** head);
 // Puts an object at the end of its list (lists keep the order of creation), and takes it out

@@ -253,12 +253,9 @@ int CreateClipRegion(qvVmState* L) {
         if (old != nullptr) Remove(L, old);
     }
     qvClipRegion* region = owner.release();
-    region->header.id = automatic ? 0 : number;
-    region->header.handle = automatic ? region : nullptr;
+    region->header = NewObjectHeader(kTypeClipRegion, number, automatic, region);
     AppendObject(List(), &region->header);
-    if (!automatic) return 0;
-    VmPushLightUserdata(L, region);
-    return 1;
+    return PushNewObjectHandle(L, region->header);
 }
 
 int SetClipRegion(qvVmState* L) {

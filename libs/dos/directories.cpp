@@ -152,15 +152,12 @@ int OpenDirectory(qvVmState* L) {
     if (int code = StartScan(path, &scan)) return code;
     auto* directory = static_cast<qvDosDirectory*>(AllocMemBlock(sizeof(qvDosDirectory), 1));
     if (directory == nullptr) return ERR_MEM;
-    directory->header = {QV_OBJ_DIRECTORY, wasNil ? 0 : id, wasNil ? directory : nullptr, nullptr,
-                         nullptr};
+    directory->header = NewObjectHeader(QV_OBJ_DIRECTORY, id, wasNil, directory);
     directory->handle = scan.handle.release();
     directory->scan = scan.context;
     scan.context = nullptr;
     AppendObject(&directories, &directory->header);
-    if (!wasNil) return 0;
-    VmPushLightUserdata(L, directory);
-    return 1;
+    return PushNewObjectHandle(L, directory->header);
 }
 
 int CloseDirectory(qvVmState* L) {

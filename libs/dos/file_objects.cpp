@@ -176,16 +176,14 @@ int OpenFile(qvVmState* L) {
         PrintLoadingFailed();
         return ERR_MEM;
     }
-    file->header = {QV_OBJ_FILE, wasNil ? 0 : id, wasNil ? file : nullptr, nullptr, nullptr};
+    file->header = NewObjectHeader(QV_OBJ_FILE, id, wasNil, file);
     file->scriptMode = scriptMode;
     file->layerMode = static_cast<uint32_t>(layerMode);
     file->size = size > 0 ? size : 0;
     file->handle = handle.release();
     Append(file);
     PrintLoadingDone();
-    if (!wasNil) return 0;
-    VmPushLightUserdata(L, file);
-    return 1;
+    return PushNewObjectHandle(L, file->header);
 }
 
 int CloseFile(qvVmState* L) {

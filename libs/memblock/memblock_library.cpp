@@ -126,13 +126,11 @@ int AllocMem(qvVmState* L) {
         FreeMemBlock(data);
         return ERR_MEM;
     }
-    block->header = {QV_OBJ_MEMORY, wasNil ? 0 : id, wasNil ? block : nullptr, nullptr, nullptr};
+    block->header = NewObjectHeader(QV_OBJ_MEMORY, id, wasNil, block);
     block->size = size;
     block->data = data;
     AppendObject(&blocks, &block->header);
-    if (!wasNil) return 0;
-    VmPushLightUserdata(L, block);
-    return 1;
+    return PushNewObjectHandle(L, block->header);
 }
 
 int FreeMem(qvVmState* L) {

@@ -11,6 +11,7 @@
 #include "runtime/arguments.h"
 #include "runtime/errors.h"
 #include "runtime/exports.h"
+#include "runtime/objects.h"
 
 namespace qv {
 namespace {
@@ -70,7 +71,7 @@ int FinishCreate(qvVmState* L, qvNetObject* node, qvSocketTimeouts* timeouts, qv
     }
     timeouts->operation = timeouts->overall = 0;
     AppendNetObject(node, id);
-    return PushNewObjectResult(L, node);
+    return PushNewObjectHandle(L, node->header);
 }
 
 class StringSink : public ReceiveSink {
@@ -190,7 +191,7 @@ int OpenConnection(qvVmState* L) {
     CloseNetObjectWithId(L, QV_OBJ_CLIENT, id.number);
     qvNetObject* node = nullptr;
     Check(L, ConnectToHost(L, id, host, port, &node));
-    return node != nullptr ? PushNewObjectResult(L, node) : 0;
+    return node != nullptr ? PushNewObjectHandle(L, node->header) : 0;
 }
 
 int CloseConnection(qvVmState* L) {

@@ -99,12 +99,6 @@ qvNetObject* FindNetObjectArg(qvVmState* L, int idx, uint32_t type) {
     RaiseError(L, NotFoundCode(type));
 }
 
-int PushNewObjectResult(qvVmState* L, const qvNetObject* node) {
-    if (node->header.handle == nullptr) return 0;
-    VmPushLightUserdata(L, node->header.handle);
-    return 1;
-}
-
 int SocketError(const char* text) {
     SetErrorString(text);
     return ERR_SOCKET;

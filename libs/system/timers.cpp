@@ -74,14 +74,10 @@ void FreeTimer(qvVmState* L, qvTimer* t) {
 int NewTimer(qvVmState* L, uint32_t number, bool automatic) {
     auto* t = static_cast<qvTimer*>(AllocMemBlock(sizeof(qvTimer), 1));
     if (t == nullptr) return ERR_MEM;
-    t->header = {kTimerType, number, automatic ? t : nullptr, nullptr, nullptr};
+    t->header = NewObjectHeader(kTimerType, number, automatic, t);
     t->start = Now();
-    qvObjectHeader** tail = &timers;
-    while (*tail != nullptr) tail = &(*tail)->next;
-    *tail = &t->header;
-    if (!automatic) return 0;
-    VmPushLightUserdata(L, t);
-    return 1;
+    AppendObject(&timers, &t->header);
+    return PushNewObjectHandle(L, t->header);
 }
 
 }  // namespace
