@@ -587,8 +587,7 @@ int RequiredVersion(LoadState& st) {
     if (st.version.major > 5 || (st.version.major == 5 && st.version.minor > 0)) {
         char text[16];
         std::snprintf(text, sizeof text, "%u.%u", st.version.major, st.version.minor);
-        SetErrorString(text);
-        return ERR_APPLETVERSION;
+        return ErrorWithText(ERR_APPLETVERSION, text);
     }
     return 0;
 }
@@ -718,8 +717,7 @@ int AddTempFile(const char* path) {
 int OpenForReading(const char* path, FilePtr* file) {
     file->reset(FileOpen(path, QV_FILE_READ));
     if (*file) return 0;
-    SetErrorString(path);
-    return ERR_READFILE;
+    return ErrorWithText(ERR_READFILE, path);
 }
 
 // A compressed applet is unpacked into a temporary file, listed first so that shutdown
@@ -751,10 +749,7 @@ int OpenApplet(LoadState& st, FilePtr* file) {
         known = ReadMagic(file->get(), 0, size, magic);
     }
     o->appletFlag = known && std::memcmp(magic, kPlainMagic, 4) == 0;
-    if (!o->appletFlag) {
-        SetErrorString(FilePartEx(o->appletPath));
-        return ERR_NOAPPLET;
-    }
+    if (!o->appletFlag) return ErrorWithText(ERR_NOAPPLET, FilePartEx(o->appletPath));
     st.appletSize = size - st.appletStart;
     return 0;
 }

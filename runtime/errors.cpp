@@ -192,6 +192,11 @@ void SetErrorString(const char* text) {
     qv::CopyBounded(store, sizeof qv::Runtime().error.text, text != nullptr ? text : "");
 }
 
+int ErrorWithText(int code, const char* text) {
+    SetErrorString(text);
+    return code;
+}
+
 void FormatErrorMessage(int code, char* out, size_t size) {
     if (size == 0) return;
     const qvErrorState& e = qv::Runtime().error;

@@ -56,8 +56,7 @@ public:
         if (file_ != nullptr && std::fclose(file_) != 0) ok = false;
         file_ = nullptr;
         if (ok) return 0;
-        SetErrorString(name_);
-        return ERR_WRITEFILE;
+        return ErrorWithText(ERR_WRITEFILE, name_);
     }
 
 private:

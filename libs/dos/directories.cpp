@@ -71,10 +71,7 @@ struct Scan {
 
 int StartScan(const char* path, Scan* scan) {
     scan->handle.reset(OpenFileEx(path, QV_LOCK_SHARED));
-    if (!scan->handle) {
-        SetErrorString(path);
-        return ERR_LOCK2;
-    }
+    if (!scan->handle) return ErrorWithText(ERR_LOCK2, path);
     return ExamineDirEx(scan->handle.get(), &scan->context);
 }
 
@@ -209,10 +206,7 @@ int GetFileAttributes(qvVmState* L) {
     const char* name = GetStringArgResolved(L, 1, 0, nullptr);
     FileExPtr handle(OpenFileEx(name, QV_LOCK_SHARED));
     qvFileAttributes info;
-    if (!handle || !ExamineEx(handle.get(), &info)) {
-        SetErrorString(name);
-        return ERR_LOCK2;
-    }
+    if (!handle || !ExamineEx(handle.get(), &info)) return ErrorWithText(ERR_LOCK2, name);
     char full[kPathBufferSize];
     if (!NameFromFileEx(handle.get(), full, sizeof full)) CopyText(full, sizeof full, name);
     PushAttributeTable(L, "path", full, info);

@@ -143,10 +143,7 @@ int IsDirectory(qvVmState* L) {
     CheckArgCount(L, 1, 1);
     const char* name = GetStringArgResolved(L, 1, 0, nullptr);
     FileExPtr handle(OpenFileEx(name, QV_LOCK_SHARED));
-    if (!handle) {
-        SetErrorString(name);
-        return ERR_LOCK2;
-    }
+    if (!handle) return ErrorWithText(ERR_LOCK2, name);
     qvFileAttributes info;
     if (!ExamineEx(handle.get(), &info)) return ERR_WRONGUSAGE;
     VmPushNumber(L, info.type == QV_DOSTYPE_DIRECTORY ? 1 : 0);
@@ -208,10 +205,8 @@ int MakeDirectoryPath(std::string_view path) {
         if (i < path.size() && !IsSeparator(path[i])) continue;
         std::string_view prefix = path.substr(0, i);
         if (SkippedPrefix(prefix)) continue;
-        if (!EnsureDirectory(std::string(prefix))) {
-            SetErrorString(std::string(path).c_str());
-            return ERR_CREATEDIR;
-        }
+        if (!EnsureDirectory(std::string(prefix)))
+            return ErrorWithText(ERR_CREATEDIR, std::string(path).c_str());
     }
     return 0;
 }

@@ -100,8 +100,7 @@ qvNetObject* FindNetObjectArg(qvVmState* L, int idx, uint32_t type) {
 }
 
 int SocketError(const char* text) {
-    SetErrorString(text);
-    return ERR_SOCKET;
+    return ErrorWithText(ERR_SOCKET, text);
 }
 
 }  // namespace qv

@@ -102,8 +102,7 @@ bool IsWholeNumber(std::string_view text) {
 }
 
 int FileNotReadable(const std::string& name) {
-    SetErrorString(name.c_str());
-    return ERR_READFILE;
+    return ErrorWithText(ERR_READFILE, name.c_str());
 }
 
 void PushFileResult(qvVmState* L, const qvFileRequestResult& result, bool multiSelect) {
