@@ -27,6 +27,15 @@ namespace qv::testing {
 
 using NativeFunction = std::function<int(qvVmState*)>;
 
+// The opener of the libraries these functions register, in this order; a registration that
+// fails raises its code.
+template <int (*... Register)(qvVmState*)>
+void OpenLibraries(qvVmState* L) {
+    for (int (*registerLibrary)(qvVmState*) : {Register...}) {
+        if (const int code = registerLibrary(L)) RaiseError(L, code);
+    }
+}
+
 // An argument as a script passes it.
 struct Arg {
     enum class Kind { Number, String, Nil, Boolean, Table, LightUserdata, Native, Script };

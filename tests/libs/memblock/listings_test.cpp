@@ -9,13 +9,9 @@
 namespace qv::testing {
 namespace {
 
-void OpenMemBlockLibrary(qvVmState* L) {
-    if (RegisterMemBlockLibrary(L) != 0) RaiseError(L, ERR_MEM);
-}
-
 class MemBlockListing : public LibFixture, public ::testing::WithParamInterface<std::string> {
 protected:
-    MemBlockListing() : LibFixture(OpenMemBlockLibrary) {}
+    MemBlockListing() : LibFixture(OpenLibraries<RegisterMemBlockLibrary>) {}
     ~MemBlockListing() override { FreeAllMemBlocks(L); }
 };
 
