@@ -11,6 +11,7 @@
 #include "libs/dos/pack.h"
 #include "platform/linux/blocks.h"
 #include "platform/linux/files.h"
+#include "platform/linux/lists.h"
 #include "platform/linux/paths.h"
 #include "runtime/errors.h"
 #include "runtime/file_parts.h"
@@ -451,8 +452,7 @@ int LinkedFiles(LoadState& st) {
     uint32_t count = r.U32();
     r.U32();  // not used
     if (!r.Fits(count, kMinLinkedFile)) return ERR_UNEXPECTEDEOF;
-    qvLinkedFile** tail = &st.header->linkedFiles;
-    while (*tail != nullptr) tail = &(*tail)->next;
+    qvLinkedFile** tail = ListEnd(&st.header->linkedFiles);
     for (uint32_t i = 0; i < count; ++i) {
         BlockPtr<qvLinkedFile> file(
             static_cast<qvLinkedFile*>(AllocMemBlock(sizeof(qvLinkedFile), 1)));
@@ -478,8 +478,7 @@ int LineMap(LoadState& st, bool withContainer) {
     SectionReader& r = *st.reader;
     uint32_t count = r.U32();
     if (!r.Fits(count, withContainer ? 14 : 13)) return ERR_UNEXPECTEDEOF;
-    qvLineMapEntry** tail = &st.header->lineMap;
-    while (*tail != nullptr) tail = &(*tail)->next;
+    qvLineMapEntry** tail = ListEnd(&st.header->lineMap);
     char source[kNameSize], container[kNameSize];
     for (uint32_t i = 0; i < count; ++i) {
         uint32_t first = r.U32(), last = r.U32(), offset = r.U32();

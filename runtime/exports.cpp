@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/linux/lists.h"
 #include "platform/linux/memory.h"
 #include "platform/linux/paths.h"
 #include "runtime/errors.h"
@@ -114,9 +115,7 @@ int RegisterCommandTable(const qvCommandEntry* table, const char* libraryName) {
     if (node == nullptr) return ERR_MEM;
     node->table = table;
     std::snprintf(node->libraryName, sizeof node->libraryName, "%s", libraryName);
-    qvCommandTableNode** link = &qv::Runtime().commandTables;
-    while (*link != nullptr) link = &(*link)->next;
-    *link = node;
+    *qv::ListEnd(&qv::Runtime().commandTables) = node;
     return 0;
 }
 

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/linux/lists.h"
 #include "platform/linux/memory.h"
 #include "runtime/runtime_state.h"
 #include "runtime/strings.h"
@@ -79,17 +80,14 @@ int RegisterObjectList(qvObjectHeader** head) {
     auto* node = static_cast<qvObjectListNode*>(AllocMemBlock(sizeof(qvObjectListNode), 1));
     if (node == nullptr) return ERR_MEM;
     node->head = head;
-    qvObjectListNode** link = &qv::Runtime().objectLists;
-    while (*link != nullptr) link = &(*link)->next;
-    *link = node;
+    *qv::ListEnd(&qv::Runtime().objectLists) = node;
     return 0;
 }
 
 void AppendObject(qvObjectHeader** head, qvObjectHeader* object) {
-    qvObjectHeader** link = head;
-    while (*link != nullptr) link = &(*link)->next;
+    qvObjectHeader** end = qv::ListEnd(head);
     object->next = nullptr;
-    *link = object;
+    *end = object;
 }
 
 bool UnlinkObject(qvObjectHeader** head, const qvObjectHeader* object) {
@@ -140,9 +138,7 @@ int SetObjectDataEntry(qvVmState* L, const char* name, int idx, qvObjectDataEntr
     }
     // Linked before the reference is made, so that an engine error leaves a list whose
     // entries all belong to it.
-    qvObjectDataEntry** link = head;
-    while (*link != nullptr) link = &(*link)->next;
-    *link = entry;
+    *qv::ListEnd(head) = entry;
     entry->ref = MakeRef(L, VM_REGISTRYINDEX);
     return 0;
 }

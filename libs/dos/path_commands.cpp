@@ -7,6 +7,7 @@
 #include "libs/dos/wildcard.h"
 #include "platform/linux/blocks.h"
 #include "platform/linux/environment.h"
+#include "platform/linux/lists.h"
 #include "platform/linux/volumes.h"
 #include "runtime/arguments.h"
 #include "runtime/errors.h"
@@ -90,9 +91,7 @@ int AddTempFile(const char* name, const char* virtualPath) {
         FreeTempEntry(entry);
         return ERR_MEM;
     }
-    qvTempFileEntry** link = &tempFiles;
-    while (*link != nullptr) link = &(*link)->next;
-    *link = entry;
+    *ListEnd(&tempFiles) = entry;
     return 0;
 }
 

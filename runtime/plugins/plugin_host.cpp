@@ -9,6 +9,7 @@
 
 #include "platform/linux/blocks.h"
 #include "platform/linux/debug_output.h"
+#include "platform/linux/lists.h"
 #include "platform/linux/plugin_loader.h"
 #include "runtime/errors.h"
 #include "runtime/file_parts.h"
@@ -167,9 +168,7 @@ bool HasPluginExtension(const char* name) {
 }
 
 void AppendNode(qvPluginNode* node) {
-    qvPluginNode** link = &Runtime().plugins;
-    while (*link != nullptr) link = &(*link)->next;
-    *link = node;
+    *ListEnd(&Runtime().plugins) = node;
 }
 
 // "(Reason: %s)" with the error's text, as a progress line of its own.

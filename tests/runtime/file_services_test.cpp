@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "platform/linux/lists.h"
 #include "platform/linux/memory.h"
 #include "runtime/files.h"
 #include "tests/platform/file_test_support.h"
@@ -51,9 +52,7 @@ protected:
         std::strcpy(f->containerPath, "/apps/game.qva");
         f->offset = offset;
         f->size = size;
-        qvLinkedFile** tail = &header_->linkedFiles;
-        while (*tail != nullptr) tail = &(*tail)->next;
-        *tail = f;
+        *ListEnd(&header_->linkedFiles) = f;
     }
     qvVmState* L_;
     qvScriptHeader* header_;
