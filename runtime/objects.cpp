@@ -5,6 +5,7 @@
 
 #include "platform/linux/lists.h"
 #include "platform/linux/memory.h"
+#include "runtime/errors.h"
 #include "runtime/runtime_state.h"
 #include "runtime/strings.h"
 
@@ -64,8 +65,6 @@ void FreeObjectRegistry() {
     Runtime().objectLists = nullptr;
 }
 
-}  // namespace qv
-
 qvObjectHeader NewObjectHeader(uint32_t type, uint32_t number, bool automatic, void* record) {
     return {type, automatic ? 0 : number, automatic ? record : nullptr, nullptr, nullptr};
 }
@@ -75,6 +74,21 @@ int PushNewObjectHandle(qvVmState* L, const qvObjectHeader& object) {
     VmPushLightUserdata(L, object.handle);
     return 1;
 }
+
+qvObjectHeader* FindObjectInList(qvObjectHeader* head, qvObjectId id) {
+    for (; head != nullptr; head = head->next) {
+        if (head->id == id.number && head->handle == id.handle) return head;
+    }
+    return nullptr;
+}
+
+int ObjectNotFound(qvObjectId id, int code) {
+    if (id.handle != nullptr) return ERR_FINDARRAY;
+    SetErrorNumber(id.number);
+    return code;
+}
+
+}  // namespace qv
 
 int RegisterObjectList(qvObjectHeader** head) {
     auto* node = static_cast<qvObjectListNode*>(AllocMemBlock(sizeof(qvObjectListNode), 1));

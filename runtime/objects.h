@@ -32,13 +32,6 @@ struct qvObjectId {
     void* handle;
 };
 
-// A new record's header, its data list empty: the script's number or, for an automatic id, 0
-// with the record's own address as handle.
-qvObjectHeader NewObjectHeader(uint32_t type, uint32_t number, bool automatic, void* record);
-// The results of a command that made the record: the handle of an automatic id (1), else
-// none (0).
-int PushNewObjectHandle(qvVmState* L, const qvObjectHeader& object);
-
 // Registers the head of a library's object list; 0 or ERR_MEM.
 int RegisterObjectList(qvObjectHeader** head);
 // Puts an object at the end of its list (lists keep the order of creation), and takes it out
@@ -64,6 +57,19 @@ int CopyObjectDataList(qvVmState* L, const qvObjectDataEntry* list, qvObjectData
 void FreeRefList(qvVmState* L, qvObjectDataEntry* list);
 
 namespace qv {
+
+// A new record's header, its data list empty: the script's number or, for an automatic id, 0
+// with the record's own address as handle.
+qvObjectHeader NewObjectHeader(uint32_t type, uint32_t number, bool automatic, void* record);
+// The results of a command that made the record: the handle of an automatic id (1), else
+// none (0).
+int PushNewObjectHandle(qvVmState* L, const qvObjectHeader& object);
+
+// The first record of the list at head with that id pair, or nullptr.
+qvObjectHeader* FindObjectInList(qvObjectHeader* head, qvObjectId id);
+// The lookup error of an id that names no record: ERR_FINDARRAY for a handle, else code with
+// the number as the message's argument.
+int ObjectNotFound(qvObjectId id, int code);
 
 // Forgets every registered list (the lists themselves belong to their libraries).
 void FreeObjectRegistry();

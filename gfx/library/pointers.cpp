@@ -200,9 +200,9 @@ int CreatePointer(qvVmState* L) {
     qvPointer* old = nullptr;
     if (!automatic && FindPointer({number, nullptr}, &old) == 0) Remove(old);
     qvPointer* p = owner.release();
-    p->header = NewObjectHeader(kTypePointer, number, automatic, p);
+    p->header = qv::NewObjectHeader(kTypePointer, number, automatic, p);
     AppendObject(List(), &p->header);
-    return PushNewObjectHandle(L, p->header);
+    return qv::PushNewObjectHandle(L, p->header);
 }
 
 int FreePointer(qvVmState* L) {

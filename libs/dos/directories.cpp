@@ -43,23 +43,16 @@ void Unlink(qvDosDirectory* directory) {
 }
 
 void CloseDirectoryWithId(qvVmState* L, uint32_t id) {
-    for (qvObjectHeader* h = directories; h != nullptr; h = h->next) {
-        if (h->id == id && h->handle == nullptr) {
-            Unlink(AsDirectory(h));
-            FreeDirectory(L, AsDirectory(h));
-            return;
-        }
+    if (qvObjectHeader* h = FindObjectInList(directories, {id, nullptr})) {
+        Unlink(AsDirectory(h));
+        FreeDirectory(L, AsDirectory(h));
     }
 }
 
 qvDosDirectory* DirectoryArg(qvVmState* L, int idx) {
     const qvObjectId id = GetObjectIdArg(L, idx);
-    for (qvObjectHeader* h = directories; h != nullptr; h = h->next) {
-        if (h->id == id.number && h->handle == id.handle) return AsDirectory(h);
-    }
-    if (id.handle != nullptr) RaiseError(L, ERR_FINDARRAY);
-    SetErrorNumber(id.number);
-    RaiseError(L, ERR_FINDDIR);
+    if (qvObjectHeader* h = FindObjectInList(directories, id)) return AsDirectory(h);
+    RaiseError(L, ObjectNotFound(id, ERR_FINDDIR));
 }
 
 // A scan of path: its handle and context, or the error (1286 when it does not open).

@@ -39,12 +39,9 @@ void Append(qvDosFile* file) {
 }
 
 void CloseFileWithId(qvVmState* L, uint32_t id) {
-    for (qvObjectHeader* h = files; h != nullptr; h = h->next) {
-        if (h->id == id && h->handle == nullptr) {
-            Unlink(AsFile(h));
-            FreeFile(L, AsFile(h));
-            return;
-        }
+    if (qvObjectHeader* h = FindObjectInList(files, {id, nullptr})) {
+        Unlink(AsFile(h));
+        FreeFile(L, AsFile(h));
     }
 }
 
@@ -336,15 +333,10 @@ int WriteLine(qvVmState* L) {
 }  // namespace qv
 
 int FindFileHandle(qvObjectId id, qvDosFile** file) {
-    for (qvObjectHeader* h = qv::files; h != nullptr; h = h->next) {
-        if (h->id == id.number && h->handle == id.handle) {
-            *file = qv::AsFile(h);
-            return 0;
-        }
-    }
-    if (id.handle != nullptr) return ERR_FINDARRAY;
-    SetErrorNumber(id.number);
-    return ERR_FINDFILE;
+    qvObjectHeader* h = qv::FindObjectInList(qv::files, id);
+    if (h == nullptr) return qv::ObjectNotFound(id, ERR_FINDFILE);
+    *file = qv::AsFile(h);
+    return 0;
 }
 
 int ReadExactBytes(qvDosFile* file, qvFile* handle, void* destination, int64_t n) {

@@ -106,12 +106,9 @@ int AllocMem(qvVmState* L) {
     int32_t size = Trunc32(GetArgNumber(L, 2));
     if (size <= 0) return ERR_WRONGUSAGE;
     if (!wasNil) {
-        for (qvObjectHeader* h = blocks; h != nullptr; h = h->next) {
-            if (h->id == id && h->handle == nullptr) {
-                Unlink(AsBlock(h));
-                FreeBlock(L, AsBlock(h));
-                break;
-            }
+        if (qvObjectHeader* h = FindObjectInList(blocks, {id, nullptr})) {
+            Unlink(AsBlock(h));
+            FreeBlock(L, AsBlock(h));
         }
     }
     auto* data = static_cast<uint8_t*>(AllocMemBlock(static_cast<size_t>(size), 0));
@@ -289,13 +286,8 @@ void FreeAllMemBlocks(qvVmState* L) {
 }
 
 int FindMemBlock(qvObjectId id, qvMemBlock** block) {
-    for (qvObjectHeader* h = qv::blocks; h != nullptr; h = h->next) {
-        if (h->id == id.number && h->handle == id.handle) {
-            *block = qv::AsBlock(h);
-            return 0;
-        }
-    }
-    if (id.handle != nullptr) return ERR_FINDARRAY;
-    SetErrorNumber(id.number);
-    return ERR_FINDMEMBLK;
+    qvObjectHeader* h = qv::FindObjectInList(qv::blocks, id);
+    if (h == nullptr) return qv::ObjectNotFound(id, ERR_FINDMEMBLK);
+    *block = qv::AsBlock(h);
+    return 0;
 }

@@ -30,19 +30,14 @@ int64_t Now() {
 }
 
 qvTimer* FindTimer(qvObjectId id) {
-    for (qvObjectHeader* h = timers; h != nullptr; h = h->next) {
-        if (h->id == id.number && h->handle == id.handle) return reinterpret_cast<qvTimer*>(h);
-    }
-    return nullptr;
+    return reinterpret_cast<qvTimer*>(FindObjectInList(timers, id));
 }
 
 // The timer named by argument idx; raises the lookup error when there is none.
 qvTimer* TimerArg(qvVmState* L, int idx) {
     qvObjectId id = GetObjectIdArg(L, idx);
     if (qvTimer* t = FindTimer(id)) return t;
-    if (id.handle != nullptr) RaiseError(L, ERR_FINDARRAY);
-    SetErrorNumber(id.number);
-    RaiseError(L, ERR_FINDTIMER);
+    RaiseError(L, ObjectNotFound(id, ERR_FINDTIMER));
 }
 
 int64_t ElapsedMicros(const qvTimer* t) {
