@@ -99,13 +99,7 @@ const char* FindCommandSpelling(const char* name) {
 }
 
 void FreeCommandTables() {
-    qvCommandTableNode* node = Runtime().commandTables;
-    while (node != nullptr) {
-        qvCommandTableNode* next = node->next;
-        FreeMemBlock(node);
-        node = next;
-    }
-    Runtime().commandTables = nullptr;
+    DrainList(&Runtime().commandTables, FreeMemBlock);
 }
 
 }  // namespace qv

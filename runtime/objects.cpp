@@ -32,13 +32,7 @@ qvObjectDataEntry* NewDataEntry(const char* name) {
 // Frees the blocks of a list without touching its references: the clean-up of a copy that
 // an engine error unwinds, when the engine must not be called.
 struct DataListBlocks {
-    void operator()(qvObjectDataEntry* list) const {
-        while (list != nullptr) {
-            qvObjectDataEntry* next = list->next;
-            FreeMemBlock(list);
-            list = next;
-        }
-    }
+    void operator()(qvObjectDataEntry* list) const { DrainList(&list, FreeMemBlock); }
 };
 
 // Calls visit for every record of every registered list, in registration order, until it
@@ -56,13 +50,7 @@ qvObjectHeader* FindRecord(Visit visit) {
 }  // namespace
 
 void FreeObjectRegistry() {
-    qvObjectListNode* node = Runtime().objectLists;
-    while (node != nullptr) {
-        qvObjectListNode* next = node->next;
-        FreeMemBlock(node);
-        node = next;
-    }
-    Runtime().objectLists = nullptr;
+    DrainList(&Runtime().objectLists, FreeMemBlock);
 }
 
 qvObjectHeader NewObjectHeader(uint32_t type, uint32_t number, bool automatic, void* record) {
@@ -199,10 +187,8 @@ int CopyObjectDataList(qvVmState* L, const qvObjectDataEntry* list, qvObjectData
 }
 
 void FreeRefList(qvVmState* L, qvObjectDataEntry* list) {
-    while (list != nullptr) {
-        qvObjectDataEntry* next = list->next;
-        FreeRef(L, VM_REGISTRYINDEX, list->ref);
-        FreeMemBlock(list);
-        list = next;
-    }
+    qv::DrainList(&list, [L](qvObjectDataEntry* entry) {
+        FreeRef(L, VM_REGISTRYINDEX, entry->ref);
+        FreeMemBlock(entry);
+    });
 }

@@ -9,6 +9,7 @@
 #include "libs/system/commands.h"
 #include "platform/linux/blocks.h"
 #include "platform/linux/file_attributes.h"
+#include "platform/linux/lists.h"
 #include "runtime/arguments.h"
 #include "runtime/errors.h"
 #include "runtime/objects.h"
@@ -125,11 +126,7 @@ int RegisterDirectoryList() {
 }
 
 void FreeAllDirectories(qvVmState* L) {
-    while (directories != nullptr) {
-        qvDosDirectory* directory = AsDirectory(directories);
-        directories = directories->next;
-        FreeDirectory(L, directory);
-    }
+    DrainList(&directories, [L](qvObjectHeader* h) { FreeDirectory(L, AsDirectory(h)); });
 }
 
 int OpenDirectory(qvVmState* L) {

@@ -6,6 +6,7 @@
 #include "engine/convert.h"
 #include "libs/dos/commands.h"
 #include "platform/linux/blocks.h"
+#include "platform/linux/lists.h"
 #include "runtime/arguments.h"
 #include "runtime/errors.h"
 #include "runtime/messages.h"
@@ -142,11 +143,7 @@ int RegisterFileList() {
 }
 
 void FreeAllFiles(qvVmState* L) {
-    while (files != nullptr) {
-        qvDosFile* file = AsFile(files);
-        files = files->next;
-        FreeFile(L, file);
-    }
+    DrainList(&files, [L](qvObjectHeader* h) { FreeFile(L, AsFile(h)); });
 }
 
 int OpenFile(qvVmState* L) {

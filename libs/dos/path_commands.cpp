@@ -105,12 +105,10 @@ const char* FindExtractedFile(const char* virtualPath) {
 }
 
 void DeleteTempFiles() {
-    while (tempFiles != nullptr) {
-        qvTempFileEntry* entry = tempFiles;
-        tempFiles = entry->next;
+    DrainList(&tempFiles, [](qvTempFileEntry* entry) {
         DeleteFilePath(entry->name);
         FreeTempEntry(entry);
-    }
+    });
 }
 
 int Exists(qvVmState* L) {

@@ -7,6 +7,7 @@
 #include "engine/convert.h"
 #include "libs/dos/dos_library.h"
 #include "platform/linux/debug_output.h"
+#include "platform/linux/lists.h"
 #include "platform/linux/memory.h"
 #include "runtime/arguments.h"
 #include "runtime/errors.h"
@@ -278,11 +279,7 @@ int RegisterMemBlockLibrary(qvVmState* L) {
 }
 
 void FreeAllMemBlocks(qvVmState* L) {
-    while (qv::blocks != nullptr) {
-        qvMemBlock* block = qv::AsBlock(qv::blocks);
-        qv::blocks = qv::blocks->next;
-        qv::FreeBlock(L, block);
-    }
+    qv::DrainList(&qv::blocks, [L](qvObjectHeader* h) { qv::FreeBlock(L, qv::AsBlock(h)); });
 }
 
 int FindMemBlock(qvObjectId id, qvMemBlock** block) {

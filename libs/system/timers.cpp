@@ -4,6 +4,7 @@
 
 #include "engine/convert.h"
 #include "libs/system/commands.h"
+#include "platform/linux/lists.h"
 #include "platform/linux/memory.h"
 #include "platform/linux/time.h"
 #include "runtime/arguments.h"
@@ -82,11 +83,7 @@ int RegisterTimerList() {
 }
 
 void FreeAllTimers(qvVmState* L) {
-    while (timers != nullptr) {
-        auto* t = reinterpret_cast<qvTimer*>(timers);
-        timers = timers->next;
-        FreeTimer(L, t);
-    }
+    DrainList(&timers, [L](qvObjectHeader* h) { FreeTimer(L, reinterpret_cast<qvTimer*>(h)); });
 }
 
 int StartTimer(qvVmState* L) {

@@ -11,4 +11,14 @@ Node** ListEnd(Node** link) {
     return link;
 }
 
+// Takes the nodes off the list at *head one by one, first to last, and hands each to release
+// (which may free it); *head always holds the rest of the list.
+template <typename Node, typename Release>
+void DrainList(Node** head, Release release) {
+    while (Node* node = *head) {
+        *head = node->next;
+        release(node);
+    }
+}
+
 }  // namespace qv

@@ -415,14 +415,12 @@ void UnloadPlugin(qvPluginRecord* record) {
 }
 
 void UnloadPlugins() {
-    qvPluginNode* node = qv::Runtime().plugins;
+    qvPluginNode* list = qv::Runtime().plugins;
     qv::Runtime().plugins = nullptr;
-    while (node != nullptr) {
-        qvPluginNode* next = node->next;
+    qv::DrainList(&list, [](qvPluginNode* node) {
         UnloadPlugin(node->record);
         qv::DeleteBlock(node);
-        node = next;
-    }
+    });
 }
 
 const qvPluginFunctions* GetPluginFunctions(const qvPluginRecord* record) {
