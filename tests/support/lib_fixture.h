@@ -124,6 +124,9 @@ public:
     // Runs a listing through the listing harness with this fixture's library and the
     // run-time's host; returns "" when it met its expectations, else what differed.
     std::string CheckListing(const std::filesystem::path& path, bool gcTorture = false);
+    // Expects the listing to meet its expectations run plainly and again with a collection
+    // at every check point.
+    void ExpectListingMet(const std::filesystem::path& path);
 
     // Pushes an argument onto the engine's stack.
     void PushArg(const Arg& arg);
@@ -144,6 +147,14 @@ private:
 std::filesystem::path SourceDir();
 // The *.qvs files of a directory, sorted, for parameterised listing tests.
 std::vector<std::string> ListingsIn(const std::filesystem::path& dir);
+// A listing test's name: the listing's file name without its extension.
+std::string ListingTestName(const ::testing::TestParamInfo<std::string>& info);
+
+// One test of Fixture, parameterised by a listing's path, per listing in dir (below the
+// source tree).
+#define QV_INSTANTIATE_LISTINGS(Fixture, dir) \
+    INSTANTIATE_TEST_SUITE_P(                 \
+        Listings, Fixture, ::testing::ValuesIn(ListingsIn(SourceDir() / (dir))), ListingTestName)
 
 // Whether a program is on the path.
 bool ToolAvailable(const std::string& tool);

@@ -16,16 +16,10 @@ protected:
 };
 
 TEST_P(MemBlockListing, MeetsItsExpectations) {
-    EXPECT_EQ(CheckListing(GetParam()), "");
-    EXPECT_EQ(CheckListing(GetParam(), true), "") << "with a collection at every check point";
+    ExpectListingMet(GetParam());
 }
 
-INSTANTIATE_TEST_SUITE_P(Listings, MemBlockListing,
-                         ::testing::ValuesIn(ListingsIn(SourceDir() /
-                                                        "tests/libs/memblock/listings")),
-                         [](const ::testing::TestParamInfo<std::string>& info) {
-                             return std::filesystem::path(info.param).stem().string();
-                         });
+QV_INSTANTIATE_LISTINGS(MemBlockListing, "tests/libs/memblock/listings");
 
 }  // namespace
 }  // namespace qv::testing
