@@ -248,7 +248,8 @@ TEST_F(StringTest, RefusedResizeLeavesTableIntact) {
 TEST_F(StringTest, FormattedNumbersComeWithTheirHashes) {
     const std::vector<std::string> prefixes = {"", "k", "key.", std::string(25, 'p'),
                                                std::string(31, 'q')};
-    for (double v : {0.0, 7.0, 10.0, 99999.0, 4294967295.0, -0.0, -3.0, 0.25, 1e100}) {
+    for (double v : {0.0, 7.0, 10.0, 99999.0, 12345678.0, 123456789.0, 4294967295.0, -0.0, -3.0,
+                     0.25, 1e100}) {
         for (const std::string& prefix : prefixes) {
             char text[kNumberTextSize];
             uint32_t hashes[2];
