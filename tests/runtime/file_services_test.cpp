@@ -4,7 +4,6 @@
 #include <cstring>
 #include <optional>
 
-#include "platform/linux/memory.h"
 #include "runtime/files.h"
 #include "tests/platform/file_test_support.h"
 #include "tests/runtime/linked_applet.h"

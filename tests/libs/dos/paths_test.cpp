@@ -7,9 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/linux/memory.h"
 #include "platform/linux/paths.h"
-#include "runtime/runtime_state.h"
 #include "tests/libs/dos/dos_test_support.h"
 #include "tests/runtime/linked_applet.h"
 

@@ -7,7 +7,6 @@
 #include <cstring>
 #include <random>
 
-#include "platform/linux/memory.h"
 #include "runtime/runtime_state.h"
 #include "tests/libs/dos/dos_test_support.h"
 #include "tests/runtime/linked_applet.h"
