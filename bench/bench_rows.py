@@ -1,5 +1,6 @@
 """Shared pieces of the benchmark runners that sit beside scripts/bench_report.py: timing a
-peer in-process, and printing rows of ours beside the peer and appending them to the TSV."""
+peer in-process, pairing our output lines with the peers' rows, and printing rows of ours
+beside the peer and appending them to the TSV."""
 import statistics
 import time
 
@@ -13,6 +14,17 @@ def median_time(fn, runs=5):
         result = fn()
         times.append(time.perf_counter() - start)
     return statistics.median(times), result
+
+
+def rows_beside(ours, theirs):
+    """ours: a benchmark's output, a line "id seconds checksum" per row; theirs: row id ->
+    (description, peer seconds, peer checksum). The rows for report(), in our order."""
+    rows = []
+    for line in ours.strip().splitlines():
+        row_id, seconds, checksum = line.split(" ", 2)
+        name, peer_time, peer_checksum = theirs[row_id]
+        rows.append((row_id, name, float(seconds), peer_time, peer_checksum == checksum))
+    return rows
 
 
 def report(rows, tsv_path):

@@ -48,16 +48,17 @@ int DecimalDigits(uint32_t u) {
 }
 
 // u in decimal and a NUL; returns the length. The digits come from the last, two at a time, and
-// gather in one wide word with the first digit in its lowest byte (the text's order in memory
-// on this little-endian machine), stored whole: the text is read back a word at a time, which a
-// run of byte stores could not hand over from the store buffer. With kHash, also the hashes of
+// gather in one word with the first digit in its lowest byte (the text's order in memory on
+// this little-endian machine), stored whole: the text is read back a word at a time, which a
+// run of byte stores could not hand over from the store buffer. Word is wide enough for the
+// digits (8 bytes hold all but the largest counters). With kHash, also the hashes of
 // FormatNumberHashed, whose bytes go in from the last as they come.
-template <bool kHash>
-size_t FormatCounter(uint32_t u, char* out, uint32_t prefixLength, uint32_t* hashes) {
+template <typename Word, bool kHash>
+size_t FormatCounter(uint32_t u, uint32_t length, char* out, uint32_t prefixLength,
+                     uint32_t* hashes) {
     static_assert(std::endian::native == std::endian::little);
-    static_assert(kNumberTextSize >= 16);
-    const auto length = static_cast<uint32_t>(DecimalDigits(u));
-    unsigned __int128 word = 0;
+    static_assert(kNumberTextSize >= sizeof(Word) + 1);
+    Word word = 0;
     uint32_t h = length;
     uint32_t joined = prefixLength + length;
     auto mix = [&](char c) {
@@ -85,13 +86,21 @@ size_t FormatCounter(uint32_t u, char* out, uint32_t prefixLength, uint32_t* has
         word = (word << 8) | static_cast<unsigned char>(c);
         mix(c);
     }
-    std::memcpy(out, &word, 16);
+    std::memcpy(out, &word, sizeof(Word));
     out[length] = '\0';
     if constexpr (kHash) {
         hashes[0] = h;
         hashes[1] = joined;
     }
     return length;
+}
+
+template <bool kHash>
+size_t FormatCounter(uint32_t u, char* out, uint32_t prefixLength, uint32_t* hashes) {
+    const auto length = static_cast<uint32_t>(DecimalDigits(u));
+    if (length <= sizeof(uint64_t))
+        return FormatCounter<uint64_t, kHash>(u, length, out, prefixLength, hashes);
+    return FormatCounter<unsigned __int128, kHash>(u, length, out, prefixLength, hashes);
 }
 
 // Whether n is a counter or an index, a whole number of 0..2^32-1 (-0 excluded: it prints

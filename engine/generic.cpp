@@ -71,15 +71,18 @@ bool ToStringInPlace(qvVmState* L, qvValue* v) {
     return IsString(v) || VmNumberToString(L, v) != 0;
 }
 
-// The engine's shared scratch buffer with room for n bytes (never below 32).
-char* ScratchBuffer(qvVmState* L, size_t n) {
+[[gnu::noinline]] void GrowScratchBuffer(qvVmState* L, size_t n) {
     qvScratchBuffer& b = L->g->buff;
-    if (b.size < n) {
-        size_t size = std::max<size_t>(n, 32);
-        b.data = static_cast<char*>(VmRealloc(L, b.data, b.size, size));
-        b.size = size;
-    }
-    return b.data;
+    size_t size = std::max<size_t>(n, 32);
+    b.data = static_cast<char*>(VmRealloc(L, b.data, b.size, size));
+    b.size = size;
+}
+
+// The engine's shared scratch buffer with room for n bytes (never below 32).
+inline char* ScratchBuffer(qvVmState* L, size_t n) {
+    if (L->g->buff.size < n) [[unlikely]]
+        GrowScratchBuffer(L, n);
+    return L->g->buff.data;
 }
 
 // Copies the n strings ending at top - 1 into the scratch buffer; returns it.
@@ -92,34 +95,57 @@ const char* GatherStrings(qvVmState* L, const qvValue* top, int n, size_t length
     return L->g->buff.data;
 }
 
-// Converts a number beside a text to its text in place, as ToStringInPlace does. A text and a
-// number alone are the commonest concatenation of loops that build keys and names, so the
-// number's text and their join are hashed while the number is formatted, and both strings'
-// intern chains are fetched before either lookup waits for its own. Returns whether *hash is
-// the join's hash.
-bool ConvertNumberBesideText(qvVmState* L, const qvValue* left, qvValue* right, uint32_t* hash) {
+// Stores in left the short join of its text and second, whose hash is known: looked up and
+// copied from its two pieces. The join is not gathered, but the scratch buffer grows as if it
+// were, so that the bytes in use stay those of every other concatenation.
+[[gnu::always_inline]] inline void StoreShortJoin(qvVmState* L, qvValue* left, TextBytes second,
+                                                  uint32_t hash) {
+    const qvString* l = StringOf(left);
+    ScratchBuffer(L, l->length + second.length);
+    SetString(left, InternHashed(L, JoinedBytes{{l->Data(), l->length}, second}, hash));
+}
+
+// A text and a number alone, the commonest concatenation of loops that build keys and names:
+// the number's text and the join are hashed while the number is formatted, and both strings'
+// intern chains are fetched before either lookup waits for its own. The number is converted in
+// its register first, as in every concatenation. Returns false, with only that done, when the
+// join is too long to be hashed from its pieces.
+bool JoinTextAndNumber(qvVmState* L, qvValue* left, qvValue* right) {
     const qvString* l = StringOf(left);
     char text[kNumberTextSize];
     uint32_t hashes[2];
     const auto n =
         static_cast<uint32_t>(FormatNumberHashed(right->value.n, text, l->length, hashes));
-    PrefetchStringChain(L->g->strt, hashes[0]);
-    const bool hashed = IsShortJoin(l->length, n);
-    if (hashed) {
-        *hash = MixStringHash(hashes[1], l->Data(), l->length);
-        PrefetchStringChain(L->g->strt, *hash);
+    const qvStringTable& strt = L->g->strt;
+    PrefetchStringChain(strt, hashes[0]);
+    const bool shortJoin = IsShortJoin(l->length, n);
+    uint32_t hash = 0;
+    if (shortJoin) {
+        hash = MixStringHash(hashes[1], l->Data(), l->length);
+        PrefetchStringChain(strt, hash);
     }
     SetString(right, NewStringHashed(L, text, n, hashes[0]));
-    return hashed;
+    if (!shortJoin) return false;
+    StoreShortJoin(L, left, {text, n}, hash);
+    return true;
+}
+
+// Two texts alone; false when the join is too long to be hashed from its pieces.
+bool JoinTexts(qvVmState* L, qvValue* left, const qvValue* right) {
+    const qvString* l = StringOf(left);
+    const qvString* r = StringOf(right);
+    if (r->length == 0) return true;  // the left one is the result
+    if (!IsShortJoin(l->length, r->length)) return false;
+    const uint32_t hash = MixStringHash(MixStringHash(l->length + r->length, r->Data(), r->length),
+                                        l->Data(), l->length);
+    StoreShortJoin(L, left, {r->Data(), r->length}, hash);
+    return true;
 }
 
 // One step of VmConcatValues on the values ending at top - 1; returns how many it joined.
 int ConcatStep(qvVmState* L, qvValue* top, int total) {
     qvValue* left = top - 2;
     qvValue* right = top - 1;
-    uint32_t hash = 0;
-    const bool hashed = total == 2 && IsString(left) && IsNumber(right) &&
-                        ConvertNumberBesideText(L, left, right, &hash);
     if (!ToStringInPlace(L, left) || !ToStringInPlace(L, right)) {
         const qvValue* tm = VmGetTagMethod(L, left, TM_CONCAT);
         if (IsNil(tm)) tm = VmGetTagMethod(L, right, TM_CONCAT);
@@ -140,10 +166,18 @@ int ConcatStep(qvVmState* L, qvValue* top, int total) {
     }
     if (length > kMaxConcatLength) RaiseError(L, ERR_INTERNAL);
     const auto joinedLength = static_cast<size_t>(length);
-    const char* joined = GatherStrings(L, top, n, joinedLength);
-    SetString(top - n, hashed ? NewStringHashed(L, joined, static_cast<uint32_t>(length), hash)
-                              : VmNewString(L, joined, joinedLength));
+    SetString(top - n, VmNewString(L, GatherStrings(L, top, n, joinedLength), joinedLength));
     return n;
+}
+
+// The general steps of VmConcatValues, apart from the paths of two values alone so that each
+// keeps its registers to itself.
+[[gnu::noinline]] void ConcatSteps(qvVmState* L, int total, int last) {
+    while (total > 1) {
+        int n = ConcatStep(L, L->base + last + 1, total);
+        total -= n - 1;
+        last -= n - 1;
+    }
 }
 
 }  // namespace
@@ -285,9 +319,14 @@ void VmSetTableChain(qvVmState* L, const qvValue* t, const qvValue* key, const q
 }
 
 void VmConcatValues(qvVmState* L, int total, int last) {
-    while (total > 1) {
-        int n = ConcatStep(L, L->base + last + 1, total);
-        total -= n - 1;
-        last -= n - 1;
+    qvValue* left = L->base + last - 1;
+    qvValue* right = left + 1;
+    if (total == 2 && qv::IsString(left)) {
+        if (qv::IsNumber(right)) {
+            if (qv::JoinTextAndNumber(L, left, right)) return;
+        } else if (qv::IsString(right) && qv::JoinTexts(L, left, right)) {
+            return;
+        }
     }
+    qv::ConcatSteps(L, total, last);
 }

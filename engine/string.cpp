@@ -25,54 +25,6 @@ qvGCHeader*& Bucket(qvGCHeader** buckets, uint32_t size, uint32_t hash) {
     return buckets[hash & (size - 1)];
 }
 
-// Doubles the table. The larger array is taken (and counted) at once, but the strings move into
-// the new buckets only at the next sweep, which visits each of them anyway, and by when most
-// strings of a busy loop are garbage. Until then a chain holds up to twice its share; a second
-// doubling before the sweep moves the strings at once.
-void GrowStringTable(qvVmState* L) {
-    qvStringTable& strt = L->g->strt;
-    if (strt.spread < strt.size) {
-        VmResizeStringTable(L, strt.size * 2);
-        return;
-    }
-    const uint32_t n = strt.size * 2;
-    strt.hash = static_cast<qvGCHeader**>(
-        VmRealloc(L, strt.hash, strt.size * sizeof(qvGCHeader*), n * sizeof(qvGCHeader*)));
-    std::fill(strt.hash + strt.size, strt.hash + n, nullptr);
-    strt.size = n;
-}
-
-qvString* FindString(qvGCHeader* chain, const char* bytes, uint32_t length, uint32_t hash) {
-    for (qvGCHeader* o = chain; o != nullptr; o = o->next) {
-        auto* s = static_cast<qvString*>(o);
-        // The hash first: it tells apart nearly all strings of one length.
-        if (s->hash == hash && s->length == length && EqualBytes(s->Data(), bytes, length)) {
-            return s;
-        }
-        if (!MayFollow(s, hash)) break;
-    }
-    return nullptr;
-}
-
-qvString* CreateString(qvVmState* L, const char* bytes, uint32_t length, uint32_t hash,
-                       qvGCHeader*& head) {
-    auto* s = static_cast<qvString*>(NewEngineBlock(L, StringSize(length)));
-    s->tag = VM_TSTRING;
-    s->marked = 0;
-    s->reserved = 0;
-    s->hash = hash;
-    s->length = length;
-    CopyBytes(s->Data(), bytes, length);
-    s->Data()[length] = '\0';
-    LinkString(head, s);
-
-    qvStringTable& strt = L->g->strt;
-    ++strt.nuse;
-    // The string is already safely linked when the growth below runs out of memory.
-    if (strt.nuse > strt.size && strt.size <= 0x3FFFFFFE) GrowStringTable(L);
-    return s;
-}
-
 // Moves the strings of from[0, count) into the n buckets of to. Within one array, from is either
 // to itself with n a multiple of count (every string stays or moves beyond count), or to + n
 // (the buckets beyond n merge into those below).
@@ -99,18 +51,22 @@ uint32_t StringHash(const char* bytes, uint32_t length) {
     return HashBytes(bytes, length);
 }
 
-void PrefetchStringChain(const qvStringTable& strt, uint32_t hash) {
-    // The bucket is read at once (later work goes on while it arrives), its first string only
-    // fetched.
-    const qvGCHeader* head = Bucket(strt.hash, strt.spread, hash);
-    __builtin_prefetch(head);
-}
-
-qvString* NewStringHashed(qvVmState* L, const char* bytes, uint32_t length, uint32_t hash) {
+// Doubles the table. The larger array is taken (and counted) at once, but the strings move into
+// the new buckets only at the next sweep, which visits each of them anyway, and by when most
+// strings of a busy loop are garbage. Until then a chain holds up to twice its share; a second
+// doubling before the sweep moves the strings at once.
+void GrowStringTable(qvVmState* L) {
     qvStringTable& strt = L->g->strt;
-    qvGCHeader*& head = Bucket(strt.hash, strt.spread, hash);
-    if (qvString* s = FindString(head, bytes, length, hash)) return s;
-    return CreateString(L, bytes, length, hash, head);
+    if (strt.size > 0x3FFFFFFE) return;
+    if (strt.spread < strt.size) {
+        VmResizeStringTable(L, strt.size * 2);
+        return;
+    }
+    const uint32_t n = strt.size * 2;
+    strt.hash = static_cast<qvGCHeader**>(
+        VmRealloc(L, strt.hash, strt.size * sizeof(qvGCHeader*), n * sizeof(qvGCHeader*)));
+    std::fill(strt.hash + strt.size, strt.hash + n, nullptr);
+    strt.size = n;
 }
 
 }  // namespace qv

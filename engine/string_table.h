@@ -5,6 +5,9 @@
 // may be a cache miss.
 #pragma once
 
+#include "engine/bytes.h"
+#include "engine/internal.h"
+#include "engine/small_blocks.h"
 #include "engine/vm.h"
 
 namespace qv {
@@ -50,9 +53,77 @@ inline bool IsShortJoin(uint32_t la, uint32_t lb) {
 
 // The hash of a string of these bytes.
 uint32_t StringHash(const char* bytes, uint32_t length);
-// Starts fetching the chain in which a string of this hash would be.
-void PrefetchStringChain(const qvStringTable& strt, uint32_t hash);
+
+inline qvGCHeader*& StringChain(const qvStringTable& strt, uint32_t hash) {
+    return strt.hash[hash & (strt.spread - 1)];
+}
+
+// Starts fetching the chain in which a string of this hash would be: the bucket is read at
+// once (later work goes on while it arrives), its first string only fetched.
+inline void PrefetchStringChain(const qvStringTable& strt, uint32_t hash) {
+    __builtin_prefetch(StringChain(strt, hash));
+}
+
+// Doubles the table, which holds more strings than buckets, unless it is as large as it can be
+// (a new string is already linked).
+void GrowStringTable(qvVmState* L);
+
+// The bytes of a string to intern, in one piece.
+struct TextBytes {
+    const char* bytes;
+    uint32_t length;
+
+    uint32_t Length() const { return length; }
+    bool Equals(const char* s) const { return EqualBytes(s, bytes, length); }
+    void CopyTo(char* s) const { CopyBytes(s, bytes, length); }
+};
+
+// The bytes of a string to intern in two pieces, as a short concatenation finds them: looked up
+// and copied where they are, without a gathering copy.
+struct JoinedBytes {
+    TextBytes first;
+    TextBytes second;
+
+    uint32_t Length() const { return first.length + second.length; }
+    bool Equals(const char* s) const { return first.Equals(s) && second.Equals(s + first.length); }
+    void CopyTo(char* s) const {
+        first.CopyTo(s);
+        second.CopyTo(s + first.length);
+    }
+};
+
+// The interned string of text, whose hash is known; in line for the loops that make strings.
+template <typename Text>
+[[gnu::always_inline]] inline qvString* InternHashed(qvVmState* L, const Text& text,
+                                                     uint32_t hash) {
+    qvStringTable& strt = L->g->strt;
+    qvGCHeader*& head = StringChain(strt, hash);
+    const uint32_t length = text.Length();
+    for (qvGCHeader* o = head; o != nullptr; o = o->next) {
+        auto* s = static_cast<qvString*>(o);
+        // The hash first: it tells apart nearly all strings of one length.
+        if (s->hash == hash && s->length == length && text.Equals(s->Data())) return s;
+        if (!MayFollow(s, hash)) break;
+    }
+    auto* s = static_cast<qvString*>(NewEngineBlock(L, StringSize(length)));
+    s->tag = VM_TSTRING;
+    s->marked = 0;
+    s->reserved = 0;
+    s->hash = hash;
+    s->length = length;
+    text.CopyTo(s->Data());
+    s->Data()[length] = '\0';
+    LinkString(head, s);
+    // The string is already safely linked when the growth runs out of memory.
+    if (++strt.nuse > strt.size) [[unlikely]]
+        GrowStringTable(L);
+    return s;
+}
+
 // VmNewString for bytes whose hash is already known.
-qvString* NewStringHashed(qvVmState* L, const char* bytes, uint32_t length, uint32_t hash);
+[[gnu::always_inline]] inline qvString* NewStringHashed(qvVmState* L, const char* bytes,
+                                                        uint32_t length, uint32_t hash) {
+    return InternHashed(L, TextBytes{bytes, length}, hash);
+}
 
 }  // namespace qv

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "engine/error_codes.h"
+#include "platform/linux/lists.h"
 #include "platform/linux/memory.h"
 #include "runtime/strings.h"
 
@@ -52,9 +53,7 @@ int AddGfxCacheEntry(const char* fileName, int32_t width, int32_t height, int32_
     entry->handle = handle;
     entry->plane = copy;
     if (handle != nullptr) AddImageHandleRef(handle);
-    qvGfxCacheEntry** tail = &qv::cacheHead;
-    while (*tail != nullptr) tail = &(*tail)->next;
-    *tail = entry;
+    *qv::ListEnd(&qv::cacheHead) = entry;
     return 0;
 }
 

@@ -56,19 +56,7 @@ int RunScale(qvDisplayBitMap* source, const qvPlaneBitMap* mask, const qvPlaneBi
         k.sourceAlphaBytesPerRow = alpha->bytesPerRow;
         k.destAlphaBytesPerRow = destAlpha->bytesPerRow;
     }
-    if (source == nullptr || dest == nullptr) {
-        ScalePixels(k);
-        return 0;
-    }
-    ScopedBitMapLock sourceLock(source);
-    ScopedBitMapLock destLock(dest);
-    if (!sourceLock || !destLock) return ERR_LOCKBMAP;
-    k.source = PixelAt(sourceLock->base, sourceLock->rowLength, sourceLock->bytesPerPixel, x, y);
-    k.dest = destLock->base;
-    k.sourceRowLength = sourceLock->rowLength, k.destRowLength = destLock->rowLength;
-    k.format = sourceLock->format, k.bytesPerPixel = sourceLock->bytesPerPixel;
-    ScalePixels(k);
-    return 0;
+    return RunPictureKernel(ScalePixels, k, source, dest, x, y);
 }
 
 // New bitmaps for the planes the source has, the colour one in the source's format (the

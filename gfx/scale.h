@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "engine/error_codes.h"
+#include "gfx/kernels/rows.h"
 #include "platform/linux/bitmap.h"
 
 // The kernel's parameters; absent planes are none. Field order of the kernel interface.
@@ -62,6 +64,27 @@ struct NewPicture {
     // Hands each part out through its out pointer; a part whose pointer is null is freed.
     void HandOut(qvDisplayBitMap** outBitmap, qvPlaneBitMap** outMask, qvPlaneBitMap** outAlpha);
 };
+
+// Runs a picture kernel (ScalePixels, TransformPixels) whose planes are set: on the planes alone
+// without both colour bitmaps, else over their locked pixels, the source's from (x, y) and the
+// destination's from its top-left pixel. Returns 0 or ERR_LOCKBMAP.
+template <typename Block>
+int RunPictureKernel(void (*kernel)(const Block&), Block& k, qvDisplayBitMap* source,
+                     qvDisplayBitMap* dest, int32_t x, int32_t y) {
+    if (source == nullptr || dest == nullptr) {
+        kernel(k);
+        return 0;
+    }
+    ScopedBitMapLock sourceLock(source);
+    ScopedBitMapLock destLock(dest);
+    if (!sourceLock || !destLock) return ERR_LOCKBMAP;
+    k.source = PixelAt(sourceLock->base, sourceLock->rowLength, sourceLock->bytesPerPixel, x, y);
+    k.dest = destLock->base;
+    k.sourceRowLength = sourceLock->rowLength, k.destRowLength = destLock->rowLength;
+    k.format = sourceLock->format, k.bytesPerPixel = sourceLock->bytesPerPixel;
+    kernel(k);
+    return 0;
+}
 
 // Prepares a new screen-friend bitmap for the compositor to draw a picture with alpha
 // into: its 32-bit pixels are cleared and it is marked as carrying alpha in its pixels

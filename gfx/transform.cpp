@@ -72,19 +72,8 @@ int RunTransform(qvDisplayBitMap* source, const qvPlaneBitMap* mask, const qvPla
         k.sourceAlphaBytesPerRow = alpha->bytesPerRow;
         k.destAlpha = out.alpha->plane, k.destAlphaBytesPerRow = out.alpha->bytesPerRow;
     }
-    if (source == nullptr) {
-        TransformPixels(k);
-        return 0;
-    }
-    ScopedBitMapLock sourceLock(source);
-    ScopedBitMapLock destLock(out.bitmap.get());
-    if (!sourceLock || !destLock) return ERR_LOCKBMAP;
-    k.source = PixelAt(sourceLock->base, sourceLock->rowLength, sourceLock->bytesPerPixel, x, y);
-    k.dest = destLock->base;
-    k.sourceRowLength = sourceLock->rowLength, k.destRowLength = destLock->rowLength;
-    k.format = sourceLock->format, k.bytesPerPixel = sourceLock->bytesPerPixel;
-    TransformPixels(k);
-    return 0;
+    // A colour source has its colour result (AllocateResult).
+    return RunPictureKernel(TransformPixels, k, source, out.bitmap.get(), x, y);
 }
 
 }  // namespace

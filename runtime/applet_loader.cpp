@@ -11,6 +11,7 @@
 #include "libs/dos/pack.h"
 #include "platform/linux/blocks.h"
 #include "platform/linux/files.h"
+#include "platform/linux/lists.h"
 #include "platform/linux/paths.h"
 #include "runtime/errors.h"
 #include "runtime/file_parts.h"
@@ -451,8 +452,7 @@ int LinkedFiles(LoadState& st) {
     uint32_t count = r.U32();
     r.U32();  // not used
     if (!r.Fits(count, kMinLinkedFile)) return ERR_UNEXPECTEDEOF;
-    qvLinkedFile** tail = &st.header->linkedFiles;
-    while (*tail != nullptr) tail = &(*tail)->next;
+    qvLinkedFile** tail = ListEnd(&st.header->linkedFiles);
     for (uint32_t i = 0; i < count; ++i) {
         BlockPtr<qvLinkedFile> file(
             static_cast<qvLinkedFile*>(AllocMemBlock(sizeof(qvLinkedFile), 1)));
@@ -478,8 +478,7 @@ int LineMap(LoadState& st, bool withContainer) {
     SectionReader& r = *st.reader;
     uint32_t count = r.U32();
     if (!r.Fits(count, withContainer ? 14 : 13)) return ERR_UNEXPECTEDEOF;
-    qvLineMapEntry** tail = &st.header->lineMap;
-    while (*tail != nullptr) tail = &(*tail)->next;
+    qvLineMapEntry** tail = ListEnd(&st.header->lineMap);
     char source[kNameSize], container[kNameSize];
     for (uint32_t i = 0; i < count; ++i) {
         uint32_t first = r.U32(), last = r.U32(), offset = r.U32();
@@ -587,8 +586,7 @@ int RequiredVersion(LoadState& st) {
     if (st.version.major > 5 || (st.version.major == 5 && st.version.minor > 0)) {
         char text[16];
         std::snprintf(text, sizeof text, "%u.%u", st.version.major, st.version.minor);
-        SetErrorString(text);
-        return ERR_APPLETVERSION;
+        return ErrorWithText(ERR_APPLETVERSION, text);
     }
     return 0;
 }
@@ -718,8 +716,7 @@ int AddTempFile(const char* path) {
 int OpenForReading(const char* path, FilePtr* file) {
     file->reset(FileOpen(path, QV_FILE_READ));
     if (*file) return 0;
-    SetErrorString(path);
-    return ERR_READFILE;
+    return ErrorWithText(ERR_READFILE, path);
 }
 
 // A compressed applet is unpacked into a temporary file, listed first so that shutdown
@@ -751,10 +748,7 @@ int OpenApplet(LoadState& st, FilePtr* file) {
         known = ReadMagic(file->get(), 0, size, magic);
     }
     o->appletFlag = known && std::memcmp(magic, kPlainMagic, 4) == 0;
-    if (!o->appletFlag) {
-        SetErrorString(FilePartEx(o->appletPath));
-        return ERR_NOAPPLET;
-    }
+    if (!o->appletFlag) return ErrorWithText(ERR_NOAPPLET, FilePartEx(o->appletPath));
     st.appletSize = size - st.appletStart;
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "runtime/attributes.h"
 
+#include "platform/linux/lists.h"
 #include "platform/linux/memory.h"
 #include "runtime/runtime_state.h"
 
@@ -17,8 +18,7 @@ int AppendHandler(qvAttrHandlerNode** chain, qvSetAttrHandler set, qvGetAttrHand
     if (node == nullptr) return ERR_MEM;
     node->set = set;
     node->get = get;
-    while (*chain != nullptr) chain = &(*chain)->next;
-    *chain = node;
+    *qv::ListEnd(chain) = node;
     return 0;
 }
 

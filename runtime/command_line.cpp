@@ -8,6 +8,7 @@
 #include "engine/convert.h"
 #include "platform/linux/debug_output.h"
 #include "platform/linux/files.h"
+#include "platform/linux/lists.h"
 #include "platform/linux/memory.h"
 #include "platform/linux/paths.h"
 #include "platform/linux/startup_options.h"
@@ -614,15 +615,11 @@ int ParseCommandLine(int argc, const char* const* argv, qvStartupOptions* option
 }
 
 void FreeUnknownOptions(qvStartupOptions* options) {
-    qvUnknownOption* node = options->unknownOptions;
-    while (node != nullptr) {
-        qvUnknownOption* next = node->next;
+    qv::DrainList(&options->unknownOptions, [](qvUnknownOption* node) {
         FreeMemBlock(node->name);
         FreeMemBlock(node->value);
         FreeMemBlock(node);
-        node = next;
-    }
-    options->unknownOptions = nullptr;
+    });
 }
 
 void FreeIconPaths() {

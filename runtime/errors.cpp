@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/linux/lists.h"
 #include "platform/linux/memory.h"
 #include "runtime/exports.h"
 #include "runtime/file_parts.h"
@@ -172,13 +173,7 @@ void FillMessage(std::string_view message, std::string_view text, uint32_t numbe
 }
 
 void FreeErrorTexts() {
-    qvErrorText* t = Runtime().error.texts;
-    while (t != nullptr) {
-        qvErrorText* next = t->next;
-        FreeMemBlock(t);
-        t = next;
-    }
-    Runtime().error.texts = nullptr;
+    DrainList(&Runtime().error.texts, FreeMemBlock);
 }
 
 }  // namespace qv
@@ -190,6 +185,11 @@ void SetErrorNumber(uint32_t number) {
 void SetErrorString(const char* text) {
     char* store = qv::Runtime().error.text;
     qv::CopyBounded(store, sizeof qv::Runtime().error.text, text != nullptr ? text : "");
+}
+
+int ErrorWithText(int code, const char* text) {
+    SetErrorString(text);
+    return code;
 }
 
 void FormatErrorMessage(int code, char* out, size_t size) {

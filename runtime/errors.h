@@ -19,6 +19,8 @@ struct qvErrorText {
 void SetErrorNumber(uint32_t number);
 // The text argument of the next message ("%s"); the store keeps the first 511 bytes.
 void SetErrorString(const char* text);
+// Sets text as the argument and returns code: the failure of a command that names what failed.
+int ErrorWithText(int code, const char* text);
 
 // The complete text of an error into out (size bytes, 1024 by convention).
 void FormatErrorMessage(int code, char* out, size_t size);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/linux/lists.h"
 #include "platform/linux/memory.h"
 #include "platform/linux/paths.h"
 #include "runtime/errors.h"
@@ -56,8 +57,7 @@ public:
         if (file_ != nullptr && std::fclose(file_) != 0) ok = false;
         file_ = nullptr;
         if (ok) return 0;
-        SetErrorString(name_);
-        return ERR_WRITEFILE;
+        return ErrorWithText(ERR_WRITEFILE, name_);
     }
 
 private:
@@ -99,13 +99,7 @@ const char* FindCommandSpelling(const char* name) {
 }
 
 void FreeCommandTables() {
-    qvCommandTableNode* node = Runtime().commandTables;
-    while (node != nullptr) {
-        qvCommandTableNode* next = node->next;
-        FreeMemBlock(node);
-        node = next;
-    }
-    Runtime().commandTables = nullptr;
+    DrainList(&Runtime().commandTables, FreeMemBlock);
 }
 
 }  // namespace qv
@@ -115,9 +109,7 @@ int RegisterCommandTable(const qvCommandEntry* table, const char* libraryName) {
     if (node == nullptr) return ERR_MEM;
     node->table = table;
     std::snprintf(node->libraryName, sizeof node->libraryName, "%s", libraryName);
-    qvCommandTableNode** link = &qv::Runtime().commandTables;
-    while (*link != nullptr) link = &(*link)->next;
-    *link = node;
+    *qv::ListEnd(&qv::Runtime().commandTables) = node;
     return 0;
 }
 

@@ -61,14 +61,8 @@ int CopyContent(qvFile* src, qvFile* dst, uint8_t* buffer, const char* source,
     int64_t left = FileSeek(src, 0, QV_SEEK_BEGINNING);
     while (left > 0) {
         int64_t n = std::min(left, kCopyBuffer);
-        if (FileReadBuffered(src, buffer, n) != n) {
-            SetErrorString(source);
-            return ERR_READFILE;
-        }
-        if (FileWrite(dst, buffer, n) != n) {
-            SetErrorString(destination);
-            return ERR_WRITEFILE;
-        }
+        if (FileReadBuffered(src, buffer, n) != n) return ErrorWithText(ERR_READFILE, source);
+        if (FileWrite(dst, buffer, n) != n) return ErrorWithText(ERR_WRITEFILE, destination);
         left -= n;
     }
     return 0;
@@ -231,10 +225,7 @@ int ExamineNextEx(qvFileHandle*, qvDirScan* scan, qvFileAttributes* info) {
 
 int ExamineDirEx(qvFileHandle* handle, qvDirScan** scan) {
     *scan = nullptr;
-    if (handle->lock == nullptr) {
-        SetErrorString(handle->name);
-        return ERR_NOTADIR;
-    }
+    if (handle->lock == nullptr) return ErrorWithText(ERR_NOTADIR, handle->name);
     return OpenDirScan(handle->lock, scan);
 }
 
@@ -252,15 +243,9 @@ int CopyFileEx(const char* source, const char* destination) {
     qv::BlockPtr<uint8_t> buffer(static_cast<uint8_t*>(AllocMemBlock(qv::kCopyBuffer, 0)));
     if (!buffer) return ERR_MEM;
     qv::FilePtr src(FileOpen(source, QV_FILE_READ));
-    if (!src) {
-        SetErrorString(source);
-        return ERR_READFILE;
-    }
+    if (!src) return ErrorWithText(ERR_READFILE, source);
     qv::FilePtr dst(FileOpen(destination, QV_FILE_WRITE));
-    if (!dst) {
-        SetErrorString(destination);
-        return ERR_WRITEFILE;
-    }
+    if (!dst) return ErrorWithText(ERR_WRITEFILE, destination);
     int result = qv::CopyContent(src.get(), dst.get(), buffer.get(), source, destination);
     if (FileClose(dst.release()) != 0 && result == 0) {
         SetErrorString(destination);

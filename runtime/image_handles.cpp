@@ -131,8 +131,7 @@ int LoadPluginPicture(const char* file, int loadAlpha, qvLoadedPicture* out) {
     if (loadAlpha != 0) {
         if (picture.hasAlpha == 0) {
             ReleaseImageHandle(handle);
-            SetErrorString(file);
-            return ERR_NOALPHA;
+            return ErrorWithText(ERR_NOALPHA, file);
         }
         picture.alpha = qv::ExtractAlpha(picture);
         if (picture.alpha == nullptr) {

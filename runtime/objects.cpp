@@ -3,7 +3,9 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/linux/lists.h"
 #include "platform/linux/memory.h"
+#include "runtime/errors.h"
 #include "runtime/runtime_state.h"
 #include "runtime/strings.h"
 
@@ -30,13 +32,7 @@ qvObjectDataEntry* NewDataEntry(const char* name) {
 // Frees the blocks of a list without touching its references: the clean-up of a copy that
 // an engine error unwinds, when the engine must not be called.
 struct DataListBlocks {
-    void operator()(qvObjectDataEntry* list) const {
-        while (list != nullptr) {
-            qvObjectDataEntry* next = list->next;
-            FreeMemBlock(list);
-            list = next;
-        }
-    }
+    void operator()(qvObjectDataEntry* list) const { DrainList(&list, FreeMemBlock); }
 };
 
 // Calls visit for every record of every registered list, in registration order, until it
@@ -54,13 +50,30 @@ qvObjectHeader* FindRecord(Visit visit) {
 }  // namespace
 
 void FreeObjectRegistry() {
-    qvObjectListNode* node = Runtime().objectLists;
-    while (node != nullptr) {
-        qvObjectListNode* next = node->next;
-        FreeMemBlock(node);
-        node = next;
+    DrainList(&Runtime().objectLists, FreeMemBlock);
+}
+
+qvObjectHeader NewObjectHeader(uint32_t type, uint32_t number, bool automatic, void* record) {
+    return {type, automatic ? 0 : number, automatic ? record : nullptr, nullptr, nullptr};
+}
+
+int PushNewObjectHandle(qvVmState* L, const qvObjectHeader& object) {
+    if (object.handle == nullptr) return 0;
+    VmPushLightUserdata(L, object.handle);
+    return 1;
+}
+
+qvObjectHeader* FindObjectInList(qvObjectHeader* head, qvObjectId id) {
+    for (; head != nullptr; head = head->next) {
+        if (head->id == id.number && head->handle == id.handle) return head;
     }
-    Runtime().objectLists = nullptr;
+    return nullptr;
+}
+
+int ObjectNotFound(qvObjectId id, int code) {
+    if (id.handle != nullptr) return ERR_FINDARRAY;
+    SetErrorNumber(id.number);
+    return code;
 }
 
 }  // namespace qv
@@ -69,17 +82,14 @@ int RegisterObjectList(qvObjectHeader** head) {
     auto* node = static_cast<qvObjectListNode*>(AllocMemBlock(sizeof(qvObjectListNode), 1));
     if (node == nullptr) return ERR_MEM;
     node->head = head;
-    qvObjectListNode** link = &qv::Runtime().objectLists;
-    while (*link != nullptr) link = &(*link)->next;
-    *link = node;
+    *qv::ListEnd(&qv::Runtime().objectLists) = node;
     return 0;
 }
 
 void AppendObject(qvObjectHeader** head, qvObjectHeader* object) {
-    qvObjectHeader** link = head;
-    while (*link != nullptr) link = &(*link)->next;
+    qvObjectHeader** end = qv::ListEnd(head);
     object->next = nullptr;
-    *link = object;
+    *end = object;
 }
 
 bool UnlinkObject(qvObjectHeader** head, const qvObjectHeader* object) {
@@ -130,9 +140,7 @@ int SetObjectDataEntry(qvVmState* L, const char* name, int idx, qvObjectDataEntr
     }
     // Linked before the reference is made, so that an engine error leaves a list whose
     // entries all belong to it.
-    qvObjectDataEntry** link = head;
-    while (*link != nullptr) link = &(*link)->next;
-    *link = entry;
+    *qv::ListEnd(head) = entry;
     entry->ref = MakeRef(L, VM_REGISTRYINDEX);
     return 0;
 }
@@ -179,10 +187,8 @@ int CopyObjectDataList(qvVmState* L, const qvObjectDataEntry* list, qvObjectData
 }
 
 void FreeRefList(qvVmState* L, qvObjectDataEntry* list) {
-    while (list != nullptr) {
-        qvObjectDataEntry* next = list->next;
-        FreeRef(L, VM_REGISTRYINDEX, list->ref);
-        FreeMemBlock(list);
-        list = next;
-    }
+    qv::DrainList(&list, [L](qvObjectDataEntry* entry) {
+        FreeRef(L, VM_REGISTRYINDEX, entry->ref);
+        FreeMemBlock(entry);
+    });
 }

@@ -58,6 +58,19 @@ void FreeRefList(qvVmState* L, qvObjectDataEntry* list);
 
 namespace qv {
 
+// A new record's header, its data list empty: the script's number or, for an automatic id, 0
+// with the record's own address as handle.
+qvObjectHeader NewObjectHeader(uint32_t type, uint32_t number, bool automatic, void* record);
+// The results of a command that made the record: the handle of an automatic id (1), else
+// none (0).
+int PushNewObjectHandle(qvVmState* L, const qvObjectHeader& object);
+
+// The first record of the list at head with that id pair, or nullptr.
+qvObjectHeader* FindObjectInList(qvObjectHeader* head, qvObjectId id);
+// The lookup error of an id that names no record: ERR_FINDARRAY for a handle, else code with
+// the number as the message's argument.
+int ObjectNotFound(qvObjectId id, int code);
+
 // Forgets every registered list (the lists themselves belong to their libraries).
 void FreeObjectRegistry();
 

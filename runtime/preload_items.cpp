@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "platform/linux/lists.h"
 #include "platform/linux/memory.h"
 #include "platform/linux/paths.h"
 #include "runtime/files.h"
@@ -113,9 +114,7 @@ qvPreloadItem* qv::AppendPreloadItem(qvScriptHeader* header, uint32_t type, uint
     if (RecordsDirectory(type, arg2, name != nullptr ? name : "")) {
         GetCurrentDirName(item->directory, sizeof item->directory);
     }
-    qvPreloadItem** tail = &header->preloadItems;
-    while (*tail != nullptr) tail = &(*tail)->next;
-    *tail = item;
+    *qv::ListEnd(&header->preloadItems) = item;
     return item;
 }
 

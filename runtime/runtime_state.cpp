@@ -3,6 +3,7 @@
 #include <new>
 
 #include "platform/linux/catalog.h"
+#include "platform/linux/lists.h"
 #include "platform/linux/memory.h"
 #include "platform/linux/requester.h"
 #include "runtime/command_line.h"
@@ -14,12 +15,10 @@ namespace {
 RuntimeState state;
 
 void FreeTempFileList(qvTempFile* file) {
-    while (file != nullptr) {
-        qvTempFile* next = file->next;
-        FreeMemBlock(file->path);
-        FreeMemBlock(file);
-        file = next;
-    }
+    DrainList(&file, [](qvTempFile* node) {
+        FreeMemBlock(node->path);
+        FreeMemBlock(node);
+    });
 }
 
 }  // namespace

@@ -18,7 +18,7 @@ bash scripts/setup.sh
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DQV_FUZZ=ON -DQV_SANITIZE=ON
 if [ ${#targets[@]} -eq 0 ]; then
-    mapfile -t targets < <(sed -n 's/^qv_add_fuzz_target(\([a-z_0-9]*\).*/\1/p' \
+    mapfile -t targets < <(sed -n 's/^qv_fuzz_target(\([a-z_0-9]*\).*/\1/p' \
         tests/fuzz/CMakeLists.txt)
 fi
 cmake --build build/fuzz --target "${targets[@]}" qvasm

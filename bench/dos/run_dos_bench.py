@@ -18,7 +18,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-from bench_rows import median_time, report  # noqa: E402
+from bench_rows import median_time, report, rows_beside  # noqa: E402
 
 BIG = 256 << 20
 GIANT = 1 << 30
@@ -146,12 +146,7 @@ def main(build_dir, tsv_path):
                               text=True, check=True).stdout
         theirs = peers(big, text, directory)
         theirs.update(engine_peers(giant, directory))
-    rows = []
-    for line in ours.strip().splitlines():
-        row_id, seconds, checksum = line.split(" ", 2)
-        name, peer_time, peer_checksum = theirs[row_id]
-        rows.append((row_id, name, float(seconds), peer_time, peer_checksum == checksum))
-    report(rows, tsv_path)
+    report(rows_beside(ours, theirs), tsv_path)
 
 
 if __name__ == "__main__":

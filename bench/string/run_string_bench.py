@@ -15,7 +15,7 @@ import tempfile
 import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-from bench_rows import median_time, report  # noqa: E402
+from bench_rows import median_time, report, rows_beside  # noqa: E402
 
 MIB = 1024 * 1024
 NEEDLES = [b" ", b"th", b"the", b"data"]
@@ -101,12 +101,7 @@ def main(build_dir, tsv_path):
         ours = subprocess.run([qvstrbench, directory, listing], capture_output=True, text=True,
                               check=True).stdout
         theirs = peers(*inputs)
-    rows = []
-    for line in ours.strip().splitlines():
-        row_id, seconds, checksum = line.split(" ", 2)
-        name, peer_time, peer_checksum = theirs[row_id]
-        rows.append((row_id, name, float(seconds), peer_time, peer_checksum == checksum))
-    report(rows, tsv_path)
+    report(rows_beside(ours, theirs), tsv_path)
 
 
 if __name__ == "__main__":

@@ -11,7 +11,7 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-from bench_rows import median_time, report  # noqa: E402
+from bench_rows import median_time, report, rows_beside  # noqa: E402
 
 ITEMS = 1000000
 M = 0xFFFFFFFF
@@ -70,12 +70,7 @@ def main(build_dir, tsv_path):
     ours = subprocess.run([qvsysbench, os.path.join(root, "bench", "system")],
                           capture_output=True, text=True, check=True).stdout
     theirs = peers()
-    rows = []
-    for line in ours.strip().splitlines():
-        row_id, seconds, checksum = line.split(" ", 2)
-        name, peer_time, peer_checksum = theirs[row_id]
-        rows.append((row_id, name, float(seconds), peer_time, peer_checksum == checksum))
-    report(rows, tsv_path)
+    report(rows_beside(ours, theirs), tsv_path)
 
 
 if __name__ == "__main__":

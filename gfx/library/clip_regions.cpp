@@ -162,7 +162,7 @@ int FindClipRegion(qvVmState* L, qvObjectId id, qvClipRegion** out, int flags) {
     *out = FindObject<qvClipRegion>(*List(), id, [flags](const qvClipRegion& r) {
         return r.orphan != 0 && (flags & QV_CLIP_ORPHANS) == 0;
     });
-    if (*out == nullptr) return ObjectNotFound(id, ERR_FINDCLIPREGION);
+    if (*out == nullptr) return qv::ObjectNotFound(id, ERR_FINDCLIPREGION);
     if ((flags & QV_CLIP_MODIFY) == 0) return 0;
     int code = IsObjectUsedByAsyncDraw(*out) ? ERR_LOCKEDOBJ : 0;
     if (code == 0 && (flags & QV_CLIP_NODETACH) == 0) {
@@ -253,12 +253,9 @@ int CreateClipRegion(qvVmState* L) {
         if (old != nullptr) Remove(L, old);
     }
     qvClipRegion* region = owner.release();
-    region->header.id = automatic ? 0 : number;
-    region->header.handle = automatic ? region : nullptr;
+    region->header = qv::NewObjectHeader(kTypeClipRegion, number, automatic, region);
     AppendObject(List(), &region->header);
-    if (!automatic) return 0;
-    VmPushLightUserdata(L, region);
-    return 1;
+    return qv::PushNewObjectHandle(L, region->header);
 }
 
 int SetClipRegion(qvVmState* L) {

@@ -116,10 +116,7 @@ int EventHandlerAttribute(qvVmState* L, int32_t attribute) {
         known = true;
         if (const qvEventHandler* slots = Neighbour().GlobalEventHandlers()) slot = &slots[i];
     }
-    if (!known) {
-        SetErrorString(name);
-        return ERR_UNKNOWNTAG;
-    }
+    if (!known) return ErrorWithText(ERR_UNKNOWNTAG, name);
     const int32_t ref = slot == nullptr             ? -1
                         : attribute == ATTRFUNCTION ? slot->function
                                                     : slot->userData;

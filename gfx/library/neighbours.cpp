@@ -57,10 +57,4 @@ void SetNeighbours(Neighbours* neighbours) {
     installed = neighbours;
 }
 
-int ObjectNotFound(qvObjectId id, int code) {
-    if (id.handle != nullptr) return ERR_FINDARRAY;
-    SetErrorNumber(id.number);
-    return code;
-}
-
 }  // namespace qv::gfx

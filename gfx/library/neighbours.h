@@ -128,8 +128,4 @@ Neighbours& Neighbour();
 // nullptr restores the defaults.
 void SetNeighbours(Neighbours* neighbours);
 
-// The lookup error of a type whose record is missing: ERR_FINDARRAY for a handle, else
-// code with the id as the message number.
-int ObjectNotFound(qvObjectId id, int code);
-
 }  // namespace qv::gfx

@@ -200,11 +200,9 @@ int CreatePointer(qvVmState* L) {
     qvPointer* old = nullptr;
     if (!automatic && FindPointer({number, nullptr}, &old) == 0) Remove(old);
     qvPointer* p = owner.release();
-    p->header = {kTypePointer, automatic ? 0 : number, automatic ? p : nullptr, nullptr, nullptr};
+    p->header = qv::NewObjectHeader(kTypePointer, number, automatic, p);
     AppendObject(List(), &p->header);
-    if (!automatic) return 0;
-    VmPushLightUserdata(L, p);
-    return 1;
+    return qv::PushNewObjectHandle(L, p->header);
 }
 
 int FreePointer(qvVmState* L) {

@@ -52,8 +52,7 @@ int AwaitReply(qvVmState* L, RexxConnection& connection, const std::string& port
     if (rc1 != 0) {
         char text[32];
         std::snprintf(text, sizeof text, "%ld/%ld", long{rc1}, long{rc2});
-        SetErrorString(text);
-        return ERR_REXXERR;
+        return ErrorWithText(ERR_REXXERR, text);
     }
     VmPushLString(L, result.data(), result.size());
     return 1;

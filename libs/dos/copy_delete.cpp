@@ -116,8 +116,7 @@ struct Walk {
 
 int CheckLength(const std::string& path) {
     if (path.size() < PATH_MAX) return 0;
-    SetErrorString(path.c_str());
-    return ERR_NAMETOOLONG;
+    return ErrorWithText(ERR_NAMETOOLONG, path.c_str());
 }
 
 class Copier {
@@ -145,10 +144,8 @@ public:
         if (int code = MakeDirectoryPath(destination)) return code;
         qvFileAttributes info;
         Scan scan;
-        if (!Examine(source, &info) || scan.Start(source) != 0) {
-            SetErrorString(source.c_str());
-            return ERR_EXAMINE;
-        }
+        if (!Examine(source, &info) || scan.Start(source) != 0)
+            return ErrorWithText(ERR_EXAMINE, source.c_str());
         SetFileComment(destination.c_str(), info.comment);
         int code = 0;
         qvFileAttributes entry;
@@ -171,8 +168,7 @@ private:
             if (!walk_.Matches(entry.name) && link == QV_LINK_DANGLING) return 0;
             std::string target = Join(to, entry.name);
             if (Exists(target) || CopyLinkPath(path.c_str(), target.c_str())) return 0;
-            SetErrorString(target.c_str());
-            return ERR_WRITEFILE;
+            return ErrorWithText(ERR_WRITEFILE, target.c_str());
         }
         return directory ? Tree(path, to, false) : One(path, to, "");
     }
@@ -209,22 +205,13 @@ private:
 
     int Content(const std::string& source, const std::string& destination) {
         qvFileAttributes info;
-        if (!Examine(source, &info)) {
-            SetErrorString(source.c_str());
-            return ERR_LOCK2;
-        }
+        if (!Examine(source, &info)) return ErrorWithText(ERR_LOCK2, source.c_str());
         FilePtr in(FileOpen(source.c_str(), QV_FILE_READ));
-        if (!in) {
-            SetErrorString(source.c_str());
-            return ERR_READFILE;
-        }
+        if (!in) return ErrorWithText(ERR_READFILE, source.c_str());
         FileSeek(in.get(), 0, QV_SEEK_END);
         int64_t size = FileSeek(in.get(), 0, QV_SEEK_BEGINNING);
         FilePtr out(FileOpen(destination.c_str(), QV_FILE_WRITE));
-        if (!out) {
-            SetErrorString(destination.c_str());
-            return ERR_WRITEFILE;
-        }
+        if (!out) return ErrorWithText(ERR_WRITEFILE, destination.c_str());
         int code = walk_.callback != 0 ? Blocks(in.get(), out.get(), size, source, destination)
                                        : Whole(in.get(), out.get(), size);
         if (FileClose(out.release()) != 0 && code == 0) code = ERR_WRITE;
@@ -285,10 +272,8 @@ public:
             // The full name of the object itself (a link's would be its target's).
             LockPtr lock = Lock(path);
             qvFileAttributes info;
-            if (!lock || !FullName(lock.get(), &full) || !ExamineObjectInfo(lock.get(), &info)) {
-                SetErrorString(path.c_str());
-                return ERR_DELETEFILE;
-            }
+            if (!lock || !FullName(lock.get(), &full) || !ExamineObjectInfo(lock.get(), &info))
+                return ErrorWithText(ERR_DELETEFILE, path.c_str());
             flags = info.flags;
         }
         auto file = [&] { SetField(walk_.L, "file", full.c_str()); };
@@ -303,8 +288,7 @@ public:
             if (r.value == 1 || AbortRequested()) return ERR_USERABORT;
         }
         if (DeleteFilePath(full.c_str())) return 0;
-        SetErrorString(full.c_str());
-        return ERR_DELETEFILE;
+        return ErrorWithText(ERR_DELETEFILE, full.c_str());
     }
 
     // The contents of directory, and unless keepItself the directory as well.
@@ -369,25 +353,18 @@ int CopyCommand(qvVmState* L) {
     if (source.empty() && destination.empty()) return ERR_WRONGUSAGE;
     if (walk.hasPatterns) StripSeparator(&source);
     qvFileAttributes info;
-    if (!Examine(source, &info)) {
-        SetErrorString(source.c_str());
-        return ERR_LOCK2;
-    }
+    if (!Examine(source, &info)) return ErrorWithText(ERR_LOCK2, source.c_str());
     bool directory = info.type == QV_DOSTYPE_DIRECTORY;
     if (directory && !newName.empty()) return ERR_WRONGUSAGE;
     if (!directory && walk.hasPatterns) return ERR_NODIRPATTERN;
     // A tree copied into itself would feed on its own output.
-    if (directory && PathInside(destination, source)) {
-        SetErrorString(destination.c_str());
-        return ERR_WRONGUSAGE;
-    }
+    if (directory && PathInside(destination, source))
+        return ErrorWithText(ERR_WRONGUSAGE, destination.c_str());
     if (int code = MakeDirectoryPath(destination)) return code;
     LockPtr target = Lock(destination);
     std::string full;
-    if (!target || !FullName(target.get(), &full)) {
-        SetErrorString(destination.c_str());
-        return ERR_LOCK2;
-    }
+    if (!target || !FullName(target.get(), &full))
+        return ErrorWithText(ERR_LOCK2, destination.c_str());
     Copier copier(walk);
     return directory ? copier.Tree(source, full, true) : copier.One(source, full, newName);
 }

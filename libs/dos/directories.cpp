@@ -9,6 +9,7 @@
 #include "libs/system/commands.h"
 #include "platform/linux/blocks.h"
 #include "platform/linux/file_attributes.h"
+#include "platform/linux/lists.h"
 #include "runtime/arguments.h"
 #include "runtime/errors.h"
 #include "runtime/objects.h"
@@ -43,23 +44,16 @@ void Unlink(qvDosDirectory* directory) {
 }
 
 void CloseDirectoryWithId(qvVmState* L, uint32_t id) {
-    for (qvObjectHeader* h = directories; h != nullptr; h = h->next) {
-        if (h->id == id && h->handle == nullptr) {
-            Unlink(AsDirectory(h));
-            FreeDirectory(L, AsDirectory(h));
-            return;
-        }
+    if (qvObjectHeader* h = FindObjectInList(directories, {id, nullptr})) {
+        Unlink(AsDirectory(h));
+        FreeDirectory(L, AsDirectory(h));
     }
 }
 
 qvDosDirectory* DirectoryArg(qvVmState* L, int idx) {
     const qvObjectId id = GetObjectIdArg(L, idx);
-    for (qvObjectHeader* h = directories; h != nullptr; h = h->next) {
-        if (h->id == id.number && h->handle == id.handle) return AsDirectory(h);
-    }
-    if (id.handle != nullptr) RaiseError(L, ERR_FINDARRAY);
-    SetErrorNumber(id.number);
-    RaiseError(L, ERR_FINDDIR);
+    if (qvObjectHeader* h = FindObjectInList(directories, id)) return AsDirectory(h);
+    RaiseError(L, ObjectNotFound(id, ERR_FINDDIR));
 }
 
 // A scan of path: its handle and context, or the error (1286 when it does not open).
@@ -71,10 +65,7 @@ struct Scan {
 
 int StartScan(const char* path, Scan* scan) {
     scan->handle.reset(OpenFileEx(path, QV_LOCK_SHARED));
-    if (!scan->handle) {
-        SetErrorString(path);
-        return ERR_LOCK2;
-    }
+    if (!scan->handle) return ErrorWithText(ERR_LOCK2, path);
     return ExamineDirEx(scan->handle.get(), &scan->context);
 }
 
@@ -135,11 +126,7 @@ int RegisterDirectoryList() {
 }
 
 void FreeAllDirectories(qvVmState* L) {
-    while (directories != nullptr) {
-        qvDosDirectory* directory = AsDirectory(directories);
-        directories = directories->next;
-        FreeDirectory(L, directory);
-    }
+    DrainList(&directories, [L](qvObjectHeader* h) { FreeDirectory(L, AsDirectory(h)); });
 }
 
 int OpenDirectory(qvVmState* L) {
@@ -152,15 +139,12 @@ int OpenDirectory(qvVmState* L) {
     if (int code = StartScan(path, &scan)) return code;
     auto* directory = static_cast<qvDosDirectory*>(AllocMemBlock(sizeof(qvDosDirectory), 1));
     if (directory == nullptr) return ERR_MEM;
-    directory->header = {QV_OBJ_DIRECTORY, wasNil ? 0 : id, wasNil ? directory : nullptr, nullptr,
-                         nullptr};
+    directory->header = NewObjectHeader(QV_OBJ_DIRECTORY, id, wasNil, directory);
     directory->handle = scan.handle.release();
     directory->scan = scan.context;
     scan.context = nullptr;
     AppendObject(&directories, &directory->header);
-    if (!wasNil) return 0;
-    VmPushLightUserdata(L, directory);
-    return 1;
+    return PushNewObjectHandle(L, directory->header);
 }
 
 int CloseDirectory(qvVmState* L) {
@@ -212,10 +196,7 @@ int GetFileAttributes(qvVmState* L) {
     const char* name = GetStringArgResolved(L, 1, 0, nullptr);
     FileExPtr handle(OpenFileEx(name, QV_LOCK_SHARED));
     qvFileAttributes info;
-    if (!handle || !ExamineEx(handle.get(), &info)) {
-        SetErrorString(name);
-        return ERR_LOCK2;
-    }
+    if (!handle || !ExamineEx(handle.get(), &info)) return ErrorWithText(ERR_LOCK2, name);
     char full[kPathBufferSize];
     if (!NameFromFileEx(handle.get(), full, sizeof full)) CopyText(full, sizeof full, name);
     PushAttributeTable(L, "path", full, info);

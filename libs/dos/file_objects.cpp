@@ -6,6 +6,7 @@
 #include "engine/convert.h"
 #include "libs/dos/commands.h"
 #include "platform/linux/blocks.h"
+#include "platform/linux/lists.h"
 #include "runtime/arguments.h"
 #include "runtime/errors.h"
 #include "runtime/messages.h"
@@ -39,12 +40,9 @@ void Append(qvDosFile* file) {
 }
 
 void CloseFileWithId(qvVmState* L, uint32_t id) {
-    for (qvObjectHeader* h = files; h != nullptr; h = h->next) {
-        if (h->id == id && h->handle == nullptr) {
-            Unlink(AsFile(h));
-            FreeFile(L, AsFile(h));
-            return;
-        }
+    if (qvObjectHeader* h = FindObjectInList(files, {id, nullptr})) {
+        Unlink(AsFile(h));
+        FreeFile(L, AsFile(h));
     }
 }
 
@@ -145,11 +143,7 @@ int RegisterFileList() {
 }
 
 void FreeAllFiles(qvVmState* L) {
-    while (files != nullptr) {
-        qvDosFile* file = AsFile(files);
-        files = files->next;
-        FreeFile(L, file);
-    }
+    DrainList(&files, [L](qvObjectHeader* h) { FreeFile(L, AsFile(h)); });
 }
 
 int OpenFile(qvVmState* L) {
@@ -176,16 +170,14 @@ int OpenFile(qvVmState* L) {
         PrintLoadingFailed();
         return ERR_MEM;
     }
-    file->header = {QV_OBJ_FILE, wasNil ? 0 : id, wasNil ? file : nullptr, nullptr, nullptr};
+    file->header = NewObjectHeader(QV_OBJ_FILE, id, wasNil, file);
     file->scriptMode = scriptMode;
     file->layerMode = static_cast<uint32_t>(layerMode);
     file->size = size > 0 ? size : 0;
     file->handle = handle.release();
     Append(file);
     PrintLoadingDone();
-    if (!wasNil) return 0;
-    VmPushLightUserdata(L, file);
-    return 1;
+    return PushNewObjectHandle(L, file->header);
 }
 
 int CloseFile(qvVmState* L) {
@@ -338,15 +330,10 @@ int WriteLine(qvVmState* L) {
 }  // namespace qv
 
 int FindFileHandle(qvObjectId id, qvDosFile** file) {
-    for (qvObjectHeader* h = qv::files; h != nullptr; h = h->next) {
-        if (h->id == id.number && h->handle == id.handle) {
-            *file = qv::AsFile(h);
-            return 0;
-        }
-    }
-    if (id.handle != nullptr) return ERR_FINDARRAY;
-    SetErrorNumber(id.number);
-    return ERR_FINDFILE;
+    qvObjectHeader* h = qv::FindObjectInList(qv::files, id);
+    if (h == nullptr) return qv::ObjectNotFound(id, ERR_FINDFILE);
+    *file = qv::AsFile(h);
+    return 0;
 }
 
 int ReadExactBytes(qvDosFile* file, qvFile* handle, void* destination, int64_t n) {

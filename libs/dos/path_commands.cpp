@@ -7,6 +7,7 @@
 #include "libs/dos/wildcard.h"
 #include "platform/linux/blocks.h"
 #include "platform/linux/environment.h"
+#include "platform/linux/lists.h"
 #include "platform/linux/volumes.h"
 #include "runtime/arguments.h"
 #include "runtime/errors.h"
@@ -90,9 +91,7 @@ int AddTempFile(const char* name, const char* virtualPath) {
         FreeTempEntry(entry);
         return ERR_MEM;
     }
-    qvTempFileEntry** link = &tempFiles;
-    while (*link != nullptr) link = &(*link)->next;
-    *link = entry;
+    *ListEnd(&tempFiles) = entry;
     return 0;
 }
 
@@ -106,12 +105,10 @@ const char* FindExtractedFile(const char* virtualPath) {
 }
 
 void DeleteTempFiles() {
-    while (tempFiles != nullptr) {
-        qvTempFileEntry* entry = tempFiles;
-        tempFiles = entry->next;
+    DrainList(&tempFiles, [](qvTempFileEntry* entry) {
         DeleteFilePath(entry->name);
         FreeTempEntry(entry);
-    }
+    });
 }
 
 int Exists(qvVmState* L) {
@@ -143,10 +140,7 @@ int IsDirectory(qvVmState* L) {
     CheckArgCount(L, 1, 1);
     const char* name = GetStringArgResolved(L, 1, 0, nullptr);
     FileExPtr handle(OpenFileEx(name, QV_LOCK_SHARED));
-    if (!handle) {
-        SetErrorString(name);
-        return ERR_LOCK2;
-    }
+    if (!handle) return ErrorWithText(ERR_LOCK2, name);
     qvFileAttributes info;
     if (!ExamineEx(handle.get(), &info)) return ERR_WRONGUSAGE;
     VmPushNumber(L, info.type == QV_DOSTYPE_DIRECTORY ? 1 : 0);
@@ -208,10 +202,8 @@ int MakeDirectoryPath(std::string_view path) {
         if (i < path.size() && !IsSeparator(path[i])) continue;
         std::string_view prefix = path.substr(0, i);
         if (SkippedPrefix(prefix)) continue;
-        if (!EnsureDirectory(std::string(prefix))) {
-            SetErrorString(std::string(path).c_str());
-            return ERR_CREATEDIR;
-        }
+        if (!EnsureDirectory(std::string(prefix)))
+            return ErrorWithText(ERR_CREATEDIR, std::string(path).c_str());
     }
     return 0;
 }

@@ -57,10 +57,8 @@ int CopyInto(qvFile* destination, qvFile* source, const char* destinationName) {
     for (;;) {
         int64_t n = FileReadBuffered(source, buffer.get(), kBlock);
         if (n < 0) return ERR_READ;
-        if (n > 0 && FileWrite(destination, buffer.get(), n) != n) {
-            SetErrorString(destinationName);
-            return ERR_WRITEFILE;
-        }
+        if (n > 0 && FileWrite(destination, buffer.get(), n) != n)
+            return ErrorWithText(ERR_WRITEFILE, destinationName);
         if (n < kBlock) return 0;
     }
 }
@@ -77,15 +75,9 @@ int Extract(const char* virtualPath, const char* linkedName, std::string* tempNa
     }
     *tempName += extension;
     FilePtr destination(FileCreateExclusive(tempName->c_str(), 0700));
-    if (!destination) {
-        SetErrorString(tempName->c_str());
-        return ERR_WRITEFILE;
-    }
+    if (!destination) return ErrorWithText(ERR_WRITEFILE, tempName->c_str());
     FilePtr source(FileOpen(virtualPath, QV_FILE_READ));
-    if (!source) {
-        SetErrorString(virtualPath);
-        return ERR_READFILE;
-    }
+    if (!source) return ErrorWithText(ERR_READFILE, virtualPath);
     int code = CopyInto(destination.get(), source.get(), tempName->c_str());
     if (FileClose(destination.release()) != 0 && code == 0) {
         SetErrorString(tempName->c_str());

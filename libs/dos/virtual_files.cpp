@@ -4,6 +4,7 @@
 #include <string>
 
 #include "libs/dos/commands.h"
+#include "platform/linux/lists.h"
 #include "platform/linux/memory.h"
 #include "runtime/arguments.h"
 #include "runtime/errors.h"
@@ -34,11 +35,7 @@ void Release(qvVmState* L, StringFile* file) {
 }  // namespace
 
 void FreeVirtualStringFiles(qvVmState* L) {
-    while (stringFiles != nullptr) {
-        StringFile* file = stringFiles;
-        stringFiles = file->next;
-        Release(L, file);
-    }
+    DrainList(&stringFiles, [L](StringFile* file) { Release(L, file); });
 }
 
 int DefineVirtualFile(qvVmState* L) {

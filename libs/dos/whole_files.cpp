@@ -143,10 +143,7 @@ int FileLines(qvVmState* L) {
     VmPushValue(L, -2);
     VmSetMetatable(L, -2);
     source->handle = FileOpen(name, QV_FILE_READ);
-    if (source->handle == nullptr) {
-        SetErrorString(name);
-        return ERR_READFILE;
-    }
+    if (source->handle == nullptr) return ErrorWithText(ERR_READFILE, name);
     VmPushNumber(L, 1);
     VmPushCClosure(L, NextLine, 3);
     return 1;
@@ -156,10 +153,7 @@ int FileToString(qvVmState* L) {
     CheckArgCount(L, 1, 1);
     const char* name = GetStringArgResolved(L, 1, 0, nullptr);
     FilePtr handle(FileOpen(name, QV_FILE_READ));
-    if (!handle) {
-        SetErrorString(name);
-        return ERR_READFILE;
-    }
+    if (!handle) return ErrorWithText(ERR_READFILE, name);
     ByteBlock bytes;
     if (int code = ReadAll(handle.get(), &bytes)) return code;
     handle.reset();
@@ -174,17 +168,13 @@ int StringToFile(qvVmState* L) {
     const char* text = GetArgString(L, 1, &length);
     const char* name = GetArgString(L, 2, nullptr);
     FilePtr handle(FileOpen(name, QV_FILE_WRITE));
-    if (!handle) {
-        SetErrorString(name);
-        return ERR_WRITEFILE;
-    }
+    if (!handle) return ErrorWithText(ERR_WRITEFILE, name);
     auto n = static_cast<int64_t>(length);
     bool written = n == 0 || FileWrite(handle.get(), text, n) == n;
     // The close writes what is still buffered: a full disk shows up there.
     bool closed = FileClose(handle.release()) == 0;
     if (written && closed) return 0;
-    SetErrorString(name);
-    return ERR_WRITE;
+    return ErrorWithText(ERR_WRITE, name);
 }
 
 }  // namespace qv

@@ -36,85 +36,23 @@ int PushUnsigned(qvVmState* L, uint32_t x) {
     return PushNumber(L, x);
 }
 
-// Commands of one number argument and one number result.
-template <double (*F)(double)>
+// Commands of one or two number arguments and one number result; F is a captureless lambda,
+// since the standard functions' overload sets have no address to pass.
+template <auto F>
 int Unary(qvVmState* L) {
     CheckArgCount(L, 1, 1);
     return PushNumber(L, F(Num(L, 1)));
 }
 
-template <double (*F)(double, double)>
+template <auto F>
 int Binary(qvVmState* L) {
     CheckArgCount(L, 2, 2);
     return PushNumber(L, F(Num(L, 1), Num(L, 2)));
 }
 
-double AbsOf(double x) {
-    return std::fabs(x);
-}
-double SinOf(double x) {
-    return std::sin(x);
-}
-double CosOf(double x) {
-    return std::cos(x);
-}
-double TanOf(double x) {
-    return std::tan(x);
-}
-double ASinOf(double x) {
-    return std::asin(x);
-}
-double ACosOf(double x) {
-    return std::acos(x);
-}
-double ATanOf(double x) {
-    return std::atan(x);
-}
-double CeilOf(double x) {
-    return std::ceil(x);
-}
-double FloorOf(double x) {
-    return std::floor(x);
-}
-double SqrtOf(double x) {
-    return std::sqrt(x);
-}
-double LdOf(double x) {
-    return std::log10(x) / std::log10(2.0);
-}
-double LnOf(double x) {
-    return std::log(x);
-}
-double ExpOf(double x) {
-    return std::exp(x);
-}
-double DegOf(double x) {
-    return x / kRadiansPerDegree;
-}
-double RadOf(double x) {
-    return x * kRadiansPerDegree;
-}
 double FracOf(double x) {
     double whole;
     return std::modf(x, &whole);
-}
-double ATan2Of(double y, double x) {
-    return std::atan2(y, x);
-}
-double LogOf(double x, double base) {
-    return std::log10(x) / std::log10(base);
-}
-double PowOf(double x, double y) {
-    return std::pow(x, y);
-}
-double AddOf(double a, double b) {
-    return a + b;
-}
-double SubOf(double a, double b) {
-    return a - b;
-}
-double MulOf(double a, double b) {
-    return a * b;
 }
 // Correctly rounded, as Python's is (glibc's may be one unit off): the sum of squares as an
 // exact double-double, its root, and one Newton step against the residual.
@@ -206,11 +144,19 @@ int Extreme(qvVmState* L, bool smallest) {
     return PushNumber(L, best);
 }
 
-int Mod(qvVmState* L) {
+// Mod and Div: a zero divisor is an error rather than an infinity or a NaN.
+template <auto F>
+int Divide(qvVmState* L) {
     CheckArgCount(L, 2, 2);
     double a = Num(L, 1), b = Num(L, 2);
     if (b == 0) return ERR_ZERODIVISION;
-    return PushNumber(L, std::fmod(a, b));
+    return PushNumber(L, F(a, b));
+}
+
+// The whole-number divisor of Rnd and Rt: zero divides by zero, a negative one is misuse.
+int CheckWholeDivisor(int32_t n) {
+    if (n == 0) return ERR_ZERODIVISION;
+    return n < 0 ? ERR_WRONGUSAGE : 0;
 }
 
 int FrExp(qvVmState* L) {
@@ -236,21 +182,13 @@ int Max(qvVmState* L) {
 int Rnd(qvVmState* L) {
     CheckArgCount(L, 1, 1);
     int32_t n = Signed(L, 1);
-    if (n == 0) return ERR_ZERODIVISION;
-    if (n < 0) return ERR_WRONGUSAGE;
+    if (int error = CheckWholeDivisor(n)) return error;
     return PushSigned(L, Trunc32(GetRandom48() * n));
 }
 
 int RndF(qvVmState* L) {
     CheckArgCount(L, 0, 0);
     return PushNumber(L, GetRandom48());
-}
-
-int Div(qvVmState* L) {
-    CheckArgCount(L, 2, 2);
-    double a = Num(L, 1), b = Num(L, 2);
-    if (b == 0) return ERR_ZERODIVISION;
-    return PushNumber(L, a / b);
 }
 
 // Halves go to the even neighbour: the default rounding mode of nearbyint.
@@ -264,22 +202,17 @@ int Int(qvVmState* L) {
     return PushSigned(L, Signed(L, 1));
 }
 
-int Shr(qvVmState* L) {
+template <uint32_t (*Shift)(uint32_t, int32_t)>
+int ShiftCommand(qvVmState* L) {
     CheckArgCount(L, 2, 2);
-    return PushUnsigned(L, ShiftRight(GetArgUInt32(L, 1), Signed(L, 2)));
-}
-
-int Shl(qvVmState* L) {
-    CheckArgCount(L, 2, 2);
-    return PushUnsigned(L, ShiftLeft(GetArgUInt32(L, 1), Signed(L, 2)));
+    return PushUnsigned(L, Shift(GetArgUInt32(L, 1), Signed(L, 2)));
 }
 
 int Rt(qvVmState* L) {
     CheckArgCount(L, 2, 2);
     double x = Num(L, 1);
     int32_t n = Signed(L, 2);
-    if (n == 0) return ERR_ZERODIVISION;
-    if (n < 0) return ERR_WRONGUSAGE;
+    if (int error = CheckWholeDivisor(n)) return error;
     return PushNumber(L, std::pow(x, 1.0 / n));
 }
 
@@ -298,25 +231,13 @@ int Limit(qvVmState* L) {
     return PushNumber(L, x < low ? low : x > high ? high : x);
 }
 
-int BitSet(qvVmState* L) {
+// BitSet, BitTest and BitClear: F takes the value and a bit number already checked.
+template <auto F>
+int BitCommand(qvVmState* L) {
     CheckArgCount(L, 2, 2);
     uint32_t x = GetArgUInt32(L, 1), bit;
     if (!BitNumber(L, 2, &bit)) return ERR_WRONGUSAGE;
-    return PushUnsigned(L, x | (1u << bit));
-}
-
-int BitTest(qvVmState* L) {
-    CheckArgCount(L, 2, 2);
-    uint32_t x = GetArgUInt32(L, 1), bit;
-    if (!BitNumber(L, 2, &bit)) return ERR_WRONGUSAGE;
-    return PushNumber(L, (x >> bit) & 1);
-}
-
-int BitClear(qvVmState* L) {
-    CheckArgCount(L, 2, 2);
-    uint32_t x = GetArgUInt32(L, 1), bit;
-    if (!BitNumber(L, 2, &bit)) return ERR_WRONGUSAGE;
-    return PushUnsigned(L, x & ~(1u << bit));
+    return PushUnsigned(L, F(x, bit));
 }
 
 int BitXor(qvVmState* L) {
@@ -366,46 +287,46 @@ int Cast(qvVmState* L) {
 
 // The order is the library's published command list.
 constexpr qvCommandEntry kMathCommands[] = {
-    {"Abs", Unary<AbsOf>},
-    {"Sin", Unary<SinOf>},
-    {"Cos", Unary<CosOf>},
-    {"Tan", Unary<TanOf>},
-    {"ASin", Unary<ASinOf>},
-    {"ACos", Unary<ACosOf>},
-    {"ATan", Unary<ATanOf>},
-    {"ATan2", Binary<ATan2Of>},
-    {"Ceil", Unary<CeilOf>},
-    {"Floor", Unary<FloorOf>},
-    {"Mod", Mod},
+    {"Abs", Unary<[](double x) { return std::fabs(x); }>},
+    {"Sin", Unary<[](double x) { return std::sin(x); }>},
+    {"Cos", Unary<[](double x) { return std::cos(x); }>},
+    {"Tan", Unary<[](double x) { return std::tan(x); }>},
+    {"ASin", Unary<[](double x) { return std::asin(x); }>},
+    {"ACos", Unary<[](double x) { return std::acos(x); }>},
+    {"ATan", Unary<[](double x) { return std::atan(x); }>},
+    {"ATan2", Binary<[](double y, double x) { return std::atan2(y, x); }>},
+    {"Ceil", Unary<[](double x) { return std::ceil(x); }>},
+    {"Floor", Unary<[](double x) { return std::floor(x); }>},
+    {"Mod", Divide<[](double a, double b) { return std::fmod(a, b); }>},
     {"FrExp", FrExp},
     {"LdExp", LdExp},
-    {"Sqrt", Unary<SqrtOf>},
+    {"Sqrt", Unary<[](double x) { return std::sqrt(x); }>},
     {"Min", Min},
     {"Max", Max},
-    {"Log", Binary<LogOf>},
-    {"Ld", Unary<LdOf>},
-    {"Ln", Unary<LnOf>},
-    {"Exp", Unary<ExpOf>},
-    {"Deg", Unary<DegOf>},
-    {"Pow", Binary<PowOf>},
-    {"Rad", Unary<RadOf>},
+    {"Log", Binary<[](double x, double base) { return std::log10(x) / std::log10(base); }>},
+    {"Ld", Unary<[](double x) { return std::log10(x) / std::log10(2.0); }>},
+    {"Ln", Unary<[](double x) { return std::log(x); }>},
+    {"Exp", Unary<[](double x) { return std::exp(x); }>},
+    {"Deg", Unary<[](double x) { return x / kRadiansPerDegree; }>},
+    {"Pow", Binary<[](double x, double y) { return std::pow(x, y); }>},
+    {"Rad", Unary<[](double x) { return x * kRadiansPerDegree; }>},
     {"Rnd", Rnd},
     {"RndF", RndF},
-    {"Add", Binary<AddOf>},
-    {"Sub", Binary<SubOf>},
-    {"Mul", Binary<MulOf>},
-    {"Div", Div},
+    {"Add", Binary<[](double a, double b) { return a + b; }>},
+    {"Sub", Binary<[](double a, double b) { return a - b; }>},
+    {"Mul", Binary<[](double a, double b) { return a * b; }>},
+    {"Div", Divide<[](double a, double b) { return a / b; }>},
     {"Round", Round},
     {"Int", Int},
     {"Frac", Unary<FracOf>},
-    {"Shr", Shr},
-    {"Shl", Shl},
+    {"Shr", ShiftCommand<ShiftRight>},
+    {"Shl", ShiftCommand<ShiftLeft>},
     {"Rt", Rt},
     {"Wrap", Wrap},
     {"Limit", Limit},
-    {"BitSet", BitSet},
-    {"BitTest", BitTest},
-    {"BitClear", BitClear},
+    {"BitSet", BitCommand<[](uint32_t x, uint32_t bit) { return x | (1u << bit); }>},
+    {"BitTest", BitCommand<[](uint32_t x, uint32_t bit) { return (x >> bit) & 1; }>},
+    {"BitClear", BitCommand<[](uint32_t x, uint32_t bit) { return x & ~(1u << bit); }>},
     {"BitXor", BitXor},
     {"BitComplement", BitComplement},
     {"Sgn", Sgn},

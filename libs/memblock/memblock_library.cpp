@@ -7,6 +7,7 @@
 #include "engine/convert.h"
 #include "libs/dos/dos_library.h"
 #include "platform/linux/debug_output.h"
+#include "platform/linux/lists.h"
 #include "platform/linux/memory.h"
 #include "runtime/arguments.h"
 #include "runtime/errors.h"
@@ -106,12 +107,9 @@ int AllocMem(qvVmState* L) {
     int32_t size = Trunc32(GetArgNumber(L, 2));
     if (size <= 0) return ERR_WRONGUSAGE;
     if (!wasNil) {
-        for (qvObjectHeader* h = blocks; h != nullptr; h = h->next) {
-            if (h->id == id && h->handle == nullptr) {
-                Unlink(AsBlock(h));
-                FreeBlock(L, AsBlock(h));
-                break;
-            }
+        if (qvObjectHeader* h = FindObjectInList(blocks, {id, nullptr})) {
+            Unlink(AsBlock(h));
+            FreeBlock(L, AsBlock(h));
         }
     }
     auto* data = static_cast<uint8_t*>(AllocMemBlock(static_cast<size_t>(size), 0));
@@ -126,13 +124,11 @@ int AllocMem(qvVmState* L) {
         FreeMemBlock(data);
         return ERR_MEM;
     }
-    block->header = {QV_OBJ_MEMORY, wasNil ? 0 : id, wasNil ? block : nullptr, nullptr, nullptr};
+    block->header = NewObjectHeader(QV_OBJ_MEMORY, id, wasNil, block);
     block->size = size;
     block->data = data;
     AppendObject(&blocks, &block->header);
-    if (!wasNil) return 0;
-    VmPushLightUserdata(L, block);
-    return 1;
+    return PushNewObjectHandle(L, block->header);
 }
 
 int FreeMem(qvVmState* L) {
@@ -283,21 +279,12 @@ int RegisterMemBlockLibrary(qvVmState* L) {
 }
 
 void FreeAllMemBlocks(qvVmState* L) {
-    while (qv::blocks != nullptr) {
-        qvMemBlock* block = qv::AsBlock(qv::blocks);
-        qv::blocks = qv::blocks->next;
-        qv::FreeBlock(L, block);
-    }
+    qv::DrainList(&qv::blocks, [L](qvObjectHeader* h) { qv::FreeBlock(L, qv::AsBlock(h)); });
 }
 
 int FindMemBlock(qvObjectId id, qvMemBlock** block) {
-    for (qvObjectHeader* h = qv::blocks; h != nullptr; h = h->next) {
-        if (h->id == id.number && h->handle == id.handle) {
-            *block = qv::AsBlock(h);
-            return 0;
-        }
-    }
-    if (id.handle != nullptr) return ERR_FINDARRAY;
-    SetErrorNumber(id.number);
-    return ERR_FINDMEMBLK;
+    qvObjectHeader* h = qv::FindObjectInList(qv::blocks, id);
+    if (h == nullptr) return qv::ObjectNotFound(id, ERR_FINDMEMBLK);
+    *block = qv::AsBlock(h);
+    return 0;
 }

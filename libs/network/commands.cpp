@@ -11,6 +11,7 @@
 #include "runtime/arguments.h"
 #include "runtime/errors.h"
 #include "runtime/exports.h"
+#include "runtime/objects.h"
 
 namespace qv {
 namespace {
@@ -34,6 +35,11 @@ void Check(qvVmState* L, int code) {
     if (code != 0) RaiseError(L, code);
 }
 
+// The library's error for a socket call's errno status, or 0 when the call succeeded.
+int SocketStatusError(int status) {
+    return status != 0 ? SocketError(SocketErrnoText(status)) : 0;
+}
+
 // The interface address ("*" any, dotted, else a host name's first address) with the port.
 int BindSocketToAddress(int32_t* handle, const char* iface, int port) {
     sockaddr_in address{};
@@ -45,8 +51,15 @@ int BindSocketToAddress(int32_t* handle, const char* iface, int port) {
             return SocketError(ResolverErrorText(status));
         address.sin_addr.s_addr = info.addresses.front();
     }
-    const int status = BindSocket(handle, &address);
-    return status != 0 ? SocketError(SocketErrnoText(status)) : 0;
+    return SocketStatusError(BindSocket(handle, &address));
+}
+
+// Closes the script's object of this list and number, if any, and makes the node that replaces it.
+qvNetObject* ReplaceNetObject(qvVmState* L, uint32_t list, const qvObjectId& id) {
+    CloseNetObjectWithId(L, list, id.number);
+    qvNetObject* node = NewNetObject(list);
+    if (node == nullptr) RaiseError(L, ERR_MEM);
+    return node;
 }
 
 // Appends a new node for a server or UDP object, or frees it when code is an error.
@@ -58,7 +71,7 @@ int FinishCreate(qvVmState* L, qvNetObject* node, qvSocketTimeouts* timeouts, qv
     }
     timeouts->operation = timeouts->overall = 0;
     AppendNetObject(node, id);
-    return PushNewObjectResult(L, node);
+    return PushNewObjectHandle(L, node->header);
 }
 
 class StringSink : public ReceiveSink {
@@ -103,6 +116,22 @@ sockaddr_in LocalAddress(qvVmState* L) {
     return LocalOrPeer(L, handle, false, ERR_SOCKNAME);
 }
 
+int PushIP(qvVmState* L, const sockaddr_in& address) {
+    VmPushString(L, DottedAddress(address.sin_addr.s_addr).c_str());
+    return 1;
+}
+
+int PushPort(qvVmState* L, const sockaddr_in& address) {
+    VmPushNumber(L, ntohs(address.sin_port));
+    return 1;
+}
+
+int CloseCommand(qvVmState* L, uint32_t list) {
+    CheckArgCount(L, 1, 1);
+    CloseNetObject(L, FindNetObjectArg(L, 1, list));
+    return 0;
+}
+
 void PushStringArray(qvVmState* L, const char* key, const std::vector<std::string>& items) {
     VmPushString(L, key);
     VmNewTable(L);
@@ -134,6 +163,19 @@ void PushHostTable(qvVmState* L, const HostInfo& info) {
     PushStringArray(L, "ip", ips);
 }
 
+// ToIP and ToHostName: the host's first address or its name, then the information table.
+int HostLookupCommand(qvVmState* L, bool wantAddress) {
+    CheckArgCount(L, 1, 1);
+    RequireSockets(L);
+    const HostInfo info = LookUpHost(L, GetArgString(L, 1, nullptr));
+    if (wantAddress)
+        VmPushString(L, info.addresses.empty() ? "" : DottedAddress(info.addresses[0]).c_str());
+    else
+        VmPushString(L, info.name.c_str());
+    PushHostTable(L, info);
+    return 2;
+}
+
 }  // namespace
 }  // namespace qv
 
@@ -149,13 +191,11 @@ int OpenConnection(qvVmState* L) {
     CloseNetObjectWithId(L, QV_OBJ_CLIENT, id.number);
     qvNetObject* node = nullptr;
     Check(L, ConnectToHost(L, id, host, port, &node));
-    return node != nullptr ? PushNewObjectResult(L, node) : 0;
+    return node != nullptr ? PushNewObjectHandle(L, node->header) : 0;
 }
 
 int CloseConnection(qvVmState* L) {
-    CheckArgCount(L, 1, 1);
-    CloseNetObject(L, FindNetObjectArg(L, 1, QV_OBJ_CLIENT));
-    return 0;
+    return CloseCommand(L, QV_OBJ_CLIENT);
 }
 
 int CreateServer(qvVmState* L) {
@@ -165,28 +205,19 @@ int CreateServer(qvVmState* L) {
     const int port = PortArg(L, 2, 0, 0);
     const char* iface = GetOptArgString(L, 3, "*", nullptr);
     const int backlog = VmGetTop(L) >= 4 ? GetOptIntArg(L, 4, nullptr) : 32;
-    CloseNetObjectWithId(L, QV_OBJ_SERVER, id.number);
-    qvNetObject* node = NewNetObject(QV_OBJ_SERVER);
-    if (node == nullptr) RaiseError(L, ERR_MEM);
+    qvNetObject* node = ReplaceNetObject(L, QV_OBJ_SERVER, id);
     qvConnection& c = node->connection;
-    int code = 0;
-    if (const int status = CreateConnectionObject(node))
-        code = SocketError(SocketErrnoText(status));
+    int code = SocketStatusError(CreateConnectionObject(node));
     const int one = 1;
     if (code == 0 && setsockopt(c.socket, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0)
         code = ERR_SOCKOPT;
     if (code == 0) code = BindSocketToAddress(&c.socket, iface, port);
-    if (code == 0) {
-        if (const int status = ListenSocket(&c.socket, backlog))
-            code = SocketError(SocketErrnoText(status));
-    }
+    if (code == 0) code = SocketStatusError(ListenSocket(&c.socket, backlog));
     return FinishCreate(L, node, c.timeouts, id, code);
 }
 
 int CloseServer(qvVmState* L) {
-    CheckArgCount(L, 1, 1);
-    CloseNetObject(L, FindNetObjectArg(L, 1, QV_OBJ_SERVER));
-    return 0;
+    return CloseCommand(L, QV_OBJ_SERVER);
 }
 
 int SendData(qvVmState* L) {
@@ -228,23 +259,19 @@ int ReceiveData(qvVmState* L) {
 }
 
 int GetConnectionIP(qvVmState* L) {
-    VmPushString(L, DottedAddress(PeerAddress(L).sin_addr.s_addr).c_str());
-    return 1;
+    return PushIP(L, PeerAddress(L));
 }
 
 int GetConnectionPort(qvVmState* L) {
-    VmPushNumber(L, ntohs(PeerAddress(L).sin_port));
-    return 1;
+    return PushPort(L, PeerAddress(L));
 }
 
 int GetLocalIP(qvVmState* L) {
-    VmPushString(L, DottedAddress(LocalAddress(L).sin_addr.s_addr).c_str());
-    return 1;
+    return PushIP(L, LocalAddress(L));
 }
 
 int GetLocalPort(qvVmState* L) {
-    VmPushNumber(L, ntohs(LocalAddress(L).sin_port));
-    return 1;
+    return PushPort(L, LocalAddress(L));
 }
 
 int GetHostName(qvVmState* L) {
@@ -257,21 +284,11 @@ int GetHostName(qvVmState* L) {
 }
 
 int ToIP(qvVmState* L) {
-    CheckArgCount(L, 1, 1);
-    RequireSockets(L);
-    const HostInfo info = LookUpHost(L, GetArgString(L, 1, nullptr));
-    VmPushString(L, info.addresses.empty() ? "" : DottedAddress(info.addresses[0]).c_str());
-    PushHostTable(L, info);
-    return 2;
+    return HostLookupCommand(L, true);
 }
 
 int ToHostName(qvVmState* L) {
-    CheckArgCount(L, 1, 1);
-    RequireSockets(L);
-    const HostInfo info = LookUpHost(L, GetArgString(L, 1, nullptr));
-    VmPushString(L, info.name.c_str());
-    PushHostTable(L, info);
-    return 2;
+    return HostLookupCommand(L, false);
 }
 
 int SetNetworkTimeout(qvVmState* L) {
@@ -288,22 +305,17 @@ int CreateUDPObject(qvVmState* L) {
     const qvObjectId id = {uint32_t(GetOptIntArg(L, 1, nullptr)), nullptr};
     const int port = PortArg(L, 2, 0, 0);
     const char* iface = GetOptArgString(L, 3, "*", nullptr);
-    CloseNetObjectWithId(L, QV_OBJ_UDPOBJECT, id.number);
-    qvNetObject* node = NewNetObject(QV_OBJ_UDPOBJECT);
-    if (node == nullptr) RaiseError(L, ERR_MEM);
+    qvNetObject* node = ReplaceNetObject(L, QV_OBJ_UDPOBJECT, id);
     qvUDPObject& u = node->udp;
-    int code = 0;
     int status = NewSocket(&u.socket, AF_INET, SOCK_DGRAM, 0);
     if (status == 0) status = SetSocketNonBlocking(&u.socket);
-    if (status != 0) code = SocketError(SocketErrnoText(status));
+    int code = SocketStatusError(status);
     if (code == 0) code = BindSocketToAddress(&u.socket, iface, port);
     return FinishCreate(L, node, &u.timeouts, id, code);
 }
 
 int CloseUDPObject(qvVmState* L) {
-    CheckArgCount(L, 1, 1);
-    CloseNetObject(L, FindNetObjectArg(L, 1, QV_OBJ_UDPOBJECT));
-    return 0;
+    return CloseCommand(L, QV_OBJ_UDPOBJECT);
 }
 
 int SendUDPData(qvVmState* L) {
@@ -322,7 +334,7 @@ int SendUDPData(qvVmState* L) {
     size_t sent = 0;
     const int status =
         SendToSocket(&node->udp.socket, data, length, &sent, &to, &node->udp.timeouts);
-    Check(L, status != 0 ? SocketError(SocketErrnoText(status)) : 0);
+    Check(L, SocketStatusError(status));
     VmPushNumber(L, double(sent));
     return 1;
 }
@@ -346,10 +358,10 @@ int ReceiveUDPData(qvVmState* L) {
         VmPushNumber(L, 0);
         return 3;
     }
-    Check(L, status != 0 ? SocketError(SocketErrnoText(status)) : 0);
+    Check(L, SocketStatusError(status));
     VmPushLString(L, reinterpret_cast<const char*>(u.buffer), count);
-    VmPushString(L, DottedAddress(from.sin_addr.s_addr).c_str());
-    VmPushNumber(L, ntohs(from.sin_port));
+    PushIP(L, from);
+    PushPort(L, from);
     return 3;
 }
 

@@ -76,8 +76,7 @@ int BufferSink::Terminate() {
 
 int FileSink::Put(const uint8_t* bytes, size_t length) {
     if (FileWrite(file_, bytes, int64_t(length)) == int64_t(length)) return 0;
-    SetErrorString(name_);
-    return ERR_WRITEFILE;
+    return ErrorWithText(ERR_WRITEFILE, name_);
 }
 
 int ReceiveStatusCode(int status) {

@@ -178,10 +178,7 @@ int ReadHttpReply(Transfer& t, qvNetObject* node, const std::string& path, bool 
         }
     } while (r.status == 100);
     reply->status = r.status;
-    if (r.status == 404 && t.options.fail404) {
-        SetErrorString(path.c_str());
-        return ERR_FILENOTFOUND;
-    }
+    if (r.status == 404 && t.options.fail404) return ErrorWithText(ERR_FILENOTFOUND, path.c_str());
     if (const int code = ReadHeaders(t, node, &r)) return code;
     reply->redirect = mayRedirect && (r.status == 301 || r.status == 302) && !r.location.empty();
     if (reply->redirect) {

@@ -84,30 +84,18 @@ void CloseNetObject(qvVmState* L, qvNetObject* node) {
 
 void CloseNetObjectWithId(qvVmState* L, uint32_t type, uint32_t id) {
     if (id == 0) return;
-    for (qvObjectHeader* h = *NetworkList(type); h != nullptr; h = h->next) {
-        if (h->id == id && h->handle == nullptr) return CloseNetObject(L, AsNode(h));
-    }
+    if (qvObjectHeader* h = FindObjectInList(*NetworkList(type), {id, nullptr}))
+        CloseNetObject(L, AsNode(h));
 }
 
 qvNetObject* FindNetObjectArg(qvVmState* L, int idx, uint32_t type) {
     const qvObjectId id = GetObjectIdArg(L, idx);
-    for (qvObjectHeader* h = *NetworkList(type); h != nullptr; h = h->next) {
-        if (h->id == id.number && h->handle == id.handle) return AsNode(h);
-    }
-    if (id.handle != nullptr) RaiseError(L, ERR_FINDARRAY);
-    SetErrorNumber(id.number);
-    RaiseError(L, NotFoundCode(type));
-}
-
-int PushNewObjectResult(qvVmState* L, const qvNetObject* node) {
-    if (node->header.handle == nullptr) return 0;
-    VmPushLightUserdata(L, node->header.handle);
-    return 1;
+    if (qvObjectHeader* h = FindObjectInList(*NetworkList(type), id)) return AsNode(h);
+    RaiseError(L, ObjectNotFound(id, NotFoundCode(type)));
 }
 
 int SocketError(const char* text) {
-    SetErrorString(text);
-    return ERR_SOCKET;
+    return ErrorWithText(ERR_SOCKET, text);
 }
 
 }  // namespace qv

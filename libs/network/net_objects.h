@@ -24,9 +24,6 @@ void CloseNetObjectWithId(qvVmState* L, uint32_t type, uint32_t id);
 // list's own error with the number.
 qvNetObject* FindNetObjectArg(qvVmState* L, int idx, uint32_t type);
 
-// Pushes the handle of a node created with an automatic id; returns the result count.
-int PushNewObjectResult(qvVmState* L, const qvNetObject* node);
-
 // Stores text as the error argument and returns ERR_SOCKET.
 int SocketError(const char* text);
 

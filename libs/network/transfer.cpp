@@ -114,10 +114,7 @@ int RunUpload(Transfer& t, const std::string& url) {
     FileHandle file;
     if (!t.options.file.empty()) {
         file.reset(FileOpen(t.options.file.c_str(), QV_FILE_READ));
-        if (file == nullptr) {
-            SetErrorString(t.options.file.c_str());
-            return ERR_READFILE;
-        }
+        if (file == nullptr) return ErrorWithText(ERR_READFILE, t.options.file.c_str());
         FileSeek(file.get(), 0, QV_SEEK_END);
         source.size = FileSeek(file.get(), 0, QV_SEEK_BEGINNING);
         source.file = file.get();
@@ -171,16 +168,13 @@ int DownloadSink::Open() {
     if (name_.empty() || file_ != nullptr) return 0;
     file_ = FileOpen(name_.c_str(), QV_FILE_WRITE);
     if (file_ != nullptr) return 0;
-    SetErrorString(name_.c_str());
-    return ERR_WRITEFILE;
+    return ErrorWithText(ERR_WRITEFILE, name_.c_str());
 }
 
 int DownloadSink::Put(const uint8_t* bytes, size_t length) {
     if (file_ != nullptr) {
-        if (FileWrite(file_, bytes, int64_t(length)) != int64_t(length)) {
-            SetErrorString(name_.c_str());
-            return ERR_WRITEFILE;
-        }
+        if (FileWrite(file_, bytes, int64_t(length)) != int64_t(length))
+            return ErrorWithText(ERR_WRITEFILE, name_.c_str());
     } else {
         if (length > kMemoryDownloadMax - memory_.size()) return ERR_MEM;
         try {

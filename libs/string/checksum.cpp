@@ -139,10 +139,7 @@ template <typename Consume>
 int ReadWholeFile(const char* name, size_t length, Consume consume) {
     if (length == 0) return ERR_WRONGUSAGE;
     FilePtr file(std::strlen(name) == length ? FileOpen(name, QV_FILE_READ) : nullptr);
-    if (!file) {
-        SetErrorString(name);
-        return ERR_READFILE;
-    }
+    if (!file) return ErrorWithText(ERR_READFILE, name);
     BlockPtr<uint8_t> buffer(static_cast<uint8_t*>(AllocMemBlock(kFileChunk, 0)));
     if (!buffer) return ERR_MEM;
     for (;;) {

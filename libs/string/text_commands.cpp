@@ -40,6 +40,16 @@ namespace {
 
 constexpr size_t kNotFound = std::string_view::npos;
 
+// Pushes s with its bytes from..to replaced by insert.
+int PushSpliced(qvVmState* L, std::string_view s, size_t from, size_t to, std::string_view insert) {
+    TextBuffer out(L);
+    out.Append(s.substr(0, from));
+    out.Append(insert);
+    out.Append(s.substr(to));
+    out.Push();
+    return 1;
+}
+
 int MapCase(qvVmState* L, const std::array<uint8_t, 256>& table) {
     CheckArgCount(L, 1, 1);
     const std::string_view s = StringArg(L, 1);
@@ -350,11 +360,7 @@ int UnmidStr(qvVmState* L) {
     if (pos < 0 || length < 0) return ERR_WRONGUSAGE;
     const size_t from = std::min(static_cast<size_t>(pos), s.size());
     const size_t to = from + std::min(static_cast<size_t>(length), s.size() - from);
-    qv::TextBuffer out(L);
-    out.Append(s.substr(0, from));
-    out.Append(s.substr(to));
-    out.Push();
-    return 1;
+    return qv::PushSpliced(L, s, from, to, {});
 }
 
 int CountStr(qvVmState* L) {
@@ -382,12 +388,7 @@ int InsertStr(qvVmState* L) {
     if (pos < 0) return ERR_WRONGUSAGE;
     const size_t at = std::min(static_cast<size_t>(pos), s.size());
     const size_t resume = overwrite ? std::min(at + insert.size(), s.size()) : at;
-    qv::TextBuffer out(L);
-    out.Append(s.substr(0, at));
-    out.Append(insert);
-    out.Append(s.substr(resume));
-    out.Push();
-    return 1;
+    return qv::PushSpliced(L, s, at, resume, insert);
 }
 
 int RepeatStr(qvVmState* L) {

@@ -16,6 +16,7 @@
 #include "runtime/arguments.h"
 #include "runtime/errors.h"
 #include "runtime/input_pump.h"
+#include "runtime/objects.h"
 
 namespace qv {
 namespace {
@@ -102,8 +103,7 @@ bool IsWholeNumber(std::string_view text) {
 }
 
 int FileNotReadable(const std::string& name) {
-    SetErrorString(name.c_str());
-    return ERR_READFILE;
+    return ErrorWithText(ERR_READFILE, name.c_str());
 }
 
 void PushFileResult(qvVmState* L, const qvFileRequestResult& result, bool multiSelect) {
@@ -316,10 +316,7 @@ int SetClipboard(qvVmState* L) {
             return WriteClipboardData(ArgText(L, 2));
         case QV_CLIPBOARD_IMAGE: {
             // No brush exists before the brush library: every id is unknown.
-            qvObjectId id = GetObjectIdArg(L, 2);
-            if (id.handle != nullptr) return ERR_FINDARRAY;
-            SetErrorNumber(id.number);
-            return ERR_FINDBRUSH;
+            return ObjectNotFound(GetObjectIdArg(L, 2), ERR_FINDBRUSH);
         }
         default:
             return ERR_WRONGUSAGE;

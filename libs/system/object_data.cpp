@@ -47,8 +47,7 @@ int NameArg(qvVmState* L, int idx, const char** name) {
 }
 
 int MissingItem(const char* name) {
-    SetErrorString(name);
-    return ERR_FINDOBJECTDATA;
+    return ErrorWithText(ERR_FINDOBJECTDATA, name);
 }
 
 }  // namespace

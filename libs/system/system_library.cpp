@@ -265,8 +265,7 @@ int End(qvVmState* L) {
 
 int Error(qvVmState* L) {
     CheckArgCount(L, 1, 1);
-    SetErrorString(GetArgString(L, 1, nullptr));
-    return ERR_ERRORCALLED;
+    return ErrorWithText(ERR_ERRORCALLED, GetArgString(L, 1, nullptr));
 }
 
 int ExitOnError(qvVmState* L) {

@@ -4,6 +4,7 @@
 
 #include "engine/convert.h"
 #include "libs/system/commands.h"
+#include "platform/linux/lists.h"
 #include "platform/linux/memory.h"
 #include "platform/linux/time.h"
 #include "runtime/arguments.h"
@@ -30,19 +31,14 @@ int64_t Now() {
 }
 
 qvTimer* FindTimer(qvObjectId id) {
-    for (qvObjectHeader* h = timers; h != nullptr; h = h->next) {
-        if (h->id == id.number && h->handle == id.handle) return reinterpret_cast<qvTimer*>(h);
-    }
-    return nullptr;
+    return reinterpret_cast<qvTimer*>(FindObjectInList(timers, id));
 }
 
 // The timer named by argument idx; raises the lookup error when there is none.
 qvTimer* TimerArg(qvVmState* L, int idx) {
     qvObjectId id = GetObjectIdArg(L, idx);
     if (qvTimer* t = FindTimer(id)) return t;
-    if (id.handle != nullptr) RaiseError(L, ERR_FINDARRAY);
-    SetErrorNumber(id.number);
-    RaiseError(L, ERR_FINDTIMER);
+    RaiseError(L, ObjectNotFound(id, ERR_FINDTIMER));
 }
 
 int64_t ElapsedMicros(const qvTimer* t) {
@@ -74,14 +70,10 @@ void FreeTimer(qvVmState* L, qvTimer* t) {
 int NewTimer(qvVmState* L, uint32_t number, bool automatic) {
     auto* t = static_cast<qvTimer*>(AllocMemBlock(sizeof(qvTimer), 1));
     if (t == nullptr) return ERR_MEM;
-    t->header = {kTimerType, number, automatic ? t : nullptr, nullptr, nullptr};
+    t->header = NewObjectHeader(kTimerType, number, automatic, t);
     t->start = Now();
-    qvObjectHeader** tail = &timers;
-    while (*tail != nullptr) tail = &(*tail)->next;
-    *tail = &t->header;
-    if (!automatic) return 0;
-    VmPushLightUserdata(L, t);
-    return 1;
+    AppendObject(&timers, &t->header);
+    return PushNewObjectHandle(L, t->header);
 }
 
 }  // namespace
@@ -91,11 +83,7 @@ int RegisterTimerList() {
 }
 
 void FreeAllTimers(qvVmState* L) {
-    while (timers != nullptr) {
-        auto* t = reinterpret_cast<qvTimer*>(timers);
-        timers = timers->next;
-        FreeTimer(L, t);
-    }
+    DrainList(&timers, [L](qvObjectHeader* h) { FreeTimer(L, reinterpret_cast<qvTimer*>(h)); });
 }
 
 int StartTimer(qvVmState* L) {

@@ -8,6 +8,7 @@
 
 #include "gfx/kernels/rows.h"
 #include "gfx/scale.h"
+#include "platform/linux/lists.h"
 #include "platform/linux/memory.h"
 #include "platform/linux/testing.h"
 
@@ -123,9 +124,7 @@ qvPlatformDisplay* OpenHeadlessWindow(int32_t x, int32_t y, int32_t width, int32
     }
     ClearBitMap(display->framebuffer);
     display->x = x, display->y = y;
-    qvPlatformDisplay** link = &windows;
-    while (*link != nullptr) link = &(*link)->next;
-    *link = display;
+    *ListEnd(&windows) = display;
     return display;
 }
 

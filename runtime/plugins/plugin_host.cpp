@@ -9,6 +9,7 @@
 
 #include "platform/linux/blocks.h"
 #include "platform/linux/debug_output.h"
+#include "platform/linux/lists.h"
 #include "platform/linux/plugin_loader.h"
 #include "runtime/errors.h"
 #include "runtime/file_parts.h"
@@ -75,8 +76,7 @@ using SegmentsPtr = std::unique_ptr<qvSegmentList, SegmentsDeleter>;
 
 // The message names the plugin by the file part of its path.
 int LoadFailure(const char* path) {
-    SetErrorString(FilePartEx(path));
-    return ERR_LOADPLUGIN;
+    return ErrorWithText(ERR_LOADPLUGIN, FilePartEx(path));
 }
 
 // The file part of path without its extension, in any letter case.
@@ -119,15 +119,13 @@ int CheckInitialisedPlugin(const char* path, qvPluginLookup lookup, qvPluginReco
     if (RequiresNewerRuntime(info)) {
         char version[32];
         std::snprintf(version, sizeof version, "%u.%u", info.version, info.revision);
-        SetErrorString(version);
-        return ERR_NEWQVPLUGIN;
+        return ErrorWithText(ERR_NEWQVPLUGIN, version);
     }
     record->capabilities = ResolveCapabilities(lookup, &record->functions);
     if (record->capabilities == 0) {
         char flags[32];
         std::snprintf(flags, sizeof flags, "%lx", static_cast<unsigned long>(info.capabilities));
-        SetErrorString(flags);
-        return ERR_PLUGINTYPE;
+        return ErrorWithText(ERR_PLUGINTYPE, flags);
     }
     return 0;
 }
@@ -139,10 +137,8 @@ int OpenPlugin(const char* path, qvSegmentList* segments, qvPluginDescriptor* de
         descriptor->lookup == nullptr) {
         return LoadFailure(path);
     }
-    if (descriptor->architecture != kQvPluginArchNative) {
-        SetErrorString(kPlatformName);
-        return ERR_PLUGINARCH;
-    }
+    if (descriptor->architecture != kQvPluginArchNative)
+        return ErrorWithText(ERR_PLUGINARCH, kPlatformName);
     f->architecture = descriptor->architecture;
     f->entries[kInitPlugin] = descriptor->lookup(kEntryNames[kInitPlugin]);
     f->entries[kClosePlugin] = descriptor->lookup(kEntryNames[kClosePlugin]);
@@ -172,9 +168,7 @@ bool HasPluginExtension(const char* name) {
 }
 
 void AppendNode(qvPluginNode* node) {
-    qvPluginNode** link = &Runtime().plugins;
-    while (*link != nullptr) link = &(*link)->next;
-    *link = node;
+    *ListEnd(&Runtime().plugins) = node;
 }
 
 // "(Reason: %s)" with the error's text, as a progress line of its own.
@@ -421,14 +415,12 @@ void UnloadPlugin(qvPluginRecord* record) {
 }
 
 void UnloadPlugins() {
-    qvPluginNode* node = qv::Runtime().plugins;
+    qvPluginNode* list = qv::Runtime().plugins;
     qv::Runtime().plugins = nullptr;
-    while (node != nullptr) {
-        qvPluginNode* next = node->next;
+    qv::DrainList(&list, [](qvPluginNode* node) {
         UnloadPlugin(node->record);
         qv::DeleteBlock(node);
-        node = next;
-    }
+    });
 }
 
 const qvPluginFunctions* GetPluginFunctions(const qvPluginRecord* record) {
@@ -454,6 +446,5 @@ int CheckRequiredPlugin(const char* name, int version, int revision) {
     } else {
         std::snprintf(text, sizeof text, "%.*s.qvp %d.%d", n, name, version, revision);
     }
-    SetErrorString(text);
-    return ERR_REQUIREPLUGIN;
+    return ErrorWithText(ERR_REQUIREPLUGIN, text);
 }

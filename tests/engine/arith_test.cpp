@@ -9,17 +9,13 @@
 namespace {
 
 using qv::testing::EngineTest;
+using qv::testing::NilValue;
 using qv::testing::NumberValue;
 using qv::testing::Protected;
 using qv::testing::StringValue;
 
 class Arith : public EngineTest {
 protected:
-    qvValue Nil() {
-        qvValue v;
-        qv::SetNil(&v);
-        return v;
-    }
     // The result of event on x and y, or -(error code).
     double Outcome(const qvValue& x, const qvValue& y, int event) {
         VmPushNil(L);
@@ -41,13 +37,13 @@ TEST_F(Arith, ResultsFollowTheLanguageRules) {
         int event;
         double expected;  // negative codes: the error
     } rows[] = {
-        {Nil(), NumberValue(5), TM_ADD, 5},
+        {NilValue(), NumberValue(5), TM_ADD, 5},
         {StringValue(L, "3"), StringValue(L, "4"), TM_MUL, 12},
         {StringValue(L, " 0x10 "), NumberValue(1), TM_SUB, 15},
         {NumberValue(1), NumberValue(4), TM_DIV, 0.25},
         {NumberValue(5), NumberValue(0), TM_DIV, -ERR_ZERODIVISION},
         {NumberValue(5), NumberValue(-0.0), TM_DIV, -ERR_ZERODIVISION},
-        {NumberValue(5), Nil(), TM_DIV, -ERR_ZERODIVISION},
+        {NumberValue(5), NilValue(), TM_DIV, -ERR_ZERODIVISION},
         {NumberValue(7), NumberValue(2), TM_DIVINT, 3},
         {NumberValue(-7), NumberValue(2), TM_DIVINT, -3},
         {NumberValue(5), NumberValue(0.5), TM_DIVINT, -ERR_ZERODIVISION},

@@ -25,6 +25,12 @@ inline qvValue StringValue(qvVmState* L, const std::string& text) {
     return v;
 }
 
+inline qvValue NilValue() {
+    qvValue v;
+    SetNil(&v);
+    return v;
+}
+
 inline qvValue NumberValue(double n) {
     qvValue v;
     SetNumber(&v, n);

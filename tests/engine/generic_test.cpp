@@ -11,17 +11,13 @@ namespace {
 
 using qv::testing::EngineTest;
 using qv::testing::Minimal;
+using qv::testing::NilValue;
 using qv::testing::NumberValue;
 using qv::testing::Protected;
 using qv::testing::StringAt;
 
 class Generic : public EngineTest {
 protected:
-    qvValue Nil() {
-        qvValue v;
-        qv::SetNil(&v);
-        return v;
-    }
     // Test values live in C++ variables: anchor them in the registry against collections.
     qvValue Keep(qvValue v) {
         qv::testing::Anchor(L, ++anchors_, v);
@@ -52,12 +48,12 @@ TEST_F(Generic, EqualityTreatsNilAsZeroAndEmptyAndRefusesMixedTypes) {
         qvValue a, b;
         int expected;
     } cases[] = {
-        {Nil(), NumberValue(0), 1},
-        {Nil(), Str(""), 1},
-        {Nil(), Nil(), 1},
-        {Nil(), table, 0},
-        {Str("x"), Nil(), 0},
-        {NumberValue(-0.0), Nil(), 1},
+        {NilValue(), NumberValue(0), 1},
+        {NilValue(), Str(""), 1},
+        {NilValue(), NilValue(), 1},
+        {NilValue(), table, 0},
+        {Str("x"), NilValue(), 0},
+        {NumberValue(-0.0), NilValue(), 1},
         {NumberValue(NAN), NumberValue(NAN), 0},
         {NumberValue(1), Str("1"), -ERR_NUMSTRCMP},
         {Str("1"), NumberValue(1), -ERR_NUMSTRCMP},
@@ -78,10 +74,10 @@ TEST_F(Generic, LessThanOrdersNilNumbersAndStrings) {
         int caseSensitive;
         int expected;
     } cases[] = {
-        {Nil(), NumberValue(1), 1, 1},
-        {Nil(), NumberValue(-1), 1, 0},
-        {Nil(), Str("a"), 1, 0},
-        {NumberValue(-1), Nil(), 1, 1},
+        {NilValue(), NumberValue(1), 1, 1},
+        {NilValue(), NumberValue(-1), 1, 0},
+        {NilValue(), Str("a"), 1, 0},
+        {NumberValue(-1), NilValue(), 1, 1},
         {Str("a"), Str("B"), 1, 0},
         {Str("a"), Str("B"), 0, 1},
         {Str("\xE9"), Str("\xC9"), 0, 0},
@@ -185,10 +181,10 @@ TEST_F(Generic, ConcatenationConvertsNilAndNumbers) {
         qvValue a, b;
         const char* expected;
     } cases[] = {
-        {Nil(), Str("x"), "x"},
+        {NilValue(), Str("x"), "x"},
         {NumberValue(1), NumberValue(2), "12"},
         {NumberValue(0.1), Str(""), "0.1"},
-        {Nil(), Nil(), ""},
+        {NilValue(), NilValue(), ""},
     };
     for (const auto& c : cases) {
         VmSetTop(L, 0);

@@ -248,7 +248,8 @@ TEST_F(StringTest, RefusedResizeLeavesTableIntact) {
 TEST_F(StringTest, FormattedNumbersComeWithTheirHashes) {
     const std::vector<std::string> prefixes = {"", "k", "key.", std::string(25, 'p'),
                                                std::string(31, 'q')};
-    for (double v : {0.0, 7.0, 10.0, 99999.0, 4294967295.0, -0.0, -3.0, 0.25, 1e100}) {
+    for (double v : {0.0, 7.0, 10.0, 99999.0, 12345678.0, 123456789.0, 4294967295.0, -0.0, -3.0,
+                     0.25, 1e100}) {
         for (const std::string& prefix : prefixes) {
             char text[kNumberTextSize];
             uint32_t hashes[2];
@@ -268,7 +269,8 @@ TEST_F(StringTest, FormattedNumbersComeWithTheirHashes) {
 }
 
 // A text and a number: the number's register holds its text afterwards, and the result is the
-// interned string, for short results (hashed from their pieces) and long ones.
+// interned string, for short results (hashed and looked up from their pieces) and long ones,
+// made the first time and found the second.
 TEST_F(StringTest, TextAndNumberConcatenateThroughTheirRegisters) {
     const struct {
         std::string text;
@@ -279,17 +281,93 @@ TEST_F(StringTest, TextAndNumberConcatenateThroughTheirRegisters) {
         {"key", 1e100, "1e+100"},       {std::string(30, 'x'), 12, "12"},  // 32 bytes joined
         {std::string(40, 'y'), 7, "7"},
     };
-    for (const auto& c : cases) {
-        L->top = L->base;
-        SetString(L->top++, Intern(L, c.text));
-        SetNumber(L->top++, c.number);
-        VmConcatValues(L, 2, 1);
-        const std::string joined = c.text + c.numberText;
-        EXPECT_EQ(StringOf(&L->base[0]), Intern(L, joined)) << joined;
-        ASSERT_TRUE(IsString(&L->base[1])) << joined;
-        EXPECT_EQ(StringOf(&L->base[1]), Intern(L, c.numberText));
+    for (int pass = 0; pass < 2; ++pass) {
+        for (const auto& c : cases) {
+            L->top = L->base;
+            SetString(L->top++, Intern(L, c.text));
+            SetNumber(L->top++, c.number);
+            const uint32_t strings = L->g->strt.nuse;
+            VmConcatValues(L, 2, 1);
+            const std::string joined = c.text + c.numberText;
+            EXPECT_EQ(L->g->strt.nuse, pass == 0 ? strings + 2 - c.text.empty() : strings);
+            EXPECT_EQ(StringOf(&L->base[0]), Intern(L, joined)) << joined;
+            ASSERT_TRUE(IsString(&L->base[1])) << joined;
+            EXPECT_EQ(StringOf(&L->base[1]), Intern(L, c.numberText));
+        }
     }
     L->top = L->base;
+}
+
+// Two texts: a short join is hashed and looked up from its pieces, an empty right one leaves
+// the left one as the result, and a long join is gathered as a general concatenation is.
+TEST_F(StringTest, TwoTextsConcatenate) {
+    const struct {
+        std::string left, right;
+    } cases[] = {
+        {"abcde", "fghij"},
+        {"", "x"},
+        {"x", ""},
+        {std::string("a\0b", 3), "c"},
+        {std::string(31, 'p'), "q"},  // 32 bytes joined
+        {"", ""},
+    };
+    for (int pass = 0; pass < 2; ++pass) {
+        for (const auto& c : cases) {
+            const std::string joined = c.left + c.right;
+            L->top = L->base;
+            SetString(L->top++, Intern(L, c.left));
+            SetString(L->top++, Intern(L, c.right));
+            const bool made = pass == 0 && !c.left.empty() && !c.right.empty();
+            const uint32_t strings = L->g->strt.nuse;
+            VmConcatValues(L, 2, 1);
+            EXPECT_EQ(L->g->strt.nuse, strings + made) << joined;
+            EXPECT_EQ(StringOf(&L->base[0]), Intern(L, joined)) << joined;
+            EXPECT_EQ(StringOf(&L->base[1]), Intern(L, c.right)) << joined;
+        }
+    }
+    L->top = L->base;
+}
+
+// A short join is not gathered in the scratch buffer, but the buffer grows as for any other
+// concatenation, so that the bytes in use (and with them the collector's schedule) are those
+// the gathering would leave.
+TEST(StringJoin, ShortJoinsGrowTheScratchBuffer) {
+    for (bool number : {true, false}) {
+        qvVmState* L = VmOpen();
+        ASSERT_EQ(L->g->buff.size, 0u);
+        SetString(&L->base[0], VmNewString(L, "k", 1));
+        if (number) {
+            SetNumber(&L->base[1], 12345);
+        } else {
+            SetString(&L->base[1], VmNewString(L, "12345", 5));
+        }
+        L->top = L->base + 2;
+        const size_t before = L->g->nblocks;
+        VmConcatValues(L, 2, 1);
+        EXPECT_EQ(std::string(StringOf(&L->base[0])->Data()), "k12345");
+        EXPECT_EQ(L->g->buff.size, 32u);
+        EXPECT_EQ(L->g->nblocks, before + 32 + StringSize(6) + (number ? StringSize(5) : 0));
+        VmClose(L);
+    }
+}
+
+// Two pieces compare and copy as their join would, wherever the join is split.
+TEST(StringJoin, PiecesActAsTheirJoin) {
+    const std::string text = "name_1234567890abcdefghij";
+    for (size_t split = 0; split <= text.size(); ++split) {
+        const JoinedBytes joined{{text.data(), static_cast<uint32_t>(split)},
+                                 {text.data() + split, static_cast<uint32_t>(text.size() - split)}};
+        ASSERT_EQ(joined.Length(), text.size());
+        std::string copy(text.size(), '#');
+        joined.CopyTo(copy.data());
+        EXPECT_EQ(copy, text) << split;
+        EXPECT_TRUE(joined.Equals(text.data())) << split;
+        for (size_t i = 0; i < text.size(); ++i) {
+            std::string other = text;
+            other[i] = '!';
+            EXPECT_FALSE(joined.Equals(other.data())) << split << " at " << i;
+        }
+    }
 }
 
 // The in-line copy and comparison cover every length, with their overlapping words, and see a

@@ -11,12 +11,6 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-qvValue Nil() {
-    qvValue v;
-    SetNil(&v);
-    return v;
-}
-
 qvValue Bool(bool b) {
     qvValue v;
     SetBoolean(&v, b);
@@ -59,7 +53,7 @@ protected:
     // The keys in traversal order.
     std::vector<std::string> Keys(qvTable* t) {
         std::vector<std::string> keys;
-        qvValue slots[2] = {Nil(), Nil()};
+        qvValue slots[2] = {NilValue(), NilValue()};
         while (VmTableNext(L, t, slots) != 0) keys.push_back(Show(slots[0]));
         return keys;
     }
@@ -100,7 +94,7 @@ TEST_F(TableTest, RawEqualityComparesTagAndPayload) {
         qvValue x, y;
         int equal;
     } cases[] = {
-        {Nil(), NumberValue(0), 0},
+        {NilValue(), NumberValue(0), 0},
         {NumberValue(0), NumberValue(-0.0), 1},
         {NumberValue(kNaN), NumberValue(kNaN), 0},
         {NumberValue(1), Bool(true), 0},
@@ -114,9 +108,9 @@ TEST_F(TableTest, RawEqualityComparesTagAndPayload) {
 
 TEST_F(TableTest, NilKeyIsTheNumberZero) {
     qvTable* t = NewTable();
-    Put(t, Nil(), 5);
+    Put(t, NilValue(), 5);
     EXPECT_EQ(ValueOf(t, NumberValue(0)), 5);
-    EXPECT_EQ(ValueOf(t, Nil()), 5);
+    EXPECT_EQ(ValueOf(t, NilValue()), 5);
     EXPECT_EQ(ValueOf(t, NumberValue(-0.0)), 5);
     EXPECT_EQ(VmTableGetNum(t, 0)->value.n, 5);
     EXPECT_EQ(Keys(t), std::vector<std::string>{"0"});
@@ -126,7 +120,7 @@ TEST_F(TableTest, AbsentKeysGiveTheSharedNil) {
     qvTable* t = NewTable(4, 2);
     Put(t, Str("present"), 1);
     const qvValue absent[] = {Str("absent"), NumberValue(5),     NumberValue(kNaN),
-                              Bool(true),    NumberValue(1e300), Nil()};
+                              Bool(true),    NumberValue(1e300), NilValue()};
     for (const auto& key : absent) EXPECT_EQ(Get(t, key), &kNilObject) << Show(key);
     EXPECT_EQ(VmTableGetNum(t, -1), &kNilObject);
     EXPECT_EQ(VmTableGetStr(t, StringOf(&absent[0])), &kNilObject);
@@ -179,7 +173,7 @@ TEST_F(TableTest, RehashChoosesSizesByCounting) {
 // foreign main position, the downward free cursor and four rehashes.
 TEST_F(TableTest, TraversalOrderIsFixed) {
     qvTable* t = NewTable();
-    const qvValue keys[] = {NumberValue(1),  Str("x"),         Bool(true),       Nil(),
+    const qvValue keys[] = {NumberValue(1),  Str("x"),         Bool(true),       NilValue(),
                             NumberValue(2),  NumberValue(2.5), Str("name"),      Bool(false),
                             NumberValue(-1), NumberValue(100), NumberValue(3),   Str("y"),
                             NumberValue(7),  Str("z"),         NumberValue(0.5), Str("l"),
@@ -268,7 +262,7 @@ TEST_F(TableTest, RehashLayoutsArePinned) {
         qvTable* t = NewTable(0, c.lognode);
         for (size_t i = 0; i < c.keys.size(); ++i) {
             if (i + 8 == c.keys.size()) {
-                for (size_t k : c.cleared) SetField(L, t, c.keys[k], Nil());
+                for (size_t k : c.cleared) SetField(L, t, c.keys[k], NilValue());
             }
             Put(t, c.keys[i], double(i));
         }
@@ -306,10 +300,10 @@ TEST_F(TableTest, ClearingVisitedEntriesDuringTraversal) {
     for (int i = 0; i < 20; ++i) Put(t, Str("k" + std::to_string(i)), i);
     const std::vector<std::string> before = Keys(t);
     std::vector<std::string> visited;
-    qvValue slots[2] = {Nil(), Nil()};
+    qvValue slots[2] = {NilValue(), NilValue()};
     while (VmTableNext(L, t, slots) != 0) {
         visited.push_back(Show(slots[0]));
-        SetField(L, t, slots[0], Nil());
+        SetField(L, t, slots[0], NilValue());
     }
     EXPECT_EQ(visited, before);
     EXPECT_TRUE(Keys(t).empty());
@@ -319,10 +313,10 @@ TEST_F(TableTest, ClearingVisitedEntriesDuringTraversal) {
 TEST_F(TableTest, TraversalFromADroppedKeyFails) {
     qvTable* t = NewTable();
     for (int i = 0; i < 3; ++i) Put(t, Str("k" + std::to_string(i)), i);
-    qvValue slots[2] = {Nil(), Nil()};
+    qvValue slots[2] = {NilValue(), NilValue()};
     ASSERT_EQ(VmTableNext(L, t, slots), 1);
     const qvValue visited = slots[0];
-    SetField(L, t, visited, Nil());
+    SetField(L, t, visited, NilValue());
     EXPECT_EQ(VmTableNext(L, t, slots), 1);  // still valid before the rehash
     slots[0] = visited;
     const int lognode = t->lsizenode;
@@ -340,13 +334,13 @@ TEST_F(TableTest, ErrorsComeOutAsStatusCodes) {
     } cases[] = {
         {"next of an absent key",
          [&] {
-             qvValue slots[2] = {Str("absent"), Nil()};
+             qvValue slots[2] = {Str("absent"), NilValue()};
              VmTableNext(L, t, slots);
          },
          ERR_INVNEXTKEY},
         {"next of an array index beyond the array",
          [&] {
-             qvValue slots[2] = {NumberValue(1), Nil()};
+             qvValue slots[2] = {NumberValue(1), NilValue()};
              VmTableNext(L, t, slots);
          },
          ERR_INVNEXTKEY},
@@ -388,7 +382,7 @@ TEST_F(TableTest, ArrayPartShrinksToWhatItsEntriesFill) {
         ASSERT_EQ(t->sizearray, 8u);
         for (int i = 1; i <= 8; ++i) {
             if (std::find(c.kept.begin(), c.kept.end(), i) == c.kept.end()) {
-                SetField(L, t, NumberValue(i), Nil());
+                SetField(L, t, NumberValue(i), NilValue());
             }
         }
         Put(t, Str("s"), 0);
@@ -500,7 +494,7 @@ TEST_F(TableTest, TagMethodsComeFromTheMetatable) {
     u->metatable = meta;
     EXPECT_EQ(VmGetTagMethod(L, &uv, TM_ADD)->value.n, 42);
 
-    for (const qvValue& other : {NumberValue(1), Str("__add"), Bool(true), Nil()}) {
+    for (const qvValue& other : {NumberValue(1), Str("__add"), Bool(true), NilValue()}) {
         EXPECT_EQ(VmGetTagMethod(L, &other, TM_ADD), &kNilObject) << Show(other);
     }
 }

@@ -8,9 +8,9 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/linux/memory.h"
 #include "platform/linux/program.h"
 #include "runtime/applet_loader.h"
+#include "tests/runtime/loader_records.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::string path = "/tmp/qv-fuzz-applet-" + std::to_string(getpid()) + ".qva";
@@ -23,17 +23,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::fclose(file);
 
     qvVmState* L = VmOpen();
-    auto* options = static_cast<qvStartupOptions*>(AllocMemBlock(sizeof(qvStartupOptions), 1));
-    auto* header = static_cast<qvScriptHeader*>(AllocMemBlock(sizeof(qvScriptHeader), 1));
-    SetDisplayDefaults(header, options);
-    SetRegistryPointer(L, "applet", header);
-    SetRegistryPointer(L, "clargs", options);
-    qv::Runtime().quiet = 1;
-    path.copy(options->appletPath, sizeof options->appletPath - 1);
-    LoadApplet(L, options, header);
-    qv::FreeAppletData(header);
-    FreeMemBlock(header);
-    FreeMemBlock(options);
+    {
+        qv::testing::LoaderRecords records(L);
+        qv::Runtime().quiet = 1;
+        path.copy(records.options->appletPath, sizeof records.options->appletPath - 1);
+        LoadApplet(L, records.options, records.header);
+    }
     VmClose(L);
     qv::ResetRuntimeState();
     PlatformShutdown();  // the temporary files of compressed applets

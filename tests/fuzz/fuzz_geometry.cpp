@@ -12,43 +12,27 @@
 #include "gfx/gradient.h"
 #include "gfx/scale.h"
 #include "gfx/transform.h"
+#include "tests/fuzz/gfx_fuzz_input.h"
 #include "tests/gfx/support/guarded_bitmap.h"
+#include "tests/gfx/support/outputs.h"
 
 namespace {
 
-class Input {
-public:
-    Input(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+using Input = qv::fuzz::GfxInput;
 
-    // As many bytes as the range needs; 0 once the input is used up.
-    uint32_t Pick(uint32_t n) {
-        uint32_t value = 0;
-        for (uint32_t range = n - 1; range != 0 && at_ < size_; range >>= 8) {
-            value = value << 8 | data_[at_++];
-        }
-        return value % n;
-    }
-    int32_t Between(int32_t lo, int32_t hi) { return lo + int32_t(Pick(uint32_t(hi - lo + 1))); }
-
-    // Ordinary values mostly, and now and then one that breaks arithmetic.
-    double Real() {
-        static constexpr double kOdd[] = {0,
-                                          -0.0,
-                                          1e-7,
-                                          1e-13,
-                                          1e6,
-                                          1e300,
-                                          std::numeric_limits<double>::infinity(),
-                                          std::numeric_limits<double>::quiet_NaN()};
-        if (Pick(8) == 0) return kOdd[Pick(8)];
-        return (int32_t(Pick(4001)) - 2000) / 1000.0;
-    }
-
-private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t at_ = 0;
-};
+// Ordinary values mostly, and now and then one that breaks arithmetic.
+double Real(Input& in) {
+    static constexpr double kOdd[] = {0,
+                                      -0.0,
+                                      1e-7,
+                                      1e-13,
+                                      1e6,
+                                      1e300,
+                                      std::numeric_limits<double>::infinity(),
+                                      std::numeric_limits<double>::quiet_NaN()};
+    if (in.Pick(8) == 0) return kOdd[in.Pick(8)];
+    return (int32_t(in.Pick(4001)) - 2000) / 1000.0;
+}
 
 bool Known(int code) {
     return code == 0 || code == ERR_MEM || code == ERR_LOCKBMAP || code == ERR_BADDIMENSIONS ||
@@ -65,23 +49,12 @@ struct Picture {
     qv::OwnedPlane mask, alpha;
 };
 
-struct Results {
-    ~Results() {
-        FreeDisplayBitMap(bitmap);
-        FreePlaneBitMap(mask);
-        FreePlaneBitMap(alpha);
-    }
-    qvDisplayBitMap* bitmap = nullptr;
-    qvPlaneBitMap* mask = nullptr;
-    qvPlaneBitMap* alpha = nullptr;
-};
-
 void Scale(Input& in, Picture& p) {
     const int32_t x = in.Between(-2, 8), y = in.Between(-2, 8);
     const int32_t sw = in.Between(-1, 40), sh = in.Between(-1, 40);
     const int32_t dw = in.Between(-1, 96), dh = in.Between(-1, 96);
     const int smooth = int(in.Pick(2));
-    Results out;
+    qv::test::Outputs out;
     int code;
     if (in.Pick(4) == 0) {
         qv::OwnedBitMap dest(
@@ -97,10 +70,10 @@ void Scale(Input& in, Picture& p) {
 
 void Transform(Input& in, Picture& p) {
     double matrix[4];
-    for (double& m : matrix) m = in.Real();
+    for (double& m : matrix) m = Real(in);
     const int32_t x = in.Between(-2, 8), y = in.Between(-2, 8);
     const int32_t w = in.Between(-1, 40), h = in.Between(-1, 40);
-    Results out;
+    qv::test::Outputs out;
     int32_t width = 0, height = 0;
     const int code =
         TransformBitmap(p.bitmap.get(), p.mask.get(), p.alpha.get(), x, y, w, h, matrix,
@@ -114,8 +87,8 @@ void Gradient(Input& in, uint32_t format) {
     g.startColour = in.Pick(0x1000000), g.endColour = in.Pick(0x1000000);
     g.angle = in.Pick(4) == 0 ? int32_t(in.Pick(0xFFFFFFFF)) : in.Between(-720, 720);
     g.stopCount = in.Between(-2, 70);
-    for (auto& stop : g.stops) stop = {in.Pick(0x1000000), in.Real()};
-    g.centreX = in.Real(), g.centreY = in.Real(), g.balance = in.Real(), g.border = in.Real();
+    for (auto& stop : g.stops) stop = {in.Pick(0x1000000), Real(in)};
+    g.centreX = Real(in), g.centreY = Real(in), g.balance = Real(in), g.border = Real(in);
     const int32_t width = in.Between(1, 48), height = in.Between(1, 48);
     qv::test::GuardedBitMap guarded(width, height, format);
     const int32_t x = in.Between(0, width - 1), y = in.Between(0, height - 1);

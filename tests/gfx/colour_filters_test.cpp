@@ -5,7 +5,6 @@
 #include <cmath>
 #include <functional>
 #include <limits>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -20,6 +19,7 @@ namespace {
 using qv::test::AsStored;
 using qv::test::BitMapPtr;
 using qv::test::DefaultScreenFormat;
+using qv::test::RandomRawBitMap;
 using qv::test::Raw;
 using qv::test::SetRaw;
 namespace hooks = qv::platform::testing;
@@ -29,17 +29,6 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 BitMapPtr Make(int32_t width, int32_t height, uint32_t format) {
     return BitMapPtr(qv::AllocBitMapInFormat(width, height, format, false));
-}
-
-// A bitmap of the format filled with random pixels (alpha bytes and the top bit of 5-5-5
-// pixels random too).
-BitMapPtr RandomBitMap(int32_t width, int32_t height, uint32_t format, uint32_t seed) {
-    BitMapPtr b = Make(width, height, format);
-    std::mt19937 random(seed);
-    for (int32_t y = 0; y < height; ++y) {
-        for (int32_t x = 0; x < width; ++x) SetRaw(b.get(), x, y, uint32_t(random()));
-    }
-    return b;
 }
 
 // The same picture in format 10, alpha 0x5A.
@@ -97,7 +86,7 @@ void CheckAgainstFormat10(const FilterCase& filter, uint32_t format, int32_t wid
                           int32_t height) {
     SCOPED_TRACE(std::string(filter.name) + " format " + std::to_string(format) + " " +
                  std::to_string(width) + "x" + std::to_string(height));
-    BitMapPtr b = RandomBitMap(width, height, format, format * 7 + 1);
+    BitMapPtr b = RandomRawBitMap(width, height, format * 7 + 1, format);
     BitMapPtr before = AsFormat10(b.get());
     BitMapPtr reference = AsFormat10(b.get());
     std::vector<uint32_t> raw;
@@ -135,7 +124,7 @@ TEST(ColourFilters, EveryFormatMatchesFormat10) {
 TEST(ColourFilters, InvertComplementsWholePixels) {
     QV_FORMAT_SWEEP();
     for (uint32_t format = 0; format < QV_FMT_COUNT; ++format) {
-        BitMapPtr b = RandomBitMap(5, 3, format, format);
+        BitMapPtr b = RandomRawBitMap(5, 3, format, format);
         const uint32_t all = qv::BytesPerPixel(format) == 4   ? 0xFFFFFFFF
                              : qv::BytesPerPixel(format) == 3 ? 0xFFFFFF
                                                               : 0xFFFF;
@@ -260,7 +249,7 @@ TEST(ColourFilters, EdgeCases) {
 // conversions).
 TEST(ColourFilters, HostileFactorsFinish) {
     const double values[] = {1e300, -1e300, kInf, -kInf, kNaN, 1e-320, 0, 2.5};
-    BitMapPtr b = RandomBitMap(16, 4, qv::ScreenFormat(), 5);
+    BitMapPtr b = RandomRawBitMap(16, 4, 5, qv::ScreenFormat());
     for (double v : values) {
         EXPECT_EQ(ModulateBitmap(b.get(), 16, 4, v, 1, 1), 0);
         EXPECT_EQ(ModulateBitmap(b.get(), 16, 4, 1, v, 1), 0);
@@ -369,13 +358,13 @@ TEST(ColourFilters, Locks) {
     };
     for (const FilterCase& f : Filters()) locking.push_back({f.name, f.run});
     for (const LockingCase& c : locking) {
-        BitMapPtr b = RandomBitMap(6, 4, qv::ScreenFormat(), 3);
-        BitMapPtr copy = RandomBitMap(6, 4, qv::ScreenFormat(), 3);
+        BitMapPtr b = RandomRawBitMap(6, 4, 3, qv::ScreenFormat());
+        BitMapPtr copy = RandomRawBitMap(6, 4, 3, qv::ScreenFormat());
         hooks::LockFault fault(1);
         EXPECT_EQ(c.run(b.get(), 6, 4), ERR_LOCKBMAP) << c.name;
         EXPECT_TRUE(qv::test::SameBitMap(b.get(), copy.get())) << c.name;
     }
-    BitMapPtr b = RandomBitMap(6, 4, qv::ScreenFormat(), 3);
+    BitMapPtr b = RandomRawBitMap(6, 4, 3, qv::ScreenFormat());
     hooks::LockFault fault(1);
     EXPECT_EQ(GammaBitmap(b.get(), 6, 4, 1, 1, 1), 0);
     EXPECT_EQ(ModulateBitmap(b.get(), 6, 4, 1, 1, 1), 0);
@@ -383,7 +372,7 @@ TEST(ColourFilters, Locks) {
 }
 
 TEST(ColourFilters, CallersLockIsUsedAsIs) {
-    BitMapPtr b = RandomBitMap(6, 4, qv::ScreenFormat(), 3);
+    BitMapPtr b = RandomRawBitMap(6, 4, 3, qv::ScreenFormat());
     qvBitMapLock lock;
     ASSERT_NE(LockBitMapRecord(b.get(), &lock), 0);
     {
@@ -423,8 +412,8 @@ TEST(ColourFilters, DitheredMonochrome) {
 }
 
 TEST(ColourFilters, DitheredMonochromeOutOfMemory) {
-    BitMapPtr b = RandomBitMap(8, 8, qv::ScreenFormat(), 4);
-    BitMapPtr copy = RandomBitMap(8, 8, qv::ScreenFormat(), 4);
+    BitMapPtr b = RandomRawBitMap(8, 8, 4, qv::ScreenFormat());
+    BitMapPtr copy = RandomRawBitMap(8, 8, 4, qv::ScreenFormat());
     for (uint64_t n = 1;; ++n) {
         qv::AllocationFault fault(n, false);
         const int result = MonochromeBitmap(b.get(), 8, 8, 1);

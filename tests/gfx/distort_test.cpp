@@ -19,35 +19,18 @@ namespace {
 
 using qv::test::BitMapPtr;
 using qv::test::PlanePtr;
+using qv::test::RandomBitMap;
 namespace hooks = qv::platform::testing;
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-BitMapPtr RandomBitMap(int32_t width, int32_t height, uint32_t format, uint32_t seed) {
-    BitMapPtr b(qv::AllocBitMapInFormat(width, height, format, false));
-    std::mt19937 random(seed);
-    for (int32_t y = 0; y < height; ++y) {
-        for (int32_t x = 0; x < width; ++x) PlotPixel(b.get(), x, y, random() & 0xFFFFFF);
-    }
-    return b;
-}
-
-struct Distorted {
-    ~Distorted() {
-        FreeDisplayBitMap(bitmap);
-        FreePlaneBitMap(mask);
-        FreePlaneBitMap(alpha);
-    }
+struct Distorted : qv::test::Outputs {
     // The visibility of an output pixel: its mask bit, else its alpha byte.
     int Visible(int32_t x, int32_t y) const {
         if (mask != nullptr) return int(ReadBitMapPixel(mask, x, y)) * 255;
         return alpha->plane[y * alpha->bytesPerRow + x];
     }
-    qvDisplayBitMap* bitmap = nullptr;
-    qvPlaneBitMap* mask = nullptr;
-    qvPlaneBitMap* alpha = nullptr;
-    int32_t width = 0, height = 0;
 };
 
 int Distort(qvDisplayBitMap* source, const qvPlaneBitMap* mask, const qvPlaneBitMap* alpha,
@@ -66,7 +49,7 @@ std::vector<double> OwnCorners(double w, double h) {
 TEST(Distort, BarrelIdentity) {
     for (const int smooth : {0, 1}) {
         for (const auto& size : {std::pair{8, 6}, std::pair{7, 5}}) {
-            BitMapPtr source = RandomBitMap(size.first, size.second, QV_FMT_R8G8B8, 2);
+            BitMapPtr source = RandomBitMap(size.first, size.second, 2, QV_FMT_R8G8B8);
             Distorted out;
             ASSERT_EQ(Distort(source.get(), nullptr, nullptr, QV_DISTORT_BARREL, {0, 0, 0, 1},
                               smooth, out),
@@ -82,7 +65,7 @@ TEST(Distort, BarrelIdentity) {
 
 TEST(Distort, PerspectiveOntoItsOwnCornersAddsATransparentBorder) {
     for (const int smooth : {0, 1}) {
-        BitMapPtr source = RandomBitMap(9, 7, QV_FMT_A8R8G8B8, 3);
+        BitMapPtr source = RandomBitMap(9, 7, 3, QV_FMT_A8R8G8B8);
         const std::vector<double> args = OwnCorners(9, 7);
         qvDistortRequest r{};
         r.method = QV_DISTORT_PERSPECTIVE, r.argumentCount = 16, r.arguments = args.data();
@@ -109,7 +92,7 @@ TEST(Distort, PerspectiveOntoItsOwnCornersAddsATransparentBorder) {
 // d = 1 - 0.05 x has its horizon at x = 20; u = (30 - x) / d maps the pixels beyond it (and
 // some before it) back into the source, so only the validity test hides them.
 TEST(Distort, PixelsBeyondTheHorizonAreTransparent) {
-    BitMapPtr source = RandomBitMap(40, 10, QV_FMT_A8R8G8B8, 4);
+    BitMapPtr source = RandomBitMap(40, 10, 4, QV_FMT_A8R8G8B8);
     BitMapPtr dest(qv::AllocBitMapInFormat(40, 10, QV_FMT_A8R8G8B8, false));
     PlanePtr mask(AllocMaskBitMap(dest.get(), 40, 10, 1));
     qvDistortRequest r{};
@@ -164,7 +147,7 @@ TEST(Distort, ArgumentsOutsideTheLimitsAreWrongUsage) {
          QV_DISTORT_PERSPECTIVE,
          {0, 0, 0, 0, 20, 0, 20, 0, 20, 10, 20, kNaN, 0, 10, 0, 10}},
     };
-    BitMapPtr source = RandomBitMap(20, 10, QV_FMT_R8G8B8, 5);
+    BitMapPtr source = RandomBitMap(20, 10, 5, QV_FMT_R8G8B8);
     for (const auto& c : cases) {
         Distorted out;
         EXPECT_EQ(DistortBitmap(source.get(), nullptr, nullptr, c.width, 10, c.method,
@@ -182,7 +165,7 @@ TEST(Distort, ArgumentsOutsideTheLimitsAreWrongUsage) {
 
 // A bounding box beyond any bitmap is an output that cannot be allocated.
 TEST(Distort, HugeOutputsAreOutOfMemory) {
-    BitMapPtr source = RandomBitMap(20, 10, QV_FMT_R8G8B8, 5);
+    BitMapPtr source = RandomBitMap(20, 10, 5, QV_FMT_R8G8B8);
     const struct {
         int32_t method;
         std::vector<double> args;
@@ -202,7 +185,7 @@ TEST(Distort, HugeOutputsAreOutOfMemory) {
 // The output carries the source's mask or alpha plane, else a mask without smoothing and an
 // alpha plane with it.
 TEST(Distort, OutputPlaneKindFollowsTheSource) {
-    BitMapPtr source = RandomBitMap(12, 8, qv::ScreenFormat(), 6);
+    BitMapPtr source = RandomBitMap(12, 8, 6, qv::ScreenFormat());
     PlanePtr mask(AllocMaskBitMap(source.get(), 12, 8, 1));
     PlanePtr alpha(AllocAlphaBitMap(12, 8, 1));
     FillMaskRect(mask.get(), 0, 0, 12, 8, 0);
@@ -228,7 +211,7 @@ TEST(Distort, OutputPlaneKindFollowsTheSource) {
 // Every allocation and both locks fail in turn: the error comes back and nothing stays
 // allocated.
 TEST(Distort, FailuresLeaveNothingBehind) {
-    BitMapPtr source = RandomBitMap(16, 12, qv::ScreenFormat(), 7);
+    BitMapPtr source = RandomBitMap(16, 12, 7, qv::ScreenFormat());
     PlanePtr alpha(AllocAlphaBitMap(16, 12, 1));
     const std::vector<double> args = {0, 0, 2, 1, 16, 0, 15, 2, 16, 12, 14, 11, 0, 12, 1, 10};
     for (const int32_t method : {QV_DISTORT_PERSPECTIVE, QV_DISTORT_POLAR}) {
@@ -281,7 +264,7 @@ TEST(Distort, EmptySourcesGiveTransparentPictures) {
 
 // Random requests with hostile numbers finish, and what succeeds has a sane geometry.
 TEST(Distort, HostileArgumentsFinish) {
-    BitMapPtr source = RandomBitMap(7, 5, qv::ScreenFormat(), 8);
+    BitMapPtr source = RandomBitMap(7, 5, 8, qv::ScreenFormat());
     PlanePtr mask(AllocMaskBitMap(source.get(), 7, 5, 1));
     const double values[] = {0, 1, -1, 0.5, 3, 90, -360, 1e300, -1e300, 1e-300, 7, 1e6};
     std::mt19937 random(12);

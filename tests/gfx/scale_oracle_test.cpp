@@ -9,10 +9,12 @@
 #include "gfx/scale.h"
 #include "tests/gfx/support.h"
 #include "tests/gfx/support/coordinate_picture.h"
+#include "tests/gfx/support/cv_images.h"
 
 namespace {
 
 using qv::test::BitMapPtr;
+using qv::test::Channels;
 using qv::test::CoordinateBitMap;
 using qv::test::Outputs;
 
@@ -84,18 +86,6 @@ BitMapPtr TestPicture(uint32_t format, int32_t width, int32_t height) {
         }
     }
     return picture;
-}
-
-// The 8-bit image of a bitmap's pixels as read back.
-cv::Mat Channels(const qvDisplayBitMap* bitmap) {
-    cv::Mat image(bitmap->height, bitmap->width, CV_8UC3);
-    for (int32_t y = 0; y < bitmap->height; ++y) {
-        for (int32_t x = 0; x < bitmap->width; ++x) {
-            const uint32_t rgb = ReadBitMapPixel(bitmap, x, y);
-            image.at<cv::Vec3b>(y, x) = {uint8_t(rgb >> 16), uint8_t(rgb >> 8), uint8_t(rgb)};
-        }
-    }
-    return image;
 }
 
 // Positions i x floor((size - 1) x 65536 / dest) / 65536: the samples of the bilinear maps.

@@ -23,28 +23,13 @@ namespace {
 
 using qv::test::BitMapPtr;
 using qv::test::PlanePtr;
+using qv::test::RandomRawBitMap;
+using qv::test::Raw;
 namespace hooks = qv::platform::testing;
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr uint32_t kFormats[] = {QV_FMT_R5G6B5, QV_FMT_R8G8B8, QV_FMT_A8R8G8B8, QV_FMT_R8G8B8A8};
-
-uint32_t Raw(const qvDisplayBitMap* b, int32_t x, int32_t y) {
-    return qv::LoadPixel(qv::PixelAt(b->pixels, b->rowLength, b->bytesPerPixel, x, y),
-                         b->bytesPerPixel);
-}
-
-BitMapPtr RandomBitMap(int32_t width, int32_t height, uint32_t format, uint32_t seed) {
-    BitMapPtr b(qv::AllocBitMapInFormat(width, height, format, false));
-    std::mt19937 random(seed);
-    for (int32_t y = 0; y < height; ++y) {
-        for (int32_t x = 0; x < width; ++x) {
-            qv::StorePixel(qv::PixelAt(b->pixels, b->rowLength, b->bytesPerPixel, x, y),
-                           b->bytesPerPixel, uint32_t(random()));
-        }
-    }
-    return b;
-}
 
 BitMapPtr Copy(const qvDisplayBitMap* b) {
     BitMapPtr c(qv::AllocBitMapInFormat(b->width, b->height, b->format, false));
@@ -134,7 +119,7 @@ TEST(SpatialFilters, NoOpCases) {
     };
     for (uint32_t format : kFormats) {
         for (const auto& c : cases) {
-            BitMapPtr b = RandomBitMap(19, 13, format, 7);
+            BitMapPtr b = RandomRawBitMap(19, 13, 7, format);
             BitMapPtr before = Copy(b.get());
             EXPECT_EQ(c.run(b.get()), 0) << c.name;
             EXPECT_TRUE(SameRaw(b.get(), before.get())) << c.name << " format " << format;
@@ -147,7 +132,7 @@ TEST(SpatialFilters, NoOpCases) {
 TEST(SpatialFilters, PixelateBeyondThePictureUsesTheSmallerSide) {
     for (uint32_t format : kFormats) {
         hooks::ScopedScreenFormat screen(format);
-        BitMapPtr b = RandomBitMap(9, 6, format, 3);
+        BitMapPtr b = RandomRawBitMap(9, 6, 3, format);
         const uint32_t left = ReadBitMapPixel(b.get(), 0, 0),
                        right = ReadBitMapPixel(b.get(), 6, 0);
         ASSERT_EQ(PixelateBitmap(b.get(), nullptr, nullptr, 9, 6, 1000), 0);
@@ -163,7 +148,7 @@ TEST(SpatialFilters, PixelateBeyondThePictureUsesTheSmallerSide) {
 // block and keep its pixels.
 TEST(SpatialFilters, PixelateVisibilityFollowsTheMaskElseTheAlpha) {
     for (const bool withMask : {true, false}) {
-        BitMapPtr b = RandomBitMap(10, 7, qv::ScreenFormat(), 5);
+        BitMapPtr b = RandomRawBitMap(10, 7, 5, qv::ScreenFormat());
         BitMapPtr before = Copy(b.get());
         PlanePtr mask(AllocMaskBitMap(b.get(), 10, 7, 1));
         PlanePtr alpha = RandomAlpha(10, 7, 9);
@@ -278,7 +263,7 @@ TEST(SpatialFilters, BlurAndSharpenKeepAFlatPicture) {
 // A radius of 0 means sigma 1; the 24-bit and 32-bit depths decode to the same channels.
 TEST(SpatialFilters, ConvolutionsAgreeAcrossDepthsAndRadiusZeroIsSigmaOne) {
     for (const int32_t type : {98, 101, 103, 115}) {
-        BitMapPtr wide = RandomBitMap(23, 17, QV_FMT_A8R8G8B8, 11);
+        BitMapPtr wide = RandomRawBitMap(23, 17, 11, QV_FMT_A8R8G8B8);
         BitMapPtr narrow(qv::AllocBitMapInFormat(23, 17, QV_FMT_B8G8R8, false));
         CopyWholeBitMap(wide.get(), narrow.get(), 23, 17);
         BitMapPtr other = Copy(wide.get());
@@ -358,7 +343,7 @@ TEST(SpatialFilters, ShadowPlaneWithHostileRadii) {
 TEST(SpatialFilters, HostileNumbersFinish) {
     const double values[] = {1e300, -1e300, kInf, -kInf, kNaN, 0, -5, 1e-300, 4e9};
     for (uint32_t format : {QV_FMT_R5G6B5, QV_FMT_B8G8R8, QV_FMT_A8B8G8R8}) {
-        BitMapPtr b = RandomBitMap(11, 7, format, 2);
+        BitMapPtr b = RandomRawBitMap(11, 7, 2, format);
         PlanePtr alpha = RandomAlpha(11, 7, 3);
         PlanePtr mask(AllocMaskBitMap(b.get(), 11, 7, 1));
         for (const double v : values) {
@@ -385,7 +370,7 @@ TEST(SpatialFilters, HostileNumbersFinish) {
 // A radius far beyond a small picture: the blur folds its outer taps into the edge tap, and
 // the whole picture tends to the average of its edge pixels along each pass.
 TEST(SpatialFilters, BlurWithARadiusFarBeyondThePicture) {
-    BitMapPtr b = RandomBitMap(6, 5, QV_FMT_A8R8G8B8, 8);
+    BitMapPtr b = RandomRawBitMap(6, 5, 8, QV_FMT_A8R8G8B8);
     ASSERT_EQ(ConvolveBitmap(98, b.get(), nullptr, 6, 5, nullptr, 1e12, 1e12), 0);
     const uint32_t first = ReadBitMapPixel(b.get(), 0, 0);
     for (int32_t y = 0; y < 5; ++y) {
@@ -410,7 +395,7 @@ TEST(SpatialFilters, FailuresLeaveThePictureAsItWas) {
         {"pixelate", [](auto b, auto a) { return PixelateBitmap(b, nullptr, a, 15, 9, 3); }},
     };
     for (const auto& c : cases) {
-        BitMapPtr b = RandomBitMap(15, 9, QV_FMT_R8G8B8, 1);
+        BitMapPtr b = RandomRawBitMap(15, 9, 1, QV_FMT_R8G8B8);
         PlanePtr alpha = RandomAlpha(15, 9, 2);
         BitMapPtr before = Copy(b.get());
         int code = ERR_MEM;
@@ -432,7 +417,7 @@ TEST(SpatialFilters, FailuresLeaveThePictureAsItWas) {
         EXPECT_TRUE(SameRaw(b.get(), before.get())) << c.name;
     }
     hooks::LockFault fault(1);
-    EXPECT_EQ(OilPaintBitmap(RandomBitMap(4, 4, 10, 1).get(), 4, 4, 1), ERR_LOCKBMAP);
+    EXPECT_EQ(OilPaintBitmap(RandomRawBitMap(4, 4, 1, 10).get(), 4, 4, 1), ERR_LOCKBMAP);
 }
 
 // Frame mode: with a still wave the blend is second + ((first - second) x w >> 8), and an

@@ -16,6 +16,7 @@
 #include "platform/linux/testing.h"
 #include "platform/linux/window.h"
 #include "tests/gfx/support/coordinate_picture.h"
+#include "tests/gfx/support/outputs.h"
 
 namespace qv::test {
 
@@ -51,19 +52,6 @@ struct BitMapDeleter {
 };
 using BitMapPtr = std::unique_ptr<qvDisplayBitMap, BitMapDeleter>;
 using PlanePtr = std::unique_ptr<qvPlaneBitMap, BitMapDeleter>;
-
-// The pictures a call makes (and their size where it reports one), freed at the end of the test.
-struct Outputs {
-    ~Outputs() {
-        FreeDisplayBitMap(bitmap);
-        FreePlaneBitMap(mask);
-        FreePlaneBitMap(alpha);
-    }
-    qvDisplayBitMap* bitmap = nullptr;
-    qvPlaneBitMap* mask = nullptr;
-    qvPlaneBitMap* alpha = nullptr;
-    int32_t width = 0, height = 0;
-};
 
 // A coordinate picture of the format.
 inline BitMapPtr CoordinateBitMap(int32_t width, int32_t height,
@@ -152,6 +140,16 @@ inline BitMapPtr RandomBitMap(int32_t width, int32_t height, uint32_t seed,
     std::mt19937 random(seed);
     for (int32_t y = 0; y < height; ++y) {
         for (int32_t x = 0; x < width; ++x) PlotPixel(bitmap.get(), x, y, random() & 0xFFFFFF);
+    }
+    return bitmap;
+}
+
+// A bitmap of random stored values (alpha bytes and unused bits random too).
+inline BitMapPtr RandomRawBitMap(int32_t width, int32_t height, uint32_t seed, uint32_t format) {
+    BitMapPtr bitmap(qv::AllocBitMapInFormat(width, height, format, false));
+    std::mt19937 random(seed);
+    for (int32_t y = 0; y < height; ++y) {
+        for (int32_t x = 0; x < width; ++x) SetRaw(bitmap.get(), x, y, uint32_t(random()));
     }
     return bitmap;
 }

@@ -10,10 +10,12 @@
 #include "gfx/transform.h"
 #include "tests/gfx/support.h"
 #include "tests/gfx/support/coordinate_picture.h"
+#include "tests/gfx/support/cv_images.h"
 
 namespace {
 
 using qv::test::BitMapPtr;
+using qv::test::Channels;
 using qv::test::CoordinateBitMap;
 using qv::test::Outputs;
 
@@ -143,17 +145,6 @@ BitMapPtr GentlePicture(uint32_t format, int32_t width, int32_t height) {
         }
     }
     return picture;
-}
-
-cv::Mat Channels(const qvDisplayBitMap* bitmap) {
-    cv::Mat image(bitmap->height, bitmap->width, CV_8UC3);
-    for (int32_t y = 0; y < bitmap->height; ++y) {
-        for (int32_t x = 0; x < bitmap->width; ++x) {
-            const uint32_t rgb = ReadBitMapPixel(bitmap, x, y);
-            image.at<cv::Vec3b>(y, x) = {uint8_t(rgb >> 16), uint8_t(rgb >> 8), uint8_t(rgb)};
-        }
-    }
-    return image;
 }
 
 TEST(TransformOracle, ThirtyDegreesSmoothedAgreesWithWarpAffine) {

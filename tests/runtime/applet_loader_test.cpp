@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <functional>
+#include <optional>
 
 #include "platform/linux/debug_output.h"
 #include "platform/linux/memory.h"
@@ -12,6 +13,7 @@
 #include "runtime/files.h"
 #include "runtime/preload_items.h"
 #include "tests/platform/file_test_support.h"
+#include "tests/runtime/loader_records.h"
 #include "tests/runtime/runtime_test_support.h"
 #include "tools/qvmkapplet/applet_builder.h"
 
@@ -37,30 +39,18 @@ protected:
         cwd_ = cwd;
         L_ = VmOpen();
         Runtime().quiet = 1;
-        NewRecords();
+        records_.emplace(L_);
     }
     void TearDown() override {
-        FreeRecords();
+        records_.reset();
         VmClose(L_);
         ResetRuntimeState();
         PlatformShutdown();
         ASSERT_EQ(chdir(cwd_.c_str()), 0);  // the loader moves to the applet's directory
     }
-    void NewRecords() {
-        options_ = static_cast<qvStartupOptions*>(AllocMemBlock(sizeof(qvStartupOptions), 1));
-        header_ = static_cast<qvScriptHeader*>(AllocMemBlock(sizeof(qvScriptHeader), 1));
-        SetDisplayDefaults(header_, options_);
-        SetRegistryPointer(L_, "applet", header_);
-        SetRegistryPointer(L_, "clargs", options_);
-    }
-    void FreeRecords() {
-        FreeAppletData(header_);
-        FreeMemBlock(header_);
-        FreeMemBlock(options_);
-    }
     int LoadFile(const std::string& path) {
-        std::strcpy(options_->appletPath, path.c_str());
-        return LoadApplet(L_, options_, header_);
+        std::strcpy(records_->options->appletPath, path.c_str());
+        return LoadApplet(L_, records_->options, records_->header);
     }
     int Load(const Bytes& applet, const std::string& name = "test.qva") {
         return LoadFile(dir_.Write(name, applet));
@@ -68,8 +58,8 @@ protected:
     int Load(const AppletBuilder& b) { return Load(b.Build()); }
     // A fresh run's records, for loading again.
     void Renew() {
-        FreeRecords();
-        NewRecords();
+        records_.reset();
+        records_.emplace(L_);
     }
     Bytes ReadVirtual(const std::string& name) {
         qvFile* f = FileOpen(name.c_str(), QV_FILE_READ);
@@ -80,14 +70,15 @@ protected:
         return out;
     }
     Bytes LoadedChunk() const {
-        return Bytes(header_->programChunk, header_->programChunk + header_->programChunkSize);
+        return Bytes(records_->header->programChunk,
+                     records_->header->programChunk + records_->header->programChunkSize);
     }
     std::string Resolve(const char* name, int font = 0) {
         int found;
         return ResolveAppletFile(L_, name, font, &found);
     }
     qvPreloadItem* Item(int index) {
-        qvPreloadItem* item = header_->preloadItems;
+        qvPreloadItem* item = records_->header->preloadItems;
         while (item != nullptr && index-- > 0) item = item->next;
         return item;
     }
@@ -98,8 +89,7 @@ protected:
     ScratchDir dir_;
     std::string cwd_;
     qvVmState* L_;
-    qvStartupOptions* options_;
-    qvScriptHeader* header_;
+    std::optional<testing::LoaderRecords> records_;
 };
 
 // A builder with the program chunk set.
@@ -129,16 +119,16 @@ TEST_F(Loader, PlainAppletFillsTheHeader) {
     DebugCapture capture;
     ASSERT_EQ(Load(b), 0);
     EXPECT_EQ(LoadedChunk(), kChunk);
-    EXPECT_EQ(options_->appletFlag, 1u);
-    EXPECT_EQ(std::string(options_->appletPath), dir_ / "test.qva");
-    EXPECT_STREQ(header_->info[0], "name");
-    EXPECT_STREQ(header_->info[4], "version");
-    EXPECT_EQ(header_->display.screenWidth, 800);
-    EXPECT_EQ(header_->display.screenHeight, 600);
-    EXPECT_EQ(header_->display.displayMode, 2u);
-    EXPECT_EQ(header_->display.hideTitleBar, 1);
-    EXPECT_EQ(header_->display.depth, 24);
-    EXPECT_EQ(header_->wholeScreenFirstDisplay, 1u);
+    EXPECT_EQ(records_->options->appletFlag, 1u);
+    EXPECT_EQ(std::string(records_->options->appletPath), dir_ / "test.qva");
+    EXPECT_STREQ(records_->header->info[0], "name");
+    EXPECT_STREQ(records_->header->info[4], "version");
+    EXPECT_EQ(records_->header->display.screenWidth, 800);
+    EXPECT_EQ(records_->header->display.screenHeight, 600);
+    EXPECT_EQ(records_->header->display.displayMode, 2u);
+    EXPECT_EQ(records_->header->display.hideTitleBar, 1);
+    EXPECT_EQ(records_->header->display.depth, 24);
+    EXPECT_EQ(records_->header->wholeScreenFirstDisplay, 1u);
     EXPECT_STREQ(GetRegistryString(L_, "script"), ":none:");
     EXPECT_EQ(capture.Text(), "Opening script test.qva... done\n");
     char cwd[kPathBufferSize];
@@ -153,8 +143,8 @@ TEST_F(Loader, CompressedAppletIsUnpackedIntoATemporaryFile) {
     ASSERT_EQ(Load(b), 0);
     EXPECT_EQ(LoadedChunk(), kChunk);
     ASSERT_NE(Runtime().tempFiles, nullptr);
-    EXPECT_STREQ(Runtime().tempFiles->path, options_->appletPath);
-    EXPECT_EQ(std::string(options_->appletPath).rfind("T:", 0), 0u);
+    EXPECT_STREQ(Runtime().tempFiles->path, records_->options->appletPath);
+    EXPECT_EQ(std::string(records_->options->appletPath).rfind("T:", 0), 0u);
     EXPECT_EQ(ReadVirtual(Resolve("DATA.TXT")), ToBytes("linked data"));
 
     Renew();  // a cut stream fails, and its temporary file is listed all the same
@@ -371,7 +361,7 @@ TEST_F(Loader, LinkedFilesFontsLabelsConstantsAndLineMaps) {
     EXPECT_TRUE(LookupConstant(L_, "GREETING", &text, &number));
     EXPECT_STREQ(text, "hello");
 
-    qvLineMapEntry* first = header_->lineMap;
+    qvLineMapEntry* first = records_->header->lineMap;
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(first->lastLine, 10u);
     EXPECT_STREQ(first->sourceName, "main.hws");
@@ -443,7 +433,7 @@ TEST_F(Loader, DefaultDisplayItemAndPendingTitle) {
         c.steps(b);
         ASSERT_EQ(Load(b), 0) << c.label;
         int items = 0;
-        for (qvPreloadItem* i = header_->preloadItems; i != nullptr; i = i->next) ++items;
+        for (qvPreloadItem* i = records_->header->preloadItems; i != nullptr; i = i->next) ++items;
         EXPECT_EQ(items, c.items) << c.label;
         if (c.items > 0) {
             auto* d = Data<qvDisplaySettings>(0);
@@ -459,7 +449,7 @@ TEST_F(Loader, DefaultDisplayItemAndPendingTitle) {
     }
     // The preload at start-up makes the default display item with the pending title.
     ASSERT_EQ(Load(BuildWith({[](AppletBuilder& b) { b.AddTitle("Pending"); }})), 0);
-    ASSERT_EQ(AddDefaultDisplayItem(header_, nullptr), 0);
+    ASSERT_EQ(AddDefaultDisplayItem(records_->header, nullptr), 0);
     EXPECT_STREQ(Data<qvDisplaySettings>(0)->title, "Pending");
 }
 
@@ -469,7 +459,7 @@ TEST_F(Loader, BackfillAndLockedSettings) {
     b.AddRawSection(17, {4,    0,    0, 0,    9,    0,    0, 0,    10,   0xFF, 0xFF,
                          0xFF, 0xF6, 0, 0x11, 0x22, 0x33, 0, 0x44, 0x55, 0x66, 1});
     ASSERT_EQ(Load(b), 0);
-    const qvBackfill& f = header_->display.backfill;
+    const qvBackfill& f = records_->header->display.backfill;
     EXPECT_EQ(f.mode, 4u);
     EXPECT_EQ(f.brushId, 9u);
     EXPECT_EQ(f.pictureX, 10);
@@ -479,15 +469,15 @@ TEST_F(Loader, BackfillAndLockedSettings) {
     EXPECT_EQ(f.scalePicture, 1u);
 
     Renew();
-    options_->masterVolume = 64;
+    records_->options->masterVolume = 64;
     ASSERT_EQ(Load(BuildWith({[](AppletBuilder& b) {
                   b.AddScreen(100, 100);
                   b.AddRawSection(29, {});
               }})),
               0);
-    EXPECT_EQ(header_->display.screenWidth, -1);
-    EXPECT_EQ(header_->settingsLocked, 1u);
-    EXPECT_EQ(options_->masterVolume, 64);  // only the display settings go back
+    EXPECT_EQ(records_->header->display.screenWidth, -1);
+    EXPECT_EQ(records_->header->settingsLocked, 1u);
+    EXPECT_EQ(records_->options->masterVolume, 64);  // only the display settings go back
 }
 
 TEST_F(Loader, ErrorsWithTheirTexts) {
@@ -631,8 +621,8 @@ TEST_F(Loader, LongStringsKeepWhatTheirFieldsHold) {
     b.AddLabel(longText, 5);
     ASSERT_EQ(Load(b), 0);
     EXPECT_EQ(std::string(Data<qvDisplaySettings>(0)->title), longText.substr(0, 255));
-    EXPECT_EQ(std::string(header_->info[0]), longText.substr(0, 255));
-    EXPECT_EQ(std::string(header_->linkedFiles->name), longText.substr(0, 1023));
+    EXPECT_EQ(std::string(records_->header->info[0]), longText.substr(0, 255));
+    EXPECT_EQ(std::string(records_->header->linkedFiles->name), longText.substr(0, 1023));
     auto* d = Data<qvDisplaySettings>(1);
     EXPECT_EQ(std::string(d->title), longText.substr(0, 255));
     EXPECT_EQ(d->dragRegionCount, 64u);
@@ -652,7 +642,7 @@ TEST_F(Loader, AllocationFailuresGiveErrMemAndLeakNothing) {
             AllocationFault fault(n, false);
             result = LoadFile(path);
         }
-        FreeAppletData(header_);
+        FreeAppletData(records_->header);
         if (result == 0) break;
         EXPECT_EQ(result, ERR_MEM) << n;  // leaks show up in the sanitizer's report
         Renew();

@@ -7,6 +7,7 @@
 #include "platform/linux/program.h"
 #include "runtime/applet_loader.h"
 #include "runtime/files.h"
+#include "tests/runtime/loader_records.h"
 
 namespace {
 
@@ -31,28 +32,23 @@ int main() {
         return 0;
     }
     qvVmState* L = VmOpen();
-    auto* options = static_cast<qvStartupOptions*>(AllocMemBlock(sizeof(qvStartupOptions), 1));
-    auto* header = static_cast<qvScriptHeader*>(AllocMemBlock(sizeof(qvScriptHeader), 1));
-    SetDisplayDefaults(header, options);
-    SetRegistryPointer(L, "applet", header);
-    SetRegistryPointer(L, "clargs", options);
-    qv::Runtime().quiet = 1;
-    qv::Runtime().appletLinked = 1;
-    qv::Runtime().linkOffset = offset;
-    GetProgramPath(options->appletPath, sizeof options->appletPath);
-    int result = LoadApplet(L, options, header);
-    std::printf("result %d\n", result);
-    if (result == 0) {
-        std::printf("chunk %.*s\n", static_cast<int>(header->programChunkSize),
-                    reinterpret_cast<const char*>(header->programChunk));
-        PrintLinkedFiles(L, header);
+    {
+        qv::testing::LoaderRecords records(L);
+        qv::Runtime().quiet = 1;
+        qv::Runtime().appletLinked = 1;
+        qv::Runtime().linkOffset = offset;
+        GetProgramPath(records.options->appletPath, sizeof records.options->appletPath);
+        int result = LoadApplet(L, records.options, records.header);
+        std::printf("result %d\n", result);
+        if (result == 0) {
+            std::printf("chunk %.*s\n", static_cast<int>(records.header->programChunkSize),
+                        reinterpret_cast<const char*>(records.header->programChunk));
+            PrintLinkedFiles(L, records.header);
+        }
+        for (qvTempFile* t = qv::Runtime().tempFiles; t != nullptr; t = t->next) {
+            DeleteFilePath(t->path);
+        }
     }
-    for (qvTempFile* t = qv::Runtime().tempFiles; t != nullptr; t = t->next) {
-        DeleteFilePath(t->path);
-    }
-    qv::FreeAppletData(header);
-    FreeMemBlock(header);
-    FreeMemBlock(options);
     VmClose(L);
     qv::ResetRuntimeState();
     PlatformShutdown();

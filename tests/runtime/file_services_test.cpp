@@ -2,10 +2,11 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <optional>
 
-#include "platform/linux/memory.h"
 #include "runtime/files.h"
 #include "tests/platform/file_test_support.h"
+#include "tests/runtime/linked_applet.h"
 
 namespace qv {
 namespace {
@@ -29,8 +30,7 @@ class AppletFiles : public ::testing::Test {
 protected:
     void SetUp() override {
         L_ = VmOpen();
-        header_ = static_cast<qvScriptHeader*>(AllocMemBlock(sizeof(qvScriptHeader), 1));
-        SetRegistryPointer(L_, "applet", header_);
+        applet_.emplace(L_);
         Link("Data\\Levels\\One.DAT", 10, 4);
         Link("::font:Vera", 20, 5);
         Link("music.mod", 30, 6);
@@ -38,25 +38,14 @@ protected:
         Link("Extra.ttf", 50, 8);
     }
     void TearDown() override {
-        while (qvLinkedFile* f = header_->linkedFiles) {
-            header_->linkedFiles = f->next;
-            FreeMemBlock(f);
-        }
-        FreeMemBlock(header_);
+        applet_.reset();
         VmClose(L_);
     }
     void Link(const char* name, uint32_t offset, uint32_t size) {
-        auto* f = static_cast<qvLinkedFile*>(AllocMemBlock(sizeof(qvLinkedFile), 1));
-        std::strcpy(f->name, name);
-        std::strcpy(f->containerPath, "/apps/game.qva");
-        f->offset = offset;
-        f->size = size;
-        qvLinkedFile** tail = &header_->linkedFiles;
-        while (*tail != nullptr) tail = &(*tail)->next;
-        *tail = f;
+        applet_->Link(name, "/apps/game.qva", offset, size);
     }
     qvVmState* L_;
-    qvScriptHeader* header_;
+    std::optional<testing::LinkedApplet> applet_;
 };
 
 TEST_F(AppletFiles, ResolvesLinkedNamesByTheLookupRules) {

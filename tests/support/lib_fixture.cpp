@@ -382,6 +382,11 @@ std::string LibFixture::CheckListing(const std::filesystem::path& path, bool gcT
     return DiffListing(ParseExpectations(text), result);
 }
 
+void LibFixture::ExpectListingMet(const std::filesystem::path& path) {
+    EXPECT_EQ(CheckListing(path), "");
+    EXPECT_EQ(CheckListing(path, true), "") << "with a collection at every check point";
+}
+
 std::filesystem::path SourceDir() {
     return QV_SOURCE_DIR;
 }
@@ -393,6 +398,10 @@ std::vector<std::string> ListingsIn(const std::filesystem::path& dir) {
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+std::string ListingTestName(const ::testing::TestParamInfo<std::string>& info) {
+    return std::filesystem::path(info.param).stem().string();
 }
 
 bool ToolAvailable(const std::string& tool) {

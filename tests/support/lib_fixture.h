@@ -27,6 +27,15 @@ namespace qv::testing {
 
 using NativeFunction = std::function<int(qvVmState*)>;
 
+// The opener of the libraries these functions register, in this order; a registration that
+// fails raises its code.
+template <int (*... Register)(qvVmState*)>
+void OpenLibraries(qvVmState* L) {
+    for (int (*registerLibrary)(qvVmState*) : {Register...}) {
+        if (const int code = registerLibrary(L)) RaiseError(L, code);
+    }
+}
+
 // An argument as a script passes it.
 struct Arg {
     enum class Kind { Number, String, Nil, Boolean, Table, LightUserdata, Native, Script };
@@ -115,6 +124,9 @@ public:
     // Runs a listing through the listing harness with this fixture's library and the
     // run-time's host; returns "" when it met its expectations, else what differed.
     std::string CheckListing(const std::filesystem::path& path, bool gcTorture = false);
+    // Expects the listing to meet its expectations run plainly and again with a collection
+    // at every check point.
+    void ExpectListingMet(const std::filesystem::path& path);
 
     // Pushes an argument onto the engine's stack.
     void PushArg(const Arg& arg);
@@ -135,6 +147,14 @@ private:
 std::filesystem::path SourceDir();
 // The *.qvs files of a directory, sorted, for parameterised listing tests.
 std::vector<std::string> ListingsIn(const std::filesystem::path& dir);
+// A listing test's name: the listing's file name without its extension.
+std::string ListingTestName(const ::testing::TestParamInfo<std::string>& info);
+
+// One test of Fixture, parameterised by a listing's path, per listing in dir (below the
+// source tree).
+#define QV_INSTANTIATE_LISTINGS(Fixture, dir) \
+    INSTANTIATE_TEST_SUITE_P(                 \
+        Listings, Fixture, ::testing::ValuesIn(ListingsIn(SourceDir() / (dir))), ListingTestName)
 
 // Whether a program is on the path.
 bool ToolAvailable(const std::string& tool);

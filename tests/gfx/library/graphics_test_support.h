@@ -24,21 +24,16 @@
 
 namespace qv::testing {
 
-inline void OpenGraphicsLibrary(qvVmState* L) {
-    if (const int code = RegisterGraphicsLibrary(L)) RaiseError(L, code);
-}
+inline constexpr LibraryOpener OpenGraphicsLibrary = OpenLibraries<RegisterGraphicsLibrary>;
 
 // The string and system libraries too, for listings that print and make timers.
-inline void OpenGraphicsWithSystem(qvVmState* L) {
-    if (RegisterStringLibrary(L) != 0 || RegisterSystemLibrary(L) != 0) RaiseError(L, ERR_MEM);
-    OpenGraphicsLibrary(L);
-}
+inline constexpr LibraryOpener OpenGraphicsWithSystem =
+    OpenLibraries<RegisterStringLibrary, RegisterSystemLibrary, RegisterGraphicsLibrary>;
 
 // And the dos and memblock libraries, whose objects GetAttribute answers for.
-inline void OpenGraphicsWithObjectLibraries(qvVmState* L) {
-    OpenGraphicsWithSystem(L);
-    if (RegisterDosLibrary(L) != 0 || RegisterMemBlockLibrary(L) != 0) RaiseError(L, ERR_MEM);
-}
+inline constexpr LibraryOpener OpenGraphicsWithObjectLibraries =
+    OpenLibraries<RegisterStringLibrary, RegisterSystemLibrary, RegisterGraphicsLibrary,
+                  RegisterDosLibrary, RegisterMemBlockLibrary>;
 
 // A draw-style record of the fake drawing code: ParseDrawTags takes the field "colour", and
 // refuses a table whose "colour" is negative.

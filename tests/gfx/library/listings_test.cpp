@@ -19,16 +19,10 @@ protected:
 
 TEST_P(GraphicsListing, MeetsItsExpectations) {
     platform::testing::ScopedScreenFormat format(4);
-    EXPECT_EQ(CheckListing(GetParam()), "");
-    EXPECT_EQ(CheckListing(GetParam(), true), "") << "with a collection at every check point";
+    ExpectListingMet(GetParam());
 }
 
-INSTANTIATE_TEST_SUITE_P(Listings, GraphicsListing,
-                         ::testing::ValuesIn(ListingsIn(SourceDir() /
-                                                        "tests/gfx/library/listings")),
-                         [](const ::testing::TestParamInfo<std::string>& info) {
-                             return std::filesystem::path(info.param).stem().string();
-                         });
+QV_INSTANTIATE_LISTINGS(GraphicsListing, "tests/gfx/library/listings");
 
 }  // namespace
 }  // namespace qv::testing

@@ -23,10 +23,6 @@ extern char** environ;
 
 namespace qv::testing {
 
-inline void OpenARexxLibrary(qvVmState* L) {
-    if (RegisterStringLibrary(L) != 0 || RegisterARexxLibrary(L) != 0) RaiseError(L, ERR_MEM);
-}
-
 // Polls cond every 10 ms, at most about ten seconds, so that a broken peer fails the test
 // instead of hanging it.
 inline bool WaitFor(const std::function<bool()>& cond) {
@@ -129,7 +125,9 @@ while True:
 
 class ARexxLib : public LibFixture {
 protected:
-    ARexxLib() : LibFixture(OpenARexxLibrary), dirEnv_("QV_REXX_DIR", dir_.path()) {}
+    ARexxLib()
+        : LibFixture(OpenLibraries<RegisterStringLibrary, RegisterARexxLibrary>),
+          dirEnv_("QV_REXX_DIR", dir_.path()) {}
     ~ARexxLib() override {
         CloseRexxPort(L);
         peers_.clear();

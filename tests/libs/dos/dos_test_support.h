@@ -9,13 +9,9 @@
 
 namespace qv::testing {
 
-inline void OpenDosLibrary(qvVmState* L) {
-    if (RegisterDosLibrary(L) != 0) RaiseError(L, ERR_MEM);
-}
-
 class DosLib : public LibFixture {
 protected:
-    DosLib() : LibFixture(OpenDosLibrary) { TempDir(); }
+    DosLib() : LibFixture(OpenLibraries<RegisterDosLibrary>) { TempDir(); }
     ~DosLib() override {
         Call("SetIOMode", {Num(QV_IO_BUFFERED)});
         FreeDosObjects(L);

@@ -11,15 +11,10 @@ namespace {
 class DosListing : public DosLib, public ::testing::WithParamInterface<std::string> {};
 
 TEST_P(DosListing, MeetsItsExpectations) {
-    EXPECT_EQ(CheckListing(GetParam()), "");
-    EXPECT_EQ(CheckListing(GetParam(), true), "") << "with a collection at every check point";
+    ExpectListingMet(GetParam());
 }
 
-INSTANTIATE_TEST_SUITE_P(Listings, DosListing,
-                         ::testing::ValuesIn(ListingsIn(SourceDir() / "tests/libs/dos/listings")),
-                         [](const ::testing::TestParamInfo<std::string>& info) {
-                             return std::filesystem::path(info.param).stem().string();
-                         });
+QV_INSTANTIATE_LISTINGS(DosListing, "tests/libs/dos/listings");
 
 }  // namespace
 }  // namespace qv::testing

@@ -7,10 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/linux/memory.h"
 #include "platform/linux/paths.h"
-#include "runtime/runtime_state.h"
 #include "tests/libs/dos/dos_test_support.h"
+#include "tests/runtime/linked_applet.h"
 
 extern char** environ;
 
@@ -246,15 +245,8 @@ TEST_F(PathCommands, VirtualFilesOverStretchesAndStrings) {
 // Names of the applet's linked files open as stretches of the container, in any letter case.
 TEST_F(PathCommands, LinkedFilesOpenThroughTheirVirtualPaths) {
     std::string container = MakeFile("applet.bin", "headerLINKED CONTENTtrailer");
-    auto* header = static_cast<qvScriptHeader*>(AllocMemBlock(sizeof(qvScriptHeader), 1));
-    auto* linked = static_cast<qvLinkedFile*>(AllocMemBlock(sizeof(qvLinkedFile), 1));
-    ASSERT_TRUE(header != nullptr && linked != nullptr);
-    std::strcpy(linked->name, "data\\Linked.txt");
-    std::strcpy(linked->containerPath, container.c_str());
-    linked->offset = 6;
-    linked->size = 14;
-    header->linkedFiles = linked;
-    SetRegistryPointer(L, "applet", header);
+    LinkedApplet applet(L);
+    applet.Link("data\\Linked.txt", container.c_str(), 6, 14);
     Open(1, "DATA/linked.TXT");
     EXPECT_EQ(Call("ReadString", {Num(1), Num(14)}).Text(), "LINKED CONTENT");
     EXPECT_EQ(Call("Eof", {Num(1)}).Number(), 1);
@@ -268,9 +260,6 @@ TEST_F(PathCommands, LinkedFilesOpenThroughTheirVirtualPaths) {
     EXPECT_EQ(Call("OpenDirectory", {Num(1), Str(":::chunk6:14*Linked.txt/" + container)}).code,
               ERR_NOTADIR);
     Call("CloseFile", {Num(1)});
-    SetRegistryPointer(L, "applet", nullptr);
-    FreeMemBlock(linked);
-    FreeMemBlock(header);
 }
 
 // A path whose reference number belongs to someone else's value: undefining it is refused

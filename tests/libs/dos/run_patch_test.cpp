@@ -7,9 +7,9 @@
 #include <cstring>
 #include <random>
 
-#include "platform/linux/memory.h"
 #include "runtime/runtime_state.h"
 #include "tests/libs/dos/dos_test_support.h"
+#include "tests/runtime/linked_applet.h"
 
 namespace qv::testing {
 namespace {
@@ -168,15 +168,8 @@ TEST_F(Running, LinkedProgramsAreExtractedOnceAndReused) {
     std::string out = scratch / "linked.txt";
     std::string script = "#!/bin/sh\necho \"$@\" >> '" + out + "'\n";
     std::string container = MakeFile("container.bin", "padding" + script + "tail");
-    auto* header = static_cast<qvScriptHeader*>(AllocMemBlock(sizeof(qvScriptHeader), 1));
-    auto* linked = static_cast<qvLinkedFile*>(AllocMemBlock(sizeof(qvLinkedFile), 1));
-    ASSERT_TRUE(header != nullptr && linked != nullptr);
-    std::strcpy(linked->name, "tools/Helper.sh");
-    std::strcpy(linked->containerPath, container.c_str());
-    linked->offset = 7;
-    linked->size = static_cast<uint32_t>(script.size());
-    header->linkedFiles = linked;
-    SetRegistryPointer(L, "applet", header);
+    LinkedApplet applet(L);
+    applet.Link("tools/Helper.sh", container.c_str(), 7, static_cast<uint32_t>(script.size()));
     ASSERT_EQ(Call("Execute", {Str("tools/helper.sh one")}).code, 0);
     ASSERT_EQ(Call("Execute", {Str("TOOLS/HELPER.SH two")}).code, 0);
     EXPECT_EQ(FileText(out), "one\ntwo\n");
@@ -195,9 +188,6 @@ TEST_F(Running, LinkedProgramsAreExtractedOnceAndReused) {
     EXPECT_EQ(st.st_mode & 0777, 0700u);
     FreeDosObjects(L);
     EXPECT_FALSE(PathExists(TempDir() + "/" + extracted[0]));
-    SetRegistryPointer(L, "applet", nullptr);
-    FreeMemBlock(linked);
-    FreeMemBlock(header);
 }
 
 }  // namespace

@@ -11,15 +11,10 @@ namespace {
 class MathListing : public MathLib, public ::testing::WithParamInterface<std::string> {};
 
 TEST_P(MathListing, MeetsItsExpectations) {
-    EXPECT_EQ(CheckListing(GetParam()), "");
-    EXPECT_EQ(CheckListing(GetParam(), true), "") << "with a collection at every check point";
+    ExpectListingMet(GetParam());
 }
 
-INSTANTIATE_TEST_SUITE_P(Listings, MathListing,
-                         ::testing::ValuesIn(ListingsIn(SourceDir() / "tests/libs/math/listings")),
-                         [](const ::testing::TestParamInfo<std::string>& info) {
-                             return std::filesystem::path(info.param).stem().string();
-                         });
+QV_INSTANTIATE_LISTINGS(MathListing, "tests/libs/math/listings");
 
 }  // namespace
 }  // namespace qv::testing

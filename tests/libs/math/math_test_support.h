@@ -6,13 +6,9 @@
 
 namespace qv::testing {
 
-inline void OpenMathLibrary(qvVmState* L) {
-    if (RegisterMathLibrary(L) != 0) RaiseError(L, ERR_MEM);
-}
-
 class MathLib : public LibFixture {
 protected:
-    MathLib() : LibFixture(OpenMathLibrary) {}
+    MathLib() : LibFixture(OpenLibraries<RegisterMathLibrary>) {}
 };
 
 }  // namespace qv::testing

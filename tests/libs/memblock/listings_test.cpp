@@ -9,27 +9,17 @@
 namespace qv::testing {
 namespace {
 
-void OpenMemBlockLibrary(qvVmState* L) {
-    if (RegisterMemBlockLibrary(L) != 0) RaiseError(L, ERR_MEM);
-}
-
 class MemBlockListing : public LibFixture, public ::testing::WithParamInterface<std::string> {
 protected:
-    MemBlockListing() : LibFixture(OpenMemBlockLibrary) {}
+    MemBlockListing() : LibFixture(OpenLibraries<RegisterMemBlockLibrary>) {}
     ~MemBlockListing() override { FreeAllMemBlocks(L); }
 };
 
 TEST_P(MemBlockListing, MeetsItsExpectations) {
-    EXPECT_EQ(CheckListing(GetParam()), "");
-    EXPECT_EQ(CheckListing(GetParam(), true), "") << "with a collection at every check point";
+    ExpectListingMet(GetParam());
 }
 
-INSTANTIATE_TEST_SUITE_P(Listings, MemBlockListing,
-                         ::testing::ValuesIn(ListingsIn(SourceDir() /
-                                                        "tests/libs/memblock/listings")),
-                         [](const ::testing::TestParamInfo<std::string>& info) {
-                             return std::filesystem::path(info.param).stem().string();
-                         });
+QV_INSTANTIATE_LISTINGS(MemBlockListing, "tests/libs/memblock/listings");
 
 }  // namespace
 }  // namespace qv::testing

@@ -12,13 +12,9 @@ namespace {
 
 constexpr double kLong = 1, kString = 3, kShort = 6, kByte = 7;
 
-void OpenLibraries(qvVmState* L) {
-    if (RegisterDosLibrary(L) != 0 || RegisterMemBlockLibrary(L) != 0) RaiseError(L, ERR_MEM);
-}
-
 class MemBlocks : public LibFixture {
 protected:
-    MemBlocks() : LibFixture(OpenLibraries) {}
+    MemBlocks() : LibFixture(OpenLibraries<RegisterDosLibrary, RegisterMemBlockLibrary>) {}
     ~MemBlocks() override {
         FreeDosObjects(L);
         FreeAllMemBlocks(L);

@@ -28,16 +28,10 @@ TEST_P(NetworkListing, MeetsItsExpectations) {
     PeerProcess echo(SocatTcpEcho());
     ASSERT_TRUE(echo.running());
     echoPort = echo.port();
-    EXPECT_EQ(CheckListing(GetParam()), "");
-    EXPECT_EQ(CheckListing(GetParam(), true), "") << "with a collection at every check point";
+    ExpectListingMet(GetParam());
 }
 
-INSTANTIATE_TEST_SUITE_P(Listings, NetworkListing,
-                         ::testing::ValuesIn(ListingsIn(SourceDir() /
-                                                        "tests/libs/network/listings")),
-                         [](const ::testing::TestParamInfo<std::string>& info) {
-                             return std::filesystem::path(info.param).stem().string();
-                         });
+QV_INSTANTIATE_LISTINGS(NetworkListing, "tests/libs/network/listings");
 
 }  // namespace
 }  // namespace qv::testing

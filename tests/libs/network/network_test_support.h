@@ -20,9 +20,7 @@
 
 namespace qv::testing {
 
-inline void OpenNetworkLibrary(qvVmState* L) {
-    if (const int code = RegisterNetworkLibrary(L)) RaiseError(L, code);
-}
+inline constexpr LibraryOpener OpenNetworkLibrary = OpenLibraries<RegisterNetworkLibrary>;
 
 class NetworkLib : public LibFixture {
 protected:

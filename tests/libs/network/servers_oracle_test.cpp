@@ -48,6 +48,16 @@ protected:
     CallResult Download(const std::string& url, std::vector<std::pair<Arg, Arg>> options = {}) {
         return Call("DownloadFile", {Str(url), Table(std::move(options))});
     }
+    // A progress function that keeps the total of every call and lets the transfer go on.
+    static Arg RecordTotals(std::vector<double>& totals) {
+        return Native([&totals](qvVmState* L) {
+            VmPushString(L, "total");
+            VmGetTable(L, 1);
+            totals.push_back(VmToNumber(L, -1));
+            VmPushNumber(L, 0);
+            return 1;
+        });
+    }
     std::string root_;
 };
 
@@ -94,13 +104,7 @@ TEST_F(Servers, NginxRedirectsChunksAndStatuses) {
               std::string::npos);
 
     std::vector<double> totals;
-    const Arg progress = Native([&](qvVmState* L) {
-        VmPushString(L, "total");
-        VmGetTable(L, 1);
-        totals.push_back(VmToNumber(L, -1));
-        VmPushNumber(L, 0);
-        return 1;
-    });
+    const Arg progress = RecordTotals(totals);
     const CallResult chunked =
         Call("DownloadFile", {Str(nginx.url("/ssi/page.html")), Table({}), progress});
     ASSERT_EQ(chunked.code, 0) << chunked.errorText;
@@ -200,13 +204,7 @@ TEST_F(Servers, VsftpdAnnouncesTheSizeThatProgressReports) {
     Vsftpd server(Dir("vsftpd"), root_);
     QV_REQUIRE_SERVER(server);
     std::vector<double> totals;
-    const Arg progress = Native([&](qvVmState* L) {
-        VmPushString(L, "total");
-        VmGetTable(L, 1);
-        totals.push_back(VmToNumber(L, -1));
-        VmPushNumber(L, 0);
-        return 1;
-    });
+    const Arg progress = RecordTotals(totals);
     const CallResult r =
         Call("DownloadFile", {Str(server.url(root_ + "/file")), Table({}), progress});
     ASSERT_EQ(r.code, 0) << r.errorText;

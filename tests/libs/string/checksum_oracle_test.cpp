@@ -3,27 +3,12 @@
 #include <random>
 #include <string>
 
-#include "libs/string/checksum.h"
-#include "tests/support/lib_fixture.h"
+#include "tests/libs/string/checksum_test_support.h"
 
 namespace qv::testing {
 namespace {
 
-void OpenFileChecksums(qvVmState* L) {
-    static constexpr qvCommandEntry kCommands[] = {
-        {"MD5", MD5},
-        {"CRC32", CRC32},
-        {nullptr, nullptr},
-    };
-    VmPushValue(L, VM_GLOBALSINDEX);
-    RegisterLibrary(L, nullptr, kCommands, 0);
-    VmSetTop(L, -2);
-}
-
-class FileChecksums : public LibFixture {
-protected:
-    FileChecksums() : LibFixture(OpenFileChecksums) {}
-};
+using FileChecksums = ChecksumLib;
 
 TEST_F(FileChecksums, AgreeWithMd5sumAndZlib) {
     QV_REQUIRE_TOOL("md5sum");

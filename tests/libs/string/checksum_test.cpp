@@ -3,28 +3,10 @@
 #include <string>
 #include <vector>
 
-#include "libs/string/checksum.h"
-#include "libs/string/commands.h"
-#include "tests/support/lib_fixture.h"
+#include "tests/libs/string/checksum_test_support.h"
 
 namespace qv::testing {
 namespace {
-
-// MD5 and CRC32 belong to the dos library's table; here a table of their own registers them.
-void OpenChecksumCommands(qvVmState* L) {
-    static constexpr qvCommandEntry kCommands[] = {
-        {"MD5Str", MD5Str}, {"CRC32Str", CRC32Str}, {"MD5", MD5},
-        {"CRC32", CRC32},   {nullptr, nullptr},
-    };
-    VmPushValue(L, VM_GLOBALSINDEX);
-    RegisterLibrary(L, nullptr, kCommands, 0);
-    VmSetTop(L, -2);
-}
-
-class ChecksumLib : public LibFixture {
-protected:
-    ChecksumLib() : LibFixture(OpenChecksumCommands) {}
-};
 
 // RFC 1321, appendix A.5.
 struct Vector {

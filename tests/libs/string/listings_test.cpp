@@ -11,16 +11,10 @@ namespace {
 class StringListing : public StringLib, public ::testing::WithParamInterface<std::string> {};
 
 TEST_P(StringListing, MeetsItsExpectations) {
-    EXPECT_EQ(CheckListing(GetParam()), "");
-    EXPECT_EQ(CheckListing(GetParam(), true), "") << "with a collection at every check point";
+    ExpectListingMet(GetParam());
 }
 
-INSTANTIATE_TEST_SUITE_P(Listings, StringListing,
-                         ::testing::ValuesIn(ListingsIn(SourceDir() /
-                                                        "tests/libs/string/listings")),
-                         [](const ::testing::TestParamInfo<std::string>& info) {
-                             return std::filesystem::path(info.param).stem().string();
-                         });
+QV_INSTANTIATE_LISTINGS(StringListing, "tests/libs/string/listings");
 
 }  // namespace
 }  // namespace qv::testing

@@ -6,13 +6,9 @@
 
 namespace qv::testing {
 
-inline void OpenStringLibrary(qvVmState* L) {
-    if (RegisterStringLibrary(L) != 0) RaiseError(L, ERR_MEM);
-}
-
 class StringLib : public LibFixture {
 protected:
-    StringLib() : LibFixture(OpenStringLibrary) {}
+    StringLib() : LibFixture(OpenLibraries<RegisterStringLibrary>) {}
 };
 
 }  // namespace qv::testing

@@ -13,9 +13,8 @@
 
 namespace qv::testing {
 
-inline void OpenSystemLibrary(qvVmState* L) {
-    if (RegisterStringLibrary(L) != 0 || RegisterSystemLibrary(L) != 0) RaiseError(L, ERR_MEM);
-}
+inline constexpr LibraryOpener OpenSystemLibrary =
+    OpenLibraries<RegisterStringLibrary, RegisterSystemLibrary>;
 
 struct VirtualClock {
     static inline int64_t micros = 0;
