@@ -338,10 +338,10 @@ qvValue* VmExecute(qvVmState* L) {
     qvValue* ra;
     qvInstruction i;
     // The hook bits that act before every instruction (line, count), tested in the thread's
-    // own mask byte: one test of memory, no register held for it.
+    // own mask byte: one test of memory, no register held for it. A mask of the line bit
+    // alone (what production installs, with the hooks initialised) takes the line step in
+    // line; any other mix goes through RunTraceHooks.
     constexpr uint8_t kTraceBits = VM_MASKLINE | VM_MASKCOUNT;
-    // A plain line hook of initialised hooks has only the line bit of these.
-    constexpr uint8_t kStepBits = kTraceBits | kHooksUninitialised;
 
 callentry:
     if (L->hookmask & VM_MASKCALL) RunCallHook(L, &publishedPc, L->ci->savedpc);
@@ -365,19 +365,18 @@ resume:  // the current record's frame runs from its saved position
 
     // Fetch: the abort test, the published position and the hooks (a plain line hook decides
     // in line whether it is due). Each handler decodes its own A.
-#define VM_FETCH()                                                                      \
-    do {                                                                                \
-        if (abortFlag.load(std::memory_order_relaxed) != 0) return nullptr;             \
-        i = *pc++;                                                                      \
-        publishedPc = pc;                                                               \
-        if ((L->hookmask & kTraceBits) != 0) [[unlikely]] {                             \
-            HookOutcome hooks = (L->hookmask & kStepBits) != VM_MASKLINE                \
-                                    ? RunTraceHooks(L, proto, pc)                       \
-                                : LineHookDue(L, proto, pc) ? RunLineHook(L, proto, pc) \
-                                                            : HookOutcome::kNone;       \
-            if (hooks == HookOutcome::kSuspended) return nullptr;                       \
-            if (hooks == HookOutcome::kRan) VM_RELOAD();                                \
-        }                                                                               \
+#define VM_FETCH()                                                                        \
+    do {                                                                                  \
+        if (abortFlag.load(std::memory_order_relaxed) != 0) return nullptr;               \
+        i = *pc++;                                                                        \
+        publishedPc = pc;                                                                 \
+        if ((L->hookmask & kTraceBits) != 0) [[unlikely]] {                               \
+            HookOutcome hooks = L->hookmask != VM_MASKLINE  ? RunTraceHooks(L, proto, pc) \
+                                : LineHookDue(L, proto, pc) ? RunLineHook(L, proto, pc)   \
+                                                            : HookOutcome::kNone;         \
+            if (hooks == HookOutcome::kSuspended) return nullptr;                         \
+            if (hooks == HookOutcome::kRan) VM_RELOAD();                                  \
+        }                                                                                 \
     } while (0)
 
 #if defined(QV_COMPUTED_GOTO)
