@@ -10,6 +10,7 @@
 
 #include "libs/dos/pack.h"
 #include "platform/linux/blocks.h"
+#include "platform/linux/byte_order.h"
 #include "platform/linux/files.h"
 #include "platform/linux/lists.h"
 #include "platform/linux/paths.h"
@@ -58,8 +59,7 @@ void FreeAppletData(qvScriptHeader* header) {
 }
 
 uint32_t LinkOffsetOf(const qvAppletLink& link) {
-    return static_cast<uint32_t>(link.offset[0]) << 24 | link.offset[1] << 16 |
-           link.offset[2] << 8 | link.offset[3];
+    return qv::LoadBigEndian32(link.offset);
 }
 
 namespace {
