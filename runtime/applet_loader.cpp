@@ -46,16 +46,12 @@ void FreeAppletData(qvScriptHeader* header) {
     header->programChunk = header->secondChunk = nullptr;
     header->programChunkSize = header->secondChunkSize = 0;
     FreePreloadItems(header);
-    while (qvLinkedFile* file = header->linkedFiles) {
-        header->linkedFiles = file->next;
-        FreeMemBlock(file);
-    }
-    while (qvLineMapEntry* entry = header->lineMap) {
-        header->lineMap = entry->next;
+    DrainList(&header->linkedFiles, FreeMemBlock);
+    DrainList(&header->lineMap, [](qvLineMapEntry* entry) {
         FreeMemBlock(entry->sourceName);
         FreeMemBlock(entry->containerName);
         FreeMemBlock(entry);
-    }
+    });
 }
 
 uint32_t LinkOffsetOf(const qvAppletLink& link) {

@@ -1,6 +1,7 @@
 #include "runtime/shutdown.h"
 
 #include "platform/linux/bitmap.h"
+#include "platform/linux/lists.h"
 #include "platform/linux/memory.h"
 #include "platform/linux/paths.h"
 #include "runtime/applet_loader.h"
@@ -23,13 +24,11 @@ void FreeOptionTexts(qvStartupOptions* options) {
 }
 
 void DeleteTempFiles() {
-    RuntimeState& rt = Runtime();
-    while (qvTempFile* file = rt.tempFiles) {
-        rt.tempFiles = file->next;
+    DrainList(&Runtime().tempFiles, [](qvTempFile* file) {
         DeleteFilePath(file->path);
         FreeMemBlock(file->path);
         FreeMemBlock(file);
-    }
+    });
 }
 
 }  // namespace
