@@ -370,6 +370,22 @@ TEST(StringJoin, PiecesActAsTheirJoin) {
     }
 }
 
+// A sweep gives back the count and the bytes of the strings it frees.
+TEST_F(StringTest, SweepCountsWhatItFrees) {
+    VmResizeStringTable(L, 64);  // a table of 64 buckets is never halved
+    VmCollectGarbage(L);
+    const qvStringTable& strt = L->g->strt;
+    const size_t bytes = L->g->nblocks;
+    const uint32_t strings = strt.nuse;
+    ASSERT_LE(strings + 20, strt.size);
+    for (int i = 0; i < 20; ++i) Intern(L, "dead" + std::string(i, 'x'));
+    EXPECT_EQ(strt.nuse, strings + 20);
+    VmCollectGarbage(L);
+    EXPECT_EQ(strt.nuse, strings);
+    EXPECT_EQ(L->g->nblocks, bytes);
+    ExpectConsistentTable(strt);
+}
+
 // The in-line copy and comparison cover every length, with their overlapping words, and see a
 // difference at any position.
 TEST(StringBytes, CopyAndCompareEveryShortLength) {
