@@ -187,5 +187,7 @@ RuntimeState& Runtime();
 
 // Frees everything the state owns and returns it to the state of a fresh process.
 void ResetRuntimeState();
+// Frees the records of the run's temporary files, deleting the files first when asked.
+void FreeTempFiles(bool deleteFiles);
 
 }  // namespace qv

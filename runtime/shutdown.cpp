@@ -1,9 +1,7 @@
 #include "runtime/shutdown.h"
 
 #include "platform/linux/bitmap.h"
-#include "platform/linux/lists.h"
 #include "platform/linux/memory.h"
-#include "platform/linux/paths.h"
 #include "runtime/applet_loader.h"
 #include "runtime/attributes.h"
 #include "runtime/command_line.h"
@@ -21,14 +19,6 @@ void FreeOptionTexts(qvStartupOptions* options) {
         FreeMemBlock(*name);
         *name = nullptr;
     }
-}
-
-void DeleteTempFiles() {
-    DrainList(&Runtime().tempFiles, [](qvTempFile* file) {
-        DeleteFilePath(file->path);
-        FreeMemBlock(file->path);
-        FreeMemBlock(file);
-    });
 }
 
 }  // namespace
@@ -58,7 +48,7 @@ void ShutdownAndReport(int code, const qv::PlayerRun& run) {
     services.freePluginLibraries(run.L);
     VmClose(run.L);
     services.unloadPlugins();
-    qv::DeleteTempFiles();
+    qv::FreeTempFiles(true);
     FreeMemBlock(run.options);
     services.freeCatalog(qv::Runtime().catalog);
     qv::Runtime().catalog = nullptr;
