@@ -29,14 +29,19 @@ void FreeTempFiles(bool deleteFiles) {
     });
 }
 
+void FreeExportNames() {
+    for (char** name : {&state.exportCommands, &state.exportConstants, &state.exportPlugins}) {
+        FreeMemBlock(*name);
+        *name = nullptr;
+    }
+}
+
 void ResetRuntimeState() {
     FreeSupport();
     FreeIconPaths();
     FreeCatalog(state.catalog);
     FreeTempFiles(false);
-    for (char* name : {state.exportCommands, state.exportConstants, state.exportPlugins}) {
-        FreeMemBlock(name);
-    }
+    FreeExportNames();
     ResetRequesterAnswers();
     state.~RuntimeState();
     new (&state) RuntimeState();

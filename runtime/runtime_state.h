@@ -189,5 +189,7 @@ RuntimeState& Runtime();
 void ResetRuntimeState();
 // Frees the records of the run's temporary files, deleting the files first when asked.
 void FreeTempFiles(bool deleteFiles);
+// Frees the export file names and forgets them.
+void FreeExportNames();
 
 }  // namespace qv

@@ -13,12 +13,8 @@ namespace qv {
 namespace {
 
 void FreeOptionTexts(qvStartupOptions* options) {
-    RuntimeState& rt = Runtime();
     FreeUnknownOptions(options);
-    for (char** name : {&rt.exportCommands, &rt.exportConstants, &rt.exportPlugins}) {
-        FreeMemBlock(*name);
-        *name = nullptr;
-    }
+    FreeExportNames();
 }
 
 }  // namespace
