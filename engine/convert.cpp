@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <type_traits>
 
 #include "engine/string_table.h"
 #include "engine/vm.h"
@@ -47,60 +48,76 @@ int DecimalDigits(uint32_t u) {
     return estimate + (u >= kDigitCountStarts[estimate] ? 1 : 0);
 }
 
-// u in decimal and a NUL; returns the length. The digits come from the last, two at a time, and
-// gather in one word with the first digit in its lowest byte (the text's order in memory on
-// this little-endian machine), stored whole: the text is read back a word at a time, which a
-// run of byte stores could not hand over from the store buffer. Word is wide enough for the
-// digits (8 bytes hold all but the largest counters). With kHash, also the hashes of
-// FormatNumberHashed, whose bytes go in from the last as they come.
-template <typename Word, bool kHash>
-size_t FormatCounter(uint32_t u, uint32_t length, char* out, uint32_t prefixLength,
-                     uint32_t* hashes) {
+// u, of kLength digits, in decimal and a NUL; returns the length. The digits come from the last,
+// two at a time, and gather in one word with the first digit in its lowest byte (the text's
+// order in memory on this little-endian machine), stored whole: the text is read back a word at
+// a time, which a run of byte stores could not hand over from the store buffer. With kHash,
+// also the hashes of FormatNumberHashed, whose bytes go in from the last as they come.
+template <uint32_t kLength, bool kHash>
+size_t FormatCounterOfLength(uint32_t u, char* out, uint32_t prefixLength, uint32_t* hashes) {
     static_assert(std::endian::native == std::endian::little);
+    using Word = std::conditional_t<kLength <= 8, uint64_t, unsigned __int128>;
     static_assert(kNumberTextSize >= sizeof(Word) + 1);
     Word word = 0;
-    uint32_t h = length;
-    uint32_t joined = prefixLength + length;
+    uint32_t h = kLength;
+    uint32_t joined = prefixLength + kLength;
     auto mix = [&](char c) {
         if constexpr (kHash) {
             h = MixStringHash(h, c);
             joined = MixStringHash(joined, c);
         }
     };
-    auto putPair = [&](uint32_t pair) {
-        const char* digits = &kDigitPairs[2 * pair];
+#pragma GCC unroll 5
+    for (uint32_t i = 0; i < kLength / 2; ++i) {
+        const char* digits = &kDigitPairs[2 * (u % 100)];
         uint16_t bits;
         std::memcpy(&bits, digits, 2);
         word = (word << 16) | bits;
         mix(digits[1]);
         mix(digits[0]);
-    };
-    while (u >= 100) {
-        putPair(u % 100);
         u /= 100;
     }
-    if (u >= 10) {
-        putPair(u);
-    } else {
+    if constexpr (kLength % 2 != 0) {
         const char c = static_cast<char>('0' + u);
         word = (word << 8) | static_cast<unsigned char>(c);
         mix(c);
     }
     std::memcpy(out, &word, sizeof(Word));
-    out[length] = '\0';
+    out[kLength] = '\0';
     if constexpr (kHash) {
         hashes[0] = h;
         hashes[1] = joined;
     }
-    return length;
+    return kLength;
 }
 
+// The digit count picks a version made for it. The hashes begin with the count, and the
+// version's jump is predicted (the counters of a loop mostly have as many digits as the last
+// one), so they need not wait for the count to be worked out but start from the number at once.
 template <bool kHash>
 size_t FormatCounter(uint32_t u, char* out, uint32_t prefixLength, uint32_t* hashes) {
-    const auto length = static_cast<uint32_t>(DecimalDigits(u));
-    if (length <= sizeof(uint64_t))
-        return FormatCounter<uint64_t, kHash>(u, length, out, prefixLength, hashes);
-    return FormatCounter<unsigned __int128, kHash>(u, length, out, prefixLength, hashes);
+    switch (DecimalDigits(u)) {
+        case 1:
+            return FormatCounterOfLength<1, kHash>(u, out, prefixLength, hashes);
+        case 2:
+            return FormatCounterOfLength<2, kHash>(u, out, prefixLength, hashes);
+        case 3:
+            return FormatCounterOfLength<3, kHash>(u, out, prefixLength, hashes);
+        case 4:
+            return FormatCounterOfLength<4, kHash>(u, out, prefixLength, hashes);
+        case 5:
+            return FormatCounterOfLength<5, kHash>(u, out, prefixLength, hashes);
+        case 6:
+            return FormatCounterOfLength<6, kHash>(u, out, prefixLength, hashes);
+        case 7:
+            return FormatCounterOfLength<7, kHash>(u, out, prefixLength, hashes);
+        case 8:
+            return FormatCounterOfLength<8, kHash>(u, out, prefixLength, hashes);
+        case 9:
+            return FormatCounterOfLength<9, kHash>(u, out, prefixLength, hashes);
+        default:
+            return FormatCounterOfLength<10, kHash>(u, out, prefixLength, hashes);
+    }
 }
 
 // Whether n is a counter or an index, a whole number of 0..2^32-1 (-0 excluded: it prints

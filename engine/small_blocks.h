@@ -5,6 +5,7 @@
 // block is poisoned, so a use after free stays visible.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstring>
 
@@ -30,6 +31,14 @@ inline constexpr size_t kSmallBlockClass = 16;
 inline constexpr size_t kSmallBlockBytesKept = size_t{1} << 20;
 static_assert(kSmallBlockMax / kSmallBlockClass ==
               sizeof(qvVmGlobalState::smallBlocks) / sizeof(void*));
+
+// How many freed blocks each class keeps: kSmallBlockBytesKept of them.
+inline constexpr auto kSmallBlocksKept = [] {
+    std::array<uint32_t, kSmallBlockMax / kSmallBlockClass> kept{};
+    for (size_t c = 0; c < kept.size(); ++c)
+        kept[c] = static_cast<uint32_t>(kSmallBlockBytesKept / ((c + 1) * kSmallBlockClass));
+    return kept;
+}();
 
 inline size_t SmallClass(size_t size) {
     return (size - 1) / kSmallBlockClass;
@@ -62,8 +71,8 @@ inline void* AllocSmallBlock(qvVmGlobalState* g, size_t size) {
 inline void FreeSmallBlock(qvVmGlobalState* g, void* block, size_t size) {
     if (block == nullptr) return;
     size_t c = SmallClass(size);
-    // A product, not a quotient: this runs once for every object a collection frees.
-    if ((size_t{g->smallBlockCounts[c]} + 1) * SmallClassSize(size) > kSmallBlockBytesKept) {
+    // A table, not a quotient: this runs once for every object a collection frees.
+    if (g->smallBlockCounts[c] >= kSmallBlocksKept[c]) {
         PlatformRealloc(block, SmallClassSize(size), 0);
         return;
     }

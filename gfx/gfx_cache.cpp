@@ -76,11 +76,9 @@ int FindGfxCacheEntry(const char* fileName, int wantPlane, int32_t* width, int32
 }
 
 void FlushGfxCache() {
-    while (qv::cacheHead != nullptr) {
-        qvGfxCacheEntry* entry = qv::cacheHead;
-        qv::cacheHead = entry->next;
+    qv::DrainList(&qv::cacheHead, [](qvGfxCacheEntry* entry) {
         if (entry->handle != nullptr) ReleaseImageHandle(entry->handle);
         FreePlaneBitMap(entry->plane);
         FreeMemBlock(entry);
-    }
+    });
 }

@@ -10,6 +10,7 @@
 
 #include "libs/dos/pack.h"
 #include "platform/linux/blocks.h"
+#include "platform/linux/byte_order.h"
 #include "platform/linux/files.h"
 #include "platform/linux/lists.h"
 #include "platform/linux/paths.h"
@@ -45,21 +46,16 @@ void FreeAppletData(qvScriptHeader* header) {
     header->programChunk = header->secondChunk = nullptr;
     header->programChunkSize = header->secondChunkSize = 0;
     FreePreloadItems(header);
-    while (qvLinkedFile* file = header->linkedFiles) {
-        header->linkedFiles = file->next;
-        FreeMemBlock(file);
-    }
-    while (qvLineMapEntry* entry = header->lineMap) {
-        header->lineMap = entry->next;
+    DrainList(&header->linkedFiles, FreeMemBlock);
+    DrainList(&header->lineMap, [](qvLineMapEntry* entry) {
         FreeMemBlock(entry->sourceName);
         FreeMemBlock(entry->containerName);
         FreeMemBlock(entry);
-    }
+    });
 }
 
 uint32_t LinkOffsetOf(const qvAppletLink& link) {
-    return static_cast<uint32_t>(link.offset[0]) << 24 | link.offset[1] << 16 |
-           link.offset[2] << 8 | link.offset[3];
+    return qv::LoadBigEndian32(link.offset);
 }
 
 namespace {

@@ -18,16 +18,8 @@ int AppendHandler(qvAttrHandlerNode** chain, qvSetAttrHandler set, qvGetAttrHand
     if (node == nullptr) return ERR_MEM;
     node->set = set;
     node->get = get;
-    *qv::ListEnd(chain) = node;
+    *ListEnd(chain) = node;
     return 0;
-}
-
-void FreeChain(qvAttrHandlerNode** chain) {
-    while (*chain != nullptr) {
-        qvAttrHandlerNode* next = (*chain)->next;
-        FreeMemBlock(*chain);
-        *chain = next;
-    }
 }
 
 // The core's own tags; false for every other tag.
@@ -84,8 +76,8 @@ bool GetCoreAttr(const RuntimeState& rt, uint32_t tag, int32_t* value) {
 }  // namespace
 
 void FreeAttrHandlers() {
-    FreeChain(&Runtime().setHandlers);
-    FreeChain(&Runtime().getHandlers);
+    DrainList(&Runtime().setHandlers, FreeMemBlock);
+    DrainList(&Runtime().getHandlers, FreeMemBlock);
 }
 
 }  // namespace qv

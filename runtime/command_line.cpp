@@ -233,9 +233,7 @@ const qvOptionTemplateEntry* FindOption(std::string_view name) {
 class Tokeniser {
 public:
     Tokeniser(char* line, ValueSlots* slots, qvStartupOptions* options)
-        : at_(line), slots_(*slots), unknownTail_(&options->unknownOptions) {
-        while (*unknownTail_ != nullptr) unknownTail_ = &(*unknownTail_)->next;
-    }
+        : at_(line), slots_(*slots), unknownTail_(ListEnd(&options->unknownOptions)) {}
 
     int Run() {
         for (;;) {

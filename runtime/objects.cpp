@@ -93,13 +93,8 @@ void AppendObject(qvObjectHeader** head, qvObjectHeader* object) {
 }
 
 bool UnlinkObject(qvObjectHeader** head, const qvObjectHeader* object) {
-    for (qvObjectHeader** link = head; *link != nullptr; link = &(*link)->next) {
-        if (*link == object) {
-            *link = object->next;
-            return true;
-        }
-    }
-    return false;
+    return qv::TakeFromList(head, [object](const qvObjectHeader* h) { return h == object; }) !=
+           nullptr;
 }
 
 qvObjectHeader* FindObjectByTypeId(uint32_t type, qvObjectId id) {
@@ -153,15 +148,12 @@ qvObjectDataEntry* FindObjectDataEntry(qvObjectDataEntry* list, const char* name
 }
 
 int ClearObjectDataEntry(qvVmState* L, qvObjectDataEntry** head, const char* name) {
-    for (qvObjectDataEntry** link = head; *link != nullptr; link = &(*link)->next) {
-        qvObjectDataEntry* entry = *link;
-        if (StrICmp(entry->name, name) != 0) continue;
-        *link = entry->next;
-        FreeRef(L, VM_REGISTRYINDEX, entry->ref);
-        FreeMemBlock(entry);
-        return 1;
-    }
-    return 0;
+    qvObjectDataEntry* entry = qv::TakeFromList(
+        head, [name](const qvObjectDataEntry* e) { return StrICmp(e->name, name) == 0; });
+    if (entry == nullptr) return 0;
+    FreeRef(L, VM_REGISTRYINDEX, entry->ref);
+    FreeMemBlock(entry);
+    return 1;
 }
 
 int CopyObjectDataList(qvVmState* L, const qvObjectDataEntry* list, qvObjectDataEntry** out) {

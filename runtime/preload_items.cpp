@@ -128,8 +128,5 @@ int AddDefaultDisplayItem(qvScriptHeader* header, const char* title) {
 }
 
 void FreePreloadItems(qvScriptHeader* header) {
-    while (qvPreloadItem* item = header->preloadItems) {
-        header->preloadItems = item->next;
-        qv::FreeItem(item);
-    }
+    qv::DrainList(&header->preloadItems, qv::FreeItem);
 }

@@ -5,6 +5,7 @@
 #include "platform/linux/catalog.h"
 #include "platform/linux/lists.h"
 #include "platform/linux/memory.h"
+#include "platform/linux/paths.h"
 #include "platform/linux/requester.h"
 #include "runtime/command_line.h"
 #include "runtime/support.h"
@@ -14,27 +15,33 @@ namespace {
 
 RuntimeState state;
 
-void FreeTempFileList(qvTempFile* file) {
-    DrainList(&file, [](qvTempFile* node) {
-        FreeMemBlock(node->path);
-        FreeMemBlock(node);
-    });
-}
-
 }  // namespace
 
 RuntimeState& Runtime() {
     return state;
 }
 
+void FreeTempFiles(bool deleteFiles) {
+    DrainList(&state.tempFiles, [deleteFiles](qvTempFile* file) {
+        if (deleteFiles) DeleteFilePath(file->path);
+        FreeMemBlock(file->path);
+        FreeMemBlock(file);
+    });
+}
+
+void FreeExportNames() {
+    for (char** name : {&state.exportCommands, &state.exportConstants, &state.exportPlugins}) {
+        FreeMemBlock(*name);
+        *name = nullptr;
+    }
+}
+
 void ResetRuntimeState() {
     FreeSupport();
     FreeIconPaths();
     FreeCatalog(state.catalog);
-    FreeTempFileList(state.tempFiles);
-    for (char* name : {state.exportCommands, state.exportConstants, state.exportPlugins}) {
-        FreeMemBlock(name);
-    }
+    FreeTempFiles(false);
+    FreeExportNames();
     ResetRequesterAnswers();
     state.~RuntimeState();
     new (&state) RuntimeState();

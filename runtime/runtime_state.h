@@ -187,5 +187,9 @@ RuntimeState& Runtime();
 
 // Frees everything the state owns and returns it to the state of a fresh process.
 void ResetRuntimeState();
+// Frees the records of the run's temporary files, deleting the files first when asked.
+void FreeTempFiles(bool deleteFiles);
+// Frees the export file names and forgets them.
+void FreeExportNames();
 
 }  // namespace qv

@@ -2,7 +2,6 @@
 
 #include "platform/linux/bitmap.h"
 #include "platform/linux/memory.h"
-#include "platform/linux/paths.h"
 #include "runtime/applet_loader.h"
 #include "runtime/attributes.h"
 #include "runtime/command_line.h"
@@ -14,22 +13,8 @@ namespace qv {
 namespace {
 
 void FreeOptionTexts(qvStartupOptions* options) {
-    RuntimeState& rt = Runtime();
     FreeUnknownOptions(options);
-    for (char** name : {&rt.exportCommands, &rt.exportConstants, &rt.exportPlugins}) {
-        FreeMemBlock(*name);
-        *name = nullptr;
-    }
-}
-
-void DeleteTempFiles() {
-    RuntimeState& rt = Runtime();
-    while (qvTempFile* file = rt.tempFiles) {
-        rt.tempFiles = file->next;
-        DeleteFilePath(file->path);
-        FreeMemBlock(file->path);
-        FreeMemBlock(file);
-    }
+    FreeExportNames();
 }
 
 }  // namespace
@@ -59,7 +44,7 @@ void ShutdownAndReport(int code, const qv::PlayerRun& run) {
     services.freePluginLibraries(run.L);
     VmClose(run.L);
     services.unloadPlugins();
-    qv::DeleteTempFiles();
+    qv::FreeTempFiles(true);
     FreeMemBlock(run.options);
     services.freeCatalog(qv::Runtime().catalog);
     qv::Runtime().catalog = nullptr;

@@ -12,6 +12,7 @@
 #include "gfx/library/neighbours.h"
 #include "gfx/library/object_list.h"
 #include "gfx/library/object_types.h"
+#include "platform/linux/lists.h"
 #include "platform/linux/memory.h"
 #include "runtime/arguments.h"
 
@@ -216,25 +217,21 @@ void ReleaseItemResources(qvVmState* L, qvClipRegion* region) {
 }
 
 void FreeUnusedClipRegions(qvVmState* L) {
-    qvObjectHeader** link = List();
-    while (*link != nullptr) {
-        auto* region = reinterpret_cast<qvClipRegion*>(*link);
-        if (region->orphan != 0 && !Neighbour().ObjectInUseByLayers(kTypeClipRegion, region)) {
-            *link = region->header.next;
-            Destroy(L, region);
-        } else {
-            link = &(*link)->next;
-        }
-    }
+    qv::ReleaseFromList(
+        List(),
+        [](qvObjectHeader* h) {
+            auto* region = reinterpret_cast<qvClipRegion*>(h);
+            return region->orphan != 0 && !Neighbour().ObjectInUseByLayers(kTypeClipRegion, region);
+        },
+        [L](qvObjectHeader* h) { Destroy(L, reinterpret_cast<qvClipRegion*>(h)); });
 }
 
 void FreeAllClipRegions(qvVmState* L) {
-    while (*List() != nullptr) {
-        auto* region = reinterpret_cast<qvClipRegion*>(*List());
-        *List() = region->header.next;
+    qv::DrainList(List(), [L](qvObjectHeader* h) {
+        auto* region = reinterpret_cast<qvClipRegion*>(h);
         Neighbour().ClearLayerClipRegionRefs(region);
         Destroy(L, region);
-    }
+    });
 }
 
 int CreateClipRegion(qvVmState* L) {

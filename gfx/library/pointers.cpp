@@ -10,6 +10,7 @@
 #include "gfx/library/object_types.h"
 #include "gfx/library/platform_pointer.h"
 #include "gfx/save_picture.h"
+#include "platform/linux/lists.h"
 #include "platform/linux/memory.h"
 #include "platform/linux/window.h"
 #include "runtime/arguments.h"
@@ -33,12 +34,8 @@ struct PointerFree {
     void operator()(qvPointer* p) const { Destroy(p); }
 };
 
-void FreeList(qvObjectHeader** head) {
-    while (*head != nullptr) {
-        auto* p = reinterpret_cast<qvPointer*>(*head);
-        *head = p->header.next;
-        Destroy(p);
-    }
+void DestroyPointer(qvObjectHeader* header) {
+    Destroy(reinterpret_cast<qvPointer*>(header));
 }
 
 // Takes a pointer out of the script's reach.
@@ -135,21 +132,17 @@ int FindPointer(qvObjectId id, qvPointer** out) {
 }
 
 void ReleaseUnshownPointers() {
-    qvObjectHeader** link = &kept;
-    while (*link != nullptr) {
-        auto* p = reinterpret_cast<qvPointer*>(*link);
-        if (Neighbour().PointerShown(p)) {
-            link = &(*link)->next;
-            continue;
-        }
-        *link = p->header.next;
-        Destroy(p);
-    }
+    ReleaseFromList(
+        &kept,
+        [](qvObjectHeader* h) {
+            return !Neighbour().PointerShown(reinterpret_cast<qvPointer*>(h));
+        },
+        DestroyPointer);
 }
 
 void FreeAllPointers() {
-    FreeList(List());
-    FreeList(&kept);
+    DrainList(List(), DestroyPointer);
+    DrainList(&kept, DestroyPointer);
 }
 
 }  // namespace qv::gfx

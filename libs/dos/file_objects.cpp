@@ -6,6 +6,7 @@
 #include "engine/convert.h"
 #include "libs/dos/commands.h"
 #include "platform/linux/blocks.h"
+#include "platform/linux/byte_order.h"
 #include "platform/linux/lists.h"
 #include "runtime/arguments.h"
 #include "runtime/errors.h"
@@ -67,17 +68,6 @@ void CheckWritable(qvVmState* L, const qvDosFile* file) {
     if (file->layerMode == QV_FILE_READ) RaiseError(L, ERR_READONLY);
 }
 
-// The big-endian bytes of an n-byte integer.
-void PutBigEndian(uint64_t value, uint8_t* out, int n) {
-    for (int i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(value >> (8 * (n - 1 - i)));
-}
-
-uint64_t GetBigEndian(const uint8_t* bytes, int n) {
-    uint64_t value = 0;
-    for (int i = 0; i < n; ++i) value = value << 8 | bytes[i];
-    return value;
-}
-
 // Reads an n-byte big-endian number of file argument 1.
 uint64_t ReadNumber(qvVmState* L, int n) {
     CheckArgCount(L, 1, 1);
@@ -85,7 +75,7 @@ uint64_t ReadNumber(qvVmState* L, int n) {
     CheckReadable(L, file);
     uint8_t bytes[8];
     if (int code = ReadExactBytes(file, file->handle, bytes, n)) RaiseError(L, code);
-    return GetBigEndian(bytes, n);
+    return LoadBigEndian(bytes, n);
 }
 
 // Writes the low n bytes of argument 2, converted to a 32-bit integer, big-endian.
@@ -95,7 +85,7 @@ int WriteInteger(qvVmState* L, int n) {
     auto value = static_cast<uint32_t>(Trunc32(GetArgNumber(L, 2)));
     CheckWritable(L, file);
     uint8_t bytes[4];
-    PutBigEndian(value, bytes, n);
+    StoreBigEndian(value, bytes, n);
     return WriteFileBytes(file, bytes, n);
 }
 
@@ -298,7 +288,7 @@ int WriteFloat(qvVmState* L) {
     double value = GetArgNumber(L, 2);
     CheckWritable(L, file);
     uint8_t bytes[8];
-    PutBigEndian(std::bit_cast<uint64_t>(value), bytes, 8);
+    StoreBigEndian(std::bit_cast<uint64_t>(value), bytes, 8);
     return WriteFileBytes(file, bytes, 8);
 }
 

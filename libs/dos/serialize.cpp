@@ -12,6 +12,7 @@
 #include "libs/dos/base64.h"
 #include "libs/dos/commands.h"
 #include "platform/linux/blocks.h"
+#include "platform/linux/byte_order.h"
 #include "runtime/arguments.h"
 
 namespace qv {
@@ -81,14 +82,14 @@ private:
     }
     int Byte(uint8_t b) { return Put(&b, 1); }
     int U32(uint32_t v) {
-        uint8_t bytes[4] = {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16),
-                            static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
+        uint8_t bytes[4];
+        StoreBigEndian(v, bytes, 4);
         return Put(bytes, 4);
     }
     int Number(double v) {
         uint64_t bits = std::bit_cast<uint64_t>(v);
         uint8_t bytes[9] = {kNumber};
-        for (int i = 0; i < 8; ++i) bytes[1 + i] = static_cast<uint8_t>(bits >> (56 - 8 * i));
+        StoreBigEndian(bits, bytes + 1, 8);
         return Put(bytes, 9);
     }
     int String(int idx) {
@@ -182,15 +183,13 @@ private:
     int U32(uint32_t* v) {
         uint8_t b[4];
         if (int code = Take(b, 4)) return code;
-        *v = uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 | b[3];
+        *v = LoadBigEndian32(b);
         return 0;
     }
     int Number(double* v) {
         uint8_t b[8];
         if (int code = Take(b, 8)) return code;
-        uint64_t bits = 0;
-        for (uint8_t byte : b) bits = bits << 8 | byte;
-        *v = std::bit_cast<double>(bits);
+        *v = std::bit_cast<double>(LoadBigEndian(b, 8));
         return 0;
     }
     // n bytes; a length beyond what the file holds is refused before anything is allocated.

@@ -81,15 +81,11 @@ int UndefineVirtualStringFile(qvVmState* L) {
     const char* path = GetArgString(L, 1, nullptr);
     // Only a path this library handed out and has not taken back: a made-up one would free
     // a reference that protects someone else's value.
-    for (StringFile** link = &stringFiles; *link != nullptr; link = &(*link)->next) {
-        if (std::strcmp((*link)->path, path) == 0) {
-            StringFile* file = *link;
-            *link = file->next;
-            Release(L, file);
-            return 0;
-        }
-    }
-    return ERR_WRONGUSAGE;
+    StringFile* file = TakeFromList(
+        &stringFiles, [path](const StringFile* f) { return std::strcmp(f->path, path) == 0; });
+    if (file == nullptr) return ERR_WRONGUSAGE;
+    Release(L, file);
+    return 0;
 }
 
 }  // namespace qv

@@ -6,6 +6,7 @@
 
 #include "engine/convert.h"
 #include "libs/dos/dos_library.h"
+#include "platform/linux/byte_order.h"
 #include "platform/linux/debug_output.h"
 #include "platform/linux/lists.h"
 #include "platform/linux/memory.h"
@@ -62,16 +63,6 @@ bool Inside(const qvMemBlock* block, int64_t offset, int64_t count) {
 // The width of a numeric type; 0 for any other.
 int Width(int32_t type) {
     return type == kLong ? 4 : type == kShort ? 2 : type == kByte ? 1 : 0;
-}
-
-void Store(uint8_t* at, uint32_t value, int width) {
-    for (int i = 0; i < width; ++i) at[i] = static_cast<uint8_t>(value >> (8 * (width - 1 - i)));
-}
-
-uint32_t Load(const uint8_t* at, int width) {
-    uint32_t value = 0;
-    for (int i = 0; i < width; ++i) value = value << 8 | at[i];
-    return value;
 }
 
 // Printable in ISO 8859-1, the run-time's character set (space included).
@@ -157,7 +148,7 @@ int Peek(qvVmState* L) {
     int width = Width(type);
     if (width == 0) return ERR_WRONGUSAGE;
     if (!Inside(block, offset, width)) return ERR_MEMRANGE;
-    VmPushNumber(L, Load(block->data + offset, width));
+    VmPushNumber(L, static_cast<uint32_t>(LoadBigEndian(block->data + offset, width)));
     return 1;
 }
 
@@ -178,7 +169,7 @@ int Poke(qvVmState* L) {
     if (width == 0) return ERR_WRONGUSAGE;
     uint32_t value = Bits32(GetArgNumber(L, 3));
     if (!Inside(block, offset, width)) return ERR_MEMRANGE;
-    Store(block->data + offset, value, width);
+    StoreBigEndian(value, block->data + offset, width);
     return 0;
 }
 
@@ -199,7 +190,8 @@ int FillMem(qvVmState* L) {
                     static_cast<size_t>(count));
         return 0;
     }
-    for (int64_t at = 0; at < count; at += width) Store(block->data + offset + at, value, width);
+    for (int64_t at = 0; at < count; at += width)
+        StoreBigEndian(value, block->data + offset + at, width);
     return 0;
 }
 

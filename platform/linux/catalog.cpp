@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/linux/byte_order.h"
 #include "platform/linux/locale.h"
 #include "platform/linux/memory.h"
 #include "platform/linux/paths.h"
@@ -43,11 +44,6 @@ const char* Texts(const qvCatalog* catalog) {
 // Larger files are no catalogs; this keeps a hostile file from asking for any size.
 constexpr long kMaxCatalogFile = 16 << 20;
 
-uint32_t ReadBE32(std::span<const uint8_t> bytes, size_t at) {
-    return static_cast<uint32_t>(bytes[at]) << 24 | static_cast<uint32_t>(bytes[at + 1]) << 16 |
-           static_cast<uint32_t>(bytes[at + 2]) << 8 | bytes[at + 3];
-}
-
 bool IdIs(std::span<const uint8_t> bytes, size_t at, const char* id) {
     return std::memcmp(bytes.data() + at, id, 4) == 0;
 }
@@ -76,8 +72,8 @@ bool WalkStrings(std::span<const uint8_t> chunk, Visit& visit) {
     size_t at = 0;
     while (at < chunk.size()) {
         if (chunk.size() - at < 8) return false;
-        uint32_t id = ReadBE32(chunk, at);
-        uint32_t length = ReadBE32(chunk, at + 4);
+        uint32_t id = LoadBigEndian32(chunk.data() + at);
+        uint32_t length = LoadBigEndian32(chunk.data() + at + 4);
         at += 8;
         if (length > chunk.size() - at) return false;
         std::string_view text(reinterpret_cast<const char*>(chunk.data() + at), length);
@@ -92,14 +88,14 @@ bool WalkStrings(std::span<const uint8_t> chunk, Visit& visit) {
 template <typename Visit>
 bool WalkCatalog(std::span<const uint8_t> bytes, uint32_t* version, Visit& visit) {
     if (bytes.size() < 12 || !IdIs(bytes, 0, "FORM") || !IdIs(bytes, 8, "CTLG")) return false;
-    uint32_t formSize = ReadBE32(bytes, 4);
+    uint32_t formSize = LoadBigEndian32(bytes.data() + 4);
     if (formSize < 4 || formSize > bytes.size() - 8) return false;
     std::span<const uint8_t> form = bytes.subspan(0, size_t{formSize} + 8);
     *version = 0;
     size_t at = 12;
     while (at < form.size()) {
         if (form.size() - at < 8) return false;
-        uint32_t size = ReadBE32(form, at + 4);
+        uint32_t size = LoadBigEndian32(form.data() + at + 4);
         if (size > form.size() - at - 8) return false;
         std::span<const uint8_t> data = form.subspan(at + 8, size);
         if (IdIs(form, at, "FVER")) *version = ParseVersion(data);

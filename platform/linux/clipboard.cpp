@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "engine/error_codes.h"
+#include "platform/linux/byte_order.h"
 #include "platform/linux/private_dir.h"
 
 namespace qv {
@@ -17,13 +18,10 @@ namespace {
 // Larger stores are not read: a clipboard is for what a user copies.
 constexpr size_t kMaxStore = 64u << 20;
 
-uint32_t ReadBE32(std::span<const uint8_t> bytes, size_t at) {
-    return uint32_t{bytes[at]} << 24 | uint32_t{bytes[at + 1]} << 16 |
-           uint32_t{bytes[at + 2]} << 8 | bytes[at + 3];
-}
-
 void AppendBE32(std::string* out, uint32_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8) out->push_back(static_cast<char>(value >> shift));
+    uint8_t bytes[4];
+    StoreBigEndian(value, bytes, 4);
+    out->append(reinterpret_cast<const char*>(bytes), 4);
 }
 
 bool IdAt(std::span<const uint8_t> bytes, size_t at, const char* id) {
@@ -32,7 +30,7 @@ bool IdAt(std::span<const uint8_t> bytes, size_t at, const char* id) {
 
 // The form's content after its type, cut to the bytes present.
 std::span<const uint8_t> FormBody(std::span<const uint8_t> bytes) {
-    size_t declared = ReadBE32(bytes, 4);
+    size_t declared = LoadBigEndian32(bytes.data() + 4);
     size_t available = bytes.size() - 8;
     size_t content = declared < available ? declared : available;
     return content < 4 ? std::span<const uint8_t>() : bytes.subspan(12, content - 4);
@@ -109,7 +107,7 @@ bool ReadFtxt(std::span<const uint8_t> bytes, std::string* text) {
     std::span<const uint8_t> body = FormBody(bytes);
     size_t at = 0;
     while (body.size() - at >= 8) {
-        size_t length = ReadBE32(body, at + 4);
+        size_t length = LoadBigEndian32(body.data() + at + 4);
         size_t start = at + 8;
         if (length > body.size() - start) break;
         if (IdAt(body, at, "CHRS"))

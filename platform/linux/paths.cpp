@@ -72,6 +72,15 @@ bool EqualFolded(std::string_view a, std::string_view b) {
            });
 }
 
+// The text of *rest before the first separator, taken off *rest with the separator; all of
+// it when there is none.
+std::string_view TakeField(std::string_view* rest, char separator) {
+    const size_t end = rest->find(separator);
+    const std::string_view field = rest->substr(0, end);
+    *rest = end == std::string_view::npos ? std::string_view() : rest->substr(end + 1);
+    return field;
+}
+
 std::string Upper(std::string_view s) {
     std::string out(s);
     for (char& c : out) {
@@ -149,9 +158,7 @@ void ApplyAssignOverrides(std::vector<Assign>* assigns) {
     if (text == nullptr) return;
     std::string_view rest(text);
     while (!rest.empty()) {
-        size_t end = rest.find(';');
-        std::string_view entry = rest.substr(0, end);
-        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+        std::string_view entry = TakeField(&rest, ';');
         size_t sep = entry.find(":=");
         if (sep == 0 || sep == std::string_view::npos) continue;
         std::string name = Upper(entry.substr(0, sep));
@@ -248,9 +255,7 @@ std::string FoldCase(const std::string& path, LeafLookup leaf) {
     std::string result = path.front() == '/' ? "/" : "";
     std::string_view rest(path);
     while (!rest.empty()) {
-        size_t slash = rest.find('/');
-        std::string_view component = rest.substr(0, slash);
-        rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+        std::string_view component = TakeField(&rest, '/');
         if (component.empty()) continue;
         std::string exact = JoinPath(result, component);
         bool last = rest.find_first_not_of('/') == std::string_view::npos;
@@ -275,9 +280,7 @@ std::string Normalise(const std::string& absolute) {
     std::string out;
     std::string_view rest(absolute);
     while (!rest.empty()) {
-        size_t slash = rest.find('/');
-        std::string_view component = rest.substr(0, slash);
-        rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+        std::string_view component = TakeField(&rest, '/');
         if (component.empty() || component == ".") continue;
         out += '/';
         out += component;

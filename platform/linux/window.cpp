@@ -130,12 +130,7 @@ qvPlatformDisplay* OpenHeadlessWindow(int32_t x, int32_t y, int32_t width, int32
 
 void CloseHeadlessWindow(qvPlatformDisplay* display) {
     if (display == nullptr) return;
-    for (qvPlatformDisplay** link = &windows; *link != nullptr; link = &(*link)->next) {
-        if (*link == display) {
-            *link = display->next;
-            break;
-        }
-    }
+    TakeFromList(&windows, [display](const qvPlatformDisplay* d) { return d == display; });
     FreeDisplayBitMap(display->framebuffer);
     FreeMemBlock(display);
 }
