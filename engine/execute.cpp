@@ -743,47 +743,52 @@ resume:  // the current record's frame runs from its saved position
                 if (L->openupval != nullptr) VmCloseUpvalues(L, base);
                 qvCallRecord* ci = L->ci;
                 qvCallRecord* caller = ci - 1;
-                // B - 1 results from R(A), all up to the top for B = 0. The top is set only
-                // where they are not moved at once.
-                if (!(caller->state & VM_CI_CALLING) || (L->hookmask & VM_MASKRET) ||
-                    GetOp(*(caller->savedpc - 1)) != OP_CALL) [[unlikely]] {
-                    if (b != 0) L->top = ra + b - 1;
-                    // Native code, a return hook or the waiting operation sees this record
-                    // after the loop lets go of it: its position is kept in it.
-                    ci->state = VM_CI_SAVEDPC;
-                    ci->savedpc = pc;
-                    if (!(caller->state & VM_CI_CALLING)) return ra;
-                    // The caller waits in a CALL, or in an operation whose metamethod this was.
-                    qvInstruction pending = *(caller->savedpc - 1);
-                    if (GetOp(pending) != OP_CALL) {
-                        PostCall(L, 1, ra);
-                        FinishOperation(L, pending);
+                if ((caller->state & VM_CI_CALLING) && !(L->hookmask & VM_MASKRET)) [[likely]] {
+                    // Back into a calling script function, in line: its record, frame and
+                    // position are at hand. One result for a CALL that wants one is the
+                    // common case, told by the CALL's operation and C at once. B - 1 results
+                    // start at R(A), all up to the top for B = 0; the top is set only where
+                    // they are not moved at once.
+                    const qvInstruction call = *(caller->savedpc - 1);
+                    constexpr qvInstruction kOpAndC = CreateABC((1u << kOpBits) - 1, 0, 0, kMaxC);
+                    if (b == 2 && (call & kOpAndC) == CreateABC(OP_CALL, 0, 0, 2)) {
+                        base[-1] = *ra;
+                        L->ci = caller;
+                        L->base = caller->base;
+                        L->top = caller->top;
+                    } else if (GetOp(call) == OP_CALL) {
+                        int wanted = static_cast<int>(GetC(call)) - 1;
+                        if (b != 0) L->top = ra + b - 1;
+                        CloseFrame(L, wanted, ra);
+                        if (wanted >= 0) L->top = caller->top;
                     } else {
-                        int wanted = static_cast<int>(GetC(pending)) - 1;
-                        VmPostCall(L, wanted, ra);
-                        if (wanted >= 0) L->top = L->ci->top;
+                        goto leave_loop_frame;
                     }
-                    goto resume;
+                    caller->pc = &publishedPc;
+                    caller->state = VM_CI_RUNNING;
+                    pc = caller->savedpc;
+                    base = caller->base;
+                    proto = LClosureOf(base - 1)->proto;
+                    k = proto->k;
+                    VM_BREAK;
                 }
-                // Back into the calling script function, in line: its record, frame and
-                // position are at hand. One result for one wanted is the common case.
-                int wanted = static_cast<int>(GetC(*(caller->savedpc - 1))) - 1;
-                if (wanted == 1 && b == 2) {
-                    base[-1] = *ra;
-                    L->ci = caller;
-                    L->base = caller->base;
+            leave_loop_frame:
+                // Native code, a return hook or the operation that waits for this metamethod
+                // sees the record after the loop lets go of it: its position is kept in it.
+                if (b != 0) L->top = ra + b - 1;
+                ci->state = VM_CI_SAVEDPC;
+                ci->savedpc = pc;
+                if (!(caller->state & VM_CI_CALLING)) return ra;
+                qvInstruction pending = *(caller->savedpc - 1);
+                if (GetOp(pending) != OP_CALL) {
+                    PostCall(L, 1, ra);
+                    FinishOperation(L, pending);
                 } else {
-                    if (b != 0) L->top = ra + b - 1;
-                    CloseFrame(L, wanted, ra);
+                    int wanted = static_cast<int>(GetC(pending)) - 1;
+                    VmPostCall(L, wanted, ra);
+                    if (wanted >= 0) L->top = L->ci->top;
                 }
-                if (wanted >= 0) L->top = caller->top;
-                caller->pc = &publishedPc;
-                caller->state = VM_CI_RUNNING;
-                pc = caller->savedpc;
-                base = caller->base;
-                proto = LClosureOf(base - 1)->proto;
-                k = proto->k;
-                VM_BREAK;
+                goto resume;
             }
             VM_CASE(OP_FORLOOP) {
                 int jump = GetSBx(i);
