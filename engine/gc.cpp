@@ -307,6 +307,7 @@ void SweepStrings(qvVmState* L) {
         for (qvGCHeader* o = *p; o != nullptr;) {
             auto* s = static_cast<qvString*>(o);
             o = s->next;  // read first: a freed block's first word links the free blocks
+            __builtin_prefetch(o, 1);  // arrives while this one is dealt with
             if (Survives(s)) {
                 p = &s->next;
                 continue;
