@@ -288,16 +288,15 @@ void SweepList(qvVmState* L, qvGCHeader** p) {
 // heap, and waiting for each head in turn would leave the memory system idle.
 constexpr uint32_t kSweepLookahead = 8;
 
-// Frees the unmarked strings. After a doubling the survivors also move to the buckets of the
-// doubled table (each stays in its bucket or moves to one beyond the spread ones, which the
-// sweep does not visit). Most strings of a loop die young, so the counts of strings and bytes
-// drop once for the whole sweep rather than once for each string.
+// Frees the unmarked strings. Most strings of a loop die young, so the counts of strings and
+// bytes drop once for the whole sweep rather than once for each string. The survivors stay in
+// their buckets: after a doubling they are spread only once the collection has decided whether
+// to halve the table back (SpreadStrings).
 void SweepStrings(qvVmState* L) {
     qvVmGlobalState* g = L->g;
     qvStringTable& strt = g->strt;
     qvGCHeader** const buckets = strt.hash;
     const uint32_t spread = strt.spread;
-    const uint32_t mask = strt.size - 1;
     uint32_t freed = 0;
     size_t freedBytes = 0;
     for (uint32_t i = 0; i < spread; ++i) {
@@ -308,21 +307,18 @@ void SweepStrings(qvVmState* L) {
         for (qvGCHeader* o = *p; o != nullptr;) {
             auto* s = static_cast<qvString*>(o);
             o = s->next;  // read first: a freed block's first word links the free blocks
-            if (!Survives(s)) {
-                *p = o;
-                const size_t size = StringSize(s->length);
-                FreeBlock(g, s, size);
-                ++freed;
-                freedBytes += size;
-            } else if (const uint32_t bucket = s->hash & mask; bucket == i) {
+            __builtin_prefetch(o, 1);  // arrives while this one is dealt with
+            if (Survives(s)) {
                 p = &s->next;
-            } else {
-                *p = o;
-                LinkString(buckets[bucket], s);
+                continue;
             }
+            *p = o;
+            const size_t size = StringSize(s->length);
+            FreeBlock(g, s, size);
+            ++freed;
+            freedBytes += size;
         }
     }
-    strt.spread = strt.size;
     strt.nuse -= freed;
     g->nblocks -= freedBytes;
 }
@@ -440,6 +436,7 @@ void VmCollectGarbage(qvVmState* L) {
     qv::SweepList(L, &g->rootgc);
 
     VmProtectedRun(L, qv::ShrinkStringTable, nullptr);
+    qv::SpreadStrings(L);
     VmProtectedRun(L, qv::ShrinkScratchBuffer, nullptr);
     g->GCthreshold = 2 * g->nblocks - deadmem;
 

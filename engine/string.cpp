@@ -52,9 +52,9 @@ uint32_t StringHash(const char* bytes, uint32_t length) {
 }
 
 // Doubles the table. The larger array is taken (and counted) at once, but the strings move into
-// the new buckets only at the next sweep, which visits each of them anyway, and by when most
-// strings of a busy loop are garbage. Until then a chain holds up to twice its share; a second
-// doubling before the sweep moves the strings at once.
+// the new buckets only at the end of the next collection, by when most strings of a busy loop
+// are garbage, and not at all when that collection halves the table back. Until then a chain
+// holds up to twice its share; a second doubling before it moves the strings at once.
 void GrowStringTable(qvVmState* L) {
     qvStringTable& strt = L->g->strt;
     if (strt.size > 0x3FFFFFFE) return;
@@ -67,6 +67,13 @@ void GrowStringTable(qvVmState* L) {
         VmRealloc(L, strt.hash, strt.size * sizeof(qvGCHeader*), n * sizeof(qvGCHeader*)));
     std::fill(strt.hash + strt.size, strt.hash + n, nullptr);
     strt.size = n;
+}
+
+void SpreadStrings(qvVmState* L) {
+    qvStringTable& strt = L->g->strt;
+    if (strt.spread == strt.size) return;
+    MoveChains(strt.hash, strt.spread, strt.hash, strt.size);
+    strt.spread = strt.size;
 }
 
 }  // namespace qv
@@ -97,7 +104,7 @@ void VmResizeStringTable(qvVmState* L, uint32_t n) {
     // the array back. When that is refused, the table stays valid with the larger array.
     if (strt.spread > n)
         qv::MoveChains(strt.hash + n, strt.spread - n, strt.hash, n);
-    else
+    else if (strt.spread < n)
         qv::MoveChains(strt.hash, strt.spread, strt.hash, n);
     strt.spread = n;
     strt.hash = static_cast<qvGCHeader**>(VmRealloc(L, strt.hash, oldBytes, newBytes));

@@ -64,6 +64,9 @@ inline void PrefetchStringChain(const qvStringTable& strt, uint32_t hash) {
     __builtin_prefetch(StringChain(strt, hash));
 }
 
+// Moves the strings of a doubled table into the buckets they now hash into; a collection that
+// keeps the doubled size calls it at its end.
+void SpreadStrings(qvVmState* L);
 // Doubles the table, which holds more strings than buckets, unless it is as large as it can be
 // (a new string is already linked).
 void GrowStringTable(qvVmState* L);

@@ -195,6 +195,28 @@ TEST_F(StringTest, DoublingSpreadsStringsAtTheNextSweep) {
     for (size_t i = 0; i < kept.size(); ++i) EXPECT_EQ(Intern(L, "k" + std::to_string(i)), kept[i]);
 }
 
+// A collection that halves a table it finds doubled but not yet spread leaves the strings
+// where they are, in the buckets of the halved table.
+TEST_F(StringTest, HalvingBackADoubledTableKeepsEveryStringFindable) {
+    qvStringTable& strt = L->g->strt;
+    VmResizeStringTable(L, 128);
+    std::vector<qvString*> kept;
+    for (int n = 0; strt.size == 128; ++n) {
+        const std::string text = "h" + std::to_string(n);
+        qvString* s = Intern(L, text);
+        if (n % 16 == 0) {
+            Anchor(L, static_cast<double>(kept.size()), StringValue(L, text));
+            kept.push_back(s);
+        }
+    }
+    ASSERT_EQ(strt.spread, 128u);
+    VmCollectGarbage(L);
+    EXPECT_EQ(strt.size, 128u);
+    EXPECT_EQ(strt.spread, 128u);
+    ExpectConsistentTable(strt);
+    for (qvString* s : kept) EXPECT_EQ(Intern(L, std::string(s->Data(), s->length)), s);
+}
+
 // Growth splits the chains in place, by one doubling or several at once; shrinking merges
 // them into a fresh array. Every string stays findable either way.
 TEST_F(StringTest, ResizeKeepsEveryStringInItsBucket) {
