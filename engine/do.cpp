@@ -278,9 +278,25 @@ qvValue* RunScriptFrame(qvVmState* L, ptrdiff_t funcOffset) {
     return firstResult;
 }
 
+// Keeps the process-wide current-instruction index across a call made from native code, so
+// that a command that calls back into script places its label jump from its own CALL, however
+// the call ends.
+class CurrentInstructionKept {
+public:
+    explicit CurrentInstructionKept(qvVmGlobalState* g) : g_(g), index_(g->currentInstruction) {}
+    ~CurrentInstructionKept() { g_->currentInstruction = index_; }
+    CurrentInstructionKept(const CurrentInstructionKept&) = delete;
+    CurrentInstructionKept& operator=(const CurrentInstructionKept&) = delete;
+
+private:
+    qvVmGlobalState* g_;
+    int32_t index_;
+};
+
 // A complete call from native code; with handleError a command's error code goes to the
 // host's error hook while the command is still the current level, as a script's CALL does.
 int DoCall(qvVmState* L, qvValue* func, int nResults, bool handleError) {
+    const CurrentInstructionKept kept(L->g);
     EnterNativeCall(L);
     ptrdiff_t funcOffset = SaveStack(L, func);
     int code = 0;

@@ -695,8 +695,9 @@ resume:  // the current record's frame runs from its saved position
                 if (GetB(i) != 0) L->top = ra + GetB(i);
             }
         call : {
-            // Only a command reads the current-instruction index (to place a label jump), and
-            // a script function opened in line above runs no command before its own CALLs.
+            // Only a command reads the current-instruction index (to place a label jump): a
+            // script function opened in line above makes its own CALLs before any command runs,
+            // and a call from native code keeps the index of the command's CALL (DoCall).
             L->g->currentInstruction = static_cast<int>(pc - proto->code);
             const qvProto* p = proto;
             int next = static_cast<int>(pc - p->code);

@@ -273,8 +273,8 @@ TEST_F(Execute, ANewThreadInitialisesItsInheritedLineHookFirst) {
     EXPECT_EQ(hookEvents, expected);
 }
 
-// Calls its argument, a script function that makes script calls of its own, then continues
-// the main chunk at labelPc: the jump is placed from this command's own CALL.
+// Calls its argument, a script function that makes calls of its own, then continues the main
+// chunk at labelPc: the jump is placed from this command's own CALL.
 int CallThenJump(qvVmState* L) {
     VmPushValue(L, 1);
     VmCall(L, 0, 0);
@@ -284,6 +284,7 @@ int CallThenJump(qvVmState* L) {
 
 TEST_F(Execute, ALabelJumpAfterACallbackIsPlacedFromTheCommandsCall) {
     RegisterGlobal(L, "callthenjump", CallThenJump);
+    RegisterGlobal(L, "nothing", [](qvVmState*) { return 0; });
     labelPc = 4;
     ASSERT_EQ(Run(R"(.function main
 .function outer
@@ -291,8 +292,9 @@ TEST_F(Execute, ALabelJumpAfterACallbackIsPlacedFromTheCommandsCall) {
     RETURN r0 1
 .end
     LOADNIL r1 r3
-    LOADNIL r1 r3
     CLOSURE r0 inner
+    CALL r0 1 1
+    GETGLOBAL r0 "nothing"
     CALL r0 1 1
     RETURN r0 1
 .end
