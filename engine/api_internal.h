@@ -71,6 +71,7 @@ inline void PushScriptFrame(qvVmState* L, qvValue* func, const qvProto* p) {
     L->base = ci->base = base;
     L->top = ci->top = top;
     ci->savedpc = p->code;
+    ci->proto = p;
     ci->pc = nullptr;
     ci->tailcalls = 0;
     ci->state = VM_CI_SAVEDPC;

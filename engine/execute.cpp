@@ -719,6 +719,7 @@ resume:  // the current record's frame runs from its saved position
                     for (; ra + n < L->top; ++n) base[n - 1] = ra[n];
                     caller->top = L->top = base + n - 1;
                     caller->savedpc = L->ci->savedpc;
+                    caller->proto = L->ci->proto;
                     ++caller->tailcalls;
                     caller->state = VM_CI_SAVEDPC;
                     --L->ci;
@@ -769,7 +770,7 @@ resume:  // the current record's frame runs from its saved position
                     caller->state = VM_CI_RUNNING;
                     pc = caller->savedpc;
                     base = caller->base;
-                    proto = LClosureOf(base - 1)->proto;
+                    proto = caller->proto;
                     k = proto->k;
                     VM_BREAK;
                 }

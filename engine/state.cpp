@@ -30,7 +30,8 @@ void InitStack(qvVmState* L1, qvVmState* L) {
     for (int i = 0; i < kInitialStackSize; ++i) qv::SetNil(&L1->stack[i]);
     L1->top = L1->stack + 1;  // stack[0] is the base frame's function
     L1->base = L1->top;
-    *L1->ci = {L1->base, L1->base + qv::kNativeFrameSlots, VM_CI_NATIVE, nullptr, nullptr, 0};
+    *L1->ci = {L1->base, L1->base + qv::kNativeFrameSlots, nullptr, nullptr, nullptr, VM_CI_NATIVE,
+               0};
 }
 
 // Either array may be missing when the thread's creation failed half-way.

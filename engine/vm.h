@@ -185,9 +185,10 @@ enum : uint32_t {
 struct qvCallRecord {
     qvValue* base;  // the frame's first register; the function sits just below
     qvValue* top;   // highest slot the frame may use
-    uint32_t state;
     const qvInstruction* savedpc;
     const qvInstruction** pc;  // where the running VmExecute keeps its live pc
+    const qvProto* proto;      // a script frame's function, as the interpreter re-enters it
+    uint32_t state;
     int32_t tailcalls;
 };
 
