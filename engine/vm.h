@@ -191,6 +191,8 @@ struct qvCallRecord {
     uint32_t state;
     int32_t tailcalls;
 };
+// The record array's size is counted in the engine's bytes in use.
+static_assert(sizeof(qvCallRecord) == 48);
 
 // Hook mask bits and events.
 enum : uint8_t {
