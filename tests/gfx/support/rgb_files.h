@@ -65,7 +65,7 @@ inline bool Run(const std::string& command) {
 
 // A file beside the test sources (tests/gfx/...).
 inline std::string GfxTestFile(const std::string& relative) {
-    return (std::filesystem::path(__FILE__).parent_path().parent_path() / relative).string();
+    return (std::filesystem::path(QV_SOURCE_DIR) / "tests" / "gfx" / relative).string();
 }
 
 }  // namespace qv::test
