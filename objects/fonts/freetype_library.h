@@ -1,0 +1,20 @@
+// The FreeType library object of the run-time: one per process, opened with the default
+// font and closed by CloseAllFonts. Its memory manager allocates through the run-time's
+// allocator, so that allocation failures injected by tests reach FreeType.
+#pragma once
+
+#include <ft2build.h>
+#include FT_FREETYPE_H
+
+// Creates the library with its memory manager and modules. 0; ERR_FT2 when the manager
+// cannot be allocated, ERR_MEM when FreeType runs out of memory, ERR_FT2 for other library
+// errors. Opening an open library does nothing.
+int OpenFreeType();
+void CloseFreeType();
+
+namespace qv {
+
+// The open library, or none.
+FT_Library FreeTypeLibrary();
+
+}  // namespace qv
