@@ -12,6 +12,18 @@ namespace {
 
 FT_Library library = nullptr;
 FT_Memory manager = nullptr;
+bool guarded = false;
+bool refusedWhileGuarded = false;
+
+// The run-time allocator's resize, tried a second time under the guard.
+void* Resize(void* block, size_t oldSize, size_t newSize) {
+    void* result = qv::PlatformRealloc(block, oldSize, newSize);
+    if (result == nullptr && guarded) {
+        refusedWhileGuarded = true;
+        result = qv::PlatformRealloc(block, oldSize, newSize);
+    }
+    return result;
+}
 
 // FreeType frees without a size and reallocates with one; blocks carry their size in front
 // (16 bytes, keeping the payload aligned for any FreeType record).
@@ -19,8 +31,7 @@ constexpr size_t kHeader = 16;
 
 void* Allocate(FT_Memory, long size) {
     if (size <= 0) return nullptr;
-    auto* raw =
-        static_cast<unsigned char*>(qv::PlatformRealloc(nullptr, 0, size_t(size) + kHeader));
+    auto* raw = static_cast<unsigned char*>(Resize(nullptr, 0, size_t(size) + kHeader));
     if (raw == nullptr) return nullptr;
     std::memcpy(raw, &size, sizeof size);
     return raw + kHeader;
@@ -45,7 +56,7 @@ void* Reallocate(FT_Memory memory, long currentSize, long newSize, void* block) 
     long oldSize;
     std::memcpy(&oldSize, raw, sizeof oldSize);
     raw = static_cast<unsigned char*>(
-        qv::PlatformRealloc(raw, size_t(oldSize) + kHeader, size_t(newSize) + kHeader));
+        Resize(raw, size_t(oldSize) + kHeader, size_t(newSize) + kHeader));
     if (raw == nullptr) return nullptr;
     std::memcpy(raw, &newSize, sizeof newSize);
     return raw + kHeader;
@@ -96,6 +107,19 @@ namespace qv {
 
 FT_Library FreeTypeLibrary() {
     return library;
+}
+
+FreeTypeAllocationGuard::FreeTypeAllocationGuard() {
+    guarded = true;
+    refusedWhileGuarded = false;
+}
+
+FreeTypeAllocationGuard::~FreeTypeAllocationGuard() {
+    guarded = false;
+}
+
+bool FreeTypeAllocationGuard::Refused() const {
+    return refusedWhileGuarded;
 }
 
 }  // namespace qv

@@ -17,4 +17,18 @@ namespace qv {
 // The open library, or none.
 FT_Library FreeTypeLibrary();
 
+// FreeType 2.12 makes the TrueType interpreter's context at a face's first hinted glyph load
+// without checking that allocation, and then writes through it. That one load runs under
+// this guard: an allocation refused meanwhile is tried once more (so a single injected
+// failure does not reach the unchecked site) and the guard reports it, so that the caller
+// fails instead. Other FreeType calls see every refusal.
+class FreeTypeAllocationGuard {
+public:
+    FreeTypeAllocationGuard();
+    ~FreeTypeAllocationGuard();
+    FreeTypeAllocationGuard(const FreeTypeAllocationGuard&) = delete;
+    FreeTypeAllocationGuard& operator=(const FreeTypeAllocationGuard&) = delete;
+    bool Refused() const;
+};
+
 }  // namespace qv

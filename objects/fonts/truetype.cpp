@@ -97,6 +97,11 @@ bool OpenFace(qvTrueTypeFont& record, const char* name) {
 // less one pixel, at least 1; 0 when no glyph renders.
 FT_UInt CalibratedPixelSize(FT_Face face, int32_t size) {
     if (FT_Set_Char_Size(face, 0, 100 * 64, 72, 72) != 0) return 0;
+    {
+        // The face's first hinted load makes FreeType's interpreter context (see the guard).
+        qv::FreeTypeAllocationGuard guard;
+        if (FT_Load_Glyph(face, 0, kLoadFlags) == FT_Err_Out_Of_Memory || guard.Refused()) return 0;
+    }
     int64_t ascent = 0, descent = 0;
     for (FT_ULong code = 33; code <= 255; ++code) {
         if (FT_Load_Char(face, code, kLoadFlags | FT_LOAD_RENDER) != 0) continue;
