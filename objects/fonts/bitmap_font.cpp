@@ -264,10 +264,14 @@ bool ReadColourPixels(FontFile& file, const uint8_t* h, LoadedFont& font) {
     if (!ReadColourTable(file, qv::LoadBigEndian32(h + 150), table, &colours)) return false;
     const int64_t planeBytes = int64_t(t.modulo) * t.height;
     Block<uint8_t> planes[8];
+    bool anyPlane = false;
     for (int i = 0; i < planeCount; ++i) {
         uint32_t offset = qv::LoadBigEndian32(h + 154 + 4 * i);
         if (offset != 0 && (planes[i] = file.ReadAt(offset, planeBytes)) == nullptr) return false;
+        anyPlane |= offset != 0;
     }
+    // Without a plane in the file nothing bounds the pixel array by the data.
+    if (!anyPlane) return false;
     font.pixels = AllocArray<qvARGB>(size_t(width) * size_t(t.height));
     if (font.pixels == nullptr) return false;
     for (int32_t y = 0; y < t.height; ++y) {
