@@ -27,7 +27,8 @@ void DrawEverything(qvFont* font) {
     const qvTextClip clip{0, 0, 96, 24};
     for (int start = 0; start < 256; start += 16) {
         const int32_t x = start % 64 - 20, y = start / 64 - 2;
-        RenderFontText(font, {bitmap.get(), nullptr}, x, y, codes + start, 16, 0, 0, clip, 0xFF8800);
+        RenderFontText(font, {bitmap.get(), nullptr}, x, y, codes + start, 16, 0, 0, clip,
+                       0xFF8800);
         RenderFontText(font, {bitmap.get(), mask.get()}, x, y, codes + start, 16, 0, 0, clip,
                        kFontPenPlane);
     }
@@ -40,12 +41,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t contentsLength = size_t(data[1]) << 8 | data[2];
     if (contentsLength > size - 3) return 0;
     const uint8_t* contents = data + 3;
-    const int32_t pixels = contentsLength >= 4 + 258 ? int32_t(contents[260]) << 8 | contents[261] : 8;
+    const int32_t pixels =
+        contentsLength >= 4 + 258 ? int32_t(contents[260]) << 8 | contents[261] : 8;
     qv::SetMemoryCap(256 << 20);
     qv::Runtime().displayOpen = data[0] & 1;
     {
         qv::ScopedMemoryWindow contentsFile(contents, contentsLength, ":::fuzz.font");
-        qv::ScopedMemoryWindow sizeFile(contents + contentsLength, size - 3 - contentsLength, ":::s");
+        qv::ScopedMemoryWindow sizeFile(contents + contentsLength, size - 3 - contentsLength,
+                                        ":::s");
         if (qvFont* font = NewFontRecord()) {
             if (LoadBitmapFont(":::fuzz.font", pixels, font, nullptr) != 0) {
                 ConvertColourFontPixels(font);
