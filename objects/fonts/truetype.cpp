@@ -149,6 +149,22 @@ void NameFont(qvFont* font, FT_Face face, const char* asked) {
     }
 }
 
+void FillCharIndex(qvTrueTypeFont& record) {
+    for (FT_ULong code = 0; code < kGlyphCacheSize; ++code)
+        record.charIndex[code] = FT_Get_Char_Index(record.face, code);
+}
+
+FT_UInt CharIndex(const qvTrueTypeFont& record, uint32_t code) {
+    return code < kGlyphCacheSize ? record.charIndex[code] : FT_Get_Char_Index(record.face, code);
+}
+
+void ReleaseKerningRows(qvTrueTypeFont& record) {
+    for (int16_t*& row : record.kerningRows) {
+        FreeMemBlock(row);
+        row = nullptr;
+    }
+}
+
 void ReleaseCaches(qvTrueTypeFont& record) {
     for (qvGlyphCacheEntry* cache : {record.antiAliasedCache, record.monoCache}) {
         for (int i = 0; i < kGlyphCacheSize; ++i) {
@@ -165,7 +181,21 @@ struct Glyph {
     int32_t top;
     FT_Pos advance;  // untransformed, 26.6
     const FT_Bitmap* bitmap;
+    int64_t step;  // the pen step without kerning at scale 1, or kNoStep
 };
+
+constexpr int64_t kNoStep = INT64_MIN;
+
+// The pen's step in pixels at scale 1: the advance and the kerning in em units (16.16)
+// scaled to the pixel size, truncated.
+int64_t StepPixels(const qvTrueTypeFont& record, FT_Pos advance, int64_t kerning) {
+    const FT_Face face = record.face;
+    const int64_t ppem = std::max<int64_t>(face->size->metrics.x_ppem, 1);
+    const int64_t unitsPerEm = face->units_per_EM;
+    int64_t em = (int64_t(advance) << 10) / ppem;
+    if (unitsPerEm > 0) em += kerning * 65536 / unitsPerEm;
+    return em * record.pixelSize / 65536;
+}
 
 // The glyph of a character, from the cache when it applies, else loaded and rendered into
 // the face's slot (valid until the next load). False when it cannot be loaded or rendered.
@@ -177,7 +207,7 @@ bool GetGlyph(qvTrueTypeFont& record, uint32_t code, FT_UInt index, uint32_t sty
         cacheable ? &(antiAliased ? record.antiAliasedCache : record.monoCache)[code] : nullptr;
     if (entry != nullptr && entry->glyph != nullptr) {
         auto* cached = reinterpret_cast<FT_BitmapGlyph>(entry->glyph);
-        *out = {cached->left, cached->top, entry->advance, &cached->bitmap};
+        *out = {cached->left, cached->top, entry->advance, &cached->bitmap, entry->step};
         return true;
     }
     const FT_GlyphSlot slot = record.face->glyph;
@@ -190,12 +220,12 @@ bool GetGlyph(qvTrueTypeFont& record, uint32_t code, FT_UInt index, uint32_t sty
     FT_Glyph copy = nullptr;
     if (entry != nullptr && FT_Get_Glyph(slot, &copy) == 0) {
         if (copy->format == FT_GLYPH_FORMAT_BITMAP) {
-            *entry = {copy, advance};
+            *entry = {copy, advance, StepPixels(record, advance, 0)};
         } else {
             FT_Done_Glyph(copy);
         }
     }
-    *out = {slot->bitmap_left, slot->bitmap_top, advance, &slot->bitmap};
+    *out = {slot->bitmap_left, slot->bitmap_top, advance, &slot->bitmap, kNoStep};
     return true;
 }
 
@@ -210,17 +240,32 @@ int64_t UnscaledKerning(FT_Face face, FT_UInt left, FT_UInt right) {
     return kerning.x;
 }
 
-// The pen's step: the advance and the kerning in em units (16.16) scaled to the pixel size,
-// truncated, then scaled horizontally. The advance is the untransformed one, so the
-// horizontal scale applies once.
-int64_t PenStep(const qvFont& font, const qvTrueTypeFont& record, FT_Pos advance, int64_t kerning) {
-    const FT_Face face = record.face;
-    const int64_t ppem = std::max<int64_t>(face->size->metrics.x_ppem, 1);
-    const int64_t unitsPerEm = face->units_per_EM;
-    int64_t em = (int64_t(advance) << 10) / ppem;
-    if (unitsPerEm > 0) em += kerning * 65536 / unitsPerEm;
-    const int64_t pixels = em * record.pixelSize / 65536;
-    return int64_t(double(pixels) * font.scaleX);
+// The unscaled kerning of two characters, through the rows of codes below 256.
+int64_t PairKerning(qvTrueTypeFont& record, uint32_t left, FT_UInt leftIndex, uint32_t right,
+                    FT_UInt rightIndex) {
+    if (!FT_HAS_KERNING(record.face)) return 0;
+    if (left >= kGlyphCacheSize || right >= kGlyphCacheSize)
+        return UnscaledKerning(record.face, leftIndex, rightIndex);
+    int16_t*& row = record.kerningRows[left];
+    if (row == nullptr) {
+        row = static_cast<int16_t*>(AllocMemBlock(kGlyphCacheSize * sizeof(int16_t), 0));
+        if (row == nullptr) return UnscaledKerning(record.face, leftIndex, rightIndex);
+        std::fill_n(row, kGlyphCacheSize, kKerningUnknown);
+    }
+    if (row[right] != kKerningUnknown) return row[right];
+    const int64_t kerning = UnscaledKerning(record.face, leftIndex, rightIndex);
+    if (kerning > INT16_MIN && kerning <= INT16_MAX) row[right] = int16_t(kerning);
+    return kerning;
+}
+
+// The pen's step: the design's formula over the untransformed advance, then scaled
+// horizontally, so that the horizontal scale applies once.
+int64_t PenStep(const qvFont& font, const qvTrueTypeFont& record, const Glyph& glyph,
+                int64_t kerning) {
+    const int64_t pixels = kerning == 0 && glyph.step != kNoStep
+                               ? glyph.step
+                               : StepPixels(record, glyph.advance, kerning);
+    return font.scaleX == 1.0 ? pixels : int64_t(double(pixels) * font.scaleX);
 }
 
 // Walks the characters of a text: for each glyph that loads, calls fn with the glyph, its
@@ -230,16 +275,16 @@ int64_t WalkText(qvFont* font, qvTrueTypeFont& record, const char* text, int32_t
                  uint32_t style, int utf8, int64_t pen, Fn&& fn) {
     qv::TextCodes codes(text, length, utf8);
     const bool antiAliased = AntiAliased(font, style);
-    FT_UInt index = codes.size() > 0 ? FT_Get_Char_Index(record.face, codes[0]) : 0;
+    FT_UInt index = codes.size() > 0 ? CharIndex(record, codes[0]) : 0;
     for (int32_t i = 0; i < codes.size(); ++i) {
-        const FT_UInt next =
-            i + 1 < codes.size() ? FT_Get_Char_Index(record.face, codes[i + 1]) : 0;
+        const bool last = i + 1 == codes.size();
+        const FT_UInt next = last ? 0 : CharIndex(record, codes[i + 1]);
         Glyph glyph;
         if (GetGlyph(record, codes[i], index, style, antiAliased, &glyph)) {
             fn(glyph, codes[i], pen);
             const int64_t kerning =
-                i + 1 < codes.size() ? UnscaledKerning(record.face, index, next) : 0;
-            pen += PenStep(*font, record, glyph.advance, kerning);
+                last ? 0 : PairKerning(record, codes[i], index, codes[i + 1], next);
+            pen += PenStep(*font, record, glyph, kerning);
         }
         index = next;
     }
@@ -300,6 +345,7 @@ int OpenTrueTypeFont(const char* name, int32_t size, int cache, qvFont* font) {
         return 0;
     }
     record->pixelSize = int32_t(pixelSize);
+    FillCharIndex(*record);
     font->scalable = 1;
     font->antiAlias = 1;
     font->size = size;
@@ -313,6 +359,7 @@ void CloseTrueTypeFont(qvFont* font) {
     qvTrueTypeFont* record = TrueTypeOf(font);
     if (record == nullptr) return;
     ReleaseCaches(*record);
+    ReleaseKerningRows(*record);
     if (record->face != nullptr) FT_Done_Face(record->face);
     if (record->file != nullptr) FileClose(record->file);
     if (record->temporary != 0) DeleteFilePath(record->temporaryName);

@@ -12,10 +12,12 @@
 #include "objects/fonts/font.h"
 #include "platform/linux/files.h"
 
-// A cached glyph: a FreeType bitmap glyph and its untransformed hinted advance (26.6).
+// A cached glyph: a FreeType bitmap glyph, its untransformed hinted advance (26.6) and the
+// pen step it gives without kerning at scale 1.
 struct qvGlyphCacheEntry {
     FT_Glyph glyph;
     FT_Pos advance;
+    int64_t step;
 };
 
 inline constexpr int kGlyphCacheSize = 256;
@@ -37,7 +39,14 @@ struct qvTrueTypeFont {
     uint32_t cacheEnabled;
     qvGlyphCacheEntry antiAliasedCache[kGlyphCacheSize];  // keyed by code
     qvGlyphCacheEntry monoCache[kGlyphCacheSize];
+    // Answers of FreeType kept for the hot paths: the glyph index of each code below 256, and
+    // per left code (allocated when first used) the unscaled kerning with each right code,
+    // kKerningUnknown until asked.
+    FT_UInt charIndex[kGlyphCacheSize];
+    int16_t* kerningRows[kGlyphCacheSize];
 };
+
+inline constexpr int16_t kKerningUnknown = INT16_MIN;
 
 // Opens the face named (a built-in name, a ".ttf"/".otf" file, a ":::chunk" name, else a
 // font found by FindTrueTypeFont) at that size into the record: engine 4, height = size,
