@@ -149,7 +149,9 @@ TEST_F(TrueTypeTest, PairKerningIsTheTruncatedUnscaledKerning) {
                        FT_Get_Char_Index(face, FT_ULong(pair[1])), FT_KERNING_UNSCALED, &unscaled);
         const int32_t expected = int32_t(unscaled.x * pixels / face->units_per_EM);
         EXPECT_EQ(GetKerningPairByFont(font.get(), pair, 2, 0), expected) << pair;
-        if (std::strcmp(pair, "AB") != 0) EXPECT_LT(expected, 0) << pair;
+        if (std::strcmp(pair, "AB") != 0) {
+            EXPECT_LT(expected, 0) << pair;
+        }
     }
     EXPECT_EQ(GetKerningPairByFont(font.get(), "AVA", 3, 0), 0);
     EXPECT_EQ(GetKerningPairByFont(font.get(), "A", 1, 0), 0);
