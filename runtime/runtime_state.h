@@ -167,6 +167,9 @@ struct RuntimeState {
     qvCFunction getLastError = nullptr;
 
     uint32_t linkOffset = 0;
+    // Set by the display subsystem once the first display is open: objects made before
+    // then (while preloading) keep their pixels in ARGB until it converts them.
+    uint32_t displayOpen = 0;
     uint32_t appletLinked = 0;
     uint32_t debugDevice = 0;  // 1 when "DEBUGDEVICE" chose the output
     uint32_t startedFromShell = 1;

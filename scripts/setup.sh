@@ -20,6 +20,7 @@ packages=(
     attr  # getfattr and setfattr, the oracles of the file-attribute tests
     regina-rexx  # rexx, which qvrexxd runs REXX scripts with
     xdg-utils  # xdg-open, the default URL opener
+    fonts-amiga libcairo2-dev libstb-dev  # the built-in font's source, the text peers and oracle
 )
 
 missing=()

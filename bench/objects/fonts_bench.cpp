@@ -1,0 +1,258 @@
+// Text through the font front end beside FreeType used directly, cairo and pixman: a
+// 64-character line of Vera Sans at 16 pixels drawn 1000 times into a full-HD frame, its
+// extent, and a screen of the built-in 8-pixel font.
+#include <benchmark/benchmark.h>
+#include <cairo-ft.h>
+#include <cairo.h>
+#include <pixman.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "bench/gfx/bench_bitmaps.h"
+#include "objects/fonts/bitmap_font.h"
+#include "objects/fonts/font.h"
+#include "objects/fonts/truetype.h"
+#include "runtime/plugin_api/builtin_fonts.h"
+
+namespace {
+
+using namespace qv::bench;
+
+const std::string kLine = "The quick brown fox jumps over the lazy dog while 0123456789 ran.";
+constexpr int kLines = 1000;
+constexpr uint32_t kColour = 0x2060C0;
+
+int LineY(int i) {
+    return 20 + (i * 37) % (kHeight - 40);
+}
+
+// The default font and FreeType, and Vera Sans opened at a pixel size of 16.
+class Fonts {
+public:
+    Fonts() {
+        qvFont* topaz = nullptr;
+        OpenDefaultFont(&topaz);
+        for (int32_t size = 16; size < 32 && sans_ == nullptr; ++size) {
+            qvFont* font = NewFontRecord();
+            if (OpenTrueTypeFont("Bitstream Vera Sans", size, 1, font) != 0 &&
+                static_cast<qvTrueTypeFont*>(font->engineData)->pixelSize == 16) {
+                sans_ = font;
+            } else {
+                CloseFontObject(font);
+            }
+        }
+    }
+    ~Fonts() {
+        CloseFontObject(sans_);
+        CloseAllFonts();
+    }
+    qvFont* sans() const { return sans_; }
+
+private:
+    qvFont* sans_ = nullptr;
+};
+
+void RenderLines(benchmark::State& state) {
+    Fonts fonts;
+    auto frame = RandomBitMap(QV_FMT_A8R8G8B8, 1);
+    const qvTextClip clip{0, 0, kWidth, kHeight};
+    for (auto _ : state) {
+        for (int i = 0; i < kLines; ++i) {
+            RenderFontText(fonts.sans(), {frame.get(), nullptr}, 8, LineY(i), kLine.data(),
+                           int32_t(kLine.size()), QV_FONTSTYLE_ANTIALIAS, 0, clip, kColour);
+        }
+        benchmark::ClobberMemory();
+    }
+}
+
+// FreeType loading and rendering each glyph as it comes, blended with a plain loop.
+void FreeTypeLines(benchmark::State& state) {
+    FT_Library library;
+    FT_Face face;
+    FT_Init_FreeType(&library);
+    const auto data = qv::BuiltInFontSans();
+    FT_New_Memory_Face(library, data.data(), FT_Long(data.size()), 0, &face);
+    FT_Set_Pixel_Sizes(face, 0, 16);
+    auto frame = RandomBitMap(QV_FMT_A8R8G8B8, 1);
+    auto* pixels = reinterpret_cast<uint32_t*>(frame->pixels);
+    const uint32_t r = kColour >> 16 & 255, g = kColour >> 8 & 255, b = kColour & 255;
+    for (auto _ : state) {
+        for (int i = 0; i < kLines; ++i) {
+            int penX = 8;
+            const int baseline = LineY(i) + 12;
+            for (char c : kLine) {
+                if (FT_Load_Char(face, FT_ULong(c), FT_LOAD_RENDER) != 0) continue;
+                const FT_GlyphSlot slot = face->glyph;
+                for (unsigned y = 0; y < slot->bitmap.rows; ++y) {
+                    uint32_t* row =
+                        pixels + size_t(baseline - slot->bitmap_top + int(y)) * frame->rowLength;
+                    const uint8_t* coverage = slot->bitmap.buffer + y * slot->bitmap.pitch;
+                    for (unsigned x = 0; x < slot->bitmap.width; ++x) {
+                        const uint32_t a = coverage[x];
+                        if (a == 0) continue;
+                        uint32_t& d = row[penX + slot->bitmap_left + int(x)];
+                        const uint32_t dr = d >> 16 & 255, dg = d >> 8 & 255, db = d & 255;
+                        d = (dr + ((r - dr) * a >> 8)) << 16 | (dg + ((g - dg) * a >> 8)) << 8 |
+                            (db + ((b - db) * a >> 8));
+                    }
+                }
+                penX += int(slot->advance.x >> 6);
+            }
+        }
+        benchmark::ClobberMemory();
+    }
+    FT_Done_FreeType(library);
+}
+
+// cairo with a FreeType face of the same data and pixel size on an ARGB32 image surface.
+struct CairoText {
+    FT_Library library = nullptr;
+    FT_Face face = nullptr;
+    cairo_surface_t* surface = nullptr;
+    cairo_font_face_t* fontFace = nullptr;
+    cairo_t* cr = nullptr;
+    CairoText() {
+        FT_Init_FreeType(&library);
+        const auto data = qv::BuiltInFontSans();
+        FT_New_Memory_Face(library, data.data(), FT_Long(data.size()), 0, &face);
+        surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, kWidth, kHeight);
+        fontFace = cairo_ft_font_face_create_for_ft_face(face, 0);
+        cr = cairo_create(surface);
+        cairo_set_font_face(cr, fontFace);
+        cairo_set_font_size(cr, 16);
+        cairo_set_source_rgb(cr, (kColour >> 16) / 255.0, (kColour >> 8 & 255) / 255.0,
+                             (kColour & 255) / 255.0);
+    }
+    ~CairoText() {
+        cairo_destroy(cr);
+        cairo_font_face_destroy(fontFace);
+        cairo_surface_destroy(surface);
+        FT_Done_Face(face);
+        FT_Done_FreeType(library);
+    }
+};
+
+void CairoLines(benchmark::State& state) {
+    CairoText cairo;
+    for (auto _ : state) {
+        for (int i = 0; i < kLines; ++i) {
+            cairo_move_to(cairo.cr, 8, LineY(i) + 12);
+            cairo_show_text(cairo.cr, kLine.c_str());
+        }
+        cairo_surface_flush(cairo.surface);
+        benchmark::ClobberMemory();
+    }
+}
+
+void ExtentLines(benchmark::State& state) {
+    Fonts fonts;
+    qvTextExtent extent{};
+    for (auto _ : state) {
+        for (int i = 0; i < kLines; ++i) {
+            FontTextExtent(fonts.sans(), kLine.data(), int32_t(kLine.size()),
+                           QV_FONTSTYLE_ANTIALIAS, 0, &extent);
+            benchmark::DoNotOptimize(extent);
+        }
+    }
+}
+
+void CairoExtentLines(benchmark::State& state) {
+    CairoText cairo;
+    cairo_text_extents_t extents;
+    for (auto _ : state) {
+        for (int i = 0; i < kLines; ++i) {
+            cairo_text_extents(cairo.cr, kLine.c_str(), &extents);
+            benchmark::DoNotOptimize(extents);
+        }
+    }
+}
+
+// A screen of text: 25 lines of 80 characters of the built-in font.
+std::vector<std::string> ScreenLines() {
+    std::vector<std::string> lines;
+    for (int line = 0; line < 25; ++line) {
+        std::string text;
+        for (int i = 0; i < 80; ++i) text += char(33 + (line * 80 + i) % 94);
+        lines.push_back(text);
+    }
+    return lines;
+}
+
+void TopazScreen(benchmark::State& state) {
+    Fonts fonts;
+    const auto lines = ScreenLines();
+    auto frame = RandomBitMap(QV_FMT_A8R8G8B8, 2);
+    const qvTextClip clip{0, 0, kWidth, kHeight};
+    for (auto _ : state) {
+        for (int line = 0; line < 25; ++line) {
+            RenderFontText(DefaultFont(), {frame.get(), nullptr}, 16, 16 + line * 8,
+                           lines[line].data(), 80, 0, 0, clip, kColour);
+        }
+        benchmark::ClobberMemory();
+    }
+}
+
+// The same glyphs as pixman a1 masks, composited OVER with a solid source.
+void PixmanScreen(benchmark::State& state) {
+    const auto lines = ScreenLines();
+    std::vector<Owned<pixman_image_t>> glyphs;
+    std::vector<std::vector<uint32_t>> bits(256, std::vector<uint32_t>(8, 0));
+    for (int code = 0; code < 256; ++code) {
+        const int bit = code >= 32 && code < 127 ? (code - 32) * 8 : 768;
+        for (int y = 0; y < 8; ++y) {
+            const uint8_t row = qv::kTopazGlyphs[y * qv::kTopazModulo + bit / 8];
+            for (int x = 0; x < 8; ++x) {
+                // pixman's a1 on a little-endian machine: bit x of the 32-bit word.
+                if ((row >> (7 - x) & 1) != 0) bits[code][y] |= 1u << x;
+            }
+        }
+        glyphs.emplace_back(pixman_image_create_bits(PIXMAN_a1, 8, 8, bits[code].data(), 4));
+    }
+    auto frame = RandomBitMap(QV_FMT_A8R8G8B8, 2);
+    Owned<pixman_image_t> dest(pixman_image_create_bits(PIXMAN_a8r8g8b8, kWidth, kHeight,
+                                                        reinterpret_cast<uint32_t*>(frame->pixels),
+                                                        frame->rowLength * 4));
+    const pixman_color_t colour{uint16_t((kColour >> 16) * 257),
+                                uint16_t((kColour >> 8 & 255) * 257),
+                                uint16_t((kColour & 255) * 257), 0xFFFF};
+    Owned<pixman_image_t> solid(pixman_image_create_solid_fill(&colour));
+    for (auto _ : state) {
+        for (int line = 0; line < 25; ++line) {
+            for (int i = 0; i < 80; ++i) {
+                const auto code = static_cast<unsigned char>(lines[line][i]);
+                pixman_image_composite32(PIXMAN_OP_OVER, solid.get(), glyphs[code].get(),
+                                         dest.get(), 0, 0, 0, 0, 16 + i * 8, 16 + line * 8, 8, 8);
+            }
+        }
+        benchmark::ClobberMemory();
+    }
+}
+
+}  // namespace
+
+BENCHMARK(RenderLines)
+    ->Name("T1a:RenderFontText 16px AA line x1000 vs FreeType direct/ours")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(FreeTypeLines)
+    ->Name("T1a:RenderFontText 16px AA line x1000 vs FreeType direct/peer")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(RenderLines)
+    ->Name("T1b:RenderFontText 16px AA line x1000 vs cairo_show_text/ours")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(CairoLines)
+    ->Name("T1b:RenderFontText 16px AA line x1000 vs cairo_show_text/peer")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(ExtentLines)
+    ->Name("T1c:FontTextExtent line x1000 vs cairo_text_extents/ours")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(CairoExtentLines)
+    ->Name("T1c:FontTextExtent line x1000 vs cairo_text_extents/peer")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(TopazScreen)
+    ->Name("T1d:topaz 25x80 in a colour vs pixman a1 OVER/ours")
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(PixmanScreen)
+    ->Name("T1d:topaz 25x80 in a colour vs pixman a1 OVER/peer")
+    ->Unit(benchmark::kMicrosecond);

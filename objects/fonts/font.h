@@ -1,0 +1,104 @@
+// The font front end: every opened font is one qvFont, and the text engine measures and draws
+// only through the operations below, which dispatch on the font's engine (own bitmap fonts,
+// the platform's font engine, the built-in TrueType engine over FreeType).
+//
+// Destinations: with a pen colour, text is drawn into a display bitmap; with the pen
+// kFontPenPlane it goes into a plane instead: a 1-bit mask for bitmap fonts and monochrome
+// TrueType text, an 8-bit coverage plane for anti-aliased TrueType text, and for colour
+// bitmap fonts the display bitmap plus its 1-bit mask. Plane writes are cut to the plane's
+// width and height.
+#pragma once
+
+#include <cstdint>
+
+#include "gfx/pixel_format.h"
+#include "platform/linux/bitmap.h"
+
+enum : int32_t {
+    QV_FONTENGINE_BITMAP = 1,    // own one-bit bitmap font
+    QV_FONTENGINE_COLOUR = 2,    // own colour bitmap font
+    QV_FONTENGINE_PLATFORM = 3,  // the platform's outline font engine
+    QV_FONTENGINE_TRUETYPE = 4,  // built-in TrueType engine
+};
+
+// Style flags the engines read.
+enum : uint32_t {
+    QV_FONTSTYLE_BOLD = 2,
+    QV_FONTSTYLE_ITALIC = 4,
+    QV_FONTSTYLE_ANTIALIAS = 16,
+};
+
+// The pen that sends drawing into a plane instead of drawing in a colour.
+inline constexpr int64_t kFontPenPlane = -1;
+
+// Allocated zero-filled (NewFontRecord); freed by CloseFontObject.
+struct qvFont {
+    char name[1024];           // display name
+    char requestedName[1024];  // written by the font cache
+    int32_t size;              // size asked for, pixels
+    int32_t height;            // after scaling
+    int32_t baseline;          // after scaling
+    int32_t nominalHeight;     // at scale 1
+    int32_t nominalBaseline;
+    int32_t engine;  // QV_FONTENGINE_*
+    uint32_t scalable;
+    uint32_t antiAlias;
+    uint32_t platformRendered;  // engines 1 and 2 opened and drawn by the platform
+    double scaleX;
+    double scaleY;
+    void* engineData;  // qvBitmapFont (1, 2), qvTrueTypeFont (4), the platform's record (3)
+    qvDisplayBitMap* colourGlyphs;  // engine 2: every glyph in colour
+    qvPlaneBitMap* colourMask;      // engine 2: their 1-bit mask
+    qvARGB* pendingPixels;          // engine 2 before a display is open
+    int32_t pendingWidth;
+    int32_t pendingHeight;
+    uintptr_t vectorFont;  // the vector back end's handle, 0 until first used
+};
+
+struct qvTextExtent {
+    int32_t width;
+    int32_t height;
+    int32_t minX;
+    int32_t minY;
+    int32_t maxX;
+    int32_t maxY;
+};
+
+// Clip rectangle of the colour drawing modes.
+struct qvTextClip {
+    int32_t x;
+    int32_t y;
+    int32_t width;
+    int32_t height;
+};
+
+// Where RenderFontText draws: bitmap for pen colours (and for colour fonts into planes),
+// plane for the plane modes (the 1-bit mask beside the bitmap of a colour font).
+struct qvTextTarget {
+    qvDisplayBitMap* bitmap;
+    qvPlaneBitMap* plane;
+};
+
+// A zero-filled record with both scales 1.0; none when memory is short.
+qvFont* NewFontRecord();
+void FreeFontRecord(qvFont* font);
+
+// Dispatch. A font of an engine outside 1 to 4 gives 0 and draws nothing.
+int FontTextExtent(qvFont* font, const char* text, int32_t length, uint32_t style, int utf8,
+                   qvTextExtent* extent);
+// font none: the default font.
+int RenderFontText(qvFont* font, const qvTextTarget& target, int32_t x, int32_t y, const char* text,
+                   int32_t length, uint32_t style, int utf8, const qvTextClip& clip, int64_t pen);
+int32_t GetKerningPairByFont(qvFont* font, const char* pair, int32_t length, int utf8);
+void SetFontSize(qvFont* font, double scaleX, double scaleY);
+int FontStyleSupported(qvFont* font, uint32_t style);
+void FreeFontGlyphCache(qvFont* font);
+// Closes the engine's part and frees the record; never the default font.
+void CloseFontObject(qvFont* font);
+
+// The built-in "topaz" as the default font, then the platform's font library, then
+// FreeType; the first error (the default font stays open on a later failure).
+int OpenDefaultFont(qvFont** font);
+qvFont* DefaultFont();
+// Frees the default font, closes the platform's font library and FreeType.
+void CloseAllFonts();

@@ -1,0 +1,444 @@
+#include "objects/fonts/truetype.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <span>
+#include <string>
+
+#include FT_SYNTHESIS_H
+
+#include "gfx/blit_frontends.h"
+#include "gfx/kernels/frontend_kernels.h"
+#include "objects/fonts/font_lookup.h"
+#include "objects/fonts/freetype_library.h"
+#include "objects/fonts/glyph_blit.h"
+#include "objects/fonts/utf8.h"
+#include "platform/linux/blocks.h"
+#include "platform/linux/memory.h"
+#include "platform/linux/paths.h"
+#include "runtime/files.h"
+#include "runtime/plugin_api/builtin_fonts.h"
+#include "runtime/strings.h"
+
+namespace {
+
+using qv::BlitRect;
+
+constexpr FT_Int32 kLoadFlags = FT_LOAD_NO_AUTOHINT;
+constexpr uint32_t kBlank = 32;
+
+qvTrueTypeFont* TrueTypeOf(const qvFont* font) {
+    if (font == nullptr || font->engine != QV_FONTENGINE_TRUETYPE) return nullptr;
+    return static_cast<qvTrueTypeFont*>(font->engineData);
+}
+
+// --- Opening ---
+
+struct BuiltInFace {
+    const char* name;
+    std::span<const unsigned char> (*data)();
+};
+constexpr BuiltInFace kBuiltInFaces[] = {
+    {"Bitstream Vera Sans", qv::BuiltInFontSans},
+    {"Bitstream Vera Serif", qv::BuiltInFontSerif},
+    {"Bitstream Vera Sans Mono", qv::BuiltInFontMono},
+};
+
+bool EndsWithI(const char* name, const char* ending) {
+    size_t n = std::strlen(name), m = std::strlen(ending);
+    return n >= m && StrICmp(name + n - m, ending) == 0;
+}
+
+// Opens face 0 of the font at base in the file, through ReadFontStream; length 0 means up to
+// the file's end.
+bool OpenStreamFace(qvTrueTypeFont& record, const char* path, int64_t base, int64_t length) {
+    record.file = FileOpen(path, QV_FILE_READ);
+    if (record.file == nullptr) return false;
+    if (length <= 0) {
+        if (FileSeek(record.file, 0, QV_SEEK_END) == -1) return false;
+        length = FileSeek(record.file, 0, QV_SEEK_BEGINNING) - base;
+        if (length <= 0) return false;
+    }
+    record.base = base;
+    record.length = length;
+    record.stream.size = static_cast<unsigned long>(length);
+    record.stream.descriptor.pointer = &record;
+    record.stream.read = ReadFontStream;
+    FT_Open_Args args{};
+    args.flags = FT_OPEN_STREAM;
+    args.stream = &record.stream;
+    return FT_Open_Face(qv::FreeTypeLibrary(), &args, 0, &record.face) == 0;
+}
+
+bool OpenFace(qvTrueTypeFont& record, const char* name) {
+    if (std::strncmp(name, ":::chunk", 8) == 0) return OpenStreamFace(record, name, 0, 0);
+    for (const BuiltInFace& face : kBuiltInFaces) {
+        if (StrICmp(name, face.name) != 0) continue;
+        std::span<const unsigned char> data = face.data();
+        return FT_New_Memory_Face(qv::FreeTypeLibrary(), data.data(), FT_Long(data.size()), 0,
+                                  &record.face) == 0;
+    }
+    if (EndsWithI(name, ".ttf") || EndsWithI(name, ".otf"))
+        return OpenStreamFace(record, name, 0, 0);
+    int64_t base = 0, length = 0;
+    int temporary = 0;
+    std::string path = FindTrueTypeFont(name, -1, -1, 0, &base, &length, &temporary);
+    if (path.empty()) return false;
+    if (temporary != 0) {
+        qv::CopyText(record.temporaryName, sizeof record.temporaryName, path.c_str());
+        record.temporary = 1;
+    }
+    return OpenStreamFace(record, path.c_str(), base, base != 0 ? length : 0);
+}
+
+// The pixel size whose printable glyphs (codes 33-255 at 100 points) span the size asked for,
+// less one pixel, at least 1; 0 when no glyph renders.
+FT_UInt CalibratedPixelSize(FT_Face face, int32_t size) {
+    if (FT_Set_Char_Size(face, 0, 100 * 64, 72, 72) != 0) return 0;
+    {
+        // The face's first hinted load makes FreeType's interpreter context (see the guard).
+        qv::FreeTypeAllocationGuard guard;
+        if (FT_Load_Glyph(face, 0, kLoadFlags) == FT_Err_Out_Of_Memory || guard.Refused()) return 0;
+    }
+    int64_t ascent = 0, descent = 0;
+    for (FT_ULong code = 33; code <= 255; ++code) {
+        if (FT_Load_Char(face, code, kLoadFlags | FT_LOAD_RENDER) != 0) continue;
+        const FT_GlyphSlot slot = face->glyph;
+        ascent = std::max<int64_t>(ascent, slot->bitmap_top);
+        descent = std::max<int64_t>(descent, int64_t(slot->bitmap.rows) - slot->bitmap_top);
+    }
+    if (ascent + descent <= 0) return 0;
+    int64_t pixels = std::max<int64_t>(int64_t(size) * 100 / (ascent + descent) - 1, 1);
+    return pixels <= 0xFFFF ? FT_UInt(pixels) : 0;
+}
+
+// The baseline from the glyphs "A", 0xC0, 0xC4 and "q" that the face has.
+int32_t MeasureBaseline(FT_Face face, int32_t height) {
+    int64_t ascent = 0, descent = 0;
+    bool measured = false;
+    for (FT_ULong code : {FT_ULong('A'), FT_ULong(0xC0), FT_ULong(0xC4), FT_ULong('q')}) {
+        FT_UInt index = FT_Get_Char_Index(face, code);
+        if (index == 0 || FT_Load_Glyph(face, index, kLoadFlags | FT_LOAD_RENDER) != 0) continue;
+        const FT_GlyphSlot slot = face->glyph;
+        measured = true;
+        ascent = std::max<int64_t>(ascent, slot->bitmap_top);
+        descent = std::max<int64_t>(descent, int64_t(slot->bitmap.rows) - slot->bitmap_top);
+    }
+    return measured ? int32_t((ascent + height + 1 - descent) / 2) : height * 3 / 4;
+}
+
+bool IsRegularLike(const char* style) {
+    for (const char* word : {"regular", "plain", "normal", "book", "roman"}) {
+        if (StrICmp(style, word) == 0) return true;
+    }
+    return false;
+}
+
+void NameFont(qvFont* font, FT_Face face, const char* asked) {
+    if (face->family_name == nullptr) {
+        qv::CopyText(font->name, sizeof font->name, asked);
+        return;
+    }
+    std::snprintf(font->name, sizeof font->name, "%s", face->family_name);
+    if (face->style_name != nullptr && face->style_name[0] != 0 &&
+        !IsRegularLike(face->style_name)) {
+        size_t used = std::strlen(font->name);
+        std::snprintf(font->name + used, sizeof font->name - used, " %s", face->style_name);
+    }
+}
+
+void FillCharIndex(qvTrueTypeFont& record) {
+    for (FT_ULong code = 0; code < kGlyphCacheSize; ++code)
+        record.charIndex[code] = FT_Get_Char_Index(record.face, code);
+}
+
+FT_UInt CharIndex(const qvTrueTypeFont& record, uint32_t code) {
+    return code < kGlyphCacheSize ? record.charIndex[code] : FT_Get_Char_Index(record.face, code);
+}
+
+void ReleaseKerningRows(qvTrueTypeFont& record) {
+    for (int16_t*& row : record.kerningRows) {
+        FreeMemBlock(row);
+        row = nullptr;
+    }
+}
+
+void ReleaseCaches(qvTrueTypeFont& record) {
+    for (qvGlyphCacheEntry* cache : {record.antiAliasedCache, record.monoCache}) {
+        for (int i = 0; i < kGlyphCacheSize; ++i) {
+            if (cache[i].glyph != nullptr) FT_Done_Glyph(cache[i].glyph);
+            cache[i] = {};
+        }
+    }
+}
+
+// --- Glyphs ---
+
+struct Glyph {
+    int32_t left;
+    int32_t top;
+    FT_Pos advance;  // untransformed, 26.6
+    const FT_Bitmap* bitmap;
+    int64_t step;  // the pen step without kerning at scale 1, or kNoStep
+};
+
+constexpr int64_t kNoStep = INT64_MIN;
+
+// The pen's step in pixels at scale 1: the advance and the kerning in em units (16.16)
+// scaled to the pixel size, truncated.
+int64_t StepPixels(const qvTrueTypeFont& record, FT_Pos advance, int64_t kerning) {
+    const FT_Face face = record.face;
+    const int64_t ppem = std::max<int64_t>(face->size->metrics.x_ppem, 1);
+    const int64_t unitsPerEm = face->units_per_EM;
+    int64_t em = (int64_t(advance) << 10) / ppem;
+    if (unitsPerEm > 0) em += kerning * 65536 / unitsPerEm;
+    return em * record.pixelSize / 65536;
+}
+
+// The glyph of a character, from the cache when it applies, else loaded and rendered into
+// the face's slot (valid until the next load). False when it cannot be loaded or rendered.
+bool GetGlyph(qvTrueTypeFont& record, uint32_t code, FT_UInt index, uint32_t style,
+              bool antiAliased, Glyph* out) {
+    const bool cacheable = record.cacheEnabled != 0 && code < kGlyphCacheSize &&
+                           (style & (QV_FONTSTYLE_BOLD | QV_FONTSTYLE_ITALIC)) == 0;
+    qvGlyphCacheEntry* entry =
+        cacheable ? &(antiAliased ? record.antiAliasedCache : record.monoCache)[code] : nullptr;
+    if (entry != nullptr && entry->glyph != nullptr) {
+        auto* cached = reinterpret_cast<FT_BitmapGlyph>(entry->glyph);
+        *out = {cached->left, cached->top, entry->advance, &cached->bitmap, entry->step};
+        return true;
+    }
+    const FT_GlyphSlot slot = record.face->glyph;
+    if (FT_Load_Glyph(record.face, index, kLoadFlags) != 0) return false;
+    if ((style & QV_FONTSTYLE_BOLD) != 0) FT_GlyphSlot_Embolden(slot);
+    if ((style & QV_FONTSTYLE_ITALIC) != 0) FT_GlyphSlot_Oblique(slot);
+    if (FT_Render_Glyph(slot, antiAliased ? FT_RENDER_MODE_NORMAL : FT_RENDER_MODE_MONO) != 0)
+        return false;
+    const FT_Pos advance = slot->metrics.horiAdvance;
+    FT_Glyph copy = nullptr;
+    if (entry != nullptr && FT_Get_Glyph(slot, &copy) == 0) {
+        if (copy->format == FT_GLYPH_FORMAT_BITMAP) {
+            *entry = {copy, advance, StepPixels(record, advance, 0)};
+        } else {
+            FT_Done_Glyph(copy);
+        }
+    }
+    *out = {slot->bitmap_left, slot->bitmap_top, advance, &slot->bitmap, kNoStep};
+    return true;
+}
+
+bool AntiAliased(const qvFont* font, uint32_t style) {
+    return font->antiAlias != 0 && (style & QV_FONTSTYLE_ANTIALIAS) != 0;
+}
+
+int64_t UnscaledKerning(FT_Face face, FT_UInt left, FT_UInt right) {
+    FT_Vector kerning{};
+    if (!FT_HAS_KERNING(face) || FT_Get_Kerning(face, left, right, FT_KERNING_UNSCALED, &kerning))
+        return 0;
+    return kerning.x;
+}
+
+// The unscaled kerning of two characters, through the rows of codes below 256.
+int64_t PairKerning(qvTrueTypeFont& record, uint32_t left, FT_UInt leftIndex, uint32_t right,
+                    FT_UInt rightIndex) {
+    if (!FT_HAS_KERNING(record.face)) return 0;
+    if (left >= kGlyphCacheSize || right >= kGlyphCacheSize)
+        return UnscaledKerning(record.face, leftIndex, rightIndex);
+    int16_t*& row = record.kerningRows[left];
+    if (row == nullptr) {
+        row = static_cast<int16_t*>(AllocMemBlock(kGlyphCacheSize * sizeof(int16_t), 0));
+        if (row == nullptr) return UnscaledKerning(record.face, leftIndex, rightIndex);
+        std::fill_n(row, kGlyphCacheSize, kKerningUnknown);
+    }
+    if (row[right] != kKerningUnknown) return row[right];
+    const int64_t kerning = UnscaledKerning(record.face, leftIndex, rightIndex);
+    if (kerning > INT16_MIN && kerning <= INT16_MAX) row[right] = int16_t(kerning);
+    return kerning;
+}
+
+// The pen's step: the design's formula over the untransformed advance, then scaled
+// horizontally, so that the horizontal scale applies once.
+int64_t PenStep(const qvFont& font, const qvTrueTypeFont& record, const Glyph& glyph,
+                int64_t kerning) {
+    const int64_t pixels = kerning == 0 && glyph.step != kNoStep
+                               ? glyph.step
+                               : StepPixels(record, glyph.advance, kerning);
+    return font.scaleX == 1.0 ? pixels : int64_t(double(pixels) * font.scaleX);
+}
+
+// Walks the characters of a text: for each glyph that loads, calls fn with the glyph, its
+// code and the pen before it, then moves the pen.
+template <typename Fn>
+int64_t WalkText(qvFont* font, qvTrueTypeFont& record, const char* text, int32_t length,
+                 uint32_t style, int utf8, int64_t pen, Fn&& fn) {
+    qv::TextCodes codes(text, length, utf8);
+    const bool antiAliased = AntiAliased(font, style);
+    FT_UInt index = codes.size() > 0 ? CharIndex(record, codes[0]) : 0;
+    for (int32_t i = 0; i < codes.size(); ++i) {
+        const bool last = i + 1 == codes.size();
+        const FT_UInt next = last ? 0 : CharIndex(record, codes[i + 1]);
+        Glyph glyph;
+        if (GetGlyph(record, codes[i], index, style, antiAliased, &glyph)) {
+            fn(glyph, codes[i], pen);
+            const int64_t kerning =
+                last ? 0 : PairKerning(record, codes[i], index, codes[i + 1], next);
+            pen += PenStep(*font, record, glyph, kerning);
+        }
+        index = next;
+    }
+    return pen;
+}
+
+bool HasInk(const FT_Bitmap& bitmap) {
+    return bitmap.buffer != nullptr && bitmap.width > 0 && bitmap.rows > 0 && bitmap.pitch > 0;
+}
+
+void DrawGlyph(qvTrueTypeFont& record, const Glyph& glyph, int64_t x, int64_t y,
+               const qvTextTarget& target, const qvTextClip& clip, int64_t pen) {
+    const FT_Bitmap& bitmap = *glyph.bitmap;
+    const bool grey = bitmap.pixel_mode == FT_PIXEL_MODE_GRAY;
+    if (!HasInk(bitmap) || (!grey && bitmap.pixel_mode != FT_PIXEL_MODE_MONO)) return;
+    BlitRect r{0, 0, x, y, bitmap.width, bitmap.rows};
+    if (!qv::fonts::CutToArea(r, clip.x, clip.y, clip.width, clip.height)) return;
+    qvPlaneBitMap& view = grey ? record.greyView : record.monoView;
+    view = {int32_t(bitmap.width), int32_t(bitmap.rows), bitmap.pitch,
+            uint8_t(grey ? 8 : 1), kPlaneWrapped,        bitmap.buffer};
+    const auto sx = int32_t(r.sx), sy = int32_t(r.sy);
+    if (pen == kFontPenPlane) {
+        if (!qv::fonts::CutToPlane(r, target.plane) || target.plane->depth != view.depth) return;
+        if (grey) {
+            CopyPlane8Rect(&view, int32_t(r.sx), int32_t(r.sy), target.plane, int32_t(r.dx),
+                           int32_t(r.dy), int32_t(r.width), int32_t(r.height), 1, 0);
+        } else {
+            CombineMaskRect(&view, int32_t(r.sx), int32_t(r.sy), target.plane, int32_t(r.dx),
+                            int32_t(r.dy), int32_t(r.width), int32_t(r.height), 0);
+        }
+    } else if (grey) {
+        BltAlphaChannel(&view, sx, sy, target.bitmap, int32_t(r.dx), int32_t(r.dy),
+                        int32_t(r.width), int32_t(r.height), uint32_t(pen), QV_COVERAGE_BLEND,
+                        nullptr, 0, nullptr, 0, nullptr);
+    } else {
+        BltTemplate(&view, sx, sy, target.bitmap, int32_t(r.dx), int32_t(r.dy), int32_t(r.width),
+                    int32_t(r.height), uint32_t(pen));
+    }
+}
+
+}  // namespace
+
+int OpenTrueTypeFont(const char* name, int32_t size, int cache, qvFont* font) {
+    if (name == nullptr || font == nullptr || size < 1 || qv::FreeTypeLibrary() == nullptr)
+        return 0;
+    auto* record = static_cast<qvTrueTypeFont*>(AllocMemBlock(sizeof(qvTrueTypeFont), 1));
+    if (record == nullptr) return 0;
+    record->horizontalResolution = record->verticalResolution = 72;
+    record->cacheEnabled = cache != 0 ? 1 : 0;
+    font->engine = QV_FONTENGINE_TRUETYPE;
+    font->engineData = record;
+    FT_UInt pixelSize = 0;
+    const bool opened = qv::CatchAllocFailure(false, [&] { return OpenFace(*record, name); });
+    if (!opened || (pixelSize = CalibratedPixelSize(record->face, size)) == 0 ||
+        FT_Set_Pixel_Sizes(record->face, 0, pixelSize) != 0) {
+        CloseTrueTypeFont(font);
+        font->engine = 0;
+        return 0;
+    }
+    record->pixelSize = int32_t(pixelSize);
+    FillCharIndex(*record);
+    font->scalable = 1;
+    font->antiAlias = 1;
+    font->size = size;
+    font->height = font->nominalHeight = size;
+    font->baseline = font->nominalBaseline = MeasureBaseline(record->face, size);
+    NameFont(font, record->face, name);
+    return 1;
+}
+
+void CloseTrueTypeFont(qvFont* font) {
+    qvTrueTypeFont* record = TrueTypeOf(font);
+    if (record == nullptr) return;
+    ReleaseCaches(*record);
+    ReleaseKerningRows(*record);
+    if (record->face != nullptr) FT_Done_Face(record->face);
+    if (record->file != nullptr) FileClose(record->file);
+    if (record->temporary != 0) DeleteFilePath(record->temporaryName);
+    FreeMemBlock(record);
+    font->engineData = nullptr;
+}
+
+unsigned long ReadFontStream(FT_Stream stream, unsigned long offset, unsigned char* buffer,
+                             unsigned long count) {
+    auto* record = static_cast<qvTrueTypeFont*>(stream->descriptor.pointer);
+    FileSeek(record->file, record->base + int64_t(offset), QV_SEEK_BEGINNING);
+    if (buffer == nullptr || count == 0) return 0;
+    int64_t read = FileReadBuffered(record->file, buffer, int64_t(count));
+    return read > 0 ? static_cast<unsigned long>(read) : 0;
+}
+
+FT_Face GetFontFace(qvFont* font) {
+    qvTrueTypeFont* record = TrueTypeOf(font);
+    return record != nullptr ? record->face : nullptr;
+}
+
+int TrueTypeTextExtent(qvFont* font, const char* text, int32_t length, uint32_t style, int utf8,
+                       qvTextExtent* extent) {
+    qvTrueTypeFont* record = TrueTypeOf(font);
+    if (record == nullptr || extent == nullptr) return 0;
+    int64_t minX = 10000, minY = 10000, maxX = 0, maxY = 0;
+    const int64_t width = WalkText(font, *record, text, length, style, utf8, 0,
+                                   [&](const Glyph& glyph, uint32_t code, int64_t pen) {
+                                       if (code == kBlank || !HasInk(*glyph.bitmap)) return;
+                                       const int64_t x = pen + glyph.left, y = -int64_t(glyph.top);
+                                       minX = std::min(minX, x);
+                                       minY = std::min(minY, y);
+                                       maxX = std::max<int64_t>(maxX, x + glyph.bitmap->width - 1);
+                                       maxY = std::max<int64_t>(maxY, y + glyph.bitmap->rows - 1);
+                                   });
+    if (minX == 10000 && minY == 10000) minX = minY = 0;
+    *extent = {qv::Saturate32(width), font->height,         qv::Saturate32(minX),
+               qv::Saturate32(minY),  qv::Saturate32(maxX), qv::Saturate32(maxY)};
+    return 0;
+}
+
+int RenderTrueTypeText(qvFont* font, const qvTextTarget& target, int32_t x, int32_t y,
+                       const char* text, int32_t length, uint32_t style, int utf8,
+                       const qvTextClip& clip, int64_t pen) {
+    qvTrueTypeFont* record = TrueTypeOf(font);
+    if (record == nullptr) return 0;
+    const int64_t top = int64_t(y) + font->baseline;
+    WalkText(font, *record, text, length, style, utf8, x,
+             [&](const Glyph& glyph, uint32_t, int64_t penX) {
+                 DrawGlyph(*record, glyph, penX + glyph.left, top - glyph.top, target, clip, pen);
+             });
+    return 0;
+}
+
+int32_t TrueTypeKerning(qvFont* font, const char* pair, int32_t length, int utf8) {
+    qvTrueTypeFont* record = TrueTypeOf(font);
+    if (record == nullptr || !FT_HAS_KERNING(record->face)) return 0;
+    qv::TextCodes codes(pair, length, utf8);
+    if (codes.size() != 2) return 0;
+    const FT_Face face = record->face;
+    const int64_t unscaled =
+        UnscaledKerning(face, FT_Get_Char_Index(face, codes[0]), FT_Get_Char_Index(face, codes[1]));
+    if (face->units_per_EM == 0) return 0;
+    return int32_t(unscaled * (int64_t(record->pixelSize) * record->horizontalResolution / 72) /
+                   face->units_per_EM);
+}
+
+void ResizeTrueTypeFont(qvFont* font) {
+    qvTrueTypeFont* record = TrueTypeOf(font);
+    if (record == nullptr) return;
+    ReleaseCaches(*record);
+    auto fixed = [](double scale) {
+        return FT_Fixed(std::clamp(scale * 65536.0, -2147483647.0, 2147483647.0));
+    };
+    FT_Matrix matrix{fixed(font->scaleX), 0, 0, fixed(font->scaleY)};
+    FT_Set_Transform(record->face, &matrix, nullptr);
+    font->baseline = MeasureBaseline(record->face, font->height);
+}
+
+void FreeTrueTypeGlyphCache(qvFont* font) {
+    if (qvTrueTypeFont* record = TrueTypeOf(font)) ReleaseCaches(*record);
+}
