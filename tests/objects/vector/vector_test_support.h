@@ -102,6 +102,7 @@ public:
     }
 
     std::vector<uint8_t>& bytes() { return bytes_; }
+    const std::vector<uint8_t>& bytes() const { return bytes_; }
     const uint8_t* data() const { return bytes_.data(); }
     size_t size() const { return bytes_.size(); }
 
