@@ -27,8 +27,6 @@ struct LibraryState {
 };
 LibraryState state;
 
-using Kind = PathOperand::Kind;
-
 int PathArg(qvVmState* L, int idx, qvPath** path) {
     return FindPath(GetObjectIdArg(L, idx), path);
 }
@@ -47,11 +45,9 @@ int32_t IntArg(qvVmState* L, int idx) {
 template <uint32_t Code, int32_t Relative, int Numbers>
 int PointSegment(qvVmState* L) {
     CheckArgCount(L, Numbers + 1, Numbers + 1);
-    std::array<PathOperand, Numbers + 1> operands{PathOperand::Int(Relative)};
-    for (int i = 0; i < Numbers; ++i) operands[i + 1] = PathOperand::Num(GetArgNumber(L, i + 2));
-    const qvObjectId id = GetObjectIdArg(L, 1);
-    return Relative != 0 ? AddSegmentAfterOrigin(id, Code, operands)
-                         : AddPathSegment(id, Code, operands);
+    double numbers[Numbers];
+    for (int i = 0; i < Numbers; ++i) numbers[i] = GetArgNumber(L, i + 2);
+    return AddPointSegment(GetObjectIdArg(L, 1), Code, Relative, numbers);
 }
 
 template <uint32_t Code>

@@ -26,9 +26,17 @@ void FreePathOfNumber(qvVmState* L, uint32_t number);
 // Frees the stream: the path becomes empty.
 void ClearStream(qvPath* path);
 
+// Grows the stream by max(needed, 1024) bytes; 0 or ERR_MEM with the path unchanged.
+int GrowStream(qvPath* path, size_t needed);
 // Makes room for needed bytes at the end of the stream: in place when they fit, else the
-// stream grows by max(needed, 1024) bytes. 0 or ERR_MEM with the path unchanged.
-int ReserveStreamRoom(qvPath* path, size_t needed);
+// stream grows. 0 or ERR_MEM with the path unchanged.
+inline int ReserveStreamRoom(qvPath* path, size_t needed) {
+    if (path->segments != nullptr &&
+        needed <= static_cast<size_t>(path->capacity) - UsedBytes(*path)) {
+        return 0;
+    }
+    return GrowStream(path, needed);
+}
 // The room AddPathSegment reserves for a segment: 128 bytes and the strings.
 size_t SegmentRoom(std::span<const PathOperand> operands);
 // Writes one segment and the terminator into reserved room.

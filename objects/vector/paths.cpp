@@ -23,22 +23,6 @@ qvPath* AsPath(qvObjectHeader* header) {
     return reinterpret_cast<qvPath*>(header);
 }
 
-std::string_view CutAtZero(std::string_view text) {
-    return text.substr(0, text.find('\0'));
-}
-
-size_t OperandSize(const PathOperand& operand) {
-    switch (operand.kind) {
-        case PathOperand::Kind::Integer:
-            return sizeof(int32_t);
-        case PathOperand::Kind::Number:
-            return sizeof(double);
-        case PathOperand::Kind::Text:
-            return qvPathStringRoom(CutAtZero(operand.text).size());
-    }
-    return 0;
-}
-
 template <typename T>
 uint8_t* Put(uint8_t* at, T value) {
     std::memcpy(at, &value, sizeof value);
@@ -46,8 +30,7 @@ uint8_t* Put(uint8_t* at, T value) {
 }
 
 uint8_t* PutText(uint8_t* at, std::string_view text) {
-    text = CutAtZero(text);
-    size_t room = qvPathStringRoom(text.size());
+    const size_t room = qvPathStringRoom(text.size());
     std::memcpy(at, text.data(), text.size());
     std::memset(at + text.size(), 0, room - text.size());
     return at + room;
@@ -72,6 +55,14 @@ void DeletePath(qvVmState* L, qvPath* path) {
 }
 
 }  // namespace
+
+PathOperand PathOperand::Text(std::string_view v) {
+    v = v.substr(0, v.find('\0'));
+    PathOperand o(Kind::Text);
+    o.text_ = v.data();
+    o.textLength_ = static_cast<uint32_t>(std::min<size_t>(v.size(), UINT32_MAX));
+    return o;
+}
 
 qvObjectHeader** PathListHead() {
     return &paths;
@@ -122,10 +113,9 @@ void ClearStream(qvPath* path) {
     path->end = nullptr;
 }
 
-int ReserveStreamRoom(qvPath* path, size_t needed) {
+int GrowStream(qvPath* path, size_t needed) {
     const size_t used = UsedBytes(*path);
     const auto capacity = static_cast<size_t>(path->capacity);
-    if (path->segments != nullptr && needed <= capacity - used) return 0;
     const size_t grown = capacity + std::max(needed, kMinimumGrowth);
     if (grown > static_cast<size_t>(std::numeric_limits<int32_t>::max())) return ERR_MEM;
     auto* stream = static_cast<uint8_t*>(PlatformRealloc(path->segments, capacity, grown));
@@ -139,8 +129,9 @@ int ReserveStreamRoom(qvPath* path, size_t needed) {
 size_t SegmentRoom(std::span<const PathOperand> operands) {
     size_t strings = 0, exact = sizeof(uint32_t) + kTerminator;
     for (const PathOperand& operand : operands) {
-        if (operand.kind == PathOperand::Kind::Text) strings += OperandSize(operand);
-        exact += OperandSize(operand);
+        const size_t room = operand.room();
+        if (operand.kind() == PathOperand::Kind::Text) strings += room;
+        exact += room;
     }
     return std::max(kSegmentSlack + strings, exact);
 }
@@ -148,15 +139,15 @@ size_t SegmentRoom(std::span<const PathOperand> operands) {
 void WriteSegment(qvPath* path, uint32_t code, std::span<const PathOperand> operands) {
     uint8_t* at = Put(path->end, code);
     for (const PathOperand& operand : operands) {
-        switch (operand.kind) {
+        switch (operand.kind()) {
             case PathOperand::Kind::Integer:
-                at = Put(at, operand.integer);
+                at = Put(at, operand.integer());
                 break;
             case PathOperand::Kind::Number:
-                at = Put(at, operand.number);
+                at = Put(at, operand.number());
                 break;
             case PathOperand::Kind::Text:
-                at = PutText(at, operand.text);
+                at = PutText(at, operand.text());
                 break;
         }
     }
@@ -190,6 +181,21 @@ int AddPathSegment(qvObjectId id, uint32_t code, std::span<const PathOperand> op
     if (int status = FindPath(id, &path)) return status;
     if (int status = ReserveStreamRoom(path, SegmentRoom(operands))) return status;
     WriteSegment(path, code, operands);
+    return 0;
+}
+
+int AddPointSegment(qvObjectId id, uint32_t code, int32_t relative,
+                    std::span<const double> numbers) {
+    qvPath* path = nullptr;
+    if (int status = FindPath(id, &path)) return status;
+    const bool fromOrigin = relative != 0 && path->segments == nullptr;
+    if (int status = ReserveStreamRoom(path, kSegmentSlack * (fromOrigin ? 2 : 1))) return status;
+    uint8_t* at = path->end;
+    if (fromOrigin) at = Put(Put(Put(Put(at, QV_PATH_MOVETO), int32_t{0}), 0.0), 0.0);
+    at = Put(Put(at, code), relative);
+    for (double v : numbers) at = Put(at, v);
+    path->end = at;
+    Put(at, uint32_t{0});
     return 0;
 }
 

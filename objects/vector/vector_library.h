@@ -34,22 +34,58 @@ int FindPath(qvObjectId id, qvPath** path);
 
 namespace qv {
 
-// An operand of AddPathSegment.
-struct PathOperand {
-    enum class Kind { Integer, Number, Text };
-    Kind kind;
-    int32_t integer = 0;
-    double number = 0;
-    std::string_view text{};
+// An operand of AddPathSegment, in 16 bytes: building a segment's operands costs little.
+class PathOperand {
+public:
+    enum class Kind : uint8_t { Integer, Number, Text };
 
-    static PathOperand Int(int32_t v) { return {Kind::Integer, v}; }
-    static PathOperand Num(double v) { return {Kind::Number, 0, v}; }
+    PathOperand() : PathOperand(Kind::Integer) { integer_ = 0; }
+
+    static PathOperand Int(int32_t v) {
+        PathOperand o(Kind::Integer);
+        o.integer_ = v;
+        return o;
+    }
+    static PathOperand Num(double v) {
+        PathOperand o(Kind::Number);
+        o.number_ = v;
+        return o;
+    }
     // Cut at the first zero byte: the back end reads a string up to it.
-    static PathOperand Text(std::string_view v) { return {Kind::Text, 0, 0, v}; }
+    static PathOperand Text(std::string_view v);
+
+    Kind kind() const { return kind_; }
+    // The bytes the operand takes in the stream.
+    size_t room() const {
+        return kind_ == Kind::Integer  ? sizeof(int32_t)
+               : kind_ == Kind::Number ? sizeof(double)
+                                       : qvPathStringRoom(textLength_);
+    }
+    int32_t integer() const { return integer_; }
+    double number() const { return number_; }
+    std::string_view text() const { return {text_, textLength_}; }
+
+private:
+    explicit PathOperand(Kind kind) : kind_(kind) {}
+
+    Kind kind_;
+    uint32_t textLength_ = 0;
+    union {
+        int32_t integer_;
+        double number_;
+        const char* text_;
+    };
 };
+static_assert(sizeof(PathOperand) == 16);
 
 // Appends one segment to the path of id; 0, ERR_MEM (the path unchanged) or the lookup errors.
 int AddPathSegment(qvObjectId id, uint32_t code, std::span<const PathOperand> operands);
+
+// Appends a move, line or cubic curve (the relative flag, then 2 or 6 numbers) in one write:
+// the segments that paths are mostly made of. A relative one on an empty path gets the move
+// to the origin of AddSegmentAfterOrigin.
+int AddPointSegment(qvObjectId id, uint32_t code, int32_t relative,
+                    std::span<const double> numbers);
 
 // Appends a segment that starts at the current point (a relative one, or text). On an empty
 // path a move to the origin goes first: the segment would start there anyway, and so
