@@ -214,6 +214,17 @@ TEST_F(Paths, AFailedAllocationLeavesEverythingAsItWas) {
     EXPECT_EQ(path->capacity, capacity);
     EXPECT_EQ(Call("IsPathEmpty", {Num(2)}).code, ERR_FINDPATH);
     EXPECT_EQ(CurrentStrokeState().dashCount, 0);
+    // A relative segment on an empty path comes with its move to the origin, or not at all.
+    {
+        AllocationFault fault(1, true);
+        EXPECT_EQ(Call("StartPath", {Num(4)}).code, ERR_MEM);
+    }
+    Start(4);
+    {
+        AllocationFault fault(1, true);
+        EXPECT_EQ(Call("RelLineTo", {Num(4), Num(3), Num(4)}).code, ERR_MEM);
+    }
+    EXPECT_TRUE(Call("IsPathEmpty", {Num(4)}).results.at(0).boolean);
     // A copy that fails keeps the path that had the id.
     Start(3);
     {
