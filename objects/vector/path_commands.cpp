@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <iterator>
 
 #include "engine/convert.h"
 #include "objects/vector/path_list.h"

@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "objects/vector/path_list.h"
-#include "platform/linux/blocks.h"
+#include "platform/linux/memory.h"
 #include "platform/linux/lists.h"
 #include "runtime/errors.h"
 
