@@ -10,6 +10,7 @@
 #include "libs/network/network_library.h"
 #include "libs/string/string_library.h"
 #include "libs/system/system_library.h"
+#include "objects/vector/vector_library.h"
 #include "runtime/stubs/display_stub.h"
 #include "runtime/stubs/sound_stub.h"
 #include "runtime/stubs/stub_library.h"
@@ -49,7 +50,7 @@ constexpr qvLibraryCleanup kBrushCleanups[] = {{kFreeAllBrushes, NoCleanup}};
 constexpr qvLibraryCleanup kBGPicCleanups[] = {{kFreeAllBGPics, NoCleanup}};
 constexpr qvLibraryCleanup kSpriteCleanups[] = {{kFreeAllSprites, NoCleanup}};
 constexpr qvLibraryCleanup kMemBlockCleanups[] = {{kFreeAllMemBlocks, FreeAllMemBlocks}};
-constexpr qvLibraryCleanup kVectorCleanups[] = {{kFreeAllPaths, NoCleanup}};
+constexpr qvLibraryCleanup kVectorCleanups[] = {{kFreeAllPaths, FreeAllPaths}};
 constexpr qvLibraryCleanup kNetworkCleanups[] = {{kShutdownNetwork, ShutdownNetwork}};
 constexpr qvLibraryCleanup kVideoCleanups[] = {{kStopAllVideos, NoCleanup},
                                                {kFreeAllVideos, NoCleanup}};
@@ -74,7 +75,7 @@ constexpr qvLibraryRow kRows[kLibraryCount] = {
     {kTransitionFX, RegisterStub<kTransitionFX>, {}},
     {kSprite, RegisterStub<kSprite>, kSpriteCleanups},
     {kMemBlock, RegisterMemBlockLibrary, kMemBlockCleanups},
-    {kVectorGraphics, RegisterStub<kVectorGraphics>, kVectorCleanups},
+    {kVectorGraphics, RegisterVectorGraphicsLibrary, kVectorCleanups},
     {"network", RegisterNetworkLibrary, kNetworkCleanups},
     {kVideo, RegisterStub<kVideo>, kVideoCleanups},
     {kArexx, RegisterARexxLibrary, kArexxCleanups},

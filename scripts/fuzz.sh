@@ -62,6 +62,7 @@ for target in "${targets[@]}"; do
         fuzz_cmdline) seeds=tests/runtime/fuzz_regressions/cmdline ;;
         fuzz_geometry) seeds=tests/gfx/fuzz_regressions/geometry ;;
         fuzz_bitmap_font) seeds=tests/objects/fonts/fuzz_regressions ;;
+        fuzz_path_stream) seeds=tests/objects/fuzz_regressions/path_stream ;;
         *) seeds= ;;
     esac
     echo "== $target for ${seconds}s"

@@ -270,6 +270,125 @@ using qvSaveImageFn = int (*)(const char* file, const qvSaveImageInfo* info);
 // code fix.
 using qvPluginProc = void (*)();
 
+// --- Vector back end (QV_PLUGIN_VECTORGRAPHICS) ---
+//
+// A path is a segment stream that the run-time writes and only the back end reads: each
+// segment is a 32-bit code followed by its operands, packed without gaps in the machine's
+// byte order (int32 and IEEE doubles, so doubles may sit on 4-byte boundaries: read them
+// with memcpy), a string as its bytes, a zero byte and zero padding to
+// qvPathStringRoom(length) bytes. A zero word follows the last segment. Every request carries
+// the used length (the terminator not counted); a back end never reads past it and refuses
+// a stream that does not parse.
+enum : uint32_t {
+    QV_PATH_MOVETO = 1,      // int relative; double x, y
+    QV_PATH_LINETO = 2,      // int relative; double x, y
+    QV_PATH_CURVETO = 3,     // int relative; double x1, y1, x2, y2, x3, y3
+    QV_PATH_NEWSUBPATH = 5,  // none
+    QV_PATH_CLOSE = 6,       // none
+    QV_PATH_ARC = 7,         // double cx, cy, rx, ry, start, end (degrees); int clockwise
+    QV_PATH_BOX = 8,         // double x, y, width, height; int corners a, b, c, d (0..100)
+    QV_PATH_TEXT = 9,        // int vector-font handle; int font size; string (UTF-8)
+};
+
+// The bytes a string operand of that length takes: its text, a zero byte, padding.
+inline constexpr size_t qvPathStringRoom(size_t length) {
+    return 4 * ((length + 1) / 4 + 1);
+}
+
+// Stroke and fill state of a request. Unknown join, cap and fill-rule values mean the
+// defaults (mitre, butt, winding); a dash pattern with a negative length or only zeros is
+// solid.
+enum : int32_t { QV_JOIN_MITER = 0, QV_JOIN_ROUND = 1, QV_JOIN_BEVEL = 2 };
+enum : int32_t { QV_CAP_BUTT = 0, QV_CAP_ROUND = 1, QV_CAP_SQUARE = 2 };
+enum : int32_t { QV_FILLRULE_WINDING = 0, QV_FILLRULE_EVENODD = 1 };
+struct qvPathStrokeStyle {
+    int32_t join;
+    int32_t cap;
+    int32_t fillRule;
+    uint32_t antiAlias;  // 1: anti-aliased coverage
+    double dashOffset;
+    const double* dashes;
+    int32_t dashCount;
+};
+static_assert(offsetof(qvPathStrokeStyle, dashOffset) == 16);
+static_assert(offsetof(qvPathStrokeStyle, dashes) == 24);
+static_assert(offsetof(qvPathStrokeStyle, dashCount) == 32 && sizeof(qvPathStrokeStyle) == 40);
+
+// "GetPathExtents": the bounds of the filled area (fill 1) or of the stroke of lineWidth
+// (fill 0) of the path moved by (translateX, translateY); all four 0 for a path that covers
+// nothing.
+struct qvPathExtentsRequest {
+    const uint8_t* stream;
+    size_t length;
+    const qvPathStrokeStyle* style;
+    uint32_t fill;
+    int32_t lineWidth;
+    double translateX;
+    double translateY;
+    double left, top, right, bottom;  // results
+};
+static_assert(offsetof(qvPathExtentsRequest, fill) == 24);
+static_assert(offsetof(qvPathExtentsRequest, translateX) == 32);
+static_assert(offsetof(qvPathExtentsRequest, left) == 48);
+static_assert(sizeof(qvPathExtentsRequest) == 80);
+
+// "TranslatePath": moves every coordinate of the stream in place.
+struct qvPathTranslateRequest {
+    uint8_t* stream;
+    size_t length;
+    double dx;
+    double dy;
+};
+static_assert(offsetof(qvPathTranslateRequest, dx) == 16 && sizeof(qvPathTranslateRequest) == 32);
+
+// A point (x, y) of the path lands at (m[0] x + m[2] y + m[4], m[1] x + m[3] y + m[5]).
+struct qvPathMatrix {
+    double m[6];
+};
+static_assert(sizeof(qvPathMatrix) == 48);
+
+// "DrawPath": writes the coverage (0 to 255) of the path's fill (fill 1) or of its stroke of
+// strokeWidth (fill 0) into the caller's 8-bit plane. A point of the path goes through the
+// matrix (none: the identity), then (offsetX, offsetY) is subtracted.
+struct qvPathDrawRequest {
+    const uint8_t* stream;
+    size_t length;
+    const qvPathStrokeStyle* style;
+    uint32_t fill;
+    int32_t strokeWidth;
+    uint32_t colour;  // 0xRRGGBB; coverage does not depend on it
+    uint32_t reserved;
+    uint8_t* plane;  // first byte of the plane
+    uint32_t bytesPerRow;
+    int32_t width;
+    int32_t height;
+    uint32_t reserved2;
+    double offsetX;
+    double offsetY;
+    double originX;  // left and top of the path's extents, for back ends that want them
+    double originY;
+    const qvPathMatrix* matrix;
+};
+static_assert(offsetof(qvPathDrawRequest, fill) == 24);
+static_assert(offsetof(qvPathDrawRequest, plane) == 40);
+static_assert(offsetof(qvPathDrawRequest, bytesPerRow) == 48);
+static_assert(offsetof(qvPathDrawRequest, offsetX) == 64);
+static_assert(offsetof(qvPathDrawRequest, originX) == 80);
+static_assert(offsetof(qvPathDrawRequest, matrix) == 96 && sizeof(qvPathDrawRequest) == 104);
+
+// Each entry returns non-zero on success. A vector-font handle is a small non-zero number
+// (the stream keeps it in 32 bits); the back end loads glyph outlines from the face the
+// run-time hands over without changing its size or transform.
+using qvGetPathExtentsFn = int (*)(qvPathExtentsRequest* request);
+using qvDrawPathFn = int (*)(const qvPathDrawRequest* request);
+using qvTranslatePathFn = int (*)(const qvPathTranslateRequest* request);
+// The point a next relative segment would start from ((0, 0) when there is none).
+using qvGetCurrentPointFn = int (*)(const uint8_t* stream, size_t length,
+                                    const qvPathStrokeStyle* style, double* x, double* y);
+// 0 when the face cannot give outlines.
+using qvCreateVectorFontFn = uint32_t (*)(FT_Face face);
+using qvFreeVectorFontFn = void (*)(uint32_t handle);
+
 // --- The service table ---
 
 struct qvPluginCLib {

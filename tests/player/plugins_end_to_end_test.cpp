@@ -13,7 +13,8 @@ constexpr char kPluginShutdown[] = "qvtest: freelibrary\nqvtest: closeplugin\n";
 
 class PluginsTest : public EndToEndTest {
 protected:
-    // The folder whose Quorvella/ holds qvtest.qvp.
+    // The folder whose Quorvella/ holds qvtest.qvp (and the vector back end,
+    // vectorgraphics.qvp).
     const std::string libs = std::filesystem::path(QV_TEST_PLUGIN_DIR).parent_path().string();
 };
 
@@ -21,7 +22,8 @@ TEST_F(PluginsTest, ThePluginLineComesBeforeTheApplet) {
     Applet("app.qva", "three_lines");
     Expect(Player({"app.qva", "-QUIET"}, libs), std::string(kThreeLines) + kPluginShutdown, "", 0);
     Expect(Player({"app.qva"}, libs),
-           Banner() + "Loading plugin qvtest.qvp... done\n" + Progress("app.qva") + kThreeLines +
+           Banner() + "Loading plugin qvtest.qvp... done\n" +
+               "Loading plugin vectorgraphics.qvp... done\n" + Progress("app.qva") + kThreeLines +
                kPluginShutdown,
            "", 0);
 }
