@@ -335,6 +335,7 @@ int32_t CountAllLayers() {
 }
 
 bool RectHitsSprite(const qvBGPic* picture, int32_t x, int32_t y, int32_t width, int32_t height) {
+    if (width < 1 || height < 1) return false;
     for (const qvSpriteInstance* s = picture->sprites; s != nullptr; s = s->next) {
         if (int64_t{x} < int64_t{s->x} + s->width && int64_t{s->x} < int64_t{x} + width &&
             int64_t{y} < int64_t{s->y} + s->height && int64_t{s->y} < int64_t{y} + height) {

@@ -411,6 +411,7 @@ int AddPlainBGPic(qvObjectId* id, int32_t width, int32_t height, uint32_t colour
 }
 
 int RegisterBGPicLibrary(qvVmState* L) {
+    VmPushValue(L, VM_GLOBALSINDEX);
     RegisterLibrary(L, nullptr, qv::scene::kBGPicCommands, 0);
     if (int code = RegisterObjectList(qv::scene::BGPicList())) return code;
     qv::SetPluginImageBuilder(qv::scene::BuildPictureBitmaps);
