@@ -51,9 +51,10 @@ bool AnyLayer(Visit visit) {
     return false;
 }
 
-// Whether the layer shows the object: the same id pair with the object's type (its part
-// types for brushes and pictures) or the type of a layer being removed. A clip region is used
-// by a layer when one of its items refers to the region record.
+// Whether the layer shows the object: the same id pair with the object's type, or for a brush
+// a brush part, or for anything else a picture part (pictures) or the type of a layer being
+// removed. A clip region is used by a layer when one of its items refers to the region
+// record.
 bool LayerShows(const qvLayer* layer, uint32_t type, qvObjectId id, const void* object) {
     if (type == kTypeClipRegion) {
         const auto items = DistinctItems(layer);
@@ -62,9 +63,9 @@ bool LayerShows(const qvLayer* layer, uint32_t type, qvObjectId id, const void* 
         });
     }
     if (!SameId(layer->objectId, id)) return false;
-    return layer->type == type || layer->type == kTypeNoObject ||
-           (type == kTypeBrush && layer->type == kTypeBrushPart) ||
-           (type == kTypeBGPic && layer->type == kTypeBGPicPart);
+    if (layer->type == type) return true;
+    if (type == kTypeBrush) return layer->type == kTypeBrushPart;
+    return layer->type == kTypeNoObject || (type == kTypeBGPic && layer->type == kTypeBGPicPart);
 }
 
 bool AnyLayerShows(uint32_t type, qvObjectId id, const void* object) {

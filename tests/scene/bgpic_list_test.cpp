@@ -10,6 +10,7 @@
 namespace qv::testing {
 namespace {
 
+using gfx::kTypeAnim;
 using gfx::kTypeBGPic;
 using gfx::kTypeBGPicPart;
 using gfx::kTypeBrush;
@@ -230,8 +231,8 @@ TEST_F(BGPicList, AMissingPictureIsSilentForInternalCallers) {
     EXPECT_EQ(FreeBGPicById(L, {9, nullptr}, 1), ERR_FINDBGPIC);
 }
 
-// Which layers show an object: its type, the part type of brushes and pictures, and a layer
-// being removed, all with the same id pair.
+// Which layers show an object: its type, the part type of brushes and pictures, and for all
+// but brushes a layer being removed, all with the same id pair.
 TEST_F(BGPicList, LayersShowAnObjectByTypeAndIdPair) {
     const struct {
         uint32_t objectType;
@@ -240,10 +241,11 @@ TEST_F(BGPicList, LayersShowAnObjectByTypeAndIdPair) {
         bool shows;
     } cases[] = {
         {kTypeBrush, kTypeBrush, 4, true},      {kTypeBrush, kTypeBrushPart, 4, true},
-        {kTypeBrush, kTypeNoObject, 4, true},   {kTypeBrush, kTypeBGPicPart, 4, false},
+        {kTypeBrush, kTypeNoObject, 4, false},  {kTypeBrush, kTypeBGPicPart, 4, false},
         {kTypeBrush, kTypeBrush, 5, false},     {kTypeBGPic, kTypeBGPicPart, 4, true},
         {kTypeBGPic, kTypeNoObject, 4, true},   {kTypeBGPic, kTypeBrushPart, 4, false},
-        {kTypeBGPic, kTypeBGPicPart, 5, false},
+        {kTypeBGPic, kTypeBGPicPart, 5, false}, {kTypeAnim, kTypeAnim, 4, true},
+        {kTypeAnim, kTypeNoObject, 4, true},
     };
     qvBGPic* canvas = Create(1, 2, 2, 0);
     int orphan = 0;
