@@ -7,6 +7,7 @@
 
 #include "engine/error_codes.h"
 #include "gfx/kernels/rows.h"
+#include "platform/linux/window.h"
 
 namespace qv::gfx {
 namespace {
@@ -76,9 +77,9 @@ int PixelArrayToBitMap(const qvARGB* pixels, uint32_t transparent, int32_t width
                        int32_t rowLength, int screenFriend, qvDisplayBitMap** bitmap,
                        qvPlaneBitMap** mask) {
     *bitmap = nullptr, *mask = nullptr;
+    // Every pixel is written below: no need to clear them first.
     std::unique_ptr<qvDisplayBitMap, decltype(&FreeDisplayBitMap)> made(
-        screenFriend != 0 ? AllocDisplayBitMapAlt(width, height)
-                          : AllocDisplayBitMap(width, height),
+        qv::AllocBitMapInFormat(width, height, qv::ScreenFormat(), screenFriend != 0, true),
         FreeDisplayBitMap);
     if (!made || pixels == nullptr) return ERR_MEM;
     // The array stands in as a format 10 bitmap, so the platform blit converts it.

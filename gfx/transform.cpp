@@ -9,6 +9,7 @@
 #include "gfx/kernels/rows.h"
 #include "gfx/scale.h"
 #include "platform/linux/blocks.h"
+#include "platform/linux/window.h"
 
 namespace qv::gfx {
 namespace {
@@ -126,8 +127,14 @@ int CopyBitmapArea(qvDisplayBitMap* source, const qvPlaneBitMap* mask, const qvP
     if (!qv::gfx::RectInPicture(source, mask, alpha, x, y, width, height)) return ERR_COORDSRANGE;
     qv::gfx::NewPicture copy;
     if (source != nullptr) {
-        if (displayable != 0) copy.bitmap.reset(AllocDisplayBitMapAlt(width, height));
-        if (!copy.bitmap) copy.bitmap.reset(AllocDisplayBitMap(width, height));
+        // Every pixel is copied below: no need to clear them first.
+        const uint32_t format = qv::ScreenFormat();
+        if (displayable != 0) {
+            copy.bitmap.reset(qv::AllocBitMapInFormat(width, height, format, true, true));
+        }
+        if (!copy.bitmap) {
+            copy.bitmap.reset(qv::AllocBitMapInFormat(width, height, format, false, true));
+        }
         if (!copy.bitmap) return ERR_MEM;
     }
     if (mask != nullptr) {

@@ -54,20 +54,18 @@ bool LoadThroughPlugins(const char* file, qvImageHandle* handle, qvLoadedPicture
     return false;
 }
 
-// Step 4: the alpha bytes of the pixels as a plane of their own.
-qvPlaneBitMap* ExtractAlpha(const qvLoadedPicture& picture) {
-    qvPlaneBitMap* plane = AllocAlphaBitMap(picture.width, picture.height, 0);
+}  // namespace
+
+qvPlaneBitMap* AlphaPlaneFromPixels(const uint32_t* pixels, int32_t width, int32_t height) {
+    qvPlaneBitMap* plane = AllocAlphaBitMap(width, height, 0);
     if (plane == nullptr) return nullptr;
-    const uint32_t* pixels = picture.handle->pixels;
-    for (int32_t y = 0; y < picture.height; ++y) {
+    for (int32_t y = 0; y < height; ++y) {
         uint8_t* row = plane->plane + ptrdiff_t(y) * plane->bytesPerRow;
-        const uint32_t* source = pixels + ptrdiff_t(y) * picture.width;
-        for (int32_t x = 0; x < picture.width; ++x) row[x] = static_cast<uint8_t>(source[x] >> 24);
+        const uint32_t* source = pixels + ptrdiff_t(y) * width;
+        for (int32_t x = 0; x < width; ++x) row[x] = static_cast<uint8_t>(source[x] >> 24);
     }
     return plane;
 }
-
-}  // namespace
 
 void SetPluginImageBuilder(PluginImageBuilder builder) {
     imageBuilder = builder;
@@ -133,7 +131,8 @@ int LoadPluginPicture(const char* file, int loadAlpha, qvLoadedPicture* out) {
             ReleaseImageHandle(handle);
             return ErrorWithText(ERR_NOALPHA, file);
         }
-        picture.alpha = qv::ExtractAlpha(picture);
+        // Step 4: the alpha bytes of the pixels as a plane of their own.
+        picture.alpha = qv::AlphaPlaneFromPixels(handle->pixels, picture.width, picture.height);
         if (picture.alpha == nullptr) {
             ReleaseImageHandle(handle);
             return ERR_MEM;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "engine/vm.h"
 #include "platform/linux/bitmap.h"
@@ -67,5 +68,14 @@ using PluginImageBuilder = int (*)(qvVmState* L, const uint32_t* pixels, int32_t
 // The library that owns the builder installs it; without one, transforming fails with
 // ERR_TFIMAGE.
 void SetPluginImageBuilder(PluginImageBuilder builder);
+
+// The alpha bytes of width x height pixels as an 8-bit plane; none when memory is short.
+qvPlaneBitMap* AlphaPlaneFromPixels(const uint32_t* pixels, int32_t width, int32_t height);
+
+// One count of a handle, released with its owner.
+struct ImageHandleRelease {
+    void operator()(qvImageHandle* handle) const { ReleaseImageHandle(handle); }
+};
+using ImageHandleRef = std::unique_ptr<qvImageHandle, ImageHandleRelease>;
 
 }  // namespace qv

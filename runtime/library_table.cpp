@@ -14,6 +14,8 @@
 #include "runtime/stubs/display_stub.h"
 #include "runtime/stubs/sound_stub.h"
 #include "runtime/stubs/stub_library.h"
+#include "scene/bgpic.h"
+#include "scene/bgpic_library.h"
 
 namespace qv {
 namespace {
@@ -47,7 +49,7 @@ constexpr qvLibraryCleanup kDisplayCleanups[] = {{kFreeAllDisplays, FreeAllDispl
 constexpr qvLibraryCleanup kSoundCleanups[] = {{kStopAllSounds, NoCleanup},
                                                {kFreeAllSounds, NoCleanup}};
 constexpr qvLibraryCleanup kBrushCleanups[] = {{kFreeAllBrushes, NoCleanup}};
-constexpr qvLibraryCleanup kBGPicCleanups[] = {{kFreeAllBGPics, NoCleanup}};
+constexpr qvLibraryCleanup kBGPicCleanups[] = {{kFreeAllBGPics, FreeAllBGPics}};
 constexpr qvLibraryCleanup kSpriteCleanups[] = {{kFreeAllSprites, NoCleanup}};
 constexpr qvLibraryCleanup kMemBlockCleanups[] = {{kFreeAllMemBlocks, FreeAllMemBlocks}};
 constexpr qvLibraryCleanup kVectorCleanups[] = {{kFreeAllPaths, FreeAllPaths}};
@@ -71,7 +73,7 @@ constexpr qvLibraryRow kRows[kLibraryCount] = {
     {"display", RegisterDisplayLibrary, kDisplayCleanups},
     {"sound", RegisterSoundLibrary, kSoundCleanups},
     {kBrush, RegisterStub<kBrush>, kBrushCleanups},
-    {kBGPic, RegisterStub<kBGPic>, kBGPicCleanups},
+    {kBGPic, RegisterBGPicLibrary, kBGPicCleanups},
     {kTransitionFX, RegisterStub<kTransitionFX>, {}},
     {kSprite, RegisterStub<kSprite>, kSpriteCleanups},
     {kMemBlock, RegisterMemBlockLibrary, kMemBlockCleanups},

@@ -133,7 +133,8 @@ struct Fill {
     int32_t textureX, textureY;
 };
 
-void SetFillFields(qvVmState* L, const Fill& fill) {
+// The fill colour is "fillcolor" in LoadBGPic's table and "color" in CreateDisplay's.
+void SetFillFields(qvVmState* L, const Fill& fill, const char* colourKey) {
     SetUnsigned(L, "fillstyle", fill.style);
     switch (fill.style) {
         case 2:
@@ -145,7 +146,7 @@ void SetFillFields(qvVmState* L, const Fill& fill) {
             SetTableFieldInt(L, "texturey", fill.textureY);
             return;
         default:
-            SetUnsigned(L, "color", fill.colour);
+            SetUnsigned(L, colourKey, fill.colour);
     }
 }
 
@@ -160,7 +161,8 @@ void PushBGPicTable(qvVmState* L, const qvPreloadItem& item) {
     VmNewTable(L);
     SetLoadFields(L, item);
     SetFillFields(L,
-                  {f.fillStyle, f.fillColour, &f.gradient, f.textureBrush, f.textureX, f.textureY});
+                  {f.fillStyle, f.fillColour, &f.gradient, f.textureBrush, f.textureX, f.textureY},
+                  "fillcolor");
 }
 
 void PushPictureTable(qvVmState* L, const qvPreloadItem& item) {
@@ -240,7 +242,8 @@ void SetDisplaySize(qvVmState* L, const qvPreloadItem& item, const DisplayCall& 
     bool wholeScreen = item.id == 1 && call.header->wholeScreenFirstDisplay != 0;
     SetTableFieldInt(L, "width", wholeScreen ? int32_t(QueryBitMapAttr(nullptr, 14)) : d.width);
     SetTableFieldInt(L, "height", wholeScreen ? int32_t(QueryBitMapAttr(nullptr, 15)) : d.height);
-    SetFillFields(L, {d.fillStyle, d.colour, &d.gradient, d.textureBrush, d.textureX, d.textureY});
+    SetFillFields(L, {d.fillStyle, d.colour, &d.gradient, d.textureBrush, d.textureX, d.textureY},
+                  "color");
 }
 
 void PushDisplayTable(qvVmState* L, const qvPreloadItem& item, const DisplayCall& call) {

@@ -63,6 +63,7 @@ for target in "${targets[@]}"; do
         fuzz_geometry) seeds=tests/gfx/fuzz_regressions/geometry ;;
         fuzz_bitmap_font) seeds=tests/objects/fonts/fuzz_regressions ;;
         fuzz_path_stream) seeds=tests/objects/fuzz_regressions/path_stream ;;
+        fuzz_bmp) seeds=tests/platform/fuzz_regressions/bmp ;;
         *) seeds= ;;
     esac
     echo "== $target for ${seconds}s"

@@ -15,6 +15,7 @@
 
 struct qvClipRegion;
 struct qvDisplay;
+struct qvImageHandle;
 struct qvPointer;
 
 // One event-handler slot: registry references of the function and of its user data; -1 for
@@ -95,6 +96,9 @@ public:
     // --- Brushes, sprites and drawing ---
     // 0 and the brush's planes, or its lookup error (ERR_FINDBRUSH, ERR_FINDARRAY).
     virtual int GetBrush(qvVmState*, qvObjectId id, PictureView* out);
+    // The image handle that a vector brush GetBrush found is rendered from (none for a bitmap
+    // brush), and whether the brush was scaled or transformed since.
+    virtual qvImageHandle* BrushVectorSource(qvObjectId, bool* /*transformed*/) { return nullptr; }
     // 0 and the sprite's frame count and size, or its lookup error.
     virtual int GetSprite(qvVmState*, qvObjectId id, int32_t* frames, PictureView* out);
     // The planes of frame (from 0) of a sprite that GetSprite found.

@@ -11,7 +11,10 @@ enum ObjectType : int32_t {
     kTypeSample = 2,
     kTypeBrush = 3,
     kTypeAnim = 4,
+    kTypeNoObject = 7,  // a layer being removed, which the compositor skips
     kTypeTextObject = 8,
+    kTypeBrushPart = 12,
+    kTypeBGPicPart = 13,
     kTypeDisplay = 21,
     kTypeLayer = 22,
     kTypeMask = 28,

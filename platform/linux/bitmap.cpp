@@ -56,6 +56,18 @@ uint8_t* AllocPixels(size_t bytes, bool clear) {
     return buffer;
 }
 
+// Pixels whose first rowBytes of each row the caller writes at once: only the rest of each
+// row is cleared.
+uint8_t* AllocOverwrittenPixels(size_t bytes, int64_t rowBytes, int64_t stride, int32_t rows) {
+    auto* buffer = static_cast<uint8_t*>(AllocMemBlock(bytes, 0));
+    if (buffer != nullptr && stride > rowBytes) {
+        for (int32_t y = 0; y < rows; ++y) {
+            std::memset(buffer + y * stride + rowBytes, 0, size_t(stride - rowBytes));
+        }
+    }
+    return buffer;
+}
+
 bool ValidSides(int32_t width, int32_t height) {
     return width >= 0 && height >= 0 && width <= kMaxSide && height <= kMaxSide;
 }
@@ -372,7 +384,7 @@ bool ScreenAttr(int id, uintptr_t* value) {
 }  // namespace
 
 qvDisplayBitMap* AllocBitMapInFormat(int32_t width, int32_t height, uint32_t format,
-                                     bool screenFriend) {
+                                     bool screenFriend, bool overwritten) {
     int bytes = BytesPerPixel(format);
     if (bytes == 0 || !ValidSides(width, height)) return nullptr;
     int32_t rowLength = ((width + 15) & ~15) + extraRowPadding;
@@ -380,7 +392,10 @@ qvDisplayBitMap* AllocBitMapInFormat(int32_t width, int32_t height, uint32_t for
     if (!BufferSize(int64_t(rowLength) * bytes, height, &size)) return nullptr;
     auto record = AllocBlock<qvDisplayBitMap>(sizeof(qvDisplayBitMap), true);
     if (!record) return nullptr;
-    uint8_t* pixels = AllocPixels(size, false);
+    uint8_t* pixels = overwritten && !poisonFill
+                          ? AllocOverwrittenPixels(size, int64_t(width) * bytes,
+                                                   int64_t(rowLength) * bytes, height)
+                          : AllocPixels(size, false);
     if (pixels == nullptr) return nullptr;
     *record = {width, height, rowLength, format, bytes, screenFriend, false, pixels, 0};
     return record.release();

@@ -144,9 +144,11 @@ enum : uint32_t {
     kCompositeTransform = 16,
 };
 
-// A bitmap in a given format (AllocDisplayBitMap uses the screen's); none on failure.
+// A bitmap in a given format (AllocDisplayBitMap uses the screen's); none on failure. Its
+// pixels start black, unless overwritten says that the caller writes all of them at once:
+// then only the rows' padding is cleared (test builds poison them all the same).
 qvDisplayBitMap* AllocBitMapInFormat(int32_t width, int32_t height, uint32_t format,
-                                     bool screenFriend);
+                                     bool screenFriend, bool overwritten = false);
 
 // The pixels a plane's memory covers per row: bits of a mask, bytes of an 8-bit plane.
 // Operations on planes clip against this extent and the plane's height.

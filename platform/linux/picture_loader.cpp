@@ -14,6 +14,7 @@
 
 #include "engine/error_codes.h"
 #include "platform/linux/blocks.h"
+#include "platform/linux/bmp_decoder.h"
 #include "platform/linux/files.h"
 
 namespace qv {
@@ -201,6 +202,9 @@ int Decode(const char* name, qvPicture* picture, qvPictureFormat* format) {
     if (int result = ReadWholeFile(name, &file); result != 0) return result;
     if (IsPng(file)) return DecodePng(file, picture, format);
     if (IsJpeg(file)) return DecodeJpeg(file, picture, format);
+    if (IsBmp(file.data.get(), file.size)) {
+        return DecodeBmp(file.data.get(), file.size, picture, format);
+    }
     return ERR_LOADPICTURE;
 }
 

@@ -1,6 +1,6 @@
-// The platform's picture loader: PNG through libpng and JPEG through libjpeg's 6b interface,
-// decoded into 32-bit words 0xAARRGGBB. Files are read through the file layer, so virtual
-// files (an applet's linked files, memory windows) load like any other.
+// The platform's picture loader: PNG through libpng, JPEG through libjpeg's 6b interface and
+// BMP (bmp_decoder.h), decoded into 32-bit words 0xAARRGGBB. Files are read through the file layer,
+// so virtual files (an applet's linked files, memory windows) load like any other.
 #pragma once
 
 #include <cstdint>

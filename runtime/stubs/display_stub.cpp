@@ -10,6 +10,7 @@
 #include "runtime/exports.h"
 #include "runtime/option_tables.h"
 #include "runtime/runtime_state.h"
+#include "scene/bgpic.h"
 
 namespace qv {
 namespace {
@@ -88,7 +89,8 @@ int CreateDisplay(qvVmState* L) {
     return 0;
 }
 
-int OpenFirstDisplay(qvVmState*, qvScriptHeader*, qvStartupOptions*) {
+int OpenFirstDisplay(qvVmState* L, qvScriptHeader*, qvStartupOptions*) {
+    if (int code = RebuildBGPics(L)) return code;
     if (qv::Runtime().quiet == 0) qv::WriteConsole("And Action!\n");
     const qv::StandInDisplay* first = qv::FirstDisplay();
     int32_t width = first != nullptr ? first->width : qv::kDefaultWidth;

@@ -304,7 +304,7 @@ TEST_F(PreloadTest, TexturesAndBackgroundPictureOneReachTheFirstDisplay) {
     Add(QV_PRELOAD_BGPIC, 1, "back.png", &fill, 0x000000, 0);
     ASSERT_EQ(Preload(), 0);
     EXPECT_EQ(calls, (std::vector<std::string>{
-                         "LoadBGPic 1 back.png {color=11259375,fillstyle=1,loadalpha=0,"
+                         "LoadBGPic 1 back.png {fillcolor=11259375,fillstyle=1,loadalpha=0,"
                          "transparency=0}",
                          "CreateDisplay 2 {active=1,fillstyle=3,height=480,texturebrush=9,"
                          "texturex=-4,texturey=6,title=T,width=640,x=-100000,y=-100000}",
