@@ -317,6 +317,7 @@ CallResult LibFixture::Call(std::string_view name, const std::vector<Arg>& args)
     const int status = VmCPCall(L, CallBody, &context);
     if (status != 0) result.results.clear();
     result.code = status != 0 ? status : static_cast<int>(e.lastError);
+    result.ended = status != 0;
     result.errorText = e.text;
     result.errorNumber = e.number;
     result.aborted = Runtime().abortFlag.exchange(0) != 0;

@@ -79,6 +79,9 @@ std::ostream& operator<<(std::ostream& out, const Value& v);
 
 struct CallResult {
     int code = 0;  // 0, or the error code the call ended with (raised or returned)
+    // The error ended the call, as it ends a script: raised, or returned while errors end
+    // the script.
+    bool ended = false;
     std::vector<Value> results;
     std::string errorText;     // the error state's text argument
     uint32_t errorNumber = 0;  // and its numeric argument
