@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <map>
 #include <set>
+#include <span>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -87,6 +88,11 @@ const Raised kRaisedByCommand[] = {
      {ERR_MALFORMPAT1, ERR_MALFORMPAT2, ERR_UNBALANCEDPAT, ERR_TOOMANYCAPTURES, ERR_MISSINGOPBRACK,
       ERR_UNFINISHEDCAPTURE, ERR_INVCAPIDX, ERR_STACK, ERR_USERABORT},
      "the pattern matcher raises the faults of a pattern"},
+};
+
+// Codes of the argument interface that particular commands return as their own failures.
+const Raised kReturnedByCommand[] = {
+    {"Eval", {ERR_TABEXPECTED}, "options that are no table are one of its returned codes"},
 };
 
 constexpr int kMaxProbedArguments = 8;
@@ -237,11 +243,15 @@ protected:
         return r;
     }
 
+    static bool Lists(std::span<const Raised> list, const std::string& command, int code) {
+        return std::any_of(list.begin(), list.end(), [&](const Raised& r) {
+            return command == r.command && r.codes.contains(code);
+        });
+    }
+
     static bool MayEndTheScript(const std::string& command, int code) {
-        if (kArgumentCheckCodes.contains(code)) return true;
-        return std::any_of(
-            std::begin(kRaisedByCommand), std::end(kRaisedByCommand),
-            [&](const Raised& r) { return command == r.command && r.codes.contains(code); });
+        if (Lists(kReturnedByCommand, command, code)) return false;
+        return kArgumentCheckCodes.contains(code) || Lists(kRaisedByCommand, command, code);
     }
 
     // A command the sweep calls, with the numbers of arguments it takes.
