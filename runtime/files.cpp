@@ -24,7 +24,7 @@ constexpr qvDateStamp kVirtualFileDate = {1688, 0, 0};
 constexpr int32_t kVirtualFileType = 15;
 
 bool IsChunkName(const char* name) {
-    return std::string_view(name).starts_with(kChunkPrefix);
+    return IsChunkPath(name);
 }
 
 bool EndsWithNoCase(std::string_view s, std::string_view suffix) {

@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <sstream>
 #include <string>
@@ -205,6 +206,13 @@ TEST_F(SystemLib, ErrorTextsAndNames) {
         char expected[1024];
         FormatErrorMessage(code, expected, sizeof expected);
         ASSERT_EQ(Call("GetErrorName", {Num(code)}).Text(), expected) << code;
+    }
+}
+
+// Numbers that name no code, also beyond any integer, give the text of an unknown code.
+TEST_F(SystemLib, ErrorNamesOfNoCode) {
+    for (double number : {0.0, 999.0, 1499.0, -1.0, 1e12, -1e12, 2147483648.0, std::nan("")}) {
+        EXPECT_EQ(Call("GetErrorName", {Num(number)}).Text(), "Unknown error code!") << number;
     }
 }
 
