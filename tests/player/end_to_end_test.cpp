@@ -110,6 +110,27 @@ TEST_F(EndToEndTest, CtrlCEndsAnEndlessScriptSilently) {
     EXPECT_TRUE(FilesIn(scratch / "t").empty());
 }
 
+// Ctrl-C, kill and a closed terminal end the run through its shutdown, which deletes the
+// run's private T: directory (the compressed applet is unpacked into it first).
+TEST_F(EndToEndTest, StopSignalsEndTheRunAndRemoveItsTemporaryDirectory) {
+    Applet("loop.qva", "endless", {"--qvz"});
+    for (const int stop : {SIGINT, SIGTERM, SIGHUP}) {
+        const std::string tmp = scratch.MakeDir("tmp" + std::to_string(stop));
+        bool sent = false;
+        Outcome o = Spawn({QUORVELLA_PATH, "loop.qva", kQuiet}, scratch.path(),
+                          {"TMPDIR=" + tmp, "QV_ASSIGN=LIBS:=" + (scratch / "libs")},
+                          [&](pid_t pid, const std::string& out) {
+                              if (sent || out != "ready\n") return;
+                              EXPECT_EQ(FilesIn(tmp).size(), 1u) << "the run's T:";
+                              sent = true;
+                              kill(pid, stop);
+                          });
+        EXPECT_TRUE(sent) << strsignal(stop);
+        Expect(o, "ready\n", "", 0);
+        EXPECT_TRUE(FilesIn(tmp).empty()) << strsignal(stop);
+    }
+}
+
 TEST_F(EndToEndTest, TheBundledDemoRuns) {
     Expect(Player({QV_DEMO_APPLET, kQuiet}),
            "Sum of 1 to 10: 55\nHello, Quorvella!\nColour 0 red\nColour 1 green\n"
