@@ -1,5 +1,8 @@
 // End to end without plugins: arguments, plain, compressed and appended applets, malformed
-// ones, the compiler option, the export lists, Ctrl-C and the bundled demo.
+// ones, the compiler option, the export lists, Ctrl-C and the other stop signals, the banner
+// on a terminal and the bundled demo.
+#include <pty.h>
+
 #include "tests/player/end_to_end.h"
 
 namespace qv::testing {
@@ -129,6 +132,47 @@ TEST_F(EndToEndTest, StopSignalsEndTheRunAndRemoveItsTemporaryDirectory) {
         Expect(o, "ready\n", "", 0);
         EXPECT_TRUE(FilesIn(tmp).empty()) << strsignal(stop);
     }
+}
+
+// The player's standard output when it is a terminal: what the master side of a
+// pseudo-terminal reads (line ends become "\r\n"), until the run ends or the hang bound.
+std::string TerminalOutput(std::vector<std::string> argv, const std::string& cwd,
+                           const std::vector<std::string>& extraEnv) {
+    std::vector<std::string> env = ChildEnvironment(extraEnv);
+    std::vector<char*> args = Pointers(argv), envp = Pointers(env);
+    int master = -1, slave = -1;
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return "no terminal";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(slave, 1);
+        close(master);
+        close(slave);
+        if (chdir(cwd.c_str()) == 0) execve(args[0], args.data(), envp.data());
+        _exit(127);
+    }
+    close(slave);
+    std::string out;
+    const auto deadline = std::chrono::steady_clock::now() + kHangBound;
+    pollfd fd = {master, POLLIN, 0};
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (poll(&fd, 1, 100) > 0 && !Drain(master, &out)) break;  // EIO once the run ended
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    close(master);
+    return out;
+}
+
+// The banner's console sequences (bold on and off) go only to a terminal; a pipe gets the
+// plain text.
+TEST_F(EndToEndTest, TheBannerIsBoldOnlyOnATerminal) {
+    Applet("app.qva", "three_lines");
+    Outcome piped = Player({"app.qva"});
+    EXPECT_EQ(piped.out.rfind(Banner(), 0), 0u) << piped.out;
+    const std::string shown =
+        TerminalOutput({QUORVELLA_PATH, "app.qva"}, scratch.path(),
+                       {"QV_ASSIGN=T:=" + (scratch / "t") + ";LIBS:=" + (scratch / "libs")});
+    EXPECT_EQ(shown.rfind("\x1b[1mQuorvellaPlayer 5.0\x1b[0m [Linux]\r\n", 0), 0u) << shown;
 }
 
 TEST_F(EndToEndTest, TheBundledDemoRuns) {

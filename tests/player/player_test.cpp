@@ -271,7 +271,7 @@ TEST_F(PlayerTest, AWholeRunKeepsTheOrderOfStartUpAndShutdown) {
                                "OpenFirstDisplay locations=0", "RunMainChunk locations=1"},
                               kShutdown}));
     EXPECT_EQ(text,
-              "\x1b[1mQuorvellaPlayer 5.0\x1b[0m [Linux]\n"
+              "QuorvellaPlayer 5.0 [Linux]\n"
               "Runs compiled multimedia applets in its own script engine.\n\n"
               "Compiling script... done\nLoading applet app.qva... done\n");
     EXPECT_EQ(PlayerExitStatus(), 0);
