@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -403,6 +404,12 @@ std::vector<std::string> ListingsIn(const std::filesystem::path& dir) {
 
 std::string ListingTestName(const ::testing::TestParamInfo<std::string>& info) {
     return std::filesystem::path(info.param).stem().string();
+}
+
+std::string CaseName(size_t index, std::string_view text) {
+    std::string name = std::to_string(index) + "_";
+    for (char c : text) name += std::isalnum(static_cast<unsigned char>(c)) != 0 ? c : '_';
+    return name;
 }
 
 bool ToolAvailable(const std::string& tool) {

@@ -152,6 +152,13 @@ std::filesystem::path SourceDir();
 std::vector<std::string> ListingsIn(const std::filesystem::path& dir);
 // A listing test's name: the listing's file name without its extension.
 std::string ListingTestName(const ::testing::TestParamInfo<std::string>& info);
+// A parameterised case's name: its index and a text, each character that a test name cannot
+// hold turned into "_" ("3_Round", "12_de_DE_UTF_8").
+std::string CaseName(size_t index, std::string_view text);
+// The name generator of cases that have a field command: CaseName of it.
+inline constexpr auto kCommandCaseName = [](const auto& info) {
+    return CaseName(info.index, info.param.command);
+};
 
 // One test of Fixture, parameterised by a listing's path, per listing in dir (below the
 // source tree).
