@@ -1,6 +1,6 @@
 // End to end without plugins: arguments, plain, compressed and appended applets, malformed
-// ones, the compiler option, the export lists, Ctrl-C and the other stop signals, the banner
-// on a terminal and the bundled demo.
+// ones, the compiler option, returned failures, the export lists, Ctrl-C and the other stop
+// signals, the banner on a terminal and the bundled demo.
 #include <pty.h>
 
 #include "tests/player/end_to_end.h"
@@ -75,6 +75,18 @@ TEST_F(EndToEndTest, CompilingIsRefused) {
     Applet("app.qva", "three_lines");
     Expect(Player({"app.qva", "-COMPILE", "out.x", kQuiet, "-DEBUGDEVICE", "@stdout"}),
            "Error: Compilation is not possible with QuorvellaPlayer!\n", "", 20);
+}
+
+// A command's returned failure passes the error hook: with errors off the script goes on and
+// reads the code; with errors on it ends the run with the exit report.
+TEST_F(EndToEndTest, ReturnedFailuresEndTheRunOnlyWhileErrorsAreOn) {
+    Applet("app.qva", "unknown_file", {"--linemap", "1:100:0:main.qvs:"});
+    Expect(Player({"app.qva", kQuiet, "-DEBUGDEVICE", "@stdout"}),
+           "went on with 1179\nmain.qvs:14: Could not find file handle 77!\n", "", 20);
+    Expect(Player({"app.qva", kQuiet}), "went on with 1179\n",
+           "[QuorvellaPlayer] Could not find file handle 77!\n"
+           "File: main.qvs (current line: 14 - In function: CloseFile)\n",
+           20);
 }
 
 TEST_F(EndToEndTest, ExportsWriteTheirListsWithoutAnApplet) {
