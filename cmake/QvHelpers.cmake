@@ -5,6 +5,8 @@
 # Files named *_oracle_test.cpp run outside references: they also get the label "oracle" and
 # run once. With SCREEN_FORMATS every other executable runs once per screen format
 # (QV_SCREEN_FORMAT), its test names ending in "/fmt<code>".
+# Parameterised tests are named by their name generators: the discovery never pastes the
+# printed parameter (such as "16-byte object <...>") into a name.
 find_package(GTest REQUIRED)
 include(GoogleTest)
 
@@ -35,18 +37,19 @@ function(qv_add_test_dir label dir)
         if(stem MATCHES "_oracle_test$")
             list(APPEND labels oracle)
             gtest_discover_tests(${target} TEST_PREFIX "${arg_PREFIX}" TEST_LIST ${lists}
-                DISCOVERY_TIMEOUT 60)
+                NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60)
         elseif(arg_SCREEN_FORMATS)
             set(lists "")
             foreach(format ${arg_SCREEN_FORMATS})
                 list(APPEND lists ${target}_TESTS_${format})
                 gtest_discover_tests(${target} TEST_PREFIX "${arg_PREFIX}"
                     TEST_SUFFIX "/fmt${format}" TEST_LIST ${target}_TESTS_${format}
-                    PROPERTIES ENVIRONMENT "QV_SCREEN_FORMAT=${format}" DISCOVERY_TIMEOUT 60)
+                    NO_PRETTY_VALUES PROPERTIES ENVIRONMENT "QV_SCREEN_FORMAT=${format}"
+                    DISCOVERY_TIMEOUT 60)
             endforeach()
         else()
             gtest_discover_tests(${target} TEST_PREFIX "${arg_PREFIX}" TEST_LIST ${lists}
-                DISCOVERY_TIMEOUT 60)
+                NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60)
         endif()
         qv_label_discovered_tests(${target} "${labels}" ${lists})
         if(stem MATCHES "listings_test$")
@@ -61,7 +64,7 @@ endfunction()
 # names prefixed "torture.".
 function(qv_add_listing_torture target prefix)
     gtest_discover_tests(${target} TEST_PREFIX "torture.${prefix}" TEST_LIST ${target}_TORTURE
-        DISCOVERY_TIMEOUT 60)
+        NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60)
     set(file ${CMAKE_CURRENT_BINARY_DIR}/${target}_torture.cmake)
     file(WRITE ${file} "foreach(test \${${target}_TORTURE})\n"
         "    set_tests_properties(\${test} PROPERTIES LABELS torture\n"

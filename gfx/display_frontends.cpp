@@ -6,6 +6,7 @@
 
 #include "engine/error_codes.h"
 #include "gfx/blit_frontends.h"
+#include "gfx/clip.h"
 #include "gfx/graphics_state.h"
 #include "platform/linux/window.h"
 
@@ -58,11 +59,15 @@ void TileFill(qvDisplayBitMap* dest, int32_t x, int32_t y, int32_t width, int32_
               const qvDisplayBitMap* tile, int32_t tileX, int32_t tileY, int32_t tileWidth,
               int32_t tileHeight) {
     if (dest == nullptr || tile == nullptr) return;
+    // Only the part inside the destination is covered, so that the loop never walks pieces
+    // that cannot show; the offsets move with the corner, so the pattern stays in place.
+    qv::BlitRect r{x, y, x, y, width, height};
+    if (!qv::ClipRect(r, dest->width, dest->height)) return;
     qv::gfx::ForEachTilePiece(
-        width, height, tileWidth, tileHeight, tileX, tileY,
+        r.width, r.height, tileWidth, tileHeight, tileX + (r.dx - x), tileY + (r.dy - y),
         [&](int64_t px, int64_t py, int64_t fromX, int64_t fromY, int64_t w, int64_t h) {
-            BltBitMap(tile, int32_t(fromX), int32_t(fromY), dest, int32_t(x + px), int32_t(y + py),
-                      int32_t(w), int32_t(h));
+            BltBitMap(tile, int32_t(fromX), int32_t(fromY), dest, int32_t(r.dx + px),
+                      int32_t(r.dy + py), int32_t(w), int32_t(h));
         });
 }
 

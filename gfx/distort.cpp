@@ -172,11 +172,11 @@ int Barrel(qvDistortRequest* r) {
     };
     scaled(a, c);
     scaled(n >= 8 ? a + 4 : a, c + 4);
-    // The picture's centre in the coordinates of the mapping, where pixel m spans [m, m + 1):
-    // (w - 1) / 2 would put the lens half a pixel up and left of it.
+    // Without a centre the lens sits at ((w - 1) / 2, (h - 1) / 2), as the design gives it
+    // (half a pixel up and left of the middle, pixel m spanning [m, m + 1)).
     const bool centred = n == 6 || n == 10;
-    c[8] = centred ? a[n - 2] : w / 2 + r->sourceX;
-    c[9] = centred ? a[n - 1] : h / 2 + r->sourceY;
+    c[8] = centred ? a[n - 2] : (w - 1) / 2 + r->sourceX;
+    c[9] = centred ? a[n - 1] : (h - 1) / 2 + r->sourceY;
     r->outX = r->sourceX, r->outY = r->sourceY;
     r->outWidth = r->sourceWidth, r->outHeight = r->sourceHeight;
     return 0;

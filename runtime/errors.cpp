@@ -96,7 +96,8 @@ bool ShowsFilePart(int code) {
 }
 
 // The text argument as the message shows it. A virtual file inside the applet is named by
-// its own file name, which also replaces the stored argument.
+// its own file name, which also replaces the stored argument; a virtual path without that
+// name is shown whole, never cut like a path.
 std::string_view TextArgument(int code) {
     char* stored = Runtime().error.text;
     std::string_view name;
@@ -104,6 +105,7 @@ std::string_view TextArgument(int code) {
         CopyBounded(stored, sizeof Runtime().error.text, name);
         return stored;
     }
+    if (IsChunkPath(stored)) return stored;
     return ShowsFilePart(code) ? FilePartEx(stored) : stored;
 }
 

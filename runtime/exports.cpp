@@ -98,6 +98,14 @@ const char* FindCommandSpelling(const char* name) {
     return nullptr;
 }
 
+std::vector<CommandTable> RegisteredCommandTables() {
+    std::vector<CommandTable> tables;
+    for (qvCommandTableNode* node = Runtime().commandTables; node != nullptr; node = node->next) {
+        tables.push_back({node->libraryName, node->table});
+    }
+    return tables;
+}
+
 void FreeCommandTables() {
     DrainList(&Runtime().commandTables, FreeMemBlock);
 }

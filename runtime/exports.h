@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "engine/vm.h"
 
@@ -38,6 +39,15 @@ public:
     virtual size_t Count() const = 0;
     virtual PluginExportInfo At(size_t index) const = 0;
 };
+
+// A registered command table: its library's name and its rows (ending in an empty row).
+struct CommandTable {
+    const char* libraryName;
+    const qvCommandEntry* rows;
+};
+
+// The registered tables in registration order, as the command list shows them.
+std::vector<CommandTable> RegisteredCommandTables();
 
 // The name as the table of its library spells it, found case-insensitively among the
 // registered tables; nullptr when no table has it.

@@ -5,8 +5,12 @@
 
 namespace qv {
 
+bool IsChunkPath(std::string_view path) {
+    return path.starts_with(":::chunk");
+}
+
 bool VirtualFileName(std::string_view path, std::string_view* name) {
-    if (!path.starts_with(":::chunk")) return false;
+    if (!IsChunkPath(path)) return false;
     size_t star = path.find('*');
     size_t slash = path.find('/', star);
     if (star == std::string_view::npos || slash == std::string_view::npos) return false;

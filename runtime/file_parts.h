@@ -13,6 +13,9 @@ const char* PathFilePart(const char* path);
 
 namespace qv {
 
+// Whether path names a stretch of storage (":::chunk..."), well formed or not.
+bool IsChunkPath(std::string_view path);
+
 // The file name that a ":::chunk" virtual path carries between its first "*" and the "/"
 // after it; false for other names and for virtual paths that lack either mark.
 bool VirtualFileName(std::string_view path, std::string_view* name);

@@ -24,7 +24,7 @@ constexpr qvDateStamp kVirtualFileDate = {1688, 0, 0};
 constexpr int32_t kVirtualFileType = 15;
 
 bool IsChunkName(const char* name) {
-    return std::string_view(name).starts_with(kChunkPrefix);
+    return IsChunkPath(name);
 }
 
 bool EndsWithNoCase(std::string_view s, std::string_view suffix) {
@@ -225,8 +225,9 @@ int ExamineNextEx(qvFileHandle*, qvDirScan* scan, qvFileAttributes* info) {
 
 int ExamineDirEx(qvFileHandle* handle, qvDirScan** scan) {
     *scan = nullptr;
-    if (handle->lock == nullptr) return ErrorWithText(ERR_NOTADIR, handle->name);
-    return OpenDirScan(handle->lock, scan);
+    const int code = handle->lock != nullptr ? OpenDirScan(handle->lock, scan) : ERR_NOTADIR;
+    // The scan's messages name the object ("%s is not a directory!").
+    return code != 0 ? ErrorWithText(code, handle->name) : 0;
 }
 
 int NameFromFileEx(qvFileHandle* handle, char* buffer, size_t size) {

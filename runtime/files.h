@@ -49,7 +49,8 @@ void CloseFileEx(qvFileHandle* handle);
 // success.
 int ExamineEx(qvFileHandle* handle, qvFileAttributes* info);
 int ExamineNextEx(qvFileHandle* handle, qvDirScan* scan, qvFileAttributes* info);
-// Starts a directory scan; a virtual file gives ERR_NOTADIR with its name as the argument.
+// Starts a directory scan; a failure (ERR_NOTADIR for a virtual file or a plain file) has the
+// object's name as the message argument.
 int ExamineDirEx(qvFileHandle* handle, qvDirScan** scan);
 // The full name of the object; for a virtual file the current directory joined to its
 // name ("unknown" when it has none). Non-zero on success, 0 when it does not fit.

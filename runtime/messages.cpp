@@ -421,7 +421,7 @@ constexpr CodeText kErrorTexts[] = {
     {ERR_RENDERADLAYER, "Cannot render layer because it is attached to async draw object!"},
     {ERR_NOJOYATPORT, "No joystick at this port!"},
     {ERR_FINDCLIENT, "Could not find client %ld!"},
-    {ERR_SOCKET, "Socket error: %s"},
+    {ERR_SOCKET, "The following network error occurred:\n%s"},
     {ERR_OPENSOCKET, "Cannot open socket library!"},
     {ERR_FINDSERVER, "Could not find server %ld!"},
     {ERR_SOCKOPT, "Cannot set socket option!"},

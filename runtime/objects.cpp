@@ -5,6 +5,7 @@
 
 #include "platform/linux/lists.h"
 #include "platform/linux/memory.h"
+#include "runtime/arguments.h"
 #include "runtime/errors.h"
 #include "runtime/runtime_state.h"
 #include "runtime/strings.h"
@@ -74,6 +75,12 @@ int ObjectNotFound(qvObjectId id, int code) {
     if (id.handle != nullptr) return ERR_FINDARRAY;
     SetErrorNumber(id.number);
     return code;
+}
+
+int FindObjectArg(qvVmState* L, int idx, qvObjectHeader* head, int notFound, qvObjectHeader** out) {
+    const qvObjectId id = GetObjectIdArg(L, idx);
+    *out = FindObjectInList(head, id);
+    return *out != nullptr ? 0 : ObjectNotFound(id, notFound);
 }
 
 }  // namespace qv

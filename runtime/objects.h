@@ -71,6 +71,19 @@ qvObjectHeader* FindObjectInList(qvObjectHeader* head, qvObjectId id);
 // the number as the message's argument.
 int ObjectNotFound(qvObjectId id, int code);
 
+// The record that the object id argument idx names in the list at head, in *out: 0, or the
+// lookup error (ObjectNotFound with notFound). Commands return that code to the script's
+// CALL, never raise it, so that with errors off the script goes on; a wrong type of argument
+// is raised, as every argument check is.
+int FindObjectArg(qvVmState* L, int idx, qvObjectHeader* head, int notFound, qvObjectHeader** out);
+template <class Record>
+int FindObjectArg(qvVmState* L, int idx, qvObjectHeader* head, int notFound, Record** out) {
+    qvObjectHeader* header = nullptr;
+    const int code = FindObjectArg(L, idx, head, notFound, &header);
+    *out = reinterpret_cast<Record*>(header);
+    return code;
+}
+
 // Forgets every registered list (the lists themselves belong to their libraries).
 void FreeObjectRegistry();
 

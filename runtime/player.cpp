@@ -8,6 +8,7 @@
 #include "platform/linux/program.h"
 #include "runtime/applet_loader.h"
 #include "runtime/attributes.h"
+#include "runtime/errors.h"
 #include "runtime/exports.h"
 #include "runtime/files.h"
 #include "runtime/messages.h"
@@ -43,21 +44,34 @@ int ExportConstantsBody(qvVmState* L) {
     return 0;
 }
 
+// A list that cannot be written is reported on standard error ("Cannot write to file ... !")
+// and the next ones are still written; the run then ends with the error status. Other codes
+// end the export.
+int ExportResult(int result, bool* failed) {
+    if (result != ERR_WRITEFILE) return result;
+    char text[1024];
+    FormatErrorMessage(result, text, sizeof text);
+    std::fprintf(stderr, "%s\n", text);
+    std::fflush(stderr);
+    *failed = true;
+    return 0;
+}
+
 // The lists hold the built-in libraries only: no plugin is loaded before the commands and
-// constants are written. The first failure ends the export with its code.
-int RunExports(const PlayerRun& run) {
+// constants are written. *failed tells whether a list could not be written.
+int RunExports(const PlayerRun& run, bool* failed) {
     RuntimeState& rt = Runtime();
     if (rt.exportCommands != nullptr) {
-        if (int result = ExportCommands(rt.exportCommands)) return result;
+        if (int result = ExportResult(ExportCommands(rt.exportCommands), failed)) return result;
     }
     if (rt.exportConstants != nullptr) {
         ConstantsExport call{rt.exportConstants, 0};
         if (int status = VmCPCall(run.L, ExportConstantsBody, &call)) return status;
-        if (call.result != 0) return call.result;
+        if (int result = ExportResult(call.result, failed)) return result;
     }
     if (rt.exportPlugins == nullptr) return 0;
     if (int result = run.services->registerPlugins(run.L, run.options)) return result;
-    return ExportPluginInfo(rt.exportPlugins, LoadedPlugins());
+    return ExportResult(ExportPluginInfo(rt.exportPlugins, LoadedPlugins()), failed);
 }
 
 // Steps of the chunk: loaded with script locations on, then the input poll as line hook.
@@ -138,9 +152,10 @@ int RunPlayer(int argc, const char* const* argv, const PlayerServices& services)
     InstallRuntimeHost(L);
     PlayerRun run{L, options, header, &services};
     int code = InitAndParseArgs(run, link, argc, argv);
-    if (code == 0) code = ExportMode() ? RunExports(run) : RunApplet(run);
+    bool exportFailed = false;
+    if (code == 0) code = ExportMode() ? RunExports(run, &exportFailed) : RunApplet(run);
     ShutdownAndReport(code, run);
-    if (code > 0 && code != ERR_USERABORT) exitStatus = kErrorExitStatus;
+    if ((code > 0 && code != ERR_USERABORT) || exportFailed) exitStatus = kErrorExitStatus;
     return 0;
 }
 

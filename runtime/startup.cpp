@@ -34,10 +34,12 @@ namespace {
 constexpr int kVersion = 5, kRevision = 0;
 constexpr char kPlatformTag[] = "Linux";
 
+// The name is bold on a terminal; a file or a pipe gets plain text.
 void WriteBanner() {
+    const bool terminal = ConsoleIsTerminal();
     char line[128];
-    std::snprintf(line, sizeof line, "\x1b[1mQuorvellaPlayer %d.%d\x1b[0m [%s]\n", kVersion,
-                  kRevision, kPlatformTag);
+    std::snprintf(line, sizeof line, "%sQuorvellaPlayer %d.%d%s [%s]\n", terminal ? "\x1b[1m" : "",
+                  kVersion, kRevision, terminal ? "\x1b[0m" : "", kPlatformTag);
     WriteConsole(line);
     WriteConsole("Runs compiled multimedia applets in its own script engine.\n\n");
 }

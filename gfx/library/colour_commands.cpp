@@ -221,8 +221,8 @@ int IsPicture(qvVmState* L) {
 int SaveSnapshot(qvVmState* L) {
     CheckArgCount(L, 1, 4);
     const char* file = GetArgString(L, 1, nullptr);
-    const auto type = static_cast<int32_t>(GetOptArgNumber(L, 2, kSnapWindow));
-    const auto format = static_cast<int32_t>(GetOptArgNumber(L, 3, IMGFMT_BMP));
+    const auto type = TruncSaturate(GetOptArgNumber(L, 2, kSnapWindow));
+    const auto format = TruncSaturate(GetOptArgNumber(L, 3, IMGFMT_BMP));
     int32_t quality = 90, colours = 256, dither = 0;
     ParseSaveOptions(L, 4, &quality, &colours, &dither);
     qv::OwnedBitMap bitmap;

@@ -59,8 +59,8 @@ int ImagePointer(qvVmState* L, const PictureView& picture, int hotIdx, qvPointer
     p->kind = STDPTR_CUSTOM;
     p->width = picture.width;
     p->height = picture.height;
-    p->hotX = HotSpot(static_cast<int32_t>(GetOptArgNumber(L, hotIdx, -1)), p->width);
-    p->hotY = HotSpot(static_cast<int32_t>(GetOptArgNumber(L, hotIdx + 1, -1)), p->height);
+    p->hotX = HotSpot(TruncSaturate(GetOptArgNumber(L, hotIdx, -1)), p->width);
+    p->hotY = HotSpot(TruncSaturate(GetOptArgNumber(L, hotIdx + 1, -1)), p->height);
     qvARGB* image = BitmapToPixelArray(picture.bitmap, picture.width, picture.height, picture.mask,
                                        picture.alpha, 0, 1);
     if (image == nullptr) return ERR_MEM;
@@ -73,7 +73,7 @@ int SpritePointer(qvVmState* L, qvPointer* p) {
     int32_t frames = 0;
     PictureView picture{};
     if (const int code = Neighbour().GetSprite(L, sprite, &frames, &picture)) return code;
-    const auto frame = static_cast<int32_t>(GetOptArgNumber(L, 4, 1));
+    const auto frame = TruncSaturate(GetOptArgNumber(L, 4, 1));
     if (frame < 1 || frame > frames) return ERR_ANIMFRAME;
     Neighbour().GetSpriteFrame(sprite, frame - 1, &picture);
     return ImagePointer(L, picture, 5, p);
@@ -118,10 +118,9 @@ int ShowOrHide(qvVmState* L, bool hide) {
     return 0;
 }
 
-qvPointer* PointerArg(qvVmState* L, int idx) {
-    qvPointer* p = nullptr;
-    if (const int code = FindPointer(GetObjectIdArg(L, idx), &p)) RaiseError(L, code);
-    return p;
+// The pointer of argument idx in *p: 0, or the lookup error, which commands return.
+int PointerArg(qvVmState* L, int idx, qvPointer** p) {
+    return FindPointer(GetObjectIdArg(L, idx), p);
 }
 
 }  // namespace
@@ -171,7 +170,8 @@ int ShowPointer(qvVmState* L) {
 
 int SetPointer(qvVmState* L) {
     CheckArgCount(L, 1, 1);
-    qvPointer* p = PointerArg(L, 1);
+    qvPointer* p;
+    if (const int code = PointerArg(L, 1, &p)) return code;
     if (Neighbour().VideoDumpRecording()) {
         qv::VideoDumpState().pointerKind = p->kind;
         return 0;
@@ -200,6 +200,8 @@ int CreatePointer(qvVmState* L) {
 
 int FreePointer(qvVmState* L) {
     CheckArgCount(L, 1, 1);
-    Remove(PointerArg(L, 1));
+    qvPointer* p;
+    if (const int code = PointerArg(L, 1, &p)) return code;
+    Remove(p);
     return 0;
 }

@@ -70,9 +70,6 @@ int DefineVirtualFile(qvVmState* L);
 int DefineVirtualFileFromString(qvVmState* L);
 int UndefineVirtualStringFile(qvVmState* L);
 
-// The file object of argument idx; raises the lookup errors.
-qvDosFile* FileArg(qvVmState* L, int idx);
-
 // Lists of the library, registered with the object registry (files, directories) or kept
 // for shutdown (temporary names, virtual string files).
 int RegisterFileList();

@@ -50,10 +50,8 @@ void CloseDirectoryWithId(qvVmState* L, uint32_t id) {
     }
 }
 
-qvDosDirectory* DirectoryArg(qvVmState* L, int idx) {
-    const qvObjectId id = GetObjectIdArg(L, idx);
-    if (qvObjectHeader* h = FindObjectInList(directories, id)) return AsDirectory(h);
-    RaiseError(L, ObjectNotFound(id, ERR_FINDDIR));
+int DirectoryArg(qvVmState* L, int idx, qvDosDirectory** directory) {
+    return FindObjectArg(L, idx, directories, ERR_FINDDIR, directory);
 }
 
 // A scan of path: its handle and context, or the error (1286 when it does not open).
@@ -149,7 +147,8 @@ int OpenDirectory(qvVmState* L) {
 
 int CloseDirectory(qvVmState* L) {
     CheckArgCount(L, 1, 1);
-    qvDosDirectory* directory = DirectoryArg(L, 1);
+    qvDosDirectory* directory;
+    if (int code = DirectoryArg(L, 1, &directory)) return code;
     Unlink(directory);
     FreeDirectory(L, directory);
     return 0;
@@ -157,7 +156,8 @@ int CloseDirectory(qvVmState* L) {
 
 int NextDirectoryEntry(qvVmState* L) {
     CheckArgCount(L, 1, 1);
-    qvDosDirectory* directory = DirectoryArg(L, 1);
+    qvDosDirectory* directory;
+    if (int code = DirectoryArg(L, 1, &directory)) return code;
     if (directory->endReached) return 0;
     qvFileAttributes info;
     if (!ExamineNextEx(directory->handle, directory->scan, &info)) {

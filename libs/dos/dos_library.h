@@ -51,6 +51,14 @@ int ReadFileBytes(qvDosFile* file, void* destination, int64_t n);
 
 namespace qv {
 
+// The file object of argument idx in *file: 0, or the lookup error of FindFileHandle, which
+// commands return to the script's CALL.
+int FileArg(qvVmState* L, int idx, qvDosFile** file);
+// The mode errors of the read and write rules, returned like the lookup errors:
+// ERR_WRITEONLY for a file opened to write only, ERR_READONLY for one opened to read only.
+int CheckReadable(const qvDosFile* file);
+int CheckWritable(const qvDosFile* file);
+
 // Reads and writes of up to n bytes in the library-wide I/O mode (SetIOMode); the layer's
 // count.
 int64_t DosRead(qvFile* handle, void* destination, int64_t n);

@@ -60,30 +60,34 @@ int LayerMode(uint32_t scriptMode) {
     }
 }
 
-void CheckReadable(qvVmState* L, const qvDosFile* file) {
-    if (file->layerMode == QV_FILE_WRITE) RaiseError(L, ERR_WRITEONLY);
-}
-
-void CheckWritable(qvVmState* L, const qvDosFile* file) {
-    if (file->layerMode == QV_FILE_READ) RaiseError(L, ERR_READONLY);
-}
-
-// Reads an n-byte big-endian number of file argument 1.
-uint64_t ReadNumber(qvVmState* L, int n) {
+// Reads an n-byte big-endian number of file argument 1 into *value; 0 or the error.
+int ReadNumber(qvVmState* L, int n, uint64_t* value) {
     CheckArgCount(L, 1, 1);
-    qvDosFile* file = FileArg(L, 1);
-    CheckReadable(L, file);
+    qvDosFile* file;
+    if (int code = FileArg(L, 1, &file)) return code;
+    if (int code = CheckReadable(file)) return code;
     uint8_t bytes[8];
-    if (int code = ReadExactBytes(file, file->handle, bytes, n)) RaiseError(L, code);
-    return LoadBigEndian(bytes, n);
+    if (int code = ReadExactBytes(file, file->handle, bytes, n)) return code;
+    *value = LoadBigEndian(bytes, n);
+    return 0;
+}
+
+// Pushes the number ReadNumber reads, converted by convert; 1 or the error.
+template <typename Convert>
+int PushReadNumber(qvVmState* L, int n, Convert convert) {
+    uint64_t value;
+    if (int code = ReadNumber(L, n, &value)) return code;
+    VmPushNumber(L, convert(value));
+    return 1;
 }
 
 // Writes the low n bytes of argument 2, converted to a 32-bit integer, big-endian.
 int WriteInteger(qvVmState* L, int n) {
     CheckArgCount(L, 2, 2);
-    qvDosFile* file = FileArg(L, 1);
+    qvDosFile* file;
+    if (int code = FileArg(L, 1, &file)) return code;
     auto value = static_cast<uint32_t>(Trunc32(GetArgNumber(L, 2)));
-    CheckWritable(L, file);
+    if (int code = CheckWritable(file)) return code;
     uint8_t bytes[4];
     StoreBigEndian(value, bytes, n);
     return WriteFileBytes(file, bytes, n);
@@ -121,10 +125,16 @@ int64_t DosWrite(qvFile* handle, const void* source, int64_t n) {
                                     : FileWriteRaw(handle, source, n);
 }
 
-qvDosFile* FileArg(qvVmState* L, int idx) {
-    qvDosFile* file = nullptr;
-    if (int code = FindFileHandle(GetObjectIdArg(L, idx), &file)) RaiseError(L, code);
-    return file;
+int FileArg(qvVmState* L, int idx, qvDosFile** file) {
+    return FindObjectArg(L, idx, files, ERR_FINDFILE, file);
+}
+
+int CheckReadable(const qvDosFile* file) {
+    return file->layerMode == QV_FILE_WRITE ? ERR_WRITEONLY : 0;
+}
+
+int CheckWritable(const qvDosFile* file) {
+    return file->layerMode == QV_FILE_READ ? ERR_READONLY : 0;
 }
 
 int RegisterFileList() {
@@ -172,7 +182,8 @@ int OpenFile(qvVmState* L) {
 
 int CloseFile(qvVmState* L) {
     CheckArgCount(L, 1, 1);
-    qvDosFile* file = FileArg(L, 1);
+    qvDosFile* file;
+    if (int code = FileArg(L, 1, &file)) return code;
     Unlink(file);
     // The record goes either way; a flush that failed has lost the data written last.
     return FreeFile(L, file) ? 0 : ERR_WRITE;
@@ -180,31 +191,39 @@ int CloseFile(qvVmState* L) {
 
 int FlushFile(qvVmState* L) {
     CheckArgCount(L, 1, 1);
-    return FileFlush(FileArg(L, 1)->handle) == 0 ? 0 : ERR_WRITE;
+    qvDosFile* file;
+    if (int code = FileArg(L, 1, &file)) return code;
+    return FileFlush(file->handle) == 0 ? 0 : ERR_WRITE;
 }
 
 int FileLength(qvVmState* L) {
     CheckArgCount(L, 1, 1);
-    VmPushNumber(L, static_cast<double>(FileArg(L, 1)->size));
+    qvDosFile* file;
+    if (int code = FileArg(L, 1, &file)) return code;
+    VmPushNumber(L, static_cast<double>(file->size));
     return 1;
 }
 
 int FilePos(qvVmState* L) {
     CheckArgCount(L, 1, 1);
-    VmPushNumber(L, static_cast<double>(FileArg(L, 1)->position));
+    qvDosFile* file;
+    if (int code = FileArg(L, 1, &file)) return code;
+    VmPushNumber(L, static_cast<double>(file->position));
     return 1;
 }
 
 int Eof(qvVmState* L) {
     CheckArgCount(L, 1, 1);
-    const qvDosFile* file = FileArg(L, 1);
+    qvDosFile* file;
+    if (int code = FileArg(L, 1, &file)) return code;
     VmPushNumber(L, file->position == file->size ? 1 : 0);
     return 1;
 }
 
 int Seek(qvVmState* L) {
     CheckArgCount(L, 2, 2);
-    qvDosFile* file = FileArg(L, 1);
+    qvDosFile* file;
+    if (int code = FileArg(L, 1, &file)) return code;
     double target = std::trunc(GetArgNumber(L, 2));
     if (target == -1) target = static_cast<double>(file->size);
     if (!(target >= 0 && target <= static_cast<double>(file->size))) return ERR_SEEK;
@@ -223,30 +242,29 @@ int SetIOMode(qvVmState* L) {
 }
 
 int ReadChr(qvVmState* L) {
-    VmPushNumber(L, static_cast<double>(ReadNumber(L, 1)));
-    return 1;
+    return PushReadNumber(L, 1, [](uint64_t v) { return static_cast<double>(v); });
 }
 
 int ReadShort(qvVmState* L) {
-    VmPushNumber(L, static_cast<double>(ReadNumber(L, 2)));
-    return 1;
+    return PushReadNumber(L, 2, [](uint64_t v) { return static_cast<double>(v); });
 }
 
 int ReadInt(qvVmState* L) {
-    VmPushNumber(L, static_cast<int32_t>(static_cast<uint32_t>(ReadNumber(L, 4))));
-    return 1;
+    return PushReadNumber(L, 4, [](uint64_t v) {
+        return static_cast<double>(static_cast<int32_t>(static_cast<uint32_t>(v)));
+    });
 }
 
 int ReadFloat(qvVmState* L) {
-    VmPushNumber(L, std::bit_cast<double>(ReadNumber(L, 8)));
-    return 1;
+    return PushReadNumber(L, 8, [](uint64_t v) { return std::bit_cast<double>(v); });
 }
 
 int ReadString(qvVmState* L) {
     CheckArgCount(L, 2, 2);
-    qvDosFile* file = FileArg(L, 1);
+    qvDosFile* file;
+    if (int code = FileArg(L, 1, &file)) return code;
     int32_t length = Trunc32(GetArgNumber(L, 2));
-    CheckReadable(L, file);
+    if (int code = CheckReadable(file)) return code;
     if (length < 0) return ERR_WRONGUSAGE;
     // The range is checked before the block is had, so no length can ask for more memory
     // than the file holds.
@@ -260,8 +278,9 @@ int ReadString(qvVmState* L) {
 
 int ReadLine(qvVmState* L) {
     CheckArgCount(L, 1, 1);
-    qvDosFile* file = FileArg(L, 1);
-    CheckReadable(L, file);
+    qvDosFile* file;
+    if (int code = FileArg(L, 1, &file)) return code;
+    if (int code = CheckReadable(file)) return code;
     if (file->position >= file->size) return ERR_READRANGE;
     StrBuf buffer;
     StrBufInit(L, &buffer);
@@ -284,9 +303,10 @@ int WriteInt(qvVmState* L) {
 
 int WriteFloat(qvVmState* L) {
     CheckArgCount(L, 2, 2);
-    qvDosFile* file = FileArg(L, 1);
+    qvDosFile* file;
+    if (int code = FileArg(L, 1, &file)) return code;
     double value = GetArgNumber(L, 2);
-    CheckWritable(L, file);
+    if (int code = CheckWritable(file)) return code;
     uint8_t bytes[8];
     StoreBigEndian(std::bit_cast<uint64_t>(value), bytes, 8);
     return WriteFileBytes(file, bytes, 8);
@@ -294,11 +314,12 @@ int WriteFloat(qvVmState* L) {
 
 int WriteString(qvVmState* L) {
     CheckArgCount(L, 2, 3);
-    qvDosFile* file = FileArg(L, 1);
+    qvDosFile* file;
+    if (int code = FileArg(L, 1, &file)) return code;
     size_t length;
     const char* text = GetArgString(L, 2, &length);
     int32_t wanted = Trunc32(GetOptArgNumber(L, 3, 0));
-    CheckWritable(L, file);
+    if (int code = CheckWritable(file)) return code;
     if (wanted < 0) return ERR_WRONGUSAGE;
     if (wanted != 0) {
         if (static_cast<size_t>(wanted) > length) return ERR_STRTOOSHORT;
@@ -309,10 +330,11 @@ int WriteString(qvVmState* L) {
 
 int WriteLine(qvVmState* L) {
     CheckArgCount(L, 2, 2);
-    qvDosFile* file = FileArg(L, 1);
+    qvDosFile* file;
+    if (int code = FileArg(L, 1, &file)) return code;
     size_t length;
     const char* text = GetArgString(L, 2, &length);
-    CheckWritable(L, file);
+    if (int code = CheckWritable(file)) return code;
     if (int code = WriteFileBytes(file, text, static_cast<int64_t>(length))) return code;
     return WriteFileBytes(file, "\n", 1);
 }

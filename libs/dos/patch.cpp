@@ -28,9 +28,10 @@ int WriteOne(qvDosFile* file, int byte) {
 
 int ApplyPatch(qvVmState* L) {
     CheckArgCount(L, 3, 4);
-    qvDosFile* source = FileArg(L, 1);
-    qvDosFile* patch = FileArg(L, 2);
-    qvDosFile* destination = FileArg(L, 3);
+    qvDosFile *source, *patch, *destination;
+    if (int code = FileArg(L, 1, &source)) return code;
+    if (int code = FileArg(L, 2, &patch)) return code;
+    if (int code = FileArg(L, 3, &destination)) return code;
     bool hasCallback = VmGetTop(L) >= kCallbackIdx && VmType(L, kCallbackIdx) != VM_TNIL;
     if (hasCallback) CheckArgFunction(L, kCallbackIdx);
     // Reads and writes interleaved on one handle would read back what was just written.

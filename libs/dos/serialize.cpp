@@ -248,16 +248,15 @@ private:
     qvDosFile* file_;
 };
 
-qvDosFile* FileForWriting(qvVmState* L) {
-    qvDosFile* file = FileArg(L, 1);
-    if (file->layerMode == QV_FILE_READ) RaiseError(L, ERR_READONLY);
-    return file;
+// File argument 1 when it may be written (read), in *file; 0 or the error.
+int FileForWriting(qvVmState* L, qvDosFile** file) {
+    if (int code = FileArg(L, 1, file)) return code;
+    return CheckWritable(*file);
 }
 
-qvDosFile* FileForReading(qvVmState* L) {
-    qvDosFile* file = FileArg(L, 1);
-    if (file->layerMode == QV_FILE_WRITE) RaiseError(L, ERR_WRITEONLY);
-    return file;
+int FileForReading(qvVmState* L, qvDosFile** file) {
+    if (int code = FileArg(L, 1, file)) return code;
+    return CheckReadable(*file);
 }
 
 bool Flag(qvVmState* L, int idx) {
@@ -268,7 +267,8 @@ bool Flag(qvVmState* L, int idx) {
 
 int WriteTable(qvVmState* L) {
     CheckArgCount(L, 2, 3);
-    qvDosFile* file = FileForWriting(L);
+    qvDosFile* file;
+    if (int code = FileForWriting(L, &file)) return code;
     CheckArgTable(L, 2);
     Writer writer(L, file, Flag(L, 3));
     if (int code = writer.Magic(kTableMagic)) return code;
@@ -277,7 +277,9 @@ int WriteTable(qvVmState* L) {
 
 int ReadTable(qvVmState* L) {
     CheckArgCount(L, 1, 1);
-    Reader reader(L, FileForReading(L));
+    qvDosFile* file;
+    if (int code = FileForReading(L, &file)) return code;
+    Reader reader(L, file);
     char magic[4];
     if (int code = reader.Magic(magic)) return code;
     if (std::memcmp(magic, kTableMagic, 4) != 0) return ERR_READTABLE;
@@ -287,7 +289,8 @@ int ReadTable(qvVmState* L) {
 
 int WriteFunction(qvVmState* L) {
     CheckArgCount(L, 2, 3);
-    qvDosFile* file = FileForWriting(L);
+    qvDosFile* file;
+    if (int code = FileForWriting(L, &file)) return code;
     CheckArgFunction(L, 2);
     bool text = Flag(L, 3);
     if (VmIsCFunction(L, 2)) return ERR_NOQVFUNC;
@@ -298,7 +301,9 @@ int WriteFunction(qvVmState* L) {
 
 int ReadFunction(qvVmState* L) {
     CheckArgCount(L, 1, 1);
-    Reader reader(L, FileForReading(L));
+    qvDosFile* file;
+    if (int code = FileForReading(L, &file)) return code;
+    Reader reader(L, file);
     char magic[4];
     if (int code = reader.Magic(magic)) return code;
     bool text = std::memcmp(magic, kTextMagic, 4) == 0;

@@ -99,13 +99,19 @@ bool KnownWidth(int32_t width) {
     return width == kWidthLong || width == kWidthShort || width == kWidthByte;
 }
 
+// The count of a rotation's second shift, bits - n, wrapping as 32-bit arithmetic does (no
+// count overflows).
+int32_t OtherShift(int bits, int32_t n) {
+    return static_cast<int32_t>(static_cast<uint32_t>(bits) - static_cast<uint32_t>(n));
+}
+
 // Narrow rotations do not reduce the count modulo the width: larger counts leave what is left
 // of the two shifts.
 uint32_t RotateNarrow(uint32_t x, int32_t n, int bits, bool left) {
     uint32_t mask = (1u << bits) - 1;
     uint32_t v = x & mask;
-    uint32_t r = left ? ShiftLeft(v, n) | ShiftRight(v, bits - n)
-                      : ShiftRight(v, n) | ShiftLeft(v, bits - n);
+    uint32_t r = left ? ShiftLeft(v, n) | ShiftRight(v, OtherShift(bits, n))
+                      : ShiftRight(v, n) | ShiftLeft(v, OtherShift(bits, n));
     return r & mask;
 }
 
@@ -115,7 +121,7 @@ uint32_t Rotate(uint32_t x, int32_t n, int32_t width, bool left) {
         uint32_t count = static_cast<uint32_t>(n) & 31;
         return count == 0 ? x : (x << count) | (x >> (32 - count));
     }
-    return ShiftRight(x, n) | ShiftLeft(x, 32 - n);
+    return ShiftRight(x, n) | ShiftLeft(x, OtherShift(32, n));
 }
 
 int RotateCommand(qvVmState* L, bool left) {

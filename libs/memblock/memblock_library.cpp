@@ -39,16 +39,9 @@ void Unlink(qvMemBlock* block) {
     UnlinkObject(&blocks, &block->header);
 }
 
-qvMemBlock* BlockArg(qvVmState* L, int idx) {
-    qvMemBlock* block = nullptr;
-    if (int code = FindMemBlock(GetObjectIdArg(L, idx), &block)) RaiseError(L, code);
-    return block;
-}
-
-qvDosFile* FileObjectArg(qvVmState* L, int idx) {
-    qvDosFile* file = nullptr;
-    if (int code = FindFileHandle(GetObjectIdArg(L, idx), &file)) RaiseError(L, code);
-    return file;
+// The block of argument idx in *block: 0, or the lookup error, which commands return.
+int BlockArg(qvVmState* L, int idx, qvMemBlock** block) {
+    return FindObjectArg(L, idx, blocks, ERR_FINDMEMBLK, block);
 }
 
 int32_t IntArg(qvVmState* L, int idx, double def) {
@@ -124,7 +117,8 @@ int AllocMem(qvVmState* L) {
 
 int FreeMem(qvVmState* L) {
     CheckArgCount(L, 1, 1);
-    qvMemBlock* block = BlockArg(L, 1);
+    qvMemBlock* block;
+    if (int code = BlockArg(L, 1, &block)) return code;
     Unlink(block);
     FreeBlock(L, block);
     return 0;
@@ -134,7 +128,8 @@ int Peek(qvVmState* L) {
     CheckArgCount(L, 2, 4);
     int64_t offset = Trunc32(GetArgNumber(L, 2));
     if (offset < 0) return ERR_MEMRANGE;
-    const qvMemBlock* block = BlockArg(L, 1);
+    qvMemBlock* block;
+    if (int code = BlockArg(L, 1, &block)) return code;
     int32_t type = IntArg(L, 3, kLong);
     if (type == kString) {
         int64_t length = IntArg(L, 4, 0);
@@ -156,7 +151,8 @@ int Poke(qvVmState* L) {
     CheckArgCount(L, 3, 4);
     int64_t offset = Trunc32(GetArgNumber(L, 2));
     if (offset < 0) return ERR_MEMRANGE;
-    qvMemBlock* block = BlockArg(L, 1);
+    qvMemBlock* block;
+    if (int code = BlockArg(L, 1, &block)) return code;
     int32_t type = IntArg(L, 4, kLong);
     if (type == kString) {
         size_t length;
@@ -181,7 +177,8 @@ int FillMem(qvVmState* L) {
     int32_t type = IntArg(L, 5, kByte);
     if (count < 1) return 0;
     if (offset < 0) return ERR_MEMRANGE;
-    qvMemBlock* block = BlockArg(L, 1);
+    qvMemBlock* block;
+    if (int code = BlockArg(L, 1, &block)) return code;
     if (!Inside(block, offset, count)) return ERR_MEMRANGE;
     int width = Width(type);
     if (width == 0 || offset % width != 0 || count % width != 0) return ERR_WRONGUSAGE;
@@ -204,8 +201,9 @@ int CopyMem(qvVmState* L) {
     qvObjectId sourceId = GetObjectIdArg(L, 1), destinationId = GetObjectIdArg(L, 2);
     if (sourceId.number == destinationId.number && sourceId.handle == destinationId.handle)
         return ERR_WRONGUSAGE;
-    const qvMemBlock* source = BlockArg(L, 1);
-    qvMemBlock* destination = BlockArg(L, 2);
+    qvMemBlock *source, *destination;
+    if (int code = BlockArg(L, 1, &source)) return code;
+    if (int code = BlockArg(L, 2, &destination)) return code;
     if (!Inside(source, sourceOffset, count) || !Inside(destination, destinationOffset, count))
         return ERR_MEMRANGE;
     std::memcpy(destination->data + destinationOffset, source->data + sourceOffset,
@@ -219,9 +217,11 @@ int ReadMem(qvVmState* L) {
     int64_t offset = IntArg(L, 4, 0);
     if (count < 1) return 0;
     if (offset < 0) return ERR_WRONGUSAGE;
-    qvDosFile* file = FileObjectArg(L, 1);
-    qvMemBlock* block = BlockArg(L, 2);
-    if (file->layerMode == QV_FILE_WRITE) return ERR_WRITEONLY;
+    qvDosFile* file;
+    if (int code = FileArg(L, 1, &file)) return code;
+    qvMemBlock* block;
+    if (int code = BlockArg(L, 2, &block)) return code;
+    if (int code = CheckReadable(file)) return code;
     if (!Inside(block, offset, count)) return ERR_MEMRANGE;
     return ReadFileBytes(file, block->data + offset, count);
 }
@@ -232,9 +232,11 @@ int WriteMem(qvVmState* L) {
     int64_t offset = IntArg(L, 4, 0);
     if (count < 1) return 0;
     if (offset < 0) return ERR_WRONGUSAGE;
-    const qvMemBlock* block = BlockArg(L, 2);
-    qvDosFile* file = FileObjectArg(L, 1);
-    if (file->layerMode == QV_FILE_READ) return ERR_READONLY;
+    qvMemBlock* block;
+    if (int code = BlockArg(L, 2, &block)) return code;
+    qvDosFile* file;
+    if (int code = FileArg(L, 1, &file)) return code;
+    if (int code = CheckWritable(file)) return code;
     if (!Inside(block, offset, count)) return ERR_MEMRANGE;
     return WriteFileBytes(file, block->data + offset, count);
 }
@@ -244,7 +246,8 @@ int DumpMem(qvVmState* L) {
     int64_t length = IntArg(L, 2, 0);
     int64_t offset = IntArg(L, 3, 0);
     if (offset < 0) return ERR_WRONGUSAGE;
-    const qvMemBlock* block = BlockArg(L, 1);
+    qvMemBlock* block;
+    if (int code = BlockArg(L, 1, &block)) return code;
     if (length <= 0) length = block->size;
     if (!Inside(block, offset, length)) return ERR_MEMRANGE;
     for (int64_t at = 0; at < length; at += 16) {

@@ -20,19 +20,17 @@ constexpr int kNetworkConnection = 99, kNetworkUdp = 117;
 constexpr int kMaxPort = 65535;
 constexpr char kDefaultOnlineHost[] = "www.debian.org:80";
 
-// Every command that needs sockets opens the library first (a one-time flag on Linux).
-void RequireSockets(qvVmState* L) {
-    if (OpenSocketLibrary() == 0) RaiseError(L, ERR_OPENSOCKET);
+// Every command that needs sockets opens the library first (a one-time flag on Linux); 0 or
+// ERR_OPENSOCKET.
+int RequireSockets() {
+    return OpenSocketLibrary() != 0 ? 0 : ERR_OPENSOCKET;
 }
 
-int PortArg(qvVmState* L, int idx, int def, int lowest) {
-    const int port = VmGetTop(L) >= idx ? GetOptIntArg(L, idx, nullptr) : def;
-    if (port < lowest || port > kMaxPort) RaiseError(L, ERR_WRONGUSAGE);
-    return port;
-}
-
-void Check(qvVmState* L, int code) {
-    if (code != 0) RaiseError(L, code);
+// The port of argument idx (def when absent) in *port; 0, or ERR_WRONGUSAGE outside
+// lowest..65535.
+int PortArg(qvVmState* L, int idx, int def, int lowest, int* port) {
+    *port = VmGetTop(L) >= idx ? GetOptIntArg(L, idx, nullptr) : def;
+    return *port >= lowest && *port <= kMaxPort ? 0 : ERR_WRONGUSAGE;
 }
 
 // The library's error for a socket call's errno status, or 0 when the call succeeded.
@@ -54,20 +52,20 @@ int BindSocketToAddress(int32_t* handle, const char* iface, int port) {
     return SocketStatusError(BindSocket(handle, &address));
 }
 
-// Closes the script's object of this list and number, if any, and makes the node that replaces it.
+// Closes the script's object of this list and number, if any, and makes the node that
+// replaces it; nullptr when memory is short.
 qvNetObject* ReplaceNetObject(qvVmState* L, uint32_t list, const qvObjectId& id) {
     CloseNetObjectWithId(L, list, id.number);
-    qvNetObject* node = NewNetObject(list);
-    if (node == nullptr) RaiseError(L, ERR_MEM);
-    return node;
+    return NewNetObject(list);
 }
 
-// Appends a new node for a server or UDP object, or frees it when code is an error.
+// Appends a new node for a server or UDP object, or frees it and returns code when that is an
+// error.
 int FinishCreate(qvVmState* L, qvNetObject* node, qvSocketTimeouts* timeouts, qvObjectId id,
                  int code) {
     if (code != 0) {
         FreeNetObject(L, node);
-        RaiseError(L, code);
+        return code;
     }
     timeouts->operation = timeouts->overall = 0;
     AppendNetObject(node, id);
@@ -88,47 +86,59 @@ bool FlagArg(qvVmState* L, int idx, bool def) {
     return VmType(L, idx) == VM_TBOOLEAN ? VmToBoolean(L, idx) != 0 : GetArgNumber(L, idx) != 0;
 }
 
-sockaddr_in LocalOrPeer(qvVmState* L, int32_t handle, bool peer, int error) {
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    auto* sa = reinterpret_cast<sockaddr*>(&address);
-    if ((peer ? getpeername(handle, sa, &length) : getsockname(handle, sa, &length)) != 0)
-        RaiseError(L, error);
-    return address;
+// The peer's or the own address of a socket in *address; 0 or error.
+int LocalOrPeer(int32_t handle, bool peer, int error, sockaddr_in* address) {
+    *address = {};
+    socklen_t length = sizeof *address;
+    auto* sa = reinterpret_cast<sockaddr*>(address);
+    return (peer ? getpeername(handle, sa, &length) : getsockname(handle, sa, &length)) == 0
+               ? 0
+               : error;
 }
 
-sockaddr_in PeerAddress(qvVmState* L) {
+int PeerAddress(qvVmState* L, sockaddr_in* address) {
     CheckArgCount(L, 1, 1);
-    RequireSockets(L);
-    return LocalOrPeer(L, FindNetObjectArg(L, 1, QV_OBJ_CLIENT)->connection.socket, true,
-                       ERR_PEERNAME);
+    if (int code = RequireSockets()) return code;
+    qvNetObject* node;
+    if (int code = FindNetObjectArg(L, 1, QV_OBJ_CLIENT, &node)) return code;
+    return LocalOrPeer(node->connection.socket, true, ERR_PEERNAME, address);
 }
 
-sockaddr_in LocalAddress(qvVmState* L) {
+int LocalAddress(qvVmState* L, sockaddr_in* address) {
     CheckArgCount(L, 1, 2);
-    RequireSockets(L);
+    if (int code = RequireSockets()) return code;
     const int type = VmGetTop(L) >= 2 ? GetOptIntArg(L, 2, nullptr) : kNetworkConnection;
     const uint32_t list = type == kNetworkUdp          ? QV_OBJ_UDPOBJECT
                           : type == kNetworkConnection ? QV_OBJ_CLIENT
                                                        : QV_OBJ_SERVER;
-    qvNetObject* node = FindNetObjectArg(L, 1, list);
+    qvNetObject* node;
+    if (int code = FindNetObjectArg(L, 1, list, &node)) return code;
     const int32_t handle = list == QV_OBJ_UDPOBJECT ? node->udp.socket : node->connection.socket;
-    return LocalOrPeer(L, handle, false, ERR_SOCKNAME);
+    return LocalOrPeer(handle, false, ERR_SOCKNAME, address);
 }
 
-int PushIP(qvVmState* L, const sockaddr_in& address) {
+// Pushes the dotted address or the port of the address that find gives; 1 or the error.
+template <typename Find>
+int PushIP(qvVmState* L, Find find) {
+    sockaddr_in address;
+    if (int code = find(L, &address)) return code;
     VmPushString(L, DottedAddress(address.sin_addr.s_addr).c_str());
     return 1;
 }
 
-int PushPort(qvVmState* L, const sockaddr_in& address) {
+template <typename Find>
+int PushPort(qvVmState* L, Find find) {
+    sockaddr_in address;
+    if (int code = find(L, &address)) return code;
     VmPushNumber(L, ntohs(address.sin_port));
     return 1;
 }
 
 int CloseCommand(qvVmState* L, uint32_t list) {
     CheckArgCount(L, 1, 1);
-    CloseNetObject(L, FindNetObjectArg(L, 1, list));
+    qvNetObject* node;
+    if (int code = FindNetObjectArg(L, 1, list, &node)) return code;
+    CloseNetObject(L, node);
     return 0;
 }
 
@@ -142,14 +152,12 @@ void PushStringArray(qvVmState* L, const char* key, const std::vector<std::strin
     VmRawSet(L, -3);
 }
 
-// Looks host up by address when it is dotted, else by name; pushes the information table.
-HostInfo LookUpHost(qvVmState* L, const char* host) {
-    HostInfo info;
+// Looks host up by address when it is dotted, else by name; 0 or ERR_SOCKET.
+int LookUpHost(const char* host, HostInfo* info) {
     uint32_t address;
-    const int status = ParseDottedAddress(host, &address) ? ResolveAddress(address, &info)
-                                                          : ResolveName(host, &info);
-    Check(L, status != 0 ? SocketError(ResolverErrorText(status)) : 0);
-    return info;
+    const int status = ParseDottedAddress(host, &address) ? ResolveAddress(address, info)
+                                                          : ResolveName(host, info);
+    return status != 0 ? SocketError(ResolverErrorText(status)) : 0;
 }
 
 void PushHostTable(qvVmState* L, const HostInfo& info) {
@@ -166,8 +174,9 @@ void PushHostTable(qvVmState* L, const HostInfo& info) {
 // ToIP and ToHostName: the host's first address or its name, then the information table.
 int HostLookupCommand(qvVmState* L, bool wantAddress) {
     CheckArgCount(L, 1, 1);
-    RequireSockets(L);
-    const HostInfo info = LookUpHost(L, GetArgString(L, 1, nullptr));
+    if (int code = RequireSockets()) return code;
+    HostInfo info;
+    if (int code = LookUpHost(GetArgString(L, 1, nullptr), &info)) return code;
     if (wantAddress)
         VmPushString(L, info.addresses.empty() ? "" : DottedAddress(info.addresses[0]).c_str());
     else
@@ -183,14 +192,15 @@ using namespace qv;
 
 int OpenConnection(qvVmState* L) {
     CheckArgCount(L, 3, 3);
-    RequireSockets(L);
+    if (int code = RequireSockets()) return code;
     int wasNil = 0;
     const qvObjectId id = {uint32_t(GetOptIntArg(L, 1, &wasNil)), nullptr};
     const char* host = GetArgString(L, 2, nullptr);
-    const int port = PortArg(L, 3, 0, 1);
+    int port;
+    if (int code = PortArg(L, 3, 0, 1, &port)) return code;
     CloseNetObjectWithId(L, QV_OBJ_CLIENT, id.number);
     qvNetObject* node = nullptr;
-    Check(L, ConnectToHost(L, id, host, port, &node));
+    if (int code = ConnectToHost(L, id, host, port, &node)) return code;
     return node != nullptr ? PushNewObjectHandle(L, node->header) : 0;
 }
 
@@ -200,12 +210,14 @@ int CloseConnection(qvVmState* L) {
 
 int CreateServer(qvVmState* L) {
     CheckArgCount(L, 1, 4);
-    RequireSockets(L);
+    if (int code = RequireSockets()) return code;
     const qvObjectId id = {uint32_t(GetOptIntArg(L, 1, nullptr)), nullptr};
-    const int port = PortArg(L, 2, 0, 0);
+    int port;
+    if (int code = PortArg(L, 2, 0, 0, &port)) return code;
     const char* iface = GetOptArgString(L, 3, "*", nullptr);
     const int backlog = VmGetTop(L) >= 4 ? GetOptIntArg(L, 4, nullptr) : 32;
     qvNetObject* node = ReplaceNetObject(L, QV_OBJ_SERVER, id);
+    if (node == nullptr) return ERR_MEM;
     qvConnection& c = node->connection;
     int code = SocketStatusError(CreateConnectionObject(node));
     const int one = 1;
@@ -222,8 +234,9 @@ int CloseServer(qvVmState* L) {
 
 int SendData(qvVmState* L) {
     CheckArgCount(L, 2, 2);
-    RequireSockets(L);
-    qvNetObject* node = FindNetObjectArg(L, 1, QV_OBJ_CLIENT);
+    if (int code = RequireSockets()) return code;
+    qvNetObject* node;
+    if (int code = FindNetObjectArg(L, 1, QV_OBJ_CLIENT, &node)) return code;
     size_t length = 0;
     const char* data = GetArgString(L, 2, &length);
     size_t sent = 0;
@@ -234,24 +247,26 @@ int SendData(qvVmState* L) {
 
 int ReceiveData(qvVmState* L) {
     CheckArgCount(L, 2, 3);
-    RequireSockets(L);
-    qvNetObject* node = FindNetObjectArg(L, 1, QV_OBJ_CLIENT);
+    if (int code = RequireSockets()) return code;
+    qvNetObject* node;
+    if (int code = FindNetObjectArg(L, 1, QV_OBJ_CLIENT, &node)) return code;
     const int mode = GetOptIntArg(L, 2, nullptr);
     size_t count = 0;
     bool wait = true;
     if (mode == RECEIVEBYTES) {
         const int wanted = GetOptIntArg(L, 3, nullptr);
-        if (wanted < 1) RaiseError(L, ERR_WRONGUSAGE);
+        if (wanted < 1) return ERR_WRONGUSAGE;
         count = size_t(wanted);
     } else if (mode == RECEIVEALL) {
         wait = FlagArg(L, 3, true);
     } else if (mode != RECEIVELINE) {
-        RaiseError(L, ERR_WRONGUSAGE);
+        return ERR_WRONGUSAGE;
     }
     StringSink sink;
     int status = 0;
     size_t delivered = 0;
-    Check(L, ReceiveIntoBuffer(L, node, mode, count, wait, sink, &status, &delivered));
+    if (int code = ReceiveIntoBuffer(L, node, mode, count, wait, sink, &status, &delivered))
+        return code;
     VmPushLString(L, sink.text.data(), sink.text.size());
     VmPushNumber(L, double(sink.text.size()));
     VmPushNumber(L, mode == RECEIVEALL && status != 0 ? 0 : 1);
@@ -259,26 +274,26 @@ int ReceiveData(qvVmState* L) {
 }
 
 int GetConnectionIP(qvVmState* L) {
-    return PushIP(L, PeerAddress(L));
+    return PushIP(L, PeerAddress);
 }
 
 int GetConnectionPort(qvVmState* L) {
-    return PushPort(L, PeerAddress(L));
+    return PushPort(L, PeerAddress);
 }
 
 int GetLocalIP(qvVmState* L) {
-    return PushIP(L, LocalAddress(L));
+    return PushIP(L, LocalAddress);
 }
 
 int GetLocalPort(qvVmState* L) {
-    return PushPort(L, LocalAddress(L));
+    return PushPort(L, LocalAddress);
 }
 
 int GetHostName(qvVmState* L) {
     CheckArgCount(L, 0, 0);
-    RequireSockets(L);
+    if (int code = RequireSockets()) return code;
     char name[256] = {};
-    if (gethostname(name, sizeof name - 1) != 0) RaiseError(L, ERR_HOSTNAME);
+    if (gethostname(name, sizeof name - 1) != 0) return ERR_HOSTNAME;
     VmPushString(L, name);
     return 1;
 }
@@ -294,18 +309,20 @@ int ToHostName(qvVmState* L) {
 int SetNetworkTimeout(qvVmState* L) {
     CheckArgCount(L, 1, 1);
     const int ms = GetOptIntArg(L, 1, nullptr);
-    if (ms < 0) RaiseError(L, ERR_WRONGUSAGE);
+    if (ms < 0) return ERR_WRONGUSAGE;
     NetworkTimeoutMs() = ms;
     return 0;
 }
 
 int CreateUDPObject(qvVmState* L) {
     CheckArgCount(L, 1, 3);
-    RequireSockets(L);
+    if (int code = RequireSockets()) return code;
     const qvObjectId id = {uint32_t(GetOptIntArg(L, 1, nullptr)), nullptr};
-    const int port = PortArg(L, 2, 0, 0);
+    int port;
+    if (int code = PortArg(L, 2, 0, 0, &port)) return code;
     const char* iface = GetOptArgString(L, 3, "*", nullptr);
     qvNetObject* node = ReplaceNetObject(L, QV_OBJ_UDPOBJECT, id);
+    if (node == nullptr) return ERR_MEM;
     qvUDPObject& u = node->udp;
     int status = NewSocket(&u.socket, AF_INET, SOCK_DGRAM, 0);
     if (status == 0) status = SetSocketNonBlocking(&u.socket);
@@ -320,21 +337,23 @@ int CloseUDPObject(qvVmState* L) {
 
 int SendUDPData(qvVmState* L) {
     CheckArgCount(L, 4, 4);
-    RequireSockets(L);
-    qvNetObject* node = FindNetObjectArg(L, 1, QV_OBJ_UDPOBJECT);
+    if (int code = RequireSockets()) return code;
+    qvNetObject* node;
+    if (int code = FindNetObjectArg(L, 1, QV_OBJ_UDPOBJECT, &node)) return code;
     size_t length = 0;
     const char* data = GetArgString(L, 2, &length);
     const char* host = GetArgString(L, 3, nullptr);
-    const int port = PortArg(L, 4, 0, 1);
-    if (length == 0) RaiseError(L, ERR_WRONGUSAGE);
+    int port;
+    if (int code = PortArg(L, 4, 0, 1, &port)) return code;
+    if (length == 0) return ERR_WRONGUSAGE;
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(uint16_t(port));
-    if (!ParseDottedAddress(host, &to.sin_addr.s_addr)) RaiseError(L, ERR_BADIP);
+    if (!ParseDottedAddress(host, &to.sin_addr.s_addr)) return ERR_BADIP;
     size_t sent = 0;
     const int status =
         SendToSocket(&node->udp.socket, data, length, &sent, &to, &node->udp.timeouts);
-    Check(L, SocketStatusError(status));
+    if (int code = SocketStatusError(status)) return code;
     VmPushNumber(L, double(sent));
     return 1;
 }
@@ -342,10 +361,11 @@ int SendUDPData(qvVmState* L) {
 // An empty datagram is data: "", the sender and its port. Nothing waiting gives "", "", 0.
 int ReceiveUDPData(qvVmState* L) {
     CheckArgCount(L, 1, 2);
-    RequireSockets(L);
-    qvNetObject* node = FindNetObjectArg(L, 1, QV_OBJ_UDPOBJECT);
+    if (int code = RequireSockets()) return code;
+    qvNetObject* node;
+    if (int code = FindNetObjectArg(L, 1, QV_OBJ_UDPOBJECT, &node)) return code;
     const int maximum = VmGetTop(L) >= 2 ? GetOptIntArg(L, 2, nullptr) : int(kNetBufferSize);
-    if (maximum < 1) RaiseError(L, ERR_WRONGUSAGE);
+    if (maximum < 1) return ERR_WRONGUSAGE;
     qvUDPObject& u = node->udp;
     node->dataReported = false;
     size_t count = 0;
@@ -358,10 +378,10 @@ int ReceiveUDPData(qvVmState* L) {
         VmPushNumber(L, 0);
         return 3;
     }
-    Check(L, SocketStatusError(status));
+    if (int code = SocketStatusError(status)) return code;
     VmPushLString(L, reinterpret_cast<const char*>(u.buffer), count);
-    PushIP(L, from);
-    PushPort(L, from);
+    VmPushString(L, DottedAddress(from.sin_addr.s_addr).c_str());
+    VmPushNumber(L, ntohs(from.sin_port));
     return 3;
 }
 

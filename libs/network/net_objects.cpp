@@ -88,10 +88,8 @@ void CloseNetObjectWithId(qvVmState* L, uint32_t type, uint32_t id) {
         CloseNetObject(L, AsNode(h));
 }
 
-qvNetObject* FindNetObjectArg(qvVmState* L, int idx, uint32_t type) {
-    const qvObjectId id = GetObjectIdArg(L, idx);
-    if (qvObjectHeader* h = FindObjectInList(*NetworkList(type), id)) return AsNode(h);
-    RaiseError(L, ObjectNotFound(id, NotFoundCode(type)));
+int FindNetObjectArg(qvVmState* L, int idx, uint32_t type, qvNetObject** node) {
+    return FindObjectArg(L, idx, *NetworkList(type), NotFoundCode(type), node);
 }
 
 int SocketError(const char* text) {

@@ -20,9 +20,9 @@ void CloseNetObject(qvVmState* L, qvNetObject* node);
 // Closes the node with that numeric id (not 0) when the list has one.
 void CloseNetObjectWithId(qvVmState* L, uint32_t type, uint32_t id);
 
-// The node of argument idx in the list of type; raises ERR_FINDARRAY for a handle, else the
-// list's own error with the number.
-qvNetObject* FindNetObjectArg(qvVmState* L, int idx, uint32_t type);
+// The node of argument idx in the list of type, in *node: 0, or the lookup error (ERR_FINDARRAY
+// for a handle, else the list's own error with the number), which commands return.
+int FindNetObjectArg(qvVmState* L, int idx, uint32_t type, qvNetObject** node);
 
 // Stores text as the error argument and returns ERR_SOCKET.
 int SocketError(const char* text);

@@ -145,7 +145,7 @@ int TransferFile(qvVmState* L, bool download) {
         code = transfer.Settle(code);
     }
     if (code != 0) {
-        if (!options.silentFail || code == ERR_USERABORT) RaiseError(L, code);
+        if (!options.silentFail || code == ERR_USERABORT) return code;
         char text[1024];
         FormatErrorMessage(code, text, sizeof text);
         VmPushString(L, text);

@@ -370,9 +370,10 @@ int ReadVariables(qvVmState* L, int idx, Variables* out) {
     return 0;
 }
 
-// The options table at idx: its "variables" list when that is a table.
+// The options table at idx: its "variables" list when that is a table. Options that are no
+// table are one of Eval's own returned codes, not an argument check.
 int ReadOptions(qvVmState* L, int idx, Variables* out) {
-    CheckArgTable(L, idx);
+    if (VmType(L, idx) != VM_TTABLE) return ERR_TABEXPECTED;
     PushField(L, idx, "variables");
     const int code = VmType(L, -1) == VM_TTABLE ? ReadVariables(L, VmGetTop(L), out) : 0;
     VmSetTop(L, idx);

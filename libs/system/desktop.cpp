@@ -121,19 +121,19 @@ void PushFileResult(qvVmState* L, const qvFileRequestResult& result, bool multiS
     VmRawSetI(L, -2, n);
 }
 
-// The items of the list t (keys 0, 1, ... up to the first nil) as texts.
-std::vector<std::string> ChoicesArg(qvVmState* L, int idx) {
+// The items of the list t (keys 0, 1, ... up to the first nil) as texts; 0, or
+// ERR_WRONGUSAGE for an item that is no text.
+int ChoicesArg(qvVmState* L, int idx, std::vector<std::string>* choices) {
     CheckArgTable(L, idx);
-    std::vector<std::string> choices;
     for (int i = 0;; ++i) {
         VmRawGetI(L, idx, i);
         if (VmType(L, -1) == VM_TNIL) break;
-        if (!VmIsString(L, -1)) RaiseError(L, ERR_WRONGUSAGE);
-        choices.emplace_back(VmToString(L, -1), VmStrLen(L, -1));
+        if (!VmIsString(L, -1)) return ERR_WRONGUSAGE;
+        choices->emplace_back(VmToString(L, -1), VmStrLen(L, -1));
         Pop(L, 1);
     }
     Pop(L, 1);
-    return choices;
+    return 0;
 }
 
 // Field key of the table at idx, pushed.
@@ -143,19 +143,19 @@ int GetField(qvVmState* L, int idx, const char* key) {
     return VmType(L, -1);
 }
 
-ToolType ToolTypeOf(qvVmState* L, int idx) {
-    ToolType toolType;
-    if (GetField(L, idx, "enabled") != VM_TNIL) toolType.enabled = Trunc32(VmToNumber(L, -1)) != 0;
+// The tool type of the table at idx; 0, or ERR_WRONGUSAGE for a key or value that is no text.
+int ToolTypeOf(qvVmState* L, int idx, ToolType* toolType) {
+    if (GetField(L, idx, "enabled") != VM_TNIL) toolType->enabled = Trunc32(VmToNumber(L, -1)) != 0;
     Pop(L, 1);
-    if (GetField(L, idx, "key") != VM_TSTRING) RaiseError(L, ERR_WRONGUSAGE);
-    toolType.key.assign(VmToString(L, -1), VmStrLen(L, -1));
+    if (GetField(L, idx, "key") != VM_TSTRING) return ERR_WRONGUSAGE;
+    toolType->key.assign(VmToString(L, -1), VmStrLen(L, -1));
     Pop(L, 1);
     if (GetField(L, idx, "value") != VM_TNIL) {
-        if (!VmIsString(L, -1)) RaiseError(L, ERR_WRONGUSAGE);
-        toolType.value.assign(VmToString(L, -1), VmStrLen(L, -1));
+        if (!VmIsString(L, -1)) return ERR_WRONGUSAGE;
+        toolType->value.assign(VmToString(L, -1), VmStrLen(L, -1));
     }
     Pop(L, 1);
-    return toolType;
+    return 0;
 }
 
 // The tool types of the list at idx; 0, or ERR_INTERNAL when they are more than 255 or do not
@@ -167,7 +167,9 @@ int ToolTypesArg(qvVmState* L, int idx, std::vector<std::string>* out) {
         bool isTable = VmType(L, -1) == VM_TTABLE;
         if (isTable && i == kMaxToolTypes) return ERR_INTERNAL;
         if (!isTable) break;
-        out->push_back(FormatToolType(ToolTypeOf(L, -1)));
+        ToolType toolType;
+        if (int code = ToolTypeOf(L, -1, &toolType)) return code;
+        out->push_back(FormatToolType(toolType));
         Pop(L, 1);
         bytes += out->back().size() + 1;
         if (bytes > kToolTypeBuffer) return ERR_INTERNAL;
@@ -287,7 +289,8 @@ int FontRequest(qvVmState* L) {
 int ListRequest(qvVmState* L) {
     CheckArgCount(L, 3, 4);
     std::string title = ArgText(L, 1), body = ArgText(L, 2);
-    std::vector<std::string> choices = ChoicesArg(L, 3);
+    std::vector<std::string> choices;
+    if (int code = ChoicesArg(L, 3, &choices)) return code;
     int32_t active = OptInt(L, 4, -1);
     if (choices.empty()) return ERR_WRONGUSAGE;
     if (active < -1 || active >= static_cast<int32_t>(choices.size())) active = -1;

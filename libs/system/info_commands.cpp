@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "gfx/geometry.h"
 #include "libs/system/commands.h"
 #include "platform/linux/debug_output.h"
 #include "runtime/arguments.h"
@@ -44,7 +45,8 @@ bool ArgFlag(qvVmState* L, int idx) {
 
 int GetErrorName(qvVmState* L) {
     CheckArgCount(L, 1, 1);
-    int code = static_cast<int>(GetArgNumber(L, 1));
+    // A number no code has (also beyond any integer) reads "Unknown error code!".
+    const int code = gfx::TruncSaturate(GetArgNumber(L, 1));
     char text[kErrorNameSize];
     FormatErrorMessage(code, text, sizeof text);
     VmPushString(L, text);

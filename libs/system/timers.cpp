@@ -34,11 +34,9 @@ qvTimer* FindTimer(qvObjectId id) {
     return reinterpret_cast<qvTimer*>(FindObjectInList(timers, id));
 }
 
-// The timer named by argument idx; raises the lookup error when there is none.
-qvTimer* TimerArg(qvVmState* L, int idx) {
-    qvObjectId id = GetObjectIdArg(L, idx);
-    if (qvTimer* t = FindTimer(id)) return t;
-    RaiseError(L, ObjectNotFound(id, ERR_FINDTIMER));
+// The timer named by argument idx in *t: 0, or the lookup error, which commands return.
+int TimerArg(qvVmState* L, int idx, qvTimer** t) {
+    return FindObjectArg(L, idx, timers, ERR_FINDTIMER, t);
 }
 
 int64_t ElapsedMicros(const qvTimer* t) {
@@ -100,7 +98,8 @@ int StartTimer(qvVmState* L) {
 
 int StopTimer(qvVmState* L) {
     CheckArgCount(L, 1, 1);
-    qvTimer* t = TimerArg(L, 1);
+    qvTimer* t;
+    if (int code = TimerArg(L, 1, &t)) return code;
     Unlink(t);
     FreeTimer(L, t);
     return 0;
@@ -108,7 +107,8 @@ int StopTimer(qvVmState* L) {
 
 int PauseTimer(qvVmState* L) {
     CheckArgCount(L, 1, 1);
-    qvTimer* t = TimerArg(L, 1);
+    qvTimer* t;
+    if (int code = TimerArg(L, 1, &t)) return code;
     if (t->paused) return 0;
     t->base += Now() - t->start;
     t->start = 0;
@@ -118,7 +118,8 @@ int PauseTimer(qvVmState* L) {
 
 int ResumeTimer(qvVmState* L) {
     CheckArgCount(L, 1, 1);
-    qvTimer* t = TimerArg(L, 1);
+    qvTimer* t;
+    if (int code = TimerArg(L, 1, &t)) return code;
     if (!t->paused) return 0;
     t->paused = 0;
     t->start = Now();
@@ -127,7 +128,8 @@ int ResumeTimer(qvVmState* L) {
 
 int ResetTimer(qvVmState* L) {
     CheckArgCount(L, 1, 2);
-    qvTimer* t = TimerArg(L, 1);
+    qvTimer* t;
+    if (int code = TimerArg(L, 1, &t)) return code;
     int32_t start = VmGetTop(L) >= 2 ? Trunc32(GetArgNumber(L, 2)) : 0;
     t->paused = 0;
     t->base = int64_t{start} * 1000;
@@ -137,14 +139,17 @@ int ResetTimer(qvVmState* L) {
 
 int GetTimer(qvVmState* L) {
     CheckArgCount(L, 1, 2);
-    VmPushNumber(L, ElapsedMillis(TimerArg(L, 1)));
+    qvTimer* t;
+    if (int code = TimerArg(L, 1, &t)) return code;
+    VmPushNumber(L, ElapsedMillis(t));
     return 1;
 }
 
 // A handler may stop the timer during the wait, so the reset finds it again by its id.
 int WaitTimer(qvVmState* L) {
     CheckArgCount(L, 2, 3);
-    qvTimer* t = TimerArg(L, 1);
+    qvTimer* t;
+    if (int code = TimerArg(L, 1, &t)) return code;
     qvObjectId id{t->header.id, t->header.handle};
     int32_t time = Trunc32(GetArgNumber(L, 2));
     bool reset = VmGetTop(L) < 3 || Trunc32(GetArgNumber(L, 3)) != 0;

@@ -1,5 +1,7 @@
 #include "platform/linux/debug_output.h"
 
+#include <unistd.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -82,6 +84,11 @@ void WriteConsole(std::string_view text) {
         return;
     }
     WriteStream(stdout, text);
+}
+
+bool ConsoleIsTerminal() {
+    std::lock_guard guard(outputLock);
+    return activeCapture == nullptr && isatty(fileno(stdout)) != 0;
 }
 
 void SetRexxDebugSink(RexxDebugSink sink) {

@@ -28,6 +28,9 @@ void WriteDebugPlain(std::string_view text);
 
 // Writes text (data) to the debug console.
 void WriteConsole(std::string_view text);
+// Whether the debug console is a terminal (not a file, a pipe or a capture), which alone
+// understands console control sequences.
+bool ConsoleIsTerminal();
 
 // Receives the debug output while "@rexx:PORT" is selected; the ARexx library installs it.
 using RexxDebugSink = void (*)(const char* port, std::string_view text);

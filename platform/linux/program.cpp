@@ -14,12 +14,41 @@ static_assert(std::atomic<uint32_t>::is_always_lock_free, "set from a signal han
 
 std::atomic<std::atomic<uint32_t>*> interruptTarget{nullptr};
 std::atomic<bool> ctrlCQuits{true};
-struct sigaction previousInterrupt;
-bool interruptInstalled = false;
 
 void OnInterrupt(int) {
     std::atomic<uint32_t>* flag = interruptTarget.load();
     if (flag != nullptr && ctrlCQuits.load()) flag->store(1);
+}
+
+// A request to end the program (kill, a closed terminal) ends the run as Ctrl-C does, through
+// the shutdown that deletes what the run made, whatever option 8 says.
+void OnTerminate(int) {
+    if (std::atomic<uint32_t>* flag = interruptTarget.load()) flag->store(1);
+}
+
+// The signals that end a run, their handlers and what was there before.
+struct StopSignal {
+    int number;
+    void (*handler)(int);
+    bool keepIgnored;  // a signal the starter ignores (nohup) stays ignored
+    struct sigaction previous;
+    bool installed;
+};
+StopSignal stopSignals[] = {
+    {SIGINT, OnInterrupt, false, {}, false},
+    {SIGTERM, OnTerminate, false, {}, false},
+    {SIGHUP, OnTerminate, true, {}, false},
+};
+
+void Install(StopSignal& s) {
+    struct sigaction action {};
+    action.sa_handler = s.handler;
+    sigemptyset(&action.sa_mask);
+    // Interrupted waits come back; the script sees the abort flag at its next instruction.
+    action.sa_flags = SA_RESTART;
+    if (sigaction(s.number, nullptr, &s.previous) != 0) return;
+    if (s.keepIgnored && s.previous.sa_handler == SIG_IGN) return;
+    s.installed = sigaction(s.number, &action, nullptr) == 0;
 }
 
 }  // namespace
@@ -36,19 +65,14 @@ void SetCtrlCQuits(bool on) {
 
 int PlatformStartup() {
     qv::ctrlCQuits.store(true);
-    struct sigaction action {};
-    action.sa_handler = qv::OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    // Interrupted waits come back; the script sees the abort flag at its next instruction.
-    action.sa_flags = SA_RESTART;
-    if (sigaction(SIGINT, &action, &qv::previousInterrupt) == 0) qv::interruptInstalled = true;
+    for (qv::StopSignal& s : qv::stopSignals) qv::Install(s);
     return 0;
 }
 
 void PlatformShutdown() {
-    if (qv::interruptInstalled) {
-        sigaction(SIGINT, &qv::previousInterrupt, nullptr);
-        qv::interruptInstalled = false;
+    for (qv::StopSignal& s : qv::stopSignals) {
+        if (s.installed) sigaction(s.number, &s.previous, nullptr);
+        s.installed = false;
     }
     std::fflush(stdout);
     std::fflush(stderr);

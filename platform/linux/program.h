@@ -9,9 +9,10 @@ struct qvVmState;
 
 // Opens what the platform needs; 0 or an error code. Installs the Ctrl-C (SIGINT) handler,
 // which sets the abort flag given to SetInterruptTarget while run-time option 8 ("Ctrl-C
-// quits") is on.
+// quits") is on, and the SIGTERM and SIGHUP handlers, which always set it (a SIGHUP that the
+// starter ignores stays ignored).
 int PlatformStartup();
-// Closes what the platform opened: the last call of a run. Restores the previous SIGINT
+// Closes what the platform opened: the last call of a run. Restores the previous signal
 // handling, flushes the standard streams and deletes the run's temporary directory (or, when
 // "T:" is overridden, the run's files in it). The layer can be started again afterwards, as
 // tests do.

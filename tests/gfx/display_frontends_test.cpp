@@ -69,6 +69,18 @@ TEST(TileFill, CoversARectangleOfABitmap) {
     }
 }
 
+// A rectangle far beyond the bitmap covers only what lies inside it, in the pattern the whole
+// rectangle would have: a piece starting left of or above the bitmap keeps its phase.
+TEST(TileFill, CutsTheRectangleToTheDestination) {
+    BitMapPtr tile(AllocDisplayBitMap(3, 2)), dest(AllocDisplayBitMap(40, 1));
+    for (int32_t x = 0; x < 3; ++x) RectFill(tile.get(), x, 0, 1, 2, uint32_t(0x080000 * (x + 1)));
+    RectFill(dest.get(), 0, 0, 40, 1, 0);
+    TileFill(dest.get(), -5, -1, 16000, 16000, tile.get(), 0, 0, 3, 2);
+    for (int32_t x = 0; x < 40; ++x) {
+        ASSERT_EQ(ReadBitMapPixel(dest.get(), x, 0), uint32_t(0x080000 * ((x + 5) % 3 + 1))) << x;
+    }
+}
+
 struct AspectRow {
     int32_t sourceWidth, sourceHeight, width, height;
     int result;

@@ -143,10 +143,18 @@ std::vector<Case> Cases() {
     };
 }
 
-std::string Options(const Case& c, const char* filter) {
-    const std::string distort = c.method == QV_DISTORT_BARREL ? " -distort " : " +distort ";
-    return std::string("-filter ") + filter + distort + MethodName(c.method) + " '" +
-           Joined(c.args) + "'";
+// ImageMagick's arguments for a case on a w x h picture: a barrel without a centre gets ours,
+// ((w - 1) / 2, (h - 1) / 2), since ImageMagick's own default is the middle (w / 2, h / 2).
+std::string Options(const Case& c, const char* filter, int32_t w, int32_t h) {
+    std::vector<double> args = c.args;
+    const bool barrel = c.method == QV_DISTORT_BARREL;
+    if (barrel && (args.size() == 4 || args.size() == 8)) {
+        args.push_back((w - 1) / 2.0);
+        args.push_back((h - 1) / 2.0);
+    }
+    const std::string distort = barrel ? " -distort " : " +distort ";
+    return std::string("-filter ") + filter + distort + MethodName(c.method) + " '" + Joined(args) +
+           "'";
 }
 
 // Whether ImageMagick's pixel and its eight neighbours are all opaque or all transparent.
@@ -166,7 +174,8 @@ TEST(DistortOracle, PointSamplingAgreesWithImageMagick) {
     const std::string dir = qv::test::ScratchDir();
     ASSERT_TRUE(qv::test::WritePpm(picture, dir + "/in.ppm"));
     for (const Case& c : Cases()) {
-        const Placed theirs = Theirs(dir, Options(c, "point -interpolate Integer")),
+        const Placed theirs = Theirs(dir, Options(c, "point -interpolate Integer", picture.width,
+                                                  picture.height)),
                      ours = Ours(picture, c.method, c.args, 0);
         ASSERT_GT(theirs.width, 0) << c.name << ": ImageMagick failed";
         ASSERT_GT(ours.width, 0) << c.name << ": we failed";
@@ -222,7 +231,7 @@ TEST(DistortOracle, EllipticalAverageStaysCloseToImageMagick) {
     const std::string dir = qv::test::ScratchDir();
     ASSERT_TRUE(qv::test::WritePpm(picture, dir + "/in.ppm"));
     for (const Case& c : Cases()) {
-        const Placed theirs = Theirs(dir, Options(c, "Gaussian")),
+        const Placed theirs = Theirs(dir, Options(c, "Gaussian", picture.width, picture.height)),
                      ours = Ours(picture, c.method, c.args, 1);
         ASSERT_GT(theirs.width, 0) << c.name << ": ImageMagick failed";
         ASSERT_GT(ours.width, 0) << c.name << ": we failed";

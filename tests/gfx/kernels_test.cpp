@@ -125,7 +125,10 @@ TEST_P(DepthTest, BitMapCopiesTheRectangle) {
         });
 }
 
-INSTANTIATE_TEST_SUITE_P(Kernels, DepthTest, ::testing::Values(2, 3, 4));
+INSTANTIATE_TEST_SUITE_P(Kernels, DepthTest, ::testing::Values(2, 3, 4),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return std::to_string(info.param) + "bytes";
+                         });
 
 TEST(Kernels, RectFill24WritesValueBytesInOrder) {
     uint8_t pixel[3] = {};

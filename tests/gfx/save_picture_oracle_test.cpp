@@ -526,7 +526,12 @@ TEST_P(SavePicTool, SavesAPamPicture) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, SavePicTool, ::testing::Values(0, 1, 2, 3, 4));
+std::string FormatName(const ::testing::TestParamInfo<int>& info) {
+    constexpr const char* kNames[] = {"bmp", "png", "jpeg", "gif", "ilbm"};
+    return kNames[info.param];
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, SavePicTool, ::testing::Values(0, 1, 2, 3, 4), FormatName);
 
 TEST(SavePicToolErrors, ReportsTheErrorCode) {
     const std::string dir = qv::test::ScratchDir();

@@ -112,8 +112,9 @@ inline Outcome Spawn(std::vector<std::string> argv, const std::string& cwd,
     return o;
 }
 
+// The banner as a pipe receives it: plain text.
 inline std::string Banner() {
-    return "\x1b[1mQuorvellaPlayer 5.0\x1b[0m [Linux]\n"
+    return "QuorvellaPlayer 5.0 [Linux]\n"
            "Runs compiled multimedia applets in its own script engine.\n\n";
 }
 

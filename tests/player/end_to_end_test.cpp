@@ -1,5 +1,8 @@
 // End to end without plugins: arguments, plain, compressed and appended applets, malformed
-// ones, the compiler option, the export lists, Ctrl-C and the bundled demo.
+// ones, the compiler option, returned failures, the export lists, Ctrl-C and the other stop
+// signals, the banner on a terminal and the bundled demo.
+#include <pty.h>
+
 #include "tests/player/end_to_end.h"
 
 namespace qv::testing {
@@ -74,6 +77,18 @@ TEST_F(EndToEndTest, CompilingIsRefused) {
            "Error: Compilation is not possible with QuorvellaPlayer!\n", "", 20);
 }
 
+// A command's returned failure passes the error hook: with errors off the script goes on and
+// reads the code; with errors on it ends the run with the exit report.
+TEST_F(EndToEndTest, ReturnedFailuresEndTheRunOnlyWhileErrorsAreOn) {
+    Applet("app.qva", "unknown_file", {"--linemap", "1:100:0:main.qvs:"});
+    Expect(Player({"app.qva", kQuiet, "-DEBUGDEVICE", "@stdout"}),
+           "went on with 1179\nmain.qvs:14: Could not find file handle 77!\n", "", 20);
+    Expect(Player({"app.qva", kQuiet}), "went on with 1179\n",
+           "[QuorvellaPlayer] Could not find file handle 77!\n"
+           "File: main.qvs (current line: 14 - In function: CloseFile)\n",
+           20);
+}
+
 TEST_F(EndToEndTest, ExportsWriteTheirListsWithoutAnApplet) {
     Expect(Player({"-EXPORTCOMMANDS", "commands.txt", kQuiet}), "", "", 0);
     Bytes bytes = ReadBytes(scratch / "commands.txt");
@@ -89,8 +104,11 @@ TEST_F(EndToEndTest, ExportsWriteTheirListsWithoutAnApplet) {
     bytes = ReadBytes(scratch / "constants.txt");
     EXPECT_NE(std::string(bytes.begin(), bytes.end()).find("\nerr_mem\n"), std::string::npos);
 
-    Expect(Player({"-EXPORTCOMMANDS", "missing/commands.txt", kQuiet, "-DEBUGDEVICE", "@stdout"}),
-           "Error: Cannot write to file missing/commands.txt !\n", "", 20);
+    // A list that cannot be written is named on standard error; the others are still written.
+    Expect(Player({"-EXPORTCOMMANDS", "missing/commands.txt", "-EXPORTCONSTANTS", "again.txt",
+                   kQuiet, "-DEBUGDEVICE", "@stdout"}),
+           "", "Cannot write to file missing/commands.txt !\n", 20);
+    EXPECT_EQ(ReadBytes(scratch / "again.txt"), ReadBytes(scratch / "constants.txt"));
 }
 
 TEST_F(EndToEndTest, CtrlCEndsAnEndlessScriptSilently) {
@@ -105,6 +123,68 @@ TEST_F(EndToEndTest, CtrlCEndsAnEndlessScriptSilently) {
     EXPECT_TRUE(interrupted);
     Expect(o, "ready\n", "", 0);
     EXPECT_TRUE(FilesIn(scratch / "t").empty());
+}
+
+// Ctrl-C, kill and a closed terminal end the run through its shutdown, which deletes the
+// run's private T: directory (the compressed applet is unpacked into it first).
+TEST_F(EndToEndTest, StopSignalsEndTheRunAndRemoveItsTemporaryDirectory) {
+    Applet("loop.qva", "endless", {"--qvz"});
+    for (const int stop : {SIGINT, SIGTERM, SIGHUP}) {
+        const std::string tmp = scratch.MakeDir("tmp" + std::to_string(stop));
+        bool sent = false;
+        Outcome o = Spawn({QUORVELLA_PATH, "loop.qva", kQuiet}, scratch.path(),
+                          {"TMPDIR=" + tmp, "QV_ASSIGN=LIBS:=" + (scratch / "libs")},
+                          [&](pid_t pid, const std::string& out) {
+                              if (sent || out != "ready\n") return;
+                              EXPECT_EQ(FilesIn(tmp).size(), 1u) << "the run's T:";
+                              sent = true;
+                              kill(pid, stop);
+                          });
+        EXPECT_TRUE(sent) << strsignal(stop);
+        Expect(o, "ready\n", "", 0);
+        EXPECT_TRUE(FilesIn(tmp).empty()) << strsignal(stop);
+    }
+}
+
+// The player's standard output when it is a terminal: what the master side of a
+// pseudo-terminal reads (line ends become "\r\n"), until the run ends or the hang bound.
+std::string TerminalOutput(std::vector<std::string> argv, const std::string& cwd,
+                           const std::vector<std::string>& extraEnv) {
+    std::vector<std::string> env = ChildEnvironment(extraEnv);
+    std::vector<char*> args = Pointers(argv), envp = Pointers(env);
+    int master = -1, slave = -1;
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return "no terminal";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(slave, 1);
+        close(master);
+        close(slave);
+        if (chdir(cwd.c_str()) == 0) execve(args[0], args.data(), envp.data());
+        _exit(127);
+    }
+    close(slave);
+    std::string out;
+    const auto deadline = std::chrono::steady_clock::now() + kHangBound;
+    pollfd fd = {master, POLLIN, 0};
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (poll(&fd, 1, 100) > 0 && !Drain(master, &out)) break;  // EIO once the run ended
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    close(master);
+    return out;
+}
+
+// The banner's console sequences (bold on and off) go only to a terminal; a pipe gets the
+// plain text.
+TEST_F(EndToEndTest, TheBannerIsBoldOnlyOnATerminal) {
+    Applet("app.qva", "three_lines");
+    Outcome piped = Player({"app.qva"});
+    EXPECT_EQ(piped.out.rfind(Banner(), 0), 0u) << piped.out;
+    const std::string shown =
+        TerminalOutput({QUORVELLA_PATH, "app.qva"}, scratch.path(),
+                       {"QV_ASSIGN=T:=" + (scratch / "t") + ";LIBS:=" + (scratch / "libs")});
+    EXPECT_EQ(shown.rfind("\x1b[1mQuorvellaPlayer 5.0\x1b[0m [Linux]\r\n", 0), 0u) << shown;
 }
 
 TEST_F(EndToEndTest, TheBundledDemoRuns) {

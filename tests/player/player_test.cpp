@@ -271,7 +271,7 @@ TEST_F(PlayerTest, AWholeRunKeepsTheOrderOfStartUpAndShutdown) {
                                "OpenFirstDisplay locations=0", "RunMainChunk locations=1"},
                               kShutdown}));
     EXPECT_EQ(text,
-              "\x1b[1mQuorvellaPlayer 5.0\x1b[0m [Linux]\n"
+              "QuorvellaPlayer 5.0 [Linux]\n"
               "Runs compiled multimedia applets in its own script engine.\n\n"
               "Compiling script... done\nLoading applet app.qva... done\n");
     EXPECT_EQ(PlayerExitStatus(), 0);
@@ -322,10 +322,22 @@ TEST_F(PlayerTest, ExportModeWritesItsListsAndRunsNoApplet) {
     EXPECT_EQ(PlayerExitStatus(), 0);
 }
 
-TEST_F(PlayerTest, AnExportThatCannotBeWrittenEndsWithItsCode) {
+// Each list that cannot be written is named on standard error, the others are written, and
+// the run ends with the error status.
+TEST_F(PlayerTest, ExportsThatCannotBeWrittenAreReportedAndTheOthersWritten) {
+    PlayerServices real = services;
+    real.libraries = &BuiltinLibraries();
     std::string text =
-        Run({"-EXPORTCOMMANDS", "missing/commands.txt", "-QUIET", "-DEBUGDEVICE", "@stdout"});
-    EXPECT_EQ(text, "Error: Cannot write to file missing/commands.txt !\n");
+        Run({"-EXPORTCOMMANDS", "missing/commands.txt", "-EXPORTCONSTANTS", "constants.txt",
+             "-EXPORTPLUGINS", "missing/plugins.txt", "-QUIET", "-DEBUGDEVICE", "@stdout"},
+            &real);
+    EXPECT_EQ(text, "");
+    EXPECT_EQ(requesters,
+              "Cannot write to file missing/commands.txt !\n"
+              "Cannot write to file missing/plugins.txt !\n");
+    Bytes constants = ReadBytes(scratch / "constants.txt");
+    EXPECT_NE(std::string(constants.begin(), constants.end()).find("\nerr_mem\n"),
+              std::string::npos);
     EXPECT_EQ(PlayerExitStatus(), 20);
 }
 

@@ -107,10 +107,12 @@ TEST_F(Errors, AVirtualPathArgumentIsRewrittenToItsFileName) {
     EXPECT_STREQ(qv::Runtime().error.text, "pic.png");
 }
 
+// Also for the codes that show only a path's file part: such a text is no path to cut.
 TEST_F(Errors, MalformedVirtualPathsStayAsTheyAre) {
     for (const char* argument : {":::chunkX", ":::chunk1:2*name", ":::chunk1:2/name*"}) {
         SetErrorString(argument);
         EXPECT_EQ(ErrorText(ERR_FILEEXIST), std::string("File ") + argument + " does not exist!");
+        EXPECT_EQ(ErrorText(ERR_READFILE), std::string("Cannot read file ") + argument + " !");
         EXPECT_STREQ(qv::Runtime().error.text, argument);
     }
 }

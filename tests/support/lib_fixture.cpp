@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -317,6 +318,7 @@ CallResult LibFixture::Call(std::string_view name, const std::vector<Arg>& args)
     const int status = VmCPCall(L, CallBody, &context);
     if (status != 0) result.results.clear();
     result.code = status != 0 ? status : static_cast<int>(e.lastError);
+    result.ended = status != 0;
     result.errorText = e.text;
     result.errorNumber = e.number;
     result.aborted = Runtime().abortFlag.exchange(0) != 0;
@@ -402,6 +404,12 @@ std::vector<std::string> ListingsIn(const std::filesystem::path& dir) {
 
 std::string ListingTestName(const ::testing::TestParamInfo<std::string>& info) {
     return std::filesystem::path(info.param).stem().string();
+}
+
+std::string CaseName(size_t index, std::string_view text) {
+    std::string name = std::to_string(index) + "_";
+    for (char c : text) name += std::isalnum(static_cast<unsigned char>(c)) != 0 ? c : '_';
+    return name;
 }
 
 bool ToolAvailable(const std::string& tool) {

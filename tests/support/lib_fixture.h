@@ -79,6 +79,9 @@ std::ostream& operator<<(std::ostream& out, const Value& v);
 
 struct CallResult {
     int code = 0;  // 0, or the error code the call ended with (raised or returned)
+    // The error ended the call, as it ends a script: raised, or returned while errors end
+    // the script.
+    bool ended = false;
     std::vector<Value> results;
     std::string errorText;     // the error state's text argument
     uint32_t errorNumber = 0;  // and its numeric argument
@@ -149,6 +152,13 @@ std::filesystem::path SourceDir();
 std::vector<std::string> ListingsIn(const std::filesystem::path& dir);
 // A listing test's name: the listing's file name without its extension.
 std::string ListingTestName(const ::testing::TestParamInfo<std::string>& info);
+// A parameterised case's name: its index and a text, each character that a test name cannot
+// hold turned into "_" ("3_Round", "12_de_DE_UTF_8").
+std::string CaseName(size_t index, std::string_view text);
+// The name generator of cases that have a field command: CaseName of it.
+inline constexpr auto kCommandCaseName = [](const auto& info) {
+    return CaseName(info.index, info.param.command);
+};
 
 // One test of Fixture, parameterised by a listing's path, per listing in dir (below the
 // source tree).

@@ -190,6 +190,35 @@ TEST(QvmkappletCli, RefusesBadRecipes) {
     EXPECT_EQ(RunTool(bad.back()), 1);
 }
 
+// The tool's status and what it wrote to the stream fd (1 or 2).
+std::pair<int, std::string> ToolOutput(const std::string& args, int fd) {
+    const std::string command =
+        std::string(QVMKAPPLET_PATH) + " " + args + (fd == 1 ? " 2>/dev/null" : " 2>&1 >/dev/null");
+    FILE* pipe = popen(command.c_str(), "r");
+    std::string text;
+    for (int c = std::fgetc(pipe); c != EOF; c = std::fgetc(pipe)) text.push_back(char(c));
+    const int status = pclose(pipe);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text};
+}
+
+// Asked for, the help goes to standard output with status 0; without any argument it answers
+// a mistake, on standard error with status 1. Either way every option has its line.
+TEST(QvmkappletCli, HelpNamesEveryOption) {
+    const auto [asked, help] = ToolOutput("--help", 1);
+    EXPECT_EQ(asked, 0);
+    EXPECT_EQ(help, MakeAppletHelp());
+    const auto [bare, usage] = ToolOutput("", 2);
+    EXPECT_EQ(bare, 1);
+    EXPECT_EQ(usage, help);
+    for (const char* word :
+         {"-o OUT",    "--chunk FILE",    "--qvz",      "--version",   "--info",
+          "--title",   "--flag",          "--screen",   "--preload",   "--display",
+          "--link ",   "--link-external", "--const",    "--label",     "--linemap",
+          "--section", "--magic",         "--truncate", "--append-to", "--help"}) {
+        EXPECT_NE(help.find(std::string("\n  ") + word), std::string::npos) << word;
+    }
+}
+
 TEST(QvmkappletCli, AppendedProgramIsExecutable) {
     ScratchDir dir;
     Bytes marker(std::begin(kAppletLinkMarker), std::end(kAppletLinkMarker));

@@ -123,5 +123,7 @@ inline constexpr uint8_t kAppletLinkMarker[8] = {0xC0, 0xDE, 0xCA, 0xFE, 0xC0, 0
 
 // Runs the command line of qvmkapplet; 0 on success, else 1 with a message in error.
 int RunMakeApplet(const std::vector<std::string>& args, std::string* error);
+// Every option of the command line with a line of description.
+std::string MakeAppletHelp();
 
 }  // namespace qv

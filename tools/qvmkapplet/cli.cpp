@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
-#include <map>
 
 #include "tools/qvmkapplet/applet_builder.h"
 
@@ -218,28 +217,54 @@ bool Truncate(Recipe& r, const std::string& v) {
     return true;
 }
 
-const std::map<std::string, Handler>& Options() {
-    static const std::map<std::string, Handler> options = {
-        {"-o", [](Recipe& r, const std::string& v) { return !(r.output = v).empty(); }},
-        {"--chunk", Chunk},
-        {"--version", Version},
-        {"--info", Info},
-        {"--title", [](Recipe& r, const std::string& v) { return r.builder.AddTitle(v), true; }},
-        {"--flag", Flag},
-        {"--screen", Screen},
-        {"--preload", Preload},
-        {"--display", Display},
-        {"--link", [](Recipe& r, const std::string& v) { return Link(r, v, false); }},
-        {"--link-external", [](Recipe& r, const std::string& v) { return Link(r, v, true); }},
-        {"--const", Constant},
-        {"--label", Label},
-        {"--linemap", LineMap},
-        {"--section", Section},
-        {"--magic", [](Recipe& r, const std::string& v) { return r.builder.SetMagic(v), true; }},
-        {"--truncate", Truncate},
-        {"--append-to", [](Recipe& r, const std::string& v) { return !(r.player = v).empty(); }},
+// One option: its word, the form of its value (nullptr: none), a line of help, its handler.
+struct Option {
+    const char* word;
+    const char* value;
+    const char* help;
+    Handler handler;
+};
+
+const std::vector<Option>& Options() {
+    static const std::vector<Option> options = {
+        {"-o", "OUT", "the applet to write (required)",
+         [](Recipe& r, const std::string& v) { return !(r.output = v).empty(); }},
+        {"--chunk", "FILE", "the compiled program chunk, as qvasm writes it (required)", Chunk},
+        {"--qvz", nullptr, "compresses the whole container (\"QVZ\")",
+         [](Recipe& r, const std::string&) { return r.builder.SetCompressed(true), true; }},
+        {"--version", "MAJOR.MINOR", "the container's version (default 5.0)", Version},
+        {"--info", "N=TEXT", "information text N (1 to 5)", Info},
+        {"--title", "TEXT", "the title of the first display",
+         [](Recipe& r, const std::string& v) { return r.builder.AddTitle(v), true; }},
+        {"--flag", "NAME=0|1",
+         "a display flag (borderless, fixed, sizeable, hidepointer, nomodeswitch, nohide)", Flag},
+        {"--screen", "W:H", "the screen size", Screen},
+        {"--preload", "TYPE:ID:NAME[:ARG1:ARG2:LINE]", "a preloaded item (a picture, a sound, ...)",
+         Preload},
+        {"--display", "ID:W:H[:TITLE]", "a display to open", Display},
+        {"--link", "NAME=FILE", "links FILE into the applet under NAME",
+         [](Recipe& r, const std::string& v) { return Link(r, v, false); }},
+        {"--link-external", "NAME=FILE", "links FILE after the program chunk",
+         [](Recipe& r, const std::string& v) { return Link(r, v, true); }},
+        {"--const", "NAME=NUMBER|@TEXT", "a constant of the script", Constant},
+        {"--label", "NAME=VALUE", "a label of the script", Label},
+        {"--linemap", "FIRST:LAST:OFFSET:SOURCE[:CONTAINER]",
+         "maps chunk lines to a source file's lines", LineMap},
+        {"--section", "TYPE:HEX", "a raw section of any type (for broken applets)", Section},
+        {"--magic", "TEXT", "another magic than \"QVA\" (for broken applets)",
+         [](Recipe& r, const std::string& v) { return r.builder.SetMagic(v), true; }},
+        {"--truncate", "N", "keeps only the first N bytes (for broken applets)", Truncate},
+        {"--append-to", "PLAYER", "writes PLAYER with the applet appended: a program that runs it",
+         [](Recipe& r, const std::string& v) { return !(r.player = v).empty(); }},
     };
     return options;
+}
+
+const Option* FindOption(const std::string& word) {
+    for (const Option& o : Options()) {
+        if (word == o.word) return &o;
+    }
+    return nullptr;
 }
 
 bool Write(const Recipe& r, std::string* error) {
@@ -262,23 +287,39 @@ bool Write(const Recipe& r, std::string* error) {
 
 }  // namespace
 
+std::string MakeAppletHelp() {
+    std::string text =
+        "usage: qvmkapplet -o OUT --chunk FILE [options]\n"
+        "Builds an applet that the player runs from a program chunk (made by qvasm).\n";
+    constexpr size_t kColumn = 30;
+    auto line = [&](std::string form, const char* help) {
+        // A form too wide for the column puts its description on the next line.
+        form = form.size() < kColumn ? form.append(kColumn - form.size(), ' ')
+                                     : form + "\n" + std::string(kColumn + 2, ' ');
+        text += "  " + form + help + "\n";
+    };
+    for (const Option& o : Options()) {
+        line(o.value != nullptr ? std::string(o.word) + " " + o.value : o.word, o.help);
+    }
+    line("--help", "prints this help");
+    return text;
+}
+
 int RunMakeApplet(const std::vector<std::string>& args, std::string* error) {
     Recipe recipe;
     for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--qvz") {
-            recipe.builder.SetCompressed(true);
-            continue;
-        }
-        auto it = Options().find(args[i]);
-        if (it == Options().end()) {
+        const Option* option = FindOption(args[i]);
+        if (option == nullptr) {
             *error = "unknown option " + args[i];
             return 1;
         }
-        if (i + 1 == args.size() || !it->second(recipe, args[i + 1])) {
+        const bool takesValue = option->value != nullptr;
+        if ((takesValue && i + 1 == args.size()) ||
+            !option->handler(recipe, takesValue ? args[i + 1] : "")) {
             *error = "bad value for " + args[i];
             return 1;
         }
-        ++i;
+        if (takesValue) ++i;
     }
     if (recipe.output.empty() || !recipe.hasChunk) {
         *error = "usage: qvmkapplet -o OUT --chunk FILE [options]";

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "runtime/errors.h"
 #include "tests/libs/dos/dos_test_support.h"
 
 namespace qv::testing {
@@ -110,6 +111,11 @@ TEST_F(Directories, DirectoryObjectsWalkToTheEndAndStayThere) {
     EXPECT_EQ(Call("NextDirectoryEntry", {Num(4)}).code, ERR_FINDDIR);
     EXPECT_EQ(Call("OpenDirectory", {Num(4), Str(scratch / "none")}).code, ERR_LOCK2);
     EXPECT_EQ(Call("OpenDirectory", {Num(4), Str(":::chunk0:1*x/y")}).code, ERR_NOTADIR);
+    const std::string plain = MakeFile("z_plain.txt", "x");  // listed after "tree"
+    EXPECT_EQ(Call("OpenDirectory", {Num(4), Str(plain)}).code, ERR_NOTADIR);
+    char text[1024];
+    FormatErrorMessage(ERR_NOTADIR, text, sizeof text);
+    EXPECT_EQ(text, plain + " is not a directory!");
     ASSERT_EQ(Call("OpenDirectory", {Num(4), Str(dir)}).code, 0);
     ASSERT_EQ(Call("OpenDirectory", {Num(4), Str(scratch.path())}).code, 0);  // replaces
     EXPECT_EQ(Call("NextDirectoryEntry", {Num(4)}).results[0].Field("name")->text, "tree");

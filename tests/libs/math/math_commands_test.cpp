@@ -83,7 +83,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"Abs", {}, 0, 1014}, Case{"Abs", {Num(1), Num(2)}, 0, 1193},
         Case{"Min", {Num(1)}, 0, 1014}, Case{"Rol", {Num(1), Num(1), Num(1), Num(1)}, 0, 1193},
         Case{"RndF", {Num(1)}, 0, 1193}, Case{"Sin", {Str("abc")}, 0, 1138},
-        Case{"BitXor", {Num(1), Table({})}, 0, 1138}, Case{"Cast", {Num(1), Num(0)}, 0, 1014}));
+        Case{"BitXor", {Num(1), Table({})}, 0, 1138}, Case{"Cast", {Num(1), Num(0)}, 0, 1014}),
+    kCommandCaseName);
 
 TEST_F(MathLib, FrExpGivesMantissaAndExponent) {
     CallResult r = Call("FrExp", {Num(-12)});

@@ -1,5 +1,6 @@
 #include <random>
 
+#include "runtime/errors.h"
 #include "tests/libs/network/network_test_support.h"
 #include "tests/support/network_walker.h"
 
@@ -123,6 +124,9 @@ TEST_F(Network, ArgumentErrors) {
     for (const Case& c : cases) EXPECT_EQ(Call(c.command, c.args).code, c.code) << c.command;
     const CallResult refused = Call("OpenConnection", {Num(1), Str("127.0.0.1"), Num(closedPort)});
     EXPECT_EQ(refused.errorText, "connection refused");
+    char text[1024];
+    FormatErrorMessage(ERR_SOCKET, text, sizeof text);
+    EXPECT_STREQ(text, "The following network error occurred:\nconnection refused");
 }
 
 TEST_F(Network, DatagramsEmptyOnesIncluded) {

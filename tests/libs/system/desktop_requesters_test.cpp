@@ -106,7 +106,8 @@ INSTANTIATE_TEST_SUITE_P(
         Asked{"", "ListRequest", {Str("T"), Str("B"), List({})}, 1055, {}},
         Asked{"", "ColorRequest", {Str("T"), Num(0x123456)}, 0, {"-1"}},
         Asked{"$FF8000", "ColorRequest", {Str("T")}, 0, {"16744448"}},
-        Asked{"red", "ColorRequest", {Str("T")}, 0, {"-1"}}));
+        Asked{"red", "ColorRequest", {Str("T")}, 0, {"-1"}}),
+    kCommandCaseName);
 
 TEST_F(Requesters, TheyShowTheirTextsOnStandardError) {
     Ask("", "SystemRequest", {Str("The title"), Str("The body"), Str("Yes|No")});
@@ -179,7 +180,13 @@ INSTANTIATE_TEST_SUITE_P(Variables, Locale,
                                            LocaleCase{"it_IT", "de_DE", "fr_FR", none, 3, 13},
                                            LocaleCase{"", "de_DE", "fr_FR", none, 1, 9},
                                            LocaleCase{none, none, "fr_FR", "deutsch", 1, 11},
-                                           LocaleCase{none, none, "fr_FR", "sv", 7, 11}));
+                                           LocaleCase{none, none, "fr_FR", "sv", 7, 11}),
+                         [](const ::testing::TestParamInfo<LocaleCase>& info) {
+                             const LocaleCase& c = info.param;
+                             return CaseName(
+                                 info.index,
+                                 c.forced.value_or(c.lcAll.value_or(c.lang.value_or("none"))));
+                         });
 
 // A catalog as the catalog tools write it, made by Python's struct.
 const char* kMakeCatalog = R"(

@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <sstream>
 #include <string>
@@ -76,8 +77,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"CompareDates", {Str("01-Jan-2012"), Str("01-JAN-2012"), Num(1)}, 0, "0"},
         Case{"CompareDates", {Str("01-Jan-2012 10:00:0"), Str("01-Jan-2012 10:00:00")}, 1285, ""},
         Case{"CompareDates", {Str("01-Jan-2012 10:00:000"), Str("01-Jan-2012 10:00:00")}, 1285, ""},
-        Case{
-            "CompareDates", {Str("01-Foo-2012 10:00:00"), Str("01-Jan-2012 10:00:00")}, 1285, ""}));
+        Case{"CompareDates", {Str("01-Foo-2012 10:00:00"), Str("01-Jan-2012 10:00:00")}, 1285, ""}),
+    kCommandCaseName);
 
 // A table kept at stack index 1 across calls, so that tests see what commands did to it.
 class Tables : public SystemLib {
@@ -205,6 +206,13 @@ TEST_F(SystemLib, ErrorTextsAndNames) {
         char expected[1024];
         FormatErrorMessage(code, expected, sizeof expected);
         ASSERT_EQ(Call("GetErrorName", {Num(code)}).Text(), expected) << code;
+    }
+}
+
+// Numbers that name no code, also beyond any integer, give the text of an unknown code.
+TEST_F(SystemLib, ErrorNamesOfNoCode) {
+    for (double number : {0.0, 999.0, 1499.0, -1.0, 1e12, -1e12, 2147483648.0, std::nan("")}) {
+        EXPECT_EQ(Call("GetErrorName", {Num(number)}).Text(), "Unknown error code!") << number;
     }
 }
 
