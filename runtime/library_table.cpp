@@ -10,6 +10,9 @@
 #include "libs/network/network_library.h"
 #include "libs/string/string_library.h"
 #include "libs/system/system_library.h"
+#include "objects/brush.h"
+#include "objects/brush_library/brush_library.h"
+#include "objects/object_neighbours.h"
 #include "runtime/stubs/display_stub.h"
 #include "runtime/stubs/sound_stub.h"
 #include "runtime/stubs/stub_library.h"
@@ -26,10 +29,16 @@ int RegisterStub(qvVmState* L) {
 }
 
 constexpr char kDraw[] = "draw", kMoveObject[] = "moveobject", kDos[] = "dos", kEvent[] = "event",
-               kLayers[] = "layers", kText[] = "text", kAnim[] = "anim", kBrush[] = "brush",
-               kBGPic[] = "bgpic", kTransitionFX[] = "transitionfx", kSprite[] = "sprite",
-               kMemBlock[] = "memblock", kVectorGraphics[] = "vectorgraphics", kVideo[] = "video",
-               kArexx[] = "arexx";
+               kLayers[] = "layers", kText[] = "text", kAnim[] = "anim", kBGPic[] = "bgpic",
+               kTransitionFX[] = "transitionfx", kSprite[] = "sprite", kMemBlock[] = "memblock",
+               kVectorGraphics[] = "vectorgraphics", kVideo[] = "video", kArexx[] = "arexx";
+
+// The graphics library asks the object code for brushes and its default draw tags, so that
+// code answers from the first registration on.
+int RegisterGraphics(qvVmState* L) {
+    gfx::SetNeighbours(&objects::PlayerObjectNeighbours());
+    return RegisterGraphicsLibrary(L);
+}
 
 // The slots each library will fill; until its code exists, they clean up nothing.
 constexpr qvLibraryCleanup kGraphicsCleanups[] = {
@@ -45,7 +54,7 @@ constexpr qvLibraryCleanup kAnimCleanups[] = {{kFreeAllAnims, NoCleanup}};
 constexpr qvLibraryCleanup kDisplayCleanups[] = {{kFreeAllDisplays, FreeAllDisplays}};
 constexpr qvLibraryCleanup kSoundCleanups[] = {{kStopAllSounds, NoCleanup},
                                                {kFreeAllSounds, NoCleanup}};
-constexpr qvLibraryCleanup kBrushCleanups[] = {{kFreeAllBrushes, NoCleanup}};
+constexpr qvLibraryCleanup kBrushCleanups[] = {{kFreeAllBrushes, FreeAllBrushes}};
 constexpr qvLibraryCleanup kBGPicCleanups[] = {{kFreeAllBGPics, NoCleanup}};
 constexpr qvLibraryCleanup kSpriteCleanups[] = {{kFreeAllSprites, NoCleanup}};
 constexpr qvLibraryCleanup kMemBlockCleanups[] = {{kFreeAllMemBlocks, FreeAllMemBlocks}};
@@ -58,7 +67,7 @@ constexpr qvLibraryCleanup kArexxCleanups[] = {{kCloseRexxPort, CloseRexxPort}};
 constexpr qvLibraryRow kRows[kLibraryCount] = {
     {"string", RegisterStringLibrary, {}},
     {"math", RegisterMathLibrary, {}},
-    {"graphics", RegisterGraphicsLibrary, kGraphicsCleanups},
+    {"graphics", RegisterGraphics, kGraphicsCleanups},
     {kDraw, RegisterStub<kDraw>, kDrawCleanups},
     {kMoveObject, RegisterStub<kMoveObject>, {}},
     {kDos, RegisterDosLibrary, kDosCleanups},
@@ -69,7 +78,7 @@ constexpr qvLibraryRow kRows[kLibraryCount] = {
     {kAnim, RegisterStub<kAnim>, kAnimCleanups},
     {"display", RegisterDisplayLibrary, kDisplayCleanups},
     {"sound", RegisterSoundLibrary, kSoundCleanups},
-    {kBrush, RegisterStub<kBrush>, kBrushCleanups},
+    {"brush", RegisterBrushLibrary, kBrushCleanups},
     {kBGPic, RegisterStub<kBGPic>, kBGPicCleanups},
     {kTransitionFX, RegisterStub<kTransitionFX>, {}},
     {kSprite, RegisterStub<kSprite>, kSpriteCleanups},

@@ -32,6 +32,7 @@ bool compositeBlitsSucceed = false;
 platform::testing::CompositeCalls compositeCalls{};
 
 uint32_t frameLimit = 0;
+bool screenFriendVeto = false;
 // The one temporary plane header of SetupTempMaskBitMap and SetTempMaskPlane.
 qvPlaneBitMap tempPlaneHeader{};
 
@@ -384,6 +385,14 @@ qvDisplayBitMap* AllocBitMapInFormat(int32_t width, int32_t height, uint32_t for
     if (pixels == nullptr) return nullptr;
     *record = {width, height, rowLength, format, bytes, screenFriend, false, pixels, 0};
     return record.release();
+}
+
+bool ScreenFriendsVetoed() {
+    return screenFriendVeto;
+}
+
+void SetScreenFriendVeto(bool veto) {
+    screenFriendVeto = veto;
 }
 
 }  // namespace qv

@@ -144,6 +144,11 @@ enum : uint32_t {
     kCompositeTransform = 16,
 };
 
+// The back end's veto on screen-friend bitmaps (a display setting): while it holds, no
+// hardware brush and no hardware back buffer is made. Clear at start.
+bool ScreenFriendsVetoed();
+void SetScreenFriendVeto(bool veto);
+
 // A bitmap in a given format (AllocDisplayBitMap uses the screen's); none on failure.
 qvDisplayBitMap* AllocBitMapInFormat(int32_t width, int32_t height, uint32_t format,
                                      bool screenFriend);
