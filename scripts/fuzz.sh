@@ -61,6 +61,8 @@ for target in "${targets[@]}"; do
         fuzz_catalog) seeds=tests/runtime/fuzz_regressions ;;
         fuzz_cmdline) seeds=tests/runtime/fuzz_regressions/cmdline ;;
         fuzz_geometry) seeds=tests/gfx/fuzz_regressions/geometry ;;
+        fuzz_ilbm_read) seeds=tests/objects/fuzz_regressions/ilbm ;;
+        fuzz_draw_tags) seeds=tests/objects/fuzz_regressions/draw_tags ;;
         *) seeds= ;;
     esac
     echo "== $target for ${seconds}s"
