@@ -144,6 +144,12 @@ enum : uint32_t {
     kCompositeTransform = 16,
 };
 
+// Copies of a whole bitmap or plane, row padding included, in its format and layout (a
+// screen friend when asked); none on failure. Every byte is copied, so nothing is cleared
+// first.
+qvDisplayBitMap* DuplicateBitMap(const qvDisplayBitMap* source, bool screenFriend);
+qvPlaneBitMap* DuplicatePlane(const qvPlaneBitMap* source);
+
 // The back end's veto on screen-friend bitmaps (a display setting): while it holds, no
 // hardware brush and no hardware back buffer is made. Clear at start.
 bool ScreenFriendsVetoed();
