@@ -1,11 +1,6 @@
 // Clipboard pictures: brushes go out as IFF ILBM with a mask plane and come back as new
 // brushes; a picture the bounded reader refuses is the clipboard's other kind.
-#include <span>
-
-#include "media/ilbm_reader.h"
-#include "media/picture_writers.h"
-#include "platform/linux/blocks.h"
-#include "platform/linux/clipboard.h"
+#include "platform/linux/memory.h"
 #include "tests/objects/support/clipboard_fixture.h"
 
 namespace qv::testing {
@@ -179,27 +174,6 @@ TEST_F(Clipboard, ReadingFailsCleanlyWhenMemoryRunsOut) {
         ASSERT_EQ(r.code, ERR_MEM) << n;
         EXPECT_EQ(GetMemoryStats().liveBlocks, blocks) << n;
         ASSERT_EQ((*BrushList())->next, nullptr) << n;
-    }
-}
-
-TEST(IlbmCodec, EncodedPicturesDecodeToTheirPixels) {
-    for (const bool mask : {false, true}) {
-        uint32_t pixels[19 * 4];
-        for (uint32_t i = 0; i < 19 * 4; ++i) {
-            pixels[i] = (i % 5 == 0 ? 0u : 0xFF000000u) | (i * 0x010307 + 0x405060) % 0x1000000;
-        }
-        uint8_t* bytes = nullptr;
-        size_t size = 0;
-        ASSERT_EQ(EncodeIlbm(pixels, 19, 4, mask, &bytes, &size), 0);
-        const BlockPtr<uint8_t> held(bytes);
-        qvIlbmPicture picture;
-        ASSERT_EQ(DecodeIlbm({bytes, size}, &picture), 0);
-        const BlockPtr<uint32_t> decoded(picture.pixels);
-        EXPECT_EQ(picture.masked, mask);
-        for (uint32_t i = 0; i < 19 * 4; ++i) {
-            const uint32_t alpha = !mask || pixels[i] >> 24 != 0 ? 0xFF000000u : 0u;
-            EXPECT_EQ(picture.pixels[i], alpha | (pixels[i] & 0xFFFFFF)) << i;
-        }
     }
 }
 
