@@ -121,10 +121,43 @@ int TransformBitmap(qvDisplayBitMap* source, const qvPlaneBitMap* mask, const qv
     return 0;
 }
 
+namespace {
+
+// Whether the rectangle is the whole of each part, the bitmap in the screen's format.
+bool WholePicture(const qvDisplayBitMap* source, const qvPlaneBitMap* mask,
+                  const qvPlaneBitMap* alpha, int32_t x, int32_t y, int32_t width, int32_t height) {
+    auto whole = [&](const auto* part) {
+        return part == nullptr || (part->width == width && part->height == height);
+    };
+    return x == 0 && y == 0 && whole(source) && whole(mask) && whole(alpha) &&
+           (source == nullptr || source->format == qv::ScreenFormat());
+}
+
+// A whole picture copied buffer by buffer: nothing to clear, convert or cut.
+int DuplicatePicture(const qvDisplayBitMap* source, const qvPlaneBitMap* mask,
+                     const qvPlaneBitMap* alpha, int displayable, qvDisplayBitMap** outBitmap,
+                     qvPlaneBitMap** outMask, qvPlaneBitMap** outAlpha) {
+    qv::gfx::NewPicture copy;
+    if (source != nullptr) copy.bitmap.reset(qv::DuplicateBitMap(source, displayable != 0));
+    if (mask != nullptr) copy.mask.reset(qv::DuplicatePlane(mask));
+    if (alpha != nullptr) copy.alpha.reset(qv::DuplicatePlane(alpha));
+    if ((source != nullptr && !copy.bitmap) || (mask != nullptr && !copy.mask) ||
+        (alpha != nullptr && !copy.alpha)) {
+        return ERR_MEM;
+    }
+    copy.HandOut(outBitmap, outMask, outAlpha);
+    return 0;
+}
+
+}  // namespace
+
 int CopyBitmapArea(qvDisplayBitMap* source, const qvPlaneBitMap* mask, const qvPlaneBitMap* alpha,
                    int32_t x, int32_t y, int32_t width, int32_t height, int displayable,
                    qvDisplayBitMap** outBitmap, qvPlaneBitMap** outMask, qvPlaneBitMap** outAlpha) {
     if (!qv::gfx::RectInPicture(source, mask, alpha, x, y, width, height)) return ERR_COORDSRANGE;
+    if (WholePicture(source, mask, alpha, x, y, width, height)) {
+        return DuplicatePicture(source, mask, alpha, displayable, outBitmap, outMask, outAlpha);
+    }
     qv::gfx::NewPicture copy;
     if (source != nullptr) {
         // Every pixel is copied below: no need to clear them first.

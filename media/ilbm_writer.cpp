@@ -1,4 +1,5 @@
 #include <cstring>
+#include <memory>
 
 #include "engine/error_codes.h"
 #include "media/picture_writers.h"
@@ -9,14 +10,15 @@ namespace {
 constexpr int kPlanes = 24;
 constexpr size_t kBmhdSize = 20;
 
-// A block of the run-time's allocator for one scope.
-struct Block {
-    explicit Block(size_t size) : bytes(static_cast<uint8_t*>(AllocMemBlock(size, 1))) {}
-    ~Block() { FreeMemBlock(bytes); }
-    Block(const Block&) = delete;
-    Block& operator=(const Block&) = delete;
-    uint8_t* bytes;
+// Blocks of the run-time's allocator.
+struct BlockFree {
+    void operator()(uint8_t* bytes) const { FreeMemBlock(bytes); }
 };
+using Bytes = std::unique_ptr<uint8_t, BlockFree>;
+
+Bytes NewBytes(size_t size) {
+    return Bytes(static_cast<uint8_t*>(AllocMemBlock(size, 0)));
+}
 
 uint8_t* PutBig(uint8_t* out, uint32_t value, int bytes) {
     for (int i = bytes - 1; i >= 0; --i) *out++ = uint8_t(value >> (8 * i));
@@ -51,58 +53,77 @@ uint8_t* PackByteRun1(const uint8_t* in, size_t size, uint8_t* out) {
 }
 
 // Splits one picture row into its 24 plane rows (red bits 0-7, green, blue; the first pixel
-// in the top bit of the first byte).
-void SplitPlanes(const uint32_t* row, int32_t width, size_t planeBytes, uint8_t* planes) {
-    std::memset(planes, 0, planeBytes * kPlanes);
+// in the top bit of the first byte) and, with a mask, a 25th row with the bits of the pixels
+// whose alpha byte is not 0.
+void SplitPlanes(const uint32_t* row, int32_t width, size_t planeBytes, bool mask,
+                 uint8_t* planes) {
+    std::memset(planes, 0, planeBytes * (kPlanes + 1));
     for (int32_t x = 0; x < width; ++x) {
-        const uint32_t rgb = row[x];
+        const uint32_t argb = row[x];
         const uint8_t bit = uint8_t(0x80 >> (x & 7));
         const size_t at = size_t(x) >> 3;
         for (int p = 0; p < kPlanes; ++p) {
             const int shift = 16 - 8 * (p / 8) + (p % 8);  // red from bit 16 up
-            if ((rgb >> shift) & 1) planes[size_t(p) * planeBytes + at] |= bit;
+            if ((argb >> shift) & 1) planes[size_t(p) * planeBytes + at] |= bit;
         }
+        if (mask && (argb >> 24) != 0) planes[size_t(kPlanes) * planeBytes + at] |= bit;
     }
 }
 
 }  // namespace
 
-int SaveIlbm(const char* file, const uint32_t* pixels, int32_t width, int32_t height) {
+int EncodeIlbm(const uint32_t* pixels, int32_t width, int32_t height, bool mask, uint8_t** bytes,
+               size_t* size) {
+    *bytes = nullptr, *size = 0;
     if (width < 1 || height < 1 || width > 0xFFFF || height > 0xFFFF) return ERR_WRONGUSAGE;
+    const int rowPlanes = kPlanes + (mask ? 1 : 0);
     const size_t planeBytes = ((size_t(width) + 15) / 16) * 2;
     // Worst case of ByteRun1: one header byte per 128 bytes.
-    const size_t packedRow = (planeBytes + (planeBytes + 127) / 128) * kPlanes;
+    const size_t packedRow = (planeBytes + (planeBytes + 127) / 128) * size_t(rowPlanes);
     const size_t bodyLimit = packedRow * size_t(height);
     if (bodyLimit > 0xFFFFFF00u) return ERR_WRONGUSAGE;  // IFF sizes are 32-bit
-    Block planes(planeBytes * kPlanes);
-    Block body(bodyLimit + 1);  // room for the pad byte
-    if (planes.bytes == nullptr || body.bytes == nullptr) return ERR_MEM;
-    uint8_t* end = body.bytes;
+    constexpr size_t kHead = 12 + 8 + kBmhdSize + 8;
+    Bytes planes = NewBytes(planeBytes * (kPlanes + 1));
+    Bytes form = NewBytes(kHead + bodyLimit + 1);
+    if (!planes || !form) return ERR_MEM;
+    uint8_t* const body = form.get() + kHead;
+    uint8_t* end = body;
     for (int32_t y = 0; y < height; ++y) {
-        SplitPlanes(pixels + size_t(y) * size_t(width), width, planeBytes, planes.bytes);
-        for (int p = 0; p < kPlanes; ++p)
-            end = PackByteRun1(planes.bytes + size_t(p) * planeBytes, planeBytes, end);
+        SplitPlanes(pixels + size_t(y) * size_t(width), width, planeBytes, mask, planes.get());
+        for (int p = 0; p < rowPlanes; ++p)
+            end = PackByteRun1(planes.get() + size_t(p) * planeBytes, planeBytes, end);
     }
-    const auto bodySize = uint32_t(end - body.bytes);
-    const uint32_t padded = bodySize + (bodySize & 1);  // end[0] is the zero pad byte
-    uint8_t head[12 + 8 + kBmhdSize + 8];
-    uint8_t* h = head;
+    const auto bodySize = uint32_t(end - body);
+    if (bodySize & 1) *end++ = 0;  // the pad byte
+    const auto padded = uint32_t(end - body);
+    uint8_t* h = form.get();
     std::memcpy(h, "FORM", 4);
-    h = PutBig(h + 4, uint32_t(4 + 8 + kBmhdSize + 8) + padded, 4);
+    h = PutBig(h + 4, uint32_t(kHead - 8) + padded, 4);
     std::memcpy(h, "ILBMBMHD", 8);
     h = PutBig(h + 8, kBmhdSize, 4);
     h = PutBig(h, uint32_t(width), 2);
     h = PutBig(h, uint32_t(height), 2);
-    h = PutBig(h, 0, 4);                           // x, y
-    h = PutBig(h, (kPlanes << 24) | (1 << 8), 4);  // planes, no masking, ByteRun1, pad
-    h = PutBig(h, 0x00000101, 4);                  // transparent colour 0, aspect 1:1
+    h = PutBig(h, 0, 4);  // x, y
+    // Planes, masking (1: a mask plane follows each row's planes), ByteRun1, pad.
+    h = PutBig(h, (kPlanes << 24) | ((mask ? 1 : 0) << 16) | (1 << 8), 4);
+    h = PutBig(h, 0x00000101, 4);  // transparent colour 0, aspect 1:1
     h = PutBig(h, uint32_t(width), 2);
     h = PutBig(h, uint32_t(height), 2);
     std::memcpy(h, "BODY", 4);
     PutBig(h + 4, bodySize, 4);
+    *bytes = form.release();
+    *size = kHead + padded;
+    return 0;
+}
+
+int SaveIlbm(const char* file, const uint32_t* pixels, int32_t width, int32_t height) {
+    uint8_t* bytes = nullptr;
+    size_t size = 0;
+    int error = EncodeIlbm(pixels, width, height, false, &bytes, &size);
+    if (error != 0) return error;
+    const Bytes form(bytes);
     qv::OutputFile out;
-    int error = out.Open(file);
-    if (error == 0) error = out.Write(head, sizeof head);
-    if (error == 0) error = out.Write(body.bytes, padded);
+    error = out.Open(file);
+    if (error == 0) error = out.Write(bytes, size);
     return error != 0 ? error : out.Finish();
 }

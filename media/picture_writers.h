@@ -1,4 +1,5 @@
-// The picture writers: JPEG into memory (libjpeg), GIF frames (giflib) and 24-plane IFF ILBM.
+// The picture writers: JPEG into memory (libjpeg), GIF frames (giflib) and 24-plane IFF ILBM
+// (into a file, or into memory with a mask plane for the clipboard).
 #pragma once
 
 #include <cstddef>
@@ -43,3 +44,8 @@ int FinishGifWriter(qvGifWriter* writer);
 // Writes width x height ARGB pixels as FORM ILBM with 24 ByteRun1-packed planes (alpha is
 // not stored). 0, ERR_MEM, ERR_WRITEFILE, or ERR_WRONGUSAGE for a size outside 1..65535.
 int SaveIlbm(const char* file, const uint32_t* pixels, int32_t width, int32_t height);
+// The same FORM in memory (a block for FreeMemBlock in *bytes, its length in *size); with
+// mask, each row's planes are followed by a mask plane (BMHD masking 1) whose bits are set
+// where the alpha byte is not 0. 0, ERR_MEM or ERR_WRONGUSAGE.
+int EncodeIlbm(const uint32_t* pixels, int32_t width, int32_t height, bool mask, uint8_t** bytes,
+               size_t* size);

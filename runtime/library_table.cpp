@@ -10,12 +10,16 @@
 #include "libs/network/network_library.h"
 #include "libs/string/string_library.h"
 #include "libs/system/system_library.h"
+#include "objects/brush.h"
+#include "objects/brush_library/brush_library.h"
+#include "objects/object_neighbours.h"
 #include "objects/vector/vector_library.h"
 #include "runtime/stubs/display_stub.h"
 #include "runtime/stubs/sound_stub.h"
 #include "runtime/stubs/stub_library.h"
 #include "scene/bgpic.h"
 #include "scene/bgpic_library.h"
+#include "scene/scene_neighbours.h"
 
 namespace qv {
 namespace {
@@ -29,10 +33,21 @@ int RegisterStub(qvVmState* L) {
 }
 
 constexpr char kDraw[] = "draw", kMoveObject[] = "moveobject", kDos[] = "dos", kEvent[] = "event",
-               kLayers[] = "layers", kText[] = "text", kAnim[] = "anim", kBrush[] = "brush",
-               kBGPic[] = "bgpic", kTransitionFX[] = "transitionfx", kSprite[] = "sprite",
-               kMemBlock[] = "memblock", kVectorGraphics[] = "vectorgraphics", kVideo[] = "video",
-               kArexx[] = "arexx";
+               kLayers[] = "layers", kText[] = "text", kAnim[] = "anim", kBGPic[] = "bgpic",
+               kTransitionFX[] = "transitionfx", kSprite[] = "sprite", kMemBlock[] = "memblock",
+               kVectorGraphics[] = "vectorgraphics", kVideo[] = "video", kArexx[] = "arexx";
+
+// The graphics library's questions about the later subsystems, each answered by the
+// subsystem that owns the answer.
+class PlayerNeighbours final : public scene::SceneNeighbours, public objects::ObjectNeighbours {};
+
+// The graphics library asks for brushes and its default draw tags as it registers, so the
+// answers are installed first.
+int RegisterGraphics(qvVmState* L) {
+    static PlayerNeighbours neighbours;
+    gfx::SetNeighbours(&neighbours);
+    return RegisterGraphicsLibrary(L);
+}
 
 // The slots each library will fill; until its code exists, they clean up nothing.
 constexpr qvLibraryCleanup kGraphicsCleanups[] = {
@@ -48,7 +63,7 @@ constexpr qvLibraryCleanup kAnimCleanups[] = {{kFreeAllAnims, NoCleanup}};
 constexpr qvLibraryCleanup kDisplayCleanups[] = {{kFreeAllDisplays, FreeAllDisplays}};
 constexpr qvLibraryCleanup kSoundCleanups[] = {{kStopAllSounds, NoCleanup},
                                                {kFreeAllSounds, NoCleanup}};
-constexpr qvLibraryCleanup kBrushCleanups[] = {{kFreeAllBrushes, NoCleanup}};
+constexpr qvLibraryCleanup kBrushCleanups[] = {{kFreeAllBrushes, FreeAllBrushes}};
 constexpr qvLibraryCleanup kBGPicCleanups[] = {{kFreeAllBGPics, FreeAllBGPics}};
 constexpr qvLibraryCleanup kSpriteCleanups[] = {{kFreeAllSprites, NoCleanup}};
 constexpr qvLibraryCleanup kMemBlockCleanups[] = {{kFreeAllMemBlocks, FreeAllMemBlocks}};
@@ -61,7 +76,7 @@ constexpr qvLibraryCleanup kArexxCleanups[] = {{kCloseRexxPort, CloseRexxPort}};
 constexpr qvLibraryRow kRows[kLibraryCount] = {
     {"string", RegisterStringLibrary, {}},
     {"math", RegisterMathLibrary, {}},
-    {"graphics", RegisterGraphicsLibrary, kGraphicsCleanups},
+    {"graphics", RegisterGraphics, kGraphicsCleanups},
     {kDraw, RegisterStub<kDraw>, kDrawCleanups},
     {kMoveObject, RegisterStub<kMoveObject>, {}},
     {kDos, RegisterDosLibrary, kDosCleanups},
@@ -72,7 +87,7 @@ constexpr qvLibraryRow kRows[kLibraryCount] = {
     {kAnim, RegisterStub<kAnim>, kAnimCleanups},
     {"display", RegisterDisplayLibrary, kDisplayCleanups},
     {"sound", RegisterSoundLibrary, kSoundCleanups},
-    {kBrush, RegisterStub<kBrush>, kBrushCleanups},
+    {"brush", RegisterBrushLibrary, kBrushCleanups},
     {kBGPic, RegisterBGPicLibrary, kBGPicCleanups},
     {kTransitionFX, RegisterStub<kTransitionFX>, {}},
     {kSprite, RegisterStub<kSprite>, kSpriteCleanups},

@@ -415,6 +415,5 @@ int RegisterBGPicLibrary(qvVmState* L) {
     RegisterLibrary(L, nullptr, qv::scene::kBGPicCommands, 0);
     if (int code = RegisterObjectList(qv::scene::BGPicList())) return code;
     qv::SetPluginImageBuilder(qv::scene::BuildPictureBitmaps);
-    qv::scene::InstallSceneNeighbours();
     return RegisterCommandTable(qv::scene::kBGPicCommands, "bgpic");
 }

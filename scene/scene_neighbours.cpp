@@ -17,9 +17,4 @@ void SceneNeighbours::ClearSpriteClipRegionRefs(qvVmState* L, const qvClipRegion
     ::ClearSpriteClipRegionRefs(L, region);
 }
 
-void InstallSceneNeighbours() {
-    static SceneNeighbours answers;
-    gfx::SetNeighbours(&answers);
-}
-
 }  // namespace qv::scene

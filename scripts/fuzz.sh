@@ -64,6 +64,8 @@ for target in "${targets[@]}"; do
         fuzz_bitmap_font) seeds=tests/objects/fonts/fuzz_regressions ;;
         fuzz_path_stream) seeds=tests/objects/fuzz_regressions/path_stream ;;
         fuzz_bmp) seeds=tests/platform/fuzz_regressions/bmp ;;
+        fuzz_ilbm_read) seeds=tests/objects/fuzz_regressions/ilbm ;;
+        fuzz_draw_tags) seeds=tests/objects/fuzz_regressions/draw_tags ;;
         *) seeds= ;;
     esac
     echo "== $target for ${seconds}s"

@@ -5,8 +5,13 @@
 #include <vector>
 
 #include "engine/convert.h"
+#include "gfx/masks.h"
 #include "libs/system/commands.h"
 #include "libs/system/tool_types.h"
+#include "media/ilbm_reader.h"
+#include "media/picture_writers.h"
+#include "objects/brush.h"
+#include "platform/linux/blocks.h"
 #include "platform/linux/catalog.h"
 #include "platform/linux/clipboard.h"
 #include "platform/linux/icons.h"
@@ -312,28 +317,113 @@ int ColorRequest(qvVmState* L) {
 
 // --- Clipboard ---
 
+namespace {
+
+// Whether the brush's mask or alpha plane shows the pixel.
+bool Shown(const qvBrush* brush, int32_t x, int32_t y) {
+    if (brush->mask != nullptr) {
+        const uint8_t* row = brush->mask->plane + size_t(y) * size_t(brush->mask->bytesPerRow);
+        return (row[x >> 3] >> (7 - (x & 7))) & 1;
+    }
+    return brush->alpha->plane[size_t(y) * size_t(brush->alpha->bytesPerRow) + size_t(x)] != 0;
+}
+
+// The brush as a 24-plane ILBM, with a mask plane when it has a mask or an alpha plane (a
+// pixel of alpha above 0 is shown).
+int BrushToIlbm(const qvBrush* brush, uint8_t** bytes, size_t* size) {
+    const int32_t width = brush->width, height = brush->height;
+    BlockPtr<qvARGB> pixels(ReadBitMapARGB(brush->bitmap, width, height));
+    if (!pixels) return ERR_MEM;
+    const bool masked = brush->mask != nullptr || brush->alpha != nullptr;
+    for (int32_t y = 0; y < height; ++y) {
+        qvARGB* row = pixels.get() + size_t(y) * size_t(width);
+        for (int32_t x = 0; x < width; ++x) {
+            const bool shown = !masked || Shown(brush, x, y);
+            row[x] = (row[x] & 0xFFFFFF) | (shown ? 0xFF000000u : 0u);
+        }
+    }
+    return EncodeIlbm(pixels.get(), width, height, masked, bytes, size);
+}
+
+// A new brush under an automatic id from an ILBM; ERR_WRONGUSAGE when the bytes are not a
+// picture the reader takes.
+int IlbmToBrush(std::span<const uint8_t> bytes, qvBrush** brush) {
+    qvIlbmPicture picture;
+    if (const int code = DecodeIlbm(bytes, &picture)) return code;
+    const BlockPtr<uint32_t> pixels(picture.pixels);
+    const int32_t width = picture.width, height = picture.height;
+    qvDisplayBitMap* bitmap = nullptr;
+    qvPlaneBitMap* keyed = nullptr;
+    if (const int code = PixelArrayToBitMap(pixels.get(), kNoTransparency, width, height, width, 0,
+                                            &bitmap, &keyed)) {
+        return code;
+    }
+    OwnedBitMap owned(bitmap);
+    OwnedPlane mask;
+    if (picture.masked) {
+        mask.reset(AllocMaskBitMap(bitmap, width, height, 1));
+        if (!mask) return ERR_MEM;
+        // The pixels the mask plane hid have alpha 0.
+        ColorKeyToMaskPixels32(pixels.get(), mask->plane, width, height, mask->bytesPerRow, 0,
+                               width, 0xFF000000);
+    }
+    const uint32_t transparent = mask ? kMaskWithoutKey : kNoTransparency;
+    if (const int code = AddBrush(AutomaticBrushId(), kBitmapBrush, width, height, width, 0,
+                                  nullptr, bitmap, transparent, mask.get(), nullptr, brush)) {
+        return code;
+    }
+    owned.release();
+    mask.release();
+    return 0;
+}
+
+std::span<const uint8_t> AsBytes(const std::string& text) {
+    return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
+}
+
+}  // namespace
+
 int SetClipboard(qvVmState* L) {
     CheckArgCount(L, 2, 2);
     switch (Trunc32(GetArgNumber(L, 1))) {
         case QV_CLIPBOARD_TEXT:
             return WriteClipboardData(ArgText(L, 2));
         case QV_CLIPBOARD_IMAGE: {
-            // No brush exists before the brush library: every id is unknown.
-            return ObjectNotFound(GetObjectIdArg(L, 2), ERR_FINDBRUSH);
+            qvBrush* brush = nullptr;
+            if (const int code = GetBrush(L, GetObjectIdArg(L, 2), &brush, 0)) return code;
+            uint8_t* bytes = nullptr;
+            size_t size = 0;
+            if (const int code = BrushToIlbm(brush, &bytes, &size)) return code;
+            const BlockPtr<uint8_t> form(bytes);
+            return WriteClipboardStore({reinterpret_cast<const char*>(bytes), size});
         }
         default:
             return ERR_WRONGUSAGE;
     }
 }
 
+// A picture that the reader refuses is the clipboard's "other" kind.
 int GetClipboard(qvVmState* L) {
     CheckArgCount(L, 0, 0);
+    const std::string store = ReadClipboardStore();
+    int kind = ClipboardKindOf(AsBytes(store));
     std::string text;
-    int kind = ReadClipboardData(&text);
+    qvBrush* brush = nullptr;
+    if (kind == QV_CLIPBOARD_TEXT) ReadFtxt(AsBytes(store), &text);
+    if (kind == QV_CLIPBOARD_IMAGE) {
+        const int code = IlbmToBrush(AsBytes(store), &brush);
+        if (code == ERR_WRONGUSAGE)
+            kind = QV_CLIPBOARD_UNKNOWN;
+        else if (code != 0)
+            return code;
+    }
     VmPushNumber(L, kind);
-    if (kind != QV_CLIPBOARD_TEXT) return 1;
-    PushText(L, text);
-    return 2;
+    if (kind == QV_CLIPBOARD_TEXT) {
+        PushText(L, text);
+        return 2;
+    }
+    if (brush != nullptr) return 1 + PushNewObjectHandle(L, brush->header);
+    return 1;
 }
 
 int PeekClipboard(qvVmState* L) {

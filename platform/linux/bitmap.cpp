@@ -32,6 +32,7 @@ bool compositeBlitsSucceed = false;
 platform::testing::CompositeCalls compositeCalls{};
 
 uint32_t frameLimit = 0;
+bool screenFriendVeto = false;
 // The one temporary plane header of SetupTempMaskBitMap and SetTempMaskPlane.
 qvPlaneBitMap tempPlaneHeader{};
 
@@ -399,6 +400,40 @@ qvDisplayBitMap* AllocBitMapInFormat(int32_t width, int32_t height, uint32_t for
     if (pixels == nullptr) return nullptr;
     *record = {width, height, rowLength, format, bytes, screenFriend, false, pixels, 0};
     return record.release();
+}
+
+qvDisplayBitMap* DuplicateBitMap(const qvDisplayBitMap* source, bool screenFriend) {
+    size_t size;
+    if (!BufferSize(int64_t(source->rowLength) * source->bytesPerPixel, source->height, &size))
+        return nullptr;
+    auto record = AllocBlock<qvDisplayBitMap>(sizeof(qvDisplayBitMap), true);
+    auto pixels = AllocBlock<uint8_t>(size, false);
+    if (!record || !pixels) return nullptr;
+    std::memcpy(pixels.get(), source->pixels, size);
+    *record = {source->width,  source->height,        source->rowLength,
+               source->format, source->bytesPerPixel, screenFriend,
+               false,          pixels.release(),      0};
+    return record.release();
+}
+
+qvPlaneBitMap* DuplicatePlane(const qvPlaneBitMap* source) {
+    size_t size;
+    if (!BufferSize(source->bytesPerRow, source->height, &size)) return nullptr;
+    auto record = AllocBlock<qvPlaneBitMap>(sizeof(qvPlaneBitMap), true);
+    auto plane = AllocBlock<uint8_t>(size, false);
+    if (!record || !plane) return nullptr;
+    std::memcpy(plane.get(), source->plane, size);
+    *record = {source->width,  source->height, source->bytesPerRow, source->depth, 0,
+               plane.release()};
+    return record.release();
+}
+
+bool ScreenFriendsVetoed() {
+    return screenFriendVeto;
+}
+
+void SetScreenFriendVeto(bool veto) {
+    screenFriendVeto = veto;
 }
 
 }  // namespace qv

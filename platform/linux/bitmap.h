@@ -144,6 +144,17 @@ enum : uint32_t {
     kCompositeTransform = 16,
 };
 
+// Copies of a whole bitmap or plane, row padding included, in its format and layout (a
+// screen friend when asked); none on failure. Every byte is copied, so nothing is cleared
+// first.
+qvDisplayBitMap* DuplicateBitMap(const qvDisplayBitMap* source, bool screenFriend);
+qvPlaneBitMap* DuplicatePlane(const qvPlaneBitMap* source);
+
+// The back end's veto on screen-friend bitmaps (a display setting): while it holds, no
+// hardware brush and no hardware back buffer is made. Clear at start.
+bool ScreenFriendsVetoed();
+void SetScreenFriendVeto(bool veto);
+
 // A bitmap in a given format (AllocDisplayBitMap uses the screen's); none on failure. Its
 // pixels start black, unless overwritten says that the caller writes all of them at once:
 // then only the rows' padding is cleared (test builds poison them all the same).

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <numbers>
 #include <random>
@@ -326,6 +327,51 @@ TEST(CopyBitmapArea, CopiesARectangleIntoUnclearedPlanes) {
             qv::AllocationFault fault(n, true);
             result = CopyBitmapArea(picture.bitmap.get(), picture.mask.get(), alpha.get(), 0, 0, 4,
                                     4, 1, &failed.bitmap, &failed.mask, &failed.alpha);
+        }
+        if (result == 0) break;
+        ASSERT_EQ(result, ERR_MEM);
+        EXPECT_EQ(qv::GetMemoryStats().liveBlocks, live);
+    }
+}
+
+// A whole picture is duplicated with its layout, row padding included; one in another format
+// is converted into the screen's.
+TEST(CopyBitmapArea, AWholePictureKeepsItsLayout) {
+    Picture picture(19, 7, true, false);
+    PlanePtr alpha(AllocAlphaBitMap(19, 7, 1));
+    qv::test::PaintCoordinates(picture.bitmap.get(), nullptr, alpha.get());
+    const qvDisplayBitMap* source = picture.bitmap.get();
+    const size_t bytes = size_t(source->rowLength) * source->bytesPerPixel * 7;
+    for (int displayable : {0, 1}) {
+        Outputs out;
+        ASSERT_EQ(CopyBitmapArea(picture.bitmap.get(), picture.mask.get(), alpha.get(), 0, 0, 19, 7,
+                                 displayable, &out.bitmap, &out.mask, &out.alpha),
+                  0);
+        EXPECT_EQ(QueryBitMapAttr(out.bitmap, 25), uintptr_t(displayable));
+        EXPECT_EQ(out.bitmap->rowLength, source->rowLength);
+        EXPECT_EQ(std::memcmp(out.bitmap->pixels, source->pixels, bytes), 0);
+        EXPECT_EQ(std::memcmp(out.mask->plane, picture.mask->plane,
+                              size_t(picture.mask->bytesPerRow) * 7),
+                  0);
+        EXPECT_EQ(std::memcmp(out.alpha->plane, alpha->plane, size_t(alpha->bytesPerRow) * 7), 0);
+    }
+    const uint32_t other = qv::ScreenFormat() == QV_FMT_R5G6B5 ? QV_FMT_A8R8G8B8 : QV_FMT_R5G6B5;
+    BitMapPtr foreign(qv::AllocBitMapInFormat(19, 7, other, false));
+    RectFill(foreign.get(), 0, 0, 19, 7, 0xF80000);
+    Outputs out;
+    ASSERT_EQ(CopyBitmapArea(foreign.get(), nullptr, nullptr, 0, 0, 19, 7, 0, &out.bitmap, nullptr,
+                             nullptr),
+              0);
+    EXPECT_EQ(out.bitmap->format, qv::ScreenFormat());
+    EXPECT_EQ(ReadBitMapPixel(out.bitmap, 18, 6), qv::test::AsStored(0xF80000));
+    for (uint64_t n = 1;; ++n) {
+        const size_t live = qv::GetMemoryStats().liveBlocks;
+        Outputs failed;
+        int result;
+        {
+            qv::AllocationFault fault(n, false);
+            result = CopyBitmapArea(picture.bitmap.get(), picture.mask.get(), alpha.get(), 0, 0, 19,
+                                    7, 0, &failed.bitmap, &failed.mask, &failed.alpha);
         }
         if (result == 0) break;
         ASSERT_EQ(result, ERR_MEM);

@@ -5,12 +5,15 @@
 #include <string>
 
 #include "gfx/library/graphics_library.h"
+#include "gfx/library/neighbours.h"
 #include "libs/string/string_library.h"
 #include "libs/system/system_library.h"
+#include "objects/draw_tags.h"
 #include "platform/linux/bitmap.h"
 #include "platform/linux/debug_output.h"
 #include "runtime/attributes.h"
 #include "runtime/errors.h"
+#include "runtime/library_table.h"
 #include "runtime/stubs/display_stub.h"
 #include "runtime/stubs/sound_stub.h"
 #include "tests/runtime/runtime_test_support.h"
@@ -201,6 +204,24 @@ TEST_F(LibrariesTest, GraphicsAndSoundKeepTheirAttributes) {
               0);
     EXPECT_EQ(Attr(5), 0);
     EXPECT_EQ(Attr(7), 128);
+}
+
+// The graphics row installs the object code's neighbours before the library registers, so
+// that the default draw tags are the drawing code's from the start.
+TEST_F(LibrariesTest, TheGraphicsRowStartsWithTheDrawingCodesDefaults) {
+    const qvLibraryRow& graphics = BuiltinLibraries().rows[2];
+    ASSERT_STREQ(graphics.name, "graphics");
+    ASSERT_EQ(
+        VmCPCall(
+            L, [](qvVmState* L) { return BuiltinLibraries().rows[2].initialise(L); }, nullptr),
+        0);
+    const auto* style = static_cast<const qvDrawStyle*>(gfx::DefaultDrawTags().style);
+    ASSERT_NE(style, nullptr);
+    EXPECT_EQ(style->shadow.colour, 0x80000000u);
+    EXPECT_EQ(style->shadow.direction, 3);
+    EXPECT_EQ(style->border.size, 2);
+    FreeGraphicsObjects(L);
+    gfx::SetNeighbours(nullptr);
 }
 
 }  // namespace

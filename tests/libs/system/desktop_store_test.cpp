@@ -69,21 +69,25 @@ TEST_F(Clipboard, TextRoundTripsWithNulsAndLatin1) {
     EXPECT_EQ(Call("GetClipboard").Text(1), " ");
 }
 
+// Peek tells the form's type; GetClipboard reads the picture, and one without a body is
+// another kind.
 TEST_F(Clipboard, PeekTellsTheKindOfTheStore) {
-    const std::pair<std::string, int> cases[] = {
-        {"", 0},
-        {Form("FTXT", Chunk("CHRS", "hi")), 1},
-        {Form("ILBM", Chunk("BMHD", std::string(20, '\0'))), 2},
-        {Form("8SVX", Chunk("VHDR", std::string(20, '\0'))), 4},
-        {"not iff at all", 0},
-        {"FORM", 0}};
+    const struct {
+        std::string bytes;
+        int peeked, got;
+    } cases[] = {{"", 0, 0},
+                 {Form("FTXT", Chunk("CHRS", "hi")), 1, 1},
+                 {Form("ILBM", Chunk("BMHD", std::string(20, '\0'))), 2, 4},
+                 {Form("8SVX", Chunk("VHDR", std::string(20, '\0'))), 4, 4},
+                 {"not iff at all", 0, 0},
+                 {"FORM", 0, 0}};
     EXPECT_EQ(Call("PeekClipboard").Number(), 0) << "no store yet";
-    for (const auto& [bytes, kind] : cases) {
+    for (const auto& [bytes, peeked, got] : cases) {
         WriteFile(Store(), bytes);
-        EXPECT_EQ(Call("PeekClipboard").Number(), kind);
+        EXPECT_EQ(Call("PeekClipboard").Number(), peeked);
         CallResult r = Call("GetClipboard");
-        EXPECT_EQ(r.Number(0), kind);
-        EXPECT_EQ(r.results.size(), kind == 1 ? 2u : 1u);
+        EXPECT_EQ(r.Number(0), got);
+        EXPECT_EQ(r.results.size(), got == 1 ? 2u : 1u);
     }
 }
 
