@@ -20,6 +20,7 @@ packages=(
     attr  # getfattr and setfattr, the oracles of the file-attribute tests
     regina-rexx  # rexx, which qvrexxd runs REXX scripts with
     xdg-utils  # xdg-open, the default URL opener
+    xvfb x11-apps xdotool  # the X server, screenshots and input of the sdl back end's tests
 )
 
 missing=()

@@ -1,0 +1,10 @@
+#include "platform/linux/video/sdl.h"
+
+namespace qv {
+
+const VideoDriver* StartSdlDriver(std::string* why) {
+    *why = "not built";
+    return nullptr;
+}
+
+}  // namespace qv
