@@ -101,7 +101,8 @@ qvPlaneBitMap* ShapeOf(const qvPlaneBitMap* mask, const qvPlaneBitMap* alpha, in
         return nullptr;
     }
     FillMaskRect(shape, 0, 0, width, height, 0);
-    const int32_t coverWidth = int32_t(std::min<int64_t>(width, PlaneExtentX(given)));
+    const int32_t coverWidth =
+        int32_t(std::min<int64_t>({width, given->width, PlaneExtentX(given)}));
     const int32_t coverHeight = std::min(height, given->height);
     if (given->depth == 1) {
         CombineMaskRect(given, 0, 0, shape, 0, 0, coverWidth, coverHeight, 2);
@@ -151,6 +152,10 @@ qvPlatformDisplay* FindOpenWindow(uint32_t number) {
         if (number != 0 && w->number == number) return w;
     }
     return nullptr;
+}
+
+void RestartWindowNumbers() {
+    openings = 0;
 }
 
 void AddDamage(qvPlatformDisplay* window, DamageRect rect) {

@@ -157,6 +157,9 @@ qvPlatformDisplay* OpenWindows();
 // The open window with that opening number; none when no open window has it.
 qvPlatformDisplay* FindOpenWindow(uint32_t number);
 
+// The next window to open is number 1 again: a new run of the video back end.
+void RestartWindowNumbers();
+
 // Adds a rectangle of the framebuffer (cut to it) to the damage; the caller holds the lock.
 void AddDamage(qvPlatformDisplay* window, DamageRect rect);
 // Hands the damage over and clears it; the caller holds the lock.

@@ -61,6 +61,7 @@ int StartVideo(std::string* detail) {
     const VideoDriver* chosen = ChooseDriver(detail, &code);
     if (chosen == nullptr) return code;
     driver = chosen;
+    RestartWindowNumbers();
     setenv("QV_VIDEO", driver->name, 1);
     RefreshScreenInfo();
     return 0;
