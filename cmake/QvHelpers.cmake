@@ -9,13 +9,14 @@ find_package(GTest REQUIRED)
 include(GoogleTest)
 
 # Adds labels to every test of the lists that gtest_discover_tests filled (its properties
-# cannot carry a list of labels).
+# cannot carry a list of labels), and runs them on the headless video back end.
 function(qv_label_discovered_tests target labels)
     set(file ${CMAKE_CURRENT_BINARY_DIR}/${target}_labels.cmake)
     file(WRITE ${file} "")
     foreach(list ${ARGN})
         file(APPEND ${file} "foreach(test \${${list}})\n"
-            "    set_tests_properties(\${test} PROPERTIES LABELS \"${labels}\")\nendforeach()\n")
+            "    set_tests_properties(\${test} PROPERTIES LABELS \"${labels}\"\n"
+            "        ENVIRONMENT_MODIFICATION QV_VIDEO=set:headless)\nendforeach()\n")
     endforeach()
     set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${file})
 endfunction()

@@ -419,7 +419,7 @@ TEST_F(HeadlessInput, AMalformedLineEndsStartUpNamingIt) {
         SCOPED_TRACE(line);
         std::string detail;
         EXPECT_EQ(Start(std::string("1 close\n\n") + line + "\n", &detail), ERR_READFILE);
-        EXPECT_EQ(detail, file_ + " (line 3: " + line + ")");
+        EXPECT_EQ(detail, file_ + " (line 3)");
     }
     std::string detail;
     input_env_.emplace("QV_HEADLESS_INPUT", scratch_ / "missing.txt");

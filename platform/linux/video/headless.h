@@ -7,7 +7,7 @@
 // QV_HEADLESS_INPUT=FILE: one event per line, "FRAME TYPE ARGS", injected into the first open
 // window when frame FRAME is presented: "click X Y" (left press and release at the inner
 // position), "key CODE" (key down and up), "move X Y" (the mouse moves), "close" (a close
-// request). Empty lines are skipped; any other line ends start-up naming it.
+// request). Empty lines are skipped; any other line ends start-up naming its number.
 #pragma once
 
 #include <cstdint>
@@ -20,7 +20,7 @@ namespace qv {
 
 const VideoDriver& HeadlessDriver();
 // Reads QV_HEADLESS_FRAMES and QV_HEADLESS_INPUT; 0, or ERR_READFILE with the file and the
-// malformed line in *detail, or ERR_MEM.
+// number of the malformed line in *detail, or ERR_MEM.
 int StartHeadlessDriver(std::string* detail);
 
 }  // namespace qv

@@ -12,8 +12,6 @@
 namespace qv {
 namespace {
 
-constexpr size_t kShownLineLength = 80;
-
 // A whole decimal number in [low, high].
 bool ParseNumber(const std::string& text, long long low, long long high, long long* out) {
     if (text.empty()) return false;
@@ -67,8 +65,8 @@ int Load(const char* path, std::vector<ScheduledInput>* out, std::string* detail
         if (ParseLine(line, &input, &empty)) {
             out->push_back(input);
         } else if (!empty) {
-            if (line.size() > kShownLineLength) line = line.substr(0, kShownLineLength) + "...";
-            *detail = std::string(path) + " (line " + std::to_string(number) + ": " + line + ")";
+            // The report shows the file part of the text, so the line is named by its number.
+            *detail = std::string(path) + " (line " + std::to_string(number) + ")";
             return ERR_READFILE;
         }
     }

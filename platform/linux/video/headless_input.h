@@ -28,7 +28,8 @@ struct ScheduledEvents {
 ScheduledEvents HostEventsOf(const ScheduledInput& input);
 
 // Reads the file into *out in frame order (stable for one frame); 0, or ERR_READFILE with the
-// file and the first malformed line (or the reason it cannot be read) in *detail, or ERR_MEM.
+// file and the number of the first malformed line (or the reason it cannot be read) in
+// *detail, or ERR_MEM.
 int LoadInputSchedule(const char* path, std::vector<ScheduledInput>* out, std::string* detail);
 
 }  // namespace qv
