@@ -121,8 +121,9 @@ qvWindowSpec CentredSpec(qvPlatformDisplay* window, const StandInDisplay& displa
 
 }  // namespace
 
-void PollEventsHook(qvVmState* L, qvDebugRecord* ar, int* status) {
-    PollEvents(L, ar, status);
+// The engine sets *status to 0 and tests the abort flag itself: idle, the hook is one load.
+void PollEventsHook(qvVmState* L, qvDebugRecord*, int*) {
+    if (InputDue().load(std::memory_order_relaxed) != 0) PumpEvents(L);
 }
 
 qvPlatformDisplay* StandInWindow() {

@@ -29,7 +29,8 @@ void FreeAllDisplays(qvVmState* L);
 
 namespace qv {
 
-// PollEvents in the shape of a hook.
+// PollEvents in the shape of a line hook, which need not report the stop: the engine sets
+// *status to 0 before the call and reads the abort flag at every instruction.
 void PollEventsHook(qvVmState* L, qvDebugRecord* ar, int* status);
 
 // The window of the opened display; none before OpenFirstDisplay.

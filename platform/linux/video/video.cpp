@@ -16,7 +16,6 @@ namespace {
 constexpr int64_t kMicrosPerSecond = 1000000;
 
 const VideoDriver* driver = nullptr;  // none: headless
-std::atomic<uint32_t> inputDue{0};
 uint64_t presents = 0;
 uint64_t vblanks = 0;
 bool instantVBlank = false;
@@ -77,12 +76,8 @@ void StopVideo() {
     Video().stop();
     driver = nullptr;
     presents = vblanks = 0;
-    inputDue.store(0, std::memory_order_relaxed);
+    InputDue().store(0, std::memory_order_relaxed);
     RefreshScreenInfo();
-}
-
-std::atomic<uint32_t>& InputDue() {
-    return inputDue;
 }
 
 void Present() {
@@ -92,7 +87,7 @@ void Present() {
 bool WaitForHostEvent(int64_t deadline) {
     Present();
     const bool pending = Video().waitEvent(deadline);
-    if (pending) inputDue.store(1, std::memory_order_relaxed);
+    if (pending) InputDue().store(1, std::memory_order_relaxed);
     return pending;
 }
 

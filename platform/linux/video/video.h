@@ -26,8 +26,11 @@ void StopVideo();
 
 // Set when host input may be waiting (by the sdl back end's 100 Hz ticker, by headless
 // injection, by a wait that saw input); the input poll pumps only while it is set, so that
-// its idle path is one relaxed load.
-std::atomic<uint32_t>& InputDue();
+// its idle path is one relaxed load of this word.
+inline std::atomic<uint32_t> inputDueWord{0};
+inline std::atomic<uint32_t>& InputDue() {
+    return inputDueWord;
+}
 
 // Shows what was drawn into every open window since the last present.
 void Present();
