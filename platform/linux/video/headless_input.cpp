@@ -79,33 +79,23 @@ int Load(const char* path, std::vector<ScheduledInput>* out, std::string* detail
 }  // namespace
 
 ScheduledEvents HostEventsOf(const ScheduledInput& input) {
+    static constexpr HostEventKind kKinds[] = {HostEventKind::kButton, HostEventKind::kKey,
+                                               HostEventKind::kMotion, HostEventKind::kClose};
     ScheduledEvents out{};
     HostEvent& first = out.events[0];
-    first.x = input.a, first.y = input.b;
+    first.kind = kKinds[int(input.kind)];
+    if (input.kind == ScheduledInput::Kind::kKey) {
+        first.key = uint32_t(input.a);
+    } else {
+        first.x = input.a, first.y = input.b;
+    }
     out.count = 1;
-    switch (input.kind) {
-        case ScheduledInput::Kind::kClick:
-            first.kind = HostEventKind::kButton;
-            first.down = true;
-            out.events[1] = first;
-            out.events[1].down = false;
-            out.count = 2;
-            break;
-        case ScheduledInput::Kind::kKey:
-            first.kind = HostEventKind::kKey;
-            first.x = first.y = 0;
-            first.key = uint32_t(input.a);
-            first.down = true;
-            out.events[1] = first;
-            out.events[1].down = false;
-            out.count = 2;
-            break;
-        case ScheduledInput::Kind::kMove:
-            first.kind = HostEventKind::kMotion;
-            break;
-        case ScheduledInput::Kind::kClose:
-            first.kind = HostEventKind::kClose;
-            break;
+    // A click and a key are a press and its release.
+    if (first.kind == HostEventKind::kButton || first.kind == HostEventKind::kKey) {
+        first.down = true;
+        out.events[1] = first;
+        out.events[1].down = false;
+        out.count = 2;
     }
     return out;
 }

@@ -10,7 +10,7 @@
 namespace qv {
 
 struct ScheduledInput {
-    enum class Kind : uint8_t { kClick, kKey, kMove, kClose };
+    enum class Kind : uint8_t { kClick, kKey, kMove, kClose };  // HostEventsOf relies on the order
     uint64_t frame;
     Kind kind;
     int32_t a, b;  // click and move: x, y; key: the key code
