@@ -11,13 +11,19 @@ find_package(GTest REQUIRED)
 include(GoogleTest)
 
 # Adds labels to every test of the lists that gtest_discover_tests filled (its properties
-# cannot carry a list of labels).
+# cannot carry a list of labels), and runs them on the headless video back end with their
+# scratch files in the build tree, so that runs of two build trees never meet in /tmp.
+set(QV_TEST_TMPDIR ${CMAKE_BINARY_DIR}/testtmp)
+file(MAKE_DIRECTORY ${QV_TEST_TMPDIR})
 function(qv_label_discovered_tests target labels)
     set(file ${CMAKE_CURRENT_BINARY_DIR}/${target}_labels.cmake)
     file(WRITE ${file} "")
+    set(tmp ${QV_TEST_TMPDIR})
+    set(environment "QV_VIDEO=set:headless;TMPDIR=set:${tmp};TEST_TMPDIR=set:${tmp}/")
     foreach(list ${ARGN})
         file(APPEND ${file} "foreach(test \${${list}})\n"
-            "    set_tests_properties(\${test} PROPERTIES LABELS \"${labels}\")\nendforeach()\n")
+            "    set_tests_properties(\${test} PROPERTIES LABELS \"${labels}\"\n"
+            "        ENVIRONMENT_MODIFICATION \"${environment}\")\nendforeach()\n")
     endforeach()
     set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${file})
 endfunction()

@@ -1,5 +1,7 @@
-// One pass of the run-time's input pump, for commands that wait (network engines, timed
-// waits): the pump is the engine's line hook. Also the run-time's timed wait, which keeps the
+// The run-time's input pump: host input from the video back end becomes queued run-time
+// events (runtime/event_queue.h) of the displays that own the windows, in the windows' inner
+// coordinates, and the display states of runtime/display_input.h. Also one pass of the
+// engine's line hook for commands that wait, and the run-time's timed wait, which keeps the
 // pump running while it waits.
 #pragma once
 
@@ -7,18 +9,32 @@
 
 #include "engine/vm.h"
 
+// Reads every pending host event, posts the run-time events and applies the display requests
+// (resize, minimise, mode switch), then presents. Returns 1 and sets the abort flag when the
+// program is to end: the flag was already set, a close request came for a display without
+// close reporting, Escape was pressed with run-time option 10 on, or the left button is held
+// with option 9 on; else 0.
+int PumpEvents(qvVmState* L);
+
+// The qualifier keys held, as the key table's qualifier codes OR-ed (top bit set), or 0.
+uint32_t GetQualifierFlags();
+
 namespace qv {
 
 // Runs the line hook once; true when the program is to stop (the hook reported a status or
 // the abort flag is set).
 bool RunInputPump(qvVmState* L);
 
+// Forgets the qualifier keys and the left button that the pump saw held.
+void ResetInputPump();
+
 }  // namespace qv
 
 // Waits milliseconds of the monotonic clock in slices of at most 20 ms, running the input
-// pump before each slice. Returns 0, or ERR_USERABORT when the pump asks the program to stop.
+// pump before each slice and presenting; host input ends a slice early. Returns 0, or
+// ERR_USERABORT when the pump asks the program to stop.
 int TimedWaitWithEvents(qvVmState* L, int64_t milliseconds);
 
-// Forgets the current display's key and pointer state after an external program or a
-// requester had the input. Until the display library exists no display keeps such state.
+// Forgets the key and pointer state the pump keeps after an external program or a requester
+// had the input; the display side forgets its own.
 void ResetDisplayInput(qvVmState* L);

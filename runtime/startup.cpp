@@ -6,6 +6,7 @@
 #include "platform/linux/program.h"
 #include "runtime/attributes.h"
 #include "runtime/command_line.h"
+#include "runtime/errors.h"
 #include "runtime/option_tables.h"
 #include "runtime/plugin_api/builtin_fonts.h"
 #include "runtime/preload.h"
@@ -113,7 +114,9 @@ int InitAndParseArgs(const qv::PlayerRun& run, const qvAppletLink& link, int arg
     qv::RuntimeState& rt = qv::Runtime();
     const qv::PlayerServices& services = *run.services;
     qv::SetInterruptTarget(&rt.abortFlag);
-    if (int result = services.platformStartup()) return result;
+    if (int result = services.platformStartup()) {
+        return ErrorWithText(result, qv::PlatformStartupDetail());
+    }
     rt.catalog = services.openAppCatalog("Quorvella/Quorvella.catalog", 0);
     SetDisplayDefaults(run.header, run.options);
     uint32_t offset = qv::LinkOffsetOf(link);

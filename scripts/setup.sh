@@ -22,6 +22,7 @@ packages=(
     regina-rexx  # rexx, which qvrexxd runs REXX scripts with
     xdg-utils  # xdg-open, the default URL opener
     fonts-amiga libcairo2-dev libstb-dev  # the built-in font's source, the text peers and oracle
+    xvfb x11-apps xdotool  # the X server, screenshots and input of the sdl back end's tests
 )
 
 missing=()

@@ -1,11 +1,12 @@
-// Times a script workload: qvbench [--hook] FILE.qvs
+// Times a script workload: qvbench [--hook | --poll] FILE.qvs
 //
 // The listing is assembled and loaded once and its main function run once to warm up (and
 // to define its globals). A listing that defines the globals "workload" (and optionally
 // "setup") has workload timed five times, each after an untimed setup; otherwise main itself
 // is timed five times. Prints the last line that report() wrote as "checksum TEXT" and the
 // median time as "seconds S". --hook installs a line hook shaped like the run-time's idle
-// input poll: one relaxed load of an atomic flag.
+// input poll: one relaxed load of an atomic flag. --poll installs the player's own input poll
+// (idle: no input is due on the headless back end).
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -18,6 +19,7 @@
 
 #include "engine/testsupport/commands.h"
 #include "engine/testsupport/listing.h"
+#include "runtime/stubs/display_stub.h"
 #include "tools/qvasm/qvasm.h"
 
 namespace {
@@ -54,8 +56,9 @@ int Fail(const char* message, const std::string& detail) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    bool hook = argc == 3 && std::strcmp(argv[1], "--hook") == 0;
-    if (argc != 2 && !hook) return Fail("usage: qvbench [--hook] FILE.qvs", "");
+    const bool hook = argc == 3 && std::strcmp(argv[1], "--hook") == 0;
+    const bool poll = argc == 3 && std::strcmp(argv[1], "--poll") == 0;
+    if (argc != 2 && !hook && !poll) return Fail("usage: qvbench [--hook | --poll] FILE.qvs", "");
     const char* path = argv[argc - 1];
     std::ifstream in(path, std::ios::binary);
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -76,6 +79,7 @@ int main(int argc, char** argv) {
     VmPushValue(L, -2);
     VmSetTable(L, VM_REGISTRYINDEX);
     if (hook) VmSetHook(L, IdlePollHook, VM_MASKLINE, 0);
+    if (poll) VmSetHook(L, qv::PollEventsHook, VM_MASKLINE, 0);
     if (VmPCall(L, 0, 0, 0) != 0) return Fail("warm-up run failed: ", path);
 
     bool split = HasGlobalFunction(L, "workload");

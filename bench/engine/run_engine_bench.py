@@ -33,12 +33,19 @@ ROWS = [
     ("B9a", "10^7 short-lived tables", "b9a_tables", False),
     ("B9b", "collection with 10^6 live tables", "b9b_collect", False),
 ]
+# S1b: the player's own input poll, idle on the headless back end, beside the bare idle hook
+# of B1h and B2h in the same run (ratio: hook time / poll time).
+POLL_ROWS = [
+    ("S1b:B1h", "B1h with the player's input poll", "b1_loop"),
+    ("S1b:B2h", "B2h with the player's input poll", "b2_fib"),
+]
 REPEATS = 3
 
 
-def run(command, cwd=None):
+def run(command, cwd=None, env=None):
     """(checksum, seconds) from the "checksum" and "seconds" lines a side prints."""
-    output = subprocess.run(command, capture_output=True, text=True, check=True, cwd=cwd).stdout
+    output = subprocess.run(command, capture_output=True, text=True, check=True, cwd=cwd,
+                            env=env).stdout
     fields = dict(line.split(" ", 1) for line in output.strip().splitlines() if " " in line)
     return fields.get("checksum", ""), float(fields["seconds"])
 
@@ -58,6 +65,16 @@ def main(build_dir, tsv_path):
         agree = all(o[0] == t[0] for o in ours for t in theirs)
         rows.append((row_id, name, statistics.median(o[1] for o in ours),
                      statistics.median(t[1] for t in theirs), agree))
+    env = dict(os.environ, QV_VIDEO="headless")
+    for row_id, name, workload in POLL_ROWS:
+        listing = os.path.join(root, "bench", "engine", "workloads", workload + ".qvs")
+        polls, hooks = [], []
+        for _ in range(REPEATS):
+            polls.append(run([qvbench, "--poll", listing], env=env))
+            hooks.append(run([qvbench, "--hook", listing], env=env))
+        agree = all(p[0] == h[0] for p in polls for h in hooks)
+        rows.append((row_id, name, statistics.median(p[1] for p in polls),
+                     statistics.median(h[1] for h in hooks), agree))
     report(rows, tsv_path)
 
 

@@ -1,40 +1,32 @@
 #include "gfx/library/platform_pointer.h"
 
-#include <array>
-
 #include "engine/error_codes.h"
 #include "platform/linux/memory.h"
+#include "platform/linux/video/video.h"
 
 namespace qv {
 namespace {
 
-// The windows told something, a few at a time as windows are few; a window beyond the
-// capacity is not recorded.
-std::array<HeadlessPointerState, 16> states{};
-
-HeadlessPointerState* StateOf(const qvPlatformDisplay* window) {
-    HeadlessPointerState* free = nullptr;
-    for (HeadlessPointerState& s : states) {
-        if (s.window == window) return &s;
-        if (s.window == nullptr && free == nullptr) free = &s;
+// Hands the window's pointer state to the back end while the window is open.
+void ShowPointerState(qvPlatformDisplay* window) {
+    if (!WindowIsOpen(window)) return;
+    const qvPlatformPointer* p = window->pointer.pointer;
+    if (p == nullptr || p->image == nullptr) {
+        Video().setPointer(window, nullptr);
+        return;
     }
-    if (free != nullptr) *free = {window, nullptr, 0, false, 0, 0};
-    return free;
+    const PointerImage image{p->image, p->width, p->height, p->hotX, p->hotY};
+    Video().setPointer(window, &image);
 }
 
 }  // namespace
 
-const HeadlessPointerState* HeadlessPointerOf(const qvPlatformDisplay* window) {
-    for (const HeadlessPointerState& s : states) {
-        if (window != nullptr && s.window == window) return &s;
-    }
-    return nullptr;
+const WindowPointerState* HeadlessPointerOf(const qvPlatformDisplay* window) {
+    return window != nullptr && window->pointer.told ? &window->pointer : nullptr;
 }
 
-void ForgetHeadlessPointer(const qvPlatformDisplay* window) {
-    for (HeadlessPointerState& s : states) {
-        if (s.window == window) s = {};
-    }
+void ForgetHeadlessPointer(qvPlatformDisplay* window) {
+    if (window != nullptr) window->pointer = {};
 }
 
 }  // namespace qv
@@ -52,31 +44,37 @@ int CreatePointerObject(qvARGB* image, int32_t width, int32_t height, int32_t ho
 
 void FreePointerObject(qvPlatformPointer* pointer) {
     if (pointer == nullptr) return;
-    for (qv::HeadlessPointerState& s : qv::states) {
-        if (s.pointer == pointer) s.pointer = nullptr;
+    for (qvPlatformDisplay* w = qv::OpenWindows(); w != nullptr; w = w->next) {
+        if (w->pointer.pointer != pointer) continue;
+        w->pointer.pointer = nullptr;
+        qv::ShowPointerState(w);
     }
     FreeMemBlock(pointer->image);
     FreeMemBlock(pointer);
 }
 
 void SetDisplayPointer(qvPlatformDisplay* window, const qvPlatformPointer* pointer, int32_t kind) {
-    if (qv::HeadlessPointerState* s = qv::StateOf(window)) {
-        s->pointer = pointer;
-        s->kind = kind;
-    }
+    window->pointer.pointer = pointer;
+    window->pointer.kind = kind;
+    window->pointer.told = true;
+    qv::ShowPointerState(window);
 }
 
 void ShowDisplayPointer(qvPlatformDisplay* window) {
-    if (qv::HeadlessPointerState* s = qv::StateOf(window)) s->hidden = false;
+    window->pointer.hidden = false;
+    window->pointer.told = true;
+    qv::ShowPointerState(window);
 }
 
 void HideDisplayPointer(qvPlatformDisplay* window) {
-    if (qv::HeadlessPointerState* s = qv::StateOf(window)) s->hidden = true;
+    window->pointer.hidden = true;
+    window->pointer.told = true;
+    qv::ShowPointerState(window);
 }
 
 void SetMousePosition(qvPlatformDisplay* window, int32_t x, int32_t y) {
-    if (qv::HeadlessPointerState* s = qv::StateOf(window)) {
-        s->mouseX = x;
-        s->mouseY = y;
-    }
+    window->pointer.mouseX = x;
+    window->pointer.mouseY = y;
+    window->pointer.told = true;
+    if (qv::WindowIsOpen(window)) qv::Video().warpPointer(window, x, y);
 }

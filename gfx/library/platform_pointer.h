@@ -1,13 +1,12 @@
-// The headless back end of the platform's mouse-pointer operations: pointer objects keep
-// their ARGB image and hot spot, and what a window was told (its pointer, shown or hidden,
-// the mouse position) is recorded per window for tests and for the window back end to come.
+// The platform's mouse-pointer operations: pointer objects keep their ARGB image and hot
+// spot; what a window is told (its pointer, shown or hidden, the mouse position) is kept in
+// its record (platform/linux/window.h) and handed to the video back end.
 #pragma once
 
 #include <cstdint>
 
 #include "gfx/pixel_format.h"
-
-struct qvPlatformDisplay;
+#include "platform/linux/window.h"
 
 struct qvPlatformPointer {
     qvARGB* image;  // width x height, rows packed; none for a system pointer
@@ -19,6 +18,7 @@ struct qvPlatformPointer {
 // ERR_MEM (the image is freed then).
 int CreatePointerObject(qvARGB* image, int32_t width, int32_t height, int32_t hotX, int32_t hotY,
                         qvPlatformPointer** out);
+// Open windows that show the object go back to the system pointer.
 void FreePointerObject(qvPlatformPointer* pointer);
 // pointer none: the system pointer of kind (STDPTR_SYSTEM or STDPTR_BUSY).
 void SetDisplayPointer(qvPlatformDisplay* window, const qvPlatformPointer* pointer, int32_t kind);
@@ -29,17 +29,9 @@ void SetMousePosition(qvPlatformDisplay* window, int32_t x, int32_t y);
 
 namespace qv {
 
-struct HeadlessPointerState {
-    const qvPlatformDisplay* window;
-    const qvPlatformPointer* pointer;
-    int32_t kind;
-    bool hidden;
-    int32_t mouseX, mouseY;
-};
-
-// What the window was told so far; none when it was told nothing.
-const HeadlessPointerState* HeadlessPointerOf(const qvPlatformDisplay* window);
-// Forgets a window (it closed).
-void ForgetHeadlessPointer(const qvPlatformDisplay* window);
+// What the window was told since it opened; none when it was told nothing.
+const WindowPointerState* HeadlessPointerOf(const qvPlatformDisplay* window);
+// Forgets what the window was told.
+void ForgetHeadlessPointer(qvPlatformDisplay* window);
 
 }  // namespace qv

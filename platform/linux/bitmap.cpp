@@ -377,6 +377,13 @@ bool ScreenAttr(int id, uintptr_t* value) {
         case 20:
             *value = ScreenOpen() ? 1 : 0;
             return true;
+        case 23: {
+            // The usable area as a record {x, y, width, height}, valid until the next query.
+            static ScreenArea area;
+            area = UsableScreenArea();
+            *value = reinterpret_cast<uintptr_t>(&area);
+            return true;
+        }
         default:
             return false;
     }
@@ -581,6 +588,8 @@ uintptr_t QueryBitMapAttr(std::nullptr_t, int id) {
 
 void SetRuntimeOption(qvDisplayBitMap* bitmap, int id, uintptr_t value) {
     if (id == 8) qv::SetCtrlCQuits(value != 0);
+    if (id == 9) qv::SetLeftMouseQuits(value != 0);
+    if (id == 10) qv::SetEscapeQuits(value != 0);
     if (id == 16) qv::frameLimit = uint32_t(value);
     if (id == 26 && bitmap != nullptr) bitmap->alphaInPixels = value != 0;
 }

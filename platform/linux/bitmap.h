@@ -83,12 +83,14 @@ void UnlockBitMapRecord(qvBitMapLock* lock);
 // Attributes: 0 width, 1/2 bytes per row, 3/4 plane address (a display bitmap's row
 // length), 11 bytes per row of a mask as wide as the rows, 12/13 default pointer size,
 // 14/15 screen size, 16 frame limit, 18 height, 20 screen open, 21 bits per pixel (15 for
-// the 5-5-5 formats), 25 screen friend, 26 alpha in pixels. Pointer-sized, so that plane
-// addresses fit. Record attributes of a null record are 0.
+// the 5-5-5 formats), 23 the address of the screen's usable area {x, y, width, height} (a
+// qv::ScreenArea, valid until the next query), 25 screen friend, 26 alpha in pixels. Pointer-sized,
+// so that plane addresses fit. Record attributes of a null record are 0.
 uintptr_t QueryBitMapAttr(const qvDisplayBitMap* bitmap, int id);
 uintptr_t QueryBitMapAttr(const qvPlaneBitMap* plane, int id);
 uintptr_t QueryBitMapAttr(std::nullptr_t screen, int id);
-// 16 sets the frame limit; 26 sets a display bitmap's attribute 26.
+// 8 Ctrl-C quits (default on), 9 a held left mouse button quits, 10 Escape quits (both
+// default off), 16 sets the frame limit; 26 sets a display bitmap's attribute 26.
 void SetRuntimeOption(qvDisplayBitMap* bitmap, int id, uintptr_t value);
 
 // Pixel I/O. ReadBitMapARGB returns a width x height block (FreeMemBlock) whose pixels

@@ -4,8 +4,10 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <string>
 
 #include "platform/linux/paths.h"
+#include "platform/linux/video/video.h"
 
 namespace qv {
 namespace {
@@ -14,6 +16,9 @@ static_assert(std::atomic<uint32_t>::is_always_lock_free, "set from a signal han
 
 std::atomic<std::atomic<uint32_t>*> interruptTarget{nullptr};
 std::atomic<bool> ctrlCQuits{true};
+std::atomic<bool> leftMouseQuits{false};
+std::atomic<bool> escapeQuits{false};
+std::string startupDetail;
 
 void OnInterrupt(int) {
     std::atomic<uint32_t>* flag = interruptTarget.load();
@@ -61,15 +66,39 @@ void SetCtrlCQuits(bool on) {
     ctrlCQuits.store(on);
 }
 
+void SetLeftMouseQuits(bool on) {
+    leftMouseQuits.store(on);
+}
+
+void SetEscapeQuits(bool on) {
+    escapeQuits.store(on);
+}
+
+bool LeftMouseQuits() {
+    return leftMouseQuits.load(std::memory_order_relaxed);
+}
+
+const char* PlatformStartupDetail() {
+    return startupDetail.c_str();
+}
+
+bool EscapeQuits() {
+    return escapeQuits.load(std::memory_order_relaxed);
+}
+
 }  // namespace qv
 
 int PlatformStartup() {
     qv::ctrlCQuits.store(true);
+    qv::leftMouseQuits.store(false);
+    qv::escapeQuits.store(false);
     for (qv::StopSignal& s : qv::stopSignals) qv::Install(s);
-    return 0;
+    qv::startupDetail.clear();
+    return qv::StartVideo(&qv::startupDetail);
 }
 
 void PlatformShutdown() {
+    qv::StopVideo();
     for (qv::StopSignal& s : qv::stopSignals) {
         if (s.installed) sigaction(s.number, &s.previous, nullptr);
         s.installed = false;

@@ -13,6 +13,7 @@
 
 #include "engine/error_codes.h"
 #include "platform/linux/blocks.h"
+#include "platform/linux/video/video.h"
 
 namespace qv {
 namespace {
@@ -133,6 +134,13 @@ void ResetRequesterAnswers() {
 }  // namespace qv
 
 int ShowMessageRequester(const char* title, const char* text, const char* buttons, int) {
+    // On a desktop, without queued answers, the video back end shows a real requester.
+    if (std::getenv("QV_REQUESTER_ANSWERS") == nullptr) {
+        const int chosen =
+            qv::Video().requester(title != nullptr ? title : "", text != nullptr ? text : "",
+                                  buttons != nullptr ? buttons : "");
+        if (chosen >= 0) return chosen;
+    }
     qv::Show(title, text);
     std::string_view labels = buttons != nullptr ? buttons : "";
     char answer[qv::kAnswerSize];

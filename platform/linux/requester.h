@@ -1,6 +1,8 @@
-// Requesters of the platform layer. This build runs them headless: the title and text go to
-// standard error and the answers come from QV_REQUESTER_ANSWERS, a ";"-separated queue ("\;"
-// is a ";" inside an answer) that every requester of the run reads from in turn. The answer
+// Requesters of the platform layer. They run headless (but for the message requester, which
+// the sdl video back end shows on a desktop while QV_REQUESTER_ANSWERS is unset): the title
+// and text go to standard error and the answers come from QV_REQUESTER_ANSWERS, a ";"-separated
+// queue ("\;" is a ";" inside an answer) that every requester of the run reads from in turn. The
+// answer
 // "!cancel" cancels any requester; an empty queue answers the message and system requesters
 // with their first button and cancels the others.
 #pragma once

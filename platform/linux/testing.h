@@ -58,8 +58,11 @@ public:
     ScopedScreenFormat& operator=(const ScopedScreenFormat&) = delete;
 };
 
-// PlatformWaitVBlank returns at once while enabled.
+// The vertical-blank wait presents at once while enabled.
 void SetInstantVBlank(bool enabled);
+
+// How often RefreshTitleGadgets was called.
+uint64_t TitleGadgetRefreshes();
 
 // Writes the bitmap as a binary PPM (P6); false when it cannot be written.
 bool WriteBitMapPPM(const qvDisplayBitMap* bitmap, const std::string& path);

@@ -1,13 +1,16 @@
 #include "runtime/stubs/display_stub.h"
 
-#include <cstdint>
 #include <cstring>
 
 #include "platform/linux/debug_output.h"
-#include "platform/linux/memory.h"
+#include "platform/linux/video/video.h"
 #include "platform/linux/window.h"
 #include "runtime/arguments.h"
+#include "runtime/display_input.h"
+#include "runtime/event_queue.h"
 #include "runtime/exports.h"
+#include "runtime/input_pump.h"
+#include "runtime/key_table.h"
 #include "runtime/option_tables.h"
 #include "runtime/runtime_state.h"
 #include "scene/bgpic.h"
@@ -18,21 +21,66 @@ namespace {
 constexpr int kMaxDisplays = 64;
 constexpr int32_t kDefaultWidth = 640, kDefaultHeight = 480;
 constexpr char kDefaultTitle[] = "Quorvella";
+constexpr uint32_t kDisplayType = 21;
 
 struct StandInDisplay {
     uint32_t id;
     char title[256];
     int32_t width;
     int32_t height;
+    uint32_t color;
 };
 
 struct DisplayList {
     StandInDisplay displays[kMaxDisplays];
     int count = 0;
-    qvPlatformDisplay* screen = nullptr;
+};
+
+// The opened display as the pump sees it: a record that begins like every display record.
+struct ShownDisplay {
+    qvDisplayPrefix prefix;
+    qvPlatformDisplay* window;
+    bool keys[kKeyStateCount];
+    bool buttons[3];
+    bool mouseMoved;
+    qvTimeVal mouseTime;
+    bool iconified;
 };
 
 DisplayList list;
+ShownDisplay shown;
+
+ShownDisplay& Shown(const qvDisplay* display) {
+    return *reinterpret_cast<ShownDisplay*>(const_cast<qvDisplay*>(display));
+}
+
+class StandInInput final : public DisplayInput {
+public:
+    bool ReportsClose(const qvDisplay*) override { return false; }
+    bool IsPrimary(const qvDisplay*) override { return true; }
+    uint32_t Flags(const qvDisplay*) override { return 0; }
+    void SetKeyState(qvDisplay* display, uint32_t code, bool down) override {
+        if (code < kKeyStateCount) Shown(display).keys[code] = down;
+    }
+    void SetButtonState(qvDisplay* display, MouseButton button, bool down) override {
+        Shown(display).buttons[int(button)] = down;
+    }
+    void MouseMoved(qvDisplay* display, const qvTimeVal& when) override {
+        Shown(display).mouseMoved = true;
+        Shown(display).mouseTime = when;
+    }
+    void RequestResize(qvDisplay* display, int32_t width, int32_t height) override {
+        const qvPlatformDisplay* w = Shown(display).window;
+        ChangeDisplayWindowBox(Shown(display).window, w->x, w->y, width, height);
+    }
+    void SetIconified(qvDisplay* display, bool iconified) override {
+        Shown(display).iconified = iconified;
+    }
+    // The stand-in has no full-screen mode to switch to.
+    void RequestModeSwitch(qvDisplay*) override {}
+};
+
+StandInInput input;
 
 constexpr qvCommandEntry kDisplayCommands[] = {
     {"CreateDisplay", CreateDisplay},
@@ -58,10 +106,41 @@ const StandInDisplay* FirstDisplay() {
     return one != nullptr || list.count == 0 ? one : &list.displays[0];
 }
 
+// Centred on the usable area of the screen, the frame around it.
+qvWindowSpec CentredSpec(qvPlatformDisplay* window, const StandInDisplay& display) {
+    const FrameSizes frame = NewSysIImage(window, 0);
+    const ScreenArea area = UsableScreenArea();
+    const int32_t outerWidth = display.width + frame.left + frame.right;
+    const int32_t outerHeight = display.height + frame.top + frame.bottom;
+    return {area.x + (area.width - outerWidth) / 2,
+            area.y + (area.height - outerHeight) / 2,
+            display.width,
+            display.height,
+            0,
+            display.title};
+}
+
 }  // namespace
 
-void PollEventsHook(qvVmState* L, qvDebugRecord* ar, int* status) {
-    PollEvents(L, ar, status);
+// The engine sets *status to 0 and tests the abort flag itself: idle, the hook is one load.
+void PollEventsHook(qvVmState* L, qvDebugRecord*, int*) {
+    if (InputDue().load(std::memory_order_relaxed) != 0) PumpEvents(L);
+}
+
+qvPlatformDisplay* StandInWindow() {
+    return shown.window;
+}
+
+bool StandInKeyDown(uint32_t code) {
+    return code < kKeyStateCount && shown.keys[code];
+}
+
+bool StandInButtonDown(int button) {
+    return button >= 0 && button < 3 && shown.buttons[button];
+}
+
+bool StandInMouseMoved() {
+    return shown.mouseMoved;
 }
 
 }  // namespace qv
@@ -76,13 +155,17 @@ int RegisterDisplayLibrary(qvVmState* L) {
 int CreateDisplay(qvVmState* L) {
     CheckArgCount(L, 1, 2);
     qv::StandInDisplay display{static_cast<uint32_t>(GetOptIntArg(L, 1, nullptr)), "",
-                               qv::kDefaultWidth, qv::kDefaultHeight};
+                               qv::kDefaultWidth, qv::kDefaultHeight, 0};
     std::strcpy(display.title, qv::kDefaultTitle);
     if (VmGetTop(L) == 2) {
         CheckArgTable(L, 2);
         GetTableFieldString(L, 2, "title", display.title, sizeof display.title, nullptr);
         GetTableFieldInt(L, 2, "width", &display.width, nullptr);
         GetTableFieldInt(L, 2, "height", &display.height, nullptr);
+        uint32_t color = 0;
+        int found = 0;
+        GetTableFieldBool(L, 2, "color", &color, &found);
+        if (found != 0) display.color = color;
     }
     if (display.width < 1 || display.height < 1) return ERR_WRONGUSAGE;
     *qv::SlotFor(L, display.id) = display;
@@ -92,20 +175,32 @@ int CreateDisplay(qvVmState* L) {
 int OpenFirstDisplay(qvVmState* L, qvScriptHeader*, qvStartupOptions*) {
     if (int code = RebuildBGPics(L)) return code;
     if (qv::Runtime().quiet == 0) qv::WriteConsole("And Action!\n");
+    const qv::StandInDisplay fallback{1, "", qv::kDefaultWidth, qv::kDefaultHeight, 0};
     const qv::StandInDisplay* first = qv::FirstDisplay();
-    int32_t width = first != nullptr ? first->width : qv::kDefaultWidth;
-    int32_t height = first != nullptr ? first->height : qv::kDefaultHeight;
-    qv::list.screen = qv::OpenHeadlessWindow(0, 0, width, height);
-    return qv::list.screen != nullptr ? 0 : ERR_MEM;
+    qv::StandInDisplay display = first != nullptr ? *first : fallback;
+    if (first == nullptr) std::strcpy(display.title, qv::kDefaultTitle);
+    qv::ShownDisplay& shown = qv::shown;
+    shown.prefix.header.type = qv::kDisplayType;
+    shown.prefix.header.id = display.id;
+    shown.window = AllocPlatformDisplay(qv::DisplayOfPrefix(&shown.prefix));
+    if (shown.window == nullptr) return ERR_MEM;
+    const qvWindowSpec spec = qv::CentredSpec(shown.window, display);
+    if (int code = OpenPlatformWindow(shown.window, spec, 1, nullptr, nullptr)) return code;
+    FillWindowRect(shown.window, 0, 0, display.width, display.height, display.color & 0xFFFFFF);
+    qv::SetDisplayInput(&qv::input);
+    return 0;
 }
 
-int PollEvents(qvVmState*, qvDebugRecord*, int* status) {
+int PollEvents(qvVmState* L, qvDebugRecord*, int* status) {
     *status = 0;
+    if (qv::InputDue().load(std::memory_order_relaxed) != 0) return PumpEvents(L);
     return qv::Runtime().abortFlag.load(std::memory_order_relaxed) != 0 ? 1 : 0;
 }
 
 void FreeAllDisplays(qvVmState*) {
-    qv::CloseHeadlessWindow(qv::list.screen);
-    qv::list.screen = nullptr;
+    if (qv::shown.window != nullptr) qv::Present();
+    if (qv::CurrentDisplayInput() == &qv::input) qv::SetDisplayInput(nullptr);
+    FreePlatformDisplay(qv::shown.window);
+    qv::shown = {};
     qv::list.count = 0;
 }

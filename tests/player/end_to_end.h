@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -40,13 +41,24 @@ struct Outcome {
 // Called with the standard output so far; may signal the process.
 using OutputWatch = std::function<void(pid_t pid, const std::string& out)>;
 
-// The environment of this process without its QV_ settings, plus extra.
+// The environment of this process without its QV_ settings and the variables extra sets,
+// plus extra; the video back end is headless unless extra says otherwise.
 inline std::vector<std::string> ChildEnvironment(const std::vector<std::string>& extra) {
+    const auto setByExtra = [&](const char* entry) {
+        return std::any_of(extra.begin(), extra.end(), [&](const std::string& e) {
+            const size_t name = e.find('=') + 1;
+            return name > 0 && std::strncmp(entry, e.c_str(), name) == 0;
+        });
+    };
     std::vector<std::string> env;
     for (char** e = environ; *e != nullptr; ++e) {
-        if (std::strncmp(*e, "QV", 2) != 0) env.emplace_back(*e);
+        if (std::strncmp(*e, "QV", 2) != 0 && !setByExtra(*e)) env.emplace_back(*e);
     }
     env.insert(env.end(), extra.begin(), extra.end());
+    const bool chosen = std::any_of(extra.begin(), extra.end(), [](const std::string& e) {
+        return e.rfind("QV_VIDEO=", 0) == 0;
+    });
+    if (!chosen) env.emplace_back("QV_VIDEO=headless");
     return env;
 }
 

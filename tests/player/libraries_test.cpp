@@ -11,6 +11,9 @@
 #include "objects/draw_tags.h"
 #include "platform/linux/bitmap.h"
 #include "platform/linux/debug_output.h"
+#include "platform/linux/video/headless.h"
+#include "platform/linux/video/video.h"
+#include "platform/linux/window.h"
 #include "runtime/attributes.h"
 #include "runtime/errors.h"
 #include "runtime/library_table.h"
@@ -183,6 +186,45 @@ TEST_F(LibrariesTest, TheInputPollAsksToStopOnlyAfterAnAbort) {
     status = 7;
     EXPECT_EQ(PollEvents(L, nullptr, &status), 1);
     EXPECT_EQ(status, 0);
+}
+
+TEST_F(LibrariesTest, TheStandInDisplayTakesInputWhileItIsDue) {
+    ASSERT_EQ(
+        Call("createdisplay",
+             Args({Num(1),
+                   Table({{"width", Num(40)}, {"height", Num(30)}, {"color", Num(0x336699)}})})),
+        0);
+    ASSERT_EQ(OpenFirstDisplay(L, nullptr, nullptr), 0);
+    qvPlatformDisplay* window = StandInWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(ReadBitMapPixel(window->framebuffer, 39, 29), 0x336699u);
+    EXPECT_EQ(window->x, (ScreenWidth() - 40) / 2) << "centred";
+    EXPECT_EQ(window->y, (ScreenHeight() - 30) / 2);
+
+    HostEvent event{};
+    event.window = window->number;
+    event.kind = HostEventKind::kButton, event.down = true;
+    ASSERT_TRUE(platform::testing::InjectHostEvent(event));
+    event.kind = HostEventKind::kKey, event.key = 'a';
+    ASSERT_TRUE(platform::testing::InjectHostEvent(event));
+    event.kind = HostEventKind::kMotion;
+    ASSERT_TRUE(platform::testing::InjectHostEvent(event));
+    int status = 7;
+    InputDue().store(0);
+    EXPECT_EQ(PollEvents(L, nullptr, &status), 0);
+    EXPECT_FALSE(StandInButtonDown(0)) << "nothing pumps while no input is due";
+    InputDue().store(1);
+    EXPECT_EQ(PollEvents(L, nullptr, &status), 0);
+    EXPECT_TRUE(StandInButtonDown(0));
+    EXPECT_TRUE(StandInKeyDown('a'));
+    EXPECT_TRUE(StandInMouseMoved());
+
+    // The stand-in reports no close request: it ends the program.
+    event.kind = HostEventKind::kClose;
+    ASSERT_TRUE(platform::testing::InjectHostEvent(event));
+    EXPECT_EQ(PollEvents(L, nullptr, &status), 1);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(Runtime().abortFlag.load(), 1u);
 }
 
 TEST_F(LibrariesTest, GraphicsAndSoundKeepTheirAttributes) {

@@ -76,7 +76,7 @@ TEST_F(Pointers, SourcesAndTheirErrors) {
 TEST_F(Pointers, TheWindowIsToldWhatTheScriptDoes) {
     ASSERT_EQ(Call("CreatePointer", {Num(1), Num(3), Num(1), Num(0), Num(0)}).code, 0);
     ASSERT_EQ(Call("SetPointer", {Num(1)}).code, 0);
-    const HeadlessPointerState* state = HeadlessPointerOf(window);
+    const WindowPointerState* state = HeadlessPointerOf(window);
     ASSERT_NE(state, nullptr);
     EXPECT_EQ(state->pointer, Find(1)->object);
     EXPECT_EQ(state->kind, STDPTR_CUSTOM);

@@ -1,0 +1,353 @@
+#include "platform/linux/video/headless.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+
+#include "engine/error_codes.h"
+#include "platform/linux/blocks.h"
+#include "platform/linux/png_saver.h"
+#include "platform/linux/time.h"
+#include "platform/linux/video/headless_input.h"
+#include "platform/linux/video/video.h"
+#include "platform/linux/window.h"
+
+namespace qv {
+namespace {
+
+constexpr int32_t kDefaultWidth = 1920, kDefaultHeight = 1080;
+constexpr int32_t kDefaultRefresh = 60;
+constexpr int kQueueSize = 1024;
+constexpr size_t kLogLimit = 4096;
+constexpr ScreenMode kStandardModes[] = {{1280, 1024}, {640, 480}, {1024, 768}, {800, 600}};
+
+struct Joystick {
+    bool connected;
+    int32_t direction;
+    uint32_t buttons;
+};
+
+struct Headless {
+    HostEvent queue[kQueueSize];
+    int head, count;
+    Joystick joysticks[4];
+    std::optional<FrameSizes> frame;
+    std::optional<int32_t> titleBar, refresh;
+    std::optional<ScreenArea> usable;
+    std::optional<std::vector<ScreenMode>> modes;
+    std::vector<std::string> log;
+    std::string framesDir;
+    bool frameWriteFailed;
+    std::vector<ScheduledInput> schedule;
+    size_t scheduled;  // the next schedule entry to inject
+};
+
+Headless& State() {
+    static Headless state{};
+    return state;
+}
+
+void Log(const std::string& line) {
+    std::vector<std::string>& log = State().log;
+    if (log.size() < kLogLimit) CatchAllocFailure(false, [&] { return log.push_back(line), true; });
+}
+
+std::string Number(const qvPlatformDisplay* window) {
+    return std::to_string(window->number);
+}
+
+ScreenMode SizeFromEnvironment() {
+    const char* text = std::getenv("QV_SCREEN_SIZE");
+    int width, height;
+    char tail;
+    if (text != nullptr && std::sscanf(text, "%dx%d%c", &width, &height, &tail) == 2 && width > 0 &&
+        height > 0 && width <= 32768 && height <= 32768) {
+        return {width, height};
+    }
+    return {kDefaultWidth, kDefaultHeight};
+}
+
+const ScreenMode& EnvironmentSize() {
+    static const ScreenMode size = SizeFromEnvironment();
+    return size;
+}
+
+ScreenInfo Screen() {
+    const Headless& s = State();
+    const ScreenMode size = EnvironmentSize();
+    return {size.width, size.height, s.titleBar.value_or(0),
+            s.usable.value_or(ScreenArea{0, 0, size.width, size.height}),
+            s.refresh.value_or(kDefaultRefresh)};
+}
+
+// The screen's size and the standard modes that fit it, in no particular order.
+int32_t EnumModes(ScreenMode* modes, int32_t capacity) {
+    std::vector<ScreenMode> all;
+    if (State().modes) {
+        all = *State().modes;
+    } else {
+        const ScreenMode screen = EnvironmentSize();
+        for (const ScreenMode& m : kStandardModes) {
+            const bool same = m.width == screen.width && m.height == screen.height;
+            if (!same && m.width <= screen.width && m.height <= screen.height) all.push_back(m);
+        }
+        all.push_back(screen);
+    }
+    const auto total = int32_t(all.size());
+    if (modes == nullptr) return total;
+    const int32_t written = std::min(total, capacity);
+    std::copy_n(all.begin(), written, modes);
+    return written;
+}
+
+int OpenScreen(int32_t width, int32_t height) {
+    Log("screen open " + std::to_string(width) + "x" + std::to_string(height));
+    return 0;
+}
+
+void CloseScreen() {
+    Log("screen close");
+}
+
+FrameSizes Frame(uint32_t flags) {
+    if ((flags & QV_WINDOW_BORDERLESS) != 0) return {};
+    return State().frame.value_or(FrameSizes{});
+}
+
+std::string Geometry(const qvPlatformDisplay* w) {
+    return std::to_string(w->x) + "," + std::to_string(w->y) + " " +
+           std::to_string(w->framebuffer->width) + "x" + std::to_string(w->framebuffer->height);
+}
+
+int OpenWindow(qvPlatformDisplay* w, bool activate) {
+    char flags[16];
+    std::snprintf(flags, sizeof flags, "0x%x", w->flags);
+    Log("open " + Number(w) + " " + Geometry(w) + " flags=" + flags + " title=" + w->title +
+        " shape=" + (w->shape != nullptr ? "1" : "0") + (activate ? " active" : ""));
+    return 0;
+}
+
+void CloseWindow(qvPlatformDisplay* w) {
+    Log("close " + Number(w));
+}
+
+void PlaceWindow(qvPlatformDisplay* w) {
+    Log("place " + Number(w) + " " + Geometry(w));
+}
+
+void SetTitle(qvPlatformDisplay* w) {
+    Log("title " + Number(w) + " " + w->title);
+}
+
+void Activate(qvPlatformDisplay* w, bool toFront) {
+    Log("activate " + Number(w) + (toFront ? " front" : ""));
+}
+
+int Iconify(qvPlatformDisplay* w, bool hide) {
+    Log((hide ? "iconify " : "restore ") + Number(w));
+    return 0;
+}
+
+void SetPointer(qvPlatformDisplay* w, const PointerImage* image) {
+    std::string what = image != nullptr
+                           ? std::to_string(image->width) + "x" + std::to_string(image->height) +
+                                 " hot " + std::to_string(image->hotX) + "," +
+                                 std::to_string(image->hotY)
+                           : "kind " + std::to_string(w->pointer.kind);
+    Log("pointer " + Number(w) + (w->pointer.hidden ? " hidden " : " shown ") + what);
+}
+
+void WarpPointer(qvPlatformDisplay* w, int32_t x, int32_t y) {
+    Log("warp " + Number(w) + " " + std::to_string(x) + "," + std::to_string(y));
+}
+
+void SetInputFlags(qvPlatformDisplay* w) {
+    Log("input " + Number(w) + " drop=" + (w->dropTarget ? "1" : "0") +
+        " clipboard=" + (w->clipboardReports ? "1" : "0"));
+}
+
+void WriteFrame(const qvPlatformDisplay* w, uint64_t frame) {
+    Headless& s = State();
+    const qvDisplayBitMap* fb = w->framebuffer;
+    char name[64];
+    std::snprintf(name, sizeof name, "/frame-%06llu-w%u.png",
+                  static_cast<unsigned long long>(frame), w->number);
+    const std::string path = s.framesDir + name;
+    BlockPtr<qvARGB> pixels(ReadBitMapARGB(fb, fb->width, fb->height));
+    int code = pixels ? SaveARGBAsPng(path.c_str(), pixels.get(), fb->width, fb->height,
+                                      fb->width * int32_t(sizeof(qvARGB)), 0)
+                      : ERR_MEM;
+    if (code != 0 && !s.frameWriteFailed) {
+        std::fprintf(stderr, "headless: cannot write %s (error %d)\n", path.c_str(), code);
+        s.frameWriteFailed = true;
+    }
+}
+
+bool Queue(const HostEvent& event) {
+    Headless& s = State();
+    if (s.count == kQueueSize) {
+        FreeMemBlock(event.names);
+        return false;
+    }
+    s.queue[(s.head + s.count++) % kQueueSize] = event;
+    InputDue().store(1, std::memory_order_relaxed);
+    return true;
+}
+
+// The schedule's events of this frame (and any it skipped) go to the first open window.
+void InjectScheduled(uint64_t frame) {
+    Headless& s = State();
+    while (s.scheduled < s.schedule.size() && s.schedule[s.scheduled].frame <= frame) {
+        const qvPlatformDisplay* first = OpenWindows();
+        for (HostEvent event : HostEventsOf(s.schedule[s.scheduled++])) {
+            event.window = first != nullptr ? first->number : 0;
+            Queue(event);
+        }
+    }
+}
+
+void Present(uint64_t frame) {
+    for (qvPlatformDisplay* w = OpenWindows(); w != nullptr; w = w->next) {
+        std::lock_guard<std::recursive_mutex> hold(w->lock);
+        if (TakeDamage(w).count != 0 && !State().framesDir.empty()) WriteFrame(w, frame);
+    }
+    InjectScheduled(frame);
+}
+
+bool PollEvent(HostEvent* out) {
+    Headless& s = State();
+    if (s.count == 0) return false;
+    *out = s.queue[s.head];
+    s.head = (s.head + 1) % kQueueSize;
+    --s.count;
+    return true;
+}
+
+bool WaitEvent(int64_t deadline) {
+    if (State().count == 0 && Clock().monotonicMicros() < deadline) Clock().sleepUntil(deadline);
+    return State().count != 0;
+}
+
+int ReadJoystick(int port, int32_t* direction, uint32_t* buttons) {
+    if (port < 0 || port > 3) return ERR_NOJOYATPORT;
+    const Joystick& j = State().joysticks[port];
+    if (!j.connected) return ERR_JOYSTICK;
+    *direction = j.direction;
+    *buttons = j.buttons;
+    return 0;
+}
+
+int NoRequester(const char*, const char*, const char*) {
+    return -1;
+}
+
+void DropQueue() {
+    HostEvent event;
+    while (PollEvent(&event)) FreeMemBlock(event.names);
+}
+
+void Stop() {
+    DropQueue();
+    Headless& s = State();
+    s.framesDir.clear();
+    s.schedule.clear();
+    s.scheduled = 0;
+    s.frameWriteFailed = false;
+}
+
+constexpr VideoDriver kHeadless = {
+    "headless",  Stop,          Screen,      EnumModes, OpenScreen, CloseScreen,  Frame,
+    OpenWindow,  CloseWindow,   PlaceWindow, SetTitle,  Activate,   Iconify,      SetPointer,
+    WarpPointer, SetInputFlags, Present,     PollEvent, WaitEvent,  ReadJoystick, NoRequester,
+};
+
+}  // namespace
+
+const VideoDriver& HeadlessDriver() {
+    return kHeadless;
+}
+
+int StartHeadlessDriver(std::string* detail) {
+    Stop();
+    Headless& s = State();
+    if (const char* dir = std::getenv("QV_HEADLESS_FRAMES"); dir != nullptr && *dir != '\0') {
+        s.framesDir = dir;
+    }
+    if (const char* file = std::getenv("QV_HEADLESS_INPUT"); file != nullptr && *file != '\0') {
+        return LoadInputSchedule(file, &s.schedule, detail);
+    }
+    return 0;
+}
+
+}  // namespace qv
+
+namespace qv::platform::testing {
+
+bool InjectHostEvent(const HostEvent& event) {
+    return Queue(event);
+}
+
+bool InjectDrop(uint32_t window, int32_t x, int32_t y, const std::vector<std::string>& names) {
+    size_t size = 1;
+    for (const std::string& name : names) size += name.size() + 1;
+    auto* block = static_cast<char*>(AllocMemBlock(size, 1));
+    if (block == nullptr) return false;
+    char* at = block;
+    for (const std::string& name : names) {
+        std::memcpy(at, name.c_str(), name.size() + 1);
+        at += name.size() + 1;
+    }
+    HostEvent event{};
+    event.kind = HostEventKind::kDrop;
+    event.window = window, event.x = x, event.y = y;
+    event.names = block;
+    return Queue(event);
+}
+
+void SetJoystick(int port, bool connected, int32_t direction, uint32_t buttons) {
+    if (port >= 0 && port < 4) State().joysticks[port] = {connected, direction, buttons};
+}
+
+void SetFrameSizes(FrameSizes frame) {
+    State().frame = frame;
+}
+
+void SetTitleBar(int32_t height) {
+    State().titleBar = height;
+    RefreshScreenInfo();
+}
+
+void SetUsableArea(ScreenArea area) {
+    State().usable = area;
+    RefreshScreenInfo();
+}
+
+void SetScreenModes(const std::vector<ScreenMode>& modes) {
+    State().modes = modes;
+}
+
+void SetRefresh(int32_t refresh) {
+    State().refresh = refresh;
+    RefreshScreenInfo();
+}
+
+void ResetHeadless() {
+    DropQueue();
+    Headless& s = State();
+    s.frame.reset();
+    s.titleBar.reset();
+    s.refresh.reset();
+    s.usable.reset();
+    s.modes.reset();
+    s.log.clear();
+    for (Joystick& j : s.joysticks) j = {};
+    RefreshScreenInfo();
+}
+
+std::vector<std::string> OperationLog() {
+    return State().log;
+}
+
+}  // namespace qv::platform::testing

@@ -1,0 +1,52 @@
+// The headless video back end: windows live in memory only, the screen comes from
+// QV_SCREEN_SIZE (60 Hz, no frames, the whole screen usable), input is what tests inject or
+// what QV_HEADLESS_INPUT schedules, and QV_HEADLESS_FRAMES=DIR keeps every present of a
+// changed window as DIR/frame-NNNNNN-wK.png (N counts presents from 1, K is the window's
+// opening number).
+//
+// QV_HEADLESS_INPUT=FILE: one event per line, "FRAME TYPE ARGS", injected into the first open
+// window when frame FRAME is presented: "click X Y" (left press and release at the inner
+// position), "key CODE" (key down and up), "move X Y" (the mouse moves), "close" (a close
+// request). Empty lines are skipped; any other line ends start-up naming its number.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/linux/video/driver.h"
+
+namespace qv {
+
+const VideoDriver& HeadlessDriver();
+// Reads QV_HEADLESS_FRAMES and QV_HEADLESS_INPUT; 0, or ERR_READFILE with the file and the
+// number of the malformed line in *detail, or ERR_MEM.
+int StartHeadlessDriver(std::string* detail);
+
+}  // namespace qv
+
+namespace qv::platform::testing {
+
+// Queues a host event as if the desktop had sent it and sets the input-due word; false when
+// the queue (1024 events) is full, the event's names then freed.
+bool InjectHostEvent(const HostEvent& event);
+// A drop of those names (the names block is made here).
+bool InjectDrop(uint32_t window, int32_t x, int32_t y, const std::vector<std::string>& names);
+// A joystick at the port (0 to 3), or none.
+void SetJoystick(int port, bool connected, int32_t direction, uint32_t buttons);
+
+// The headless screen: frame sizes of framed windows, the screen's title bar, its usable area,
+// its listed modes (as given, in that order) and its refresh rate. ResetHeadless goes back to
+// the environment's screen and forgets injected input, joysticks and the operation log.
+void SetFrameSizes(FrameSizes frame);
+void SetTitleBar(int32_t height);
+void SetUsableArea(ScreenArea area);
+void SetScreenModes(const std::vector<ScreenMode>& modes);
+void SetRefresh(int32_t refresh);
+void ResetHeadless();
+
+// The calls the back end received that change what the desktop shows, one line each with
+// their arguments, e.g. "open 1 10,20 640x480 flags=0x1 title=Demo shape=0".
+std::vector<std::string> OperationLog();
+
+}  // namespace qv::platform::testing

@@ -1,0 +1,121 @@
+#include "platform/linux/video/video.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/error_codes.h"
+#include "platform/linux/screen.h"
+#include "platform/linux/time.h"
+#include "platform/linux/video/headless.h"
+#include "platform/linux/video/sdl.h"
+#include "platform/linux/window.h"
+
+namespace qv {
+namespace {
+
+constexpr int64_t kMicrosPerSecond = 1000000;
+
+const VideoDriver* driver = nullptr;  // none: headless
+uint64_t presents = 0;
+uint64_t vblanks = 0;
+bool instantVBlank = false;
+
+bool Set(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+}
+
+// The back end QV_VIDEO names or the desktop suggests; none after an error.
+const VideoDriver* ChooseDriver(std::string* detail, int* code) {
+    const char* forced = std::getenv("QV_VIDEO");
+    const bool forceSdl = forced != nullptr && std::strcmp(forced, "sdl") == 0;
+    if (forced != nullptr && *forced != '\0' && !forceSdl && std::strcmp(forced, "headless") != 0) {
+        *detail = std::string("QV_VIDEO=") + forced;
+        *code = ERR_OPENLIB;
+        return nullptr;
+    }
+    const bool tryHeadless = forced != nullptr && std::strcmp(forced, "headless") == 0;
+    if (forceSdl || (!tryHeadless && (Set("DISPLAY") || Set("WAYLAND_DISPLAY")))) {
+        std::string why;
+        if (const VideoDriver* sdl = StartSdlDriver(&why)) return sdl;
+        if (forceSdl) {
+            *detail = "SDL2 video (" + why + ")";
+            *code = ERR_OPENLIB;
+            return nullptr;
+        }
+    }
+    if ((*code = StartHeadlessDriver(detail)) != 0) return nullptr;
+    return &HeadlessDriver();
+}
+
+}  // namespace
+
+const VideoDriver& Video() {
+    return driver != nullptr ? *driver : HeadlessDriver();
+}
+
+int StartVideo(std::string* detail) {
+    StopVideo();
+    int code = 0;
+    const VideoDriver* chosen = ChooseDriver(detail, &code);
+    if (chosen == nullptr) return code;
+    driver = chosen;
+    RestartWindowNumbers();
+    setenv("QV_VIDEO", driver->name, 1);
+    RefreshScreenInfo();
+    return 0;
+}
+
+void StopVideo() {
+    if (driver == nullptr) return;
+    Present();
+    for (qvPlatformDisplay* w = OpenWindows(); w != nullptr; w = OpenWindows()) {
+        CloseDisplayWindow(w);
+    }
+    CloseDisplayScreen();
+    Video().stop();
+    driver = nullptr;
+    presents = vblanks = 0;
+    InputDue().store(0, std::memory_order_relaxed);
+    RefreshScreenInfo();
+}
+
+void Present() {
+    Video().present(++presents);
+}
+
+bool WaitForHostEvent(int64_t deadline) {
+    Present();
+    const bool pending = Video().waitEvent(deadline);
+    if (pending) InputDue().store(1, std::memory_order_relaxed);
+    return pending;
+}
+
+void WaitVerticalBlank() {
+    if (!instantVBlank) {
+        const SystemClock& clock = Clock();
+        const int64_t refresh = ScreenRefresh();
+        const int64_t frame = clock.monotonicMicros() * refresh / kMicrosPerSecond + 1;
+        clock.sleepUntil((frame * kMicrosPerSecond + refresh - 1) / refresh);
+    }
+    Present();
+    ++vblanks;
+}
+
+uint64_t PresentCount() {
+    return presents;
+}
+
+uint64_t VBlankCount() {
+    return vblanks;
+}
+
+}  // namespace qv
+
+namespace qv::platform::testing {
+
+void SetInstantVBlank(bool enabled) {
+    instantVBlank = enabled;
+}
+
+}  // namespace qv::platform::testing

@@ -1,0 +1,75 @@
+// End to end on the headless video back end: the back end a script sees, the frames the
+// stand-in display keeps, the input schedule reaching the stand-in display and qvwin.
+#include <fstream>
+
+#include "tests/player/end_to_end.h"
+
+namespace qv::testing {
+namespace {
+
+constexpr char kQuiet[] = "-QUIET";
+
+// The size in a PNG's header chunk.
+std::pair<uint32_t, uint32_t> PngSize(const std::string& file) {
+    const Bytes bytes = ReadBytes(file);
+    if (bytes.size() < 24) return {0, 0};
+    auto word = [&](size_t at) {
+        return uint32_t(bytes[at]) << 24 | uint32_t(bytes[at + 1]) << 16 |
+               uint32_t(bytes[at + 2]) << 8 | bytes[at + 3];
+    };
+    return {word(16), word(20)};
+}
+
+class Video : public EndToEndTest {
+protected:
+    std::string Input(const std::string& text) {
+        std::ofstream(scratch / "input.txt") << text;
+        return "QV_HEADLESS_INPUT=" + (scratch / "input.txt");
+    }
+    Outcome Window(std::vector<std::string> args, const std::string& input) {
+        args.insert(args.begin(), QVWIN_PATH);
+        return Spawn(args, scratch.path(), {Input(input)});
+    }
+};
+
+TEST_F(Video, AScriptReadsTheBackEndThePlayerChose) {
+    Applet("name.qva", "video_name");
+    Expect(Player({"name.qva", kQuiet}), "headless\n", "", 0);
+}
+
+TEST_F(Video, TheStandInDisplayKeepsFramesAndACloseRequestEndsTheRun) {
+    Applet("wait.qva", "vblank_forever", {"--display", "1:64:48:Frames"});
+    scratch.MakeDir("frames");
+    const Outcome o = Player({"wait.qva", kQuiet}, "",
+                             {Input("2 click 10 10\n3 key 97\n5 close\n"),
+                              "QV_HEADLESS_FRAMES=" + (scratch / "frames")});
+    Expect(o, "", "", 0);
+    // The window's first present shows it; nothing drew into it afterwards.
+    EXPECT_EQ(FilesIn(scratch / "frames"),
+              std::vector<std::string>{scratch / "frames/frame-000001-w1.png"});
+    EXPECT_EQ(PngSize(scratch / "frames/frame-000001-w1.png"), std::make_pair(64u, 48u));
+}
+
+TEST_F(Video, AMalformedInputLineEndsStartUp) {
+    Applet("wait.qva", "vblank_forever");
+    const Outcome o = Player({"wait.qva", kQuiet}, "", {Input("1 close\n2 clack 1 1\n")});
+    Expect(o, "", "[QuorvellaPlayer] Cannot read file input.txt (line 2) !\n", 20);
+}
+
+TEST_F(Video, QvwinPrintsTheScheduledInputAtItsFrames) {
+    const std::string input = "2 click 100 80\n3 key 97\n4 move 5 7\n6 close\n";
+    const std::string early =
+        "READY 0 0 200 100\n"
+        "EVENT 1 100 80 1\nEVENT 1 100 80 0\nEVENT 3 1 0 97\nEVENT 3 0 0 97\n";
+    // Five presents end it before the close comes; ten let the close end it.
+    Expect(Window({"--width", "200", "--height", "100", "--frames", "5"}, input), early, "", 0);
+    Expect(Window({"--width", "200", "--height", "100", "--frames", "10"}, input),
+           early + "EVENT 7 0 0 0\n", "", 0);
+    Expect(Window({"--width", "0"}, ""), "",
+           "qvwin: usage: qvwin [--x X] [--y Y] [--width W] [--height H] [--borderless] "
+           "[--ppm FILE] [--shape FILE] [--frames N]\n",
+           20);
+}
+
+}  // namespace
+}  // namespace qv::testing
