@@ -10,6 +10,7 @@
 #include "libs/network/network_library.h"
 #include "libs/string/string_library.h"
 #include "libs/system/system_library.h"
+#include "objects/text/text_library.h"
 #include "runtime/stubs/display_stub.h"
 #include "runtime/stubs/sound_stub.h"
 #include "runtime/stubs/stub_library.h"
@@ -26,10 +27,9 @@ int RegisterStub(qvVmState* L) {
 }
 
 constexpr char kDraw[] = "draw", kMoveObject[] = "moveobject", kDos[] = "dos", kEvent[] = "event",
-               kLayers[] = "layers", kText[] = "text", kAnim[] = "anim", kBrush[] = "brush",
-               kBGPic[] = "bgpic", kTransitionFX[] = "transitionfx", kSprite[] = "sprite",
-               kMemBlock[] = "memblock", kVectorGraphics[] = "vectorgraphics", kVideo[] = "video",
-               kArexx[] = "arexx";
+               kLayers[] = "layers", kAnim[] = "anim", kBrush[] = "brush", kBGPic[] = "bgpic",
+               kTransitionFX[] = "transitionfx", kSprite[] = "sprite", kMemBlock[] = "memblock",
+               kVectorGraphics[] = "vectorgraphics", kVideo[] = "video", kArexx[] = "arexx";
 
 // The slots each library will fill; until its code exists, they clean up nothing.
 constexpr qvLibraryCleanup kGraphicsCleanups[] = {
@@ -40,7 +40,7 @@ constexpr qvLibraryCleanup kDosCleanups[] = {{kFreeDosObjects, FreeDosObjects}};
 constexpr qvLibraryCleanup kEventCleanups[] = {{kFreeEventObjects, NoCleanup}};
 constexpr qvLibraryCleanup kSystemCleanups[] = {{kFreeCatalogs, FreeSystemObjects}};
 constexpr qvLibraryCleanup kLayersCleanups[] = {{kFreeLayerLists, NoCleanup}};
-constexpr qvLibraryCleanup kTextCleanups[] = {{kFreeAllTextObjects, NoCleanup}};
+constexpr qvLibraryCleanup kTextCleanups[] = {{kFreeAllTextObjects, FreeAllTextObjects}};
 constexpr qvLibraryCleanup kAnimCleanups[] = {{kFreeAllAnims, NoCleanup}};
 constexpr qvLibraryCleanup kDisplayCleanups[] = {{kFreeAllDisplays, FreeAllDisplays}};
 constexpr qvLibraryCleanup kSoundCleanups[] = {{kStopAllSounds, NoCleanup},
@@ -65,7 +65,7 @@ constexpr qvLibraryRow kRows[kLibraryCount] = {
     {kEvent, RegisterStub<kEvent>, kEventCleanups},
     {"system", RegisterSystemLibrary, kSystemCleanups},
     {kLayers, RegisterStub<kLayers>, kLayersCleanups},
-    {kText, RegisterStub<kText>, kTextCleanups},
+    {"text", RegisterTextLibrary, kTextCleanups},
     {kAnim, RegisterStub<kAnim>, kAnimCleanups},
     {"display", RegisterDisplayLibrary, kDisplayCleanups},
     {"sound", RegisterSoundLibrary, kSoundCleanups},
