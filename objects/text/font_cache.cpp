@@ -46,8 +46,9 @@ bool EndsWithFont(std::string_view name) {
            StrNICmp(name.data() + name.size() - kFontEnding.size(), ".font", 5) == 0;
 }
 
-// A linked font's name: the name of the linked file (between "*" and "/") on the native
-// engine must be a font's name, not a path, and loses a ".font" ending.
+// A linked font's name: the name of the linked file (between "*" and "/"), without the mark
+// that linked fonts carry, must on the native engine be a font's name, not a path. It names
+// the font, so it loses a ".font" ending.
 int MapLinkedName(std::string* name, int engine) {
     std::string_view file;
     if (!qv::VirtualFileName(*name, &file)) return 0;
@@ -56,9 +57,8 @@ int MapLinkedName(std::string* name, int engine) {
     if (engine != QV_FONTREQUEST_INBUILT &&
         std::strcmp(PathFilePart(own.c_str()), own.c_str()) != 0)
         return ERR_FONTPATH;
-    if (!EndsWithFont(file)) return 0;
-    const size_t at = size_t(file.data() - name->data());
-    name->erase(at + file.size() - kFontEnding.size(), kFontEnding.size());
+    if (EndsWithFont(own)) own.erase(own.size() - kFontEnding.size());
+    name->replace(size_t(file.data() - name->data()), file.size(), own);
     return 0;
 }
 
