@@ -61,8 +61,8 @@ inline void OpenTextLibrary(qvVmState* L) {
 // the fixture's display current.
 class TextLibTest : public LibFixture {
 protected:
-    TextLibTest()
-        : LibFixture(OpenTextLibrary),
+    explicit TextLibTest(LibraryOpener opener = OpenTextLibrary)
+        : LibFixture(opener),
           assigns_("FONTS:=" + FontFolder() + ";T:=" + scratch_.path()) {
         text::SetTextDisplayHost(&display_);
     }
