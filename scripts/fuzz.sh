@@ -62,6 +62,7 @@ for target in "${targets[@]}"; do
         fuzz_cmdline) seeds=tests/runtime/fuzz_regressions/cmdline ;;
         fuzz_geometry) seeds=tests/gfx/fuzz_regressions/geometry ;;
         fuzz_bitmap_font) seeds=tests/objects/fonts/fuzz_regressions ;;
+        fuzz_font_files) seeds=tests/objects/text/fuzz_regressions ;;
         *) seeds= ;;
     esac
     echo "== $target for ${seconds}s"
