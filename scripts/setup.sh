@@ -21,6 +21,7 @@ packages=(
     regina-rexx  # rexx, which qvrexxd runs REXX scripts with
     xdg-utils  # xdg-open, the default URL opener
     fonts-amiga libcairo2-dev libstb-dev  # the built-in font's source, the text peers and oracle
+    python3-fonttools fonts-dejavu-core  # the font scan's oracle and test faces
 )
 
 missing=()

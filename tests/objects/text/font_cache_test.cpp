@@ -1,6 +1,7 @@
 // Fonts as scripts name them: the cache (one font per key, the built-in names, the fallback to
 // the native engine), font objects, the font search paths, the glyph caches, fonts linked into
 // the applet, the progress line, and memory running out anywhere on the way.
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -208,6 +209,38 @@ TEST_F(FontCacheTest, LinkedFontPathsAreRefusedOnTheNativeEngine) {
     const std::string named = ":::chunk10:20*:font:DH0:fonts/" + scratch_.path() + "/applet.qva";
     EXPECT_EQ(LoadFont(named.c_str(), 10, 0, 1, 1, &font), ERR_FONTPATH);
     EXPECT_NE(LoadFont(named.c_str(), 10, 4, 1, 1, &font), ERR_FONTPATH);
+}
+
+TEST_F(FontCacheTest, ColourFontsOfFontObjectsConvertOnceADisplayIsOpen) {
+    const std::string desc = scratch_.Write(
+        "colour.desc", ToBytes("name colour\nheight 2\nbaseline 1\ncolours 0x000 0xF80\n"
+                               "glyph 'a'\n01\n10\ndefault\n..\n..\n"));
+    const std::string command =
+        std::string(QVMKFONT_PATH) + " --describe " + desc + " " + scratch_.path();
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    Runtime().displayOpen = 0;
+    ASSERT_EQ(Call("OpenFont", {Num(1), Str(scratch_.path() + "/colour"), Num(2)}).code, 0);
+    qvFont* font = FontOf(Num(1));
+    ASSERT_EQ(font->engine, QV_FONTENGINE_COLOUR);
+    ASSERT_NE(font->pendingPixels, nullptr);
+    EXPECT_EQ(RefreshFontObjects(), 0);
+    EXPECT_EQ(font->pendingPixels, nullptr);
+    EXPECT_NE(font->colourGlyphs, nullptr);
+    EXPECT_EQ(RefreshFontObjects(), 0) << "nothing left to convert";
+}
+
+TEST_F(FontCacheTest, OutlinesAreReleasedForEveryCachedFont) {
+    ASSERT_EQ(Call("SetFont", {Str(":::default_sans"), Num(10)}).code, 0);
+    ASSERT_EQ(Call("SetFont", {Str(":::default_sans"), Num(11)}).code, 0);
+    ASSERT_EQ(Call("SetFont", {Str("topaz"), Num(8)}).code, 0);
+    static std::vector<qvFont*> released;
+    released.clear();
+    ReleaseFontOutlines([](qvFont* font) { released.push_back(font); });
+    std::vector<qvFont*> cached;
+    for (const qvFontCacheNode* node = FontCache(); node != nullptr; node = node->next)
+        cached.push_back(node->font);
+    EXPECT_EQ(released, cached);
+    EXPECT_EQ(released.size(), 3u);
 }
 
 // Fonts linked into the applet, found by name through the applet's list of linked files.
