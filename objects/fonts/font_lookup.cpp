@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "objects/fonts/font_names.h"
 #include "objects/fonts/font_scan.h"
 #include "objects/fonts/sfnt_names.h"
 #include "platform/linux/paths.h"
@@ -49,11 +50,6 @@ std::string ExtractMember(const qvScannedFont& node) {
     return temporary;
 }
 
-bool EndsWithFont(const char* name) {
-    size_t n = std::strlen(name);
-    return n >= 5 && StrICmp(name + n - 5, ".font") == 0;
-}
-
 bool Opens(const char* path) {
     qv::FilePtr file(FileOpen(path, QV_FILE_READ));
     return file != nullptr;
@@ -85,7 +81,7 @@ int FindFontFile(const char* name, char* path) {
     char file[kPathBufferSize];
     if (std::strlen(name) + 5 >= sizeof file) return 0;
     std::strcpy(file, name);
-    if (!EndsWithFont(file)) std::strcat(file, ".font");
+    if (!qv::fonts::EndsWithNoCase(file, ".font")) std::strcat(file, ".font");
     auto tryIn = [&](const char* folder) {
         qv::CopyText(path, kPathBufferSize, folder);
         return AddPart(path, file, kPathBufferSize) != 0 && Opens(path);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "engine/error_codes.h"
+#include "objects/fonts/font_names.h"
 #include "platform/linux/lists.h"
 #include "platform/linux/memory.h"
 #include "platform/linux/paths.h"
@@ -43,11 +44,6 @@ constexpr StyleWord kStyleWords[] = {
     {"Roman", false, 0},        {"Italic", false, 100},    {"Oblique", false, 110},
 };
 constexpr int32_t kDefaultWeight = 80;
-
-bool EndsWithI(const char* name, const char* ending) {
-    size_t n = std::strlen(name), m = std::strlen(ending);
-    return n >= m && StrICmp(name + n - m, ending) == 0;
-}
 
 // What a new node holds besides its names.
 struct Face {
@@ -229,11 +225,11 @@ int ScanFontFile(FontBytes& bytes, const char* path, int noVariants) {
     const Face face{path};
     const char* name = PathFilePart(path);
     if (std::strlen(name) <= 5) return 0;
-    if (EndsWithI(name, ".font")) return ScanContentsFile(bytes, path, face);
-    if (EndsWithI(name, ".ttf") || EndsWithI(name, ".otf"))
+    if (EndsWithNoCase(name, ".font")) return ScanContentsFile(bytes, path, face);
+    if (EndsWithNoCase(name, ".ttf") || EndsWithNoCase(name, ".otf"))
         return AddSfntFace(bytes, 0, face, noVariants);
-    if (EndsWithI(name, ".ttc")) return ScanCollection(bytes, face, noVariants);
-    if (EndsWithI(name, ".dfont")) return ScanResourceFile(bytes, face, noVariants);
+    if (EndsWithNoCase(name, ".ttc")) return ScanCollection(bytes, face, noVariants);
+    if (EndsWithNoCase(name, ".dfont")) return ScanResourceFile(bytes, face, noVariants);
     return 0;
 }
 

@@ -12,6 +12,7 @@
 #include "gfx/blit_frontends.h"
 #include "gfx/kernels/frontend_kernels.h"
 #include "objects/fonts/font_lookup.h"
+#include "objects/fonts/font_names.h"
 #include "objects/fonts/font_scan.h"
 #include "objects/fonts/freetype_library.h"
 #include "objects/fonts/glyph_blit.h"
@@ -50,11 +51,6 @@ constexpr BuiltInFace kBuiltInFaces[] = {
     {"Bitstream Vera Sans Mono", qv::BuiltInFontMono},
 };
 
-bool EndsWithI(const char* name, const char* ending) {
-    size_t n = std::strlen(name), m = std::strlen(ending);
-    return n >= m && StrICmp(name + n - m, ending) == 0;
-}
-
 // Opens face 0 of the font at base in the file, through ReadFontStream; length 0 means up to
 // the file's end.
 bool OpenStreamFace(qvTrueTypeFont& record, const char* path, int64_t base, int64_t length) {
@@ -84,7 +80,7 @@ bool OpenFace(qvTrueTypeFont& record, const char* name) {
         return FT_New_Memory_Face(qv::FreeTypeLibrary(), data.data(), FT_Long(data.size()), 0,
                                   &record.face) == 0;
     }
-    if (EndsWithI(name, ".ttf") || EndsWithI(name, ".otf"))
+    if (qv::fonts::EndsWithNoCase(name, ".ttf") || qv::fonts::EndsWithNoCase(name, ".otf"))
         return OpenStreamFace(record, name, 0, 0);
     int64_t base = 0, length = 0;
     int temporary = 0;

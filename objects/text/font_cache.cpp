@@ -7,6 +7,7 @@
 #include "engine/convert.h"
 #include "objects/fonts/bitmap_font.h"
 #include "objects/fonts/font_loading.h"
+#include "objects/fonts/font_names.h"
 #include "platform/linux/blocks.h"
 #include "platform/linux/lists.h"
 #include "platform/linux/memory.h"
@@ -41,11 +42,6 @@ constexpr std::string_view kChunkPrefix = ":::chunk";
 constexpr std::string_view kLinkedFontMark = ":font:";
 constexpr std::string_view kFontEnding = ".font";
 
-bool EndsWithFont(std::string_view name) {
-    return name.size() >= kFontEnding.size() &&
-           StrNICmp(name.data() + name.size() - kFontEnding.size(), ".font", 5) == 0;
-}
-
 // A linked font's name: the name of the linked file (between "*" and "/"), without the mark
 // that linked fonts carry, must on the native engine be a font's name, not a path. It names
 // the font, so it loses a ".font" ending.
@@ -57,7 +53,7 @@ int MapLinkedName(std::string* name, int engine) {
     if (engine != QV_FONTREQUEST_INBUILT &&
         std::strcmp(PathFilePart(own.c_str()), own.c_str()) != 0)
         return ERR_FONTPATH;
-    if (EndsWithFont(own)) own.erase(own.size() - kFontEnding.size());
+    if (qv::fonts::EndsWithNoCase(own, kFontEnding)) own.erase(own.size() - kFontEnding.size());
     name->replace(size_t(file.data() - name->data()), file.size(), own);
     return 0;
 }
