@@ -123,7 +123,7 @@ int OpenFontWithOptions(qvVmState* L, int idx, bool progress, qvFont** font) {
     const int32_t size = qv::Trunc32(GetArgNumber(L, idx + 1));
     int32_t engine = QV_FONTREQUEST_NATIVE;
     uint32_t cache = 1;
-    if (VmGetTop(L) >= idx + 2) {
+    if (VmGetTop(L) >= idx + 2 && VmType(L, idx + 2) != VM_TNIL) {
         CheckArgTable(L, idx + 2);
         GetTableFieldInt(L, idx + 2, "engine", &engine, nullptr);
         GetTableFieldBool(L, idx + 2, "cache", &cache, nullptr);
