@@ -62,8 +62,7 @@ inline void OpenTextLibrary(qvVmState* L) {
 class TextLibTest : public LibFixture {
 protected:
     explicit TextLibTest(LibraryOpener opener = OpenTextLibrary)
-        : LibFixture(opener),
-          assigns_("FONTS:=" + FontFolder() + ";T:=" + scratch_.path()) {
+        : LibFixture(opener), assigns_("FONTS:=" + FontFolder() + ";T:=" + scratch_.path()) {
         text::SetTextDisplayHost(&display_);
     }
     ~TextLibTest() override {
