@@ -1,5 +1,7 @@
 #include "runtime/library_table.h"
 
+#include <algorithm>
+
 #include "gfx/gfx_cache.h"
 #include "gfx/library/graphics_library.h"
 #include "gfx/scale.h"
@@ -13,6 +15,7 @@
 #include "objects/brush.h"
 #include "objects/brush_library/brush_library.h"
 #include "objects/object_neighbours.h"
+#include "objects/text/text_library.h"
 #include "objects/vector/vector_library.h"
 #include "runtime/stubs/display_stub.h"
 #include "runtime/stubs/sound_stub.h"
@@ -26,16 +29,18 @@ namespace {
 
 using enum CleanupSlot;
 
-// A library whose commands do not exist yet: its name and nothing else.
-template <const char* Name>
-int RegisterStub(qvVmState* L) {
-    return RegisterStubLibrary(L, Name);
-}
+// A library's name as a template argument.
+template <size_t N>
+struct LibraryName {
+    char text[N];
+    constexpr LibraryName(const char (&name)[N]) { std::copy_n(name, N, text); }
+};
 
-constexpr char kDraw[] = "draw", kMoveObject[] = "moveobject", kDos[] = "dos", kEvent[] = "event",
-               kLayers[] = "layers", kText[] = "text", kAnim[] = "anim", kBGPic[] = "bgpic",
-               kTransitionFX[] = "transitionfx", kSprite[] = "sprite", kMemBlock[] = "memblock",
-               kVectorGraphics[] = "vectorgraphics", kVideo[] = "video", kArexx[] = "arexx";
+// A library whose commands do not exist yet: its name and nothing else.
+template <LibraryName Name>
+int RegisterStub(qvVmState* L) {
+    return RegisterStubLibrary(L, Name.text);
+}
 
 // The graphics library's questions about the later subsystems, each answered by the
 // subsystem that owns the answer.
@@ -58,7 +63,7 @@ constexpr qvLibraryCleanup kDosCleanups[] = {{kFreeDosObjects, FreeDosObjects}};
 constexpr qvLibraryCleanup kEventCleanups[] = {{kFreeEventObjects, NoCleanup}};
 constexpr qvLibraryCleanup kSystemCleanups[] = {{kFreeCatalogs, FreeSystemObjects}};
 constexpr qvLibraryCleanup kLayersCleanups[] = {{kFreeLayerLists, NoCleanup}};
-constexpr qvLibraryCleanup kTextCleanups[] = {{kFreeAllTextObjects, NoCleanup}};
+constexpr qvLibraryCleanup kTextCleanups[] = {{kFreeAllTextObjects, FreeAllTextObjects}};
 constexpr qvLibraryCleanup kAnimCleanups[] = {{kFreeAllAnims, NoCleanup}};
 constexpr qvLibraryCleanup kDisplayCleanups[] = {{kFreeAllDisplays, FreeAllDisplays}};
 constexpr qvLibraryCleanup kSoundCleanups[] = {{kStopAllSounds, NoCleanup},
@@ -77,25 +82,25 @@ constexpr qvLibraryRow kRows[kLibraryCount] = {
     {"string", RegisterStringLibrary, {}},
     {"math", RegisterMathLibrary, {}},
     {"graphics", RegisterGraphics, kGraphicsCleanups},
-    {kDraw, RegisterStub<kDraw>, kDrawCleanups},
-    {kMoveObject, RegisterStub<kMoveObject>, {}},
-    {kDos, RegisterDosLibrary, kDosCleanups},
-    {kEvent, RegisterStub<kEvent>, kEventCleanups},
+    {"draw", RegisterStub<"draw">, kDrawCleanups},
+    {"moveobject", RegisterStub<"moveobject">, {}},
+    {"dos", RegisterDosLibrary, kDosCleanups},
+    {"event", RegisterStub<"event">, kEventCleanups},
     {"system", RegisterSystemLibrary, kSystemCleanups},
-    {kLayers, RegisterStub<kLayers>, kLayersCleanups},
-    {kText, RegisterStub<kText>, kTextCleanups},
-    {kAnim, RegisterStub<kAnim>, kAnimCleanups},
+    {"layers", RegisterStub<"layers">, kLayersCleanups},
+    {"text", RegisterTextLibrary, kTextCleanups},
+    {"anim", RegisterStub<"anim">, kAnimCleanups},
     {"display", RegisterDisplayLibrary, kDisplayCleanups},
     {"sound", RegisterSoundLibrary, kSoundCleanups},
     {"brush", RegisterBrushLibrary, kBrushCleanups},
-    {kBGPic, RegisterBGPicLibrary, kBGPicCleanups},
-    {kTransitionFX, RegisterStub<kTransitionFX>, {}},
-    {kSprite, RegisterStub<kSprite>, kSpriteCleanups},
-    {kMemBlock, RegisterMemBlockLibrary, kMemBlockCleanups},
-    {kVectorGraphics, RegisterVectorGraphicsLibrary, kVectorCleanups},
+    {"bgpic", RegisterBGPicLibrary, kBGPicCleanups},
+    {"transitionfx", RegisterStub<"transitionfx">, {}},
+    {"sprite", RegisterStub<"sprite">, kSpriteCleanups},
+    {"memblock", RegisterMemBlockLibrary, kMemBlockCleanups},
+    {"vectorgraphics", RegisterVectorGraphicsLibrary, kVectorCleanups},
     {"network", RegisterNetworkLibrary, kNetworkCleanups},
-    {kVideo, RegisterStub<kVideo>, kVideoCleanups},
-    {kArexx, RegisterARexxLibrary, kArexxCleanups},
+    {"video", RegisterStub<"video">, kVideoCleanups},
+    {"arexx", RegisterARexxLibrary, kArexxCleanups},
 };
 
 constexpr qvLibraryTable kBuiltin = {

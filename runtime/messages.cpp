@@ -536,6 +536,7 @@ constexpr qvMessage kOtherMessages[] = {
     {qv::kMsgHelpMiscellaneous, "Miscellaneous arguments:"},
     {qv::kMsgReason, "(Reason: %s)\n"},
     {qv::kMsgHelpExport, "Arguments for obtaining information about native functionality:"},
+    {qv::kMsgOpeningFont, "Opening font %s"},
 };
 
 // Codes whose message number is fixed; every other code with a text takes the next free

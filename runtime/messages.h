@@ -53,6 +53,7 @@ enum : uint32_t {
     kMsgLoadPlugin = 614,
     kMsgReason = 616,
     kMsgHelpExport = 648,
+    kMsgOpeningFont = 649,
 };
 
 }  // namespace qv

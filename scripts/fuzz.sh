@@ -66,6 +66,7 @@ for target in "${targets[@]}"; do
         fuzz_bmp) seeds=tests/platform/fuzz_regressions/bmp ;;
         fuzz_ilbm_read) seeds=tests/objects/fuzz_regressions/ilbm ;;
         fuzz_draw_tags) seeds=tests/objects/fuzz_regressions/draw_tags ;;
+        fuzz_font_files) seeds=tests/objects/text/fuzz_regressions ;;
         *) seeds= ;;
     esac
     echo "== $target for ${seconds}s"

@@ -23,6 +23,7 @@ packages=(
     xdg-utils  # xdg-open, the default URL opener
     fonts-amiga libcairo2-dev libstb-dev  # the built-in font's source, the text peers and oracle
     xvfb x11-apps xdotool  # the X server, screenshots and input of the sdl back end's tests
+    python3-fonttools fonts-dejavu-core  # the font scan's oracle and test faces
 )
 
 missing=()

@@ -9,6 +9,7 @@
 
 #include "engine/error_codes.h"
 #include "gfx/masks.h"
+#include "objects/fonts/font_names.h"
 #include "objects/fonts/glyph_blit.h"
 #include "platform/linux/blocks.h"
 #include "platform/linux/byte_order.h"
@@ -103,10 +104,6 @@ constexpr int32_t kMaxBitMapSide = 32768;
 
 bool StartsWithChunk(const std::string& name) {
     return name.compare(0, 8, ":::chunk") == 0;
-}
-
-bool EndsWithFont(const std::string& name) {
-    return name.size() >= 5 && StrICmp(name.c_str() + name.size() - 5, ".font") == 0;
 }
 
 // A file of known length read at checked positions.
@@ -358,7 +355,8 @@ bool InstallFont(LoadedFont& loaded, qvFont* font) {
 
 int LoadBitmapFontInto(const char* name, int32_t size, qvFont* font, const char* givenName) {
     std::string contentsName = name;
-    if (!StartsWithChunk(contentsName) && !EndsWithFont(contentsName)) contentsName += ".font";
+    if (!StartsWithChunk(contentsName) && !qv::fonts::EndsWithNoCase(contentsName, ".font"))
+        contentsName += ".font";
     std::string entry = FindSizeEntry(contentsName, size);
     if (entry.empty()) return 0;
     std::string sizeName = SizeFileName(contentsName, entry.c_str());

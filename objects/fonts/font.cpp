@@ -5,6 +5,7 @@
 
 #include "gfx/clip.h"
 #include "objects/fonts/bitmap_font.h"
+#include "objects/fonts/font_scan.h"
 #include "objects/fonts/freetype_library.h"
 #include "objects/fonts/platform_fonts.h"
 #include "objects/fonts/truetype.h"
@@ -98,7 +99,7 @@ void CloseFontObject(qvFont* font) {
     if (OwnBitmapFont(font)) {
         FreeBitmapFont(font);
     } else if (PlatformDrawn(font)) {
-        ClosePlatformFont(font);
+        CloseFontRecord(font);
     } else if (font->engine == QV_FONTENGINE_TRUETYPE) {
         CloseTrueTypeFont(font);
     }
@@ -123,4 +124,5 @@ void CloseAllFonts() {
     defaultFont = nullptr;
     CloseDiskfontLibrary();
     CloseFreeType();
+    FreeTrueTypeFontList();
 }

@@ -100,5 +100,6 @@ void CloseFontObject(qvFont* font);
 // FreeType; the first error (the default font stays open on a later failure).
 int OpenDefaultFont(qvFont** font);
 qvFont* DefaultFont();
-// Frees the default font, closes the platform's font library and FreeType.
+// Frees the default font, closes the platform's font library and FreeType, and frees the
+// list of scanned fonts.
 void CloseAllFonts();

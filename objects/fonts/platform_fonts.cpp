@@ -1,25 +1,44 @@
 #include "objects/fonts/platform_fonts.h"
 
-int MeasureOutlineText(qvFont*, const char*, int32_t, uint32_t, int, qvTextExtent*) {
-    return 0;
+#include "objects/fonts/bitmap_font.h"
+#include "objects/fonts/font_lookup.h"
+#include "objects/fonts/truetype.h"
+#include "platform/linux/paths.h"
+
+int OpenFontPlatform(const char* name, int32_t size, qvFont* font) {
+    char path[kPathBufferSize];
+    if (FindFontFile(name, path) != 0) return LoadBitmapFont(path, size, font, name);
+    if (OpenTrueTypeFont(name, size, 0, font) == 0) return 0;
+    font->engine = QV_FONTENGINE_PLATFORM;
+    return 1;
 }
 
-int RenderFontTextPlatform(qvFont*, const qvTextTarget&, int32_t, int32_t, const char*, int32_t,
-                           uint32_t, int, const qvTextClip&, int64_t) {
-    return 0;
+int MeasureOutlineText(qvFont* font, const char* text, int32_t length, uint32_t style, int utf8,
+                       qvTextExtent* extent) {
+    return TrueTypeTextExtent(font, text, length, style, utf8, extent);
 }
 
-int32_t GetOutlineKerning(qvFont*, const char*, int32_t, int) {
-    return 0;
+int RenderFontTextPlatform(qvFont* font, const qvTextTarget& target, int32_t x, int32_t y,
+                           const char* text, int32_t length, uint32_t style, int utf8,
+                           const qvTextClip& clip, int64_t pen) {
+    return RenderTrueTypeText(font, target, x, y, text, length, style, utf8, clip, pen);
 }
 
-void SetOutlineFontSize(qvFont*, double, double) {}
-
-int OutlineStyleSupported(qvFont*, uint32_t) {
-    return 0;
+int32_t GetOutlineKerning(qvFont* font, const char* pair, int32_t length, int utf8) {
+    return TrueTypeKerning(font, pair, length, utf8);
 }
 
-void ClosePlatformFont(qvFont*) {}
+void SetOutlineFontSize(qvFont* font, double, double) {
+    ResizeTrueTypeFont(font);
+}
+
+int OutlineStyleSupported(qvFont*, uint32_t style) {
+    return style == QV_FONTSTYLE_BOLD || style == QV_FONTSTYLE_ITALIC ? 1 : 0;
+}
+
+void CloseFontRecord(qvFont* font) {
+    CloseTrueTypeFont(font);
+}
 
 int OpenDiskfontLibrary() {
     return 0;

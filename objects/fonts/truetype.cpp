@@ -12,6 +12,8 @@
 #include "gfx/blit_frontends.h"
 #include "gfx/kernels/frontend_kernels.h"
 #include "objects/fonts/font_lookup.h"
+#include "objects/fonts/font_names.h"
+#include "objects/fonts/font_scan.h"
 #include "objects/fonts/freetype_library.h"
 #include "objects/fonts/glyph_blit.h"
 #include "objects/fonts/utf8.h"
@@ -29,8 +31,11 @@ using qv::BlitRect;
 constexpr FT_Int32 kLoadFlags = FT_LOAD_NO_AUTOHINT;
 constexpr uint32_t kBlank = 32;
 
+// The platform's outline fonts (engine 3) are TrueType records too.
 qvTrueTypeFont* TrueTypeOf(const qvFont* font) {
-    if (font == nullptr || font->engine != QV_FONTENGINE_TRUETYPE) return nullptr;
+    if (font == nullptr) return nullptr;
+    if (font->engine != QV_FONTENGINE_TRUETYPE && font->engine != QV_FONTENGINE_PLATFORM)
+        return nullptr;
     return static_cast<qvTrueTypeFont*>(font->engineData);
 }
 
@@ -45,11 +50,6 @@ constexpr BuiltInFace kBuiltInFaces[] = {
     {"Bitstream Vera Serif", qv::BuiltInFontSerif},
     {"Bitstream Vera Sans Mono", qv::BuiltInFontMono},
 };
-
-bool EndsWithI(const char* name, const char* ending) {
-    size_t n = std::strlen(name), m = std::strlen(ending);
-    return n >= m && StrICmp(name + n - m, ending) == 0;
-}
 
 // Opens face 0 of the font at base in the file, through ReadFontStream; length 0 means up to
 // the file's end.
@@ -80,7 +80,7 @@ bool OpenFace(qvTrueTypeFont& record, const char* name) {
         return FT_New_Memory_Face(qv::FreeTypeLibrary(), data.data(), FT_Long(data.size()), 0,
                                   &record.face) == 0;
     }
-    if (EndsWithI(name, ".ttf") || EndsWithI(name, ".otf"))
+    if (qv::fonts::EndsWithNoCase(name, ".ttf") || qv::fonts::EndsWithNoCase(name, ".otf"))
         return OpenStreamFace(record, name, 0, 0);
     int64_t base = 0, length = 0;
     int temporary = 0;
@@ -129,13 +129,6 @@ int32_t MeasureBaseline(FT_Face face, int32_t height) {
     return measured ? int32_t((ascent + height + 1 - descent) / 2) : height * 3 / 4;
 }
 
-bool IsRegularLike(const char* style) {
-    for (const char* word : {"regular", "plain", "normal", "book", "roman"}) {
-        if (StrICmp(style, word) == 0) return true;
-    }
-    return false;
-}
-
 void NameFont(qvFont* font, FT_Face face, const char* asked) {
     if (face->family_name == nullptr) {
         qv::CopyText(font->name, sizeof font->name, asked);
@@ -143,7 +136,7 @@ void NameFont(qvFont* font, FT_Face face, const char* asked) {
     }
     std::snprintf(font->name, sizeof font->name, "%s", face->family_name);
     if (face->style_name != nullptr && face->style_name[0] != 0 &&
-        !IsRegularLike(face->style_name)) {
+        !qv::fonts::IsRegularLikeStyle(face->style_name)) {
         size_t used = std::strlen(font->name);
         std::snprintf(font->name + used, sizeof font->name - used, " %s", face->style_name);
     }

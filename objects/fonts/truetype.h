@@ -22,7 +22,8 @@ struct qvGlyphCacheEntry {
 
 inline constexpr int kGlyphCacheSize = 256;
 
-// The engine data of engine 4 (zero-filled).
+// The engine data of engine 4, and of the platform's outline fonts (engine 3), which this
+// code also measures and draws (zero-filled).
 struct qvTrueTypeFont {
     FT_StreamRec stream;  // handed to FreeType for a font from a file
     qvFile* file;         // none for the built-in faces

@@ -9,6 +9,11 @@
 //                          --colour 0xRRGGBB (PPM, the text in the colour onto black)
 // and --style N (default 16, anti-aliased; --plane sets or clears it), --utf8,
 // --scale SX,SY. Exit status 0, or 1 with the error code on standard error.
+//
+//   qvtext --list          the fonts a scan finds, as GetAvailableFonts lists them: one line
+//                          "full name|family|weight|slant|bitmap|sizes" (sizes "5,7") each
+// --fonts-dir DIR makes DIR the system font folder "FONTS:" (for --list and for installed
+// fonts named by --font).
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +24,7 @@
 #include "engine/error_codes.h"
 #include "objects/fonts/bitmap_font.h"
 #include "objects/fonts/font.h"
+#include "objects/fonts/font_scan.h"
 #include "objects/fonts/truetype.h"
 #include "platform/linux/bitmap.h"
 
@@ -33,6 +39,7 @@ struct Options {
     std::map<std::string, std::string> values;
     bool utf8 = false;
     bool info = false;
+    bool list = false;
     bool Has(const std::string& key) const { return values.count(key) != 0; }
     const std::string& Get(const std::string& key) const { return values.at(key); }
 };
@@ -44,13 +51,35 @@ bool ParseOptions(int argc, char** argv, Options* options) {
             options->utf8 = true;
         } else if (arg == "--info") {
             options->info = true;
+        } else if (arg == "--list") {
+            options->list = true;
         } else if (arg.rfind("--", 0) == 0 && i + 1 < argc) {
             options->values[arg] = argv[++i];
         } else {
             return false;
         }
     }
-    return options->Has("--font") != options->Has("--bitmap-font");
+    return options->list || options->Has("--font") != options->Has("--bitmap-font");
+}
+
+// FONTS: names the folder, before anything reads the assigns.
+void SetFontsFolder(const std::string& folder) {
+    const char* assigns = std::getenv("QV_ASSIGN");
+    std::string value = "FONTS:=" + folder;
+    if (assigns != nullptr && assigns[0] != '\0') value = std::string(assigns) + ";" + value;
+    setenv("QV_ASSIGN", value.c_str(), 1);
+}
+
+int List() {
+    if (int error = ScanTrueTypeFonts(1)) return error;
+    for (const qvScannedFont* node = ScannedFonts(); node != nullptr; node = node->next) {
+        std::string sizes;
+        for (int32_t i = 0; i < node->sizeCount; ++i)
+            sizes += (i > 0 ? "," : "") + std::to_string(node->sizes[i]);
+        std::printf("%s|%s|%d|%d|%u|%s\n", node->fullName, node->family, node->weight, node->slant,
+                    node->bitmapFont, sizes.c_str());
+    }
+    return 0;
 }
 
 // Opens the font asked for; 0 or ERR_OPENFONT. The built-in font is never closed here.
@@ -171,12 +200,15 @@ int main(int argc, char** argv) {
                      "usage: qvtext (--font NAME|FILE | --bitmap-font CONTENTS) [--size N]\n"
                      "              [--style N] [--utf8] [--scale SX,SY]\n"
                      "              --info | --extent TEXT | --render TEXT --out FILE\n"
-                     "              [--plane 8|1 | --colour 0xRRGGBB]\n");
+                     "              [--plane 8|1 | --colour 0xRRGGBB]\n"
+                     "       qvtext --list\n"
+                     "       with [--fonts-dir DIR]\n");
         return 2;
     }
+    if (options.Has("--fonts-dir")) SetFontsFolder(options.Get("--fonts-dir"));
     qvFont* defaultFont = nullptr;
     int result = OpenDefaultFont(&defaultFont);
-    if (result == 0) result = Run(options);
+    if (result == 0) result = options.list ? List() : Run(options);
     CloseAllFonts();
     return result != 0 ? Fail(result) : 0;
 }

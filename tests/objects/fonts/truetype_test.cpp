@@ -8,6 +8,7 @@
 #include <span>
 
 #include "gfx/blit_frontends.h"
+#include "objects/fonts/font_scan.h"
 #include "objects/fonts/freetype_library.h"
 #include "objects/fonts/truetype.h"
 #include "platform/linux/byte_order.h"
@@ -80,6 +81,9 @@ TEST_F(TrueTypeTest, NamesThatDoNotOpenAndSizesBelowOneFail) {
     EXPECT_EQ(OpenTrueType("No Such Face", 16), nullptr);
     EXPECT_EQ(OpenTrueType(scratch_ / "missing.ttf", 16), nullptr);
     EXPECT_EQ(OpenTrueType(scratch_.Write("junk.ttf", ToBytes("not a font at all")), 16), nullptr);
+    // Looking "No Such Face" up scanned the installed fonts; the list is kept for the next
+    // lookup.
+    FreeTrueTypeFontList();
     EXPECT_EQ(GetMemoryStats().liveBlocks, live);
     // The smallest size still sets a pixel size of at least 1.
     FontPtr tiny = OpenTrueType(kSans, 1);
