@@ -19,8 +19,6 @@
 namespace qv {
 namespace {
 
-constexpr int32_t kMaxSide = 32768;
-
 // Test hooks (platform/linux/testing.h).
 int32_t extraRowPadding = 0;
 bool poisonFill = false;
@@ -57,7 +55,7 @@ uint8_t* AllocPixels(size_t bytes, bool clear) {
 }
 
 bool ValidSides(int32_t width, int32_t height) {
-    return width >= 0 && height >= 0 && width <= kMaxSide && height <= kMaxSide;
+    return width >= 0 && height >= 0 && width <= kMaxBitMapSide && height <= kMaxBitMapSide;
 }
 
 // Rows times bytes per row; false when the product does not fit.
