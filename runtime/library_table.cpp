@@ -10,6 +10,7 @@
 #include "libs/network/network_library.h"
 #include "libs/string/string_library.h"
 #include "libs/system/system_library.h"
+#include "objects/draw/draw_library.h"
 #include "runtime/stubs/display_stub.h"
 #include "runtime/stubs/sound_stub.h"
 #include "runtime/stubs/stub_library.h"
@@ -35,7 +36,7 @@ constexpr char kDraw[] = "draw", kMoveObject[] = "moveobject", kDos[] = "dos", k
 constexpr qvLibraryCleanup kGraphicsCleanups[] = {
     {kFreeScaleTables, [](qvVmState*) { FreeScaleTables(); }},
     {kFreeGraphicsObjects, FreeGraphicsObjects}};
-constexpr qvLibraryCleanup kDrawCleanups[] = {{kFreeDrawBuffers, NoCleanup}};
+constexpr qvLibraryCleanup kDrawCleanups[] = {{kFreeDrawBuffers, FreeDrawBuffers}};
 constexpr qvLibraryCleanup kDosCleanups[] = {{kFreeDosObjects, FreeDosObjects}};
 constexpr qvLibraryCleanup kEventCleanups[] = {{kFreeEventObjects, NoCleanup}};
 constexpr qvLibraryCleanup kSystemCleanups[] = {{kFreeCatalogs, FreeSystemObjects}};
@@ -59,7 +60,7 @@ constexpr qvLibraryRow kRows[kLibraryCount] = {
     {"string", RegisterStringLibrary, {}},
     {"math", RegisterMathLibrary, {}},
     {"graphics", RegisterGraphicsLibrary, kGraphicsCleanups},
-    {kDraw, RegisterStub<kDraw>, kDrawCleanups},
+    {kDraw, RegisterDrawLibrary, kDrawCleanups},
     {kMoveObject, RegisterStub<kMoveObject>, {}},
     {kDos, RegisterDosLibrary, kDosCleanups},
     {kEvent, RegisterStub<kEvent>, kEventCleanups},
