@@ -89,8 +89,8 @@ private:
 };
 
 // Draws into the planes of the target pixel by pixel and tells how strongly the colour goes
-// over each pixel: written as it is where the target's alpha is still 0, else blended by
-// the coverage.
+// over each pixel: written as it is where the target's alpha is still 0, blended by the
+// coverage where it is 255, and by the shape's share of the combined alpha between.
 class PlanePainter {
 public:
     PlanePainter(const qvShapeTarget& t, const qvShapePaint& paint)
@@ -123,9 +123,11 @@ public:
             byte = uint8_t(antialias_ ? std::max<uint32_t>(byte, c * value / 255) : value);
             return 0;
         }
-        const uint8_t strength = byte == 0 ? 255 : uint8_t(a);
-        byte = uint8_t(std::max<uint32_t>(byte, a));
-        return strength;
+        // The shape lies over what the image holds: its alpha a over the byte, and the colour
+        // goes over the pixel by its share of the combined alpha.
+        const uint32_t combined = a + (byte * (255 - a) + 127) / 255;
+        byte = uint8_t(combined);
+        return combined == 0 ? 0 : uint8_t((a * 255 + combined / 2) / combined);
     }
 
 private:

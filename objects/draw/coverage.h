@@ -3,11 +3,12 @@
 // straight into a brush: colour through the coverage, the mask bit where anything is
 // covered, and the alpha byte.
 //
-// Painting keeps the colour straight (not premultiplied): where the destination's alpha is
-// still 0 the colour is written as it is and the alpha carries the coverage, elsewhere the
-// colour is blended by the coverage; the alpha becomes the larger of the two. A shape painted
-// into a fresh image and then blitted through its alpha plane therefore shows no dark fringe,
-// and shadow, ring and fill painted bottom-up lie over one another as they should.
+// Painting keeps the colour straight (not premultiplied) and lays the shape over what the
+// destination holds: where its alpha is still 0 the colour is written as it is and the alpha
+// carries the coverage; over an opaque pixel the colour is blended by the coverage; between,
+// both combine as one layer over another. A shape painted into a fresh image and blitted
+// through its alpha plane therefore shows no dark fringe, and shadow, ring and fill painted
+// bottom-up lie over one another as they would on the screen.
 #pragma once
 
 #include <cstdint>
