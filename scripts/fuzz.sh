@@ -61,6 +61,7 @@ for target in "${targets[@]}"; do
         fuzz_catalog) seeds=tests/runtime/fuzz_regressions ;;
         fuzz_cmdline) seeds=tests/runtime/fuzz_regressions/cmdline ;;
         fuzz_geometry) seeds=tests/gfx/fuzz_regressions/geometry ;;
+        fuzz_shape_geometry) seeds=tests/objects/fuzz_regressions/shape_geometry ;;
         *) seeds= ;;
     esac
     echo "== $target for ${seconds}s"

@@ -10,6 +10,7 @@
 #include "engine/convert.h"
 #include "engine/error_codes.h"
 #include "objects/draw/draw_state.h"
+#include "objects/draw/shape_records.h"
 #include "platform/linux/memory.h"
 #include "tests/support/lib_fixture.h"
 
@@ -230,6 +231,30 @@ TEST_F(DrawLibrary, BadPolygonTables) {
         << "fewer points than counted";
     EXPECT_EQ(Call("ReadPolygon", {List({Num(1), Num(2)}), Num(0)}).code, ERR_WRONGUSAGE);
     EXPECT_EQ(Call("ReadPolygon", {Num(5), Num(2)}).code, ERR_TABEXPECTED);
+}
+
+TEST(ShapeItem, ACloneOwnsItsOwnPoints) {
+    qvShapeItem item{};
+    item.x = 3, item.thickness = 7, item.cornerLevels[2] = 40, item.clockwise = 1;
+    item.drawState.borderSize = 9;
+    item.points = AllocPolygonPoints(3);
+    item.points[0] = {1, 2}, item.points[1] = {3, 4}, item.points[2] = {1, 2};
+    item.pointCount = 3;
+    qvShapeItem copy{};
+    ASSERT_EQ(CloneShapeItem(item, &copy), 0);
+    item.points[1] = {9, 9};
+    EXPECT_EQ(copy.points[1], (qvOutlinePoint{3, 4}));
+    EXPECT_EQ(copy.pointCount, 3);
+    EXPECT_EQ(copy.x, 3);
+    EXPECT_EQ(copy.thickness, 7);
+    EXPECT_EQ(copy.cornerLevels[2], 40);
+    EXPECT_EQ(copy.clockwise, 1);
+    EXPECT_EQ(copy.drawState.borderSize, 9);
+    qvShapeItem unchanged{};
+    unchanged.x = 5;
+    AllocationFault fault(1, false);
+    EXPECT_EQ(CloneShapeItem(item, &unchanged), ERR_MEM);
+    EXPECT_EQ(unchanged.x, 5);
 }
 
 }  // namespace
