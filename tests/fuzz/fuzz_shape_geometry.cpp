@@ -103,8 +103,13 @@ int32_t End(Input& in) {
 
 void Line(Input& in) {
     const int32_t x1 = End(in), y1 = End(in), x2 = End(in), y2 = End(in);
-    const int64_t area = (std::abs(int64_t(x2) - x1) + 80) * (std::abs(int64_t(y2) - y1) + 80);
-    if (area > kMaxPaintedPixels) return;
+    const int64_t boxWidth = std::abs(int64_t(x2) - x1) + 1,
+                  boxHeight = std::abs(int64_t(y2) - y1) + 1;
+    // Long lines are only tried where they fail before painting (beyond the largest bitmap).
+    if (boxWidth <= qv::kMaxBitMapSide && boxHeight <= qv::kMaxBitMapSide &&
+        (boxWidth + 80) * (boxHeight + 80) > kMaxPaintedPixels) {
+        return;
+    }
     LineImage image;
     const int code = MakeLineImage(x1, y1, x2, y2, in.Between(-2, 100), in.Pick(1u << 31) << 1,
                                    in.Pick(2) == 0, &image);
