@@ -26,12 +26,20 @@ void WalkLine(int64_t x1, int64_t y1, int64_t x2, int64_t y2, int64_t width, int
     int64_t first = step > 0 ? -start : start - (limit - 1);
     int64_t last = step > 0 ? limit - 1 - start : start;
     first = std::max<int64_t>(first, 0), last = std::min(last, major);
+    if (first > last) return;
+    // The minor offset of step i is (2 i minor + major) / (2 major): divided once for the
+    // first step (in 128 bits: both factors reach 2^32 for end points at the int32 limits),
+    // then carried along by its remainder, rising by at most one per step.
+    const int64_t twoMajor = std::max<int64_t>(2 * major, 1), twoMinor = 2 * minor;
+    const __int128 numerator = 2 * __int128(first) * minor + major;
+    auto offset = int64_t(numerator / twoMajor);
+    auto rest = int64_t(numerator % twoMajor);
     for (int64_t i = first; i <= last; ++i) {
-        // 128-bit: both factors reach 2^32 for end points at the int32 limits.
-        auto offset = int64_t(major == 0 ? 0 : (2 * __int128(i) * minor + major) / (2 * major));
         int64_t a = start + step * i, b = other + otherStep * offset;
         int64_t x = xMajor ? a : b, y = xMajor ? b : a;
         if (x >= 0 && y >= 0 && x < width && y < height) plot(x, y);
+        rest += twoMinor;
+        if (rest >= twoMajor) rest -= twoMajor, ++offset;
     }
 }
 
