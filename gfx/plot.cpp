@@ -78,6 +78,21 @@ void PlotCoverageMap(const uint8_t* coverage, int32_t x, int32_t y, const qvPlot
 
 void PlotThickLine(const qvPlotContext& context, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
     const int64_t thickness = std::max(context.thickness, 1);
+    if (thickness == 1 && !context.clip && context.texture == nullptr &&
+        (context.alpha >= 255 || context.noBlend)) {
+        // One pixel per step in one colour: each is stored as it is (the lines of a brush).
+        qv::gfx::WithFormat(context, [&](auto f) {
+            using F = decltype(f);
+            const uint32_t value =
+                F::Pack(uint32_t(context.red) << 16 | uint32_t(context.green) << 8 | context.blue);
+            qv::WalkLine(x1, y1, x2, y2, context.width, context.height, [&](int64_t x, int64_t y) {
+                qv::StorePixel(
+                    qv::PixelAt(context.base, context.rowLength, F::bytes, int32_t(x), int32_t(y)),
+                    F::bytes, value);
+            });
+        });
+        return;
+    }
     const int64_t first = -((thickness - 1) / 2);
     const bool xMajor = std::abs(int64_t(x2) - x1) >= std::abs(int64_t(y2) - y1);
     qv::gfx::WithFormat(context, [&](auto f) {

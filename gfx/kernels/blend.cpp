@@ -77,6 +77,12 @@ __attribute__((target_clones("avx2", "default"))) void PaintSpan32(uint32_t* d,
     }
 }
 
+__attribute__((target_clones("avx2", "default"))) void WriteSpan32(uint32_t* d,
+                                                                   const uint8_t* coverage,
+                                                                   int32_t n, uint32_t colour) {
+    for (int32_t i = 0; i < n; ++i) d[i] = coverage[i] != 0 ? colour : d[i];
+}
+
 template <typename F>
 constexpr int ColourShift() {
     return F::alphaMask == 0xFF ? 8 : 0;
@@ -200,19 +206,42 @@ void BlendColourRow(const uint8_t* coverage, uint8_t* dest, int32_t width, uint3
         });
 }
 
+// Mode 0 with a colour: the colour wherever the coverage is not 0 (shapes painted into a
+// fresh image).
+template <typename F>
+void WriteColourRow(const uint8_t* coverage, uint8_t* dest, int32_t width, uint32_t colour) {
+    constexpr int B = F::bytes;
+    auto write = [&](int32_t i, int32_t n) {
+        for (int32_t k = i; k < i + n; ++k) StorePixel(dest + k * B, B, colour);
+    };
+    ScanAlpha(coverage, width, write, [&](int32_t i, int32_t n) {
+        if constexpr (B == 4) {
+            WriteSpan32(reinterpret_cast<uint32_t*>(dest) + i, coverage + i, n, colour);
+            return;
+        }
+        for (int32_t k = i; k < i + n; ++k) {
+            if (coverage[k] != 0) StorePixel(dest + k * B, B, colour);
+        }
+    });
+}
+
 template <typename F>
 void ChannelRows(const qvAlphaChannelBlock& k) {
     if (k.width < 1 || k.height < 1) return;
     if (k.mode == QV_COVERAGE_WIDE ? k.modeValue2 == nullptr : k.coverageBase == nullptr) return;
     // 3-byte pixels receive the raw 0xRRGGBB and put it into their byte order here.
     const uint32_t colour = F::bytes == 3 ? F::Pack(k.colour) : k.colour;
-    const bool plain = k.mode == QV_COVERAGE_BLEND && k.textureBase == nullptr;
+    const bool flat = k.textureBase == nullptr;
     for (int32_t j = 0; j < k.height; ++j) {
-        if (plain) {
-            BlendColourRow<F>(
-                PlaneRow(k.coverageBase, k.coverageBytesPerRow, k.sourceY + j) + k.sourceX,
-                PixelAt(k.destBase, k.destRowLength, F::bytes, k.destX, k.destY + j), k.width,
-                colour);
+        const uint8_t* coverage =
+            k.coverageBase != nullptr
+                ? PlaneRow(k.coverageBase, k.coverageBytesPerRow, k.sourceY + j) + k.sourceX
+                : nullptr;
+        uint8_t* dest = PixelAt(k.destBase, k.destRowLength, F::bytes, k.destX, k.destY + j);
+        if (flat && k.mode == QV_COVERAGE_BLEND) {
+            BlendColourRow<F>(coverage, dest, k.width, colour);
+        } else if (flat && k.mode == QV_COVERAGE_WRITE) {
+            WriteColourRow<F>(coverage, dest, k.width, colour);
         } else {
             ChannelRow<F>(k, j, colour);
         }

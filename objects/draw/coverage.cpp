@@ -12,6 +12,7 @@
 #include "gfx/kernels/rows.h"
 #include "gfx/line_walk.h"
 #include "gfx/plot.h"
+#include "objects/draw/coverage_paint.h"
 #include "objects/draw/lines.h"
 
 namespace qv::draw {
@@ -19,33 +20,6 @@ namespace {
 
 // Outline coordinates handed to OpenCV stay far inside its fixed-point range.
 constexpr int64_t kCoordinateLimit = int64_t(1) << 30;
-
-struct Rect {
-    int64_t x, y, width, height;
-    bool Empty() const { return width <= 0 || height <= 0; }
-};
-
-// The size the target can be painted in: its usable size cut to every plane given.
-Rect PaintArea(const qvShapeTarget& t) {
-    int64_t width = t.width, height = t.height;
-    if (t.bitmap != nullptr) {
-        width = std::min<int64_t>(width, t.bitmap->width);
-        height = std::min<int64_t>(height, t.bitmap->height);
-    }
-    for (const qvPlaneBitMap* plane : {t.mask, t.alpha}) {
-        if (!PlaneUsable(plane)) continue;
-        width = std::min(width, PlaneExtentX(plane));
-        height = std::min<int64_t>(height, plane->height);
-    }
-    return {0, 0, std::max<int64_t>(width, 0), std::max<int64_t>(height, 0)};
-}
-
-Rect Intersect(const Rect& a, const Rect& b) {
-    const int64_t x0 = std::max(a.x, b.x), y0 = std::max(a.y, b.y);
-    const int64_t x1 = std::min(a.x + a.width, b.x + b.width);
-    const int64_t y1 = std::min(a.y + a.height, b.y + b.height);
-    return {x0, y0, x1 - x0, y1 - y0};
-}
 
 // Runs OpenCV drawing, turning its exceptions into error codes.
 template <typename Draw>
@@ -59,9 +33,6 @@ int RunOpenCv(Draw&& draw) {
         return ERR_MEM;
     }
 }
-
-int PaintCoverage(const qvShapeTarget& t, const qvPlaneBitMap& source, const Rect& where,
-                  const qvShapePaint& paint);
 
 // An 8-bit coverage image over a cleared plane of ours, lying at (x, y) of the target.
 class CoverageImage {
@@ -87,126 +58,6 @@ private:
     OwnedPlane plane_;
     Rect rect_{};
 };
-
-// Draws into the planes of the target pixel by pixel and tells how strongly the colour goes
-// over each pixel: written as it is where the target's alpha is still 0, blended by the
-// coverage where it is 255, and by the shape's share of the combined alpha between.
-class PlanePainter {
-public:
-    PlanePainter(const qvShapeTarget& t, const qvShapePaint& paint)
-        : target_(t),
-          mask_(PlaneUsable(t.mask) ? t.mask : nullptr),
-          alpha_(PlaneUsable(t.alpha) ? t.alpha : nullptr),
-          opacity_(255 - uint32_t(std::clamp(paint.transparency, 0, 255))),
-          antialias_(paint.antialias) {}
-
-    // Whether the colour's strength differs from the coverage itself.
-    bool NeedsStrength() const {
-        return target_.bitmap != nullptr && (alpha_ != nullptr || opacity_ != 255);
-    }
-    bool HasPlanes() const { return mask_ != nullptr || alpha_ != nullptr; }
-
-    // Coverage c > 0 at (x, y), inside the paint area; returns the colour's strength.
-    uint8_t Paint(int32_t x, int32_t y, uint32_t c) {
-        const uint32_t a = antialias_ ? c * opacity_ / 255 : opacity_;
-        if (mask_ != nullptr) {
-            if (target_.bitmap != nullptr) {
-                SetMaskBit(mask_->plane + ptrdiff_t(y) * mask_->bytesPerRow, x, true);
-            } else {
-                PlotPixel(mask_, x, y, target_.maskMode);
-            }
-        }
-        if (alpha_ == nullptr) return uint8_t(a);
-        uint8_t& byte = alpha_->plane[ptrdiff_t(y) * alpha_->bytesPerRow + x];
-        if (target_.bitmap == nullptr) {
-            const uint32_t value = uint32_t(std::clamp(target_.alphaValue, 0, 255));
-            byte = uint8_t(antialias_ ? std::max<uint32_t>(byte, c * value / 255) : value);
-            return 0;
-        }
-        // The shape lies over what the image holds: its alpha a over the byte, and the colour
-        // goes over the pixel by its share of the combined alpha.
-        const uint32_t combined = a + (byte * (255 - a) + 127) / 255;
-        byte = uint8_t(combined);
-        return combined == 0 ? 0 : uint8_t((a * 255 + combined / 2) / combined);
-    }
-
-private:
-    const qvShapeTarget& target_;
-    qvPlaneBitMap* mask_;
-    qvPlaneBitMap* alpha_;
-    uint32_t opacity_;
-    bool antialias_;
-};
-
-// A plot context over a locked bitmap for the paint's colour, plotting inside the area.
-qvPlotContext PlotContext(const qvBitMapLock& lock, const Rect& area, uint32_t colour) {
-    qvPlotContext c{};
-    c.base = lock.base;
-    c.rowLength = lock.rowLength;
-    c.bytesPerPixel = lock.bytesPerPixel;
-    c.format = lock.format;
-    c.red = uint8_t(colour >> 16), c.green = uint8_t(colour >> 8), c.blue = uint8_t(colour);
-    c.alpha = 255, c.globalAlpha = 255;
-    c.width = int32_t(area.width), c.height = int32_t(area.height);
-    c.thickness = 1;
-    return c;
-}
-
-// Paints the colour through strength bytes (a plane at (sx, sy)) into the bitmap at the
-// rectangle r: a flat colour by the alpha-channel blit, a fill source through the coverage
-// plotter, which reads it at the painted position.
-int PaintColour(const qvShapeTarget& t, const qvPlaneBitMap& strength, int32_t sx, int32_t sy,
-                const Rect& r, const Rect& area, uint32_t colour) {
-    if (t.fill == nullptr) {
-        BltAlphaChannel(&strength, sx, sy, t.bitmap, int32_t(r.x), int32_t(r.y), int32_t(r.width),
-                        int32_t(r.height), colour, QV_COVERAGE_BLEND, nullptr, 0, nullptr, 0,
-                        nullptr);
-        return 0;
-    }
-    if (t.fill->format != t.bitmap->format || t.fill->width < area.width ||
-        t.fill->height < area.height) {
-        return ERR_WRONGUSAGE;
-    }
-    ScopedBitMapLock lock(t.bitmap), fillLock(t.fill);
-    if (!lock || !fillLock) return 0;
-    qvPlotContext c = PlotContext(*lock, area, colour);
-    c.texture = fillLock->base;
-    c.textureRowLength = fillLock->rowLength;
-    PlotCoverageMap(strength.plane + ptrdiff_t(sy) * strength.bytesPerRow + sx, int32_t(r.x),
-                    int32_t(r.y), c, int32_t(r.width), int32_t(r.height), strength.bytesPerRow,
-                    false);
-    return 0;
-}
-
-// Paints coverage bytes (the plane, lying at where) into the target.
-int PaintCoverage(const qvShapeTarget& t, const qvPlaneBitMap& source, const Rect& where,
-                  const qvShapePaint& paint) {
-    const Rect area = PaintArea(t);
-    const Rect r = Intersect(where, area);
-    if (r.Empty()) return 0;
-    const int32_t sx = int32_t(r.x - where.x), sy = int32_t(r.y - where.y);
-    PlanePainter painter(t, paint);
-    OwnedPlane strength;
-    if (painter.NeedsStrength()) {
-        strength.reset(AllocAlphaBitMap(int32_t(r.width), int32_t(r.height), 1));
-        if (strength == nullptr) return ERR_MEM;
-    }
-    if (painter.HasPlanes() || strength != nullptr) {
-        for (int64_t j = 0; j < r.height; ++j) {
-            const uint8_t* row = PlaneRow(source.plane, source.bytesPerRow, int32_t(sy + j)) + sx;
-            uint8_t* out =
-                strength != nullptr ? strength->plane + j * strength->bytesPerRow : nullptr;
-            for (int64_t i = 0; i < r.width; ++i) {
-                if (row[i] == 0) continue;
-                const uint8_t s = painter.Paint(int32_t(r.x + i), int32_t(r.y + j), row[i]);
-                if (out != nullptr) out[i] = s;
-            }
-        }
-    }
-    if (t.bitmap == nullptr) return 0;
-    return strength != nullptr ? PaintColour(t, *strength, 0, 0, r, area, paint.colour)
-                               : PaintColour(t, source, sx, sy, r, area, paint.colour);
-}
 
 // How far coverage reaches beyond an outline's box.
 int32_t CoverageMargin(const qvShapeOutline& outline, bool antialias) {

@@ -163,6 +163,8 @@ TEST(BltAlphaChannel, ModesPaintAndCombineTheSecondPlane) {
         {"mode 4 full at 64", 4, 64, 0, false, 0, 0, 0xFFFFFF, 0},
         {"mode 4 scaled", 4, 32, 0, false, 0, 0, 0x7F7F7F, 0},
         {"mode 4 above 64", 4, 65, 0, false, 0, 0, 0x030303, 0},
+        {"mode 0 any coverage", 0, 1, 0, false, 0, 0, 0xFFFFFF, 0},
+        {"mode 0 none", 0, 0, 0, false, 0, 0, 0x000000, 0},
         {"mode 7 any coverage", 7, 1, 0, false, 0, 0, 0xFFFFFF, 0},
         {"mode 7 none", 7, 0, 0, false, 0, 0, 0x000000, 0},
     };
@@ -198,6 +200,27 @@ TEST(BltAlphaChannel, PaintsEveryFormatLikeTheBlend) {
             for (int32_t x = 0; x < 19; ++x) {
                 uint32_t c = coverage.Byte(x, y), old = Pixel(before, x, y);
                 uint32_t want = c == 0 ? old : c == 255 ? pixel : NaiveBlend(format, pixel, old, c);
+                ASSERT_EQ(Pixel(dest, x, y), want)
+                    << "format " << format << " at " << x << "," << y;
+            }
+        }
+    }
+}
+
+TEST(BltAlphaChannel, ModeZeroWritesTheColourWhereverThereIsCoverage) {
+    std::mt19937 random(12);
+    for (uint32_t format = 0; format < QV_FMT_COUNT; ++format) {
+        GuardedBitMap dest(37, 3, format), before(37, 3, format);
+        GuardedPlane coverage(37, 3, 8);
+        Randomise(dest, random), AlphaRuns(coverage, random);
+        before.rows().CopyFrom(dest.rows());
+        const uint32_t colour = 0x3C9AE1;
+        BltAlphaChannel(coverage.get(), 0, 0, dest.get(), 0, 0, 37, 3, colour, 0, nullptr, 0,
+                        nullptr, 0, nullptr);
+        const uint32_t pixel = RGBToPixelFormat(colour, format);
+        for (int32_t y = 0; y < 3; ++y) {
+            for (int32_t x = 0; x < 37; ++x) {
+                const uint32_t want = coverage.Byte(x, y) == 0 ? Pixel(before, x, y) : pixel;
                 ASSERT_EQ(Pixel(dest, x, y), want)
                     << "format " << format << " at " << x << "," << y;
             }
