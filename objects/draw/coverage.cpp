@@ -6,10 +6,6 @@
 #include <opencv2/imgproc.hpp>
 
 #include "engine/error_codes.h"
-#include "gfx/blit_frontends.h"
-#include "gfx/clip.h"
-#include "gfx/kernels/frontend_kernels.h"
-#include "gfx/kernels/rows.h"
 #include "gfx/line_walk.h"
 #include "gfx/plot.h"
 #include "objects/draw/coverage_paint.h"

@@ -152,6 +152,11 @@ protected:
     void Corners(int32_t level) {
         std::fill(std::begin(desc.cornerLevels), std::end(desc.cornerLevels), level);
     }
+    void Turn(double degrees) {
+        const double radians = degrees * M_PI / 180;
+        transform.matrix[0] = std::cos(radians), transform.matrix[1] = std::sin(radians);
+        transform.matrix[2] = -std::sin(radians), transform.matrix[3] = std::cos(radians);
+    }
     void Prepare() { ASSERT_EQ(PrepareShapeGeometry(shapes.work, &desc, transform), 0); }
     // The fill painted into a fresh image of the shape's image size (plus the margin).
     TestImage Paint(bool antialias, bool filled = true, int32_t lineWidth = 1, int32_t margin = 0) {
@@ -199,9 +204,7 @@ TEST_F(Oracle, CoverageIsOpenCvsForTheSamePoints) {
     for (const Case& c : cases) {
         Shape(c.type, c.width, c.height);
         Corners(c.level);
-        const double radians = c.turn * M_PI / 180;
-        transform.matrix[0] = std::cos(radians), transform.matrix[1] = std::sin(radians);
-        transform.matrix[2] = -std::sin(radians), transform.matrix[3] = std::cos(radians);
+        Turn(c.turn);
         transform.anchorX = transform.anchorY = 0.5;
         Prepare();
         const int32_t margin = c.antialias || !c.filled ? 2 + c.lineWidth : 0;
@@ -368,9 +371,7 @@ TEST_F(Oracle, AntialiasedCoverageAgreesWithCairoForTheSamePolygon) {
     for (const Case& c : cases) {
         Shape(c.type, c.width, c.height);
         Corners(c.level);
-        const double radians = c.turn * M_PI / 180;
-        transform.matrix[0] = std::cos(radians), transform.matrix[1] = std::sin(radians);
-        transform.matrix[2] = -std::sin(radians), transform.matrix[3] = std::cos(radians);
+        Turn(c.turn);
         Prepare();
         TestImage image = Paint(true, true, 1, 2);
         CairoImage cairo(image.width, image.height, CAIRO_FORMAT_A8);
