@@ -37,20 +37,29 @@ constexpr uint32_t Blend(uint32_t s, uint32_t d, uint32_t a) {
 }
 
 // Splits a row of alpha (or coverage) bytes into groups of eight. Transparent groups are
-// skipped and opaque ones go to opaque(i, 8), so that the empty and solid runs of sprites and
-// glyphs cost one test; the other groups and the tail gather into spans for mixed(i, n).
+// skipped and runs of opaque ones go to opaque(i, n), so that the empty and solid runs of
+// sprites, glyphs and shapes cost one test a group and one call a run; the other groups and
+// the tail gather into spans for mixed(i, n).
 template <typename Opaque, typename Mixed>
 void ScanAlpha(const uint8_t* alpha, int32_t width, Opaque&& opaque, Mixed&& mixed) {
-    int32_t pending = 0;
+    int32_t pending = 0;  // the first pixel not handed out
+    int32_t solid = -1;   // the first pixel of the opaque run that ends at pending
+    auto flush = [&](int32_t end) {
+        if (solid >= 0) opaque(solid, pending - solid), solid = -1;
+        if (end > pending) mixed(pending, end - pending);
+    };
     for (int32_t i = 0; i + 8 <= width; i += 8) {
         uint64_t group;
         std::memcpy(&group, alpha + i, 8);
         if (group != 0 && group != ~uint64_t(0)) continue;
-        if (i > pending) mixed(pending, i - pending);
-        if (group != 0) opaque(i, 8);
+        const bool extends = group != 0 && solid >= 0 && pending == i;
+        if (!extends) {
+            flush(i);
+            if (group != 0) solid = i;
+        }
         pending = i + 8;
     }
-    if (width > pending) mixed(pending, width - pending);
+    flush(width);
 }
 
 // 32-bit spans in plain loops that GCC vectorises (AVX2 where the CPU has it). The colour
