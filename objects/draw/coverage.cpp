@@ -14,8 +14,14 @@
 namespace qv::draw {
 namespace {
 
-// Outline coordinates handed to OpenCV stay far inside its fixed-point range.
+// Outline coordinates handed to OpenCV stay far inside its fixed-point range, and outline
+// widths within its largest thickness.
 constexpr int64_t kCoordinateLimit = int64_t(1) << 30;
+constexpr int32_t kMaxStroke = 32767;
+
+int32_t StrokeWidth(const qvShapeOutline& outline) {
+    return std::clamp(outline.lineWidth, 1, kMaxStroke);
+}
 
 // Runs OpenCV drawing, turning its exceptions into error codes.
 template <typename Draw>
@@ -57,9 +63,8 @@ private:
 
 // How far coverage reaches beyond an outline's box.
 int32_t CoverageMargin(const qvShapeOutline& outline, bool antialias) {
-    const int32_t stroke = outline.filled || outline.lineWidth <= 1
-                               ? 0
-                               : (std::min(outline.lineWidth, 1 << 16) + 1) / 2 + 1;
+    const int32_t stroke =
+        outline.filled || outline.lineWidth <= 1 ? 0 : (StrokeWidth(outline) + 1) / 2 + 1;
     return (antialias ? 2 : 0) + stroke;
 }
 
@@ -94,9 +99,8 @@ int MakeOutlineCoverage(const qvShapeTarget& t, const qvShapeOutline& outline, b
         if (outline.filled) {
             cv::fillPoly(image, &polygon, &count, 1, cv::Scalar(255), LineType(antialias), 0);
         } else {
-            cv::polylines(image, &polygon, &count, 1, true, cv::Scalar(255),
-                          std::clamp(outline.lineWidth, 1, kMaxLineThickness), LineType(antialias),
-                          0);
+            cv::polylines(image, &polygon, &count, 1, true, cv::Scalar(255), StrokeWidth(outline),
+                          LineType(antialias), 0);
         }
     });
 }
