@@ -78,6 +78,21 @@ void PlotCoverageMap(const uint8_t* coverage, int32_t x, int32_t y, const qvPlot
 
 void PlotThickLine(const qvPlotContext& context, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
     const int64_t thickness = std::max(context.thickness, 1);
+    if (thickness == 1 && !context.clip && context.texture == nullptr &&
+        (context.alpha >= 255 || context.noBlend)) {
+        // One pixel per step in one colour: each is stored as it is (the lines of a brush).
+        qv::gfx::WithFormat(context, [&](auto f) {
+            using F = decltype(f);
+            const uint32_t value =
+                F::Pack(uint32_t(context.red) << 16 | uint32_t(context.green) << 8 | context.blue);
+            qv::WalkLine(x1, y1, x2, y2, context.width, context.height, [&](int64_t x, int64_t y) {
+                qv::StorePixel(
+                    qv::PixelAt(context.base, context.rowLength, F::bytes, int32_t(x), int32_t(y)),
+                    F::bytes, value);
+            });
+        });
+        return;
+    }
     const int64_t first = -((thickness - 1) / 2);
     const bool xMajor = std::abs(int64_t(x2) - x1) >= std::abs(int64_t(y2) - y1);
     qv::gfx::WithFormat(context, [&](auto f) {
@@ -96,31 +111,11 @@ void PlotThickLine(const qvPlotContext& context, int32_t x1, int32_t y1, int32_t
 }
 
 void PlotAALine(const qvPlotContext& context, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
-    if (x1 == x2 && y1 == y2) return;
-    const bool yMajor = std::abs(int64_t(y2) - y1) >= std::abs(int64_t(x2) - x1);
-    // The line runs from m1 to m2 along the major axis, from n1 to n2 across it.
-    int64_t m1 = yMajor ? y1 : x1, m2 = yMajor ? y2 : x2;
-    int64_t n1 = yMajor ? x1 : y1, n2 = yMajor ? x2 : y2;
-    if (m1 > m2) std::swap(m1, m2), std::swap(n1, n2);
-    const int64_t step = (n2 - n1) * 65536 / (m2 - m1);
-    // Steps outside the destination plot nothing; they are skipped, not walked.
-    const int64_t limit = yMajor ? context.height : context.width;
-    const int64_t from = std::max<int64_t>(m1, 0), to = std::min<int64_t>(m2, limit - 1);
-    int64_t position = n1 * 65536 + step * (from - m1);
     qv::gfx::WithFormat(context, [&](auto f) {
-        auto plot = [&](int64_t across, int64_t along, int32_t coverage) {
-            if (coverage == 0) return;
-            const int32_t alpha = qv::gfx::ScaleByGlobal(context, coverage);
-            if (yMajor) {
-                qv::gfx::Plot<decltype(f)>(context, across, along, alpha);
-            } else {
-                qv::gfx::Plot<decltype(f)>(context, along, across, alpha);
-            }
-        };
-        for (int64_t m = from; m <= to; ++m, position += step) {
-            const auto fraction = int32_t((position >> 8) & 255);
-            plot(position >> 16, m, 255 - fraction);
-            plot((position >> 16) + 1, m, fraction);
-        }
+        qv::WalkAALine(x1, y1, x2, y2, context.width, context.height,
+                       [&](int64_t x, int64_t y, int32_t coverage) {
+                           qv::gfx::Plot<decltype(f)>(context, x, y,
+                                                      qv::gfx::ScaleByGlobal(context, coverage));
+                       });
     });
 }

@@ -14,6 +14,7 @@
 #include "libs/system/system_library.h"
 #include "objects/brush.h"
 #include "objects/brush_library/brush_library.h"
+#include "objects/draw/draw_library.h"
 #include "objects/object_neighbours.h"
 #include "objects/text/text_library.h"
 #include "objects/vector/vector_library.h"
@@ -58,7 +59,7 @@ int RegisterGraphics(qvVmState* L) {
 constexpr qvLibraryCleanup kGraphicsCleanups[] = {
     {kFreeScaleTables, [](qvVmState*) { FreeScaleTables(); }},
     {kFreeGraphicsObjects, FreeGraphicsObjects}};
-constexpr qvLibraryCleanup kDrawCleanups[] = {{kFreeDrawBuffers, NoCleanup}};
+constexpr qvLibraryCleanup kDrawCleanups[] = {{kFreeDrawBuffers, FreeDrawBuffers}};
 constexpr qvLibraryCleanup kDosCleanups[] = {{kFreeDosObjects, FreeDosObjects}};
 constexpr qvLibraryCleanup kEventCleanups[] = {{kFreeEventObjects, NoCleanup}};
 constexpr qvLibraryCleanup kSystemCleanups[] = {{kFreeCatalogs, FreeSystemObjects}};
@@ -82,7 +83,7 @@ constexpr qvLibraryRow kRows[kLibraryCount] = {
     {"string", RegisterStringLibrary, {}},
     {"math", RegisterMathLibrary, {}},
     {"graphics", RegisterGraphics, kGraphicsCleanups},
-    {"draw", RegisterStub<"draw">, kDrawCleanups},
+    {"draw", RegisterDrawLibrary, kDrawCleanups},
     {"moveobject", RegisterStub<"moveobject">, {}},
     {"dos", RegisterDosLibrary, kDosCleanups},
     {"event", RegisterStub<"event">, kEventCleanups},

@@ -67,6 +67,7 @@ for target in "${targets[@]}"; do
         fuzz_ilbm_read) seeds=tests/objects/fuzz_regressions/ilbm ;;
         fuzz_draw_tags) seeds=tests/objects/fuzz_regressions/draw_tags ;;
         fuzz_font_files) seeds=tests/objects/text/fuzz_regressions ;;
+        fuzz_shape_geometry) seeds=tests/objects/fuzz_regressions/shape_geometry ;;
         *) seeds= ;;
     esac
     echo "== $target for ${seconds}s"

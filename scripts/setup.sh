@@ -15,6 +15,7 @@ packages=(
     libpng-dev libjpeg62-turbo-dev libfreetype-dev ttf-bitstream-vera  # pictures, fonts
     libopencv-dev  # the reference of the geometry and scaling tests and benchmarks
     libcairo2-dev  # the vector back-end plugin
+    libcairo2-dev  # the reference of the drawing tests and benchmarks
     libgif-dev giflib-tools pngcheck jpeginfo  # the GIF writer and the picture-writer oracles
     socat netcat-openbsd  # loopback peers of the network tests
     nginx tinyproxy vsftpd python3-pyftpdlib curl  # servers and reference client of the transfers

@@ -37,20 +37,29 @@ constexpr uint32_t Blend(uint32_t s, uint32_t d, uint32_t a) {
 }
 
 // Splits a row of alpha (or coverage) bytes into groups of eight. Transparent groups are
-// skipped and opaque ones go to opaque(i, 8), so that the empty and solid runs of sprites and
-// glyphs cost one test; the other groups and the tail gather into spans for mixed(i, n).
+// skipped and runs of opaque ones go to opaque(i, n), so that the empty and solid runs of
+// sprites, glyphs and shapes cost one test a group and one call a run; the other groups and
+// the tail gather into spans for mixed(i, n).
 template <typename Opaque, typename Mixed>
 void ScanAlpha(const uint8_t* alpha, int32_t width, Opaque&& opaque, Mixed&& mixed) {
-    int32_t pending = 0;
+    int32_t pending = 0;  // the first pixel not handed out
+    int32_t solid = -1;   // the first pixel of the opaque run that ends at pending
+    auto flush = [&](int32_t end) {
+        if (solid >= 0) opaque(solid, pending - solid), solid = -1;
+        if (end > pending) mixed(pending, end - pending);
+    };
     for (int32_t i = 0; i + 8 <= width; i += 8) {
         uint64_t group;
         std::memcpy(&group, alpha + i, 8);
         if (group != 0 && group != ~uint64_t(0)) continue;
-        if (i > pending) mixed(pending, i - pending);
-        if (group != 0) opaque(i, 8);
+        const bool extends = group != 0 && solid >= 0 && pending == i;
+        if (!extends) {
+            flush(i);
+            if (group != 0) solid = i;
+        }
         pending = i + 8;
     }
-    if (width > pending) mixed(pending, width - pending);
+    flush(width);
 }
 
 // 32-bit spans in plain loops that GCC vectorises (AVX2 where the CPU has it). The colour
@@ -75,6 +84,12 @@ __attribute__((target_clones("avx2", "default"))) void PaintSpan32(uint32_t* d,
         uint32_t mixed = Mix(bytes, (d[i] >> shift) & 0xFFFFFF, c) << shift;
         d[i] = c == 255 ? colour : c == 0 ? d[i] : mixed;
     }
+}
+
+__attribute__((target_clones("avx2", "default"))) void WriteSpan32(uint32_t* d,
+                                                                   const uint8_t* coverage,
+                                                                   int32_t n, uint32_t colour) {
+    for (int32_t i = 0; i < n; ++i) d[i] = coverage[i] != 0 ? colour : d[i];
 }
 
 template <typename F>
@@ -200,19 +215,42 @@ void BlendColourRow(const uint8_t* coverage, uint8_t* dest, int32_t width, uint3
         });
 }
 
+// Mode 0 with a colour: the colour wherever the coverage is not 0 (shapes painted into a
+// fresh image).
+template <typename F>
+void WriteColourRow(const uint8_t* coverage, uint8_t* dest, int32_t width, uint32_t colour) {
+    constexpr int B = F::bytes;
+    auto write = [&](int32_t i, int32_t n) {
+        for (int32_t k = i; k < i + n; ++k) StorePixel(dest + k * B, B, colour);
+    };
+    ScanAlpha(coverage, width, write, [&](int32_t i, int32_t n) {
+        if constexpr (B == 4) {
+            WriteSpan32(reinterpret_cast<uint32_t*>(dest) + i, coverage + i, n, colour);
+            return;
+        }
+        for (int32_t k = i; k < i + n; ++k) {
+            if (coverage[k] != 0) StorePixel(dest + k * B, B, colour);
+        }
+    });
+}
+
 template <typename F>
 void ChannelRows(const qvAlphaChannelBlock& k) {
     if (k.width < 1 || k.height < 1) return;
     if (k.mode == QV_COVERAGE_WIDE ? k.modeValue2 == nullptr : k.coverageBase == nullptr) return;
     // 3-byte pixels receive the raw 0xRRGGBB and put it into their byte order here.
     const uint32_t colour = F::bytes == 3 ? F::Pack(k.colour) : k.colour;
-    const bool plain = k.mode == QV_COVERAGE_BLEND && k.textureBase == nullptr;
+    const bool flat = k.textureBase == nullptr;
     for (int32_t j = 0; j < k.height; ++j) {
-        if (plain) {
-            BlendColourRow<F>(
-                PlaneRow(k.coverageBase, k.coverageBytesPerRow, k.sourceY + j) + k.sourceX,
-                PixelAt(k.destBase, k.destRowLength, F::bytes, k.destX, k.destY + j), k.width,
-                colour);
+        const uint8_t* coverage =
+            k.coverageBase != nullptr
+                ? PlaneRow(k.coverageBase, k.coverageBytesPerRow, k.sourceY + j) + k.sourceX
+                : nullptr;
+        uint8_t* dest = PixelAt(k.destBase, k.destRowLength, F::bytes, k.destX, k.destY + j);
+        if (flat && k.mode == QV_COVERAGE_BLEND) {
+            BlendColourRow<F>(coverage, dest, k.width, colour);
+        } else if (flat && k.mode == QV_COVERAGE_WRITE) {
+            WriteColourRow<F>(coverage, dest, k.width, colour);
         } else {
             ChannelRow<F>(k, j, colour);
         }

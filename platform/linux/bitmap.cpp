@@ -19,8 +19,6 @@
 namespace qv {
 namespace {
 
-constexpr int32_t kMaxSide = 32768;
-
 // Test hooks (platform/linux/testing.h).
 int32_t extraRowPadding = 0;
 bool poisonFill = false;
@@ -70,7 +68,7 @@ uint8_t* AllocOverwrittenPixels(size_t bytes, int64_t rowBytes, int64_t stride, 
 }
 
 bool ValidSides(int32_t width, int32_t height) {
-    return width >= 0 && height >= 0 && width <= kMaxSide && height <= kMaxSide;
+    return width >= 0 && height >= 0 && width <= kMaxBitMapSide && height <= kMaxBitMapSide;
 }
 
 // Rows times bytes per row; false when the product does not fit.

@@ -138,6 +138,9 @@ int CompositeTransformBlit(const qvDisplayBitMap* source, qvDisplayBitMap* dest,
 
 namespace qv {
 
+// The largest side of any bitmap or plane.
+inline constexpr int32_t kMaxBitMapSide = 32768;
+
 // Compositing capabilities.
 enum : uint32_t {
     kCompositeAlphaChannel = 1,

@@ -87,6 +87,34 @@ TEST(BltAlphaBitmap, BlendsEveryFormatByTheFormula) {
     }
 }
 
+// Runs of opaque groups long and short, next to transparent and mixed ones, at every
+// alignment: the scan hands out each run once.
+TEST(BltAlphaBitmap, OpaqueRunsOfManyGroupsAreCopiedWhole) {
+    const std::vector<std::pair<int, uint8_t>> pattern = {
+        {8, 0}, {24, 255}, {3, 128}, {13, 255}, {5, 0}, {16, 255}, {8, 0}, {9, 255}, {7, 1}};
+    std::mt19937 random(9);
+    for (uint32_t format : {QV_FMT_R5G6B5, QV_FMT_R8G8B8, QV_FMT_A8R8G8B8}) {
+        for (int32_t shift = 0; shift < 8; ++shift) {
+            GuardedBitMap source(100, 1, format), dest(100, 1, format), before(100, 1, format);
+            GuardedPlane alpha(100, 1, 8);
+            Randomise(source, random), Randomise(dest, random);
+            before.rows().CopyFrom(dest.rows());
+            int32_t x = shift;
+            for (auto [run, value] : pattern) {
+                for (int k = 0; k < run; ++k) alpha.Byte(x++, 0) = value;
+            }
+            BltAlphaBitmap(source.get(), 0, 0, dest.get(), 0, 0, 100, 1, alpha.get());
+            for (int32_t i = 0; i < 100; ++i) {
+                const uint32_t a = alpha.Byte(i, 0), s = Pixel(source, i, 0);
+                const uint32_t old = Pixel(before, i, 0);
+                const uint32_t want = a == 255 ? s : a == 0 ? old : NaiveBlend(format, s, old, a);
+                ASSERT_EQ(Pixel(dest, i, 0), want)
+                    << "format " << format << " shift " << shift << " at " << i;
+            }
+        }
+    }
+}
+
 TEST(BltAlphaBitmap, ConvertsASourceOfAnotherFormat) {
     GuardedBitMap source(4, 1, QV_FMT_A8R8G8B8), dest(4, 1, QV_FMT_R5G6B5);
     GuardedPlane alpha(4, 1, 8);
@@ -163,6 +191,8 @@ TEST(BltAlphaChannel, ModesPaintAndCombineTheSecondPlane) {
         {"mode 4 full at 64", 4, 64, 0, false, 0, 0, 0xFFFFFF, 0},
         {"mode 4 scaled", 4, 32, 0, false, 0, 0, 0x7F7F7F, 0},
         {"mode 4 above 64", 4, 65, 0, false, 0, 0, 0x030303, 0},
+        {"mode 0 any coverage", 0, 1, 0, false, 0, 0, 0xFFFFFF, 0},
+        {"mode 0 none", 0, 0, 0, false, 0, 0, 0x000000, 0},
         {"mode 7 any coverage", 7, 1, 0, false, 0, 0, 0xFFFFFF, 0},
         {"mode 7 none", 7, 0, 0, false, 0, 0, 0x000000, 0},
     };
@@ -198,6 +228,27 @@ TEST(BltAlphaChannel, PaintsEveryFormatLikeTheBlend) {
             for (int32_t x = 0; x < 19; ++x) {
                 uint32_t c = coverage.Byte(x, y), old = Pixel(before, x, y);
                 uint32_t want = c == 0 ? old : c == 255 ? pixel : NaiveBlend(format, pixel, old, c);
+                ASSERT_EQ(Pixel(dest, x, y), want)
+                    << "format " << format << " at " << x << "," << y;
+            }
+        }
+    }
+}
+
+TEST(BltAlphaChannel, ModeZeroWritesTheColourWhereverThereIsCoverage) {
+    std::mt19937 random(12);
+    for (uint32_t format = 0; format < QV_FMT_COUNT; ++format) {
+        GuardedBitMap dest(37, 3, format), before(37, 3, format);
+        GuardedPlane coverage(37, 3, 8);
+        Randomise(dest, random), AlphaRuns(coverage, random);
+        before.rows().CopyFrom(dest.rows());
+        const uint32_t colour = 0x3C9AE1;
+        BltAlphaChannel(coverage.get(), 0, 0, dest.get(), 0, 0, 37, 3, colour, 0, nullptr, 0,
+                        nullptr, 0, nullptr);
+        const uint32_t pixel = RGBToPixelFormat(colour, format);
+        for (int32_t y = 0; y < 3; ++y) {
+            for (int32_t x = 0; x < 37; ++x) {
+                const uint32_t want = coverage.Byte(x, y) == 0 ? Pixel(before, x, y) : pixel;
                 ASSERT_EQ(Pixel(dest, x, y), want)
                     << "format " << format << " at " << x << "," << y;
             }

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <random>
 #include <vector>
 
+#include "gfx/line_walk.h"
 #include "gfx/plot.h"
 #include "tests/gfx/support.h"
 #include "tests/gfx/support/guarded_bitmap.h"
@@ -102,6 +105,42 @@ TEST(Plotters, NeverWriteOutsideTheDestination) {
     // The part inside was drawn.
     EXPECT_EQ(ReadBitMapPixel(guarded.get(), 5, 4) & 0xFFFFFF,
               ReadBitMapPixel(guarded.get(), 0, 0) & 0xFFFFFF);
+}
+
+// The walker steps its minor offset by a remainder; it visits the pixels of the rounding
+// formula (2 i minor + major) / (2 major) exactly, also for far ends cut to the area.
+TEST(WalkLine, StepsAsTheRoundingFormulaDoes) {
+    if (!qv::test::DefaultScreenFormat()) GTEST_SKIP() << "independent of the format";
+    std::mt19937 random(17);
+    std::uniform_int_distribution<int64_t> near(-40, 80), far(-3000000000LL, 3000000000LL);
+    std::uniform_int_distribution<int64_t> side(1, 80);
+    for (int n = 0; n < 3000; ++n) {
+        const bool distant = n % 4 == 0;
+        const int64_t x1 = distant ? far(random) : near(random), y1 = near(random);
+        const int64_t x2 = near(random), y2 = distant ? far(random) : near(random);
+        const int64_t width = side(random), height = side(random);
+        std::vector<std::pair<int64_t, int64_t>> walked, expected;
+        qv::WalkLine(x1, y1, x2, y2, width, height,
+                     [&](int64_t x, int64_t y) { walked.emplace_back(x, y); });
+        const int64_t dx = x2 - x1, dy = y2 - y1;
+        const bool xMajor = std::abs(dx) >= std::abs(dy);
+        const int64_t major = std::max(std::abs(dx), std::abs(dy));
+        const int64_t minor = std::min(std::abs(dx), std::abs(dy));
+        const int64_t start = xMajor ? x1 : y1, sign = (xMajor ? dx : dy) < 0 ? -1 : 1;
+        // Every step whose major coordinate lies inside the area.
+        for (int64_t m = 0; m < (xMajor ? width : height); ++m) {
+            const int64_t i = (m - start) * sign;
+            if (i < 0 || i > major) continue;
+            const auto offset =
+                int64_t(major == 0 ? 0 : (2 * __int128(i) * minor + major) / (2 * major));
+            const int64_t b = (xMajor ? y1 : x1) + ((xMajor ? dy : dx) < 0 ? -offset : offset);
+            const int64_t x = xMajor ? m : b, y = xMajor ? b : m;
+            if (x >= 0 && y >= 0 && x < width && y < height) expected.emplace_back(x, y);
+        }
+        std::sort(walked.begin(), walked.end());
+        std::sort(expected.begin(), expected.end());
+        ASSERT_EQ(walked, expected) << x1 << "," << y1 << " - " << x2 << "," << y2;
+    }
 }
 
 TEST(PlotThickLine, RunsOfTheThicknessAcrossTheMajorAxis) {

@@ -1,0 +1,247 @@
+#include "objects/draw/coverage.h"
+
+#include <algorithm>
+#include <new>
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "engine/error_codes.h"
+#include "gfx/line_walk.h"
+#include "gfx/plot.h"
+#include "objects/draw/coverage_paint.h"
+#include "objects/draw/lines.h"
+
+namespace qv::draw {
+namespace {
+
+// Outline coordinates handed to OpenCV stay far inside its fixed-point range, and outline
+// widths within its largest thickness.
+constexpr int64_t kCoordinateLimit = int64_t(1) << 30;
+constexpr int32_t kMaxStroke = 32767;
+
+int32_t StrokeWidth(const qvShapeOutline& outline) {
+    return std::clamp(outline.lineWidth, 1, kMaxStroke);
+}
+
+// Runs OpenCV drawing, turning its exceptions into error codes.
+template <typename Draw>
+int RunOpenCv(Draw&& draw) {
+    try {
+        draw();
+        return 0;
+    } catch (const cv::Exception& e) {
+        return CoverageError(e.code);
+    } catch (const std::bad_alloc&) {
+        return ERR_MEM;
+    }
+}
+
+// An 8-bit coverage image over a cleared plane of ours, lying at (x, y) of the target.
+class CoverageImage {
+public:
+    int Create(const Rect& rect) {
+        rect_ = rect;
+        plane_.reset(AllocAlphaBitMap(int32_t(rect.width), int32_t(rect.height), 1));
+        return plane_ != nullptr ? 0 : ERR_MEM;
+    }
+    cv::Mat Mat() const {
+        return cv::Mat(int(rect_.height), int(rect_.width), CV_8UC1, plane_->plane,
+                       size_t(plane_->bytesPerRow));
+    }
+    // Paints it into the target, moved by (dx, dy); nothing when it was never made.
+    int Paint(const qvShapeTarget& t, const qvShapePaint& paint, int64_t dx = 0,
+              int64_t dy = 0) const {
+        if (plane_ == nullptr) return 0;
+        return PaintCoverage(t, *plane_, {rect_.x + dx, rect_.y + dy, rect_.width, rect_.height},
+                             paint);
+    }
+
+private:
+    OwnedPlane plane_;
+    Rect rect_{};
+};
+
+// How far coverage reaches beyond an outline's box.
+int32_t CoverageMargin(const qvShapeOutline& outline, bool antialias) {
+    const int32_t stroke =
+        outline.filled || outline.lineWidth <= 1 ? 0 : (StrokeWidth(outline) + 1) / 2 + 1;
+    return (antialias ? 2 : 0) + stroke;
+}
+
+int LineType(bool antialias) {
+    return antialias ? cv::LINE_AA : cv::LINE_8;
+}
+
+cv::Point Shifted(const qvVertex& p, int64_t dx, int64_t dy) {
+    return {int(std::clamp(p.x + dx, -kCoordinateLimit, kCoordinateLimit)),
+            int(std::clamp(p.y + dy, -kCoordinateLimit, kCoordinateLimit))};
+}
+
+// The coverage of an outline, cut to the target's paint area.
+int MakeOutlineCoverage(const qvShapeTarget& t, const qvShapeOutline& outline, bool antialias,
+                        CoverageImage* out) {
+    if (outline.count < 1 || outline.points == nullptr) return 0;
+    if (outline.count > kOutlineCapacity) return ERR_WRONGUSAGE;
+    const int64_t m = CoverageMargin(outline, antialias);
+    const Rect reach{int64_t(outline.x) - m, int64_t(outline.y) - m,
+                     int64_t(outline.width) + 2 * m + 1, int64_t(outline.height) + 2 * m + 1};
+    const Rect rect = Intersect(reach, PaintArea(t));
+    if (rect.Empty()) return 0;
+    if (const int code = out->Create(rect)) return code;
+    cv::Point points[kOutlineCapacity];
+    for (int32_t i = 0; i < outline.count; ++i) {
+        points[i] = Shifted(outline.points[i], outline.x - rect.x, outline.y - rect.y);
+    }
+    const cv::Point* polygon = points;
+    const int count = outline.count;
+    return RunOpenCv([&] {
+        cv::Mat image = out->Mat();
+        if (outline.filled) {
+            cv::fillPoly(image, &polygon, &count, 1, cv::Scalar(255), LineType(antialias), 0);
+        } else {
+            cv::polylines(image, &polygon, &count, 1, true, cv::Scalar(255), StrokeWidth(outline),
+                          LineType(antialias), 0);
+        }
+    });
+}
+
+// A one-pixel line: the plotters draw the colour where the pixels need no per-pixel
+// strength; the walkers give every pixel to the planes.
+void PaintThinLine(const qvShapeTarget& t, const qvLineSegment& line, const qvShapePaint& paint) {
+    const Rect area = PaintArea(t);
+    PlanePainter painter(t, paint);
+    const bool plotted = t.bitmap != nullptr && !PlaneUsable(t.alpha);
+    ScopedBitMapLock lock(t.bitmap);
+    if (t.bitmap != nullptr && !lock) return;
+    qvPlotContext context =
+        t.bitmap != nullptr ? PlotContext(*lock, area, paint.colour) : qvPlotContext{};
+    auto visit = [&](int64_t x, int64_t y, int32_t c) {
+        const uint8_t strength = painter.Paint(int32_t(x), int32_t(y), uint32_t(c));
+        if (t.bitmap == nullptr || plotted) return;
+        context.alpha = strength;
+        PlotClippedPixel(context, int32_t(x), int32_t(y));
+    };
+    if (plotted) {
+        const int32_t opacity = 255 - std::clamp(paint.transparency, 0, 255);
+        if (paint.antialias) {
+            context.globalAlpha = opacity;
+            PlotAALine(context, line.x1, line.y1, line.x2, line.y2);
+        } else {
+            context.alpha = opacity;
+            PlotThickLine(context, line.x1, line.y1, line.x2, line.y2);
+        }
+        if (!painter.HasPlanes()) return;
+    }
+    if (paint.antialias) {
+        WalkAALine(line.x1, line.y1, line.x2, line.y2, area.width, area.height, visit);
+    } else {
+        WalkLine(line.x1, line.y1, line.x2, line.y2, area.width, area.height,
+                 [&](int64_t x, int64_t y) { visit(x, y, 255); });
+    }
+}
+
+// A thick line through OpenCV into a coverage image around the visible part of the line.
+int MakeThickLineCoverage(const qvShapeTarget& t, const qvLineSegment& line, int32_t thickness,
+                          bool antialias, CoverageImage* out) {
+    const int64_t m = thickness + 3;
+    const Rect box{std::min<int64_t>(line.x1, line.x2) - m, std::min<int64_t>(line.y1, line.y2) - m,
+                   std::abs(int64_t(line.x2) - line.x1) + 2 * m + 1,
+                   std::abs(int64_t(line.y2) - line.y1) + 2 * m + 1};
+    const Rect rect = Intersect(box, PaintArea(t));
+    if (rect.Empty()) return 0;
+    // Far ends are cut short of the image, where no pixel of the line's width can reach it.
+    int64_t x1 = line.x1, y1 = line.y1, x2 = line.x2, y2 = line.y2;
+    if (!ClipLineAxis(&x1, &y1, &x2, &y2, rect.x - m, rect.x + rect.width + m) ||
+        !ClipLineAxis(&y1, &x1, &y2, &x2, rect.y - m, rect.y + rect.height + m)) {
+        return 0;
+    }
+    if (const int code = out->Create(rect)) return code;
+    return RunOpenCv([&] {
+        cv::Mat image = out->Mat();
+        cv::line(image, cv::Point(int(x1 - rect.x), int(y1 - rect.y)),
+                 cv::Point(int(x2 - rect.x), int(y2 - rect.y)), cv::Scalar(255), thickness,
+                 LineType(antialias), 0);
+    });
+}
+
+}  // namespace
+
+int CoverageError(int openCvCode) {
+    return openCvCode == cv::Error::StsNoMem ? ERR_MEM : ERR_WRONGUSAGE;
+}
+
+}  // namespace qv::draw
+
+using namespace qv::draw;
+
+int RenderShapeImage(const qvShapeTarget& target, const qvShapeOutline& outline,
+                     const qvShapePaint& paint) {
+    CoverageImage coverage;
+    if (const int code = MakeOutlineCoverage(target, outline, paint.antialias, &coverage)) {
+        return code;
+    }
+    return coverage.Paint(target, paint);
+}
+
+int RenderShapeImage(const qvShapeTarget& target, const qvLineSegment& line,
+                     const qvShapePaint& paint) {
+    const int32_t thickness = ClampLineThickness(line.thickness);
+    if (thickness > 1) {
+        CoverageImage coverage;
+        if (const int code =
+                MakeThickLineCoverage(target, line, thickness, paint.antialias, &coverage)) {
+            return code;
+        }
+        return coverage.Paint(target, paint);
+    }
+    if (line.x1 == line.x2 && line.y1 == line.y2) {
+        // One fully covered pixel, anti-aliased or not.
+        uint8_t full = 255;
+        const qvPlaneBitMap dot{1, 1, 1, 8, kPlaneWrapped, &full};
+        return PaintCoverage(target, dot, {line.x1, line.y1, 1, 1}, paint);
+    }
+    PaintThinLine(target, line, paint);
+    return 0;
+}
+
+int CompositeShapeCoverage(const qvShapeTarget& target, const qvShapeDesc& desc, int32_t originX,
+                           int32_t originY) {
+    const bool antialias = desc.antialias != 0;
+    const qvShapeOutline fillOutline{desc.fillPoints,
+                                     desc.fillCount,
+                                     originX + desc.fillX,
+                                     originY + desc.fillY,
+                                     desc.fillWidth,
+                                     desc.fillHeight,
+                                     true,
+                                     1};
+    const qvShapeOutline ringOutline{desc.borderPoints,
+                                     desc.borderCount,
+                                     originX + desc.borderX,
+                                     originY + desc.borderY,
+                                     desc.borderWidth,
+                                     desc.borderHeight,
+                                     true,
+                                     1};
+    qvShapeTarget plain = target;
+    plain.fill = nullptr;
+    // The shadow is a moved copy of the ring's coverage (or the fill's), which the layout
+    // keeps inside the image as well.
+    CoverageImage fill, ring;
+    if (const int code = MakeOutlineCoverage(plain, fillOutline, antialias, &fill)) return code;
+    const bool hasRing = desc.borderOn != 0 && desc.borderCount > 0;
+    if (hasRing) {
+        if (const int code = MakeOutlineCoverage(plain, ringOutline, antialias, &ring)) return code;
+    }
+    if (desc.shadowOn != 0) {
+        const CoverageImage& under = hasRing ? ring : fill;
+        const qvShapePaint paint{desc.shadowColour, desc.shadowTransparency, antialias};
+        if (const int code = under.Paint(plain, paint, desc.shadowX, desc.shadowY)) return code;
+    }
+    if (hasRing) {
+        const qvShapePaint paint{desc.borderColour, desc.borderTransparency, antialias};
+        if (const int code = ring.Paint(plain, paint)) return code;
+    }
+    const qvShapePaint paint{desc.colour & 0xFFFFFF, int32_t(desc.colour >> 24), antialias};
+    return fill.Paint(target, paint);
+}

@@ -1,0 +1,54 @@
+// Painting coverage into a shape's target (inside the drawing library): the plane rules of
+// coverage.h per pixel, and the fast roads they take for the common targets.
+#pragma once
+
+#include <cstdint>
+
+#include "gfx/plot.h"
+#include "objects/draw/coverage.h"
+
+namespace qv::draw {
+
+struct Rect {
+    int64_t x, y, width, height;
+    bool Empty() const { return width <= 0 || height <= 0; }
+};
+
+// The size the target can be painted in: its usable size cut to every plane given.
+Rect PaintArea(const qvShapeTarget& t);
+Rect Intersect(const Rect& a, const Rect& b);
+
+// A plot context over a locked bitmap for the colour, plotting inside the area.
+qvPlotContext PlotContext(const qvBitMapLock& lock, const Rect& area, uint32_t colour);
+
+// Draws into the planes of the target pixel by pixel and tells how strongly the colour goes
+// over each pixel: written as it is where the target's alpha is still 0, blended by the
+// coverage where it is 255, and by the shape's share of the combined alpha between.
+class PlanePainter {
+public:
+    PlanePainter(const qvShapeTarget& t, const qvShapePaint& paint);
+
+    bool HasPlanes() const { return mask_ != nullptr || alpha_ != nullptr; }
+    bool HasAlpha() const { return alpha_ != nullptr; }
+    uint32_t Opacity() const { return opacity_; }
+    bool Antialiased() const { return antialias_; }
+    // The shape's alpha for coverage c > 0.
+    uint32_t AlphaOf(uint32_t c) const { return antialias_ ? c * opacity_ / 255 : opacity_; }
+
+    // Coverage c > 0 at (x, y), inside the paint area; returns the colour's strength.
+    uint8_t Paint(int32_t x, int32_t y, uint32_t c);
+
+private:
+    const qvShapeTarget& target_;
+    qvPlaneBitMap* mask_;
+    qvPlaneBitMap* alpha_;
+    uint32_t opacity_;
+    bool antialias_;
+};
+
+// Paints coverage bytes (the plane, lying at where in the target) into the target. 0,
+// ERR_MEM or ERR_WRONGUSAGE (a fill source that does not fit the bitmap).
+int PaintCoverage(const qvShapeTarget& t, const qvPlaneBitMap& source, const Rect& where,
+                  const qvShapePaint& paint);
+
+}  // namespace qv::draw

@@ -1,0 +1,57 @@
+// Shape geometry: the effective style of a shape, its outline and border ring as integer
+// points, turned by its matrix and laid out with its shadow inside one image; the point
+// transform shared with the layer compositor; and the conversions of script numbers to
+// pixels.
+#pragma once
+
+#include <cstdint>
+
+#include "gfx/geometry.h"
+#include "objects/draw/outline.h"
+#include "objects/draw/shape_records.h"
+
+namespace qv::draw {
+
+// A double as the nearest int32 (lrint), saturated; NaN gives 0.
+int32_t RoundSaturate(double value);
+
+// How a matrix scales widths: |a| when b = c = 0, else sqrt(|ad - bc|), so that a turned
+// line or outline keeps its width.
+double WidthScale(const double matrix[4]);
+// width x WidthScale, rounded (not clamped).
+int32_t ScaleWidth(int32_t width, const double matrix[4]);
+
+// (x, y) turned by the matrix about the pivot: (lrint(a dx + c dy) + pivot x, lrint(b dx +
+// d dy) + pivot y) with (dx, dy) its offset from the pivot, saturated.
+qvVertex TurnPoint(const double matrix[4], double pivotX, double pivotY, double x, double y);
+
+// How far a mitred corner may move a border vertex, in border sizes: a spike sharper than
+// about 11 degrees is cut there instead of reaching out without bound.
+inline constexpr double kMitreLimit = 10;
+
+}  // namespace qv::draw
+
+// Maps points of a width x height box by the matrix about the pivot (width x anchorX,
+// height x anchorY), truncated: (lrint(a dx + c dy) + cx, lrint(b dx + d dy) + cy), saturated.
+// With normalise, the minimum is then taken from every point. Returns the bounds of the
+// mapped points (before normalising): minimum x and y (+100000 with no point) and the size
+// maximum + 1 - minimum (64 bits; 0 with no point). Any out pointer may be null.
+void TransformPoints(const double matrix[4], int64_t width, int64_t height, qvVertex* points,
+                     int32_t count, bool normalise, double anchorX, double anchorY, int32_t* minX,
+                     int32_t* minY, int64_t* outWidth, int64_t* outHeight);
+
+// The shadow's extents on each side of a shape for a direction 0 (north) ... 7 (north-west):
+// left for 5-7, top for 7, 0, 1, right for 1-3, bottom for 3-5; all 0 for size 0.
+void ShadowDirectionMasks(int32_t size, uint32_t direction, int32_t* left, int32_t* top,
+                          int32_t* right, int32_t* bottom);
+
+// Prepares the shape of the descriptor (type, box, corner levels, angles, clockwise flag,
+// points, draw state) for rendering: the effective style (border and shadow only for filled
+// shapes), the outline and the border ring (the outline of the box grown by the border, or
+// for a polygon its mitred offset, a rectangle when the polygon is degenerate), both turned
+// by the transform about its anchor, and the image that holds ring, fill and shadow. Writes
+// the layout and point lists into the descriptor. 0, ERR_WRONGUSAGE for a box side below 1,
+// or ERR_MEM when the image would exceed the largest bitmap. An unknown type gives empty
+// lists and an empty image.
+int PrepareShapeGeometry(const qvShapeWork& work, qvShapeDesc* desc,
+                         const qv::draw::ShapeTransform& transform);

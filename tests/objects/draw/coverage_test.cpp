@@ -1,0 +1,152 @@
+// Painting coverage: small goldens of filled and outlined shapes, transparency and layering
+// in an image's planes, fill sources, cutting to the target, and failures.
+#include "objects/draw/coverage.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <opencv2/core.hpp>
+#include <vector>
+
+#include "engine/error_codes.h"
+#include "gfx/blit_frontends.h"
+#include "objects/draw/draw_state.h"
+#include "objects/draw/shape_geometry.h"
+#include "tests/objects/draw/draw_test_support.h"
+
+namespace qv::test {
+namespace {
+
+using namespace qv::draw;
+
+const std::vector<qvVertex> kSquare = {{0, 0}, {4, 0}, {4, 3}, {0, 3}, {0, 0}};
+const std::vector<qvVertex> kDiamond = {{4, 2}, {2, 0}, {0, 2}, {2, 4}, {4, 2}};
+
+qvShapeOutline Outline(const std::vector<qvVertex>& points, int32_t x, int32_t y, bool filled,
+                       int32_t lineWidth = 1) {
+    return {points.data(), int32_t(points.size()), x, y, 5, 5, filled, lineWidth};
+}
+
+TEST(Coverage, FilledAndOutlinedShapesAsGrids) {
+    struct Case {
+        std::vector<qvVertex> points;
+        bool filled;
+        std::vector<std::string> grid;
+    };
+    const Case cases[] = {
+        {kSquare, true, {".......", ".#####.", ".#####.", ".#####.", ".#####.", "......."}},
+        {kSquare, false, {".......", ".#####.", ".#...#.", ".#...#.", ".#####.", "......."}},
+        {kDiamond, true, {".......", "...#...", "..###..", ".#####.", "..###..", "...#..."}},
+    };
+    for (const Case& c : cases) {
+        TestImage image(7, 6, false);
+        ASSERT_EQ(RenderShapeImage(image.Target(), Outline(c.points, 1, 1, c.filled),
+                                   {0x123456, 0, false}),
+                  0);
+        EXPECT_TRUE(SameImage(GridImage(c.grid), image.Plane()));
+        for (int y = 0; y < 6; ++y) {
+            for (int x = 0; x < 7; ++x) {
+                if (c.grid[y][x] != '#') continue;
+                EXPECT_EQ(ReadBitMapPixel(image.bitmap.get(), x, y), AsStored(0x123456));
+            }
+        }
+    }
+}
+
+TEST(Coverage, ATransparentShapeKeepsItsColourAndCarriesItsOpacity) {
+    TestImage image(7, 6, true);
+    ASSERT_EQ(
+        RenderShapeImage(image.Target(), Outline(kSquare, 1, 1, true), {0xFF8000, 100, false}), 0);
+    EXPECT_EQ(image.Plane().at<uint8_t>(2, 2), 155);
+    EXPECT_EQ(image.Plane().at<uint8_t>(0, 0), 0);
+    EXPECT_EQ(ReadBitMapPixel(image.bitmap.get(), 2, 2), AsStored(0xFF8000)) << "not darkened";
+}
+
+TEST(Coverage, ATransparentFillOverAnOpaqueRingBlendsIntoIt) {
+    // Non-anti-aliased layers in one image: a ring of 2 around a 5 x 4 fill.
+    ShapeWork shapes;
+    qvDrawState state{};
+    ResetDrawState(&state);
+    state.fillStyle = FILLCOLOR;
+    state.formStyle = EDGE;
+    state.borderSize = 2, state.borderColour = 0x0000FF;
+    qvShapeDesc desc{};
+    desc.drawState = &state;
+    desc.type = BOX, desc.width = 5, desc.height = 4;
+    ASSERT_EQ(PrepareShapeGeometry(shapes.work, &desc, ShapeTransform{}), 0);
+    desc.colour = 0x80FF0000;
+    TestImage image(desc.imageWidth, desc.imageHeight, true);
+    ASSERT_EQ(CompositeShapeCoverage(image.Target(), desc, 0, 0), 0);
+    EXPECT_EQ(image.Plane().at<uint8_t>(0, 0), 255) << "the ring";
+    EXPECT_EQ(image.Plane().at<uint8_t>(3, 3), 255) << "the fill over the ring";
+    EXPECT_EQ(ReadBitMapPixel(image.bitmap.get(), 0, 0), AsStored(0x0000FF));
+    const uint32_t inside = ReadBitMapPixel(image.bitmap.get(), 3, 3);
+    EXPECT_NEAR(double(inside >> 16), 127, 2) << std::hex << inside;
+    EXPECT_NEAR(double(inside & 255), 128, 2);
+}
+
+TEST(Coverage, AFillSourceGivesEachPixelItsColour) {
+    TestImage image(7, 6, false);
+    BitMapPtr fill = CoordinateBitMap(7, 6);
+    qvShapeTarget target = image.Target();
+    target.fill = fill.get();
+    ASSERT_EQ(RenderShapeImage(target, Outline(kDiamond, 1, 1, true), {0, 0, false}), 0);
+    for (auto [x, y] : {std::pair{3, 1}, {1, 3}, {5, 3}, {3, 5}, {3, 3}}) {
+        EXPECT_EQ(ReadBitMapPixel(image.bitmap.get(), x, y), ReadBitMapPixel(fill.get(), x, y));
+    }
+    BitMapPtr other(AllocBitMapInFormat(
+        7, 6, ScreenFormat() == QV_FMT_R8G8B8 ? QV_FMT_A8R8G8B8 : QV_FMT_R8G8B8, false));
+    target.fill = other.get();
+    EXPECT_EQ(RenderShapeImage(target, Outline(kDiamond, 1, 1, true), {0, 0, false}),
+              ERR_WRONGUSAGE);
+}
+
+TEST(Coverage, ShapesAreCutToTheTarget) {
+    TestImage image(7, 6, false);
+    ASSERT_EQ(RenderShapeImage(image.Target(), Outline(kSquare, -2, 4, true), {0, 0, false}), 0);
+    EXPECT_EQ(Grid(image.Plane()), ".......\n.......\n.......\n.......\n###....\n###....\n");
+    for (int32_t far :
+         {std::numeric_limits<int32_t>::max() - 3, std::numeric_limits<int32_t>::min()}) {
+        ASSERT_EQ(RenderShapeImage(image.Target(), Outline(kSquare, far, far, true), {0, 0, true}),
+                  0);
+        ASSERT_EQ(RenderShapeImage(image.Target(), qvLineSegment{far, 0, 3, far, 9}, {0, 0, true}),
+                  0);
+    }
+    // The usable size is smaller than the planes.
+    TestImage wide(7, 6, false);
+    qvShapeTarget target = wide.Target();
+    target.width = 3;
+    ASSERT_EQ(RenderShapeImage(target, Outline(kSquare, 0, 0, true), {0, 0, false}), 0);
+    EXPECT_EQ(cv::countNonZero(wide.Plane()), 12);
+}
+
+TEST(Coverage, FailuresFreeWhatWasMade) {
+    ShapeWork shapes;
+    qvDrawState state{};
+    ResetDrawState(&state);
+    state.fillStyle = FILLCOLOR;
+    state.formStyle = EDGE | SHADOW | ANTIALIAS;
+    qvShapeDesc desc{};
+    desc.drawState = &state;
+    desc.type = CIRCLE, desc.width = desc.height = 31;
+    ASSERT_EQ(PrepareShapeGeometry(shapes.work, &desc, ShapeTransform{}), 0);
+    desc.colour = 0x40FFFFFF;
+    TestImage image(desc.imageWidth + 5, desc.imageHeight + 5, true);
+    int failures = 0;
+    for (uint64_t n = 1; n < 40; ++n) {
+        AllocationFault fault(n, false);
+        const int code = CompositeShapeCoverage(image.Target(), desc, 2, 2);
+        if (code == 0) break;
+        EXPECT_EQ(code, ERR_MEM) << n;
+        ++failures;
+    }
+    EXPECT_GE(failures, 3) << "two coverage images and a strength plane at least";
+    EXPECT_EQ(CoverageError(cv::Error::StsNoMem), ERR_MEM);
+    EXPECT_EQ(CoverageError(cv::Error::StsOutOfRange), ERR_WRONGUSAGE);
+    std::vector<qvVertex> many(kOutlineCapacity + 1, qvVertex{1, 1});
+    EXPECT_EQ(RenderShapeImage(image.Target(), Outline(many, 0, 0, true), {0, 0, false}),
+              ERR_WRONGUSAGE);
+}
+
+}  // namespace
+}  // namespace qv::test
