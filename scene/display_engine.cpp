@@ -156,13 +156,13 @@ int ReadScaleOptions(qvVmState* L, int t, qvDisplaySettings* s, ParsedOptions* p
     }
 }
 
-int ReadPicture(qvVmState* L, int t, qvDisplaySettings* s, const qvDisplay* excluded, bool creating,
+int ReadPicture(qvVmState* L, int t, qvDisplaySettings* s, const qvDisplay* excluded,
                 ParsedOptions* parsed) {
     qvObjectId id{};
     if (GetTableFieldId(L, t, "bgpic", &id, nullptr) == 0) return 0;
     qvBGPic* picture = nullptr;
     if (int code = GetBGPic(L, id, &picture, 0)) return code;
-    if (ShownByOtherDisplay(picture, creating ? nullptr : excluded)) return ERR_MULTIBGPIC;
+    if (ShownByOtherDisplay(picture, excluded)) return ERR_MULTIBGPIC;
     s->width = picture->width, s->height = picture->height;
     parsed->picture = picture;
     return 0;
@@ -461,7 +461,7 @@ int ParseDisplayOptions(qvVmState* L, int t, qvDisplaySettings* s, bool creating
         GetTableFieldInt(L, t, "y", &s->y, nullptr);
         if (int code = ReadScaleOptions(L, t, s, parsed)) return code;
     }
-    if (int code = ReadPicture(L, t, s, excluded, creating, parsed)) return code;
+    if (int code = ReadPicture(L, t, s, excluded, parsed)) return code;
     // When creating, the picture decides the size.
     if (!creating || parsed->picture == nullptr) {
         if (int code = ReadSizeAndFillStyle(L, t, s)) return code;
@@ -477,11 +477,12 @@ int CreateDisplayEx(qvVmState* L, qvObjectId id, int t, qvDisplay** out) {
     *out = nullptr;
     if (gfx::Neighbour().VideoDumpRecording()) return ERR_VIDRECMULTI;
     const bool automatic = id.handle != nullptr;
+    // A display with the number is replaced once the new one is complete, so that a failure
+    // leaves it as it was.
     qvDisplay* old = nullptr;
     if (!automatic && FindDisplay(id, &old) == 0) {
         if (old == Displays().current) return ERR_FREEADISPLAY;
         if (DisplayHasAsyncDraws(old) != 0) return ERR_ADFFREEDISP;
-        FreeDisplayById(L, id);
     }
     PendingDisplay display(L, NewDisplayRecord());
     if (display.get() == nullptr) return ERR_MEM;
@@ -489,7 +490,7 @@ int CreateDisplayEx(qvVmState* L, qvObjectId id, int t, qvDisplay** out) {
     qvDisplaySettings& s = d->settings;
     if (t != 0) {
         ParsedOptions parsed;
-        if (int code = ParseDisplayOptions(L, t, &s, true, nullptr, &parsed)) return code;
+        if (int code = ParseDisplayOptions(L, t, &s, true, old, &parsed)) return code;
         s.picture = parsed.picture;
     }
     d->layersEnabled = s.layerScaling != 0 || (s.flags & kFlagLayers) != 0 ? 1 : 0;
@@ -507,6 +508,7 @@ int CreateDisplayEx(qvVmState* L, qvObjectId id, int t, qvDisplay** out) {
     }
     d->window = AllocPlatformDisplay(d);
     if (d->window == nullptr) return ERR_MEM;
+    if (old != nullptr) FreeDisplayById(L, id);
     d->prefix.header = NewObjectHeader(gfx::kTypeDisplay, automatic ? 0 : id.number, automatic, d);
     LinkDisplay(display.release());
     *out = d;

@@ -40,13 +40,15 @@ int ParseRegionList(qvVmState* L, int t, const char* key, qvDisplayRegions* regi
 
 // Applies option table t to the settings in the table's key order (creating: a "bgpic" ends
 // the reading of the size and fill, and "hidden", "layers" and "private1" to "private3" are
-// read too). excluded is the display whose own picture a "bgpic" may be (none when creating).
-// 0 or an error code; the settings may be half changed after an error.
+// read too). A "bgpic" that a display other than excluded shows is ERR_MULTIBGPIC. 0 or an
+// error code; the settings may be half changed after an error.
 int ParseDisplayOptions(qvVmState* L, int t, qvDisplaySettings* settings, bool creating,
                         const qvDisplay* excluded, ParsedOptions* parsed);
 
 // CreateDisplay: the display with the id (a handle asks for an automatic id) and the options
-// at table t (0: none). 0 with the listed display in *out, or an error with nothing made.
+// at table t (0: none); a display with the number is replaced (not the current one:
+// ERR_FREEADISPLAY; not one that asynchronous drawing uses: ERR_ADFFREEDISP). 0 with the
+// listed display in *out, or an error with nothing made and nothing replaced.
 int CreateDisplayEx(qvVmState* L, qvObjectId id, int t, qvDisplay** out);
 
 // Opens a closed display's window (activated when asked). 0 or an error code; a failure
