@@ -343,11 +343,9 @@ void ShowInWindow(qvVmState* L, qvDisplay* display) {
     BltToDisplay(shown, 0, 0, display, 0, 0, display->settings.width, display->settings.height, 0);
 }
 
-// A new picture for the display: its work bitmaps, the current output picture, and the old
-// picture's on-screen state dropped.
-int SwitchPicture(qvVmState* L, qvDisplay* display, qvBGPic* picture) {
-    WorkBitmaps fresh;
-    if (int code = NewWorkBitmaps(picture->shownWidth, picture->shownHeight, &fresh)) return code;
+// A new picture for the display with its work bitmaps, made beforehand: the current output
+// picture follows, and the old picture's on-screen state is dropped.
+int SwitchPicture(qvVmState* L, qvDisplay* display, qvBGPic* picture, WorkBitmaps* fresh) {
     if (display->outputType != gfx::kTypeDisplay && Hooks().endRedirection != nullptr) {
         if (int code = Hooks().endRedirection(L, display)) return code;
     }
@@ -359,7 +357,7 @@ int SwitchPicture(qvVmState* L, qvDisplay* display, qvBGPic* picture) {
         // The picture the display made stays listed for the script, no longer the display's.
         display->ownsPicture = 0;
     }
-    InstallWorkBitmaps(display, picture, &fresh);
+    InstallWorkBitmaps(display, picture, fresh);
     display->settings.picture = picture;
     display->settings.scaleX = display->settings.scaleY = 1.0;
     if (display == Displays().current) Displays().outputPicture = picture;
@@ -389,12 +387,17 @@ int ReopenWindow(qvVmState* L, qvDisplay* display) {
     return 0;
 }
 
-// The position of the display resolved for its size and current frame.
-void ResolvePosition(qvDisplay* display) {
-    qvDisplaySettings& s = display->settings;
+// The position of the settings resolved for their size and the display's current frame.
+void ResolvePosition(const qvDisplay* display, qvDisplaySettings* s) {
     const ScreenArea area = DisplayScreenArea(display);
-    s.x = ResolveDisplayX(s.x, OuterWidth(display, s.width), area);
-    s.y = ResolveDisplayY(s.y, OuterHeight(display, s.height), area);
+    s->x = ResolveDisplayX(s->x, OuterWidth(display, s->width), area);
+    s->y = ResolveDisplayY(s->y, OuterHeight(display, s->height), area);
+}
+
+// Moves and sizes the open window to the settings, whose position it resolves.
+int PlaceWindow(qvDisplay* display, qvDisplaySettings* s) {
+    ResolvePosition(display, s);
+    return ChangeDisplayWindowBox(display->window, s->x, s->y, s->width, s->height);
 }
 
 }  // namespace
@@ -518,7 +521,7 @@ int CreateDisplayEx(qvVmState* L, qvObjectId id, int t, qvDisplay** out) {
 int OpenDisplayEx(qvVmState* L, qvDisplay* display, int activate) {
     qvDisplaySettings& s = display->settings;
     display->frame = NewSysIImage(display->window, s.flags);
-    ResolvePosition(display);
+    ResolvePosition(display, &s);
     MakeRegions(&s);
     const int32_t outerWidth = OuterWidth(display, s.width);
     const int32_t outerHeight = OuterHeight(display, s.height);
@@ -619,14 +622,29 @@ int ApplyDisplayAttributes(qvVmState* L, int t, qvDisplay* display, int noRefres
     work.picture = nullptr;
     ParsedOptions parsed;
     if (int code = ParseDisplayOptions(L, t, &work, false, display, &parsed)) return code;
-    work.picture = parsed.picture != nullptr ? parsed.picture : old.picture;
+    qvBGPic* picture = parsed.picture;
+    work.picture = picture != nullptr ? picture : old.picture;
     const bool sizeChanged = work.width != old.width || work.height != old.height;
     const bool scaleChanged =
         work.scaleWidth != old.scaleWidth || work.scaleHeight != old.scaleHeight;
     if (work.x == kPositionNotGiven) work.x = sizeChanged ? gfx::CENTER : old.x;
     if (work.y == kPositionNotGiven) work.y = sizeChanged ? gfx::CENTER : old.y;
-    if (parsed.picture != nullptr) {
-        if (int code = SwitchPicture(L, display, parsed.picture)) return code;
+    const bool windowed = WindowIsOpen(display->window);
+    const uint32_t changedFlags = old.flags ^ work.flags;
+    const bool reshaped =
+        (picture != nullptr || sizeChanged) && (HasShape(old.picture) || HasShape(work.picture));
+    const bool reopen = windowed && ((changedFlags & kReopenFlags) != 0 || reshaped);
+    const bool resizeWindow = windowed && !reopen && sizeChanged;
+    if (picture != nullptr) {
+        // Everything that can fail comes before the picture changes.
+        WorkBitmaps fresh;
+        if (int code = NewWorkBitmaps(picture->shownWidth, picture->shownHeight, &fresh)) {
+            return code;
+        }
+        if (resizeWindow) {
+            if (int code = PlaceWindow(display, &work)) return code;
+        }
+        if (int code = SwitchPicture(L, display, picture, &fresh)) return code;
     } else if (sizeChanged || scaleChanged) {
         if (int code = ResizeDisplay(L, display, work.x, work.y, work.width, work.height, 1,
                                      work.smoothScale, 1)) {
@@ -634,40 +652,35 @@ int ApplyDisplayAttributes(qvVmState* L, int t, qvDisplay* display, int noRefres
         }
         // The resize resolved the position.
         work.x = live.x, work.y = live.y;
+        if (resizeWindow) {
+            if (int code = PlaceWindow(display, &work)) return code;
+        }
     }
     live = work;
     // Only a display with a window goes on.
-    if (!WindowIsOpen(display->window)) {
+    if (!windowed) {
         FreeOrphanBGPics(L);
         return 0;
     }
-    const bool reshaped = (parsed.picture != nullptr || sizeChanged) &&
-                          (HasShape(old.picture) || HasShape(live.picture));
-    const uint32_t changedFlags = old.flags ^ live.flags;
     int code = 0;
-    if ((changedFlags & kReopenFlags) != 0 || reshaped) {
+    qvPlatformDisplay* window = display->window;
+    if (reopen) {
         if ((changedFlags & kFlagBorderless) != 0 && live.x == old.x && live.y == old.y) {
             KeepInnerArea(display, live.flags);
         }
         code = ReopenWindow(L, display);
     } else {
-        qvPlatformDisplay* window = display->window;
-        const bool windowSize =
-            window->framebuffer->width != live.width || window->framebuffer->height != live.height;
-        if (windowSize) {
-            ResolvePosition(display);
-            code = ChangeDisplayWindowBox(window, live.x, live.y, live.width, live.height);
-        } else if (live.x != old.x || live.y != old.y) {
-            ResolvePosition(display);
+        if (!resizeWindow && (live.x != old.x || live.y != old.y)) {
+            ResolvePosition(display, &live);
             MoveDisplayWindow(window, live.x, live.y);
         }
-        if (windowSize || !SameRegions(old.dragRegions, live.dragRegions) ||
+        if (resizeWindow || !SameRegions(old.dragRegions, live.dragRegions) ||
             !SameRegions(old.sizeRegions, live.sizeRegions)) {
             MakeRegions(&live);
             RefreshTitleGadgets(window);
         }
         if (std::strcmp(old.title, live.title) != 0) SetDisplayWindowTitle(window, live.title);
-        if (code == 0 && noRefresh == 0) RefreshDisplay(L, display, 0);
+        if (noRefresh == 0) RefreshDisplay(L, display, 0);
     }
     FreeOrphanBGPics(L);
     return code;

@@ -367,8 +367,8 @@ int PrepareScreen(qvVmState* L, qvScriptHeader* header, const qvDisplay* first) 
     if (windowed && !desktop && !backfill) return 0;
     if (fullScreenStartup != nullptr) return fullScreenStartup(L, header, mode);
     WriteDebugText(
-        "Display mode %d, the desktop and backfills are not available: the displays "
-        "open as windows.\n",
+        "Full-screen modes, the desktop display and backfills are not available: "
+        "display mode %d opens windows.\n",
         mode);
     return 0;
 }
