@@ -585,7 +585,7 @@ int ResizeDisplay(qvVmState* L, qvDisplay* display, int32_t x, int32_t y, int32_
     // before the picture changes.
     if (int code = DetachBGPic(L, picture)) return code;
     WorkBitmaps fresh;
-    if (int code = NewWorkBitmaps(width, height, &fresh)) return code;
+    if (int code = NewWorkBitmaps(display, width, height, &fresh)) return code;
     if (int code = ResizeBGPicForDisplay(L, picture, width, height, smooth)) return code;
     InstallWorkBitmaps(display, picture, &fresh);
     s.width = width, s.height = height;
@@ -638,7 +638,7 @@ int ApplyDisplayAttributes(qvVmState* L, int t, qvDisplay* display, int noRefres
     if (picture != nullptr) {
         // Everything that can fail comes before the picture changes.
         WorkBitmaps fresh;
-        if (int code = NewWorkBitmaps(picture->shownWidth, picture->shownHeight, &fresh)) {
+        if (int code = NewWorkBitmaps(display, picture->shownWidth, picture->shownHeight, &fresh)) {
             return code;
         }
         if (resizeWindow) {

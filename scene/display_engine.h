@@ -91,15 +91,16 @@ struct WorkBitmaps {
     OwnedBitMap display;
     OwnedBitMap composition;
 };
-// 0, or ERR_MEM with none made.
-int NewWorkBitmaps(int32_t width, int32_t height, WorkBitmaps* out);
-// The bitmaps become the display's (the old ones are freed), the display bitmap a copy of the
-// picture's shown bitmap.
+// New work bitmaps of the size, or none when the display's own have it already (they are
+// used again). 0, or ERR_MEM with none made.
+int NewWorkBitmaps(const qvDisplay* display, int32_t width, int32_t height, WorkBitmaps* out);
+// The new bitmaps (if any) become the display's, the old ones freed; the display bitmap
+// becomes a copy of the picture's shown bitmap.
 void InstallWorkBitmaps(qvDisplay* display, const qvBGPic* picture, WorkBitmaps* bitmaps);
 
-// With reallocate, the display bitmap and the composition bitmap are made anew at the
-// picture's shown size; the picture's shown bitmap is copied into the display bitmap. 0 or
-// ERR_MEM with the old bitmaps kept.
+// With reallocate, the display bitmap and the composition bitmap are made at the picture's
+// shown size (kept when they have it); the picture's shown bitmap is copied into the display
+// bitmap. 0 or ERR_MEM with the old bitmaps kept.
 int AllocDisplayBuffers(qvDisplay* display, const qvBGPic* picture, int reallocate);
 // The picture rescaled from its base set to width x height (KEEPASPRAT keeps its aspect):
 // 0 or an error code with the picture unchanged.

@@ -17,23 +17,33 @@
 namespace qv::scene {
 namespace {
 
+bool HasSize(const qvDisplayBitMap* bitmap, int32_t width, int32_t height) {
+    return bitmap != nullptr && bitmap->width == width && bitmap->height == height;
+}
+
 bool HasLayersOrSprites(const qvBGPic* picture) {
     return !IsListEmpty(&picture->layers) || picture->sprites != nullptr;
 }
 
 }  // namespace
 
-int NewWorkBitmaps(int32_t width, int32_t height, WorkBitmaps* out) {
+int NewWorkBitmaps(const qvDisplay* display, int32_t width, int32_t height, WorkBitmaps* out) {
+    if (HasSize(display->displayBitmap, width, height) &&
+        HasSize(display->compositionBitmap, width, height)) {
+        return 0;
+    }
     out->display.reset(AllocDisplayBitMap(width, height));
     out->composition.reset(AllocDisplayBitMap(width, height));
     return out->display != nullptr && out->composition != nullptr ? 0 : ERR_MEM;
 }
 
 void InstallWorkBitmaps(qvDisplay* display, const qvBGPic* picture, WorkBitmaps* bitmaps) {
-    FreeDisplayBitMap(display->displayBitmap);
-    FreeDisplayBitMap(display->compositionBitmap);
-    display->displayBitmap = bitmaps->display.release();
-    display->compositionBitmap = bitmaps->composition.release();
+    if (bitmaps->display != nullptr) {
+        FreeDisplayBitMap(display->displayBitmap);
+        FreeDisplayBitMap(display->compositionBitmap);
+        display->displayBitmap = bitmaps->display.release();
+        display->compositionBitmap = bitmaps->composition.release();
+    }
     BltBitMap(picture->shown.bitmap, 0, 0, display->displayBitmap, 0, 0, picture->shownWidth,
               picture->shownHeight);
 }
@@ -45,7 +55,9 @@ int AllocDisplayBuffers(qvDisplay* display, const qvBGPic* picture, int realloca
         return 0;
     }
     WorkBitmaps fresh;
-    if (int code = NewWorkBitmaps(picture->shownWidth, picture->shownHeight, &fresh)) return code;
+    if (int code = NewWorkBitmaps(display, picture->shownWidth, picture->shownHeight, &fresh)) {
+        return code;
+    }
     InstallWorkBitmaps(display, picture, &fresh);
     return 0;
 }
