@@ -71,7 +71,9 @@ TEST_F(DisplayFailures, CreatingADisplay) {
     // Display 2 exists each time: it is replaced only once the new one is complete.
     const int failures = Sweep(
         [this] {
-            if (Display(2) == nullptr) ASSERT_EQ(Call("CreateDisplay", {Num(2)}).code, 0);
+            if (Display(2) == nullptr) {
+                ASSERT_EQ(Call("CreateDisplay", {Num(2)}).code, 0);
+            }
         },
         "CreateDisplay", args);
     EXPECT_GE(failures, 10);
