@@ -54,8 +54,6 @@ int CreateDisplayEx(qvVmState* L, qvObjectId id, int t, qvDisplay** out);
 // Opens a closed display's window (activated when asked). 0 or an error code; a failure
 // before the window opened leaves the display closed.
 int OpenDisplayEx(qvVmState* L, qvDisplay* display, int activate);
-// Closes an open or minimised display.
-void CloseDisplayEx(qvVmState* L, qvDisplay* display);
 // The display becomes the current one: a redirection of drawing on the old current display
 // ends (unless it draws into its double buffer), and the current output picture becomes the
 // display's picture (or its double buffer).

@@ -112,7 +112,8 @@ int ChangeDisplaySize(qvVmState* L) {
     x = KeptOr(x, display->settings.x);
     y = KeptOr(y, display->settings.y);
     if (int code = ScaleKeepAspect(picture->width, picture->height, &width, &height)) return code;
-    const int noRedraw = display->state != DISPSTATE_OPEN ? 1 : 0;
+    // A minimised window follows too, so that it shows the display when it comes back.
+    const int noRedraw = WindowIsOpen(display->window) ? 0 : 1;
     return ResizeDisplay(L, display, x, y, width, height, 1, smooth, noRedraw);
 }
 

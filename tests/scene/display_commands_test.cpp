@@ -140,6 +140,18 @@ TEST_F(DisplayCommands, ChangeDisplaySizeCentresOrKeepsThePosition) {
     EXPECT_EQ(Call("ChangeDisplaySize", {Num(0), Num(10)}).code, ERR_BADDIMENSIONS);
 }
 
+// A minimised window takes the changes, so that it shows the display when it comes back.
+TEST_F(DisplayCommands, AMinimisedWindowFollowsTheDisplay) {
+    qvDisplay* display = Start({{Str("width"), Num(40)}, {Str("height"), Num(30)}});
+    ASSERT_EQ(Call("HideDisplay").code, 0);
+    ASSERT_EQ(Call("ChangeDisplaySize", {Num(50), Num(20)}).code, 0);
+    EXPECT_EQ(display->window->framebuffer->width, 50);
+    ASSERT_EQ(Call("SetDisplayAttributes", {Table({{Str("height"), Num(25)}})}).code, 0);
+    EXPECT_EQ(display->window->framebuffer->height, 25);
+    ASSERT_EQ(Call("ShowDisplay").code, 0);
+    EXPECT_EQ(WindowPixels(display), Pixels(display->settings.picture->shown.bitmap));
+}
+
 TEST_F(DisplayCommands, DisplayBGPicKeepsThePositionOnlyAtTheSameSize) {
     platform::testing::SetScreenSize({1000, 800});
     qvDisplay* display = Start({{Str("x"), Num(10)},
