@@ -650,8 +650,9 @@ int ApplyDisplayAttributes(qvVmState* L, int t, qvDisplay* display, int noRefres
                                      work.smoothScale, 1)) {
             return code;
         }
-        // The resize resolved the position.
+        // The resize resolved the position and a size kept in proportion.
         work.x = live.x, work.y = live.y;
+        work.width = live.width, work.height = live.height;
         if (resizeWindow) {
             if (int code = PlaceWindow(display, &work)) return code;
         }

@@ -203,6 +203,13 @@ TEST_F(DisplayOptions, ANewSizeResizesTheWindowInPlace) {
     EXPECT_EQ(Log().front(), "place 1 10,10 100x32");
     EXPECT_EQ(display->settings.picture->width, 100);
     EXPECT_EQ(ReadBitMapPixel(display->window->framebuffer, 99, 31), Stored(0x102030));
+    // A side given as KEEPASPRAT follows the other one in proportion.
+    ASSERT_EQ(Call("SetDisplayAttributes",
+                   {Table({{Str("width"), Num(100000)}, {Str("height"), Num(64)}})})
+                  .code,
+              0);
+    EXPECT_EQ(display->settings.width, 200);
+    EXPECT_EQ(display->window->framebuffer->width, 200);
 }
 
 }  // namespace
