@@ -8,6 +8,7 @@
 #include "platform/linux/time.h"
 
 struct qvDisplay;
+struct qvVmState;
 
 namespace qv {
 
@@ -37,6 +38,10 @@ public:
     virtual void SetIconified(qvDisplay* display, bool iconified) = 0;
     // Alt+Enter on the primary display: switch between windowed and full-screen mode.
     virtual void RequestModeSwitch(qvDisplay* display) = 0;
+
+    // Another program or a requester had the input: the current display forgets its keys
+    // and buttons.
+    virtual void ForgetInput(qvVmState*) {}
 };
 
 // The installed implementation; none drops all input.

@@ -98,6 +98,9 @@ public:
                 Post(event.down ? kEventActive : kEventInactive, 0, 0, 0);
                 return true;
             case HostEventKind::kIconify:
+                // The desktop confirms a minimising or restoring that the program asked for:
+                // the display already knows and posted its event.
+                if (window_->iconified == event.down) return true;
                 window_->iconified = event.down;
                 input_.SetIconified(display_, event.down);
                 Post(event.down ? kEventHidden : kEventShown, 0, 0, 0);
@@ -259,6 +262,7 @@ int TimedWaitWithEvents(qvVmState* L, int64_t milliseconds) {
     return 0;
 }
 
-void ResetDisplayInput(qvVmState*) {
+void ResetDisplayInput(qvVmState* L) {
     qv::ResetInputPump();
+    if (qv::installed != nullptr) qv::installed->ForgetInput(L);
 }

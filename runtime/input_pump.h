@@ -36,5 +36,5 @@ void ResetInputPump();
 int TimedWaitWithEvents(qvVmState* L, int64_t milliseconds);
 
 // Forgets the key and pointer state the pump keeps after an external program or a requester
-// had the input; the display side forgets its own.
+// had the input, and has the display side forget the current display's.
 void ResetDisplayInput(qvVmState* L);

@@ -18,11 +18,13 @@
 #include "objects/object_neighbours.h"
 #include "objects/text/text_library.h"
 #include "objects/vector/vector_library.h"
-#include "runtime/stubs/display_stub.h"
 #include "runtime/stubs/sound_stub.h"
 #include "runtime/stubs/stub_library.h"
 #include "scene/bgpic.h"
 #include "scene/bgpic_library.h"
+#include "scene/display_hosts.h"
+#include "scene/display_library.h"
+#include "scene/poll_events_standin.h"
 #include "scene/scene_neighbours.h"
 
 namespace qv {
@@ -45,7 +47,9 @@ int RegisterStub(qvVmState* L) {
 
 // The graphics library's questions about the later subsystems, each answered by the
 // subsystem that owns the answer.
-class PlayerNeighbours final : public scene::SceneNeighbours, public objects::ObjectNeighbours {};
+class PlayerNeighbours final : public scene::SceneNeighbours,
+                               public scene::DisplayNeighbours,
+                               public objects::ObjectNeighbours {};
 
 // The graphics library asks for brushes and its default draw tags as it registers, so the
 // answers are installed first.
@@ -66,7 +70,7 @@ constexpr qvLibraryCleanup kSystemCleanups[] = {{kFreeCatalogs, FreeSystemObject
 constexpr qvLibraryCleanup kLayersCleanups[] = {{kFreeLayerLists, NoCleanup}};
 constexpr qvLibraryCleanup kTextCleanups[] = {{kFreeAllTextObjects, FreeAllTextObjects}};
 constexpr qvLibraryCleanup kAnimCleanups[] = {{kFreeAllAnims, NoCleanup}};
-constexpr qvLibraryCleanup kDisplayCleanups[] = {{kFreeAllDisplays, FreeAllDisplays}};
+constexpr qvLibraryCleanup kDisplayCleanups[] = {{kFreeAllDisplays, CloseDisplayLibrary}};
 constexpr qvLibraryCleanup kSoundCleanups[] = {{kStopAllSounds, NoCleanup},
                                                {kFreeAllSounds, NoCleanup}};
 constexpr qvLibraryCleanup kBrushCleanups[] = {{kFreeAllBrushes, FreeAllBrushes}};

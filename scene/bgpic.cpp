@@ -362,13 +362,18 @@ void ClearSpriteClipRegionRefs(qvVmState* L, const qvClipRegion* region) {
 int RebuildBGPics(qvVmState* L) {
     for (qvObjectHeader* h = pictures; h != nullptr; h = h->next) {
         qvBGPic* picture = AsBGPic(h);
-        if (picture->image == nullptr) continue;
+        // A picture made while preloading keeps its pixels in its image handle, or (a display's
+        // own picture) is made of its fill alone.
+        const bool fillOnly = picture->image == nullptr && picture->base.bitmap == nullptr &&
+                              picture->fill.style != QV_FILL_NONE;
+        if (picture->image == nullptr && !fillOnly) continue;
         qvDisplayBitMap* bitmap = nullptr;
         qvPlaneBitMap* mask = nullptr;
         qvPlaneBitMap* alpha = picture->base.alpha;
-        if (int code = MakeBGPicImage(L, GetImageHandlePixels(picture->image), &picture->fill,
-                                      picture->transparentColour, picture->baseWidth,
-                                      picture->baseHeight, &bitmap, &mask, &alpha)) {
+        const qvARGB* pixels = fillOnly ? nullptr : GetImageHandlePixels(picture->image);
+        if (int code =
+                MakeBGPicImage(L, pixels, &picture->fill, picture->transparentColour,
+                               picture->baseWidth, picture->baseHeight, &bitmap, &mask, &alpha)) {
             return code;
         }
         if (picture->vector == 0) {
@@ -509,4 +514,14 @@ int ScaleBGPicBitmaps(qvVmState* L, qvBGPic* picture, int32_t width, int32_t hei
     }
     if (code == 0) *out = made;
     return code;
+}
+
+int RescaleBGPic(qvVmState* L, qvBGPic* picture, int32_t width, int32_t height, int smooth) {
+    qvBGPicSet scaled{};
+    if (int code = ScaleBGPicBitmaps(L, picture, width, height, smooth, &scaled)) return code;
+    FreeScaledBGPicBitmaps(picture);
+    picture->shown = picture->scaled = scaled;
+    picture->shownWidth = picture->width = width;
+    picture->shownHeight = picture->height = height;
+    return 0;
 }

@@ -211,7 +211,8 @@ bool RectHitsSprite(const qvBGPic* picture, int32_t x, int32_t y, int32_t width,
 // their union again.
 void ClearSpriteClipRegionRefs(qvVmState* L, const qvClipRegion* region);
 
-// Makes the bitmaps of every picture that has an image handle, in list order, in the screen's
+// Makes the bitmaps of every picture that has an image handle, or that has no bitmap but a
+// fill (a display's own picture made while preloading), in list order, in the screen's
 // format; the first error stops it, leaving the pictures before converted and the rest as
 // they were. The handles are then released but a vector source's.
 int RebuildBGPics(qvVmState* L);
@@ -235,3 +236,7 @@ int CopyBGPicEx(qvVmState* L, const qvBGPic* picture, qvObjectId* id, qvBGPic** 
 // made again from its fill or its image handle's loader. 0 or an error with nothing made.
 int ScaleBGPicBitmaps(qvVmState* L, qvBGPic* picture, int32_t width, int32_t height, int smooth,
                       qvBGPicSet* out);
+// The picture at width x height: its shown and scaled sets made anew from its base set
+// (ScaleBGPicBitmaps), its shown and logical sizes the new size. 0 or an error with the
+// picture unchanged.
+int RescaleBGPic(qvVmState* L, qvBGPic* picture, int32_t width, int32_t height, int smooth);

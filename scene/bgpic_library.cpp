@@ -16,6 +16,7 @@
 #include "runtime/option_tables.h"
 #include "runtime/report.h"
 #include "scene/bgpic.h"
+#include "scene/display_engine.h"
 #include "scene/gradient_options.h"
 #include "scene/scene_neighbours.h"
 
@@ -313,13 +314,7 @@ int ScaleBGPic(qvVmState* L) {
     // Layers that show the picture keep the old pixels; the copy is made only now that the
     // picture does change.
     if (int code = DetachBGPic(L, picture)) return code;
-    qvBGPicSet scaled{};
-    if (int code = ScaleBGPicBitmaps(L, picture, width, height, smooth, &scaled)) return code;
-    FreeScaledBGPicBitmaps(picture);
-    picture->shown = picture->scaled = scaled;
-    picture->shownWidth = picture->width = width;
-    picture->shownHeight = picture->height = height;
-    return 0;
+    return RescaleBGPic(L, picture, width, height, smooth);
 }
 
 int CopyBGPic(qvVmState* L) {
@@ -338,9 +333,10 @@ int CopyBGPic(qvVmState* L) {
     return FinishNewBGPic(L, target, copy);
 }
 
-// In the published order of the table; DisplayBGPic, DisplayBGPicPart, BGPicToBrush,
-// SelectBGPic and EndSelect belong to the display, brush and redirection code.
+// In the published order of the table; DisplayBGPicPart, BGPicToBrush, SelectBGPic and
+// EndSelect belong to the brush and redirection code.
 constexpr qvCommandEntry kBGPicCommands[] = {
+    {"DisplayBGPic", DisplayBGPic},
     {"ScaleBGPic", ScaleBGPic},
     {"CreateGradientBGPic", CreateGradientBGPic},
     {"CreateRainbowBGPic", CreateGradientBGPic},

@@ -19,7 +19,7 @@
 
 #include "engine/testsupport/commands.h"
 #include "engine/testsupport/listing.h"
-#include "runtime/stubs/display_stub.h"
+#include "scene/poll_events_standin.h"
 #include "tools/qvasm/qvasm.h"
 
 namespace {

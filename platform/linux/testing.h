@@ -64,6 +64,10 @@ void SetInstantVBlank(bool enabled);
 // How often RefreshTitleGadgets was called.
 uint64_t TitleGadgetRefreshes();
 
+// While set, registering a window for dropped files fails (UpdateDisplayAppWindow gives
+// ERR_ADDAPPWIN), as a desktop that refuses it does.
+void RefuseAppWindows(bool refused);
+
 // Writes the bitmap as a binary PPM (P6); false when it cannot be written.
 bool WriteBitMapPPM(const qvDisplayBitMap* bitmap, const std::string& path);
 

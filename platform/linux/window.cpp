@@ -21,6 +21,7 @@ constexpr int32_t kMaxSide = 32768;
 qvPlatformDisplay* windows = nullptr;  // open, bottom first
 uint32_t openings = 0;
 uint64_t titleGadgetRefreshes = 0;
+bool appWindowsRefused = false;  // a test hook
 qvVideoDumpState videoDump{};
 
 void ClearBitMap(qvDisplayBitMap* bitmap) {
@@ -336,6 +337,7 @@ int RestoreIconifiedDisplay() {
 
 int UpdateDisplayAppWindow(qvPlatformDisplay* window, int on) {
     if (window->iconified) return 0;
+    if (on != 0 && qv::appWindowsRefused) return ERR_ADDAPPWIN;
     window->dropTarget = on != 0;
     if (qv::WindowIsOpen(window)) qv::Video().setInputFlags(window);
     return 0;
@@ -426,6 +428,10 @@ namespace qv::platform::testing {
 
 uint64_t TitleGadgetRefreshes() {
     return titleGadgetRefreshes;
+}
+
+void RefuseAppWindows(bool refused) {
+    appWindowsRefused = refused;
 }
 
 }  // namespace qv::platform::testing

@@ -445,5 +445,21 @@ TEST_F(Pump, TwoThousandRandomEventsNeverBreakIt) {
     EXPECT_GT(queuedKeys, 0);
 }
 
+// A window the program minimised (IconifyDisplay) and the desktop's confirmation of it: the
+// display side posted its own event, so the pump posts none; a restore by the user does.
+TEST_F(Pump, AMinimisingTheProgramAskedForIsNotReportedAgain) {
+    ASSERT_EQ(IconifyDisplay(window_, 1), 0);
+    HostEvent e = Event(HostEventKind::kIconify);
+    e.down = true;
+    Inject(e);
+    EXPECT_TRUE(PumpAndTake().empty());
+    e.down = false;
+    Inject(e);
+    const std::vector<Queued> queued = PumpAndTake();
+    ASSERT_EQ(queued.size(), 1u);
+    EXPECT_EQ(queued[0].type, 10u);
+    EXPECT_FALSE(display_.iconified);
+}
+
 }  // namespace
 }  // namespace qv::testing

@@ -133,7 +133,7 @@ inline std::string Banner() {
 // The progress lines of a run of the applet up to its start, and what three_lines prints.
 inline std::string Progress(const std::string& applet) {
     return "Opening script " + applet + "... done\nCompiling script... done\nLoading applet " +
-           applet + "... done\nAnd Action!\n";
+           applet + "... done\nPreparing display... done\nAnd Action!\n";
 }
 inline constexpr char kThreeLines[] = "one\ntwo\nthree\n";
 

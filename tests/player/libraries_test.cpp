@@ -1,6 +1,6 @@
 // The libraries of the player's table that do something before their own issues: the
-// "system" library's program-control group, the stand-in display, the input poll, and the
-// run-time attributes that the graphics library and the sound stub keep.
+// "system" library's program-control group, the first display's opening, the input poll, and
+// the run-time attributes that the graphics library and the sound stub keep.
 #include <functional>
 #include <string>
 
@@ -17,8 +17,11 @@
 #include "runtime/attributes.h"
 #include "runtime/errors.h"
 #include "runtime/library_table.h"
-#include "runtime/stubs/display_stub.h"
 #include "runtime/stubs/sound_stub.h"
+#include "scene/bgpic.h"
+#include "scene/display.h"
+#include "scene/display_library.h"
+#include "scene/poll_events_standin.h"
 #include "tests/runtime/runtime_test_support.h"
 
 namespace qv::testing {
@@ -55,7 +58,8 @@ protected:
         ASSERT_EQ(AddGetAttrHandler(SoundGetAttr), 0);
     }
     void TearDown() override {
-        FreeAllDisplays(L);
+        CloseDisplayLibrary(L);
+        FreeAllBGPics(L);
         RuntimeTest::TearDown();
     }
 
@@ -140,7 +144,7 @@ TEST_F(LibrariesTest, EndAndDebugOutputSwitchTheRunTime) {
     EXPECT_EQ(Runtime().abortFlag.load(), 1u);
 }
 
-TEST_F(LibrariesTest, TheStandInDisplayChecksItsArguments) {
+TEST_F(LibrariesTest, CreateDisplayChecksItsArguments) {
     struct Case {
         const char* name;
         Pusher args;
@@ -171,7 +175,7 @@ TEST_F(LibrariesTest, TheFirstDisplayOpensTheScreenUntilTheDisplaysAreFreed) {
         EXPECT_EQ(QueryBitMapAttr(nullptr, 20), 0u);
         ASSERT_EQ(OpenFirstDisplay(L, nullptr, nullptr), 0);
         EXPECT_EQ(QueryBitMapAttr(nullptr, 20), 1u);
-        EXPECT_EQ(capture.Text(), quiet != 0 ? "" : "And Action!\n");
+        EXPECT_EQ(capture.Text(), quiet != 0 ? "" : "Preparing display... done\nAnd Action!\n");
         FreeAllDisplays(L);
         FreeAllDisplays(L);
         EXPECT_EQ(QueryBitMapAttr(nullptr, 20), 0u);
@@ -188,15 +192,17 @@ TEST_F(LibrariesTest, TheInputPollAsksToStopOnlyAfterAnAbort) {
     EXPECT_EQ(status, 0);
 }
 
-TEST_F(LibrariesTest, TheStandInDisplayTakesInputWhileItIsDue) {
+TEST_F(LibrariesTest, TheFirstDisplayTakesInputWhileItIsDue) {
     ASSERT_EQ(
         Call("createdisplay",
              Args({Num(1),
                    Table({{"width", Num(40)}, {"height", Num(30)}, {"color", Num(0x336699)}})})),
         0);
     ASSERT_EQ(OpenFirstDisplay(L, nullptr, nullptr), 0);
-    qvPlatformDisplay* window = StandInWindow();
-    ASSERT_NE(window, nullptr);
+    qvDisplay* display = nullptr;
+    ASSERT_EQ(FindDisplay({1, nullptr}, &display), 0);
+    qvPlatformDisplay* window = display->window;
+    ASSERT_TRUE(WindowIsOpen(window));
     EXPECT_EQ(ReadBitMapPixel(window->framebuffer, 39, 29), 0x336699u);
     EXPECT_EQ(window->x, (ScreenWidth() - 40) / 2) << "centred";
     EXPECT_EQ(window->y, (ScreenHeight() - 30) / 2);
@@ -212,14 +218,14 @@ TEST_F(LibrariesTest, TheStandInDisplayTakesInputWhileItIsDue) {
     int status = 7;
     InputDue().store(0);
     EXPECT_EQ(PollEvents(L, nullptr, &status), 0);
-    EXPECT_FALSE(StandInButtonDown(0)) << "nothing pumps while no input is due";
+    EXPECT_EQ(display->buttons[0], 0) << "nothing pumps while no input is due";
     InputDue().store(1);
     EXPECT_EQ(PollEvents(L, nullptr, &status), 0);
-    EXPECT_TRUE(StandInButtonDown(0));
-    EXPECT_TRUE(StandInKeyDown('a'));
-    EXPECT_TRUE(StandInMouseMoved());
+    EXPECT_EQ(display->buttons[0], 1);
+    EXPECT_EQ(display->keys['a'], 1);
+    EXPECT_EQ(display->mouseMoved, 1);
 
-    // The stand-in reports no close request: it ends the program.
+    // Without a "closewindow" handler a close request ends the program.
     event.kind = HostEventKind::kClose;
     ASSERT_TRUE(platform::testing::InjectHostEvent(event));
     EXPECT_EQ(PollEvents(L, nullptr, &status), 1);

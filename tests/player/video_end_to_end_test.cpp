@@ -1,5 +1,5 @@
-// End to end on the headless video back end: the back end a script sees, the frames the
-// stand-in display keeps, the input schedule reaching the stand-in display and qvwin.
+// End to end on the headless video back end: the back end a script sees, the frames of the
+// first display, the input schedule reaching it and qvwin, and the display mode of start-up.
 #include <fstream>
 
 #include "tests/player/end_to_end.h"
@@ -37,7 +37,7 @@ TEST_F(Video, AScriptReadsTheBackEndThePlayerChose) {
     Expect(Player({"name.qva", kQuiet}), "headless\n", "", 0);
 }
 
-TEST_F(Video, TheStandInDisplayKeepsFramesAndACloseRequestEndsTheRun) {
+TEST_F(Video, TheFirstDisplayKeepsFramesAndACloseRequestEndsTheRun) {
     Applet("wait.qva", "vblank_forever", {"--display", "1:64:48:Frames"});
     scratch.MakeDir("frames");
     const Outcome o = Player({"wait.qva", kQuiet}, "",
@@ -48,6 +48,20 @@ TEST_F(Video, TheStandInDisplayKeepsFramesAndACloseRequestEndsTheRun) {
     EXPECT_EQ(FilesIn(scratch / "frames"),
               std::vector<std::string>{scratch / "frames/frame-000001-w1.png"});
     EXPECT_EQ(PngSize(scratch / "frames/frame-000001-w1.png"), std::make_pair(64u, 48u));
+}
+
+// Display mode 3 asks; the answer "Windowed" opens the displays as windows, a full-screen
+// answer too, for now, with a line saying so.
+TEST_F(Video, StartUpAsksForTheDisplayMode) {
+    Applet("ask.qva", "three_lines", {"--section", "16:03", "--display", "1:32:16:Pick"});
+    const std::string asked = "[Pick] Please select desired display mode!\n";
+    Expect(Player({"ask.qva", kQuiet}, "", {"QV_REQUESTER_ANSWERS=Windowed"}), kThreeLines, asked,
+           0);
+    Expect(Player({"ask.qva", kQuiet}, "", {"QV_REQUESTER_ANSWERS=Full screen (best fit)"}),
+           "Full-screen modes, the desktop display and backfills are not available: display "
+           "mode 2 opens windows.\n" +
+               std::string(kThreeLines),
+           asked, 0);
 }
 
 TEST_F(Video, AMalformedInputLineEndsStartUp) {

@@ -36,6 +36,7 @@ struct Headless {
     std::optional<FrameSizes> frame;
     std::optional<int32_t> titleBar, refresh;
     std::optional<ScreenArea> usable;
+    std::optional<ScreenMode> size;
     std::optional<std::vector<ScreenMode>> modes;
     std::vector<std::string> log;
     std::string framesDir;
@@ -74,9 +75,13 @@ const ScreenMode& EnvironmentSize() {
     return size;
 }
 
+ScreenMode ScreenSize() {
+    return State().size.value_or(EnvironmentSize());
+}
+
 ScreenInfo Screen() {
     const Headless& s = State();
-    const ScreenMode size = EnvironmentSize();
+    const ScreenMode size = ScreenSize();
     return {size.width, size.height, s.titleBar.value_or(0),
             s.usable.value_or(ScreenArea{0, 0, size.width, size.height}),
             s.refresh.value_or(kDefaultRefresh)};
@@ -88,7 +93,7 @@ int32_t EnumModes(ScreenMode* modes, int32_t capacity) {
     if (State().modes) {
         all = *State().modes;
     } else {
-        const ScreenMode screen = EnvironmentSize();
+        const ScreenMode screen = ScreenSize();
         for (const ScreenMode& m : kStandardModes) {
             const bool same = m.width == screen.width && m.height == screen.height;
             if (!same && m.width <= screen.width && m.height <= screen.height) all.push_back(m);
@@ -319,6 +324,11 @@ void SetTitleBar(int32_t height) {
     RefreshScreenInfo();
 }
 
+void SetScreenSize(ScreenMode size) {
+    State().size = size;
+    RefreshScreenInfo();
+}
+
 void SetUsableArea(ScreenArea area) {
     State().usable = area;
     RefreshScreenInfo();
@@ -340,6 +350,7 @@ void ResetHeadless() {
     s.titleBar.reset();
     s.refresh.reset();
     s.usable.reset();
+    s.size.reset();
     s.modes.reset();
     s.log.clear();
     for (Joystick& j : s.joysticks) j = {};

@@ -35,10 +35,12 @@ bool InjectDrop(uint32_t window, int32_t x, int32_t y, const std::vector<std::st
 // A joystick at the port (0 to 3), or none.
 void SetJoystick(int port, bool connected, int32_t direction, uint32_t buttons);
 
-// The headless screen: frame sizes of framed windows, the screen's title bar, its usable area,
-// its listed modes (as given, in that order) and its refresh rate. ResetHeadless goes back to
-// the environment's screen and forgets injected input, joysticks and the operation log.
+// The headless screen: frame sizes of framed windows, the screen's title bar, its size (the
+// whole of it usable unless an area is set), its usable area, its listed modes (as given, in
+// that order) and its refresh rate. ResetHeadless goes back to the environment's screen and
+// forgets injected input, joysticks and the operation log.
 void SetFrameSizes(FrameSizes frame);
+void SetScreenSize(ScreenMode size);
 void SetTitleBar(int32_t height);
 void SetUsableArea(ScreenArea area);
 void SetScreenModes(const std::vector<ScreenMode>& modes);

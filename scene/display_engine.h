@@ -1,0 +1,128 @@
+// The display engine: the option table of CreateDisplay and SetDisplayAttributes, making a
+// display, opening its window, resizing it, applying changed attributes, and fitting its
+// background picture to it (work bitmaps, the picture at the display's size, redrawing).
+//
+// Positions are the window's outer position; the position constants resolve against the
+// screen's usable area (the whole screen for a "private1" display) with the frame counted in.
+// A display without a scaling mode shows its picture pixel for pixel: its size is the
+// picture's.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/vm.h"
+#include "platform/linux/bitmap.h"
+#include "runtime/objects.h"
+#include "scene/display.h"
+
+namespace qv::scene {
+
+// Flags of RedrawPicture (the compositor's flags; 1 and 2 are gfx::kRedrawNoSprites and
+// gfx::kRedrawSpritesOnly).
+enum : int {
+    kRedrawFromDisplayBitmap = 4,     // the background from the display bitmap, whatever it shows
+    kRedrawNotFromDisplayBitmap = 8,  // never from the display bitmap
+    kRedrawLogicalSize = 16,          // at the picture's logical size, from its scaled set
+};
+
+// What ParseDisplayOptions found besides the settings.
+struct ParsedOptions {
+    bool scaleGiven = false;
+    qvBGPic* picture = nullptr;  // the "bgpic" given, or none
+};
+
+// Reads the region table under key of option table t into regions: rows from index 0 to the
+// first nil; absent or nil leaves the regions as they were. A value or a row that is no table
+// raises ERR_TABEXPECTED; a row without a coordinate or size is ERR_MISSINGPARAMTR; a type
+// other than BOX, a negative position or a size below 1 is ERR_WRONGUSAGE; a 65th row is
+// ERR_INTERNAL. Nothing is stored unless every row is good.
+int ParseRegionList(qvVmState* L, int t, const char* key, qvDisplayRegions* regions);
+
+// Applies option table t to the settings in the table's key order (creating: a "bgpic" ends
+// the reading of the size and fill, and "hidden", "layers" and "private1" to "private3" are
+// read too). A "bgpic" that a display other than excluded shows is ERR_MULTIBGPIC. 0 or an
+// error code; the settings may be half changed after an error.
+int ParseDisplayOptions(qvVmState* L, int t, qvDisplaySettings* settings, bool creating,
+                        const qvDisplay* excluded, ParsedOptions* parsed);
+
+// CreateDisplay: the display with the id (a handle asks for an automatic id) and the options
+// at table t (0: none); a display with the number is replaced (not the current one:
+// ERR_FREEADISPLAY; not one that asynchronous drawing uses: ERR_ADFFREEDISP). 0 with the
+// listed display in *out, or an error with nothing made and nothing replaced.
+int CreateDisplayEx(qvVmState* L, qvObjectId id, int t, qvDisplay** out);
+
+// Opens a closed display's window (activated when asked). 0 or an error code; a failure
+// before the window opened leaves the display closed.
+int OpenDisplayEx(qvVmState* L, qvDisplay* display, int activate);
+// The display becomes the current one: a redirection of drawing on the old current display
+// ends (unless it draws into its double buffer), and the current output picture becomes the
+// display's picture (or its double buffer).
+int MakeCurrentDisplay(qvVmState* L, qvDisplay* display);
+
+// Resizes the display to width x height at (x, y): the picture is rescaled to the new size
+// (layers that show it keep the old pixels), the work bitmaps are made anew, and unless
+// noRedraw the window follows and shows it. scriptResize 1: a script asked (the position is
+// resolved and the size must fit the screen: ERR_DISPLAYSIZE "%dx%d"); 0: the user resized
+// the window. 0 or an error code, with the display as it was.
+int ResizeDisplay(qvVmState* L, qvDisplay* display, int32_t x, int32_t y, int32_t width,
+                  int32_t height, int scriptResize, int smooth, int noRedraw);
+// Start-up sizing: the work bitmaps of the display's picture.
+int PrepareInitialDisplaySize(qvVmState* L, qvDisplay* display);
+// SetDisplayAttributes and DisplayBGPic: option table t applied to the display, switching its
+// picture, resizing, moving, retitling or reopening its window as needed, then redrawing
+// unless noRefresh. 0 or an error code; nothing changes when the options are refused.
+int ApplyDisplayAttributes(qvVmState* L, int t, qvDisplay* display, int noRefresh);
+// Fills the letterbox strips of the window with black.
+void ClearDisplayBorders(qvDisplay* display);
+
+// The screen area of a display: the whole screen for "private1", else the usable area.
+ScreenArea DisplayScreenArea(const qvDisplay* display);
+// Resolves a position constant of the settings against the area with the outer size; a
+// resolved constant gets the area's offset.
+int32_t ResolveDisplayX(int32_t x, int32_t outerWidth, const ScreenArea& area);
+int32_t ResolveDisplayY(int32_t y, int32_t outerHeight, const ScreenArea& area);
+
+// --- Fitting a picture to a display ---
+
+// The two work bitmaps of a display, made before anything changes.
+struct WorkBitmaps {
+    OwnedBitMap display;
+    OwnedBitMap composition;
+};
+// New work bitmaps of the size, or none when the display's own have it already (they are
+// used again). 0, or ERR_MEM with none made.
+int NewWorkBitmaps(const qvDisplay* display, int32_t width, int32_t height, WorkBitmaps* out);
+// The new bitmaps (if any) become the display's, the old ones freed; the display bitmap
+// becomes a copy of the picture's shown bitmap.
+void InstallWorkBitmaps(qvDisplay* display, const qvBGPic* picture, WorkBitmaps* bitmaps);
+
+// With reallocate, the display bitmap and the composition bitmap are made at the picture's
+// shown size (kept when they have it); the picture's shown bitmap is copied into the display
+// bitmap. 0 or ERR_MEM with the old bitmaps kept.
+int AllocDisplayBuffers(qvDisplay* display, const qvBGPic* picture, int reallocate);
+// The picture rescaled from its base set to width x height (KEEPASPRAT keeps its aspect):
+// 0 or an error code with the picture unchanged.
+int ResizeBGPicForDisplay(qvVmState* L, qvBGPic* picture, int32_t width, int32_t height,
+                          int smooth);
+// The bitmap that shows the display's picture: the display bitmap, or the composition bitmap
+// with the picture composed into it when layers or sprites are on it.
+qvDisplayBitMap* GetDisplayBGPicBitmap(qvVmState* L, qvDisplay* display, qvBGPic* picture);
+// The picture as shown in the rectangle: the current display's composition bitmap (*owned
+// false) when the picture is its own, else a new bitmap of the logical size (*owned true).
+// 0 or ERR_MEM.
+int RenderBGPicBitmap(qvVmState* L, qvBGPic* picture, int32_t x, int32_t y, int32_t width,
+                      int32_t height, qvDisplayBitMap** bitmap, bool* owned);
+// Composes a rectangle of the picture into dest (kRedraw* and gfx::kRedraw* flags): its
+// background; layers and sprites are painted over it once the compositor exists.
+void RedrawPicture(qvVmState* L, const qvDisplay* display, const qvBGPic* picture,
+                   qvDisplayBitMap* dest, int32_t x, int32_t y, int32_t width, int32_t height,
+                   int flags);
+// DisplayBGPic: shows the picture on the current display at (x, y) (kPositionNotGiven: kept
+// at the same size, else centred; KEEPPOSITION: kept). Grabbing the old picture for a
+// transition is not available (ERR_WRONGUSAGE). 0 or an error code.
+int DisplayBGPicEx(qvVmState* L, qvObjectId id, int32_t x, int32_t y, int grab);
+
+}  // namespace qv::scene
+
+// The "bgpic" library's DisplayBGPic(id [, {x, y}]).
+int DisplayBGPic(qvVmState* L);

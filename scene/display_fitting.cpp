@@ -1,0 +1,153 @@
+// Fitting a background picture to a display: the work bitmaps, the picture at the display's
+// size, what shows the picture, and DisplayBGPic.
+#include <algorithm>
+
+#include "gfx/blit_frontends.h"
+#include "gfx/blit_host.h"
+#include "gfx/library/neighbours.h"
+#include "platform/linux/debug_output.h"
+#include "runtime/arguments.h"
+#include "runtime/errors.h"
+#include "runtime/lists.h"
+#include "runtime/option_tables.h"
+#include "scene/bgpic.h"
+#include "scene/bgpic_library.h"
+#include "scene/display_engine.h"
+
+namespace qv::scene {
+namespace {
+
+bool HasSize(const qvDisplayBitMap* bitmap, int32_t width, int32_t height) {
+    return bitmap != nullptr && bitmap->width == width && bitmap->height == height;
+}
+
+bool HasLayersOrSprites(const qvBGPic* picture) {
+    return !IsListEmpty(&picture->layers) || picture->sprites != nullptr;
+}
+
+}  // namespace
+
+int NewWorkBitmaps(const qvDisplay* display, int32_t width, int32_t height, WorkBitmaps* out) {
+    if (HasSize(display->displayBitmap, width, height) &&
+        HasSize(display->compositionBitmap, width, height)) {
+        return 0;
+    }
+    out->display.reset(AllocDisplayBitMap(width, height));
+    out->composition.reset(AllocDisplayBitMap(width, height));
+    return out->display != nullptr && out->composition != nullptr ? 0 : ERR_MEM;
+}
+
+void InstallWorkBitmaps(qvDisplay* display, const qvBGPic* picture, WorkBitmaps* bitmaps) {
+    if (bitmaps->display != nullptr) {
+        FreeDisplayBitMap(display->displayBitmap);
+        FreeDisplayBitMap(display->compositionBitmap);
+        display->displayBitmap = bitmaps->display.release();
+        display->compositionBitmap = bitmaps->composition.release();
+    }
+    BltBitMap(picture->shown.bitmap, 0, 0, display->displayBitmap, 0, 0, picture->shownWidth,
+              picture->shownHeight);
+}
+
+int AllocDisplayBuffers(qvDisplay* display, const qvBGPic* picture, int reallocate) {
+    if (reallocate == 0) {
+        BltBitMap(picture->shown.bitmap, 0, 0, display->displayBitmap, 0, 0, picture->shownWidth,
+                  picture->shownHeight);
+        return 0;
+    }
+    WorkBitmaps fresh;
+    if (int code = NewWorkBitmaps(display, picture->shownWidth, picture->shownHeight, &fresh)) {
+        return code;
+    }
+    InstallWorkBitmaps(display, picture, &fresh);
+    return 0;
+}
+
+int ResizeBGPicForDisplay(qvVmState* L, qvBGPic* picture, int32_t width, int32_t height,
+                          int smooth) {
+    if (int code = ScaleKeepAspect(picture->width, picture->height, &width, &height)) return code;
+    if (width == picture->width && height == picture->height) return 0;
+    return RescaleBGPic(L, picture, width, height, smooth);
+}
+
+qvDisplayBitMap* GetDisplayBGPicBitmap(qvVmState* L, qvDisplay* display, qvBGPic* picture) {
+    if (!HasLayersOrSprites(picture)) return display->displayBitmap;
+    RedrawPicture(L, display, picture, display->compositionBitmap, 0, 0, picture->shownWidth,
+                  picture->shownHeight, 0);
+    return display->compositionBitmap;
+}
+
+int RenderBGPicBitmap(qvVmState* L, qvBGPic* picture, int32_t x, int32_t y, int32_t width,
+                      int32_t height, qvDisplayBitMap** bitmap, bool* owned) {
+    const qvDisplay* current = Displays().current;
+    const bool layerScaled = current != nullptr && current->settings.layerScaling != 0 &&
+                             current->settings.scaleWidth != 0 &&
+                             current->settings.scaleHeight != 0;
+    *owned = current == nullptr || current->settings.picture != picture || layerScaled;
+    *bitmap =
+        *owned ? AllocDisplayBitMap(picture->width, picture->height) : current->compositionBitmap;
+    if (*bitmap == nullptr) return ERR_MEM;
+    RedrawPicture(L, current, picture, *bitmap, x, y, width, height,
+                  layerScaled ? kRedrawLogicalSize : 0);
+    return 0;
+}
+
+void RedrawPicture(qvVmState*, const qvDisplay* display, const qvBGPic* picture,
+                   qvDisplayBitMap* dest, int32_t x, int32_t y, int32_t width, int32_t height,
+                   int flags) {
+    if (width < 1 || height < 1) {
+        WriteDebugPlain("ERROR! REDRAW CALLED WITH WIDTH/HEIGHT <= 0\n");
+        return;
+    }
+    if (x < 0 || y < 0) {
+        WriteDebugPlain("ERROR! REDRAW CALLED WITH NEGATIVE X/Y COORDINATES\n");
+        return;
+    }
+    if (dest == nullptr) {
+        WriteDebugPlain("ERROR! REDRAW CALLED WITHOUT DSTBM\n");
+        return;
+    }
+    const bool logical = (flags & kRedrawLogicalSize) != 0;
+    const int32_t pictureWidth = logical ? picture->width : picture->shownWidth;
+    const int32_t pictureHeight = logical ? picture->height : picture->shownHeight;
+    width = int32_t(std::min<int64_t>(width, int64_t(pictureWidth) - x));
+    height = int32_t(std::min<int64_t>(height, int64_t(pictureHeight) - y));
+    if (width < 1 || height < 1 || (flags & gfx::kRedrawSpritesOnly) != 0) return;
+    const bool fromDisplay =
+        display != nullptr && (flags & kRedrawNotFromDisplayBitmap) == 0 &&
+        ((flags & kRedrawFromDisplayBitmap) != 0 || display->settings.picture == picture);
+    const qvDisplayBitMap* background = logical       ? picture->scaled.bitmap
+                                        : fromDisplay ? display->displayBitmap
+                                                      : picture->shown.bitmap;
+    BltBitMap(background, x, y, dest, x, y, width, height);
+}
+
+int DisplayBGPicEx(qvVmState* L, qvObjectId id, int32_t x, int32_t y, int grab) {
+    qvDisplay* display = Displays().current;
+    if (display == nullptr) {
+        SetErrorNumber(0);
+        return ERR_FINDDISPLAY;
+    }
+    qvBGPic* picture = nullptr;
+    if (int code = GetBGPic(L, id, &picture, 0)) return code;
+    if (gfx::Neighbour().VideoDumpRecording() && HasShape(picture)) return ERR_VIDRECTRANS;
+    // The transitions that grab the old picture come with scaled displays.
+    if (grab != 0) return ERR_WRONGUSAGE;
+    VmNewTable(L);
+    SetTableFieldId(L, "bgpic", &id);
+    if (x != KEEPPOSITION) SetTableFieldInt(L, "x", x);
+    if (y != KEEPPOSITION) SetTableFieldInt(L, "y", y);
+    const int t = VmGetTop(L);
+    const int code = ApplyDisplayAttributes(L, t, display, 0);
+    VmSetTop(L, t - 1);
+    return code;
+}
+
+}  // namespace qv::scene
+
+int DisplayBGPic(qvVmState* L) {
+    CheckArgCount(L, 1, 2);
+    const qvObjectId id = GetObjectIdArg(L, 1);
+    int32_t x = 0, y = 0;
+    qv::scene::GetXYOptions(L, 2, &x, &y);
+    return qv::scene::DisplayBGPicEx(L, id, x, y, 0);
+}

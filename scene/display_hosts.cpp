@@ -1,0 +1,263 @@
+#include "scene/display_hosts.h"
+
+#include <algorithm>
+
+#include "gfx/blit_frontends.h"
+#include "gfx/graphics_state.h"
+#include "gfx/library/object_types.h"
+#include "gfx/transform.h"
+#include "objects/text/text_display.h"
+#include "platform/linux/memory.h"
+#include "runtime/display_input.h"
+#include "scene/bgpic.h"
+#include "scene/display.h"
+#include "scene/display_engine.h"
+
+namespace qv::scene {
+namespace {
+
+bool SameId(const qvObjectHeader& header, qvObjectId id) {
+    return header.id == id.number && header.handle == id.handle;
+}
+
+class Blits final : public gfx::BlitHost {
+public:
+    ~Blits() override { FreeMemBlock(sprites_); }
+
+    qvDisplay* CurrentDisplay() override {
+        return standIn_ != nullptr ? standIn_ : Displays().current;
+    }
+    // Only the graphics engine's pseudo-display stands in, while no display is current.
+    void SetCurrentDisplay(qvDisplay* display) override { standIn_ = display; }
+
+    gfx::DisplayView ViewDisplay(const qvDisplay* display) override {
+        gfx::DisplayView view{};
+        if (display == nullptr) return view;
+        const qvDisplaySettings& s = display->settings;
+        view.outputType = display->outputType;
+        view.layersEnabled = display->layersEnabled != 0;
+        view.targetMask = display->outputMask;
+        view.targetAlpha = display->outputAlpha;
+        view.backBuffers[0] = display->displayBitmap;
+        view.backBuffers[1] = display->compositionBitmap;
+        view.doubleBuffered = display->doubleBufferOutput != 0;
+        view.bufferWord = display->doubleBufferPending;
+        view.autoscale = s.autoscale != 0;
+        view.autoscaleWidth = s.scaleWidth, view.autoscaleHeight = s.scaleHeight;
+        if (s.picture != nullptr) {
+            view.pictureWidth = s.picture->shownWidth;
+            view.pictureHeight = s.picture->shownHeight;
+        }
+        view.window = display->window;
+        return view;
+    }
+
+    gfx::OutputPicture CurrentOutputPicture() override {
+        const qvBGPic* picture = Displays().outputPicture;
+        if (picture == nullptr) return {};
+        return {picture->width, picture->height, Sprites(picture), picture->palette,
+                picture->clipRegion};
+    }
+
+    void Redraw(qvVmState* L, qvDisplay* display, qvDisplayBitMap* dest, int32_t x, int32_t y,
+                int32_t width, int32_t height, int flags) override {
+        RedrawPicture(L, display, display->settings.picture, dest, x, y, width, height, flags);
+    }
+    void ClearDisplayBorders(qvDisplay* display) override { scene::ClearDisplayBorders(display); }
+    // Double buffering and videos do not draw into displays yet.
+    void FlipBuffers(qvDisplay*, int, int) override {}
+    void RefreshVideosOnDisplay(qvDisplay*) override {}
+
+private:
+    // The picture's on-screen sprites as rectangles; none when memory is short.
+    std::span<const gfx::SpriteInstance> Sprites(const qvBGPic* picture) {
+        size_t count = 0;
+        for (const qvSpriteInstance* s = picture->sprites; s != nullptr; s = s->next) ++count;
+        if (count > capacity_) {
+            FreeMemBlock(sprites_);
+            sprites_ = static_cast<gfx::SpriteInstance*>(
+                AllocMemBlock(count * sizeof(gfx::SpriteInstance), 0));
+            capacity_ = sprites_ != nullptr ? count : 0;
+            if (sprites_ == nullptr) return {};
+        }
+        size_t i = 0;
+        for (const qvSpriteInstance* s = picture->sprites; s != nullptr; s = s->next) {
+            sprites_[i++] = {s->x, s->y, s->width, s->height};
+        }
+        return {sprites_, count};
+    }
+
+    qvDisplay* standIn_ = nullptr;
+    gfx::SpriteInstance* sprites_ = nullptr;
+    size_t capacity_ = 0;
+};
+
+class Pictures final : public BGPicHost {
+public:
+    bool ShownByDisplay(const qvBGPic* picture) override {
+        for (const qvDisplay* d = FirstDisplay(); d != nullptr; d = NextDisplay(d)) {
+            if (d->settings.picture == picture) return true;
+        }
+        return false;
+    }
+
+    // Drawing goes into the output picture (selected with SelectBGPic) or into the pixels,
+    // mask or alpha channel of a picture that the output pseudo-picture names.
+    bool DrawingInto(qvObjectId id) override {
+        const DisplayState& state = Displays();
+        const qvDisplay* display = state.current;
+        if (display == nullptr) return false;
+        switch (display->outputType) {
+            case gfx::kTypeBGPic:
+                return state.outputPicture != nullptr && SameId(state.outputPicture->header, id);
+            case gfx::kTypeBrush:
+            case gfx::kTypeMask:
+            case gfx::kTypeAlphaChannel: {
+                const qvBGPic* pseudo = display->outputPseudoPicture;
+                if (pseudo == nullptr || pseudo->outputKind != gfx::kTypeBGPic) return false;
+                const auto* target = static_cast<const qvBGPic*>(pseudo->outputObject);
+                return target != nullptr && SameId(target->header, id);
+            }
+            default:
+                return false;
+        }
+    }
+
+    qvBGPic* CurrentDisplayPicture() override {
+        const qvDisplay* display = Displays().current;
+        return display != nullptr ? display->settings.picture : nullptr;
+    }
+
+    void RefreshRect(qvVmState* L, int32_t x, int32_t y, int32_t width, int32_t height) override {
+        qvDisplay* display = Displays().current;
+        if (display == nullptr) return;
+        const qvBGPic* picture = display->settings.picture;
+        const int64_t left = std::max(x, 0), top = std::max(y, 0);
+        const int64_t right = std::min<int64_t>(int64_t(x) + width, picture->shownWidth);
+        const int64_t bottom = std::min<int64_t>(int64_t(y) + height, picture->shownHeight);
+        if (right <= left || bottom <= top) return;
+        const auto rx = int32_t(left), ry = int32_t(top);
+        const auto rw = int32_t(right - left), rh = int32_t(bottom - top);
+        RedrawPicture(L, display, picture, display->compositionBitmap, rx, ry, rw, rh, 0);
+        BltToDisplay(display->compositionBitmap, rx, ry, display, rx, ry, rw, rh,
+                     QV_REFRESH_AUTOSCALE);
+    }
+};
+
+class Text final : public text::TextDisplayHost {
+public:
+    qvTextCursor* CurrentTextCursor() override {
+        qvDisplay* display = Displays().current;
+        return display != nullptr ? &display->text : nullptr;
+    }
+    int32_t OutputPictureWidth() override {
+        const qvBGPic* picture = Displays().outputPicture;
+        return picture != nullptr ? picture->width : 0;
+    }
+};
+
+class Input final : public DisplayInput {
+public:
+    bool ReportsClose(const qvDisplay* display) override { return display->closeReporting != 0; }
+    bool IsPrimary(const qvDisplay* display) override { return IsPrimaryDisplay(display); }
+    uint32_t Flags(const qvDisplay* display) override { return display->settings.flags; }
+
+    void SetKeyState(qvDisplay* display, uint32_t code, bool down) override {
+        if (code < kKeyStateCount) display->keys[code] = down ? 1 : 0;
+    }
+    void SetButtonState(qvDisplay* display, MouseButton button, bool down) override {
+        display->buttons[int(button)] = down ? 1 : 0;
+    }
+    void MouseMoved(qvDisplay* display, const qvTimeVal& when) override {
+        display->mouseMoved = 1;
+        display->mouseMoveTime = when;
+    }
+
+    // The user's size becomes the display's: its picture is fitted to the window. A failure
+    // (memory) leaves the display as it was.
+    void RequestResize(qvDisplay* display, int32_t width, int32_t height) override {
+        const qvDisplaySettings& s = display->settings;
+        ResizeDisplay(Displays().L, display, s.x, s.y, width, height, 0, s.smoothScale, 0);
+    }
+    void SetIconified(qvDisplay* display, bool iconified) override {
+        if (display->state == DISPSTATE_CLOSED) return;
+        display->state = iconified ? DISPSTATE_MINIMIZED : DISPSTATE_OPEN;
+        display->activateOnOpen = iconified ? 0 : 1;
+    }
+    // Switching to full screen comes with the run-time's own screen.
+    void RequestModeSwitch(qvDisplay*) override {}
+    void ForgetInput(qvVmState* L) override {
+        if (qvDisplay* display = Displays().current) ResetDisplayInput(L, display);
+    }
+};
+
+Blits blits;
+Pictures pictures;
+Text text;
+Input input;
+
+}  // namespace
+
+void InstallDisplayHosts() {
+    gfx::Graphics().SetHost(&blits);
+    SetBGPicHost(&pictures);
+    text::SetTextDisplayHost(&text);
+    SetDisplayInput(&input);
+}
+
+void RemoveDisplayHosts() {
+    if (CurrentDisplayInput() == &input) SetDisplayInput(nullptr);
+    text::SetTextDisplayHost(nullptr);
+    SetBGPicHost(nullptr);
+    gfx::Graphics().SetHost(nullptr);
+    blits.SetCurrentDisplay(nullptr);
+}
+
+qvPointer* DisplayNeighbours::DisplayPointer(const qvDisplay* display) {
+    return display != nullptr ? display->pointer : nullptr;
+}
+
+void DisplayNeighbours::SetDisplayPointer(qvDisplay* display, qvPointer* pointer) {
+    if (display != nullptr) display->pointer = pointer;
+}
+
+void DisplayNeighbours::SetPointerHidden(qvDisplay* display, bool hidden) {
+    if (display != nullptr) display->pointerHidden = hidden ? 1 : 0;
+}
+
+bool DisplayNeighbours::PointerShown(const qvPointer* pointer) {
+    for (const qvDisplay* d = FirstDisplay(); d != nullptr; d = NextDisplay(d)) {
+        if (d->pointer == pointer) return true;
+    }
+    return false;
+}
+
+const qvEventHandler* DisplayNeighbours::DisplayEventHandlers(const qvDisplay* display) {
+    return display != nullptr ? display->handlers : nullptr;
+}
+
+int DisplayNeighbours::RenderBGPicBitmap(qvVmState* L, qvDisplayBitMap** bitmap, int32_t* width,
+                                         int32_t* height) {
+    const qvDisplay* current = Displays().current;
+    if (current == nullptr) return Neighbours::RenderBGPicBitmap(L, bitmap, width, height);
+    qvBGPic* picture = current->settings.picture;
+    qvDisplayBitMap* rendered = nullptr;
+    bool owned = false;
+    if (int code = scene::RenderBGPicBitmap(L, picture, 0, 0, picture->width, picture->height,
+                                            &rendered, &owned)) {
+        return code;
+    }
+    if (!owned) {
+        qvDisplayBitMap* copy = nullptr;
+        if (int code = CopyBitmapArea(rendered, nullptr, nullptr, 0, 0, picture->width,
+                                      picture->height, 0, &copy, nullptr, nullptr)) {
+            return code;
+        }
+        rendered = copy;
+    }
+    *bitmap = rendered;
+    *width = picture->width, *height = picture->height;
+    return 0;
+}
+
+}  // namespace qv::scene

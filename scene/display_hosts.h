@@ -1,0 +1,29 @@
+// The display list's answers to the code built before it: the blits and the display refresh
+// (gfx::BlitHost), the picture list (BGPicHost), the text library (TextDisplayHost), the
+// input pump (DisplayInput) and the graphics library (the display half of gfx::Neighbours).
+#pragma once
+
+#include "gfx/library/neighbours.h"
+
+namespace qv::scene {
+
+// Installs the blits', the pictures', the text's and the input pump's hosts; RemoveDisplayHosts
+// puts the hosts of "no display" back.
+void InstallDisplayHosts();
+void RemoveDisplayHosts();
+
+// The graphics library's questions about displays: their pointer and hidden flag, their
+// handler slots, and the current picture as shown. The player joins it with the other
+// subsystems' answers into the one object it installs.
+class DisplayNeighbours : public virtual gfx::Neighbours {
+public:
+    qvPointer* DisplayPointer(const qvDisplay* display) override;
+    void SetDisplayPointer(qvDisplay* display, qvPointer* pointer) override;
+    void SetPointerHidden(qvDisplay* display, bool hidden) override;
+    bool PointerShown(const qvPointer* pointer) override;
+    const qvEventHandler* DisplayEventHandlers(const qvDisplay* display) override;
+    int RenderBGPicBitmap(qvVmState* L, qvDisplayBitMap** bitmap, int32_t* width,
+                          int32_t* height) override;
+};
+
+}  // namespace qv::scene
