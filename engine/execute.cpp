@@ -246,7 +246,10 @@ void FinishOperation(qvVmState* L, qvInstruction pending) {
     L->top = L->ci->top;
 }
 
-enum class HookOutcome { kNone, kRan, kSuspended };
+// What the attention step before an instruction came to: nothing ran, something ran (the
+// stack may have moved), or the frame stops (the abort flag is set, or a hook suspended the
+// thread).
+enum class HookOutcome { kNone, kRan, kStop };
 
 // After a hook ran: when it suspended the thread, the instruction is fetched again when the
 // frame resumes.
@@ -254,7 +257,7 @@ HookOutcome AfterHook(qvVmState* L, const qvInstruction* pc) {
     if (!(L->ci->state & VM_CI_SUSPENDED)) return HookOutcome::kRan;
     L->ci->savedpc = pc - 1;
     L->ci->state = VM_CI_SAVEDPC | VM_CI_SUSPENDED;
-    return HookOutcome::kSuspended;
+    return HookOutcome::kStop;
 }
 
 // The line step of initialised hooks, in the loop: the position is recorded, and the hook is
@@ -301,6 +304,26 @@ inline const qvInstruction* FirstInstructionMark(const qvProto* p) {
     return LineHookDue(L, p, pc) ? RunLineHook(L, p, pc) : HookOutcome::kNone;
 }
 
+// Whether the host's abort flag is set. A raised bit whose flag has been cleared since is
+// lowered, and the flag read once more, so that a setter in between is not missed.
+bool AbortRequested(qvVmState* L, uint8_t attention) {
+    const AbortFlag& flag = Host(L).AbortFlag();
+    if (flag.load(std::memory_order_relaxed) != 0) return true;
+    if ((attention & kAttentionAbort) == 0) return false;
+    L->attention.fetch_and(static_cast<uint8_t>(~kAttentionAbort));
+    return flag.load() != 0;
+}
+
+// Whatever the thread's attention asks for before the instruction just fetched, other than a
+// line hook alone: the abort test first, then the hooks.
+[[gnu::noinline]] HookOutcome Attend(qvVmState* L, const qvProto* p, const qvInstruction* pc) {
+    const uint8_t attention = L->attention.load(std::memory_order_relaxed);
+    if ((attention & (kAttentionAbort | kAttentionPoll)) != 0 && AbortRequested(L, attention))
+        return HookOutcome::kStop;
+    if ((attention & (kAttentionLine | kAttentionHooks)) == 0) return HookOutcome::kNone;
+    return RunTraceHooks(L, p, pc);
+}
+
 // The call hook on entering a script function, with the frame's position published.
 [[gnu::noinline]] void RunCallHook(qvVmState* L, const qvInstruction** publishedPc,
                                    const qvInstruction* position) {
@@ -322,12 +345,11 @@ void VmInitHooks(qvVmState* L) {
         if (ci->state & VM_CI_RUNNING) ci->savedpc = *ci->pc;
     }
     L->hookinit = 1;
-    L->hookmask &= ~qv::kHooksUninitialised;
+    qv::UpdateHookAttention(L);
 }
 
 qvValue* VmExecute(qvVmState* L) {
     using namespace qv;
-    const std::atomic<uint32_t>& abortFlag = Host(L).AbortFlag();
     // pc stays in a register; hooks, error reports and the debug interface read the copy
     // published through the call record, refreshed at every fetch.
     const qvInstruction* pc;
@@ -337,11 +359,6 @@ qvValue* VmExecute(qvVmState* L) {
     qvValue* base;
     qvValue* ra;
     qvInstruction i;
-    // The hook bits that act before every instruction (line, count), tested in the thread's
-    // own mask byte: one test of memory, no register held for it. A mask of the line bit
-    // alone (what production installs, with the hooks initialised) takes the line step in
-    // line; any other mix goes through RunTraceHooks.
-    constexpr uint8_t kTraceBits = VM_MASKLINE | VM_MASKCOUNT;
 
 callentry:
     if (L->hookmask & VM_MASKCALL) RunCallHook(L, &publishedPc, L->ci->savedpc);
@@ -363,20 +380,19 @@ resume:  // the current record's frame runs from its saved position
     // The running closure sits just below the frame; read where needed rather than held.
 #define VM_CLOSURE() LClosureOf(base - 1)
 
-    // Fetch: the abort test, the published position and the hooks (a plain line hook decides
-    // in line whether it is due). Each handler decodes its own A.
-#define VM_FETCH()                                                                        \
-    do {                                                                                  \
-        if (abortFlag.load(std::memory_order_relaxed) != 0) return nullptr;               \
-        i = *pc++;                                                                        \
-        publishedPc = pc;                                                                 \
-        if ((L->hookmask & kTraceBits) != 0) [[unlikely]] {                               \
-            HookOutcome hooks = L->hookmask != VM_MASKLINE  ? RunTraceHooks(L, proto, pc) \
-                                : LineHookDue(L, proto, pc) ? RunLineHook(L, proto, pc)   \
-                                                            : HookOutcome::kNone;         \
-            if (hooks == HookOutcome::kSuspended) return nullptr;                         \
-            if (hooks == HookOutcome::kRan) VM_RELOAD();                                  \
-        }                                                                                 \
+    // Fetch: the instruction, the published position and one test of the thread's attention
+    // byte. A line hook alone (what production installs) decides in line whether it is due;
+    // whatever else the byte asks for (the abort test, other hooks) is done at `attend`. Both
+    // then dispatch. Each handler decodes its own A.
+#define VM_FETCH()                                                                  \
+    do {                                                                            \
+        i = *pc++;                                                                  \
+        publishedPc = pc;                                                           \
+        if (const uint8_t attention = L->attention.load(std::memory_order_relaxed); \
+            attention != 0) [[unlikely]] {                                          \
+            if (attention != kAttentionLine) goto attend;                           \
+            if (LineHookDue(L, proto, pc)) goto line_hook;                          \
+        }                                                                           \
     } while (0)
 
 #if defined(QV_COMPUTED_GOTO)
@@ -506,6 +522,7 @@ resume:  // the current record's frame runs from its saved position
 
     for (;;) {
         VM_FETCH();
+    dispatch:
         VM_DISPATCH() {
             VM_CASE(OP_MOVE) {
                 *ra = *VM_RB();
@@ -874,6 +891,18 @@ resume:  // the current record's frame runs from its saved position
             }
         }
     }
+
+    // The instruction i has been fetched; the fetch found something due before it runs.
+    HookOutcome outcome;
+attend:
+    outcome = Attend(L, proto, pc);
+    goto attended;
+line_hook:
+    outcome = RunLineHook(L, proto, pc);
+attended:
+    if (outcome == HookOutcome::kStop) return nullptr;
+    if (outcome == HookOutcome::kRan) VM_RELOAD();
+    goto dispatch;
 #undef VM_FETCH
 #undef VM_ENTER_SCRIPT_FRAME
 #undef VM_ARITH_SLOW

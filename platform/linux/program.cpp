@@ -10,21 +10,19 @@
 namespace qv {
 namespace {
 
-static_assert(std::atomic<uint32_t>::is_always_lock_free, "set from a signal handler");
-
-std::atomic<std::atomic<uint32_t>*> interruptTarget{nullptr};
+std::atomic<AbortFlag*> interruptTarget{nullptr};
 std::atomic<bool> ctrlCQuits{true};
 struct sigaction previousInterrupt;
 bool interruptInstalled = false;
 
 void OnInterrupt(int) {
-    std::atomic<uint32_t>* flag = interruptTarget.load();
+    AbortFlag* flag = interruptTarget.load();
     if (flag != nullptr && ctrlCQuits.load()) flag->store(1);
 }
 
 }  // namespace
 
-void SetInterruptTarget(std::atomic<uint32_t>* flag) {
+void SetInterruptTarget(AbortFlag* flag) {
     interruptTarget.store(flag);
 }
 
