@@ -350,10 +350,11 @@ void VmInitHooks(qvVmState* L) {
 
 qvValue* VmExecute(qvVmState* L) {
     using namespace qv;
-    // pc stays in a register; hooks, error reports and the debug interface read the copy
-    // published through the call record, refreshed at every fetch.
+    // pc stays in a register. Hooks, error reports and the debug interface read the copy
+    // published through the call record, which is written only before something can read
+    // it (VM_PUBLISH): a call out of the loop, an error, a hook.
     const qvInstruction* pc;
-    const qvInstruction* publishedPc;
+    const qvInstruction* publishedPc = nullptr;
     const qvProto* proto;  // the running function's
     const qvValue* k;
     qvValue* base;
@@ -380,14 +381,16 @@ resume:  // the current record's frame runs from its saved position
     // The running closure sits just below the frame; read where needed rather than held.
 #define VM_CLOSURE() LClosureOf(base - 1)
 
-    // Fetch: the instruction, the published position and one test of the thread's attention
-    // byte. A line hook alone (what production installs) decides in line whether it is due;
-    // whatever else the byte asks for (the abort test, other hooks) is done at `attend`. Both
-    // then dispatch. Each handler decodes its own A.
+    // The running frame's position, for whatever reads it next: every operation publishes it
+    // before it can call out of the loop, raise an error or run a hook.
+#define VM_PUBLISH() (publishedPc = pc)
+    // Fetch: the instruction and one test of the thread's attention byte. A line hook alone
+    // (what production installs) decides in line whether it is due; whatever else the byte
+    // asks for (the abort test, other hooks) is done at `attend`. Both then dispatch. Each
+    // handler decodes its own A.
 #define VM_FETCH()                                                                  \
     do {                                                                            \
         i = *pc++;                                                                  \
-        publishedPc = pc;                                                           \
         if (const uint8_t attention = L->attention.load(std::memory_order_relaxed); \
             attention != 0) [[unlikely]] {                                          \
             if (attention != kAttentionLine) goto attend;                           \
@@ -462,6 +465,7 @@ resume:  // the current record's frame runs from its saved position
     // operation (see OP_RETURN).
 #define VM_ARITH_SLOW(rb, rc, event)                                    \
     do {                                                                \
+        VM_PUBLISH();                                                   \
         if (ArithConverted(L, ra, rb, rc, event)) break;                \
         const qvValue* tm = ArithMetamethod(L, rb, rc, event);          \
         qvValue* func = L->top;                                         \
@@ -501,6 +505,7 @@ resume:  // the current record's frame runs from its saved position
         if (IsNumber(rb) && IsNumber(rc)) [[likely]] { \
             result = rb->value.n op rc->value.n;       \
         } else {                                       \
+            VM_PUBLISH();                              \
             result = otherTest(L, rb, rc);             \
             VM_RELOAD();                               \
         }                                              \
@@ -555,6 +560,7 @@ resume:  // the current record's frame runs from its saved position
                         VM_BREAK;
                     }
                 }
+                VM_PUBLISH();
                 GetGlobal(L, SaveStack(L, ra), &VM_CLOSURE()->env, key);
                 VM_RELOAD();
                 VM_BREAK;
@@ -569,11 +575,13 @@ resume:  // the current record's frame runs from its saved position
                         VM_BREAK;
                     }
                 }
+                VM_PUBLISH();
                 IndexInto(L, SaveStack(L, ra), rb, key, true);
                 VM_RELOAD();
                 VM_BREAK;
             }
             VM_CASE(OP_SETGLOBAL) {
+                VM_PUBLISH();
                 VmSetTableChain(L, &VM_CLOSURE()->env, k + GetBx(i), ra);
                 VM_RELOAD();
                 VM_BREAK;
@@ -592,12 +600,16 @@ resume:  // the current record's frame runs from its saved position
                     auto* slot = const_cast<qvValue*>(TableGetFast(h, key));
                     qvTable* mt = h->metatable;
                     if (!IsNil(slot) || mt == nullptr || (mt->flags & (1u << TM_NEWINDEX))) {
-                        if (slot == &kNilObject) slot = InsertMissing(L, h, key);
+                        if (slot == &kNilObject) {
+                            VM_PUBLISH();
+                            slot = InsertMissing(L, h, key);
+                        }
                         h->flags = 0;
                         *slot = *VM_RKC();
                         VM_BREAK;
                     }
                 }
+                VM_PUBLISH();
                 VmSetTableChain(L, ra, key, VM_RKC());
                 VM_RELOAD();
                 VM_BREAK;
@@ -606,6 +618,7 @@ resume:  // the current record's frame runs from its saved position
                 uint64_t narray = TableArraySize(GetB(i));
                 int size = narray > (1u << 24) ? (1 << 24) + 1 : static_cast<int>(narray);
                 ptrdiff_t raOffset = SaveStack(L, ra);
+                VM_PUBLISH();
                 qvTable* t = VmTableNew(L, size, static_cast<int>(GetC(i)));
                 SetTable(RestoreStack(L, raOffset), t);
                 VmCheckGC(L);
@@ -631,6 +644,7 @@ resume:  // the current record's frame runs from its saved position
             VM_LABEL(OP_BXOR)
             VM_CASE(OP_POW) {
                 int event = TM_ADD + static_cast<int>(GetOp(i) - OP_ADD);
+                VM_PUBLISH();  // a division by zero raises
                 const qvValue* rb = VM_RKB();
                 const qvValue* rc = VM_RKC();
                 if (IsNumber(rb) && IsNumber(rc)) {
@@ -647,6 +661,7 @@ resume:  // the current record's frame runs from its saved position
                 if (IsNumber(rb) && event == TM_UNM) {
                     SetNumber(ra, -rb->value.n);
                 } else {
+                    VM_PUBLISH();
                     UnaryArith(L, SaveStack(L, ra), rb, event);
                     VM_RELOAD();
                 }
@@ -660,6 +675,7 @@ resume:  // the current record's frame runs from its saved position
                 int b = static_cast<int>(GetB(i));
                 int c = static_cast<int>(GetC(i));
                 ptrdiff_t raOffset = SaveStack(L, ra);
+                VM_PUBLISH();
                 VmConcatValues(L, c - b + 1, c);
                 VM_RELOAD();
                 *RestoreStack(L, raOffset) = base[b];
@@ -669,8 +685,10 @@ resume:  // the current record's frame runs from its saved position
             }
             VM_CASE(OP_JMP) {
                 int offset = GetJOffset(i);
-                if (GetM(i) == kJumpSubroutine)
+                if (GetM(i) == kJumpSubroutine) {
+                    VM_PUBLISH();
                     PushSubroutine(L, proto, static_cast<int>(pc - proto->code));
+                }
                 pc += offset;
                 VM_BREAK;
             }
@@ -716,6 +734,7 @@ resume:  // the current record's frame runs from its saved position
             // script function opened in line above makes its own CALLs before any command runs,
             // and a call from native code keeps the index of the command's CALL (DoCall).
             L->g->currentInstruction = static_cast<int>(pc - proto->code);
+            VM_PUBLISH();
             const qvProto* p = proto;
             int next = static_cast<int>(pc - p->code);
             int wanted = static_cast<int>(GetC(i)) - 1;
@@ -755,6 +774,7 @@ resume:  // the current record's frame runs from its saved position
         }
             VM_CASE(OP_RETURN) {
                 if (GetC(i) == 1) {
+                    VM_PUBLISH();
                     pc = proto->code + PopSubroutine(L, proto);
                     VM_BREAK;
                 }
@@ -811,9 +831,16 @@ resume:  // the current record's frame runs from its saved position
             }
             VM_CASE(OP_FORLOOP) {
                 int jump = GetSBx(i);
-                if (!IsNumber(ra)) RaiseError(L, ERR_VALUEEXPECTED);
-                qvNumber limit = IsNumber(ra + 1) ? ra[1].value.n : LoopNumber(L, ra + 1);
-                qvNumber step = IsNumber(ra + 2) ? ra[2].value.n : LoopNumber(L, ra + 2);
+                qvNumber limit, step;
+                if (IsNumber(ra) && IsNumber(ra + 1) && IsNumber(ra + 2)) [[likely]] {
+                    limit = ra[1].value.n;
+                    step = ra[2].value.n;
+                } else {
+                    VM_PUBLISH();
+                    if (!IsNumber(ra)) RaiseError(L, ERR_VALUEEXPECTED);
+                    limit = LoopNumber(L, ra + 1);
+                    step = LoopNumber(L, ra + 2);
+                }
                 qvNumber index = ra->value.n + step;
                 if (step > 0 ? index <= limit : index >= limit) {
                     ra->value.n = index;
@@ -829,6 +856,7 @@ resume:  // the current record's frame runs from its saved position
                 cb[2] = ra[2];
                 L->top = cb + 3;
                 ptrdiff_t raOffset = SaveStack(L, ra);
+                VM_PUBLISH();
                 CallValue(L, cb, nvar);
                 L->top = L->ci->top;
                 VM_RELOAD();
@@ -845,6 +873,7 @@ resume:  // the current record's frame runs from its saved position
                 int jump = GetSBx(i);
                 if (IsTable(ra)) {
                     ptrdiff_t raOffset = SaveStack(L, ra);
+                    VM_PUBLISH();
                     qvValue next = NextFunction(L);
                     VM_RELOAD();
                     ra = RestoreStack(L, raOffset);
@@ -856,6 +885,7 @@ resume:  // the current record's frame runs from its saved position
             }
             VM_LABEL(OP_SETLIST)
             VM_CASE(OP_SETLISTO) {
+                VM_PUBLISH();
                 SetList(L, ra, GetBx(i), GetOp(i) == OP_SETLISTO);
                 VM_BREAK;
             }
@@ -866,6 +896,7 @@ resume:  // the current record's frame runs from its saved position
             VM_CASE(OP_CLOSURE) {
                 qvProto* p = proto->p[GetBx(i)];
                 ptrdiff_t raOffset = SaveStack(L, ra);
+                VM_PUBLISH();
                 qvLClosure* ncl = VmNewScriptClosure(L, p->nups, &VM_CLOSURE()->env);
                 ncl->proto = p;
                 for (int j = 0; j < p->nups; ++j, ++pc) {
@@ -882,6 +913,7 @@ resume:  // the current record's frame runs from its saved position
                 // Only A + 1 is written here, with R(B)'s own value: an error can still name
                 // the object by register B.
                 ra[1] = *VM_RB();
+                VM_PUBLISH();
                 IndexInto(L, SaveStack(L, ra), VM_RB(), VM_RKC(), false);
                 VM_RELOAD();
                 VM_BREAK;
@@ -895,15 +927,18 @@ resume:  // the current record's frame runs from its saved position
     // The instruction i has been fetched; the fetch found something due before it runs.
     HookOutcome outcome;
 attend:
+    VM_PUBLISH();
     outcome = Attend(L, proto, pc);
     goto attended;
 line_hook:
+    VM_PUBLISH();
     outcome = RunLineHook(L, proto, pc);
 attended:
     if (outcome == HookOutcome::kStop) return nullptr;
     if (outcome == HookOutcome::kRan) VM_RELOAD();
     goto dispatch;
 #undef VM_FETCH
+#undef VM_PUBLISH
 #undef VM_ENTER_SCRIPT_FRAME
 #undef VM_ARITH_SLOW
 #undef VM_ARITH
