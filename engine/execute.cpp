@@ -149,14 +149,21 @@ bool LessEqual(qvVmState* L, const qvValue* l, const qvValue* r) {
     RaiseError(L, ERR_WRONGOP);
 }
 
-// FORLOOP's limit and step: nil becomes 0 and numeric strings their number, in place.
-qvNumber LoopNumber(qvVmState* L, qvValue* v) {
-    if (IsNumber(v)) return v->value.n;
+// FORLOOP's limit or step: nil becomes 0 and a numeric string its number, in place.
+void LoopNumber(qvVmState* L, qvValue* v) {
+    if (IsNumber(v)) return;
     qvValue scratch;
     const qvValue* n = VmToNumberObj(v, &scratch);
     if (n == nullptr) RaiseError(L, ERR_VALUEEXPECTED);
     SetNumber(v, n->value.n);
-    return v->value.n;
+}
+
+// FORLOOP's operands when they are not all numbers: the index must be one; the limit and the
+// step are made numbers in place.
+[[gnu::noinline]] void ForLoopOperands(qvVmState* L, qvValue* ra) {
+    if (!IsNumber(ra)) RaiseError(L, ERR_VALUEEXPECTED);
+    LoopNumber(L, ra + 1);
+    LoopNumber(L, ra + 2);
 }
 
 // The engine's own iterator for generic loops over a table: the next key and value, or a
@@ -830,22 +837,24 @@ resume:  // the current record's frame runs from its saved position
                 goto resume;
             }
             VM_CASE(OP_FORLOOP) {
-                int jump = GetSBx(i);
-                qvNumber limit, step;
-                if (IsNumber(ra) && IsNumber(ra + 1) && IsNumber(ra + 2)) [[likely]] {
-                    limit = ra[1].value.n;
-                    step = ra[2].value.n;
-                } else {
+                if (!IsNumber(ra) || !IsNumber(ra + 1) || !IsNumber(ra + 2)) [[unlikely]] {
                     VM_PUBLISH();
-                    if (!IsNumber(ra)) RaiseError(L, ERR_VALUEEXPECTED);
-                    limit = LoopNumber(L, ra + 1);
-                    step = LoopNumber(L, ra + 2);
+                    ForLoopOperands(L, ra);
                 }
-                qvNumber index = ra->value.n + step;
-                if (step > 0 ? index <= limit : index >= limit) {
-                    ra->value.n = index;
-                    pc += jump;
+                const qvNumber step = ra[2].value.n;
+                const qvNumber index = ra->value.n + step;
+                const qvNumber limit = ra[1].value.n;
+                // Two tests rather than one of a chosen comparison: each branch then follows
+                // its own test.
+                if (step > 0) {
+                    if (index <= limit) goto for_loop_again;
+                } else if (index >= limit) {
+                    goto for_loop_again;
                 }
+                VM_BREAK;
+            for_loop_again:
+                ra->value.n = index;
+                pc += static_cast<ptrdiff_t>(GetBx(i)) - kSBxBias;
                 VM_BREAK;
             }
             VM_CASE(OP_TFORLOOP) {
