@@ -448,24 +448,23 @@ resume:  // the current record's frame runs from its saved position
     // Opens the frame of script function callee, whose value is at func and arguments end
     // before argsEnd, above the current record, which waits in the instruction just run; the
     // callee's code runs next.
-#define VM_ENTER_SCRIPT_FRAME(func, callee, argsEnd)       \
-    do {                                                   \
-        L->ci->savedpc = pc;                               \
-        L->ci->state = VM_CI_SAVEDPC | VM_CI_CALLING;      \
-        L->top = (argsEnd);                                \
-        PushScriptFrame(L, func, callee);                  \
-        L->ci->pc = &publishedPc;                          \
-        L->ci->state = VM_CI_RUNNING;                      \
-        L->ci->savedpc = FirstInstructionMark(callee);     \
-        base = L->base;                                    \
-        proto = (callee);                                  \
-        k = proto->k;                                      \
-        pc = proto->code;                                  \
-        if (L->hookmask & VM_MASKCALL) {                   \
-            RunCallHook(L, &publishedPc, pc);              \
-            L->ci->savedpc = FirstInstructionMark(callee); \
-            VM_RELOAD();                                   \
-        }                                                  \
+#define VM_ENTER_SCRIPT_FRAME(func, callee, argsEnd)                            \
+    do {                                                                        \
+        L->ci->savedpc = pc;                                                    \
+        L->ci->state = VM_CI_SAVEDPC | VM_CI_CALLING;                           \
+        qvCallRecord* calleeRecord = PushFrameRecord(L, func, argsEnd, callee); \
+        calleeRecord->savedpc = FirstInstructionMark(callee);                   \
+        calleeRecord->pc = &publishedPc;                                        \
+        calleeRecord->state = VM_CI_RUNNING;                                    \
+        base = L->base;                                                         \
+        proto = (callee);                                                       \
+        k = proto->k;                                                           \
+        pc = proto->code;                                                       \
+        if (L->hookmask & VM_MASKCALL) {                                        \
+            RunCallHook(L, &publishedPc, pc);                                   \
+            L->ci->savedpc = FirstInstructionMark(callee);                      \
+            VM_RELOAD();                                                        \
+        }                                                                       \
     } while (0)
     // A binary operation on operands that are not both numbers: converted numbers, else the
     // metamethod; a script metamethod runs in this loop, and its return finishes the
@@ -810,7 +809,8 @@ resume:  // the current record's frame runs from its saved position
                     } else {
                         goto leave_loop_frame;
                     }
-                    caller->pc = &publishedPc;
+                    // A record that waits in a CALL of this loop still points at its
+                    // position here.
                     caller->state = VM_CI_RUNNING;
                     pc = caller->savedpc;
                     base = caller->base;
