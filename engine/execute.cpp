@@ -286,8 +286,9 @@ inline const qvInstruction* FirstInstructionMark(const qvProto* p) {
     return p->code + 1;
 }
 
-// The line hook that LineHookDue found due, on the instruction just fetched.
-[[gnu::noinline]] HookOutcome RunLineHook(qvVmState* L, const qvProto* p, const qvInstruction* pc) {
+// The line hook that LineHookDue found due, on the instruction just fetched. In line in the
+// loop: production runs it at every backward jump and function entry.
+inline HookOutcome RunLineHook(qvVmState* L, const qvProto* p, const qvInstruction* pc) {
     CallHook(L, VM_HOOKLINE, LineOf(p, static_cast<int>(pc - p->code) - 1));
     return AfterHook(L, pc);
 }
