@@ -243,6 +243,14 @@ inline const qvValue* RegisterOrConstant(uint32_t x, const qvValue* base, const 
     return origin + (IsRKConst(x) ? RKConstIndex(x) : x);
 }
 
+// The left operand of arithmetic and comparisons, which compiled code mostly keeps in a
+// register: that case falls through.
+inline const qvValue* LeftOperand(uint32_t x, const qvValue* base, const qvValue* k) {
+    if (IsRKConst(x)) [[unlikely]]
+        return k + RKConstIndex(x);
+    return base + x;
+}
+
 // The end of an operation whose script metamethod the interpreter ran in its own loop: as
 // after a metamethod called from native code, its native level ends and the collector check
 // runs; then its one result, on top, goes to R(A) of the waiting instruction.
@@ -493,7 +501,7 @@ resume:  // the current record's frame runs from its saved position
     // ADD and SUB: numbers in line, anything else as VM_ARITH_SLOW.
 #define VM_ARITH(op, event)                            \
     do {                                               \
-        const qvValue* rb = VM_RKB();                  \
+        const qvValue* rb = VM_LEFT();                 \
         const qvValue* rc = VM_RKC();                  \
         if (IsNumber(rb) && IsNumber(rc)) [[likely]] { \
             SetNumber(ra, rb->value.n op rc->value.n); \
@@ -505,7 +513,7 @@ resume:  // the current record's frame runs from its saved position
     // included); then the following jump is skipped or taken.
 #define VM_COMPARE(op, otherTest)                      \
     do {                                               \
-        const qvValue* rb = VM_RKB();                  \
+        const qvValue* rb = VM_LEFT();                 \
         const qvValue* rc = VM_RKC();                  \
         uint32_t a = GetA(i);                          \
         bool result;                                   \
@@ -521,6 +529,7 @@ resume:  // the current record's frame runs from its saved position
 
 #define VM_RB() (base + GetB(i))
 #define VM_RKB() RegisterOrConstant(GetB(i), base, k)
+#define VM_LEFT() LeftOperand(GetB(i), base, k)
 #define VM_RKC() RegisterOrConstant(GetC(i), base, k)
 #define VM_TAKE_FOLLOWING_JUMP() (pc += GetJOffset(*pc) + 1)
     // A test's outcome: skip the following jump when it differs from a, else take it.
@@ -652,7 +661,7 @@ resume:  // the current record's frame runs from its saved position
             VM_CASE(OP_POW) {
                 int event = TM_ADD + static_cast<int>(GetOp(i) - OP_ADD);
                 VM_PUBLISH();  // a division by zero raises
-                const qvValue* rb = VM_RKB();
+                const qvValue* rb = VM_LEFT();
                 const qvValue* rc = VM_RKC();
                 if (IsNumber(rb) && IsNumber(rc)) {
                     SetNumber(ra, ArithNumbers(L, event, rb->value.n, rc->value.n));
@@ -957,6 +966,7 @@ attended:
 #undef VM_CLOSURE
 #undef VM_RB
 #undef VM_RKB
+#undef VM_LEFT
 #undef VM_RKC
 #undef VM_TAKE_FOLLOWING_JUMP
 #undef VM_BRANCH_ON_TEST
