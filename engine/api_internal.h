@@ -96,7 +96,7 @@ inline void CloseFrame(qvVmState* L, int wanted, const qvValue* firstResult) {
     L->base = L->ci->base;
     ptrdiff_t available = firstResult != nullptr && firstResult < L->top ? L->top - firstResult : 0;
     ptrdiff_t copied = wanted < 0 ? available : std::min<ptrdiff_t>(wanted, available);
-    for (ptrdiff_t j = 0; j < copied; ++j) res[j] = firstResult[j];
+    for (ptrdiff_t j = 0; j < copied; ++j) CopyValue(res + j, firstResult + j);
     for (ptrdiff_t j = copied; j < wanted; ++j) SetNil(res + j);
     L->top = res + std::max<ptrdiff_t>(copied, wanted);
 }

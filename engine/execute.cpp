@@ -546,7 +546,7 @@ resume:  // the current record's frame runs from its saved position
     dispatch:
         VM_DISPATCH() {
             VM_CASE(OP_MOVE) {
-                *ra = *VM_RB();
+                CopyValue(ra, VM_RB());
                 VM_BREAK;
             }
             VM_CASE(OP_LOADK) {
@@ -563,7 +563,7 @@ resume:  // the current record's frame runs from its saved position
                 VM_BREAK;
             }
             VM_CASE(OP_GETUPVAL) {
-                *ra = *VM_CLOSURE()->Upvalues()[GetB(i)]->v;
+                CopyValue(ra, VM_CLOSURE()->Upvalues()[GetB(i)]->v);
                 VM_BREAK;
             }
             VM_CASE(OP_GETGLOBAL) {
@@ -572,7 +572,7 @@ resume:  // the current record's frame runs from its saved position
                     const qvValue* v =
                         GlobalGet(TableOf(&VM_CLOSURE()->env), const_cast<qvValue*>(key));
                     if (!IsNil(v)) {
-                        *ra = *v;
+                        CopyValue(ra, v);
                         VM_BREAK;
                     }
                 }
@@ -587,7 +587,7 @@ resume:  // the current record's frame runs from its saved position
                 if (IsTable(rb)) {
                     const qvValue* v = TableGetFast(TableOf(rb), key);
                     if (!IsNil(v)) {
-                        *ra = *v;
+                        CopyValue(ra, v);
                         VM_BREAK;
                     }
                 }
@@ -603,7 +603,7 @@ resume:  // the current record's frame runs from its saved position
                 VM_BREAK;
             }
             VM_CASE(OP_SETUPVAL) {
-                *VM_CLOSURE()->Upvalues()[GetB(i)]->v = *ra;
+                CopyValue(VM_CLOSURE()->Upvalues()[GetB(i)]->v, ra);
                 VM_BREAK;
             }
             VM_CASE(OP_SETTABLE) {
@@ -621,7 +621,7 @@ resume:  // the current record's frame runs from its saved position
                             slot = InsertMissing(L, h, key);
                         }
                         h->flags = 0;
-                        *slot = *VM_RKC();
+                        CopyValue(slot, VM_RKC());
                         VM_BREAK;
                     }
                 }
@@ -725,7 +725,7 @@ resume:  // the current record's frame runs from its saved position
                 if (static_cast<uint32_t>(IsFalse(rb)) == GetC(i)) {
                     ++pc;
                 } else {
-                    *ra = *rb;
+                    CopyValue(ra, rb);
                     VM_TAKE_FOLLOWING_JUMP();
                 }
                 VM_BREAK;
@@ -807,7 +807,7 @@ resume:  // the current record's frame runs from its saved position
                     const qvInstruction call = *(caller->savedpc - 1);
                     constexpr qvInstruction kOpAndC = CreateABC((1u << kOpBits) - 1, 0, 0, kMaxC);
                     if (b == 2 && (call & kOpAndC) == CreateABC(OP_CALL, 0, 0, 2)) {
-                        base[-1] = *ra;
+                        CopyValue(base - 1, ra);
                         L->ci = caller;
                         L->base = caller->base;
                         L->top = caller->top;
@@ -931,7 +931,7 @@ resume:  // the current record's frame runs from its saved position
             VM_CASE(OP_SELF) {
                 // Only A + 1 is written here, with R(B)'s own value: an error can still name
                 // the object by register B.
-                ra[1] = *VM_RB();
+                CopyValue(ra + 1, VM_RB());
                 VM_PUBLISH();
                 IndexInto(L, SaveStack(L, ra), VM_RB(), VM_RKC(), false);
                 VM_RELOAD();

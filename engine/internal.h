@@ -48,6 +48,15 @@ inline bool IsFunction(const qvValue* v) {
     return v->tag == VM_TFUNCTION;
 }
 
+// Copies the tag and the payload of a value, the two parts that stores of values write apart
+// (a number's tag and payload, for one): a copy read as one 16-byte block right after such
+// stores cannot take its bytes from them and waits until they reach the cache. The spare word
+// between them is padding in every value that a copy writes.
+inline void CopyValue(qvValue* dst, const qvValue* src) {
+    dst->tag = src->tag;
+    dst->value = src->value;
+}
+
 inline void SetNil(qvValue* v) {
     v->tag = VM_TNIL;
 }
