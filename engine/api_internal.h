@@ -39,9 +39,10 @@ inline int AbsIndex(qvVmState* L, int idx) {
 
 // Pushes a copy of v (which may lie on the stack), growing the stack when it is full.
 inline void PushValue(qvVmState* L, const qvValue* v) {
-    qvValue copy = *v;
+    qvValue copy;
+    CopyValue(&copy, v);
     CheckStack(L, 1);
-    *L->top++ = copy;
+    CopyValue(L->top++, &copy);
 }
 
 // --- Script frames, shared by the call machinery and the interpreter's own call path ---

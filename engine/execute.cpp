@@ -18,7 +18,7 @@ namespace {
 void CallMetamethodInto(qvVmState* L, ptrdiff_t resultOffset, const qvValue* tm, const qvValue* a,
                         const qvValue* b) {
     const qvValue* result = CallBinary(L, tm, a, b);
-    *RestoreStack(L, resultOffset) = *result;
+    CopyValue(RestoreStack(L, resultOffset), result);
 }
 
 // The "__index" of metatable mt, or nullptr when it has none.
@@ -60,7 +60,7 @@ void IndexInto(qvVmState* L, ptrdiff_t resultOffset, const qvValue* t, const qvV
     if (IsTable(t)) {
         const qvValue* v = VmTableGet(TableOf(t), key);
         if (!IsNil(v)) {
-            *RestoreStack(L, resultOffset) = *v;
+            CopyValue(RestoreStack(L, resultOffset), v);
             return;
         }
         const qvValue* tm = IndexMetamethod(L, TableOf(t)->metatable);
@@ -73,24 +73,24 @@ void IndexInto(qvVmState* L, ptrdiff_t resultOffset, const qvValue* t, const qvV
         qvValue chainStart = *tm;
         v = VmGetTableChain(L, &chainStart, key, 0);
         if (v == &kNilObject && missingIsError) RaiseMissingField(L, key);
-        *RestoreStack(L, resultOffset) = *v;
+        CopyValue(RestoreStack(L, resultOffset), v);
         return;
     }
     const qvValue* tm = VmGetTagMethod(L, t, TM_INDEX);
     if (IsNil(tm)) VmTypeError(L, t, ERR_TABLEDECLA, "{}");
     if (IsFunction(tm)) return CallMetamethodInto(L, resultOffset, tm, t, key);
     qvValue chainStart = *tm;
-    *RestoreStack(L, resultOffset) = *VmGetTableChain(L, &chainStart, key, 0);
+    CopyValue(RestoreStack(L, resultOffset), VmGetTableChain(L, &chainStart, key, 0));
 }
 
 void GetGlobal(qvVmState* L, ptrdiff_t resultOffset, const qvValue* globals, const qvValue* key) {
     if (!IsTable(globals)) {
-        *RestoreStack(L, resultOffset) = *VmGetTableChain(L, globals, key, 0);
+        CopyValue(RestoreStack(L, resultOffset), VmGetTableChain(L, globals, key, 0));
         return;
     }
     const qvValue* v = VmTableGetStr(TableOf(globals), StringOf(key));
     if (!IsNil(v)) {
-        *RestoreStack(L, resultOffset) = *v;
+        CopyValue(RestoreStack(L, resultOffset), v);
         return;
     }
     const qvValue* tm = IndexMetamethod(L, TableOf(globals)->metatable);
@@ -100,7 +100,7 @@ void GetGlobal(qvVmState* L, ptrdiff_t resultOffset, const qvValue* globals, con
         CallMetamethodInto(L, resultOffset, tm, globals, key);
     } else {
         qvValue chainStart = *tm;
-        *RestoreStack(L, resultOffset) = *VmGetTableChain(L, &chainStart, key, 0);
+        CopyValue(RestoreStack(L, resultOffset), VmGetTableChain(L, &chainStart, key, 0));
     }
 }
 
@@ -198,7 +198,7 @@ void SetList(qvVmState* L, qvValue* ra, uint32_t bx, bool countFromTop) {
     }
     qvTable* h = TableOf(ra);
     int first = static_cast<int>(SetListFirstKey(bx));
-    for (int j = n - 1; j >= 0; --j) *VmTableSetNum(L, h, first + j) = ra[1 + j];
+    for (int j = n - 1; j >= 0; --j) CopyValue(VmTableSetNum(L, h, first + j), ra + 1 + j);
 }
 
 int CallRecordIndex(qvVmState* L) {
@@ -257,7 +257,7 @@ inline const qvValue* LeftOperand(uint32_t x, const qvValue* base, const qvValue
 void FinishOperation(qvVmState* L, qvInstruction pending) {
     --L->nCcalls;
     VmCheckGC(L);
-    L->ci->base[GetA(pending)] = L->top[-1];
+    CopyValue(L->ci->base + GetA(pending), L->top - 1);
     L->top = L->ci->top;
 }
 
@@ -477,7 +477,7 @@ resume:  // the current record's frame runs from its saved position
     } while (0)
     // A binary operation on operands that are not both numbers: converted numbers, else the
     // metamethod; a script metamethod runs in this loop, and its return finishes the
-    // operation (see OP_RETURN).
+    // operation (see OP_RETURN). The operands are copied aside first: they may lie at the top.
 #define VM_ARITH_SLOW(rb, rc, event)                                    \
     do {                                                                \
         VM_PUBLISH();                                                   \
@@ -485,10 +485,12 @@ resume:  // the current record's frame runs from its saved position
         const qvValue* tm = ArithMetamethod(L, rb, rc, event);          \
         qvValue* func = L->top;                                         \
         if (const qvProto* callee = ScriptFrameFits(L, tm, func + 3)) { \
-            const qvValue f = *tm, x = *(rb), y = *(rc);                \
-            func[0] = f;                                                \
-            func[1] = x;                                                \
-            func[2] = y;                                                \
+            qvValue x, y;                                               \
+            CopyValue(&x, rb);                                          \
+            CopyValue(&y, rc);                                          \
+            CopyValue(func, tm);                                        \
+            CopyValue(func + 1, &x);                                    \
+            CopyValue(func + 2, &y);                                    \
             L->top = func + 3;                                          \
             EnterNativeCall(L);                                         \
             VM_ENTER_SCRIPT_FRAME(func, callee, func + 3);              \
@@ -768,7 +770,7 @@ resume:  // the current record's frame runs from its saved position
                     ra = L->ci->base - 1;
                     if (L->openupval != nullptr) VmCloseUpvalues(L, base);
                     int n = 0;
-                    for (; ra + n < L->top; ++n) base[n - 1] = ra[n];
+                    for (; ra + n < L->top; ++n) CopyValue(base + n - 1, ra + n);
                     caller->top = L->top = base + n - 1;
                     caller->savedpc = L->ci->savedpc;
                     caller->proto = L->ci->proto;
@@ -870,9 +872,9 @@ resume:  // the current record's frame runs from its saved position
             VM_CASE(OP_TFORLOOP) {
                 int nvar = static_cast<int>(GetC(i)) + 1;
                 qvValue* cb = ra + nvar + 2;
-                cb[0] = ra[0];
-                cb[1] = ra[1];
-                cb[2] = ra[2];
+                CopyValue(cb, ra);
+                CopyValue(cb + 1, ra + 1);
+                CopyValue(cb + 2, ra + 2);
                 L->top = cb + 3;
                 ptrdiff_t raOffset = SaveStack(L, ra);
                 VM_PUBLISH();
@@ -881,7 +883,7 @@ resume:  // the current record's frame runs from its saved position
                 VM_RELOAD();
                 ra = RestoreStack(L, raOffset) + 2;
                 cb = ra + nvar;
-                for (int j = nvar - 1; j >= 0; --j) ra[j] = cb[j];
+                for (int j = nvar - 1; j >= 0; --j) CopyValue(ra + j, cb + j);
                 if (IsNil(ra))
                     ++pc;
                 else
@@ -896,7 +898,7 @@ resume:  // the current record's frame runs from its saved position
                     qvValue next = NextFunction(L);
                     VM_RELOAD();
                     ra = RestoreStack(L, raOffset);
-                    ra[1] = ra[0];
+                    CopyValue(ra + 1, ra);
                     ra[0] = next;
                 }
                 pc += jump;
