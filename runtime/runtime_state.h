@@ -3,10 +3,10 @@
 // whole run can happen many times in one process.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
 #include "engine/vm.h"
+#include "platform/linux/abort_flag.h"
 #include "runtime/random.h"
 
 // --- Per-run records ---
@@ -147,7 +147,7 @@ inline constexpr int kIconCount = 7;
 struct RuntimeState {
     // Set by End, a close request, Ctrl-C (from a signal handler) and errors that end the
     // script; the interpreter tests it before every instruction.
-    std::atomic<uint32_t> abortFlag{0};
+    AbortFlag abortFlag;
     qvErrorState error{0, 0, "", -1, "----", "?", nullptr, 1, 0, 0};
 
     // Global attributes (tags 1, 2, 6) and the handler chains for every other tag.

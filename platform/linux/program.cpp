@@ -12,16 +12,14 @@
 namespace qv {
 namespace {
 
-static_assert(std::atomic<uint32_t>::is_always_lock_free, "set from a signal handler");
-
-std::atomic<std::atomic<uint32_t>*> interruptTarget{nullptr};
+std::atomic<AbortFlag*> interruptTarget{nullptr};
 std::atomic<bool> ctrlCQuits{true};
 std::atomic<bool> leftMouseQuits{false};
 std::atomic<bool> escapeQuits{false};
 std::string startupDetail;
 
 void OnInterrupt(int) {
-    std::atomic<uint32_t>* flag = interruptTarget.load();
+    AbortFlag* flag = interruptTarget.load();
     if (flag != nullptr && ctrlCQuits.load()) flag->store(1);
 }
 
@@ -58,7 +56,7 @@ void Install(StopSignal& s) {
 
 }  // namespace
 
-void SetInterruptTarget(std::atomic<uint32_t>* flag) {
+void SetInterruptTarget(AbortFlag* flag) {
     interruptTarget.store(flag);
 }
 
