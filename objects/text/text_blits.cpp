@@ -1,0 +1,187 @@
+#include "objects/text/text_blits.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/error_codes.h"
+#include "gfx/blit_frontends.h"
+#include "gfx/kernels/frontend_kernels.h"
+#include "platform/linux/memory.h"
+
+namespace {
+
+// A row of mask bytes read past its ends as 0, its bits from the width on cleared.
+class MaskRow {
+public:
+    MaskRow(const uint8_t* row, int32_t width) : row_(row), bytes_((width + 7) >> 3) {
+        last_ = uint8_t(0xFF00 >> (((width - 1) & 7) + 1));
+    }
+    uint32_t At(int32_t i) const {
+        if (i < 0 || i >= bytes_) return 0;
+        return i == bytes_ - 1 ? row_[i] & last_ : row_[i];
+    }
+    // Byte k of the row moved right by shift pixels (left when negative).
+    uint8_t Moved(int32_t k, int32_t shift) const {
+        const int32_t whole = shift >> 3, bits = shift & 7;
+        if (bits == 0) return uint8_t(At(k - whole));
+        return uint8_t(At(k - whole) >> bits | At(k - whole - 1) << (8 - bits));
+    }
+
+private:
+    const uint8_t* row_;
+    int32_t bytes_;
+    uint8_t last_;
+};
+
+}  // namespace
+
+void DrawTextMask(const qvPlaneBitMap* line, int32_t width, int32_t height,
+                  const qvTextCanvas& canvas, int32_t x, int32_t y, uint32_t colour) {
+    BltTemplate(line, 0, 0, canvas.bitmap, x, y, width, height, colour & 0xFFFFFF);
+    if (canvas.alpha != nullptr) {
+        ExpandMaskToPlane8Rect(line, 0, 0, canvas.alpha, x, y, width, height,
+                               uint8_t(255 - (colour >> 24)));
+    } else {
+        CombineMaskRect(line, 0, 0, canvas.mask, x, y, width, height, 0);
+    }
+}
+
+void ShiftMaskRow(uint8_t* row, int32_t bytes, int32_t shift, bool keep) {
+    if (shift == 0) return;
+    const MaskRow source(row, bytes * 8);
+    // In place: each byte reads only bytes on the side it has not written yet.
+    auto step = [&](int32_t k) {
+        const uint8_t moved = source.Moved(k, shift);
+        row[k] = keep ? uint8_t(row[k] | moved) : moved;
+    };
+    if (shift > 0) {
+        for (int32_t k = bytes - 1; k >= 0; --k) step(k);
+    } else {
+        for (int32_t k = 0; k < bytes; ++k) step(k);
+    }
+}
+
+void DilateMask(const qvPlaneBitMap* line, int32_t width, int32_t height, int32_t size,
+                int32_t firstColumn, int32_t firstRow, qvPlaneBitMap* dest) {
+    const int32_t span = 2 * size;
+    width = std::min<int64_t>(width, qv::PlaneExtentX(line));
+    height = std::min(height, line->height);
+    const int32_t rows = std::min(height + span, dest->height);
+    const int32_t bytes = std::min((width + span + 7) >> 3, dest->bytesPerRow);
+    auto destRow = [&](int32_t y) { return dest->plane + ptrdiff_t(y) * dest->bytesPerRow; };
+    for (int32_t y = 0; y < rows; ++y) std::memset(destRow(y), 0, size_t(bytes));
+    if (width < 1) return;
+    // Each line row, OR-ed at every column offset, lands span rows down...
+    for (int32_t v = 0; v < height && v + span < rows; ++v) {
+        const MaskRow source(line->plane + ptrdiff_t(v) * line->bytesPerRow, width);
+        uint8_t* target = destRow(v + span);
+        for (int32_t i = firstColumn; i <= span; ++i) {
+            for (int32_t k = 0; k < bytes; ++k) target[k] |= source.Moved(k, i);
+        }
+    }
+    // ...and then every row takes in the rows below it as far as the row offsets reach.
+    const int32_t reach = span - firstRow;
+    for (int32_t y = 0; y < rows; ++y) {
+        uint8_t* target = destRow(y);
+        for (int32_t r = y + 1; r <= y + reach && r < rows; ++r) {
+            const uint8_t* below = destRow(r);
+            for (int32_t k = 0; k < bytes; ++k) target[k] |= below[k];
+        }
+    }
+}
+
+EdgeAccumulator::~EdgeAccumulator() {
+    FreeMemBlock(cells_);
+    FreeMemBlock(columnSums_);
+    FreeMemBlock(coverage_);
+}
+
+int EdgeAccumulator::Allocate(int32_t width, int32_t height, int32_t maxSize) {
+    capacityWidth_ = std::max(width, 0) + 2 * std::max(maxSize, 0);
+    capacityHeight_ = std::max(height, 0) + 2 * std::max(maxSize, 0);
+    maxSize_ = std::max(maxSize, 0);
+    const size_t cells = size_t(capacityWidth_) * size_t(std::max(height, 1));
+    cells_ = static_cast<uint32_t*>(AllocMemBlock(cells * sizeof(uint32_t), 0));
+    columnSums_ = AllocMemBlock(size_t(capacityWidth_ + 1) * sizeof(uint64_t), 0);
+    coverage_ = static_cast<uint16_t*>(
+        AllocMemBlock(size_t(capacityWidth_) * size_t(capacityHeight_) * sizeof(uint16_t), 0));
+    return cells_ != nullptr && columnSums_ != nullptr && coverage_ != nullptr ? 0 : ERR_MEM;
+}
+
+namespace {
+
+// Running sums down the columns of the horizontal sums, divided and clamped into the
+// coverage. Sum is 32-bit while the largest total, 255 (2 size + 1)^2, fits in it.
+template <typename Sum>
+void SumColumns(const uint32_t* cells, int32_t cellRows, Sum* sums, uint16_t* coverage,
+                int32_t rowLength, int32_t width, int32_t rows, int32_t size, int32_t firstRow) {
+    const uint32_t divisor = uint32_t(2 * size + 1);
+    const uint64_t limit = uint64_t(255) * divisor;
+    // floor(v / divisor) as a multiply for every v up to the limit (limit x divisor <= 2^32).
+    const uint64_t reciprocal = ((uint64_t(1) << 32) + divisor - 1) / divisor;
+    std::fill_n(sums, width, Sum(0));
+    for (int32_t y = 0; y < rows; ++y) {
+        const int32_t added = y - firstRow, dropped = y - 2 * size - 1;
+        if (added >= 0 && added < cellRows) {
+            const uint32_t* in = cells + ptrdiff_t(added) * rowLength;
+            for (int32_t x = 0; x < width; ++x) sums[x] += in[x];
+        }
+        if (dropped >= 0 && dropped < cellRows) {
+            const uint32_t* out = cells + ptrdiff_t(dropped) * rowLength;
+            for (int32_t x = 0; x < width; ++x) sums[x] -= out[x];
+        }
+        uint16_t* row = coverage + ptrdiff_t(y) * rowLength;
+        if constexpr (sizeof(Sum) == 4) {
+            for (int32_t x = 0; x < width; ++x) {
+                const uint64_t v = std::min<uint64_t>(sums[x], limit);
+                row[x] = uint16_t(v * reciprocal >> 32);
+            }
+        } else {
+            for (int32_t x = 0; x < width; ++x)
+                row[x] = uint16_t(std::min<uint64_t>(sums[x] / divisor, 255));
+        }
+    }
+}
+
+}  // namespace
+
+void DrawEdgeAA(EdgeAccumulator* accumulator, const qvPlaneBitMap* coverage, int32_t width,
+                int32_t height, int32_t size, int32_t firstColumn, int32_t firstRow) {
+    EdgeAccumulator& a = *accumulator;
+    size = std::clamp(size, 0, a.maxSize_);
+    const int32_t span = 2 * size;
+    width = std::clamp(width, 0, std::min(a.capacityWidth_ - span, coverage->bytesPerRow));
+    height = std::clamp(height, 0, std::min(a.capacityHeight_ - span, coverage->height));
+    a.width_ = width + span;
+    a.height_ = height + span;
+    const int32_t rowLength = a.capacityWidth_;
+    // Horizontal sums over the column offsets, one row of cells per coverage row.
+    for (int32_t v = 0; v < height; ++v) {
+        const uint8_t* in = coverage->plane + ptrdiff_t(v) * coverage->bytesPerRow;
+        uint32_t* out = a.cells_ + ptrdiff_t(v) * rowLength;
+        uint32_t sum = 0;
+        for (int32_t x = 0; x < a.width_; ++x) {
+            const int32_t added = x - firstColumn, dropped = x - span - 1;
+            if (added >= 0 && added < width) sum += in[added];
+            if (dropped >= 0 && dropped < width) sum -= in[dropped];
+            out[x] = sum;
+        }
+    }
+    const uint64_t largest = uint64_t(255) * uint64_t(span + 1) * uint64_t(span + 1);
+    if (largest <= UINT32_MAX) {
+        SumColumns(a.cells_, height, static_cast<uint32_t*>(a.columnSums_), a.coverage_, rowLength,
+                   a.width_, a.height_, size, firstRow);
+    } else {
+        SumColumns(a.cells_, height, static_cast<uint64_t*>(a.columnSums_), a.coverage_, rowLength,
+                   a.width_, a.height_, size, firstRow);
+    }
+}
+
+void StoreCoverage(const EdgeAccumulator& accumulator, const qvTextCanvas& canvas, int32_t x,
+                   int32_t y, uint32_t colour) {
+    BltAlphaChannelClipped(nullptr, 0, 0, canvas.bitmap, x, y, accumulator.width(),
+                           accumulator.height(), accumulator.width(), accumulator.height(),
+                           canvas.width, canvas.height, colour & 0xFFFFFF, QV_COVERAGE_WIDE,
+                           canvas.alpha, 255 - (colour >> 24), accumulator.coverage(),
+                           accumulator.rowLength(), nullptr);
+}
