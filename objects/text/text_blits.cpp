@@ -97,53 +97,17 @@ EdgeAccumulator::~EdgeAccumulator() {
 }
 
 int EdgeAccumulator::Allocate(int32_t width, int32_t height, int32_t maxSize) {
-    capacityWidth_ = std::max(width, 0) + 2 * std::max(maxSize, 0);
-    capacityHeight_ = std::max(height, 0) + 2 * std::max(maxSize, 0);
-    maxSize_ = std::max(maxSize, 0);
+    maxSize_ = std::clamp(maxSize, 0, kLargestEdge);
+    capacityWidth_ = std::max(width, 0) + 2 * maxSize_;
+    capacityHeight_ = std::max(height, 0) + 2 * maxSize_;
     const size_t cells = size_t(capacityWidth_) * size_t(std::max(height, 1));
     cells_ = static_cast<uint32_t*>(AllocMemBlock(cells * sizeof(uint32_t), 0));
-    columnSums_ = AllocMemBlock(size_t(capacityWidth_ + 1) * sizeof(uint64_t), 0);
+    columnSums_ =
+        static_cast<uint32_t*>(AllocMemBlock(size_t(capacityWidth_) * sizeof(uint32_t), 0));
     coverage_ = static_cast<uint16_t*>(
         AllocMemBlock(size_t(capacityWidth_) * size_t(capacityHeight_) * sizeof(uint16_t), 0));
     return cells_ != nullptr && columnSums_ != nullptr && coverage_ != nullptr ? 0 : ERR_MEM;
 }
-
-namespace {
-
-// Running sums down the columns of the horizontal sums, divided and clamped into the
-// coverage. Sum is 32-bit while the largest total, 255 (2 size + 1)^2, fits in it.
-template <typename Sum>
-void SumColumns(const uint32_t* cells, int32_t cellRows, Sum* sums, uint16_t* coverage,
-                int32_t rowLength, int32_t width, int32_t rows, int32_t size, int32_t firstRow) {
-    const uint32_t divisor = uint32_t(2 * size + 1);
-    const uint64_t limit = uint64_t(255) * divisor;
-    // floor(v / divisor) as a multiply for every v up to the limit (limit x divisor <= 2^32).
-    const uint64_t reciprocal = ((uint64_t(1) << 32) + divisor - 1) / divisor;
-    std::fill_n(sums, width, Sum(0));
-    for (int32_t y = 0; y < rows; ++y) {
-        const int32_t added = y - firstRow, dropped = y - 2 * size - 1;
-        if (added >= 0 && added < cellRows) {
-            const uint32_t* in = cells + ptrdiff_t(added) * rowLength;
-            for (int32_t x = 0; x < width; ++x) sums[x] += in[x];
-        }
-        if (dropped >= 0 && dropped < cellRows) {
-            const uint32_t* out = cells + ptrdiff_t(dropped) * rowLength;
-            for (int32_t x = 0; x < width; ++x) sums[x] -= out[x];
-        }
-        uint16_t* row = coverage + ptrdiff_t(y) * rowLength;
-        if constexpr (sizeof(Sum) == 4) {
-            for (int32_t x = 0; x < width; ++x) {
-                const uint64_t v = std::min<uint64_t>(sums[x], limit);
-                row[x] = uint16_t(v * reciprocal >> 32);
-            }
-        } else {
-            for (int32_t x = 0; x < width; ++x)
-                row[x] = uint16_t(std::min<uint64_t>(sums[x] / divisor, 255));
-        }
-    }
-}
-
-}  // namespace
 
 void DrawEdgeAA(EdgeAccumulator* accumulator, const qvPlaneBitMap* coverage, int32_t width,
                 int32_t height, int32_t size, int32_t firstColumn, int32_t firstRow) {
@@ -167,13 +131,27 @@ void DrawEdgeAA(EdgeAccumulator* accumulator, const qvPlaneBitMap* coverage, int
             out[x] = sum;
         }
     }
-    const uint64_t largest = uint64_t(255) * uint64_t(span + 1) * uint64_t(span + 1);
-    if (largest <= UINT32_MAX) {
-        SumColumns(a.cells_, height, static_cast<uint32_t*>(a.columnSums_), a.coverage_, rowLength,
-                   a.width_, a.height_, size, firstRow);
-    } else {
-        SumColumns(a.cells_, height, static_cast<uint64_t*>(a.columnSums_), a.coverage_, rowLength,
-                   a.width_, a.height_, size, firstRow);
+    // Running sums down the columns over the row offsets, then divided and clamped.
+    const uint32_t divisor = uint32_t(span + 1);
+    const uint64_t limit = uint64_t(255) * divisor;
+    // floor(v / divisor) as a multiply, exact for every v up to the limit (limit x divisor
+    // stays below 2^32).
+    const uint64_t reciprocal = ((uint64_t(1) << 32) + divisor - 1) / divisor;
+    uint32_t* sums = a.columnSums_;
+    std::fill_n(sums, a.width_, 0u);
+    for (int32_t y = 0; y < a.height_; ++y) {
+        const int32_t added = y - firstRow, dropped = y - span - 1;
+        if (added >= 0 && added < height) {
+            const uint32_t* in = a.cells_ + ptrdiff_t(added) * rowLength;
+            for (int32_t x = 0; x < a.width_; ++x) sums[x] += in[x];
+        }
+        if (dropped >= 0 && dropped < height) {
+            const uint32_t* out = a.cells_ + ptrdiff_t(dropped) * rowLength;
+            for (int32_t x = 0; x < a.width_; ++x) sums[x] -= out[x];
+        }
+        uint16_t* row = a.coverage_ + ptrdiff_t(y) * rowLength;
+        for (int32_t x = 0; x < a.width_; ++x)
+            row[x] = uint16_t(std::min<uint64_t>(sums[x], limit) * reciprocal >> 32);
     }
 }
 

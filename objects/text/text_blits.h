@@ -34,8 +34,12 @@ void DilateMask(const qvPlaneBitMap* line, int32_t width, int32_t height, int32_
                 int32_t firstColumn, int32_t firstRow, qvPlaneBitMap* dest);
 
 // The anti-aliased edge: the coverage added at every offset of the same square into 32-bit
-// cells, each cell divided by 2 size + 1 and clamped to 255. The sums are exact whatever the
-// size (no cell wraps), so a large edge has no holes.
+// cells, each cell divided by 2 size + 1 and clamped to 255. Sizes go up to kLargestEdge, for
+// which the largest sum, 255 (2 size + 1)^2, still fits a cell: no sum wraps, so a large
+// edge has no holes.
+inline constexpr int32_t kLargestEdge = 1024;
+static_assert(255ull * (2 * kLargestEdge + 1) * (2 * kLargestEdge + 1) <= UINT32_MAX);
+
 class EdgeAccumulator {
 public:
     EdgeAccumulator() = default;
@@ -43,7 +47,8 @@ public:
     EdgeAccumulator(const EdgeAccumulator&) = delete;
     EdgeAccumulator& operator=(const EdgeAccumulator&) = delete;
 
-    // Room for the edge of a width x height coverage with sizes up to maxSize; 0 or ERR_MEM.
+    // Room for the edge of a width x height coverage with sizes up to maxSize (at most
+    // kLargestEdge); 0 or ERR_MEM.
     int Allocate(int32_t width, int32_t height, int32_t maxSize);
 
     // The size of the last edge built.
@@ -58,9 +63,9 @@ private:
     friend void DrawEdgeAA(EdgeAccumulator*, const qvPlaneBitMap*, int32_t, int32_t, int32_t,
                            int32_t, int32_t);
 
-    uint32_t* cells_ = nullptr;     // horizontal sums
-    void* columnSums_ = nullptr;    // one running sum per column
-    uint16_t* coverage_ = nullptr;  // the result
+    uint32_t* cells_ = nullptr;       // horizontal sums
+    uint32_t* columnSums_ = nullptr;  // one running sum per column
+    uint16_t* coverage_ = nullptr;    // the result
     int32_t capacityWidth_ = 0, capacityHeight_ = 0, maxSize_ = 0;
     int32_t width_ = 0, height_ = 0;
 };
