@@ -133,6 +133,7 @@ private:
     int utf8_;
     Path path_;
     int32_t width_, height_, lineHeight_;
+    int32_t runWidth_ = 0;  // the columns of the line the current run inks
     int64_t left_, top_;
     bool nativeBold_ = false, nativeItalic_ = false, nativeUnderline_ = false;
     qv::OwnedBitMap dest_;
@@ -219,22 +220,22 @@ void GlyphRenderer::Underline(int32_t inset, int32_t advance, uint32_t colour) {
 
 void GlyphRenderer::DrawColourLine(Offset at, uint32_t colour) {
     const int32_t x = Saturate32(at.x), y = Saturate32(at.y);
-    BltMask(lineBitmap_.get(), 0, 0, dest_.get(), x, y, width_, lineHeight_, line_.get());
+    BltMask(lineBitmap_.get(), 0, 0, dest_.get(), x, y, runWidth_, lineHeight_, line_.get());
     if (destAlpha_ != nullptr) {
-        ExpandMaskToPlane8Rect(line_.get(), 0, 0, destAlpha_.get(), x, y, width_, lineHeight_,
+        ExpandMaskToPlane8Rect(line_.get(), 0, 0, destAlpha_.get(), x, y, runWidth_, lineHeight_,
                                Opacity(colour));
     } else {
-        CombineMaskRect(line_.get(), 0, 0, destMask_.get(), x, y, width_, lineHeight_, 0);
+        CombineMaskRect(line_.get(), 0, 0, destMask_.get(), x, y, runWidth_, lineHeight_, 0);
     }
 }
 
 void GlyphRenderer::DrawLine(Offset at, uint32_t colour) {
     const int32_t x = Saturate32(at.x), y = Saturate32(at.y);
     if (path_ == Path::Mono) {
-        DrawTextMask(line_.get(), width_, lineHeight_, Canvas(), x, y, colour);
+        DrawTextMask(line_.get(), runWidth_, lineHeight_, Canvas(), x, y, colour);
         return;
     }
-    BltAlphaChannelClipped(line_.get(), 0, 0, dest_.get(), x, y, width_, lineHeight_, width_,
+    BltAlphaChannelClipped(line_.get(), 0, 0, dest_.get(), x, y, runWidth_, lineHeight_, width_,
                            lineHeight_, width_, height_, colour & 0xFFFFFF, QV_COVERAGE_SECOND,
                            destAlpha_.get(), Opacity(colour), nullptr, 0, nullptr);
 }
@@ -257,6 +258,8 @@ void GlyphRenderer::DrawRun(const qvTextRun& run) {
     const qvStyledExtent& e = run.extent;
     const int32_t inset = -std::min(e.minX, 0);
     const Offset at{int64_t(run.x) - inset - left_, int64_t(run.y) - top_};
+    // Ink, synthetic styles and underline stay within the run's ink width from its pen.
+    runWidth_ = int32_t(std::clamp<int64_t>(int64_t(inset) + e.inkWidth, 0, width_));
     const qvTextStyle& style = run.style;
     RenderLine(run, inset);
     if (path_ == Path::Mono && HasStyle(style, QV_STYLE_BOLD) && !nativeBold_) Embolden();

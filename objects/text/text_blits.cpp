@@ -6,6 +6,7 @@
 #include "engine/error_codes.h"
 #include "gfx/blit_frontends.h"
 #include "gfx/kernels/frontend_kernels.h"
+#include "gfx/kernels/template_clones.h"
 #include "platform/linux/memory.h"
 
 namespace {
@@ -92,66 +93,96 @@ void DilateMask(const qvPlaneBitMap* line, int32_t width, int32_t height, int32_
 
 EdgeAccumulator::~EdgeAccumulator() {
     FreeMemBlock(cells_);
-    FreeMemBlock(columnSums_);
+    FreeMemBlock(padded_);
     FreeMemBlock(coverage_);
 }
 
 int EdgeAccumulator::Allocate(int32_t width, int32_t height, int32_t maxSize) {
     maxSize_ = std::clamp(maxSize, 0, kLargestEdge);
-    capacityWidth_ = std::max(width, 0) + 2 * maxSize_;
-    capacityHeight_ = std::max(height, 0) + 2 * maxSize_;
-    const size_t cells = size_t(capacityWidth_) * size_t(std::max(height, 1));
-    cells_ = static_cast<uint32_t*>(AllocMemBlock(cells * sizeof(uint32_t), 0));
-    columnSums_ =
-        static_cast<uint32_t*>(AllocMemBlock(size_t(capacityWidth_) * sizeof(uint32_t), 0));
+    coverageWidth_ = std::max(width, 0);
+    coverageHeight_ = std::max(height, 0);
+    capacityWidth_ = coverageWidth_ + 2 * maxSize_;
+    capacityHeight_ = coverageHeight_ + 2 * maxSize_;
+    const size_t rowCells = size_t(capacityWidth_);
+    cells_ = static_cast<uint32_t*>(
+        AllocMemBlock(rowCells * (size_t(coverageHeight_) + 2) * sizeof(uint32_t), 1));
+    padded_ = static_cast<uint8_t*>(AllocMemBlock(rowCells + 2 * size_t(maxSize_) + 2, 1));
     coverage_ = static_cast<uint16_t*>(
-        AllocMemBlock(size_t(capacityWidth_) * size_t(capacityHeight_) * sizeof(uint16_t), 0));
-    return cells_ != nullptr && columnSums_ != nullptr && coverage_ != nullptr ? 0 : ERR_MEM;
+        AllocMemBlock(rowCells * size_t(capacityHeight_) * sizeof(uint16_t), 0));
+    return cells_ != nullptr && padded_ != nullptr && coverage_ != nullptr ? 0 : ERR_MEM;
 }
+
+namespace {
+
+// Window sums of a zero-padded row: out[x] = the sum of padded[x + lead - i] over offsets i
+// from first to last. Narrow windows add shifted copies (which vectorise), wide ones keep a
+// running sum.
+QV_TEMPLATE_CLONES void SumRow(const uint8_t* padded, int32_t lead, uint32_t* out, int32_t width,
+                               int32_t first, int32_t last) {
+    if (last - first < 16) {
+        std::fill_n(out, width, 0u);
+        for (int32_t i = first; i <= last; ++i) {
+            const uint8_t* in = padded + lead - i;
+            for (int32_t x = 0; x < width; ++x) out[x] += in[x];
+        }
+        return;
+    }
+    uint32_t sum = 0;
+    for (int32_t i = first; i <= last; ++i) sum += padded[lead - 1 - i];
+    for (int32_t x = 0; x < width; ++x) {
+        sum += uint32_t(padded[lead + x - first]) - padded[lead + x - 1 - last];
+        out[x] = sum;
+    }
+}
+
+// One output row: the running column sums take in one row and give up another, and each is
+// divided by the square's side and clamped to 255. (s + 0.5) / divisor in single precision
+// truncates to floor(s / divisor) for every s up to 255 x divisor, as its error stays far
+// below the 0.5 / divisor that keeps it between two integers.
+QV_TEMPLATE_CLONES void SumColumns(uint32_t* sums, const uint32_t* added, const uint32_t* dropped,
+                                   uint16_t* out, int32_t width, uint32_t limit, float reciprocal) {
+    for (int32_t x = 0; x < width; ++x) {
+        const uint32_t s = sums[x] + added[x] - dropped[x];
+        sums[x] = s;
+        out[x] = uint16_t(int32_t((float(std::min(s, limit)) + 0.5f) * reciprocal));
+    }
+}
+
+}  // namespace
 
 void DrawEdgeAA(EdgeAccumulator* accumulator, const qvPlaneBitMap* coverage, int32_t width,
                 int32_t height, int32_t size, int32_t firstColumn, int32_t firstRow) {
     EdgeAccumulator& a = *accumulator;
     size = std::clamp(size, 0, a.maxSize_);
     const int32_t span = 2 * size;
-    width = std::clamp(width, 0, std::min(a.capacityWidth_ - span, coverage->bytesPerRow));
-    height = std::clamp(height, 0, std::min(a.capacityHeight_ - span, coverage->height));
+    width = std::clamp(width, 0, std::min(a.coverageWidth_, coverage->bytesPerRow));
+    height = std::clamp(height, 0, std::min(a.coverageHeight_, coverage->height));
     a.width_ = width + span;
     a.height_ = height + span;
     const int32_t rowLength = a.capacityWidth_;
-    // Horizontal sums over the column offsets, one row of cells per coverage row.
+    // After the rows of horizontal sums: a row that stays 0 (for the rows out of range) and
+    // the running column sums.
+    const uint32_t* zeros = a.cells_ + ptrdiff_t(a.coverageHeight_) * rowLength;
+    uint32_t* sums = a.cells_ + ptrdiff_t(a.coverageHeight_ + 1) * rowLength;
+    // Horizontal sums over the column offsets, one row of cells per coverage row, read from
+    // the row with span + 1 zeros on either side.
+    const int32_t lead = span + 1;
+    std::memset(a.padded_, 0, size_t(width + 2 * lead));
     for (int32_t v = 0; v < height; ++v) {
-        const uint8_t* in = coverage->plane + ptrdiff_t(v) * coverage->bytesPerRow;
-        uint32_t* out = a.cells_ + ptrdiff_t(v) * rowLength;
-        uint32_t sum = 0;
-        for (int32_t x = 0; x < a.width_; ++x) {
-            const int32_t added = x - firstColumn, dropped = x - span - 1;
-            if (added >= 0 && added < width) sum += in[added];
-            if (dropped >= 0 && dropped < width) sum -= in[dropped];
-            out[x] = sum;
-        }
+        std::memcpy(a.padded_ + lead, coverage->plane + ptrdiff_t(v) * coverage->bytesPerRow,
+                    size_t(width));
+        SumRow(a.padded_, lead, a.cells_ + ptrdiff_t(v) * rowLength, a.width_, firstColumn, span);
     }
-    // Running sums down the columns over the row offsets, then divided and clamped.
+    // Running sums down the columns over the row offsets.
     const uint32_t divisor = uint32_t(span + 1);
-    const uint64_t limit = uint64_t(255) * divisor;
-    // floor(v / divisor) as a multiply, exact for every v up to the limit (limit x divisor
-    // stays below 2^32).
-    const uint64_t reciprocal = ((uint64_t(1) << 32) + divisor - 1) / divisor;
-    uint32_t* sums = a.columnSums_;
     std::fill_n(sums, a.width_, 0u);
     for (int32_t y = 0; y < a.height_; ++y) {
         const int32_t added = y - firstRow, dropped = y - span - 1;
-        if (added >= 0 && added < height) {
-            const uint32_t* in = a.cells_ + ptrdiff_t(added) * rowLength;
-            for (int32_t x = 0; x < a.width_; ++x) sums[x] += in[x];
-        }
-        if (dropped >= 0 && dropped < height) {
-            const uint32_t* out = a.cells_ + ptrdiff_t(dropped) * rowLength;
-            for (int32_t x = 0; x < a.width_; ++x) sums[x] -= out[x];
-        }
-        uint16_t* row = a.coverage_ + ptrdiff_t(y) * rowLength;
-        for (int32_t x = 0; x < a.width_; ++x)
-            row[x] = uint16_t(std::min<uint64_t>(sums[x], limit) * reciprocal >> 32);
+        auto row = [&](int32_t r) {
+            return r >= 0 && r < height ? a.cells_ + ptrdiff_t(r) * rowLength : zeros;
+        };
+        SumColumns(sums, row(added), row(dropped), a.coverage_ + ptrdiff_t(y) * rowLength, a.width_,
+                   255 * divisor, 1.0f / float(divisor));
     }
 }
 

@@ -47,7 +47,7 @@ public:
     EdgeAccumulator(const EdgeAccumulator&) = delete;
     EdgeAccumulator& operator=(const EdgeAccumulator&) = delete;
 
-    // Room for the edge of a width x height coverage with sizes up to maxSize (at most
+    // Room for the edge of a coverage up to width x height with sizes up to maxSize (at most
     // kLargestEdge); 0 or ERR_MEM.
     int Allocate(int32_t width, int32_t height, int32_t maxSize);
 
@@ -63,10 +63,11 @@ private:
     friend void DrawEdgeAA(EdgeAccumulator*, const qvPlaneBitMap*, int32_t, int32_t, int32_t,
                            int32_t, int32_t);
 
-    uint32_t* cells_ = nullptr;       // horizontal sums
-    uint32_t* columnSums_ = nullptr;  // one running sum per column
-    uint16_t* coverage_ = nullptr;    // the result
-    int32_t capacityWidth_ = 0, capacityHeight_ = 0, maxSize_ = 0;
+    uint32_t* cells_ = nullptr;     // horizontal sums, then a row of zeros and the column sums
+    uint8_t* padded_ = nullptr;     // a coverage row between zeros
+    uint16_t* coverage_ = nullptr;  // the result
+    int32_t coverageWidth_ = 0, coverageHeight_ = 0, maxSize_ = 0;
+    int32_t capacityWidth_ = 0, capacityHeight_ = 0;
     int32_t width_ = 0, height_ = 0;
 };
 
