@@ -340,6 +340,10 @@ int Scanner::Scan(qvLayoutResult* result) {
 
 }  // namespace
 
+bool TextMayHoldTags(const char* text) {
+    return std::strpbrk(text, "[]") != nullptr;
+}
+
 size_t LayoutOutputSize(const char* text) {
     return std::max<size_t>(std::strlen(text), 1) + 1;
 }

@@ -45,6 +45,11 @@ struct qvLayoutResult {
     int32_t endY;  // y of the last line
 };
 
+// Whether a text may hold formatting tags: it has a "[" or a "]" (a tag, an escape, or a
+// single "]" that the layout refuses). Only text without either may be drawn straight by the
+// font, for then the layout would draw the same bytes.
+bool TextMayHoldTags(const char* text);
+
 // The output buffer's size for a text.
 size_t LayoutOutputSize(const char* text);
 

@@ -45,6 +45,7 @@ int ReadValue(qvVmState* L, const char** at, uint32_t* value) {
     double number = 0;
     int used = 0;
     if (*p == '#') {
+        if (L == nullptr) return ERR_FINDCST;  // no engine, no script constants
         const char* string = nullptr;
         if (int error = GetConstantValue(L, p, &used, &string, &number)) return error;
         if (string != nullptr) return ERR_VALUEEXPECTED;

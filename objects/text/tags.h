@@ -26,7 +26,8 @@ int32_t CountColourTags(const char* text);
 
 // Reads the tag whose "[" is at text (not "[["): blanks are space and tab, names compare
 // without case, "color", "shadow" and "edge" match as prefixes of what follows. Values are
-// "#NAME" script constants or number literals, kept as 32-bit patterns. On success *used is
+// "#NAME" script constants (none without an engine) or number literals, kept as 32-bit
+// patterns. On success *used is
 // the tag's length up to and including its "]" and the style (and the colour stack) are
 // changed; on an error nothing is changed. Returns 0, ERR_SQBRACKETCLOSE, ERR_UNKTEXTFMT,
 // ERR_TEXTARG, ERR_TEXTSYNTAX (a "[/color]" with nothing to restore), ERR_WRONGUSAGE (a size

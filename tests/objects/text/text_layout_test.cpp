@@ -60,6 +60,11 @@ INSTANTIATE_TEST_SUITE_P(
         // Pushes counted with tabs between "[" and the word: the stack has room for both.
         TagCase{"[\tcolor=1][\tcolor=2]x", false, "x#2"}));
 
+TEST_F(LayoutTest, OnlyTextWithoutBracketsIsFreeOfTags) {
+    for (const char* text : {"[b]x", "a]b", "a[[b", "[", "x ]"}) EXPECT_TRUE(TextMayHoldTags(text));
+    for (const char* text : {"", "plain text", "a\tb\n(c){d}"}) EXPECT_FALSE(TextMayHoldTags(text));
+}
+
 TEST_F(LayoutTest, ColourStackCountsEveryOpening) {
     EXPECT_EQ(CountColourTags("[\tcolor=1][ \r\nCOLOR=2][/color][[color"), 3);
     // A stack that is full refuses the push instead of writing past its end.
