@@ -3,34 +3,15 @@
 // channel netpbm reads back.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
 
-#include "tests/platform/file_test_support.h"
+#include "tests/objects/fonts/font_test_support.h"
 
 namespace qv::testing {
 namespace {
-
-struct ToolRun {
-    int status;
-    std::string output;  // standard output and standard error
-};
-
-ToolRun QvText(const std::string& arguments) {
-    ToolRun run{-1, ""};
-    FILE* pipe = popen((std::string(QVTEXT_PATH) + " " + arguments + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) return run;
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) run.output += buffer;
-    const int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
 
 TEST(LayoutToolTest, PrintsTheRunsOfATaggedText) {
     struct Case {
