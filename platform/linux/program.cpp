@@ -26,7 +26,7 @@ void OnInterrupt(int) {
 // A request to end the program (kill, a closed terminal) ends the run as Ctrl-C does, through
 // the shutdown that deletes what the run made, whatever option 8 says.
 void OnTerminate(int) {
-    if (std::atomic<uint32_t>* flag = interruptTarget.load()) flag->store(1);
+    if (AbortFlag* flag = interruptTarget.load()) flag->store(1);
 }
 
 // The signals that end a run, their handlers and what was there before.

@@ -236,6 +236,38 @@ TEST(BltAlphaChannel, PaintsEveryFormatLikeTheBlend) {
     }
 }
 
+TEST(BltAlphaChannel, ModeTwoCombinesTheSecondPlaneInEveryFormat) {
+    std::mt19937 random(13);
+    for (uint32_t format = 0; format < QV_FMT_COUNT; ++format) {
+        GuardedBitMap dest(37, 3, format), before(37, 3, format);
+        GuardedPlane coverage(37, 3, 8), second(37, 3, 8), secondBefore(37, 3, 8);
+        Randomise(dest, random), AlphaRuns(coverage, random), AlphaRuns(second, random);
+        before.rows().CopyFrom(dest.rows());
+        for (int32_t y = 0; y < 3; ++y) {
+            for (int32_t x = 0; x < 37; ++x) secondBefore.Byte(x, y) = second.Byte(x, y);
+        }
+        const uint32_t colour = 0x3C9AE1, opacity = 200;
+        BltAlphaChannel(coverage.get(), 0, 0, dest.get(), 0, 0, 37, 3, colour, 2, second.get(),
+                        opacity, nullptr, 0, nullptr);
+        const uint32_t pixel = RGBToPixelFormat(colour, format);
+        for (int32_t y = 0; y < 3; ++y) {
+            for (int32_t x = 0; x < 37; ++x) {
+                const int32_t c = coverage.Byte(x, y), p = secondBefore.Byte(x, y);
+                const uint32_t old = Pixel(before, x, y);
+                uint32_t want = old, plane = uint32_t(p);
+                if (c != 0) {
+                    plane = uint32_t(p == 0 ? c : ((c - p) * c >> 8) + p) * opacity / 255;
+                    want = c == 255 || p == 0 ? pixel : NaiveBlend(format, pixel, old, c);
+                }
+                ASSERT_EQ(Pixel(dest, x, y), want)
+                    << "format " << format << " at " << x << "," << y;
+                ASSERT_EQ(second.Byte(x, y), plane)
+                    << "format " << format << " at " << x << "," << y;
+            }
+        }
+    }
+}
+
 // Coverage rows of a glyph's pitch whose last row ends the buffer, so that a read past the
 // block is a sanitizer error.
 class TightCoverage {
