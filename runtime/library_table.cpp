@@ -23,6 +23,9 @@
 #include "runtime/stubs/stub_library.h"
 #include "scene/bgpic.h"
 #include "scene/bgpic_library.h"
+#include "scene/events/event_library.h"
+#include "scene/events/event_neighbours.h"
+#include "scene/events/poll_events.h"
 #include "scene/scene_neighbours.h"
 
 namespace qv {
@@ -45,7 +48,9 @@ int RegisterStub(qvVmState* L) {
 
 // The graphics library's questions about the later subsystems, each answered by the
 // subsystem that owns the answer.
-class PlayerNeighbours final : public scene::SceneNeighbours, public objects::ObjectNeighbours {};
+class PlayerNeighbours final : public scene::SceneNeighbours,
+                               public objects::ObjectNeighbours,
+                               public events::EventNeighbours {};
 
 // The graphics library asks for brushes and its default draw tags as it registers, so the
 // answers are installed first.
@@ -61,7 +66,7 @@ constexpr qvLibraryCleanup kGraphicsCleanups[] = {
     {kFreeGraphicsObjects, FreeGraphicsObjects}};
 constexpr qvLibraryCleanup kDrawCleanups[] = {{kFreeDrawBuffers, FreeDrawBuffers}};
 constexpr qvLibraryCleanup kDosCleanups[] = {{kFreeDosObjects, FreeDosObjects}};
-constexpr qvLibraryCleanup kEventCleanups[] = {{kFreeEventObjects, NoCleanup}};
+constexpr qvLibraryCleanup kEventCleanups[] = {{kFreeEventObjects, FreeEventObjects}};
 constexpr qvLibraryCleanup kSystemCleanups[] = {{kFreeCatalogs, FreeSystemObjects}};
 constexpr qvLibraryCleanup kLayersCleanups[] = {{kFreeLayerLists, NoCleanup}};
 constexpr qvLibraryCleanup kTextCleanups[] = {{kFreeAllTextObjects, FreeAllTextObjects}};
@@ -86,7 +91,7 @@ constexpr qvLibraryRow kRows[kLibraryCount] = {
     {"draw", RegisterDrawLibrary, kDrawCleanups},
     {"moveobject", RegisterStub<"moveobject">, {}},
     {"dos", RegisterDosLibrary, kDosCleanups},
-    {"event", RegisterStub<"event">, kEventCleanups},
+    {"event", RegisterEventLibrary, kEventCleanups},
     {"system", RegisterSystemLibrary, kSystemCleanups},
     {"layers", RegisterStub<"layers">, kLayersCleanups},
     {"text", RegisterTextLibrary, kTextCleanups},

@@ -19,7 +19,7 @@
 
 #include "engine/testsupport/commands.h"
 #include "engine/testsupport/listing.h"
-#include "runtime/stubs/display_stub.h"
+#include "scene/events/poll_events.h"
 #include "tools/qvasm/qvasm.h"
 
 namespace {

@@ -14,6 +14,7 @@
 #include "runtime/option_tables.h"
 #include "runtime/runtime_state.h"
 #include "scene/bgpic.h"
+#include "scene/events/event_displays.h"
 
 namespace qv {
 namespace {
@@ -36,7 +37,8 @@ struct DisplayList {
     int count = 0;
 };
 
-// The opened display as the pump sees it: a record that begins like every display record.
+// The opened display as the pump and the event side see it: a record that begins like every
+// display record.
 struct ShownDisplay {
     qvDisplayPrefix prefix;
     qvPlatformDisplay* window;
@@ -45,6 +47,8 @@ struct ShownDisplay {
     bool mouseMoved;
     qvTimeVal mouseTime;
     bool iconified;
+    bool closeReporting;
+    qvEventHandler handlers[gfx::kDisplayEventCount];
 };
 
 DisplayList list;
@@ -56,7 +60,7 @@ ShownDisplay& Shown(const qvDisplay* display) {
 
 class StandInInput final : public DisplayInput {
 public:
-    bool ReportsClose(const qvDisplay*) override { return false; }
+    bool ReportsClose(const qvDisplay* display) override { return Shown(display).closeReporting; }
     bool IsPrimary(const qvDisplay*) override { return true; }
     uint32_t Flags(const qvDisplay*) override { return 0; }
     void SetKeyState(qvDisplay* display, uint32_t code, bool down) override {
@@ -81,6 +85,32 @@ public:
 };
 
 StandInInput input;
+
+// The one display while it is shown.
+class StandInEventDisplays final : public events::EventDisplays {
+public:
+    qvDisplay* CurrentDisplay() override { return DisplayOfPrefix(&shown.prefix); }
+    qvDisplay* FirstDisplay() override { return CurrentDisplay(); }
+    qvDisplay* NextDisplay(const qvDisplay*) override { return nullptr; }
+    bool IsOpen(const qvDisplay*) override { return true; }
+    qvEventHandler* EventHandlers(qvDisplay* display) override { return Shown(display).handlers; }
+    void SetCloseReporting(qvDisplay* display, bool on) override {
+        Shown(display).closeReporting = on;
+    }
+    bool MouseMoved(const qvDisplay* display, qvTimeVal* when) override {
+        *when = Shown(display).mouseTime;
+        return Shown(display).mouseMoved;
+    }
+    void ClearMouseMoved(qvDisplay* display) override { Shown(display).mouseMoved = false; }
+    qvPlatformDisplay* Window(qvDisplay* display) override { return Shown(display).window; }
+    events::DisplayFacts Facts(const qvDisplay* display) override {
+        const qvPlatformDisplay* w = Shown(display).window;
+        return {w->framebuffer->width, w->framebuffer->height, w->x, w->y,
+                w->pointer.mouseX,     w->pointer.mouseY,      0,    false};
+    }
+};
+
+StandInEventDisplays eventDisplays;
 
 constexpr qvCommandEntry kDisplayCommands[] = {
     {"CreateDisplay", CreateDisplay},
@@ -122,11 +152,6 @@ qvWindowSpec CentredSpec(qvPlatformDisplay* window, const StandInDisplay& displa
 
 }  // namespace
 
-// The engine sets *status to 0 and tests the abort flag itself: idle, the hook is one load.
-void PollEventsHook(qvVmState* L, qvDebugRecord*, int*) {
-    if (InputDue().load(std::memory_order_relaxed) != 0) PumpEvents(L);
-}
-
 qvPlatformDisplay* StandInWindow() {
     return shown.window;
 }
@@ -146,7 +171,7 @@ bool StandInMouseMoved() {
 }  // namespace qv
 
 int RegisterDisplayLibrary(qvVmState* L) {
-    FreeAllDisplays(L);
+    FreeAllDisplays(nullptr);  // what an earlier run left belongs to another engine
     VmPushValue(L, VM_GLOBALSINDEX);
     RegisterLibrary(L, nullptr, qv::kDisplayCommands, 0);
     return RegisterCommandTable(qv::kDisplayCommands, "display");
@@ -187,19 +212,24 @@ int OpenFirstDisplay(qvVmState* L, qvScriptHeader*, qvStartupOptions*) {
     const qvWindowSpec spec = qv::CentredSpec(shown.window, display);
     if (int code = OpenPlatformWindow(shown.window, spec, 1, nullptr, nullptr)) return code;
     FillWindowRect(shown.window, 0, 0, display.width, display.height, display.color & 0xFFFFFF);
+    for (qvEventHandler& slot : shown.handlers) slot = {-1, -1};
     qv::SetDisplayInput(&qv::input);
+    qv::events::SetEventDisplays(&qv::eventDisplays);
     return 0;
 }
 
-int PollEvents(qvVmState* L, qvDebugRecord*, int* status) {
-    *status = 0;
-    if (qv::InputDue().load(std::memory_order_relaxed) != 0) return PumpEvents(L);
-    return qv::Runtime().abortFlag.load(std::memory_order_relaxed) != 0 ? 1 : 0;
-}
-
-void FreeAllDisplays(qvVmState*) {
+void FreeAllDisplays(qvVmState* L) {
     if (qv::shown.window != nullptr) qv::Present();
     if (qv::CurrentDisplayInput() == &qv::input) qv::SetDisplayInput(nullptr);
+    if (&qv::events::Displays() == &qv::eventDisplays) {
+        qv::events::SetEventDisplays(nullptr);
+        qv::events::ForgetEventDisplay(qv::DisplayOfPrefix(&qv::shown.prefix), nullptr);
+        for (const qvEventHandler& slot : qv::shown.handlers) {
+            if (L == nullptr) break;
+            FreeRef(L, VM_REGISTRYINDEX, slot.function);
+            FreeRef(L, VM_REGISTRYINDEX, slot.userData);
+        }
+    }
     FreePlatformDisplay(qv::shown.window);
     qv::shown = {};
     qv::list.count = 0;

@@ -1,8 +1,8 @@
 // The least of the display library until it is built: a stand-in CreateDisplay that checks
 // its arguments and records what it was given, the first display opened as a window of the
-// video back end (so that the screen counts as open), the display side of the input pump for
-// that one window (runtime/display_input.h: a close request ends the program), and the input
-// poll.
+// video back end (so that the screen counts as open), and the display side of the input pump
+// (runtime/display_input.h) and of the event library (scene/events/event_displays.h) for that
+// one window: its handler slots, close reporting and mouse state.
 #pragma once
 
 #include <cstdint>
@@ -20,18 +20,11 @@ int CreateDisplay(qvVmState* L);
 // default 640 x 480 one) centred on the screen, filled with its colour. 0 or the window's
 // error.
 int OpenFirstDisplay(qvVmState* L, qvScriptHeader* header, qvStartupOptions* options);
-// The engine's line hook: pumps input (PumpEvents) while the video back end has flagged
-// input as due. Sets *status to 0; returns non-zero when the program is to stop. Its idle
-// path makes no system call and allocates nothing.
-int PollEvents(qvVmState* L, qvDebugRecord* ar, int* status);
-// Presents a last time and closes the window.
+// Presents a last time, releases the handler slots (engine state none: forgets them) and closes
+// the window.
 void FreeAllDisplays(qvVmState* L);
 
 namespace qv {
-
-// PollEvents in the shape of a line hook, which need not report the stop: the engine sets
-// *status to 0 before the call and reads the abort flag at every instruction.
-void PollEventsHook(qvVmState* L, qvDebugRecord* ar, int* status);
 
 // The window of the opened display; none before OpenFirstDisplay.
 qvPlatformDisplay* StandInWindow();

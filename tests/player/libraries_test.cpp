@@ -18,6 +18,7 @@
 #include "runtime/errors.h"
 #include "runtime/library_table.h"
 #include "runtime/stubs/display_stub.h"
+#include "scene/events/poll_events.h"
 #include "runtime/stubs/sound_stub.h"
 #include "tests/runtime/runtime_test_support.h"
 
