@@ -1,6 +1,7 @@
 #include "scene/events/intervals.h"
 
 #include "gfx/library/get_attribute.h"
+#include "gfx/library/object_types.h"
 #include "platform/linux/lists.h"
 #include "platform/linux/memory.h"
 #include "platform/linux/timers.h"
@@ -23,10 +24,10 @@ struct Kind {
     int clearOperation;
     uint32_t timerKind;
 };
-constexpr Kind kInterval{QV_OBJ_INTERVAL,          &intervals,
+constexpr Kind kInterval{gfx::kTypeInterval,       &intervals,
                          ERR_FINDINTERVAL,         QV_TIMEROP_INTERVAL,
                          QV_TIMEROP_CLEARINTERVAL, QV_TIMER_INTERVAL};
-constexpr Kind kTimeout{QV_OBJ_TIMEOUT,          &timeouts,
+constexpr Kind kTimeout{gfx::kTypeTimeout,       &timeouts,
                         ERR_FINDTIMEOUT,         QV_TIMEROP_TIMEOUT,
                         QV_TIMEROP_CLEARTIMEOUT, QV_TIMER_TIMEOUT};
 
@@ -131,8 +132,8 @@ int Provider(const gfx::AttributeRequest& request) {
 int RegisterTimedCallLists() {
     if (const int code = RegisterObjectList(&intervals)) return code;
     if (const int code = RegisterObjectList(&timeouts)) return code;
-    gfx::RegisterAttributeProvider(QV_OBJ_INTERVAL, Provider<kInterval>);
-    gfx::RegisterAttributeProvider(QV_OBJ_TIMEOUT, Provider<kTimeout>);
+    gfx::RegisterAttributeProvider(gfx::kTypeInterval, Provider<kInterval>);
+    gfx::RegisterAttributeProvider(gfx::kTypeTimeout, Provider<kTimeout>);
     return 0;
 }
 

@@ -1,4 +1,5 @@
-// Intervals and timeouts: records of the event library (types 41 and 42) in two lists, each
+// Intervals and timeouts: records of the event library (gfx::kTypeInterval and kTypeTimeout,
+// 41 and 42) in two lists, each
 // backed by one entry of the platform's timer list (platform/linux/timers.h). The dispatcher
 // notices completed entries and calls the handlers, one per call; an interval keeps its rhythm
 // and drops the periods it missed, a timeout fires once and is gone.
@@ -8,8 +9,6 @@
 
 #include "engine/vm.h"
 #include "runtime/objects.h"
-
-enum : uint32_t { QV_OBJ_INTERVAL = 41, QV_OBJ_TIMEOUT = 42 };
 
 // qvInterval and qvTimeout share one layout. The header's data list holds the extra registry
 // references that the record owns.
