@@ -56,6 +56,9 @@ constexpr qvConstant kEventConstants[] = {
 
 int RegisterEventLibrary(qvVmState* L) {
     using namespace qv::events;
+    // What an earlier run left (one that ended without its clean-up) belongs to another engine.
+    FreeTimedCalls(nullptr);
+    qv::FreeTimerEntries();
     ResetGlobalEventSlots(nullptr);
     if (const int code = OpenEventState()) return code;
     VmPushValue(L, VM_GLOBALSINDEX);

@@ -44,10 +44,16 @@ int FindOrFail(const Kind& kind, qvObjectId id, qvTimedCall** out) {
     return *out != nullptr ? 0 : ObjectNotFound(id, kind.notFound);
 }
 
+// Releases the record's references (L none: they belong to an engine that is gone) and frees
+// it.
 void Release(qvVmState* L, qvTimedCall* record) {
-    FreeRef(L, VM_REGISTRYINDEX, record->function);
-    FreeRef(L, VM_REGISTRYINDEX, record->userData);
-    FreeRefList(L, record->header.data);
+    if (L != nullptr) {
+        FreeRef(L, VM_REGISTRYINDEX, record->function);
+        FreeRef(L, VM_REGISTRYINDEX, record->userData);
+        FreeRefList(L, record->header.data);
+    } else {
+        DrainList(&record->header.data, [](qvObjectDataEntry* e) { FreeMemBlock(e); });
+    }
     FreeMemBlock(record);
 }
 

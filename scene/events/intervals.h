@@ -36,7 +36,8 @@ namespace qv::events {
 
 // Registers both lists with the object registry and the attribute providers of both types.
 int RegisterTimedCallLists();
-// Frees every record with its references (their timer entries go with the platform's).
+// Frees every record with its references (L none: forgets the references, which belong to an
+// engine that is gone); their timer entries go with the platform's.
 void FreeTimedCalls(qvVmState* L);
 // The interval of that id pair; none when there is none.
 const qvInterval* LookupInterval(qvObjectId id);
