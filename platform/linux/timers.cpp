@@ -30,11 +30,12 @@ bool Matches(const qvTimerEntry* entry, uint32_t kind, qvObjectId id) {
     return entry->kind == kind && entry->id.number == id.number && entry->id.handle == id.handle;
 }
 
-int AddEntry(uint32_t kind, qvObjectId id, int32_t milliseconds) {
+int AddEntry(uint32_t kind, qvObjectId id, int32_t milliseconds, void* owner) {
     auto* entry = static_cast<qvTimerEntry*>(AllocMemBlock(sizeof(qvTimerEntry), 1));
     if (entry == nullptr) return ERR_MEM;
     entry->kind = kind;
     entry->id = id;
+    entry->owner = owner;
     entry->period = int64_t{milliseconds} * 1000;
     entry->due = MonotonicMicros() + entry->period;
     *ListEnd(&timers.head) = entry;
@@ -95,12 +96,12 @@ void FreeTimerEntries() {
 
 }  // namespace qv
 
-int StartTimerRequest(int operation, qvObjectId id, int32_t milliseconds) {
+int StartTimerRequest(int operation, qvObjectId id, int32_t milliseconds, void* owner) {
     switch (operation) {
         case QV_TIMEROP_INTERVAL:
-            return qv::AddEntry(QV_TIMER_INTERVAL, id, milliseconds);
+            return qv::AddEntry(QV_TIMER_INTERVAL, id, milliseconds, owner);
         case QV_TIMEROP_TIMEOUT:
-            return qv::AddEntry(QV_TIMER_TIMEOUT, id, milliseconds);
+            return qv::AddEntry(QV_TIMER_TIMEOUT, id, milliseconds, owner);
         case QV_TIMEROP_CLEARINTERVAL:
             qv::RemoveEntry(QV_TIMER_INTERVAL, id);
             return 0;
@@ -117,7 +118,7 @@ int StartTimerRequest(int operation, qvObjectId id, int32_t milliseconds) {
     }
 }
 
-qvTimerEntry* ServiceTimerEntry(qvTimerEntry* entry, uint32_t* kind, qvObjectId* id) {
+qvTimerEntry* ServiceTimerEntry(qvTimerEntry* entry, uint32_t* kind, qvObjectId* id, void** owner) {
     *kind = QV_TIMER_NONE;
     if (entry == nullptr) entry = qv::timers.head;
     if (entry == nullptr) return nullptr;
@@ -126,6 +127,7 @@ qvTimerEntry* ServiceTimerEntry(qvTimerEntry* entry, uint32_t* kind, qvObjectId*
     if (entry->due <= now) {
         *kind = entry->kind;
         *id = entry->id;
+        if (owner != nullptr) *owner = entry->owner;
         if (entry->kind == QV_TIMER_TIMEOUT) {
             qv::RemoveEntry(entry->kind, entry->id);
             entry = nullptr;

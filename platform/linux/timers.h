@@ -34,20 +34,24 @@ struct qvTimerEntry {
     qvTimerEntry* next;
     uint32_t kind;   // QV_TIMER_INTERVAL or QV_TIMER_TIMEOUT
     qvObjectId id;   // of the record that the entry serves
+    void* owner;     // that record, which removes the entry before it goes
     int64_t period;  // microseconds
     int64_t due;     // monotonic microseconds
     bool signalled;  // a wait has woken for this due time
 };
 
-// Operations 0 and 1 append a new entry due now plus the period; 2 and 3 unlink and free the
-// entry of that kind and id pair (none is no error); 4 sets the interval entry's period, its
-// pending due time kept. Returns 0, or ERR_MEM when a new entry cannot be allocated.
-int StartTimerRequest(int operation, qvObjectId id, int32_t milliseconds);
+// Operations 0 and 1 append a new entry for owner due now plus the period; 2 and 3 unlink and
+// free the entry of that kind and id pair (none is no error); 4 sets the interval entry's
+// period, its pending due time kept. Returns 0, or ERR_MEM when a new entry cannot be
+// allocated.
+int StartTimerRequest(int operation, qvObjectId id, int32_t milliseconds, void* owner = nullptr);
 // Services entry (none: the first) and returns the entry after it (none at the end). Sets
 // *kind to QV_TIMER_NONE, or, for an entry whose due time has come, to its kind with its id
-// pair: a timeout entry is unlinked and freed; an interval entry is re-armed a period later,
-// or a period from now when that time has passed already, so that missed periods are dropped.
-qvTimerEntry* ServiceTimerEntry(qvTimerEntry* entry, uint32_t* kind, qvObjectId* id);
+// pair and (when asked) its owner: a timeout entry is unlinked and freed; an interval entry is
+// re-armed a period later, or a period from now when that time has passed already, so that
+// missed periods are dropped.
+qvTimerEntry* ServiceTimerEntry(qvTimerEntry* entry, uint32_t* kind, qvObjectId* id,
+                                void** owner = nullptr);
 // The entry of that kind and id pair with the entry after it in *next; none when absent.
 qvTimerEntry* FindTimerEntry(uint32_t kind, qvObjectId id, qvTimerEntry** next);
 

@@ -18,6 +18,16 @@ namespace qv::events {
 namespace {
 
 constexpr int32_t kWindowedMode = 1, kFullScreenMode = 2;
+// Room for the message table's fields and those WaitEvent adds, so that filling it never
+// grows it (2^3 nodes).
+constexpr int kMessageTableNodes = 3;
+
+void PushMessageTable(qvVmState* L) {
+    qvValue table{};
+    table.tag = VM_TTABLE;
+    table.value.gc = VmTableNew(L, 0, kMessageTableNodes);
+    VmPushObject(L, &table);
+}
 
 void SetBytes(qvVmState* L, const char* key, std::string_view bytes) {
     VmPushString(L, key);
@@ -205,7 +215,7 @@ int CallEventHandler(qvVmState* L, qvEventMessage* message, int keepNoCopy) {
     message->stackHeight = VmGetTop(L);
     message->hasId = false;
     VmRawGetI(L, VM_REGISTRYINDEX, message->function);
-    VmNewTable(L);
+    PushMessageTable(L);
     if (const int code = FillMessageTable(L, message)) {
         VmSetTop(L, message->stackHeight);
         return code;

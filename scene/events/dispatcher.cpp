@@ -142,15 +142,24 @@ int Call(qvVmState* L, qvEventMessage* message, Step step) {
     return CallEventHandler(L, message, 0);
 }
 
-// The key name of a key event: the table's names from "ESC" on, else the text the key types.
+constexpr uint32_t kTab = KeyCode("TAB"), kEnter = KeyCode("ENTER"), kReturn = KeyCode("RETURN"),
+                   kSpace = KeyCode("SPACE");
+constexpr uint32_t kFirstSpecialCode = 256;  // codes below are the characters of the layout
+
+// The key name of a key event: what TAB, ENTER, RETURN and SPACE type, the table's names from
+// "ESC" to "PAUSE", else the key's character.
 void SetKeyName(qvEventMessage* message, uint32_t code) {
     const char* name = nullptr;
-    for (int row = kFirstKeyRow; row <= kLastSpecialKeyRow && name == nullptr; ++row) {
-        if (kKeyTable[row].code != code) continue;
-        name = kKeyTable[row].name;
-        if (code == KeyCode("TAB")) name = "        ";
-        if (code == KeyCode("ENTER") || code == KeyCode("RETURN")) name = "\n";
-        if (code == KeyCode("SPACE")) name = " ";
+    if (code == kTab) {
+        name = "        ";
+    } else if (code == kEnter || code == kReturn) {
+        name = "\n";
+    } else if (code == kSpace) {
+        name = " ";
+    } else if (code >= kFirstSpecialCode) {
+        for (int row = kFirstKeyRow; row <= kLastSpecialKeyRow && name == nullptr; ++row) {
+            if (kKeyTable[row].code == code) name = kKeyTable[row].name;
+        }
     }
     if (name != nullptr) {
         std::strncpy(message->keyName, name, sizeof message->keyName - 1);
@@ -179,9 +188,10 @@ std::optional<int> Timers(qvVmState* L, bool resumed, qvEventMessage* message) {
     while (state->timerCursor != nullptr) {
         uint32_t kind = QV_TIMER_NONE;
         qvObjectId id{};
-        state->timerCursor = ServiceTimerEntry(state->timerCursor, &kind, &id);
+        void* owner = nullptr;
+        state->timerCursor = ServiceTimerEntry(state->timerCursor, &kind, &id, &owner);
         if (kind == QV_TIMER_INTERVAL) {
-            const qvInterval* interval = LookupInterval(id);
+            const auto* interval = static_cast<const qvInterval*>(owner);
             if (interval == nullptr || interval->function == -1) continue;
             Prepare(message, QV_MSG_INTERVAL, "Interval", {interval->function, interval->userData});
             message->objectId = id;
@@ -332,10 +342,11 @@ public:
     HeldEventDone& operator=(const HeldEventDone&) = delete;
 };
 
-// Takes the first queued event (after dropping the expired ones) as the held event.
+// Takes the first queued event (after dropping the expired ones) as the held event. The lock
+// is taken first, so that the nested ones only count.
 bool TakeNextEvent(qvVmState* L) {
-    ExpireEvents(L);
     EventQueueLock lock;
+    ExpireEvents(L);
     state->currentEvent = {};
     if (GetEvent(L, 0, &state->currentEvent, 1) == 0) return false;
     RemoveEvents(L, 0, 0);

@@ -92,7 +92,7 @@ int Set(qvVmState* L, const Kind& kind) {
     record->period = period;
     record->userData = userData.release();
     AppendObject(kind.list, &record->header);
-    if (StartTimerRequest(kind.startOperation, IdOf(record), period) != 0) {
+    if (StartTimerRequest(kind.startOperation, IdOf(record), period, record) != 0) {
         // A record without a timer would never fire and keep its references.
         UnlinkObject(kind.list, &record->header);
         Release(L, record);
@@ -147,10 +147,6 @@ void FreeTimedCalls(qvVmState* L) {
     for (qvObjectHeader** list : {&intervals, &timeouts}) {
         DrainList(list, [L](qvObjectHeader* h) { Release(L, reinterpret_cast<qvTimedCall*>(h)); });
     }
-}
-
-const qvInterval* LookupInterval(qvObjectId id) {
-    return Find(kInterval, id);
 }
 
 bool TakeTimeout(qvVmState* L, qvObjectId id, int32_t* function, int32_t* userData) {

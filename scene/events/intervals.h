@@ -1,8 +1,9 @@
 // Intervals and timeouts: records of the event library (gfx::kTypeInterval and kTypeTimeout,
-// 41 and 42) in two lists, each
-// backed by one entry of the platform's timer list (platform/linux/timers.h). The dispatcher
-// notices completed entries and calls the handlers, one per call; an interval keeps its rhythm
-// and drops the periods it missed, a timeout fires once and is gone.
+// 41 and 42) in two lists, each backed by one entry of the platform's timer list
+// (platform/linux/timers.h) whose owner is the record: clearing or replacing a record removes
+// its entry first, so an entry never outlives its record. The dispatcher notices completed
+// entries and calls the handlers, one per call; an interval keeps its rhythm and drops the
+// periods it missed, a timeout fires once and is gone.
 #pragma once
 
 #include <cstdint>
@@ -39,8 +40,6 @@ int RegisterTimedCallLists();
 // Frees every record with its references (L none: forgets the references, which belong to an
 // engine that is gone); their timer entries go with the platform's.
 void FreeTimedCalls(qvVmState* L);
-// The interval of that id pair; none when there is none.
-const qvInterval* LookupInterval(qvObjectId id);
 // A fired timeout: takes its record off the list and frees it with its reference list, handing
 // the handler's and the user data's references to the caller, which releases them after the
 // call (the record is no longer found meanwhile). False when no record has the id pair.
