@@ -236,6 +236,7 @@ TEST_F(Dispatcher, KeyEventsNameTheirKeys) {
                           {KeyCode("ESC"), "ESC"},
                           {KeyCode("F12"), "F12"},
                           {KeyCode("PAUSE"), "PAUSE"},
+                          {KeyCode("UP"), "UP"},
                           {'a', "a"},
                           {'7', "7"}};
     for (const Case& c : cases) {
