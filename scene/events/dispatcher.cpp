@@ -67,23 +67,6 @@ enum class Stage {
     kEnd,
 };
 
-// Queue event types beyond those that runtime/event_queue.h names.
-enum : uint32_t {
-    kEventMoveWindow = 4,
-    kEventInactive = 6,
-    kEventCloseWindow = 7,
-    kEventActive = 8,
-    kEventHidden = 9,
-    kEventShown = 10,
-    kEventWheelUp = 11,
-    kEventWheelDown = 12,
-    kEventModeSwitch = 13,
-    kEventClipboard = 15,
-    kEventOrientation = 17,
-    kEventKeyboardShown = 18,
-    kEventKeyboardHidden = 19,
-};
-
 // The display slot, message kind and action of the events that reach display handlers after
 // the mouse buttons.
 struct DisplayEventRow {
@@ -93,19 +76,19 @@ struct DisplayEventRow {
     const char* action;
 };
 constexpr DisplayEventRow kDisplayEvents[] = {
-    {kEventMoveWindow, kMoveWindow, QV_MSG_MOVEWINDOW, "MoveWindow"},
+    {QV_EVENT_MOVEWINDOW, kMoveWindow, QV_MSG_MOVEWINDOW, "MoveWindow"},
     {QV_EVENT_SIZEWINDOW, kSizeWindow, QV_MSG_SIZEWINDOW, "SizeWindow"},
-    {kEventInactive, kInactiveWindow, QV_MSG_INPUT, "InactiveWindow"},
-    {kEventCloseWindow, kCloseWindow, QV_MSG_INPUT, "CloseWindow"},
-    {kEventActive, kActiveWindow, QV_MSG_INPUT, "ActiveWindow"},
-    {kEventHidden, kHideWindow, QV_MSG_INPUT, "HideWindow"},
-    {kEventShown, kShowWindow, QV_MSG_INPUT, "ShowWindow"},
-    {kEventModeSwitch, kModeSwitch, QV_MSG_MODESWITCH, "ModeSwitch"},
+    {QV_EVENT_INACTIVE, kInactiveWindow, QV_MSG_INPUT, "InactiveWindow"},
+    {QV_EVENT_CLOSEWINDOW, kCloseWindow, QV_MSG_INPUT, "CloseWindow"},
+    {QV_EVENT_ACTIVE, kActiveWindow, QV_MSG_INPUT, "ActiveWindow"},
+    {QV_EVENT_HIDDEN, kHideWindow, QV_MSG_INPUT, "HideWindow"},
+    {QV_EVENT_SHOWN, kShowWindow, QV_MSG_INPUT, "ShowWindow"},
+    {QV_EVENT_MODESWITCH, kModeSwitch, QV_MSG_MODESWITCH, "ModeSwitch"},
     {QV_EVENT_DROPFILES, kOnDropFile, QV_MSG_DROP, "OnDropFile"},
-    {kEventClipboard, kClipboardChange, QV_MSG_INPUT, "ClipboardChange"},
-    {kEventOrientation, kOrientationChange, QV_MSG_ORIENTATION, "OrientationChange"},
-    {kEventKeyboardShown, kShowKeyboard, QV_MSG_INPUT, "ShowKeyboard"},
-    {kEventKeyboardHidden, kHideKeyboard, QV_MSG_INPUT, "HideKeyboard"},
+    {QV_EVENT_CLIPBOARD, kClipboardChange, QV_MSG_INPUT, "ClipboardChange"},
+    {QV_EVENT_ORIENTATION, kOrientationChange, QV_MSG_ORIENTATION, "OrientationChange"},
+    {QV_EVENT_KEYBOARDSHOWN, kShowKeyboard, QV_MSG_INPUT, "ShowKeyboard"},
+    {QV_EVENT_KEYBOARDHIDDEN, kHideKeyboard, QV_MSG_INPUT, "HideKeyboard"},
 };
 
 // The sound event kinds and the global slots that hear them.
@@ -367,8 +350,8 @@ int MouseSlot(const qvInputEvent& event, const char** action) {
         {QV_EVENT_RIGHTMOUSE, kOnRightMouseDown, kOnRightMouseUp, "OnRightMouseDown",
          "OnRightMouseUp"},
         {QV_EVENT_MIDMOUSE, kOnMidMouseDown, kOnMidMouseUp, "OnMidMouseDown", "OnMidMouseUp"},
-        {kEventWheelUp, kOnWheelUp, kOnWheelUp, "OnWheelUp", "OnWheelUp"},
-        {kEventWheelDown, kOnWheelDown, kOnWheelDown, "OnWheelDown", "OnWheelDown"},
+        {QV_EVENT_WHEELUP, kOnWheelUp, kOnWheelUp, "OnWheelUp", "OnWheelUp"},
+        {QV_EVENT_WHEELDOWN, kOnWheelDown, kOnWheelDown, "OnWheelDown", "OnWheelDown"},
     };
     for (const Row& row : kRows) {
         if (row.type != event.type) continue;

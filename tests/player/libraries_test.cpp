@@ -18,8 +18,8 @@
 #include "runtime/errors.h"
 #include "runtime/library_table.h"
 #include "runtime/stubs/display_stub.h"
-#include "scene/events/poll_events.h"
 #include "runtime/stubs/sound_stub.h"
+#include "scene/events/poll_events.h"
 #include "tests/runtime/runtime_test_support.h"
 
 namespace qv::testing {
