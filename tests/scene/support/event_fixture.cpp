@@ -13,6 +13,7 @@
 #include "platform/linux/wait.h"
 #include "runtime/attributes.h"
 #include "runtime/input_pump.h"
+#include "runtime/runtime_state.h"
 #include "scene/events/event_library.h"
 #include "scene/events/event_slots.h"
 
@@ -20,6 +21,8 @@ namespace qv::testing {
 namespace {
 
 constexpr int64_t kStartMicros = 1000000000;
+// A test whose waits end only at ticks would otherwise turn the clock for ever.
+constexpr int64_t kHorizonMicros = kStartMicros + int64_t{3600} * 1000000;
 
 struct Scripted {
     int64_t at;  // microseconds of the clock
@@ -52,6 +55,11 @@ void ReleaseDueInput() {
 void SleepUntil(int64_t deadline) {
     now = std::max(now, deadline);
     ReleaseDueInput();
+    if (now > kHorizonMicros && running != nullptr && !running->horizonPassed) {
+        running->horizonPassed = true;
+        ADD_FAILURE() << "an hour of the virtual clock passed in waits";
+    }
+    if (now > kHorizonMicros) Runtime().abortFlag.store(1);
 }
 
 int64_t NextScriptedInput() {

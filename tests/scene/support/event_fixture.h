@@ -2,7 +2,8 @@
 // displays (one open display with id 1 as the current one), a virtual clock whose sleeps jump
 // to their deadlines, host input released into the headless back end as virtual time passes,
 // and handlers that append their calls to a trace. A wait that nothing could end fails the
-// test (through the wait's test seam) instead of hanging it.
+// test (through the wait's test seam) instead of hanging it, and so does an hour of the clock
+// spent in waits that only ticks end.
 #pragma once
 
 #include <cstdint>
@@ -66,6 +67,8 @@ public:
 
     // The wait's report of a wait that nothing could end.
     void OnBlockedForever();
+    // Set once the clock passed an hour in waits (which ends the program and fails the test).
+    bool horizonPassed = false;
 
 private:
     bool expectBlocked_ = false;
