@@ -160,7 +160,8 @@ void DropDisplayEvents(qvDisplay* display) {
 }
 
 void ExpireEvents(qvVmState* L) {
-    if (!qv::IsOpen()) return;
+    // The dispatcher expires at every look at the queue; an empty one needs no lock.
+    if (!qv::IsOpen() || qv::queue.count.load(std::memory_order_acquire) == 0) return;
     qv::EventQueueLock lock;
     auto timeout = static_cast<uint32_t>(qv::Runtime().eventTimeout);
     qvTimeVal now;

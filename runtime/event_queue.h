@@ -44,13 +44,27 @@ struct qvInputEvent {
     void* extra;
 };
 
+// Event types: what the input pump posts and the dispatcher reads.
 enum : uint32_t {
     QV_EVENT_LEFTMOUSE = 1,
     QV_EVENT_RIGHTMOUSE = 2,
     QV_EVENT_KEY = 3,
+    QV_EVENT_MOVEWINDOW = 4,
     QV_EVENT_SIZEWINDOW = 5,
+    QV_EVENT_INACTIVE = 6,
+    QV_EVENT_CLOSEWINDOW = 7,
+    QV_EVENT_ACTIVE = 8,
+    QV_EVENT_HIDDEN = 9,
+    QV_EVENT_SHOWN = 10,
+    QV_EVENT_WHEELUP = 11,
+    QV_EVENT_WHEELDOWN = 12,
+    QV_EVENT_MODESWITCH = 13,
     QV_EVENT_DROPFILES = 14,
+    QV_EVENT_CLIPBOARD = 15,
     QV_EVENT_MIDMOUSE = 16,
+    QV_EVENT_ORIENTATION = 17,
+    QV_EVENT_KEYBOARDSHOWN = 18,
+    QV_EVENT_KEYBOARDHIDDEN = 19,
 };
 
 inline constexpr int kEventQueueSize = 256;

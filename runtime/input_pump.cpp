@@ -16,20 +16,6 @@
 namespace qv {
 namespace {
 
-// Event types of the queue that only the pump posts.
-enum : uint32_t {
-    kEventMoveWindow = 4,
-    kEventInactive = 6,
-    kEventCloseWindow = 7,
-    kEventActive = 8,
-    kEventHidden = 9,
-    kEventShown = 10,
-    kEventWheelUp = 11,
-    kEventWheelDown = 12,
-    kEventModeSwitch = 13,
-    kEventClipboard = 15,
-};
-
 constexpr uint32_t kNoModeSwitchFlag = 0x8;
 constexpr uint32_t kShiftBits = (KeyCode("LSHIFT") | KeyCode("RSHIFT")) & ~kQualifierBit;
 constexpr uint32_t kAltBits = (KeyCode("LALT") | KeyCode("RALT")) & ~kQualifierBit;
@@ -76,7 +62,8 @@ public:
             case HostEventKind::kButton:
                 return Button(event);
             case HostEventKind::kWheel:
-                Post(event.down ? kEventWheelDown : kEventWheelUp, Data(event.x), Data(event.y), 0);
+                Post(event.down ? QV_EVENT_WHEELDOWN : QV_EVENT_WHEELUP, Data(event.x),
+                     Data(event.y), 0);
                 return true;
             case HostEventKind::kKey:
                 return Key(event);
@@ -85,17 +72,17 @@ public:
                 return true;
             case HostEventKind::kMoved:
                 window_->x = event.x, window_->y = event.y;
-                Post(kEventMoveWindow, Data(event.x), Data(event.y), 0);
+                Post(QV_EVENT_MOVEWINDOW, Data(event.x), Data(event.y), 0);
                 return true;
             case HostEventKind::kResized:
                 Resized(event);
                 return true;
             case HostEventKind::kClose:
                 if (!input_.ReportsClose(display_)) return false;
-                Post(kEventCloseWindow, 0, 0, 0);
+                Post(QV_EVENT_CLOSEWINDOW, 0, 0, 0);
                 return true;
             case HostEventKind::kFocus:
-                Post(event.down ? kEventActive : kEventInactive, 0, 0, 0);
+                Post(event.down ? QV_EVENT_ACTIVE : QV_EVENT_INACTIVE, 0, 0, 0);
                 return true;
             case HostEventKind::kIconify:
                 // The desktop confirms a minimising or restoring that the program asked for:
@@ -103,13 +90,13 @@ public:
                 if (window_->iconified == event.down) return true;
                 window_->iconified = event.down;
                 input_.SetIconified(display_, event.down);
-                Post(event.down ? kEventHidden : kEventShown, 0, 0, 0);
+                Post(event.down ? QV_EVENT_HIDDEN : QV_EVENT_SHOWN, 0, 0, 0);
                 return true;
             case HostEventKind::kDrop:
                 Drop(event);
                 return true;
             case HostEventKind::kClipboard:
-                if (window_->clipboardReports) Post(kEventClipboard, 0, 0, 0);
+                if (window_->clipboardReports) Post(QV_EVENT_CLIPBOARD, 0, 0, 0);
                 return true;
         }
         return true;
@@ -157,7 +144,7 @@ private:
             return false;
         }
         input_.RequestModeSwitch(display_);
-        Post(kEventModeSwitch, 0, 0, 0);
+        Post(QV_EVENT_MODESWITCH, 0, 0, 0);
         return true;
     }
 

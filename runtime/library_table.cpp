@@ -24,7 +24,9 @@
 #include "scene/bgpic_library.h"
 #include "scene/display_hosts.h"
 #include "scene/display_library.h"
-#include "scene/poll_events_standin.h"
+#include "scene/events/event_library.h"
+#include "scene/events/event_neighbours.h"
+#include "scene/events/poll_events.h"
 #include "scene/scene_neighbours.h"
 
 namespace qv {
@@ -49,7 +51,8 @@ int RegisterStub(qvVmState* L) {
 // subsystem that owns the answer.
 class PlayerNeighbours final : public scene::SceneNeighbours,
                                public scene::DisplayNeighbours,
-                               public objects::ObjectNeighbours {};
+                               public objects::ObjectNeighbours,
+                               public events::EventNeighbours {};
 
 // The graphics library asks for brushes and its default draw tags as it registers, so the
 // answers are installed first.
@@ -65,7 +68,7 @@ constexpr qvLibraryCleanup kGraphicsCleanups[] = {
     {kFreeGraphicsObjects, FreeGraphicsObjects}};
 constexpr qvLibraryCleanup kDrawCleanups[] = {{kFreeDrawBuffers, FreeDrawBuffers}};
 constexpr qvLibraryCleanup kDosCleanups[] = {{kFreeDosObjects, FreeDosObjects}};
-constexpr qvLibraryCleanup kEventCleanups[] = {{kFreeEventObjects, NoCleanup}};
+constexpr qvLibraryCleanup kEventCleanups[] = {{kFreeEventObjects, FreeEventObjects}};
 constexpr qvLibraryCleanup kSystemCleanups[] = {{kFreeCatalogs, FreeSystemObjects}};
 constexpr qvLibraryCleanup kLayersCleanups[] = {{kFreeLayerLists, NoCleanup}};
 constexpr qvLibraryCleanup kTextCleanups[] = {{kFreeAllTextObjects, FreeAllTextObjects}};
@@ -90,7 +93,7 @@ constexpr qvLibraryRow kRows[kLibraryCount] = {
     {"draw", RegisterDrawLibrary, kDrawCleanups},
     {"moveobject", RegisterStub<"moveobject">, {}},
     {"dos", RegisterDosLibrary, kDosCleanups},
-    {"event", RegisterStub<"event">, kEventCleanups},
+    {"event", RegisterEventLibrary, kEventCleanups},
     {"system", RegisterSystemLibrary, kSystemCleanups},
     {"layers", RegisterStub<"layers">, kLayersCleanups},
     {"text", RegisterTextLibrary, kTextCleanups},

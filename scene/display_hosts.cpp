@@ -232,10 +232,6 @@ bool DisplayNeighbours::PointerShown(const qvPointer* pointer) {
     return false;
 }
 
-const qvEventHandler* DisplayNeighbours::DisplayEventHandlers(const qvDisplay* display) {
-    return display != nullptr ? display->handlers : nullptr;
-}
-
 int DisplayNeighbours::RenderBGPicBitmap(qvVmState* L, qvDisplayBitMap** bitmap, int32_t* width,
                                          int32_t* height) {
     const qvDisplay* current = Displays().current;

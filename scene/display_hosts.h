@@ -12,16 +12,15 @@ namespace qv::scene {
 void InstallDisplayHosts();
 void RemoveDisplayHosts();
 
-// The graphics library's questions about displays: their pointer and hidden flag, their
-// handler slots, and the current picture as shown. The player joins it with the other
-// subsystems' answers into the one object it installs.
+// The graphics library's questions about displays: their pointer and hidden flag, and the
+// current picture as shown (the event library answers for their handler slots). The player
+// joins it with the other subsystems' answers into the one object it installs.
 class DisplayNeighbours : public virtual gfx::Neighbours {
 public:
     qvPointer* DisplayPointer(const qvDisplay* display) override;
     void SetDisplayPointer(qvDisplay* display, qvPointer* pointer) override;
     void SetPointerHidden(qvDisplay* display, bool hidden) override;
     bool PointerShown(const qvPointer* pointer) override;
-    const qvEventHandler* DisplayEventHandlers(const qvDisplay* display) override;
     int RenderBGPicBitmap(qvVmState* L, qvDisplayBitMap** bitmap, int32_t* width,
                           int32_t* height) override;
 };

@@ -19,7 +19,7 @@
 
 #include "engine/testsupport/commands.h"
 #include "engine/testsupport/listing.h"
-#include "scene/poll_events_standin.h"
+#include "scene/events/poll_events.h"
 #include "tools/qvasm/qvasm.h"
 
 namespace {

@@ -3,12 +3,12 @@
 #include <cstdio>
 #include <string>
 
-#include "libs/arexx/event_standins.h"
 #include "platform/linux/debug_output.h"
 #include "runtime/arguments.h"
 #include "runtime/errors.h"
 #include "runtime/exports.h"
 #include "runtime/input_pump.h"
+#include "scene/events/dispatcher.h"
 
 namespace qv {
 namespace {
@@ -77,6 +77,27 @@ std::string ArgText(qvVmState* L, int idx) {
 
 }  // namespace
 
+RexxCommandText SplitRexxCommand(std::string_view text) {
+    RexxCommandText split;
+    size_t space = text.find(' ');
+    split.command.assign(text.substr(0, space));
+    if (space == std::string_view::npos) return split;
+    split.rawArgs.assign(text.substr(space + 1));
+    split.argc = 1;
+    bool quoted = false;
+    for (char c : split.rawArgs) {
+        if (c == '"') {
+            quoted = !quoted;
+        } else if (c == ' ' && !quoted) {
+            split.args.push_back('\0');
+            ++split.argc;
+        } else {
+            split.args.push_back(c);
+        }
+    }
+    return split;
+}
+
 std::vector<int> RexxPortDescriptors() {
     return state.port ? state.port->Descriptors() : std::vector<int>();
 }
@@ -98,7 +119,6 @@ int RegisterARexxLibrary(qvVmState* L) {
 
 void CloseRexxPort(qvVmState*) {
     qv::state = {};
-    qv::OnARexxSlot() = {};
     qv::SetRexxDebugSink(nullptr);
 }
 

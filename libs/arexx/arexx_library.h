@@ -5,6 +5,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -28,6 +29,18 @@ const std::string& GetRexxArg0(const qv::RexxMessage& message);
 void ReplyRexxMessage(std::unique_ptr<qv::RexxMessage> message, std::string_view result);
 
 namespace qv {
+
+// An ARexx or user-message command text as a handler's message table holds it: the word
+// before the first space, and the rest both as it is and split into arguments at the spaces
+// outside double quotes (each such space ends one, so two spaces make an empty one), the
+// quotes removed.
+struct RexxCommandText {
+    std::string command;
+    std::string args;  // the arguments, separated by NULs, without their quotes
+    std::string rawArgs;
+    int argc = 0;  // 1 plus the argument-ending spaces; 0 without a space
+};
+RexxCommandText SplitRexxCommand(std::string_view text);
 
 // The descriptors of the program's port (none without one), for waits.
 std::vector<int> RexxPortDescriptors();

@@ -48,6 +48,10 @@ void SetSystemClock(const SystemClock* clock) {
     current.store(clock != nullptr ? clock : &kSystemClock, std::memory_order_release);
 }
 
+bool UsingSystemClock() {
+    return current.load(std::memory_order_acquire) == &kSystemClock;
+}
+
 void MonotonicTime(qvTimeVal* out) {
     SplitMicros(MonotonicMicros(), out);
 }

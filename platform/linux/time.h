@@ -37,6 +37,8 @@ const SystemClock& Clock();
 // Replaces the clocks and the sleep; nullptr restores the system's. Safe to call while other
 // threads read the clock; the record must outlive its use.
 void SetSystemClock(const SystemClock* clock);
+// Whether the system's clock is in use (false while a test's clock is installed).
+bool UsingSystemClock();
 
 inline int64_t MonotonicMicros() {
     return Clock().monotonicMicros();

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "libs/arexx/event_standins.h"
+#include "libs/arexx/arexx_library.h"
 #include "platform/linux/rexx_ports.h"
 
 namespace {

@@ -21,7 +21,7 @@
 #include "scene/bgpic.h"
 #include "scene/display.h"
 #include "scene/display_library.h"
-#include "scene/poll_events_standin.h"
+#include "scene/events/poll_events.h"
 #include "tests/runtime/runtime_test_support.h"
 
 namespace qv::testing {

@@ -15,8 +15,9 @@
 #include <vector>
 
 #include "libs/arexx/arexx_library.h"
-#include "libs/arexx/event_standins.h"
 #include "libs/string/string_library.h"
+#include "scene/events/dispatcher.h"
+#include "scene/events/event_slots.h"
 #include "tests/support/lib_fixture.h"
 
 extern char** environ;
@@ -123,6 +124,11 @@ while True:
         conn.send(struct.pack('<ii', 0, 0) + reply[8:])
 )";
 
+// The event library's "onarexx" slot, which tests fill directly.
+inline qvEventHandler& OnARexxSlot() {
+    return events::GlobalEventSlots()[events::kOnARexx];
+}
+
 class ARexxLib : public LibFixture {
 protected:
     ARexxLib()
@@ -130,6 +136,7 @@ protected:
           dirEnv_("QV_REXX_DIR", dir_.path()) {}
     ~ARexxLib() override {
         CloseRexxPort(L);
+        events::ResetGlobalEventSlots(nullptr);
         peers_.clear();
     }
 

@@ -3,8 +3,10 @@
 compares screenshots (xwd) with what was shown pixel for pixel, and sends input with xdotool.
 
 Usage: x11_test.py QVWIN CASE [KEEP_DIR]
+       x11_test.py QUORVELLA events KEEP_DIR APPLET
 
-CASE is one of ppm-origin, ppm-offset, shape, mouse, keys. A mismatching screenshot is kept in
+CASE is one of ppm-origin, ppm-offset, shape, mouse, keys; events runs the player on an
+applet that prints READY and then the key and the click it receives through WaitEvent. A mismatching screenshot is kept in
 KEEP_DIR (default: the current directory) as CASE-shot.ppm with CASE-diff.ppm (differing pixels
 white), and the first 20 differing pixels are printed. Without Xvfb, xwd or xdotool the test is
 skipped (status 77), or fails under CI=true."""
@@ -94,12 +96,14 @@ class X11:
 
 
 class Window:
-    """A qvwin process and the lines it prints."""
+    """A qvwin process (or the player, ready=None) and the lines it prints."""
 
-    def __init__(self, x11, qvwin, args):
+    def __init__(self, x11, qvwin, args, ready="READY"):
         self.process = subprocess.Popen([qvwin] + args, env=x11.env(), stdout=subprocess.PIPE,
                                         stderr=subprocess.PIPE)
         self.pending = b""
+        if ready is None:
+            return
         ready = self.line().split()
         if len(ready) != 5 or ready[0] != "READY":
             raise Failure("qvwin said %r instead of READY" % " ".join(ready))
@@ -222,6 +226,26 @@ def run_keys(x11, qvwin):
     return window
 
 
+def run_events(x11, player, applet):
+    """The player's WaitEvent loop receives xdotool's key and click and then ends."""
+    window = Window(x11, player, [applet, "-QUIET"], ready=None)
+    if window.line() != "READY":
+        raise Failure("the applet did not start")
+    subprocess.run(["xdotool", "search", "--sync", "--name", "Quorvella"], env=x11.env(),
+                   check=True, capture_output=True)
+    x11.xdotool("mousemove", str(SCREEN[0] // 2), str(SCREEN[1] // 2))
+    x11.xdotool("key", "a")
+    x11.xdotool("click", "1")
+    lines = [window.line(), window.line()]
+    if lines != ["OnKeyDown a", "OnMouseDown"]:
+        raise Failure("the handlers printed %r" % lines)
+    try:
+        window.process.wait(timeout=WAIT_SECONDS)  # the loop ends by itself
+    except subprocess.TimeoutExpired:
+        raise Failure("the player did not end after its two events")
+    return window
+
+
 def main():
     qvwin, case = sys.argv[1], sys.argv[2]
     keep = sys.argv[3] if len(sys.argv) > 3 else os.getcwd()
@@ -242,6 +266,8 @@ def main():
                 window = run_mouse(x11, qvwin)
             elif case == "keys":
                 window = run_keys(x11, qvwin)
+            elif case == "events":
+                window = run_events(x11, qvwin, sys.argv[4])
             else:
                 raise Failure("unknown case " + case)
             status, err = window.finish()

@@ -1,4 +1,4 @@
-#include "scene/poll_events_standin.h"
+#include "scene/events/poll_events.h"
 
 #include "platform/linux/video/video.h"
 #include "runtime/input_pump.h"
@@ -6,7 +6,6 @@
 
 namespace qv {
 
-// The engine sets *status to 0 and tests the abort flag itself: idle, the hook is one load.
 void PollEventsHook(qvVmState* L, qvDebugRecord*, int*) {
     if (InputDue().load(std::memory_order_relaxed) != 0) PumpEvents(L);
 }

@@ -1,0 +1,34 @@
+#include "scene/events/event_displays.h"
+
+namespace qv::events {
+namespace {
+
+// Before the display side installs its records: no display at all.
+class NoDisplays final : public EventDisplays {
+public:
+    qvDisplay* CurrentDisplay() override { return nullptr; }
+    qvDisplay* FirstDisplay() override { return nullptr; }
+    qvDisplay* NextDisplay(const qvDisplay*) override { return nullptr; }
+    bool IsOpen(const qvDisplay*) override { return false; }
+    qvEventHandler* EventHandlers(qvDisplay*) override { return nullptr; }
+    void SetCloseReporting(qvDisplay*, bool) override {}
+    bool MouseMoved(const qvDisplay*, qvTimeVal*) override { return false; }
+    void ClearMouseMoved(qvDisplay*) override {}
+    qvPlatformDisplay* Window(qvDisplay*) override { return nullptr; }
+    DisplayFacts Facts(const qvDisplay*) override { return {}; }
+};
+
+NoDisplays none;
+EventDisplays* installed = &none;
+
+}  // namespace
+
+EventDisplays& Displays() {
+    return *installed;
+}
+
+void SetEventDisplays(EventDisplays* displays) {
+    installed = displays != nullptr ? displays : &none;
+}
+
+}  // namespace qv::events

@@ -1,0 +1,13 @@
+// The "event" command library: handler installation, the dispatcher's commands, intervals
+// and timeouts, and the library's constants. Its registration makes the dispatcher's record
+// and empties the global handler slots; FreeEventObjects frees everything again at shutdown.
+#pragma once
+
+#include "engine/vm.h"
+
+// Registers the commands as globals and under "event", the constants and the interval and
+// timeout lists. Returns 0 or ERR_MEM.
+int RegisterEventLibrary(qvVmState* L);
+// Shutdown: frees the intervals and timeouts with their timer entries, the global slots'
+// references and the dispatcher's record. Safe when the library never registered.
+void FreeEventObjects(qvVmState* L);

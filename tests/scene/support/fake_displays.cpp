@@ -1,0 +1,67 @@
+#include "tests/scene/support/fake_displays.h"
+
+#include <algorithm>
+
+namespace qv::testing {
+
+FakeDisplays::FakeDisplays() {
+    events::SetEventDisplays(this);
+    SetDisplayInput(this);
+}
+
+FakeDisplays::~FakeDisplays() {
+    FreeAll(nullptr);
+    if (CurrentDisplayInput() == this) SetDisplayInput(nullptr);
+    if (&events::Displays() == this) events::SetEventDisplays(nullptr);
+}
+
+FakeDisplay* FakeDisplays::Add(uint32_t id) {
+    auto* display = new FakeDisplay{};
+    display->prefix.header.type = 21;
+    display->prefix.header.id = id;
+    for (qvEventHandler& slot : display->handlers) slot = {-1, -1};
+    display->open = true;
+    display->facts = {320, 200, 10, 20, 0, 0, 0, false};
+    display->window = AllocPlatformDisplay(display->record());
+    const qvWindowSpec spec{10, 20, 320, 200, 0, "fake"};
+    if (display->window != nullptr) OpenPlatformWindow(display->window, spec, 0, nullptr, nullptr);
+    list_.push_back(display);
+    if (current_ == nullptr) current_ = display;
+    return display;
+}
+
+void FakeDisplays::Free(qvVmState* L, FakeDisplay* display) {
+    auto at = std::find(list_.begin(), list_.end(), display);
+    if (at == list_.end()) return;
+    at = list_.erase(at);
+    FakeDisplay* successor = at != list_.end() ? *at : nullptr;
+    DropDisplayEvents(display->record());
+    events::ForgetEventDisplay(display->record(), successor ? successor->record() : nullptr);
+    for (const qvEventHandler& slot : display->handlers) {
+        if (L == nullptr) break;
+        FreeRef(L, VM_REGISTRYINDEX, slot.function);
+        FreeRef(L, VM_REGISTRYINDEX, slot.userData);
+    }
+    FreePlatformDisplay(display->window);
+    if (current_ == display) current_ = list_.empty() ? nullptr : list_.front();
+    delete display;
+}
+
+void FakeDisplays::FreeAll(qvVmState* L) {
+    while (!list_.empty()) Free(L, list_.front());
+}
+
+qvDisplay* FakeDisplays::FirstDisplay() {
+    return list_.empty() ? nullptr : list_.front()->record();
+}
+
+qvDisplay* FakeDisplays::NextDisplay(const qvDisplay* display) {
+    auto at = std::find(list_.begin(), list_.end(), &Of(display));
+    return at == list_.end() || ++at == list_.end() ? nullptr : (*at)->record();
+}
+
+bool FakeDisplays::IsPrimary(const qvDisplay* display) {
+    return !list_.empty() && list_.front() == &Of(display);
+}
+
+}  // namespace qv::testing
