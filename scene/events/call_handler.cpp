@@ -77,6 +77,14 @@ void SetDropFields(qvVmState* L, const char* names) {
     SetTableFieldInt(L, "numdropfiles", count);
 }
 
+// The mouse in the display's coordinates; 0, 0 while the display has no window.
+DisplayPoint MouseInDisplay(const qvDisplay* display) {
+    EventDisplays& displays = Displays();
+    if (!displays.IsOpen(display)) return {0, 0};
+    const DisplayFacts facts = displays.Facts(display);
+    return ToDisplayPoint(facts, facts.mouseX, facts.mouseY);
+}
+
 // The fields of the message table on top of the stack, by kind; 0 or ERR_MEM.
 int FillMessageTable(qvVmState* L, qvEventMessage* m) {
     SetTableFieldString(L, "action", m->action);
@@ -106,9 +114,9 @@ int FillMessageTable(qvVmState* L, qvEventMessage* m) {
             break;
         }
         case QV_MSG_MOUSEMOVE: {
-            const DisplayFacts facts = Displays().Facts(m->display);
-            SetTableFieldInt(L, "x", facts.mouseX);
-            SetTableFieldInt(L, "y", facts.mouseY);
+            const DisplayPoint mouse = MouseInDisplay(m->display);
+            SetTableFieldInt(L, "x", mouse.x);
+            SetTableFieldInt(L, "y", mouse.y);
             SetDisplayId(L, m);
             break;
         }

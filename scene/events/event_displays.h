@@ -19,10 +19,21 @@ namespace qv::events {
 struct DisplayFacts {
     int32_t width, height;   // the display's size
     int32_t x, y;            // its position on the desktop
-    int32_t mouseX, mouseY;  // the mouse in the display's coordinates; 0 while it is not open
+    int32_t mouseX, mouseY;  // the mouse in the window's inner coordinates
     int32_t orientation;
     bool fullScreen;  // the run-time is in full-screen mode
+    // Where the picture sits in the window and at what scale: see ToDisplayPoint.
+    int32_t offsetX = 0, offsetY = 0;
+    double scaleX = 1.0, scaleY = 1.0;
 };
+
+struct DisplayPoint {
+    int32_t x, y;
+};
+
+// A point of the window's inner area (as input events carry it) in the display's coordinates:
+// less the output offset, divided by the scale factor, truncated toward zero.
+DisplayPoint ToDisplayPoint(const DisplayFacts& facts, int32_t x, int32_t y);
 
 class EventDisplays {
 public:
@@ -33,6 +44,7 @@ public:
     // The display list in its order; none at its end.
     virtual qvDisplay* FirstDisplay() = 0;
     virtual qvDisplay* NextDisplay(const qvDisplay* display) = 0;
+    // Whether the display has its window (open or minimised).
     virtual bool IsOpen(const qvDisplay* display) = 0;
     // The display's gfx::kDisplayEventCount handler slots.
     virtual qvEventHandler* EventHandlers(qvDisplay* display) = 0;

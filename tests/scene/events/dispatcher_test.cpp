@@ -1,6 +1,7 @@
 // The dispatcher through WaitEvent and CheckEvent: the order of the sources, one handler per
 // call and the resumption where the last one ran, the tables that handlers and callers get,
 // expiry by age and the abort flag.
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "runtime/key_table.h"
 #include "runtime/runtime_state.h"
 #include "scene/events/dispatcher.h"
+#include "scene/events/event_displays.h"
 #include "scene/events/event_library.h"
 #include "tests/scene/support/event_fixture.h"
 
@@ -357,6 +359,58 @@ TEST_F(Dispatcher, QueuedEventsExpireByAgeAndOldMovementsStaySilent) {
         EXPECT_EQ(Number(Check(), "triggered"), c.fires ? 1 : 0);
         Check();  // the rest of the cycle clears the flag
     }
+}
+
+// Input carries the window's inner coordinates; handlers get the display's: less the output
+// offset, divided by the scale factor, truncated toward zero.
+TEST_F(Dispatcher, PositionsReachHandlersInTheDisplaysCoordinates) {
+    struct Case {
+        int32_t x, offset;
+        double scale;
+        int32_t expected;
+    };
+    constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
+    const Case cases[] = {
+        {30, 10, 2.0, 10},
+        {5, 10, 2.0, -2},
+        {7, 0, 0.5, 14},
+        {7, 0, 0.0, 7},
+        {3, 3, 1.0, 0},
+        {kMax, -kMax, 1.0, kMax},
+        {-kMax, kMax, 1.0, -kMax - 1},
+        {9, 0, 1e-12, kMax},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.x);
+        events::DisplayFacts facts{};
+        facts.offsetX = facts.offsetY = c.offset;
+        facts.scaleX = facts.scaleY = c.scale;
+        const events::DisplayPoint point = events::ToDisplayPoint(facts, c.x, c.x);
+        EXPECT_EQ(point.x, c.expected);
+        EXPECT_EQ(point.y, c.expected);
+    }
+
+    ASSERT_EQ(Install({{"onmousemove", Handler()}, {"ondropfile", Handler()}}).code, 0);
+    display->facts.offsetX = 10, display->facts.offsetY = 20;
+    display->facts.scaleX = 2.0, display->facts.scaleY = 0.5;
+    display->facts.mouseX = 30, display->facts.mouseY = 25;
+    Input(Motion(30, 25));
+    ASSERT_TRUE(platform::testing::InjectDrop(display->window->number, 12, 34, {"a"}));
+    Pump();
+    const CallResult move = Wait();
+    EXPECT_EQ(ActionOf(move), "OnMouseMove");
+    EXPECT_EQ(Number(move, "x"), 10);
+    EXPECT_EQ(Number(move, "y"), 10);
+    const CallResult drop = Wait();
+    EXPECT_EQ(ActionOf(drop), "OnDropFile");
+    EXPECT_EQ(Number(drop, "x"), 1);
+    EXPECT_EQ(Number(drop, "y"), 28);
+
+    EXPECT_EQ(Number(Check(), "triggered"), 0) << "the cycle ends";
+    display->open = false;
+    Input(Motion(1, 1));
+    Pump();
+    EXPECT_EQ(Number(Check(), "x"), 0) << "a display without its window has no mouse";
 }
 
 TEST_F(Dispatcher, AnAbortWhileAHandlerRunsIsTheCallsResult) {
