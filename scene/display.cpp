@@ -202,10 +202,11 @@ void FreeAllDisplays(qvVmState* L) {
     // What the windows show is presented once more before they close.
     if (state.list != nullptr) qv::Present();
     FreeAsyncDraws(L);
-    qv::DrainList(&state.list, [L](qvObjectHeader* header) {
+    qv::DrainList(&state.list, [L, &state](qvObjectHeader* header) {
         qvDisplay* display = AsDisplay(header);
         FreeDisplayContents(L, display, 1);
         DropDisplayEvents(display);
+        if (Hooks().displayFreed != nullptr) Hooks().displayFreed(display, AsDisplay(state.list));
         qv::DeleteBlock(display);
     });
     state.current = nullptr;

@@ -165,7 +165,8 @@ namespace qv::scene {
 // What other subsystems do for the displays. Each hook is empty until the subsystem that
 // owns it installs it.
 struct DisplayHooks {
-    // The event dispatcher: display is being freed; a cursor on it moves on to next.
+    // The event dispatcher: display is being freed (out of the list, its queued events
+    // dropped); a cursor on it moves on to next, and an event it holds forgets it.
     void (*displayFreed)(qvDisplay* display, qvDisplay* next) = nullptr;
     // Buttons: the picture's buttons forget that they are pressed or hovered.
     void (*resetButtonStates)(qvVmState* L, qvBGPic* picture) = nullptr;

@@ -28,14 +28,12 @@
 #include "scene/bgpic.h"
 #include "scene/display.h"
 #include "scene/display_engine.h"
+#include "scene/display_events.h"
 #include "scene/display_hosts.h"
 
 namespace qv::scene {
 namespace {
 
-// Events the commands post.
-constexpr uint32_t kEventHideWindow = 9;
-constexpr uint32_t kEventShowWindow = 10;
 constexpr int32_t kMaxTitle = 255;
 
 // Start-up display modes.
@@ -154,7 +152,7 @@ int HideDisplay(qvVmState* L) {
     if (display->state != DISPSTATE_OPEN) return ERR_WRONGUSAGE;
     if (VideoPlayingOnDisplay(display) != 0) return ERR_VIDATTACHED;
     if (int code = Minimise(display)) return code;
-    PostEvent(display, kEventHideWindow, 0, 0, 0, nullptr);
+    PostEvent(display, QV_EVENT_HIDDEN, 0, 0, 0, nullptr);
     // With the last ordinary display hidden, the run-time's own displays go too.
     for (const qvDisplay* d = FirstDisplay(); d != nullptr; d = NextDisplay(d)) {
         if (d->state == DISPSTATE_OPEN && Ordinary(d)) return 0;
@@ -174,7 +172,7 @@ int ShowDisplay(qvVmState* L) {
     if (int code = IconifyDisplay(display->window, 0)) return code;
     display->state = DISPSTATE_OPEN;
     display->activateOnOpen = 1;
-    PostEvent(display, kEventShowWindow, 0, 0, 0, nullptr);
+    PostEvent(display, QV_EVENT_SHOWN, 0, 0, 0, nullptr);
     return 0;
 }
 
@@ -401,6 +399,7 @@ int RegisterDisplayLibrary(qvVmState* L) {
     if (int code = RegisterCommandTable(kDisplayCommands, "display")) return code;
     if (int code = RegisterObjectList(&state.list)) return code;
     InstallDisplayHosts();
+    InstallEventDisplays();
     qv::objects::SetSceneSeam(&objectScene);
     return 0;
 }
@@ -408,6 +407,7 @@ int RegisterDisplayLibrary(qvVmState* L) {
 void CloseDisplayLibrary(qvVmState* L) {
     FreeAllDisplays(L);
     qv::objects::SetSceneSeam(nullptr);
+    RemoveEventDisplays();
     RemoveDisplayHosts();
 }
 

@@ -8,7 +8,7 @@
 
 // Registers the commands and constants, the display list with the object registry, the
 // display semaphore (ERR_SEMAPHORE when it cannot be made) and the display list's answers to
-// the blits, pictures, text, input pump and brushes. 0 or an error code.
+// the blits, pictures, text, input pump, event library and brushes. 0 or an error code.
 int RegisterDisplayLibrary(qvVmState* L);
 // Shutdown: every display (FreeAllDisplays), then the answers go.
 void CloseDisplayLibrary(qvVmState* L);
