@@ -31,7 +31,7 @@ struct Scripted {
 
 int64_t now = kStartMicros;
 std::vector<Scripted> scripted;
-EventFixture* running = nullptr;
+EventClockFixture* running = nullptr;
 std::map<uint32_t, int32_t> published;
 
 int64_t Now() {
@@ -109,9 +109,7 @@ std::string FieldText(qvVmState* L, const char* key) {
 
 }  // namespace
 
-EventFixture::EventFixture() : EventFixture(OpenLibraries<RegisterEventLibrary>) {}
-
-EventFixture::EventFixture(LibraryOpener opener) : LibFixture(opener) {
+EventClockFixture::EventClockFixture(LibraryOpener opener) : LibFixture(opener) {
     now = kStartMicros;
     scripted.clear();
     published.clear();
@@ -122,12 +120,10 @@ EventFixture::EventFixture(LibraryOpener opener) : LibFixture(opener) {
     platform::testing::ResetHeadless();
     media::testing::ResetSoundEvents();
     AddSetAttrHandler(RecordAttribute);
-    display = displays.Add(1);
 }
 
-EventFixture::~EventFixture() {
+EventClockFixture::~EventClockFixture() {
     FreeEventObjects(L);
-    displays.FreeAll(L);
     CloseUserPort();
     media::testing::ResetSoundEvents();
     platform::testing::ResetHeadless();
@@ -136,32 +132,31 @@ EventFixture::~EventFixture() {
     running = nullptr;
 }
 
-int64_t EventFixture::NowMs() {
+int64_t EventClockFixture::NowMs() {
     return now / 1000;
 }
 
-void EventFixture::OnBlockedForever() {
+void EventClockFixture::OnBlockedForever() {
     ++blockedWaits_;
     if (!expectBlocked_) ADD_FAILURE() << "a wait would block forever";
 }
 
-void EventFixture::Advance(int64_t milliseconds) {
+void EventClockFixture::Advance(int64_t milliseconds) {
     now += milliseconds * 1000;
     ReleaseDueInput();
 }
 
-void EventFixture::InputAt(int64_t atMs, HostEvent event, FakeDisplay* target) {
-    if (target == nullptr) target = displays.Current();
-    event.window = target->window->number;
+void EventClockFixture::InputAt(int64_t atMs, HostEvent event, const qvPlatformDisplay* window) {
+    event.window = window->number;
     scripted.push_back({atMs * 1000, event});
     ReleaseDueInput();
 }
 
-void EventFixture::Pump() {
+void EventClockFixture::Pump() {
     PumpEvents(L);
 }
 
-Arg EventFixture::Handler(NativeFunction then) {
+Arg EventClockFixture::Handler(NativeFunction then) {
     return Native([this, then](qvVmState* S) {
         trace.push_back(FieldText(S, "action") + " " + FieldText(S, "id") + " " +
                         FieldText(S, "userdata"));
@@ -169,8 +164,8 @@ Arg EventFixture::Handler(NativeFunction then) {
     });
 }
 
-CallResult EventFixture::Install(std::vector<std::pair<std::string, Arg>> fields,
-                                 std::optional<Arg> userData) {
+CallResult EventClockFixture::Install(std::vector<std::pair<std::string, Arg>> fields,
+                                      std::optional<Arg> userData) {
     std::vector<std::pair<Arg, Arg>> entries;
     for (auto& [name, value] : fields) entries.emplace_back(Str(name), std::move(value));
     std::vector<Arg> args{Table(std::move(entries))};
@@ -178,18 +173,18 @@ CallResult EventFixture::Install(std::vector<std::pair<std::string, Arg>> fields
     return Call("InstallEventHandler", args);
 }
 
-std::string EventFixture::ActionOf(const CallResult& result) {
+std::string EventClockFixture::ActionOf(const CallResult& result) {
     if (result.results.empty()) return "";
     const Value* action = result.results[0].Field("action");
     return action != nullptr ? action->text : "";
 }
 
-int32_t EventFixture::PublishedAttribute(uint32_t tag) {
+int32_t EventClockFixture::PublishedAttribute(uint32_t tag) {
     auto at = published.find(tag);
     return at != published.end() ? at->second : -1;
 }
 
-int EventFixture::LiveRefs() {
+int EventClockFixture::LiveRefs() {
     int live = 0;
     const int size = GetTableSize(L, VM_REGISTRYINDEX);
     for (int ref = 3; ref <= size; ++ref) {
@@ -198,6 +193,21 @@ int EventFixture::LiveRefs() {
         VmSetTop(L, -2);
     }
     return live;
+}
+
+EventFixture::EventFixture() : EventFixture(OpenLibraries<RegisterEventLibrary>) {}
+
+EventFixture::EventFixture(LibraryOpener opener) : EventClockFixture(opener) {
+    display = displays.Add(1);
+}
+
+EventFixture::~EventFixture() {
+    displays.FreeAll(L);
+}
+
+void EventFixture::InputAt(int64_t atMs, HostEvent event, FakeDisplay* target) {
+    if (target == nullptr) target = displays.Current();
+    EventClockFixture::InputAt(atMs, event, target->window);
 }
 
 }  // namespace qv::testing

@@ -1,9 +1,9 @@
-// The event library's test fixture: the library fixture with the "event" library, fake
-// displays (one open display with id 1 as the current one), a virtual clock whose sleeps jump
-// to their deadlines, host input released into the headless back end as virtual time passes,
-// and handlers that append their calls to a trace. A wait that nothing could end fails the
-// test (through the wait's test seam) instead of hanging it, and so does an hour of the clock
-// spent in waits that only ticks end.
+// The event library's test fixtures. EventClockFixture: the library fixture with the "event"
+// library, a virtual clock whose sleeps jump to their deadlines, host input released into the
+// headless back end as virtual time passes, and handlers that append their calls to a trace. A
+// wait that nothing could end fails the test (through the wait's test seam) instead of hanging
+// it, and so does an hour of the clock spent in waits that only ticks end. EventFixture adds
+// fake displays (one open display with id 1 as the current one).
 #pragma once
 
 #include <cstdint>
@@ -18,27 +18,20 @@
 
 namespace qv::testing {
 
-class EventFixture : public LibFixture {
+class EventClockFixture : public LibFixture {
 protected:
     // The libraries of the engine; the "event" library must be among them.
-    explicit EventFixture(LibraryOpener opener);
-    EventFixture();
-    ~EventFixture() override;
+    explicit EventClockFixture(LibraryOpener opener);
+    ~EventClockFixture() override;
 
 public:
-    FakeDisplays displays;
-    FakeDisplay* display = nullptr;
-
     // The virtual clock in milliseconds; it starts at 1000 s.
     static int64_t NowMs();
     // Moves the clock on (also from inside a handler, standing for one that takes that long),
     // releasing the input that falls due.
     void Advance(int64_t milliseconds);
-    // Host input for the display's window (the current display's when none is given) at that
-    // time of the clock (milliseconds).
-    void InputAt(int64_t atMs, HostEvent event, FakeDisplay* target = nullptr);
-    // Host input released at once.
-    void Input(HostEvent event, FakeDisplay* target = nullptr) { InputAt(NowMs(), event, target); }
+    // Host input for the window at that time of the clock (milliseconds).
+    void InputAt(int64_t atMs, HostEvent event, const qvPlatformDisplay* window);
     // Runs the input pump once, as the line hook does while input is due.
     void Pump();
 
@@ -73,6 +66,23 @@ public:
 private:
     bool expectBlocked_ = false;
     int blockedWaits_ = 0;
+};
+
+class EventFixture : public EventClockFixture {
+protected:
+    explicit EventFixture(LibraryOpener opener);
+    EventFixture();
+    ~EventFixture() override;
+
+public:
+    FakeDisplays displays;
+    FakeDisplay* display = nullptr;
+
+    // Host input for the display's window (the current display's when none is given) at that
+    // time of the clock (milliseconds).
+    void InputAt(int64_t atMs, HostEvent event, FakeDisplay* target = nullptr);
+    // Host input released at once.
+    void Input(HostEvent event, FakeDisplay* target = nullptr) { InputAt(NowMs(), event, target); }
 };
 
 }  // namespace qv::testing
