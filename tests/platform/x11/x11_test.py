@@ -231,8 +231,11 @@ def run_events(x11, player, applet):
     window = Window(x11, player, [applet, "-QUIET"], ready=None)
     if window.line() != "READY":
         raise Failure("the applet did not start")
-    subprocess.run(["xdotool", "search", "--sync", "--name", "Quorvella"], env=x11.env(),
-                   check=True, capture_output=True)
+    try:
+        subprocess.run(["xdotool", "search", "--sync", "--name", "Quorvella"], env=x11.env(),
+                       check=True, capture_output=True, timeout=WAIT_SECONDS)
+    except subprocess.TimeoutExpired:
+        raise Failure("the player's window did not appear")
     x11.xdotool("mousemove", str(SCREEN[0] // 2), str(SCREEN[1] // 2))
     x11.xdotool("key", "a")
     x11.xdotool("click", "1")
