@@ -44,6 +44,7 @@ public:
         view.bufferWord = display->doubleBufferPending;
         view.autoscale = s.autoscale != 0;
         view.autoscaleWidth = s.scaleWidth, view.autoscaleHeight = s.scaleHeight;
+        view.outputX = s.letterbox[0], view.outputY = s.letterbox[1];
         if (s.picture != nullptr) {
             view.pictureWidth = s.picture->shownWidth;
             view.pictureHeight = s.picture->shownHeight;
