@@ -171,6 +171,12 @@ struct DisplayHooks {
     void (*resetButtonStates)(qvVmState* L, qvBGPic* picture) = nullptr;
     // Output redirection: drawing on the display goes back to its picture. 0 or an error.
     int (*endRedirection)(qvVmState* L, qvDisplay* display) = nullptr;
+    // The layer caches: every layer of the picture gets its display item for the display's
+    // scale factors again (scale 1.0: the picture item). 0 or the first error.
+    int (*rebuildLayersForDisplay)(qvVmState* L, qvDisplay* display, qvBGPic* picture) = nullptr;
+    // Double buffering: the back buffer of an autoscaled display made again for its new
+    // scale size. 0 or an error.
+    int (*allocBackBuffer)(qvVmState* L, qvDisplay* display) = nullptr;
 };
 DisplayHooks& Hooks();
 

@@ -25,6 +25,16 @@ bool HasLayersOrSprites(const qvBGPic* picture) {
     return !IsListEmpty(&picture->layers) || picture->sprites != nullptr;
 }
 
+// The picture as shown into the display bitmap, and into the composition bitmap that an
+// autoscaled window shows whole.
+void CopyShownPicture(qvDisplay* display, const qvBGPic* picture) {
+    const int32_t width = picture->shownWidth, height = picture->shownHeight;
+    BltBitMap(picture->shown.bitmap, 0, 0, display->displayBitmap, 0, 0, width, height);
+    if (ScalingActive(display->settings) && display->settings.autoscale != 0) {
+        BltBitMap(picture->shown.bitmap, 0, 0, display->compositionBitmap, 0, 0, width, height);
+    }
+}
+
 }  // namespace
 
 int NewWorkBitmaps(const qvDisplay* display, int32_t width, int32_t height, WorkBitmaps* out) {
@@ -44,14 +54,12 @@ void InstallWorkBitmaps(qvDisplay* display, const qvBGPic* picture, WorkBitmaps*
         display->displayBitmap = bitmaps->display.release();
         display->compositionBitmap = bitmaps->composition.release();
     }
-    BltBitMap(picture->shown.bitmap, 0, 0, display->displayBitmap, 0, 0, picture->shownWidth,
-              picture->shownHeight);
+    CopyShownPicture(display, picture);
 }
 
 int AllocDisplayBuffers(qvDisplay* display, const qvBGPic* picture, int reallocate) {
     if (reallocate == 0) {
-        BltBitMap(picture->shown.bitmap, 0, 0, display->displayBitmap, 0, 0, picture->shownWidth,
-                  picture->shownHeight);
+        CopyShownPicture(display, picture);
         return 0;
     }
     WorkBitmaps fresh;
