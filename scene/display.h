@@ -187,8 +187,10 @@ struct DisplayState {
     qvBGPic* outputPicture = nullptr;  // the current output picture
     bool ownScreen = false;            // the run-time's own full screen is open
     qvSemaphore* semaphore = nullptr;  // guards linking into and out of the list
-    // The backfill display and what it shows; 0 when absent.
-    uint32_t backfillDisplay = 0, backfillPicture = 0, backfillBrush = 0;
+    // The backfill display, its picture and its brush (automatic ids); none when absent.
+    void* backfillDisplay = nullptr;
+    void* backfillPicture = nullptr;
+    void* backfillBrush = nullptr;
     // The desktop grabbed for the first display, and a spare bitmap.
     qvDisplayBitMap* desktop = nullptr;
     qvDisplayBitMap* desktopSpare = nullptr;

@@ -17,6 +17,7 @@
 #include "platform/linux/video/video.h"
 #include "platform/linux/window.h"
 #include "runtime/errors.h"
+#include "runtime/files.h"
 #include "runtime/option_tables.h"
 #include "runtime/runtime_state.h"
 #include "scene/bgpic.h"
@@ -272,6 +273,20 @@ int MakeOwnPicture(qvVmState* L, qvDisplay* display, qvObjectId displayId) {
     return 0;
 }
 
+// Display 1 made while preloading shows the desktop when start-up is told so.
+bool ShowsDesktop(qvVmState* L, qvObjectId id) {
+    if (Runtime().displayOpen != 0 || id.handle != nullptr || id.number != 1) return false;
+    const qvScriptHeader* header = GetAppletDescriptor(L);
+    return header != nullptr && header->wholeScreenFirstDisplay != 0;
+}
+
+bool PictureOneExists() {
+    for (const qvObjectHeader* h = *BGPicList(); h != nullptr; h = h->next) {
+        if (h->id == 1 && h->handle == nullptr) return true;
+    }
+    return false;
+}
+
 // A display record that is not listed yet: freed with what it holds unless released.
 class PendingDisplay {
 public:
@@ -520,6 +535,9 @@ int CreateDisplayEx(qvVmState* L, qvObjectId id, int t, qvDisplay** out) {
     if (s.autoscale == 0 && s.layerScaling == 0) {
         std::fill(std::begin(s.letterbox), std::end(s.letterbox), 0);
         s.scaleWidth = s.scaleHeight = 0;
+    }
+    if (ShowsDesktop(L, id) && (s.picture != nullptr || PictureOneExists())) {
+        return ERR_DISPLAYDESKTOP;
     }
     if (s.picture == nullptr) {
         if (int code = MakeOwnPicture(L, d, id)) return code;

@@ -12,6 +12,7 @@
 #include "scene/bgpic.h"
 #include "scene/display.h"
 #include "scene/display_engine.h"
+#include "scene/display_modes.h"
 
 namespace qv::scene {
 namespace {
@@ -185,8 +186,11 @@ public:
         display->state = iconified ? DISPSTATE_MINIMIZED : DISPSTATE_OPEN;
         display->activateOnOpen = iconified ? 0 : 1;
     }
-    // Switching to full screen comes with the run-time's own screen.
-    void RequestModeSwitch(qvDisplay*) override {}
+    // Alt+Enter: between windows and the own screen. A failure leaves what the switch reached
+    // (the script learns of the switch by the event that follows).
+    void RequestModeSwitch(qvDisplay* display) override {
+        ToggleDisplayMode(Displays().L, display);
+    }
     void ForgetInput(qvVmState* L) override {
         if (qvDisplay* display = Displays().current) ResetDisplayInput(L, display);
     }
