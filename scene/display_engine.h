@@ -180,9 +180,12 @@ void RedrawPicture(qvVmState* L, const qvDisplay* display, const qvBGPic* pictur
                    qvDisplayBitMap* dest, int32_t x, int32_t y, int32_t width, int32_t height,
                    int flags);
 // DisplayBGPic: shows the picture on the current display at (x, y) (kPositionNotGiven: kept
-// at the same size, else centred; KEEPPOSITION: kept). Grabbing the old picture for a
-// transition is not available (ERR_WRONGUSAGE). 0 or an error code.
-int DisplayBGPicEx(qvVmState* L, qvObjectId id, int32_t x, int32_t y, int grab);
+// at the same size, else centred; KEEPPOSITION: kept). With grab (a transition): the old
+// picture as composed, at the size the new one is shown at unless the window autoscales, is
+// put back into the window, and new copies of the new and the old image go to *newImage and
+// *oldImage, the caller's to free. 0 or an error code.
+int DisplayBGPicEx(qvVmState* L, qvObjectId id, int32_t x, int32_t y, int grab,
+                   qvDisplayBitMap** newImage, qvDisplayBitMap** oldImage);
 
 }  // namespace qv::scene
 
