@@ -631,11 +631,15 @@ int ApplyDisplayAttributes(qvVmState* L, int t, qvDisplay* display, int noRefres
     if (work.x == kPositionNotGiven) work.x = sizeChanged ? gfx::CENTER : old.x;
     if (work.y == kPositionNotGiven) work.y = sizeChanged ? gfx::CENTER : old.y;
     const bool windowed = WindowIsOpen(display->window);
+    // A window that a failed change left at another size follows too.
+    const bool windowSizeDiffers =
+        windowed && (display->window->framebuffer->width != work.width ||
+                     display->window->framebuffer->height != work.height);
     const uint32_t changedFlags = old.flags ^ work.flags;
     const bool reshaped =
         (picture != nullptr || sizeChanged) && (HasShape(old.picture) || HasShape(work.picture));
     const bool reopen = windowed && ((changedFlags & kReopenFlags) != 0 || reshaped);
-    const bool resizeWindow = windowed && !reopen && sizeChanged;
+    const bool resizeWindow = windowed && !reopen && (sizeChanged || windowSizeDiffers);
     if (picture != nullptr) {
         // Everything that can fail comes before the picture changes.
         WorkBitmaps fresh;
