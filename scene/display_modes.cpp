@@ -12,6 +12,7 @@
 #include "runtime/errors.h"
 #include "runtime/files.h"
 #include "runtime/option_tables.h"
+#include "runtime/runtime_state.h"
 #include "scene/bgpic.h"
 #include "scene/display_engine.h"
 
@@ -89,11 +90,15 @@ int ReopenAfterSwitch(qvVmState* L, bool fullScreen) {
     return 0;
 }
 
-// The handle a command called by name left on the stack, which it takes off.
-void* TakeHandle(qvVmState* L) {
-    void* handle = VmToUserdata(L, -1);
+// The handle that a maker called by name left on the stack, taken off it. While errors do not
+// end the script, a failed maker leaves none and its error is the last error.
+int TakeHandle(qvVmState* L, void** handle) {
+    const bool made = VmType(L, -1) == VM_TLIGHTUSERDATA;
+    *handle = made ? VmToUserdata(L, -1) : nullptr;
     VmSetTop(L, VmGetTop(L) - 1);
-    return handle;
+    if (made) return 0;
+    const auto last = int(Runtime().error.lastError);
+    return last != 0 ? last : ERR_BACKFILL;
 }
 
 void FreeByName(qvVmState* L, const char* command, void** handle) {
@@ -210,8 +215,7 @@ int CreateBackfillBGPic(qvVmState* L, const qvBackfill& settings, void** picture
         default:
             break;
     }
-    if (code == 0) *picture = TakeHandle(L);
-    return code;
+    return code != 0 ? code : TakeHandle(L, picture);
 }
 
 int CreateBackfillDisplay(qvVmState* L, const qvBackfill& settings) {
@@ -227,9 +231,9 @@ int CreateBackfillDisplay(qvVmState* L, const qvBackfill& settings) {
     SetTableFieldInt(L, "hidepointer", 1);
     SetTableFieldInt(L, "private1", 1);
     const int table = VmGetTop(L);
-    const int code =
+    int code =
         CallScriptFunction(L, "createdisplay", 1, 2, QV_CALLARG_NIL, QV_CALLARG_VALUE, table);
-    if (code == 0) state.backfillDisplay = TakeHandle(L);
+    if (code == 0) code = TakeHandle(L, &state.backfillDisplay);
     VmSetTop(L, table - 1);
     if (code != 0) FreeBackfillObjects(L);
     return code;
