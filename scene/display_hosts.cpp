@@ -1,6 +1,7 @@
 #include "scene/display_hosts.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "gfx/blit_frontends.h"
 #include "gfx/graphics_state.h"
@@ -130,13 +131,20 @@ public:
         return display != nullptr ? display->settings.picture : nullptr;
     }
 
+    // The rectangle is the picture's; a layer-scaled display shows it at its scale.
     void RefreshRect(qvVmState* L, int32_t x, int32_t y, int32_t width, int32_t height) override {
         qvDisplay* display = Displays().current;
         if (display == nullptr) return;
         const qvBGPic* picture = display->settings.picture;
-        const int64_t left = std::max(x, 0), top = std::max(y, 0);
-        const int64_t right = std::min<int64_t>(int64_t(x) + width, picture->shownWidth);
-        const int64_t bottom = std::min<int64_t>(int64_t(y) + height, picture->shownHeight);
+        const qvDisplaySettings& s = display->settings;
+        const bool scaled = s.layerScaling != 0 && ScalingActive(s);
+        const double sx = scaled ? s.scaleX : 1.0, sy = scaled ? s.scaleY : 1.0;
+        const auto left = int64_t(std::max(std::floor(x * sx), 0.0));
+        const auto top = int64_t(std::max(std::floor(y * sy), 0.0));
+        const int64_t right =
+            std::min<int64_t>(int64_t(std::ceil((double(x) + width) * sx)), picture->shownWidth);
+        const int64_t bottom =
+            std::min<int64_t>(int64_t(std::ceil((double(y) + height) * sy)), picture->shownHeight);
         if (right <= left || bottom <= top) return;
         const auto rx = int32_t(left), ry = int32_t(top);
         const auto rw = int32_t(right - left), rh = int32_t(bottom - top);

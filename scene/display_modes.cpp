@@ -4,6 +4,7 @@
 
 #include "gfx/geometry.h"
 #include "gfx/library/neighbours.h"
+#include "platform/linux/debug_output.h"
 #include "platform/linux/requester.h"
 #include "platform/linux/screen.h"
 #include "platform/linux/video/video.h"
@@ -34,6 +35,8 @@ enum : uint32_t {
     kBackfillNone = 0,
     kBackfillColour = 1,
     kBackfillGradient = 2,
+    kBackfillTexture = 3,
+    kBackfillPicture = 4,
 };
 
 constexpr int32_t kGradientLinear = 2;
@@ -200,20 +203,25 @@ int CreateBackfillBGPic(qvVmState* L, const qvBackfill& settings, void** picture
     *y = settings.coverTitleBar != 0 ? 0 : std::min(ScreenTitleBar(), ScreenHeight() - 1);
     const int32_t height = ScreenHeight() - *y;
     const int32_t first = std::max(settings.startColour, 0);
-    int code = ERR_BACKFILL;
-    switch (settings.mode) {
-        case kBackfillColour:
-            code = CallScriptFunction(L, "CreateBGPic", 1, 4, QV_CALLARG_NIL, QV_CALLARG_INT, width,
-                                      QV_CALLARG_INT, height, QV_CALLARG_INT, first);
-            break;
-        case kBackfillGradient:
-            code = CallScriptFunction(L, "CreateGradientBGPic", 1, 6, QV_CALLARG_NIL,
-                                      QV_CALLARG_INT, kGradientLinear, QV_CALLARG_INT, first,
-                                      QV_CALLARG_INT, std::max(settings.endColour, 0),
-                                      QV_CALLARG_INT, width, QV_CALLARG_INT, height);
-            break;
-        default:
-            break;
+    const bool brush = settings.mode == kBackfillTexture || settings.mode == kBackfillPicture;
+    if (brush) {
+        WriteDebugText("The backfill's brush is not shown: the brush commands are missing.\n");
+    }
+    // A picture backfill lies on a gradient when both colours are given.
+    const bool gradient =
+        settings.mode == kBackfillGradient ||
+        (settings.mode == kBackfillPicture && settings.startColour >= 0 && settings.endColour >= 0);
+    int code = 0;
+    if (gradient) {
+        code = CallScriptFunction(L, "CreateGradientBGPic", 1, 6, QV_CALLARG_NIL, QV_CALLARG_INT,
+                                  kGradientLinear, QV_CALLARG_INT, first, QV_CALLARG_INT,
+                                  std::max(settings.endColour, 0), QV_CALLARG_INT, width,
+                                  QV_CALLARG_INT, height);
+    } else if (settings.mode == kBackfillColour || brush) {
+        code = CallScriptFunction(L, "CreateBGPic", 1, 4, QV_CALLARG_NIL, QV_CALLARG_INT, width,
+                                  QV_CALLARG_INT, height, QV_CALLARG_INT, first);
+    } else {
+        return ERR_BACKFILL;
     }
     return code != 0 ? code : TakeHandle(L, picture);
 }

@@ -36,7 +36,8 @@ int ChangeDisplayModeEx(qvVmState* L, int fullScreen, int32_t width, int32_t hei
 // or back to windows.
 int ToggleDisplayMode(qvVmState* L, const qvDisplay* display);
 
-// The backfill's picture for the settings (kinds 1 colour, 2 gradient), the screen's size,
+// The backfill's picture for the settings (kinds 1 colour, 2 gradient; until the brush
+// commands exist 3 and 4 without their brush: their colour or gradient), the screen's size,
 // less the title bar unless it is covered: its handle in *picture and the window's top in *y.
 int CreateBackfillBGPic(qvVmState* L, const qvBackfill& settings, void** picture, int32_t* y);
 // The backfill display showing that picture; both handles are kept for FreeBackfillObjects.

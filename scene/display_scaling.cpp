@@ -41,35 +41,31 @@ void SetFactors(qvDisplaySettings* s, int32_t width, int32_t height) {
 
 // A part of a set that another set of the picture, or the set replacing it, still uses.
 template <typename Part>
-bool PartInUse(Part* part, Part* base, Part* scaled, Part* replacement) {
-    return part == nullptr || part == base || part == scaled || part == replacement;
+bool PartInUse(Part* part, Part* base, Part* other, Part* replacement) {
+    return part == nullptr || part == base || part == other || part == replacement;
 }
 
-// The shown set replaced; its own parts are freed.
+// One of the picture's sets replaced; its parts that neither the base set, the other set nor
+// the replacement use are freed.
+void ReplaceSet(qvBGPicSet* set, const qvBGPicSet& base, const qvBGPicSet& other,
+                const qvBGPicSet& replacement) {
+    if (!PartInUse(set->bitmap, base.bitmap, other.bitmap, replacement.bitmap)) {
+        FreeDisplayBitMap(set->bitmap);
+    }
+    if (!PartInUse(set->mask, base.mask, other.mask, replacement.mask)) FreePlaneBitMap(set->mask);
+    if (!PartInUse(set->alpha, base.alpha, other.alpha, replacement.alpha)) {
+        FreePlaneBitMap2(set->alpha);
+    }
+    *set = replacement;
+}
+
 void ReplaceShownSet(qvBGPic* picture, const qvBGPicSet& set, int32_t width, int32_t height) {
-    const qvBGPicSet &shown = picture->shown, &base = picture->base, &scaled = picture->scaled;
-    if (!PartInUse(shown.bitmap, base.bitmap, scaled.bitmap, set.bitmap)) {
-        FreeDisplayBitMap(shown.bitmap);
-    }
-    if (!PartInUse(shown.mask, base.mask, scaled.mask, set.mask)) FreePlaneBitMap(shown.mask);
-    if (!PartInUse(shown.alpha, base.alpha, scaled.alpha, set.alpha)) {
-        FreePlaneBitMap2(shown.alpha);
-    }
-    picture->shown = set;
+    ReplaceSet(&picture->shown, picture->base, picture->scaled, set);
     picture->shownWidth = width, picture->shownHeight = height;
 }
 
-// The scaled set replaced; parts of its own that the shown set does not use are freed.
 void ReplaceScaledSet(qvBGPic* picture, const qvBGPicSet& set, int32_t width, int32_t height) {
-    const qvBGPicSet &shown = picture->shown, &base = picture->base, &scaled = picture->scaled;
-    if (!PartInUse(scaled.bitmap, base.bitmap, shown.bitmap, set.bitmap)) {
-        FreeDisplayBitMap(scaled.bitmap);
-    }
-    if (!PartInUse(scaled.mask, base.mask, shown.mask, set.mask)) FreePlaneBitMap(scaled.mask);
-    if (!PartInUse(scaled.alpha, base.alpha, shown.alpha, set.alpha)) {
-        FreePlaneBitMap2(scaled.alpha);
-    }
-    picture->scaled = set;
+    ReplaceSet(&picture->scaled, picture->base, picture->shown, set);
     picture->width = width, picture->height = height;
 }
 

@@ -16,17 +16,6 @@ namespace {
 using scene::FitScaledArea;
 using scene::WindowToLogical;
 
-// A picture whose pixels all differ from their neighbours.
-qvBGPic* Patterned(qvBGPic* picture) {
-    qvDisplayBitMap* bitmap = picture->shown.bitmap;
-    for (int32_t y = 0; y < bitmap->height; ++y) {
-        for (int32_t x = 0; x < bitmap->width; ++x) {
-            PlotPixel(bitmap, x, y, uint32_t(x * 0x0B0503 + y * 0x030B07 + (x ^ y) * 0x010101));
-        }
-    }
-    return picture;
-}
-
 // The bitmap scaled by ScaleBitmap (nearest), pixel by pixel.
 std::vector<uint32_t> ScaledPixels(qvDisplayBitMap* bitmap, int32_t width, int32_t height) {
     qvDisplayBitMap* scaled = nullptr;
@@ -252,6 +241,25 @@ TEST_F(DisplayScaling, LayerScalingShowsThePictureMadeAtTheScaleSize) {
     EXPECT_EQ(display->window->framebuffer->width, 60);
     EXPECT_EQ(display->window->framebuffer->height, 20);
     EXPECT_EQ(WindowPixels(display), Pixels(picture->shown.bitmap));
+}
+
+// The picture list asks for a rectangle of the picture: a layer-scaled window shows it at the
+// scale, after the strips.
+TEST_F(DisplayScaling, ARefreshOfAPictureRectangleIsScaledOnALayerScaledDisplay) {
+    qvDisplay* display = StartPatterned(40, 30,
+                                        {{Str("scalemode"), Num(2)},
+                                         {Str("scalewidth"), Num(100)},
+                                         {Str("scaleheight"), Num(60)},
+                                         {Str("keepproportions"), Num(1)}});
+    ASSERT_EQ(display->displayBitmap->width, 80);
+    RectFill(display->displayBitmap, 0, 0, 80, 60, 0xFFFFFF);
+    const std::vector<uint32_t> before = WindowPixels(display);
+    scene::Host().RefreshRect(L, 10, 5, 2, 2);
+    std::vector<uint32_t> golden = before;
+    for (int32_t y = 10; y < 14; ++y) {
+        for (int32_t x = 30; x < 34; ++x) golden[size_t(y) * 100 + x] = Stored(0xFFFFFF);
+    }
+    EXPECT_EQ(WindowPixels(display), golden);
 }
 
 TEST_F(DisplayScaling, AutoscaleSwitchedOnAndOffByAttributes) {

@@ -27,15 +27,20 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import x11_test  # noqa: E402
 from x11_test import X11, Failure, Window, compare, pattern, write_ppm  # noqa: E402
 
-# Moves display 1 to (0, 0), says where its window is and waits until it is stopped.
-LISTING = """.function main
-.source nil
-.line 1
-    GETGLOBAL r0 "movedisplay"
+MOVE = """    GETGLOBAL r0 "movedisplay"
     LOADK r1 0
     LOADK r2 0
     CALL r0 3 1
-    GETGLOBAL r0 "debugprint"
+"""
+
+
+def listing(width, height, move=True):
+    """Moves display 1 to (0, 0) (unless not asked), says where its window is (READY 0 0 width
+    height) and waits until it is stopped."""
+    return """.function main
+.source nil
+.line 1
+%s    GETGLOBAL r0 "debugprint"
     LOADK r1 "READY 0 0 %d %d"
     CALL r0 2 1
 wait:
@@ -44,7 +49,7 @@ wait:
     JMP wait
     RETURN r0 1
 .end
-"""
+""" % (MOVE if move else "", width, height)
 
 
 def make_applet(tools, keep, case, width, height, listing):
@@ -72,7 +77,7 @@ def make_applet(tools, keep, case, width, height, listing):
 def run_picture(x11, tools, keep):
     width, height = 37, 23
     rgb, applet = make_applet(tools, keep, "display-picture", width, height,
-                              LISTING % (width, height))
+                              listing(width, height))
     window = Window(x11, tools[0], [applet, "-QUIET"])
     compare(x11, window, rgb, "display-picture", keep)
     return window
@@ -80,7 +85,7 @@ def run_picture(x11, tools, keep):
 
 def run_autoscale(x11, tools, keep):
     """40 x 30 at 2x in a 100 x 60 window: strips of 10 at the sides."""
-    rgb, applet = make_applet(tools, keep, "display-autoscale", 40, 30, LISTING % (100, 60))
+    rgb, applet = make_applet(tools, keep, "display-autoscale", 40, 30, listing(100, 60))
     window = Window(x11, tools[0], [applet, "-QUIET", "-AUTOSCALE", "-SCALEWIDTH", "100",
                                     "-SCALEHEIGHT", "60", "-KEEPPROPORTIONS"])
     golden = bytearray(100 * 60 * 3)
@@ -92,27 +97,11 @@ def run_autoscale(x11, tools, keep):
     return window
 
 
-# Says that it runs and waits until it is stopped.
-WAITING = """.function main
-.source nil
-.line 1
-    GETGLOBAL r0 "debugprint"
-    LOADK r1 "READY 0 0 %d %d"
-    CALL r0 2 1
-wait:
-    GETGLOBAL r0 "vwait"
-    CALL r0 1 1
-    JMP wait
-    RETURN r0 1
-.end
-"""
-
-
 def run_fullscreen(x11, tools, keep):
     width, height = 40, 30
     screen_width, screen_height = x11_test.SCREEN
     rgb, applet = make_applet(tools, keep, "display-fullscreen", width, height,
-                              WAITING % x11_test.SCREEN)
+                              listing(*x11_test.SCREEN, move=False))
     window = Window(x11, tools[0], [applet, "-QUIET", "-FULLSCREEN", "-SCRWIDTH",
                                     str(screen_width), "-SCRHEIGHT", str(screen_height)])
     golden = bytearray(screen_width * screen_height * 3)
