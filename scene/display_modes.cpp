@@ -190,6 +190,8 @@ int ChangeDisplayModeEx(qvVmState* L, int fullScreen, int32_t width, int32_t hei
 }
 
 int ToggleDisplayMode(qvVmState* L, const qvDisplay* display) {
+    // As ChangeDisplayMode, not while a video is recorded.
+    if (gfx::Neighbour().VideoDumpRecording()) return ERR_WRONGCMDRECVIDEO;
     if (Displays().ownScreen) return ChangeDisplayModeEx(L, 0, 0, 0);
     const ScreenCache asked = CacheOf(GetAppletDescriptor(L));
     const bool given = asked.width > 0 && asked.height > 0;

@@ -33,7 +33,7 @@ void FitDisplaySizeToScreen(ScreenCache* cache, qvDisplay* display, int32_t* wid
 // an error code; an error leaves the displays closed after the failing step.
 int ChangeDisplayModeEx(qvVmState* L, int fullScreen, int32_t width, int32_t height);
 // The mode-switch hotkey: full screen of the display's size (or the applet's screen size),
-// or back to windows.
+// or back to windows; not while a video is recorded (ERR_WRONGCMDRECVIDEO).
 int ToggleDisplayMode(qvVmState* L, const qvDisplay* display);
 
 // The backfill's picture for the settings (kinds 1 colour, 2 gradient; until the brush

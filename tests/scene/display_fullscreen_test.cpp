@@ -153,6 +153,10 @@ TEST_F(FullScreen, TheHotkeySwitchesThePrimaryDisplayAndTellsTheScript) {
     EXPECT_FALSE(OwnScreenOpen());
     EXPECT_EQ(Backfill(), nullptr);
     EXPECT_EQ(display->state, DISPSTATE_OPEN);
+    // Not while a video is recorded.
+    neighbours.recording = true;
+    AltEnter(display);
+    EXPECT_FALSE(OwnScreenOpen());
 }
 
 TEST_F(FullScreen, StartUpModes) {
