@@ -1,11 +1,23 @@
 #include "scene/display_events.h"
 
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
 #include "platform/linux/window.h"
 #include "scene/display.h"
+#include "scene/display_engine.h"
 #include "scene/events/event_displays.h"
 
 namespace qv::scene {
 namespace {
+
+// Toward zero, as events give positions; a factor far below 1 cannot overflow it.
+int32_t TruncatedCoordinate(double value) {
+    value = std::clamp(std::trunc(value), double(std::numeric_limits<int32_t>::min()),
+                       double(std::numeric_limits<int32_t>::max()));
+    return static_cast<int32_t>(value);
+}
 
 class EventSide final : public events::EventDisplays {
 public:
@@ -40,9 +52,11 @@ public:
         facts.mouseX = shown ? window->pointer.mouseX : 0;
         facts.mouseY = shown ? window->pointer.mouseY : 0;
         facts.fullScreen = Displays().ownScreen;
-        facts.offsetX = s.letterbox[0], facts.offsetY = s.letterbox[1];
-        facts.scaleX = s.scaleX, facts.scaleY = s.scaleY;
         return facts;
+    }
+    events::DisplayPoint ToDisplay(const qvDisplay* display, int32_t x, int32_t y) override {
+        const LogicalPoint at = WindowToLogical(display, x, y);
+        return {TruncatedCoordinate(at.x), TruncatedCoordinate(at.y)};
     }
 };
 

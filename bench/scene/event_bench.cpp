@@ -57,6 +57,9 @@ public:
     void ClearMouseMoved(qvDisplay*) override {}
     qvPlatformDisplay* Window(qvDisplay*) override { return nullptr; }
     qv::events::DisplayFacts Facts(const qvDisplay*) override { return {}; }
+    qv::events::DisplayPoint ToDisplay(const qvDisplay*, int32_t x, int32_t y) override {
+        return {x, y};
+    }
 
 private:
     BenchDisplay* d_;

@@ -82,7 +82,7 @@ DisplayPoint MouseInDisplay(const qvDisplay* display) {
     EventDisplays& displays = Displays();
     if (!displays.IsOpen(display)) return {0, 0};
     const DisplayFacts facts = displays.Facts(display);
-    return ToDisplayPoint(facts, facts.mouseX, facts.mouseY);
+    return displays.ToDisplay(display, facts.mouseX, facts.mouseY);
 }
 
 // The fields of the message table on top of the stack, by kind; 0 or ERR_MEM.

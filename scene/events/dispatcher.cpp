@@ -405,8 +405,8 @@ std::optional<int> SecondHalf(qvVmState* L, qvEventMessage* message) {
         Prepare(message, row->kind, row->action, handler);
     }
     message->display = display;
-    const DisplayPoint at = ToDisplayPoint(Displays().Facts(display), static_cast<int32_t>(event.x),
-                                           static_cast<int32_t>(event.y));
+    const DisplayPoint at =
+        Displays().ToDisplay(display, static_cast<int32_t>(event.x), static_cast<int32_t>(event.y));
     message->x = at.x, message->y = at.y;
     if (type == QV_EVENT_DROPFILES) message->dropList = static_cast<const char*>(event.extra);
     return Call(L, message, kQueueStep);

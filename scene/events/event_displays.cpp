@@ -1,8 +1,5 @@
 #include "scene/events/event_displays.h"
 
-#include <algorithm>
-#include <limits>
-
 namespace qv::events {
 namespace {
 
@@ -19,23 +16,13 @@ public:
     void ClearMouseMoved(qvDisplay*) override {}
     qvPlatformDisplay* Window(qvDisplay*) override { return nullptr; }
     DisplayFacts Facts(const qvDisplay*) override { return {}; }
+    DisplayPoint ToDisplay(const qvDisplay*, int32_t x, int32_t y) override { return {x, y}; }
 };
 
 NoDisplays none;
 EventDisplays* installed = &none;
 
 }  // namespace
-
-DisplayPoint ToDisplayPoint(const DisplayFacts& facts, int32_t x, int32_t y) {
-    const auto axis = [](int32_t at, int32_t offset, double scale) {
-        double value = double(at) - offset;
-        if (scale > 0) value /= scale;
-        value = std::clamp(value, double(std::numeric_limits<int32_t>::min()),
-                           double(std::numeric_limits<int32_t>::max()));
-        return static_cast<int32_t>(value);
-    };
-    return {axis(x, facts.offsetX, facts.scaleX), axis(y, facts.offsetY, facts.scaleY)};
-}
 
 EventDisplays& Displays() {
     return *installed;

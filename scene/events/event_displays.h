@@ -22,18 +22,11 @@ struct DisplayFacts {
     int32_t mouseX, mouseY;  // the mouse in the window's inner coordinates
     int32_t orientation;
     bool fullScreen;  // the run-time is in full-screen mode
-    // Where the picture sits in the window and at what scale: see ToDisplayPoint.
-    int32_t offsetX = 0, offsetY = 0;
-    double scaleX = 1.0, scaleY = 1.0;
 };
 
 struct DisplayPoint {
     int32_t x, y;
 };
-
-// A point of the window's inner area (as input events carry it) in the display's coordinates:
-// less the output offset, divided by the scale factor, truncated toward zero.
-DisplayPoint ToDisplayPoint(const DisplayFacts& facts, int32_t x, int32_t y);
 
 class EventDisplays {
 public:
@@ -57,6 +50,9 @@ public:
     // The display's window record (also while it is closed); none when it has none.
     virtual qvPlatformDisplay* Window(qvDisplay* display) = 0;
     virtual DisplayFacts Facts(const qvDisplay* display) = 0;
+    // A point of the window's inner area (as input events and the mouse carry it) in the
+    // display's coordinates, truncated toward zero.
+    virtual DisplayPoint ToDisplay(const qvDisplay* display, int32_t x, int32_t y) = 0;
 };
 
 // The installed displays, or ones that answer "no display"; nullptr restores those.

@@ -9,7 +9,7 @@ namespace qv::events {
 
 // The click pass for a queued mouse-button event (types 1, 2, 16) of the display: true when it
 // chose a button handler and filled the message (kind QV_MSG_BUTTON). Events and the hover pass
-// carry window coordinates; ToDisplayPoint (event_displays.h) gives the display's.
+// carry window coordinates; EventDisplays::ToDisplay (event_displays.h) gives the display's.
 bool ButtonClickPass(qvVmState* L, qvDisplay* display, const qvInputEvent& event,
                      qvEventMessage* message);
 // The hover pass over the display whose mouse moved (the mouse in window coordinates),

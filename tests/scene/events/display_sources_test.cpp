@@ -3,6 +3,7 @@
 // on the displays. Close requests with and without reporting, mouse and key input reaching a
 // display's handlers, handlers that free their own display, and the slots as the graphics
 // library reads them.
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -79,10 +80,11 @@ protected:
         FindDisplay({id, nullptr}, &display);
         return display;
     }
-    // Another display, opened and current while its handlers are installed; display 1 is
-    // current again afterwards.
-    void OpenWithHandlers(uint32_t id, std::vector<std::pair<std::string, Arg>> handlers) {
-        ASSERT_EQ(Call("CreateDisplay", {Num(id), Table({{Str("width"), Num(32)}})}).code, 0);
+    // Another display (made with options), opened and current while its handlers are
+    // installed; display 1 is current again afterwards.
+    void OpenWithHandlers(uint32_t id, std::vector<std::pair<std::string, Arg>> handlers,
+                          std::vector<std::pair<Arg, Arg>> options = {{Str("width"), Num(32)}}) {
+        ASSERT_EQ(Call("CreateDisplay", {Num(id), Table(std::move(options))}).code, 0);
         ASSERT_EQ(Call("OpenDisplay", {Num(id)}).code, 0);
         ASSERT_EQ(Install(std::move(handlers)).code, 0);
         ASSERT_EQ(Call("SelectDisplay", {Num(1)}).code, 0);
@@ -157,6 +159,54 @@ TEST_F(DisplaySources, InputReachesTheHandlersOfItsDisplay) {
     EXPECT_EQ(results[2].results[0].Field("key")->text, "a");
     EXPECT_EQ(results[4].results[0].Field("key")->text, "b");
     EXPECT_EQ(Triggered(Check()), 0) << "nothing is left";
+}
+
+// Handlers get positions as the scaling engine maps the window: less the left and top
+// letterbox strips, divided by the scale factors, truncated toward zero.
+TEST_F(DisplaySources, PositionsReachHandlersInTheScaledDisplaysCoordinates) {
+    // A 40 x 30 picture shown at 80 x 60 between 10-pixel strips of a 100 x 60 window, and an
+    // 80 x 60 one at half its size.
+    const auto open = [this](uint32_t id, int32_t width, int32_t scaleWidth, int32_t scaleHeight) {
+        ASSERT_EQ(Call("CreateBGPic", {Num(id), Num(width), Num(width * 3 / 4)}).code, 0);
+        OpenWithHandlers(id, {{"onmousemove", Handler()}, {"ondropfile", Handler()}},
+                         {{Str("bgpic"), Num(id)},
+                          {Str("scalemode"), Num(1)},
+                          {Str("scalewidth"), Num(scaleWidth)},
+                          {Str("scaleheight"), Num(scaleHeight)},
+                          {Str("keepproportions"), Num(1)}});
+    };
+    open(2, 40, 100, 60);
+    open(3, 80, 40, 30);
+    ASSERT_EQ(Display(2)->settings.letterbox[0], 10);
+    ASSERT_EQ(Display(3)->settings.scaleX, 0.5);
+
+    struct Case {
+        uint32_t display;
+        int32_t x, y;
+        double expectedX, expectedY;
+    };
+    constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
+    const Case cases[] = {
+        {2, 31, 21, 10, 10},  // 10.5 each way
+        {2, 9, 0, 0, 0},      // -0.5 on the left strip
+        {2, 0, 59, -5, 29},   // nothing is clamped to the picture
+        {3, 7, 3, 14, 6},
+        {3, kMax, -kMax, kMax, -kMax - 1.0},  // beyond the coordinates: the nearest one
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.display << ": " << c.x << "," << c.y);
+        Send(Input(HostEventKind::kMotion, true, c.x, c.y), c.display);
+        ASSERT_TRUE(
+            platform::testing::InjectDrop(Display(c.display)->window->number, c.x, c.y, {"a"}));
+        Pump();
+        for (const char* action : {"OnMouseMove", "OnDropFile"}) {
+            const CallResult r = Wait();
+            ASSERT_EQ(ActionOf(r), action);
+            EXPECT_EQ(r.results[0].Field("x")->number, c.expectedX);
+            EXPECT_EQ(r.results[0].Field("y")->number, c.expectedY);
+        }
+        EXPECT_EQ(Triggered(Check()), 0) << "the cycle ends";
+    }
 }
 
 TEST_F(DisplaySources, AHandlerMayFreeItsOwnDisplay) {

@@ -67,6 +67,10 @@ public:
     void ClearMouseMoved(qvDisplay* display) override { Of(display).mouseMoved = false; }
     qvPlatformDisplay* Window(qvDisplay* display) override { return Of(display).window; }
     events::DisplayFacts Facts(const qvDisplay* display) override { return Of(display).facts; }
+    // Unscaled: scaled displays are tested over the real records.
+    events::DisplayPoint ToDisplay(const qvDisplay*, int32_t x, int32_t y) override {
+        return {x, y};
+    }
 
     // The input pump's side.
     bool ReportsClose(const qvDisplay* display) override { return Of(display).closeReporting; }
