@@ -232,8 +232,9 @@ def run_events(x11, player, applet):
     if window.line() != "READY":
         raise Failure("the applet did not start")
     try:
-        subprocess.run(["xdotool", "search", "--sync", "--name", "Quorvella"], env=x11.env(),
-                       check=True, capture_output=True, timeout=WAIT_SECONDS)
+        # Only a mapped window takes the keyboard, and SDL may show it after READY.
+        subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--name", "Quorvella"],
+                       env=x11.env(), check=True, capture_output=True, timeout=WAIT_SECONDS)
     except subprocess.TimeoutExpired:
         raise Failure("the player's window did not appear")
     x11.xdotool("mousemove", str(SCREEN[0] // 2), str(SCREEN[1] // 2))
