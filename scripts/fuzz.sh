@@ -68,6 +68,7 @@ for target in "${targets[@]}"; do
         fuzz_draw_tags) seeds=tests/objects/fuzz_regressions/draw_tags ;;
         fuzz_font_files) seeds=tests/objects/text/fuzz_regressions ;;
         fuzz_shape_geometry) seeds=tests/objects/fuzz_regressions/shape_geometry ;;
+        fuzz_layer_ops) seeds=tests/scene/fuzz_regressions/layer_ops ;;
         *) seeds= ;;
     esac
     echo "== $target for ${seconds}s"
