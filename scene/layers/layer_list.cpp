@@ -117,17 +117,14 @@ void ApplyTransform(qvLayer* layer, const qvDrawTransform* transform, qvLayerIte
 }
 
 // The new layer takes the place of the one it replaces: its buttons, its clip region, the
-// clip-transform flag and its script references.
-void TakeOver(qvBGPic* picture, qvLayer* layer, qvLayer* old) {
-    Objects().MoveButtons(picture, old, layer);
-    qvLayerItem* from = old->sourceItem;
-    qvLayerItem* to = layer->sourceItem;
-    to->clipRegion = from->clipRegion;
-    to->ownsClipRegion = from->ownsClipRegion;
-    from->ownsClipRegion = false;
-    layer->noClipTransform = old->noClipTransform;
-    layer->references = old->references;
-    old->references = nullptr;
+// clip-transform flag and its script references. Undone (from the new layer back to the
+// old) when the new layer cannot be made after all.
+void TakeOver(qvBGPic* picture, qvLayer* from, qvLayer* to) {
+    Objects().MoveButtons(picture, from, to);
+    std::swap(to->sourceItem->clipRegion, from->sourceItem->clipRegion);
+    std::swap(to->sourceItem->ownsClipRegion, from->sourceItem->ownsClipRegion);
+    to->noClipTransform = from->noClipTransform;
+    std::swap(to->references, from->references);
 }
 
 // Whether the display scales its layers by a factor other than 1.
@@ -213,8 +210,9 @@ int AddLayer(qvVmState* L, uint32_t type, const qvObjectId* id, int32_t x, int32
     const bool onTop = NextLayer(layer) == nullptr;
     // A replacement without a layer to replace is a plain add.
     qvLayer* replaced = (flags & QV_ADDLAYER_REPLACE) != 0 ? NextLayer(layer) : nullptr;
-    if (replaced != nullptr) TakeOver(picture, layer, replaced);
+    if (replaced != nullptr) TakeOver(picture, replaced, layer);
     if (const int code = BuildItems(L, layer, picture, display, flags)) {
+        if (replaced != nullptr) TakeOver(picture, layer, replaced);
         RemoveNode(&layer->node);
         FreeLayerRecord(L, layer);
         return code;
