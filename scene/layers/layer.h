@@ -309,6 +309,7 @@ enum : int {
     QV_CACHE_ANIMS = 2,
     QV_CACHE_TEXTOBJECTS = 4,
     QV_CACHE_BGPICS = 8,
+    QV_CACHE_ALL = 15,
 };
 void FreeUnusedCaches(qvVmState* L, int flags);
 

@@ -279,10 +279,7 @@ void FreeLayerList(qvVmState* L, qvBGPic* picture, bool collect, bool buttons) {
         if (buttons) Objects().FreeButtonOfLayer(L, picture, layer);
         FreeLayerRecord(L, layer);
     }
-    if (collect) {
-        FreeUnusedCaches(
-            L, QV_CACHE_BRUSHES | QV_CACHE_ANIMS | QV_CACHE_TEXTOBJECTS | QV_CACHE_BGPICS);
-    }
+    if (collect) FreeUnusedCaches(L, QV_CACHE_ALL);
 }
 
 qvLayer* GetLayerByIndex(const qvBGPic* picture, int32_t n) {

@@ -106,6 +106,21 @@ TEST_F(LayerList, APlainLayerOnTopIsLeftToTheDrawingCommand) {
     }
 }
 
+TEST_F(LayerList, LayersAddedWhileDrawingGoesIntoTheShownPictureWait) {
+    scene.view.outputType = gfx::kTargetBGPic;
+    qvDrawStyle style = Style(1);
+    qvLayer* waiting = scene.AddLayer(L, Solid(4, 4, kNew), 5, 6, &style);
+    style.hidden = 1;
+    qvLayer* hidden = scene.AddLayer(L, Solid(4, 4, kNew), 5, 6, &style);
+    EXPECT_EQ(waiting->deferred, 1);
+    EXPECT_EQ(hidden->deferred, 0);
+    // Recorded for the end of the redirection, not shown, and skipped until then.
+    ASSERT_EQ(scene.dirty.count, 1);
+    EXPECT_EQ(scene.dirty.rects[0].x1, 5);
+    EXPECT_TRUE(scene.TakeWindowDamage().empty());
+    EXPECT_EQ(Shown(), ReferenceCompositor(ScreenFormat(), Background()).Pixels());
+}
+
 TEST_F(LayerList, TheStyleIsTakenFromTheTagsOrTheDefaults) {
     qvLayer* plain = scene.AddLayer(L, Solid(2, 2, kNew), 0, 0);
     EXPECT_EQ(plain->shadow.colour, 0x80000000u);
