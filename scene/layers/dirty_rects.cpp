@@ -14,12 +14,20 @@
 #include "scene/layers/layer.h"
 
 using namespace qv::gfx;
+using qv::scene::AnchorShift;
 using qv::scene::Displays;
 
 namespace {
 
 int32_t Saturate(int64_t v) {
     return int32_t(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+}
+
+// trunc(v x factor), held to 32 bits.
+int32_t Scaled(int32_t v, double factor) {
+    const double scaled = std::trunc(v * factor);
+    return std::isnan(scaled) ? 0
+                              : int32_t(std::clamp(scaled, double(INT32_MIN), double(INT32_MAX)));
 }
 
 qvRect RectOf(int32_t x, int32_t y, int32_t width, int32_t height) {
@@ -58,8 +66,8 @@ qvRectList* DirtyListOf(qvDisplay* display) {
 // position moves with it.
 void PlaceItem(qvLayerItem* item, const qvLayer* layer, const qvLayerItem* source, int32_t x,
                int32_t y) {
-    const int32_t anchoredX = Saturate(x - int64_t(std::trunc(source->width * layer->anchorX)));
-    const int32_t anchoredY = Saturate(y - int64_t(std::trunc(source->height * layer->anchorY)));
+    const int32_t anchoredX = Saturate(int64_t(x) - AnchorShift(source->width, layer->anchorX));
+    const int32_t anchoredY = Saturate(int64_t(y) - AnchorShift(source->height, layer->anchorY));
     item->drawX = Saturate(int64_t(item->drawX) + anchoredX - item->anchoredX);
     item->drawY = Saturate(int64_t(item->drawY) + anchoredY - item->anchoredY);
     item->anchoredX = anchoredX, item->anchoredY = anchoredY;
@@ -273,8 +281,8 @@ void MoveLayerTo(qvVmState* L, qvLayer* layer, const qvLayerSize* minSize, int32
             if (picture != source) PlaceItem(picture, layer, source, newX, newY);
             const qv::scene::DisplayScale scale =
                 Displays().Scale(Graphics().Host().CurrentDisplay());
-            display->drawX = Saturate(int64_t(std::trunc(picture->drawX * scale.x)));
-            display->drawY = Saturate(int64_t(std::trunc(picture->drawY * scale.y)));
+            display->drawX = Scaled(picture->drawX, scale.x);
+            display->drawY = Scaled(picture->drawY, scale.y);
         } else if (display != source) {
             PlaceItem(display, layer, source, newX, newY);
         }
@@ -304,8 +312,8 @@ void UpdateLayerGeometry(qvVmState* L, qvLayer* layer, qvLayerArea* previous, in
     qvLayerItem* item = layer->displayItem;
     item->drawWidth = width, item->drawHeight = height;
     if (layer->type != kTypeLine) {
-        item->drawX = Saturate(x - int64_t(std::trunc(item->width * layer->anchorX)));
-        item->drawY = Saturate(y - int64_t(std::trunc(item->height * layer->anchorY)));
+        item->drawX = Saturate(int64_t(x) - AnchorShift(item->width, layer->anchorX));
+        item->drawY = Saturate(int64_t(y) - AnchorShift(item->height, layer->anchorY));
     } else if ((flags & QV_GEOMETRY_KEEPLINE) == 0) {
         item->drawX = x, item->drawY = y;
     }

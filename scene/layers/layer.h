@@ -11,6 +11,7 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 
 #include "engine/vm.h"
@@ -333,6 +334,12 @@ void ForEachLayer(qvList* layers, Visit visit) {
 
 // The layer's distinct items, the rest none.
 std::array<qvLayerItem*, 3> DistinctItems(const qvLayer* layer);
+
+// How far an anchor (a fraction of the side) moves a side of that size: trunc(size x anchor).
+inline int32_t AnchorShift(int32_t size, double anchor) {
+    const double shift = std::trunc(size * anchor);
+    return std::isfinite(shift) && std::fabs(shift) < 2e9 ? int32_t(shift) : 0;
+}
 
 // The list the layer commands collect their rectangles in.
 qvRectList* WorkRects();

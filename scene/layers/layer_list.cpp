@@ -44,12 +44,6 @@ bool IsIdentity(const double m[4]) {
     return m[0] == 1 && m[1] == 0 && m[2] == 0 && m[3] == 1;
 }
 
-// How far an anchor moves a side of that size: trunc(size x anchor).
-int32_t AnchorShift(int32_t size, double anchor) {
-    const double shift = std::trunc(size * anchor);
-    return std::isfinite(shift) && std::fabs(shift) < 2e9 ? int32_t(shift) : 0;
-}
-
 // Frees what a layer owns and the record; the layer must be unlinked or never linked.
 void FreeLayerRecord(qvVmState* L, qvLayer* layer) {
     FreeLayerItems(layer);
@@ -111,7 +105,8 @@ void ApplyTransform(qvLayer* layer, const qvDrawTransform* transform, qvLayerIte
     layer->anchorX = transform->anchorx;
     layer->anchorY = transform->anchory;
     if (layer->type == kTypeLine) return;
-    const int32_t dx = AnchorShift(width, layer->anchorX), dy = AnchorShift(height, layer->anchorY);
+    const int32_t dx = qv::scene::AnchorShift(width, layer->anchorX);
+    const int32_t dy = qv::scene::AnchorShift(height, layer->anchorY);
     item->anchoredX -= dx, item->anchoredY -= dy;
     item->drawX -= dx, item->drawY -= dy;
 }
