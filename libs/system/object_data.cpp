@@ -7,6 +7,7 @@
 #include "libs/system/commands.h"
 #include "runtime/arguments.h"
 #include "runtime/errors.h"
+#include "scene/layers/layer.h"
 
 namespace qv {
 namespace {
@@ -59,10 +60,10 @@ int GCInfo(qvVmState* L) {
     return 2;
 }
 
-// Also where the unused caches of every object kind are freed, once they exist.
 int CollectGarbage(qvVmState* L) {
     CheckArgCount(L, 0, 1);
     VmSetGCThreshold(L, VmGetTop(L) >= 1 ? Trunc32(GetArgNumber(L, 1)) : 0);
+    FreeUnusedCaches(L, QV_CACHE_ALL);
     return 0;
 }
 
