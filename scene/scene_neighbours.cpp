@@ -22,19 +22,19 @@ void SceneNeighbours::ClearSpriteClipRegionRefs(qvVmState* L, const qvClipRegion
 }
 
 int32_t SceneNeighbours::FindLayerArg(qvVmState* L, int idx) {
-    return ::FindLayerArg(L, idx, Displays().OutputPicture());
+    return ::FindLayerArg(L, idx, LayerDisplays().OutputPicture());
 }
 
 int32_t SceneNeighbours::CountLayers() {
-    return ::CountLayers(Displays().OutputPicture());
+    return ::CountLayers(LayerDisplays().OutputPicture());
 }
 
 int SceneNeighbours::CountLayersOnScreen() {
-    return ::CountLayers(Displays().OutputPicture());
+    return ::CountLayers(LayerDisplays().OutputPicture());
 }
 
 void SceneNeighbours::AddLayerBoundsToRectList(qvVmState* L, qvDisplay* display, void* object) {
-    qvBGPic* picture = Displays().ShownPicture(display);
+    qvBGPic* picture = LayerDisplays().ShownPicture(display);
     if (picture == nullptr) return;
     const auto* header = static_cast<const qvObjectHeader*>(object);
     const qvObjectId id{header->id, header->handle};

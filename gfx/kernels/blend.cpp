@@ -223,7 +223,7 @@ __attribute__((target_clones("avx2", "default"))) void SecondSpan32(uint32_t* d,
         const int32_t c = coverage[i], p = second[i];
         const int32_t mixed = ((c - p) * c >> 8) + p;
         const uint32_t combined = uint32_t(p == 0 ? c : mixed) * opacity / 255;
-        const uint32_t blended = Mix(bytes, (d[i] >> shift) & 0xFFFFFF, uint32_t(c)) << shift;
+        const uint32_t blended = MixBytes(bytes, (d[i] >> shift) & 0xFFFFFF, uint32_t(c)) << shift;
         const uint32_t paint = c == 255 || p == 0 ? colour : blended;
         d[i] = c == 0 ? d[i] : paint;
         second[i] = uint8_t(c == 0 ? uint32_t(p) : combined);

@@ -13,7 +13,7 @@
 #include "scene/object_hooks.h"
 
 using namespace qv::gfx;
-using qv::scene::Displays;
+using qv::scene::LayerDisplays;
 using qv::scene::Objects;
 
 namespace {
@@ -39,7 +39,7 @@ qvDisplayBitMap* Background(qvDisplay* display, const qvBGPic* picture, int flag
     if ((flags & QV_REDRAW_PICTURESIZE) != 0) return picture->scaled.bitmap;
     if ((flags & QV_REDRAW_PICTUREBACKGROUND) == 0 && display != nullptr &&
         ((flags & QV_REDRAW_DISPLAYBACKGROUND) != 0 ||
-         Displays().ShownPicture(display) == picture)) {
+         LayerDisplays().ShownPicture(display) == picture)) {
         if (qvDisplayBitMap* bitmap = Graphics().View(display).backBuffers[0]) return bitmap;
     }
     return picture->shown.bitmap;
@@ -177,7 +177,7 @@ int Redraw(qvVmState* L, qvDisplay* display, qvBGPic* picture, qvDisplayBitMap* 
 
 void RedrawShownPicture(qvVmState* L, qvDisplay* display, qvDisplayBitMap* dest, int32_t x,
                         int32_t y, int32_t width, int32_t height, int flags) {
-    Redraw(L, display, Displays().ShownPicture(display), dest, x, y, width, height, 0, flags);
+    Redraw(L, display, LayerDisplays().ShownPicture(display), dest, x, y, width, height, 0, flags);
 }
 
 int GetLayerImage(qvVmState* L, qvLayer* layer, qvLayerItem* item, int, int withTransform,

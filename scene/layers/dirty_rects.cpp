@@ -15,7 +15,7 @@
 
 using namespace qv::gfx;
 using qv::scene::AnchorShift;
-using qv::scene::Displays;
+using qv::scene::LayerDisplays;
 
 namespace {
 
@@ -57,7 +57,7 @@ bool ClipToPicture(int32_t width, int32_t height, int32_t* x, int32_t* y, int32_
 
 // A display's dirty list, made on first use; none when there is none or it cannot be made.
 qvRectList* DirtyListOf(qvDisplay* display) {
-    qvRectList* list = display != nullptr ? Displays().DirtyRects(display) : nullptr;
+    qvRectList* list = display != nullptr ? LayerDisplays().DirtyRects(display) : nullptr;
     if (list == nullptr || list->capacity > 0) return list;
     return InitRectList(list, kRectListGrowth) == 0 ? list : nullptr;
 }
@@ -181,7 +181,7 @@ void MergeDirtyRects(qvRectList* list) {
 
 void AddDirtyRect(qvVmState*, int32_t x, int32_t y, int32_t width, int32_t height) {
     qvRectList* list = DirtyListOf(Graphics().Host().CurrentDisplay());
-    const qvBGPic* picture = Displays().OutputPicture();
+    const qvBGPic* picture = LayerDisplays().OutputPicture();
     if (list == nullptr || picture == nullptr) return;
     if (x < 1 && y < 1 && int64_t(x) + width >= picture->width &&
         int64_t(y) + height >= picture->height) {
@@ -210,7 +210,7 @@ void RefreshRect(qvVmState* L, int32_t x, int32_t y, int32_t width, int32_t heig
             RefreshDisplayArea(L, x, y, width, height);
             return;
         case kTargetBGPic: {
-            const qvBGPic* picture = Displays().OutputPicture();
+            const qvBGPic* picture = LayerDisplays().OutputPicture();
             if (picture == nullptr || !ClipToPicture(picture->shownWidth, picture->shownHeight, &x,
                                                      &y, &width, &height)) {
                 return;
@@ -225,7 +225,7 @@ void RefreshRect(qvVmState* L, int32_t x, int32_t y, int32_t width, int32_t heig
 
 void RefreshDisplayArea(qvVmState* L, int32_t x, int32_t y, int32_t width, int32_t height) {
     qvDisplay* display = Graphics().Host().CurrentDisplay();
-    qvBGPic* picture = display != nullptr ? Displays().ShownPicture(display) : nullptr;
+    qvBGPic* picture = display != nullptr ? LayerDisplays().ShownPicture(display) : nullptr;
     if (picture == nullptr) return;
     qvDisplayBitMap* composition = Graphics().View(display).backBuffers[1];
     if (composition == nullptr ||
@@ -280,7 +280,7 @@ void MoveLayerTo(qvVmState* L, qvLayer* layer, const qvLayerSize* minSize, int32
         if (display != picture) {
             if (picture != source) PlaceItem(picture, layer, source, newX, newY);
             const qv::scene::DisplayScale scale =
-                Displays().Scale(Graphics().Host().CurrentDisplay());
+                LayerDisplays().Scale(Graphics().Host().CurrentDisplay());
             display->drawX = Scaled(picture->drawX, scale.x);
             display->drawY = Scaled(picture->drawY, scale.y);
         } else if (display != source) {

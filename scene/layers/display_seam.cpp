@@ -8,7 +8,7 @@ DisplaySeam* installed = &defaults;
 
 }  // namespace
 
-DisplaySeam& Displays() {
+DisplaySeam& LayerDisplays() {
     return *installed;
 }
 

@@ -35,7 +35,7 @@ public:
 };
 
 // The installed seam, or the defaults; nullptr restores the defaults.
-DisplaySeam& Displays();
+DisplaySeam& LayerDisplays();
 void SetDisplaySeam(DisplaySeam* seam);
 
 }  // namespace qv::scene

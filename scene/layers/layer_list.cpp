@@ -23,7 +23,7 @@
 #include "scene/object_hooks.h"
 
 using namespace qv::gfx;
-using qv::scene::Displays;
+using qv::scene::LayerDisplays;
 using qv::scene::Objects;
 
 namespace {
@@ -125,7 +125,7 @@ void TakeOver(qvBGPic* picture, qvLayer* from, qvLayer* to) {
 // Whether the display scales its layers by a factor other than 1.
 bool ScalesLayers(const qvDisplay* display) {
     if (display == nullptr) return false;
-    const qv::scene::DisplayScale scale = Displays().Scale(display);
+    const qv::scene::DisplayScale scale = LayerDisplays().Scale(display);
     return scale.layerScaling && (scale.x != 1.0 || scale.y != 1.0);
 }
 
@@ -135,7 +135,7 @@ int BuildItems(qvVmState* L, qvLayer* layer, qvBGPic* picture, qvDisplay* displa
         return BuildLayerCache(L, layer, QV_CACHE_NOREPAINT);
     }
     if ((flags & QV_ADDLAYER_DISPLAYITEM) == 0 || !ScalesLayers(display)) return 0;
-    if (Displays().ShownPicture(display) != picture && QueryAsyncDraws() != picture) return 0;
+    if (LayerDisplays().ShownPicture(display) != picture && QueryAsyncDraws() != picture) return 0;
     int mode = QV_CACHE_DISPLAYITEM | QV_CACHE_NOPREVIOUS;
     if ((flags & QV_ADDLAYER_CALLERREFRESH) != 0) mode |= QV_CACHE_NOREPAINT;
     return BuildLayerCache(L, layer, mode);
@@ -163,7 +163,7 @@ bool SameText(const char* a, const char* b) {
 
 // The option tables' lookup of a layer name in the current output picture.
 int LookupLayerName(qvVmState*, const char* name, int32_t* layer) {
-    const int32_t position = IndexOfLayerByName(Displays().OutputPicture(), name);
+    const int32_t position = IndexOfLayerByName(LayerDisplays().OutputPicture(), name);
     if (position == 0) return 0;
     *layer = position;
     return 1;
@@ -179,7 +179,7 @@ int AddLayer(qvVmState* L, uint32_t type, const qvObjectId* id, int32_t x, int32
     item->anchoredX = item->drawX = x;
     item->anchoredY = item->drawY = y;
     item->drawWidth = width, item->drawHeight = height;
-    qvBGPic* picture = Displays().OutputPicture();
+    qvBGPic* picture = LayerDisplays().OutputPicture();
     auto* layer = static_cast<qvLayer*>(AllocMemBlock(sizeof(qvLayer), 1));
     if (picture == nullptr || layer == nullptr) {
         FreeMemBlock(layer);
@@ -196,7 +196,7 @@ int AddLayer(qvVmState* L, uint32_t type, const qvObjectId* id, int32_t x, int32
     layer->hidden = (flags & QV_ADDLAYER_HIDDEN) != 0 ? 1 : 0;
     layer->deferred = layer->hidden == 0 && display != nullptr &&
                       Graphics().View(display).outputType == kTargetBGPic &&
-                      Displays().ShownPicture(display) == picture;
+                      LayerDisplays().ShownPicture(display) == picture;
     if ((flags & QV_ADDLAYER_REPLACE) == 0) item->clipRegion = picture->clipRegion;
     picture->transitionTarget = 1;
     ApplyTransform(layer, transform, item, width, height);
@@ -260,7 +260,7 @@ void RemoveLayerRecord(qvVmState* L, qvLayer* layer, int noRefresh, int32_t* x, 
         }
         layer->type = type;
     }
-    qvBGPic* picture = Displays().OutputPicture();
+    qvBGPic* picture = LayerDisplays().OutputPicture();
     if (picture != nullptr) picture->transitionTarget = 1;
     Objects().FreeButtonOfLayer(L, picture, layer);
     RemoveNode(&layer->node);
@@ -295,7 +295,7 @@ int32_t CountLayers(const qvBGPic* picture) {
 }
 
 int32_t IndexOfLayer(const qvLayer* layer) {
-    const qvBGPic* picture = Displays().OutputPicture();
+    const qvBGPic* picture = LayerDisplays().OutputPicture();
     if (picture == nullptr) return -1;
     int32_t position = 1;
     for (qvListNode* node = picture->layers.head; node->succ != nullptr; node = node->succ) {
@@ -382,7 +382,7 @@ int SetLayerNameString(qvLayer* layer, const char* name) {
     if (length > size_t(kLayerNameLength)) return ERR_NAMETOOLONG;
     char* copy = nullptr;
     if (length > 0) {
-        if (const qvBGPic* picture = Displays().OutputPicture()) {
+        if (const qvBGPic* picture = LayerDisplays().OutputPicture()) {
             for (qvListNode* node = picture->layers.head; node->succ != nullptr;
                  node = node->succ) {
                 const qvLayer* other = AsLayer(node);
