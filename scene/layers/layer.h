@@ -104,22 +104,28 @@ protected:
 
 inline constexpr int kTextTabStops = 32;
 
-// TEXTOUT and PRINT layers: the text and the layout parameters it was rendered with.
-struct qvTextRender : qvLayerItem {
+// What a text layout is asked to lay out and render: the text, its style, where, and the line
+// breaks and tab results a first layout recorded so that a redraw (at another scale) repeats
+// them. A plain record: a layout of Print, TextOut or a text object may lend it a text and
+// tables that stay the caller's; a text layer's item (qvTextRender) owns its own.
+struct qvTextParams {
     qvTextStyle style{};
-    char* text = nullptr;  // owned, NUL-terminated
-    int32_t textLength = 0;
+    char* text = nullptr;  // NUL-terminated
     int32_t alignment = 0;
     int32_t cursorX = 0, cursorY = 0;
     int32_t leftMargin = 0, rightMargin = 0;  // the right margin is the wrap width
     int32_t tabs[kTextTabStops] = {};
     int32_t tabCount = 0;
-    int32_t* wordBreaks = nullptr;  // owned: the words before which a line breaks
+    int32_t* wordBreaks = nullptr;  // the words before which a line breaks
     int32_t wordBreakCount = 0;
-    int32_t* tabResults = nullptr;  // owned: the tab stop each tab of a Print text used, or -1
+    int32_t* tabResults = nullptr;  // the tab stop each tab of a Print text used, or -1
     int32_t tabResultCount = 0;
-    int32_t encoding = 0;
+    int32_t encoding = 0;  // 0 ISO-8859-1, 1 UTF-8
+};
 
+// TEXTOUT and PRINT layers: the item with the parameters its text was rendered with. It owns
+// its text and tables (blocks), which go with it.
+struct qvTextRender : qvLayerItem, qvTextParams {
     qvTextRender() = default;
     ~qvTextRender() override;
     qvLayerItem* Copy() const override;
@@ -128,10 +134,11 @@ protected:
     qvTextRender(const qvTextRender&) = default;
 };
 
-// A copy of a text render record with its own text and tables and no images; none when
-// memory is short (nothing is left behind).
+// A copy of a text render record with its own text and tables (each table with room for one
+// entry more than it holds) and no images or clip region; none when memory is short (nothing
+// is left behind).
 qvTextRender* NewTextRenderRecord(const qvTextRender* source);
-// Frees the record with its images, text and tables.
+// Frees the record with its images, text and tables; none is allowed.
 void FreeTextRender(qvTextRender* render);
 
 inline constexpr int kLayerNameLength = 255;

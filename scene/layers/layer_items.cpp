@@ -1,4 +1,5 @@
 // The item records of layers: their images, copies and release.
+#include <algorithm>
 #include <cstring>
 
 #include "gfx/library/clip_regions.h"
@@ -14,18 +15,26 @@ void FreeImage(qvLayerImage& image) {
     image = {};
 }
 
-// A block holding count values of source; none for none or when memory is short (then
-// *failed is set).
-template <typename V>
-V* CopyArray(const V* source, size_t count, size_t capacity, bool* failed) {
-    if (source == nullptr) return nullptr;
-    auto* copy = static_cast<V*>(AllocMemBlock(capacity * sizeof(V), 1));
-    if (copy == nullptr) {
-        *failed = true;
-        return nullptr;
-    }
-    std::memcpy(copy, source, count * sizeof(V));
-    return copy;
+// A block with room for count + 1 entries holding the count entries of source (none for
+// none); false when memory is short.
+bool CopyTable(const int32_t* source, int32_t count, int32_t** copy) {
+    *copy = nullptr;
+    if (source == nullptr) return true;
+    const size_t entries = size_t(std::max(count, 0));
+    *copy = static_cast<int32_t*>(AllocMemBlock((entries + 1) * sizeof(int32_t), 1));
+    if (*copy == nullptr) return false;
+    if (entries > 0) std::memcpy(*copy, source, entries * sizeof(int32_t));
+    return true;
+}
+
+bool CopyText(const char* source, char** copy) {
+    *copy = nullptr;
+    if (source == nullptr) return true;
+    const size_t size = std::strlen(source) + 1;
+    *copy = static_cast<char*>(AllocMemBlock(size, 0));
+    if (*copy == nullptr) return false;
+    std::memcpy(*copy, source, size);
+    return true;
 }
 
 }  // namespace
@@ -63,29 +72,21 @@ qvTextRender::~qvTextRender() {
     FreeMemBlock(tabResults);
 }
 
-qvTextRender* NewTextRenderRecord(const qvTextRender* source) {
-    return static_cast<qvTextRender*>(source->Copy());
-}
-
 qvLayerItem* qvTextRender::Copy() const {
-    const qvTextRender* source = this;
     qvTextRender* copy =
         InBlock<qvTextRender>([this](void* block) { return new (block) qvTextRender(*this); });
     if (copy == nullptr) return nullptr;
     copy->text = nullptr, copy->wordBreaks = nullptr, copy->tabResults = nullptr;
-    bool failed = false;
-    copy->text = CopyArray(source->text, size_t(source->textLength) + 1,
-                           size_t(source->textLength) + 1, &failed);
-    // The word-break table keeps room for one entry more than it holds.
-    copy->wordBreaks = CopyArray(source->wordBreaks, size_t(source->wordBreakCount),
-                                 size_t(source->wordBreakCount) + 1, &failed);
-    copy->tabResults = CopyArray(source->tabResults, size_t(source->tabResultCount),
-                                 size_t(source->tabResultCount), &failed);
-    if (failed) {
+    if (!CopyText(text, &copy->text) || !CopyTable(wordBreaks, wordBreakCount, &copy->wordBreaks) ||
+        !CopyTable(tabResults, tabResultCount, &copy->tabResults)) {
         FreeTextRender(copy);
         return nullptr;
     }
     return copy;
+}
+
+qvTextRender* NewTextRenderRecord(const qvTextRender* source) {
+    return static_cast<qvTextRender*>(source->Copy());
 }
 
 void FreeTextRender(qvTextRender* render) {

@@ -44,7 +44,6 @@ TEST_F(LayerRecords, CopiesKeepTheParametersAndNoImages) {
 
 TEST_F(LayerRecords, TextRenderCopiesOwnTheirTextAndTables) {
     auto* render = NewBlock<qvTextRender>();
-    render->textLength = 5;
     render->text = static_cast<char*>(AllocMemBlock(6, 0));
     std::memcpy(render->text, "hello", 6);
     render->wordBreakCount = 2;
