@@ -32,7 +32,7 @@ struct qvRectList {
 
 inline constexpr int32_t kMergedAway = 100000;
 inline constexpr int32_t kRectListGrowth = 1024;
-// A coordinate of MoveLayerTo that keeps the current one.
+// A coordinate that keeps the current one (of a layer's move, a display's position).
 inline constexpr int32_t KEEPPOSITION = 100000;
 
 // Flags of MoveLayerTo and UpdateLayerGeometry.
