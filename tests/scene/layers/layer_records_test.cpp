@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "objects/brush.h"
+#include "objects/object_neighbours.h"
 #include "objects/scene_hooks.h"
 #include "platform/linux/memory.h"
 #include "runtime/option_tables.h"
@@ -109,6 +110,34 @@ TEST_F(LayerRecords, LayersFindThePlanesOfWhatTheyShow) {
     own->type = gfx::kTypeBox;
     GetLayerMaskAlphaSlots(own, 0, &mask, &alpha);
     EXPECT_EQ(alpha, nullptr);
+    FreeAllBrushes(L);
+}
+
+TEST_F(LayerRecords, ABrushAboutToChangeLeavesItsLayersAPrivateCopy) {
+    objects::SceneHooks brushes;
+    scene::SetObjectHooks(&brushes);
+    objects::ObjectNeighbours neighbours;
+    gfx::SetNeighbours(&neighbours);
+    const qvObjectId id{2, nullptr};
+    qvBrush* brush = nullptr;
+    ASSERT_EQ(CreateBrushBitmaps(id, 4, 4, 0xFF0000, false, false, false, false, &brush), 0);
+    qvLayer* layer = scene.AddBrushPart(L, 2, 0, 0, 0, 0, 4, 4);
+    ASSERT_NE(layer, nullptr);
+    const std::vector<uint32_t> before = Shown();
+
+    qvBrush* changed = nullptr;
+    ASSERT_EQ(GetBrush(L, id, &changed, QV_BRUSH_MODIFY), 0);
+    EXPECT_EQ(changed, brush);
+    EXPECT_EQ(layer->objectId.number, 0u);
+    ASSERT_NE(layer->objectId.handle, nullptr);
+    EXPECT_NE(layer->objectId.handle, brush);
+    PlotPixel(brush->bitmap, 0, 0, 0x0000FF);
+    EXPECT_EQ(Shown(), before);
+    // The layer shows the copy now: a second change copies nothing.
+    const void* copy = layer->objectId.handle;
+    ASSERT_EQ(GetBrush(L, id, &changed, QV_BRUSH_MODIFY), 0);
+    EXPECT_EQ(layer->objectId.handle, copy);
+    gfx::SetNeighbours(nullptr);
     FreeAllBrushes(L);
 }
 
