@@ -33,6 +33,10 @@ int SceneNeighbours::CountLayersOnScreen() {
     return ::CountLayers(LayerDisplays().OutputPicture());
 }
 
+int SceneNeighbours::CountAllLayers() {
+    return ::CountAllLayers();
+}
+
 void SceneNeighbours::AddLayerBoundsToRectList(qvVmState* L, qvDisplay* display, void* object) {
     qvBGPic* picture = LayerDisplays().ShownPicture(display);
     if (picture == nullptr) return;

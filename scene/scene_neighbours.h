@@ -17,6 +17,7 @@ public:
     int32_t FindLayerArg(qvVmState* L, int idx) override;
     int32_t CountLayers() override;
     int CountLayersOnScreen() override;
+    int CountAllLayers() override;
     // The bounds of every layer of the display's picture that shows the object go to the
     // display's dirty list.
     void AddLayerBoundsToRectList(qvVmState* L, qvDisplay* display, void* object) override;

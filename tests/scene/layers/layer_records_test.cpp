@@ -165,6 +165,7 @@ TEST_F(LayerRecords, TheGraphicsLibraryAndOptionTablesSeeTheOutputPicturesLayers
     SetLayerNameString(first, "first");
     EXPECT_EQ(asked.CountLayers(), 2);
     EXPECT_EQ(asked.CountLayersOnScreen(), 2);
+    EXPECT_EQ(asked.CountAllLayers(), 2);
     int32_t found = 0, fromTable = 0;
     Define("asklayer", [&](qvVmState* L) {
         found = asked.FindLayerArg(L, 1);
@@ -190,6 +191,7 @@ TEST_F(LayerRecords, TheGraphicsLibraryAndOptionTablesSeeTheOutputPicturesLayers
     EXPECT_EQ(scene.dirty.rects[0].y2, 5);
     scene.current = false;  // no display: no output picture
     EXPECT_EQ(asked.CountLayers(), 0);
+    EXPECT_EQ(asked.CountAllLayers(), 2) << "every picture's layers";
 }
 
 }  // namespace
