@@ -22,35 +22,6 @@ namespace {
 // The largest side of a bitmap.
 constexpr double kMaxSide = 32768;
 
-constexpr qvDrawTransform InitialTransform() {
-    qvDrawTransform t{};
-    t.matrix[0] = t.matrix[3] = 1;
-    t.scalex = t.scaley = 1;
-    return t;
-}
-
-constexpr qvDrawStyle InitialStyle() {
-    qvDrawStyle s{};
-    s.shadow = {0, 0x80000000, 4, kDefaultShadowDirection, 5.0, 5.0 / 3.0};
-    s.border = {0, 0, 2};
-    return s;
-}
-
-constexpr qvDrawTransform kInitialTransform = InitialTransform();
-constexpr qvDrawStyle kInitialStyle = InitialStyle();
-
-// The process-wide defaults that the "graphics" library holds, or the initial ones while it
-// holds none.
-const qvDrawTransform& DefaultTransform() {
-    const void* held = gfx::DefaultDrawTags().transform;
-    return held != nullptr ? *static_cast<const qvDrawTransform*>(held) : kInitialTransform;
-}
-
-const qvDrawStyle& DefaultStyle() {
-    const void* held = gfx::DefaultDrawTags().style;
-    return held != nullptr ? *static_cast<const qvDrawStyle*>(held) : kInitialStyle;
-}
-
 // A number or percentage of 255, truncated toward zero and clamped to a level.
 int32_t Level(double value) {
     return std::clamp(Trunc32(value), 0, 255);
@@ -237,16 +208,16 @@ void ResetDrawTags(qvDrawTransform* transform, qvDrawStyle* style, int32_t width
 }
 
 void ResetDrawTagBlock(qvDrawTransform* transform) {
-    *transform = DefaultTransform();
+    *transform = DefaultDrawTransform();
 }
 
 void ResetStyleBlock(qvDrawStyle* style) {
-    *style = DefaultStyle();
+    *style = DefaultDrawStyle();
 }
 
 void InitDrawTagBlocks(qvDrawTransform* transform, qvDrawStyle* style) {
-    if (transform != nullptr) *transform = kInitialTransform;
-    if (style != nullptr) *style = kInitialStyle;
+    if (transform != nullptr) *transform = kInitialDrawTransform;
+    if (style != nullptr) *style = kInitialDrawStyle;
 }
 
 int TransformedSize(const double matrix[4], int32_t width, int32_t height, int32_t* newWidth,

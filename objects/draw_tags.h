@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "engine/vm.h"
+#include "gfx/library/graphics_library.h"
 #include "platform/linux/bitmap.h"
 #include "scene/layers/filter_table.h"
 
@@ -51,6 +52,40 @@ struct qvDrawStyle {
 };
 static_assert(sizeof(qvDrawStyle) == 1040);
 
+// Shadow and border sizes, and the shadow direction that replaces one out of range.
+inline constexpr int32_t kMinStyleSize = 1, kMaxStyleSize = 64, kDefaultShadowDirection = 3;
+
+namespace qv {
+
+// The records as the "graphics" library starts with them: the identity transform, and a style
+// with the shadow (0x80000000, size 4, direction 3, radius 5, sigma 5/3) and the border
+// (colour 0, size 2) off.
+inline constexpr qvDrawTransform kInitialDrawTransform = [] {
+    qvDrawTransform t{};
+    t.matrix[0] = t.matrix[3] = 1;
+    t.scalex = t.scaley = 1;
+    return t;
+}();
+inline constexpr qvDrawStyle kInitialDrawStyle = [] {
+    qvDrawStyle s{};
+    s.shadow = {0, 0x80000000, 4, kDefaultShadowDirection, 5.0, 5.0 / 3.0};
+    s.border = {0, 0, 2};
+    return s;
+}();
+
+// The process-wide defaults that the "graphics" library holds (SetDrawTagsDefault changes
+// them), or the initial ones while it holds none.
+inline const qvDrawTransform& DefaultDrawTransform() {
+    const void* held = gfx::DefaultDrawTags().transform;
+    return held != nullptr ? *static_cast<const qvDrawTransform*>(held) : kInitialDrawTransform;
+}
+inline const qvDrawStyle& DefaultDrawStyle() {
+    const void* held = gfx::DefaultDrawTags().style;
+    return held != nullptr ? *static_cast<const qvDrawStyle*>(held) : kInitialDrawStyle;
+}
+
+}  // namespace qv
+
 // Flags of ParseDrawTags and ResetDrawTags.
 enum : int {
     QV_DRAWTAGS_RESET = 1,          // start from the defaults, with the default size and smoothing
@@ -59,9 +94,6 @@ enum : int {
     QV_DRAWTAGS_NOROTATE = 8,       // "rotate" is not read
     QV_DRAWTAGS_SMOOTHROTATE = 16,  // the default smoothing only with a rotation
 };
-
-// Shadow and border sizes, and the shadow direction that replaces one out of range.
-inline constexpr int32_t kMinStyleSize = 1, kMaxStyleSize = 64, kDefaultShadowDirection = 3;
 
 // Parses the tag table at argIndex into transform and style (none: the transform half only).
 // The table counts only as the last argument; anything else there is ignored (or, with

@@ -16,6 +16,7 @@
 #include "objects/brush_library/brush_library.h"
 #include "objects/draw/draw_library.h"
 #include "objects/object_neighbours.h"
+#include "objects/scene_hooks.h"
 #include "objects/text/text_library.h"
 #include "objects/vector/vector_library.h"
 #include "runtime/stubs/sound_stub.h"
@@ -27,6 +28,7 @@
 #include "scene/events/event_library.h"
 #include "scene/events/event_neighbours.h"
 #include "scene/events/poll_events.h"
+#include "scene/layers/layer.h"
 #include "scene/scene_neighbours.h"
 
 namespace qv {
@@ -59,7 +61,15 @@ class PlayerNeighbours final : public scene::SceneNeighbours,
 int RegisterGraphics(qvVmState* L) {
     static PlayerNeighbours neighbours;
     gfx::SetNeighbours(&neighbours);
+    static objects::SceneHooks objects;
+    scene::SetObjectHooks(&objects);
     return RegisterGraphicsLibrary(L);
+}
+
+// The layer lists' work buffers are made when the "layers" library registers.
+int RegisterLayers(qvVmState* L) {
+    if (const int code = InitLayerLists()) return code;
+    return RegisterStubLibrary(L, "layers");
 }
 
 // The slots each library will fill; until its code exists, they clean up nothing.
@@ -70,7 +80,7 @@ constexpr qvLibraryCleanup kDrawCleanups[] = {{kFreeDrawBuffers, FreeDrawBuffers
 constexpr qvLibraryCleanup kDosCleanups[] = {{kFreeDosObjects, FreeDosObjects}};
 constexpr qvLibraryCleanup kEventCleanups[] = {{kFreeEventObjects, FreeEventObjects}};
 constexpr qvLibraryCleanup kSystemCleanups[] = {{kFreeCatalogs, FreeSystemObjects}};
-constexpr qvLibraryCleanup kLayersCleanups[] = {{kFreeLayerLists, NoCleanup}};
+constexpr qvLibraryCleanup kLayersCleanups[] = {{kFreeLayerLists, FreeLayerLists}};
 constexpr qvLibraryCleanup kTextCleanups[] = {{kFreeAllTextObjects, FreeAllTextObjects}};
 constexpr qvLibraryCleanup kAnimCleanups[] = {{kFreeAllAnims, NoCleanup}};
 constexpr qvLibraryCleanup kDisplayCleanups[] = {{kFreeAllDisplays, CloseDisplayLibrary}};
@@ -95,7 +105,7 @@ constexpr qvLibraryRow kRows[kLibraryCount] = {
     {"dos", RegisterDosLibrary, kDosCleanups},
     {"event", RegisterEventLibrary, kEventCleanups},
     {"system", RegisterSystemLibrary, kSystemCleanups},
-    {"layers", RegisterStub<"layers">, kLayersCleanups},
+    {"layers", RegisterLayers, kLayersCleanups},
     {"text", RegisterTextLibrary, kTextCleanups},
     {"anim", RegisterStub<"anim">, kAnimCleanups},
     {"display", RegisterDisplayLibrary, kDisplayCleanups},

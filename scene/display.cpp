@@ -171,10 +171,8 @@ void FreeDisplayContents(qvVmState* L, qvDisplay* display, int keepPicture) {
     ReleaseHandlers(L, display);
     FreeMemBlock(display->doubleBufferPicture);
     FreeMemBlock(display->outputPseudoPicture);
-    FreeMemBlock(display->dirtyRects);
+    FreeRectList(&display->dirtyRects);
     display->doubleBufferPicture = display->outputPseudoPicture = nullptr;
-    display->dirtyRects = nullptr;
-    display->dirtyCount = display->dirtyCapacity = 0;
     FreeRefList(L, display->prefix.header.data);
     display->prefix.header.data = nullptr;
     display->settings.picture = nullptr;

@@ -21,6 +21,7 @@
 #include "platform/linux/video/driver.h"
 #include "runtime/event_queue.h"
 #include "runtime/key_table.h"
+#include "scene/layers/dirty_rects.h"
 
 struct qvBGPic;
 struct qvPlatformDisplay;
@@ -34,9 +35,8 @@ enum : int32_t {
     DISPSTATE_MINIMIZED = 2,
 };
 
-// Position values of displays: a coordinate kept as it is, and an option-table coordinate
-// that was not given.
-inline constexpr int32_t KEEPPOSITION = 100000;
+// Position values of displays besides KEEPPOSITION (scene/layers/dirty_rects.h), which keeps a
+// coordinate: an option-table coordinate that was not given.
 inline constexpr int32_t kPositionNotGiven = 99999;
 
 namespace qv::scene {
@@ -104,11 +104,6 @@ struct qvDisplaySettings {
     qvBGPic* picture;  // the picture shown
 };
 
-// The rectangles waiting for a refresh.
-struct qvDirtyRect {
-    int32_t x1, y1, x2, y2;
-};
-
 // What a redirection of drawing saves of the display.
 struct qvSavedRenderState {
     int32_t saved;
@@ -139,8 +134,9 @@ struct qvDisplay {
     // The picture's mask and alpha at the scaled size: the window's shape while it scales.
     qvPlaneBitMap* scaledMask;
     qvPlaneBitMap* scaledAlpha;
-    qvDirtyRect* dirtyRects;
-    int32_t dirtyCount, dirtyCapacity;
+    // The rectangles waiting for a refresh while drawing goes into the shown picture; full
+    // means the whole picture (made with its first rectangle).
+    qvRectList dirtyRects;
     // The window and what the window frame adds around the inner area.
     qvPlatformDisplay* window;
     qv::FrameSizes frame;

@@ -17,14 +17,6 @@
 
 namespace qv::scene {
 
-// Flags of RedrawPicture (the compositor's flags; 1 and 2 are gfx::kRedrawNoSprites and
-// gfx::kRedrawSpritesOnly).
-enum : int {
-    kRedrawFromDisplayBitmap = 4,     // the background from the display bitmap, whatever it shows
-    kRedrawNotFromDisplayBitmap = 8,  // never from the display bitmap
-    kRedrawLogicalSize = 16,          // at the picture's logical size, from its scaled set
-};
-
 // What ParseDisplayOptions found besides the settings.
 struct ParsedOptions {
     bool scaleGiven = false;
@@ -174,11 +166,6 @@ qvDisplayBitMap* GetDisplayBGPicBitmap(qvVmState* L, qvDisplay* display, qvBGPic
 // 0 or ERR_MEM.
 int RenderBGPicBitmap(qvVmState* L, qvBGPic* picture, int32_t x, int32_t y, int32_t width,
                       int32_t height, qvDisplayBitMap** bitmap, bool* owned);
-// Composes a rectangle of the picture into dest (kRedraw* and gfx::kRedraw* flags): its
-// background; layers and sprites are painted over it once the compositor exists.
-void RedrawPicture(qvVmState* L, const qvDisplay* display, const qvBGPic* picture,
-                   qvDisplayBitMap* dest, int32_t x, int32_t y, int32_t width, int32_t height,
-                   int flags);
 // DisplayBGPic: shows the picture on the current display at (x, y) (kPositionNotGiven: kept
 // at the same size, else centred; KEEPPOSITION: kept). With grab (a transition): the old
 // picture as composed, at the size the new one is shown at unless the window autoscales, is

@@ -7,7 +7,6 @@
 #include "gfx/library/neighbours.h"
 #include "gfx/scale.h"
 #include "gfx/transform.h"
-#include "platform/linux/debug_output.h"
 #include "runtime/arguments.h"
 #include "runtime/errors.h"
 #include "runtime/lists.h"
@@ -15,6 +14,7 @@
 #include "scene/bgpic.h"
 #include "scene/bgpic_library.h"
 #include "scene/display_engine.h"
+#include "scene/layers/compositor.h"
 
 namespace qv::scene {
 namespace {
@@ -94,14 +94,14 @@ int ResizeBGPicForDisplay(qvVmState* L, qvBGPic* picture, int32_t width, int32_t
 
 qvDisplayBitMap* GetDisplayBGPicBitmap(qvVmState* L, qvDisplay* display, qvBGPic* picture) {
     if (!HasLayersOrSprites(picture)) return display->displayBitmap;
-    RedrawPicture(L, display, picture, display->compositionBitmap, 0, 0, picture->shownWidth,
-                  picture->shownHeight, 0);
+    Redraw(L, display, picture, display->compositionBitmap, 0, 0, picture->shownWidth,
+           picture->shownHeight, 0, 0);
     return display->compositionBitmap;
 }
 
 int RenderBGPicBitmap(qvVmState* L, qvBGPic* picture, int32_t x, int32_t y, int32_t width,
                       int32_t height, qvDisplayBitMap** bitmap, bool* owned) {
-    const qvDisplay* current = Displays().current;
+    qvDisplay* current = Displays().current;
     const bool layerScaled = current != nullptr && current->settings.layerScaling != 0 &&
                              current->settings.scaleWidth != 0 &&
                              current->settings.scaleHeight != 0;
@@ -109,39 +109,9 @@ int RenderBGPicBitmap(qvVmState* L, qvBGPic* picture, int32_t x, int32_t y, int3
     *bitmap =
         *owned ? AllocDisplayBitMap(picture->width, picture->height) : current->compositionBitmap;
     if (*bitmap == nullptr) return ERR_MEM;
-    RedrawPicture(L, current, picture, *bitmap, x, y, width, height,
-                  layerScaled ? kRedrawLogicalSize : 0);
+    Redraw(L, current, picture, *bitmap, x, y, width, height, 0,
+           layerScaled ? QV_REDRAW_PICTURESIZE : 0);
     return 0;
-}
-
-void RedrawPicture(qvVmState*, const qvDisplay* display, const qvBGPic* picture,
-                   qvDisplayBitMap* dest, int32_t x, int32_t y, int32_t width, int32_t height,
-                   int flags) {
-    if (width < 1 || height < 1) {
-        WriteDebugPlain("ERROR! REDRAW CALLED WITH WIDTH/HEIGHT <= 0\n");
-        return;
-    }
-    if (x < 0 || y < 0) {
-        WriteDebugPlain("ERROR! REDRAW CALLED WITH NEGATIVE X/Y COORDINATES\n");
-        return;
-    }
-    if (dest == nullptr) {
-        WriteDebugPlain("ERROR! REDRAW CALLED WITHOUT DSTBM\n");
-        return;
-    }
-    const bool logical = (flags & kRedrawLogicalSize) != 0;
-    const int32_t pictureWidth = logical ? picture->width : picture->shownWidth;
-    const int32_t pictureHeight = logical ? picture->height : picture->shownHeight;
-    width = int32_t(std::min<int64_t>(width, int64_t(pictureWidth) - x));
-    height = int32_t(std::min<int64_t>(height, int64_t(pictureHeight) - y));
-    if (width < 1 || height < 1 || (flags & gfx::kRedrawSpritesOnly) != 0) return;
-    const bool fromDisplay =
-        display != nullptr && (flags & kRedrawNotFromDisplayBitmap) == 0 &&
-        ((flags & kRedrawFromDisplayBitmap) != 0 || display->settings.picture == picture);
-    const qvDisplayBitMap* background = logical       ? picture->scaled.bitmap
-                                        : fromDisplay ? display->displayBitmap
-                                                      : picture->shown.bitmap;
-    BltBitMap(background, x, y, dest, x, y, width, height);
 }
 
 int DisplayBGPicEx(qvVmState* L, qvObjectId id, int32_t x, int32_t y, int grab,

@@ -14,12 +14,20 @@
 #include "scene/display.h"
 #include "scene/display_engine.h"
 #include "scene/display_modes.h"
+#include "scene/layers/compositor.h"
+#include "scene/layers/dirty_rects.h"
+#include "scene/layers/display_seam.h"
 
 namespace qv::scene {
 namespace {
 
 bool SameId(const qvObjectHeader& header, qvObjectId id) {
     return header.id == id.number && header.handle == id.handle;
+}
+
+// A display record, not the graphics engine's pseudo-display standing in for none.
+bool IsRecord(const qvDisplay* display) {
+    return display != nullptr && display != gfx::Graphics().PseudoDisplay();
 }
 
 class Blits final : public gfx::BlitHost {
@@ -64,7 +72,7 @@ public:
 
     void Redraw(qvVmState* L, qvDisplay* display, qvDisplayBitMap* dest, int32_t x, int32_t y,
                 int32_t width, int32_t height, int flags) override {
-        RedrawPicture(L, display, display->settings.picture, dest, x, y, width, height, flags);
+        RedrawShownPicture(L, display, dest, x, y, width, height, flags);
     }
     void ClearDisplayBorders(qvDisplay* display) override { scene::ClearDisplayBorders(display); }
     // Double buffering and videos do not draw into displays yet.
@@ -133,24 +141,38 @@ public:
 
     // The rectangle is the picture's; a layer-scaled display shows it at its scale.
     void RefreshRect(qvVmState* L, int32_t x, int32_t y, int32_t width, int32_t height) override {
-        qvDisplay* display = Displays().current;
+        const qvDisplay* display = Displays().current;
         if (display == nullptr) return;
-        const qvBGPic* picture = display->settings.picture;
         const qvDisplaySettings& s = display->settings;
         const bool scaled = s.layerScaling != 0 && ScalingActive(s);
         const double sx = scaled ? s.scaleX : 1.0, sy = scaled ? s.scaleY : 1.0;
         const auto left = int64_t(std::max(std::floor(x * sx), 0.0));
         const auto top = int64_t(std::max(std::floor(y * sy), 0.0));
-        const int64_t right =
-            std::min<int64_t>(int64_t(std::ceil((double(x) + width) * sx)), picture->shownWidth);
-        const int64_t bottom =
-            std::min<int64_t>(int64_t(std::ceil((double(y) + height) * sy)), picture->shownHeight);
+        const auto right = int64_t(std::min(std::ceil((double(x) + width) * sx), 2147483647.0));
+        const auto bottom = int64_t(std::min(std::ceil((double(y) + height) * sy), 2147483647.0));
         if (right <= left || bottom <= top) return;
-        const auto rx = int32_t(left), ry = int32_t(top);
-        const auto rw = int32_t(right - left), rh = int32_t(bottom - top);
-        RedrawPicture(L, display, picture, display->compositionBitmap, rx, ry, rw, rh, 0);
-        BltToDisplay(display->compositionBitmap, rx, ry, display, rx, ry, rw, rh,
-                     QV_REFRESH_AUTOSCALE);
+        RefreshDisplayArea(L, int32_t(left), int32_t(top), int32_t(right - left),
+                           int32_t(bottom - top));
+    }
+};
+
+// What the layers read of the displays: the output picture, the picture a display shows, its
+// dirty rectangles and its layer scaling.
+class Layers final : public DisplaySeam {
+public:
+    qvBGPic* OutputPicture() override { return Displays().outputPicture; }
+    qvBGPic* ShownPicture(const qvDisplay* display) override {
+        return IsRecord(display) ? display->settings.picture : nullptr;
+    }
+    qvRectList* DirtyRects(qvDisplay* display) override {
+        return IsRecord(display) ? &display->dirtyRects : nullptr;
+    }
+    // Autoscale leaves the layers at the logical size: only layer scaling scales them.
+    DisplayScale Scale(const qvDisplay* display) override {
+        if (!IsRecord(display)) return {};
+        const qvDisplaySettings& s = display->settings;
+        if (s.layerScaling == 0 || !ScalingActive(s)) return {};
+        return {s.scaleX, s.scaleY, true};
     }
 };
 
@@ -206,6 +228,7 @@ public:
 
 Blits blits;
 Pictures pictures;
+Layers layers;
 Text text;
 Input input;
 
@@ -214,6 +237,7 @@ Input input;
 void InstallDisplayHosts() {
     gfx::Graphics().SetHost(&blits);
     SetBGPicHost(&pictures);
+    SetDisplaySeam(&layers);
     text::SetTextDisplayHost(&text);
     SetDisplayInput(&input);
 }
@@ -221,6 +245,7 @@ void InstallDisplayHosts() {
 void RemoveDisplayHosts() {
     if (CurrentDisplayInput() == &input) SetDisplayInput(nullptr);
     text::SetTextDisplayHost(nullptr);
+    SetDisplaySeam(nullptr);
     SetBGPicHost(nullptr);
     gfx::Graphics().SetHost(nullptr);
     blits.SetCurrentDisplay(nullptr);

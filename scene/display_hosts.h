@@ -1,14 +1,15 @@
 // The display list's answers to the code built before it: the blits and the display refresh
-// (gfx::BlitHost), the picture list (BGPicHost), the text library (TextDisplayHost), the
-// input pump (DisplayInput) and the graphics library (the display half of gfx::Neighbours).
+// (gfx::BlitHost, whose Redraw is the compositor's), the picture list (BGPicHost), the layers
+// (DisplaySeam), the text library (TextDisplayHost), the input pump (DisplayInput) and the
+// graphics library (the display half of gfx::Neighbours).
 #pragma once
 
 #include "gfx/library/neighbours.h"
 
 namespace qv::scene {
 
-// Installs the blits', the pictures', the text's and the input pump's hosts; RemoveDisplayHosts
-// puts the hosts of "no display" back.
+// Installs the blits', the pictures', the layers', the text's and the input pump's hosts;
+// RemoveDisplayHosts puts the hosts of "no display" back.
 void InstallDisplayHosts();
 void RemoveDisplayHosts();
 

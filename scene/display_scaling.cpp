@@ -19,6 +19,7 @@
 #include "runtime/errors.h"
 #include "scene/bgpic.h"
 #include "scene/display_engine.h"
+#include "scene/layers/compositor.h"
 
 namespace qv::scene {
 namespace {
@@ -77,10 +78,10 @@ int RebuildLayers(qvVmState* L, qvDisplay* display, qvBGPic* picture) {
 // The composition bitmap of an autoscaled display holds the whole picture: every refresh of
 // the window copies all of it.
 void ComposeForAutoscale(qvVmState* L, qvDisplay* display) {
-    const qvBGPic* picture = display->settings.picture;
+    qvBGPic* picture = display->settings.picture;
     if (display->settings.autoscale == 0 || display->doubleBufferOutput != 0) return;
-    RedrawPicture(L, display, picture, display->compositionBitmap, 0, 0, picture->shownWidth,
-                  picture->shownHeight, 0);
+    Redraw(L, display, picture, display->compositionBitmap, 0, 0, picture->shownWidth,
+           picture->shownHeight, 0, 0);
 }
 
 // Layer scaling, a script's resize: the picture's logical size changes, the window and the

@@ -1,6 +1,6 @@
 // The graphics library's questions about layers and sprites, answered from the picture
-// list. The player joins these answers with the other subsystems' into the one object it
-// installs (runtime/library_table.cpp).
+// list and the layer lists. The player joins these answers with the other subsystems' into
+// the one object it installs (runtime/library_table.cpp).
 #pragma once
 
 #include "gfx/library/neighbours.h"
@@ -13,6 +13,14 @@ public:
     bool ObjectInUseByLayers(uint32_t type, const void* object) override;
     void ClearLayerClipRegionRefs(const qvClipRegion* region) override;
     void ClearSpriteClipRegionRefs(qvVmState* L, const qvClipRegion* region) override;
+    // The layers of the current output picture.
+    int32_t FindLayerArg(qvVmState* L, int idx) override;
+    int32_t CountLayers() override;
+    int CountLayersOnScreen() override;
+    int CountAllLayers() override;
+    // The bounds of every layer of the display's picture that shows the object go to the
+    // display's dirty list.
+    void AddLayerBoundsToRectList(qvVmState* L, qvDisplay* display, void* object) override;
 };
 
 }  // namespace qv::scene

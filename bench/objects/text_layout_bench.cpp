@@ -47,7 +47,7 @@ std::string Paragraph(bool markup, bool bold = true) {
 struct OurParagraph {
     Fonts fonts;
     std::string text;
-    qvTextRender record{};
+    qvTextParams record{};
     explicit OurParagraph(bool bold = true) : text(Paragraph(false, bold)) {
         record.style = {
             QV_STYLE_NORMAL | QV_STYLE_ANTIALIAS, kColour, 0, 0x0093DD, 4, 3, 2, fonts.sans()};

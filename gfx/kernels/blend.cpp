@@ -12,17 +12,6 @@
 namespace qv {
 namespace {
 
-// d + ((s - d) x a >> 8) on each byte of two 0x00XXXXXX words. With an arithmetic shift this
-// equals (d x (256 - a) + s x a) >> 8, whose per-channel sums stay below 65536, so two
-// channels share one 32-bit multiply without carrying into each other.
-constexpr uint32_t Mix(uint32_t s, uint32_t d, uint32_t a) {
-    uint32_t na = 256 - a;
-    uint32_t redBlue = (((s & 0xFF00FF) * a + (d & 0xFF00FF) * na) >> 8) & 0xFF00FF;
-    uint32_t green = (((s & 0x00FF00) * a + (d & 0x00FF00) * na) >> 8) & 0x00FF00;
-    return redBlue | green;
-}
-static_assert(Mix(0xFFFFFF, 0, 128) == 0x7F7F7F && Mix(0, 0xFFFFFF, 128) == 0x7F7F7F);
-
 // Blending blends the colour bytes of two pixel values of a format. Every channel blends
 // alike, so 32-bit pixels blend in place (the alpha byte of the result is 0, as after a
 // round trip through qvARGB) and 3-byte pixels in their byte order; 16-bit channels are
@@ -30,13 +19,13 @@ static_assert(Mix(0xFFFFFF, 0, 128) == 0x7F7F7F && Mix(0, 0xFFFFFF, 128) == 0x7F
 template <typename F>
 constexpr uint32_t Blend(uint32_t s, uint32_t d, uint32_t a) {
     if constexpr (F::bytes == 2) {
-        return F::Pack(Mix(F::Unpack(s), F::Unpack(d), a));
+        return F::Pack(MixBytes(F::Unpack(s), F::Unpack(d), a));
     } else if constexpr (F::bytes == 3) {
-        return Mix(s, d, a);
+        return MixBytes(s, d, a);
     } else if constexpr (F::alphaMask == 0xFF) {
-        return Mix(s >> 8, d >> 8, a) << 8;
+        return MixBytes(s >> 8, d >> 8, a) << 8;
     } else {
-        return Mix(s & 0xFFFFFF, d & 0xFFFFFF, a);
+        return MixBytes(s & 0xFFFFFF, d & 0xFFFFFF, a);
     }
 }
 
@@ -73,7 +62,8 @@ __attribute__((target_clones("avx2", "default"))) void AlphaSpan32(const uint32_
                                                                    int shift) {
     for (int32_t i = 0; i < n; ++i) {
         uint32_t a = alpha[i];
-        uint32_t mixed = Mix((s[i] >> shift) & 0xFFFFFF, (d[i] >> shift) & 0xFFFFFF, a) << shift;
+        uint32_t mixed = MixBytes((s[i] >> shift) & 0xFFFFFF, (d[i] >> shift) & 0xFFFFFF, a)
+                         << shift;
         d[i] = a == 255 ? s[i] : a == 0 ? d[i] : mixed;
     }
 }
@@ -85,7 +75,7 @@ __attribute__((target_clones("avx2", "default"))) void PaintSpan32(uint32_t* d,
     const uint32_t bytes = (colour >> shift) & 0xFFFFFF;
     for (int32_t i = 0; i < n; ++i) {
         uint32_t c = coverage[i];
-        uint32_t mixed = Mix(bytes, (d[i] >> shift) & 0xFFFFFF, c) << shift;
+        uint32_t mixed = MixBytes(bytes, (d[i] >> shift) & 0xFFFFFF, c) << shift;
         d[i] = c == 255 ? colour : c == 0 ? d[i] : mixed;
     }
 }
@@ -233,7 +223,7 @@ __attribute__((target_clones("avx2", "default"))) void SecondSpan32(uint32_t* d,
         const int32_t c = coverage[i], p = second[i];
         const int32_t mixed = ((c - p) * c >> 8) + p;
         const uint32_t combined = uint32_t(p == 0 ? c : mixed) * opacity / 255;
-        const uint32_t blended = Mix(bytes, (d[i] >> shift) & 0xFFFFFF, uint32_t(c)) << shift;
+        const uint32_t blended = MixBytes(bytes, (d[i] >> shift) & 0xFFFFFF, uint32_t(c)) << shift;
         const uint32_t paint = c == 255 || p == 0 ? colour : blended;
         d[i] = c == 0 ? d[i] : paint;
         second[i] = uint8_t(c == 0 ? uint32_t(p) : combined);

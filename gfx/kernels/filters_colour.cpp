@@ -246,29 +246,61 @@ void Monochrome(const qvFilterBlock& block, const uint8_t* indices, int32_t blac
     });
 }
 
+// s + (((d - s) x keep) >> 8) per channel is MixBytes(s, d, 256 - keep). Spans of 4-byte
+// pixels blend their colour bytes in place in a loop that GCC vectorises (AVX2 where the CPU
+// has it); the alpha byte becomes 0, as the colour filters leave it. The colour bytes sit
+// above the alpha byte (shift 8) or below it (shift 0).
+__attribute__((target_clones("avx2", "default"))) void MixSpan32(const uint32_t* s, uint32_t* d,
+                                                                 int32_t n, uint32_t a, int shift) {
+    for (int32_t i = 0; i < n; ++i) {
+        d[i] = MixBytes((s[i] >> shift) & 0xFFFFFF, (d[i] >> shift) & 0xFFFFFF, a) << shift;
+    }
+}
+
+// Calls span(x, n) for every run of set bits in a mask row from bit maskX on, or once for
+// the whole width without a mask.
+template <typename Span>
+void ForEachMaskRun(const uint8_t* mask, int32_t maskX, int32_t width, Span&& span) {
+    if (mask == nullptr) {
+        span(0, width);
+        return;
+    }
+    for (int32_t x = 0; x < width;) {
+        if (!MaskBit(mask, maskX + x)) {
+            ++x;
+            continue;
+        }
+        int32_t end = x + 1;
+        while (end < width && MaskBit(mask, maskX + end)) ++end;
+        span(x, end - x);
+        x = end;
+    }
+}
+
 // Mix gates every pixel by the mask, so unmasked pixels keep their whole value.
 template <int Bytes>
 void Mix(const qvMixBlock& b) {
     VisitDepth<Bytes>(b.format, [&](auto f) {
         using F = decltype(f);
-        const int32_t keep = 255 - b.ratio;
-        auto channel = [keep](int32_t s, int32_t d) {
-            return uint32_t(s + (((d - s) * keep) >> 8));
-        };
+        const uint32_t weight = uint32_t(b.ratio) + 1;  // the source's, of 256
         for (int32_t y = 0; y < b.height; ++y) {
             const uint8_t* s = PixelAt(b.sourceBase, b.sourceRowLength, Bytes, 0, y);
             uint8_t* d = PixelAt(b.destBase, b.destRowLength, Bytes, 0, y);
             const uint8_t* mask =
                 b.maskRow != nullptr ? PlaneRow(b.maskRow, b.maskBytesPerRow, y) : nullptr;
-            for (int32_t x = 0; x < b.width; ++x, s += Bytes, d += Bytes) {
-                if (mask != nullptr && !MaskBit(mask, b.maskX + x)) continue;
-                const uint32_t sv = F::Unpack(LoadPixel(s, Bytes));
-                const uint32_t dv = F::Unpack(LoadPixel(d, Bytes));
-                StorePixel(d, Bytes,
-                           F::Pack(Rgb(channel(int32_t(Red(sv)), int32_t(Red(dv))),
-                                       channel(int32_t(Green(sv)), int32_t(Green(dv))),
-                                       channel(int32_t(Blue(sv)), int32_t(Blue(dv))))));
-            }
+            ForEachMaskRun(mask, b.maskX, b.width, [&](int32_t x, int32_t n) {
+                if constexpr (Bytes == 4) {
+                    MixSpan32(reinterpret_cast<const uint32_t*>(s) + x,
+                              reinterpret_cast<uint32_t*>(d) + x, n, weight,
+                              F::alphaMask == 0xFF ? 8 : 0);
+                } else {
+                    for (int32_t k = x; k < x + n; ++k) {
+                        const uint32_t sv = F::Unpack(LoadPixel(s + k * Bytes, Bytes));
+                        const uint32_t dv = F::Unpack(LoadPixel(d + k * Bytes, Bytes));
+                        StorePixel(d + k * Bytes, Bytes, F::Pack(MixBytes(sv, dv, weight)));
+                    }
+                }
+            });
         }
     });
 }

@@ -1,5 +1,5 @@
 // Address arithmetic shared by the kernels (offsets in 64 bits: a 32768-pixel square of
-// 4-byte pixels exceeds 32-bit byte offsets).
+// 4-byte pixels exceeds 32-bit byte offsets), and the blend of colour bytes.
 #pragma once
 
 #include <cstddef>
@@ -29,5 +29,16 @@ inline void SetMaskBit(uint8_t* row, int32_t x, bool on) {
     auto bit = uint8_t(0x80 >> (x & 7));
     row[x >> 3] = on ? uint8_t(row[x >> 3] | bit) : uint8_t(row[x >> 3] & ~bit);
 }
+
+// d + ((s - d) x a >> 8) on each byte of two 0x00XXXXXX words, a from 0 to 256. With an
+// arithmetic shift this equals (d x (256 - a) + s x a) >> 8, whose per-channel sums stay below
+// 65536, so two channels share one 32-bit multiply without carrying into each other.
+constexpr uint32_t MixBytes(uint32_t s, uint32_t d, uint32_t a) {
+    uint32_t na = 256 - a;
+    uint32_t redBlue = (((s & 0xFF00FF) * a + (d & 0xFF00FF) * na) >> 8) & 0xFF00FF;
+    uint32_t green = (((s & 0x00FF00) * a + (d & 0x00FF00) * na) >> 8) & 0x00FF00;
+    return redBlue | green;
+}
+static_assert(MixBytes(0xFFFFFF, 0, 128) == 0x7F7F7F && MixBytes(0, 0xFFFFFF, 128) == 0x7F7F7F);
 
 }  // namespace qv

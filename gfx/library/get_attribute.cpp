@@ -92,7 +92,7 @@ int LayerRequest(AttributeRequest* request) {
     qvVmState* L = request->L;
     if (!Graphics().View(Graphics().Host().CurrentDisplay()).layersEnabled) return ERR_NOLAYERS;
     request->layer = Neighbour().FindLayerArg(L, 2);
-    if (request->layer < 0 || request->layer >= Neighbour().CountLayers()) {
+    if (request->layer < 1 || request->layer > Neighbour().CountLayers()) {
         SetErrorNumber(static_cast<uint32_t>(request->layer));
         return ERR_LAYERRANGE;
     }

@@ -170,8 +170,7 @@ int Count(int32_t type) {
     return CountObjectsOfType(static_cast<uint32_t>(type));
 }
 
-// The pseudo background picture, the pseudo-display and the layer a display always has are
-// not the script's.
+// The pseudo background picture and the pseudo-display are not the script's.
 int CountLessOne(int count) {
     return std::max(count - 1, 0);
 }
@@ -231,19 +230,19 @@ void FreeGraphicsObjects(qvVmState* L) {
 
 int DumpObjectCounts(char* buffer, size_t size) {
     Neighbours& n = Neighbour();
-    return std::snprintf(
-        buffer, size,
-        "Anims               %d\nAsync draws         %d\nBGPics              %d\n"
-        "Brushes             %d\nClip regions        %d\nDirectories         %d\n"
-        "Displays            %d\nFiles               %d\nFonts               %d\n"
-        "Layers (on screen)  %d\nLayers (total)      %d\nMemory blocks       %d\n"
-        "Musics              %d\nPointer images      %d\nSamples             %d\n"
-        "Sprites (on screen) %d\nSprites (total)     %d\nText objects        %d\n"
-        "Timers              %d\nVector paths        %d\nVideos              %d\n",
-        Count(kTypeAnim), Count(kTypeAsyncDraw), CountLessOne(Count(kTypeBGPic)), Count(kTypeBrush),
-        Count(kTypeClipRegion), Count(kTypeDirectory), CountLessOne(Count(kTypeDisplay)),
-        Count(kTypeFile), Count(kTypeFont), n.CountLayersOnScreen(),
-        CountLessOne(Count(kTypeLayer)), Count(kTypeMemory), Count(kTypeMusic), Count(kTypePointer),
-        Count(kTypeSample), n.CountSpritesOnScreen(), Count(kTypeSprite), Count(kTypeTextObject),
-        Count(kTypeTimer), Count(kTypeVectorPath), Count(kTypeVideo));
+    return std::snprintf(buffer, size,
+                         "Anims               %d\nAsync draws         %d\nBGPics              %d\n"
+                         "Brushes             %d\nClip regions        %d\nDirectories         %d\n"
+                         "Displays            %d\nFiles               %d\nFonts               %d\n"
+                         "Layers (on screen)  %d\nLayers (total)      %d\nMemory blocks       %d\n"
+                         "Musics              %d\nPointer images      %d\nSamples             %d\n"
+                         "Sprites (on screen) %d\nSprites (total)     %d\nText objects        %d\n"
+                         "Timers              %d\nVector paths        %d\nVideos              %d\n",
+                         Count(kTypeAnim), Count(kTypeAsyncDraw), CountLessOne(Count(kTypeBGPic)),
+                         Count(kTypeBrush), Count(kTypeClipRegion), Count(kTypeDirectory),
+                         CountLessOne(Count(kTypeDisplay)), Count(kTypeFile), Count(kTypeFont),
+                         n.CountLayersOnScreen(), n.CountAllLayers(), Count(kTypeMemory),
+                         Count(kTypeMusic), Count(kTypePointer), Count(kTypeSample),
+                         n.CountSpritesOnScreen(), Count(kTypeSprite), Count(kTypeTextObject),
+                         Count(kTypeTimer), Count(kTypeVectorPath), Count(kTypeVideo));
 }

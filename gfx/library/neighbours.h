@@ -84,8 +84,10 @@ public:
     // code.
     virtual int RenderBGPicBitmap(qvVmState*, qvDisplayBitMap** bitmap, int32_t* width,
                                   int32_t* height);
-    // Counts for DumpObjectCounts: layers and sprites of the current output picture.
+    // Counts for DumpObjectCounts: layers and sprites of the current output picture, and the
+    // layers of every picture.
     virtual int CountLayersOnScreen() { return 0; }
+    virtual int CountAllLayers() { return 0; }
     virtual int CountSpritesOnScreen() { return 0; }
 
     // --- Sound, animation and video ---

@@ -4,9 +4,12 @@
 #include <cstring>
 
 #include "engine/convert.h"
+#include "gfx/graphics_state.h"
 #include "libs/system/commands.h"
 #include "runtime/arguments.h"
 #include "runtime/errors.h"
+#include "scene/layers/display_seam.h"
+#include "scene/layers/layer.h"
 
 namespace qv {
 namespace {
@@ -26,17 +29,26 @@ double AvailableMemory() {
     return static_cast<double>(kilobytes) * 1024;
 }
 
-// Layers are never enabled before the layer subsystem exists.
-int FindLayer() {
-    return ERR_NOLAYERS;
+// The data of a layer of the current output picture, given by number or name at idx; the
+// current display must have layers on.
+int FindLayerData(qvVmState* L, int idx, qvObjectDataEntry*** out) {
+    gfx::GraphicsState& graphics = gfx::Graphics();
+    if (!graphics.View(graphics.Host().CurrentDisplay()).layersEnabled) return ERR_NOLAYERS;
+    const qvBGPic* picture = scene::LayerDisplays().OutputPicture();
+    qvLayer* layer = GetLayerByIndex(picture, FindLayerArg(L, idx, picture));
+    if (layer == nullptr) return ERR_LAYERRANGE;
+    *out = &layer->references;
+    return 0;
 }
 
-// The object named by the type and id arguments at idx and idx + 1.
-int FindObject(qvVmState* L, int idx, qvObjectHeader** out) {
+// The data list of the object named by the type and id arguments at idx and idx + 1.
+int FindObject(qvVmState* L, int idx, qvObjectDataEntry*** out) {
     auto type = static_cast<uint32_t>(Trunc32(GetArgNumber(L, idx)));
-    if (type == kLayerType) return FindLayer();
-    *out = FindObjectByTypeId(type, GetObjectIdArg(L, idx + 1));
-    return *out != nullptr ? 0 : ERR_FINDARRAY;
+    if (type == kLayerType) return FindLayerData(L, idx + 1, out);
+    qvObjectHeader* object = FindObjectByTypeId(type, GetObjectIdArg(L, idx + 1));
+    if (object == nullptr) return ERR_FINDARRAY;
+    *out = &object->data;
+    return 0;
 }
 
 // A name argument that must not be empty.
@@ -59,10 +71,10 @@ int GCInfo(qvVmState* L) {
     return 2;
 }
 
-// Also where the unused caches of every object kind are freed, once they exist.
 int CollectGarbage(qvVmState* L) {
     CheckArgCount(L, 0, 1);
     VmSetGCThreshold(L, VmGetTop(L) >= 1 ? Trunc32(GetArgNumber(L, 1)) : 0);
+    FreeUnusedCaches(L, QV_CACHE_ALL);
     return 0;
 }
 
@@ -76,19 +88,19 @@ int GetMemoryInfo(qvVmState* L) {
 
 int SetObjectData(qvVmState* L) {
     CheckArgCount(L, 4, 4);
-    qvObjectHeader* object = nullptr;
+    qvObjectDataEntry** data = nullptr;
     const char* name = nullptr;
-    if (int code = FindObject(L, 1, &object)) return code;
+    if (int code = FindObject(L, 1, &data)) return code;
     if (int code = NameArg(L, 3, &name)) return code;
-    return SetObjectDataEntry(L, name, 4, &object->data);
+    return SetObjectDataEntry(L, name, 4, data);
 }
 
 int GetObjectData(qvVmState* L) {
     CheckArgCount(L, 3, 3);
-    qvObjectHeader* object = nullptr;
-    if (int code = FindObject(L, 1, &object)) return code;
+    qvObjectDataEntry** data = nullptr;
+    if (int code = FindObject(L, 1, &data)) return code;
     const char* name = GetArgString(L, 3, nullptr);
-    const qvObjectDataEntry* entry = FindObjectDataEntry(object->data, name);
+    const qvObjectDataEntry* entry = FindObjectDataEntry(*data, name);
     if (entry == nullptr) return MissingItem(name);
     VmRawGetI(L, VM_REGISTRYINDEX, entry->ref);
     return 1;
@@ -96,30 +108,30 @@ int GetObjectData(qvVmState* L) {
 
 int ClearObjectData(qvVmState* L) {
     CheckArgCount(L, 2, 3);
-    qvObjectHeader* object = nullptr;
-    if (int code = FindObject(L, 1, &object)) return code;
+    qvObjectDataEntry** data = nullptr;
+    if (int code = FindObject(L, 1, &data)) return code;
     if (VmGetTop(L) < 3) {
-        FreeRefList(L, object->data);
-        object->data = nullptr;
+        FreeRefList(L, *data);
+        *data = nullptr;
         return 0;
     }
     const char* name = nullptr;
     if (int code = NameArg(L, 3, &name)) return code;
-    return ClearObjectDataEntry(L, &object->data, name) ? 0 : MissingItem(name);
+    return ClearObjectDataEntry(L, data, name) ? 0 : MissingItem(name);
 }
 
 // Items copied before a failure stay with the destination.
 int CopyObjectData(qvVmState* L) {
     CheckArgCount(L, 4, 5);
-    qvObjectHeader* source = nullptr;
-    qvObjectHeader* target = nullptr;
+    qvObjectDataEntry** source = nullptr;
+    qvObjectDataEntry** target = nullptr;
     if (int code = FindObject(L, 1, &source)) return code;
     if (int code = FindObject(L, 3, &target)) return code;
     bool overwrite = VmGetTop(L) < 5 || Trunc32(GetArgNumber(L, 5)) != 0;
-    for (const qvObjectDataEntry* e = source->data; e != nullptr; e = e->next) {
-        if (!overwrite && FindObjectDataEntry(target->data, e->name) != nullptr) continue;
+    for (const qvObjectDataEntry* e = *source; e != nullptr; e = e->next) {
+        if (!overwrite && FindObjectDataEntry(*target, e->name) != nullptr) continue;
         VmRawGetI(L, VM_REGISTRYINDEX, e->ref);
-        int code = SetObjectDataEntry(L, e->name, VmGetTop(L), &target->data);
+        int code = SetObjectDataEntry(L, e->name, VmGetTop(L), target);
         VmSetTop(L, -2);
         if (code != 0) return code;
     }

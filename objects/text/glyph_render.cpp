@@ -93,7 +93,7 @@ enum class Path { Mono, Smooth, Colour };
 // Draws the runs of one block into its destination; owns every buffer until Release.
 class GlyphRenderer {
 public:
-    GlyphRenderer(const qvTextRender& record, qvFont* font, Path path, int32_t width,
+    GlyphRenderer(const qvTextParams& record, qvFont* font, Path path, int32_t width,
                   int32_t height, const Block& block)
         : font_(font),
           utf8_(record.encoding == 1 ? 1 : 0),
@@ -317,7 +317,7 @@ void AlignTextLines(qvTextRun* runs, int32_t alignment) {
     }
 }
 
-int RenderGlyphs(const qvTextRender* record, int32_t startX, int32_t wrapWidth, bool antiAlias,
+int RenderGlyphs(const qvTextParams* record, int32_t startX, int32_t wrapWidth, bool antiAlias,
                  int32_t alignment, bool measureOnly, qvTextRun* runs, qvGlyphResult* result) {
     *result = {};
     qvFont* font = record->style.font != nullptr ? record->style.font : DefaultFont();
@@ -366,7 +366,7 @@ void FreeGlyphResult(qvGlyphResult* result) {
 }
 
 int TransformTextBitmaps(qvTextPicture* picture, const qvDrawTransform& transform,
-                         const qvTextRender& record, bool* made) {
+                         const qvTextParams& record, bool* made) {
     *made = false;
     const double* m = transform.matrix;
     const qvFont* font = record.style.font != nullptr ? record.style.font : DefaultFont();

@@ -31,7 +31,7 @@ void AlignTextLines(qvTextRun* runs, int32_t alignment);
 // record's font and encoding. With a wrap width the bitmap is cut to it; with measureOnly only
 // the sizes are reported. No run gives a cleared 1 x line height bitmap with a 1-bit mask.
 // Returns 0 or ERR_MEM (nothing is left then).
-int RenderGlyphs(const qvTextRender* record, int32_t startX, int32_t wrapWidth, bool antiAlias,
+int RenderGlyphs(const qvTextParams* record, int32_t startX, int32_t wrapWidth, bool antiAlias,
                  int32_t alignment, bool measureOnly, qvTextRun* runs, qvGlyphResult* result);
 void FreeGlyphResult(qvGlyphResult* result);
 
@@ -49,7 +49,7 @@ struct qvTextPicture {
 // planes are transformed into new ones, which replace those of the picture (the old ones stay
 // the caller's) and *made is set. Returns 0 or the transformation's error.
 int TransformTextBitmaps(qvTextPicture* picture, const qvDrawTransform& transform,
-                         const qvTextRender& record, bool* made);
+                         const qvTextParams& record, bool* made);
 
 struct qvTextBorder {
     qvDisplayBitMap* bitmap;

@@ -49,7 +49,7 @@ private:
 // The scan of one layout (see LayoutText).
 class Scanner {
 public:
-    Scanner(qvVmState* L, qvTextRender* record, const qvLayoutRequest& request)
+    Scanner(qvVmState* L, qvTextParams* record, const qvLayoutRequest& request)
         : L_(L), record_(record), request_(request), style_(record->style) {
         if (style_.font == nullptr) style_.font = DefaultFont();
         lineHeight_ = style_.font != nullptr ? style_.font->height : 0;
@@ -86,7 +86,7 @@ private:
     bool Wrapping() const { return request_.wrapWidth != 0 && !request_.replayBreaks; }
 
     qvVmState* L_;
-    qvTextRender* record_;
+    qvTextParams* record_;
     const qvLayoutRequest& request_;
     qvTextStyle style_;
     int32_t lineHeight_;
@@ -348,7 +348,7 @@ size_t LayoutOutputSize(const char* text) {
     return std::max<size_t>(std::strlen(text), 1) + 1;
 }
 
-int LayoutText(qvVmState* L, qvTextRender* record, const qvLayoutRequest& request,
+int LayoutText(qvVmState* L, qvTextParams* record, const qvLayoutRequest& request,
                qvLayoutResult* result) {
     *result = {};
     Scanner scanner(L, record, request);
@@ -386,7 +386,7 @@ TextLayout::~TextLayout() {
     }
 }
 
-int TextLayout::Run(qvVmState* L, qvTextRender* record, const LayoutOptions& options) {
+int TextLayout::Run(qvVmState* L, qvTextParams* record, const LayoutOptions& options) {
     const char* text = record->text != nullptr ? record->text : "";
     const TextCounts counts = CountText(text);
     record_ = record;

@@ -57,7 +57,7 @@ size_t LayoutOutputSize(const char* text);
 // margin and tab stops serve the tabs). Returns 0 with the runs in result (FreeTextRuns), or
 // ERR_MEM, a tag's error (tags.h), ERR_TEXTSYNTAX for a single "]", or the font front end's
 // error; after an error no run is left.
-int LayoutText(qvVmState* L, qvTextRender* record, const qvLayoutRequest& request,
+int LayoutText(qvVmState* L, qvTextParams* record, const qvLayoutRequest& request,
                qvLayoutResult* result);
 void FreeTextRuns(qvTextRun* runs);
 
@@ -90,7 +90,7 @@ struct LayoutOptions {
 // counts: the output buffer, the colour stack and, where the record holds none, the tables
 // that record the breaks. A table the record holds is replayed instead (and the wrap width
 // then does not apply). Everything is freed with the layout; KeepTables leaves the recorded
-// tables with the record.
+// tables with the record (blocks, which a text layer's qvTextRender owns and frees).
 class TextLayout {
 public:
     TextLayout() = default;
@@ -99,14 +99,14 @@ public:
     TextLayout& operator=(const TextLayout&) = delete;
 
     // 0 or an error of LayoutText; a layout runs once.
-    int Run(qvVmState* L, qvTextRender* record, const LayoutOptions& options);
+    int Run(qvVmState* L, qvTextParams* record, const LayoutOptions& options);
     qvTextRun* runs() const { return result_.runs; }
     int32_t endX() const { return result_.endX; }
     int32_t endY() const { return result_.endY; }
     void KeepTables() { record_ = nullptr; }
 
 private:
-    qvTextRender* record_ = nullptr;  // whose recording tables are ours
+    qvTextParams* record_ = nullptr;  // whose recording tables are ours
     int32_t* wordBreaks_ = nullptr;
     int32_t* tabResults_ = nullptr;
     char* output_ = nullptr;

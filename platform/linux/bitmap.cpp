@@ -1,5 +1,7 @@
 #include "platform/linux/bitmap.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -45,10 +47,24 @@ BlockPtr<T> AllocBlock(size_t bytes, bool clear) {
     return BlockPtr<T>(static_cast<T*>(AllocMemBlock(bytes, clear)));
 }
 
+// A pixel buffer not yet touched. Buffers of a few megabytes (full-screen pictures and the
+// display's work bitmaps) are backed by huge pages where the kernel allows it: blits of small
+// rectangles reach a new page with every row, and 4 KB pages then cost a page walk a row.
+uint8_t* AllocPixelBlock(size_t bytes) {
+    auto* buffer = static_cast<uint8_t*>(AllocMemBlock(bytes, 0));
+    constexpr uintptr_t kHuge = uintptr_t(2) << 20;
+    if (buffer != nullptr && bytes >= 2 * kHuge) {
+        const uintptr_t start = (reinterpret_cast<uintptr_t>(buffer) + kHuge - 1) & ~(kHuge - 1);
+        const uintptr_t end = (reinterpret_cast<uintptr_t>(buffer) + bytes) & ~(kHuge - 1);
+        if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+    }
+    return buffer;
+}
+
 // Pixel and plane buffers have exact sizes, so that AddressSanitizer sees the first byte
 // past the end. They are zero-filled, or poisoned under the test hook unless cleared.
 uint8_t* AllocPixels(size_t bytes, bool clear) {
-    auto* buffer = static_cast<uint8_t*>(AllocMemBlock(bytes, 0));
+    auto* buffer = AllocPixelBlock(bytes);
     if (buffer != nullptr) {
         std::memset(buffer, poisonFill && !clear ? platform::testing::kPoison : 0, bytes);
     }
@@ -58,7 +74,7 @@ uint8_t* AllocPixels(size_t bytes, bool clear) {
 // Pixels whose first rowBytes of each row the caller writes at once: only the rest of each
 // row is cleared.
 uint8_t* AllocOverwrittenPixels(size_t bytes, int64_t rowBytes, int64_t stride, int32_t rows) {
-    auto* buffer = static_cast<uint8_t*>(AllocMemBlock(bytes, 0));
+    auto* buffer = AllocPixelBlock(bytes);
     if (buffer != nullptr && stride > rowBytes) {
         for (int32_t y = 0; y < rows; ++y) {
             std::memset(buffer + y * stride + rowBytes, 0, size_t(stride - rowBytes));
@@ -412,7 +428,7 @@ qvDisplayBitMap* DuplicateBitMap(const qvDisplayBitMap* source, bool screenFrien
     if (!BufferSize(int64_t(source->rowLength) * source->bytesPerPixel, source->height, &size))
         return nullptr;
     auto record = AllocBlock<qvDisplayBitMap>(sizeof(qvDisplayBitMap), true);
-    auto pixels = AllocBlock<uint8_t>(size, false);
+    BlockPtr<uint8_t> pixels(AllocPixelBlock(size));
     if (!record || !pixels) return nullptr;
     std::memcpy(pixels.get(), source->pixels, size);
     *record = {source->width,  source->height,        source->rowLength,

@@ -62,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t flags = in.Byte();
     const uint8_t style = in.Byte();
     const bool smooth = (flags & 4) != 0 && fonts.vera != nullptr;
-    qvTextRender record{};
+    qvTextParams record{};
     const uint32_t antiAlias = smooth ? QV_STYLE_ANTIALIAS : 0u;
     record.style = {QV_STYLE_NORMAL | (style & 0x0Eu) | (style & 0x30u) << 1 | antiAlias,
                     0x80FFFFFF * (style & 1),

@@ -272,7 +272,7 @@ TEST_F(BGPicList, ClipRegionsAreUsedThroughTheItemsOfLayers) {
     region.header.id = 6;
     qvLayer* layer = AddLayer(canvas, kTypeBrush, {1, nullptr});
     qvLayer* other = AddLayer(canvas, kTypeBrush, {1, nullptr});
-    auto* display = static_cast<qvLayerItem*>(AllocMemBlock(sizeof(qvLayerItem), 1));
+    auto* display = NewBlock<qvLayerItem>();
     layer->displayItem = display;  // a separate display item
     display->clipRegion = &region;
     gfx::Neighbours& neighbours = gfx::Neighbour();

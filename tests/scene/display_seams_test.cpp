@@ -5,6 +5,8 @@
 #include "gfx/library/pointers.h"
 #include "objects/text/text_display.h"
 #include "runtime/input_pump.h"
+#include "scene/layers/display_seam.h"
+#include "scene/layers/layer.h"
 #include "tests/scene/display_fixture.h"
 
 namespace qv::testing {
@@ -52,6 +54,46 @@ TEST_F(DisplaySeams, TheGraphicsLibraryRendersTheShownPicture) {
     EXPECT_EQ(width, 12);
     EXPECT_EQ(height, 9);
     EXPECT_EQ(Pixels(rendered), Pixels(Find(1)->shown.bitmap));
+}
+
+TEST_F(DisplaySeams, LayersOfTheShownPictureReachTheWindow) {
+    ASSERT_EQ(Call("CreateBGPic", {Num(1), Num(30), Num(20), Num(0x204060)}).code, 0);
+    qvDisplay* display = Start({{Str("bgpic"), Num(1)}, {Str("layers"), Bool(true)}});
+    qvBGPic* picture = Find(1);
+    scene::DisplaySeam& seam = scene::LayerDisplays();
+    EXPECT_EQ(seam.OutputPicture(), picture);
+    EXPECT_EQ(seam.ShownPicture(display), picture);
+    EXPECT_EQ(seam.DirtyRects(display), &display->dirtyRects);
+    EXPECT_EQ(seam.ShownPicture(gfx::Graphics().PseudoDisplay()), nullptr);
+    EXPECT_EQ(seam.DirtyRects(nullptr), nullptr);
+
+    const std::vector<uint32_t> background = WindowPixels(display);
+    std::vector<uint32_t> withWhite = background, withRed = background;
+    const auto add = [&](uint32_t colour, int32_t x, int32_t insertPos,
+                         std::vector<uint32_t>* expected) {
+        qvDisplayBitMap* bitmap = AllocDisplayBitMap(4, 3);
+        ASSERT_NE(bitmap, nullptr);
+        RectFill(bitmap, 0, 0, 4, 3, colour);
+        const uint32_t stored = ReadBitMapPixel(bitmap, 0, 0);
+        for (int32_t y = 4; y < 7; ++y) {
+            for (int32_t dx = 0; dx < 4; ++dx) (*expected)[size_t(y) * 30 + x + dx] = stored;
+        }
+        ASSERT_EQ(AddBrushLayer(L, gfx::kTypeBrush, nullptr, 0, 0, x, 4, 4, 3, nullptr, nullptr,
+                                bitmap, nullptr, nullptr, insertPos, 0),
+                  0);
+    };
+    // A plain layer on top is left to the drawing command that made it; a refresh of the
+    // display composes it.
+    add(0xFFFFFF, 5, -1, &withWhite);
+    EXPECT_EQ(WindowPixels(display), background);
+    gfx::Graphics().Host().Redraw(L, display, display->compositionBitmap, 0, 0, 30, 20, 0);
+    EXPECT_EQ(Pixels(display->compositionBitmap), withWhite);
+    // One below it is refreshed at once, and so is the area a removed layer leaves.
+    add(0xFF0000, 20, 1, &withRed);
+    EXPECT_EQ(WindowPixels(display), withRed);
+    RemoveLayerRecord(L, GetLayerByIndex(picture, 1), 0, nullptr, nullptr, nullptr, nullptr,
+                      nullptr);
+    EXPECT_EQ(WindowPixels(display), background);
 }
 
 TEST_F(DisplaySeams, APointerTheScriptHidStaysHiddenWhenTheWindowOpensAgain) {

@@ -12,6 +12,7 @@
 
 #include "gfx/library/object_types.h"
 #include "platform/linux/bitmap.h"
+#include "platform/linux/blocks.h"
 #include "platform/linux/memory.h"
 #include "scene/bgpic.h"
 #include "scene/bgpic_library.h"
@@ -119,7 +120,7 @@ protected:
     // items are one record.
     static qvLayer* AddLayer(qvBGPic* picture, uint32_t type, qvObjectId shows) {
         auto* layer = static_cast<qvLayer*>(AllocMemBlock(sizeof(qvLayer), 1));
-        auto* item = static_cast<qvLayerItem*>(AllocMemBlock(sizeof(qvLayerItem), 1));
+        auto* item = NewBlock<qvLayerItem>();
         layer->type = type;
         layer->objectId = layer->creationId = shows;
         layer->sourceItem = layer->pictureItem = layer->displayItem = item;

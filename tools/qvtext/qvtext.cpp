@@ -220,7 +220,7 @@ int Layout(qvFont* font, const Options& options, uint32_t style) {
         options.Has("--colour")
             ? uint32_t(std::strtoul(options.Get("--colour").c_str(), nullptr, 0))
             : 0xFFFFFF;
-    qvTextRender record{};
+    qvTextParams record{};
     record.style = {
         style | (options.edge ? QV_STYLE_EDGE : 0u) | (options.shadow ? QV_STYLE_SHADOW : 0u),
         colour,

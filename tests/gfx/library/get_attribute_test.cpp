@@ -150,11 +150,14 @@ TEST_F(Attributes, LayersByNumber) {
     EXPECT_EQ(Get(gfx::kTypeLayer, Num(0), gfx::ATTRWIDTH).code, ERR_NOLAYERS);
     scene.view.layersEnabled = true;
     scene.layerCount = 2;
-    EXPECT_EQ(Get(gfx::kTypeLayer, Num(2), gfx::ATTRWIDTH).code, ERR_LAYERRANGE);
-    EXPECT_EQ(Get(gfx::kTypeLayer, Num(-1), gfx::ATTRWIDTH).code, ERR_LAYERRANGE);
+    // Layers count from 1 at the bottom, as the layer list numbers them.
+    for (double position : {-1.0, 0.0, 3.0}) {
+        EXPECT_EQ(Get(gfx::kTypeLayer, Num(position), gfx::ATTRWIDTH).code, ERR_LAYERRANGE)
+            << position;
+    }
     EXPECT_EQ(Get(gfx::kTypeLayer, Str("title"), gfx::ATTRWIDTH).code, ERR_FINDLAYER);
-    ASSERT_EQ(Get(gfx::kTypeLayer, Num(1), gfx::ATTRCURFRAME).code, 0);
-    EXPECT_EQ(asked.layer, 1);
+    ASSERT_EQ(Get(gfx::kTypeLayer, Num(2), gfx::ATTRCURFRAME).code, 0);
+    EXPECT_EQ(asked.layer, 2);
     EXPECT_EQ(Get(gfx::kTypeLayer, Num(1), gfx::ATTRCOUNT).code, ERR_UNKNOWNATTR);
 }
 

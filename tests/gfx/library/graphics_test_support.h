@@ -105,6 +105,7 @@ public:
     }
     int32_t CountLayers() override { return layerCount; }
     int CountLayersOnScreen() override { return layerCount; }
+    int CountAllLayers() override { return allLayers; }
     int CountSpritesOnScreen() override { return spritesOnScreen; }
     int GetBrush(qvVmState* L, qvObjectId id, gfx::PictureView* out) override {
         auto found = brushes.find(id.number);
@@ -171,6 +172,7 @@ public:
     std::vector<const qvClipRegion*> clearedFromLayers;
     int detaches = 0;
     int32_t layerCount = 0;
+    int allLayers = 0;
     int spritesOnScreen = 0;
     std::map<uint32_t, gfx::PictureView> brushes;  // also the sprites, by id
     int32_t spriteFrames = 1;

@@ -230,6 +230,7 @@ TEST_F(GraphicsLibrary, ObjectCountsAreWrittenLineByLine) {
     ASSERT_EQ(Call("CreateClipRegion", {Nil(), Num(14), Num(0), Num(0), Num(4), Num(4)}).code, 0);
     ASSERT_EQ(Call("CreatePointer", {Num(1), Num(36), Num(0)}).code, 0);
     scene.layerCount = 3;
+    scene.allLayers = 5;  // every picture's, counted as they are
     scene.spritesOnScreen = 2;
     char text[1024];
     const int length = DumpObjectCounts(text, sizeof text);
@@ -237,7 +238,7 @@ TEST_F(GraphicsLibrary, ObjectCountsAreWrittenLineByLine) {
               "Anims               0\nAsync draws         0\nBGPics              0\n"
               "Brushes             0\nClip regions        2\nDirectories         0\n"
               "Displays            0\nFiles               0\nFonts               0\n"
-              "Layers (on screen)  3\nLayers (total)      0\nMemory blocks       0\n"
+              "Layers (on screen)  3\nLayers (total)      5\nMemory blocks       0\n"
               "Musics              0\nPointer images      1\nSamples             0\n"
               "Sprites (on screen) 2\nSprites (total)     0\nText objects        0\n"
               "Timers              0\nVector paths        0\nVideos              0\n");

@@ -89,7 +89,7 @@ protected:
     }
 
     qvVmState* L = nullptr;
-    qvTextRender record_{};
+    qvTextParams record_{};
     std::string text_;
     std::unique_ptr<text::TextLayout> layout_;
 };

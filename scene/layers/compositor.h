@@ -1,0 +1,75 @@
+// The compositor: repaints a rectangle of a background picture from scratch into a
+// destination bitmap (normally the display's composition bitmap): the picture's background,
+// every visible layer from the bottom up through its mask, alpha plane, clip region and
+// transparency, then the picture's sprites. It keeps no state of its own.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/vm.h"
+#include "platform/linux/bitmap.h"
+
+struct qvBGPic;
+struct qvClipRegion;
+struct qvDisplay;
+struct qvImageHandle;
+struct qvLayer;
+struct qvLayerItem;
+
+// Flags of Redraw (the graphics engine's kRedraw* are 0 to 2).
+enum : int {
+    QV_REDRAW_NOSPRITES = 1,
+    QV_REDRAW_SPRITESONLY = 2,
+    QV_REDRAW_DISPLAYBACKGROUND = 4,  // the background from the display bitmap in any case
+    QV_REDRAW_PICTUREBACKGROUND = 8,  // never from the display bitmap
+    QV_REDRAW_PICTURESIZE = 16,       // at the picture's logical size, with its picture items
+};
+
+// Recomposes the rectangle of the picture into dest. A width or height below 1, a negative
+// x or y and a missing destination write their debug line and paint nothing; so does a
+// rectangle that lies outside the picture. unused is passed as 0. Returns 0 or the error of
+// the last paint step.
+int Redraw(qvVmState* L, qvDisplay* display, qvBGPic* picture, qvDisplayBitMap* dest, int32_t x,
+           int32_t y, int32_t width, int32_t height, int32_t unused, int flags);
+// The display host's Redraw: the rectangle of the picture the display shows.
+void RedrawShownPicture(qvVmState* L, qvDisplay* display, qvDisplayBitMap* dest, int32_t x,
+                        int32_t y, int32_t width, int32_t height, int flags);
+
+// The image a layer shows now. frame -1 is an anim layer's current frame. Part layers read
+// their part at the out offset (partX, partY when the image is the object's own, else 0).
+struct qvLayerPicture {
+    qvDisplayBitMap* bitmap;
+    qvPlaneBitMap* mask;
+    qvPlaneBitMap* alpha;
+    int32_t width, height;
+    qvImageHandle* source;  // a brush layer's brush image handle, else none
+    int32_t offsetX, offsetY;
+};
+// 0, ERR_WRONGUSAGE for a layer being removed or a type without an image, or the object
+// lookup's error.
+int GetLayerImage(qvVmState* L, qvLayer* layer, qvLayerItem* item, int withFilters,
+                  int withTransform, int32_t frame, qvLayerPicture* out);
+
+// The rectangle the item covers.
+void GetLayerBounds(qvVmState* L, qvLayer* layer, qvLayerItem* item, int32_t* x, int32_t* y,
+                    int32_t* width, int32_t* height);
+
+// Paints width x height pixels from (sx, sy) of the source at (dx, dy): transparency 0
+// through the mask or alpha plane and the clip region (its shape included); transparency t
+// mixed in at opacity 255 - t, through the clip region's shape by way of a copy of the
+// destination. Returns 0 or ERR_MEM.
+int BlendLayerImage(qvVmState* L, qvDisplayBitMap* source, int32_t sx, int32_t sy,
+                    qvDisplayBitMap* dest, int32_t dx, int32_t dy, int32_t width, int32_t height,
+                    int32_t sourceWidth, int32_t sourceHeight, int32_t destWidth,
+                    int32_t destHeight, const qvPlaneBitMap* mask, const qvPlaneBitMap* alpha,
+                    uint32_t transparency, const qvClipRegion* region);
+
+// 1 when no visible layer above the given one overlaps its display item's draw rectangle.
+int IsLayerUncovered(const qvBGPic* picture, const qvLayer* layer);
+
+// Whether two rectangles given by inclusive corners overlap.
+bool RectsOverlap(int32_t ax1, int32_t ay1, int32_t ax2, int32_t ay2, int32_t bx1, int32_t by1,
+                  int32_t bx2, int32_t by2);
+// Grows the first rectangle (x, y, width, height) to include the second.
+void UnionRects(int32_t* x, int32_t* y, int32_t* width, int32_t* height, int32_t x2, int32_t y2,
+                int32_t width2, int32_t height2);

@@ -1,0 +1,344 @@
+#include "scene/layers/dirty_rects.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "gfx/blit_frontends.h"
+#include "gfx/graphics_state.h"
+#include "gfx/library/async_draw.h"
+#include "gfx/library/object_types.h"
+#include "scene/bgpic.h"
+#include "scene/layers/compositor.h"
+#include "scene/layers/display_seam.h"
+#include "scene/layers/layer.h"
+
+using namespace qv::gfx;
+using qv::scene::AnchorShift;
+using qv::scene::LayerDisplays;
+
+namespace {
+
+int32_t Saturate(int64_t v) {
+    return int32_t(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+}
+
+// trunc(v x factor), held to 32 bits.
+int32_t Scaled(int32_t v, double factor) {
+    const double scaled = std::trunc(v * factor);
+    return std::isnan(scaled) ? 0
+                              : int32_t(std::clamp(scaled, double(INT32_MIN), double(INT32_MAX)));
+}
+
+qvRect RectOf(int32_t x, int32_t y, int32_t width, int32_t height) {
+    return {x, y, Saturate(int64_t(x) + width - 1), Saturate(int64_t(y) + height - 1)};
+}
+
+bool Grow(qvRectList* list) {
+    if (list->capacity > INT32_MAX / int32_t(sizeof(qvRect)) - kRectListGrowth) return false;
+    const int32_t capacity = list->capacity + kRectListGrowth;
+    auto* rects = static_cast<qvRect*>(AllocMemBlock(size_t(capacity) * sizeof(qvRect), 0));
+    if (rects == nullptr) return false;
+    if (list->count > 0) std::memcpy(rects, list->rects, size_t(list->count) * sizeof(qvRect));
+    FreeMemBlock(list->rects);
+    list->rects = rects;
+    list->capacity = capacity;
+    return true;
+}
+
+// The rectangle cut to the picture's size; false when nothing of it is inside.
+bool ClipToPicture(int32_t width, int32_t height, int32_t* x, int32_t* y, int32_t* w, int32_t* h) {
+    if (int64_t(*x) + *w <= 0 || *x >= width || int64_t(*y) + *h <= 0 || *y >= height) {
+        return false;
+    }
+    ClipRectToSize(width, height, x, y, w, h);
+    return *w > 0 && *h > 0;
+}
+
+// A display's dirty list, made on first use; none when there is none or it cannot be made.
+qvRectList* DirtyListOf(qvDisplay* display) {
+    qvRectList* list = display != nullptr ? LayerDisplays().DirtyRects(display) : nullptr;
+    if (list == nullptr || list->capacity > 0) return list;
+    return InitRectList(list, kRectListGrowth) == 0 ? list : nullptr;
+}
+
+// The source item's move to (x, y) on item: its anchored position follows and the draw
+// position moves with it.
+void PlaceItem(qvLayerItem* item, const qvLayer* layer, const qvLayerItem* source, int32_t x,
+               int32_t y) {
+    const int32_t anchoredX = Saturate(int64_t(x) - AnchorShift(source->width, layer->anchorX));
+    const int32_t anchoredY = Saturate(int64_t(y) - AnchorShift(source->height, layer->anchorY));
+    item->drawX = Saturate(int64_t(item->drawX) + anchoredX - item->anchoredX);
+    item->drawY = Saturate(int64_t(item->drawY) + anchoredY - item->anchoredY);
+    item->anchoredX = anchoredX, item->anchoredY = anchoredY;
+    item->x = x, item->y = y;
+}
+
+struct Box {
+    int32_t x, y, width, height;
+};
+
+Box BoundsOf(qvVmState* L, qvLayer* layer) {
+    Box b;
+    GetLayerBounds(L, layer, layer->displayItem, &b.x, &b.y, &b.width, &b.height);
+    return b;
+}
+
+void Include(Box* area, const Box& other) {
+    UnionRects(&area->x, &area->y, &area->width, &area->height, other.x, other.y, other.width,
+               other.height);
+}
+
+// A new empty plane like the one given (none for none); false when it cannot be made.
+template <typename Alloc>
+bool RemakePlane(qvPlaneBitMap** plane, Alloc alloc, void (*release)(qvPlaneBitMap*)) {
+    if (*plane == nullptr) return true;
+    release(*plane);
+    *plane = alloc();
+    return *plane != nullptr;
+}
+
+// The transformed image made again, empty, at the new size; dropped when memory is short
+// (the layer then shows its own image until the image is rendered again).
+void RemakeTransformed(qvLayerItem* item, int32_t width, int32_t height) {
+    qvLayerImage& t = item->transformed;
+    if (t.bitmap == nullptr) return;
+    FreeDisplayBitMap(t.bitmap);
+    t.bitmap = AllocDisplayBitMap(width, height);
+    const bool made =
+        t.bitmap != nullptr &&
+        RemakePlane(
+            &t.mask, [&] { return AllocMaskBitMap(t.bitmap, width, height, 1); },
+            FreePlaneBitMap) &&
+        RemakePlane(
+            &t.alpha, [&] { return AllocAlphaBitMap(width, height, 1); }, FreePlaneBitMap2);
+    if (!made) {
+        FreeDisplayBitMap(t.bitmap);
+        FreePlaneBitMap(t.mask);
+        FreePlaneBitMap2(t.alpha);
+        t = {};
+    }
+}
+
+}  // namespace
+
+int InitRectList(qvRectList* list, int32_t capacity) {
+    *list = {};
+    list->rects = static_cast<qvRect*>(AllocMemBlock(size_t(capacity) * sizeof(qvRect), 0));
+    if (list->rects == nullptr) return ERR_MEM;
+    list->capacity = capacity;
+    return 0;
+}
+
+void FreeRectList(qvRectList* list) {
+    FreeMemBlock(list->rects);
+    *list = {};
+}
+
+bool RectListWhole(const qvRectList* list) {
+    return list->capacity > 0 && list->count == list->capacity;
+}
+
+void ResetRectList(qvRectList* list) {
+    list->count = 0;
+}
+
+bool AppendRect(qvRectList* list, int32_t x, int32_t y, int32_t width, int32_t height,
+                bool mayGrow) {
+    if (list->count >= list->capacity && (!mayGrow || !Grow(list))) return false;
+    list->rects[list->count++] = RectOf(x, y, width, height);
+    return true;
+}
+
+void ClipRectToSize(int32_t width, int32_t height, int32_t* x, int32_t* y, int32_t* rectWidth,
+                    int32_t* rectHeight) {
+    int64_t rx = *x, ry = *y, rw = *rectWidth, rh = *rectHeight;
+    if (rx < 0) rw += rx, rx = 0;
+    if (ry < 0) rh += ry, ry = 0;
+    rw = std::min<int64_t>(rw, width - rx);
+    rh = std::min<int64_t>(rh, height - ry);
+    *x = Saturate(rx), *y = Saturate(ry);
+    *rectWidth = Saturate(rw), *rectHeight = Saturate(rh);
+}
+
+void MergeDirtyRects(qvRectList* list) {
+    qvRect* r = list->rects;
+    for (int32_t i = 0; i < list->count; ++i) {
+        for (int32_t j = 0; j < list->count; ++j) {
+            if (j == i || r[i].x1 == kMergedAway || r[j].x1 == kMergedAway) continue;
+            qvRect& a = r[i];
+            const qvRect& b = r[j];
+            // Overlapping, touching or one pixel apart (corners inclusive).
+            if (int64_t(b.x1) - a.x2 < 2 && int64_t(a.x1) - b.x2 < 2 && int64_t(b.y1) - a.y2 < 2 &&
+                int64_t(a.y1) - b.y2 < 2) {
+                a = {std::min(a.x1, b.x1), std::min(a.y1, b.y1), std::max(a.x2, b.x2),
+                     std::max(a.y2, b.y2)};
+                r[j].x1 = kMergedAway;
+            }
+        }
+    }
+}
+
+void AddDirtyRect(qvVmState*, int32_t x, int32_t y, int32_t width, int32_t height) {
+    qvRectList* list = DirtyListOf(Graphics().Host().CurrentDisplay());
+    const qvBGPic* picture = LayerDisplays().OutputPicture();
+    if (list == nullptr || picture == nullptr) return;
+    if (x < 1 && y < 1 && int64_t(x) + width >= picture->width &&
+        int64_t(y) + height >= picture->height) {
+        list->count = list->capacity;
+        return;
+    }
+    AppendRect(list, x, y, width, height, false);
+}
+
+void AddDisplayDirtyRect(qvVmState* L, qvDisplay* display, int32_t x, int32_t y, int32_t width,
+                         int32_t height) {
+    qvRectList* list = DirtyListOf(display);
+    if (list == nullptr) {
+        // Repainted now rather than lost.
+        RefreshDisplayArea(L, x, y, width, height);
+        return;
+    }
+    AppendRect(list, x, y, width, height, false);
+}
+
+void RefreshRect(qvVmState* L, int32_t x, int32_t y, int32_t width, int32_t height) {
+    qvDisplay* display = Graphics().Host().CurrentDisplay();
+    if (display == nullptr) return;
+    switch (Graphics().View(display).outputType) {
+        case kTargetDisplay:
+            RefreshDisplayArea(L, x, y, width, height);
+            return;
+        case kTargetBGPic: {
+            const qvBGPic* picture = LayerDisplays().OutputPicture();
+            if (picture == nullptr || !ClipToPicture(picture->shownWidth, picture->shownHeight, &x,
+                                                     &y, &width, &height)) {
+                return;
+            }
+            AddDisplayDirtyRect(L, display, x, y, width, height);
+            return;
+        }
+        default:
+            return;
+    }
+}
+
+void RefreshDisplayArea(qvVmState* L, int32_t x, int32_t y, int32_t width, int32_t height) {
+    qvDisplay* display = Graphics().Host().CurrentDisplay();
+    qvBGPic* picture = display != nullptr ? LayerDisplays().ShownPicture(display) : nullptr;
+    if (picture == nullptr) return;
+    qvDisplayBitMap* composition = Graphics().View(display).backBuffers[1];
+    if (composition == nullptr ||
+        !ClipToPicture(picture->shownWidth, picture->shownHeight, &x, &y, &width, &height)) {
+        return;
+    }
+    Redraw(L, display, picture, composition, x, y, width, height, 0, 0);
+    // SafeBlt's copy of a back buffer to the window, which reaches the window whatever the
+    // output target is.
+    BltToDisplay(composition, x, y, display, x, y, width, height, QV_REFRESH_AUTOSCALE);
+}
+
+void RedrawLayerArea(qvVmState* L, const qvRectList* list) {
+    for (int32_t i = 0; i < list->count; ++i) {
+        const qvRect& r = list->rects[i];
+        if (r.x1 == kMergedAway) continue;
+        RefreshDisplayArea(L, r.x1, r.y1, Saturate(int64_t(r.x2) - r.x1 + 1),
+                           Saturate(int64_t(r.y2) - r.y1 + 1));
+    }
+}
+
+void RefreshLayer(qvVmState* L, qvLayer* layer) {
+    const Box b = BoundsOf(L, layer);
+    RefreshRect(L, b.x, b.y, b.width, b.height);
+}
+
+bool AddLayerBoundsToRectList(qvVmState* L, qvRectList* list, qvLayer* layer, qvLayerItem* item) {
+    int32_t x, y, width, height;
+    GetLayerBounds(L, layer, item, &x, &y, &width, &height);
+    return AppendRect(list, x, y, width, height, true);
+}
+
+void MoveLayerTo(qvVmState* L, qvLayer* layer, const qvLayerSize* minSize, int32_t x, int32_t y,
+                 int noRefresh, int flags, qvRectList* list) {
+    const bool styled = layer->shadow.on != 0 || layer->border.on != 0;
+    const Box oldBounds = styled ? BoundsOf(L, layer) : Box{};
+    qvLayerItem* source = layer->sourceItem;
+    qvLayerItem* picture = layer->pictureItem;
+    qvLayerItem* display = layer->displayItem;
+    const Box before{display->drawX, display->drawY, display->drawWidth, display->drawHeight};
+    if (x != KEEPPOSITION || y != KEEPPOSITION) {
+        const int32_t newX = (flags & QV_MOVE_RELATIVEX) != 0 ? Saturate(int64_t(x) + source->x)
+                             : x == KEEPPOSITION              ? source->x
+                                                              : x;
+        const int32_t newY = (flags & QV_MOVE_RELATIVEY) != 0 ? Saturate(int64_t(y) + source->y)
+                             : y == KEEPPOSITION              ? source->y
+                                                              : y;
+        const int32_t dx = Saturate(int64_t(newX) - source->x);
+        const int32_t dy = Saturate(int64_t(newY) - source->y);
+        PlaceItem(source, layer, source, newX, newY);
+        if (layer->type == kTypeLine) source->Translate(dx, dy);
+        if (display != picture) {
+            if (picture != source) PlaceItem(picture, layer, source, newX, newY);
+            const qv::scene::DisplayScale scale =
+                LayerDisplays().Scale(Graphics().Host().CurrentDisplay());
+            display->drawX = Scaled(picture->drawX, scale.x);
+            display->drawY = Scaled(picture->drawY, scale.y);
+        } else if (display != source) {
+            PlaceItem(display, layer, source, newX, newY);
+        }
+    }
+    Box area{std::min(before.x, display->drawX), std::min(before.y, display->drawY), 0, 0};
+    area.width =
+        Saturate(int64_t(std::max(before.x, display->drawX)) + display->drawWidth - area.x);
+    area.height =
+        Saturate(int64_t(std::max(before.y, display->drawY)) + display->drawHeight - area.y);
+    if (minSize != nullptr) {
+        area.width = std::max(area.width, minSize->width);
+        area.height = std::max(area.height, minSize->height);
+    }
+    if (noRefresh != 0) return;
+    if (styled) {
+        Include(&area, oldBounds);
+        Include(&area, BoundsOf(L, layer));
+    }
+    if (list == nullptr || !AppendRect(list, area.x, area.y, area.width, area.height, true)) {
+        RefreshRect(L, area.x, area.y, area.width, area.height);
+    }
+}
+
+void UpdateLayerGeometry(qvVmState* L, qvLayer* layer, qvLayerArea* previous, int32_t x, int32_t y,
+                         int32_t width, int32_t height, qvDisplayBitMap* bitmap,
+                         qvPlaneBitMap* mask, qvPlaneBitMap* alpha, int flags) {
+    qvLayerItem* item = layer->displayItem;
+    item->drawWidth = width, item->drawHeight = height;
+    if (layer->type != kTypeLine) {
+        item->drawX = Saturate(int64_t(x) - AnchorShift(item->width, layer->anchorX));
+        item->drawY = Saturate(int64_t(y) - AnchorShift(item->height, layer->anchorY));
+    } else if ((flags & QV_GEOMETRY_KEEPLINE) == 0) {
+        item->drawX = x, item->drawY = y;
+    }
+    if (bitmap != nullptr) {
+        qvLayerImage& own = item->image;
+        if (own.bitmap != bitmap) FreeDisplayBitMap(own.bitmap);
+        if (own.mask != mask) FreePlaneBitMap(own.mask);
+        if (own.alpha != alpha) FreePlaneBitMap2(own.alpha);
+        own = {bitmap, mask, alpha};
+    }
+    if (previous->width == -1) {
+        *previous = {item->drawX, item->drawY, item->drawWidth, item->drawHeight, previous->skip};
+    }
+    if (IsObjectUsedByAsyncDraw(layer) != 0) {
+        BroadcastAsyncDraws(kAsyncLayerChanged, layer);
+    } else {
+        RemakeTransformed(item, width, height);
+        FreeRenderBitmaps(item);
+    }
+    if (layer->hidden != 0 || layer->deferred != 0 || previous->skip != 0) return;
+    const int32_t left = std::min(previous->x, item->drawX);
+    const int32_t top = std::min(previous->y, item->drawY);
+    const int64_t right =
+        int64_t(std::max(previous->x, item->drawX)) + std::max(previous->width, item->drawWidth);
+    const int64_t bottom =
+        int64_t(std::max(previous->y, item->drawY)) + std::max(previous->height, item->drawHeight);
+    RefreshRect(L, left, top, Saturate(right - left), Saturate(bottom - top));
+}

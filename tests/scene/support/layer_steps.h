@@ -1,0 +1,192 @@
+// Random steps over a layered scene for the property test and the fuzz target: add, move,
+// hide, show, remove, swap, restyle and clip layers of odd sizes with masks and alpha planes,
+// partly or wholly outside the picture, each followed by the refresh that the command doing
+// it would ask for. After every step the window must equal the picture recomposed from
+// scratch. Header-only and free of GoogleTest.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "gfx/library/clip_regions.h"
+#include "scene/bgpic.h"
+#include "tests/scene/support/layer_scene.h"
+
+namespace qv::test {
+
+// Where the steps' choices come from: a generator's numbers or a fuzzer's bytes.
+class Choices {
+public:
+    virtual ~Choices() = default;
+    // A number below bound (bound > 0).
+    virtual uint32_t Below(uint32_t bound) = 0;
+    // A number from low to high inclusive.
+    int32_t Between(int32_t low, int32_t high) {
+        return low + int32_t(Below(uint32_t(high - low + 1)));
+    }
+};
+
+class LayerSteps {
+public:
+    LayerSteps(qvVmState* L, SceneDisplay& scene) : L_(L), scene_(scene) { MakeRegions(); }
+    ~LayerSteps() {
+        for (const auto& region : regions_) ClearLayerClipRegionRefs(region.get());
+    }
+    LayerSteps(const LayerSteps&) = delete;
+    LayerSteps& operator=(const LayerSteps&) = delete;
+
+    // One step; returns what it did, for the messages of a failure.
+    const char* Step(Choices& c) {
+        const int32_t count = CountLayers(scene_.picture);
+        const uint32_t kind = count == 0 ? 0 : c.Below(10);
+        qvLayer* layer =
+            count == 0 ? nullptr : GetLayerByIndex(scene_.picture, c.Between(1, count));
+        switch (kind) {
+            case 0:
+                Add(c);
+                return "add";
+            case 1:
+                Move(c, layer);
+                return "move";
+            case 2:
+            case 3:
+                layer->hidden = kind == 2 ? 1 : 0;
+                RefreshLayer(L_, layer);
+                return kind == 2 ? "hide" : "show";
+            case 4:
+                Remove(c, layer);
+                return "remove";
+            case 5:
+                Swap(layer, GetLayerByIndex(scene_.picture, c.Between(1, count)));
+                return "swap";
+            case 6:
+                layer->transparency = c.Below(3) == 0 ? 0 : c.Below(256);
+                RefreshLayer(L_, layer);
+                return "transparency";
+            case 7: {
+                const uint32_t pick = c.Below(uint32_t(regions_.size()) + 1);
+                layer->sourceItem->clipRegion = pick == 0 ? nullptr : regions_[pick - 1].get();
+                RefreshLayer(L_, layer);
+                return "clip region";
+            }
+            case 8:
+                Add(c);
+                return "add";
+            default:
+                RefreshRect(L_, c.Between(-20, scene_.width), c.Between(-20, scene_.height),
+                            c.Between(-5, 40), c.Between(-5, 40));
+                return "refresh";
+        }
+    }
+
+    bool WindowMatches() { return scene_.Window() == scene_.Recomposed(L_); }
+
+private:
+    struct RegionFree {
+        void operator()(qvClipRegion* region) const {
+            FreePlaneBitMap(region->mask);
+            FreeMemBlock(region);
+        }
+    };
+
+    // Two boxes and a shaped region, partly outside the picture.
+    void MakeRegions() {
+        const int32_t boxes[][4] = {{-8, 10, 40, 20}, {30, -5, 25, 90}, {12, 6, 33, 27}};
+        for (const auto& b : boxes) {
+            auto* region = static_cast<qvClipRegion*>(AllocMemBlock(sizeof(qvClipRegion), 1));
+            if (region == nullptr) continue;
+            region->x = b[0], region->y = b[1], region->width = b[2], region->height = b[3];
+            regions_.emplace_back(region);
+        }
+        qvClipRegion* shaped = regions_.empty() ? nullptr : regions_.back().get();
+        if (shaped == nullptr) return;
+        shaped->mask = AllocMaskBitMap(nullptr, shaped->width, shaped->height, 1);
+        for (int32_t y = 0; shaped->mask != nullptr && y < shaped->height; ++y) {
+            for (int32_t x = 0; x < shaped->width; ++x) {
+                if ((x * x + y * 3) % 7 < 4) PlotPixel(shaped->mask, x, y, 0);
+            }
+        }
+        if (shaped->mask != nullptr) shaped->maskBytesPerRow = shaped->mask->bytesPerRow;
+    }
+
+    static Planes RandomPlanes(Choices& c) {
+        const int32_t width = c.Between(1, 40), height = c.Between(1, 40);
+        Planes p = Solid(width, height, 0);
+        const uint32_t seed = c.Below(0x1000000);
+        for (size_t i = 0; i < p.rgb.size(); ++i)
+            p.rgb[i] = (seed + uint32_t(i) * 0x050A0F) & 0xFFFFFF;
+        const uint32_t planes = c.Below(4);  // none, mask, alpha, both
+        if ((planes & 1) != 0) {
+            p.mask.resize(p.rgb.size());
+            for (size_t i = 0; i < p.mask.size(); ++i) p.mask[i] = (i * 7 + seed) % 3 != 0;
+        }
+        if ((planes & 2) != 0) {
+            p.alpha.resize(p.rgb.size());
+            for (size_t i = 0; i < p.alpha.size(); ++i) p.alpha[i] = uint8_t(i * 37 + seed);
+        }
+        return p;
+    }
+
+    void Add(Choices& c) {
+        const Planes planes = RandomPlanes(c);
+        qvDrawStyle style = kInitialDrawStyle;
+        style.transparency = c.Below(3) == 0 ? int32_t(c.Below(256)) : 0;
+        style.hidden = c.Below(8) == 0 ? 1 : 0;
+        const int32_t count = CountLayers(scene_.picture);
+        const int32_t position = c.Between(-1, count + 2);
+        const int flags = c.Below(6) == 0 ? QV_ADDLAYER_REPLACE : 0;
+        qvLayer* layer =
+            scene_.AddLayer(L_, planes, c.Between(-45, scene_.width + 5),
+                            c.Between(-45, scene_.height + 5), &style, position, flags);
+        // A plain layer on top is the drawing command's to paint.
+        if (layer != nullptr && layer->hidden == 0 && layer->node.succ->succ == nullptr &&
+            layer->transparency == 0) {
+            RefreshLayer(L_, layer);
+        }
+    }
+
+    void Move(Choices& c, qvLayer* layer) {
+        const int flags = int(c.Below(4));
+        auto coordinate = [&](int32_t size, int relative) {
+            if (c.Below(5) == 0) return KEEPPOSITION;
+            return relative != 0 ? c.Between(-30, 30) : c.Between(-45, size + 5);
+        };
+        const int32_t x = coordinate(scene_.width, flags & QV_MOVE_RELATIVEX);
+        const int32_t y = coordinate(scene_.height, flags & QV_MOVE_RELATIVEY);
+        MoveLayerTo(L_, layer, nullptr, x, y, 0, flags, nullptr);
+    }
+
+    // As the layer commands remove: through the work list, merged, then repainted.
+    void Remove(Choices& c, qvLayer* layer) {
+        if (c.Below(2) == 0) {
+            RemoveLayerRecord(L_, layer, 0, nullptr, nullptr, nullptr, nullptr, nullptr);
+            return;
+        }
+        qvRectList list{};
+        if (InitRectList(&list, 1) != 0) return;
+        RemoveLayerRecord(L_, layer, 0, nullptr, nullptr, nullptr, nullptr, &list);
+        AppendRect(&list, c.Between(-10, 60), c.Between(-10, 60), c.Between(1, 30),
+                   c.Between(1, 30), true);
+        MergeDirtyRects(&list);
+        RedrawLayerArea(L_, &list);
+        FreeRectList(&list);
+    }
+
+    void Swap(qvLayer* a, qvLayer* b) {
+        if (a == b) return;
+        qvListNode* afterA = a->node.pred;
+        RemoveNode(&a->node);
+        InsertNode(&scene_.picture->layers, &a->node, b->node.pred);
+        RemoveNode(&b->node);
+        InsertNode(&scene_.picture->layers, &b->node, afterA == &b->node ? &a->node : afterA);
+        RefreshLayer(L_, a);
+        RefreshLayer(L_, b);
+    }
+
+    qvVmState* L_;
+    SceneDisplay& scene_;
+    std::vector<std::unique_ptr<qvClipRegion, RegionFree>> regions_;
+};
+
+}  // namespace qv::test
