@@ -64,6 +64,33 @@ struct qvTextExtent {
     int32_t maxY;
 };
 
+// Where a walk over a text stands: the pen, and the last glyph drawn when its pen step still
+// waits for the kerning with the character after it (outline fonts).
+struct qvTextWalk {
+    int64_t pen;    // before the waiting glyph, else after the last character
+    bool waiting;   // a glyph's step waits
+    uint32_t code;  // its character and glyph index
+    uint32_t index;
+    int64_t advance;  // untransformed, 26.6
+    int64_t step;     // without kerning, as the glyph cache holds it
+};
+
+// A text measured as it grows (ExtendFontTextExtent): what the last call measured, and where
+// its walk stopped with the ink bounds found so far. Zero-filled it holds nothing.
+struct qvMeasuredPrefix {
+    // What was measured: a call goes on from here only for the same text start, font, scales,
+    // style and encoding, so a prefix never carries over to other bytes.
+    const char* text;
+    int32_t bytes;
+    const qvFont* font;
+    double scaleX, scaleY;
+    uint32_t style;
+    int utf8;
+    bool decoded;  // the bytes decoded as UTF-8 (else they were taken one by one)
+    qvTextWalk walk;
+    int64_t minX, minY, maxX, maxY;
+};
+
 // Clip rectangle of the colour drawing modes.
 struct qvTextClip {
     int32_t x;
@@ -86,6 +113,14 @@ void FreeFontRecord(qvFont* font);
 // Dispatch. A font of an engine outside 1 to 4 gives 0 and draws nothing.
 int FontTextExtent(qvFont* font, const char* text, int32_t length, uint32_t style, int utf8,
                    qvTextExtent* extent);
+// FontTextExtent of length bytes whose first prefix->bytes bytes are the ones the prefix holds
+// (same start, font, style and encoding): the engine goes on from where that measure stopped
+// wherever the result is provably the same as measuring the whole (the kerning at the seam
+// taken into account; text that does not decode as UTF-8 on both sides of it is measured
+// whole), and the prefix then holds the whole text. The layout measures its pending bytes
+// this way at every word end.
+int ExtendFontTextExtent(qvFont* font, const char* text, int32_t length, uint32_t style, int utf8,
+                         qvMeasuredPrefix* prefix, qvTextExtent* extent);
 // font none: the default font.
 int RenderFontText(qvFont* font, const qvTextTarget& target, int32_t x, int32_t y, const char* text,
                    int32_t length, uint32_t style, int utf8, const qvTextClip& clip, int64_t pen);
@@ -95,6 +130,12 @@ int FontStyleSupported(qvFont* font, uint32_t style);
 void FreeFontGlyphCache(qvFont* font);
 // Closes the engine's part and frees the record; never the default font.
 void CloseFontObject(qvFont* font);
+
+namespace qv::fonts::testing {
+// Makes ExtendFontTextExtent measure every text whole, as FontTextExtent does, so that tests
+// can compare what it carries over with measuring from scratch.
+void MeasureTextsWhole(bool whole);
+}  // namespace qv::fonts::testing
 
 // The built-in "topaz" as the default font, then the platform's font library, then
 // FreeType; the first error (the default font stays open on a later failure).

@@ -252,40 +252,80 @@ int64_t PairKerning(qvTrueTypeFont& record, uint32_t left, FT_UInt leftIndex, ui
 }
 
 // The pen's step: the design's formula over the untransformed advance, then scaled
-// horizontally, so that the horizontal scale applies once.
-int64_t PenStep(const qvFont& font, const qvTrueTypeFont& record, const Glyph& glyph,
+// horizontally, so that the horizontal scale applies once. step is the cached step without
+// kerning, or kNoStep.
+int64_t PenStep(const qvFont& font, const qvTrueTypeFont& record, FT_Pos advance, int64_t step,
                 int64_t kerning) {
-    const int64_t pixels = kerning == 0 && glyph.step != kNoStep
-                               ? glyph.step
-                               : StepPixels(record, glyph.advance, kerning);
+    const int64_t pixels =
+        kerning == 0 && step != kNoStep ? step : StepPixels(record, advance, kerning);
     return font.scaleX == 1.0 ? pixels : int64_t(double(pixels) * font.scaleX);
 }
 
-// Walks the characters of a text: for each glyph that loads, calls fn with the glyph, its
-// code and the pen before it, then moves the pen.
+// Walks the characters on from where the walk stands: the glyph that waits gets its step with
+// the kerning to the first of them; then for each glyph that loads, calls fn with the glyph,
+// its code and the pen before it, and the glyph waits for the next character.
 template <typename Fn>
-int64_t WalkText(qvFont* font, qvTrueTypeFont& record, const char* text, int32_t length,
-                 uint32_t style, int utf8, int64_t pen, Fn&& fn) {
-    qv::TextCodes codes(text, length, utf8);
+void WalkText(qvFont* font, qvTrueTypeFont& record, const qv::TextCodes& codes, uint32_t style,
+              qvTextWalk& walk, Fn&& fn) {
     const bool antiAliased = AntiAliased(font, style);
-    FT_UInt index = codes.size() > 0 ? CharIndex(record, codes[0]) : 0;
     for (int32_t i = 0; i < codes.size(); ++i) {
-        const bool last = i + 1 == codes.size();
-        const FT_UInt next = last ? 0 : CharIndex(record, codes[i + 1]);
-        Glyph glyph;
-        if (GetGlyph(record, codes[i], index, style, antiAliased, &glyph)) {
-            fn(glyph, codes[i], pen);
-            const int64_t kerning =
-                last ? 0 : PairKerning(record, codes[i], index, codes[i + 1], next);
-            pen += PenStep(*font, record, glyph, kerning);
+        const uint32_t code = codes[i];
+        const FT_UInt index = CharIndex(record, code);
+        if (walk.waiting) {
+            const int64_t kerning = PairKerning(record, walk.code, walk.index, code, index);
+            walk.pen += PenStep(*font, record, FT_Pos(walk.advance), walk.step, kerning);
+            walk.waiting = false;
         }
-        index = next;
+        Glyph glyph;
+        if (!GetGlyph(record, code, index, style, antiAliased, &glyph)) continue;
+        fn(glyph, code, walk.pen);
+        walk = {walk.pen, true, code, index, glyph.advance, glyph.step};
     }
-    return pen;
+}
+
+// The pen after the walk: the glyph that waits steps without kerning.
+int64_t PenAfter(const qvFont& font, const qvTrueTypeFont& record, const qvTextWalk& walk) {
+    return walk.waiting ? walk.pen + PenStep(font, record, FT_Pos(walk.advance), walk.step, 0)
+                        : walk.pen;
 }
 
 bool HasInk(const FT_Bitmap& bitmap) {
     return bitmap.buffer != nullptr && bitmap.width > 0 && bitmap.rows > 0 && bitmap.pitch > 0;
+}
+
+// A measure from the first byte: ink bounds start at 10000 (none found) and 0.
+void StartMeasure(qvMeasuredPrefix* measured) {
+    measured->bytes = 0;
+    measured->walk = {};
+    measured->minX = measured->minY = 10000;
+    measured->maxX = measured->maxY = 0;
+}
+
+// Walks the codes on from the measure's walk; blanks and glyphs without ink do not widen
+// the bounds.
+void MeasureCodes(qvFont* font, qvTrueTypeFont& record, const qv::TextCodes& codes, uint32_t style,
+                  qvMeasuredPrefix& measured) {
+    WalkText(font, record, codes, style, measured.walk,
+             [&](const Glyph& glyph, uint32_t code, int64_t pen) {
+                 if (code == kBlank || !HasInk(*glyph.bitmap)) return;
+                 const int64_t x = pen + glyph.left, y = -int64_t(glyph.top);
+                 measured.minX = std::min(measured.minX, x);
+                 measured.minY = std::min(measured.minY, y);
+                 measured.maxX = std::max<int64_t>(measured.maxX, x + glyph.bitmap->width - 1);
+                 measured.maxY = std::max<int64_t>(measured.maxY, y + glyph.bitmap->rows - 1);
+             });
+}
+
+qvTextExtent MeasuredExtent(const qvFont& font, const qvTrueTypeFont& record,
+                            const qvMeasuredPrefix& measured) {
+    int64_t minX = measured.minX, minY = measured.minY;
+    if (minX == 10000 && minY == 10000) minX = minY = 0;
+    return {qv::Saturate32(PenAfter(font, record, measured.walk)),
+            font.height,
+            qv::Saturate32(minX),
+            qv::Saturate32(minY),
+            qv::Saturate32(measured.maxX),
+            qv::Saturate32(measured.maxY)};
 }
 
 void DrawGlyph(qvTrueTypeFont& record, const Glyph& glyph, int64_t x, int64_t y,
@@ -378,19 +418,35 @@ int TrueTypeTextExtent(qvFont* font, const char* text, int32_t length, uint32_t 
                        qvTextExtent* extent) {
     qvTrueTypeFont* record = TrueTypeOf(font);
     if (record == nullptr || extent == nullptr) return 0;
-    int64_t minX = 10000, minY = 10000, maxX = 0, maxY = 0;
-    const int64_t width = WalkText(font, *record, text, length, style, utf8, 0,
-                                   [&](const Glyph& glyph, uint32_t code, int64_t pen) {
-                                       if (code == kBlank || !HasInk(*glyph.bitmap)) return;
-                                       const int64_t x = pen + glyph.left, y = -int64_t(glyph.top);
-                                       minX = std::min(minX, x);
-                                       minY = std::min(minY, y);
-                                       maxX = std::max<int64_t>(maxX, x + glyph.bitmap->width - 1);
-                                       maxY = std::max<int64_t>(maxY, y + glyph.bitmap->rows - 1);
-                                   });
-    if (minX == 10000 && minY == 10000) minX = minY = 0;
-    *extent = {qv::Saturate32(width), font->height,         qv::Saturate32(minX),
-               qv::Saturate32(minY),  qv::Saturate32(maxX), qv::Saturate32(maxY)};
+    qvMeasuredPrefix measured{};
+    StartMeasure(&measured);
+    MeasureCodes(font, *record, qv::TextCodes(text, length, utf8), style, measured);
+    *extent = MeasuredExtent(*font, *record, measured);
+    return 0;
+}
+
+int ExtendTrueTypeTextExtent(qvFont* font, const char* text, int32_t length, uint32_t style,
+                             int utf8, qvMeasuredPrefix* prefix, qvTextExtent* extent) {
+    qvTrueTypeFont* record = TrueTypeOf(font);
+    if (record == nullptr || extent == nullptr) return 0;
+    if (prefix->bytes > 0) {
+        const qv::TextCodes tail(text + prefix->bytes, length - prefix->bytes, utf8);
+        // Text that does not decode as UTF-8 is taken byte by byte as a whole, and a sequence
+        // cut at the seam may decode with the bytes after it: only text decoded on both sides
+        // goes on.
+        if (utf8 == 0 || (prefix->decoded && tail.decoded())) {
+            MeasureCodes(font, *record, tail, style, *prefix);
+            prefix->bytes = length;
+            *extent = MeasuredExtent(*font, *record, *prefix);
+            return 0;
+        }
+    }
+    StartMeasure(prefix);
+    const qv::TextCodes whole(text, length, utf8);
+    prefix->decoded = whole.decoded();
+    MeasureCodes(font, *record, whole, style, *prefix);
+    prefix->bytes = length;
+    *extent = MeasuredExtent(*font, *record, *prefix);
     return 0;
 }
 
@@ -400,7 +456,9 @@ int RenderTrueTypeText(qvFont* font, const qvTextTarget& target, int32_t x, int3
     qvTrueTypeFont* record = TrueTypeOf(font);
     if (record == nullptr) return 0;
     const int64_t top = int64_t(y) + font->baseline;
-    WalkText(font, *record, text, length, style, utf8, x,
+    qvTextWalk walk{};
+    walk.pen = x;
+    WalkText(font, *record, qv::TextCodes(text, length, utf8), style, walk,
              [&](const Glyph& glyph, uint32_t, int64_t penX) {
                  DrawGlyph(*record, glyph, penX + glyph.left, top - glyph.top, target, clip, pen);
              });
