@@ -262,12 +262,12 @@ int64_t PenStep(const qvFont& font, const qvTrueTypeFont& record, FT_Pos advance
 }
 
 // Walks the characters on from where the walk stands: the glyph that waits gets its step with
-// the kerning to the first of them; then for each glyph that loads, calls fn with the glyph,
-// its code and the pen before it, and the glyph waits for the next character.
-template <typename Fn>
-void WalkText(qvFont* font, qvTrueTypeFont& record, const qv::TextCodes& codes, uint32_t style,
-              qvTextWalk& walk, Fn&& fn) {
-    const bool antiAliased = AntiAliased(font, style);
+// the kerning to the first of them; then for each glyph that get(code, index, &glyph) finds,
+// calls fn with the glyph, its code and the pen before it, and the glyph waits for the next
+// character.
+template <typename G, typename Get, typename Fn>
+void WalkText(qvFont* font, qvTrueTypeFont& record, const qv::TextCodes& codes, qvTextWalk& walk,
+              Get&& get, Fn&& fn) {
     for (int32_t i = 0; i < codes.size(); ++i) {
         const uint32_t code = codes[i];
         const FT_UInt index = CharIndex(record, code);
@@ -276,8 +276,8 @@ void WalkText(qvFont* font, qvTrueTypeFont& record, const qv::TextCodes& codes, 
             walk.pen += PenStep(*font, record, FT_Pos(walk.advance), walk.step, kerning);
             walk.waiting = false;
         }
-        Glyph glyph;
-        if (!GetGlyph(record, code, index, style, antiAliased, &glyph)) continue;
+        G glyph;
+        if (!get(code, index, &glyph)) continue;
         fn(glyph, code, walk.pen);
         walk = {walk.pen, true, code, index, glyph.advance, glyph.step};
     }
@@ -293,6 +293,42 @@ bool HasInk(const FT_Bitmap& bitmap) {
     return bitmap.buffer != nullptr && bitmap.width > 0 && bitmap.rows > 0 && bitmap.pitch > 0;
 }
 
+// The box of a glyph for measuring: from the memo when it holds the glyph, else loaded (and
+// then kept in the memo). boxes are the memo's boxes of the style, or none.
+bool MeasureGlyph(qvTrueTypeFont& record, uint32_t code, FT_UInt index, uint32_t style,
+                  bool antiAliased, qvGlyphBox* boxes, qvGlyphBox* out) {
+    qvGlyphBox* kept = boxes != nullptr && code < kGlyphCacheSize ? &boxes[code] : nullptr;
+    if (kept != nullptr && kept->state != kGlyphBoxUnknown) {
+        *out = *kept;
+        return kept->state == kGlyphBoxLoaded;
+    }
+    Glyph glyph;
+    const bool loaded = GetGlyph(record, code, index, style, antiAliased, &glyph);
+    if (loaded) {
+        const FT_Bitmap& bitmap = *glyph.bitmap;
+        *out = {glyph.left,     glyph.top,     bitmap.width, bitmap.rows,
+                HasInk(bitmap), glyph.advance, glyph.step,   kGlyphBoxLoaded};
+    }
+    if (kept != nullptr) {
+        if (loaded) {
+            *kept = *out;
+        } else {
+            kept->state = kGlyphBoxMissing;
+        }
+    }
+    return loaded;
+}
+
+// The memo's boxes for glyphs of the style that the font's cache does not hold; none when
+// the cache holds them or there is no memo.
+qvGlyphBox* MemoBoxes(const qvFont* font, const qvTrueTypeFont& record, uint32_t style,
+                      bool antiAliased, qv::fonts::GlyphMemo* memo) {
+    const bool bold = (style & QV_FONTSTYLE_BOLD) != 0;
+    const bool italic = (style & QV_FONTSTYLE_ITALIC) != 0;
+    if (memo == nullptr || (record.cacheEnabled != 0 && !bold && !italic)) return nullptr;
+    return memo->Boxes(font, (bold ? 1 : 0) | (italic ? 2 : 0) | (antiAliased ? 4 : 0));
+}
+
 // A measure from the first byte: ink bounds start at 10000 (none found) and 0.
 void StartMeasure(qvMeasuredPrefix* measured) {
     measured->bytes = 0;
@@ -305,15 +341,21 @@ void StartMeasure(qvMeasuredPrefix* measured) {
 // the bounds.
 void MeasureCodes(qvFont* font, qvTrueTypeFont& record, const qv::TextCodes& codes, uint32_t style,
                   qvMeasuredPrefix& measured) {
-    WalkText(font, record, codes, style, measured.walk,
-             [&](const Glyph& glyph, uint32_t code, int64_t pen) {
-                 if (code == kBlank || !HasInk(*glyph.bitmap)) return;
-                 const int64_t x = pen + glyph.left, y = -int64_t(glyph.top);
-                 measured.minX = std::min(measured.minX, x);
-                 measured.minY = std::min(measured.minY, y);
-                 measured.maxX = std::max<int64_t>(measured.maxX, x + glyph.bitmap->width - 1);
-                 measured.maxY = std::max<int64_t>(measured.maxY, y + glyph.bitmap->rows - 1);
-             });
+    const bool antiAliased = AntiAliased(font, style);
+    qvGlyphBox* boxes = MemoBoxes(font, record, style, antiAliased, measured.memo);
+    WalkText<qvGlyphBox>(
+        font, record, codes, measured.walk,
+        [&](uint32_t code, FT_UInt index, qvGlyphBox* box) {
+            return MeasureGlyph(record, code, index, style, antiAliased, boxes, box);
+        },
+        [&](const qvGlyphBox& box, uint32_t code, int64_t pen) {
+            if (code == kBlank || !box.inked) return;
+            const int64_t x = pen + box.left, y = -int64_t(box.top);
+            measured.minX = std::min(measured.minX, x);
+            measured.minY = std::min(measured.minY, y);
+            measured.maxX = std::max<int64_t>(measured.maxX, x + box.width - 1);
+            measured.maxY = std::max<int64_t>(measured.maxY, y + box.rows - 1);
+        });
 }
 
 qvTextExtent MeasuredExtent(const qvFont& font, const qvTrueTypeFont& record,
@@ -458,10 +500,15 @@ int RenderTrueTypeText(qvFont* font, const qvTextTarget& target, int32_t x, int3
     const int64_t top = int64_t(y) + font->baseline;
     qvTextWalk walk{};
     walk.pen = x;
-    WalkText(font, *record, qv::TextCodes(text, length, utf8), style, walk,
-             [&](const Glyph& glyph, uint32_t, int64_t penX) {
-                 DrawGlyph(*record, glyph, penX + glyph.left, top - glyph.top, target, clip, pen);
-             });
+    const bool antiAliased = AntiAliased(font, style);
+    WalkText<Glyph>(
+        font, *record, qv::TextCodes(text, length, utf8), walk,
+        [&](uint32_t code, FT_UInt index, Glyph* glyph) {
+            return GetGlyph(*record, code, index, style, antiAliased, glyph);
+        },
+        [&](const Glyph& glyph, uint32_t, int64_t penX) {
+            DrawGlyph(*record, glyph, penX + glyph.left, top - glyph.top, target, clip, pen);
+        });
     return 0;
 }
 

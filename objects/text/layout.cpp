@@ -52,6 +52,7 @@ public:
     Scanner(qvVmState* L, qvTextRender* record, const qvLayoutRequest& request)
         : L_(L), record_(record), request_(request), style_(record->style) {
         if (style_.font == nullptr) style_.font = DefaultFont();
+        pendingMeasure_.memo = &glyphs_;
         lineHeight_ = style_.font != nullptr ? style_.font->height : 0;
         penX_ = request.startX;
     }
@@ -60,9 +61,11 @@ public:
 
 private:
     // Measures bytes of the output buffer in a style.
-    int Measure(size_t start, size_t end, const qvTextStyle& style, qvStyledExtent* extent) const {
-        return TextExtentRaw(request_.output + start, int32_t(end - start), record_->encoding,
-                             extent, style);
+    int Measure(size_t start, size_t end, const qvTextStyle& style, qvStyledExtent* extent) {
+        qvMeasuredPrefix whole{};
+        whole.memo = &glyphs_;
+        return ExtendTextExtentRaw(request_.output + start, int32_t(end - start), record_->encoding,
+                                   extent, style, &whole);
     }
     // Measures the pending bytes up to end in the current style, on from those of them that
     // the last such measure covered: the wrap rule measures them again at every word end.
@@ -114,6 +117,8 @@ private:
     int32_t firstWordRunBytes_ = 0;
     int64_t wordRunsRight_ = 0;
     RunList runs_;
+    // Bold and italic glyphs that the font's cache does not hold, measured once per layout.
+    qv::fonts::GlyphMemo glyphs_;
     qvMeasuredPrefix pendingMeasure_{};
 };
 

@@ -113,6 +113,8 @@ TEST_F(ExtendExtentTest, GrowingTextMeasuresAsTheWhole) {
     std::mt19937 random(20240611);
     auto pick = [&](size_t n) { return size_t(random() % n); };
     for (size_t f = 0; f < fonts_.size(); ++f) {
+        // One memo for every text and style of the font, as a layout keeps it.
+        fonts::GlyphMemo memo;
         for (int sample = 0; sample < 24; ++sample) {
             std::string text;
             for (size_t n = 1 + pick(14); n > 0; --n) text += kPieces[pick(std::size(kPieces))];
@@ -120,6 +122,7 @@ TEST_F(ExtendExtentTest, GrowingTextMeasuresAsTheWhole) {
             const int utf8 = int(pick(2));
             // Seams at random bytes, inside UTF-8 sequences too; some calls add nothing.
             qvMeasuredPrefix prefix{};
+            prefix.memo = &memo;
             for (size_t length = 0;; length = std::min(text.size(), length + pick(6))) {
                 qvTextExtent grown{-1, -1, -1, -1, -1, -1};
                 ASSERT_EQ(ExtendFontTextExtent(Font(f), text.data(), int32_t(length), style, utf8,
@@ -179,6 +182,37 @@ TEST_F(ExtendExtentTest, SeamsThatCannotBeCarriedAreMeasuredWhole) {
     SetFontSize(sans, 2.0, 2.0);
     ExtendFontTextExtent(sans, text.data(), 7, 0, 0, &prefix, &extent);
     EXPECT_TRUE(extent == Extent(sans, text)) << Describe(extent);
+}
+
+TEST_F(ExtendExtentTest, GlyphMemoFollowsFontAndScale) {
+    const std::string text = "Wave [AV] To";
+    fonts::GlyphMemo memo;
+    auto measure = [&](qvFont* font) {
+        qvMeasuredPrefix prefix{};
+        prefix.memo = &memo;
+        qvTextExtent extent{};
+        ExtendFontTextExtent(font, text.data(), int32_t(text.size()), QV_FONTSTYLE_BOLD, 0, &prefix,
+                             &extent);
+        return extent;
+    };
+    // Boxes of one font or size are never another's.
+    for (size_t f : {3, 4, 6, 3}) {
+        EXPECT_TRUE(measure(Font(f)) == Extent(Font(f), text, QV_FONTSTYLE_BOLD)) << f;
+    }
+    SetFontSize(Font(3), 1.75, 1.0);
+    EXPECT_TRUE(measure(Font(3)) == Extent(Font(3), text, QV_FONTSTYLE_BOLD));
+    // A memo whose boxes cannot be allocated (its first request fails) only costs loads.
+    const qvTextExtent expected = Extent(Font(4), text, QV_FONTSTYLE_ITALIC);
+    fonts::GlyphMemo starved;
+    qvMeasuredPrefix prefix{};
+    prefix.memo = &starved;
+    qvTextExtent extent{};
+    {
+        AllocationFault fault(1, false);
+        ExtendFontTextExtent(Font(4), text.data(), int32_t(text.size()), QV_FONTSTYLE_ITALIC, 0,
+                             &prefix, &extent);
+    }
+    EXPECT_TRUE(extent == expected) << Describe(extent);
 }
 
 }  // namespace
