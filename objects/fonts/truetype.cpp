@@ -190,14 +190,22 @@ int64_t StepPixels(const qvTrueTypeFont& record, FT_Pos advance, int64_t kerning
     return em * record.pixelSize / 65536;
 }
 
-// The glyph of a character, from the cache when it applies, else loaded and rendered into
-// the face's slot (valid until the next load). False when it cannot be loaded or rendered.
-bool GetGlyph(qvTrueTypeFont& record, uint32_t code, FT_UInt index, uint32_t style,
-              bool antiAliased, Glyph* out) {
-    const bool cacheable = record.cacheEnabled != 0 && code < kGlyphCacheSize &&
-                           (style & (QV_FONTSTYLE_BOLD | QV_FONTSTYLE_ITALIC)) == 0;
-    qvGlyphCacheEntry* entry =
-        cacheable ? &(antiAliased ? record.antiAliasedCache : record.monoCache)[code] : nullptr;
+bool Synthetic(uint32_t style) {
+    return (style & (QV_FONTSTYLE_BOLD | QV_FONTSTYLE_ITALIC)) != 0;
+}
+
+// The font's cache entry of a character in a style, or none when the cache does not hold it.
+qvGlyphCacheEntry* CacheEntry(qvTrueTypeFont& record, uint32_t code, uint32_t style,
+                              bool antiAliased) {
+    if (record.cacheEnabled == 0 || code >= kGlyphCacheSize || Synthetic(style)) return nullptr;
+    return &(antiAliased ? record.antiAliasedCache : record.monoCache)[code];
+}
+
+// The glyph of a character, from the entry when it holds one, else loaded and rendered into
+// the face's slot (valid until the next load) and copied into the entry (the font's cache
+// entry, or one of a text's own glyphs, or none). False when it cannot be loaded or rendered.
+bool GetGlyph(qvTrueTypeFont& record, FT_UInt index, uint32_t style, bool antiAliased,
+              qvGlyphCacheEntry* entry, Glyph* out) {
     if (entry != nullptr && entry->glyph != nullptr) {
         auto* cached = reinterpret_cast<FT_BitmapGlyph>(entry->glyph);
         *out = {cached->left, cached->top, entry->advance, &cached->bitmap, entry->step};
@@ -303,7 +311,8 @@ bool MeasureGlyph(qvTrueTypeFont& record, uint32_t code, FT_UInt index, uint32_t
         return kept->state == kGlyphBoxLoaded;
     }
     Glyph glyph;
-    const bool loaded = GetGlyph(record, code, index, style, antiAliased, &glyph);
+    const bool loaded = GetGlyph(record, index, style, antiAliased,
+                                 CacheEntry(record, code, style, antiAliased), &glyph);
     if (loaded) {
         const FT_Bitmap& bitmap = *glyph.bitmap;
         *out = {glyph.left,     glyph.top,     bitmap.width, bitmap.rows,
@@ -325,7 +334,7 @@ qvGlyphBox* MemoBoxes(const qvFont* font, const qvTrueTypeFont& record, uint32_t
                       bool antiAliased, qv::fonts::GlyphMemo* memo) {
     const bool bold = (style & QV_FONTSTYLE_BOLD) != 0;
     const bool italic = (style & QV_FONTSTYLE_ITALIC) != 0;
-    if (memo == nullptr || (record.cacheEnabled != 0 && !bold && !italic)) return nullptr;
+    if (memo == nullptr || (record.cacheEnabled != 0 && !Synthetic(style))) return nullptr;
     return memo->Boxes(font, (bold ? 1 : 0) | (italic ? 2 : 0) | (antiAliased ? 4 : 0));
 }
 
@@ -369,6 +378,34 @@ qvTextExtent MeasuredExtent(const qvFont& font, const qvTrueTypeFont& record,
             qv::Saturate32(measured.maxX),
             qv::Saturate32(measured.maxY)};
 }
+
+// The glyphs of one text that the font's cache does not hold (bold, italic, a font without a
+// cache), rendered once for the text instead of at each of their characters, and released
+// when it is drawn. Without memory for them each is rendered every time.
+class TextGlyphs {
+public:
+    TextGlyphs(const qvTrueTypeFont& record, uint32_t style)
+        : entries_(record.cacheEnabled == 0 || Synthetic(style)
+                       ? static_cast<qvGlyphCacheEntry*>(
+                             AllocMemBlock(kGlyphCacheSize * sizeof(qvGlyphCacheEntry), 1))
+                       : nullptr) {}
+    ~TextGlyphs() {
+        if (entries_ == nullptr) return;
+        for (int i = 0; i < kGlyphCacheSize; ++i) {
+            if (entries_[i].glyph != nullptr) FT_Done_Glyph(entries_[i].glyph);
+        }
+        FreeMemBlock(entries_);
+    }
+    TextGlyphs(const TextGlyphs&) = delete;
+    TextGlyphs& operator=(const TextGlyphs&) = delete;
+
+    qvGlyphCacheEntry* Entry(uint32_t code) {
+        return entries_ != nullptr && code < kGlyphCacheSize ? &entries_[code] : nullptr;
+    }
+
+private:
+    qvGlyphCacheEntry* entries_;
+};
 
 void DrawGlyph(qvTrueTypeFont& record, const Glyph& glyph, int64_t x, int64_t y,
                const qvTextTarget& target, const qvTextClip& clip, int64_t pen) {
@@ -501,10 +538,13 @@ int RenderTrueTypeText(qvFont* font, const qvTextTarget& target, int32_t x, int3
     qvTextWalk walk{};
     walk.pen = x;
     const bool antiAliased = AntiAliased(font, style);
+    TextGlyphs rendered(*record, style);
     WalkText<Glyph>(
         font, *record, qv::TextCodes(text, length, utf8), walk,
         [&](uint32_t code, FT_UInt index, Glyph* glyph) {
-            return GetGlyph(*record, code, index, style, antiAliased, glyph);
+            qvGlyphCacheEntry* entry = CacheEntry(*record, code, style, antiAliased);
+            return GetGlyph(*record, index, style, antiAliased,
+                            entry != nullptr ? entry : rendered.Entry(code), glyph);
         },
         [&](const Glyph& glyph, uint32_t, int64_t penX) {
             DrawGlyph(*record, glyph, penX + glyph.left, top - glyph.top, target, clip, pen);
