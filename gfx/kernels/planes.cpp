@@ -15,8 +15,8 @@ uint8_t* MutableRow(uint8_t* plane, int32_t bytesPerRow, int32_t y) {
 
 uint8_t CombineByte(int32_t mode, uint8_t s, uint8_t d, uint8_t value) {
     switch (mode) {
-        case 1:
-            return s != 0 ? s : d;
+        case 1:  // s != 0 ? s : d, without a branch: glyph bytes are unpredictable
+            return uint8_t(s | (d & -uint8_t(s == 0)));
         case 2:
             return s != 0 ? uint8_t(255 - s) : d;
         case 3:
@@ -38,8 +38,10 @@ uint8_t CombineByte(int32_t mode, uint8_t s, uint8_t d, uint8_t value) {
 
 // The rows of a block in one mode, chosen once per block rather than per byte, so that each
 // mode's loop is a plain select that vectorises (every glyph reaches the text line this way).
+// The block is taken by value: the bytes written could alias a referenced block, and the
+// loop would then reload its fields after every byte and never vectorise.
 template <int32_t Mode>
-void CombineRows(const qvPlaneBlock& k) {
+void CombineRows(const qvPlaneBlock k) {
     for (int32_t j = 0; j < k.height; ++j) {
         const uint8_t* s = PlaneRow(k.sourceBase, k.sourceBytesPerRow, k.sourceY + j) + k.sourceX;
         uint8_t* d = MutableRow(k.destBase, k.destBytesPerRow, k.destY + j) + k.destX;
