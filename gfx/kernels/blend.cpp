@@ -240,9 +240,22 @@ __attribute__((always_inline)) inline void SecondPixels(uint32_t* d, uint8_t* se
     }
 }
 
-inline bool BlankEight(const uint8_t* coverage) {
+// Where the second plane is still blank (a fresh text block) the rule reduces to the colour
+// over covered pixels and the coverage scaled by the opacity.
+__attribute__((always_inline)) inline void FreshSecondPixels(uint32_t* d, uint8_t* second,
+                                                             const uint8_t* coverage, int32_t i,
+                                                             int32_t end, uint32_t colour,
+                                                             uint32_t opacity) {
+    for (; i < end; ++i) {
+        const uint32_t c = coverage[i];
+        d[i] = c == 0 ? d[i] : colour;
+        second[i] = uint8_t(c * opacity / 255);
+    }
+}
+
+inline bool BlankEight(const uint8_t* bytes) {
     uint64_t eight;
-    std::memcpy(&eight, coverage, 8);
+    std::memcpy(&eight, bytes, 8);
     return eight == 0;
 }
 
@@ -256,7 +269,13 @@ __attribute__((target_clones("avx2", "default"))) void SecondSpan32(uint32_t* d,
     for (int32_t i = 0; i < n;) {
         while (i + 8 <= n && BlankEight(coverage + i)) i += 8;
         int32_t end = i;
-        while (end + 8 <= n && !BlankEight(coverage + end)) end += 8;
+        bool fresh = true;
+        for (; end + 8 <= n && !BlankEight(coverage + end); end += 8)
+            fresh = fresh && BlankEight(second + end);
+        if (end > i && fresh) {
+            FreshSecondPixels(d, second, coverage, i, end, colour, opacity);
+            i = end;
+        }
         if (end + 8 > n) end = n;
         SecondPixels(d, second, coverage, i, end, colour, opacity, shift);
         i = end;

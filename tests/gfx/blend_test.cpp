@@ -316,6 +316,54 @@ TEST(BltAlphaChannel, ModeTwoSkipsOnlyBlankGroups) {
     }
 }
 
+// A fresh text block's second plane is blank, and stretches of covered groups of eight whose
+// second bytes are all zero take a shorter rule: every choice of groups with one set second
+// byte (at each place in the group), over covered groups in one stretch or split by blank
+// ones, gives the formula's pixels.
+TEST(BltAlphaChannel, ModeTwoOverBlankSecondGroups) {
+    std::mt19937 random(19);
+    constexpr int32_t kWidth = 43, kGroups = 5;
+    for (uint32_t format = 0; format < QV_FMT_COUNT; ++format) {
+        if (qv::BytesPerPixel(format) != 4) continue;
+        for (uint32_t set = 0; set < (1u << kGroups); ++set) {
+            for (int32_t place = 0; place < 8; ++place) {
+                for (bool split : {false, true}) {
+                    GuardedBitMap dest(kWidth, 1, format), before(kWidth, 1, format);
+                    GuardedPlane coverage(kWidth, 1, 8), second(kWidth, 1, 8);
+                    Randomise(dest, random);
+                    before.rows().CopyFrom(dest.rows());
+                    std::vector<uint8_t> secondBefore(kWidth, 0);
+                    for (int32_t x = 0; x < kWidth; ++x) {
+                        const uint32_t pick = random() % 4;
+                        const bool blank = split && (x / 8) % 2 == 1;
+                        coverage.Byte(x, 0) = blank || pick == 0 ? 0
+                                              : pick == 1        ? 255
+                                                                 : uint8_t(random());
+                        if (x % 8 == place && (set >> (x / 8) & 1) != 0)
+                            secondBefore[size_t(x)] = uint8_t(1 + random() % 255);
+                        second.Byte(x, 0) = secondBefore[size_t(x)];
+                    }
+                    const uint32_t colour = 0xE13C9A, opacity = split ? 255 : 97;
+                    BltAlphaChannel(coverage.get(), 0, 0, dest.get(), 0, 0, kWidth, 1, colour, 2,
+                                    second.get(), opacity, nullptr, 0, nullptr);
+                    const uint32_t pixel = RGBToPixelFormat(colour, format);
+                    for (int32_t x = 0; x < kWidth; ++x) {
+                        const ModeTwoResult want =
+                            ModeTwo(format, pixel, Pixel(before, x, 0), coverage.Byte(x, 0),
+                                    secondBefore[size_t(x)], opacity);
+                        ASSERT_EQ(Pixel(dest, x, 0), want.pixel)
+                            << "format " << format << " set " << set << " place " << place
+                            << " split " << split << " at " << x;
+                        ASSERT_EQ(second.Byte(x, 0), want.plane)
+                            << "format " << format << " set " << set << " place " << place
+                            << " split " << split << " at " << x;
+                    }
+                }
+            }
+        }
+    }
+}
+
 // Coverage rows of a glyph's pitch whose last row ends the buffer, so that a read past the
 // block is a sanitizer error.
 class TightCoverage {
