@@ -50,7 +50,8 @@ struct qvBackfill {
     uint32_t brushId;
     uint32_t scalePicture;
     int32_t transparentColour;
-    char brushFile[1028];
+    char brushFile[1024];
+    uint32_t coverTitleBar;  // the backfill covers the screen's title bar too
 };
 static_assert(sizeof(qvBackfill) == 1060);
 
