@@ -212,14 +212,14 @@ __attribute__((target_clones("avx2", "default"))) void WriteSpan32(uint32_t* d,
     for (int32_t i = 0; i < n; ++i) d[i] = coverage[i] != 0 ? colour : d[i];
 }
 
-// Mode 2 with the second plane and no texture: ChannelRow's rule for each pixel written as
-// selects, so that the text renderer's spans vectorise.
-__attribute__((target_clones("avx2", "default"))) void SecondSpan32(uint32_t* d, uint8_t* second,
-                                                                    const uint8_t* coverage,
-                                                                    int32_t n, uint32_t colour,
-                                                                    uint32_t opacity, int shift) {
+// Mode 2 with the second plane and no texture: ChannelRow's rule for the pixels from i to
+// end, written as selects so that it vectorises.
+__attribute__((always_inline)) inline void SecondPixels(uint32_t* d, uint8_t* second,
+                                                        const uint8_t* coverage, int32_t i,
+                                                        int32_t end, uint32_t colour,
+                                                        uint32_t opacity, int shift) {
     const uint32_t bytes = (colour >> shift) & 0xFFFFFF;
-    for (int32_t i = 0; i < n; ++i) {
+    for (; i < end; ++i) {
         const int32_t c = coverage[i], p = second[i];
         const int32_t mixed = ((c - p) * c >> 8) + p;
         const uint32_t combined = uint32_t(p == 0 ? c : mixed) * opacity / 255;
@@ -227,6 +227,48 @@ __attribute__((target_clones("avx2", "default"))) void SecondSpan32(uint32_t* d,
         const uint32_t paint = c == 255 || p == 0 ? colour : blended;
         d[i] = c == 0 ? d[i] : paint;
         second[i] = uint8_t(c == 0 ? uint32_t(p) : combined);
+    }
+}
+
+// Where the second plane is still blank (a fresh text block) the rule reduces to the colour
+// over covered pixels and the coverage scaled by the opacity.
+__attribute__((always_inline)) inline void FreshSecondPixels(uint32_t* d, uint8_t* second,
+                                                             const uint8_t* coverage, int32_t i,
+                                                             int32_t end, uint32_t colour,
+                                                             uint32_t opacity) {
+    for (; i < end; ++i) {
+        const uint32_t c = coverage[i];
+        d[i] = c == 0 ? d[i] : colour;
+        second[i] = uint8_t(c * opacity / 255);
+    }
+}
+
+inline bool BlankEight(const uint8_t* bytes) {
+    uint64_t eight;
+    std::memcpy(&eight, bytes, 8);
+    return eight == 0;
+}
+
+// The text renderer's spans: a line's coverage is blank above and below most glyphs, and a
+// pixel without coverage keeps both its bytes, so stretches of blank groups of eight are
+// skipped and the rest is painted in one go.
+__attribute__((target_clones("avx2", "default"))) void SecondSpan32(uint32_t* d, uint8_t* second,
+                                                                    const uint8_t* coverage,
+                                                                    int32_t n, uint32_t colour,
+                                                                    uint32_t opacity, int shift) {
+    for (int32_t i = 0; i < n;) {
+        while (i + 8 <= n && BlankEight(coverage + i)) i += 8;
+        int32_t end = i;
+        bool fresh = true;
+        for (; end + 8 <= n && !BlankEight(coverage + end); end += 8)
+            fresh = fresh && BlankEight(second + end);
+        if (end > i && fresh) {
+            FreshSecondPixels(d, second, coverage, i, end, colour, opacity);
+            i = end;
+        }
+        if (end + 8 > n) end = n;
+        SecondPixels(d, second, coverage, i, end, colour, opacity, shift);
+        i = end;
     }
 }
 

@@ -15,8 +15,8 @@ uint8_t* MutableRow(uint8_t* plane, int32_t bytesPerRow, int32_t y) {
 
 uint8_t CombineByte(int32_t mode, uint8_t s, uint8_t d, uint8_t value) {
     switch (mode) {
-        case 1:
-            return s != 0 ? s : d;
+        case 1:  // s != 0 ? s : d, without a branch: glyph bytes are unpredictable
+            return uint8_t(s | (d & -uint8_t(s == 0)));
         case 2:
             return s != 0 ? uint8_t(255 - s) : d;
         case 3:
@@ -33,6 +33,19 @@ uint8_t CombineByte(int32_t mode, uint8_t s, uint8_t d, uint8_t value) {
             return s == 255 ? 255 : d;
         default:
             return s;
+    }
+}
+
+// The rows of a block in one mode, chosen once per block rather than per byte, so that each
+// mode's loop is a plain select that vectorises (every glyph reaches the text line this way).
+// The block is taken by value: the bytes written could alias a referenced block, and the
+// loop would then reload its fields after every byte and never vectorise.
+template <int32_t Mode>
+void CombineRows(const qvPlaneBlock k) {
+    for (int32_t j = 0; j < k.height; ++j) {
+        const uint8_t* s = PlaneRow(k.sourceBase, k.sourceBytesPerRow, k.sourceY + j) + k.sourceX;
+        uint8_t* d = MutableRow(k.destBase, k.destBytesPerRow, k.destY + j) + k.destX;
+        for (int32_t i = 0; i < k.width; ++i) d[i] = CombineByte(Mode, s[i], d[i], k.value);
     }
 }
 
@@ -104,15 +117,31 @@ void ExpandMaskToPlane8Bytes(const uint8_t* mask, int32_t maskBytesPerRow, int32
 
 void CombinePlane8Rect(const qvPlaneBlock& k) {
     if (k.width < 1 || k.height < 1) return;
+    switch (k.mode) {
+        case 1:
+            return qv::CombineRows<1>(k);
+        case 2:
+            return qv::CombineRows<2>(k);
+        case 3:
+            return qv::CombineRows<3>(k);
+        case 4:
+            return qv::CombineRows<4>(k);
+        case 5:
+            return qv::CombineRows<5>(k);
+        case 6:
+            return qv::CombineRows<6>(k);
+        case 7:
+            return qv::CombineRows<7>(k);
+        case 8:
+            return qv::CombineRows<8>(k);
+        default:
+            break;
+    }
     for (int32_t j = 0; j < k.height; ++j) {
         const uint8_t* s =
             qv::PlaneRow(k.sourceBase, k.sourceBytesPerRow, k.sourceY + j) + k.sourceX;
         uint8_t* d = qv::MutableRow(k.destBase, k.destBytesPerRow, k.destY + j) + k.destX;
-        if (k.mode < 1 || k.mode > 8) {
-            std::memmove(d, s, size_t(k.width));
-            continue;
-        }
-        for (int32_t i = 0; i < k.width; ++i) d[i] = qv::CombineByte(k.mode, s[i], d[i], k.value);
+        std::memmove(d, s, size_t(k.width));
     }
 }
 

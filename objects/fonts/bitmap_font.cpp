@@ -472,33 +472,61 @@ void FreeBitmapFont(qvFont* font) {
     font->pendingWidth = font->pendingHeight = 0;
 }
 
-int BitmapFontTextExtent(qvFont* font, const char* text, int32_t length, uint32_t, int,
-                         qvTextExtent* extent) {
-    const qvBitmapFont* f = BitmapFontOf(font);
-    if (f == nullptr || extent == nullptr) return 0;
-    const auto* bytes = reinterpret_cast<const unsigned char*>(text);
-    const int32_t count = text != nullptr ? std::max(length, 0) : 0;
-    int64_t width, minX, maxX;
-    if (!IsPlaced(*f)) {
-        width = int64_t(count) * f->nominalWidth;
+namespace {
+
+// Walks the bytes on from the prefix's pen, widening its bounds by every glyph's left and
+// right edge and the pen after it; bounds start at 0.
+void MeasureBytes(const qvBitmapFont& f, const unsigned char* bytes, int32_t count,
+                  qvMeasuredPrefix& measured) {
+    int64_t pen = measured.walk.pen, minX = measured.minX, maxX = measured.maxX;
+    for (int32_t i = 0; i < count; ++i) {
+        const int32_t glyph = GlyphIndex(f, bytes[i]);
+        const int64_t left = LeftEdge(f, glyph, pen);
+        pen = NextPen(f, glyph, left);
+        minX = std::min({minX, left, left + GlyphWidth(f, glyph), pen});
+        maxX = std::max({maxX, left, left + GlyphWidth(f, glyph), pen});
+    }
+    measured.walk.pen = pen;
+    measured.minX = minX;
+    measured.maxX = maxX;
+}
+
+qvTextExtent BitmapExtent(const qvBitmapFont& f, int64_t count, const qvMeasuredPrefix& measured) {
+    int64_t width = measured.walk.pen, minX = measured.minX, maxX = measured.maxX - 1;
+    if (!IsPlaced(f)) {
+        width = count * f.nominalWidth;
         minX = 0;
         maxX = width - 1;
-    } else {
-        int64_t pen = 0;
-        minX = maxX = 0;
-        for (int32_t i = 0; i < count; ++i) {
-            int32_t glyph = GlyphIndex(*f, bytes[i]);
-            int64_t left = LeftEdge(*f, glyph, pen);
-            pen = NextPen(*f, glyph, left);
-            minX = std::min({minX, left, left + GlyphWidth(*f, glyph), pen});
-            maxX = std::max({maxX, left, left + GlyphWidth(*f, glyph), pen});
-        }
-        width = pen;
-        maxX -= 1;
     }
-    *extent = {qv::Saturate32(width), f->height,
-               qv::Saturate32(minX),  -f->baseline,
-               qv::Saturate32(maxX),  f->height - 1 - f->baseline};
+    return {qv::Saturate32(width), f.height,
+            qv::Saturate32(minX),  -f.baseline,
+            qv::Saturate32(maxX),  f.height - 1 - f.baseline};
+}
+
+}  // namespace
+
+int BitmapFontTextExtent(qvFont* font, const char* text, int32_t length, uint32_t, int,
+                         qvTextExtent* extent) {
+    qvMeasuredPrefix measured{};
+    return ExtendBitmapFontTextExtent(font, text, length, &measured, extent);
+}
+
+int ExtendBitmapFontTextExtent(qvFont* font, const char* text, int32_t length,
+                               qvMeasuredPrefix* prefix, qvTextExtent* extent) {
+    const qvBitmapFont* f = BitmapFontOf(font);
+    if (f == nullptr || extent == nullptr) return 0;
+    const int32_t count = text != nullptr ? std::max(length, 0) : 0;
+    if (prefix->bytes == 0) {
+        prefix->walk = {};
+        prefix->minX = prefix->maxX = 0;
+    }
+    const int32_t measured = std::clamp(prefix->bytes, 0, count);
+    // Without placement every glyph is as wide as the font: nothing to walk.
+    if (IsPlaced(*f))
+        MeasureBytes(*f, reinterpret_cast<const unsigned char*>(text) + measured, count - measured,
+                     *prefix);
+    prefix->bytes = count;
+    *extent = BitmapExtent(*f, count, *prefix);
     return 0;
 }
 

@@ -52,6 +52,9 @@ void FreeBitmapFont(qvFont* font);
 // One byte per character. 0.
 int BitmapFontTextExtent(qvFont* font, const char* text, int32_t length, uint32_t style, int utf8,
                          qvTextExtent* extent);
+// BitmapFontTextExtent going on from the prefix (ExtendFontTextExtent).
+int ExtendBitmapFontTextExtent(qvFont* font, const char* text, int32_t length,
+                               qvMeasuredPrefix* prefix, qvTextExtent* extent);
 // Glyph tops at y, the pen from x. 0.
 int RenderBitmapFontText(qvFont* font, const qvTextTarget& target, int32_t x, int32_t y,
                          const char* text, int32_t length, uint32_t style, int utf8,

@@ -14,6 +14,7 @@
 namespace {
 
 qvFont* defaultFont = nullptr;
+bool measureTextsWhole = false;
 
 bool OwnBitmapFont(const qvFont* font) {
     return (font->engine == QV_FONTENGINE_BITMAP || font->engine == QV_FONTENGINE_COLOUR) &&
@@ -50,6 +51,35 @@ int FontTextExtent(qvFont* font, const char* text, int32_t length, uint32_t styl
     if (font->engine == QV_FONTENGINE_TRUETYPE)
         return TrueTypeTextExtent(font, text, length, style, utf8, extent);
     return 0;
+}
+
+int ExtendFontTextExtent(qvFont* font, const char* text, int32_t length, uint32_t style, int utf8,
+                         qvMeasuredPrefix* prefix, qvTextExtent* extent) {
+    if (font == nullptr || text == nullptr || length < 0 || measureTextsWhole) {
+        prefix->font = nullptr;
+        return FontTextExtent(font, text, length, style, utf8, extent);
+    }
+    const bool goesOn = prefix->font == font && prefix->text == text && prefix->bytes <= length &&
+                        prefix->scaleX == font->scaleX && prefix->scaleY == font->scaleY &&
+                        prefix->style == style && prefix->utf8 == utf8;
+    if (!goesOn) {
+        qv::fonts::GlyphMemo* memo = prefix->memo;
+        *prefix = {};
+        prefix->memo = memo;
+        prefix->text = text;
+        prefix->font = font;
+        prefix->scaleX = font->scaleX;
+        prefix->scaleY = font->scaleY;
+        prefix->style = style;
+        prefix->utf8 = utf8;
+    }
+    if (OwnBitmapFont(font)) return ExtendBitmapFontTextExtent(font, text, length, prefix, extent);
+    if (font->engine == QV_FONTENGINE_PLATFORM)
+        return ExtendOutlineTextExtent(font, text, length, style, utf8, prefix, extent);
+    if (font->engine == QV_FONTENGINE_TRUETYPE)
+        return ExtendTrueTypeTextExtent(font, text, length, style, utf8, prefix, extent);
+    prefix->font = nullptr;
+    return FontTextExtent(font, text, length, style, utf8, extent);
 }
 
 int RenderFontText(qvFont* font, const qvTextTarget& target, int32_t x, int32_t y, const char* text,
@@ -126,3 +156,35 @@ void CloseAllFonts() {
     CloseFreeType();
     FreeTrueTypeFontList();
 }
+
+namespace qv::fonts {
+
+qvGlyphBox* GlyphMemo::Boxes(const qvFont* font, int variant) {
+    if (font != font_ || font->scaleX != scaleX_ || font->scaleY != scaleY_) {
+        Forget();
+        font_ = font;
+        scaleX_ = font->scaleX;
+        scaleY_ = font->scaleY;
+    }
+    qvGlyphBox*& boxes = boxes_[variant];
+    if (boxes == nullptr)
+        boxes = static_cast<qvGlyphBox*>(AllocMemBlock(256 * sizeof(qvGlyphBox), 1));
+    return boxes;
+}
+
+void GlyphMemo::Forget() {
+    for (qvGlyphBox*& boxes : boxes_) {
+        FreeMemBlock(boxes);
+        boxes = nullptr;
+    }
+}
+
+}  // namespace qv::fonts
+
+namespace qv::fonts::testing {
+
+void MeasureTextsWhole(bool whole) {
+    measureTextsWhole = whole;
+}
+
+}  // namespace qv::fonts::testing

@@ -64,6 +64,76 @@ struct qvTextExtent {
     int32_t maxY;
 };
 
+// Where a walk over a text stands: the pen, and the last glyph drawn when its pen step still
+// waits for the kerning with the character after it (outline fonts).
+struct qvTextWalk {
+    int64_t pen;    // before the waiting glyph, else after the last character
+    bool waiting;   // a glyph's step waits
+    uint32_t code;  // its character and glyph index
+    uint32_t index;
+    int64_t advance;  // untransformed, 26.6
+    int64_t step;     // without kerning, as the glyph cache holds it
+};
+
+// What measuring needs of an outline glyph: its bitmap's place and size, whether it has ink,
+// its untransformed advance (26.6) and its step without kerning (or none).
+struct qvGlyphBox {
+    int32_t left, top;
+    uint32_t width, rows;
+    bool inked;
+    int64_t advance;
+    int64_t step;
+    uint8_t state;  // kGlyphBoxUnknown, kGlyphBoxLoaded or kGlyphBoxMissing
+};
+enum : uint8_t { kGlyphBoxUnknown, kGlyphBoxLoaded, kGlyphBoxMissing };
+
+namespace qv::fonts {
+
+// Boxes of the glyphs that a font's glyph cache does not hold (synthetic bold and italic, and
+// every glyph of a font without a cache), kept by whoever measures much text of one font in
+// one pass, such as a layout, whose wrap rule meets the same characters again and again. It
+// is no glyph cache: it holds no pixels and goes with its owner.
+class GlyphMemo {
+public:
+    static constexpr int kVariants = 8;  // bold, italic, anti-aliased
+
+    GlyphMemo() = default;
+    ~GlyphMemo() { Forget(); }
+    GlyphMemo(const GlyphMemo&) = delete;
+    GlyphMemo& operator=(const GlyphMemo&) = delete;
+
+    // The 256 boxes (by code) of a variant of the font, zero-filled when first asked for;
+    // none when memory is short. A font or scales other than the last forget everything.
+    qvGlyphBox* Boxes(const qvFont* font, int variant);
+
+private:
+    void Forget();
+
+    const qvFont* font_ = nullptr;
+    double scaleX_ = 0, scaleY_ = 0;
+    qvGlyphBox* boxes_[kVariants] = {};
+};
+
+}  // namespace qv::fonts
+
+// A text measured as it grows (ExtendFontTextExtent): what the last call measured, and where
+// its walk stopped with the ink bounds found so far. Zero-filled it holds nothing.
+struct qvMeasuredPrefix {
+    // What was measured: a call goes on from here only for the same text start, font, scales,
+    // style and encoding, so a prefix never carries over to other bytes.
+    const char* text;
+    int32_t bytes;
+    const qvFont* font;
+    double scaleX, scaleY;
+    uint32_t style;
+    int utf8;
+    bool decoded;  // the bytes decoded as UTF-8 (else they were taken one by one)
+    qvTextWalk walk;
+    int64_t minX, minY, maxX, maxY;
+    // The caller's memo of glyph boxes for every text this prefix measures, or none.
+    qv::fonts::GlyphMemo* memo;
+};
+
 // Clip rectangle of the colour drawing modes.
 struct qvTextClip {
     int32_t x;
@@ -86,6 +156,14 @@ void FreeFontRecord(qvFont* font);
 // Dispatch. A font of an engine outside 1 to 4 gives 0 and draws nothing.
 int FontTextExtent(qvFont* font, const char* text, int32_t length, uint32_t style, int utf8,
                    qvTextExtent* extent);
+// FontTextExtent of length bytes whose first prefix->bytes bytes are the ones the prefix holds
+// (same start, font, style and encoding): the engine goes on from where that measure stopped
+// wherever the result is provably the same as measuring the whole (the kerning at the seam
+// taken into account; text that does not decode as UTF-8 on both sides of it is measured
+// whole), and the prefix then holds the whole text. The layout measures its pending bytes
+// this way at every word end. The prefix's memo stays with it.
+int ExtendFontTextExtent(qvFont* font, const char* text, int32_t length, uint32_t style, int utf8,
+                         qvMeasuredPrefix* prefix, qvTextExtent* extent);
 // font none: the default font.
 int RenderFontText(qvFont* font, const qvTextTarget& target, int32_t x, int32_t y, const char* text,
                    int32_t length, uint32_t style, int utf8, const qvTextClip& clip, int64_t pen);
@@ -95,6 +173,12 @@ int FontStyleSupported(qvFont* font, uint32_t style);
 void FreeFontGlyphCache(qvFont* font);
 // Closes the engine's part and frees the record; never the default font.
 void CloseFontObject(qvFont* font);
+
+namespace qv::fonts::testing {
+// Makes ExtendFontTextExtent measure every text whole with FontTextExtent, without prefix or
+// memo, so that tests can compare what it carries over with measuring from scratch.
+void MeasureTextsWhole(bool whole);
+}  // namespace qv::fonts::testing
 
 // The built-in "topaz" as the default font, then the platform's font library, then
 // FreeType; the first error (the default font stays open on a later failure).

@@ -18,6 +18,11 @@ int MeasureOutlineText(qvFont* font, const char* text, int32_t length, uint32_t 
     return TrueTypeTextExtent(font, text, length, style, utf8, extent);
 }
 
+int ExtendOutlineTextExtent(qvFont* font, const char* text, int32_t length, uint32_t style,
+                            int utf8, qvMeasuredPrefix* prefix, qvTextExtent* extent) {
+    return ExtendTrueTypeTextExtent(font, text, length, style, utf8, prefix, extent);
+}
+
 int RenderFontTextPlatform(qvFont* font, const qvTextTarget& target, int32_t x, int32_t y,
                            const char* text, int32_t length, uint32_t style, int utf8,
                            const qvTextClip& clip, int64_t pen) {

@@ -15,6 +15,8 @@
 int OpenFontPlatform(const char* name, int32_t size, qvFont* font);
 int MeasureOutlineText(qvFont* font, const char* text, int32_t length, uint32_t style, int utf8,
                        qvTextExtent* extent);
+int ExtendOutlineTextExtent(qvFont* font, const char* text, int32_t length, uint32_t style,
+                            int utf8, qvMeasuredPrefix* prefix, qvTextExtent* extent);
 int RenderFontTextPlatform(qvFont* font, const qvTextTarget& target, int32_t x, int32_t y,
                            const char* text, int32_t length, uint32_t style, int utf8,
                            const qvTextClip& clip, int64_t pen);

@@ -190,14 +190,22 @@ int64_t StepPixels(const qvTrueTypeFont& record, FT_Pos advance, int64_t kerning
     return em * record.pixelSize / 65536;
 }
 
-// The glyph of a character, from the cache when it applies, else loaded and rendered into
-// the face's slot (valid until the next load). False when it cannot be loaded or rendered.
-bool GetGlyph(qvTrueTypeFont& record, uint32_t code, FT_UInt index, uint32_t style,
-              bool antiAliased, Glyph* out) {
-    const bool cacheable = record.cacheEnabled != 0 && code < kGlyphCacheSize &&
-                           (style & (QV_FONTSTYLE_BOLD | QV_FONTSTYLE_ITALIC)) == 0;
-    qvGlyphCacheEntry* entry =
-        cacheable ? &(antiAliased ? record.antiAliasedCache : record.monoCache)[code] : nullptr;
+bool Synthetic(uint32_t style) {
+    return (style & (QV_FONTSTYLE_BOLD | QV_FONTSTYLE_ITALIC)) != 0;
+}
+
+// The font's cache entry of a character in a style, or none when the cache does not hold it.
+qvGlyphCacheEntry* CacheEntry(qvTrueTypeFont& record, uint32_t code, uint32_t style,
+                              bool antiAliased) {
+    if (record.cacheEnabled == 0 || code >= kGlyphCacheSize || Synthetic(style)) return nullptr;
+    return &(antiAliased ? record.antiAliasedCache : record.monoCache)[code];
+}
+
+// The glyph of a character, from the entry when it holds one, else loaded and rendered into
+// the face's slot (valid until the next load) and copied into the entry (the font's cache
+// entry, or one of a text's own glyphs, or none). False when it cannot be loaded or rendered.
+bool GetGlyph(qvTrueTypeFont& record, FT_UInt index, uint32_t style, bool antiAliased,
+              qvGlyphCacheEntry* entry, Glyph* out) {
     if (entry != nullptr && entry->glyph != nullptr) {
         auto* cached = reinterpret_cast<FT_BitmapGlyph>(entry->glyph);
         *out = {cached->left, cached->top, entry->advance, &cached->bitmap, entry->step};
@@ -252,41 +260,152 @@ int64_t PairKerning(qvTrueTypeFont& record, uint32_t left, FT_UInt leftIndex, ui
 }
 
 // The pen's step: the design's formula over the untransformed advance, then scaled
-// horizontally, so that the horizontal scale applies once.
-int64_t PenStep(const qvFont& font, const qvTrueTypeFont& record, const Glyph& glyph,
+// horizontally, so that the horizontal scale applies once. step is the cached step without
+// kerning, or kNoStep.
+int64_t PenStep(const qvFont& font, const qvTrueTypeFont& record, FT_Pos advance, int64_t step,
                 int64_t kerning) {
-    const int64_t pixels = kerning == 0 && glyph.step != kNoStep
-                               ? glyph.step
-                               : StepPixels(record, glyph.advance, kerning);
+    const int64_t pixels =
+        kerning == 0 && step != kNoStep ? step : StepPixels(record, advance, kerning);
     return font.scaleX == 1.0 ? pixels : int64_t(double(pixels) * font.scaleX);
 }
 
-// Walks the characters of a text: for each glyph that loads, calls fn with the glyph, its
-// code and the pen before it, then moves the pen.
-template <typename Fn>
-int64_t WalkText(qvFont* font, qvTrueTypeFont& record, const char* text, int32_t length,
-                 uint32_t style, int utf8, int64_t pen, Fn&& fn) {
-    qv::TextCodes codes(text, length, utf8);
-    const bool antiAliased = AntiAliased(font, style);
-    FT_UInt index = codes.size() > 0 ? CharIndex(record, codes[0]) : 0;
+// Walks the characters on from where the walk stands: the glyph that waits gets its step with
+// the kerning to the first of them; then for each glyph that get(code, index, &glyph) finds,
+// calls fn with the glyph, its code and the pen before it, and the glyph waits for the next
+// character.
+template <typename G, typename Get, typename Fn>
+void WalkText(qvFont* font, qvTrueTypeFont& record, const qv::TextCodes& codes, qvTextWalk& walk,
+              Get&& get, Fn&& fn) {
     for (int32_t i = 0; i < codes.size(); ++i) {
-        const bool last = i + 1 == codes.size();
-        const FT_UInt next = last ? 0 : CharIndex(record, codes[i + 1]);
-        Glyph glyph;
-        if (GetGlyph(record, codes[i], index, style, antiAliased, &glyph)) {
-            fn(glyph, codes[i], pen);
-            const int64_t kerning =
-                last ? 0 : PairKerning(record, codes[i], index, codes[i + 1], next);
-            pen += PenStep(*font, record, glyph, kerning);
+        const uint32_t code = codes[i];
+        const FT_UInt index = CharIndex(record, code);
+        if (walk.waiting) {
+            const int64_t kerning = PairKerning(record, walk.code, walk.index, code, index);
+            walk.pen += PenStep(*font, record, FT_Pos(walk.advance), walk.step, kerning);
+            walk.waiting = false;
         }
-        index = next;
+        G glyph;
+        if (!get(code, index, &glyph)) continue;
+        fn(glyph, code, walk.pen);
+        walk = {walk.pen, true, code, index, glyph.advance, glyph.step};
     }
-    return pen;
+}
+
+// The pen after the walk: the glyph that waits steps without kerning.
+int64_t PenAfter(const qvFont& font, const qvTrueTypeFont& record, const qvTextWalk& walk) {
+    return walk.waiting ? walk.pen + PenStep(font, record, FT_Pos(walk.advance), walk.step, 0)
+                        : walk.pen;
 }
 
 bool HasInk(const FT_Bitmap& bitmap) {
     return bitmap.buffer != nullptr && bitmap.width > 0 && bitmap.rows > 0 && bitmap.pitch > 0;
 }
+
+// The box of a glyph for measuring: from the memo when it holds the glyph, else loaded (and
+// then kept in the memo). boxes are the memo's boxes of the style, or none.
+bool MeasureGlyph(qvTrueTypeFont& record, uint32_t code, FT_UInt index, uint32_t style,
+                  bool antiAliased, qvGlyphBox* boxes, qvGlyphBox* out) {
+    qvGlyphBox* kept = boxes != nullptr && code < kGlyphCacheSize ? &boxes[code] : nullptr;
+    if (kept != nullptr && kept->state != kGlyphBoxUnknown) {
+        *out = *kept;
+        return kept->state == kGlyphBoxLoaded;
+    }
+    Glyph glyph;
+    const bool loaded = GetGlyph(record, index, style, antiAliased,
+                                 CacheEntry(record, code, style, antiAliased), &glyph);
+    if (loaded) {
+        const FT_Bitmap& bitmap = *glyph.bitmap;
+        *out = {glyph.left,     glyph.top,     bitmap.width, bitmap.rows,
+                HasInk(bitmap), glyph.advance, glyph.step,   kGlyphBoxLoaded};
+    }
+    if (kept != nullptr) {
+        if (loaded) {
+            *kept = *out;
+        } else {
+            kept->state = kGlyphBoxMissing;
+        }
+    }
+    return loaded;
+}
+
+// The memo's boxes for glyphs of the style that the font's cache does not hold; none when
+// the cache holds them or there is no memo.
+qvGlyphBox* MemoBoxes(const qvFont* font, const qvTrueTypeFont& record, uint32_t style,
+                      bool antiAliased, qv::fonts::GlyphMemo* memo) {
+    const bool bold = (style & QV_FONTSTYLE_BOLD) != 0;
+    const bool italic = (style & QV_FONTSTYLE_ITALIC) != 0;
+    if (memo == nullptr || (record.cacheEnabled != 0 && !Synthetic(style))) return nullptr;
+    return memo->Boxes(font, (bold ? 1 : 0) | (italic ? 2 : 0) | (antiAliased ? 4 : 0));
+}
+
+// A measure from the first byte: ink bounds start at 10000 (none found) and 0.
+void StartMeasure(qvMeasuredPrefix* measured) {
+    measured->bytes = 0;
+    measured->walk = {};
+    measured->minX = measured->minY = 10000;
+    measured->maxX = measured->maxY = 0;
+}
+
+// Walks the codes on from the measure's walk; blanks and glyphs without ink do not widen
+// the bounds.
+void MeasureCodes(qvFont* font, qvTrueTypeFont& record, const qv::TextCodes& codes, uint32_t style,
+                  qvMeasuredPrefix& measured) {
+    const bool antiAliased = AntiAliased(font, style);
+    qvGlyphBox* boxes = MemoBoxes(font, record, style, antiAliased, measured.memo);
+    WalkText<qvGlyphBox>(
+        font, record, codes, measured.walk,
+        [&](uint32_t code, FT_UInt index, qvGlyphBox* box) {
+            return MeasureGlyph(record, code, index, style, antiAliased, boxes, box);
+        },
+        [&](const qvGlyphBox& box, uint32_t code, int64_t pen) {
+            if (code == kBlank || !box.inked) return;
+            const int64_t x = pen + box.left, y = -int64_t(box.top);
+            measured.minX = std::min(measured.minX, x);
+            measured.minY = std::min(measured.minY, y);
+            measured.maxX = std::max<int64_t>(measured.maxX, x + box.width - 1);
+            measured.maxY = std::max<int64_t>(measured.maxY, y + box.rows - 1);
+        });
+}
+
+qvTextExtent MeasuredExtent(const qvFont& font, const qvTrueTypeFont& record,
+                            const qvMeasuredPrefix& measured) {
+    int64_t minX = measured.minX, minY = measured.minY;
+    if (minX == 10000 && minY == 10000) minX = minY = 0;
+    return {qv::Saturate32(PenAfter(font, record, measured.walk)),
+            font.height,
+            qv::Saturate32(minX),
+            qv::Saturate32(minY),
+            qv::Saturate32(measured.maxX),
+            qv::Saturate32(measured.maxY)};
+}
+
+// The glyphs of one text that the font's cache does not hold (bold, italic, a font without a
+// cache), rendered once for the text instead of at each of their characters, and released
+// when it is drawn. Without memory for them each is rendered every time.
+class TextGlyphs {
+public:
+    TextGlyphs(const qvTrueTypeFont& record, uint32_t style)
+        : entries_(record.cacheEnabled == 0 || Synthetic(style)
+                       ? static_cast<qvGlyphCacheEntry*>(
+                             AllocMemBlock(kGlyphCacheSize * sizeof(qvGlyphCacheEntry), 1))
+                       : nullptr) {}
+    ~TextGlyphs() {
+        if (entries_ == nullptr) return;
+        for (int i = 0; i < kGlyphCacheSize; ++i) {
+            if (entries_[i].glyph != nullptr) FT_Done_Glyph(entries_[i].glyph);
+        }
+        FreeMemBlock(entries_);
+    }
+    TextGlyphs(const TextGlyphs&) = delete;
+    TextGlyphs& operator=(const TextGlyphs&) = delete;
+
+    qvGlyphCacheEntry* Entry(uint32_t code) {
+        return entries_ != nullptr && code < kGlyphCacheSize ? &entries_[code] : nullptr;
+    }
+
+private:
+    qvGlyphCacheEntry* entries_;
+};
 
 void DrawGlyph(qvTrueTypeFont& record, const Glyph& glyph, int64_t x, int64_t y,
                const qvTextTarget& target, const qvTextClip& clip, int64_t pen) {
@@ -378,19 +497,35 @@ int TrueTypeTextExtent(qvFont* font, const char* text, int32_t length, uint32_t 
                        qvTextExtent* extent) {
     qvTrueTypeFont* record = TrueTypeOf(font);
     if (record == nullptr || extent == nullptr) return 0;
-    int64_t minX = 10000, minY = 10000, maxX = 0, maxY = 0;
-    const int64_t width = WalkText(font, *record, text, length, style, utf8, 0,
-                                   [&](const Glyph& glyph, uint32_t code, int64_t pen) {
-                                       if (code == kBlank || !HasInk(*glyph.bitmap)) return;
-                                       const int64_t x = pen + glyph.left, y = -int64_t(glyph.top);
-                                       minX = std::min(minX, x);
-                                       minY = std::min(minY, y);
-                                       maxX = std::max<int64_t>(maxX, x + glyph.bitmap->width - 1);
-                                       maxY = std::max<int64_t>(maxY, y + glyph.bitmap->rows - 1);
-                                   });
-    if (minX == 10000 && minY == 10000) minX = minY = 0;
-    *extent = {qv::Saturate32(width), font->height,         qv::Saturate32(minX),
-               qv::Saturate32(minY),  qv::Saturate32(maxX), qv::Saturate32(maxY)};
+    qvMeasuredPrefix measured{};
+    StartMeasure(&measured);
+    MeasureCodes(font, *record, qv::TextCodes(text, length, utf8), style, measured);
+    *extent = MeasuredExtent(*font, *record, measured);
+    return 0;
+}
+
+int ExtendTrueTypeTextExtent(qvFont* font, const char* text, int32_t length, uint32_t style,
+                             int utf8, qvMeasuredPrefix* prefix, qvTextExtent* extent) {
+    qvTrueTypeFont* record = TrueTypeOf(font);
+    if (record == nullptr || extent == nullptr) return 0;
+    if (prefix->bytes > 0) {
+        const qv::TextCodes tail(text + prefix->bytes, length - prefix->bytes, utf8);
+        // Text that does not decode as UTF-8 is taken byte by byte as a whole, and a sequence
+        // cut at the seam may decode with the bytes after it: only text decoded on both sides
+        // goes on.
+        if (utf8 == 0 || (prefix->decoded && tail.decoded())) {
+            MeasureCodes(font, *record, tail, style, *prefix);
+            prefix->bytes = length;
+            *extent = MeasuredExtent(*font, *record, *prefix);
+            return 0;
+        }
+    }
+    StartMeasure(prefix);
+    const qv::TextCodes whole(text, length, utf8);
+    prefix->decoded = whole.decoded();
+    MeasureCodes(font, *record, whole, style, *prefix);
+    prefix->bytes = length;
+    *extent = MeasuredExtent(*font, *record, *prefix);
     return 0;
 }
 
@@ -400,10 +535,20 @@ int RenderTrueTypeText(qvFont* font, const qvTextTarget& target, int32_t x, int3
     qvTrueTypeFont* record = TrueTypeOf(font);
     if (record == nullptr) return 0;
     const int64_t top = int64_t(y) + font->baseline;
-    WalkText(font, *record, text, length, style, utf8, x,
-             [&](const Glyph& glyph, uint32_t, int64_t penX) {
-                 DrawGlyph(*record, glyph, penX + glyph.left, top - glyph.top, target, clip, pen);
-             });
+    qvTextWalk walk{};
+    walk.pen = x;
+    const bool antiAliased = AntiAliased(font, style);
+    TextGlyphs rendered(*record, style);
+    WalkText<Glyph>(
+        font, *record, qv::TextCodes(text, length, utf8), walk,
+        [&](uint32_t code, FT_UInt index, Glyph* glyph) {
+            qvGlyphCacheEntry* entry = CacheEntry(*record, code, style, antiAliased);
+            return GetGlyph(*record, index, style, antiAliased,
+                            entry != nullptr ? entry : rendered.Entry(code), glyph);
+        },
+        [&](const Glyph& glyph, uint32_t, int64_t penX) {
+            DrawGlyph(*record, glyph, penX + glyph.left, top - glyph.top, target, clip, pen);
+        });
     return 0;
 }
 

@@ -65,6 +65,9 @@ FT_Face GetFontFace(qvFont* font);
 
 int TrueTypeTextExtent(qvFont* font, const char* text, int32_t length, uint32_t style, int utf8,
                        qvTextExtent* extent);
+// TrueTypeTextExtent going on from the prefix (ExtendFontTextExtent).
+int ExtendTrueTypeTextExtent(qvFont* font, const char* text, int32_t length, uint32_t style,
+                             int utf8, qvMeasuredPrefix* prefix, qvTextExtent* extent);
 int RenderTrueTypeText(qvFont* font, const qvTextTarget& target, int32_t x, int32_t y,
                        const char* text, int32_t length, uint32_t style, int utf8,
                        const qvTextClip& clip, int64_t pen);

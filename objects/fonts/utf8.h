@@ -29,6 +29,8 @@ public:
     TextCodes& operator=(const TextCodes&) = delete;
 
     int32_t size() const { return count_; }
+    // Whether the text decoded as UTF-8 (else its characters are its bytes).
+    bool decoded() const { return codes_ != nullptr; }
     uint32_t operator[](int32_t i) const { return codes_ != nullptr ? codes_[i] : bytes_[i]; }
 
 private:

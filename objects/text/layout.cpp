@@ -52,6 +52,7 @@ public:
     Scanner(qvVmState* L, qvTextParams* record, const qvLayoutRequest& request)
         : L_(L), record_(record), request_(request), style_(record->style) {
         if (style_.font == nullptr) style_.font = DefaultFont();
+        pendingMeasure_.memo = &glyphs_;
         lineHeight_ = style_.font != nullptr ? style_.font->height : 0;
         penX_ = request.startX;
     }
@@ -60,11 +61,20 @@ public:
 
 private:
     // Measures bytes of the output buffer in a style.
-    int Measure(size_t start, size_t end, const qvTextStyle& style, qvStyledExtent* extent) const {
-        return TextExtentRaw(request_.output + start, int32_t(end - start), record_->encoding,
-                             extent, style);
+    int Measure(size_t start, size_t end, const qvTextStyle& style, qvStyledExtent* extent) {
+        qvMeasuredPrefix whole{};
+        whole.memo = &glyphs_;
+        return ExtendTextExtentRaw(request_.output + start, int32_t(end - start), record_->encoding,
+                                   extent, style, &whole);
     }
-    int NewRun(size_t start, size_t end, const qvTextStyle& style, qvTextRun** out);
+    // Measures the pending bytes up to end in the current style, on from those of them that
+    // the last such measure covered: the wrap rule measures them again at every word end.
+    int MeasurePending(size_t end, qvStyledExtent* extent) {
+        return ExtendTextExtentRaw(request_.output + pendingStart_, int32_t(end - pendingStart_),
+                                   record_->encoding, extent, style_, &pendingMeasure_);
+    }
+    int NewRun(size_t start, size_t end, const qvTextStyle& style, const qvStyledExtent& extent,
+               qvTextRun** out);
     int CloseBytes(size_t end);
     int ClosePending() { return CloseBytes(out_); }
     int CloseInsideWord();
@@ -107,15 +117,17 @@ private:
     int32_t firstWordRunBytes_ = 0;
     int64_t wordRunsRight_ = 0;
     RunList runs_;
+    // Bold and italic glyphs that the font's cache does not hold, measured once per layout.
+    qv::fonts::GlyphMemo glyphs_;
+    qvMeasuredPrefix pendingMeasure_{};
 };
 
 int64_t RightEdge(int64_t x, const qvStyledExtent& extent) {
     return x + extent.inkWidth + extent.maxXExtension;
 }
 
-int Scanner::NewRun(size_t start, size_t end, const qvTextStyle& style, qvTextRun** out) {
-    qvStyledExtent extent{};
-    if (int error = Measure(start, end, style, &extent)) return error;
+int Scanner::NewRun(size_t start, size_t end, const qvTextStyle& style,
+                    const qvStyledExtent& extent, qvTextRun** out) {
     auto* run = static_cast<qvTextRun*>(AllocMemBlock(sizeof(qvTextRun), 1));
     if (run == nullptr) return ERR_MEM;
     *run = {nullptr,
@@ -132,8 +144,10 @@ int Scanner::NewRun(size_t start, size_t end, const qvTextStyle& style, qvTextRu
 // Closes the pending bytes up to end as a run at the pen; the rest stays pending.
 int Scanner::CloseBytes(size_t end) {
     if (end == pendingStart_) return 0;
+    qvStyledExtent extent{};
+    if (int error = MeasurePending(end, &extent)) return error;
     qvTextRun* run = nullptr;
-    if (int error = NewRun(pendingStart_, end, style_, &run)) return error;
+    if (int error = NewRun(pendingStart_, end, style_, extent, &run)) return error;
     runs_.Append(run);
     penX_ += run->extent.advance;
     pendingStart_ = end;
@@ -223,7 +237,7 @@ int Scanner::EndWord() {
         if (firstWordRun_ != nullptr) rightEdge_ = std::max(rightEdge_, wordRunsRight_);
         if (out_ != pendingStart_) {
             qvStyledExtent extent{};
-            if (int error = Measure(pendingStart_, out_, style_, &extent)) return error;
+            if (int error = MeasurePending(out_, &extent)) return error;
             rightEdge_ = std::max(rightEdge_, RightEdge(penX_, extent));
         }
         breakHere = rightEdge_ > request_.wrapWidth;
@@ -254,9 +268,11 @@ int Scanner::MoveRunsOfWord() {
     } else if (firstWordRunBytes_ < first->length) {
         const auto start = size_t(first->text - request_.output);
         const size_t split = start + size_t(first->length - firstWordRunBytes_);
+        const size_t end = start + size_t(first->length);
+        qvStyledExtent extent{};
+        if (int error = Measure(split, end, first->style, &extent)) return error;
         qvTextRun* part = nullptr;
-        if (int error = NewRun(split, start + size_t(first->length), first->style, &part))
-            return error;
+        if (int error = NewRun(split, end, first->style, extent, &part)) return error;
         runs_.InsertAfter(first, part);
         first->length -= firstWordRunBytes_;
         if (int error = Measure(start, split, first->style, &first->extent)) return error;

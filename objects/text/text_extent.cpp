@@ -24,15 +24,13 @@ constexpr int32_t kSouthEast = 3;
 
 }  // namespace
 
-int TextExtentRaw(const char* bytes, int32_t length, int encoding, qvStyledExtent* extent,
-                  const qvTextStyle& style) {
-    *extent = {};
+namespace {
+
+// The font's extent in the style: synthetic bold and italic widen the ink bounds, the edge
+// and the shadow add their extensions.
+void StyleExtent(const qvTextExtent& measured, const qvTextStyle& style, qvStyledExtent* extent) {
     qvFont* font = style.font;
-    if (font == nullptr) return 0;
     const uint32_t flags = style.styleFlags;
-    qvTextExtent measured{};
-    if (int error = FontTextExtent(font, bytes, length, flags, encoding == 1 ? 1 : 0, &measured))
-        return error;
     // In 64 bits: the bounds of a huge text are saturated already.
     int64_t minX = measured.minX, maxX = measured.maxX;
     if ((flags & QV_STYLE_BOLD) != 0 && FontStyleSupported(font, QV_STYLE_BOLD) == 0 &&
@@ -68,5 +66,30 @@ int TextExtentRaw(const char* bytes, int32_t length, int encoding, qvStyledExten
     extent->maxXExtension = qv::Saturate32(extension[1]);
     extent->minYExtension = qv::Saturate32(extension[2]);
     extent->maxYExtension = qv::Saturate32(extension[3]);
+}
+
+}  // namespace
+
+int TextExtentRaw(const char* bytes, int32_t length, int encoding, qvStyledExtent* extent,
+                  const qvTextStyle& style) {
+    *extent = {};
+    if (style.font == nullptr) return 0;
+    qvTextExtent measured{};
+    if (int error = FontTextExtent(style.font, bytes, length, style.styleFlags,
+                                   encoding == 1 ? 1 : 0, &measured))
+        return error;
+    StyleExtent(measured, style, extent);
+    return 0;
+}
+
+int ExtendTextExtentRaw(const char* bytes, int32_t length, int encoding, qvStyledExtent* extent,
+                        const qvTextStyle& style, qvMeasuredPrefix* prefix) {
+    *extent = {};
+    if (style.font == nullptr) return 0;
+    qvTextExtent measured{};
+    if (int error = ExtendFontTextExtent(style.font, bytes, length, style.styleFlags,
+                                         encoding == 1 ? 1 : 0, prefix, &measured))
+        return error;
+    StyleExtent(measured, style, extent);
     return 0;
 }

@@ -55,3 +55,7 @@ struct qvStyledExtent {
 // error.
 int TextExtentRaw(const char* bytes, int32_t length, int encoding, qvStyledExtent* extent,
                   const qvTextStyle& style);
+// TextExtentRaw of bytes that start with the ones the prefix holds, measured on from there
+// (ExtendFontTextExtent): the synthetic widths, edge and shadow apply to the whole as before.
+int ExtendTextExtentRaw(const char* bytes, int32_t length, int encoding, qvStyledExtent* extent,
+                        const qvTextStyle& style, qvMeasuredPrefix* prefix);

@@ -236,6 +236,19 @@ TEST(BltAlphaChannel, PaintsEveryFormatLikeTheBlend) {
     }
 }
 
+// Mode 2 at one pixel: coverage c over the old pixel with the second plane's byte p; the
+// pixel and the plane byte after it.
+struct ModeTwoResult {
+    uint32_t pixel;
+    uint32_t plane;
+};
+ModeTwoResult ModeTwo(uint32_t format, uint32_t pixel, uint32_t old, int32_t c, int32_t p,
+                      uint32_t opacity) {
+    if (c == 0) return {old, uint32_t(p)};
+    return {c == 255 || p == 0 ? pixel : NaiveBlend(format, pixel, old, uint32_t(c)),
+            uint32_t(p == 0 ? c : ((c - p) * c >> 8) + p) * opacity / 255};
+}
+
 TEST(BltAlphaChannel, ModeTwoCombinesTheSecondPlaneInEveryFormat) {
     std::mt19937 random(13);
     for (uint32_t format = 0; format < QV_FMT_COUNT; ++format) {
@@ -252,17 +265,100 @@ TEST(BltAlphaChannel, ModeTwoCombinesTheSecondPlaneInEveryFormat) {
         const uint32_t pixel = RGBToPixelFormat(colour, format);
         for (int32_t y = 0; y < 3; ++y) {
             for (int32_t x = 0; x < 37; ++x) {
-                const int32_t c = coverage.Byte(x, y), p = secondBefore.Byte(x, y);
-                const uint32_t old = Pixel(before, x, y);
-                uint32_t want = old, plane = uint32_t(p);
-                if (c != 0) {
-                    plane = uint32_t(p == 0 ? c : ((c - p) * c >> 8) + p) * opacity / 255;
-                    want = c == 255 || p == 0 ? pixel : NaiveBlend(format, pixel, old, c);
+                const ModeTwoResult want =
+                    ModeTwo(format, pixel, Pixel(before, x, y), coverage.Byte(x, y),
+                            secondBefore.Byte(x, y), opacity);
+                ASSERT_EQ(Pixel(dest, x, y), want.pixel)
+                    << "format " << format << " at " << x << "," << y;
+                ASSERT_EQ(second.Byte(x, y), want.plane)
+                    << "format " << format << " at " << x << "," << y;
+            }
+        }
+    }
+}
+
+// A text line's coverage is blank for long stretches, and blank groups of eight are skipped:
+// every width around the groups' ends, with one inked pixel at every place (or none) among
+// blank ones, paints exactly the inked pixel.
+TEST(BltAlphaChannel, ModeTwoSkipsOnlyBlankGroups) {
+    std::mt19937 random(17);
+    for (uint32_t format = 0; format < QV_FMT_COUNT; ++format) {
+        if (qv::BytesPerPixel(format) != 4) continue;
+        for (int32_t width : {1, 7, 8, 9, 15, 16, 17, 24, 31, 33, 70}) {
+            for (int32_t ink = -1; ink < width; ++ink) {
+                GuardedBitMap dest(width, 1, format), before(width, 1, format);
+                GuardedPlane coverage(width, 1, 8), second(width, 1, 8);
+                Randomise(dest, random);
+                before.rows().CopyFrom(dest.rows());
+                std::vector<uint8_t> secondBefore(static_cast<size_t>(width));
+                for (int32_t x = 0; x < width; ++x) {
+                    coverage.Byte(x, 0) = 0;
+                    second.Byte(x, 0) = secondBefore[size_t(x)] = uint8_t(random() % 256);
                 }
-                ASSERT_EQ(Pixel(dest, x, y), want)
-                    << "format " << format << " at " << x << "," << y;
-                ASSERT_EQ(second.Byte(x, y), plane)
-                    << "format " << format << " at " << x << "," << y;
+                if (ink >= 0) coverage.Byte(ink, 0) = uint8_t(1 + random() % 255);
+                const uint32_t colour = 0x3C9AE1, opacity = 180;
+                BltAlphaChannel(coverage.get(), 0, 0, dest.get(), 0, 0, width, 1, colour, 2,
+                                second.get(), opacity, nullptr, 0, nullptr);
+                const uint32_t pixel = RGBToPixelFormat(colour, format);
+                for (int32_t x = 0; x < width; ++x) {
+                    const ModeTwoResult want =
+                        ModeTwo(format, pixel, Pixel(before, x, 0), coverage.Byte(x, 0),
+                                secondBefore[size_t(x)], opacity);
+                    ASSERT_EQ(Pixel(dest, x, 0), want.pixel)
+                        << "format " << format << " width " << width << " ink " << ink << " at "
+                        << x;
+                    ASSERT_EQ(second.Byte(x, 0), want.plane)
+                        << "format " << format << " width " << width << " ink " << ink << " at "
+                        << x;
+                }
+            }
+        }
+    }
+}
+
+// A fresh text block's second plane is blank, and stretches of covered groups of eight whose
+// second bytes are all zero take a shorter rule: every choice of groups with one set second
+// byte (at each place in the group), over covered groups in one stretch or split by blank
+// ones, gives the formula's pixels.
+TEST(BltAlphaChannel, ModeTwoOverBlankSecondGroups) {
+    std::mt19937 random(19);
+    constexpr int32_t kWidth = 43, kGroups = 5;
+    for (uint32_t format = 0; format < QV_FMT_COUNT; ++format) {
+        if (qv::BytesPerPixel(format) != 4) continue;
+        for (uint32_t set = 0; set < (1u << kGroups); ++set) {
+            for (int32_t place = 0; place < 8; ++place) {
+                for (bool split : {false, true}) {
+                    GuardedBitMap dest(kWidth, 1, format), before(kWidth, 1, format);
+                    GuardedPlane coverage(kWidth, 1, 8), second(kWidth, 1, 8);
+                    Randomise(dest, random);
+                    before.rows().CopyFrom(dest.rows());
+                    std::vector<uint8_t> secondBefore(kWidth, 0);
+                    for (int32_t x = 0; x < kWidth; ++x) {
+                        const uint32_t pick = random() % 4;
+                        const bool blank = split && (x / 8) % 2 == 1;
+                        coverage.Byte(x, 0) = blank || pick == 0 ? 0
+                                              : pick == 1        ? 255
+                                                                 : uint8_t(random());
+                        if (x % 8 == place && (set >> (x / 8) & 1) != 0)
+                            secondBefore[size_t(x)] = uint8_t(1 + random() % 255);
+                        second.Byte(x, 0) = secondBefore[size_t(x)];
+                    }
+                    const uint32_t colour = 0xE13C9A, opacity = split ? 255 : 97;
+                    BltAlphaChannel(coverage.get(), 0, 0, dest.get(), 0, 0, kWidth, 1, colour, 2,
+                                    second.get(), opacity, nullptr, 0, nullptr);
+                    const uint32_t pixel = RGBToPixelFormat(colour, format);
+                    for (int32_t x = 0; x < kWidth; ++x) {
+                        const ModeTwoResult want =
+                            ModeTwo(format, pixel, Pixel(before, x, 0), coverage.Byte(x, 0),
+                                    secondBefore[size_t(x)], opacity);
+                        ASSERT_EQ(Pixel(dest, x, 0), want.pixel)
+                            << "format " << format << " set " << set << " place " << place
+                            << " split " << split << " at " << x;
+                        ASSERT_EQ(second.Byte(x, 0), want.plane)
+                            << "format " << format << " set " << set << " place " << place
+                            << " split " << split << " at " << x;
+                    }
+                }
             }
         }
     }

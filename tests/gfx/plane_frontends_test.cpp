@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <random>
 #include <vector>
 
 #include "engine/error_codes.h"
@@ -49,6 +50,35 @@ TEST(CopyPlane8Rect, CombinesInEveryMode) {
         for (int32_t i = 0; i < 7; ++i) {
             EXPECT_EQ(dest.Byte(i + 1, 1), row.result[i])
                 << "mode " << row.mode << " s " << int(kPairs[i][0]) << " d " << int(kPairs[i][1]);
+        }
+    }
+}
+
+// Rows long enough for the vector loops, in every mode, give what the same bytes give one
+// at a time.
+TEST(CopyPlane8Rect, WideRowsCombineAsSingleBytes) {
+    std::mt19937 random(5);
+    for (int32_t mode = 0; mode <= 9; ++mode) {
+        for (int32_t width : {9, 16, 31, 70}) {
+            GuardedPlane source(width, 2, 8), wide(width, 2, 8), single(width, 2, 8);
+            for (int32_t y = 0; y < 2; ++y) {
+                for (int32_t x = 0; x < width; ++x) {
+                    const uint32_t pick = random() % 3;
+                    source.Byte(x, y) = pick == 0 ? 0 : pick == 1 ? 255 : uint8_t(random());
+                    wide.Byte(x, y) = single.Byte(x, y) = random() % 2 == 0 ? 0 : uint8_t(random());
+                }
+            }
+            CopyPlane8Rect(source.get(), 0, 0, wide.get(), 0, 0, width, 2, mode, 90);
+            for (int32_t y = 0; y < 2; ++y) {
+                for (int32_t x = 0; x < width; ++x)
+                    CopyPlane8Rect(source.get(), x, y, single.get(), x, y, 1, 1, mode, 90);
+            }
+            for (int32_t y = 0; y < 2; ++y) {
+                for (int32_t x = 0; x < width; ++x) {
+                    ASSERT_EQ(wide.Byte(x, y), single.Byte(x, y))
+                        << "mode " << mode << " width " << width << " at " << x << "," << y;
+                }
+            }
         }
     }
 }

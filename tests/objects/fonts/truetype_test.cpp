@@ -3,6 +3,7 @@
 // allocation failures.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <span>
@@ -267,6 +268,40 @@ TEST_F(TrueTypeTest, CacheHoldsOnlyPlainCharactersBelow256) {
     FontPtr uncached = OpenTrueType(kSans, 16, 0);
     Extent(uncached.get(), "abc", aa);
     EXPECT_EQ(CachedEntries(TrueTypeRecord(uncached)), 0);
+}
+
+// Bold and italic glyphs are kept for the one text they draw, so a repeated character is
+// rendered once: the pixels equal those of rendering each again (the text's glyphs refused
+// their memory), with or without the font's cache, and the cache stays without them.
+TEST_F(TrueTypeTest, SyntheticGlyphsKeptForOneTextDrawAsRenderedAgain) {
+    const std::string text = "bookkeeper's level, Mississippi";
+    const uint32_t aa = QV_FONTSTYLE_ANTIALIAS, bold = QV_FONTSTYLE_BOLD;
+    for (int cache : {1, 0}) {
+        FontPtr font = OpenTrueType(kSans, 16, cache);
+        ASSERT_NE(font, nullptr);
+        for (uint32_t style : {aa | bold, aa | QV_FONTSTYLE_ITALIC, bold | QV_FONTSTYLE_ITALIC}) {
+            auto draw = [&](bool refuse) {
+                OwnedPlane plane((style & aa) != 0 ? AllocAlphaBitMap(320, 20, 1)
+                                                   : AllocMaskBitMap(nullptr, 320, 20, 1));
+                {
+                    // The first request is for the text's glyphs.
+                    AllocationFault fault(refuse ? 1 : 0, false);
+                    RenderFontText(font.get(), {nullptr, plane.get()}, 1, 0, text.data(),
+                                   int32_t(text.size()), style, 0, Everywhere(), kFontPenPlane);
+                    if (refuse) {
+                        EXPECT_GE(AllocationRequestsSinceArm(), 1u);
+                    }
+                }
+                return std::vector<uint8_t>(plane->plane,
+                                            plane->plane + plane->bytesPerRow * plane->height);
+            };
+            const std::vector<uint8_t> kept = draw(false);
+            EXPECT_EQ(kept, draw(true)) << "cache " << cache << " style " << style;
+            EXPECT_GT(std::count_if(kept.begin(), kept.end(), [](uint8_t b) { return b != 0; }),
+                      50);
+            EXPECT_EQ(CachedEntries(TrueTypeRecord(font)), 0);
+        }
+    }
 }
 
 TEST_F(TrueTypeTest, PlaneDrawingKeepsBytesWhereTheGlyphHasNoCoverage) {
