@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "gfx/library/neighbours.h"
 #include "objects/draw_tags.h"
 #include "platform/linux/bitmap.h"
 #include "runtime/objects.h"
@@ -69,6 +70,11 @@ public:
     virtual int AddObjectLayer(qvVmState*, const ObjectLayer& layer);
     // Makes the picture of an existing layer again under a transform. 0 or an error code.
     virtual int RenderLayerAgain(qvVmState*, void* /*layer*/, const qvDrawTransform*) {
+        return ERR_NOLAYERS;
+    }
+    // The current picture of the layer that argument idx names (a position or a name) in the
+    // current output picture, of an animation layer its frame (from 1). 0 or an error code.
+    virtual int LayerPicture(qvVmState*, int /*idx*/, int32_t /*frame*/, gfx::PictureView*) {
         return ERR_NOLAYERS;
     }
     // Re-applies a layer's transform to the size of the object it is inserted for again.

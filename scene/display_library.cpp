@@ -325,9 +325,30 @@ constexpr qvConstant kDisplayConstants[] = {
     {nullptr, nullptr, 0},
 };
 
-// The brushes' view of the current display: whether it scales its layers.
+// The objects' view of the current display: whether it scales its layers or double-buffers
+// into a compositing bitmap, and its dirty rectangles.
 class ObjectScene final : public objects::SceneSeam {
 public:
+    bool HardwareDoubleBuffering() override {
+        const qvDisplay* display = Displays().current;
+        return display != nullptr && display->doubleBufferOutput != 0 &&
+               display->hardwareDoubleBuffer != 0;
+    }
+    // A rectangle that covers the output picture marks it whole; a full list drops the rest.
+    void AddDirtyRect(qvVmState*, int32_t x, int32_t y, int32_t width, int32_t height) override {
+        qvDisplay* display = Displays().current;
+        const qvBGPic* output = Displays().outputPicture;
+        if (display == nullptr || output == nullptr) return;
+        if (x < 1 && y < 1 && int64_t(x) + width >= output->width &&
+            int64_t(y) + height >= output->height) {
+            display->dirtyCount = display->dirtyCapacity;
+            return;
+        }
+        if (display->dirtyCount >= display->dirtyCapacity) return;
+        display->dirtyRects[display->dirtyCount++] = {x, y, int32_t(int64_t(x) + width - 1),
+                                                      int32_t(int64_t(y) + height - 1)};
+    }
+
     bool LayerScaling(objects::DisplayScaling* out) override {
         const qvDisplay* display = Displays().current;
         if (display == nullptr) return false;
