@@ -64,6 +64,7 @@ struct Work {
     qvDrawTransform transform;
     qvDrawStyle style;
     bool layersOn = false;
+    qvDisplayBitMap* output = nullptr;  // a redirected output's bitmap; none: the display
 };
 
 bool SamePair(qvObjectId a, qvObjectId b) {
@@ -332,8 +333,10 @@ void Draw(qvVmState* L, const Work& w) {
     }
     const gfx::OutputPicture output = graphics.Host().CurrentOutputPicture();
     const Source& s = w.source;
-    SafeBlt(L, s.bitmap, a.srcX, a.srcY, nullptr, a.x, a.y, a.width, a.height, s.width, s.height,
-            output.width, output.height, 0, s.mask, s.alpha, output.clipRegion);
+    // The display keeps what is drawn in its bitmap, from which the window is refreshed.
+    const uint32_t flags = w.output != nullptr ? 0u : uint32_t(QV_BLIT_BACKBUFFER);
+    SafeBlt(L, s.bitmap, a.srcX, a.srcY, w.output, a.x, a.y, a.width, a.height, s.width, s.height,
+            output.width, output.height, flags, s.mask, s.alpha, output.clipRegion);
 }
 
 }  // namespace
@@ -354,7 +357,7 @@ int DisplayBrushEx(qvVmState* L, const qvDisplayBrushArgs& args) {
     if (w.args.width < 1 || w.args.height < 1) return ERR_BADDIMENSIONS;
     if (const int code = ReadTags(L, &w)) return code;
     if (const int code = PlacePart(&w)) return code;
-    if (const int code = objects::Scene().FetchOutputBitmaps(L)) return code;
+    if (const int code = objects::Scene().FetchOutputBitmaps(L, &w.output)) return code;
     if (w.args.kind == kTypeBGPicPart) {
         bool done = false;
         if (const int code = TakePictureSnapshot(L, &w, &done)) return code;

@@ -53,9 +53,13 @@ public:
     virtual bool RedirectedOutput(uint32_t* /*type*/, qvObjectId* /*id*/) { return false; }
     // Ends a redirection: drawing goes to the display again. 0 or an error code.
     virtual int EndRedirection(qvVmState*) { return 0; }
-    // Makes the planes of a redirected output current (copy-on-write of the target, a missing
-    // mask or alpha channel made) unless they are since the selection. 0 or an error code.
-    virtual int FetchOutputBitmaps(qvVmState*) { return 0; }
+    // The bitmap drawing goes into: none for the display itself, else the redirected output's,
+    // whose planes are made current first (copy-on-write of the target, a missing mask or
+    // alpha channel made) unless they are since the selection. 0 or an error code.
+    virtual int FetchOutputBitmaps(qvVmState*, qvDisplayBitMap** bitmap) {
+        *bitmap = nullptr;
+        return 0;
+    }
     // True with the factors while the current display scales its layers.
     virtual bool LayerScaling(DisplayScaling* /*out*/) { return false; }
     // Whether the current display double-buffers into a compositing bitmap, where hardware
