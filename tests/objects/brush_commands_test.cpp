@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "gfx/blit_frontends.h"
+#include "gfx/colour_filters.h"
 #include "gfx/graphics_state.h"
 #include "gfx/library/graphics_library.h"
 #include "runtime/attributes.h"
@@ -331,6 +332,35 @@ TEST_F(BrushCommands, ConstantsAndDrawingModes) {
     ASSERT_EQ(Call("SetAlphaIntensity", {Num(-1)}).code, 0);
     EXPECT_EQ(gfx::Graphics().alphaIntensity, gfx::kAlphaVanillaCopy);
     gfx::Graphics().maskMode = gfx::kMaskVisible, gfx::Graphics().alphaIntensity = 128;
+}
+
+// A hostile pass count of ContrastBrush ends after the most passes a picture is given.
+TEST_F(BrushCommands, ContrastPassesStopAtTheirLimit) {
+    for (const int increase : {1, 0}) {
+        const uint32_t id = 20 + uint32_t(increase);
+        qvBrush* capped = NewBrush({id, nullptr}, 8, 8, 0);
+        qvBrush* counted = NewBrush({id + 10, nullptr}, 8, 8, 0);
+        for (int y = 0; y < 8; ++y) {
+            for (int x = 0; x < 8; ++x) {
+                const uint32_t rgb = (uint32_t(x * 32) << 16) | (uint32_t(y * 32) << 8) | 2;
+                PlotPixel(capped->bitmap, x, y, rgb);
+                PlotPixel(counted->bitmap, x, y, rgb);
+            }
+        }
+        ASSERT_EQ(Call("ContrastBrush", {Num(id), Num(increase), Num(1e12)}).code, 0);
+        for (int i = 0; i < 2; ++i) {
+            ASSERT_EQ(
+                ContrastBitmap(counted->bitmap, 8, 8, increase, kMaxContrastPasses / 2, nullptr),
+                0);
+        }
+        for (int y = 0; y < 8; ++y) {
+            for (int x = 0; x < 8; ++x) {
+                ASSERT_EQ(ReadBitMapPixel(capped->bitmap, x, y),
+                          ReadBitMapPixel(counted->bitmap, x, y))
+                    << x << "," << y << " increase " << increase;
+            }
+        }
+    }
 }
 
 }  // namespace
