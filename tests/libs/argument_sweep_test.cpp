@@ -99,7 +99,7 @@ const Raised kReturnedByCommand[] = {
     {"Eval", {ERR_TABEXPECTED}, "options that are no table are one of its returned codes"},
 };
 
-constexpr int kMaxProbedArguments = 8;
+constexpr int kMaxProbedArguments = 10;  // PerspectiveDistortBrush takes nine
 // The sweep's allocations are capped, so that a size the script asks for fails as a
 // request beyond the memory the run may have rather than taking the machine's.
 constexpr size_t kMemoryCap = size_t(512) << 20;

@@ -91,6 +91,7 @@ protected:
                        const std::vector<uint32_t>& pixels,
                        const std::vector<uint8_t>& maskBits = {},
                        const std::vector<uint8_t>& alpha = {}) {
+        FreeBrushById(L, {id, nullptr}, false);
         qvBrush* b = nullptr;
         EXPECT_EQ(CreateBrushBitmaps({id, nullptr}, width, height, 0, !maskBits.empty(),
                                      !alpha.empty(), true, false, &b),
