@@ -14,7 +14,12 @@ namespace {
 
 constexpr uint32_t kRed = 0xF80000, kGreen = 0x00FC00, kBlue = 0x0000F8, kGrey = 0x808080;
 
-using DisplayBrushTest = BrushDisplayFixture;
+class DisplayBrushTest : public BrushDisplayFixture {
+protected:
+    void WriteBrushPixelFor(uint32_t id, int32_t x, int32_t y, uint32_t colour) {
+        ASSERT_EQ(Call("WriteBrushPixel", {Num(id), Num(x), Num(y), Num(colour)}).code, 0);
+    }
+};
 
 TEST_F(DisplayBrushTest, MaskedBrushIsClippedAtTheCorner) {
     Open(8, 8);
@@ -253,6 +258,72 @@ TEST_F(DisplayBrushTest, MemoryRunningOutDrawsNothingAndLeaksNothing) {
     EXPECT_EQ(code, 0);
     EXPECT_GT(n, 3u);  // the copies and planes of the call were reached
     EXPECT_NE(Window(), before);
+}
+
+TEST_F(DisplayBrushTest, PictureParts) {
+    Open(8, 8);
+    ASSERT_EQ(Call("CreateBGPic", {Num(5), Num(8), Num(8), Num(kBlue)}).code, 0);
+    qvDisplayBrushArgs args{};
+    args.kind = gfx::kTypeBGPicPart;
+    args.id = {5, nullptr};
+    args.srcX = 2, args.srcY = 3, args.x = -1, args.y = -1, args.width = 3, args.height = 2;
+    // At -1 the part goes where it lies in the picture.
+    ASSERT_EQ(DisplayBrushEx(L, args), 0);
+    EXPECT_EQ(At(2, 3), Stored(kBlue));
+    EXPECT_EQ(At(4, 4), Stored(kBlue));
+    EXPECT_EQ(At(5, 4), 0u);
+    EXPECT_EQ(At(1, 3), 0u);
+    // For the transitions: the whole picture is the picture's own bitmap, a part a copy.
+    qvDisplayBitMap* bitmap = nullptr;
+    int owned = -1;
+    args.outBitmap = &bitmap, args.outOwned = &owned;
+    ASSERT_EQ(DisplayBrushEx(L, args), 0);
+    ASSERT_NE(bitmap, nullptr);
+    EXPECT_EQ(owned, 1);
+    EXPECT_EQ(bitmap->width, 3);
+    FreeDisplayBitMap(bitmap);
+    args.srcX = args.srcY = 0, args.width = args.height = 8;
+    ASSERT_EQ(DisplayBrushEx(L, args), 0);
+    EXPECT_EQ(owned, 0);
+    EXPECT_NE(bitmap, nullptr);
+    // The shown picture's number is -1.
+    args.outBitmap = nullptr, args.outOwned = nullptr;
+    args.id = {0xFFFFFFFF, nullptr};
+    EXPECT_EQ(DisplayBrushEx(L, args), 0);
+    args.id = {6, nullptr};
+    EXPECT_EQ(DisplayBrushEx(L, args), ERR_FINDBGPIC);
+}
+
+TEST_F(DisplayBrushTest, BrushesFromPicturesGradientsAndTextures) {
+    Open(8, 6);
+    ASSERT_EQ(Call("CreateBGPic", {Num(5), Num(4), Num(3), Num(kGreen)}).code, 0);
+    ASSERT_EQ(Call("ConvertToBrush", {Num(1), Num(5), Num(1)}).code, 0);
+    ASSERT_EQ(Call("BGPicToBrush", {Num(5), Num(2)}).code, 0);
+    for (uint32_t id : {1u, 2u}) {
+        qvBrush* b = nullptr;
+        ASSERT_EQ(GetBrush(L, {id, nullptr}, &b, 0), 0);
+        EXPECT_EQ(b->width, 4);
+        EXPECT_EQ(b->height, 3);
+        EXPECT_EQ(ReadBitMapPixel(b->bitmap, 3, 2), Stored(kGreen));
+    }
+    // The makers take the output picture's size when none is given.
+    ASSERT_EQ(Call("CreateGradientBrush", {Num(3), Num(2), Num(kRed), Num(kBlue)}).code, 0);
+    qvBrush* gradient = nullptr;
+    ASSERT_EQ(GetBrush(L, {3, nullptr}, &gradient, 0), 0);
+    EXPECT_EQ(gradient->width, 8);
+    EXPECT_EQ(gradient->height, 6);
+    EXPECT_NE(ReadBitMapPixel(gradient->bitmap, 0, 0), ReadBitMapPixel(gradient->bitmap, 0, 5));
+    Plain(7, 2, 1, kRed);
+    WriteBrushPixelFor(7, 1, 0, kBlue);
+    ASSERT_EQ(Call("CreateTexturedBrush", {Num(4), Num(7), Num(5), Num(2)}).code, 0);
+    qvBrush* texture = nullptr;
+    ASSERT_EQ(GetBrush(L, {4, nullptr}, &texture, 0), 0);
+    EXPECT_EQ(texture->width, 5);
+    EXPECT_EQ(ReadBitMapPixel(texture->bitmap, 4, 1), Stored(kRed));
+    EXPECT_EQ(ReadBitMapPixel(texture->bitmap, 3, 1), Stored(kBlue));
+    // A picture under a brush id stays a picture: both lists keep their own.
+    EXPECT_EQ(Call("CreateGradientBrush", {Num(5), Num(2), Num(0), Num(0), Num(0), Num(4)}).code,
+              ERR_BADDIMENSIONS);
 }
 
 }  // namespace
