@@ -98,6 +98,20 @@ bool VisibleBounds(const qvBrush* b, int32_t box[4]) {
     return true;
 }
 
+// The brush cut to the rectangle, which lies inside it.
+int CutBrush(qvBrush* b, int32_t x, int32_t y, int32_t width, int32_t height) {
+    qvDisplayBitMap* bitmap = nullptr;
+    qvPlaneBitMap *mask = nullptr, *alpha = nullptr;
+    if (const int code = CopyBitmapArea(b->bitmap, b->mask, b->alpha, x, y, width, height, 0,
+                                        &bitmap, &mask, &alpha)) {
+        return code;
+    }
+    gfx::NewPicture planes;
+    planes.bitmap.reset(bitmap), planes.mask.reset(mask), planes.alpha.reset(alpha);
+    ReplacePlanes(b, &planes, width, height);
+    return 0;
+}
+
 // DistortBrushEx: the numbers given from argument 2 on (at most count) and the smooth flag
 // after the last of them.
 int DistortBrushEx(qvVmState* L, int32_t method, int count) {
@@ -186,16 +200,7 @@ int CropBrush(qvVmState* L) {
     if (x < 0 || y < 0) return ERR_NEGCOORDS;
     if (x >= b->width || y >= b->height) return ERR_COORDSRANGE;
     width = std::min(width, b->width - x), height = std::min(height, b->height - y);
-    qvDisplayBitMap* bitmap = nullptr;
-    qvPlaneBitMap *mask = nullptr, *alpha = nullptr;
-    if (const int code = CopyBitmapArea(b->bitmap, b->mask, b->alpha, x, y, width, height, 0,
-                                        &bitmap, &mask, &alpha)) {
-        return code;
-    }
-    gfx::NewPicture planes;
-    planes.bitmap.reset(bitmap), planes.mask.reset(mask), planes.alpha.reset(alpha);
-    ReplacePlanes(b, &planes, width, height);
-    return 0;
+    return CutBrush(b, x, y, width, height);
 }
 
 int TrimBrush(qvVmState* L) {
@@ -208,15 +213,7 @@ int TrimBrush(qvVmState* L) {
     }
     const auto [x, y, width, height] = box;
     if (width != b->width || height != b->height) {
-        qvDisplayBitMap* bitmap = nullptr;
-        qvPlaneBitMap *mask = nullptr, *alpha = nullptr;
-        if (const int code = CopyBitmapArea(b->bitmap, b->mask, b->alpha, x, y, width, height, 0,
-                                            &bitmap, &mask, &alpha)) {
-            return code;
-        }
-        gfx::NewPicture planes;
-        planes.bitmap.reset(bitmap), planes.mask.reset(mask), planes.alpha.reset(alpha);
-        ReplacePlanes(b, &planes, width, height);
+        if (const int code = CutBrush(b, x, y, width, height)) return code;
     }
     VmPushNumber(L, x);
     VmPushNumber(L, y);
