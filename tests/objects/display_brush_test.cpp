@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "gfx/geometry.h"
+#include "gfx/graphics_state.h"
 #include "platform/linux/memory.h"
 #include "scene/layers/transform_matrix.h"
 #include "tests/objects/support/brush_display_fixture.h"
@@ -324,6 +325,35 @@ TEST_F(DisplayBrushTest, BrushesFromPicturesGradientsAndTextures) {
     // A picture under a brush id stays a picture: both lists keep their own.
     EXPECT_EQ(Call("CreateGradientBrush", {Num(5), Num(2), Num(0), Num(0), Num(0), Num(4)}).code,
               ERR_BADDIMENSIONS);
+}
+
+// Clip regions transform their masks through the same routine as brushes.
+TEST_F(DisplayBrushTest, MasksTransformForClipRegions) {
+    OwnedPlane mask(AllocMaskBitMap(nullptr, 4, 2, 1));
+    FillMaskRect(mask.get(), 0, 0, 1, 2, gfx::kMaskVisible);  // the left column
+    struct Case {
+        const char* name;
+        double matrix[4];
+        int32_t width, height;
+        std::pair<int32_t, int32_t> set, clear;
+    };
+    const Case cases[] = {
+        {"twice the size", {2, 0, 0, 2}, 8, 4, {1, 3}, {2, 0}},
+        {"a quarter turn", {0, -1, 1, 0}, 2, 4, {0, 3}, {0, 0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        qvPlaneBitMap* out = nullptr;
+        int32_t x = 0, y = 0, width = 0, height = 0;
+        ASSERT_EQ(neighbours.TransformBrushBitmaps(L, mask.get(), 4, 2, c.matrix, 0, 0, &out, &x,
+                                                   &y, &width, &height),
+                  0);
+        OwnedPlane held(out);
+        EXPECT_EQ(width, c.width);
+        EXPECT_EQ(height, c.height);
+        EXPECT_EQ(ReadBitMapPixel(out, c.set.first, c.set.second), 1u);
+        EXPECT_EQ(ReadBitMapPixel(out, c.clear.first, c.clear.second), 0u);
+    }
 }
 
 }  // namespace
