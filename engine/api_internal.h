@@ -39,9 +39,10 @@ inline int AbsIndex(qvVmState* L, int idx) {
 
 // Pushes a copy of v (which may lie on the stack), growing the stack when it is full.
 inline void PushValue(qvVmState* L, const qvValue* v) {
-    qvValue copy = *v;
+    qvValue copy;
+    CopyValue(&copy, v);
     CheckStack(L, 1);
-    *L->top++ = copy;
+    CopyValue(L->top++, &copy);
 }
 
 // --- Script frames, shared by the call machinery and the interpreter's own call path ---
@@ -59,21 +60,31 @@ inline const qvProto* ScriptFrameFits(const qvVmState* L, const qvValue* func,
     return fits ? p : nullptr;
 }
 
-// Opens the frame of script function p whose value is at func: a record above the current one,
-// its registers nil up to the frame's top. The caller has made room for both.
-// The registers are cleared before the record is written, so that a caller that goes on to
-// set some of its fields writes them once.
-inline void PushScriptFrame(qvVmState* L, qvValue* func, const qvProto* p) {
+// Opens the frame of script function p whose value is at func and whose arguments end before
+// argsEnd: a record above the current one, the registers from argsEnd nil up to the frame's
+// top. The caller has made room for both, and sets the record's position fields (saved
+// position, position pointer, state) itself, so that each is written once.
+// The registers are cleared before the record is written: the compiler cannot tell that the
+// stores to values miss the record.
+inline qvCallRecord* PushFrameRecord(qvVmState* L, qvValue* func, const qvValue* argsEnd,
+                                     const qvProto* p) {
     qvValue* base = func + 1;
     qvValue* top = base + p->maxstacksize;
-    for (qvValue* v = L->top; v < top; ++v) SetNil(v);
+    for (qvValue* v = const_cast<qvValue*>(argsEnd); v < top; ++v) SetNil(v);
     qvCallRecord* ci = ++L->ci;
     L->base = ci->base = base;
     L->top = ci->top = top;
-    ci->savedpc = p->code;
     ci->proto = p;
-    ci->pc = nullptr;
     ci->tailcalls = 0;
+    return ci;
+}
+
+// The frame as native code opens it, its arguments up to the stack top: the position saved at
+// the start of the code.
+inline void PushScriptFrame(qvVmState* L, qvValue* func, const qvProto* p) {
+    qvCallRecord* ci = PushFrameRecord(L, func, L->top, p);
+    ci->savedpc = p->code;
+    ci->pc = nullptr;
     ci->state = VM_CI_SAVEDPC;
 }
 
@@ -86,7 +97,7 @@ inline void CloseFrame(qvVmState* L, int wanted, const qvValue* firstResult) {
     L->base = L->ci->base;
     ptrdiff_t available = firstResult != nullptr && firstResult < L->top ? L->top - firstResult : 0;
     ptrdiff_t copied = wanted < 0 ? available : std::min<ptrdiff_t>(wanted, available);
-    for (ptrdiff_t j = 0; j < copied; ++j) res[j] = firstResult[j];
+    for (ptrdiff_t j = 0; j < copied; ++j) CopyValue(res + j, firstResult + j);
     for (ptrdiff_t j = copied; j < wanted; ++j) SetNil(res + j);
     L->top = res + std::max<ptrdiff_t>(copied, wanted);
 }

@@ -28,5 +28,5 @@ void VmArith(qvVmState* L, qvValue* result, const qvValue* x, const qvValue* y, 
     const qvValue* tm = qv::ArithMetamethod(L, x, y, event);
     ptrdiff_t resultOffset = qv::SaveStack(L, result);
     const qvValue* r = qv::CallBinary(L, tm, x, y);
-    *qv::RestoreStack(L, resultOffset) = *r;
+    qv::CopyValue(qv::RestoreStack(L, resultOffset), r);
 }

@@ -39,6 +39,16 @@ int LevelLine(qvVmState* L, int level) {
     return ci != nullptr ? CurrentLine(ci) : -1;
 }
 
+void UpdateHookAttention(qvVmState* L) {
+    const int trace = L->hookmask & (VM_MASKLINE | VM_MASKCOUNT);
+    uint8_t bits = 0;
+    if (trace != 0)
+        bits = trace == VM_MASKLINE && L->hookinit != 0 ? kAttentionLine : kAttentionHooks;
+    // Atomic steps: the abort flag's setter may raise its own bit at any moment.
+    L->attention.fetch_and(static_cast<uint8_t>(~(kAttentionLine | kAttentionHooks)));
+    if (bits != 0) L->attention.fetch_or(bits);
+}
+
 const char* GlobalFunctionName(qvVmState* L, const qvValue* fn) {
     if (!IsTable(&L->globals)) return nullptr;
     qvTable* globals = TableOf(&L->globals);
@@ -62,7 +72,8 @@ int VmSetHook(qvVmState* L, qvHook func, int mask, int count) {
     L->hook = func;
     L->basehookcount = count;
     L->hookcount = count;
-    L->hookmask = StoredHookMask(L, mask);
+    L->hookmask = static_cast<uint8_t>(mask);
+    UpdateHookAttention(L);
     return 1;
 }
 

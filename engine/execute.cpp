@@ -18,7 +18,7 @@ namespace {
 void CallMetamethodInto(qvVmState* L, ptrdiff_t resultOffset, const qvValue* tm, const qvValue* a,
                         const qvValue* b) {
     const qvValue* result = CallBinary(L, tm, a, b);
-    *RestoreStack(L, resultOffset) = *result;
+    CopyValue(RestoreStack(L, resultOffset), result);
 }
 
 // The "__index" of metatable mt, or nullptr when it has none.
@@ -60,7 +60,7 @@ void IndexInto(qvVmState* L, ptrdiff_t resultOffset, const qvValue* t, const qvV
     if (IsTable(t)) {
         const qvValue* v = VmTableGet(TableOf(t), key);
         if (!IsNil(v)) {
-            *RestoreStack(L, resultOffset) = *v;
+            CopyValue(RestoreStack(L, resultOffset), v);
             return;
         }
         const qvValue* tm = IndexMetamethod(L, TableOf(t)->metatable);
@@ -73,24 +73,24 @@ void IndexInto(qvVmState* L, ptrdiff_t resultOffset, const qvValue* t, const qvV
         qvValue chainStart = *tm;
         v = VmGetTableChain(L, &chainStart, key, 0);
         if (v == &kNilObject && missingIsError) RaiseMissingField(L, key);
-        *RestoreStack(L, resultOffset) = *v;
+        CopyValue(RestoreStack(L, resultOffset), v);
         return;
     }
     const qvValue* tm = VmGetTagMethod(L, t, TM_INDEX);
     if (IsNil(tm)) VmTypeError(L, t, ERR_TABLEDECLA, "{}");
     if (IsFunction(tm)) return CallMetamethodInto(L, resultOffset, tm, t, key);
     qvValue chainStart = *tm;
-    *RestoreStack(L, resultOffset) = *VmGetTableChain(L, &chainStart, key, 0);
+    CopyValue(RestoreStack(L, resultOffset), VmGetTableChain(L, &chainStart, key, 0));
 }
 
 void GetGlobal(qvVmState* L, ptrdiff_t resultOffset, const qvValue* globals, const qvValue* key) {
     if (!IsTable(globals)) {
-        *RestoreStack(L, resultOffset) = *VmGetTableChain(L, globals, key, 0);
+        CopyValue(RestoreStack(L, resultOffset), VmGetTableChain(L, globals, key, 0));
         return;
     }
     const qvValue* v = VmTableGetStr(TableOf(globals), StringOf(key));
     if (!IsNil(v)) {
-        *RestoreStack(L, resultOffset) = *v;
+        CopyValue(RestoreStack(L, resultOffset), v);
         return;
     }
     const qvValue* tm = IndexMetamethod(L, TableOf(globals)->metatable);
@@ -100,7 +100,7 @@ void GetGlobal(qvVmState* L, ptrdiff_t resultOffset, const qvValue* globals, con
         CallMetamethodInto(L, resultOffset, tm, globals, key);
     } else {
         qvValue chainStart = *tm;
-        *RestoreStack(L, resultOffset) = *VmGetTableChain(L, &chainStart, key, 0);
+        CopyValue(RestoreStack(L, resultOffset), VmGetTableChain(L, &chainStart, key, 0));
     }
 }
 
@@ -149,14 +149,21 @@ bool LessEqual(qvVmState* L, const qvValue* l, const qvValue* r) {
     RaiseError(L, ERR_WRONGOP);
 }
 
-// FORLOOP's limit and step: nil becomes 0 and numeric strings their number, in place.
-qvNumber LoopNumber(qvVmState* L, qvValue* v) {
-    if (IsNumber(v)) return v->value.n;
+// FORLOOP's limit or step: nil becomes 0 and a numeric string its number, in place.
+void LoopNumber(qvVmState* L, qvValue* v) {
+    if (IsNumber(v)) return;
     qvValue scratch;
     const qvValue* n = VmToNumberObj(v, &scratch);
     if (n == nullptr) RaiseError(L, ERR_VALUEEXPECTED);
     SetNumber(v, n->value.n);
-    return v->value.n;
+}
+
+// FORLOOP's operands when they are not all numbers: the index must be one; the limit and the
+// step are made numbers in place.
+[[gnu::noinline]] void ForLoopOperands(qvVmState* L, qvValue* ra) {
+    if (!IsNumber(ra)) RaiseError(L, ERR_VALUEEXPECTED);
+    LoopNumber(L, ra + 1);
+    LoopNumber(L, ra + 2);
 }
 
 // The engine's own iterator for generic loops over a table: the next key and value, or a
@@ -191,7 +198,7 @@ void SetList(qvVmState* L, qvValue* ra, uint32_t bx, bool countFromTop) {
     }
     qvTable* h = TableOf(ra);
     int first = static_cast<int>(SetListFirstKey(bx));
-    for (int j = n - 1; j >= 0; --j) *VmTableSetNum(L, h, first + j) = ra[1 + j];
+    for (int j = n - 1; j >= 0; --j) CopyValue(VmTableSetNum(L, h, first + j), ra + 1 + j);
 }
 
 int CallRecordIndex(qvVmState* L) {
@@ -236,17 +243,28 @@ inline const qvValue* RegisterOrConstant(uint32_t x, const qvValue* base, const 
     return origin + (IsRKConst(x) ? RKConstIndex(x) : x);
 }
 
+// The left operand of arithmetic and comparisons, which compiled code mostly keeps in a
+// register: that case falls through.
+inline const qvValue* LeftOperand(uint32_t x, const qvValue* base, const qvValue* k) {
+    if (IsRKConst(x)) [[unlikely]]
+        return k + RKConstIndex(x);
+    return base + x;
+}
+
 // The end of an operation whose script metamethod the interpreter ran in its own loop: as
 // after a metamethod called from native code, its native level ends and the collector check
 // runs; then its one result, on top, goes to R(A) of the waiting instruction.
 void FinishOperation(qvVmState* L, qvInstruction pending) {
     --L->nCcalls;
     VmCheckGC(L);
-    L->ci->base[GetA(pending)] = L->top[-1];
+    CopyValue(L->ci->base + GetA(pending), L->top - 1);
     L->top = L->ci->top;
 }
 
-enum class HookOutcome { kNone, kRan, kSuspended };
+// What the attention step before an instruction came to: nothing ran, something ran (the
+// stack may have moved), or the frame stops (the abort flag is set, or a hook suspended the
+// thread).
+enum class HookOutcome { kNone, kRan, kStop };
 
 // After a hook ran: when it suspended the thread, the instruction is fetched again when the
 // frame resumes.
@@ -254,7 +272,7 @@ HookOutcome AfterHook(qvVmState* L, const qvInstruction* pc) {
     if (!(L->ci->state & VM_CI_SUSPENDED)) return HookOutcome::kRan;
     L->ci->savedpc = pc - 1;
     L->ci->state = VM_CI_SAVEDPC | VM_CI_SUSPENDED;
-    return HookOutcome::kSuspended;
+    return HookOutcome::kStop;
 }
 
 // The line step of initialised hooks, in the loop: the position is recorded, and the hook is
@@ -276,8 +294,9 @@ inline const qvInstruction* FirstInstructionMark(const qvProto* p) {
     return p->code + 1;
 }
 
-// The line hook that LineHookDue found due, on the instruction just fetched.
-[[gnu::noinline]] HookOutcome RunLineHook(qvVmState* L, const qvProto* p, const qvInstruction* pc) {
+// The line hook that LineHookDue found due, on the instruction just fetched. In line in the
+// loop: production runs it at every backward jump and function entry.
+inline HookOutcome RunLineHook(qvVmState* L, const qvProto* p, const qvInstruction* pc) {
     CallHook(L, VM_HOOKLINE, LineOf(p, static_cast<int>(pc - p->code) - 1));
     return AfterHook(L, pc);
 }
@@ -301,6 +320,26 @@ inline const qvInstruction* FirstInstructionMark(const qvProto* p) {
     return LineHookDue(L, p, pc) ? RunLineHook(L, p, pc) : HookOutcome::kNone;
 }
 
+// Whether the host's abort flag is set. A raised bit whose flag has been cleared since is
+// lowered, and the flag read once more, so that a setter in between is not missed.
+bool AbortRequested(qvVmState* L, uint8_t attention) {
+    const AbortFlag& flag = Host(L).AbortFlag();
+    if (flag.load(std::memory_order_relaxed) != 0) return true;
+    if ((attention & kAttentionAbort) == 0) return false;
+    L->attention.fetch_and(static_cast<uint8_t>(~kAttentionAbort));
+    return flag.load() != 0;
+}
+
+// Whatever the thread's attention asks for before the instruction just fetched, other than a
+// line hook alone: the abort test first, then the hooks.
+[[gnu::noinline]] HookOutcome Attend(qvVmState* L, const qvProto* p, const qvInstruction* pc) {
+    const uint8_t attention = L->attention.load(std::memory_order_relaxed);
+    if ((attention & (kAttentionAbort | kAttentionPoll)) != 0 && AbortRequested(L, attention))
+        return HookOutcome::kStop;
+    if ((attention & (kAttentionLine | kAttentionHooks)) == 0) return HookOutcome::kNone;
+    return RunTraceHooks(L, p, pc);
+}
+
 // The call hook on entering a script function, with the frame's position published.
 [[gnu::noinline]] void RunCallHook(qvVmState* L, const qvInstruction** publishedPc,
                                    const qvInstruction* position) {
@@ -322,26 +361,21 @@ void VmInitHooks(qvVmState* L) {
         if (ci->state & VM_CI_RUNNING) ci->savedpc = *ci->pc;
     }
     L->hookinit = 1;
-    L->hookmask &= ~qv::kHooksUninitialised;
+    qv::UpdateHookAttention(L);
 }
 
 qvValue* VmExecute(qvVmState* L) {
     using namespace qv;
-    const std::atomic<uint32_t>& abortFlag = Host(L).AbortFlag();
-    // pc stays in a register; hooks, error reports and the debug interface read the copy
-    // published through the call record, refreshed at every fetch.
+    // pc stays in a register. Hooks, error reports and the debug interface read the copy
+    // published through the call record, which is written only before something can read
+    // it (VM_PUBLISH): a call out of the loop, an error, a hook.
     const qvInstruction* pc;
-    const qvInstruction* publishedPc;
+    const qvInstruction* publishedPc = nullptr;
     const qvProto* proto;  // the running function's
     const qvValue* k;
     qvValue* base;
     qvValue* ra;
     qvInstruction i;
-    // The hook bits that act before every instruction (line, count), tested in the thread's
-    // own mask byte: one test of memory, no register held for it. A mask of the line bit
-    // alone (what production installs, with the hooks initialised) takes the line step in
-    // line; any other mix goes through RunTraceHooks.
-    constexpr uint8_t kTraceBits = VM_MASKLINE | VM_MASKCOUNT;
 
 callentry:
     if (L->hookmask & VM_MASKCALL) RunCallHook(L, &publishedPc, L->ci->savedpc);
@@ -363,20 +397,21 @@ resume:  // the current record's frame runs from its saved position
     // The running closure sits just below the frame; read where needed rather than held.
 #define VM_CLOSURE() LClosureOf(base - 1)
 
-    // Fetch: the abort test, the published position and the hooks (a plain line hook decides
-    // in line whether it is due). Each handler decodes its own A.
-#define VM_FETCH()                                                                        \
-    do {                                                                                  \
-        if (abortFlag.load(std::memory_order_relaxed) != 0) return nullptr;               \
-        i = *pc++;                                                                        \
-        publishedPc = pc;                                                                 \
-        if ((L->hookmask & kTraceBits) != 0) [[unlikely]] {                               \
-            HookOutcome hooks = L->hookmask != VM_MASKLINE  ? RunTraceHooks(L, proto, pc) \
-                                : LineHookDue(L, proto, pc) ? RunLineHook(L, proto, pc)   \
-                                                            : HookOutcome::kNone;         \
-            if (hooks == HookOutcome::kSuspended) return nullptr;                         \
-            if (hooks == HookOutcome::kRan) VM_RELOAD();                                  \
-        }                                                                                 \
+    // The running frame's position, for whatever reads it next: every operation publishes it
+    // before it can call out of the loop, raise an error or run a hook.
+#define VM_PUBLISH() (publishedPc = pc)
+    // Fetch: the instruction and one test of the thread's attention byte. A line hook alone
+    // (what production installs) decides in line whether it is due; whatever else the byte
+    // asks for (the abort test, other hooks) is done at `attend`. Both then dispatch. Each
+    // handler decodes its own A.
+#define VM_FETCH()                                                                  \
+    do {                                                                            \
+        i = *pc++;                                                                  \
+        if (const uint8_t attention = L->attention.load(std::memory_order_relaxed); \
+            attention != 0) [[unlikely]] {                                          \
+            if (attention != kAttentionLine) goto attend;                           \
+            if (LineHookDue(L, proto, pc)) goto line_hook;                          \
+        }                                                                           \
     } while (0)
 
 #if defined(QV_COMPUTED_GOTO)
@@ -422,38 +457,40 @@ resume:  // the current record's frame runs from its saved position
     // Opens the frame of script function callee, whose value is at func and arguments end
     // before argsEnd, above the current record, which waits in the instruction just run; the
     // callee's code runs next.
-#define VM_ENTER_SCRIPT_FRAME(func, callee, argsEnd)       \
-    do {                                                   \
-        L->ci->savedpc = pc;                               \
-        L->ci->state = VM_CI_SAVEDPC | VM_CI_CALLING;      \
-        L->top = (argsEnd);                                \
-        PushScriptFrame(L, func, callee);                  \
-        L->ci->pc = &publishedPc;                          \
-        L->ci->state = VM_CI_RUNNING;                      \
-        L->ci->savedpc = FirstInstructionMark(callee);     \
-        base = L->base;                                    \
-        proto = (callee);                                  \
-        k = proto->k;                                      \
-        pc = proto->code;                                  \
-        if (L->hookmask & VM_MASKCALL) {                   \
-            RunCallHook(L, &publishedPc, pc);              \
-            L->ci->savedpc = FirstInstructionMark(callee); \
-            VM_RELOAD();                                   \
-        }                                                  \
+#define VM_ENTER_SCRIPT_FRAME(func, callee, argsEnd)                            \
+    do {                                                                        \
+        L->ci->savedpc = pc;                                                    \
+        L->ci->state = VM_CI_SAVEDPC | VM_CI_CALLING;                           \
+        qvCallRecord* calleeRecord = PushFrameRecord(L, func, argsEnd, callee); \
+        calleeRecord->savedpc = FirstInstructionMark(callee);                   \
+        calleeRecord->pc = &publishedPc;                                        \
+        calleeRecord->state = VM_CI_RUNNING;                                    \
+        base = L->base;                                                         \
+        proto = (callee);                                                       \
+        k = proto->k;                                                           \
+        pc = proto->code;                                                       \
+        if (L->hookmask & VM_MASKCALL) {                                        \
+            RunCallHook(L, &publishedPc, pc);                                   \
+            L->ci->savedpc = FirstInstructionMark(callee);                      \
+            VM_RELOAD();                                                        \
+        }                                                                       \
     } while (0)
     // A binary operation on operands that are not both numbers: converted numbers, else the
     // metamethod; a script metamethod runs in this loop, and its return finishes the
-    // operation (see OP_RETURN).
+    // operation (see OP_RETURN). The operands are copied aside first: they may lie at the top.
 #define VM_ARITH_SLOW(rb, rc, event)                                    \
     do {                                                                \
+        VM_PUBLISH();                                                   \
         if (ArithConverted(L, ra, rb, rc, event)) break;                \
         const qvValue* tm = ArithMetamethod(L, rb, rc, event);          \
         qvValue* func = L->top;                                         \
         if (const qvProto* callee = ScriptFrameFits(L, tm, func + 3)) { \
-            const qvValue f = *tm, x = *(rb), y = *(rc);                \
-            func[0] = f;                                                \
-            func[1] = x;                                                \
-            func[2] = y;                                                \
+            qvValue x, y;                                               \
+            CopyValue(&x, rb);                                          \
+            CopyValue(&y, rc);                                          \
+            CopyValue(func, tm);                                        \
+            CopyValue(func + 1, &x);                                    \
+            CopyValue(func + 2, &y);                                    \
             L->top = func + 3;                                          \
             EnterNativeCall(L);                                         \
             VM_ENTER_SCRIPT_FRAME(func, callee, func + 3);              \
@@ -466,7 +503,7 @@ resume:  // the current record's frame runs from its saved position
     // ADD and SUB: numbers in line, anything else as VM_ARITH_SLOW.
 #define VM_ARITH(op, event)                            \
     do {                                               \
-        const qvValue* rb = VM_RKB();                  \
+        const qvValue* rb = VM_LEFT();                 \
         const qvValue* rc = VM_RKC();                  \
         if (IsNumber(rb) && IsNumber(rc)) [[likely]] { \
             SetNumber(ra, rb->value.n op rc->value.n); \
@@ -478,13 +515,14 @@ resume:  // the current record's frame runs from its saved position
     // included); then the following jump is skipped or taken.
 #define VM_COMPARE(op, otherTest)                      \
     do {                                               \
-        const qvValue* rb = VM_RKB();                  \
+        const qvValue* rb = VM_LEFT();                 \
         const qvValue* rc = VM_RKC();                  \
         uint32_t a = GetA(i);                          \
         bool result;                                   \
         if (IsNumber(rb) && IsNumber(rc)) [[likely]] { \
             result = rb->value.n op rc->value.n;       \
         } else {                                       \
+            VM_PUBLISH();                              \
             result = otherTest(L, rb, rc);             \
             VM_RELOAD();                               \
         }                                              \
@@ -493,6 +531,7 @@ resume:  // the current record's frame runs from its saved position
 
 #define VM_RB() (base + GetB(i))
 #define VM_RKB() RegisterOrConstant(GetB(i), base, k)
+#define VM_LEFT() LeftOperand(GetB(i), base, k)
 #define VM_RKC() RegisterOrConstant(GetC(i), base, k)
 #define VM_TAKE_FOLLOWING_JUMP() (pc += GetJOffset(*pc) + 1)
     // A test's outcome: skip the following jump when it differs from a, else take it.
@@ -506,9 +545,10 @@ resume:  // the current record's frame runs from its saved position
 
     for (;;) {
         VM_FETCH();
+    dispatch:
         VM_DISPATCH() {
             VM_CASE(OP_MOVE) {
-                *ra = *VM_RB();
+                CopyValue(ra, VM_RB());
                 VM_BREAK;
             }
             VM_CASE(OP_LOADK) {
@@ -525,7 +565,7 @@ resume:  // the current record's frame runs from its saved position
                 VM_BREAK;
             }
             VM_CASE(OP_GETUPVAL) {
-                *ra = *VM_CLOSURE()->Upvalues()[GetB(i)]->v;
+                CopyValue(ra, VM_CLOSURE()->Upvalues()[GetB(i)]->v);
                 VM_BREAK;
             }
             VM_CASE(OP_GETGLOBAL) {
@@ -534,10 +574,11 @@ resume:  // the current record's frame runs from its saved position
                     const qvValue* v =
                         GlobalGet(TableOf(&VM_CLOSURE()->env), const_cast<qvValue*>(key));
                     if (!IsNil(v)) {
-                        *ra = *v;
+                        CopyValue(ra, v);
                         VM_BREAK;
                     }
                 }
+                VM_PUBLISH();
                 GetGlobal(L, SaveStack(L, ra), &VM_CLOSURE()->env, key);
                 VM_RELOAD();
                 VM_BREAK;
@@ -548,21 +589,23 @@ resume:  // the current record's frame runs from its saved position
                 if (IsTable(rb)) {
                     const qvValue* v = TableGetFast(TableOf(rb), key);
                     if (!IsNil(v)) {
-                        *ra = *v;
+                        CopyValue(ra, v);
                         VM_BREAK;
                     }
                 }
+                VM_PUBLISH();
                 IndexInto(L, SaveStack(L, ra), rb, key, true);
                 VM_RELOAD();
                 VM_BREAK;
             }
             VM_CASE(OP_SETGLOBAL) {
+                VM_PUBLISH();
                 VmSetTableChain(L, &VM_CLOSURE()->env, k + GetBx(i), ra);
                 VM_RELOAD();
                 VM_BREAK;
             }
             VM_CASE(OP_SETUPVAL) {
-                *VM_CLOSURE()->Upvalues()[GetB(i)]->v = *ra;
+                CopyValue(VM_CLOSURE()->Upvalues()[GetB(i)]->v, ra);
                 VM_BREAK;
             }
             VM_CASE(OP_SETTABLE) {
@@ -575,12 +618,16 @@ resume:  // the current record's frame runs from its saved position
                     auto* slot = const_cast<qvValue*>(TableGetFast(h, key));
                     qvTable* mt = h->metatable;
                     if (!IsNil(slot) || mt == nullptr || (mt->flags & (1u << TM_NEWINDEX))) {
-                        if (slot == &kNilObject) slot = InsertMissing(L, h, key);
+                        if (slot == &kNilObject) {
+                            VM_PUBLISH();
+                            slot = InsertMissing(L, h, key);
+                        }
                         h->flags = 0;
-                        *slot = *VM_RKC();
+                        CopyValue(slot, VM_RKC());
                         VM_BREAK;
                     }
                 }
+                VM_PUBLISH();
                 VmSetTableChain(L, ra, key, VM_RKC());
                 VM_RELOAD();
                 VM_BREAK;
@@ -589,6 +636,7 @@ resume:  // the current record's frame runs from its saved position
                 uint64_t narray = TableArraySize(GetB(i));
                 int size = narray > (1u << 24) ? (1 << 24) + 1 : static_cast<int>(narray);
                 ptrdiff_t raOffset = SaveStack(L, ra);
+                VM_PUBLISH();
                 qvTable* t = VmTableNew(L, size, static_cast<int>(GetC(i)));
                 SetTable(RestoreStack(L, raOffset), t);
                 VmCheckGC(L);
@@ -614,7 +662,8 @@ resume:  // the current record's frame runs from its saved position
             VM_LABEL(OP_BXOR)
             VM_CASE(OP_POW) {
                 int event = TM_ADD + static_cast<int>(GetOp(i) - OP_ADD);
-                const qvValue* rb = VM_RKB();
+                VM_PUBLISH();  // a division by zero raises
+                const qvValue* rb = VM_LEFT();
                 const qvValue* rc = VM_RKC();
                 if (IsNumber(rb) && IsNumber(rc)) {
                     SetNumber(ra, ArithNumbers(L, event, rb->value.n, rc->value.n));
@@ -630,6 +679,7 @@ resume:  // the current record's frame runs from its saved position
                 if (IsNumber(rb) && event == TM_UNM) {
                     SetNumber(ra, -rb->value.n);
                 } else {
+                    VM_PUBLISH();
                     UnaryArith(L, SaveStack(L, ra), rb, event);
                     VM_RELOAD();
                 }
@@ -643,6 +693,7 @@ resume:  // the current record's frame runs from its saved position
                 int b = static_cast<int>(GetB(i));
                 int c = static_cast<int>(GetC(i));
                 ptrdiff_t raOffset = SaveStack(L, ra);
+                VM_PUBLISH();
                 VmConcatValues(L, c - b + 1, c);
                 VM_RELOAD();
                 *RestoreStack(L, raOffset) = base[b];
@@ -652,8 +703,10 @@ resume:  // the current record's frame runs from its saved position
             }
             VM_CASE(OP_JMP) {
                 int offset = GetJOffset(i);
-                if (GetM(i) == kJumpSubroutine)
+                if (GetM(i) == kJumpSubroutine) {
+                    VM_PUBLISH();
                     PushSubroutine(L, proto, static_cast<int>(pc - proto->code));
+                }
                 pc += offset;
                 VM_BREAK;
             }
@@ -674,7 +727,7 @@ resume:  // the current record's frame runs from its saved position
                 if (static_cast<uint32_t>(IsFalse(rb)) == GetC(i)) {
                     ++pc;
                 } else {
-                    *ra = *rb;
+                    CopyValue(ra, rb);
                     VM_TAKE_FOLLOWING_JUMP();
                 }
                 VM_BREAK;
@@ -699,6 +752,7 @@ resume:  // the current record's frame runs from its saved position
             // script function opened in line above makes its own CALLs before any command runs,
             // and a call from native code keeps the index of the command's CALL (DoCall).
             L->g->currentInstruction = static_cast<int>(pc - proto->code);
+            VM_PUBLISH();
             const qvProto* p = proto;
             int next = static_cast<int>(pc - p->code);
             int wanted = static_cast<int>(GetC(i)) - 1;
@@ -716,7 +770,7 @@ resume:  // the current record's frame runs from its saved position
                     ra = L->ci->base - 1;
                     if (L->openupval != nullptr) VmCloseUpvalues(L, base);
                     int n = 0;
-                    for (; ra + n < L->top; ++n) base[n - 1] = ra[n];
+                    for (; ra + n < L->top; ++n) CopyValue(base + n - 1, ra + n);
                     caller->top = L->top = base + n - 1;
                     caller->savedpc = L->ci->savedpc;
                     caller->proto = L->ci->proto;
@@ -738,6 +792,7 @@ resume:  // the current record's frame runs from its saved position
         }
             VM_CASE(OP_RETURN) {
                 if (GetC(i) == 1) {
+                    VM_PUBLISH();
                     pc = proto->code + PopSubroutine(L, proto);
                     VM_BREAK;
                 }
@@ -754,7 +809,7 @@ resume:  // the current record's frame runs from its saved position
                     const qvInstruction call = *(caller->savedpc - 1);
                     constexpr qvInstruction kOpAndC = CreateABC((1u << kOpBits) - 1, 0, 0, kMaxC);
                     if (b == 2 && (call & kOpAndC) == CreateABC(OP_CALL, 0, 0, 2)) {
-                        base[-1] = *ra;
+                        CopyValue(base - 1, ra);
                         L->ci = caller;
                         L->base = caller->base;
                         L->top = caller->top;
@@ -766,7 +821,8 @@ resume:  // the current record's frame runs from its saved position
                     } else {
                         goto leave_loop_frame;
                     }
-                    caller->pc = &publishedPc;
+                    // A record that waits in a CALL of this loop still points at its
+                    // position here.
                     caller->state = VM_CI_RUNNING;
                     pc = caller->savedpc;
                     base = caller->base;
@@ -793,31 +849,41 @@ resume:  // the current record's frame runs from its saved position
                 goto resume;
             }
             VM_CASE(OP_FORLOOP) {
-                int jump = GetSBx(i);
-                if (!IsNumber(ra)) RaiseError(L, ERR_VALUEEXPECTED);
-                qvNumber limit = IsNumber(ra + 1) ? ra[1].value.n : LoopNumber(L, ra + 1);
-                qvNumber step = IsNumber(ra + 2) ? ra[2].value.n : LoopNumber(L, ra + 2);
-                qvNumber index = ra->value.n + step;
-                if (step > 0 ? index <= limit : index >= limit) {
-                    ra->value.n = index;
-                    pc += jump;
+                if (!IsNumber(ra) || !IsNumber(ra + 1) || !IsNumber(ra + 2)) [[unlikely]] {
+                    VM_PUBLISH();
+                    ForLoopOperands(L, ra);
                 }
+                const qvNumber step = ra[2].value.n;
+                const qvNumber index = ra->value.n + step;
+                const qvNumber limit = ra[1].value.n;
+                // Two tests rather than one of a chosen comparison: each branch then follows
+                // its own test.
+                if (step > 0) {
+                    if (index <= limit) goto for_loop_again;
+                } else if (index >= limit) {
+                    goto for_loop_again;
+                }
+                VM_BREAK;
+            for_loop_again:
+                ra->value.n = index;
+                pc += static_cast<ptrdiff_t>(GetBx(i)) - kSBxBias;
                 VM_BREAK;
             }
             VM_CASE(OP_TFORLOOP) {
                 int nvar = static_cast<int>(GetC(i)) + 1;
                 qvValue* cb = ra + nvar + 2;
-                cb[0] = ra[0];
-                cb[1] = ra[1];
-                cb[2] = ra[2];
+                CopyValue(cb, ra);
+                CopyValue(cb + 1, ra + 1);
+                CopyValue(cb + 2, ra + 2);
                 L->top = cb + 3;
                 ptrdiff_t raOffset = SaveStack(L, ra);
+                VM_PUBLISH();
                 CallValue(L, cb, nvar);
                 L->top = L->ci->top;
                 VM_RELOAD();
                 ra = RestoreStack(L, raOffset) + 2;
                 cb = ra + nvar;
-                for (int j = nvar - 1; j >= 0; --j) ra[j] = cb[j];
+                for (int j = nvar - 1; j >= 0; --j) CopyValue(ra + j, cb + j);
                 if (IsNil(ra))
                     ++pc;
                 else
@@ -828,10 +894,11 @@ resume:  // the current record's frame runs from its saved position
                 int jump = GetSBx(i);
                 if (IsTable(ra)) {
                     ptrdiff_t raOffset = SaveStack(L, ra);
+                    VM_PUBLISH();
                     qvValue next = NextFunction(L);
                     VM_RELOAD();
                     ra = RestoreStack(L, raOffset);
-                    ra[1] = ra[0];
+                    CopyValue(ra + 1, ra);
                     ra[0] = next;
                 }
                 pc += jump;
@@ -839,6 +906,7 @@ resume:  // the current record's frame runs from its saved position
             }
             VM_LABEL(OP_SETLIST)
             VM_CASE(OP_SETLISTO) {
+                VM_PUBLISH();
                 SetList(L, ra, GetBx(i), GetOp(i) == OP_SETLISTO);
                 VM_BREAK;
             }
@@ -849,6 +917,7 @@ resume:  // the current record's frame runs from its saved position
             VM_CASE(OP_CLOSURE) {
                 qvProto* p = proto->p[GetBx(i)];
                 ptrdiff_t raOffset = SaveStack(L, ra);
+                VM_PUBLISH();
                 qvLClosure* ncl = VmNewScriptClosure(L, p->nups, &VM_CLOSURE()->env);
                 ncl->proto = p;
                 for (int j = 0; j < p->nups; ++j, ++pc) {
@@ -864,7 +933,8 @@ resume:  // the current record's frame runs from its saved position
             VM_CASE(OP_SELF) {
                 // Only A + 1 is written here, with R(B)'s own value: an error can still name
                 // the object by register B.
-                ra[1] = *VM_RB();
+                CopyValue(ra + 1, VM_RB());
+                VM_PUBLISH();
                 IndexInto(L, SaveStack(L, ra), VM_RB(), VM_RKC(), false);
                 VM_RELOAD();
                 VM_BREAK;
@@ -874,7 +944,22 @@ resume:  // the current record's frame runs from its saved position
             }
         }
     }
+
+    // The instruction i has been fetched; the fetch found something due before it runs.
+    HookOutcome outcome;
+attend:
+    VM_PUBLISH();
+    outcome = Attend(L, proto, pc);
+    goto attended;
+line_hook:
+    VM_PUBLISH();
+    outcome = RunLineHook(L, proto, pc);
+attended:
+    if (outcome == HookOutcome::kStop) return nullptr;
+    if (outcome == HookOutcome::kRan) VM_RELOAD();
+    goto dispatch;
 #undef VM_FETCH
+#undef VM_PUBLISH
 #undef VM_ENTER_SCRIPT_FRAME
 #undef VM_ARITH_SLOW
 #undef VM_ARITH
@@ -883,6 +968,7 @@ resume:  // the current record's frame runs from its saved position
 #undef VM_CLOSURE
 #undef VM_RB
 #undef VM_RKB
+#undef VM_LEFT
 #undef VM_RKC
 #undef VM_TAKE_FOLLOWING_JUMP
 #undef VM_BRANCH_ON_TEST

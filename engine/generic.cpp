@@ -152,7 +152,7 @@ int ConcatStep(qvVmState* L, qvValue* top, int total) {
         if (!IsFunction(tm)) RaiseError(L, ERR_CONCAT);
         ptrdiff_t leftOffset = SaveStack(L, left);
         const qvValue* result = CallBinary(L, tm, left, right);
-        *RestoreStack(L, leftOffset) = *result;
+        CopyValue(RestoreStack(L, leftOffset), result);
         return 2;
     }
     if (StringOf(right)->length == 0) return 2;  // the left one is the result
@@ -193,12 +193,15 @@ void CallMetamethod(qvVmState* L, const qvValue* tm, std::initializer_list<qvVal
 // The metamethod calls of arithmetic, comparison and indexing: one stack check for all three
 // pushes.
 const qvValue* CallBinary(qvVmState* L, const qvValue* tm, const qvValue* a, const qvValue* b) {
-    const qvValue f = *tm, x = *a, y = *b;  // copies: growing may move the stack
+    qvValue f, x, y;  // copies: growing may move the stack
+    CopyValue(&f, tm);
+    CopyValue(&x, a);
+    CopyValue(&y, b);
     CheckStack(L, 3);
     qvValue* func = L->top;
-    func[0] = f;
-    func[1] = x;
-    func[2] = y;
+    CopyValue(func, &f);
+    CopyValue(func + 1, &x);
+    CopyValue(func + 2, &y);
     L->top = func + 3;
     CallValue(L, func, 1);
     return --L->top;
@@ -302,7 +305,7 @@ void VmSetTableChain(qvVmState* L, const qvValue* t, const qvValue* key, const q
                      ? nullptr
                      : VmFastTagMethod(mt, TM_NEWINDEX, L->g->tmname[TM_NEWINDEX]);
             if (tm == nullptr) {
-                *slot = *value;
+                CopyValue(slot, value);
                 return;
             }
         } else {

@@ -70,13 +70,31 @@ void MinimalHost::CaptureErrorLocation(qvVmState* L) {
 static_assert(sizeof(MinimalHost) <= sizeof(qvVmGlobalState::ownHost));
 static_assert(alignof(MinimalHost) <= 16);
 
+namespace {
+
+// The engine's main thread watches its host's abort flag; when the flag has no room for it,
+// the thread reads the flag itself.
+void WatchAbortFlag(qvVmState* L, EngineHost& host) {
+    qvVmState* main = L->g->mainthread;
+    if (host.AbortFlag().Watch(&main->attention))
+        main->attention.fetch_and(static_cast<uint8_t>(~kAttentionPoll));
+    else
+        main->attention.fetch_or(kAttentionPoll);
+}
+
+}  // namespace
+
 EngineHost& OwnHost(qvVmState* L) {
     L->g->host = new (L->g->ownHost) MinimalHost();
+    WatchAbortFlag(L, *L->g->host);
     return *L->g->host;
 }
 
 void SetEngineHost(qvVmState* L, EngineHost* host) {
-    L->g->host = host;
+    qvVmGlobalState* g = L->g;
+    if (g->host != nullptr) g->host->AbortFlag().Unwatch(&g->mainthread->attention);
+    g->host = host;
+    if (host != nullptr) WatchAbortFlag(L, *host);
 }
 
 }  // namespace qv

@@ -3,11 +3,11 @@
 // in the global state), and the run-time replaces it with its real one.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <string_view>
 
 #include "engine/vm.h"
+#include "platform/linux/abort_flag.h"
 
 namespace qv {
 
@@ -22,8 +22,8 @@ public:
     virtual ~EngineHost() = default;
 
     // Set from signal handlers and other threads; the interpreter stops at the next
-    // instruction when it is non-zero.
-    virtual std::atomic<uint32_t>& AbortFlag() = 0;
+    // instruction when it is non-zero. The engine watches it while the host is installed.
+    virtual qv::AbortFlag& AbortFlag() = 0;
 
     virtual uint32_t LastError() const = 0;
     virtual void SetLastError(uint32_t code) = 0;
@@ -57,7 +57,7 @@ protected:
 // fields, which tests read and set.
 class MinimalHost final : public EngineHost {
 public:
-    std::atomic<uint32_t> abortFlag{0};
+    qv::AbortFlag abortFlag;
     uint32_t lastError = 0;
     uint32_t errorNumber = 0;
     int32_t line = -1;
@@ -70,7 +70,7 @@ public:
     const char* CommandName() const { return commandName_; }
     void SetCommandName(std::string_view name);
 
-    std::atomic<uint32_t>& AbortFlag() override { return abortFlag; }
+    qv::AbortFlag& AbortFlag() override { return abortFlag; }
     uint32_t LastError() const override { return lastError; }
     void SetLastError(uint32_t code) override { lastError = code; }
     void SetErrorLine(int32_t l) override { line = l; }

@@ -5,22 +5,27 @@
 #include <cstring>
 
 #include "engine/vm.h"
+#include "platform/linux/abort_flag.h"
 
 namespace qv {
 
 inline constexpr int kNativeFrameSlots = 20;  // free slots a command is guaranteed
 
-// --- Hooks ---
+// --- Attention ---
 
-// A line hook on a thread whose hooks are not yet initialised carries this bit in the stored
-// mask, so that the interpreter's plain line step (one test of the mask) need not test the flag:
-// the bit sends the step to the general path, which initialises, and VmInitHooks clears it.
-inline constexpr uint8_t kHooksUninitialised = 0x10;
+// Bits of a thread's attention byte (qvVmState::attention), which is non-zero exactly when
+// something may be due before the thread's next instruction. Setting the abort flag raises
+// kAttentionAbort in the engine's main thread, which watches the host's flag; the bit stays
+// until the interpreter finds the flag clear again.
+inline constexpr uint8_t kAttentionAbort = AbortFlag::kRaised;
+// The thread reads the abort flag itself before every instruction: it is not the main
+// thread, or the flag had no room for another watcher.
+inline constexpr uint8_t kAttentionPoll = 2;
+inline constexpr uint8_t kAttentionLine = 4;   // a line hook alone, the hooks initialised
+inline constexpr uint8_t kAttentionHooks = 8;  // any other line or count hook
 
-inline uint8_t StoredHookMask(const qvVmState* L, int mask) {
-    bool pending = (mask & VM_MASKLINE) != 0 && L->hookinit == 0;
-    return static_cast<uint8_t>(mask | (pending ? kHooksUninitialised : 0));
-}
+// Sets the hook bits of L's attention from its hook mask and hooks-initialised flag.
+void UpdateHookAttention(qvVmState* L);
 
 // --- Values ---
 
@@ -41,6 +46,15 @@ inline bool IsTable(const qvValue* v) {
 }
 inline bool IsFunction(const qvValue* v) {
     return v->tag == VM_TFUNCTION;
+}
+
+// Copies the tag and the payload of a value, the two parts that stores of values write apart
+// (a number's tag and payload, for one): a copy read as one 16-byte block right after such
+// stores cannot take its bytes from them and waits until they reach the cache. The spare word
+// between them is padding in every value that a copy writes.
+inline void CopyValue(qvValue* dst, const qvValue* src) {
+    dst->tag = src->tag;
+    dst->value = src->value;
 }
 
 inline void SetNil(qvValue* v) {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "engine/gc.h"
+#include "engine/host.h"
 #include "engine/internal.h"
 #include "engine/small_blocks.h"
 #include "platform/linux/memory.h"
@@ -180,6 +181,7 @@ void VmClose(qvVmState* L) {
         L->base = L->top = L->ci->base;
         L->nCcalls = 0;
     } while (VmProtectedRun(L, RunFinalizers, nullptr) != 0);
+    qv::SetEngineHost(L, nullptr);  // no abort flag raises the closed engine any more
     CloseState(L);
 }
 
@@ -188,10 +190,13 @@ qvVmState* VmNewThreadState(qvVmState* L) {
     PresetThread(L1);
     L1->g = L->g;
     L1->globals = L->globals;
-    L1->hookmask = qv::StoredHookMask(L1, L->hookmask & ~qv::kHooksUninitialised);
+    L1->hookmask = L->hookmask;
     L1->basehookcount = L->basehookcount;
     L1->hook = L->hook;
     L1->hookcount = L1->basehookcount;
+    // Only the main thread watches the abort flag.
+    L1->attention = qv::kAttentionPoll;
+    qv::UpdateHookAttention(L1);
     VmLinkObject(L, L1, VM_TTHREAD);
     // A failure here leaves a thread without a stack in the object list: the collector
     // frees it, and freeing tolerates the missing arrays.

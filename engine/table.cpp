@@ -337,7 +337,7 @@ bool FindFreeNode(qvTable* t) {
         return GrowThenInsert(L, t, key);
     }
     if (!IsNil(&mp->val)) mp = Collide(t, mp);
-    mp->key = *key;
+    CopyValue(&mp->key, key);
     if (FindFreeNode(t)) return &mp->val;
     return RehashFullTable(L, t, key, mp);
 }

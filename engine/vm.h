@@ -5,6 +5,7 @@
 // unwinds to the innermost protected call and comes out as that call's status.
 #pragma once
 
+#include <atomic>
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
@@ -279,6 +280,9 @@ struct qvVmState : qvGCHeader {
     uint8_t hookmask;
     uint8_t allowhook;
     uint8_t hookinit;
+    // Non-zero when something may be due before the next instruction (an abort, a hook); the
+    // interpreter tests this alone at every fetch (engine/internal.h).
+    std::atomic<uint8_t> attention;
     int32_t basehookcount;
     int32_t hookcount;
     qvHook hook;

@@ -88,7 +88,9 @@ enum : int {
     QV_REFRESH_UNDEFERRED = 6,  // either bit draws even while a video dump defers refreshes
     QV_REFRESH_WHOLE = 8,       // a whole-display refresh
 };
-// Copies a rectangle of a bitmap into the display's window.
+// Copies a rectangle of a bitmap into the display's window, where the picture starts in it
+// (after the letterbox strips): scaled whole to the autoscale size with QV_REFRESH_AUTOSCALE
+// when the display autoscales to another size, else unscaled.
 void BltToDisplay(const qvDisplayBitMap* bitmap, int32_t sx, int32_t sy, qvDisplay* display,
                   int32_t dx, int32_t dy, int32_t width, int32_t height, int flags);
 // Redraws the whole visible area of a display.

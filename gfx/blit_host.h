@@ -50,6 +50,8 @@ struct DisplayView {
     int32_t autoscaleWidth, autoscaleHeight;
     int32_t pictureWidth, pictureHeight;  // of the background picture the display shows
     qvPlatformDisplay* window;
+    // Where the picture starts in the window: the left and top letterbox strips.
+    int32_t outputX, outputY;
 
     // Autoscaling is active when the flag is set and both sizes are non-zero.
     bool AutoscaleActive() const {

@@ -108,11 +108,12 @@ void BltToDisplay(const qvDisplayBitMap* bitmap, int32_t sx, int32_t sy, qvDispl
         (bitmap->width != view.autoscaleWidth || bitmap->height != view.autoscaleHeight)) {
         // Not while a video dump records (the deferred flag is what tells it here).
         if (dump.deferredRefresh) return;
-        WindowBlit(bitmap, 0, 0, view.window, 0, 0, bitmap->width, bitmap->height,
-                   view.autoscaleWidth, view.autoscaleHeight);
+        WindowBlit(bitmap, 0, 0, view.window, view.outputX, view.outputY, bitmap->width,
+                   bitmap->height, view.autoscaleWidth, view.autoscaleHeight);
         return;
     }
-    WindowBlit(bitmap, sx, sy, view.window, dx, dy, width, height, 0, 0);
+    WindowBlit(bitmap, sx, sy, view.window, qv::Saturate32(int64_t(dx) + view.outputX),
+               qv::Saturate32(int64_t(dy) + view.outputY), width, height, 0, 0);
 }
 
 void RefreshDisplay(qvVmState* L, qvDisplay* display, int flags) {

@@ -56,6 +56,9 @@ void PushCallArgument(qvVmState* L, va_list& args) {
         case QV_CALLARG_ID:
             PushObjectId(L, *va_arg(args, const qvObjectId*));
             break;
+        case QV_CALLARG_VALUE:
+            VmPushValue(L, va_arg(args, int));
+            break;
         default:
             // The values after an unknown type word cannot be told apart.
             VmThrow(L, ERR_WRONGUSAGE);

@@ -44,6 +44,7 @@ enum : int {
     QV_CALLARG_NIL = 3,      // no value follows
     QV_CALLARG_POINTER = 4,  // void*, pushed as light user data
     QV_CALLARG_ID = 5,       // const qvObjectId*, pushed as the script sees the id
+    QV_CALLARG_VALUE = 6,    // int: a positive stack index, whose value is passed (a table)
 };
 
 // Calls the global script function named name (in any letter case) with nargs arguments,

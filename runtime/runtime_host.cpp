@@ -5,7 +5,7 @@
 
 namespace qv {
 
-std::atomic<uint32_t>& RuntimeHost::AbortFlag() {
+AbortFlag& RuntimeHost::AbortFlag() {
     return Runtime().abortFlag;
 }
 

@@ -8,7 +8,7 @@ namespace qv {
 
 class RuntimeHost final : public EngineHost {
 public:
-    std::atomic<uint32_t>& AbortFlag() override;
+    qv::AbortFlag& AbortFlag() override;
     uint32_t LastError() const override;
     void SetLastError(uint32_t code) override;
     void SetErrorLine(int32_t line) override;

@@ -3,10 +3,10 @@
 // whole run can happen many times in one process.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
 #include "engine/vm.h"
+#include "platform/linux/abort_flag.h"
 #include "runtime/random.h"
 
 // --- Per-run records ---
@@ -50,7 +50,8 @@ struct qvBackfill {
     uint32_t brushId;
     uint32_t scalePicture;
     int32_t transparentColour;
-    char brushFile[1028];
+    char brushFile[1024];
+    uint32_t coverTitleBar;  // the backfill covers the screen's title bar too
 };
 static_assert(sizeof(qvBackfill) == 1060);
 
@@ -147,7 +148,7 @@ inline constexpr int kIconCount = 7;
 struct RuntimeState {
     // Set by End, a close request, Ctrl-C (from a signal handler) and errors that end the
     // script; the interpreter tests it before every instruction.
-    std::atomic<uint32_t> abortFlag{0};
+    AbortFlag abortFlag;
     qvErrorState error{0, 0, "", -1, "----", "?", nullptr, 1, 0, 0};
 
     // Global attributes (tags 1, 2, 6) and the handler chains for every other tag.

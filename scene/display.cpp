@@ -210,6 +210,8 @@ void FreeAllDisplays(qvVmState* L) {
     });
     state.current = nullptr;
     state.outputPicture = nullptr;
+    // The backfill's picture and brush go with their lists.
+    state.backfillDisplay = state.backfillPicture = state.backfillBrush = nullptr;
     ReleaseScreenPens();
     if (state.ownScreen) {
         CloseDisplayScreen();

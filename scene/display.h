@@ -171,6 +171,12 @@ struct DisplayHooks {
     void (*resetButtonStates)(qvVmState* L, qvBGPic* picture) = nullptr;
     // Output redirection: drawing on the display goes back to its picture. 0 or an error.
     int (*endRedirection)(qvVmState* L, qvDisplay* display) = nullptr;
+    // The layer caches: every layer of the picture gets its display item for the display's
+    // scale factors again (scale 1.0: the picture item). 0 or the first error.
+    int (*rebuildLayersForDisplay)(qvVmState* L, qvDisplay* display, qvBGPic* picture) = nullptr;
+    // Double buffering: the back buffer of an autoscaled display made again for its new
+    // scale size. 0 or an error.
+    int (*allocBackBuffer)(qvVmState* L, qvDisplay* display) = nullptr;
 };
 DisplayHooks& Hooks();
 
@@ -181,8 +187,10 @@ struct DisplayState {
     qvBGPic* outputPicture = nullptr;  // the current output picture
     bool ownScreen = false;            // the run-time's own full screen is open
     qvSemaphore* semaphore = nullptr;  // guards linking into and out of the list
-    // The backfill display and what it shows; 0 when absent.
-    uint32_t backfillDisplay = 0, backfillPicture = 0, backfillBrush = 0;
+    // The backfill display, its picture and its brush (automatic ids); none when absent.
+    void* backfillDisplay = nullptr;
+    void* backfillPicture = nullptr;
+    void* backfillBrush = nullptr;
     // The desktop grabbed for the first display, and a spare bitmap.
     qvDisplayBitMap* desktop = nullptr;
     qvDisplayBitMap* desktopSpare = nullptr;

@@ -17,6 +17,7 @@
 #include "platform/linux/video/video.h"
 #include "platform/linux/window.h"
 #include "runtime/errors.h"
+#include "runtime/files.h"
 #include "runtime/option_tables.h"
 #include "runtime/runtime_state.h"
 #include "scene/bgpic.h"
@@ -27,8 +28,6 @@ namespace {
 
 constexpr int32_t kMaxScaleSide = 32768;
 constexpr int32_t kMaxTitle = 255;
-constexpr int32_t kDefaultDragHeight = 15;
-constexpr int32_t kDefaultSizeBox = 10;
 // The flags a window is opened with: a change of one of them opens it again.
 constexpr uint32_t kReopenFlags = kFlagBorderless | kFlagSizeable | kFlagFixed | kFlagNoHide |
                                   kFlagUseQuartz | kFlagNoClose | kFlagKeepProportions |
@@ -208,41 +207,11 @@ int FinishOptions(qvDisplaySettings* s) {
     return ScaleSide(s->scaleHeight, s->height, &s->scaleHeight);
 }
 
-int SizeError(int32_t width, int32_t height) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%dx%d", width, height);
-    SetErrorString(text);
-    return ERR_DISPLAYSIZE;
-}
-
 int32_t OuterWidth(const qvDisplay* display, int32_t width) {
     return width + display->frame.left + display->frame.right;
 }
 int32_t OuterHeight(const qvDisplay* display, int32_t height) {
     return height + display->frame.top + display->frame.bottom;
-}
-
-// The default regions when none were given, every region cut to the display.
-void MakeRegions(qvDisplaySettings* s) {
-    const int32_t width = s->width, height = s->height;
-    auto prepare = [&](qvDisplayRegions* regions, qvDisplayRegion fallback) {
-        if (regions->given == 0) {
-            regions->count = 1;
-            regions->used[0] = fallback;
-        } else {
-            std::copy_n(regions->supplied, regions->count, regions->used);
-        }
-        for (int i = 0; i < regions->count; ++i) {
-            qvDisplayRegion& r = regions->used[i];
-            r.x = std::clamp(r.x, 0, std::max(width - 1, 0));
-            r.y = std::clamp(r.y, 0, std::max(height - 1, 0));
-            r.width = int32_t(std::clamp<int64_t>(r.width, 1, int64_t(width) - r.x));
-            r.height = int32_t(std::clamp<int64_t>(r.height, 1, int64_t(height) - r.y));
-        }
-    };
-    prepare(&s->dragRegions, {kRegionBox, 0, 0, width, kDefaultDragHeight});
-    prepare(&s->sizeRegions, {kRegionBox, width - kDefaultSizeBox, height - kDefaultSizeBox,
-                              kDefaultSizeBox, kDefaultSizeBox});
 }
 
 bool SameRegions(const qvDisplayRegions& a, const qvDisplayRegions& b) {
@@ -304,6 +273,20 @@ int MakeOwnPicture(qvVmState* L, qvDisplay* display, qvObjectId displayId) {
     return 0;
 }
 
+// Display 1 made while preloading shows the desktop when start-up is told so.
+bool ShowsDesktop(qvVmState* L, qvObjectId id) {
+    if (Runtime().displayOpen != 0 || id.handle != nullptr || id.number != 1) return false;
+    const qvScriptHeader* header = GetAppletDescriptor(L);
+    return header != nullptr && header->wholeScreenFirstDisplay != 0;
+}
+
+bool PictureOneExists() {
+    for (const qvObjectHeader* h = *BGPicList(); h != nullptr; h = h->next) {
+        if (h->id == 1 && h->handle == nullptr) return true;
+    }
+    return false;
+}
+
 // A display record that is not listed yet: freed with what it holds unless released.
 class PendingDisplay {
 public:
@@ -324,25 +307,6 @@ private:
     qvDisplay* display_;
 };
 
-// The text cursor of a display whose picture changed size; the saved one while drawing is
-// redirected.
-void ResetCursorFor(qvDisplay* display, int32_t width) {
-    qvSavedRenderState& saved = display->savedRenderState;
-    if (saved.saved == 0) {
-        ResetTextCursor(&display->text, width);
-        return;
-    }
-    saved.cursorX = saved.cursorY = saved.leftMargin = 0;
-    saved.rightMargin = width - 1;
-}
-
-// Shows the display's picture in its window, which has the display's size.
-void ShowInWindow(qvVmState* L, qvDisplay* display) {
-    qvDisplayBitMap* shown = GetDisplayBGPicBitmap(L, display, display->settings.picture);
-    ClearDisplayBorders(display);
-    BltToDisplay(shown, 0, 0, display, 0, 0, display->settings.width, display->settings.height, 0);
-}
-
 // A new picture for the display with its work bitmaps, made beforehand: the current output
 // picture follows, and the old picture's on-screen state is dropped.
 int SwitchPicture(qvVmState* L, qvDisplay* display, qvBGPic* picture, WorkBitmaps* fresh) {
@@ -356,12 +320,14 @@ int SwitchPicture(qvVmState* L, qvDisplay* display, qvBGPic* picture, WorkBitmap
         DrainList(&old->sprites, FreeMemBlock);
         // The picture the display made stays listed for the script, no longer the display's.
         display->ownsPicture = 0;
+        if (display->settings.layerScaling != 0) UnscaleShownSet(old);
+        FreeScaledShape(display);
     }
     InstallWorkBitmaps(display, picture, fresh);
     display->settings.picture = picture;
     display->settings.scaleX = display->settings.scaleY = 1.0;
     if (display == Displays().current) Displays().outputPicture = picture;
-    ResetCursorFor(display, picture->width);
+    ResetDisplayCursor(display, picture->width);
     return 0;
 }
 
@@ -374,17 +340,6 @@ void KeepInnerArea(qvDisplay* display, uint32_t newFlags) {
     const int32_t sign = frameGoes ? 1 : -1;
     s.x += sign * frame.left;
     s.y += sign * frame.top;
-}
-
-// Closes the window and opens it with the display's settings; a failure leaves it closed.
-int ReopenWindow(qvVmState* L, qvDisplay* display) {
-    CloseDisplayWindow(display->window);
-    display->state = DISPSTATE_CLOSED;
-    if (int code = OpenDisplayEx(L, display, display->activateOnOpen)) {
-        ResetDisplayState(L, display);
-        return code;
-    }
-    return 0;
 }
 
 // The position of the settings resolved for their size and the display's current frame.
@@ -400,7 +355,87 @@ int PlaceWindow(qvDisplay* display, qvDisplaySettings* s) {
     return ChangeDisplayWindowBox(display->window, s->x, s->y, s->width, s->height);
 }
 
+// What an option table asks of a display: a work copy of its settings with the picture's
+// size as the size, and the picture given.
+struct AttributeChange {
+    qvDisplaySettings work;
+    qvBGPic* picture = nullptr;
+};
+
+int ReadAttributes(qvVmState* L, int t, const qvDisplay* display, AttributeChange* change) {
+    const qvDisplaySettings& live = display->settings;
+    qvDisplaySettings& work = change->work;
+    work = live;
+    work.width = live.picture->width, work.height = live.picture->height;
+    work.picture = nullptr;
+    ParsedOptions parsed;
+    if (int code = ParseDisplayOptions(L, t, &work, false, display, &parsed)) return code;
+    change->picture = parsed.picture;
+    work.picture = parsed.picture != nullptr ? parsed.picture : live.picture;
+    return 0;
+}
+
+bool ScalingSwitchedOff(const qvDisplaySettings& live, const qvDisplaySettings& work) {
+    return ScalingActive(live) && ((live.autoscale != 0 && work.autoscale == 0) ||
+                                   (live.layerScaling != 0 && work.layerScaling == 0));
+}
+
+constexpr uint32_t kScalingFlags =
+    kFlagAutoscale | kFlagLayerScale | kFlagSmoothScale | kFlagKeepProportions;
+
+bool ScalingChanged(const qvDisplaySettings& old, const qvDisplaySettings& work) {
+    return ((old.flags ^ work.flags) & kScalingFlags) != 0 || work.scaleWidth != old.scaleWidth ||
+           work.scaleHeight != old.scaleHeight;
+}
+
+// The display takes the table's scaling and shows its picture at the window size of the work
+// copy (the picture fitted, letterboxed, its layers rebuilt); the window is placed later.
+int ScaleForWindow(qvVmState* L, qvDisplay* display, const qvDisplaySettings& work) {
+    qvDisplaySettings& s = display->settings;
+    s.flags = (s.flags & ~kScalingFlags) | (work.flags & kScalingFlags);
+    s.autoscale = work.autoscale, s.layerScaling = work.layerScaling;
+    s.smoothScale = work.smoothScale;
+    s.scaleWidth = work.scaleWidth, s.scaleHeight = work.scaleHeight;
+    // Layer scaling draws through layers only.
+    if (s.layerScaling != 0) display->layersEnabled = 1;
+    return ResizeDisplay(L, display, s.x, s.y, work.width, work.height, 0, s.smoothScale, 1);
+}
+
+// The scale size, strips and factors that fitting the picture decided.
+void TakeScaledArea(const qvDisplaySettings& live, qvDisplaySettings* work) {
+    work->scaleWidth = live.scaleWidth, work->scaleHeight = live.scaleHeight;
+    std::copy_n(live.letterbox, 4, work->letterbox);
+    work->scaleX = live.scaleX, work->scaleY = live.scaleY;
+}
+
 }  // namespace
+
+int DisplaySizeError(int32_t width, int32_t height) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%dx%d", width, height);
+    SetErrorString(text);
+    return ERR_DISPLAYSIZE;
+}
+
+void ResetDisplayCursor(qvDisplay* display, int32_t width) {
+    qvSavedRenderState& saved = display->savedRenderState;
+    if (saved.saved == 0) {
+        ResetTextCursor(&display->text, width);
+        return;
+    }
+    saved.cursorX = saved.cursorY = saved.leftMargin = 0;
+    saved.rightMargin = width - 1;
+}
+
+int ReopenDisplayWindow(qvVmState* L, qvDisplay* display) {
+    CloseDisplayWindow(display->window);
+    display->state = DISPSTATE_CLOSED;
+    if (int code = OpenDisplayEx(L, display, display->activateOnOpen)) {
+        ResetDisplayState(L, display);
+        return code;
+    }
+    return 0;
+}
 
 ScreenArea DisplayScreenArea(const qvDisplay* display) {
     if (display->settings.private1 != 0) return {0, 0, ScreenWidth(), ScreenHeight()};
@@ -501,6 +536,9 @@ int CreateDisplayEx(qvVmState* L, qvObjectId id, int t, qvDisplay** out) {
         std::fill(std::begin(s.letterbox), std::end(s.letterbox), 0);
         s.scaleWidth = s.scaleHeight = 0;
     }
+    if (ShowsDesktop(L, id) && (s.picture != nullptr || PictureOneExists())) {
+        return ERR_DISPLAYDESKTOP;
+    }
     if (s.picture == nullptr) {
         if (int code = MakeOwnPicture(L, d, id)) return code;
     }
@@ -522,11 +560,11 @@ int OpenDisplayEx(qvVmState* L, qvDisplay* display, int activate) {
     qvDisplaySettings& s = display->settings;
     display->frame = NewSysIImage(display->window, s.flags);
     ResolvePosition(display, &s);
-    MakeRegions(&s);
+    MakeDisplayRegions(&s);
     const int32_t outerWidth = OuterWidth(display, s.width);
     const int32_t outerHeight = OuterHeight(display, s.height);
     if (DisplayFitsScreen(s.x, s.y, outerWidth, outerHeight) == 0) {
-        return SizeError(s.width, s.height);
+        return DisplaySizeError(s.width, s.height);
     }
     const qvBGPic* picture = s.picture;
     const bool scaledShape = display->scaledMask != nullptr || display->scaledAlpha != nullptr;
@@ -563,78 +601,45 @@ int MakeCurrentDisplay(qvVmState* L, qvDisplay* display) {
     return 0;
 }
 
-int ResizeDisplay(qvVmState* L, qvDisplay* display, int32_t x, int32_t y, int32_t width,
-                  int32_t height, int scriptResize, int smooth, int noRedraw) {
-    qvDisplaySettings& s = display->settings;
-    qvBGPic* picture = s.picture;
-    if (int code = ScaleKeepAspect(picture->width, picture->height, &width, &height)) return code;
-    int32_t newX = s.x, newY = s.y;
-    if (scriptResize != 0) {
-        if (display->state == DISPSTATE_CLOSED)
-            display->frame = NewSysIImage(display->window, s.flags);
-        const ScreenArea area = DisplayScreenArea(display);
-        const int32_t outerWidth = OuterWidth(display, width);
-        const int32_t outerHeight = OuterHeight(display, height);
-        newX = ResolveDisplayX(x, outerWidth, area);
-        newY = ResolveDisplayY(y, outerHeight, area);
-        if (!HasShape(picture) && DisplayFitsScreen(newX, newY, outerWidth, outerHeight) == 0) {
-            return SizeError(width, height);
-        }
-    }
-    // Layers that show the picture keep its old pixels; everything the resize needs is made
-    // before the picture changes.
-    if (int code = DetachBGPic(L, picture)) return code;
-    WorkBitmaps fresh;
-    if (int code = NewWorkBitmaps(display, width, height, &fresh)) return code;
-    if (int code = ResizeBGPicForDisplay(L, picture, width, height, smooth)) return code;
-    InstallWorkBitmaps(display, picture, &fresh);
-    s.width = width, s.height = height;
-    s.x = newX, s.y = newY;
-    int code = 0;
-    if (noRedraw == 0 && WindowIsOpen(display->window)) {
-        if (HasShape(picture)) {
-            code = ReopenWindow(L, display);
-        } else {
-            qvPlatformDisplay* window = display->window;
-            // The user's resize keeps the window where the user left it.
-            const int32_t boxX = scriptResize != 0 ? s.x : window->x;
-            const int32_t boxY = scriptResize != 0 ? s.y : window->y;
-            code = ChangeDisplayWindowBox(window, boxX, boxY, width, height);
-            MakeRegions(&s);
-            RefreshTitleGadgets(window);
-            if (code == 0) ShowInWindow(L, display);
-        }
-    }
-    ResetCursorFor(display, picture->width);
-    if (s.autoscale != 0 || s.layerScaling != 0) UpdateVideoPositions(L, display);
-    return code;
-}
-
-int PrepareInitialDisplaySize(qvVmState*, qvDisplay* display) {
-    return AllocDisplayBuffers(display, display->settings.picture, 1);
-}
-
 int ApplyDisplayAttributes(qvVmState* L, int t, qvDisplay* display, int noRefresh) {
     qvDisplaySettings& live = display->settings;
     const qvDisplaySettings old = live;
-    qvDisplaySettings work = live;
-    work.width = old.picture->width, work.height = old.picture->height;
-    work.picture = nullptr;
-    ParsedOptions parsed;
-    if (int code = ParseDisplayOptions(L, t, &work, false, display, &parsed)) return code;
-    qvBGPic* picture = parsed.picture;
-    work.picture = picture != nullptr ? picture : old.picture;
+    AttributeChange change;
+    if (int code = ReadAttributes(L, t, display, &change)) return code;
+    if (ScalingSwitchedOff(live, change.work)) {
+        // Back at the picture's size while the mode is still on (layers at scale 1.0, no
+        // scaled shape), then the table is read for the display as it is now.
+        const qvBGPic* shown = live.picture;
+        if (int code = ResizeDisplay(L, display, live.x, live.y, shown->width, shown->height, 0,
+                                     live.smoothScale, 1)) {
+            return code;
+        }
+        change = {};
+        if (int code = ReadAttributes(L, t, display, &change)) return code;
+    }
+    qvDisplaySettings& work = change.work;
+    qvBGPic* picture = change.picture;
+    const bool scaled = ScalingActive(work);
+    const bool rescale = scaled && ScalingChanged(old, work);
+    const int32_t logicalWidth = work.width, logicalHeight = work.height;
+    const bool logicalChanged = picture == nullptr && (logicalWidth != old.picture->width ||
+                                                       logicalHeight != old.picture->height);
+    // The window's size: a scaled display keeps its own unless the scale size changes.
+    work.width = !scaled ? logicalWidth : rescale ? work.scaleWidth : old.width;
+    work.height = !scaled ? logicalHeight : rescale ? work.scaleHeight : old.height;
     const bool sizeChanged = work.width != old.width || work.height != old.height;
-    const bool scaleChanged =
-        work.scaleWidth != old.scaleWidth || work.scaleHeight != old.scaleHeight;
     if (work.x == kPositionNotGiven) work.x = sizeChanged ? gfx::CENTER : old.x;
     if (work.y == kPositionNotGiven) work.y = sizeChanged ? gfx::CENTER : old.y;
     const bool windowed = WindowIsOpen(display->window);
+    // A window that a failed change left at another size follows too.
+    const bool windowSizeDiffers =
+        windowed && (display->window->framebuffer->width != work.width ||
+                     display->window->framebuffer->height != work.height);
     const uint32_t changedFlags = old.flags ^ work.flags;
     const bool reshaped =
         (picture != nullptr || sizeChanged) && (HasShape(old.picture) || HasShape(work.picture));
     const bool reopen = windowed && ((changedFlags & kReopenFlags) != 0 || reshaped);
-    const bool resizeWindow = windowed && !reopen && sizeChanged;
+    const bool resizeWindow = windowed && !reopen && (sizeChanged || windowSizeDiffers);
     if (picture != nullptr) {
         // Everything that can fail comes before the picture changes.
         WorkBitmaps fresh;
@@ -645,18 +650,30 @@ int ApplyDisplayAttributes(qvVmState* L, int t, qvDisplay* display, int noRefres
             if (int code = PlaceWindow(display, &work)) return code;
         }
         if (int code = SwitchPicture(L, display, picture, &fresh)) return code;
-    } else if (sizeChanged || scaleChanged) {
-        if (int code = ResizeDisplay(L, display, work.x, work.y, work.width, work.height, 1,
-                                     work.smoothScale, 1)) {
-            return code;
+        if (scaled) {
+            if (int code = ScaleForWindow(L, display, work)) return code;
         }
-        // The resize resolved the position and a size kept in proportion.
-        work.x = live.x, work.y = live.y;
-        work.width = live.width, work.height = live.height;
+    } else {
+        if (rescale) {
+            if (int code = ScaleForWindow(L, display, work)) return code;
+        }
+        if (logicalChanged) {
+            const bool unscaled = !ScalingActive(live);
+            if (int code = ResizeDisplay(L, display, work.x, work.y, logicalWidth, logicalHeight, 1,
+                                         work.smoothScale, 1)) {
+                return code;
+            }
+            // Without scaling the resize resolved the position and a size kept in proportion.
+            if (unscaled) {
+                work.x = live.x, work.y = live.y;
+                work.width = live.width, work.height = live.height;
+            }
+        }
         if (resizeWindow) {
             if (int code = PlaceWindow(display, &work)) return code;
         }
     }
+    if (scaled) TakeScaledArea(live, &work);
     live = work;
     // Only a display with a window goes on.
     if (!windowed) {
@@ -669,7 +686,7 @@ int ApplyDisplayAttributes(qvVmState* L, int t, qvDisplay* display, int noRefres
         if ((changedFlags & kFlagBorderless) != 0 && live.x == old.x && live.y == old.y) {
             KeepInnerArea(display, live.flags);
         }
-        code = ReopenWindow(L, display);
+        code = ReopenDisplayWindow(L, display);
     } else {
         if (!resizeWindow && (live.x != old.x || live.y != old.y)) {
             ResolvePosition(display, &live);
@@ -677,7 +694,7 @@ int ApplyDisplayAttributes(qvVmState* L, int t, qvDisplay* display, int noRefres
         }
         if (resizeWindow || !SameRegions(old.dragRegions, live.dragRegions) ||
             !SameRegions(old.sizeRegions, live.sizeRegions)) {
-            MakeRegions(&live);
+            MakeDisplayRegions(&live);
             RefreshTitleGadgets(window);
         }
         if (std::strcmp(old.title, live.title) != 0) SetDisplayWindowTitle(window, live.title);

@@ -59,14 +59,19 @@ int OpenDisplayEx(qvVmState* L, qvDisplay* display, int activate);
 // display's picture (or its double buffer).
 int MakeCurrentDisplay(qvVmState* L, qvDisplay* display);
 
-// Resizes the display to width x height at (x, y): the picture is rescaled to the new size
-// (layers that show it keep the old pixels), the work bitmaps are made anew, and unless
-// noRedraw the window follows and shows it. scriptResize 1: a script asked (the position is
-// resolved and the size must fit the screen: ERR_DISPLAYSIZE "%dx%d"); 0: the user resized
-// the window. 0 or an error code, with the display as it was.
+// Resizes the display (layers that show its picture keep the old pixels first).
+// scriptResize 1, a script asked for width x height at (x, y): the picture's size changes;
+// without a scaling mode the window follows (the position is resolved and the size must fit
+// the screen: ERR_DISPLAYSIZE "%dx%d"), with one the window keeps its size and shows the
+// picture at the new scale. scriptResize 0, the window is width x height (the user resized
+// it, or the display is being fitted): without a scaling mode the picture takes that size;
+// with one the picture is shown at the window's size, letterboxed with "keepproportions".
+// Unless noRedraw the window follows and shows the picture. 0 or an error code; an error
+// before anything changed leaves the display as it was.
 int ResizeDisplay(qvVmState* L, qvDisplay* display, int32_t x, int32_t y, int32_t width,
                   int32_t height, int scriptResize, int smooth, int noRedraw);
-// Start-up sizing: the work bitmaps of the display's picture.
+// Start-up sizing: the work bitmaps of the display's picture and, with a scaling mode, the
+// scaled window ("fitscale": the whole screen area less the frame).
 int PrepareInitialDisplaySize(qvVmState* L, qvDisplay* display);
 // SetDisplayAttributes and DisplayBGPic: option table t applied to the display, switching its
 // picture, resizing, moving, retitling or reopening its window as needed, then redrawing
@@ -82,6 +87,63 @@ ScreenArea DisplayScreenArea(const qvDisplay* display);
 int32_t ResolveDisplayX(int32_t x, int32_t outerWidth, const ScreenArea& area);
 int32_t ResolveDisplayY(int32_t y, int32_t outerHeight, const ScreenArea& area);
 
+// --- Scaling ---
+
+// A scaling mode is on and the scale size is set: the window shows the picture at the scale
+// size.
+bool ScalingActive(const qvDisplaySettings& s);
+
+// Where a picture of pictureWidth x pictureHeight is shown in a window of width x height:
+// the scale size and the letterbox strips (left, top, right, bottom).
+struct ScaledArea {
+    int32_t width, height;
+    int32_t letterbox[4];
+};
+// keepProportions: the largest size of the picture's proportions that fits (each side at
+// least 1), centred between strips; otherwise the whole window.
+ScaledArea FitScaledArea(int32_t pictureWidth, int32_t pictureHeight, int32_t width, int32_t height,
+                         bool keepProportions);
+
+// A position in the window's inner area in the display's coordinates: (window position -
+// (left strip, top strip)) / scale factor. Events and MouseX/MouseY truncate it (toward
+// zero), the buttons' hit test floors it, so a position on the left or top strip lies left
+// of or above column or row 0. Nothing is clamped.
+struct LogicalPoint {
+    double x, y;
+};
+LogicalPoint WindowToLogical(const qvDisplay* display, int32_t x, int32_t y);
+
+// Layer scaling: the picture's shown set made from its base set at the display's scale size
+// (the scaled set itself when that is the picture's size), the scale factors set, with
+// reallocate the work bitmaps made at that size, then the picture's layers rebuilt for the
+// display. 0 or an error code; an error before the layers leaves the picture as it was.
+int RebuildDisplayBuffers(qvVmState* L, qvDisplay* display, qvBGPic* picture, int reallocate);
+// The picture fitted to the display's scaling: with layer scaling the factors (and the shown
+// set when it lacks the scale size, RebuildDisplayBuffers without reallocating); with
+// autoscale the factors and, when they are not both 1 and the picture has a mask or an alpha
+// channel, those scaled to the scale size into *mask and *alpha (new; none otherwise) for the
+// window's shape; otherwise factors of 1.0. 0 or an error code.
+int AutoScaleBGPic(qvVmState* L, qvDisplay* display, qvBGPic* picture, qvPlaneBitMap** mask,
+                   qvPlaneBitMap** alpha);
+// The window's scaled shape freed.
+void FreeScaledShape(qvDisplay* display);
+// The picture's shown set becomes its scaled set at its logical size again (a layer-scaled
+// display no longer shows it); shown parts of its own are freed.
+void UnscaleShownSet(qvBGPic* picture);
+
+// --- Shared by the engine's files ---
+
+// ERR_DISPLAYSIZE with the text "WIDTHxHEIGHT".
+int DisplaySizeError(int32_t width, int32_t height);
+// The default drag and size regions when none were given; given ones scaled to the window
+// while the display scales; every region cut to the window.
+void MakeDisplayRegions(qvDisplaySettings* s);
+// Closes the window and opens it with the display's settings; a failure leaves it closed.
+int ReopenDisplayWindow(qvVmState* L, qvDisplay* display);
+// The text cursor of a display whose picture changed size; the saved one while drawing is
+// redirected.
+void ResetDisplayCursor(qvDisplay* display, int32_t width);
+
 // --- Fitting a picture to a display ---
 
 // The two work bitmaps of a display, made before anything changes.
@@ -93,12 +155,12 @@ struct WorkBitmaps {
 // used again). 0, or ERR_MEM with none made.
 int NewWorkBitmaps(const qvDisplay* display, int32_t width, int32_t height, WorkBitmaps* out);
 // The new bitmaps (if any) become the display's, the old ones freed; the display bitmap
-// becomes a copy of the picture's shown bitmap.
+// becomes a copy of the picture's shown bitmap (with autoscale the composition bitmap too).
 void InstallWorkBitmaps(qvDisplay* display, const qvBGPic* picture, WorkBitmaps* bitmaps);
 
 // With reallocate, the display bitmap and the composition bitmap are made at the picture's
 // shown size (kept when they have it); the picture's shown bitmap is copied into the display
-// bitmap. 0 or ERR_MEM with the old bitmaps kept.
+// bitmap (with autoscale the composition bitmap too). 0 or ERR_MEM with the old bitmaps kept.
 int AllocDisplayBuffers(qvDisplay* display, const qvBGPic* picture, int reallocate);
 // The picture rescaled from its base set to width x height (KEEPASPRAT keeps its aspect):
 // 0 or an error code with the picture unchanged.
@@ -118,9 +180,12 @@ void RedrawPicture(qvVmState* L, const qvDisplay* display, const qvBGPic* pictur
                    qvDisplayBitMap* dest, int32_t x, int32_t y, int32_t width, int32_t height,
                    int flags);
 // DisplayBGPic: shows the picture on the current display at (x, y) (kPositionNotGiven: kept
-// at the same size, else centred; KEEPPOSITION: kept). Grabbing the old picture for a
-// transition is not available (ERR_WRONGUSAGE). 0 or an error code.
-int DisplayBGPicEx(qvVmState* L, qvObjectId id, int32_t x, int32_t y, int grab);
+// at the same size, else centred; KEEPPOSITION: kept). With grab (a transition): the old
+// picture as composed, at the size the new one is shown at unless the window autoscales, is
+// put back into the window, and new copies of the new and the old image go to *newImage and
+// *oldImage, the caller's to free. 0 or an error code.
+int DisplayBGPicEx(qvVmState* L, qvObjectId id, int32_t x, int32_t y, int grab,
+                   qvDisplayBitMap** newImage, qvDisplayBitMap** oldImage);
 
 }  // namespace qv::scene
 

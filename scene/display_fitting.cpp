@@ -5,6 +5,8 @@
 #include "gfx/blit_frontends.h"
 #include "gfx/blit_host.h"
 #include "gfx/library/neighbours.h"
+#include "gfx/scale.h"
+#include "gfx/transform.h"
 #include "platform/linux/debug_output.h"
 #include "runtime/arguments.h"
 #include "runtime/errors.h"
@@ -23,6 +25,29 @@ bool HasSize(const qvDisplayBitMap* bitmap, int32_t width, int32_t height) {
 
 bool HasLayersOrSprites(const qvBGPic* picture) {
     return !IsListEmpty(&picture->layers) || picture->sprites != nullptr;
+}
+
+// The picture as shown into the display bitmap, and into the composition bitmap that an
+// autoscaled window shows whole.
+void CopyShownPicture(qvDisplay* display, const qvBGPic* picture) {
+    const int32_t width = picture->shownWidth, height = picture->shownHeight;
+    BltBitMap(picture->shown.bitmap, 0, 0, display->displayBitmap, 0, 0, width, height);
+    if (ScalingActive(display->settings) && display->settings.autoscale != 0) {
+        BltBitMap(picture->shown.bitmap, 0, 0, display->compositionBitmap, 0, 0, width, height);
+    }
+}
+
+// A copy of the display's picture as composed (layers and sprites included).
+int CopyComposed(qvVmState* L, qvDisplay* display, OwnedBitMap* out) {
+    qvBGPic* picture = display->settings.picture;
+    qvDisplayBitMap* composed = GetDisplayBGPicBitmap(L, display, picture);
+    qvDisplayBitMap* copy = nullptr;
+    if (int code = CopyBitmapArea(composed, nullptr, nullptr, 0, 0, picture->shownWidth,
+                                  picture->shownHeight, 0, &copy, nullptr, nullptr)) {
+        return code;
+    }
+    out->reset(copy);
+    return 0;
 }
 
 }  // namespace
@@ -44,14 +69,12 @@ void InstallWorkBitmaps(qvDisplay* display, const qvBGPic* picture, WorkBitmaps*
         display->displayBitmap = bitmaps->display.release();
         display->compositionBitmap = bitmaps->composition.release();
     }
-    BltBitMap(picture->shown.bitmap, 0, 0, display->displayBitmap, 0, 0, picture->shownWidth,
-              picture->shownHeight);
+    CopyShownPicture(display, picture);
 }
 
 int AllocDisplayBuffers(qvDisplay* display, const qvBGPic* picture, int reallocate) {
     if (reallocate == 0) {
-        BltBitMap(picture->shown.bitmap, 0, 0, display->displayBitmap, 0, 0, picture->shownWidth,
-                  picture->shownHeight);
+        CopyShownPicture(display, picture);
         return 0;
     }
     WorkBitmaps fresh;
@@ -121,7 +144,8 @@ void RedrawPicture(qvVmState*, const qvDisplay* display, const qvBGPic* picture,
     BltBitMap(background, x, y, dest, x, y, width, height);
 }
 
-int DisplayBGPicEx(qvVmState* L, qvObjectId id, int32_t x, int32_t y, int grab) {
+int DisplayBGPicEx(qvVmState* L, qvObjectId id, int32_t x, int32_t y, int grab,
+                   qvDisplayBitMap** newImage, qvDisplayBitMap** oldImage) {
     qvDisplay* display = Displays().current;
     if (display == nullptr) {
         SetErrorNumber(0);
@@ -130,8 +154,10 @@ int DisplayBGPicEx(qvVmState* L, qvObjectId id, int32_t x, int32_t y, int grab) 
     qvBGPic* picture = nullptr;
     if (int code = GetBGPic(L, id, &picture, 0)) return code;
     if (gfx::Neighbour().VideoDumpRecording() && HasShape(picture)) return ERR_VIDRECTRANS;
-    // The transitions that grab the old picture come with scaled displays.
-    if (grab != 0) return ERR_WRONGUSAGE;
+    OwnedBitMap old;
+    if (grab != 0) {
+        if (int code = CopyComposed(L, display, &old)) return code;
+    }
     VmNewTable(L);
     SetTableFieldId(L, "bgpic", &id);
     if (x != KEEPPOSITION) SetTableFieldInt(L, "x", x);
@@ -139,7 +165,26 @@ int DisplayBGPicEx(qvVmState* L, qvObjectId id, int32_t x, int32_t y, int grab) 
     const int t = VmGetTop(L);
     const int code = ApplyDisplayAttributes(L, t, display, 0);
     VmSetTop(L, t - 1);
-    return code;
+    if (code != 0 || grab == 0) return code;
+    OwnedBitMap fresh;
+    if (int copied = CopyComposed(L, display, &fresh)) return copied;
+    // The old image at the size the new picture is shown at, unless the window scales both.
+    const qvDisplaySettings& s = display->settings;
+    const bool autoscaled = s.autoscale != 0 && ScalingActive(s);
+    if (!autoscaled && (old->width != fresh->width || old->height != fresh->height)) {
+        qvDisplayBitMap* scaled = nullptr;
+        if (int scaling = ScaleBitmap(old.get(), nullptr, nullptr, 0, 0, nullptr, old->width,
+                                      old->height, fresh->width, fresh->height, s.smoothScale,
+                                      &scaled, nullptr, nullptr)) {
+            return scaling;
+        }
+        old.reset(scaled);
+    }
+    // The transition starts from the old image in the window.
+    BltToDisplay(old.get(), 0, 0, display, 0, 0, old->width, old->height, QV_REFRESH_AUTOSCALE);
+    *newImage = fresh.release();
+    *oldImage = old.release();
+    return 0;
 }
 
 }  // namespace qv::scene
@@ -149,5 +194,5 @@ int DisplayBGPic(qvVmState* L) {
     const qvObjectId id = GetObjectIdArg(L, 1);
     int32_t x = 0, y = 0;
     qv::scene::GetXYOptions(L, 2, &x, &y);
-    return qv::scene::DisplayBGPicEx(L, id, x, y, 0);
+    return qv::scene::DisplayBGPicEx(L, id, x, y, 0, nullptr, nullptr);
 }

@@ -1,6 +1,7 @@
 #include "scene/display_hosts.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "gfx/blit_frontends.h"
 #include "gfx/graphics_state.h"
@@ -12,6 +13,7 @@
 #include "scene/bgpic.h"
 #include "scene/display.h"
 #include "scene/display_engine.h"
+#include "scene/display_modes.h"
 
 namespace qv::scene {
 namespace {
@@ -44,6 +46,7 @@ public:
         view.bufferWord = display->doubleBufferPending;
         view.autoscale = s.autoscale != 0;
         view.autoscaleWidth = s.scaleWidth, view.autoscaleHeight = s.scaleHeight;
+        view.outputX = s.letterbox[0], view.outputY = s.letterbox[1];
         if (s.picture != nullptr) {
             view.pictureWidth = s.picture->shownWidth;
             view.pictureHeight = s.picture->shownHeight;
@@ -128,13 +131,20 @@ public:
         return display != nullptr ? display->settings.picture : nullptr;
     }
 
+    // The rectangle is the picture's; a layer-scaled display shows it at its scale.
     void RefreshRect(qvVmState* L, int32_t x, int32_t y, int32_t width, int32_t height) override {
         qvDisplay* display = Displays().current;
         if (display == nullptr) return;
         const qvBGPic* picture = display->settings.picture;
-        const int64_t left = std::max(x, 0), top = std::max(y, 0);
-        const int64_t right = std::min<int64_t>(int64_t(x) + width, picture->shownWidth);
-        const int64_t bottom = std::min<int64_t>(int64_t(y) + height, picture->shownHeight);
+        const qvDisplaySettings& s = display->settings;
+        const bool scaled = s.layerScaling != 0 && ScalingActive(s);
+        const double sx = scaled ? s.scaleX : 1.0, sy = scaled ? s.scaleY : 1.0;
+        const auto left = int64_t(std::max(std::floor(x * sx), 0.0));
+        const auto top = int64_t(std::max(std::floor(y * sy), 0.0));
+        const int64_t right =
+            std::min<int64_t>(int64_t(std::ceil((double(x) + width) * sx)), picture->shownWidth);
+        const int64_t bottom =
+            std::min<int64_t>(int64_t(std::ceil((double(y) + height) * sy)), picture->shownHeight);
         if (right <= left || bottom <= top) return;
         const auto rx = int32_t(left), ry = int32_t(top);
         const auto rw = int32_t(right - left), rh = int32_t(bottom - top);
@@ -184,8 +194,11 @@ public:
         display->state = iconified ? DISPSTATE_MINIMIZED : DISPSTATE_OPEN;
         display->activateOnOpen = iconified ? 0 : 1;
     }
-    // Switching to full screen comes with the run-time's own screen.
-    void RequestModeSwitch(qvDisplay*) override {}
+    // Alt+Enter: between windows and the own screen. A failure leaves what the switch reached
+    // (the script learns of the switch by the event that follows).
+    void RequestModeSwitch(qvDisplay* display) override {
+        ToggleDisplayMode(Displays().L, display);
+    }
     void ForgetInput(qvVmState* L) override {
         if (qvDisplay* display = Displays().current) ResetDisplayInput(L, display);
     }

@@ -29,6 +29,7 @@
 #include "scene/display.h"
 #include "scene/display_engine.h"
 #include "scene/display_hosts.h"
+#include "scene/display_modes.h"
 
 namespace qv::scene {
 namespace {
@@ -37,17 +38,9 @@ namespace {
 constexpr uint32_t kEventHideWindow = 9;
 constexpr uint32_t kEventShowWindow = 10;
 constexpr int32_t kMaxTitle = 255;
-
-// Start-up display modes.
-enum : int {
-    kModeDefault = 0,
-    kModeWindowed = 1,
-    kModeBestFit = 2,
-    kModeAsk = 3,
-    kModeManual = 4,
-};
-
-FullScreenStartup fullScreenStartup = nullptr;
+// The modes of ChangeDisplayMode (DISPMODE_WINDOWED, DISPMODE_FULLSCREEN).
+constexpr int32_t kModeWindowed = 1;
+constexpr int32_t kModeFullScreen = 2;
 
 bool Recording() {
     return gfx::Neighbour().VideoDumpRecording();
@@ -263,6 +256,17 @@ int ActivateDisplay(qvVmState* L) {
     return 0;
 }
 
+int ChangeDisplayMode(qvVmState* L) {
+    CheckArgCount(L, 1, 3);
+    if (Recording()) return ERR_WRONGCMDRECVIDEO;
+    const int32_t mode = GetOptIntArg(L, 1, nullptr);
+    if (mode == kModeWindowed) return ChangeDisplayModeEx(L, 0, 0, 0);
+    if (mode != kModeFullScreen) return ERR_WRONGUSAGE;
+    const int32_t width = GetOptIntArg(L, 2, nullptr), height = GetOptIntArg(L, 3, nullptr);
+    if (width < 1 || height < 1) return ERR_WRONGUSAGE;
+    return ChangeDisplayModeEx(L, 1, width, height);
+}
+
 struct BlockFree {
     void operator()(void* block) const { FreeMemBlock(block); }
 };
@@ -289,7 +293,7 @@ int GetDisplayModes(qvVmState* L) {
     return 1;
 }
 
-// In the published order; ChangeDisplayMode joins with the run-time's own screen.
+// In the published order.
 constexpr qvCommandEntry kDisplayCommands[] = {
     {"ChangeDisplaySize", ChangeDisplaySize},
     {"SetTitle", SetTitle},
@@ -303,6 +307,7 @@ constexpr qvCommandEntry kDisplayCommands[] = {
     {"CloseDisplay", CloseDisplay},
     {"SelectDisplay", SelectDisplay},
     {"ActivateDisplay", ActivateDisplay},
+    {"ChangeDisplayMode", ChangeDisplayMode},
     {"GetDisplayModes", GetDisplayModes},
     {nullptr, nullptr},
 };
@@ -311,8 +316,8 @@ constexpr qvConstant kDisplayConstants[] = {
     {"DISPSTATE_OPEN", nullptr, DISPSTATE_OPEN},
     {"DISPSTATE_CLOSED", nullptr, DISPSTATE_CLOSED},
     {"DISPSTATE_MINIMIZED", nullptr, DISPSTATE_MINIMIZED},
-    {"DISPMODE_FULLSCREEN", nullptr, 2},
-    {"DISPMODE_WINDOWED", nullptr, 1},
+    {"DISPMODE_FULLSCREEN", nullptr, kModeFullScreen},
+    {"DISPMODE_WINDOWED", nullptr, kModeWindowed},
     {"SCALEMODE_NONE", nullptr, 0},
     {"SCALEMODE_AUTO", nullptr, 1},
     {"SCALEMODE_LAYER", nullptr, 2},
@@ -364,37 +369,6 @@ ObjectScene objectScene;
 
 // --- Start-up ---
 
-// Mode 3: the user chooses.
-int AskDisplayMode(const qvDisplay* first) {
-    const int answer =
-        ShowMessageRequester(first->settings.title, "Please select desired display mode!",
-                             "Full screen (best fit)|Windowed|Full screen (manual select)", 0);
-    switch (answer) {
-        case 1:
-            return kModeBestFit;
-        case 0:
-            return kModeManual;
-        default:
-            return kModeWindowed;
-    }
-}
-
-// The screen the displays open on: windows on the desktop, or what full-screen start-up makes.
-int PrepareScreen(qvVmState* L, qvScriptHeader* header, const qvDisplay* first) {
-    int mode = header != nullptr ? int(header->display.displayMode) : kModeDefault;
-    if (mode == kModeAsk) mode = AskDisplayMode(first);
-    const bool windowed = mode == kModeDefault || mode == kModeWindowed;
-    const bool desktop = header != nullptr && header->wholeScreenFirstDisplay != 0;
-    const bool backfill = header != nullptr && header->display.backfill.mode != 0;
-    if (windowed && !desktop && !backfill) return 0;
-    if (fullScreenStartup != nullptr) return fullScreenStartup(L, header, mode);
-    WriteDebugText(
-        "Full-screen modes, the desktop display and backfills are not available: "
-        "display mode %d opens windows.\n",
-        mode);
-    return 0;
-}
-
 int ConvertPreloadedObjects(qvVmState* L) {
     if (int code = RebuildBrushes(L, false)) return code;
     if (int code = RebuildBGPics(L)) return code;
@@ -402,10 +376,6 @@ int ConvertPreloadedObjects(qvVmState* L) {
 }
 
 }  // namespace
-
-void SetFullScreenStartup(FullScreenStartup startup) {
-    fullScreenStartup = startup;
-}
 
 }  // namespace qv::scene
 
@@ -435,15 +405,22 @@ void CloseDisplayLibrary(qvVmState* L) {
 int OpenFirstDisplay(qvVmState* L, qvScriptHeader* header, qvStartupOptions*) {
     qvDisplay* first = nullptr;
     if (int code = FindDisplay({1, nullptr}, &first)) return code;
-    if (int code = PrepareScreen(L, header, first)) return code;
+    StartupScreen screen{};
+    if (int code = PrepareStartupScreen(header, first, &screen)) return code;
     PrintLoadingMessage("Preparing display", nullptr, 1);
     if (int code = ConvertPreloadedObjects(L)) return code;
     qv::Runtime().displayOpen = 1;
+    if (screen.backfill.mode != 0) {
+        if (int code = CreateBackfillDisplay(L, screen.backfill)) return code;
+    }
     PrintLoadingDone();
     if (qv::Runtime().quiet == 0 && !Recording()) qv::WriteConsole("And Action!\n");
     CloseDebugConsole();
     const qvAttrSet quiet[] = {{QV_ATTR_QUIET, 1}, {QV_ATTR_END, 0}};
     SetGlobalAttrs(L, quiet);
+    if (screen.desktop) {
+        if (int code = ShowDesktopInDisplay(first)) return code;
+    }
     for (qvDisplay* d = FirstDisplay(); d != nullptr; d = NextDisplay(d)) {
         if (int code = PrepareInitialDisplaySize(L, d)) return code;
     }

@@ -17,15 +17,6 @@ void CloseDisplayLibrary(qvVmState* L);
 // screen's format ("Preparing display... done", then "And Action!" unless quiet or recording),
 // sizes every display and opens those without "hidden"; the first one with "active" becomes
 // current, else display 1 (which must exist: ERR_FINDDISPLAY). The display mode of the
-// applet's header chooses the window or the full screen; mode 3 asks the user. 0 or an error.
+// applet's header chooses the windows or the full screen (mode 3 asks the user) with the
+// backfill behind them; display 1 may show the desktop. 0 or an error.
 int OpenFirstDisplay(qvVmState* L, qvScriptHeader* header, qvStartupOptions* options);
-
-namespace qv::scene {
-
-// What full-screen start-up needs of the run-time's own screen: called for the modes other
-// than windowed, for the desktop shown in display 1 and for a backfill; until it is
-// installed those open windowed and a debug line says so. 0 or an error code.
-using FullScreenStartup = int (*)(qvVmState* L, qvScriptHeader* header, int mode);
-void SetFullScreenStartup(FullScreenStartup startup);
-
-}  // namespace qv::scene

@@ -51,6 +51,7 @@ for target in "${targets[@]}"; do
     dict=()
     case "$target" in
         fuzz_chunk_*) dict=(-dict=tests/fuzz/chunk.dict) ;;
+        fuzz_text_tags) dict=(-dict=tests/fuzz/text_tags.dict) ;;
     esac
     case "$target" in
         fuzz_chunk_run) seeds=$run_seeds ;;
@@ -68,6 +69,7 @@ for target in "${targets[@]}"; do
         fuzz_draw_tags) seeds=tests/objects/fuzz_regressions/draw_tags ;;
         fuzz_font_files) seeds=tests/objects/text/fuzz_regressions ;;
         fuzz_shape_geometry) seeds=tests/objects/fuzz_regressions/shape_geometry ;;
+        fuzz_text_tags) seeds=tests/objects/text/fuzz_regressions/tags ;;
         *) seeds= ;;
     esac
     echo "== $target for ${seconds}s"

@@ -25,6 +25,7 @@ packages=(
     fonts-amiga libcairo2-dev libstb-dev  # the built-in font's source, the text peers and oracle
     xvfb x11-apps xdotool  # the X server, screenshots and input of the sdl back end's tests
     python3-fonttools fonts-dejavu-core  # the font scan's oracle and test faces
+    libpango1.0-dev  # the peer of the text layout benchmarks
 )
 
 missing=()

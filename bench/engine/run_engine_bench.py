@@ -5,7 +5,9 @@ scripts/bench_report.py started. A checksum mismatch writes FAIL as the ratio.
 
 Each side reports the median of five timed runs; both are run three times, alternating, and
 the median of those is kept, so that a burst of load on a shared machine moves one figure
-less.
+less. Both sides run on the same processor (the highest-numbered one this runner may use):
+left to the scheduler, a run that migrates between busy processors took up to half as long
+again.
 
 Usage: run_engine_bench.py BUILD_DIR TSV"""
 import os
@@ -50,7 +52,14 @@ def run(command, cwd=None, env=None):
     return fields.get("checksum", ""), float(fields["seconds"])
 
 
+def pin_to_one_processor():
+    """Runs this process and the sides it starts on one processor, where Linux allows it."""
+    if hasattr(os, "sched_setaffinity"):
+        os.sched_setaffinity(0, {max(os.sched_getaffinity(0))})
+
+
 def main(build_dir, tsv_path):
+    pin_to_one_processor()
     root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
     qvbench = os.path.join(build_dir, "bin", "qvbench")
     python = "/usr/bin/python3" if os.path.exists("/usr/bin/python3") else "python3"

@@ -82,6 +82,22 @@ int ErrorText(qvVmState* L) {
     return 1;
 }
 
+// Logs "@where N", N being the current line of the level below it as the debug interface
+// reports it: the script function that called it, or whose operation called it as a
+// metamethod or iterator. Returns nothing (nil where a result is wanted).
+int Where(qvVmState* L) {
+    qvDebugRecord ar{};
+    int line = -1;
+    if (VmGetStack(L, 1, &ar) != 0 && VmGetInfo(L, "l", &ar) != 0) line = ar.currentline;
+    Log(L, "@where " + std::to_string(line));
+    return 0;
+}
+
+int Globals(qvVmState* L) {
+    VmPushValue(L, VM_GLOBALSINDEX);
+    return 1;
+}
+
 int Abort(qvVmState* L) {
     Context(L).host->Engine().AbortFlag().store(1);
     return 0;
@@ -146,6 +162,8 @@ constexpr qvCommandEntry kCommands[] = {
     {"newuserdata", NewUserdata},
     {"jumplabel", JumpLabel},
     {"rejumplabel", RejumpLabel},
+    {"where", Where},
+    {"globals", Globals},
     {nullptr, nullptr},
 };
 

@@ -7,6 +7,7 @@
 #include "objects/fonts/font_lookup.h"
 #include "objects/fonts/font_scan.h"
 #include "objects/text/font_cache.h"
+#include "objects/text/layout.h"
 #include "objects/text/text_commands.h"
 #include "platform/linux/blocks.h"
 #include "runtime/exports.h"
@@ -136,6 +137,7 @@ void FreeAllTextObjects(qvVmState* L) {
     FreeFontObjects(L);
     FreeFontCache();
     FreeFontSearchPaths();
+    FreeWordWrapTable();
     CloseAllFonts();
     defaults.font = nullptr;
 }

@@ -12,23 +12,21 @@
 namespace qv {
 namespace {
 
-static_assert(std::atomic<uint32_t>::is_always_lock_free, "set from a signal handler");
-
-std::atomic<std::atomic<uint32_t>*> interruptTarget{nullptr};
+std::atomic<AbortFlag*> interruptTarget{nullptr};
 std::atomic<bool> ctrlCQuits{true};
 std::atomic<bool> leftMouseQuits{false};
 std::atomic<bool> escapeQuits{false};
 std::string startupDetail;
 
 void OnInterrupt(int) {
-    std::atomic<uint32_t>* flag = interruptTarget.load();
+    AbortFlag* flag = interruptTarget.load();
     if (flag != nullptr && ctrlCQuits.load()) flag->store(1);
 }
 
 // A request to end the program (kill, a closed terminal) ends the run as Ctrl-C does, through
 // the shutdown that deletes what the run made, whatever option 8 says.
 void OnTerminate(int) {
-    if (std::atomic<uint32_t>* flag = interruptTarget.load()) flag->store(1);
+    if (AbortFlag* flag = interruptTarget.load()) flag->store(1);
 }
 
 // The signals that end a run, their handlers and what was there before.
@@ -58,7 +56,7 @@ void Install(StopSignal& s) {
 
 }  // namespace
 
-void SetInterruptTarget(std::atomic<uint32_t>* flag) {
+void SetInterruptTarget(AbortFlag* flag) {
     interruptTarget.store(flag);
 }
 

@@ -1,9 +1,10 @@
 // Start-up and shutdown of the platform layer and the running program's own path.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
+
+#include "platform/linux/abort_flag.h"
 
 struct qvVmState;
 
@@ -28,7 +29,7 @@ int GetProgramPath(char* out, size_t size);
 namespace qv {
 
 // The flag that Ctrl-C sets; nullptr: none.
-void SetInterruptTarget(std::atomic<uint32_t>* flag);
+void SetInterruptTarget(AbortFlag* flag);
 // Run-time option 8: whether Ctrl-C ends the program (on at start-up).
 void SetCtrlCQuits(bool on);
 // Run-time options 9 and 10: whether a held left mouse button or the Escape key ends the

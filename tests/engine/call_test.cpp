@@ -157,11 +157,11 @@ TEST_F(Calls, NativeRecursionStopsAt200NestedCalls) {
 // run-time's error path may.
 class CallingHost : public qv::EngineHost {
 public:
-    std::atomic<uint32_t> abort{0};
+    qv::AbortFlag abort;
     bool armed = false;
     int calls = 0;
 
-    std::atomic<uint32_t>& AbortFlag() override { return abort; }
+    qv::AbortFlag& AbortFlag() override { return abort; }
     uint32_t LastError() const override { return 0; }
     void SetLastError(uint32_t) override {}
     void SetErrorLine(int32_t) override {}

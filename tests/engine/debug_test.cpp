@@ -199,6 +199,65 @@ TEST_F(Debug, LocalsAreReadAndWrittenButInternalOnesKeepTheirValues) {
     EXPECT_EQ(VmToNumber(L, -1), 8);
 }
 
+// What a hook is told and what it reads of the running instruction through the debug
+// interface: event, the line it is given, the line VmGetInfo reports for level 0.
+struct HookSeen {
+    int event, given, read;
+};
+std::vector<HookSeen> hookSeen;
+
+void RecordHookLines(qvVmState* L, qvDebugRecord* ar, int*) {
+    qvDebugRecord level{};
+    int read = -2;
+    if (VmGetStack(L, 0, &level) != 0 && VmGetInfo(L, "l", &level) != 0) read = level.currentline;
+    hookSeen.push_back({ar->event, ar->currentline, read});
+}
+
+// Line and count hooks read the instruction about to run: the position is published for
+// them, also inside a function entered without leaving the interpreter.
+TEST_F(Debug, HooksReadTheLineOfTheInstructionAboutToRun) {
+    const char* listing = R"(.function main
+.function f line=20
+.line 21
+    LOADK r0 1
+.line 22
+    RETURN r0 2
+.end
+.line 1
+    LOADK r0 0
+.line 2
+    LOADK r1 1
+    ADD r0 r0 r1
+.line 3
+    CLOSURE r1 f
+.line 4
+    CALL r1 1 2
+.line 5
+    RETURN r0 1
+.end
+)";
+    hookSeen.clear();
+    VmSetHook(L, RecordHookLines, VM_MASKCOUNT, 1);
+    ASSERT_EQ(Run(listing), 0);
+    std::vector<int> lines;
+    for (const HookSeen& seen : hookSeen) {
+        EXPECT_EQ(seen.event, VM_HOOKCOUNT);
+        lines.push_back(seen.read);
+    }
+    EXPECT_EQ(lines, (std::vector<int>{1, 2, 2, 3, 4, 21, 22, 5}));
+
+    hookSeen.clear();
+    VmSetHook(L, RecordHookLines, VM_MASKLINE, 0);
+    ASSERT_EQ(Run(listing), 0);
+    lines.clear();
+    for (const HookSeen& seen : hookSeen) {
+        EXPECT_EQ(seen.event, VM_HOOKLINE);
+        EXPECT_EQ(seen.read, seen.given);
+        lines.push_back(seen.given);
+    }
+    EXPECT_EQ(lines, (std::vector<int>{2, 3, 4, 21, 22, 5}));
+}
+
 TEST(ChunkId, ShortSourceNames) {
     const std::string hundred(100, 'x');
     struct Row {

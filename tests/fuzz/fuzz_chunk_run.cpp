@@ -38,16 +38,16 @@ constexpr size_t kMemoryCap = 256u << 20;
 // end a loop inside one, and the tortures make deep recursion slow; 200 ms of processor time
 // then set the abort flag, as Ctrl-C would.
 constexpr suseconds_t kWatchdogMicroseconds = 200000;
-std::atomic<std::atomic<uint32_t>*> watchedAbortFlag{nullptr};
+std::atomic<qv::AbortFlag*> watchedAbortFlag{nullptr};
 
 void OnWatchdog(int) {
-    std::atomic<uint32_t>* flag = watchedAbortFlag.load();
-    if (flag != nullptr) flag->store(1, std::memory_order_relaxed);
+    qv::AbortFlag* flag = watchedAbortFlag.load();
+    if (flag != nullptr) flag->store(1);
 }
 
 class Watchdog {
 public:
-    explicit Watchdog(std::atomic<uint32_t>& abortFlag) {
+    explicit Watchdog(qv::AbortFlag& abortFlag) {
         watchedAbortFlag = &abortFlag;
         std::signal(SIGVTALRM, OnWatchdog);
         Arm(kWatchdogMicroseconds);

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "gfx/blit_frontends.h"
@@ -231,6 +232,122 @@ TEST(BltAlphaChannel, PaintsEveryFormatLikeTheBlend) {
                 ASSERT_EQ(Pixel(dest, x, y), want)
                     << "format " << format << " at " << x << "," << y;
             }
+        }
+    }
+}
+
+TEST(BltAlphaChannel, ModeTwoCombinesTheSecondPlaneInEveryFormat) {
+    std::mt19937 random(13);
+    for (uint32_t format = 0; format < QV_FMT_COUNT; ++format) {
+        GuardedBitMap dest(37, 3, format), before(37, 3, format);
+        GuardedPlane coverage(37, 3, 8), second(37, 3, 8), secondBefore(37, 3, 8);
+        Randomise(dest, random), AlphaRuns(coverage, random), AlphaRuns(second, random);
+        before.rows().CopyFrom(dest.rows());
+        for (int32_t y = 0; y < 3; ++y) {
+            for (int32_t x = 0; x < 37; ++x) secondBefore.Byte(x, y) = second.Byte(x, y);
+        }
+        const uint32_t colour = 0x3C9AE1, opacity = 200;
+        BltAlphaChannel(coverage.get(), 0, 0, dest.get(), 0, 0, 37, 3, colour, 2, second.get(),
+                        opacity, nullptr, 0, nullptr);
+        const uint32_t pixel = RGBToPixelFormat(colour, format);
+        for (int32_t y = 0; y < 3; ++y) {
+            for (int32_t x = 0; x < 37; ++x) {
+                const int32_t c = coverage.Byte(x, y), p = secondBefore.Byte(x, y);
+                const uint32_t old = Pixel(before, x, y);
+                uint32_t want = old, plane = uint32_t(p);
+                if (c != 0) {
+                    plane = uint32_t(p == 0 ? c : ((c - p) * c >> 8) + p) * opacity / 255;
+                    want = c == 255 || p == 0 ? pixel : NaiveBlend(format, pixel, old, c);
+                }
+                ASSERT_EQ(Pixel(dest, x, y), want)
+                    << "format " << format << " at " << x << "," << y;
+                ASSERT_EQ(second.Byte(x, y), plane)
+                    << "format " << format << " at " << x << "," << y;
+            }
+        }
+    }
+}
+
+// Coverage rows of a glyph's pitch whose last row ends the buffer, so that a read past the
+// block is a sanitizer error.
+class TightCoverage {
+public:
+    TightCoverage(int32_t width, int32_t height, int32_t pitch)
+        : bytes_(size_t(pitch) * (height - 1) + size_t(width)),
+          plane_{width, height, pitch, 8, kPlaneWrapped, bytes_.data()} {}
+    qvPlaneBitMap* get() { return &plane_; }
+    uint8_t& Byte(int32_t x, int32_t y) { return bytes_[size_t(y) * plane_.bytesPerRow + x]; }
+
+private:
+    std::vector<uint8_t> bytes_;
+    qvPlaneBitMap plane_;
+};
+
+// Paints the colour in mode 1 through the whole coverage at (x, y) of a copy of `before`
+// and expects each pixel of the block by the formula and every other pixel unchanged.
+void ExpectPaintedByTheFormula(TightCoverage& coverage, GuardedBitMap& dest, GuardedBitMap& before,
+                               int32_t x, int32_t y, uint32_t colour, const std::string& what) {
+    const qvPlaneBitMap& plane = *coverage.get();
+    const qvDisplayBitMap& bitmap = *dest.get();
+    dest.rows().CopyFrom(before.rows());
+    BltAlphaChannel(coverage.get(), 0, 0, dest.get(), x, y, plane.width, plane.height, colour, 1,
+                    nullptr, 0, nullptr, 0, nullptr);
+    const uint32_t pixel = RGBToPixelFormat(colour, bitmap.format);
+    for (int32_t j = 0; j < bitmap.height; ++j) {
+        for (int32_t i = 0; i < bitmap.width; ++i) {
+            const bool inside = i >= x && i < x + plane.width && j >= y && j < y + plane.height;
+            const uint32_t c = inside ? coverage.Byte(i - x, j - y) : 0, old = Pixel(before, i, j);
+            const uint32_t want = c == 0     ? old
+                                  : c == 255 ? pixel
+                                             : NaiveBlend(bitmap.format, pixel, old, c);
+            ASSERT_EQ(Pixel(dest, i, j), want) << what << " at " << i << "," << j;
+        }
+    }
+    ASSERT_TRUE(dest.rows().GuardsIntact() && dest.rows().PaddingIntact()) << what;
+}
+
+// Glyph-sized blocks take their own rows in 32-bit formats: every width up to past the
+// widest of them, at every alignment of the destination, with runs of 0, 255 and partial
+// coverage that straddle the steps.
+TEST(BltAlphaChannel, GlyphSizedBlocksPaintLikeTheFormulaAtEveryWidthAndAlignment) {
+    std::mt19937 random(13);
+    for (uint32_t format = QV_FMT_A8R8G8B8; format < QV_FMT_COUNT; ++format) {
+        for (int32_t width = 1; width <= 72; ++width) {
+            for (int32_t x = 0; x < 8; ++x) {
+                TightCoverage coverage(width, 3, width + 5);
+                for (int32_t j = 0; j < 3; ++j) {
+                    for (int32_t i = 0; i < width;) {
+                        uint32_t run = 1 + random() % 11, kind = random() % 3;
+                        for (; run > 0 && i < width; --run, ++i) {
+                            coverage.Byte(i, j) = uint8_t(kind == 0   ? 0
+                                                          : kind == 1 ? 255
+                                                                      : 1 + random() % 254);
+                        }
+                    }
+                }
+                GuardedBitMap dest(x + width + 1, 5, format, 0),
+                    before(x + width + 1, 5, format, 0);
+                Randomise(before, random);
+                ExpectPaintedByTheFormula(coverage, dest, before, x, 1, random() & 0xFFFFFF,
+                                          "format " + std::to_string(format) + " width " +
+                                              std::to_string(width) + " x " + std::to_string(x));
+            }
+        }
+    }
+}
+
+// Every coverage value over random pixels, in a block as wide as the glyph rows go.
+TEST(BltAlphaChannel, GlyphSizedBlocksPaintEveryCoverageValueByTheFormula) {
+    std::mt19937 random(14);
+    for (uint32_t format = QV_FMT_A8R8G8B8; format < QV_FMT_COUNT; ++format) {
+        for (uint32_t colour : {0x000000u, 0xFFFFFFu, 0x2060C0u, 0xFE0180u}) {
+            TightCoverage coverage(64, 4, 64);
+            for (int32_t k = 0; k < 256; ++k) coverage.Byte(k % 64, k / 64) = uint8_t(k);
+            GuardedBitMap dest(66, 6, format), before(66, 6, format);
+            Randomise(before, random);
+            ExpectPaintedByTheFormula(
+                coverage, dest, before, 1, 1, colour,
+                "format " + std::to_string(format) + " colour " + std::to_string(colour));
         }
     }
 }

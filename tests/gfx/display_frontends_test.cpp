@@ -158,6 +158,38 @@ TEST(BltToDisplay, DrawsUnscaledUnlessTheAutoscaleSizeDiffers) {
     EXPECT_EQ(ReadBitMapPixel(display.framebuffer.get(), 7, 0), 0u);
 }
 
+// Both copies start where the picture starts in the window, after the letterbox strips.
+TEST(BltToDisplay, PlacesBothCopiesAtTheOutputOffset) {
+    BitMapPtr bitmap = qv::test::Filled(2, 1, 0xF80000);
+    PlotPixel(bitmap.get(), 1, 0, 0x00F800);
+    struct Case {
+        bool autoscale;
+        int32_t dx;
+        std::vector<uint32_t> row;  // the window's row 1, columns 0 to 7
+    };
+    const Case cases[] = {
+        // Scaled 2x into 4 x 2 at (3, 1): the source position is not used.
+        {true, 0, {0, 0, 0, 0xF80000, 0xF80000, 0x00F800, 0x00F800, 0}},
+        // Unscaled at dx + 3.
+        {false, 1, {0, 0, 0, 0, 0xF80000, 0x00F800, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.autoscale);
+        TestDisplay display;
+        display.host.view.autoscale = c.autoscale;
+        display.host.view.autoscaleWidth = 4, display.host.view.autoscaleHeight = 2;
+        display.host.view.outputX = 3, display.host.view.outputY = 1;
+        BltToDisplay(bitmap.get(), 0, 0, display.host.Display(), c.dx, 0, 2, 1,
+                     QV_REFRESH_AUTOSCALE);
+        std::vector<uint32_t> row;
+        for (int32_t x = 0; x < 8; ++x)
+            row.push_back(ReadBitMapPixel(display.framebuffer.get(), x, 1));
+        EXPECT_EQ(row, c.row);
+        EXPECT_EQ(ReadBitMapPixel(display.framebuffer.get(), 3, 0), 0u);
+        EXPECT_EQ(ReadBitMapPixel(display.framebuffer.get(), 3, 2), c.autoscale ? 0xF80000u : 0u);
+    }
+}
+
 TEST(RefreshDisplay, RecomposesOrFlipsAndRedrawsTheVideos) {
     for (bool doubleBuffered : {false, true}) {
         TestDisplay display;

@@ -20,7 +20,7 @@ TEST(Interrupt, SetsTheAbortFlagWhileCtrlCQuits) {
     mine.sa_handler = [](int) { ++previousHandlerCalls; };
     sigemptyset(&mine.sa_mask);
     ASSERT_EQ(sigaction(SIGINT, &mine, &previous), 0);
-    std::atomic<uint32_t> flag{0};
+    AbortFlag flag;
     SetInterruptTarget(&flag);
     ASSERT_EQ(PlatformStartup(), 0);
 

@@ -518,6 +518,11 @@ TEST_F(ScriptCalls, ArgumentKinds) {
     EXPECT_EQ(seen.number, 12);
     EXPECT_EQ(seen.id.handle, &record);
     EXPECT_EQ(VmGetTop(L), 0);
+    // A value of the caller's stack, such as an option table, is passed as it is.
+    VmNewTable(L);
+    ASSERT_EQ(CallScriptFunction(L, "kinds", 0, 2, QV_CALLARG_VALUE, 1, QV_CALLARG_INT, 7), 0);
+    EXPECT_EQ(seen.text, "tn");
+    EXPECT_EQ(VmGetTop(L), 1);
 }
 
 TEST_F(ScriptCalls, ErrorsComeBackAsCodes) {

@@ -116,6 +116,17 @@ private:
     size_t logStart_ = 0;
 };
 
+// A picture whose shown pixels all differ from their neighbours.
+inline qvBGPic* Patterned(qvBGPic* picture) {
+    qvDisplayBitMap* bitmap = picture->shown.bitmap;
+    for (int32_t y = 0; y < bitmap->height; ++y) {
+        for (int32_t x = 0; x < bitmap->width; ++x) {
+            PlotPixel(bitmap, x, y, uint32_t(x * 0x0B0503 + y * 0x030B07 + (x ^ y) * 0x010101));
+        }
+    }
+    return picture;
+}
+
 // The pixels of the window's framebuffer as 0xRRGGBB words, row by row.
 inline std::vector<uint32_t> WindowPixels(const qvDisplay* display) {
     return Pixels(display->window->framebuffer);

@@ -9,17 +9,6 @@ namespace {
 
 using DisplayPixels = DisplayFixture;
 
-// A picture of the size whose pixels all differ from their neighbours.
-qvBGPic* Patterned(qvBGPic* picture) {
-    qvDisplayBitMap* bitmap = picture->shown.bitmap;
-    for (int32_t y = 0; y < bitmap->height; ++y) {
-        for (int32_t x = 0; x < bitmap->width; ++x) {
-            PlotPixel(bitmap, x, y, uint32_t(x * 0x0B0503 + y * 0x030B07 + (x ^ y) * 0x010101));
-        }
-    }
-    return picture;
-}
-
 TEST_F(DisplayPixels, TheWindowShowsThePictureAfterOpeningAndDisplayBGPic) {
     ASSERT_EQ(Call("CreateBGPic", {Num(1), Num(37), Num(21)}).code, 0);
     Patterned(Find(1));

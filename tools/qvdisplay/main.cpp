@@ -1,10 +1,13 @@
 // qvdisplay [--x X] [--y Y] [--width W] [--height H] [--color RGB] [--borderless] [--sizeable]
-//           [--frames N]
+//           [--scalemode M] [--scalewidth W] [--scaleheight H] [--keepproportions] [--frames N]
 // Makes display 1 with those options through the display library, opens it as start-up does
 // (QV_VIDEO chooses the back end, as for the player) and runs the input pump over it. Prints
 // "READY x y w h" (the inner rectangle on the desktop) once the window is shown, then
 // "EVENT type" for every queued event, with the display's size after a size event
-// ("EVENT 5 w h"). It ends on a close request, after N presents, or on SIGTERM.
+// ("EVENT 5 w h") and the position in the display's coordinates, truncated, and the button
+// state after a mouse button event ("EVENT 1 x y down"). It ends on a close request, after N
+// presents, or on SIGTERM.
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +27,7 @@
 #include "scene/bgpic.h"
 #include "scene/bgpic_library.h"
 #include "scene/display.h"
+#include "scene/display_engine.h"
 #include "scene/display_hosts.h"
 #include "scene/display_library.h"
 #include "scene/scene_neighbours.h"
@@ -49,7 +53,7 @@ struct Options {
 bool ParseArguments(int argc, char** argv, Options* o) {
     for (int i = 1; i < argc; ++i) {
         const std::string name = argv[i];
-        if (name == "--borderless" || name == "--sizeable") {
+        if (name == "--borderless" || name == "--sizeable" || name == "--keepproportions") {
             o->fields.emplace_back(name.substr(2), 1);
             continue;
         }
@@ -59,7 +63,8 @@ bool ParseArguments(int argc, char** argv, Options* o) {
         const long number = std::strtol(value, &end, 0);
         if (*value == '\0' || *end != '\0' || number < -32768 || number > 0xFFFFFF) return false;
         if (name == "--x" || name == "--y" || name == "--width" || name == "--height" ||
-            name == "--color") {
+            name == "--color" || name == "--scalemode" || name == "--scalewidth" ||
+            name == "--scaleheight") {
             o->fields.emplace_back(name.substr(2), number);
         } else if (name == "--frames" && number > 0) {
             o->frames = number;
@@ -99,6 +104,10 @@ int CreateFirst(qvVmState* L) {
     return 0;
 }
 
+bool IsMouseButton(uint32_t type) {
+    return type == QV_EVENT_LEFTMOUSE || type == QV_EVENT_RIGHTMOUSE || type == QV_EVENT_MIDMOUSE;
+}
+
 // Prints and removes the queued events; true after a close request.
 bool PrintEvents(const qvDisplay* display) {
     bool closed = false;
@@ -107,6 +116,11 @@ bool PrintEvents(const qvDisplay* display) {
         if (e.type == QV_EVENT_SIZEWINDOW) {
             std::printf("EVENT %u %d %d\n", e.type, display->settings.width,
                         display->settings.height);
+        } else if (IsMouseButton(e.type)) {
+            const qv::scene::LogicalPoint p =
+                qv::scene::WindowToLogical(display, int32_t(e.x), int32_t(e.y));
+            std::printf("EVENT %u %d %d %u\n", e.type, int32_t(std::trunc(p.x)),
+                        int32_t(std::trunc(p.y)), e.down);
         } else {
             std::printf("EVENT %u\n", e.type);
         }
@@ -148,7 +162,8 @@ int main(int argc, char** argv) {
     if (!ParseArguments(argc, argv, &options)) {
         return Fail(
             "usage: qvdisplay [--x X] [--y Y] [--width W] [--height H] [--color RGB] "
-            "[--borderless] [--sizeable] [--frames N]");
+            "[--borderless] [--sizeable] [--scalemode M] [--scalewidth W] [--scaleheight H] "
+            "[--keepproportions] [--frames N]");
     }
     std::signal(SIGTERM, [](int) { terminated = 1; });
     std::string detail;

@@ -7,8 +7,15 @@
 //   --extent TEXT          "width height minx miny maxx maxy"
 //   --render TEXT --out F  with --plane 8 (PGM 0-255), --plane 1 (PGM 0/255) or
 //                          --colour 0xRRGGBB (PPM, the text in the colour onto black)
+//   --layout TEXT          one line "x y length style colour text" per run of the laid-out
+//                          text (tags on), with --wrap W, --align left|center|right,
+//                          --tags 0|1, --replay N,N,... (the word-break table to replay),
+//                          --edge, --shadow (the text defaults' edge and shadow),
+//                          --colour 0xAARRGGBB; with --out F the rendered block is written
+//                          as PAM with alpha (the mask as 0/255, or the alpha plane)
 // and --style N (default 16, anti-aliased; --plane sets or clears it), --utf8,
-// --scale SX,SY. Exit status 0, or 1 with the error code on standard error.
+// --scale SX,SY. Tags may name the drawing colours ("#RED"). Exit status 0, or 1 with the
+// error code on standard error.
 //
 //   qvtext --list          the fonts a scan finds, as GetAvailableFonts lists them: one line
 //                          "full name|family|weight|slant|bitmap|sizes" (sizes "5,7") each
@@ -22,11 +29,15 @@
 #include <vector>
 
 #include "engine/error_codes.h"
+#include "objects/draw/draw_library.h"
 #include "objects/fonts/bitmap_font.h"
 #include "objects/fonts/font.h"
 #include "objects/fonts/font_scan.h"
 #include "objects/fonts/truetype.h"
+#include "objects/text/glyph_render.h"
+#include "objects/text/layout.h"
 #include "platform/linux/bitmap.h"
+#include "runtime/runtime_host.h"
 
 namespace {
 
@@ -40,6 +51,8 @@ struct Options {
     bool utf8 = false;
     bool info = false;
     bool list = false;
+    bool edge = false;
+    bool shadow = false;
     bool Has(const std::string& key) const { return values.count(key) != 0; }
     const std::string& Get(const std::string& key) const { return values.at(key); }
 };
@@ -53,6 +66,10 @@ bool ParseOptions(int argc, char** argv, Options* options) {
             options->info = true;
         } else if (arg == "--list") {
             options->list = true;
+        } else if (arg == "--edge") {
+            options->edge = true;
+        } else if (arg == "--shadow") {
+            options->shadow = true;
         } else if (arg.rfind("--", 0) == 0 && i + 1 < argc) {
             options->values[arg] = argv[++i];
         } else {
@@ -158,6 +175,96 @@ int Render(qvFont* font, const Options& options, uint32_t style) {
     return WritePicture(options.Get("--out"), magic, width, height, bytes) ? 0 : ERR_MEM;
 }
 
+// The PAM of a rendered block: its pixels, and the mask as 0/255 or the alpha plane.
+int WriteBlock(const std::string& path, const qvGlyphResult& block) {
+    std::vector<uint8_t> bytes;
+    for (int32_t py = 0; py < block.height; ++py) {
+        for (int32_t px = 0; px < block.width; ++px) {
+            const uint32_t rgb = ReadBitMapPixel(block.bitmap, px, py);
+            const uint8_t alpha = block.alpha != nullptr
+                                      ? block.alpha->plane[py * block.alpha->bytesPerRow + px]
+                                      : uint8_t(ReadBitMapPixel(block.mask, px, py) * 255);
+            bytes.insert(bytes.end(), {uint8_t(rgb >> 16), uint8_t(rgb >> 8), uint8_t(rgb), alpha});
+        }
+    }
+    FILE* out = std::fopen(path.c_str(), "wb");
+    if (out == nullptr) return ERR_WRITEFILE;
+    std::fprintf(out, "P7\nWIDTH %d\nHEIGHT %d\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n",
+                 block.width, block.height);
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+    return std::fclose(out) == 0 && ok ? 0 : ERR_WRITEFILE;
+}
+
+std::vector<int32_t> ParseNumbers(const std::string& text) {
+    std::vector<int32_t> numbers;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find(',', at);
+        if (end == std::string::npos) end = text.size();
+        numbers.push_back(std::atoi(text.substr(at, end - at).c_str()));
+        at = end + 1;
+    }
+    return numbers;
+}
+
+int32_t Alignment(const Options& options) {
+    const std::string align = options.Has("--align") ? options.Get("--align") : "left";
+    return align == "center" ? qv::gfx::CENTER : align == "right" ? qv::gfx::RIGHT : qv::gfx::LEFT;
+}
+
+// Lays out (and with --out renders) the text in an engine that knows the drawing colours.
+int Layout(qvFont* font, const Options& options, uint32_t style) {
+    std::string text = options.Get("--layout");
+    std::vector<int32_t> replay;
+    if (options.Has("--replay")) replay = ParseNumbers(options.Get("--replay"));
+    const uint32_t colour =
+        options.Has("--colour")
+            ? uint32_t(std::strtoul(options.Get("--colour").c_str(), nullptr, 0))
+            : 0xFFFFFF;
+    qvTextRender record{};
+    record.style = {
+        style | (options.edge ? QV_STYLE_EDGE : 0u) | (options.shadow ? QV_STYLE_SHADOW : 0u),
+        colour,
+        0x000000,
+        0x0093DD,
+        4,
+        3,
+        2,
+        font};
+    record.text = text.data();
+    record.encoding = options.utf8 ? 1 : 0;
+    if (!replay.empty()) {
+        record.wordBreaks = replay.data();
+        record.wordBreakCount = int32_t(replay.size());
+    }
+    qv::text::LayoutOptions layout;
+    layout.wrapWidth = options.Has("--wrap") ? std::atoi(options.Get("--wrap").c_str()) : 0;
+    layout.alignment = Alignment(options);
+    layout.tagsOff = options.Has("--tags") && options.Get("--tags") == "0";
+    qvVmState* L = VmOpen();
+    if (L == nullptr) return ERR_MEM;
+    qv::InstallRuntimeHost(L);
+    std::vector<qvConstant> constants(qv::draw::DrawConstants().begin(),
+                                      qv::draw::DrawConstants().end());
+    constants.push_back({nullptr, nullptr, 0});
+    RegisterConstants(L, constants.data(), 0);
+    qv::text::TextLayout laidOut;
+    int error = laidOut.Run(L, &record, layout);
+    for (const qvTextRun* run = laidOut.runs(); error == 0 && run != nullptr; run = run->next) {
+        std::printf("%d %d %d %u 0x%08X %.*s\n", run->x, run->y, run->length, run->style.styleFlags,
+                    run->style.colour, run->length, run->text);
+    }
+    if (error == 0 && options.Has("--out")) {
+        qvGlyphResult block{};
+        error = RenderGlyphs(&record, 0, layout.wrapWidth, (style & QV_STYLE_ANTIALIAS) != 0,
+                             layout.alignment, false, laidOut.runs(), &block);
+        if (error == 0) error = WriteBlock(options.Get("--out"), block);
+        FreeGlyphResult(&block);
+    }
+    if (record.wordBreaks == replay.data()) record.wordBreaks = nullptr;
+    VmClose(L);
+    return error;
+}
+
 int Run(const Options& options) {
     qvFont* font = nullptr;
     if (int error = OpenFont(options, &font)) return error;
@@ -184,6 +291,8 @@ int Run(const Options& options) {
         qvTextExtent e{};
         FontTextExtent(font, text.data(), int32_t(text.size()), style, options.utf8, &e);
         std::printf("%d %d %d %d %d %d\n", e.width, e.height, e.minX, e.minY, e.maxX, e.maxY);
+    } else if (options.Has("--layout")) {
+        result = Layout(font, options, style);
     } else if (options.Has("--render") && options.Has("--out")) {
         result = Render(font, options, style);
     }
@@ -201,6 +310,9 @@ int main(int argc, char** argv) {
                      "              [--style N] [--utf8] [--scale SX,SY]\n"
                      "              --info | --extent TEXT | --render TEXT --out FILE\n"
                      "              [--plane 8|1 | --colour 0xRRGGBB]\n"
+                     "              | --layout TEXT [--wrap W] [--align left|center|right]\n"
+                     "                [--tags 0|1] [--replay N,N,...] [--edge] [--shadow]\n"
+                     "                [--colour 0xAARRGGBB] [--out FILE]\n"
                      "       qvtext --list\n"
                      "       with [--fonts-dir DIR]\n");
         return 2;

@@ -144,7 +144,9 @@ inline void RunSafeBlt(const BlitCase& c, BlitWorld& w) {
                  0,
                  c.displayWidth,
                  c.displayHeight,
-                 &w.window};
+                 &w.window,
+                 0,
+                 0};
     host.SetDisplayOpen(c.displayOpen);
     qv::gfx::GraphicsState& state = qv::gfx::Graphics();
     state.maskMode = c.maskMode, state.alphaIntensity = c.intensity;

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -110,6 +112,26 @@ inline OwnedBitMap BlackBitMap(int32_t width, int32_t height) {
     OwnedBitMap bitmap(AllocBitMapInFormat(width, height, QV_FMT_A8R8G8B8, false));
     RectFill(bitmap.get(), 0, 0, width, height, 0);
     return bitmap;
+}
+
+struct ToolRun {
+    int status;
+    std::string output;  // standard output and standard error
+};
+
+inline ToolRun RunCommand(const std::string& command) {
+    ToolRun run{-1, ""};
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (pipe == nullptr) return run;
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) run.output += buffer;
+    const int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+inline ToolRun QvText(const std::string& arguments) {
+    return RunCommand(std::string(QVTEXT_PATH) + " " + arguments);
 }
 
 // Calls attempt with the n-th allocation failing, for n = 1, 2, ... until an attempt makes

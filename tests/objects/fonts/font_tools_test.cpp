@@ -2,8 +2,6 @@
 // status, and an outline font turned into a bitmap font.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <string>
 
@@ -11,26 +9,6 @@
 
 namespace qv::testing {
 namespace {
-
-struct ToolRun {
-    int status;
-    std::string output;  // standard output and standard error
-};
-
-ToolRun RunCommand(const std::string& command) {
-    ToolRun run{-1, ""};
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) return run;
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) run.output += buffer;
-    const int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
-
-ToolRun QvText(const std::string& arguments) {
-    return RunCommand(std::string(QVTEXT_PATH) + " " + arguments);
-}
 
 using FontToolsTest = FontTest;
 

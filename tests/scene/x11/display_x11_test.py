@@ -8,6 +8,12 @@ CASE picture: an applet shows a picture of odd size, converted from a PPM by net
 borderless display at (0, 0); the screenshot of the window must equal the PPM.
 CASE resize: xdotool resizes a sizeable display that qvdisplay opens; the display must queue
 the size event with the new size and show its picture at that size.
+CASE autoscale: the applet's picture autoscaled 2x with letterbox strips in a borderless
+display at (0, 0); the screenshot must equal the picture doubled (nearest) between black strips.
+CASE fullscreen: the applet in full screen on an own screen of the root's size; the screenshot
+of the whole root must be black with the picture at its centre.
+CASE clicks: xdotool clicks on a letterbox strip and inside the picture of a 2x autoscaled
+qvdisplay; the events must carry the positions in the picture's coordinates, truncated.
 Without Xvfb, xwd, xdotool or pnmtopng the test is skipped (status 77), or fails under
 CI=true."""
 import os
@@ -21,15 +27,20 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import x11_test  # noqa: E402
 from x11_test import X11, Failure, Window, compare, pattern, write_ppm  # noqa: E402
 
-# Moves display 1 to (0, 0), says where its window is and waits until it is stopped.
-LISTING = """.function main
-.source nil
-.line 1
-    GETGLOBAL r0 "movedisplay"
+MOVE = """    GETGLOBAL r0 "movedisplay"
     LOADK r1 0
     LOADK r2 0
     CALL r0 3 1
-    GETGLOBAL r0 "debugprint"
+"""
+
+
+def listing(width, height, move=True):
+    """Moves display 1 to (0, 0) (unless not asked), says where its window is (READY 0 0 width
+    height) and waits until it is stopped."""
+    return """.function main
+.source nil
+.line 1
+%s    GETGLOBAL r0 "debugprint"
     LOADK r1 "READY 0 0 %d %d"
     CALL r0 2 1
 wait:
@@ -38,29 +49,85 @@ wait:
     JMP wait
     RETURN r0 1
 .end
-"""
+""" % (MOVE if move else "", width, height)
+
+
+def make_applet(tools, keep, case, width, height, listing):
+    """An applet showing a pattern picture of the size in a borderless display 1; the
+    pattern's RGB bytes and the applet's path."""
+    _, _, qvasm, qvmkapplet = tools
+    rgb = pattern(width, height)
+    ppm = os.path.join(keep, case + ".ppm")
+    write_ppm(ppm, width, height, rgb)
+    png = os.path.join(keep, case + ".png")
+    with open(png, "wb") as out:
+        subprocess.run(["pnmtopng", ppm], stdout=out, check=True)
+    source = os.path.join(keep, case + ".qvs")
+    with open(source, "w") as out:
+        out.write(listing)
+    chunk = os.path.join(keep, case + ".qvb")
+    subprocess.run([qvasm, "asm", source, "-o", chunk], check=True)
+    applet = os.path.join(keep, case + ".qva")
+    subprocess.run([qvmkapplet, "-o", applet, "--chunk", chunk, "--preload",
+                    "0:1:%s.png" % case, "--display", "1:%d:%d:Odd" % (width, height),
+                    "--flag", "borderless=1"], check=True)
+    return rgb, applet
 
 
 def run_picture(x11, tools, keep):
-    quorvella, _, qvasm, qvmkapplet = tools
     width, height = 37, 23
-    rgb = pattern(width, height)
-    ppm = os.path.join(keep, "display-picture.ppm")
-    write_ppm(ppm, width, height, rgb)
-    png = os.path.join(keep, "display-picture.png")
-    with open(png, "wb") as out:
-        subprocess.run(["pnmtopng", ppm], stdout=out, check=True)
-    listing = os.path.join(keep, "display-picture.qvs")
-    with open(listing, "w") as out:
-        out.write(LISTING % (width, height))
-    chunk = os.path.join(keep, "display-picture.qvb")
-    subprocess.run([qvasm, "asm", listing, "-o", chunk], check=True)
-    applet = os.path.join(keep, "display-picture.qva")
-    subprocess.run([qvmkapplet, "-o", applet, "--chunk", chunk, "--preload",
-                    "0:1:display-picture.png", "--display", "1:%d:%d:Odd" % (width, height),
-                    "--flag", "borderless=1"], check=True)
-    window = Window(x11, quorvella, [applet, "-QUIET"])
+    rgb, applet = make_applet(tools, keep, "display-picture", width, height,
+                              listing(width, height))
+    window = Window(x11, tools[0], [applet, "-QUIET"])
     compare(x11, window, rgb, "display-picture", keep)
+    return window
+
+
+def run_autoscale(x11, tools, keep):
+    """40 x 30 at 2x in a 100 x 60 window: strips of 10 at the sides."""
+    rgb, applet = make_applet(tools, keep, "display-autoscale", 40, 30, listing(100, 60))
+    window = Window(x11, tools[0], [applet, "-QUIET", "-AUTOSCALE", "-SCALEWIDTH", "100",
+                                    "-SCALEHEIGHT", "60", "-KEEPPROPORTIONS"])
+    golden = bytearray(100 * 60 * 3)
+    for y in range(60):
+        for x in range(10, 90):
+            at = ((y // 2) * 40 + (x - 10) // 2) * 3
+            golden[(y * 100 + x) * 3:(y * 100 + x) * 3 + 3] = rgb[at:at + 3]
+    compare(x11, window, bytes(golden), "display-autoscale", keep)
+    return window
+
+
+def run_fullscreen(x11, tools, keep):
+    width, height = 40, 30
+    screen_width, screen_height = x11_test.SCREEN
+    rgb, applet = make_applet(tools, keep, "display-fullscreen", width, height,
+                              listing(*x11_test.SCREEN, move=False))
+    window = Window(x11, tools[0], [applet, "-QUIET", "-FULLSCREEN", "-SCRWIDTH",
+                                    str(screen_width), "-SCRHEIGHT", str(screen_height)])
+    golden = bytearray(screen_width * screen_height * 3)
+    left, top = (screen_width - width) // 2, (screen_height - height) // 2
+    for y in range(height):
+        at = ((top + y) * screen_width + left) * 3
+        golden[at:at + width * 3] = rgb[y * width * 3:(y + 1) * width * 3]
+    compare(x11, window, bytes(golden), "display-fullscreen", keep)
+    return window
+
+
+def run_clicks(x11, tools, keep):
+    """A 40 x 30 display autoscaled 2x into 100 x 60 at (0, 0): strips of 10 at the sides."""
+    window = Window(x11, tools[1], ["--width", "40", "--height", "30", "--x", "0", "--y", "0",
+                                    "--borderless", "--scalemode", "1", "--scalewidth", "100",
+                                    "--scaleheight", "60", "--keepproportions"])
+    clicks = [((5, 3), "-2 1"),    # the left strip: left of column 0, truncated toward it
+              ((9, 40), "0 20"),   # the strip's last column: -0.5 truncates to column 0
+              ((31, 21), "10 10"),  # inside: (31 - 10) / 2
+              ((95, 59), "42 29")]  # the right strip lies beyond the last column
+    for (x, y), logical in clicks:
+        x11.xdotool("mousemove", str(x), str(y), "click", "1")
+        events = window.events(2)
+        expected = ["EVENT 1 %s 1" % logical, "EVENT 1 %s 0" % logical]
+        if events != expected:
+            raise Failure("the click at (%d, %d) gave %r, not %r" % (x, y, events, expected))
     return window
 
 
@@ -98,12 +165,11 @@ def main():
     os.makedirs(keep, exist_ok=True)
     try:
         with X11() as x11:
-            if case == "picture":
-                window = run_picture(x11, tools, keep)
-            elif case == "resize":
-                window = run_resize(x11, tools, keep)
-            else:
+            cases = {"picture": run_picture, "resize": run_resize, "autoscale": run_autoscale,
+                     "fullscreen": run_fullscreen, "clicks": run_clicks}
+            if case not in cases:
                 raise Failure("unknown case " + case)
+            window = cases[case](x11, tools, keep)
             status, err = window.finish()
             if status != 0:
                 raise Failure("the display ended with %d:\n%s" % (status, err))
