@@ -6,10 +6,12 @@
 #include "gfx/blit_frontends.h"
 #include "gfx/graphics_state.h"
 #include "gfx/library/neighbours.h"
+#include "gfx/library/object_types.h"
 #include "gfx/masks.h"
 #include "gfx/scale.h"
 #include "gfx/transform.h"
 #include "objects/brush.h"
+#include "objects/display_engine.h"
 #include "runtime/arguments.h"
 #include "runtime/attributes.h"
 #include "runtime/errors.h"
@@ -234,6 +236,30 @@ int PublishFilled(qvVmState* L, const NewPictureId& target, bool brush, int32_t 
 
 // --- Commands ---
 
+int DisplayBGPicPart(qvVmState* L) {
+    CheckArgCount(L, 5, 8);
+    qvDisplayBrushArgs args{};
+    args.kind = gfx::kTypeBGPicPart;
+    args.id = GetObjectIdArg(L, 1);  // -1: the picture the display shows
+    args.srcX = GetOptIntArg(L, 2, nullptr), args.srcY = GetOptIntArg(L, 3, nullptr);
+    args.width = GetOptIntArg(L, 4, nullptr), args.height = GetOptIntArg(L, 5, nullptr);
+    if (args.width < 1 || args.height < 1) return ERR_BADDIMENSIONS;
+    int noX = 0, noY = 0;
+    args.x = GetOptIntArg(L, 6, &noX), args.y = GetOptIntArg(L, 7, &noY);
+    if (noX != 0) args.x = args.srcX;
+    if (noY != 0) args.y = args.srcY;
+    // Last a flag, or a table of drawing tags whose "layers" asks for the part as shown.
+    if (VmType(L, 8) == VM_TTABLE) {
+        uint32_t layers = 0;
+        GetTableFieldBool(L, 8, "layers", &layers, nullptr);
+        args.wholePicture = layers != 0 ? 1 : 0;
+        args.tagArgIndex = 8;
+    } else {
+        args.wholePicture = GetOptIntArg(L, 8, nullptr) != 0 ? 1 : 0;
+    }
+    return DisplayBrushEx(L, args);
+}
+
 int CreateBGPic(qvVmState* L) {
     CheckArgCount(L, 3, 4);
     const NewPictureId target = ReadNewId(L, 1);
@@ -391,10 +417,11 @@ int CopyBGPic(qvVmState* L) {
     return FinishNewBGPic(L, target, copy);
 }
 
-// In the published order of the table; DisplayBGPicPart, SelectBGPic and EndSelect belong to
-// the display engine and the redirection code.
+// In the published order of the table; SelectBGPic and EndSelect join with output
+// redirection.
 constexpr qvCommandEntry kBGPicCommands[] = {
     {"DisplayBGPic", DisplayBGPic},
+    {"DisplayBGPicPart", DisplayBGPicPart},
     {"ScaleBGPic", ScaleBGPic},
     {"CreateGradientBGPic", CreateGradientBGPic},
     {"CreateRainbowBGPic", CreateGradientBGPic},

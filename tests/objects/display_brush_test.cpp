@@ -295,6 +295,54 @@ TEST_F(DisplayBrushTest, PictureParts) {
     EXPECT_EQ(DisplayBrushEx(L, args), ERR_FINDBGPIC);
 }
 
+// The command: the part goes to (dx, dy), by default where it lies; sizes below 1 and
+// missing pictures are refused.
+TEST_F(DisplayBrushTest, DisplayBGPicPartCommand) {
+    struct Case {
+        const char* name;
+        std::vector<Arg> args;
+        int code;
+        int32_t left, top, width, height;  // where blue lands
+    };
+    const Case cases[] = {
+        {"at its own place", {Num(5), Num(2), Num(3), Num(3), Num(2)}, 0, 2, 3, 3, 2},
+        {"moved", {Num(5), Num(0), Num(0), Num(2), Num(2), Num(5), Num(6)}, 0, 5, 6, 2, 2},
+        {"as shown, by flag",
+         {Num(5), Num(1), Num(1), Num(2), Num(1), Num(4), Num(4), Num(1)},
+         0,
+         4,
+         4,
+         2,
+         1},
+        {"as shown, by table",
+         {Num(5), Num(1), Num(1), Num(1), Num(2), Num(0), Num(0), Table({{Str("layers"), Num(1)}})},
+         0,
+         0,
+         0,
+         1,
+         2},
+        {"no width", {Num(5), Num(0), Num(0), Num(0), Num(2)}, ERR_BADDIMENSIONS, 0, 0, 0, 0},
+        {"no picture", {Num(6), Num(0), Num(0), Num(2), Num(2)}, ERR_FINDBGPIC, 0, 0, 0, 0},
+    };
+    SetExitOnError(false);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Open(8, 8);
+        ASSERT_EQ(Call("CreateBGPic", {Num(5), Num(8), Num(8), Num(kBlue)}).code, 0);
+        EXPECT_EQ(Call("DisplayBGPicPart", c.args).code, c.code);
+        for (int32_t y = 0; y < 8; ++y) {
+            for (int32_t x = 0; x < 8; ++x) {
+                const bool inside =
+                    x >= c.left && x < c.left + c.width && y >= c.top && y < c.top + c.height;
+                EXPECT_EQ(At(x, y), inside ? Stored(kBlue) : 0u) << x << "," << y;
+            }
+        }
+        CloseDisplayLibrary(L);
+        FreeAllBGPics(L);
+        ASSERT_EQ(RegisterDisplayLibrary(L), 0);
+    }
+}
+
 TEST_F(DisplayBrushTest, BrushesFromPicturesGradientsAndTextures) {
     Open(8, 6);
     ASSERT_EQ(Call("CreateBGPic", {Num(5), Num(4), Num(3), Num(kGreen)}).code, 0);
