@@ -1,5 +1,5 @@
-// Every listing in listings/ runs through the listing harness with the brush library, once
-// plainly and once with a collection at every check point.
+// Every listing in brush_library/listings/ runs through the listing harness with the brush library,
+// once plainly and once with a collection at every check point.
 #include "tests/objects/support/object_fixture.h"
 
 namespace qv::testing {
@@ -26,7 +26,7 @@ TEST_P(BrushListing, MeetsItsExpectations) {
     ExpectListingMet(GetParam());
 }
 
-QV_INSTANTIATE_LISTINGS(BrushListing, "tests/objects/listings");
+QV_INSTANTIATE_LISTINGS(BrushListing, "tests/objects/brush_library/listings");
 
 }  // namespace
 }  // namespace qv::testing
