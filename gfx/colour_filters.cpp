@@ -261,6 +261,9 @@ int GammaBitmap(qvDisplayBitMap* bitmap, int32_t width, int32_t height, double r
 int ContrastBitmap(qvDisplayBitMap* bitmap, int32_t width, int32_t height, int32_t increase,
                    int32_t count, const qvBitMapLock* lock) {
     if (count < 1) return 0;
+    // A script's count of 2^31 passes would keep the program busy for hours; no picture is
+    // asked for that many.
+    count = std::min(count, kMaxContrastPasses);
     return WithLock(bitmap, lock, [&](const qvBitMapLock& held) {
         qvFilterBlock block;
         if (!RectOf(held, 0, 0, width, height, &block)) return 0;

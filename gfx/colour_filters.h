@@ -32,7 +32,9 @@ int SolarizeBitmap(qvDisplayBitMap* bitmap, int32_t width, int32_t height, int32
 // channel becomes 0). Returns without locking when every gamma is 1.
 int GammaBitmap(qvDisplayBitMap* bitmap, int32_t width, int32_t height, double red, double green,
                 double blue);
-// count passes of the brightness curve, increasing or decreasing; none when count < 1.
+// count passes of the brightness curve, increasing or decreasing; none when count < 1, and at
+// most kMaxContrastPasses.
+inline constexpr int32_t kMaxContrastPasses = 4096;
 int ContrastBitmap(qvDisplayBitMap* bitmap, int32_t width, int32_t height, int32_t increase,
                    int32_t count, const qvBitMapLock* lock);
 // Sepia tone (threshold clamped to 0..255), then normalize and one increasing contrast pass.

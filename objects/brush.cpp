@@ -13,6 +13,7 @@
 #include "objects/scene_seam.h"
 #include "platform/linux/blocks.h"
 #include "platform/linux/lists.h"
+#include "runtime/arguments.h"
 #include "runtime/errors.h"
 
 namespace qv {
@@ -74,22 +75,6 @@ template <typename Plane>
 void Replace(Plane** slot, std::type_identity_t<Plane>* plane, void (*free)(Plane*)) {
     if (*slot != nullptr && *slot != plane) free(*slot);
     *slot = plane;
-}
-
-// A hardware brush keeps its mask or alpha plane in the bitmap's alpha bytes: which planes it
-// had is recorded, and each plane merged is freed.
-void MergePlanes(qvBrush* brush) {
-    brush->mergedPlanes =
-        (brush->mask != nullptr ? kMergedMask : 0) | (brush->alpha != nullptr ? kMergedAlpha : 0);
-    int maskMerged = 0, alphaMerged = 0;
-    MergeAlphaIntoBitMap(brush->bitmap, brush->mask, brush->alpha, &maskMerged, &alphaMerged);
-    if (maskMerged != 0) Replace(&brush->mask, nullptr, FreePlaneBitMap);
-    if (alphaMerged != 0) Replace(&brush->alpha, nullptr, FreePlaneBitMap);
-    if (maskMerged != 0 || alphaMerged != 0) SetRuntimeOption(brush->bitmap, 26, 1);
-}
-
-bool HardwareAllowed() {
-    return CompositingSupported(kCompositeHardwareBrush) != 0 && !ScreenFriendsVetoed();
 }
 
 // A copy of a hardware brush's bitmap in a new compositing bitmap; none when that cannot be
@@ -180,7 +165,7 @@ void Commit(qvBrush* brush, Conversion* done) {
     if (brush->type == kVectorBrush && brush->hardware != 0) brush->type = kBitmapBrush;
     // Only a vector brush renders from its source again.
     if (brush->type != kVectorBrush) ReleaseSource(brush);
-    if (brush->hardware != 0) MergePlanes(brush);
+    if (brush->hardware != 0) MergeHardwarePlanes(brush);
 }
 
 }  // namespace
@@ -191,6 +176,48 @@ qvObjectId AutomaticBrushId() {
 
 qvObjectHeader** BrushList() {
     return &brushes;
+}
+
+NewBrushId ReadNewBrushId(qvVmState* L, int idx) {
+    int wasNil = 0;
+    const auto number = static_cast<uint32_t>(GetOptIntArg(L, idx, &wasNil));
+    return {number, wasNil != 0};
+}
+
+int CheckBrushReplaceable(const NewBrushId& target) {
+    if (target.automatic) return 0;
+    const qvObjectId id{target.number, nullptr};
+    if (IsActiveOutputBrush(id)) return ERR_MODIFYABR;
+    const qvBrush* old = FindBrush(id, false);
+    return old != nullptr && old->lockCount != 0 ? ERR_LOCKEDOBJ : 0;
+}
+
+int PublishNewBrush(qvVmState* L, const NewBrushId& target, qvBrush* made) {
+    if (!target.automatic) {
+        if (const int code = FreeBrushById(L, {target.number, nullptr}, false)) {
+            FreeBrushById(L, {made->header.id, made->header.handle}, false);
+            return code;
+        }
+        made->header.id = target.number;
+        made->header.handle = nullptr;
+    }
+    return PushNewObjectHandle(L, made->header);
+}
+
+bool HardwareBrushesAllowed() {
+    return CompositingSupported(kCompositeHardwareBrush) != 0 && !ScreenFriendsVetoed();
+}
+
+// A hardware brush keeps its mask or alpha plane in the bitmap's alpha bytes: which planes it
+// had is recorded, and each plane merged is freed.
+void MergeHardwarePlanes(qvBrush* brush) {
+    brush->mergedPlanes =
+        (brush->mask != nullptr ? kMergedMask : 0) | (brush->alpha != nullptr ? kMergedAlpha : 0);
+    int maskMerged = 0, alphaMerged = 0;
+    MergeAlphaIntoBitMap(brush->bitmap, brush->mask, brush->alpha, &maskMerged, &alphaMerged);
+    if (maskMerged != 0) Replace(&brush->mask, nullptr, FreePlaneBitMap);
+    if (alphaMerged != 0) Replace(&brush->alpha, nullptr, FreePlaneBitMap);
+    if (maskMerged != 0 || alphaMerged != 0) SetRuntimeOption(brush->bitmap, 26, 1);
 }
 
 }  // namespace qv
@@ -240,7 +267,7 @@ int AddBrush(qvObjectId id, int32_t type, int32_t width, int32_t height, int32_t
 }
 
 int CopyBrushEx(qvVmState* L, const qvBrush* source, qvObjectId id, bool hardware, qvBrush** out) {
-    const bool hardwareCopy = hardware && HardwareAllowed();
+    const bool hardwareCopy = hardware && HardwareBrushesAllowed();
     gfx::NewPicture planes;
     if (hardwareCopy && source->hardware != 0) planes.bitmap.reset(CopyHardwareBitmap(source));
     if (!planes.bitmap) {
@@ -278,7 +305,7 @@ int CopyBrushEx(qvVmState* L, const qvBrush* source, qvObjectId id, bool hardwar
                 ReleaseSource(copy);
                 copy->type = kBitmapBrush;
             }
-            MergePlanes(copy);
+            MergeHardwarePlanes(copy);
         }
     }
     if (out != nullptr) *out = copy;

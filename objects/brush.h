@@ -56,6 +56,28 @@ qvObjectId AutomaticBrushId();
 // The head of the brush list, in creation order (RegisterObjectList takes it).
 qvObjectHeader** BrushList();
 
+// The id argument of a command that makes a brush: nil asks for an automatic id.
+struct NewBrushId {
+    uint32_t number;
+    bool automatic;
+};
+NewBrushId ReadNewBrushId(qvVmState* L, int idx);
+// Whether the brush of a numeric id may be replaced (checked before anything is made):
+// ERR_MODIFYABR for the current output brush, ERR_LOCKEDOBJ for a locked one, else 0.
+int CheckBrushReplaceable(const NewBrushId& target);
+// Gives a brush just made under an automatic id the command's id; a numeric id's old brush
+// goes (or becomes the orphan its layers show) only now that the new one is complete.
+// Results: the handle of an automatic id (1), else none (0); or the error of freeing the old
+// brush, with the new one freed.
+int PublishNewBrush(qvVmState* L, const NewBrushId& target, qvBrush* made);
+
+// Whether a hardware brush can be made: the back end composites and does not veto
+// screen-friend bitmaps.
+bool HardwareBrushesAllowed();
+// Makes a brush whose bitmap is a compositing bitmap a hardware brush: its mask or alpha
+// plane is merged into the bitmap's alpha bytes and freed, and which planes it had is kept.
+void MergeHardwarePlanes(qvBrush* brush);
+
 }  // namespace qv
 
 // A new brush of width x height filled with the colour 0xRRGGBB (unless noFill), with a mask

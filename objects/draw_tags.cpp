@@ -243,21 +243,15 @@ int TransformedSize(const double matrix[4], int32_t width, int32_t height, int32
     return Side(h, newHeight);
 }
 
-int ApplyShapeEffects(const qvDrawStyle* style, qvDisplayBitMap* bitmap, qvPlaneBitMap** mask,
-                      qvPlaneBitMap** alpha, int32_t width, int32_t height) {
-    if (style == nullptr) return 0;
-    int result = 0;
-    if (AnyFilterEnabled(style->filters)) {
-        result = ApplyLayerFilters(style->filters, bitmap, *mask, *alpha, width, height);
-    }
-    if (style->transparency == 0) return result;
-    const auto opacity = static_cast<uint8_t>(255 - Level(style->transparency));
+int ApplyTransparency(int32_t transparency, qvPlaneBitMap** mask, qvPlaneBitMap** alpha,
+                      int32_t width, int32_t height) {
+    const auto opacity = static_cast<uint8_t>(255 - Level(transparency));
     if (*alpha != nullptr) {
         CopyPlane8(*alpha, *alpha, height, opacity);
-        return result;
+        return 0;
     }
     qvPlaneBitMap* plane = AllocAlphaBitMap(width, height, 0);
-    if (plane == nullptr) return result;
+    if (plane == nullptr) return ERR_MEM;
     if (*mask != nullptr) {
         ExpandMaskToPlane8(*mask, 0, 0, plane, 0, 0, width, height, opacity);
         FreePlaneBitMap(*mask);
@@ -266,5 +260,18 @@ int ApplyShapeEffects(const qvDrawStyle* style, qvDisplayBitMap* bitmap, qvPlane
         FillPlane8Rect(plane, 0, 0, width, height, opacity);
     }
     *alpha = plane;
+    return 0;
+}
+
+int ApplyShapeEffects(const qvDrawStyle* style, qvDisplayBitMap* bitmap, qvPlaneBitMap** mask,
+                      qvPlaneBitMap** alpha, int32_t width, int32_t height) {
+    if (style == nullptr) return 0;
+    int result = 0;
+    if (AnyFilterEnabled(style->filters)) {
+        result = ApplyLayerFilters(style->filters, bitmap, *mask, *alpha, width, height);
+    }
+    // Without memory for the plane the shape stays opaque.
+    if (style->transparency != 0)
+        ApplyTransparency(style->transparency, mask, alpha, width, height);
     return result;
 }

@@ -126,6 +126,11 @@ void InitDrawTagBlocks(qvDrawTransform* transform, qvDrawStyle* style);
 int TransformedSize(const double matrix[4], int32_t width, int32_t height, int32_t* newWidth,
                     int32_t* newHeight);
 
+// Applies a transparency (0 opaque to 255 invisible) to a picture's planes: an alpha plane is
+// scaled by 255 - t, a mask becomes a new alpha plane of 255 - t where it was set (the mask is
+// freed), neither gives a new plane of 255 - t. 0, or ERR_MEM with the planes unchanged.
+int ApplyTransparency(int32_t transparency, qvPlaneBitMap** mask, qvPlaneBitMap** alpha,
+                      int32_t width, int32_t height);
 // With layers off: runs the style's filters over a freshly rendered picture and applies its
 // transparency: an alpha plane is scaled by 255 - t, a mask becomes an alpha plane of
 // 255 - t where it was set (the mask is freed), neither gives a new plane of 255 - t; when

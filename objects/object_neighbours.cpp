@@ -2,6 +2,7 @@
 
 #include "gfx/library/object_types.h"
 #include "objects/brush.h"
+#include "objects/display_engine.h"
 #include "objects/draw_tags.h"
 #include "scene/bgpic.h"
 
@@ -49,6 +50,28 @@ int ObjectNeighbours::ParseDrawTags(qvVmState* L, int idx, void* style, void* tr
                                      static_cast<qvDrawTransform*>(transform), styleBlock, flags);
     if (styleBlock != nullptr) styleBlock->name[0] = '\0';
     return code;
+}
+
+int ObjectNeighbours::TransformBrushBitmaps(qvVmState* L, const qvPlaneBitMap* mask, int32_t width,
+                                            int32_t height, const double matrix[4], double anchorX,
+                                            double anchorY, qvPlaneBitMap** outMask, int32_t* outX,
+                                            int32_t* outY, int32_t* outWidth, int32_t* outHeight) {
+    const qvTransformSource source{
+        nullptr, {nullptr, const_cast<qvPlaneBitMap*>(mask), nullptr, width, height},
+        0,       0,
+        0,       0,
+        width,   height};
+    qvTransformedPicture done;
+    if (const int code = ::TransformBrushBitmaps(L, QV_TRANSFORM_BITMAPS, source, anchorX, anchorY,
+                                                 matrix, 0, &done)) {
+        return code;
+    }
+    // A mask transformed without colour comes back as a mask, or as coverage in a mask.
+    if (!done.planes.mask) return ERR_MEM;
+    *outMask = done.planes.mask.release();
+    *outX = done.x, *outY = done.y;
+    *outWidth = done.width, *outHeight = done.height;
+    return 0;
 }
 
 }  // namespace qv::objects

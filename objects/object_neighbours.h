@@ -18,6 +18,11 @@ public:
     void InitDrawTags(void* style, void* transform) override;
     // Parses a table into the default records (object sizes 0); a name never becomes a default.
     int ParseDrawTags(qvVmState* L, int idx, void* style, void* transform, int flags) override;
+    // A clip region's mask transformed as brushes are.
+    int TransformBrushBitmaps(qvVmState* L, const qvPlaneBitMap* mask, int32_t width,
+                              int32_t height, const double matrix[4], double anchorX,
+                              double anchorY, qvPlaneBitMap** outMask, int32_t* outX, int32_t* outY,
+                              int32_t* outWidth, int32_t* outHeight) override;
 };
 
 }  // namespace qv::objects

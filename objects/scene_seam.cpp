@@ -7,6 +7,13 @@ SceneSeam* installed = nullptr;
 
 }  // namespace
 
+int SceneSeam::AddObjectLayer(qvVmState*, const ObjectLayer& layer) {
+    FreeDisplayBitMap(layer.bitmap);
+    FreePlaneBitMap(layer.mask);
+    FreePlaneBitMap(layer.alpha);
+    return ERR_NOLAYERS;
+}
+
 SceneSeam& Scene() {
     static SceneSeam defaults;
     return installed != nullptr ? *installed : defaults;

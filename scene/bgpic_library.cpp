@@ -6,8 +6,12 @@
 #include "gfx/blit_frontends.h"
 #include "gfx/graphics_state.h"
 #include "gfx/library/neighbours.h"
+#include "gfx/library/object_types.h"
 #include "gfx/masks.h"
+#include "gfx/scale.h"
 #include "gfx/transform.h"
+#include "objects/brush.h"
+#include "objects/display_engine.h"
 #include "runtime/arguments.h"
 #include "runtime/attributes.h"
 #include "runtime/errors.h"
@@ -28,8 +32,6 @@ constexpr int32_t kNoPosition = 99999;
 // The colour that means "no transparent colour" (NOTRANSPARENCY).
 constexpr uint32_t kNoTransparency = 0xFFFFFFFF;
 constexpr int kMaxPaletteColours = 256;
-
-constexpr GradientArgs kPictureGradient = {1, 2, 3, 4, 5, 6, 7};
 
 // The id argument of a command that makes a picture.
 struct NewPictureId {
@@ -210,7 +212,53 @@ int32_t SizeArg(qvVmState* L, int idx, int32_t fallback) {
     return Trunc32(GetOptArgNumber(L, idx, fallback));
 }
 
+// A gradient or textured fill of width x height as a new picture (a vector source that
+// scaling fills again), or as a new brush of its pixels.
+int PublishFilled(qvVmState* L, const NewPictureId& target, bool brush, int32_t width,
+                  int32_t height, BGPicParts* parts) {
+    const NewBrushId brushTarget{target.number, target.automatic};
+    if (int code = brush ? CheckBrushReplaceable(brushTarget) : CheckReplaceable(L, target)) {
+        return code;
+    }
+    if (int code = MakeFilledParts(L, width, height, parts)) return code;
+    if (!brush) {
+        parts->vector = 1;
+        return PublishBGPic(L, target, parts);
+    }
+    qvBrush* made = nullptr;
+    if (int code = AddBrush(AutomaticBrushId(), kBitmapBrush, width, height, width, 0, nullptr,
+                            parts->bitmap.get(), kNoTransparency, nullptr, nullptr, &made)) {
+        return code;
+    }
+    parts->bitmap.release();
+    return PublishNewBrush(L, brushTarget, made);
+}
+
 // --- Commands ---
+
+int DisplayBGPicPart(qvVmState* L) {
+    CheckArgCount(L, 5, 8);
+    qvDisplayBrushArgs args{};
+    args.kind = gfx::kTypeBGPicPart;
+    args.id = GetObjectIdArg(L, 1);  // -1: the picture the display shows
+    args.srcX = GetOptIntArg(L, 2, nullptr), args.srcY = GetOptIntArg(L, 3, nullptr);
+    args.width = GetOptIntArg(L, 4, nullptr), args.height = GetOptIntArg(L, 5, nullptr);
+    if (args.width < 1 || args.height < 1) return ERR_BADDIMENSIONS;
+    int noX = 0, noY = 0;
+    args.x = GetOptIntArg(L, 6, &noX), args.y = GetOptIntArg(L, 7, &noY);
+    if (noX != 0) args.x = args.srcX;
+    if (noY != 0) args.y = args.srcY;
+    // Last a flag, or a table of drawing tags whose "layers" asks for the part as shown.
+    if (VmType(L, 8) == VM_TTABLE) {
+        uint32_t layers = 0;
+        GetTableFieldBool(L, 8, "layers", &layers, nullptr);
+        args.wholePicture = layers != 0 ? 1 : 0;
+        args.tagArgIndex = 8;
+    } else {
+        args.wholePicture = GetOptIntArg(L, 8, nullptr) != 0 ? 1 : 0;
+    }
+    return DisplayBrushEx(L, args);
+}
 
 int CreateBGPic(qvVmState* L) {
     CheckArgCount(L, 3, 4);
@@ -226,7 +274,7 @@ int CreateBGPic(qvVmState* L) {
 
 int CreateGradientBGPic(qvVmState* L) {
     CheckArgCount(L, 4, 8);
-    return MakeGradientImage(L, kPictureGradient);
+    return MakeGradientImage(L, kGradientArgs);
 }
 
 int CreateTexturedBGPic(qvVmState* L) {
@@ -260,6 +308,42 @@ int BrushToBGPic(qvVmState* L) {
         parts.vector = 1;
     }
     return PublishBGPic(L, target, &parts);
+}
+
+int BGPicToBrush(qvVmState* L) {
+    CheckArgCount(L, 1, 2);
+    qvBGPic* picture = nullptr;
+    if (int code = GetBGPic(L, GetObjectIdArg(L, 1), &picture, 0)) return code;
+    const NewBrushId target = ReadNewBrushId(L, 2);
+    const bool resized =
+        picture->width != picture->baseWidth || picture->height != picture->baseHeight;
+    if (picture->vector != 0 && resized) return ERR_TFVBGPICBRUSH;
+    if (int code = CheckBrushReplaceable(target)) return code;
+    gfx::NewPicture planes;
+    qvDisplayBitMap* bitmap = nullptr;
+    qvPlaneBitMap *mask = nullptr, *alpha = nullptr;
+    // The scaled set has the picture's logical size.
+    const qvBGPicSet& set = picture->scaled;
+    if (int code = CopyBitmapArea(set.bitmap, set.mask, set.alpha, 0, 0, picture->width,
+                                  picture->height, 0, &bitmap, &mask, &alpha)) {
+        return code;
+    }
+    planes.bitmap.reset(bitmap), planes.mask.reset(mask), planes.alpha.reset(alpha);
+    uint32_t key = kNoTransparency;
+    if (mask != nullptr) {
+        key = picture->transparentColour >= 0 ? uint32_t(picture->transparentColour)
+                                              : kMaskWithoutKey;
+    }
+    qvImageHandle* source = picture->image;
+    qvBrush* made = nullptr;
+    if (int code = AddBrush(AutomaticBrushId(), source != nullptr ? kVectorBrush : kBitmapBrush,
+                            picture->width, picture->height, picture->width, 0, source, bitmap, key,
+                            mask, alpha, &made)) {
+        return code;
+    }
+    planes.bitmap.release(), planes.mask.release(), planes.alpha.release();
+    if (source != nullptr) AddImageHandleRef(source);
+    return PublishNewBrush(L, target, made);
 }
 
 int FreeBGPic(qvVmState* L) {
@@ -333,15 +417,17 @@ int CopyBGPic(qvVmState* L) {
     return FinishNewBGPic(L, target, copy);
 }
 
-// In the published order of the table; DisplayBGPicPart, BGPicToBrush, SelectBGPic and
-// EndSelect belong to the brush and redirection code.
+// In the published order of the table; SelectBGPic and EndSelect join with output
+// redirection.
 constexpr qvCommandEntry kBGPicCommands[] = {
     {"DisplayBGPic", DisplayBGPic},
+    {"DisplayBGPicPart", DisplayBGPicPart},
     {"ScaleBGPic", ScaleBGPic},
     {"CreateGradientBGPic", CreateGradientBGPic},
     {"CreateRainbowBGPic", CreateGradientBGPic},
     {"CreateTexturedBGPic", CreateTexturedBGPic},
     {"BrushToBGPic", BrushToBGPic},
+    {"BGPicToBrush", BGPicToBrush},
     {"CreateBGPic", CreateBGPic},
     {"FreeBGPic", FreeBGPic},
     {"LoadBGPic", LoadBGPic},
@@ -351,7 +437,7 @@ constexpr qvCommandEntry kBGPicCommands[] = {
 
 }  // namespace
 
-int MakeGradientImage(qvVmState* L, const GradientArgs& args) {
+int MakeGradientImage(qvVmState* L, const GradientArgs& args, bool brush) {
     const NewPictureId target = ReadNewId(L, args.id);
     BGPicParts parts;
     parts.fill.style = QV_FILL_GRADIENT;
@@ -364,13 +450,10 @@ int MakeGradientImage(qvVmState* L, const GradientArgs& args) {
     const int32_t height = SizeArg(L, args.height, output.height);
     if (width < 1 || height < 1) return ERR_BADDIMENSIONS;
     if (int code = ParseGradientOptions(L, &gradient, args.angle)) return code;
-    if (int code = CheckReplaceable(L, target)) return code;
-    if (int code = MakeFilledParts(L, width, height, &parts)) return code;
-    parts.vector = 1;
-    return PublishBGPic(L, target, &parts);
+    return PublishFilled(L, target, brush, width, height, &parts);
 }
 
-int MakeTexturedImage(qvVmState* L) {
+int MakeTexturedImage(qvVmState* L, bool brush) {
     const NewPictureId target = ReadNewId(L, 1);
     BGPicParts parts;
     parts.fill.style = QV_FILL_TEXTURE;
@@ -381,13 +464,10 @@ int MakeTexturedImage(qvVmState* L) {
     parts.fill.textureX = Trunc32(GetOptArgNumber(L, 5, 0));
     parts.fill.textureY = Trunc32(GetOptArgNumber(L, 6, 0));
     if (width < 1 || height < 1) return ERR_BADDIMENSIONS;
-    gfx::PictureView brush{};
-    if (int code = gfx::Neighbour().GetBrush(L, parts.fill.textureBrush, &brush)) return code;
-    if (int code = CheckReplaceable(L, target)) return code;
+    gfx::PictureView texture{};
+    if (int code = gfx::Neighbour().GetBrush(L, parts.fill.textureBrush, &texture)) return code;
     // The fill copies the brush's bitmap as its texture and tiles it.
-    if (int code = MakeFilledParts(L, width, height, &parts)) return code;
-    parts.vector = 1;
-    return PublishBGPic(L, target, &parts);
+    return PublishFilled(L, target, brush, width, height, &parts);
 }
 
 void GetXYOptions(qvVmState* L, int idx, int32_t* x, int32_t* y) {

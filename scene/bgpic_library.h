@@ -19,13 +19,17 @@ namespace qv::scene {
 struct GradientArgs {
     int id, style, startColour, endColour, width, height, angle;
 };
+// The positions of CreateGradientBGPic and CreateGradientBrush.
+inline constexpr GradientArgs kGradientArgs = {1, 2, 3, 4, 5, 6, 7};
 
 // A gradient picture from the arguments at args (the table after the angle): a vector source
-// that scaling draws again. Results: the handle of an automatic id.
-int MakeGradientImage(qvVmState* L, const GradientArgs& args);
+// that scaling draws again; with brush, a brush of the gradient under the id instead.
+// Results: the handle of an automatic id.
+int MakeGradientImage(qvVmState* L, const GradientArgs& args, bool brush = false);
 // A textured picture: id, brush [, width, height, x offset, y offset]; the brush's bitmap is
-// kept to tile again at any size. Results: the handle of an automatic id.
-int MakeTexturedImage(qvVmState* L);
+// kept to tile again at any size; with brush, a brush of the tiles under the id instead.
+// Results: the handle of an automatic id.
+int MakeTexturedImage(qvVmState* L, bool brush = false);
 
 // "x" and "y" of the table at argument idx when it is the last argument; 99999 for each one
 // absent.

@@ -328,9 +328,19 @@ constexpr qvConstant kDisplayConstants[] = {
     {nullptr, nullptr, 0},
 };
 
-// The brushes' view of the current display: whether it scales its layers.
+// The objects' view of the current display: whether it scales its layers or double-buffers
+// into a compositing bitmap, and its dirty rectangles.
 class ObjectScene final : public objects::SceneSeam {
 public:
+    bool HardwareDoubleBuffering() override {
+        const qvDisplay* display = Displays().current;
+        return display != nullptr && display->doubleBufferOutput != 0 &&
+               display->hardwareDoubleBuffer != 0;
+    }
+    void AddDirtyRect(qvVmState* L, int32_t x, int32_t y, int32_t width, int32_t height) override {
+        ::AddDirtyRect(L, x, y, width, height);
+    }
+
     bool LayerScaling(objects::DisplayScaling* out) override {
         const qvDisplay* display = Displays().current;
         if (display == nullptr) return false;

@@ -1,9 +1,13 @@
 #include "scene/display_modes.h"
 
 #include <algorithm>
+#include <cstring>
+#include <string>
+#include <utility>
 
 #include "gfx/geometry.h"
 #include "gfx/library/neighbours.h"
+#include "gfx/safe_blt.h"
 #include "platform/linux/debug_output.h"
 #include "platform/linux/requester.h"
 #include "platform/linux/screen.h"
@@ -200,38 +204,96 @@ int ToggleDisplayMode(qvVmState* L, const qvDisplay* display) {
                                given ? asked.height : s.height);
 }
 
+// Kinds 3 and 4 start from a brush: the declared file, loaded without a progress line in
+// the middle of start-up's, or a copy of the declared brush.
+int MakeBackfillBrush(qvVmState* L, const qvBackfill& settings, void** brush) {
+    const std::string file(settings.brushFile,
+                           strnlen(settings.brushFile, sizeof settings.brushFile));
+    int code = 0;
+    if (!file.empty()) {
+        uint32_t& quiet = Runtime().quiet;
+        const uint32_t wasQuiet = std::exchange(quiet, 1);
+        // The declared transparent colour keys the brush's mask.
+        code = settings.transparentColour >= 0
+                   ? CallScriptFunction(L, "LoadBrush", 1, 3, QV_CALLARG_NIL, QV_CALLARG_STRING,
+                                        file.c_str(), QV_CALLARG_INT, settings.transparentColour)
+                   : CallScriptFunction(L, "LoadBrush", 1, 2, QV_CALLARG_NIL, QV_CALLARG_STRING,
+                                        file.c_str());
+        quiet = wasQuiet;
+    } else {
+        code = CallScriptFunction(L, "CopyBrush", 1, 2, QV_CALLARG_UINT, settings.brushId,
+                                  QV_CALLARG_NIL);
+    }
+    return code != 0 ? code : TakeHandle(L, brush);
+}
+
+// Kind 4: the brush on the new picture at the declared position, through its mask or alpha.
+// The picture is not shown yet, so its sets are still one bitmap.
+int DrawBackfillBrush(qvVmState* L, const qvBackfill& settings, void* brushHandle,
+                      void* pictureHandle) {
+    gfx::PictureView brush{};
+    if (int code = gfx::Neighbour().GetBrush(L, {0, brushHandle}, &brush)) return code;
+    qvBGPic* picture = nullptr;
+    if (int code = GetBGPic(L, {0, pictureHandle}, &picture, 0)) return code;
+    const int32_t x = ResolvePosX(settings.pictureX, brush.width, picture->width, 0);
+    const int32_t y = ResolvePosY(settings.pictureY, brush.height, picture->height, 0);
+    SafeBlt(L, brush.bitmap, 0, 0, picture->base.bitmap, x, y, brush.width, brush.height,
+            brush.width, brush.height, picture->width, picture->height,
+            QV_BLIT_NOREGION | QV_BLIT_NOSPRITES | QV_BLIT_OFFSCREEN, brush.mask, brush.alpha,
+            nullptr);
+    return 0;
+}
+
 int CreateBackfillBGPic(qvVmState* L, const qvBackfill& settings, void** picture, int32_t* y) {
     const int32_t width = ScreenWidth();
     *y = settings.coverTitleBar != 0 ? 0 : std::min(ScreenTitleBar(), ScreenHeight() - 1);
     const int32_t height = ScreenHeight() - *y;
     const int32_t first = std::max(settings.startColour, 0);
-    const bool brush = settings.mode == kBackfillTexture || settings.mode == kBackfillPicture;
-    if (brush) {
-        WriteDebugText("The backfill's brush is not shown: the brush commands are missing.\n");
+    void*& brush = Displays().backfillBrush;
+    if (settings.mode == kBackfillTexture || settings.mode == kBackfillPicture) {
+        if (int code = MakeBackfillBrush(L, settings, &brush)) return code;
+    }
+    int code = 0;
+    if (settings.mode == kBackfillTexture) {
+        code =
+            CallScriptFunction(L, "CreateTexturedBGPic", 1, 4, QV_CALLARG_NIL, QV_CALLARG_POINTER,
+                               brush, QV_CALLARG_INT, width, QV_CALLARG_INT, height);
+        return code != 0 ? code : TakeHandle(L, picture);
+    }
+    if (settings.mode == kBackfillPicture && settings.scalePicture != 0) {
+        code = CallScriptFunction(L, "ScaleBrush", 0, 3, QV_CALLARG_POINTER, brush, QV_CALLARG_INT,
+                                  width, QV_CALLARG_INT, height);
+        if (code != 0) return code;
     }
     // A picture backfill lies on a gradient when both colours are given.
     const bool gradient =
         settings.mode == kBackfillGradient ||
         (settings.mode == kBackfillPicture && settings.startColour >= 0 && settings.endColour >= 0);
-    int code = 0;
     if (gradient) {
         code = CallScriptFunction(L, "CreateGradientBGPic", 1, 6, QV_CALLARG_NIL, QV_CALLARG_INT,
                                   kGradientLinear, QV_CALLARG_INT, first, QV_CALLARG_INT,
                                   std::max(settings.endColour, 0), QV_CALLARG_INT, width,
                                   QV_CALLARG_INT, height);
-    } else if (settings.mode == kBackfillColour || brush) {
+    } else if (settings.mode == kBackfillColour || settings.mode == kBackfillPicture) {
         code = CallScriptFunction(L, "CreateBGPic", 1, 4, QV_CALLARG_NIL, QV_CALLARG_INT, width,
                                   QV_CALLARG_INT, height, QV_CALLARG_INT, first);
     } else {
         return ERR_BACKFILL;
     }
-    return code != 0 ? code : TakeHandle(L, picture);
+    if (code == 0) code = TakeHandle(L, picture);
+    if (code == 0 && settings.mode == kBackfillPicture) {
+        code = DrawBackfillBrush(L, settings, brush, *picture);
+    }
+    return code;
 }
 
 int CreateBackfillDisplay(qvVmState* L, const qvBackfill& settings) {
     DisplayState& state = Displays();
     int32_t y = 0;
-    if (int code = CreateBackfillBGPic(L, settings, &state.backfillPicture, &y)) return code;
+    if (int code = CreateBackfillBGPic(L, settings, &state.backfillPicture, &y)) {
+        FreeBackfillObjects(L);
+        return code;
+    }
     VmNewTable(L);
     SetTableFieldInt(L, "y", y);
     SetTableFieldInt(L, "borderless", 1);

@@ -36,11 +36,13 @@ int ChangeDisplayModeEx(qvVmState* L, int fullScreen, int32_t width, int32_t hei
 // or back to windows; not while a video is recorded (ERR_WRONGCMDRECVIDEO).
 int ToggleDisplayMode(qvVmState* L, const qvDisplay* display);
 
-// The backfill's picture for the settings (kinds 1 colour, 2 gradient; until the brush
-// commands exist 3 and 4 without their brush: their colour or gradient), the screen's size,
-// less the title bar unless it is covered: its handle in *picture and the window's top in *y.
+// The backfill's picture for the settings (kinds 1 colour, 2 gradient, 3 the brush as a
+// texture, 4 the brush, scaled to the picture on request, on the colour or gradient) of the
+// screen's size, less the title bar unless it is covered: its handle in *picture and the
+// window's top in *y. The brush of kinds 3 and 4 is kept in the display state.
 int CreateBackfillBGPic(qvVmState* L, const qvBackfill& settings, void** picture, int32_t* y);
-// The backfill display showing that picture; both handles are kept for FreeBackfillObjects.
+// The backfill display showing that picture; the handles are kept for FreeBackfillObjects,
+// which a failure calls.
 int CreateBackfillDisplay(qvVmState* L, const qvBackfill& settings);
 void FreeBackfillObjects(qvVmState* L);
 
