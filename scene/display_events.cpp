@@ -1,7 +1,9 @@
 #include "scene/display_events.h"
 
+#include "gfx/library/object_types.h"
 #include "platform/linux/window.h"
 #include "scene/display.h"
+#include "scene/events/buttons.h"
 #include "scene/events/event_displays.h"
 
 namespace qv::scene {
@@ -44,6 +46,22 @@ public:
         facts.scaleX = s.scaleX, facts.scaleY = s.scaleY;
         return facts;
     }
+
+    qvBGPic* Picture(qvDisplay* display) override { return display->settings.picture; }
+    qvBGPic* ButtonPicture() override {
+        const qvDisplay* display = Displays().current;
+        if (display == nullptr) return nullptr;
+        const bool picture =
+            display->outputType == gfx::kTypeBGPic || display->outputType == gfx::kTypeDisplay;
+        return picture ? Displays().outputPicture : nullptr;
+    }
+    bool KeyDown(const qvDisplay* display, uint32_t code) override {
+        return code < kKeyStateCount && display->keys[code] != 0;
+    }
+    bool ButtonDown(const qvDisplay* display, MouseButton button) override {
+        return display->buttons[int(button)] != 0;
+    }
+    void ClearInput(qvDisplay* display) override { ClearDisplayInput(display); }
 };
 
 EventSide eventSide;
@@ -53,11 +71,15 @@ EventSide eventSide;
 void InstallEventDisplays() {
     events::SetEventDisplays(&eventSide);
     Hooks().displayFreed = events::ForgetEventDisplay;
+    Hooks().resetButtonStates = ResetButtonStates;
+    Hooks().freeButtons = events::FreeButtonList;
 }
 
 void RemoveEventDisplays() {
     if (&events::Displays() == &eventSide) events::SetEventDisplays(nullptr);
     Hooks().displayFreed = nullptr;
+    Hooks().resetButtonStates = nullptr;
+    Hooks().freeButtons = nullptr;
 }
 
 }  // namespace qv::scene

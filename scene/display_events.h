@@ -1,7 +1,9 @@
 // The display list as the event library sees it (scene/events/event_displays.h): the current
 // display, the list, each display's handler slots, close reporting, mouse-moved flag and
-// window, and the facts of its message tables. The display library installs it when it
-// registers, together with the hook that has the dispatcher forget a freed display.
+// window, and the facts of its message tables; the pictures of buttons and the held keys and
+// mouse buttons. The display library installs it when it registers, together with the hooks
+// that have the dispatcher forget a freed display and the buttons forget presses or go with
+// their picture.
 #pragma once
 
 namespace qv::scene {

@@ -565,14 +565,14 @@ int PushResultTable(qvVmState* L, const qvEventMessage& message) {
     return 1;
 }
 
+}  // namespace
+
 int32_t CallbackDepth(qvVmState* L) {
     int32_t depth = 0;
     const qvAttrGet tags[] = {{QV_ATTR_NESTEDCALLS, &depth}, {QV_ATTR_END, nullptr}};
     GetGlobalAttrs(L, tags);
     return depth;
 }
-
-}  // namespace
 
 qvEventState* EventState() {
     return state;

@@ -1,6 +1,7 @@
 #include "scene/events/event_displays.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace qv::events {
@@ -19,22 +20,43 @@ public:
     void ClearMouseMoved(qvDisplay*) override {}
     qvPlatformDisplay* Window(qvDisplay*) override { return nullptr; }
     DisplayFacts Facts(const qvDisplay*) override { return {}; }
+    qvBGPic* Picture(qvDisplay*) override { return nullptr; }
+    qvBGPic* ButtonPicture() override { return nullptr; }
+    bool KeyDown(const qvDisplay*, uint32_t) override { return false; }
+    bool ButtonDown(const qvDisplay*, MouseButton) override { return false; }
+    void ClearInput(qvDisplay*) override {}
 };
 
 NoDisplays none;
 EventDisplays* installed = &none;
 
-}  // namespace
-
-DisplayPoint ToDisplayPoint(const DisplayFacts& facts, int32_t x, int32_t y) {
-    const auto axis = [](int32_t at, int32_t offset, double scale) {
+DisplayPoint Convert(const DisplayFacts& facts, int32_t x, int32_t y, bool floor) {
+    const auto axis = [floor](int32_t at, int32_t offset, double scale) {
         double value = double(at) - offset;
         if (scale > 0) value /= scale;
+        if (floor) value = std::floor(value);
         value = std::clamp(value, double(std::numeric_limits<int32_t>::min()),
                            double(std::numeric_limits<int32_t>::max()));
         return static_cast<int32_t>(value);
     };
     return {axis(x, facts.offsetX, facts.scaleX), axis(y, facts.offsetY, facts.scaleY)};
+}
+
+}  // namespace
+
+DisplayPoint ToDisplayPoint(const DisplayFacts& facts, int32_t x, int32_t y) {
+    return Convert(facts, x, y, false);
+}
+
+DisplayPoint ToPicturePoint(const DisplayFacts& facts, int32_t x, int32_t y) {
+    return Convert(facts, x, y, true);
+}
+
+DisplayPoint MouseInDisplay(const qvDisplay* display) {
+    EventDisplays& displays = Displays();
+    if (display == nullptr || !displays.IsOpen(display)) return {0, 0};
+    const DisplayFacts facts = displays.Facts(display);
+    return ToDisplayPoint(facts, facts.mouseX, facts.mouseY);
 }
 
 EventDisplays& Displays() {

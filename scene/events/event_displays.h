@@ -9,7 +9,9 @@
 
 #include "gfx/library/neighbours.h"
 #include "platform/linux/time.h"
+#include "runtime/display_input.h"
 
+struct qvBGPic;
 struct qvDisplay;
 struct qvPlatformDisplay;
 
@@ -34,6 +36,9 @@ struct DisplayPoint {
 // A point of the window's inner area (as input events carry it) in the display's coordinates:
 // less the output offset, divided by the scale factor, truncated toward zero.
 DisplayPoint ToDisplayPoint(const DisplayFacts& facts, int32_t x, int32_t y);
+// The same rounded toward minus infinity, so that a point left of or above the picture (in
+// a letterbox strip) stays outside it.
+DisplayPoint ToPicturePoint(const DisplayFacts& facts, int32_t x, int32_t y);
 
 class EventDisplays {
 public:
@@ -57,7 +62,21 @@ public:
     // The display's window record (also while it is closed); none when it has none.
     virtual qvPlatformDisplay* Window(qvDisplay* display) = 0;
     virtual DisplayFacts Facts(const qvDisplay* display) = 0;
+
+    // The picture the display shows; none when it has none.
+    virtual qvBGPic* Picture(qvDisplay* display) = 0;
+    // Where buttons are made and found: the current output picture while the current
+    // display draws into a picture or into itself; none otherwise.
+    virtual qvBGPic* ButtonPicture() = 0;
+    // Whether the key (a code below kKeyStateCount) or the mouse button is held.
+    virtual bool KeyDown(const qvDisplay* display, uint32_t code) = 0;
+    virtual bool ButtonDown(const qvDisplay* display, MouseButton button) = 0;
+    // Forgets the held keys and mouse buttons.
+    virtual void ClearInput(qvDisplay* display) = 0;
 };
+
+// The mouse in the display's coordinates (ToDisplayPoint); 0, 0 while it has no window.
+DisplayPoint MouseInDisplay(const qvDisplay* display);
 
 // The installed displays, or ones that answer "no display"; nullptr restores those.
 EventDisplays& Displays();
