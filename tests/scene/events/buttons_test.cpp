@@ -76,10 +76,8 @@ TEST_F(Buttons, AOnePixelButtonIsHitOnItsOwnColumnOnly) {
 }
 
 TEST_F(Buttons, AReleaseOutsideForgetsThePressWithoutOnMouseUp) {
-    ASSERT_EQ(Make(Num(1), 0, 0, 20, 20,
-                   {{"onmousedown", Handler()}, {"onmouseup", Handler()}})
-                  .code,
-              0);
+    ASSERT_EQ(
+        Make(Num(1), 0, 0, 20, 20, {{"onmousedown", Handler()}, {"onmouseup", Handler()}}).code, 0);
     Input(Button(0, true, 5, 5));
     Input(Button(0, false, 50, 50));
     Input(Button(0, false, 5, 5));  // a release inside without a press
@@ -97,9 +95,8 @@ TEST_F(Buttons, TheMessageTableDescribesTheButtonAndItsPress) {
     ASSERT_EQ(r.code, 0);
     EXPECT_EQ(ActionOf(r), "OnRightMouseDown");
     const std::vector<std::pair<const char*, double>> expected = {
-        {"id", 4},        {"x", 10},         {"y", 20},
-        {"width", 30},    {"height", 40},    {"mousedown", 0},
-        {"display", 1},   {"midmousedown", 0}, {"rightmousedown", 1}};
+        {"id", 4},        {"x", 10},      {"y", 20},           {"width", 30},        {"height", 40},
+        {"mousedown", 0}, {"display", 1}, {"midmousedown", 0}, {"rightmousedown", 1}};
     for (auto [field, value] : expected) EXPECT_EQ(Number(r, field), value) << field;
 }
 
@@ -115,10 +112,10 @@ TEST_F(Buttons, TheDisplaysHandlerRunsFirstAndTheButtonsOnTheNextCall) {
 
 TEST_F(Buttons, HoverDeliversTheOldButtonsOutBeforeTheNewButtonsOver) {
     for (auto [id, x] : {std::pair{1, 0}, std::pair{2, 100}}) {
-        ASSERT_EQ(Make(Num(id), x, 0, 50, 50,
-                       {{"onmouseover", Handler()}, {"onmouseout", Handler()}})
-                      .code,
-                  0);
+        ASSERT_EQ(
+            Make(Num(id), x, 0, 50, 50, {{"onmouseover", Handler()}, {"onmouseout", Handler()}})
+                .code,
+            0);
     }
     MoveTo(10, 10);
     Drain();
@@ -132,10 +129,10 @@ TEST_F(Buttons, HoverDeliversTheOldButtonsOutBeforeTheNewButtonsOver) {
 
 TEST_F(Buttons, AHeldButtonKeepsTheHoverToItself) {
     for (auto [id, x] : {std::pair{1, 0}, std::pair{2, 100}}) {
-        ASSERT_EQ(Make(Num(id), x, 0, 50, 50,
-                       {{"onmouseover", Handler()}, {"onmouseout", Handler()}})
-                      .code,
-                  0);
+        ASSERT_EQ(
+            Make(Num(id), x, 0, 50, 50, {{"onmouseover", Handler()}, {"onmouseout", Handler()}})
+                .code,
+            0);
     }
     MoveTo(10, 10);
     Drain();
@@ -144,15 +141,15 @@ TEST_F(Buttons, AHeldButtonKeepsTheHoverToItself) {
     Drain();
     MoveTo(10, 10);
     Drain();
-    EXPECT_EQ(trace, (std::vector<std::string>{"OnMouseOver 1 -", "OnMouseOut 1 -",
-                                               "OnMouseOver 1 -"}))
+    EXPECT_EQ(trace,
+              (std::vector<std::string>{"OnMouseOver 1 -", "OnMouseOut 1 -", "OnMouseOver 1 -"}))
         << "button 2 hears nothing while button 1 holds the press";
 }
 
 TEST_F(Buttons, ADisabledButtonKeepsItsHoverAndSendsNoOnMouseOut) {
-    ASSERT_EQ(Make(Num(1), 0, 0, 50, 50, {{"onmouseover", Handler()}, {"onmouseout", Handler()}})
-                  .code,
-              0);
+    ASSERT_EQ(
+        Make(Num(1), 0, 0, 50, 50, {{"onmouseover", Handler()}, {"onmouseout", Handler()}}).code,
+        0);
     MoveTo(10, 10);
     Drain();
     ASSERT_EQ(Call("DisableButton", {Num(1)}).code, 0);
@@ -194,9 +191,8 @@ TEST_F(Buttons, HandlersThatDeleteButtonsLetThePassGoOn) {
 
 TEST_F(Buttons, ReplacingAButtonReleasesTheOldHandlers) {
     const int refs = LiveRefs();
-    ASSERT_EQ(Make(Num(1), 0, 0, 10, 10, {{"onmousedown", Handler()}, {"onmouseup", Handler()}})
-                  .code,
-              0);
+    ASSERT_EQ(
+        Make(Num(1), 0, 0, 10, 10, {{"onmousedown", Handler()}, {"onmouseup", Handler()}}).code, 0);
     EXPECT_EQ(LiveRefs(), refs + 2);
     ASSERT_EQ(Make(Num(1), 20, 0, 10, 10, {{"onmousedown", Handler()}}).code, 0);
     EXPECT_EQ(LiveRefs(), refs + 1);
@@ -263,7 +259,8 @@ TEST_F(Buttons, TheCommandsReportTheirErrors) {
     const CallResult missing = Call("EnableButton", {Num(9)});
     EXPECT_EQ(missing.code, ERR_FINDBUTTON);
     EXPECT_EQ(missing.errorNumber, 9u);
-    EXPECT_EQ(Call("DeleteButton", {LightUserdata(const_cast<CallResult*>(&missing))}).code, ERR_FINDARRAY);
+    EXPECT_EQ(Call("DeleteButton", {LightUserdata(const_cast<CallResult*>(&missing))}).code,
+              ERR_FINDARRAY);
     EXPECT_EQ(Call("DeleteButton", {LightUserdata(const_cast<void*>(handle.pointer))}).code, 0);
     EXPECT_EQ(Call("MakeButton", {Num(2), Num(QV_LAYERBUTTON), Num(1), Num(0), Num(0),
                                   Table({{Str("onmousedown"), Handler()}})})
@@ -291,8 +288,7 @@ TEST_F(Buttons, ButtonsArePlacedByPositionConstants) {
     ASSERT_EQ(Make(Num(1), -100000, -100000, 20, 10, {{"onmousedown", Handler()}}).code, 0);
     EXPECT_EQ(Head()->x1, 150);
     EXPECT_EQ(Head()->y1, 95);
-    ASSERT_EQ(Make(Num(2), -80000 - 10, -60000 - 10, 20, 10, {{"onmousedown", Handler()}}).code,
-              0);
+    ASSERT_EQ(Make(Num(2), -80000 - 10, -60000 - 10, 20, 10, {{"onmousedown", Handler()}}).code, 0);
     EXPECT_EQ(Head()->x2, 319 - 10);
     EXPECT_EQ(Head()->y2, 199 - 10);
 }
@@ -301,7 +297,8 @@ TEST_F(Buttons, DumpButtonsListsTheButtonsNewestFirst) {
     ASSERT_EQ(Make(Num(1), 1, 2, 3, 4, {{"onmousedown", Handler()}}).code, 0);
     ASSERT_EQ(Make(Num(2), 10, 20, 5, 5, {{"onmouseup", Handler()}}).code, 0);
     ASSERT_EQ(Call("DumpButtons").code, 0);
-    const std::string text = std::regex_replace(DebugText(), std::regex("\\(0x[0-9a-f]+\\)"), "(@)");
+    const std::string text =
+        std::regex_replace(DebugText(), std::regex("\\(0x[0-9a-f]+\\)"), "(@)");
     EXPECT_EQ(text,
               "BUTTON SYSTEM INFO - BGPIC: 1 (@)\n"
               "sizeof(qvBGPicButton): 100\n"

@@ -55,10 +55,18 @@ TEST_F(InputCommands, IsKeyDownNamesKeysByCharacterOrByTableName) {
         double down;
     };
     const Case cases[] = {
-        {"a", 0, 1},     {"A", 0, 0},      {"esc", 0, 1},     {"Esc", 0, 1},
-        {"F1", 0, 0},    {"lshift", 0, 1}, {"RSHIFT", 0, 0},  {"", ERR_WRONGUSAGE, 0},
-        {"escape", ERR_WRONGUSAGE, 0},     {"ONKEYDOWNALL", ERR_WRONGUSAGE, 0},
-        {" ", ERR_WRONGUSAGE, 0},          {"\xA0", ERR_WRONGUSAGE, 0},
+        {"a", 0, 1},
+        {"A", 0, 0},
+        {"esc", 0, 1},
+        {"Esc", 0, 1},
+        {"F1", 0, 0},
+        {"lshift", 0, 1},
+        {"RSHIFT", 0, 0},
+        {"", ERR_WRONGUSAGE, 0},
+        {"escape", ERR_WRONGUSAGE, 0},
+        {"ONKEYDOWNALL", ERR_WRONGUSAGE, 0},
+        {" ", ERR_WRONGUSAGE, 0},
+        {"\xA0", ERR_WRONGUSAGE, 0},
         {"\xE9", 0, 0},
     };
     for (const Case& c : cases) {
