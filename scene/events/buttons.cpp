@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "gfx/geometry.h"
+#include "platform/linux/blocks.h"
 #include "platform/linux/debug_output.h"
 #include "platform/linux/memory.h"
 #include "runtime/arguments.h"
@@ -38,13 +39,72 @@ bool AnyPressed(const qvBGPicButton* button) {
                        [](int32_t p) { return p != 0; });
 }
 
-// The mouse at window point (x, y) over the button. Rectangles take the point in picture
-// coordinates rounded down, so that a letterbox strip left of or above the picture misses
-// column and row 0.
-bool Hit(const qvBGPicButton* button, const DisplayFacts& facts, int32_t x, int32_t y) {
+// Whether the button is under the point, in picture coordinates. Window points are rounded
+// down into the picture (ToPicturePoint), so that a letterbox strip left of or above the
+// picture misses column and row 0.
+bool Hit(const qvBGPicButton* button, DisplayPoint at) {
     if (button->type != QV_SIMPLEBUTTON) return false;
-    const DisplayPoint at = ToPicturePoint(facts, x, y);
     return button->x1 <= at.x && at.x <= button->x2 && button->y1 <= at.y && at.y <= button->y2;
+}
+
+// The rectangles of one picture's buttons in list order, so that the click pass scans
+// contiguous memory instead of following the list (a walk of a long list waits on every
+// link). Any button made or freed makes it stale; enabling and the flags are read from the
+// records of the rectangles hit.
+struct HitEntry {
+    int32_t x1, y1, x2, y2;
+    qvBGPicButton* button;
+};
+struct HitIndex {
+    const qvBGPic* picture = nullptr;
+    uint64_t generation = 0;
+    BlockPtr<HitEntry> entries;
+    size_t count = 0, capacity = 0;
+};
+uint64_t listGeneration = 1;  // counts the changes of every button list
+HitIndex hitIndex;
+
+// The picture's index, made again when stale; none when memory is short.
+const HitIndex* IndexOf(const qvBGPic* picture) {
+    HitIndex& index = hitIndex;
+    if (index.picture == picture && index.generation == listGeneration) return &index;
+    size_t count = 0;
+    for (const qvBGPicButton* b = picture->buttons; b != nullptr; b = b->next) ++count;
+    if (count > index.capacity) {
+        index.entries.reset(static_cast<HitEntry*>(AllocMemBlock(count * sizeof(HitEntry), 0)));
+        index.capacity = index.entries ? count : 0;
+        if (!index.entries) {
+            index.picture = nullptr;
+            return nullptr;
+        }
+    }
+    HitEntry* entry = index.entries.get();
+    for (qvBGPicButton* b = picture->buttons; b != nullptr; b = b->next) {
+        *entry++ = b->type == QV_SIMPLEBUTTON ? HitEntry{b->x1, b->y1, b->x2, b->y2, b}
+                                              : HitEntry{0, 0, -1, -1, b};
+    }
+    index.count = count;
+    index.picture = picture;
+    index.generation = listGeneration;
+    return &index;
+}
+
+// Calls visit with each button under the point, in list order, until it returns true.
+template <typename Visit>
+void ForEachHit(qvBGPic* picture, DisplayPoint at, Visit visit) {
+    if (const HitIndex* index = IndexOf(picture)) {
+        const HitEntry* entries = index->entries.get();
+        for (size_t i = 0; i < index->count; ++i) {
+            const HitEntry& e = entries[i];
+            if (e.x1 <= at.x && at.x <= e.x2 && e.y1 <= at.y && at.y <= e.y2 && visit(e.button)) {
+                return;
+            }
+        }
+        return;
+    }
+    for (qvBGPicButton* b = picture->buttons; b != nullptr; b = b->next) {
+        if (Hit(b, at) && visit(b)) return;
+    }
 }
 
 qvBGPicButton* FindButton(const qvBGPic* picture, qvObjectId id) {
@@ -71,6 +131,7 @@ void FreeButtonRecord(qvVmState* L, qvBGPic* picture, qvBGPicButton* button) {
             break;
         }
     }
+    ++listGeneration;
     FreeMemBlock(button);
 }
 
@@ -159,22 +220,30 @@ void FreeButtonList(qvVmState* L, qvBGPic* picture) {
     while (picture->buttons != nullptr) FreeButtonRecord(L, picture, picture->buttons);
 }
 
+void FreeButtonIndex() {
+    hitIndex = {};
+}
+
 bool ButtonClickPass(qvVmState*, qvDisplay* display, const qvInputEvent& event,
                      qvEventMessage* message) {
     qvBGPic* picture = Displays().Picture(display);
     if (picture == nullptr) return false;
-    const DisplayFacts facts = Displays().Facts(display);
+    const DisplayPoint at = ToPicturePoint(Displays().Facts(display), static_cast<int32_t>(event.x),
+                                           static_cast<int32_t>(event.y));
     const int which = PressedIndex(event.type);
     const bool down = event.down != 0;
-    const auto x = static_cast<int32_t>(event.x), y = static_cast<int32_t>(event.y);
-    for (qvBGPicButton* b = picture->buttons; b != nullptr; b = b->next) {
-        if (!Testable(b) || !Hit(b, facts, x, y)) continue;
-        if (!down && b->pressed[which] == 0) continue;
-        b->pressed[which] = down ? 1 : 0;
+    qvBGPicButton* taker = nullptr;
+    ForEachHit(picture, at, [&](qvBGPicButton* b) {
+        if (!Testable(b) || (!down && b->pressed[which] == 0)) return false;
+        taker = b;
+        return true;
+    });
+    if (taker != nullptr) {
+        taker->pressed[which] = down ? 1 : 0;
         // Down and up handlers of the left, right and middle button, in handler order.
         const int handler = kButtonDown + 2 * which + (down ? 0 : 1);
-        if (b->handlers[handler] == -1) return false;  // this button takes the event
-        PrepareButtonMessage(message, display, picture, b, handler);
+        if (taker->handlers[handler] == -1) return false;  // this button takes the event
+        PrepareButtonMessage(message, display, picture, taker, handler);
         return true;
     }
     if (!down) {
@@ -191,12 +260,12 @@ bool ButtonHoverPass(qvVmState*, qvDisplay* display, int32_t mouseX, int32_t mou
     qvBGPic* picture = Displays().Picture(display);
     if (state == nullptr || picture == nullptr) return false;
     if (!resumed) {
-        const DisplayFacts facts = Displays().Facts(display);
+        const DisplayPoint at = ToPicturePoint(Displays().Facts(display), mouseX, mouseY);
         state->pressedButton = state->hitButton = nullptr;
         for (qvBGPicButton* b = picture->buttons; b != nullptr; b = b->next) {
             if (!Testable(b)) continue;
             if (state->pressedButton == nullptr && AnyPressed(b)) state->pressedButton = b;
-            if (state->hitButton == nullptr && Hit(b, facts, mouseX, mouseY)) state->hitButton = b;
+            if (state->hitButton == nullptr && Hit(b, at)) state->hitButton = b;
             if (state->pressedButton != nullptr && state->hitButton != nullptr) break;
         }
         state->buttonCursor = picture->buttons;
@@ -291,6 +360,7 @@ int MakeButton(qvVmState* L) {
     button->userData = userData.release();
     button->next = picture->buttons;
     picture->buttons = button;
+    ++listGeneration;
     if (automatic == 0) return 0;
     VmPushLightUserdata(L, button);
     return 1;

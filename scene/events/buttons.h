@@ -76,5 +76,7 @@ namespace qv::events {
 // Frees every button of the picture with its references (L none: the references belong to an
 // engine that is gone and are forgotten).
 void FreeButtonList(qvVmState* L, qvBGPic* picture);
+// Frees what the click pass keeps to find buttons fast: the end of a run.
+void FreeButtonIndex();
 
 }  // namespace qv::events

@@ -126,6 +126,7 @@ void FreeEventObjects(qvVmState* L) {
     // Slots filled before this run's registration belong to another engine.
     ResetGlobalEventSlots(registered ? L : nullptr);
     FreeLegacyLabels(true);
+    FreeButtonIndex();
     qv::CloseUserPort();
     CloseEventState();
 }

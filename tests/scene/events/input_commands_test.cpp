@@ -1,6 +1,6 @@
 // The direct input commands over the fake displays and the headless back end's input: keys by
-// character and by name, qualifiers, joysticks, the waits for mouse buttons and keys on the
-// virtual clock, the quit keys, the event time-out and the states and queue cleared.
+// character and by name, qualifiers, joysticks, the waits on the virtual clock, the quit keys,
+// the event time-out and the queue cleared.
 #include <string>
 #include <vector>
 
@@ -100,7 +100,6 @@ TEST_F(InputCommands, JoysticksAnswerByPortAndButton) {
         {"JoyDir", {Num(4)}, ERR_NOJOYATPORT, 0},
         {"JoyFire", {Num(0)}, 0, 1},
         {"JoyFire", {Num(0), Num(2)}, 0, 0},
-        {"JoyFire", {Num(0), Num(3)}, 0, 1},
         {"JoyFire", {Num(0), Num(32)}, 0, 1},
         {"JoyFire", {Num(0), Num(0)}, 0, 0x80000005u},
         {"JoyFire", {Num(0), Num(33)}, ERR_WRONGUSAGE, 0},
@@ -138,24 +137,6 @@ TEST_F(InputCommands, WaitKeyDownTakesNoQualifierKeys) {
     EXPECT_EQ(Call("WaitKeyDown", {Str("nokey")}).code, ERR_CLOSEDDISPDRAW)
         << "the display is checked before the key";
     EXPECT_EQ(Call("WaitLeftMouse").code, ERR_CLOSEDDISPDRAW);
-}
-
-TEST_F(InputCommands, WhileMouseDownWaitsForTheRelease) {
-    Input(Button(1, true));
-    Pump();
-    InputAt(NowMs() + 40, Button(1, false));
-    EXPECT_EQ(Call("WhileRightMouseDown").code, 0);
-    EXPECT_EQ(NowMs(), 1000000 + 40);
-    EXPECT_EQ(Call("WhileMouseDown").code, 0) << "nothing held: returns at once";
-}
-
-TEST_F(InputCommands, AWaitEndsWhenTheProgramIsToEnd) {
-    ASSERT_EQ(Call("EscapeQuit", {Bool(true)}).code, 0);
-    InputAt(NowMs() + 10, Key(KeyCode("ESC"), true));
-    const CallResult r = Call("WaitRightMouse");
-    EXPECT_TRUE(r.aborted);
-    EXPECT_EQ(r.code, 0);
-    ASSERT_EQ(Call("EscapeQuit", {Num(0)}).code, 0);
 }
 
 TEST_F(InputCommands, EscapeQuitEndsAWaitEventRun) {
