@@ -170,8 +170,6 @@ struct DisplayHooks {
     void (*displayFreed)(qvDisplay* display, qvDisplay* next) = nullptr;
     // Buttons: the picture's buttons forget that they are pressed or hovered.
     void (*resetButtonStates)(qvVmState* L, qvBGPic* picture) = nullptr;
-    // Buttons: the picture is freed, and its buttons with their script references.
-    void (*freeButtons)(qvVmState* L, qvBGPic* picture) = nullptr;
     // Output redirection: drawing on the display goes back to its picture. 0 or an error.
     int (*endRedirection)(qvVmState* L, qvDisplay* display) = nullptr;
 };

@@ -2,6 +2,7 @@
 
 #include "gfx/library/object_types.h"
 #include "platform/linux/window.h"
+#include "scene/bgpic.h"
 #include "scene/display.h"
 #include "scene/events/buttons.h"
 #include "scene/events/event_displays.h"
@@ -72,14 +73,13 @@ void InstallEventDisplays() {
     events::SetEventDisplays(&eventSide);
     Hooks().displayFreed = events::ForgetEventDisplay;
     Hooks().resetButtonStates = ResetButtonStates;
-    Hooks().freeButtons = events::FreeButtonList;
+    SetFreeButtons(events::FreeButtonList);
 }
 
 void RemoveEventDisplays() {
     if (&events::Displays() == &eventSide) events::SetEventDisplays(nullptr);
     Hooks().displayFreed = nullptr;
     Hooks().resetButtonStates = nullptr;
-    Hooks().freeButtons = nullptr;
 }
 
 }  // namespace qv::scene

@@ -3,7 +3,7 @@
 // window, and the facts of its message tables; the pictures of buttons and the held keys and
 // mouse buttons. The display library installs it when it registers, together with the hooks
 // that have the dispatcher forget a freed display and the buttons forget presses or go with
-// their picture.
+// their picture (the last one stays to the end of the run).
 #pragma once
 
 namespace qv::scene {

@@ -128,10 +128,6 @@ public:
         return display != nullptr ? display->settings.picture : nullptr;
     }
 
-    void FreeButtons(qvVmState* L, qvBGPic* picture) override {
-        if (Hooks().freeButtons != nullptr) Hooks().freeButtons(L, picture);
-    }
-
     void RefreshRect(qvVmState* L, int32_t x, int32_t y, int32_t width, int32_t height) override {
         qvDisplay* display = Displays().current;
         if (display == nullptr) return;
