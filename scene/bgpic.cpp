@@ -27,6 +27,7 @@ constexpr size_t kPaletteBytes = 256 * sizeof(qvARGB);
 
 qvObjectHeader* pictures = nullptr;
 BGPicHost* installed = nullptr;
+FreeButtonsHook freeButtons = nullptr;
 
 qvBGPic* AsBGPic(qvObjectHeader* header) {
     return reinterpret_cast<qvBGPic*>(header);
@@ -182,6 +183,10 @@ void SetBGPicHost(BGPicHost* host) {
     installed = host;
 }
 
+void SetFreeButtons(FreeButtonsHook hook) {
+    freeButtons = hook;
+}
+
 qvObjectHeader** BGPicList() {
     return &pictures;
 }
@@ -260,7 +265,7 @@ void FreeBGPicContents(qvVmState* L, qvBGPic* picture) {
     FreeScaledBGPicBitmaps(picture);
     FreeMemBlock(picture->palette);
     FreeDisplayBitMap(picture->fill.texture);
-    Host().FreeButtons(L, picture);
+    if (freeButtons != nullptr) freeButtons(L, picture);
     qv::DrainList(&picture->sprites, FreeMemBlock);
     FreeRefList(L, picture->header.data);
     picture->image = nullptr;

@@ -120,13 +120,16 @@ public:
     // Shows the rectangle of the current display's picture again.
     virtual void RefreshRect(qvVmState*, int32_t /*x*/, int32_t /*y*/, int32_t /*width*/,
                              int32_t /*height*/) {}
-    // Frees the picture's buttons with their script references.
-    virtual void FreeButtons(qvVmState*, qvBGPic*) {}
 };
 
 // The installed host, or one without displays; nullptr restores that one.
 BGPicHost& Host();
 void SetBGPicHost(BGPicHost* host);
+
+// Frees a picture's buttons with their script references. The event side installs it and it
+// stays to the end of the run: at shutdown the pictures go after the displays' hosts.
+using FreeButtonsHook = void (*)(qvVmState* L, qvBGPic* picture);
+void SetFreeButtons(FreeButtonsHook hook);
 
 // The head of the picture list (registered with the object registry).
 qvObjectHeader** BGPicList();

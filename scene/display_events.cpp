@@ -4,17 +4,21 @@
 #include <cmath>
 #include <limits>
 
+#include "gfx/library/object_types.h"
 #include "platform/linux/window.h"
+#include "scene/bgpic.h"
 #include "scene/display.h"
 #include "scene/display_engine.h"
+#include "scene/events/buttons.h"
 #include "scene/events/event_displays.h"
 
 namespace qv::scene {
 namespace {
 
-// Toward zero, as events give positions; a factor far below 1 cannot overflow it.
-int32_t TruncatedCoordinate(double value) {
-    value = std::clamp(std::trunc(value), double(std::numeric_limits<int32_t>::min()),
+// A logical coordinate rounded as asked and clamped, so a factor far below 1 cannot overflow it.
+int32_t Coordinate(double value, events::Rounding rounding) {
+    value = rounding == events::Rounding::kDown ? std::floor(value) : std::trunc(value);
+    value = std::clamp(value, double(std::numeric_limits<int32_t>::min()),
                        double(std::numeric_limits<int32_t>::max()));
     return static_cast<int32_t>(value);
 }
@@ -54,10 +58,27 @@ public:
         facts.fullScreen = Displays().ownScreen;
         return facts;
     }
-    events::DisplayPoint ToDisplay(const qvDisplay* display, int32_t x, int32_t y) override {
+    events::DisplayPoint ToDisplay(const qvDisplay* display, int32_t x, int32_t y,
+                                   events::Rounding rounding) override {
         const LogicalPoint at = WindowToLogical(display, x, y);
-        return {TruncatedCoordinate(at.x), TruncatedCoordinate(at.y)};
+        return {Coordinate(at.x, rounding), Coordinate(at.y, rounding)};
     }
+
+    qvBGPic* Picture(qvDisplay* display) override { return display->settings.picture; }
+    qvBGPic* ButtonPicture() override {
+        const qvDisplay* display = Displays().current;
+        if (display == nullptr) return nullptr;
+        const bool picture =
+            display->outputType == gfx::kTypeBGPic || display->outputType == gfx::kTypeDisplay;
+        return picture ? Displays().outputPicture : nullptr;
+    }
+    bool KeyDown(const qvDisplay* display, uint32_t code) override {
+        return code < kKeyStateCount && display->keys[code] != 0;
+    }
+    bool ButtonDown(const qvDisplay* display, MouseButton button) override {
+        return display->buttons[int(button)] != 0;
+    }
+    void ClearInput(qvDisplay* display) override { ClearDisplayInput(display); }
 };
 
 EventSide eventSide;
@@ -67,11 +88,14 @@ EventSide eventSide;
 void InstallEventDisplays() {
     events::SetEventDisplays(&eventSide);
     Hooks().displayFreed = events::ForgetEventDisplay;
+    Hooks().resetButtonStates = ResetButtonStates;
+    SetFreeButtons(events::FreeButtonList);
 }
 
 void RemoveEventDisplays() {
     if (&events::Displays() == &eventSide) events::SetEventDisplays(nullptr);
     Hooks().displayFreed = nullptr;
+    Hooks().resetButtonStates = nullptr;
 }
 
 }  // namespace qv::scene

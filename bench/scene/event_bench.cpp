@@ -2,7 +2,10 @@
 // EV1 PostEvent plus CheckEvent running a key handler, beside a std::deque of the same queue
 // records and a direct VmPCall of the same handler with a table of the same shape;
 // EV2 1000 intervals of 1 ms served through CheckEvent, beside a std::priority_queue timer
-// calling the same handler with the same table.
+// calling the same handler with the same table;
+// EV3 a click on the bottom-most of 1000 rectangle buttons through PostEvent and CheckEvent,
+// beside the deque, a linear scan of a std::vector of the same rectangles, newest first, and
+// a direct VmPCall with a table of a button message's shape.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -17,6 +20,7 @@
 #include "runtime/runtime_host.h"
 #include "runtime/runtime_state.h"
 #include "runtime/support.h"
+#include "scene/bgpic.h"
 #include "scene/events/event_displays.h"
 #include "scene/events/event_library.h"
 
@@ -38,10 +42,11 @@ int Handler(qvVmState*) {
     return 0;
 }
 
-// One open display with its slots, for the key handler.
+// One open display with its slots, for the key handler, and its picture, for buttons.
 struct BenchDisplay {
     qvDisplayPrefix prefix{};
     qvEventHandler handlers[qv::gfx::kDisplayEventCount];
+    qvBGPic picture{};
 };
 
 class OneDisplay final : public qv::events::EventDisplays {
@@ -57,9 +62,15 @@ public:
     void ClearMouseMoved(qvDisplay*) override {}
     qvPlatformDisplay* Window(qvDisplay*) override { return nullptr; }
     qv::events::DisplayFacts Facts(const qvDisplay*) override { return {}; }
-    qv::events::DisplayPoint ToDisplay(const qvDisplay*, int32_t x, int32_t y) override {
+    qv::events::DisplayPoint ToDisplay(const qvDisplay*, int32_t x, int32_t y,
+                                       qv::events::Rounding) override {
         return {x, y};
     }
+    qvBGPic* Picture(qvDisplay*) override { return &d_->picture; }
+    qvBGPic* ButtonPicture() override { return &d_->picture; }
+    bool KeyDown(const qvDisplay*, uint32_t) override { return false; }
+    bool ButtonDown(const qvDisplay*, qv::MouseButton) override { return false; }
+    void ClearInput(qvDisplay*) override {}
 
 private:
     BenchDisplay* d_;
@@ -78,6 +89,7 @@ public:
             L, [](qvVmState* S) { return RegisterEventLibrary(S); }, nullptr);
         VmSetTop(L, 0);
         for (qvEventHandler& slot : display_.handlers) slot = {-1, -1};
+        display_.picture.width = display_.picture.height = 1000;
         qv::events::SetEventDisplays(&displays_);
         VmPushCClosure(L, Handler, 0);
         handler = MakeRef(L, VM_REGISTRYINDEX);
@@ -128,15 +140,42 @@ public:
         });
     }
     qvDisplay* Display() { return qv::DisplayOfPrefix(&display_.prefix); }
+    // A rectangle button whose "onmousedown" is the handler.
+    void MakeButton(int32_t id, int32_t x, int32_t y, int32_t size) {
+        Call("makebutton", [&] {
+            for (double n : {double(id), 0.0, double(x), double(y), double(size), double(size)}) {
+                VmPushNumber(L, n);
+            }
+            VmNewTable(L);
+            VmPushString(L, "onmousedown");
+            VmRawGetI(L, VM_REGISTRYINDEX, handler);
+            VmRawSet(L, -3);
+        });
+    }
 
     // The handler called with a table shaped like the message table CheckEvent makes, and the
     // result table CheckEvent returns.
-    void CallDirectly(const char* action, const char* key, int32_t id) {
+    // With a button, the fields of a button's message.
+    struct ButtonFields {
+        int32_t x, y, width, height;
+    };
+    void CallDirectly(const char* action, const char* key, int32_t id,
+                      const ButtonFields* button = nullptr) {
         VmRawGetI(L, VM_REGISTRYINDEX, handler);
         VmNewTable(L);
         SetTableFieldString(L, "action", action);
         if (key != nullptr) SetTableFieldString(L, "key", key);
         SetTableFieldInt(L, "id", id);
+        if (button != nullptr) {
+            SetTableFieldInt(L, "x", button->x);
+            SetTableFieldInt(L, "y", button->y);
+            SetTableFieldInt(L, "width", button->width);
+            SetTableFieldInt(L, "height", button->height);
+            SetTableFieldInt(L, "mousedown", 1);
+            SetTableFieldInt(L, "rightmousedown", 0);
+            SetTableFieldInt(L, "midmousedown", 0);
+            SetTableFieldInt(L, "display", 0);
+        }
         VmPushValue(L, -1);
         VmInsert(L, -3);
         VmPCall(L, 1, -1, 0);
@@ -222,5 +261,54 @@ void EV2_Peer(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kIntervals);
 }
 BENCHMARK(EV2_Peer)->Name("EV2:interval_fire/peer");
+
+constexpr int kButtons = 1000;
+constexpr int32_t kCell = 10, kButtonSize = 5, kColumns = 40;
+
+// Button i (1 first, the bottom-most) in its cell of the grid.
+int32_t ButtonX(int i) {
+    return (i - 1) % kColumns * kCell;
+}
+int32_t ButtonY(int i) {
+    return (i - 1) / kColumns * kCell;
+}
+
+void EV3_Ours(benchmark::State& state) {
+    Events events;
+    for (int i = 1; i <= kButtons; ++i) events.MakeButton(i, ButtonX(i), ButtonY(i), kButtonSize);
+    for (auto _ : state) {
+        PostEvent(events.Display(), QV_EVENT_LEFTMOUSE, 2, 2, 1, nullptr);
+        if (events.Check() != 0) state.SkipWithError("CheckEvent failed");
+    }
+}
+BENCHMARK(EV3_Ours)->Name("EV3:button_click/ours");
+
+void EV3_Peer(benchmark::State& state) {
+    Events events;
+    struct Rect {
+        int32_t id, x1, y1, x2, y2;
+    };
+    std::vector<Rect> rects;
+    for (int i = 1; i <= kButtons; ++i) {
+        rects.push_back({i, ButtonX(i), ButtonY(i), ButtonX(i) + kButtonSize - 1,
+                         ButtonY(i) + kButtonSize - 1});
+    }
+    std::deque<qvEvent> queue;
+    for (auto _ : state) {
+        qvEvent e{QV_EVENT_LEFTMOUSE, {2, 2, 1}, {}, events.Display(), nullptr};
+        qv::MonotonicTime(&e.stamp);
+        queue.push_back(e);
+        const qvEvent taken = queue.front();
+        queue.pop_front();
+        const auto x = int32_t(taken.data[0]), y = int32_t(taken.data[1]);
+        for (auto r = rects.rbegin(); r != rects.rend(); ++r) {
+            if (r->x1 > x || x > r->x2 || r->y1 > y || y > r->y2) continue;
+            const Events::ButtonFields fields{r->x1, r->y1, kButtonSize, kButtonSize};
+            events.CallDirectly("OnMouseDown", nullptr, r->id, &fields);
+            break;
+        }
+    }
+}
+BENCHMARK(EV3_Peer)->Name("EV3:button_click/peer");
 
 }  // namespace

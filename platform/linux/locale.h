@@ -17,6 +17,8 @@
 int LocaleIsAlpha(int c);
 // Non-zero for letters and the digits 0-9.
 int LocaleIsAlNum(int c);
+// Non-zero for printable, visible characters: 0x21-0x7E and 0xA1-0xFF (not the spaces).
+int LocaleIsGraph(int c);
 
 // The language as a LANGUAGE_ number (0-17), 18 when it is none of them.
 int GetLanguageCode();

@@ -77,14 +77,6 @@ void SetDropFields(qvVmState* L, const char* names) {
     SetTableFieldInt(L, "numdropfiles", count);
 }
 
-// The mouse in the display's coordinates; 0, 0 while the display has no window.
-DisplayPoint MouseInDisplay(const qvDisplay* display) {
-    EventDisplays& displays = Displays();
-    if (!displays.IsOpen(display)) return {0, 0};
-    const DisplayFacts facts = displays.Facts(display);
-    return displays.ToDisplay(display, facts.mouseX, facts.mouseY);
-}
-
 // The fields of the message table on top of the stack, by kind; 0 or ERR_MEM.
 int FillMessageTable(qvVmState* L, qvEventMessage* m) {
     SetTableFieldString(L, "action", m->action);

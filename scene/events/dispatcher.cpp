@@ -406,7 +406,8 @@ std::optional<int> SecondHalf(qvVmState* L, qvEventMessage* message) {
     }
     message->display = display;
     const DisplayPoint at =
-        Displays().ToDisplay(display, static_cast<int32_t>(event.x), static_cast<int32_t>(event.y));
+        Displays().ToDisplay(display, static_cast<int32_t>(event.x), static_cast<int32_t>(event.y),
+                             Rounding::kTowardZero);
     message->x = at.x, message->y = at.y;
     if (type == QV_EVENT_DROPFILES) message->dropList = static_cast<const char*>(event.extra);
     return Call(L, message, kQueueStep);
@@ -565,14 +566,14 @@ int PushResultTable(qvVmState* L, const qvEventMessage& message) {
     return 1;
 }
 
+}  // namespace
+
 int32_t CallbackDepth(qvVmState* L) {
     int32_t depth = 0;
     const qvAttrGet tags[] = {{QV_ATTR_NESTEDCALLS, &depth}, {QV_ATTR_END, nullptr}};
     GetGlobalAttrs(L, tags);
     return depth;
 }
-
-}  // namespace
 
 qvEventState* EventState() {
     return state;

@@ -16,13 +16,27 @@ public:
     void ClearMouseMoved(qvDisplay*) override {}
     qvPlatformDisplay* Window(qvDisplay*) override { return nullptr; }
     DisplayFacts Facts(const qvDisplay*) override { return {}; }
-    DisplayPoint ToDisplay(const qvDisplay*, int32_t x, int32_t y) override { return {x, y}; }
+    DisplayPoint ToDisplay(const qvDisplay*, int32_t x, int32_t y, Rounding) override {
+        return {x, y};
+    }
+    qvBGPic* Picture(qvDisplay*) override { return nullptr; }
+    qvBGPic* ButtonPicture() override { return nullptr; }
+    bool KeyDown(const qvDisplay*, uint32_t) override { return false; }
+    bool ButtonDown(const qvDisplay*, MouseButton) override { return false; }
+    void ClearInput(qvDisplay*) override {}
 };
 
 NoDisplays none;
 EventDisplays* installed = &none;
 
 }  // namespace
+
+DisplayPoint MouseInDisplay(const qvDisplay* display) {
+    EventDisplays& displays = Displays();
+    if (display == nullptr || !displays.IsOpen(display)) return {0, 0};
+    const DisplayFacts facts = displays.Facts(display);
+    return displays.ToDisplay(display, facts.mouseX, facts.mouseY, Rounding::kTowardZero);
+}
 
 EventDisplays& Displays() {
     return *installed;

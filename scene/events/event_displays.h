@@ -9,7 +9,9 @@
 
 #include "gfx/library/neighbours.h"
 #include "platform/linux/time.h"
+#include "runtime/display_input.h"
 
+struct qvBGPic;
 struct qvDisplay;
 struct qvPlatformDisplay;
 
@@ -27,6 +29,11 @@ struct DisplayFacts {
 struct DisplayPoint {
     int32_t x, y;
 };
+
+// How a window point that falls between two display pixels is rounded: toward zero, as
+// input events and the mouse give positions, or down, so that a point left of or above the
+// picture (in a letterbox strip) stays outside it.
+enum class Rounding { kTowardZero, kDown };
 
 class EventDisplays {
 public:
@@ -51,9 +58,24 @@ public:
     virtual qvPlatformDisplay* Window(qvDisplay* display) = 0;
     virtual DisplayFacts Facts(const qvDisplay* display) = 0;
     // A point of the window's inner area (as input events and the mouse carry it) in the
-    // display's coordinates, truncated toward zero.
-    virtual DisplayPoint ToDisplay(const qvDisplay* display, int32_t x, int32_t y) = 0;
+    // display's coordinates.
+    virtual DisplayPoint ToDisplay(const qvDisplay* display, int32_t x, int32_t y,
+                                   Rounding rounding) = 0;
+
+    // The picture the display shows; none when it has none.
+    virtual qvBGPic* Picture(qvDisplay* display) = 0;
+    // Where buttons are made and found: the current output picture while the current
+    // display draws into a picture or into itself; none otherwise.
+    virtual qvBGPic* ButtonPicture() = 0;
+    // Whether the key (a code below kKeyStateCount) or the mouse button is held.
+    virtual bool KeyDown(const qvDisplay* display, uint32_t code) = 0;
+    virtual bool ButtonDown(const qvDisplay* display, MouseButton button) = 0;
+    // Forgets the held keys and mouse buttons.
+    virtual void ClearInput(qvDisplay* display) = 0;
 };
+
+// The mouse in the display's coordinates, toward zero; 0, 0 while it has no window.
+DisplayPoint MouseInDisplay(const qvDisplay* display);
 
 // The installed displays, or ones that answer "no display"; nullptr restores those.
 EventDisplays& Displays();

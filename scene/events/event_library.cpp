@@ -1,27 +1,75 @@
 #include "scene/events/event_library.h"
 
+#include <iterator>
+
 #include "platform/linux/timers.h"
+#include "platform/linux/user_port.h"
 #include "runtime/exports.h"
+#include "scene/events/buttons.h"
 #include "scene/events/dispatcher.h"
 #include "scene/events/event_slots.h"
+#include "scene/events/input_commands.h"
 #include "scene/events/intervals.h"
+#include "scene/events/legacy_labels.h"
+#include "scene/events/ports.h"
 
 namespace qv::events {
 namespace {
 
-// In the order of the library's published table; the buttons, queries, waits, ports and
-// legacy labels take their places between these.
+// In the order of the library's published table.
 constexpr qvCommandEntry kEventCommands[] = {
+    {"WaitLeftMouse", WaitLeftMouse},
+    {"WaitRightMouse", WaitRightMouse},
+    {"WaitKeyDown", WaitKeyDown},
+    {"IsKeyDown", IsKeyDown},
+    {"WhileRightMouseDown", WhileRightMouseDown},
+    {"WhileMouseDown", WhileMouseDown},
+    {"WhileKeyDown", WhileKeyDown},
+    {"IsLeftMouse", IsLeftMouse},
+    {"IsRightMouse", IsRightMouse},
+    {"BreakWhileMouseOn", BreakWhileMouseOn},
+    {"SetEventTimeout", SetEventTimeout},
+    {"GetEventCode", GetEventCode},
+    {"LeftMouseQuit", LeftMouseQuit},
+    {"EscapeQuit", EscapeQuit},
+    {"CtrlCQuit", CtrlCQuit},
+    {"EnableEvent", EnableEvent},
+    {"DisableEvent", DisableEvent},
+    {"RemoveButton", RemoveButton},
+    {"RemoveKeyDown", RemoveKeyDown},
+    {"ModifyButton", ModifyButton},
+    {"ModifyKeyDown", ModifyKeyDown},
+    {"WhileMouseOn", WhileMouseOn},
+    {"CreateButton", CreateButton},
+    {"CreateKeyDown", CreateKeyDown},
+    {"FreeEventCache", FreeEventCache},
+    {"ClearEvents", ClearEvents},
     {"CheckEvent", CheckEvent},
     {"WaitEvent", WaitEvent},
+    {"MouseX", MouseX},
+    {"MouseY", MouseY},
+    {"MakeButton", MakeButton},
+    {"DeleteButton", DeleteButton},
+    {"DisableButton", DisableButton},
+    {"EnableButton", EnableButton},
     {"InstallEventHandler", InstallEventHandler},
     {"SetInterval", SetInterval},
     {"SetTimeout", SetTimeout},
     {"ClearInterval", ClearInterval},
     {"ClearTimeout", ClearTimeout},
     {"ChangeInterval", ChangeInterval},
+    {"DumpButtons", DumpButtons},
+    {"WaitMidMouse", WaitMidMouse},
+    {"IsMidMouse", IsMidMouse},
+    {"ResetKeyStates", ResetKeyStates},
+    {"JoyDir", JoyDir},
+    {"JoyFire", JoyFire},
+    {"CountJoysticks", CountJoysticks},
+    {"CreatePort", CreatePort},
+    {"SendMessage", SendMessage},
     {nullptr, nullptr},
 };
+static_assert(std::size(kEventCommands) == 49 + 1);
 
 constexpr qvConstant kEventConstants[] = {
     {"MOVEWINDOW", nullptr, 6},
@@ -60,6 +108,7 @@ int RegisterEventLibrary(qvVmState* L) {
     FreeTimedCalls(nullptr);
     qv::FreeTimerEntries();
     ResetGlobalEventSlots(nullptr);
+    FreeLegacyLabels(true);
     if (const int code = OpenEventState()) return code;
     VmPushValue(L, VM_GLOBALSINDEX);
     RegisterLibrary(L, nullptr, kEventCommands, 0);
@@ -76,5 +125,8 @@ void FreeEventObjects(qvVmState* L) {
     qv::FreeTimerEntries();
     // Slots filled before this run's registration belong to another engine.
     ResetGlobalEventSlots(registered ? L : nullptr);
+    FreeLegacyLabels(true);
+    FreeButtonIndex();
+    qv::CloseUserPort();
     CloseEventState();
 }

@@ -1,5 +1,4 @@
-// The dispatcher's passes over buttons and legacy labels. Buttons and the legacy label model
-// are built on these four entries; until then every pass finds nothing.
+// The dispatcher's passes over buttons (buttons.cpp) and legacy labels (legacy_labels.cpp).
 #pragma once
 
 #include "engine/vm.h"

@@ -1,6 +1,6 @@
 // End to end through the player on the headless back end: a script's intervals and timeout
-// served by WaitEvent on the system's clock, and the stand-in display's input reaching its
-// handlers.
+// served by WaitEvent on the system's clock, the stand-in display's input reaching its
+// handlers, and a message from one player to another's user port.
 #include "tests/player/end_to_end.h"
 
 namespace qv::testing {
@@ -12,6 +12,27 @@ TEST_F(Events, IntervalsAndATimeoutRunInOrderAndEndTheLoop) {
     Applet("timed.qva", "timed_calls");
     Expect(Player({"timed.qva", "-QUIET"}),
            "Interval 1\nInterval 1\nInterval 1\nInterval 2\nInterval 3\nTimeout 4\ndone\n", "", 0);
+}
+
+TEST_F(Events, OnePlayersMessageReachesAnotherPlayersUserPort) {
+    Applet("a.qva", "port_receiver");
+    Applet("b.qva", "port_sender");
+    scratch.MakeDir("ports");
+    const std::vector<std::string> env = {"QV_REXX_DIR=" + (scratch / "ports")};
+    Outcome sender;
+    bool sent = false;
+    const Outcome receiver =
+        Player({"a.qva", "-QUIET"}, "", env, [&](pid_t, const std::string& out) {
+            if (sent || out.find("ready\n") == std::string::npos) return;
+            sent = true;
+            sender = Player({"b.qva", "-QUIET"}, "", env);
+        });
+    ASSERT_TRUE(sent);
+    Expect(receiver, "ready\nhello 2 a b|c\n", "", 0);
+    EXPECT_EQ(sender.out, "1260\n");
+    EXPECT_EQ(sender.err.rfind("[QuorvellaPlayer] Port \"NOPE\" could not be found!\n", 0), 0u)
+        << sender.err;
+    EXPECT_EQ(sender.status, 20);
 }
 
 }  // namespace

@@ -3,10 +3,11 @@
 compares screenshots (xwd) with what was shown pixel for pixel, and sends input with xdotool.
 
 Usage: x11_test.py QVWIN CASE [KEEP_DIR]
-       x11_test.py QUORVELLA events KEEP_DIR APPLET
+       x11_test.py QUORVELLA events|buttons KEEP_DIR APPLET
 
 CASE is one of ppm-origin, ppm-offset, shape, mouse, keys; events runs the player on an
-applet that prints READY and then the key and the click it receives through WaitEvent. A mismatching screenshot is kept in
+applet that prints READY and then the key and the click it receives through WaitEvent, buttons
+one that prints its button's handler calls. A mismatching screenshot is kept in
 KEEP_DIR (default: the current directory) as CASE-shot.ppm with CASE-diff.ppm (differing pixels
 white), and the first 20 differing pixels are printed. Without Xvfb, xwd or xdotool the test is
 skipped (status 77), or fails under CI=true."""
@@ -250,6 +251,34 @@ def run_events(x11, player, applet):
     return window
 
 
+def run_buttons(x11, player, applet):
+    """A button of the player's display hears the pointer enter, leave, enter and click."""
+    window = Window(x11, player, [applet, "-QUIET"], ready=None)
+    if window.line() != "READY":
+        raise Failure("the applet did not start")
+    try:
+        found = subprocess.run(["xdotool", "search", "--sync", "--name", "Quorvella"],
+                               env=x11.env(), check=True, capture_output=True,
+                               timeout=WAIT_SECONDS)
+    except subprocess.TimeoutExpired:
+        raise Failure("the player's window did not appear")
+    wid = found.stdout.split()[0].decode()
+    expected = ["OnMouseOver 1 50", "OnMouseOut 1 50", "OnMouseOver 1 50", "OnMouseDown 1 50"]
+    lines = []
+    for x, y in ((120, 120), (300, 300), (149, 139)):
+        x11.xdotool("mousemove", "--window", wid, str(x), str(y))
+        lines.append(window.line())
+    x11.xdotool("click", "1")
+    lines.append(window.line())
+    if lines != expected:
+        raise Failure("the button's handlers printed %r" % lines)
+    try:
+        window.process.wait(timeout=WAIT_SECONDS)
+    except subprocess.TimeoutExpired:
+        raise Failure("the player did not end after the button's four calls")
+    return window
+
+
 def main():
     qvwin, case = sys.argv[1], sys.argv[2]
     keep = sys.argv[3] if len(sys.argv) > 3 else os.getcwd()
@@ -272,6 +301,8 @@ def main():
                 window = run_keys(x11, qvwin)
             elif case == "events":
                 window = run_events(x11, qvwin, sys.argv[4])
+            elif case == "buttons":
+                window = run_buttons(x11, qvwin, sys.argv[4])
             else:
                 raise Failure("unknown case " + case)
             status, err = window.finish()

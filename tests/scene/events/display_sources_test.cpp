@@ -1,8 +1,8 @@
 // The dispatcher's display sources over the real display records: windows of the headless back
 // end opened by the display library, host input through the input pump, and handlers installed
 // on the displays. Close requests with and without reporting, mouse and key input reaching a
-// display's handlers, handlers that free their own display, and the slots as the graphics
-// library reads them.
+// display's handlers, handlers that free their own display, the slots as the graphics
+// library reads them, and a button on a display's picture.
 #include <limits>
 #include <string>
 #include <vector>
@@ -262,6 +262,20 @@ TEST_F(DisplaySources, TheGraphicsLibraryReadsTheDisplaysSlots) {
     };
     EXPECT_EQ(get("onkeyup", gfx::ATTRUSERDATA).Number(), 42);
     EXPECT_EQ(get("onkeydown", gfx::ATTRFUNCTION).Number(), 0);
+}
+
+TEST_F(DisplaySources, AButtonIsClickedOnTheDisplaysPictureAndGoesWithIt) {
+    const int refs = LiveRefs();
+    ASSERT_EQ(Call("MakeButton", {Num(1), Num(0), Num(0), Num(0), Num(10), Num(10),
+                                  Table({{Str("onmousedown"), Handler()}})})
+                  .code,
+              0);
+    Send(Input(HostEventKind::kButton, true, 5, 5));
+    EXPECT_EQ(ActionOf(Wait()), "OnMouseDown");
+    // At shutdown the displays go first; the pictures still take their buttons with them.
+    CloseDisplayLibrary(L);
+    FreeAllBGPics(L);
+    EXPECT_EQ(LiveRefs(), refs);
 }
 
 }  // namespace

@@ -1,6 +1,10 @@
 #include "tests/scene/support/fake_displays.h"
 
 #include <algorithm>
+#include <cmath>
+#include <iterator>
+
+#include "scene/events/buttons.h"
 
 namespace qv::testing {
 
@@ -22,6 +26,11 @@ FakeDisplay* FakeDisplays::Add(uint32_t id) {
     for (qvEventHandler& slot : display->handlers) slot = {-1, -1};
     display->open = true;
     display->facts = {320, 200, 10, 20, 0, 0, 0, false};
+    display->picture.header.type = 1;
+    display->picture.header.id = id;
+    display->picture.width = display->picture.shownWidth = 320;
+    display->picture.height = display->picture.shownHeight = 200;
+    display->drawsIntoPicture = true;
     display->window = AllocPlatformDisplay(display->record());
     const qvWindowSpec spec{10, 20, 320, 200, 0, "fake"};
     if (display->window != nullptr) OpenPlatformWindow(display->window, spec, 0, nullptr, nullptr);
@@ -42,6 +51,7 @@ void FakeDisplays::Free(qvVmState* L, FakeDisplay* display) {
         FreeRef(L, VM_REGISTRYINDEX, slot.function);
         FreeRef(L, VM_REGISTRYINDEX, slot.userData);
     }
+    events::FreeButtonList(L, &display->picture);
     FreePlatformDisplay(display->window);
     if (current_ == display) current_ = list_.empty() ? nullptr : list_.front();
     delete display;
@@ -58,6 +68,21 @@ qvDisplay* FakeDisplays::FirstDisplay() {
 qvDisplay* FakeDisplays::NextDisplay(const qvDisplay* display) {
     auto at = std::find(list_.begin(), list_.end(), &Of(display));
     return at == list_.end() || ++at == list_.end() ? nullptr : (*at)->record();
+}
+
+events::DisplayPoint FakeDisplays::ToDisplay(const qvDisplay* display, int32_t x, int32_t y,
+                                             events::Rounding rounding) {
+    const FakeDisplay& d = Of(display);
+    const auto axis = [&](int32_t at, int32_t offset) {
+        const double value = (double(at) - offset) / (d.scale > 0 ? d.scale : 1.0);
+        return int32_t(rounding == events::Rounding::kDown ? std::floor(value) : std::trunc(value));
+    };
+    return {axis(x, d.offsetX), axis(y, d.offsetY)};
+}
+
+void FakeDisplays::ClearInput(qvDisplay* display) {
+    std::fill(std::begin(Of(display).keys), std::end(Of(display).keys), 0);
+    std::fill(std::begin(Of(display).buttons), std::end(Of(display).buttons), false);
 }
 
 bool FakeDisplays::IsPrimary(const qvDisplay* display) {

@@ -1,9 +1,9 @@
 // A test double of the display records for the event side: displays in a list, each with the
 // fields that handler installation and the dispatcher read and write (the 24 handler slots,
-// close reporting, the mouse-moved flag and its time, the button states, the facts of message
-// tables) and a window of the headless back end, so that host input injected into it goes
-// through the real input pump. It installs itself as the event side's displays and as the
-// pump's display side.
+// close reporting, the mouse-moved flag and its time, the key and button states, the facts of
+// message tables, a picture for buttons) and a window of the headless back end, so that host input
+// injected into it goes through the real input pump. It installs itself as the event side's
+// displays and as the pump's display side.
 #pragma once
 
 #include <vector>
@@ -13,6 +13,8 @@
 #include "platform/linux/window.h"
 #include "runtime/display_input.h"
 #include "runtime/event_queue.h"
+#include "runtime/key_table.h"
+#include "scene/bgpic.h"
 #include "scene/events/event_displays.h"
 
 namespace qv::testing {
@@ -26,7 +28,12 @@ struct FakeDisplay {
     qvTimeVal mouseTime;
     bool buttons[3];
     events::DisplayFacts facts;
+    int32_t offsetX, offsetY;  // where the picture starts in the window
+    double scale;              // window pixels per picture pixel; 0 is 1
     qvPlatformDisplay* window;
+    uint8_t keys[kKeyStateCount];
+    qvBGPic picture;        // 320 x 200; its buttons are freed with the display
+    bool drawsIntoPicture;  // output goes to the picture (else to a brush, say)
 
     qvDisplay* record() { return DisplayOfPrefix(&prefix); }
 };
@@ -67,16 +74,29 @@ public:
     void ClearMouseMoved(qvDisplay* display) override { Of(display).mouseMoved = false; }
     qvPlatformDisplay* Window(qvDisplay* display) override { return Of(display).window; }
     events::DisplayFacts Facts(const qvDisplay* display) override { return Of(display).facts; }
-    // Unscaled: scaled displays are tested over the real records.
-    events::DisplayPoint ToDisplay(const qvDisplay*, int32_t x, int32_t y) override {
-        return {x, y};
+    // Scaled by the record's own offset and factor: the real conversion is tested over the
+    // real display records.
+    events::DisplayPoint ToDisplay(const qvDisplay* display, int32_t x, int32_t y,
+                                   events::Rounding rounding) override;
+    qvBGPic* Picture(qvDisplay* display) override { return &Of(display).picture; }
+    qvBGPic* ButtonPicture() override {
+        return current_ != nullptr && current_->drawsIntoPicture ? &current_->picture : nullptr;
     }
+    bool KeyDown(const qvDisplay* display, uint32_t code) override {
+        return code < kKeyStateCount && Of(display).keys[code] != 0;
+    }
+    bool ButtonDown(const qvDisplay* display, MouseButton button) override {
+        return Of(display).buttons[int(button)];
+    }
+    void ClearInput(qvDisplay* display) override;
 
     // The input pump's side.
     bool ReportsClose(const qvDisplay* display) override { return Of(display).closeReporting; }
     bool IsPrimary(const qvDisplay* display) override;
     uint32_t Flags(const qvDisplay*) override { return 0; }
-    void SetKeyState(qvDisplay*, uint32_t, bool) override {}
+    void SetKeyState(qvDisplay* display, uint32_t code, bool down) override {
+        if (code < kKeyStateCount) Of(display).keys[code] = down ? 1 : 0;
+    }
     void SetButtonState(qvDisplay* display, MouseButton button, bool down) override {
         Of(display).buttons[int(button)] = down;
     }

@@ -1,0 +1,426 @@
+#include "scene/events/buttons.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <limits>
+
+#include "gfx/geometry.h"
+#include "platform/linux/blocks.h"
+#include "platform/linux/debug_output.h"
+#include "platform/linux/memory.h"
+#include "runtime/arguments.h"
+#include "runtime/option_tables.h"
+#include "scene/bgpic.h"
+#include "scene/events/dispatcher.h"
+#include "scene/events/event_displays.h"
+#include "scene/events/owned_ref.h"
+#include "scene/events/passes.h"
+
+namespace qv::events {
+namespace {
+
+// The handler table's field names and the actions their calls report, in handler order.
+constexpr const char* kFieldNames[kButtonHandlerCount] = {
+    "onmouseover",      "onmouseout",     "onmousedown",    "onmouseup",
+    "onrightmousedown", "onrightmouseup", "onmidmousedown", "onmidmouseup",
+};
+constexpr const char* kActions[kButtonHandlerCount] = {
+    "OnMouseOver",      "OnMouseOut",     "OnMouseDown",    "OnMouseUp",
+    "OnRightMouseDown", "OnRightMouseUp", "OnMidMouseDown", "OnMidMouseUp",
+};
+
+bool Testable(const qvBGPicButton* button) {
+    return button->enabled != 0;
+}
+
+bool AnyPressed(const qvBGPicButton* button) {
+    return std::any_of(std::begin(button->pressed), std::end(button->pressed),
+                       [](int32_t p) { return p != 0; });
+}
+
+// Whether the button is under the point, in picture coordinates. Window points are rounded
+// down into the picture, so that a letterbox strip left of or above the
+// picture misses column and row 0.
+bool Hit(const qvBGPicButton* button, DisplayPoint at) {
+    if (button->type != QV_SIMPLEBUTTON) return false;
+    return button->x1 <= at.x && at.x <= button->x2 && button->y1 <= at.y && at.y <= button->y2;
+}
+
+// The rectangles of one picture's buttons in list order, so that the click pass scans
+// contiguous memory instead of following the list (a walk of a long list waits on every
+// link). Any button made or freed makes it stale; enabling and the flags are read from the
+// records of the rectangles hit.
+struct HitEntry {
+    int32_t x1, y1, x2, y2;
+    qvBGPicButton* button;
+};
+struct HitIndex {
+    const qvBGPic* picture = nullptr;
+    uint64_t generation = 0;
+    BlockPtr<HitEntry> entries;
+    size_t count = 0, capacity = 0;
+};
+uint64_t listGeneration = 1;  // counts the changes of every button list
+HitIndex hitIndex;
+
+// The picture's index, made again when stale; none when memory is short.
+const HitIndex* IndexOf(const qvBGPic* picture) {
+    HitIndex& index = hitIndex;
+    if (index.picture == picture && index.generation == listGeneration) return &index;
+    size_t count = 0;
+    for (const qvBGPicButton* b = picture->buttons; b != nullptr; b = b->next) ++count;
+    if (count > index.capacity) {
+        index.entries.reset(static_cast<HitEntry*>(AllocMemBlock(count * sizeof(HitEntry), 0)));
+        index.capacity = index.entries ? count : 0;
+        if (!index.entries) {
+            index.picture = nullptr;
+            return nullptr;
+        }
+    }
+    HitEntry* entry = index.entries.get();
+    for (qvBGPicButton* b = picture->buttons; b != nullptr; b = b->next) {
+        *entry++ = b->type == QV_SIMPLEBUTTON ? HitEntry{b->x1, b->y1, b->x2, b->y2, b}
+                                              : HitEntry{0, 0, -1, -1, b};
+    }
+    index.count = count;
+    index.picture = picture;
+    index.generation = listGeneration;
+    return &index;
+}
+
+// Calls visit with each button under the point, in list order, until it returns true.
+template <typename Visit>
+void ForEachHit(qvBGPic* picture, DisplayPoint at, Visit visit) {
+    if (const HitIndex* index = IndexOf(picture)) {
+        const HitEntry* entries = index->entries.get();
+        for (size_t i = 0; i < index->count; ++i) {
+            const HitEntry& e = entries[i];
+            if (e.x1 <= at.x && at.x <= e.x2 && e.y1 <= at.y && at.y <= e.y2 && visit(e.button)) {
+                return;
+            }
+        }
+        return;
+    }
+    for (qvBGPicButton* b = picture->buttons; b != nullptr; b = b->next) {
+        if (Hit(b, at) && visit(b)) return;
+    }
+}
+
+qvBGPicButton* FindButton(const qvBGPic* picture, qvObjectId id) {
+    for (qvBGPicButton* b = picture->buttons; b != nullptr; b = b->next) {
+        if (b->id == id.number && b->handle == id.handle) return b;
+    }
+    return nullptr;
+}
+
+// Releases the button's references, moves the hover pass off it, unlinks and frees it.
+void FreeButtonRecord(qvVmState* L, qvBGPic* picture, qvBGPicButton* button) {
+    if (L != nullptr) {
+        for (int32_t ref : button->handlers) FreeRef(L, VM_REGISTRYINDEX, ref);
+        FreeRef(L, VM_REGISTRYINDEX, button->userData);
+    }
+    if (qvEventState* state = EventState()) {
+        if (state->buttonCursor == button) state->buttonCursor = button->next;
+        if (state->hitButton == button) state->hitButton = nullptr;
+        if (state->pressedButton == button) state->pressedButton = nullptr;
+    }
+    for (qvBGPicButton** link = &picture->buttons; *link != nullptr; link = &(*link)->next) {
+        if (*link == button) {
+            *link = button->next;
+            break;
+        }
+    }
+    ++listGeneration;
+    FreeMemBlock(button);
+}
+
+// The button that argument 1 names in the current output picture: 0, ERR_BGPICBUTTON without
+// such a picture, or the lookup error.
+int ButtonArg(qvVmState* L, qvBGPic** picture, qvBGPicButton** button) {
+    CheckArgCount(L, 1, 1);
+    const qvObjectId id = GetObjectIdArg(L, 1);
+    *picture = Displays().ButtonPicture();
+    if (*picture == nullptr) return ERR_BGPICBUTTON;
+    *button = FindButton(*picture, id);
+    return *button != nullptr ? 0 : ObjectNotFound(id, ERR_FINDBUTTON);
+}
+
+// The eight handler references of the table at idx, each released again unless the button
+// takes them. A field that is neither nil nor a function raises the argument error.
+class ButtonHandlers {
+public:
+    explicit ButtonHandlers(qvVmState* L) : L_(L) { refs_.fill(-1); }
+    ~ButtonHandlers() {
+        for (int32_t ref : refs_) FreeRef(L_, VM_REGISTRYINDEX, ref);
+    }
+    ButtonHandlers(const ButtonHandlers&) = delete;
+    ButtonHandlers& operator=(const ButtonHandlers&) = delete;
+
+    // false when the table has none of the fields.
+    bool Read(int idx) {
+        CheckArgTable(L_, idx);
+        bool any = false;
+        for (int i = 0; i < kButtonHandlerCount; ++i) {
+            VmPushString(L_, kFieldNames[i]);
+            VmGetTable(L_, idx);
+            if (VmType(L_, -1) == VM_TNIL) {
+                VmSetTop(L_, -2);
+                continue;
+            }
+            CheckArgFunction(L_, VmGetTop(L_));
+            refs_[i] = MakeRef(L_, VM_REGISTRYINDEX);
+            any = true;
+        }
+        return any;
+    }
+    void HandOver(int32_t* out) {
+        std::copy(refs_.begin(), refs_.end(), out);
+        refs_.fill(-1);
+    }
+
+private:
+    qvVmState* L_;
+    std::array<int32_t, kButtonHandlerCount> refs_;
+};
+
+// x + size - 1 without overflow: a button beyond the coordinate range ends at its edge.
+int32_t LastOf(int32_t first, int32_t size) {
+    const int64_t last = int64_t{first} + size - 1;
+    return static_cast<int32_t>(std::min<int64_t>(last, std::numeric_limits<int32_t>::max()));
+}
+
+// The message of a button's handler.
+void PrepareButtonMessage(qvEventMessage* message, qvDisplay* display, qvBGPic* picture,
+                          qvBGPicButton* button, int handler) {
+    *message = {};
+    message->kind = QV_MSG_BUTTON;
+    std::strncpy(message->action, kActions[handler], sizeof message->action - 1);
+    message->display = display;
+    message->bgpic = picture;
+    message->button = button;
+    message->function = button->handlers[handler];
+    message->userData = button->userData;
+}
+
+int PressedIndex(uint32_t eventType) {
+    switch (eventType) {
+        case QV_EVENT_RIGHTMOUSE:
+            return int(MouseButton::kRight);
+        case QV_EVENT_MIDMOUSE:
+            return int(MouseButton::kMiddle);
+        default:
+            return int(MouseButton::kLeft);
+    }
+}
+
+}  // namespace
+
+void FreeButtonList(qvVmState* L, qvBGPic* picture) {
+    while (picture->buttons != nullptr) FreeButtonRecord(L, picture, picture->buttons);
+}
+
+void FreeButtonIndex() {
+    hitIndex = {};
+}
+
+bool ButtonClickPass(qvVmState*, qvDisplay* display, const qvInputEvent& event,
+                     qvEventMessage* message) {
+    qvBGPic* picture = Displays().Picture(display);
+    if (picture == nullptr) return false;
+    const DisplayPoint at = Displays().ToDisplay(display, static_cast<int32_t>(event.x),
+                                                 static_cast<int32_t>(event.y), Rounding::kDown);
+    const int which = PressedIndex(event.type);
+    const bool down = event.down != 0;
+    qvBGPicButton* taker = nullptr;
+    ForEachHit(picture, at, [&](qvBGPicButton* b) {
+        if (!Testable(b) || (!down && b->pressed[which] == 0)) return false;
+        taker = b;
+        return true;
+    });
+    if (taker != nullptr) {
+        taker->pressed[which] = down ? 1 : 0;
+        // Down and up handlers of the left, right and middle button, in handler order.
+        const int handler = kButtonDown + 2 * which + (down ? 0 : 1);
+        if (taker->handlers[handler] == -1) return false;  // this button takes the event
+        PrepareButtonMessage(message, display, picture, taker, handler);
+        return true;
+    }
+    if (!down) {
+        for (qvBGPicButton* b = picture->buttons; b != nullptr; b = b->next) {
+            if (b->enabled != 0) b->pressed[which] = 0;
+        }
+    }
+    return false;
+}
+
+bool ButtonHoverPass(qvVmState*, qvDisplay* display, int32_t mouseX, int32_t mouseY, bool resumed,
+                     qvEventMessage* message) {
+    qvEventState* state = EventState();
+    qvBGPic* picture = Displays().Picture(display);
+    if (state == nullptr || picture == nullptr) return false;
+    if (!resumed) {
+        const DisplayPoint at = Displays().ToDisplay(display, mouseX, mouseY, Rounding::kDown);
+        state->pressedButton = state->hitButton = nullptr;
+        for (qvBGPicButton* b = picture->buttons; b != nullptr; b = b->next) {
+            if (!Testable(b)) continue;
+            if (state->pressedButton == nullptr && AnyPressed(b)) state->pressedButton = b;
+            if (state->hitButton == nullptr && Hit(b, at)) state->hitButton = b;
+            if (state->pressedButton != nullptr && state->hitButton != nullptr) break;
+        }
+        state->buttonCursor = picture->buttons;
+    }
+    while (qvBGPicButton* candidate = state->buttonCursor) {
+        state->buttonCursor = candidate->next;
+        if (!Testable(candidate)) continue;
+        if (state->pressedButton != nullptr && candidate != state->pressedButton) continue;
+        if (candidate == state->hitButton && candidate->hover == 0) {
+            if (state->pressedButton == nullptr) {
+                // The button the mouse left goes out first; the scan then starts over.
+                for (qvBGPicButton* other = picture->buttons; other != nullptr;
+                     other = other->next) {
+                    if (other == candidate || other->hover == 0) continue;
+                    other->hover = 0;
+                    if (!Testable(other) || other->handlers[kButtonOut] == -1) continue;
+                    PrepareButtonMessage(message, display, picture, other, kButtonOut);
+                    state->buttonCursor = picture->buttons;
+                    return true;
+                }
+            }
+            candidate->hover = 1;
+            if (candidate->handlers[kButtonOver] == -1) continue;
+            PrepareButtonMessage(message, display, picture, candidate, kButtonOver);
+            return true;
+        }
+        if (candidate != state->hitButton && candidate->hover != 0) {
+            candidate->hover = 0;
+            if (candidate->handlers[kButtonOut] == -1) continue;
+            PrepareButtonMessage(message, display, picture, candidate, kButtonOut);
+            return true;
+        }
+    }
+    return false;
+}
+
+void PushButtonFields(qvVmState* L, qvEventMessage* message) {
+    const qvBGPicButton* b = message->button;
+    message->id = {b->id, b->handle};
+    message->hasId = true;
+    SetTableFieldId(L, "id", &message->id);
+    SetTableFieldInt(L, "x", b->x1);
+    SetTableFieldInt(L, "y", b->y1);
+    SetTableFieldInt(L, "width", static_cast<int32_t>(int64_t{b->x2} + 1 - b->x1));
+    SetTableFieldInt(L, "height", static_cast<int32_t>(int64_t{b->y2} + 1 - b->y1));
+    SetTableFieldInt(L, "mousedown", b->pressed[int(MouseButton::kLeft)]);
+    SetTableFieldInt(L, "rightmousedown", b->pressed[int(MouseButton::kRight)]);
+    SetTableFieldInt(L, "midmousedown", b->pressed[int(MouseButton::kMiddle)]);
+    const qvObjectHeader& display = DisplayPrefixOf(message->display)->header;
+    const qvObjectId displayId{display.id, display.handle};
+    SetTableFieldId(L, "display", &displayId);
+}
+
+}  // namespace qv::events
+
+using namespace qv::events;
+
+int MakeButton(qvVmState* L) {
+    CheckArgCount(L, 6, 8);
+    int automatic = 0;
+    const auto number = static_cast<uint32_t>(GetOptIntArg(L, 1, &automatic));
+    const int32_t type = GetOptIntArg(L, 2, nullptr);
+    qvBGPic* picture = Displays().ButtonPicture();
+    if (picture == nullptr) return ERR_BGPICBUTTON;
+    // Layer buttons need a layer of the picture, and no picture has layers yet.
+    if (type == QV_LAYERBUTTON) return ERR_LAYERRANGE;
+    if (type != QV_SIMPLEBUTTON) return ERR_WRONGUSAGE;
+    int32_t x = GetOptIntArg(L, 3, nullptr), y = GetOptIntArg(L, 4, nullptr);
+    const int32_t width = GetOptIntArg(L, 5, nullptr), height = GetOptIntArg(L, 6, nullptr);
+    if (width < 1 || height < 1) return ERR_WRONGUSAGE;
+    x = ResolvePosX(x, width, picture->width, 0.0);
+    y = ResolvePosY(y, height, picture->height, 0.0);
+    constexpr int kTableArg = 7;
+    ButtonHandlers handlers(L);
+    if (!handlers.Read(kTableArg)) return ERR_WRONGUSAGE;
+    OwnedRef userData(L, VmGetTop(L) > kTableArg ? MakeRefTo(L, kTableArg + 1) : -1);
+    auto* button = static_cast<qvBGPicButton*>(AllocMemBlock(sizeof(qvBGPicButton), 1));
+    if (button == nullptr) return ERR_MEM;
+    // Only now, with nothing left to fail, does a button of the same id make way.
+    if (automatic == 0) {
+        if (qvBGPicButton* old = FindButton(picture, {number, nullptr})) {
+            FreeButtonRecord(L, picture, old);
+        }
+    }
+    button->id = automatic != 0 ? 0 : number;
+    button->handle = automatic != 0 ? button : nullptr;
+    button->type = type;
+    button->x1 = x, button->y1 = y;
+    button->x2 = LastOf(x, width), button->y2 = LastOf(y, height);
+    button->enabled = 1;
+    handlers.HandOver(button->handlers);
+    button->userData = userData.release();
+    button->next = picture->buttons;
+    picture->buttons = button;
+    ++listGeneration;
+    if (automatic == 0) return 0;
+    VmPushLightUserdata(L, button);
+    return 1;
+}
+
+int DeleteButton(qvVmState* L) {
+    qvBGPic* picture = nullptr;
+    qvBGPicButton* button = nullptr;
+    if (const int code = ButtonArg(L, &picture, &button)) return code;
+    FreeButtonRecord(L, picture, button);
+    return 0;
+}
+
+int EnableButton(qvVmState* L) {
+    qvBGPic* picture = nullptr;
+    qvBGPicButton* button = nullptr;
+    if (const int code = ButtonArg(L, &picture, &button)) return code;
+    button->enabled = 1;
+    std::fill(std::begin(button->pressed), std::end(button->pressed), 0);
+    return 0;
+}
+
+int DisableButton(qvVmState* L) {
+    qvBGPic* picture = nullptr;
+    qvBGPicButton* button = nullptr;
+    if (const int code = ButtonArg(L, &picture, &button)) return code;
+    button->enabled = 0;
+    std::fill(std::begin(button->pressed), std::end(button->pressed), 0);
+    return 0;
+}
+
+int DumpButtons(qvVmState* L) {
+    CheckArgCount(L, 0, 0);
+    const qvBGPic* picture = Displays().ButtonPicture();
+    if (picture == nullptr) return ERR_BGPICBUTTON;
+    int count = 0;
+    for (const qvBGPicButton* b = picture->buttons; b != nullptr; b = b->next) ++count;
+    WriteDebugText("BUTTON SYSTEM INFO - BGPIC: %d (%p)\nsizeof(qvBGPicButton): %d\nButtons: %d\n",
+                   static_cast<int>(picture->header.id), static_cast<const void*>(picture),
+                   kListedButtonSize, count);
+    int number = 0;
+    for (const qvBGPicButton* b = picture->buttons; b != nullptr; b = b->next) {
+        WriteDebugText("(%d) Type: %d - X1: %d - Y1: %d - X2: %d - Y2: %d\n", ++number, b->type,
+                       b->x1, b->y1, b->x2, b->y2);
+    }
+    return 0;
+}
+
+void FreeButtonOfLayer(qvVmState* L, qvBGPic* picture, qvLayer* layer) {
+    for (qvBGPicButton* b = picture->buttons; b != nullptr; b = b->next) {
+        if (b->type == QV_LAYERBUTTON && b->layer == layer) {
+            FreeButtonRecord(L, picture, b);
+            return;
+        }
+    }
+}
+
+void ResetButtonStates(qvVmState*, qvBGPic* picture) {
+    if (picture == nullptr) return;
+    for (qvBGPicButton* b = picture->buttons; b != nullptr; b = b->next) {
+        std::fill(std::begin(b->pressed), std::end(b->pressed), 0);
+    }
+}
