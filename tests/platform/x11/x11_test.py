@@ -227,17 +227,24 @@ def run_keys(x11, qvwin):
     return window
 
 
+def player_window(x11):
+    """The id of the player's window once it is mapped: only a mapped window takes input, and
+    SDL may show it after the applet printed READY."""
+    try:
+        found = subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--name",
+                                "Quorvella"], env=x11.env(), check=True, capture_output=True,
+                               timeout=WAIT_SECONDS)
+    except subprocess.TimeoutExpired:
+        raise Failure("the player's window did not appear")
+    return found.stdout.split()[0].decode()
+
+
 def run_events(x11, player, applet):
     """The player's WaitEvent loop receives xdotool's key and click and then ends."""
     window = Window(x11, player, [applet, "-QUIET"], ready=None)
     if window.line() != "READY":
         raise Failure("the applet did not start")
-    try:
-        # Only a mapped window takes the keyboard, and SDL may show it after READY.
-        subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--name", "Quorvella"],
-                       env=x11.env(), check=True, capture_output=True, timeout=WAIT_SECONDS)
-    except subprocess.TimeoutExpired:
-        raise Failure("the player's window did not appear")
+    player_window(x11)
     x11.xdotool("mousemove", str(SCREEN[0] // 2), str(SCREEN[1] // 2))
     x11.xdotool("key", "a")
     x11.xdotool("click", "1")
@@ -256,13 +263,7 @@ def run_buttons(x11, player, applet):
     window = Window(x11, player, [applet, "-QUIET"], ready=None)
     if window.line() != "READY":
         raise Failure("the applet did not start")
-    try:
-        found = subprocess.run(["xdotool", "search", "--sync", "--name", "Quorvella"],
-                               env=x11.env(), check=True, capture_output=True,
-                               timeout=WAIT_SECONDS)
-    except subprocess.TimeoutExpired:
-        raise Failure("the player's window did not appear")
-    wid = found.stdout.split()[0].decode()
+    wid = player_window(x11)
     expected = ["OnMouseOver 1 50", "OnMouseOut 1 50", "OnMouseOver 1 50", "OnMouseDown 1 50"]
     lines = []
     for x, y in ((120, 120), (300, 300), (149, 139)):
