@@ -16,6 +16,10 @@ int LocaleIsAlNum(int c) {
     return LocaleIsAlpha(c) != 0 || (c >= '0' && c <= '9') ? 1 : 0;
 }
 
+int LocaleIsGraph(int c) {
+    return (c >= 0x21 && c <= 0x7E) || (c >= 0xA1 && c <= 0xFF) ? 1 : 0;
+}
+
 namespace qv {
 namespace {
 
