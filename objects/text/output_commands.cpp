@@ -145,7 +145,13 @@ enum : uint32_t {
     kKeyReturn = 274,
     kKeySpace = 276,
 };
-enum : int32_t { kFilterAll, kFilterAlphaNumerical, kFilterAlphabetical, kFilterNumerical, kFilterHex };
+enum : int32_t {
+    kFilterAll,
+    kFilterAlphaNumerical,
+    kFilterAlphabetical,
+    kFilterNumerical,
+    kFilterHex
+};
 
 bool Accepted(int32_t filter, int c) {
     switch (filter) {

@@ -322,7 +322,8 @@ private:
 };
 
 int GeneralPath::Run(qvRenderedText* result) {
-    if (AsLayer() && !Has(QV_RENDERTEXT_LAYERTRANSFORM)) MoveEffectsToStyle(&record_->style, style_);
+    if (AsLayer() && !Has(QV_RENDERTEXT_LAYERTRANSFORM))
+        MoveEffectsToStyle(&record_->style, style_);
     if (Has(QV_RENDERTEXT_LAYERTRANSFORM) && layer_ != nullptr) {
         Multiply(layer_->transform.matrix, transform_.matrix, transform_.matrix);
         transform_.anchorx = layer_->transform.anchorx;
@@ -356,8 +357,7 @@ int GeneralPath::Run(qvRenderedText* result) {
     const bool measureOnly = AsLayer() && !IsIdentity(transform_.matrix);
     const bool antiAlias = (params.style.styleFlags & QV_STYLE_ANTIALIAS) != 0;
     if (int error = RenderGlyphs(&params, options.startX, replay ? 0 : options.wrapWidth, antiAlias,
-                                 params.alignment, measureOnly, layout.runs(),
-                                 &pictures_.glyphs))
+                                 params.alignment, measureOnly, layout.runs(), &pictures_.glyphs))
         return error;
     qvTextPicture picture{};
     if (int error = Place(params, layout, &picture)) return error;
@@ -387,13 +387,9 @@ int GeneralPath::Place(const qvTextParams& params, const qv::text::TextLayout& l
     const double sx = scaling_.active ? scaling_.x : 1, sy = scaling_.active ? scaling_.y : 1;
     x = ResolvePosX(x, qv::gfx::TruncSaturate(g.width / sx), 0, transform_.anchorx);
     y = ResolvePosY(y, qv::gfx::TruncSaturate(g.height / sy), 0, transform_.anchory);
-    *at = {g.bitmap,
-           g.mask,
-           g.alpha,
-           Saturate32(int64_t(x) + g.left),
-           Saturate32(int64_t(y) + g.top),
-           g.width,
-           g.height};
+    *at = {
+        g.bitmap, g.mask,  g.alpha, Saturate32(int64_t(x) + g.left), Saturate32(int64_t(y) + g.top),
+        g.width,  g.height};
     return 0;
 }
 
@@ -423,13 +419,8 @@ int GeneralPath::Deliver(qvTextPicture* picture, qvRenderedText* result) {
     }
     if (!Has(QV_RENDERTEXT_ONLY)) return Blit(*picture);
     if (Has(QV_RENDERTEXT_KEEPGEOMETRY) || layer_ == nullptr) {
-        *result = {g.bitmap,
-                   g.mask,
-                   g.alpha,
-                   picture->width,
-                   picture->height,
-                   made ? 0 : g.left,
-                   made ? 0 : g.top};
+        *result = {g.bitmap,          g.mask,          g.alpha, picture->width, picture->height,
+                   made ? 0 : g.left, made ? 0 : g.top};
         g = {};
         return 0;
     }
@@ -446,8 +437,8 @@ int GeneralPath::Blit(const qvTextPicture& picture) {
     const qv::gfx::OutputPicture output = qv::gfx::Graphics().Host().CurrentOutputPicture();
     if (out_.view.doubleBuffered)
         AddDirtyRect(L_, picture.x, picture.y, picture.width, picture.height);
-    SafeBlt(L_, picture.bitmap, 0, 0, nullptr, picture.x, picture.y, picture.width,
-            picture.height, picture.width, picture.height, output.width, output.height,
+    SafeBlt(L_, picture.bitmap, 0, 0, nullptr, picture.x, picture.y, picture.width, picture.height,
+            picture.width, picture.height, output.width, output.height,
             QV_BLIT_BACKBUFFER | QV_BLIT_RECOMPOSE, picture.mask,
             picture.mask != nullptr ? nullptr : picture.alpha, output.clipRegion);
     return 0;
@@ -462,9 +453,9 @@ int GeneralPath::AddTextLayer(qvTextPicture* picture) {
     if (item == nullptr) return ERR_MEM;
     item->width = g.width, item->height = g.height;
     const bool plain = IsIdentity(transform_.matrix);
-    if (int error = AddLayer(L_, kind_, nullptr, picture->x, picture->y, g.width, g.height,
-                             &transform_, style_, g.bitmap, g.mask, g.alpha, item, 0,
-                             QV_ADDLAYER_DISPLAYITEM)) {
+    if (int error =
+            AddLayer(L_, kind_, nullptr, picture->x, picture->y, g.width, g.height, &transform_,
+                     style_, g.bitmap, g.mask, g.alpha, item, 0, QV_ADDLAYER_DISPLAYITEM)) {
         g = {};
         return error;
     }
@@ -475,8 +466,8 @@ int GeneralPath::AddTextLayer(qvTextPicture* picture) {
     const qv::scene::DisplayScale scale = qv::scene::LayerDisplays().Scale(out_.display);
     if (!plain || shown.bitmap == nullptr || (scale.layerScaling && (scale.x != 1 || scale.y != 1)))
         return 0;
-    return Blit({shown.bitmap, shown.mask, shown.alpha, picture->x, picture->y, shown.width,
-                 shown.height});
+    return Blit(
+        {shown.bitmap, shown.mask, shown.alpha, picture->x, picture->y, shown.width, shown.height});
 }
 
 }  // namespace

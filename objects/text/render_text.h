@@ -12,11 +12,11 @@
 
 // Flags of RenderText.
 enum : int {
-    QV_RENDERTEXT_LAYER = 2,            // the drawing becomes a layer
-    QV_RENDERTEXT_LAYERTRANSFORM = 8,   // apply the transform the layer keeps first
-    QV_RENDERTEXT_ONLY = 16,            // a redraw: keep recorded tables, draw nothing
-    QV_RENDERTEXT_KEEPGEOMETRY = 32,    // with ONLY: hand the pictures back, leave the layer
-    QV_RENDERTEXT_SCALECURSOR = 64,     // the cursor scales with the font
+    QV_RENDERTEXT_LAYER = 2,           // the drawing becomes a layer
+    QV_RENDERTEXT_LAYERTRANSFORM = 8,  // apply the transform the layer keeps first
+    QV_RENDERTEXT_ONLY = 16,           // a redraw: keep recorded tables, draw nothing
+    QV_RENDERTEXT_KEEPGEOMETRY = 32,   // with ONLY: hand the pictures back, leave the layer
+    QV_RENDERTEXT_SCALECURSOR = 64,    // the cursor scales with the font
 };
 
 // A text rendered for a text object or a redraw: its planes (the caller's from then on), their

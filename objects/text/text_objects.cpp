@@ -116,8 +116,7 @@ int CloneTextObject(qvVmState* L, const qvTextObject* source, qvObjectId id, qvT
 int CloneForLayers(qvVmState* L, void* object, void** handle) {
     static char automatic;
     qvTextObject* copy = nullptr;
-    if (int code = CloneTextObject(L, static_cast<qvTextObject*>(object), {0, &automatic},
-                                   &copy))
+    if (int code = CloneTextObject(L, static_cast<qvTextObject*>(object), {0, &automatic}, &copy))
         return code;
     copy->orphan = 1;
     *handle = copy;
@@ -271,7 +270,8 @@ void FreeOrphanTextObjects(qvVmState* L) {
         TextObjectList(),
         [](qvObjectHeader* h) {
             qvTextObject* object = AsTextObject(h);
-            return object->orphan != 0 && !ObjectInUseByLayers(kTypeTextObject, IdOf(object), object);
+            return object->orphan != 0 &&
+                   !ObjectInUseByLayers(kTypeTextObject, IdOf(object), object);
         },
         [L](qvObjectHeader* h) { Destroy(L, AsTextObject(h)); });
 }
@@ -289,8 +289,8 @@ int CreateTextObject(qvVmState* L) {
     if (record.rightMargin < 0 || !ValidTextEncoding(record.encoding)) return ERR_WRONGUSAGE;
     if (int code = CheckReplaceable(id)) return code;
     qvRenderedText rendered{};
-    if (int code = RenderText(L, nullptr, &record, kTypeTextObject, false, nullptr, nullptr, 0,
-                              &rendered))
+    if (int code =
+            RenderText(L, nullptr, &record, kTypeTextObject, false, nullptr, nullptr, 0, &rendered))
         return code;
     qv::BlockPtr<qvTextRender> layout(NewTextRenderRecord(&record));
     NewRecord object = MakeRecord(id);
