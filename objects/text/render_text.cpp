@@ -80,14 +80,14 @@ TextShape ShapeOf(const char* text) {
     return shape;
 }
 
-// The pen advance and the right ink bound of length bytes.
+// The ink bounds (left <= 0 <= right) and the pen advance of length bytes.
 struct LineExtent {
-    int32_t left, right;
+    int32_t left, right, advance;
 };
 LineExtent MeasureLine(qvFont* font, const char* bytes, int32_t length, uint32_t style, int utf8) {
     qvTextExtent e{};
     FontTextExtent(font, bytes, length, style, utf8, &e);
-    return {std::min(e.minX, 0), std::max(e.width, e.maxX + 1)};
+    return {std::min(e.minX, 0), std::max(e.width, e.maxX + 1), e.width};
 }
 
 bool DirectPathApplies(const qvTextRender& record, uint32_t kind, const Output& out,
@@ -158,9 +158,7 @@ int DrawDirect(const qvTextRender& record, uint32_t kind, const Output& out, qvF
             }
             const LineExtent e = MeasureLine(font, line.data(), length, style, utf8);
             drawn.Add(x + e.left, y, e.right - e.left, int64_t(lineHeight) + 1);
-            qvTextExtent advance{};
-            FontTextExtent(font, line.data(), length, style, utf8, &advance);
-            x += advance.width;
+            x += e.advance;
         }
         if (end == nullptr) break;
         x = print ? record.leftMargin : record.x;
