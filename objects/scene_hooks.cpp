@@ -2,6 +2,7 @@
 
 #include "gfx/library/object_types.h"
 #include "objects/brush.h"
+#include "objects/text/text_objects.h"
 
 namespace qv::objects {
 
@@ -25,6 +26,17 @@ bool SceneHooks::PlaneSlots(uint32_t type, qvObjectId id, int32_t frame, qvPlane
 
 void SceneHooks::FreeOrphanBrushes(qvVmState* L) {
     ::FreeOrphanBrushes(L);
+}
+
+int SceneHooks::TextObjectImage(qvVmState* L, qvObjectId id, gfx::PictureView* out) {
+    qvTextObject* object = nullptr;
+    if (const int code = FindTextObject(L, id, &object, QV_TEXTOBJECT_ORPHANS)) return code;
+    *out = {object->bitmap, object->mask, object->alpha, object->width, object->height};
+    return 0;
+}
+
+void SceneHooks::FreeOrphanTextObjects(qvVmState* L) {
+    ::FreeOrphanTextObjects(L);
 }
 
 }  // namespace qv::objects

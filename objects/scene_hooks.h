@@ -1,5 +1,6 @@
-// The object subsystem's answers to the scene's object hooks: the brushes that layers show
-// (their images, where they keep their planes, the collection of orphaned ones). The player
+// The object subsystem's answers to the scene's object hooks: the brushes and text objects
+// that layers show (their images, where brushes keep their planes, the collection of
+// orphaned ones). The player
 // installs them with its neighbours (runtime/library_table.cpp).
 #pragma once
 
@@ -14,6 +15,8 @@ public:
     bool PlaneSlots(uint32_t type, qvObjectId id, int32_t frame, qvPlaneBitMap*** mask,
                     qvPlaneBitMap*** alpha) override;
     void FreeOrphanBrushes(qvVmState* L) override;
+    int TextObjectImage(qvVmState* L, qvObjectId id, gfx::PictureView* out) override;
+    void FreeOrphanTextObjects(qvVmState* L) override;
 };
 
 }  // namespace qv::objects

@@ -118,6 +118,15 @@ double ReadNumberOrPercent(qvVmState* L, int idx, int reportIdx, double base, in
     return value / 100;
 }
 
+void AddScriptText(qvVmState* L, StrBuf* buffer, int idx) {
+    VmPushString(L, "tostring");
+    VmGetTable(L, VM_GLOBALSINDEX);
+    VmPushValue(L, idx);
+    VmCall(L, 1, 1);
+    if (VmType(L, -1) != VM_TSTRING) RaiseError(L, ERR_STRINGEXPECTED);
+    StrBufAddValue(buffer);
+}
+
 }  // namespace qv
 
 void CheckArgCount(qvVmState* L, int min, int max) {

@@ -64,6 +64,10 @@ void PushObjectId(qvVmState* L, const qvObjectId& id);
 // ERR_NUMEXPECTED with argument idx.
 qvObjectId ReadObjectId(qvVmState* L, int idx, const char* field);
 
+// Adds the script's own text of argument idx (what its global "tostring" makes of it) to the
+// buffer; a result that is no string raises ERR_STRINGEXPECTED.
+void AddScriptText(qvVmState* L, StrBuf* buffer, int idx);
+
 // GetNumberOrPercentArg of the value at idx, errors naming argument reportIdx.
 double ReadNumberOrPercent(qvVmState* L, int idx, int reportIdx, double base, int allowOver100,
                            int* isFraction);

@@ -6,10 +6,14 @@
 #include <benchmark/benchmark.h>
 #include <cairo-ft.h>
 #include <cairo.h>
+#include <pixman.h>
 
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "bench/gfx/bench_bitmaps.h"
+#include "objects/fonts/bitmap_font.h"
 #include "objects/fonts/font.h"
 #include "objects/fonts/truetype.h"
 #include "runtime/plugin_api/builtin_fonts.h"
@@ -87,6 +91,66 @@ inline void CairoExtentLines(benchmark::State& state) {
             cairo_text_extents(cairo.cr, kLine.c_str(), &extents);
             benchmark::DoNotOptimize(extents);
         }
+    }
+}
+
+// cairo_show_text of the line 1000 times, as the line benchmarks draw it.
+inline void CairoLines(benchmark::State& state) {
+    CairoText cairo;
+    for (auto _ : state) {
+        for (int i = 0; i < kLines; ++i) {
+            cairo_move_to(cairo.cr, 8, LineY(i) + 12);
+            cairo_show_text(cairo.cr, kLine.c_str());
+        }
+        cairo_surface_flush(cairo.surface);
+        benchmark::ClobberMemory();
+    }
+}
+
+// A screen of text: 25 lines of 80 characters of the built-in font.
+inline std::vector<std::string> ScreenLines() {
+    std::vector<std::string> lines;
+    for (int line = 0; line < 25; ++line) {
+        std::string text;
+        for (int i = 0; i < 80; ++i) text += char(33 + (line * 80 + i) % 94);
+        lines.push_back(text);
+    }
+    return lines;
+}
+
+// The same glyphs as pixman a1 masks, composited OVER with a solid source.
+inline void PixmanScreen(benchmark::State& state) {
+    const auto lines = ScreenLines();
+    std::vector<Owned<pixman_image_t>> glyphs;
+    std::vector<std::vector<uint32_t>> bits(256, std::vector<uint32_t>(8, 0));
+    for (int code = 0; code < 256; ++code) {
+        const int bit = code >= 32 && code < 127 ? (code - 32) * 8 : 768;
+        for (int y = 0; y < 8; ++y) {
+            const uint8_t row = qv::kTopazGlyphs[y * qv::kTopazModulo + bit / 8];
+            for (int x = 0; x < 8; ++x) {
+                // pixman's a1 on a little-endian machine: bit x of the 32-bit word.
+                if ((row >> (7 - x) & 1) != 0) bits[code][y] |= 1u << x;
+            }
+        }
+        glyphs.emplace_back(pixman_image_create_bits(PIXMAN_a1, 8, 8, bits[code].data(), 4));
+    }
+    auto frame = RandomBitMap(QV_FMT_A8R8G8B8, 2);
+    Owned<pixman_image_t> dest(pixman_image_create_bits(PIXMAN_a8r8g8b8, kWidth, kHeight,
+                                                        reinterpret_cast<uint32_t*>(frame->pixels),
+                                                        frame->rowLength * 4));
+    const pixman_color_t colour{uint16_t((kColour >> 16) * 257),
+                                uint16_t((kColour >> 8 & 255) * 257),
+                                uint16_t((kColour & 255) * 257), 0xFFFF};
+    Owned<pixman_image_t> solid(pixman_image_create_solid_fill(&colour));
+    for (auto _ : state) {
+        for (int line = 0; line < 25; ++line) {
+            for (int i = 0; i < 80; ++i) {
+                const auto code = static_cast<unsigned char>(lines[line][i]);
+                pixman_image_composite32(PIXMAN_OP_OVER, solid.get(), glyphs[code].get(),
+                                         dest.get(), 0, 0, 0, 0, 16 + i * 8, 16 + line * 8, 8, 8);
+            }
+        }
+        benchmark::ClobberMemory();
     }
 }
 

@@ -212,15 +212,16 @@ __attribute__((target_clones("avx2", "default"))) void WriteSpan32(uint32_t* d,
     for (int32_t i = 0; i < n; ++i) d[i] = coverage[i] != 0 ? colour : d[i];
 }
 
-// Mode 2 with the second plane and no texture: ChannelRow's rule for the pixels from i to
-// end, written as selects so that it vectorises.
+// Modes 2 and 3 with the second plane and no texture: ChannelRow's rule for the pixels from i
+// to end, written as selects so that the text renderer's spans vectorise.
+template <typename Cover>
 __attribute__((always_inline)) inline void SecondPixels(uint32_t* d, uint8_t* second,
-                                                        const uint8_t* coverage, int32_t i,
+                                                        const Cover* coverage, int32_t i,
                                                         int32_t end, uint32_t colour,
                                                         uint32_t opacity, int shift) {
     const uint32_t bytes = (colour >> shift) & 0xFFFFFF;
     for (; i < end; ++i) {
-        const int32_t c = coverage[i], p = second[i];
+        const int32_t c = coverage[i] & 255, p = second[i];
         const int32_t mixed = ((c - p) * c >> 8) + p;
         const uint32_t combined = uint32_t(p == 0 ? c : mixed) * opacity / 255;
         const uint32_t blended = MixBytes(bytes, (d[i] >> shift) & 0xFFFFFF, uint32_t(c)) << shift;
@@ -270,6 +271,14 @@ __attribute__((target_clones("avx2", "default"))) void SecondSpan32(uint32_t* d,
         SecondPixels(d, second, coverage, i, end, colour, opacity, shift);
         i = end;
     }
+}
+
+// Mode 3: the coverage is the low byte of the 16-bit buffer (the anti-aliased edge).
+__attribute__((target_clones("avx2", "default"))) void WideSpan32(uint32_t* d, uint8_t* second,
+                                                                  const uint16_t* coverage,
+                                                                  int32_t n, uint32_t colour,
+                                                                  uint32_t opacity, int shift) {
+    SecondPixels(d, second, coverage, 0, n, colour, opacity, shift);
 }
 
 template <typename F>
@@ -458,6 +467,11 @@ void ChannelRows(const qvAlphaChannelBlock& k) {
             uint8_t* second = k.secondBase + ptrdiff_t(k.destY + j) * k.secondBytesPerRow + k.destX;
             SecondSpan32(reinterpret_cast<uint32_t*>(dest), second, coverage, k.width, colour,
                          k.modeValue1 < 255 ? k.modeValue1 : 255, ColourShift<F>());
+        } else if (F::bytes == 4 && flat && k.mode == QV_COVERAGE_WIDE && k.secondBase != nullptr) {
+            uint8_t* second = k.secondBase + ptrdiff_t(k.destY + j) * k.secondBytesPerRow + k.destX;
+            WideSpan32(reinterpret_cast<uint32_t*>(dest), second,
+                       k.modeValue2 + ptrdiff_t(k.sourceY + j) * k.modeValue3 + k.sourceX, k.width,
+                       colour, k.modeValue1 < 255 ? k.modeValue1 : 255, ColourShift<F>());
         } else if (flat && k.mode == QV_COVERAGE_WRITE) {
             WriteColourRow<F>(coverage, dest, k.width, colour);
         } else {

@@ -207,16 +207,6 @@ constexpr qvConstant kSystemConstants[] = {
     {nullptr, nullptr, 0},
 };
 
-// Adds the script's own text of argument idx (its global "tostring") to the buffer.
-void AddScriptText(qvVmState* L, StrBuf* buffer, int idx) {
-    VmPushString(L, "tostring");
-    VmGetTable(L, VM_GLOBALSINDEX);
-    VmPushValue(L, idx);
-    VmCall(L, 1, 1);
-    if (VmType(L, -1) != VM_TSTRING) RaiseError(L, ERR_STRINGEXPECTED);
-    StrBufAddValue(buffer);
-}
-
 }  // namespace
 }  // namespace qv
 

@@ -244,13 +244,15 @@ void GlyphRenderer::DrawLine(Offset at, uint32_t colour) {
 void GlyphRenderer::DrawEdge(Offset at, int32_t size, uint32_t colour) {
     const SquareStart start = SkipOutside(at.x, at.y, size);
     const int32_t x = Saturate32(at.x), y = Saturate32(at.y);
+    // The run inks only its own columns of the line, so its edge lies within them too.
     if (path_ == Path::Smooth) {
-        DrawEdgeAA(&accumulator_, line_.get(), width_, lineHeight_, size, start.column, start.row);
+        DrawEdgeAA(&accumulator_, line_.get(), runWidth_, lineHeight_, size, start.column,
+                   start.row);
         StoreCoverage(accumulator_, Canvas(), x, y, colour);
         return;
     }
-    DilateMask(line_.get(), width_, lineHeight_, size, start.column, start.row, edgeLine_.get());
-    DrawTextMask(edgeLine_.get(), width_ + 2 * size, lineHeight_ + 2 * size, Canvas(), x, y,
+    DilateMask(line_.get(), runWidth_, lineHeight_, size, start.column, start.row, edgeLine_.get());
+    DrawTextMask(edgeLine_.get(), runWidth_ + 2 * size, lineHeight_ + 2 * size, Canvas(), x, y,
                  colour);
 }
 

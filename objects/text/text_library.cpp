@@ -9,6 +9,7 @@
 #include "objects/text/font_cache.h"
 #include "objects/text/layout.h"
 #include "objects/text/text_commands.h"
+#include "objects/text/text_objects.h"
 #include "platform/linux/blocks.h"
 #include "runtime/exports.h"
 #include "runtime/files.h"
@@ -25,10 +26,9 @@ constexpr qvTextStyle kInitialDefaults = {
 
 qvTextStyle defaults = kInitialDefaults;
 int defaultEncoding = QV_ENCODING_ISO8859_1;
-// Filled by the text objects.
 qvObjectHeader* textObjects = nullptr;
 
-// In registration order; the text-output commands and text objects take the slots between.
+// In registration order.
 constexpr qvCommandEntry kTextCommands[] = {
     {"SetFont", SetFont},
     {"SetFontColor", SetFontColor},
@@ -39,7 +39,17 @@ constexpr qvCommandEntry kTextCommands[] = {
     {"Locate", Locate},
     {"SetMargins", SetMargins},
     {"SetFontStyle", SetFontStyle},
+    {"Print", Print},
+    {"NPrint", NPrint},
+    {"TextOut", TextOut},
+    {"CreateTextObject", CreateTextObject},
+    {"DisplayTextObject", DisplayTextObject},
+    {"FreeTextObject", FreeTextObject},
+    {"InKeyStr", InKeyStr},
     {"TextExtent", TextExtent},
+    {"ScaleTextObject", ScaleTextObject},
+    {"CopyTextObject", CopyTextObject},
+    {"RotateTextObject", RotateTextObject},
     {"OpenFont", OpenFont},
     {"CloseFont", CloseFont},
     {"UseFont", UseFont},
@@ -134,6 +144,7 @@ int RegisterTextLibrary(qvVmState* L) {
 
 void FreeAllTextObjects(qvVmState* L) {
     qv::ServiceHooks().findTrueTypeFont = nullptr;
+    FreeTextObjects(L);
     FreeFontObjects(L);
     FreeFontCache();
     FreeFontSearchPaths();

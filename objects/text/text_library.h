@@ -1,7 +1,8 @@
 // The "text" command library: its registration with the constants and the text defaults, the
 // services other libraries read (the defaults, the current font, the default encoding), and
-// the font part of its shutdown. Fonts and font objects are font_cache.h; the text cursor of
-// a display is text_display.h; measuring is text_extent.h.
+// its shutdown. Fonts and font objects are font_cache.h; the text cursor of a display is
+// text_display.h; measuring is text_extent.h; text output is render_text.h and text objects
+// text_objects.h.
 #pragma once
 
 #include <cstdint>
@@ -16,8 +17,8 @@ enum : int { QV_ENCODING_ISO8859_1 = 0, QV_ENCODING_UTF8 = 1 };
 // Sets the defaults, registers the commands, constants and object lists, and opens the
 // default font as the current font; 0 or an error, which ends start-up.
 int RegisterTextLibrary(qvVmState* L);
-// Shutdown: the font objects, the cached fonts, the font search paths, then the default
-// fonts of the font front end.
+// Shutdown: the text objects, the font objects, the cached fonts, the font search paths,
+// then the default fonts of the font front end.
 void FreeAllTextObjects(qvVmState* L);
 
 // The text defaults that every text operation starts from.

@@ -3,7 +3,8 @@
 // Character classes: the run-time's texts are ISO 8859-1 whatever the host's locale, so the
 // classes are those of that character set, fixed: letters are A-Z, a-z, the ordinal
 // indicators and the micro sign (0xAA, 0xB5, 0xBA) and 0xC0-0xFF without the multiplication
-// and division signs (0xD7, 0xF7).
+// and division signs (0xD7, 0xF7); visible characters are every one but the controls, the
+// space and the no-break space.
 //
 // Language and country come from the first of LC_ALL, LC_MESSAGES and LANG that is set and
 // not empty ("de_DE.UTF-8": language de, territory DE); QV_LANGUAGE, a catalog language name

@@ -99,6 +99,16 @@ TEST_F(EndToEndTest, ExportsWriteTheirListsWithoutAnApplet) {
     std::istringstream lines(commands);
     for (std::string line; std::getline(lines, line);) headers += line.rfind("::", 0) == 0;
     EXPECT_EQ(headers, 23);
+    // The text library's commands in their order.
+    const size_t text = commands.find("\n::text\n");
+    ASSERT_NE(text, std::string::npos);
+    EXPECT_EQ(commands.substr(text + 8, commands.find("\n::", text + 1) - text - 7),
+              "28\nSetFont\nSetFontColor\nTextHeight\nTextWidth\nResetTabs\nAddTab\nLocate\n"
+              "SetMargins\nSetFontStyle\nPrint\nNPrint\nTextOut\nCreateTextObject\n"
+              "DisplayTextObject\nFreeTextObject\nInKeyStr\nTextExtent\nScaleTextObject\n"
+              "CopyTextObject\nRotateTextObject\nOpenFont\nCloseFont\nUseFont\n"
+              "GetAvailableFonts\nFreeGlyphCache\nSetDefaultEncoding\nAddFontPath\n"
+              "GetKerningPair\n");
 
     Expect(Player({"-EXPORTCONSTANTS", "constants.txt", kQuiet}), "", "", 0);
     bytes = ReadBytes(scratch / "constants.txt");

@@ -1,0 +1,190 @@
+// Text objects: made, shown, copied, freed while a layer shows them (orphans), scaled by
+// rendering again, rotated, locked, and looked up by unknown ids.
+#include "gfx/blit_frontends.h"
+#include "scene/layers/dirty_rects.h"
+#include "tests/objects/text/output/output_fixture.h"
+
+namespace qv::testing {
+namespace {
+
+using TextObjects = TextOutputFixture;
+
+qvTextObject* Object(qvVmState* L, uint32_t id, int flags = 0) {
+    qvTextObject* object = nullptr;
+    FindTextObject(L, {id, nullptr}, &object, flags);
+    return object;
+}
+
+size_t ObjectCount() {
+    size_t count = 0;
+    for (qvObjectHeader* h = *TextObjectList(); h != nullptr; h = h->next) ++count;
+    return count;
+}
+
+TEST_F(TextObjects, CreateDisplayAndCopy) {
+    Start();
+    UseTopaz();
+    SetExitOnError(false);
+    ASSERT_EQ(Call("CreateTextObject", {Num(1), Str("Hello")}).code, 0);
+    const qvTextObject* one = Object(L, 1);
+    ASSERT_NE(one, nullptr);
+    EXPECT_EQ(one->header.type, 8u);
+    EXPECT_EQ(one->width, 40);
+    EXPECT_EQ(one->height, 9);
+    EXPECT_EQ(one->baseWidth, 40);
+    EXPECT_STREQ(one->layout->text, "Hello");
+
+    // Shown without layers, it is what TextOut draws there.
+    ASSERT_EQ(Call("DisplayTextObject", {Num(1), Num(30), Num(40)}).code, 0);
+    const std::vector<uint32_t> shown = Window();
+    ASSERT_EQ(Call("CreateBGPic", {Num(9), Num(320), Num(200), Num(0)}).code, 0);
+    ASSERT_EQ(Call("DisplayBGPic", {Num(9)}).code, 0);
+    ASSERT_EQ(Call("TextOut", {Num(30), Num(40), Str("Hello")}).code, 0);
+    EXPECT_EQ(Window(), shown);
+
+    // An automatic id comes back as the handle; a copy has its own planes.
+    const CallResult automatic = Call("CopyTextObject", {Num(1), Nil()});
+    ASSERT_EQ(automatic.code, 0);
+    ASSERT_EQ(automatic.results.size(), 1u);
+    EXPECT_EQ(automatic.results[0].type, VM_TLIGHTUSERDATA);
+    ASSERT_EQ(Call("CopyTextObject", {Num(1), Num(2)}).code, 0);
+    const qvTextObject* two = Object(L, 2);
+    ASSERT_NE(two, nullptr);
+    EXPECT_NE(two->bitmap, one->bitmap);
+    EXPECT_NE(two->layout, one->layout);
+    EXPECT_EQ(Pixels(two->bitmap), Pixels(one->bitmap));
+    EXPECT_EQ(two->offsetX, one->offsetX);
+    EXPECT_EQ(Call("CopyTextObject", {Num(1), Num(1)}).code, ERR_WRONGUSAGE);
+    // A copy onto an existing id replaces that object.
+    ASSERT_EQ(Call("CreateTextObject", {Num(3), Str("Other")}).code, 0);
+    ASSERT_EQ(Call("CopyTextObject", {Num(1), Num(3)}).code, 0);
+    EXPECT_STREQ(Object(L, 3)->layout->text, "Hello");
+    EXPECT_EQ(ObjectCount(), 4u);
+}
+
+TEST_F(TextObjects, RefusalsAndUnknownIds) {
+    Start();
+    SetExitOnError(false);
+    ASSERT_EQ(Call("CreateTextObject", {Num(1), Str("locked")}).code, 0);
+    Object(L, 1)->lockCount = 1;
+    struct Case {
+        const char* command;
+        std::vector<Arg> args;
+        int code;
+    };
+    static char nowhere;
+    const Case cases[] = {
+        {"FreeTextObject", {Num(1)}, ERR_LOCKEDOBJ},
+        {"ScaleTextObject", {Num(1), Num(10), Num(10)}, ERR_LOCKEDOBJ},
+        {"RotateTextObject", {Num(1), Num(90)}, ERR_LOCKEDOBJ},
+        {"CreateTextObject", {Num(1), Str("again")}, ERR_LOCKEDOBJ},
+        {"FreeTextObject", {Num(7)}, ERR_FINDTEXTOBJECT},
+        {"DisplayTextObject", {Num(7), Num(0), Num(0)}, ERR_FINDTEXTOBJECT},
+        {"FreeTextObject", {LightUserdata(&nowhere)}, ERR_FINDARRAY},
+        {"CopyTextObject", {LightUserdata(&nowhere), Num(2)}, ERR_FINDARRAY},
+        {"CreateTextObject", {Num(2), Str("x"), Num(-90000), Num(-1)}, ERR_WRONGUSAGE},
+        {"CreateTextObject",
+         {Num(2), Str("x"), Table({{Str("encoding"), Num(5)}})},
+         ERR_WRONGUSAGE},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Call(c.command, c.args).code, c.code) << c.command;
+    }
+    EXPECT_STREQ(Object(L, 1)->layout->text, "locked");
+    Object(L, 1)->lockCount = 0;
+}
+
+// A layer keeps showing a freed object, whose id is free again; the orphan goes when the
+// layer goes.
+TEST_F(TextObjects, FreedWhileShownTheObjectStaysForItsLayer) {
+    Start();
+    UseTopaz();
+    Current()->layersEnabled = 1;
+    ASSERT_EQ(Call("CreateTextObject", {Num(1), Str("kept")}).code, 0);
+    ASSERT_EQ(Call("DisplayTextObject", {Num(1), Num(10), Num(20)}).code, 0);
+    ASSERT_EQ(LayerCount(), 1);
+    EXPECT_EQ(Layer(1)->type, uint32_t(gfx::kTypeTextObject));
+    EXPECT_EQ(Layer(1)->sourceItem->drawX, 10);
+    const std::vector<uint32_t> shown = Window();
+    ASSERT_EQ(Call("FreeTextObject", {Num(1)}).code, 0);
+    EXPECT_EQ(Object(L, 1), nullptr);
+    ASSERT_EQ(ObjectCount(), 1u);
+    const auto* orphan = reinterpret_cast<const qvTextObject*>(*TextObjectList());
+    EXPECT_EQ(orphan->orphan, 1);
+    EXPECT_EQ(Layer(1)->objectId.handle, orphan);
+    ASSERT_EQ(Call("CreateTextObject", {Num(1), Str("new")}).code, 0);
+    EXPECT_EQ(ObjectCount(), 2u);
+    // The layer still paints the orphan's picture.
+    RefreshDisplayArea(L, 0, 0, 320, 200);
+    EXPECT_EQ(Window(), shown);
+    RemoveLayerRecord(L, Layer(1), 0, nullptr, nullptr, nullptr, nullptr, nullptr);
+    EXPECT_EQ(ObjectCount(), 1u);
+    EXPECT_STREQ(Object(L, 1)->layout->text, "new");
+}
+
+// Changing an object that a layer shows gives the layer a copy first.
+TEST_F(TextObjects, ScalingAShownObjectLeavesTheLayerItsPicture) {
+    Start();
+    UseTopaz();
+    Current()->layersEnabled = 1;
+    ASSERT_EQ(Call("CreateTextObject", {Num(1), Str("copy")}).code, 0);
+    ASSERT_EQ(Call("DisplayTextObject", {Num(1), Num(0), Num(0)}).code, 0);
+    ASSERT_EQ(Call("ScaleTextObject", {Num(1), Num(64), Num(18)}).code, 0);
+    ASSERT_EQ(ObjectCount(), 2u);
+    const auto* copy = static_cast<const qvTextObject*>(Layer(1)->objectId.handle);
+    ASSERT_NE(copy, nullptr);
+    EXPECT_EQ(copy->orphan, 1);
+    EXPECT_EQ(copy->width, 32);
+    EXPECT_EQ(Object(L, 1)->width, 64);
+}
+
+// Scaling renders the text again: 200 % of edged Vera equals Vera rendered at twice the size
+// with twice the edge.
+// Rotation turns the picture, and only a whole turn keeps the offsets.
+TEST_F(TextObjects, ScaleAndRotateRenderAgain) {
+    Start();
+    UseVera(14);
+    ASSERT_EQ(Call("SetFontStyle", {Num(16)}).code, 0);
+    ASSERT_EQ(Call("SetFontStyle", {Num(64), Num(0xFF0000), Num(1)}).code, 0);
+    ASSERT_EQ(Call("CreateTextObject", {Num(1), Str("Wavy")}).code, 0);
+    qvTextObject* object = Object(L, 1);
+    const int32_t offsetX = object->offsetX, offsetY = object->offsetY;
+    EXPECT_LT(offsetX, 0) << "the edge reaches left of the text";
+    ASSERT_EQ(Call("ScaleTextObject", {Num(1), Str("200%"), Num(KEEPASPRAT)}).code, 0);
+    EXPECT_EQ(object->scaledWidth, 2 * object->baseWidth);
+    // The reference: the font and the edge at twice their size.
+    ASSERT_EQ(Call("SetFontStyle", {Num(64), Num(0xFF0000), Num(2)}).code, 0);
+    SetFontSize(GetDefaultFont(), 2, 2);
+    const int code = Call("CreateTextObject", {Num(2), Str("Wavy")}).code;
+    SetFontSize(GetDefaultFont(), 1, 1);
+    ASSERT_EQ(code, 0);
+    const qvTextObject* twice = Object(L, 2);
+    ASSERT_EQ(object->width, twice->width);
+    ASSERT_EQ(object->height, twice->height);
+    EXPECT_EQ(Pixels(object->bitmap), Pixels(twice->bitmap));
+    EXPECT_EQ(object->offsetX, twice->offsetX);
+
+    struct Case {
+        double angle;
+        int32_t stored;
+        bool offsetsKept;
+    };
+    const Case cases[] = {{90, 90, false}, {360, 0, true}, {-90, -90, false}, {450, 90, false}};
+    ASSERT_EQ(Call("ScaleTextObject", {Num(1), Str("100%"), Str("100%")}).code, 0);
+    for (const Case& c : cases) {
+        ASSERT_EQ(Call("RotateTextObject", {Num(1), Num(c.angle)}).code, 0);
+        EXPECT_EQ(object->rotation, c.stored) << c.angle;
+        if (c.offsetsKept) {
+            EXPECT_EQ(object->offsetX, offsetX) << c.angle;
+            EXPECT_EQ(object->offsetY, offsetY) << c.angle;
+        } else {
+            EXPECT_EQ(object->offsetX, 0) << c.angle;
+            EXPECT_EQ(object->offsetY, 0) << c.angle;
+            EXPECT_EQ(object->width, object->baseHeight) << c.angle;
+            EXPECT_EQ(object->height, object->baseWidth) << c.angle;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace qv::testing
