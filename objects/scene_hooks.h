@@ -1,5 +1,6 @@
 // The object subsystem's answers to the scene's object hooks: the brushes that layers show
-// (their images, where they keep their planes, the collection of orphaned ones). The player
+// (their images, where they keep their planes, the collection of orphaned ones, the brushes
+// that drawing into a layer makes and makes private). The player
 // installs them with its neighbours (runtime/library_table.cpp).
 #pragma once
 
@@ -14,6 +15,10 @@ public:
     bool PlaneSlots(uint32_t type, qvObjectId id, int32_t frame, qvPlaneBitMap*** mask,
                     qvPlaneBitMap*** alpha) override;
     void FreeOrphanBrushes(qvVmState* L) override;
+    int AddLayerBrush(qvVmState* L, qvDisplayBitMap* bitmap, qvPlaneBitMap* mask,
+                      qvPlaneBitMap* alpha, int32_t width, int32_t height,
+                      qvObjectId* id) override;
+    int PrivateLayerBrush(qvVmState* L, qvLayer* layer, gfx::PictureView* out) override;
 };
 
 }  // namespace qv::objects

@@ -172,7 +172,11 @@ public:
         if (!IsRecord(display)) return {};
         const qvDisplaySettings& s = display->settings;
         if (s.layerScaling == 0 || !ScalingActive(s)) return {};
-        return {s.scaleX, s.scaleY, true};
+        return {s.scaleX, s.scaleY, true, s.smoothScale != 0};
+    }
+    void SwapCurrent(qvDisplay** display, qvBGPic** picture) override {
+        std::swap(Displays().current, *display);
+        std::swap(Displays().outputPicture, *picture);
     }
 };
 
