@@ -30,12 +30,11 @@ void SceneHooks::FreeOrphanBrushes(qvVmState* L) {
 }
 
 int SceneHooks::AddLayerBrush(qvVmState*, qvDisplayBitMap* bitmap, qvPlaneBitMap* mask,
-                              qvPlaneBitMap* alpha, int32_t width, int32_t height,
-                              qvObjectId* id) {
+                              qvPlaneBitMap* alpha, int32_t width, int32_t height, qvObjectId* id) {
     qvBrush* brush = nullptr;
-    const int code = AddBrush(AutomaticBrushId(), kBitmapBrush, width, height, 0, 0, nullptr,
-                              bitmap, mask != nullptr ? kMaskWithoutKey : kNoTransparency, mask,
-                              alpha, &brush);
+    const int code =
+        AddBrush(AutomaticBrushId(), kBitmapBrush, width, height, 0, 0, nullptr, bitmap,
+                 mask != nullptr ? kMaskWithoutKey : kNoTransparency, mask, alpha, &brush);
     if (code != 0) return code;
     // Made for the layer alone: private from the start, collected when the layer goes.
     brush->orphan = 1;

@@ -16,8 +16,7 @@ public:
                     qvPlaneBitMap*** alpha) override;
     void FreeOrphanBrushes(qvVmState* L) override;
     int AddLayerBrush(qvVmState* L, qvDisplayBitMap* bitmap, qvPlaneBitMap* mask,
-                      qvPlaneBitMap* alpha, int32_t width, int32_t height,
-                      qvObjectId* id) override;
+                      qvPlaneBitMap* alpha, int32_t width, int32_t height, qvObjectId* id) override;
     int PrivateLayerBrush(qvVmState* L, qvLayer* layer, gfx::PictureView* out) override;
 };
 

@@ -18,6 +18,7 @@
 #include "scene/bgpic.h"
 #include "scene/display_engine.h"
 #include "scene/gradient_options.h"
+#include "scene/output_redirect.h"
 #include "scene/scene_neighbours.h"
 
 namespace qv::scene {
@@ -333,8 +334,8 @@ int CopyBGPic(qvVmState* L) {
     return FinishNewBGPic(L, target, copy);
 }
 
-// In the published order of the table; DisplayBGPicPart, BGPicToBrush, SelectBGPic and
-// EndSelect belong to the brush and redirection code.
+// In the published order of the table; DisplayBGPicPart and BGPicToBrush belong to the brush
+// code, SelectBGPic and EndSelect to output redirection.
 constexpr qvCommandEntry kBGPicCommands[] = {
     {"DisplayBGPic", DisplayBGPic},
     {"ScaleBGPic", ScaleBGPic},
@@ -346,6 +347,8 @@ constexpr qvCommandEntry kBGPicCommands[] = {
     {"FreeBGPic", FreeBGPic},
     {"LoadBGPic", LoadBGPic},
     {"CopyBGPic", CopyBGPic},
+    {"SelectBGPic", SelectBGPic},
+    {"EndSelect", EndSelect},
     {nullptr, nullptr},
 };
 

@@ -17,6 +17,8 @@
 #include "scene/layers/compositor.h"
 #include "scene/layers/dirty_rects.h"
 #include "scene/layers/display_seam.h"
+#include "scene/layers/layer_cache.h"
+#include "scene/output_redirect.h"
 
 namespace qv::scene {
 namespace {
@@ -178,6 +180,10 @@ public:
         std::swap(Displays().current, *display);
         std::swap(Displays().outputPicture, *picture);
     }
+    int ShowUnscaled(qvDisplay* display, qvBGPic* picture, int reallocate) override {
+        UnscaleShownSet(picture);
+        return reallocate != 0 && IsRecord(display) ? AllocDisplayBuffers(display, picture, 1) : 0;
+    }
 };
 
 class Text final : public text::TextDisplayHost {
@@ -239,6 +245,8 @@ Input input;
 }  // namespace
 
 void InstallDisplayHosts() {
+    Hooks().endRedirection = EndDisplayRedirection;
+    Hooks().rebuildLayersForDisplay = RebuildLayersOnDisplay;
     gfx::Graphics().SetHost(&blits);
     SetBGPicHost(&pictures);
     SetDisplaySeam(&layers);
@@ -253,6 +261,8 @@ void RemoveDisplayHosts() {
     SetBGPicHost(nullptr);
     gfx::Graphics().SetHost(nullptr);
     blits.SetCurrentDisplay(nullptr);
+    Hooks().endRedirection = nullptr;
+    Hooks().rebuildLayersForDisplay = nullptr;
 }
 
 qvPointer* DisplayNeighbours::DisplayPointer(const qvDisplay* display) {

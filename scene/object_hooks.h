@@ -53,8 +53,7 @@ public:
     // under an automatic id, which goes to *id; the planes become the brush's only on
     // success. 0 or the maker's error.
     virtual int AddLayerBrush(qvVmState* L, qvDisplayBitMap* bitmap, qvPlaneBitMap* mask,
-                              qvPlaneBitMap* alpha, int32_t width, int32_t height,
-                              qvObjectId* id);
+                              qvPlaneBitMap* alpha, int32_t width, int32_t height, qvObjectId* id);
     // The brush a BRUSH or BRUSHPART layer shows made the layer's own: unless it is already
     // a private copy that no other layer shows, the layer is given a copy (its object id
     // becomes the copy's). Its planes and size; 0 or the lookup's or the copy's error.

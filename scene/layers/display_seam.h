@@ -36,6 +36,12 @@ public:
     // Makes *display current with *picture as the output picture, handing back the display
     // and the output picture that were current (a rebuild of another display's layers).
     virtual void SwapCurrent(qvDisplay** /*display*/, qvBGPic** /*picture*/) {}
+    // The picture's shown set becomes its scaled set at its logical size (the parts of its
+    // own freed); with reallocate the display's work bitmaps are made again for it. 0 or
+    // ERR_MEM.
+    virtual int ShowUnscaled(qvDisplay* /*display*/, qvBGPic* /*picture*/, int /*reallocate*/) {
+        return 0;
+    }
 };
 
 // The installed seam, or the defaults; nullptr restores the defaults.

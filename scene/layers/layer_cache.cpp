@@ -13,7 +13,6 @@
 #include "gfx/scale.h"
 #include "gfx/transform.h"
 #include "scene/bgpic.h"
-#include "scene/display_engine.h"
 #include "scene/layers/compositor.h"
 #include "scene/layers/display_seam.h"
 #include "scene/layers/filter_pass.h"
@@ -37,9 +36,8 @@ void FreeImage(qvLayerImage* image) {
 // turned by the work transform into the item's transformed image, placed so that the anchor
 // point lands on the item's position, its filters run over it unless one of them moves
 // pixels (those run on the painted image).
-int RenderImageContent(qvVmState* L, qvLayer* layer, int32_t, qvLayerItem* item,
-                       qvLayerImage* out, const qvWorkTransform* work, qvLayerArea* previous,
-                       int) {
+int RenderImageContent(qvVmState* L, qvLayer* layer, int32_t, qvLayerItem* item, qvLayerImage* out,
+                       const qvWorkTransform* work, qvLayerArea* previous, int) {
     qvLayerPicture source;
     if (int code = GetLayerImage(L, layer, layer->sourceItem, 0, 0, -1, &source)) return code;
     const int32_t width = std::min(item->width, source.width - source.offsetX);
@@ -55,9 +53,9 @@ int RenderImageContent(qvVmState* L, qvLayer* layer, int32_t, qvLayerItem* item,
         madeWidth = std::max(TruncSaturate(width * m[0]), 1);
         madeHeight = std::max(TruncSaturate(height * m[3]), 1);
         if (madeWidth > qv::kMaxBitMapSide || madeHeight > qv::kMaxBitMapSide) return ERR_MEM;
-        code = ScaleBitmap(source.bitmap, source.mask, source.alpha, source.offsetX,
-                           source.offsetY, nullptr, width, height, madeWidth, madeHeight, smooth,
-                           &made.bitmap, source.mask != nullptr ? &made.mask : nullptr,
+        code = ScaleBitmap(source.bitmap, source.mask, source.alpha, source.offsetX, source.offsetY,
+                           nullptr, width, height, madeWidth, madeHeight, smooth, &made.bitmap,
+                           source.mask != nullptr ? &made.mask : nullptr,
                            source.alpha != nullptr ? &made.alpha : nullptr);
     } else {
         TransformBounds(m, width, height, nullptr, nullptr, &offsetX, &offsetY);
@@ -68,18 +66,17 @@ int RenderImageContent(qvVmState* L, qvLayer* layer, int32_t, qvLayerItem* item,
     if (code != 0) return code;
     // Where the anchor point of the content lies in the made image.
     const double pivotX = layer->anchorX * width, pivotY = layer->anchorY * height;
-    const int32_t drawX = qv::Saturate32(int64_t(item->x) -
-                                         TruncSaturate(m[0] * pivotX + m[2] * pivotY - offsetX));
-    const int32_t drawY = qv::Saturate32(int64_t(item->y) -
-                                         TruncSaturate(m[1] * pivotX + m[3] * pivotY - offsetY));
+    const int32_t drawX =
+        qv::Saturate32(int64_t(item->x) - TruncSaturate(m[0] * pivotX + m[2] * pivotY - offsetX));
+    const int32_t drawY =
+        qv::Saturate32(int64_t(item->y) - TruncSaturate(m[1] * pivotX + m[3] * pivotY - offsetY));
     qvLayerArea placed = *previous;
     placed.skip = 1;
-    UpdateLayerGeometry(L, layer, &placed,
-                        qv::Saturate32(int64_t(drawX) +
-                                       qv::scene::AnchorShift(item->width, layer->anchorX)),
-                        qv::Saturate32(int64_t(drawY) +
-                                       qv::scene::AnchorShift(item->height, layer->anchorY)),
-                        madeWidth, madeHeight, nullptr, nullptr, nullptr, 0);
+    UpdateLayerGeometry(
+        L, layer, &placed,
+        qv::Saturate32(int64_t(drawX) + qv::scene::AnchorShift(item->width, layer->anchorX)),
+        qv::Saturate32(int64_t(drawY) + qv::scene::AnchorShift(item->height, layer->anchorY)),
+        madeWidth, madeHeight, nullptr, nullptr, nullptr, 0);
     *previous = {placed.x, placed.y, placed.width, placed.height, previous->skip};
     FreeImage(out);
     *out = made;
@@ -261,15 +258,12 @@ int RebuildPictureLayers(qvVmState* L, qvDisplay* display, qvBGPic* picture) {
 }
 
 int RebuildLayersForDisplay(qvVmState*, qvDisplay* display, qvBGPic* picture, int reallocate) {
-    qv::scene::UnscaleShownSet(picture);
-    if (reallocate != 0) {
-        if (int code = qv::scene::AllocDisplayBuffers(display, picture, 1)) return code;
-    }
+    if (int code = LayerDisplays().ShowUnscaled(display, picture, reallocate)) return code;
     qv::scene::ForEachLayer(&picture->layers, [&](qvLayer* layer) {
         qvLayerItem* dropped = layer->displayItem;
         if (dropped == layer->pictureItem || dropped == layer->sourceItem) return;
-        const bool hadPlanes = dropped->transformed.mask != nullptr ||
-                               dropped->transformed.alpha != nullptr;
+        const bool hadPlanes =
+            dropped->transformed.mask != nullptr || dropped->transformed.alpha != nullptr;
         layer->displayItem = layer->pictureItem;
         FreeLayerItem(dropped);
         // An owner that draws into the layer renders it again for the new size.
@@ -292,8 +286,8 @@ void ScaleRect(int32_t x, int32_t y, int32_t width, int32_t height, int32_t* out
                int32_t* outWidth, int32_t* outHeight, double scaleX, double scaleY) {
     *outX = ScaledPosition(x, scaleX);
     *outY = ScaledPosition(y, scaleY);
-    *outWidth = qv::Saturate32(int64_t(ScaledPosition(qv::Saturate32(int64_t(x) + width - 1),
-                                                      scaleX)) - *outX + 1);
-    *outHeight = qv::Saturate32(int64_t(ScaledPosition(qv::Saturate32(int64_t(y) + height - 1),
-                                                       scaleY)) - *outY + 1);
+    *outWidth = qv::Saturate32(
+        int64_t(ScaledPosition(qv::Saturate32(int64_t(x) + width - 1), scaleX)) - *outX + 1);
+    *outHeight = qv::Saturate32(
+        int64_t(ScaledPosition(qv::Saturate32(int64_t(y) + height - 1), scaleY)) - *outY + 1);
 }

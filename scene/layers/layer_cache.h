@@ -49,8 +49,7 @@ using qvLayerBorderRenderer = int (*)(qvVmState* L, qvLayer* layer, qvLayerItem*
 
 // The renderers of one layer type (an object type below 64); none leaves the type without
 // one. Image kinds (brushes, parts, anims) start with the layers' own renderer.
-void SetLayerRenderers(uint32_t type, qvLayerContentRenderer content,
-                       qvLayerBorderRenderer border);
+void SetLayerRenderers(uint32_t type, qvLayerContentRenderer content, qvLayerBorderRenderer border);
 qvLayerContentRenderer LayerContentRenderer(uint32_t type);
 qvLayerBorderRenderer LayerBorderRenderer(uint32_t type);
 

@@ -6,7 +6,7 @@
 #include "gfx/transform.h"
 #include "platform/linux/memory.h"
 #include "scene/bgpic.h"
-#include "scene/display_engine.h"
+#include "scene/layers/display_seam.h"
 #include "scene/layers/layer_cache.h"
 #include "scene/object_hooks.h"
 
@@ -55,15 +55,15 @@ int DrawnImage(qvVmState* L, qvLayer* layer, qvLayerImage* out) {
         PictureView view{};
         if (int code = Objects().TextObjectImage(L, layer->objectId, &view)) return code;
         if (view.bitmap == nullptr) return ERR_WRONGUSAGE;
-        return CopyBitmapArea(view.bitmap, view.mask, view.alpha, 0, 0, view.width, view.height,
-                              1, &out->bitmap, &out->mask, &out->alpha);
+        return CopyBitmapArea(view.bitmap, view.mask, view.alpha, 0, 0, view.width, view.height, 1,
+                              &out->bitmap, &out->mask, &out->alpha);
     }
     if (item->image.bitmap == nullptr) {
         qvWorkTransform upright{qv::kInitialDrawTransform, 0};
         upright.transform.anchorx = layer->anchorX, upright.transform.anchory = layer->anchorY;
         qvLayerArea place{item->drawX, item->drawY, item->drawWidth, item->drawHeight, 1};
-        if (int code = BuildLayerContent(L, layer, -1, item, &item->transformed, &upright,
-                                         &place, QV_CONTENT_RENDER)) {
+        if (int code = BuildLayerContent(L, layer, -1, item, &item->transformed, &upright, &place,
+                                         QV_CONTENT_RENDER)) {
             return code;
         }
     }
@@ -90,8 +90,8 @@ int DrawnToBrush(qvVmState* L, qvLayer* layer) {
     item->drawX = old->drawX, item->drawY = old->drawY;
     item->anchoredX = old->anchoredX, item->anchoredY = old->anchoredY;
     qvObjectId id{};
-    if (int code = Objects().AddLayerBrush(L, bitmap.get(), mask.get(), alpha.get(),
-                                           item->width, item->height, &id)) {
+    if (int code = Objects().AddLayerBrush(L, bitmap.get(), mask.get(), alpha.get(), item->width,
+                                           item->height, &id)) {
         FreeLayerItem(item);
         return code;
     }
@@ -107,8 +107,8 @@ int DrawnToBrush(qvVmState* L, qvLayer* layer) {
 int PrivatePicture(qvVmState* L, qvLayer* layer, const Answer& answer) {
     const qvLayerImage& own = layer->sourceItem->image;
     if (own.bitmap != nullptr) {
-        return answer.Give({own.bitmap, own.mask, own.alpha, own.bitmap->width,
-                            own.bitmap->height});
+        return answer.Give(
+            {own.bitmap, own.mask, own.alpha, own.bitmap->width, own.bitmap->height});
     }
     qvBGPic* picture = nullptr;
     if (int code = GetBGPic(L, layer->objectId, &picture, QV_BGPIC_ORPHANS)) return code;
@@ -121,7 +121,7 @@ int PrivatePicture(qvVmState* L, qvLayer* layer, const Answer& answer) {
         layer->objectId = id;
         picture = copy;
     }
-    qv::scene::UnscaleShownSet(picture);
+    if (int code = qv::scene::LayerDisplays().ShowUnscaled(nullptr, picture, 0)) return code;
     const qvBGPicSet& shown = picture->shown;
     return answer.Give({shown.bitmap, shown.mask, shown.alpha, picture->width, picture->height});
 }

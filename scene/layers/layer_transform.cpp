@@ -77,7 +77,8 @@ bool CheckUniformTransform(const qvDrawTransform* transform) {
 
 int32_t GetTransformedBorderWidth(const double matrix[4], int32_t width, int32_t height,
                                   int32_t size) {
-    const Box outer = MappedBox(matrix, 0, 0, double(width) + 2.0 * size, double(height) + 2.0 * size);
+    const Box outer =
+        MappedBox(matrix, 0, 0, double(width) + 2.0 * size, double(height) + 2.0 * size);
     const Box inner = MappedBox(matrix, size, size, width, height);
     return qv::gfx::TruncSaturate(std::round(inner.minX - outer.minX));
 }
