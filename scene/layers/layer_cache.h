@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "engine/vm.h"
+#include "scene/layers/compositor.h"
 #include "scene/layers/dirty_rects.h"
 #include "scene/layers/layer.h"
 #include "scene/layers/layer_transform.h"
@@ -38,12 +39,7 @@ using qvLayerContentRenderer = int (*)(qvVmState* L, qvLayer* layer, int32_t ins
                                        const qvWorkTransform* transform, qvLayerArea* previous,
                                        int flags);
 // How the drawing library of a text, shape or path kind draws a layer's border of the colour
-// and size around the item: the border image and where it lies against the item's draw
-// position (dx, dy to the left and up). 0 or ERR_MEM.
-struct qvLayerBorder {
-    qvLayerImage image;
-    int32_t dx, dy, width, height;
-};
+// and size around the item (RenderLayerBorder's contract).
 using qvLayerBorderRenderer = int (*)(qvVmState* L, qvLayer* layer, qvLayerItem* item,
                                       uint32_t colour, int32_t size, qvLayerBorder* out);
 
