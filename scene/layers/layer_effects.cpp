@@ -108,21 +108,25 @@ int DilatedBorder(qvVmState* L, qvLayer* layer, qvLayerItem* item, uint32_t colo
 }
 
 // The shadow's silhouette: the border image when there is one, else the layer's image.
-qvPlaneBitMap* MakeLayerShadowPlane(qvVmState* L, qvLayer* layer, qvLayerItem* item) {
+// 0 with *plane (none when it cannot be made), or the error of the layer's image.
+int MakeLayerShadowPlane(qvVmState* L, qvLayer* layer, qvLayerItem* item, qvPlaneBitMap** plane) {
     const auto opacity =
         uint8_t(Faded(255 - int32_t(layer->shadow.colour >> 24), layer->shadowFade));
     const double radius = layer->shadow.radius, sigma = layer->shadow.sigma;
     const qvLayerImage& border = item->border;
+    *plane = nullptr;
     if (layer->border.on != 0 && border.bitmap != nullptr) {
-        return MakeShadowPlane(border.alpha, border.mask, 0, 0, item->borderWidth,
-                               item->borderHeight, opacity, 0, 0, radius, sigma);
+        *plane = MakeShadowPlane(border.alpha, border.mask, 0, 0, item->borderWidth,
+                                 item->borderHeight, opacity, 0, 0, radius, sigma);
+        return 0;
     }
     qvLayerPicture image;
-    if (GetLayerImage(L, layer, item, 1, 1, -1, &image) != 0) return nullptr;
+    if (int code = GetLayerImage(L, layer, item, 1, 1, -1, &image)) return code;
     const LayerRect part = DrawnPart(image, item);
-    if (part.width < 1 || part.height < 1) return nullptr;
-    return MakeShadowPlane(image.alpha, image.mask, part.x, part.y, part.width, part.height,
-                           opacity, 0, 0, radius, sigma);
+    if (part.width < 1 || part.height < 1) return 0;
+    *plane = MakeShadowPlane(image.alpha, image.mask, part.x, part.y, part.width, part.height,
+                             opacity, 0, 0, radius, sigma);
+    return 0;
 }
 
 }  // namespace
@@ -199,11 +203,9 @@ bool PaintLayerShadow(qvVmState* L, qvLayer* layer, qvLayerItem* item, qvDisplay
                       const qvClipRegion* region) {
     EnsureLayerBorder(L, layer, item);
     if (item->shadowPlane == nullptr) {
-        item->shadowPlane = MakeLayerShadowPlane(L, layer, item);
-        // Without a plane the layer paints without its shadow; without its image not at all.
-        qvLayerPicture image;
-        if (item->shadowPlane == nullptr)
-            return GetLayerImage(L, layer, item, 1, 1, -1, &image) == 0;
+        // Without its image the layer is skipped; without a plane it paints unshadowed.
+        if (MakeLayerShadowPlane(L, layer, item, &item->shadowPlane) != 0) return false;
+        if (item->shadowPlane == nullptr) return true;
     }
     const LayerRect shadow = ShadowRect(layer, item, scale);
     LayerRect part = area;
