@@ -26,20 +26,6 @@ bool IsIdentityTransform(const qvDrawTransform& t) {
     return IsIdentityMatrix(t.matrix) && t.scalex == 1.0 && t.scaley == 1.0 && t.rotate == 0;
 }
 
-// Drawing went into the shown picture through its layers: show what changed.
-void RepaintShownPicture(qvVmState* L, qvDisplay* display, qvBGPic* picture, int keepDirty) {
-    ForEachLayer(&picture->layers, [](qvLayer* layer) { layer->deferred = 0; });
-    if (keepDirty != 0) return;
-    qvRectList* dirty = &display->dirtyRects;
-    if (RectListWhole(dirty)) {
-        RefreshDisplayArea(L, 0, 0, picture->shownWidth, picture->shownHeight);
-    } else {
-        MergeDirtyRects(dirty);
-        RedrawLayerArea(L, dirty);
-    }
-    ResetRectList(dirty);
-}
-
 // A layer drawn into shows its new pixels: an untransformed layer on an unscaled display
 // only needs its caches dropped, any other has its items built again.
 int RefreshDrawnLayer(qvVmState* L, qvDisplay* display, const qvBGPic* record) {
@@ -62,6 +48,19 @@ int RefreshDrawnLayer(qvVmState* L, qvDisplay* display, const qvBGPic* record) {
 }
 
 }  // namespace
+
+void RepaintRedirectedPicture(qvVmState* L, qvBGPic* picture, qvRectList* dirty,
+                              int keepDirty) {
+    ForEachLayer(&picture->layers, [](qvLayer* layer) { layer->deferred = 0; });
+    if (keepDirty != 0) return;
+    if (RectListWhole(dirty)) {
+        RefreshDisplayArea(L, 0, 0, picture->shownWidth, picture->shownHeight);
+    } else {
+        MergeDirtyRects(dirty);
+        RedrawLayerArea(L, dirty);
+    }
+    ResetRectList(dirty);
+}
 
 void FillOutputRecord(qvBGPic* record, int32_t kind, void* object, int32_t frame,
                       const qvObjectId* id, qvDisplayBitMap* bitmap, qvPlaneBitMap* mask,
@@ -98,7 +97,7 @@ int SetOutputBGPic(qvVmState* L, qvDisplay* display, int keepDirty) {
     const qvBGPic* output = state.outputPicture;
     qvBGPic* own = display->settings.picture;
     if (output == own && previous == kTargetBGPic) {
-        RepaintShownPicture(L, display, own, keepDirty);
+        RepaintRedirectedPicture(L, own, &display->dirtyRects, keepDirty);
         RestoreDisplayRenderState(display);
         return 0;
     }

@@ -14,6 +14,7 @@
 
 struct qvBGPic;
 struct qvDisplay;
+struct qvRectList;
 
 // Selection modes of SelectBGPic.
 enum : int32_t {
@@ -36,6 +37,11 @@ void FillOutputRecord(qvBGPic* record, int32_t kind, void* object, int32_t frame
 // layer drawn into is refreshed or rebuilt. Returns 0 or the rebuild's error (the output is
 // back on the display all the same).
 int SetOutputBGPic(qvVmState* L, qvDisplay* display, int keepDirty);
+
+// The end of drawing into the shown picture through its layers: the layers added meanwhile
+// show, and unless keepDirty the dirty rectangles (merged, or the whole picture when the list
+// is whole) are repainted and the list emptied.
+void RepaintRedirectedPicture(qvVmState* L, qvBGPic* picture, qvRectList* dirty, int keepDirty);
 
 // The display hook: ends the redirection of a display that stops being current.
 int EndDisplayRedirection(qvVmState* L, qvDisplay* display);
