@@ -44,13 +44,35 @@ int RefreshDrawnLayer(qvVmState* L, qvDisplay* display, const qvBGPic* record) {
         RefreshLayer(L, layer);
         return 0;
     }
-    return BuildLayerCache(L, layer, QV_CACHE_DISPLAYITEM | QV_CACHE_NOREPAINT);
+    // The rebuild leaves the repaint to its caller: the new pixels are shown here.
+    const int code = BuildLayerCache(L, layer, QV_CACHE_DISPLAYITEM | QV_CACHE_NOREPAINT);
+    if (code == 0) RefreshLayer(L, layer);
+    return code;
+}
+
+// A picture drawn into directly: its derived sets are made again from the drawn base set, and
+// a derived set sharing the base's bitmap takes the plane it lacks from the base.
+int WriteBackPicture(qvVmState* L, qvBGPic* picture) {
+    int code = 0;
+    if (picture->scaled.bitmap != picture->base.bitmap) {
+        code = RescaleBGPic(L, picture, picture->width, picture->height, 0);
+    }
+    for (qvBGPicSet* set : {&picture->scaled, &picture->shown}) {
+        if (set->bitmap != picture->base.bitmap) continue;
+        if (set->mask == nullptr) set->mask = picture->base.mask;
+        if (set->alpha == nullptr) set->alpha = picture->base.alpha;
+    }
+    return code;
+}
+
+bool DrewIntoObject(int32_t outputType) {
+    return outputType == kTargetBrush || outputType == kTargetMask ||
+           outputType == kTargetAlphaChannel;
 }
 
 }  // namespace
 
-void RepaintRedirectedPicture(qvVmState* L, qvBGPic* picture, qvRectList* dirty,
-                              int keepDirty) {
+void RepaintRedirectedPicture(qvVmState* L, qvBGPic* picture, qvRectList* dirty, int keepDirty) {
     ForEachLayer(&picture->layers, [](qvLayer* layer) { layer->deferred = 0; });
     if (keepDirty != 0) return;
     if (RectListWhole(dirty)) {
@@ -101,9 +123,13 @@ int SetOutputBGPic(qvVmState* L, qvDisplay* display, int keepDirty) {
         RestoreDisplayRenderState(display);
         return 0;
     }
-    state.outputPicture = own;
     int code = 0;
-    if (output != nullptr && output != own && output->outputKind == kTargetLayer &&
+    if (output != nullptr && DrewIntoObject(previous) && output->outputKind == kTargetBGPic &&
+        output->outputWriteBack != 0 && output->outputObject != nullptr) {
+        code = WriteBackPicture(L, static_cast<qvBGPic*>(output->outputObject));
+    }
+    state.outputPicture = own;
+    if (code == 0 && output != nullptr && output != own && output->outputKind == kTargetLayer &&
         output->outputObject != nullptr) {
         code = RefreshDrawnLayer(L, display, output);
     }

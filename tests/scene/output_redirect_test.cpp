@@ -10,6 +10,7 @@
 #include "scene/bgpic.h"
 #include "scene/layers/compositor.h"
 #include "scene/layers/layer.h"
+#include "scene/layers/transform_matrix.h"
 #include "scene/output_redirect.h"
 #include "tests/scene/display_fixture.h"
 
@@ -144,6 +145,51 @@ TEST_F(OutputRedirect, Refusals) {
     display->layersEnabled = 0;
     EXPECT_EQ(Call("SelectBGPic").code, ERR_NOLAYERS);
     EXPECT_EQ(display->outputType, gfx::kTargetDisplay);
+}
+
+// The end of drawing into an object's pixels: a picture's derived sets are made again from
+// its drawn base set; a layer drawn into is refreshed, or built again under a transform.
+TEST_F(OutputRedirect, TheEndShowsWhatWasDrawnIntoAnObject) {
+    ASSERT_EQ(Call("CreateBGPic", {Num(5), Num(30), Num(20)}).code, 0);
+    ASSERT_EQ(Call("ScaleBGPic", {Num(5), Num(60), Num(40)}).code, 0);
+    qvBGPic* drawn = Find(5);
+    ASSERT_NE(drawn->scaled.bitmap, drawn->base.bitmap);
+    RectFill(drawn->base.bitmap, 0, 0, drawn->baseWidth, drawn->baseHeight, 0x00FF00);
+    qvBGPic record;
+    FillOutputRecord(&record, gfx::kTargetBGPic, drawn, 0, nullptr, drawn->base.bitmap, nullptr,
+                     nullptr, drawn->baseWidth, drawn->baseHeight, 1);
+    record.outputWriteBack = 1;
+    scene::Displays().outputPicture = &record;
+    display->outputType = gfx::kTargetBrush;
+    ASSERT_EQ(Call("EndSelect").code, 0);
+    EXPECT_EQ(scene::Displays().outputPicture, picture);
+    EXPECT_EQ(drawn->width, 60);
+    EXPECT_EQ(ReadBitMapPixel(drawn->scaled.bitmap, 59, 39),
+              ReadBitMapPixel(drawn->base.bitmap, 0, 0));
+    EXPECT_EQ(drawn->shown.bitmap, drawn->scaled.bitmap);
+
+    // A turned layer whose pixels changed is built again and shown.
+    qvDrawTransform turn = kInitialDrawTransform;
+    turn.rotate = 90, turn.hasTransform = 1;
+    MakeTransformMatrix(turn.matrix, 0, 0, 6, 4, 90, 1, 1);
+    OwnedBitMap bitmap(AllocDisplayBitMap(6, 4));
+    RectFill(bitmap.get(), 0, 0, 6, 4, 0xFF0000);
+    qvDisplayBitMap* pixels = bitmap.get();
+    ASSERT_EQ(AddBrushLayer(L, gfx::kTypeBrush, nullptr, 0, 0, 10, 10, 6, 4, &turn, nullptr,
+                            bitmap.release(), nullptr, nullptr, -1, 0),
+              0);
+    qvLayer* layer = GetLayerByIndex(picture, 1);
+    const qvLayerItem* before = layer->pictureItem;
+    RectFill(pixels, 0, 0, 6, 4, 0x0000FF);
+    FillOutputRecord(&record, gfx::kTargetLayer, layer, 0, nullptr, pixels, nullptr, nullptr, 6, 4,
+                     1);
+    scene::Displays().outputPicture = &record;
+    display->outputType = gfx::kTargetBrush;
+    ASSERT_EQ(Call("EndSelect").code, 0);
+    EXPECT_NE(layer->displayItem, before);
+    EXPECT_EQ(ReadBitMapPixel(layer->displayItem->transformed.bitmap, 0, 0),
+              ReadBitMapPixel(pixels, 0, 0));
+    EXPECT_EQ(WindowPixels(display), Recomposed());
 }
 
 TEST_F(OutputRedirect, APseudoPictureLendsTheObjectsPlanes) {

@@ -1,6 +1,7 @@
 // After every step of a random run of layer operations (outside the batches drawn into the
-// shown picture) the window shows exactly what the picture recomposes to from scratch: what each operation repaints covers everything it
-// changed, and partial recompositions agree with a full one.
+// shown picture) the window shows exactly what the picture recomposes to from scratch: what each
+// operation repaints covers everything it changed, and partial recompositions agree with a full
+// one.
 #include <random>
 
 #include "tests/scene/layers/layer_fixture.h"

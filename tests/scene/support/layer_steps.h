@@ -221,8 +221,8 @@ private:
 
     void Shadow(Choices& c, qvLayer* layer) {
         layer->shadow = {c.Below(4) == 0 ? 0 : 1, c.Below(0x10000) << 16 | c.Below(0x10000),
-                         c.Between(1, 64), c.Between(0, 7), c.Between(4, 40) / 4.0,
-                         c.Between(1, 20) / 4.0};
+                         c.Between(1, 64),        c.Between(0, 7),
+                         c.Between(4, 40) / 4.0,  c.Between(1, 20) / 4.0};
         layer->shadowFade = c.Below(3) == 0 ? c.Below(257) : 0;
     }
 
