@@ -341,6 +341,22 @@ TEST_F(LayerCache, ABrushOtherLayersShowIsCopiedForThisLayerOnly) {
     ASSERT_EQ(LayerToImage(L, first, -1, &again, &mask, &alpha, &w, &h), 0);
     EXPECT_EQ(first->objectId.handle, copy.handle);
     EXPECT_EQ(again, bitmap);
+    // A drawn layer's brush is the layer's own from the start: no second copy is made.
+    void* block = AllocMemBlock(sizeof(qvImageItem), 0);
+    OwnedPlanes planes = MakePlanes(Picture());
+    ASSERT_EQ(AddLayer(L, gfx::kTypePrint, nullptr, 30, 6, 9, 7, nullptr, nullptr,
+                       planes.bitmap.release(), planes.mask.release(), nullptr,
+                       new (block) qvImageItem(), -1, 0),
+              0);
+    qvLayer* drawn = GetLayerByIndex(scene.picture, 3);
+    ASSERT_EQ(LayerToImage(L, drawn, -1, &bitmap, &mask, &alpha, &w, &h), 0);
+    const qvObjectId made = drawn->objectId;
+    qvBrush* brush = nullptr;
+    ASSERT_EQ(GetBrush(L, made, &brush, QV_BRUSH_ORPHANS), 0);
+    EXPECT_EQ(brush->orphan, 1);
+    EXPECT_EQ(brush->bitmap, bitmap);
+    ASSERT_EQ(LayerToImage(L, drawn, -1, &again, &mask, &alpha, &w, &h), 0);
+    EXPECT_EQ(drawn->objectId.handle, made.handle);
     FreeLayerList(L, scene.picture, true);
     FreeAllBrushes(L);
     gfx::SetNeighbours(nullptr);
