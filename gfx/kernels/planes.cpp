@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 
 #include "gfx/kernels/frontend_kernels.h"
 #include "gfx/kernels/rows.h"
@@ -13,7 +14,7 @@ uint8_t* MutableRow(uint8_t* plane, int32_t bytesPerRow, int32_t y) {
     return plane + ptrdiff_t(y) * bytesPerRow;
 }
 
-uint8_t CombineByte(int32_t mode, uint8_t s, uint8_t d, uint8_t value) {
+inline uint8_t CombineByte(int32_t mode, uint8_t s, uint8_t d, uint8_t value) {
     switch (mode) {
         case 1:
             return s != 0 ? s : d;
@@ -33,6 +34,29 @@ uint8_t CombineByte(int32_t mode, uint8_t s, uint8_t d, uint8_t value) {
             return s == 255 ? 255 : d;
         default:
             return s;
+    }
+}
+
+// Calls visit with the mode 1 to 8 as a compile-time constant.
+template <typename Visit>
+void VisitCombineMode(int32_t mode, Visit visit) {
+    switch (mode) {
+        case 1:
+            return visit(std::integral_constant<int32_t, 1>{});
+        case 2:
+            return visit(std::integral_constant<int32_t, 2>{});
+        case 3:
+            return visit(std::integral_constant<int32_t, 3>{});
+        case 4:
+            return visit(std::integral_constant<int32_t, 4>{});
+        case 5:
+            return visit(std::integral_constant<int32_t, 5>{});
+        case 6:
+            return visit(std::integral_constant<int32_t, 6>{});
+        case 7:
+            return visit(std::integral_constant<int32_t, 7>{});
+        default:
+            return visit(std::integral_constant<int32_t, 8>{});
     }
 }
 
@@ -112,7 +136,12 @@ void CombinePlane8Rect(const qvPlaneBlock& k) {
             std::memmove(d, s, size_t(k.width));
             continue;
         }
-        for (int32_t i = 0; i < k.width; ++i) d[i] = qv::CombineByte(k.mode, s[i], d[i], k.value);
+        // The mode chosen once per row, so that each row's loop is a plain one.
+        qv::VisitCombineMode(k.mode, [&](auto mode) {
+            for (int32_t i = 0; i < k.width; ++i) {
+                d[i] = qv::CombineByte(decltype(mode)::value, s[i], d[i], k.value);
+            }
+        });
     }
 }
 
