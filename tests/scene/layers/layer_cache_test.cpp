@@ -362,5 +362,41 @@ TEST_F(LayerCache, ABrushOtherLayersShowIsCopiedForThisLayerOnly) {
     gfx::SetNeighbours(nullptr);
 }
 
+TEST_F(LayerCache, RunningOutOfMemoryInLayerToImageLeavesTheLayerAsItWas) {
+    objects::SceneHooks brushes;
+    scene::SetObjectHooks(&brushes);
+    void* block = AllocMemBlock(sizeof(qvImageItem), 0);
+    OwnedPlanes planes = MakePlanes(Picture());
+    ASSERT_EQ(AddLayer(L, gfx::kTypeTextOut, nullptr, 5, 6, 9, 7, nullptr, nullptr,
+                       planes.bitmap.release(), planes.mask.release(), nullptr,
+                       new (block) qvImageItem(), -1, 0),
+              0);
+    qvLayer* layer = GetLayerByIndex(scene.picture, 1);
+    bool made = false;
+    for (uint64_t n = 1; !made && n < 100; ++n) {
+        const qvLayerItem* item = layer->sourceItem;
+        const size_t blocks = GetMemoryStats().liveBlocks;
+        qvDisplayBitMap* bitmap = nullptr;
+        qvPlaneBitMap *mask = nullptr, *alpha = nullptr;
+        int32_t w = 0, h = 0;
+        int code;
+        {
+            AllocationFault fault(n, false);
+            code = LayerToImage(L, layer, -1, &bitmap, &mask, &alpha, &w, &h);
+        }
+        made = code == 0;
+        if (made) break;
+        EXPECT_EQ(code, ERR_MEM) << n;
+        EXPECT_EQ(layer->type, uint32_t(gfx::kTypeTextOut)) << n;
+        EXPECT_EQ(layer->sourceItem, item) << n;
+        EXPECT_NE(layer->sourceItem->image.bitmap, nullptr) << n;
+        EXPECT_EQ(GetMemoryStats().liveBlocks, blocks) << n;
+    }
+    EXPECT_TRUE(made);
+    EXPECT_EQ(layer->type, uint32_t(gfx::kTypeBrush));
+    FreeLayerList(L, scene.picture, true);
+    FreeAllBrushes(L);
+}
+
 }  // namespace
 }  // namespace qv::testing
