@@ -1,6 +1,6 @@
 // Output redirection into a background picture: SelectBGPic with its layers mode and
 // EndSelect over displays on the headless back end, the layers drawn meanwhile repainted
-// from the merged dirty rectangles (or whole), the refusals, and the pseudo-picture record.
+// from the merged dirty rectangles (or whole), the objects drawn into, and the refusals.
 #include <mutex>
 
 #include "gfx/blit_frontends.h"
@@ -190,28 +190,6 @@ TEST_F(OutputRedirect, TheEndShowsWhatWasDrawnIntoAnObject) {
     EXPECT_EQ(ReadBitMapPixel(layer->displayItem->transformed.bitmap, 0, 0),
               ReadBitMapPixel(pixels, 0, 0));
     EXPECT_EQ(WindowPixels(display), Recomposed());
-}
-
-TEST_F(OutputRedirect, APseudoPictureLendsTheObjectsPlanes) {
-    OwnedBitMap bitmap(AllocDisplayBitMap(6, 4));
-    OwnedPlane mask(AllocMaskBitMap(bitmap.get(), 6, 4, 1));
-    qvBGPic record;
-    int object = 0;
-    const qvObjectId id{9, nullptr};
-    FillOutputRecord(&record, gfx::kTargetBrush, &object, 2, &id, bitmap.get(), mask.get(), nullptr,
-                     6, 4, 1);
-    EXPECT_EQ(record.header.type, uint32_t(gfx::kTypeBGPic));
-    EXPECT_EQ(record.header.id, 9u);
-    for (const qvBGPicSet* set : {&record.shown, &record.scaled, &record.base}) {
-        EXPECT_EQ(set->bitmap, bitmap.get());
-        EXPECT_EQ(set->mask, mask.get());
-    }
-    EXPECT_EQ(record.width, 6);
-    EXPECT_EQ(record.shownHeight, 4);
-    EXPECT_EQ(record.outputKind, gfx::kTargetBrush);
-    EXPECT_EQ(record.outputFrame, 2);
-    EXPECT_EQ(record.outputObject, &object);
-    EXPECT_TRUE(IsListEmpty(&record.layers));
 }
 
 }  // namespace
