@@ -3,6 +3,8 @@
 #include "gfx/library/object_types.h"
 #include "objects/brush.h"
 #include "objects/text/text_objects.h"
+#include "scene/bgpic.h"
+#include "scene/layers/layer.h"
 
 namespace qv::objects {
 
@@ -37,6 +39,37 @@ int SceneHooks::TextObjectImage(qvVmState* L, qvObjectId id, gfx::PictureView* o
 
 void SceneHooks::FreeOrphanTextObjects(qvVmState* L) {
     ::FreeOrphanTextObjects(L);
+}
+
+int SceneHooks::AddLayerBrush(qvVmState*, qvDisplayBitMap* bitmap, qvPlaneBitMap* mask,
+                              qvPlaneBitMap* alpha, int32_t width, int32_t height, qvObjectId* id) {
+    qvBrush* brush = nullptr;
+    const int code =
+        AddBrush(AutomaticBrushId(), kBitmapBrush, width, height, 0, 0, nullptr, bitmap,
+                 mask != nullptr ? kMaskWithoutKey : kNoTransparency, mask, alpha, &brush);
+    if (code != 0) return code;
+    // Made for the layer alone: private from the start, collected when the layer goes.
+    brush->orphan = 1;
+    *id = {brush->header.id, brush->header.handle};
+    return 0;
+}
+
+// A private brush is an orphan copy that only this layer shows; drawing into it no longer
+// matches the picture it was loaded from.
+int SceneHooks::PrivateLayerBrush(qvVmState* L, qvLayer* layer, gfx::PictureView* out) {
+    qvBrush* brush = nullptr;
+    if (const int code = GetBrush(L, layer->objectId, &brush, QV_BRUSH_ORPHANS)) return code;
+    if (brush->orphan == 0 ||
+        ObjectInUseByOtherLayers(gfx::kTypeBrush, layer->objectId, brush, layer)) {
+        qvObjectId copy{};
+        if (const int code = CloneBrushForLayers(L, brush, &copy)) return code;
+        if (const int code = GetBrush(L, copy, &brush, QV_BRUSH_ORPHANS)) return code;
+        layer->objectId = copy;
+    }
+    ReleaseImageHandle(brush->imageSource);
+    brush->imageSource = nullptr;
+    *out = {brush->bitmap, brush->mask, brush->alpha, brush->width, brush->height};
+    return 0;
 }
 
 }  // namespace qv::objects

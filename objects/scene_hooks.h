@@ -1,6 +1,6 @@
 // The object subsystem's answers to the scene's object hooks: the brushes and text objects
 // that layers show (their images, where brushes keep their planes, the collection of
-// orphaned ones). The player
+// orphaned ones, the brushes that drawing into a layer makes and makes private). The player
 // installs them with its neighbours (runtime/library_table.cpp).
 #pragma once
 
@@ -17,6 +17,9 @@ public:
     void FreeOrphanBrushes(qvVmState* L) override;
     int TextObjectImage(qvVmState* L, qvObjectId id, gfx::PictureView* out) override;
     void FreeOrphanTextObjects(qvVmState* L) override;
+    int AddLayerBrush(qvVmState* L, qvDisplayBitMap* bitmap, qvPlaneBitMap* mask,
+                      qvPlaneBitMap* alpha, int32_t width, int32_t height, qvObjectId* id) override;
+    int PrivateLayerBrush(qvVmState* L, qvLayer* layer, gfx::PictureView* out) override;
 };
 
 }  // namespace qv::objects

@@ -22,6 +22,7 @@
 #include "scene/bgpic.h"
 #include "scene/display_engine.h"
 #include "scene/gradient_options.h"
+#include "scene/output_redirect.h"
 #include "scene/scene_neighbours.h"
 
 namespace qv::scene {
@@ -432,6 +433,8 @@ constexpr qvCommandEntry kBGPicCommands[] = {
     {"FreeBGPic", FreeBGPic},
     {"LoadBGPic", LoadBGPic},
     {"CopyBGPic", CopyBGPic},
+    {"SelectBGPic", SelectBGPic},
+    {"EndSelect", EndSelect},
     {nullptr, nullptr},
 };
 

@@ -137,6 +137,8 @@ void SaveDisplayRenderState(qvDisplay* display, int keepLayers, int32_t width) {
 
 void RestoreDisplayRenderState(qvDisplay* display) {
     qvSavedRenderState& saved = display->savedRenderState;
+    // Nothing saved: nothing to restore (the zeroed record would turn the layers off).
+    if (saved.saved == 0) return;
     saved.saved = 0;
     display->layersEnabled = saved.layersEnabled;
     qvTextCursor& text = display->text;

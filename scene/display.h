@@ -229,7 +229,7 @@ bool IsPrimaryDisplay(const qvDisplay* display);
 
 // Bracket a redirection of drawing: the layers flag (cleared unless keepLayers) and the text
 // cursor are saved and the cursor starts at (0, 0) with margins 0 and width - 1. Saves do not
-// nest: a second save keeps the first state.
+// nest: a second save keeps the first state; a restore without a save does nothing.
 void SaveDisplayRenderState(qvDisplay* display, int keepLayers, int32_t width);
 void RestoreDisplayRenderState(qvDisplay* display);
 

@@ -17,6 +17,8 @@
 #include "scene/layers/compositor.h"
 #include "scene/layers/dirty_rects.h"
 #include "scene/layers/display_seam.h"
+#include "scene/layers/layer_cache.h"
+#include "scene/output_redirect.h"
 
 namespace qv::scene {
 namespace {
@@ -172,7 +174,15 @@ public:
         if (!IsRecord(display)) return {};
         const qvDisplaySettings& s = display->settings;
         if (s.layerScaling == 0 || !ScalingActive(s)) return {};
-        return {s.scaleX, s.scaleY, true};
+        return {s.scaleX, s.scaleY, true, s.smoothScale != 0};
+    }
+    void SwapCurrent(qvDisplay** display, qvBGPic** picture) override {
+        std::swap(Displays().current, *display);
+        std::swap(Displays().outputPicture, *picture);
+    }
+    int ShowUnscaled(qvDisplay* display, qvBGPic* picture, int reallocate) override {
+        UnscaleShownSet(picture);
+        return reallocate != 0 && IsRecord(display) ? AllocDisplayBuffers(display, picture, 1) : 0;
     }
 };
 
@@ -235,6 +245,8 @@ Input input;
 }  // namespace
 
 void InstallDisplayHosts() {
+    Hooks().endRedirection = EndDisplayRedirection;
+    Hooks().rebuildLayersForDisplay = RebuildLayersOnDisplay;
     gfx::Graphics().SetHost(&blits);
     SetBGPicHost(&pictures);
     SetDisplaySeam(&layers);
@@ -249,6 +261,8 @@ void RemoveDisplayHosts() {
     SetBGPicHost(nullptr);
     gfx::Graphics().SetHost(nullptr);
     blits.SetCurrentDisplay(nullptr);
+    Hooks().endRedirection = nullptr;
+    Hooks().rebuildLayersForDisplay = nullptr;
 }
 
 qvPointer* DisplayNeighbours::DisplayPointer(const qvDisplay* display) {

@@ -48,6 +48,25 @@ public:
     virtual void FreeButtonOfLayer(qvVmState*, qvBGPic*, const qvLayer*) {}
     // Attaches the picture's buttons of one layer to another that replaces it.
     virtual void MoveButtons(qvBGPic*, const qvLayer* /*from*/, qvLayer* /*to*/) {}
+
+    // Drawing into layers (LayerToImage). A new brush of width x height made of the planes
+    // under an automatic id, which goes to *id; the planes become the brush's only on
+    // success. 0 or the maker's error.
+    virtual int AddLayerBrush(qvVmState* L, qvDisplayBitMap* bitmap, qvPlaneBitMap* mask,
+                              qvPlaneBitMap* alpha, int32_t width, int32_t height, qvObjectId* id);
+    // The brush a BRUSH or BRUSHPART layer shows made the layer's own: unless it is already
+    // a private copy that no other layer shows, the layer is given a copy (its object id
+    // becomes the copy's). Its planes and size; 0 or the lookup's or the copy's error.
+    virtual int PrivateLayerBrush(qvVmState* L, qvLayer* layer, gfx::PictureView* out);
+    // The same for an ANIM layer (a copy of all its frames); the planes of frame (from 0) at
+    // the anim's size.
+    virtual int PrivateLayerAnim(qvVmState* L, qvLayer* layer, int32_t frame,
+                                 gfx::PictureView* out);
+
+    // The object selector: drawing on the current display goes into an object (type 1 a
+    // background picture) with selection mode 0 (pixels) or 1 (pixels, mask and alpha).
+    virtual int SelectOutputObject(qvVmState* L, uint32_t type, qvObjectId id, int32_t selMode,
+                                   int32_t combo);
 };
 
 // The installed hooks, or the defaults; nullptr restores the defaults.

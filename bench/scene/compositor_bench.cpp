@@ -1,10 +1,16 @@
 // The compositor beside pixman and SDL2 composing the same stacks on a full-HD picture:
 // 24 layers of 256 x 256 (8 opaque, 8 through 1-bit masks, 8 through sprite-like alpha
 // planes) recomposed whole in formats 10 and 4 (S4a, S4b, S4e), 16 layers at transparency
-// 128 (S4c), and 1000 refreshes of 32 x 32 rectangles over the 24-layer stack (S4d).
+// 128 (S4c), and 1000 refreshes of 32 x 32 rectangles over the 24-layer stack (S4d). The
+// layers' effects: 12 shadowed and 12 bordered layers recomposed with warm caches (S5a), the
+// picture item of a 512 x 512 layer turned by 30 degrees, nearest and smoothed (S5b, S5c),
+// and 24 shadow planes of 256 x 256 silhouettes (S5d).
 #include <SDL.h>
 #include <benchmark/benchmark.h>
 #include <pixman.h>
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -13,7 +19,10 @@
 #include <vector>
 
 #include "bench/gfx/bench_bitmaps.h"
+#include "gfx/spatial_filters.h"
 #include "platform/linux/testing.h"
+#include "scene/layers/layer_cache.h"
+#include "scene/layers/transform_matrix.h"
 #include "tests/scene/support/layer_scene.h"
 
 namespace {
@@ -265,7 +274,219 @@ void SdlRedraw(benchmark::State& state) {
     }
 }
 
+// S5a: 24 layers (masks and alpha discs alternating), the even ones shadowed, the odd ones
+// bordered, composed once so that every cache is warm.
+struct Effects {
+    Effects() : screen(QV_FMT_A8R8G8B8), scene(BackgroundPlanes()) {
+        for (int i = 0; i < kLayers; ++i) {
+            const Layer l = MakeLayer(i, i % 2 == 0 ? Kind::kAlpha : Kind::kMask, 0);
+            qvDrawStyle style = qv::kInitialDrawStyle;
+            style.shadow = {i % 2 == 0, 0x40202020, 6, 3, 5.0, 5.0 / 3.0};
+            style.border = {i % 2, 0xF0C030, 3};
+            layers.push_back(scene.AddLayer(nullptr, l.planes, l.x, l.y, &style));
+        }
+        Redraw(nullptr, scene.Display(), scene.picture, scene.composition.get(), 0, 0, kWidth,
+               kHeight, 0, 0);
+    }
+    qv::platform::testing::ScopedScreenFormat screen;
+    qv::test::SceneDisplay scene;
+    std::vector<qvLayer*> layers;
+};
+
+void RedrawEffects(benchmark::State& state) {
+    Effects ours;
+    for (auto _ : state) {
+        Redraw(nullptr, ours.scene.Display(), ours.scene.picture, ours.scene.composition.get(), 0,
+               0, kWidth, kHeight, 0, 0);
+        benchmark::ClobberMemory();
+    }
+}
+
+// pixman composes the same cached planes: the shadow as its colour through the plane (a8),
+// the border and the image OVER through theirs.
+struct PixmanPlane {
+    Owned<pixman_image_t> image;
+    std::vector<uint8_t> a8;  // a mask widened to bytes
+};
+
+Owned<pixman_image_t> Wrap(qvDisplayBitMap* bitmap) {
+    return Owned<pixman_image_t>(pixman_image_create_bits(
+        PIXMAN_x8r8g8b8, bitmap->width, bitmap->height, reinterpret_cast<uint32_t*>(bitmap->pixels),
+        bitmap->rowLength * 4));
+}
+
+Owned<pixman_image_t> WrapPlane(qvPlaneBitMap* plane) {
+    return Owned<pixman_image_t>(pixman_image_create_bits(PIXMAN_a8, plane->width, plane->height,
+                                                          reinterpret_cast<uint32_t*>(plane->plane),
+                                                          plane->bytesPerRow));
+}
+
+void PixmanEffects(benchmark::State& state) {
+    Effects ours;
+    Owned<pixman_image_t> dest = Wrap(ours.scene.composition.get());
+    Owned<pixman_image_t> background = Wrap(ours.scene.displayBitmap.get());
+    struct Part {
+        Owned<pixman_image_t> source, mask;
+        std::vector<uint8_t> a8;
+        int32_t x, y, width, height;
+    };
+    std::vector<Part> parts;
+    for (qvLayer* layer : ours.layers) {
+        const qvLayerItem* item = layer->displayItem;
+        if (item->shadowPlane != nullptr) {
+            pixman_color_t grey{0x2020, 0x2020, 0x2020, 0xFFFF};
+            const int32_t r = 5;
+            parts.push_back({Owned<pixman_image_t>(pixman_image_create_solid_fill(&grey)),
+                             WrapPlane(item->shadowPlane),
+                             {},
+                             item->drawX - r + 6,
+                             item->drawY - r + 6,
+                             item->shadowPlane->width,
+                             item->shadowPlane->height});
+        }
+        if (item->border.bitmap != nullptr) {
+            parts.push_back({Wrap(item->border.bitmap),
+                             WrapPlane(item->border.alpha),
+                             {},
+                             item->drawX - item->borderDX,
+                             item->drawY - item->borderDY,
+                             item->borderWidth,
+                             item->borderHeight});
+        }
+        Part image{Wrap(item->image.bitmap), {}, {}, item->drawX, item->drawY, kSide, kSide};
+        if (item->image.alpha != nullptr) image.mask = WrapPlane(item->image.alpha);
+        if (item->image.mask != nullptr) {
+            image.a8.resize(size_t(kSide) * kSide);
+            for (int32_t y = 0; y < kSide; ++y) {
+                for (int32_t x = 0; x < kSide; ++x)
+                    image.a8[size_t(y) * kSide + x] = ReadBitMapPixel(item->image.mask, x, y) * 255;
+            }
+            image.mask.reset(pixman_image_create_bits(
+                PIXMAN_a8, kSide, kSide, reinterpret_cast<uint32_t*>(image.a8.data()), kSide));
+        }
+        parts.push_back(std::move(image));
+    }
+    for (auto _ : state) {
+        pixman_image_composite32(PIXMAN_OP_SRC, background.get(), nullptr, dest.get(), 0, 0, 0, 0,
+                                 0, 0, kWidth, kHeight);
+        for (const Part& p : parts) {
+            pixman_image_composite32(PIXMAN_OP_OVER, p.source.get(), p.mask.get(), dest.get(), 0, 0,
+                                     0, 0, p.x, p.y, p.width, p.height);
+        }
+        benchmark::ClobberMemory();
+    }
+}
+
+// S5b, S5c: the picture item of a 512 x 512 layer turned by 30 degrees, built again and again.
+constexpr int32_t kTurnSide = 512;
+
+void BuildTurnedItem(benchmark::State& state, bool smooth) {
+    qv::platform::testing::ScopedScreenFormat screen(QV_FMT_A8R8G8B8);
+    qv::test::SceneDisplay scene(BackgroundPlanes());
+    Planes planes = qv::test::Solid(kTurnSide, kTurnSide, 0);
+    for (size_t i = 0; i < planes.rgb.size(); ++i) planes.rgb[i] = uint32_t(i * 0x010507);
+    qvDrawTransform turn = qv::kInitialDrawTransform;
+    turn.rotate = 30, turn.hasTransform = 1, turn.smoothscale = smooth ? 1 : 0;
+    MakeTransformMatrix(turn.matrix, 0, 0, kTurnSide, kTurnSide, 30, 1, 1);
+    qv::test::OwnedPlanes own = qv::test::MakePlanes(planes);
+    AddBrushLayer(nullptr, qv::gfx::kTypeBrush, nullptr, 0, 0, 100, 100, kTurnSide, kTurnSide,
+                  &turn, nullptr, own.bitmap.release(), nullptr, nullptr, -1, 0);
+    qvLayer* layer = reinterpret_cast<qvLayer*>(scene.picture->layers.tailPred);
+    for (auto _ : state) {
+        BuildLayerCache(nullptr, layer, QV_CACHE_NOREPAINT);
+        benchmark::ClobberMemory();
+    }
+}
+
+void PixmanTurned(benchmark::State& state, pixman_filter_t filter) {
+    std::vector<uint32_t> bits(size_t(kTurnSide) * kTurnSide);
+    for (size_t i = 0; i < bits.size(); ++i) bits[i] = uint32_t(i * 0x010507) | 0xFF000000;
+    Owned<pixman_image_t> source(pixman_image_create_bits(PIXMAN_x8r8g8b8, kTurnSide, kTurnSide,
+                                                          bits.data(), kTurnSide * 4));
+    double m[4];
+    MakeTransformMatrix(m, 0, 0, kTurnSide, kTurnSide, 30, 1, 1);
+    // The turned box and the inverse map from its pixels back to the source.
+    const double xs[4] = {0, m[0] * kTurnSide, m[2] * kTurnSide, (m[0] + m[2]) * kTurnSide};
+    const double ys[4] = {0, m[1] * kTurnSide, m[3] * kTurnSide, (m[1] + m[3]) * kTurnSide};
+    const double minX = *std::min_element(xs, xs + 4), minY = *std::min_element(ys, ys + 4);
+    const int width = int(std::ceil(*std::max_element(xs, xs + 4) - minX - 0.5));
+    const int height = int(std::ceil(*std::max_element(ys, ys + 4) - minY - 0.5));
+    const double det = m[0] * m[3] - m[1] * m[2];
+    const double ia = m[3] / det, ib = -m[2] / det, ic = -m[1] / det, id = m[0] / det;
+    pixman_transform_t t;
+    pixman_transform_init_identity(&t);
+    t.matrix[0][0] = pixman_double_to_fixed(ia), t.matrix[0][1] = pixman_double_to_fixed(ib);
+    t.matrix[1][0] = pixman_double_to_fixed(ic), t.matrix[1][1] = pixman_double_to_fixed(id);
+    t.matrix[0][2] = pixman_double_to_fixed(ia * minX + ib * minY);
+    t.matrix[1][2] = pixman_double_to_fixed(ic * minX + id * minY);
+    pixman_image_set_transform(source.get(), &t);
+    pixman_image_set_filter(source.get(), filter, nullptr, 0);
+    std::vector<uint32_t> out(size_t(width) * height);
+    Owned<pixman_image_t> dest(
+        pixman_image_create_bits(PIXMAN_a8r8g8b8, width, height, out.data(), width * 4));
+    for (auto _ : state) {
+        std::memset(out.data(), 0, out.size() * 4);
+        pixman_image_composite32(PIXMAN_OP_SRC, source.get(), nullptr, dest.get(), 0, 0, 0, 0, 0, 0,
+                                 width, height);
+        benchmark::ClobberMemory();
+    }
+}
+
+// S5d: 24 shadow planes of 256 x 256 alpha silhouettes, radius 5 and sigma 5 / 3.
+std::vector<qv::OwnedPlane> Silhouettes() {
+    std::vector<qv::OwnedPlane> planes;
+    for (int i = 0; i < kLayers; ++i) {
+        planes.emplace_back(AllocAlphaBitMap(kSide, kSide, 1));
+        for (int32_t y = 0; y < kSide; ++y) {
+            for (int32_t x = 0; x < kSide; ++x) {
+                planes.back()->plane[size_t(y) * planes.back()->bytesPerRow + x] =
+                    uint8_t(DiscAlpha(x, y) * (i + 8) / 32);
+            }
+        }
+    }
+    return planes;
+}
+
+void ShadowPlanes(benchmark::State& state) {
+    const std::vector<qv::OwnedPlane> silhouettes = Silhouettes();
+    for (auto _ : state) {
+        for (const qv::OwnedPlane& s : silhouettes) {
+            qv::OwnedPlane plane(
+                MakeShadowPlane(s.get(), nullptr, 0, 0, kSide, kSide, 200, 0, 0, 5.0, 5.0 / 3.0));
+            benchmark::DoNotOptimize(plane.get());
+        }
+    }
+}
+
+void CvShadowPlanes(benchmark::State& state) {
+    const std::vector<qv::OwnedPlane> silhouettes = Silhouettes();
+    constexpr int kPadded = kSide + 10;
+    for (auto _ : state) {
+        for (const qv::OwnedPlane& s : silhouettes) {
+            cv::Mat padded = cv::Mat::zeros(kPadded, kPadded, CV_8UC1), out;
+            const cv::Mat in(kSide, kSide, CV_8UC1, s->plane, size_t(s->bytesPerRow));
+            in.convertTo(padded(cv::Rect(5, 5, kSide, kSide)), CV_8UC1, 200.0 / 255.0);
+            cv::GaussianBlur(padded, out, cv::Size(11, 11), 5.0 / 3.0, 5.0 / 3.0,
+                             cv::BORDER_CONSTANT);
+            benchmark::DoNotOptimize(out.data);
+        }
+    }
+}
+
 }  // namespace
+
+BENCHMARK(RedrawEffects)->Name("S5a:Redraw 12 shadowed 12 bordered warm vs pixman/ours");
+BENCHMARK(PixmanEffects)->Name("S5a:Redraw 12 shadowed 12 bordered warm vs pixman/peer");
+BENCHMARK_CAPTURE(BuildTurnedItem, nearest, false)
+    ->Name("S5b:picture item 512x512 turned 30 nearest vs pixman/ours");
+BENCHMARK_CAPTURE(PixmanTurned, nearest, PIXMAN_FILTER_NEAREST)
+    ->Name("S5b:picture item 512x512 turned 30 nearest vs pixman/peer");
+BENCHMARK_CAPTURE(BuildTurnedItem, smooth, true)
+    ->Name("S5c:picture item 512x512 turned 30 smoothed vs pixman bilinear/ours");
+BENCHMARK_CAPTURE(PixmanTurned, bilinear, PIXMAN_FILTER_BILINEAR)
+    ->Name("S5c:picture item 512x512 turned 30 smoothed vs pixman bilinear/peer");
+BENCHMARK(ShadowPlanes)->Name("S5d:24 shadow planes 256x256 vs GaussianBlur/ours");
+BENCHMARK(CvShadowPlanes)->Name("S5d:24 shadow planes 256x256 vs GaussianBlur/peer");
 
 BENCHMARK_CAPTURE(RedrawStack, f10, QV_FMT_A8R8G8B8, false)
     ->Name("S4a:Redraw 24 layers fmt10 vs pixman/ours");

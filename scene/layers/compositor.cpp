@@ -10,6 +10,7 @@
 #include "scene/bgpic.h"
 #include "scene/layers/display_seam.h"
 #include "scene/layers/layer.h"
+#include "scene/layers/layer_effects.h"
 #include "scene/object_hooks.h"
 
 using namespace qv::gfx;
@@ -18,18 +19,11 @@ using qv::scene::Objects;
 
 namespace {
 
-struct Area {
-    int32_t x, y, width, height;
-};
+using qv::scene::CutRect;
+using Area = qv::scene::LayerRect;
 
-// Cuts the area to the rectangle; false when nothing is left.
 bool Cut(Area* a, int32_t x, int32_t y, int32_t width, int32_t height) {
-    const int64_t left = std::max<int64_t>(a->x, x), top = std::max<int64_t>(a->y, y);
-    const int64_t right = std::min<int64_t>(int64_t(a->x) + a->width, int64_t(x) + width);
-    const int64_t bottom = std::min<int64_t>(int64_t(a->y) + a->height, int64_t(y) + height);
-    if (right <= left || bottom <= top) return false;
-    *a = {int32_t(left), int32_t(top), int32_t(right - left), int32_t(bottom - top)};
-    return true;
+    return CutRect(a, {x, y, width, height});
 }
 
 // Where the background comes from: the scaled set at the picture's size; else the display
@@ -98,15 +92,23 @@ int ObjectImage(qvVmState* L, const qvLayer* layer, qvLayerItem* item, int32_t f
     return 0;
 }
 
-// Paints the part of one layer that lies in the area; 0 or the paint's error. Skipped layers
-// paint nothing.
-int PaintLayer(qvVmState* L, qvLayer* layer, qvLayerItem* item, qvDisplayBitMap* dest, Area area) {
+// Paints the part of one layer that lies in the area: its shadow, its border, its image;
+// 0 or the paint's error. Skipped layers paint nothing.
+int PaintLayer(qvVmState* L, qvLayer* layer, qvLayerItem* item, qvDisplayBitMap* dest, Area area,
+               const qv::scene::DisplayScale& scale) {
     if (layer->type == kTypeNoObject || item == nullptr) return 0;
     const qvClipRegion* region = item->clipRegion;
     if (region != nullptr && !Cut(&area, region->x, region->y, region->width, region->height)) {
         return 0;
     }
     if (layer->hidden != 0 || layer->deferred != 0) return 0;
+    if (layer->shadow.on != 0 &&
+        !qv::scene::PaintLayerShadow(L, layer, item, dest, area, scale, region)) {
+        return 0;
+    }
+    if (layer->border.on != 0 && qv::scene::PaintLayerBorder(L, layer, item, dest, area, region)) {
+        return 0;
+    }
     if (!Cut(&area, item->drawX, item->drawY, item->drawWidth, item->drawHeight)) return 0;
     qvLayerPicture image;
     if (GetLayerImage(L, layer, item, 1, 1, -1, &image) != 0) return 0;
@@ -165,9 +167,12 @@ int Redraw(qvVmState* L, qvDisplay* display, qvBGPic* picture, qvDisplayBitMap* 
                     QV_BLIT_OFFSCREEN | QV_BLIT_NOSPRITES | QV_BLIT_NOREGION, nullptr, nullptr,
                     nullptr);
         }
+        // Picture items are not scaled to the display.
+        const qv::scene::DisplayScale scale =
+            pictureSize ? qv::scene::DisplayScale{} : LayerDisplays().Scale(display);
         qv::scene::ForEachLayer(&picture->layers, [&](qvLayer* layer) {
             const int result = PaintLayer(
-                L, layer, pictureSize ? layer->pictureItem : layer->displayItem, dest, area);
+                L, layer, pictureSize ? layer->pictureItem : layer->displayItem, dest, area, scale);
             if (result != 0) code = result;
         });
     }
@@ -180,10 +185,22 @@ void RedrawShownPicture(qvVmState* L, qvDisplay* display, qvDisplayBitMap* dest,
     Redraw(L, display, LayerDisplays().ShownPicture(display), dest, x, y, width, height, 0, flags);
 }
 
-int GetLayerImage(qvVmState* L, qvLayer* layer, qvLayerItem* item, int, int withTransform,
-                  int32_t frame, qvLayerPicture* out) {
+int GetLayerImage(qvVmState* L, qvLayer* layer, qvLayerItem* item, int withFilters,
+                  int withTransform, int32_t frame, qvLayerPicture* out) {
     *out = {};
     if (layer->type == kTypeNoObject) return ERR_WRONGUSAGE;
+    if (withFilters != 0 && LayerHasFilter(layer)) {
+        if (item->filtered.bitmap == nullptr) {
+            if (int code = qv::scene::BuildFilteredImage(L, layer, item, withTransform)) {
+                return code;
+            }
+        }
+        // A transformed image is rendered with its filters unless one of them moves pixels.
+        const bool transformed = withTransform != 0 && item->transformed.bitmap != nullptr;
+        *out =
+            PictureOf(transformed && layer->movingFilter == 0 ? item->transformed : item->filtered);
+        return 0;
+    }
     if (withTransform != 0 && item->transformed.bitmap != nullptr) {
         *out = PictureOf(item->transformed);
         return 0;
@@ -195,10 +212,21 @@ int GetLayerImage(qvVmState* L, qvLayer* layer, qvLayerItem* item, int, int with
     return ObjectImage(L, layer, item, frame, out);
 }
 
-void GetLayerBounds(qvVmState*, qvLayer*, qvLayerItem* item, int32_t* x, int32_t* y, int32_t* width,
-                    int32_t* height) {
+void GetLayerBounds(qvVmState* L, qvLayer* layer, qvLayerItem* item, int32_t* x, int32_t* y,
+                    int32_t* width, int32_t* height) {
     *x = item->drawX, *y = item->drawY;
     *width = item->drawWidth, *height = item->drawHeight;
+    if (qv::scene::EnsureLayerBorder(L, layer, item)) {
+        const Area border = qv::scene::BorderRect(item);
+        UnionRects(x, y, width, height, border.x, border.y, border.width, border.height);
+    }
+    if (layer->shadow.on != 0) {
+        const qv::scene::DisplayScale scale =
+            item == layer->displayItem ? LayerDisplays().Scale(Graphics().Host().CurrentDisplay())
+                                       : qv::scene::DisplayScale{};
+        const Area shadow = qv::scene::ShadowRect(layer, item, scale);
+        UnionRects(x, y, width, height, shadow.x, shadow.y, shadow.width, shadow.height);
+    }
 }
 
 int BlendLayerImage(qvVmState* L, qvDisplayBitMap* source, int32_t sx, int32_t sy,

@@ -8,6 +8,7 @@
 
 #include "engine/vm.h"
 #include "platform/linux/bitmap.h"
+#include "scene/layers/layer.h"
 
 struct qvBGPic;
 struct qvClipRegion;
@@ -25,7 +26,8 @@ enum : int {
     QV_REDRAW_PICTURESIZE = 16,       // at the picture's logical size, with its picture items
 };
 
-// Recomposes the rectangle of the picture into dest. A width or height below 1, a negative
+// Recomposes the rectangle of the picture into dest: for each visible layer its shadow, its
+// border, then its image with its filters and transform. A width or height below 1, a negative
 // x or y and a missing destination write their debug line and paint nothing; so does a
 // rectangle that lies outside the picture. unused is passed as 0. Returns 0 or the error of
 // the last paint step.
@@ -45,14 +47,30 @@ struct qvLayerPicture {
     qvImageHandle* source;  // a brush layer's brush image handle, else none
     int32_t offsetX, offsetY;
 };
-// 0, ERR_WRONGUSAGE for a layer being removed or a type without an image, or the object
-// lookup's error.
+// With filters, a layer with an active filter answers its filtered image (built when
+// missing), or its transformed image when it has one and no filter moves pixels. 0,
+// ERR_WRONGUSAGE for a layer being removed or a type without an image, the object lookup's
+// error or the filter pass's.
 int GetLayerImage(qvVmState* L, qvLayer* layer, qvLayerItem* item, int withFilters,
                   int withTransform, int32_t frame, qvLayerPicture* out);
 
-// The rectangle the item covers.
+// The rectangle the item covers: its draw rectangle grown by its border image and its
+// shadow (both built when missing).
 void GetLayerBounds(qvVmState* L, qvLayer* layer, qvLayerItem* item, int32_t* x, int32_t* y,
                     int32_t* width, int32_t* height);
+
+// A layer's border image and where it lies against the item's draw position (dx, dy to the
+// left and up).
+struct qvLayerBorder {
+    qvLayerImage image;
+    int32_t dx, dy, width, height;
+};
+// Builds the border of the colour (0xAARRGGBB, the top byte a transparency) and size for the
+// item: texts below size 8, shapes and paths through their library's border renderer, other
+// layers from their image's silhouette dilated by the size (as the transform scales it). 0 or
+// ERR_MEM (also for a border beyond the bitmap limits), or the image's error.
+int RenderLayerBorder(qvVmState* L, qvLayer* layer, qvLayerItem* item, uint32_t colour,
+                      int32_t size, qvLayerBorder* out);
 
 // Paints width x height pixels from (sx, sy) of the source at (dx, dy): transparency 0
 // through the mask or alpha plane and the clip region (its shape included); transparency t

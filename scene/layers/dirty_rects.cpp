@@ -333,12 +333,17 @@ void UpdateLayerGeometry(qvVmState* L, qvLayer* layer, qvLayerArea* previous, in
         RemakeTransformed(item, width, height);
         FreeRenderBitmaps(item);
     }
-    if (layer->hidden != 0 || layer->deferred != 0 || previous->skip != 0) return;
-    const int32_t left = std::min(previous->x, item->drawX);
-    const int32_t top = std::min(previous->y, item->drawY);
+    RefreshLayerChange(L, layer, *previous);
+}
+
+void RefreshLayerChange(qvVmState* L, qvLayer* layer, const qvLayerArea& previous) {
+    const qvLayerItem* item = layer->displayItem;
+    if (layer->hidden != 0 || layer->deferred != 0 || previous.skip != 0) return;
+    const int32_t left = std::min(previous.x, item->drawX);
+    const int32_t top = std::min(previous.y, item->drawY);
     const int64_t right =
-        int64_t(std::max(previous->x, item->drawX)) + std::max(previous->width, item->drawWidth);
+        int64_t(std::max(previous.x, item->drawX)) + std::max(previous.width, item->drawWidth);
     const int64_t bottom =
-        int64_t(std::max(previous->y, item->drawY)) + std::max(previous->height, item->drawHeight);
+        int64_t(std::max(previous.y, item->drawY)) + std::max(previous.height, item->drawHeight);
     RefreshRect(L, left, top, Saturate(right - left), Saturate(bottom - top));
 }

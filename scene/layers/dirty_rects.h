@@ -107,3 +107,7 @@ struct qvLayerArea {
 void UpdateLayerGeometry(qvVmState* L, qvLayer* layer, qvLayerArea* previous, int32_t x, int32_t y,
                          int32_t width, int32_t height, qvDisplayBitMap* bitmap,
                          qvPlaneBitMap* mask, qvPlaneBitMap* alpha, int flags);
+// The last step of UpdateLayerGeometry: refreshes the area from the smaller of the previous
+// and the display item's corners to the larger corner plus the larger size, unless the layer
+// is hidden or deferred or previous.skip is set.
+void RefreshLayerChange(qvVmState* L, qvLayer* layer, const qvLayerArea& previous);

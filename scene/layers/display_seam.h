@@ -18,6 +18,7 @@ namespace qv::scene {
 struct DisplayScale {
     double x = 1.0, y = 1.0;
     bool layerScaling = false;
+    bool smooth = false;  // the display scales smoothly
 };
 
 class DisplaySeam {
@@ -32,6 +33,15 @@ public:
     // The display's dirty rectangles; none for none.
     virtual qvRectList* DirtyRects(qvDisplay*) { return nullptr; }
     virtual DisplayScale Scale(const qvDisplay*) { return {}; }
+    // Makes *display current with *picture as the output picture, handing back the display
+    // and the output picture that were current (a rebuild of another display's layers).
+    virtual void SwapCurrent(qvDisplay** /*display*/, qvBGPic** /*picture*/) {}
+    // The picture's shown set becomes its scaled set at its logical size (the parts of its
+    // own freed); with reallocate the display's work bitmaps are made again for it. 0 or
+    // ERR_MEM.
+    virtual int ShowUnscaled(qvDisplay* /*display*/, qvBGPic* /*picture*/, int /*reallocate*/) {
+        return 0;
+    }
 };
 
 // The installed seam, or the defaults; nullptr restores the defaults.

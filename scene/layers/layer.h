@@ -61,6 +61,9 @@ struct qvLayerItem {
     virtual qvLayerItem* Copy() const;
     // Moves the end points a line item keeps (shape items override it).
     virtual void Translate(int32_t /*dx*/, int32_t /*dy*/) {}
+    // Whether a border of the colour is all the item shows: an unfilled shape or path whose
+    // outline has the border's colour (shape and path items override it).
+    virtual bool HiddenUnderBorder(uint32_t /*borderColour*/) const { return false; }
 
 protected:
     // Copies every field; Copy() then clears what the copy must not share.

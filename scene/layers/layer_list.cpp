@@ -218,9 +218,10 @@ int AddLayer(qvVmState* L, uint32_t type, const qvObjectId* id, int32_t x, int32
     }
     if (layer->hidden != 0) return 0;
     // A plain layer on top is painted by the drawing command itself, unless the display
-    // scales its layers: then no direct blit shows it.
+    // scales its layers: then no direct blit shows it. Nor does one show a transformed layer.
     const bool plain = onTop && !LayerHasFilter(layer) && layer->transparency == 0 &&
-                       layer->shadow.on == 0 && layer->border.on == 0;
+                       layer->shadow.on == 0 && layer->border.on == 0 &&
+                       IsIdentity(layer->transform.matrix);
     if (!plain || ScalesLayers(display)) RefreshLayer(L, layer);
     return 0;
 }

@@ -3,11 +3,9 @@
 #include <cmath>
 #include <numbers>
 
-namespace {
+namespace qv::scene {
 
-// Cosine and sine of whole degrees, exact at the quarter turns so that a turn by 90 or 180
-// degrees keeps a matrix free of rounding noise.
-void CosSin(int32_t degrees, double* c, double* s) {
+void WholeDegreeCosSin(int32_t degrees, double* c, double* s) {
     switch (((degrees % 360) + 360) % 360) {
         case 0:
             *c = 1, *s = 0;
@@ -29,6 +27,10 @@ void CosSin(int32_t degrees, double* c, double* s) {
     *s = std::sin(radians);
 }
 
+}  // namespace qv::scene
+
+namespace {
+
 double Factor(int32_t newSize, int32_t oldSize) {
     return oldSize != 0 ? double(newSize) / double(oldSize) : 1.0;
 }
@@ -46,7 +48,7 @@ void MakeTransformMatrix(double matrix[4], int32_t newWidth, int32_t newHeight, 
     matrix[3] = sameSize ? scaleY : Factor(newHeight, oldHeight);
     if (angle == 0) return;
     double c, s;
-    CosSin(360 - angle % 360, &c, &s);
+    qv::scene::WholeDegreeCosSin(360 - angle % 360, &c, &s);
     for (int row = 0; row < 4; row += 2) {
         const double u = matrix[row], v = matrix[row + 1];
         matrix[row] = u * c - v * s;

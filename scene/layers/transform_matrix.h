@@ -10,3 +10,11 @@
 // A non-zero angle (degrees) then turns both rows by 360 - angle % 360 degrees.
 void MakeTransformMatrix(double matrix[4], int32_t newWidth, int32_t newHeight, int32_t oldWidth,
                          int32_t oldHeight, int32_t angle, double scaleX, double scaleY);
+
+namespace qv::scene {
+
+// Cosine and sine of whole degrees, exact at the quarter turns so that a turn by 90 or 180
+// degrees keeps a matrix free of rounding noise.
+void WholeDegreeCosSin(int32_t degrees, double* c, double* s);
+
+}  // namespace qv::scene

@@ -77,14 +77,16 @@ TEST_F(LayerList, APlainLayerOnTopIsLeftToTheDrawingCommand) {
         uint32_t transparency;
         bool shadow, border, filter, hidden, scaled;
         bool repainted;
+        int32_t x, width;  // of the bounds repainted
     } cases[] = {
-        {"plain", 0, false, false, false, false, false, false},
-        {"transparency 128", 128, false, false, false, false, false, true},
-        {"shadow", 0, true, false, false, false, false, true},
-        {"border", 0, false, true, false, false, false, true},
-        {"filter", 0, false, false, true, false, false, true},
-        {"hidden and transparent", 128, false, false, false, true, false, false},
-        {"plain on a display scaling its layers", 0, false, false, false, false, true, true},
+        {"plain", 0, false, false, false, false, false, false, 10, 4},
+        {"transparency 128", 128, false, false, false, false, false, true, 10, 4},
+        // The default shadow: radius 5, moved 4 to the lower right; the border 2 wide.
+        {"shadow", 0, true, false, false, false, false, true, 9, 14},
+        {"border", 0, false, true, false, false, false, true, 8, 8},
+        {"filter", 0, false, false, true, false, false, true, 10, 4},
+        {"hidden and transparent", 128, false, false, false, true, false, false, 10, 4},
+        {"plain on a display scaling its layers", 0, false, false, false, false, true, true, 10, 4},
     };
     for (const auto& c : cases) {
         scene.scale = {c.scaled ? 2.0 : 1.0, 1.0, c.scaled};
@@ -100,8 +102,8 @@ TEST_F(LayerList, APlainLayerOnTopIsLeftToTheDrawingCommand) {
         const std::vector<DamageRect> damage = scene.TakeWindowDamage();
         EXPECT_EQ(!damage.empty(), c.repainted) << c.what;
         if (c.repainted) {
-            EXPECT_EQ(damage.front().x, 10);
-            EXPECT_EQ(damage.front().width, 4);
+            EXPECT_EQ(damage.front().x, c.x) << c.what;
+            EXPECT_EQ(damage.front().width, c.width) << c.what;
         }
     }
 }

@@ -1,8 +1,10 @@
 // Random steps over a layered scene for the property test and the fuzz target: add, move,
-// hide, show, remove, swap, restyle and clip layers of odd sizes with masks and alpha planes,
-// partly or wholly outside the picture, each followed by the refresh that the command doing
-// it would ask for. After every step the window must equal the picture recomposed from
-// scratch. Header-only and free of GoogleTest.
+// hide, show, remove, swap, restyle (transparency, filters, shadows, borders, transforms) and
+// clip layers of odd sizes with masks and alpha planes, partly or wholly outside the picture,
+// each followed by the refresh that the command doing it would ask for, and batches of them
+// drawn into the shown picture (as between SelectBGPic and EndSelect). After every step
+// outside a batch the window must equal the picture recomposed from scratch. Header-only and
+// free of GoogleTest.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +13,9 @@
 
 #include "gfx/library/clip_regions.h"
 #include "scene/bgpic.h"
+#include "scene/layers/layer_cache.h"
+#include "scene/layers/transform_matrix.h"
+#include "scene/output_redirect.h"
 #include "tests/scene/support/layer_scene.h"
 
 namespace qv::test {
@@ -31,6 +36,7 @@ class LayerSteps {
 public:
     LayerSteps(qvVmState* L, SceneDisplay& scene) : L_(L), scene_(scene) { MakeRegions(); }
     ~LayerSteps() {
+        if (redirected_) Redirect();
         for (const auto& region : regions_) ClearLayerClipRegionRefs(region.get());
     }
     LayerSteps(const LayerSteps&) = delete;
@@ -39,7 +45,7 @@ public:
     // One step; returns what it did, for the messages of a failure.
     const char* Step(Choices& c) {
         const int32_t count = CountLayers(scene_.picture);
-        const uint32_t kind = count == 0 ? 0 : c.Below(10);
+        const uint32_t kind = count == 0 ? 0 : c.Below(15);
         qvLayer* layer =
             count == 0 ? nullptr : GetLayerByIndex(scene_.picture, c.Between(1, count));
         switch (kind) {
@@ -73,6 +79,21 @@ public:
             case 8:
                 Add(c);
                 return "add";
+            case 10:
+                Restyle(layer, [&] { Filter(c, layer); });
+                return "filter";
+            case 11:
+                Restyle(layer, [&] { Shadow(c, layer); });
+                return "shadow";
+            case 12:
+                Restyle(layer, [&] { Border(c, layer); });
+                return "border";
+            case 13:
+                Restyle(layer, [&] { Transform(c, layer); });
+                return "transform";
+            case 14:
+                Redirect();
+                return redirected_ ? "select picture" : "end select";
             default:
                 RefreshRect(L_, c.Between(-20, scene_.width), c.Between(-20, scene_.height),
                             c.Between(-5, 40), c.Between(-5, 40));
@@ -81,6 +102,8 @@ public:
     }
 
     bool WindowMatches() { return scene_.Window() == scene_.Recomposed(L_); }
+    // Drawing goes into the shown picture: the window waits for the end of the batch.
+    bool Redirected() const { return redirected_; }
 
 private:
     struct RegionFree {
@@ -173,6 +196,73 @@ private:
         FreeRectList(&list);
     }
 
+    // A change of style as the style engine makes it: the caches the style feeds freed, the
+    // old and the new bounds repainted.
+    template <typename Change>
+    void Restyle(qvLayer* layer, Change change) {
+        int32_t x, y, w, h;
+        GetLayerBounds(L_, layer, layer->displayItem, &x, &y, &w, &h);
+        change();
+        FreeLayerGeometryBitmaps(layer);
+        FreeLayerBorderCache(layer);
+        FreeLayerCaches(layer);
+        RefreshRect(L_, x, y, w, h);
+        RefreshLayer(L_, layer);
+    }
+
+    void Filter(Choices& c, qvLayer* layer) {
+        qvLayerFilter& f = layer->filters[c.Below(kLayerFilterCount)];
+        f.enabled = c.Below(4) == 0 ? 0 : 1;
+        f.priority = uint8_t(c.Below(256));
+        for (int32_t& n : f.ints) n = c.Between(-10, 300);
+        for (float& r : f.reals) r = float(c.Between(-20, 60)) / 4.0f;
+        layer->movingFilter = AnyMovingFilter(layer->filters) ? 1 : 0;
+    }
+
+    void Shadow(Choices& c, qvLayer* layer) {
+        layer->shadow = {c.Below(4) == 0 ? 0 : 1, c.Below(0x10000) << 16 | c.Below(0x10000),
+                         c.Between(1, 64),        c.Between(0, 7),
+                         c.Between(4, 40) / 4.0,  c.Between(1, 20) / 4.0};
+        layer->shadowFade = c.Below(3) == 0 ? c.Below(257) : 0;
+    }
+
+    void Border(Choices& c, qvLayer* layer) {
+        const uint32_t alpha = c.Below(3) == 0 ? c.Below(256) : 0;
+        layer->border = {c.Below(4) == 0 ? 0 : 1, alpha << 24 | c.Below(0x1000000),
+                         c.Between(1, 12)};
+        layer->borderFade = c.Below(3) == 0 ? c.Below(257) : 0;
+    }
+
+    // A turn and a scale about an anchor; the picture item is built again.
+    void Transform(Choices& c, qvLayer* layer) {
+        qvDrawTransform t = kInitialDrawTransform;
+        t.rotate = c.Between(-360, 360) % 360;
+        t.scalex = c.Between(1, 12) / 4.0, t.scaley = c.Between(1, 12) / 4.0;
+        t.smoothscale = int32_t(c.Below(2));
+        t.anchorx = c.Below(5) / 4.0, t.anchory = c.Below(5) / 4.0;
+        t.hasTransform = 1;
+        const qvLayerItem* source = layer->sourceItem;
+        MakeTransformMatrix(t.matrix, 0, 0, source->width, source->height, t.rotate, t.scalex,
+                            t.scaley);
+        if (t.matrix[0] == 1 && t.matrix[1] == 0 && t.matrix[2] == 0 && t.matrix[3] == 1) return;
+        layer->transform = t;
+        layer->anchorX = t.anchorx, layer->anchorY = t.anchory;
+        BuildLayerCache(L_, layer, QV_CACHE_NOREPAINT);
+    }
+
+    // Starts or ends drawing into the shown picture: meanwhile changes are recorded, and the
+    // end repaints them.
+    void Redirect() {
+        redirected_ = !redirected_;
+        if (redirected_) {
+            ResetRectList(&scene_.dirty);
+            scene_.view.outputType = gfx::kTargetBGPic;
+            return;
+        }
+        scene_.view.outputType = gfx::kTargetDisplay;
+        RepaintRedirectedPicture(L_, scene_.picture, &scene_.dirty, 0);
+    }
+
     void Swap(qvLayer* a, qvLayer* b) {
         if (a == b) return;
         qvListNode* afterA = a->node.pred;
@@ -187,6 +277,7 @@ private:
     qvVmState* L_;
     SceneDisplay& scene_;
     std::vector<std::unique_ptr<qvClipRegion, RegionFree>> regions_;
+    bool redirected_ = false;
 };
 
 }  // namespace qv::test

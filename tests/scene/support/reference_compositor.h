@@ -8,7 +8,8 @@
 // - with no transparency the mask wins over the alpha plane, with a transparency the alpha
 //   plane wins;
 // - a clip region limits a layer to its rectangle and, when shaped, to its set bits;
-// - 16-bit formats keep 5 or 6 bits of a channel after every write (low bits 0 when read).
+// - 16-bit formats keep 5 or 6 bits of a channel after every write (low bits 0 when read);
+// - shadows and borders are a colour painted through a coverage plane as alpha.
 #pragma once
 
 #include <algorithm>
@@ -63,6 +64,21 @@ public:
                 if (sx >= p.width || sy >= p.height) continue;
                 uint32_t& d = pixels_[size_t(py) * width_ + px];
                 d = Blend(layer, p, size_t(sy) * p.width + sx, px, py, d);
+            }
+        }
+    }
+
+    // Paints the colour through a coverage plane (one byte per pixel, rows of width) whose
+    // top left lies at (x, y): the shadows and borders, whose planes the caller makes with
+    // the graphics engine's kernels called directly.
+    void PaintCoverage(const std::vector<uint8_t>& plane, int32_t width, int32_t x, int32_t y,
+                       uint32_t colour) {
+        const int32_t height = int32_t(plane.size()) / width;
+        const int32_t rows = int32_t(pixels_.size()) / width_;
+        for (int32_t py = std::max(y, 0); py < std::min(y + height, rows); ++py) {
+            for (int32_t px = std::max(x, 0); px < std::min(x + width, width_); ++px) {
+                uint32_t& d = pixels_[size_t(py) * width_ + px];
+                d = Alpha(Stored(colour), d, plane[size_t(py - y) * width + (px - x)]);
             }
         }
     }
