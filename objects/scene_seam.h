@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "engine/vm.h"
+#include "platform/linux/bitmap.h"
 #include "runtime/objects.h"
 
 namespace qv::objects {
@@ -25,6 +27,13 @@ public:
     // While the current display draws into an object's pixels, mask or alpha channel: true,
     // with the object type and id pair that its output record names.
     virtual bool RedirectedOutput(uint32_t* /*type*/, qvObjectId* /*id*/) { return false; }
+    // The bitmap drawing goes into: none for the display itself, else the redirected output's,
+    // whose planes are made current first (copy-on-write of the target, a missing mask or
+    // alpha channel made) unless they are since the selection. 0 or an error code.
+    virtual int FetchOutputBitmaps(qvVmState*, qvDisplayBitMap** bitmap) {
+        *bitmap = nullptr;
+        return 0;
+    }
     // True with the factors while the current display scales its layers.
     virtual bool LayerScaling(DisplayScaling* /*out*/) { return false; }
 };
