@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "engine/vm.h"
 #include "gfx/library/neighbours.h"
 #include "objects/draw_tags.h"
 #include "platform/linux/bitmap.h"

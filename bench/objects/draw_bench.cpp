@@ -200,7 +200,7 @@ void OursThickLines(benchmark::State& bench) {
     const std::vector<Segment> segments = Segments(200);
     for (auto _ : bench) {
         for (const Segment& s : segments) {
-            LineImage image;
+            ShapeImage image;
             MakeLineImage(s.x1, s.y1, s.x2, s.y2, 8, kColour, true, &image);
             BltAlphaBitmap(image.bitmap.get(), 0, 0, frame.bitmap.get(), image.x, image.y,
                            image.width, image.height, image.alpha.get());

@@ -4,9 +4,15 @@
 
 #include "engine/convert.h"
 #include "engine/error_codes.h"
+#include "gfx/clip.h"
 #include "objects/draw/draw_state.h"
+#include "objects/draw/lines.h"
+#include "objects/draw_tags.h"
 #include "runtime/arguments.h"
 #include "runtime/exports.h"
+#include "runtime/option_tables.h"
+#include "scene/gradient_options.h"
+#include "scene/layers/transform_matrix.h"
 
 namespace qv::draw {
 namespace {
@@ -15,6 +21,48 @@ qvShapeWork shapeWork;
 
 int32_t IntArg(qvVmState* L, int idx) {
     return Trunc32(GetArgNumber(L, idx));
+}
+
+// Line(x1, y1, x2, y2 [, colour] [, tags or thickness] [, rotation]): a rotation counts only
+// as the last argument after a thickness (a tag table brings its own).
+int Line(qvVmState* L) {
+    CheckArgCount(L, 4, 7);
+    const int count = VmGetTop(L);
+    qvLineDesc line{IntArg(L, 1),
+                    IntArg(L, 2),
+                    IntArg(L, 3),
+                    IntArg(L, 4),
+                    GetOptArgUInt32(L, 5, 0),
+                    1,
+                    GetDrawState(),
+                    nullptr,
+                    nullptr,
+                    nullptr,
+                    0};
+    const LineBox box = LineBoxOf(line.x1, line.y1, line.x2, line.y2);
+    const int32_t width = Saturate32(box.width), height = Saturate32(box.height);
+    qvDrawTransform transform;
+    qvDrawStyle style;
+    if (count >= 6 && VmType(L, 6) == VM_TTABLE) {
+        if (const int code = ParseDrawTags(L, 6, width, height, width, height, 0, &transform,
+                                           &style, QV_DRAWTAGS_RESET | QV_DRAWTAGS_NOSIZE)) {
+            return code;
+        }
+        if (count == 6) GetTableFieldInt(L, 6, "thickness", &line.thickness, nullptr);
+    } else {
+        ResetDrawTags(&transform, &style, width, height, 0, 0);
+        if (count >= 6 && VmType(L, 6) == VM_TNUMBER) {
+            line.thickness = IntArg(L, 6);
+            if (count == 7) {
+                transform.rotate = IntArg(L, 7) % 360;
+                transform.hasTransform = transform.rotate != 0 ? 1 : 0;
+                MakeTransformMatrix(transform.matrix, 0, 0, 0, 0, transform.rotate, 1, 1);
+            }
+        }
+    }
+    line.transform = &transform;
+    line.style = &style;
+    return DrawLineEx(L, line, 0);
 }
 
 // Every later shape draws with width pixels for its outline.
@@ -55,41 +103,49 @@ int SetFormStyle(qvVmState* L) {
     return 0;
 }
 
+// The state changes only once every argument is read: a gradient whose options fail
+// leaves the previous fill in place.
 int SetFillStyle(qvVmState* L) {
     CheckArgCount(L, 1, 6);
-    qvDrawState* state = GetDrawState();
+    qvDrawState state = *GetDrawState();
     const int32_t style = IntArg(L, 1);
-    state->fillStyle = style;
+    state.fillStyle = style;
     int code = 0;
     switch (style) {
         case FILLNONE:
-            state->lineWidth = Trunc32(GetOptArgNumber(L, 2, 1));
+            state.lineWidth = Trunc32(GetOptArgNumber(L, 2, 1));
             break;
         case FILLCOLOR:
             break;
         case FILLGRADIENT:
-            state->gradient.style = IntArg(L, 2);
-            state->gradient.startColour = GetArgUInt32(L, 3);
-            state->gradient.endColour = GetArgUInt32(L, 4);
+            state.gradient = qvGradient{};
+            state.gradient.style = IntArg(L, 2);
+            state.gradient.startColour = GetArgUInt32(L, 3);
+            state.gradient.endColour = GetArgUInt32(L, 4);
+            // The angle (argument 5) and the table of colour stops (6), as the picture
+            // commands read them.
+            if (const int failed = ParseGradientOptions(L, &state.gradient, 5)) return failed;
             break;
         case FILLTEXTURE:
-            state->textureBrush = GetObjectIdArg(L, 2);
-            state->textureX = Trunc32(GetOptArgNumber(L, 3, 0));
-            state->textureY = Trunc32(GetOptArgNumber(L, 4, 0));
+            state.textureBrush = GetObjectIdArg(L, 2);
+            state.textureX = Trunc32(GetOptArgNumber(L, 3, 0));
+            state.textureY = Trunc32(GetOptArgNumber(L, 4, 0));
             break;
         default:
-            state->fillStyle = FILLNONE;
+            state.fillStyle = FILLNONE;
             code = ERR_WRONGUSAGE;
             break;
     }
-    ClampStyleParams(state);
+    ClampStyleParams(&state);
+    *GetDrawState() = state;
     return code;
 }
 
-// The library's command list; Box, Plot, Ellipse, Line, Circle, Polygon, ReadPixel, Cls and
-// Arc join it in the order Box, Plot, Ellipse, Line, Circle, Polygon, SetFillStyle, ReadPixel,
+// The library's command list; Box, Plot, Ellipse, Circle, Polygon, ReadPixel, Cls and Arc
+// join it in the order Box, Plot, Ellipse, Line, Circle, Polygon, SetFillStyle, ReadPixel,
 // Cls, Arc, SetFormStyle, SetLineWidth.
 constexpr qvCommandEntry kDrawCommands[] = {
+    {"Line", Line},
     {"SetFillStyle", SetFillStyle},
     {"SetFormStyle", SetFormStyle},
     {"SetLineWidth", SetLineWidth},

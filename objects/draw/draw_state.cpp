@@ -61,7 +61,7 @@ void ResetDrawState(qvDrawState* state) {
     state->borderSize = 2;
     state->borderColour = 0x0093DD;
     state->shadowSize = 4;
-    state->shadowDirection = kDefaultShadowDirection;
+    state->shadowDirection = qv::draw::kDefaultShadowDirection;
     state->shadowColour = 0;
     state->lineWidth = 1;
 }
@@ -74,7 +74,7 @@ void ClampStyleParams(qvDrawState* state) {
     state->lineWidth = std::max(state->lineWidth, 1);
     state->shadowSize = std::clamp(state->shadowSize, kMinEffectSize, kMaxEffectSize);
     state->borderSize = std::clamp(state->borderSize, kMinEffectSize, kMaxEffectSize);
-    if (state->shadowDirection > 7) state->shadowDirection = kDefaultShadowDirection;
+    if (state->shadowDirection > 7) state->shadowDirection = qv::draw::kDefaultShadowDirection;
     if (uint32_t(state->fillStyle) > FILLTEXTURE) state->fillStyle = FILLNONE;
 }
 

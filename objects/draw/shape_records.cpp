@@ -2,24 +2,45 @@
 
 #include <algorithm>
 
-#include "engine/error_codes.h"
+#include "gfx/clip.h"
+#include "platform/linux/blocks.h"
 
-int CloneShapeItem(const qvShapeItem& from, qvShapeItem* to) {
-    qv::draw::PolygonPoints points;
-    const int32_t count = from.points != nullptr ? std::max(from.pointCount, 0) : 0;
+qvShapeItem::qvShapeItem(const qvShapeItem& other)
+    : qvLayerItem(other),
+      drawState(other.drawState),
+      x1(other.x1),
+      y1(other.y1),
+      x2(other.x2),
+      y2(other.y2),
+      thickness(other.thickness),
+      colour(other.colour),
+      radiusX(other.radiusX),
+      radiusY(other.radiusY),
+      startAngle(other.startAngle),
+      endAngle(other.endAngle),
+      clockwise(other.clockwise),
+      pointCount(0) {
+    std::copy(std::begin(other.cornerLevels), std::end(other.cornerLevels), cornerLevels);
+}
+
+qvLayerItem* qvShapeItem::Copy() const {
+    const int32_t count = points != nullptr ? std::max(pointCount, 0) : 0;
+    qv::draw::PolygonPoints copied;
     if (count > 0) {
-        points = qv::draw::AllocPolygonPoints(count);
-        if (points == nullptr) return ERR_MEM;
-        std::copy(from.points.get(), from.points.get() + count, points.get());
+        copied = qv::draw::AllocPolygonPoints(count);
+        if (copied == nullptr) return nullptr;
+        std::copy(points.get(), points.get() + count, copied.get());
     }
-    qvShapeItem copy{from.x,         from.y,         from.width,
-                     from.height,    from.drawState, from.x1,
-                     from.y1,        from.x2,        from.y2,
-                     from.thickness, from.colour,    {},
-                     from.radiusX,   from.radiusY,   from.startAngle,
-                     from.endAngle,  from.clockwise, std::move(points),
-                     count};
-    std::copy(std::begin(from.cornerLevels), std::end(from.cornerLevels), copy.cornerLevels);
-    *to = std::move(copy);
-    return 0;
+    qvShapeItem* copy =
+        InBlock<qvShapeItem>([this](void* block) { return new (block) qvShapeItem(*this); });
+    if (copy == nullptr) return nullptr;
+    copy->points = std::move(copied);
+    copy->pointCount = count;
+    return copy;
+}
+
+void qvShapeItem::Translate(int32_t dx, int32_t dy) {
+    using qv::Saturate32;
+    x1 = Saturate32(int64_t(x1) + dx), y1 = Saturate32(int64_t(y1) + dy);
+    x2 = Saturate32(int64_t(x2) + dx), y2 = Saturate32(int64_t(y2) + dy);
 }

@@ -1,6 +1,6 @@
 // The two records through which shapes travel: the descriptor that a shape command or a
-// layer redraw hands to the shape engine, and the item a shape layer keeps to draw its
-// shape again.
+// layer redraw hands to the shape engine, and the item a shape or line layer keeps to draw
+// its shape again.
 #pragma once
 
 #include <cstdint>
@@ -9,10 +9,7 @@
 #include "objects/draw/draw_state.h"
 #include "objects/draw/outline.h"
 #include "runtime/objects.h"
-
-// The drawing-tag records (transform and layer style) of the command's tags.
-struct qvDrawTransform;
-struct qvDrawStyle;
+#include "scene/layers/layer.h"
 
 struct qvShapeDesc {
     int32_t type;  // BOX, CIRCLE, ELLIPSE, POLYGON, ARC
@@ -44,7 +41,7 @@ struct qvShapeDesc {
     qvDrawState* drawState;
     const qvDrawTransform* transform;
     qvDrawStyle* style;
-    qvObjectId layer;  // the layer updated in place
+    qvLayer* layer;  // the layer updated in place
     int32_t insertPosition;
     // The integer outlines of the geometry, in the work buffers, each relative to its own box
     // (fill and ring): closed lists that OpenCV fills. An ARC's bounding entries count for
@@ -55,21 +52,28 @@ struct qvShapeDesc {
     int32_t borderCount;
 };
 
-// The layer item of shape and line layers: what a redraw needs to draw the shape again.
-struct qvShapeItem {
-    int32_t x, y;
-    int32_t width, height;   // the shape's box
-    qvDrawState drawState;   // as it was when the shape was drawn
-    int32_t x1, y1, x2, y2;  // LINE
-    int32_t thickness;       // LINE
-    uint32_t colour;
-    int32_t cornerLevels[4];
-    int32_t radiusX, radiusY;
-    int32_t startAngle, endAngle;
-    int32_t clockwise;
+// The layer item of shape and line layers: what a redraw needs to draw the shape again. Its
+// x, y, width and height (of the header) are the shape's box.
+struct qvShapeItem : qvLayerItem {
+    qvDrawState drawState{};                 // as it was when the shape was drawn
+    int32_t x1 = 0, y1 = 0, x2 = 0, y2 = 0;  // LINE
+    int32_t thickness = 0;                   // LINE
+    uint32_t colour = 0;
+    int32_t cornerLevels[4] = {};
+    int32_t radiusX = 0, radiusY = 0;
+    int32_t startAngle = 0, endAngle = 0;
+    int32_t clockwise = 0;
     qv::draw::PolygonPoints points;  // POLYGON: the item's own copy
-    int32_t pointCount;
-};
+    int32_t pointCount = 0;
 
-// A copy of the item with its own point array; 0 or ERR_MEM (to unchanged).
-int CloneShapeItem(const qvShapeItem& from, qvShapeItem* to);
+    qvShapeItem() = default;
+    // A copy in a fresh block with its own point array and no images; none when memory is
+    // short.
+    qvLayerItem* Copy() const override;
+    // Moves a line's end points with its layer.
+    void Translate(int32_t dx, int32_t dy) override;
+
+protected:
+    // Every field but the point array, which Copy() duplicates.
+    qvShapeItem(const qvShapeItem& other);
+};

@@ -110,7 +110,7 @@ void Line(Input& in) {
         (boxWidth + 80) * (boxHeight + 80) > kMaxPaintedPixels) {
         return;
     }
-    LineImage image;
+    ShapeImage image;
     const int code = MakeLineImage(x1, y1, x2, y2, in.Between(-2, 100), in.Pick(1u << 31) << 1,
                                    in.Pick(2) == 0, &image);
     if (!Known(code)) std::abort();

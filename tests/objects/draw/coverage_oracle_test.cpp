@@ -233,7 +233,7 @@ TEST_F(Oracle, ThickLinesAreOpenCvsLines) {
                           {50, 5, 50, 70, 3, false},
                           {80, 60, 5, 5, 17, true},
                           {30, 30, 30, 30, 12, false}}) {
-        LineImage image;
+        ShapeImage image;
         ASSERT_EQ(MakeLineImage(c.x1, c.y1, c.x2, c.y2, c.thickness, 0xFFFFFF, c.antialias, &image),
                   0);
         cv::Mat expected(image.height, image.width, CV_8UC1, cv::Scalar(0));

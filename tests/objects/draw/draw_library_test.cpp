@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "engine/convert.h"
 #include "engine/error_codes.h"
@@ -85,7 +86,7 @@ TEST_F(DrawLibrary, TheConstantsAreRegistered) {
         EXPECT_EQ(number, c.value) << c.name;
     }
     EXPECT_EQ(DrawConstants().size(), 27u);
-    EXPECT_EQ(DrawCommands().size(), 3u);
+    EXPECT_EQ(DrawCommands().size(), 4u);
 }
 
 TEST_F(DrawLibrary, NormalTurnsEffectsOffButKeepsTheirSettings) {
@@ -162,6 +163,40 @@ TEST_F(DrawLibrary, FillStyles) {
     EXPECT_EQ(State().textureX, 0);
 }
 
+TEST_F(DrawLibrary, GradientOptionsFollowTheColours) {
+    const Arg stops =
+        Table({{Str("colors"),
+                List({Num(0xFF0000), Num(0), Num(0x00FF00), Num(0.5), Num(0x0000FF), Num(1)})}});
+    ASSERT_EQ(
+        Call("SetFillStyle", {Num(FILLGRADIENT), Num(gfx::LINEAR), Num(1), Num(2), Num(45), stops})
+            .code,
+        0);
+    EXPECT_EQ(State().gradient.angle, 45);
+    EXPECT_EQ(State().gradient.stopCount, 3);
+    EXPECT_EQ(State().gradient.stops[1].colour, 0x00FF00u);
+    // A new gradient starts afresh: no stops kept; the old style 1 is linear at 90 degrees.
+    ASSERT_EQ(Call("SetFillStyle", {Num(FILLGRADIENT), Num(1), Num(1), Num(2)}).code, 0);
+    EXPECT_EQ(State().gradient.style, gfx::LINEAR);
+    EXPECT_EQ(State().gradient.angle, 90);
+    EXPECT_EQ(State().gradient.stopCount, 0);
+    ASSERT_EQ(Call("SetFillStyle", {Num(FILLGRADIENT), Num(gfx::RADIAL), Num(1), Num(2), Nil(),
+                                    Table({{Str("centerx"), Num(0.25)}})})
+                  .code,
+              0);
+    EXPECT_EQ(State().gradient.centreX, 0.25);
+    // Options that fail leave the fill as it was.
+    ASSERT_EQ(Call("SetFillStyle", {Num(FILLCOLOR)}).code, 0);
+    EXPECT_EQ(Call("SetFillStyle", {Num(FILLGRADIENT), Num(gfx::RADIAL), Num(1), Num(2), Nil(),
+                                    Table({{Str("centerx"), Num(2)}})})
+                  .code,
+              ERR_WRONGUSAGE);
+    EXPECT_EQ(Call("SetFillStyle", {Num(FILLGRADIENT), Num(9), Num(1), Num(2)}).code,
+              ERR_WRONGUSAGE)
+        << "an unknown gradient style";
+    EXPECT_EQ(State().fillStyle, FILLCOLOR);
+    EXPECT_EQ(State().gradient.centreX, 0.25);
+}
+
 TEST_F(DrawLibrary, AnUnknownFillStyleIsRefusedAndLeavesNoFill) {
     for (double style : {4.0, -1.0, 100.0}) {
         ASSERT_EQ(Call("SetFillStyle", {Num(FILLCOLOR)}).code, 0);
@@ -233,28 +268,33 @@ TEST_F(DrawLibrary, BadPolygonTables) {
     EXPECT_EQ(Call("ReadPolygon", {Num(5), Num(2)}).code, ERR_TABEXPECTED);
 }
 
-TEST(ShapeItem, ACloneOwnsItsOwnPoints) {
-    qvShapeItem item{};
+TEST(ShapeItem, ACopyOwnsItsOwnPoints) {
+    qvShapeItem item;
     item.x = 3, item.thickness = 7, item.cornerLevels[2] = 40, item.clockwise = 1;
     item.drawState.borderSize = 9;
     item.points = AllocPolygonPoints(3);
     item.points[0] = {1, 2}, item.points[1] = {3, 4}, item.points[2] = {1, 2};
     item.pointCount = 3;
-    qvShapeItem copy{};
-    ASSERT_EQ(CloneShapeItem(item, &copy), 0);
+    auto* copy = static_cast<qvShapeItem*>(item.Copy());
+    ASSERT_NE(copy, nullptr);
     item.points[1] = {9, 9};
-    EXPECT_EQ(copy.points[1], (qvOutlinePoint{3, 4}));
-    EXPECT_EQ(copy.pointCount, 3);
-    EXPECT_EQ(copy.x, 3);
-    EXPECT_EQ(copy.thickness, 7);
-    EXPECT_EQ(copy.cornerLevels[2], 40);
-    EXPECT_EQ(copy.clockwise, 1);
-    EXPECT_EQ(copy.drawState.borderSize, 9);
-    qvShapeItem unchanged{};
-    unchanged.x = 5;
-    AllocationFault fault(1, false);
-    EXPECT_EQ(CloneShapeItem(item, &unchanged), ERR_MEM);
-    EXPECT_EQ(unchanged.x, 5);
+    EXPECT_EQ(copy->points[1], (qvOutlinePoint{3, 4}));
+    EXPECT_EQ(copy->pointCount, 3);
+    EXPECT_EQ(copy->x, 3);
+    EXPECT_EQ(copy->thickness, 7);
+    EXPECT_EQ(copy->cornerLevels[2], 40);
+    EXPECT_EQ(copy->clockwise, 1);
+    EXPECT_EQ(copy->drawState.borderSize, 9);
+    FreeLayerItem(copy);
+    for (uint64_t n = 1; n <= 2; ++n) {
+        AllocationFault fault(n, false);
+        EXPECT_EQ(item.Copy(), nullptr) << "points or block " << n;
+    }
+    // A line's ends move with its layer, saturating.
+    item.x1 = 10, item.y1 = 20, item.x2 = INT32_MAX - 1, item.y2 = -5;
+    item.Translate(5, -10);
+    EXPECT_EQ((std::vector{item.x1, item.y1, item.x2, item.y2}),
+              (std::vector<int32_t>{15, 10, INT32_MAX, -15}));
 }
 
 }  // namespace

@@ -76,9 +76,9 @@ TEST(Lines, BoxesAndTurnedEnds) {
     EXPECT_EQ((std::vector{x1, y1, x2, y2}), (std::vector{60, -40, 60, 60}));
 }
 
-TEST(LineImage, EqualEndsDrawOnePixelOnEveryRoad) {
+TEST(ShapeImage, EqualEndsDrawOnePixelOnEveryRoad) {
     for (bool antialias : {false, true}) {
-        LineImage image;
+        ShapeImage image;
         ASSERT_EQ(MakeLineImage(10, 10, 10, 10, 1, 0x336699, antialias, &image), 0);
         const int32_t margin = antialias ? 2 : 0;
         EXPECT_EQ(image.x, 10 - margin);
@@ -97,7 +97,7 @@ TEST(LineImage, EqualEndsDrawOnePixelOnEveryRoad) {
     EXPECT_EQ(ReadBitMapPixel(brush.bitmap.get(), 2, 3), AsStored(0xFF0000));
 }
 
-TEST(LineImage, ImagesGrowForAntialiasingAndThickness) {
+TEST(ShapeImage, ImagesGrowForAntialiasingAndThickness) {
     struct Case {
         int32_t thickness;
         bool antialias;
@@ -113,7 +113,7 @@ TEST(LineImage, ImagesGrowForAntialiasingAndThickness) {
         {100, false, 0, -22, -22, 75, 70, false},
     };
     for (const Case& c : cases) {
-        LineImage image;
+        ShapeImage image;
         ASSERT_EQ(MakeLineImage(10, 10, 20, 15, c.thickness, c.colour, c.antialias, &image), 0);
         EXPECT_EQ((std::vector{image.x, image.y, image.width, image.height}),
                   (std::vector{c.x, c.y, c.width, c.height}))
@@ -123,8 +123,8 @@ TEST(LineImage, ImagesGrowForAntialiasingAndThickness) {
     }
 }
 
-TEST(LineImage, ATransparentLineCarriesItsOpacityInTheAlphaPlane) {
-    LineImage image;
+TEST(ShapeImage, ATransparentLineCarriesItsOpacityInTheAlphaPlane) {
+    ShapeImage image;
     ASSERT_EQ(MakeLineImage(0, 0, 6, 0, 1, 0x40FFFFFF, false, &image), 0);
     const cv::Mat alpha = PlaneImage(image.alpha.get(), image.width, image.height);
     EXPECT_EQ(Grid(alpha), "+++++++\n");
@@ -132,12 +132,12 @@ TEST(LineImage, ATransparentLineCarriesItsOpacityInTheAlphaPlane) {
     EXPECT_EQ(ReadBitMapPixel(image.bitmap.get(), 3, 0), AsStored(0xFFFFFF)) << "not darkened";
 }
 
-TEST(LineImage, AntialiasedEdgesKeepTheirColour) {
+TEST(ShapeImage, AntialiasedEdgesKeepTheirColour) {
     // Every pixel the line touches has the line's colour; only the alpha fades, so that the
     // blit shows no dark fringe. In a 16, a 24 and a 32-bit format.
     for (uint32_t format : {QV_FMT_R5G6B5, QV_FMT_R8G8B8, QV_FMT_A8R8G8B8}) {
         platform::testing::ScopedScreenFormat screen(format);
-        LineImage image;
+        ShapeImage image;
         ASSERT_EQ(MakeLineImage(3, 2, 40, 17, 1, 0x20F08040, true, &image), 0);
         const cv::Mat alpha = PlaneImage(image.alpha.get(), image.width, image.height);
         int partial = 0;
@@ -155,7 +155,7 @@ TEST(LineImage, AntialiasedEdgesKeepTheirColour) {
     }
 }
 
-TEST(LineImage, ATurnedThickLineKeepsItsWidth) {
+TEST(ShapeImage, ATurnedThickLineKeepsItsWidth) {
     // Thickness 8, a quarter turn: the width scale of the matrix is 1, not |a| = 0.
     ShapeTransform quarter;
     quarter.matrix[0] = 0, quarter.matrix[1] = 1, quarter.matrix[2] = -1, quarter.matrix[3] = 0;
@@ -163,7 +163,7 @@ TEST(LineImage, ATurnedThickLineKeepsItsWidth) {
     TurnLineEnds(quarter, &x1, &y1, &x2, &y2);
     const int32_t thickness = ClampLineThickness(ScaleWidth(8, quarter.matrix));
     EXPECT_EQ(thickness, 8);
-    LineImage turned, upright;
+    ShapeImage turned, upright;
     ASSERT_EQ(MakeLineImage(x1, y1, x2, y2, thickness, 0xFFFFFF, false, &turned), 0);
     ASSERT_EQ(MakeLineImage(0, 0, 100, 0, 8, 0xFFFFFF, false, &upright), 0);
     const cv::Mat across = PlaneImage(turned.mask.get(), turned.width, turned.height).row(50);
@@ -172,8 +172,8 @@ TEST(LineImage, ATurnedThickLineKeepsItsWidth) {
     EXPECT_EQ(cv::countNonZero(across), cv::countNonZero(along));
 }
 
-TEST(LineImage, ALineBeyondTheLargestBitmapFailsAndKeepsNothing) {
-    LineImage image;
+TEST(ShapeImage, ALineBeyondTheLargestBitmapFailsAndKeepsNothing) {
+    ShapeImage image;
     EXPECT_EQ(MakeLineImage(-2000000000, 0, 2000000000, 5, 1, 0, true, &image), ERR_MEM);
     EXPECT_EQ(image.bitmap, nullptr);
     EXPECT_EQ(MakeLineImage(0, 0, kMaxBitMapSide - 1, 0, 1, 0, false, &image), 0);

@@ -1,0 +1,117 @@
+#include "objects/draw/shape_output.h"
+
+#include "engine/error_codes.h"
+#include "gfx/clip.h"
+#include "gfx/graphics_state.h"
+#include "gfx/safe_blt.h"
+#include "objects/draw_tags.h"
+#include "objects/scene_seam.h"
+#include "scene/layers/dirty_rects.h"
+
+namespace qv::draw {
+namespace {
+
+// A layer redrawn in place takes the image; its old area and the new one are refreshed.
+int UpdateInPlace(qvVmState* L, qvLayer* layer, ShapeImage image) {
+    if (layer == nullptr) return ERR_WRONGUSAGE;
+    const qvLayerItem* shown = layer->displayItem;
+    qvLayerArea previous{shown->drawX, shown->drawY, shown->drawWidth, shown->drawHeight, 0};
+    UpdateLayerGeometry(L, layer, &previous, image.x, image.y, image.width, image.height,
+                        image.bitmap.release(), image.mask.release(), image.alpha.release(), 0);
+    return 0;
+}
+
+// Lines lie where their ends say; other shapes are placed by their anchor.
+void PlaceByAnchor(const ShapeOutput& output, ShapeImage* image) {
+    if (output.type == LINE || output.transform == nullptr) return;
+    image->x = Saturate32(int64_t(image->x) -
+                          gfx::TruncSaturate(image->width * output.transform->anchorx));
+    image->y = Saturate32(int64_t(image->y) -
+                          gfx::TruncSaturate(image->height * output.transform->anchory));
+}
+
+}  // namespace
+
+void BlitShapeImage(qvVmState* L, qvDisplayBitMap* output, qvDisplayBitMap* bitmap,
+                    const qvPlaneBitMap* mask, const qvPlaneBitMap* alpha, int32_t x, int32_t y,
+                    int32_t width, int32_t height) {
+    gfx::GraphicsState& graphics = gfx::Graphics();
+    qvDisplay* display = graphics.Host().CurrentDisplay();
+    if (display == nullptr || bitmap == nullptr) return;
+    const gfx::DisplayView view = graphics.View(display);
+    objects::DisplayScaling scaling{};
+    if (view.outputType == gfx::kTargetDisplay && objects::Scene().LayerScaling(&scaling) &&
+        (scaling.scaleX != 1 || scaling.scaleY != 1)) {
+        // The compositor shows the layer at the display's scale.
+        return;
+    }
+    if (view.outputType == gfx::kTargetBGPic) {
+        RefreshRect(L, x, y, width, height);
+    } else if (view.doubleBuffered) {
+        AddDirtyRect(L, x, y, width, height);
+    }
+    const gfx::OutputPicture picture = graphics.Host().CurrentOutputPicture();
+    // The display keeps what is drawn in its bitmap, from which the window is refreshed; with
+    // layers on the rectangle is composed again from the layers.
+    const uint32_t flags =
+        output != nullptr ? 0u : uint32_t(QV_BLIT_BACKBUFFER | QV_BLIT_RECOMPOSE);
+    SafeBlt(L, bitmap, 0, 0, output, x, y, width, height, width, height, picture.width,
+            picture.height, flags, mask, alpha, picture.clipRegion);
+}
+
+int OutputShapeImage(qvVmState* L, const ShapeOutput& output, ShapeImage image) {
+    if ((output.flags & QV_DRAW_INPLACE) != 0) {
+        return UpdateInPlace(L, output.layer, std::move(image));
+    }
+    qvDisplay* display = gfx::Graphics().Host().CurrentDisplay();
+    if (display == nullptr) return 0;
+    const bool blit = (output.flags & (QV_DRAW_NOBLIT | QV_DRAW_REDRAW)) == 0;
+    if (gfx::Graphics().View(display).layersEnabled) {
+        const int32_t insert = (output.flags & QV_DRAW_REDRAW) != 0 ? output.insertPosition : -1;
+        qvDisplayBitMap* bitmap = image.bitmap.get();
+        const qvPlaneBitMap* mask = image.mask.get();
+        const qvPlaneBitMap* alpha = image.alpha.get();
+        if (const int code = AddShapeLayer(
+                L, output.type, image.x, image.y, image.width, image.height, output.transform,
+                output.style, image.bitmap.release(), image.mask.release(), image.alpha.release(),
+                *output.item, insert, output.flags | QV_DRAW_FROMLAYER)) {
+            return code;
+        }
+        // The compositor draws the style's effects itself.
+        if (!blit || (output.style != nullptr && output.style->anyStyle != 0)) return 0;
+        PlaceByAnchor(output, &image);
+        BlitShapeImage(L, output.target, bitmap, mask, alpha, image.x, image.y, image.width,
+                       image.height);
+        return 0;
+    }
+    if (!blit) return 0;
+    PlaceByAnchor(output, &image);
+    if (output.style != nullptr) {
+        qvPlaneBitMap* mask = image.mask.release();
+        qvPlaneBitMap* alpha = image.alpha.release();
+        const int code = ApplyShapeEffects(output.style, image.bitmap.get(), &mask, &alpha,
+                                           image.width, image.height);
+        image.mask.reset(mask), image.alpha.reset(alpha);
+        if (code != 0) return code;
+    }
+    BlitShapeImage(L, output.target, image.bitmap.get(), image.mask.get(), image.alpha.get(),
+                   image.x, image.y, image.width, image.height);
+    return 0;
+}
+
+}  // namespace qv::draw
+
+int AddShapeLayer(qvVmState* L, int32_t type, int32_t x, int32_t y, int32_t width, int32_t height,
+                  const qvDrawTransform* transform, qvDrawStyle* style, qvDisplayBitMap* bitmap,
+                  qvPlaneBitMap* mask, qvPlaneBitMap* alpha, const qvShapeItem& item,
+                  int32_t insertPos, int flags) {
+    qvLayerItem* copy = item.Copy();
+    if (copy == nullptr) {
+        FreeDisplayBitMap(bitmap);
+        FreePlaneBitMap(mask);
+        FreePlaneBitMap2(alpha);
+        return ERR_MEM;
+    }
+    return AddLayer(L, uint32_t(type), nullptr, x, y, width, height, transform, style, bitmap, mask,
+                    alpha, copy, insertPos, flags);
+}

@@ -1,0 +1,67 @@
+// Where a rendered shape or line goes: the last step that shapes and lines share. With layers
+// on it becomes a layer of the current output picture (and a plain one on top is painted at
+// once); with layers off its image is blitted into the current output and freed; a layer
+// redrawn in place takes the new image.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/vm.h"
+#include "objects/draw/shape_records.h"
+#include "platform/linux/bitmap.h"
+
+// Flags of a drawing call (shapes and lines).
+enum : int {
+    QV_DRAW_NOBLIT = 1,     // nothing is blitted
+    QV_DRAW_FROMLAYER = 2,  // the call comes from a layer being created
+    QV_DRAW_REDRAW = 8,     // redrawn for an existing layer: it replaces that layer
+    QV_DRAW_INPLACE = 16,   // the layer given is updated in place
+};
+
+namespace qv::draw {
+
+// A rendered image with its 1-bit mask or 8-bit alpha plane, and where it goes.
+struct ShapeImage {
+    OwnedBitMap bitmap;
+    OwnedPlane mask, alpha;
+    int32_t x, y, width, height;
+};
+
+// What the output step needs besides the image.
+struct ShapeOutput {
+    int32_t type;             // the layer type: BOX ... ARC, or LINE
+    qvDisplayBitMap* target;  // the output's bitmap as fetched; none: the display
+    const qvShapeItem* item;
+    const qvDrawTransform* transform;  // none: the identity
+    qvDrawStyle* style;                // none: no effects
+    qvLayer* layer;                    // QV_DRAW_INPLACE: the layer updated
+    int32_t insertPosition;            // QV_DRAW_REDRAW: the layer replaced
+    int flags;
+};
+
+// The output step: QV_DRAW_INPLACE updates the layer's geometry with the image; with layers
+// on the image and a copy of the item become a layer (AddShapeLayer), and unless
+// QV_DRAW_NOBLIT, QV_DRAW_REDRAW or style effects (which the compositor draws) it is
+// painted at once; with layers off, the style's effects are applied and the image is
+// blitted into the current output (shapes other than lines placed by the anchor first).
+// Without a current display nothing is drawn. The caller fetched the output's bitmaps. 0 or
+// an error code; the image is used up.
+int OutputShapeImage(qvVmState* L, const ShapeOutput& output, ShapeImage image);
+
+// Paints a rectangle of the current output from the image: recorded for the shown picture
+// while drawing goes into it, for the next flip while double-buffering, nothing on a display
+// that scales its layers by a factor other than 1; else SafeBlt with the mask or alpha plane
+// into the output bitmap (none: the display, recomposed when layers are on).
+void BlitShapeImage(qvVmState* L, qvDisplayBitMap* output, qvDisplayBitMap* bitmap,
+                    const qvPlaneBitMap* mask, const qvPlaneBitMap* alpha, int32_t x, int32_t y,
+                    int32_t width, int32_t height);
+
+}  // namespace qv::draw
+
+// Adds a layer of the shape type at (x, y) of width x height showing the planes, with a copy
+// of the item; insertPos and flags as AddLayer takes them. The planes are the layer's from
+// the call on (freed on failure). 0, ERR_MEM, or AddLayer's error.
+int AddShapeLayer(qvVmState* L, int32_t type, int32_t x, int32_t y, int32_t width, int32_t height,
+                  const qvDrawTransform* transform, qvDrawStyle* style, qvDisplayBitMap* bitmap,
+                  qvPlaneBitMap* mask, qvPlaneBitMap* alpha, const qvShapeItem& item,
+                  int32_t insertPos, int flags);

@@ -1,0 +1,81 @@
+// Lines drawn by an applet on a headless display: the last frame the back end keeps
+// (QV_HEADLESS_FRAMES), read through netpbm's pngtopnm, holds the line of the direct road and
+// the lines that went through images of their own.
+#include <cstdio>
+#include <cstdlib>
+
+#include "tests/player/end_to_end.h"
+
+namespace qv::testing {
+namespace {
+
+// The pixels of a binary PPM as 0xRRGGBB; empty when it is not one.
+struct Picture {
+    int width = 0, height = 0;
+    std::vector<uint32_t> rgb;
+    uint32_t At(int x, int y) const { return rgb[size_t(y) * width + x]; }
+};
+
+Picture ReadPpm(const std::string& command) {
+    Picture p;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return p;
+    int maxValue = 0;
+    if (std::fscanf(pipe, "P6 %d %d %d", &p.width, &p.height, &maxValue) == 3 && maxValue == 255 &&
+        std::fgetc(pipe) != EOF && p.width > 0 && p.height > 0) {
+        std::vector<unsigned char> bytes(size_t(p.width) * p.height * 3);
+        if (std::fread(bytes.data(), 1, bytes.size(), pipe) == bytes.size()) {
+            for (size_t i = 0; i < bytes.size(); i += 3) {
+                p.rgb.push_back(uint32_t(bytes[i]) << 16 | uint32_t(bytes[i + 1]) << 8 |
+                                bytes[i + 2]);
+            }
+        }
+    }
+    pclose(pipe);
+    if (p.rgb.empty()) p.width = p.height = 0;
+    return p;
+}
+
+class LinesEndToEnd : public EndToEndTest {};
+
+TEST_F(LinesEndToEnd, TheLastFrameHoldsEveryRoadsLines) {
+    if (std::system("command -v pngtopnm >/dev/null 2>&1") != 0) {
+        const char* ci = std::getenv("CI");
+        if (ci != nullptr && std::string(ci) == "true") FAIL() << "pngtopnm missing";
+        GTEST_SKIP() << "pngtopnm missing";
+    }
+    Applet("lines.qva", "draw_lines", {"--display", "1:64:48:Lines"});
+    scratch.MakeDir("frames");
+    scratch.Write("input.txt", ToBytes("3 close\n"));
+    const Outcome o = Player({"lines.qva", "-QUIET"}, "",
+                             {"QV_HEADLESS_INPUT=" + (scratch / "input.txt"),
+                              "QV_HEADLESS_FRAMES=" + (scratch / "frames")});
+    Expect(o, "", "", 0);
+    std::vector<std::string> frames = FilesIn(scratch / "frames");
+    ASSERT_FALSE(frames.empty());
+    std::sort(frames.begin(), frames.end());
+    const Picture frame = ReadPpm("pngtopnm " + frames.back() + " 2>/dev/null");
+    ASSERT_EQ(frame.width, 64);
+    ASSERT_EQ(frame.height, 48);
+    // The direct road: exactly its ends.
+    EXPECT_EQ(frame.At(2, 2), 0xFF0000u);
+    EXPECT_EQ(frame.At(60, 2), 0xFF0000u);
+    EXPECT_EQ(frame.At(1, 2), 0u);
+    EXPECT_EQ(frame.At(61, 2), 0u);
+    // Thickness 5 across rows 8 to 12.
+    for (int y : {8, 10, 12}) EXPECT_EQ(frame.At(30, y), 0x00FF00u) << y;
+    EXPECT_EQ(frame.At(30, 5), 0u);
+    // White at transparency 0x80 over black.
+    const uint32_t grey = frame.At(30, 20);
+    for (int shift : {0, 8, 16}) {
+        EXPECT_NEAR(double((grey >> shift) & 0xFF), 127, 1) << std::hex << grey;
+    }
+    // Anti-aliased: the middle of the line blue, its equal-ended twin one full pixel.
+    EXPECT_GT(frame.At(31, 35) & 0xFF, 100u) << std::hex << frame.At(31, 35);
+    EXPECT_EQ(frame.At(31, 25), 0u);
+    EXPECT_EQ(frame.At(50, 44), 0x0000FFu);
+    EXPECT_EQ(frame.At(51, 44), 0u);
+}
+
+}  // namespace
+}  // namespace qv::testing
