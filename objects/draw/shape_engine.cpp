@@ -1,0 +1,277 @@
+#include "objects/draw/shape_engine.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "engine/error_codes.h"
+#include "gfx/blit_frontends.h"
+#include "gfx/clip.h"
+#include "gfx/gradient.h"
+#include "gfx/graphics_state.h"
+#include "gfx/scale.h"
+#include "objects/brush.h"
+#include "objects/draw/coverage.h"
+#include "objects/draw/draw_library.h"
+#include "objects/draw/shape_geometry.h"
+#include "objects/draw/shape_output.h"
+#include "objects/scene_seam.h"
+#include "scene/layers/layer_transform.h"
+
+namespace qv::draw {
+namespace {
+
+ShapeTransform TransformOf(const qvDrawTransform* transform) {
+    ShapeTransform out;
+    if (transform != nullptr) {
+        std::copy(std::begin(transform->matrix), std::end(transform->matrix), out.matrix);
+        out.anchorX = transform->anchorx, out.anchorY = transform->anchory;
+    }
+    return out;
+}
+
+// What a shape layer keeps to draw the shape again.
+int FillItem(const qvShapeDesc& desc, int32_t x, int32_t y, qvShapeItem* item) {
+    item->x = x, item->y = y, item->width = desc.width, item->height = desc.height;
+    item->colour = desc.colour;
+    std::copy(std::begin(desc.cornerLevels), std::end(desc.cornerLevels), item->cornerLevels);
+    item->radiusX = desc.radiusX, item->radiusY = desc.radiusY;
+    item->startAngle = desc.startAngle, item->endAngle = desc.endAngle;
+    item->clockwise = desc.clockwise;
+    if (desc.type == POLYGON && desc.pointCount > 0) {
+        item->points = AllocPolygonPoints(desc.pointCount);
+        if (item->points == nullptr) return ERR_MEM;
+        std::copy(desc.points, desc.points + desc.pointCount, item->points.get());
+        item->pointCount = desc.pointCount;
+    }
+    return 0;
+}
+
+// Line width and shadow size as the matrix scales them; the clamps of the draw state.
+void ScaleStyle(qvDrawState* state, const double matrix[4]) {
+    state->lineWidth = std::max(1, ScaleWidth(state->lineWidth, matrix));
+    state->shadowSize =
+        std::clamp(ScaleWidth(state->shadowSize, matrix), kMinEffectSize, kMaxEffectSize);
+    ClampStyleParams(state);
+}
+
+// The image and its plane: a mask when everything is opaque and hard-edged, else alpha.
+int AllocShapeImage(const qvShapeDesc& desc, int32_t width, int32_t height, ShapeImage* image) {
+    image->width = width, image->height = height;
+    image->bitmap.reset(AllocDisplayBitMap(width, height));
+    if (image->bitmap == nullptr) return ERR_MEM;
+    const bool opaque = (desc.colour >> 24) == 0 &&
+                        (desc.borderOn == 0 || desc.borderTransparency == 0) &&
+                        (desc.shadowOn == 0 || desc.shadowTransparency == 0);
+    if (opaque && desc.antialias == 0) {
+        image->mask.reset(AllocMaskBitMap(image->bitmap.get(), width, height, 1));
+    } else {
+        image->alpha.reset(AllocAlphaBitMap(width, height, 1));
+    }
+    return image->mask == nullptr && image->alpha == nullptr ? ERR_MEM : 0;
+}
+
+// Renders the prepared shape into a new image placed at (x, y) plus the image offset.
+int RenderShape(qvVmState* L, const qvShapeDesc& desc, const ShapeTransform& transform, int32_t x,
+                int32_t y, ShapeImage* out) {
+    const qvDrawState& state = *desc.drawState;
+    int64_t width = desc.imageWidth, height = desc.imageHeight;
+    int32_t origin = 0;
+    if (desc.antialias != 0) width += 5, height += 5, origin = 2;
+    const bool outline = desc.fillStyle == FILLNONE;
+    const int32_t lineWidth = std::max(1, state.lineWidth);
+    if (outline && lineWidth > 1) width += lineWidth, height += lineWidth, origin += lineWidth / 2;
+    if (width > kMaxBitMapSide || height > kMaxBitMapSide) return ERR_MEM;
+    ShapeImage image;
+    image.x = Saturate32(int64_t(x) + desc.imageX - origin);
+    image.y = Saturate32(int64_t(y) + desc.imageY - origin);
+    if (const int code = AllocShapeImage(desc, int32_t(width), int32_t(height), &image)) {
+        return code;
+    }
+    OwnedBitMap fill;
+    const int32_t grow = desc.antialias != 0 ? 2 : 0;
+    if (const int code = MakeFillSource(L, state, transform.matrix, image.width, image.height,
+                                        origin + desc.fillX - grow, origin + desc.fillY - grow,
+                                        desc.fillWidth + 2 * grow + (grow != 0 ? 1 : 0),
+                                        desc.fillHeight + 2 * grow + (grow != 0 ? 1 : 0), &fill)) {
+        return code;
+    }
+    const qvShapeTarget target{image.bitmap.get(),
+                               image.mask.get(),
+                               image.alpha.get(),
+                               image.width,
+                               image.height,
+                               fill.get(),
+                               0,
+                               0};
+    int code = 0;
+    if (outline) {
+        const qvShapeOutline shape{desc.fillPoints,
+                                   desc.fillCount,
+                                   origin + desc.fillX,
+                                   origin + desc.fillY,
+                                   desc.fillWidth,
+                                   desc.fillHeight,
+                                   false,
+                                   lineWidth};
+        code = RenderShapeImage(
+            target, shape,
+            {desc.colour & 0xFFFFFF, int32_t(desc.colour >> 24), desc.antialias != 0});
+    } else {
+        code = CompositeShapeCoverage(target, desc, origin, origin);
+    }
+    if (code != 0) return code;
+    *out = std::move(image);
+    return 0;
+}
+
+}  // namespace
+
+void MoveStyleToLayerStyle(qvDrawState* state, qvDrawStyle* style, uint32_t* colour) {
+    if ((state->formStyle & EDGE) != 0) {
+        style->border = {1, state->borderColour, state->borderSize};
+        state->formStyle &= ~EDGE;
+        style->anyStyle = 1;
+    }
+    if ((state->formStyle & SHADOW) != 0) {
+        style->shadow.on = 1, style->shadow.colour = state->shadowColour;
+        style->shadow.size = state->shadowSize;
+        style->shadow.direction = int32_t(state->shadowDirection);
+        state->formStyle &= ~SHADOW;
+        style->anyStyle = 1;
+    }
+    if (state->fillStyle == FILLNONE && state->lineWidth > 1) {
+        // The compositor's border draws the width around a one-pixel outline.
+        style->border = {1, *colour & 0xFFFFFF, std::max(1, state->lineWidth / 2)};
+        state->lineWidth = 1;
+        style->anyStyle = 1;
+    }
+    if ((*colour >> 24) != 0) {
+        style->transparency = int32_t(*colour >> 24);
+        *colour &= 0xFFFFFF;
+        style->anyStyle = 1;
+    }
+    if (state->formStyle == 0) state->formStyle = NORMAL;
+}
+
+void GrowByShadow(uint32_t direction, int32_t size, int32_t* width, int32_t* height) {
+    if (direction != 0 && direction != 4) *width += size;
+    if (direction != 2 && direction != 6) *height += size;
+}
+
+void ClampCornerLevels(int32_t levels[4]) {
+    for (int i = 0; i < 4; ++i) levels[i] = std::clamp(levels[i], 0, 100);
+}
+
+void TextureScale(const double matrix[4], double* scaleX, double* scaleY) {
+    if (matrix[1] == 0 && matrix[2] == 0) {
+        *scaleX = std::fabs(matrix[0]), *scaleY = std::fabs(matrix[3]);
+    } else {
+        *scaleX = *scaleY = WidthScale(matrix);
+    }
+}
+
+int FillWithTexture(qvVmState* L, qvDisplayBitMap* bitmap, int32_t x, int32_t y, int32_t width,
+                    int32_t height, const qvDrawState& state, const double matrix[4]) {
+    qvBrush* brush = nullptr;
+    if (const int code = GetBrush(L, state.textureBrush, &brush, 0)) return code;
+    if (brush->bitmap == nullptr || brush->width < 1 || brush->height < 1) return 0;
+    double scaleX = 1, scaleY = 1;
+    TextureScale(matrix, &scaleX, &scaleY);
+    OwnedBitMap scaled;
+    const qvDisplayBitMap* tile = brush->bitmap;
+    int32_t tileWidth = brush->width, tileHeight = brush->height;
+    if (scaleX != 1 || scaleY != 1) {
+        const double w = std::max(1.0, std::round(brush->width * scaleX));
+        const double h = std::max(1.0, std::round(brush->height * scaleY));
+        if (!(w <= kMaxBitMapSide && h <= kMaxBitMapSide)) return ERR_MEM;
+        tileWidth = int32_t(w), tileHeight = int32_t(h);
+        qvDisplayBitMap* made = nullptr;
+        if (const int code =
+                ScaleBitmap(brush->bitmap, nullptr, nullptr, 0, 0, nullptr, brush->width,
+                            brush->height, tileWidth, tileHeight, 0, &made, nullptr, nullptr)) {
+            return code;
+        }
+        scaled.reset(made);
+        tile = made;
+    }
+    TileFill(bitmap, x, y, width, height, tile, state.textureX, state.textureY, tileWidth,
+             tileHeight);
+    return 0;
+}
+
+int MakeFillSource(qvVmState* L, const qvDrawState& state, const double matrix[4], int32_t width,
+                   int32_t height, int32_t x, int32_t y, int32_t fillWidth, int32_t fillHeight,
+                   OwnedBitMap* out) {
+    if (state.fillStyle != FILLGRADIENT && state.fillStyle != FILLTEXTURE) return 0;
+    // Cut to the image: the rectangle must lie inside the bitmap.
+    const int32_t left = std::max(0, x), top = std::max(0, y);
+    const int32_t right = std::min(width, x + fillWidth), bottom = std::min(height, y + fillHeight);
+    OwnedBitMap source(AllocDisplayBitMap(width, height));
+    if (source == nullptr) return ERR_MEM;
+    if (right > left && bottom > top) {
+        if (state.fillStyle == FILLGRADIENT) {
+            DrawGradient(source.get(), left, top, right - left, bottom - top, &state.gradient);
+        } else if (const int code = FillWithTexture(L, source.get(), left, top, right - left,
+                                                    bottom - top, state, matrix)) {
+            return code;
+        }
+    }
+    *out = std::move(source);
+    return 0;
+}
+
+}  // namespace qv::draw
+
+int DrawShapeEx(qvVmState* L, const qvShapeDesc* given, int flags) {
+    using namespace qv;
+    using namespace qv::draw;
+    gfx::GraphicsState& graphics = gfx::Graphics();
+    qvDisplay* display = graphics.Host().CurrentDisplay();
+    if (display == nullptr) return 0;
+    const gfx::DisplayView view = graphics.View(display);
+    // The engine's own copy: its pointers lead to records of this call.
+    qvShapeDesc shape = *given;
+    qvShapeDesc* desc = &shape;
+    qvDrawTransform transform =
+        desc->transform != nullptr ? *desc->transform : kInitialDrawTransform;
+    if ((flags & QV_DRAW_REDRAW) != 0) ApplyLayerTransform(&transform, desc->width, desc->height);
+    qvDisplayBitMap* output = nullptr;
+    if (const int code = objects::Scene().FetchOutputBitmaps(L, &output)) return code;
+    const int32_t x = ResolvePosX(desc->x, desc->width, 0, transform.anchorx);
+    const int32_t y = ResolvePosY(desc->y, desc->height, 0, transform.anchory);
+
+    qvShapeItem item;
+    item.drawState = *desc->drawState;
+    desc->drawState = &item.drawState;
+    const bool inPlace = (flags & QV_DRAW_INPLACE) != 0;
+    qvDrawStyle noStyle = kInitialDrawStyle;
+    if (desc->style == nullptr) desc->style = &noStyle;
+    if (view.layersEnabled && (flags & (QV_DRAW_REDRAW | QV_DRAW_INPLACE)) == 0) {
+        MoveStyleToLayerStyle(&item.drawState, desc->style, &desc->colour);
+    }
+    ShapeTransform shapeTransform = TransformOf(&transform);
+    // With layers on, a turned shape is laid out upright and the compositor turns it through
+    // the layer redraw.
+    const bool deferred = view.layersEnabled && !shapeTransform.IsIdentity() && !inPlace;
+    if (deferred) {
+        shapeTransform.matrix[0] = shapeTransform.matrix[3] = 1;
+        shapeTransform.matrix[1] = shapeTransform.matrix[2] = 0;
+    } else {
+        ScaleStyle(&item.drawState, shapeTransform.matrix);
+    }
+    ClampStyleParams(&item.drawState);
+    if (const int code = FillItem(*desc, x, y, &item)) return code;
+    if (const int code = PrepareShapeGeometry(DrawShapeWork(), desc, shapeTransform)) return code;
+
+    ShapeImage image;
+    if (deferred) {
+        image.x = Saturate32(int64_t(x) + desc->imageX),
+        image.y = Saturate32(int64_t(y) + desc->imageY);
+        image.width = desc->imageWidth, image.height = desc->imageHeight;
+    } else if (const int code = RenderShape(L, *desc, shapeTransform, x, y, &image)) {
+        return code;
+    }
+    const ShapeOutput out{desc->type,           output, &item, &transform, desc->style, desc->layer,
+                          desc->insertPosition, flags};
+    return OutputShapeImage(L, out, std::move(image));
+}

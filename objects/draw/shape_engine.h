@@ -1,0 +1,50 @@
+// The shape engine: one box with rounded corners, circle, ellipse, arc or polygon rendered
+// with the draw state into an image of its own (mask or alpha plane), which then becomes a
+// shape layer or is blitted into the current output. The style effects that the compositor
+// draws for a layer move from the draw state into the layer's style first.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/vm.h"
+#include "objects/draw/shape_records.h"
+#include "objects/draw_tags.h"
+#include "platform/linux/bitmap.h"
+
+namespace qv::draw {
+
+// Moves EDGE and SHADOW from the state into the style's border and shadow, a thick outline
+// (FILLNONE, line width above 1) into a one-pixel outline with a border of the shape's
+// colour and half the width, and the colour's transparency byte into the style's
+// transparency; each marks the style as set.
+void MoveStyleToLayerStyle(qvDrawState* state, qvDrawStyle* style, uint32_t* colour);
+
+// Adds the shadow's size to the width unless it falls north or south (0, 4), to the height
+// unless it falls east or west (2, 6).
+void GrowByShadow(uint32_t direction, int32_t size, int32_t* width, int32_t* height);
+
+// Each level to 0 ... 100.
+void ClampCornerLevels(int32_t levels[4]);
+
+// How the matrix scales a texture: |a| and |d| when it does not turn, else sqrt(|ad - bc|)
+// both ways, so that a turned shape shows its texture at its size.
+void TextureScale(const double matrix[4], double* scaleX, double* scaleY);
+
+// Tiles the draw state's texture brush into the rectangle at the state's offsets, scaled by
+// TextureScale first when that is not 1. 0, the brush lookup's error, or ERR_MEM.
+int FillWithTexture(qvVmState* L, qvDisplayBitMap* bitmap, int32_t x, int32_t y, int32_t width,
+                    int32_t height, const qvDrawState& state, const double matrix[4]);
+
+// Paints the fill source of a FILLGRADIENT or FILLTEXTURE shape into the rectangle of a new
+// bitmap of width x height; none is made for other fill styles. 0 or an error code.
+int MakeFillSource(qvVmState* L, const qvDrawState& state, const double matrix[4], int32_t width,
+                   int32_t height, int32_t x, int32_t y, int32_t fillWidth, int32_t fillHeight,
+                   OwnedBitMap* out);
+
+}  // namespace qv::draw
+
+// Draws the shape of the descriptor (QV_DRAW_* flags) into the current output; the caller's
+// draw state is copied first, so the shape never sees later changes of it. 0 or an error
+// code (ERR_WRONGUSAGE for a box side below 1, ERR_MEM, the output fetch's, the texture
+// lookup's or the layers' error).
+int DrawShapeEx(qvVmState* L, const qvShapeDesc* desc, int flags);
