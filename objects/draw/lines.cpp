@@ -33,20 +33,6 @@ struct Segment {
     int64_t x1, y1, x2, y2;
 };
 
-// The output picture's drawing area: its active clip region's rectangle, else the picture.
-struct Area {
-    int64_t left, top, right, bottom;  // inclusive
-};
-
-Area DrawingArea() {
-    const gfx::OutputPicture picture = gfx::Graphics().Host().CurrentOutputPicture();
-    if (const qvClipRegion* region = picture.clipRegion) {
-        return {region->x, region->y, int64_t(region->x) + region->width - 1,
-                int64_t(region->y) + region->height - 1};
-    }
-    return {0, 0, int64_t(picture.width) - 1, int64_t(picture.height) - 1};
-}
-
 // x first, then y; false when nothing is left.
 bool ClipToArea(Segment* s, const Area& area) {
     return ClipLineAxis(&s->x1, &s->y1, &s->x2, &s->y2, area.left, area.right) != 0 &&

@@ -32,6 +32,15 @@ void PlaceByAnchor(const ShapeOutput& output, ShapeImage* image) {
 
 }  // namespace
 
+Area DrawingArea() {
+    const gfx::OutputPicture picture = gfx::Graphics().Host().CurrentOutputPicture();
+    if (const qvClipRegion* region = picture.clipRegion) {
+        return {region->x, region->y, int64_t(region->x) + region->width - 1,
+                int64_t(region->y) + region->height - 1};
+    }
+    return {0, 0, int64_t(picture.width) - 1, int64_t(picture.height) - 1};
+}
+
 void BlitShapeImage(qvVmState* L, qvDisplayBitMap* output, qvDisplayBitMap* bitmap,
                     const qvPlaneBitMap* mask, const qvPlaneBitMap* alpha, int32_t x, int32_t y,
                     int32_t width, int32_t height) {

@@ -27,6 +27,12 @@ struct ShapeImage {
     int32_t x, y, width, height;
 };
 
+// The output picture's drawing area: its active clip region's rectangle, else the picture.
+struct Area {
+    int64_t left, top, right, bottom;  // inclusive
+};
+Area DrawingArea();
+
 // What the output step needs besides the image.
 struct ShapeOutput {
     int32_t type;             // the layer type: BOX ... ARC, or LINE
