@@ -5,6 +5,7 @@
 #include "engine/convert.h"
 #include "engine/error_codes.h"
 #include "gfx/clip.h"
+#include "objects/draw/draw_commands.h"
 #include "objects/draw/draw_state.h"
 #include "objects/draw/lines.h"
 #include "objects/draw_tags.h"
@@ -141,12 +142,17 @@ int SetFillStyle(qvVmState* L) {
     return code;
 }
 
-// The library's command list; Box, Plot, Ellipse, Circle, Polygon, ReadPixel, Cls and Arc
-// join it in the order Box, Plot, Ellipse, Line, Circle, Polygon, SetFillStyle, ReadPixel,
-// Cls, Arc, SetFormStyle, SetLineWidth.
 constexpr qvCommandEntry kDrawCommands[] = {
+    {"Box", Box},
+    {"Plot", Plot},
+    {"Ellipse", Ellipse},
     {"Line", Line},
+    {"Circle", Circle},
+    {"Polygon", Polygon},
     {"SetFillStyle", SetFillStyle},
+    {"ReadPixel", ReadPixel},
+    {"Cls", Cls},
+    {"Arc", Arc},
     {"SetFormStyle", SetFormStyle},
     {"SetLineWidth", SetLineWidth},
     {nullptr, nullptr},
