@@ -86,7 +86,7 @@ TEST_F(DrawLibrary, TheConstantsAreRegistered) {
         EXPECT_EQ(number, c.value) << c.name;
     }
     EXPECT_EQ(DrawConstants().size(), 27u);
-    EXPECT_EQ(DrawCommands().size(), 4u);
+    EXPECT_EQ(DrawCommands().size(), 12u);
 }
 
 TEST_F(DrawLibrary, NormalTurnsEffectsOffButKeepsTheirSettings) {
