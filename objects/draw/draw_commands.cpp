@@ -43,6 +43,14 @@ bool PathsForced() {
     return shapeToPath != nullptr && pathForced != nullptr && pathForced();
 }
 
+// A request for path rendering with the fields every shape has; the rest are zero.
+qvShapePathRequest PathRequest(int32_t type, int32_t x, int32_t y, uint32_t colour, int tagsIndex) {
+    qvShapePathRequest request{};
+    request.type = type, request.x = x, request.y = y;
+    request.colour = colour, request.tagsIndex = tagsIndex;
+    return request;
+}
+
 // The transform and style of a shape command: a tags table at idx, else the defaults with a
 // rotation (by the command's own rule) over the shape's box.
 struct ShapeTags {
@@ -115,11 +123,6 @@ bool UnderSpriteMask(const qvBGPic* picture, int32_t x, int32_t y) {
         }
     }
     return false;
-}
-
-bool IsPlaneTarget(int32_t type) {
-    return type == gfx::kTargetBrush || type == gfx::kTargetMask ||
-           type == gfx::kTargetAlphaChannel;
 }
 
 // The output's bitmaps, fetched for brush, mask and alpha-channel targets.
@@ -242,7 +245,8 @@ int Box(qvVmState* L) {
         TrailingRotation(L, 7, w, h, &tags);
     }
     if (PathsForced()) {
-        qvShapePathRequest request{BOX, x, y, colour, tags.table ? 6 : 0, w, h};
+        qvShapePathRequest request = PathRequest(BOX, x, y, colour, tags.table ? 6 : 0);
+        request.width = w, request.height = h;
         std::copy(std::begin(levels), std::end(levels), request.cornerLevels);
         return shapeToPath(L, request);
     }
@@ -270,7 +274,7 @@ int DrawEllipseCommand(qvVmState* L, int32_t type) {
         Rotate(&tags, IntArg(L, tagsIdx), w, h);
     }
     if (PathsForced()) {
-        qvShapePathRequest request{type, x, y, colour, tags.table ? tagsIdx : 0};
+        qvShapePathRequest request = PathRequest(type, x, y, colour, tags.table ? tagsIdx : 0);
         request.radiusX = rx, request.radiusY = ry;
         return shapeToPath(L, request);
     }
@@ -307,7 +311,7 @@ int Arc(qvVmState* L) {
         TrailingRotation(L, 9, w, h, &tags);
     }
     if (PathsForced()) {
-        qvShapePathRequest request{ARC, x, y, colour, tags.table ? 8 : 0};
+        qvShapePathRequest request = PathRequest(ARC, x, y, colour, tags.table ? 8 : 0);
         request.radiusX = rx, request.radiusY = ry;
         request.startAngle = start, request.endAngle = end, request.clockwise = clockwise;
         return shapeToPath(L, request);
@@ -336,7 +340,7 @@ int Polygon(qvVmState* L) {
     const int32_t px = Saturate32(int64_t(x) + table.minX);
     const int32_t py = Saturate32(int64_t(y) + table.minY);
     if (PathsForced()) {
-        qvShapePathRequest request{POLYGON, px, py, colour, tags.table ? 6 : 0};
+        qvShapePathRequest request = PathRequest(POLYGON, px, py, colour, tags.table ? 6 : 0);
         request.points = table.points.get(), request.pointCount = table.count;
         return shapeToPath(L, request);
     }
