@@ -464,12 +464,15 @@ TEST_F(DisplayScaling, DisplayBGPicWithGrabHandsBothPicturesToTheTransition) {
 // shown at), nothing leaks (LeakSanitizer), and the same resize then succeeds.
 class ScaledResizeFailures : public DisplayScaling {
 protected:
-    void Sweep(int mode, const char* command, const std::vector<Arg>& args) {
+    // With a layer, the layer keeps a display item with an image through every failure.
+    void Sweep(int mode, const char* command, const std::vector<Arg>& args,
+               bool withLayer = false) {
         qvDisplay* display = StartPatterned(30, 20,
                                             {{Str("scalemode"), Num(mode)},
                                              {Str("scalewidth"), Num(60)},
                                              {Str("scaleheight"), Num(40)},
                                              {Str("keepproportions"), Num(1)}});
+        const qvLayer* layer = withLayer ? AddSixColourLayer(L, 5, 5) : nullptr;
         SetExitOnError(false);
         int failures = 0;
         for (uint64_t n = 1; n < 10000; ++n) {
@@ -485,6 +488,10 @@ protected:
             ASSERT_EQ(display->displayBitmap->width, picture->shownWidth) << n;
             ASSERT_EQ(display->compositionBitmap->height, picture->shownHeight) << n;
             ASSERT_EQ(display->state, DISPSTATE_OPEN) << n;
+            if (layer != nullptr) {
+                ASSERT_NE(layer->displayItem, nullptr) << n;
+                ASSERT_NE(layer->displayItem->transformed.bitmap, nullptr) << n;
+            }
         }
         EXPECT_GE(failures, 1);
         EXPECT_EQ(display->displayBitmap->width, display->settings.picture->shownWidth);
@@ -503,6 +510,13 @@ TEST_F(ScaledResizeFailures, AutoscaleToANewScaleSize) {
 TEST_F(ScaledResizeFailures, LayerScalingToANewScaleSize) {
     Sweep(2, "SetDisplayAttributes", kNewScaleSize);
     EXPECT_EQ(Find(1)->shownWidth, 67) << "45 high at the picture's proportions";
+}
+
+TEST_F(ScaledResizeFailures, LayerScalingWithALayerToANewScaleSize) {
+    Sweep(2, "SetDisplayAttributes", kNewScaleSize, true);
+    const qvLayer* layer = GetLayerByIndex(Find(1), 1);
+    ASSERT_NE(layer, nullptr);
+    EXPECT_EQ(layer->displayItem->drawX, 11) << "made again at the new scale (5 x 67 / 30)";
 }
 
 TEST_F(ScaledResizeFailures, AutoscaleOfANewLogicalSize) {
