@@ -25,6 +25,7 @@
 #include "scene/bgpic_library.h"
 #include "scene/display_hosts.h"
 #include "scene/display_library.h"
+#include "scene/events/buttons.h"
 #include "scene/events/event_library.h"
 #include "scene/events/event_neighbours.h"
 #include "scene/events/poll_events.h"
@@ -56,12 +57,23 @@ class PlayerNeighbours final : public scene::SceneNeighbours,
                                public objects::ObjectNeighbours,
                                public events::EventNeighbours {};
 
+// The objects' answers to the scene, with the buttons that go and move with their layers.
+class PlayerObjectHooks final : public objects::SceneHooks {
+public:
+    void FreeButtonOfLayer(qvVmState* L, qvBGPic* picture, const qvLayer* layer) override {
+        ::FreeButtonOfLayer(L, picture, layer);
+    }
+    void MoveButtons(qvBGPic* picture, const qvLayer* from, qvLayer* to) override {
+        MoveLayerButtons(picture, from, to);
+    }
+};
+
 // The graphics library asks for brushes and its default draw tags as it registers, so the
 // answers are installed first.
 int RegisterGraphics(qvVmState* L) {
     static PlayerNeighbours neighbours;
     gfx::SetNeighbours(&neighbours);
-    static objects::SceneHooks objects;
+    static PlayerObjectHooks objects;
     scene::SetObjectHooks(&objects);
     return RegisterGraphicsLibrary(L);
 }

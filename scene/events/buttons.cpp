@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "gfx/geometry.h"
+#include "gfx/kernels/rows.h"
 #include "platform/linux/blocks.h"
 #include "platform/linux/debug_output.h"
 #include "platform/linux/memory.h"
@@ -16,6 +17,8 @@
 #include "scene/events/event_displays.h"
 #include "scene/events/owned_ref.h"
 #include "scene/events/passes.h"
+#include "scene/layers/compositor.h"
+#include "scene/layers/layer.h"
 
 namespace qv::events {
 namespace {
@@ -30,8 +33,11 @@ constexpr const char* kActions[kButtonHandlerCount] = {
     "OnRightMouseDown", "OnRightMouseUp", "OnMidMouseDown", "OnMidMouseUp",
 };
 
+// Enabled, and a layer button's layer shown unless the button reacts while it is hidden.
 bool Testable(const qvBGPicButton* button) {
-    return button->enabled != 0;
+    if (button->enabled == 0) return false;
+    return button->type != QV_LAYERBUTTON || button->layer->hidden == 0 ||
+           button->activeWhenHidden != 0;
 }
 
 bool AnyPressed(const qvBGPicButton* button) {
@@ -39,21 +45,78 @@ bool AnyPressed(const qvBGPicButton* button) {
                        [](int32_t p) { return p != 0; });
 }
 
+bool InHalfOpen(int32_t x, int32_t y, int32_t left, int32_t top, int32_t width, int32_t height) {
+    return x >= left && y >= top && int64_t{x} < int64_t{left} + width &&
+           int64_t{y} < int64_t{top} + height;
+}
+
+// Whether the bit of a 1-bit plane at (x, y) is set; outside the plane nothing is.
+bool PlaneBitSet(const qvPlaneBitMap* plane, int32_t bytesPerRow, int32_t x, int32_t y) {
+    if (x < 0 || y < 0 || y >= plane->height || int64_t{x} >= int64_t{bytesPerRow} * 8) {
+        return false;
+    }
+    return MaskBit(PlaneRow(plane->plane, bytesPerRow, y), x);
+}
+
+// The pixel collision test of the layer's image against a solid 1 x 1 rectangle at the image
+// point: every plane the image has (mask bit, alpha value) must be set there.
+bool ImageSolidAt(const qvLayerPicture& image, int32_t x, int32_t y) {
+    if (x < 0 || y < 0 || x >= image.width || y >= image.height) return false;
+    if (PlaneUsable(image.mask) && !PlaneBitSet(image.mask, image.mask->bytesPerRow, x, y)) {
+        return false;
+    }
+    if (PlaneUsable(image.alpha)) {
+        if (x >= PlaneExtentX(image.alpha) || y >= image.alpha->height) return false;
+        return PlaneRow(image.alpha->plane, image.alpha->bytesPerRow, y)[x] != 0;
+    }
+    return true;
+}
+
+// Whether the point (in picture coordinates) lies on the layer's shape: inside its draw
+// rectangle, inside its clip region and the region's mask, and, pixel-exact, on a solid pixel
+// of its image as filters and transform leave it.
+bool LayerHit(qvVmState* L, const qvBGPicButton* button, DisplayPoint at) {
+    qvLayer* layer = button->layer;
+    qvLayerItem* item = layer->pictureItem;
+    if (item == nullptr ||
+        !InHalfOpen(at.x, at.y, item->drawX, item->drawY, item->drawWidth, item->drawHeight)) {
+        return false;
+    }
+    if (const qvClipRegion* region = item->clipRegion) {
+        if (!InHalfOpen(at.x, at.y, region->x, region->y, region->width, region->height)) {
+            return false;
+        }
+        if (PlaneUsable(region->mask) && !PlaneBitSet(region->mask, region->maskBytesPerRow,
+                                                      at.x - region->x, at.y - region->y)) {
+            return false;
+        }
+    }
+    if (button->pixelExact == 0) return true;
+    qvLayerPicture image;
+    if (GetLayerImage(L, layer, item, 1, 1, -1, &image) != 0 || image.bitmap == nullptr) {
+        return false;
+    }
+    return ImageSolidAt(image, at.x - item->drawX + image.offsetX,
+                        at.y - item->drawY + image.offsetY);
+}
+
 // Whether the button is under the point, in picture coordinates. Window points are rounded
-// down into the picture, so that a letterbox strip left of or above the
-// picture misses column and row 0.
-bool Hit(const qvBGPicButton* button, DisplayPoint at) {
-    if (button->type != QV_SIMPLEBUTTON) return false;
+// down into the picture, so that a letterbox strip left of or above the picture misses
+// column and row 0.
+bool Hit(qvVmState* L, const qvBGPicButton* button, DisplayPoint at) {
+    if (button->type == QV_LAYERBUTTON) return LayerHit(L, button, at);
     return button->x1 <= at.x && at.x <= button->x2 && button->y1 <= at.y && at.y <= button->y2;
 }
 
 // The rectangles of one picture's buttons in list order, so that the click pass scans
 // contiguous memory instead of following the list (a walk of a long list waits on every
 // link). Any button made or freed makes it stale; enabling and the flags are read from the
-// records of the rectangles hit.
+// records of the rectangles hit. A layer button's entry is flagged: its layer moves and
+// changes shape, so it is tested through its record.
 struct HitEntry {
     int32_t x1, y1, x2, y2;
     qvBGPicButton* button;
+    bool layer;
 };
 struct HitIndex {
     const qvBGPic* picture = nullptr;
@@ -80,8 +143,7 @@ const HitIndex* IndexOf(const qvBGPic* picture) {
     }
     HitEntry* entry = index.entries.get();
     for (qvBGPicButton* b = picture->buttons; b != nullptr; b = b->next) {
-        *entry++ = b->type == QV_SIMPLEBUTTON ? HitEntry{b->x1, b->y1, b->x2, b->y2, b}
-                                              : HitEntry{0, 0, -1, -1, b};
+        *entry++ = HitEntry{b->x1, b->y1, b->x2, b->y2, b, b->type == QV_LAYERBUTTON};
     }
     index.count = count;
     index.picture = picture;
@@ -91,19 +153,19 @@ const HitIndex* IndexOf(const qvBGPic* picture) {
 
 // Calls visit with each button under the point, in list order, until it returns true.
 template <typename Visit>
-void ForEachHit(qvBGPic* picture, DisplayPoint at, Visit visit) {
+void ForEachHit(qvVmState* L, qvBGPic* picture, DisplayPoint at, Visit visit) {
     if (const HitIndex* index = IndexOf(picture)) {
         const HitEntry* entries = index->entries.get();
         for (size_t i = 0; i < index->count; ++i) {
             const HitEntry& e = entries[i];
-            if (e.x1 <= at.x && at.x <= e.x2 && e.y1 <= at.y && at.y <= e.y2 && visit(e.button)) {
-                return;
-            }
+            const bool hit = e.layer ? LayerHit(L, e.button, at)
+                                     : e.x1 <= at.x && at.x <= e.x2 && e.y1 <= at.y && at.y <= e.y2;
+            if (hit && visit(e.button)) return;
         }
         return;
     }
     for (qvBGPicButton* b = picture->buttons; b != nullptr; b = b->next) {
-        if (Hit(b, at) && visit(b)) return;
+        if (Hit(L, b, at) && visit(b)) return;
     }
 }
 
@@ -224,7 +286,7 @@ void FreeButtonIndex() {
     hitIndex = {};
 }
 
-bool ButtonClickPass(qvVmState*, qvDisplay* display, const qvInputEvent& event,
+bool ButtonClickPass(qvVmState* L, qvDisplay* display, const qvInputEvent& event,
                      qvEventMessage* message) {
     qvBGPic* picture = Displays().Picture(display);
     if (picture == nullptr) return false;
@@ -233,7 +295,7 @@ bool ButtonClickPass(qvVmState*, qvDisplay* display, const qvInputEvent& event,
     const int which = PressedIndex(event.type);
     const bool down = event.down != 0;
     qvBGPicButton* taker = nullptr;
-    ForEachHit(picture, at, [&](qvBGPicButton* b) {
+    ForEachHit(L, picture, at, [&](qvBGPicButton* b) {
         if (!Testable(b) || (!down && b->pressed[which] == 0)) return false;
         taker = b;
         return true;
@@ -254,7 +316,7 @@ bool ButtonClickPass(qvVmState*, qvDisplay* display, const qvInputEvent& event,
     return false;
 }
 
-bool ButtonHoverPass(qvVmState*, qvDisplay* display, int32_t mouseX, int32_t mouseY, bool resumed,
+bool ButtonHoverPass(qvVmState* L, qvDisplay* display, int32_t mouseX, int32_t mouseY, bool resumed,
                      qvEventMessage* message) {
     qvEventState* state = EventState();
     qvBGPic* picture = Displays().Picture(display);
@@ -265,7 +327,7 @@ bool ButtonHoverPass(qvVmState*, qvDisplay* display, int32_t mouseX, int32_t mou
         for (qvBGPicButton* b = picture->buttons; b != nullptr; b = b->next) {
             if (!Testable(b)) continue;
             if (state->pressedButton == nullptr && AnyPressed(b)) state->pressedButton = b;
-            if (state->hitButton == nullptr && Hit(b, at)) state->hitButton = b;
+            if (state->hitButton == nullptr && Hit(L, b, at)) state->hitButton = b;
             if (state->pressedButton != nullptr && state->hitButton != nullptr) break;
         }
         state->buttonCursor = picture->buttons;
@@ -317,11 +379,50 @@ void PushButtonFields(qvVmState* L, qvEventMessage* message) {
     const qvObjectHeader& display = DisplayPrefixOf(message->display)->header;
     const qvObjectId displayId{display.id, display.handle};
     SetTableFieldId(L, "display", &displayId);
+    if (b->type == QV_LAYERBUTTON) {
+        SetTableFieldInt(L, "layer", IndexOfLayer(message->bgpic, b->layer));
+        SetTableFieldString(L, "layername", b->layer->name != nullptr ? b->layer->name : "");
+    }
 }
 
 }  // namespace qv::events
 
 using namespace qv::events;
+
+namespace {
+
+// Where the handler table of a button of the type is; the rest of the type's arguments are
+// read into the record. 0 or the first argument's error.
+int ReadShape(qvVmState* L, qvBGPic* picture, int32_t type, qvBGPicButton* shape,
+              const qvBGPicButton* replaced, int* tableArg) {
+    if (type == QV_SIMPLEBUTTON) {
+        int32_t x = GetOptIntArg(L, 3, nullptr), y = GetOptIntArg(L, 4, nullptr);
+        const int32_t width = GetOptIntArg(L, 5, nullptr), height = GetOptIntArg(L, 6, nullptr);
+        if (width < 1 || height < 1) return ERR_WRONGUSAGE;
+        x = ResolvePosX(x, width, picture->width, 0.0);
+        y = ResolvePosY(y, height, picture->height, 0.0);
+        shape->x1 = x, shape->y1 = y;
+        shape->x2 = LastOf(x, width), shape->y2 = LastOf(y, height);
+        *tableArg = 7;
+        return 0;
+    }
+    if (type != QV_LAYERBUTTON) return ERR_WRONGUSAGE;
+    qvLayer* layer = GetLayerByIndex(picture, FindLayerArg(L, 3, picture));
+    if (layer == nullptr) return ERR_LAYERRANGE;
+    // One button per layer; the button this call replaces does not count.
+    for (const qvBGPicButton* b = picture->buttons; b != nullptr; b = b->next) {
+        if (b != replaced && b->type == QV_LAYERBUTTON && b->layer == layer) return ERR_WRONGUSAGE;
+    }
+    shape->x1 = shape->y1 = 0;
+    shape->x2 = shape->y2 = -1;
+    shape->layer = layer;
+    shape->pixelExact = GetOptIntArg(L, 4, nullptr) != 0 ? 1 : 0;
+    shape->activeWhenHidden = GetOptIntArg(L, 5, nullptr) != 0 ? 1 : 0;
+    *tableArg = 6;
+    return 0;
+}
+
+}  // namespace
 
 int MakeButton(qvVmState* L) {
     CheckArgCount(L, 6, 8);
@@ -330,31 +431,22 @@ int MakeButton(qvVmState* L) {
     const int32_t type = GetOptIntArg(L, 2, nullptr);
     qvBGPic* picture = Displays().ButtonPicture();
     if (picture == nullptr) return ERR_BGPICBUTTON;
-    // Layer buttons need a layer of the picture, and no picture has layers yet.
-    if (type == QV_LAYERBUTTON) return ERR_LAYERRANGE;
-    if (type != QV_SIMPLEBUTTON) return ERR_WRONGUSAGE;
-    int32_t x = GetOptIntArg(L, 3, nullptr), y = GetOptIntArg(L, 4, nullptr);
-    const int32_t width = GetOptIntArg(L, 5, nullptr), height = GetOptIntArg(L, 6, nullptr);
-    if (width < 1 || height < 1) return ERR_WRONGUSAGE;
-    x = ResolvePosX(x, width, picture->width, 0.0);
-    y = ResolvePosY(y, height, picture->height, 0.0);
-    constexpr int kTableArg = 7;
+    qvBGPicButton* const replaced =
+        automatic == 0 ? FindButton(picture, {number, nullptr}) : nullptr;
+    qvBGPicButton shape{};
+    int tableArg = 0;
+    if (const int code = ReadShape(L, picture, type, &shape, replaced, &tableArg)) return code;
     ButtonHandlers handlers(L);
-    if (!handlers.Read(kTableArg)) return ERR_WRONGUSAGE;
-    OwnedRef userData(L, VmGetTop(L) > kTableArg ? MakeRefTo(L, kTableArg + 1) : -1);
+    if (!handlers.Read(tableArg)) return ERR_WRONGUSAGE;
+    OwnedRef userData(L, VmGetTop(L) > tableArg ? MakeRefTo(L, tableArg + 1) : -1);
     auto* button = static_cast<qvBGPicButton*>(AllocMemBlock(sizeof(qvBGPicButton), 1));
     if (button == nullptr) return ERR_MEM;
     // Only now, with nothing left to fail, does a button of the same id make way.
-    if (automatic == 0) {
-        if (qvBGPicButton* old = FindButton(picture, {number, nullptr})) {
-            FreeButtonRecord(L, picture, old);
-        }
-    }
+    if (replaced != nullptr) FreeButtonRecord(L, picture, replaced);
+    *button = shape;
     button->id = automatic != 0 ? 0 : number;
     button->handle = automatic != 0 ? button : nullptr;
     button->type = type;
-    button->x1 = x, button->y1 = y;
-    button->x2 = LastOf(x, width), button->y2 = LastOf(y, height);
     button->enabled = 1;
     handlers.HandOver(button->handlers);
     button->userData = userData.release();
@@ -409,12 +501,20 @@ int DumpButtons(qvVmState* L) {
     return 0;
 }
 
-void FreeButtonOfLayer(qvVmState* L, qvBGPic* picture, qvLayer* layer) {
+void FreeButtonOfLayer(qvVmState* L, qvBGPic* picture, const qvLayer* layer) {
+    if (picture == nullptr) return;
     for (qvBGPicButton* b = picture->buttons; b != nullptr; b = b->next) {
         if (b->type == QV_LAYERBUTTON && b->layer == layer) {
             FreeButtonRecord(L, picture, b);
             return;
         }
+    }
+}
+
+void MoveLayerButtons(qvBGPic* picture, const qvLayer* from, qvLayer* to) {
+    if (picture == nullptr) return;
+    for (qvBGPicButton* b = picture->buttons; b != nullptr; b = b->next) {
+        if (b->type == QV_LAYERBUTTON && b->layer == from) b->layer = to;
     }
 }
 

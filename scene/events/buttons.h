@@ -1,6 +1,6 @@
-// Buttons: invisible hot areas of a background picture, a rectangle or (later) the shape of a
-// layer, each with up to eight handlers (mouse over, mouse out, down and up of each mouse
-// button). A picture keeps its buttons newest first, so the newest button is tested first.
+// Buttons: invisible hot areas of a background picture, a rectangle or the shape of a layer,
+// each with up to eight handlers (mouse over, mouse out, down and up of each mouse button).
+// A picture keeps its buttons newest first, so the newest button is tested first.
 // Buttons are made and found in the current output picture; the dispatcher's click and hover
 // passes (passes.h) walk the picture of each display.
 #pragma once
@@ -67,7 +67,9 @@ int DisableButton(qvVmState* L);
 int DumpButtons(qvVmState* L);
 
 // The layer is going: the first button of the picture attached to it goes with it.
-void FreeButtonOfLayer(qvVmState* L, qvBGPic* picture, qvLayer* layer);
+void FreeButtonOfLayer(qvVmState* L, qvBGPic* picture, const qvLayer* layer);
+// Another layer takes the place of one that is replaced: its buttons go with the place.
+void MoveLayerButtons(qvBGPic* picture, const qvLayer* from, qvLayer* to);
 // The display's picture or mode changed: the picture's buttons forget their presses.
 void ResetButtonStates(qvVmState* L, qvBGPic* picture);
 

@@ -275,6 +275,8 @@ qvLayer* GetLayerByIndex(const qvBGPic* picture, int32_t n);
 int32_t CountLayers(const qvBGPic* picture);
 // The layer's 1-based position in the current output picture, or -1.
 int32_t IndexOfLayer(const qvLayer* layer);
+// The layer's 1-based position in the picture, or -1.
+int32_t IndexOfLayer(const qvBGPic* picture, const qvLayer* layer);
 // The position of the first named layer whose name equals name ignoring case, or 0.
 int32_t IndexOfLayerByName(const qvBGPic* picture, const char* name);
 bool LayerHasFilter(const qvLayer* layer);

@@ -296,7 +296,10 @@ int32_t CountLayers(const qvBGPic* picture) {
 }
 
 int32_t IndexOfLayer(const qvLayer* layer) {
-    const qvBGPic* picture = LayerDisplays().OutputPicture();
+    return IndexOfLayer(LayerDisplays().OutputPicture(), layer);
+}
+
+int32_t IndexOfLayer(const qvBGPic* picture, const qvLayer* layer) {
     if (picture == nullptr) return -1;
     int32_t position = 1;
     for (qvListNode* node = picture->layers.head; node->succ != nullptr; node = node->succ) {

@@ -5,9 +5,12 @@
 #include <cmath>
 
 #include "gfx/gradient.h"
+#include "gfx/library/object_types.h"
 #include "gfx/safe_blt.h"
 #include "gfx/scale.h"
 #include "runtime/input_pump.h"
+#include "scene/layers/display_seam.h"
+#include "scene/layers/layer.h"
 #include "tests/scene/display_fixture.h"
 
 namespace qv::testing {
@@ -199,6 +202,118 @@ TEST_F(DisplayScaling, WindowPositionsMapToTheLogicalSpace) {
     EXPECT_EQ(WindowToLogical(Display(3), -3, 7).x, -3.0);
 }
 
+// A 3 x 2 brush of six colours, the colours as stored.
+constexpr uint32_t kBrushColours[2][3] = {{0xFF0000, 0x00FF00, 0x0000FF},
+                                          {0xFFFF00, 0x00FFFF, 0xFF00FF}};
+
+qvDisplayBitMap* SixColours() {
+    qvDisplayBitMap* brush = AllocDisplayBitMap(3, 2);
+    for (int32_t y = 0; brush != nullptr && y < 2; ++y) {
+        for (int32_t x = 0; x < 3; ++x) PlotPixel(brush, x, y, kBrushColours[y][x]);
+    }
+    return brush;
+}
+
+// The window's pixels with the six colours drawn at (x, y), each factor x factor pixels.
+std::vector<uint32_t> WithSixColours(std::vector<uint32_t> window, int32_t windowWidth, int32_t x,
+                                     int32_t y, int32_t factor) {
+    for (int32_t dy = 0; dy < 2 * factor; ++dy) {
+        for (int32_t dx = 0; dx < 3 * factor; ++dx) {
+            window[size_t(y + dy) * windowWidth + x + dx] =
+                Stored(kBrushColours[dy / factor][dx / factor]);
+        }
+    }
+    return window;
+}
+
+// A brush layer on top of the output picture at (x, y), as the brush commands add it.
+qvLayer* AddSixColourLayer(qvVmState* L, int32_t x, int32_t y) {
+    EXPECT_EQ(AddBrushLayer(L, gfx::kTypeBrush, nullptr, 0, 0, x, y, 3, 2, nullptr, nullptr,
+                            SixColours(), nullptr, nullptr, -1, QV_ADDLAYER_DISPLAYITEM),
+              0);
+    const qvBGPic* picture = scene::LayerDisplays().OutputPicture();
+    return GetLayerByIndex(picture, CountLayers(picture));
+}
+
+size_t WindowDamage(const qvDisplay* display) {
+    std::lock_guard<std::recursive_mutex> hold(display->window->lock);
+    return TakeDamage(display->window).count;
+}
+
+// Layer scaling is the scaled mode of drawing: a plain layer on top is shown at once, painted
+// from its display item at the scale; at factor 1 it is left to the direct blit. A new scale
+// rebuilds the display items.
+TEST_F(DisplayScaling, ALayerOnALayerScaledDisplayShowsAtTheScaleAtOnce) {
+    qvDisplay* display = StartPatterned(40, 30,
+                                        {{Str("scalemode"), Num(2)},
+                                         {Str("scalewidth"), Num(100)},
+                                         {Str("scaleheight"), Num(60)},
+                                         {Str("keepproportions"), Num(1)}});
+    ASSERT_EQ(display->settings.letterbox[0], 10);
+    const std::vector<uint32_t> before = WindowPixels(display);
+    qvLayer* layer = AddSixColourLayer(L, 10, 10);
+    ASSERT_NE(layer, nullptr);
+    ASSERT_NE(layer->displayItem, layer->pictureItem);
+    EXPECT_EQ(layer->displayItem->drawX, 20);
+    EXPECT_EQ(layer->pictureItem->drawX, 10) << "the picture item stays logical";
+    EXPECT_EQ(WindowPixels(display), WithSixColours(before, 100, 30, 20, 2));
+
+    // A scale size of 160 x 120: 4x without strips, the display item made again.
+    ASSERT_EQ(Call("SetDisplayAttributes",
+                   {Table({{Str("scalewidth"), Num(160)}, {Str("scaleheight"), Num(120)}})})
+                  .code,
+              0);
+    ASSERT_EQ(display->settings.scaleX, 4.0);
+    EXPECT_EQ(layer->displayItem->drawX, 40);
+    EXPECT_EQ(layer->displayItem->drawWidth, 12);
+    const std::vector<uint32_t> resized = WindowPixels(display);
+    for (int32_t dy = 0; dy < 8; ++dy) {
+        for (int32_t dx = 0; dx < 12; ++dx) {
+            ASSERT_EQ(resized[size_t(40 + dy) * 160 + 40 + dx],
+                      Stored(kBrushColours[dy / 4][dx / 4]))
+                << dx << "," << dy;
+        }
+    }
+}
+
+TEST_F(DisplayScaling, AtFactorOneALayerOnTopIsLeftToTheDirectBlit) {
+    qvDisplay* display = StartPatterned(
+        40, 30,
+        {{Str("scalemode"), Num(2)}, {Str("scalewidth"), Num(40)}, {Str("scaleheight"), Num(30)}});
+    ASSERT_EQ(display->settings.scaleX, 1.0);
+    const std::vector<uint32_t> before = WindowPixels(display);
+    WindowDamage(display);
+    ASSERT_NE(AddSixColourLayer(L, 10, 10), nullptr);
+    EXPECT_EQ(WindowDamage(display), 0u) << "no refresh";
+    EXPECT_EQ(WindowPixels(display), before);
+    OwnedBitMap brush(SixColours());
+    SafeBlt(L, brush.get(), 0, 0, nullptr, 10, 10, 3, 2, 3, 2, 40, 30,
+            QV_BLIT_BACKBUFFER | QV_BLIT_RECOMPOSE, nullptr, nullptr, nullptr);
+    EXPECT_EQ(WindowPixels(display), WithSixColours(before, 40, 10, 10, 1));
+}
+
+// Autoscale with layers on: the layer is composed at the logical size and the window shows
+// the composition doubled after the strip, after the direct blit as after a refresh.
+TEST_F(DisplayScaling, ALayerOnAnAutoscaledDisplayLandsScaledAfterTheStrip) {
+    qvDisplay* display = StartPatterned(40, 30,
+                                        {{Str("scalemode"), Num(1)},
+                                         {Str("scalewidth"), Num(100)},
+                                         {Str("scaleheight"), Num(60)},
+                                         {Str("keepproportions"), Num(1)},
+                                         {Str("layers"), Bool(true)}});
+    const std::vector<uint32_t> before = WindowPixels(display);
+    const std::vector<uint32_t> golden = WithSixColours(before, 100, 30, 20, 2);
+    qvLayer* layer = AddSixColourLayer(L, 10, 10);
+    ASSERT_NE(layer, nullptr);
+    EXPECT_EQ(layer->displayItem, layer->pictureItem) << "autoscale keeps one item";
+    OwnedBitMap brush(SixColours());
+    SafeBlt(L, brush.get(), 0, 0, nullptr, 10, 10, 3, 2, 3, 2, 40, 30,
+            QV_BLIT_BACKBUFFER | QV_BLIT_RECOMPOSE, nullptr, nullptr, nullptr);
+    EXPECT_EQ(WindowPixels(display), golden);
+    scene::Host().RefreshRect(L, 0, 0, 40, 30);
+    EXPECT_EQ(WindowPixels(display), golden) << "the composition agrees";
+}
+
 // Layer scaling shows a shown set at the scale size, made again from the base set: a gradient
 // is drawn again there rather than stretched.
 TEST_F(DisplayScaling, LayerScalingShowsThePictureMadeAtTheScaleSize) {
@@ -349,12 +464,15 @@ TEST_F(DisplayScaling, DisplayBGPicWithGrabHandsBothPicturesToTheTransition) {
 // shown at), nothing leaks (LeakSanitizer), and the same resize then succeeds.
 class ScaledResizeFailures : public DisplayScaling {
 protected:
-    void Sweep(int mode, const char* command, const std::vector<Arg>& args) {
+    // With a layer, the layer keeps a display item with an image through every failure.
+    void Sweep(int mode, const char* command, const std::vector<Arg>& args,
+               bool withLayer = false) {
         qvDisplay* display = StartPatterned(30, 20,
                                             {{Str("scalemode"), Num(mode)},
                                              {Str("scalewidth"), Num(60)},
                                              {Str("scaleheight"), Num(40)},
                                              {Str("keepproportions"), Num(1)}});
+        const qvLayer* layer = withLayer ? AddSixColourLayer(L, 5, 5) : nullptr;
         SetExitOnError(false);
         int failures = 0;
         for (uint64_t n = 1; n < 10000; ++n) {
@@ -370,6 +488,10 @@ protected:
             ASSERT_EQ(display->displayBitmap->width, picture->shownWidth) << n;
             ASSERT_EQ(display->compositionBitmap->height, picture->shownHeight) << n;
             ASSERT_EQ(display->state, DISPSTATE_OPEN) << n;
+            if (layer != nullptr) {
+                ASSERT_NE(layer->displayItem, nullptr) << n;
+                ASSERT_NE(layer->displayItem->transformed.bitmap, nullptr) << n;
+            }
         }
         EXPECT_GE(failures, 1);
         EXPECT_EQ(display->displayBitmap->width, display->settings.picture->shownWidth);
@@ -388,6 +510,13 @@ TEST_F(ScaledResizeFailures, AutoscaleToANewScaleSize) {
 TEST_F(ScaledResizeFailures, LayerScalingToANewScaleSize) {
     Sweep(2, "SetDisplayAttributes", kNewScaleSize);
     EXPECT_EQ(Find(1)->shownWidth, 67) << "45 high at the picture's proportions";
+}
+
+TEST_F(ScaledResizeFailures, LayerScalingWithALayerToANewScaleSize) {
+    Sweep(2, "SetDisplayAttributes", kNewScaleSize, true);
+    const qvLayer* layer = GetLayerByIndex(Find(1), 1);
+    ASSERT_NE(layer, nullptr);
+    EXPECT_EQ(layer->displayItem->drawX, 11) << "made again at the new scale (5 x 67 / 30)";
 }
 
 TEST_F(ScaledResizeFailures, AutoscaleOfANewLogicalSize) {

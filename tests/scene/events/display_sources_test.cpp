@@ -21,10 +21,12 @@
 #include "scene/display.h"
 #include "scene/display_hosts.h"
 #include "scene/display_library.h"
+#include "scene/events/buttons.h"
 #include "scene/events/dispatcher.h"
 #include "scene/events/event_library.h"
 #include "scene/events/event_neighbours.h"
 #include "scene/events/event_slots.h"
+#include "scene/layers/layer.h"
 #include "scene/scene_neighbours.h"
 #include "tests/scene/support/event_fixture.h"
 
@@ -276,6 +278,51 @@ TEST_F(DisplaySources, AButtonIsClickedOnTheDisplaysPictureAndGoesWithIt) {
     CloseDisplayLibrary(L);
     FreeAllBGPics(L);
     EXPECT_EQ(LiveRefs(), refs);
+}
+
+// Buttons on scaled displays: the left strip of a letterboxed display lies before column 0;
+// a layer-scaled display hits a layer button where its layer shows at the scale.
+TEST_F(DisplaySources, ButtonsOnScaledDisplaysAreHitWhereTheWindowShowsThem) {
+    const auto open = [this](uint32_t id, int32_t mode) {
+        ASSERT_EQ(Call("CreateBGPic", {Num(id), Num(40), Num(30)}).code, 0);
+        OpenWithHandlers(id, {},
+                         {{Str("bgpic"), Num(id)},
+                          {Str("scalemode"), Num(mode)},
+                          {Str("scalewidth"), Num(100)},
+                          {Str("scaleheight"), Num(60)},
+                          {Str("keepproportions"), Num(1)}});
+        ASSERT_EQ(Call("SelectDisplay", {Num(id)}).code, 0);
+    };
+    const auto clicked = [this](uint32_t id, int32_t x, int32_t y) {
+        trace.clear();
+        Send(Input(HostEventKind::kButton, true, x, y), id);
+        for (int i = 0; i < 3 && trace.empty(); ++i) Check();
+        return !trace.empty();
+    };
+    open(2, 1);
+    ASSERT_EQ(Call("MakeButton", {Num(1), Num(0), Num(0), Num(0), Num(5), Num(5),
+                                  Table({{Str("onmousedown"), Handler()}})})
+                  .code,
+              0);
+    EXPECT_FALSE(clicked(2, 9, 4)) << "half a pixel left of column 0";
+    EXPECT_TRUE(clicked(2, 10, 4));
+
+    open(3, 2);
+    qvDisplayBitMap* bitmap = AllocDisplayBitMap(4, 3);
+    ASSERT_NE(bitmap, nullptr);
+    ASSERT_EQ(AddBrushLayer(L, gfx::kTypeBrush, nullptr, 0, 0, 6, 5, 4, 3, nullptr, nullptr, bitmap,
+                            nullptr, nullptr, -1, QV_ADDLAYER_DISPLAYITEM),
+              0);
+    ASSERT_EQ(Call("MakeButton", {Num(2), Num(QV_LAYERBUTTON), Num(1), Num(0), Num(0),
+                                  Table({{Str("onmousedown"), Handler()}})})
+                  .code,
+              0);
+    // Picture (6, 5) to (9, 7) shows at window (22, 10) to (29, 15) after the 10-pixel strip.
+    EXPECT_FALSE(clicked(3, 21, 12));
+    EXPECT_TRUE(clicked(3, 22, 10));
+    EXPECT_TRUE(clicked(3, 29, 15));
+    EXPECT_FALSE(clicked(3, 30, 12));
+    EXPECT_FALSE(clicked(3, 25, 16));
 }
 
 }  // namespace

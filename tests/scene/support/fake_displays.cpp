@@ -30,6 +30,7 @@ FakeDisplay* FakeDisplays::Add(uint32_t id) {
     display->picture.header.id = id;
     display->picture.width = display->picture.shownWidth = 320;
     display->picture.height = display->picture.shownHeight = 200;
+    NewList(&display->picture.layers);
     display->drawsIntoPicture = true;
     display->window = AllocPlatformDisplay(display->record());
     const qvWindowSpec spec{10, 20, 320, 200, 0, "fake"};
