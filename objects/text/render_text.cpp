@@ -263,13 +263,6 @@ void MoveEffectsToStyle(qvTextStyle* text, qvDrawStyle* style) {
     text->colour &= 0xFFFFFF;
 }
 
-// The product a x b of two matrices in the (m0 x + m2 y, m1 x + m3 y) convention.
-void Multiply(const double a[4], const double b[4], double out[4]) {
-    const double r[4] = {a[0] * b[0] + a[2] * b[1], a[1] * b[0] + a[3] * b[1],
-                         a[0] * b[2] + a[2] * b[3], a[1] * b[2] + a[3] * b[3]};
-    std::memcpy(out, r, sizeof(r));
-}
-
 // The pictures of one rendering, freed unless handed on.
 struct Pictures {
     qvGlyphResult glyphs{};
@@ -282,7 +275,8 @@ struct Pictures {
 class GeneralPath {
 public:
     GeneralPath(qvVmState* L, qvLayer* layer, qvTextRender* record, uint32_t kind, bool tagsOff,
-                const qvDrawTransform& transform, qvDrawStyle* style, int flags, const Output& out)
+                const qvDrawTransform& transform, qvDrawStyle* style, int flags, const Output& out,
+                qvLayerArea* previous)
         : L_(L),
           layer_(layer),
           record_(record),
@@ -291,7 +285,8 @@ public:
           transform_(transform),
           style_(style),
           flags_(flags),
-          out_(out) {}
+          out_(out),
+          previous_(previous) {}
 
     int Run(qvRenderedText* result);
 
@@ -315,6 +310,7 @@ private:
     qvDrawStyle* style_;
     int flags_;
     Output out_;
+    qvLayerArea* previous_;
     FontScaling scaling_;
     Pictures pictures_;
 };
@@ -323,7 +319,7 @@ int GeneralPath::Run(qvRenderedText* result) {
     if (AsLayer() && !Has(QV_RENDERTEXT_LAYERTRANSFORM))
         MoveEffectsToStyle(&record_->style, style_);
     if (Has(QV_RENDERTEXT_LAYERTRANSFORM) && layer_ != nullptr) {
-        Multiply(layer_->transform.matrix, transform_.matrix, transform_.matrix);
+        MultiplyTextMatrix(layer_->transform.matrix, transform_.matrix, transform_.matrix);
         transform_.anchorx = layer_->transform.anchorx;
         transform_.anchory = layer_->transform.anchory;
     }
@@ -374,9 +370,9 @@ int GeneralPath::Place(const qvTextParams& params, const qv::text::TextLayout& l
             y = params.cursorY;
             record_->x = x, record_->y = y;
         }
+        // The record keeps the cursor it started at, so that a redraw lays the text out alike.
         const int32_t cursorX = Saturate32(int64_t(layout.endX()) + params.leftMargin);
         const int32_t cursorY = Saturate32(int64_t(params.cursorY) + layout.endY());
-        record_->cursorX = cursorX, record_->cursorY = cursorY;
         if (!Has(QV_RENDERTEXT_ONLY) && !Has(QV_RENDERTEXT_LAYERTRANSFORM)) {
             qvTextCursor* cursor = qv::text::TextDisplay().CurrentTextCursor();
             if (cursor != nullptr) cursor->x = cursorX, cursor->y = cursorY;
@@ -422,9 +418,9 @@ int GeneralPath::Deliver(qvTextPicture* picture, qvRenderedText* result) {
         g = {};
         return 0;
     }
-    qvLayerArea previous{0, 0, -1, 0, 0};
-    UpdateLayerGeometry(L_, layer_, &previous, picture->x, picture->y, picture->width,
-                        picture->height, g.bitmap, g.mask, g.alpha, 0);
+    qvLayerArea none{0, 0, -1, 0, 0};
+    UpdateLayerGeometry(L_, layer_, previous_ != nullptr ? previous_ : &none, picture->x,
+                        picture->y, picture->width, picture->height, g.bitmap, g.mask, g.alpha, 0);
     g = {};
     return 0;
 }
@@ -450,6 +446,7 @@ int GeneralPath::AddTextLayer(qvTextPicture* picture) {
     qvTextRender* item = NewTextRenderRecord(record_);
     if (item == nullptr) return ERR_MEM;
     item->width = g.width, item->height = g.height;
+    item->tagsOff = tagsOff_;
     const bool plain = IsIdentity(transform_.matrix);
     if (int error =
             AddLayer(L_, kind_, nullptr, picture->x, picture->y, g.width, g.height, &transform_,
@@ -470,6 +467,12 @@ int GeneralPath::AddTextLayer(qvTextPicture* picture) {
 
 }  // namespace
 
+void MultiplyTextMatrix(const double a[4], const double b[4], double out[4]) {
+    const double r[4] = {a[0] * b[0] + a[2] * b[1], a[1] * b[0] + a[3] * b[1],
+                         a[0] * b[2] + a[2] * b[3], a[1] * b[2] + a[3] * b[3]};
+    std::memcpy(out, r, sizeof(r));
+}
+
 void FreeRenderedText(qvRenderedText* text) {
     FreeDisplayBitMap(text->bitmap);
     FreePlaneBitMap(text->mask);
@@ -479,7 +482,7 @@ void FreeRenderedText(qvRenderedText* text) {
 
 int RenderText(qvVmState* L, qvLayer* layer, qvTextRender* record, uint32_t kind, bool tagsOff,
                const qvDrawTransform* transform, qvDrawStyle* style, int flags,
-               qvRenderedText* result) {
+               qvRenderedText* result, qvLayerArea* previous) {
     qvFont* font = FontOf(*record);
     if (font == nullptr) return ERR_MEM;
     if ((record->style.styleFlags & QV_STYLE_ANTIALIAS) != 0 && font->antiAlias == 0)
@@ -491,6 +494,6 @@ int RenderText(qvVmState* L, qvLayer* layer, qvTextRender* record, uint32_t kind
         return DrawDirect(*record, kind, out, font, shape);
     qvDrawStyle fallback = qv::DefaultDrawStyle();
     return GeneralPath(L, layer, record, kind, tagsOff, t, style != nullptr ? style : &fallback,
-                       flags, out)
+                       flags, out, previous)
         .Run(result);
 }
