@@ -456,11 +456,17 @@ int GeneralPath::AddTextLayer(qvTextPicture* picture) {
     }
     const qvGlyphResult shown = g;
     g = {};  // the layer's now
+    if (!plain || shown.bitmap == nullptr) return 0;
+    // Into a selected picture the text waits for the end of the selection (the shown picture)
+    // or for the picture to be shown.
+    if (out_.view.outputType == qv::gfx::kTargetBGPic) {
+        RefreshRect(L_, picture->x, picture->y, shown.width, shown.height);
+        return 0;
+    }
     // A layer-scaled display shows only what the compositor paints; elsewhere an untransformed
     // text is put on the output at once, recomposed from the layers.
     const qv::scene::DisplayScale scale = qv::scene::LayerDisplays().Scale(out_.display);
-    if (!plain || shown.bitmap == nullptr || (scale.layerScaling && (scale.x != 1 || scale.y != 1)))
-        return 0;
+    if (scale.layerScaling && (scale.x != 1 || scale.y != 1)) return 0;
     return Blit(
         {shown.bitmap, shown.mask, shown.alpha, picture->x, picture->y, shown.width, shown.height});
 }

@@ -103,5 +103,42 @@ TEST_F(TextLayers, ThinBordersAreTheGlyphsEdge) {
     }
 }
 
+// Text drawn into a picture selected with SelectBGPic becomes its layers: into the shown
+// picture the window waits for EndSelect, which shows the text; into another picture the
+// window is left alone and the picture shows the text once displayed.
+TEST_F(TextLayers, TextIntoASelectedPictureWaitsForTheEnd) {
+    Start();
+    UseTopaz();
+    Current()->layersEnabled = 1;
+    TakeWindowDamage();
+    const std::vector<uint32_t> before = Window();
+    ASSERT_EQ(Call("SelectBGPic").code, 0);
+    ASSERT_EQ(Call("TextOut", {Num(20), Num(40), Str("later")}).code, 0);
+    ASSERT_EQ(Call("Print", {Str("too")}).code, 0);
+    EXPECT_EQ(LayerCount(), 2);
+    EXPECT_TRUE(TakeWindowDamage().empty());
+    EXPECT_EQ(Window(), before);
+    ASSERT_EQ(Call("EndSelect").code, 0);
+    EXPECT_FALSE(TakeWindowDamage().empty());
+    const std::vector<uint32_t> shown = Window();
+    EXPECT_NE(shown, before);
+
+    ASSERT_EQ(Call("CreateBGPic", {Num(2), Num(320), Num(200), Num(0)}).code, 0);
+    ASSERT_EQ(Call("SelectBGPic", {Num(2)}).code, 0);
+    ASSERT_EQ(Call("TextOut", {Num(100), Num(100), Str("elsewhere")}).code, 0);
+    ASSERT_EQ(Call("EndSelect").code, 0);
+    EXPECT_EQ(Window(), shown);
+    qvBGPic* other = nullptr;
+    ASSERT_EQ(GetBGPic(L, {2, nullptr}, &other, 0), 0);
+    ASSERT_EQ(CountLayers(other), 1);
+    ASSERT_EQ(Call("DisplayBGPic", {Num(2)}).code, 0);
+    const std::vector<uint32_t> elsewhere = Window();
+    bool inked = false;
+    for (int32_t y = 100; y < 108; ++y) {
+        for (int32_t x = 100; x < 172; ++x) inked = inked || elsewhere[size_t(y) * 320 + x] != 0;
+    }
+    EXPECT_TRUE(inked);
+}
+
 }  // namespace
 }  // namespace qv::testing
