@@ -13,6 +13,7 @@
 #include "gfx/library/object_types.h"
 #include "gfx/safe_blt.h"
 #include "objects/fonts/font.h"
+#include "objects/scene_seam.h"
 #include "objects/text/glyph_render.h"
 #include "objects/text/layout.h"
 #include "objects/text/text_display.h"
@@ -425,17 +426,9 @@ int GeneralPath::Deliver(qvTextPicture* picture, qvRenderedText* result) {
     return 0;
 }
 
-// Into the current output through its clip region; the window follows.
 int GeneralPath::Blit(const qvTextPicture& picture) {
-    if (out_.display == nullptr || picture.bitmap == nullptr) return 0;
-    const qv::gfx::OutputPicture output = qv::gfx::Graphics().Host().CurrentOutputPicture();
-    if (out_.view.doubleBuffered)
-        AddDirtyRect(L_, picture.x, picture.y, picture.width, picture.height);
-    SafeBlt(L_, picture.bitmap, 0, 0, nullptr, picture.x, picture.y, picture.width, picture.height,
-            picture.width, picture.height, output.width, output.height,
-            QV_BLIT_BACKBUFFER | QV_BLIT_RECOMPOSE, picture.mask,
-            picture.mask != nullptr ? nullptr : picture.alpha, output.clipRegion);
-    return 0;
+    return BlitTextIntoOutput(L_, picture.bitmap, picture.mask, picture.alpha, picture.x, picture.y,
+                              picture.width, picture.height);
 }
 
 int GeneralPath::AddTextLayer(qvTextPicture* picture) {
@@ -472,6 +465,25 @@ int GeneralPath::AddTextLayer(qvTextPicture* picture) {
 }
 
 }  // namespace
+
+int BlitTextIntoOutput(qvVmState* L, qvDisplayBitMap* bitmap, const qvPlaneBitMap* mask,
+                       const qvPlaneBitMap* alpha, int32_t x, int32_t y, int32_t width,
+                       int32_t height) {
+    qv::gfx::GraphicsState& graphics = qv::gfx::Graphics();
+    qvDisplay* display = graphics.Host().CurrentDisplay();
+    if (display == nullptr || bitmap == nullptr) return 0;
+    // A redirected output lends its own bitmap, made current first (a shown brush is copied
+    // for its layers, a missing mask or alpha channel made).
+    qvDisplayBitMap* target = nullptr;
+    if (int error = qv::objects::Scene().FetchOutputBitmaps(L, &target)) return error;
+    const qv::gfx::OutputPicture output = graphics.Host().CurrentOutputPicture();
+    if (graphics.View(display).doubleBuffered) AddDirtyRect(L, x, y, width, height);
+    const uint32_t flags =
+        target != nullptr ? 0u : uint32_t(QV_BLIT_BACKBUFFER | QV_BLIT_RECOMPOSE);
+    SafeBlt(L, bitmap, 0, 0, target, x, y, width, height, width, height, output.width,
+            output.height, flags, mask, mask != nullptr ? nullptr : alpha, output.clipRegion);
+    return 0;
+}
 
 void MultiplyTextMatrix(const double a[4], const double b[4], double out[4]) {
     const double r[4] = {a[0] * b[0] + a[2] * b[1], a[1] * b[0] + a[3] * b[1],

@@ -31,6 +31,14 @@ struct qvRenderedText {
 };
 void FreeRenderedText(qvRenderedText* text);
 
+// Blits a text's planes (mask before alpha) at (x, y) into the current output through its
+// clip region: a redirected output's bitmap (fetched first), else the display, recomposed
+// from its layers, with the window following; a rectangle for the flip while double
+// buffering. 0 or the output fetch's error.
+int BlitTextIntoOutput(qvVmState* L, qvDisplayBitMap* bitmap, const qvPlaneBitMap* mask,
+                       const qvPlaneBitMap* alpha, int32_t x, int32_t y, int32_t width,
+                       int32_t height);
+
 // The product a x b of two matrices in the (m0 x + m2 y, m1 x + m3 y) convention; out may be
 // either of them.
 void MultiplyTextMatrix(const double a[4], const double b[4], double out[4]);

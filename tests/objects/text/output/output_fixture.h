@@ -28,8 +28,7 @@ inline constexpr LibraryOpener OpenTextOutputLibraries =
 inline uint8_t AlphaAt(const qvPlaneBitMap* plane, int32_t x, int32_t y) {
     return plane->plane[ptrdiff_t(y) * plane->bytesPerRow + x];
 }
-inline std::vector<uint8_t> AlphaBytes(const qvPlaneBitMap* plane, int32_t width,
-                                       int32_t height) {
+inline std::vector<uint8_t> AlphaBytes(const qvPlaneBitMap* plane, int32_t width, int32_t height) {
     std::vector<uint8_t> bytes;
     for (int32_t y = 0; y < height; ++y) {
         for (int32_t x = 0; x < width; ++x) bytes.push_back(AlphaAt(plane, x, y));
