@@ -13,6 +13,7 @@
 #include "gfx/library/object_types.h"
 #include "gfx/safe_blt.h"
 #include "objects/fonts/font.h"
+#include "objects/scene_seam.h"
 #include "objects/text/glyph_render.h"
 #include "objects/text/layout.h"
 #include "objects/text/text_display.h"
@@ -263,13 +264,6 @@ void MoveEffectsToStyle(qvTextStyle* text, qvDrawStyle* style) {
     text->colour &= 0xFFFFFF;
 }
 
-// The product a x b of two matrices in the (m0 x + m2 y, m1 x + m3 y) convention.
-void Multiply(const double a[4], const double b[4], double out[4]) {
-    const double r[4] = {a[0] * b[0] + a[2] * b[1], a[1] * b[0] + a[3] * b[1],
-                         a[0] * b[2] + a[2] * b[3], a[1] * b[2] + a[3] * b[3]};
-    std::memcpy(out, r, sizeof(r));
-}
-
 // The pictures of one rendering, freed unless handed on.
 struct Pictures {
     qvGlyphResult glyphs{};
@@ -282,7 +276,8 @@ struct Pictures {
 class GeneralPath {
 public:
     GeneralPath(qvVmState* L, qvLayer* layer, qvTextRender* record, uint32_t kind, bool tagsOff,
-                const qvDrawTransform& transform, qvDrawStyle* style, int flags, const Output& out)
+                const qvDrawTransform& transform, qvDrawStyle* style, int flags, const Output& out,
+                qvLayerArea* previous)
         : L_(L),
           layer_(layer),
           record_(record),
@@ -291,7 +286,8 @@ public:
           transform_(transform),
           style_(style),
           flags_(flags),
-          out_(out) {}
+          out_(out),
+          previous_(previous) {}
 
     int Run(qvRenderedText* result);
 
@@ -315,6 +311,7 @@ private:
     qvDrawStyle* style_;
     int flags_;
     Output out_;
+    qvLayerArea* previous_;
     FontScaling scaling_;
     Pictures pictures_;
 };
@@ -323,7 +320,7 @@ int GeneralPath::Run(qvRenderedText* result) {
     if (AsLayer() && !Has(QV_RENDERTEXT_LAYERTRANSFORM))
         MoveEffectsToStyle(&record_->style, style_);
     if (Has(QV_RENDERTEXT_LAYERTRANSFORM) && layer_ != nullptr) {
-        Multiply(layer_->transform.matrix, transform_.matrix, transform_.matrix);
+        MultiplyTextMatrix(layer_->transform.matrix, transform_.matrix, transform_.matrix);
         transform_.anchorx = layer_->transform.anchorx;
         transform_.anchory = layer_->transform.anchory;
     }
@@ -374,9 +371,9 @@ int GeneralPath::Place(const qvTextParams& params, const qv::text::TextLayout& l
             y = params.cursorY;
             record_->x = x, record_->y = y;
         }
+        // The record keeps the cursor it started at, so that a redraw lays the text out alike.
         const int32_t cursorX = Saturate32(int64_t(layout.endX()) + params.leftMargin);
         const int32_t cursorY = Saturate32(int64_t(params.cursorY) + layout.endY());
-        record_->cursorX = cursorX, record_->cursorY = cursorY;
         if (!Has(QV_RENDERTEXT_ONLY) && !Has(QV_RENDERTEXT_LAYERTRANSFORM)) {
             qvTextCursor* cursor = qv::text::TextDisplay().CurrentTextCursor();
             if (cursor != nullptr) cursor->x = cursorX, cursor->y = cursorY;
@@ -422,24 +419,16 @@ int GeneralPath::Deliver(qvTextPicture* picture, qvRenderedText* result) {
         g = {};
         return 0;
     }
-    qvLayerArea previous{0, 0, -1, 0, 0};
-    UpdateLayerGeometry(L_, layer_, &previous, picture->x, picture->y, picture->width,
-                        picture->height, g.bitmap, g.mask, g.alpha, 0);
+    qvLayerArea none{0, 0, -1, 0, 0};
+    UpdateLayerGeometry(L_, layer_, previous_ != nullptr ? previous_ : &none, picture->x,
+                        picture->y, picture->width, picture->height, g.bitmap, g.mask, g.alpha, 0);
     g = {};
     return 0;
 }
 
-// Into the current output through its clip region; the window follows.
 int GeneralPath::Blit(const qvTextPicture& picture) {
-    if (out_.display == nullptr || picture.bitmap == nullptr) return 0;
-    const qv::gfx::OutputPicture output = qv::gfx::Graphics().Host().CurrentOutputPicture();
-    if (out_.view.doubleBuffered)
-        AddDirtyRect(L_, picture.x, picture.y, picture.width, picture.height);
-    SafeBlt(L_, picture.bitmap, 0, 0, nullptr, picture.x, picture.y, picture.width, picture.height,
-            picture.width, picture.height, output.width, output.height,
-            QV_BLIT_BACKBUFFER | QV_BLIT_RECOMPOSE, picture.mask,
-            picture.mask != nullptr ? nullptr : picture.alpha, output.clipRegion);
-    return 0;
+    return BlitTextIntoOutput(L_, picture.bitmap, picture.mask, picture.alpha, picture.x, picture.y,
+                              picture.width, picture.height);
 }
 
 int GeneralPath::AddTextLayer(qvTextPicture* picture) {
@@ -450,6 +439,7 @@ int GeneralPath::AddTextLayer(qvTextPicture* picture) {
     qvTextRender* item = NewTextRenderRecord(record_);
     if (item == nullptr) return ERR_MEM;
     item->width = g.width, item->height = g.height;
+    item->tagsOff = tagsOff_;
     const bool plain = IsIdentity(transform_.matrix);
     if (int error =
             AddLayer(L_, kind_, nullptr, picture->x, picture->y, g.width, g.height, &transform_,
@@ -459,16 +449,47 @@ int GeneralPath::AddTextLayer(qvTextPicture* picture) {
     }
     const qvGlyphResult shown = g;
     g = {};  // the layer's now
+    if (!plain || shown.bitmap == nullptr) return 0;
+    // Into a selected picture the text waits for the end of the selection (the shown picture)
+    // or for the picture to be shown.
+    if (out_.view.outputType == qv::gfx::kTargetBGPic) {
+        RefreshRect(L_, picture->x, picture->y, shown.width, shown.height);
+        return 0;
+    }
     // A layer-scaled display shows only what the compositor paints; elsewhere an untransformed
     // text is put on the output at once, recomposed from the layers.
     const qv::scene::DisplayScale scale = qv::scene::LayerDisplays().Scale(out_.display);
-    if (!plain || shown.bitmap == nullptr || (scale.layerScaling && (scale.x != 1 || scale.y != 1)))
-        return 0;
+    if (scale.layerScaling && (scale.x != 1 || scale.y != 1)) return 0;
     return Blit(
         {shown.bitmap, shown.mask, shown.alpha, picture->x, picture->y, shown.width, shown.height});
 }
 
 }  // namespace
+
+int BlitTextIntoOutput(qvVmState* L, qvDisplayBitMap* bitmap, const qvPlaneBitMap* mask,
+                       const qvPlaneBitMap* alpha, int32_t x, int32_t y, int32_t width,
+                       int32_t height) {
+    qv::gfx::GraphicsState& graphics = qv::gfx::Graphics();
+    qvDisplay* display = graphics.Host().CurrentDisplay();
+    if (display == nullptr || bitmap == nullptr) return 0;
+    // A redirected output lends its own bitmap, made current first (a shown brush is copied
+    // for its layers, a missing mask or alpha channel made).
+    qvDisplayBitMap* target = nullptr;
+    if (int error = qv::objects::Scene().FetchOutputBitmaps(L, &target)) return error;
+    const qv::gfx::OutputPicture output = graphics.Host().CurrentOutputPicture();
+    if (graphics.View(display).doubleBuffered) AddDirtyRect(L, x, y, width, height);
+    const uint32_t flags =
+        target != nullptr ? 0u : uint32_t(QV_BLIT_BACKBUFFER | QV_BLIT_RECOMPOSE);
+    SafeBlt(L, bitmap, 0, 0, target, x, y, width, height, width, height, output.width,
+            output.height, flags, mask, mask != nullptr ? nullptr : alpha, output.clipRegion);
+    return 0;
+}
+
+void MultiplyTextMatrix(const double a[4], const double b[4], double out[4]) {
+    const double r[4] = {a[0] * b[0] + a[2] * b[1], a[1] * b[0] + a[3] * b[1],
+                         a[0] * b[2] + a[2] * b[3], a[1] * b[2] + a[3] * b[3]};
+    std::memcpy(out, r, sizeof(r));
+}
 
 void FreeRenderedText(qvRenderedText* text) {
     FreeDisplayBitMap(text->bitmap);
@@ -479,7 +500,7 @@ void FreeRenderedText(qvRenderedText* text) {
 
 int RenderText(qvVmState* L, qvLayer* layer, qvTextRender* record, uint32_t kind, bool tagsOff,
                const qvDrawTransform* transform, qvDrawStyle* style, int flags,
-               qvRenderedText* result) {
+               qvRenderedText* result, qvLayerArea* previous) {
     qvFont* font = FontOf(*record);
     if (font == nullptr) return ERR_MEM;
     if ((record->style.styleFlags & QV_STYLE_ANTIALIAS) != 0 && font->antiAlias == 0)
@@ -491,6 +512,6 @@ int RenderText(qvVmState* L, qvLayer* layer, qvTextRender* record, uint32_t kind
         return DrawDirect(*record, kind, out, font, shape);
     qvDrawStyle fallback = qv::DefaultDrawStyle();
     return GeneralPath(L, layer, record, kind, tagsOff, t, style != nullptr ? style : &fallback,
-                       flags, out)
+                       flags, out, previous)
         .Run(result);
 }

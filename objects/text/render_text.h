@@ -8,6 +8,7 @@
 
 #include "engine/vm.h"
 #include "objects/draw_tags.h"
+#include "scene/layers/dirty_rects.h"
 #include "scene/layers/layer.h"
 
 // Flags of RenderText.
@@ -30,6 +31,18 @@ struct qvRenderedText {
 };
 void FreeRenderedText(qvRenderedText* text);
 
+// Blits a text's planes (mask before alpha) at (x, y) into the current output through its
+// clip region: a redirected output's bitmap (fetched first), else the display, recomposed
+// from its layers, with the window following; a rectangle for the flip while double
+// buffering. 0 or the output fetch's error.
+int BlitTextIntoOutput(qvVmState* L, qvDisplayBitMap* bitmap, const qvPlaneBitMap* mask,
+                       const qvPlaneBitMap* alpha, int32_t x, int32_t y, int32_t width,
+                       int32_t height);
+
+// The product a x b of two matrices in the (m0 x + m2 y, m1 x + m3 y) convention; out may be
+// either of them.
+void MultiplyTextMatrix(const double a[4], const double b[4], double out[4]);
+
 // A layout record for one rendering whose text (and a replayed break table) stay the caller's:
 // a command's argument or the script's "wordwraptable". A layer copies what it keeps.
 class qvBorrowedTextRender final : public qvTextRender {
@@ -44,10 +57,11 @@ public:
 // text objects. transform may be none (identity); style receives, with layers on, the edge,
 // shadow and transparency of the whole text (none: the default drawing tags). layer is the
 // layer a redraw (QV_RENDERTEXT_ONLY) or QV_RENDERTEXT_LAYERTRANSFORM is for. result receives
-// the pictures of a text object or of a redraw with QV_RENDERTEXT_KEEPGEOMETRY.
+// the pictures of a text object or of a redraw with QV_RENDERTEXT_KEEPGEOMETRY. previous is
+// the area a redraw repaints with the layer's new one (none: only the new one).
 //
 // Returns 0, ERR_ANTIALIAS (nothing drawn), ERR_MEM, or the layout's, the blit's or the
 // layer code's error; nothing that was made stays behind after an error.
 int RenderText(qvVmState* L, qvLayer* layer, qvTextRender* record, uint32_t kind, bool tagsOff,
                const qvDrawTransform* transform, qvDrawStyle* style, int flags,
-               qvRenderedText* result);
+               qvRenderedText* result, qvLayerArea* previous = nullptr);

@@ -9,6 +9,7 @@
 #include "objects/text/font_cache.h"
 #include "objects/text/layout.h"
 #include "objects/text/text_commands.h"
+#include "objects/text/text_layers.h"
 #include "objects/text/text_objects.h"
 #include "platform/linux/blocks.h"
 #include "runtime/exports.h"
@@ -139,6 +140,7 @@ int RegisterTextLibrary(qvVmState* L) {
     if (int error = RegisterObjectList(&textObjects)) return error;
     if (int error = RegisterObjectList(FontObjectList())) return error;
     qv::ServiceHooks().findTrueTypeFont = FindTrueTypeFontForPlugins;
+    InstallTextLayerRenderers();
     return OpenDefaultFont(&defaults.font);
 }
 

@@ -179,14 +179,7 @@ int BlitTextObject(qvVmState* L, const qvTextObject* object, const qvDrawStyle& 
         ownedMask.reset(mask), ownedAlpha.reset(alpha);
         if (code != 0) return code;
     }
-    const qv::gfx::OutputPicture output = graphics.Host().CurrentOutputPicture();
-    if (graphics.View(display).doubleBuffered) {
-        AddDirtyRect(L, x, y, object->width, object->height);
-    }
-    SafeBlt(L, bitmap, 0, 0, nullptr, x, y, object->width, object->height, object->width,
-            object->height, output.width, output.height, QV_BLIT_BACKBUFFER | QV_BLIT_RECOMPOSE,
-            mask, mask != nullptr ? nullptr : alpha, output.clipRegion);
-    return 0;
+    return BlitTextIntoOutput(L, bitmap, mask, alpha, x, y, object->width, object->height);
 }
 
 // The arguments after the text: an option table, or align, wrap width and encoding.

@@ -129,6 +129,8 @@ struct qvTextParams {
 // TEXTOUT and PRINT layers: the item with the parameters its text was rendered with. It owns
 // its text and tables (blocks), which go with it.
 struct qvTextRender : qvLayerItem, qvTextParams {
+    bool tagsOff = false;  // laid out with the tags off, as a redraw must lay it out again
+
     qvTextRender() = default;
     ~qvTextRender() override;
     qvLayerItem* Copy() const override;

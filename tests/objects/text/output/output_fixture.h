@@ -25,6 +25,17 @@ inline constexpr LibraryOpener OpenTextOutputLibraries =
     OpenLibraries<RegisterGraphicsLibrary, RegisterStringLibrary, RegisterTextLibrary,
                   RegisterDisplayLibrary, RegisterBGPicLibrary>;
 
+inline uint8_t AlphaAt(const qvPlaneBitMap* plane, int32_t x, int32_t y) {
+    return plane->plane[ptrdiff_t(y) * plane->bytesPerRow + x];
+}
+inline std::vector<uint8_t> AlphaBytes(const qvPlaneBitMap* plane, int32_t width, int32_t height) {
+    std::vector<uint8_t> bytes;
+    for (int32_t y = 0; y < height; ++y) {
+        for (int32_t x = 0; x < width; ++x) bytes.push_back(AlphaAt(plane, x, y));
+    }
+    return bytes;
+}
+
 class TextOutputFixture : public LibFixture {
 protected:
     TextOutputFixture() : LibFixture(OpenTextOutputLibraries) {
@@ -75,6 +86,16 @@ protected:
             x2 = std::max(x2, d.x + d.width), y2 = std::max(y2, d.y + d.height);
         }
         return {x1, y1, x2 - x1, y2 - y1};
+    }
+
+    // Display 1 whose layers are scaled twice over onto a 320 x 200 window, layers on.
+    qvDisplay* StartLayerScaled() {
+        qvDisplay* display = Start(160, 100,
+                                   {{Str("scalemode"), Num(2)},
+                                    {Str("scalewidth"), Num(320)},
+                                    {Str("scaleheight"), Num(200)}});
+        display->layersEnabled = 1;
+        return display;
     }
 
     // Fonts: the built-in bitmap font, or Vera Sans at a size.

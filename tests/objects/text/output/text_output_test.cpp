@@ -9,17 +9,6 @@ namespace {
 
 using TextOutput = TextOutputFixture;
 
-uint8_t AlphaAt(const qvPlaneBitMap* plane, int32_t x, int32_t y) {
-    return plane->plane[ptrdiff_t(y) * plane->bytesPerRow + x];
-}
-std::vector<uint8_t> AlphaBytes(const qvPlaneBitMap* plane, int32_t width, int32_t height) {
-    std::vector<uint8_t> bytes;
-    for (int32_t y = 0; y < height; ++y) {
-        for (int32_t x = 0; x < width; ++x) bytes.push_back(AlphaAt(plane, x, y));
-    }
-    return bytes;
-}
-
 // A fresh black picture in the window (the drawing so far gone).
 void ClearWindow(LibFixture& f) {
     ASSERT_EQ(f.Call("CreateBGPic", {Num(9), Num(320), Num(200), Num(0)}).code, 0);
