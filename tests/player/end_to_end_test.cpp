@@ -199,8 +199,9 @@ TEST_F(EndToEndTest, TheBannerIsBoldOnlyOnATerminal) {
 
 TEST_F(EndToEndTest, TheBundledDemoRuns) {
     Expect(Player({QV_DEMO_APPLET, kQuiet}),
-           "Sum of 1 to 10: 55\nHello, Quorvella!\nColour 0 red\nColour 1 green\n"
-           "Colour 2 blue\nCaught error 1239\n",
+           "Demo: scene 1 shown\nDemo: scene 2 shown\nDemo: scene 3 shown\n"
+           "Demo: scene 4 shown\nDemo: scene 5 shown\nDemo: scene 6 shown\n"
+           "Demo: scene 7 shown\nDemo: ended\n",
            "", 0);
 }
 

@@ -1,40 +1,12 @@
 // Lines drawn by an applet on a headless display: the last frame the back end keeps
 // (QV_HEADLESS_FRAMES), read through netpbm's pngtopnm, holds the line of the direct road and
 // the lines that went through images of their own.
-#include <cstdio>
 #include <cstdlib>
 
 #include "tests/player/end_to_end.h"
 
 namespace qv::testing {
 namespace {
-
-// The pixels of a binary PPM as 0xRRGGBB; empty when it is not one.
-struct Picture {
-    int width = 0, height = 0;
-    std::vector<uint32_t> rgb;
-    uint32_t At(int x, int y) const { return rgb[size_t(y) * width + x]; }
-};
-
-Picture ReadPpm(const std::string& command) {
-    Picture p;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return p;
-    int maxValue = 0;
-    if (std::fscanf(pipe, "P6 %d %d %d", &p.width, &p.height, &maxValue) == 3 && maxValue == 255 &&
-        std::fgetc(pipe) != EOF && p.width > 0 && p.height > 0) {
-        std::vector<unsigned char> bytes(size_t(p.width) * p.height * 3);
-        if (std::fread(bytes.data(), 1, bytes.size(), pipe) == bytes.size()) {
-            for (size_t i = 0; i < bytes.size(); i += 3) {
-                p.rgb.push_back(uint32_t(bytes[i]) << 16 | uint32_t(bytes[i + 1]) << 8 |
-                                bytes[i + 2]);
-            }
-        }
-    }
-    pclose(pipe);
-    if (p.rgb.empty()) p.width = p.height = 0;
-    return p;
-}
 
 class LinesEndToEnd : public EndToEndTest {};
 

@@ -1,0 +1,189 @@
+// The bundled demo end to end: the packed demo runs headless with a click and a key injected
+// (QV_HEADLESS_INPUT), its frames (QV_HEADLESS_FRAMES) are read back through netpbm's
+// pngtopnm and checked scene by scene; text is placed by the font front end (qvtext).
+#include <cstdlib>
+#include <map>
+
+#include "tests/player/end_to_end.h"
+
+namespace qv::testing {
+namespace {
+
+// Presents at which the demo's input arrives, and the frames that show the answers: an
+// injected event is handled at the next poll (one present) and shown by the VWait after it.
+constexpr int kClickPresent = 10, kClickFrame = 12;
+constexpr int kKeyPresent = 14, kKeyFrame = 16;
+constexpr int kClickX = 560, kClickY = 400;
+// The presents that change the window: scenes 1, 2, 4, 5 and 6 (3 and 7 wait for their
+// commands), the click and the key.
+const std::vector<int> kFramesWritten = {1, 2, 4, 5, 6, kClickFrame, kKeyFrame};
+
+std::string Report() {
+    std::string out;
+    for (int scene = 1; scene <= 7; ++scene)
+        out += "Demo: scene " + std::to_string(scene) + " shown\n";
+    return out;
+}
+
+bool Have(const char* tool) {
+    return std::system(("command -v " + std::string(tool) + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// The rectangle of a text block as qvtext lays it out and renders it (with --out, a PAM).
+struct Rect {
+    int x0, y0, x1, y1;  // x1 and y1 exclusive
+    bool Holds(int x, int y) const { return x >= x0 && x < x1 && y >= y0 && y < y1; }
+};
+
+Rect TextBlock(int x, int y, const std::string& fontArgs, const std::string& text,
+               const std::string& pam) {
+    const std::string command = std::string(QVTEXT_PATH) + " " + fontArgs + " --layout '" + text +
+                                "' --out " + pam + " >/dev/null 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    std::ifstream in(pam);
+    std::string word;
+    int width = 0, height = 0;
+    while (in >> word && word != "ENDHDR") {
+        if (word == "WIDTH") in >> width;
+        if (word == "HEIGHT") in >> height;
+    }
+    EXPECT_GT(width * height, 0) << text;
+    return {x, y, x + width, y + height};
+}
+
+int Channel(uint32_t rgb, int shift) {
+    return int((rgb >> shift) & 0xFF);
+}
+
+void ExpectNear(uint32_t got, uint32_t want, int tolerance, const std::string& what) {
+    for (int shift : {0, 8, 16}) {
+        EXPECT_NEAR(Channel(got, shift), Channel(want, shift), tolerance)
+            << what << ": " << std::hex << got << " for " << want;
+    }
+}
+
+class Demo : public EndToEndTest {
+protected:
+    void SetUp() override {
+        if (!Have("pngtopnm")) {
+            const char* ci = std::getenv("CI");
+            if (ci != nullptr && std::string(ci) == "true") FAIL() << "pngtopnm missing";
+            GTEST_SKIP() << "pngtopnm missing";
+        }
+    }
+
+    // Runs the demo with the click and the key; the frames it wrote, by present number.
+    std::map<int, Picture> Run(const std::vector<std::string>& env = {}) {
+        scratch.MakeDir("frames");
+        scratch.Write("input.txt", ToBytes(std::to_string(kClickPresent) + " click " +
+                                           std::to_string(kClickX) + " " + std::to_string(kClickY) +
+                                           "\n" + std::to_string(kKeyPresent) + " key 97\n"));
+        std::vector<std::string> all = {"QV_HEADLESS_INPUT=" + (scratch / "input.txt"),
+                                        "QV_HEADLESS_FRAMES=" + (scratch / "frames")};
+        all.insert(all.end(), env.begin(), env.end());
+        const Outcome o = Player({QV_DEMO_APPLET, "-QUIET"}, "", all);
+        Expect(o,
+               Report() + "Demo: click at " + std::to_string(kClickX) + " " +
+                   std::to_string(kClickY) + "\nDemo: key a\nDemo: ended\n",
+               "", 0);
+        std::map<int, Picture> frames;
+        for (const std::string& path : FilesIn(scratch / "frames")) {
+            const int number = std::atoi(path.substr(path.rfind("frame-") + 6).c_str());
+            frames[number] = ReadPpm("pngtopnm " + path + " 2>/dev/null");
+        }
+        return frames;
+    }
+};
+
+TEST_F(Demo, EveryFrameShowsItsScene) {
+    std::map<int, Picture> frames = Run();
+    std::vector<int> numbers;
+    for (const auto& [number, picture] : frames) {
+        numbers.push_back(number);
+        EXPECT_EQ(picture.width, 640) << number;
+        EXPECT_EQ(picture.height, 480) << number;
+    }
+    ASSERT_EQ(numbers, kFramesWritten);
+
+    // Scene 1: a horizontal gradient from 0x102040 to 0x20A0A0 over 640 columns; the last
+    // column is one step short of the end colour.
+    const Picture& background = frames[1];
+    for (int y : {0, 479}) {
+        EXPECT_EQ(background.At(0, y), 0x102040u) << y;
+        EXPECT_EQ(background.At(639, y), 0x1F9F9Fu) << y;
+    }
+
+    // Scene 2: the radial brush's centres are its start colour, its corners near its end.
+    for (int x : {80, 560}) {
+        ExpectNear(frames[2].At(x, 80), 0xFFF080, 2, "brush centre");
+        ExpectNear(frames[2].At(x - 59, 21), 0xC03000, 40, "brush corner");
+    }
+
+    // Scene 4: the fan's middle line is white where anti-aliasing leaves it whole, the thick
+    // line gold across its rows.
+    EXPECT_EQ(frames[4].At(320, 200), 0xFFFFFFu);
+    for (int y : {269, 270, 271}) EXPECT_EQ(frames[4].At(320, y), 0xFFD700u) << y;
+
+    // Scene 5: text ink only inside the blocks the font front end lays out at the positions
+    // the demo gives, and some ink in each.
+    const std::vector<Rect> blocks = {
+        TextBlock(160, 290, "--font 'Bitstream Vera Sans' --size 40 --style 96", "QuorvellaPlayer",
+                  scratch / "title.pam"),
+        TextBlock(160, 345, "--font 'Bitstream Vera Serif' --size 22",
+                  "Tags: [b]bold[/b] and [color=$FFD700]golden[/color] text", scratch / "tags.pam"),
+        TextBlock(160, 385, "--bitmap-font topaz --size 8", "Printed in the 8-pixel font.",
+                  scratch / "print.pam"),
+    };
+    std::vector<int> ink(blocks.size(), 0);
+    int stray = 0;
+    for (int y = 0; y < 480; ++y) {
+        for (int x = 0; x < 640; ++x) {
+            if (frames[4].At(x, y) == frames[5].At(x, y)) continue;
+            bool inside = false;
+            for (size_t i = 0; i < blocks.size(); ++i) {
+                if (blocks[i].Holds(x, y)) ink[i] += 1, inside = true;
+            }
+            if (!inside) ++stray;
+        }
+    }
+    EXPECT_EQ(stray, 0);
+    for (size_t i = 0; i < blocks.size(); ++i) EXPECT_GT(ink[i], 20) << i;
+    // The tag's colour reaches the frame.
+    bool gold = false;
+    for (int y = blocks[1].y0; y < blocks[1].y1; ++y) {
+        for (int x = blocks[1].x0; x < blocks[1].x1; ++x) gold |= frames[5].At(x, y) == 0xFFD700u;
+    }
+    EXPECT_TRUE(gold);
+
+    // Scene 6: the turned text lies left of the title, below the brush.
+    int turned = 0;
+    for (int y = 140; y < 480; ++y) {
+        for (int x = 0; x < 160; ++x) turned += frames[5].At(x, y) != frames[6].At(x, y);
+    }
+    EXPECT_GT(turned, 50);
+
+    // The click: the brush centred on the mouse, where the background showed before.
+    ExpectNear(frames[kClickFrame].At(kClickX, kClickY), 0xFFF080, 2, "clicked brush");
+    EXPECT_EQ(frames[6].At(kClickX, kClickY), background.At(kClickX, kClickY));
+
+    // The key: its text at the bottom, inside its block.
+    const Rect keyBlock = TextBlock(20, 448, "--font 'Bitstream Vera Sans' --size 20",
+                                    "Key pressed: a", scratch / "key.pam");
+    int keyInk = 0, keyStray = 0;
+    for (int y = 0; y < 480; ++y) {
+        for (int x = 0; x < 640; ++x) {
+            if (frames[kClickFrame].At(x, y) == frames[kKeyFrame].At(x, y)) continue;
+            (keyBlock.Holds(x, y) ? keyInk : keyStray) += 1;
+        }
+    }
+    EXPECT_GT(keyInk, 20);
+    EXPECT_EQ(keyStray, 0);
+}
+
+TEST_F(Demo, CompletesOnAScreenOfFormat4) {
+    std::map<int, Picture> frames = Run({"QV_SCREEN_FORMAT=4"});
+    EXPECT_EQ(frames.size(), kFramesWritten.size());
+}
+
+}  // namespace
+}  // namespace qv::testing
