@@ -11,8 +11,8 @@ int MeasurePath(const VectorBackend& backend, const qvPath& path, const qvPathSt
 }
 
 int MeasureStream(const VectorBackend& backend, const uint8_t* stream, size_t length,
-                  const qvPathStrokeStyle& style, bool fill, int32_t lineWidth, double dx, double dy,
-                  PathBounds* bounds) {
+                  const qvPathStrokeStyle& style, bool fill, int32_t lineWidth, double dx,
+                  double dy, PathBounds* bounds) {
     qvPathExtentsRequest request{};
     request.stream = stream;
     request.length = length;

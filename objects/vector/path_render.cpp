@@ -124,8 +124,14 @@ bool IsIdentity(const double m[4]) {
 // The box turned by the matrix about the anchor point: the plane that holds it, with room
 // for the edge. The plane's corner keeps the box's sub-pixel phase.
 PlaneBox TurnBox(const double m[4], double pivotX, double pivotY, const PlaneBox& box) {
-    double corners[8] = {box.x, box.y, box.x + box.width, box.y,
-                         box.x, box.y + box.height, box.x + box.width, box.y + box.height};
+    double corners[8] = {box.x,
+                         box.y,
+                         box.x + box.width,
+                         box.y,
+                         box.x,
+                         box.y + box.height,
+                         box.x + box.width,
+                         box.y + box.height};
     double minX = 0, minY = 0, width = 0, height = 0;
     TransformBoundsPoints(m, pivotX, pivotY, corners, 4, false, &minX, &minY, &width, &height);
     return {box.x + std::floor(minX - box.x), box.y + std::floor(minY - box.y),
@@ -212,8 +218,8 @@ int Composite(const ShapeImage& image, qvDisplayBitMap* fillSource, const Compos
               const qvPathItem& item) {
     const qvDrawState& ds = item.drawState;
     const bool antialias = (ds.formStyle & draw::ANTIALIAS) != 0;
-    qvShapeTarget plain{image.bitmap.get(), nullptr, image.alpha.get(), image.width, image.height,
-                        nullptr,            0,       0};
+    qvShapeTarget plain{
+        image.bitmap.get(), nullptr, image.alpha.get(), image.width, image.height, nullptr, 0, 0};
     const auto paintOf = [&](uint32_t colour) {
         return qvShapePaint{colour & 0xFFFFFF, int32_t(colour >> 24), antialias};
     };
@@ -239,8 +245,7 @@ int Composite(const ShapeImage& image, qvDisplayBitMap* fillSource, const Compos
     }
     qvShapeTarget filled = plain;
     filled.fill = fillSource;
-    return draw::PaintCoverage(filled, *c.fill,
-                               at(c.fill, shape.x + c.fillX, shape.y + c.fillY),
+    return draw::PaintCoverage(filled, *c.fill, at(c.fill, shape.x + c.fillX, shape.y + c.fillY),
                                paintOf(item.colour));
 }
 
@@ -267,8 +272,8 @@ int MakePathImage(qvVmState* L, const PathSource& s, const PathLayout& layout,
     const qvDrawState& ds = s.item.drawState;
     int32_t left = 0, top = 0, right = 0, bottom = 0;
     if (shadow) {
-        ShadowDirectionMasks(std::clamp(ds.shadowSize, 1, 64), ds.shadowDirection, &left,
-                                   &top, &right, &bottom);
+        ShadowDirectionMasks(std::clamp(ds.shadowSize, 1, 64), ds.shadowDirection, &left, &top,
+                             &right, &bottom);
     }
     // The image grows by the shadow, so that it is never cut off.
     const int64_t width = int64_t(layout.box.width) + left + right;
@@ -302,8 +307,8 @@ int MakePathImage(qvVmState* L, const PathSource& s, const PathLayout& layout,
     if (edge) {
         edgePlane.reset(AllocAlphaBitMap(layout.box.width, layout.box.height, 1));
         if (!edgePlane) return ERR_MEM;
-        if (int code = DrawCoverage(s, layout.main, edgePlane.get(), layout.box, matrix,
-                                    s.item.colour)) {
+        if (int code =
+                DrawCoverage(s, layout.main, edgePlane.get(), layout.box, matrix, s.item.colour)) {
             return code;
         }
         MergeFill(*fill, layout, edgePlane.get());
@@ -332,8 +337,8 @@ bool HasTable(qvVmState* L, int idx) {
 
 // The border result: the image relative to the item's position.
 void ReturnBorder(ShapeImage image, qvPathBorder* out) {
-    *out = {image.bitmap.release(), image.alpha.release(), image.x, image.y, image.width,
-            image.height};
+    *out = {
+        image.bitmap.release(), image.alpha.release(), image.x, image.y, image.width, image.height};
 }
 
 // The layer engine's renderers of VECTORPATH layers.
@@ -536,14 +541,9 @@ int RenderPath(qvVmState* L, qvPathItem* item, const qvPathRenderCall& call) {
         image.y = Saturate32(int64_t(image.y) + AnchorShift(image.height, transform->anchory) -
                              AnchorShift(layout.fillHeight, transform->anchory));
     }
-    const draw::ShapeOutput out{int32_t(gfx::kTypeVectorPath),
-                                output,
-                                item,
-                                transform,
-                                style,
-                                call.layer,
-                                call.insertPosition,
-                                call.flags};
+    const draw::ShapeOutput out{
+        int32_t(gfx::kTypeVectorPath), output,    item, transform, style, call.layer,
+        call.insertPosition,           call.flags};
     return draw::OutputShapeImage(L, out, std::move(image));
 }
 
@@ -622,9 +622,9 @@ namespace {
 int AddShapeSegments(qvObjectId id, const PathShape& s) {
     const auto arc = [&](double cx, double cy, double rx, double ry, double a1, double a2,
                          int32_t clockwise) {
-        const PathOperand operands[] = {PathOperand::Num(cx), PathOperand::Num(cy),
-                                        PathOperand::Num(rx), PathOperand::Num(ry),
-                                        PathOperand::Num(a1), PathOperand::Num(a2),
+        const PathOperand operands[] = {PathOperand::Num(cx),       PathOperand::Num(cy),
+                                        PathOperand::Num(rx),       PathOperand::Num(ry),
+                                        PathOperand::Num(a1),       PathOperand::Num(a2),
                                         PathOperand::Int(clockwise)};
         return AddPathSegment(id, QV_PATH_ARC, operands);
     };

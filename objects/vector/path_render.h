@@ -50,7 +50,8 @@ struct qvPathBorder {
     int32_t x, y, width, height;
 };
 
-// How RenderPath is called; a layer given turns the path about the layer's anchor. The flags are those of shapes (QV_DRAW_*, shape_output.h).
+// How RenderPath is called; a layer given turns the path about the layer's anchor. The flags are
+// those of shapes (QV_DRAW_*, shape_output.h).
 struct qvPathRenderCall {
     int32_t x, y;                      // position constants allowed
     const qvDrawTransform* transform;  // none: the drawing tags are read from tableIndex
@@ -58,10 +59,10 @@ struct qvPathRenderCall {
     qvLayer* layer;                    // QV_DRAW_INPLACE: the layer updated
     int32_t insertPosition;            // QV_DRAW_REDRAW: the layer replaced
     int flags;
-    qvPathBorder* border;     // asked for a border image instead of output; none
-    bool coverFill;           // with border: the stroke covers the filled area too
-    int tableIndex;           // of the drawing-tags table argument
-    qvLayerArea* previous;    // QV_DRAW_INPLACE from the layer engine: the area to repaint
+    qvPathBorder* border;   // asked for a border image instead of output; none
+    bool coverFill;         // with border: the stroke covers the filled area too
+    int tableIndex;         // of the drawing-tags table argument
+    qvLayerArea* previous;  // QV_DRAW_INPLACE from the layer engine: the area to repaint
 };
 
 // Renders the item (its place-by-extents flag is cleared) and outputs it. 0, or
