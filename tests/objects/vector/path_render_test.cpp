@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/error_codes.h"
+#include "gfx/gradient.h"
 #include "gfx/library/object_types.h"
 #include "objects/draw/draw_library.h"
 #include "objects/draw/draw_state.h"
@@ -240,6 +241,32 @@ TEST_F(PathDrawing, EdgeAndShadowSurroundTheFill) {
     EXPECT_EQ(item->drawState.formStyle & (EDGE | SHADOW), 0u);
     EXPECT_EQ(Measure(Composed(kRed)).count, 400);
     EXPECT_GT(Measure(Composed(kGreen)).count, 0) << "the layer's border";
+}
+
+TEST_F(PathDrawing, GradientsSpanTheFillAndAMissingTextureIsAnError) {
+    qvDrawState& state = *GetDrawState();
+    state.fillStyle = draw::FILLGRADIENT;
+    state.gradient.style = gfx::LINEAR;
+    state.gradient.startColour = kRed, state.gradient.endColour = kBlue;
+    state.gradient.angle = 0;
+    state.borderColour = kGreen, state.borderSize = 2;
+    Box(1, 20, 20, 40, 40);
+    for (uint32_t form : {draw::NORMAL, EDGE}) {
+        Fresh(false);
+        state.formStyle = form;
+        ASSERT_EQ(Draw(1, 0, 0, 0), 0) << form;
+        // From the start colour at one corner of the fill to the end colour at the other.
+        const uint32_t left = ReadBitMapPixel(Scene().displayBitmap.get(), 20, 20);
+        const uint32_t right = ReadBitMapPixel(Scene().displayBitmap.get(), 59, 59);
+        EXPECT_GT(left >> 16, (left & 0xFF)) << form;
+        EXPECT_GT((right & 0xFF), right >> 16) << form;
+    }
+    state.fillStyle = draw::FILLTEXTURE;
+    state.textureBrush = {77, nullptr};
+    for (uint32_t form : {draw::NORMAL, EDGE}) {
+        state.formStyle = form;
+        EXPECT_EQ(Draw(1, 0, 0, 0), ERR_FINDBRUSH) << form;
+    }
 }
 
 TEST_F(PathDrawing, TheLayerBorderCoversTheFilledShape) {
