@@ -6,8 +6,8 @@
 #include <limits>
 
 #include "objects/vector/path_list.h"
-#include "platform/linux/lists.h"
 #include "platform/linux/memory.h"
+#include "platform/linux/lists.h"
 #include "runtime/errors.h"
 
 namespace qv {
