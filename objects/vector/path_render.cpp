@@ -335,10 +335,81 @@ bool HasTable(qvVmState* L, int idx) {
     return idx > 0 && VmGetTop(L) >= idx && VmType(L, idx) == VM_TTABLE;
 }
 
+// The drawing tags of the table argument, for the filled area's size; the defaults without
+// a table.
+int ReadTags(qvVmState* L, int idx, const PathLayout& layout, qvDrawTransform* transform,
+             qvDrawStyle* style) {
+    const int32_t w = layout.fillWidth, h = layout.fillHeight;
+    if (!HasTable(L, idx)) {
+        ResetDrawTags(transform, style, w, h, 0, 0);
+        return 0;
+    }
+    return ParseDrawTags(L, idx, w, h, w, h, 0, transform, style, QV_DRAWTAGS_RESET);
+}
+
+// Both boxes turned by the matrix (its first four entries) about the anchor of the main box;
+// the back end turns about that point too: e, f = A - M A.
+void TurnLayout(double anchorX, double anchorY, PathLayout* layout, qvPathMatrix* matrix) {
+    const double* m = matrix->m;
+    const double pivotX = layout->box.x + anchorX * layout->box.width;
+    const double pivotY = layout->box.y + anchorY * layout->box.height;
+    layout->box = TurnBox(m, pivotX, pivotY, layout->box);
+    layout->fill = TurnBox(m, pivotX, pivotY, layout->fill);
+    matrix->m[4] = pivotX - (m[0] * pivotX + m[2] * pivotY);
+    matrix->m[5] = pivotY - (m[1] * pivotX + m[3] * pivotY);
+}
+
 // The border result: the image relative to the item's position.
 void ReturnBorder(ShapeImage image, qvPathBorder* out) {
     *out = {
         image.bitmap.release(), image.alpha.release(), image.x, image.y, image.width, image.height};
+}
+
+// Where a rendered picture goes, and how it is placed.
+struct PathOutput {
+    qvDisplayBitMap* target;  // the output's bitmap as fetched; none: the display
+    const qvDrawTransform* transform;
+    qvDrawStyle* style;
+    bool layersOn, layerTurns;
+    int32_t fillWidth, fillHeight;
+};
+
+// The border result, an update of the layer in place, a new turned layer, or the shapes'
+// output step.
+int SendPathImage(qvVmState* L, qvPathItem* item, const qvPathRenderCall& call, const PathOutput& o,
+                  ShapeImage image) {
+    if (call.border != nullptr) {
+        ReturnBorder(std::move(image), call.border);
+        return 0;
+    }
+    const bool inPlace = (call.flags & QV_DRAW_INPLACE) != 0;
+    if (inPlace && call.previous != nullptr) {
+        if (call.layer == nullptr) return ERR_WRONGUSAGE;
+        UpdateLayerGeometry(L, call.layer, call.previous, image.x, image.y, image.width,
+                            image.height, image.bitmap.release(), nullptr, image.alpha.release(),
+                            0);
+        return 0;
+    }
+    if (o.layerTurns) {
+        // The new layer renders its turned picture and repaints it itself.
+        const int32_t insert = (call.flags & QV_DRAW_REDRAW) != 0 ? call.insertPosition : -1;
+        return AddShapeLayer(L, gfx::kTypeVectorPath, image.x, image.y, image.width, image.height,
+                             o.transform, o.style, image.bitmap.release(), nullptr,
+                             image.alpha.release(), *item, insert, call.flags | QV_DRAW_FROMLAYER);
+    }
+    if (!o.layersOn) {
+        // The blit places the picture by the anchor of its filled area, not of the image.
+        using scene::AnchorShift;
+        const double ax = o.transform->anchorx, ay = o.transform->anchory;
+        image.x = Saturate32(int64_t(image.x) + AnchorShift(image.width, ax) -
+                             AnchorShift(o.fillWidth, ax));
+        image.y = Saturate32(int64_t(image.y) + AnchorShift(image.height, ay) -
+                             AnchorShift(o.fillHeight, ay));
+    }
+    const draw::ShapeOutput out{
+        int32_t(gfx::kTypeVectorPath), o.target,  item, o.transform, o.style, call.layer,
+        call.insertPosition,           call.flags};
+    return draw::OutputShapeImage(L, out, std::move(image));
 }
 
 // The layer engine's renderers of VECTORPATH layers.
@@ -472,15 +543,7 @@ int RenderPath(qvVmState* L, qvPathItem* item, const qvPathRenderCall& call) {
     const qvDrawTransform* transform = call.transform;
     qvDrawStyle* style = call.style;
     if (transform == nullptr) {
-        const int32_t w = layout.fillWidth, h = layout.fillHeight;
-        if (HasTable(L, call.tableIndex)) {
-            if (int code = ParseDrawTags(L, call.tableIndex, w, h, w, h, 0, &tags, &tagStyle,
-                                         QV_DRAWTAGS_RESET)) {
-                return code;
-            }
-        } else {
-            ResetDrawTags(&tags, &tagStyle, w, h, 0, 0);
-        }
+        if (int code = ReadTags(L, call.tableIndex, layout, &tags, &tagStyle)) return code;
         transform = &tags, style = &tagStyle;
     }
     if (moveEffects && style != nullptr) MoveEffectsToStyle(&effects, style);
@@ -495,14 +558,8 @@ int RenderPath(qvVmState* L, qvPathItem* item, const qvPathRenderCall& call) {
     if (!layerTurns && !IsIdentity(m)) {
         const double anchorX = call.layer != nullptr ? call.layer->anchorX : transform->anchorx;
         const double anchorY = call.layer != nullptr ? call.layer->anchorY : transform->anchory;
-        const double pivotX = layout.box.x + anchorX * layout.box.width;
-        const double pivotY = layout.box.y + anchorY * layout.box.height;
         const PlaneBox upright = layout.box;
-        layout.box = TurnBox(m, pivotX, pivotY, layout.box);
-        layout.fill = TurnBox(m, pivotX, pivotY, layout.fill);
-        // The back end turns about the anchor point: e, f = A - M A.
-        matrix.m[4] = pivotX - (m[0] * pivotX + m[2] * pivotY);
-        matrix.m[5] = pivotY - (m[1] * pivotX + m[3] * pivotY);
+        TurnLayout(anchorX, anchorY, &layout, &matrix);
         turn = &matrix;
         x = Saturate32(int64_t(x) + int64_t(layout.box.x - upright.x));
         y = Saturate32(int64_t(y) + int64_t(layout.box.y - upright.y));
@@ -515,36 +572,9 @@ int RenderPath(qvVmState* L, qvPathItem* item, const qvPathRenderCall& call) {
     item->planeX = layout.box.x, item->planeY = layout.box.y;
     image.x = Saturate32(int64_t(image.x) + x);
     image.y = Saturate32(int64_t(image.y) + y);
-    if (forBorder) {
-        ReturnBorder(std::move(image), call.border);
-        return 0;
-    }
-    if (inPlace && call.previous != nullptr) {
-        if (call.layer == nullptr) return ERR_WRONGUSAGE;
-        UpdateLayerGeometry(L, call.layer, call.previous, image.x, image.y, image.width,
-                            image.height, image.bitmap.release(), nullptr, image.alpha.release(),
-                            0);
-        return 0;
-    }
-    if (layerTurns) {
-        // The new layer renders its turned picture and repaints it itself.
-        const int32_t insert = (call.flags & QV_DRAW_REDRAW) != 0 ? call.insertPosition : -1;
-        return AddShapeLayer(L, gfx::kTypeVectorPath, image.x, image.y, image.width, image.height,
-                             transform, style, image.bitmap.release(), nullptr,
-                             image.alpha.release(), *item, insert, call.flags | QV_DRAW_FROMLAYER);
-    }
-    if (!layersOn) {
-        // The blit places the picture by the anchor of its filled area, not of the image.
-        using scene::AnchorShift;
-        image.x = Saturate32(int64_t(image.x) + AnchorShift(image.width, transform->anchorx) -
-                             AnchorShift(layout.fillWidth, transform->anchorx));
-        image.y = Saturate32(int64_t(image.y) + AnchorShift(image.height, transform->anchory) -
-                             AnchorShift(layout.fillHeight, transform->anchory));
-    }
-    const draw::ShapeOutput out{
-        int32_t(gfx::kTypeVectorPath), output,    item, transform, style, call.layer,
-        call.insertPosition,           call.flags};
-    return draw::OutputShapeImage(L, out, std::move(image));
+    const PathOutput out{output,           transform,        style, layersOn, layerTurns,
+                         layout.fillWidth, layout.fillHeight};
+    return SendPathImage(L, item, call, out, std::move(image));
 }
 
 int DrawPathEx(qvVmState* L, qvObjectId id, int32_t x, int32_t y, uint32_t colour, int tableIndex) {
