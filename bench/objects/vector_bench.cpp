@@ -1,6 +1,8 @@
 // Vector paths beside cairo. T5c: building a path of 10 000 segments (a move, then lines and
 // cubic curves) with AddPointSegment (what MoveTo, LineTo and CurveTo append with), beside the same
-// path built in a cairo context.
+// path built in a cairo context. T5a and T5b: a path drawn whole (measured, rasterised,
+// coloured and blitted) onto a 400 x 400 display of format 10, beside cairo drawing it into an
+// ARGB32 surface; the -be rows time the back end's rasterisation alone.
 #include <benchmark/benchmark.h>
 #include <cairo.h>
 
@@ -8,8 +10,13 @@
 #include <numbers>
 #include <vector>
 
+#include "objects/draw/draw_state.h"
 #include "objects/vector/path_list.h"
+#include "objects/vector/path_render.h"
+#include "objects/vector/vector_backend.h"
+#include "platform/linux/testing.h"
 #include "plugins/vectorgraphics/cairo_backend.h"
+#include "tests/scene/support/layer_scene.h"
 
 namespace {
 
@@ -170,9 +177,44 @@ void BackendPeer(benchmark::State& state, bool star) {
     cairo_surface_destroy(surface);
 }
 
+// What DrawPath does after the lookup: RenderPath of the path's item onto a display without
+// layers, the star filled anti-aliased, the curve stroked at width 5 with round joins.
+void DrawOnDisplay(benchmark::State& state, bool star) {
+    qv::platform::testing::ScopedScreenFormat screen(QV_FMT_A8R8G8B8);
+    qv::test::SceneDisplay scene(qv::test::Solid(kSide, kSide, 0));
+    scene.view.layersEnabled = false;
+    const qv::VectorBackend backend = {
+        qv::vectorgraphics::GetPathExtents,   qv::vectorgraphics::DrawPath,
+        qv::vectorgraphics::TranslatePath,    qv::vectorgraphics::GetCurrentPoint,
+        qv::vectorgraphics::CreateVectorFont, qv::vectorgraphics::FreeVectorFont};
+    qv::UseVectorBackend(&backend);
+    qvPath* path = BuildPath(star);
+    qvPathItem item;
+    item.segments = path->segments;
+    item.length = qv::UsedBytes(*path);
+    item.join = QV_JOIN_ROUND;
+    ResetDrawState(&item.drawState);
+    item.drawState.fillStyle = star ? qv::draw::FILLCOLOR : qv::draw::FILLNONE;
+    item.drawState.formStyle = qv::draw::ANTIALIAS;
+    item.drawState.lineWidth = 5;
+    item.colour = 0xFF8000;
+    qvPathRenderCall call{};
+    for (auto _ : state) {
+        item.placeByExtents = true;
+        if (RenderPath(nullptr, &item, call) != 0) state.SkipWithError("RenderPath failed");
+        benchmark::ClobberMemory();
+    }
+    qv::FreePath(nullptr, path);
+    qv::UseVectorBackend(nullptr);
+}
+
 BENCHMARK(T5cOurs)->Name("T5c:append_10000_segments/ours");
 BENCHMARK(T5cPeer)->Name("T5c:append_10000_segments/peer");
 BENCHMARK_CAPTURE(BackendOurs, star, true)->Name("T5a-be:star_fill_200_points_aa/ours");
 BENCHMARK_CAPTURE(BackendPeer, star, true)->Name("T5a-be:star_fill_200_points_aa/peer");
 BENCHMARK_CAPTURE(BackendOurs, curve, false)->Name("T5b-be:stroke_5_round_100_curves/ours");
 BENCHMARK_CAPTURE(BackendPeer, curve, false)->Name("T5b-be:stroke_5_round_100_curves/peer");
+BENCHMARK_CAPTURE(DrawOnDisplay, star, true)->Name("T5a:star_fill_200_points_aa/ours");
+BENCHMARK_CAPTURE(BackendPeer, star, true)->Name("T5a:star_fill_200_points_aa/peer");
+BENCHMARK_CAPTURE(DrawOnDisplay, curve, false)->Name("T5b:stroke_5_round_100_curves/ours");
+BENCHMARK_CAPTURE(BackendPeer, curve, false)->Name("T5b:stroke_5_round_100_curves/peer");

@@ -6,9 +6,16 @@ namespace qv {
 
 int MeasurePath(const VectorBackend& backend, const qvPath& path, const qvPathStrokeStyle& style,
                 bool fill, int32_t lineWidth, double dx, double dy, PathBounds* bounds) {
+    return MeasureStream(backend, path.segments, UsedBytes(path), style, fill, lineWidth, dx, dy,
+                         bounds);
+}
+
+int MeasureStream(const VectorBackend& backend, const uint8_t* stream, size_t length,
+                  const qvPathStrokeStyle& style, bool fill, int32_t lineWidth, double dx,
+                  double dy, PathBounds* bounds) {
     qvPathExtentsRequest request{};
-    request.stream = path.segments;
-    request.length = UsedBytes(path);
+    request.stream = stream;
+    request.length = length;
     request.style = &style;
     request.fill = fill ? 1 : 0;
     request.lineWidth = lineWidth;

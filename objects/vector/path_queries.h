@@ -17,6 +17,10 @@ struct PathBounds {
 // moved by (dx, dy); 0 or ERR_DRAWPATH when the back end fails.
 int MeasurePath(const VectorBackend& backend, const qvPath& path, const qvPathStrokeStyle& style,
                 bool fill, int32_t lineWidth, double dx, double dy, PathBounds* bounds);
+// The same for a stream of length used bytes.
+int MeasureStream(const VectorBackend& backend, const uint8_t* stream, size_t length,
+                  const qvPathStrokeStyle& style, bool fill, int32_t lineWidth, double dx,
+                  double dy, PathBounds* bounds);
 // Moves the non-empty path's coordinates; 0 or ERR_DRAWPATH.
 int MovePath(const VectorBackend& backend, qvPath* path, double dx, double dy);
 // The point a next relative segment of the non-empty path would start from; 0 or

@@ -2,6 +2,7 @@
 
 #include "objects/vector/path_commands.h"
 #include "objects/vector/path_list.h"
+#include "objects/vector/path_render.h"
 #include "objects/vector/vector_backend.h"
 #include "objects/vector/vector_neighbours.h"
 #include "runtime/exports.h"
@@ -33,6 +34,7 @@ void ReleaseFontOutline(uint32_t* handle) {
 
 int RegisterVectorGraphicsLibrary(qvVmState* L) {
     qv::ResetPathState();
+    qv::InstallPathRendering();
     VmPushValue(L, VM_GLOBALSINDEX);
     RegisterLibrary(L, nullptr, qv::kVectorCommands, 0);
     RegisterConstants(L, qv::kVectorConstants, 0);

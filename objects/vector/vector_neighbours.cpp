@@ -1,6 +1,8 @@
 #include "objects/vector/vector_neighbours.h"
 
 #include "engine/vm.h"
+#include "objects/draw/draw_state.h"
+#include "objects/text/text_library.h"
 
 namespace qv {
 namespace {
@@ -9,6 +11,15 @@ VectorNeighbours defaults;
 VectorNeighbours* installed = &defaults;
 
 }  // namespace
+
+PathDrawSettings VectorNeighbours::DrawSettings() {
+    const qvDrawState* state = GetDrawState();
+    return {state->fillStyle, state->formStyle, state->lineWidth};
+}
+
+int32_t VectorNeighbours::DefaultEncoding() {
+    return GetDefaultEncoding();
+}
 
 int VectorNeighbours::CurrentTextFont(PathTextFont*) {
     return ERR_VFONTTYPE;

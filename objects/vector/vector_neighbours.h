@@ -1,8 +1,8 @@
 // What the vector library reads of the libraries built beside it: the draw library's line
 // width, fill style and form style, and the text library's current font and default
-// encoding. Those libraries install their implementation; until they do, the defaults are
-// the draw state's initial values, ISO 8859-1 and no font of the built-in engine (tests
-// install fakes).
+// encoding. The defaults read the draw state and the text library's default encoding; the
+// current font is answered once the text library installs neighbours of its own (until
+// then no font of the built-in engine). Tests install fakes.
 #pragma once
 
 #include <ft2build.h>
@@ -35,8 +35,8 @@ class VectorNeighbours {
 public:
     virtual ~VectorNeighbours() = default;
 
-    virtual PathDrawSettings DrawSettings() { return {}; }
-    virtual int32_t DefaultEncoding() { return kEncodingIso8859_1; }
+    virtual PathDrawSettings DrawSettings();
+    virtual int32_t DefaultEncoding();
     // 0 with the current text font, or ERR_VFONTTYPE when it is no TrueType font of the
     // built-in engine.
     virtual int CurrentTextFont(PathTextFont* font);

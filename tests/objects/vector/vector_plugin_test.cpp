@@ -44,8 +44,8 @@ TEST_F(VectorPlugin, TheLibraryFindsTheBackEndThePluginHostLoaded) {
     const CallResult point = Call("GetCurrentPoint", {Num(1)});
     EXPECT_EQ(point.Number(0), 0);
     EXPECT_EQ(point.Number(1), 8);
-    // Drawing waits for path rendering.
-    EXPECT_EQ(Call("DrawPath", {Num(1), Num(0), Num(0)}).code, ERR_VECGFXPLUGIN);
+    // Rendered through the back end; without a display nothing is shown.
+    EXPECT_EQ(Call("DrawPath", {Num(1), Num(0), Num(0)}).code, 0);
     // Shutdown forgets the back end with the paths.
     FreeAllPaths(L);
     EXPECT_FALSE(VectorBackendFound());
