@@ -12,6 +12,7 @@
 #include "gfx/library/object_types.h"
 #include "objects/brush.h"
 #include "objects/draw/coverage_paint.h"
+#include "objects/draw/draw_commands.h"
 #include "objects/draw/shape_geometry.h"
 #include "objects/draw/shape_output.h"
 #include "objects/scene_seam.h"
@@ -700,6 +701,9 @@ int AddShapeSegments(qvObjectId id, const PathShape& s) {
     return AddPathSegment(id, QV_PATH_CLOSE, {});
 }
 
+// A shape command's request, as the draw library hands it over while path use is forced.
+int ShapeRequestToPath(qvVmState* L, const qvShapePathRequest& r);
+
 }  // namespace
 
 int ShapeToPath(qvVmState* L, const PathShape& shape, int32_t x, int32_t y, uint32_t colour,
@@ -713,8 +717,40 @@ int ShapeToPath(qvVmState* L, const PathShape& shape, int32_t x, int32_t y, uint
     return code;
 }
 
+namespace {
+
+int ShapeRequestToPath(qvVmState* L, const qvShapePathRequest& r) {
+    PathShape shape{r.type};
+    std::array<double, 2 * draw::kMaxPolygonPoints> points;
+    switch (r.type) {
+        case gfx::kTypeBox:
+            shape.a = r.width, shape.b = r.height, shape.corners = r.cornerLevels;
+            break;
+        case gfx::kTypeArc:
+            shape.c = r.startAngle, shape.d = r.endAngle, shape.e = r.clockwise;
+            [[fallthrough]];
+        case gfx::kTypeCircle:
+        case gfx::kTypeEllipse:
+            shape.a = r.radiusX, shape.b = r.radiusY;
+            break;
+        case gfx::kTypePolygon:
+            if (r.pointCount > draw::kMaxPolygonPoints) return ERR_WRONGUSAGE;
+            for (int32_t i = 0; i < r.pointCount; ++i) {
+                points[2 * i] = r.points[i].x, points[2 * i + 1] = r.points[i].y;
+            }
+            shape.a = r.pointCount, shape.points = points.data();
+            break;
+        default:
+            break;
+    }
+    return ShapeToPath(L, shape, r.x, r.y, r.colour, r.tagsIndex);
+}
+
+}  // namespace
+
 void InstallPathRendering() {
     SetPathDrawer(DrawPathEx);
+    draw::SetShapeToPath(ShapeRequestToPath);
     SetLayerRenderers(gfx::kTypeVectorPath, RenderPathContent, RenderPathLayerBorder);
 }
 

@@ -333,6 +333,29 @@ TEST_F(PathDrawing, ShapesDrawnAsPathsKeepTheirBoxAtThePosition) {
     EXPECT_EQ(ShapeToPath(L, unknown, 0, 0, kRed, 0), ERR_WRONGUSAGE);
 }
 
+// While path use is forced, the draw library's shape commands draw through paths: the same
+// box and disk, and the command's table of points for a polygon.
+TEST_F(PathDrawing, ForcedPathUseRoutesTheShapeCommands) {
+    GetDrawState()->fillStyle = FILLCOLOR;
+    ASSERT_EQ(Call("ForcePathUse", {Bool(true)}).code, 0);
+    ASSERT_EQ(Call("Circle", {Num(30), Num(20), Num(10), Num(kRed)}).code, 0);
+    cv::Mat disk(kHeight, kWidth, CV_8UC1, cv::Scalar(0));
+    cv::circle(disk, {40, 30}, 10, cv::Scalar(255), cv::FILLED);
+    EXPECT_GE(IoU(Shown(kRed), disk), 0.85);
+    ASSERT_EQ(Call("Box", {Num(50), Num(40), Num(20), Num(10), Num(kBlue)}).code, 0);
+    const Found box = Measure(Shown(kBlue));
+    EXPECT_EQ(box.box.x, 50);
+    EXPECT_EQ(box.box.y, 40);
+    EXPECT_NEAR(box.count, 200, 15);
+    Fresh(false);
+    const CallResult polygon =
+        Call("Polygon", {Num(10), Num(10), List({Num(0), Num(0), Num(20), Num(0), Num(0), Num(20)}),
+                         Num(3), Num(kBlue)});
+    ASSERT_EQ(polygon.code, 0);
+    EXPECT_NEAR(Measure(Shown(kBlue)).count, 210, 20);
+    ASSERT_EQ(Call("ForcePathUse", {Bool(false)}).code, 0);
+}
+
 // A display that scales its layers by a factor.
 class ScalingScene final : public objects::SceneSeam {
 public:
