@@ -9,6 +9,8 @@
 #include "runtime/errors.h"
 #include "scene/bgpic.h"
 #include "scene/display.h"
+#include "scene/layers/layer.h"
+#include "scene/layers/layer_cache.h"
 #include "scene/output_redirect.h"
 
 using namespace qv::gfx;
@@ -17,7 +19,17 @@ using qv::scene::Displays;
 namespace qv::objects {
 namespace {
 
-// What a selection lends: the object and its planes at its size.
+// Planes handed out with their size.
+struct Planes {
+    qvDisplayBitMap* bitmap;
+    qvPlaneBitMap* mask;
+    qvPlaneBitMap* alpha;
+    int32_t width, height;
+};
+
+// What a selection lends: the object and its planes at its size, and the brush or picture
+// whose plane slots hold them (a layer's planes live in the private brush or picture it
+// shows; none: they cannot be replaced).
 struct Target {
     void* object = nullptr;
     qvObjectId id{};
@@ -25,6 +37,8 @@ struct Target {
     qvPlaneBitMap* mask = nullptr;
     qvPlaneBitMap* alpha = nullptr;
     int32_t width = 0, height = 0;
+    int32_t slotKind = 0;  // kTypeBrush or kTypeBGPic
+    void* slots = nullptr;
 };
 
 bool SameObject(const qvBGPic* record, uint32_t type, qvObjectId id, int32_t frame) {
@@ -45,7 +59,8 @@ Target OfBrush(qvBrush* brush) {
     return {brush,         {brush->header.id, brush->header.handle},
             brush->bitmap, brush->mask,
             brush->alpha,  brush->width,
-            brush->height};
+            brush->height, kTypeBrush,
+            brush};
 }
 
 // Drawing goes into the base set, from which the displayed sets are made again at the end.
@@ -56,10 +71,49 @@ Target OfPicture(qvBGPic* picture) {
             picture->base.mask,
             picture->base.alpha,
             picture->baseWidth,
-            picture->baseHeight};
+            picture->baseHeight,
+            kTypeBGPic,
+            picture};
 }
 
-int FindTarget(qvVmState* L, uint32_t type, qvObjectId id, Target* out) {
+// The layer's planes as LayerToImage made them private, and where they live: the brush a
+// brush layer (or a drawn layer made one) shows, or the picture a picture part shows.
+Target OfLayer(qvVmState* L, qvLayer* layer, qvObjectId id, const Planes& planes) {
+    Target target{layer, id, planes.bitmap, planes.mask, planes.alpha, planes.width, planes.height};
+    qvBrush* brush = nullptr;
+    qvBGPic* picture = nullptr;
+    if ((layer->type == kTypeBrush || layer->type == kTypeBrushPart) &&
+        GetBrush(L, layer->objectId, &brush, QV_BRUSH_ORPHANS) == 0 &&
+        brush->bitmap == planes.bitmap) {
+        target.slotKind = kTypeBrush, target.slots = brush;
+    } else if (layer->type == kTypeBGPicPart &&
+               GetBGPic(L, layer->objectId, &picture, QV_BGPIC_ORPHANS) == 0 &&
+               picture->shown.bitmap == planes.bitmap) {
+        target.slotKind = kTypeBGPic, target.slots = picture;
+    }
+    return target;
+}
+
+// The layer of that position in the current output picture, made drawable; an anim layer
+// needs a frame (from 1), other layers take none.
+int FindLayer(qvVmState* L, qvObjectId id, int32_t frame, Target* out) {
+    qvLayer* layer = id.handle == nullptr
+                         ? GetLayerByIndex(Displays().outputPicture, int32_t(id.number))
+                         : nullptr;
+    if (layer == nullptr) return ERR_LAYERRANGE;
+    const bool anim = layer->type == kTypeAnim;
+    if (frame != 0 && !anim) return ERR_NOANMLAYER;
+    if (frame == 0 && anim) return ERR_MISSINGPARAMTR;
+    Planes planes{};
+    if (int code = LayerToImage(L, layer, frame - 1, &planes.bitmap, &planes.mask, &planes.alpha,
+                                &planes.width, &planes.height)) {
+        return code;
+    }
+    *out = OfLayer(L, layer, id, planes);
+    return 0;
+}
+
+int FindTarget(qvVmState* L, uint32_t type, qvObjectId id, int32_t frame, Target* out) {
     switch (type) {
         case kTypeBrush: {
             qvBrush* brush = nullptr;
@@ -79,6 +133,8 @@ int FindTarget(qvVmState* L, uint32_t type, qvObjectId id, Target* out) {
         case kTypeAnim:
             // No animation is kept yet: every id is missing.
             return ObjectNotFound(id, ERR_FINDANIM);
+        case kTypeLayer:
+            return FindLayer(L, id, frame, out);
         default:
             return ERR_WRONGUSAGE;
     }
@@ -124,6 +180,13 @@ int RefetchTarget(qvVmState* L, const qvBGPic* record, Target* out) {
             *out = OfPicture(picture);
             return 0;
         }
+        case kTypeLayer: {
+            // Private since the selection; layer commands are refused while it lasts.
+            const qvBGPicSet& set = record->base;
+            const Planes planes{set.bitmap, set.mask, set.alpha, record->width, record->height};
+            *out = OfLayer(L, static_cast<qvLayer*>(record->outputObject), id, planes);
+            return 0;
+        }
         default:
             return ERR_WRONGUSAGE;
     }
@@ -132,15 +195,14 @@ int RefetchTarget(qvVmState* L, const qvBGPic* record, Target* out) {
 // The target's plane slots. A picture's displayed sets that share the base bitmap share its
 // planes too and take the new ones; a set of its own loses a plane freed here (the end of
 // the selection makes those sets again).
-void ReplacePlanes(const qvBGPic* record, const Target& target, qvPlaneBitMap* mask,
-                   qvPlaneBitMap* alpha) {
-    if (record->outputKind == kTypeBrush) {
-        auto* brush = static_cast<qvBrush*>(target.object);
+void ReplacePlanes(const Target& target, qvPlaneBitMap* mask, qvPlaneBitMap* alpha) {
+    if (target.slotKind == kTypeBrush) {
+        auto* brush = static_cast<qvBrush*>(target.slots);
         brush->mask = mask, brush->alpha = alpha;
         brush->transparentColour = mask != nullptr ? kMaskWithoutKey : kNoTransparency;
         return;
     }
-    auto* picture = static_cast<qvBGPic*>(target.object);
+    auto* picture = static_cast<qvBGPic*>(target.slots);
     for (qvBGPicSet* set : {&picture->shown, &picture->scaled, &picture->base}) {
         const bool shared = set->bitmap == target.bitmap;
         if (shared || (target.mask != nullptr && set->mask == target.mask)) {
@@ -154,13 +216,16 @@ void ReplacePlanes(const qvBGPic* record, const Target& target, qvPlaneBitMap* m
 
 // A mask selected where the object has none: an all-visible one replaces its alpha plane;
 // an alpha channel selected where it has none: one of 255 replaces its mask.
-int MakeMissingPlane(const qvBGPic* record, int32_t mode, Target* target) {
+int MakeMissingPlane(int32_t mode, Target* target) {
+    const bool missing = (mode == kTargetMask && target->mask == nullptr) ||
+                         (mode == kTargetAlphaChannel && target->alpha == nullptr);
+    if (missing && target->slots == nullptr) return ERR_WRONGUSAGE;
     if (mode == kTargetMask && target->mask == nullptr) {
         qvPlaneBitMap* mask = AllocMaskBitMap(target->bitmap, target->width, target->height, 0);
         if (mask == nullptr) return ERR_MEM;
         FillMaskRect(mask, 0, 0, target->width, target->height, kMaskVisible);
         qvPlaneBitMap* old = target->alpha;
-        ReplacePlanes(record, *target, mask, nullptr);
+        ReplacePlanes(*target, mask, nullptr);
         FreePlaneBitMap(old);
         target->mask = mask, target->alpha = nullptr;
     } else if (mode == kTargetAlphaChannel && target->alpha == nullptr) {
@@ -168,7 +233,7 @@ int MakeMissingPlane(const qvBGPic* record, int32_t mode, Target* target) {
         if (alpha == nullptr) return ERR_MEM;
         FillPlane8Rect(alpha, 0, 0, target->width, target->height, 255);
         qvPlaneBitMap* old = target->mask;
-        ReplacePlanes(record, *target, nullptr, alpha);
+        ReplacePlanes(*target, nullptr, alpha);
         FreePlaneBitMap(old);
         target->mask = nullptr, target->alpha = alpha;
     }
@@ -184,7 +249,7 @@ int SelectOutputObject(qvVmState* L, uint32_t type, qvObjectId id, int32_t outpu
         SetErrorNumber(0);
         return ERR_FINDDISPLAY;
     }
-    const int32_t recordFrame = type == kTypeAnim ? frame - 1 : 0;
+    const int32_t recordFrame = frame > 0 ? frame - 1 : 0;
     qvBGPic* record = display->outputPseudoPicture;
     if (display->outputType == outputMode && Selecting(display) &&
         SameObject(record, type, id, recordFrame)) {
@@ -199,7 +264,7 @@ int SelectOutputObject(qvVmState* L, uint32_t type, qvObjectId id, int32_t outpu
         SetOutputBGPic(L, display, 0);
     }
     Target target;
-    if (int code = FindTarget(L, type, id, &target)) return code;
+    if (int code = FindTarget(L, type, id, frame, &target)) return code;
     if (record == nullptr) {
         record = static_cast<qvBGPic*>(AllocMemBlock(sizeof(qvBGPic), 1));
         if (record == nullptr) return ERR_MEM;
@@ -232,7 +297,7 @@ int GetOutputBitmaps(qvVmState* L, qvDisplayBitMap** bitmap) {
     if (record->outputFetched == 0) {
         Target target;
         if (int code = RefetchTarget(L, record, &target)) return code;
-        if (int code = MakeMissingPlane(record, display->outputType, &target)) return code;
+        if (int code = MakeMissingPlane(display->outputType, &target)) return code;
         record->outputObject = target.object;
         record->shown = record->scaled = record->base = {target.bitmap, target.mask, target.alpha};
         LendPlanes(display, record);

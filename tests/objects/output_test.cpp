@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <tuple>
 
 #include "gfx/graphics_state.h"
 #include "media/video_display.h"
+#include "objects/output.h"
 #include "objects/scene_hooks.h"
 #include "platform/linux/memory.h"
 #include "platform/linux/testing.h"
@@ -194,6 +196,38 @@ TEST_F(OutputTest, ALayerShowingTheBrushKeepsItsPixels) {
     EXPECT_EQ(ReadBitMapPixel(shown->bitmap, 0, 0), Stored(kBlue));
 }
 
+// A layer is made private before it is drawn into: the brush it showed keeps its planes.
+TEST_F(OutputTest, ALayerIsDrawnIntoThroughItsPrivateBrush) {
+    Open(16, 16);
+    display->layersEnabled = 1;
+    Plain(5, 4, 4, kBlue);
+    Plain(6, 2, 2, kRed);
+    const qvObjectId id{5, nullptr};
+    qvDrawStyle style = kInitialDrawStyle;
+    ASSERT_EQ(AddBrushLayer(L, gfx::kTypeBrush, &id, 0, 0, 0, 0, 4, 4, nullptr, &style, nullptr,
+                            nullptr, nullptr, -1, 0),
+              0);
+    EXPECT_EQ(
+        objects::SelectOutputObject(L, gfx::kTypeLayer, {2, nullptr}, gfx::kTypeMask, 0, 0, 0),
+        ERR_LAYERRANGE);
+    EXPECT_EQ(
+        objects::SelectOutputObject(L, gfx::kTypeLayer, {1, nullptr}, gfx::kTypeMask, 3, 0, 0),
+        ERR_NOANMLAYER);
+    display->layersEnabled = 1;
+    ASSERT_EQ(
+        objects::SelectOutputObject(L, gfx::kTypeLayer, {1, nullptr}, gfx::kTypeMask, 0, 0, 0), 0);
+    ASSERT_EQ(Draw(6, 0, 0), 0);
+    const qvLayer* layer = GetLayerByIndex(display->settings.picture, 1);
+    qvBrush* shown = nullptr;
+    ASSERT_EQ(GetBrush(L, layer->objectId, &shown, QV_BRUSH_ORPHANS), 0);
+    EXPECT_NE(shown, Find(5));
+    EXPECT_NE(shown->mask, nullptr);
+    EXPECT_EQ(display->outputMask, shown->mask);
+    EXPECT_EQ(Find(5)->mask, nullptr);
+    ASSERT_EQ(Call("EndSelect").code, 0);
+    EXPECT_EQ(display->layersEnabled, 1);
+}
+
 // Drawing into the shown picture through its layers waits for the end of the selection.
 TEST_F(OutputTest, ThePictureSelectedForLayersIsShownAtTheEnd) {
     Open(16, 16);
@@ -359,6 +393,33 @@ TEST_F(DoubleBufferTest, BeginRefusals) {
         EXPECT_EQ(display->backBuffers[0], nullptr);
         EXPECT_EQ(display->outputType, gfx::kTypeDisplay);
     }
+}
+
+// An autoscaled display flips the whole back buffer scaled into the front buffer, which
+// has the window's size.
+TEST_F(OutputTest, AnAutoscaledDisplayFlipsScaled) {
+    ASSERT_EQ(Call("CreateDisplay", {Num(1), Table({{Str("width"), Num(16)},
+                                                    {Str("height"), Num(12)},
+                                                    {Str("scalemode"), Num(1)},
+                                                    {Str("scalewidth"), Num(32)},
+                                                    {Str("scaleheight"), Num(24)}})})
+                  .code,
+              0);
+    ASSERT_EQ(OpenFirstDisplay(L, nullptr, nullptr), 0);
+    FindDisplay({1, nullptr}, &display);
+    platform::testing::SetInstantVBlank(true);
+    Plain(6, 2, 2, kRed);
+    ASSERT_EQ(Call("BeginDoubleBuffer").code, 0);
+    EXPECT_EQ(display->backBuffers[0]->width, 32);
+    EXPECT_EQ(display->backBuffers[1]->width, 16);
+    ASSERT_EQ(Draw(6, 2, 3), 0);
+    ASSERT_EQ(Call("Flip").code, 0);
+    for (const auto& [x, y, colour] : std::vector<std::tuple<int, int, uint32_t>>{
+             {4, 6, Stored(kRed)}, {7, 9, Stored(kRed)}, {8, 9, 0u}, {3, 6, 0u}, {31, 23, 0u}}) {
+        EXPECT_EQ(At(x, y), colour) << x << "," << y;
+    }
+    ASSERT_EQ(Call("EndDoubleBuffer").code, 0);
+    EXPECT_EQ(ReadBitMapPixel(display->compositionBitmap, 3, 4), Stored(kRed));
 }
 
 // Without the back end's veto a compositing back buffer is made when asked and granted.
