@@ -228,20 +228,6 @@ TEST_F(OutputTest, ALayerIsDrawnIntoThroughItsPrivateBrush) {
     EXPECT_EQ(display->layersEnabled, 1);
 }
 
-// Drawing into the shown picture through its layers waits for the end of the selection.
-TEST_F(OutputTest, ThePictureSelectedForLayersIsShownAtTheEnd) {
-    Open(16, 16);
-    Plain(6, 2, 2, kRed);
-    SceneSpy spy;
-    display->layersEnabled = 1;
-    ASSERT_EQ(Call("SelectBGPic", {Nil(), Num(SELMODE_LAYERS)}).code, 0);
-    ASSERT_EQ(Draw(6, 3, 3), 0);
-    EXPECT_EQ(spy.layers.size(), 1u);
-    EXPECT_EQ(At(3, 3), 0u);
-    ASSERT_EQ(Call("EndSelect").code, 0);
-    display->layersEnabled = 0;
-}
-
 class DoubleBufferTest : public OutputTest {
 protected:
     void SetUp() override {
