@@ -2,6 +2,7 @@
 
 #include "gfx/library/object_types.h"
 #include "objects/brush.h"
+#include "objects/output.h"
 #include "objects/text/text_objects.h"
 #include "scene/bgpic.h"
 #include "scene/layers/layer.h"
@@ -70,6 +71,12 @@ int SceneHooks::PrivateLayerBrush(qvVmState* L, qvLayer* layer, gfx::PictureView
     brush->imageSource = nullptr;
     *out = {brush->bitmap, brush->mask, brush->alpha, brush->width, brush->height};
     return 0;
+}
+
+// SelectBGPic's pixel modes: the picture's pixels (with combo its planes too).
+int SceneHooks::SelectOutputObject(qvVmState* L, uint32_t type, qvObjectId id, int32_t selMode,
+                                   int32_t combo) {
+    return objects::SelectOutputObject(L, type, id, gfx::kTypeBrush, 0, selMode, combo);
 }
 
 }  // namespace qv::objects

@@ -1,6 +1,7 @@
 // The object subsystem's answers to the scene's object hooks: the brushes and text objects
 // that layers show (their images, where brushes keep their planes, the collection of
-// orphaned ones, the brushes that drawing into a layer makes and makes private). The player
+// orphaned ones, the brushes that drawing into a layer makes and makes private, the object
+// selector). The player
 // installs them with its neighbours (runtime/library_table.cpp).
 #pragma once
 
@@ -20,6 +21,8 @@ public:
     int AddLayerBrush(qvVmState* L, qvDisplayBitMap* bitmap, qvPlaneBitMap* mask,
                       qvPlaneBitMap* alpha, int32_t width, int32_t height, qvObjectId* id) override;
     int PrivateLayerBrush(qvVmState* L, qvLayer* layer, gfx::PictureView* out) override;
+    int SelectOutputObject(qvVmState* L, uint32_t type, qvObjectId id, int32_t selMode,
+                           int32_t combo) override;
 };
 
 }  // namespace qv::objects

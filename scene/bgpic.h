@@ -87,8 +87,10 @@ struct qvBGPic {
     int32_t outputFrame;
     void* outputObject;
     int32_t outputWriteBack;
-    int32_t transitionTarget;  // a running asynchronous drawing object draws into it
-    qvClipRegion* clipRegion;  // in force for drawing into the picture, or none
+    int32_t outputSelection, outputCombo;  // the selection mode and combo flag of the selector
+    int32_t outputFetched;                 // the object's planes were fetched since the selection
+    int32_t transitionTarget;              // a running asynchronous drawing object draws into it
+    qvClipRegion* clipRegion;              // in force for drawing into the picture, or none
     qvBGPicFill fill;
     int32_t vector;  // scaling makes the picture again from its image handle or its fill
 };

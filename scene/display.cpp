@@ -15,6 +15,7 @@
 #include "runtime/errors.h"
 #include "runtime/runtime_state.h"
 #include "scene/bgpic.h"
+#include "scene/double_buffer.h"
 
 namespace qv::scene {
 namespace {
@@ -155,6 +156,8 @@ void ResetDisplayInput(qvVmState* L, qvDisplay* display) {
 }
 
 void ResetDisplayState(qvVmState* L, qvDisplay* display) {
+    // A display that closes or changes mode keeps what was drawn into its back buffer.
+    EndDoubleBufferEx(display);
     CloseDisplayWindow(display->window);
     ResetDisplayInput(L, display);
     display->activateOnOpen = 0;

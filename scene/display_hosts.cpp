@@ -14,6 +14,7 @@
 #include "scene/display.h"
 #include "scene/display_engine.h"
 #include "scene/display_modes.h"
+#include "scene/double_buffer.h"
 #include "scene/layers/compositor.h"
 #include "scene/layers/dirty_rects.h"
 #include "scene/layers/display_seam.h"
@@ -50,7 +51,9 @@ public:
         view.layersEnabled = display->layersEnabled != 0;
         view.targetMask = display->outputMask;
         view.targetAlpha = display->outputAlpha;
-        view.backBuffers[0] = display->displayBitmap;
+        // While double buffering, the back buffer stands as the display bitmap.
+        view.backBuffers[0] =
+            display->doubleBufferOutput != 0 ? display->backBuffers[1] : display->displayBitmap;
         view.backBuffers[1] = display->compositionBitmap;
         view.doubleBuffered = display->doubleBufferOutput != 0;
         view.bufferWord = display->doubleBufferPending;
@@ -77,8 +80,10 @@ public:
         RedrawShownPicture(L, display, dest, x, y, width, height, flags);
     }
     void ClearDisplayBorders(qvDisplay* display) override { scene::ClearDisplayBorders(display); }
-    // Double buffering and videos do not draw into displays yet.
-    void FlipBuffers(qvDisplay*, int, int) override {}
+    void FlipBuffers(qvDisplay* display, int whole, int flags) override {
+        if (IsRecord(display)) scene::FlipBuffers(display, whole, flags);
+    }
+    // Videos do not draw into displays yet.
     void RefreshVideosOnDisplay(qvDisplay*) override {}
 
 private:
@@ -127,7 +132,11 @@ public:
             case gfx::kTypeMask:
             case gfx::kTypeAlphaChannel: {
                 const qvBGPic* pseudo = display->outputPseudoPicture;
-                if (pseudo == nullptr || pseudo->outputKind != gfx::kTypeBGPic) return false;
+                // The double buffer's output is a brush-type output too.
+                if (pseudo == nullptr || state.outputPicture != pseudo ||
+                    pseudo->outputKind != gfx::kTypeBGPic) {
+                    return false;
+                }
                 const auto* target = static_cast<const qvBGPic*>(pseudo->outputObject);
                 return target != nullptr && SameId(target->header, id);
             }
@@ -247,6 +256,7 @@ Input input;
 void InstallDisplayHosts() {
     Hooks().endRedirection = EndDisplayRedirection;
     Hooks().rebuildLayersForDisplay = RebuildLayersOnDisplay;
+    Hooks().allocBackBuffer = AllocScaledBackBuffer;
     gfx::Graphics().SetHost(&blits);
     SetBGPicHost(&pictures);
     SetDisplaySeam(&layers);
@@ -263,6 +273,7 @@ void RemoveDisplayHosts() {
     blits.SetCurrentDisplay(nullptr);
     Hooks().endRedirection = nullptr;
     Hooks().rebuildLayersForDisplay = nullptr;
+    Hooks().allocBackBuffer = nullptr;
 }
 
 qvPointer* DisplayNeighbours::DisplayPointer(const qvDisplay* display) {

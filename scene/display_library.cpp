@@ -11,6 +11,7 @@
 #include "gfx/library/neighbours.h"
 #include "media/video_display.h"
 #include "objects/brush.h"
+#include "objects/output.h"
 #include "objects/scene_seam.h"
 #include "objects/text/font_cache.h"
 #include "platform/linux/debug_output.h"
@@ -31,6 +32,7 @@
 #include "scene/display_events.h"
 #include "scene/display_hosts.h"
 #include "scene/display_modes.h"
+#include "scene/output_redirect.h"
 
 namespace qv::scene {
 namespace {
@@ -332,6 +334,20 @@ constexpr qvConstant kDisplayConstants[] = {
 // into a compositing bitmap, and its dirty rectangles.
 class ObjectScene final : public objects::SceneSeam {
 public:
+    bool RedirectedOutput(uint32_t* type, qvObjectId* id) override {
+        return objects::SelectedOutputObject(type, id);
+    }
+    int EndRedirection(qvVmState* L) override {
+        qvDisplay* display = Displays().current;
+        if (display == nullptr || display->outputType == gfx::kTargetDisplay ||
+            display->doubleBufferOutput != 0) {
+            return 0;
+        }
+        return SetOutputBGPic(L, display, 0);
+    }
+    int FetchOutputBitmaps(qvVmState* L, qvDisplayBitMap** bitmap) override {
+        return objects::GetOutputBitmaps(L, bitmap);
+    }
     bool HardwareDoubleBuffering() override {
         const qvDisplay* display = Displays().current;
         return display != nullptr && display->doubleBufferOutput != 0 &&

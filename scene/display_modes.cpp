@@ -20,6 +20,7 @@
 #include "runtime/runtime_state.h"
 #include "scene/bgpic.h"
 #include "scene/display_engine.h"
+#include "scene/double_buffer.h"
 
 namespace qv::scene {
 namespace {
@@ -77,6 +78,7 @@ qvBackfill BackfillFor(const qvScriptHeader* header, bool fullScreen) {
 
 // A display closed for the switch: its input reset, its activation kept for the reopening.
 void CloseForSwitch(qvVmState* L, qvDisplay* display) {
+    EndDoubleBufferEx(display);
     CloseDisplayWindow(display->window);
     ResetDisplayInput(L, display);
     display->state = DISPSTATE_CLOSED;

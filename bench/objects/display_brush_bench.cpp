@@ -1,12 +1,15 @@
-// BR3 and BR4: DisplayBrush of a 256x256 brush with a random mask (BR3) or alpha plane (BR4)
-// onto an open 1920x1080 headless display in format 10 (the display's bitmap and the window
-// refresh included), beside pixman OVER through an a1 or a8 mask onto a 1920x1080 image and,
-// for the mask, an SDL colour-key blit. BR5: TintBrush of a 1920x1080 brush beside TintBitmap
-// called directly.
+// BR1: Flip of 512 random dirty rectangles of a double-buffered 1920x1080 display (merged,
+// copied into the front buffer and into the headless window) beside pixman SRC of the same
+// rectangles between two 1920x1080 images. BR3 and BR4: DisplayBrush of a 256x256 brush with a
+// random mask (BR3) or alpha plane (BR4) onto an open 1920x1080 headless display in format 10 (the
+// display's bitmap and the window refresh included), beside pixman OVER through an a1 or a8 mask
+// onto a 1920x1080 image and, for the mask, an SDL colour-key blit. BR5: TintBrush of a 1920x1080
+// brush beside TintBitmap called directly.
 #include <SDL.h>
 #include <benchmark/benchmark.h>
 #include <pixman.h>
 
+#include <algorithm>
 #include <memory>
 #include <random>
 #include <vector>
@@ -24,6 +27,7 @@
 #include "runtime/support.h"
 #include "scene/bgpic.h"
 #include "scene/bgpic_library.h"
+#include "scene/display.h"
 #include "scene/display_hosts.h"
 #include "scene/display_library.h"
 #include "scene/scene_neighbours.h"
@@ -200,6 +204,62 @@ void TintBitmapDirectly(benchmark::State& state) {
     }
 }
 
+// 512 rectangles of 1 to 64 pixels a side inside the display, the same for both.
+std::vector<qvRect> DirtyRects() {
+    std::mt19937 random(3);
+    std::vector<qvRect> rects(512);
+    for (qvRect& r : rects) {
+        const int32_t w = 1 + int32_t(random() % 64), h = 1 + int32_t(random() % 64);
+        r.x1 = int32_t(random() % uint32_t(kDisplayWidth - w));
+        r.y1 = int32_t(random() % uint32_t(kDisplayHeight - h));
+        r.x2 = r.x1 + w - 1, r.y2 = r.y1 + h - 1;
+    }
+    return rects;
+}
+
+void FlipDirty(benchmark::State& state) {
+    Scene scene(Plane::kNone, 1, 1);
+    qvDisplay* display = nullptr;
+    FindDisplay({1, nullptr}, &display);
+    if (!scene.ok() || display == nullptr || scene.Run("begindoublebuffer", {}) != 0) {
+        state.SkipWithError("no double buffer");
+        return;
+    }
+    const std::vector<qvRect> rects = DirtyRects();
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::copy(rects.begin(), rects.end(), display->dirtyRects.rects);
+        display->dirtyRects.count = int32_t(rects.size());
+        state.ResumeTiming();
+        if (scene.Run("flip", {0}) != 0) state.SkipWithError("Flip failed");
+    }
+}
+
+void PixmanSrcRects(benchmark::State& state) {
+    std::mt19937 random(1);
+    std::vector<uint32_t> back(size_t(kDisplayWidth) * kDisplayHeight),
+        front(size_t(kDisplayWidth) * kDisplayHeight);
+    for (uint32_t& p : back) p = random();
+    Image src(pixman_image_create_bits(PIXMAN_a8r8g8b8, kDisplayWidth, kDisplayHeight, back.data(),
+                                       kDisplayWidth * 4));
+    Image dst(pixman_image_create_bits(PIXMAN_a8r8g8b8, kDisplayWidth, kDisplayHeight, front.data(),
+                                       kDisplayWidth * 4));
+    const std::vector<qvRect> rects = DirtyRects();
+    for (auto _ : state) {
+        for (const qvRect& r : rects) {
+            pixman_image_composite32(PIXMAN_OP_SRC, src.get(), nullptr, dst.get(), r.x1, r.y1, 0, 0,
+                                     r.x1, r.y1, r.x2 + 1 - r.x1, r.y2 + 1 - r.y1);
+        }
+        benchmark::ClobberMemory();
+    }
+}
+
+BENCHMARK(FlipDirty)
+    ->Name("BR1:flip_dirty 512 rects 1920x1080 vs pixman SRC/ours")
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(PixmanSrcRects)
+    ->Name("BR1:flip_dirty 512 rects 1920x1080 vs pixman SRC/peer")
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(DisplayBrush, mask, Plane::kMask)
     ->Name("BR3:display_brush_mask 256x256 vs pixman OVER a1/ours")
     ->Unit(benchmark::kMicrosecond);

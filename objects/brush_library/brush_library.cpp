@@ -70,8 +70,7 @@ using namespace brushes;
 
 enum : int32_t { kAttrTransparentColour = 5, kAttrHasMask = 16, kAttrHasAlpha = 17 };
 
-// In the published order. SelectBrush, SelectMask, SelectAlphaChannel, BeginDoubleBuffer,
-// EndDoubleBuffer and Flip join at their places with output redirection and double buffering.
+// In the published order.
 constexpr qvCommandEntry kBrushCommands[] = {
     {"CreateBrush", CreateBrush},
     {"DisplayBrush", DisplayBrush},
@@ -86,14 +85,14 @@ constexpr qvCommandEntry kBrushCommands[] = {
     {"BrushToGray", BrushToGray},
     {"RotateBrush", RotateBrush},
     {"GetBrushLink", GetBrushLink},
-    // SelectBrush
+    {"SelectBrush", SelectBrush},
     {"CopyBrush", CopyBrush},
     {"SetBrushTransparency", SetBrushTransparency},
     {"LoadBrush", LoadBrush},
-    // SelectMask
+    {"SelectMask", SelectMask},
     {"SetMaskMode", SetMaskMode},
     {"SaveBrush", SaveBrush},
-    // SelectAlphaChannel
+    {"SelectAlphaChannel", SelectAlphaChannel},
     {"SetAlphaIntensity", SetAlphaIntensity},
     {"DeleteAlphaChannel", DeleteAlphaChannel},
     {"CropBrush", CropBrush},
@@ -101,7 +100,9 @@ constexpr qvCommandEntry kBrushCommands[] = {
     {"InvertAlphaChannel", InvertAlphaChannel},
     {"FloodFill", FloodFill},
     {"DeleteMask", DeleteMask},
-    // BeginDoubleBuffer, EndDoubleBuffer, Flip
+    {"BeginDoubleBuffer", BeginDoubleBuffer},
+    {"EndDoubleBuffer", EndDoubleBuffer},
+    {"Flip", Flip},
     {"ConvertToBrush", ConvertToBrush},
     {"GrabDesktop", GrabDesktop},
     {"TransformBrush", TransformBrush},

@@ -40,6 +40,14 @@ int SaveBrush(qvVmState* L);
 int DisplayBrush(qvVmState* L);
 int DisplayBrushPart(qvVmState* L);
 
+// Output redirection and double buffering.
+int SelectBrush(qvVmState* L);
+int SelectMask(qvVmState* L);
+int SelectAlphaChannel(qvVmState* L);
+int BeginDoubleBuffer(qvVmState* L);
+int EndDoubleBuffer(qvVmState* L);
+int Flip(qvVmState* L);
+
 // Geometry.
 int ScaleBrush(qvVmState* L);
 int RotateBrush(qvVmState* L);
