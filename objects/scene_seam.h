@@ -35,7 +35,7 @@ struct ObjectLayer {
     int32_t srcX, srcY;  // the part of the object shown
     int32_t x, y, width, height;
     const qvDrawTransform* transform;
-    const qvDrawStyle* style;
+    qvDrawStyle* style;  // the layer list writes a clamped insert position back
     // Planes made for the layer (a transformed frame, a snapshot of a picture part), handed
     // over with the call whatever its result; none: the layer shows the object itself.
     qvDisplayBitMap* bitmap;
@@ -43,6 +43,12 @@ struct ObjectLayer {
     qvPlaneBitMap* alpha;
     int32_t insertPosition;  // a layer position, or -1: the style decides
     int flags;
+};
+
+// A rectangle of a picture's planes.
+struct PicturePart {
+    gfx::PictureView planes;
+    int32_t x, y, width, height;
 };
 
 class SceneSeam {
@@ -77,9 +83,9 @@ public:
     virtual int RenderLayerAgain(qvVmState*, void* /*layer*/, const qvDrawTransform*) {
         return ERR_NOLAYERS;
     }
-    // The current picture of the layer that argument idx names (a position or a name) in the
-    // current output picture, of an animation layer its frame (from 1). 0 or an error code.
-    virtual int LayerPicture(qvVmState*, int /*idx*/, int32_t /*frame*/, gfx::PictureView*) {
+    // What the layer that argument idx names (a position or a name) in the current output
+    // picture shows now, of an animation layer its frame (from 1). 0 or an error code.
+    virtual int LayerPicture(qvVmState*, int /*idx*/, int32_t /*frame*/, PicturePart*) {
         return ERR_NOLAYERS;
     }
     // Re-applies a layer's transform to the size of the object it is inserted for again.

@@ -32,6 +32,8 @@
 #include "scene/display_events.h"
 #include "scene/display_hosts.h"
 #include "scene/display_modes.h"
+#include "scene/layers/layer_transform.h"
+#include "scene/object_layers.h"
 #include "scene/output_redirect.h"
 
 namespace qv::scene {
@@ -365,6 +367,19 @@ public:
         *out = {s.scaleX,      s.scaleY,         s.scaleWidth,
                 s.scaleHeight, s.picture->width, s.picture->height};
         return true;
+    }
+
+    int AddObjectLayer(qvVmState* L, const objects::ObjectLayer& layer) override {
+        return scene::AddObjectLayer(L, layer);
+    }
+    int RenderLayerAgain(qvVmState* L, void* layer, const qvDrawTransform* transform) override {
+        return RenderObjectLayerAgain(L, static_cast<qvLayer*>(layer), transform);
+    }
+    int LayerPicture(qvVmState* L, int idx, int32_t frame, objects::PicturePart* out) override {
+        return ObjectLayerPicture(L, idx, frame, out);
+    }
+    void ApplyLayerTransform(qvDrawTransform* transform, int32_t width, int32_t height) override {
+        ::ApplyLayerTransform(transform, width, height);
     }
 };
 

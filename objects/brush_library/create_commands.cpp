@@ -14,6 +14,7 @@
 #include "gfx/transform.h"
 #include "objects/brush_library/commands.h"
 #include "objects/scene_seam.h"
+#include "objects/text/text_objects.h"
 #include "platform/linux/window.h"
 #include "runtime/arguments.h"
 #include "runtime/attributes.h"
@@ -223,22 +224,23 @@ int AddLoadedBrush(const LoadOptions& o, uint32_t key, Picture* p, qvBrush** mad
     return 0;
 }
 
-// The source of BrushLinkEx: an object's planes, or its lookup error.
+// The source of BrushLinkEx: a rectangle of an object's planes, or its lookup error.
 int FindLinkSource(qvVmState* L, int32_t type, int sourceIdx, const NewBrushId& target,
-                   int32_t frame, gfx::PictureView* out, uint32_t* transparentColour) {
+                   int32_t frame, objects::PicturePart* out, uint32_t* transparentColour) {
     if (type == gfx::kTypeLayer) {
         qvDisplay* display = gfx::Graphics().Host().CurrentDisplay();
         if (display == nullptr || !gfx::Graphics().View(display).layersEnabled) return ERR_NOLAYERS;
         return objects::Scene().LayerPicture(L, sourceIdx, frame, out);
     }
     const qvObjectId id = GetObjectIdArg(L, sourceIdx);
+    gfx::PictureView& planes = out->planes;
     switch (type) {
         case gfx::kTypeBGPic: {
             qvBGPic* picture = nullptr;
             if (const int code = GetBGPic(L, id, &picture, 0)) return code;
-            *out = {picture->scaled.bitmap, picture->scaled.mask, picture->scaled.alpha,
-                    picture->width, picture->height};
-            return 0;
+            planes = {picture->scaled.bitmap, picture->scaled.mask, picture->scaled.alpha,
+                      picture->width, picture->height};
+            break;
         }
         case gfx::kTypeBrush: {
             if (!target.automatic && id.handle == nullptr && id.number == target.number) {
@@ -246,41 +248,48 @@ int FindLinkSource(qvVmState* L, int32_t type, int sourceIdx, const NewBrushId& 
             }
             qvBrush* b = nullptr;
             if (const int code = GetBrush(L, id, &b, 0)) return code;
-            *out = {b->bitmap, b->mask, b->alpha, b->width, b->height};
+            planes = {b->bitmap, b->mask, b->alpha, b->width, b->height};
             *transparentColour = b->transparentColour;
-            return 0;
+            break;
         }
         case gfx::kTypeAnim:
             // No animation is kept in memory yet.
             return ObjectNotFound(id, ERR_FINDANIM);
-        case gfx::kTypeTextObject:
-            // Text objects do not exist yet.
-            return ObjectNotFound(id, ERR_FINDTEXTOBJECT);
+        case gfx::kTypeTextObject: {
+            qvTextObject* object = nullptr;
+            if (const int code = FindTextObject(L, id, &object, 0)) return code;
+            planes = {object->bitmap, object->mask, object->alpha, object->width, object->height};
+            break;
+        }
         case gfx::kTypeSprite: {
             int32_t frames = 0;
-            if (const int code = gfx::Neighbour().GetSprite(L, id, &frames, out)) return code;
+            if (const int code = gfx::Neighbour().GetSprite(L, id, &frames, &planes)) return code;
             if (frame < 1 || frame > frames) return ERR_ANIMFRAME;
-            gfx::Neighbour().GetSpriteFrame(id, frame - 1, out);
-            return 0;
+            gfx::Neighbour().GetSpriteFrame(id, frame - 1, &planes);
+            break;
         }
         default:
             return ERR_WRONGUSAGE;
     }
+    out->x = out->y = 0;
+    out->width = planes.width, out->height = planes.height;
+    return 0;
 }
 
 // BrushLinkEx: a new brush of copies of an object's planes.
 int BrushLinkEx(qvVmState* L, int32_t type, int sourceIdx, const NewBrushId& target,
                 int32_t frame) {
-    gfx::PictureView source{};
+    objects::PicturePart source{};
     uint32_t transparentColour = kNoTransparency;
     if (const int code =
             FindLinkSource(L, type, sourceIdx, target, frame, &source, &transparentColour)) {
         return code;
     }
     if (const int code = CheckBrushReplaceable(target)) return code;
+    const gfx::PictureView& from = source.planes;
     qvDisplayBitMap* bitmap = nullptr;
     qvPlaneBitMap *mask = nullptr, *alpha = nullptr;
-    if (const int code = CopyBitmapArea(source.bitmap, source.mask, source.alpha, 0, 0,
+    if (const int code = CopyBitmapArea(from.bitmap, from.mask, from.alpha, source.x, source.y,
                                         source.width, source.height, 0, &bitmap, &mask, &alpha)) {
         return code;
     }

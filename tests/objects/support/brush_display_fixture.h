@@ -59,7 +59,8 @@ public:
 
 class BrushDisplayFixture : public LibFixture {
 protected:
-    BrushDisplayFixture() : LibFixture(OpenBrushDisplayLibraries) {
+    explicit BrushDisplayFixture(LibraryOpener open = OpenBrushDisplayLibraries)
+        : LibFixture(open) {
         gfx::SetNeighbours(&neighbours);
         platform::testing::ResetHeadless();
         RestartWindowNumbers();
