@@ -5,8 +5,12 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/setup.sh" >&2
 cmake -S "$root" -B "$root/build/release" -G Ninja -DCMAKE_BUILD_TYPE=Release >&2
-cmake --build "$root/build/release" --target quorvella demo >&2
+cmake --build "$root/build/release" --target quorvella demo vectorgraphics >&2
 bin="$root/build/release/bin"
+# The vector back end goes where the player looks for plugins by default (LIBS: is
+# PROGDIR:libs), so that the demo draws its path.
+install -D -m 644 "$root/build/release/plugins/Quorvella/vectorgraphics.qvp" \
+    "$bin/libs/Quorvella/vectorgraphics.qvp"
 if [[ $# -eq 0 || "$1" == -* ]]; then
     set -- "$bin/demo.qva" "$@"
 fi

@@ -2,6 +2,7 @@
 // (QV_HEADLESS_INPUT), its frames (QV_HEADLESS_FRAMES) are read back through netpbm's
 // pngtopnm and checked scene by scene; text is placed by the font front end (qvtext).
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 
 #include "tests/player/end_to_end.h"
@@ -14,14 +15,26 @@ namespace {
 constexpr int kClickPresent = 10, kClickFrame = 12;
 constexpr int kKeyPresent = 14, kKeyFrame = 16;
 constexpr int kClickX = 560, kClickY = 400;
-// The presents that change the window: scenes 1, 2, 4, 5 and 6 (3 and 7 wait for their
-// commands), the click and the key.
-const std::vector<int> kFramesWritten = {1, 2, 4, 5, 6, kClickFrame, kKeyFrame};
+// The path scene's heart (drawn only with the vector back end): its bounding box, with room
+// for the outline and anti-aliasing, and its colours.
+constexpr int kHeartX0 = 495, kHeartY0 = 145, kHeartX1 = 635, kHeartY1 = 268;
+constexpr uint32_t kHeartFill = 0xE02040, kHeartOutline = 0x600010;
 
-std::string Report() {
+// The presents that change the window: the scenes (7 only when the path is drawn), the click
+// and the key.
+std::vector<int> FramesWritten(bool path) {
+    std::vector<int> frames = {1, 2, 3, 4, 5, 6};
+    if (path) frames.push_back(7);
+    frames.insert(frames.end(), {kClickFrame, kKeyFrame});
+    return frames;
+}
+
+std::string Report(bool path) {
     std::string out;
-    for (int scene = 1; scene <= 7; ++scene)
+    for (int scene = 1; scene <= 7; ++scene) {
+        if (scene == 7 && !path) out += "Demo: no vector back end, the path is not drawn\n";
         out += "Demo: scene " + std::to_string(scene) + " shown\n";
+    }
     return out;
 }
 
@@ -72,8 +85,9 @@ protected:
         }
     }
 
-    // Runs the demo with the click and the key; the frames it wrote, by present number.
-    std::map<int, Picture> Run(const std::vector<std::string>& env = {}) {
+    // Runs the demo with the click and the key, with the vector back end when path is set;
+    // the frames it wrote, by present number.
+    std::map<int, Picture> Run(bool path, const std::vector<std::string>& env = {}) {
         scratch.MakeDir("frames");
         scratch.Write("input.txt", ToBytes(std::to_string(kClickPresent) + " click " +
                                            std::to_string(kClickX) + " " + std::to_string(kClickY) +
@@ -81,9 +95,16 @@ protected:
         std::vector<std::string> all = {"QV_HEADLESS_INPUT=" + (scratch / "input.txt"),
                                         "QV_HEADLESS_FRAMES=" + (scratch / "frames")};
         all.insert(all.end(), env.begin(), env.end());
+        if (path) {
+            // LIBS: of the run's own with the vector back end alone (the test plugin beside it
+            // in the build would print).
+            const std::filesystem::path plugin =
+                std::filesystem::path(QV_TEST_PLUGIN_DIR) / "vectorgraphics.qvp";
+            std::filesystem::copy_file(plugin, scratch / "libs/Quorvella/vectorgraphics.qvp");
+        }
         const Outcome o = Player({QV_DEMO_APPLET, "-QUIET"}, "", all);
         Expect(o,
-               Report() + "Demo: click at " + std::to_string(kClickX) + " " +
+               Report(path) + "Demo: click at " + std::to_string(kClickX) + " " +
                    std::to_string(kClickY) + "\nDemo: key a\nDemo: ended\n",
                "", 0);
         std::map<int, Picture> frames;
@@ -95,15 +116,35 @@ protected:
     }
 };
 
-TEST_F(Demo, EveryFrameShowsItsScene) {
-    std::map<int, Picture> frames = Run();
+// Scene 7 with the vector back end: the heart's fill inside, its outline around, and nothing
+// drawn outside its box.
+void ExpectHeart(const Picture& before, const Picture& after) {
+    EXPECT_EQ(after.At(565, 215), kHeartFill);
+    bool outline = false;
+    for (int x = kHeartX0; x < 565; ++x) outline |= after.At(x, 200) == kHeartOutline;
+    EXPECT_TRUE(outline);
+    int stray = 0;
+    for (int y = 0; y < 480; ++y) {
+        for (int x = 0; x < 640; ++x) {
+            const bool inBox = x >= kHeartX0 && x < kHeartX1 && y >= kHeartY0 && y < kHeartY1;
+            stray += !inBox && before.At(x, y) != after.At(x, y);
+        }
+    }
+    EXPECT_EQ(stray, 0);
+}
+
+class DemoRun : public Demo, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(DemoRun, EveryFrameShowsItsScene) {
+    const bool path = GetParam();
+    std::map<int, Picture> frames = Run(path);
     std::vector<int> numbers;
     for (const auto& [number, picture] : frames) {
         numbers.push_back(number);
         EXPECT_EQ(picture.width, 640) << number;
         EXPECT_EQ(picture.height, 480) << number;
     }
-    ASSERT_EQ(numbers, kFramesWritten);
+    ASSERT_EQ(numbers, FramesWritten(path));
 
     // Scene 1: a horizontal gradient from 0x102040 to 0x20A0A0 over 640 columns; the last
     // column is one step short of the end colour.
@@ -118,6 +159,18 @@ TEST_F(Demo, EveryFrameShowsItsScene) {
         ExpectNear(frames[2].At(x, 80), 0xFFF080, 2, "brush centre");
         ExpectNear(frames[2].At(x - 59, 21), 0xC03000, 40, "brush corner");
     }
+
+    // Scene 3: each shape's colour at its centre; the rounded box leaves its corner to the
+    // background, the plain box does not.
+    const struct {
+        int x, y;
+        uint32_t colour;
+    } shapes[] = {{205, 55, 0xE04848}, {160, 30, 0xE04848},  {205, 112, 0x48C060},
+                  {300, 60, 0xFFC830}, {300, 115, 0x4080FF}, {420, 82, 0xA060FF},
+                  {420, 40, 0xA060FF}};
+    for (const auto& s : shapes) EXPECT_EQ(frames[3].At(s.x, s.y), s.colour) << s.x << "," << s.y;
+    EXPECT_EQ(frames[3].At(160, 90), background.At(160, 90));
+    EXPECT_EQ(frames[3].At(395, 35), background.At(395, 35));
 
     // Scene 4: the fan's middle line is white where anti-aliasing leaves it whole, the thick
     // line gold across its rows.
@@ -162,6 +215,8 @@ TEST_F(Demo, EveryFrameShowsItsScene) {
     }
     EXPECT_GT(turned, 50);
 
+    if (path) ExpectHeart(frames[6], frames[7]);
+
     // The click: the brush centred on the mouse, where the background showed before.
     ExpectNear(frames[kClickFrame].At(kClickX, kClickY), 0xFFF080, 2, "clicked brush");
     EXPECT_EQ(frames[6].At(kClickX, kClickY), background.At(kClickX, kClickY));
@@ -180,9 +235,14 @@ TEST_F(Demo, EveryFrameShowsItsScene) {
     EXPECT_EQ(keyStray, 0);
 }
 
+INSTANTIATE_TEST_SUITE_P(VectorBackEnd, DemoRun, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "Loaded" : "Missing";
+                         });
+
 TEST_F(Demo, CompletesOnAScreenOfFormat4) {
-    std::map<int, Picture> frames = Run({"QV_SCREEN_FORMAT=4"});
-    EXPECT_EQ(frames.size(), kFramesWritten.size());
+    std::map<int, Picture> frames = Run(true, {"QV_SCREEN_FORMAT=4"});
+    EXPECT_EQ(frames.size(), FramesWritten(true).size());
 }
 
 }  // namespace

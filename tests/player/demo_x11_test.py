@@ -3,7 +3,10 @@
 headless frames of the same states (after the scenes, after a click, after a key), and Escape
 ends the demo with exit status 0.
 
-Usage: demo_x11_test.py QUORVELLA DEMO_APPLET KEEP_DIR
+Usage: demo_x11_test.py QUORVELLA DEMO_APPLET KEEP_DIR [LIBS_DIR]
+
+With LIBS_DIR (the folder whose Quorvella drawer holds vectorgraphics.qvp) both runs draw the
+vector path too.
 
 A mismatching screenshot is kept in KEEP_DIR as demo-STATE-shot.ppm beside its diff. Without
 Xvfb, xwd, xdotool or netpbm the test is skipped (status 77), or fails under CI=true."""
@@ -20,11 +23,29 @@ CLICK = (560, 400)
 # Presents of the headless run at which the input arrives, and the frames that show the
 # states: the last scene, the click's answer, the key's answer.
 INPUT = "10 click %d %d\n14 key 97\n" % CLICK
-STATES = (("scenes", 6, "Demo: scene 7 shown"), ("click", 12, "Demo: click at %d %d" % CLICK),
+STATES = (("scenes", 7, "Demo: scene 7 shown"), ("click", 12, "Demo: click at %d %d" % CLICK),
           ("key", 16, "Demo: key a"))
 
 
-def headless_frames(player, applet, keep):
+def demo_env(libs):
+    """The environment of both runs: no QV_ setting of the caller's, LIBS: when given."""
+    env = {k: v for k, v in os.environ.items() if not k.startswith("QV")}
+    if libs:
+        env["QV_ASSIGN"] = "LIBS:=" + libs
+    return env
+
+
+def last_frame(frames, number):
+    """The frame file that shows the window at present NUMBER: a present that changed nothing
+    wrote none, so the latest one written up to it."""
+    for n in range(number, 0, -1):
+        png = os.path.join(frames, "frame-%06d-w1.png" % n)
+        if os.path.exists(png):
+            return png
+    raise Failure("no frame written up to %d" % number)
+
+
+def headless_frames(player, applet, keep, libs):
     """The RGB bytes of the headless run's frames that show the states, by frame number."""
     frames = os.path.join(keep, "demo-frames")
     shutil.rmtree(frames, ignore_errors=True)
@@ -32,7 +53,7 @@ def headless_frames(player, applet, keep):
     schedule = os.path.join(keep, "demo-input.txt")
     with open(schedule, "w") as out:
         out.write(INPUT)
-    env = {k: v for k, v in os.environ.items() if not k.startswith("QV")}
+    env = demo_env(libs)
     env.update(QV_VIDEO="headless", QV_HEADLESS_FRAMES=frames, QV_HEADLESS_INPUT=schedule)
     run = subprocess.run([player, applet, "-QUIET"], env=env, capture_output=True,
                          timeout=WAIT_SECONDS * 6)
@@ -40,7 +61,7 @@ def headless_frames(player, applet, keep):
         raise Failure("the headless run ended with %d" % run.returncode)
     shown = {}
     for _, number, _ in STATES:
-        png = os.path.join(frames, "frame-%06d-w1.png" % number)
+        png = last_frame(frames, number)
         pnm = subprocess.run(["pngtopnm", png], check=True, capture_output=True).stdout
         _, width, height, rgb = read_pnm(pnm)
         if (width, height) != (640, 480):
@@ -102,6 +123,10 @@ def run(x11, player, applet, keep, frames):
 
 def main():
     player, applet, keep = sys.argv[1], sys.argv[2], sys.argv[3]
+    libs = sys.argv[4] if len(sys.argv) > 4 else ""
+    if libs:
+        # The window's run takes the caller's environment.
+        os.environ["QV_ASSIGN"] = "LIBS:=" + libs
     missing = [t for t in ("Xvfb", "xwd", "xwdtopnm", "xdotool", "pngtopnm")
                if shutil.which(t) is None]
     if missing:
@@ -109,7 +134,7 @@ def main():
         return 1 if os.environ.get("CI") == "true" else SKIP
     os.makedirs(keep, exist_ok=True)
     try:
-        frames = headless_frames(player, applet, keep)
+        frames = headless_frames(player, applet, keep, libs)
         with X11() as x11:
             run(x11, player, applet, keep, frames)
     except Failure as failure:

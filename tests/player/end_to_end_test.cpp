@@ -201,7 +201,7 @@ TEST_F(EndToEndTest, TheBundledDemoRuns) {
     Expect(Player({QV_DEMO_APPLET, kQuiet}),
            "Demo: scene 1 shown\nDemo: scene 2 shown\nDemo: scene 3 shown\n"
            "Demo: scene 4 shown\nDemo: scene 5 shown\nDemo: scene 6 shown\n"
-           "Demo: scene 7 shown\nDemo: ended\n",
+           "Demo: no vector back end, the path is not drawn\nDemo: scene 7 shown\nDemo: ended\n",
            "", 0);
 }
 
