@@ -265,7 +265,7 @@ int DrawBoxEx(qvVmState* L, const qvShapeDesc& given, int flags) {
         return code;
     }
     image.x = Saturate32(left), image.y = Saturate32(top);
-    const ShapeOutput out{BOX,  output, &item, &transform, style, box.layer, box.insertPosition,
-                          flags};
+    const ShapeOutput out{
+        BOX, output, &item, &transform, style, box.layer, box.insertPosition, flags, box.previous};
     return OutputShapeImage(L, out, std::move(image));
 }

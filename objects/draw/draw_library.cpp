@@ -8,6 +8,7 @@
 #include "objects/draw/draw_commands.h"
 #include "objects/draw/draw_state.h"
 #include "objects/draw/lines.h"
+#include "objects/draw/shape_redraw.h"
 #include "objects/draw_tags.h"
 #include "runtime/arguments.h"
 #include "runtime/exports.h"
@@ -39,7 +40,8 @@ int Line(qvVmState* L) {
                     nullptr,
                     nullptr,
                     nullptr,
-                    0};
+                    0,
+                    nullptr};
     const LineBox box = LineBoxOf(line.x1, line.y1, line.x2, line.y2);
     const int32_t width = Saturate32(box.width), height = Saturate32(box.height);
     qvDrawTransform transform;
@@ -209,6 +211,7 @@ int RegisterDrawLibrary(qvVmState* L) {
     using namespace qv::draw;
     ResetDrawState(GetDrawState());
     if (const int code = AllocShapeWork(&shapeWork)) return code;
+    InstallShapeLayerRenderers();
     VmPushValue(L, VM_GLOBALSINDEX);
     RegisterLibrary(L, nullptr, kDrawCommands, 0);
     VmSetTop(L, -2);

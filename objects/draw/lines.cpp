@@ -221,7 +221,8 @@ int DrawLineEx(qvVmState* L, const qvLineDesc& line, int flags) {
         return code;
     }
     const ShapeOutput out{
-        LINE, output, &item, line.transform, line.style, line.layer, line.insertPosition, flags};
+        LINE,  output,       &item, line.transform, line.style, line.layer, line.insertPosition,
+        flags, line.previous};
     return OutputShapeImage(L, out, std::move(image));
 }
 

@@ -50,6 +50,7 @@ struct qvLineDesc {
     qvDrawStyle* style;                // none: no effects
     qvLayer* layer;                    // QV_DRAW_INPLACE: the layer updated
     int32_t insertPosition;            // QV_DRAW_REDRAW: the layer replaced
+    qvLayerArea* previous;             // QV_DRAW_INPLACE: the area to repaint; none: shown
 };
 
 // Draws the line into the current output (QV_DRAW_* flags). Each end is resolved as a point

@@ -18,7 +18,6 @@
 #include "scene/layers/layer_transform.h"
 
 namespace qv::draw {
-namespace {
 
 ShapeTransform TransformOf(const qvDrawTransform* transform) {
     ShapeTransform out;
@@ -28,6 +27,15 @@ ShapeTransform TransformOf(const qvDrawTransform* transform) {
     }
     return out;
 }
+
+void ScaleStyle(qvDrawState* state, const double matrix[4]) {
+    state->lineWidth = std::max(1, ScaleWidth(state->lineWidth, matrix));
+    state->shadowSize =
+        std::clamp(ScaleWidth(state->shadowSize, matrix), kMinEffectSize, kMaxEffectSize);
+    ClampStyleParams(state);
+}
+
+namespace {
 
 // What a shape layer keeps to draw the shape again.
 int FillItem(const qvShapeDesc& desc, int32_t x, int32_t y, qvShapeItem* item) {
@@ -46,14 +54,6 @@ int FillItem(const qvShapeDesc& desc, int32_t x, int32_t y, qvShapeItem* item) {
     return 0;
 }
 
-// Line width and shadow size as the matrix scales them; the clamps of the draw state.
-void ScaleStyle(qvDrawState* state, const double matrix[4]) {
-    state->lineWidth = std::max(1, ScaleWidth(state->lineWidth, matrix));
-    state->shadowSize =
-        std::clamp(ScaleWidth(state->shadowSize, matrix), kMinEffectSize, kMaxEffectSize);
-    ClampStyleParams(state);
-}
-
 // The image and its plane: a mask when everything is opaque and hard-edged, else alpha.
 int AllocShapeImage(const qvShapeDesc& desc, int32_t width, int32_t height, ShapeImage* image) {
     image->width = width, image->height = height;
@@ -68,60 +68,6 @@ int AllocShapeImage(const qvShapeDesc& desc, int32_t width, int32_t height, Shap
         image->alpha.reset(AllocAlphaBitMap(width, height, 1));
     }
     return image->mask == nullptr && image->alpha == nullptr ? ERR_MEM : 0;
-}
-
-// Renders the prepared shape into a new image placed at (x, y) plus the image offset.
-int RenderShape(qvVmState* L, const qvShapeDesc& desc, const ShapeTransform& transform, int32_t x,
-                int32_t y, ShapeImage* out) {
-    const qvDrawState& state = *desc.drawState;
-    int64_t width = desc.imageWidth, height = desc.imageHeight;
-    int32_t origin = 0;
-    if (desc.antialias != 0) width += 5, height += 5, origin = 2;
-    const bool outline = desc.fillStyle == FILLNONE;
-    const int32_t lineWidth = std::max(1, state.lineWidth);
-    if (outline && lineWidth > 1) width += lineWidth, height += lineWidth, origin += lineWidth / 2;
-    if (width > kMaxBitMapSide || height > kMaxBitMapSide) return ERR_MEM;
-    ShapeImage image;
-    image.x = Saturate32(int64_t(x) + desc.imageX - origin);
-    image.y = Saturate32(int64_t(y) + desc.imageY - origin);
-    if (const int code = AllocShapeImage(desc, int32_t(width), int32_t(height), &image)) {
-        return code;
-    }
-    OwnedBitMap fill;
-    const int32_t grow = desc.antialias != 0 ? 2 : 0;
-    if (const int code = MakeFillSource(L, state, transform.matrix, image.width, image.height,
-                                        origin + desc.fillX - grow, origin + desc.fillY - grow,
-                                        desc.fillWidth + 2 * grow + (grow != 0 ? 1 : 0),
-                                        desc.fillHeight + 2 * grow + (grow != 0 ? 1 : 0), &fill)) {
-        return code;
-    }
-    const qvShapeTarget target{image.bitmap.get(),
-                               image.mask.get(),
-                               image.alpha.get(),
-                               image.width,
-                               image.height,
-                               fill.get(),
-                               0,
-                               0};
-    int code = 0;
-    if (outline) {
-        const qvShapeOutline shape{desc.fillPoints,
-                                   desc.fillCount,
-                                   origin + desc.fillX,
-                                   origin + desc.fillY,
-                                   desc.fillWidth,
-                                   desc.fillHeight,
-                                   false,
-                                   lineWidth};
-        code = RenderShapeImage(
-            target, shape,
-            {desc.colour & 0xFFFFFF, int32_t(desc.colour >> 24), desc.antialias != 0});
-    } else {
-        code = CompositeShapeCoverage(target, desc, origin, origin);
-    }
-    if (code != 0) return code;
-    *out = std::move(image);
-    return 0;
 }
 
 }  // namespace
@@ -220,6 +166,65 @@ int MakeFillSource(qvVmState* L, const qvDrawState& state, const double matrix[4
     return 0;
 }
 
+int32_t ShapeImageMargin(const qvShapeDesc& desc) {
+    const int32_t lineWidth = std::max(1, desc.drawState->lineWidth);
+    return (desc.antialias != 0 ? 2 : 0) +
+           (desc.fillStyle == FILLNONE && lineWidth > 1 ? lineWidth / 2 : 0);
+}
+
+int RenderPreparedShape(qvVmState* L, const qvShapeDesc& desc, const ShapeTransform& transform,
+                        int32_t x, int32_t y, ShapeImage* out) {
+    const qvDrawState& state = *desc.drawState;
+    int64_t width = desc.imageWidth, height = desc.imageHeight;
+    const int32_t origin = ShapeImageMargin(desc);
+    if (desc.antialias != 0) width += 5, height += 5;
+    const bool outline = desc.fillStyle == FILLNONE;
+    const int32_t lineWidth = std::max(1, state.lineWidth);
+    if (outline && lineWidth > 1) width += lineWidth, height += lineWidth;
+    if (width > kMaxBitMapSide || height > kMaxBitMapSide) return ERR_MEM;
+    ShapeImage image;
+    image.x = Saturate32(int64_t(x) + desc.imageX - origin);
+    image.y = Saturate32(int64_t(y) + desc.imageY - origin);
+    if (const int code = AllocShapeImage(desc, int32_t(width), int32_t(height), &image)) {
+        return code;
+    }
+    OwnedBitMap fill;
+    const int32_t grow = desc.antialias != 0 ? 2 : 0;
+    if (const int code = MakeFillSource(L, state, transform.matrix, image.width, image.height,
+                                        origin + desc.fillX - grow, origin + desc.fillY - grow,
+                                        desc.fillWidth + 2 * grow + (grow != 0 ? 1 : 0),
+                                        desc.fillHeight + 2 * grow + (grow != 0 ? 1 : 0), &fill)) {
+        return code;
+    }
+    const qvShapeTarget target{image.bitmap.get(),
+                               image.mask.get(),
+                               image.alpha.get(),
+                               image.width,
+                               image.height,
+                               fill.get(),
+                               0,
+                               0};
+    int code = 0;
+    if (outline) {
+        const qvShapeOutline shape{desc.fillPoints,
+                                   desc.fillCount,
+                                   origin + desc.fillX,
+                                   origin + desc.fillY,
+                                   desc.fillWidth,
+                                   desc.fillHeight,
+                                   false,
+                                   lineWidth};
+        code = RenderShapeImage(
+            target, shape,
+            {desc.colour & 0xFFFFFF, int32_t(desc.colour >> 24), desc.antialias != 0});
+    } else {
+        code = CompositeShapeCoverage(target, desc, origin, origin);
+    }
+    if (code != 0) return code;
+    *out = std::move(image);
+    return 0;
+}
+
 }  // namespace qv::draw
 
 int DrawShapeEx(qvVmState* L, const qvShapeDesc* given, int flags) {
@@ -268,10 +273,11 @@ int DrawShapeEx(qvVmState* L, const qvShapeDesc* given, int flags) {
         image.x = Saturate32(int64_t(x) + desc->imageX),
         image.y = Saturate32(int64_t(y) + desc->imageY);
         image.width = desc->imageWidth, image.height = desc->imageHeight;
-    } else if (const int code = RenderShape(L, *desc, shapeTransform, x, y, &image)) {
+    } else if (const int code = RenderPreparedShape(L, *desc, shapeTransform, x, y, &image)) {
         return code;
     }
-    const ShapeOutput out{desc->type,           output, &item, &transform, desc->style, desc->layer,
-                          desc->insertPosition, flags};
+    const ShapeOutput out{desc->type,           output,      &item,
+                          &transform,           desc->style, desc->layer,
+                          desc->insertPosition, flags,       desc->previous};
     return OutputShapeImage(L, out, std::move(image));
 }

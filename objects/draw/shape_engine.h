@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "engine/vm.h"
+#include "objects/draw/shape_output.h"
 #include "objects/draw/shape_records.h"
 #include "objects/draw_tags.h"
 #include "platform/linux/bitmap.h"
@@ -40,6 +41,23 @@ int FillWithTexture(qvVmState* L, qvDisplayBitMap* bitmap, int32_t x, int32_t y,
 int MakeFillSource(qvVmState* L, const qvDrawState& state, const double matrix[4], int32_t width,
                    int32_t height, int32_t x, int32_t y, int32_t fillWidth, int32_t fillHeight,
                    OwnedBitMap* out);
+
+// Line width (at least 1) and shadow size as the matrix scales them, then the draw state's
+// clamps.
+void ScaleStyle(qvDrawState* state, const double matrix[4]);
+
+// The matrix and anchor of a transform; the identity for none.
+ShapeTransform TransformOf(const qvDrawTransform* transform);
+
+// How far the prepared shape's image reaches beyond its layout's image at the top left: 2
+// with anti-aliasing, and half the line width of a thick outline.
+int32_t ShapeImageMargin(const qvShapeDesc& desc);
+
+// Renders the prepared shape (geometry written, draw state private) into a new image placed
+// at (x, y) plus the image offset less ShapeImageMargin: shadow, ring and fill, or the
+// outline. 0, ERR_MEM, or the texture lookup's error.
+int RenderPreparedShape(qvVmState* L, const qvShapeDesc& desc, const ShapeTransform& transform,
+                        int32_t x, int32_t y, ShapeImage* out);
 
 }  // namespace qv::draw
 

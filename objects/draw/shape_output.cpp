@@ -11,12 +11,14 @@
 namespace qv::draw {
 namespace {
 
-// A layer redrawn in place takes the image; its old area and the new one are refreshed.
-int UpdateInPlace(qvVmState* L, qvLayer* layer, ShapeImage image) {
+// A layer redrawn in place takes the image; its old area (the given one, else the shown one)
+// and the new one are refreshed.
+int UpdateInPlace(qvVmState* L, qvLayer* layer, qvLayerArea* given, ShapeImage image) {
     if (layer == nullptr) return ERR_WRONGUSAGE;
     const qvLayerItem* shown = layer->displayItem;
-    qvLayerArea previous{shown->drawX, shown->drawY, shown->drawWidth, shown->drawHeight, 0};
-    UpdateLayerGeometry(L, layer, &previous, image.x, image.y, image.width, image.height,
+    qvLayerArea own{shown->drawX, shown->drawY, shown->drawWidth, shown->drawHeight, 0};
+    qvLayerArea* previous = given != nullptr ? given : &own;
+    UpdateLayerGeometry(L, layer, previous, image.x, image.y, image.width, image.height,
                         image.bitmap.release(), image.mask.release(), image.alpha.release(), 0);
     return 0;
 }
@@ -70,7 +72,7 @@ void BlitShapeImage(qvVmState* L, qvDisplayBitMap* output, qvDisplayBitMap* bitm
 
 int OutputShapeImage(qvVmState* L, const ShapeOutput& output, ShapeImage image) {
     if ((output.flags & QV_DRAW_INPLACE) != 0) {
-        return UpdateInPlace(L, output.layer, std::move(image));
+        return UpdateInPlace(L, output.layer, output.previous, std::move(image));
     }
     qvDisplay* display = gfx::Graphics().Host().CurrentDisplay();
     if (display == nullptr) return 0;

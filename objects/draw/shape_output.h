@@ -43,6 +43,7 @@ struct ShapeOutput {
     qvLayer* layer;                    // QV_DRAW_INPLACE: the layer updated
     int32_t insertPosition;            // QV_DRAW_REDRAW: the layer replaced
     int flags;
+    qvLayerArea* previous;  // QV_DRAW_INPLACE: the area to repaint; none: the shown area
 };
 
 // The output step: QV_DRAW_INPLACE updates the layer's geometry with the image; with layers

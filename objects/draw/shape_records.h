@@ -9,6 +9,7 @@
 #include "objects/draw/draw_state.h"
 #include "objects/draw/outline.h"
 #include "runtime/objects.h"
+#include "scene/layers/dirty_rects.h"
 #include "scene/layers/layer.h"
 
 struct qvShapeDesc {
@@ -41,7 +42,9 @@ struct qvShapeDesc {
     qvDrawState* drawState;
     const qvDrawTransform* transform;
     qvDrawStyle* style;
-    qvLayer* layer;  // the layer updated in place
+    qvLayer* layer;         // the layer updated in place
+    qvLayerArea* previous;  // in place for the layer engine: the area to repaint; none: the
+                            // layer's shown area
     int32_t insertPosition;
     // The integer outlines of the geometry, in the work buffers, each relative to its own box
     // (fill and ring): closed lists that OpenCV fills. An ARC's bounding entries count for

@@ -408,8 +408,8 @@ int SendPathImage(qvVmState* L, qvPathItem* item, const qvPathRenderCall& call, 
                              AnchorShift(o.fillHeight, ay));
     }
     const draw::ShapeOutput out{
-        int32_t(gfx::kTypeVectorPath), o.target,  item, o.transform, o.style, call.layer,
-        call.insertPosition,           call.flags};
+        int32_t(gfx::kTypeVectorPath), o.target,   item,   o.transform, o.style, call.layer,
+        call.insertPosition,           call.flags, nullptr};
     return draw::OutputShapeImage(L, out, std::move(image));
 }
 

@@ -81,7 +81,8 @@ protected:
     }
     qvLineDesc Desc(int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t colour,
                     int32_t thickness = 1) {
-        return {x1, y1, x2, y2, colour, thickness, GetDrawState(), nullptr, nullptr, nullptr, 0};
+        return {x1,      y1,      x2,      y2, colour, thickness, GetDrawState(),
+                nullptr, nullptr, nullptr, 0,  nullptr};
     }
     size_t LayerCount() const {
         size_t n = 0;

@@ -1,0 +1,194 @@
+#include "objects/draw/shape_redraw.h"
+
+#include <algorithm>
+
+#include "engine/error_codes.h"
+#include "gfx/clip.h"
+#include "gfx/graphics_state.h"
+#include "gfx/library/object_types.h"
+#include "objects/draw/box.h"
+#include "objects/draw/draw_library.h"
+#include "objects/draw/lines.h"
+#include "objects/draw/shape_engine.h"
+#include "objects/draw/shape_geometry.h"
+#include "scene/layers/display_seam.h"
+#include "scene/layers/layer_cache.h"
+#include "scene/layers/layer_transform.h"
+
+namespace qv::draw {
+namespace {
+
+int32_t SideOfRadius(int32_t radius) {
+    return Saturate32(2 * int64_t(radius) + 1);
+}
+
+// A cleared descriptor of the item's shape with the draw state; circles, ellipses and arcs
+// take their box from the radii.
+int DescOf(int32_t type, const qvShapeItem& item, qvDrawState* state, qvShapeDesc* desc) {
+    *desc = {};
+    desc->type = type;
+    desc->x = item.x, desc->y = item.y;
+    desc->width = item.width, desc->height = item.height;
+    desc->colour = item.colour;
+    std::copy(std::begin(item.cornerLevels), std::end(item.cornerLevels), desc->cornerLevels);
+    desc->radiusX = item.radiusX, desc->radiusY = item.radiusY;
+    desc->startAngle = item.startAngle, desc->endAngle = item.endAngle;
+    desc->clockwise = item.clockwise;
+    desc->points = item.points.get(), desc->pointCount = item.pointCount;
+    desc->drawState = state;
+    switch (type) {
+        case ARC:
+            if (item.startAngle < 0 || item.endAngle < 0) return ERR_WRONGUSAGE;
+            [[fallthrough]];
+        case CIRCLE:
+        case ELLIPSE:
+            if (item.radiusX < 1 || item.radiusY < 1) return ERR_WRONGUSAGE;
+            desc->width = SideOfRadius(item.radiusX), desc->height = SideOfRadius(item.radiusY);
+            return 0;
+        case BOX:
+        case POLYGON:
+            return 0;
+        default:
+            return ERR_WRONGUSAGE;
+    }
+}
+
+// A line layer keeps its unturned ends. Redrawn in place, the ends are turned and the
+// thickness scaled here, since DrawLineEx leaves an in-place line as it is given.
+int RedrawLine(qvVmState* L, const qvShapeItem& item, const qvShapeRedraw& call) {
+    int32_t x1 = item.x1, y1 = item.y1, x2 = item.x2, y2 = item.y2;
+    int32_t thickness = item.thickness;
+    const qvDrawTransform* transform = call.transform;
+    if ((call.flags & QV_DRAW_INPLACE) != 0 && transform != nullptr) {
+        ShapeTransform turn = TransformOf(transform);
+        if (!turn.IsIdentity()) {
+            TurnLineEnds(turn, &x1, &y1, &x2, &y2);
+            thickness = ScaleWidth(thickness, turn.matrix);
+        }
+        transform = nullptr;
+    }
+    const qvLineDesc line{x1,
+                          y1,
+                          x2,
+                          y2,
+                          item.colour,
+                          thickness,
+                          &item.drawState,
+                          transform,
+                          call.style,
+                          call.layer,
+                          call.insertPosition,
+                          call.previous};
+    return DrawLineEx(L, line, call.flags);
+}
+
+// The layer engine's content renderer of shape and line layers: the item drawn again under
+// the work transform, turning about the layer's anchor, into the layer in place.
+int RenderShapeContent(qvVmState* L, qvLayer* layer, int32_t insertPos, qvLayerItem* item,
+                       qvLayerImage*, const qvWorkTransform* work, qvLayerArea* previous, int) {
+    const auto* shape = dynamic_cast<const qvShapeItem*>(item);
+    if (shape == nullptr) return ERR_WRONGUSAGE;
+    qvDrawTransform transform = work->transform;
+    transform.anchorx = layer->anchorX, transform.anchory = layer->anchorY;
+    const qvShapeRedraw call{&transform, nullptr, layer, previous, insertPos, QV_DRAW_INPLACE};
+    return RedrawShapeItem(L, int32_t(layer->type), *shape, call);
+}
+
+int RenderShapeLayerBorder(qvVmState* L, qvLayer* layer, qvLayerItem* item, uint32_t colour,
+                           int32_t size, qvLayerBorder* out) {
+    const auto* shape = dynamic_cast<const qvShapeItem*>(item);
+    if (shape == nullptr) return ERR_WRONGUSAGE;
+    return RenderShapeBorder(L, layer, *shape, colour, size, out);
+}
+
+// The draw state of a border: a ring of the size around a filled shape, or the outline
+// widened to twice the size.
+qvDrawState BorderState(const qvShapeItem& item, const ShapeTransform& turn, uint32_t colour,
+                        int32_t size) {
+    qvDrawState state;
+    ResetDrawState(&state);
+    const bool antialias = (item.drawState.formStyle & ANTIALIAS) != 0;
+    uint32_t form = antialias ? uint32_t(ANTIALIAS) : 0u;
+    if (item.drawState.fillStyle != FILLNONE) {
+        state.fillStyle = FILLCOLOR;
+        form |= EDGE;
+        state.borderSize = size, state.borderColour = colour & 0xFFFFFF;
+    } else {
+        const int32_t doubled = Saturate32(2 * int64_t(size));
+        const int32_t width = turn.IsIdentity() ? doubled
+                                                : GetTransformedBorderWidth(turn.matrix, item.width,
+                                                                            item.height, doubled);
+        state.lineWidth = std::max(2, width);
+    }
+    state.formStyle = form != 0 ? form : NORMAL;
+    ClampStyleParams(&state);
+    return state;
+}
+
+}  // namespace
+}  // namespace qv::draw
+
+using namespace qv;
+using namespace qv::draw;
+
+int RedrawShapeItem(qvVmState* L, int32_t type, const qvShapeItem& item,
+                    const qvShapeRedraw& call) {
+    if (type == LINE) return RedrawLine(L, item, call);
+    qvDrawState state = item.drawState;
+    qvShapeDesc desc;
+    if (const int code = DescOf(type, item, &state, &desc)) return code;
+    if (type == ARC && item.startAngle == item.endAngle) return 0;
+    desc.transform = call.transform, desc.style = call.style;
+    desc.layer = call.layer, desc.previous = call.previous;
+    desc.insertPosition = call.insertPosition;
+    return type == BOX ? DrawBoxEx(L, desc, call.flags) : DrawShapeEx(L, &desc, call.flags);
+}
+
+int RenderShapeBorder(qvVmState* L, qvLayer* layer, const qvShapeItem& item, uint32_t colour,
+                      int32_t size, qvLayerBorder* out) {
+    *out = {};
+    const auto type = int32_t(layer->type);
+    // The layer's transform as the display shows it, turning about the layer's anchor.
+    qvDrawTransform transform = layer->transform;
+    const scene::DisplayScale scale =
+        scene::LayerDisplays().Scale(gfx::Graphics().Host().CurrentDisplay());
+    scene::ScaleMatrix(transform.matrix, scale.x, scale.y);
+    transform.anchorx = layer->anchorX, transform.anchory = layer->anchorY;
+    const ShapeTransform turn = TransformOf(&transform);
+
+    // Where the layer's own image lies: its shape laid out as a redraw lays it out.
+    qvDrawState own = item.drawState;
+    ScaleStyle(&own, turn.matrix);
+    qvShapeDesc shape;
+    if (const int code = DescOf(type, item, &own, &shape)) return code;
+    if (const int code = PrepareShapeGeometry(DrawShapeWork(), &shape, turn)) return code;
+
+    qvDrawState state = BorderState(item, turn, colour, size);
+    qvShapeDesc border;
+    if (const int code = DescOf(type, item, &state, &border)) return code;
+    border.colour = colour;
+    if (const int code = PrepareShapeGeometry(DrawShapeWork(), &border, turn)) return code;
+    if (border.borderOn != 0) {
+        // The ring, whole, is the border: it is filled as the shape's fill would be.
+        border.fillPoints = border.borderPoints, border.fillCount = border.borderCount;
+        border.fillX = border.borderX, border.fillY = border.borderY;
+        border.fillWidth = border.borderWidth, border.fillHeight = border.borderHeight;
+        border.borderOn = 0, border.shadowOn = 0;
+    }
+    ShapeImage image;
+    if (const int code = RenderPreparedShape(L, border, turn, 0, 0, &image)) return code;
+    const int64_t shapeX = int64_t(shape.imageX) - ShapeImageMargin(shape);
+    const int64_t shapeY = int64_t(shape.imageY) - ShapeImageMargin(shape);
+    out->dx = Saturate32(shapeX - image.x), out->dy = Saturate32(shapeY - image.y);
+    out->width = image.width, out->height = image.height;
+    out->image = {image.bitmap.release(), image.mask.release(), image.alpha.release()};
+    return 0;
+}
+
+void InstallShapeLayerRenderers() {
+    using namespace qv::gfx;
+    for (uint32_t type : {kTypeBox, kTypeCircle, kTypeEllipse, kTypePolygon, kTypeArc}) {
+        SetLayerRenderers(type, RenderShapeContent, RenderShapeLayerBorder);
+    }
+    SetLayerRenderers(kTypeLine, RenderShapeContent, nullptr);
+}

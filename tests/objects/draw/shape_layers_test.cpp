@@ -1,0 +1,186 @@
+// Shape and line layers redrawn by the layer engine: a turned shape with layers on shows the
+// same pixels as the shape drawn straight with layers off, a redraw that replaces its layer
+// equals a fresh drawing, and the borders the compositor lays under shape layers.
+#include <gtest/gtest.h>
+
+#include <optional>
+
+#include "engine/error_codes.h"
+#include "objects/draw/draw_library.h"
+#include "objects/draw/draw_state.h"
+#include "objects/draw/shape_output.h"
+#include "objects/draw/shape_redraw.h"
+#include "scene/layers/layer_cache.h"
+#include "tests/scene/support/layer_scene.h"
+#include "tests/support/lib_fixture.h"
+
+namespace qv::testing {
+namespace {
+
+using namespace qv::draw;
+using namespace qv::test;
+
+constexpr int32_t kWidth = 80, kHeight = 64;
+constexpr uint32_t kBack = 0x000000, kRed = 0xFF0000, kGreen = 0x00FF00;
+
+class ShapeLayers : public LibFixture {
+protected:
+    ShapeLayers() : LibFixture(OpenLibraries<RegisterDrawLibrary>) { Fresh(false); }
+    ~ShapeLayers() override { FreeDrawBuffers(L); }
+
+    SceneDisplay& Fresh(bool layers) {
+        display_.reset();
+        display_.emplace(Solid(kWidth, kHeight, kBack));
+        display_->view.layersEnabled = layers;
+        ResetDrawState(GetDrawState());
+        return *display_;
+    }
+    qvLayer* TopLayer() const {
+        return reinterpret_cast<qvLayer*>(display_->picture->layers.tailPred);
+    }
+    int Run(const char* name, const std::vector<Arg>& args) { return Call(name, args).code; }
+    // The drawing with layers off, then with layers on as the picture composes it.
+    void ExpectSameWithLayers(const char* name, const std::vector<Arg>& args,
+                              const std::vector<std::pair<const char*, std::vector<Arg>>>& setup) {
+        for (bool layers : {false, true}) {
+            Fresh(layers);
+            for (const auto& [command, values] : setup) ASSERT_EQ(Run(command, values), 0);
+            ASSERT_EQ(Run(name, args), 0) << name;
+            if (!layers) {
+                straight_ = display_->Window();
+                continue;
+            }
+            qvLayer* layer = TopLayer();
+            ASSERT_NE(layer, nullptr);
+            EXPECT_EQ(layer->sourceItem->image.bitmap, nullptr) << name << ": added without image";
+            ASSERT_NE(layer->displayItem->image.bitmap, nullptr) << name << ": rendered";
+            EXPECT_EQ(display_->Recomposed(L), straight_) << name;
+            EXPECT_EQ(display_->Window(), straight_) << name << ": shown";
+        }
+    }
+
+    SceneObjects objects;
+    std::optional<SceneDisplay> display_;
+    std::vector<uint32_t> straight_;
+};
+
+TEST_F(ShapeLayers, TurnedShapesShowTheirTurnedPixels) {
+    const std::vector<std::pair<const char*, std::vector<Arg>>> filled = {
+        {"SetFillStyle", {Num(FILLCOLOR)}}};
+    struct Case {
+        const char* name;
+        std::vector<Arg> args;
+    };
+    const Case cases[] = {
+        {"Box", {Num(20), Num(15), Num(30), Num(12), Num(kRed), Num(0), Num(30)}},
+        {"Box", {Num(20), Num(15), Num(30), Num(20), Num(kRed), Num(40), Num(90)}},
+        {"Ellipse", {Num(40), Num(30), Num(20), Num(8), Num(kGreen), Num(45)}},
+        {"Arc", {Num(40), Num(30), Num(15), Num(10), Num(0), Num(90), Num(kRed), Num(1), Num(60)}},
+        {"Polygon",
+         {Num(30), Num(20), List({Num(0), Num(0), Num(20), Num(0), Num(10), Num(15)}), Num(3),
+          Num(kGreen), Num(120)}},
+    };
+    for (const Case& c : cases) ExpectSameWithLayers(c.name, c.args, filled);
+    // An outline keeps its width under the turn.
+    ExpectSameWithLayers("Ellipse", {Num(40), Num(30), Num(20), Num(10), Num(kRed), Num(90)},
+                         {{"SetFillStyle", {Num(FILLNONE), Num(1)}}});
+    ExpectSameWithLayers("Ellipse", {Num(40), Num(30), Num(20), Num(10), Num(kRed), Num(30)},
+                         {{"SetFillStyle", {Num(FILLCOLOR)}}, {"SetFormStyle", {Num(ANTIALIAS)}}});
+}
+
+// The redraw that replaces a layer (at its insert position) after a change of size draws what
+// a fresh drawing of that size draws.
+TEST_F(ShapeLayers, RedrawReplacingALayerEqualsAFreshDrawing) {
+    Fresh(true);
+    ASSERT_EQ(Run("SetFillStyle", {Num(FILLCOLOR)}), 0);
+    ASSERT_EQ(Run("Circle", {Num(30), Num(30), Num(10), Num(kRed)}), 0);
+    ASSERT_EQ(Run("Circle", {Num(60), Num(20), Num(4), Num(kGreen)}), 0);
+    auto* item = dynamic_cast<qvShapeItem*>(
+        reinterpret_cast<qvLayer*>(display_->picture->layers.head)->sourceItem);
+    ASSERT_NE(item, nullptr);
+    qvShapeItem bigger;
+    bigger.drawState = item->drawState;
+    bigger.x = item->x, bigger.y = item->y;
+    bigger.colour = item->colour;
+    bigger.radiusX = bigger.radiusY = 15;
+    const qvShapeRedraw call{nullptr, nullptr, nullptr, nullptr, 1, QV_DRAW_REDRAW};
+    ASSERT_EQ(RedrawShapeItem(L, CIRCLE, bigger, call), 0);
+    display_->view.layersEnabled = true;
+    const std::vector<uint32_t> redrawn = display_->Recomposed(L);
+    EXPECT_EQ(reinterpret_cast<qvLayer*>(display_->picture->layers.head)->type, uint32_t(CIRCLE));
+
+    Fresh(true);
+    ASSERT_EQ(Run("SetFillStyle", {Num(FILLCOLOR)}), 0);
+    ASSERT_EQ(Run("Circle", {Num(30), Num(30), Num(15), Num(kRed)}), 0);
+    ASSERT_EQ(Run("Circle", {Num(60), Num(20), Num(4), Num(kGreen)}), 0);
+    EXPECT_EQ(display_->Recomposed(L), redrawn);
+}
+
+TEST_F(ShapeLayers, RedrawRefusesBadItems) {
+    Fresh(true);
+    qvShapeItem item;
+    ResetDrawState(&item.drawState);
+    item.radiusX = 0, item.radiusY = 5;
+    const qvShapeRedraw call{nullptr, nullptr, nullptr, nullptr, 0, 0};
+    EXPECT_EQ(RedrawShapeItem(L, CIRCLE, item, call), ERR_WRONGUSAGE);
+    item.radiusX = 5, item.startAngle = -1;
+    EXPECT_EQ(RedrawShapeItem(L, ARC, item, call), ERR_WRONGUSAGE);
+    item.startAngle = item.endAngle = 40;
+    EXPECT_EQ(RedrawShapeItem(L, ARC, item, call), 0);
+    EXPECT_TRUE(IsListEmpty(&display_->picture->layers)) << "an arc to its start draws nothing";
+    EXPECT_EQ(RedrawShapeItem(L, 99, item, call), ERR_WRONGUSAGE);
+}
+
+// The compositor's border of a shape layer: around a filled box the rectangle of the size (the
+// box itself inside it), around an outline the outline widened to twice the size.
+TEST_F(ShapeLayers, BordersOfShapeLayers) {
+    Fresh(true);
+    ASSERT_EQ(Run("SetFillStyle", {Num(FILLCOLOR)}), 0);
+    ASSERT_EQ(Run("SetFormStyle", {Num(EDGE), Num(kGreen), Num(3)}), 0);
+    ASSERT_EQ(Run("Box", {Num(20), Num(20), Num(10), Num(6), Num(kRed)}), 0);
+    qvLayer* box = TopLayer();
+    ASSERT_NE(LayerBorderRenderer(box->type), nullptr);
+    qvLayerBorder border{};
+    ASSERT_EQ(LayerBorderRenderer(box->type)(L, box, box->displayItem, kGreen, 3, &border), 0);
+    OwnedBitMap bitmap(border.image.bitmap);
+    OwnedPlane mask(border.image.mask), alpha(border.image.alpha);
+    EXPECT_EQ(border.width, 16);
+    EXPECT_EQ(border.height, 12);
+    EXPECT_EQ(border.dx, 3);
+    EXPECT_EQ(border.dy, 3);
+    ASSERT_NE(border.image.bitmap, nullptr);
+    EXPECT_EQ(ReadBitMapPixel(border.image.bitmap, 8, 6), kGreen);
+    // The composed picture: border around the box, the box over it.
+    const std::vector<uint32_t> shown = display_->Recomposed(L);
+    const auto at = [&](int32_t x, int32_t y) { return shown[size_t(y) * kWidth + x]; };
+    EXPECT_EQ(at(17, 17), kGreen);
+    EXPECT_EQ(at(25, 22), kRed);
+    EXPECT_EQ(at(16, 22), kBack);
+
+    // An outline circle of width 6: a one-pixel circle, and a border 6 wide around it.
+    Fresh(true);
+    ASSERT_EQ(Run("SetFillStyle", {Num(FILLNONE), Num(6)}), 0);
+    ASSERT_EQ(Run("Circle", {Num(40), Num(30), Num(12), Num(kRed)}), 0);
+    const std::vector<uint32_t> ring = display_->Recomposed(L);
+    const auto ringAt = [&](int32_t x, int32_t y) { return ring[size_t(y) * kWidth + x]; };
+    // The circle's box starts at (40, 30): its left side at x 40, on row 42.
+    for (int32_t dx = -2; dx <= 2; ++dx) EXPECT_EQ(ringAt(40 + dx, 42), kRed) << dx;
+    EXPECT_EQ(ringAt(35, 42), kBack);
+    EXPECT_EQ(ringAt(45, 42), kBack);
+    EXPECT_EQ(ringAt(52, 42), kBack);
+}
+
+// A line layer under a turn: its ends turned about the anchor of its box.
+TEST_F(ShapeLayers, TurnedLineLayer) {
+    Fresh(true);
+    ASSERT_EQ(Run("Line", {Num(10), Num(30), Num(50), Num(30), Num(kRed), Num(1), Num(90)}), 0);
+    qvLayer* line = TopLayer();
+    ASSERT_NE(line, nullptr);
+    const std::vector<uint32_t> shown = display_->Recomposed(L);
+    Fresh(false);
+    ASSERT_EQ(Run("Line", {Num(10), Num(30), Num(50), Num(30), Num(kRed), Num(1), Num(90)}), 0);
+    EXPECT_EQ(display_->Window(), shown);
+}
+
+}  // namespace
+}  // namespace qv::testing
