@@ -12,6 +12,7 @@
 #include "media/video_display.h"
 #include "objects/brush.h"
 #include "objects/scene_seam.h"
+#include "objects/sprite/sprite.h"
 #include "objects/text/font_cache.h"
 #include "platform/linux/debug_output.h"
 #include "platform/linux/memory.h"
@@ -359,6 +360,7 @@ ObjectScene objectScene;
 int ConvertPreloadedObjects(qvVmState* L) {
     if (int code = RebuildBrushes(L, false)) return code;
     if (int code = RebuildBGPics(L)) return code;
+    if (int code = RebuildSprites(L)) return code;
     return RefreshFontObjects();
 }
 
