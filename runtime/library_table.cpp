@@ -17,6 +17,8 @@
 #include "objects/draw/draw_library.h"
 #include "objects/object_neighbours.h"
 #include "objects/scene_hooks.h"
+#include "objects/sprite/sprite.h"
+#include "objects/sprite/sprite_library.h"
 #include "objects/text/text_library.h"
 #include "objects/vector/vector_library.h"
 #include "runtime/stubs/sound_stub.h"
@@ -55,7 +57,8 @@ int RegisterStub(qvVmState* L) {
 class PlayerNeighbours final : public scene::SceneNeighbours,
                                public scene::DisplayNeighbours,
                                public objects::ObjectNeighbours,
-                               public events::EventNeighbours {};
+                               public events::EventNeighbours,
+                               public sprites::SpriteNeighbours {};
 
 // The objects' answers to the scene, with the buttons that go and move with their layers.
 class PlayerObjectHooks final : public objects::SceneHooks {
@@ -65,6 +68,10 @@ public:
     }
     void MoveButtons(qvBGPic* picture, const qvLayer* from, qvLayer* to) override {
         MoveLayerButtons(picture, from, to);
+    }
+    bool SpriteFrame(const qvSpriteInstance& instance, int32_t frame,
+                     gfx::PictureView* out) override {
+        return sprites::InstanceFrame(instance, frame, out);
     }
 };
 
@@ -100,7 +107,7 @@ constexpr qvLibraryCleanup kSoundCleanups[] = {{kStopAllSounds, NoCleanup},
                                                {kFreeAllSounds, NoCleanup}};
 constexpr qvLibraryCleanup kBrushCleanups[] = {{kFreeAllBrushes, FreeAllBrushes}};
 constexpr qvLibraryCleanup kBGPicCleanups[] = {{kFreeAllBGPics, FreeAllBGPics}};
-constexpr qvLibraryCleanup kSpriteCleanups[] = {{kFreeAllSprites, NoCleanup}};
+constexpr qvLibraryCleanup kSpriteCleanups[] = {{kFreeAllSprites, FreeAllSprites}};
 constexpr qvLibraryCleanup kMemBlockCleanups[] = {{kFreeAllMemBlocks, FreeAllMemBlocks}};
 constexpr qvLibraryCleanup kVectorCleanups[] = {{kFreeAllPaths, FreeAllPaths}};
 constexpr qvLibraryCleanup kNetworkCleanups[] = {{kShutdownNetwork, ShutdownNetwork}};
@@ -125,7 +132,7 @@ constexpr qvLibraryRow kRows[kLibraryCount] = {
     {"brush", RegisterBrushLibrary, kBrushCleanups},
     {"bgpic", RegisterBGPicLibrary, kBGPicCleanups},
     {"transitionfx", RegisterStub<"transitionfx">, {}},
-    {"sprite", RegisterStub<"sprite">, kSpriteCleanups},
+    {"sprite", RegisterSpriteLibrary, kSpriteCleanups},
     {"memblock", RegisterMemBlockLibrary, kMemBlockCleanups},
     {"vectorgraphics", RegisterVectorGraphicsLibrary, kVectorCleanups},
     {"network", RegisterNetworkLibrary, kNetworkCleanups},

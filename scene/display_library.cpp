@@ -13,6 +13,7 @@
 #include "objects/brush.h"
 #include "objects/output.h"
 #include "objects/scene_seam.h"
+#include "objects/sprite/sprite.h"
 #include "objects/text/font_cache.h"
 #include "platform/linux/debug_output.h"
 #include "platform/linux/memory.h"
@@ -390,6 +391,7 @@ ObjectScene objectScene;
 int ConvertPreloadedObjects(qvVmState* L) {
     if (int code = RebuildBrushes(L, false)) return code;
     if (int code = RebuildBGPics(L)) return code;
+    if (int code = RebuildSprites(L)) return code;
     return RefreshFontObjects();
 }
 

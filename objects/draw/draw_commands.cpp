@@ -18,6 +18,7 @@
 #include "objects/draw/shape_output.h"
 #include "objects/draw_tags.h"
 #include "objects/scene_seam.h"
+#include "objects/sprite/sprite.h"
 #include "objects/vector/vector_library.h"
 #include "platform/linux/window.h"
 #include "runtime/arguments.h"
@@ -170,16 +171,6 @@ void PlotTarget(qvVmState* L, const gfx::DisplayView& view, qvDisplayBitMap* bit
         FillPlane8Rect(view.targetAlpha, x, y, 1, 1, uint8_t(value));
     }
     if (view.doubleBuffered) AddDirtyRect(L, x, y, 1, 1);
-}
-
-// Takes every sprite off the picture, each area shown again without it.
-void RemoveSpriteInstances(qvVmState* L, qvBGPic* picture) {
-    while (qvSpriteInstance* s = picture->sprites) {
-        picture->sprites = s->next;
-        const int32_t x = s->x, y = s->y, w = s->width, h = s->height;
-        FreeMemBlock(s);
-        RefreshDisplayArea(L, x, y, w, h);
-    }
 }
 
 int ClsRedirected(qvVmState* L, const gfx::DisplayView& view, qvDisplayBitMap* bitmap,
@@ -426,7 +417,7 @@ int Cls(qvVmState* L) {
         if (view.layersEnabled) {
             if (const int code = ClsLayers(L, picture)) return code;
         } else {
-            RemoveSpriteInstances(L, picture);
+            FreeSpriteInstances(picture);
             if (qvDisplayBitMap* bitmap = picture->base.bitmap) {
                 const gfx::OutputPicture shown = graphics.Host().CurrentOutputPicture();
                 for (qvDisplayBitMap* buffer : view.backBuffers) {
