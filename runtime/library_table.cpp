@@ -29,6 +29,7 @@
 #include "scene/events/event_neighbours.h"
 #include "scene/events/poll_events.h"
 #include "scene/layers/layer.h"
+#include "scene/layers/layers_library.h"
 #include "scene/scene_neighbours.h"
 
 namespace qv {
@@ -66,12 +67,6 @@ int RegisterGraphics(qvVmState* L) {
     return RegisterGraphicsLibrary(L);
 }
 
-// The layer lists' work buffers are made when the "layers" library registers.
-int RegisterLayers(qvVmState* L) {
-    if (const int code = InitLayerLists()) return code;
-    return RegisterStubLibrary(L, "layers");
-}
-
 // The slots each library will fill; until its code exists, they clean up nothing.
 constexpr qvLibraryCleanup kGraphicsCleanups[] = {
     {kFreeScaleTables, [](qvVmState*) { FreeScaleTables(); }},
@@ -80,7 +75,7 @@ constexpr qvLibraryCleanup kDrawCleanups[] = {{kFreeDrawBuffers, FreeDrawBuffers
 constexpr qvLibraryCleanup kDosCleanups[] = {{kFreeDosObjects, FreeDosObjects}};
 constexpr qvLibraryCleanup kEventCleanups[] = {{kFreeEventObjects, FreeEventObjects}};
 constexpr qvLibraryCleanup kSystemCleanups[] = {{kFreeCatalogs, FreeSystemObjects}};
-constexpr qvLibraryCleanup kLayersCleanups[] = {{kFreeLayerLists, FreeLayerLists}};
+constexpr qvLibraryCleanup kLayersCleanups[] = {{kFreeLayerLists, FreeLayersLibrary}};
 constexpr qvLibraryCleanup kTextCleanups[] = {{kFreeAllTextObjects, FreeAllTextObjects}};
 constexpr qvLibraryCleanup kAnimCleanups[] = {{kFreeAllAnims, NoCleanup}};
 constexpr qvLibraryCleanup kDisplayCleanups[] = {{kFreeAllDisplays, CloseDisplayLibrary}};
@@ -105,7 +100,7 @@ constexpr qvLibraryRow kRows[kLibraryCount] = {
     {"dos", RegisterDosLibrary, kDosCleanups},
     {"event", RegisterEventLibrary, kEventCleanups},
     {"system", RegisterSystemLibrary, kSystemCleanups},
-    {"layers", RegisterLayers, kLayersCleanups},
+    {"layers", RegisterLayersLibrary, kLayersCleanups},
     {"text", RegisterTextLibrary, kTextCleanups},
     {"anim", RegisterStub<"anim">, kAnimCleanups},
     {"display", RegisterDisplayLibrary, kDisplayCleanups},
