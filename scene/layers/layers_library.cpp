@@ -208,6 +208,8 @@ int CreateLayer(qvVmState* L) {
         FreeOrphanBrushes(L);
         return code;
     }
+    // The layer on top is painted here, as showing a brush blits it.
+    RefreshLayer(L, reinterpret_cast<qvLayer*>(LayerDisplays().OutputPicture()->layers.tailPred));
     return 0;
 }
 
