@@ -12,6 +12,7 @@
 #include "libs/network/network_library.h"
 #include "libs/string/string_library.h"
 #include "libs/system/system_library.h"
+#include "media/anim_store.h"
 #include "objects/brush.h"
 #include "objects/brush_library/brush_library.h"
 #include "objects/draw/draw_library.h"
@@ -67,6 +68,12 @@ int RegisterGraphics(qvVmState* L) {
     return RegisterGraphicsLibrary(L);
 }
 
+// The anim store that layers show anims from; its commands come with the anim library.
+int RegisterAnims(qvVmState* L) {
+    if (const int code = RegisterObjectList(AnimList())) return code;
+    return RegisterStubLibrary(L, "anim");
+}
+
 // The slots each library will fill; until its code exists, they clean up nothing.
 constexpr qvLibraryCleanup kGraphicsCleanups[] = {
     {kFreeScaleTables, [](qvVmState*) { FreeScaleTables(); }},
@@ -77,7 +84,7 @@ constexpr qvLibraryCleanup kEventCleanups[] = {{kFreeEventObjects, FreeEventObje
 constexpr qvLibraryCleanup kSystemCleanups[] = {{kFreeCatalogs, FreeSystemObjects}};
 constexpr qvLibraryCleanup kLayersCleanups[] = {{kFreeLayerLists, FreeLayersLibrary}};
 constexpr qvLibraryCleanup kTextCleanups[] = {{kFreeAllTextObjects, FreeAllTextObjects}};
-constexpr qvLibraryCleanup kAnimCleanups[] = {{kFreeAllAnims, NoCleanup}};
+constexpr qvLibraryCleanup kAnimCleanups[] = {{kFreeAllAnims, FreeAllAnims}};
 constexpr qvLibraryCleanup kDisplayCleanups[] = {{kFreeAllDisplays, CloseDisplayLibrary}};
 constexpr qvLibraryCleanup kSoundCleanups[] = {{kStopAllSounds, NoCleanup},
                                                {kFreeAllSounds, NoCleanup}};
@@ -102,7 +109,7 @@ constexpr qvLibraryRow kRows[kLibraryCount] = {
     {"system", RegisterSystemLibrary, kSystemCleanups},
     {"layers", RegisterLayersLibrary, kLayersCleanups},
     {"text", RegisterTextLibrary, kTextCleanups},
-    {"anim", RegisterStub<"anim">, kAnimCleanups},
+    {"anim", RegisterAnims, kAnimCleanups},
     {"display", RegisterDisplayLibrary, kDisplayCleanups},
     {"sound", RegisterSoundLibrary, kSoundCleanups},
     {"brush", RegisterBrushLibrary, kBrushCleanups},

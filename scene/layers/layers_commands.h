@@ -21,4 +21,8 @@ int ClearMove(qvVmState* L);
 int InsertObjectLayer(qvVmState* L, uint32_t type, qvObjectId id, int32_t x, int32_t y,
                       int32_t position, int hidden);
 
+// A layer of frame (from 0) of the anim with the id; AddLayer's result.
+int AddAnimLayer(qvVmState* L, qvObjectId id, int32_t x, int32_t y, int32_t width, int32_t height,
+                 int32_t frame, int32_t frameCount, int32_t insertPos, int flags);
+
 }  // namespace qv::scene

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "engine/convert.h"
@@ -11,6 +12,7 @@
 #include "gfx/graphics_state.h"
 #include "gfx/library/async_draw.h"
 #include "gfx/library/object_types.h"
+#include "media/anim_store.h"
 #include "objects/brush.h"
 #include "objects/draw_tags.h"
 #include "objects/text/text_objects.h"
@@ -186,6 +188,38 @@ CreateOptions ReadCreateOptions(qvVmState* L, int idx) {
     return o;
 }
 
+// n frames of width x height in the colour with a mask or an alpha plane each when asked
+// (cleared, or fully set), shown as a private anim layer at (x, y).
+int CreateAnimLayer(qvVmState* L, int32_t x, int32_t y, int32_t width, int32_t height,
+                    const CreateOptions& o) {
+    qvAnimFrames frames;
+    for (int32_t i = 0; i < o.frames; ++i) {
+        qvBrush* made = nullptr;
+        if (int code = CreateBrushBitmaps(AutomaticBrushId(), width, height, uint32_t(o.colour),
+                                          o.mask != 0, o.alpha != 0, o.clear != 0, false, &made)) {
+            return code;
+        }
+        // The planes move from the work brush into the frame arrays.
+        frames.bitmaps.push_back(std::exchange(made->bitmap, nullptr));
+        frames.masks.push_back(std::exchange(made->mask, nullptr));
+        frames.alphas.push_back(std::exchange(made->alpha, nullptr));
+        FreeBrushById(L, {made->header.id, made->header.handle}, false);
+    }
+    qvObjectId id = AutomaticAnimId();
+    qvAnim* anim = nullptr;
+    if (int code = AddAnim(&id, width, height, &frames, o.mask != 0 ? 0xAFC0DE : -1, &anim)) {
+        return code;
+    }
+    anim->orphan = 1;  // the layer's own
+    if (int code =
+            AddAnimLayer(L, id, x, y, anim->width, anim->height, 0, anim->frameCount, -1, 0)) {
+        FreeOrphanAnims(L);
+        return code;
+    }
+    RefreshLayer(L, reinterpret_cast<qvLayer*>(LayerDisplays().OutputPicture()->layers.tailPred));
+    return 0;
+}
+
 int CreateLayer(qvVmState* L) {
     CheckArgCount(L, 4, 5);
     if (int code = CheckLayerGuard(nullptr)) return code;
@@ -193,8 +227,7 @@ int CreateLayer(qvVmState* L) {
     const int32_t width = Trunc32(GetArgNumber(L, 3)), height = Trunc32(GetArgNumber(L, 4));
     const CreateOptions o = ReadCreateOptions(L, 5);
     if (o.frames < 0 || (o.alpha != 0 && o.mask != 0)) return ERR_WRONGUSAGE;
-    // Anim layers need the anim store, whose lookup answers until it exists.
-    if (o.frames > 0) return ERR_FINDANIM;
+    if (o.frames > 0) return CreateAnimLayer(L, x, y, width, height, o);
     qvBrush* brush = nullptr;
     if (int code = CreateBrushBitmaps(AutomaticBrushId(), width, height, uint32_t(o.colour),
                                       o.mask != 0, o.alpha != 0, o.clear != 0, false, &brush)) {
@@ -578,6 +611,40 @@ int SelectLayer(qvVmState* L) {
                                         second);
 }
 
+// --- Anim frames ---
+
+int ModifyLayerFrames(qvVmState* L) {
+    CheckArgCount(L, 2, 3);
+    const int32_t position = LayerArg(L, 1);
+    const int32_t frames = GetOptIntArg(L, 2, nullptr);
+    const int32_t third = GetOptIntArg(L, 3, nullptr);
+    qvLayer* layer = nullptr;
+    if (int code = GuardedLayer(position, nullptr, &layer)) return code;
+    if (layer->type != gfx::kTypeAnim) return ObjectNotFound(layer->objectId, ERR_FINDANIM);
+    auto* item = static_cast<qvAnimItem*>(layer->sourceItem);
+    gfx::PictureView shown{};
+    if (int code = Objects().PrivateLayerAnim(L, layer, item->frame, &shown)) return code;
+    if (int code = ModifyAnimFramesEx(L, layer->objectId, frames, third, QV_ANIM_ORPHANS)) {
+        return code;
+    }
+    qvAnim* anim = nullptr;
+    if (int code = FindAnimById(L, layer->objectId, &anim, QV_ANIM_ORPHANS)) return code;
+    const auto kept = std::find(anim->bitmaps, anim->bitmaps + anim->frameCount, shown.bitmap);
+    const auto frame = int32_t(kept - anim->bitmaps);
+    const bool gone = frame == anim->frameCount;
+    for (qvLayerItem* each : DistinctItems(layer)) {
+        if (each == nullptr) continue;
+        auto* animItem = static_cast<qvAnimItem*>(each);
+        animItem->frame = gone ? 0 : frame;
+        animItem->frameCount = anim->frameCount;
+    }
+    if (gone) {
+        FreeLayerGeometryBitmaps(layer);
+        RefreshLayer(L, layer);
+    }
+    return 0;
+}
+
 // --- Listing ---
 
 const qvLayerItem* DumpItem(const qvLayer* layer, int32_t which) {
@@ -638,6 +705,7 @@ constexpr qvCommandEntry kLayersCommands[] = {
     {"TranslateLayer", TranslateLayer},
     {"SelectLayer", SelectLayer},
     {"CreateLayer", CreateLayer},
+    {"ModifyLayerFrames", ModifyLayerFrames},
     {"GetLayerAtPos", GetLayerAtPos},
     {"SetLayerShadow", SetLayerShadow},
     {"SetLayerBorder", SetLayerBorder},
@@ -690,14 +758,26 @@ int InsertObjectLayer(qvVmState* L, uint32_t type, qvObjectId id, int32_t x, int
                                       object->height, nullptr, &style, flags);
         }
         case gfx::kTypeAnim: {
-            // Frame 0 of the anim; anims are shown as layers once their store exists.
-            gfx::PictureView view{};
-            if (int code = Objects().AnimFrame(L, id, 0, &view)) return code;
-            return ERR_FINDANIM;
+            qvAnim* anim = nullptr;
+            if (int code = FindAnimById(L, id, &anim, 0)) return code;
+            return AddAnimLayer(L, id, ResolvePosX(x, anim->width, 0, 0.0),
+                                ResolvePosY(y, anim->height, 0, 0.0), anim->width, anim->height, 0,
+                                anim->frameCount, position, flags);
         }
         default:
             return ERR_WRONGUSAGE;
     }
+}
+
+int AddAnimLayer(qvVmState* L, qvObjectId id, int32_t x, int32_t y, int32_t width, int32_t height,
+                 int32_t frame, int32_t frameCount, int32_t insertPos, int flags) {
+    auto* item = NewBlock<qvAnimItem>();
+    if (item == nullptr) return ERR_MEM;
+    item->x = x, item->y = y;
+    item->width = width, item->height = height;
+    item->frame = frame, item->frameCount = frameCount;
+    return AddLayer(L, gfx::kTypeAnim, &id, x, y, width, height, nullptr, nullptr, nullptr, nullptr,
+                    nullptr, item, insertPos, flags);
 }
 
 int GuardedLayer(int32_t position, qvBGPic** picture, qvLayer** layer) {
