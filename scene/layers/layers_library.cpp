@@ -29,6 +29,7 @@
 #include "scene/layers/layer.h"
 #include "scene/layers/layer_cache.h"
 #include "scene/layers/layers_commands.h"
+#include "scene/layers/style_table.h"
 #include "scene/object_hooks.h"
 
 namespace qv::scene {
@@ -700,6 +701,7 @@ constexpr qvCommandEntry kLayersCommands[] = {
     {"SetLayerName", SetLayerName},
     {"Collision", Collision},
     {"DumpLayers", DumpLayers},
+    {"GetLayerStyle", GetLayerStyle},
     {"LayerExists", LayerExists},
     {"SetLayerZPos", SetLayerZPos},
     {"TranslateLayer", TranslateLayer},

@@ -6,7 +6,9 @@
 
 #include "engine/error_codes.h"
 #include "gfx/library/object_types.h"
+#include "objects/draw/draw_state.h"
 #include "scene/layers/layers_library.h"
+#include "scene/layers/style_table.h"
 #include "tests/scene/layers/layer_fixture.h"
 
 namespace qv::testing {
@@ -401,6 +403,98 @@ TEST_F(LayersLibraryTest, DumpLayersListsTheChosenItem) {
               "Visible: 0\n"
               "(2) BRUSH #0 (P / \"Hero\") - X: 16 (16) - Y: 4 (4) - Width: 8 (8) - Height: 8 "
               "(8) - Visible: 1\n");
+}
+
+TEST_F(LayersLibraryTest, GetLayerStyleListsTheCommonKeys) {
+    std::vector<qvLayer*> l = Stack(2);
+    qvLayer* layer = l[1];
+    SetLayerNameString(layer, "Hero");
+    std::strcpy(layer->group, "Team");
+    layer->transparency = 40;
+    layer->shadow = {1, 0x80112233u, 6, 5, 7.5, 2.5};
+    layer->border = {1, 0x445566, 3};
+    layer->filters[kFilterTint] = {1, 0, {0x00FF00, 128, 0, 0}, {}};
+    layer->filters[kFilterBlur] = {1, 9, {3, 0, 0, 0}, {1.5f, 0, 0, 0}};
+    const CallResult style = Call("GetLayerStyle", {Str("hero")});
+    ASSERT_EQ(style.code, 0);
+    const Value& t = style.results.at(0);
+    const auto number = [&](const char* key) {
+        const Value* v = t.Field(key);
+        return v != nullptr ? v->number : -12345.0;
+    };
+    EXPECT_EQ(number("x"), 16);
+    EXPECT_EQ(number("y"), 4);
+    EXPECT_EQ(number("scalex"), 1);
+    EXPECT_EQ(number("transparency"), 40);
+    EXPECT_EQ(number("tint"), 128);
+    EXPECT_EQ(number("tintcolor"), 0x00FF00);
+    EXPECT_EQ(number("clipregion"), -1);
+    EXPECT_EQ(number("shadowdir"), 5);
+    EXPECT_EQ(number("shadowsigma"), 2.5);
+    EXPECT_EQ(number("shadowcolor"), double(0x80112233u));
+    EXPECT_EQ(number("edgesize"), 3);
+    EXPECT_EQ(number("outlinethickness"), 3);
+    EXPECT_EQ(t.Field("name")->text, "Hero");
+    EXPECT_EQ(t.Field("group")->text, "Team");
+    ASSERT_NE(t.Field("transform"), nullptr);
+    EXPECT_EQ(t.Field("transform")->At(3)->number, 1);
+    const Value* filters = t.Field("filters");
+    ASSERT_NE(filters, nullptr);
+    ASSERT_NE(filters->At(1), nullptr);
+    EXPECT_EQ(filters->At(0)->Field("name")->text, "blur");
+    EXPECT_EQ(filters->At(0)->Field("priority")->number, 9);
+    EXPECT_EQ(filters->At(1)->Field("name")->text, "tint");
+    EXPECT_EQ(filters->At(2), nullptr);
+
+    layer->shadow.on = 0;
+    const Value plain = Call("GetLayerStyle", {Num(1)}).results.at(0);
+    EXPECT_EQ(plain.Field("shadowcolor"), nullptr);  // only while the shadow is on
+    EXPECT_EQ(plain.Field("name")->text, "");
+    EXPECT_EQ(Call("GetLayerStyle", {Num(3)}).code, ERR_LAYERRANGE);
+    scene.view.layersEnabled = false;
+    EXPECT_EQ(Call("GetLayerStyle", {Num(1)}).code, ERR_NOLAYERS);
+}
+
+TEST_F(LayersLibraryTest, FormStyleKeysRoundTrip) {
+    qvDrawState block{};
+    block.formStyle = draw::NORMAL;
+    qvShadowBlock shadow{};
+    qvBorderBlock border{1, 0, 2};
+    scene::FormStyleChanges changes;
+    int code = -1;
+    Define("readform", [&](qvVmState* L) {
+        code = scene::ParseLayerFormStyle(L, 1, &block, &shadow, &border, &changes);
+        VmNewTable(L);
+        scene::PushFormStyle(L, &block);
+        return 1;
+    });
+    const CallResult read = Call(
+        "ReadForm", {Table({{Str("formstyle"), Num(2 | 32)},
+                            {Str("formstyleclear"), Num(64 | 1)},
+                            {Str("fillstyle"), Num(2)},
+                            {Str("gradientstartcolor"), Num(0xFF0000)},
+                            {Str("gradientcolors"), List({Num(0xFF), Num(0), Num(0xFF00), Num(1)})},
+                            {Str("texturex"), Num(7)}})});
+    ASSERT_EQ(read.code, 0) << read.errorText;
+    ASSERT_EQ(code, 0);
+    EXPECT_TRUE(changes.refresh && changes.rebuild);
+    EXPECT_EQ(shadow.on, 1);
+    EXPECT_EQ(border.on, 0);
+    EXPECT_EQ(block.formStyle, uint32_t(2));  // NORMAL cleared, the switches not kept
+    EXPECT_EQ(block.gradient.stopCount, 2);
+    const Value& t = read.results.at(0);
+    EXPECT_EQ(t.Field("fillstyle")->number, 2);
+    EXPECT_EQ(t.Field("gradientstartcolor")->number, 0xFF0000);
+    EXPECT_EQ(t.Field("texturex")->number, 7);
+
+    changes = {};
+    Call("ReadForm", {Table({{Str("formstyle"), Num(1 | 64)}})});
+    EXPECT_EQ(block.formStyle, uint32_t(draw::NORMAL));
+    EXPECT_EQ(border.on, 0);  // NORMAL replaces the style; the switch bits are not read
+    EXPECT_FALSE(changes.refresh);
+    Call("ReadForm",
+         {Table({{Str("fillstyle"), Num(2)}, {Str("gradientcolors"), List({Num(0xFF), Num(3)})}})});
+    EXPECT_NE(code, 0);
 }
 
 }  // namespace
