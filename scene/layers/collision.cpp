@@ -1,5 +1,8 @@
 // Collision tests between brushes, layers, sprites and rectangles.
+#include <immintrin.h>
+
 #include <algorithm>
+#include <vector>
 
 #include "engine/convert.h"
 #include "engine/error_codes.h"
@@ -35,30 +38,92 @@ struct Side {
     const qvPlaneBitMap* alpha = nullptr;
     const qvClipRegion* clip = nullptr;
 
-    bool Shaped() const {
-        return mask != nullptr || alpha != nullptr || (clip != nullptr && clip->mask != nullptr);
-    }
-    // A pixel is solid when every plane the side has is set there.
-    bool Solid(int64_t x, int64_t y) const {
-        const int64_t ix = x - imageX, iy = y - imageY;
-        if (mask != nullptr &&
-            !MaskBit(PlaneRow(mask->plane, mask->bytesPerRow, int32_t(iy)), int32_t(ix))) {
-            return false;
-        }
-        if (alpha != nullptr && alpha->plane[iy * alpha->bytesPerRow + ix] == 0) return false;
-        if (clip != nullptr && clip->mask != nullptr) {
-            const int32_t cx = int32_t(x - clip->x), cy = int32_t(y - clip->y);
-            if (!MaskBit(PlaneRow(clip->mask->plane, clip->mask->bytesPerRow, cy), cx)) {
-                return false;
-            }
-        }
-        return true;
-    }
+    const qvPlaneBitMap* ClipMask() const { return clip != nullptr ? clip->mask : nullptr; }
+    bool Shaped() const { return mask != nullptr || alpha != nullptr || ClipMask() != nullptr; }
 };
 
 Side BoxSide(int64_t x, int64_t y, int64_t width, int64_t height) {
     return {x, y, x + width - 1, y + height - 1};
 }
+
+// Whether some byte is non-zero in both rows: the smaller of two bytes is non-zero exactly
+// then. The lanes are gathered over the whole row and tested once.
+bool RowsMeetSse2(const uint8_t* a, const uint8_t* b, int32_t count) {
+    int32_t i = 0;
+    __m128i both = _mm_setzero_si128();
+    for (; i + 16 <= count; i += 16) {
+        const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
+        const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+        both = _mm_max_epu8(both, _mm_min_epu8(va, vb));
+    }
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(both, _mm_setzero_si128())) != 0xFFFF) return true;
+    for (; i < count; ++i) {
+        if (a[i] != 0 && b[i] != 0) return true;
+    }
+    return false;
+}
+
+__attribute__((target("avx2"))) bool RowsMeetAvx2(const uint8_t* a, const uint8_t* b,
+                                                  int32_t count) {
+    int32_t i = 0;
+    __m256i both = _mm256_setzero_si256();
+    for (; i + 32 <= count; i += 32) {
+        const __m256i va = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i));
+        const __m256i vb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i));
+        both = _mm256_max_epu8(both, _mm256_min_epu8(va, vb));
+    }
+    if (!_mm256_testz_si256(both, both)) return true;
+    return RowsMeetSse2(a + i, b + i, count - i);
+}
+
+using RowsMeetFn = bool (*)(const uint8_t*, const uint8_t*, int32_t);
+const RowsMeetFn RowsMeet = __builtin_cpu_supports("avx2") ? RowsMeetAvx2 : RowsMeetSse2;
+
+// One side's row of the overlap as bytes, non-zero where the pixel is solid: every plane the
+// side has must be set there. An alpha plane alone is read in place; masks are widened into
+// the scratch row.
+class SolidRow {
+public:
+    SolidRow(const Side& side, int64_t x1, int32_t count)
+        : side_(side), x1_(x1), count_(count), scratch_(size_t(count), uint8_t(1)) {
+        if (side.alpha != nullptr) stride_ = side.alpha->bytesPerRow;
+        direct_ = side.mask == nullptr && side.ClipMask() == nullptr;
+    }
+
+    const uint8_t* At(int64_t y) {
+        const uint8_t* alpha =
+            side_.alpha != nullptr
+                ? side_.alpha->plane + (y - side_.imageY) * stride_ + (x1_ - side_.imageX)
+                : nullptr;
+        if (direct_) return alpha != nullptr ? alpha : scratch_.data();
+        if (alpha != nullptr) {
+            std::copy(alpha, alpha + count_, scratch_.begin());
+        } else {
+            std::fill(scratch_.begin(), scratch_.end(), uint8_t(1));
+        }
+        if (side_.mask != nullptr) Keep(side_.mask, x1_ - side_.imageX, y - side_.imageY);
+        if (const qvPlaneBitMap* clip = side_.ClipMask()) {
+            Keep(clip, x1_ - side_.clip->x, y - side_.clip->y);
+        }
+        return scratch_.data();
+    }
+
+private:
+    // Clears the scratch bytes whose bit of the mask row is clear.
+    void Keep(const qvPlaneBitMap* mask, int64_t x, int64_t y) {
+        const uint8_t* row = PlaneRow(mask->plane, mask->bytesPerRow, int32_t(y));
+        for (int32_t i = 0; i < count_; ++i) {
+            if (!MaskBit(row, int32_t(x + i))) scratch_[size_t(i)] = 0;
+        }
+    }
+
+    const Side& side_;
+    int64_t x1_;
+    int32_t count_;
+    std::vector<uint8_t> scratch_;  // all set for a side without planes
+    int64_t stride_ = 0;
+    bool direct_ = false;
+};
 
 // 1 when some pixel of the overlap is solid on both sides, row by row.
 int PixelCollision(const Side& a, const Side& b) {
@@ -66,10 +131,10 @@ int PixelCollision(const Side& a, const Side& b) {
     const int64_t x2 = std::min(a.x2, b.x2), y2 = std::min(a.y2, b.y2);
     if (x1 > x2 || y1 > y2) return 0;
     if (!a.Shaped() && !b.Shaped()) return 1;
+    const auto count = int32_t(x2 - x1 + 1);
+    SolidRow rowA(a, x1, count), rowB(b, x1, count);
     for (int64_t y = y1; y <= y2; ++y) {
-        for (int64_t x = x1; x <= x2; ++x) {
-            if (a.Solid(x, y) && b.Solid(x, y)) return 1;
-        }
+        if (RowsMeet(rowA.At(y), rowB.At(y), count)) return 1;
     }
     return 0;
 }

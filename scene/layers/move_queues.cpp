@@ -27,9 +27,12 @@ bool TakesLayer(int32_t kind) {
 constexpr int32_t kKindUndo = 10;
 constexpr int32_t kKindInsertBrush = 24;
 
-// The queue with the id, made (appended at the tail) when there is none. 0 or ERR_MEM.
+// The queue with the id, made (appended at the tail) when there is none. 0, ERR_FINDARRAY
+// for a handle of no queue, or ERR_MEM.
 int FindOrMakeList(qvObjectId id, bool automatic, qvMoveList** out) {
     if (!automatic && (*out = FindMoveList(id)) != nullptr) return 0;
+    // Only a number can name a queue still to be made.
+    if (!automatic && id.handle != nullptr) return ERR_FINDARRAY;
     auto* list = static_cast<qvMoveList*>(AllocMemBlock(sizeof(qvMoveList), 1));
     if (list == nullptr) return ERR_MEM;
     list->header = NewObjectHeader(gfx::kTypeMoveList, id.number, automatic, list);

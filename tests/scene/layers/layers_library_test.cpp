@@ -314,6 +314,12 @@ TEST_F(LayersLibraryTest, MoveQueuesGrowToTheirLimit) {
     EXPECT_EQ(missing.code, ERR_FINDMOVE);
     EXPECT_EQ(missing.errorNumber, 7u);
     EXPECT_EQ(Call("ClearMove", {LightUserdata(list)}).code, ERR_FINDARRAY);
+    EXPECT_EQ(Call("AddMove", {LightUserdata(list), Num(3), Num(1)}).code, ERR_FINDARRAY);
+    EXPECT_EQ(Call("ClearMove", {first.results[0].pointer == nullptr
+                                     ? Nil()
+                                     : LightUserdata(const_cast<void*>(first.results[0].pointer))})
+                  .code,
+              0);
 }
 
 TEST_F(LayersLibraryTest, DoMoveLayerStepRecordsTheRepaintRectangle) {
