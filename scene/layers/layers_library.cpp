@@ -121,12 +121,19 @@ void ExchangeNodes(qvList* list, qvListNode* a, qvListNode* b) {
     InsertNode(list, b, predA);
 }
 
-// Exchanges two layers and refreshes what both covered when both lie partly inside.
+// Exchanges two layers and refreshes what both cover when both lie partly inside. A layer
+// exchanged with one wholly outside still moves past the layers between them, so its own
+// bounds are refreshed.
 void ExchangeLayers(qvVmState* L, qvBGPic* picture, qvLayer* a, qvLayer* b) {
     const Box ba = BoundsOf(L, a), bb = BoundsOf(L, b);
     ExchangeNodes(&picture->layers, &a->node, &b->node);
     picture->transitionTarget = 1;
-    if (PartlyInside(ba, picture) && PartlyInside(bb, picture)) RefreshBox(L, Union(ba, bb));
+    const bool insideA = PartlyInside(ba, picture), insideB = PartlyInside(bb, picture);
+    if (insideA && insideB) {
+        RefreshBox(L, Union(ba, bb));
+    } else if (insideA || insideB) {
+        RefreshBox(L, insideA ? ba : bb);
+    }
 }
 
 // Every layer the layer-or-group argument idx names; the argument's errors raised, the

@@ -156,6 +156,17 @@ TEST_F(LayersLibraryTest, ReorderingExchangesOrMovesAndRepaints) {
     ExpectWindowRecomposed();
 }
 
+// An exchange with a layer wholly outside still moves the other past the layers between.
+TEST_F(LayersLibraryTest, ExchangeWithALayerOutsideRepaintsTheOneInside) {
+    std::vector<qvLayer*> l = Stack(3);
+    ASSERT_EQ(Call("TranslateLayer", {Num(1), Num(100), Num(0)}).code, 0);
+    ASSERT_EQ(Call("TranslateLayer", {Num(3), Num(-4), Num(0)}).code, 0);  // over the second
+    ExpectWindowRecomposed();
+    EXPECT_EQ(Call("LayerToBack", {Num(3)}).code, 0);
+    EXPECT_EQ(At(1), l[2]);
+    ExpectWindowRecomposed();
+}
+
 TEST_F(LayersLibraryTest, GroupsAreHiddenShownAndRemovedMemberByMember) {
     std::vector<qvLayer*> l = Stack(4);
     for (int i : {0, 2, 3}) std::strcpy(l[i]->group, "Team");
