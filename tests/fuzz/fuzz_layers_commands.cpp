@@ -83,15 +83,19 @@ void PushValue(qvVmState* L, Input* in, bool nested) {
 
 struct Run {
     Input* in;
+    bool unrefreshed;  // an Undo asked not to repaint
 };
 
 // One command with up to 9 arguments, under the engine's protection.
 int CallOne(qvVmState* L) {
-    Input* in = static_cast<Run*>(VmToUserdata(L, 1))->in;
+    Run* run = static_cast<Run*>(VmToUserdata(L, 1));
+    Input* in = run->in;
     VmSetTop(L, 0);
-    VmPushString(L, kCommands[in->Byte() % kCommandCount]);
+    const char* command = kCommands[in->Byte() % kCommandCount];
+    VmPushString(L, command);
     VmGetTable(L, VM_GLOBALSINDEX);
     const int count = in->Byte() % 10;
+    run->unrefreshed = std::strcmp(command, "undo") == 0 && count >= 4;
     for (int i = 0; i < count; ++i) PushValue(L, in, false);
     VmCall(L, count, 0);
     return 0;
@@ -131,9 +135,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     RefreshDisplayArea(L, 0, 0, scene.width, scene.height);
     Input in{data, size};
-    Run run{&in};
+    Run run{&in, false};
     for (int step = 0; step < 64 && in.More(); ++step) {
         VmCPCall(L, CallOne, &run);
+        // Undo's last argument may ask for no repaint; the window catches up here.
+        if (run.unrefreshed) RefreshDisplayArea(L, 0, 0, scene.width, scene.height);
         Check(scene.Window() == scene.Recomposed(L));
     }
     FreeLayerList(L, scene.picture, true);
