@@ -27,7 +27,6 @@
 #include "scene/layers/dirty_rects.h"
 #include "scene/layers/display_seam.h"
 #include "scene/layers/layer.h"
-#include "scene/layers/layer_cache.h"
 #include "scene/layers/layers_commands.h"
 #include "scene/layers/style_table.h"
 #include "scene/object_hooks.h"
