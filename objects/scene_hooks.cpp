@@ -1,6 +1,7 @@
 #include "objects/scene_hooks.h"
 
 #include "gfx/library/object_types.h"
+#include "media/anim_store.h"
 #include "objects/brush.h"
 #include "objects/output.h"
 #include "objects/text/text_objects.h"
@@ -20,6 +21,15 @@ int SceneHooks::BrushImage(qvVmState* L, qvObjectId id, gfx::PictureView* out,
 
 bool SceneHooks::PlaneSlots(uint32_t type, qvObjectId id, int32_t frame, qvPlaneBitMap*** mask,
                             qvPlaneBitMap*** alpha) {
+    if (type == gfx::kTypeAnim) {
+        qvAnim* anim = nullptr;
+        if (FindAnimById(nullptr, id, &anim, QV_ANIM_ORPHANS) != 0 || frame < 0 ||
+            frame >= anim->frameCount) {
+            return false;
+        }
+        *mask = &anim->masks[frame], *alpha = &anim->alphas[frame];
+        return true;
+    }
     if (type != gfx::kTypeBrush) return ObjectHooks::PlaneSlots(type, id, frame, mask, alpha);
     qvBrush* brush = nullptr;
     if (GetBrush(nullptr, id, &brush, QV_BRUSH_ORPHANS) != 0) return false;
@@ -77,6 +87,33 @@ int SceneHooks::PrivateLayerBrush(qvVmState* L, qvLayer* layer, gfx::PictureView
 int SceneHooks::SelectOutputObject(qvVmState* L, uint32_t type, qvObjectId id, int32_t selMode,
                                    int32_t combo) {
     return objects::SelectOutputObject(L, type, id, gfx::kTypeBrush, 0, selMode, combo);
+}
+
+int SceneHooks::AnimFrame(qvVmState* L, qvObjectId id, int32_t frame, gfx::PictureView* out) {
+    qvAnim* anim = nullptr;
+    if (const int code = FindAnimById(L, id, &anim, QV_ANIM_ORPHANS)) return code;
+    *out = {nullptr, nullptr, nullptr, anim->width, anim->height};
+    return GetAnimFrameBitmap(anim, frame, &out->bitmap, &out->mask, &out->alpha);
+}
+
+void SceneHooks::FreeOrphanAnims(qvVmState* L) {
+    ::FreeOrphanAnims(L);
+}
+
+// As for brushes: an orphan copy of every frame that only this layer shows.
+int SceneHooks::PrivateLayerAnim(qvVmState* L, qvLayer* layer, int32_t frame,
+                                 gfx::PictureView* out) {
+    qvAnim* anim = nullptr;
+    if (const int code = FindAnimById(L, layer->objectId, &anim, QV_ANIM_ORPHANS)) return code;
+    if (anim->orphan == 0 ||
+        ObjectInUseByOtherLayers(gfx::kTypeAnim, layer->objectId, anim, layer)) {
+        qvObjectId copy{};
+        if (const int code = CopyAnimFrames(L, anim, &copy)) return code;
+        if (const int code = FindAnimById(L, copy, &anim, QV_ANIM_ORPHANS)) return code;
+        anim->orphan = 1;
+        layer->objectId = copy;
+    }
+    return AnimFrame(L, layer->objectId, frame, out);
 }
 
 }  // namespace qv::objects

@@ -1,5 +1,5 @@
-// The object subsystem's answers to the scene's object hooks: the brushes and text objects
-// that layers show (their images, where brushes keep their planes, the collection of
+// The object subsystem's answers to the scene's object hooks: the brushes, anims and text
+// objects that layers show (their images, where brushes keep their planes, the collection of
 // orphaned ones, the brushes that drawing into a layer makes and makes private, the object
 // selector). The player
 // installs them with its neighbours (runtime/library_table.cpp).
@@ -23,6 +23,11 @@ public:
     int PrivateLayerBrush(qvVmState* L, qvLayer* layer, gfx::PictureView* out) override;
     int SelectOutputObject(qvVmState* L, uint32_t type, qvObjectId id, int32_t selMode,
                            int32_t combo) override;
+    // Anims, from the anim store.
+    int AnimFrame(qvVmState* L, qvObjectId id, int32_t frame, gfx::PictureView* out) override;
+    void FreeOrphanAnims(qvVmState* L) override;
+    int PrivateLayerAnim(qvVmState* L, qvLayer* layer, int32_t frame,
+                         gfx::PictureView* out) override;
 };
 
 }  // namespace qv::objects

@@ -12,6 +12,7 @@
 #include "libs/network/network_library.h"
 #include "libs/string/string_library.h"
 #include "libs/system/system_library.h"
+#include "media/anim_store.h"
 #include "objects/brush.h"
 #include "objects/brush_library/brush_library.h"
 #include "objects/draw/draw_library.h"
@@ -32,6 +33,7 @@
 #include "scene/events/event_neighbours.h"
 #include "scene/events/poll_events.h"
 #include "scene/layers/layer.h"
+#include "scene/layers/layers_library.h"
 #include "scene/scene_neighbours.h"
 
 namespace qv {
@@ -85,10 +87,10 @@ int RegisterGraphics(qvVmState* L) {
     return RegisterGraphicsLibrary(L);
 }
 
-// The layer lists' work buffers are made when the "layers" library registers.
-int RegisterLayers(qvVmState* L) {
-    if (const int code = InitLayerLists()) return code;
-    return RegisterStubLibrary(L, "layers");
+// The anim store that layers show anims from; its commands come with the anim library.
+int RegisterAnims(qvVmState* L) {
+    if (const int code = RegisterObjectList(AnimList())) return code;
+    return RegisterStubLibrary(L, "anim");
 }
 
 // The slots each library will fill; until its code exists, they clean up nothing.
@@ -99,9 +101,9 @@ constexpr qvLibraryCleanup kDrawCleanups[] = {{kFreeDrawBuffers, FreeDrawBuffers
 constexpr qvLibraryCleanup kDosCleanups[] = {{kFreeDosObjects, FreeDosObjects}};
 constexpr qvLibraryCleanup kEventCleanups[] = {{kFreeEventObjects, FreeEventObjects}};
 constexpr qvLibraryCleanup kSystemCleanups[] = {{kFreeCatalogs, FreeSystemObjects}};
-constexpr qvLibraryCleanup kLayersCleanups[] = {{kFreeLayerLists, FreeLayerLists}};
+constexpr qvLibraryCleanup kLayersCleanups[] = {{kFreeLayerLists, FreeLayersLibrary}};
 constexpr qvLibraryCleanup kTextCleanups[] = {{kFreeAllTextObjects, FreeAllTextObjects}};
-constexpr qvLibraryCleanup kAnimCleanups[] = {{kFreeAllAnims, NoCleanup}};
+constexpr qvLibraryCleanup kAnimCleanups[] = {{kFreeAllAnims, FreeAllAnims}};
 constexpr qvLibraryCleanup kDisplayCleanups[] = {{kFreeAllDisplays, CloseDisplayLibrary}};
 constexpr qvLibraryCleanup kSoundCleanups[] = {{kStopAllSounds, NoCleanup},
                                                {kFreeAllSounds, NoCleanup}};
@@ -124,9 +126,9 @@ constexpr qvLibraryRow kRows[kLibraryCount] = {
     {"dos", RegisterDosLibrary, kDosCleanups},
     {"event", RegisterEventLibrary, kEventCleanups},
     {"system", RegisterSystemLibrary, kSystemCleanups},
-    {"layers", RegisterLayers, kLayersCleanups},
+    {"layers", RegisterLayersLibrary, kLayersCleanups},
     {"text", RegisterTextLibrary, kTextCleanups},
-    {"anim", RegisterStub<"anim">, kAnimCleanups},
+    {"anim", RegisterAnims, kAnimCleanups},
     {"display", RegisterDisplayLibrary, kDisplayCleanups},
     {"sound", RegisterSoundLibrary, kSoundCleanups},
     {"brush", RegisterBrushLibrary, kBrushCleanups},

@@ -71,6 +71,7 @@ for target in "${targets[@]}"; do
         fuzz_shape_geometry) seeds=tests/objects/fuzz_regressions/shape_geometry ;;
         fuzz_text_tags) seeds=tests/objects/text/fuzz_regressions/tags ;;
         fuzz_layer_ops) seeds=tests/scene/fuzz_regressions/layer_ops ;;
+        fuzz_layers_commands) seeds=tests/scene/fuzz_regressions/layers_commands ;;
         *) seeds= ;;
     esac
     echo "== $target for ${seconds}s"

@@ -390,7 +390,9 @@ int SetLayerNameString(qvLayer* layer, const char* name) {
             for (qvListNode* node = picture->layers.head; node->succ != nullptr;
                  node = node->succ) {
                 const qvLayer* other = AsLayer(node);
-                if (SameText(other->name, name) || SameText(other->group, name)) {
+                // A layer may change the case of its own name.
+                if ((other != layer && SameText(other->name, name)) ||
+                    SameText(other->group, name)) {
                     return ERR_NAMEUSED;
                 }
             }

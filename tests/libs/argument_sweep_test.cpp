@@ -68,12 +68,14 @@ constexpr Skipped kSkipped[] = {
 };
 
 // Codes that the argument interface raises: argument counts and types, option-table fields,
-// percentages, constants and names. They end a call whatever the exit-on-error switch says.
+// percentages, constants and names (layer names too, looked up as the argument is read). They
+// end a call whatever the exit-on-error switch says.
 const std::set<int> kArgumentCheckCodes = {
     ERR_MISSINGPARAMTR, ERR_TOOMANYARGS,  ERR_NUMEXPECTED,   ERR_STREXPECTED,
     ERR_TABEXPECTED,    ERR_FUNCEXPECTED, ERR_UDEXPECTED,    ERR_NUMTABLEARG,
     ERR_STRTABLEARG,    ERR_STRORNUM,     ERR_PERCENTFORMAT, ERR_TABEXPECTED2,
     ERR_SYNTAXERROR,    ERR_FINDCST,      ERR_NAMETOOLONG,   ERR_MEM,
+    ERR_FINDLAYER,
 };
 
 // Further errors that particular commands raise, and why.

@@ -44,6 +44,7 @@ inline uint32_t ScreenFormat() {
 class LayerFixture : public LibFixture {
 protected:
     LayerFixture() : LibFixture(OpenLibraries<RegisterBGPicLibrary>) {}
+    explicit LayerFixture(LibraryOpener opener) : LibFixture(opener) {}
 
     // Defines a global command of the engine that runs f.
     void Define(const char* name, NativeFunction f) {
