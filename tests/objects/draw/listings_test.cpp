@@ -1,6 +1,6 @@
 // Every listing in listings/ runs through the listing harness with the draw library over a
-// black 64 x 48 display of a headless window with layers off, once plainly and once with a collection at
-// every check point.
+// black 64 x 48 display of a headless window with layers off, once plainly and once with a
+// collection at every check point.
 #include <optional>
 #include <string>
 
@@ -12,20 +12,23 @@
 namespace qv::testing {
 namespace {
 
+constexpr int32_t kWidth = 64, kHeight = 48;
 std::optional<test::SceneDisplay> listingDisplay;
 
-// Each run starts from a fresh display and draw state.
+// Each run starts from a black display and a fresh draw state. The display is made once
+// outside the run, so that a sweep of failing allocations never meets it half made.
 void OpenForListing(qvVmState* L) {
-    listingDisplay.reset();
-    listingDisplay.emplace(test::Solid(64, 48, 0));
-    listingDisplay->view.layersEnabled = false;
+    RectFill(listingDisplay->displayBitmap.get(), 0, 0, kWidth, kHeight, 0);
     ResetDrawState(GetDrawState());
     OpenLibraries<RegisterDrawLibrary>(L);
 }
 
 class DrawListing : public LibFixture, public ::testing::WithParamInterface<std::string> {
 protected:
-    DrawListing() : LibFixture(OpenForListing) {}
+    DrawListing() : LibFixture(OpenForListing) {
+        listingDisplay.emplace(test::Solid(kWidth, kHeight, 0));
+        listingDisplay->view.layersEnabled = false;
+    }
     ~DrawListing() override {
         FreeDrawBuffers(L);
         listingDisplay.reset();
