@@ -10,9 +10,9 @@
 #include "gfx/clip.h"
 #include "gfx/graphics_state.h"
 #include "gfx/library/object_types.h"
-#include "objects/brush.h"
 #include "objects/draw/coverage_paint.h"
 #include "objects/draw/draw_commands.h"
+#include "objects/draw/shape_engine.h"
 #include "objects/draw/shape_geometry.h"
 #include "objects/draw/shape_output.h"
 #include "objects/scene_seam.h"
@@ -161,25 +161,19 @@ int DrawCoverage(const PathSource& s, Coverage c, qvPlaneBitMap* plane, const Pl
     return s.backend.drawPath(&request) != 0 ? 0 : ERR_DRAWPATH;
 }
 
-// Tiles the draw state's texture brush into the rectangle at the texture offsets.
-int FillTexture(qvVmState* L, qvDisplayBitMap* bitmap, int32_t x, int32_t y, int32_t width,
-                int32_t height, const qvDrawState& ds) {
-    qvBrush* brush = nullptr;
-    if (int code = GetBrush(L, ds.textureBrush, &brush, 0)) return code;
-    TileFill(bitmap, x, y, width, height, brush->bitmap, ds.textureX, ds.textureY, brush->width,
-             brush->height);
-    return 0;
-}
-
-// The fill's colours into the rectangle: the gradient, the texture or the colour.
+// The fill's colours into the rectangle: the gradient, the texture (scaled as the matrix
+// scales the path; none for the identity) or the colour.
 int PaintFill(qvVmState* L, qvDisplayBitMap* bitmap, int32_t x, int32_t y, int32_t width,
-              int32_t height, const qvDrawState& ds, uint32_t colour) {
+              int32_t height, const qvDrawState& ds, uint32_t colour, const qvPathMatrix* matrix) {
     switch (ds.fillStyle) {
         case draw::FILLGRADIENT:
             DrawGradient(bitmap, x, y, width, height, &ds.gradient);
             return 0;
-        case draw::FILLTEXTURE:
-            return FillTexture(L, bitmap, x, y, width, height, ds);
+        case draw::FILLTEXTURE: {
+            static constexpr double kIdentity[4] = {1, 0, 0, 1};
+            return draw::FillWithTexture(L, bitmap, x, y, width, height, ds,
+                                         matrix != nullptr ? matrix->m : kIdentity);
+        }
         default:
             RectFill(bitmap, x, y, width, height, colour & 0xFFFFFF);
             return 0;
@@ -288,7 +282,7 @@ int MakePathImage(qvVmState* L, const PathSource& s, const PathLayout& layout,
     if (!image.bitmap || !image.alpha) return ERR_MEM;
     if (!edge && !shadow) {
         if (int code = PaintFill(L, image.bitmap.get(), 0, 0, image.width, image.height, ds,
-                                 s.item.colour)) {
+                                 s.item.colour, matrix)) {
             return code;
         }
         if (int code = DrawCoverage(s, layout.main, image.alpha.get(), layout.box, matrix,
@@ -321,7 +315,7 @@ int MakePathImage(qvVmState* L, const PathSource& s, const PathLayout& layout,
         source.reset(AllocDisplayBitMap(image.width, image.height));
         if (!source) return ERR_MEM;
         if (int code = PaintFill(L, source.get(), left + fillX, top + fillY, fill->width,
-                                 fill->height, ds, s.item.colour)) {
+                                 fill->height, ds, s.item.colour, matrix)) {
             return code;
         }
     }

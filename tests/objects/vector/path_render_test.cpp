@@ -13,6 +13,7 @@
 #include "engine/error_codes.h"
 #include "gfx/gradient.h"
 #include "gfx/library/object_types.h"
+#include "objects/brush.h"
 #include "objects/draw/draw_library.h"
 #include "objects/draw/draw_state.h"
 #include "objects/scene_seam.h"
@@ -267,6 +268,50 @@ TEST_F(PathDrawing, GradientsSpanTheFillAndAMissingTextureIsAnError) {
         state.formStyle = form;
         EXPECT_EQ(Draw(1, 0, 0, 0), ERR_FINDBRUSH) << form;
     }
+}
+
+// The longest run of the colour along the rows of the display.
+int32_t LongestRun(const qvDisplayBitMap* bitmap, uint32_t colour) {
+    int32_t longest = 0;
+    for (int32_t y = 0; y < kHeight; ++y) {
+        int32_t run = 0;
+        for (int32_t x = 0; x < kWidth; ++x) {
+            run = ReadBitMapPixel(bitmap, x, y) == colour ? run + 1 : 0;
+            longest = std::max(longest, run);
+        }
+    }
+    return longest;
+}
+
+TEST_F(PathDrawing, TheTextureScalesWithTheShape) {
+    // Columns of two red and two blue pixels.
+    qvBrush* brush = nullptr;
+    ASSERT_EQ(CreateBrushBitmaps({5, nullptr}, 4, 4, kRed, false, false, false, false, &brush), 0);
+    for (int32_t y = 0; y < 4; ++y) {
+        for (int32_t x = 2; x < 4; ++x) PlotPixel(brush->bitmap, x, y, kBlue);
+    }
+    qvDrawState& state = *GetDrawState();
+    state.fillStyle = draw::FILLTEXTURE;
+    state.textureBrush = {5, nullptr};
+    Box(1, 20, 20, 20, 20);
+    struct Case {
+        double scale, rotate;
+        int32_t run;
+    };
+    // A turn keeps the texture at its size; a scale scales it.
+    for (const Case& c : {Case{1, 0, 2}, {2, 0, 4}, {1, 90, 2}}) {
+        Fresh(false);
+        ASSERT_EQ(Draw(1, 0, 0, 0,
+                       Table({{Str("scalex"), Num(c.scale)},
+                              {Str("scaley"), Num(c.scale)},
+                              {Str("rotate"), Num(c.rotate)},
+                              {Str("anchorx"), Num(0.5)},
+                              {Str("anchory"), Num(0.5)}})),
+                  0);
+        EXPECT_EQ(LongestRun(Scene().displayBitmap.get(), kRed), c.run)
+            << c.scale << " " << c.rotate;
+    }
+    FreeAllBrushes(L);
 }
 
 TEST_F(PathDrawing, TheLayerBorderCoversTheFilledShape) {
