@@ -24,6 +24,7 @@
 #include "scene/display.h"
 #include "scene/events/poll_events.h"
 #include "scene/layers/display_seam.h"
+#include "scene/layers/layers_library.h"
 
 namespace {
 
@@ -193,18 +194,9 @@ int InputRefusal(const qvDisplay* display) {
     return ERR_SELECTBRUSH;
 }
 
-// Removes the newest PRINT layer made without an id from the current output picture.
-void UndoPrintLayer(qvVmState* L) {
-    qvBGPic* picture = qv::scene::LayerDisplays().OutputPicture();
-    if (picture == nullptr) return;
-    for (int32_t n = CountLayers(picture); n >= 1; --n) {
-        qvLayer* layer = GetLayerByIndex(picture, n);
-        if (layer->type != uint32_t(qv::gfx::kTypePrint) || layer->creationId.number != 0 ||
-            layer->creationId.handle != nullptr)
-            continue;
-        RemoveLayerRecord(L, layer, 0, nullptr, nullptr, nullptr, nullptr, nullptr);
-        return;
-    }
+// Takes away the newest echoed character: the top PRINT layer made without an id.
+void UndoEcho(qvVmState* L) {
+    UndoLayerByObject(L, uint32_t(qv::gfx::kTypePrint), {}, 1, nullptr, nullptr, nullptr, nullptr);
 }
 
 // One line typed with echo, at most maxLength characters (0: the input limit).
@@ -245,7 +237,7 @@ bool LineInput::Key(uint32_t code, int* error) {
     if (code == kKeyBackspace) {
         if (length_ == 0) return true;
         --length_;
-        UndoPrintLayer(L_);
+        UndoEcho(L_);
         cursor.x = places_[size_t(length_)].x, cursor.y = places_[size_t(length_)].y;
         return true;
     }
@@ -289,7 +281,7 @@ int LineInput::Run() {
             qv::WaitForHostEvent(qv::Clock().monotonicMicros() + 20000);
         }
     }
-    for (int32_t i = 0; i < length_; ++i) UndoPrintLayer(L_);
+    for (int32_t i = 0; i < length_; ++i) UndoEcho(L_);
     display_->layersEnabled = layers;
     if (error != 0) return error;
     return Finish();
