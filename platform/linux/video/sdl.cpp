@@ -15,6 +15,7 @@
 #include "platform/linux/blocks.h"
 #include "platform/linux/time.h"
 #include "platform/linux/video/video.h"
+#include "platform/linux/video/x11_errors.h"
 #include "platform/linux/window.h"
 #include "runtime/key_table.h"
 
@@ -810,6 +811,9 @@ const VideoDriver* StartSdlDriver(std::string* why) {
     SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
     // Software all the way: the window's own framebuffer, no OpenGL behind it.
     SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    // Before SDL's own handler, which passes errors on to it and restores it when SDL quits,
+    // so that it also sees the errors that closing SDL's connections delivers.
+    IgnoreLateX11Wakeups();
     if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_GAMECONTROLLER) != 0) {
         *why = SDL_GetError();
         SDL_Quit();
