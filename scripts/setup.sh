@@ -10,7 +10,7 @@ packages=(
     clang-format python3
     clang libclang-rt-14-dev  # the fuzz targets (scripts/fuzz.sh)
     zlib1g-dev
-    libpixman-1-dev libsdl2-dev netpbm python3-pil python3-numpy
+    libpixman-1-dev libsdl2-dev libx11-dev netpbm python3-pil python3-numpy
     imagemagick libjpeg-turbo-progs python3-opencv  # the filter and quantiser oracles
     libpng-dev libjpeg62-turbo-dev libfreetype-dev ttf-bitstream-vera  # pictures, fonts
     libopencv-dev  # the reference of the geometry and scaling tests and benchmarks
