@@ -146,6 +146,23 @@ inline std::vector<std::string> FilesIn(const std::string& dir) {
     return names;
 }
 
+// The last of the directory's files in name order (the newest headless frame); "" for none.
+inline std::string LastFileIn(const std::string& dir) {
+    const std::vector<std::string> names = FilesIn(dir);
+    return names.empty() ? std::string() : *std::max_element(names.begin(), names.end());
+}
+
+// What the shell command writes to standard output.
+inline std::string CommandOutput(const std::string& command) {
+    std::string out;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[256];
+        for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+        pclose(pipe);
+    }
+    return out;
+}
+
 // The pixels of a binary PPM as 0xRRGGBB; empty when it is not one.
 struct Picture {
     int width = 0, height = 0;

@@ -20,16 +20,6 @@ for point in [(2, 2), (7, 7), (12, 12), (27, 27), (45, 5), (31, 20)]:
     print(point, "%06x" % (frame.getpixel(point)[0] << 16 | frame.getpixel(point)[1] << 8 | frame.getpixel(point)[2]))
 )";
 
-std::string Output(const std::string& command) {
-    std::string out;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[256];
-        for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-        pclose(pipe);
-    }
-    return out;
-}
-
 class LayersEndToEnd : public EndToEndTest {};
 
 TEST_F(LayersEndToEnd, TheLastFrameShowsTheStackTheScriptBuilt) {
@@ -54,12 +44,11 @@ TEST_F(LayersEndToEnd, TheLastFrameShowsTheStackTheScriptBuilt) {
            "- Visible: 0\n"
            "1\n2 red\n",
            "", 0);
-    std::vector<std::string> frames = FilesIn(scratch / "frames");
-    ASSERT_FALSE(frames.empty());
-    std::sort(frames.begin(), frames.end());
+    const std::string lastFrame = LastFileIn(scratch / "frames");
+    ASSERT_FALSE(lastFrame.empty());
     scratch.Write("read.py", ToBytes(kRead));
     // Red (moved to 5..24) lies over green (10..29); blue is hidden.
-    EXPECT_EQ(Output(std::string(kPython) + " " + (scratch / "read.py") + " " + frames.back()),
+    EXPECT_EQ(CommandOutput(std::string(kPython) + " " + (scratch / "read.py") + " " + lastFrame),
               "(2, 2) 000000\n(7, 7) ff0000\n(12, 12) ff0000\n(27, 27) 00ff00\n(45, 5) 000000\n"
               "(31, 20) 000000\n");
 }
