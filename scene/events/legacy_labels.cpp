@@ -250,7 +250,7 @@ int CreateKeyDown(qvVmState* L) {
 int RemoveButton(qvVmState* L) {
     CheckArgCount(L, 1, 1);
     const int32_t id = IntArg(L, 1);
-    for (int32_t kind : {QV_LEGACY_CLICK, QV_LEGACY_OVER, QV_LEGACY_RIGHTCLICK}) {
+    for (int32_t kind : kButtonKinds) {
         if (qvLegacyLabel* record = Find(kind, id)) Free(record);
     }
     return 0;
