@@ -1,7 +1,5 @@
 #include "scene/layers/style_table.h"
 
-#include <array>
-
 #include "engine/error_codes.h"
 #include "gfx/graphics_state.h"
 #include "gfx/library/object_types.h"
@@ -13,12 +11,10 @@
 #include "scene/gradient_options.h"
 #include "scene/layers/display_seam.h"
 #include "scene/layers/layer.h"
+#include "scene/layers/style_rows.h"
 
 namespace qv::scene {
 namespace {
-
-constexpr size_t kObjectTypes = std::size(qvObjectTypeNames);
-std::array<LayerStylePusher, kObjectTypes> pushers{};
 
 void SetNumber(qvVmState* L, const char* key, double value) {
     VmPushString(L, key);
@@ -134,14 +130,10 @@ int StylePicture(qvBGPic** picture) {
 
 }  // namespace
 
-void SetLayerStylePusher(uint32_t type, LayerStylePusher pusher) {
-    if (type < kObjectTypes) pushers[type] = pusher;
-}
-
 void PushLayerStyle(qvVmState* L, const qvLayer* layer) {
     VmNewTable(L);
-    if (layer->type < kObjectTypes && pushers[layer->type] != nullptr) {
-        pushers[layer->type](L, layer);
+    if (const LayerStyleRow* row = FindLayerStyleRow(layer->type); row && row->push) {
+        row->push(L, layer);
     }
     SetCommonKeys(L, layer);
 }

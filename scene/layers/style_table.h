@@ -1,6 +1,6 @@
 // The style table of a layer as GetLayerStyle returns it, and the form-style keys of shape
 // and path layers that the style engine reads and GetLayerStyle writes. The keys that belong
-// to an object type come from a pusher registered for the type by the library that draws it.
+// to an object type come from the type's style row (style_rows.h).
 #pragma once
 
 #include <cstdint>
@@ -13,11 +13,6 @@ struct qvShadowBlock;
 struct qvBorderBlock;
 
 namespace qv::scene {
-
-// Sets the type-specific keys of a layer into the table at the top of the stack.
-using LayerStylePusher = void (*)(qvVmState* L, const qvLayer* layer);
-// Installs the pusher of a type (none removes it).
-void SetLayerStylePusher(uint32_t type, LayerStylePusher pusher);
 
 // Pushes one table: the type's keys, then the keys every layer has.
 void PushLayerStyle(qvVmState* L, const qvLayer* layer);
