@@ -1,5 +1,4 @@
 #include "scene/layers/style_table.h"
-
 #include "engine/error_codes.h"
 #include "gfx/graphics_state.h"
 #include "gfx/library/object_types.h"
