@@ -1,4 +1,5 @@
 #include "scene/layers/style_table.h"
+
 #include "engine/error_codes.h"
 #include "gfx/graphics_state.h"
 #include "gfx/library/object_types.h"
