@@ -126,11 +126,15 @@ bool UnderSpriteMask(const qvBGPic* picture, int32_t x, int32_t y) {
     return false;
 }
 
-// The output's bitmaps, fetched for brush, mask and alpha-channel targets.
-int FetchOutput(qvVmState* L, const gfx::DisplayView& view, qvDisplayBitMap** output) {
+// The output's bitmaps, fetched for brush, mask and alpha-channel targets. The fetch may make
+// the target's mask or alpha channel, so the view is read again after it.
+int FetchOutput(qvVmState* L, qvDisplay* display, gfx::DisplayView* view,
+                qvDisplayBitMap** output) {
     *output = nullptr;
-    if (view.outputType == gfx::kTargetDisplay) return 0;
-    return objects::Scene().FetchOutputBitmaps(L, output);
+    if (view->outputType == gfx::kTargetDisplay) return 0;
+    const int code = objects::Scene().FetchOutputBitmaps(L, output);
+    *view = gfx::Graphics().View(display);
+    return code;
 }
 
 uint32_t Blended(uint32_t colour, uint32_t under) {
@@ -348,10 +352,10 @@ int Plot(qvVmState* L) {
     gfx::GraphicsState& graphics = gfx::Graphics();
     qvDisplay* display = graphics.Host().CurrentDisplay();
     if (display == nullptr) return 0;
-    const gfx::DisplayView view = graphics.View(display);
+    gfx::DisplayView view = graphics.View(display);
     if (view.layersEnabled) return ERR_LAYERSUPPORT2;
     qvDisplayBitMap* output = nullptr;
-    if (const int code = FetchOutput(L, view, &output)) return code;
+    if (const int code = FetchOutput(L, display, &view, &output)) return code;
     if (!InDrawingArea(x, y) || UnderSpriteMask(scene::LayerDisplays().OutputPicture(), x, y)) {
         return 0;
     }
@@ -370,9 +374,9 @@ int ReadPixel(qvVmState* L) {
     gfx::GraphicsState& graphics = gfx::Graphics();
     qvDisplay* display = graphics.Host().CurrentDisplay();
     if (display == nullptr) return ERR_PIXELRANGE;
-    const gfx::DisplayView view = graphics.View(display);
+    gfx::DisplayView view = graphics.View(display);
     qvDisplayBitMap* output = nullptr;
-    if (const int code = FetchOutput(L, view, &output)) return code;
+    if (const int code = FetchOutput(L, display, &view, &output)) return code;
     if (!InDrawingArea(x, y)) return ERR_PIXELRANGE;
     double value = 0;
     switch (view.outputType) {
@@ -406,9 +410,9 @@ int Cls(qvVmState* L) {
     gfx::GraphicsState& graphics = gfx::Graphics();
     qvDisplay* display = graphics.Host().CurrentDisplay();
     if (display == nullptr) return 0;
-    const gfx::DisplayView view = graphics.View(display);
+    gfx::DisplayView view = graphics.View(display);
     qvDisplayBitMap* output = nullptr;
-    if (const int code = FetchOutput(L, view, &output)) return code;
+    if (const int code = FetchOutput(L, display, &view, &output)) return code;
     if (view.outputType != gfx::kTargetDisplay && view.outputType != gfx::kTargetBGPic) {
         return ClsRedirected(L, view, output, colour);
     }

@@ -169,6 +169,18 @@ void Adopt(qvSprite* sprite, const qvSpriteFrames& frames) {
     sprite->pixels = frames.pixels;
 }
 
+// Copies of the frames still kept as pixels; false when memory is short.
+bool CopyPixelBuffers(const qvSprite* source, qvSprite* copy) {
+    const size_t bytes = sizeof(qvARGB) * size_t(source->width) * size_t(source->height);
+    for (int32_t i = 0; i < source->frameCount; ++i) {
+        if (source->pixels[i] == nullptr) continue;
+        copy->pixels[i] = static_cast<qvARGB*>(AllocMemBlock(bytes, 0));
+        if (copy->pixels[i] == nullptr) return false;
+        std::memcpy(copy->pixels[i], source->pixels[i], bytes);
+    }
+    return true;
+}
+
 bool Overlap(const qvSpriteInstance& a, const qvSpriteInstance& b) {
     return int64_t{a.x} < int64_t{b.x} + b.width && int64_t{b.x} < int64_t{a.x} + a.width &&
            int64_t{a.y} < int64_t{b.y} + b.height && int64_t{b.y} < int64_t{a.y} + a.height;
@@ -481,6 +493,31 @@ int FlipSpriteEx(qvSprite* sprite, int32_t direction) {
     return 0;
 }
 
+int AddSpriteOfFrames(qvObjectId* id, int32_t width, int32_t height, int32_t frameCount,
+                      uint32_t transparentColour, const SpriteFrameReader& read, qvSprite** out) {
+    NewFrames frames(frameCount);
+    if (!frames.Made()) return ERR_MEM;
+    for (int32_t i = 0; i < frameCount; ++i) {
+        qvDisplayBitMap* bitmap = nullptr;
+        qvPlaneBitMap *mask = nullptr, *alpha = nullptr;
+        if (const int code = read(i, &bitmap, &mask, &alpha)) return code;
+        if (bitmap == nullptr) continue;
+        if (const int code =
+                CopyBitmapArea(bitmap, mask, alpha, 0, 0, width, height, 0, &frames.bitmaps[i],
+                               mask != nullptr ? &frames.masks[i] : nullptr,
+                               alpha != nullptr ? &frames.alphas[i] : nullptr)) {
+            return code;
+        }
+    }
+    const qvSpriteFrames given{frames.pixels, frames.bitmaps, frames.masks, frames.alphas,
+                               frameCount};
+    if (const int code = AddSprite(id, width, height, given, transparentColour, nullptr, out)) {
+        return code;
+    }
+    frames.Release();
+    return 0;
+}
+
 int CopySpriteEx(qvVmState* L, const qvSprite* source, qvObjectId* id, qvSprite** out) {
     qvObjectDataEntry* data = nullptr;
     if (CopyObjectDataList(L, source->header.data, &data) != 0) return ERR_MEM;
@@ -490,30 +527,17 @@ int CopySpriteEx(qvVmState* L, const qvSprite* source, qvObjectId* id, qvSprite*
         code = AddSprite(id, source->width, source->height, {}, source->transparentColour,
                          source->sources, &made);
     } else {
-        NewFrames frames(source->frameCount);
-        code = frames.Made() ? 0 : ERR_MEM;
-        const size_t bytes = sizeof(qvARGB) * size_t(source->width) * size_t(source->height);
-        for (int32_t i = 0; code == 0 && i < source->frameCount; ++i) {
-            if (source->pixels[i] != nullptr) {
-                frames.pixels[i] = static_cast<qvARGB*>(AllocMemBlock(bytes, 0));
-                if (frames.pixels[i] == nullptr)
-                    code = ERR_MEM;
-                else
-                    std::memcpy(frames.pixels[i], source->pixels[i], bytes);
-            }
-            if (code == 0 && source->bitmaps[i] != nullptr) {
-                code = CopyBitmapArea(source->bitmaps[i], source->masks[i], source->alphas[i], 0, 0,
-                                      source->width, source->height, 0, &frames.bitmaps[i],
-                                      source->masks[i] != nullptr ? &frames.masks[i] : nullptr,
-                                      source->alphas[i] != nullptr ? &frames.alphas[i] : nullptr);
-            }
-        }
-        if (code == 0) {
-            qvSpriteFrames given{frames.pixels, frames.bitmaps, frames.masks, frames.alphas,
-                                 source->frameCount};
-            code = AddSprite(id, source->width, source->height, given, source->transparentColour,
-                             nullptr, &made);
-            if (code == 0) frames.Release();
+        code = AddSpriteOfFrames(
+            id, source->width, source->height, source->frameCount, source->transparentColour,
+            [source](int32_t i, qvDisplayBitMap** bitmap, qvPlaneBitMap** mask,
+                     qvPlaneBitMap** alpha) {
+                GetSpriteFrame(source, i, bitmap, mask, alpha);
+                return 0;
+            },
+            &made);
+        if (code == 0 && !CopyPixelBuffers(source, made)) {
+            FreeSpriteEx(L, made);
+            code = ERR_MEM;
         }
     }
     if (code != 0) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "engine/vm.h"
 #include "platform/linux/bitmap.h"
@@ -47,6 +48,14 @@ struct qvSpriteFrames {
 // ERR_MEM with the frames left to the caller.
 int AddSprite(qvObjectId* id, int32_t width, int32_t height, const qvSpriteFrames& frames,
               uint32_t transparentColour, qvSprite* const* sources, qvSprite** out);
+// The planes of frame index (from 0) of an object whose frames a new sprite copies (a mask or
+// alpha plane may be none; no bitmap leaves the frame empty). 0 or an error code.
+using SpriteFrameReader = std::function<int(int32_t index, qvDisplayBitMap** bitmap,
+                                            qvPlaneBitMap** mask, qvPlaneBitMap** alpha)>;
+// Appends an ordinary sprite of width x height with copies of frameCount frames that read
+// answers. 0, or the first error with nothing made.
+int AddSpriteOfFrames(qvObjectId* id, int32_t width, int32_t height, int32_t frameCount,
+                      uint32_t transparentColour, const SpriteFrameReader& read, qvSprite** out);
 // 0 with *out, or ERR_FINDARRAY (a handle) / ERR_FINDSPRITE (a number), ERR_LOCKEDOBJ.
 int GetSprite(qvObjectId id, qvSprite** out, int flags);
 // The planes of frame index (from 0), a linked sprite's from the source that covers it; an

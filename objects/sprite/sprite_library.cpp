@@ -7,6 +7,7 @@
 #include "gfx/masks.h"
 #include "gfx/scale.h"
 #include "gfx/transform.h"
+#include "media/anim_store.h"
 #include "objects/brush.h"
 #include "objects/sprite/sprite.h"
 #include "runtime/arguments.h"
@@ -91,8 +92,8 @@ int SpriteOfPlanes(qvDisplayBitMap* bitmap, qvPlaneBitMap* mask, qvPlaneBitMap* 
     return AddOneFrameSprite(&copy, width, height, transparentColour, out);
 }
 
-// What the anim library's creator makes of a brush or a picture; anims come with the anim
-// store, and the numbers that choose frames of a source are the anim library's.
+// What the anim library's creator makes of a brush, a picture or an anim (every frame); the
+// numbers that choose frames of a source are the anim library's.
 int CreateFromObject(qvVmState* L, int32_t sourceType, qvObjectId source, qvSprite** out) {
     switch (sourceType) {
         case gfx::kTypeBrush: {
@@ -108,8 +109,20 @@ int CreateFromObject(qvVmState* L, int32_t sourceType, qvObjectId source, qvSpri
                                   picture->baseWidth, picture->baseHeight,
                                   uint32_t(picture->transparentColour), out);
         }
-        case gfx::kTypeAnim:
-            return ObjectNotFound(source, ERR_FINDANIM);
+        case gfx::kTypeAnim: {
+            qvAnim* anim = nullptr;
+            if (const int code = FindAnimById(L, source, &anim, 0)) return code;
+            const uint32_t key =
+                anim->transparentColour >= 0 ? uint32_t(anim->transparentColour) : kNoTransparency;
+            qvObjectId id = AutomaticSpriteId();
+            return AddSpriteOfFrames(
+                &id, anim->width, anim->height, anim->frameCount, key,
+                [anim](int32_t i, qvDisplayBitMap** bitmap, qvPlaneBitMap** mask,
+                       qvPlaneBitMap** alpha) {
+                    return GetAnimFrameBitmap(anim, i, bitmap, mask, alpha);
+                },
+                out);
+        }
         default:
             return ERR_WRONGUSAGE;
     }

@@ -8,6 +8,7 @@
 
 #include "engine/error_codes.h"
 #include "gfx/blit_frontends.h"
+#include "media/anim_store.h"
 #include "objects/brush.h"
 #include "objects/scene_hooks.h"
 #include "objects/sprite/sprite.h"
@@ -216,6 +217,46 @@ TEST_F(Sprites, CommandErrors) {
     two->locked = 0;
     EXPECT_EQ(Run("CreateSprite", {Num(3), Num(gfx::kTypeAnim), Num(1)}), ERR_FINDANIM);
     EXPECT_EQ(Run("CreateSprite", {Num(3), Num(gfx::kTypeBrush), Num(1), Num(2)}), ERR_WRONGUSAGE);
+}
+
+// A sprite of an anim copies every frame with its planes, so the anim may go at once; running
+// out of memory part-way makes nothing.
+TEST_F(Sprites, AnimSpriteCopiesEveryFrame) {
+    Planes masked = Solid(8, 8, kGreen);
+    masked.mask.assign(64, 0);
+    for (int32_t y = 0; y < 8; ++y) std::fill_n(masked.mask.begin() + y * 8, 4, uint8_t{1});
+    qvAnimFrames frames;
+    for (const Planes& planes : {Solid(8, 8, kRed), masked}) {
+        OwnedPlanes own = MakePlanes(planes);
+        frames.bitmaps.push_back(own.bitmap.release());
+        frames.masks.push_back(own.mask.release());
+        frames.alphas.push_back(own.alpha.release());
+    }
+    qvObjectId animId{5, nullptr};
+    ASSERT_EQ(AddAnim(&animId, 8, 8, &frames, -1, nullptr), 0);
+    const std::vector<Arg> create{Num(3), Num(gfx::kTypeAnim), Num(5)};
+    int failures = 0;
+    for (uint64_t n = 1; n < 100; ++n) {
+        InjectAllocationFault(n, false);
+        const int code = Run("CreateSprite", create);
+        ClearAllocationFault();
+        if (code == 0) break;
+        ++failures;
+        ASSERT_EQ(code, ERR_MEM);
+        ASSERT_EQ(*SpriteList(), nullptr) << "nothing made after failure " << n;
+    }
+    EXPECT_GT(failures, 2);
+    FreeAllAnims(L);
+    qvSprite* sprite = nullptr;
+    ASSERT_EQ(GetSprite({3, nullptr}, &sprite, 0), 0);
+    EXPECT_EQ(sprite->frameCount, 2);
+    EXPECT_EQ(sprite->transparentColour, kNoTransparency);
+    ASSERT_EQ(Run("DisplaySprite", {Num(3), Num(0), Num(0)}), 0);
+    EXPECT_EQ(WindowAt(6, 6), kRed);
+    ASSERT_EQ(Run("DisplaySprite", {Num(3), Num(0), Num(0)}), 0);
+    EXPECT_EQ(WindowAt(1, 6), kGreen);
+    EXPECT_EQ(WindowAt(6, 6), kBack) << "the second frame's mask came along";
+    EXPECT_EQ(Run("CreateSprite", {Num(4), Num(gfx::kTypeAnim), Num(5)}), ERR_FINDANIM);
 }
 
 TEST_F(Sprites, CopyAndScaleMakeIndependentFrames) {
