@@ -243,7 +243,8 @@ TEST_P(DemoRun, EveryFrameShowsItsScene) {
         int inside = 0, outside = 0;
         for (int y = 0; y < 480; ++y) {
             for (int x = 0; x < 640; ++x) {
-                if (frames[number].At(x, y) != lastScene.At(x, y)) ++(InTrack(x, y) ? inside : outside);
+                if (frames[number].At(x, y) != lastScene.At(x, y))
+                    ++(InTrack(x, y) ? inside : outside);
             }
         }
         EXPECT_EQ(outside, 0) << number;

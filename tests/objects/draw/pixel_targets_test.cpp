@@ -63,7 +63,9 @@ TEST_F(PixelTargets, PlotReadPixelAndClsByTarget) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        if (c.select != nullptr) ASSERT_EQ(Call(c.select, c.args).code, 0);
+        if (c.select != nullptr) {
+            ASSERT_EQ(Call(c.select, c.args).code, 0);
+        }
         ASSERT_EQ(Call("Plot", {Num(2), Num(1), Num(kRed)}).code, 0);
         EXPECT_EQ(Read(2, 1), double(c.plotted));
         ASSERT_EQ(Call("Cls", {Num(kGrey)}).code, 0);
@@ -72,7 +74,9 @@ TEST_F(PixelTargets, PlotReadPixelAndClsByTarget) {
         // Outside the target's area nothing is read.
         EXPECT_EQ(Call("ReadPixel", {Num(16), Num(0)}).code, ERR_PIXELRANGE);
         EXPECT_EQ(Call("Plot", {Num(-1), Num(0), Num(kRed)}).code, 0);
-        if (c.select != nullptr) ASSERT_EQ(Call("EndSelect").code, 0);
+        if (c.select != nullptr) {
+            ASSERT_EQ(Call("EndSelect").code, 0);
+        }
     }
     // The drawing went into the objects, not onto the display.
     qvBrush* brush = nullptr;
