@@ -195,7 +195,10 @@ def run_strip_button(x11, tools, keep):
     _, applet = make_applet(tools, keep, "display-strip-button", 40, 30, STRIP_BUTTON)
     window = Window(x11, tools[0], [applet, "-QUIET", "-AUTOSCALE", "-SCALEWIDTH", "100",
                                     "-SCALEHEIGHT", "60", "-KEEPPROPORTIONS"])
-    x11_test.player_window(x11)
+    # Only a mapped window takes input, and SDL may show it after the applet said READY.
+    subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--name", "Odd"],
+                   env=x11.env(), check=True, capture_output=True,
+                   timeout=x11_test.WAIT_SECONDS)
     for (x, y), said in (((9, 40), "CLICK 0 20"), ((9, 4), "CLICK 0 2")):
         x11.xdotool("mousemove", str(x), str(y), "click", "1")
         line = window.line()
