@@ -83,10 +83,10 @@ int SceneHooks::PrivateLayerBrush(qvVmState* L, qvLayer* layer, gfx::PictureView
     return 0;
 }
 
-// SelectBGPic's pixel modes: the picture's pixels (with combo its planes too).
+// SelectBGPic's pixel modes and SelectLayer: the object's pixels (with combo its planes too).
 int SceneHooks::SelectOutputObject(qvVmState* L, uint32_t type, qvObjectId id, int32_t selMode,
-                                   int32_t combo) {
-    return objects::SelectOutputObject(L, type, id, gfx::kTypeBrush, 0, selMode, combo);
+                                   int32_t combo, int32_t frame) {
+    return objects::SelectOutputObject(L, type, id, gfx::kTypeBrush, frame, selMode, combo);
 }
 
 int SceneHooks::AnimFrame(qvVmState* L, qvObjectId id, int32_t frame, gfx::PictureView* out) {
@@ -105,6 +105,8 @@ int SceneHooks::PrivateLayerAnim(qvVmState* L, qvLayer* layer, int32_t frame,
                                  gfx::PictureView* out) {
     qvAnim* anim = nullptr;
     if (const int code = FindAnimById(L, layer->objectId, &anim, QV_ANIM_ORPHANS)) return code;
+    // A frame outside the anim is refused before anything is copied.
+    if (frame < 0 || frame >= anim->frameCount) return ERR_ANIMFRAME;
     if (anim->orphan == 0 ||
         ObjectInUseByOtherLayers(gfx::kTypeAnim, layer->objectId, anim, layer)) {
         qvObjectId copy{};

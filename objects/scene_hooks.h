@@ -22,7 +22,7 @@ public:
                       qvPlaneBitMap* alpha, int32_t width, int32_t height, qvObjectId* id) override;
     int PrivateLayerBrush(qvVmState* L, qvLayer* layer, gfx::PictureView* out) override;
     int SelectOutputObject(qvVmState* L, uint32_t type, qvObjectId id, int32_t selMode,
-                           int32_t combo) override;
+                           int32_t combo, int32_t frame) override;
     // Anims, from the anim store.
     int AnimFrame(qvVmState* L, qvObjectId id, int32_t frame, gfx::PictureView* out) override;
     void FreeOrphanAnims(qvVmState* L) override;

@@ -34,7 +34,7 @@ int ObjectHooks::PrivateLayerAnim(qvVmState*, qvLayer*, int32_t, gfx::PictureVie
     return ERR_WRONGUSAGE;
 }
 
-int ObjectHooks::SelectOutputObject(qvVmState*, uint32_t, qvObjectId, int32_t, int32_t) {
+int ObjectHooks::SelectOutputObject(qvVmState*, uint32_t, qvObjectId, int32_t, int32_t, int32_t) {
     return ERR_WRONGUSAGE;
 }
 

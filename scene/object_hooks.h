@@ -64,9 +64,10 @@ public:
                                  gfx::PictureView* out);
 
     // The object selector: drawing on the current display goes into an object (type 1 a
-    // background picture) with selection mode 0 (pixels) or 1 (pixels, mask and alpha).
+    // background picture, 22 a layer) with selection mode 0 (pixels) or 1 (pixels, mask and
+    // alpha); frame (from 1) names the frame of an anim layer, else it is 0.
     virtual int SelectOutputObject(qvVmState* L, uint32_t type, qvObjectId id, int32_t selMode,
-                                   int32_t combo);
+                                   int32_t combo, int32_t frame);
 };
 
 // The installed hooks, or the defaults; nullptr restores the defaults.

@@ -155,7 +155,8 @@ int SelectBGPic(qvVmState* L) {
     int wasNil = 0;
     const int32_t mode = GetOptIntArg(L, 2, &wasNil);
     if (wasNil == 0 && (mode == SELMODE_NORMAL || mode == SELMODE_COMBO)) {
-        return Objects().SelectOutputObject(L, kTypeBGPic, id, mode, GetOptIntArg(L, 3, nullptr));
+        return Objects().SelectOutputObject(L, kTypeBGPic, id, mode, GetOptIntArg(L, 3, nullptr),
+                                            0);
     }
     if (wasNil == 0 && mode != SELMODE_LAYERS) return ERR_WRONGUSAGE;
     if (!current) {

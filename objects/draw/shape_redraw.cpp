@@ -144,10 +144,11 @@ int RedrawShapeItem(qvVmState* L, int32_t type, const qvShapeItem& item,
     return type == BOX ? DrawBoxEx(L, desc, call.flags) : DrawShapeEx(L, &desc, call.flags);
 }
 
-int RenderShapeBorder(qvVmState* L, qvLayer* layer, const qvShapeItem& item, uint32_t colour,
-                      int32_t size, qvLayerBorder* out) {
+namespace {
+
+int ShapeBorder(qvVmState* L, int32_t type, qvLayer* layer, const qvShapeItem& item,
+                uint32_t colour, int32_t size, qvLayerBorder* out) {
     *out = {};
-    const auto type = int32_t(layer->type);
     // The layer's transform as the display shows it, turning about the layer's anchor.
     qvDrawTransform transform = layer->transform;
     const scene::DisplayScale scale =
@@ -185,10 +186,28 @@ int RenderShapeBorder(qvVmState* L, qvLayer* layer, const qvShapeItem& item, uin
     return 0;
 }
 
+// A turned image without mask or alpha is bordered as the outline of a box of its size.
+int RenderBoxOutlineBorder(qvVmState* L, qvLayer* layer, int32_t width, int32_t height,
+                           uint32_t colour, int32_t size, qvLayerBorder* out) {
+    qvShapeItem box;
+    ResetDrawState(&box.drawState);
+    box.drawState.fillStyle = FILLNONE;
+    box.width = width, box.height = height;
+    return ShapeBorder(L, BOX, layer, box, colour, size, out);
+}
+
+}  // namespace
+
+int RenderShapeBorder(qvVmState* L, qvLayer* layer, const qvShapeItem& item, uint32_t colour,
+                      int32_t size, qvLayerBorder* out) {
+    return ShapeBorder(L, int32_t(layer->type), layer, item, colour, size, out);
+}
+
 void InstallShapeLayerRenderers() {
     using namespace qv::gfx;
     for (uint32_t type : {kTypeBox, kTypeCircle, kTypeEllipse, kTypePolygon, kTypeArc}) {
         SetLayerRenderers(type, RenderShapeContent, RenderShapeLayerBorder);
     }
     SetLayerRenderers(kTypeLine, RenderShapeContent, nullptr);
+    SetBoxBorderRenderer(RenderBoxOutlineBorder);
 }

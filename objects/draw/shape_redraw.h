@@ -34,5 +34,6 @@ int RedrawShapeItem(qvVmState* L, int32_t type, const qvShapeItem& item, const q
 int RenderShapeBorder(qvVmState* L, qvLayer* layer, const qvShapeItem& item, uint32_t colour,
                       int32_t size, qvLayerBorder* out);
 
-// Makes these the layer engine's renderers of the shape and line layer types.
+// Makes these the layer engine's renderers of the shape and line layer types, and of the
+// borders of turned images without mask or alpha (box outlines).
 void InstallShapeLayerRenderers();

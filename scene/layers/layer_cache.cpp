@@ -105,6 +105,8 @@ std::array<Renderers, kRendererTypes>& RendererTable() {
     return table;
 }
 
+qvBoxBorderRenderer boxBorderRenderer = nullptr;
+
 bool IsTextType(uint32_t type) {
     return type == kTypeTextObject || type == kTypeTextOut || type == kTypePrint;
 }
@@ -164,6 +166,14 @@ qvLayerContentRenderer LayerContentRenderer(uint32_t type) {
 
 qvLayerBorderRenderer LayerBorderRenderer(uint32_t type) {
     return type < kRendererTypes ? RendererTable()[type].border : nullptr;
+}
+
+void SetBoxBorderRenderer(qvBoxBorderRenderer render) {
+    boxBorderRenderer = render;
+}
+
+qvBoxBorderRenderer BoxBorderRenderer() {
+    return boxBorderRenderer;
 }
 
 int BuildLayerContent(qvVmState* L, qvLayer* layer, int32_t insertPos, qvLayerItem* item,

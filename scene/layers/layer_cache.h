@@ -49,6 +49,14 @@ void SetLayerRenderers(uint32_t type, qvLayerContentRenderer content, qvLayerBor
 qvLayerContentRenderer LayerContentRenderer(uint32_t type);
 qvLayerBorderRenderer LayerBorderRenderer(uint32_t type);
 
+// How the drawing library draws the border of a box outline of width x height turned by the
+// layer's transform: the border of a turned image without mask or alpha, whose silhouette is
+// that box. Installed with the shape renderers; none leaves such images dilated.
+using qvBoxBorderRenderer = int (*)(qvVmState* L, qvLayer* layer, int32_t width, int32_t height,
+                                    uint32_t colour, int32_t size, qvLayerBorder* out);
+void SetBoxBorderRenderer(qvBoxBorderRenderer render);
+qvBoxBorderRenderer BoxBorderRenderer();
+
 // Renders the layer's content through its type's renderer; a type without one renders
 // nothing and gives 0.
 int BuildLayerContent(qvVmState* L, qvLayer* layer, int32_t insertPos, qvLayerItem* item,

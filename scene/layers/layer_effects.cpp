@@ -59,10 +59,9 @@ LayerRect DrawnPart(const qvLayerPicture& image, const qvLayerItem* item) {
 // The border of an image drawn through its silhouette: a plane of the silhouette dilated by
 // t (blurred, every touched pixel made solid), softened again for thicker borders; an image
 // without mask or alpha is a rectangle and needs no plane.
-int DilatedBorder(qvVmState* L, qvLayer* layer, qvLayerItem* item, uint32_t colour, int32_t size,
-                  qvLayerBorder* out) {
-    qvLayerPicture source, image;
-    if (int code = GetLayerImage(L, layer, layer->sourceItem, 0, 0, -1, &source)) return code;
+int DilatedBorder(qvVmState* L, qvLayer* layer, qvLayerItem* item, const qvLayerPicture& source,
+                  uint32_t colour, int32_t size, qvLayerBorder* out) {
+    qvLayerPicture image;
     if (int code = GetLayerImage(L, layer, item, 0, 1, -1, &image)) return code;
     const LayerRect part = DrawnPart(image, item);
     if (part.width < 1 || part.height < 1) return 0;
@@ -254,5 +253,17 @@ int RenderLayerBorder(qvVmState* L, qvLayer* layer, qvLayerItem* item, uint32_t 
             return render(L, layer, item, colour, size, out);
         }
     }
-    return qv::scene::DilatedBorder(L, layer, item, colour, size, out);
+    qvLayerPicture source;
+    if (int code = GetLayerImage(L, layer, layer->sourceItem, 0, 0, -1, &source)) return code;
+    const double* matrix = layer->transform.matrix;
+    const bool turned = matrix[1] != 0.0 || matrix[2] != 0.0;
+    qvBoxBorderRenderer box = BoxBorderRenderer();
+    if (turned && source.mask == nullptr && source.alpha == nullptr && box != nullptr) {
+        // A turned rectangle: its border is that of a box outline of the source's size. The
+        // renderer's offsets already say where the turned box lies in the border, which is
+        // where the turned bitmap lies: no further shift.
+        const qv::scene::LayerRect part = qv::scene::DrawnPart(source, layer->sourceItem);
+        return box(L, layer, part.width, part.height, colour, size, out);
+    }
+    return qv::scene::DilatedBorder(L, layer, item, source, colour, size, out);
 }

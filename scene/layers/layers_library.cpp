@@ -607,15 +607,16 @@ int SetLayerShadow(qvVmState* L) {
 int SelectLayer(qvVmState* L) {
     CheckArgCount(L, 1, 4);
     const int32_t position = LayerArg(L, 1);
-    const int32_t second = GetOptIntArg(L, 2, nullptr);
-    const int32_t third = GetOptIntArg(L, 3, nullptr);
-    GetOptIntArg(L, 4, nullptr);  // the selector's fourth word has no use here
+    const int32_t frame = GetOptIntArg(L, 2, nullptr);
+    const int32_t selMode = GetOptIntArg(L, 3, nullptr);
+    const int32_t combo = GetOptIntArg(L, 4, nullptr);
     qvLayer* layer = nullptr;
     if (int code = GuardedLayer(position, nullptr, &layer)) return code;
-    // The selector takes the layer's position as the id, the third argument as the selection
-    // mode and the second as the combination; it makes the layer a private image.
-    return Objects().SelectOutputObject(L, gfx::kTypeLayer, {uint32_t(position), nullptr}, third,
-                                        second);
+    // The selector takes the layer's position as the id, the second argument as the frame of
+    // an anim layer (from 1; the only way to name one), the third as the selection mode and
+    // the fourth as the combination; it makes the layer a private image.
+    return Objects().SelectOutputObject(L, gfx::kTypeLayer, {uint32_t(position), nullptr}, selMode,
+                                        combo, frame);
 }
 
 // --- Anim frames ---

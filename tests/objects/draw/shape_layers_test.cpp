@@ -3,6 +3,7 @@
 // equals a fresh drawing, and the borders the compositor lays under shape layers.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <optional>
 
 #include "engine/error_codes.h"
@@ -11,6 +12,7 @@
 #include "objects/draw/shape_output.h"
 #include "objects/draw/shape_redraw.h"
 #include "scene/layers/layer_cache.h"
+#include "scene/layers/transform_matrix.h"
 #include "tests/scene/support/layer_scene.h"
 #include "tests/support/lib_fixture.h"
 
@@ -168,6 +170,61 @@ TEST_F(ShapeLayers, BordersOfShapeLayers) {
     EXPECT_EQ(ringAt(35, 42), kBack);
     EXPECT_EQ(ringAt(45, 42), kBack);
     EXPECT_EQ(ringAt(52, 42), kBack);
+}
+
+// A turned image without mask or alpha is bordered as the outline of a box of its size (a
+// 5-pixel line under this turn, half of it outside): the border closes round the turned
+// rectangle on every side and stays within half the line plus a pixel of rounding for each
+// of the two rasterisations, so a border shifted off the image fails on one side or the other.
+TEST_F(ShapeLayers, ATurnedOpaqueImageIsBorderedAsABoxOutline) {
+    Fresh(true);
+    qvDrawTransform turn = kInitialDrawTransform;
+    turn.rotate = 30;
+    MakeTransformMatrix(turn.matrix, 0, 0, 20, 10, 30, 1, 1);
+    turn.hasTransform = 1;
+    qvDrawStyle style = kInitialDrawStyle;
+    style.border = {1, kGreen, 2};
+    style.anyStyle = 1;
+    OwnedPlanes planes = MakePlanes(Solid(20, 10, kRed));
+    ASSERT_EQ(AddBrushLayer(L, gfx::kTypeBrush, nullptr, 0, 0, 30, 25, 20, 10, &turn, &style,
+                            planes.bitmap.release(), nullptr, nullptr, -1, 0),
+              0);
+    qvLayer* layer = TopLayer();
+    const std::vector<uint32_t> shown = display_->Recomposed(L);
+    const qvLayerItem* item = layer->displayItem;
+    ASSERT_NE(item->border.bitmap, nullptr);
+    // The outline drawn without anti-aliasing gives a mask; a dilation would give an alpha plane.
+    EXPECT_NE(item->border.mask, nullptr);
+    EXPECT_EQ(item->border.alpha, nullptr);
+
+    // Distance of every pixel to the nearest pixel of the image.
+    std::vector<std::pair<int32_t, int32_t>> image;
+    for (int32_t y = 0; y < kHeight; ++y) {
+        for (int32_t x = 0; x < kWidth; ++x) {
+            if (shown[size_t(y) * kWidth + x] == kRed) image.emplace_back(x, y);
+        }
+    }
+    ASSERT_GT(image.size(), 180u);
+    int32_t near = 0;
+    for (int32_t y = 0; y < kHeight; ++y) {
+        for (int32_t x = 0; x < kWidth; ++x) {
+            const uint32_t pixel = shown[size_t(y) * kWidth + x];
+            if (pixel == kRed) continue;
+            double distance = 1e9;
+            for (const auto& [ix, iy] : image) {
+                distance = std::min(distance, std::hypot(double(x - ix), double(y - iy)));
+            }
+            SCOPED_TRACE(::testing::Message() << x << "," << y << " at " << distance);
+            if (distance <= 1.0) {
+                EXPECT_EQ(pixel, kGreen) << "the border closes round the image";
+                ++near;
+            }
+            if (distance > 4.5) {
+                EXPECT_EQ(pixel, kBack) << "the border stays near the image";
+            }
+        }
+    }
+    EXPECT_GT(near, 40);
 }
 
 // A line layer under a turn: its ends turned about the anchor of its box.

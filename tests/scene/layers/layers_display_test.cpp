@@ -177,5 +177,50 @@ TEST_F(LayersDisplayTest, InsertLayerPlacesObjectsAtTheirPosition) {
     EXPECT_EQ(At(1, 1), Stored(0x000000));  // below it the black layers stay
 }
 
+// An anim of two solid frames, blue then green, under the number.
+void TwoFrameAnim(uint32_t number) {
+    qvAnimFrames frames;
+    for (uint32_t colour : {0x0000FFu, 0x00FF00u}) {
+        frames.bitmaps.push_back(AllocDisplayBitMap(4, 4));
+        ASSERT_NE(frames.bitmaps.back(), nullptr);
+        RectFill(frames.bitmaps.back(), 0, 0, 4, 4, colour);
+    }
+    qvObjectId id{number, nullptr};
+    ASSERT_EQ(AddAnim(&id, 4, 4, &frames, -1, nullptr), 0);
+}
+
+// SelectLayer names an anim layer's frame (from 1) in its second argument; the layer draws
+// into a private copy of the anim, and another layer showing the anim keeps its pixels.
+TEST_F(LayersDisplayTest, DrawingIntoAnAnimLayerLeavesTheSharedAnimAlone) {
+    ASSERT_EQ(Call("EnableLayers").code, 0);
+    TwoFrameAnim(3);
+    Plain(7, 2, 2, 0xFF0000);
+    ASSERT_EQ(Call("InsertLayer", {Num(1), Num(gfx::kTypeAnim), Num(3), Num(0), Num(0)}).code, 0);
+    ASSERT_EQ(Call("InsertLayer", {Num(2), Num(gfx::kTypeAnim), Num(3), Num(10), Num(0)}).code, 0);
+    qvLayer* drawn = GetLayerByIndex(display->settings.picture, 1);
+    const qvLayer* other = GetLayerByIndex(display->settings.picture, 2);
+    EXPECT_EQ(Call("SelectLayer", {Num(1)}).code, ERR_MISSINGPARAMTR);
+    EXPECT_EQ(Call("SelectLayer", {Num(1), Num(3)}).code, ERR_ANIMFRAME);
+    EXPECT_EQ(drawn->objectId.number, 3u) << "a refused frame copies nothing";
+    ASSERT_EQ(Call("SelectLayer", {Num(1), Num(1)}).code, 0);
+    ASSERT_EQ(Call("DisplayBrush", {Num(7), Num(1), Num(1)}).code, 0);
+    ASSERT_EQ(Call("EndSelect").code, 0);
+
+    const qvAnim* own = AnimOf(drawn);
+    const qvAnim* shared = AnimOf(other);
+    ASSERT_NE(own, shared);
+    EXPECT_EQ(other->objectId.number, 3u);
+    EXPECT_EQ(ReadBitMapPixel(own->bitmaps[0], 1, 1), Stored(0xFF0000));
+    EXPECT_EQ(ReadBitMapPixel(own->bitmaps[0], 0, 0), Stored(0x0000FF));
+    EXPECT_EQ(ReadBitMapPixel(own->bitmaps[1], 1, 1), Stored(0x00FF00)) << "only frame 1";
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(ReadBitMapPixel(shared->bitmaps[i], 1, 1), Stored(i == 0 ? 0x0000FF : 0x00FF00));
+    }
+    ASSERT_EQ(Call("SelectLayer", {Num(2), Num(2)}).code, 0);
+    ASSERT_EQ(Call("EndSelect").code, 0);
+    EXPECT_NE(AnimOf(other), shared) << "the last layer showing it copies it too";
+    EXPECT_EQ(Call("SelectLayer", {Num(3), Num(1)}).code, ERR_LAYERRANGE);
+}
+
 }  // namespace
 }  // namespace qv::testing

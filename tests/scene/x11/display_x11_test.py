@@ -14,6 +14,9 @@ CASE fullscreen: the applet in full screen on an own screen of the root's size; 
 of the whole root must be black with the picture at its centre.
 CASE clicks: xdotool clicks on a letterbox strip and inside the picture of a 2x autoscaled
 qvdisplay; the events must carry the positions in the picture's coordinates, truncated.
+CASE strip-button: the applet's 2x autoscaled, letterboxed display has a button at column 0;
+xdotool clicks on the left strip (mouse positions truncated to column 0) hit no button, since
+the button test floors, and a click inside the picture does.
 Without Xvfb, xwd, xdotool or pnmtopng the test is skipped (status 77), or fails under
 CI=true."""
 import os
@@ -131,6 +134,87 @@ def run_clicks(x11, tools, keep):
     return window
 
 
+STRIP_BUTTON = """.function main
+.source nil
+.function pressed params=1
+    GETGLOBAL r1 "debugprint"
+    LOADK r2 "BUTTON"
+    CALL r1 2 1
+    LOADK r1 1
+    SETGLOBAL r1 "done"
+    RETURN r0 1
+.end
+.function clicked params=1
+    GETGLOBAL r1 "debugprint"
+    LOADK r2 "CLICK "
+    GETGLOBAL r3 "mousex"
+    CALL r3 1 2
+    LOADK r4 " "
+    GETGLOBAL r5 "mousey"
+    CALL r5 1 2
+    CONCAT r2 r2 r5
+    CALL r1 2 1
+    RETURN r0 1
+.end
+    LOADK r0 0
+    SETGLOBAL r0 "done"
+%s    GETGLOBAL r0 "makebutton"
+    LOADK r1 1
+    LOADK r2 0
+    LOADK r3 0
+    LOADK r4 0
+    LOADK r5 10
+    LOADK r6 10
+    NEWTABLE r7 0 1
+    CLOSURE r8 pressed
+    SETTABLE r7 "onmousedown" r8
+    CALL r0 8 1
+    GETGLOBAL r0 "installeventhandler"
+    NEWTABLE r1 0 1
+    CLOSURE r2 clicked
+    SETTABLE r1 "onmousedown" r2
+    CALL r0 2 1
+    GETGLOBAL r0 "debugprint"
+    LOADK r1 "READY 0 0 100 60"
+    CALL r0 2 1
+loop:
+    GETGLOBAL r0 "waitevent"
+    CALL r0 1 1
+    GETGLOBAL r0 "done"
+    LT 1 r0 1
+    JMP loop
+    RETURN r0 1
+.end
+""" % MOVE
+
+
+def run_strip_button(x11, tools, keep):
+    """A 10 x 10 button at (0, 0) of a 40 x 30 picture autoscaled 2x into 100 x 60 at (0, 0):
+    window column 9 lies on the left strip at logical -0.5, truncated to 0 for the mouse but
+    floored to -1 for the button; window column 13 is logical 1.5, inside the button."""
+    _, applet = make_applet(tools, keep, "display-strip-button", 40, 30, STRIP_BUTTON)
+    window = Window(x11, tools[0], [applet, "-QUIET", "-AUTOSCALE", "-SCALEWIDTH", "100",
+                                    "-SCALEHEIGHT", "60", "-KEEPPROPORTIONS"])
+    # Only a mapped window takes input, and SDL may show it after the applet said READY.
+    subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--name", "Odd"],
+                   env=x11.env(), check=True, capture_output=True,
+                   timeout=x11_test.WAIT_SECONDS)
+    for (x, y), said in (((9, 40), "CLICK 0 20"), ((9, 4), "CLICK 0 2")):
+        x11.xdotool("mousemove", str(x), str(y), "click", "1")
+        line = window.line()
+        if line != said:
+            raise Failure("the click on the strip at (%d, %d) gave %r, not %r" % (x, y, line, said))
+    x11.xdotool("mousemove", "13", "6", "click", "1")
+    lines = [window.line(), window.line()]
+    if sorted(lines) != ["BUTTON", "CLICK 1 3"]:
+        raise Failure("the click on the button gave %r" % lines)
+    try:
+        window.process.wait(timeout=x11_test.WAIT_SECONDS)  # the loop ends by itself
+    except subprocess.TimeoutExpired:
+        raise Failure("the player did not end after the button's click")
+    return window
+
+
 def run_resize(x11, tools, keep):
     qvdisplay = tools[1]
     window = Window(x11, qvdisplay, ["--width", "64", "--height", "48", "--x", "20", "--y", "20",
@@ -166,7 +250,8 @@ def main():
     try:
         with X11() as x11:
             cases = {"picture": run_picture, "resize": run_resize, "autoscale": run_autoscale,
-                     "fullscreen": run_fullscreen, "clicks": run_clicks}
+                     "fullscreen": run_fullscreen, "clicks": run_clicks,
+                     "strip-button": run_strip_button}
             if case not in cases:
                 raise Failure("unknown case " + case)
             window = cases[case](x11, tools, keep)
