@@ -246,11 +246,10 @@ TEST_F(LayerStyle, SingularTransformGivesAnEmptyLayer) {
 
 TEST_F(LayerStyle, AllocationFailuresLeaveTheScreenCurrent) {
     qvLayer* layer = Stack(2)[0];
-    int32_t x = 10;
-    for (uint64_t n = 1; n <= 6; ++n) {
+    for (uint64_t n = 1; n <= 40; ++n) {
         SCOPED_TRACE(n);
         scene::FreeLayerStyleRects();
-        x += 3;
+        const int32_t x = n % 2 == 0 ? 40 : 10;
         Define("faulty", [n](qvVmState* L) {
             AllocationFault fault(n, false);
             return SetLayerStyle(L);
