@@ -28,6 +28,7 @@
 #include "scene/layers/display_seam.h"
 #include "scene/layers/layer.h"
 #include "scene/layers/layers_commands.h"
+#include "scene/layers/style_engine.h"
 #include "scene/layers/style_table.h"
 #include "scene/object_hooks.h"
 
@@ -707,6 +708,7 @@ constexpr qvCommandEntry kLayersCommands[] = {
     {"SetLayerName", SetLayerName},
     {"Collision", Collision},
     {"DumpLayers", DumpLayers},
+    {"SetLayerStyle", SetLayerStyle},
     {"GetLayerStyle", GetLayerStyle},
     {"LayerExists", LayerExists},
     {"SetLayerZPos", SetLayerZPos},
@@ -830,6 +832,7 @@ int UndoLayerByObject(qvVmState* L, uint32_t type, qvObjectId id, int32_t n, int
 
 void FreeLayersLibrary(qvVmState* L) {
     FreeMoveLists();
+    FreeLayerStyleRects();
     FreeLayerLists(L);
 }
 
