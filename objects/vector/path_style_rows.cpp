@@ -129,7 +129,10 @@ int ReadPathStyle(qvVmState* L, int t, LayerStyleWork* work) {
         work->rebuild = true;
     }
     if (const int code = ReadDashes(L, t, work, item)) return code;
-    return work->pathId ? SizeFromPath(item) : 0;
+    if (!work->pathId) return 0;
+    if (const int code = SizeFromPath(item)) return code;
+    draw::FollowOwnSize(work);
+    return 0;
 }
 
 // The stroke defaults at the old position, with the style and colour of a shape, or the

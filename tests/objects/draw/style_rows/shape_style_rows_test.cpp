@@ -212,3 +212,60 @@ TEST_F(ShapeStyleRows, KeysAskForARebuildAndTheStyleIsClamped) {
 
 }  // namespace
 }  // namespace qv::testing
+
+namespace qv::testing {
+namespace {
+
+using namespace qv::draw;
+using namespace qv::test;
+
+// Through SetLayerStyle: the engine places and rebuilds what the rows read.
+using ShapeRestyle = ShapeStyleRows;
+
+TEST_F(ShapeRestyle, PolygonWithNewVerticesLandsAtXPlusTheirOrigin) {
+    Draw("Polygon", {Num(0), Num(0), List({Num(0), Num(0), Num(5), Num(5)}), Num(2), Num(0)});
+    const Arg vertices = List({Num(5), Num(7), Num(25), Num(7), Num(15), Num(22)});
+    ASSERT_EQ(
+        Call("SetLayerStyle", {Num(1), Table({{Str("vertices"), vertices}, {Str("x"), Num(10)}})})
+            .code,
+        0);
+    const Value style = StyleOf(1);
+    EXPECT_EQ(Number(style, "x"), 15);
+    EXPECT_EQ(Number(style, "y"), 7) << "without y the origin is the position";
+    EXPECT_EQ(Number(style, "numvertices"), 4);
+}
+
+TEST_F(ShapeRestyle, RestyledShapesTakeTheirNewGeometry) {
+    GetDrawState()->fillStyle = FILLCOLOR;
+    Draw("Box", {Num(5), Num(5), Num(10), Num(10), Num(0xFF0000)});
+    ASSERT_EQ(Call("SetLayerStyle", {Num(1), Table({{Str("sizex"), Num(40)},
+                                                    {Str("sizey"), Num(30)},
+                                                    {Str("color"), Num(0x00FF00)}})})
+                  .code,
+              0);
+    EXPECT_EQ(Number(StyleOf(1), "width"), 40) << "the own size follows the shape";
+
+    // A circle retyped from it keeps the style and takes its radius.
+    ASSERT_EQ(Call("SetLayerStyle",
+                   {Num(1), Table({{Str("type"), Num(CIRCLE)}, {Str("radius"), Num(10)}})})
+                  .code,
+              0);
+    const Value circle = StyleOf(1);
+    EXPECT_EQ(Number(circle, "radius"), 10);
+    EXPECT_EQ(Number(circle, "color"), 0x00FF00);
+    EXPECT_EQ(Number(circle, "width"), 21);
+
+    // A line moved with its layer shifts its points.
+    Draw("Line", {Num(10), Num(60), Num(30), Num(80), Num(0xFF)});
+    ASSERT_EQ(Call("SetLayerStyle",
+                   {Num(2), Table({{Str("thickness"), Num(3)}, {Str("translatex"), Num(5)}})})
+                  .code,
+              0);
+    const Value line = StyleOf(2);
+    EXPECT_EQ(Number(line, "x1"), 15);
+    EXPECT_EQ(Number(line, "x2"), 35);
+    EXPECT_EQ(Number(line, "thickness"), 3);
+}
+
+}  // namespace
+}  // namespace qv::testing
