@@ -11,16 +11,18 @@
 #include "objects/draw/lines.h"
 #include "objects/draw/shape_engine.h"
 #include "objects/draw/shape_geometry.h"
+#include "objects/draw/shape_style_rows.h"
 #include "scene/layers/display_seam.h"
 #include "scene/layers/layer_cache.h"
 #include "scene/layers/layer_transform.h"
 
 namespace qv::draw {
-namespace {
 
 int32_t SideOfRadius(int32_t radius) {
     return Saturate32(2 * int64_t(radius) + 1);
 }
+
+namespace {
 
 // A cleared descriptor of the item's shape with the draw state; circles, ellipses and arcs
 // take their box from the radii.
@@ -210,4 +212,5 @@ void InstallShapeLayerRenderers() {
     }
     SetLayerRenderers(kTypeLine, RenderShapeContent, nullptr);
     SetBoxBorderRenderer(RenderBoxOutlineBorder);
+    InstallShapeStyleRows();
 }

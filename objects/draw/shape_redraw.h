@@ -34,6 +34,14 @@ int RedrawShapeItem(qvVmState* L, int32_t type, const qvShapeItem& item, const q
 int RenderShapeBorder(qvVmState* L, qvLayer* layer, const qvShapeItem& item, uint32_t colour,
                       int32_t size, qvLayerBorder* out);
 
-// Makes these the layer engine's renderers of the shape and line layer types, and of the
-// borders of turned images without mask or alpha (box outlines).
+// Makes these the layer engine's renderers of the shape and line layer types and of the
+// borders of turned images without mask or alpha (box outlines), and installs the shape
+// types' style rows.
 void InstallShapeLayerRenderers();
+
+namespace qv::draw {
+
+// The side of the box of a circle, ellipse or arc of the radius: 2r + 1.
+int32_t SideOfRadius(int32_t radius);
+
+}  // namespace qv::draw

@@ -18,6 +18,7 @@
 #include "objects/scene_seam.h"
 #include "objects/vector/path_list.h"
 #include "objects/vector/path_queries.h"
+#include "objects/vector/path_style_rows.h"
 #include "objects/vector/vector_backend.h"
 #include "platform/linux/memory.h"
 #include "runtime/arguments.h"
@@ -465,24 +466,33 @@ qvPathItem::~qvPathItem() {
 }
 
 qvLayerItem* qvPathItem::Copy() const {
-    // The terminator goes with the stream, as the back end expects one.
-    void* stream = AllocMemBlock(length + sizeof(uint32_t), 1);
-    const size_t dashBytes = sizeof(double) * size_t(std::max(dashCount, 0));
-    void* dashCopy = dashBytes != 0 ? AllocMemBlock(dashBytes, 0) : nullptr;
     qvPathItem* copy =
-        stream == nullptr || (dashBytes != 0 && dashCopy == nullptr)
-            ? nullptr
-            : InBlock<qvPathItem>([this](void* block) { return new (block) qvPathItem(*this); });
-    if (copy == nullptr) {
-        FreeMemBlock(stream);
-        FreeMemBlock(dashCopy);
+        InBlock<qvPathItem>([this](void* block) { return new (block) qvPathItem(*this); });
+    if (copy == nullptr) return nullptr;
+    if (copy->SetStream(segments, length) != 0 || copy->SetDashes(dashes, dashCount) != 0) {
+        FreeLayerItem(copy);
         return nullptr;
     }
-    if (length != 0) std::memcpy(stream, segments, length);
-    if (dashBytes != 0) std::memcpy(dashCopy, dashes, dashBytes);
-    copy->ownedStream_ = stream, copy->segments = static_cast<const uint8_t*>(stream);
-    copy->ownedDashes_ = dashCopy, copy->dashes = static_cast<const double*>(dashCopy);
     return copy;
+}
+
+int qvPathItem::SetStream(const uint8_t* stream, size_t length) {
+    void* copy = AllocMemBlock(length + sizeof(uint32_t), 1);
+    if (copy == nullptr) return ERR_MEM;
+    if (length != 0) std::memcpy(copy, stream, length);
+    FreeMemBlock(ownedStream_);
+    ownedStream_ = copy, segments = static_cast<const uint8_t*>(copy), this->length = length;
+    return 0;
+}
+
+int qvPathItem::SetDashes(const double* lengths, int32_t count) {
+    const size_t bytes = sizeof(double) * size_t(std::max(count, 0));
+    void* copy = bytes != 0 ? AllocMemBlock(bytes, 0) : nullptr;
+    if (bytes != 0 && copy == nullptr) return ERR_MEM;
+    if (bytes != 0) std::memcpy(copy, lengths, bytes);
+    FreeMemBlock(ownedDashes_);
+    ownedDashes_ = copy, dashes = static_cast<const double*>(copy), dashCount = std::max(count, 0);
+    return 0;
 }
 
 bool qvPathItem::HiddenUnderBorder(uint32_t borderColour) const {
@@ -746,6 +756,7 @@ void InstallPathRendering() {
     SetPathDrawer(DrawPathEx);
     draw::SetShapeToPath(ShapeRequestToPath);
     SetLayerRenderers(gfx::kTypeVectorPath, RenderPathContent, RenderPathLayerBorder);
+    InstallPathStyleRow();
 }
 
 }  // namespace qv

@@ -36,6 +36,10 @@ struct qvPathItem : qvShapeItem {
     qvPathItem(const qvPathItem& other);
     ~qvPathItem() override;
     qvLayerItem* Copy() const override;
+    // The item's own copy of a stream of length used bytes (the terminator added), or of dash
+    // lengths; 0, or ERR_MEM with the item unchanged.
+    int SetStream(const uint8_t* stream, size_t length);
+    int SetDashes(const double* lengths, int32_t count);
     bool HiddenUnderBorder(uint32_t borderColour) const override;
 
 private:
