@@ -233,30 +233,37 @@ __attribute__((always_inline)) inline void SecondPixels(uint32_t* d, uint8_t* se
 
 // Where the second plane is still blank (a fresh text block) the rule reduces to the colour
 // over covered pixels and the coverage scaled by the opacity.
+template <typename Cover>
 __attribute__((always_inline)) inline void FreshSecondPixels(uint32_t* d, uint8_t* second,
-                                                             const uint8_t* coverage, int32_t i,
+                                                             const Cover* coverage, int32_t i,
                                                              int32_t end, uint32_t colour,
                                                              uint32_t opacity) {
     for (; i < end; ++i) {
-        const uint32_t c = coverage[i];
+        const uint32_t c = coverage[i] & 255;
         d[i] = c == 0 ? d[i] : colour;
         second[i] = uint8_t(c * opacity / 255);
     }
 }
 
-inline bool BlankEight(const uint8_t* bytes) {
-    uint64_t eight;
-    std::memcpy(&eight, bytes, 8);
-    return eight == 0;
+// Whether eight entries are all 0 (a 16-bit entry with only its high byte set is not, and so
+// goes the general way, which reads its low byte).
+template <typename T>
+inline bool BlankEight(const T* entries) {
+    uint64_t words[sizeof(T)];
+    std::memcpy(words, entries, sizeof words);
+    uint64_t any = 0;
+    for (uint64_t word : words) any |= word;
+    return any == 0;
 }
 
-// The text renderer's spans: a line's coverage is blank above and below most glyphs, and a
-// pixel without coverage keeps both its bytes, so stretches of blank groups of eight are
-// skipped and the rest is painted in one go.
-__attribute__((target_clones("avx2", "default"))) void SecondSpan32(uint32_t* d, uint8_t* second,
-                                                                    const uint8_t* coverage,
-                                                                    int32_t n, uint32_t colour,
-                                                                    uint32_t opacity, int shift) {
+// The text renderer's spans: a line's coverage (and its edge's) is blank above and below most
+// glyphs, and a pixel without coverage keeps both its bytes, so stretches of blank groups of
+// eight are skipped and the rest is painted in one go.
+template <typename Cover>
+__attribute__((always_inline)) inline void SkippingSpan(uint32_t* d, uint8_t* second,
+                                                        const Cover* coverage, int32_t n,
+                                                        uint32_t colour, uint32_t opacity,
+                                                        int shift) {
     for (int32_t i = 0; i < n;) {
         while (i + 8 <= n && BlankEight(coverage + i)) i += 8;
         int32_t end = i;
@@ -273,12 +280,19 @@ __attribute__((target_clones("avx2", "default"))) void SecondSpan32(uint32_t* d,
     }
 }
 
+__attribute__((target_clones("avx2", "default"))) void SecondSpan32(uint32_t* d, uint8_t* second,
+                                                                    const uint8_t* coverage,
+                                                                    int32_t n, uint32_t colour,
+                                                                    uint32_t opacity, int shift) {
+    SkippingSpan(d, second, coverage, n, colour, opacity, shift);
+}
+
 // Mode 3: the coverage is the low byte of the 16-bit buffer (the anti-aliased edge).
 __attribute__((target_clones("avx2", "default"))) void WideSpan32(uint32_t* d, uint8_t* second,
                                                                   const uint16_t* coverage,
                                                                   int32_t n, uint32_t colour,
                                                                   uint32_t opacity, int shift) {
-    SecondPixels(d, second, coverage, 0, n, colour, opacity, shift);
+    SkippingSpan(d, second, coverage, n, colour, opacity, shift);
 }
 
 template <typename F>

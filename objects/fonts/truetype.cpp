@@ -158,11 +158,22 @@ void ReleaseKerningRows(qvTrueTypeFont& record) {
     }
 }
 
+void ReleaseEntries(qvGlyphCacheEntry* cache) {
+    for (int i = 0; i < kGlyphCacheSize; ++i) {
+        if (cache[i].glyph != nullptr) FT_Done_Glyph(cache[i].glyph);
+        cache[i] = {};
+    }
+}
+
 void ReleaseCaches(qvTrueTypeFont& record) {
-    for (qvGlyphCacheEntry* cache : {record.antiAliasedCache, record.monoCache}) {
-        for (int i = 0; i < kGlyphCacheSize; ++i) {
-            if (cache[i].glyph != nullptr) FT_Done_Glyph(cache[i].glyph);
-            cache[i] = {};
+    ReleaseEntries(record.antiAliasedCache);
+    ReleaseEntries(record.monoCache);
+    for (auto& modes : record.syntheticCaches) {
+        for (qvGlyphCacheEntry*& cache : modes) {
+            if (cache == nullptr) continue;
+            ReleaseEntries(cache);
+            FreeMemBlock(cache);
+            cache = nullptr;
         }
     }
 }
@@ -194,11 +205,27 @@ bool Synthetic(uint32_t style) {
     return (style & (QV_FONTSTYLE_BOLD | QV_FONTSTYLE_ITALIC)) != 0;
 }
 
+// The font's cache of a style and mode; none without the cache option or, for a synthetic
+// style, when memory is short for it.
+qvGlyphCacheEntry* StyleCache(qvTrueTypeFont& record, uint32_t style, bool antiAliased) {
+    if (record.cacheEnabled == 0) return nullptr;
+    if (!Synthetic(style)) return antiAliased ? record.antiAliasedCache : record.monoCache;
+    const int variant = ((style & QV_FONTSTYLE_BOLD) != 0 ? 1 : 0) +
+                        ((style & QV_FONTSTYLE_ITALIC) != 0 ? 2 : 0) - 1;
+    qvGlyphCacheEntry*& cache = record.syntheticCaches[variant][antiAliased ? 0 : 1];
+    if (cache == nullptr) {
+        cache = static_cast<qvGlyphCacheEntry*>(
+            AllocMemBlock(kGlyphCacheSize * sizeof(qvGlyphCacheEntry), 1));
+    }
+    return cache;
+}
+
 // The font's cache entry of a character in a style, or none when the cache does not hold it.
 qvGlyphCacheEntry* CacheEntry(qvTrueTypeFont& record, uint32_t code, uint32_t style,
                               bool antiAliased) {
-    if (record.cacheEnabled == 0 || code >= kGlyphCacheSize || Synthetic(style)) return nullptr;
-    return &(antiAliased ? record.antiAliasedCache : record.monoCache)[code];
+    if (code >= kGlyphCacheSize) return nullptr;
+    qvGlyphCacheEntry* cache = StyleCache(record, style, antiAliased);
+    return cache != nullptr ? &cache[code] : nullptr;
 }
 
 // The glyph of a character, from the entry when it holds one, else loaded and rendered into
@@ -330,11 +357,11 @@ bool MeasureGlyph(qvTrueTypeFont& record, uint32_t code, FT_UInt index, uint32_t
 
 // The memo's boxes for glyphs of the style that the font's cache does not hold; none when
 // the cache holds them or there is no memo.
-qvGlyphBox* MemoBoxes(const qvFont* font, const qvTrueTypeFont& record, uint32_t style,
-                      bool antiAliased, qv::fonts::GlyphMemo* memo) {
+qvGlyphBox* MemoBoxes(const qvFont* font, qvTrueTypeFont& record, uint32_t style, bool antiAliased,
+                      qv::fonts::GlyphMemo* memo) {
     const bool bold = (style & QV_FONTSTYLE_BOLD) != 0;
     const bool italic = (style & QV_FONTSTYLE_ITALIC) != 0;
-    if (memo == nullptr || (record.cacheEnabled != 0 && !Synthetic(style))) return nullptr;
+    if (memo == nullptr || StyleCache(record, style, antiAliased) != nullptr) return nullptr;
     return memo->Boxes(font, (bold ? 1 : 0) | (italic ? 2 : 0) | (antiAliased ? 4 : 0));
 }
 
@@ -379,13 +406,14 @@ qvTextExtent MeasuredExtent(const qvFont& font, const qvTrueTypeFont& record,
             qv::Saturate32(measured.maxY)};
 }
 
-// The glyphs of one text that the font's cache does not hold (bold, italic, a font without a
-// cache), rendered once for the text instead of at each of their characters, and released
-// when it is drawn. Without memory for them each is rendered every time.
+// The glyphs of one text that the font's cache does not hold (a font without a cache, or
+// memory short for a style's cache), rendered once for the text instead of at each of their
+// characters, and released when it is drawn. Without memory for them each is rendered every
+// time.
 class TextGlyphs {
 public:
-    TextGlyphs(const qvTrueTypeFont& record, uint32_t style)
-        : entries_(record.cacheEnabled == 0 || Synthetic(style)
+    TextGlyphs(qvTrueTypeFont& record, uint32_t style, bool antiAliased)
+        : entries_(StyleCache(record, style, antiAliased) == nullptr
                        ? static_cast<qvGlyphCacheEntry*>(
                              AllocMemBlock(kGlyphCacheSize * sizeof(qvGlyphCacheEntry), 1))
                        : nullptr) {}
@@ -538,7 +566,7 @@ int RenderTrueTypeText(qvFont* font, const qvTextTarget& target, int32_t x, int3
     qvTextWalk walk{};
     walk.pen = x;
     const bool antiAliased = AntiAliased(font, style);
-    TextGlyphs rendered(*record, style);
+    TextGlyphs rendered(*record, style, antiAliased);
     WalkText<Glyph>(
         font, *record, qv::TextCodes(text, length, utf8), walk,
         [&](uint32_t code, FT_UInt index, Glyph* glyph) {

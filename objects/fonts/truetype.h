@@ -40,6 +40,10 @@ struct qvTrueTypeFont {
     uint32_t cacheEnabled;
     qvGlyphCacheEntry antiAliasedCache[kGlyphCacheSize];  // keyed by code
     qvGlyphCacheEntry monoCache[kGlyphCacheSize];
+    // Glyphs of the synthetic styles by style (bold, italic, both) and mode (anti-aliased,
+    // mono), each 256 entries allocated when first used: apart from the plain caches, so that
+    // no style is ever drawn with another's glyph. Released with them.
+    qvGlyphCacheEntry* syntheticCaches[3][2];
     // Answers of FreeType kept for the hot paths: the glyph index of each code below 256, and
     // per left code (allocated when first used) the unscaled kerning with each right code,
     // kKerningUnknown until asked.

@@ -4,6 +4,8 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <new>
+#include <vector>
 
 #include "engine/error_codes.h"
 #include "gfx/blit_frontends.h"
@@ -116,6 +118,87 @@ int MeasureLayout(const PathSource& s, Coverage main, PathLayout* out) {
             {b.left + f.left, b.top + f.top, fillWidth, fillHeight},
             TruncatedSide(f.left, f.right),
             TruncatedSide(f.top, f.bottom)};
+    return 0;
+}
+
+// The layouts of the last paths measured for drawing. A path drawn again (each frame, a
+// layer's redraw and its border, a shape drawn through a path) asks the back end the same
+// questions, and the same back end gives the same answers to the same stream, stroke state
+// and coverage: those, byte for byte, are the key. Comparing them costs little beside
+// measuring. The memo is no object of a script's: it lives outside the run-time's allocator
+// and is passed by when memory is short.
+class LayoutMemo {
+public:
+    // The layout kept for the path's measuring in that coverage, else false: then the request
+    // is remembered for Keep.
+    bool Find(const PathSource& s, Coverage main, PathLayout* out) {
+        asked_ = false;
+        if (s.item.length > kLargestStream) return false;
+        try {
+            BuildKey(s, main);
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        for (const Entry& e : entries_) {
+            if (e.key == key_) {
+                *out = e.layout;
+                return true;
+            }
+        }
+        asked_ = true;
+        return false;
+    }
+
+    // Keeps the layout measured for the request that Find did not hold, in place of the
+    // oldest.
+    void Keep(const PathLayout& layout) {
+        if (!asked_) return;
+        Entry& e = entries_[next_];
+        next_ = (next_ + 1) % entries_.size();
+        e.key.swap(key_);
+        e.layout = layout;
+        asked_ = false;
+    }
+
+private:
+    static constexpr size_t kLargestStream = 256 * 1024;
+
+    template <typename T>
+    void Add(const T& value) {
+        const auto* bytes = reinterpret_cast<const uint8_t*>(&value);
+        key_.insert(key_.end(), bytes, bytes + sizeof value);
+    }
+
+    void BuildKey(const PathSource& s, Coverage main) {
+        const qvPathStrokeStyle& style = s.style;
+        key_.clear();
+        Add(s.backend.getPathExtents), Add(main.fill), Add(main.width);
+        Add(style.join), Add(style.cap), Add(style.fillRule), Add(style.antiAlias);
+        Add(style.dashOffset), Add(style.dashCount);
+        if (style.dashes != nullptr) {
+            for (int32_t i = 0; i < style.dashCount; ++i) Add(style.dashes[i]);
+        }
+        Add(s.item.length);
+        key_.insert(key_.end(), s.item.segments, s.item.segments + s.item.length);
+    }
+
+    struct Entry {
+        std::vector<uint8_t> key;
+        PathLayout layout;
+    };
+    std::array<Entry, 4> entries_;
+    std::vector<uint8_t> key_;  // the request Find did not hold
+    bool asked_ = false;
+    size_t next_ = 0;
+};
+
+LayoutMemo layoutMemo;
+
+// MeasureLayout, or its answer for the same request before.
+int MeasureLayoutOnce(const PathSource& s, Coverage main, PathLayout* out) {
+    if (layoutMemo.Find(s, main, out)) return 0;
+    if (int code = MeasureLayout(s, main, out)) return code;
+    layoutMemo.Keep(*out);
     return 0;
 }
 
@@ -532,7 +615,7 @@ int RenderPath(qvVmState* L, qvPathItem* item, const qvPathRenderCall& call) {
     const PathSource source{*backend, *item,
                             StrokeStyleOf(state, (ds.formStyle & draw::ANTIALIAS) != 0)};
     PathLayout layout{};
-    if (int code = MeasureLayout(source, main, &layout)) return code;
+    if (int code = MeasureLayoutOnce(source, main, &layout)) return code;
     item->originX = layout.box.x, item->originY = layout.box.y;
     int32_t x = call.x, y = call.y;
     if (item->placeByExtents) {

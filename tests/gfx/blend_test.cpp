@@ -364,6 +364,47 @@ TEST(BltAlphaChannel, ModeTwoOverBlankSecondGroups) {
     }
 }
 
+// Mode 3 reads the low byte of 16-bit entries and skips blank groups as mode 2 does: groups
+// blank, covered, covered with only a high byte set (which covers nothing), over second
+// groups blank or holding one set byte, give mode 2's formula on the low bytes.
+TEST(BltAlphaChannel, ModeThreeSkipsOnlyBlankGroupsOfTheLowBytes) {
+    std::mt19937 random(23);
+    constexpr int32_t kWidth = 45;
+    for (uint32_t format = 0; format < QV_FMT_COUNT; ++format) {
+        if (qv::BytesPerPixel(format) != 4) continue;
+        for (int trial = 0; trial < 200; ++trial) {
+            GuardedBitMap dest(kWidth, 1, format), before(kWidth, 1, format);
+            GuardedPlane second(kWidth, 1, 8);
+            Randomise(dest, random);
+            before.rows().CopyFrom(dest.rows());
+            std::vector<uint16_t> wide(kWidth);
+            std::vector<uint8_t> secondBefore(kWidth, 0);
+            for (int32_t group = 0; group * 8 < kWidth; ++group) {
+                const uint32_t kind = random() % 4, secondPlace = random() % 10;
+                for (int32_t x = group * 8; x < std::min(kWidth, group * 8 + 8); ++x) {
+                    const uint16_t low = random() % 3 == 0 ? 0 : uint16_t(1 + random() % 255);
+                    wide[size_t(x)] = kind == 0 ? 0 : kind == 1 ? uint16_t(0x100 | low) : low;
+                    if (x % 8 == int32_t(secondPlace)) secondBefore[size_t(x)] = uint8_t(random());
+                    second.Byte(x, 0) = secondBefore[size_t(x)];
+                }
+            }
+            const uint32_t colour = 0x9AE13C, opacity = 150;
+            BltAlphaChannel(nullptr, 0, 0, dest.get(), 0, 0, kWidth, 1, colour, 3, second.get(),
+                            opacity, wide.data(), kWidth, nullptr);
+            const uint32_t pixel = RGBToPixelFormat(colour, format);
+            for (int32_t x = 0; x < kWidth; ++x) {
+                const ModeTwoResult want =
+                    ModeTwo(format, pixel, Pixel(before, x, 0), wide[size_t(x)] & 255,
+                            secondBefore[size_t(x)], opacity);
+                ASSERT_EQ(Pixel(dest, x, 0), want.pixel)
+                    << "format " << format << " trial " << trial << " at " << x;
+                ASSERT_EQ(second.Byte(x, 0), want.plane)
+                    << "format " << format << " trial " << trial << " at " << x;
+            }
+        }
+    }
+}
+
 // Coverage rows of a glyph's pitch whose last row ends the buffer, so that a read past the
 // block is a sanitizer error.
 class TightCoverage {

@@ -270,9 +270,10 @@ TEST_F(TrueTypeTest, CacheHoldsOnlyPlainCharactersBelow256) {
     EXPECT_EQ(CachedEntries(TrueTypeRecord(uncached)), 0);
 }
 
-// Bold and italic glyphs are kept for the one text they draw, so a repeated character is
-// rendered once: the pixels equal those of rendering each again (the text's glyphs refused
-// their memory), with or without the font's cache, and the cache stays without them.
+// Bold and italic glyphs are kept in the font's cache of their style, else (no cache, or the
+// style's cache refused its memory) for the one text they draw, so a repeated character is
+// rendered once: the pixels equal those drawn the other way (with the font's cache, from the
+// text's glyphs; without it, each rendered again), and the plain caches stay without them.
 TEST_F(TrueTypeTest, SyntheticGlyphsKeptForOneTextDrawAsRenderedAgain) {
     const std::string text = "bookkeeper's level, Mississippi";
     const uint32_t aa = QV_FONTSTYLE_ANTIALIAS, bold = QV_FONTSTYLE_BOLD;
@@ -281,10 +282,11 @@ TEST_F(TrueTypeTest, SyntheticGlyphsKeptForOneTextDrawAsRenderedAgain) {
         ASSERT_NE(font, nullptr);
         for (uint32_t style : {aa | bold, aa | QV_FONTSTYLE_ITALIC, bold | QV_FONTSTYLE_ITALIC}) {
             auto draw = [&](bool refuse) {
+                FreeFontGlyphCache(font.get());
                 OwnedPlane plane((style & aa) != 0 ? AllocAlphaBitMap(320, 20, 1)
                                                    : AllocMaskBitMap(nullptr, 320, 20, 1));
                 {
-                    // The first request is for the text's glyphs.
+                    // The first request is for the style's cache, else the text's glyphs.
                     AllocationFault fault(refuse ? 1 : 0, false);
                     RenderFontText(font.get(), {nullptr, plane.get()}, 1, 0, text.data(),
                                    int32_t(text.size()), style, 0, Everywhere(), kFontPenPlane);
@@ -301,6 +303,45 @@ TEST_F(TrueTypeTest, SyntheticGlyphsKeptForOneTextDrawAsRenderedAgain) {
                       50);
             EXPECT_EQ(CachedEntries(TrueTypeRecord(font)), 0);
         }
+    }
+}
+
+// Every style and mode keeps its own glyphs: drawn in turn (each twice, so the second comes
+// from the cache) a cached font gives the pixels of a font without a cache, also after a size
+// change, which releases the styles' glyphs of the old size.
+TEST_F(TrueTypeTest, StyleCachesNeverLendGlyphsToOtherStyles) {
+    FontPtr cached = OpenTrueType(kSans, 16), uncached = OpenTrueType(kSans, 16, 0);
+    ASSERT_NE(cached, nullptr);
+    ASSERT_NE(uncached, nullptr);
+    const std::string text = "Bold, italic & both";
+    const uint32_t aa = QV_FONTSTYLE_ANTIALIAS, bold = QV_FONTSTYLE_BOLD,
+                   italic = QV_FONTSTYLE_ITALIC;
+    auto draw = [&](qvFont* font, uint32_t style) {
+        OwnedPlane plane((style & aa) != 0 ? AllocAlphaBitMap(320, 40, 1)
+                                           : AllocMaskBitMap(nullptr, 320, 40, 1));
+        RenderFontText(font, {nullptr, plane.get()}, 1, 0, text.data(), int32_t(text.size()), style,
+                       0, Everywhere(), kFontPenPlane);
+        return std::vector<uint8_t>(plane->plane,
+                                    plane->plane + plane->bytesPerRow * plane->height);
+    };
+    for (double scale : {1.0, 1.5}) {
+        SetFontSize(cached.get(), scale, scale);
+        SetFontSize(uncached.get(), scale, scale);
+        for (int pass = 0; pass < 2; ++pass) {
+            for (uint32_t mode : {aa, 0u}) {
+                for (uint32_t style : {0u, bold, italic, bold | italic}) {
+                    EXPECT_EQ(draw(cached.get(), mode | style), draw(uncached.get(), mode | style))
+                        << "scale " << scale << " pass " << pass << " style " << (mode | style);
+                }
+            }
+        }
+    }
+    // The styles' glyphs go with the cache.
+    EXPECT_NE(TrueTypeRecord(cached)->syntheticCaches[2][1], nullptr);
+    FreeFontGlyphCache(cached.get());
+    for (auto& modes : TrueTypeRecord(cached)->syntheticCaches) {
+        EXPECT_EQ(modes[0], nullptr);
+        EXPECT_EQ(modes[1], nullptr);
     }
 }
 

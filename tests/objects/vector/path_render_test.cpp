@@ -8,6 +8,8 @@
 #include <cmath>
 #include <opencv2/imgproc.hpp>
 #include <optional>
+#include <string>
+#include <tuple>
 #include <vector>
 
 #include "engine/error_codes.h"
@@ -18,6 +20,7 @@
 #include "objects/draw/draw_state.h"
 #include "objects/scene_seam.h"
 #include "objects/vector/path_list.h"
+#include "objects/vector/path_queries.h"
 #include "platform/linux/memory.h"
 #include "scene/layers/layer_cache.h"
 #include "tests/objects/vector/vector_test_support.h"
@@ -430,6 +433,62 @@ TEST_F(PathDrawing, LayerScalingLeavesTheBlitToTheCompositor) {
     display.view.autoscaleWidth = 2 * kWidth, display.view.autoscaleHeight = 2 * kHeight;
     ASSERT_EQ(Draw(1, 0, 0, kRed), 0);
     EXPECT_EQ(Measure(Shown(kRed)).count, 100);
+}
+
+// A path drawn again reuses what it measured only for the same stream, stroke state and
+// coverage: drawn twice in turn, every variant lands where its own extents say.
+TEST_F(PathDrawing, RedrawsMeasureEachStrokeStateAndStreamOnItsOwn) {
+    Start(1);
+    for (auto [code, x, y] : {std::tuple{"MoveTo", 10, 60}, {"LineTo", 30, 20}, {"LineTo", 50, 60}})
+        ASSERT_EQ(Call(code, {Num(1), Num(x), Num(y)}).code, 0);
+    qvPath* path = nullptr;
+    ASSERT_EQ(FindPath({1, nullptr}, &path), 0);
+    std::vector<uint8_t> moved(path->segments, path->segments + UsedBytes(*path));
+    const qvPathTranslateRequest move{moved.data(), moved.size(), 7.25, -3.5};
+    ASSERT_EQ(kCairoBackend.translatePath(&move), 1);
+    const double shortDash[] = {2, 100}, longDash[] = {100, 2};
+    struct Variant {
+        const char* name;
+        int32_t join, cap, fillStyle, lineWidth, dashCount;
+        bool moved;
+        const double* dashes = nullptr;
+    };
+    const Variant variants[] = {
+        {"miter", QV_JOIN_MITER, QV_CAP_BUTT, FILLNONE, 6, 0, false},
+        {"round join", QV_JOIN_ROUND, QV_CAP_BUTT, FILLNONE, 6, 0, false},
+        {"bevel", QV_JOIN_BEVEL, QV_CAP_BUTT, FILLNONE, 6, 0, false},
+        {"square cap", QV_JOIN_BEVEL, QV_CAP_SQUARE, FILLNONE, 6, 0, false},
+        {"wider", QV_JOIN_BEVEL, QV_CAP_SQUARE, FILLNONE, 9, 0, false},
+        {"dashed", QV_JOIN_BEVEL, QV_CAP_SQUARE, FILLNONE, 9, 2, false, shortDash},
+        {"dashed longer", QV_JOIN_BEVEL, QV_CAP_SQUARE, FILLNONE, 9, 2, false, longDash},
+        {"filled", QV_JOIN_BEVEL, QV_CAP_SQUARE, FILLCOLOR, 9, 0, false},
+        {"moved", QV_JOIN_MITER, QV_CAP_BUTT, FILLNONE, 6, 0, true},
+    };
+    for (int pass = 0; pass < 2; ++pass) {
+        for (const Variant& v : variants) {
+            qvPathItem item;
+            item.segments = v.moved ? moved.data() : path->segments;
+            item.length = moved.size();
+            item.join = v.join, item.cap = v.cap;
+            item.dashCount = v.dashCount, item.dashes = v.dashes;
+            ResetDrawState(&item.drawState);
+            item.drawState.fillStyle = v.fillStyle;
+            item.drawState.lineWidth = v.lineWidth;
+            item.colour = kRed;
+            qvPathRenderCall call{};
+            ASSERT_EQ(RenderPath(L, &item, call), 0) << v.name;
+            const qvPathStrokeStyle style{v.join, v.cap, 0, 0, 0, v.dashes, v.dashCount};
+            PathBounds b{};
+            ASSERT_EQ(MeasureStream(kCairoBackend, item.segments, item.length, style,
+                                    v.fillStyle != FILLNONE, v.lineWidth, 0, 0, &b),
+                      0);
+            const std::string what = std::string(v.name) + " pass " + std::to_string(pass);
+            EXPECT_EQ(item.originX, b.left) << what;
+            EXPECT_EQ(item.originY, b.top) << what;
+            EXPECT_EQ(item.width, int32_t(b.right - b.left + 0.5)) << what;
+            EXPECT_EQ(item.height, int32_t(b.bottom - b.top + 0.5)) << what;
+        }
+    }
 }
 
 TEST_F(PathDrawing, RunningOutOfMemoryLeavesNothingBehind) {
