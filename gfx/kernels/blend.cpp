@@ -51,6 +51,11 @@ void ScanAlpha(const uint8_t* alpha, int32_t width, Opaque&& opaque, Mixed&& mix
             if (group != 0) solid = i;
         }
         pending = i + 8;
+        if (group == 0) {
+            // Long transparent stretches (a shape's box around a thin line): 32 bytes a test.
+            while (pending + 32 <= width && AllZero32(alpha + pending)) pending += 32;
+            i = pending - 8;
+        }
     }
     flush(width);
 }

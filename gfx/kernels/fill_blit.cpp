@@ -54,8 +54,16 @@ inline void CopyIf(bool visible, const uint8_t* source, uint8_t* dest) {
     if (visible) StorePixel(dest, B, Convert32<Conversion>(LoadPixel(source, B)));
 }
 
+// The number of whole mask bytes from bits[0] on, at most limit, that equal bits[0].
+inline int32_t ByteRun(const uint8_t* bits, int32_t limit) {
+    int32_t n = 1;
+    while (n < limit && bits[n] == bits[0]) ++n;
+    return n;
+}
+
 // Whole mask bytes are tested at once once the source position is byte aligned, so that
-// empty and solid runs of a sprite mask cost one test per eight pixels.
+// empty and solid runs of a sprite or shape mask cost one test per eight pixels and a solid
+// run one copy.
 template <int B, uint32_t Conversion>
 void MaskRow(const uint8_t* bits, int32_t bit, const uint8_t* source, uint8_t* dest,
              int32_t width) {
@@ -65,9 +73,10 @@ void MaskRow(const uint8_t* bits, int32_t bit, const uint8_t* source, uint8_t* d
     }
     for (; i + 8 <= width; i += 8, bit += 8) {
         uint8_t byte = bits[bit >> 3];
-        if (byte == 0) continue;
-        if (byte == 0xFF && Conversion == QV_MASK_PLAIN) {
-            std::memcpy(dest + i * B, source + i * B, 8 * B);
+        if (byte == 0 || (byte == 0xFF && Conversion == QV_MASK_PLAIN)) {
+            const int32_t run = 8 * ByteRun(bits + (bit >> 3), (width - i) / 8);
+            if (byte != 0) std::memmove(dest + i * B, source + i * B, size_t(run) * B);
+            i += run - 8, bit += run - 8;
             continue;
         }
         for (int n = 0; n < 8; ++n) {

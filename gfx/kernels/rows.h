@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace qv {
 
@@ -19,6 +20,14 @@ inline const uint8_t* PixelAt(const void* base, int32_t rowLength, int bytes, in
 
 inline const uint8_t* PlaneRow(const uint8_t* plane, int32_t bytesPerRow, int32_t y) {
     return plane + ptrdiff_t(y) * bytesPerRow;
+}
+
+// Whether the 32 bytes from p are all 0: long empty stretches of coverage and alpha rows are
+// passed over this many at a time.
+inline bool AllZero32(const uint8_t* p) {
+    uint64_t words[4];
+    std::memcpy(words, p, sizeof words);
+    return (words[0] | words[1] | words[2] | words[3]) == 0;
 }
 
 inline bool MaskBit(const uint8_t* row, int32_t x) {

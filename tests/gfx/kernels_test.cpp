@@ -33,8 +33,9 @@ struct Rect {
 // Odd offsets, single rows and columns, a rectangle that spans several mask bytes, and
 // empty ones.
 const Rect kRects[] = {
-    {0, 0, 0, 0, 13, 7}, {3, 1, 5, 2, 9, 4},  {7, 5, 1, 0, 1, 1}, {1, 0, 6, 3, 23, 1},
-    {0, 2, 2, 0, 1, 6},  {9, 3, 4, 4, 17, 5}, {0, 0, 0, 0, 0, 4}, {0, 0, 0, 0, 8, -1},
+    {0, 0, 0, 0, 13, 7}, {3, 1, 5, 2, 9, 4},  {7, 5, 1, 0, 1, 1},
+    {1, 0, 6, 3, 23, 1}, {0, 2, 2, 0, 1, 6},  {9, 3, 4, 4, 17, 5},
+    {0, 0, 0, 0, 0, 4},  {0, 0, 0, 0, 8, -1}, {0, 1, 3, 2, 37, 3},
 };
 constexpr int32_t kCanvasWidth = 40, kCanvasHeight = 12;
 
@@ -92,10 +93,14 @@ TEST_P(DepthTest, MaskCopiesWhereTheSourceBitIsSet) {
     auto blt = ByDepth(bytes, BltMaskPixels16, BltMaskPixels24, BltMaskPixels32);
     Canvas source(bytes, kCanvasWidth, kCanvasHeight);
     source.Randomise(4);
-    for (uint32_t seed : {5u, 6u}) {
+    for (uint32_t seed : {5u, 6u, 7u}) {
         Bits mask(kCanvasWidth, kCanvasHeight, seed);
-        // Runs of empty and full bytes take the whole-byte paths.
+        // Runs of empty and full bytes take the whole-byte paths: single bytes, then runs of
+        // three that a row's end cuts short.
         for (size_t i = 0; i < mask.data.size(); i += 3) mask.data[i] = seed == 5 ? 0 : 0xFF;
+        if (seed == 7) {
+            for (size_t i = 0; i < mask.data.size(); ++i) mask.data[i] = (i / 3) % 2 ? 0xFF : 0;
+        }
         CheckEveryRect(
             bytes, 7,
             [&](Canvas& c, const Rect& r) {
