@@ -256,7 +256,9 @@ TEST_F(LayerStyle, AllocationFailuresLeaveTheScreenCurrent) {
         });
         const int code = Call("faulty", {Num(1), Table({{Str("x"), Num(x)}})}).code;
         EXPECT_TRUE(code == 0 || code == ERR_MEM) << code;
-        if (code == 0) EXPECT_EQ(layer->sourceItem->x, x);
+        if (code == 0) {
+            EXPECT_EQ(layer->sourceItem->x, x);
+        }
         ExpectWindowRecomposed();
     }
 }
