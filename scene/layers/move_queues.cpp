@@ -99,21 +99,28 @@ int AddMove(qvVmState* L) {
 int ClearMove(qvVmState* L) {
     CheckArgCount(L, 1, 1);
     const qvObjectId id = GetObjectIdArg(L, 1);
-    qvMoveList* list = FindMoveList(id);
-    if (list == nullptr) {
-        if (id.handle != nullptr) return ERR_FINDARRAY;
-        SetErrorNumber(id.number);
-        return ERR_FINDMOVE;
-    }
+    qvMoveList* list = nullptr;
+    if (int code = FindMoveListArg(id, &list)) return code;
     UnlinkObject(&moveLists, &list->header);
     FreeMemBlock(list);
     return 0;
 }
 
+int FindMoveListArg(qvObjectId id, qvMoveList** out) {
+    *out = FindMoveList(id);
+    return *out != nullptr ? 0 : ObjectNotFound(id, ERR_FINDMOVE);
+}
+
 int DoMoveLayerStep(qvVmState* L, qvMoveList* list, int i, bool applyVisibility) {
-    qvBGPic* picture = LayerDisplays().OutputPicture();
-    qvLayer* layer = GetLayerByIndex(picture, int32_t(list->object[i].number));
+    qvLayer* layer =
+        GetLayerByIndex(LayerDisplays().OutputPicture(), int32_t(list->object[i].number));
     if (layer == nullptr) return ERR_LAYERRANGE;
+    DoMoveLayerStep(L, list, i, layer, applyVisibility);
+    return 0;
+}
+
+void DoMoveLayerStep(qvVmState* L, qvMoveList* list, int i, qvLayer* layer, bool applyVisibility) {
+    const qvBGPic* picture = LayerDisplays().OutputPicture();
     int32_t ox = 0, oy = 0, ow = 0, oh = 0;
     GetLayerBounds(L, layer, layer->displayItem, &ox, &oy, &ow, &oh);
     const qvLayerItem* source = layer->sourceItem;
@@ -146,7 +153,6 @@ int DoMoveLayerStep(qvVmState* L, qvMoveList* list, int i, bool applyVisibility)
         list->hasRect[i] = 1;
     }
     list->done[i] = 1;
-    return 0;
 }
 
 }  // namespace qv::scene
