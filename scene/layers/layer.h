@@ -159,6 +159,7 @@ struct qvLayer {
     uint32_t transparency;
     char* name;  // a block, at most kLayerNameLength characters; none when unnamed
     char group[kLayerGroupSize];
+    int32_t refreshHold;      // non-zero: restyling leaves the repaint to whoever set it
     int32_t displayRebuild;   // a display rebuild keeps the transformed buffers
     int32_t noClipTransform;  // the clip region is not transformed with the layer
     qvDrawTransform transform;
@@ -239,7 +240,8 @@ enum : int {
     QV_ADDLAYER_HIDDEN = 1,
     QV_ADDLAYER_DISPLAYITEM = 2,  // also build the display item under layer scaling
     QV_ADDLAYER_CALLERREFRESH = 4,
-    QV_ADDLAYER_REPLACE = 8,  // replace the layer at the insert position
+    QV_ADDLAYER_REPLACE = 8,     // replace the layer at the insert position
+    QV_ADDLAYER_NOREFRESH = 16,  // the caller repaints the replaced layer's and the new place
 };
 
 // Adds a layer showing type (id pair or none) to the current output picture, for an item

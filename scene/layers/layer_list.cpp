@@ -212,11 +212,12 @@ int AddLayer(qvVmState* L, uint32_t type, const qvObjectId* id, int32_t x, int32
         FreeLayerRecord(L, layer);
         return code;
     }
+    const int noRefresh = (flags & QV_ADDLAYER_NOREFRESH) != 0 ? 1 : 0;
     if (replaced != nullptr) {
         BroadcastAsyncDraws(kAsyncLayerReplaced, replaced);
-        RemoveLayerRecord(L, replaced, 0, nullptr, nullptr, nullptr, nullptr, nullptr);
+        RemoveLayerRecord(L, replaced, noRefresh, nullptr, nullptr, nullptr, nullptr, nullptr);
     }
-    if (layer->hidden != 0) return 0;
+    if (layer->hidden != 0 || noRefresh != 0) return 0;
     // A plain layer on top is painted by the drawing command itself, unless the display
     // scales its layers: then no direct blit shows it. Nor does one show a transformed layer.
     const bool plain = onTop && !LayerHasFilter(layer) && layer->transparency == 0 &&

@@ -28,6 +28,7 @@
 #include "scene/layers/display_seam.h"
 #include "scene/layers/layer.h"
 #include "scene/layers/layers_commands.h"
+#include "scene/layers/style_engine.h"
 #include "scene/layers/style_table.h"
 #include "scene/object_hooks.h"
 
@@ -685,7 +686,7 @@ int DumpLayers(qvVmState* L) {
     return 0;
 }
 
-// In the published order; the row of SetLayerStyle joins when its code does.
+// In the published order.
 constexpr qvCommandEntry kLayersCommands[] = {
     {"Undo", Undo},
     {"EnableLayers", EnableLayers},
@@ -708,6 +709,7 @@ constexpr qvCommandEntry kLayersCommands[] = {
     {"DumpLayers", DumpLayers},
     {"ScaleLayer", ScaleLayer},
     {"RotateLayer", RotateLayer},
+    {"SetLayerStyle", SetLayerStyle},
     {"GetLayerStyle", GetLayerStyle},
     {"TransformLayer", TransformLayer},
     {"SetLayerAnchor", SetLayerAnchor},
@@ -845,6 +847,7 @@ int UndoLayerByObject(qvVmState* L, uint32_t type, qvObjectId id, int32_t n, int
 
 void FreeLayersLibrary(qvVmState* L) {
     FreeMoveLists();
+    FreeLayerStyleRects();
     FreeLayerLists(L);
 }
 

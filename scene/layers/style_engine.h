@@ -14,6 +14,9 @@ namespace qv::scene {
 // 0 or an error code; the rectangles collected before an error are redrawn all the same.
 int SetLayerProperties(qvVmState* L, int argCount, int deferred, int firstSlot = 1);
 
+// Exit: the list the restyling collects its rectangles in.
+void FreeLayerStyleRects();
+
 }  // namespace qv::scene
 
 // The command: SetLayerStyle(layer, table, [layer, table, ...]).
