@@ -34,7 +34,7 @@ int32_t IntArg(qvVmState* L, int idx) {
 
 }  // namespace
 
-void FillFromDefaults(qvBorrowedTextRender* record, const char* text) {
+void FillFromDefaults(qvTextParams* record, const char* text) {
     record->style = *GetTextDefaults();
     record->encoding = GetDefaultEncoding();
     record->alignment = qv::gfx::LEFT;

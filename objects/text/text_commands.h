@@ -37,7 +37,7 @@ int PrintText(qvVmState* L, const char* text, bool tagsOff);
 
 // Shared by the output commands and the text objects. A layout record from the text defaults
 // for the text, which stays the caller's.
-void FillFromDefaults(qvBorrowedTextRender* record, const char* text);
+void FillFromDefaults(qvTextParams* record, const char* text);
 // The layout keys of the option table at t ("align", "wordwrap", "encoding", "color" and,
 // with wordWrapTable, "wordwraptable"); 0 or ReadWordWrapTable's error.
 int ReadLayoutOptions(qvVmState* L, int t, qvBorrowedTextRender* record, bool wordWrapTable);

@@ -70,4 +70,5 @@ void InstallTextLayerRenderers() {
     SetLayerRenderers(qv::gfx::kTypeTextOut, RenderTextLayer, RenderTextLayerBorder);
     SetLayerRenderers(qv::gfx::kTypePrint, RenderTextLayer, RenderTextLayerBorder);
     SetLayerRenderers(qv::gfx::kTypeTextObject, RenderTextObjectLayer, RenderTextLayerBorder);
+    InstallTextStyleRows();
 }

@@ -5,3 +5,5 @@
 
 // Installs the content and border renderers of the three text layer types.
 void InstallTextLayerRenderers();
+// Installs the style row of TEXTOUT and PRINT layers (SetLayerStyle and GetLayerStyle).
+void InstallTextStyleRows();

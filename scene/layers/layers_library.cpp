@@ -29,6 +29,7 @@
 #include "scene/layers/layer.h"
 #include "scene/layers/layers_commands.h"
 #include "scene/layers/style_engine.h"
+#include "scene/layers/style_rows_objects.h"
 #include "scene/layers/style_table.h"
 #include "scene/object_hooks.h"
 
@@ -853,6 +854,7 @@ void FreeLayersLibrary(qvVmState* L) {
 
 int RegisterLayersLibrary(qvVmState* L) {
     if (int code = InitLayerLists()) return code;
+    InstallObjectStyleRows();
     VmPushValue(L, VM_GLOBALSINDEX);
     RegisterLibrary(L, nullptr, kLayersCommands, 0);
     if (int code = RegisterObjectList(MoveLists())) return code;
