@@ -183,5 +183,64 @@ TEST_F(MoveQueueRunTest, NextFrameChecksItsArgumentsThenTheGuardThenTheLayer) {
     EXPECT_EQ(Call("NextFrame", {Num(1)}).code, ERR_NOANMLAYER);
 }
 
+TEST_F(MoveQueueRunTest, NextFrameWrapsFromTheLastFrameAndMoves) {
+    const qvObjectId anim = MakeAnim(3, 3);
+    AnimLayer(anim, 0, 0, 2);
+    ASSERT_EQ(Call("NextFrame", {Num(1)}).code, 0);
+    EXPECT_EQ(FrameOf(1), 0);
+    ASSERT_EQ(Call("NextFrame", {Num(1), Num(20), Num(100000), Num(-1)}).code, 0);
+    EXPECT_EQ(FrameOf(1), 2);
+    EXPECT_EQ(At(1)->sourceItem->x, 20);
+    EXPECT_EQ(At(1)->sourceItem->y, 0);
+    ExpectWindowRecomposed();
+}
+
+TEST_F(MoveQueueRunTest, AFrameChangeAddressesTheLayerByPositionNotByName) {
+    const qvObjectId anim = MakeAnim(3, 3);
+    AnimLayer(anim, 0, 0);
+    AnimLayer(anim, 20, 0);
+    // Names are unique within the output picture; two alike come only from elsewhere.
+    scene.current = false;
+    ASSERT_EQ(SetLayerNameString(At(1), "twin"), 0);
+    ASSERT_EQ(SetLayerNameString(At(2), "twin"), 0);
+    scene.current = true;
+    ASSERT_EQ(Call("NextFrame", {Num(2)}).code, 0);
+    EXPECT_EQ(FrameOf(1), 0);
+    EXPECT_EQ(FrameOf(2), 1);
+    Call("AddMove", {Num(1), Num(34), Num(2), Num(30), Num(10), Num(3)});
+    ASSERT_EQ(Call("DoMove", {Num(1)}).code, 0);
+    EXPECT_EQ(FrameOf(1), 0);
+    EXPECT_EQ(FrameOf(2), 2);
+    ExpectWindowRecomposed();
+}
+
+// Each frame change rebuilds the layer record; the walks must never touch the old one (ASan).
+TEST_F(MoveQueueRunTest, FrameEntriesFetchTheRebuiltLayersAgain) {
+    const qvObjectId anim = MakeAnim(3, 3), other = MakeAnim(4, 2);
+    AnimLayer(anim, 0, 0);
+    AnimLayer(other, 10, 10);
+    AnimLayer(anim, 20, 0, 1);
+    AnimLayer(anim, 40, 30, 1)->hidden = 1;
+    Call("AddMove", {Num(1), Num(34), Num(2), Num(12), Num(12), Num(0)});  // NEXTFRAME2
+    Call("AddMove", {Num(1), Num(29), Num(3), Num(100000), Num(30), Num(0)});  // both of anim 3
+    Call("AddMove", {Num(1), Num(22), Num(1), Num(2), Num(2)});
+    ASSERT_EQ(Call("DoMove", {Num(1)}).code, 0);
+    ASSERT_EQ(CountLayers(scene.picture), 4);
+    EXPECT_EQ(FrameOf(1), 1);
+    EXPECT_EQ(FrameOf(2), 1);
+    EXPECT_EQ(FrameOf(3), 2);
+    EXPECT_EQ(FrameOf(4), 2);
+    EXPECT_EQ(At(4)->hidden, 0);
+    EXPECT_EQ(At(1)->sourceItem->x, 2);
+    EXPECT_EQ(At(2)->sourceItem->x, 12);
+    EXPECT_EQ(At(3)->sourceItem->y, 30);
+    EXPECT_EQ(At(4)->sourceItem->x, 40);
+    ExpectWindowRecomposed();
+
+    Stack(1);
+    Call("AddMove", {Num(3), Num(34), Num(CountLayers(scene.picture))});
+    EXPECT_EQ(Call("DoMove", {Num(3)}).code, ERR_WRONGUSAGE);  // not an anim layer
+}
+
 }  // namespace
 }  // namespace qv::testing
