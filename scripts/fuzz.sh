@@ -72,6 +72,7 @@ for target in "${targets[@]}"; do
         fuzz_text_tags) seeds=tests/objects/text/fuzz_regressions/tags ;;
         fuzz_layer_ops) seeds=tests/scene/fuzz_regressions/layer_ops ;;
         fuzz_layers_commands) seeds=tests/scene/fuzz_regressions/layers_commands ;;
+        fuzz_layer_commands) seeds=tests/scene/fuzz_regressions/layer_commands ;;
         *) seeds= ;;
     esac
     echo "== $target for ${seconds}s"
