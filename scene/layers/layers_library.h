@@ -24,8 +24,8 @@ void FreeLayersLibrary(qvVmState* L);
 int CanSwitchLayers(qvVmState* L);
 
 // Removes the n-th layer from the top that shows the object of type with that creation id
-// (the text input's undo); its bounds go to the out values, refreshed unless noRefresh. 0 when one was removed, 1 when
-// none matched, ERR_REMADLAYER when an asynchronous drawing object owns it.
+// (the text input's undo); its bounds go to the out values, refreshed unless noRefresh. 0 when one
+// was removed, 1 when none matched, ERR_REMADLAYER when an asynchronous drawing object owns it.
 int UndoLayerByObject(qvVmState* L, uint32_t type, qvObjectId id, int32_t n, int32_t* x, int32_t* y,
                       int32_t* width, int32_t* height, int noRefresh = 0);
 

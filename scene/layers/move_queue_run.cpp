@@ -182,9 +182,8 @@ private:
             }
             case kKindInsertBrush: {
                 qvLayer* layer = nullptr;
-                if (int code = InsertLayerRecord(L_, gfx::kTypeBrush, list_->object[i],
-                                                 list_->x[i], list_->y[i], list_->extra[i], 0,
-                                                 &layer)) {
+                if (int code = InsertLayerRecord(L_, gfx::kTypeBrush, list_->object[i], list_->x[i],
+                                                 list_->y[i], list_->extra[i], 0, &layer)) {
                     return code;
                 }
                 Record(i, Bounds(layer));

@@ -19,15 +19,14 @@
 
 namespace {
 
-constexpr const char* kCommands[] = {
-    "setlayerfilter", "setlayeranchor",       "transformlayer", "rotatelayer", "scalelayer",
-    "setlayertint",   "setlayertransparency", "nextframe",      "setlayerlight"};
+constexpr const char* kCommands[] = {"setlayerfilter",       "setlayeranchor", "transformlayer",
+                                     "rotatelayer",          "scalelayer",     "setlayertint",
+                                     "setlayertransparency", "nextframe",      "setlayerlight"};
 constexpr int kCommandCount = sizeof kCommands / sizeof kCommands[0];
 
-constexpr double kNumbers[] = {0,   1,      2,      3,         4,       -1,        7,   0.5,
-                               -5,  22,     100,    255,       300,     725,       -370, 100000,
-                               -2,  99999,  1e12,   -1e12,     2147483648.0, -100000, NAN,
-                               INFINITY, -INFINITY};
+constexpr double kNumbers[] = {
+    0,   1,    2,      3,  4,     -1,   7,     0.5,          -5,      22,  100,      255,      300,
+    725, -370, 100000, -2, 99999, 1e12, -1e12, 2147483648.0, -100000, NAN, INFINITY, -INFINITY};
 constexpr int kNumberCount = sizeof kNumbers / sizeof kNumbers[0];
 constexpr const char* kTexts[] = {"50%", "150%", "x%", "", "blur", "twin", "-5%", "100%"};
 constexpr int kTextCount = sizeof kTexts / sizeof kTexts[0];

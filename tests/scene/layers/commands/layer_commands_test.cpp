@@ -15,14 +15,43 @@ namespace {
 using LayerCommandsTest = LayerCommandsFixture;
 
 TEST_F(LayerCommandsTest, TheLayersTableListsItsRowsInThePublishedOrder) {
-    const std::vector<std::string> published = {
-        "Undo", "EnableLayers", "DisableLayers", "SwapLayers", "InsertLayer", "ShowLayer",
-        "HideLayer", "RemoveLayer", "SetLayerTransparency", "SetLayerLight", "SetLayerTint",
-        "AddMove", "ClearMove", "DoMove", "FreeLayers", "NextFrame", "SetLayerName", "Collision",
-        "DumpLayers", "ScaleLayer", "RotateLayer", "SetLayerStyle", "GetLayerStyle",
-        "TransformLayer", "SetLayerAnchor", "LayerExists", "SetLayerZPos", "TranslateLayer",
-        "SelectLayer", "CreateLayer", "ModifyLayerFrames", "GetLayerAtPos", "SetLayerShadow",
-        "SetLayerFilter", "SetLayerBorder", "LayerToFront", "LayerToBack"};
+    const std::vector<std::string> published = {"Undo",
+                                                "EnableLayers",
+                                                "DisableLayers",
+                                                "SwapLayers",
+                                                "InsertLayer",
+                                                "ShowLayer",
+                                                "HideLayer",
+                                                "RemoveLayer",
+                                                "SetLayerTransparency",
+                                                "SetLayerLight",
+                                                "SetLayerTint",
+                                                "AddMove",
+                                                "ClearMove",
+                                                "DoMove",
+                                                "FreeLayers",
+                                                "NextFrame",
+                                                "SetLayerName",
+                                                "Collision",
+                                                "DumpLayers",
+                                                "ScaleLayer",
+                                                "RotateLayer",
+                                                "SetLayerStyle",
+                                                "GetLayerStyle",
+                                                "TransformLayer",
+                                                "SetLayerAnchor",
+                                                "LayerExists",
+                                                "SetLayerZPos",
+                                                "TranslateLayer",
+                                                "SelectLayer",
+                                                "CreateLayer",
+                                                "ModifyLayerFrames",
+                                                "GetLayerAtPos",
+                                                "SetLayerShadow",
+                                                "SetLayerFilter",
+                                                "SetLayerBorder",
+                                                "LayerToFront",
+                                                "LayerToBack"};
     std::vector<std::string> rows;
     for (const CommandTable& table : RegisteredCommandTables()) {
         if (std::strcmp(table.libraryName, "layers") != 0) continue;
@@ -55,11 +84,11 @@ TEST_F(LayerCommandsTest, ArgumentCountsAreCheckedFirst) {
 
 TEST_F(LayerCommandsTest, SetLayerFilterClearsEverySlotWithZeroOrNilAndRefusesOtherNumbers) {
     Stack(1);
-    ASSERT_EQ(Call("SetLayerFilter",
-                   {Num(1), Table({{Num(0), Table({{Str("name"), Str("invert")}})},
-                                   {Num(1), Table({{Str("name"), Str("xflip")}})}})})
-                  .code,
-              0);
+    ASSERT_EQ(
+        Call("SetLayerFilter", {Num(1), Table({{Num(0), Table({{Str("name"), Str("invert")}})},
+                                               {Num(1), Table({{Str("name"), Str("xflip")}})}})})
+            .code,
+        0);
     ASSERT_EQ(Call("SetLayerTint", {Num(1), Num(0x00FF00), Num(90)}).code, 0);
     EXPECT_EQ(At(1)->filters[kFilterInvert].enabled, 1);
     EXPECT_EQ(At(1)->movingFilter, 1);
@@ -134,19 +163,18 @@ TEST_F(LayerCommandsTest, FilterArgumentsAreStoredAsGivenAndClampedWhenApplied) 
         for (size_t i = 0; i < args.size(); ++i) entries.push_back({Num(double(i)), args[i]});
         return Table({{Str("name"), Str(name)}, {Str("args"), Table(entries)}});
     };
-    ASSERT_EQ(Call("SetLayerFilter",
-                   {Num(1), Table({{Num(0), filter("pixelate", {Num(0)})},
-                                   {Num(1), filter("blur", {Num(-5)})},
-                                   {Num(2), filter("contrast", {Num(3), Num(0)})},
-                                   {Num(3), filter("modulate", {Num(-50)})}})})
+    ASSERT_EQ(Call("SetLayerFilter", {Num(1), Table({{Num(0), filter("pixelate", {Num(0)})},
+                                                     {Num(1), filter("blur", {Num(-5)})},
+                                                     {Num(2), filter("contrast", {Num(3), Num(0)})},
+                                                     {Num(3), filter("modulate", {Num(-50)})}})})
                   .code,
               0);
     EXPECT_EQ(At(1)->filters[kFilterPixelate].ints[0], 0);
     EXPECT_EQ(At(1)->filters[kFilterBlur].reals[0], -5.0f);
     EXPECT_EQ(At(1)->filters[kFilterModulate].reals[1], 100.0f);  // the default
-    ASSERT_EQ(Call("SetLayerFilter", {Num(2), Table({{Num(0), filter("solarize", {Num(999)})}})})
-                  .code,
-              0);
+    ASSERT_EQ(
+        Call("SetLayerFilter", {Num(2), Table({{Num(0), filter("solarize", {Num(999)})}})}).code,
+        0);
     EXPECT_EQ(At(2)->filters[kFilterSolarize].ints[0], 999);
     Shown();  // composes the filtered layers
     ExpectWindowRecomposed();
@@ -155,9 +183,8 @@ TEST_F(LayerCommandsTest, FilterArgumentsAreStoredAsGivenAndClampedWhenApplied) 
         Call("SetLayerFilter", {Num(2), Table({{Num(0), filter("sepiatone", {Str("101%")})}})})
             .code,
         ERR_PERCENTFORMAT);
-    ASSERT_EQ(Call("SetLayerFilter",
-                   {Num(2), Table({{Num(0), Table({{Str("name"), Str("solarize")},
-                                                   {Str("disable"), Num(1)}})}})})
+    ASSERT_EQ(Call("SetLayerFilter", {Num(2), Table({{Num(0), Table({{Str("name"), Str("solarize")},
+                                                                     {Str("disable"), Num(1)}})}})})
                   .code,
               0);
     EXPECT_EQ(At(2)->filters[kFilterSolarize].enabled, 0);

@@ -81,8 +81,8 @@ TEST_F(MoveQueueRunTest, OverlappingRectanglesAreMergedAndEachRefreshedOnce) {
 TEST_F(MoveQueueRunTest, FirstPassHidesRemovesInsertsAndUndoesByPosition) {
     std::vector<qvLayer*> l = Stack(4);
     objects.brushes[5] = MakePlanes(Solid(6, 6, 0xABCDEF));
-    Call("AddMove", {Num(1), Num(25), Num(1)});  // hide l0
-    Call("AddMove", {Num(1), Num(26), Num(2)});  // remove l1: l0 l2 l3
+    Call("AddMove", {Num(1), Num(25), Num(1)});                           // hide l0
+    Call("AddMove", {Num(1), Num(26), Num(2)});                           // remove l1: l0 l2 l3
     Call("AddMove", {Num(1), Num(24), Num(5), Num(0), Num(30), Num(1)});  // brush 5 at the bottom
     // The second brush layer of no object from the top: l2.
     Call("AddMove", {Num(1), Num(10), Num(gfx::kTypeBrush), Num(0), Num(2)});
@@ -105,8 +105,8 @@ intptr_t DrawsLayer(int32_t message, void* argument, void* userData) {
 
 TEST_F(MoveQueueRunTest, AFailureHalfWayKeepsAndRefreshesWhatWasCarriedOut) {
     std::vector<qvLayer*> l = Stack(2);
-    ASSERT_EQ(
-        AddAsyncDraw(ADF_MOVEOBJECT, nullptr, 0, nullptr, nullptr, DrawsLayer, l[1], nullptr), 0);
+    ASSERT_EQ(AddAsyncDraw(ADF_MOVEOBJECT, nullptr, 0, nullptr, nullptr, DrawsLayer, l[1], nullptr),
+              0);
     Call("AddMove", {Num(1), Num(22), Num(1), Num(30), Num(30)});
     Call("AddMove", {Num(1), Num(26), Num(2)});
     scene.TakeWindowDamage();
@@ -125,7 +125,7 @@ TEST_F(MoveQueueRunTest, ObjectEntriesMoveEveryMatchingLayerOrAddOne) {
     qvLayer* b = scene.AddBrushPart(L, 7, 0, 0, 10, 0, 4, 4);
     a->hidden = 1;
     Shown();
-    Call("AddMove", {Num(1), Num(3), Num(7), Num(20), Num(20)});  // both layers of brush 7
+    Call("AddMove", {Num(1), Num(3), Num(7), Num(20), Num(20)});       // both layers of brush 7
     Call("AddMove", {Num(1), Num(3), Num(8), Num(-100000), Num(40)});  // no layer: a new one
     ASSERT_EQ(Call("DoMove", {Num(1)}).code, 0);
     EXPECT_EQ(a->hidden, 0);
@@ -154,7 +154,11 @@ TEST_F(MoveQueueRunTest, NextFrameEntryWithoutALayerAddsOneAtTheChosenFrame) {
         int code;
         int32_t shown;
     } cases[] = {
-        {3, 0, 0, 1}, {1, 0, 0, 0}, {3, -1, 0, 2}, {3, 3, 0, 2}, {3, 4, ERR_ANIMFRAME, 0},
+        {3, 0, 0, 1},
+        {1, 0, 0, 0},
+        {3, -1, 0, 2},
+        {3, 3, 0, 2},
+        {3, 4, ERR_ANIMFRAME, 0},
         {3, -2, ERR_ANIMFRAME, 0},
     };
     uint32_t number = 20;
@@ -221,7 +225,7 @@ TEST_F(MoveQueueRunTest, FrameEntriesFetchTheRebuiltLayersAgain) {
     AnimLayer(other, 10, 10);
     AnimLayer(anim, 20, 0, 1);
     AnimLayer(anim, 40, 30, 1)->hidden = 1;
-    Call("AddMove", {Num(1), Num(34), Num(2), Num(12), Num(12), Num(0)});  // NEXTFRAME2
+    Call("AddMove", {Num(1), Num(34), Num(2), Num(12), Num(12), Num(0)});      // NEXTFRAME2
     Call("AddMove", {Num(1), Num(29), Num(3), Num(100000), Num(30), Num(0)});  // both of anim 3
     Call("AddMove", {Num(1), Num(22), Num(1), Num(2), Num(2)});
     ASSERT_EQ(Call("DoMove", {Num(1)}).code, 0);
