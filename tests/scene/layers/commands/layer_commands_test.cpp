@@ -116,9 +116,6 @@ TEST_F(LayerCommandsTest, TintAndLightShareOneHandler) {
         ASSERT_EQ(Call(command, {Num(1), Num(0x0000FF), Num(300)}).code, 0);
         EXPECT_EQ(At(1)->filters[kFilterTint].ints[1], 255);
         EXPECT_EQ(At(1)->filters[kFilterTint].enabled, 1);
-        ASSERT_EQ(Call(command, {Num(1), Num(0x0000FF), Str("50%")}).code, 0);
-        EXPECT_EQ(At(1)->filters[kFilterTint].ints[1], 127);
-        EXPECT_EQ(Call(command, {Num(1), Num(0), Str("101%")}).code, ERR_PERCENTFORMAT);
     }
 }
 
@@ -132,26 +129,19 @@ TEST_F(LayerCommandsTest, TransformCommandsStoreWhatTheEngineReads) {
     ASSERT_EQ(Call("ScaleLayer", {Num(1), Num(0), Num(100)}).code, 0);
     EXPECT_EQ(At(1)->transform.height, 100);
     EXPECT_EQ(Call("ScaleLayer", {Num(1), Num(-1), Num(10)}).code, ERR_BADDIMENSIONS);
-    ASSERT_EQ(Call("ScaleLayer", {Num(1), Str("50%"), Str("200%")}).code, 0);
-    EXPECT_DOUBLE_EQ(At(1)->transform.scalex, 0.5);
-    EXPECT_DOUBLE_EQ(At(1)->transform.scaley, 2.0);
 
     EXPECT_EQ(Call("TransformLayer", {Num(1), Num(0), Num(0), Num(0), Num(1)}).code,
-              ERR_WRONGUSAGE);
-    EXPECT_EQ(Call("TransformLayer", {Num(1), Num(1), Num(0), Num(0), Num(0)}).code,
               ERR_WRONGUSAGE);
     ASSERT_EQ(Call("TransformLayer", {Num(1), Num(1), Num(0.5), Num(0), Num(2), Num(0)}).code, 0);
     EXPECT_EQ(At(1)->transform.transformInput[1], 0.5);
     EXPECT_EQ(At(1)->transform.transformInput[3], 2.0);
 
-    EXPECT_EQ(Call("SetLayerAnchor", {Num(1), Num(1.5), Num(0)}).code, ERR_WRONGUSAGE);
     ASSERT_EQ(Call("SetLayerAnchor", {Num(1), Num(0.5), Num(1)}).code, 0);
     EXPECT_EQ(At(1)->anchorX, 0.5);
     EXPECT_EQ(At(1)->anchorY, 1.0);
 
     ASSERT_EQ(Call("SetLayerTransparency", {Num(1), Num(300)}).code, 0);
     EXPECT_EQ(At(1)->transparency, 255u);
-    EXPECT_EQ(Call("SetLayerTransparency", {Num(1), Str("150%")}).code, ERR_PERCENTFORMAT);
     EXPECT_EQ(Call("RotateLayer", {Num(2), Num(5)}).code, ERR_LAYERRANGE);
     ExpectWindowRecomposed();
 }
@@ -165,13 +155,11 @@ TEST_F(LayerCommandsTest, FilterArgumentsAreStoredAsGivenAndClampedWhenApplied) 
     };
     ASSERT_EQ(Call("SetLayerFilter", {Num(1), Table({{Num(0), filter("pixelate", {Num(0)})},
                                                      {Num(1), filter("blur", {Num(-5)})},
-                                                     {Num(2), filter("contrast", {Num(3), Num(0)})},
-                                                     {Num(3), filter("modulate", {Num(-50)})}})})
+                                                     {Num(2), filter("modulate", {Num(-50)})}})})
                   .code,
               0);
     EXPECT_EQ(At(1)->filters[kFilterPixelate].ints[0], 0);
     EXPECT_EQ(At(1)->filters[kFilterBlur].reals[0], -5.0f);
-    EXPECT_EQ(At(1)->filters[kFilterModulate].reals[1], 100.0f);  // the default
     ASSERT_EQ(
         Call("SetLayerFilter", {Num(2), Table({{Num(0), filter("solarize", {Num(999)})}})}).code,
         0);
