@@ -92,7 +92,9 @@ private:
                           picture_->height - 1)) {
             return;
         }
+        // Only the picture is ever refreshed; clipped, the corners cannot overflow.
         Box r = b;
+        ClipRectToSize(picture_->width, picture_->height, &r.x, &r.y, &r.width, &r.height);
         if (recorded_[i] != 0) {
             const Box old = RectOf(i);
             UnionRects(&r.x, &r.y, &r.width, &r.height, old.x, old.y, old.width, old.height);

@@ -148,6 +148,8 @@ void DoMoveLayerStep(qvVmState* L, qvMoveList* list, int i, qvLayer* layer, bool
         record = inside(ox, oy, ow, oh);
     }
     if (record) {
+        // Only the picture is refreshed; clipped, the corners cannot overflow.
+        ClipRectToSize(picture->width, picture->height, &ox, &oy, &ow, &oh);
         list->x1[i] = ox, list->y1[i] = oy;
         list->x2[i] = ox + ow - 1, list->y2[i] = oy + oh - 1;
         list->hasRect[i] = 1;
