@@ -89,8 +89,7 @@ Box BoundsOf(qvVmState* L, qvLayer* layer) {
 }
 
 bool PartlyInside(const Box& b, const qvBGPic* picture) {
-    return b.width > 0 && b.height > 0 && int64_t(b.x) + b.width > 0 &&
-           int64_t(b.y) + b.height > 0 && b.x < picture->width && b.y < picture->height;
+    return PartlyOnPicture(picture, b.x, b.y, b.width, b.height);
 }
 
 void RefreshBox(qvVmState* L, const Box& b) {

@@ -71,6 +71,8 @@ int FindMoveListArg(qvObjectId id, qvMoveList** out);
 // applyVisibility an extra word of 0 or 1 becomes the hidden flag; the entry records the
 // rectangle to refresh and is marked done. 0 or ERR_LAYERRANGE.
 int DoMoveLayerStep(qvVmState* L, qvMoveList* list, int i, bool applyVisibility);
+// Whether the area lies at least partly on the picture (any coordinates, no overflow).
+bool PartlyOnPicture(const qvBGPic* picture, int32_t x, int32_t y, int32_t width, int32_t height);
 // The same step for a layer the caller found.
 void DoMoveLayerStep(qvVmState* L, qvMoveList* list, int i, qvLayer* layer, bool applyVisibility);
 

@@ -86,12 +86,7 @@ private:
     // The area becomes (or, later in the run, grows) entry i's rectangle when it lies at
     // least partly on the picture.
     void Record(int i, const Box& b) {
-        if (b.width < 1 || b.height < 1 ||
-            !RectsOverlap(b.x, b.y, int32_t(int64_t(b.x) + b.width - 1),
-                          int32_t(int64_t(b.y) + b.height - 1), 0, 0, picture_->width - 1,
-                          picture_->height - 1)) {
-            return;
-        }
+        if (!PartlyOnPicture(picture_, b.x, b.y, b.width, b.height)) return;
         // Only the picture is ever refreshed; clipped, the corners cannot overflow.
         Box r = b;
         ClipRectToSize(picture_->width, picture_->height, &r.x, &r.y, &r.width, &r.height);

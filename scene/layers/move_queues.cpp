@@ -119,6 +119,11 @@ int DoMoveLayerStep(qvVmState* L, qvMoveList* list, int i, bool applyVisibility)
     return 0;
 }
 
+bool PartlyOnPicture(const qvBGPic* picture, int32_t x, int32_t y, int32_t width, int32_t height) {
+    return width > 0 && height > 0 && int64_t(x) + width > 0 && int64_t(y) + height > 0 &&
+           x < picture->width && y < picture->height;
+}
+
 void DoMoveLayerStep(qvVmState* L, qvMoveList* list, int i, qvLayer* layer, bool applyVisibility) {
     const qvBGPic* picture = LayerDisplays().OutputPicture();
     int32_t ox = 0, oy = 0, ow = 0, oh = 0;
@@ -137,8 +142,7 @@ void DoMoveLayerStep(qvVmState* L, qvMoveList* list, int i, qvLayer* layer, bool
     int32_t nx = 0, ny = 0, nw = 0, nh = 0;
     GetLayerBounds(L, layer, layer->displayItem, &nx, &ny, &nw, &nh);
     const auto inside = [picture](int32_t bx, int32_t by, int32_t bw, int32_t bh) {
-        return RectsOverlap(bx, by, bx + bw - 1, by + bh - 1, 0, 0, picture->width - 1,
-                            picture->height - 1);
+        return PartlyOnPicture(picture, bx, by, bw, bh);
     };
     bool record = false;
     if (layer->hidden == 0 && inside(nx, ny, nw, nh)) {
