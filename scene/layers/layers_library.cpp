@@ -89,8 +89,7 @@ Box BoundsOf(qvVmState* L, qvLayer* layer) {
 }
 
 bool PartlyInside(const Box& b, const qvBGPic* picture) {
-    return b.width > 0 && b.height > 0 && int64_t(b.x) + b.width > 0 &&
-           int64_t(b.y) + b.height > 0 && b.x < picture->width && b.y < picture->height;
+    return PartlyOnPicture(picture, b.x, b.y, b.width, b.height);
 }
 
 void RefreshBox(qvVmState* L, const Box& b) {
@@ -257,19 +256,14 @@ int CreateLayer(qvVmState* L) {
 
 int InsertLayer(qvVmState* L) {
     CheckArgCount(L, 5, 6);
-    int32_t position = GetOptIntArg(L, 1, nullptr);
+    const int32_t position = GetOptIntArg(L, 1, nullptr);
     const uint32_t type = GetArgUInt32(L, 2);
     const qvObjectId id = GetObjectIdArg(L, 3);
     const int32_t x = Trunc32(GetArgNumber(L, 4)), y = Trunc32(GetArgNumber(L, 5));
     const int hidden = GetOptIntArg(L, 6, nullptr) != 0 ? 1 : 0;
-    qvBGPic* picture = nullptr;
-    if (int code = CheckLayerGuard(&picture)) return code;
-    if (position < 0) return ERR_INVINSERT;
-    const int32_t count = CountLayers(picture);
-    if (position == 0 || position > count + 1) position = count + 1;
-    if (int code = InsertObjectLayer(L, type, id, x, y, position, hidden)) return code;
-    qvLayer* layer = GetLayerByIndex(picture, position);
-    if (layer == nullptr) return ERR_LAYERRANGE;
+    if (int code = CheckLayerGuard(nullptr)) return code;
+    qvLayer* layer = nullptr;
+    if (int code = InsertLayerRecord(L, type, id, x, y, position, hidden, &layer)) return code;
     if (hidden == 0) RefreshLayer(L, layer);
     return 0;
 }
@@ -693,8 +687,7 @@ int DumpLayers(qvVmState* L) {
     return 0;
 }
 
-// In the published order; the rows of the style, transform and filter commands join when
-// their code does.
+// In the published order.
 constexpr qvCommandEntry kLayersCommands[] = {
     {"Undo", Undo},
     {"EnableLayers", EnableLayers},
@@ -704,14 +697,23 @@ constexpr qvCommandEntry kLayersCommands[] = {
     {"ShowLayer", ShowLayer},
     {"HideLayer", HideLayer},
     {"RemoveLayer", RemoveLayer},
+    {"SetLayerTransparency", SetLayerTransparency},
+    {"SetLayerLight", SetLayerTint},
+    {"SetLayerTint", SetLayerTint},
     {"AddMove", AddMove},
     {"ClearMove", ClearMove},
+    {"DoMove", DoMove},
     {"FreeLayers", FreeLayers},
+    {"NextFrame", NextFrame},
     {"SetLayerName", SetLayerName},
     {"Collision", Collision},
     {"DumpLayers", DumpLayers},
+    {"ScaleLayer", ScaleLayer},
+    {"RotateLayer", RotateLayer},
     {"SetLayerStyle", SetLayerStyle},
     {"GetLayerStyle", GetLayerStyle},
+    {"TransformLayer", TransformLayer},
+    {"SetLayerAnchor", SetLayerAnchor},
     {"LayerExists", LayerExists},
     {"SetLayerZPos", SetLayerZPos},
     {"TranslateLayer", TranslateLayer},
@@ -720,6 +722,7 @@ constexpr qvCommandEntry kLayersCommands[] = {
     {"ModifyLayerFrames", ModifyLayerFrames},
     {"GetLayerAtPos", GetLayerAtPos},
     {"SetLayerShadow", SetLayerShadow},
+    {"SetLayerFilter", SetLayerFilter},
     {"SetLayerBorder", SetLayerBorder},
     {"LayerToFront", LayerToFront},
     {"LayerToBack", LayerToBack},
@@ -781,6 +784,17 @@ int InsertObjectLayer(qvVmState* L, uint32_t type, qvObjectId id, int32_t x, int
     }
 }
 
+int InsertLayerRecord(qvVmState* L, uint32_t type, qvObjectId id, int32_t x, int32_t y,
+                      int32_t position, int hidden, qvLayer** layer) {
+    qvBGPic* picture = LayerDisplays().OutputPicture();
+    if (position < 0) return ERR_INVINSERT;
+    const int32_t count = CountLayers(picture);
+    if (position == 0 || position > count + 1) position = count + 1;
+    if (int code = InsertObjectLayer(L, type, id, x, y, position, hidden)) return code;
+    *layer = GetLayerByIndex(picture, position);
+    return *layer != nullptr ? 0 : ERR_LAYERRANGE;
+}
+
 int AddAnimLayer(qvVmState* L, qvObjectId id, int32_t x, int32_t y, int32_t width, int32_t height,
                  int32_t frame, int32_t frameCount, int32_t insertPos, int flags) {
     auto* item = NewBlock<qvAnimItem>();
@@ -818,11 +832,11 @@ int CanSwitchLayers(qvVmState*) {
 }
 
 int UndoLayerByObject(qvVmState* L, uint32_t type, qvObjectId id, int32_t n, int32_t* x, int32_t* y,
-                      int32_t* width, int32_t* height) {
+                      int32_t* width, int32_t* height, int noRefresh) {
     qvBGPic* picture = LayerDisplays().OutputPicture();
     if (picture == nullptr) return 1;
     Box removed{};
-    const int code = UndoLayer(L, picture, type, id, n, 0, &removed);
+    const int code = UndoLayer(L, picture, type, id, n, noRefresh, &removed);
     if (code == 0) {
         if (x != nullptr) *x = removed.x;
         if (y != nullptr) *y = removed.y;

@@ -24,10 +24,10 @@ void FreeLayersLibrary(qvVmState* L);
 int CanSwitchLayers(qvVmState* L);
 
 // Removes the n-th layer from the top that shows the object of type with that creation id
-// (the text input's undo); its bounds go to the out values. 0 when one was removed, 1 when
-// none matched, ERR_REMADLAYER when an asynchronous drawing object owns it.
+// (the text input's undo); its bounds go to the out values, refreshed unless noRefresh. 0 when one
+// was removed, 1 when none matched, ERR_REMADLAYER when an asynchronous drawing object owns it.
 int UndoLayerByObject(qvVmState* L, uint32_t type, qvObjectId id, int32_t n, int32_t* x, int32_t* y,
-                      int32_t* width, int32_t* height);
+                      int32_t* width, int32_t* height, int noRefresh = 0);
 
 namespace qv::scene {
 
@@ -62,11 +62,26 @@ qvObjectHeader** MoveLists();
 void FreeMoveLists();
 // The queue with the id pair, or none.
 qvMoveList* FindMoveList(qvObjectId id);
+// The queue with the id pair in *out: 0, or ERR_FINDMOVE (the number as the error's
+// argument) for a number and ERR_FINDARRAY for a handle that names no queue.
+int FindMoveListArg(qvObjectId id, qvMoveList** out);
 
 // The layer step of DoMove for entry i: the layer at the entry's position moves to its x, y
 // (position constants against its size with its anchor) without refresh; with
 // applyVisibility an extra word of 0 or 1 becomes the hidden flag; the entry records the
 // rectangle to refresh and is marked done. 0 or ERR_LAYERRANGE.
 int DoMoveLayerStep(qvVmState* L, qvMoveList* list, int i, bool applyVisibility);
+// Whether the area lies at least partly on the picture (any coordinates, no overflow).
+bool PartlyOnPicture(const qvBGPic* picture, int32_t x, int32_t y, int32_t width, int32_t height);
+// The same step for a layer the caller found.
+void DoMoveLayerStep(qvVmState* L, qvMoveList* list, int i, qvLayer* layer, bool applyVisibility);
+
+// Shows frame of the anim layer (0 the next one, wrapping; -1 the last; 1..count that one)
+// and moves it to (x, y) (KEEPPOSITION keeps a coordinate) through the style engine, which
+// rebuilds the layer: a caller must look the layer up again afterwards. The layer is named
+// to the engine by its position in the output picture, so that layers sharing a name stay
+// apart. A non-zero deferred leaves the redraw to the caller. 0 or the engine's error.
+int SetLayerFrameAndPos(qvVmState* L, const qvLayer* layer, int32_t x, int32_t y, int32_t frame,
+                        int deferred);
 
 }  // namespace qv::scene

@@ -99,21 +99,33 @@ int AddMove(qvVmState* L) {
 int ClearMove(qvVmState* L) {
     CheckArgCount(L, 1, 1);
     const qvObjectId id = GetObjectIdArg(L, 1);
-    qvMoveList* list = FindMoveList(id);
-    if (list == nullptr) {
-        if (id.handle != nullptr) return ERR_FINDARRAY;
-        SetErrorNumber(id.number);
-        return ERR_FINDMOVE;
-    }
+    qvMoveList* list = nullptr;
+    if (int code = FindMoveListArg(id, &list)) return code;
     UnlinkObject(&moveLists, &list->header);
     FreeMemBlock(list);
     return 0;
 }
 
+int FindMoveListArg(qvObjectId id, qvMoveList** out) {
+    *out = FindMoveList(id);
+    return *out != nullptr ? 0 : ObjectNotFound(id, ERR_FINDMOVE);
+}
+
 int DoMoveLayerStep(qvVmState* L, qvMoveList* list, int i, bool applyVisibility) {
-    qvBGPic* picture = LayerDisplays().OutputPicture();
-    qvLayer* layer = GetLayerByIndex(picture, int32_t(list->object[i].number));
+    qvLayer* layer =
+        GetLayerByIndex(LayerDisplays().OutputPicture(), int32_t(list->object[i].number));
     if (layer == nullptr) return ERR_LAYERRANGE;
+    DoMoveLayerStep(L, list, i, layer, applyVisibility);
+    return 0;
+}
+
+bool PartlyOnPicture(const qvBGPic* picture, int32_t x, int32_t y, int32_t width, int32_t height) {
+    return width > 0 && height > 0 && int64_t(x) + width > 0 && int64_t(y) + height > 0 &&
+           x < picture->width && y < picture->height;
+}
+
+void DoMoveLayerStep(qvVmState* L, qvMoveList* list, int i, qvLayer* layer, bool applyVisibility) {
+    const qvBGPic* picture = LayerDisplays().OutputPicture();
     int32_t ox = 0, oy = 0, ow = 0, oh = 0;
     GetLayerBounds(L, layer, layer->displayItem, &ox, &oy, &ow, &oh);
     const qvLayerItem* source = layer->sourceItem;
@@ -130,8 +142,7 @@ int DoMoveLayerStep(qvVmState* L, qvMoveList* list, int i, bool applyVisibility)
     int32_t nx = 0, ny = 0, nw = 0, nh = 0;
     GetLayerBounds(L, layer, layer->displayItem, &nx, &ny, &nw, &nh);
     const auto inside = [picture](int32_t bx, int32_t by, int32_t bw, int32_t bh) {
-        return RectsOverlap(bx, by, bx + bw - 1, by + bh - 1, 0, 0, picture->width - 1,
-                            picture->height - 1);
+        return PartlyOnPicture(picture, bx, by, bw, bh);
     };
     bool record = false;
     if (layer->hidden == 0 && inside(nx, ny, nw, nh)) {
@@ -141,12 +152,13 @@ int DoMoveLayerStep(qvVmState* L, qvMoveList* list, int i, bool applyVisibility)
         record = inside(ox, oy, ow, oh);
     }
     if (record) {
+        // Only the picture is refreshed; clipped, the corners cannot overflow.
+        ClipRectToSize(picture->width, picture->height, &ox, &oy, &ow, &oh);
         list->x1[i] = ox, list->y1[i] = oy;
         list->x2[i] = ox + ow - 1, list->y2[i] = oy + oh - 1;
         list->hasRect[i] = 1;
     }
     list->done[i] = 1;
-    return 0;
 }
 
 }  // namespace qv::scene

@@ -1,0 +1,202 @@
+// The short restyling commands, NextFrame and move queues under arguments drawn from the
+// fuzzer's bytes, on a small display with brush layers (plain, masked, with an alpha plane)
+// and anim layers: filter tables of every shape, AddMove entries of every kind with good and
+// bad positions (frame entries rebuild their layers), and DoMove runs. Every call ends with a
+// result or an error code, nothing is left allocated or touched after it was freed, and the
+// window keeps showing exactly what the picture recomposes to.
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+
+#include "media/anim_store.h"
+#include "objects/brush.h"
+#include "runtime/objects.h"
+#include "runtime/runtime_host.h"
+#include "scene/layers/filter_table.h"
+#include "scene/layers/layers_commands.h"
+#include "scene/layers/layers_library.h"
+#include "tests/scene/support/layer_scene.h"
+
+namespace {
+
+constexpr const char* kCommands[] = {"setlayerfilter",       "setlayeranchor", "transformlayer",
+                                     "rotatelayer",          "scalelayer",     "setlayertint",
+                                     "setlayertransparency", "nextframe",      "setlayerlight"};
+constexpr int kCommandCount = sizeof kCommands / sizeof kCommands[0];
+
+constexpr double kNumbers[] = {
+    0,   1,    2,      3,  4,     -1,   7,     0.5,          -5,      22,  100,      255,      300,
+    725, -370, 100000, -2, 99999, 1e12, -1e12, 2147483648.0, -100000, NAN, INFINITY, -INFINITY};
+constexpr int kNumberCount = sizeof kNumbers / sizeof kNumbers[0];
+constexpr const char* kTexts[] = {"50%", "150%", "x%", "", "blur", "twin", "-5%", "100%"};
+constexpr int kTextCount = sizeof kTexts / sizeof kTexts[0];
+// Entry kinds of AddMove, and one that no pass knows.
+constexpr int32_t kKinds[] = {3, 8, 10, 22, 23, 24, 25, 26, 29, 34, 99};
+constexpr const char* kFilterKeys[] = {"name", "args", "priority", "disable"};
+
+struct Input {
+    const uint8_t* data;
+    size_t size;
+    size_t at = 0;
+
+    bool More() const { return at < size; }
+    uint8_t Byte() { return at < size ? data[at++] : 0; }
+};
+
+void PushScalar(qvVmState* L, Input* in) {
+    switch (in->Byte() % 5) {
+        case 0:
+        case 1:
+            VmPushNumber(L, kNumbers[in->Byte() % kNumberCount]);
+            break;
+        case 2:
+            VmPushString(L, kTexts[in->Byte() % kTextCount]);
+            break;
+        case 3:
+            VmPushLightUserdata(L, reinterpret_cast<void*>(uintptr_t(0x1000 + in->Byte())));
+            break;
+        default:
+            VmPushNil(L);
+            break;
+    }
+}
+
+// A filter entry: mostly well-formed, with a known name, arguments and switches.
+void PushFilterEntry(qvVmState* L, Input* in) {
+    if (in->Byte() % 8 == 0) return PushScalar(L, in);
+    VmNewTable(L);
+    for (int keys = in->Byte() % 5; keys > 0; --keys) {
+        const char* key = kFilterKeys[in->Byte() % 4];
+        VmPushString(L, key);
+        if (key[0] == 'n' && in->Byte() % 4 != 0) {
+            VmPushString(L, qvLayerFilterNames[in->Byte() % kLayerFilterCount]);
+        } else if (key[0] == 'a') {
+            VmNewTable(L);
+            for (int i = 0, n = in->Byte() % 7; i < n; ++i) {
+                PushScalar(L, in);
+                VmRawSetI(L, -2, i);
+            }
+        } else {
+            PushScalar(L, in);
+        }
+        VmRawSet(L, -3);
+    }
+}
+
+void PushArgument(qvVmState* L, Input* in) {
+    if (in->Byte() % 4 != 0) return PushScalar(L, in);
+    VmNewTable(L);
+    for (int i = 0, n = in->Byte() % 5; i < n; ++i) {
+        PushFilterEntry(L, in);
+        VmRawSetI(L, -2, i);
+    }
+}
+
+void CallGlobal(qvVmState* L, const char* name, int argCount) {
+    VmPushString(L, name);
+    VmGetTable(L, VM_GLOBALSINDEX);
+    VmInsert(L, -argCount - 1);
+    VmCall(L, argCount, 0);
+}
+
+// One step under the engine's protection: a short command, an AddMove, a DoMove or a
+// ClearMove.
+int Step(qvVmState* L) {
+    Input* in = static_cast<Input*>(VmToUserdata(L, 1));
+    VmSetTop(L, 0);
+    const uint8_t op = in->Byte();
+    const int queue = 1 + in->Byte() % 3;
+    switch (op % 8) {
+        case 0:
+        case 1:
+        case 2: {
+            const char* command = kCommands[in->Byte() % kCommandCount];
+            const int count = in->Byte() % 7;
+            VmPushNumber(L, in->Byte() % 9);  // a layer position, 0 and past the end included
+            for (int i = 1; i < count; ++i) PushArgument(L, in);
+            CallGlobal(L, command, count);
+            break;
+        }
+        case 3:
+        case 4:
+        case 5: {
+            VmPushNumber(L, queue);
+            VmPushNumber(L, kKinds[in->Byte() % (sizeof kKinds / sizeof kKinds[0])]);
+            VmPushNumber(L, int(in->Byte() % 10) - 1);  // a position, a type or an id
+            const int rest = in->Byte() % 4;
+            for (int i = 0; i < rest; ++i) VmPushNumber(L, kNumbers[in->Byte() % kNumberCount]);
+            CallGlobal(L, "addmove", 3 + rest);
+            break;
+        }
+        case 6:
+            VmPushNumber(L, in->Byte() % 5 == 0 ? 9 : queue);
+            CallGlobal(L, "domove", 1);
+            break;
+        default:
+            VmPushNumber(L, queue);
+            CallGlobal(L, "clearmove", 1);
+            break;
+    }
+    return 0;
+}
+
+qv::test::Planes Layer(int kind) {
+    qv::test::Planes p = qv::test::Solid(9, 7, 0x102030u * uint32_t(kind + 1));
+    if (kind % 3 == 1) {
+        p.mask.resize(size_t(p.width) * p.height);
+        for (size_t i = 0; i < p.mask.size(); ++i) p.mask[i] = uint8_t(i % 2);
+    } else if (kind % 3 == 2) {
+        p.alpha.resize(size_t(p.width) * p.height);
+        for (size_t i = 0; i < p.alpha.size(); ++i) p.alpha[i] = uint8_t(i * 37);
+    }
+    return p;
+}
+
+void AddAnimOf(qvVmState* L, uint32_t number, int frames) {
+    qvAnimFrames planes;
+    for (int i = 0; i < frames; ++i) {
+        planes.bitmaps.push_back(qv::test::MakePlanes(Layer(i)).bitmap.release());
+    }
+    qvObjectId id{number, nullptr};
+    qvAnim* anim = nullptr;
+    if (AddAnim(&id, 9, 7, &planes, -1, &anim) != 0) std::abort();
+    qv::scene::AddAnimLayer(L, id, int32_t(number) * 6, 10, 9, 7, 0, frames, -1,
+                            QV_ADDLAYER_DISPLAYITEM);
+}
+
+void Check(bool holds) {
+    if (!holds) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    qv::test::Planes background = qv::test::Solid(48, 32, 0);
+    for (size_t i = 0; i < background.rgb.size(); ++i) background.rgb[i] = uint32_t(i) * 0x030507;
+    qv::test::SceneObjects objects;
+    objects.brushes.emplace(1, qv::test::MakePlanes(Layer(1)));
+    objects.brushes.emplace(2, qv::test::MakePlanes(Layer(2)));
+    qv::test::SceneDisplay scene(background);
+    qvVmState* L = VmOpen();
+    qv::InstallRuntimeHost(L);
+    Check(RegisterLayersLibrary(L) == 0);
+    for (int i = 0; i < 4; ++i) scene.AddLayer(L, Layer(i), i * 7 - 3, i * 5 - 2);
+    qv::scene::InsertObjectLayer(L, 3 /* BRUSH */, {1, nullptr}, 30, 20, -1, 0);
+    AddAnimOf(L, 1, 3);
+    AddAnimOf(L, 2, 1);
+    // A second layer of anim 1, so that frame entries meet two layers of one anim.
+    qv::scene::AddAnimLayer(L, {1, nullptr}, 36, 20, 9, 7, 1, 3, -1, QV_ADDLAYER_DISPLAYITEM);
+    RefreshDisplayArea(L, 0, 0, scene.width, scene.height);
+    Input in{data, size};
+    for (int step = 0; step < 48 && in.More(); ++step) {
+        VmCPCall(L, Step, &in);
+        Check(scene.Window() == scene.Recomposed(L));
+    }
+    FreeLayerList(L, scene.picture, true);
+    FreeLayersLibrary(L);
+    VmClose(L);
+    FreeAllBrushes(nullptr);
+    FreeAllAnims(nullptr);
+    qv::FreeObjectRegistry();
+    return 0;
+}
