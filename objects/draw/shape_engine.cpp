@@ -28,6 +28,47 @@ ShapeTransform TransformOf(const qvDrawTransform* transform) {
     return out;
 }
 
+bool IsScaledHairline(const qvDrawState& state, const ShapeTransform& transform) {
+    return state.fillStyle == FILLNONE && state.lineWidth <= 1 &&
+           (state.formStyle & ANTIALIAS) == 0 && !transform.IsIdentity() &&
+           IsPlainScale(transform.matrix);
+}
+
+namespace {
+
+// Where the point at offset from the pivot lands, and how many pixels a side becomes, under
+// the factor: as the layers place and scale a picture.
+int64_t ScaledOffset(int64_t offset, double factor) {
+    return RoundSaturate(double(offset) * factor);
+}
+int32_t ScaledSide(int32_t side, double factor) {
+    return RoundSaturate(std::max(1.0, std::trunc(double(side) * factor + 1e-9)));
+}
+
+}  // namespace
+
+int ScaleHairlineImage(const ShapeTransform& transform, int32_t x, int32_t y, int32_t width,
+                       int32_t height, ShapeImage* image) {
+    const double a = transform.matrix[0], d = transform.matrix[3];
+    const int32_t newWidth = ScaledSide(image->width, a), newHeight = ScaledSide(image->height, d);
+    if (newWidth > kMaxBitMapSide || newHeight > kMaxBitMapSide) return ERR_MEM;
+    qvDisplayBitMap* bitmap = nullptr;
+    qvPlaneBitMap *mask = nullptr, *alpha = nullptr;
+    if (const int code = ScaleBitmap(image->bitmap.get(), image->mask.get(), image->alpha.get(), 0,
+                                     0, nullptr, image->width, image->height, newWidth, newHeight,
+                                     0, &bitmap, image->mask != nullptr ? &mask : nullptr,
+                                     image->alpha != nullptr ? &alpha : nullptr)) {
+        return code;
+    }
+    const int64_t pivotX = int64_t(x) + int64_t(std::trunc(double(width) * transform.anchorX));
+    const int64_t pivotY = int64_t(y) + int64_t(std::trunc(double(height) * transform.anchorY));
+    image->bitmap.reset(bitmap), image->mask.reset(mask), image->alpha.reset(alpha);
+    image->x = Saturate32(pivotX + ScaledOffset(image->x - pivotX, a));
+    image->y = Saturate32(pivotY + ScaledOffset(image->y - pivotY, d));
+    image->width = newWidth, image->height = newHeight;
+    return 0;
+}
+
 void ScaleStyle(qvDrawState* state, const double matrix[4]) {
     state->lineWidth = std::max(1, ScaleWidth(state->lineWidth, matrix));
     state->shadowSize =
@@ -258,7 +299,9 @@ int DrawShapeEx(qvVmState* L, const qvShapeDesc* given, int flags) {
     // With layers on, a turned shape is laid out upright and the compositor turns it through
     // the layer redraw.
     const bool deferred = view.layersEnabled && !shapeTransform.IsIdentity() && !inPlace;
-    if (deferred) {
+    const ShapeTransform scale = shapeTransform;
+    const bool hairline = !deferred && IsScaledHairline(item.drawState, shapeTransform);
+    if (deferred || hairline) {
         shapeTransform.matrix[0] = shapeTransform.matrix[3] = 1;
         shapeTransform.matrix[1] = shapeTransform.matrix[2] = 0;
     } else {
@@ -275,6 +318,10 @@ int DrawShapeEx(qvVmState* L, const qvShapeDesc* given, int flags) {
         image.width = desc->imageWidth, image.height = desc->imageHeight;
     } else if (const int code = RenderPreparedShape(L, *desc, shapeTransform, x, y, &image)) {
         return code;
+    } else if (hairline) {
+        if (const int code = ScaleHairlineImage(scale, x, y, desc->width, desc->height, &image)) {
+            return code;
+        }
     }
     const ShapeOutput out{desc->type,           output,      &item,
                           &transform,           desc->style, desc->layer,

@@ -225,6 +225,30 @@ qvVertex TurnPoint(const double matrix[4], double pivotX, double pivotY, double 
             RoundSaturate(double(RoundSaturate(matrix[1] * dx + matrix[3] * dy)) + pivotY)};
 }
 
+bool IsPlainScale(const double matrix[4]) {
+    return matrix[1] == 0 && matrix[2] == 0 && matrix[0] > 0 && matrix[3] > 0;
+}
+
+namespace {
+
+// The factor that carries size - 1 onto trunc(size x factor) - 1. The small allowance keeps
+// a factor made as new size / old size from truncating to one pixel less.
+double SpanFactor(double factor, int64_t size) {
+    if (size < 2 || !std::isfinite(factor)) return factor;
+    const double span = std::max(1.0, std::trunc(double(size) * factor + 1e-9));
+    return (span - 1) / double(size - 1);
+}
+
+}  // namespace
+
+ShapeTransform SpanTransform(const ShapeTransform& transform, int64_t width, int64_t height) {
+    ShapeTransform out = transform;
+    if (!IsPlainScale(transform.matrix) || transform.IsIdentity()) return out;
+    out.matrix[0] = SpanFactor(transform.matrix[0], width);
+    out.matrix[3] = SpanFactor(transform.matrix[3], height);
+    return out;
+}
+
 double WidthScale(const double matrix[4]) {
     if (matrix[1] == 0 && matrix[2] == 0) return std::fabs(matrix[0]);
     return std::sqrt(std::fabs(matrix[0] * matrix[3] - matrix[1] * matrix[2]));
@@ -267,8 +291,7 @@ void ShadowDirectionMasks(int32_t size, uint32_t direction, int32_t* left, int32
     *bottom = direction >= 3 && direction <= 5 ? size : 0;
 }
 
-int PrepareShapeGeometry(const qvShapeWork& work, qvShapeDesc* desc,
-                         const ShapeTransform& transform) {
+int PrepareShapeGeometry(const qvShapeWork& work, qvShapeDesc* desc, const ShapeTransform& given) {
     desc->fillPoints = desc->borderPoints = nullptr;
     desc->fillCount = desc->borderCount = 0;
     desc->imageX = desc->imageY = desc->imageWidth = desc->imageHeight = 0;
@@ -276,6 +299,8 @@ int PrepareShapeGeometry(const qvShapeWork& work, qvShapeDesc* desc,
     desc->borderX = desc->borderY = desc->borderWidth = desc->borderHeight = 0;
     desc->shadowX = desc->shadowY = 0;
     if (desc->width < 1 || desc->height < 1) return ERR_WRONGUSAGE;
+    // Scaled, a shape covers what the picture of it would cover once scaled.
+    const ShapeTransform transform = SpanTransform(given, desc->width, desc->height);
     ApplyEffectiveStyle(desc);
     const qvOutlineSpec spec = OutlineSpecOf(*desc, transform);
     const int32_t count = BuildShapeOutline(work, spec, work.outline.get());

@@ -25,6 +25,15 @@ int32_t ScaleWidth(int32_t width, const double matrix[4]);
 // d dy) + pivot y) with (dx, dy) its offset from the pivot, saturated.
 qvVertex TurnPoint(const double matrix[4], double pivotX, double pivotY, double x, double y);
 
+// Whether the matrix only enlarges or reduces (no turn, no flip): b = c = 0, a and d above 0.
+bool IsPlainScale(const double matrix[4]);
+
+// A plain scale as the shape's outline takes it: each factor made to carry the outline's
+// extreme pixels (0 and size - 1) onto the ends of trunc(size x factor) pixels, the span that
+// the picture of the shape's box has when the layers scale it. A side of 1 keeps its factor.
+// Other transforms are returned as they are.
+ShapeTransform SpanTransform(const ShapeTransform& transform, int64_t width, int64_t height);
+
 // How far a mitred corner may move a border vertex, in border sizes: a spike sharper than
 // about 11 degrees is cut there instead of reaching out without bound.
 inline constexpr double kMitreLimit = 10;

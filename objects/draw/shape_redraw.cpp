@@ -161,7 +161,7 @@ int ShapeBorder(qvVmState* L, int32_t type, qvLayer* layer, const qvShapeItem& i
 
     // Where the layer's own image lies: its shape laid out as a redraw lays it out.
     qvDrawState own = item.drawState;
-    ScaleStyle(&own, turn.matrix);
+    if (!IsScaledHairline(own, turn)) ScaleStyle(&own, turn.matrix);
     qvShapeDesc shape;
     if (const int code = DescOf(type, item, &own, &shape)) return code;
     if (const int code = PrepareShapeGeometry(DrawShapeWork(), &shape, turn)) return code;
