@@ -239,5 +239,80 @@ TEST_F(ShapeLayers, TurnedLineLayer) {
     EXPECT_EQ(display_->Window(), shown);
 }
 
+// The box of the pixels that are not the background.
+struct Box {
+    int32_t x, y, width, height;
+};
+Box Bounds(const std::vector<uint32_t>& image) {
+    int32_t left = kWidth, top = kHeight, right = -1, bottom = -1;
+    for (int32_t y = 0; y < kHeight; ++y) {
+        for (int32_t x = 0; x < kWidth; ++x) {
+            if (image[size_t(y) * kWidth + x] == kBack) continue;
+            left = std::min(left, x), right = std::max(right, x);
+            top = std::min(top, y), bottom = std::max(bottom, y);
+        }
+    }
+    return {left, top, right - left + 1, bottom - top + 1};
+}
+
+// On a display that scales its layers, a shape layer covers what the picture of its logical
+// drawing covers once the layers scale that picture (nearest): boxes and frames at 2x pixel
+// for pixel; at 1.5, where the picture's samples and the shape's own span may round apart,
+// and for circles and ellipses drawn again at the scale, over the same box within a pixel.
+TEST_F(ShapeLayers, ScaledDisplaysShowShapesAsTheirScaledPictures) {
+    struct Case {
+        const char* name;
+        std::vector<Arg> args;
+        int32_t fill;
+        bool exact;
+    };
+    const Case cases[] = {
+        {"Box", {Num(10), Num(10), Num(6), Num(4), Num(kRed)}, FILLCOLOR, true},
+        {"Box", {Num(4), Num(2), Num(30), Num(20), Num(kRed), Num(0)}, FILLCOLOR, true},
+        {"Box", {Num(20), Num(6), Num(8), Num(6), Num(kGreen)}, FILLNONE, true},
+        {"Box", {Num(2), Num(4), Num(1), Num(5), Num(kGreen)}, FILLNONE, true},
+        {"Circle", {Num(8), Num(6), Num(8), Num(kRed)}, FILLCOLOR, false},
+        {"Ellipse", {Num(4), Num(10), Num(12), Num(6), Num(kGreen)}, FILLCOLOR, false},
+    };
+    constexpr int32_t kLogicalWidth = kWidth / 2, kLogicalHeight = kHeight / 2;
+    for (const double factor : {2.0, 1.5}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(::testing::Message() << c.name << " " << c.fill << " at " << factor);
+            const std::vector<std::pair<const char*, std::vector<Arg>>> setup = {
+                {"SetFillStyle", {Num(c.fill)}}};
+            Fresh(false);
+            for (const auto& [command, values] : setup) ASSERT_EQ(Run(command, values), 0);
+            ASSERT_EQ(Run(c.name, c.args), 0);
+            const std::vector<uint32_t> logical = display_->Window();
+            Planes drawn = Solid(kLogicalWidth, kLogicalHeight, kBack);
+            for (int32_t y = 0; y < kLogicalHeight; ++y) {
+                for (int32_t x = 0; x < kLogicalWidth; ++x) {
+                    drawn.rgb[size_t(y) * kLogicalWidth + x] = logical[size_t(y) * kWidth + x];
+                }
+            }
+            // The expectation: the logical drawing as a picture layer that the display scales.
+            Fresh(true).scale = {factor, factor, true};
+            ASSERT_NE(display_->AddLayer(L, drawn, 0, 0, nullptr, -1, QV_ADDLAYER_DISPLAYITEM),
+                      nullptr);
+            const std::vector<uint32_t> picture = display_->Recomposed(L);
+
+            Fresh(true).scale = {factor, factor, true};
+            for (const auto& [command, values] : setup) ASSERT_EQ(Run(command, values), 0);
+            ASSERT_EQ(Run(c.name, c.args), 0);
+            ASSERT_NE(TopLayer()->displayItem, TopLayer()->pictureItem) << "drawn at the scale";
+            const std::vector<uint32_t> shown = display_->Recomposed(L);
+            if (c.exact && factor == 2.0) {
+                EXPECT_EQ(shown, picture);
+                continue;
+            }
+            const Box expected = Bounds(picture), got = Bounds(shown);
+            EXPECT_NEAR(got.x, expected.x, 1);
+            EXPECT_NEAR(got.y, expected.y, 1);
+            EXPECT_NEAR(got.width, expected.width, 1);
+            EXPECT_NEAR(got.height, expected.height, 1);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace qv::testing
