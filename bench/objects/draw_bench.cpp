@@ -201,7 +201,7 @@ void OursThickLines(benchmark::State& bench) {
     for (auto _ : bench) {
         for (const Segment& s : segments) {
             ShapeImage image;
-            MakeLineImage(s.x1, s.y1, s.x2, s.y2, 8, kColour, true, &image);
+            MakeLineImage(s.x1, s.y1, s.x2, s.y2, 8, kColour, true, &image, ImageUse::kBlittedOnce);
             BltAlphaBitmap(image.bitmap.get(), 0, 0, frame.bitmap.get(), image.x, image.y,
                            image.width, image.height, image.alpha.get());
         }
