@@ -90,7 +90,7 @@ void OursCircle(benchmark::State& bench, bool antialias) {
         circle.Prepare(&desc);
         const int32_t w = desc.imageWidth + 2 * margin + antialias,
                       h = desc.imageHeight + 2 * margin + antialias;
-        qv::OwnedBitMap image(AllocDisplayBitMap(w, h));
+        qv::OwnedBitMap image(AllocShapeBitMap(w, h, ImageUse::kBlittedOnce));
         qv::OwnedPlane mask(antialias ? nullptr : AllocMaskBitMap(image.get(), w, h, 1));
         qv::OwnedPlane alpha(antialias ? AllocAlphaBitMap(w, h, 1) : nullptr);
         const qvShapeTarget target{image.get(), mask.get(), alpha.get(), w, h, nullptr, 0, 0};
@@ -201,7 +201,7 @@ void OursThickLines(benchmark::State& bench) {
     for (auto _ : bench) {
         for (const Segment& s : segments) {
             ShapeImage image;
-            MakeLineImage(s.x1, s.y1, s.x2, s.y2, 8, kColour, true, &image);
+            MakeLineImage(s.x1, s.y1, s.x2, s.y2, 8, kColour, true, &image, ImageUse::kBlittedOnce);
             BltAlphaBitmap(image.bitmap.get(), 0, 0, frame.bitmap.get(), image.x, image.y,
                            image.width, image.height, image.alpha.get());
         }

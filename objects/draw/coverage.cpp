@@ -36,21 +36,34 @@ int RunOpenCv(Draw&& draw) {
     }
 }
 
-// An 8-bit coverage image over a cleared plane of ours, lying at (x, y) of the target.
+// An 8-bit coverage image lying at (x, y) of the target: over a cleared plane of ours, or,
+// when a paint is given that allows it, straight over the target's fresh alpha plane, which
+// saves clearing a plane and copying it.
 class CoverageImage {
 public:
-    int Create(const Rect& rect) {
+    int Create(const Rect& rect, const qvShapeTarget& t, const qvShapePaint* direct = nullptr) {
         rect_ = rect;
+        if (direct != nullptr && CoverageGoesIntoAlpha(t, rect, *direct)) {
+            ownAlpha_ = t.alpha;
+            return 0;
+        }
         plane_.reset(AllocAlphaBitMap(int32_t(rect.width), int32_t(rect.height), 1));
         return plane_ != nullptr ? 0 : ERR_MEM;
     }
     cv::Mat Mat() const {
+        if (ownAlpha_ != nullptr) {
+            return cv::Mat(int(rect_.height), int(rect_.width), CV_8UC1,
+                           ownAlpha_->plane + ptrdiff_t(rect_.y) * ownAlpha_->bytesPerRow + rect_.x,
+                           size_t(ownAlpha_->bytesPerRow));
+        }
         return cv::Mat(int(rect_.height), int(rect_.width), CV_8UC1, plane_->plane,
                        size_t(plane_->bytesPerRow));
     }
-    // Paints it into the target, moved by (dx, dy); nothing when it was never made.
+    // Paints it into the target, moved by (dx, dy); nothing when it was never made. Coverage
+    // drawn into the target's alpha plane is painted where it lies.
     int Paint(const qvShapeTarget& t, const qvShapePaint& paint, int64_t dx = 0,
               int64_t dy = 0) const {
+        if (ownAlpha_ != nullptr) return PaintOverOwnAlpha(t, rect_, paint);
         if (plane_ == nullptr) return 0;
         return PaintCoverage(t, *plane_, {rect_.x + dx, rect_.y + dy, rect_.width, rect_.height},
                              paint);
@@ -58,6 +71,7 @@ public:
 
 private:
     OwnedPlane plane_;
+    const qvPlaneBitMap* ownAlpha_ = nullptr;
     Rect rect_{};
 };
 
@@ -79,7 +93,7 @@ cv::Point Shifted(const qvVertex& p, int64_t dx, int64_t dy) {
 
 // The coverage of an outline, cut to the target's paint area.
 int MakeOutlineCoverage(const qvShapeTarget& t, const qvShapeOutline& outline, bool antialias,
-                        CoverageImage* out) {
+                        CoverageImage* out, const qvShapePaint* direct = nullptr) {
     if (outline.count < 1 || outline.points == nullptr) return 0;
     if (outline.count > kOutlineCapacity) return ERR_WRONGUSAGE;
     const int64_t m = CoverageMargin(outline, antialias);
@@ -87,7 +101,7 @@ int MakeOutlineCoverage(const qvShapeTarget& t, const qvShapeOutline& outline, b
                      int64_t(outline.width) + 2 * m + 1, int64_t(outline.height) + 2 * m + 1};
     const Rect rect = Intersect(reach, PaintArea(t));
     if (rect.Empty()) return 0;
-    if (const int code = out->Create(rect)) return code;
+    if (const int code = out->Create(rect, t, direct)) return code;
     cv::Point points[kOutlineCapacity];
     for (int32_t i = 0; i < outline.count; ++i) {
         points[i] = Shifted(outline.points[i], outline.x - rect.x, outline.y - rect.y);
@@ -142,7 +156,7 @@ void PaintThinLine(const qvShapeTarget& t, const qvLineSegment& line, const qvSh
 
 // A thick line through OpenCV into a coverage image around the visible part of the line.
 int MakeThickLineCoverage(const qvShapeTarget& t, const qvLineSegment& line, int32_t thickness,
-                          bool antialias, CoverageImage* out) {
+                          const qvShapePaint& paint, CoverageImage* out) {
     const int64_t m = thickness + 3;
     const Rect box{std::min<int64_t>(line.x1, line.x2) - m, std::min<int64_t>(line.y1, line.y2) - m,
                    std::abs(int64_t(line.x2) - line.x1) + 2 * m + 1,
@@ -155,12 +169,12 @@ int MakeThickLineCoverage(const qvShapeTarget& t, const qvLineSegment& line, int
         !ClipLineAxis(&y1, &x1, &y2, &x2, rect.y - m, rect.y + rect.height + m)) {
         return 0;
     }
-    if (const int code = out->Create(rect)) return code;
+    if (const int code = out->Create(rect, t, &paint)) return code;
     return RunOpenCv([&] {
         cv::Mat image = out->Mat();
         cv::line(image, cv::Point(int(x1 - rect.x), int(y1 - rect.y)),
                  cv::Point(int(x2 - rect.x), int(y2 - rect.y)), cv::Scalar(255), thickness,
-                 LineType(antialias), 0);
+                 LineType(paint.antialias), 0);
     });
 }
 
@@ -177,7 +191,7 @@ using namespace qv::draw;
 int RenderShapeImage(const qvShapeTarget& target, const qvShapeOutline& outline,
                      const qvShapePaint& paint) {
     CoverageImage coverage;
-    if (const int code = MakeOutlineCoverage(target, outline, paint.antialias, &coverage)) {
+    if (const int code = MakeOutlineCoverage(target, outline, paint.antialias, &coverage, &paint)) {
         return code;
     }
     return coverage.Paint(target, paint);
@@ -188,8 +202,7 @@ int RenderShapeImage(const qvShapeTarget& target, const qvLineSegment& line,
     const int32_t thickness = ClampLineThickness(line.thickness);
     if (thickness > 1) {
         CoverageImage coverage;
-        if (const int code =
-                MakeThickLineCoverage(target, line, thickness, paint.antialias, &coverage)) {
+        if (const int code = MakeThickLineCoverage(target, line, thickness, paint, &coverage)) {
             return code;
         }
         return coverage.Paint(target, paint);
@@ -227,9 +240,15 @@ int CompositeShapeCoverage(const qvShapeTarget& target, const qvShapeDesc& desc,
     plain.fill = nullptr;
     // The shadow is a moved copy of the ring's coverage (or the fill's), which the layout
     // keeps inside the image as well.
-    CoverageImage fill, ring;
-    if (const int code = MakeOutlineCoverage(plain, fillOutline, antialias, &fill)) return code;
     const bool hasRing = desc.borderOn != 0 && desc.borderCount > 0;
+    const qvShapePaint fillPaint{desc.colour & 0xFFFFFF, int32_t(desc.colour >> 24), antialias};
+    // The fill alone may go straight into the image's alpha plane.
+    const bool fillAlone = !hasRing && desc.shadowOn == 0;
+    CoverageImage fill, ring;
+    if (const int code = MakeOutlineCoverage(target, fillOutline, antialias, &fill,
+                                             fillAlone ? &fillPaint : nullptr)) {
+        return code;
+    }
     if (hasRing) {
         if (const int code = MakeOutlineCoverage(plain, ringOutline, antialias, &ring)) return code;
     }
@@ -242,6 +261,5 @@ int CompositeShapeCoverage(const qvShapeTarget& target, const qvShapeDesc& desc,
         const qvShapePaint paint{desc.borderColour, desc.borderTransparency, antialias};
         if (const int code = ring.Paint(plain, paint)) return code;
     }
-    const qvShapePaint paint{desc.colour & 0xFFFFFF, int32_t(desc.colour >> 24), antialias};
-    return fill.Paint(target, paint);
+    return fill.Paint(target, fillPaint);
 }

@@ -264,6 +264,33 @@ uint8_t PlanePainter::Paint(int32_t x, int32_t y, uint32_t c) {
     return uint8_t((a * 255 + combined / 2) / combined);
 }
 
+bool CoverageGoesIntoAlpha(const qvShapeTarget& t, const Rect& r, const qvShapePaint& paint) {
+    if (t.bitmap == nullptr || t.fill != nullptr || !PlaneUsable(t.alpha) ||
+        paint.transparency > 0) {
+        return false;
+    }
+    for (int64_t j = 0; j < r.height; ++j) {
+        const uint8_t* row = MutablePlaneRow(t.alpha, r.y + j) + r.x;
+        if (CoveredSpan(row, r.width).first != r.width) return false;
+    }
+    return true;
+}
+
+int PaintOverOwnAlpha(const qvShapeTarget& t, const Rect& r, const qvShapePaint& paint) {
+    if (r.Empty()) return 0;
+    CoverageRows rows(*t.alpha, int32_t(r.x), int32_t(r.y));
+    if (const int code = rows.Measure(r.width, r.height)) return code;
+    if (PlaneUsable(t.mask)) {
+        for (int64_t j = 0; j < r.height; ++j) {
+            const Span& span = rows.SpanOf(j);
+            SetBitsWhereCovered(rows.Row(j) + span.first, MutablePlaneRow(t.mask, r.y + j),
+                                r.x + span.first, span.end - span.first);
+        }
+    }
+    FillSpans(t, rows, r, paint.colour);
+    return 0;
+}
+
 int PaintCoverage(const qvShapeTarget& t, const qvPlaneBitMap& source, const Rect& where,
                   const qvShapePaint& paint) {
     const Rect area = PaintArea(t);

@@ -46,6 +46,15 @@ private:
     bool antialias_;
 };
 
+// Whether the coverage of the rectangle r may be drawn straight into the target's alpha
+// plane: an opaque flat colour into a bitmap whose alpha plane is still 0 all over r (a
+// fresh image), where painting would copy the coverage into the plane unchanged.
+bool CoverageGoesIntoAlpha(const qvShapeTarget& t, const Rect& r, const qvShapePaint& paint);
+
+// Paints for coverage that CoverageGoesIntoAlpha let into the alpha plane at r: the mask
+// bits and the colour, as PaintCoverage would. 0 or ERR_MEM.
+int PaintOverOwnAlpha(const qvShapeTarget& t, const Rect& r, const qvShapePaint& paint);
+
 // Paints coverage bytes (the plane, lying at where in the target) into the target. 0,
 // ERR_MEM or ERR_WRONGUSAGE (a fill source that does not fit the bitmap).
 int PaintCoverage(const qvShapeTarget& t, const qvPlaneBitMap& source, const Rect& where,

@@ -131,7 +131,7 @@ void TurnLineEnds(const ShapeTransform& transform, int32_t* x1, int32_t* y1, int
 }
 
 int MakeLineImage(int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t thickness,
-                  uint32_t colour, bool antialias, ShapeImage* out) {
+                  uint32_t colour, bool antialias, ShapeImage* out, ImageUse use) {
     const int32_t t = ClampLineThickness(thickness);
     const LineBox box = LineBoxOf(x1, y1, x2, y2);
     const int64_t grow = (antialias ? 5 : 0) + (t > 1 ? t : 0);
@@ -141,7 +141,7 @@ int MakeLineImage(int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t thickn
     ShapeImage image;
     image.width = int32_t(width), image.height = int32_t(height);
     image.x = Saturate32(box.x - shift), image.y = Saturate32(box.y - shift);
-    image.bitmap.reset(AllocDisplayBitMap(image.width, image.height));
+    image.bitmap.reset(AllocShapeBitMap(image.width, image.height, use));
     if (image.bitmap == nullptr) return ERR_MEM;
     const int32_t transparency = int32_t(colour >> 24);
     if (antialias || transparency != 0) {
@@ -217,7 +217,9 @@ int DrawLineEx(qvVmState* L, const qvLineDesc& line, int flags) {
         return DrawIntoPlanes(L, view, output, s, line.colour, antialias);
     }
     ShapeImage image;
-    if (const int code = MakeLineImage(x1, y1, x2, y2, thickness, line.colour, antialias, &image)) {
+    const ImageUse use = ImageUseFor(line.style, flags);
+    if (const int code =
+            MakeLineImage(x1, y1, x2, y2, thickness, line.colour, antialias, &image, use)) {
         return code;
     }
     const ShapeOutput out{

@@ -36,7 +36,7 @@ void TurnLineEnds(const ShapeTransform& transform, int32_t* x1, int32_t* y1, int
 // transparency. 0, or ERR_MEM when the image would exceed the largest bitmap or cannot be
 // allocated (nothing is kept then).
 int MakeLineImage(int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t thickness,
-                  uint32_t colour, bool antialias, ShapeImage* out);
+                  uint32_t colour, bool antialias, ShapeImage* out, ImageUse use = ImageUse::kKept);
 
 }  // namespace qv::draw
 

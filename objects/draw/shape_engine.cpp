@@ -96,9 +96,10 @@ int FillItem(const qvShapeDesc& desc, int32_t x, int32_t y, qvShapeItem* item) {
 }
 
 // The image and its plane: a mask when everything is opaque and hard-edged, else alpha.
-int AllocShapeImage(const qvShapeDesc& desc, int32_t width, int32_t height, ShapeImage* image) {
+int AllocShapeImage(const qvShapeDesc& desc, int32_t width, int32_t height, ImageUse use,
+                    ShapeImage* image) {
     image->width = width, image->height = height;
-    image->bitmap.reset(AllocDisplayBitMap(width, height));
+    image->bitmap.reset(AllocShapeBitMap(width, height, use));
     if (image->bitmap == nullptr) return ERR_MEM;
     const bool opaque = (desc.colour >> 24) == 0 &&
                         (desc.borderOn == 0 || desc.borderTransparency == 0) &&
@@ -214,7 +215,7 @@ int32_t ShapeImageMargin(const qvShapeDesc& desc) {
 }
 
 int RenderPreparedShape(qvVmState* L, const qvShapeDesc& desc, const ShapeTransform& transform,
-                        int32_t x, int32_t y, ShapeImage* out) {
+                        int32_t x, int32_t y, ShapeImage* out, ImageUse use) {
     const qvDrawState& state = *desc.drawState;
     int64_t width = desc.imageWidth, height = desc.imageHeight;
     const int32_t origin = ShapeImageMargin(desc);
@@ -226,7 +227,7 @@ int RenderPreparedShape(qvVmState* L, const qvShapeDesc& desc, const ShapeTransf
     ShapeImage image;
     image.x = Saturate32(int64_t(x) + desc.imageX - origin);
     image.y = Saturate32(int64_t(y) + desc.imageY - origin);
-    if (const int code = AllocShapeImage(desc, int32_t(width), int32_t(height), &image)) {
+    if (const int code = AllocShapeImage(desc, int32_t(width), int32_t(height), use, &image)) {
         return code;
     }
     OwnedBitMap fill;
@@ -316,7 +317,8 @@ int DrawShapeEx(qvVmState* L, const qvShapeDesc* given, int flags) {
         image.x = Saturate32(int64_t(x) + desc->imageX),
         image.y = Saturate32(int64_t(y) + desc->imageY);
         image.width = desc->imageWidth, image.height = desc->imageHeight;
-    } else if (const int code = RenderPreparedShape(L, *desc, shapeTransform, x, y, &image)) {
+    } else if (const int code = RenderPreparedShape(L, *desc, shapeTransform, x, y, &image,
+                                                    ImageUseFor(desc->style, flags))) {
         return code;
     } else if (hairline) {
         if (const int code = ScaleHairlineImage(scale, x, y, desc->width, desc->height, &image)) {

@@ -66,9 +66,9 @@ int32_t ShapeImageMargin(const qvShapeDesc& desc);
 
 // Renders the prepared shape (geometry written, draw state private) into a new image placed
 // at (x, y) plus the image offset less ShapeImageMargin: shadow, ring and fill, or the
-// outline. 0, ERR_MEM, or the texture lookup's error.
+// outline; an image blitted once starts uncleared. 0, ERR_MEM, or the texture lookup's error.
 int RenderPreparedShape(qvVmState* L, const qvShapeDesc& desc, const ShapeTransform& transform,
-                        int32_t x, int32_t y, ShapeImage* out);
+                        int32_t x, int32_t y, ShapeImage* out, ImageUse use = ImageUse::kKept);
 
 }  // namespace qv::draw
 

@@ -6,6 +6,7 @@
 #include "gfx/safe_blt.h"
 #include "objects/draw_tags.h"
 #include "objects/scene_seam.h"
+#include "platform/linux/screen.h"
 #include "scene/layers/dirty_rects.h"
 
 namespace qv::draw {
@@ -33,6 +34,22 @@ void PlaceByAnchor(const ShapeOutput& output, ShapeImage* image) {
 }
 
 }  // namespace
+
+ImageUse ImageUseFor(const qvDrawStyle* style, int flags) {
+    gfx::GraphicsState& graphics = gfx::Graphics();
+    qvDisplay* display = graphics.Host().CurrentDisplay();
+    if (display == nullptr || style != nullptr ||
+        (flags & (QV_DRAW_NOBLIT | QV_DRAW_REDRAW | QV_DRAW_INPLACE)) != 0) {
+        return ImageUse::kKept;
+    }
+    const gfx::DisplayView view = graphics.View(display);
+    return view.layersEnabled || view.targetAlpha != nullptr ? ImageUse::kKept
+                                                             : ImageUse::kBlittedOnce;
+}
+
+qvDisplayBitMap* AllocShapeBitMap(int32_t width, int32_t height, ImageUse use) {
+    return AllocBitMapInFormat(width, height, ScreenFormat(), false, use == ImageUse::kBlittedOnce);
+}
 
 Area DrawingArea() {
     const gfx::OutputPicture picture = gfx::Graphics().Host().CurrentOutputPicture();

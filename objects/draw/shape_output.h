@@ -27,6 +27,20 @@ struct ShapeImage {
     int32_t x, y, width, height;
 };
 
+// What becomes of a rendered image: kept (by a layer, by effects that read it whole, or
+// copied whole into a brush with an alpha channel), or blitted once through its plane and
+// freed. The blit reads the colour only where the plane says drawn, and drawing writes it
+// there, so such an image need not start black.
+enum class ImageUse { kKept, kBlittedOnce };
+
+// How an image for the current output is used: blitted once when layers are off, the call
+// neither keeps nor skips the blit (flags), no effects are applied (style) and the output
+// has no alpha channel.
+ImageUse ImageUseFor(const qvDrawStyle* style, int flags);
+
+// The bitmap of a shape's image, black unless blitted once. None on failure.
+qvDisplayBitMap* AllocShapeBitMap(int32_t width, int32_t height, ImageUse use);
+
 // The output picture's drawing area: its active clip region's rectangle, else the picture.
 struct Area {
     int64_t left, top, right, bottom;  // inclusive

@@ -120,6 +120,75 @@ TEST(Coverage, ShapesAreCutToTheTarget) {
     EXPECT_EQ(cv::countNonZero(wide.Plane()), 12);
 }
 
+// An opaque shape or thick line in a fresh image goes straight into its alpha plane; with
+// one stray alpha byte where the shape does not reach, the same shape takes the road through a
+// coverage plane of its own. Both show the same pixels over any background.
+TEST(Coverage, AFreshAlphaPlaneTakesTheCoverageWithTheSamePixels) {
+    const std::vector<qvVertex> octagon = {{10, 0},  {30, 0}, {40, 10}, {40, 30}, {30, 40},
+                                           {10, 40}, {0, 30}, {0, 10},  {10, 0}};
+    struct Case {
+        const char* name;
+        bool line;
+        qvLineSegment segment;
+        bool filled;
+        int32_t lineWidth;
+        bool antialias, mask;
+    };
+    const Case cases[] = {
+        {"thick AA line", true, {6, 5, 50, 41, 8}, false, 1, true, false},
+        {"steep AA line", true, {30, 44, 26, 3, 5}, false, 1, true, false},
+        {"thick hard line", true, {4, 40, 55, 12, 2}, false, 1, false, false},
+        {"widest line", true, {20, 20, 21, 22, 64}, false, 1, true, false},
+        {"AA line with a mask too", true, {6, 5, 50, 41, 8}, false, 1, true, true},
+        {"filled AA polygon", false, {}, true, 1, true, false},
+        {"filled hard polygon with a mask", false, {}, true, 1, false, true},
+        {"AA outline", false, {}, false, 3, true, false},
+    };
+    constexpr int32_t kW = 60, kH = 50;
+    const qvShapeOutline outline{octagon.data(), int32_t(octagon.size()), 8, 4, 40, 40, true, 1};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestImage direct(kW, kH, true), general(kW, kH, true);
+        PlanePtr directMask(c.mask ? AllocMaskBitMap(direct.bitmap.get(), kW, kH, 1) : nullptr);
+        PlanePtr generalMask(c.mask ? AllocMaskBitMap(general.bitmap.get(), kW, kH, 1) : nullptr);
+        qvShapeTarget directTarget = direct.Target(), generalTarget = general.Target();
+        directTarget.mask = directMask.get(), generalTarget.mask = generalMask.get();
+        qvShapeOutline shape = outline;
+        shape.filled = c.filled, shape.lineWidth = c.lineWidth;
+        const qvShapePaint paint{0x3080C0, 0, c.antialias};
+        auto render = [&](const qvShapeTarget& target) {
+            return c.line ? RenderShapeImage(target, c.segment, paint)
+                          : RenderShapeImage(target, shape, paint);
+        };
+        {
+            // The direct road allocates nothing but its row spans.
+            AllocationFault second(2, false);
+            ASSERT_EQ(render(directTarget), 0);
+        }
+        const cv::Mat plane = direct.Plane();
+        cv::Point stray;
+        cv::minMaxLoc(plane, nullptr, nullptr, &stray, nullptr);
+        ASSERT_EQ(plane.at<uint8_t>(stray), 0);
+        general.alpha->plane[stray.y * general.alpha->bytesPerRow + stray.x] = 1;
+        ASSERT_EQ(render(generalTarget), 0);
+        cv::Mat generalPlane = general.Plane();
+        generalPlane.at<uint8_t>(stray) = 0;
+        EXPECT_TRUE(SameImage(generalPlane, plane));
+        if (c.mask) {
+            EXPECT_TRUE(SameImage(PlaneImage(generalMask.get(), kW, kH),
+                                  PlaneImage(directMask.get(), kW, kH)));
+        }
+        for (int32_t y = 0; y < kH; ++y) {
+            for (int32_t x = 0; x < kW; ++x) {
+                if (plane.at<uint8_t>(y, x) == 0) continue;
+                EXPECT_EQ(ReadBitMapPixel(direct.bitmap.get(), x, y),
+                          ReadBitMapPixel(general.bitmap.get(), x, y))
+                    << x << "," << y;
+            }
+        }
+    }
+}
+
 TEST(Coverage, FailuresFreeWhatWasMade) {
     ShapeWork shapes;
     qvDrawState state{};
