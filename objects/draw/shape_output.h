@@ -24,7 +24,7 @@ namespace qv::draw {
 struct ShapeImage {
     OwnedBitMap bitmap;
     OwnedPlane mask, alpha;
-    int32_t x, y, width, height;
+    int32_t x = 0, y = 0, width = 0, height = 0;
 };
 
 // What becomes of a rendered image: kept (by a layer, by effects that read it whole, or
