@@ -86,7 +86,7 @@ void TranslateSteps(benchmark::State& state) {
     for (auto _ : state) {
         for (int i = 0; i < kSteps; ++i) {
             const int d = (i / 50) % 2 == 0 ? kStep : -kStep;
-            ours.Command("translatelayer", {kLayers + 1, d, d / 2});
+            ours.Command("translatelayer", {double(kLayers + 1), double(d), double(d / 2)});
         }
         benchmark::ClobberMemory();
     }
