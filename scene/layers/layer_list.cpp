@@ -131,6 +131,10 @@ bool ScalesLayers(const qvDisplay* display) {
 
 // The display item under layer scaling, or the picture item under a transform.
 int BuildItems(qvVmState* L, qvLayer* layer, qvBGPic* picture, qvDisplay* display, int flags) {
+    // A drawn layer made from a bare item (one the style engine rebuilds) draws it first.
+    if (layer->sourceItem->image.bitmap == nullptr && DrawsOwnImage(layer->type)) {
+        if (int code = RenderUprightContent(L, layer)) return code;
+    }
     if (!IsIdentity(layer->transform.matrix)) {
         return BuildLayerCache(L, layer, QV_CACHE_NOREPAINT);
     }

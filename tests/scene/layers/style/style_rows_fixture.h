@@ -33,7 +33,8 @@ struct StyleWork {
 
 class StyleRowsFixture : public BrushDisplayFixture {
 protected:
-    StyleRowsFixture() : BrushDisplayFixture(OpenStyleRowLibraries) {
+    explicit StyleRowsFixture(LibraryOpener open = OpenStyleRowLibraries)
+        : BrushDisplayFixture(open) {
         scene::SetObjectHooks(&hooks);
         if (const int code = RegisterLayersLibrary(L)) ADD_FAILURE() << code;
         Open(64, 48, 0);
