@@ -87,5 +87,23 @@ TEST_F(DrawnLayerRebuild, APathTakesItsNewDashes) {
               }));
 }
 
+// A shown brush carries its size as the transform's explicit size; a larger brush given by id
+// shows at its own size, not scaled down to the old one, unless the table sizes it.
+TEST_F(DrawnLayerRebuild, ABrushLayerFollowsTheSizeOfANewBrush) {
+    Plain(1, 4, 3, 0xFF0000);
+    Plain(2, 12, 10, 0x00FF00);
+    ASSERT_EQ(Call("DisplayBrush", {Num(1), Num(5), Num(6)}).code, 0);
+    Restyled(Table({{Str("id"), Num(2)}}));
+    EXPECT_EQ(Layer(1)->transform.width, 12);
+    EXPECT_EQ(Layer(1)->transform.height, 10);
+    EXPECT_EQ(At(16, 15), Stored(0x00FF00));
+    EXPECT_EQ(At(17, 16), Stored(0));
+
+    Restyled(Table({{Str("id"), Num(1)}, {Str("width"), Num(8)}}));
+    EXPECT_EQ(Layer(1)->transform.width, 8);
+    EXPECT_EQ(Layer(1)->transform.height, 3);
+    EXPECT_EQ(At(12, 6), Stored(0xFF0000));
+}
+
 }  // namespace
 }  // namespace qv::testing

@@ -64,7 +64,7 @@ protected:
         if (work.retype) work.layer.type = type;
         const scene::LayerStyleRow* row = scene::FindLayerStyleRow(work.layer.type);
         if (row == nullptr) return -1;
-        work.item = work.retype ? row->retypeItem(L, &work) : layer->sourceItem->Copy();
+        work.item = work.retype ? row->retypeItem(L, &work) : scene::CopyWorkingItem(layer);
         if (work.item == nullptr) return ERR_MEM;
         PushArg(table);
         const int code = row->read(L, VmGetTop(L), &work);
