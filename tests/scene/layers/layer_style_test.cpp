@@ -263,6 +263,25 @@ TEST_F(LayerStyle, AllocationFailuresLeaveTheScreenCurrent) {
     }
 }
 
+// Every move goes from 10 to 40, so the old place must be repainted; some n fails exactly
+// the growth of the emptied rectangle list that should have recorded it.
+TEST_F(LayerStyle, ARectangleThatCannotBeStoredRepaintsTheWholePicture) {
+    qvLayer* layer = Stack(1)[0];
+    for (uint64_t n = 1; n <= 12; ++n) {
+        SCOPED_TRACE(n);
+        ASSERT_EQ(Style(1, {{Str("x"), Num(10)}}).code, 0);
+        scene::FreeLayerStyleRects();
+        Define("faulty", [n](qvVmState* L) {
+            AllocationFault fault(n, false);
+            return SetLayerStyle(L);
+        });
+        const int code = Call("faulty", {Num(1), Table({{Str("x"), Num(40)}})}).code;
+        ASSERT_TRUE(code == 0 || code == ERR_MEM) << code;
+        if (code == 0) EXPECT_EQ(layer->sourceItem->x, 40);
+        ExpectWindowRecomposed();
+    }
+}
+
 TEST_F(LayerStyle, GetLayerStyleGivesBackTheCommonKeys) {
     Stack(1);
     const std::vector<std::pair<Arg, Arg>> keys = {
