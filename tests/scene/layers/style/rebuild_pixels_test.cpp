@@ -105,5 +105,32 @@ TEST_F(DrawnLayerRebuild, ABrushLayerFollowsTheSizeOfANewBrush) {
     EXPECT_EQ(At(12, 6), Stored(0xFF0000));
 }
 
+// The short commands on layers whose objects only the layers know: the private brush of
+// CreateLayer (an orphan from the start) and the private anim of CreateLayer with frames, and
+// a layer of an anim of the store. Each turns through the transform road and composes as a
+// full redraw does.
+TEST_F(DrawnLayerRebuild, ShortCommandsTurnOrphanAndAnimLayers) {
+    MakeAnim(9, 6, 5, 3);
+    ASSERT_EQ(Call("CreateLayer",
+                   {Num(2), Num(2), Num(8), Num(6), Table({{Str("color"), Num(0xFF0000)}})})
+                  .code,
+              0);
+    ASSERT_EQ(Call("CreateLayer", {Num(20), Num(4), Num(7), Num(5),
+                                   Table({{Str("frames"), Num(2)}, {Str("color"), Num(0x0000FF)}})})
+                  .code,
+              0);
+    ASSERT_EQ(Call("InsertLayer", {Num(3), Num(gfx::kTypeAnim), Num(9), Num(40), Num(20)}).code, 0);
+    for (int32_t n = 1; n <= 3; ++n) {
+        SCOPED_TRACE(n);
+        EXPECT_EQ(Call("RotateLayer", {Num(n), Num(30)}).code, 0);
+        EXPECT_EQ(Layer(n)->transform.rotate, 30);
+        EXPECT_EQ(Window(), Recomposed());
+        EXPECT_EQ(Call("ScaleLayer", {Num(n), Num(12), Num(9)}).code, 0);
+        EXPECT_EQ(Window(), Recomposed());
+    }
+    EXPECT_EQ(Call("NextFrame", {Num(2)}).code, 0);
+    EXPECT_EQ(Window(), Recomposed());
+}
+
 }  // namespace
 }  // namespace qv::testing
