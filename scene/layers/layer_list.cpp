@@ -131,12 +131,12 @@ bool ScalesLayers(const qvDisplay* display) {
 
 // The display item under layer scaling, or the picture item under a transform.
 int BuildItems(qvVmState* L, qvLayer* layer, qvBGPic* picture, qvDisplay* display, int flags) {
-    // A drawn layer made from a bare item (one the style engine rebuilds) draws it first.
-    if (layer->sourceItem->image.bitmap == nullptr && DrawsOwnImage(layer->type)) {
-        if (int code = RenderUprightContent(L, layer)) return code;
-    }
     if (!IsIdentity(layer->transform.matrix)) {
         return BuildLayerCache(L, layer, QV_CACHE_NOREPAINT);
+    }
+    // An upright drawn layer made from a bare item (one the style engine rebuilds) draws it.
+    if (layer->sourceItem->image.bitmap == nullptr && DrawsOwnImage(layer->type)) {
+        if (int code = RenderUprightContent(L, layer)) return code;
     }
     if ((flags & QV_ADDLAYER_DISPLAYITEM) == 0 || !ScalesLayers(display)) return 0;
     if (LayerDisplays().ShownPicture(display) != picture && QueryAsyncDraws() != picture) return 0;
