@@ -165,7 +165,6 @@ int ReadShapeStyle(qvVmState* L, int t, LayerStyleWork* work) {
     }
     if (code != 0) return code;
     ClampStyleParams(&item->drawState);
-    FollowOwnSize(work);
     return 0;
 }
 
@@ -252,14 +251,6 @@ int ReadShapeColourAndForm(qvVmState* L, int t, LayerStyleWork* work, qvShapeIte
     work->rebuild = work->rebuild || changes.rebuild;
     work->refresh = work->refresh || changes.refresh;
     return 0;
-}
-
-void FollowOwnSize(LayerStyleWork* work) {
-    const qvLayerItem* old = work->live->sourceItem;
-    if (old == nullptr || work->item == nullptr) return;
-    qvDrawTransform& t = work->transform;
-    if (t.width == old->width) t.width = work->item->width;
-    if (t.height == old->height) t.height = work->item->height;
 }
 
 void PushShapeColourAndForm(qvVmState* L, const qvShapeItem& item) {

@@ -12,9 +12,6 @@ namespace qv::draw {
 // keys into the item's draw state (the shadow and border switches into the working layer).
 // Each key asks for a rebuild. 0 or the form-style reader's error.
 int ReadShapeColourAndForm(qvVmState* L, int t, scene::LayerStyleWork* work, qvShapeItem* item);
-// A layer drawn without an explicit size keeps its own size as the transform's size: when the
-// item's size changes, such a size follows it, so the new geometry is not scaled back.
-void FollowOwnSize(scene::LayerStyleWork* work);
 // Their GetLayerStyle keys: "color" and the form keys.
 void PushShapeColourAndForm(qvVmState* L, const qvShapeItem& item);
 

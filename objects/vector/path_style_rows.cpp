@@ -130,9 +130,7 @@ int ReadPathStyle(qvVmState* L, int t, LayerStyleWork* work) {
     }
     if (const int code = ReadDashes(L, t, work, item)) return code;
     if (!work->pathId) return 0;
-    if (const int code = SizeFromPath(item)) return code;
-    draw::FollowOwnSize(work);
-    return 0;
+    return SizeFromPath(item);
 }
 
 // The stroke defaults at the old position, with the style and colour of a shape, or the

@@ -184,6 +184,32 @@ int BuildLayerContent(qvVmState* L, qvLayer* layer, int32_t insertPos, qvLayerIt
     return render(L, layer, insertPos, item, out, transform, previous, flags);
 }
 
+bool DrawsOwnImage(uint32_t type) {
+    switch (type) {
+        case kTypeTextOut:
+        case kTypePrint:
+        case kTypeBox:
+        case kTypeCircle:
+        case kTypeEllipse:
+        case kTypeLine:
+        case kTypePolygon:
+        case kTypeArc:
+        case kTypeVectorPath:
+            return true;
+        default:
+            return false;
+    }
+}
+
+int RenderUprightContent(qvVmState* L, qvLayer* layer) {
+    qvLayerItem* item = layer->displayItem;
+    qvWorkTransform upright{qv::kInitialDrawTransform, 0};
+    upright.transform.anchorx = layer->anchorX, upright.transform.anchory = layer->anchorY;
+    qvLayerArea place = DrawArea(item, 1);
+    return BuildLayerContent(L, layer, -1, item, &item->transformed, &upright, &place,
+                             QV_CONTENT_RENDER);
+}
+
 int BuildLayerCache(qvVmState* L, qvLayer* layer, int mode) {
     qvDisplay* display = Graphics().Host().CurrentDisplay();
     const qv::scene::DisplayScale scale = LayerDisplays().Scale(display);

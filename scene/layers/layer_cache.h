@@ -63,6 +63,13 @@ int BuildLayerContent(qvVmState* L, qvLayer* layer, int32_t insertPos, qvLayerIt
                       qvLayerImage* out, const qvWorkTransform* transform, qvLayerArea* previous,
                       int flags);
 
+// Whether a layer of the type draws its image into its own items (text, shapes, paths),
+// where the other kinds show the image of an object.
+bool DrawsOwnImage(uint32_t type);
+// Renders the content of a drawn layer upright at scale 1.0 into its display item in place,
+// without a repaint. 0 or the renderer's error.
+int RenderUprightContent(qvVmState* L, qvLayer* layer);
+
 // Builds the item the mode names. 0 or an error code, the layer keeping its items on error.
 int BuildLayerCache(qvVmState* L, qvLayer* layer, int mode);
 // BuildLayerCache with QV_CACHE_DISPLAYITEM | QV_CACHE_NOREPAINT.

@@ -16,21 +16,7 @@ using qv::scene::Objects;
 namespace {
 
 bool IsDrawnType(uint32_t type) {
-    switch (type) {
-        case kTypeTextObject:
-        case kTypeTextOut:
-        case kTypePrint:
-        case kTypeBox:
-        case kTypeCircle:
-        case kTypeEllipse:
-        case kTypeLine:
-        case kTypePolygon:
-        case kTypeArc:
-        case kTypeVectorPath:
-            return true;
-        default:
-            return false;
-    }
+    return type == kTypeTextObject || DrawsOwnImage(type);
 }
 
 struct Answer {
@@ -59,13 +45,7 @@ int DrawnImage(qvVmState* L, qvLayer* layer, qvLayerImage* out) {
                               &out->bitmap, &out->mask, &out->alpha);
     }
     if (item->image.bitmap == nullptr) {
-        qvWorkTransform upright{qv::kInitialDrawTransform, 0};
-        upright.transform.anchorx = layer->anchorX, upright.transform.anchory = layer->anchorY;
-        qvLayerArea place{item->drawX, item->drawY, item->drawWidth, item->drawHeight, 1};
-        if (int code = BuildLayerContent(L, layer, -1, item, &item->transformed, &upright, &place,
-                                         QV_CONTENT_RENDER)) {
-            return code;
-        }
+        if (int code = RenderUprightContent(L, layer)) return code;
     }
     const qvLayerImage& drawn = item->image.bitmap != nullptr ? item->image : item->transformed;
     if (drawn.bitmap == nullptr) return ERR_WRONGUSAGE;

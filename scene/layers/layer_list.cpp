@@ -134,6 +134,10 @@ int BuildItems(qvVmState* L, qvLayer* layer, qvBGPic* picture, qvDisplay* displa
     if (!IsIdentity(layer->transform.matrix)) {
         return BuildLayerCache(L, layer, QV_CACHE_NOREPAINT);
     }
+    // An upright drawn layer made from a bare item (one the style engine rebuilds) draws it.
+    if (layer->sourceItem->image.bitmap == nullptr && DrawsOwnImage(layer->type)) {
+        if (int code = RenderUprightContent(L, layer)) return code;
+    }
     if ((flags & QV_ADDLAYER_DISPLAYITEM) == 0 || !ScalesLayers(display)) return 0;
     if (LayerDisplays().ShownPicture(display) != picture && QueryAsyncDraws() != picture) return 0;
     int mode = QV_CACHE_DISPLAYITEM | QV_CACHE_NOPREVIOUS;

@@ -62,6 +62,16 @@ qvLayer* SuccessorOf(qvBGPic* picture, qvLayer* pred) {
     return node->succ != nullptr ? reinterpret_cast<qvLayer*>(node) : nullptr;
 }
 
+// A layer that carries its own size as the transform's explicit size (a shape, a path, a
+// shown brush) keeps following it when its content changes size, so that the new content is
+// not scaled back to the old size. An explicit width or height in the same table still wins.
+void FollowOwnSize(LayerStyleWork* work) {
+    const qvLayerItem* old = work->live->sourceItem;
+    qvDrawTransform& t = work->transform;
+    if (t.width != 0 && t.width == old->width) t.width = work->item->width;
+    if (t.height != 0 && t.height == old->height) t.height = work->item->height;
+}
+
 // What the common keys asked for beyond the row's flags.
 struct CommonChanges {
     int32_t x = KEEPPOSITION, y = KEEPPOSITION;
@@ -157,13 +167,8 @@ int Restyler::Restyle(qvLayer* live, int t, bool group) {
     work.transform = live->transform;
     work.live = live;
     work.oldType = live->type;
-    OwnedItem item(live->sourceItem->Copy());
+    OwnedItem item(CopyWorkingItem(live));
     if (item == nullptr) return ERR_MEM;
-    // A part layer's working item keeps the offset of its part.
-    if (auto* part = dynamic_cast<qvImageItem*>(item.get())) {
-        const auto* source = static_cast<const qvImageItem*>(live->sourceItem);
-        part->partX = source->partX, part->partY = source->partY;
-    }
     work.item = item.get();
     int32_t type = 0;
     if (!group && GetTableFieldInt(L_, t, "type", &type, nullptr)) {
@@ -184,6 +189,7 @@ int Restyler::Restyle(qvLayer* live, int t, bool group) {
         if (row != nullptr && row->read != nullptr) {
             if (int code = row->read(L_, t, &work)) return code;
         }
+        FollowOwnSize(&work);
     }
     cacheKinds_ |= work.cacheKinds;
     CommonChanges changes;

@@ -10,6 +10,16 @@ std::array<LayerStyleRow, kRowTypes> rows{};
 
 }  // namespace
 
+qvLayerItem* CopyWorkingItem(const qvLayer* layer) {
+    qvLayerItem* item = layer->sourceItem->Copy();
+    auto* part = dynamic_cast<qvImageItem*>(item);
+    if (part != nullptr) {
+        const auto* shown = static_cast<const qvImageItem*>(layer->sourceItem);
+        part->partX = shown->partX, part->partY = shown->partY;
+    }
+    return item;
+}
+
 void SetLayerStyleRow(uint32_t type, const LayerStyleRow& row) {
     if (type < kRowTypes) rows[type] = row;
 }

@@ -51,6 +51,11 @@ struct LayerStyleRow {
     LayerStylePusher push = nullptr;
 };
 
+// The working item of a layer restyled as its own type: a copy of its source item that keeps
+// the offset of the part it shows (a plain copy drops it, being rendered from the part). None
+// when memory is short.
+qvLayerItem* CopyWorkingItem(const qvLayer* layer);
+
 // Installs the row of a type (an object type below 64); a row of nulls removes it.
 void SetLayerStyleRow(uint32_t type, const LayerStyleRow& row);
 // The row of a type; none when the type has no keys of its own.

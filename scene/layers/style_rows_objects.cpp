@@ -92,13 +92,6 @@ int FitImageItem(qvVmState* L, LayerStyleWork* work, qvImageItem* item) {
 int ReadImageKeys(qvVmState* L, int t, LayerStyleWork* work) {
     auto* item = dynamic_cast<qvImageItem*>(work->item);
     if (item == nullptr) return ERR_WRONGUSAGE;
-    // The working item is a copy rendered from its part, so the part's offset comes from the
-    // layer itself.
-    if (!work->retype) {
-        if (const auto* shown = dynamic_cast<const qvImageItem*>(work->live->sourceItem)) {
-            item->partX = shown->partX, item->partY = shown->partY;
-        }
-    }
     int hasId = 0;
     if (int code = ReadId(L, t, work, &work->layer.objectId, &hasId)) return code;
     if (hasId != 0) {

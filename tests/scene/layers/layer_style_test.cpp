@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "engine/error_codes.h"
+#include "gfx/library/async_draw.h"
 #include "gfx/library/object_types.h"
 #include "platform/linux/memory.h"
 #include "scene/layers/layers_library.h"
@@ -261,6 +262,61 @@ TEST_F(LayerStyle, AllocationFailuresLeaveTheScreenCurrent) {
         }
         ExpectWindowRecomposed();
     }
+}
+
+// Every move goes from 10 to 40, so the old place must be repainted; some n fails exactly
+// the growth of the emptied rectangle list that should have recorded it.
+TEST_F(LayerStyle, ARectangleThatCannotBeStoredRepaintsTheWholePicture) {
+    qvLayer* layer = Stack(1)[0];
+    for (uint64_t n = 1; n <= 12; ++n) {
+        SCOPED_TRACE(n);
+        ASSERT_EQ(Style(1, {{Str("x"), Num(10)}}).code, 0);
+        scene::FreeLayerStyleRects();
+        Define("faulty", [n](qvVmState* L) {
+            AllocationFault fault(n, false);
+            return SetLayerStyle(L);
+        });
+        const int code = Call("faulty", {Num(1), Table({{Str("x"), Num(40)}})}).code;
+        ASSERT_TRUE(code == 0 || code == ERR_MEM) << code;
+        if (code == 0) EXPECT_EQ(layer->sourceItem->x, 40);
+        ExpectWindowRecomposed();
+    }
+}
+
+// An asynchronous drawer of one layer: counts the change messages naming that layer.
+struct LayerDrawer {
+    qvLayer* layer;
+    int changes = 0;
+    static intptr_t Handle(int32_t message, void* argument, void* userData) {
+        auto* self = static_cast<LayerDrawer*>(userData);
+        if (message == kAsyncDrawnObject) *static_cast<void**>(argument) = self->layer;
+        if (message == kAsyncLayerChanged && argument == self->layer) ++self->changes;
+        return 0;
+    }
+};
+
+TEST_F(LayerStyle, AnAsyncDrawerHearsOfNewFilterImagesOnly) {
+    LayerDrawer drawer{Stack(1)[0]};
+    ASSERT_EQ(
+        AddAsyncDraw(ADF_FX, nullptr, 0, nullptr, nullptr, LayerDrawer::Handle, &drawer, nullptr),
+        0);
+    const struct {
+        const char* key;
+        Arg value;
+        int changes;  // messages since the previous row
+    } rows[] = {
+        {"tint", Num(100), 1},         // the tint slot changes: filter images made anew
+        {"tint", Num(100), 0},         // the same slot bytes: the images stay
+        {"transparency", Num(50), 0},  // no filter images involved
+        {"clearfilters", Num(1), 1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.key);
+        drawer.changes = 0;
+        ASSERT_EQ(Style(1, {{Str(row.key), row.value}}).code, 0);
+        EXPECT_EQ(drawer.changes, row.changes);
+    }
+    FreeAsyncDraws(L);
 }
 
 TEST_F(LayerStyle, GetLayerStyleGivesBackTheCommonKeys) {

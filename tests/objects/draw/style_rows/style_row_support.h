@@ -23,7 +23,7 @@ public:
         row = scene::FindLayerStyleRow(type);
         EXPECT_NE(row, nullptr) << "no row for type " << type;
         if (row == nullptr) return;
-        work.item = work.retype ? row->retypeItem(L, &work) : layer->sourceItem->Copy();
+        work.item = work.retype ? row->retypeItem(L, &work) : scene::CopyWorkingItem(layer);
         EXPECT_NE(work.item, nullptr);
     }
     ~StyleWork() { FreeLayerItem(work.item); }

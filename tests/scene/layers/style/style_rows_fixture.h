@@ -33,7 +33,8 @@ struct StyleWork {
 
 class StyleRowsFixture : public BrushDisplayFixture {
 protected:
-    StyleRowsFixture() : BrushDisplayFixture(OpenStyleRowLibraries) {
+    explicit StyleRowsFixture(LibraryOpener open = OpenStyleRowLibraries)
+        : BrushDisplayFixture(open) {
         scene::SetObjectHooks(&hooks);
         if (const int code = RegisterLayersLibrary(L)) ADD_FAILURE() << code;
         Open(64, 48, 0);
@@ -63,7 +64,7 @@ protected:
         if (work.retype) work.layer.type = type;
         const scene::LayerStyleRow* row = scene::FindLayerStyleRow(work.layer.type);
         if (row == nullptr) return -1;
-        work.item = work.retype ? row->retypeItem(L, &work) : layer->sourceItem->Copy();
+        work.item = work.retype ? row->retypeItem(L, &work) : scene::CopyWorkingItem(layer);
         if (work.item == nullptr) return ERR_MEM;
         PushArg(table);
         const int code = row->read(L, VmGetTop(L), &work);

@@ -1,0 +1,136 @@
+// Drawn layers rebuilt by SetLayerStyle on a real display: the window shows the new content,
+// as a full redraw of the picture does and as the same thing drawn afresh does.
+#include "objects/draw/draw_library.h"
+#include "objects/draw/draw_state.h"
+#include "objects/vector/vector_library.h"
+#include "scene/layers/compositor.h"
+#include "tests/objects/vector/vector_test_support.h"
+#include "tests/scene/layers/style/style_rows_fixture.h"
+
+namespace qv::testing {
+namespace {
+
+inline constexpr LibraryOpener OpenDrawnLayerLibraries =
+    OpenLibraries<RegisterGraphicsLibrary, RegisterStringLibrary, RegisterTextLibrary,
+                  RegisterDisplayLibrary, RegisterBGPicLibrary, RegisterBrushLibrary,
+                  RegisterDrawLibrary, RegisterVectorGraphicsLibrary>;
+
+class DrawnLayerRebuild : public StyleRowsFixture {
+protected:
+    DrawnLayerRebuild() : StyleRowsFixture(OpenDrawnLayerLibraries) {
+        UseVectorBackend(&kCairoBackend);
+    }
+    ~DrawnLayerRebuild() override {
+        FreeAllPaths(L);
+        UseVectorBackend(nullptr);
+        FreeDrawBuffers(L);
+    }
+
+    // The window after a restyle, checked against a full redraw of the picture.
+    std::vector<uint32_t> Restyled(const Arg& table) {
+        EXPECT_EQ(Call("SetLayerStyle", {Num(1), table}).code, 0);
+        std::vector<uint32_t> shown = Window();
+        EXPECT_EQ(shown, Recomposed());
+        return shown;
+    }
+    // The window once the layer is gone and draw() has drawn the same thing afresh.
+    template <typename Draw>
+    std::vector<uint32_t> DrawnAfresh(Draw draw) {
+        EXPECT_EQ(Call("RemoveLayer", {Num(1)}).code, 0);
+        draw();
+        return Window();
+    }
+    std::vector<uint32_t> Recomposed() {
+        qvBGPic* picture = display->settings.picture;
+        OwnedBitMap fresh(AllocDisplayBitMap(picture->width, picture->height));
+        ::Redraw(L, display, picture, fresh.get(), 0, 0, picture->width, picture->height, 0, 0);
+        std::vector<uint32_t> pixels;
+        for (int32_t y = 0; y < picture->height; ++y) {
+            for (int32_t x = 0; x < picture->width; ++x)
+                pixels.push_back(ReadBitMapPixel(fresh.get(), x, y));
+        }
+        return pixels;
+    }
+};
+
+TEST_F(DrawnLayerRebuild, ABoxTakesItsNewSizeAndColour) {
+    ASSERT_EQ(Call("Box", {Num(4), Num(5), Num(10), Num(8), Num(0xFF0000)}).code, 0);
+    const std::vector<uint32_t> shown =
+        Restyled(Table({{Str("sizex"), Num(20)}, {Str("color"), Num(0x00FF00)}}));
+    EXPECT_EQ(At(20, 5), Stored(0x00FF00));  // the new top edge
+    EXPECT_EQ(shown, DrawnAfresh([&] {
+                  EXPECT_EQ(Call("Box", {Num(4), Num(5), Num(20), Num(8), Num(0x00FF00)}).code, 0);
+              }));
+}
+
+TEST_F(DrawnLayerRebuild, ATextLayerShowsItsNewText) {
+    ASSERT_EQ(Call("TextOut", {Num(3), Num(10), Str("ii")}).code, 0);
+    const std::vector<uint32_t> before = Window();
+    const std::vector<uint32_t> shown = Restyled(Table({{Str("text"), Str("WMW")}}));
+    EXPECT_NE(shown, before);
+    EXPECT_EQ(shown, DrawnAfresh([&] {
+                  EXPECT_EQ(Call("TextOut", {Num(3), Num(10), Str("WMW")}).code, 0);
+              }));
+}
+
+TEST_F(DrawnLayerRebuild, APathTakesItsNewDashes) {
+    ASSERT_EQ(Call("StartPath", {Num(1)}).code, 0);
+    ASSERT_EQ(Call("MoveTo", {Num(1), Num(0), Num(0)}).code, 0);
+    ASSERT_EQ(Call("LineTo", {Num(1), Num(40), Num(0)}).code, 0);
+    ASSERT_EQ(Call("DrawPath", {Num(1), Num(8), Num(20), Num(0xFFFFFF)}).code, 0);
+    const std::vector<uint32_t> before = Window();
+    const std::vector<uint32_t> shown = Restyled(Table({{Str("dashes"), List({Num(4), Num(4)})}}));
+    EXPECT_NE(shown, before);
+    EXPECT_EQ(shown, DrawnAfresh([&] {
+                  EXPECT_EQ(Call("SetDash", {Num(0), Num(4), Num(4)}).code, 0);
+                  EXPECT_EQ(Call("DrawPath", {Num(1), Num(8), Num(20), Num(0xFFFFFF)}).code, 0);
+              }));
+}
+
+// A shown brush carries its size as the transform's explicit size; a larger brush given by id
+// shows at its own size, not scaled down to the old one, unless the table sizes it.
+TEST_F(DrawnLayerRebuild, ABrushLayerFollowsTheSizeOfANewBrush) {
+    Plain(1, 4, 3, 0xFF0000);
+    Plain(2, 12, 10, 0x00FF00);
+    ASSERT_EQ(Call("DisplayBrush", {Num(1), Num(5), Num(6)}).code, 0);
+    Restyled(Table({{Str("id"), Num(2)}}));
+    EXPECT_EQ(Layer(1)->transform.width, 12);
+    EXPECT_EQ(Layer(1)->transform.height, 10);
+    EXPECT_EQ(At(16, 15), Stored(0x00FF00));
+    EXPECT_EQ(At(17, 16), Stored(0));
+
+    Restyled(Table({{Str("id"), Num(1)}, {Str("width"), Num(8)}}));
+    EXPECT_EQ(Layer(1)->transform.width, 8);
+    EXPECT_EQ(Layer(1)->transform.height, 3);
+    EXPECT_EQ(At(12, 6), Stored(0xFF0000));
+}
+
+// The short commands on layers whose objects only the layers know: the private brush of
+// CreateLayer (an orphan from the start) and the private anim of CreateLayer with frames, and
+// a layer of an anim of the store. Each turns through the transform road and composes as a
+// full redraw does.
+TEST_F(DrawnLayerRebuild, ShortCommandsTurnOrphanAndAnimLayers) {
+    MakeAnim(9, 6, 5, 3);
+    ASSERT_EQ(Call("CreateLayer",
+                   {Num(2), Num(2), Num(8), Num(6), Table({{Str("color"), Num(0xFF0000)}})})
+                  .code,
+              0);
+    ASSERT_EQ(Call("CreateLayer", {Num(20), Num(4), Num(7), Num(5),
+                                   Table({{Str("frames"), Num(2)}, {Str("color"), Num(0x0000FF)}})})
+                  .code,
+              0);
+    ASSERT_EQ(Call("InsertLayer", {Num(3), Num(gfx::kTypeAnim), Num(9), Num(40), Num(20)}).code, 0);
+    for (int32_t n = 1; n <= 3; ++n) {
+        SCOPED_TRACE(n);
+        EXPECT_EQ(Call("RotateLayer", {Num(n), Num(30)}).code, 0);
+        EXPECT_EQ(Layer(n)->transform.rotate, 30);
+        EXPECT_EQ(Window(), Recomposed());
+        EXPECT_EQ(Call("ScaleLayer", {Num(n), Num(12), Num(9)}).code, 0);
+        EXPECT_EQ(Window(), Recomposed());
+    }
+    EXPECT_EQ(Call("NextFrame", {Num(2)}).code, 0);
+    EXPECT_EQ(Window(), Recomposed());
+}
+
+}  // namespace
+}  // namespace qv::testing
