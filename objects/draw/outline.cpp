@@ -73,8 +73,18 @@ public:
             // The points turn about the centre; they move by how far the matrix carries the
             // centre about the pivot. In doubles, so that no matrix overflows.
             const double dx = centreX_ - double(arc.pivotX), dy = centreY_ - double(arc.pivotY);
-            shiftX_ = double(arc.pivotX) + std::trunc(m[0] * dx + m[2] * dy) - centreX_;
-            shiftY_ = double(arc.pivotY) + std::trunc(m[1] * dx + m[3] * dy) - centreY_;
+            const double movedX = m[0] * dx + m[2] * dy, movedY = m[1] * dx + m[3] * dy;
+            if (m[1] == 0 && m[2] == 0) {
+                // A plain scale may carry the centre onto a half pixel (the factors that fit
+                // the shape onto its scaled span are rarely whole): the points keep that
+                // fraction until they are floored, so the curve stays centred on its span
+                // instead of a pixel up and left of it.
+                fixedShiftX_ = (double(arc.pivotX) + movedX - centreX_) * kFixedOne;
+                fixedShiftY_ = (double(arc.pivotY) + movedY - centreY_) * kFixedOne;
+            } else {
+                shiftX_ = double(arc.pivotX) + std::trunc(movedX) - centreX_;
+                shiftY_ = double(arc.pivotY) + std::trunc(movedY) - centreY_;
+            }
             a_ = m[0], b_ = m[1], c_ = m[2], d_ = m[3];
         }
     }
@@ -82,17 +92,21 @@ public:
     // The point at table angle k (0 ... 360).
     qvOutlinePoint At(int64_t k) const {
         const double cosine = work_.cosine[k], sine = work_.sine[k];
-        const double x = arc_.cx + arc_.rx * cosine * a_ - (arc_.ry * -sine) * c_;
-        const double y = arc_.cy + arc_.rx * cosine * b_ - (arc_.ry * -sine) * d_;
+        const double x = arc_.cx + fixedShiftX_ + arc_.rx * cosine * a_ - (arc_.ry * -sine) * c_;
+        const double y = arc_.cy + fixedShiftY_ + arc_.rx * cosine * b_ - (arc_.ry * -sine) * d_;
         return {double(RoundToInt64(x) >> 16) + shiftX_, double(RoundToInt64(y) >> 16) + shiftY_};
     }
 
-    qvOutlinePoint Centre() const { return {centreX_ + shiftX_, centreY_ + shiftY_}; }
+    qvOutlinePoint Centre() const {
+        return {double(FixedFloor(arc_.cx + fixedShiftX_)) + shiftX_,
+                double(FixedFloor(arc_.cy + fixedShiftY_)) + shiftY_};
+    }
 
 private:
     const qvShapeWork& work_;
     const qvArcSpec& arc_;
     double centreX_ = 0, centreY_ = 0, shiftX_ = 0, shiftY_ = 0;
+    double fixedShiftX_ = 0, fixedShiftY_ = 0;  // 16.16, added before the points are floored
     double a_ = 1, b_ = 0, c_ = 0, d_ = 1;
 };
 

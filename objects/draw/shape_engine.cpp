@@ -47,8 +47,8 @@ int32_t ScaledSide(int32_t side, double factor) {
 
 }  // namespace
 
-int ScaleHairlineImage(const ShapeTransform& transform, int32_t x, int32_t y, int32_t width,
-                       int32_t height, ShapeImage* image) {
+int ScaleImageAsPicture(const ShapeTransform& transform, int32_t x, int32_t y, int32_t width,
+                        int32_t height, ShapeImage* image) {
     const double a = transform.matrix[0], d = transform.matrix[3];
     const int32_t newWidth = ScaledSide(image->width, a), newHeight = ScaledSide(image->height, d);
     if (newWidth > kMaxBitMapSide || newHeight > kMaxBitMapSide) return ERR_MEM;
@@ -321,7 +321,7 @@ int DrawShapeEx(qvVmState* L, const qvShapeDesc* given, int flags) {
                                                     ImageUseFor(desc->style, flags))) {
         return code;
     } else if (hairline) {
-        if (const int code = ScaleHairlineImage(scale, x, y, desc->width, desc->height, &image)) {
+        if (const int code = ScaleImageAsPicture(scale, x, y, desc->width, desc->height, &image)) {
             return code;
         }
     }

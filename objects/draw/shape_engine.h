@@ -47,15 +47,16 @@ int MakeFillSource(qvVmState* L, const qvDrawState& state, const double matrix[4
 void ScaleStyle(qvDrawState* state, const double matrix[4]);
 
 // Whether the shape is a hard one-pixel outline under a plain scale: such an outline is drawn
-// at its own size and scaled as a picture is (ScaleHairlineImage), so that it lies inside the
+// at its own size and scaled as a picture is (ScaleImageAsPicture), so that it lies inside the
 // scaled shape as a line as wide as the factor. A stroke of that width centred on the
 // outline would stick out by half of it and round the corners off.
 bool IsScaledHairline(const qvDrawState& state, const ShapeTransform& transform);
 
-// The image of such an outline, drawn for the shape at (x, y) of width x height, scaled by the
-// transform's factors (nearest) about the anchor. 0 or ERR_MEM.
-int ScaleHairlineImage(const ShapeTransform& transform, int32_t x, int32_t y, int32_t width,
-                       int32_t height, ShapeImage* image);
+// An image drawn at its own size for the shape at (x, y) of width x height (such an outline,
+// or a line layer's picture), scaled by the transform's factors (nearest) about the anchor
+// point of that box. 0 or ERR_MEM.
+int ScaleImageAsPicture(const ShapeTransform& transform, int32_t x, int32_t y, int32_t width,
+                        int32_t height, ShapeImage* image);
 
 // The matrix and anchor of a transform; the identity for none.
 ShapeTransform TransformOf(const qvDrawTransform* transform);

@@ -11,6 +11,7 @@
 #include "objects/draw/lines.h"
 #include "objects/draw/shape_engine.h"
 #include "objects/draw/shape_geometry.h"
+#include "objects/draw/shape_output.h"
 #include "objects/draw/shape_style_rows.h"
 #include "scene/layers/display_seam.h"
 #include "scene/layers/layer_cache.h"
@@ -84,12 +85,45 @@ int RedrawLine(qvVmState* L, const qvShapeItem& item, const qvShapeRedraw& call)
     return DrawLineEx(L, line, call.flags);
 }
 
+// The display item of a line layer on a display that scales its layers: the line as the
+// picture shows it, scaled as the layers scale a picture. Drawn again at the scale, its ends
+// would turn about a pivot of the picture's coordinates, off the scaled place, and its stroke
+// would widen about the line instead of covering the scaled pixels.
+int RenderScaledLine(qvVmState* L, qvLayer* layer, const qvShapeItem& item, qvLayerArea* previous) {
+    ShapeTransform own = TransformOf(&layer->transform);
+    own.anchorX = layer->anchorX, own.anchorY = layer->anchorY;
+    int32_t x1 = item.x1, y1 = item.y1, x2 = item.x2, y2 = item.y2;
+    int32_t thickness = item.thickness;
+    if (!own.IsIdentity()) {
+        TurnLineEnds(own, &x1, &y1, &x2, &y2);
+        thickness = ScaleWidth(thickness, own.matrix);
+    }
+    const bool antialias = (item.drawState.formStyle & ANTIALIAS) != 0;
+    ShapeImage image;
+    if (const int code = MakeLineImage(x1, y1, x2, y2, thickness, item.colour, antialias, &image)) {
+        return code;
+    }
+    const scene::DisplayScale scale =
+        scene::LayerDisplays().Scale(gfx::Graphics().Host().CurrentDisplay());
+    ShapeTransform factors;
+    factors.matrix[0] = scale.x, factors.matrix[3] = scale.y;
+    if (const int code = ScaleImageAsPicture(factors, 0, 0, 0, 0, &image)) return code;
+    const ShapeOutput out{LINE,  nullptr, &item,           nullptr, nullptr,
+                          layer, -1,      QV_DRAW_INPLACE, previous};
+    return OutputShapeImage(L, out, std::move(image));
+}
+
 // The layer engine's content renderer of shape and line layers: the item drawn again under
 // the work transform, turning about the layer's anchor, into the layer in place.
 int RenderShapeContent(qvVmState* L, qvLayer* layer, int32_t insertPos, qvLayerItem* item,
-                       qvLayerImage*, const qvWorkTransform* work, qvLayerArea* previous, int) {
+                       qvLayerImage*, const qvWorkTransform* work, qvLayerArea* previous,
+                       int flags) {
     const auto* shape = dynamic_cast<const qvShapeItem*>(item);
     if (shape == nullptr) return ERR_WRONGUSAGE;
+    // Only the display item keeps its given position.
+    if (layer->type == LINE && (flags & QV_CONTENT_KEEPPOS) != 0) {
+        return RenderScaledLine(L, layer, *shape, previous);
+    }
     qvDrawTransform transform = work->transform;
     transform.anchorx = layer->anchorX, transform.anchory = layer->anchorY;
     const qvShapeRedraw call{&transform, nullptr, layer, previous, insertPos, QV_DRAW_INPLACE};

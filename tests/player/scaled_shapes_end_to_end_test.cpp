@@ -12,9 +12,11 @@ namespace {
 
 class ScaledShapesEndToEnd : public EndToEndTest {};
 
-// What the applet draws at the logical size: a filled red box and a green one-pixel frame.
+// What the applet draws at the logical size: a filled red box, a green one-pixel frame and a
+// red vertical line.
 uint32_t Logical(int x, int y) {
     if (x >= 10 && x < 16 && y >= 10 && y < 14) return 0xFF0000;
+    if (x == 6 && y >= 3 && y <= 20) return 0xFF0000;
     const bool frameColumns = (x == 20 || x == 27) && y >= 5 && y < 11;
     const bool frameRows = (y == 5 || y == 10) && x >= 20 && x < 28;
     return frameColumns || frameRows ? 0x00FF00 : 0;
