@@ -102,6 +102,25 @@ uint8_t* MutablePlaneRow(qvPlaneBitMap* plane, int64_t y) {
     return plane->plane + ptrdiff_t(y) * plane->bytesPerRow;
 }
 
+// The shape's alpha a over an image's alpha byte: the combined alpha goes into the byte, and
+// the colour goes over the pixel by the shape's share of it (returned).
+inline uint8_t OverAlpha(uint8_t& byte, uint32_t a) {
+    if (byte == 0) {
+        byte = uint8_t(a);
+        return a != 0 ? 255 : 0;
+    }
+    if (byte == 255) return uint8_t(a);
+    const uint32_t combined = a + (byte * (255 - a) + 127) / 255;
+    byte = uint8_t(combined);
+    return uint8_t((a * 255 + combined / 2) / combined);
+}
+
+// All 16 bytes are 255.
+inline bool AllOpaque16(const uint8_t* p) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(char(0xFF)))) == 0xFFFF;
+}
+
 // Whether the target's alpha is 0 under every covered pixel: a fresh image, whose colour is
 // then simply written where the shape covers it.
 bool AlphaClearUnder(const CoverageRows& rows, const qvPlaneBitMap* alpha, const Rect& r) {
@@ -252,16 +271,24 @@ uint8_t PlanePainter::Paint(int32_t x, int32_t y, uint32_t c) {
         byte = uint8_t(antialias_ ? std::max<uint32_t>(byte, c * value / 255) : value);
         return 0;
     }
-    // The shape lies over what the image holds: its alpha a over the byte, and the colour
-    // goes over the pixel by its share of the combined alpha.
-    if (byte == 0) {
-        byte = uint8_t(a);
-        return a != 0 ? 255 : 0;
+    // The shape lies over what the image holds.
+    return OverAlpha(byte, a);
+}
+
+void PlanePainter::PaintOverAlpha(const uint8_t* coverage, uint8_t* alpha, uint8_t* strength,
+                                  int64_t n) const {
+    // An opaque anti-aliased shape over an opaque stretch: the coverage is the strength.
+    const bool copyOpaque = antialias_ && opacity_ == 255;
+    int64_t i = 0;
+    while (i < n) {
+        if (copyOpaque && i + 16 <= n && AllOpaque16(alpha + i)) {
+            std::memcpy(strength + i, coverage + i, 16);
+            i += 16;
+            continue;
+        }
+        if (coverage[i] != 0) strength[i] = OverAlpha(alpha[i], AlphaOf(coverage[i]));
+        ++i;
     }
-    if (byte == 255) return uint8_t(a);
-    const uint32_t combined = a + (byte * (255 - a) + 127) / 255;
-    byte = uint8_t(combined);
-    return uint8_t((a * 255 + combined / 2) / combined);
 }
 
 bool CoverageGoesIntoAlpha(const qvShapeTarget& t, const Rect& r, const qvShapePaint& paint) {
@@ -333,10 +360,18 @@ int PaintCoverage(const qvShapeTarget& t, const qvPlaneBitMap& source, const Rec
         strength.reset(AllocAlphaBitMap(int32_t(r.width), int32_t(r.height), 1));
         if (strength == nullptr) return ERR_MEM;
     }
+    // An image's alpha plane alone (the shapes laid over one another): row by row.
+    const bool overAlpha = t.bitmap != nullptr && mask == nullptr && painter.HasAlpha();
     for (int64_t j = 0; j < r.height; ++j) {
         const uint8_t* row = rows.Row(j);
         const Span& span = rows.SpanOf(j);
         uint8_t* out = strength != nullptr ? MutablePlaneRow(strength.get(), j) : nullptr;
+        if (overAlpha) {
+            painter.PaintOverAlpha(row + span.first,
+                                   MutablePlaneRow(t.alpha, r.y + j) + r.x + span.first,
+                                   out + span.first, span.end - span.first);
+            continue;
+        }
         for (int64_t i = span.first; i < span.end; ++i) {
             if (row[i] == 0) continue;
             const uint8_t s = painter.Paint(int32_t(r.x + i), int32_t(r.y + j), row[i]);

@@ -37,6 +37,10 @@ public:
 
     // Coverage c > 0 at (x, y), inside the paint area; returns the colour's strength.
     uint8_t Paint(int32_t x, int32_t y, uint32_t c);
+    // What Paint does over n pixels of an image's alpha row (the target has a bitmap and an
+    // alpha plane but no mask): each covered pixel's strength into strength.
+    void PaintOverAlpha(const uint8_t* coverage, uint8_t* alpha, uint8_t* strength,
+                        int64_t n) const;
 
 private:
     const qvShapeTarget& target_;

@@ -226,15 +226,13 @@ int Box(qvVmState* L) {
     ShapeTags tags;
     if (const int code = ReadShapeTags(L, 6, w, h, 0, &tags)) return code;
     if (tags.table) {
+        // "roundlevel" sets all four corners; a corner's own field overrides only that one.
         int32_t value = 0;
-        int found = 0;
-        GetTableFieldInt(L, 6, "roundlevel", &value, &found);
-        if (found != 0) std::fill(std::begin(levels), std::end(levels), value);
-        const char* corners[4] = {"cornera", "cornerb", "cornerc", "cornerd"};
-        for (int i = 0; i < 4; ++i) {
-            GetTableFieldInt(L, 6, corners[i], &value, &found);
-            if (found != 0) levels[i] = value;
+        if (GetTableFieldInt(L, 6, "roundlevel", &value, nullptr)) {
+            std::fill(std::begin(levels), std::end(levels), value);
         }
+        const char* corners[4] = {"cornera", "cornerb", "cornerc", "cornerd"};
+        for (int i = 0; i < 4; ++i) GetTableFieldInt(L, 6, corners[i], &levels[i], nullptr);
     } else if (VmGetTop(L) >= 6 && VmType(L, 6) == VM_TNUMBER) {
         std::fill(std::begin(levels), std::end(levels), IntArg(L, 6));
         TrailingRotation(L, 7, w, h, &tags);

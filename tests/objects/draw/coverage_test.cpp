@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include "objects/draw/coverage_paint.h"
+
 #include <limits>
 #include <opencv2/core.hpp>
+#include <random>
 #include <vector>
 
 #include "engine/error_codes.h"
@@ -215,6 +218,51 @@ TEST(Coverage, FailuresFreeWhatWasMade) {
     std::vector<qvVertex> many(kOutlineCapacity + 1, qvVertex{1, 1});
     EXPECT_EQ(RenderShapeImage(image.Target(), Outline(many, 0, 0, true), {0, 0, false}),
               ERR_WRONGUSAGE);
+}
+
+// Rows of the image's alpha plane take the same alpha and strength as pixel by pixel, over
+// clear, opaque and mixed stretches, opaque or transparent, with and without anti-aliasing.
+TEST(Coverage, AlphaRowsPaintAsPixelByPixel) {
+    constexpr int32_t kWidth = 203;  // not a multiple of 16
+    std::mt19937 random(7);
+    // Runs of one value (0, 255 or random) of random lengths.
+    auto runs = [&](std::vector<uint8_t>& row) {
+        for (size_t i = 0; i < row.size();) {
+            const size_t n = std::min(row.size() - i, size_t(random() % 40 + 1));
+            const uint32_t kind = random() % 3;
+            for (size_t k = 0; k < n; ++k) {
+                row[i + k] = kind == 0 ? 0 : kind == 1 ? 255 : uint8_t(random());
+            }
+            i += n;
+        }
+    };
+    for (int32_t transparency : {0, 100}) {
+        for (bool antialias : {true, false}) {
+            TestImage image(kWidth, 1, true);
+            const qvShapeTarget target = image.Target();
+            std::vector<uint8_t> coverage(kWidth), under(kWidth);
+            runs(coverage), runs(under);
+            if (!antialias) {
+                for (uint8_t& c : coverage) c = c != 0 ? 255 : 0;
+            }
+            PlanePainter painter(target, {0xFFFFFF, transparency, antialias});
+            std::copy(under.begin(), under.end(), image.alpha->plane);
+            std::vector<uint8_t> expected(kWidth);
+            for (int32_t x = 0; x < kWidth; ++x) {
+                if (coverage[size_t(x)] != 0)
+                    expected[size_t(x)] = painter.Paint(x, 0, coverage[size_t(x)]);
+            }
+            const std::vector<uint8_t> expectedAlpha(image.alpha->plane,
+                                                     image.alpha->plane + kWidth);
+            std::copy(under.begin(), under.end(), image.alpha->plane);
+            std::vector<uint8_t> strength(kWidth);
+            painter.PaintOverAlpha(coverage.data(), image.alpha->plane, strength.data(), kWidth);
+            EXPECT_EQ(strength, expected) << transparency << " " << antialias;
+            EXPECT_EQ(std::vector<uint8_t>(image.alpha->plane, image.alpha->plane + kWidth),
+                      expectedAlpha)
+                << transparency << " " << antialias;
+        }
+    }
 }
 
 }  // namespace

@@ -118,6 +118,8 @@ TEST_F(ShapeCommands, FilledShapesCoverTheirInside) {
               0);
     EXPECT_EQ(At(0, 30), kBack);
     EXPECT_EQ(At(0, 45), kBlue) << "cornerb (bottom-left) is square";
+    EXPECT_EQ(At(15, 30), kBack) << "the corners after it keep the round level";
+    EXPECT_EQ(At(15, 45), kBack);
     EXPECT_EQ(At(8, 38), kBlue);
 }
 
