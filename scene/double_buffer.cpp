@@ -78,34 +78,20 @@ bool EntryRect(const qvRect& r, int32_t width, int32_t height, int32_t* x, int32
     return *w > 0 && *h > 0;
 }
 
-// The window's part of the front buffer: the smaller of the output record's and the
-// picture's size, or the scaled size.
-void WindowArea(const qvDisplay* display, int32_t* width, int32_t* height) {
-    const qvBGPic* record = display->doubleBufferPicture;
-    const qvBGPic* picture = display->settings.picture;
-    const qvDisplaySettings& s = display->settings;
-    const bool scaled = Autoscaled(display);
-    *width = scaled ? s.scaleWidth : std::min(record->width, picture->width);
-    *height = scaled ? s.scaleHeight : std::min(record->height, picture->height);
-}
-
-// Flip of an unscaled display with a list of changes: each merged rectangle goes into the
-// front buffer and on into the window while its pixels are still in the cache.
-void FlipChanges(qvDisplay* display) {
-    const qvBGPic* record = display->doubleBufferPicture;
+// Step 2 of Flip: the back buffer's changes into the front buffer.
+void CopyChanges(qvDisplay* display, const qvBGPic* record) {
     qvDisplayBitMap* back = display->backBuffers[kBack];
     qvDisplayBitMap* front = display->backBuffers[kFront];
     qvRectList& dirty = display->dirtyRects;
-    int32_t windowWidth, windowHeight;
-    WindowArea(display, &windowWidth, &windowHeight);
+    if (RectListWhole(&dirty)) {
+        BltBitMap(back, 0, 0, front, 0, 0, record->width, record->height);
+        return;
+    }
     MergeDirtyRects(&dirty);
     for (int32_t i = 0; i < dirty.count; ++i) {
         int32_t x, y, w, h;
         if (EntryRect(dirty.rects[i], record->width, record->height, &x, &y, &w, &h)) {
             BltBitMap(back, x, y, front, x, y, w, h);
-        }
-        if (EntryRect(dirty.rects[i], windowWidth, windowHeight, &x, &y, &w, &h)) {
-            BltToDisplay(front, x, y, display, x, y, w, h, 0);
         }
     }
 }
@@ -162,36 +148,31 @@ int Flip(qvVmState* L, int sync) {
     qvDisplay* display = Displays().current;
     if (display == nullptr || display->doubleBufferOutput == 0) return ERR_NODOUBLEBUFFER;
     const qvBGPic* record = display->doubleBufferPicture;
-    if (!Autoscaled(display) && !RectListWhole(&display->dirtyRects)) {
-        // Only when the copies land is invisible, so the wait may come first.
-        if (sync != 0) WaitVBlank(L);
-        FlipChanges(display);
+    if (Autoscaled(display)) {
+        const qvDisplaySettings& s = display->settings;
+        const int code =
+            ScaleBitmap(display->backBuffers[kBack], nullptr, nullptr, 0, 0,
+                        display->backBuffers[kFront], record->width, record->height, s.scaleWidth,
+                        s.scaleHeight, s.smoothScale, nullptr, nullptr, nullptr);
+        if (code != 0) return code;
     } else {
-        if (Autoscaled(display)) {
-            const qvDisplaySettings& s = display->settings;
-            const int code =
-                ScaleBitmap(display->backBuffers[kBack], nullptr, nullptr, 0, 0,
-                            display->backBuffers[kFront], record->width, record->height,
-                            s.scaleWidth, s.scaleHeight, s.smoothScale, nullptr, nullptr, nullptr);
-            if (code != 0) return code;
-        } else {
-            BltBitMap(display->backBuffers[kBack], 0, 0, display->backBuffers[kFront], 0, 0,
-                      record->width, record->height);
-        }
-        if (sync != 0) WaitVBlank(L);
-        FlipBuffers(display, 0, 0);
+        CopyChanges(display, record);
     }
+    if (sync != 0) WaitVBlank(L);
+    FlipBuffers(display, 0, 0);
     display->dirtyRects.count = 0;
     return 0;
 }
 
 void FlipBuffers(qvDisplay* display, int whole, int refreshFlags) {
+    const qvBGPic* record = display->doubleBufferPicture;
     const qvBGPic* picture = display->settings.picture;
     qvDisplayBitMap* front = display->backBuffers[kFront];
-    if (display->doubleBufferPicture == nullptr || picture == nullptr || front == nullptr) return;
+    if (record == nullptr || picture == nullptr || front == nullptr) return;
     const bool scaled = Autoscaled(display);
-    int32_t width, height;
-    WindowArea(display, &width, &height);
+    const qvDisplaySettings& s = display->settings;
+    const int32_t width = scaled ? s.scaleWidth : std::min(record->width, picture->width);
+    const int32_t height = scaled ? s.scaleHeight : std::min(record->height, picture->height);
     const qvRectList& dirty = display->dirtyRects;
     if (whole != 0 || RectListWhole(&dirty) || scaled) {
         BltToDisplay(front, 0, 0, display, 0, 0, width, height, refreshFlags);
