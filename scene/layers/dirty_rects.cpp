@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "gfx/blit_frontends.h"
 #include "gfx/graphics_state.h"
 #include "gfx/library/async_draw.h"
 #include "gfx/library/object_types.h"
+#include "platform/linux/blocks.h"
 #include "scene/bgpic.h"
 #include "scene/layers/compositor.h"
 #include "scene/layers/display_seam.h"
@@ -120,6 +122,131 @@ void RemakeTransformed(qvLayerItem* item, int32_t width, int32_t height) {
     }
 }
 
+// Overlapping, touching or one pixel apart (corners inclusive).
+bool Near(const qvRect& a, const qvRect& b) {
+    return int64_t(b.x1) - a.x2 < 2 && int64_t(a.x1) - b.x2 < 2 && int64_t(b.y1) - a.y2 < 2 &&
+           int64_t(a.y1) - b.y2 < 2;
+}
+
+// a takes in b, which is merged away.
+void Absorb(qvRect* a, qvRect* b) {
+    *a = {std::min(a->x1, b->x1), std::min(a->y1, b->y1), std::max(a->x2, b->x2),
+          std::max(a->y2, b->y2)};
+    b->x1 = kMergedAway;
+}
+
+// The merge as written: each rectangle's pass compares it with every other one in order.
+void MergeByScan(qvRect* r, int32_t count) {
+    for (int32_t i = 0; i < count; ++i) {
+        for (int32_t j = 0; j < count; ++j) {
+            if (j == i || r[i].x1 == kMergedAway || r[j].x1 == kMergedAway) continue;
+            if (Near(r[i], r[j])) Absorb(&r[i], &r[j]);
+        }
+    }
+}
+
+// A uniform grid over the rectangles' extent; each cell lists the rectangles that reach it.
+class RectGrid {
+public:
+    // False when a live rectangle has inverted corners (nearness is then no overlap of
+    // cells).
+    bool Build(const qvRect* r, int32_t count) {
+        bool any = false;
+        for (int32_t i = 0; i < count; ++i) {
+            if (r[i].x1 == kMergedAway) continue;
+            if (r[i].x2 < r[i].x1 || r[i].y2 < r[i].y1) return false;
+            if (!any) min_ = {r[i].x1, r[i].y1}, max_ = {r[i].x2, r[i].y2}, any = true;
+            min_.x = std::min(min_.x, r[i].x1), min_.y = std::min(min_.y, r[i].y1);
+            max_.x = std::max(max_.x, r[i].x2), max_.y = std::max(max_.y, r[i].y2);
+        }
+        side_ = std::clamp(int32_t(std::sqrt(double(count))), 1, 64);
+        heads_.assign(size_t(side_) * side_, -1);
+        nodes_.reserve(size_t(count) * 4);
+        for (int32_t i = 0; i < count; ++i) {
+            if (r[i].x1 != kMergedAway) Insert(r[i], i);
+        }
+        return true;
+    }
+    void Insert(const qvRect& box, int32_t index) {
+        const Cells c = CellsOf(box);
+        for (int32_t cy = c.y1; cy <= c.y2; ++cy) {
+            for (int32_t cx = c.x1; cx <= c.x2; ++cx) {
+                int32_t& head = heads_[size_t(cy) * side_ + cx];
+                nodes_.push_back({index, head});
+                head = int32_t(nodes_.size() - 1);
+            }
+        }
+    }
+    // The first live rectangle after `after` (other than self) near box; -1 when none.
+    int32_t FirstNear(const qvRect* r, const qvRect& box, int32_t self, int32_t after) const {
+        const Cells c =
+            CellsOf({Widen(box.x1, -1), Widen(box.y1, -1), Widen(box.x2, 1), Widen(box.y2, 1)});
+        int32_t best = -1;
+        for (int32_t cy = c.y1; cy <= c.y2; ++cy) {
+            for (int32_t cx = c.x1; cx <= c.x2; ++cx) {
+                for (int32_t n = heads_[size_t(cy) * side_ + cx]; n >= 0; n = nodes_[n].next) {
+                    const int32_t j = nodes_[n].index;
+                    if (j > after && j != self && (best < 0 || j < best) &&
+                        r[j].x1 != kMergedAway && Near(box, r[j])) {
+                        best = j;
+                    }
+                }
+            }
+        }
+        return best;
+    }
+
+private:
+    struct Point {
+        int32_t x, y;
+    };
+    struct Cells {
+        int32_t x1, y1, x2, y2;
+    };
+    struct Node {
+        int32_t index, next;
+    };
+    static int32_t Widen(int32_t v, int32_t by) { return Saturate(int64_t(v) + by); }
+    int32_t Cell(int32_t v, int32_t lo, int32_t hi) const {
+        const int64_t clamped = std::clamp(v, lo, hi);
+        return int32_t((clamped - lo) * side_ / (int64_t(hi) - lo + 1));
+    }
+    Cells CellsOf(const qvRect& box) const {
+        return {Cell(box.x1, min_.x, max_.x), Cell(box.y1, min_.y, max_.y),
+                Cell(box.x2, min_.x, max_.x), Cell(box.y2, min_.y, max_.y)};
+    }
+
+    Point min_{}, max_{};
+    int32_t side_ = 1;
+    std::vector<int32_t> heads_;
+    std::vector<Node> nodes_;
+};
+
+// The same merge with the candidates of each pass found through a grid: a pass takes the
+// next near rectangle in index order, so one that its growth reaches but that lies before
+// the last taken is passed over exactly as in the scan. False (the list untouched) when the
+// grid cannot be made or does not apply.
+bool MergeIndexed(qvRect* rects, int32_t count) {
+    return qv::CatchAllocFailure(false, [&] {
+        std::vector<qvRect> r(rects, rects + count);
+        RectGrid grid;
+        if (!grid.Build(r.data(), count)) return false;
+        for (int32_t i = 0; i < count; ++i) {
+            if (r[i].x1 == kMergedAway) continue;
+            bool grew = false;
+            for (int32_t j = grid.FirstNear(r.data(), r[i], i, -1); j >= 0;
+                 j = grid.FirstNear(r.data(), r[i], i, j)) {
+                Absorb(&r[i], &r[j]);
+                grew = true;
+            }
+            // Later passes must find it where it reaches now.
+            if (grew) grid.Insert(r[i], i);
+        }
+        std::copy(r.begin(), r.end(), rects);
+        return true;
+    });
+}
+
 }  // namespace
 
 int InitRectList(qvRectList* list, int32_t capacity) {
@@ -162,20 +289,9 @@ void ClipRectToSize(int32_t width, int32_t height, int32_t* x, int32_t* y, int32
 }
 
 void MergeDirtyRects(qvRectList* list) {
-    qvRect* r = list->rects;
-    for (int32_t i = 0; i < list->count; ++i) {
-        for (int32_t j = 0; j < list->count; ++j) {
-            if (j == i || r[i].x1 == kMergedAway || r[j].x1 == kMergedAway) continue;
-            qvRect& a = r[i];
-            const qvRect& b = r[j];
-            // Overlapping, touching or one pixel apart (corners inclusive).
-            if (int64_t(b.x1) - a.x2 < 2 && int64_t(a.x1) - b.x2 < 2 && int64_t(b.y1) - a.y2 < 2 &&
-                int64_t(a.y1) - b.y2 < 2) {
-                a = {std::min(a.x1, b.x1), std::min(a.y1, b.y1), std::max(a.x2, b.x2),
-                     std::max(a.y2, b.y2)};
-                r[j].x1 = kMergedAway;
-            }
-        }
+    constexpr int32_t kIndexedFrom = 24;  // below this the plain scan is cheaper
+    if (list->count < kIndexedFrom || !MergeIndexed(list->rects, list->count)) {
+        MergeByScan(list->rects, list->count);
     }
 }
 

@@ -2,6 +2,8 @@
 // repainted for a rectangle, a move, a removal and a geometry change, and lists that cannot
 // grow.
 #include <cstring>
+#include <random>
+#include <vector>
 
 #include "platform/linux/memory.h"
 #include "tests/scene/layers/layer_fixture.h"
@@ -82,6 +84,64 @@ TEST_F(DirtyRects, MergeJoinsOverlappingTouchingAndAdjacentRectangles) {
                 EXPECT_EQ(work.rects[i].x1, kMergedAway) << c.what << " " << i;
             } else {
                 EXPECT_EQ(work.rects[i], c.out[i]) << c.what << " " << i;
+            }
+        }
+    }
+}
+
+// The merge as written, one rectangle's pass after another over every other one in order.
+std::vector<qvRect> MergedByScan(std::vector<qvRect> r) {
+    for (size_t i = 0; i < r.size(); ++i) {
+        for (size_t j = 0; j < r.size(); ++j) {
+            qvRect& a = r[i];
+            const qvRect& b = r[j];
+            if (j == i || a.x1 == kMergedAway || b.x1 == kMergedAway) continue;
+            if (int64_t(b.x1) - a.x2 < 2 && int64_t(a.x1) - b.x2 < 2 && int64_t(b.y1) - a.y2 < 2 &&
+                int64_t(a.y1) - b.y2 < 2) {
+                a = {std::min(a.x1, b.x1), std::min(a.y1, b.y1), std::max(a.x2, b.x2),
+                     std::max(a.y2, b.y2)};
+                r[j].x1 = kMergedAway;
+            }
+        }
+    }
+    return r;
+}
+
+// Long lists take an indexed road; it must give the same list, entry for entry, whatever the
+// density, with entries already merged away, far-off and inverted rectangles among them.
+TEST_F(DirtyRects, LongListsMergeExactlyAsTheScanDoes) {
+    const struct {
+        const char* what;
+        int count;
+        int32_t area, side;
+        bool oddEntries;
+    } cases[] = {
+        {"sparse", 512, 1920, 64, false},
+        {"dense", 300, 200, 40, false},
+        {"chains of neighbours", 1024, 4000, 3, false},
+        {"odd entries", 200, 500, 30, true},
+    };
+    for (const auto& c : cases) {
+        for (uint32_t seed = 1; seed <= 4; ++seed) {
+            std::mt19937 random(seed);
+            std::vector<qvRect> rects(size_t(c.count));
+            for (qvRect& r : rects) {
+                const int32_t x = int32_t(random() % uint32_t(c.area)) - 8;
+                const int32_t y = int32_t(random() % uint32_t(c.area / 2)) - 8;
+                r = {x, y, x + int32_t(random() % uint32_t(c.side)),
+                     y + int32_t(random() % uint32_t(c.side))};
+                if (c.oddEntries && random() % 16 == 0) r.x1 = kMergedAway;
+                if (c.oddEntries && random() % 32 == 0) r.x2 = INT32_MAX;
+            }
+            if (c.oddEntries && seed == 4) rects[7] = {50, 50, 40, 60};  // inverted
+            FreeRectList(&work);
+            ASSERT_EQ(InitRectList(&work, c.count), 0);
+            std::copy(rects.begin(), rects.end(), work.rects);
+            work.count = c.count;
+            MergeDirtyRects(&work);
+            const std::vector<qvRect> expected = MergedByScan(rects);
+            for (size_t i = 0; i < expected.size(); ++i) {
+                ASSERT_EQ(work.rects[i], expected[i]) << c.what << " seed " << seed << " " << i;
             }
         }
     }
