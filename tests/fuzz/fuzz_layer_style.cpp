@@ -1,6 +1,6 @@
 // SetLayerStyle under style tables drawn from the fuzzer's bytes, on a small display holding
 // layers of every type: brush, brush part, anim, text object, TEXTOUT, PRINT, the six shapes
-// and a vector path when the back end loads. Keys come from the style keys of every row and
+// and a vector path drawn by the cairo back end. Keys come from the style keys of every row and
 // from the bytes; values are numbers (NaN, infinities and 1e300 among them), strings
 // (percentages, names), nested and over-long tables. Every call ends with a result or an error
 // code, nothing is left allocated or touched after it was freed, and the window keeps showing
@@ -19,7 +19,9 @@
 #include "objects/scene_hooks.h"
 #include "objects/text/text_library.h"
 #include "objects/text/text_objects.h"
+#include "objects/vector/vector_backend.h"
 #include "objects/vector/vector_library.h"
+#include "plugins/vectorgraphics/cairo_backend.h"
 #include "runtime/objects.h"
 #include "runtime/runtime_host.h"
 #include "scene/layers/filter_table.h"
@@ -398,12 +400,21 @@ void AddLayers(qvVmState* L, qv::test::SceneDisplay* scene) {
     Run(L, {"arc", "40", "20", "6", "4", "0", "90", "16777215"});
     VmCPCall(L, Triangle, nullptr);
     VmSetTop(L, 0);
+    Run(L, {"startpath", "1"});
+    Run(L, {"moveto", "1", "0", "0"});
+    Run(L, {"lineto", "1", "12", "8"});
+    Run(L, {"drawpath", "1", "30", "2", "16711935"});
     Run(L, {"setlayername", "2", "a"});
     int position = 0;
     qv::scene::ForEachLayer(&scene->picture->layers, [&](qvLayer* layer) {
         if (++position % 3 == 0) std::strcpy(layer->group, "grp");
     });
 }
+
+const qv::VectorBackend kCairo = {
+    qv::vectorgraphics::GetPathExtents,   qv::vectorgraphics::DrawPath,
+    qv::vectorgraphics::TranslatePath,    qv::vectorgraphics::GetCurrentPoint,
+    qv::vectorgraphics::CreateVectorFont, qv::vectorgraphics::FreeVectorFont};
 
 void Check(bool holds) {
     if (!holds) std::abort();
@@ -422,6 +433,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(RegisterLayersLibrary(L) == 0);
     Check(RegisterDrawLibrary(L) == 0);
     Check(RegisterTextLibrary(L) == 0);
+    Check(RegisterVectorGraphicsLibrary(L) == 0);
+    qv::UseVectorBackend(&kCairo);
     ResetDrawState(GetDrawState());
     AddLayers(L, &scene);
     RefreshDisplayArea(L, 0, 0, scene.width, scene.height);
@@ -432,8 +445,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     FreeLayerList(L, scene.picture, true);
     FreeLayersLibrary(L);
+    FreeAllPaths(L);
     FreeDrawBuffers(L);
     VmClose(L);
+    qv::UseVectorBackend(nullptr);
     FreeAllTextObjects(nullptr);
     FreeAllBrushes(nullptr);
     FreeAllAnims(nullptr);
