@@ -74,6 +74,7 @@ for target in "${targets[@]}"; do
         fuzz_layers_commands) seeds=tests/scene/fuzz_regressions/layers_commands ;;
         fuzz_draw_commands) seeds=tests/objects/fuzz_regressions/draw_commands ;;
         fuzz_layer_commands) seeds=tests/scene/fuzz_regressions/layer_commands ;;
+        fuzz_layer_style) seeds=tests/scene/fuzz_regressions/layer_style ;;
         *) seeds= ;;
     esac
     echo "== $target for ${seconds}s"

@@ -1,15 +1,18 @@
 // The short restyling commands, NextFrame and move queues under arguments drawn from the
-// fuzzer's bytes, on a small display with brush layers (plain, masked, with an alpha plane)
-// and anim layers: filter tables of every shape, AddMove entries of every kind with good and
-// bad positions (frame entries rebuild their layers), and DoMove runs. Every call ends with a
-// result or an error code, nothing is left allocated or touched after it was freed, and the
-// window keeps showing exactly what the picture recomposes to.
+// fuzzer's bytes, on a small display with brush layers (plain, masked, with an alpha plane),
+// anim layers, shape layers and a text layer: filter tables of every shape, AddMove entries of
+// every kind with good and bad positions (frame entries rebuild their layers), and DoMove runs.
+// Every call ends with a result or an error code, nothing is left allocated or touched after it was
+// freed, and the window keeps showing exactly what the picture recomposes to.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 
 #include "media/anim_store.h"
 #include "objects/brush.h"
+#include "objects/draw/draw_library.h"
+#include "objects/draw/draw_state.h"
+#include "objects/text/text_library.h"
 #include "runtime/objects.h"
 #include "runtime/runtime_host.h"
 #include "scene/layers/filter_table.h"
@@ -164,6 +167,21 @@ void AddAnimOf(qvVmState* L, uint32_t number, int frames) {
                             QV_ADDLAYER_DISPLAYITEM);
 }
 
+// A box, a line and a text layer, drawn by their commands.
+int DrawShapesAndText(qvVmState* L) {
+    const auto call = [L](const char* name, std::initializer_list<double> numbers,
+                          const char* text = nullptr) {
+        VmSetTop(L, 0);
+        for (double n : numbers) VmPushNumber(L, n);
+        if (text != nullptr) VmPushString(L, text);
+        CallGlobal(L, name, int(numbers.size()) + (text != nullptr ? 1 : 0));
+    };
+    call("box", {4, 12, 10, 6, 0xFF0000});
+    call("line", {0, 30, 20, 25, 0xFFFF00});
+    call("textout", {22, 2}, "Text");
+    return 0;
+}
+
 void Check(bool holds) {
     if (!holds) std::abort();
 }
@@ -180,12 +198,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     qvVmState* L = VmOpen();
     qv::InstallRuntimeHost(L);
     Check(RegisterLayersLibrary(L) == 0);
+    Check(RegisterDrawLibrary(L) == 0);
+    Check(RegisterTextLibrary(L) == 0);
+    ResetDrawState(GetDrawState());
     for (int i = 0; i < 4; ++i) scene.AddLayer(L, Layer(i), i * 7 - 3, i * 5 - 2);
     qv::scene::InsertObjectLayer(L, 3 /* BRUSH */, {1, nullptr}, 30, 20, -1, 0);
     AddAnimOf(L, 1, 3);
     AddAnimOf(L, 2, 1);
     // A second layer of anim 1, so that frame entries meet two layers of one anim.
     qv::scene::AddAnimLayer(L, {1, nullptr}, 36, 20, 9, 7, 1, 3, -1, QV_ADDLAYER_DISPLAYITEM);
+    Check(VmCPCall(L, DrawShapesAndText, nullptr) == 0);
+    VmSetTop(L, 0);
     RefreshDisplayArea(L, 0, 0, scene.width, scene.height);
     Input in{data, size};
     for (int step = 0; step < 48 && in.More(); ++step) {
@@ -194,6 +217,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     FreeLayerList(L, scene.picture, true);
     FreeLayersLibrary(L);
+    FreeDrawBuffers(L);
     VmClose(L);
     FreeAllBrushes(nullptr);
     FreeAllAnims(nullptr);

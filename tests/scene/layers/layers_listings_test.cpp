@@ -1,6 +1,10 @@
-// Every listing in listings/ runs through the listing harness with the "layers" library on the
-// layer scene's display, once plainly and once with a collection at every check point.
+// Every listing in listings/ runs through the listing harness with the "layers" and drawing
+// libraries on the layer scene's display, once plainly and once with a collection at every
+// check point.
 #include "objects/brush.h"
+#include "objects/draw/draw_library.h"
+#include "objects/draw/draw_state.h"
+#include "objects/scene_hooks.h"
 #include "scene/layers/layers_library.h"
 #include "tests/scene/layers/layer_fixture.h"
 
@@ -14,18 +18,26 @@ void OpenForListing(qvVmState* L) {
     if (listingPicture != nullptr) FreeLayerList(L, listingPicture);
     FreeAllBrushes(L);
     scene::FreeMoveLists();
-    OpenLibraries<RegisterBGPicLibrary, RegisterLayersLibrary>(L);
+    ResetDrawState(GetDrawState());
+    OpenLibraries<RegisterBGPicLibrary, RegisterLayersLibrary, RegisterDrawLibrary>(L);
 }
 
 class LayersListing : public LayerFixture, public ::testing::WithParamInterface<std::string> {
 protected:
-    LayersListing() : LayerFixture(OpenForListing) { listingPicture = scene.picture; }
+    // The object libraries' hooks, so that transformed and rebuilt layers find their brushes.
+    LayersListing() : LayerFixture(OpenForListing) {
+        listingPicture = scene.picture;
+        scene::SetObjectHooks(&hooks);
+    }
     ~LayersListing() override {
         FreeLayerList(L, scene.picture);
         FreeAllBrushes(L);
         scene::FreeMoveLists();
+        FreeDrawBuffers(L);
         listingPicture = nullptr;
     }
+
+    objects::SceneHooks hooks;
 };
 
 TEST_P(LayersListing, MeetsItsExpectations) {
