@@ -510,8 +510,15 @@ int Restyler::MoveRoad(qvLayer* live, LayerStyleWork* work, CommonChanges* chang
         MakeTransformMatrix(tf.matrix, tf.width, tf.height, source->width, source->height,
                             tf.rotate, tf.scalex, tf.scaley);
     }
+    const qvDrawTransform previous = live->transform;
     live->transform = tf;
-    if (int code = BuildLayerCache(L_, live, QV_CACHE_NOREPAINT)) return code;
+    if (int code = BuildLayerCache(L_, live, QV_CACHE_NOREPAINT)) {
+        // The layer keeps the cache it had, so it keeps the transform that cache shows; a
+        // move already made stays and is shown.
+        live->transform = previous;
+        AddBounds(live);
+        return code;
+    }
     AddBounds(live);
     return 0;
 }

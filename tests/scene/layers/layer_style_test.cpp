@@ -206,6 +206,18 @@ TEST_F(LayerStyle, AnErrorRedrawsWhatEarlierPairsChanged) {
     ExpectWindowRecomposed();
 }
 
+// A transformed cache that cannot be built (a width no bitmap can have) leaves the layer with
+// the cache and transform it had, moved and shown where the same table put it.
+TEST_F(LayerStyle, AFailedTransformKeepsTheOldCacheAndShowsTheMove) {
+    qvLayer* layer = Stack(1)[0];
+    const qvDrawTransform before = layer->transform;
+    const CallResult r = Style(1, {{Str("width"), Num(1e300)}, {Str("x"), Num(0)}});
+    EXPECT_NE(r.code, 0);
+    EXPECT_EQ(layer->sourceItem->x, 0);
+    EXPECT_EQ(std::memcmp(&layer->transform, &before, sizeof before), 0);
+    ExpectWindowRecomposed();
+}
+
 TEST_F(LayerStyle, DeferralHoldAndPictureTargetLeaveTheRepaint) {
     qvLayer* layer = Stack(1)[0];
     Define("deferred", [](qvVmState* L) { return scene::SetLayerProperties(L, 2, 1); });
