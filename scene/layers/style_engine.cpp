@@ -606,6 +606,8 @@ void Restyler::Finish(int deferred) {
         if (dirty.whole) {
             RefreshDisplayArea(L_, 0, 0, picture_->shownWidth, picture_->shownHeight);
         } else {
+            // A moved layer's old and new areas mostly overlap: each pixel is composed once.
+            MergeDirtyRects(&dirty.rects);
             RedrawLayerArea(L_, &dirty.rects);
         }
     }
