@@ -17,6 +17,7 @@
 #include "platform/linux/window.h"
 #include "tests/gfx/support/coordinate_picture.h"
 #include "tests/gfx/support/outputs.h"
+#include "tests/support/tool_check.h"
 
 namespace qv::test {
 
@@ -200,22 +201,4 @@ Kernel ByDepth(int bytes, Kernel k16, Kernel k24, Kernel k32) {
     return bytes == 2 ? k16 : bytes == 3 ? k24 : k32;
 }
 
-inline bool ToolAvailable(const std::string& name) {
-    return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-inline bool UnderCI() {
-    const char* ci = std::getenv("CI");
-    return ci != nullptr && std::string(ci) == "true";
-}
-
 }  // namespace qv::test
-
-// An outside tool that a test needs: skipped without it, but failed under CI=true.
-#define QV_REQUIRE_TOOL(name)                                                     \
-    do {                                                                          \
-        if (!qv::test::ToolAvailable(name)) {                                     \
-            if (qv::test::UnderCI()) FAIL() << "oracle " << (name) << " missing"; \
-            GTEST_SKIP() << "oracle " << (name) << " missing";                    \
-        }                                                                         \
-    } while (0)

@@ -412,10 +412,6 @@ std::string CaseName(size_t index, std::string_view text) {
     return name;
 }
 
-bool ToolAvailable(const std::string& tool) {
-    return RunTool("command -v '" + tool + "' >/dev/null 2>&1").status == 0;
-}
-
 ToolRun RunTool(const std::string& command) {
     ToolRun run;
     FILE* pipe = popen(command.c_str(), "r");

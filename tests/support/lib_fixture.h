@@ -22,6 +22,7 @@
 #include "engine/vm.h"
 #include "platform/linux/debug_output.h"
 #include "tests/platform/file_test_support.h"
+#include "tests/support/tool_check.h"
 
 namespace qv::testing {
 
@@ -166,8 +167,6 @@ inline constexpr auto kCommandCaseName = [](const auto& info) {
     INSTANTIATE_TEST_SUITE_P(                 \
         Listings, Fixture, ::testing::ValuesIn(ListingsIn(SourceDir() / (dir))), ListingTestName)
 
-// Whether a program is on the path.
-bool ToolAvailable(const std::string& tool);
 // Runs a shell command; its exit status and standard output.
 struct ToolRun {
     int status = -1;
@@ -180,16 +179,3 @@ ToolRun RunPython(const std::string& script, const std::string& input);
 std::vector<std::string> SplitLines(const std::string& text);
 
 }  // namespace qv::testing
-
-// Skips the test when the tool is missing, or fails it under CI=true, where every oracle
-// must be present (the graphics tests' support defines the same).
-#ifndef QV_REQUIRE_TOOL
-#define QV_REQUIRE_TOOL(tool)                                                             \
-    do {                                                                                  \
-        if (!::qv::testing::ToolAvailable(tool)) {                                        \
-            if (std::getenv("CI") != nullptr && std::string(std::getenv("CI")) == "true") \
-                FAIL() << "missing test tool " << (tool);                                 \
-            GTEST_SKIP() << "missing test tool " << (tool);                               \
-        }                                                                                 \
-    } while (0)
-#endif
