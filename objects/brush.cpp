@@ -178,12 +178,6 @@ qvObjectHeader** BrushList() {
     return &brushes;
 }
 
-NewBrushId ReadNewBrushId(qvVmState* L, int idx) {
-    int wasNil = 0;
-    const auto number = static_cast<uint32_t>(GetOptIntArg(L, idx, &wasNil));
-    return {number, wasNil != 0};
-}
-
 int CheckBrushReplaceable(const NewBrushId& target) {
     if (target.automatic) return 0;
     const qvObjectId id{target.number, nullptr};

@@ -9,6 +9,7 @@
 
 #include "engine/vm.h"
 #include "platform/linux/bitmap.h"
+#include "runtime/arguments.h"
 #include "runtime/image_handles.h"
 #include "runtime/objects.h"
 
@@ -56,12 +57,8 @@ qvObjectId AutomaticBrushId();
 // The head of the brush list, in creation order (RegisterObjectList takes it).
 qvObjectHeader** BrushList();
 
-// The id argument of a command that makes a brush: nil asks for an automatic id.
-struct NewBrushId {
-    uint32_t number;
-    bool automatic;
-};
-NewBrushId ReadNewBrushId(qvVmState* L, int idx);
+// The id argument of a command that makes a brush (GetNewObjectIdArg reads it).
+using NewBrushId = qvNewObjectId;
 // Whether the brush of a numeric id may be replaced (checked before anything is made):
 // ERR_MODIFYABR for the current output brush, ERR_LOCKEDOBJ for a locked one, else 0.
 int CheckBrushReplaceable(const NewBrushId& target);

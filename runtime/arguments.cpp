@@ -145,6 +145,12 @@ int32_t GetOptIntArg(qvVmState* L, int idx, int* wasNil) {
     return nil ? 0 : qv::Trunc32(GetArgNumber(L, idx));
 }
 
+qvNewObjectId GetNewObjectIdArg(qvVmState* L, int idx) {
+    int wasNil = 0;
+    const auto number = static_cast<uint32_t>(GetOptIntArg(L, idx, &wasNil));
+    return {number, wasNil != 0};
+}
+
 qvObjectId GetObjectIdArg(qvVmState* L, int idx) {
     return qv::ReadObjectId(L, idx, nullptr);
 }

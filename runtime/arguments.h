@@ -18,6 +18,14 @@ void CheckArgCount(qvVmState* L, int min, int max);
 // to 1: commands that create objects take that as a request for an automatic id.
 int32_t GetOptIntArg(qvVmState* L, int idx, int* wasNil);
 
+// The id argument of a command that makes an object: a number, or nil (and an absent
+// argument) asking for an automatic id.
+struct qvNewObjectId {
+    uint32_t number;
+    bool automatic;
+};
+qvNewObjectId GetNewObjectIdArg(qvVmState* L, int idx);
+
 // Argument idx as an object id: light user data is an automatic id {0, handle}; a number
 // (nil as 0) a script id {number, nullptr}.
 qvObjectId GetObjectIdArg(qvVmState* L, int idx);

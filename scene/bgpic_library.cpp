@@ -35,16 +35,7 @@ constexpr uint32_t kNoTransparency = 0xFFFFFFFF;
 constexpr int kMaxPaletteColours = 256;
 
 // The id argument of a command that makes a picture.
-struct NewPictureId {
-    uint32_t number;
-    bool automatic;
-};
-
-NewPictureId ReadNewId(qvVmState* L, int idx) {
-    int wasNil = 0;
-    const auto number = static_cast<uint32_t>(GetOptIntArg(L, idx, &wasNil));
-    return {number, wasNil != 0};
-}
+using NewPictureId = qvNewObjectId;
 
 qvObjectId ScriptId(uint32_t number) {
     return {number, nullptr};
@@ -263,7 +254,7 @@ int DisplayBGPicPart(qvVmState* L) {
 
 int CreateBGPic(qvVmState* L) {
     CheckArgCount(L, 3, 4);
-    const NewPictureId target = ReadNewId(L, 1);
+    const NewPictureId target = GetNewObjectIdArg(L, 1);
     const int32_t width = GetOptIntArg(L, 2, nullptr), height = GetOptIntArg(L, 3, nullptr);
     const uint32_t colour = GetOptArgUInt32(L, 4, 0);
     if (width < 1 || height < 1) return ERR_WRONGUSAGE;
@@ -286,7 +277,7 @@ int CreateTexturedBGPic(qvVmState* L) {
 int BrushToBGPic(qvVmState* L) {
     CheckArgCount(L, 1, 2);
     const qvObjectId brushId = GetObjectIdArg(L, 1);
-    const NewPictureId target = ReadNewId(L, 2);
+    const NewPictureId target = GetNewObjectIdArg(L, 2);
     gfx::PictureView brush{};
     if (int code = gfx::Neighbour().GetBrush(L, brushId, &brush)) return code;
     bool transformed = false;
@@ -315,7 +306,7 @@ int BGPicToBrush(qvVmState* L) {
     CheckArgCount(L, 1, 2);
     qvBGPic* picture = nullptr;
     if (int code = GetBGPic(L, GetObjectIdArg(L, 1), &picture, 0)) return code;
-    const NewBrushId target = ReadNewBrushId(L, 2);
+    const NewBrushId target = GetNewObjectIdArg(L, 2);
     const bool resized =
         picture->width != picture->baseWidth || picture->height != picture->baseHeight;
     if (picture->vector != 0 && resized) return ERR_TFVBGPICBRUSH;
@@ -354,7 +345,7 @@ int FreeBGPic(qvVmState* L) {
 
 int LoadBGPic(qvVmState* L) {
     CheckArgCount(L, 2, 4);
-    const NewPictureId target = ReadNewId(L, 1);
+    const NewPictureId target = GetNewObjectIdArg(L, 1);
     const char* file = GetStringArgResolved(L, 2, 0, nullptr);
     LoadOptions options;
     BGPicParts parts;
@@ -405,7 +396,7 @@ int ScaleBGPic(qvVmState* L) {
 int CopyBGPic(qvVmState* L) {
     CheckArgCount(L, 2, 2);
     const qvObjectId source = GetObjectIdArg(L, 1);
-    const NewPictureId target = ReadNewId(L, 2);
+    const NewPictureId target = GetNewObjectIdArg(L, 2);
     if (!target.automatic && source.handle == nullptr && source.number == target.number) {
         return ERR_WRONGUSAGE;
     }
@@ -441,7 +432,7 @@ constexpr qvCommandEntry kBGPicCommands[] = {
 }  // namespace
 
 int MakeGradientImage(qvVmState* L, const GradientArgs& args, bool brush) {
-    const NewPictureId target = ReadNewId(L, args.id);
+    const NewPictureId target = GetNewObjectIdArg(L, args.id);
     BGPicParts parts;
     parts.fill.style = QV_FILL_GRADIENT;
     qvGradient& gradient = parts.fill.gradient;
@@ -457,7 +448,7 @@ int MakeGradientImage(qvVmState* L, const GradientArgs& args, bool brush) {
 }
 
 int MakeTexturedImage(qvVmState* L, bool brush) {
-    const NewPictureId target = ReadNewId(L, 1);
+    const NewPictureId target = GetNewObjectIdArg(L, 1);
     BGPicParts parts;
     parts.fill.style = QV_FILL_TEXTURE;
     parts.fill.textureBrush = GetObjectIdArg(L, 2);

@@ -347,7 +347,7 @@ uint32_t PixelAlpha(const qvBrush* b, int32_t x, int32_t y) {
 
 int CreateBrush(qvVmState* L) {
     CheckArgCount(L, 3, 5);
-    const NewBrushId target = ReadNewBrushId(L, 1);
+    const NewBrushId target = GetNewObjectIdArg(L, 1);
     const int32_t width = GetOptIntArg(L, 2, nullptr), height = GetOptIntArg(L, 3, nullptr);
     const uint32_t colour = GetOptArgUInt32(L, 4, 0);
     bool mask = false, alpha = false, clear = false;
@@ -370,7 +370,7 @@ int CreateBrush(qvVmState* L) {
 
 int LoadBrush(qvVmState* L) {
     CheckArgCount(L, 2, 5);
-    const NewBrushId target = ReadNewBrushId(L, 1);
+    const NewBrushId target = GetNewObjectIdArg(L, 1);
     const char* file = GetStringArgResolved(L, 2, 0, nullptr);
     LoadOptions options;
     if (const int code = ReadLoadOptions(L, &options)) return code;
@@ -396,7 +396,7 @@ int LoadBrush(qvVmState* L) {
 int CopyBrush(qvVmState* L) {
     CheckArgCount(L, 2, 3);
     const qvObjectId sourceId = GetObjectIdArg(L, 1);
-    const NewBrushId target = ReadNewBrushId(L, 2);
+    const NewBrushId target = GetNewObjectIdArg(L, 2);
     const bool hardware = VmType(L, 3) == VM_TTABLE && Flag(L, 3, "hardware");
     if (!target.automatic && sourceId.handle == nullptr && sourceId.number == target.number) {
         return ERR_WRONGUSAGE;
@@ -417,7 +417,7 @@ int FreeBrush(qvVmState* L) {
 
 int GrabDesktop(qvVmState* L) {
     CheckArgCount(L, 1, 2);
-    const NewBrushId target = ReadNewBrushId(L, 1);
+    const NewBrushId target = GetNewObjectIdArg(L, 1);
     const auto screenWidth = static_cast<int32_t>(QueryBitMapAttr(nullptr, 14));
     const auto screenHeight = static_cast<int32_t>(QueryBitMapAttr(nullptr, 15));
     int32_t x = 0, y = 0, width = screenWidth, height = screenHeight;
@@ -440,7 +440,7 @@ int GrabDesktop(qvVmState* L) {
 
 int RGBArrayToBrush(qvVmState* L) {
     CheckArgCount(L, 4, 6);
-    const NewBrushId target = ReadNewBrushId(L, 1);
+    const NewBrushId target = GetNewObjectIdArg(L, 1);
     CheckArgTable(L, 2);
     const double width = GetArgNumber(L, 3), height = GetArgNumber(L, 4);
     const int32_t planes = Trunc32(GetOptArgNumber(L, 5, kNoPlanes));
@@ -492,14 +492,14 @@ int BrushToRGBArray(qvVmState* L) {
 int ConvertToBrush(qvVmState* L) {
     CheckArgCount(L, 3, 4);
     const int32_t type = Trunc32(GetArgNumber(L, 1));
-    const NewBrushId target = ReadNewBrushId(L, 3);
+    const NewBrushId target = GetNewObjectIdArg(L, 3);
     const int32_t frame = Trunc32(GetOptArgNumber(L, 4, 1));
     return BrushLinkEx(L, type, 2, target, frame);
 }
 
 int GetBrushLink(qvVmState* L) {
     CheckArgCount(L, 3, 4);
-    const NewBrushId target = ReadNewBrushId(L, 1);
+    const NewBrushId target = GetNewObjectIdArg(L, 1);
     const int32_t type = Trunc32(GetArgNumber(L, 2));
     const int32_t frame = Trunc32(GetOptArgNumber(L, 4, 1));
     return BrushLinkEx(L, type, 3, target, frame);

@@ -69,7 +69,7 @@ qvPlaneBitMap* AlphaFor(const qvBrush* b) {
 // size and sigma.
 int MakeBorderOrShadowBrush(qvVmState* L, bool border) {
     CheckArgCount(L, 3, 5);
-    const NewBrushId target = ReadNewBrushId(L, 1);
+    const NewBrushId target = GetNewObjectIdArg(L, 1);
     const qvObjectId sourceId = GetObjectIdArg(L, 2);
     const uint32_t colour = GetArgUInt32(L, 3);
     const double size = GetOptArgNumber(L, 4, 5);

@@ -21,17 +21,8 @@
 namespace qv::sprites {
 namespace {
 
-// The id argument of a command that makes a sprite: nil asks for an automatic id.
-struct NewSpriteId {
-    uint32_t number;
-    bool automatic;
-};
-
-NewSpriteId ReadNewSpriteId(qvVmState* L, int idx) {
-    int wasNil = 0;
-    const auto number = static_cast<uint32_t>(GetOptIntArg(L, idx, &wasNil));
-    return {number, wasNil != 0};
-}
+// The id argument of a command that makes a sprite.
+using NewSpriteId = qvNewObjectId;
 
 // A numeric id in use may be taken over unless its sprite is locked.
 int CheckReplaceable(const NewSpriteId& target) {
@@ -131,7 +122,7 @@ int CreateFromObject(qvVmState* L, int32_t sourceType, qvObjectId source, qvSpri
 // CreateSprite(id, type, source [, numbers]).
 int CreateSprite(qvVmState* L) {
     CheckArgCount(L, 3, 9);
-    const NewSpriteId target = ReadNewSpriteId(L, 1);
+    const NewSpriteId target = GetNewObjectIdArg(L, 1);
     const int32_t sourceType = GetOptIntArg(L, 2, nullptr);
     const qvObjectId source = GetObjectIdArg(L, 3);
     if (VmGetTop(L) > 3) return ERR_WRONGUSAGE;
@@ -144,7 +135,7 @@ int CreateSprite(qvVmState* L) {
 // LoadSprite(id, file [, options]): a picture through the loaders as a one-frame sprite.
 int LoadSprite(qvVmState* L) {
     CheckArgCount(L, 2, 3);
-    const NewSpriteId target = ReadNewSpriteId(L, 1);
+    const NewSpriteId target = GetNewObjectIdArg(L, 1);
     const char* file = GetStringArgResolved(L, 2, 0, nullptr);
     double transparency = -1;
     if (VmType(L, 3) == VM_TTABLE)
@@ -230,7 +221,7 @@ int CopySprite(qvVmState* L) {
     CheckArgCount(L, 2, 2);
     qvSprite* source = nullptr;
     if (const int code = GetSprite(GetObjectIdArg(L, 1), &source, 0)) return code;
-    const NewSpriteId target = ReadNewSpriteId(L, 2);
+    const NewSpriteId target = GetNewObjectIdArg(L, 2);
     if (!target.automatic && source->header.handle == nullptr &&
         source->header.id == target.number) {
         return ERR_WRONGUSAGE;
