@@ -227,12 +227,11 @@ int DrawBoxEx(qvVmState* L, const qvShapeDesc& given, int flags) {
         box.transform != nullptr ? *box.transform : kInitialDrawTransform;
     if (!TakesRectanglePath(box, transform)) return DrawShapeEx(L, &box, flags);
 
-    gfx::GraphicsState& graphics = gfx::Graphics();
-    qvDisplay* display = graphics.Host().CurrentDisplay();
-    if (display == nullptr) return 0;
-    const gfx::DisplayView view = graphics.View(display);
-    qvDisplayBitMap* output = nullptr;
-    if (const int code = objects::Scene().FetchOutputBitmaps(L, &output)) return code;
+    DrawTarget target;
+    if (const int code = FetchDrawTarget(L, &target); code != 0 || target.display == nullptr) {
+        return code;
+    }
+    const gfx::DisplayView& view = target.view;
     const int32_t x = ResolvePosX(box.x, box.width, 0, transform.anchorx);
     const int32_t y = ResolvePosY(box.y, box.height, 0, transform.anchory);
     qvShapeItem item;
@@ -254,7 +253,7 @@ int DrawBoxEx(qvVmState* L, const qvShapeDesc& given, int flags) {
                         (layout.shadowSize == 0 || (state.shadowColour >> 24) == 0);
     if (!view.layersEnabled && view.outputType == gfx::kTargetDisplay && opaque &&
         view.targetMask == nullptr && (flags & (QV_DRAW_NOBLIT | QV_DRAW_REDRAW)) == 0 &&
-        DrawDirect(L, display, view, state, layout,
+        DrawDirect(L, target.display, view, state, layout,
                    Saturate32(left - gfx::TruncSaturate(layout.image.width * transform.anchorx)),
                    Saturate32(top - gfx::TruncSaturate(layout.image.height * transform.anchory)),
                    colour) == Direct::kDone) {
@@ -265,7 +264,7 @@ int DrawBoxEx(qvVmState* L, const qvShapeDesc& given, int flags) {
         return code;
     }
     image.x = Saturate32(left), image.y = Saturate32(top);
-    const ShapeOutput out{
-        BOX, output, &item, &transform, style, box.layer, box.insertPosition, flags, box.previous};
+    const ShapeOutput out{BOX,       target.output,      &item, &transform,  style,
+                          box.layer, box.insertPosition, flags, box.previous};
     return OutputShapeImage(L, out, std::move(image));
 }

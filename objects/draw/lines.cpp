@@ -174,12 +174,11 @@ int MakeLineImage(int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t thickn
 int DrawLineEx(qvVmState* L, const qvLineDesc& line, int flags) {
     using namespace qv;
     using namespace qv::draw;
-    gfx::GraphicsState& graphics = gfx::Graphics();
-    qvDisplay* display = graphics.Host().CurrentDisplay();
-    if (display == nullptr) return 0;
-    const gfx::DisplayView view = graphics.View(display);
-    qvDisplayBitMap* output = nullptr;
-    if (const int code = objects::Scene().FetchOutputBitmaps(L, &output)) return code;
+    DrawTarget target;
+    if (const int code = FetchDrawTarget(L, &target); code != 0 || target.display == nullptr) {
+        return code;
+    }
+    const gfx::DisplayView& view = target.view;
     // Each end is a point of the output picture.
     int32_t x1 = ResolvePosX(line.x1, 1, 0, 0), y1 = ResolvePosY(line.y1, 1, 0, 0);
     int32_t x2 = ResolvePosX(line.x2, 1, 0, 0), y2 = ResolvePosY(line.y2, 1, 0, 0);
@@ -209,12 +208,12 @@ int DrawLineEx(qvVmState* L, const qvLineDesc& line, int flags) {
     Segment s{x1, y1, x2, y2};
     if (!view.layersEnabled && view.outputType == gfx::kTargetDisplay &&
         view.targetMask == nullptr && transparency == 0 && !antialias && thickness == 1 &&
-        VideoPlayingOnDisplay(display) == 0) {
-        if (DrawDirect(display, view, &s, line.colour & 0xFFFFFF) == Direct::kDone) return 0;
+        VideoPlayingOnDisplay(target.display) == 0) {
+        if (DrawDirect(target.display, view, &s, line.colour & 0xFFFFFF) == Direct::kDone) return 0;
         // Under a sprite: the clipped line through an image, the same pixels.
         x1 = int32_t(s.x1), y1 = int32_t(s.y1), x2 = int32_t(s.x2), y2 = int32_t(s.y2);
     } else if (IsPlaneTarget(view.outputType) && thickness == 1) {
-        return DrawIntoPlanes(L, view, output, s, line.colour, antialias);
+        return DrawIntoPlanes(L, view, target.output, s, line.colour, antialias);
     }
     ShapeImage image;
     const ImageUse use = ImageUseFor(line.style, flags);
@@ -222,9 +221,8 @@ int DrawLineEx(qvVmState* L, const qvLineDesc& line, int flags) {
             MakeLineImage(x1, y1, x2, y2, thickness, line.colour, antialias, &image, use)) {
         return code;
     }
-    const ShapeOutput out{
-        LINE,  output,       &item, line.transform, line.style, line.layer, line.insertPosition,
-        flags, line.previous};
+    const ShapeOutput out{LINE,       target.output,       &item, line.transform, line.style,
+                          line.layer, line.insertPosition, flags, line.previous};
     return OutputShapeImage(L, out, std::move(image));
 }
 

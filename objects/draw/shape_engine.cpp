@@ -272,18 +272,17 @@ int RenderPreparedShape(qvVmState* L, const qvShapeDesc& desc, const ShapeTransf
 int DrawShapeEx(qvVmState* L, const qvShapeDesc* given, int flags) {
     using namespace qv;
     using namespace qv::draw;
-    gfx::GraphicsState& graphics = gfx::Graphics();
-    qvDisplay* display = graphics.Host().CurrentDisplay();
-    if (display == nullptr) return 0;
-    const gfx::DisplayView view = graphics.View(display);
+    DrawTarget target;
+    if (const int code = FetchDrawTarget(L, &target); code != 0 || target.display == nullptr) {
+        return code;
+    }
+    const gfx::DisplayView& view = target.view;
     // The engine's own copy: its pointers lead to records of this call.
     qvShapeDesc shape = *given;
     qvShapeDesc* desc = &shape;
     qvDrawTransform transform =
         desc->transform != nullptr ? *desc->transform : kInitialDrawTransform;
     if ((flags & QV_DRAW_REDRAW) != 0) ApplyLayerTransform(&transform, desc->width, desc->height);
-    qvDisplayBitMap* output = nullptr;
-    if (const int code = objects::Scene().FetchOutputBitmaps(L, &output)) return code;
     const int32_t x = ResolvePosX(desc->x, desc->width, 0, transform.anchorx);
     const int32_t y = ResolvePosY(desc->y, desc->height, 0, transform.anchory);
 
@@ -325,8 +324,7 @@ int DrawShapeEx(qvVmState* L, const qvShapeDesc* given, int flags) {
             return code;
         }
     }
-    const ShapeOutput out{desc->type,           output,      &item,
-                          &transform,           desc->style, desc->layer,
-                          desc->insertPosition, flags,       desc->previous};
+    const ShapeOutput out{desc->type,  target.output,        &item, &transform,    desc->style,
+                          desc->layer, desc->insertPosition, flags, desc->previous};
     return OutputShapeImage(L, out, std::move(image));
 }

@@ -87,6 +87,14 @@ void BlitShapeImage(qvVmState* L, qvDisplayBitMap* output, qvDisplayBitMap* bitm
             picture.height, flags, mask, alpha, picture.clipRegion);
 }
 
+int FetchDrawTarget(qvVmState* L, DrawTarget* target) {
+    gfx::GraphicsState& graphics = gfx::Graphics();
+    target->display = graphics.Host().CurrentDisplay();
+    if (target->display == nullptr) return 0;
+    target->view = graphics.View(target->display);
+    return objects::Scene().FetchOutputBitmaps(L, &target->output);
+}
+
 int OutputShapeImage(qvVmState* L, const ShapeOutput& output, ShapeImage image) {
     if ((output.flags & QV_DRAW_INPLACE) != 0) {
         return UpdateInPlace(L, output.layer, output.previous, std::move(image));

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "engine/vm.h"
+#include "gfx/blit_host.h"
 #include "objects/draw/shape_records.h"
 #include "platform/linux/bitmap.h"
 
@@ -46,6 +47,17 @@ struct Area {
     int64_t left, top, right, bottom;  // inclusive
 };
 Area DrawingArea();
+
+// Where a shape or line is drawn: the current display, its view, and the output's bitmap as
+// fetched (none: the display).
+struct DrawTarget {
+    qvDisplay* display = nullptr;
+    gfx::DisplayView view{};
+    qvDisplayBitMap* output = nullptr;
+};
+// 0 with the target, where a display without one leaves nothing to draw into; or the error
+// of fetching the output's bitmaps.
+int FetchDrawTarget(qvVmState* L, DrawTarget* target);
 
 // What the output step needs besides the image.
 struct ShapeOutput {
