@@ -26,6 +26,17 @@ namespace {
 constexpr int32_t kSoftBorderSize = 4;
 // Texts with a thinner border draw it with their glyphs.
 constexpr int32_t kTextBorderLimit = 8;
+// The widest blur a shadow gets. Its plane grows by the radius on every side and each of its
+// pixels costs a tap per pixel of radius, so a radius of thousands would stall every repaint
+// for minutes or exhaust memory. Shadows of radius up to this are unchanged, and so are wider
+// ones of sigma up to 3, whose Gaussian has no weight left this far out.
+constexpr double kMaxShadowRadius = 128;
+
+// The shadow's blur radius as drawn (NaN as the largest).
+double ShadowRadius(const qvLayer* layer) {
+    const double radius = layer->shadow.radius;
+    return radius <= kMaxShadowRadius ? radius : kMaxShadowRadius;
+}
 
 bool HasBorderRenderer(uint32_t type, int32_t size) {
     switch (type) {
@@ -111,7 +122,7 @@ int DilatedBorder(qvVmState* L, qvLayer* layer, qvLayerItem* item, const qvLayer
 int MakeLayerShadowPlane(qvVmState* L, qvLayer* layer, qvLayerItem* item, qvPlaneBitMap** plane) {
     const auto opacity =
         uint8_t(Faded(255 - int32_t(layer->shadow.colour >> 24), layer->shadowFade));
-    const double radius = layer->shadow.radius, sigma = layer->shadow.sigma;
+    const double radius = ShadowRadius(layer), sigma = layer->shadow.sigma;
     const qvLayerImage& border = item->border;
     *plane = nullptr;
     if (layer->border.on != 0 && border.bitmap != nullptr) {
@@ -184,7 +195,7 @@ LayerRect ShadowRect(const qvLayer* layer, const qvLayerItem* item, const Displa
         layer->border.on != 0 && item->border.bitmap != nullptr
             ? BorderRect(item)
             : LayerRect{item->drawX, item->drawY, item->drawWidth, item->drawHeight};
-    const int64_t r = std::clamp<int64_t>(TruncSaturate(layer->shadow.radius), 0, kMaxBitMapSide);
+    const int64_t r = std::clamp<int64_t>(TruncSaturate(ShadowRadius(layer)), 0, kMaxBitMapSide);
     const int64_t sx = TruncSaturate(layer->shadow.size * scale.x);
     const int64_t sy = TruncSaturate(layer->shadow.size * scale.y);
     const int32_t direction = layer->shadow.direction;

@@ -29,7 +29,8 @@ bool EnsureLayerBorder(qvVmState* L, qvLayer* layer, qvLayerItem* item);
 // Where the item's border image lies.
 LayerRect BorderRect(const qvLayerItem* item);
 // Where the item's shadow lies for a display of the scale: around the border (when on) or
-// the draw rectangle, grown by the blur radius and moved by the shadow size in its direction.
+// the draw rectangle, grown by the blur radius (at most the widest a shadow is blurred) and
+// moved by the shadow size in its direction.
 LayerRect ShadowRect(const qvLayer* layer, const qvLayerItem* item, const DisplayScale& scale);
 
 // The shadow and the border of one layer painted into the area of dest (the clip region's

@@ -329,6 +329,64 @@ TEST_F(LayerEffects, ShadowedAndBorderedLayersMatchTheReference) {
     EXPECT_EQ(scene.Window(), scene.Recomposed(L));
 }
 
+// Ordinary radii blur the silhouette exactly as asked. A radius of 100000 composes at once,
+// blurred no wider than the widest shadow; with a narrow sigma that is the very shadow asked
+// for (the plane of radius 30 with nothing but zeros around it).
+TEST_F(LayerEffects, ShadowRadiiKeepTheirPixelsAndTheWidestIsBounded) {
+    const Planes diamond = Diamond();
+    OwnedPlanes own = MakePlanes(diamond);
+    auto shadowed = [&](double radius, double sigma) {
+        qvDrawStyle style = Styled(true, false);
+        style.shadow.radius = radius, style.shadow.sigma = sigma;
+        qvLayer* layer = scene.AddLayer(L, diamond, 20, 15, &style);
+        EXPECT_NE(layer, nullptr);
+        return layer;
+    };
+    auto plane = [&](double radius, double sigma) {
+        return OwnedPlane(MakeShadowPlane(nullptr, own.mask.get(), 0, 0, 12, 10, 255 - 0x40, 0, 0,
+                                          radius, sigma));
+    };
+    for (int32_t r = 1; r <= 20; ++r) {
+        qvLayer* layer = shadowed(r, r / 3.0);
+        ASSERT_NE(layer, nullptr);
+        Shown();
+        ASSERT_NE(Item(layer)->shadowPlane, nullptr) << r;
+        EXPECT_EQ(PlaneBytes(Item(layer)->shadowPlane), PlaneBytes(plane(r, r / 3.0).get())) << r;
+        EXPECT_EQ(scene::ShadowRect(layer, Item(layer), {}).width, 12 + 2 * r);
+        RemoveLayerRecord(L, layer, 1, nullptr, nullptr, nullptr, nullptr, nullptr);
+    }
+
+    constexpr int32_t kWidest = 128;
+    qvLayer* wide = shadowed(100000, 100000 / 3.0);
+    ASSERT_NE(wide, nullptr);
+    Shown();
+    ASSERT_NE(Item(wide)->shadowPlane, nullptr);
+    EXPECT_EQ(Item(wide)->shadowPlane->width, 12 + 2 * kWidest);
+    int32_t x, y, w, h;
+    GetLayerBounds(L, wide, Item(wide), &x, &y, &w, &h);
+    EXPECT_EQ(w, 12 + 2 * kWidest);
+    EXPECT_EQ(scene.Window(), scene.Recomposed(L));
+    EXPECT_EQ(Shown()[size_t(20) * size_t(scene.width) + 26],
+              ReadBitMapPixel(own.bitmap.get(), 6, 5));
+    RemoveLayerRecord(L, wide, 1, nullptr, nullptr, nullptr, nullptr, nullptr);
+
+    qvLayer* narrow = shadowed(100000, 1.5);
+    ASSERT_NE(narrow, nullptr);
+    Shown();
+    const qvPlaneBitMap* made = Item(narrow)->shadowPlane;
+    ASSERT_NE(made, nullptr);
+    const OwnedPlane asked = plane(30, 1.5);
+    const int32_t inset = kWidest - 30;
+    for (int32_t py = 0; py < made->height; ++py) {
+        for (int32_t px = 0; px < made->width; ++px) {
+            const int32_t ax = px - inset, ay = py - inset;
+            const bool inside = ax >= 0 && ay >= 0 && ax < asked->width && ay < asked->height;
+            const uint8_t want = inside ? asked->plane[ay * asked->bytesPerRow + ax] : 0;
+            ASSERT_EQ(made->plane[py * made->bytesPerRow + px], want) << px << "," << py;
+        }
+    }
+}
+
 // An item that says that its border is all it shows, as an unfilled shape whose outline has
 // the border's colour.
 struct OutlineItem : qvImageItem {
