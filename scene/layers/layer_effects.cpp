@@ -30,7 +30,7 @@ constexpr int32_t kTextBorderLimit = 8;
 // pixels costs a tap per pixel of radius, so a radius of thousands would stall every repaint
 // for minutes or exhaust memory. Shadows of radius up to this are unchanged, and so are wider
 // ones of sigma up to 3, whose Gaussian has no weight left this far out.
-constexpr double kMaxShadowRadius = 128;
+constexpr double kMaxShadowRadius = 256;
 
 // The shadow's blur radius as drawn (NaN as the largest).
 double ShadowRadius(const qvLayer* layer) {

@@ -356,7 +356,7 @@ TEST_F(LayerEffects, ShadowRadiiKeepTheirPixelsAndTheWidestIsBounded) {
         RemoveLayerRecord(L, layer, 1, nullptr, nullptr, nullptr, nullptr, nullptr);
     }
 
-    constexpr int32_t kWidest = 128;
+    constexpr int32_t kWidest = 256;
     qvLayer* wide = shadowed(100000, 100000 / 3.0);
     ASSERT_NE(wide, nullptr);
     Shown();
