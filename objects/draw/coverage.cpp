@@ -69,6 +69,12 @@ public:
                              paint);
     }
 
+    // The plane made by Create and where it lies; none when nothing was made.
+    OwnedPlane TakePlane(Rect* rect) {
+        *rect = rect_;
+        return std::move(plane_);
+    }
+
 private:
     OwnedPlane plane_;
     const qvPlaneBitMap* ownAlpha_ = nullptr;
@@ -214,6 +220,30 @@ int RenderShapeImage(const qvShapeTarget& target, const qvLineSegment& line,
         return PaintCoverage(target, dot, {line.x1, line.y1, 1, 1}, paint);
     }
     PaintThinLine(target, line, paint);
+    return 0;
+}
+
+int OneColourStrength(int32_t width, int32_t height, const qvShapeOutline& outline,
+                      const qvShapePaint& paint, qv::OwnedPlane* strength, int32_t* x, int32_t* y) {
+    const qvShapeTarget image{nullptr, nullptr, nullptr, width, height, nullptr, 0, 0};
+    CoverageImage coverage;
+    if (const int code = MakeOutlineCoverage(image, outline, paint.antialias, &coverage)) {
+        return code;
+    }
+    Rect rect{};
+    *strength = coverage.TakePlane(&rect);
+    *x = int32_t(rect.x), *y = int32_t(rect.y);
+    if (*strength == nullptr) return 0;
+    // As the painter writes a fresh image's alpha plane.
+    const uint32_t opacity = 255 - uint32_t(std::clamp(paint.transparency, 0, 255));
+    if (paint.antialias && opacity == 255) return 0;
+    for (int64_t j = 0; j < rect.height; ++j) {
+        uint8_t* row = (*strength)->plane + ptrdiff_t(j) * (*strength)->bytesPerRow;
+        for (int64_t i = 0; i < rect.width; ++i) {
+            if (row[i] == 0) continue;
+            row[i] = uint8_t(paint.antialias ? row[i] * opacity / 255 : opacity);
+        }
+    }
     return 0;
 }
 

@@ -71,6 +71,13 @@ int RenderShapeImage(const qvShapeTarget& target, const qvShapeOutline& outline,
 int RenderShapeImage(const qvShapeTarget& target, const qvLineSegment& line,
                      const qvShapePaint& paint);
 
+// The alpha plane that one outline painted alone in one colour leaves in a fresh image of
+// width x height: its coverage, scaled by the opacity as the painter scales it. Only the
+// returned plane, lying at (x, y) of the image, may be non-zero; none when nothing is
+// covered. 0, ERR_MEM or ERR_WRONGUSAGE.
+int OneColourStrength(int32_t width, int32_t height, const qvShapeOutline& outline,
+                      const qvShapePaint& paint, qv::OwnedPlane* strength, int32_t* x, int32_t* y);
+
 // A filled shape of the prepared descriptor painted bottom-up into its image: the shadow
 // (in the shadow colour, through the ring's coverage when there is a border, else the
 // fill's), the ring in the border colour, then the fill in the shape's colour (or the

@@ -214,20 +214,71 @@ int32_t ShapeImageMargin(const qvShapeDesc& desc) {
            (desc.fillStyle == FILLNONE && lineWidth > 1 ? lineWidth / 2 : 0);
 }
 
-int RenderPreparedShape(qvVmState* L, const qvShapeDesc& desc, const ShapeTransform& transform,
-                        int32_t x, int32_t y, ShapeImage* out, ImageUse use) {
-    const qvDrawState& state = *desc.drawState;
+namespace {
+
+// Where the image of a prepared shape lies and its size; ERR_MEM when it is too large.
+int PlaceShapeImage(const qvShapeDesc& desc, int32_t x, int32_t y, ShapeImage* image) {
     int64_t width = desc.imageWidth, height = desc.imageHeight;
     const int32_t origin = ShapeImageMargin(desc);
     if (desc.antialias != 0) width += 5, height += 5;
+    const int32_t lineWidth = std::max(1, desc.drawState->lineWidth);
+    if (desc.fillStyle == FILLNONE && lineWidth > 1) width += lineWidth, height += lineWidth;
+    if (width > kMaxBitMapSide || height > kMaxBitMapSide) return ERR_MEM;
+    image->x = Saturate32(int64_t(x) + desc.imageX - origin);
+    image->y = Saturate32(int64_t(y) + desc.imageY - origin);
+    image->width = int32_t(width), image->height = int32_t(height);
+    return 0;
+}
+
+// The outline that a shape of one layer paints: its fill, or its outline of the line width.
+qvShapeOutline OneLayerOutline(const qvShapeDesc& desc) {
+    const int32_t origin = ShapeImageMargin(desc);
+    const bool outline = desc.fillStyle == FILLNONE;
+    return {desc.fillPoints,
+            desc.fillCount,
+            origin + desc.fillX,
+            origin + desc.fillY,
+            desc.fillWidth,
+            desc.fillHeight,
+            !outline,
+            outline ? std::max(1, desc.drawState->lineWidth) : 1};
+}
+
+}  // namespace
+
+bool IsOneColourLayer(const qvShapeDesc& desc) {
+    if (desc.fillStyle == FILLGRADIENT || desc.fillStyle == FILLTEXTURE) return false;
+    return desc.fillStyle == FILLNONE ||
+           ((desc.borderOn == 0 || desc.borderCount <= 0) && desc.shadowOn == 0);
+}
+
+int PaintPreparedShapeStraight(qvVmState* L, const qvShapeDesc& desc, int32_t x, int32_t y,
+                               const ShapeOutput& output) {
+    ShapeImage image;
+    if (const int code = PlaceShapeImage(desc, x, y, &image)) return code;
+    const qvShapePaint paint{desc.colour & 0xFFFFFF, int32_t(desc.colour >> 24),
+                             desc.antialias != 0};
+    OwnedPlane strength;
+    int32_t strengthX = 0, strengthY = 0;
+    if (const int code = OneColourStrength(image.width, image.height, OneLayerOutline(desc), paint,
+                                           &strength, &strengthX, &strengthY)) {
+        return code;
+    }
+    PaintStraight(L, output,
+                  {strength.get(), strengthX, strengthY, image.x, image.y, image.width,
+                   image.height, paint.colour});
+    return 0;
+}
+
+int RenderPreparedShape(qvVmState* L, const qvShapeDesc& desc, const ShapeTransform& transform,
+                        int32_t x, int32_t y, ShapeImage* out, ImageUse use) {
+    const qvDrawState& state = *desc.drawState;
+    const int32_t origin = ShapeImageMargin(desc);
     const bool outline = desc.fillStyle == FILLNONE;
     const int32_t lineWidth = std::max(1, state.lineWidth);
-    if (outline && lineWidth > 1) width += lineWidth, height += lineWidth;
-    if (width > kMaxBitMapSide || height > kMaxBitMapSide) return ERR_MEM;
     ShapeImage image;
-    image.x = Saturate32(int64_t(x) + desc.imageX - origin);
-    image.y = Saturate32(int64_t(y) + desc.imageY - origin);
-    if (const int code = AllocShapeImage(desc, int32_t(width), int32_t(height), use, &image)) {
+    if (const int code = PlaceShapeImage(desc, x, y, &image)) return code;
+    if (const int code = AllocShapeImage(desc, image.width, image.height, use, &image)) {
         return code;
     }
     OwnedBitMap fill;
@@ -311,6 +362,13 @@ int DrawShapeEx(qvVmState* L, const qvShapeDesc* given, int flags) {
     if (const int code = FillItem(*desc, x, y, &item)) return code;
     if (const int code = PrepareShapeGeometry(DrawShapeWork(), desc, shapeTransform)) return code;
 
+    const ShapeOutput out{desc->type,  target.output,        &item, &transform,    desc->style,
+                          desc->layer, desc->insertPosition, flags, desc->previous};
+    // A blitted shape of one colour and one layer needs no image: its coverage is painted
+    // straight into the output's bitmap, the pixels being those the image's blit gives.
+    if (!deferred && !hairline && IsOneColourLayer(*desc) && PaintsStraight(out)) {
+        return PaintPreparedShapeStraight(L, *desc, x, y, out);
+    }
     ShapeImage image;
     if (deferred) {
         image.x = Saturate32(int64_t(x) + desc->imageX),
@@ -324,7 +382,5 @@ int DrawShapeEx(qvVmState* L, const qvShapeDesc* given, int flags) {
             return code;
         }
     }
-    const ShapeOutput out{desc->type,  target.output,        &item, &transform,    desc->style,
-                          desc->layer, desc->insertPosition, flags, desc->previous};
     return OutputShapeImage(L, out, std::move(image));
 }

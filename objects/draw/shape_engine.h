@@ -71,6 +71,15 @@ int32_t ShapeImageMargin(const qvShapeDesc& desc);
 int RenderPreparedShape(qvVmState* L, const qvShapeDesc& desc, const ShapeTransform& transform,
                         int32_t x, int32_t y, ShapeImage* out, ImageUse use = ImageUse::kKept);
 
+// Whether the prepared shape paints one layer of one flat colour: an outline, or a fill
+// without ring and shadow.
+bool IsOneColourLayer(const qvShapeDesc& desc);
+
+// Such a shape painted straight into the output (PaintsStraight allowed it), with the pixels
+// and refreshes of RenderPreparedShape's image going out. 0, ERR_MEM or ERR_WRONGUSAGE.
+int PaintPreparedShapeStraight(qvVmState* L, const qvShapeDesc& desc, int32_t x, int32_t y,
+                               const ShapeOutput& output);
+
 }  // namespace qv::draw
 
 // Draws the shape of the descriptor (QV_DRAW_* flags) into the current output; the caller's

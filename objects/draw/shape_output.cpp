@@ -1,13 +1,16 @@
 #include "objects/draw/shape_output.h"
 
 #include "engine/error_codes.h"
+#include "gfx/blit_frontends.h"
 #include "gfx/clip.h"
 #include "gfx/graphics_state.h"
+#include "gfx/kernels/frontend_kernels.h"
 #include "gfx/safe_blt.h"
 #include "objects/draw_tags.h"
 #include "objects/scene_seam.h"
 #include "platform/linux/screen.h"
 #include "scene/layers/dirty_rects.h"
+#include "scene/layers/filter_table.h"
 
 namespace qv::draw {
 namespace {
@@ -38,7 +41,9 @@ void PlaceByAnchor(const ShapeOutput& output, ShapeImage* image) {
 ImageUse ImageUseFor(const qvDrawStyle* style, int flags) {
     gfx::GraphicsState& graphics = gfx::Graphics();
     qvDisplay* display = graphics.Host().CurrentDisplay();
-    if (display == nullptr || style != nullptr ||
+    const bool effects =
+        style != nullptr && (style->transparency != 0 || AnyFilterEnabled(style->filters));
+    if (display == nullptr || effects ||
         (flags & (QV_DRAW_NOBLIT | QV_DRAW_REDRAW | QV_DRAW_INPLACE)) != 0) {
         return ImageUse::kKept;
     }
@@ -60,24 +65,36 @@ Area DrawingArea() {
     return {0, 0, int64_t(picture.width) - 1, int64_t(picture.height) - 1};
 }
 
-void BlitShapeImage(qvVmState* L, qvDisplayBitMap* output, qvDisplayBitMap* bitmap,
-                    const qvPlaneBitMap* mask, const qvPlaneBitMap* alpha, int32_t x, int32_t y,
-                    int32_t width, int32_t height) {
-    gfx::GraphicsState& graphics = gfx::Graphics();
-    qvDisplay* display = graphics.Host().CurrentDisplay();
-    if (display == nullptr || bitmap == nullptr) return;
-    const gfx::DisplayView view = graphics.View(display);
+namespace {
+
+// What a blit of the rectangle into the current output does before it draws: nothing on a
+// display that scales its layers by a factor other than 1 (false), else the refresh of the
+// shown picture or the dirty rectangle of the next flip.
+bool PrepareBlit(qvVmState* L, const gfx::DisplayView& view, int32_t x, int32_t y, int32_t width,
+                 int32_t height) {
     objects::DisplayScaling scaling{};
     if (view.outputType == gfx::kTargetDisplay && objects::Scene().LayerScaling(&scaling) &&
         (scaling.scaleX != 1 || scaling.scaleY != 1)) {
         // The compositor shows the layer at the display's scale.
-        return;
+        return false;
     }
     if (view.outputType == gfx::kTargetBGPic) {
         RefreshRect(L, x, y, width, height);
     } else if (view.doubleBuffered) {
         AddDirtyRect(L, x, y, width, height);
     }
+    return true;
+}
+
+}  // namespace
+
+void BlitShapeImage(qvVmState* L, qvDisplayBitMap* output, qvDisplayBitMap* bitmap,
+                    const qvPlaneBitMap* mask, const qvPlaneBitMap* alpha, int32_t x, int32_t y,
+                    int32_t width, int32_t height) {
+    gfx::GraphicsState& graphics = gfx::Graphics();
+    qvDisplay* display = graphics.Host().CurrentDisplay();
+    if (display == nullptr || bitmap == nullptr) return;
+    if (!PrepareBlit(L, graphics.View(display), x, y, width, height)) return;
     const gfx::OutputPicture picture = graphics.Host().CurrentOutputPicture();
     // The display keeps what is drawn in its bitmap, from which the window is refreshed; with
     // layers on the rectangle is composed again from the layers.
@@ -93,6 +110,46 @@ int FetchDrawTarget(qvVmState* L, DrawTarget* target) {
     if (target->display == nullptr) return 0;
     target->view = graphics.View(target->display);
     return objects::Scene().FetchOutputBitmaps(L, &target->output);
+}
+
+bool PaintsStraight(const ShapeOutput& output) {
+    gfx::GraphicsState& graphics = gfx::Graphics();
+    qvDisplay* display = graphics.Host().CurrentDisplay();
+    if (display == nullptr || output.target == nullptr ||
+        ImageUseFor(output.style, output.flags) != ImageUse::kBlittedOnce) {
+        return false;
+    }
+    const gfx::DisplayView view = graphics.View(display);
+    const gfx::OutputPicture picture = graphics.Host().CurrentOutputPicture();
+    // The blit would also draw the target's mask, compose under sprites, cut by a shaped
+    // region or copy into the autoscaled second buffer.
+    return view.targetMask == nullptr && picture.sprites.empty() &&
+           (picture.clipRegion == nullptr || !PlaneUsable(picture.clipRegion->mask)) &&
+           !(view.AutoscaleActive() && output.target == view.backBuffers[0]);
+}
+
+void PaintStraight(qvVmState* L, const ShapeOutput& output, const StraightPaint& paint) {
+    gfx::GraphicsState& graphics = gfx::Graphics();
+    qvDisplay* display = graphics.Host().CurrentDisplay();
+    if (display == nullptr) return;
+    ShapeImage image;
+    image.x = paint.x, image.y = paint.y, image.width = paint.width, image.height = paint.height;
+    PlaceByAnchor(output, &image);
+    if (!PrepareBlit(L, graphics.View(display), image.x, image.y, image.width, image.height)) {
+        return;
+    }
+    if (paint.strength == nullptr) return;
+    const gfx::OutputPicture picture = graphics.Host().CurrentOutputPicture();
+    int32_t sx = paint.strengthX, sy = paint.strengthY;
+    int32_t dx = Saturate32(int64_t(image.x) + sx), dy = Saturate32(int64_t(image.y) + sy);
+    int32_t width = paint.strength->width, height = paint.strength->height;
+    // The strength plane lies at (sx, sy) of the image: it is clipped as the image would be.
+    ClipBlitRect(picture.clipRegion, &sx, &sy, &dx, &dy, &width, &height, paint.width, paint.height,
+                 picture.width, picture.height, 1);
+    if (width < 1 || height < 1) return;
+    BltAlphaChannel(paint.strength, sx - paint.strengthX, sy - paint.strengthY, output.target, dx,
+                    dy, width, height, paint.colour, QV_COVERAGE_BLEND, nullptr, 0, nullptr, 0,
+                    nullptr);
 }
 
 int OutputShapeImage(qvVmState* L, const ShapeOutput& output, ShapeImage image) {

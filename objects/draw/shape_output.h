@@ -35,8 +35,8 @@ struct ShapeImage {
 enum class ImageUse { kKept, kBlittedOnce };
 
 // How an image for the current output is used: blitted once when layers are off, the call
-// neither keeps nor skips the blit (flags), no effects are applied (style) and the output
-// has no alpha channel.
+// neither keeps nor skips the blit (flags), the style has no effects (filters, transparency)
+// and the output has no alpha channel.
 ImageUse ImageUseFor(const qvDrawStyle* style, int flags);
 
 // The bitmap of a shape's image, black unless blitted once. None on failure.
@@ -88,6 +88,25 @@ int OutputShapeImage(qvVmState* L, const ShapeOutput& output, ShapeImage image);
 void BlitShapeImage(qvVmState* L, qvDisplayBitMap* output, qvDisplayBitMap* bitmap,
                     const qvPlaneBitMap* mask, const qvPlaneBitMap* alpha, int32_t x, int32_t y,
                     int32_t width, int32_t height);
+
+// A shape of one colour painted straight into the output: its image's alpha plane (the
+// strength), of which only the plane's rectangle at (strengthX, strengthY) is not 0, and
+// where the image lies before the anchor places it.
+struct StraightPaint {
+    const qvPlaneBitMap* strength;  // none: nothing covered
+    int32_t strengthX, strengthY;
+    int32_t x, y, width, height;
+    uint32_t colour;  // 0xRRGGBB
+};
+
+// Whether an image for the output may be skipped: it would be blitted once into a bitmap
+// (a brush or picture the output is redirected to) that has no mask, under no sprite and
+// without a shaped region, where the blit is one pass of the alpha plane over the bitmap.
+bool PaintsStraight(const ShapeOutput& output);
+
+// What OutputShapeImage does with such an image, drawn from its alpha plane alone: the same
+// refreshes, and each pixel the same as the blit of a one-colour image.
+void PaintStraight(qvVmState* L, const ShapeOutput& output, const StraightPaint& paint);
 
 }  // namespace qv::draw
 

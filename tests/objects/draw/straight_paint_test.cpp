@@ -1,0 +1,153 @@
+// Shapes of one colour and one layer blitted into a redirected bitmap skip their image: the
+// coverage goes straight into the bitmap. Each case is drawn both ways, over a patterned
+// bitmap, and must leave the same pixels.
+#include <gtest/gtest.h>
+
+#include <optional>
+
+#include "gfx/kernels/rows.h"
+#include "gfx/pixel_format.h"
+#include "objects/draw/draw_library.h"
+#include "objects/draw/draw_state.h"
+#include "objects/draw/shape_engine.h"
+#include "objects/draw/shape_geometry.h"
+#include "objects/draw/shape_output.h"
+#include "objects/scene_seam.h"
+#include "platform/linux/testing.h"
+#include "tests/objects/draw/draw_test_support.h"
+#include "tests/scene/support/layer_scene.h"
+#include "tests/support/lib_fixture.h"
+
+namespace qv::testing {
+namespace {
+
+using namespace qv::draw;
+using namespace qv::test;
+
+constexpr int32_t kWidth = 80, kHeight = 60;
+
+class Brush final : public objects::SceneSeam {
+public:
+    Brush() { objects::SetSceneSeam(this); }
+    ~Brush() override { objects::SetSceneSeam(nullptr); }
+    Brush(const Brush&) = delete;
+    Brush& operator=(const Brush&) = delete;
+    int FetchOutputBitmaps(qvVmState*, qvDisplayBitMap** out) override {
+        *out = bitmap.get();
+        return 0;
+    }
+    // A pattern under the shape, so that every blend shows.
+    void Fill() {
+        bitmap.reset(AllocDisplayBitMap(kWidth, kHeight));
+        ScopedBitMapLock lock(bitmap.get());
+        for (int32_t y = 0; y < kHeight; ++y) {
+            for (int32_t x = 0; x < kWidth; ++x) {
+                const uint8_t rgb[3] = {uint8_t(x * 3), uint8_t(y * 4), uint8_t(x * 5 + y * 7)};
+                WritePixelRGB(PixelAt(lock->base, lock->rowLength, lock->bytesPerPixel, x, y),
+                              lock->format, rgb);
+            }
+        }
+    }
+    OwnedBitMap bitmap;
+};
+
+struct Case {
+    const char* name;
+    int32_t type;  // BOX (rounded) or CIRCLE
+    int32_t x, y;
+    int32_t fillStyle, lineWidth;
+    bool antialias;
+    uint32_t colour;  // 0xAARRGGBB
+};
+
+class StraightPaint : public LibFixture {
+protected:
+    StraightPaint() : LibFixture(OpenLibraries<RegisterDrawLibrary>) {}
+    ~StraightPaint() override { FreeDrawBuffers(L); }
+
+    qvShapeDesc Desc(const Case& c, qvDrawState* state) {
+        ResetDrawState(state);
+        state->fillStyle = c.fillStyle, state->lineWidth = c.lineWidth;
+        state->formStyle = c.antialias ? ANTIALIAS : NORMAL;
+        qvShapeDesc d{};
+        d.type = c.type, d.x = c.x, d.y = c.y, d.colour = c.colour, d.drawState = state;
+        if (c.type == CIRCLE) {
+            d.radiusX = d.radiusY = 15, d.width = d.height = 31;
+        } else {
+            d.width = 36, d.height = 24;
+            for (int32_t& level : d.cornerLevels) level = 50;
+        }
+        return d;
+    }
+    // The image road, as the engine takes it for a shape that must keep its image.
+    void DrawThroughImage(const Case& c) {
+        qvDrawState state{};
+        qvShapeDesc d = Desc(c, &state);
+        const ShapeTransform identity;
+        ScaleStyle(&state, identity.matrix);
+        ClampStyleParams(&state);
+        ASSERT_EQ(PrepareShapeGeometry(DrawShapeWork(), &d, identity), 0);
+        ShapeImage image;
+        ASSERT_EQ(RenderPreparedShape(L, d, identity, c.x, c.y, &image, ImageUse::kBlittedOnce), 0);
+        BlitShapeImage(L, brush.bitmap.get(), image.bitmap.get(), image.mask.get(),
+                       image.alpha.get(), image.x, image.y, image.width, image.height);
+    }
+    void DrawStraight(const Case& c) {
+        qvDrawState state{};
+        const qvShapeDesc d = Desc(c, &state);
+        ASSERT_EQ(DrawShapeEx(L, &d, 0), 0);
+    }
+    std::vector<uint32_t> Pixels() const {
+        std::vector<uint32_t> out;
+        for (int32_t y = 0; y < kHeight; ++y) {
+            for (int32_t x = 0; x < kWidth; ++x)
+                out.push_back(ReadBitMapPixel(brush.bitmap.get(), x, y));
+        }
+        return out;
+    }
+
+    SceneObjects objects;
+    Brush brush;
+};
+
+TEST_F(StraightPaint, GivesThePixelsOfTheImageRoad) {
+    const Case cases[] = {
+        {"aa fill", CIRCLE, 20, 15, FILLCOLOR, 1, true, 0x00E0A020},
+        {"hard fill", CIRCLE, 20, 15, FILLCOLOR, 1, false, 0x00E0A020},
+        {"transparent aa fill", BOX, 20, 15, FILLCOLOR, 1, true, 0x7020C040},
+        {"transparent hard fill", BOX, 20, 15, FILLCOLOR, 1, false, 0x7020C040},
+        {"aa outline", CIRCLE, 20, 15, FILLNONE, 1, true, 0x00FF0000},
+        {"thick outline", BOX, 20, 15, FILLNONE, 5, false, 0x300000FF},
+        {"thick aa outline", CIRCLE, 20, 15, FILLNONE, 6, true, 0x00FFFFFF},
+        {"cut left", CIRCLE, -12, 10, FILLCOLOR, 1, true, 0x00E0A020},
+        {"cut top", BOX, 30, -10, FILLCOLOR, 1, true, 0x2020C040},
+        {"cut right", BOX, 60, 20, FILLNONE, 3, true, 0x00E0A020},
+        {"cut bottom", CIRCLE, 40, 45, FILLCOLOR, 1, false, 0x00E0A020},
+        {"outside", CIRCLE, 200, 200, FILLCOLOR, 1, true, 0x00E0A020},
+    };
+    for (uint32_t format : {QV_FMT_R5G6B5, QV_FMT_R8G8B8, QV_FMT_A8R8G8B8}) {
+        platform::testing::ScopedScreenFormat screen(format);
+        for (const bool clipped : {false, true}) {
+            SceneDisplay scene(Solid(kWidth, kHeight, 0));
+            scene.view.layersEnabled = false;
+            scene.view.outputType = gfx::kTargetBrush;
+            qvClipRegion region{};
+            region.x = 14, region.y = 9, region.width = 30, region.height = 25;
+            if (clipped) scene.output->clipRegion = &region;
+            for (const Case& c : cases) {
+                SCOPED_TRACE(::testing::Message()
+                             << c.name << " format " << format << (clipped ? " clipped" : ""));
+                brush.Fill();
+                DrawThroughImage(c);
+                const std::vector<uint32_t> expected = Pixels();
+                brush.Fill();
+                DrawStraight(c);
+                EXPECT_EQ(Pixels(), expected);
+            }
+            scene.output->clipRegion = nullptr;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace qv::testing
