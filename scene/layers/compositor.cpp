@@ -119,6 +119,40 @@ int PaintLayer(qvVmState* L, qvLayer* layer, qvLayerItem* item, qvDisplayBitMap*
                            image.alpha, layer->transparency, region);
 }
 
+// Whether the layer's own paint alone decides every pixel of the area: shown, upright, whole
+// (no mask, alpha plane, clip region, transparency, filter, shadow or border) and with an
+// image that reaches over all of it. Reads only what the layer holds now: its own or
+// transformed image, or the brush or picture it shows; no cache is built.
+bool CoversOpaquely(qvVmState* L, qvLayer* layer, qvLayerItem* item, const Area& area) {
+    // The draw rectangle first: most layers miss most areas.
+    if (item == nullptr || int64_t(item->drawX) > area.x || int64_t(item->drawY) > area.y ||
+        int64_t(item->drawX) + item->drawWidth < int64_t(area.x) + area.width ||
+        int64_t(item->drawY) + item->drawHeight < int64_t(area.y) + area.height) {
+        return false;
+    }
+    if (layer->type == kTypeNoObject || item->clipRegion != nullptr || layer->hidden != 0 ||
+        layer->deferred != 0 || layer->transparency != 0 || layer->shadow.on != 0 ||
+        layer->border.on != 0 || LayerHasFilter(layer)) {
+        return false;
+    }
+    const double* matrix = layer->transform.matrix;
+    if (matrix[1] != 0.0 || matrix[2] != 0.0) return false;
+    // Anims and text objects may render on request; only plain lookups are asked.
+    const bool held = item->transformed.bitmap != nullptr || item->image.bitmap != nullptr;
+    if (!held && layer->type != kTypeBrush && layer->type != kTypeBrushPart &&
+        layer->type != kTypeBGPicPart) {
+        return false;
+    }
+    qvLayerPicture image;
+    if (GetLayerImage(L, layer, item, 0, 1, -1, &image) != 0 || image.mask != nullptr ||
+        image.alpha != nullptr) {
+        return false;
+    }
+    const int64_t sx = int64_t(area.x) - item->drawX + image.offsetX;
+    const int64_t sy = int64_t(area.y) - item->drawY + image.offsetY;
+    return sx >= 0 && sy >= 0 && sx + area.width <= image.width && sy + area.height <= image.height;
+}
+
 void PaintSprites(qvVmState* L, const qvBGPic* picture, qvDisplayBitMap* dest, const Area& area) {
     for (const qvSpriteInstance* s = picture->sprites; s != nullptr; s = s->next) {
         Area part = area;
@@ -136,6 +170,18 @@ void PaintSprites(qvVmState* L, const qvBGPic* picture, qvDisplayBitMap* dest, c
 }
 
 }  // namespace
+
+qvLayer* qv::scene::TopOpaqueCover(qvVmState* L, qvBGPic* picture, const LayerRect& area,
+                                   bool pictureItems) {
+    for (qvListNode* node = picture->layers.tailPred; node->pred != nullptr; node = node->pred) {
+        auto* layer = reinterpret_cast<qvLayer*>(node);
+        if (CoversOpaquely(L, layer, pictureItems ? layer->pictureItem : layer->displayItem,
+                           area)) {
+            return layer;
+        }
+    }
+    return nullptr;
+}
 
 int Redraw(qvVmState* L, qvDisplay* display, qvBGPic* picture, qvDisplayBitMap* dest, int32_t x,
            int32_t y, int32_t width, int32_t height, int32_t, int flags) {
@@ -161,7 +207,10 @@ int Redraw(qvVmState* L, qvDisplay* display, qvBGPic* picture, qvDisplayBitMap* 
     if (area.width < 1 || area.height < 1) return 0;
     int code = 0;
     if ((flags & QV_REDRAW_SPRITESONLY) == 0) {
-        if (qvDisplayBitMap* background = Background(display, picture, flags)) {
+        qvLayer* cover = qv::scene::TopOpaqueCover(L, picture, area, pictureSize);
+        qvDisplayBitMap* background =
+            cover == nullptr ? Background(display, picture, flags) : nullptr;
+        if (background != nullptr) {
             SafeBlt(L, background, x, y, dest, x, y, area.width, area.height, pictureWidth,
                     pictureHeight, dest->width, dest->height,
                     QV_BLIT_OFFSCREEN | QV_BLIT_NOSPRITES | QV_BLIT_NOREGION, nullptr, nullptr,
@@ -170,11 +219,15 @@ int Redraw(qvVmState* L, qvDisplay* display, qvBGPic* picture, qvDisplayBitMap* 
         // Picture items are not scaled to the display.
         const qv::scene::DisplayScale scale =
             pictureSize ? qv::scene::DisplayScale{} : LayerDisplays().Scale(display);
-        qv::scene::ForEachLayer(&picture->layers, [&](qvLayer* layer) {
-            const int result = PaintLayer(
-                L, layer, pictureSize ? layer->pictureItem : layer->displayItem, dest, area, scale);
-            if (result != 0) code = result;
-        });
+        qv::scene::ForEachLayer(
+            &picture->layers,
+            [&](qvLayer* layer) {
+                const int result =
+                    PaintLayer(L, layer, pictureSize ? layer->pictureItem : layer->displayItem,
+                               dest, area, scale);
+                if (result != 0) code = result;
+            },
+            cover);
     }
     if ((flags & QV_REDRAW_NOSPRITES) == 0) PaintSprites(L, picture, dest, area);
     return code;

@@ -9,6 +9,7 @@
 #include "engine/vm.h"
 #include "platform/linux/bitmap.h"
 #include "scene/layers/layer.h"
+#include "scene/layers/layer_effects.h"
 
 struct qvBGPic;
 struct qvClipRegion;
@@ -33,6 +34,15 @@ enum : int {
 // the last paint step.
 int Redraw(qvVmState* L, qvDisplay* display, qvBGPic* picture, qvDisplayBitMap* dest, int32_t x,
            int32_t y, int32_t width, int32_t height, int32_t unused, int flags);
+namespace qv::scene {
+// The topmost layer whose own paint decides every pixel of the area (of the picture items
+// when pictureItems, else the display items): shown, upright, with no mask, alpha plane,
+// clip region, transparency, filter, shadow or border, and an image that reaches over the
+// area. Redraw composes from it up and skips the background and the layers below, which
+// gives the same pixels. Reads only what the layers hold; none when no layer qualifies.
+qvLayer* TopOpaqueCover(qvVmState* L, qvBGPic* picture, const LayerRect& area, bool pictureItems);
+}  // namespace qv::scene
+
 // The display host's Redraw: the rectangle of the picture the display shows.
 void RedrawShownPicture(qvVmState* L, qvDisplay* display, qvDisplayBitMap* dest, int32_t x,
                         int32_t y, int32_t width, int32_t height, int flags);

@@ -338,10 +338,12 @@ void FreeLayerLists(qvVmState* L);
 
 namespace qv::scene {
 
-// Calls visit for each layer of the list, bottom first; visit may free the layer it gets.
+// Calls visit for each layer of the list, bottom first (from first when given); visit may
+// free the layer it gets.
 template <typename Visit>
-void ForEachLayer(qvList* layers, Visit visit) {
-    for (qvListNode* node = layers->head; node->succ != nullptr;) {
+void ForEachLayer(qvList* layers, Visit visit, qvLayer* first = nullptr) {
+    for (qvListNode* node = first != nullptr ? &first->node : layers->head;
+         node->succ != nullptr;) {
         qvListNode* next = node->succ;
         visit(reinterpret_cast<qvLayer*>(node));
         node = next;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/linux/debug_output.h"
+#include "scene/layers/transform_matrix.h"
 #include "tests/scene/layers/layer_fixture.h"
 
 namespace qv::testing {
@@ -280,6 +281,89 @@ TEST_F(Compositor, ALayerIsUncoveredWhenNoVisibleLayerAboveMeetsIt) {
     touching->hidden = 0;
     MoveLayerTo(L, touching, nullptr, 10, 0, 1, 0, nullptr);
     EXPECT_EQ(IsLayerUncovered(scene.picture, base), 1);
+}
+
+// A layer that covers the redrawn area opaquely lets Redraw start from it; every case
+// composes into a poisoned destination and must give what full composition gives, and the
+// near misses must fall through to the opaque layer below (built caches stay unbuilt).
+TEST_F(Compositor, ComposingFromAnOpaqueCoverGivesThePixelsOfEverything) {
+    const scene::LayerRect area{10, 10, 20, 16};
+    const Planes whole = Pattern(20, 16, 0x204060);
+    objects.brushes[7] = MakePlanes(whole);
+    enum Result { kCandidate, kBelow };
+    const struct {
+        const char* name;
+        Result cover;
+        Planes planes;
+        int32_t x = 10, y = 10;
+        uint32_t transparency = 0;
+        bool hidden = false, shadow = false, border = false, turned = false, brush = false;
+    } cases[] = {
+        {"opaque", kCandidate, whole},
+        {"larger", kCandidate, Pattern(30, 30, 0x601020), 5, 2},
+        {"brush lookup", kCandidate, whole, 10, 10, 0, false, false, false, false, true},
+        {"mask", kBelow, Masked(whole, [](int32_t x, int32_t y) { return x != 3 || y != 4; })},
+        {"alpha", kBelow,
+         [&] {
+             Planes p = whole;
+             p.alpha.assign(p.rgb.size(), 255);
+             return p;
+         }()},
+        {"transparency 1", kBelow, whole, 10, 10, 1},
+        {"shadow", kBelow, whole, 10, 10, 0, false, true},
+        {"border", kBelow, whole, 10, 10, 0, false, false, true},
+        {"one pixel short", kBelow, Pattern(19, 16, 0x204060)},
+        {"one pixel late", kBelow, whole, 10, 11},
+        {"hidden", kBelow, whole, 10, 10, 0, true},
+        {"turned", kBelow, whole, 10, 10, 0, false, false, false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FreeLayerList(L, scene.picture);
+        qvLayer* below = scene.AddLayer(L, Pattern(40, 40, 0x103050), 0, 0);
+        qvDrawStyle style = Style(c.transparency);
+        style.hidden = c.hidden ? 1 : 0;
+        style.shadow.on = c.shadow ? 1 : 0;
+        style.border.on = c.border ? 1 : 0;
+        qvLayer* candidate = nullptr;
+        if (c.brush) {
+            candidate = scene.AddBrushPart(L, 7, 0, 0, c.x, c.y, 20, 16, &style);
+        } else if (c.turned) {
+            qvDrawTransform turn = kInitialDrawTransform;
+            turn.rotate = 90, turn.hasTransform = 1;
+            MakeTransformMatrix(turn.matrix, 0, 0, 30, 30, 90, 1, 1);
+            OwnedPlanes own = MakePlanes(Pattern(30, 30, 0x601020));
+            ASSERT_EQ(AddBrushLayer(L, gfx::kTypeBrush, nullptr, 0, 0, 5, 2, 30, 30, &turn, &style,
+                                    own.bitmap.release(), nullptr, nullptr, -1, 0),
+                      0);
+            candidate = reinterpret_cast<qvLayer*>(scene.picture->layers.tailPred);
+        } else {
+            candidate = scene.AddLayer(L, c.planes, c.x, c.y, &style);
+        }
+        ASSERT_NE(candidate, nullptr);
+        // Painted over whatever start is taken.
+        scene.AddLayer(L, Masked(Solid(8, 8, 0x0000F8), [](int32_t x, int32_t) { return x < 4; }),
+                       14, 14);
+        // Adding painted the layer; the decision must not build what that built.
+        FreeLayerBorderCache(candidate);
+        FreeLayerCaches(candidate);
+        EXPECT_EQ(scene::TopOpaqueCover(L, scene.picture, area, false),
+                  c.cover == kCandidate ? candidate : below);
+        EXPECT_EQ(candidate->displayItem->shadowPlane, nullptr);
+        EXPECT_EQ(candidate->displayItem->border.bitmap, nullptr);
+
+        OwnedBitMap dest(AllocDisplayBitMap(64, 48));
+        RectFill(dest.get(), 0, 0, 64, 48, 0xF800F8);
+        Redraw(L, scene.Display(), scene.picture, dest.get(), area.x, area.y, area.width,
+               area.height, 0, 0);
+        const std::vector<uint32_t> full = scene.Recomposed(L);
+        for (int32_t y = area.y; y < area.y + area.height; ++y) {
+            for (int32_t x = area.x; x < area.x + area.width; ++x) {
+                ASSERT_EQ(ReadBitMapPixel(dest.get(), x, y), full[size_t(y) * 64 + x])
+                    << x << "," << y;
+            }
+        }
+    }
 }
 
 TEST(Geometry, RectanglesOverlapAndUnite) {
