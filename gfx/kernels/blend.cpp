@@ -540,6 +540,55 @@ void CopyRectMaskedRows(const qvRectMaskedBlock& k) {
     }
 }
 
+// One pixel of PaintShapeLayerRow: the layers over a blank image pixel, then over the row.
+template <typename F>
+void LayerPixel(const qvShapeLayerRow& k, const uint32_t colours[3], uint8_t* d, int32_t i) {
+    uint8_t alpha = 0;
+    uint32_t pixel = 0;
+    for (int32_t layer = 0; layer < k.count; ++layer) {
+        const uint32_t c = k.coverage[layer][i];
+        if (c == 0) continue;
+        const uint32_t opacity = k.opacity[layer];
+        const uint8_t share = OverAlpha(alpha, k.antialias ? c * opacity / 255 : opacity);
+        if (share == 255) {
+            pixel = colours[layer];
+        } else if (share != 0) {
+            pixel = Blend<F>(colours[layer], pixel, share);
+        }
+    }
+    if (alpha == 0) return;
+    StorePixel(d, F::bytes, alpha == 255 ? pixel : Blend<F>(pixel, LoadPixel(d, F::bytes), alpha));
+}
+
+// Eight pixels at a time: where the top layer is opaque and covers all eight, its colour is
+// all they show; where no layer covers any, they are left.
+template <typename F>
+void ShapeLayerRow(const qvShapeLayerRow& k) {
+    constexpr int B = F::bytes;
+    uint32_t colours[3] = {};
+    for (int32_t layer = 0; layer < k.count; ++layer) {
+        colours[layer] = B == 3 ? F::Pack(k.colour[layer]) : k.colour[layer];
+    }
+    const int32_t top = k.count - 1;
+    const bool topOpaque = k.opacity[top] == 255;
+    auto* dest = static_cast<uint8_t*>(k.dest);
+    int32_t i = 0;
+    for (; i + 8 <= k.width; i += 8) {
+        uint64_t any = 0, group = 0;
+        for (int32_t layer = 0; layer < k.count; ++layer) {
+            std::memcpy(&group, k.coverage[layer] + i, 8);
+            any |= group;
+        }
+        if (any == 0) continue;
+        if (topOpaque && group == ~uint64_t(0)) {
+            for (int32_t n = i; n < i + 8; ++n) StorePixel(dest + n * B, B, colours[top]);
+            continue;
+        }
+        for (int32_t n = i; n < i + 8; ++n) LayerPixel<F>(k, colours, dest + n * B, n);
+    }
+    for (; i < k.width; ++i) LayerPixel<F>(k, colours, dest + i * B, i);
+}
+
 // Runs fn with the Format of a code of the given depth.
 template <int Bytes, typename Fn>
 void WithFormat(uint32_t format, Fn&& fn) {
@@ -563,6 +612,11 @@ QV_PER_FORMAT(BltAlphaChannelPixels32, qvAlphaChannelBlock, 4, ChannelRows)
 QV_PER_FORMAT(BltAlphaChannelPixels24, qvAlphaChannelBlock, 3, ChannelRows)
 QV_PER_FORMAT(BltAlphaChannelPixels16, qvAlphaChannelBlock, 2, ChannelRows)
 #undef QV_PER_FORMAT
+
+void PaintShapeLayerRow(const qvShapeLayerRow& row) {
+    if (row.count < 1 || row.count > 3 || row.width < 1) return;
+    qv::VisitFormat(row.format, [&](auto f) { qv::ShapeLayerRow<decltype(f)>(row); });
+}
 
 void CopyWhereAlphaPixels32(const qvAlphaBitmapBlock& block) {
     qv::CopyWhereAlphaRows<4>(block);
