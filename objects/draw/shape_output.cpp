@@ -166,7 +166,7 @@ class LayerRows {
 public:
     // 0 or ERR_MEM.
     int Reserve(int32_t width) {
-        scratch_.reset(static_cast<uint8_t*>(AllocMemBlock(size_t(width) * 3, 0)));
+        scratch_.reset(static_cast<uint8_t*>(AllocMemBlock(size_t(std::max(width, 1)) * 3, 0)));
         return scratch_ != nullptr ? 0 : ERR_MEM;
     }
     const uint8_t* Row(const qvShapeLayers::Layer& layer, int32_t index, int64_t x, int64_t y,
@@ -197,6 +197,9 @@ int PaintLayersStraight(qvVmState* L, const ShapeOutput& output, const LayeredPa
     ShapeImage image;
     image.x = paint.x, image.y = paint.y, image.width = paint.width, image.height = paint.height;
     PlaceByAnchor(output, &image);
+    // Reserved first, so that a failure changes nothing.
+    LayerRows rows;
+    if (const int code = rows.Reserve(image.width)) return code;
     if (!PrepareBlit(L, graphics.View(display), image.x, image.y, image.width, image.height)) {
         return 0;
     }
@@ -211,8 +214,6 @@ int PaintLayersStraight(qvVmState* L, const ShapeOutput& output, const LayeredPa
     if (width < 1 || height < 1 || dx < 0 || dy < 0) return 0;
     const qvShapeLayers& layers = *paint.layers;
     if (layers.count < 1) return 0;
-    LayerRows rows;
-    if (const int code = rows.Reserve(width)) return code;
     qvShapeLayerRow row{};
     row.count = layers.count, row.width = width, row.format = lock->format;
     row.antialias = layers.layers[0].paint.antialias;

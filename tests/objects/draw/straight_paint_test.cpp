@@ -7,6 +7,7 @@
 #include <optional>
 #include <span>
 
+#include "engine/error_codes.h"
 #include "gfx/kernels/rows.h"
 #include "gfx/pixel_format.h"
 #include "objects/draw/draw_library.h"
@@ -185,6 +186,37 @@ TEST_F(StraightPaint, LayeredShapesGiveThePixelsOfTheImageRoad) {
         {"outside", CIRCLE, 200, 200, FILLCOLOR, 1, true, 0x00E0A020, 0x002040C0, 0x00202020},
     };
     ExpectBothRoadsAlike(cases, std::size(cases));
+    // Rows longer than the width, in the brush and in every plane.
+    platform::testing::SetExtraRowPadding(3);
+    ExpectBothRoadsAlike(cases, 1);
+    platform::testing::SetExtraRowPadding(0);
+}
+
+// Every allocation of the layered road failing in turn gives ERR_MEM and leaves the brush as
+// it was.
+TEST_F(StraightPaint, LayeredShapeOutOfMemoryChangesNothing) {
+    SceneDisplay scene(Solid(kWidth, kHeight, 0));
+    scene.view.layersEnabled = false;
+    scene.view.outputType = gfx::kTargetBrush;
+    const Case layered{"ring and shadow", CIRCLE,     20,        15, FILLCOLOR, 1, true,
+                       0x00E0A020,        0x002040C0, 0x00202020};
+    brush.Fill();
+    const std::vector<uint32_t> before = Pixels();
+    int failures = 0;
+    for (uint64_t n = 1; n < 20; ++n) {
+        qvDrawState state{};
+        const qvShapeDesc d = Desc(layered, &state);
+        int code = 0;
+        {
+            AllocationFault fault(n, false);
+            code = DrawShapeEx(L, &d, 0);
+        }
+        if (code == 0) break;
+        EXPECT_EQ(code, ERR_MEM) << n;
+        EXPECT_EQ(Pixels(), before) << n;
+        ++failures;
+    }
+    EXPECT_GE(failures, 3) << "two coverage planes and the scratch rows at least";
 }
 
 }  // namespace
