@@ -29,6 +29,13 @@ constexpr uint32_t Blend(uint32_t s, uint32_t d, uint32_t a) {
     }
 }
 
+// Whether the 32 bytes from p are all 255.
+inline bool AllOpaque32(const uint8_t* p) {
+    uint64_t words[4];
+    std::memcpy(words, p, sizeof words);
+    return (words[0] & words[1] & words[2] & words[3]) == ~uint64_t(0);
+}
+
 // Splits a row of alpha (or coverage) bytes into groups of eight. Transparent groups are
 // skipped and runs of opaque ones go to opaque(i, n), so that the empty and solid runs of
 // sprites, glyphs and shapes cost one test a group and one call a run; the other groups and
@@ -51,11 +58,14 @@ void ScanAlpha(const uint8_t* alpha, int32_t width, Opaque&& opaque, Mixed&& mix
             if (group != 0) solid = i;
         }
         pending = i + 8;
+        // Long transparent stretches (a shape's box around a thin line) and long opaque ones
+        // (the inside of a shape): 32 bytes a test.
         if (group == 0) {
-            // Long transparent stretches (a shape's box around a thin line): 32 bytes a test.
             while (pending + 32 <= width && AllZero32(alpha + pending)) pending += 32;
-            i = pending - 8;
+        } else {
+            while (pending + 32 <= width && AllOpaque32(alpha + pending)) pending += 32;
         }
+        i = pending - 8;
     }
     flush(width);
 }
