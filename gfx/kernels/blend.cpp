@@ -1,4 +1,5 @@
 // Alpha blending, coverage painting and the masked and alpha-gated copies, per depth.
+#include <algorithm>
 #include <cstring>
 #include <type_traits>
 
@@ -550,6 +551,16 @@ void CopyRectMaskedRows(const qvRectMaskedBlock& k) {
     }
 }
 
+// Pixels i to i + n - 1 of a row set to the colour, as one wide store for 32-bit pixels.
+template <int B>
+inline void FillPixels(uint8_t* row, int32_t i, int32_t n, uint32_t colour) {
+    if constexpr (B == 4) {
+        std::fill_n(reinterpret_cast<uint32_t*>(row) + i, n, colour);
+    } else {
+        for (int32_t k = i; k < i + n; ++k) StorePixel(row + k * B, B, colour);
+    }
+}
+
 // One pixel of PaintShapeLayerRow: the layers over a blank image pixel, then over the row.
 template <typename F>
 void LayerPixel(const qvShapeLayerRow& k, const uint32_t colours[3], uint8_t* d, int32_t i) {
@@ -583,18 +594,24 @@ void ShapeLayerRow(const qvShapeLayerRow& k) {
     const bool topOpaque = k.opacity[top] == 255;
     auto* dest = static_cast<uint8_t*>(k.dest);
     int32_t i = 0;
-    for (; i + 8 <= k.width; i += 8) {
+    while (i + 8 <= k.width) {
         uint64_t any = 0, group = 0;
         for (int32_t layer = 0; layer < k.count; ++layer) {
             std::memcpy(&group, k.coverage[layer] + i, 8);
             any |= group;
         }
-        if (any == 0) continue;
-        if (topOpaque && group == ~uint64_t(0)) {
-            for (int32_t n = i; n < i + 8; ++n) StorePixel(dest + n * B, B, colours[top]);
-            continue;
+        if (any == 0) {
+            i += 8;
+        } else if (topOpaque && group == ~uint64_t(0)) {
+            int32_t end = i + 8;
+            while (end + 32 <= k.width && AllOpaque32(k.coverage[top] + end)) end += 32;
+            FillPixels<B>(dest, i, end - i, colours[top]);
+            i = end;
+        } else {
+            for (const int32_t end = i + 8; i < end; ++i) {
+                LayerPixel<F>(k, colours, dest + i * B, i);
+            }
         }
-        for (int32_t n = i; n < i + 8; ++n) LayerPixel<F>(k, colours, dest + n * B, n);
     }
     for (; i < k.width; ++i) LayerPixel<F>(k, colours, dest + i * B, i);
 }

@@ -178,9 +178,13 @@ public:
         const bool inside = row >= 0 && row < plane.height;
         if (inside && first == x && end == x + width) return bytes + x;
         uint8_t* out = scratch_.get() + ptrdiff_t(index) * width;
-        std::memset(out, 0, size_t(width));
-        if (inside && end > first)
-            std::memcpy(out + (first - x), bytes + first, size_t(end - first));
+        if (!inside || end <= first) {
+            std::memset(out, 0, size_t(width));
+            return out;
+        }
+        std::memset(out, 0, size_t(first - x));
+        std::memcpy(out + (first - x), bytes + first, size_t(end - first));
+        std::memset(out + (end - x), 0, size_t(x + width - end));
         return out;
     }
 

@@ -64,6 +64,7 @@ struct Case {
     // A ring and a shadow (0: none), 0xAARRGGBB, and the shadow's direction.
     uint32_t border = 0, shadow = 0;
     uint32_t direction = 3;
+    int32_t boxWidth = 36;
 };
 
 class StraightPaint : public LibFixture {
@@ -85,7 +86,7 @@ protected:
         if (c.type == CIRCLE) {
             d.radiusX = d.radiusY = 15, d.width = d.height = 31;
         } else {
-            d.width = 36, d.height = 24;
+            d.width = c.boxWidth, d.height = 24;
             for (int32_t& level : d.cornerLevels) level = 50;
         }
         return d;
@@ -184,6 +185,7 @@ TEST_F(StraightPaint, LayeredShapesGiveThePixelsOfTheImageRoad) {
         {"cut right", BOX, 60, 20, FILLCOLOR, 1, true, 0x00E0A020, 0x302040C0, 0x00202020, 2},
         {"cut bottom", CIRCLE, 40, 45, FILLCOLOR, 1, true, 0x00E0A020, 0x002040C0, 0x00202020, 4},
         {"outside", CIRCLE, 200, 200, FILLCOLOR, 1, true, 0x00E0A020, 0x002040C0, 0x00202020},
+        {"wide", BOX, 3, 20, FILLCOLOR, 1, true, 0x00E0A020, 0x002040C0, 0x00202020, 3, 70},
     };
     ExpectBothRoadsAlike(cases, std::size(cases));
     // Rows longer than the width, in the brush and in every plane.
