@@ -174,16 +174,15 @@ public:
         const qvPlaneBitMap& plane = *layer.coverage;
         const int64_t row = y - layer.y, first = std::max<int64_t>(x, layer.x);
         const int64_t end = std::min<int64_t>(x + width, int64_t(layer.x) + plane.width);
-        const uint8_t* bytes = plane.plane + ptrdiff_t(row) * plane.bytesPerRow - layer.x;
-        const bool inside = row >= 0 && row < plane.height;
-        if (inside && first == x && end == x + width) return bytes + x;
         uint8_t* out = scratch_.get() + ptrdiff_t(index) * width;
-        if (!inside || end <= first) {
+        if (row < 0 || row >= plane.height || end <= first) {
             std::memset(out, 0, size_t(width));
             return out;
         }
+        const uint8_t* bytes = plane.plane + ptrdiff_t(row) * plane.bytesPerRow + (first - layer.x);
+        if (first == x && end == x + width) return bytes;
         std::memset(out, 0, size_t(first - x));
-        std::memcpy(out + (first - x), bytes + first, size_t(end - first));
+        std::memcpy(out + (first - x), bytes, size_t(end - first));
         std::memset(out + (end - x), 0, size_t(x + width - end));
         return out;
     }
