@@ -1,4 +1,5 @@
 // Alpha blending, coverage painting and the masked and alpha-gated copies, per depth.
+#include <algorithm>
 #include <cstring>
 #include <type_traits>
 
@@ -29,6 +30,13 @@ constexpr uint32_t Blend(uint32_t s, uint32_t d, uint32_t a) {
     }
 }
 
+// Whether the 32 bytes from p are all 255.
+inline bool AllOpaque32(const uint8_t* p) {
+    uint64_t words[4];
+    std::memcpy(words, p, sizeof words);
+    return (words[0] & words[1] & words[2] & words[3]) == ~uint64_t(0);
+}
+
 // Splits a row of alpha (or coverage) bytes into groups of eight. Transparent groups are
 // skipped and runs of opaque ones go to opaque(i, n), so that the empty and solid runs of
 // sprites, glyphs and shapes cost one test a group and one call a run; the other groups and
@@ -51,11 +59,14 @@ void ScanAlpha(const uint8_t* alpha, int32_t width, Opaque&& opaque, Mixed&& mix
             if (group != 0) solid = i;
         }
         pending = i + 8;
+        // Long transparent stretches (a shape's box around a thin line) and long opaque ones
+        // (the inside of a shape): 32 bytes a test.
         if (group == 0) {
-            // Long transparent stretches (a shape's box around a thin line): 32 bytes a test.
             while (pending + 32 <= width && AllZero32(alpha + pending)) pending += 32;
-            i = pending - 8;
+        } else {
+            while (pending + 32 <= width && AllOpaque32(alpha + pending)) pending += 32;
         }
+        i = pending - 8;
     }
     flush(width);
 }
@@ -540,6 +551,71 @@ void CopyRectMaskedRows(const qvRectMaskedBlock& k) {
     }
 }
 
+// Pixels i to i + n - 1 of a row set to the colour, as one wide store for 32-bit pixels.
+template <int B>
+inline void FillPixels(uint8_t* row, int32_t i, int32_t n, uint32_t colour) {
+    if constexpr (B == 4) {
+        std::fill_n(reinterpret_cast<uint32_t*>(row) + i, n, colour);
+    } else {
+        for (int32_t k = i; k < i + n; ++k) StorePixel(row + k * B, B, colour);
+    }
+}
+
+// One pixel of PaintShapeLayerRow: the layers over a blank image pixel, then over the row.
+template <typename F>
+void LayerPixel(const qvShapeLayerRow& k, const uint32_t colours[3], uint8_t* d, int32_t i) {
+    uint8_t alpha = 0;
+    uint32_t pixel = 0;
+    for (int32_t layer = 0; layer < k.count; ++layer) {
+        const uint32_t c = k.coverage[layer][i];
+        if (c == 0) continue;
+        const uint32_t opacity = k.opacity[layer];
+        const uint8_t share = OverAlpha(alpha, k.antialias ? c * opacity / 255 : opacity);
+        if (share == 255) {
+            pixel = colours[layer];
+        } else if (share != 0) {
+            pixel = Blend<F>(colours[layer], pixel, share);
+        }
+    }
+    if (alpha == 0) return;
+    StorePixel(d, F::bytes, alpha == 255 ? pixel : Blend<F>(pixel, LoadPixel(d, F::bytes), alpha));
+}
+
+// Eight pixels at a time: where the top layer is opaque and covers all eight, its colour is
+// all they show; where no layer covers any, they are left.
+template <typename F>
+void ShapeLayerRow(const qvShapeLayerRow& k) {
+    constexpr int B = F::bytes;
+    uint32_t colours[3] = {};
+    for (int32_t layer = 0; layer < k.count; ++layer) {
+        colours[layer] = B == 3 ? F::Pack(k.colour[layer]) : k.colour[layer];
+    }
+    const int32_t top = k.count - 1;
+    const bool topOpaque = k.opacity[top] == 255;
+    auto* dest = static_cast<uint8_t*>(k.dest);
+    int32_t i = 0;
+    while (i + 8 <= k.width) {
+        uint64_t any = 0, group = 0;
+        for (int32_t layer = 0; layer < k.count; ++layer) {
+            std::memcpy(&group, k.coverage[layer] + i, 8);
+            any |= group;
+        }
+        if (any == 0) {
+            i += 8;
+        } else if (topOpaque && group == ~uint64_t(0)) {
+            int32_t end = i + 8;
+            while (end + 32 <= k.width && AllOpaque32(k.coverage[top] + end)) end += 32;
+            FillPixels<B>(dest, i, end - i, colours[top]);
+            i = end;
+        } else {
+            for (const int32_t end = i + 8; i < end; ++i) {
+                LayerPixel<F>(k, colours, dest + i * B, i);
+            }
+        }
+    }
+    for (; i < k.width; ++i) LayerPixel<F>(k, colours, dest + i * B, i);
+}
+
 // Runs fn with the Format of a code of the given depth.
 template <int Bytes, typename Fn>
 void WithFormat(uint32_t format, Fn&& fn) {
@@ -563,6 +639,11 @@ QV_PER_FORMAT(BltAlphaChannelPixels32, qvAlphaChannelBlock, 4, ChannelRows)
 QV_PER_FORMAT(BltAlphaChannelPixels24, qvAlphaChannelBlock, 3, ChannelRows)
 QV_PER_FORMAT(BltAlphaChannelPixels16, qvAlphaChannelBlock, 2, ChannelRows)
 #undef QV_PER_FORMAT
+
+void PaintShapeLayerRow(const qvShapeLayerRow& row) {
+    if (row.count < 1 || row.count > 3 || row.width < 1) return;
+    qv::VisitFormat(row.format, [&](auto f) { qv::ShapeLayerRow<decltype(f)>(row); });
+}
 
 void CopyWhereAlphaPixels32(const qvAlphaBitmapBlock& block) {
     qv::CopyWhereAlphaRows<4>(block);

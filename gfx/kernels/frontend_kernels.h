@@ -98,6 +98,22 @@ void BltAlphaChannelPixels32(const qvAlphaChannelBlock& block);
 void BltAlphaChannelPixels24(const qvAlphaChannelBlock& block);
 void BltAlphaChannelPixels16(const qvAlphaChannelBlock& block);
 
+// A shape's layers painted into a fresh image and blitted through its alpha plane, in one
+// pass over a row: per pixel the layers (bottom first) go over one another as the image's
+// painter lays them (OverAlpha, the colour blended by each layer's share), and the result is
+// blended into the row by the alpha they leave, as BltAlphaBitmapPixels blends it.
+struct qvShapeLayerRow {
+    const uint8_t* coverage[3];  // per layer, width bytes from the row's first pixel
+    uint32_t colour[3];          // raw 0xRRGGBB for 3-byte pixels, else a pixel value of the format
+    uint32_t opacity[3];         // 0-255
+    int32_t count;               // 1-3
+    bool antialias;              // else any coverage counts in full
+    void* dest;                  // the row's first pixel
+    int32_t width;
+    uint32_t format;
+};
+void PaintShapeLayerRow(const qvShapeLayerRow& row);
+
 // Copies the pixels whose alpha byte is non-zero.
 void CopyWhereAlphaPixels32(const qvAlphaBitmapBlock& block);
 void CopyWhereAlphaPixels24(const qvAlphaBitmapBlock& block);

@@ -39,6 +39,20 @@ inline void SetMaskBit(uint8_t* row, int32_t x, bool on) {
     row[x >> 3] = on ? uint8_t(row[x >> 3] | bit) : uint8_t(row[x >> 3] & ~bit);
 }
 
+// A layer of alpha a laid over an image's alpha byte in straight (not premultiplied) colour:
+// the combined alpha goes into the byte, and the layer's colour goes over the pixel by its
+// share of it (returned).
+inline uint8_t OverAlpha(uint8_t& byte, uint32_t a) {
+    if (byte == 0) {
+        byte = uint8_t(a);
+        return a != 0 ? 255 : 0;
+    }
+    if (byte == 255) return uint8_t(a);
+    const uint32_t combined = a + (byte * (255 - a) + 127) / 255;
+    byte = uint8_t(combined);
+    return uint8_t((a * 255 + combined / 2) / combined);
+}
+
 // d + ((s - d) x a >> 8) on each byte of two 0x00XXXXXX words, a from 0 to 256. With an
 // arithmetic shift this equals (d x (256 - a) + s x a) >> 8, whose per-channel sums stay below
 // 65536, so two channels share one 32-bit multiply without carrying into each other.

@@ -247,25 +247,81 @@ int OneColourStrength(int32_t width, int32_t height, const qvShapeOutline& outli
     return 0;
 }
 
+namespace {
+
+qvShapeOutline FillOutline(const qvShapeDesc& desc, int32_t originX, int32_t originY) {
+    return {desc.fillPoints,
+            desc.fillCount,
+            originX + desc.fillX,
+            originY + desc.fillY,
+            desc.fillWidth,
+            desc.fillHeight,
+            true,
+            1};
+}
+
+qvShapeOutline RingOutline(const qvShapeDesc& desc, int32_t originX, int32_t originY) {
+    return {desc.borderPoints,
+            desc.borderCount,
+            originX + desc.borderX,
+            originY + desc.borderY,
+            desc.borderWidth,
+            desc.borderHeight,
+            true,
+            1};
+}
+
+// The layer of a coverage image, whose plane goes to keep; false when it has none.
+bool TakeLayer(CoverageImage* image, const qvShapePaint& paint, qv::OwnedPlane* keep,
+               qvShapeLayers::Layer* layer) {
+    Rect rect{};
+    *keep = image->TakePlane(&rect);
+    if (*keep == nullptr) return false;
+    *layer = {keep->get(), int32_t(rect.x), int32_t(rect.y), paint};
+    return true;
+}
+
+}  // namespace
+
+int ShapeLayerCoverage(int32_t width, int32_t height, const qvShapeDesc& desc, int32_t originX,
+                       int32_t originY, qvShapeLayers* out) {
+    const bool antialias = desc.antialias != 0;
+    const qvShapeTarget image{nullptr, nullptr, nullptr, width, height, nullptr, 0, 0};
+    const bool hasRing = desc.borderOn != 0 && desc.borderCount > 0;
+    CoverageImage fill, ring;
+    if (const int code =
+            MakeOutlineCoverage(image, FillOutline(desc, originX, originY), antialias, &fill)) {
+        return code;
+    }
+    if (hasRing) {
+        if (const int code =
+                MakeOutlineCoverage(image, RingOutline(desc, originX, originY), antialias, &ring)) {
+            return code;
+        }
+    }
+    qvShapeLayers::Layer fillLayer{}, ringLayer{};
+    const bool fills =
+        TakeLayer(&fill, {desc.colour & 0xFFFFFF, int32_t(desc.colour >> 24), antialias},
+                  &out->fill, &fillLayer);
+    const bool rings = TakeLayer(&ring, {desc.borderColour, desc.borderTransparency, antialias},
+                                 &out->ring, &ringLayer);
+    out->count = 0;
+    const bool shadows = desc.shadowOn != 0 && (hasRing ? rings : fills);
+    if (shadows) {
+        out->layers[out->count] = hasRing ? ringLayer : fillLayer;
+        out->layers[out->count].x += desc.shadowX, out->layers[out->count].y += desc.shadowY;
+        out->layers[out->count++].paint = {desc.shadowColour, desc.shadowTransparency, antialias};
+    }
+    if (rings) out->layers[out->count++] = ringLayer;
+    if (fills) out->layers[out->count++] = fillLayer;
+    return 0;
+}
+
 int CompositeShapeCoverage(const qvShapeTarget& target, const qvShapeDesc& desc, int32_t originX,
                            int32_t originY) {
     const bool antialias = desc.antialias != 0;
-    const qvShapeOutline fillOutline{desc.fillPoints,
-                                     desc.fillCount,
-                                     originX + desc.fillX,
-                                     originY + desc.fillY,
-                                     desc.fillWidth,
-                                     desc.fillHeight,
-                                     true,
-                                     1};
-    const qvShapeOutline ringOutline{desc.borderPoints,
-                                     desc.borderCount,
-                                     originX + desc.borderX,
-                                     originY + desc.borderY,
-                                     desc.borderWidth,
-                                     desc.borderHeight,
-                                     true,
-                                     1};
+    const qvShapeOutline fillOutline = FillOutline(desc, originX, originY);
+    const qvShapeOutline ringOutline = RingOutline(desc, originX, originY);
     qvShapeTarget plain = target;
     plain.fill = nullptr;
     // The shadow is a moved copy of the ring's coverage (or the fill's), which the layout

@@ -78,6 +78,26 @@ int RenderShapeImage(const qvShapeTarget& target, const qvLineSegment& line,
 int OneColourStrength(int32_t width, int32_t height, const qvShapeOutline& outline,
                       const qvShapePaint& paint, qv::OwnedPlane* strength, int32_t* x, int32_t* y);
 
+// The layers a filled shape of flat colours paints into a fresh image of width x height,
+// bottom first, as CompositeShapeCoverage lays them: each one's coverage plane (the shadow's
+// is the ring's or the fill's), where it lies in the image and its paint. Layers that cover
+// nothing are left out.
+struct qvShapeLayers {
+    struct Layer {
+        const qvPlaneBitMap* coverage;
+        int32_t x, y;
+        qvShapePaint paint;
+    };
+    qv::OwnedPlane fill, ring;
+    Layer layers[3];
+    int32_t count = 0;
+};
+
+// Those layers for the prepared descriptor, its image origin at (originX, originY). 0,
+// ERR_MEM or ERR_WRONGUSAGE.
+int ShapeLayerCoverage(int32_t width, int32_t height, const qvShapeDesc& desc, int32_t originX,
+                       int32_t originY, qvShapeLayers* out);
+
 // A filled shape of the prepared descriptor painted bottom-up into its image: the shadow
 // (in the shadow colour, through the ring's coverage when there is a border, else the
 // fill's), the ring in the border colour, then the fill in the shape's colour (or the

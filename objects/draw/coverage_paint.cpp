@@ -102,19 +102,6 @@ uint8_t* MutablePlaneRow(qvPlaneBitMap* plane, int64_t y) {
     return plane->plane + ptrdiff_t(y) * plane->bytesPerRow;
 }
 
-// The shape's alpha a over an image's alpha byte: the combined alpha goes into the byte, and
-// the colour goes over the pixel by the shape's share of it (returned).
-inline uint8_t OverAlpha(uint8_t& byte, uint32_t a) {
-    if (byte == 0) {
-        byte = uint8_t(a);
-        return a != 0 ? 255 : 0;
-    }
-    if (byte == 255) return uint8_t(a);
-    const uint32_t combined = a + (byte * (255 - a) + 127) / 255;
-    byte = uint8_t(combined);
-    return uint8_t((a * 255 + combined / 2) / combined);
-}
-
 // All 16 bytes are 255.
 inline bool AllOpaque16(const uint8_t* p) {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));

@@ -15,6 +15,7 @@
 #include "objects/draw/shape_geometry.h"
 #include "objects/draw/shape_output.h"
 #include "objects/scene_seam.h"
+#include "platform/linux/screen.h"
 #include "scene/layers/layer_transform.h"
 
 namespace qv::draw {
@@ -95,16 +96,22 @@ int FillItem(const qvShapeDesc& desc, int32_t x, int32_t y, qvShapeItem* item) {
     return 0;
 }
 
-// The image and its plane: a mask when everything is opaque and hard-edged, else alpha.
+// Whether the shape's image carries an alpha plane; a mask when everything is opaque and
+// hard-edged.
+bool ImageHasAlpha(const qvShapeDesc& desc) {
+    const bool opaque = (desc.colour >> 24) == 0 &&
+                        (desc.borderOn == 0 || desc.borderTransparency == 0) &&
+                        (desc.shadowOn == 0 || desc.shadowTransparency == 0);
+    return !opaque || desc.antialias != 0;
+}
+
+// The image and its plane.
 int AllocShapeImage(const qvShapeDesc& desc, int32_t width, int32_t height, ImageUse use,
                     ShapeImage* image) {
     image->width = width, image->height = height;
     image->bitmap.reset(AllocShapeBitMap(width, height, use));
     if (image->bitmap == nullptr) return ERR_MEM;
-    const bool opaque = (desc.colour >> 24) == 0 &&
-                        (desc.borderOn == 0 || desc.borderTransparency == 0) &&
-                        (desc.shadowOn == 0 || desc.shadowTransparency == 0);
-    if (opaque && desc.antialias == 0) {
+    if (!ImageHasAlpha(desc)) {
         image->mask.reset(AllocMaskBitMap(image->bitmap.get(), width, height, 1));
     } else {
         image->alpha.reset(AllocAlphaBitMap(width, height, 1));
@@ -270,6 +277,24 @@ int PaintPreparedShapeStraight(qvVmState* L, const qvShapeDesc& desc, int32_t x,
     return 0;
 }
 
+bool IsFlatLayered(const qvShapeDesc& desc) {
+    return desc.fillStyle != FILLGRADIENT && desc.fillStyle != FILLTEXTURE &&
+           desc.fillStyle != FILLNONE && ImageHasAlpha(desc);
+}
+
+int PaintLayeredShapeStraight(qvVmState* L, const qvShapeDesc& desc, int32_t x, int32_t y,
+                              const ShapeOutput& output) {
+    ShapeImage image;
+    if (const int code = PlaceShapeImage(desc, x, y, &image)) return code;
+    const int32_t origin = ShapeImageMargin(desc);
+    qvShapeLayers layers;
+    if (const int code =
+            ShapeLayerCoverage(image.width, image.height, desc, origin, origin, &layers)) {
+        return code;
+    }
+    return PaintLayersStraight(L, output, {&layers, image.x, image.y, image.width, image.height});
+}
+
 int RenderPreparedShape(qvVmState* L, const qvShapeDesc& desc, const ShapeTransform& transform,
                         int32_t x, int32_t y, ShapeImage* out, ImageUse use) {
     const qvDrawState& state = *desc.drawState;
@@ -366,8 +391,11 @@ int DrawShapeEx(qvVmState* L, const qvShapeDesc* given, int flags) {
                           desc->layer, desc->insertPosition, flags, desc->previous};
     // A blitted shape of one colour and one layer needs no image: its coverage is painted
     // straight into the output's bitmap, the pixels being those the image's blit gives.
-    if (!deferred && !hairline && IsOneColourLayer(*desc) && PaintsStraight(out)) {
-        return PaintPreparedShapeStraight(L, *desc, x, y, out);
+    if (!deferred && !hairline && PaintsStraight(out)) {
+        if (IsOneColourLayer(*desc)) return PaintPreparedShapeStraight(L, *desc, x, y, out);
+        if (IsFlatLayered(*desc) && out.target->format == ScreenFormat()) {
+            return PaintLayeredShapeStraight(L, *desc, x, y, out);
+        }
     }
     ShapeImage image;
     if (deferred) {

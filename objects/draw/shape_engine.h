@@ -80,6 +80,16 @@ bool IsOneColourLayer(const qvShapeDesc& desc);
 int PaintPreparedShapeStraight(qvVmState* L, const qvShapeDesc& desc, int32_t x, int32_t y,
                                const ShapeOutput& output);
 
+// Whether the prepared shape is filled in flat colours (its fill under a ring or shadow) and
+// its image would carry an alpha plane: anti-aliased, or not all opaque.
+bool IsFlatLayered(const qvShapeDesc& desc);
+
+// Such a shape painted straight into the output (PaintsStraight allowed it, and the output's
+// bitmap is in the screen's format), with the pixels and refreshes of RenderPreparedShape's
+// image going out. 0, ERR_MEM or ERR_WRONGUSAGE.
+int PaintLayeredShapeStraight(qvVmState* L, const qvShapeDesc& desc, int32_t x, int32_t y,
+                              const ShapeOutput& output);
+
 }  // namespace qv::draw
 
 // Draws the shape of the descriptor (QV_DRAW_* flags) into the current output; the caller's

@@ -1,13 +1,19 @@
 #include "objects/draw/shape_output.h"
 
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
 #include "engine/error_codes.h"
 #include "gfx/blit_frontends.h"
 #include "gfx/clip.h"
 #include "gfx/graphics_state.h"
 #include "gfx/kernels/frontend_kernels.h"
+#include "gfx/kernels/rows.h"
 #include "gfx/safe_blt.h"
 #include "objects/draw_tags.h"
 #include "objects/scene_seam.h"
+#include "platform/linux/memory.h"
 #include "platform/linux/screen.h"
 #include "scene/layers/dirty_rects.h"
 #include "scene/layers/filter_table.h"
@@ -150,6 +156,84 @@ void PaintStraight(qvVmState* L, const ShapeOutput& output, const StraightPaint&
     BltAlphaChannel(paint.strength, sx - paint.strengthX, sy - paint.strengthY, output.target, dx,
                     dy, width, height, paint.colour, QV_COVERAGE_BLEND, nullptr, 0, nullptr, 0,
                     nullptr);
+}
+
+namespace {
+
+// The coverage of each layer along a stretch of an image row, zero where the layer's plane
+// does not reach: its own row where the plane spans the stretch, else a copy in scratch.
+class LayerRows {
+public:
+    // 0 or ERR_MEM.
+    int Reserve(int32_t width) {
+        scratch_.reset(static_cast<uint8_t*>(AllocMemBlock(size_t(std::max(width, 1)) * 3, 0)));
+        return scratch_ != nullptr ? 0 : ERR_MEM;
+    }
+    const uint8_t* Row(const qvShapeLayers::Layer& layer, int32_t index, int64_t x, int64_t y,
+                       int32_t width) {
+        const qvPlaneBitMap& plane = *layer.coverage;
+        const int64_t row = y - layer.y, first = std::max<int64_t>(x, layer.x);
+        const int64_t end = std::min<int64_t>(x + width, int64_t(layer.x) + plane.width);
+        uint8_t* out = scratch_.get() + ptrdiff_t(index) * width;
+        if (row < 0 || row >= plane.height || end <= first) {
+            std::memset(out, 0, size_t(width));
+            return out;
+        }
+        const uint8_t* bytes = plane.plane + ptrdiff_t(row) * plane.bytesPerRow + (first - layer.x);
+        if (first == x && end == x + width) return bytes;
+        std::memset(out, 0, size_t(first - x));
+        std::memcpy(out + (first - x), bytes, size_t(end - first));
+        std::memset(out + (end - x), 0, size_t(x + width - end));
+        return out;
+    }
+
+private:
+    std::unique_ptr<uint8_t[], BlockFree> scratch_;
+};
+
+}  // namespace
+
+int PaintLayersStraight(qvVmState* L, const ShapeOutput& output, const LayeredPaint& paint) {
+    gfx::GraphicsState& graphics = gfx::Graphics();
+    qvDisplay* display = graphics.Host().CurrentDisplay();
+    if (display == nullptr) return 0;
+    ShapeImage image;
+    image.x = paint.x, image.y = paint.y, image.width = paint.width, image.height = paint.height;
+    PlaceByAnchor(output, &image);
+    // Reserved first, so that a failure changes nothing.
+    LayerRows rows;
+    if (const int code = rows.Reserve(image.width)) return code;
+    if (!PrepareBlit(L, graphics.View(display), image.x, image.y, image.width, image.height)) {
+        return 0;
+    }
+    const gfx::OutputPicture picture = graphics.Host().CurrentOutputPicture();
+    ScopedBitMapLock lock(output.target);
+    if (!lock) return 0;
+    // Cut as the image's blit is cut: by the region and the picture, then by the bitmap.
+    int32_t sx = 0, sy = 0, dx = image.x, dy = image.y, width = image.width, height = image.height;
+    ClipBlitRect(picture.clipRegion, &sx, &sy, &dx, &dy, &width, &height, image.width, image.height,
+                 picture.width, picture.height, 1);
+    width = std::min(width, lock->width - dx), height = std::min(height, lock->height - dy);
+    if (width < 1 || height < 1 || dx < 0 || dy < 0) return 0;
+    const qvShapeLayers& layers = *paint.layers;
+    if (layers.count < 1) return 0;
+    qvShapeLayerRow row{};
+    row.count = layers.count, row.width = width, row.format = lock->format;
+    row.antialias = layers.layers[0].paint.antialias;
+    for (int32_t k = 0; k < layers.count; ++k) {
+        const qvShapePaint& layer = layers.layers[k].paint;
+        row.colour[k] =
+            lock->bytesPerPixel == 3 ? layer.colour : RGBToPixelFormat(layer.colour, lock->format);
+        row.opacity[k] = 255 - uint32_t(std::clamp(layer.transparency, 0, 255));
+    }
+    for (int32_t j = 0; j < height; ++j) {
+        for (int32_t k = 0; k < layers.count; ++k) {
+            row.coverage[k] = rows.Row(layers.layers[k], k, sx, int64_t(sy) + j, width);
+        }
+        row.dest = PixelAt(lock->base, lock->rowLength, lock->bytesPerPixel, dx, dy + j);
+        PaintShapeLayerRow(row);
+    }
+    return 0;
 }
 
 int OutputShapeImage(qvVmState* L, const ShapeOutput& output, ShapeImage image) {

@@ -8,6 +8,7 @@
 
 #include "engine/vm.h"
 #include "gfx/blit_host.h"
+#include "objects/draw/coverage.h"
 #include "objects/draw/shape_records.h"
 #include "platform/linux/bitmap.h"
 
@@ -107,6 +108,19 @@ bool PaintsStraight(const ShapeOutput& output);
 // What OutputShapeImage does with such an image, drawn from its alpha plane alone: the same
 // refreshes, and each pixel the same as the blit of a one-colour image.
 void PaintStraight(qvVmState* L, const ShapeOutput& output, const StraightPaint& paint);
+
+// The flat layers of a shape (bottom first) and where their image lies before the anchor
+// places it.
+struct LayeredPaint {
+    const qvShapeLayers* layers;
+    int32_t x, y, width, height;
+};
+
+// What OutputShapeImage does with the image such layers paint (PaintsStraight allowed it, and
+// the output's bitmap is in the screen's format, the image's): the same refreshes, and each
+// pixel composed from the layers as the image holds it and blended as its alpha blit blends
+// it, in one pass. 0 or ERR_MEM.
+int PaintLayersStraight(qvVmState* L, const ShapeOutput& output, const LayeredPaint& paint);
 
 }  // namespace qv::draw
 

@@ -3,8 +3,11 @@
 // bitmap, and must leave the same pixels.
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <optional>
+#include <span>
 
+#include "engine/error_codes.h"
 #include "gfx/kernels/rows.h"
 #include "gfx/pixel_format.h"
 #include "objects/draw/draw_library.h"
@@ -58,6 +61,10 @@ struct Case {
     int32_t fillStyle, lineWidth;
     bool antialias;
     uint32_t colour;  // 0xAARRGGBB
+    // A ring and a shadow (0: none), 0xAARRGGBB, and the shadow's direction.
+    uint32_t border = 0, shadow = 0;
+    uint32_t direction = 3;
+    int32_t boxWidth = 36;
 };
 
 class StraightPaint : public LibFixture {
@@ -68,13 +75,18 @@ protected:
     qvShapeDesc Desc(const Case& c, qvDrawState* state) {
         ResetDrawState(state);
         state->fillStyle = c.fillStyle, state->lineWidth = c.lineWidth;
-        state->formStyle = c.antialias ? ANTIALIAS : NORMAL;
+        state->formStyle = uint32_t(c.antialias ? ANTIALIAS : NORMAL) |
+                           (c.border != 0 ? uint32_t(EDGE) : 0u) |
+                           (c.shadow != 0 ? uint32_t(SHADOW) : 0u);
+        state->borderColour = c.border, state->borderSize = 3;
+        state->shadowColour = c.shadow, state->shadowSize = 5;
+        state->shadowDirection = c.direction;
         qvShapeDesc d{};
         d.type = c.type, d.x = c.x, d.y = c.y, d.colour = c.colour, d.drawState = state;
         if (c.type == CIRCLE) {
             d.radiusX = d.radiusY = 15, d.width = d.height = 31;
         } else {
-            d.width = 36, d.height = 24;
+            d.width = c.boxWidth, d.height = 24;
             for (int32_t& level : d.cornerLevels) level = 50;
         }
         return d;
@@ -106,6 +118,33 @@ protected:
         return out;
     }
 
+    // Each case both ways over the patterned bitmap, in every depth, with and without a
+    // rectangular clip region.
+    void ExpectBothRoadsAlike(const Case* cases, size_t count) {
+        for (uint32_t format : {QV_FMT_R5G6B5, QV_FMT_R8G8B8, QV_FMT_A8R8G8B8}) {
+            platform::testing::ScopedScreenFormat screen(format);
+            for (const bool clipped : {false, true}) {
+                SceneDisplay scene(Solid(kWidth, kHeight, 0));
+                scene.view.layersEnabled = false;
+                scene.view.outputType = gfx::kTargetBrush;
+                qvClipRegion region{};
+                region.x = 14, region.y = 9, region.width = 30, region.height = 25;
+                if (clipped) scene.output->clipRegion = &region;
+                for (const Case& c : std::span(cases, count)) {
+                    SCOPED_TRACE(::testing::Message()
+                                 << c.name << " format " << format << (clipped ? " clipped" : ""));
+                    brush.Fill();
+                    DrawThroughImage(c);
+                    const std::vector<uint32_t> expected = Pixels();
+                    brush.Fill();
+                    DrawStraight(c);
+                    EXPECT_EQ(Pixels(), expected);
+                }
+                scene.output->clipRegion = nullptr;
+            }
+        }
+    }
+
     SceneObjects objects;
     Brush brush;
 };
@@ -125,28 +164,61 @@ TEST_F(StraightPaint, GivesThePixelsOfTheImageRoad) {
         {"cut bottom", CIRCLE, 40, 45, FILLCOLOR, 1, false, 0x00E0A020},
         {"outside", CIRCLE, 200, 200, FILLCOLOR, 1, true, 0x00E0A020},
     };
-    for (uint32_t format : {QV_FMT_R5G6B5, QV_FMT_R8G8B8, QV_FMT_A8R8G8B8}) {
-        platform::testing::ScopedScreenFormat screen(format);
-        for (const bool clipped : {false, true}) {
-            SceneDisplay scene(Solid(kWidth, kHeight, 0));
-            scene.view.layersEnabled = false;
-            scene.view.outputType = gfx::kTargetBrush;
-            qvClipRegion region{};
-            region.x = 14, region.y = 9, region.width = 30, region.height = 25;
-            if (clipped) scene.output->clipRegion = &region;
-            for (const Case& c : cases) {
-                SCOPED_TRACE(::testing::Message()
-                             << c.name << " format " << format << (clipped ? " clipped" : ""));
-                brush.Fill();
-                DrawThroughImage(c);
-                const std::vector<uint32_t> expected = Pixels();
-                brush.Fill();
-                DrawStraight(c);
-                EXPECT_EQ(Pixels(), expected);
-            }
-            scene.output->clipRegion = nullptr;
+    ExpectBothRoadsAlike(cases, std::size(cases));
+}
+
+// Fills under a ring or a shadow: the layers are composed per pixel as the image holds them.
+TEST_F(StraightPaint, LayeredShapesGiveThePixelsOfTheImageRoad) {
+    const Case cases[] = {
+        {"ring and shadow", CIRCLE, 20, 15, FILLCOLOR, 1, true, 0x00E0A020, 0x002040C0, 0x00202020},
+        {"ring", BOX, 20, 15, FILLCOLOR, 1, true, 0x00E0A020, 0x002040C0, 0},
+        {"shadow", CIRCLE, 20, 15, FILLCOLOR, 1, true, 0x00E0A020, 0, 0x00202020, 5},
+        {"transparent fill", BOX, 20, 15, FILLCOLOR, 1, true, 0x8020C040, 0x002040C0, 0x00404040},
+        {"transparent ring and shadow", CIRCLE, 20, 15, FILLCOLOR, 1, true, 0x00E0A020, 0x602040C0,
+         0xA0202020, 7},
+        {"hard, transparent", BOX, 20, 15, FILLCOLOR, 1, false, 0x4020C040, 0x002040C0, 0x00202020},
+        {"hard, transparent shadow", CIRCLE, 20, 15, FILLCOLOR, 1, false, 0x00E0A020, 0x002040C0,
+         0x80202020, 1},
+        {"invisible fill", CIRCLE, 20, 15, FILLCOLOR, 1, true, 0xFFE0A020, 0x002040C0, 0x00202020},
+        {"cut left", CIRCLE, -12, 10, FILLCOLOR, 1, true, 0x00E0A020, 0x002040C0, 0x00202020},
+        {"cut top", BOX, 30, -10, FILLCOLOR, 1, true, 0x2020C040, 0x002040C0, 0x00202020, 0},
+        {"cut right", BOX, 60, 20, FILLCOLOR, 1, true, 0x00E0A020, 0x302040C0, 0x00202020, 2},
+        {"cut bottom", CIRCLE, 40, 45, FILLCOLOR, 1, true, 0x00E0A020, 0x002040C0, 0x00202020, 4},
+        {"outside", CIRCLE, 200, 200, FILLCOLOR, 1, true, 0x00E0A020, 0x002040C0, 0x00202020},
+        {"wide", BOX, 3, 20, FILLCOLOR, 1, true, 0x00E0A020, 0x002040C0, 0x00202020, 3, 70},
+    };
+    ExpectBothRoadsAlike(cases, std::size(cases));
+    // Rows longer than the width, in the brush and in every plane.
+    platform::testing::SetExtraRowPadding(3);
+    ExpectBothRoadsAlike(cases, 1);
+    platform::testing::SetExtraRowPadding(0);
+}
+
+// Every allocation of the layered road failing in turn gives ERR_MEM and leaves the brush as
+// it was.
+TEST_F(StraightPaint, LayeredShapeOutOfMemoryChangesNothing) {
+    SceneDisplay scene(Solid(kWidth, kHeight, 0));
+    scene.view.layersEnabled = false;
+    scene.view.outputType = gfx::kTargetBrush;
+    const Case layered{"ring and shadow", CIRCLE,     20,        15, FILLCOLOR, 1, true,
+                       0x00E0A020,        0x002040C0, 0x00202020};
+    brush.Fill();
+    const std::vector<uint32_t> before = Pixels();
+    int failures = 0;
+    for (uint64_t n = 1; n < 20; ++n) {
+        qvDrawState state{};
+        const qvShapeDesc d = Desc(layered, &state);
+        int code = 0;
+        {
+            AllocationFault fault(n, false);
+            code = DrawShapeEx(L, &d, 0);
         }
+        if (code == 0) break;
+        EXPECT_EQ(code, ERR_MEM) << n;
+        EXPECT_EQ(Pixels(), before) << n;
+        ++failures;
     }
+    EXPECT_GE(failures, 3) << "two coverage planes and the scratch rows at least";
 }
 
 }  // namespace
