@@ -393,9 +393,7 @@ int DrawShapeEx(qvVmState* L, const qvShapeDesc* given, int flags) {
     // straight into the output's bitmap, the pixels being those the image's blit gives.
     if (!deferred && !hairline && PaintsStraight(out)) {
         if (IsOneColourLayer(*desc)) return PaintPreparedShapeStraight(L, *desc, x, y, out);
-        if (IsFlatLayered(*desc) && out.target->format == ScreenFormat()) {
-            return PaintLayeredShapeStraight(L, *desc, x, y, out);
-        }
+        if (IsFlatLayered(*desc)) return PaintLayeredShapeStraight(L, *desc, x, y, out);
     }
     ShapeImage image;
     if (deferred) {

@@ -128,8 +128,10 @@ bool PaintsStraight(const ShapeOutput& output) {
     const gfx::DisplayView view = graphics.View(display);
     const gfx::OutputPicture picture = graphics.Host().CurrentOutputPicture();
     // The blit would also draw the target's mask, compose under sprites, cut by a shaped
-    // region or copy into the autoscaled second buffer.
-    return view.targetMask == nullptr && picture.sprites.empty() &&
+    // region or copy into the autoscaled second buffer; an image in the screen's format
+    // would round the colours before a target of another format gets them.
+    return output.target->format == ScreenFormat() && view.targetMask == nullptr &&
+           picture.sprites.empty() &&
            (picture.clipRegion == nullptr || !PlaneUsable(picture.clipRegion->mask)) &&
            !(view.AutoscaleActive() && output.target == view.backBuffers[0]);
 }
