@@ -875,16 +875,16 @@ resume:  // the current record's frame runs from its saved position
                 const qvNumber index = ra->value.n + step;
                 const qvNumber limit = ra[1].value.n;
                 // Two tests rather than one of a chosen comparison: each branch then follows
-                // its own test.
+                // its own test. The loop goes on in a straight line; a NaN ends it.
                 if (step > 0) {
-                    if (index <= limit) goto for_loop_again;
-                } else if (index >= limit) {
-                    goto for_loop_again;
+                    if (!(index <= limit)) [[unlikely]]
+                        goto for_loop_done;
+                } else if (!(index >= limit)) [[unlikely]] {
+                    goto for_loop_done;
                 }
-                VM_BREAK;
-            for_loop_again:
                 ra->value.n = index;
                 pc += static_cast<ptrdiff_t>(GetBx(i)) - kSBxBias;
+            for_loop_done:
                 VM_BREAK;
             }
             VM_CASE(OP_TFORLOOP) {
