@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string_view>
+#include <type_traits>
 
 #include "engine/api_internal.h"
 #include "engine/arith.h"
@@ -236,19 +237,36 @@ int LineOf(const qvProto* p, int pcIndex) {
     return p->lineinfo[pcIndex];
 }
 
-// An RK operand: a register, or a constant from 250 on. Choosing the origin first and adding
-// the index once lays out best in the interpreter loop (measured).
-inline const qvValue* RegisterOrConstant(uint32_t x, const qvValue* base, const qvValue* k) {
-    const qvValue* origin = IsRKConst(x) ? k : base;
-    return origin + (IsRKConst(x) ? RKConstIndex(x) : x);
+// Operand fields are decoded straight into byte offsets of values: a shift and a mask each,
+// where the field's index would take a shift, a mask and a scaling.
+static_assert(sizeof(qvValue) == 16);
+inline constexpr int kValueShift = 4;
+inline constexpr uint32_t kConstOffset = kRKConstBase << kValueShift;
+
+inline uint32_t OffsetB(uint32_t i) {
+    return (i >> (kBShift - kValueShift)) & (kMaxB << kValueShift);
+}
+inline uint32_t OffsetC(uint32_t i) {
+    return (i >> (kCShift - kValueShift)) & (kMaxC << kValueShift);
+}
+
+template <typename Value>
+inline Value* ValueAt(Value* origin, uint32_t offset) {
+    using Byte = std::conditional_t<std::is_const_v<Value>, const char, char>;
+    return reinterpret_cast<Value*>(reinterpret_cast<Byte*>(origin) + offset);
+}
+
+// An RK operand, by its byte offset: a register, or a constant from 250 on.
+inline const qvValue* RegisterOrConstant(uint32_t offset, const qvValue* base, const qvValue* k) {
+    return offset >= kConstOffset ? ValueAt(k, offset - kConstOffset) : ValueAt(base, offset);
 }
 
 // The left operand of arithmetic and comparisons, which compiled code mostly keeps in a
 // register: that case falls through.
-inline const qvValue* LeftOperand(uint32_t x, const qvValue* base, const qvValue* k) {
-    if (IsRKConst(x)) [[unlikely]]
-        return k + RKConstIndex(x);
-    return base + x;
+inline const qvValue* LeftOperand(uint32_t offset, const qvValue* base, const qvValue* k) {
+    if (offset >= kConstOffset) [[unlikely]]
+        return ValueAt(k, offset - kConstOffset);
+    return ValueAt(base, offset);
 }
 
 // The end of an operation whose script metamethod the interpreter ran in its own loop: as
@@ -529,10 +547,10 @@ resume:  // the current record's frame runs from its saved position
         VM_BRANCH_ON_TEST(result, a);                  \
     } while (0)
 
-#define VM_RB() (base + GetB(i))
-#define VM_RKB() RegisterOrConstant(GetB(i), base, k)
-#define VM_LEFT() LeftOperand(GetB(i), base, k)
-#define VM_RKC() RegisterOrConstant(GetC(i), base, k)
+#define VM_RB() ValueAt(base, OffsetB(i))
+#define VM_RKB() RegisterOrConstant(OffsetB(i), base, k)
+#define VM_LEFT() LeftOperand(OffsetB(i), base, k)
+#define VM_RKC() RegisterOrConstant(OffsetC(i), base, k)
 #define VM_TAKE_FOLLOWING_JUMP() (pc += GetJOffset(*pc) + 1)
     // A test's outcome: skip the following jump when it differs from a, else take it.
 #define VM_BRANCH_ON_TEST(result, a)              \
@@ -857,16 +875,16 @@ resume:  // the current record's frame runs from its saved position
                 const qvNumber index = ra->value.n + step;
                 const qvNumber limit = ra[1].value.n;
                 // Two tests rather than one of a chosen comparison: each branch then follows
-                // its own test.
+                // its own test. The loop goes on in a straight line; a NaN ends it.
                 if (step > 0) {
-                    if (index <= limit) goto for_loop_again;
-                } else if (index >= limit) {
-                    goto for_loop_again;
+                    if (!(index <= limit)) [[unlikely]]
+                        goto for_loop_done;
+                } else if (!(index >= limit)) [[unlikely]] {
+                    goto for_loop_done;
                 }
-                VM_BREAK;
-            for_loop_again:
                 ra->value.n = index;
                 pc += static_cast<ptrdiff_t>(GetBx(i)) - kSBxBias;
+            for_loop_done:
                 VM_BREAK;
             }
             VM_CASE(OP_TFORLOOP) {
