@@ -14,9 +14,13 @@
 #include "objects/sprite/sprite_library.h"
 #include "runtime/objects.h"
 #include "runtime/runtime_host.h"
+#include "tests/fuzz/scene_fuzz_input.h"
 #include "tests/scene/support/layer_scene.h"
 
 namespace {
+
+using qv::fuzz::ByteInput;
+using qv::fuzz::Check;
 
 constexpr const char* kCommands[] = {
     "box",         "circle",     "ellipse",       "arc",          "polygon",       "plot",
@@ -67,20 +71,11 @@ constexpr const char* kTagKeys[] = {
     "edge",       "shadow",  "texture", "gradient", "edgesize", "shadowsize", "transparency"};
 constexpr int kTagCount = sizeof kTagKeys / sizeof kTagKeys[0];
 
-struct Input {
-    const uint8_t* data;
-    size_t size;
-    size_t at = 0;
-
-    bool More() const { return at < size; }
-    uint8_t Byte() { return at < size ? data[at++] : 0; }
-};
-
-double Number(Input* in) {
+double Number(ByteInput* in) {
     return kNumbers[in->Byte() % kNumberCount];
 }
 
-void PushValue(qvVmState* L, Input* in, bool nested) {
+void PushValue(qvVmState* L, ByteInput* in, bool nested) {
     switch (in->Byte() % 8) {
         case 0:
         case 1:
@@ -120,7 +115,7 @@ void PushValue(qvVmState* L, Input* in, bool nested) {
 
 // One command with up to 8 arguments, under the engine's protection.
 int CallOne(qvVmState* L) {
-    Input* in = static_cast<Input*>(VmToUserdata(L, 1));
+    ByteInput* in = static_cast<ByteInput*>(VmToUserdata(L, 1));
     VmSetTop(L, 0);
     VmPushString(L, kCommands[in->Byte() % kCommandCount]);
     VmGetTable(L, VM_GLOBALSINDEX);
@@ -163,15 +158,11 @@ void MakeSprite(uint32_t id, int32_t frames) {
               nullptr);
 }
 
-void Check(bool holds) {
-    if (!holds) std::abort();
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
-    Input in{data, size};
+    ByteInput in{data, size};
     const uint8_t mode = in.Byte();
     qv::test::Planes background = qv::test::Solid(40, 30, 0);
     for (size_t i = 0; i < background.rgb.size(); ++i) background.rgb[i] = uint32_t(i) * 0x030507;

@@ -18,9 +18,14 @@
 #include "scene/layers/filter_table.h"
 #include "scene/layers/layers_commands.h"
 #include "scene/layers/layers_library.h"
+#include "tests/fuzz/scene_fuzz_input.h"
 #include "tests/scene/support/layer_scene.h"
 
 namespace {
+
+using qv::fuzz::ByteInput;
+using qv::fuzz::Check;
+using qv::fuzz::KindPlanes;
 
 constexpr const char* kCommands[] = {"setlayerfilter",       "setlayeranchor", "transformlayer",
                                      "rotatelayer",          "scalelayer",     "setlayertint",
@@ -37,16 +42,7 @@ constexpr int kTextCount = sizeof kTexts / sizeof kTexts[0];
 constexpr int32_t kKinds[] = {3, 8, 10, 22, 23, 24, 25, 26, 29, 34, 99};
 constexpr const char* kFilterKeys[] = {"name", "args", "priority", "disable"};
 
-struct Input {
-    const uint8_t* data;
-    size_t size;
-    size_t at = 0;
-
-    bool More() const { return at < size; }
-    uint8_t Byte() { return at < size ? data[at++] : 0; }
-};
-
-void PushScalar(qvVmState* L, Input* in) {
+void PushScalar(qvVmState* L, ByteInput* in) {
     switch (in->Byte() % 5) {
         case 0:
         case 1:
@@ -65,7 +61,7 @@ void PushScalar(qvVmState* L, Input* in) {
 }
 
 // A filter entry: mostly well-formed, with a known name, arguments and switches.
-void PushFilterEntry(qvVmState* L, Input* in) {
+void PushFilterEntry(qvVmState* L, ByteInput* in) {
     if (in->Byte() % 8 == 0) return PushScalar(L, in);
     VmNewTable(L);
     for (int keys = in->Byte() % 5; keys > 0; --keys) {
@@ -86,7 +82,7 @@ void PushFilterEntry(qvVmState* L, Input* in) {
     }
 }
 
-void PushArgument(qvVmState* L, Input* in) {
+void PushArgument(qvVmState* L, ByteInput* in) {
     if (in->Byte() % 4 != 0) return PushScalar(L, in);
     VmNewTable(L);
     for (int i = 0, n = in->Byte() % 5; i < n; ++i) {
@@ -105,7 +101,7 @@ void CallGlobal(qvVmState* L, const char* name, int argCount) {
 // One step under the engine's protection: a short command, an AddMove, a DoMove or a
 // ClearMove.
 int Step(qvVmState* L) {
-    Input* in = static_cast<Input*>(VmToUserdata(L, 1));
+    ByteInput* in = static_cast<ByteInput*>(VmToUserdata(L, 1));
     VmSetTop(L, 0);
     const uint8_t op = in->Byte();
     const int queue = 1 + in->Byte() % 3;
@@ -143,22 +139,10 @@ int Step(qvVmState* L) {
     return 0;
 }
 
-qv::test::Planes Layer(int kind) {
-    qv::test::Planes p = qv::test::Solid(9, 7, 0x102030u * uint32_t(kind + 1));
-    if (kind % 3 == 1) {
-        p.mask.resize(size_t(p.width) * p.height);
-        for (size_t i = 0; i < p.mask.size(); ++i) p.mask[i] = uint8_t(i % 2);
-    } else if (kind % 3 == 2) {
-        p.alpha.resize(size_t(p.width) * p.height);
-        for (size_t i = 0; i < p.alpha.size(); ++i) p.alpha[i] = uint8_t(i * 37);
-    }
-    return p;
-}
-
 void AddAnimOf(qvVmState* L, uint32_t number, int frames) {
     qvAnimFrames planes;
     for (int i = 0; i < frames; ++i) {
-        planes.bitmaps.push_back(qv::test::MakePlanes(Layer(i)).bitmap.release());
+        planes.bitmaps.push_back(qv::test::MakePlanes(KindPlanes(i)).bitmap.release());
     }
     qvObjectId id{number, nullptr};
     qvAnim* anim = nullptr;
@@ -182,18 +166,14 @@ int DrawShapesAndText(qvVmState* L) {
     return 0;
 }
 
-void Check(bool holds) {
-    if (!holds) std::abort();
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     qv::test::Planes background = qv::test::Solid(48, 32, 0);
     for (size_t i = 0; i < background.rgb.size(); ++i) background.rgb[i] = uint32_t(i) * 0x030507;
     qv::test::SceneObjects objects;
-    objects.brushes.emplace(1, qv::test::MakePlanes(Layer(1)));
-    objects.brushes.emplace(2, qv::test::MakePlanes(Layer(2)));
+    objects.brushes.emplace(1, qv::test::MakePlanes(KindPlanes(1)));
+    objects.brushes.emplace(2, qv::test::MakePlanes(KindPlanes(2)));
     qv::test::SceneDisplay scene(background);
     qvVmState* L = VmOpen();
     qv::InstallRuntimeHost(L);
@@ -201,7 +181,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(RegisterDrawLibrary(L) == 0);
     Check(RegisterTextLibrary(L) == 0);
     ResetDrawState(GetDrawState());
-    for (int i = 0; i < 4; ++i) scene.AddLayer(L, Layer(i), i * 7 - 3, i * 5 - 2);
+    for (int i = 0; i < 4; ++i) scene.AddLayer(L, KindPlanes(i), i * 7 - 3, i * 5 - 2);
     qv::scene::InsertObjectLayer(L, 3 /* BRUSH */, {1, nullptr}, 30, 20, -1, 0);
     AddAnimOf(L, 1, 3);
     AddAnimOf(L, 2, 1);
@@ -210,7 +190,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(VmCPCall(L, DrawShapesAndText, nullptr) == 0);
     VmSetTop(L, 0);
     RefreshDisplayArea(L, 0, 0, scene.width, scene.height);
-    Input in{data, size};
+    ByteInput in{data, size};
     for (int step = 0; step < 48 && in.More(); ++step) {
         VmCPCall(L, Step, &in);
         Check(scene.Window() == scene.Recomposed(L));

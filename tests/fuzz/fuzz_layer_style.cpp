@@ -27,9 +27,13 @@
 #include "scene/layers/filter_table.h"
 #include "scene/layers/layers_commands.h"
 #include "scene/layers/layers_library.h"
+#include "tests/fuzz/scene_fuzz_input.h"
 #include "tests/scene/support/layer_scene.h"
 
 namespace {
+
+using qv::fuzz::ByteInput;
+using qv::fuzz::Check;
 
 using namespace qv::gfx;
 
@@ -170,23 +174,14 @@ constexpr uint32_t kTypes[] = {kTypeBrush,
                                99};
 constexpr const char* kFilterKeys[] = {"name", "args", "priority", "disable"};
 
-struct Input {
-    const uint8_t* data;
-    size_t size;
-    size_t at = 0;
-
-    bool More() const { return at < size; }
-    uint8_t Byte() { return at < size ? data[at++] : 0; }
-};
-
-void PushNumber(qvVmState* L, Input* in) {
+void PushNumber(qvVmState* L, ByteInput* in) {
     VmPushNumber(L, kNumbers[in->Byte() % kNumberCount]);
 }
 
-void PushValue(qvVmState* L, Input* in, int depth);
+void PushValue(qvVmState* L, ByteInput* in, int depth);
 
 // A list of values from 0, now and then far longer than any reader takes.
-void PushList(qvVmState* L, Input* in, int depth) {
+void PushList(qvVmState* L, ByteInput* in, int depth) {
     VmNewTable(L);
     const uint8_t shape = in->Byte();
     const int count = shape % 16 == 0 ? 1200 : shape % 9;
@@ -201,7 +196,7 @@ void PushList(qvVmState* L, Input* in, int depth) {
 }
 
 // A filter list: mostly well-formed entries with known names.
-void PushFilters(qvVmState* L, Input* in) {
+void PushFilters(qvVmState* L, ByteInput* in) {
     VmNewTable(L);
     for (int i = 0, n = in->Byte() % 5; i < n; ++i) {
         VmNewTable(L);
@@ -221,7 +216,7 @@ void PushFilters(qvVmState* L, Input* in) {
     }
 }
 
-void PushValue(qvVmState* L, Input* in, int depth) {
+void PushValue(qvVmState* L, ByteInput* in, int depth) {
     switch (in->Byte() % 8) {
         case 0:
         case 1:
@@ -242,7 +237,7 @@ void PushValue(qvVmState* L, Input* in, int depth) {
 }
 
 // A key from the rows' lists, or a few bytes of the input.
-void PushKey(qvVmState* L, Input* in) {
+void PushKey(qvVmState* L, ByteInput* in) {
     const uint8_t pick = in->Byte();
     if (pick % 8 != 0) return VmPushString(L, kKeys[in->Byte() % kKeyCount]);
     std::string key;
@@ -250,7 +245,7 @@ void PushKey(qvVmState* L, Input* in) {
     VmPushString(L, key.c_str());
 }
 
-void PushStyle(qvVmState* L, Input* in) {
+void PushStyle(qvVmState* L, ByteInput* in) {
     if (in->Byte() % 16 == 0) return PushValue(L, in, 3);  // not a table at all
     VmNewTable(L);
     for (int keys = in->Byte() % 7; keys > 0; --keys) {
@@ -274,7 +269,7 @@ void CallGlobal(qvVmState* L, const char* name, int argCount) {
     VmCall(L, argCount, 0);
 }
 
-void PushLayerArgument(qvVmState* L, Input* in) {
+void PushLayerArgument(qvVmState* L, ByteInput* in) {
     const uint8_t pick = in->Byte();
     if (pick % 8 == 0) return VmPushString(L, kTexts[in->Byte() % kTextCount]);
     if (pick % 8 == 1) return PushValue(L, in, 3);
@@ -284,7 +279,7 @@ void PushLayerArgument(qvVmState* L, Input* in) {
 // One step under the engine's protection: SetLayerStyle with one to three pairs (the last one
 // now and then without its table), or GetLayerStyle of a layer.
 int Step(qvVmState* L) {
-    Input* in = static_cast<Input*>(VmToUserdata(L, 1));
+    ByteInput* in = static_cast<ByteInput*>(VmToUserdata(L, 1));
     VmSetTop(L, 0);
     const uint8_t op = in->Byte();
     if (op % 8 == 7) {
@@ -416,10 +411,6 @@ const qv::VectorBackend kCairo = {
     qv::vectorgraphics::TranslatePath,    qv::vectorgraphics::GetCurrentPoint,
     qv::vectorgraphics::CreateVectorFont, qv::vectorgraphics::FreeVectorFont};
 
-void Check(bool holds) {
-    if (!holds) std::abort();
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -438,7 +429,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ResetDrawState(GetDrawState());
     AddLayers(L, &scene);
     RefreshDisplayArea(L, 0, 0, scene.width, scene.height);
-    Input in{data, size};
+    ByteInput in{data, size};
     for (int step = 0; step < 32 && in.More(); ++step) {
         VmCPCall(L, Step, &in);
         Check(scene.Window() == scene.Recomposed(L));

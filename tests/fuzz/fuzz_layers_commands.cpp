@@ -13,9 +13,14 @@
 #include "runtime/objects.h"
 #include "runtime/runtime_host.h"
 #include "scene/layers/layers_library.h"
+#include "tests/fuzz/scene_fuzz_input.h"
 #include "tests/scene/support/layer_scene.h"
 
 namespace {
+
+using qv::fuzz::ByteInput;
+using qv::fuzz::Check;
+using qv::fuzz::KindPlanes;
 
 constexpr const char* kCommands[] = {"undo",          "enablelayers",   "disablelayers",
                                      "swaplayers",    "insertlayer",    "showlayer",
@@ -40,16 +45,7 @@ constexpr double kNumbers[] = {0,       1,   2,        3,        4,     -1,     
 constexpr int kNumberCount = sizeof kNumbers / sizeof kNumbers[0];
 constexpr const char* kOptionKeys[] = {"mask", "alphachannel", "clear", "color", "frames"};
 
-struct Input {
-    const uint8_t* data;
-    size_t size;
-    size_t at = 0;
-
-    bool More() const { return at < size; }
-    uint8_t Byte() { return at < size ? data[at++] : 0; }
-};
-
-void PushValue(qvVmState* L, Input* in, bool nested) {
+void PushValue(qvVmState* L, ByteInput* in, bool nested) {
     switch (in->Byte() % 7) {
         case 0:
         case 1:
@@ -82,14 +78,14 @@ void PushValue(qvVmState* L, Input* in, bool nested) {
 }
 
 struct Run {
-    Input* in;
+    ByteInput* in;
     bool unrefreshed;  // an Undo asked not to repaint
 };
 
 // One command with up to 9 arguments, under the engine's protection.
 int CallOne(qvVmState* L) {
     Run* run = static_cast<Run*>(VmToUserdata(L, 1));
-    Input* in = run->in;
+    ByteInput* in = run->in;
     VmSetTop(L, 0);
     const char* command = kCommands[in->Byte() % kCommandCount];
     VmPushString(L, command);
@@ -101,40 +97,24 @@ int CallOne(qvVmState* L) {
     return 0;
 }
 
-qv::test::Planes Layer(int kind) {
-    qv::test::Planes p = qv::test::Solid(9, 7, 0x102030u * uint32_t(kind + 1));
-    if (kind % 3 == 1) {
-        p.mask.resize(size_t(p.width) * p.height);
-        for (size_t i = 0; i < p.mask.size(); ++i) p.mask[i] = uint8_t(i % 2);
-    } else if (kind % 3 == 2) {
-        p.alpha.resize(size_t(p.width) * p.height);
-        for (size_t i = 0; i < p.alpha.size(); ++i) p.alpha[i] = uint8_t(i * 37);
-    }
-    return p;
-}
-
-void Check(bool holds) {
-    if (!holds) std::abort();
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     qv::test::Planes background = qv::test::Solid(48, 32, 0);
     for (size_t i = 0; i < background.rgb.size(); ++i) background.rgb[i] = uint32_t(i) * 0x030507;
     qv::test::SceneObjects objects;
-    objects.brushes.emplace(1, qv::test::MakePlanes(Layer(1)));
+    objects.brushes.emplace(1, qv::test::MakePlanes(KindPlanes(1)));
     qv::test::SceneDisplay scene(background);
     qvVmState* L = VmOpen();
     qv::InstallRuntimeHost(L);
     Check(RegisterLayersLibrary(L) == 0);
     for (int i = 0; i < 6; ++i) {
-        qvLayer* layer = scene.AddLayer(L, Layer(i), i * 7 - 3, i * 5 - 2);
+        qvLayer* layer = scene.AddLayer(L, KindPlanes(i), i * 7 - 3, i * 5 - 2);
         if (layer != nullptr && i >= 3) std::strcpy(layer->group, "team");
         if (layer != nullptr && i == 1) SetLayerNameString(layer, "a");
     }
     RefreshDisplayArea(L, 0, 0, scene.width, scene.height);
-    Input in{data, size};
+    ByteInput in{data, size};
     Run run{&in, false};
     for (int step = 0; step < 64 && in.More(); ++step) {
         VmCPCall(L, CallOne, &run);
