@@ -51,8 +51,10 @@ inline int32_t MoverY(int i) {
     return (i / 10) * 41 + 4;
 }
 
+// A display showing the background, with the "layers" library registered on an engine.
 struct Ours {
-    Ours() : screen(QV_FMT_A8R8G8B8), scene(Background()) {
+    explicit Ours(const Planes& background = Background())
+        : screen(QV_FMT_A8R8G8B8), scene(background) {
         L = VmOpen();
         qv::InstallRuntimeHost(L);
         RegisterLayersLibrary(L);
@@ -62,6 +64,7 @@ struct Ours {
         FreeLayersLibrary(L);
         VmClose(L);
     }
+    // Calls the global command with number arguments.
     void Command(const char* name, std::initializer_list<double> args) {
         VmPushString(L, name);
         VmGetTable(L, VM_GLOBALSINDEX);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "bench/gfx/bench_bitmaps.h"
+#include "bench/scene/layer_bench_scene.h"
 #include "platform/linux/testing.h"
 #include "runtime/runtime_host.h"
 #include "scene/layers/layers_library.h"
@@ -20,6 +21,9 @@
 namespace {
 
 using namespace qv::bench;
+using layer_bench::Image;
+using layer_bench::Ours;
+using layer_bench::PixmanLayer;
 using qv::test::Planes;
 
 constexpr int kLayers = 24, kSide = 256, kMover = 128, kSteps = 1000, kStep = 4;
@@ -42,46 +46,14 @@ std::vector<StackLayer> Stack() {
         const int side = i == kLayers ? kMover : kSide;
         StackLayer l{qv::test::Solid(side, side, uint32_t(i * 0x0A1B2C) & 0xFFFFFF),
                      (i * 263) % (kWidth - kSide), (i * 151) % (kHeight - kSide)};
-        if (i % 3 == 1 || i == kLayers) {
-            l.planes.mask.resize(l.planes.rgb.size());
-            for (int32_t y = 0; y < side; ++y) {
-                for (int32_t x = 0; x < side; ++x) {
-                    const int dx = 2 * x - side, dy = 2 * y - side;
-                    l.planes.mask[size_t(y) * side + x] = dx * dx + dy * dy < side * side;
-                }
-            }
-        }
+        if (i % 3 == 1 || i == kLayers) l.planes.mask = layer_bench::Disc(side, 0).mask;
         layers.push_back(std::move(l));
     }
     return layers;
 }
 
-// A display of our scene with the "layers" library registered on an engine.
-struct Ours {
-    Ours() : screen(QV_FMT_A8R8G8B8), scene(Background()) {
-        L = VmOpen();
-        qv::InstallRuntimeHost(L);
-        RegisterLayersLibrary(L);
-    }
-    ~Ours() {
-        FreeLayersLibrary(L);
-        VmClose(L);
-    }
-    // Calls the global command with number arguments.
-    void Command(const char* name, std::initializer_list<double> args) {
-        VmPushString(L, name);
-        VmGetTable(L, VM_GLOBALSINDEX);
-        for (double a : args) VmPushNumber(L, a);
-        VmCall(L, int(args.size()), 1);
-        VmSetTop(L, 0);
-    }
-    qv::platform::testing::ScopedScreenFormat screen;
-    qv::test::SceneDisplay scene;
-    qvVmState* L = nullptr;
-};
-
 void TranslateSteps(benchmark::State& state) {
-    Ours ours;
+    Ours ours(Background());
     for (const StackLayer& l : Stack()) ours.scene.AddLayer(ours.L, l.planes, l.x, l.y);
     for (auto _ : state) {
         for (int i = 0; i < kSteps; ++i) {
@@ -94,19 +66,6 @@ void TranslateSteps(benchmark::State& state) {
 
 // pixman: the same stack recomposed over each step's old and new bounds, then copied to a
 // window buffer.
-template <typename T>
-struct Unref {
-    void operator()(T* image) const { pixman_image_unref(image); }
-};
-using Image = std::unique_ptr<pixman_image_t, Unref<pixman_image_t>>;
-
-struct PixmanLayer {
-    std::vector<uint32_t> bits;
-    std::vector<uint8_t> a8;
-    Image image, mask;
-    int32_t x, y, side;
-};
-
 void PixmanTranslate(benchmark::State& state) {
     const Planes background = Background();
     std::vector<uint32_t> backBits(background.rgb), destBits(background.rgb.size()),
@@ -177,7 +136,7 @@ Planes AlphaColumns(int parity) {
 constexpr int32_t kShift = kSide / 2;
 
 void CollisionScan(benchmark::State& state) {
-    Ours ours;
+    Ours ours(Background());
     for (const StackLayer& l : Stack()) ours.scene.AddLayer(ours.L, l.planes, l.x, l.y);
     ours.scene.AddLayer(ours.L, AlphaColumns(0), 600, 400);
     ours.scene.AddLayer(ours.L, AlphaColumns(kShift % 2 == 0 ? 1 : 0), 600 + kShift, 400);
