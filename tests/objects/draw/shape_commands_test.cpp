@@ -13,8 +13,8 @@
 #include "objects/draw/draw_state.h"
 #include "objects/draw/shape_engine.h"
 #include "platform/linux/memory.h"
+#include "tests/objects/draw/draw_display_fixture.h"
 #include "tests/scene/support/layer_scene.h"
-#include "tests/support/lib_fixture.h"
 
 namespace qv::testing {
 namespace {
@@ -25,33 +25,9 @@ using namespace qv::test;
 constexpr int32_t kWidth = 64, kHeight = 48;
 constexpr uint32_t kBack = 0x000000, kRed = 0xFF0000, kGreen = 0x00FF00, kBlue = 0x0000FF;
 
-class ShapeCommands : public LibFixture {
+class ShapeCommands : public DrawDisplayFixture {
 protected:
-    ShapeCommands() : LibFixture(OpenLibraries<RegisterDrawLibrary>) { Fresh(false); }
-    ~ShapeCommands() override { FreeDrawBuffers(L); }
-
-    SceneDisplay& Fresh(bool layers) {
-        display_.reset();
-        display_.emplace(Solid(kWidth, kHeight, kBack));
-        display_->view.layersEnabled = layers;
-        ResetDrawState(GetDrawState());
-        return *display_;
-    }
-    uint32_t At(int32_t x, int32_t y) const {
-        return ReadBitMapPixel(display_->displayBitmap.get(), x, y);
-    }
-    size_t LayerCount() const {
-        size_t n = 0;
-        scene::ForEachLayer(&display_->picture->layers, [&](qvLayer*) { ++n; });
-        return n;
-    }
-    qvLayer* TopLayer() const {
-        return reinterpret_cast<qvLayer*>(display_->picture->layers.tailPred);
-    }
-    int Run(const char* name, std::vector<Arg> args) { return Call(name, std::move(args)).code; }
-
-    SceneObjects objects;
-    std::optional<SceneDisplay> display_;
+    ShapeCommands() : DrawDisplayFixture(kWidth, kHeight) {}
 };
 
 TEST_F(ShapeCommands, ArgumentRules) {

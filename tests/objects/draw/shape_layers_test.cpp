@@ -13,8 +13,8 @@
 #include "objects/draw/shape_redraw.h"
 #include "scene/layers/layer_cache.h"
 #include "scene/layers/transform_matrix.h"
+#include "tests/objects/draw/draw_display_fixture.h"
 #include "tests/scene/support/layer_scene.h"
-#include "tests/support/lib_fixture.h"
 
 namespace qv::testing {
 namespace {
@@ -25,22 +25,10 @@ using namespace qv::test;
 constexpr int32_t kWidth = 80, kHeight = 64;
 constexpr uint32_t kBack = 0x000000, kRed = 0xFF0000, kGreen = 0x00FF00;
 
-class ShapeLayers : public LibFixture {
+class ShapeLayers : public DrawDisplayFixture {
 protected:
-    ShapeLayers() : LibFixture(OpenLibraries<RegisterDrawLibrary>) { Fresh(false); }
-    ~ShapeLayers() override { FreeDrawBuffers(L); }
+    ShapeLayers() : DrawDisplayFixture(kWidth, kHeight) {}
 
-    SceneDisplay& Fresh(bool layers) {
-        display_.reset();
-        display_.emplace(Solid(kWidth, kHeight, kBack));
-        display_->view.layersEnabled = layers;
-        ResetDrawState(GetDrawState());
-        return *display_;
-    }
-    qvLayer* TopLayer() const {
-        return reinterpret_cast<qvLayer*>(display_->picture->layers.tailPred);
-    }
-    int Run(const char* name, const std::vector<Arg>& args) { return Call(name, args).code; }
     // The drawing with layers off, then with layers on as the picture composes it.
     void ExpectSameWithLayers(const char* name, const std::vector<Arg>& args,
                               const std::vector<std::pair<const char*, std::vector<Arg>>>& setup) {
@@ -61,8 +49,6 @@ protected:
         }
     }
 
-    SceneObjects objects;
-    std::optional<SceneDisplay> display_;
     std::vector<uint32_t> straight_;
 };
 
