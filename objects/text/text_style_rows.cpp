@@ -218,33 +218,21 @@ qvLayerItem* TextRetypeItem(qvVmState*, const LayerStyleWork* work) {
     return record;
 }
 
-void SetNumber(qvVmState* L, const char* key, double value) {
-    VmPushString(L, key);
-    VmPushNumber(L, value);
-    VmSetTable(L, -3);
-}
-
-void SetString(qvVmState* L, const char* key, const char* value) {
-    VmPushString(L, key);
-    VmPushString(L, value != nullptr ? value : "");
-    VmSetTable(L, -3);
-}
-
 void PushTextKeys(qvVmState* L, const qvLayer* layer) {
     const auto* record = dynamic_cast<const qvTextRender*>(layer->sourceItem);
     if (record == nullptr) return;
     const qvFont* font = record->style.font;
-    SetNumber(L, "color", record->style.colour);
-    SetNumber(L, "fontstyle", record->style.styleFlags);
-    SetNumber(L, "align", record->alignment);
-    SetNumber(L, "leftmargin", record->leftMargin);
-    SetNumber(L, "rightmargin", record->rightMargin);
-    SetNumber(L, "fontsize", font != nullptr ? font->size : 0);
-    SetNumber(L, "encoding", record->encoding);
-    SetString(L, "text", record->text);
-    const char* name = nullptr;
+    SetTableFieldNumber(L, "color", record->style.colour);
+    SetTableFieldNumber(L, "fontstyle", record->style.styleFlags);
+    SetTableFieldNumber(L, "align", record->alignment);
+    SetTableFieldNumber(L, "leftmargin", record->leftMargin);
+    SetTableFieldNumber(L, "rightmargin", record->rightMargin);
+    SetTableFieldNumber(L, "fontsize", font != nullptr ? font->size : 0);
+    SetTableFieldNumber(L, "encoding", record->encoding);
+    SetTableFieldString(L, "text", record->text != nullptr ? record->text : "");
+    const char* name = "";
     if (font != nullptr) name = font->requestedName[0] != '\0' ? font->requestedName : font->name;
-    SetString(L, "font", name);
+    SetTableFieldString(L, "font", name);
 }
 
 }  // namespace

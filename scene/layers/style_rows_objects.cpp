@@ -22,12 +22,6 @@ using gfx::kTypeBrush;
 using gfx::kTypeBrushPart;
 using gfx::kTypeTextObject;
 
-void SetNumber(qvVmState* L, const char* key, double value) {
-    VmPushString(L, key);
-    VmPushNumber(L, value);
-    VmSetTable(L, -3);
-}
-
 void SetId(qvVmState* L, const qvObjectId& id) {
     VmPushString(L, "id");
     PushObjectId(L, id);
@@ -115,10 +109,10 @@ void PushImageKeys(qvVmState* L, const qvLayer* layer) {
     const qvLayerItem* item = layer->sourceItem;
     const auto* image = dynamic_cast<const qvImageItem*>(item);
     SetId(L, layer->objectId);
-    SetNumber(L, "partx", image != nullptr ? image->partX : 0);
-    SetNumber(L, "party", image != nullptr ? image->partY : 0);
-    SetNumber(L, "partwidth", item->width);
-    SetNumber(L, "partheight", item->height);
+    SetTableFieldNumber(L, "partx", image != nullptr ? image->partX : 0);
+    SetTableFieldNumber(L, "party", image != nullptr ? image->partY : 0);
+    SetTableFieldNumber(L, "partwidth", item->width);
+    SetTableFieldNumber(L, "partheight", item->height);
 }
 
 // --- Anims ---
@@ -170,7 +164,7 @@ qvLayerItem* AnimRetypeItem(qvVmState*, const LayerStyleWork* work) {
 
 void PushAnimKeys(qvVmState* L, const qvLayer* layer) {
     const auto* item = dynamic_cast<const qvAnimItem*>(layer->sourceItem);
-    SetNumber(L, "frame", item != nullptr ? item->frame + 1 : 1);
+    SetTableFieldNumber(L, "frame", item != nullptr ? item->frame + 1 : 1);
     SetId(L, layer->objectId);
 }
 

@@ -16,18 +16,6 @@
 namespace qv::scene {
 namespace {
 
-void SetNumber(qvVmState* L, const char* key, double value) {
-    VmPushString(L, key);
-    VmPushNumber(L, value);
-    VmSetTable(L, -3);
-}
-
-void SetString(qvVmState* L, const char* key, const char* value) {
-    VmPushString(L, key);
-    VmPushString(L, value != nullptr ? value : "");
-    VmSetTable(L, -3);
-}
-
 // A table of the numbers from index 0 under key.
 template <typename Number>
 void SetNumbers(qvVmState* L, const char* key, const Number* values, int count) {
@@ -50,8 +38,8 @@ void SetFilters(qvVmState* L, const qvLayer* layer) {
         const qvLayerFilter& f = layer->filters[slot];
         if (f.enabled == 0) continue;
         VmNewTable(L);
-        SetString(L, "name", qvLayerFilterNames[slot]);
-        SetNumber(L, "priority", f.priority);
+        SetTableFieldString(L, "name", qvLayerFilterNames[slot]);
+        SetTableFieldNumber(L, "priority", f.priority);
         double args[6] = {};
         int count = 0, ints = 0, reals = 0;
         for (FilterArgumentKind kind : kLayerFilterArguments[slot].kinds) {
@@ -67,23 +55,23 @@ void SetFilters(qvVmState* L, const qvLayer* layer) {
 void SetCommonKeys(qvVmState* L, const qvLayer* layer) {
     const qvLayerItem* source = layer->sourceItem;
     const qvDrawTransform& t = layer->transform;
-    SetNumber(L, "x", source->x);
-    SetNumber(L, "y", source->y);
-    SetNumber(L, "width", t.width);
-    SetNumber(L, "height", t.height);
-    SetNumber(L, "rotate", t.rotate);
-    SetNumber(L, "scalex", t.scalex);
-    SetNumber(L, "scaley", t.scaley);
-    SetNumber(L, "anchorx", layer->anchorX);
-    SetNumber(L, "anchory", layer->anchorY);
-    SetNumber(L, "smoothscale", t.smoothscale);
+    SetTableFieldNumber(L, "x", source->x);
+    SetTableFieldNumber(L, "y", source->y);
+    SetTableFieldNumber(L, "width", t.width);
+    SetTableFieldNumber(L, "height", t.height);
+    SetTableFieldNumber(L, "rotate", t.rotate);
+    SetTableFieldNumber(L, "scalex", t.scalex);
+    SetTableFieldNumber(L, "scaley", t.scaley);
+    SetTableFieldNumber(L, "anchorx", layer->anchorX);
+    SetTableFieldNumber(L, "anchory", layer->anchorY);
+    SetTableFieldNumber(L, "smoothscale", t.smoothscale);
     constexpr double kIdentity[4] = {1, 0, 0, 1};
     SetNumbers(L, "transform", t.hasTransform != 0 ? t.transformInput : kIdentity, 4);
-    SetNumber(L, "transparency", layer->transparency);
+    SetTableFieldNumber(L, "transparency", layer->transparency);
     const qvLayerFilter& tint = layer->filters[kFilterTint];
-    SetNumber(L, "tint", tint.ints[1]);
-    SetNumber(L, "tintcolor", uint32_t(tint.ints[0]));
-    SetNumber(L, "hidden", layer->hidden);
+    SetTableFieldNumber(L, "tint", tint.ints[1]);
+    SetTableFieldNumber(L, "tintcolor", uint32_t(tint.ints[0]));
+    SetTableFieldNumber(L, "hidden", layer->hidden);
     VmPushString(L, "clipregion");
     if (const qvClipRegion* clip = source->clipRegion) {
         PushObjectId(L, {clip->header.id, clip->header.handle});
@@ -92,24 +80,24 @@ void SetCommonKeys(qvVmState* L, const qvLayer* layer) {
     }
     VmSetTable(L, -3);
     const qvShadowBlock& shadow = layer->shadow;
-    SetNumber(L, "shadow", shadow.on);
+    SetTableFieldNumber(L, "shadow", shadow.on);
     if (shadow.on != 0) {
-        SetNumber(L, "shadowcolor", shadow.colour);
-        SetNumber(L, "shadowdir", shadow.direction);
-        SetNumber(L, "shadowsize", shadow.size);
-        SetNumber(L, "shadowradius", shadow.radius);
-        SetNumber(L, "shadowsigma", shadow.sigma);
+        SetTableFieldNumber(L, "shadowcolor", shadow.colour);
+        SetTableFieldNumber(L, "shadowdir", shadow.direction);
+        SetTableFieldNumber(L, "shadowsize", shadow.size);
+        SetTableFieldNumber(L, "shadowradius", shadow.radius);
+        SetTableFieldNumber(L, "shadowsigma", shadow.sigma);
     }
     const qvBorderBlock& border = layer->border;
-    SetNumber(L, "border", border.on);
-    SetNumber(L, "bordercolor", border.colour);
-    SetNumber(L, "bordersize", border.size);
-    SetNumber(L, "outlinethickness", border.size);
-    SetNumber(L, "edgecolor", border.colour);
-    SetNumber(L, "edgesize", border.size);
+    SetTableFieldNumber(L, "border", border.on);
+    SetTableFieldNumber(L, "bordercolor", border.colour);
+    SetTableFieldNumber(L, "bordersize", border.size);
+    SetTableFieldNumber(L, "outlinethickness", border.size);
+    SetTableFieldNumber(L, "edgecolor", border.colour);
+    SetTableFieldNumber(L, "edgesize", border.size);
     SetFilters(L, layer);
-    SetString(L, "group", layer->group);
-    SetString(L, "name", layer->name);
+    SetTableFieldString(L, "group", layer->group);
+    SetTableFieldString(L, "name", layer->name != nullptr ? layer->name : "");
 }
 
 // The picture GetLayerStyle reads: the shown one while a brush, mask or alpha channel is the
@@ -181,17 +169,17 @@ int ParseLayerFormStyle(qvVmState* L, int t, qvDrawState* block, qvShadowBlock* 
 }
 
 void PushFormStyle(qvVmState* L, const qvDrawState* block) {
-    SetNumber(L, "formstyle", block->formStyle);
-    SetNumber(L, "fillstyle", block->fillStyle);
-    SetNumber(L, "gradientstyle", block->gradient.style);
-    SetNumber(L, "gradientangle", block->gradient.angle);
-    SetNumber(L, "gradientstartcolor", block->gradient.startColour);
-    SetNumber(L, "gradientendcolor", block->gradient.endColour);
+    SetTableFieldNumber(L, "formstyle", block->formStyle);
+    SetTableFieldNumber(L, "fillstyle", block->fillStyle);
+    SetTableFieldNumber(L, "gradientstyle", block->gradient.style);
+    SetTableFieldNumber(L, "gradientangle", block->gradient.angle);
+    SetTableFieldNumber(L, "gradientstartcolor", block->gradient.startColour);
+    SetTableFieldNumber(L, "gradientendcolor", block->gradient.endColour);
     VmPushString(L, "texturebrush");
     PushObjectId(L, block->textureBrush);
     VmSetTable(L, -3);
-    SetNumber(L, "texturex", block->textureX);
-    SetNumber(L, "texturey", block->textureY);
+    SetTableFieldNumber(L, "texturex", block->textureX);
+    SetTableFieldNumber(L, "texturey", block->textureY);
 }
 
 }  // namespace qv::scene
