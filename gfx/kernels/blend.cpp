@@ -342,7 +342,20 @@ void AlphaRow(const uint8_t* s, uint8_t* d, const uint8_t* alpha, int32_t width)
 template <typename F>
 void AlphaRows(const qvAlphaBitmapBlock& k) {
     if (k.width < 1 || k.height < 1) return;
+    const size_t bytes = size_t(k.width) * F::bytes;
+    const bool prefetch = bytes <= kPrefetchRowBytes;
     for (int32_t j = 0; j < k.height; ++j) {
+        if (prefetch && j + kPrefetchAhead < k.height) {
+            const int32_t ahead = j + kPrefetchAhead;
+            PrefetchRow<false>(
+                PixelAt(k.sourceBase, k.sourceRowLength, F::bytes, k.sourceX, k.sourceY + ahead),
+                bytes);
+            PrefetchRow<true>(
+                PixelAt(k.destBase, k.destRowLength, F::bytes, k.destX, k.destY + ahead), bytes);
+            PrefetchRow<false>(
+                PlaneRow(k.alphaBase, k.alphaBytesPerRow, k.alphaY + ahead) + k.alphaX,
+                size_t(k.width));
+        }
         AlphaRow<F>(PixelAt(k.sourceBase, k.sourceRowLength, F::bytes, k.sourceX, k.sourceY + j),
                     PixelAt(k.destBase, k.destRowLength, F::bytes, k.destX, k.destY + j),
                     PlaneRow(k.alphaBase, k.alphaBytesPerRow, k.alphaY + j) + k.alphaX, k.width);

@@ -22,6 +22,19 @@ inline const uint8_t* PlaneRow(const uint8_t* plane, int32_t bytesPerRow, int32_
     return plane + ptrdiff_t(y) * bytesPerRow;
 }
 
+// Short rows of a large bitmap each start a cache line far from the last, and the hardware
+// fetches them only when asked: a row loop asks for the row this many ahead, when its rows
+// are no longer than kPrefetchRowBytes (longer ones stream on their own).
+constexpr int32_t kPrefetchAhead = 8;
+constexpr size_t kPrefetchRowBytes = 256;
+
+// Asks for the cache lines of bytes from p: to be read, or (write) to be written.
+template <bool write>
+inline void PrefetchRow(const uint8_t* p, size_t bytes) {
+    for (size_t offset = 0; offset < bytes; offset += 64) __builtin_prefetch(p + offset, write);
+    __builtin_prefetch(p + bytes - 1, write);
+}
+
 // Whether the 32 bytes from p are all 0: long empty stretches of coverage and alpha rows are
 // passed over this many at a time.
 inline bool AllZero32(const uint8_t* p) {
