@@ -32,6 +32,12 @@ constexpr int32_t kTextBorderLimit = 8;
 // ones of sigma up to 3, whose Gaussian has no weight left this far out.
 constexpr double kMaxShadowRadius = 256;
 
+// The widest a border reaches on the display. A scaled layer's border widens with the scale,
+// and its dilation and softening cost a tap per pixel of reach on every pixel of a plane that
+// grows by the reach on every side: the largest border at scale 60 took minutes. Borders up
+// to this reach are unchanged.
+constexpr int32_t kMaxBorderReach = 256;
+
 // The shadow's blur radius as drawn (NaN as the largest).
 double ShadowRadius(const qvLayer* layer) {
     const double radius = layer->shadow.radius;
@@ -80,10 +86,11 @@ int DilatedBorder(qvVmState* L, qvLayer* layer, qvLayerItem* item, const qvLayer
     double matrix[4];
     std::copy(layer->transform.matrix, layer->transform.matrix + 4, matrix);
     ScaleMatrix(matrix, scale.x, scale.y);
-    const int32_t t = IsIdentityMatrix(matrix)
-                          ? size
-                          : GetTransformedBorderWidth(matrix, source.width - source.offsetX,
-                                                      source.height - source.offsetY, size);
+    const int32_t t = std::min(
+        IsIdentityMatrix(matrix) ? size
+                                 : GetTransformedBorderWidth(matrix, source.width - source.offsetX,
+                                                             source.height - source.offsetY, size),
+        kMaxBorderReach);
     const int64_t width = int64_t(part.width) + 2 * int64_t(std::max(t, 0));
     const int64_t height = int64_t(part.height) + 2 * int64_t(std::max(t, 0));
     if (width > kMaxBitMapSide || height > kMaxBitMapSide) return ERR_MEM;

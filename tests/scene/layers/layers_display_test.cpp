@@ -224,3 +224,32 @@ TEST_F(LayersDisplayTest, DrawingIntoAnAnimLayerLeavesTheSharedAnimAlone) {
 
 }  // namespace
 }  // namespace qv::testing
+
+namespace qv::testing {
+namespace {
+
+// A border widens with its layer's scale up to a reach of 256 pixels: beyond that its
+// dilation over a plane grown by the reach took minutes (a 64-pixel border at scale 60).
+TEST_F(LayersDisplayTest, AScaledLayersBorderReachesAtMost256Pixels) {
+    ASSERT_EQ(Call("EnableLayers").code, 0);
+    ASSERT_EQ(
+        Call("CreateLayer", {Num(2), Num(3), Num(4), Num(4),
+                             Table({{Str("color"), Num(0x00FF00)}, {Str("mask"), Bool(true)}})})
+            .code,
+        0);
+    ASSERT_EQ(Call("SetLayerBorder", {Num(1), Num(1), Num(0xFF0000), Num(8)}).code, 0);
+    const qvLayer* layer = GetLayerByIndex(display->settings.picture, 1);
+    ASSERT_NE(layer, nullptr);
+    EXPECT_EQ(layer->displayItem->borderWidth, 4 + 2 * 8);
+    struct {
+        int scale, reach;
+    } cases[] = {{8, 64}, {40, 256}};
+    for (const auto& c : cases) {
+        ASSERT_EQ(Call("ScaleLayer", {Num(1), Num(4 * c.scale), Num(4 * c.scale)}).code, 0)
+            << c.scale;
+        EXPECT_EQ(layer->displayItem->borderWidth, 4 * c.scale + 2 * c.reach) << c.scale;
+    }
+}
+
+}  // namespace
+}  // namespace qv::testing
