@@ -434,25 +434,26 @@ resume:  // the current record's frame runs from its saved position
 
 #if defined(QV_COMPUTED_GOTO)
     // Every handler ends in a fetch and an indirect jump of its own, so that the branch
-    // predictor learns which operation follows which. The table is in the order of the
-    // operation codes; codes 43-63 do nothing.
-    static_assert(kNumOpcodes == 43 && OP_SELF == 42);
-    static const void* const kDispatch[64] = {
-        &&L_OP_MOVE,      &&L_OP_LOADK,    &&L_OP_LOADBOOL,  &&L_OP_LOADNIL,  &&L_OP_GETUPVAL,
-        &&L_OP_GETGLOBAL, &&L_OP_GETTABLE, &&L_OP_SETGLOBAL, &&L_OP_SETUPVAL, &&L_OP_SETTABLE,
-        &&L_OP_NEWTABLE,  &&L_OP_ADD,      &&L_OP_SUB,       &&L_OP_MUL,      &&L_OP_DIV,
-        &&L_OP_DIVINT,    &&L_OP_MOD,      &&L_OP_LSH,       &&L_OP_RSH,      &&L_OP_BOR,
-        &&L_OP_BAND,      &&L_OP_BXOR,     &&L_OP_POW,       &&L_OP_UNM,      &&L_OP_NOT,
-        &&L_OP_BNOT,      &&L_OP_CONCAT,   &&L_OP_JMP,       &&L_OP_EQ,       &&L_OP_LT,
-        &&L_OP_LE,        &&L_OP_TEST,     &&L_OP_CALL,      &&L_OP_TAILCALL, &&L_OP_RETURN,
-        &&L_OP_FORLOOP,   &&L_OP_TFORLOOP, &&L_OP_TFORPREP,  &&L_OP_SETLIST,  &&L_OP_SETLISTO,
-        &&L_OP_CLOSE,     &&L_OP_CLOSURE,  &&L_OP_SELF,      &&L_NOP,         &&L_NOP,
-        &&L_NOP,          &&L_NOP,         &&L_NOP,          &&L_NOP,         &&L_NOP,
-        &&L_NOP,          &&L_NOP,         &&L_NOP,          &&L_NOP,         &&L_NOP,
-        &&L_NOP,          &&L_NOP,         &&L_NOP,          &&L_NOP,         &&L_NOP,
-        &&L_NOP,          &&L_NOP,         &&L_NOP,          &&L_NOP,
-    };
-#define VM_DISPATCH() goto* kDispatch[GetOp(i)];
+    // predictor learns which operation follows which. The table is indexed by the
+    // instruction's low byte, the operation code and the two bits above it, which saves the
+    // mask of every dispatch: its 64 entries in the order of the operation codes, four times.
+    // Codes 43-63 do nothing.
+    static_assert(kNumOpcodes == 43 && OP_SELF == 42 && kOpBits == 6);
+#define VM_DISPATCH_ROW                                                                            \
+    &&L_OP_MOVE, &&L_OP_LOADK, &&L_OP_LOADBOOL, &&L_OP_LOADNIL, &&L_OP_GETUPVAL, &&L_OP_GETGLOBAL, \
+        &&L_OP_GETTABLE, &&L_OP_SETGLOBAL, &&L_OP_SETUPVAL, &&L_OP_SETTABLE, &&L_OP_NEWTABLE,      \
+        &&L_OP_ADD, &&L_OP_SUB, &&L_OP_MUL, &&L_OP_DIV, &&L_OP_DIVINT, &&L_OP_MOD, &&L_OP_LSH,     \
+        &&L_OP_RSH, &&L_OP_BOR, &&L_OP_BAND, &&L_OP_BXOR, &&L_OP_POW, &&L_OP_UNM, &&L_OP_NOT,      \
+        &&L_OP_BNOT, &&L_OP_CONCAT, &&L_OP_JMP, &&L_OP_EQ, &&L_OP_LT, &&L_OP_LE, &&L_OP_TEST,      \
+        &&L_OP_CALL, &&L_OP_TAILCALL, &&L_OP_RETURN, &&L_OP_FORLOOP, &&L_OP_TFORLOOP,              \
+        &&L_OP_TFORPREP, &&L_OP_SETLIST, &&L_OP_SETLISTO, &&L_OP_CLOSE, &&L_OP_CLOSURE,            \
+        &&L_OP_SELF, &&L_NOP, &&L_NOP, &&L_NOP, &&L_NOP, &&L_NOP, &&L_NOP, &&L_NOP, &&L_NOP,       \
+        &&L_NOP, &&L_NOP, &&L_NOP, &&L_NOP, &&L_NOP, &&L_NOP, &&L_NOP, &&L_NOP, &&L_NOP, &&L_NOP,  \
+        &&L_NOP, &&L_NOP, &&L_NOP
+    static const void* const kDispatch[256] = {VM_DISPATCH_ROW, VM_DISPATCH_ROW, VM_DISPATCH_ROW,
+                                               VM_DISPATCH_ROW};
+#undef VM_DISPATCH_ROW
+#define VM_DISPATCH() goto* kDispatch[i & 0xFF];
 #define VM_LABEL(op) L_##op:
 #define VM_DEFAULT \
     L_NOP:
