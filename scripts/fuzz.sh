@@ -3,7 +3,8 @@
 # each for a while: scripts/fuzz.sh [--time SECONDS] [TARGET...]. Corpora are kept in
 # build/fuzz/corpus/TARGET, findings go to build/fuzz/crashes/TARGET; the script exits
 # non-zero when there is any. Each finding becomes a file in the target's regression folder
-# (see tests/fuzz/CMakeLists.txt). Not part of CI.
+# (see tests/fuzz/CMakeLists.txt). An input that runs longer than a minute is a finding too
+# (a hang). Not part of CI.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=300
@@ -79,7 +80,7 @@ for target in "${targets[@]}"; do
     esac
     echo "== $target for ${seconds}s"
     build/fuzz/bin/"$target" "$corpus" $seeds "${dict[@]}" -max_total_time="$seconds" \
-        -rss_limit_mb=2048 -malloc_limit_mb=1024 -artifact_prefix="$crashes/" \
+        -rss_limit_mb=2048 -malloc_limit_mb=1024 -timeout=60 -artifact_prefix="$crashes/" \
         -print_final_stats=1 || true
     if [ -n "$(ls -A "$crashes")" ]; then
         echo "findings of $target in $crashes"

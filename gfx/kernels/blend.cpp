@@ -342,18 +342,12 @@ void AlphaRow(const uint8_t* s, uint8_t* d, const uint8_t* alpha, int32_t width)
 template <typename F>
 void AlphaRows(const qvAlphaBitmapBlock& k) {
     if (k.width < 1 || k.height < 1) return;
-    const size_t bytes = size_t(k.width) * F::bytes;
-    const bool prefetch = bytes <= kPrefetchRowBytes;
+    const bool prefetchAlpha = size_t(k.width) * F::bytes <= kPrefetchRowBytes;
     for (int32_t j = 0; j < k.height; ++j) {
-        if (prefetch && j + kPrefetchAhead < k.height) {
-            const int32_t ahead = j + kPrefetchAhead;
+        PrefetchBlockRows(k, F::bytes, j);
+        if (prefetchAlpha && j + kPrefetchAhead < k.height) {
             PrefetchRow<false>(
-                PixelAt(k.sourceBase, k.sourceRowLength, F::bytes, k.sourceX, k.sourceY + ahead),
-                bytes);
-            PrefetchRow<true>(
-                PixelAt(k.destBase, k.destRowLength, F::bytes, k.destX, k.destY + ahead), bytes);
-            PrefetchRow<false>(
-                PlaneRow(k.alphaBase, k.alphaBytesPerRow, k.alphaY + ahead) + k.alphaX,
+                PlaneRow(k.alphaBase, k.alphaBytesPerRow, k.alphaY + j + kPrefetchAhead) + k.alphaX,
                 size_t(k.width));
         }
         AlphaRow<F>(PixelAt(k.sourceBase, k.sourceRowLength, F::bytes, k.sourceX, k.sourceY + j),

@@ -91,16 +91,8 @@ void MaskRow(const uint8_t* bits, int32_t bit, const uint8_t* source, uint8_t* d
 template <int B, uint32_t Conversion = QV_MASK_PLAIN>
 void MaskRows(const qvMaskBlock& k) {
     if (k.width < 1 || k.height < 1) return;
-    const size_t bytes = size_t(k.width) * B;
-    const bool prefetch = bytes <= kPrefetchRowBytes;
     for (int32_t j = 0; j < k.height; ++j) {
-        if (prefetch && j + kPrefetchAhead < k.height) {
-            const int32_t ahead = j + kPrefetchAhead;
-            PrefetchRow<false>(
-                PixelAt(k.sourceBase, k.sourceRowLength, B, k.sourceX, k.sourceY + ahead), bytes);
-            PrefetchRow<true>(PixelAt(k.destBase, k.destRowLength, B, k.destX, k.destY + ahead),
-                              bytes);
-        }
+        PrefetchBlockRows(k, B, j);
         MaskRow<B, Conversion>(
             PlaneRow(k.maskPlane, k.maskBytesPerRow, k.sourceY + j), k.sourceX,
             PixelAt(k.sourceBase, k.sourceRowLength, B, k.sourceX, k.sourceY + j),
@@ -111,18 +103,11 @@ void MaskRows(const qvMaskBlock& k) {
 template <int B>
 void CopyRows(const qvBitMapBlock& k) {
     if (k.width < 1 || k.height < 1) return;
-    const size_t bytes = size_t(k.width) * B;
-    const bool prefetch = bytes <= kPrefetchRowBytes;
     for (int32_t j = 0; j < k.height; ++j) {
-        if (prefetch && j + kPrefetchAhead < k.height) {
-            const int32_t ahead = j + kPrefetchAhead;
-            PrefetchRow<false>(
-                PixelAt(k.sourceBase, k.sourceRowLength, B, k.sourceX, k.sourceY + ahead), bytes);
-            PrefetchRow<true>(PixelAt(k.destBase, k.destRowLength, B, k.destX, k.destY + ahead),
-                              bytes);
-        }
+        PrefetchBlockRows(k, B, j);
         std::memmove(PixelAt(k.destBase, k.destRowLength, B, k.destX, k.destY + j),
-                     PixelAt(k.sourceBase, k.sourceRowLength, B, k.sourceX, k.sourceY + j), bytes);
+                     PixelAt(k.sourceBase, k.sourceRowLength, B, k.sourceX, k.sourceY + j),
+                     size_t(k.width) * B);
     }
 }
 

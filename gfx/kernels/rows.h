@@ -35,6 +35,20 @@ inline void PrefetchRow(const uint8_t* p, size_t bytes) {
     __builtin_prefetch(p + bytes - 1, write);
 }
 
+// Before row j of a block's row loop: asks for the source and destination rows kPrefetchAhead
+// below, when the block's rows are short. Blocks name their fields alike.
+template <typename Block>
+inline void PrefetchBlockRows(const Block& k, int bytesPerPixel, int32_t j) {
+    const size_t bytes = size_t(k.width) * size_t(bytesPerPixel);
+    if (bytes > kPrefetchRowBytes || j + kPrefetchAhead >= k.height) return;
+    const int32_t ahead = j + kPrefetchAhead;
+    PrefetchRow<false>(
+        PixelAt(k.sourceBase, k.sourceRowLength, bytesPerPixel, k.sourceX, k.sourceY + ahead),
+        bytes);
+    PrefetchRow<true>(PixelAt(k.destBase, k.destRowLength, bytesPerPixel, k.destX, k.destY + ahead),
+                      bytes);
+}
+
 // Whether the 32 bytes from p are all 0: long empty stretches of coverage and alpha rows are
 // passed over this many at a time.
 inline bool AllZero32(const uint8_t* p) {
