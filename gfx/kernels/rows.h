@@ -41,12 +41,14 @@ template <typename Block>
 inline void PrefetchBlockRows(const Block& k, int bytesPerPixel, int32_t j) {
     const size_t bytes = size_t(k.width) * size_t(bytesPerPixel);
     if (bytes > kPrefetchRowBytes || j + kPrefetchAhead >= k.height) return;
-    const int32_t ahead = j + kPrefetchAhead;
-    PrefetchRow<false>(
-        PixelAt(k.sourceBase, k.sourceRowLength, bytesPerPixel, k.sourceX, k.sourceY + ahead),
-        bytes);
-    PrefetchRow<true>(PixelAt(k.destBase, k.destRowLength, bytesPerPixel, k.destX, k.destY + ahead),
-                      bytes);
+    // The first row asks for all rows up to the distance, later ones for one row each.
+    for (int32_t ahead = j == 0 ? 1 : j + kPrefetchAhead; ahead <= j + kPrefetchAhead; ++ahead) {
+        PrefetchRow<false>(
+            PixelAt(k.sourceBase, k.sourceRowLength, bytesPerPixel, k.sourceX, k.sourceY + ahead),
+            bytes);
+        PrefetchRow<true>(
+            PixelAt(k.destBase, k.destRowLength, bytesPerPixel, k.destX, k.destY + ahead), bytes);
+    }
 }
 
 // Whether the 32 bytes from p are all 0: long empty stretches of coverage and alpha rows are
