@@ -340,12 +340,18 @@ bool RectsOverlap(int32_t ax1, int32_t ay1, int32_t ax2, int32_t ay2, int32_t bx
     return !(ay2 < by1 || ay1 > by2 || ax2 < bx1 || ax1 > bx2);
 }
 
+void SpanExtent(int64_t low, int64_t high, int32_t* start, int32_t* length) {
+    constexpr int64_t kFar = int64_t(1) << 30;
+    low = std::clamp(low, -kFar, kFar), high = std::clamp(high, -kFar, kFar);
+    *start = int32_t(low);
+    *length = int32_t(std::max<int64_t>(high - low, 0));
+}
+
 void UnionRects(int32_t* x, int32_t* y, int32_t* width, int32_t* height, int32_t x2, int32_t y2,
                 int32_t width2, int32_t height2) {
     const int64_t left = std::min(*x, x2), top = std::min(*y, y2);
     const int64_t right = std::max(int64_t(*x) + *width, int64_t(x2) + width2);
     const int64_t bottom = std::max(int64_t(*y) + *height, int64_t(y2) + height2);
-    *x = int32_t(left), *y = int32_t(top);
-    *width = int32_t(std::min<int64_t>(right - left, INT32_MAX));
-    *height = int32_t(std::min<int64_t>(bottom - top, INT32_MAX));
+    SpanExtent(left, right, x, width);
+    SpanExtent(top, bottom, y, height);
 }

@@ -98,6 +98,10 @@ int IsLayerUncovered(const qvBGPic* picture, const qvLayer* layer);
 // Whether two rectangles given by inclusive corners overlap.
 bool RectsOverlap(int32_t ax1, int32_t ay1, int32_t ax2, int32_t ay2, int32_t bx1, int32_t by1,
                   int32_t bx2, int32_t by2);
-// Grows the first rectangle (x, y, width, height) to include the second.
+// The span [low, high) of picture coordinates as a start and a length that fit 32 bits. Both
+// ends are held within 2^30 of the origin, far beyond any picture, so that a span too long for
+// a 32-bit length loses only what no picture shows, never the part near the picture.
+void SpanExtent(int64_t low, int64_t high, int32_t* start, int32_t* length);
+// Grows the first rectangle (x, y, width, height) to include the second (see SpanExtent).
 void UnionRects(int32_t* x, int32_t* y, int32_t* width, int32_t* height, int32_t x2, int32_t y2,
                 int32_t width2, int32_t height2);

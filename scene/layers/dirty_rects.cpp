@@ -403,11 +403,8 @@ void MoveLayerTo(qvVmState* L, qvLayer* layer, const qvLayerSize* minSize, int32
             PlaceItem(display, layer, source, newX, newY);
         }
     }
-    Box area{std::min(before.x, display->drawX), std::min(before.y, display->drawY), 0, 0};
-    area.width =
-        Saturate(int64_t(std::max(before.x, display->drawX)) + display->drawWidth - area.x);
-    area.height =
-        Saturate(int64_t(std::max(before.y, display->drawY)) + display->drawHeight - area.y);
+    Box area = before;
+    Include(&area, {display->drawX, display->drawY, display->drawWidth, display->drawHeight});
     if (minSize != nullptr) {
         area.width = std::max(area.width, minSize->width);
         area.height = std::max(area.height, minSize->height);
@@ -455,11 +452,12 @@ void UpdateLayerGeometry(qvVmState* L, qvLayer* layer, qvLayerArea* previous, in
 void RefreshLayerChange(qvVmState* L, qvLayer* layer, const qvLayerArea& previous) {
     const qvLayerItem* item = layer->displayItem;
     if (layer->hidden != 0 || layer->deferred != 0 || previous.skip != 0) return;
-    const int32_t left = std::min(previous.x, item->drawX);
-    const int32_t top = std::min(previous.y, item->drawY);
     const int64_t right =
         int64_t(std::max(previous.x, item->drawX)) + std::max(previous.width, item->drawWidth);
     const int64_t bottom =
         int64_t(std::max(previous.y, item->drawY)) + std::max(previous.height, item->drawHeight);
-    RefreshRect(L, left, top, Saturate(right - left), Saturate(bottom - top));
+    Box area;
+    SpanExtent(std::min(previous.x, item->drawX), right, &area.x, &area.width);
+    SpanExtent(std::min(previous.y, item->drawY), bottom, &area.y, &area.height);
+    RefreshRect(L, area.x, area.y, area.width, area.height);
 }

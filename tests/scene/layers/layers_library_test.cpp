@@ -1,6 +1,7 @@
 // The "layers" command library over the layered test scene: the guard and its order, the
 // reordering, showing, hiding and removing of layers and groups, names, collisions against a
 // per-pixel reference, move queues, Undo, FreeLayers and the listing.
+#include <cmath>
 #include <cstring>
 #include <regex>
 
@@ -207,6 +208,25 @@ TEST_F(LayersLibraryTest, ShowLayerResolvesPositionConstantsAgainstTheLayer) {
     EXPECT_EQ(Call("TranslateLayer", {Num(1), Num(-3), Num(5)}).code, 0);
     EXPECT_EQ(layer->sourceItem->x, 25);
     EXPECT_EQ(layer->sourceItem->y, 9);
+    ExpectWindowRecomposed();
+}
+
+// A layer sent to the far ends of the coordinate range leaves its old place repainted: the
+// area of old and new place is longer than 32 bits, and only its part far from the picture
+// may be cut.
+TEST_F(LayersLibraryTest, ALayerMovedToTheFarEndsLeavesItsOldPlaceRepainted) {
+    Stack(2);
+    const double far[] = {-INFINITY, -2147483648.0, 2147483647.0, INFINITY, -1e12};
+    for (double y : far) {
+        ASSERT_EQ(Call("ShowLayer", {Num(2), Num(100000), Num(y)}).code, 0) << y;
+        ExpectWindowRecomposed();
+        ASSERT_EQ(Call("ShowLayer", {Num(2), Num(16), Num(4)}).code, 0) << y;
+        ExpectWindowRecomposed();
+        ASSERT_EQ(Call("ShowLayer", {Num(1), Num(y), Num(100000)}).code, 0) << y;
+        ExpectWindowRecomposed();
+        ASSERT_EQ(Call("ShowLayer", {Num(1), Num(8), Num(4)}).code, 0) << y;
+    }
+    ASSERT_EQ(Call("TranslateLayer", {Num(1), Num(0), Num(-2147483648.0)}).code, 0);
     ExpectWindowRecomposed();
 }
 
