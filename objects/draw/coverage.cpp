@@ -324,6 +324,7 @@ int CompositeShapeCoverage(const qvShapeTarget& target, const qvShapeDesc& desc,
     const qvShapeOutline ringOutline = RingOutline(desc, originX, originY);
     qvShapeTarget plain = target;
     plain.fill = nullptr;
+    plain.fresh = false;
     // The shadow is a moved copy of the ring's coverage (or the fill's), which the layout
     // keeps inside the image as well.
     const bool hasRing = desc.borderOn != 0 && desc.borderCount > 0;

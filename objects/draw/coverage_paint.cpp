@@ -10,6 +10,7 @@
 #include "engine/error_codes.h"
 #include "gfx/blit_frontends.h"
 #include "gfx/kernels/frontend_kernels.h"
+#include "gfx/kernels/kernels.h"
 #include "gfx/kernels/rows.h"
 #include "platform/linux/memory.h"
 
@@ -133,26 +134,43 @@ bool MaskClearUnder(const CoverageRows& rows, const qvPlaneBitMap* mask, const R
     return true;
 }
 
+// Runs of one colour written into a locked bitmap.
+class ColourRuns {
+public:
+    ColourRuns(qvDisplayBitMap* bitmap, uint32_t colour) : lock_(bitmap) {
+        if (!lock_) return;
+        uint8_t pixel[4] = {};
+        const uint8_t channels[3] = {uint8_t(colour >> 16), uint8_t(colour >> 8), uint8_t(colour)};
+        WritePixelRGB(pixel, lock_->format, channels);
+        value_ = LoadPixel(pixel, lock_->bytesPerPixel);
+    }
+    explicit operator bool() const { return bool(lock_); }
+
+    // The n pixels from (x, y).
+    void Fill(int64_t x, int64_t y, int64_t n) const {
+        const int bytes = lock_->bytesPerPixel;
+        if (bytes == 4) {
+            RectFillPixels32(lock_->base, lock_->rowLength, int32_t(x), int32_t(y), int32_t(n), 1,
+                             value_);
+            return;
+        }
+        uint8_t* row = PixelAt(lock_->base, lock_->rowLength, bytes, int32_t(x), int32_t(y));
+        for (int64_t i = 0; i < n; ++i) StorePixel(row + i * bytes, bytes, value_);
+    }
+
+private:
+    ScopedBitMapLock lock_;
+    uint32_t value_ = 0;
+};
+
 // Writes the colour over each covered span of a fresh image, the pixels between covered ones
 // included: the planes keep those invisible, and a run of one colour is the cheapest write.
 void FillSpans(const qvShapeTarget& t, const CoverageRows& rows, const Rect& r, uint32_t colour) {
-    ScopedBitMapLock lock(t.bitmap);
-    if (!lock) return;
-    const int bytes = lock->bytesPerPixel;
-    uint8_t pixel[4] = {};
-    const uint8_t channels[3] = {uint8_t(colour >> 16), uint8_t(colour >> 8), uint8_t(colour)};
-    WritePixelRGB(pixel, lock->format, channels);
-    const uint32_t value = LoadPixel(pixel, bytes);
+    const ColourRuns runs(t.bitmap, colour);
+    if (!runs) return;
     for (int64_t j = 0; j < r.height; ++j) {
         const Span& span = rows.SpanOf(j);
-        uint8_t* row = PixelAt(lock->base, lock->rowLength, bytes, int32_t(r.x + span.first),
-                               int32_t(r.y + j));
-        const int64_t n = span.end - span.first;
-        if (bytes == 4) {
-            std::fill_n(reinterpret_cast<uint32_t*>(row), n, value);
-        } else {
-            for (int64_t i = 0; i < n; ++i) StorePixel(row + i * bytes, bytes, value);
-        }
+        runs.Fill(r.x + span.first, r.y + j, span.end - span.first);
     }
 }
 
@@ -283,6 +301,7 @@ bool CoverageGoesIntoAlpha(const qvShapeTarget& t, const Rect& r, const qvShapeP
         paint.transparency > 0) {
         return false;
     }
+    if (t.fresh) return true;
     for (int64_t j = 0; j < r.height; ++j) {
         const uint8_t* row = MutablePlaneRow(t.alpha, r.y + j) + r.x;
         if (CoveredSpan(row, r.width).first != r.width) return false;
@@ -292,16 +311,20 @@ bool CoverageGoesIntoAlpha(const qvShapeTarget& t, const Rect& r, const qvShapeP
 
 int PaintOverOwnAlpha(const qvShapeTarget& t, const Rect& r, const qvShapePaint& paint) {
     if (r.Empty()) return 0;
-    CoverageRows rows(*t.alpha, int32_t(r.x), int32_t(r.y));
-    if (const int code = rows.Measure(r.width, r.height)) return code;
-    if (PlaneUsable(t.mask)) {
-        for (int64_t j = 0; j < r.height; ++j) {
-            const Span& span = rows.SpanOf(j);
-            SetBitsWhereCovered(rows.Row(j) + span.first, MutablePlaneRow(t.mask, r.y + j),
-                                r.x + span.first, span.end - span.first);
+    const ColourRuns runs(t.bitmap, paint.colour);
+    qvPlaneBitMap* mask = PlaneUsable(t.mask) ? t.mask : nullptr;
+    // Each row's span is found and painted at once, while the row is at hand.
+    for (int64_t j = 0; j < r.height; ++j) {
+        const uint8_t* row = MutablePlaneRow(t.alpha, r.y + j) + r.x;
+        const Span span = CoveredSpan(row, r.width);
+        const int64_t n = span.end - span.first;
+        if (n == 0) continue;
+        if (mask != nullptr) {
+            SetBitsWhereCovered(row + span.first, MutablePlaneRow(mask, r.y + j), r.x + span.first,
+                                n);
         }
+        if (runs) runs.Fill(r.x + span.first, r.y + j, n);
     }
-    FillSpans(t, rows, r, paint.colour);
     return 0;
 }
 

@@ -52,11 +52,12 @@ private:
 
 // Whether the coverage of the rectangle r may be drawn straight into the target's alpha
 // plane: an opaque flat colour into a bitmap whose alpha plane is still 0 all over r (a
-// fresh image), where painting would copy the coverage into the plane unchanged.
+// fresh target, or one whose plane is read to be so), where painting would copy the
+// coverage into the plane unchanged.
 bool CoverageGoesIntoAlpha(const qvShapeTarget& t, const Rect& r, const qvShapePaint& paint);
 
 // Paints for coverage that CoverageGoesIntoAlpha let into the alpha plane at r: the mask
-// bits and the colour, as PaintCoverage would. 0 or ERR_MEM.
+// bits and the colour, as PaintCoverage would. 0.
 int PaintOverOwnAlpha(const qvShapeTarget& t, const Rect& r, const qvShapePaint& paint);
 
 // Paints coverage bytes (the plane, lying at where in the target) into the target. 0,
