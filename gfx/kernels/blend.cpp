@@ -30,13 +30,6 @@ constexpr uint32_t Blend(uint32_t s, uint32_t d, uint32_t a) {
     }
 }
 
-// Whether the 32 bytes from p are all 255.
-inline bool AllOpaque32(const uint8_t* p) {
-    uint64_t words[4];
-    std::memcpy(words, p, sizeof words);
-    return (words[0] & words[1] & words[2] & words[3]) == ~uint64_t(0);
-}
-
 // Splits a row of alpha (or coverage) bytes into groups of eight. Transparent groups are
 // skipped and runs of opaque ones go to opaque(i, n), so that the empty and solid runs of
 // sprites, glyphs and shapes cost one test a group and one call a run; the other groups and
