@@ -319,11 +319,13 @@ inline void AlphaPixel(const uint8_t* s, uint8_t* d, uint32_t a) {
 // How many rows ahead AlphaRows asks for the destination.
 constexpr int32_t kRowsAhead = 4;
 
-// Asks for the bytes [first, end) of a destination row further down. The rows of a shape's
-// box lie a frame's row apart, beyond what the hardware follows, and a line's or an edge's
-// next spans lie nearly under this row's: fetched early, their misses overlap.
+// Asks for the ends of the bytes [first, end) of a destination row further down. The rows of
+// a shape's box lie a frame's row apart, beyond what the hardware follows, and a line's or an
+// edge's next spans lie nearly under this row's: fetched early, their misses overlap. The
+// hardware streams the middle of a long run once it is entered.
 inline void PrefetchSpan(const uint8_t* row, ptrdiff_t first, ptrdiff_t end) {
-    for (ptrdiff_t k = first & ~ptrdiff_t(63); k < end; k += 64) __builtin_prefetch(row + k, 1);
+    __builtin_prefetch(row + first, 1);
+    __builtin_prefetch(row + end - 1, 1);
 }
 
 // One row through its alpha; ahead is the destination row kRowsAhead further down, or none.
