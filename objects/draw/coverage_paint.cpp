@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstring>
 #include <memory>
 
@@ -28,11 +29,7 @@ constexpr std::array<uint8_t, 256> kReversedBits = [] {
     return table;
 }();
 
-// The covered part [first, end) of n coverage bytes; empty when first == end.
-struct Span {
-    int64_t first, end;
-};
-
+// The covered part of n coverage bytes.
 Span CoveredSpan(const uint8_t* row, int64_t n) {
     int64_t first = 0, end = n;
     // Shapes leave long empty stretches (a line's box is mostly empty): 32 bytes a test.
@@ -309,14 +306,44 @@ bool CoverageGoesIntoAlpha(const qvShapeTarget& t, const Rect& r, const qvShapeP
     return true;
 }
 
-int PaintOverOwnAlpha(const qvShapeTarget& t, const Rect& r, const qvShapePaint& paint) {
+RowReach::RowReach(double x1, double y1, double x2, double y2, double radius)
+    : bounded_(true),
+      x1_(x1),
+      y1_(y1),
+      radius_(radius),
+      top_(std::min(y1, y2)),
+      bottom_(std::max(y1, y2)),
+      xPerY_(y1 != y2 ? (x2 - x1) / (y2 - y1) : 0),
+      levelLeft_(std::min(x1, x2)),
+      levelRight_(std::max(x1, x2)) {}
+
+Span RowReach::Of(int64_t j, int64_t width) const {
+    if (!bounded_) return {0, width};
+    // The part of the segment within the radius of the row, widened by the radius.
+    const double low = std::max(double(j) - radius_, top_);
+    const double high = std::min(double(j) + radius_, bottom_);
+    if (low > high) return {0, 0};
+    double xa = levelLeft_, xb = levelRight_;
+    if (top_ != bottom_) {
+        xa = x1_ + (low - y1_) * xPerY_, xb = x1_ + (high - y1_) * xPerY_;
+    }
+    const double left = std::floor(std::min(xa, xb) - radius_);
+    const double right = std::ceil(std::max(xa, xb) + radius_) + 1;
+    const int64_t first = int64_t(std::clamp(left, 0.0, double(width)));
+    return {first, std::max(first, int64_t(std::clamp(right, 0.0, double(width))))};
+}
+
+int PaintOverOwnAlpha(const qvShapeTarget& t, const Rect& r, const qvShapePaint& paint,
+                      const RowReach& reach) {
     if (r.Empty()) return 0;
     const ColourRuns runs(t.bitmap, paint.colour);
     qvPlaneBitMap* mask = PlaneUsable(t.mask) ? t.mask : nullptr;
     // Each row's span is found and painted at once, while the row is at hand.
     for (int64_t j = 0; j < r.height; ++j) {
         const uint8_t* row = MutablePlaneRow(t.alpha, r.y + j) + r.x;
-        const Span span = CoveredSpan(row, r.width);
+        const Span bound = reach.Of(j, r.width);
+        Span span = CoveredSpan(row + bound.first, bound.end - bound.first);
+        span.first += bound.first, span.end += bound.first;
         const int64_t n = span.end - span.first;
         if (n == 0) continue;
         if (mask != nullptr) {
