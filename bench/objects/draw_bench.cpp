@@ -93,7 +93,7 @@ void OursCircle(benchmark::State& bench, bool antialias) {
         qv::OwnedBitMap image(AllocShapeBitMap(w, h, ImageUse::kBlittedOnce));
         qv::OwnedPlane mask(antialias ? nullptr : AllocMaskBitMap(image.get(), w, h, 1));
         qv::OwnedPlane alpha(antialias ? AllocAlphaBitMap(w, h, 1) : nullptr);
-        const qvShapeTarget target{image.get(), mask.get(), alpha.get(), w, h, nullptr, 0, 0};
+        const qvShapeTarget target{image.get(), mask.get(), alpha.get(), w, h, nullptr, 0, 0, true};
         const qvShapeOutline outline{desc.fillPoints,
                                      desc.fillCount,
                                      desc.fillX + margin,

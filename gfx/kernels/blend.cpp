@@ -30,13 +30,6 @@ constexpr uint32_t Blend(uint32_t s, uint32_t d, uint32_t a) {
     }
 }
 
-// Whether the 32 bytes from p are all 255.
-inline bool AllOpaque32(const uint8_t* p) {
-    uint64_t words[4];
-    std::memcpy(words, p, sizeof words);
-    return (words[0] & words[1] & words[2] & words[3]) == ~uint64_t(0);
-}
-
 // Splits a row of alpha (or coverage) bytes into groups of eight. Transparent groups are
 // skipped and runs of opaque ones go to opaque(i, n), so that the empty and solid runs of
 // sprites, glyphs and shapes cost one test a group and one call a run; the other groups and
@@ -96,8 +89,25 @@ __attribute__((target_clones("avx2", "default"))) void PaintSpan32(uint32_t* d,
     }
 }
 
+// How many rows ahead AlphaRows asks for the destination.
+constexpr int32_t kRowsAhead = 4;
+
+// Asks for the ends of the bytes [first, end) of a destination row further down. The rows of
+// a shape's box lie a frame's row apart, beyond what the hardware follows, and a line's or an
+// edge's next spans lie nearly under this row's: fetched early, their misses overlap. The
+// hardware streams the middle of a long run once it is entered.
+inline void PrefetchSpan(const uint8_t* row, ptrdiff_t first, ptrdiff_t end) {
+    __builtin_prefetch(row + first, 1);
+    __builtin_prefetch(row + end - 1, 1);
+}
+
 #if defined(__x86_64__)
 #define QV_AVX2 __attribute__((target("avx2")))
+
+bool HasAvx2() {
+    static const bool avx2 = (__builtin_cpu_init(), __builtin_cpu_supports("avx2") != 0);
+    return avx2;
+}
 
 // Glyph-sized blocks of coverage painting: their rows are too short for the vectorised spans
 // (a glyph row is a span or two of a few pixels), so they go eight pixels a step with the
@@ -122,25 +132,50 @@ QV_AVX2 inline __m256i MixLanes(__m256i s, __m256i d, __m256i c, __m256i rest) {
         _mm256_add_epi16(_mm256_mullo_epi16(s, c), _mm256_mullo_epi16(d, rest)), 8);
 }
 
-// Eight pixels by eight coverage bytes (byte i for pixel i).
-template <int Shift>
-QV_AVX2 inline __m256i PaintEight(__m256i d, uint64_t coverage, const NarrowPaint& p) {
-    // Each coverage byte in both 16-bit halves of its pixel's lane.
-    const __m256i c = _mm256_shuffle_epi8(
-        _mm256_set1_epi64x(int64_t(coverage)),
+// Eight bytes (byte i for pixel i) in both 16-bit halves of their pixel's lane.
+QV_AVX2 inline __m256i SpreadEight(uint64_t bytes) {
+    return _mm256_shuffle_epi8(
+        _mm256_set1_epi64x(int64_t(bytes)),
         _mm256_setr_epi8(0, -1, 0, -1, 1, -1, 1, -1, 2, -1, 2, -1, 3, -1, 3, -1, 4, -1, 4, -1, 5,
                          -1, 5, -1, 6, -1, 6, -1, 7, -1, 7, -1));
+}
+
+// The colour bytes of eight pixels d mixed with a source's by the spread weights c, in place
+// (the alpha byte 0): the source's bytes 0 and 2 (after the shift) one per 16-bit lane in
+// evenBytes, its byte 1 in oddByte.
+template <int Shift>
+QV_AVX2 inline __m256i MixEight(__m256i evenBytes, __m256i oddByte, __m256i d, __m256i c) {
     const __m256i rest = _mm256_sub_epi16(_mm256_set1_epi16(256), c);
     const __m256i bytes = _mm256_srli_epi32(d, Shift);
     const __m256i even =
-        MixLanes(p.evenBytes, _mm256_and_si256(bytes, _mm256_set1_epi32(0xFF00FF)), c, rest);
+        MixLanes(evenBytes, _mm256_and_si256(bytes, _mm256_set1_epi32(0xFF00FF)), c, rest);
     const __m256i odd = MixLanes(
-        p.oddByte, _mm256_and_si256(_mm256_srli_epi32(bytes, 8), _mm256_set1_epi32(0xFF)), c, rest);
-    const __m256i mixed =
-        _mm256_slli_epi32(_mm256_or_si256(even, _mm256_slli_epi32(odd, 8)), Shift);
+        oddByte, _mm256_and_si256(_mm256_srli_epi32(bytes, 8), _mm256_set1_epi32(0xFF)), c, rest);
+    return _mm256_slli_epi32(_mm256_or_si256(even, _mm256_slli_epi32(odd, 8)), Shift);
+}
+
+// Eight pixels: d where the spread weights c are 0, full where they are full, mixed between.
+QV_AVX2 inline __m256i SelectEight(__m256i mixed, __m256i full, __m256i d, __m256i c) {
     const __m256i none = _mm256_cmpeq_epi32(c, _mm256_setzero_si256());
-    const __m256i full = _mm256_cmpeq_epi32(c, _mm256_set1_epi32(0xFF00FF));
-    return _mm256_blendv_epi8(_mm256_blendv_epi8(mixed, d, none), p.colour, full);
+    const __m256i whole = _mm256_cmpeq_epi32(c, _mm256_set1_epi32(0xFF00FF));
+    return _mm256_blendv_epi8(_mm256_blendv_epi8(mixed, d, none), full, whole);
+}
+
+// Eight pixels by eight coverage bytes (byte i for pixel i).
+template <int Shift>
+QV_AVX2 inline __m256i PaintEight(__m256i d, uint64_t coverage, const NarrowPaint& p) {
+    const __m256i c = SpreadEight(coverage);
+    return SelectEight(MixEight<Shift>(p.evenBytes, p.oddByte, d, c), p.colour, d, c);
+}
+
+// Eight source pixels over eight destination pixels by eight alpha bytes, as AlphaPixel.
+template <int Shift>
+QV_AVX2 inline __m256i AlphaEight(__m256i s, __m256i d, uint64_t alpha) {
+    const __m256i c = SpreadEight(alpha);
+    const __m256i bytes = _mm256_srli_epi32(s, Shift);
+    const __m256i even = _mm256_and_si256(bytes, _mm256_set1_epi32(0xFF00FF));
+    const __m256i odd = _mm256_and_si256(_mm256_srli_epi32(bytes, 8), _mm256_set1_epi32(0xFF));
+    return SelectEight(MixEight<Shift>(even, odd, d, c), s, d, c);
 }
 
 QV_AVX2 inline __m256i LoadEight(const uint32_t* d) {
@@ -200,6 +235,39 @@ QV_AVX2 inline void PaintShortRow(uint32_t* d, const uint8_t* coverage, int32_t 
     const __m256i painted = PaintEight<Shift>(pixels, cover, p);
     StorePiece<K>(d + last, _mm256_extracti128_si256(painted, 1));
     StorePiece<K>(d, _mm256_castsi256_si128(painted));
+}
+
+// The alpha blit's 32-bit pixels of a row in whole steps of eight: transparent stretches
+// passed over, opaque runs copied whole, each step between blended in registers, all in one
+// call a row. ahead: as for AlphaRow. Returns how many pixels it did.
+template <int Shift>
+QV_AVX2 int32_t AlphaSteps(const uint32_t* s, uint32_t* d, const uint8_t* alpha, int32_t width,
+                           const uint8_t* ahead) {
+    const int32_t steps = width & ~7;
+    auto group = [&](int32_t i) {
+        uint64_t bytes;
+        std::memcpy(&bytes, alpha + i, 8);
+        return bytes;
+    };
+    for (int32_t i = 0; i < steps;) {
+        const uint64_t first = group(i);
+        if (first == 0) {
+            for (i += 8; i + 32 <= steps && AllZero32(alpha + i);) i += 32;
+            continue;
+        }
+        int32_t end = i + 8;
+        if (first == ~uint64_t(0)) {
+            while (end + 32 <= steps && AllOpaque32(alpha + end)) end += 32;
+            while (end < steps && group(end) == ~uint64_t(0)) end += 8;
+            if (ahead != nullptr) PrefetchSpan(ahead, ptrdiff_t(i) * 4, ptrdiff_t(end) * 4);
+            std::memmove(d + i, s + i, size_t(end - i) * 4);
+        } else {
+            if (ahead != nullptr) __builtin_prefetch(ahead + ptrdiff_t(i) * 4, 1);
+            StoreEight(d + i, AlphaEight<Shift>(LoadEight(s + i), LoadEight(d + i), first));
+        }
+        i = end;
+    }
+    return steps;
 }
 
 template <int Shift>
@@ -323,13 +391,22 @@ inline void AlphaPixel(const uint8_t* s, uint8_t* d, uint32_t a) {
     StorePixel(d, F::bytes, a == 255 ? v : Blend<F>(v, LoadPixel(d, F::bytes), a));
 }
 
+// One row through its alpha; ahead is the destination row kRowsAhead further down, or none.
 template <typename F>
-void AlphaRow(const uint8_t* s, uint8_t* d, const uint8_t* alpha, int32_t width) {
+void AlphaRow(const uint8_t* s, uint8_t* d, const uint8_t* alpha, int32_t width,
+              const uint8_t* ahead) {
     constexpr int B = F::bytes;
+    auto prefetch = [&](int32_t i, int32_t n) {
+        if (ahead != nullptr) PrefetchSpan(ahead, ptrdiff_t(i) * B, ptrdiff_t(i + n) * B);
+    };
     ScanAlpha(
         alpha, width,
-        [&](int32_t i, int32_t n) { std::memmove(d + i * B, s + i * B, size_t(n) * B); },
         [&](int32_t i, int32_t n) {
+            prefetch(i, n);
+            std::memmove(d + i * B, s + i * B, size_t(n) * B);
+        },
+        [&](int32_t i, int32_t n) {
+            prefetch(i, n);
             if constexpr (B == 4) {
                 AlphaSpan32(reinterpret_cast<const uint32_t*>(s) + i,
                             reinterpret_cast<uint32_t*>(d) + i, alpha + i, n, ColourShift<F>());
@@ -339,20 +416,60 @@ void AlphaRow(const uint8_t* s, uint8_t* d, const uint8_t* alpha, int32_t width)
         });
 }
 
+// Whether the source and destination rows of the block share memory (a bitmap blitted onto
+// itself).
+template <typename F>
+bool SourceMeetsDest(const qvAlphaBitmapBlock& k) {
+    const uint8_t* s0 = PixelAt(k.sourceBase, k.sourceRowLength, F::bytes, k.sourceX, k.sourceY);
+    const uint8_t* s1 = PixelAt(k.sourceBase, k.sourceRowLength, F::bytes, k.sourceX + k.width,
+                                k.sourceY + k.height - 1);
+    const uint8_t* d0 = PixelAt(k.destBase, k.destRowLength, F::bytes, k.destX, k.destY);
+    const uint8_t* d1 =
+        PixelAt(k.destBase, k.destRowLength, F::bytes, k.destX + k.width, k.destY + k.height - 1);
+    return s0 < d1 && d0 < s1;
+}
+
+// 32-bit rows go in steps of eight where the CPU has AVX2 and the bitmaps lie apart (a bitmap
+// blitted onto itself keeps the general rows' order of reads and writes).
+template <typename F>
+bool AlphaInSteps(const qvAlphaBitmapBlock& k) {
+#if defined(__x86_64__)
+    return F::bytes == 4 && HasAvx2() && !SourceMeetsDest<F>(k);
+#else
+    return false;
+#endif
+}
+
 template <typename F>
 void AlphaRows(const qvAlphaBitmapBlock& k) {
     if (k.width < 1 || k.height < 1) return;
-    const bool prefetchAlpha = size_t(k.width) * F::bytes <= kPrefetchRowBytes;
+    constexpr int B = F::bytes;
+    [[maybe_unused]] const bool inSteps = AlphaInSteps<F>(k);
+    // Short rows ask for whole rows ahead; longer ones for where their spans start and end.
+    const bool shortRows = size_t(k.width) * B <= kPrefetchRowBytes;
     for (int32_t j = 0; j < k.height; ++j) {
-        PrefetchBlockRows(k, F::bytes, j);
-        if (prefetchAlpha && j + kPrefetchAhead < k.height) {
+        PrefetchBlockRows(k, B, j);
+        if (shortRows && j + kPrefetchAhead < k.height) {
             PrefetchRow<false>(
                 PlaneRow(k.alphaBase, k.alphaBytesPerRow, k.alphaY + j + kPrefetchAhead) + k.alphaX,
                 size_t(k.width));
         }
-        AlphaRow<F>(PixelAt(k.sourceBase, k.sourceRowLength, F::bytes, k.sourceX, k.sourceY + j),
-                    PixelAt(k.destBase, k.destRowLength, F::bytes, k.destX, k.destY + j),
-                    PlaneRow(k.alphaBase, k.alphaBytesPerRow, k.alphaY + j) + k.alphaX, k.width);
+        const uint8_t* s = PixelAt(k.sourceBase, k.sourceRowLength, B, k.sourceX, k.sourceY + j);
+        uint8_t* d = PixelAt(k.destBase, k.destRowLength, B, k.destX, k.destY + j);
+        const uint8_t* alpha = PlaneRow(k.alphaBase, k.alphaBytesPerRow, k.alphaY + j) + k.alphaX;
+        const uint8_t* ahead = !shortRows && j + kRowsAhead < k.height
+                                   ? d + ptrdiff_t(k.destRowLength) * B * kRowsAhead
+                                   : nullptr;
+#if defined(__x86_64__)
+        if (inSteps) {
+            const auto steps = ColourShift<F>() == 8 ? AlphaSteps<8> : AlphaSteps<0>;
+            int32_t i = steps(reinterpret_cast<const uint32_t*>(s), reinterpret_cast<uint32_t*>(d),
+                              alpha, k.width, ahead);
+            for (; i < k.width; ++i) AlphaPixel<F>(s + i * B, d + i * B, alpha[i]);
+            continue;
+        }
+#endif
+        AlphaRow<F>(s, d, alpha, k.width, ahead);
     }
 }
 
@@ -469,8 +586,7 @@ constexpr int32_t kNarrowWidth = 64;
 template <typename F>
 bool PaintNarrowBlock(const qvAlphaChannelBlock& k) {
 #if defined(__x86_64__)
-    static const bool avx2 = (__builtin_cpu_init(), __builtin_cpu_supports("avx2") != 0);
-    if (!avx2 || k.width > kNarrowWidth) return false;
+    if (!HasAvx2() || k.width > kNarrowWidth) return false;
     const auto paint = ColourShift<F>() == 8 ? PaintNarrowRows<8> : PaintNarrowRows<0>;
     paint(PixelAt(k.destBase, k.destRowLength, 4, k.destX, k.destY), ptrdiff_t(k.destRowLength) * 4,
           PlaneRow(k.coverageBase, k.coverageBytesPerRow, k.sourceY) + k.sourceX,

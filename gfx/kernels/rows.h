@@ -51,12 +51,25 @@ inline void PrefetchBlockRows(const Block& k, int bytesPerPixel, int32_t j) {
     }
 }
 
-// Whether the 32 bytes from p are all 0: long empty stretches of coverage and alpha rows are
-// passed over this many at a time.
+// The four 8-byte words from p, read one by one (read as an array they go through the stack).
+struct Words32 {
+    explicit Words32(const uint8_t* p) {
+        std::memcpy(&a, p, 8), std::memcpy(&b, p + 8, 8);
+        std::memcpy(&c, p + 16, 8), std::memcpy(&d, p + 24, 8);
+    }
+    uint64_t a, b, c, d;
+};
+
+// Whether the 32 bytes from p are all 0 (all 255): long empty (solid) stretches of coverage
+// and alpha rows are passed over this many at a time.
 inline bool AllZero32(const uint8_t* p) {
-    uint64_t words[4];
-    std::memcpy(words, p, sizeof words);
-    return (words[0] | words[1] | words[2] | words[3]) == 0;
+    const Words32 w(p);
+    return (w.a | w.b | w.c | w.d) == 0;
+}
+
+inline bool AllOpaque32(const uint8_t* p) {
+    const Words32 w(p);
+    return (w.a & w.b & w.c & w.d) == ~uint64_t(0);
 }
 
 inline bool MaskBit(const uint8_t* row, int32_t x) {

@@ -63,11 +63,14 @@ public:
     // drawn into the target's alpha plane is painted where it lies.
     int Paint(const qvShapeTarget& t, const qvShapePaint& paint, int64_t dx = 0,
               int64_t dy = 0) const {
-        if (ownAlpha_ != nullptr) return PaintOverOwnAlpha(t, rect_, paint);
+        if (ownAlpha_ != nullptr) return PaintOverOwnAlpha(t, rect_, paint, reach_);
         if (plane_ == nullptr) return 0;
         return PaintCoverage(t, *plane_, {rect_.x + dx, rect_.y + dy, rect_.width, rect_.height},
                              paint);
     }
+
+    // Coverage lies within the reach alone (in the image's coordinates).
+    void Bound(const RowReach& reach) { reach_ = reach; }
 
     // The plane made by Create and where it lies; none when nothing was made.
     OwnedPlane TakePlane(Rect* rect) {
@@ -79,6 +82,7 @@ private:
     OwnedPlane plane_;
     const qvPlaneBitMap* ownAlpha_ = nullptr;
     Rect rect_{};
+    RowReach reach_{};
 };
 
 // How far coverage reaches beyond an outline's box.
@@ -176,11 +180,13 @@ int MakeThickLineCoverage(const qvShapeTarget& t, const qvLineSegment& line, int
         return 0;
     }
     if (const int code = out->Create(rect, t, &paint)) return code;
+    const cv::Point from(int(x1 - rect.x), int(y1 - rect.y)),
+        to(int(x2 - rect.x), int(y2 - rect.y));
+    // The width and the anti-aliased rim stay within the box's margin of the segment.
+    out->Bound(RowReach(from.x, from.y, to.x, to.y, double(m)));
     return RunOpenCv([&] {
         cv::Mat image = out->Mat();
-        cv::line(image, cv::Point(int(x1 - rect.x), int(y1 - rect.y)),
-                 cv::Point(int(x2 - rect.x), int(y2 - rect.y)), cv::Scalar(255), thickness,
-                 LineType(paint.antialias), 0);
+        cv::line(image, from, to, cv::Scalar(255), thickness, LineType(paint.antialias), 0);
     });
 }
 
@@ -324,6 +330,7 @@ int CompositeShapeCoverage(const qvShapeTarget& target, const qvShapeDesc& desc,
     const qvShapeOutline ringOutline = RingOutline(desc, originX, originY);
     qvShapeTarget plain = target;
     plain.fill = nullptr;
+    plain.fresh = false;
     // The shadow is a moved copy of the ring's coverage (or the fill's), which the layout
     // keeps inside the image as well.
     const bool hasRing = desc.borderOn != 0 && desc.borderCount > 0;

@@ -28,6 +28,9 @@ struct qvShapeTarget {
     qvDisplayBitMap* fill;
     int32_t maskMode;    // a mask alone: how bits are drawn (the run-time's mask mode)
     int32_t alphaValue;  // an alpha plane alone: the value drawn, 0-255
+    // The bitmap and its planes were just made (the planes clear) and nothing is painted yet,
+    // which the caller knows and need not be proved by reading the planes.
+    bool fresh = false;
 };
 
 struct qvShapePaint {

@@ -4,12 +4,14 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstring>
 #include <memory>
 
 #include "engine/error_codes.h"
 #include "gfx/blit_frontends.h"
 #include "gfx/kernels/frontend_kernels.h"
+#include "gfx/kernels/kernels.h"
 #include "gfx/kernels/rows.h"
 #include "platform/linux/memory.h"
 
@@ -27,11 +29,7 @@ constexpr std::array<uint8_t, 256> kReversedBits = [] {
     return table;
 }();
 
-// The covered part [first, end) of n coverage bytes; empty when first == end.
-struct Span {
-    int64_t first, end;
-};
-
+// The covered part of n coverage bytes.
 Span CoveredSpan(const uint8_t* row, int64_t n) {
     int64_t first = 0, end = n;
     // Shapes leave long empty stretches (a line's box is mostly empty): 32 bytes a test.
@@ -133,26 +131,43 @@ bool MaskClearUnder(const CoverageRows& rows, const qvPlaneBitMap* mask, const R
     return true;
 }
 
+// Runs of one colour written into a locked bitmap.
+class ColourRuns {
+public:
+    ColourRuns(qvDisplayBitMap* bitmap, uint32_t colour) : lock_(bitmap) {
+        if (!lock_) return;
+        uint8_t pixel[4] = {};
+        const uint8_t channels[3] = {uint8_t(colour >> 16), uint8_t(colour >> 8), uint8_t(colour)};
+        WritePixelRGB(pixel, lock_->format, channels);
+        value_ = LoadPixel(pixel, lock_->bytesPerPixel);
+    }
+    explicit operator bool() const { return bool(lock_); }
+
+    // The n pixels from (x, y).
+    void Fill(int64_t x, int64_t y, int64_t n) const {
+        const int bytes = lock_->bytesPerPixel;
+        if (bytes == 4) {
+            RectFillPixels32(lock_->base, lock_->rowLength, int32_t(x), int32_t(y), int32_t(n), 1,
+                             value_);
+            return;
+        }
+        uint8_t* row = PixelAt(lock_->base, lock_->rowLength, bytes, int32_t(x), int32_t(y));
+        for (int64_t i = 0; i < n; ++i) StorePixel(row + i * bytes, bytes, value_);
+    }
+
+private:
+    ScopedBitMapLock lock_;
+    uint32_t value_ = 0;
+};
+
 // Writes the colour over each covered span of a fresh image, the pixels between covered ones
 // included: the planes keep those invisible, and a run of one colour is the cheapest write.
 void FillSpans(const qvShapeTarget& t, const CoverageRows& rows, const Rect& r, uint32_t colour) {
-    ScopedBitMapLock lock(t.bitmap);
-    if (!lock) return;
-    const int bytes = lock->bytesPerPixel;
-    uint8_t pixel[4] = {};
-    const uint8_t channels[3] = {uint8_t(colour >> 16), uint8_t(colour >> 8), uint8_t(colour)};
-    WritePixelRGB(pixel, lock->format, channels);
-    const uint32_t value = LoadPixel(pixel, bytes);
+    const ColourRuns runs(t.bitmap, colour);
+    if (!runs) return;
     for (int64_t j = 0; j < r.height; ++j) {
         const Span& span = rows.SpanOf(j);
-        uint8_t* row = PixelAt(lock->base, lock->rowLength, bytes, int32_t(r.x + span.first),
-                               int32_t(r.y + j));
-        const int64_t n = span.end - span.first;
-        if (bytes == 4) {
-            std::fill_n(reinterpret_cast<uint32_t*>(row), n, value);
-        } else {
-            for (int64_t i = 0; i < n; ++i) StorePixel(row + i * bytes, bytes, value);
-        }
+        runs.Fill(r.x + span.first, r.y + j, span.end - span.first);
     }
 }
 
@@ -283,6 +298,7 @@ bool CoverageGoesIntoAlpha(const qvShapeTarget& t, const Rect& r, const qvShapeP
         paint.transparency > 0) {
         return false;
     }
+    if (t.fresh) return true;
     for (int64_t j = 0; j < r.height; ++j) {
         const uint8_t* row = MutablePlaneRow(t.alpha, r.y + j) + r.x;
         if (CoveredSpan(row, r.width).first != r.width) return false;
@@ -290,18 +306,52 @@ bool CoverageGoesIntoAlpha(const qvShapeTarget& t, const Rect& r, const qvShapeP
     return true;
 }
 
-int PaintOverOwnAlpha(const qvShapeTarget& t, const Rect& r, const qvShapePaint& paint) {
-    if (r.Empty()) return 0;
-    CoverageRows rows(*t.alpha, int32_t(r.x), int32_t(r.y));
-    if (const int code = rows.Measure(r.width, r.height)) return code;
-    if (PlaneUsable(t.mask)) {
-        for (int64_t j = 0; j < r.height; ++j) {
-            const Span& span = rows.SpanOf(j);
-            SetBitsWhereCovered(rows.Row(j) + span.first, MutablePlaneRow(t.mask, r.y + j),
-                                r.x + span.first, span.end - span.first);
-        }
+RowReach::RowReach(double x1, double y1, double x2, double y2, double radius)
+    : bounded_(true),
+      x1_(x1),
+      y1_(y1),
+      radius_(radius),
+      top_(std::min(y1, y2)),
+      bottom_(std::max(y1, y2)),
+      xPerY_(y1 != y2 ? (x2 - x1) / (y2 - y1) : 0),
+      levelLeft_(std::min(x1, x2)),
+      levelRight_(std::max(x1, x2)) {}
+
+Span RowReach::Of(int64_t j, int64_t width) const {
+    if (!bounded_) return {0, width};
+    // The part of the segment within the radius of the row, widened by the radius.
+    const double low = std::max(double(j) - radius_, top_);
+    const double high = std::min(double(j) + radius_, bottom_);
+    if (low > high) return {0, 0};
+    double xa = levelLeft_, xb = levelRight_;
+    if (top_ != bottom_) {
+        xa = x1_ + (low - y1_) * xPerY_, xb = x1_ + (high - y1_) * xPerY_;
     }
-    FillSpans(t, rows, r, paint.colour);
+    const double left = std::floor(std::min(xa, xb) - radius_);
+    const double right = std::ceil(std::max(xa, xb) + radius_) + 1;
+    const int64_t first = int64_t(std::clamp(left, 0.0, double(width)));
+    return {first, std::max(first, int64_t(std::clamp(right, 0.0, double(width))))};
+}
+
+int PaintOverOwnAlpha(const qvShapeTarget& t, const Rect& r, const qvShapePaint& paint,
+                      const RowReach& reach) {
+    if (r.Empty()) return 0;
+    const ColourRuns runs(t.bitmap, paint.colour);
+    qvPlaneBitMap* mask = PlaneUsable(t.mask) ? t.mask : nullptr;
+    // Each row's span is found and painted at once, while the row is at hand.
+    for (int64_t j = 0; j < r.height; ++j) {
+        const uint8_t* row = MutablePlaneRow(t.alpha, r.y + j) + r.x;
+        const Span bound = reach.Of(j, r.width);
+        Span span = CoveredSpan(row + bound.first, bound.end - bound.first);
+        span.first += bound.first, span.end += bound.first;
+        const int64_t n = span.end - span.first;
+        if (n == 0) continue;
+        if (mask != nullptr) {
+            SetBitsWhereCovered(row + span.first, MutablePlaneRow(mask, r.y + j), r.x + span.first,
+                                n);
+        }
+        if (runs) runs.Fill(r.x + span.first, r.y + j, n);
+    }
     return 0;
 }
 

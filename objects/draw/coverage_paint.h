@@ -18,6 +18,30 @@ struct Rect {
 Rect PaintArea(const qvShapeTarget& t);
 Rect Intersect(const Rect& a, const Rect& b);
 
+// Columns [first, end) of a row; empty when first == end.
+struct Span {
+    int64_t first, end;
+};
+
+// Where coverage may lie in the rows of a rectangle: anywhere, or within a radius of a
+// segment.
+class RowReach {
+public:
+    RowReach() = default;
+    // The segment in the rectangle's coordinates (pixel centres on whole numbers).
+    RowReach(double x1, double y1, double x2, double y2, double radius);
+
+    // The columns of row j, out of width, that coverage may reach.
+    Span Of(int64_t j, int64_t width) const;
+
+private:
+    bool bounded_ = false;
+    double x1_ = 0, y1_ = 0, radius_ = 0;
+    double top_ = 0, bottom_ = 0;            // the segment's rows
+    double xPerY_ = 0;                       // its slope; 0 when level
+    double levelLeft_ = 0, levelRight_ = 0;  // a level segment's columns
+};
+
 // A plot context over a locked bitmap for the colour, plotting inside the area.
 qvPlotContext PlotContext(const qvBitMapLock& lock, const Rect& area, uint32_t colour);
 
@@ -52,12 +76,14 @@ private:
 
 // Whether the coverage of the rectangle r may be drawn straight into the target's alpha
 // plane: an opaque flat colour into a bitmap whose alpha plane is still 0 all over r (a
-// fresh image), where painting would copy the coverage into the plane unchanged.
+// fresh target, or one whose plane is read to be so), where painting would copy the
+// coverage into the plane unchanged.
 bool CoverageGoesIntoAlpha(const qvShapeTarget& t, const Rect& r, const qvShapePaint& paint);
 
-// Paints for coverage that CoverageGoesIntoAlpha let into the alpha plane at r: the mask
-// bits and the colour, as PaintCoverage would. 0 or ERR_MEM.
-int PaintOverOwnAlpha(const qvShapeTarget& t, const Rect& r, const qvShapePaint& paint);
+// Paints for coverage that CoverageGoesIntoAlpha let into the alpha plane at r, lying within
+// reach: the mask bits and the colour, as PaintCoverage would. 0.
+int PaintOverOwnAlpha(const qvShapeTarget& t, const Rect& r, const qvShapePaint& paint,
+                      const RowReach& reach = {});
 
 // Paints coverage bytes (the plane, lying at where in the target) into the target. 0,
 // ERR_MEM or ERR_WRONGUSAGE (a fill source that does not fit the bitmap).

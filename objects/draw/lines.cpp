@@ -157,7 +157,8 @@ int MakeLineImage(int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t thickn
                                image.height,
                                nullptr,
                                0,
-                               0};
+                               0,
+                               true};
     const int64_t dx = shift - box.x, dy = shift - box.y;
     const qvLineSegment line{int32_t(x1 + dx), int32_t(y1 + dy), int32_t(x2 + dx), int32_t(y2 + dy),
                              t};

@@ -321,7 +321,8 @@ int RenderPreparedShape(qvVmState* L, const qvShapeDesc& desc, const ShapeTransf
                                image.height,
                                fill.get(),
                                0,
-                               0};
+                               0,
+                               true};
     int code = 0;
     if (outline) {
         const qvShapeOutline shape{desc.fillPoints,

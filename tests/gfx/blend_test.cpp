@@ -117,6 +117,37 @@ TEST(BltAlphaBitmap, OpaqueRunsOfManyGroupsAreCopiedWhole) {
     }
 }
 
+// 32-bit rows blend eight pixels a step: every alpha value at every place of a step, in both
+// colour layouts, at widths that leave every tail, over random pixels on both sides.
+TEST(BltAlphaBitmap, EveryAlphaValueInEveryStepPlaceAndTail) {
+    std::mt19937 random(21);
+    for (uint32_t format = QV_FMT_A8R8G8B8; format < QV_FMT_COUNT; ++format) {
+        for (int32_t width : {1, 5, 8, 13, 16, 23, 64, 263}) {
+            GuardedBitMap source(width, 9, format), dest(width, 9, format),
+                before(width, 9, format);
+            GuardedPlane alpha(width, 9, 8);
+            Randomise(source, random), Randomise(dest, random);
+            before.rows().CopyFrom(dest.rows());
+            for (int32_t y = 0; y < 9; ++y) {
+                for (int32_t x = 0; x < width; ++x) alpha.Byte(x, y) = uint8_t(x * 9 + y * 29);
+            }
+            BltAlphaBitmap(source.get(), 0, 0, dest.get(), 0, 0, width, 9, alpha.get());
+            for (int32_t y = 0; y < 9; ++y) {
+                for (int32_t x = 0; x < width; ++x) {
+                    const uint32_t a = alpha.Byte(x, y), s = Pixel(source, x, y);
+                    const uint32_t old = Pixel(before, x, y);
+                    const uint32_t want = a == 255 ? s
+                                          : a == 0 ? old
+                                                   : NaiveBlend(format, s, old, a);
+                    ASSERT_EQ(Pixel(dest, x, y), want)
+                        << "format " << format << " width " << width << " at " << x << "," << y;
+                }
+            }
+            EXPECT_TRUE(dest.rows().GuardsIntact() && dest.rows().PaddingIntact());
+        }
+    }
+}
+
 TEST(BltAlphaBitmap, ConvertsASourceOfAnotherFormat) {
     GuardedBitMap source(4, 1, QV_FMT_A8R8G8B8), dest(4, 1, QV_FMT_R5G6B5);
     GuardedPlane alpha(4, 1, 8);

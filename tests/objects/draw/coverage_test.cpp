@@ -6,6 +6,7 @@
 
 #include "objects/draw/coverage_paint.h"
 
+#include <functional>
 #include <limits>
 #include <opencv2/core.hpp>
 #include <random>
@@ -123,6 +124,49 @@ TEST(Coverage, ShapesAreCutToTheTarget) {
     EXPECT_EQ(cv::countNonZero(wide.Plane()), 12);
 }
 
+// Renders into a fresh image (marked fresh or not) and again into one whose alpha plane has a
+// stray byte where the first shows nothing, which sends it through a coverage plane of its
+// own and the general painter: both must show the same planes and colours. directRoad: the
+// first takes the direct road, which allocates nothing.
+void ExpectSameAsTheGeneralRoad(const std::function<int(const qvShapeTarget&)>& render,
+                                int32_t width, int32_t height, bool withMask, bool fresh,
+                                bool directRoad = false) {
+    TestImage direct(width, height, true), general(width, height, true);
+    PlanePtr directMask(withMask ? AllocMaskBitMap(direct.bitmap.get(), width, height, 1)
+                                 : nullptr);
+    PlanePtr generalMask(withMask ? AllocMaskBitMap(general.bitmap.get(), width, height, 1)
+                                  : nullptr);
+    qvShapeTarget directTarget = direct.Target(), generalTarget = general.Target();
+    directTarget.mask = directMask.get(), generalTarget.mask = generalMask.get();
+    directTarget.fresh = fresh;
+    {
+        AllocationFault first(directRoad ? 1 : 0, false);
+        ASSERT_EQ(render(directTarget), 0);
+    }
+    const cv::Mat plane = direct.Plane();
+    cv::Point stray;
+    cv::minMaxLoc(plane, nullptr, nullptr, &stray, nullptr);
+    ASSERT_EQ(plane.at<uint8_t>(stray), 0);
+    general.alpha->plane[stray.y * general.alpha->bytesPerRow + stray.x] = 1;
+    ASSERT_EQ(render(generalTarget), 0);
+    cv::Mat generalPlane = general.Plane();
+    generalPlane.at<uint8_t>(stray) = 0;
+    EXPECT_TRUE(SameImage(generalPlane, plane));
+    if (withMask) {
+        EXPECT_TRUE(SameImage(PlaneImage(generalMask.get(), width, height),
+                              PlaneImage(directMask.get(), width, height)));
+    }
+    int differing = 0;
+    for (int32_t y = 0; y < height; ++y) {
+        for (int32_t x = 0; x < width; ++x) {
+            if (plane.at<uint8_t>(y, x) == 0) continue;
+            differing += ReadBitMapPixel(direct.bitmap.get(), x, y) !=
+                         ReadBitMapPixel(general.bitmap.get(), x, y);
+        }
+    }
+    EXPECT_EQ(differing, 0);
+}
+
 // An opaque shape or thick line in a fresh image goes straight into its alpha plane; with
 // one stray alpha byte where the shape does not reach, the same shape takes the road through a
 // coverage plane of its own. Both show the same pixels over any background.
@@ -151,11 +195,6 @@ TEST(Coverage, AFreshAlphaPlaneTakesTheCoverageWithTheSamePixels) {
     const qvShapeOutline outline{octagon.data(), int32_t(octagon.size()), 8, 4, 40, 40, true, 1};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        TestImage direct(kW, kH, true), general(kW, kH, true);
-        PlanePtr directMask(c.mask ? AllocMaskBitMap(direct.bitmap.get(), kW, kH, 1) : nullptr);
-        PlanePtr generalMask(c.mask ? AllocMaskBitMap(general.bitmap.get(), kW, kH, 1) : nullptr);
-        qvShapeTarget directTarget = direct.Target(), generalTarget = general.Target();
-        directTarget.mask = directMask.get(), generalTarget.mask = generalMask.get();
         qvShapeOutline shape = outline;
         shape.filled = c.filled, shape.lineWidth = c.lineWidth;
         const qvShapePaint paint{0x3080C0, 0, c.antialias};
@@ -163,30 +202,48 @@ TEST(Coverage, AFreshAlphaPlaneTakesTheCoverageWithTheSamePixels) {
             return c.line ? RenderShapeImage(target, c.segment, paint)
                           : RenderShapeImage(target, shape, paint);
         };
-        {
-            // The direct road allocates nothing but its row spans.
-            AllocationFault second(2, false);
-            ASSERT_EQ(render(directTarget), 0);
-        }
-        const cv::Mat plane = direct.Plane();
-        cv::Point stray;
-        cv::minMaxLoc(plane, nullptr, nullptr, &stray, nullptr);
-        ASSERT_EQ(plane.at<uint8_t>(stray), 0);
-        general.alpha->plane[stray.y * general.alpha->bytesPerRow + stray.x] = 1;
-        ASSERT_EQ(render(generalTarget), 0);
-        cv::Mat generalPlane = general.Plane();
-        generalPlane.at<uint8_t>(stray) = 0;
-        EXPECT_TRUE(SameImage(generalPlane, plane));
-        if (c.mask) {
-            EXPECT_TRUE(SameImage(PlaneImage(generalMask.get(), kW, kH),
-                                  PlaneImage(directMask.get(), kW, kH)));
-        }
-        for (int32_t y = 0; y < kH; ++y) {
-            for (int32_t x = 0; x < kW; ++x) {
-                if (plane.at<uint8_t>(y, x) == 0) continue;
-                EXPECT_EQ(ReadBitMapPixel(direct.bitmap.get(), x, y),
-                          ReadBitMapPixel(general.bitmap.get(), x, y))
-                    << x << "," << y;
+        ExpectSameAsTheGeneralRoad(render, kW, kH, c.mask, false, true);
+    }
+}
+
+// A target its caller marks fresh is not read to prove it: thick lines of every slope, width
+// and direction (whose rows are searched only near the line), shapes, masks and
+// transparency show what the general road shows.
+TEST(Coverage, AFreshTargetShowsWhatTheGeneralRoadShows) {
+    constexpr int32_t kW = 90, kH = 70;
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int32_t> x(-20, kW + 20), y(-20, kH + 20), width(2, 64);
+    std::vector<qvLineSegment> lines = {
+        {5, 30, 84, 30, 8},   {84, 31, 5, 31, 3},     {40, 2, 40, 66, 9},     {41, 66, 41, 2, 64},
+        {3, 3, 86, 66, 8},    {86, 3, 3, 66, 5},      {10, 60, 80, 57, 12},   {45, 5, 47, 65, 2},
+        {45, 35, 45, 35, 20}, {-500, 40, 900, 20, 8}, {30, -400, 50, 900, 6},
+    };
+    for (int i = 0; i < 60; ++i)
+        lines.push_back({x(random), y(random), x(random), y(random), width(random)});
+    const std::vector<qvVertex> star = {{20, 0}, {26, 16}, {40, 16}, {29, 26}, {33, 40}, {20, 31},
+                                        {7, 40}, {11, 26}, {0, 16},  {14, 16}, {20, 0}};
+    for (const bool antialias : {true, false}) {
+        for (const int32_t transparency : {0, 100}) {
+            for (const bool mask : {false, true}) {
+                const qvShapePaint paint{0x3080C0, transparency, antialias};
+                for (const qvLineSegment& line : lines) {
+                    SCOPED_TRACE(::testing::Message()
+                                 << line.x1 << "," << line.y1 << " to " << line.x2 << "," << line.y2
+                                 << " width " << line.thickness << " AA " << antialias << " t "
+                                 << transparency << " mask " << mask);
+                    ExpectSameAsTheGeneralRoad(
+                        [&](const qvShapeTarget& t) { return RenderShapeImage(t, line, paint); },
+                        kW, kH, mask, true);
+                }
+                for (const bool filled : {true, false}) {
+                    SCOPED_TRACE(::testing::Message() << "star filled " << filled << " AA "
+                                                      << antialias << " t " << transparency);
+                    const qvShapeOutline shape{
+                        star.data(), int32_t(star.size()), 20, 10, 40, 40, filled, 4};
+                    ExpectSameAsTheGeneralRoad(
+                        [&](const qvShapeTarget& t) { return RenderShapeImage(t, shape, paint); },
+                        kW, kH, mask, true);
+                }
             }
         }
     }
