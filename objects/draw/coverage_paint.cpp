@@ -88,6 +88,10 @@ void SetBitsWhereCovered(const uint8_t* coverage, uint8_t* maskRow, int64_t x0, 
         const uint32_t covered = ~empty & 0xFFFF;
         if (covered == 0) continue;
         uint8_t* out = maskRow + ((x0 + i) >> 3);
+        if (covered == 0xFFFF) {  // a shape's inside: no bit to look up
+            out[0] = out[1] = 0xFF;
+            continue;
+        }
         out[0] |= kReversedBits[covered & 255];
         out[1] |= kReversedBits[covered >> 8];
     }
@@ -374,7 +378,8 @@ int PaintCoverage(const qvShapeTarget& t, const qvPlaneBitMap& source, const Rec
     const bool opaque = t.bitmap != nullptr && !painter.HasAlpha() && painter.Opacity() == 255;
     if (fresh || opaque) {
         // Checked before the mask receives this shape's bits.
-        const bool maskClear = opaque && mask != nullptr && MaskClearUnder(rows, mask, r);
+        const bool maskClear =
+            opaque && mask != nullptr && (t.fresh || MaskClearUnder(rows, mask, r));
         for (int64_t j = 0; j < r.height; ++j) {
             const uint8_t* row = rows.Row(j);
             const Span& span = rows.SpanOf(j);
