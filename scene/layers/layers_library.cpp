@@ -339,8 +339,9 @@ qvLayer* FindUndoLayer(qvBGPic* picture, uint32_t type, qvObjectId id, int32_t n
     for (qvListNode* node = picture->layers.tailPred; node->pred != nullptr; node = node->pred) {
         auto* layer = reinterpret_cast<qvLayer*>(node);
         if (layer->type == type && layer->creationId.number == id.number &&
-            layer->creationId.handle == id.handle && --n <= 0) {
-            return layer;
+            layer->creationId.handle == id.handle) {
+            if (n <= 1) return layer;  // a count of 1 or less names the topmost
+            --n;
         }
     }
     return nullptr;

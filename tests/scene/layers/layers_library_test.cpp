@@ -385,6 +385,9 @@ TEST_F(LayersLibraryTest, UndoTakesTheNthMatchFromTheTop) {
     EXPECT_EQ(w, 8);
     EXPECT_EQ(UndoLayerByObject(L, gfx::kTypeAnim, {0, nullptr}, 1, &x, &y, &w, &h), 1);
     ExpectWindowRecomposed();
+    // A count of 1 or less, down to the lowest integer, names the topmost match.
+    EXPECT_EQ(Call("Undo", {Num(3), Nil(), Num(-2147483648.0)}).code, 0);
+    EXPECT_EQ(CountLayers(scene.picture), 0);
 }
 
 TEST_F(LayersLibraryTest, FreeLayersKeepsTheLookOrRepaints) {
