@@ -128,11 +128,20 @@ int ScaleBitmap(qvDisplayBitMap* source, const qvPlaneBitMap* mask, const qvPlan
     if (!RectInPicture(source, mask, alpha, x, y, sourceWidth, sourceHeight)) {
         return ERR_COORDSRANGE;
     }
+    if (dest == nullptr && (destWidth > qv::kMaxBitMapSide || destHeight > qv::kMaxBitMapSide)) {
+        return ERR_MEM;  // no picture that size can be made: nothing is reserved for it
+    }
     const ScaleSizes sizes{sourceWidth, sourceHeight, destWidth, destHeight};
     NewPicture result;
     if (dest == nullptr && HardwareScale(source, sizes, smooth, result)) {
         result.HandOut(outBitmap, outMask, outAlpha);
         return 0;
+    }
+    if (dest != nullptr) {
+        // A given destination receives the colour pixels only.
+        if (source == nullptr) return 0;
+        if (dest->format != source->format) return ERR_PIXELFORMAT;
+        if (dest->width < destWidth || dest->height < destHeight) return ERR_COORDSRANGE;
     }
     ScaleMaps& maps = Graphics().scaleMaps;
     if (smooth != 0 &&
@@ -140,10 +149,6 @@ int ScaleBitmap(qvDisplayBitMap* source, const qvPlaneBitMap* mask, const qvPlan
         return ERR_MEM;
     }
     if (dest != nullptr) {
-        // A given destination receives the colour pixels only.
-        if (source == nullptr) return 0;
-        if (dest->format != source->format) return ERR_PIXELFORMAT;
-        if (dest->width < destWidth || dest->height < destHeight) return ERR_COORDSRANGE;
         return RunScale(source, nullptr, nullptr, x, y, sizes, smooth, dest, nullptr, nullptr);
     }
     int error = AllocateResult(source, mask, alpha, sizes, result);

@@ -1,6 +1,7 @@
 // ScaleBitmap and ScalePixels in the screen format: edge cases, the cached maps, planes,
 // supplied destinations, the compositor, failures, float drift and the autoscaled window.
 #include <gtest/gtest.h>
+#include <utility>
 
 #include <random>
 #include <vector>
@@ -201,6 +202,23 @@ TEST_F(ScaleBitmapTest, TheMapsAreReusedAndRegrownPerAxis) {
                           &out.bitmap, nullptr, nullptr),
               0);
     EXPECT_EQ(maps.Capacity(Axis::kX), 40);
+}
+
+// A picture wider or taller than any bitmap can be is refused before its maps are reserved:
+// a width near 2^31 asked for 8 GB of maps first.
+TEST_F(ScaleBitmapTest, AnImpossibleSizeIsRefusedBeforeItsMapsAreMade) {
+    Source source(6, 6, false, false);
+    const qv::gfx::ScaleMaps& maps = qv::gfx::Graphics().scaleMaps;
+    using Axis = qv::gfx::ScaleMaps;
+    for (const auto [w, h] : {std::pair{qv::kMaxBitMapSide + 1, 4}, {4, INT32_MAX}}) {
+        Outputs out;
+        EXPECT_EQ(ScaleBitmap(source.bitmap.get(), nullptr, nullptr, 0, 0, nullptr, 6, 6, w, h, 1,
+                              &out.bitmap, nullptr, nullptr),
+                  ERR_MEM);
+        EXPECT_EQ(out.bitmap, nullptr);
+        EXPECT_LE(maps.Capacity(Axis::kX), qv::kMaxBitMapSide);
+        EXPECT_LE(maps.Capacity(Axis::kY), qv::kMaxBitMapSide);
+    }
 }
 
 TEST_F(ScaleBitmapTest, AFailedRegrowLeavesNoMapToReadLater) {
