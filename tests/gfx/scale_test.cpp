@@ -210,7 +210,7 @@ TEST_F(ScaleBitmapTest, AnImpossibleSizeIsRefusedBeforeItsMapsAreMade) {
     Source source(6, 6, false, false);
     const qv::gfx::ScaleMaps& maps = qv::gfx::Graphics().scaleMaps;
     using Axis = qv::gfx::ScaleMaps;
-    for (const auto [w, h] : {std::pair{qv::kMaxBitMapSide + 1, 4}, {4, INT32_MAX}}) {
+    for (const auto& [w, h] : {std::pair{qv::kMaxBitMapSide + 1, 4}, {4, INT32_MAX}}) {
         Outputs out;
         EXPECT_EQ(ScaleBitmap(source.bitmap.get(), nullptr, nullptr, 0, 0, nullptr, 6, 6, w, h, 1,
                               &out.bitmap, nullptr, nullptr),
