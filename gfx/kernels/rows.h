@@ -2,6 +2,7 @@
 // 4-byte pixels exceeds 32-bit byte offsets), and the blend of colour bytes.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -40,9 +41,10 @@ inline void PrefetchRow(const uint8_t* p, size_t bytes) {
 template <typename Block>
 inline void PrefetchBlockRows(const Block& k, int bytesPerPixel, int32_t j) {
     const size_t bytes = size_t(k.width) * size_t(bytesPerPixel);
-    if (bytes > kPrefetchRowBytes || j + kPrefetchAhead >= k.height) return;
-    // The first row asks for all rows up to the distance, later ones for one row each.
-    for (int32_t ahead = j == 0 ? 1 : j + kPrefetchAhead; ahead <= j + kPrefetchAhead; ++ahead) {
+    if (bytes > kPrefetchRowBytes) return;
+    // The first row asks for every row up to the distance, later ones for one row each.
+    const int32_t last = std::min(j + kPrefetchAhead, k.height - 1);
+    for (int32_t ahead = j == 0 ? 1 : j + kPrefetchAhead; ahead <= last; ++ahead) {
         PrefetchRow<false>(
             PixelAt(k.sourceBase, k.sourceRowLength, bytesPerPixel, k.sourceX, k.sourceY + ahead),
             bytes);

@@ -240,15 +240,10 @@ int OneColourStrength(int32_t width, int32_t height, const qvShapeOutline& outli
     *strength = coverage.TakePlane(&rect);
     *x = int32_t(rect.x), *y = int32_t(rect.y);
     if (*strength == nullptr) return 0;
-    // As the painter writes a fresh image's alpha plane.
     const uint32_t opacity = 255 - uint32_t(std::clamp(paint.transparency, 0, 255));
-    if (paint.antialias && opacity == 255) return 0;
     for (int64_t j = 0; j < rect.height; ++j) {
         uint8_t* row = (*strength)->plane + ptrdiff_t(j) * (*strength)->bytesPerRow;
-        for (int64_t i = 0; i < rect.width; ++i) {
-            if (row[i] == 0) continue;
-            row[i] = uint8_t(paint.antialias ? row[i] * opacity / 255 : opacity);
-        }
+        FreshAlpha(row, row, rect.width, opacity, paint.antialias);
     }
     return 0;
 }

@@ -175,20 +175,11 @@ void FillSpans(const qvShapeTarget& t, const CoverageRows& rows, const Rect& r, 
     }
 }
 
-// The shape's alpha into the span of a fresh alpha row: the coverage itself when the shape
-// is opaque.
+// The shape's alpha into the span of a fresh alpha row.
 void CopyAlpha(const uint8_t* coverage, uint8_t* alpha, const Span& span,
                const PlanePainter& painter) {
-    const int64_t n = span.end - span.first;
-    coverage += span.first, alpha += span.first;
-    const uint32_t opacity = painter.Opacity();
-    if (opacity == 255) {
-        std::memcpy(alpha, coverage, size_t(n));
-    } else if (painter.Antialiased()) {
-        for (int64_t i = 0; i < n; ++i) alpha[i] = uint8_t(coverage[i] * opacity / 255);
-    } else {
-        for (int64_t i = 0; i < n; ++i) alpha[i] = coverage[i] != 0 ? uint8_t(opacity) : 0;
-    }
+    FreshAlpha(coverage + span.first, alpha + span.first, span.end - span.first, painter.Opacity(),
+               painter.Antialiased());
 }
 
 // Paints the colour through strength bytes (a plane at (sx, sy)) into the bitmap at the
@@ -219,6 +210,17 @@ int PaintColour(const qvShapeTarget& t, const qvPlaneBitMap& strength, int32_t s
 }
 
 }  // namespace
+
+void FreshAlpha(const uint8_t* coverage, uint8_t* alpha, int64_t n, uint32_t opacity,
+                bool antialias) {
+    if (opacity == 255) {
+        if (alpha != coverage) std::memcpy(alpha, coverage, size_t(n));
+    } else if (antialias) {
+        for (int64_t i = 0; i < n; ++i) alpha[i] = uint8_t(coverage[i] * opacity / 255);
+    } else {
+        for (int64_t i = 0; i < n; ++i) alpha[i] = coverage[i] != 0 ? uint8_t(opacity) : 0;
+    }
+}
 
 Rect PaintArea(const qvShapeTarget& t) {
     int64_t width = t.width, height = t.height;

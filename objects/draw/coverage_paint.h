@@ -74,6 +74,12 @@ private:
     bool antialias_;
 };
 
+// The alpha n coverage bytes leave in a fresh image's plane, as the painter writes it: the
+// coverage scaled by the opacity when anti-aliased, else the opacity wherever covered (hard
+// coverage is 0 or 255, so an opaque shape's is the coverage itself). alpha may be coverage.
+void FreshAlpha(const uint8_t* coverage, uint8_t* alpha, int64_t n, uint32_t opacity,
+                bool antialias);
+
 // Whether the coverage of the rectangle r may be drawn straight into the target's alpha
 // plane: an opaque flat colour into a bitmap whose alpha plane is still 0 all over r (a
 // fresh target, or one whose plane is read to be so), where painting would copy the

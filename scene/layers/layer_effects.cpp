@@ -26,22 +26,17 @@ namespace {
 constexpr int32_t kSoftBorderSize = 4;
 // Texts with a thinner border draw it with their glyphs.
 constexpr int32_t kTextBorderLimit = 8;
-// The widest blur a shadow gets. Its plane grows by the radius on every side and each of its
-// pixels costs a tap per pixel of radius, so a radius of thousands would stall every repaint
-// for minutes or exhaust memory. Shadows of radius up to this are unchanged, and so are wider
-// ones of sigma up to 3, whose Gaussian has no weight left this far out.
-constexpr double kMaxShadowRadius = 256;
-
-// The widest a border reaches on the display. A scaled layer's border widens with the scale,
-// and its dilation and softening cost a tap per pixel of reach on every pixel of a plane that
-// grows by the reach on every side: the largest border at scale 60 took minutes. Borders up
-// to this reach are unchanged.
-constexpr int32_t kMaxBorderReach = 256;
+// The widest a shadow's blur or a border's dilation reaches on the display. Their planes grow
+// by the reach on every side and each pixel costs a tap per pixel of reach, so a reach of
+// thousands (a huge shadow radius, a border on a much enlarged layer) would stall every repaint
+// for minutes or exhaust memory. Reaches up to this are unchanged, and so are wider shadows of
+// sigma up to 3, whose Gaussian has no weight left this far out.
+constexpr int32_t kMaxBlurReach = 256;
 
 // The shadow's blur radius as drawn (NaN as the largest).
 double ShadowRadius(const qvLayer* layer) {
     const double radius = layer->shadow.radius;
-    return radius <= kMaxShadowRadius ? radius : kMaxShadowRadius;
+    return radius <= kMaxBlurReach ? radius : kMaxBlurReach;
 }
 
 bool HasBorderRenderer(uint32_t type, int32_t size) {
@@ -90,7 +85,7 @@ int DilatedBorder(qvVmState* L, qvLayer* layer, qvLayerItem* item, const qvLayer
         IsIdentityMatrix(matrix) ? size
                                  : GetTransformedBorderWidth(matrix, source.width - source.offsetX,
                                                              source.height - source.offsetY, size),
-        kMaxBorderReach);
+        kMaxBlurReach);
     const int64_t width = int64_t(part.width) + 2 * int64_t(std::max(t, 0));
     const int64_t height = int64_t(part.height) + 2 * int64_t(std::max(t, 0));
     if (width > kMaxBitMapSide || height > kMaxBitMapSide) return ERR_MEM;
