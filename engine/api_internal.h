@@ -110,13 +110,8 @@ inline void PostCall(qvVmState* L, int wanted, qvValue* firstResult) {
         CloseFrame(L, wanted, firstResult);
 }
 
-// VmCallHook's body, in line for the interpreter's line hook, which production installs and
-// which therefore runs at every backward jump and function entry.
-inline void CallHook(qvVmState* L, int event, int line) {
-    if (L->hook == nullptr || L->allowhook == 0) [[unlikely]]
-        return;
-    // The hook runs at every new line in production: fill only what the hook is given; the
-    // debug queries fill the rest on demand.
+// A hook's record: what the hook is given. The debug queries fill the rest on demand.
+inline qvDebugRecord HookRecord(int event, int line, int callRecord) {
     qvDebugRecord ar;
     ar.event = event;
     ar.name = nullptr;
@@ -127,15 +122,26 @@ inline void CallHook(qvVmState* L, int event, int line) {
     ar.nups = 0;
     ar.linedefined = -1;
     ar.shortSource[0] = '\0';
-    ar.callRecord = event == VM_HOOKTAILRET ? 0 : static_cast<int>(L->ci - L->baseCi);
+    ar.callRecord = callRecord;
+    return ar;
+}
+
+// Runs the installed hook with ar, whose event, current line and call-record index the caller
+// has filled: more than a command's share of free slots above the top for it, no hook inside
+// it, its non-zero status thrown. The stack positions are kept as offsets: the hook may grow
+// the stack. In line for the interpreter's line hook, which production installs and which
+// therefore runs at every backward jump and function entry.
+inline void RunHook(qvVmState* L, qvDebugRecord* ar) {
     ptrdiff_t top = SaveStack(L, L->top);
     ptrdiff_t ciTop = SaveStack(L, L->ci->top);
-    if (L->stackLast - L->top <= kNativeFrameSlots) VmGrowStack(L, kNativeFrameSlots);
+    if (L->stackLast - L->top <= kNativeFrameSlots) [[unlikely]]
+        VmGrowStack(L, kNativeFrameSlots);
     L->ci->top = L->top + kNativeFrameSlots;
     L->allowhook = 0;
     int status = 0;
-    L->hook(L, &ar, &status);
-    if (status != 0) VmThrow(L, status);
+    L->hook(L, ar, &status);
+    if (status != 0) [[unlikely]]
+        VmThrow(L, status);
     L->allowhook = 1;
     L->ci->top = RestoreStack(L, ciTop);
     L->top = RestoreStack(L, top);

@@ -372,7 +372,10 @@ int VmDoCall(qvVmState* L, qvValue* func, int nResults) {
 }
 
 void VmCallHook(qvVmState* L, int event, int line) {
-    CallHook(L, event, line);
+    if (L->hook == nullptr || L->allowhook == 0) return;
+    qvDebugRecord ar =
+        HookRecord(event, line, event == VM_HOOKTAILRET ? 0 : static_cast<int>(L->ci - L->baseCi));
+    RunHook(L, &ar);
 }
 
 // After an error the top returns to oldTop, so the caller's next pushes stay inside its

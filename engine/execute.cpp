@@ -312,10 +312,27 @@ inline const qvInstruction* FirstInstructionMark(const qvProto* p) {
     return p->code + 1;
 }
 
+// The line of the instruction just fetched. A loaded function's line table, when it has one,
+// covers all its code.
+inline int FetchedLine(const qvProto* p, const qvInstruction* pc) {
+    if (p->lineinfo == nullptr) return 0;
+    return p->lineinfo[pc - 1 - p->code];
+}
+
 // The line hook that LineHookDue found due, on the instruction just fetched. In line in the
-// loop: production runs it at every backward jump and function entry.
-inline HookOutcome RunLineHook(qvVmState* L, const qvProto* p, const qvInstruction* pc) {
-    CallHook(L, VM_HOOKLINE, LineOf(p, static_cast<int>(pc - p->code) - 1));
+// loop: production runs it at every backward jump and function entry. The loop keeps one
+// record for its line hooks, filled in full at the first (its event is not yet the line
+// event) and then written only where it changes; fields a debug query filled in keep their
+// values until the next query fills them again.
+inline HookOutcome RunLineHook(qvVmState* L, qvDebugRecord* ar, const qvProto* p,
+                               const qvInstruction* pc) {
+    if (L->allowhook == 0) [[unlikely]]
+        return HookOutcome::kNone;
+    if (ar->event != VM_HOOKLINE) [[unlikely]]
+        *ar = HookRecord(VM_HOOKLINE, 0, 0);
+    ar->currentline = FetchedLine(p, pc);
+    ar->callRecord = CallRecordIndex(L);
+    RunHook(L, ar);
     return AfterHook(L, pc);
 }
 
@@ -335,7 +352,9 @@ inline HookOutcome RunLineHook(qvVmState* L, const qvProto* p, const qvInstructi
         VmInitHooks(L);
         return HookOutcome::kRan;
     }
-    return LineHookDue(L, p, pc) ? RunLineHook(L, p, pc) : HookOutcome::kNone;
+    if (!LineHookDue(L, p, pc)) return HookOutcome::kNone;
+    VmCallHook(L, VM_HOOKLINE, FetchedLine(p, pc));
+    return AfterHook(L, pc);
 }
 
 // Whether the host's abort flag is set. A raised bit whose flag has been cleared since is
@@ -394,6 +413,8 @@ qvValue* VmExecute(qvVmState* L) {
     qvValue* base;
     qvValue* ra;
     qvInstruction i;
+    qvDebugRecord lineRecord;  // see RunLineHook
+    lineRecord.event = VM_HOOKCALL;
 
 callentry:
     if (L->hookmask & VM_MASKCALL) RunCallHook(L, &publishedPc, L->ci->savedpc);
@@ -972,7 +993,7 @@ attend:
     goto attended;
 line_hook:
     VM_PUBLISH();
-    outcome = RunLineHook(L, proto, pc);
+    outcome = RunLineHook(L, &lineRecord, proto, pc);
 attended:
     if (outcome == HookOutcome::kStop) return nullptr;
     if (outcome == HookOutcome::kRan) VM_RELOAD();

@@ -258,6 +258,53 @@ TEST_F(Debug, HooksReadTheLineOfTheInstructionAboutToRun) {
     EXPECT_EQ(lines, (std::vector<int>{2, 3, 4, 21, 22, 5}));
 }
 
+// A line hook that describes its own record at every line, in a loop that calls a function
+// at each turn: the record it is handed names the running level each time, whatever the
+// previous query filled in.
+std::vector<std::string> describedLines;
+
+void DescribeGivenRecord(qvVmState* L, qvDebugRecord* ar, int*) {
+    const int given = ar->currentline;
+    ASSERT_NE(VmGetInfo(L, "Sl", ar), 0);
+    describedLines.push_back(std::string(ar->what) + " " + std::to_string(given) + "/" +
+                             std::to_string(ar->currentline));
+}
+
+TEST_F(Debug, ALineHookDescribesItsOwnRecordAtEveryLine) {
+    describedLines.clear();
+    VmSetHook(L, DescribeGivenRecord, VM_MASKLINE, 0);
+    ASSERT_EQ(Run(R"(.function main
+.function f line=20
+.line 21
+    LOADK r0 1
+.line 22
+    RETURN r0 2
+.end
+.line 1
+    CLOSURE r4 f
+    LOADK r0 1
+    LOADK r1 2
+    LOADK r2 1
+    SUB r0 r0 r2
+    JMP test
+.line 2
+body:
+    MOVE r5 r4
+    CALL r5 1 1
+.line 3
+test:
+    FORLOOP r0 body
+.line 4
+    RETURN r0 1
+.end
+)"),
+              0);
+    const std::vector<std::string> expected = {
+        "main 3/3", "main 2/2",        "Quorvella 21/21", "Quorvella 22/22", "main 3/3",
+        "main 2/2", "Quorvella 21/21", "Quorvella 22/22", "main 3/3",        "main 4/4"};
+    EXPECT_EQ(describedLines, expected);
+}
+
 TEST(ChunkId, ShortSourceNames) {
     const std::string hundred(100, 'x');
     struct Row {

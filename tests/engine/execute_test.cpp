@@ -3,6 +3,7 @@
 // hook and the call trace.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -271,6 +272,65 @@ TEST_F(Execute, ANewThreadInitialisesItsInheritedLineHookFirst) {
     ASSERT_EQ(VmPCall(thread, 0, 0, 0), 0);
     const std::vector<std::string> expected = {"line 0", "line 2"};
     EXPECT_EQ(hookEvents, expected);
+}
+
+// A line hook at every turn of a tight loop that pushes more each time, so that the stack
+// grows (and moves) under the running loop several times, scribbles over the record it was
+// given, and, when asked, ends the script at a given turn.
+struct GreedyHook {
+    int calls = 0;
+    int failAt = 0;
+    bool recordFresh = true;
+};
+GreedyHook greedy;
+
+void PushAndScribble(qvVmState* L, qvDebugRecord* ar, int* status) {
+    ++greedy.calls;
+    greedy.recordFresh = greedy.recordFresh && ar->event == VM_HOOKLINE && ar->currentline == 0 &&
+                         ar->callRecord == L->ci - L->baseCi;
+    const int n = std::min(greedy.calls * 4, 2000);
+    ASSERT_NE(VmCheckStack(L, n), 0);
+    for (int j = 0; j < n; ++j) VmPushNumber(L, j);
+    ar->event = -1;
+    ar->currentline = -7;
+    ar->callRecord = 9999;
+    if (greedy.calls == greedy.failAt) *status = ERR_USERABORT;
+}
+
+constexpr const char* kSumLoop = R"(.function main
+    LOADK r0 1
+    LOADK r1 1000
+    LOADK r2 1
+    LOADK r3 0
+    SUB r0 r0 r2
+    JMP test
+body:
+    ADD r3 r3 r0
+test:
+    FORLOOP r0 body
+    SETGLOBAL r3 "sum"
+    RETURN r0 1
+.end
+)";
+
+TEST_F(Execute, ALineHookThatGrowsTheStackInATightLoopLeavesTheLoopIntact) {
+    greedy = {};
+    VmSetHook(L, PushAndScribble, VM_MASKLINE, 0);
+    ASSERT_EQ(Run(kSumLoop), 0);
+    EXPECT_EQ(Global("sum"), 500500);
+    EXPECT_EQ(greedy.calls, 1000);  // one at each jump back
+    EXPECT_TRUE(greedy.recordFresh);
+    EXPECT_EQ(VmGetTop(L), 0);
+
+    greedy = {};
+    greedy.failAt = 500;
+    VmPushString(L, "sum");
+    VmPushNumber(L, 0);
+    VmSetTable(L, VM_GLOBALSINDEX);
+    EXPECT_EQ(Run(kSumLoop), ERR_USERABORT);
+    EXPECT_EQ(greedy.calls, 500);
+    EXPECT_EQ(Global("sum"), 0);
+    EXPECT_EQ(L->allowhook, 1);
 }
 
 // Calls its argument, a script function that makes calls of its own, then continues the main
