@@ -203,14 +203,110 @@ void PushValue(qvVmState* L, ByteInput* in, bool nested) {
 
 // --- Steps ---
 
+// Well-formed calls, so that buttons, handlers and timers come to exist and meet input: each
+// letter is one argument: i an id (or nil), n a small coordinate, N any number, s a text, f a
+// handler, h a table of handlers, o a table of display options, v any value.
+struct Shape {
+    const char* command;
+    const char* arguments;
+};
+constexpr Shape kShapes[] = {
+    {"makebutton", "innnnnhv"}, {"makebutton", "innnnnh"}, {"installeventhandler", "h"},
+    {"installeventhandler", "hv"}, {"setinterval", "ifn"},   {"settimeout", "ifnv"},
+    {"changeinterval", "in"},   {"clearinterval", "i"},      {"cleartimeout", "i"},
+    {"createbutton", "innnn"},  {"createkeydown", "is"},     {"modifybutton", "innnn"},
+    {"modifykeydown", "is"},    {"enableevent", "ni"},       {"disableevent", "ni"},
+    {"deletebutton", "i"},      {"enablebutton", "i"},       {"disablebutton", "i"},
+    {"createdisplay", "io"},    {"setdisplayattributes", "o"}, {"opendisplay", "iv"},
+    {"closedisplay", "i"},      {"freedisplay", "i"},        {"selectdisplay", "iv"},
+    {"activatedisplay", "i"},   {"changedisplaysize", "NNo"}, {"changedisplaysize", "nn"},
+    {"movedisplay", "NN"},      {"changedisplaymode", "nNN"}, {"begindoublebuffer", "n"},
+    {"flip", "n"},              {"enddoublebuffer", ""},     {"createbgpic", "innn"},
+    {"displaybgpic", "i"},      {"freebgpic", "i"},          {"waitevent", ""},
+    {"checkevent", ""},         {"hidedisplay", ""},         {"showdisplay", ""},
+    {"iskeydown", "s"},         {"seteventtimeout", "n"},    {"createport", "s"},
+    {"sendmessage", "sss"},     {"whilemousedown", ""},      {"waitkeydown", "s"}};
+constexpr int kShapeCount = sizeof kShapes / sizeof kShapes[0];
+
+// Handler names of displays and buttons, and the display options.
+constexpr int kFirstHandlerKey = 26;
+constexpr int kHandlerKeyCount = 24;
+
+void PushHandlers(qvVmState* L, ByteInput* in) {
+    VmNewTable(L);
+    for (int i = 1 + in->Byte() % 4; i > 0; --i) {
+        VmPushString(L, kKeys[kFirstHandlerKey + in->Byte() % kHandlerKeyCount]);
+        if (in->Byte() % 6 == 0) {
+            VmPushNumber(L, 0);  // uninstalls
+        } else {
+            VmPushCClosure(L, Handler, 0);
+        }
+        VmRawSet(L, -3);
+    }
+}
+
+void PushOptions(qvVmState* L, ByteInput* in) {
+    VmNewTable(L);
+    for (int i = in->Byte() % 5; i > 0; --i) {
+        const uint8_t key = in->Byte() % kFirstHandlerKey;
+        VmPushString(L, kKeys[key]);
+        if (key < 4 || key == 7 || key == 8) {
+            VmPushNumber(L, in->Byte() % 4 == 0 ? kNumbers[in->Byte() % kNumberCount]
+                                                : double(in->Byte() % 96));
+        } else if (key == 5) {
+            VmPushNumber(L, in->Byte() % 5);  // a picture
+        } else if (key == 6 || key == 9) {
+            VmPushNumber(L, in->Byte() % 4);  // a scale mode, a fill style
+        } else {
+            PushValue(L, in, true);
+        }
+        VmRawSet(L, -3);
+    }
+}
+
+void PushShaped(qvVmState* L, ByteInput* in, char kind) {
+    if (in->Byte() % 16 == 0) return PushValue(L, in, false);  // now and then a wrong one
+    switch (kind) {
+        case 'i':
+            if (in->Byte() % 6 == 0) return VmPushNil(L);
+            return VmPushNumber(L, in->Byte() % 5);
+        case 'n':
+            return VmPushNumber(L, in->Byte() % 72);
+        case 'N':
+            return PushNumber(L, in);
+        case 's':
+            return VmPushString(L, kTexts[in->Byte() % kTextCount]);
+        case 'f':
+            return VmPushCClosure(L, Handler, 0);
+        case 'h':
+            return PushHandlers(L, in);
+        case 'o':
+            return PushOptions(L, in);
+        default:
+            return PushValue(L, in, false);
+    }
+}
+
+void CallGlobal(qvVmState* L, const char* command, int base) {
+    VmPushString(L, command);
+    VmGetTable(L, VM_GLOBALSINDEX);
+    VmInsert(L, base + 1);
+    VmCall(L, VmGetTop(L) - base - 1, -1);
+    VmSetTop(L, base);
+}
+
 void CallCommand(qvVmState* L, ByteInput* in) {
     const int base = VmGetTop(L);
-    VmPushString(L, kCommands[in->Byte() % kCommandCount]);
-    VmGetTable(L, VM_GLOBALSINDEX);
-    const int count = in->Byte() % 9;
-    for (int i = 0; i < count; ++i) PushValue(L, in, false);
-    VmCall(L, count, -1);
-    VmSetTop(L, base);
+    const char* command = kCommands[in->Byte() % kCommandCount];
+    for (int i = in->Byte() % 9; i > 0; --i) PushValue(L, in, false);
+    CallGlobal(L, command, base);
+}
+
+void CallShaped(qvVmState* L, ByteInput* in) {
+    const int base = VmGetTop(L);
+    const Shape& shape = kShapes[in->Byte() % kShapeCount];
+    for (const char* kind = shape.arguments; *kind != '\0'; ++kind) PushShaped(L, in, *kind);
+    CallGlobal(L, shape.command, base);
 }
 
 // Host input for the window of a display (or one nobody knows), then the input pump.
@@ -238,11 +334,10 @@ void SendInput(qvVmState* L, ByteInput* in) {
 }
 
 void Step(qvVmState* L, ByteInput* in) {
-    if (in->Byte() % 5 == 0) {
-        SendInput(L, in);
-    } else {
-        CallCommand(L, in);
-    }
+    const uint8_t op = in->Byte() % 8;
+    if (op < 2) return SendInput(L, in);
+    if (op < 5) return CallShaped(L, in);
+    CallCommand(L, in);
 }
 
 // A handler: nothing, or one more step from the bytes (freeing its display, say).
