@@ -57,11 +57,11 @@ constexpr const char* kCommands[] = {
     "whilemousedown", "whilekeydown", "isleftmouse", "isrightmouse", "breakwhilemouseon",
     "seteventtimeout", "geteventcode", "leftmousequit", "escapequit", "ctrlcquit", "enableevent",
     "disableevent", "removebutton", "removekeydown", "modifybutton", "modifykeydown",
-    "whilemouseon", "createbutton", "createkeydown", "freeeventcache", "clearevents",
-    "checkevent", "waitevent", "mousex", "mousey", "makebutton", "deletebutton", "disablebutton",
-    "enablebutton", "installeventhandler", "setinterval", "settimeout", "clearinterval",
-    "cleartimeout", "changeinterval", "dumpbuttons", "waitmidmouse", "ismidmouse",
-    "resetkeystates", "joydir", "joyfire", "countjoysticks", "createport", "sendmessage",
+    "whilemouseon", "createbutton", "createkeydown", "freeeventcache", "clearevents", "checkevent",
+    "waitevent", "mousex", "mousey", "makebutton", "deletebutton", "disablebutton", "enablebutton",
+    "installeventhandler", "setinterval", "settimeout", "clearinterval", "cleartimeout",
+    "changeinterval", "dumpbuttons", "waitmidmouse", "ismidmouse", "resetkeystates", "joydir",
+    "joyfire", "countjoysticks", "createport", "sendmessage",
     // double buffering and neighbours
     "begindoublebuffer", "enddoublebuffer", "flip", "createbgpic", "displaybgpic", "freebgpic",
     "getattribute", "vwait"};
@@ -69,34 +69,74 @@ constexpr int kCommandCount = sizeof kCommands / sizeof kCommands[0];
 
 // Moderate values, limits, 2^31 neighbours and values beyond every limit. Sizes in the tens of
 // thousands meet the memory cap below.
-constexpr double kNumbers[] = {0,     1,     2,    3,         4,          -1,    5,
-                               7,     10,    16,   32,        48,         64,    100,
-                               200,   320,   -50,  -100,      1000,       4096,  32768,
-                               32769, 99999, 1e12, -1e12,     2147483647, -2147483648.0,
-                               2147483648.0, 0.5, -100000,    NAN,        INFINITY,
-                               -INFINITY};
+constexpr double kNumbers[] = {
+    0,   1,        2,        3,     4,     -1,   5,     7,          10,         16,
+    32,  48,       64,       100,   200,   320,  -50,   -100,       1000,       4096,
+    0.5, -1e5,     32768,    32769, 99999, 1e12, -1e12, 0x7FFFFFFF, 0x80000000, -0x80000000LL,
+    NAN, INFINITY, -INFINITY};
 constexpr int kNumberCount = sizeof kNumbers / sizeof kNumbers[0];
 
 // Key names, port names, words, titles, percentages.
 const std::string kLongTitle(300, 't');
-const char* const kTexts[] = {"a",        "ESC",    "SPACE", "",          "LMB",     "50%",
-                              "150%",     "x%",     "F1",    "FUZZPORT",  "word",    "a b",
-                              "q\"uote",  "UP",     "1",     "RETURN",    "DEL",     "zz",
-                              kLongTitle.c_str()};
+const char* const kTexts[] = {
+    "a",   "ESC", "SPACE",           "",     "LMB", "50%",     "150%", "x%",
+    "F1",  "UP",  "FUZZPORT",        "word", "a b", "q\"uote", "1",    "RETURN",
+    "DEL", "zz",  kLongTitle.c_str()};
 constexpr int kTextCount = sizeof kTexts / sizeof kTexts[0];
 
 // Display options, handler names and button fields.
-constexpr const char* kKeys[] = {
-    "width",        "height",         "x",           "y",          "title",      "bgpic",
-    "scalemode",    "scalewidth",     "scaleheight", "fillstyle",  "color",      "borderless",
-    "sizeable",     "fixed",          "smoothscale", "keepproportions", "fitscale", "hidden",
-    "layers",       "active",         "private1",    "hidepointer", "nohide",    "noclose",
-    "dragregion",   "sizeregion",     "onkeydown",   "onkeyup",    "onmousemove", "closewindow",
-    "movewindow",   "sizewindow",     "onmousedown", "onmouseup",  "onrightmousedown",
-    "onrightmouseup", "onwheeldown",  "onwheelup",   "ondropfile", "onmidmousedown",
-    "hidewindow",   "showwindow",     "activewindow", "inactivewindow", "modeswitch",
-    "onmouseover",  "onmouseout",     "onmidmouseup", "onusermessage", "onarexx",
-    "type",         "smooth"};
+constexpr const char* kKeys[] = {"width",
+                                 "height",
+                                 "x",
+                                 "y",
+                                 "title",
+                                 "bgpic",
+                                 "scalemode",
+                                 "scalewidth",
+                                 "scaleheight",
+                                 "fillstyle",
+                                 "color",
+                                 "borderless",
+                                 "sizeable",
+                                 "fixed",
+                                 "smoothscale",
+                                 "keepproportions",
+                                 "fitscale",
+                                 "hidden",
+                                 "layers",
+                                 "active",
+                                 "private1",
+                                 "hidepointer",
+                                 "nohide",
+                                 "noclose",
+                                 "dragregion",
+                                 "sizeregion",
+                                 "onkeydown",
+                                 "onkeyup",
+                                 "onmousemove",
+                                 "closewindow",
+                                 "movewindow",
+                                 "sizewindow",
+                                 "onmousedown",
+                                 "onmouseup",
+                                 "onrightmousedown",
+                                 "onrightmouseup",
+                                 "onwheeldown",
+                                 "onwheelup",
+                                 "ondropfile",
+                                 "onmidmousedown",
+                                 "hidewindow",
+                                 "showwindow",
+                                 "activewindow",
+                                 "inactivewindow",
+                                 "modeswitch",
+                                 "onmouseover",
+                                 "onmouseout",
+                                 "onmidmouseup",
+                                 "onusermessage",
+                                 "onarexx",
+                                 "type",
+                                 "smooth"};
 constexpr int kKeyCount = sizeof kKeys / sizeof kKeys[0];
 
 constexpr int kSteps = 48;
@@ -205,27 +245,56 @@ void PushValue(qvVmState* L, ByteInput* in, bool nested) {
 
 // Well-formed calls, so that buttons, handlers and timers come to exist and meet input: each
 // letter is one argument: i an id (or nil), n a small coordinate, N any number, s a text, f a
-// handler, h a table of handlers, o a table of display options, v any value.
+// handler, h a table of handlers, o a table of display options, t a button type, v any value.
 struct Shape {
     const char* command;
     const char* arguments;
 };
-constexpr Shape kShapes[] = {
-    {"makebutton", "innnnnhv"}, {"makebutton", "innnnnh"}, {"installeventhandler", "h"},
-    {"installeventhandler", "hv"}, {"setinterval", "ifn"},   {"settimeout", "ifnv"},
-    {"changeinterval", "in"},   {"clearinterval", "i"},      {"cleartimeout", "i"},
-    {"createbutton", "innnn"},  {"createkeydown", "is"},     {"modifybutton", "innnn"},
-    {"modifykeydown", "is"},    {"enableevent", "ni"},       {"disableevent", "ni"},
-    {"deletebutton", "i"},      {"enablebutton", "i"},       {"disablebutton", "i"},
-    {"createdisplay", "io"},    {"setdisplayattributes", "o"}, {"opendisplay", "iv"},
-    {"closedisplay", "i"},      {"freedisplay", "i"},        {"selectdisplay", "iv"},
-    {"activatedisplay", "i"},   {"changedisplaysize", "NNo"}, {"changedisplaysize", "nn"},
-    {"movedisplay", "NN"},      {"changedisplaymode", "nNN"}, {"begindoublebuffer", "n"},
-    {"flip", "n"},              {"enddoublebuffer", ""},     {"createbgpic", "innn"},
-    {"displaybgpic", "i"},      {"freebgpic", "i"},          {"waitevent", ""},
-    {"checkevent", ""},         {"hidedisplay", ""},         {"showdisplay", ""},
-    {"iskeydown", "s"},         {"seteventtimeout", "n"},    {"createport", "s"},
-    {"sendmessage", "sss"},     {"whilemousedown", ""},      {"waitkeydown", "s"}};
+constexpr Shape kShapes[] = {{"makebutton", "itnnnnhv"},
+                             {"makebutton", "itnnnnh"},
+                             {"installeventhandler", "h"},
+                             {"installeventhandler", "hv"},
+                             {"setinterval", "ifn"},
+                             {"settimeout", "ifnv"},
+                             {"changeinterval", "in"},
+                             {"clearinterval", "i"},
+                             {"cleartimeout", "i"},
+                             {"createbutton", "innnn"},
+                             {"createkeydown", "is"},
+                             {"modifybutton", "innnn"},
+                             {"modifykeydown", "is"},
+                             {"enableevent", "ni"},
+                             {"disableevent", "ni"},
+                             {"deletebutton", "i"},
+                             {"enablebutton", "i"},
+                             {"disablebutton", "i"},
+                             {"createdisplay", "io"},
+                             {"setdisplayattributes", "o"},
+                             {"opendisplay", "iv"},
+                             {"closedisplay", "i"},
+                             {"freedisplay", "i"},
+                             {"selectdisplay", "iv"},
+                             {"activatedisplay", "i"},
+                             {"changedisplaysize", "NNo"},
+                             {"changedisplaysize", "nn"},
+                             {"movedisplay", "NN"},
+                             {"changedisplaymode", "nNN"},
+                             {"begindoublebuffer", "n"},
+                             {"flip", "n"},
+                             {"enddoublebuffer", ""},
+                             {"createbgpic", "innn"},
+                             {"displaybgpic", "i"},
+                             {"freebgpic", "i"},
+                             {"waitevent", ""},
+                             {"checkevent", ""},
+                             {"hidedisplay", ""},
+                             {"showdisplay", ""},
+                             {"iskeydown", "s"},
+                             {"seteventtimeout", "n"},
+                             {"createport", "s"},
+                             {"sendmessage", "sss"},
+                             {"whilemousedown", ""},
+                             {"waitkeydown", "s"}};
 constexpr int kShapeCount = sizeof kShapes / sizeof kShapes[0];
 
 // Handler names of displays and buttons, and the display options.
@@ -272,6 +341,8 @@ void PushShaped(qvVmState* L, ByteInput* in, char kind) {
             return VmPushNumber(L, in->Byte() % 5);
         case 'n':
             return VmPushNumber(L, in->Byte() % 72);
+        case 't':
+            return VmPushNumber(L, in->Byte() % 4 == 0 ? 1 : 0);
         case 'N':
             return PushNumber(L, in);
         case 's':
@@ -381,9 +452,9 @@ int OpenDisplays(qvVmState* L) {
 }
 
 int OpenAll(qvVmState* L) {
-    for (int (*open)(qvVmState*) : {RegisterGraphicsLibrary, RegisterDisplayLibrary,
-                                    RegisterBGPicLibrary, RegisterBrushLibrary,
-                                    RegisterEventLibrary}) {
+    for (int (*open)(qvVmState*) :
+         {RegisterGraphicsLibrary, RegisterDisplayLibrary, RegisterBGPicLibrary,
+          RegisterBrushLibrary, RegisterEventLibrary}) {
         Check(open(L) == 0);
         VmSetTop(L, 0);
     }
