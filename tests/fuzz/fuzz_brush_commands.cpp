@@ -5,10 +5,12 @@
 // not exist. Every call ends with a result or an error code and nothing is left allocated.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -358,6 +360,41 @@ void CallGlobal(qvVmState* L, const char* name, int argCount, int results) {
     VmCall(L, argCount, results);
 }
 
+// A brush or picture grows by the product of the factors it is scaled or transformed by, and
+// making one of millions of pixels is legitimate but slow work; so factors of the transforming
+// commands beyond 4 (and short of what no bitmap can be) come down to 4, and what grew beyond
+// kPixelBudget is freed after each call.
+constexpr double kLargestFactor = 4;
+constexpr int64_t kPixelBudget = int64_t(1) << 18;
+
+void TameFactors(qvVmState* L, const char* command) {
+    int first = 0, last = 0;
+    if (std::strcmp(command, "rotatebrush") == 0) first = 3, last = 4;
+    if (std::strcmp(command, "transformbrush") == 0) first = 2, last = 5;
+    for (int i = first; i != 0 && i <= std::min(last, VmGetTop(L)); ++i) {
+        if (VmType(L, i) != VM_TNUMBER) continue;
+        const double factor = VmToNumber(L, i);
+        if (std::fabs(factor) <= kLargestFactor || std::fabs(factor) >= 1e6) continue;
+        VmPushNumber(L, std::copysign(kLargestFactor, factor));
+        VmReplace(L, i);
+    }
+}
+
+int FreeOversized(qvVmState* L) {
+    std::vector<qvObjectId> brushes, pictures;
+    for (qvObjectHeader* h = *qv::BrushList(); h != nullptr; h = h->next) {
+        const auto* b = reinterpret_cast<const qvBrush*>(h);
+        if (int64_t(b->width) * b->height > kPixelBudget) brushes.push_back({h->id, h->handle});
+    }
+    for (qvObjectHeader* h = *qv::scene::BGPicList(); h != nullptr; h = h->next) {
+        const auto* p = reinterpret_cast<const qvBGPic*>(h);
+        if (int64_t(p->width) * p->height > kPixelBudget) pictures.push_back({h->id, h->handle});
+    }
+    for (const qvObjectId& id : brushes) FreeBrushById(L, id, false);
+    for (const qvObjectId& id : pictures) FreeBGPicById(L, id, 0);
+    return 0;
+}
+
 // One command with up to 11 arguments (an id first), under the engine's protection; an
 // automatic id it returns is kept for later calls.
 int CallOne(qvVmState* L) {
@@ -368,6 +405,7 @@ int CallOne(qvVmState* L) {
     const int count = in->Byte() % 12;
     if (count > 0) PushId(L, run);
     for (int i = 1; i < count; ++i) PushValue(L, run, false);
+    TameFactors(L, command);
     CallGlobal(L, command, count, 1);
     if (VmType(L, -1) == VM_TLIGHTUSERDATA) run->handle = VmToUserdata(L, -1);
     return 0;
@@ -455,7 +493,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     VmSetTop(L, 0);
     Check(VmCPCall(L, Prepare, reinterpret_cast<void*>(uintptr_t(layers))) == 0);
     Run run{&in};
-    for (int step = 0; step < 48 && in.More(); ++step) VmCPCall(L, CallOne, &run);
+    for (int step = 0; step < 48 && in.More(); ++step) {
+        VmCPCall(L, CallOne, &run);
+        VmCPCall(L, FreeOversized, nullptr);
+    }
     // Shutdown's order: displays, graphics objects, brushes, pictures, layer lists.
     CloseDisplayLibrary(L);
     FreeGraphicsObjects(L);
