@@ -120,9 +120,7 @@ constexpr const char* kCommands[] = {"createbrush",
                                      "disablelayers"};
 constexpr int kCommandCount = sizeof kCommands / sizeof kCommands[0];
 
-// Moderate values, object types, limits, 2^31 neighbours and values no size can have. (A
-// shadow or border size near a thousand is left out: its blur takes time in proportion to the
-// size at every pixel of a plane that grows with the square of it.)
+// Moderate values, object types, limits, 2^31 neighbours and values no size can have.
 constexpr double kNumbers[] = {0,
                                1,
                                2,
@@ -149,7 +147,7 @@ constexpr double kNumbers[] = {0,
                                100,
                                255,
                                256,
-                               300,
+                               999,
                                -2,
                                99999,
                                1e12,
@@ -360,23 +358,32 @@ void CallGlobal(qvVmState* L, const char* name, int argCount, int results) {
     VmCall(L, argCount, results);
 }
 
-// A brush or picture grows by the product of the factors it is scaled or transformed by, and
-// making one of millions of pixels is legitimate but slow work; so factors of the transforming
-// commands beyond 4 (and short of what no bitmap can be) come down to 4, and what grew beyond
-// kPixelBudget is freed after each call.
-constexpr double kLargestFactor = 4;
+// A brush or picture grows by the product of the factors it is scaled or transformed by, and a
+// shadow or border takes time in proportion to the cube of its size: legitimate but slow work
+// at sizes a fuzz run cannot afford. So such arguments of the commands below come down to
+// their limit (those no bitmap can have stay), and what grew beyond kPixelBudget is freed
+// after each call.
+struct Tamed {
+    const char* command;
+    int first, last;
+    double limit;
+};
+constexpr Tamed kTamed[] = {{"rotatebrush", 3, 4, 4},
+                            {"transformbrush", 2, 5, 4},
+                            {"createshadowbrush", 4, 5, 64},
+                            {"createborderbrush", 4, 5, 64}};
 constexpr int64_t kPixelBudget = int64_t(1) << 18;
 
-void TameFactors(qvVmState* L, const char* command) {
-    int first = 0, last = 0;
-    if (std::strcmp(command, "rotatebrush") == 0) first = 3, last = 4;
-    if (std::strcmp(command, "transformbrush") == 0) first = 2, last = 5;
-    for (int i = first; i != 0 && i <= std::min(last, VmGetTop(L)); ++i) {
-        if (VmType(L, i) != VM_TNUMBER) continue;
-        const double factor = VmToNumber(L, i);
-        if (std::fabs(factor) <= kLargestFactor || std::fabs(factor) >= 1e6) continue;
-        VmPushNumber(L, std::copysign(kLargestFactor, factor));
-        VmReplace(L, i);
+void TameArguments(qvVmState* L, const char* command) {
+    for (const Tamed& t : kTamed) {
+        if (std::strcmp(command, t.command) != 0) continue;
+        for (int i = t.first; i <= std::min(t.last, VmGetTop(L)); ++i) {
+            if (VmType(L, i) != VM_TNUMBER) continue;
+            const double value = VmToNumber(L, i);
+            if (std::fabs(value) <= t.limit || std::fabs(value) >= 1e6) continue;
+            VmPushNumber(L, std::copysign(t.limit, value));
+            VmReplace(L, i);
+        }
     }
 }
 
@@ -405,7 +412,7 @@ int CallOne(qvVmState* L) {
     const int count = in->Byte() % 12;
     if (count > 0) PushId(L, run);
     for (int i = 1; i < count; ++i) PushValue(L, run, false);
-    TameFactors(L, command);
+    TameArguments(L, command);
     CallGlobal(L, command, count, 1);
     if (VmType(L, -1) == VM_TLIGHTUSERDATA) run->handle = VmToUserdata(L, -1);
     return 0;
@@ -466,6 +473,8 @@ bool MakeFiles() {
     bmp.resize(60);  // a header that promises rows the file does not hold
     WriteFile(files.broken, bmp);
     std::atexit(RemoveFiles);
+    // SaveBrush writes a file a number or a text names relative to the current directory.
+    Check(chdir(files.dir.c_str()) == 0);
     return true;
 }
 
@@ -507,6 +516,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     qv::gfx::SetNeighbours(nullptr);
     qv::ResetRuntimeState();
     qv::platform::testing::ResetHeadless();
-    std::remove(files.saved.c_str());
+    // Files that saves made, the pictures to load excepted.
+    for (const auto& entry : std::filesystem::directory_iterator(files.dir)) {
+        if (entry.path() != files.good && entry.path() != files.broken) {
+            std::filesystem::remove_all(entry.path());
+        }
+    }
     return 0;
 }
