@@ -77,6 +77,7 @@ for target in "${targets[@]}"; do
         fuzz_layer_commands) seeds=tests/scene/fuzz_regressions/layer_commands ;;
         fuzz_layer_style) seeds=tests/scene/fuzz_regressions/layer_style ;;
         fuzz_display_commands) seeds=tests/scene/fuzz_regressions/display_commands ;;
+        fuzz_brush_commands) seeds=tests/objects/fuzz_regressions/brush_commands ;;
         *) seeds= ;;
     esac
     echo "== $target for ${seconds}s"
