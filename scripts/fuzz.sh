@@ -76,6 +76,7 @@ for target in "${targets[@]}"; do
         fuzz_draw_commands) seeds=tests/objects/fuzz_regressions/draw_commands ;;
         fuzz_layer_commands) seeds=tests/scene/fuzz_regressions/layer_commands ;;
         fuzz_layer_style) seeds=tests/scene/fuzz_regressions/layer_style ;;
+        fuzz_text_commands) seeds=tests/objects/fuzz_regressions/text_commands ;;
         *) seeds= ;;
     esac
     echo "== $target for ${seconds}s"
