@@ -33,8 +33,10 @@
 #include "platform/linux/video/headless.h"
 #include "platform/linux/window.h"
 #include "plugins/vectorgraphics/cairo_backend.h"
+#include "plugins/vectorgraphics/outline_text.h"
 #include "runtime/event_queue.h"
 #include "runtime/plugin_api/builtin_fonts.h"
+#include "runtime/plugin_api/service_table.h"
 #include "runtime/runtime_host.h"
 #include "runtime/runtime_state.h"
 #include "runtime/support.h"
@@ -486,9 +488,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Bit 0: layers on; bits 1-2: the cairo back end handed over unless both are clear (then
     // every path query finds none).
     qv::scene::Displays().current->layersEnabled = mode & 1;
-    if ((mode & 6) != 0) qv::UseVectorBackend(&kCairo);
+    if ((mode & 6) != 0) {
+        qv::UseVectorBackend(&kCairo);
+        qv::vectorgraphics::UseFreeType(qv::PluginAPI()->freetype);
+    }
     for (int step = 0; step < 48 && run.in.More(); ++step) VmCPCall(L, CallOne, &run);
     FreeAllPaths(L);
+    qv::vectorgraphics::UseFreeType(nullptr);
+    qv::vectorgraphics::FreeAllVectorFonts();
     FreeDrawBuffers(L);
     CloseDisplayLibrary(L);
     FreeAllBGPics(L);
