@@ -78,6 +78,7 @@ for target in "${targets[@]}"; do
         fuzz_layer_style) seeds=tests/scene/fuzz_regressions/layer_style ;;
         fuzz_display_commands) seeds=tests/scene/fuzz_regressions/display_commands ;;
         fuzz_brush_commands) seeds=tests/objects/fuzz_regressions/brush_commands ;;
+        fuzz_text_commands) seeds=tests/objects/fuzz_regressions/text_commands ;;
         *) seeds= ;;
     esac
     echo "== $target for ${seconds}s"

@@ -126,7 +126,9 @@ int32_t MeasureBaseline(FT_Face face, int32_t height) {
         ascent = std::max<int64_t>(ascent, slot->bitmap_top);
         descent = std::max<int64_t>(descent, int64_t(slot->bitmap.rows) - slot->bitmap_top);
     }
-    return measured ? int32_t((ascent + height + 1 - descent) / 2) : height * 3 / 4;
+    // In 64 bits: a font scaled up without bound has a height near the int32 limit.
+    return measured ? int32_t((ascent + height + 1 - descent) / 2)
+                    : int32_t(int64_t(height) * 3 / 4);
 }
 
 void NameFont(qvFont* font, FT_Face face, const char* asked) {

@@ -100,7 +100,8 @@ public:
           path_(path),
           width_(width),
           height_(height),
-          lineHeight_(std::max(font->height, 0) + 1),
+          // A font scaled without bound has a height near the int32 limit.
+          lineHeight_(Saturate32(int64_t(std::max(font->height, 0)) + 1)),
           left_(block.left),
           top_(block.top) {
         nativeBold_ = FontStyleSupported(font, QV_STYLE_BOLD) != 0;
@@ -163,8 +164,8 @@ int GlyphRenderer::Allocate(bool transparency, int32_t largestEdge) {
     if (line_ == nullptr) return ERR_MEM;
     if (largestEdge < 0 || path_ == Path::Colour) return 0;
     if (path_ == Path::Smooth) return accumulator_.Allocate(width_, lineHeight_, largestEdge);
-    edgeLine_.reset(
-        AllocMaskBitMap(nullptr, width_ + 2 * largestEdge, lineHeight_ + 2 * largestEdge, 1));
+    edgeLine_.reset(AllocMaskBitMap(nullptr, Saturate32(int64_t(width_) + 2 * largestEdge),
+                                    Saturate32(int64_t(lineHeight_) + 2 * largestEdge), 1));
     return edgeLine_ != nullptr ? 0 : ERR_MEM;
 }
 

@@ -101,8 +101,11 @@ int EdgeAccumulator::Allocate(int32_t width, int32_t height, int32_t maxSize) {
     maxSize_ = std::clamp(maxSize, 0, kLargestEdge);
     coverageWidth_ = std::max(width, 0);
     coverageHeight_ = std::max(height, 0);
-    capacityWidth_ = coverageWidth_ + 2 * maxSize_;
-    capacityHeight_ = coverageHeight_ + 2 * maxSize_;
+    const int64_t capacityWidth = int64_t(coverageWidth_) + 2 * maxSize_;
+    const int64_t capacityHeight = int64_t(coverageHeight_) + 2 * maxSize_;
+    if (capacityWidth > INT32_MAX || capacityHeight > INT32_MAX) return ERR_MEM;
+    capacityWidth_ = int32_t(capacityWidth);
+    capacityHeight_ = int32_t(capacityHeight);
     const size_t rowCells = size_t(capacityWidth_);
     cells_ = static_cast<uint32_t*>(
         AllocMemBlock(rowCells * (size_t(coverageHeight_) + 2) * sizeof(uint32_t), 1));

@@ -217,6 +217,21 @@ TEST_F(TrueTypeTest, HorizontalScaleAppliesOnce) {
     EXPECT_EQ(font->scaleX, 1.0);
 }
 
+// A scale far past any glyph FreeType renders leaves the baseline to the height's estimate,
+// which must hold for heights near the int32 limit.
+TEST_F(TrueTypeTest, HugeVerticalScaleKeepsTheBaselineInsideTheHeight) {
+    FontPtr font = OpenTrueType(kSans, 24);
+    ASSERT_NE(font, nullptr);
+    for (double scale : {1e7, 1e8, 1e12}) {
+        SetFontSize(font.get(), 1.0, scale);
+        EXPECT_GT(font->height, 0) << scale;
+        EXPECT_GT(font->baseline, 0) << scale;
+        EXPECT_LE(font->baseline, font->height) << scale;
+    }
+    SetFontSize(font.get(), 1.0, 1.0);
+    EXPECT_EQ(font->baseline, font->nominalBaseline);
+}
+
 int CachedEntries(const qvTrueTypeFont* record) {
     int entries = 0;
     for (int i = 0; i < kGlyphCacheSize; ++i) {

@@ -499,6 +499,24 @@ TEST_F(GlyphTest, BordersOfMaskedAndAlphaImages) {
     FreeTextBorder(&border);
 }
 
+// An outline font scaled to the int32 limit (a layer scaled without bound) gives a block no
+// machine holds: ERR_MEM and nothing made, in both paths and with an edge.
+TEST_F(SmoothGlyphTest, FontAtTheIntLimitIsOutOfMemory) {
+    SetFontSize(vera_.get(), 1.0, 1e12);
+    ASSERT_EQ(vera_->height, INT32_MAX);
+    for (const char* text : {"Hi", "[edge=$FF,8]Hi"}) {
+        for (bool aa : {false, true}) {
+            SCOPED_TRACE(std::string(text) + (aa ? " anti-aliased" : " 1-bit"));
+            ASSERT_EQ(Lay(text), 0);
+            qvGlyphResult result{};
+            EXPECT_EQ(RenderGlyphs(&record_, 0, 0, aa, 0, false, Runs(), &result), ERR_MEM);
+            EXPECT_EQ(result.bitmap, nullptr);
+            EXPECT_EQ(result.mask, nullptr);
+            EXPECT_EQ(result.alpha, nullptr);
+        }
+    }
+}
+
 TEST_F(SmoothGlyphTest, MemoryRunningOutLeavesNothing) {
     // Bold and italic outline glyphs are loaded anew every time, and FreeType keeps or drops
     // its slot's buffer as a load ends: the anti-aliased text sticks to cached glyphs.
