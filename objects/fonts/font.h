@@ -52,7 +52,7 @@ struct qvFont {
     qvARGB* pendingPixels;          // engine 2 before a display is open
     int32_t pendingWidth;
     int32_t pendingHeight;
-    uintptr_t vectorFont;  // the vector back end's handle, 0 until first used
+    uint32_t vectorFont;  // the vector back end's handle, 0 until first used
 };
 
 struct qvTextExtent {

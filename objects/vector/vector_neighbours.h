@@ -1,8 +1,6 @@
 // What the vector library reads of the libraries built beside it: the draw library's line
 // width, fill style and form style, and the text library's current font and default
-// encoding. The defaults read the draw state and the text library's default encoding; the
-// current font is answered once the text library installs neighbours of its own (until
-// then no font of the built-in engine). Tests install fakes.
+// encoding. The defaults read the draw state and the text library; tests install fakes.
 #pragma once
 
 #include <ft2build.h>
@@ -40,8 +38,8 @@ public:
     // 0 with the current text font, or ERR_VFONTTYPE when it is no TrueType font of the
     // built-in engine.
     virtual int CurrentTextFont(PathTextFont* font);
-    // Calls ReleaseFontOutline for the handle of every font that holds one.
-    virtual void ReleaseFontOutlines() {}
+    // Calls ReleaseFontOutline for the handle of every cached font.
+    virtual void ReleaseFontOutlines();
 };
 
 VectorNeighbours& PathNeighbours();

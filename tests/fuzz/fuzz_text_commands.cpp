@@ -28,7 +28,6 @@
 #include "objects/text/text_library.h"
 #include "objects/vector/vector_backend.h"
 #include "objects/vector/vector_library.h"
-#include "objects/vector/vector_neighbours.h"
 #include "platform/linux/files.h"
 #include "platform/linux/video/headless.h"
 #include "platform/linux/window.h"
@@ -417,28 +416,6 @@ class Neighbours final : public qv::scene::SceneNeighbours,
                          public qv::scene::DisplayNeighbours,
                          public qv::objects::ObjectNeighbours {};
 
-// The current font of outline text: the built-in sans face, opened once per process.
-class PathFont final : public qv::VectorNeighbours {
-public:
-    int CurrentTextFont(qv::PathTextFont* font) override {
-        static FT_Face face = [] {
-            FT_Library library = nullptr;
-            FT_Face opened = nullptr;
-            const std::span<const unsigned char> bytes = qv::BuiltInFontSans();
-            Check(FT_Init_FreeType(&library) == 0);
-            Check(FT_New_Memory_Face(library, bytes.data(), FT_Long(bytes.size()), 0, &opened) ==
-                  0);
-            Check(FT_Set_Pixel_Sizes(opened, 0, 16) == 0);
-            return opened;
-        }();
-        *font = {face, 16, &handle};
-        return 0;
-    }
-    void ReleaseFontOutlines() override { qv::ReleaseFontOutline(&handle); }
-
-    uint32_t handle = 0;
-};
-
 const qv::VectorBackend kCairo = {
     qv::vectorgraphics::GetPathExtents,   qv::vectorgraphics::DrawPath,
     qv::vectorgraphics::TranslatePath,    qv::vectorgraphics::GetCurrentPoint,
@@ -478,8 +455,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     qv::gfx::SetNeighbours(&neighbours);
     qv::objects::SceneHooks hooks;
     qv::scene::SetObjectHooks(&hooks);
-    PathFont pathFont;
-    qv::SetPathNeighbours(&pathFont);
     qv::platform::testing::ResetHeadless();
     qv::RestartWindowNumbers();
     qvVmState* L = VmOpen();
@@ -502,7 +477,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FreeAllTextObjects(L);
     FreeGraphicsObjects(L);
     VmClose(L);
-    qv::SetPathNeighbours(nullptr);
     qv::scene::SetObjectHooks(nullptr);
     qv::gfx::SetNeighbours(nullptr);
     qv::platform::testing::ResetHeadless();
