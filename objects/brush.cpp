@@ -409,6 +409,13 @@ int GetBrushInfo(qvObjectId id, qvDisplayBitMap** bitmap, qvPlaneBitMap** mask,
     return 1;
 }
 
+qvImageHandle* VectorBrushSource(qvObjectId id, bool* transformed) {
+    const qvBrush* brush = FindBrush(id, false);
+    if (brush == nullptr || brush->type != kVectorBrush) return nullptr;
+    *transformed = brush->transformedVector != 0;
+    return brush->imageSource;
+}
+
 int CropPixelArray(const uint32_t* pixels, int32_t rowLength, const qvPlaneBitMap* alpha, int32_t x,
                    int32_t y, int32_t width, int32_t height, uint32_t** outPixels,
                    qvPlaneBitMap** outAlpha) {

@@ -120,6 +120,9 @@ int RebuildBrushes(qvVmState* L, bool noHardware);
 // numeric id is stored as the message argument). Never raises.
 int GetBrushInfo(qvObjectId id, qvDisplayBitMap** bitmap, qvPlaneBitMap** mask,
                  qvPlaneBitMap** alpha);
+// The image source a vector brush renders from and whether it was scaled or transformed
+// since; none for a missing or bitmap brush.
+qvImageHandle* VectorBrushSource(qvObjectId id, bool* transformed);
 // New copies of the width x height rectangle at (x, y) of an ARGB array (rows rowLength
 // pixels) and of its alpha plane (none: none); the pixels are a block (FreeMemBlock). The
 // rectangle must lie inside both. 0 or ERR_MEM with nothing made.

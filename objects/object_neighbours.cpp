@@ -25,6 +25,10 @@ int ObjectNeighbours::GetBrush(qvVmState* L, qvObjectId id, gfx::PictureView* ou
     return 0;
 }
 
+qvImageHandle* ObjectNeighbours::BrushVectorSource(qvObjectId id, bool* transformed) {
+    return VectorBrushSource(id, transformed);
+}
+
 int ObjectNeighbours::DetachObjectFromLayers(qvVmState* L, qvObjectId id, void* object) {
     if (static_cast<const qvObjectHeader*>(object)->type != uint32_t(gfx::kTypeBrush)) return 0;
     void* clone = nullptr;

@@ -11,6 +11,7 @@ namespace qv::objects {
 class ObjectNeighbours : public virtual gfx::Neighbours {
 public:
     int GetBrush(qvVmState* L, qvObjectId id, gfx::PictureView* out) override;
+    qvImageHandle* BrushVectorSource(qvObjectId id, bool* transformed) override;
     // Gives the layers that show a brush about to change a private copy of it.
     int DetachObjectFromLayers(qvVmState* L, qvObjectId id, void* object) override;
     size_t DrawStyleSize() override;

@@ -422,6 +422,21 @@ TEST_F(Rebuild, AFailedConversionLeavesTheBrushAsItWas) {
     EXPECT_EQ(brush->width, 3);
 }
 
+TEST_F(Brushes, PicturesFindTheSourceOfAVectorBrush) {
+    NewBrush(Id(1), 4, 2, 0);
+    qvBrush* vector = NewBrush(Id(2), 4, 2, 0);
+    vector->type = kVectorBrush;
+    vector->imageSource = NewImageHandle(4, 2);
+    bool transformed = true;
+    EXPECT_EQ(gfx::Neighbour().BrushVectorSource(Id(2), &transformed), vector->imageSource);
+    EXPECT_FALSE(transformed);
+    vector->transformedVector = 1;
+    EXPECT_EQ(gfx::Neighbour().BrushVectorSource(Id(2), &transformed), vector->imageSource);
+    EXPECT_TRUE(transformed);
+    EXPECT_EQ(gfx::Neighbour().BrushVectorSource(Id(1), &transformed), nullptr);
+    EXPECT_EQ(gfx::Neighbour().BrushVectorSource(Id(9), &transformed), nullptr);
+}
+
 TEST_F(Brushes, CropPixelArrayCutsPixelsAndAlpha) {
     uint32_t pixels[4 * 3];
     for (int i = 0; i < 12; ++i) pixels[i] = 0xFF000000u | uint32_t(i);
