@@ -104,11 +104,6 @@ inline void PrefetchSpan(const uint8_t* row, ptrdiff_t first, ptrdiff_t end) {
 #if defined(__x86_64__)
 #define QV_AVX2 __attribute__((target("avx2")))
 
-bool HasAvx2() {
-    static const bool avx2 = (__builtin_cpu_init(), __builtin_cpu_supports("avx2") != 0);
-    return avx2;
-}
-
 // Glyph-sized blocks of coverage painting: their rows are too short for the vectorised spans
 // (a glyph row is a span or two of a few pixels), so they go eight pixels a step with the
 // colour prepared once. Each channel is (s x c + d x (256 - c)) >> 8 in a 16-bit lane, the
