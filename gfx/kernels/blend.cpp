@@ -104,11 +104,6 @@ inline void PrefetchSpan(const uint8_t* row, ptrdiff_t first, ptrdiff_t end) {
 #if defined(__x86_64__)
 #define QV_AVX2 __attribute__((target("avx2")))
 
-bool HasAvx2() {
-    static const bool avx2 = (__builtin_cpu_init(), __builtin_cpu_supports("avx2") != 0);
-    return avx2;
-}
-
 // Glyph-sized blocks of coverage painting: their rows are too short for the vectorised spans
 // (a glyph row is a span or two of a few pixels), so they go eight pixels a step with the
 // colour prepared once. Each channel is (s x c + d x (256 - c)) >> 8 in a 16-bit lane, the
@@ -257,10 +252,15 @@ QV_AVX2 int32_t AlphaSteps(const uint32_t* s, uint32_t* d, const uint8_t* alpha,
         }
         int32_t end = i + 8;
         if (first == ~uint64_t(0)) {
-            while (end + 32 <= steps && AllOpaque32(alpha + end)) end += 32;
-            while (end < steps && group(end) == ~uint64_t(0)) end += 8;
+            // Copied as it is found: one pass over the run, no call a run.
+            StoreEight(d + i, LoadEight(s + i));
+            for (; end + 32 <= steps && AllOpaque32(alpha + end); end += 32) {
+                for (int32_t k = 0; k < 32; k += 8) StoreEight(d + end + k, LoadEight(s + end + k));
+            }
+            for (; end < steps && group(end) == ~uint64_t(0); end += 8) {
+                StoreEight(d + end, LoadEight(s + end));
+            }
             if (ahead != nullptr) PrefetchSpan(ahead, ptrdiff_t(i) * 4, ptrdiff_t(end) * 4);
-            std::memmove(d + i, s + i, size_t(end - i) * 4);
         } else {
             if (ahead != nullptr) __builtin_prefetch(ahead + ptrdiff_t(i) * 4, 1);
             StoreEight(d + i, AlphaEight<Shift>(LoadEight(s + i), LoadEight(d + i), first));

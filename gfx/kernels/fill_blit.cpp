@@ -3,18 +3,47 @@
 #include <cstring>
 #include <type_traits>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "gfx/kernels/kernels.h"
 #include "gfx/kernels/rows.h"
 
 namespace qv {
 namespace {
 
-// Plain loops that GCC vectorises, with AVX2 stores where the CPU has them.
-__attribute__((target_clones("avx2", "default"))) void FillRow32(uint32_t* row, int32_t width,
-                                                                 uint32_t value) {
+#if defined(__x86_64__)
+// A row of 8 pixels or more in 32-byte stores aligned to 32 bytes, two a step, with one
+// unaligned store at each end: an unaligned store every 32 bytes straddles a cache line
+// every other time, which costs a fill over a large image (a shape's colour) a fair share.
+__attribute__((target("avx2"))) void FillAlignedRow32(uint32_t* row, int32_t width,
+                                                      uint32_t value) {
+    const __m256i v = _mm256_set1_epi32(int32_t(value));
+    uint32_t* const end = row + width;
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(row), v);
+    uint32_t* p = row + (32 - (reinterpret_cast<uintptr_t>(row) & 31)) / 4;
+    for (; p + 16 <= end; p += 16) {
+        _mm256_store_si256(reinterpret_cast<__m256i*>(p), v);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(p + 8), v);
+    }
+    if (p + 8 <= end) _mm256_store_si256(reinterpret_cast<__m256i*>(p), v);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(end - 8), v);
+}
+#endif
+
+// Elsewhere a plain loop that GCC vectorises.
+void FillRow32(uint32_t* row, int32_t width, uint32_t value) {
+#if defined(__x86_64__)
+    if (width >= 8 && (reinterpret_cast<uintptr_t>(row) & 3) == 0 && HasAvx2()) {
+        FillAlignedRow32(row, width, value);
+        return;
+    }
+#endif
     for (int32_t i = 0; i < width; ++i) row[i] = value;
 }
 
+// Plain loops that GCC vectorises, with AVX2 stores where the CPU has them.
 __attribute__((target_clones("avx2", "default"))) void FillRow16(uint16_t* row, int32_t width,
                                                                  uint16_t value) {
     for (int32_t i = 0; i < width; ++i) row[i] = value;

@@ -19,6 +19,13 @@ inline const uint8_t* PixelAt(const void* base, int32_t rowLength, int bytes, in
     return PixelAt(const_cast<void*>(base), rowLength, bytes, x, y);
 }
 
+#if defined(__x86_64__)
+inline bool HasAvx2() {
+    static const bool avx2 = (__builtin_cpu_init(), __builtin_cpu_supports("avx2") != 0);
+    return avx2;
+}
+#endif
+
 inline const uint8_t* PlaneRow(const uint8_t* plane, int32_t bytesPerRow, int32_t y) {
     return plane + ptrdiff_t(y) * bytesPerRow;
 }

@@ -35,20 +35,25 @@ Span CoveredSpan(const uint8_t* row, int64_t n) {
     // Shapes leave long empty stretches (a line's box is mostly empty): 32 bytes a test.
     while (first + 32 <= end && AllZero32(row + first)) first += 32;
     while (end - 32 >= first && AllZero32(row + end - 32)) end -= 32;
-    while (first + 8 <= end) {
-        uint64_t word;
-        std::memcpy(&word, row + first, 8);
-        if (word != 0) break;
-        first += 8;
+    // The first and last covered byte of a word by its zero bits (byte i is bits 8i to 8i + 7):
+    // no byte loop whose exit the branch predictor cannot guess.
+    auto word = [row](int64_t at) {
+        uint64_t bytes;
+        std::memcpy(&bytes, row + at, 8);
+        return bytes;
+    };
+    while (first + 8 <= end && word(first) == 0) first += 8;
+    if (first + 8 <= end) {
+        first += __builtin_ctzll(word(first)) >> 3;
+    } else {
+        while (first < end && row[first] == 0) ++first;
     }
-    while (first < end && row[first] == 0) ++first;
-    while (end - 8 >= first) {
-        uint64_t word;
-        std::memcpy(&word, row + end - 8, 8);
-        if (word != 0) break;
-        end -= 8;
+    while (end - 8 >= first && word(end - 8) == 0) end -= 8;
+    if (end - 8 >= first) {
+        end -= __builtin_clzll(word(end - 8)) >> 3;
+    } else {
+        while (end > first && row[end - 1] == 0) --end;
     }
-    while (end > first && row[end - 1] == 0) --end;
     return {first, end};
 }
 

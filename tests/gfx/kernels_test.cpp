@@ -143,6 +143,27 @@ TEST(Kernels, RectFill24WritesValueBytesInOrder) {
     EXPECT_EQ(pixel[2], 0x56);
 }
 
+// The 32-bit fill stores whole aligned blocks in the middle of a row and overlapping ones at
+// its ends: every width at every alignment writes exactly its pixels.
+TEST(Kernels, RectFill32WritesEveryWidthAtEveryAlignment) {
+    constexpr int32_t kRow = 64;
+    for (int32_t x = 0; x < 8; ++x) {
+        for (int32_t width = 0; width <= 40; ++width) {
+            Canvas canvas(4, kRow, 2), before = canvas;
+            canvas.Randomise(7), before.Randomise(7);
+            RectFillPixels32(canvas.base(), canvas.rowLength, x, 1, width, 1, 0xA1B2C3D4);
+            for (int32_t y = 0; y < 2; ++y) {
+                for (int32_t i = 0; i < canvas.rowLength; ++i) {
+                    const bool in = y == 1 && i >= x && i < x + width;
+                    ASSERT_EQ(canvas.pixel(i, y), in ? 0xA1B2C3D4 : before.pixel(i, y))
+                        << "x " << x << " width " << width << " at " << i << "," << y;
+                }
+            }
+            ASSERT_TRUE(canvas.CanariesIntact());
+        }
+    }
+}
+
 TEST(Kernels, MaskConversionsReorderThirtyTwoBitPixels) {
     uint32_t source[2] = {0x80112233, 0xFF445566}, dest[2] = {};
     uint8_t mask[2] = {0xC0, 0};

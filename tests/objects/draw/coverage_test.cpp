@@ -249,6 +249,39 @@ TEST(Coverage, AFreshTargetShowsWhatTheGeneralRoadShows) {
     }
 }
 
+// A fresh image's colour goes over each row's covered span, found from both ends of the
+// coverage row a word at a time: polygons whose rows start and end at every byte of a word
+// leave no covered pixel without the colour.
+TEST(Coverage, EveryCoveredPixelOfAFreshImageHoldsTheColour) {
+    constexpr int32_t kW = 48, kH = 20;
+    for (int32_t left = 0; left < 9; ++left) {
+        for (int32_t right = left + 1; right < kW - 4; right += 3) {
+            for (const bool antialias : {true, false}) {
+                SCOPED_TRACE(::testing::Message()
+                             << "from " << left << " to " << right << " AA " << antialias);
+                // A slanted quadrilateral: each row's span starts and ends elsewhere.
+                const std::vector<qvVertex> quad = {
+                    {left, 0}, {right, 2}, {right + 3, 14}, {left + 2, 12}, {left, 0}};
+                TestImage image(kW, kH, true);
+                qvShapeTarget target = image.Target();
+                target.fresh = true;
+                const qvShapeOutline shape{
+                    quad.data(), int32_t(quad.size()), 0, 2, right + 3, 14, true, 1};
+                ASSERT_EQ(RenderShapeImage(target, shape, {0x3080C0, 0, antialias}), 0);
+                const cv::Mat plane = image.Plane();
+                ASSERT_GT(cv::countNonZero(plane), 0);
+                for (int32_t y = 0; y < kH; ++y) {
+                    for (int32_t x = 0; x < kW; ++x) {
+                        if (plane.at<uint8_t>(y, x) == 0) continue;
+                        ASSERT_EQ(ReadBitMapPixel(image.bitmap.get(), x, y), AsStored(0x3080C0))
+                            << x << "," << y;
+                    }
+                }
+            }
+        }
+    }
+}
+
 TEST(Coverage, FailuresFreeWhatWasMade) {
     ShapeWork shapes;
     qvDrawState state{};
