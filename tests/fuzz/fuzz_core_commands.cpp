@@ -193,10 +193,11 @@ void WriteFile(const std::string& name, const std::string& bytes) {
     std::ofstream(work + "/" + name, std::ios::binary) << bytes;
 }
 
+// The work directory as each input starts: also after an input deleted it.
 void ResetWorkDirectory() {
     chmod(work.c_str(), 0700);
     RemoveBelow(work);
-    fs::create_directory(work + "/sub");
+    fs::create_directories(work + "/sub");
     WriteFile("a.txt", "first line\nsecond line\r\n\nlast");
     std::string bytes;
     for (int i = 0; i < 256; ++i) bytes += char(i);
@@ -316,6 +317,18 @@ void PushValue(qvVmState* L, ByteInput* in, int depth) {
     }
 }
 
+// Names that commands made (virtual files, temporary names, full paths), used as a script
+// uses them: also after the file they name is gone.
+std::string kept[4];
+
+// A name from the table, or one that a command made.
+void PushName(qvVmState* L, ByteInput* in) {
+    const uint8_t pick = in->Byte();
+    const std::string& made = kept[pick % 4];
+    if (pick % 3 == 0 && !made.empty()) return VmPushLString(L, made.data(), made.size());
+    VmPushString(L, kTexts[pick % kNameCount]);
+}
+
 // --- Steps ---
 
 // Well-formed calls, so that blocks, files, directories and timers come to exist and meet
@@ -324,6 +337,7 @@ void PushValue(qvVmState* L, ByteInput* in, int depth) {
 struct Shape {
     const char* command;
     const char* arguments;
+    bool keeps = false;  // the name it returns is kept for later calls
 };
 constexpr Shape kShapes[] = {{"allocmem", "in"},
                              {"allocmem", "iN"},
@@ -362,8 +376,8 @@ constexpr Shape kShapes[] = {{"allocmem", "in"},
                              {"readtable", "i"},
                              {"writefunction", "ifv"},
                              {"readfunction", "i"},
-                             {"definevirtualfile", "iNNp"},
-                             {"definevirtualfilefromstring", "sp"},
+                             {"definevirtualfile", "iNNp", true},
+                             {"definevirtualfilefromstring", "sp", true},
                              {"undefinevirtualstringfile", "p"},
                              {"opendirectory", "ip"},
                              {"nextdirectoryentry", "i"},
@@ -385,6 +399,9 @@ constexpr Shape kShapes[] = {{"allocmem", "in"},
                              {"applypatch", "ppp"},
                              {"setfileattributes", "pN"},
                              {"getfileattributes", "p"},
+                             {"gettempfilename", "", true},
+                             {"fullpath", "pp", true},
+                             {"getcurrentdirectory", "", true},
                              {"starttimer", "i"},
                              {"waittimer", "iN"},
                              {"wait", "NN"},
@@ -436,7 +453,7 @@ void PushShaped(qvVmState* L, ByteInput* in, char kind) {
         case 's':
             return PushText(L, in);
         case 'p':
-            return VmPushString(L, kTexts[in->Byte() % kNameCount]);
+            return PushName(L, in);
         case 'd':
             return VmPushString(L, kDirectories[in->Byte() % kDirectoryCount]);
         case 'm':
@@ -450,11 +467,15 @@ void PushShaped(qvVmState* L, ByteInput* in, char kind) {
     }
 }
 
-void CallGlobal(qvVmState* L, const char* command, int base) {
+// Calls command with the arguments above base; a name it makes is kept when keep is set.
+void CallGlobal(qvVmState* L, const char* command, int base, int keep = -1) {
     VmPushString(L, command);
     VmGetTable(L, VM_GLOBALSINDEX);
     VmInsert(L, base + 1);
     VmCall(L, VmGetTop(L) - base - 1, -1);
+    if (keep >= 0 && VmGetTop(L) > base && VmType(L, base + 1) == VM_TSTRING) {
+        kept[keep % 4].assign(VmToString(L, base + 1), VmStrLen(L, base + 1));
+    }
     VmSetTop(L, base);
 }
 
@@ -469,7 +490,7 @@ void CallShaped(qvVmState* L, ByteInput* in) {
     const int base = VmGetTop(L);
     const Shape& shape = kShapes[in->Byte() % kShapeCount];
     for (const char* kind = shape.arguments; *kind != '\0'; ++kind) PushShaped(L, in, *kind);
-    CallGlobal(L, shape.command, base);
+    CallGlobal(L, shape.command, base, shape.keeps ? in->Byte() : -1);
 }
 
 void Step(qvVmState* L, ByteInput* in) {
@@ -537,6 +558,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     qv::platform::testing::SetVirtualWaitHooks(&kWaitHooks);
     qv::ResetRequesterAnswers();
 
+    for (std::string& name : kept) name.clear();
     qvVmState* L = VmOpen();
     Check(VmCPCall(L, OpenAll, nullptr) == 0);
     ByteInput in{data, size};
