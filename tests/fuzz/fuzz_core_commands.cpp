@@ -545,8 +545,9 @@ const bool kSetUp = [] {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(kSetUp);
-    // Blocks and texts of gigabytes fail here as they fail on a machine without the memory.
-    qv::SetMemoryCap(size_t(256) << 20);
+    // Blocks and texts of a hundred megabytes fail here as they fail on a machine without the
+    // memory: a dump of a block that size takes minutes of output.
+    qv::SetMemoryCap(size_t(64) << 20);
     ResetWorkDirectory();
     Check(chdir(work.c_str()) == 0);
     now = 1000000000;
