@@ -47,7 +47,8 @@ done
 status=0
 for target in "${targets[@]}"; do
     corpus=build/fuzz/corpus/$target
-    crashes=build/fuzz/crashes/$target
+    # Absolute: fuzz_core_commands runs its inputs in a directory of its own.
+    crashes=$PWD/build/fuzz/crashes/$target
     mkdir -p "$corpus" "$crashes"
     dict=()
     case "$target" in
@@ -79,6 +80,7 @@ for target in "${targets[@]}"; do
         fuzz_display_commands) seeds=tests/scene/fuzz_regressions/display_commands ;;
         fuzz_brush_commands) seeds=tests/objects/fuzz_regressions/brush_commands ;;
         fuzz_text_commands) seeds=tests/objects/fuzz_regressions/text_commands ;;
+        fuzz_core_commands) seeds=tests/libs/fuzz_regressions/core_commands ;;
         *) seeds= ;;
     esac
     echo "== $target for ${seconds}s"

@@ -1,24 +1,13 @@
-// What the scene fuzzers share: the fuzzer's bytes read one at a time, the planes of the
-// image layers they show, and the check that ends a run when a rule is broken.
+// What the scene fuzzers share beside the byte input: the planes of the image layers they show.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 
+#include "tests/fuzz/fuzz_input.h"
 #include "tests/scene/support/layer_scene.h"
 
 namespace qv::fuzz {
-
-struct ByteInput {
-    const uint8_t* data;
-    size_t size;
-    size_t at = 0;
-
-    bool More() const { return at < size; }
-    // The next byte; 0 once the input is used up.
-    uint8_t Byte() { return at < size ? data[at++] : 0; }
-};
 
 // A 9 x 7 image of a colour by kind: plain, with a mask or with an alpha plane.
 inline qv::test::Planes KindPlanes(int kind) {
@@ -31,10 +20,6 @@ inline qv::test::Planes KindPlanes(int kind) {
         for (size_t i = 0; i < p.alpha.size(); ++i) p.alpha[i] = uint8_t(i * 37);
     }
     return p;
-}
-
-inline void Check(bool holds) {
-    if (!holds) std::abort();
 }
 
 }  // namespace qv::fuzz
