@@ -331,6 +331,12 @@ void ClearLayerClipRegionRefs(const qvClipRegion* region) {
     });
 }
 
+void ClearPictureClipRegionRefs(const qvClipRegion* region) {
+    for (qvObjectHeader* h = pictures; h != nullptr; h = h->next) {
+        if (AsBGPic(h)->clipRegion == region) AsBGPic(h)->clipRegion = nullptr;
+    }
+}
+
 int32_t CountAllLayers() {
     int32_t count = 0;
     AnyLayer([&count](const qvLayer*) {

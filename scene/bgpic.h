@@ -208,6 +208,8 @@ bool ObjectInUseByOtherLayers(uint32_t type, qvObjectId id, const void* object,
                               const qvLayer* layer);
 // Removes a freed clip region from the items of every layer.
 void ClearLayerClipRegionRefs(const qvClipRegion* region);
+// Every listed picture whose active clip region is the region forgets it.
+void ClearPictureClipRegionRefs(const qvClipRegion* region);
 // The layers of all pictures.
 int32_t CountAllLayers();
 // Whether the rectangle overlaps a sprite on the picture.

@@ -1,6 +1,7 @@
 #include "scene/scene_neighbours.h"
 
 #include "scene/bgpic.h"
+#include "scene/display.h"
 #include "scene/layers/compositor.h"
 #include "scene/layers/dirty_rects.h"
 #include "scene/layers/display_seam.h"
@@ -11,6 +12,25 @@ namespace qv::scene {
 bool SceneNeighbours::ObjectInUseByLayers(uint32_t type, const void* object) {
     const auto* header = static_cast<const qvObjectHeader*>(object);
     return ::ObjectInUseByLayers(type, {header->id, header->handle}, const_cast<void*>(object));
+}
+
+void SceneNeighbours::SetActiveClipRegion(const qvClipRegion* region) {
+    if (qvBGPic* picture = Displays().outputPicture) {
+        picture->clipRegion = const_cast<qvClipRegion*>(region);
+    }
+}
+
+void SceneNeighbours::ClearPictureClipRegionRefs(const qvClipRegion* region) {
+    const auto forget = [region](qvBGPic* picture) {
+        if (picture != nullptr && picture->clipRegion == region) picture->clipRegion = nullptr;
+    };
+    ::ClearPictureClipRegionRefs(region);
+    // Records that no list holds: the double buffer and the output of a redirection.
+    for (qvDisplay* display = FirstDisplay(); display != nullptr; display = NextDisplay(display)) {
+        forget(display->doubleBufferPicture);
+        forget(display->outputPseudoPicture);
+    }
+    forget(Displays().outputPicture);
 }
 
 void SceneNeighbours::ClearLayerClipRegionRefs(const qvClipRegion* region) {

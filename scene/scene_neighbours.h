@@ -11,6 +11,10 @@ class SceneNeighbours : public virtual gfx::Neighbours {
 public:
     // object begins with its object header (a clip region, or any object a layer shows).
     bool ObjectInUseByLayers(uint32_t type, const void* object) override;
+    // The active clip region is kept by the output picture (or by the display's output
+    // record while a brush or another object is the output).
+    void SetActiveClipRegion(const qvClipRegion* region) override;
+    void ClearPictureClipRegionRefs(const qvClipRegion* region) override;
     void ClearLayerClipRegionRefs(const qvClipRegion* region) override;
     void ClearSpriteClipRegionRefs(qvVmState* L, const qvClipRegion* region) override;
     // The layers of the current output picture.

@@ -52,6 +52,7 @@ void ClearActiveRegion() {
 // and a region that layers still use stays as an orphan that only they reach.
 void Remove(qvVmState* L, qvClipRegion* region) {
     if (Graphics().Host().CurrentOutputPicture().clipRegion == region) ClearActiveRegion();
+    Neighbour().ClearPictureClipRegionRefs(region);
     Neighbour().ClearSpriteClipRegionRefs(L, region);
     if (Neighbour().ObjectInUseByLayers(kTypeClipRegion, region)) {
         region->header.id = 0;

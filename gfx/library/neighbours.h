@@ -70,6 +70,8 @@ public:
     // that the display's output record keeps.
     virtual void SetActiveClipRegion(const qvClipRegion*) {}
     virtual void SetOutputSpan(int32_t /*left*/, int32_t /*right*/) {}
+    // Every picture whose active clip region is the freed region draws unclipped again.
+    virtual void ClearPictureClipRegionRefs(const qvClipRegion*) {}
     // Layers: whether one uses the object, forgetting a freed clip region, private copies
     // before an object changes (0 or an error code).
     virtual bool ObjectInUseByLayers(uint32_t /*type*/, const void*) { return false; }

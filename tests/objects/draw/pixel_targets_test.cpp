@@ -115,5 +115,30 @@ TEST_F(PixelTargets, TransparentPlotIntoABrushBlends) {
     ASSERT_EQ(Call("EndSelect").code, 0);
 }
 
+// The active clip region belongs to the picture drawn into: drawing stays inside it, and a
+// freed region leaves no picture clipped by it.
+TEST_F(PixelTargets, TheActiveClipRegionClipsDrawingUntilItIsFreed) {
+    ASSERT_EQ(Call("CreateClipRegion", {Num(1), Num(14), Num(4), Num(4), Num(6), Num(6)}).code, 0);
+    ASSERT_EQ(Call("SetClipRegion", {Num(1)}).code, 0);
+    ASSERT_EQ(Call("SetFillStyle", {Num(draw::FILLCOLOR)}).code, 0);
+    ASSERT_EQ(Call("Box", {Num(0), Num(0), Num(16), Num(16), Num(kGrey)}).code, 0);
+    EXPECT_EQ(Read(4, 4), double(Stored(kGrey)));
+    EXPECT_EQ(Call("ReadPixel", {Num(3), Num(4)}).code, ERR_PIXELRANGE);
+    ASSERT_EQ(Call("SetClipRegion", {Nil()}).code, 0);
+    EXPECT_EQ(Read(3, 4), 0);
+    EXPECT_EQ(Read(9, 9), double(Stored(kGrey)));
+    EXPECT_EQ(Read(10, 9), 0);
+
+    // Set while a picture is the output, freed while the display is: the picture forgets it.
+    ASSERT_EQ(Call("SelectBGPic", {Num(7), Num(SELMODE_NORMAL)}).code, 0);
+    ASSERT_EQ(Call("SetClipRegion", {Num(1)}).code, 0);
+    ASSERT_EQ(Call("EndSelect").code, 0);
+    ASSERT_EQ(Call("FreeClipRegion", {Num(1)}).code, 0);
+    ASSERT_EQ(Call("SelectBGPic", {Num(7), Num(SELMODE_NORMAL)}).code, 0);
+    ASSERT_EQ(Call("Box", {Num(0), Num(0), Num(10), Num(10), Num(kRed)}).code, 0);
+    EXPECT_EQ(Read(0, 0), double(Stored(kRed)));
+    ASSERT_EQ(Call("EndSelect").code, 0);
+}
+
 }  // namespace
 }  // namespace qv::testing
