@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "gfx/geometry.h"
 #include "runtime/arguments.h"
 #include "runtime/errors.h"
 
@@ -9,6 +10,13 @@ namespace qv::gfx {
 namespace {
 
 Neighbours* installed = nullptr;
+
+// Rounded to the nearest integer, held within 32 bits (NaN: the lowest).
+int32_t RoundSaturate(double value) {
+    if (!(value >= double(INT32_MIN))) return INT32_MIN;
+    if (value >= double(INT32_MAX)) return INT32_MAX;
+    return int32_t(std::lrint(value));
+}
 
 }  // namespace
 
@@ -39,12 +47,11 @@ int Neighbours::GetSprite(qvVmState*, qvObjectId id, int32_t*, PictureView*) {
 
 void Neighbours::TransformPoints(const double matrix[4], int32_t width, int32_t height,
                                  std::span<qvVertex> points, double anchorX, double anchorY) {
-    const auto cx = static_cast<int32_t>(width * anchorX);
-    const auto cy = static_cast<int32_t>(height * anchorY);
+    const double cx = TruncSaturate(width * anchorX), cy = TruncSaturate(height * anchorY);
     for (qvVertex& p : points) {
         const double dx = p.x - cx, dy = p.y - cy;
-        p = {static_cast<int32_t>(std::lrint(matrix[0] * dx + matrix[2] * dy)) + cx,
-             static_cast<int32_t>(std::lrint(matrix[1] * dx + matrix[3] * dy)) + cy};
+        p = {RoundSaturate(RoundSaturate(matrix[0] * dx + matrix[2] * dy) + cx),
+             RoundSaturate(RoundSaturate(matrix[1] * dx + matrix[3] * dy) + cy)};
     }
 }
 

@@ -23,6 +23,19 @@ struct RegionFree {
     }
 };
 
+// Corners far beyond any picture are held at the 32-bit ends, not wrapped.
+TEST_F(TransformedRegions, CornersOfAHugeScaledBoxSaturate) {
+    const double grow[4] = {1.5, 0, 0, 1.5};
+    std::vector<qvVertex> corners = {
+        {0, 0}, {INT32_MAX, 0}, {INT32_MAX, INT32_MAX}, {0, INT32_MAX}};
+    scene.Neighbours::TransformPoints(grow, INT32_MAX, INT32_MAX, corners, 0.5, 0.5);
+    EXPECT_EQ(corners[0].x, -536870911);
+    EXPECT_EQ(corners[1].x, INT32_MAX);
+    EXPECT_EQ(corners[2].x, INT32_MAX);
+    EXPECT_EQ(corners[2].y, INT32_MAX);
+    EXPECT_EQ(corners[3].y, INT32_MAX);
+}
+
 TEST_F(TransformedRegions, ARotatedBoxMatchesTheFilledPolygon) {
     for (double degrees : {30.0, 45.0, 100.0, 200.0}) {
         const double a = degrees * M_PI / 180;
