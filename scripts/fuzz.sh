@@ -46,8 +46,9 @@ for seed in "$chunk_seeds"/*; do
 done
 status=0
 for target in "${targets[@]}"; do
-    corpus=build/fuzz/corpus/$target
-    crashes=build/fuzz/crashes/$target
+    # Absolute paths: some targets change into a private directory of their own.
+    corpus=$PWD/build/fuzz/corpus/$target
+    crashes=$PWD/build/fuzz/crashes/$target
     mkdir -p "$corpus" "$crashes"
     dict=()
     case "$target" in
@@ -78,7 +79,12 @@ for target in "${targets[@]}"; do
         fuzz_layer_style) seeds=tests/scene/fuzz_regressions/layer_style ;;
         fuzz_display_commands) seeds=tests/scene/fuzz_regressions/display_commands ;;
         fuzz_brush_commands) seeds=tests/objects/fuzz_regressions/brush_commands ;;
+        fuzz_graphics_commands) seeds=tests/gfx/fuzz_regressions/graphics_commands ;;
         *) seeds= ;;
+    esac
+    case "$seeds" in
+        "" | /*) ;;
+        *) seeds=$PWD/$seeds ;;
     esac
     echo "== $target for ${seconds}s"
     build/fuzz/bin/"$target" "$corpus" $seeds "${dict[@]}" -max_total_time="$seconds" \
