@@ -154,6 +154,13 @@ qvClipRegion* TransformedMask(qvVmState* L, const qvClipRegion* region, const do
     return copy;
 }
 
+// The part of a side of size that a negative position cuts away (at most all of it; in 64
+// bits, since -INT32_MIN has no 32-bit value).
+int32_t CutAway(int32_t position, int32_t size) {
+    return static_cast<int32_t>(
+        std::clamp(-int64_t{position}, int64_t{0}, int64_t{std::max(size, 0)}));
+}
+
 }  // namespace
 }  // namespace qv::gfx
 
@@ -174,7 +181,7 @@ int FindClipRegion(qvVmState* L, qvObjectId id, qvClipRegion** out, int flags) {
 }
 
 int ClipRegionMask(qvClipRegion* region, qvPlaneBitMap* mask, bool copy, bool freeOld) {
-    const int32_t dx = std::max(0, -region->x), dy = std::max(0, -region->y);
+    const int32_t dx = CutAway(region->x, region->width), dy = CutAway(region->y, region->height);
     const int32_t width = std::max(0, region->width - dx);
     const int32_t height = std::max(0, region->height - dy);
     qvPlaneBitMap* kept = mask;
@@ -186,8 +193,8 @@ int ClipRegionMask(qvClipRegion* region, qvPlaneBitMap* mask, bool copy, bool fr
     }
     if (kept == nullptr) return ERR_MEM;
     if (freeOld && kept != mask) FreePlaneBitMap(mask);
-    region->x += dx;
-    region->y += dy;
+    region->x = std::max(region->x, 0);
+    region->y = std::max(region->y, 0);
     region->width = width;
     region->height = height;
     region->mask = kept;

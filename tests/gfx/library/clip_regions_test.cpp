@@ -60,6 +60,18 @@ TEST_F(ClipRegions, MaskRegionsCopyTheBrushMask) {
     EXPECT_EQ(r->maskBytesPerRow, r->mask->bytesPerRow);
     EXPECT_EQ(ReadBitMapPixel(r->mask, 9, 5), 1u);
     EXPECT_EQ(ReadBitMapPixel(r->mask, 10, 5), 0u);
+
+    // Positions far beyond the left and top edge cut the whole mask away.
+    ASSERT_EQ(
+        Call("CreateClipRegion", {Num(2), Num(28), Num(2), Num(-2147483648.0), Num(-2147483648.0)})
+            .code,
+        0);
+    const qvClipRegion* gone = Region({2, nullptr});
+    ASSERT_NE(gone, nullptr);
+    EXPECT_EQ(gone->x, 0);
+    EXPECT_EQ(gone->y, 0);
+    EXPECT_EQ(gone->width, 0);
+    EXPECT_EQ(gone->height, 0);
 }
 
 TEST_F(ClipRegions, TheActiveRegionSetsTheSpanAndNilRestoresIt) {
