@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "gfx/blit_frontends.h"
+#include "gfx/clip.h"
 #include "gfx/geometry.h"
 #include "gfx/graphics_state.h"
 #include "gfx/library/async_draw.h"
@@ -278,7 +279,8 @@ int SetClipRegion(qvVmState* L) {
         return ERR_WRONGCLIPREG;
     }
     Neighbour().SetActiveClipRegion(region);
-    Neighbour().SetOutputSpan(region->x, region->x + region->width - 1);
+    // A box of any size or place may be set; its span saturates rather than wrap.
+    Neighbour().SetOutputSpan(region->x, qv::Saturate32(int64_t{region->x} + region->width - 1));
     return 0;
 }
 
