@@ -119,8 +119,8 @@ qvClipRegion* RotatedBox(const qvClipRegion* region, const double matrix[4], dou
     }
     qvClipRegion* copy = NewRegion();
     if (copy == nullptr) return nullptr;
-    copy->x = region->x + left;
-    copy->y = region->y + top;
+    copy->x = qv::Saturate32(int64_t{region->x} + left);
+    copy->y = qv::Saturate32(int64_t{region->y} + top);
     copy->width = right - left;
     copy->height = bottom - top;
     qvPlaneBitMap* mask = AllocMaskBitMap(nullptr, copy->width, copy->height, 1);
