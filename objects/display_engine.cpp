@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "gfx/clip.h"
 #include "gfx/geometry.h"
 #include "gfx/graphics_state.h"
 #include "gfx/library/object_types.h"
@@ -322,8 +323,9 @@ void Draw(qvVmState* L, const Work& w) {
     const gfx::DisplayView view = graphics.View(display);
     qvDisplayBrushArgs a = w.args;
     // The anchor moves the part by its share of the size before the transformation.
-    a.x -= gfx::TruncSaturate(w.args.width * w.transform.anchorx);
-    a.y -= gfx::TruncSaturate(w.args.height * w.transform.anchory);
+    // (Saturating: a part placed near -2^31 stays at the limit rather than wrap.)
+    a.x = Saturate32(int64_t{a.x} - gfx::TruncSaturate(w.args.width * w.transform.anchorx));
+    a.y = Saturate32(int64_t{a.y} - gfx::TruncSaturate(w.args.height * w.transform.anchory));
     objects::DisplayScaling scaling;
     if (view.outputType == gfx::kTargetDisplay && objects::Scene().LayerScaling(&scaling)) {
         // The compositor shows what a scaled display's layers hold.

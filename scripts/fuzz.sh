@@ -48,6 +48,8 @@ status=0
 for target in "${targets[@]}"; do
     corpus=build/fuzz/corpus/$target
     # Absolute: fuzz_core_commands runs its inputs in a directory of its own.
+    # Absolute paths: some targets change into a private directory of their own.
+    corpus=$PWD/build/fuzz/corpus/$target
     crashes=$PWD/build/fuzz/crashes/$target
     mkdir -p "$corpus" "$crashes"
     dict=()
@@ -81,7 +83,12 @@ for target in "${targets[@]}"; do
         fuzz_brush_commands) seeds=tests/objects/fuzz_regressions/brush_commands ;;
         fuzz_text_commands) seeds=tests/objects/fuzz_regressions/text_commands ;;
         fuzz_core_commands) seeds=tests/libs/fuzz_regressions/core_commands ;;
+        fuzz_graphics_commands) seeds=tests/gfx/fuzz_regressions/graphics_commands ;;
         *) seeds= ;;
+    esac
+    case "$seeds" in
+        "" | /*) ;;
+        *) seeds=$PWD/$seeds ;;
     esac
     echo "== $target for ${seconds}s"
     build/fuzz/bin/"$target" "$corpus" $seeds "${dict[@]}" -max_total_time="$seconds" \

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "gfx/blit_frontends.h"
+#include "gfx/clip.h"
 #include "gfx/geometry.h"
 #include "gfx/graphics_state.h"
 #include "gfx/library/async_draw.h"
@@ -119,8 +120,8 @@ qvClipRegion* RotatedBox(const qvClipRegion* region, const double matrix[4], dou
     }
     qvClipRegion* copy = NewRegion();
     if (copy == nullptr) return nullptr;
-    copy->x = region->x + left;
-    copy->y = region->y + top;
+    copy->x = qv::Saturate32(int64_t{region->x} + left);
+    copy->y = qv::Saturate32(int64_t{region->y} + top);
     copy->width = right - left;
     copy->height = bottom - top;
     qvPlaneBitMap* mask = AllocMaskBitMap(nullptr, copy->width, copy->height, 1);
@@ -155,6 +156,13 @@ qvClipRegion* TransformedMask(qvVmState* L, const qvClipRegion* region, const do
     return copy;
 }
 
+// The part of a side of size that a negative position cuts away (at most all of it; in 64
+// bits, since -INT32_MIN has no 32-bit value).
+int32_t CutAway(int32_t position, int32_t size) {
+    return static_cast<int32_t>(
+        std::clamp(-int64_t{position}, int64_t{0}, int64_t{std::max(size, 0)}));
+}
+
 }  // namespace
 }  // namespace qv::gfx
 
@@ -175,7 +183,7 @@ int FindClipRegion(qvVmState* L, qvObjectId id, qvClipRegion** out, int flags) {
 }
 
 int ClipRegionMask(qvClipRegion* region, qvPlaneBitMap* mask, bool copy, bool freeOld) {
-    const int32_t dx = std::max(0, -region->x), dy = std::max(0, -region->y);
+    const int32_t dx = CutAway(region->x, region->width), dy = CutAway(region->y, region->height);
     const int32_t width = std::max(0, region->width - dx);
     const int32_t height = std::max(0, region->height - dy);
     qvPlaneBitMap* kept = mask;
@@ -187,8 +195,8 @@ int ClipRegionMask(qvClipRegion* region, qvPlaneBitMap* mask, bool copy, bool fr
     }
     if (kept == nullptr) return ERR_MEM;
     if (freeOld && kept != mask) FreePlaneBitMap(mask);
-    region->x += dx;
-    region->y += dy;
+    region->x = std::max(region->x, 0);
+    region->y = std::max(region->y, 0);
     region->width = width;
     region->height = height;
     region->mask = kept;
@@ -272,7 +280,8 @@ int SetClipRegion(qvVmState* L) {
         return ERR_WRONGCLIPREG;
     }
     Neighbour().SetActiveClipRegion(region);
-    Neighbour().SetOutputSpan(region->x, region->x + region->width - 1);
+    // A box of any size or place may be set; its span saturates rather than wrap.
+    Neighbour().SetOutputSpan(region->x, qv::Saturate32(int64_t{region->x} + region->width - 1));
     return 0;
 }
 

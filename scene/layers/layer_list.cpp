@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "gfx/clip.h"
 #include "gfx/graphics_state.h"
 #include "gfx/library/async_draw.h"
 #include "gfx/library/clip_regions.h"
@@ -107,8 +108,11 @@ void ApplyTransform(qvLayer* layer, const qvDrawTransform* transform, qvLayerIte
     if (layer->type == kTypeLine) return;
     const int32_t dx = qv::scene::AnchorShift(width, layer->anchorX);
     const int32_t dy = qv::scene::AnchorShift(height, layer->anchorY);
-    item->anchoredX -= dx, item->anchoredY -= dy;
-    item->drawX -= dx, item->drawY -= dy;
+    // Positions near -2^31 stay at the limit rather than wrap to the far right.
+    item->anchoredX = qv::Saturate32(int64_t{item->anchoredX} - dx);
+    item->anchoredY = qv::Saturate32(int64_t{item->anchoredY} - dy);
+    item->drawX = qv::Saturate32(int64_t{item->drawX} - dx);
+    item->drawY = qv::Saturate32(int64_t{item->drawY} - dy);
 }
 
 // The new layer takes the place of the one it replaces: its buttons, its clip region, the

@@ -27,10 +27,12 @@ int ReplayFile(const std::filesystem::path& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Made absolute first: some targets change into a private directory as they run.
+    std::vector<std::filesystem::path> paths;
+    for (int i = 1; i < argc; ++i) paths.push_back(std::filesystem::absolute(argv[i]));
     int failures = 0;
     int replayed = 0;
-    for (int i = 1; i < argc; ++i) {
-        std::filesystem::path path(argv[i]);
+    for (const std::filesystem::path& path : paths) {
         if (std::filesystem::is_directory(path)) {
             for (const auto& entry : std::filesystem::directory_iterator(path)) {
                 if (!entry.is_regular_file()) continue;

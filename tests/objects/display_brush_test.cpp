@@ -102,6 +102,14 @@ TEST_F(DisplayBrushTest, PositionConstantsAndTheAnchorPlaceTheBrush) {
             EXPECT_EQ(At(c.left, c.top - 1), 0u);
         }
     }
+    // Anchored beyond the left and top limit: nothing drawn, nothing wrapped.
+    ASSERT_EQ(Call("DisplayBrush", {Num(9), Num(0), Num(0)}).code, 0);
+    const std::vector<std::pair<Arg, Arg>> corner = {{Str("anchorx"), Num(1)},
+                                                     {Str("anchory"), Num(1)}};
+    ASSERT_EQ(
+        Call("DisplayBrush", {Num(1), Num(-2147483648.0), Num(-2147483648.0), Table(corner)}).code,
+        0);
+    EXPECT_EQ(At(0, 0), 0u);
 }
 
 TEST_F(DisplayBrushTest, PartsAreCheckedAndCutToTheBrush) {

@@ -60,6 +60,18 @@ TEST_F(ClipRegions, MaskRegionsCopyTheBrushMask) {
     EXPECT_EQ(r->maskBytesPerRow, r->mask->bytesPerRow);
     EXPECT_EQ(ReadBitMapPixel(r->mask, 9, 5), 1u);
     EXPECT_EQ(ReadBitMapPixel(r->mask, 10, 5), 0u);
+
+    // Positions far beyond the left and top edge cut the whole mask away.
+    ASSERT_EQ(
+        Call("CreateClipRegion", {Num(2), Num(28), Num(2), Num(-2147483648.0), Num(-2147483648.0)})
+            .code,
+        0);
+    const qvClipRegion* gone = Region({2, nullptr});
+    ASSERT_NE(gone, nullptr);
+    EXPECT_EQ(gone->x, 0);
+    EXPECT_EQ(gone->y, 0);
+    EXPECT_EQ(gone->width, 0);
+    EXPECT_EQ(gone->height, 0);
 }
 
 TEST_F(ClipRegions, TheActiveRegionSetsTheSpanAndNilRestoresIt) {
@@ -70,6 +82,11 @@ TEST_F(ClipRegions, TheActiveRegionSetsTheSpanAndNilRestoresIt) {
     EXPECT_EQ(scene.span, std::make_pair(10, 109));
     EXPECT_EQ(Call("SetClipRegion", {Num(2)}).code, ERR_WRONGCLIPREG) << "beyond the picture";
     EXPECT_EQ(Call("SetClipRegion", {Num(3)}).code, ERR_FINDCLIPREGION);
+    // A box far to the left with a negative width: its span ends saturated, not wrapped.
+    ASSERT_EQ(Box(Num(3), -2147483648.0, 0, -2147483648.0, 10).code, 0);
+    ASSERT_EQ(Call("SetClipRegion", {Num(3)}).code, 0);
+    EXPECT_EQ(scene.span, std::make_pair(INT32_MIN, INT32_MIN));
+    ASSERT_EQ(Call("SetClipRegion", {Num(1)}).code, 0);
     for (int32_t output : {gfx::kTargetMask, gfx::kTargetAlphaChannel}) {
         scene.view.outputType = output;
         EXPECT_EQ(Call("SetClipRegion", {Num(1)}).code, ERR_WRONGUSAGE);

@@ -94,5 +94,20 @@ TEST_F(TransformedRegions, PartsBeforeThePictureAreCutAway) {
     EXPECT_EQ(ReadBitMapPixel(copy->mask, 20, 0), 1u);
 }
 
+TEST_F(TransformedRegions, ABoxAtTheRightLimitStaysThere) {
+    const double turn[4] = {0, 1, -1, 0};  // about the lower right corner: x 100..140, y -60..40
+    qvClipRegion box{};
+    box.x = INT32_MAX - 10;
+    box.y = INT32_MAX - 10;
+    box.width = 100;
+    box.height = 40;
+    std::unique_ptr<qvClipRegion, RegionFree> copy(TransformClipRegion(L, &box, turn, 1, 1),
+                                                   RegionFree{L});
+    ASSERT_NE(copy, nullptr);
+    EXPECT_EQ(copy->x, INT32_MAX);
+    EXPECT_EQ(copy->y, INT32_MAX - 70);
+    EXPECT_EQ(copy->width, 40);
+}
+
 }  // namespace
 }  // namespace qv::testing

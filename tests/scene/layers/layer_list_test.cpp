@@ -146,6 +146,21 @@ TEST_F(LayerList, TheStyleIsTakenFromTheTagsOrTheDefaults) {
     EXPECT_FALSE(LayerHasFilter(plain));
 }
 
+TEST_F(LayerList, AnAnchorShiftAtTheLeftLimitSaturates) {
+    qvDrawTransform transform = kInitialDrawTransform;
+    transform.anchorx = transform.anchory = 1;
+    OwnedPlanes own = MakePlanes(Solid(4, 4, kNew));
+    ASSERT_EQ(AddBrushLayer(L, gfx::kTypeBrush, nullptr, 0, 0, INT32_MIN, INT32_MIN + 2, 4, 4,
+                            &transform, nullptr, own.bitmap.release(), own.mask.release(),
+                            own.alpha.release(), -1, 0),
+              0);
+    const qvLayer* layer = GetLayerByIndex(scene.picture, 1);
+    ASSERT_NE(layer, nullptr);
+    EXPECT_EQ(layer->sourceItem->anchoredX, INT32_MIN);
+    EXPECT_EQ(layer->sourceItem->anchoredY, INT32_MIN);
+    EXPECT_EQ(layer->sourceItem->drawX, INT32_MIN);
+}
+
 TEST_F(LayerList, AReplacementTakesThePlaceAndTheClipRegionOfTheLayerItReplaces) {
     qvClipRegion region{};
     region.width = region.height = 100;

@@ -125,6 +125,10 @@ TEST_F(LayerStyle, CommonKeysStoreTheirRules) {
     EXPECT_EQ(layer->sourceItem->x, 20);
     EXPECT_EQ(layer->displayItem->drawX, 16);
     ExpectWindowRecomposed();
+    // At the left limit the anchored position stays there rather than wrap.
+    style("x", Num(-2147483648.0));
+    style("anchorx", Num(1));
+    EXPECT_EQ(layer->sourceItem->anchoredX, INT32_MIN);
 }
 
 TEST_F(LayerStyle, RoadsKeepWhatTheChangeDoesNotTouch) {
