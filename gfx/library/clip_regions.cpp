@@ -113,6 +113,10 @@ qvClipRegion* RotatedBox(const qvClipRegion* region, const double matrix[4], dou
         right = std::max(right, p.x);
         bottom = std::max(bottom, p.y);
     }
+    // Bounds beyond the largest mask make no region, as the mask's allocation would not.
+    if (int64_t{right} - left > kMaxBitMapSide || int64_t{bottom} - top > kMaxBitMapSide) {
+        return nullptr;
+    }
     std::array<int32_t, 8> vertices{};
     for (size_t i = 0; i < corners.size(); ++i) {
         vertices[2 * i] = corners[i].x - left;

@@ -36,6 +36,15 @@ TEST_F(TransformedRegions, CornersOfAHugeScaledBoxSaturate) {
     EXPECT_EQ(corners[3].y, INT32_MAX);
 }
 
+// A box turned far beyond the largest mask makes no region rather than a wrapped one.
+TEST_F(TransformedRegions, ABoxTurnedBeyondAnyMaskIsOutOfMemory) {
+    const double a = M_PI / 4;
+    const double matrix[4] = {3 * std::cos(a), 3 * std::sin(a), -3 * std::sin(a), 3 * std::cos(a)};
+    qvClipRegion box{};
+    box.width = box.height = 1 << 30;
+    EXPECT_EQ(TransformClipRegion(L, &box, matrix, 0.5, 0.5), nullptr);
+}
+
 TEST_F(TransformedRegions, ARotatedBoxMatchesTheFilledPolygon) {
     for (double degrees : {30.0, 45.0, 100.0, 200.0}) {
         const double a = degrees * M_PI / 180;
