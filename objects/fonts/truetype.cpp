@@ -230,6 +230,18 @@ qvGlyphCacheEntry* CacheEntry(qvTrueTypeFont& record, uint32_t code, uint32_t st
     return cache != nullptr ? &cache[code] : nullptr;
 }
 
+// Whether the loaded outline stays inside what FreeType's rasterisers take: sides below 32767
+// pixels, with room for the rounding out to whole pixels. A font scaled far enough makes
+// glyphs beyond it, which FreeType refuses, or (the one-bit rasteriser at the limit itself)
+// never finishes.
+bool Drawable(const FT_GlyphSlot slot) {
+    if (slot->format != FT_GLYPH_FORMAT_OUTLINE) return true;
+    FT_BBox box;
+    FT_Outline_Get_CBox(&slot->outline, &box);
+    constexpr int64_t kLimit = int64_t{0x7FFF - 2} << 6;  // 26.6 pixels
+    return int64_t(box.xMax) - box.xMin < kLimit && int64_t(box.yMax) - box.yMin < kLimit;
+}
+
 // The glyph of a character, from the entry when it holds one, else loaded and rendered into
 // the face's slot (valid until the next load) and copied into the entry (the font's cache
 // entry, or one of a text's own glyphs, or none). False when it cannot be loaded or rendered.
@@ -244,6 +256,7 @@ bool GetGlyph(qvTrueTypeFont& record, FT_UInt index, uint32_t style, bool antiAl
     if (FT_Load_Glyph(record.face, index, kLoadFlags) != 0) return false;
     if ((style & QV_FONTSTYLE_BOLD) != 0) FT_GlyphSlot_Embolden(slot);
     if ((style & QV_FONTSTYLE_ITALIC) != 0) FT_GlyphSlot_Oblique(slot);
+    if (!Drawable(slot)) return false;
     if (FT_Render_Glyph(slot, antiAliased ? FT_RENDER_MODE_NORMAL : FT_RENDER_MODE_MONO) != 0)
         return false;
     const FT_Pos advance = slot->metrics.horiAdvance;

@@ -232,6 +232,19 @@ TEST_F(TrueTypeTest, HugeVerticalScaleKeepsTheBaselineInsideTheHeight) {
     EXPECT_EQ(font->baseline, font->nominalBaseline);
 }
 
+// A glyph stretched to FreeType's raster limit is left out rather than handed to the one-bit
+// rasteriser, which never finished on it.
+TEST_F(TrueTypeTest, GlyphsBeyondTheRasterLimitAreLeftOut) {
+    FontPtr font = OpenTrueType(kSans, 1);
+    ASSERT_NE(font, nullptr);
+    SetFontSize(font.get(), 1.0, 2147483648.0);
+    const std::string text = "\xAC";
+    for (uint32_t style : {0u, uint32_t(QV_FONTSTYLE_ANTIALIAS)}) {
+        qvTextExtent extent{};
+        EXPECT_EQ(FontTextExtent(font.get(), text.data(), 1, style, 0, &extent), 0) << style;
+    }
+}
+
 int CachedEntries(const qvTrueTypeFont* record) {
     int entries = 0;
     for (int i = 0; i < kGlyphCacheSize; ++i) {
