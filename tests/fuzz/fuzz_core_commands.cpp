@@ -35,6 +35,7 @@
 #include "runtime/runtime_state.h"
 #include "runtime/support.h"
 #include "tests/fuzz/fuzz_input.h"
+#include "tests/fuzz/virtual_clock.h"
 
 namespace {
 
@@ -166,7 +167,6 @@ constexpr int kTextCount = sizeof kTexts / sizeof kTexts[0];
 constexpr int kNameCount = 16;
 
 constexpr int kSteps = 48;
-constexpr int kSleepsPerStep = 200;
 
 // --- The private directory ---
 
@@ -227,29 +227,6 @@ void SetUpDirectories() {
     Check(getcwd(here, sizeof here) != nullptr);
     startedIn = here;
 }
-
-// --- The virtual clock ---
-
-int64_t now = 0;
-int sleeps = 0;
-
-int64_t Now() {
-    return now;
-}
-int64_t Wall() {
-    return now + 1700000000LL * 1000000;
-}
-void SleepUntil(int64_t deadline) {
-    if (deadline > now) now = deadline;
-    if (++sleeps > kSleepsPerStep) qv::Runtime().abortFlag.store(1);
-}
-int64_t NextInput() {
-    return now + 1000000;
-}
-void BlockedForever() {}
-
-const qv::SystemClock kClock{Now, Wall, SleepUntil};
-const qv::platform::testing::VirtualWaitHooks kWaitHooks{NextInput, BlockedForever};
 
 // --- Arguments ---
 
@@ -550,13 +527,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     qv::SetMemoryCap(size_t(64) << 20);
     ResetWorkDirectory();
     Check(chdir(work.c_str()) == 0);
-    now = 1000000000;
-    sleeps = 0;
+    qv::fuzz::VirtualClock::Install(1000000000);
     qv::ResetRuntimeState();
     Check(InitSupport() == 0);
     qv::Runtime().quiet = 1;
-    qv::SetSystemClock(&kClock);
-    qv::platform::testing::SetVirtualWaitHooks(&kWaitHooks);
     qv::ResetRequesterAnswers();
 
     for (std::string& name : kept) name.clear();
@@ -568,7 +542,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Errors end the script or are returned, as the script chose.
     qv::Runtime().error.exitOnError = in.Byte() & 1;
     for (int step = 0; step < kSteps && in.More(); ++step) {
-        sleeps = 0;
+        qv::fuzz::VirtualClock::sleeps = 0;
         VmCPCall(L, ProtectedStep, &run);
         run.depth = 0;
         qv::Runtime().abortFlag.store(0);

@@ -39,6 +39,7 @@
 #include "scene/events/event_neighbours.h"
 #include "scene/scene_neighbours.h"
 #include "tests/fuzz/scene_fuzz_input.h"
+#include "tests/fuzz/virtual_clock.h"
 
 namespace {
 
@@ -140,40 +141,12 @@ constexpr const char* kKeys[] = {"width",
 constexpr int kKeyCount = sizeof kKeys / sizeof kKeys[0];
 
 constexpr int kSteps = 48;
-// Waits of one step before it ends as Ctrl-C would end it: an interval of 1 ms under
-// WhileMouseDown would otherwise turn the virtual clock for hours.
-constexpr int kSleepsPerStep = 200;
 
 struct Run {
     ByteInput* in;
     int depth;  // handlers that run a command run at most one more level
 };
 Run* running = nullptr;
-
-// --- The virtual clock ---
-
-int64_t now = 0;
-int sleeps = 0;
-
-int64_t Now() {
-    return now;
-}
-int64_t Wall() {
-    return now + 1700000000LL * 1000000;
-}
-void SleepUntil(int64_t deadline) {
-    if (deadline > now) now = deadline;
-    if (++sleeps > kSleepsPerStep) qv::Runtime().abortFlag.store(1);
-}
-// Input that never comes is due a second from now: every wait jumps the clock, also one on the
-// user port's descriptor alone, which would otherwise give a peer process seconds of real time.
-int64_t NextInput() {
-    return now + 1000000;
-}
-void BlockedForever() {}
-
-const qv::SystemClock kClock{Now, Wall, SleepUntil};
-const qv::platform::testing::VirtualWaitHooks kWaitHooks{NextInput, BlockedForever};
 
 // The graphics library's neighbours as the player joins them.
 class JoinedNeighbours final : public qv::scene::SceneNeighbours,
@@ -473,13 +446,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(kSetUp);
     // Displays of a few hundred megapixels fail here as they fail on a machine without the memory.
     qv::SetMemoryCap(size_t(256) << 20);
-    now = 1000000000;
-    sleeps = 0;
+    qv::fuzz::VirtualClock::Install(1000000000);
     qv::ResetRuntimeState();
     Check(InitSupport() == 0);
     qv::Runtime().quiet = 1;
-    qv::SetSystemClock(&kClock);
-    qv::platform::testing::SetVirtualWaitHooks(&kWaitHooks);
     qv::platform::testing::ResetHeadless();
     qv::platform::testing::SetInstantVBlank(true);
     qv::RestartWindowNumbers();
@@ -495,7 +465,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Errors end the script or are returned, as the script chose.
     qv::Runtime().error.exitOnError = in.Byte() & 1;
     for (int step = 0; step < kSteps && in.More(); ++step) {
-        sleeps = 0;
+        qv::fuzz::VirtualClock::sleeps = 0;
         VmCPCall(L, ProtectedStep, &run);
         run.depth = 0;
         qv::Runtime().abortFlag.store(0);
