@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "gfx/blit_frontends.h"
+#include "gfx/clip.h"
 #include "gfx/graphics_state.h"
 #include "gfx/library/async_draw.h"
 #include "gfx/library/object_types.h"
@@ -21,10 +22,6 @@ using qv::scene::LayerDisplays;
 
 namespace {
 
-int32_t Saturate(int64_t v) {
-    return int32_t(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
-}
-
 // trunc(v x factor), held to 32 bits.
 int32_t Scaled(int32_t v, double factor) {
     const double scaled = std::trunc(v * factor);
@@ -33,7 +30,7 @@ int32_t Scaled(int32_t v, double factor) {
 }
 
 qvRect RectOf(int32_t x, int32_t y, int32_t width, int32_t height) {
-    return {x, y, Saturate(int64_t(x) + width - 1), Saturate(int64_t(y) + height - 1)};
+    return {x, y, qv::Saturate32(int64_t(x) + width - 1), qv::Saturate32(int64_t(y) + height - 1)};
 }
 
 bool Grow(qvRectList* list) {
@@ -68,10 +65,12 @@ qvRectList* DirtyListOf(qvDisplay* display) {
 // position moves with it.
 void PlaceItem(qvLayerItem* item, const qvLayer* layer, const qvLayerItem* source, int32_t x,
                int32_t y) {
-    const int32_t anchoredX = Saturate(int64_t(x) - AnchorShift(source->width, layer->anchorX));
-    const int32_t anchoredY = Saturate(int64_t(y) - AnchorShift(source->height, layer->anchorY));
-    item->drawX = Saturate(int64_t(item->drawX) + anchoredX - item->anchoredX);
-    item->drawY = Saturate(int64_t(item->drawY) + anchoredY - item->anchoredY);
+    const int32_t anchoredX =
+        qv::Saturate32(int64_t(x) - AnchorShift(source->width, layer->anchorX));
+    const int32_t anchoredY =
+        qv::Saturate32(int64_t(y) - AnchorShift(source->height, layer->anchorY));
+    item->drawX = qv::Saturate32(int64_t(item->drawX) + anchoredX - item->anchoredX);
+    item->drawY = qv::Saturate32(int64_t(item->drawY) + anchoredY - item->anchoredY);
     item->anchoredX = anchoredX, item->anchoredY = anchoredY;
     item->x = x, item->y = y;
 }
@@ -206,7 +205,7 @@ private:
     struct Node {
         int32_t index, next;
     };
-    static int32_t Widen(int32_t v, int32_t by) { return Saturate(int64_t(v) + by); }
+    static int32_t Widen(int32_t v, int32_t by) { return qv::Saturate32(int64_t(v) + by); }
     int32_t Cell(int32_t v, int32_t lo, int32_t hi) const {
         const int64_t clamped = std::clamp(v, lo, hi);
         return int32_t((clamped - lo) * side_ / (int64_t(hi) - lo + 1));
@@ -284,8 +283,8 @@ void ClipRectToSize(int32_t width, int32_t height, int32_t* x, int32_t* y, int32
     if (ry < 0) rh += ry, ry = 0;
     rw = std::min<int64_t>(rw, width - rx);
     rh = std::min<int64_t>(rh, height - ry);
-    *x = Saturate(rx), *y = Saturate(ry);
-    *rectWidth = Saturate(rw), *rectHeight = Saturate(rh);
+    *x = qv::Saturate32(rx), *y = qv::Saturate32(ry);
+    *rectWidth = qv::Saturate32(rw), *rectHeight = qv::Saturate32(rh);
 }
 
 void MergeDirtyRects(qvRectList* list) {
@@ -358,8 +357,8 @@ void RedrawLayerArea(qvVmState* L, const qvRectList* list) {
     for (int32_t i = 0; i < list->count; ++i) {
         const qvRect& r = list->rects[i];
         if (r.x1 == kMergedAway) continue;
-        RefreshDisplayArea(L, r.x1, r.y1, Saturate(int64_t(r.x2) - r.x1 + 1),
-                           Saturate(int64_t(r.y2) - r.y1 + 1));
+        RefreshDisplayArea(L, r.x1, r.y1, qv::Saturate32(int64_t(r.x2) - r.x1 + 1),
+                           qv::Saturate32(int64_t(r.y2) - r.y1 + 1));
     }
 }
 
@@ -383,14 +382,16 @@ void MoveLayerTo(qvVmState* L, qvLayer* layer, const qvLayerSize* minSize, int32
     qvLayerItem* display = layer->displayItem;
     const Box before{display->drawX, display->drawY, display->drawWidth, display->drawHeight};
     if (x != KEEPPOSITION || y != KEEPPOSITION) {
-        const int32_t newX = (flags & QV_MOVE_RELATIVEX) != 0 ? Saturate(int64_t(x) + source->x)
-                             : x == KEEPPOSITION              ? source->x
-                                                              : x;
-        const int32_t newY = (flags & QV_MOVE_RELATIVEY) != 0 ? Saturate(int64_t(y) + source->y)
-                             : y == KEEPPOSITION              ? source->y
-                                                              : y;
-        const int32_t dx = Saturate(int64_t(newX) - source->x);
-        const int32_t dy = Saturate(int64_t(newY) - source->y);
+        const int32_t newX = (flags & QV_MOVE_RELATIVEX) != 0
+                                 ? qv::Saturate32(int64_t(x) + source->x)
+                             : x == KEEPPOSITION ? source->x
+                                                 : x;
+        const int32_t newY = (flags & QV_MOVE_RELATIVEY) != 0
+                                 ? qv::Saturate32(int64_t(y) + source->y)
+                             : y == KEEPPOSITION ? source->y
+                                                 : y;
+        const int32_t dx = qv::Saturate32(int64_t(newX) - source->x);
+        const int32_t dy = qv::Saturate32(int64_t(newY) - source->y);
         PlaceItem(source, layer, source, newX, newY);
         if (layer->type == kTypeLine) source->Translate(dx, dy);
         if (display != picture) {
@@ -425,8 +426,8 @@ void UpdateLayerGeometry(qvVmState* L, qvLayer* layer, qvLayerArea* previous, in
     qvLayerItem* item = layer->displayItem;
     item->drawWidth = width, item->drawHeight = height;
     if (layer->type != kTypeLine) {
-        item->drawX = Saturate(int64_t(x) - AnchorShift(item->width, layer->anchorX));
-        item->drawY = Saturate(int64_t(y) - AnchorShift(item->height, layer->anchorY));
+        item->drawX = qv::Saturate32(int64_t(x) - AnchorShift(item->width, layer->anchorX));
+        item->drawY = qv::Saturate32(int64_t(y) - AnchorShift(item->height, layer->anchorY));
     } else if ((flags & QV_GEOMETRY_KEEPLINE) == 0) {
         item->drawX = x, item->drawY = y;
     }
