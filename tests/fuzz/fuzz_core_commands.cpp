@@ -193,8 +193,11 @@ void WriteFile(const std::string& name, const std::string& bytes) {
     std::ofstream(work + "/" + name, std::ios::binary) << bytes;
 }
 
-// The work directory as each input starts: also after an input deleted it.
+// The work directory as each input starts: also after an input deleted it or put a file in
+// its place (its full name comes back as an argument).
 void ResetWorkDirectory() {
+    std::error_code error;
+    if (!fs::is_directory(work, error)) fs::remove(work, error);
     chmod(work.c_str(), 0700);
     RemoveBelow(work);
     fs::create_directories(work + "/sub");
