@@ -17,7 +17,7 @@
 #include "scene/layers/layer.h"
 
 using namespace qv::gfx;
-using qv::scene::AnchorShift;
+using qv::scene::Anchored;
 using qv::scene::LayerDisplays;
 
 namespace {
@@ -65,10 +65,8 @@ qvRectList* DirtyListOf(qvDisplay* display) {
 // position moves with it.
 void PlaceItem(qvLayerItem* item, const qvLayer* layer, const qvLayerItem* source, int32_t x,
                int32_t y) {
-    const int32_t anchoredX =
-        qv::Saturate32(int64_t(x) - AnchorShift(source->width, layer->anchorX));
-    const int32_t anchoredY =
-        qv::Saturate32(int64_t(y) - AnchorShift(source->height, layer->anchorY));
+    const int32_t anchoredX = Anchored(x, source->width, layer->anchorX);
+    const int32_t anchoredY = Anchored(y, source->height, layer->anchorY);
     item->drawX = qv::Saturate32(int64_t(item->drawX) + anchoredX - item->anchoredX);
     item->drawY = qv::Saturate32(int64_t(item->drawY) + anchoredY - item->anchoredY);
     item->anchoredX = anchoredX, item->anchoredY = anchoredY;
@@ -426,8 +424,8 @@ void UpdateLayerGeometry(qvVmState* L, qvLayer* layer, qvLayerArea* previous, in
     qvLayerItem* item = layer->displayItem;
     item->drawWidth = width, item->drawHeight = height;
     if (layer->type != kTypeLine) {
-        item->drawX = qv::Saturate32(int64_t(x) - AnchorShift(item->width, layer->anchorX));
-        item->drawY = qv::Saturate32(int64_t(y) - AnchorShift(item->height, layer->anchorY));
+        item->drawX = Anchored(x, item->width, layer->anchorX);
+        item->drawY = Anchored(y, item->height, layer->anchorY);
     } else if ((flags & QV_GEOMETRY_KEEPLINE) == 0) {
         item->drawX = x, item->drawY = y;
     }

@@ -15,6 +15,7 @@
 #include <cstdint>
 
 #include "engine/vm.h"
+#include "gfx/clip.h"
 #include "gfx/clip_region.h"
 #include "objects/draw_tags.h"
 #include "objects/text/text_extent.h"
@@ -357,6 +358,12 @@ std::array<qvLayerItem*, 3> DistinctItems(const qvLayer* layer);
 inline int32_t AnchorShift(int32_t size, double anchor) {
     const double shift = std::trunc(size * anchor);
     return std::isfinite(shift) && std::fabs(shift) < 2e9 ? int32_t(shift) : 0;
+}
+
+// A position moved back by the anchor's shift, held within 32 bits (a position near -2^31
+// stays at the limit rather than wrap to the far right).
+inline int32_t Anchored(int32_t position, int32_t size, double anchor) {
+    return qv::Saturate32(int64_t{position} - AnchorShift(size, anchor));
 }
 
 // The list the layer commands collect their rectangles in.

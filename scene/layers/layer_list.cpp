@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "gfx/clip.h"
 #include "gfx/graphics_state.h"
 #include "gfx/library/async_draw.h"
 #include "gfx/library/clip_regions.h"
@@ -106,13 +105,11 @@ void ApplyTransform(qvLayer* layer, const qvDrawTransform* transform, qvLayerIte
     layer->anchorX = transform->anchorx;
     layer->anchorY = transform->anchory;
     if (layer->type == kTypeLine) return;
-    const int32_t dx = qv::scene::AnchorShift(width, layer->anchorX);
-    const int32_t dy = qv::scene::AnchorShift(height, layer->anchorY);
-    // Positions near -2^31 stay at the limit rather than wrap to the far right.
-    item->anchoredX = qv::Saturate32(int64_t{item->anchoredX} - dx);
-    item->anchoredY = qv::Saturate32(int64_t{item->anchoredY} - dy);
-    item->drawX = qv::Saturate32(int64_t{item->drawX} - dx);
-    item->drawY = qv::Saturate32(int64_t{item->drawY} - dy);
+    using qv::scene::Anchored;
+    item->anchoredX = Anchored(item->anchoredX, width, layer->anchorX);
+    item->anchoredY = Anchored(item->anchoredY, height, layer->anchorY);
+    item->drawX = Anchored(item->drawX, width, layer->anchorX);
+    item->drawY = Anchored(item->drawY, height, layer->anchorY);
 }
 
 // The new layer takes the place of the one it replaces: its buttons, its clip region, the

@@ -301,7 +301,7 @@ int Restyler::ReadPositionKeys(int t, LayerStyleWork* work, CommonChanges* chang
         double value = 0;
         if (!GetTableFieldNumber(L_, t, key, &value, nullptr)) return 0;
         if (!(value >= 0.0 && value <= 1.0)) return int(ERR_WRONGUSAGE);
-        *anchored = qv::Saturate32(int64_t{position} - AnchorShift(size, *anchor));
+        *anchored = Anchored(position, size, *anchor);
         *anchor = value;
         *target = position;
         changes->position = true;
