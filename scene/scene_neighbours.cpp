@@ -30,7 +30,6 @@ void SceneNeighbours::ClearPictureClipRegionRefs(const qvClipRegion* region) {
         forget(display->doubleBufferPicture);
         forget(display->outputPseudoPicture);
     }
-    forget(Displays().outputPicture);
 }
 
 void SceneNeighbours::ClearLayerClipRegionRefs(const qvClipRegion* region) {
