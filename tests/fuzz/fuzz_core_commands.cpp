@@ -544,12 +544,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     running = &run;
     // Errors end the script or are returned, as the script chose.
     qv::Runtime().error.exitOnError = in.Byte() & 1;
-    for (int step = 0; step < kSteps && in.More(); ++step) {
-        qv::fuzz::VirtualClock::sleeps = 0;
-        VmCPCall(L, ProtectedStep, &run);
-        run.depth = 0;
-        qv::Runtime().abortFlag.store(0);
-    }
+    qv::fuzz::RunSteps(L, ProtectedStep, &run, kSteps);
     running = nullptr;
 
     // The player's shutdown order.
@@ -558,8 +553,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FreeAllMemBlocks(L);
     VmClose(L);
     qv::ResetRuntimeState();
-    qv::platform::testing::SetVirtualWaitHooks(nullptr);
-    qv::SetSystemClock(nullptr);
+    qv::fuzz::VirtualClock::Remove();
     qv::SetMemoryCap(0);
     for (const char* name : kTexts) unsetenv(name);  // what SetEnv set
     Check(chdir(startedIn.c_str()) == 0);

@@ -464,12 +464,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     running = &run;
     // Errors end the script or are returned, as the script chose.
     qv::Runtime().error.exitOnError = in.Byte() & 1;
-    for (int step = 0; step < kSteps && in.More(); ++step) {
-        qv::fuzz::VirtualClock::sleeps = 0;
-        VmCPCall(L, ProtectedStep, &run);
-        run.depth = 0;
-        qv::Runtime().abortFlag.store(0);
-    }
+    qv::fuzz::RunSteps(L, ProtectedStep, &run, kSteps);
     running = nullptr;
 
     // The player's shutdown order.
@@ -482,8 +477,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     qv::gfx::SetNeighbours(nullptr);
     qv::ResetRuntimeState();
     qv::platform::testing::ResetHeadless();
-    qv::platform::testing::SetVirtualWaitHooks(nullptr);
-    qv::SetSystemClock(nullptr);
+    qv::fuzz::VirtualClock::Remove();
     qv::SetMemoryCap(0);
     return 0;
 }

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "engine/vm.h"
+
 #include "platform/linux/testing.h"
 #include "platform/linux/wait.h"
 #include "runtime/runtime_state.h"
@@ -37,6 +39,22 @@ struct VirtualClock {
         qv::SetSystemClock(&clock);
         qv::platform::testing::SetVirtualWaitHooks(&hooks);
     }
+    static void Remove() {
+        qv::platform::testing::SetVirtualWaitHooks(nullptr);
+        qv::SetSystemClock(nullptr);
+    }
 };
+
+// Up to steps calls of step(run) under the engine's protection while input lasts, each with
+// a fresh count of waits, handlers back at the first level and the abort flag lowered.
+template <typename Run>
+void RunSteps(qvVmState* L, qvCFunction step, Run* run, int steps) {
+    for (int i = 0; i < steps && run->in->More(); ++i) {
+        VirtualClock::sleeps = 0;
+        VmCPCall(L, step, run);
+        run->depth = 0;
+        qv::Runtime().abortFlag.store(0);
+    }
+}
 
 }  // namespace qv::fuzz
