@@ -40,12 +40,15 @@
 #include "scene/layers/layers_library.h"
 #include "scene/object_hooks.h"
 #include "scene/scene_neighbours.h"
+#include "tests/fuzz/fuzz_files.h"
 #include "tests/fuzz/scene_fuzz_input.h"
 
 namespace {
 
 using qv::fuzz::ByteInput;
 using qv::fuzz::Check;
+using qv::fuzz::SmallBmp;
+using qv::fuzz::WriteFile;
 
 // Moderate values, object types, limits, 2^31 neighbours and values no size can have.
 constexpr double kNumbers[] = {0,
@@ -442,32 +445,6 @@ int Prepare(qvVmState* L) {
     AddDrawer(run);
     AddDrawer(run);
     return 0;
-}
-
-// A 5 x 3 24-bit BMP, bottom-up rows padded to four bytes.
-std::vector<uint8_t> SmallBmp() {
-    constexpr int kWidth = 5, kHeight = 3, kRow = (kWidth * 3 + 3) & ~3;
-    std::vector<uint8_t> bytes(54 + size_t(kRow) * kHeight, 0x40);
-    const auto put32 = [&](size_t at, uint32_t v) {
-        for (int i = 0; i < 4; ++i) bytes[at + i] = uint8_t(v >> (8 * i));
-    };
-    std::fill(bytes.begin(), bytes.begin() + 54, 0);
-    bytes[0] = 'B', bytes[1] = 'M';
-    put32(2, uint32_t(bytes.size()));
-    put32(10, 54);
-    put32(14, 40);
-    put32(18, kWidth);
-    put32(22, kHeight);
-    bytes[26] = 1, bytes[28] = 24;
-    put32(34, uint32_t(kRow) * kHeight);
-    return bytes;
-}
-
-void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    Check(f != nullptr);
-    Check(std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size());
-    std::fclose(f);
 }
 
 std::string directory;
