@@ -48,10 +48,10 @@ TEST(AppletBuilder, SectionsInOrderThenChunkThenNames) {
         {4, 0, 2, 'H', 'i'},
         {9, 0, 0, 0, 1, 0, 0, 0, 7, 'g', 'o', 0},
         {2, 0, 0, 0, 1, 1, 0, 0, 0, 3},
-        {0, 0, 0, 85, 0, 0, 0, 5},  // name at offset 85, 5 bytes
-        {0, 0, 0, 0, 0, 0, 0, 0},   // no linked data
-        {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
-        {0, 16, 0, 8, 0xFF, 0xFF, 0, 0, 0, 255},  // no hardware byte before 5.0
+        {0, 0, 0, 85, 0, 0, 0, 5},                         // name at offset 85, 5 bytes
+        {0, 0, 0, 0, 0, 0, 0, 0},                          // no linked data
+        {0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0},  // no transparent colour
+        {0, 16, 0, 8, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF},  // no global alpha, no hardware byte (4.0)
         {1, 0, 0, 0, 2, 'C', 'H'},
         ToBytes("b.png"),
     });

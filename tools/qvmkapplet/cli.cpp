@@ -129,9 +129,13 @@ bool Preload(Recipe& r, const std::string& v) {
     }
     item.type = static_cast<uint8_t>(type);
     item.name = parts[2];
-    if (parts.size() == 6 && (!ParseU32(parts[3], &item.arg1) || !ParseU32(parts[4], &item.arg2) ||
-                              !ParseU32(parts[5], &item.line))) {
-        return false;
+    uint32_t arg1;
+    if (parts.size() == 6) {
+        if (!ParseU32(parts[3], &arg1) || !ParseU32(parts[4], &item.arg2) ||
+            !ParseU32(parts[5], &item.line)) {
+            return false;
+        }
+        item.arg1 = arg1;
     }
     r.builder.AddPreload(item);
     return true;
