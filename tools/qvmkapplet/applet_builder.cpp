@@ -206,6 +206,10 @@ void AppletBuilder::AddPreload(const PreloadSpec& item) {
 
 void AppletBuilder::AddDisplay(uint32_t id, uint32_t width, uint32_t height,
                                std::string_view title) {
+    AddPreload(DisplayItem(id, width, height, title));
+}
+
+PreloadSpec DisplayItem(uint32_t id, uint32_t width, uint32_t height, std::string_view title) {
     PreloadSpec item;
     item.type = 10;
     item.id = id;
@@ -214,7 +218,7 @@ void AppletBuilder::AddDisplay(uint32_t id, uint32_t width, uint32_t height,
     item.x = item.y = -100000;
     item.styleFlags = 0x400;
     item.title = std::string(title);
-    AddPreload(item);
+    return item;
 }
 
 void AppletBuilder::AddLink(std::string_view name, const Bytes& data, bool external) {

@@ -61,6 +61,9 @@ struct PreloadSpec {
     std::string title;
 };
 
+// A display item of that size and title, centred and active, filled with colour 0.
+PreloadSpec DisplayItem(uint32_t id, uint32_t width, uint32_t height, std::string_view title);
+
 class AppletBuilder {
 public:
     void SetVersion(uint8_t major, uint8_t minor);
