@@ -1,5 +1,8 @@
 // Resources that an applet made by qvmkapplet declares are loaded before its program runs,
 // with the sizes and options the declaration gives.
+#include <fstream>
+#include <sstream>
+
 #include "tests/platform/picture_test_support.h"
 #include "tests/player/end_to_end.h"
 
@@ -47,6 +50,30 @@ TEST_F(PreloadEndToEnd, EveryKindOfItemStartsWithItsOptions) {
     EXPECT_EQ(frame.width, 40);
     EXPECT_EQ(frame.height, 30);
     EXPECT_EQ(frame.rgb.empty() ? 0u : frame.At(39, 29), 0x00FF00u);
+}
+
+// A preloaded button and key are the legacy label records of their area and key: a click
+// outside the button and another key reach no label; the click inside and the key do.
+TEST_F(PreloadEndToEnd, AButtonAndAKeyReachTheirLabels) {
+    std::ifstream in(std::filesystem::path(QV_SOURCE_DIR) /
+                     "tests/player/fixtures/preloaded_inputs.qvs");
+    std::stringstream text;
+    text << in.rdbuf();
+    const AssembleResult chunk = Assemble(text.str());
+    ASSERT_TRUE(chunk.ok());
+    std::vector<std::string> recipe = {"-o",        scratch / "inputs.qva",
+                                       "--chunk",   scratch.Write("inputs.qvb", chunk.bytes),
+                                       "--preload", "5:1:,x=10,y=20,right=19,bottom=29",
+                                       "--preload", "6:1:a",
+                                       "--display", "1:64:48:Inputs"};
+    for (const auto& [name, pc] : chunk.labels) {
+        recipe.insert(recipe.end(), {"--label", name + "=" + std::to_string(pc)});
+    }
+    std::string error;
+    ASSERT_EQ(RunMakeApplet(recipe, &error), 0) << error;
+    scratch.Write("input.txt", ToBytes("3 click 20 30\n5 key 98\n7 click 19 29\n9 key 97\n"));
+    Expect(Player({"inputs.qva", "-QUIET"}, "", {"QV_HEADLESS_INPUT=" + (scratch / "input.txt")}),
+           "button 19 29\nkey\n", "", 0);
 }
 
 // Every field qvmkapplet takes reaches the option table (or the arguments) of its command.
