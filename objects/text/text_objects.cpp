@@ -281,6 +281,8 @@ int CreateTextObject(qvVmState* L) {
     if (int code = ReadCreateArgs(L, &record)) return code;
     if (record.rightMargin < 0 || !ValidTextEncoding(record.encoding)) return ERR_WRONGUSAGE;
     if (int code = CheckReplaceable(id)) return code;
+    // The old object goes first: a replacement that then fails leaves none under the id.
+    if (int code = FreeReplaced(L, id)) return code;
     qvRenderedText rendered{};
     if (int code =
             RenderText(L, nullptr, &record, kTypeTextObject, false, nullptr, nullptr, 0, &rendered))
@@ -290,10 +292,6 @@ int CreateTextObject(qvVmState* L) {
     if (!layout || !object) {
         FreeRenderedText(&rendered);
         return ERR_MEM;
-    }
-    if (int code = FreeReplaced(L, id)) {
-        FreeRenderedText(&rendered);
-        return code;
     }
     qvTextObject* made = object.release();
     made->bitmap = rendered.bitmap, made->mask = rendered.mask, made->alpha = rendered.alpha;
