@@ -808,7 +808,9 @@ namespace {
 
 int ShapeRequestToPath(qvVmState* L, const qvShapePathRequest& r) {
     PathShape shape{r.type};
-    std::array<double, 2 * draw::kMaxPolygonPoints> points;
+    // A polygon of the most points keeps its closing point.
+    constexpr int32_t kMostPoints = draw::kMaxPolygonPoints + 1;
+    std::array<double, 2 * kMostPoints> points;
     switch (r.type) {
         case gfx::kTypeBox:
             shape.a = r.width, shape.b = r.height, shape.corners = r.cornerLevels;
@@ -821,7 +823,7 @@ int ShapeRequestToPath(qvVmState* L, const qvShapePathRequest& r) {
             shape.a = r.radiusX, shape.b = r.radiusY;
             break;
         case gfx::kTypePolygon:
-            if (r.pointCount > draw::kMaxPolygonPoints) return ERR_WRONGUSAGE;
+            if (r.pointCount > kMostPoints) return ERR_WRONGUSAGE;
             for (int32_t i = 0; i < r.pointCount; ++i) {
                 points[2 * i] = r.points[i].x, points[2 * i + 1] = r.points[i].y;
             }
