@@ -321,5 +321,58 @@ TEST_F(GetAttributeEndToEnd, EveryAttributeOfEveryLiveObject) {
     p.Check(o.out);
 }
 
+// What the objects hold after they changed: a hidden, scaled and anchored layer answers its
+// painted size and place apart from the ones it was given; a scaled text object its new size.
+TEST_F(GetAttributeEndToEnd, AnswersFollowChanges) {
+    Probes p;
+    p.Code(kScene);
+    p.Add(kTypeTextObject, 3, ATTRWIDTH, {kNumber, "31", 0});
+    p.Code(R"(
+    GETGLOBAL r0 "hidelayer"
+    LOADK r1 1
+    CALL r0 2 1
+    GETGLOBAL r0 "scalelayer"
+    LOADK r1 1
+    LOADK r2 40
+    LOADK r3 16
+    CALL r0 4 1
+    GETGLOBAL r0 "setlayeranchor"
+    LOADK r1 2
+    LOADK r2 0.5
+    LOADK r3 1
+    CALL r0 4 1
+    GETGLOBAL r0 "scaletextobject"
+    LOADK r1 3
+    LOADK r2 "200%"
+    LOADK r3 "200%"
+    CALL r0 4 1
+)");
+    const struct {
+        int32_t type, id, attribute;
+        const char* value;
+    } kAfter[] = {
+        {kTypeLayer, 1, ATTRVISIBLE, "0"},
+        {kTypeLayer, 1, ATTRWIDTH, "40"},
+        {kTypeLayer, 1, ATTRHEIGHT, "16"},
+        {kTypeLayer, 1, ATTRRAWWIDTH, "20"},
+        {kTypeLayer, 1, ATTRRAWHEIGHT, "8"},
+        {kTypeLayer, 1, ATTRXPOS, "10"},
+        {kTypeLayer, 1, ATTRRAWXPOS, "10"},
+        {kTypeLayer, 2, ATTRRAWXPOS, "4"},
+        {kTypeLayer, 2, ATTRRAWYPOS, "30"},
+        // Anchored at the middle of its bottom edge: 16 x 21 painted at (4, 30) before.
+        {kTypeLayer, 2, ATTRXPOS, "-4"},
+        {kTypeLayer, 2, ATTRYPOS, "9"},
+        {kTypeLayer, 2, ATTRWIDTH, "16"},
+        {kTypeTextObject, 3, ATTRWIDTH, "62"},
+    };
+    for (const auto& a : kAfter) p.Add(a.type, a.id, a.attribute, {kNumber, a.value, 0});
+
+    const Outcome o = Run(p);
+    EXPECT_FALSE(o.hung);
+    EXPECT_EQ(o.status, 0) << o.err;
+    p.Check(o.out);
+}
+
 }  // namespace
 }  // namespace qv::testing
