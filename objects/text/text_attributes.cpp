@@ -31,11 +31,8 @@ int TextObjectAttribute(const AttributeRequest& r) {
         case ATTRHEIGHT:
             VmPushNumber(r.L, object->height);
             return 1;
-        case ATTRTEXT:
-            VmPushString(r.L, object->layout->text != nullptr ? object->layout->text : "");
-            return 1;
         default:
-            return PushFontAttribute(r.L, object->layout->style.font, r.attribute);
+            return PushLayoutAttribute(r.L, *object->layout, r.attribute);
     }
 }
 
@@ -72,6 +69,12 @@ int PushFontAttribute(qvVmState* L, const qvFont* font, int32_t attribute) {
         }
     }
     VmPushNumber(L, value);
+    return 1;
+}
+
+int PushLayoutAttribute(qvVmState* L, const qvTextParams& layout, int32_t attribute) {
+    if (attribute != ATTRTEXT) return PushFontAttribute(L, layout.style.font, attribute);
+    VmPushString(L, layout.text != nullptr ? layout.text : "");
     return 1;
 }
 

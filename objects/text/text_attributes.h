@@ -18,6 +18,8 @@ namespace qv::text {
 bool IsFontAttribute(int32_t attribute);
 // Pushes a font attribute of font (none: the default font); 1.
 int PushFontAttribute(qvVmState* L, const qvFont* font, int32_t attribute);
+// Pushes ATTRTEXT, the layout's text, or a font attribute of the layout's font; 1.
+int PushLayoutAttribute(qvVmState* L, const qvTextParams& layout, int32_t attribute);
 // The layout a text layer shows (TEXTOUT, PRINT, or its text object's for TEXTOBJECT); none
 // for other layers.
 const qvTextParams* TextLayerLayout(qvVmState* L, const qvLayer* layer);

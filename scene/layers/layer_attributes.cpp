@@ -57,21 +57,14 @@ double NumberOf(const qvBGPic* picture, const qvLayer* layer, int32_t attribute)
     }
 }
 
-int TextAttribute(const AttributeRequest& r, const qvLayer* layer) {
-    const qvTextParams* layout = text::TextLayerLayout(r.L, layer);
-    if (layout == nullptr) return ERR_NOTXTLAYER;
-    if (r.attribute != ATTRTEXT)
-        return text::PushFontAttribute(r.L, layout->style.font, r.attribute);
-    VmPushString(r.L, layout->text != nullptr ? layout->text : "");
-    return 1;
-}
-
 int LayerAttribute(const AttributeRequest& r) {
     const qvBGPic* picture = LayerDisplays().OutputPicture();
     const qvLayer* layer = GetLayerByIndex(picture, r.layer);
     if (layer == nullptr) return ERR_LAYERRANGE;
     if (text::IsFontAttribute(r.attribute) || r.attribute == ATTRTEXT) {
-        return TextAttribute(r, layer);
+        const qvTextParams* layout = text::TextLayerLayout(r.L, layer);
+        if (layout == nullptr) return ERR_NOTXTLAYER;
+        return text::PushLayoutAttribute(r.L, *layout, r.attribute);
     }
     switch (r.attribute) {
         case ATTRLAYERID:  // the object it was made with; 0 for a drawing
