@@ -3,7 +3,6 @@
 #include "gfx/library/get_attribute.h"
 #include "gfx/library/object_types.h"
 #include "objects/text/font_cache.h"
-#include "objects/text/text_library.h"
 #include "objects/text/text_objects.h"
 
 using namespace qv::gfx;
