@@ -8,6 +8,7 @@
 #include "objects/fonts/font_scan.h"
 #include "objects/text/font_cache.h"
 #include "objects/text/layout.h"
+#include "objects/text/text_attributes.h"
 #include "objects/text/text_commands.h"
 #include "objects/text/text_layers.h"
 #include "objects/text/text_objects.h"
@@ -145,6 +146,7 @@ int RegisterTextLibrary(qvVmState* L) {
     if (int error = RegisterObjectList(FontObjectList())) return error;
     qv::ServiceHooks().findTrueTypeFont = FindTrueTypeFontForPlugins;
     InstallTextLayerRenderers();
+    qv::text::RegisterTextAttributes();
     return OpenDefaultFont(&defaults.font);
 }
 

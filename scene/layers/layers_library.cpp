@@ -21,6 +21,7 @@
 #include "runtime/errors.h"
 #include "runtime/exports.h"
 #include "runtime/option_tables.h"
+#include "scene/attribute_providers.h"
 #include "scene/bgpic.h"
 #include "scene/display.h"
 #include "scene/layers/compositor.h"
@@ -856,6 +857,7 @@ void FreeLayersLibrary(qvVmState* L) {
 int RegisterLayersLibrary(qvVmState* L) {
     if (int code = InitLayerLists()) return code;
     InstallObjectStyleRows();
+    qv::scene::RegisterLayerAttributes();
     VmPushValue(L, VM_GLOBALSINDEX);
     RegisterLibrary(L, nullptr, kLayersCommands, 0);
     if (int code = RegisterObjectList(MoveLists())) return code;
