@@ -91,5 +91,18 @@ TEST_F(LayersWindowEndToEnd, EveryDrawingShowsInThePresentAfterIt) {
     }
 }
 
+// Cls into the shown picture frees its layers; the end of the selection repaints where they
+// were.
+TEST_F(LayersWindowEndToEnd, ClsIntoTheShownPictureTakesItsLayersOffTheWindow) {
+    Applet("cls.qva", "cls_selected_picture", {"--display", "1:64:48:Cls"});
+    const std::vector<Picture> frames = Frames("cls.qva", 2, "");
+    ASSERT_EQ(frames[1].width, 64);
+    EXPECT_EQ(frames[1].At(20, 20), 0xFF0000u);
+    ASSERT_EQ(frames[2].width, 64) << "the window did not change";
+    for (int y = 0; y < 48; ++y) {
+        for (int x = 0; x < 64; ++x) ASSERT_EQ(frames[2].At(x, y), 0u) << x << "," << y;
+    }
+}
+
 }  // namespace
 }  // namespace qv::testing
