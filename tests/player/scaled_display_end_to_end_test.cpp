@@ -1,0 +1,106 @@
+// Scaled displays through the real player, headless: the window's size and where the layers'
+// edges land under layer scaling, read back from the frames (QV_HEADLESS_FRAMES) through
+// netpbm's pngtopnm.
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+
+#include "tests/player/end_to_end.h"
+
+namespace qv::testing {
+namespace {
+
+class ScaledDisplayEndToEnd : public EndToEndTest {
+protected:
+    void SetUp() override {
+        if (std::system("command -v pngtopnm >/dev/null 2>&1") == 0) return;
+        const char* ci = std::getenv("CI");
+        if (ci != nullptr && std::string(ci) == "true") FAIL() << "pngtopnm missing";
+        GTEST_SKIP() << "pngtopnm missing";
+    }
+
+    // The frames of window `window` that a run wrote, in present order.
+    std::vector<Picture> Run(const std::string& applet, std::vector<std::string> args,
+                             const std::string& report, int window = 1) {
+        std::filesystem::copy_file(std::filesystem::path(QV_TEST_PLUGIN_DIR) / "vectorgraphics.qvp",
+                                   scratch / "libs/Quorvella/vectorgraphics.qvp",
+                                   std::filesystem::copy_options::overwrite_existing);
+        std::filesystem::remove_all(scratch / "frames");
+        scratch.MakeDir("frames");
+        args.insert(args.begin(), {applet, "-QUIET"});
+        const Outcome o = Player(args, "", {"QV_HEADLESS_FRAMES=" + (scratch / "frames")});
+        Expect(o, report, "", 0);
+        std::vector<std::string> names = FilesIn(scratch / "frames");
+        std::sort(names.begin(), names.end());
+        std::vector<Picture> frames;
+        const std::string suffix = "-w" + std::to_string(window) + ".png";
+        for (const std::string& name : names) {
+            if (name.size() > suffix.size() &&
+                name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+                frames.push_back(ReadPpm("pngtopnm " + name + " 2>/dev/null"));
+            }
+        }
+        return frames;
+    }
+};
+
+// A stretch of one colour along a row or a column: where it starts and how long it is.
+struct Stretch {
+    uint32_t colour;
+    int start, length;
+};
+
+std::vector<Stretch> StretchesAlong(const Picture& p, bool row, int at) {
+    std::vector<Stretch> runs;
+    const int count = row ? p.width : p.height;
+    for (int i = 0; i < count; ++i) {
+        const uint32_t c = row ? p.At(i, at) : p.At(at, i);
+        if (runs.empty() || runs.back().colour != c) {
+            runs.push_back({c, i, 1});
+        } else {
+            ++runs.back().length;
+        }
+    }
+    return runs;
+}
+
+// Two 40 x 40 red box paths with a white edge of 4 (one from the form style, one from the
+// drawing tags' border), at (5, 5) and (55, 55) of a 100 x 100 display scaled by its layers:
+// along the rows and columns through their middles, the edge is 4 pixels scaled on each side
+// of the scaled fill, and begins 4 scaled pixels before it.
+TEST_F(ScaledDisplayEndToEnd, PathEdgesKeepTheirWidthOnEverySideUnderLayerScaling) {
+    Applet("edges.qva", "path_edges_scaled", {"--display", "1:100:100:Edges"});
+    for (int percent : {200, 150}) {
+        SCOPED_TRACE(percent);
+        const std::string size = std::to_string(percent);
+        const std::vector<Picture> frames =
+            Run("edges.qva", {"-LAYERSCALE", "-SCALEWIDTH", size, "-SCALEHEIGHT", size}, "");
+        ASSERT_FALSE(frames.empty());
+        const Picture& frame = frames.back();
+        ASSERT_EQ(frame.width, percent);
+        const auto scaled = [&](int v) { return v * percent / 100; };
+        for (int origin : {5, 55}) {
+            for (bool row : {true, false}) {
+                SCOPED_TRACE(std::to_string(origin) + (row ? " row" : " column"));
+                const std::vector<Stretch> runs = StretchesAlong(frame, row, scaled(origin + 20));
+                // The line meets one box: the edge, the fill and the edge between black.
+                std::vector<Stretch> shape;
+                for (const Stretch& r : runs) {
+                    if (r.colour != 0) shape.push_back(r);
+                }
+                ASSERT_EQ(shape.size(), 3u);
+                const Stretch &before = shape[0], &fill = shape[1], &after = shape[2];
+                EXPECT_EQ(before.colour, 0xFFFFFFu);
+                EXPECT_EQ(fill.colour, 0xFF0000u);
+                EXPECT_EQ(after.colour, 0xFFFFFFu);
+                EXPECT_NEAR(before.start, scaled(origin - 4), 1);
+                EXPECT_NEAR(before.length, scaled(4), 1);
+                EXPECT_NEAR(fill.length, scaled(40), 1);
+                EXPECT_NEAR(after.length, scaled(4), 1);
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace qv::testing
