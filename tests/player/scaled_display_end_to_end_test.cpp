@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 
 #include "tests/player/end_to_end.h"
 
@@ -19,9 +20,10 @@ protected:
         GTEST_SKIP() << "pngtopnm missing";
     }
 
-    // The frames of window `window` that a run wrote, in present order.
-    std::vector<Picture> Run(const std::string& applet, std::vector<std::string> args,
-                             const std::string& report, int window = 1) {
+    // The frames that a run wrote, in present order, by the window's opening number.
+    std::map<int, std::vector<Picture>> Run(const std::string& applet,
+                                            std::vector<std::string> args,
+                                            const std::string& report) {
         std::filesystem::copy_file(std::filesystem::path(QV_TEST_PLUGIN_DIR) / "vectorgraphics.qvp",
                                    scratch / "libs/Quorvella/vectorgraphics.qvp",
                                    std::filesystem::copy_options::overwrite_existing);
@@ -32,13 +34,10 @@ protected:
         Expect(o, report, "", 0);
         std::vector<std::string> names = FilesIn(scratch / "frames");
         std::sort(names.begin(), names.end());
-        std::vector<Picture> frames;
-        const std::string suffix = "-w" + std::to_string(window) + ".png";
+        std::map<int, std::vector<Picture>> frames;
         for (const std::string& name : names) {
-            if (name.size() > suffix.size() &&
-                name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
-                frames.push_back(ReadPpm("pngtopnm " + name + " 2>/dev/null"));
-            }
+            const int window = std::atoi(name.substr(name.rfind("-w") + 2).c_str());
+            frames[window].push_back(ReadPpm("pngtopnm " + name + " 2>/dev/null"));
         }
         return frames;
     }
@@ -74,7 +73,7 @@ TEST_F(ScaledDisplayEndToEnd, PathEdgesKeepTheirWidthOnEverySideUnderLayerScalin
         SCOPED_TRACE(percent);
         const std::string size = std::to_string(percent);
         const std::vector<Picture> frames =
-            Run("edges.qva", {"-LAYERSCALE", "-SCALEWIDTH", size, "-SCALEHEIGHT", size}, "");
+            Run("edges.qva", {"-LAYERSCALE", "-SCALEWIDTH", size, "-SCALEHEIGHT", size}, "")[1];
         ASSERT_FALSE(frames.empty());
         const Picture& frame = frames.back();
         ASSERT_EQ(frame.width, percent);
@@ -99,6 +98,54 @@ TEST_F(ScaledDisplayEndToEnd, PathEdgesKeepTheirWidthOnEverySideUnderLayerScalin
                 EXPECT_NEAR(after.length, scaled(4), 1);
             }
         }
+    }
+}
+
+// How many pixels of the picture have the colour in the rectangle [x0, x1) x [y0, y1).
+int CountColour(const Picture& p, uint32_t colour, int x0, int y0, int x1, int y1) {
+    int n = 0;
+    for (int y = y0; y < y1; ++y) {
+        for (int x = x0; x < x1; ++x) n += p.At(x, y) == colour;
+    }
+    return n;
+}
+
+// A display created 40 x 30 with a scale size of 80 x 60 (autoscaled, then scaled by its
+// layers) opens an 80 x 60 window whose picture fills it: a box over the top left quarter of
+// the display covers the top left quarter of the window.
+TEST_F(ScaledDisplayEndToEnd, ACreatedDisplayOpensAtItsScaleSize) {
+    Applet("created.qva", "created_scaled_displays", {"--display", "1:64:48:First"});
+    std::map<int, std::vector<Picture>> windows = Run("created.qva", {}, "");
+    for (int window : {2, 3}) {
+        SCOPED_TRACE(window);
+        const std::vector<Picture>& frames = windows[window];
+        ASSERT_FALSE(frames.empty());
+        const Picture& frame = frames.back();
+        ASSERT_EQ(frame.width, 80);
+        ASSERT_EQ(frame.height, 60);
+        EXPECT_EQ(CountColour(frame, 0x00FF00, 0, 0, 40, 30), 40 * 30);
+        EXPECT_EQ(CountColour(frame, 0xFF0000, 0, 0, 80, 60), 80 * 60 - 40 * 30);
+    }
+}
+
+// A 64 x 48 display letterboxed into a 64 x 36 window (48 x 36 between strips of 8), then
+// "keepproportions" turned off: the window stays 64 x 36 and the picture stretches over it.
+TEST_F(ScaledDisplayEndToEnd, KeepProportionsOffStretchesThePictureOverTheWindow) {
+    Applet("keep.qva", "keepproportions_off", {"--display", "1:64:48:Keep"});
+    for (const char* mode : {"-LAYERSCALE", "-AUTOSCALE"}) {
+        SCOPED_TRACE(mode);
+        std::map<int, std::vector<Picture>> windows = Run(
+            "keep.qva", {mode, "-SCALEWIDTH", "64", "-SCALEHEIGHT", "36", "-KEEPPROPORTIONS"}, "");
+        const std::vector<Picture>& before = windows[1];
+        ASSERT_EQ(before.size(), 1u);
+        EXPECT_EQ(CountColour(before[0], 0xFF0000, 8, 0, 56, 36), 48 * 36);
+        EXPECT_EQ(CountColour(before[0], 0, 0, 0, 64, 36), 2 * 8 * 36);
+        // The window reopens.
+        const std::vector<Picture>& after = windows[2];
+        ASSERT_EQ(after.size(), 1u);
+        ASSERT_EQ(after[0].width, 64);
+        ASSERT_EQ(after[0].height, 36);
+        EXPECT_EQ(CountColour(after[0], 0xFF0000, 0, 0, 64, 36), 64 * 36);
     }
 }
 
