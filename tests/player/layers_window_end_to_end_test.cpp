@@ -65,31 +65,47 @@ constexpr Drawn kDrawn[] = {
 };
 constexpr int kCell = 40, kCellsPerRow = 8;
 
-TEST_F(LayersWindowEndToEnd, EveryDrawingShowsInThePresentAfterIt) {
+// Unscaled, and autoscaled to twice the size (nearest scaling: every pixel becomes four).
+class EveryDrawing : public LayersWindowEndToEnd, public ::testing::WithParamInterface<int> {};
+
+TEST_P(EveryDrawing, ShowsInThePresentAfterIt) {
+    const int scale = GetParam();
     Applet("reach.qva", "layers_reach_window", {"--display", "1:320:160:Reach"});
+    std::vector<std::string> args;
+    if (scale != 1) {
+        const std::string size = std::to_string(100 * scale) + "%";
+        args = {"-AUTOSCALE", "-SCALEWIDTH", size, "-SCALEHEIGHT", size};
+    }
     const int count = int(std::size(kDrawn));
     const std::vector<Picture> frames =
-        Frames("reach.qva", count + 1, "drawn " + std::to_string(count) + "\n");
-    ASSERT_EQ(frames[1].width, 320);
+        Frames("reach.qva", count + 1, "drawn " + std::to_string(count) + "\n", args);
+    const int width = 320 * scale, cell = kCell * scale;
+    ASSERT_EQ(frames[1].width, width);
     for (int n = 0; n < count; ++n) {
         const Drawn& d = kDrawn[n];
         SCOPED_TRACE(d.what);
         const Picture& before = frames[n + 1];
         const Picture& after = frames[n + 2];
-        ASSERT_EQ(after.width, 320) << "the window did not change";
-        const int x0 = n % kCellsPerRow * kCell, y0 = n / kCellsPerRow * kCell;
+        ASSERT_EQ(after.width, width) << "the window did not change";
+        const int x0 = n % kCellsPerRow * cell, y0 = n / kCellsPerRow * cell;
         int coloured = 0, stray = 0;
         for (int y = 0; y < after.height; ++y) {
             for (int x = 0; x < after.width; ++x) {
-                const bool inCell = x >= x0 && x < x0 + kCell && y >= y0 && y < y0 + kCell;
+                const bool inCell = x >= x0 && x < x0 + cell && y >= y0 && y < y0 + cell;
                 coloured += inCell && after.At(x, y) == d.colour;
                 stray += !inCell && after.At(x, y) != before.At(x, y);
             }
         }
-        EXPECT_GE(coloured, d.least);
+        EXPECT_GE(coloured, d.least * scale * scale);
         EXPECT_EQ(stray, 0);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Scale, EveryDrawing, ::testing::Values(1, 2),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return info.param == 1 ? std::string("Unscaled")
+                                                    : "Autoscaled" + std::to_string(info.param);
+                         });
 
 // Cls into the shown picture frees its layers; the end of the selection repaints where they
 // were.
