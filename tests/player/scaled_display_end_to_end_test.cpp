@@ -2,6 +2,7 @@
 // edges land under layer scaling, read back from the frames (QV_HEADLESS_FRAMES) through
 // netpbm's pngtopnm.
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -98,6 +99,47 @@ TEST_F(ScaledDisplayEndToEnd, PathEdgesKeepTheirWidthOnEverySideUnderLayerScalin
                 EXPECT_NEAR(after.length, scaled(4), 1);
             }
         }
+    }
+}
+
+// The bounding box of the pixels of one colour: x0, y0, x1, y1 (exclusive); and their count.
+struct ColourBox {
+    int x0 = INT32_MAX, y0 = INT32_MAX, x1 = 0, y1 = 0, count = 0;
+};
+
+ColourBox BoxOf(const Picture& p, uint32_t colour) {
+    ColourBox b;
+    for (int y = 0; y < p.height; ++y) {
+        for (int x = 0; x < p.width; ++x) {
+            if (p.At(x, y) != colour) continue;
+            b.x0 = std::min(b.x0, x), b.y0 = std::min(b.y0, y);
+            b.x1 = std::max(b.x1, x + 1), b.y1 = std::max(b.y1, y + 1);
+            ++b.count;
+        }
+    }
+    return b;
+}
+
+// A turned box path with a border of 4, unscaled and scaled twice by the layers: the border is
+// a ring of the border's width around the fill (its area that of a 48-pixel square less the
+// 40-pixel fill, scaled), lying beyond the fill on every side.
+TEST_F(ScaledDisplayEndToEnd, ATurnedPathLayerShowsItsWholeBorder) {
+    Applet("turned.qva", "path_border_turned", {"--display", "1:100:100:Turned"});
+    for (int scale : {1, 2}) {
+        SCOPED_TRACE(scale);
+        const std::string size = std::to_string(100 * scale);
+        const std::vector<Picture> frames =
+            Run("turned.qva", {"-LAYERSCALE", "-SCALEWIDTH", size, "-SCALEHEIGHT", size}, "")[1];
+        ASSERT_FALSE(frames.empty());
+        const ColourBox fill = BoxOf(frames.back(), 0xFF0000);
+        const ColourBox border = BoxOf(frames.back(), 0xFFFFFF);
+        const int area = scale * scale;
+        EXPECT_NEAR(fill.count, 40 * 40 * area, 40 * area);
+        EXPECT_NEAR(border.count, (48 * 48 - 40 * 40) * area, 20 * area);
+        EXPECT_GE(fill.x0 - border.x0, 2 * scale);
+        EXPECT_GE(fill.y0 - border.y0, 2 * scale);
+        EXPECT_GE(border.x1 - fill.x1, 2 * scale);
+        EXPECT_GE(border.y1 - fill.y1, 2 * scale);
     }
 }
 
