@@ -120,26 +120,28 @@ ColourBox BoxOf(const Picture& p, uint32_t colour) {
     return b;
 }
 
-// A turned box path with a border of 4, unscaled and scaled twice by the layers: the border is
-// a ring of the border's width around the fill (its area that of a 48-pixel square less the
-// 40-pixel fill, scaled), lying beyond the fill on every side.
-TEST_F(ScaledDisplayEndToEnd, ATurnedPathLayerShowsItsWholeBorder) {
+// A turned box path with a border of 4 as a layer of a display that its layers scale: the
+// border is a ring of the border's width around the fill (its area that of a 48-pixel square
+// less the 40-pixel fill, scaled), as wide beyond the fill on one side as on the other.
+TEST_F(ScaledDisplayEndToEnd, ATurnedPathLayerKeepsItsBorderAroundItUnderLayerScaling) {
     Applet("turned.qva", "path_border_turned", {"--display", "1:100:100:Turned"});
-    for (int scale : {1, 2}) {
-        SCOPED_TRACE(scale);
-        const std::string size = std::to_string(100 * scale);
+    for (int percent : {100, 150, 200}) {
+        SCOPED_TRACE(percent);
+        const std::string size = std::to_string(percent);
         const std::vector<Picture> frames =
             Run("turned.qva", {"-LAYERSCALE", "-SCALEWIDTH", size, "-SCALEHEIGHT", size}, "")[1];
         ASSERT_FALSE(frames.empty());
         const ColourBox fill = BoxOf(frames.back(), 0xFF0000);
         const ColourBox border = BoxOf(frames.back(), 0xFFFFFF);
-        const int area = scale * scale;
+        const double area = percent * percent / 10000.0;
         EXPECT_NEAR(fill.count, 40 * 40 * area, 40 * area);
-        EXPECT_NEAR(border.count, (48 * 48 - 40 * 40) * area, 20 * area);
-        EXPECT_GE(fill.x0 - border.x0, 2 * scale);
-        EXPECT_GE(fill.y0 - border.y0, 2 * scale);
-        EXPECT_GE(border.x1 - fill.x1, 2 * scale);
-        EXPECT_GE(border.y1 - fill.y1, 2 * scale);
+        EXPECT_NEAR(border.count, (48 * 48 - 40 * 40) * area, 40 * area);
+        const int left = fill.x0 - border.x0, right = border.x1 - fill.x1;
+        const int top = fill.y0 - border.y0, bottom = border.y1 - fill.y1;
+        EXPECT_GT(left, 0);
+        EXPECT_GT(top, 0);
+        EXPECT_NEAR(left, right, 2);
+        EXPECT_NEAR(top, bottom, 2);
     }
 }
 
