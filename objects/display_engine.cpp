@@ -343,8 +343,10 @@ void Draw(qvVmState* L, const Work& w) {
     }
     const gfx::OutputPicture output = graphics.Host().CurrentOutputPicture();
     const Source& s = w.source;
-    // The display keeps what is drawn in its bitmap, from which the window is refreshed.
-    const uint32_t flags = w.output != nullptr ? 0u : uint32_t(QV_BLIT_BACKBUFFER);
+    // The display keeps what is drawn in its bitmap, from which the window is refreshed; with
+    // layers on the rectangle is composed again from the layers, the new one among them.
+    const uint32_t flags =
+        w.output != nullptr ? 0u : uint32_t(QV_BLIT_BACKBUFFER | QV_BLIT_RECOMPOSE);
     SafeBlt(L, s.bitmap, a.srcX, a.srcY, w.output, a.x, a.y, a.width, a.height, s.width, s.height,
             output.width, output.height, flags, s.mask, s.alpha, output.clipRegion);
 }

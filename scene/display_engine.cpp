@@ -624,9 +624,12 @@ int ApplyDisplayAttributes(qvVmState* L, int t, qvDisplay* display, int noRefres
     const int32_t logicalWidth = work.width, logicalHeight = work.height;
     const bool logicalChanged = picture == nullptr && (logicalWidth != old.picture->width ||
                                                        logicalHeight != old.picture->height);
-    // The window's size: a scaled display keeps its own unless the scale size changes.
-    work.width = !scaled ? logicalWidth : rescale ? work.scaleWidth : old.width;
-    work.height = !scaled ? logicalHeight : rescale ? work.scaleHeight : old.height;
+    // The window's size: a scaled display keeps its own unless the table changes the scale
+    // size (a changed flag only fits the picture into the window again).
+    const bool newScaleSize =
+        work.scaleWidth != old.scaleWidth || work.scaleHeight != old.scaleHeight;
+    work.width = !scaled ? logicalWidth : newScaleSize ? work.scaleWidth : old.width;
+    work.height = !scaled ? logicalHeight : newScaleSize ? work.scaleHeight : old.height;
     const bool sizeChanged = work.width != old.width || work.height != old.height;
     if (work.x == kPositionNotGiven) work.x = sizeChanged ? gfx::CENTER : old.x;
     if (work.y == kPositionNotGiven) work.y = sizeChanged ? gfx::CENTER : old.y;
