@@ -92,7 +92,9 @@ TEST_F(DrawnLayerRebuild, ARestyledTextTakesTheSizeOfItsNewLayout) {
         SCOPED_TRACE(c.what);
         ASSERT_EQ(Call("TextOut", {Num(3), Num(10), Str("Hi")}).code, 0);
         ASSERT_EQ(Call("SetLayerStyle", {Num(1), Table(c.style)}).code, 0);
-        if (!c.font.empty()) ASSERT_EQ(Call("SetFont", c.font).code, 0);
+        if (!c.font.empty()) {
+            ASSERT_EQ(Call("SetFont", c.font).code, 0);
+        }
         ASSERT_EQ(Call("TextOut", {Num(0), Num(0), Str(c.text)}).code, 0);
         const int32_t width = Layer(2)->sourceItem->width, height = Layer(2)->sourceItem->height;
         ASSERT_EQ(Call("RemoveLayer", {Num(2)}).code, 0);
