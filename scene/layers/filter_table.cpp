@@ -55,11 +55,9 @@ bool AnyFilterEnabled(const qvLayerFilter slots[kLayerFilterCount]) {
 
 namespace {
 
-// The number on top of the stack (nil as 0), or ERR_NUMTABLEARG naming the field.
+// The number (or numeric text) on top of the stack, or ERR_NUMTABLEARG naming the field.
 int TopNumber(qvVmState* L, const char* field, double* value) {
-    if (VmType(L, -1) != VM_TNIL && VmIsNumber(L, -1) == 0) {
-        return ErrorWithText(ERR_NUMTABLEARG, field);
-    }
+    if (VmIsNumber(L, -1) == 0) return ErrorWithText(ERR_NUMTABLEARG, field);
     *value = VmToNumber(L, -1);
     return 0;
 }

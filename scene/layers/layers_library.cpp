@@ -139,7 +139,7 @@ void ExchangeLayers(qvVmState* L, qvBGPic* picture, qvLayer* a, qvLayer* b) {
 int CollectLayers(qvVmState* L, int idx, qvBGPic** picture, std::vector<qvLayer*>* out,
                   int32_t* isGroup = nullptr) {
     if (int guard = CheckLayerGuard(picture)) return guard;
-    qvBGPic* output = *picture;
+    const qvBGPic* output = *picture;
     int32_t match = 0, group = 0;
     qvLayer* layer = nullptr;
     int code = FindLayerOrGroup(L, idx, output, &layer, &match, &group);
