@@ -424,9 +424,9 @@ constexpr qvCommandEntry kBGPicCommands[] = {
     {"CreateBGPic", CreateBGPic},
     {"FreeBGPic", FreeBGPic},
     {"LoadBGPic", LoadBGPic},
-    {"CopyBGPic", CopyBGPic},
     {"SelectBGPic", SelectBGPic},
     {"EndSelect", EndSelect},
+    {"CopyBGPic", CopyBGPic},
     {nullptr, nullptr},
 };
 

@@ -326,7 +326,8 @@ int PrepareStartupScreen(const qvScriptHeader* header, qvDisplay* first, Startup
     out->desktop = header != nullptr && header->wholeScreenFirstDisplay != 0;
     const bool fullScreen =
         mode == kModeBestFit || mode == kModeManual || mode == kModeDesktopFullScreen;
-    out->backfill = BackfillFor(header, fullScreen);
+    // Full screen at start-up covers the desktop in black, whatever backfill was declared.
+    out->backfill = fullScreen ? BlackBackfill() : BackfillFor(header, false);
     qvDisplaySettings& s = first->settings;
     if (mode == kModeBestFit || mode == kModeManual) s.flags |= kFullScreenFlags;
     if (mode == kModeDesktopFullScreen) {
