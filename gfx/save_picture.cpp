@@ -196,8 +196,9 @@ qvARGB* BitmapToPixelArray(const qvDisplayBitMap* bitmap, int32_t width, int32_t
                 else
                     row[x] = shown ? row[x] | 0xFF000000u : hidden;
             } else if (alphaRow != nullptr) {
-                row[x] =
-                    alphaRow[x] == 0 ? hidden : (row[x] & 0xFFFFFF) | qvARGB(alphaRow[x]) << 24;
+                // An invisible pixel keeps its colour with the given one OR-ed in.
+                row[x] = alphaRow[x] == 0 ? (row[x] & 0xFFFFFF) | hidden
+                                          : (row[x] & 0xFFFFFF) | qvARGB(alphaRow[x]) << 24;
             } else {
                 row[x] |= 0xFF000000u;
             }

@@ -15,6 +15,7 @@
 #include "runtime/errors.h"
 #include "scene/bgpic.h"
 #include "scene/display_engine.h"
+#include "scene/layers/dirty_rects.h"
 #include "scene/layers/filter_pass.h"
 
 namespace qv {
@@ -65,7 +66,8 @@ struct Work {
     qvDrawTransform transform;
     qvDrawStyle style;
     bool layersOn = false;
-    qvDisplayBitMap* output = nullptr;  // a redirected output's bitmap; none: the display
+    qvDisplayBitMap* output = nullptr;        // a redirected output's bitmap; none: the display
+    int32_t plainWidth = 0, plainHeight = 0;  // the part's size before the transformation
 };
 
 bool SamePair(qvObjectId a, qvObjectId b) {
@@ -322,10 +324,16 @@ void Draw(qvVmState* L, const Work& w) {
     if (display == nullptr) return;
     const gfx::DisplayView view = graphics.View(display);
     qvDisplayBrushArgs a = w.args;
-    // The anchor moves the part by its share of the size before the transformation.
+    // The anchor moves the part by its share of the size before the transformation, as the
+    // layer of the same call would be placed.
     // (Saturating: a part placed near -2^31 stays at the limit rather than wrap.)
-    a.x = Saturate32(int64_t{a.x} - gfx::TruncSaturate(w.args.width * w.transform.anchorx));
-    a.y = Saturate32(int64_t{a.y} - gfx::TruncSaturate(w.args.height * w.transform.anchory));
+    a.x = Saturate32(int64_t{a.x} - gfx::TruncSaturate(w.plainWidth * w.transform.anchorx));
+    a.y = Saturate32(int64_t{a.y} - gfx::TruncSaturate(w.plainHeight * w.transform.anchory));
+    if (view.outputType == gfx::kTargetBGPic) {
+        // Drawn into the shown picture: its new layer is painted when the selection ends.
+        RefreshRect(L, a.x, a.y, a.width, a.height);
+        return;
+    }
     objects::DisplayScaling scaling;
     if (view.outputType == gfx::kTargetDisplay && objects::Scene().LayerScaling(&scaling)) {
         // The compositor shows what a scaled display's layers hold.
@@ -335,8 +343,10 @@ void Draw(qvVmState* L, const Work& w) {
     }
     const gfx::OutputPicture output = graphics.Host().CurrentOutputPicture();
     const Source& s = w.source;
-    // The display keeps what is drawn in its bitmap, from which the window is refreshed.
-    const uint32_t flags = w.output != nullptr ? 0u : uint32_t(QV_BLIT_BACKBUFFER);
+    // The display keeps what is drawn in its bitmap, from which the window is refreshed; with
+    // layers on the rectangle is composed again from the layers, the new one among them.
+    const uint32_t flags =
+        w.output != nullptr ? 0u : uint32_t(QV_BLIT_BACKBUFFER | QV_BLIT_RECOMPOSE);
     SafeBlt(L, s.bitmap, a.srcX, a.srcY, w.output, a.x, a.y, a.width, a.height, s.width, s.height,
             output.width, output.height, flags, s.mask, s.alpha, output.clipRegion);
 }
@@ -359,6 +369,7 @@ int DisplayBrushEx(qvVmState* L, const qvDisplayBrushArgs& args) {
     if (w.args.width < 1 || w.args.height < 1) return ERR_BADDIMENSIONS;
     if (const int code = ReadTags(L, &w)) return code;
     if (const int code = PlacePart(&w)) return code;
+    w.plainWidth = w.args.width, w.plainHeight = w.args.height;
     if (const int code = objects::Scene().FetchOutputBitmaps(L, &w.output)) return code;
     if (w.args.kind == kTypeBGPicPart) {
         bool done = false;
@@ -408,8 +419,11 @@ int TransformBrushBitmaps(qvVmState* L, int mode, const qvTransformSource& sourc
         code = CopyBitmapArea(p.bitmap, p.mask, p.alpha, source.srcX, source.srcY, width, height, 0,
                               &bitmap, wantMask, wantAlpha);
     } else if (mode == QV_TRANSFORM_VECTOR) {
-        code = TransformPluginImage(L, source.vectorSource, matrix, p.width, p.height, out->width,
-                                    out->height, &bitmap, &mask, &alpha);
+        // Rendered with the transformed box at the origin, where the bitmap transform puts it.
+        double offsetX = 0, offsetY = 0;
+        TransformBounds(matrix, p.width, p.height, nullptr, nullptr, &offsetX, &offsetY);
+        code = TransformPluginImage(L, source.vectorSource, matrix, offsetX, offsetY, p.width,
+                                    p.height, out->width, out->height, &bitmap, &mask, &alpha);
     } else if (IsPureScale(matrix)) {
         code = ScaleBitmap(p.bitmap, p.mask, p.alpha, source.srcX, source.srcY, nullptr, width,
                            height, out->width, out->height, smooth, &bitmap, wantMask, wantAlpha);

@@ -164,8 +164,9 @@ bool IdentifyPluginPicture(const char* file, qvPictureFormat* format, int* vecto
 }
 
 int TransformPluginImage(qvVmState* L, const qvImageHandle* handle, const double matrix[4],
-                         int32_t sourceWidth, int32_t sourceHeight, int32_t width, int32_t height,
-                         qvDisplayBitMap** bitmap, qvPlaneBitMap** mask, qvPlaneBitMap** alpha) {
+                         double offsetX, double offsetY, int32_t sourceWidth, int32_t sourceHeight,
+                         int32_t width, int32_t height, qvDisplayBitMap** bitmap,
+                         qvPlaneBitMap** mask, qvPlaneBitMap** alpha) {
     size_t bytes = qv::PixelBytes(width, height);
     if (handle == nullptr || handle->loader == nullptr || qv::imageBuilder == nullptr ||
         bytes == 0) {
@@ -174,8 +175,8 @@ int TransformPluginImage(qvVmState* L, const qvImageHandle* handle, const double
     qv::BlockPtr<uint32_t> pixels(static_cast<uint32_t*>(AllocMemBlock(bytes, 1)));
     if (pixels == nullptr) return ERR_MEM;
     auto transform = qv::PluginEntryOf<qvTransformImageFn>(handle->loader, qv::kTransformImage);
-    if (transform(handle->picture, matrix, sourceWidth, sourceHeight, width, height,
-                  pixels.get()) == 0) {
+    if (transform(handle->picture, matrix, offsetX, offsetY, sourceWidth, sourceHeight, width,
+                  height, pixels.get()) == 0) {
         return ERR_TFIMAGE;
     }
     return qv::imageBuilder(L, pixels.get(), width, height, bitmap, mask, alpha);

@@ -51,12 +51,14 @@ int LoadPluginPicture(const char* file, int loadAlpha, qvLoadedPicture* out);
 // decoding it; false when no reader knows the file.
 bool IdentifyPluginPicture(const char* file, qvPictureFormat* format, int* vector);
 
-// Has the picture's plugin render it again under matrix (see qvTransformImageFn) into
-// width x height pixels and builds the bitmaps from them. Returns 0, ERR_MEM, or ERR_TFIMAGE
-// for a picture that no plugin decoded, or whose plugin fails.
+// Has the picture's plugin render it again under matrix, shifted back by the offsets (the top
+// left corner of the transformed box, see qvTransformImageFn), into width x height pixels and
+// builds the bitmaps from them. Returns 0, ERR_MEM, or ERR_TFIMAGE for a picture that no
+// plugin decoded, or whose plugin fails.
 int TransformPluginImage(qvVmState* L, const qvImageHandle* handle, const double matrix[4],
-                         int32_t sourceWidth, int32_t sourceHeight, int32_t width, int32_t height,
-                         qvDisplayBitMap** bitmap, qvPlaneBitMap** mask, qvPlaneBitMap** alpha);
+                         double offsetX, double offsetY, int32_t sourceWidth, int32_t sourceHeight,
+                         int32_t width, int32_t height, qvDisplayBitMap** bitmap,
+                         qvPlaneBitMap** mask, qvPlaneBitMap** alpha);
 
 namespace qv {
 

@@ -24,6 +24,15 @@ constexpr uint32_t kEscape = KeyCode("ESC");
 DisplayInput* installed = nullptr;
 uint32_t heldQualifiers = 0;  // qualifier bits without the top bit
 bool leftHeld = false;
+// The display in whose window each key (by code) and each mouse button (after the keys) went
+// down during the current or last pump: a press released within the same pump leaves no held
+// state behind to test.
+constexpr uint32_t kFirstButtonSlot = kKeyStateCount;
+const qvDisplay* pressedIn[kKeyStateCount + 3] = {};
+
+void ForgetPresses() {
+    std::fill(std::begin(pressedIn), std::end(pressedIn), nullptr);
+}
 
 bool IsQualifierKey(uint32_t code) {
     for (int row = kFirstQualifierRow; row < int(std::size(kKeyTable)); ++row) {
@@ -112,6 +121,7 @@ private:
                                               QV_EVENT_MIDMOUSE};
         if (event.button < 0 || event.button > 2) return true;
         if (event.button == 0) leftHeld = event.down;
+        if (event.down) pressedIn[kFirstButtonSlot + event.button] = display_;
         input_.SetButtonState(display_, MouseButton(event.button), event.down);
         window_->pointer.mouseX = event.x, window_->pointer.mouseY = event.y;
         Post(kTypes[event.button], Data(event.x), Data(event.y), event.down ? 1 : 0);
@@ -127,6 +137,7 @@ private:
         const uint32_t code = QueuedKeyCode(event);
         if (code == 0) return true;
         input_.SetKeyState(display_, code, event.down);
+        if (event.down) pressedIn[code] = display_;
         if (!event.down) {
             Post(QV_EVENT_KEY, 0, GetQualifierFlags(), code);
             return true;
@@ -215,16 +226,27 @@ bool RunInputPump(qvVmState* L) {
 void ResetInputPump() {
     heldQualifiers = 0;
     leftHeld = false;
+    ForgetPresses();
+}
+
+bool KeyPressedDuringLastPump(const qvDisplay* display, uint32_t code) {
+    return display != nullptr && code < kKeyStateCount && pressedIn[code] == display;
+}
+
+bool ButtonPressedDuringLastPump(const qvDisplay* display, MouseButton button) {
+    return display != nullptr && pressedIn[kFirstButtonSlot + uint32_t(button)] == display;
 }
 
 }  // namespace qv
 
 int PumpEvents(qvVmState*) {
     qv::InputDue().store(0, std::memory_order_relaxed);
+    qv::ForgetPresses();
     bool end = qv::AbortSet();
     qv::HostEvent event;
     while (!end && qv::Video().pollEvent(&event)) end = !qv::Dispatch(event);
-    if (qv::leftHeld && qv::LeftMouseQuits()) end = true;
+    const bool leftPressed = qv::leftHeld || qv::pressedIn[qv::kFirstButtonSlot] != nullptr;
+    if (leftPressed && qv::LeftMouseQuits()) end = true;
     qv::Present();
     if (!end) return 0;
     qv::Runtime().abortFlag.store(1);

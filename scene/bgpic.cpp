@@ -520,9 +520,9 @@ int ScaleBGPicBitmaps(qvVmState* L, qvBGPic* picture, int32_t width, int32_t hei
     } else {
         const double matrix[4] = {double(width) / picture->baseWidth, 0, 0,
                                   double(height) / picture->baseHeight};
-        code =
-            TransformPluginImage(L, picture->image, matrix, picture->baseWidth, picture->baseHeight,
-                                 width, height, &made.bitmap, &made.mask, &made.alpha);
+        code = TransformPluginImage(L, picture->image, matrix, 0, 0, picture->baseWidth,
+                                    picture->baseHeight, width, height, &made.bitmap, &made.mask,
+                                    &made.alpha);
         // The rendering keeps only the planes the picture has.
         if (code == 0 && base.mask == nullptr) FreePlaneBitMap(made.mask), made.mask = nullptr;
         if (code == 0 && base.alpha == nullptr) FreePlaneBitMap2(made.alpha), made.alpha = nullptr;

@@ -19,6 +19,7 @@
 #include "runtime/files.h"
 #include "runtime/option_tables.h"
 #include "runtime/report.h"
+#include "scene/attribute_providers.h"
 #include "scene/bgpic.h"
 #include "scene/display_engine.h"
 #include "scene/gradient_options.h"
@@ -423,9 +424,9 @@ constexpr qvCommandEntry kBGPicCommands[] = {
     {"CreateBGPic", CreateBGPic},
     {"FreeBGPic", FreeBGPic},
     {"LoadBGPic", LoadBGPic},
-    {"CopyBGPic", CopyBGPic},
     {"SelectBGPic", SelectBGPic},
     {"EndSelect", EndSelect},
+    {"CopyBGPic", CopyBGPic},
     {nullptr, nullptr},
 };
 
@@ -485,5 +486,6 @@ int RegisterBGPicLibrary(qvVmState* L) {
     RegisterLibrary(L, nullptr, qv::scene::kBGPicCommands, 0);
     if (int code = RegisterObjectList(qv::scene::BGPicList())) return code;
     qv::SetPluginImageBuilder(qv::scene::BuildPictureBitmaps);
+    qv::scene::RegisterBGPicAttributes();
     return RegisterCommandTable(qv::scene::kBGPicCommands, "bgpic");
 }

@@ -21,6 +21,7 @@
 #include "runtime/option_tables.h"
 #include "runtime/runtime_state.h"
 #include "scene/bgpic.h"
+#include "scene/double_buffer.h"
 #include "scene/gradient_options.h"
 
 namespace qv::scene {
@@ -155,12 +156,17 @@ int ReadScaleOptions(qvVmState* L, int t, qvDisplaySettings* s, ParsedOptions* p
     }
 }
 
-int ReadPicture(qvVmState* L, int t, qvDisplaySettings* s, const qvDisplay* excluded,
+int ReadPicture(qvVmState* L, int t, qvDisplaySettings* s, bool creating, const qvDisplay* excluded,
                 ParsedOptions* parsed) {
     qvObjectId id{};
     if (GetTableFieldId(L, t, "bgpic", &id, nullptr) == 0) return 0;
     qvBGPic* picture = nullptr;
     if (int code = GetBGPic(L, id, &picture, 0)) return code;
+    // The display being replaced is freed first, and the picture it made goes with it.
+    if (creating && excluded != nullptr && excluded->ownsPicture != 0 &&
+        excluded->settings.picture == picture) {
+        return ObjectNotFound(id, ERR_FINDBGPIC);
+    }
     if (ShownByOtherDisplay(picture, excluded)) return ERR_MULTIBGPIC;
     s->width = picture->width, s->height = picture->height;
     parsed->picture = picture;
@@ -316,6 +322,8 @@ int SwitchPicture(qvVmState* L, qvDisplay* display, qvBGPic* picture, WorkBitmap
     FreeAsyncDraws(L);
     qvBGPic* old = display->settings.picture;
     if (old != picture) {
+        // The back buffer has the old picture's size: drawing goes to the display again.
+        EndDoubleBufferEx(display);
         if (Hooks().resetButtonStates != nullptr) Hooks().resetButtonStates(L, old);
         DrainList(&old->sprites, FreeMemBlock);
         // The picture the display made stays listed for the script, no longer the display's.
@@ -499,7 +507,7 @@ int ParseDisplayOptions(qvVmState* L, int t, qvDisplaySettings* s, bool creating
         GetTableFieldInt(L, t, "y", &s->y, nullptr);
         if (int code = ReadScaleOptions(L, t, s, parsed)) return code;
     }
-    if (int code = ReadPicture(L, t, s, excluded, parsed)) return code;
+    if (int code = ReadPicture(L, t, s, creating, excluded, parsed)) return code;
     // When creating, the picture decides the size.
     if (!creating || parsed->picture == nullptr) {
         if (int code = ReadSizeAndFillStyle(L, t, s)) return code;
@@ -624,9 +632,12 @@ int ApplyDisplayAttributes(qvVmState* L, int t, qvDisplay* display, int noRefres
     const int32_t logicalWidth = work.width, logicalHeight = work.height;
     const bool logicalChanged = picture == nullptr && (logicalWidth != old.picture->width ||
                                                        logicalHeight != old.picture->height);
-    // The window's size: a scaled display keeps its own unless the scale size changes.
-    work.width = !scaled ? logicalWidth : rescale ? work.scaleWidth : old.width;
-    work.height = !scaled ? logicalHeight : rescale ? work.scaleHeight : old.height;
+    // The window's size: a scaled display keeps its own unless the table changes the scale
+    // size (a changed flag only fits the picture into the window again).
+    const bool newScaleSize =
+        work.scaleWidth != old.scaleWidth || work.scaleHeight != old.scaleHeight;
+    work.width = !scaled ? logicalWidth : newScaleSize ? work.scaleWidth : old.width;
+    work.height = !scaled ? logicalHeight : newScaleSize ? work.scaleHeight : old.height;
     const bool sizeChanged = work.width != old.width || work.height != old.height;
     if (work.x == kPositionNotGiven) work.x = sizeChanged ? gfx::CENTER : old.x;
     if (work.y == kPositionNotGiven) work.y = sizeChanged ? gfx::CENTER : old.y;

@@ -32,8 +32,10 @@ int ParseRegionList(qvVmState* L, int t, const char* key, qvDisplayRegions* regi
 
 // Applies option table t to the settings in the table's key order (creating: a "bgpic" ends
 // the reading of the size and fill, and "hidden", "layers" and "private1" to "private3" are
-// read too). A "bgpic" that a display other than excluded shows is ERR_MULTIBGPIC. 0 or an
-// error code; the settings may be half changed after an error.
+// read too). A "bgpic" that a display other than excluded shows is ERR_MULTIBGPIC; when
+// creating, excluded is the display being replaced, and the picture it owns is not found
+// (it is freed with that display). 0 or an error code; the settings may be half changed
+// after an error.
 int ParseDisplayOptions(qvVmState* L, int t, qvDisplaySettings* settings, bool creating,
                         const qvDisplay* excluded, ParsedOptions* parsed);
 

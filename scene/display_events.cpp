@@ -78,7 +78,6 @@ public:
     bool ButtonDown(const qvDisplay* display, MouseButton button) override {
         return display->buttons[int(button)] != 0;
     }
-    void ClearInput(qvDisplay* display) override { ClearDisplayInput(display); }
 };
 
 EventSide eventSide;

@@ -27,6 +27,7 @@
 #include "runtime/exports.h"
 #include "runtime/option_tables.h"
 #include "runtime/report.h"
+#include "scene/attribute_providers.h"
 #include "scene/bgpic.h"
 #include "scene/display.h"
 #include "scene/display_engine.h"
@@ -414,6 +415,7 @@ int RegisterDisplayLibrary(qvVmState* L) {
     InstallDisplayHosts();
     InstallEventDisplays();
     qv::objects::SetSceneSeam(&objectScene);
+    RegisterDisplayAttributes();
     return 0;
 }
 

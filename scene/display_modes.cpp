@@ -51,10 +51,6 @@ constexpr uint32_t kDesktopDisplayFlags =
     kFlagBorderless | kFlagFixed | kFlagNoModeSwitch | kFlagNoHide | kFlagActive;
 constexpr uint32_t kFullScreenFlags = kFlagBorderless | kFlagFixed;
 
-int32_t ScreenDepth() {
-    return int32_t(QueryBitMapAttr(nullptr, 21));
-}
-
 // Black over the whole screen.
 qvBackfill BlackBackfill() {
     qvBackfill backfill{};
@@ -147,6 +143,10 @@ ScreenCache CacheOf(const qvScriptHeader* header) {
 }
 
 }  // namespace
+
+int32_t ScreenDepth() {
+    return int32_t(QueryBitMapAttr(nullptr, 21));
+}
 
 void FitDisplaySizeToScreen(ScreenCache* cache, qvDisplay* display, int32_t* width,
                             int32_t* height) {
@@ -326,7 +326,8 @@ int PrepareStartupScreen(const qvScriptHeader* header, qvDisplay* first, Startup
     out->desktop = header != nullptr && header->wholeScreenFirstDisplay != 0;
     const bool fullScreen =
         mode == kModeBestFit || mode == kModeManual || mode == kModeDesktopFullScreen;
-    out->backfill = BackfillFor(header, fullScreen);
+    // Full screen at start-up covers the desktop in black, whatever backfill was declared.
+    out->backfill = fullScreen ? BlackBackfill() : BackfillFor(header, false);
     qvDisplaySettings& s = first->settings;
     if (mode == kModeBestFit || mode == kModeManual) s.flags |= kFullScreenFlags;
     if (mode == kModeDesktopFullScreen) {

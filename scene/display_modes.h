@@ -15,6 +15,9 @@
 
 namespace qv::scene {
 
+// The screen's bits per pixel.
+int32_t ScreenDepth();
+
 // A screen size remembered by the caller: 0 not read yet (read from the screen), -1 not
 // available.
 struct ScreenCache {

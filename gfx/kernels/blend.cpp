@@ -296,6 +296,18 @@ __attribute__((target_clones("avx2", "default"))) void WriteSpan32(uint32_t* d,
     for (int32_t i = 0; i < n; ++i) d[i] = coverage[i] != 0 ? colour : d[i];
 }
 
+// Modes 2 and 3: coverage c at the opacity composed over a pixel whose second-plane byte is
+// p (a text over its own shadow or edge): the alpha becomes a + p (255 - a) / 255, so it never
+// drops, and the colour takes the share of it that a brings (255: the colour alone).
+struct Over {
+    uint32_t alpha, share;
+};
+__attribute__((always_inline)) inline Over ComposeOver(uint32_t c, uint32_t p, uint32_t opacity) {
+    const uint32_t a = c * opacity / 255;
+    const uint32_t alpha = a + p * (255 - a) / 255;
+    return {alpha, alpha == 0 ? 255 : a * 255 / std::max(alpha, 1u)};
+}
+
 // Modes 2 and 3 with the second plane and no texture: ChannelRow's rule for the pixels from i
 // to end, written as selects so that the text renderer's spans vectorise.
 template <typename Cover>
@@ -305,13 +317,11 @@ __attribute__((always_inline)) inline void SecondPixels(uint32_t* d, uint8_t* se
                                                         uint32_t opacity, int shift) {
     const uint32_t bytes = (colour >> shift) & 0xFFFFFF;
     for (; i < end; ++i) {
-        const int32_t c = coverage[i] & 255, p = second[i];
-        const int32_t mixed = ((c - p) * c >> 8) + p;
-        const uint32_t combined = uint32_t(p == 0 ? c : mixed) * opacity / 255;
-        const uint32_t blended = MixBytes(bytes, (d[i] >> shift) & 0xFFFFFF, uint32_t(c)) << shift;
-        const uint32_t paint = c == 255 || p == 0 ? colour : blended;
-        d[i] = c == 0 ? d[i] : paint;
-        second[i] = uint8_t(c == 0 ? uint32_t(p) : combined);
+        const uint32_t c = coverage[i] & 255, p = second[i];
+        const Over over = ComposeOver(c, p, opacity);
+        const uint32_t blended = MixBytes(bytes, (d[i] >> shift) & 0xFFFFFF, over.share) << shift;
+        d[i] = c == 0 ? d[i] : over.share == 255 ? colour : blended;
+        second[i] = uint8_t(c == 0 ? p : over.alpha);
     }
 }
 
@@ -492,18 +502,6 @@ inline Coverage CoverageOf(int32_t mode, uint32_t byte) {
     }
 }
 
-// The second plane of modes 2 and 3 where c != 0; true when the colour is then written
-// unblended (the plane byte was 0).
-inline bool CombineSecond(uint8_t& p, uint32_t c, uint32_t opacity) {
-    if (p == 0) {
-        p = uint8_t(c * opacity / 255);
-        return true;
-    }
-    int32_t mixed = ((int32_t(c) - p) * int32_t(c) >> 8) + p;
-    p = uint8_t(uint32_t(mixed) * opacity / 255);
-    return false;
-}
-
 template <typename F>
 void ChannelRow(const qvAlphaChannelBlock& k, int32_t j, uint32_t colour) {
     constexpr int B = F::bytes;
@@ -526,11 +524,15 @@ void ChannelRow(const qvAlphaChannelBlock& k, int32_t j, uint32_t colour) {
         int32_t x = k.sourceX + i;
         Coverage cover = CoverageOf(k.mode, wide != nullptr ? wide[x] & 255u : coverage[x]);
         if (cover.c == 0) continue;
-        bool full = cover.full;
-        if (second != nullptr) full = CombineSecond(second[i], cover.c, opacity) || full;
+        uint32_t share = cover.full ? 255 : cover.c;
+        if (second != nullptr) {
+            const Over over = ComposeOver(cover.c, second[i], opacity);
+            second[i] = uint8_t(over.alpha);
+            share = over.share;
+        }
         uint32_t paint = texture != nullptr ? LoadPixel(texture + x * B, B) : colour;
         StorePixel(dest + i * B, B,
-                   full ? paint : Blend<F>(paint, LoadPixel(dest + i * B, B), cover.c));
+                   share == 255 ? paint : Blend<F>(paint, LoadPixel(dest + i * B, B), share));
     }
 }
 

@@ -80,7 +80,8 @@ int GrabSnapshot(qvVmState* L, int32_t type, OwnedBitMap* bitmap, int32_t* width
     const qvPlatformDisplay* window = nullptr;
     if (type == kSnapWindow) {
         window = Graphics().View(Graphics().Host().CurrentDisplay()).window;
-        if (window == nullptr) return ERR_WINDOW;
+        // A closed display keeps its window record, but there is nothing to grab.
+        if (!WindowIsOpen(window)) return ERR_WINDOW;
     } else if (type != kSnapDesktop) {
         return ERR_WRONGUSAGE;
     }

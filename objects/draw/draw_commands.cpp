@@ -197,12 +197,16 @@ int ClsRedirected(qvVmState* L, const gfx::DisplayView& view, qvDisplayBitMap* b
     return 0;
 }
 
-int ClsLayers(qvVmState* L, qvBGPic* picture) {
+// Frees the picture's layers. Drawing into a picture records what the end of the
+// redirection repaints: there the freed layers' bounds.
+int ClsLayers(qvVmState* L, qvBGPic* picture, int32_t outputType) {
     int code = 0;
     scene::ForEachLayer(&picture->layers, [&](qvLayer* layer) {
         if (IsObjectUsedByAsyncDraw(layer) != 0) code = ERR_REMADLAYER;
     });
     if (code != 0) return code;
+    if (outputType == gfx::kTargetBGPic)
+        scene::ForEachLayer(&picture->layers, [&](qvLayer* layer) { RefreshLayer(L, layer); });
     FreeLayerList(L, picture);
     return 0;
 }
@@ -421,7 +425,7 @@ int Cls(qvVmState* L) {
     qvBGPic* picture = scene::LayerDisplays().OutputPicture();
     if (picture != nullptr) {
         if (view.layersEnabled) {
-            if (const int code = ClsLayers(L, picture)) return code;
+            if (const int code = ClsLayers(L, picture, view.outputType)) return code;
         } else {
             FreeSpriteInstances(picture);
             if (qvDisplayBitMap* bitmap = picture->base.bitmap) {

@@ -51,7 +51,7 @@ int Line(qvVmState* L) {
                                            &style, QV_DRAWTAGS_RESET | QV_DRAWTAGS_NOSIZE)) {
             return code;
         }
-        if (count == 6) GetTableFieldInt(L, 6, "thickness", &line.thickness, nullptr);
+        GetTableFieldInt(L, 6, "thickness", &line.thickness, nullptr);
     } else {
         ResetDrawTags(&transform, &style, width, height, 0, 0);
         if (count >= 6 && VmType(L, 6) == VM_TNUMBER) {

@@ -47,7 +47,8 @@ int DecodeUtf8(const char* text, int32_t length, int utf8, uint32_t* buffer, siz
         }
         uint32_t code = bytes[i++] & lead.payload;
         for (int k = 0; k < lead.continuations; ++k, ++i) {
-            if ((bytes[i] & 0xC0) != 0x80) {
+            // Only a byte below 128 breaks a sequence; its payload bits are taken as they are.
+            if (bytes[i] < 0x80) {
                 if (own) FreeMemBlock(out);
                 return kUtf8Failed;
             }

@@ -91,7 +91,7 @@ private:
     int TrimLineEnds();
     bool Trimmable(const qvTextRun* run) const {
         return (run->style.styleFlags & QV_STYLE_UNDERLINED) != 0 ||
-               request_.alignment == qv::gfx::CENTER || request_.alignment == qv::gfx::RIGHT;
+               request_.alignment != qv::gfx::LEFT;
     }
     bool Wrapping() const { return request_.wrapWidth != 0 && !request_.replayBreaks; }
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "engine/vm.h"
+#include "gfx/geometry.h"
 #include "objects/text/tags.h"
 #include "objects/text/text_extent.h"
 #include "scene/layers/layer.h"
@@ -33,7 +34,7 @@ struct qvLayoutRequest {
     bool tabsAsSpaces;       // else tabs go to the record's stops (Print)
     int32_t wrapWidth;       // 0: no wrapping
     bool tagsOff;            // brackets are text (only "[[" and "]]" still reduce)
-    int32_t alignment;       // CENTER or RIGHT trim the spaces that end a line
+    int32_t alignment;       // any but LEFT trims the spaces that end a line
     // Recording: the entries the record's tables have room for (0 records nothing).
     int32_t wordBreakRoom;
     int32_t tabResultRoom;
@@ -81,7 +82,7 @@ TextCounts CountText(const char* text);
 struct LayoutOptions {
     int32_t startX = 0;
     int32_t wrapWidth = 0;
-    int32_t alignment = 0;
+    int32_t alignment = qv::gfx::LEFT;
     bool tabsAsSpaces = true;
     bool tagsOff = false;
 };

@@ -246,6 +246,7 @@ void ScaleParams(qvTextParams* p, double factor, bool cursor) {
 }
 
 // The whole text's edge, shadow and transparency go to the layer's style, which draws them.
+// The colour's transparency byte replaces the tags' transparency only when it is set.
 void MoveEffectsToStyle(qvTextStyle* text, qvDrawStyle* style) {
     if ((text->styleFlags & QV_STYLE_EDGE) != 0) {
         style->border.on = 1;
@@ -260,7 +261,8 @@ void MoveEffectsToStyle(qvTextStyle* text, qvDrawStyle* style) {
         style->shadow.direction = text->shadowDirection;
         text->styleFlags &= ~uint32_t(QV_STYLE_SHADOW);
     }
-    style->transparency = int32_t(text->colour >> 24);
+    if (const uint32_t transparency = text->colour >> 24; transparency != 0)
+        style->transparency = int32_t(transparency);
     text->colour &= 0xFFFFFF;
 }
 

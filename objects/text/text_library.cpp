@@ -8,10 +8,12 @@
 #include "objects/fonts/font_scan.h"
 #include "objects/text/font_cache.h"
 #include "objects/text/layout.h"
+#include "objects/text/text_attributes.h"
 #include "objects/text/text_commands.h"
 #include "objects/text/text_layers.h"
 #include "objects/text/text_objects.h"
 #include "platform/linux/blocks.h"
+#include "platform/linux/paths.h"
 #include "runtime/exports.h"
 #include "runtime/files.h"
 #include "runtime/plugin_api/service_adapters.h"
@@ -117,14 +119,17 @@ constexpr qvConstant kTextConstants[] = {
 
 // The plugins' lookup: a plain font file (a collection member extracted into "T:", where it
 // stays until the run ends); a face inside a resource file is no file a plugin could open.
+// The path is the host's, since plugins open it with FreeType or the C library.
 int FindTrueTypeFontForPlugins(const char* name, char* path, size_t size) {
     int64_t base = 0, length = 0;
     int temporary = 0;
-    const std::string found = qv::CatchAllocFailure(std::string(), [&] {
-        return FindTrueTypeFont(name, -1, -1, 0, &base, &length, &temporary);
+    std::string native;
+    const bool found = qv::CatchAllocFailure(false, [&] {
+        const std::string file = FindTrueTypeFont(name, -1, -1, 0, &base, &length, &temporary);
+        return !file.empty() && base == 0 && qv::ResolvePath(file, qv::LeafLookup::kFold, &native);
     });
-    if (found.empty() || base != 0 || found.size() >= size) return 0;
-    std::memcpy(path, found.c_str(), found.size() + 1);
+    if (!found || native.size() >= size) return 0;
+    std::memcpy(path, native.c_str(), native.size() + 1);
     return 1;
 }
 
@@ -141,6 +146,7 @@ int RegisterTextLibrary(qvVmState* L) {
     if (int error = RegisterObjectList(FontObjectList())) return error;
     qv::ServiceHooks().findTrueTypeFont = FindTrueTypeFontForPlugins;
     InstallTextLayerRenderers();
+    qv::text::RegisterTextAttributes();
     return OpenDefaultFont(&defaults.font);
 }
 

@@ -65,14 +65,6 @@ NewRecord MakeRecord(qvObjectId id) {
     return object;
 }
 
-// The object under a script number that a new one replaces: none, or an error when it may
-// not go.
-int CheckReplaceable(qvObjectId id) {
-    if (id.handle != nullptr) return 0;
-    const qvTextObject* old = FindInList(id, false);
-    return old != nullptr && old->lockCount != 0 ? ERR_LOCKEDOBJ : 0;
-}
-
 // The object id argument idx: nil asks for an automatic id.
 qvObjectId NewIdArg(qvVmState* L, int idx) {
     int wasNil = 0;
@@ -123,7 +115,8 @@ int CloneForLayers(qvVmState* L, void* object, void** handle) {
     return 0;
 }
 
-// Frees (or orphans) a replaced object under a script number, ignoring a missing one.
+// Frees (or orphans) a replaced object under a script number, ignoring a missing one; a
+// locked one stays (ERR_LOCKEDOBJ).
 int FreeReplaced(qvVmState* L, qvObjectId id) {
     return id.handle == nullptr ? FreeTextObjectEx(L, id, false) : 0;
 }
@@ -280,7 +273,9 @@ int CreateTextObject(qvVmState* L) {
     FillFromDefaults(&record, GetArgString(L, 2, nullptr));
     if (int code = ReadCreateArgs(L, &record)) return code;
     if (record.rightMargin < 0 || !ValidTextEncoding(record.encoding)) return ERR_WRONGUSAGE;
-    if (int code = CheckReplaceable(id)) return code;
+    // The old object (unless locked) goes first: a replacement that then fails leaves none under
+    // the id.
+    if (int code = FreeReplaced(L, id)) return code;
     qvRenderedText rendered{};
     if (int code =
             RenderText(L, nullptr, &record, kTypeTextObject, false, nullptr, nullptr, 0, &rendered))
@@ -290,10 +285,6 @@ int CreateTextObject(qvVmState* L) {
     if (!layout || !object) {
         FreeRenderedText(&rendered);
         return ERR_MEM;
-    }
-    if (int code = FreeReplaced(L, id)) {
-        FreeRenderedText(&rendered);
-        return code;
     }
     qvTextObject* made = object.release();
     made->bitmap = rendered.bitmap, made->mask = rendered.mask, made->alpha = rendered.alpha;
@@ -327,7 +318,6 @@ int CopyTextObject(qvVmState* L) {
     if (int code = FindTextObject(L, sourceId, &source, 0)) return code;
     if (id.handle == nullptr && sourceId.handle == nullptr && id.number == sourceId.number)
         return ERR_WRONGUSAGE;
-    if (int code = CheckReplaceable(id)) return code;
     if (int code = FreeReplaced(L, id)) return code;
     qvTextObject* copy = nullptr;
     if (int code = CloneTextObject(L, source, id, &copy)) return code;

@@ -11,6 +11,7 @@
 #include "objects/fonts/font_loading.h"
 #include "objects/text/font_cache.h"
 #include "objects/text/render_text.h"
+#include "objects/text/text_attributes.h"
 #include "objects/text/text_commands.h"
 #include "objects/text/text_display.h"
 #include "objects/text/text_layers.h"
@@ -230,9 +231,7 @@ void PushTextKeys(qvVmState* L, const qvLayer* layer) {
     SetTableFieldNumber(L, "fontsize", font != nullptr ? font->size : 0);
     SetTableFieldNumber(L, "encoding", record->encoding);
     SetTableFieldString(L, "text", record->text != nullptr ? record->text : "");
-    const char* name = "";
-    if (font != nullptr) name = font->requestedName[0] != '\0' ? font->requestedName : font->name;
-    SetTableFieldString(L, "font", name);
+    SetTableFieldString(L, "font", font != nullptr ? FontNameOf(font) : "");
 }
 
 }  // namespace

@@ -428,10 +428,8 @@ int ReadTags(qvVmState* L, int idx, const PathLayout& layout, qvDrawTransform* t
 
 // Both boxes turned by the matrix (its first four entries) about the anchor of the main box;
 // the back end turns about that point too: e, f = A - M A.
-void TurnLayout(double anchorX, double anchorY, PathLayout* layout, qvPathMatrix* matrix) {
+void TurnLayout(double pivotX, double pivotY, PathLayout* layout, qvPathMatrix* matrix) {
     const double* m = matrix->m;
-    const double pivotX = layout->box.x + anchorX * layout->box.width;
-    const double pivotY = layout->box.y + anchorY * layout->box.height;
     layout->box = TurnBox(m, pivotX, pivotY, layout->box);
     layout->fill = TurnBox(m, pivotX, pivotY, layout->fill);
     matrix->m[4] = pivotX - (m[0] * pivotX + m[2] * pivotY);
@@ -647,7 +645,12 @@ int RenderPath(qvVmState* L, qvPathItem* item, const qvPathRenderCall& call) {
         const double anchorX = call.layer != nullptr ? call.layer->anchorX : transform->anchorx;
         const double anchorY = call.layer != nullptr ? call.layer->anchorY : transform->anchory;
         const PlaneBox upright = layout.box;
-        TurnLayout(anchorX, anchorY, &layout, &matrix);
+        // A border turns about the point its layer's picture turns about, so that the two
+        // stay in place beside each other.
+        const bool own = call.pivot == nullptr;
+        const double pivotX = own ? upright.x + anchorX * upright.width : call.pivot[0];
+        const double pivotY = own ? upright.y + anchorY * upright.height : call.pivot[1];
+        TurnLayout(pivotX, pivotY, &layout, &matrix);
         turn = &matrix;
         x = Saturate32(int64_t(x) + int64_t(layout.box.x - upright.x));
         y = Saturate32(int64_t(y) + int64_t(layout.box.y - upright.y));
@@ -697,10 +700,13 @@ int RenderPathBorder(qvVmState* L, qvLayer* layer, const qvPathItem& item, uint3
     border.drawState.fillStyle = draw::FILLNONE;
     border.colour = colour;
     border.placeByExtents = false;
+    const double pivot[2] = {item.originX + transform.anchorx * item.width,
+                             item.originY + transform.anchory * item.height};
     qvPathRenderCall call{};
     call.transform = &transform;
     call.layer = layer;
     call.border = out;
+    call.pivot = pivot;
     call.coverFill = item.drawState.fillStyle != draw::FILLNONE;
     if (int code = RenderPath(L, &border, call)) return code;
     // Relative to where the item's own picture lies.
@@ -808,7 +814,9 @@ namespace {
 
 int ShapeRequestToPath(qvVmState* L, const qvShapePathRequest& r) {
     PathShape shape{r.type};
-    std::array<double, 2 * draw::kMaxPolygonPoints> points;
+    // A polygon of the most points keeps its closing point.
+    constexpr int32_t kMostPoints = draw::kMaxPolygonPoints + 1;
+    std::array<double, 2 * kMostPoints> points;
     switch (r.type) {
         case gfx::kTypeBox:
             shape.a = r.width, shape.b = r.height, shape.corners = r.cornerLevels;
@@ -821,7 +829,7 @@ int ShapeRequestToPath(qvVmState* L, const qvShapePathRequest& r) {
             shape.a = r.radiusX, shape.b = r.radiusY;
             break;
         case gfx::kTypePolygon:
-            if (r.pointCount > draw::kMaxPolygonPoints) return ERR_WRONGUSAGE;
+            if (r.pointCount > kMostPoints) return ERR_WRONGUSAGE;
             for (int32_t i = 0; i < r.pointCount; ++i) {
                 points[2 * i] = r.points[i].x, points[2 * i + 1] = r.points[i].y;
             }

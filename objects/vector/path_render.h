@@ -65,6 +65,7 @@ struct qvPathRenderCall {
     int flags;
     qvPathBorder* border;   // asked for a border image instead of output; none
     bool coverFill;         // with border: the stroke covers the filled area too
+    const double* pivot;    // with border: the point (x, y) the layer's picture turns about
     int tableIndex;         // of the drawing-tags table argument
     qvLayerArea* previous;  // QV_DRAW_INPLACE from the layer engine: the area to repaint
 };

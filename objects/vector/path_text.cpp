@@ -63,7 +63,7 @@ int AddTextToPath(qvVmState* L) {
     }
     const PathOperand operands[] = {PathOperand::Int(static_cast<int32_t>(*font.vectorFontHandle)),
                                     PathOperand::Int(font.size), PathOperand::Text(text)};
-    return AddSegmentAfterOrigin(id, QV_PATH_TEXT, operands);
+    return AddPathSegment(id, QV_PATH_TEXT, operands);
 }
 
 }  // namespace qv

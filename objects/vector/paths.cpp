@@ -6,8 +6,8 @@
 #include <limits>
 
 #include "objects/vector/path_list.h"
-#include "platform/linux/memory.h"
 #include "platform/linux/lists.h"
+#include "platform/linux/memory.h"
 #include "runtime/errors.h"
 
 namespace qv {
@@ -188,26 +188,11 @@ int AddPointSegment(qvObjectId id, uint32_t code, int32_t relative,
                     std::span<const double> numbers) {
     qvPath* path = nullptr;
     if (int status = FindPath(id, &path)) return status;
-    const bool fromOrigin = relative != 0 && path->segments == nullptr;
-    if (int status = ReserveStreamRoom(path, kSegmentSlack * (fromOrigin ? 2 : 1))) return status;
-    uint8_t* at = path->end;
-    if (fromOrigin) at = Put(Put(Put(Put(at, QV_PATH_MOVETO), int32_t{0}), 0.0), 0.0);
-    at = Put(Put(at, code), relative);
+    if (int status = ReserveStreamRoom(path, kSegmentSlack)) return status;
+    uint8_t* at = Put(Put(path->end, code), relative);
     for (double v : numbers) at = Put(at, v);
     path->end = at;
     Put(at, uint32_t{0});
-    return 0;
-}
-
-int AddSegmentAfterOrigin(qvObjectId id, uint32_t code, std::span<const PathOperand> operands) {
-    qvPath* path = nullptr;
-    if (int status = FindPath(id, &path)) return status;
-    const PathOperand origin[] = {PathOperand::Int(0), PathOperand::Num(0), PathOperand::Num(0)};
-    const bool fromOrigin = path->segments == nullptr;
-    const size_t needed = SegmentRoom(operands) + (fromOrigin ? SegmentRoom(origin) : 0);
-    if (int status = ReserveStreamRoom(path, needed)) return status;
-    if (fromOrigin) WriteSegment(path, QV_PATH_MOVETO, origin);
-    WriteSegment(path, code, operands);
     return 0;
 }
 

@@ -82,15 +82,11 @@ static_assert(sizeof(PathOperand) == 16);
 int AddPathSegment(qvObjectId id, uint32_t code, std::span<const PathOperand> operands);
 
 // Appends a move, line or cubic curve (the relative flag, then 2 or 6 numbers) in one write:
-// the segments that paths are mostly made of. A relative one on an empty path gets the move
-// to the origin of AddSegmentAfterOrigin.
+// the segments that paths are mostly made of. A relative one stays relative also on an empty
+// path, so that appending the path continues from the destination's current point (the back
+// end starts it at the origin when nothing comes before).
 int AddPointSegment(qvObjectId id, uint32_t code, int32_t relative,
                     std::span<const double> numbers);
-
-// Appends a segment that starts at the current point (a relative one, or text). On an empty
-// path a move to the origin goes first: the segment would start there anyway, and so
-// translating the path moves it too.
-int AddSegmentAfterOrigin(qvObjectId id, uint32_t code, std::span<const PathOperand> operands);
 
 // The bytes of the stream in use (the terminator not counted).
 inline size_t UsedBytes(const qvPath& path) {

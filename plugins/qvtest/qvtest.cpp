@@ -335,18 +335,18 @@ void FreeImage(void* picture) {
     api->sys->FreeMemForPlugin(picture);
 }
 
-// Nearest-neighbour rendering through the inverse of the matrix; what falls outside the
-// picture stays transparent.
-int TransformImage(void* data, const double m[4], int32_t, int32_t, int32_t width, int32_t height,
-                   uint32_t* out) {
+// Nearest-neighbour rendering through the inverse of the matrix, the transformed box shifted
+// to the origin; what falls outside the picture stays transparent.
+int TransformImage(void* data, const double m[4], double offsetX, double offsetY, int32_t, int32_t,
+                   int32_t width, int32_t height, uint32_t* out) {
     const auto* picture = static_cast<const Picture*>(data);
     double det = m[0] * m[3] - m[1] * m[2];
     if (det == 0) return 0;
     for (int32_t y = 0; y < height; ++y) {
         for (int32_t x = 0; x < width; ++x) {
-            double u = x + 0.5, v = y + 0.5;
-            double sx = std::floor((m[3] * u - m[1] * v) / det);
-            double sy = std::floor((m[0] * v - m[2] * u) / det);
+            double u = x + 0.5 + offsetX, v = y + 0.5 + offsetY;
+            double sx = std::floor((m[3] * u - m[2] * v) / det);
+            double sy = std::floor((m[0] * v - m[1] * u) / det);
             bool inside = sx >= 0 && sy >= 0 && sx < picture->width && sy < picture->height;
             out[size_t(y) * width + x] =
                 inside ? picture->pixels[size_t(sy) * picture->width + size_t(sx)] : 0;

@@ -235,11 +235,13 @@ using qvLoadImageFn = void* (*)(const char* file, qvPictureInfo* info);
 using qvGetImageFn = uint32_t* (*)(void* picture);
 using qvFreeImageFn = void (*)(void* picture);
 // Renders the picture again: a point (x, y) of the source (sourceWidth x sourceHeight) lands
-// at (m[0] x + m[1] y, m[2] x + m[3] y) in pixels (width x height, 0xAARRGGBB, provided by
-// the caller). Non-zero on success.
-using qvTransformImageFn = int (*)(void* picture, const double matrix[4], int32_t sourceWidth,
-                                   int32_t sourceHeight, int32_t width, int32_t height,
-                                   uint32_t* pixels);
+// at (m[0] x + m[2] y - offsetX, m[1] x + m[3] y - offsetY) in pixels (width x height,
+// 0xAARRGGBB, cleared and provided by the caller). The offsets are the top left corner of the
+// transformed source box, so that the box starts at (0, 0) and a rotation loses nothing.
+// Non-zero on success.
+using qvTransformImageFn = int (*)(void* picture, const double matrix[4], double offsetX,
+                                   double offsetY, int32_t sourceWidth, int32_t sourceHeight,
+                                   int32_t width, int32_t height, uint32_t* pixels);
 
 // Savers fill their record when they register.
 enum : uint32_t { QV_SAVER_ARGB = 1, QV_SAVER_ALPHA = 2 };
@@ -520,7 +522,8 @@ struct qvPluginReq {
 static_assert(sizeof(qvPluginReq) == 3 * sizeof(void*));
 
 struct qvPluginFont {
-    // The file of a TrueType font of that name into path; non-zero when found.
+    // The host path of the file of a TrueType font of that name (for FreeType or fopen) into
+    // path; non-zero when found.
     int (*FindTrueTypeFont)(const char* name, char* path, size_t size);
 };
 static_assert(sizeof(qvPluginFont) == 1 * sizeof(void*));

@@ -23,7 +23,6 @@ public:
     qvBGPic* ButtonPicture() override { return nullptr; }
     bool KeyDown(const qvDisplay*, uint32_t) override { return false; }
     bool ButtonDown(const qvDisplay*, MouseButton) override { return false; }
-    void ClearInput(qvDisplay*) override {}
 };
 
 NoDisplays none;

@@ -70,8 +70,6 @@ public:
     // Whether the key (a code below kKeyStateCount) or the mouse button is held.
     virtual bool KeyDown(const qvDisplay* display, uint32_t code) = 0;
     virtual bool ButtonDown(const qvDisplay* display, MouseButton button) = 0;
-    // Forgets the held keys and mouse buttons.
-    virtual void ClearInput(qvDisplay* display) = 0;
 };
 
 // The mouse in the display's coordinates, toward zero; 0, 0 while it has no window.

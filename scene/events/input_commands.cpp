@@ -58,12 +58,15 @@ int IsHeld(qvVmState* L, MouseButton button) {
     return PushNumber(L, Held(button) ? 1 : 0);
 }
 
-// Waits until the held test turns true, then false, and empties the queue of the input that
-// came meanwhile. Stops early when the program is to end.
-template <typename HeldTest>
-int WaitPressAndRelease(qvVmState* L, HeldTest held) {
-    while (!held()) {
+// Waits until the held test turns true (or a pump saw a press that it also saw released),
+// then false, and empties the queue of the input that came meanwhile. Stops early when the
+// program is to end.
+template <typename HeldTest, typename PressTest>
+int WaitPressAndRelease(qvVmState* L, HeldTest held, PressTest pressedDuringPump) {
+    bool pressed = held();
+    while (!pressed) {
         if (WaitForInput(L)) return 0;
+        pressed = held() || pressedDuringPump();
     }
     while (held()) {
         if (WaitForInput(L)) return 0;
@@ -75,7 +78,9 @@ int WaitPressAndRelease(qvVmState* L, HeldTest held) {
 int WaitMouseButton(qvVmState* L, MouseButton button) {
     CheckArgCount(L, 0, 0);
     if (OpenCurrentDisplay() == nullptr) return ERR_CLOSEDDISPDRAW;
-    return WaitPressAndRelease(L, [button] { return Held(button); });
+    return WaitPressAndRelease(
+        L, [button] { return Held(button); },
+        [button] { return ButtonPressedDuringLastPump(Displays().CurrentDisplay(), button); });
 }
 
 int WhileHeld(qvVmState* L, MouseButton button) {
@@ -180,10 +185,13 @@ int WaitKeyDown(qvVmState* L) {
     if (OpenCurrentDisplay() == nullptr) return ERR_CLOSEDDISPDRAW;
     const uint32_t code = KeyArg(L, 1, qv::kLastSpecialKeyRow);
     if (code == 0) return ERR_WRONGUSAGE;
-    return WaitPressAndRelease(L, [code] {
-        const qvDisplay* display = Displays().CurrentDisplay();
-        return display != nullptr && Displays().KeyDown(display, code);
-    });
+    return WaitPressAndRelease(
+        L,
+        [code] {
+            const qvDisplay* display = Displays().CurrentDisplay();
+            return display != nullptr && Displays().KeyDown(display, code);
+        },
+        [code] { return qv::KeyPressedDuringLastPump(Displays().CurrentDisplay(), code); });
 }
 
 int WhileMouseDown(qvVmState* L) {
@@ -216,7 +224,9 @@ int EscapeQuit(qvVmState* L) {
 
 int ResetKeyStates(qvVmState* L) {
     CheckArgCount(L, 0, 0);
-    if (qvDisplay* display = Displays().CurrentDisplay()) Displays().ClearInput(display);
+    // As after a requester: the pump's held keys and buttons go too, and so do the pressed
+    // states of the display's buttons, which would otherwise take the release.
+    ResetDisplayInput(L);
     return 0;
 }
 

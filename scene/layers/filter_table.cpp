@@ -55,16 +55,34 @@ bool AnyFilterEnabled(const qvLayerFilter slots[kLayerFilterCount]) {
 
 namespace {
 
+// The number (or numeric text) on top of the stack, or ERR_NUMTABLEARG naming the field.
+int TopNumber(qvVmState* L, const char* field, double* value) {
+    if (VmIsNumber(L, -1) == 0) return ErrorWithText(ERR_NUMTABLEARG, field);
+    *value = VmToNumber(L, -1);
+    return 0;
+}
+
+// The field of the table on top of the stack as a number; absent leaves *value.
+int ReadNumberField(qvVmState* L, const char* field, double* value) {
+    VmPushString(L, field);
+    VmGetTable(L, -2);
+    const int code = VmType(L, -1) != VM_TNIL ? TopNumber(L, field, value) : 0;
+    VmSetTop(L, -2);
+    return code;
+}
+
 // One argument of the kind from the value on top of the stack.
-double ReadArgument(qvVmState* L, FilterArgumentKind kind, int table) {
-    if (kind != kLevelArgument) return GetTableArgNumber(L, -1, "args");
-    return ReadNumberOrPercent(L, -1, table, 255, 0, nullptr);
+int ReadArgument(qvVmState* L, FilterArgumentKind kind, int table, double* value) {
+    if (kind != kLevelArgument) return TopNumber(L, "args", value);
+    *value = ReadNumberOrPercent(L, -1, table, 255, 0, nullptr);
+    return 0;
 }
 
 // Fills the slot's arguments: those of the list on top of the stack (or none), then the
-// defaults.
-void ReadArguments(qvVmState* L, int slotIndex, bool given, int table, qvLayerFilter* slot) {
+// defaults. 0 or ERR_NUMTABLEARG, with the slot unchanged.
+int ReadArguments(qvVmState* L, int slotIndex, bool given, int table, qvLayerFilter* slot) {
     const FilterArguments& spec = kLayerFilterArguments[slotIndex];
+    qvLayerFilter read = *slot;
     int ints = 0, reals = 0;
     bool more = given;
     for (int i = 0; i < 6 && spec.kinds[i] != kNoArgument; ++i) {
@@ -72,15 +90,18 @@ void ReadArguments(qvVmState* L, int slotIndex, bool given, int table, qvLayerFi
         if (more) {
             VmRawGetI(L, -1, i);
             more = VmType(L, -1) != VM_TNIL;
-            if (more) value = ReadArgument(L, spec.kinds[i], table);
+            const int code = more ? ReadArgument(L, spec.kinds[i], table, &value) : 0;
             VmSetTop(L, -2);
+            if (code != 0) return code;
         }
         if (spec.kinds[i] == kRealArgument) {
-            slot->reals[reals++] = static_cast<float>(value);
+            read.reals[reals++] = static_cast<float>(value);
         } else {
-            slot->ints[ints++] = Trunc32(value);
+            read.ints[ints++] = Trunc32(value);
         }
     }
+    *slot = read;
+    return 0;
 }
 
 int FindFilter(const char* name) {
@@ -104,19 +125,19 @@ int ReadEntry(qvVmState* L, int index, int table, qvLayerFilter slots[kLayerFilt
     if (slotIndex < 0) return ErrorWithText(ERR_UNKNOWNFILTER, name.c_str());
     qvLayerFilter& slot = slots[slotIndex];
     double disable = 0;
-    GetTableFieldNumber(L, -1, "disable", &disable, nullptr);
+    if (int code = ReadNumberField(L, "disable", &disable)) return code;
     if (disable != 0) {
         slot.enabled = 0;
         return 0;
     }
     double priority = 0;
-    GetTableFieldNumber(L, -1, "priority", &priority, nullptr);
+    if (int code = ReadNumberField(L, "priority", &priority)) return code;
     VmPushString(L, "args");
     VmGetTable(L, -2);
     const int argsType = VmType(L, -1);
     if (argsType != VM_TNIL && argsType != VM_TTABLE)
         return ErrorWithText(ERR_TABEXPECTED2, "args");
-    ReadArguments(L, slotIndex, argsType == VM_TTABLE, table, &slot);
+    if (int code = ReadArguments(L, slotIndex, argsType == VM_TTABLE, table, &slot)) return code;
     VmSetTop(L, -2);
     slot.enabled = 1;
     slot.priority = static_cast<uint8_t>(std::clamp(Trunc32(priority), 0, 255));

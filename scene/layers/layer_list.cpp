@@ -130,6 +130,23 @@ bool ScalesLayers(const qvDisplay* display) {
     return scale.layerScaling && (scale.x != 1.0 || scale.y != 1.0);
 }
 
+// A text laid out again from its record is as large as its new image: the item takes that
+// size, and its anchor moves the image by the new size.
+void TakeDrawnTextSize(qvLayer* layer) {
+    if (layer->type != kTypeTextOut && layer->type != kTypePrint) return;
+    qvLayerItem* item = layer->sourceItem;
+    using qv::scene::AnchorShift;
+    const int32_t dx =
+        AnchorShift(item->drawWidth, layer->anchorX) - AnchorShift(item->width, layer->anchorX);
+    const int32_t dy =
+        AnchorShift(item->drawHeight, layer->anchorY) - AnchorShift(item->height, layer->anchorY);
+    item->width = item->drawWidth, item->height = item->drawHeight;
+    item->drawX = qv::Saturate32(int64_t(item->drawX) - dx);
+    item->drawY = qv::Saturate32(int64_t(item->drawY) - dy);
+    item->anchoredX = qv::Saturate32(int64_t(item->anchoredX) - dx);
+    item->anchoredY = qv::Saturate32(int64_t(item->anchoredY) - dy);
+}
+
 // The display item under layer scaling, or the picture item under a transform.
 int BuildItems(qvVmState* L, qvLayer* layer, qvBGPic* picture, qvDisplay* display, int flags) {
     if (!IsIdentity(layer->transform.matrix)) {
@@ -138,6 +155,7 @@ int BuildItems(qvVmState* L, qvLayer* layer, qvBGPic* picture, qvDisplay* displa
     // An upright drawn layer made from a bare item (one the style engine rebuilds) draws it.
     if (layer->sourceItem->image.bitmap == nullptr && DrawsOwnImage(layer->type)) {
         if (int code = RenderUprightContent(L, layer)) return code;
+        TakeDrawnTextSize(layer);
     }
     if ((flags & QV_ADDLAYER_DISPLAYITEM) == 0 || !ScalesLayers(display)) return 0;
     if (LayerDisplays().ShownPicture(display) != picture && QueryAsyncDraws() != picture) return 0;

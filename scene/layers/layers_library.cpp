@@ -14,6 +14,7 @@
 #include "gfx/library/object_types.h"
 #include "media/anim_store.h"
 #include "objects/brush.h"
+#include "objects/display_engine.h"
 #include "objects/draw_tags.h"
 #include "objects/text/text_objects.h"
 #include "platform/linux/debug_output.h"
@@ -21,6 +22,7 @@
 #include "runtime/errors.h"
 #include "runtime/exports.h"
 #include "runtime/option_tables.h"
+#include "scene/attribute_providers.h"
 #include "scene/bgpic.h"
 #include "scene/display.h"
 #include "scene/layers/compositor.h"
@@ -40,8 +42,6 @@ using gfx::Graphics;
 
 // More layers than this in one RemoveLayer is an internal limit.
 constexpr int kMaxMatches = 256;
-// Border and shadow sizes, as drawing tags clamp them.
-constexpr int32_t kMaxEffectSize = 64;
 
 qvDisplay* CurrentDisplay() {
     return Graphics().Host().CurrentDisplay();
@@ -136,16 +136,14 @@ void ExchangeLayers(qvVmState* L, qvBGPic* picture, qvLayer* a, qvLayer* b) {
     }
 }
 
-// Every layer the layer-or-group argument idx names; the argument's errors raised, the
-// guard's and the range's returned in their order.
+// Every layer the layer-or-group argument idx names, after the guard; all errors returned.
 int CollectLayers(qvVmState* L, int idx, qvBGPic** picture, std::vector<qvLayer*>* out,
                   int32_t* isGroup = nullptr) {
-    qvBGPic* output = LayerDisplays().OutputPicture();
+    if (int guard = CheckLayerGuard(picture)) return guard;
+    const qvBGPic* output = *picture;
     int32_t match = 0, group = 0;
     qvLayer* layer = nullptr;
     int code = FindLayerOrGroup(L, idx, output, &layer, &match, &group);
-    if (code == ERR_FINDLAYER || code == ERR_STRORNUM) RaiseError(L, code);
-    if (int guard = CheckLayerGuard(picture)) return guard;
     if (code != 0) return code;
     out->push_back(layer);
     while (match != -1) {
@@ -219,8 +217,10 @@ int CreateAnimLayer(qvVmState* L, int32_t x, int32_t y, int32_t width, int32_t h
         return code;
     }
     anim->orphan = 1;  // the layer's own
+    const int flags = QV_ADDLAYER_DISPLAYITEM | QV_ADDLAYER_CALLERREFRESH;
     if (int code =
-            AddAnimLayer(L, id, x, y, anim->width, anim->height, 0, anim->frameCount, -1, 0)) {
+            AddAnimLayer(L, id, ResolvePosX(x, width, 0, 0.0), ResolvePosY(y, height, 0, 0.0),
+                         anim->width, anim->height, 0, anim->frameCount, -1, flags)) {
         FreeOrphanAnims(L);
         return code;
     }
@@ -242,15 +242,13 @@ int CreateLayer(qvVmState* L) {
         return code;
     }
     const qvObjectId id{brush->header.id, brush->header.handle};
-    // The layer holds the brush alone: it is an orphan from the start, collected with it.
-    brush->orphan = 1;
-    if (int code = AddBrushLayer(L, gfx::kTypeBrush, &id, 0, 0, x, y, width, height, nullptr,
-                                 nullptr, nullptr, nullptr, nullptr, -1, 0)) {
-        FreeOrphanBrushes(L);
+    // Shown as any brush is, which paints the new top layer too.
+    if (int code = DisplayBrushAsLayer(L, id, x, y, 0)) {
+        FreeBrushById(L, id, false);
         return code;
     }
-    // The layer on top is painted here, as showing a brush blits it.
-    RefreshLayer(L, reinterpret_cast<qvLayer*>(LayerDisplays().OutputPicture()->layers.tailPred));
+    // The layer holds the brush alone: an orphan, collected with it.
+    brush->orphan = 1;
     return 0;
 }
 
@@ -567,7 +565,7 @@ int SetLayerBorder(qvVmState* L) {
     if (!on && layer->border.on == 0) return 0;
     Restyle(L, picture, layer, on, true, [&] {
         layer->border.on = on ? 1 : 0;
-        if (on) layer->border = {1, colour, int32_t(std::min<double>(size, kMaxEffectSize))};
+        if (on) layer->border = {1, colour, Trunc32(size)};
     });
     return 0;
 }
@@ -592,9 +590,7 @@ int SetLayerShadow(qvVmState* L) {
     if (!on && layer->shadow.on == 0) return 0;
     Restyle(L, picture, layer, on, false, [&] {
         layer->shadow.on = on ? 1 : 0;
-        if (!on) return;
-        const int32_t clamped = int32_t(std::clamp<double>(size, 1, kMaxEffectSize));
-        layer->shadow = {1, colour, clamped, direction, radius, sigma};
+        if (on) layer->shadow = {1, colour, Trunc32(size), direction, radius, sigma};
     });
     return 0;
 }
@@ -856,6 +852,7 @@ void FreeLayersLibrary(qvVmState* L) {
 int RegisterLayersLibrary(qvVmState* L) {
     if (int code = InitLayerLists()) return code;
     InstallObjectStyleRows();
+    qv::scene::RegisterLayerAttributes();
     VmPushValue(L, VM_GLOBALSINDEX);
     RegisterLibrary(L, nullptr, kLayersCommands, 0);
     if (int code = RegisterObjectList(MoveLists())) return code;

@@ -215,12 +215,14 @@ TEST(BltAlphaChannel, ModesPaintAndCombineTheSecondPlane) {
         {"mode 1 full", 1, 255, 0, false, 0, 0, 0xFFFFFF, 0},
         {"mode 1 none", 1, 0, 0, false, 0, 0, 0x000000, 0},
         {"mode 2 onto empty alpha", 2, 128, 0, true, 0, 255, 0xFFFFFF, 128},
-        {"mode 2 onto alpha", 2, 128, 0, true, 64, 255, 0x7F7F7F, 96},
-        {"mode 2 lower coverage", 2, 64, 0, true, 200, 128, 0x3F3F3F, 83},
+        // Composed over: 128 + 64 x 127 / 255 = 159, the colour's share 128 / 159.
+        {"mode 2 onto alpha", 2, 128, 0, true, 64, 255, 0xCCCCCC, 159},
+        // Never below what was there: 32 + 200 x 223 / 255 = 206.
+        {"mode 2 lower coverage", 2, 64, 0, true, 200, 128, 0x262626, 206},
         {"mode 2 none", 2, 0, 0, true, 77, 255, 0x000000, 77},
-        {"mode 2 nearly full", 2, 254, 0, true, 255, 255, 0xFDFDFD, 254},
+        {"mode 2 nearly full", 2, 254, 0, true, 255, 255, 0xFDFDFD, 255},
         {"mode 2 without plane", 2, 128, 0, false, 0, 255, 0x7F7F7F, 0},
-        {"mode 3 low byte", 3, 0, 0x0180, true, 64, 255, 0x7F7F7F, 96},
+        {"mode 3 low byte", 3, 0, 0x0180, true, 64, 255, 0xCCCCCC, 159},
         {"mode 4 full at 64", 4, 64, 0, false, 0, 0, 0xFFFFFF, 0},
         {"mode 4 scaled", 4, 32, 0, false, 0, 0, 0x7F7F7F, 0},
         {"mode 4 above 64", 4, 65, 0, false, 0, 0, 0x030303, 0},
@@ -277,8 +279,11 @@ struct ModeTwoResult {
 ModeTwoResult ModeTwo(uint32_t format, uint32_t pixel, uint32_t old, int32_t c, int32_t p,
                       uint32_t opacity) {
     if (c == 0) return {old, uint32_t(p)};
-    return {c == 255 || p == 0 ? pixel : NaiveBlend(format, pixel, old, uint32_t(c)),
-            uint32_t(p == 0 ? c : ((c - p) * c >> 8) + p) * opacity / 255};
+    // Composed over: the alpha a + p (1 - a), the colour weighted by a's share of it.
+    const uint32_t a = uint32_t(c) * opacity / 255;
+    const uint32_t alpha = a + uint32_t(p) * (255 - a) / 255;
+    const uint32_t share = alpha == 0 ? 255 : a * 255 / alpha;
+    return {share == 255 ? pixel : NaiveBlend(format, pixel, old, share), alpha};
 }
 
 TEST(BltAlphaChannel, ModeTwoCombinesTheSecondPlaneInEveryFormat) {

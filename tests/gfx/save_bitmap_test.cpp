@@ -1,6 +1,6 @@
 // Bitmaps with a mask or an alpha plane turned into ARGB arrays for saving: the four alpha
-// rules, a hidden pixel becoming exactly the given colour with alpha 0 (never the colour OR-ed
-// into the old pixel), and the array's memory on failure.
+// rules, a pixel hidden by the mask becoming exactly the given colour with alpha 0, one of
+// alpha 0 keeping its colour with the given one OR-ed in, and the array's memory on failure.
 #include <gtest/gtest.h>
 
 #include "engine/error_codes.h"
@@ -66,8 +66,9 @@ TEST_P(BitmapToPixelArrayTest, AppliesItsAlphaRule) {
             if (c.source == Source::kMaskAlpha && !Shown(x, y)) expected = rgb;
             if (c.source == Source::kAlphaPlane)
                 expected = qvARGB(p.alpha->plane[y * p.alpha->bytesPerRow + x]) << 24 | rgb;
-            if (c.source != Source::kNone && c.source != Source::kMaskAlpha && !Shown(x, y))
-                expected = c.colour & 0xFFFFFF;
+            if (c.source == Source::kMaskColour && !Shown(x, y)) expected = c.colour & 0xFFFFFF;
+            if (c.source == Source::kAlphaPlane && !Shown(x, y))
+                expected = rgb | (c.colour & 0xFFFFFF);
             EXPECT_EQ(pixels[y * kWidth + x], expected) << x << "," << y;
         }
     }
@@ -82,6 +83,7 @@ INSTANTIATE_TEST_SUITE_P(Rules, BitmapToPixelArrayTest,
                                            Case{"AlphaNoColour", Source::kAlphaPlane, QV_NOCOLOR},
                                            Case{"AlphaBlack", Source::kAlphaPlane, 0},
                                            Case{"AlphaBlue", Source::kAlphaPlane, 0x0000FF},
+                                           Case{"AlphaRed", Source::kAlphaPlane, 0xFF0000},
                                            Case{"Neither", Source::kNone, 0x123456}),
                          [](const auto& info) { return std::string(info.param.name); });
 

@@ -254,7 +254,7 @@ TEST_F(BrushGeometryOracle, SavedPngReadsBackInPil) {
                0xD0E0F0, 0xFFFFFF, 0, 0x123456, 0x654321, 0xABCDEF, 0xFEDCBA},
               {}, {0, 1, 2, 64, 128, 200, 254, 255, 3, 4, 5, 6, 7, 8, 9});
     const std::string file = TempDir() + "/saved.png";
-    // Hidden pixels (alpha 0) take the colour argument.
+    // Hidden pixels (alpha 0) keep their colour with the colour argument OR-ed in.
     ASSERT_EQ(Call("SaveBrush", {Num(1), Str(file), Num(0x123456), Num(1)}).code, 0);
     const ToolRun py = RunPil(R"(
 import sys
@@ -269,7 +269,7 @@ print(" ".join("%02x%02x%02x%02x" % (a, r, g, b) for (r, g, b, a) in im.getdata(
     ASSERT_EQ(GetBrush(L, {1, nullptr}, &b, 0), 0);
     for (int i = 0; i < 15; ++i) {
         const uint32_t a = b->alpha->plane[size_t(i / 5) * b->alpha->bytesPerRow + i % 5];
-        const uint32_t rgb = a == 0 ? 0x123456 : ReadBitMapPixel(b->bitmap, i % 5, i / 5);
+        const uint32_t rgb = ReadBitMapPixel(b->bitmap, i % 5, i / 5) | (a == 0 ? 0x123456 : 0);
         char word[9];
         std::snprintf(word, sizeof word, "%08x", (a << 24) | rgb);
         expected << (i ? " " : "") << word;

@@ -210,11 +210,16 @@ TEST_F(DisplayBrushTest, WithLayersOnATransformedBrushIsOnlyALayer) {
     EXPECT_EQ(spy.layers[0].kind, gfx::kTypeBrush);
     EXPECT_EQ(spy.layers[0].insertPosition, -1);
     EXPECT_EQ(Window(), before);
+    // An unrotated one is shown at once: its rectangle of the window is composed again from
+    // the picture and its layers. The spy keeps no layer, so there the window shows what the
+    // display's bitmap got behind its back, and elsewhere what it showed.
+    RectFill(display->displayBitmap, 0, 0, 8, 8, kBlue);
     ASSERT_EQ(Call("DisplayBrush", {Num(1), Num(2), Num(2)}).code, 0);
     ASSERT_EQ(spy.layers.size(), 2u);
     EXPECT_EQ(spy.layers[1].x, 2);
     EXPECT_EQ(spy.layers[1].width, 2);
-    EXPECT_EQ(At(3, 3), Stored(kRed));
+    EXPECT_EQ(At(3, 3), Stored(kBlue));
+    EXPECT_EQ(At(4, 4), before[4 * 8 + 4]);
     display->layersEnabled = 0;
 }
 

@@ -138,6 +138,47 @@ TEST_F(LayerFilters, MalformedListsAndTheirErrors) {
     }
 }
 
+// The parser returns its errors to the command, which passes them on: with errors off the
+// script goes on after a number field that holds no number.
+TEST_F(LayerFilters, NumberFieldsThatAreNoNumbersAreReturned) {
+    const qvLayerFilter blur{1, 7, {}, {3.0f}};
+    const struct {
+        const char* what;
+        std::vector<std::pair<Arg, Arg>> entry;
+        const char* field;
+    } cases[] = {
+        {"disable", {{Str("disable"), Str("yes")}}, "disable"},
+        {"priority", {{Str("priority"), Table({})}}, "priority"},
+        {"a real argument", {{Str("args"), List({Str("wide")})}}, "args"},
+        {"an integer argument", {{Str("args"), List({Str("x")})}}, "args"},
+    };
+    SetExitOnError(false);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::pair<Arg, Arg>> entry = c.entry;
+        const bool integer = std::string(c.what) == "an integer argument";
+        entry.emplace_back(Str("name"), Str(integer ? "pixelate" : "blur"));
+        qvLayerFilter slots[kLayerFilterCount]{};
+        slots[kFilterBlur] = blur;
+        int code = 0;
+        Define("filtercode", [&](qvVmState* L) {
+            code = ParseLayerFilters(L, 1, slots, nullptr);
+            return code;
+        });
+        const CallResult r =
+            Call("filtercode", {Table({{Str("filters"), List({Filter(std::move(entry))})}})});
+        EXPECT_EQ(code, ERR_NUMTABLEARG);
+        EXPECT_EQ(r.code, ERR_NUMTABLEARG);
+        EXPECT_FALSE(r.ended);
+        EXPECT_EQ(r.errorText, c.field);
+        const qvLayerFilter& kept = slots[kFilterBlur];
+        EXPECT_EQ(kept.enabled, 1);
+        EXPECT_EQ(kept.priority, 7);
+        EXPECT_EQ(kept.reals[0], 3.0f) << "the slot keeps its argument";
+        EXPECT_EQ(slots[kFilterPixelate].enabled, 0);
+    }
+}
+
 // Filters run by descending priority, equal priorities in slot order: a full tint to white
 // and an invert give white or black by their order.
 TEST(FilterPass, PriorityThenSlotOrder) {

@@ -23,6 +23,17 @@ constexpr int kTrackX0 = 500, kTrackY0 = 20, kTrackX1 = 620, kTrackY1 = 460;
 constexpr int kHeartX0 = 495, kHeartY0 = 145, kHeartX1 = 635, kHeartY1 = 268;
 constexpr uint32_t kHeartFill = 0xE02040, kHeartOutline = 0x600010;
 
+// Scene 3's shapes: points inside them and their colours.
+constexpr struct {
+    int x, y;
+    uint32_t colour;
+} kShapes[] = {{205, 55, 0xE04848},  {160, 30, 0xE04848}, {205, 112, 0x48C060}, {300, 60, 0xFFC830},
+               {300, 115, 0x4080FF}, {420, 82, 0xA060FF}, {420, 40, 0xA060FF}};
+// The brush layers of scene 2 (120 x 120, their centres the gradient's start colour): the one
+// that stays at the top left, and "mover", whose centre runs down the middle of its column.
+constexpr int kBrushCentreX = 80, kBrushCentreY = 80, kMoverCentreX = 560;
+constexpr uint32_t kBrushCentre = 0xFFF080;
+
 // The presents of the scenes that change the window (7 only when the path is drawn); every
 // later frame comes from the interval, the click or the key.
 std::vector<int> SceneFrames(bool path) {
@@ -92,12 +103,15 @@ protected:
     }
 
     // Runs the demo with the click and the key, with the vector back end when path is set;
-    // the frames it wrote, by present number.
-    std::map<int, Picture> Run(bool path, const std::vector<std::string>& env = {}) {
+    // the frames it wrote, by present number. On a window scaled by percent (given in args)
+    // the click lands where the window shows the demo's click position.
+    std::map<int, Picture> Run(bool path, const std::vector<std::string>& env = {},
+                               const std::vector<std::string>& args = {}, int percent = 100) {
         scratch.MakeDir("frames");
         scratch.Write("input.txt", ToBytes(std::to_string(kClickPresent) + " click " +
-                                           std::to_string(kClickX) + " " + std::to_string(kClickY) +
-                                           "\n" + std::to_string(kKeyPresent) + " key 97\n"));
+                                           std::to_string(kClickX * percent / 100) + " " +
+                                           std::to_string(kClickY * percent / 100) + "\n" +
+                                           std::to_string(kKeyPresent) + " key 97\n"));
         std::vector<std::string> all = {"QV_HEADLESS_INPUT=" + (scratch / "input.txt"),
                                         "QV_HEADLESS_FRAMES=" + (scratch / "frames")};
         all.insert(all.end(), env.begin(), env.end());
@@ -108,7 +122,9 @@ protected:
                 std::filesystem::path(QV_TEST_PLUGIN_DIR) / "vectorgraphics.qvp";
             std::filesystem::copy_file(plugin, scratch / "libs/Quorvella/vectorgraphics.qvp");
         }
-        const Outcome o = Player({QV_DEMO_APPLET, "-QUIET"}, "", all);
+        std::vector<std::string> command = {QV_DEMO_APPLET, "-QUIET"};
+        command.insert(command.end(), args.begin(), args.end());
+        const Outcome o = Player(command, "", all);
         Expect(o,
                Report(path) + "Demo: click at " + std::to_string(kClickX) + " " +
                    std::to_string(kClickY) + "\nDemo: key a\nDemo: ended\n",
@@ -166,8 +182,8 @@ TEST_P(DemoRun, EveryFrameShowsItsScene) {
     }
 
     // Scene 2: the radial brush's centres are its start colour, its corners near its end.
-    for (int x : {80, 560}) {
-        ExpectNear(frames[2].At(x, 80), 0xFFF080, 2, "brush centre");
+    for (int x : {kBrushCentreX, kMoverCentreX}) {
+        ExpectNear(frames[2].At(x, kBrushCentreY), kBrushCentre, 2, "brush centre");
         ExpectNear(frames[2].At(x - 59, 21), 0xC03000, 40, "brush corner");
         // The outer ring drawn into the brush, 45 pixels above its centre.
         EXPECT_EQ(frames[2].At(x, 35), 0x802000u) << x;
@@ -175,13 +191,7 @@ TEST_P(DemoRun, EveryFrameShowsItsScene) {
 
     // Scene 3: each shape's colour at its centre; the rounded box leaves its corner to the
     // background, the plain box does not.
-    const struct {
-        int x, y;
-        uint32_t colour;
-    } shapes[] = {{205, 55, 0xE04848}, {160, 30, 0xE04848},  {205, 112, 0x48C060},
-                  {300, 60, 0xFFC830}, {300, 115, 0x4080FF}, {420, 82, 0xA060FF},
-                  {420, 40, 0xA060FF}};
-    for (const auto& s : shapes) EXPECT_EQ(frames[3].At(s.x, s.y), s.colour) << s.x << "," << s.y;
+    for (const auto& s : kShapes) EXPECT_EQ(frames[3].At(s.x, s.y), s.colour) << s.x << "," << s.y;
     EXPECT_EQ(frames[3].At(160, 90), background.At(160, 90));
     EXPECT_EQ(frames[3].At(395, 35), background.At(395, 35));
 
@@ -254,7 +264,7 @@ TEST_P(DemoRun, EveryFrameShowsItsScene) {
 
     // The click: the layer "mover" centred on the mouse, where the background showed before,
     // and gone from the top of its column.
-    ExpectNear(frames[clickFrame].At(kClickX, kClickY), 0xFFF080, 2, "clicked brush");
+    ExpectNear(frames[clickFrame].At(kClickX, kClickY), kBrushCentre, 2, "clicked brush");
     EXPECT_EQ(frames[6].At(kClickX, kClickY), background.At(kClickX, kClickY));
     EXPECT_EQ(frames[clickFrame].At(560, 80), background.At(560, 80));
 
@@ -275,6 +285,65 @@ TEST_P(DemoRun, EveryFrameShowsItsScene) {
 INSTANTIATE_TEST_SUITE_P(VectorBackEnd, DemoRun, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& info) {
                              return info.param ? "Loaded" : "Missing";
+                         });
+
+bool Near(uint32_t got, uint32_t want, int tolerance) {
+    for (int shift : {0, 8, 16}) {
+        if (std::abs(Channel(got, shift) - Channel(want, shift)) > tolerance) return false;
+    }
+    return true;
+}
+
+// The demo on a window autoscaled by a percentage (nearest scaling): every frame from the
+// layers' scene on shows both brush layers at their scaled places (the mover somewhere down
+// its column until the click puts it under the mouse), and from the shapes' scene on the
+// shapes; a layer drawn unscaled or lost from the window fails.
+class DemoAutoscaled : public Demo, public ::testing::WithParamInterface<int> {};
+
+TEST_P(DemoAutoscaled, EveryLayerStaysAtItsScaledPlace) {
+    const int percent = GetParam();
+    const auto scaled = [&](int v) { return v * percent / 100; };
+    const std::string size = std::to_string(percent) + "%";
+    std::map<int, Picture> frames =
+        Run(false, {}, {"-AUTOSCALE", "-SCALEWIDTH", size, "-SCALEHEIGHT", size}, percent);
+    ASSERT_GE(frames.size(), 4u);
+    // Nothing moves after the click: its answer is the last frame before the key's.
+    int clickFrame = 0;
+    for (const auto& entry : frames)
+        clickFrame = entry.first < kKeyPresent ? entry.first : clickFrame;
+    // The mover's centre colour lies near the middle of its scaled column (the gradient moves
+    // about three steps a pixel: a tolerance of a few pixels for the sampling).
+    const auto moverIn = [&](const Picture& frame) {
+        for (int y = scaled(kTrackY0); y < scaled(kTrackY1); ++y) {
+            if (Near(frame.At(scaled(kMoverCentreX), y), kBrushCentre, 8)) return true;
+        }
+        return false;
+    };
+    for (const auto& [number, frame] : frames) {
+        SCOPED_TRACE("frame " + std::to_string(number));
+        ASSERT_EQ(frame.width, scaled(640));
+        ASSERT_EQ(frame.height, scaled(480));
+        if (number < 2) continue;
+        ExpectNear(frame.At(scaled(kBrushCentreX), scaled(kBrushCentreY)), kBrushCentre, 8,
+                   "brush centre");
+        if (number < clickFrame) {
+            EXPECT_TRUE(moverIn(frame));
+        } else {
+            ExpectNear(frame.At(scaled(kClickX), scaled(kClickY)), kBrushCentre, 8, "clicked");
+        }
+        if (number < 3) continue;
+        // The window pixel nearest the middle of the logical one: a point on a shape's edge
+        // stays on the shape.
+        const auto middle = [&](int v) { return ((2 * v + 1) * percent + 100) / 200; };
+        for (const auto& s : kShapes) {
+            EXPECT_EQ(frame.At(middle(s.x), middle(s.y)), s.colour) << s.x << "," << s.y;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Percent, DemoAutoscaled, ::testing::Values(50, 150),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return "Scale" + std::to_string(info.param);
                          });
 
 TEST_F(Demo, CompletesOnAScreenOfFormat4) {

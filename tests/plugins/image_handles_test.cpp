@@ -156,8 +156,9 @@ TEST_F(ImageHandles, PlatformPicturesCannotBeTransformed) {
     const double identity[4] = {1, 0, 0, 1};
     qvDisplayBitMap* bitmap = nullptr;
     qvPlaneBitMap *mask = nullptr, *alpha = nullptr;
-    EXPECT_EQ(TransformPluginImage(L, picture.handle, identity, 4, 3, 4, 3, &bitmap, &mask, &alpha),
-              ERR_TFIMAGE);
+    EXPECT_EQ(
+        TransformPluginImage(L, picture.handle, identity, 0, 0, 4, 3, 4, 3, &bitmap, &mask, &alpha),
+        ERR_TFIMAGE);
     EXPECT_EQ(ErrorText(ERR_TFIMAGE), "Error transforming image!");
     ReleaseImageHandle(picture.handle);
 }
@@ -207,18 +208,41 @@ TEST_F(ImageHandles, VectorPicturesRenderAgainAtTheNewSize) {
     const double doubled[4] = {2, 0, 0, 2};
     qvDisplayBitMap* bitmap;
     qvPlaneBitMap *mask, *alpha;
-    EXPECT_EQ(TransformPluginImage(L, picture.handle, doubled, 4, 3, 8, 6, &bitmap, &mask, &alpha),
-              ERR_TFIMAGE);  // no image builder yet
+    EXPECT_EQ(
+        TransformPluginImage(L, picture.handle, doubled, 0, 0, 4, 3, 8, 6, &bitmap, &mask, &alpha),
+        ERR_TFIMAGE);  // no image builder yet
     qv::SetPluginImageBuilder(FakeBuilder);
-    ASSERT_EQ(TransformPluginImage(L, picture.handle, doubled, 4, 3, 8, 6, &bitmap, &mask, &alpha),
-              0);
+    ASSERT_EQ(
+        TransformPluginImage(L, picture.handle, doubled, 0, 0, 4, 3, 8, 6, &bitmap, &mask, &alpha),
+        0);
     ASSERT_EQ(builtPixels.size(), 48u);
     for (int y = 0; y < 6; ++y) {
         for (int x = 0; x < 8; ++x) EXPECT_EQ(builtPixels[y * 8 + x], opaque_[(y / 2) * 4 + x / 2]);
     }
     const double flat[4] = {1, 1, 1, 1};
-    EXPECT_EQ(TransformPluginImage(L, picture.handle, flat, 4, 3, 8, 6, &bitmap, &mask, &alpha),
-              ERR_TFIMAGE);
+    EXPECT_EQ(
+        TransformPluginImage(L, picture.handle, flat, 0, 0, 4, 3, 8, 6, &bitmap, &mask, &alpha),
+        ERR_TFIMAGE);
+    ReleaseImageHandle(picture.handle);
+}
+
+// A quarter turn maps the source box onto negative y; the shift back to the origin keeps
+// every pixel, turned the way the bitmap transform turns them (x' = y, y' = 3 - x).
+TEST_F(ImageHandles, VectorPicturesTurnWithTheirBoxAtTheOrigin) {
+    LoadPictureReader();
+    qvLoadedPicture picture;
+    ASSERT_EQ(LoadPluginPicture(Path("opaque.png").c_str(), 0, &picture), 0);
+    qv::SetPluginImageBuilder(FakeBuilder);
+    const double quarter[4] = {0, -1, 1, 0};
+    qvDisplayBitMap* bitmap;
+    qvPlaneBitMap *mask, *alpha;
+    ASSERT_EQ(
+        TransformPluginImage(L, picture.handle, quarter, 0, -4, 4, 3, 3, 4, &bitmap, &mask, &alpha),
+        0);
+    ASSERT_EQ(builtPixels.size(), 12u);
+    for (int y = 0; y < 4; ++y) {
+        for (int x = 0; x < 3; ++x) EXPECT_EQ(builtPixels[y * 3 + x], opaque_[x * 4 + (3 - y)]);
+    }
     ReleaseImageHandle(picture.handle);
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "runtime/errors.h"
+#include "runtime/exports.h"
 #include "tests/scene/scene_fixture.h"
 
 namespace qv::testing {
@@ -29,6 +30,24 @@ qvObjectId IdOf(const qvBGPic* picture) {
 }
 
 class BGPicList : public SceneFixture {};
+
+// The registration order is what the command list shows.
+TEST_F(BGPicList, TheCommandTableKeepsThePublishedOrder) {
+    const std::vector<std::string> published = {
+        "DisplayBGPic",        "DisplayBGPicPart",   "ScaleBGPic",
+        "CreateGradientBGPic", "CreateRainbowBGPic", "CreateTexturedBGPic",
+        "BrushToBGPic",        "BGPicToBrush",       "CreateBGPic",
+        "FreeBGPic",           "LoadBGPic",          "SelectBGPic",
+        "EndSelect",           "CopyBGPic"};
+    std::vector<std::string> rows;
+    for (const CommandTable& table : RegisteredCommandTables()) {
+        if (std::strcmp(table.libraryName, "bgpic") != 0) continue;
+        for (const qvCommandEntry* row = table.rows; row->name != nullptr; ++row) {
+            rows.push_back(row->name);
+        }
+    }
+    EXPECT_EQ(rows, published);
+}
 
 TEST_F(BGPicList, NilIdGivesAHandleThatOnlyFindsItsPicture) {
     CallResult made = Call("CreateBGPic", {Nil(), Num(4), Num(3)});

@@ -224,6 +224,31 @@ TEST_F(DisplayCommands, RefusalsComeWithTheirCodes) {
     EXPECT_EQ(Call("FreeDisplay", {Num(2)}).code, 0);
 }
 
+// A display with the number goes first, and the picture it made goes with it: that picture
+// is not found for the new display, and nothing is replaced. A picture the script made
+// outlives the display that showed it and may go to the new one.
+TEST_F(DisplayCommands, AReplacedDisplaysOwnPictureIsNotFound) {
+    qvDisplay* one = Start();
+    const qvBGPic* own = one->settings.picture;
+    ASSERT_EQ(own->header.id, 1u) << "display 1 made at start-up owns picture 1";
+    ASSERT_EQ(Call("CreateDisplay", {Num(2)}).code, 0);
+    ASSERT_EQ(Call("SelectDisplay", {Num(2)}).code, 0);
+    SetExitOnError(false);
+    const CallResult r = Call("CreateDisplay", {Num(1), Table({{Str("bgpic"), Num(1)}})});
+    EXPECT_EQ(r.code, ERR_FINDBGPIC);
+    EXPECT_FALSE(r.ended);
+    EXPECT_EQ(r.errorNumber, 1u);
+    EXPECT_EQ(Display(1), one);
+    EXPECT_EQ(one->settings.picture, own);
+    EXPECT_EQ(one->state, DISPSTATE_OPEN);
+
+    ASSERT_EQ(Call("CreateBGPic", {Num(5), Num(16), Num(8)}).code, 0);
+    ASSERT_EQ(Call("CreateDisplay", {Num(3), Table({{Str("bgpic"), Num(5)}})}).code, 0);
+    ASSERT_EQ(Call("CreateDisplay", {Num(3), Table({{Str("bgpic"), Num(5)}})}).code, 0);
+    ASSERT_NE(Display(3), nullptr);
+    EXPECT_EQ(Display(3)->settings.picture->header.id, 5u);
+}
+
 // While a video is recorded, the commands that make, open, close, hide, show, select or free
 // displays are refused; the others go on.
 TEST_F(DisplayCommands, RecordingRefusesDisplayChanges) {

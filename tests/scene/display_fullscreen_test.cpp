@@ -231,6 +231,27 @@ TEST_F(FullScreen, DeclaredBackfills) {
     }
 }
 
+// Full-screen start-up covers the desktop in black whatever the applet declared; a window
+// keeps the declared backfill.
+TEST_F(FullScreen, FullScreenStartUpModesGiveABlackBackfill) {
+    Header().display.backfill.mode = 1;
+    Header().display.backfill.startColour = 0x336699;
+    platform::testing::SetScreenModes({{1024, 768}, {640, 480}, {800, 600}});
+    for (auto [mode, colour] : {std::pair{2u, 0u}, {4u, 0u}, {6u, 0u}, {1u, 0x336699u}}) {
+        SCOPED_TRACE(mode);
+        Header().display.displayMode = mode;
+        ASSERT_EQ(StartUp(), 0);
+        ASSERT_NE(Backfill(), nullptr);
+        const qvBGPic* picture = Backfill()->settings.picture;
+        OwnedBitMap expected(AllocDisplayBitMap(picture->shownWidth, picture->shownHeight));
+        RectFill(expected.get(), 0, 0, picture->shownWidth, picture->shownHeight, colour);
+        EXPECT_EQ(Pixels(picture->shown.bitmap), Pixels(expected.get()));
+        CloseDisplayLibrary(L);
+        FreeAllBGPics(L);
+        ASSERT_EQ(RegisterDisplayLibrary(L), 0);
+    }
+}
+
 TEST_F(FullScreen, TheDesktopInDisplayOne) {
     Header().wholeScreenFirstDisplay = 1;
     // A window of this program that the desktop shows.

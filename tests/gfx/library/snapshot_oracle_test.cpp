@@ -75,6 +75,10 @@ TEST_F(Snapshots, ThePngWithAnOptionsTablePassesPngcheckAndReadsBackExactly) {
 }
 
 TEST_F(Snapshots, WhatCannotBeGrabbed) {
+    // A closed display keeps its window record without a frame buffer.
+    qvPlatformDisplay closed{};
+    scene.view.window = &closed;
+    EXPECT_EQ(Call("SaveSnapshot", {Str(TempDir() + "/c.bmp")}).code, ERR_WINDOW);
     scene.view.window = nullptr;
     EXPECT_EQ(Call("SaveSnapshot", {Str(TempDir() + "/w.bmp")}).code, ERR_WINDOW);
     EXPECT_EQ(Call("SaveSnapshot", {Str(TempDir() + "/d.bmp"), Num(1)}).code, ERR_FINDBGPIC)

@@ -254,9 +254,10 @@ TEST_F(LineDrawing, TagsAndArguments) {
         int rows;  // rows the horizontal line covers
     };
     const Case cases[] = {
-        {{Num(kRed), Table({{Str("thickness"), Num(5)}})}, 0, 6},           // as cv::line draws 5
-        {{Num(kRed), Table({{Str("thickness"), Num(5)}}), Num(90)}, 0, 1},  // not the last
-        {{Num(kRed), Nil(), Num(90)}, 0, 1},                                // no rotation
+        {{Num(kRed), Table({{Str("thickness"), Num(5)}})}, 0, 6},  // as cv::line draws 5
+        // A table brings its own rotation: the number after it turns nothing.
+        {{Num(kRed), Table({{Str("thickness"), Num(5)}}), Num(90)}, 0, 6},
+        {{Num(kRed), Nil(), Num(90)}, 0, 1},  // no rotation
         {{Num(kRed), Table({{Str("anchorx"), Num(2)}})}, ERR_WRONGUSAGE, 0},
         {{Num(kRed), Num(3)}, 0, 4},
     };

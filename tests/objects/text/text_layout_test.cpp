@@ -186,6 +186,11 @@ TEST_F(LayoutTest, LineEndsAlignmentAndEndPosition) {
         {"[u]ab[/u]  ", gfx::LEFT, "0,0:ab | 16,0:  "},
         // Centred and right-aligned lines lose their trailing blanks, runs of blanks too.
         {"ab  \nc[b] [/b] ", gfx::CENTER, "0,0:ab | 0,8:c"},
+        {"ab  \nc ", gfx::RIGHT, "0,0:ab | 0,8:c"},
+        // So does any alignment other than LEFT, which lays out as left.
+        {"ab  \nc ", 5, "0,0:ab | 0,8:c"},
+        {"ab  \nc ", gfx::TOP, "0,0:ab | 0,8:c"},
+        {"ab  \nc ", gfx::LEFT, "0,0:ab   | 0,8:c "},
         {"", gfx::CENTER, ""},
         {"", gfx::LEFT, "0,0: "},
     };

@@ -249,6 +249,31 @@ TEST_F(Geometry, CurrentPointFollowsRelativeChainsClosesAndShapes) {
     }
 }
 
+// A path that starts with a relative segment starts at the origin alone, and continues from
+// the destination's point once appended to another.
+TEST_F(Geometry, AppendedRelativeSegmentsContinueFromTheDestinationsPoint) {
+    const std::pair<const char*, std::vector<Arg>> firsts[] = {
+        {"RelMoveTo", {Num(2), Num(10), Num(10)}},
+        {"RelLineTo", {Num(2), Num(10), Num(10)}},
+        {"RelCurveTo", {Num(2), Num(1), Num(2), Num(3), Num(4), Num(10), Num(10)}},
+    };
+    for (const auto& [command, args] : firsts) {
+        Start(1);
+        Start(2);
+        ASSERT_EQ(Call("MoveTo", {Num(1), Num(50), Num(50)}).code, 0);
+        ASSERT_EQ(Call(command, args).code, 0);
+        const CallResult alone = Call("GetCurrentPoint", {Num(2)});
+        ASSERT_EQ(alone.code, 0);
+        EXPECT_NEAR(alone.Number(0), 10, 1.0 / 256) << command;
+        EXPECT_NEAR(alone.Number(1), 10, 1.0 / 256) << command;
+        ASSERT_EQ(Call("AppendPath", {Num(1), Num(2)}).code, 0);
+        const CallResult joined = Call("GetCurrentPoint", {Num(1)});
+        ASSERT_EQ(joined.code, 0);
+        EXPECT_NEAR(joined.Number(0), 60, 1.0 / 256) << command;
+        EXPECT_NEAR(joined.Number(1), 60, 1.0 / 256) << command;
+    }
+}
+
 // The ink of FreeType's own raster of a character and of the same character filled as path
 // text, at the same size and place, overlap almost wholly.
 TEST_F(Geometry, OutlineTextAgreesWithFreeTypesRaster) {

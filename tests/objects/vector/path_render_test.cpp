@@ -404,6 +404,29 @@ TEST_F(PathDrawing, ForcedPathUseRoutesTheShapeCommands) {
     ASSERT_EQ(Call("ForcePathUse", {Bool(false)}).code, 0);
 }
 
+// A polygon of the most points a command takes, open or closed, keeps its closing point on
+// the way into a path.
+TEST_F(PathDrawing, ForcedPathUseTakesAPolygonOfTheMostPoints) {
+    GetDrawState()->fillStyle = FILLCOLOR;
+    ASSERT_EQ(Call("ForcePathUse", {Bool(true)}).code, 0);
+    for (const bool closed : {false, true}) {
+        Fresh(false);
+        std::vector<Arg> points;
+        for (int i = 0; i < 999; ++i) {
+            // Around a circle, the last point on the first when closed.
+            const double turn = 2 * M_PI * i / (closed ? 998 : 999);
+            points.push_back(Num(40 + 30 * std::cos(turn)));
+            points.push_back(Num(40 + 30 * std::sin(turn)));
+        }
+        EXPECT_EQ(Call("Polygon", {Num(0), Num(0), List(points), Num(999), Num(kBlue)}).code, 0)
+            << closed;
+        cv::Mat disk(kHeight, kWidth, CV_8UC1, cv::Scalar(0));
+        cv::circle(disk, {40, 40}, 30, cv::Scalar(255), cv::FILLED);
+        EXPECT_GE(IoU(Shown(kBlue), disk), 0.85) << closed;
+    }
+    ASSERT_EQ(Call("ForcePathUse", {Bool(false)}).code, 0);
+}
+
 // A display that scales its layers by a factor.
 class ScalingScene final : public objects::SceneSeam {
 public:

@@ -141,13 +141,12 @@ TEST_F(Paths, SegmentsAreWrittenInTheStreamLayout) {
     EXPECT_EQ(terminator, 0u);
 }
 
-TEST_F(Paths, ARelativeSegmentOnAnEmptyPathStartsWithAMoveToTheOrigin) {
+TEST_F(Paths, ARelativeSegmentOnAnEmptyPathIsWrittenAlone) {
     for (const char* command : {"RelMoveTo", "RelLineTo"}) {
         Start(1);
         ASSERT_EQ(Call(command, {Num(1), Num(5), Num(6)}).code, 0);
         StreamBytes expected;
-        expected.Move(0, 0).Code(std::string(command) == "RelMoveTo" ? QV_PATH_MOVETO
-                                                                     : QV_PATH_LINETO);
+        expected.Code(std::string(command) == "RelMoveTo" ? QV_PATH_MOVETO : QV_PATH_LINETO);
         expected.Int(1).Num(5).Num(6);
         EXPECT_EQ(StreamOf(1), expected.bytes()) << command;
     }
@@ -487,7 +486,8 @@ TEST_F(Paths, TextTakesTheCurrentFontOfTheBuiltInEngine) {
     EXPECT_EQ(handle, 0u);
     EXPECT_TRUE(Call("IsPathEmpty", {Num(1)}).results.at(0).boolean);
     recorder.fontHandle = 7;
-    // ISO 8859-1 by default, as UTF-8 in the stream; a move to the origin comes first.
+    // ISO 8859-1 by default, as UTF-8 in the stream; nothing comes before the first text, so
+    // that appending the path continues from the destination's point.
     ASSERT_EQ(Call("AddTextToPath", {Num(1), Str("A\xE9")}).code, 0);
     const Arg utf8 = Table({{Str("encoding"), Num(1)}});
     ASSERT_EQ(Call("AddTextToPath", {Num(1), Str("\xE2\x82\xAC"), utf8}).code, 0);
@@ -496,7 +496,7 @@ TEST_F(Paths, TextTakesTheCurrentFontOfTheBuiltInEngine) {
     EXPECT_EQ(handle, 7u);
     EXPECT_EQ(recorder.fontsCreated, 2);  // the failed one and the one the font keeps
     StreamBytes expected;
-    expected.Move(0, 0).Code(QV_PATH_TEXT).Int(7).Int(24).Text("A\xC3\xA9");
+    expected.Code(QV_PATH_TEXT).Int(7).Int(24).Text("A\xC3\xA9");
     expected.Code(QV_PATH_TEXT).Int(7).Int(24).Text("\xE2\x82\xAC");
     expected.Code(QV_PATH_TEXT).Int(7).Int(24).Text("x");
     EXPECT_EQ(StreamOf(1), expected.bytes());

@@ -280,6 +280,28 @@ TEST_F(DisplaySources, AButtonIsClickedOnTheDisplaysPictureAndGoesWithIt) {
     EXPECT_EQ(LiveRefs(), refs);
 }
 
+// ResetKeyStates in a button's OnMouseDown handler forgets the press: the release of the same
+// click reaches no OnMouseUp.
+TEST_F(DisplaySources, ResetKeyStatesInOnMouseDownForgetsTheButtonsPress) {
+    const Arg resetting = Handler([](qvVmState* S) {
+        VmPushString(S, "resetkeystates");
+        VmGetTable(S, VM_GLOBALSINDEX);
+        VmCall(S, 0, 0);
+        return 0;
+    });
+    ASSERT_EQ(Call("MakeButton",
+                   {Num(1), Num(0), Num(0), Num(0), Num(10), Num(10),
+                    Table({{Str("onmousedown"), resetting}, {Str("onmouseup"), Handler()}})})
+                  .code,
+              0);
+    InputAt(NowMs(), Input(HostEventKind::kButton, true, 5, 5), Display(1)->window);
+    InputAt(NowMs(), Input(HostEventKind::kButton, false, 5, 5), Display(1)->window);
+    Pump();
+    for (int i = 0; i < 4; ++i) Check();
+    EXPECT_EQ(trace, std::vector<std::string>{"OnMouseDown 1 -"});
+    EXPECT_EQ(Call("IsLeftMouse").Number(), 0);
+}
+
 // Buttons on scaled displays: the left strip of a letterboxed display lies before column 0;
 // a layer-scaled display hits a layer button where its layer shows at the scale.
 TEST_F(DisplaySources, ButtonsOnScaledDisplaysAreHitWhereTheWindowShowsThem) {

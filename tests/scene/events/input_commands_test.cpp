@@ -126,6 +126,41 @@ TEST_F(InputCommands, WaitLeftMouseEndsAfterPressAndReleaseAndEmptiesTheQueue) {
     EXPECT_FALSE(QueueHolds());
 }
 
+// A press and its release that one pump reads leave nothing held: the waits still see the
+// press. A click read before the wait began does not count.
+TEST_F(InputCommands, PressesReleasedWithinOnePumpEndTheWaits) {
+    const struct {
+        const char* command;
+        std::vector<Arg> args;
+        HostEvent down, up;
+    } cases[] = {
+        {"WaitLeftMouse", {}, Button(0, true), Button(0, false)},
+        {"WaitRightMouse", {}, Button(1, true), Button(1, false)},
+        {"WaitMidMouse", {}, Button(2, true), Button(2, false)},
+        {"WaitKeyDown", {Str("k")}, Key('k', true), Key('k', false)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command);
+        Input(c.down);
+        Input(c.up);
+        Pump();
+        const int64_t start = NowMs();
+        InputAt(start + 40, c.down);
+        InputAt(start + 40, c.up);
+        EXPECT_EQ(Call(c.command, c.args).code, 0);
+        EXPECT_EQ(NowMs(), start + 40);
+    }
+}
+
+TEST_F(InputCommands, LeftMouseQuitTakesAClickWithinOnePump) {
+    ASSERT_EQ(Call("LeftMouseQuit", {Num(1)}).code, 0);
+    InputAt(NowMs() + 5, Button(0, true));
+    InputAt(NowMs() + 5, Button(0, false));
+    const CallResult r = Wait();
+    EXPECT_TRUE(r.aborted);
+    ASSERT_EQ(Call("LeftMouseQuit", {Num(0)}).code, 0);
+}
+
 TEST_F(InputCommands, WaitKeyDownTakesNoQualifierKeys) {
     EXPECT_EQ(Call("WaitKeyDown", {Str("LSHIFT")}).code, ERR_WRONGUSAGE);
     EXPECT_EQ(Call("WaitKeyDown", {Str("nokey")}).code, ERR_WRONGUSAGE);

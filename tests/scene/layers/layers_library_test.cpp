@@ -416,10 +416,11 @@ TEST_F(LayersLibraryTest, BorderAndShadowAreClampedAndRepainted) {
     qvLayer* layer = Stack(1)[0];
     EXPECT_EQ(Call("SetLayerBorder", {Num(1), Num(1), Num(0xFFFFFF), Num(1e9)}).code, 0);
     EXPECT_EQ(layer->border.on, 1);
-    EXPECT_EQ(layer->border.size, 64);
+    // Sizes are kept as given (saturated to 32 bits): the renderer bounds a wide border.
+    EXPECT_EQ(layer->border.size, 1000000000);
     ExpectWindowRecomposed();
     EXPECT_EQ(Call("SetLayerShadow", {Num(1), Num(1), Num(0), Num(6), Num(1e12), Num(9)}).code, 0);
-    EXPECT_EQ(layer->shadow.size, 64);
+    EXPECT_EQ(layer->shadow.size, INT32_MAX);
     EXPECT_EQ(layer->shadow.direction, 3);
     EXPECT_DOUBLE_EQ(layer->shadow.sigma, 2.0);
     ExpectWindowRecomposed();
@@ -427,6 +428,60 @@ TEST_F(LayersLibraryTest, BorderAndShadowAreClampedAndRepainted) {
     EXPECT_EQ(Call("SetLayerShadow", {Num(1), Num(0)}).code, 0);
     EXPECT_EQ(layer->border.on + layer->shadow.on, 0);
     ExpectWindowRecomposed();
+}
+
+// A shadow of size 0 lies right under its layer; sizes are truncated, not capped.
+TEST_F(LayersLibraryTest, ShadowAndBorderSizesAreKeptAsGiven) {
+    qvLayer* layer = Stack(1)[0];
+    for (auto [given, kept] : {std::pair{0.0, 0}, {0.9, 0}, {100.0, 100}, {65.5, 65}}) {
+        SCOPED_TRACE(given);
+        ASSERT_EQ(Call("SetLayerShadow", {Num(1), Num(1), Num(0), Num(5), Num(given)}).code, 0);
+        EXPECT_EQ(layer->shadow.size, kept);
+        const CallResult style = Call("GetLayerStyle", {Num(1)});
+        ASSERT_EQ(style.code, 0);
+        const Value* size = style.results.at(0).Field("shadowsize");
+        ASSERT_NE(size, nullptr);
+        EXPECT_EQ(size->number, kept);
+        ExpectWindowRecomposed();
+    }
+    ASSERT_EQ(Call("SetLayerBorder", {Num(1), Num(1), Num(0xFFFFFF), Num(100)}).code, 0);
+    EXPECT_EQ(layer->border.size, 100);
+    ExpectWindowRecomposed();
+}
+
+// The lookup of a layer or group comes after the guard, and its errors are returned: with
+// errors off the script goes on.
+TEST_F(LayersLibraryTest, LayerOrGroupLookupsReturnTheirErrorsAfterTheGuard) {
+    Stack(2);
+    SetExitOnError(false);
+    const struct {
+        const char* command;
+        Arg layer;
+        int code;
+    } cases[] = {
+        {"HideLayer", Str("nosuch"), ERR_FINDLAYER},   {"ShowLayer", Str("nosuch"), ERR_FINDLAYER},
+        {"RemoveLayer", Str("nosuch"), ERR_FINDLAYER}, {"HideLayer", Table({}), ERR_STRORNUM},
+        {"RemoveLayer", Num(3), ERR_LAYERRANGE},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command);
+        scene.view.layersEnabled = true;
+        CallResult r = Call(c.command, {c.layer});
+        EXPECT_EQ(r.code, c.code);
+        EXPECT_FALSE(r.ended);
+        if (c.code == ERR_FINDLAYER) {
+            EXPECT_EQ(r.errorText, "nosuch");
+        }
+        if (c.code == ERR_STRORNUM) {
+            EXPECT_EQ(r.errorNumber, 1u);
+        }
+        scene.view.layersEnabled = false;
+        r = Call(c.command, {c.layer});
+        EXPECT_EQ(r.code, ERR_NOLAYERS);
+        EXPECT_FALSE(r.ended);
+    }
+    scene.view.layersEnabled = true;
+    EXPECT_EQ(CountLayers(scene.picture), 2);
 }
 
 TEST_F(LayersLibraryTest, DumpLayersListsTheChosenItem) {

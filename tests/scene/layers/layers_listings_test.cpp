@@ -5,7 +5,9 @@
 #include "objects/draw/draw_library.h"
 #include "objects/draw/draw_state.h"
 #include "objects/scene_hooks.h"
+#include "objects/scene_seam.h"
 #include "scene/layers/layers_library.h"
+#include "scene/object_layers.h"
 #include "tests/scene/layers/layer_fixture.h"
 
 namespace qv::testing {
@@ -22,14 +24,24 @@ void OpenForListing(qvVmState* L) {
     OpenLibraries<RegisterBGPicLibrary, RegisterLayersLibrary, RegisterDrawLibrary>(L);
 }
 
+// The display engine hands the layers of shown objects (CreateLayer's brush) to the list.
+class LayerSeam final : public objects::SceneSeam {
+public:
+    int AddObjectLayer(qvVmState* L, const objects::ObjectLayer& layer) override {
+        return scene::AddObjectLayer(L, layer);
+    }
+};
+
 class LayersListing : public LayerFixture, public ::testing::WithParamInterface<std::string> {
 protected:
     // The object libraries' hooks, so that transformed and rebuilt layers find their brushes.
     LayersListing() : LayerFixture(OpenForListing) {
         listingPicture = scene.picture;
         scene::SetObjectHooks(&hooks);
+        objects::SetSceneSeam(&seam);
     }
     ~LayersListing() override {
+        objects::SetSceneSeam(nullptr);
         FreeLayerList(L, scene.picture);
         FreeAllBrushes(L);
         scene::FreeMoveLists();
@@ -38,6 +50,7 @@ protected:
     }
 
     objects::SceneHooks hooks;
+    LayerSeam seam;
 };
 
 TEST_P(LayersListing, MeetsItsExpectations) {

@@ -81,9 +81,10 @@ events::DisplayPoint FakeDisplays::ToDisplay(const qvDisplay* display, int32_t x
     return {axis(x, d.offsetX), axis(y, d.offsetY)};
 }
 
-void FakeDisplays::ClearInput(qvDisplay* display) {
-    std::fill(std::begin(Of(display).keys), std::end(Of(display).keys), 0);
-    std::fill(std::begin(Of(display).buttons), std::end(Of(display).buttons), false);
+void FakeDisplays::ForgetInput(qvVmState*) {
+    if (current_ == nullptr) return;
+    std::fill(std::begin(current_->keys), std::end(current_->keys), 0);
+    std::fill(std::begin(current_->buttons), std::end(current_->buttons), false);
 }
 
 bool FakeDisplays::IsPrimary(const qvDisplay* display) {

@@ -88,12 +88,12 @@ public:
     bool ButtonDown(const qvDisplay* display, MouseButton button) override {
         return Of(display).buttons[int(button)];
     }
-    void ClearInput(qvDisplay* display) override;
 
     // The input pump's side.
     bool ReportsClose(const qvDisplay* display) override { return Of(display).closeReporting; }
     bool IsPrimary(const qvDisplay* display) override;
     uint32_t Flags(const qvDisplay*) override { return 0; }
+    void ForgetInput(qvVmState*) override;
     void SetKeyState(qvDisplay* display, uint32_t code, bool down) override {
         if (code < kKeyStateCount) Of(display).keys[code] = down ? 1 : 0;
     }

@@ -94,6 +94,23 @@ TEST_F(TextObjects, RefusalsAndUnknownIds) {
     Object(L, 1)->lockCount = 0;
 }
 
+// The object under the id goes before the new one is laid out, so a text that fails leaves
+// none; a locked one stays.
+TEST_F(TextObjects, AFailingReplacementLeavesNoObjectUnderTheId) {
+    Start();
+    SetExitOnError(false);
+    ASSERT_EQ(Call("CreateTextObject", {Num(1), Str("Hello")}).code, 0);
+    EXPECT_EQ(Call("CreateTextObject", {Num(1), Str("a]b")}).code, ERR_TEXTSYNTAX);
+    EXPECT_EQ(Object(L, 1), nullptr);
+    EXPECT_EQ(Call("DisplayTextObject", {Num(1), Num(0), Num(0)}).code, ERR_FINDTEXTOBJECT);
+    EXPECT_EQ(ObjectCount(), 0u);
+    ASSERT_EQ(Call("CreateTextObject", {Num(1), Str("Hello")}).code, 0);
+    Object(L, 1)->lockCount = 1;
+    EXPECT_EQ(Call("CreateTextObject", {Num(1), Str("a]b")}).code, ERR_LOCKEDOBJ);
+    EXPECT_STREQ(Object(L, 1)->layout->text, "Hello");
+    Object(L, 1)->lockCount = 0;
+}
+
 // A layer keeps showing a freed object, whose id is free again; the orphan goes when the
 // layer goes.
 TEST_F(TextObjects, FreedWhileShownTheObjectStaysForItsLayer) {

@@ -73,6 +73,46 @@ TEST_F(DrawnLayerRebuild, ATextLayerShowsItsNewText) {
               }));
 }
 
+// A restyled text is as large as the same text drawn afresh, so that a position constant and
+// the anchor place it by its new size.
+TEST_F(DrawnLayerRebuild, ARestyledTextTakesTheSizeOfItsNewLayout) {
+    const struct {
+        const char* what;
+        std::vector<std::pair<Arg, Arg>> style;
+        std::vector<Arg> font;  // set before the same text is drawn afresh
+        const char* text;
+    } cases[] = {
+        {"longer text", {{Str("text"), Str("Hello World")}}, {}, "Hello World"},
+        {"larger font",
+         {{Str("font"), Str(":::default_sans")}, {Str("fontsize"), Num(30)}},
+         {Str(":::default_sans"), Num(30)},
+         "Hi"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(Call("TextOut", {Num(3), Num(10), Str("Hi")}).code, 0);
+        ASSERT_EQ(Call("SetLayerStyle", {Num(1), Table(c.style)}).code, 0);
+        if (!c.font.empty()) {
+            ASSERT_EQ(Call("SetFont", c.font).code, 0);
+        }
+        ASSERT_EQ(Call("TextOut", {Num(0), Num(0), Str(c.text)}).code, 0);
+        const int32_t width = Layer(2)->sourceItem->width, height = Layer(2)->sourceItem->height;
+        ASSERT_EQ(Call("RemoveLayer", {Num(2)}).code, 0);
+
+        const qvLayerItem* item = Layer(1)->sourceItem;
+        EXPECT_EQ(item->width, width);
+        EXPECT_EQ(item->height, height);
+        ASSERT_EQ(Call("ShowLayer", {Num(1), Num(gfx::RIGHT), Num(0)}).code, 0);
+        EXPECT_EQ(Layer(1)->displayItem->drawX + width, display->settings.picture->width);
+        ASSERT_EQ(Call("SetLayerAnchor", {Num(1), Num(0.5), Num(0.5)}).code, 0);
+        ASSERT_EQ(Call("ShowLayer", {Num(1), Num(40), Num(30)}).code, 0);
+        EXPECT_EQ(Layer(1)->displayItem->drawX, 40 - width / 2);
+        EXPECT_EQ(Layer(1)->displayItem->drawY, 30 - height / 2);
+        EXPECT_EQ(Window(), Recomposed());
+        ASSERT_EQ(Call("RemoveLayer", {Num(1)}).code, 0);
+    }
+}
+
 TEST_F(DrawnLayerRebuild, APathTakesItsNewDashes) {
     ASSERT_EQ(Call("StartPath", {Num(1)}).code, 0);
     ASSERT_EQ(Call("MoveTo", {Num(1), Num(0), Num(0)}).code, 0);
