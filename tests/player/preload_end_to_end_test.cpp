@@ -45,7 +45,11 @@ TEST_F(PreloadEndToEnd, EveryKindOfItemStartsWithItsOptions) {
     scratch.MakeDir("frames");
     const Outcome o =
         Player({"all.qva", "-QUIET"}, "", {"QV_HEADLESS_FRAMES=" + (scratch / "frames")});
-    Expect(o, "brush 5 4\npicture 12 7\nsprite 9 4\nfile first line\nfont 20\n", "", 0);
+    Expect(o,
+           "brush 5 4\npicture 12 7\nsprite 9 4\nfile first line\nfont 20\n"
+           "attributes of picture 2 12 7\nattributes of display 1 40 30\n"
+           "attributes of font 1 20\n",
+           "", 0);
     const struct Picture frame = ReadPpm("pngtopnm " + LastFileIn(scratch / "frames"));
     EXPECT_EQ(frame.width, 40);
     EXPECT_EQ(frame.height, 30);

@@ -129,26 +129,22 @@ void SetBlitHost(gfx::BlitHost* host) {
     gfx::Graphics().SetHost(host);
 }
 
-// Hooks left unfilled on purpose, each with its reason: the libraries of sound (samples,
-// music), animation, video, transitions and object movement have no commands yet; the
-// display's output span has no reader; the default of TransformPoints is the answer.
+// Hooks left unfilled on purpose, each with its reason: the video library has no commands
+// yet (nor have those of sound, animation, transitions and object movement, whose objects'
+// providers answer that none exists); the display's output span has no reader; the default
+// of TransformPoints is the answer.
 std::map<std::string, std::string> DeliberateGaps() {
     return {
         {SlotKey("gfx::Neighbours", SlotOf(&gfx::Neighbours::VideoDumpRecording)), "video"},
         {SlotKey("gfx::Neighbours", SlotOf(&gfx::Neighbours::SetOutputSpan)), "no reader"},
         {SlotKey("gfx::Neighbours", SlotOf(&gfx::Neighbours::TransformPoints)),
          "the default maps the points"},
-        {ProviderKey(gfx::kTypeSample), "sound"},
-        {ProviderKey(gfx::kTypeMusic), "sound"},
-        {ProviderKey(gfx::kTypeAnim), "animation"},
-        {ProviderKey(gfx::kTypeVideo), "video"},
     };
 }
 
 // Providers whose libraries' work has not landed yet; this list empties as it lands.
 constexpr int32_t kPendingProviders[] = {
-    gfx::kTypeBGPic, gfx::kTypeTextObject, gfx::kTypeDisplay,
-    gfx::kTypeLayer, gfx::kTypeSprite,     gfx::kTypeFont,
+    gfx::kTypeSprite,
 };
 
 // Every type that answers an attribute besides ATTRCOUNT (which GetAttribute counts itself)
