@@ -276,6 +276,8 @@ TEST(QvmkappletCli, ItemFieldsFillTheRecord) {
                           "dragregion=1/0/180/320/20,sizeregion=2/300/180/20/20,"
                           "fillstyle=3,texturebrush=9,title=New"},
                          display});
+        // Without fields a display is the display item's defaults.
+        cases.push_back({{"--preload", "10:4:"}, DisplayItem(4, 640, 480, "")});
     }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.back());

@@ -325,13 +325,14 @@ void NameAndArguments(const std::string& text, PreloadSpec* item) {
 bool Preload(Recipe& r, const std::string& v) {
     const size_t fields = FieldsStart(v);
     auto parts = Split(std::string_view(v).substr(0, fields), ':', 3);
-    PreloadSpec item;
-    uint32_t type;
-    if (parts.size() != 3 || !ParseU32(parts[0], &type) || type > 255 ||
-        !ParseU32(parts[1], &item.id)) {
+    uint32_t type, id;
+    if (parts.size() != 3 || !ParseU32(parts[0], &type) || type > 255 || !ParseU32(parts[1], &id)) {
         return false;
     }
+    // A display starts from a display item's defaults, as --display does.
+    PreloadSpec item = type == 10 ? DisplayItem(id, 640, 480, "") : PreloadSpec{};
     item.type = static_cast<uint8_t>(type);
+    item.id = id;
     NameAndArguments(parts[2], &item);
     if (!ApplyFields(std::string_view(v).substr(fields), &item)) return false;
     r.builder.AddPreload(item);
