@@ -8,12 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "gfx/graphics_state.h"
 #include "gfx/library/get_attribute.h"
