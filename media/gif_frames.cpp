@@ -104,8 +104,10 @@ private:
     int ReadImage(const GraphicsControlBlock& control) {
         if (DGifGetImageDesc(gif_) == GIF_ERROR) return Ended();
         const GifImageDesc& d = gif_->Image;
-        const Image image{d.Left,   d.Top,
-                          d.Width,  d.Height,
+        const Image image{d.Left,
+                          d.Top,
+                          d.Width,
+                          d.Height,
                           d.ColorMap != nullptr ? d.ColorMap : gif_->SColorMap,
                           d.Interlace,
                           control};
@@ -146,8 +148,8 @@ private:
             if (index == image.control.TransparentColor) continue;
             if (index >= image.colours->ColorCount) continue;
             const GifColorType& c = image.colours->Colors[index];
-            line[image.left + x] = 0xFF000000u | uint32_t(c.Red) << 16 | uint32_t(c.Green) << 8 |
-                                   uint32_t(c.Blue);
+            line[image.left + x] =
+                0xFF000000u | uint32_t(c.Red) << 16 | uint32_t(c.Green) << 8 | uint32_t(c.Blue);
         }
     }
 
@@ -195,13 +197,11 @@ int DecodeGifFrames(std::span<const uint8_t> bytes, qvGifFrames* out) {
     if (!IsGifData(bytes)) return ERR_LOADPICTURE;
     qv::MemoryReader reader{bytes};
     int error = 0;
-    std::unique_ptr<GifFileType, qv::GifCloser> gif(
-        DGifOpen(&reader, qv::ReadFromMemory, &error));
+    std::unique_ptr<GifFileType, qv::GifCloser> gif(DGifOpen(&reader, qv::ReadFromMemory, &error));
     if (gif == nullptr) return error == D_GIF_ERR_NOT_ENOUGH_MEM ? ERR_MEM : ERR_LOADPICTURE;
     *out = {};
-    const int code = qv::CatchAllocFailure(int{ERR_MEM}, [&] {
-        return qv::Composer(gif.get(), out).Run();
-    });
+    const int code =
+        qv::CatchAllocFailure(int{ERR_MEM}, [&] { return qv::Composer(gif.get(), out).Run(); });
     if (code != 0) *out = {};
     return code;
 }

@@ -11,9 +11,9 @@
 #include "platform/linux/blocks.h"
 
 struct qvGifFrames {
-    int32_t width = 0, height = 0;           // the logical screen
+    int32_t width = 0, height = 0;               // the logical screen
     std::vector<qv::BlockPtr<uint32_t>> frames;  // width x height ARGB each; alpha 0 where clear
-    bool transparent = false;                // some frame has a clear pixel
+    bool transparent = false;                    // some frame has a clear pixel
 };
 
 // Whether the bytes start as a GIF file.

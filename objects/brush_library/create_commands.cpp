@@ -324,8 +324,7 @@ int LoadBrush(qvVmState* L) {
     if (const int code = CheckBrushReplaceable(target)) return code;
     PrintLoadingMessage("Loading brush %s", file, 1);
     CachedPicture picture;
-    if (const int code =
-            ReadCachedPicture(L, file, options.loadAlpha, options.cache, &picture)) {
+    if (const int code = ReadCachedPicture(L, file, options.loadAlpha, options.cache, &picture)) {
         return code;
     }
     if (const int code = ApplyGlobalAlpha(options, &picture)) return code;

@@ -118,7 +118,6 @@ void Destroy(qvVmState* L, qvSprite* sprite) {
     FreeMemBlock(sprite);
 }
 
-
 // Frame arrays made for a scale or a copy, freed with what they hold unless handed over.
 struct NewFrames {
     explicit NewFrames(int32_t count)
@@ -508,8 +507,7 @@ int FlipSpriteEx(qvSprite* sprite, int32_t direction) {
 }
 
 int AddSpriteOfNewFrames(qvObjectId* id, int32_t width, int32_t height, int32_t frameCount,
-                         uint32_t transparentColour, const SpriteFrameMaker& make,
-                         qvSprite** out) {
+                         uint32_t transparentColour, const SpriteFrameMaker& make, qvSprite** out) {
     NewFrames frames(frameCount);
     if (!frames.Made()) return ERR_MEM;
     for (int32_t i = 0; i < frameCount; ++i) {

@@ -63,8 +63,7 @@ using SpriteFrameMaker = std::function<int(int32_t index, qv::gfx::NewPicture* o
 // Appends an ordinary sprite of width x height with frameCount frames that make makes. 0, or
 // the first error with nothing made.
 int AddSpriteOfNewFrames(qvObjectId* id, int32_t width, int32_t height, int32_t frameCount,
-                         uint32_t transparentColour, const SpriteFrameMaker& make,
-                         qvSprite** out);
+                         uint32_t transparentColour, const SpriteFrameMaker& make, qvSprite** out);
 // 0 with *out, or ERR_FINDARRAY (a handle) / ERR_FINDSPRITE (a number), ERR_LOCKEDOBJ.
 int GetSprite(qvObjectId id, qvSprite** out, int flags);
 // The planes of frame index (from 0), a linked sprite's from the source that covers it; an

@@ -55,7 +55,11 @@ qvFrameCut ReadCutNumbers(qvVmState* L, int first) {
     for (int i = 0; i < 6; ++i) {
         if (VmType(L, first + i) > VM_TNIL) numbers[i] = GetOptIntArg(L, first + i, nullptr);
     }
-    return {numbers[0], numbers[1], numbers[2], numbers[3], numbers[4].value_or(0),
+    return {numbers[0],
+            numbers[1],
+            numbers[2],
+            numbers[3],
+            numbers[4].value_or(0),
             numbers[5].value_or(0)};
 }
 

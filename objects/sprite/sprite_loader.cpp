@@ -24,8 +24,8 @@ void ReadOptionalInt(qvVmState* L, int t, const char* field, std::optional<int32
 
 // The planes of the width x height rectangle at (x, y) of the picture: a mask keyed out of the
 // colour, the alpha plane cut along.
-int MakePixelFrame(const PixelPicture& picture, int32_t x, int32_t y, int32_t width,
-                   int32_t height, uint32_t transparent, gfx::NewPicture* out) {
+int MakePixelFrame(const PixelPicture& picture, int32_t x, int32_t y, int32_t width, int32_t height,
+                   uint32_t transparent, gfx::NewPicture* out) {
     uint32_t* cut = nullptr;
     qvPlaneBitMap* alpha = nullptr;
     if (const int code = CropPixelArray(picture.pixels, picture.width, picture.alpha, x, y, width,
@@ -61,8 +61,7 @@ int SpriteOfGif(const qvGifFrames& gif, const SpriteLoadOptions& o, qvSprite** o
     const bool wantAlpha = o.loadAlpha || maskClear;
     auto make = [&](int32_t i, gfx::NewPicture* frame) -> int {
         const uint32_t* pixels = gif.frames[size_t(i)].get();
-        OwnedPlane alpha(wantAlpha ? AlphaPlaneFromPixels(pixels, gif.width, gif.height)
-                                   : nullptr);
+        OwnedPlane alpha(wantAlpha ? AlphaPlaneFromPixels(pixels, gif.width, gif.height) : nullptr);
         if (wantAlpha && !alpha) return ERR_MEM;
         const PixelPicture picture{pixels, gif.width, gif.height, alpha.get()};
         if (const int code =
@@ -122,8 +121,7 @@ int LoadGif(qvVmState* L, const char* file, const SpriteLoadOptions& o, qvSprite
     }
     if (!o.cut.Given()) return SpriteOfGif(gif, o, out);
     // A cut takes its frames from the first image.
-    OwnedPlane alpha(o.loadAlpha ? AlphaPlaneFromPixels(gif.frames[0].get(), gif.width,
-                                                        gif.height)
+    OwnedPlane alpha(o.loadAlpha ? AlphaPlaneFromPixels(gif.frames[0].get(), gif.width, gif.height)
                                  : nullptr);
     if (o.loadAlpha && !alpha) return ERR_MEM;
     return SpriteOfPixels({gif.frames[0].get(), gif.width, gif.height, alpha.get()}, o.cut,
