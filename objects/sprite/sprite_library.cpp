@@ -5,9 +5,6 @@
 #include "gfx/graphics_state.h"
 #include "gfx/library/get_attribute.h"
 #include "gfx/library/object_types.h"
-#include "gfx/masks.h"
-#include "gfx/scale.h"
-#include "gfx/transform.h"
 #include "media/anim_store.h"
 #include "objects/brush.h"
 #include "objects/sprite/sprite.h"
@@ -15,8 +12,6 @@
 #include "runtime/arguments.h"
 #include "runtime/exports.h"
 #include "runtime/files.h"
-#include "runtime/image_handles.h"
-#include "runtime/option_tables.h"
 #include "scene/layers/display_seam.h"
 #include "scene/layers/layer.h"
 
