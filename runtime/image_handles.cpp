@@ -71,6 +71,10 @@ void SetPluginImageBuilder(PluginImageBuilder builder) {
     imageBuilder = builder;
 }
 
+PluginImageBuilder InstalledPluginImageBuilder() {
+    return imageBuilder;
+}
+
 }  // namespace qv
 
 qvImageHandle* NewImageHandle(int32_t width, int32_t height) {

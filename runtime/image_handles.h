@@ -68,6 +68,7 @@ using PluginImageBuilder = int (*)(qvVmState* L, const uint32_t* pixels, int32_t
 // The library that owns the builder installs it; without one, transforming fails with
 // ERR_TFIMAGE.
 void SetPluginImageBuilder(PluginImageBuilder builder);
+PluginImageBuilder InstalledPluginImageBuilder();
 
 // The alpha bytes of width x height pixels as an 8-bit plane; none when memory is short.
 qvPlaneBitMap* AlphaPlaneFromPixels(const uint32_t* pixels, int32_t width, int32_t height);

@@ -46,6 +46,10 @@ void SetLayerNameLookup(LayerNameLookup lookup) {
     layerNameLookup = lookup;
 }
 
+LayerNameLookup InstalledLayerNameLookup() {
+    return layerNameLookup;
+}
+
 }  // namespace qv
 
 int GetTableFieldNumber(qvVmState* L, int t, const char* field, double* value, int* found) {

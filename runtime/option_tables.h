@@ -57,5 +57,6 @@ namespace qv {
 using LayerNameLookup = int (*)(qvVmState* L, const char* name, int32_t* layer);
 // nullptr removes it.
 void SetLayerNameLookup(LayerNameLookup lookup);
+LayerNameLookup InstalledLayerNameLookup();
 
 }  // namespace qv

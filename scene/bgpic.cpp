@@ -187,6 +187,10 @@ void SetFreeButtons(FreeButtonsHook hook) {
     freeButtons = hook;
 }
 
+FreeButtonsHook InstalledFreeButtons() {
+    return freeButtons;
+}
+
 qvObjectHeader** BGPicList() {
     return &pictures;
 }

@@ -132,6 +132,7 @@ void SetBGPicHost(BGPicHost* host);
 // stays to the end of the run: at shutdown the pictures go after the displays' hosts.
 using FreeButtonsHook = void (*)(qvVmState* L, qvBGPic* picture);
 void SetFreeButtons(FreeButtonsHook hook);
+FreeButtonsHook InstalledFreeButtons();
 
 // The head of the picture list (registered with the object registry).
 qvObjectHeader** BGPicList();

@@ -176,6 +176,10 @@ void RegisterAttributeProvider(int32_t type, AttributeProvider provider) {
     if (type >= 0 && type < static_cast<int32_t>(providers.size())) providers[type] = provider;
 }
 
+AttributeProvider InstalledAttributeProvider(int32_t type) {
+    return type >= 0 && type < static_cast<int32_t>(providers.size()) ? providers[type] : nullptr;
+}
+
 bool AttributeListed(int32_t type, int32_t attribute) {
     const AttributeSet* set = SetOf(type);
     return set != nullptr && Has(*set, attribute);

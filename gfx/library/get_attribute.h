@@ -73,6 +73,8 @@ using AttributeProvider = int (*)(const AttributeRequest& request);
 
 // Installs the provider of an object type (nullptr removes it).
 void RegisterAttributeProvider(int32_t type, AttributeProvider provider);
+// The type's provider, or nullptr.
+AttributeProvider InstalledAttributeProvider(int32_t type);
 // Whether the type answers the attribute; false for types GetAttribute does not know.
 bool AttributeListed(int32_t type, int32_t attribute);
 // Whether GetAttribute knows the type.

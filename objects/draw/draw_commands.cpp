@@ -213,6 +213,10 @@ void SetShapeToPath(ShapeToPathFn fn) {
     shapeToPath = fn;
 }
 
+ShapeToPathFn InstalledShapeToPath() {
+    return shapeToPath;
+}
+
 void SetPathForcedQuery(PathForcedFn fn) {
     pathForced = fn;
 }

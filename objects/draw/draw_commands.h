@@ -27,6 +27,7 @@ namespace qv::draw {
 // commands hand their shape to it and return its result. None: shapes are always drawn.
 using ShapeToPathFn = int (*)(qvVmState* L, const qvShapePathRequest& shape);
 void SetShapeToPath(ShapeToPathFn fn);
+ShapeToPathFn InstalledShapeToPath();
 // Whether path use is forced; the vector library answers by default (tests replace it).
 using PathForcedFn = bool (*)();
 void SetPathForcedQuery(PathForcedFn fn);

@@ -341,4 +341,8 @@ void SetPathDrawer(PathDrawer drawer) {
     state.drawer = drawer;
 }
 
+PathDrawer InstalledPathDrawer() {
+    return state.drawer;
+}
+
 }  // namespace qv

@@ -118,6 +118,7 @@ bool PathUseForced();
 using PathDrawer = int (*)(qvVmState* L, qvObjectId id, int32_t x, int32_t y, uint32_t colour,
                            int tableIndex);
 void SetPathDrawer(PathDrawer drawer);
+PathDrawer InstalledPathDrawer();
 
 // Gives back one font's vector-font handle (FreeVectorFont when it holds one) and clears it;
 // the font library calls it for every font from ReleaseFontOutlines.

@@ -77,8 +77,7 @@ TEST_F(PluginsTest, PreloadCallsItsCommandsInOrder) {
     // The plugin stands in for CreateDisplay, so there is no display 1 to open.
     Expect(o,
            "CALL LoadSample 7 DIR/snd.wav\n"
-           "CALL LoadBrush 3 DIR/pic.png {globalalpha=255 hardware=0 height=0 loadalpha=0 "
-           "transparency=0 width=0 x=0 y=0}\n"
+           "CALL LoadBrush 3 DIR/pic.png {hardware=0 height=0 loadalpha=0 width=0 x=0 y=0}\n"
            "CALL CreateDisplay 1 {active=1 color=0 fillstyle=1 height=200 title=Shown width=320 "
            "x=-100000 y=-100000}\n" +
                std::string(kPluginShutdown),

@@ -48,10 +48,10 @@ TEST(AppletBuilder, SectionsInOrderThenChunkThenNames) {
         {4, 0, 2, 'H', 'i'},
         {9, 0, 0, 0, 1, 0, 0, 0, 7, 'g', 'o', 0},
         {2, 0, 0, 0, 1, 1, 0, 0, 0, 3},
-        {0, 0, 0, 85, 0, 0, 0, 5},  // name at offset 85, 5 bytes
-        {0, 0, 0, 0, 0, 0, 0, 0},   // no linked data
-        {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
-        {0, 16, 0, 8, 0xFF, 0xFF, 0, 0, 0, 255},  // no hardware byte before 5.0
+        {0, 0, 0, 85, 0, 0, 0, 5},                         // name at offset 85, 5 bytes
+        {0, 0, 0, 0, 0, 0, 0, 0},                          // no linked data
+        {0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0},  // no transparent colour
+        {0, 16, 0, 8, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF},  // no global alpha, no hardware byte (4.0)
         {1, 0, 0, 0, 2, 'C', 'H'},
         ToBytes("b.png"),
     });
@@ -188,6 +188,133 @@ TEST(QvmkappletCli, RefusesBadRecipes) {
         EXPECT_FALSE(error.empty());
     }
     EXPECT_EQ(RunTool(bad.back()), 1);
+}
+
+// An item given on the command line is laid out as the builder lays out the same record.
+TEST(QvmkappletCli, ItemFieldsFillTheRecord) {
+    ScratchDir dir;
+    std::string chunk = dir.Write("chunk.bin", ToBytes("c"));
+    std::string data = dir.Write("data.bin", ToBytes("linked"));
+    auto spec = [](uint8_t type, uint32_t id, std::string name) {
+        PreloadSpec item;
+        item.type = type;
+        item.id = id;
+        item.name = std::move(name);
+        return item;
+    };
+    struct Case {
+        std::vector<std::string> args;
+        PreloadSpec item;
+    };
+    std::vector<Case> cases;
+    {
+        PreloadSpec brush = spec(1, 2, "a,b.png");  // "," without a field stays in the name
+        brush.arg1 = 0xFF00FF;
+        brush.arg2 = 1;
+        brush.width = 5, brush.height = 4, brush.x = -2, brush.y = 1;
+        brush.globalAlpha = 128, brush.hardware = 1;
+        cases.push_back({{"--preload",
+                          "1:2:a,b.png,transparency=0xFF00FF,loadalpha=1,width=5,"
+                          "height=4,x=-2,y=1,globalalpha=128,hardware=1"},
+                         brush});
+    }
+    {
+        PreloadSpec font = spec(9, 3, ":::default_sans");
+        font.arg1 = 20, font.arg2 = 4, font.line = 7;
+        cases.push_back({{"--preload", "9:3::::default_sans:20:4:7"}, font});
+        cases.push_back({{"--preload", "9:3::::default_sans,arg1=20,arg2=4,line=7"}, font});
+    }
+    {
+        PreloadSpec linked = spec(8, 1, "data.bin");
+        linked.linked = ToBytes("linked");
+        cases.push_back({{"--preload", "8:1:data.bin,linked=" + data}, linked});
+        cases.push_back({{"--preload", "8:1:a:b"}, spec(8, 1, "a:b")});
+    }
+    {
+        PreloadSpec anim = spec(2, 4, "x.gif");
+        anim.fromDisk = 1, anim.frames = 6, anim.framesPerRow = 3;
+        cases.push_back({{"--preload", "2:4:x.gif,fromdisk=1,frames=6,fpr=3"}, anim});
+        PreloadSpec button = spec(5, 5, "");
+        button.x = 1, button.y = 2, button.right = 30, button.bottom = 40;
+        cases.push_back({{"--preload", "5:5:,x=1,y=2,right=30,bottom=40"}, button});
+    }
+    {
+        PreloadSpec bg = spec(0, 1, "bg.png");
+        bg.fillStyle = 2, bg.colour = 0x10, bg.gradientEnd = 0x20, bg.angle = 90;
+        bg.gradient.style = 3, bg.gradient.centerX = 250000, bg.gradient.centerY = 750000;
+        bg.gradient.balance = 100000, bg.gradient.border = 1000000;
+        bg.gradient.stops = {{0xFF, 0}, {0xFF00, 500000}};
+        bg.textureBrush = 4, bg.textureX = 5, bg.textureY = 6;
+        cases.push_back({{"--preload",
+                          "0:1:bg.png,fillstyle=2,color=0x10,gradientendcolor=0x20,"
+                          "gradientangle=90,gradientstyle=3,gradientcenterx=0.25,"
+                          "gradientcentery=0.75,gradientbalance=0.1,"
+                          "gradientborder=1,gradientcolor=0xFF/0,"
+                          "gradientcolor=0xFF00/0.5,texturebrush=4,texturex=5,"
+                          "texturey=6"},
+                         bg});
+    }
+    {
+        PreloadSpec display = DisplayItem(2, 320, 200, "A: b, c");
+        display.x = 10, display.y = -20, display.colour = 0xFF;
+        display.styleFlags = 0x601, display.givenFlags = 1, display.bgpic = 3;
+        display.scaleWidth = 640, display.scaleHeight = 400;
+        display.dragRegions = {{1, 0, 0, 320, 20}, {1, 0, 180, 320, 20}};
+        display.sizeRegions = {{2, 300, 180, 20, 20}};
+        display.fillStyle = 3, display.textureBrush = 9;
+        cases.push_back({{"--display",
+                          "2:320:200:A: b, c,x=10,y=-20,color=0xFF,flags=0x601,"
+                          "givenflags=1,bgpic=3,scalewidth=640,scaleheight=400,"
+                          "dragregion=1/0/0/320/20,dragregion=1/0/180/320/20,"
+                          "sizeregion=2/300/180/20/20,fillstyle=3,texturebrush=9"},
+                         display});
+        display.title = "New";
+        cases.push_back({{"--preload",
+                          "10:2:,width=320,height=200,x=10,y=-20,color=0xFF,"
+                          "flags=0x601,givenflags=1,bgpic=3,scalewidth=640,"
+                          "scaleheight=400,dragregion=1/0/0/320/20,"
+                          "dragregion=1/0/180/320/20,sizeregion=2/300/180/20/20,"
+                          "fillstyle=3,texturebrush=9,title=New"},
+                         display});
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.back());
+        std::vector<std::string> args = {"-o", dir / "cli.qva", "--chunk", chunk};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        std::string error;
+        ASSERT_EQ(RunMakeApplet(args, &error), 0) << error;
+        AppletBuilder b;
+        b.SetChunk(ToBytes("c"));
+        b.AddPreload(c.item);
+        EXPECT_EQ(ReadBytes(dir / "cli.qva"), b.Build());
+    }
+}
+
+// A field of another type, an unknown field, a value that does not fit and a broken list are
+// refused rather than dropped.
+TEST(QvmkappletCli, RefusesBadItemFields) {
+    ScratchDir dir;
+    std::string chunk = dir.Write("chunk.bin", ToBytes("c"));
+    for (const char* bad : {
+             "1:1:a.png,frames=3",       // brushes have no frames
+             "7:1:a.png,globalalpha=1",  // sprites have no global alpha
+             "8:1:f,transparency=1",     // files have no transparent colour
+             "5:1:,width=3",             // buttons have edges, not sizes
+             "1:1:a.png,hardware=256",   // one byte
+             "0:1:a.png,gradientangle=70000", "0:1:a.png,gradientstyle=300",
+             "0:1:a.png,gradientcenterx=-0.5", "0:1:a.png,gradientcolor=1",
+             "10:1:,dragregion=1/2/3/4", "1:1:a.png,width=", "1:1:a.png,width=4,",
+             "8:1:f,linked=/no/such/file",
+             "1:1:a.png,width=4,wobble=1",  // a known field first: the rest must be fields
+         }) {
+        std::string error;
+        EXPECT_EQ(RunMakeApplet({"-o", dir / "out", "--chunk", chunk, "--preload", bad}, &error), 1)
+            << bad;
+    }
+    std::string error;
+    EXPECT_EQ(RunMakeApplet({"-o", dir / "out", "--chunk", chunk, "--display", "1:2:3:T,frames=1"},
+                            &error),
+              1);
 }
 
 // The tool's status and what it wrote to the stream fd (1 or 2).

@@ -63,6 +63,12 @@ constexpr FlagSection kFlagSections[] = {
     {"hidepointer", 24}, {"nomodeswitch", 25}, {"nohide", 30},
 };
 
+// Pictures take their transparent colour from the first argument, where -1 means none.
+uint32_t NotGivenArg1(uint8_t type) {
+    const bool picture = type == 0 || type == 1 || type == 2 || type == 7;
+    return picture ? 0xFFFFFFFF : 0;
+}
+
 Bytes Compress(const Bytes& container) {
     uLongf size = compressBound(container.size());
     Bytes out(8 + size);
@@ -141,7 +147,9 @@ AppletBuilder::Section AppletBuilder::PreloadSection(const PreloadSpec& item,
         Put32(out, 0);
     }
     Put32(out, item.linked ? static_cast<uint32_t>(item.linked->size()) : 0);
-    for (uint32_t v : {item.arg1, item.arg2, item.line}) Put32(out, v);
+    for (uint32_t v : {item.arg1.value_or(NotGivenArg1(item.type)), item.arg2, item.line}) {
+        Put32(out, v);
+    }
     auto fill = [&](bool withColour) {
         Put8(out, item.fillStyle);
         if (withColour) Put32(out, item.colour);
@@ -198,6 +206,10 @@ void AppletBuilder::AddPreload(const PreloadSpec& item) {
 
 void AppletBuilder::AddDisplay(uint32_t id, uint32_t width, uint32_t height,
                                std::string_view title) {
+    AddPreload(DisplayItem(id, width, height, title));
+}
+
+PreloadSpec DisplayItem(uint32_t id, uint32_t width, uint32_t height, std::string_view title) {
     PreloadSpec item;
     item.type = 10;
     item.id = id;
@@ -206,7 +218,7 @@ void AppletBuilder::AddDisplay(uint32_t id, uint32_t width, uint32_t height,
     item.x = item.y = -100000;
     item.styleFlags = 0x400;
     item.title = std::string(title);
-    AddPreload(item);
+    return item;
 }
 
 void AppletBuilder::AddLink(std::string_view name, const Bytes& data, bool external) {

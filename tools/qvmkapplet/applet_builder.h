@@ -40,10 +40,13 @@ struct PreloadSpec {
     uint32_t id = 1;
     std::string name;             // written after the chunk; empty: name size 0
     std::optional<Bytes> linked;  // linked data, written after the chunk
-    uint32_t arg1 = 0, arg2 = 0, line = 0;
+    // None: the player's "not given", which is -1 (no transparent colour) for pictures (0, 1,
+    // 2, 7) and 0 for the other types.
+    std::optional<uint32_t> arg1;
+    uint32_t arg2 = 0, line = 0;
     // Pictures (1, 2, 7), buttons (5) and displays (10); 16-bit fields take their low bits.
     int32_t width = 0, height = 0, x = 0, y = 0;
-    int32_t frames = 0, framesPerRow = 0, globalAlpha = 255;
+    int32_t frames = 0, framesPerRow = 0, globalAlpha = -1;  // -1: no global alpha
     uint8_t hardware = 0, fromDisk = 0;
     int32_t right = 0, bottom = 0;  // buttons: left = x, top = y
     // Fills of background pictures (0) and displays (10).
@@ -57,6 +60,9 @@ struct PreloadSpec {
     std::vector<RegionSpec> dragRegions, sizeRegions;
     std::string title;
 };
+
+// A display item of that size and title, centred and active, filled with colour 0.
+PreloadSpec DisplayItem(uint32_t id, uint32_t width, uint32_t height, std::string_view title);
 
 class AppletBuilder {
 public:

@@ -1,10 +1,14 @@
 // The command line of qvmkapplet: each option becomes one call of the builder, in order.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
+#include <limits>
+#include <type_traits>
 
 #include "tools/qvmkapplet/applet_builder.h"
 
@@ -119,32 +123,232 @@ bool Screen(Recipe& r, const std::string& v) {
     return true;
 }
 
+// --- Fields of preloaded items and displays: ",FIELD=VALUE" after the positional part ---
+
+// The types a field belongs to, as bits (1 << type).
+constexpr uint32_t kBGPic = 1u << 0, kBrush = 1u << 1, kAnim = 1u << 2, kButton = 1u << 5,
+                   kSprite = 1u << 7, kDisplayItem = 1u << 10, kAnyType = 0xFFFFFFFF;
+constexpr uint32_t kPictures = kBrush | kAnim | kSprite, kFills = kBGPic | kDisplayItem;
+
+using FieldSetter = bool (*)(PreloadSpec&, const std::string&);
+
+struct ItemField {
+    const char* key;
+    const char* value;
+    uint32_t types;
+    const char* help;
+    FieldSetter set;
+};
+
+// A number into a field; a value too big for a narrow field is refused.
+template <typename Field>
+bool ParseInto(const std::string& text, Field* field) {
+    uint32_t value;
+    if (!ParseU32(text, &value)) return false;
+    if constexpr (sizeof(Field) < 4) {
+        if (value > std::numeric_limits<Field>::max()) return false;
+    }
+    *field = static_cast<Field>(value);
+    return true;
+}
+
+template <auto Member>
+bool Number(PreloadSpec& item, const std::string& text) {
+    return ParseInto(text, &(item.*Member));
+}
+
+// A fraction (0.5) as the container keeps it: times 1000000.
+bool ParseFraction(const std::string& text, uint32_t* value) {
+    double fraction;
+    if (!ParseNumber(text, &fraction) || !(fraction >= 0 && fraction <= 4000)) return false;
+    *value = static_cast<uint32_t>(fraction * 1000000 + 0.5);
+    return true;
+}
+
+template <auto Member>
+bool GradientFraction(PreloadSpec& item, const std::string& text) {
+    return ParseFraction(text, &(item.gradient.*Member));
+}
+
+bool Arg1(PreloadSpec& item, const std::string& text) {
+    uint32_t value;
+    if (!ParseU32(text, &value)) return false;
+    item.arg1 = value;
+    return true;
+}
+
+bool GradientStop(PreloadSpec& item, const std::string& text) {
+    auto parts = Split(text, '/');
+    GradientSpec::Stop stop;
+    if (parts.size() != 2 || !ParseU32(parts[0], &stop.colour) ||
+        !ParseFraction(parts[1], &stop.position) || item.gradient.stops.size() == 255) {
+        return false;
+    }
+    item.gradient.stops.push_back(stop);
+    return true;
+}
+
+bool AddRegion(std::vector<RegionSpec>& regions, const std::string& text) {
+    auto parts = Split(text, '/');
+    RegionSpec r;
+    if (parts.size() != 5 || !ParseU32(parts[0], &r.type) || !ParseU32(parts[1], &r.x) ||
+        !ParseU32(parts[2], &r.y) || !ParseU32(parts[3], &r.width) ||
+        !ParseU32(parts[4], &r.height)) {
+        return false;
+    }
+    regions.push_back(r);
+    return true;
+}
+
+bool LinkedData(PreloadSpec& item, const std::string& file) {
+    Bytes data;
+    if (!ReadFile(file, &data)) return false;
+    item.linked = std::move(data);
+    return true;
+}
+
+const std::vector<ItemField>& ItemFields() {
+    using P = PreloadSpec;
+    using G = GradientSpec;
+    static const std::vector<ItemField> fields = {
+        {"arg1", "N", kAnyType,
+         "first argument: a font's size, a plugin's version (pictures: transparency)", Arg1},
+        {"arg2", "N", kAnyType,
+         "second argument: a font's engine (+0x10000: no cache), a plugin's revision",
+         Number<&P::arg2>},
+        {"line", "N", kAnyType, "the source line that errors report", Number<&P::line>},
+        {"linked", "FILE", kAnyType, "the item's data linked into the applet", LinkedData},
+        {"transparency", "RGB", kPictures | kBGPic, "transparent colour (default -1: none)", Arg1},
+        {"loadalpha", "0|1", kPictures | kBGPic, "loads the alpha channel", Number<&P::arg2>},
+        {"width", "N", kPictures | kDisplayItem, "width (pictures: of the part to take)",
+         Number<&P::width>},
+        {"height", "N", kPictures | kDisplayItem, "height", Number<&P::height>},
+        {"x", "N", kPictures | kDisplayItem | kButton,
+         "left edge (pictures: of the part to take; displays: -100000 centres)", Number<&P::x>},
+        {"y", "N", kPictures | kDisplayItem | kButton, "top edge", Number<&P::y>},
+        {"right", "N", kButton, "a button's right edge", Number<&P::right>},
+        {"bottom", "N", kButton, "a button's bottom edge", Number<&P::bottom>},
+        {"frames", "N", kAnim | kSprite, "number of frames", Number<&P::frames>},
+        {"fpr", "N", kAnim | kSprite, "frames per row", Number<&P::framesPerRow>},
+        {"globalalpha", "N", kBrush, "a brush's global alpha (default -1: none)",
+         Number<&P::globalAlpha>},
+        {"hardware", "0|1", kBrush, "a hardware brush", Number<&P::hardware>},
+        {"fromdisk", "0|1", kAnim, "an anim read from disk frame by frame", Number<&P::fromDisk>},
+        {"fillstyle", "N", kFills, "0 none, 1 colour, 2 gradient, 3 texture",
+         Number<&P::fillStyle>},
+        {"color", "RGB", kFills, "fill colour (gradient start colour)", Number<&P::colour>},
+        {"gradientendcolor", "RGB", kFills, "gradient end colour", Number<&P::gradientEnd>},
+        {"gradientangle", "N", kFills, "gradient angle", Number<&P::angle>},
+        {"gradientstyle", "N", kFills, "gradient style",
+         [](P& item, const std::string& v) { return ParseInto(v, &item.gradient.style); }},
+        {"gradientcenterx", "F", kFills, "gradient centre x (a fraction)",
+         GradientFraction<&G::centerX>},
+        {"gradientcentery", "F", kFills, "gradient centre y", GradientFraction<&G::centerY>},
+        {"gradientbalance", "F", kFills, "gradient balance", GradientFraction<&G::balance>},
+        {"gradientborder", "F", kFills, "gradient border", GradientFraction<&G::border>},
+        {"gradientcolor", "RGB/F", kFills, "a colour stop at a position (repeatable)",
+         GradientStop},
+        {"texturebrush", "ID", kFills, "texture brush", Number<&P::textureBrush>},
+        {"texturex", "N", kFills, "texture offset x", Number<&P::textureX>},
+        {"texturey", "N", kFills, "texture offset y", Number<&P::textureY>},
+        {"bgpic", "ID", kDisplayItem, "a display's background picture (with flag 0x200)",
+         Number<&P::bgpic>},
+        {"flags", "BITS", kDisplayItem,
+         "display style flags (0x1 borderless, 0x2 sizeable, 0x400 active, ...)",
+         Number<&P::styleFlags>},
+        {"givenflags", "BITS", kDisplayItem, "flags the command line must not change",
+         Number<&P::givenFlags>},
+        {"scalewidth", "N", kDisplayItem, "scaled width", Number<&P::scaleWidth>},
+        {"scaleheight", "N", kDisplayItem, "scaled height", Number<&P::scaleHeight>},
+        {"dragregion", "T/X/Y/W/H", kDisplayItem, "a drag region (repeatable)",
+         [](P& item, const std::string& v) { return AddRegion(item.dragRegions, v); }},
+        {"sizeregion", "T/X/Y/W/H", kDisplayItem, "a size region (repeatable)",
+         [](P& item, const std::string& v) { return AddRegion(item.sizeRegions, v); }},
+        {"title", "TEXT", kDisplayItem, "a display's title",
+         [](P& item, const std::string& v) {
+             item.title = v;
+             return true;
+         }},
+    };
+    return fields;
+}
+
+// Where the fields start: at the first "," followed by a known field and "=". A name or a
+// title may hold "," and ":" otherwise.
+size_t FieldsStart(std::string_view text) {
+    for (size_t at = text.find(','); at != std::string_view::npos; at = text.find(',', at + 1)) {
+        std::string_view rest = text.substr(at + 1);
+        for (const ItemField& field : ItemFields()) {
+            if (rest.starts_with(field.key) &&
+                rest.substr(std::strlen(field.key)).starts_with('=')) {
+                return at;
+            }
+        }
+    }
+    return text.size();
+}
+
+// ",KEY=VALUE,KEY=VALUE..." into the item; false for an unknown key, a field the type does not
+// carry or a bad value.
+bool ApplyFields(std::string_view fields, PreloadSpec* item) {
+    if (fields.empty()) return true;
+    for (const std::string& assignment : Split(fields.substr(1), ',')) {
+        std::string key, value;
+        if (!SplitAssignment(assignment, &key, &value)) return false;
+        auto field = std::find_if(ItemFields().begin(), ItemFields().end(),
+                                  [&](const ItemField& f) { return key == f.key; });
+        const bool carried = field != ItemFields().end() && item->type < 32 &&
+                             (field->types & (1u << item->type)) != 0;
+        if (!carried || !field->set(*item, value)) return false;
+    }
+    return true;
+}
+
+// NAME[:ARG1:ARG2:LINE]: the three numbers are taken when all three are numbers, so that a
+// name may hold ":" (":::default_sans").
+void NameAndArguments(const std::string& text, PreloadSpec* item) {
+    auto parts = Split(text, ':');
+    uint32_t arg1, arg2, line;
+    const size_t n = parts.size();
+    if (n >= 4 && ParseU32(parts[n - 3], &arg1) && ParseU32(parts[n - 2], &arg2) &&
+        ParseU32(parts[n - 1], &line)) {
+        item->name = text.substr(
+            0, text.size() - parts[n - 3].size() - parts[n - 2].size() - parts[n - 1].size() - 3);
+        item->arg1 = arg1;
+        item->arg2 = arg2;
+        item->line = line;
+        return;
+    }
+    item->name = text;
+}
+
 bool Preload(Recipe& r, const std::string& v) {
-    auto parts = Split(v, ':');
+    const size_t fields = FieldsStart(v);
+    auto parts = Split(std::string_view(v).substr(0, fields), ':', 3);
     PreloadSpec item;
     uint32_t type;
-    if ((parts.size() != 3 && parts.size() != 6) || !ParseU32(parts[0], &type) || type > 255 ||
+    if (parts.size() != 3 || !ParseU32(parts[0], &type) || type > 255 ||
         !ParseU32(parts[1], &item.id)) {
         return false;
     }
     item.type = static_cast<uint8_t>(type);
-    item.name = parts[2];
-    if (parts.size() == 6 && (!ParseU32(parts[3], &item.arg1) || !ParseU32(parts[4], &item.arg2) ||
-                              !ParseU32(parts[5], &item.line))) {
-        return false;
-    }
+    NameAndArguments(parts[2], &item);
+    if (!ApplyFields(std::string_view(v).substr(fields), &item)) return false;
     r.builder.AddPreload(item);
     return true;
 }
 
 bool Display(Recipe& r, const std::string& v) {
-    auto parts = Split(v, ':', 4);
+    const size_t fields = FieldsStart(v);
+    auto parts = Split(std::string_view(v).substr(0, fields), ':', 4);
     uint32_t id, w, h;
     if (parts.size() < 3 || !ParseU32(parts[0], &id) || !ParseU32(parts[1], &w) ||
         !ParseU32(parts[2], &h)) {
         return false;
     }
-    r.builder.AddDisplay(id, w, h, parts.size() == 4 ? parts[3] : "");
+    PreloadSpec item = DisplayItem(id, w, h, parts.size() == 4 ? parts[3] : "");
+    if (!ApplyFields(std::string_view(v).substr(fields), &item)) return false;
+    r.builder.AddPreload(item);
     return true;
 }
 
@@ -239,9 +443,11 @@ const std::vector<Option>& Options() {
         {"--flag", "NAME=0|1",
          "a display flag (borderless, fixed, sizeable, hidepointer, nomodeswitch, nohide)", Flag},
         {"--screen", "W:H", "the screen size", Screen},
-        {"--preload", "TYPE:ID:NAME[:ARG1:ARG2:LINE]", "a preloaded item (a picture, a sound, ...)",
+        {"--preload", "TYPE:ID:NAME[:ARG1:ARG2:LINE][,FIELD=VALUE]...",
+         "a preloaded item: 0 picture, 1 brush, 2 anim, 3 music, 4 sample, 5 button, 6 key, "
+         "7 sprite, 8 file, 9 font, 10 display, 11 video, 12 required plugin; NAME may hold \":\"",
          Preload},
-        {"--display", "ID:W:H[:TITLE]", "a display to open", Display},
+        {"--display", "ID:W:H[:TITLE][,FIELD=VALUE]...", "a display to open", Display},
         {"--link", "NAME=FILE", "links FILE into the applet under NAME",
          [](Recipe& r, const std::string& v) { return Link(r, v, false); }},
         {"--link-external", "NAME=FILE", "links FILE after the program chunk",
@@ -302,6 +508,8 @@ std::string MakeAppletHelp() {
         line(o.value != nullptr ? std::string(o.word) + " " + o.value : o.word, o.help);
     }
     line("--help", "prints this help");
+    text += "Fields of --preload and --display (numbers decimal or 0x..., negative ones wrap):\n";
+    for (const ItemField& f : ItemFields()) line(std::string(f.key) + "=" + f.value, f.help);
     return text;
 }
 

@@ -1,0 +1,114 @@
+// Resources that an applet made by qvmkapplet declares are loaded before its program runs,
+// with the sizes and options the declaration gives.
+#include "tests/platform/picture_test_support.h"
+#include "tests/player/end_to_end.h"
+
+namespace qv::testing {
+namespace {
+
+class PreloadEndToEnd : public EndToEndTest {
+protected:
+    // The folder whose Quorvella/ holds the test plugin, which with QVTEST_RECORD=1 stands in
+    // for the preload commands and prints each call.
+    const std::string plugins = std::filesystem::path(QV_TEST_PLUGIN_DIR).parent_path().string();
+
+    void Picture(const std::string& name, int width, int height) {
+        ASSERT_TRUE(
+            WritePng(scratch / name, width, height, PatternPixels(width, height, false), false));
+    }
+};
+
+// A brush declared without a transparent colour or a global alpha gets neither: the two
+// together would be refused.
+TEST_F(PreloadEndToEnd, ABrushDeclaredWithDefaultsStarts) {
+    Picture("pic.png", 12, 7);
+    Applet("brush.qva", "brush_size", {"--preload", "1:1:pic.png", "--display", "1:16:16:B"});
+    Expect(Player({"brush.qva", "-QUIET"}), "12 7\n", "", 0);
+}
+
+// One item of every type that has a library, each with options of its own; the program reads
+// back what start-up made of them, and the one frame shows display 1 at its declared size.
+TEST_F(PreloadEndToEnd, EveryKindOfItemStartsWithItsOptions) {
+    Picture("pic.png", 12, 7);
+    Picture("strip.png", 9, 4);
+    scratch.Write("notes.txt", ToBytes("first line\nsecond\n"));
+    Applet(
+        "all.qva", "preloaded_objects",
+        {"--preload", "1:1:pic.png,width=5,height=4,x=2,y=1,globalalpha=128", "--preload",
+         "0:2:pic.png,fillstyle=2,gradientcolor=0xFF0000/0,gradientcolor=0xFF/1", "--preload",
+         "7:1:strip.png", "--preload", "8:1:notes.txt", "--preload", "9:1::::default_sans:20:0:0",
+         "--preload", "5:1:,x=1,y=2,right=10,bottom=20", "--preload", "6:1:a", "--display",
+         "1:40:30:All,color=0x00FF00,flags=0x401,givenflags=1"});
+    scratch.MakeDir("frames");
+    const Outcome o =
+        Player({"all.qva", "-QUIET"}, "", {"QV_HEADLESS_FRAMES=" + (scratch / "frames")});
+    Expect(o, "brush 5 4\npicture 12 7\nsprite 9 4\nfile first line\nfont 20\n", "", 0);
+    const struct Picture frame = ReadPpm("pngtopnm " + LastFileIn(scratch / "frames"));
+    EXPECT_EQ(frame.width, 40);
+    EXPECT_EQ(frame.height, 30);
+    EXPECT_EQ(frame.rgb.empty() ? 0u : frame.At(39, 29), 0x00FF00u);
+}
+
+// Every field qvmkapplet takes reaches the option table (or the arguments) of its command.
+TEST_F(PreloadEndToEnd, EveryFieldReachesItsCommand) {
+    Applet("fields.qva", "three_lines",
+           {"--preload",
+            "0:2:/bg.png,transparency=0xFF00FF,loadalpha=1,fillstyle=3,"
+            "texturebrush=4,texturex=5,texturey=-6",
+            "--preload",
+            "0:3:/bg.png,fillstyle=2,gradientstyle=1,gradientangle=45,"
+            "color=0xFF,gradientendcolor=0xFF00,gradientcenterx=0.25,"
+            "gradientcolor=1/0,gradientcolor=2/0.5",
+            "--preload",
+            "1:3:/pic.png,width=5,height=4,x=2,y=1,globalalpha=128,hardware=1",
+            "--preload",
+            "7:4:/strip.png,transparency=0,width=3,height=2,frames=5,fpr=3,x=1,y=1",
+            "--preload",
+            "7:5:/Strip.png,frames=1,loadalpha=1",
+            "--preload",
+            "5:6:,x=1,y=2,right=10,bottom=-20",
+            "--preload",
+            "6:7:ESC",
+            "--preload",
+            "8:8:/notes.txt",
+            "--preload",
+            "9:9::::default_sans,arg1=20,arg2=0x10004",
+            "--preload",
+            "12:0:qvtest,arg1=1,arg2=2",
+            "--display",
+            "1:320:200:Shown, or not,x=10,y=-20,flags=0x4C01,givenflags=1,"
+            "scalewidth=640,scaleheight=400,dragregion=1/0/0/320/20,"
+            "sizeregion=2/300/180/20/20,fillstyle=3,texturebrush=2",
+            "--display",
+            "2:64:48:Two,flags=0x600,bgpic=3"});
+    // The later sprite of the same file (names compare without case) takes the first one's
+    // picture from the cache, and its alpha makes the first one cache alpha too. The plugin
+    // stands in for CreateDisplay, so there is no display 1 to open.
+    Expect(Player({"fields.qva", "-QUIET"}, plugins, {"QVTEST_RECORD=1"}),
+           "CALL LoadBGPic 2 /bg.png {fillstyle=3 loadalpha=1 texturebrush=4 texturex=5 "
+           "texturey=-6 transparency=16711935}\n"
+           "CALL LoadBGPic 3 /bg.png {fillstyle=2 gradientangle=45 gradientbalance=0.5 "
+           "gradientborder=0 gradientcenterx=0.25 gradientcentery=0.5 gradientcolors={0=1 1=0 "
+           "2=2 3=0.5} gradientendcolor=65280 gradientstartcolor=255 gradientstyle=1 "
+           "loadalpha=0}\n"
+           "CALL LoadBrush 3 /pic.png {globalalpha=128 hardware=1 height=4 loadalpha=0 width=5 "
+           "x=2 y=1}\n"
+           "CALL LoadSprite 4 /strip.png {cache=1 cachealpha=1 fpr=3 frames=5 height=2 "
+           "loadalpha=0 transparency=0 width=3 x=1 y=1}\n"
+           "CALL LoadSprite 5 /Strip.png {cachedload=1 fpr=0 frames=1 height=0 loadalpha=1 "
+           "width=0 x=0 y=0}\n"
+           "CALL CreateButton 6 1 2 10 -20\n"
+           "CALL CreateKeyDown 7 ESC\n"
+           "CALL OpenFile 8 /notes.txt 1005\n"
+           "CALL OpenFont 9 :::default_sans 20 {cache=0 engine=4}\n"
+           "CALL CreateDisplay 1 {active=1 borderless=1 dragregion={0={height=20 type=1 "
+           "width=320 x=0 y=0}} fillstyle=3 height=200 hidden=1 noclose=1 scaleheight=400 "
+           "scalewidth=640 sizeregion={0={height=20 type=2 width=20 x=300 y=180}} "
+           "texturebrush=2 texturex=0 texturey=0 title=Shown, or not width=320 x=10 y=-20}\n"
+           "CALL CreateDisplay 2 {active=1 bgpic=3 title=Two x=-100000 y=-100000}\n"
+           "qvtest: freelibrary\nqvtest: closeplugin\n",
+           "[QuorvellaPlayer] Could not find display 1!\n", 20);
+}
+
+}  // namespace
+}  // namespace qv::testing
