@@ -134,12 +134,13 @@ TEST_F(SpritesEndToEnd, FramesCutFromPicturesShowInTurn) {
     for (const Probe& p : probes) EXPECT_EQ(last.At(p.x, p.y), p.rgb) << p.x << "," << p.y;
 }
 
-// A preloaded sprite and brush of one picture start in either order and show the picture.
+// A preloaded sprite sheet and a brush of one picture start in either order and show the
+// picture. Start-up makes the later item a cached load, which never reads the file: a start
+// means the file was read once.
 TEST_F(SpritesEndToEnd, PreloadedSpriteAndBrushOfOnePicture) {
     REQUIRE_TOOLS();
     WritePictures();
-    const std::string sprite = "7:1:sheet.png:4294967295:0:1",
-                      brush = "1:2:sheet.png:4294967295:0:2";
+    const std::string sprite = "7:1:sheet.png,frames=4,fpr=2", brush = "1:2:sheet.png";
     for (const auto& [first, second] : {std::pair{sprite, brush}, std::pair{brush, sprite}}) {
         Applet("preload.qva", "preloaded_sheet",
                {"--display", "1:64:48:Sprites", "--preload", first, "--preload", second});
@@ -147,10 +148,10 @@ TEST_F(SpritesEndToEnd, PreloadedSpriteAndBrushOfOnePicture) {
         scratch.MakeDir("frames");
         const Outcome o =
             Player({"preload.qva", "-QUIET"}, "", {"QV_HEADLESS_FRAMES=" + (scratch / "frames")});
-        Expect(o, "16 1 16\n", "", 0);
+        Expect(o, "8 4 16\n", "", 0);
         const std::vector<Picture> frames = Frames();
         ASSERT_FALSE(frames.empty());
-        EXPECT_EQ(frames.back().At(12, 12), 0xFFFFFFu) << first;
+        EXPECT_EQ(frames.back().At(4, 4), 0xFF0000u) << first;
         EXPECT_EQ(frames.back().At(32, 12), 0xFFFFFFu) << first;
     }
 }
