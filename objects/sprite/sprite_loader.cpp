@@ -22,8 +22,18 @@ void ReadOptionalInt(qvVmState* L, int t, const char* field, std::optional<int32
     if (found != 0) *out = value;
 }
 
+// A mask in place of the frame's alpha plane: visible where the alpha is full.
+int AlphaBecomesMask(int32_t width, int32_t height, gfx::NewPicture* frame) {
+    OwnedPlane mask(AllocMaskBitMap(nullptr, width, height, 1));
+    if (!mask) return ERR_MEM;
+    AlphaToMaskRect(frame->alpha.get(), 0, 0, mask.get(), 0, 0, width, height, 0);
+    frame->mask = std::move(mask);
+    frame->alpha.reset();
+    return 0;
+}
+
 // The planes of the width x height rectangle at (x, y) of the picture: a mask keyed out of the
-// colour, the alpha plane cut along.
+// colour, the alpha plane cut along (or made the mask).
 int MakePixelFrame(const PixelPicture& picture, int32_t x, int32_t y, int32_t width, int32_t height,
                    uint32_t transparent, gfx::NewPicture* out) {
     uint32_t* cut = nullptr;
@@ -41,34 +51,29 @@ int MakePixelFrame(const PixelPicture& picture, int32_t x, int32_t y, int32_t wi
         return code;
     }
     out->bitmap.reset(bitmap), out->mask.reset(mask);
-    return 0;
+    return picture.alphaAsMask ? AlphaBecomesMask(width, height, out) : 0;
 }
 
-// A mask in place of the frame's alpha plane: visible where the alpha is full.
-int AlphaBecomesMask(int32_t width, int32_t height, gfx::NewPicture* frame) {
-    OwnedPlane mask(AllocMaskBitMap(nullptr, width, height, 1));
-    if (!mask) return ERR_MEM;
-    AlphaToMaskRect(frame->alpha.get(), 0, 0, mask.get(), 0, 0, width, height, 0);
-    frame->mask = std::move(mask);
-    frame->alpha.reset();
-    return 0;
-}
-
-// A sprite of every image of an animated GIF. Its clear pixels become a mask unless a colour
-// key is given, or the alpha channel is kept.
-int SpriteOfGif(const qvGifFrames& gif, const SpriteLoadOptions& o, qvSprite** out) {
+// The alpha plane of a GIF image when the frames need it: kept ("loadalpha"), or made a mask
+// of its clear pixels unless a colour key is given.
+int GifPicture(const qvGifFrames& gif, size_t image, const SpriteLoadOptions& o, OwnedPlane* alpha,
+               PixelPicture* out) {
+    const uint32_t* pixels = gif.frames[image].get();
     const bool maskClear = gif.transparent && !o.loadAlpha && o.transparent == kNoTransparency;
-    const bool wantAlpha = o.loadAlpha || maskClear;
+    *out = {pixels, gif.width, gif.height, nullptr, maskClear};
+    if (!o.loadAlpha && !maskClear) return 0;
+    alpha->reset(AlphaPlaneFromPixels(pixels, gif.width, gif.height));
+    out->alpha = alpha->get();
+    return *alpha ? 0 : ERR_MEM;
+}
+
+// A sprite of every image of an animated GIF.
+int SpriteOfGif(const qvGifFrames& gif, const SpriteLoadOptions& o, qvSprite** out) {
     auto make = [&](int32_t i, gfx::NewPicture* frame) -> int {
-        const uint32_t* pixels = gif.frames[size_t(i)].get();
-        OwnedPlane alpha(wantAlpha ? AlphaPlaneFromPixels(pixels, gif.width, gif.height) : nullptr);
-        if (wantAlpha && !alpha) return ERR_MEM;
-        const PixelPicture picture{pixels, gif.width, gif.height, alpha.get()};
-        if (const int code =
-                MakePixelFrame(picture, 0, 0, gif.width, gif.height, o.transparent, frame)) {
-            return code;
-        }
-        return maskClear ? AlphaBecomesMask(gif.width, gif.height, frame) : 0;
+        OwnedPlane alpha;
+        PixelPicture picture{};
+        if (const int code = GifPicture(gif, size_t(i), o, &alpha, &picture)) return code;
+        return MakePixelFrame(picture, 0, 0, gif.width, gif.height, o.transparent, frame);
     };
     qvObjectId id = AutomaticSpriteId();
     return AddSpriteOfNewFrames(&id, gif.width, gif.height, int32_t(gif.frames.size()),
@@ -121,11 +126,10 @@ int LoadGif(qvVmState* L, const char* file, const SpriteLoadOptions& o, qvSprite
     }
     if (!o.cut.Given()) return SpriteOfGif(gif, o, out);
     // A cut takes its frames from the first image.
-    OwnedPlane alpha(o.loadAlpha ? AlphaPlaneFromPixels(gif.frames[0].get(), gif.width, gif.height)
-                                 : nullptr);
-    if (o.loadAlpha && !alpha) return ERR_MEM;
-    return SpriteOfPixels({gif.frames[0].get(), gif.width, gif.height, alpha.get()}, o.cut,
-                          o.transparent, out);
+    OwnedPlane alpha;
+    PixelPicture picture{};
+    if (const int code = GifPicture(gif, 0, o, &alpha, &picture)) return code;
+    return SpriteOfPixels(picture, o.cut, o.transparent, out);
 }
 
 }  // namespace

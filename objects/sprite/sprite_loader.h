@@ -30,11 +30,13 @@ int ReadSpriteLoadOptions(qvVmState* L, int t, SpriteLoadOptions* out);
 int LoadSpriteFile(qvVmState* L, const char* file, const SpriteLoadOptions& options,
                    qvSprite** out);
 
-// An ARGB picture whose frames are cut, its alpha plane (or none) beside.
+// An ARGB picture whose frames are cut, its alpha plane (or none) beside; with alphaAsMask the
+// frames get a mask of the alpha plane's full pixels in its place.
 struct PixelPicture {
     const uint32_t* pixels;
     int32_t width, height;
     const qvPlaneBitMap* alpha;
+    bool alphaAsMask = false;
 };
 // A sprite under an automatic id of the frames of the cut: masks keyed out of the colour
 // (unless kNoTransparency), the alpha plane cut with them. 0 or an error with nothing made.

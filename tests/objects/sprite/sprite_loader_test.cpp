@@ -223,6 +223,13 @@ TEST_F(SpriteLoading, KeysAndAlphaChannelsPerFrame) {
     ASSERT_EQ(Run("DisplaySprite", {Num(4), Num(40), Num(20)}), 0);
     EXPECT_EQ(WindowAt(41, 21), kGreen);
     EXPECT_EQ(WindowAt(40, 20), kBack);
+    // Cut, a GIF's first image keeps its clear pixels masked.
+    ASSERT_EQ(Load(6, "clear.gif", {{Str("frames"), Num(2)}}), 0);
+    ASSERT_EQ(Sprite(6)->frameCount, 2);
+    ASSERT_NE(Sprite(6)->masks[0], nullptr);
+    ASSERT_NE(Sprite(6)->masks[1], nullptr);
+    EXPECT_EQ(ReadBitMapPixel(Sprite(6)->masks[0], 1, 1), 0u) << "the clear half";
+    EXPECT_NE(ReadBitMapPixel(Sprite(6)->masks[1], 1, 1), 0u) << "the red half";
 
     EXPECT_EQ(Load(5, "half.png", {{Str("loadalpha"), Bool(true)}, {Str("transparency"), Num(0)}}),
               ERR_MASKNALPHA);
