@@ -147,8 +147,7 @@ std::map<std::string, std::string> DeliberateGaps() {
 
 // Providers whose libraries' work has not landed yet; this list empties as it lands.
 constexpr int32_t kPendingProviders[] = {
-    gfx::kTypeBGPic, gfx::kTypeTextObject, gfx::kTypeDisplay,
-    gfx::kTypeLayer, gfx::kTypeSprite,     gfx::kTypeFont,
+    gfx::kTypeBGPic, gfx::kTypeTextObject, gfx::kTypeDisplay, gfx::kTypeLayer, gfx::kTypeFont,
 };
 
 // Every type that answers an attribute besides ATTRCOUNT (which GetAttribute counts itself)
