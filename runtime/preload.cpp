@@ -165,21 +165,27 @@ void PushBGPicTable(qvVmState* L, const qvPreloadItem& item) {
                   "fillcolor");
 }
 
+// A sprite's cut takes the fields it is given as asked for; an item declares 0 for a size or
+// count it leaves to the default.
+void SetSizeField(qvVmState* L, const qvPreloadItem& item, const char* key, int32_t value) {
+    if (item.type != QV_PRELOAD_SPRITE || value != 0) SetTableFieldInt(L, key, value);
+}
+
 void PushPictureTable(qvVmState* L, const qvPreloadItem& item) {
     qvPictureRecord none{};
     const auto& p = item.data != nullptr ? *static_cast<const qvPictureRecord*>(item.data) : none;
     VmNewTable(L);
     SetLoadFields(L, item);
-    SetTableFieldInt(L, "width", p.width);
-    SetTableFieldInt(L, "height", p.height);
+    SetSizeField(L, item, "width", p.width);
+    SetSizeField(L, item, "height", p.height);
     SetTableFieldInt(L, "x", p.x);
     SetTableFieldInt(L, "y", p.y);
     if (item.type == QV_PRELOAD_BRUSH) {
         if (p.globalAlpha != -1) SetTableFieldInt(L, "globalalpha", p.globalAlpha);
         SetUnsigned(L, "hardware", p.hardware);
     } else {
-        SetTableFieldInt(L, "frames", p.frames);
-        SetTableFieldInt(L, "fpr", p.framesPerRow);
+        SetSizeField(L, item, "frames", p.frames);
+        SetSizeField(L, item, "fpr", p.framesPerRow);
         if (item.type == QV_PRELOAD_ANIM) SetUnsigned(L, "fromdisk", p.fromDisk);
     }
     if (p.cache != 0) SetTableFieldInt(L, "cache", 1);

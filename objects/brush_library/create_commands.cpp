@@ -5,7 +5,6 @@
 
 #include "engine/convert.h"
 #include "gfx/blit_frontends.h"
-#include "gfx/gfx_cache.h"
 #include "gfx/graphics_state.h"
 #include "gfx/library/graphics_library.h"
 #include "gfx/library/object_types.h"
@@ -13,11 +12,11 @@
 #include "gfx/save_picture.h"
 #include "gfx/transform.h"
 #include "objects/brush_library/commands.h"
+#include "objects/cached_picture.h"
 #include "objects/scene_seam.h"
 #include "objects/text/text_objects.h"
 #include "platform/linux/window.h"
 #include "runtime/arguments.h"
-#include "runtime/attributes.h"
 #include "runtime/errors.h"
 #include "runtime/files.h"
 #include "runtime/option_tables.h"
@@ -46,13 +45,6 @@ int PublishPlanes(qvVmState* L, const NewBrushId& target, NewPicture* planes, in
     return PublishNewBrush(L, target, made);
 }
 
-bool Preloading(qvVmState* L) {
-    int32_t preloading = 0;
-    const qvAttrGet tags[] = {{QV_ATTR_PRELOADING, &preloading}, {QV_ATTR_END, nullptr}};
-    GetGlobalAttrs(L, tags);
-    return preloading != 0;
-}
-
 // What LoadBrush reads of its third (and later) arguments.
 struct LoadOptions {
     uint32_t transparent = kNoTransparency;
@@ -61,7 +53,7 @@ struct LoadOptions {
     int32_t globalAlpha = 255;
     int32_t x = 0, y = 0, width = 0, height = 0;
     bool hardware = false;
-    bool cache = false, cachedLoad = false, cacheAlpha = false;
+    PictureCacheFlags cache;
 };
 
 bool Flag(qvVmState* L, int t, const char* field) {
@@ -88,9 +80,7 @@ int ReadLoadOptions(qvVmState* L, LoadOptions* o) {
         GetTableFieldInt(L, 3, "width", &o->width, nullptr);
         GetTableFieldInt(L, 3, "height", &o->height, nullptr);
         o->hardware = Flag(L, 3, "hardware");
-        o->cache = Flag(L, 3, "cache");
-        o->cachedLoad = Flag(L, 3, "cachedload");
-        o->cacheAlpha = Flag(L, 3, "cachealpha");
+        o->cache = ReadPictureCacheFlags(L, 3);
     }
     if (o->transparent != kNoTransparency && (o->loadAlpha || o->globalAlphaGiven)) {
         return ERR_MASKNALPHA;
@@ -98,51 +88,8 @@ int ReadLoadOptions(qvVmState* L, LoadOptions* o) {
     return 0;
 }
 
-// A decoded picture, its alpha plane and whether it is a vector picture.
-struct Picture {
-    ImageHandleRef handle;
-    OwnedPlane alpha;
-    int32_t width = 0, height = 0;
-    bool vector = false;
-};
-
-// The picture from the gfx cache (while preloading, under the file's name) or from the
-// picture loaders; with "cache", the loaded picture joins the cache.
-int ReadPicture(qvVmState* L, const char* file, const LoadOptions& o, Picture* p) {
-    const bool cached = Preloading(L);
-    if (cached && o.cachedLoad) {
-        qvImageHandle* handle = nullptr;
-        qvPlaneBitMap* alpha = nullptr;
-        int32_t value1 = 0, value2 = 0;
-        if (const int code = FindGfxCacheEntry(file, o.loadAlpha ? 1 : 0, &p->width, &p->height,
-                                               &value1, &handle, &alpha, &value2)) {
-            return code;
-        }
-        p->handle.reset(handle), p->alpha.reset(alpha);
-        p->vector = value1 != 0;
-        return 0;
-    }
-    const bool cacheAlpha = cached && o.cache && o.cacheAlpha;
-    qvLoadedPicture loaded{};
-    if (const int code = LoadPluginPicture(file, o.loadAlpha || cacheAlpha ? 1 : 0, &loaded)) {
-        return code;
-    }
-    p->handle.reset(loaded.handle), p->alpha.reset(loaded.alpha);
-    p->width = loaded.width, p->height = loaded.height;
-    p->vector = loaded.vector != 0;
-    if (cached && o.cache) {
-        if (const int code = AddGfxCacheEntry(file, p->width, p->height, p->vector ? 1 : 0,
-                                              p->handle.get(), p->alpha.get(), 0)) {
-            return code;
-        }
-    }
-    // Alpha loaded for the cache alone is not the brush's.
-    if (!o.loadAlpha) p->alpha.reset();
-    return 0;
-}
-
 // "globalalpha": scales the alpha plane, or makes one of that level.
-int ApplyGlobalAlpha(const LoadOptions& o, Picture* p) {
+int ApplyGlobalAlpha(const LoadOptions& o, CachedPicture* p) {
     if (!o.globalAlphaGiven) return 0;
     const auto level = static_cast<uint8_t>(o.globalAlpha);
     if (p->alpha) {
@@ -156,7 +103,7 @@ int ApplyGlobalAlpha(const LoadOptions& o, Picture* p) {
 }
 
 // The rectangle to load, cut to the picture.
-int CropRectangle(const Picture& p, LoadOptions* o) {
+int CropRectangle(const CachedPicture& p, LoadOptions* o) {
     if (o->x < 0 || o->y < 0) return ERR_NEGCOORDS;
     if (o->x >= p.width || o->y >= p.height) return ERR_COORDSRANGE;
     if (o->width < 1) o->width = p.width;
@@ -168,7 +115,7 @@ int CropRectangle(const Picture& p, LoadOptions* o) {
 }
 
 // A preloaded brush keeps its picture; the first display converts it (RebuildBrushes).
-int AddPreloadedBrush(const LoadOptions& o, uint32_t key, Picture* p, qvBrush** made) {
+int AddPreloadedBrush(const LoadOptions& o, uint32_t key, CachedPicture* p, qvBrush** made) {
     if (const int code = AddBrush(AutomaticBrushId(), p->vector ? kVectorBrush : kBitmapBrush,
                                   p->width, p->height, p->width, 0, p->handle.get(), nullptr, key,
                                   nullptr, p->alpha.get(), made)) {
@@ -182,7 +129,7 @@ int AddPreloadedBrush(const LoadOptions& o, uint32_t key, Picture* p, qvBrush** 
 }
 
 // A brush made now from the rectangle of the picture's pixels.
-int AddLoadedBrush(const LoadOptions& o, uint32_t key, Picture* p, qvBrush** made) {
+int AddLoadedBrush(const LoadOptions& o, uint32_t key, CachedPicture* p, qvBrush** made) {
     const uint32_t* pixels = GetImageHandlePixels(p->handle.get());
     int32_t rowLength = p->width;
     BlockPtr<uint32_t> crop;
@@ -376,8 +323,10 @@ int LoadBrush(qvVmState* L) {
     if (const int code = ReadLoadOptions(L, &options)) return code;
     if (const int code = CheckBrushReplaceable(target)) return code;
     PrintLoadingMessage("Loading brush %s", file, 1);
-    Picture picture;
-    if (const int code = ReadPicture(L, file, options, &picture)) return code;
+    CachedPicture picture;
+    if (const int code = ReadCachedPicture(L, file, options.loadAlpha, options.cache, &picture)) {
+        return code;
+    }
     if (const int code = ApplyGlobalAlpha(options, &picture)) return code;
     if (const int code = CropRectangle(picture, &options)) return code;
     // A vector picture has no colour to key.

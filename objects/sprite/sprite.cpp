@@ -118,13 +118,6 @@ void Destroy(qvVmState* L, qvSprite* sprite) {
     FreeMemBlock(sprite);
 }
 
-int CheckChangeable(const qvSprite* sprite) {
-    if (ShownAnywhere(sprite)) return ERR_MODIFYSPRITE;
-    if (sprite->locked != 0) return ERR_LOCKEDOBJ;
-    if (sprite->sources != nullptr || UsedAsSource(sprite)) return ERR_MODIFYSPRITE2;
-    return 0;
-}
-
 // Frame arrays made for a scale or a copy, freed with what they hold unless handed over.
 struct NewFrames {
     explicit NewFrames(int32_t count)
@@ -202,6 +195,19 @@ void RefreshMove(qvVmState* L, const qvSpriteInstance& before, const qvSpriteIns
 }
 
 }  // namespace
+
+int CopyPictureArea(const gfx::PictureView& source, int32_t x, int32_t y, int32_t width,
+                    int32_t height, gfx::NewPicture* out) {
+    qvDisplayBitMap* bitmap = nullptr;
+    qvPlaneBitMap *mask = nullptr, *alpha = nullptr;
+    if (const int code = CopyBitmapArea(source.bitmap, source.mask, source.alpha, x, y, width,
+                                        height, 0, &bitmap, source.mask ? &mask : nullptr,
+                                        source.alpha ? &alpha : nullptr)) {
+        return code;
+    }
+    out->bitmap.reset(bitmap), out->mask.reset(mask), out->alpha.reset(alpha);
+    return 0;
+}
 
 qvObjectHeader** SpriteList() {
     return &sprites;
@@ -456,8 +462,15 @@ int RebuildSprites(qvVmState*) {
     return 0;
 }
 
+int CheckSpriteChangeable(const qvSprite* sprite) {
+    if (ShownAnywhere(sprite)) return ERR_MODIFYSPRITE;
+    if (sprite->locked != 0) return ERR_LOCKEDOBJ;
+    if (sprite->sources != nullptr || UsedAsSource(sprite)) return ERR_MODIFYSPRITE2;
+    return 0;
+}
+
 int ScaleSpriteEx(qvSprite* sprite, int32_t width, int32_t height, bool smooth) {
-    if (const int code = CheckChangeable(sprite)) return code;
+    if (const int code = CheckSpriteChangeable(sprite)) return code;
     if (width == sprite->width && height == sprite->height) return 0;
     NewFrames scaled(sprite->frameCount);
     if (!scaled.Made()) return ERR_MEM;
@@ -482,7 +495,7 @@ int ScaleSpriteEx(qvSprite* sprite, int32_t width, int32_t height, bool smooth) 
 }
 
 int FlipSpriteEx(qvSprite* sprite, int32_t direction) {
-    if (const int code = CheckChangeable(sprite)) return code;
+    if (const int code = CheckSpriteChangeable(sprite)) return code;
     for (int32_t i = 0; i < sprite->frameCount; ++i) {
         if (sprite->bitmaps[i] == nullptr) continue;
         if (const int code = FlipBitmap(sprite->bitmaps[i], sprite->masks[i], sprite->alphas[i],
@@ -493,21 +506,16 @@ int FlipSpriteEx(qvSprite* sprite, int32_t direction) {
     return 0;
 }
 
-int AddSpriteOfFrames(qvObjectId* id, int32_t width, int32_t height, int32_t frameCount,
-                      uint32_t transparentColour, const SpriteFrameReader& read, qvSprite** out) {
+int AddSpriteOfNewFrames(qvObjectId* id, int32_t width, int32_t height, int32_t frameCount,
+                         uint32_t transparentColour, const SpriteFrameMaker& make, qvSprite** out) {
     NewFrames frames(frameCount);
     if (!frames.Made()) return ERR_MEM;
     for (int32_t i = 0; i < frameCount; ++i) {
-        qvDisplayBitMap* bitmap = nullptr;
-        qvPlaneBitMap *mask = nullptr, *alpha = nullptr;
-        if (const int code = read(i, &bitmap, &mask, &alpha)) return code;
-        if (bitmap == nullptr) continue;
-        if (const int code =
-                CopyBitmapArea(bitmap, mask, alpha, 0, 0, width, height, 0, &frames.bitmaps[i],
-                               mask != nullptr ? &frames.masks[i] : nullptr,
-                               alpha != nullptr ? &frames.alphas[i] : nullptr)) {
-            return code;
-        }
+        gfx::NewPicture planes;
+        if (const int code = make(i, &planes)) return code;
+        frames.bitmaps[i] = planes.bitmap.release();
+        frames.masks[i] = planes.mask.release();
+        frames.alphas[i] = planes.alpha.release();
     }
     const qvSpriteFrames given{frames.pixels, frames.bitmaps, frames.masks, frames.alphas,
                                frameCount};
@@ -516,6 +524,18 @@ int AddSpriteOfFrames(qvObjectId* id, int32_t width, int32_t height, int32_t fra
     }
     frames.Release();
     return 0;
+}
+
+int AddSpriteOfFrames(qvObjectId* id, int32_t width, int32_t height, int32_t frameCount,
+                      uint32_t transparentColour, const SpriteFrameReader& read, qvSprite** out) {
+    auto copy = [&read, width, height](int32_t i, gfx::NewPicture* made) {
+        qvDisplayBitMap* bitmap = nullptr;
+        qvPlaneBitMap *mask = nullptr, *alpha = nullptr;
+        if (const int code = read(i, &bitmap, &mask, &alpha)) return code;
+        if (bitmap == nullptr) return 0;
+        return CopyPictureArea({bitmap, mask, alpha, width, height}, 0, 0, width, height, made);
+    };
+    return AddSpriteOfNewFrames(id, width, height, frameCount, transparentColour, copy, out);
 }
 
 int CopySpriteEx(qvVmState* L, const qvSprite* source, qvObjectId* id, qvSprite** out) {

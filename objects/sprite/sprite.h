@@ -9,6 +9,8 @@
 #include <functional>
 
 #include "engine/vm.h"
+#include "gfx/library/neighbours.h"
+#include "gfx/scale.h"
 #include "platform/linux/bitmap.h"
 #include "runtime/objects.h"
 #include "scene/bgpic.h"
@@ -56,6 +58,12 @@ using SpriteFrameReader = std::function<int(int32_t index, qvDisplayBitMap** bit
 // answers. 0, or the first error with nothing made.
 int AddSpriteOfFrames(qvObjectId* id, int32_t width, int32_t height, int32_t frameCount,
                       uint32_t transparentColour, const SpriteFrameReader& read, qvSprite** out);
+// Makes the planes of frame index (from 0) for a new sprite, which takes them. 0 or an error.
+using SpriteFrameMaker = std::function<int(int32_t index, qv::gfx::NewPicture* out)>;
+// Appends an ordinary sprite of width x height with frameCount frames that make makes. 0, or
+// the first error with nothing made.
+int AddSpriteOfNewFrames(qvObjectId* id, int32_t width, int32_t height, int32_t frameCount,
+                         uint32_t transparentColour, const SpriteFrameMaker& make, qvSprite** out);
 // 0 with *out, or ERR_FINDARRAY (a handle) / ERR_FINDSPRITE (a number), ERR_LOCKEDOBJ.
 int GetSprite(qvObjectId id, qvSprite** out, int flags);
 // The planes of frame index (from 0), a linked sprite's from the source that covers it; an
@@ -88,6 +96,9 @@ int32_t CountSpriteInstances(const qvBGPic* picture);
 // Converts the preloaded frame pixels into screen bitmaps; the first error ends it.
 int RebuildSprites(qvVmState* L);
 
+// Whether the frames may change: 0, ERR_MODIFYSPRITE while a picture shows it, ERR_LOCKEDOBJ,
+// ERR_MODIFYSPRITE2 for a linked sprite or a source of one.
+int CheckSpriteChangeable(const qvSprite* sprite);
 // Changes of frames: ERR_MODIFYSPRITE while a picture shows it, ERR_MODIFYSPRITE2 for a
 // linked sprite or a source of one. Scaling is all or nothing.
 int ScaleSpriteEx(qvSprite* sprite, int32_t width, int32_t height, bool smooth);
@@ -96,6 +107,11 @@ int FlipSpriteEx(qvSprite* sprite, int32_t direction);
 int CopySpriteEx(qvVmState* L, const qvSprite* source, qvObjectId* id, qvSprite** out);
 
 namespace qv {
+
+// New copies of the width x height rectangle at (x, y) of a picture and of the planes it has.
+// 0, ERR_COORDSRANGE for a rectangle outside it, or ERR_MEM.
+int CopyPictureArea(const gfx::PictureView& source, int32_t x, int32_t y, int32_t width,
+                    int32_t height, gfx::NewPicture* out);
 
 // The head of the sprite list (registered with the object registry).
 qvObjectHeader** SpriteList();

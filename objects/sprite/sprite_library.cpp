@@ -3,18 +3,15 @@
 #include "engine/convert.h"
 #include "gfx/blit_frontends.h"
 #include "gfx/graphics_state.h"
+#include "gfx/library/get_attribute.h"
 #include "gfx/library/object_types.h"
-#include "gfx/masks.h"
-#include "gfx/scale.h"
-#include "gfx/transform.h"
 #include "media/anim_store.h"
 #include "objects/brush.h"
 #include "objects/sprite/sprite.h"
+#include "objects/sprite/sprite_loader.h"
 #include "runtime/arguments.h"
 #include "runtime/exports.h"
 #include "runtime/files.h"
-#include "runtime/image_handles.h"
-#include "runtime/option_tables.h"
 #include "scene/layers/display_seam.h"
 #include "scene/layers/layer.h"
 
@@ -46,63 +43,51 @@ int PublishNewSprite(qvVmState* L, const NewSpriteId& target, qvSprite* made) {
     return PushNewObjectHandle(L, made->header);
 }
 
-// A one-frame sprite of the planes, which it takes over on success.
-int AddOneFrameSprite(gfx::NewPicture* planes, int32_t width, int32_t height,
-                      uint32_t transparentColour, qvSprite** out) {
-    auto bitmaps = static_cast<qvDisplayBitMap**>(AllocMemBlock(sizeof(void*), 1));
-    auto masks = static_cast<qvPlaneBitMap**>(AllocMemBlock(sizeof(void*), 1));
-    auto alphas = static_cast<qvPlaneBitMap**>(AllocMemBlock(sizeof(void*), 1));
-    qvObjectId id = AutomaticSpriteId();
-    int code = bitmaps != nullptr && masks != nullptr && alphas != nullptr ? 0 : ERR_MEM;
-    if (code == 0) {
-        bitmaps[0] = planes->bitmap.get(), masks[0] = planes->mask.get();
-        alphas[0] = planes->alpha.get();
-        code = AddSprite(&id, width, height, {nullptr, bitmaps, masks, alphas, 1},
-                         transparentColour, nullptr, out);
+// The numbers after CreateSprite's source: the cut, in the order width, height, frames,
+// frames per row, x, y; nil or a number left out takes its default.
+qvFrameCut ReadCutNumbers(qvVmState* L, int first) {
+    std::optional<int32_t> numbers[6];
+    for (int i = 0; i < 6; ++i) {
+        if (VmType(L, first + i) > VM_TNIL) numbers[i] = GetOptIntArg(L, first + i, nullptr);
     }
-    if (code != 0) {
-        FreeMemBlock(bitmaps), FreeMemBlock(masks), FreeMemBlock(alphas);
-        return code;
-    }
-    planes->bitmap.release(), planes->mask.release(), planes->alpha.release();
-    return 0;
+    return {numbers[0],
+            numbers[1],
+            numbers[2],
+            numbers[3],
+            numbers[4].value_or(0),
+            numbers[5].value_or(0)};
 }
 
-// A copy of a whole picture triple as a one-frame sprite.
-int SpriteOfPlanes(qvDisplayBitMap* bitmap, qvPlaneBitMap* mask, qvPlaneBitMap* alpha,
-                   int32_t width, int32_t height, uint32_t transparentColour, qvSprite** out) {
-    gfx::NewPicture copy;
-    qvDisplayBitMap* b = nullptr;
-    qvPlaneBitMap *m = nullptr, *a = nullptr;
-    if (const int code =
-            CopyBitmapArea(bitmap, mask, alpha, 0, 0, width, height, 0, &b,
-                           mask != nullptr ? &m : nullptr, alpha != nullptr ? &a : nullptr)) {
-        return code;
-    }
-    copy.bitmap.reset(b), copy.mask.reset(m), copy.alpha.reset(a);
-    return AddOneFrameSprite(&copy, width, height, transparentColour, out);
-}
-
-// What the anim library's creator makes of a brush, a picture or an anim (every frame); the
-// numbers that choose frames of a source are the anim library's.
-int CreateFromObject(qvVmState* L, int32_t sourceType, qvObjectId source, qvSprite** out) {
+// What the anim library's creator makes of a brush or a picture (the frames of the cut), a
+// sprite or an anim (a copy of every frame, which no cut chooses from).
+int CreateFromObject(qvVmState* L, int32_t sourceType, qvObjectId source, const qvFrameCut& cut,
+                     qvSprite** out) {
     switch (sourceType) {
         case gfx::kTypeBrush: {
             qvBrush* brush = nullptr;
             if (const int code = ::GetBrush(L, source, &brush, 0)) return code;
-            return SpriteOfPlanes(brush->bitmap, brush->mask, brush->alpha, brush->width,
-                                  brush->height, brush->transparentColour, out);
+            return SpriteOfPlanes(
+                {brush->bitmap, brush->mask, brush->alpha, brush->width, brush->height}, cut,
+                brush->transparentColour, out);
         }
         case gfx::kTypeBGPic: {
             qvBGPic* picture = nullptr;
             if (const int code = GetBGPic(L, source, &picture, 0)) return code;
-            return SpriteOfPlanes(picture->base.bitmap, picture->base.mask, picture->base.alpha,
-                                  picture->baseWidth, picture->baseHeight,
-                                  uint32_t(picture->transparentColour), out);
+            return SpriteOfPlanes({picture->base.bitmap, picture->base.mask, picture->base.alpha,
+                                   picture->baseWidth, picture->baseHeight},
+                                  cut, uint32_t(picture->transparentColour), out);
+        }
+        case gfx::kTypeSprite: {
+            qvSprite* sprite = nullptr;
+            if (const int code = GetSprite(source, &sprite, 0)) return code;
+            if (cut.Given()) return ERR_WRONGUSAGE;
+            qvObjectId id = AutomaticSpriteId();
+            return CopySpriteEx(L, sprite, &id, out);
         }
         case gfx::kTypeAnim: {
             qvAnim* anim = nullptr;
             if (const int code = FindAnimById(L, source, &anim, 0)) return code;
+            if (cut.Given()) return ERR_WRONGUSAGE;
             const uint32_t key =
                 anim->transparentColour >= 0 ? uint32_t(anim->transparentColour) : kNoTransparency;
             qvObjectId id = AutomaticSpriteId();
@@ -119,48 +104,29 @@ int CreateFromObject(qvVmState* L, int32_t sourceType, qvObjectId source, qvSpri
     }
 }
 
-// CreateSprite(id, type, source [, numbers]).
+// CreateSprite(id, type, source [, width, height, frames, fpr, x, y]).
 int CreateSprite(qvVmState* L) {
     CheckArgCount(L, 3, 9);
     const NewSpriteId target = GetNewObjectIdArg(L, 1);
     const int32_t sourceType = GetOptIntArg(L, 2, nullptr);
     const qvObjectId source = GetObjectIdArg(L, 3);
-    if (VmGetTop(L) > 3) return ERR_WRONGUSAGE;
+    const qvFrameCut cut = ReadCutNumbers(L, 4);
     if (const int code = CheckReplaceable(target)) return code;
     qvSprite* made = nullptr;
-    if (const int code = CreateFromObject(L, sourceType, source, &made)) return code;
+    if (const int code = CreateFromObject(L, sourceType, source, cut, &made)) return code;
     return PublishNewSprite(L, target, made);
 }
 
-// LoadSprite(id, file [, options]): a picture through the loaders as a one-frame sprite.
+// LoadSprite(id, file [, options]): the frames cut from a picture file.
 int LoadSprite(qvVmState* L) {
     CheckArgCount(L, 2, 3);
     const NewSpriteId target = GetNewObjectIdArg(L, 1);
     const char* file = GetStringArgResolved(L, 2, 0, nullptr);
-    double transparency = -1;
-    if (VmType(L, 3) == VM_TTABLE)
-        GetTableFieldNumber(L, 3, "transparency", &transparency, nullptr);
+    SpriteLoadOptions options;
+    if (const int code = ReadSpriteLoadOptions(L, 3, &options)) return code;
     if (const int code = CheckReplaceable(target)) return code;
-    qvLoadedPicture loaded{};
-    if (const int code = LoadPluginPicture(file, 0, &loaded)) return code;
-    const ImageHandleRef handle(loaded.handle);
-    const OwnedPlane alpha(loaded.alpha);
-    uint32_t key = transparency >= 0 ? uint32_t(transparency) & 0xFFFFFF : kNoTransparency;
-    if (key == kNoTransparency && loaded.transparentColour >= 0) {
-        key = uint32_t(loaded.transparentColour);
-    }
-    gfx::NewPicture planes;
-    qvDisplayBitMap* bitmap = nullptr;
-    qvPlaneBitMap* mask = nullptr;
-    if (const int code = PixelArrayToBitMap(GetImageHandlePixels(loaded.handle), key, loaded.width,
-                                            loaded.height, loaded.width, 0, &bitmap, &mask)) {
-        return code;
-    }
-    planes.bitmap.reset(bitmap), planes.mask.reset(mask);
     qvSprite* made = nullptr;
-    if (const int code = AddOneFrameSprite(&planes, loaded.width, loaded.height, key, &made)) {
-        return code;
-    }
+    if (const int code = LoadSpriteFile(L, file, options, &made)) return code;
     return PublishNewSprite(L, target, made);
 }
 
@@ -201,6 +167,8 @@ int ScaleSprite(qvVmState* L) {
     CheckArgCount(L, 3, 4);
     qvSprite* sprite = nullptr;
     if (const int code = SpriteToChange(L, 1, &sprite)) return code;
+    // The sprite's own refusals come before those of the size.
+    if (const int code = CheckSpriteChangeable(sprite)) return code;
     int32_t width = Trunc32(GetNumberOrPercentArg(L, 2, sprite->width, 1, nullptr));
     int32_t height = Trunc32(GetNumberOrPercentArg(L, 3, sprite->height, 1, nullptr));
     const bool smooth = VmGetTop(L) >= 4 && GetOptIntArg(L, 4, nullptr) != 0;
@@ -260,6 +228,58 @@ int RedirectionRefusal(const gfx::DisplayView& view) {
     }
 }
 
+enum : int32_t {
+    kAttrTransparentColour = 5,
+    kAttrHasMask = 16,
+    kAttrHasAlpha = 17,
+};
+
+// The sprite's record on the current output picture, or none.
+const qvSpriteInstance* ShownRecord(const qvSprite* sprite) {
+    const qvBGPic* picture = scene::LayerDisplays().OutputPicture();
+    for (const qvSpriteInstance* s = picture != nullptr ? picture->sprites : nullptr; s != nullptr;
+         s = s->next) {
+        if (s->sprite == sprite) return s;
+    }
+    return nullptr;
+}
+
+// Place and frame are those on screen; 0 while the sprite is not shown.
+double AttributeOf(const qvSprite* sprite, int32_t attribute) {
+    const qvSpriteInstance* shown = ShownRecord(sprite);
+    qvPlaneBitMap *mask = nullptr, *alpha = nullptr;
+    ::GetSpriteFrame(sprite, 0, nullptr, &mask, &alpha);
+    switch (attribute) {
+        case gfx::ATTRWIDTH:
+            return sprite->width;
+        case gfx::ATTRHEIGHT:
+            return sprite->height;
+        case kAttrTransparentColour:
+            return sprite->transparentColour;
+        case gfx::ATTRXPOS:
+            return shown != nullptr ? shown->x : 0;
+        case gfx::ATTRYPOS:
+            return shown != nullptr ? shown->y : 0;
+        case gfx::ATTRNUMFRAMES:
+            return sprite->frameCount;
+        case gfx::ATTRCURFRAME:
+            return shown != nullptr ? shown->frame : 0;
+        case kAttrHasMask:
+            return mask != nullptr;
+        case kAttrHasAlpha:
+            return alpha != nullptr;
+        default:
+            return shown != nullptr;  // ATTRONSCREEN
+    }
+}
+
+int SpriteAttribute(const gfx::AttributeRequest& request) {
+    qvSprite* sprite = nullptr;
+    if (const int code = GetSprite(request.id, &sprite, 0)) return code;
+    VmPushNumber(request.L, AttributeOf(sprite, request.attribute));
+    return 1;
+}
+
 }  // namespace
 
 int CheckSpriteScreen() {
@@ -307,5 +327,6 @@ int RegisterSpriteLibrary(qvVmState* L) {
     VmPushValue(L, VM_GLOBALSINDEX);
     RegisterLibrary(L, nullptr, qv::sprites::kSpriteCommands, 0);
     if (const int code = RegisterObjectList(qv::SpriteList())) return code;
+    qv::gfx::RegisterAttributeProvider(qv::gfx::kTypeSprite, qv::sprites::SpriteAttribute);
     return RegisterCommandTable(qv::sprites::kSpriteCommands, "sprite");
 }

@@ -8,6 +8,7 @@
 #include "engine/error_codes.h"
 #include "gfx/graphics_state.h"
 #include "gfx/kernels/rows.h"
+#include "gfx/library/neighbours.h"
 #include "gfx/library/object_types.h"
 #include "runtime/arguments.h"
 #include "runtime/errors.h"
@@ -150,6 +151,16 @@ int BrushSide(qvVmState* L, qvObjectId id, int32_t x, int32_t y, Side* out) {
     return 0;
 }
 
+// A side is cut to its clip region's rectangle, whose mask then takes part.
+void CutToClip(const qvClipRegion* clip, Side* out) {
+    if (clip == nullptr) return;
+    out->x1 = std::max<int64_t>(out->x1, clip->x);
+    out->y1 = std::max<int64_t>(out->y1, clip->y);
+    out->x2 = std::min<int64_t>(out->x2, int64_t(clip->x) + clip->width - 1);
+    out->y2 = std::min<int64_t>(out->y2, int64_t(clip->y) + clip->height - 1);
+    out->clip = clip;
+}
+
 // A layer's current image over its draw rectangle cut to its clip region's rectangle.
 int LayerSide(qvVmState* L, qvLayer* layer, Side* out) {
     qvLayerItem* item = layer->displayItem;
@@ -159,13 +170,7 @@ int LayerSide(qvVmState* L, qvLayer* layer, Side* out) {
     out->imageX = int64_t(item->drawX) - picture.offsetX;
     out->imageY = int64_t(item->drawY) - picture.offsetY;
     out->mask = picture.mask, out->alpha = picture.alpha;
-    if (const qvClipRegion* clip = item->clipRegion) {
-        out->x1 = std::max<int64_t>(out->x1, clip->x);
-        out->y1 = std::max<int64_t>(out->y1, clip->y);
-        out->x2 = std::min<int64_t>(out->x2, int64_t(clip->x) + clip->width - 1);
-        out->y2 = std::min<int64_t>(out->y2, int64_t(clip->y) + clip->height - 1);
-        out->clip = clip;
-    }
+    CutToClip(item->clipRegion, out);
     return 0;
 }
 
@@ -218,11 +223,39 @@ int LayerCollision(qvVmState* L, bool vsBox) {
     return PushResult(L, PixelCollision(a, b));
 }
 
-// Sprites are looked up by their own library, which answers here once it exists.
+// A shown sprite: its on-screen record's place and size cut to its clip region's rectangle,
+// with the planes of the frame it shows. 0, the lookup error, or the code for a sprite that
+// is not on screen.
+int SpriteSide(qvVmState* L, qvObjectId id, Side* out) {
+    int32_t frames = 0;
+    gfx::PictureView view{};
+    if (int code = gfx::Neighbour().GetSprite(L, id, &frames, &view)) return code;
+    const qvBGPic* picture = LayerDisplays().OutputPicture();
+    const qvSpriteInstance* shown = picture != nullptr ? picture->sprites : nullptr;
+    while (shown != nullptr && (shown->id.number != id.number || shown->id.handle != id.handle)) {
+        shown = shown->next;
+    }
+    if (shown == nullptr) {
+        return id.handle != nullptr ? ERR_SPRITEONSCREEN2 : ObjectNotFound(id, ERR_SPRITEONSCREEN);
+    }
+    gfx::Neighbour().GetSpriteFrame(id, shown->frame - 1, &view);
+    *out = BoxSide(shown->x, shown->y, shown->width, shown->height);
+    out->imageX = shown->x, out->imageY = shown->y;
+    out->mask = view.mask, out->alpha = view.alpha;
+    CutToClip(shown->clipRegion, out);
+    return 0;
+}
+
 int SpriteCollision(qvVmState* L, bool vsBox) {
     CheckArgCount(L, vsBox ? 6 : 3, vsBox ? 6 : 3);
-    const qvObjectId id = GetObjectIdArg(L, 2);
-    return ObjectNotFound(id, ERR_FINDSPRITE);
+    Side a{}, b{};
+    if (int code = SpriteSide(L, GetObjectIdArg(L, 2), &a)) return code;
+    if (vsBox) {
+        b = BoxSide(IntArg(L, 3), IntArg(L, 4), IntArg(L, 5), IntArg(L, 6));
+    } else if (int code = SpriteSide(L, GetObjectIdArg(L, 3), &b)) {
+        return code;
+    }
+    return PushResult(L, PixelCollision(a, b));
 }
 
 }  // namespace

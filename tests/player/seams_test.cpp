@@ -142,11 +142,6 @@ std::map<std::string, std::string> DeliberateGaps() {
     };
 }
 
-// Providers whose libraries' work has not landed yet; this list empties as it lands.
-constexpr int32_t kPendingProviders[] = {
-    gfx::kTypeSprite,
-};
-
 // Every type that answers an attribute besides ATTRCOUNT (which GetAttribute counts itself)
 // has a provider; GetAttribute answers the handler slots itself too.
 void CheckProviders() {
@@ -210,7 +205,6 @@ TEST(Seams, EveryHookOfARegisteredLibraryIsFilled) {
     RunPlayer(3, args, services);
     ASSERT_TRUE(ran);
     std::map<std::string, std::string> gaps = DeliberateGaps();
-    for (int32_t type : kPendingProviders) gaps[ProviderKey(type)] = "pending";
     std::string missing, filled;
     for (const auto& [key, name] : unfilled) {
         if (!gaps.contains(key)) missing += key + " (" + name + ")\n";

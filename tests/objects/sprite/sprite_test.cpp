@@ -216,7 +216,8 @@ TEST_F(Sprites, CommandErrors) {
     EXPECT_EQ(Run("CopySprite", {Num(1), Num(2)}), ERR_LOCKEDOBJ);
     two->locked = 0;
     EXPECT_EQ(Run("CreateSprite", {Num(3), Num(gfx::kTypeAnim), Num(1)}), ERR_FINDANIM);
-    EXPECT_EQ(Run("CreateSprite", {Num(3), Num(gfx::kTypeBrush), Num(1), Num(2)}), ERR_WRONGUSAGE);
+    EXPECT_EQ(Run("CreateSprite", {Num(3), Num(gfx::kTypeBrush), Num(1), Num(2)}), ERR_FINDBRUSH)
+        << "the numbers after the source are a cut";
 }
 
 // A sprite of an anim copies every frame with its planes, so the anim may go at once; running
