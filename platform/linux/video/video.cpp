@@ -8,6 +8,7 @@
 #include "platform/linux/time.h"
 #include "platform/linux/video/headless.h"
 #include "platform/linux/video/sdl.h"
+#include "platform/linux/video/virtual_clock.h"
 #include "platform/linux/window.h"
 
 namespace qv {
@@ -45,6 +46,11 @@ const VideoDriver* ChooseDriver(std::string* detail, int* code) {
         }
     }
     if ((*code = StartHeadlessDriver(detail)) != 0) return nullptr;
+    if (!StartHeadlessClock()) {
+        *detail = std::string("QV_HEADLESS_CLOCK=") + std::getenv("QV_HEADLESS_CLOCK");
+        *code = ERR_OPENLIB;
+        return nullptr;
+    }
     return &HeadlessDriver();
 }
 
@@ -74,6 +80,7 @@ void StopVideo() {
     }
     CloseDisplayScreen();
     Video().stop();
+    StopHeadlessClock();
     driver = nullptr;
     presents = vblanks = 0;
     InputDue().store(0, std::memory_order_relaxed);
@@ -82,6 +89,11 @@ void StopVideo() {
 
 void Present() {
     Video().present(++presents);
+}
+
+void PresentChanges() {
+    if (presents == 0) return Present();  // a picture is named by a present from 1
+    Video().present(presents);
 }
 
 bool WaitForHostEvent(int64_t deadline) {
