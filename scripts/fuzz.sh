@@ -15,7 +15,7 @@ while [ $# -gt 0 ]; do
         *) targets+=("$1"); shift ;;
     esac
 done
-bash scripts/setup.sh
+bash scripts/setup.sh --fuzz
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DQV_FUZZ=ON -DQV_SANITIZE=ON
 if [ ${#targets[@]} -eq 0 ]; then
