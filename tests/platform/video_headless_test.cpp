@@ -13,6 +13,11 @@
 #include "platform/linux/wait.h"
 #include "tests/platform/video_test_support.h"
 
+// SDL2 opens D-Bus when it looks for a desktop, which leaks inside that library.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libdbus-1.so\n";
+}
+
 namespace qv::testing {
 namespace {
 
@@ -660,6 +665,24 @@ TEST(VideoChoice, AnUnknownBackEndEndsStartUp) {
     std::string detail;
     EXPECT_EQ(StartVideo(&detail), ERR_OPENLIB);
     EXPECT_EQ(detail, "QV_VIDEO=vga");
+}
+
+// A desktop that cannot be reached leaves SDL only drivers that show nothing: the run goes
+// headless, where its input and its end are its own, and says why.
+TEST(VideoChoice, AnUnreachableDesktopRunsHeadlessAndSaysSo) {
+    ScopedEnv video("QV_VIDEO", std::nullopt);
+    ScopedEnv sdlDriver("SDL_VIDEODRIVER", std::nullopt);
+    ScopedEnv x11("DISPLAY", ":4093");
+    ScopedEnv wayland("WAYLAND_DISPLAY", std::nullopt);
+    std::string detail;
+    ::testing::internal::CaptureStderr();
+    ASSERT_EQ(StartVideo(&detail), 0) << detail;
+    const std::string notice = ::testing::internal::GetCapturedStderr();
+    EXPECT_STREQ(Video().name, "headless");
+    EXPECT_EQ(notice.rfind("QuorvellaPlayer: no desktop at DISPLAY=:4093 (", 0), 0u) << notice;
+    EXPECT_TRUE(notice.ends_with("), running headless\n")) << notice;
+    EXPECT_EQ(std::count(notice.begin(), notice.end(), '\n'), 1);
+    StopVideo();
 }
 
 TEST(VideoChoice, WithoutADesktopTheRunIsHeadlessAndSaysSo) {

@@ -9,6 +9,8 @@ namespace qv::testing {
 namespace {
 
 constexpr char kQuiet[] = "-QUIET";
+// Leaks inside the desktop libraries that SDL2 opens when it looks for a desktop.
+const std::string kDesktopLeaks = std::string(QV_SOURCE_DIR) + "/tests/platform/x11/lsan.supp";
 
 // The size in a PNG's header chunk.
 std::pair<uint32_t, uint32_t> PngSize(const std::string& file) {
@@ -36,6 +38,17 @@ protected:
 TEST_F(Video, AScriptReadsTheBackEndThePlayerChose) {
     Applet("name.qva", "video_name");
     Expect(Player({"name.qva", kQuiet}), "headless\n", "", 0);
+}
+
+TEST_F(Video, AnUnreachableDesktopRunsHeadlessWithANotice) {
+    Applet("name.qva", "video_name");
+    const Outcome o = Player({"name.qva", kQuiet}, "",
+                             {"QV_VIDEO=", "DISPLAY=:4093", "WAYLAND_DISPLAY=",
+                              "LSAN_OPTIONS=print_suppressions=0:suppressions=" + kDesktopLeaks});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.out, "headless\n");
+    EXPECT_EQ(o.err.rfind("QuorvellaPlayer: no desktop at DISPLAY=:4093 (", 0), 0u) << o.err;
+    EXPECT_TRUE(o.err.ends_with("), running headless\n")) << o.err;
 }
 
 TEST_F(Video, TheFirstDisplayKeepsFramesAndACloseRequestEndsTheRun) {

@@ -1,5 +1,6 @@
 #include "platform/linux/video/video.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -26,6 +27,12 @@ bool Set(const char* name) {
     return value != nullptr && *value != '\0';
 }
 
+// The desktop the environment names, as the notice of a headless run gives it.
+std::string DesktopName() {
+    if (Set("DISPLAY")) return std::string("DISPLAY=") + getenv("DISPLAY");
+    return std::string("WAYLAND_DISPLAY=") + getenv("WAYLAND_DISPLAY");
+}
+
 // The back end QV_VIDEO names or the desktop suggests; none after an error.
 const VideoDriver* ChooseDriver(std::string* detail, int* code) {
     const char* forced = std::getenv("QV_VIDEO");
@@ -38,12 +45,16 @@ const VideoDriver* ChooseDriver(std::string* detail, int* code) {
     const bool tryHeadless = forced != nullptr && std::strcmp(forced, "headless") == 0;
     if (forceSdl || (!tryHeadless && (Set("DISPLAY") || Set("WAYLAND_DISPLAY")))) {
         std::string why;
-        if (const VideoDriver* sdl = StartSdlDriver(&why)) return sdl;
+        // A forced sdl takes any driver SDL offers (tests use its off-screen one).
+        if (const VideoDriver* sdl = StartSdlDriver(&why, !forceSdl)) return sdl;
         if (forceSdl) {
             *detail = "SDL2 video (" + why + ")";
             *code = ERR_OPENLIB;
             return nullptr;
         }
+        // Without a window on a desktop nobody would see the run or could end it.
+        std::fprintf(stderr, "QuorvellaPlayer: no desktop at %s (%s), running headless\n",
+                     DesktopName().c_str(), why.c_str());
     }
     if ((*code = StartHeadlessDriver(detail)) != 0) return nullptr;
     if (!StartHeadlessClock()) {
