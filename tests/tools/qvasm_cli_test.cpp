@@ -106,6 +106,10 @@ TEST_F(QvasmCli, AssemblyRefusesWhatThePlayerRefuses) {
         EXPECT_EQ(run.output, in + c.message + " (the player refuses the chunk: status 1203)\n");
         EXPECT_FALSE(std::filesystem::exists(Path("bad.qvb")));
     }
+    // Faulty chunks on purpose (the fuzzers' seeds) are written without the check.
+    const std::string in = Write("bad.qvs", cases[0].listing);
+    EXPECT_EQ(Qvasm("asm " + in + " -o " + Path("bad.qvb") + " --no-verify").status, 0);
+    EXPECT_EQ(Qvasm("check " + Path("bad.qvb")).output.rfind("status 1203 (", 0), 0u);
 }
 
 TEST_F(QvasmCli, CheckGivesTheVerifiersReasonBesideItsCode) {
