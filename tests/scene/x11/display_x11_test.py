@@ -127,12 +127,10 @@ def run_fullscreen_mode(x11, tools, keep):
                               listing(mode_width, mode_height, move=False))
     window = Window(x11, tools[0], [applet, "-QUIET", "-FULLSCREEN", "-SCRWIDTH",
                                     str(mode_width), "-SCRHEIGHT", str(mode_height)])
-    subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--name", "Quorvella"],
-                   env=x11.env(), check=True, capture_output=True,
-                   timeout=x11_test.WAIT_SECONDS)
-    geometry = subprocess.run(["xwininfo", "-root", "-tree"], env=x11.env(), check=True,
-                              capture_output=True, text=True).stdout
-    if "%dx%d+0+0" % x11_test.SCREEN not in geometry:
+    geometry = subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--name",
+                               "Quorvella", "getwindowgeometry"], env=x11.env(), check=True,
+                              capture_output=True, text=True, timeout=x11_test.WAIT_SECONDS).stdout
+    if "Position: 0,0" not in geometry or "Geometry: %dx%d" % x11_test.SCREEN not in geometry:
         raise Failure("the screen's window does not cover the root:\n" + geometry)
     left, top = mode_width - width, mode_height - height  # the centre, doubled
     last = (width * height - 1) * 3
