@@ -15,7 +15,7 @@ namespace qv {
 struct AssembleOptions {
     bool littleEndian = false;  // write every field little-endian (header byte order 1)
     // The main function's source when the listing gives no .source (empty: "=test").
-    std::string sourceName;
+    std::string sourceName{};
     // A function without .line gets the listing line of each instruction as its line info.
     bool listingLines = false;
 };
