@@ -24,7 +24,8 @@ struct LoadState {
     qvVmState* L;
     qvStream* stream;
     qvScratchBuffer* buffer;
-    bool swap;  // the chunk's byte order differs from ours
+    bool swap;          // the chunk's byte order differs from ours
+    int functions = 0;  // functions met so far, in the order qvVerifyFailure numbers them
 
     [[noreturn]] void Fail(int code) { VmThrow(L, code); }
 
@@ -220,6 +221,7 @@ qvString* VmUndumpString(LoadState* S) {
 
 qvProto* VmUndumpFunction(LoadState* S, qvString* parentSource, int depth) {
     if (depth > qv::chunk::kMaxNesting) S->Fail(ERR_BADBYTECODE);
+    const int number = S->functions++;
     qvProto* f = VmNewProto(S->L);
     f->source = VmUndumpString(S);
     if (f->source == nullptr) f->source = parentSource;
@@ -245,12 +247,17 @@ qvProto* VmUndumpFunction(LoadState* S, qvString* parentSource, int depth) {
                   [S, f, depth] { return VmUndumpFunction(S, f->source, depth + 1); });
     qv::ReadArray(S, f->code, f->sizecode, S->Int(), qvInstruction{0},
                   [S] { return S->Scalar<qvInstruction>(); });
-    if (!VmVerifyFunction(f)) S->Fail(ERR_BADBYTECODE);
+    int pc;
+    if (const int reason = VmVerifyDiagnose(f, &pc)) {
+        S->L->g->lastVerifyFailure = {reason, number, pc};
+        S->Fail(ERR_BADBYTECODE);
+    }
     return f;
 }
 
 qvProto* VmUndump(qvVmState* L, qvStream* stream, qvScratchBuffer* buffer) {
     LoadState S{L, stream, buffer, false};
+    L->g->lastVerifyFailure = {};
     qv::ReadHeader(&S);
     return VmUndumpFunction(&S, nullptr, 0);
 }

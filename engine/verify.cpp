@@ -3,6 +3,7 @@
 // names. In tracking mode it also finds the instruction that last set a register, which the
 // debug interface uses to name variables.
 #include <algorithm>
+#include <iterator>
 
 #include "engine/internal.h"
 #include "engine/opcodes.h"
@@ -14,8 +15,8 @@ class Verifier {
 public:
     explicit Verifier(const qvProto* p) : p_(p), maxstack_(p->maxstacksize) {}
 
-    bool Function() const;
-    bool Instruction(int pc) const;
+    qvVerifyReason Function() const;
+    qvVerifyReason Instruction(int pc) const;
     // The pc at which execution continues after the jump at pc.
     int Destination(int pc) const;
     bool Sets(uint32_t i, int reg) const;
@@ -35,10 +36,12 @@ private:
     int maxstack_;
 };
 
-bool Verifier::Function() const {
+qvVerifyReason Verifier::Function() const {
     const int size = p_->sizecode;
-    return maxstack_ <= kMaxRegisters && (p_->sizelineinfo == 0 || p_->sizelineinfo == size) &&
-           size > 0 && GetOp(p_->code[size - 1]) == OP_RETURN;
+    if (maxstack_ > kMaxRegisters) return VM_VERIFY_STACKSIZE;
+    if (p_->sizelineinfo != 0 && p_->sizelineinfo != size) return VM_VERIFY_LINEINFO;
+    if (size == 0) return VM_VERIFY_NOCODE;
+    return GetOp(p_->code[size - 1]) == OP_RETURN ? VM_VERIFY_OK : VM_VERIFY_NORETURN;
 }
 
 bool Verifier::Operand(ArgKind kind, uint32_t x) const {
@@ -93,42 +96,45 @@ bool Verifier::Captures(int pc, uint32_t proto) const {
     return true;
 }
 
-bool Verifier::Instruction(int pc) const {
+qvVerifyReason Verifier::Instruction(int pc) const {
     const uint32_t i = p_->code[pc];
     const uint32_t op = GetOp(i);
     const uint32_t a = GetA(i), b = GetB(i), c = GetC(i), bx = GetBx(i);
-    if (op != OP_JMP && !Register(a)) return false;
+    if (op != OP_JMP && !Register(a)) return VM_VERIFY_REGISTER;
     const OpInfo* info = GetOpInfo(op);
-    if (info == nullptr) return true;  // 43-63 do nothing when run
-    if (info->format == OpFormat::ABx && !Operand(info->b, bx)) return false;
+    if (info == nullptr) return VM_VERIFY_OK;  // 43-63 do nothing when run
+    if (info->format == OpFormat::ABx && !Operand(info->b, bx)) return VM_VERIFY_OPERAND;
     if (info->format == OpFormat::ABC && !(Operand(info->b, b) && Operand(info->c, c))) {
-        return false;
+        return VM_VERIFY_OPERAND;
     }
-    if (info->test && !(InCode(pc + 2) && GetOp(p_->code[pc + 1]) == OP_JMP)) return false;
+    if (info->test && !(InCode(pc + 2) && GetOp(p_->code[pc + 1]) == OP_JMP)) {
+        return VM_VERIFY_TESTJUMP;
+    }
     // Call ranges, returned values, SETLIST ranges, SELF's A+1 and the loops' hidden registers.
-    if (!Register(ImpliedRegister(i))) return false;
+    if (!Register(ImpliedRegister(i))) return VM_VERIFY_REGISTER;
+    const auto unless = [](bool ok, qvVerifyReason reason) { return ok ? VM_VERIFY_OK : reason; };
     switch (op) {
         case OP_LOADBOOL:
-            return c == 0 || InCode(pc + 2);
+            return unless(c == 0 || InCode(pc + 2), VM_VERIFY_LOADBOOLSKIP);
         case OP_GETUPVAL:
         case OP_SETUPVAL:
-            return b < p_->nups;
+            return unless(b < p_->nups, VM_VERIFY_UPVALUE);
         case OP_GETGLOBAL:
         case OP_SETGLOBAL:
-            return StringConstant(bx);
+            return unless(StringConstant(bx), VM_VERIFY_GLOBALNAME);
         case OP_CONCAT:
-            return c < uint32_t(kMaxRegisters) && b < c;
+            return unless(c < uint32_t(kMaxRegisters) && b < c, VM_VERIFY_CONCAT);
         case OP_JMP:
         case OP_FORLOOP:
         case OP_TFORPREP:
-            return InCode(Destination(pc));
+            return unless(InCode(Destination(pc)), VM_VERIFY_JUMP);
         case OP_CALL:
         case OP_TAILCALL:
-            return c != 0 || FollowsMultipleResults(pc);
+            return unless(c != 0 || FollowsMultipleResults(pc), VM_VERIFY_CALLRESULTS);
         case OP_CLOSURE:
-            return Captures(pc, bx);
+            return unless(Captures(pc, bx), VM_VERIFY_CAPTURES);
         default:
-            return true;
+            return VM_VERIFY_OK;
     }
 }
 
@@ -156,12 +162,12 @@ bool Verifier::Sets(uint32_t i, int reg) const {
 int VmVerifyCode(const qvProto* p, int lastpc, int reg, int* setter) {
     const qv::Verifier v(p);
     if (setter != nullptr) *setter = -1;
-    if (!v.Function()) return 0;
+    if (v.Function() != VM_VERIFY_OK) return 0;
     const bool tracking = reg != VM_NOREG;
     const int end = tracking ? std::min(std::max(lastpc, 0), p->sizecode) : p->sizecode;
     int last = -1;
     for (int pc = 0; pc < end; ++pc) {
-        if (!v.Instruction(pc)) return 0;
+        if (v.Instruction(pc) != VM_VERIFY_OK) return 0;
         if (!tracking) continue;
         const uint32_t i = p->code[pc];
         if (v.Sets(i, reg)) last = pc;
@@ -177,4 +183,47 @@ int VmVerifyCode(const qvProto* p, int lastpc, int reg, int* setter) {
 
 int VmVerifyFunction(const qvProto* p) {
     return VmVerifyCode(p, p->sizecode, VM_NOREG, nullptr);
+}
+
+int VmVerifyDiagnose(const qvProto* p, int* pc) {
+    const qv::Verifier v(p);
+    *pc = -1;
+    if (const qvVerifyReason reason = v.Function()) {
+        // The instruction that should have been a RETURN is named.
+        if (reason == VM_VERIFY_NORETURN) *pc = p->sizecode - 1;
+        return reason;
+    }
+    for (int at = 0; at < p->sizecode; ++at) {
+        if (const qvVerifyReason reason = v.Instruction(at)) {
+            *pc = at;
+            return reason;
+        }
+    }
+    return VM_VERIFY_OK;
+}
+
+const char* VmVerifyReasonText(int reason) {
+    static constexpr const char* kTexts[] = {
+        "no fault",
+        "the function has no code",
+        "the function needs more than 250 registers",
+        "the line information does not cover the code",
+        "the function does not end in RETURN",
+        "a register beyond the function's stack size",
+        "an operand beyond the registers or constants",
+        "a test is not followed by a JMP",
+        "LOADBOOL skips past the end of the code",
+        "an upvalue the function does not have",
+        "a global name that is not a string constant",
+        "CONCAT of an empty or too wide range",
+        "a jump out of the code",
+        "a call keeps all its results for no instruction that takes them",
+        "CLOSURE without a capture for each upvalue",
+    };
+    const bool known = reason >= 0 && size_t(reason) < std::size(kTexts);
+    return known ? kTexts[reason] : "an unknown fault";
+}
+
+qvVerifyFailure VmLastVerifyFailure(const qvVmState* L) {
+    return L->g->lastVerifyFailure;
 }

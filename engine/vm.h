@@ -297,6 +297,16 @@ namespace qv {
 class EngineHost;
 }
 
+// The verifier's refusal in the last load of a state: the reason (VM_VERIFY_OK when the
+// verifier refused nothing), the refused function's number in the chunk (0 the main function,
+// then each function before its nested ones, in their order) and the pc as VmVerifyDiagnose
+// gives it.
+struct qvVerifyFailure {
+    int reason;
+    int function;
+    int pc;
+};
+
 // Depth of the subroutine stack of JSR/RETSUB.
 constexpr int kSubroutineStackSize = 4096;
 
@@ -341,6 +351,7 @@ struct qvVmGlobalState {
     int32_t subroutineDepth;
     int32_t labelJumpDistance;
     int32_t currentInstruction;
+    qvVerifyFailure lastVerifyFailure;
 
     qv::EngineHost* host;  // nullptr: the engine's own host below, built on first use
     alignas(16) unsigned char ownHost[1024];
@@ -452,6 +463,32 @@ constexpr int VM_NOREG = -1;
 // the register, -1 when none.
 int VmVerifyCode(const qvProto* p, int lastpc, int reg, int* setter);
 int VmVerifyFunction(const qvProto* p);
+
+// Why the verifier refuses a function; VM_VERIFY_OK when it does not.
+enum qvVerifyReason : int {
+    VM_VERIFY_OK,
+    VM_VERIFY_NOCODE,
+    VM_VERIFY_STACKSIZE,
+    VM_VERIFY_LINEINFO,
+    VM_VERIFY_NORETURN,
+    VM_VERIFY_REGISTER,
+    VM_VERIFY_OPERAND,
+    VM_VERIFY_TESTJUMP,
+    VM_VERIFY_LOADBOOLSKIP,
+    VM_VERIFY_UPVALUE,
+    VM_VERIFY_GLOBALNAME,
+    VM_VERIFY_CONCAT,
+    VM_VERIFY_JUMP,
+    VM_VERIFY_CALLRESULTS,
+    VM_VERIFY_CAPTURES,
+};
+// The reason in words, e.g. "the function does not end in RETURN".
+const char* VmVerifyReasonText(int reason);
+// Why the verifier refuses p, and the pc of the refused instruction in *pc (-1: the function
+// as a whole).
+int VmVerifyDiagnose(const qvProto* p, int* pc);
+
+qvVerifyFailure VmLastVerifyFailure(const qvVmState* L);
 
 namespace qv {
 // VmLoad over bytes in memory.

@@ -35,9 +35,10 @@ namespace {
 constexpr int kVersion = 5, kRevision = 0;
 constexpr char kPlatformTag[] = "Linux";
 
-// The name is bold on a terminal; a file or a pipe gets plain text.
+// The name is bold on a terminal; a file, a pipe or a console that wants no styles gets plain
+// text.
 void WriteBanner() {
-    const bool terminal = ConsoleIsTerminal();
+    const bool terminal = ConsoleTakesStyles();
     char line[128];
     std::snprintf(line, sizeof line, "%sQuorvellaPlayer %d.%d%s [%s]\n", terminal ? "\x1b[1m" : "",
                   kVersion, kRevision, terminal ? "\x1b[0m" : "", kPlatformTag);

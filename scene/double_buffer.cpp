@@ -8,6 +8,7 @@
 #include "media/video_display.h"
 #include "platform/linux/bitmap.h"
 #include "platform/linux/memory.h"
+#include "platform/linux/video/video.h"
 #include "runtime/errors.h"
 #include "scene/bgpic.h"
 #include "scene/display.h"
@@ -161,6 +162,8 @@ int Flip(qvVmState* L, int sync) {
     if (sync != 0) WaitVBlank(L);
     FlipBuffers(display, 0, 0);
     display->dirtyRects.count = 0;
+    // The window shows the new picture from this blank on, not a frame later.
+    qv::PresentChanges();
     return 0;
 }
 

@@ -3,7 +3,7 @@
 # writes build/release/bench-results.tsv.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+bash scripts/setup.sh --tests --bench  # the whole tree, its tests included, is built
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build build/release
 out=build/release/bench-results.tsv

@@ -18,7 +18,7 @@ while [ $# -gt 0 ]; do
         *) listings+=("$1"); shift ;;
     esac
 done
-bash scripts/setup.sh
+bash scripts/setup.sh --tests
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQV_SANITIZE=ON >/dev/null
 runners=()
 if [ ${#listings[@]} -eq 0 ]; then

@@ -3,9 +3,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <ctime>
 
 #include "engine/convert.h"
+#include "platform/linux/time.h"
 #include "runtime/arguments.h"
 #include "runtime/exports.h"
 #include "runtime/random.h"
@@ -358,7 +358,8 @@ int RegisterMathLibrary(qvVmState* L) {
     RegisterLibrary(L, nullptr, qv::kMathCommands, 0);
     VmSetTop(L, -2);
     RegisterConstants(L, qv::kMathConstants, 0);
-    auto seconds = static_cast<uint32_t>(std::time(nullptr));
+    // The run's clock, so that a run on a virtual clock draws the same numbers each time.
+    auto seconds = static_cast<uint32_t>(qv::WallSeconds());
     SeedRandom48(seconds);
     std::srand(seconds);
     return RegisterCommandTable(qv::kMathCommands, "math");

@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -86,7 +87,13 @@ void WriteConsole(std::string_view text) {
     WriteStream(stdout, text);
 }
 
-bool ConsoleIsTerminal() {
+bool ConsoleTakesStyles() {
+    const char* noColour = std::getenv("NO_COLOR");
+    const char* term = std::getenv("TERM");
+    if ((noColour != nullptr && *noColour != '\0') ||
+        (term != nullptr && std::strcmp(term, "dumb") == 0)) {
+        return false;
+    }
     std::lock_guard guard(outputLock);
     return activeCapture == nullptr && isatty(fileno(stdout)) != 0;
 }

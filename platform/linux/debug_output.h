@@ -28,9 +28,10 @@ void WriteDebugPlain(std::string_view text);
 
 // Writes text (data) to the debug console.
 void WriteConsole(std::string_view text);
-// Whether the debug console is a terminal (not a file, a pipe or a capture), which alone
-// understands console control sequences.
-bool ConsoleIsTerminal();
+// Whether the debug console takes control sequences such as bold: a terminal (not a file, a
+// pipe or a capture) that is not "dumb" (TERM), while the user has not asked for plain text
+// (NO_COLOR set to any non-empty value).
+bool ConsoleTakesStyles();
 
 // Receives the debug output while "@rexx:PORT" is selected; the ARexx library installs it.
 using RexxDebugSink = void (*)(const char* port, std::string_view text);

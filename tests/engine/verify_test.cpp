@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "engine/error_codes.h"
 #include "engine/internal.h"
 #include "engine/opcodes.h"
 #include "tools/qvasm/chunk_image.h"
@@ -238,6 +239,69 @@ TEST(Verifier, TrackingChecksOnlyUpToLastPc) {
     EXPECT_EQ(setter, 0);
     EXPECT_EQ(VmVerifyCode(p.get(), 2, 0, &setter), 0);
     EXPECT_EQ(VmVerifyFunction(p.get()), 0);
+}
+
+// Each rule names its own reason and the instruction it refuses, so that tools can say why.
+TEST(Verifier, DiagnosisNamesTheReasonAndTheInstruction) {
+    const struct {
+        const char* listing;
+        int reason;
+        int pc;
+    } cases[] = {
+        {"", VM_VERIFY_NOCODE, -1},
+        {"maxstack=251\nRETURN r0 1", VM_VERIFY_STACKSIZE, -1},
+        {"\nRETURN r0 1\nMOVE r0 r0", VM_VERIFY_NORETURN, 1},
+        {"maxstack=2\nMOVE r0 r0\nMOVE r2 r0\nRETURN r0 1", VM_VERIFY_REGISTER, 1},
+        {"\n.const 1\nLOADK r0 k1\nRETURN r0 1", VM_VERIFY_OPERAND, 0},
+        {"\nEQ 1 r0 r0\nMOVE r0 r0\nRETURN r0 1", VM_VERIFY_TESTJUMP, 0},
+        {"\nLOADBOOL r0 1 1\nRETURN r0 1", VM_VERIFY_LOADBOOLSKIP, 0},
+        {"\nGETUPVAL r0 u0\nRETURN r0 1", VM_VERIFY_UPVALUE, 0},
+        {"\nGETGLOBAL r0 1\nRETURN r0 1", VM_VERIFY_GLOBALNAME, 0},
+        {"maxstack=4\nCONCAT r0 r2 r1\nRETURN r0 1", VM_VERIFY_CONCAT, 0},
+        {"\nJMP x\nRETURN r0 1\nx:", VM_VERIFY_JUMP, 0},
+        {"\nCALL r0 1 0\nRETURN r0 1", VM_VERIFY_CALLRESULTS, 0},
+        {"\nMOVE r0 r0\nRETURN r0 1", VM_VERIFY_OK, -1},
+    };
+    for (const auto& c : cases) {
+        const std::string listing = std::string(".function main ") + c.listing + "\n.end";
+        int pc = -2;
+        EXPECT_EQ(VmVerifyDiagnose(TestProto(Assembled(listing)).get(), &pc), c.reason) << listing;
+        EXPECT_EQ(pc, c.pc) << listing;
+        EXPECT_STRNE(VmVerifyReasonText(c.reason), VmVerifyReasonText(-1)) << listing;
+    }
+}
+
+// A load that the verifier refuses leaves its reason, the function in chunk order and the pc;
+// the next load forgets it.
+TEST(Verifier, ARefusedLoadKeepsItsReasonUntilTheNextLoad) {
+    const AssembleResult bad = Assemble(R"(.function main
+.function first
+    RETURN r0 1
+.end
+.function second
+.function inner
+    MOVE r0 r0
+.end
+    RETURN r0 1
+.end
+    RETURN r0 1
+.end)");
+    const AssembleResult good = Assemble(".function main\nRETURN r0 1\n.end");
+    ASSERT_TRUE(bad.ok() && good.ok());
+    qvVmState* L = VmOpen();
+    ASSERT_NE(L, nullptr);
+    EXPECT_EQ(LoadChunk(L, bad.bytes, "=bad"), ERR_BADBYTECODE);
+    const qvVerifyFailure failure = VmLastVerifyFailure(L);
+    EXPECT_EQ(failure.reason, VM_VERIFY_NORETURN);
+    EXPECT_EQ(failure.function, 3) << "main 0, first 1, second 2, inner 3";
+    EXPECT_EQ(failure.pc, 0);
+    ASSERT_EQ(bad.functions.size(), 4u);
+    EXPECT_EQ(bad.functions[3].begin, 6);
+    EXPECT_EQ(bad.functions[3].code, std::vector<int>{7});
+    VmSetTop(L, 0);
+    EXPECT_EQ(LoadChunk(L, good.bytes, "=good"), 0);
+    EXPECT_EQ(VmLastVerifyFailure(L).reason, VM_VERIFY_OK);
+    VmClose(L);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // screen, window operations and writes with their damage, the desktop grab, the vertical
 // blank and the waits under a virtual clock, the input schedule of player runs, joysticks.
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 
@@ -9,7 +10,13 @@
 #include "platform/linux/joystick.h"
 #include "platform/linux/memory.h"
 #include "platform/linux/testing.h"
+#include "platform/linux/wait.h"
 #include "tests/platform/video_test_support.h"
+
+// SDL2 opens D-Bus when it looks for a desktop, which leaks inside that library.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libdbus-1.so\n";
+}
 
 namespace qv::testing {
 namespace {
@@ -414,6 +421,11 @@ TEST_F(HeadlessInput, AMalformedLineEndsStartUpNamingIt) {
         "-3 close",
         "12",
         "99999999999999999999 close",
+        "12 press 1",
+        "12 release 1 2 3",
+        "12 keydown",
+        "12 keyup x",
+        "12 keydown 1 2",
     };
     for (const char* line : bad) {
         SCOPED_TRACE(line);
@@ -425,6 +437,64 @@ TEST_F(HeadlessInput, AMalformedLineEndsStartUpNamingIt) {
     input_env_.emplace("QV_HEADLESS_INPUT", scratch_ / "missing.txt");
     EXPECT_EQ(StartVideo(&detail), ERR_READFILE);
     EXPECT_EQ(detail, scratch_ / "missing.txt (cannot be opened)");
+}
+
+TEST_F(HeadlessInput, AMalformedLineIsDescribedWithItsTextAndWhatWasExpected) {
+    const std::string any =
+        "FRAME click|press|release|move X Y, FRAME key|keydown|keyup CODE or FRAME close";
+    const struct {
+        const char* line;
+        std::string expected;
+    } cases[] = {
+        {"12 clack 1 2", any},
+        {"x close", any},
+        {"12", any},
+        {"12 press 1", "FRAME press X Y"},
+        {"12 keyup x", "FRAME keyup CODE"},
+        {"12 close now", "FRAME close"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        std::string detail;
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(Start(std::string("1 close\n") + c.line + "\n", &detail), ERR_READFILE);
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+                  "QV_HEADLESS_INPUT " + file_ + " line 2 \"" + c.line + "\": expected " +
+                      c.expected + "\n");
+    }
+}
+
+// A key or a button held over frames: each line gives one edge, so the state between them can
+// be seen.
+TEST_F(HeadlessInput, HeldKeysAndButtonsArriveAsSingleEdges) {
+    std::string detail;
+    ASSERT_EQ(Start("2 keydown 65\n2 press 10 20\n4 keyup 65\n4 release 11 21\n", &detail), 0)
+        << detail;
+    Open(0, 0, 200, 100);
+    const struct {
+        HostEventKind kind;
+        bool down;
+        int32_t x, y;
+        uint32_t key;
+    } frames[][2] = {
+        {{HostEventKind::kKey, true, 0, 0, 65}, {HostEventKind::kButton, true, 10, 20, 0}},
+        {{HostEventKind::kKey, false, 0, 0, 65}, {HostEventKind::kButton, false, 11, 21, 0}},
+    };
+    HostEvent e{};
+    for (const auto& frame : frames) {
+        Present();
+        EXPECT_FALSE(Video().pollEvent(&e)) << "nothing between the edges";
+        Present();
+        for (const auto& want : frame) {
+            ASSERT_TRUE(Video().pollEvent(&e));
+            EXPECT_EQ(e.kind, want.kind);
+            EXPECT_EQ(e.down, want.down);
+            EXPECT_EQ(e.x, want.x);
+            EXPECT_EQ(e.y, want.y);
+            EXPECT_EQ(e.key, want.key);
+        }
+        EXPECT_FALSE(Video().pollEvent(&e)) << "no release follows a press";
+    }
 }
 
 TEST_F(HeadlessInput, EventsArriveAtTheirFramesInTheFirstWindow) {
@@ -458,11 +528,161 @@ TEST_F(HeadlessInput, EventsArriveAtTheirFramesInTheFirstWindow) {
     EXPECT_FALSE(Video().pollEvent(&e));
 }
 
+// QV_HEADLESS_FRAMES: where the frames go, read when the back end starts.
+class HeadlessFrames : public HeadlessVideo {
+protected:
+    void SetUp() override {}  // each test starts the back end with its own folder
+    int Start(const std::string& dir, std::string* detail) {
+        frames_env_.emplace("QV_HEADLESS_FRAMES", dir);
+        return StartVideo(detail);
+    }
+    ScratchDir scratch_;
+    std::optional<ScopedEnv> frames_env_;
+};
+
+// Changes the current directory for one scope.
+class ScopedCurrentDir {
+public:
+    explicit ScopedCurrentDir(const std::string& dir) : old_(std::filesystem::current_path()) {
+        std::filesystem::current_path(dir);
+    }
+    ~ScopedCurrentDir() { std::filesystem::current_path(old_); }
+
+private:
+    std::filesystem::path old_;
+};
+
+TEST_F(HeadlessFrames, ARelativeFolderIsTakenFromTheStartDirectoryAndMade) {
+    scratch_.MakeDir("start");
+    scratch_.MakeDir("applet");
+    {
+        ScopedCurrentDir start(scratch_ / "start");
+        std::string detail;
+        ASSERT_EQ(Start("frames/run1", &detail), 0) << detail;
+    }
+    // The player changes to the applet's folder after start-up.
+    ScopedCurrentDir applet(scratch_ / "applet");
+    FillWindowRect(Open(0, 0, 8, 8), 0, 0, 8, 8, kRed);
+    Present();
+    EXPECT_TRUE(PathExists(scratch_ / "start/frames/run1/frame-000001-w1.png"));
+    EXPECT_FALSE(PathExists(scratch_ / "applet/frames"));
+}
+
+TEST_F(HeadlessFrames, AFolderThatCannotBeMadeEndsStartUpNamingIt) {
+    const std::string file = scratch_.Write("file", ToBytes("x"));
+    for (const std::string& dir : {file, file + "/sub", std::string("/proc/no/such")}) {
+        SCOPED_TRACE(dir);
+        std::string detail;
+        EXPECT_EQ(Start(dir, &detail), ERR_CREATEDIR);
+        EXPECT_EQ(detail.rfind(dir + " (", 0), 0u) << detail;
+    }
+}
+
+// A flip copies after the vertical blank: its picture is what the window shows at that
+// present, so it is written under that present's number.
+TEST_F(HeadlessFrames, ChangesShownWithoutANewPresentKeepItsNumber) {
+    std::string detail;
+    ASSERT_EQ(Start(scratch_.path(), &detail), 0) << detail;
+    qvPlatformDisplay* w = Open(0, 0, 4, 4);
+    Present();
+    FillWindowRect(w, 0, 0, 4, 4, kGreen);
+    PresentChanges();
+    EXPECT_EQ(PresentCount(), 1u);
+    const Bytes shown = ReadBytes(scratch_ / "frame-000001-w1.png");
+    Present();
+    EXPECT_FALSE(PathExists(scratch_ / "frame-000002-w1.png")) << "nothing changed since";
+    FillWindowRect(w, 0, 0, 4, 4, kRed);
+    Present();
+    EXPECT_NE(ReadBytes(scratch_ / "frame-000003-w1.png"), shown);
+}
+
+// QV_HEADLESS_CLOCK=virtual: time moves only by waits, at once to their end.
+class HeadlessClock : public HeadlessVideo {
+protected:
+    void SetUp() override {
+        clock_env_.emplace("QV_HEADLESS_CLOCK", "virtual");
+        HeadlessVideo::SetUp();
+        ASSERT_FALSE(UsingSystemClock());
+    }
+    std::optional<ScopedEnv> clock_env_;
+};
+
+TEST_F(HeadlessClock, WaitsMoveTheClockToTheirEndAtOnce) {
+    constexpr int64_t kWallAtStart = 1767225600LL * 1000000;  // 2026-01-01 00:00:00 UTC
+    const int64_t start = MonotonicMicros();
+    EXPECT_EQ(Clock().wallMicros(), kWallAtStart + start);
+    EXPECT_EQ(MonotonicMicros(), start) << "reading does not move it";
+    WaitVerticalBlank();
+    const int64_t blank = MonotonicMicros();
+    EXPECT_GT(blank, start);
+    EXPECT_LE(blank, start + 1000000 / 60 + 1);
+    Clock().sleepUntil(blank + 5000000);
+    EXPECT_EQ(MonotonicMicros(), blank + 5000000);
+    Clock().sleepUntil(blank);
+    EXPECT_EQ(MonotonicMicros(), blank + 5000000) << "never backwards";
+    StopVideo();
+    EXPECT_TRUE(UsingSystemClock());
+}
+
+TEST_F(HeadlessClock, AWaitOnScheduledInputMovesByFramesUntilItComes) {
+    StopVideo();
+    ScratchDir dir;
+    std::ofstream(dir / "input.txt") << "40 key 97\n";
+    ScopedEnv input("QV_HEADLESS_INPUT", dir / "input.txt");
+    std::string detail;
+    ASSERT_EQ(StartVideo(&detail), 0) << detail;
+    Open(0, 0, 10, 10);
+    AbortFlag abort;
+    uint32_t signals = 0;
+    const int64_t start = MonotonicMicros();
+    for (int wait = 0; wait < 100 && signals == 0; ++wait) signals = BuildWaitMask({}, &abort);
+    EXPECT_EQ(signals, uint32_t{QV_WAIT_INPUT});
+    EXPECT_EQ(abort.load(), 0u);
+    EXPECT_GE(PresentCount(), 40u);
+    EXPECT_GT(MonotonicMicros(), start);
+    // With nothing left to come and no timer, the wait could never end.
+    HostEvent e{};
+    while (Video().pollEvent(&e)) {
+    }
+    InputDue().store(0);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(BuildWaitMask({}, &abort), uint32_t{QV_WAIT_BREAK});
+    EXPECT_NE(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(abort.load(), 1u);
+}
+
+TEST(VideoChoice, AnUnknownClockEndsStartUp) {
+    ScopedEnv video("QV_VIDEO", "headless");
+    ScopedEnv clock("QV_HEADLESS_CLOCK", "fast");
+    std::string detail;
+    EXPECT_EQ(StartVideo(&detail), ERR_OPENLIB);
+    EXPECT_EQ(detail, "QV_HEADLESS_CLOCK=fast");
+    EXPECT_TRUE(UsingSystemClock());
+}
+
 TEST(VideoChoice, AnUnknownBackEndEndsStartUp) {
     ScopedEnv video("QV_VIDEO", "vga");
     std::string detail;
     EXPECT_EQ(StartVideo(&detail), ERR_OPENLIB);
     EXPECT_EQ(detail, "QV_VIDEO=vga");
+}
+
+// A desktop that cannot be reached leaves SDL only drivers that show nothing: the run goes
+// headless, where its input and its end are its own, and says why.
+TEST(VideoChoice, AnUnreachableDesktopRunsHeadlessAndSaysSo) {
+    ScopedEnv video("QV_VIDEO", std::nullopt);
+    ScopedEnv sdlDriver("SDL_VIDEODRIVER", std::nullopt);
+    ScopedEnv x11("DISPLAY", ":4093");
+    ScopedEnv wayland("WAYLAND_DISPLAY", std::nullopt);
+    std::string detail;
+    ::testing::internal::CaptureStderr();
+    ASSERT_EQ(StartVideo(&detail), 0) << detail;
+    const std::string notice = ::testing::internal::GetCapturedStderr();
+    EXPECT_STREQ(Video().name, "headless");
+    EXPECT_EQ(notice.rfind("QuorvellaPlayer: no desktop at DISPLAY=:4093 (", 0), 0u) << notice;
+    EXPECT_TRUE(notice.ends_with("), running headless\n")) << notice;
+    EXPECT_EQ(std::count(notice.begin(), notice.end(), '\n'), 1);
+    StopVideo();
 }
 
 TEST(VideoChoice, WithoutADesktopTheRunIsHeadlessAndSaysSo) {

@@ -64,6 +64,7 @@ protected:
     ScopedEnv video_{"QV_VIDEO", "headless"};
     ScopedEnv frames_{"QV_HEADLESS_FRAMES", std::nullopt};
     ScopedEnv input_{"QV_HEADLESS_INPUT", std::nullopt};
+    ScopedEnv clock_{"QV_HEADLESS_CLOCK", std::nullopt};
 
 private:
     struct WindowFree {

@@ -32,7 +32,8 @@ TEST_F(BrushEndToEnd, AnAppletSavesTheBrushItShows) {
     Applet("brush.qva", "brush_save", {"--display", "1:16:16:Shown"});
     scratch.MakeDir("frames");
     const Outcome o = Player({"brush.qva", "-QUIET"}, "",
-                             {"QV_SCREEN_FORMAT=10", "QV_HEADLESS_FRAMES=" + (scratch / "frames")});
+                             {"QV_SCREEN_FORMAT=10", "QV_HEADLESS_FRAMES=" + (scratch / "frames"),
+                              "QV_HEADLESS_CLOCK=virtual"});
     Expect(o, "", "", 0);
     const std::string lastFrame = LastFileIn(scratch / "frames");
     ASSERT_FALSE(lastFrame.empty());

@@ -113,7 +113,8 @@ protected:
                                            std::to_string(kClickY * percent / 100) + "\n" +
                                            std::to_string(kKeyPresent) + " key 97\n"));
         std::vector<std::string> all = {"QV_HEADLESS_INPUT=" + (scratch / "input.txt"),
-                                        "QV_HEADLESS_FRAMES=" + (scratch / "frames")};
+                                        "QV_HEADLESS_FRAMES=" + (scratch / "frames"),
+                                        "QV_HEADLESS_CLOCK=virtual"};
         all.insert(all.end(), env.begin(), env.end());
         if (path) {
             // LIBS: of the run's own with the vector back end alone (the test plugin beside it
@@ -345,6 +346,42 @@ INSTANTIATE_TEST_SUITE_P(Percent, DemoAutoscaled, ::testing::Values(50, 150),
                          [](const ::testing::TestParamInfo<int>& info) {
                              return "Scale" + std::to_string(info.param);
                          });
+
+// On the virtual clock the interval's steps fall on the same frames each time, so two runs
+// write the same files byte for byte and reference pictures can be kept.
+TEST_F(Demo, TwoRunsOnTheVirtualClockWriteIdenticalFrames) {
+    std::map<std::string, size_t> hashes[2];
+    for (auto& run : hashes) {
+        std::filesystem::remove_all(scratch / "frames");
+        Run(false);
+        for (const std::string& path : FilesIn(scratch / "frames")) {
+            const Bytes bytes = ReadBytes(path);
+            run[std::filesystem::path(path).filename()] = std::hash<std::string_view>()(
+                {reinterpret_cast<const char*>(bytes.data()), bytes.size()});
+        }
+    }
+    EXPECT_GT(hashes[0].size(), SceneFrames(false).size());
+    EXPECT_EQ(hashes[0], hashes[1]);
+}
+
+// The README's example: a relative folder is made in the directory the player starts in, not
+// in the applet's.
+TEST_F(Demo, AFramesFolderIsMadeInTheStartDirectory) {
+    const Outcome o = Player({QV_DEMO_APPLET, "-QUIET"}, "",
+                             {"QV_HEADLESS_FRAMES=made/frames", "QV_HEADLESS_CLOCK=virtual"});
+    EXPECT_EQ(o.status, 0) << o.err;
+    ASSERT_TRUE(std::filesystem::is_directory(scratch / "made/frames"));
+    EXPECT_GT(FilesIn(scratch / "made/frames").size(), SceneFrames(false).size());
+}
+
+TEST_F(Demo, AFramesFolderThatCannotBeMadeEndsStartUp) {
+    scratch.Write("taken", ToBytes("a file"));
+    const Outcome o = Player({QV_DEMO_APPLET, "-QUIET"}, "", {"QV_HEADLESS_FRAMES=taken/frames"});
+    Expect(o, "",
+           "[QuorvellaPlayer] Error creating directory " + (scratch / "taken/frames") +
+               " (Not a directory) !\n",
+           20);
+}
 
 TEST_F(Demo, CompletesOnAScreenOfFormat4) {
     std::map<int, Picture> frames = Run(true, {"QV_SCREEN_FORMAT=4"});

@@ -55,9 +55,10 @@ TEST_F(DisplayOracle, TheLastFrameIsThePicture) {
             "1:" + std::to_string(kWidth) + ":" + std::to_string(kHeight) + ":Shown"});
     scratch.MakeDir("frames");
     scratch.Write("input.txt", ToBytes("3 close\n"));
-    const Outcome o = Player({"show.qva", "-QUIET"}, "",
-                             {"QV_HEADLESS_INPUT=" + (scratch / "input.txt"),
-                              "QV_HEADLESS_FRAMES=" + (scratch / "frames")});
+    const Outcome o =
+        Player({"show.qva", "-QUIET"}, "",
+               {"QV_HEADLESS_INPUT=" + (scratch / "input.txt"),
+                "QV_HEADLESS_FRAMES=" + (scratch / "frames"), "QV_HEADLESS_CLOCK=virtual"});
     Expect(o, "", "", 0);
     const std::string lastFrame = LastFileIn(scratch / "frames");
     ASSERT_FALSE(lastFrame.empty());

@@ -193,8 +193,24 @@ TEST_F(EndToEndTest, TheBannerIsBoldOnlyOnATerminal) {
     EXPECT_EQ(piped.out.rfind(Banner(), 0), 0u) << piped.out;
     const std::string shown =
         TerminalOutput({QUORVELLA_PATH, "app.qva"}, scratch.path(),
-                       {"QV_ASSIGN=T:=" + (scratch / "t") + ";LIBS:=" + (scratch / "libs")});
+                       {"QV_ASSIGN=T:=" + (scratch / "t") + ";LIBS:=" + (scratch / "libs"),
+                        "TERM=xterm", "NO_COLOR="});
     EXPECT_EQ(shown.rfind("\x1b[1mQuorvellaPlayer 5.0\x1b[0m [Linux]\r\n", 0), 0u) << shown;
+}
+
+// A terminal whose user asked for plain text (NO_COLOR) or that cannot show styles (TERM=dumb)
+// gets the banner plain.
+TEST_F(EndToEndTest, TheBannerIsPlainWhenTheTerminalWantsNoStyles) {
+    Applet("app.qva", "three_lines");
+    const std::vector<std::vector<std::string>> plain = {
+        {"TERM=xterm", "NO_COLOR=1"},
+        {"TERM=dumb", "NO_COLOR="},
+    };
+    for (std::vector<std::string> env : plain) {
+        env.push_back("QV_ASSIGN=T:=" + (scratch / "t") + ";LIBS:=" + (scratch / "libs"));
+        const std::string shown = TerminalOutput({QUORVELLA_PATH, "app.qva"}, scratch.path(), env);
+        EXPECT_EQ(shown.rfind("QuorvellaPlayer 5.0 [Linux]\r\n", 0), 0u) << env[0] << " " << shown;
+    }
 }
 
 TEST_F(EndToEndTest, TheBundledDemoRuns) {

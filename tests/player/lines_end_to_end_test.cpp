@@ -19,9 +19,10 @@ TEST_F(LinesEndToEnd, TheLastFrameHoldsEveryRoadsLines) {
     Applet("lines.qva", "draw_lines", {"--display", "1:64:48:Lines"});
     scratch.MakeDir("frames");
     scratch.Write("input.txt", ToBytes("3 close\n"));
-    const Outcome o = Player({"lines.qva", "-QUIET"}, "",
-                             {"QV_HEADLESS_INPUT=" + (scratch / "input.txt"),
-                              "QV_HEADLESS_FRAMES=" + (scratch / "frames")});
+    const Outcome o =
+        Player({"lines.qva", "-QUIET"}, "",
+               {"QV_HEADLESS_INPUT=" + (scratch / "input.txt"),
+                "QV_HEADLESS_FRAMES=" + (scratch / "frames"), "QV_HEADLESS_CLOCK=virtual"});
     Expect(o, "", "", 0);
     const std::string lastFrame = LastFileIn(scratch / "frames");
     ASSERT_FALSE(lastFrame.empty());

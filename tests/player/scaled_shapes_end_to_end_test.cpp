@@ -34,11 +34,12 @@ TEST_F(ScaledShapesEndToEnd, ShapesLandDoubledBetweenTheStrips) {
         const std::string frames = std::string("frames") + mode;
         scratch.MakeDir(frames);
         scratch.Write("input.txt", ToBytes("3 close\n"));
-        const Outcome o = Player({"shapes.qva", "-QUIET", mode, "-SCALEWIDTH", "100",
-                                  "-SCALEHEIGHT", "60", "-KEEPPROPORTIONS"},
-                                 "",
-                                 {"QV_HEADLESS_INPUT=" + (scratch / "input.txt"),
-                                  "QV_HEADLESS_FRAMES=" + (scratch / frames)});
+        const Outcome o =
+            Player({"shapes.qva", "-QUIET", mode, "-SCALEWIDTH", "100", "-SCALEHEIGHT", "60",
+                    "-KEEPPROPORTIONS"},
+                   "",
+                   {"QV_HEADLESS_INPUT=" + (scratch / "input.txt"),
+                    "QV_HEADLESS_FRAMES=" + (scratch / frames), "QV_HEADLESS_CLOCK=virtual"});
         Expect(o, "", "", 0);
         const std::string lastFrame = LastFileIn(scratch / frames);
         ASSERT_FALSE(lastFrame.empty());

@@ -61,9 +61,10 @@ TEST_F(SpritesEndToEnd, TheLastFrameHoldsTheMovedSpriteOnly) {
     Applet("sprites.qva", "show_sprites", {"--display", "1:64:48:Sprites"});
     scratch.MakeDir("frames");
     scratch.Write("input.txt", ToBytes("3 close\n"));
-    const Outcome o = Player({"sprites.qva", "-QUIET"}, "",
-                             {"QV_HEADLESS_INPUT=" + (scratch / "input.txt"),
-                              "QV_HEADLESS_FRAMES=" + (scratch / "frames")});
+    const Outcome o =
+        Player({"sprites.qva", "-QUIET"}, "",
+               {"QV_HEADLESS_INPUT=" + (scratch / "input.txt"),
+                "QV_HEADLESS_FRAMES=" + (scratch / "frames"), "QV_HEADLESS_CLOCK=virtual"});
     Expect(o, "", "", 0);
     const std::string lastFrame = LastFileIn(scratch / "frames");
     ASSERT_FALSE(lastFrame.empty());

@@ -1,5 +1,6 @@
 // End to end on the headless video back end: the back end a script sees, the frames of the
 // first display, the input schedule reaching it and qvwin, and the display mode of start-up.
+#include <algorithm>
 #include <fstream>
 
 #include "tests/player/end_to_end.h"
@@ -8,6 +9,8 @@ namespace qv::testing {
 namespace {
 
 constexpr char kQuiet[] = "-QUIET";
+// Leaks inside the desktop libraries that SDL2 opens when it looks for a desktop.
+const std::string kDesktopLeaks = std::string(QV_SOURCE_DIR) + "/tests/platform/x11/lsan.supp";
 
 // The size in a PNG's header chunk.
 std::pair<uint32_t, uint32_t> PngSize(const std::string& file) {
@@ -37,12 +40,24 @@ TEST_F(Video, AScriptReadsTheBackEndThePlayerChose) {
     Expect(Player({"name.qva", kQuiet}), "headless\n", "", 0);
 }
 
+TEST_F(Video, AnUnreachableDesktopRunsHeadlessWithANotice) {
+    Applet("name.qva", "video_name");
+    const Outcome o = Player({"name.qva", kQuiet}, "",
+                             {"QV_VIDEO=", "DISPLAY=:4093", "WAYLAND_DISPLAY=",
+                              "LSAN_OPTIONS=print_suppressions=0:suppressions=" + kDesktopLeaks});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.out, "headless\n");
+    EXPECT_EQ(o.err.rfind("QuorvellaPlayer: no desktop at DISPLAY=:4093 (", 0), 0u) << o.err;
+    EXPECT_TRUE(o.err.ends_with("), running headless\n")) << o.err;
+}
+
 TEST_F(Video, TheFirstDisplayKeepsFramesAndACloseRequestEndsTheRun) {
     Applet("wait.qva", "vblank_forever", {"--display", "1:64:48:Frames"});
     scratch.MakeDir("frames");
-    const Outcome o = Player({"wait.qva", kQuiet}, "",
-                             {Input("2 click 10 10\n3 key 97\n5 close\n"),
-                              "QV_HEADLESS_FRAMES=" + (scratch / "frames")});
+    const Outcome o =
+        Player({"wait.qva", kQuiet}, "",
+               {Input("2 click 10 10\n3 key 97\n5 close\n"),
+                "QV_HEADLESS_FRAMES=" + (scratch / "frames"), "QV_HEADLESS_CLOCK=virtual"});
     Expect(o, "", "", 0);
     // The window's first present shows it; nothing drew into it afterwards.
     EXPECT_EQ(FilesIn(scratch / "frames"),
@@ -64,7 +79,41 @@ TEST_F(Video, StartUpAsksForTheDisplayMode) {
 TEST_F(Video, AMalformedInputLineEndsStartUp) {
     Applet("wait.qva", "vblank_forever");
     const Outcome o = Player({"wait.qva", kQuiet}, "", {Input("1 close\n2 clack 1 1\n")});
-    Expect(o, "", "[QuorvellaPlayer] Cannot read file input.txt (line 2) !\n", 20);
+    Expect(o, "",
+           "QV_HEADLESS_INPUT " + (scratch / "input.txt") +
+               " line 2 \"2 clack 1 1\": expected FRAME click|press|release|move X Y, FRAME "
+               "key|keydown|keyup CODE or FRAME close\n"
+               "[QuorvellaPlayer] Cannot read file input.txt (line 2) !\n",
+           20);
+}
+
+// A flip copies after its vertical blank: the frame of that blank shows the flipped picture,
+// so each flip is one frame and the last flip is written too.
+TEST_F(Video, EachFlipIsTheFrameOfItsBlank) {
+    Applet("flip.qva", "flip_twice", {"--display", "1:64:48:Flip"});
+    scratch.MakeDir("frames");
+    Expect(Player({"flip.qva", kQuiet}, "",
+                  {"QV_HEADLESS_FRAMES=" + (scratch / "frames"), "QV_HEADLESS_CLOCK=virtual"}),
+           "", "", 0);
+    std::vector<std::string> frames = FilesIn(scratch / "frames");
+    std::sort(frames.begin(), frames.end());
+    ASSERT_EQ(frames.size(), 2u);
+    const uint32_t colours[] = {0xFF0000, 0x00FF00};
+    for (size_t i = 0; i < frames.size(); ++i) {
+        const Picture picture = ReadPpm("pngtopnm " + frames[i] + " 2>/dev/null");
+        ASSERT_EQ(picture.width, 64) << frames[i];
+        EXPECT_EQ(picture.At(32, 24), colours[i]) << frames[i];
+    }
+}
+
+// A key and a button held over frames are seen down between their edges by the state
+// commands, which a press and release within one frame never show.
+TEST_F(Video, HeldKeysAndButtonsAreSeenDown) {
+    Applet("held.qva", "held_input", {"--display", "1:64:48:Held"});
+    const Outcome o = Player({"held.qva", kQuiet}, "",
+                             {Input("3 keydown 97\n6 keyup 97\n9 press 5 5\n12 release 5 5\n"),
+                              "QV_HEADLESS_CLOCK=virtual"});
+    Expect(o, "a down\na up\nleft down\nleft up\n", "", 0);
 }
 
 TEST_F(Video, QvwinPrintsTheScheduledInputAtItsFrames) {

@@ -47,7 +47,11 @@ const char kListing[] = ".function main\nLOADK r0 \"x\"\nRETURN r0 2\n.end\n";
 TEST_F(QvasmCli, AssembleDisassembleAndCheck) {
     const std::string in = Write("a.qvs", kListing);
     EXPECT_EQ(Qvasm("asm " + in + " -o " + Path("a.qvb")).status, 0);
-    const AssembleResult expected = Assemble(kListing);
+    // The chunk names its listing and carries the listing's lines.
+    AssembleOptions named;
+    named.sourceName = "@" + in;
+    named.listingLines = true;
+    const AssembleResult expected = Assemble(kListing, named);
     const std::string bytes = Read("a.qvb");
     EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.end()), expected.bytes);
 
@@ -78,6 +82,56 @@ TEST_F(QvasmCli, FailuresAndStatuses) {
     EXPECT_EQ(Qvasm("frob x").status, 1);
     EXPECT_EQ(Qvasm("asm " + bad).status, 1);  // no -o
     EXPECT_EQ(Qvasm("dis " + Path("missing.qvb")).status, 1);
+}
+
+// What the player's loader refuses is refused here, at the listing's line, with the verifier's
+// reason; the listing's own .line numbers do not hide where it is.
+TEST_F(QvasmCli, AssemblyRefusesWhatThePlayerRefuses) {
+    const struct {
+        const char* listing;
+        std::string message;
+    } cases[] = {
+        {".function main\n    LOADK r0 1\n    ADD r0 r0 1\n.end\n",
+         ":3: the function does not end in RETURN"},
+        {".function main\n.line 40\n    RETURN r0 1\n.function inner\n.line 50\n"
+         "    GETUPVAL r0 u0\n    RETURN r0 1\n.end\n.end\n",
+         ":6: an upvalue the function does not have"},
+        {".function main\n.function empty\n.end\n    RETURN r0 1\n.end\n",
+         ":2: the function has no code"},
+    };
+    for (const auto& c : cases) {
+        const std::string in = Write("bad.qvs", c.listing);
+        const ToolRun run = Qvasm("asm " + in + " -o " + Path("bad.qvb"));
+        EXPECT_EQ(run.status, 1) << c.listing;
+        EXPECT_EQ(run.output, in + c.message + " (the player refuses the chunk: status 1203)\n");
+        EXPECT_FALSE(std::filesystem::exists(Path("bad.qvb")));
+    }
+    // Faulty chunks on purpose (the fuzzers' seeds) are written without the check.
+    const std::string in = Write("bad.qvs", cases[0].listing);
+    EXPECT_EQ(Qvasm("asm " + in + " -o " + Path("bad.qvb") + " --no-verify").status, 0);
+    EXPECT_EQ(Qvasm("check " + Path("bad.qvb")).output.rfind("status 1203 (", 0), 0u);
+}
+
+TEST_F(QvasmCli, CheckGivesTheVerifiersReasonBesideItsCode) {
+    const AssembleResult noReturn = Assemble(".function main\nLOADK r0 1\n.end\n");
+    ASSERT_TRUE(noReturn.ok());
+    const std::string chunk =
+        Write("noreturn.qvb", std::string(noReturn.bytes.begin(), noReturn.bytes.end()));
+    const ToolRun check = Qvasm("check " + chunk);
+    EXPECT_EQ(check.status, 0);
+    EXPECT_EQ(check.output,
+              "status 1203 (the function does not end in RETURN; function 0, pc 0)\n");
+}
+
+TEST_F(QvasmCli, HelpGoesToStandardOutput) {
+    const std::string command = std::string(QVASM_PATH) + " --help 2>/dev/null";
+    FILE* pipe = popen(command.c_str(), "r");
+    std::string out;
+    char buf[256];
+    while (size_t n = std::fread(buf, 1, sizeof buf, pipe)) out.append(buf, n);
+    EXPECT_EQ(pclose(pipe), 0);
+    EXPECT_EQ(out.rfind("usage:\n  qvasm asm ", 0), 0u) << out;
+    EXPECT_NE(out.find("qvasm check"), std::string::npos);
 }
 
 }  // namespace

@@ -155,7 +155,9 @@ struct FunctionBuilder {
     bool hasLines = false;
     uint32_t currentLine = 0;
     std::vector<uint32_t> lines;  // per code position
-    std::vector<bool> reusable;   // per constant: literals may share it
+    size_t number = 0;            // in chunk order
+    AsmFunctionLines listing;
+    std::vector<bool> reusable;  // per constant: literals may share it
     std::map<std::string, int> codeLabels;
     std::vector<PendingInsn> insns;
     std::vector<PendingLocal> locals;
@@ -189,7 +191,7 @@ std::string_view FieldName(Field f) {
 
 class Assembler {
 public:
-    explicit Assembler(const AssembleOptions& options) {
+    explicit Assembler(const AssembleOptions& options) : options_(options) {
         if (options.littleEndian) header_.order = chunk::kOrderLittle;
     }
 
@@ -229,6 +231,7 @@ private:
         fb.maxRegister = std::max(fb.maxRegister, r);
     }
 
+    const AssembleOptions& options_;
     ChunkHeader header_;
     bool mainSourceGiven_ = false;
     std::vector<FunctionBuilder> stack_;
@@ -267,7 +270,9 @@ AssembleResult Assembler::Run(std::string_view text) {
         result_.labels.clear();
         return std::move(result_);
     }
-    if (!mainSourceGiven_) main_->source = "=test";
+    if (!mainSourceGiven_) {
+        main_->source = options_.sourceName.empty() ? "=test" : options_.sourceName;
+    }
     for (ChunkFunction& child : main_->protos) ResolveSources(child, main_->source);
     result_.bytes = WriteChunkImage({header_, std::move(*main_)});
     return std::move(result_);
@@ -374,6 +379,9 @@ void Assembler::BeginFunction(const Tokens& args) {
     }
     FunctionBuilder fb;
     fb.name = args[0].text;
+    fb.number = result_.functions.size();
+    fb.listing.begin = line_;
+    result_.functions.emplace_back();
     if (!stack_.empty()) {
         FunctionBuilder& parent = stack_.back();
         if (std::count(parent.childNames.begin(), parent.childNames.end(), fb.name)) {
@@ -466,6 +474,7 @@ void Assembler::AddInsn(FunctionBuilder& fb, int op, uint32_t word, Tokens args,
     fb.insns.push_back({line_, fb.pc, op, word, std::move(args)});
     fb.pc += size;
     fb.lines.insert(fb.lines.end(), size, fb.currentLine);
+    fb.listing.code.insert(fb.listing.code.end(), size, line_);
 }
 
 void Assembler::Instruction(FunctionBuilder& fb, const std::string& mnemonic, Tokens args) {
@@ -496,7 +505,12 @@ void Assembler::EndFunction() {
     ChunkFunction& f = fb.f;
     f.source = fb.source.value_or(ChunkString());
     f.nups = fb.nups.value_or(static_cast<uint8_t>(std::min<size_t>(f.upvalueNames.size(), 255)));
-    if (fb.hasLines) f.lineinfo = fb.lines;
+    if (fb.hasLines) {
+        f.lineinfo = fb.lines;
+    } else if (options_.listingLines) {
+        f.lineinfo.assign(fb.listing.code.begin(), fb.listing.code.end());
+    }
+    result_.functions[fb.number] = std::move(fb.listing);
     const int64_t needed = std::max<int64_t>(2, fb.maxRegister + 1);
     if (fb.maxstack) {
         f.maxstack = *fb.maxstack;

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/error_codes.h"
 #include "engine/testsupport/listing.h"
 #include "engine/vm.h"
 #include "tools/qvasm/qvasm.h"
@@ -75,22 +76,70 @@ bool ParseFileArgs(Args args, FileArgs* parsed) {
     return !parsed->in.empty();
 }
 
+// A chunk loaded as the player loads it: the status, the verifier's refusal (reason
+// VM_VERIFY_OK when it refused nothing) and, when asked, the dump of the loaded function.
+struct Loaded {
+    int status;
+    qvVerifyFailure refusal;
+};
+
+Loaded Load(std::span<const uint8_t> bytes, std::string_view path, std::vector<uint8_t>* dump) {
+    qvVmState* L = VmOpen();
+    if (L == nullptr) return {ERR_MEM, {}};
+    const std::string name = "@" + std::string(path);
+    const int status = qv::LoadChunk(L, bytes, name.c_str());
+    const Loaded loaded{status, VmLastVerifyFailure(L)};
+    if (status == 0 && dump != nullptr) qv::DumpFunction(L, -1, dump);
+    VmClose(L);
+    return loaded;
+}
+
+// The listing line the verifier's refusal points at: the refused instruction's, else the
+// function's .function line.
+int RefusedLine(const qv::AssembleResult& result, const qvVerifyFailure& refusal) {
+    if (refusal.function < 0 || size_t(refusal.function) >= result.functions.size()) return 0;
+    const qv::AsmFunctionLines& f = result.functions[size_t(refusal.function)];
+    const bool inCode = refusal.pc >= 0 && size_t(refusal.pc) < f.code.size();
+    return inCode ? f.code[size_t(refusal.pc)] : f.begin;
+}
+
+// The chunk of a listing carries the listing's name and lines, so that the player's error
+// reports (through qvmkapplet's line map) and the verifier's refusals name them; what the
+// player would refuse is not written.
 int RunAsm(Args args) {
     FileArgs a;
     if (!ParseFileArgs(args, &a) || a.out.empty()) return Usage();
     qv::AssembleOptions options;
+    bool verify = true;
     for (std::string_view flag : a.flags) {
-        if (flag != "--le") return Usage();
-        options.littleEndian = true;
+        if (flag == "--le") {
+            options.littleEndian = true;
+        } else if (flag == "--no-verify") {
+            verify = false;  // faulty chunks on purpose: the fuzzers' seeds
+        } else {
+            return Usage();
+        }
     }
     const auto text = ReadFile(a.in);
     if (!text) return Fail(a.in, "cannot read");
+    options.sourceName = "@" + std::string(a.in);
+    options.listingLines = true;
     const qv::AssembleResult result = qv::Assemble(*text, options);
     for (const qv::AsmDiagnostic& d : result.diagnostics) {
         std::fprintf(stderr, "%.*s:%d: %s\n", int(a.in.size()), a.in.data(), d.line,
                      d.message.c_str());
     }
     if (!result.ok()) return 1;
+    const Loaded loaded = verify ? Load(result.bytes, a.in, nullptr) : Loaded{0, {}};
+    if (loaded.refusal.reason != VM_VERIFY_OK) {
+        std::fprintf(stderr, "%.*s:%d: %s (the player refuses the chunk: status %d)\n",
+                     int(a.in.size()), a.in.data(), RefusedLine(result, loaded.refusal),
+                     VmVerifyReasonText(loaded.refusal.reason), loaded.status);
+        return 1;
+    }
+    if (loaded.status != 0) {
+        return Fail(a.in, "the player refuses the chunk: status " + std::to_string(loaded.status));
+    }
     return WriteFile(a.out, result.bytes) ? 0 : Fail(a.out, "cannot write");
 }
 
@@ -106,22 +155,24 @@ int RunDis(Args args) {
     return 0;
 }
 
-// Loads the chunk with the verifier, as the player would.
+// Loads the chunk with the verifier, as the player would: "status N", with the verifier's
+// reason, the refused function's number and pc when it refused the chunk.
 int RunCheck(Args args) {
     FileArgs a;
     if (!ParseFileArgs(args, &a) || !a.flags.empty()) return Usage();
     const auto bytes = ReadFile(a.in);
     if (!bytes) return Fail(a.in, "cannot read");
-    qvVmState* L = VmOpen();
-    if (L == nullptr) return Fail(a.in, "cannot open an engine");
-    const std::string name = "@" + std::string(a.in);
-    const int status = qv::LoadChunk(
-        L, {reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size()}, name.c_str());
-    std::printf("status %d\n", status);
     std::vector<uint8_t> dump;
-    if (status == 0 && !a.out.empty()) qv::DumpFunction(L, -1, &dump);
-    VmClose(L);
-    if (status != 0 || a.out.empty()) return 0;
+    const Loaded loaded = Load({reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size()},
+                               a.in, a.out.empty() ? nullptr : &dump);
+    const qvVerifyFailure& refusal = loaded.refusal;
+    if (refusal.reason != VM_VERIFY_OK) {
+        std::printf("status %d (%s; function %d, pc %d)\n", loaded.status,
+                    VmVerifyReasonText(refusal.reason), refusal.function, refusal.pc);
+    } else {
+        std::printf("status %d\n", loaded.status);
+    }
+    if (loaded.status != 0 || a.out.empty()) return 0;
     return WriteFile(a.out, dump) ? 0 : Fail(a.out, "cannot write");
 }
 
@@ -200,18 +251,23 @@ int RunListing(Args args) {
 }
 
 constexpr Command kCommands[] = {
-    {"asm", "asm IN.qvs -o OUT.qvb [--le]", RunAsm},
+    {"asm", "asm IN.qvs -o OUT.qvb [--le] [--no-verify]", RunAsm},
     {"dis", "dis IN.qvb", RunDis},
     {"check", "check IN.qvb [-o OUT.qvb]", RunCheck},
     {"run", "run [--gc-torture] [--stack-torture] [--check | --fail-alloc N|all|sample] IN.qvs",
      RunListing},
 };
 
-int Usage() {
-    std::fputs("usage:\n", stderr);
+void PrintUsage(FILE* out) {
+    std::fputs("usage:\n", out);
     for (const Command& c : kCommands) {
-        std::fprintf(stderr, "  qvasm %.*s\n", int(c.usage.size()), c.usage.data());
+        std::fprintf(out, "  qvasm %.*s\n", int(c.usage.size()), c.usage.data());
     }
+    std::fputs("  qvasm --help\n", out);
+}
+
+int Usage() {
+    PrintUsage(stderr);
     return 1;
 }
 
@@ -220,6 +276,7 @@ int Usage() {
 int main(int argc, char** argv) {
     const std::vector<std::string_view> args(argv + 1, argv + argc);
     if (args.empty()) return Usage();
+    if (args[0] == "--help") return PrintUsage(stdout), 0;
     for (const Command& c : kCommands) {
         if (c.name == args[0]) return c.run(Args(args).subspan(1));
     }

@@ -14,6 +14,16 @@ namespace qv {
 
 struct AssembleOptions {
     bool littleEndian = false;  // write every field little-endian (header byte order 1)
+    // The main function's source when the listing gives no .source (empty: "=test").
+    std::string sourceName{};
+    // A function without .line gets the listing line of each instruction as its line info.
+    bool listingLines = false;
+};
+
+// The listing lines of one function: its .function line and the line of each code position.
+struct AsmFunctionLines {
+    int begin = 0;
+    std::vector<int> code;
 };
 
 struct AsmDiagnostic {
@@ -24,6 +34,8 @@ struct AsmDiagnostic {
 struct AssembleResult {
     std::vector<uint8_t> bytes;         // empty when there are diagnostics
     std::map<std::string, int> labels;  // applet labels (.label): name to pc in main
+    // Every function in chunk order: the main function, then each before its nested ones.
+    std::vector<AsmFunctionLines> functions;
     std::vector<AsmDiagnostic> diagnostics;
     bool ok() const { return diagnostics.empty(); }
 };

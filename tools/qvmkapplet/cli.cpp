@@ -10,6 +10,7 @@
 #include <limits>
 #include <type_traits>
 
+#include "tools/qvasm/chunk_image.h"
 #include "tools/qvmkapplet/applet_builder.h"
 
 namespace qv {
@@ -80,10 +81,19 @@ bool ParseHex(const std::string& text, Bytes* out) {
     return true;
 }
 
+struct LineMapSpec {
+    uint32_t first, last, offset;
+    std::string source;
+};
+
 struct Recipe {
     AppletBuilder builder;
     std::string output, player;
     bool hasChunk = false;
+    bool hasLineMap = false;
+    ChunkString chunkSource;               // of the chunk's main function, once read
+    bool chunkReadable = false;            // the chunk parsed as one
+    std::vector<LineMapSpec> ownLineMaps;  // line maps of the chunk's own source
 };
 
 using Handler = std::function<bool(Recipe&, const std::string&)>;
@@ -389,10 +399,29 @@ bool LineMap(Recipe& r, const std::string& v) {
         !ParseU32(parts[2], &offset)) {
         return false;
     }
-    std::optional<std::string_view> container;
-    if (parts.size() == 5) container = parts[4];
-    r.builder.AddLineMap(first, last, offset, parts[3], container);
+    r.hasLineMap = true;
+    if (parts.size() == 4) {
+        r.ownLineMaps.push_back({first, last, offset, parts[3]});
+    } else {
+        r.builder.AddLineMap(first, last, offset, parts[3], parts[4]);
+    }
     return true;
+}
+
+// Error reports find a line map by the source name the chunk gives its functions, so a map
+// without a container maps the chunk's own source; without any map, a chunk that names its
+// listing ("@hello.qvs", as qvasm writes it) maps that listing line for line. A chunk that
+// cannot be read keeps the applet's path as the container.
+void AddOwnLineMaps(Recipe& r) {
+    if (!r.hasLineMap && r.chunkSource && r.chunkSource->starts_with("@")) {
+        r.ownLineMaps.push_back({1, UINT32_MAX, 0, r.chunkSource->substr(1)});
+    }
+    const std::string source = r.chunkSource.value_or("");
+    for (const LineMapSpec& m : r.ownLineMaps) {
+        r.builder.AddLineMap(
+            m.first, m.last, m.offset, m.source,
+            r.chunkReadable ? std::optional<std::string_view>(source) : std::nullopt);
+    }
 }
 
 bool Section(Recipe& r, const std::string& v) {
@@ -412,6 +441,10 @@ bool Chunk(Recipe& r, const std::string& v) {
     if (!ReadFile(v, &data)) return false;
     r.builder.SetChunk(data);
     r.hasChunk = true;
+    std::string error;
+    const std::optional<ChunkImage> image = ReadChunkImage(data, &error);
+    r.chunkReadable = image.has_value();
+    r.chunkSource = image ? image->main.source : std::nullopt;
     return true;
 }
 
@@ -456,7 +489,9 @@ const std::vector<Option>& Options() {
         {"--const", "NAME=NUMBER|@TEXT", "a constant of the script", Constant},
         {"--label", "NAME=VALUE", "a label of the script", Label},
         {"--linemap", "FIRST:LAST:OFFSET:SOURCE[:CONTAINER]",
-         "maps chunk lines to a source file's lines", LineMap},
+         "maps chunk lines to a source file's lines (CONTAINER: the chunk's source name); "
+         "without it a chunk that names its listing maps it line for line",
+         LineMap},
         {"--section", "TYPE:HEX", "a raw section of any type (for broken applets)", Section},
         {"--magic", "TEXT", "another magic than \"QVA\" (for broken applets)",
          [](Recipe& r, const std::string& v) { return r.builder.SetMagic(v), true; }},
@@ -534,6 +569,7 @@ int RunMakeApplet(const std::vector<std::string>& args, std::string* error) {
         *error = "usage: qvmkapplet -o OUT --chunk FILE [options]";
         return 1;
     }
+    AddOwnLineMaps(recipe);
     return Write(recipe, error) ? 0 : 1;
 }
 

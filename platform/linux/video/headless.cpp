@@ -1,9 +1,13 @@
 #include "platform/linux/video/headless.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 
 #include "engine/error_codes.h"
@@ -268,6 +272,27 @@ constexpr VideoDriver kHeadless = {
     WarpPointer, SetInputFlags, Present,     PollEvent, WaitEvent,  ReadJoystick, NoRequester,
 };
 
+// The frames' folder as an absolute path, taken from the current directory at start-up (the
+// player later changes to the applet's folder), and made when it is missing; 0, or
+// ERR_CREATEDIR with the folder and the reason in *detail, so that no run ends with its frames
+// silently lost.
+int PrepareFramesDir(const char* dir, std::string* out, std::string* detail) {
+    return CatchAllocFailure(int(ERR_MEM), [&] {
+        std::error_code error;
+        const std::filesystem::path path = std::filesystem::absolute(dir, error);
+        if (!error) std::filesystem::create_directories(path, error);
+        if (!error && access(path.c_str(), W_OK | X_OK) != 0) {
+            error.assign(errno, std::generic_category());
+        }
+        if (error) {
+            *detail = path.string() + " (" + error.message() + ")";
+            return int(ERR_CREATEDIR);
+        }
+        *out = path.string();
+        return 0;
+    });
+}
+
 }  // namespace
 
 const VideoDriver& HeadlessDriver() {
@@ -278,12 +303,16 @@ int StartHeadlessDriver(std::string* detail) {
     Stop();
     Headless& s = State();
     if (const char* dir = std::getenv("QV_HEADLESS_FRAMES"); dir != nullptr && *dir != '\0') {
-        s.framesDir = dir;
+        if (int code = PrepareFramesDir(dir, &s.framesDir, detail)) return code;
     }
     if (const char* file = std::getenv("QV_HEADLESS_INPUT"); file != nullptr && *file != '\0') {
         return LoadInputSchedule(file, &s.schedule, detail);
     }
     return 0;
+}
+
+bool HeadlessInputPending() {
+    return State().scheduled < State().schedule.size();
 }
 
 }  // namespace qv

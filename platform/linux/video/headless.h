@@ -2,12 +2,13 @@
 // QV_SCREEN_SIZE (60 Hz, no frames, the whole screen usable), input is what tests inject or
 // what QV_HEADLESS_INPUT schedules, and QV_HEADLESS_FRAMES=DIR keeps every present of a
 // changed window as DIR/frame-NNNNNN-wK.png (N counts presents from 1, K is the window's
-// opening number).
+// opening number). DIR is taken from the current directory at start-up and made if missing.
 //
 // QV_HEADLESS_INPUT=FILE: one event per line, "FRAME TYPE ARGS", injected into the first open
 // window when frame FRAME is presented: "click X Y" (left press and release at the inner
-// position), "key CODE" (key down and up), "move X Y" (the mouse moves), "close" (a close
-// request). Empty lines are skipped; any other line ends start-up naming its number.
+// position), "press X Y" and "release X Y" (one of the two), "key CODE" (key down and up),
+// "keydown CODE" and "keyup CODE" (one of the two), "move X Y" (the mouse moves), "close" (a
+// close request). Empty lines are skipped; any other line ends start-up naming its number.
 #pragma once
 
 #include <cstdint>
@@ -19,9 +20,12 @@
 namespace qv {
 
 const VideoDriver& HeadlessDriver();
-// Reads QV_HEADLESS_FRAMES and QV_HEADLESS_INPUT; 0, or ERR_READFILE with the file and the
-// number of the malformed line in *detail, or ERR_MEM.
+// Reads QV_HEADLESS_FRAMES and QV_HEADLESS_INPUT; 0, or ERR_CREATEDIR with the frames' folder
+// that cannot be made or written, or ERR_READFILE with the file and the number of the
+// malformed line in *detail, or ERR_MEM.
 int StartHeadlessDriver(std::string* detail);
+// Whether scheduled input is still to come.
+bool HeadlessInputPending();
 
 }  // namespace qv
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -23,32 +24,65 @@ bool ParseNumber(const std::string& text, long long low, long long high, long lo
     return true;
 }
 
-bool ParseLine(const std::string& line, ScheduledInput* out, bool* empty) {
-    std::istringstream words(line);
-    std::vector<std::string> w;
-    for (std::string word; words >> word;) w.push_back(word);
-    *empty = w.empty();
-    if (w.size() < 2) return false;
-    long long frame, a = 0, b = 0;
-    if (!ParseNumber(w[0], 1, INT64_MAX, &frame)) return false;
-    const std::string& type = w[1];
+using Kind = ScheduledInput::Kind;
+using Phase = ScheduledInput::Phase;
+
+struct LineType {
+    const char* name;
+    Kind kind;
+    Phase phase;
+    const char* arguments;  // as the expectation names them
+};
+
+constexpr LineType kLineTypes[] = {
+    {"click", Kind::kButton, Phase::kBoth, "X Y"}, {"press", Kind::kButton, Phase::kDown, "X Y"},
+    {"release", Kind::kButton, Phase::kUp, "X Y"}, {"move", Kind::kMove, Phase::kBoth, "X Y"},
+    {"key", Kind::kKey, Phase::kBoth, "CODE"},     {"keydown", Kind::kKey, Phase::kDown, "CODE"},
+    {"keyup", Kind::kKey, Phase::kUp, "CODE"},     {"close", Kind::kClose, Phase::kBoth, ""},
+};
+
+constexpr const char* kAnyLine =
+    "FRAME click|press|release|move X Y, FRAME key|keydown|keyup CODE or FRAME close";
+
+bool ParseArguments(const LineType& type, const std::vector<std::string>& w, ScheduledInput* out) {
     const size_t args = w.size() - 2;
+    long long a = 0, b = 0;
     bool ok;
-    if (type == "click" || type == "move") {
+    if (type.kind == Kind::kKey) {
+        ok = args == 1 && ParseNumber(w[2], 0, UINT32_MAX, &a);
+    } else if (type.kind == Kind::kClose) {
+        ok = args == 0;
+    } else {
         ok = args == 2 && ParseNumber(w[2], INT32_MIN, INT32_MAX, &a) &&
              ParseNumber(w[3], INT32_MIN, INT32_MAX, &b);
-        out->kind = type == "click" ? ScheduledInput::Kind::kClick : ScheduledInput::Kind::kMove;
-    } else if (type == "key") {
-        ok = args == 1 && ParseNumber(w[2], 0, UINT32_MAX, &a);
-        out->kind = ScheduledInput::Kind::kKey;
-    } else {
-        ok = type == "close" && args == 0;
-        out->kind = ScheduledInput::Kind::kClose;
     }
-    out->frame = uint64_t(frame);
+    out->kind = type.kind;
+    out->phase = type.phase;
     out->a = int32_t(uint32_t(a));
     out->b = int32_t(b);
     return ok;
+}
+
+// Parses one line's words; "" when they are an entry (or none), else what was expected.
+std::string ParseLine(const std::vector<std::string>& w, ScheduledInput* out) {
+    if (w.empty()) return "";
+    long long frame;
+    if (w.size() < 2 || !ParseNumber(w[0], 1, INT64_MAX, &frame)) return kAnyLine;
+    out->frame = uint64_t(frame);
+    for (const LineType& type : kLineTypes) {
+        if (w[1] != type.name) continue;
+        if (ParseArguments(type, w, out)) return "";
+        return std::string("FRAME ") + type.name + (*type.arguments != '\0' ? " " : "") +
+               type.arguments;
+    }
+    return kAnyLine;
+}
+
+std::vector<std::string> Words(const std::string& line) {
+    std::istringstream words(line);
+    std::vector<std::string> w;
+    for (std::string word; words >> word;) w.push_back(word);
+    return w;
 }
 
 int Load(const char* path, std::vector<ScheduledInput>* out, std::string* detail) {
@@ -61,14 +95,16 @@ int Load(const char* path, std::vector<ScheduledInput>* out, std::string* detail
     for (std::string line; std::getline(in, line);) {
         ++number;
         ScheduledInput input{};
-        bool empty;
-        if (ParseLine(line, &input, &empty)) {
-            out->push_back(input);
-        } else if (!empty) {
+        const std::vector<std::string> words = Words(line);
+        const std::string expected = ParseLine(words, &input);
+        if (!expected.empty()) {
+            std::fprintf(stderr, "QV_HEADLESS_INPUT %s line %d \"%s\": expected %s\n", path, number,
+                         line.c_str(), expected.c_str());
             // The report shows the file part of the text, so the line is named by its number.
             *detail = std::string(path) + " (line " + std::to_string(number) + ")";
             return ERR_READFILE;
         }
+        if (!words.empty()) out->push_back(input);
     }
     std::stable_sort(
         out->begin(), out->end(),
@@ -84,15 +120,16 @@ ScheduledEvents HostEventsOf(const ScheduledInput& input) {
     ScheduledEvents out{};
     HostEvent& first = out.events[0];
     first.kind = kKinds[int(input.kind)];
-    if (input.kind == ScheduledInput::Kind::kKey) {
+    if (input.kind == Kind::kKey) {
         first.key = uint32_t(input.a);
     } else {
         first.x = input.a, first.y = input.b;
     }
     out.count = 1;
+    if (first.kind != HostEventKind::kButton && first.kind != HostEventKind::kKey) return out;
+    first.down = input.phase != Phase::kUp;
     // A click and a key are a press and its release.
-    if (first.kind == HostEventKind::kButton || first.kind == HostEventKind::kKey) {
-        first.down = true;
+    if (input.phase == Phase::kBoth) {
         out.events[1] = first;
         out.events[1].down = false;
         out.count = 2;

@@ -10,14 +10,17 @@
 namespace qv {
 
 struct ScheduledInput {
-    enum class Kind : uint8_t { kClick, kKey, kMove, kClose };  // HostEventsOf relies on the order
+    enum class Kind : uint8_t { kButton, kKey, kMove, kClose };  // HostEventsOf relies on the order
+    // A button or a key goes down and up within the entry, or only down, or only up.
+    enum class Phase : uint8_t { kBoth, kDown, kUp };
     uint64_t frame;
     Kind kind;
-    int32_t a, b;  // click and move: x, y; key: the key code
+    Phase phase;
+    int32_t a, b;  // button and move: x, y; key: the key code
 };
 
 // The host events of one entry: a click is a left press and its release, a key its down and
-// its up.
+// its up; press, release, keydown and keyup give one of the two.
 struct ScheduledEvents {
     HostEvent events[2];
     int count;
@@ -29,7 +32,8 @@ ScheduledEvents HostEventsOf(const ScheduledInput& input);
 
 // Reads the file into *out in frame order (stable for one frame); 0, or ERR_READFILE with the
 // file and the number of the first malformed line (or the reason it cannot be read) in
-// *detail, or ERR_MEM.
+// *detail, or ERR_MEM. A malformed line is also described on standard error: its number, its
+// text and what was expected there.
 int LoadInputSchedule(const char* path, std::vector<ScheduledInput>* out, std::string* detail);
 
 }  // namespace qv

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -313,10 +314,15 @@ void Rehost() {
     }
 }
 
+// The own screen covers the desktop, whose size the window is made with at its corner: a
+// window manager makes it full screen, and without one (a kiosk's bare X server) nobody
+// would, and a window of the mode's size would show only part of the screen's picture.
 int OpenScreen(int32_t width, int32_t height) {
     SdlWindow& s = sdl->screen;
-    s.window = SDL_CreateWindow("Quorvella", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
-                                width, height, SDL_WINDOW_FULLSCREEN_DESKTOP);
+    SDL_Rect desktop{0, 0, width, height};
+    SDL_GetDisplayBounds(0, &desktop);
+    s.window = SDL_CreateWindow("Quorvella", desktop.x, desktop.y, desktop.w, desktop.h,
+                                SDL_WINDOW_FULLSCREEN_DESKTOP | SDL_WINDOW_BORDERLESS);
     if (s.window != nullptr) s.renderer = SDL_CreateRenderer(s.window, -1, SDL_RENDERER_SOFTWARE);
     if (s.renderer == nullptr || SDL_RenderSetLogicalSize(s.renderer, width, height) != 0) {
         if (s.window != nullptr) SDL_DestroyWindow(s.window);
@@ -803,9 +809,29 @@ constexpr VideoDriver kSdl = {
     WarpPointer, SetInputFlags, Present,     PollEvent, WaitEvent,  ReadJoystick, Requester,
 };
 
+// SDL's drivers of the desktops that DISPLAY and WAYLAND_DISPLAY name, x11 first as SDL
+// prefers it.
+std::string NamedDesktops() {
+    static constexpr std::pair<const char*, const char*> kDesktops[] = {
+        {"DISPLAY", "x11"}, {"WAYLAND_DISPLAY", "wayland"}};
+    std::string names;
+    for (const auto& [variable, driver] : kDesktops) {
+        const char* value = std::getenv(variable);
+        if (value == nullptr || *value == '\0') continue;
+        names += (names.empty() ? "" : ",") + std::string(driver);
+    }
+    return names;
+}
+
+// Whether SDL's video shows windows on a desktop.
+bool OnDesktop() {
+    const char* name = SDL_GetCurrentVideoDriver();
+    return name != nullptr && (std::strcmp(name, "x11") == 0 || std::strcmp(name, "wayland") == 0);
+}
+
 }  // namespace
 
-const VideoDriver* StartSdlDriver(std::string* why) {
+const VideoDriver* StartSdlDriver(std::string* why, bool desktopOnly) {
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
     SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
@@ -814,8 +840,19 @@ const VideoDriver* StartSdlDriver(std::string* why) {
     // Before SDL's own handler, which passes errors on to it and restores it when SDL quits,
     // so that it also sees the errors that closing SDL's connections delivers.
     IgnoreLateX11Wakeups();
-    if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_GAMECONTROLLER) != 0) {
+    // Only the desktops the environment names are tried (a user's SDL_VIDEODRIVER still
+    // rules): SDL would otherwise go on to drivers that show nothing.
+    if (desktopOnly) SDL_SetHint(SDL_HINT_VIDEODRIVER, NamedDesktops().c_str());
+    const bool started = SDL_Init(SDL_INIT_VIDEO | SDL_INIT_GAMECONTROLLER) == 0;
+    SDL_ResetHint(SDL_HINT_VIDEODRIVER);
+    if (!started) {
         *why = SDL_GetError();
+        SDL_Quit();
+        return nullptr;
+    }
+    if (desktopOnly && !OnDesktop()) {
+        *why = std::string("SDL2 found no desktop and took its ") + SDL_GetCurrentVideoDriver() +
+               " driver";
         SDL_Quit();
         return nullptr;
     }

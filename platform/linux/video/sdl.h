@@ -18,8 +18,9 @@
 namespace qv {
 
 // Starts SDL's video and game controllers; none (with SDL's reason in *why) when they do not
-// start.
-const VideoDriver* StartSdlDriver(std::string* why);
+// start, or, with desktopOnly, when SDL's video took a driver that shows nothing on a desktop
+// (its off-screen or dummy one when no desktop is reachable): only x11 and wayland count then.
+const VideoDriver* StartSdlDriver(std::string* why, bool desktopOnly);
 
 }  // namespace qv
 

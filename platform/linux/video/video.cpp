@@ -1,5 +1,6 @@
 #include "platform/linux/video/video.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -8,6 +9,7 @@
 #include "platform/linux/time.h"
 #include "platform/linux/video/headless.h"
 #include "platform/linux/video/sdl.h"
+#include "platform/linux/video/virtual_clock.h"
 #include "platform/linux/window.h"
 
 namespace qv {
@@ -25,6 +27,12 @@ bool Set(const char* name) {
     return value != nullptr && *value != '\0';
 }
 
+// The desktop the environment names, as the notice of a headless run gives it.
+std::string DesktopName() {
+    if (Set("DISPLAY")) return std::string("DISPLAY=") + getenv("DISPLAY");
+    return std::string("WAYLAND_DISPLAY=") + getenv("WAYLAND_DISPLAY");
+}
+
 // The back end QV_VIDEO names or the desktop suggests; none after an error.
 const VideoDriver* ChooseDriver(std::string* detail, int* code) {
     const char* forced = std::getenv("QV_VIDEO");
@@ -37,14 +45,23 @@ const VideoDriver* ChooseDriver(std::string* detail, int* code) {
     const bool tryHeadless = forced != nullptr && std::strcmp(forced, "headless") == 0;
     if (forceSdl || (!tryHeadless && (Set("DISPLAY") || Set("WAYLAND_DISPLAY")))) {
         std::string why;
-        if (const VideoDriver* sdl = StartSdlDriver(&why)) return sdl;
+        // A forced sdl takes any driver SDL offers (tests use its off-screen one).
+        if (const VideoDriver* sdl = StartSdlDriver(&why, !forceSdl)) return sdl;
         if (forceSdl) {
             *detail = "SDL2 video (" + why + ")";
             *code = ERR_OPENLIB;
             return nullptr;
         }
+        // Without a window on a desktop nobody would see the run or could end it.
+        std::fprintf(stderr, "QuorvellaPlayer: no desktop at %s (%s), running headless\n",
+                     DesktopName().c_str(), why.c_str());
     }
     if ((*code = StartHeadlessDriver(detail)) != 0) return nullptr;
+    if (!StartHeadlessClock()) {
+        *detail = std::string("QV_HEADLESS_CLOCK=") + std::getenv("QV_HEADLESS_CLOCK");
+        *code = ERR_OPENLIB;
+        return nullptr;
+    }
     return &HeadlessDriver();
 }
 
@@ -74,6 +91,7 @@ void StopVideo() {
     }
     CloseDisplayScreen();
     Video().stop();
+    StopHeadlessClock();
     driver = nullptr;
     presents = vblanks = 0;
     InputDue().store(0, std::memory_order_relaxed);
@@ -82,6 +100,11 @@ void StopVideo() {
 
 void Present() {
     Video().present(++presents);
+}
+
+void PresentChanges() {
+    if (presents == 0) return Present();  // a picture is named by a present from 1
+    Video().present(presents);
 }
 
 bool WaitForHostEvent(int64_t deadline) {

@@ -34,6 +34,9 @@ inline std::atomic<uint32_t>& InputDue() {
 
 // Shows what was drawn into every open window since the last present.
 void Present();
+// Shows what changed since the last present as part of that present, without counting one: a
+// buffer flip that copies after the vertical blank shows its picture from that blank on.
+void PresentChanges();
 // Presents, then waits until host input is pending or the monotonic clock reaches deadline
 // (microseconds); true when input is pending (the input-due word is set then).
 bool WaitForHostEvent(int64_t deadline);

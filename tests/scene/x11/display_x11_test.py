@@ -12,6 +12,9 @@ CASE autoscale: the applet's picture autoscaled 2x with letterbox strips in a bo
 display at (0, 0); the screenshot must equal the picture doubled (nearest) between black strips.
 CASE fullscreen: the applet in full screen on an own screen of the root's size; the screenshot
 of the whole root must be black with the picture at its centre.
+CASE fullscreen-mode: the applet in full screen on an own screen of half the root's size, with
+no window manager to enlarge its window: the window must cover the root (800 x 600 at its
+corner) and show the screen doubled, the picture's corners where the doubling puts them.
 CASE clicks: xdotool clicks on a letterbox strip and inside the picture of a 2x autoscaled
 qvdisplay; the events must carry the positions in the picture's coordinates, truncated.
 CASE strip-button: the applet's 2x autoscaled, letterboxed display has a button at column 0;
@@ -114,6 +117,34 @@ def run_fullscreen(x11, tools, keep):
         golden[at:at + width * 3] = rgb[y * width * 3:(y + 1) * width * 3]
     compare(x11, window, bytes(golden), "display-fullscreen", keep)
     return window
+
+
+def run_fullscreen_mode(x11, tools, keep):
+    width, height = 40, 30
+    screen_width, screen_height = x11_test.SCREEN
+    mode_width, mode_height = screen_width // 2, screen_height // 2
+    rgb, applet = make_applet(tools, keep, "display-fullscreen-mode", width, height,
+                              listing(mode_width, mode_height, move=False))
+    window = Window(x11, tools[0], [applet, "-QUIET", "-FULLSCREEN", "-SCRWIDTH",
+                                    str(mode_width), "-SCRHEIGHT", str(mode_height)])
+    geometry = subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--name",
+                               "Quorvella", "getwindowgeometry"], env=x11.env(), check=True,
+                              capture_output=True, text=True, timeout=x11_test.WAIT_SECONDS).stdout
+    if "Position: 0,0" not in geometry or "Geometry: %dx%d" % x11_test.SCREEN not in geometry:
+        raise Failure("the screen's window does not cover the root:\n" + geometry)
+    left, top = mode_width - width, mode_height - height  # the centre, doubled
+    last = (width * height - 1) * 3
+    corners = [((0, 0), b"\0\0\0"), ((screen_width - 1, screen_height - 1), b"\0\0\0"),
+               ((left, top), rgb[0:3]), ((left + 1, top + 1), rgb[0:3]),
+               ((left + 2 * width - 1, top + 2 * height - 1), rgb[last:last + 3])]
+    for _ in range(20):  # the server may still be drawing what was presented
+        shot_width, shot_height, shot = x11.screenshot()
+        wrong = [(x, y) for (x, y), want in corners
+                 if shot[(y * shot_width + x) * 3:(y * shot_width + x) * 3 + 3] != want]
+        if (shot_width, shot_height) == x11_test.SCREEN and not wrong:
+            return window
+        time.sleep(0.1)
+    raise Failure("a %dx%d screenshot, wrong at %r" % (shot_width, shot_height, wrong))
 
 
 def run_clicks(x11, tools, keep):
@@ -250,7 +281,8 @@ def main():
     try:
         with X11() as x11:
             cases = {"picture": run_picture, "resize": run_resize, "autoscale": run_autoscale,
-                     "fullscreen": run_fullscreen, "clicks": run_clicks,
+                     "fullscreen": run_fullscreen, "fullscreen-mode": run_fullscreen_mode,
+                     "clicks": run_clicks,
                      "strip-button": run_strip_button}
             if case not in cases:
                 raise Failure("unknown case " + case)
