@@ -10,6 +10,8 @@
 //   ;! env NAME=VALUE       one more environment variable of the run
 //   ;! input LINE           one line of the headless input schedule (QV_HEADLESS_INPUT)
 //   ;! out TEXT             the next line of standard output (TEXT may be empty)
+//   ;! outprefix TEXT       the next line of standard output begins with TEXT (for lines that
+//                           hold an address)
 //   ;! err TEXT             the next line of standard error (none given: it must be empty)
 //   ;! status N             the exit status (default 0)
 //   ;! pixel FRAME X Y RGB  the window's pixel (X, Y) as present FRAME showed it: the newest
@@ -34,9 +36,15 @@ struct PixelCheck {
     int line = 0;
 };
 
+struct OutputLine {
+    std::string text;
+    bool prefix = false;  // the line only begins with text
+};
+
 struct AppletExpectations {
     std::vector<std::string> make, options, data, plugins, env, input, errors;
-    std::string out, err;
+    std::vector<OutputLine> out;
+    std::string err;
     int status = 0;
     std::vector<PixelCheck> pixels;
 };
@@ -82,8 +90,8 @@ bool ParseDirective(const std::string& name, const std::string& rest, int line,
         e->env.push_back(words[0]);
     } else if (name == "input") {
         e->input.push_back(rest);
-    } else if (name == "out") {
-        e->out += rest + "\n";
+    } else if (name == "out" || name == "outprefix") {
+        e->out.push_back({rest, name == "outprefix"});
     } else if (name == "err") {
         e->err += rest + "\n";
     } else if (name == "status" && words.size() == 1) {
@@ -147,6 +155,24 @@ std::map<uint64_t, std::string> FramesOf(const std::string& dir, int window) {
         frames[std::strtoull(name.c_str() + 6, nullptr, 10)] = path;
     }
     return frames;
+}
+
+// The output against the expected lines: each whole, or beginning with a prefix line's text.
+void ExpectOutput(const std::string& out, const std::vector<OutputLine>& expected) {
+    std::vector<std::string> lines;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    std::string want, got;
+    for (size_t i = 0; i < std::max(lines.size(), expected.size()); ++i) {
+        const std::string* line = i < lines.size() ? &lines[i] : nullptr;
+        const OutputLine* e = i < expected.size() ? &expected[i] : nullptr;
+        const bool prefixed =
+            e != nullptr && e->prefix && line != nullptr && line->rfind(e->text, 0) == 0;
+        got += line != nullptr ? *line + "\n" : "";
+        want += prefixed ? *line + "\n" : e != nullptr ? e->text + "\n" : "";
+    }
+    EXPECT_EQ(got, want);
+    EXPECT_TRUE(out.empty() || out.back() == '\n') << "the last line has no line break";
 }
 
 class AppletListing : public EndToEndTest, public ::testing::WithParamInterface<std::string> {
@@ -214,7 +240,11 @@ TEST_P(AppletListing, RunsAsExpected) {
     }
     std::vector<std::string> args = {"applet.qva", "-QUIET"};
     args.insert(args.end(), e.options.begin(), e.options.end());
-    Expect(Player(args, "", env), e.out, e.err, e.status);
+    const Outcome o = Player(args, "", env);
+    EXPECT_FALSE(o.hung);
+    EXPECT_EQ(o.status, e.status);
+    EXPECT_EQ(o.err, e.err);
+    ExpectOutput(o.out, e.out);
     CheckPixels(e.pixels);
 }
 
