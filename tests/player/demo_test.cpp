@@ -55,10 +55,6 @@ std::string Report(bool path) {
     return out;
 }
 
-bool Have(const char* tool) {
-    return std::system(("command -v " + std::string(tool) + " >/dev/null 2>&1").c_str()) == 0;
-}
-
 // The rectangle of a text block as qvtext lays it out and renders it (with --out, a PAM).
 struct Rect {
     int x0, y0, x1, y1;  // x1 and y1 exclusive
@@ -94,13 +90,7 @@ void ExpectNear(uint32_t got, uint32_t want, int tolerance, const std::string& w
 
 class Demo : public EndToEndTest {
 protected:
-    void SetUp() override {
-        if (!Have("pngtopnm")) {
-            const char* ci = std::getenv("CI");
-            if (ci != nullptr && std::string(ci) == "true") FAIL() << "pngtopnm missing";
-            GTEST_SKIP() << "pngtopnm missing";
-        }
-    }
+    void SetUp() override { QV_REQUIRE_TOOL("pngtopnm"); }
 
     // Runs the demo with the click and the key, with the vector back end when path is set;
     // the frames it wrote, by present number. On a window scaled by percent (given in args)

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "tests/platform/file_test_support.h"
+#include "tests/support/tool_check.h"
 #include "tools/qvasm/qvasm.h"
 #include "tools/qvmkapplet/applet_builder.h"
 

@@ -9,18 +9,9 @@
 namespace qv::testing {
 namespace {
 
-bool HavePngToPnm() {
-    return std::system("command -v pngtopnm >/dev/null 2>&1") == 0;
-}
-
 class LayersWindowEndToEnd : public EndToEndTest {
 protected:
-    void SetUp() override {
-        if (HavePngToPnm()) return;
-        const char* ci = std::getenv("CI");
-        if (ci != nullptr && std::string(ci) == "true") FAIL() << "pngtopnm missing";
-        GTEST_SKIP() << "pngtopnm missing";
-    }
+    void SetUp() override { QV_REQUIRE_TOOL("pngtopnm"); }
 
     // Runs the applet with the vector back end in its LIBS:; its frames by present number,
     // an empty picture for a present that changed nothing.

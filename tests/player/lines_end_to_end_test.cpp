@@ -11,11 +11,7 @@ namespace {
 class LinesEndToEnd : public EndToEndTest {};
 
 TEST_F(LinesEndToEnd, TheLastFrameHoldsEveryRoadsLines) {
-    if (std::system("command -v pngtopnm >/dev/null 2>&1") != 0) {
-        const char* ci = std::getenv("CI");
-        if (ci != nullptr && std::string(ci) == "true") FAIL() << "pngtopnm missing";
-        GTEST_SKIP() << "pngtopnm missing";
-    }
+    QV_REQUIRE_TOOL("pngtopnm");
     Applet("lines.qva", "draw_lines", {"--display", "1:64:48:Lines"});
     scratch.MakeDir("frames");
     scratch.Write("input.txt", ToBytes("3 close\n"));

@@ -13,13 +13,7 @@ namespace {
 
 class ObjectsEndToEnd : public EndToEndTest {
 protected:
-    void SetUp() override {
-        if (std::system("command -v pngtopnm >/dev/null 2>&1") != 0) {
-            const char* ci = std::getenv("CI");
-            if (ci != nullptr && std::string(ci) == "true") FAIL() << "pngtopnm missing";
-            GTEST_SKIP() << "pngtopnm missing";
-        }
-    }
+    void SetUp() override { QV_REQUIRE_TOOL("pngtopnm"); }
 
     // Runs the fixture on a display of that size; the last frame, or an empty picture.
     Picture LastFrame(const std::string& fixture, int width, int height,

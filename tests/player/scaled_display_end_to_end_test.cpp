@@ -14,12 +14,7 @@ namespace {
 
 class ScaledDisplayEndToEnd : public EndToEndTest {
 protected:
-    void SetUp() override {
-        if (std::system("command -v pngtopnm >/dev/null 2>&1") == 0) return;
-        const char* ci = std::getenv("CI");
-        if (ci != nullptr && std::string(ci) == "true") FAIL() << "pngtopnm missing";
-        GTEST_SKIP() << "pngtopnm missing";
-    }
+    void SetUp() override { QV_REQUIRE_TOOL("pngtopnm"); }
 
     // The frames that a run wrote, in present order, by the window's opening number.
     std::map<int, std::vector<Picture>> Run(const std::string& applet,

@@ -23,11 +23,7 @@ uint32_t Logical(int x, int y) {
 }
 
 TEST_F(ScaledShapesEndToEnd, ShapesLandDoubledBetweenTheStrips) {
-    if (std::system("command -v pngtopnm >/dev/null 2>&1") != 0) {
-        const char* ci = std::getenv("CI");
-        if (ci != nullptr && std::string(ci) == "true") FAIL() << "pngtopnm missing";
-        GTEST_SKIP() << "pngtopnm missing";
-    }
+    QV_REQUIRE_TOOL("pngtopnm");
     Applet("shapes.qva", "scaled_shapes", {"--display", "1:40:30:Shapes"});
     for (const char* mode : {"-AUTOSCALE", "-LAYERSCALE"}) {
         SCOPED_TRACE(mode);

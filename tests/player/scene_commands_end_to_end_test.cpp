@@ -14,12 +14,7 @@ constexpr uint32_t kRed = 0xFF0000;
 
 class SceneCommandsEndToEnd : public EndToEndTest {
 protected:
-    void SetUp() override {
-        if (std::system("command -v pngtopnm >/dev/null 2>&1") == 0) return;
-        const char* ci = std::getenv("CI");
-        if (ci != nullptr && std::string(ci) == "true") FAIL() << "pngtopnm missing";
-        GTEST_SKIP() << "pngtopnm missing";
-    }
+    void SetUp() override { QV_REQUIRE_TOOL("pngtopnm"); }
 
     // Runs the applet with the headless input given, its frames in a folder of this run; the
     // last frame.
