@@ -104,27 +104,128 @@ bool BlurTaps(int64_t n, double sigma, int32_t size, TapList& list) {
     return true;
 }
 
-// acc[x] += weight x source[x]: the hot loops of the passes.
-__attribute__((target_clones("avx2", "default"))) void Accumulate(double* acc,
-                                                                  const uint8_t* source,
-                                                                  double weight, int32_t count) {
-    for (int32_t x = 0; x < count; ++x) acc[x] += weight * double(source[x]);
-}
-
-__attribute__((target_clones("avx2", "default"))) void Accumulate(double* acc, const double* source,
-                                                                  double weight, int32_t count) {
-    for (int32_t x = 0; x < count; ++x) acc[x] += weight * source[x];
-}
-
-// Two taps of one weight, as the symmetric blur kernels have them.
+// The taps of a span of outputs: output x is the sum over t, in order and from 0, of
+// weight[t] x (first[t][x] + second[t][x]), or of weight[t] x first[t][x] where second[t] is
+// none (the symmetric blur kernels pair their taps to share one multiplication).
 template <typename T>
-QV_TEMPLATE_CLONES void AccumulatePair(double* acc, const T* first, const T* second, double weight,
-                                       int32_t count) {
-    for (int32_t x = 0; x < count; ++x) acc[x] += weight * (double(first[x]) + double(second[x]));
+struct SpanTaps {
+    BlockPtr<const T*> first, second;
+    BlockPtr<double> weight;
+    int32_t count = 0;
+
+    bool Allocate(size_t taps) {
+        first = AllocArray<const T*>(taps);
+        second = AllocArray<const T*>(taps);
+        weight = AllocArray<double>(taps);
+        return first && second && weight;
+    }
+    void Set(int32_t t, const T* a, const T* b, double w) {
+        first.get()[t] = a, second.get()[t] = b, weight.get()[t] = w;
+    }
+};
+
+// The output x of a span as bytes, computed as SumSpan's lanes do.
+template <typename T>
+double ExactSum(const SpanTaps<T>& taps, int32_t x) {
+    double acc = 0;
+    for (int32_t t = 0; t < taps.count; ++t) {
+        const double a = double(taps.first.get()[t][x]);
+        const T* b = taps.second.get()[t];
+        acc += taps.weight.get()[t] * (b != nullptr ? a + double(b[x]) : a);
+    }
+    return acc;
 }
 
-void StoreRow(uint8_t* out, const double* acc, int32_t count) {
-    for (int32_t x = 0; x < count; ++x) out[x] = Clamp255(acc[x]);
+// Where the sums of a span go: as bytes clamped to 0..255 (after window x sum + centre x
+// centreRow[x] when centreRow is given), or as doubles.
+struct SpanOut {
+    uint8_t* bytes = nullptr;
+    double* doubles = nullptr;
+    const uint8_t* centreRow = nullptr;
+    double window = 0, centre = 0;
+};
+
+typedef double Doubles __attribute__((vector_size(32)));
+typedef int32_t Ints __attribute__((vector_size(16)));
+typedef uint8_t Bytes __attribute__((vector_size(4)));
+typedef float Floats __attribute__((vector_size(16)));
+constexpr int32_t kLanes = 4;
+constexpr int32_t kBlock = 4 * kLanes;  // four sums in flight hide the additions' latency
+
+// Vectors pass by reference only: a function of the baseline clone returns them otherwise
+// than one of the AVX2 clone expects.
+inline void Load(Doubles& v, const double* p) {
+    std::memcpy(&v, p, sizeof v);
+}
+inline void Load(Doubles& v, const float* p) {
+    Floats f;
+    std::memcpy(&f, p, sizeof f);
+    v = __builtin_convertvector(f, Doubles);
+}
+inline void Load(Doubles& v, const uint8_t* p) {
+    Bytes b;
+    std::memcpy(&b, p, sizeof b);
+    v = __builtin_convertvector(__builtin_convertvector(b, Ints), Doubles);
+}
+
+// The sums of a span, kBlock outputs at a time held in registers through all the taps, each
+// lane computing exactly what the scalar tail does.
+template <typename T>
+QV_TEMPLATE_CLONES void SumSpan(const SpanTaps<T>& taps, int32_t count, const SpanOut& out) {
+    const T* const* first = taps.first.get();
+    const T* const* second = taps.second.get();
+    const double* weight = taps.weight.get();
+    int32_t x = 0;
+    for (; x + kBlock <= count; x += kBlock) {
+        Doubles acc[4] = {};
+        for (int32_t t = 0; t < taps.count; ++t) {
+            const double wt = weight[t];
+            const Doubles w = {wt, wt, wt, wt};
+            const T* a = first[t] + x;
+            if (const T* b = second[t]; b != nullptr) {
+                b += x;
+                for (int k = 0; k < 4; ++k) {
+                    Doubles u, v;
+                    Load(u, a + k * kLanes), Load(v, b + k * kLanes);
+                    acc[k] += w * (u + v);
+                }
+            } else {
+                for (int k = 0; k < 4; ++k) {
+                    Doubles u;
+                    Load(u, a + k * kLanes);
+                    acc[k] += w * u;
+                }
+            }
+        }
+        for (int k = 0; k < 4; ++k) {
+            const int32_t at = x + k * kLanes;
+            if (out.doubles != nullptr) {
+                std::memcpy(out.doubles + at, &acc[k], sizeof acc[k]);
+                continue;
+            }
+            Doubles v = acc[k];
+            if (out.centreRow != nullptr) {
+                Doubles c;
+                Load(c, out.centreRow + at);
+                v = out.window * v + out.centre * c;
+            }
+            v += kLevelSlack;
+            v = v > 0 ? v : 0;  // NaN too, as Clamp255
+            v = v >= 255 ? 255 : v;
+            const Bytes result = __builtin_convertvector(__builtin_convertvector(v, Ints), Bytes);
+            std::memcpy(out.bytes + at, &result, sizeof result);
+        }
+    }
+    for (; x < count; ++x) {
+        const double acc = ExactSum(taps, x);
+        if (out.doubles != nullptr) {
+            out.doubles[x] = acc;
+        } else if (out.centreRow != nullptr) {
+            out.bytes[x] = Clamp255(out.window * acc + out.centre * double(out.centreRow[x]));
+        } else {
+            out.bytes[x] = Clamp255(acc);
+        }
+    }
 }
 
 // A packed width x height channel plane and the scratch its passes share.
@@ -135,32 +236,35 @@ struct Plane {
 };
 
 struct Scratch {
-    BlockPtr<double> acc;
+    SpanTaps<double> doubles;  // the taps over converted rows
+    SpanTaps<uint8_t> bytes;   // the taps over a padded plane
     BlockPtr<double> row;      // a padded row of the blur
     BlockPtr<double> ring;     // converted rows of the blur's column pass, row sums of sharpen
     BlockPtr<uint8_t> buffer;  // a padded plane
     BlockPtr<int64_t> sums;    // the column sums of edge
 };
 
+// The taps of a blur pass over the rows (or columns) at(offset) from the output.
+template <typename At>
+void SetBlurTaps(const TapList& taps, SpanTaps<double>& span, At&& at) {
+    for (int32_t t = 0; t < taps.count; ++t) {
+        const Tap& tap = taps.taps.get()[t];
+        span.Set(t, at(tap.paired ? -tap.u : tap.u), tap.paired ? at(tap.u) : nullptr, tap.weight);
+    }
+    span.count = taps.count;
+}
+
 // Each row is converted to doubles once, with its edges replicated by the taps' reach.
 void RowPass(const Plane& p, const TapList& taps, Scratch& s) {
     double* pad = s.row.get();
     const int32_t r = taps.reach;
+    SetBlurTaps(taps, s.doubles, [&](int32_t u) { return pad + r + u; });
     for (int32_t y = 0; y < p.height; ++y) {
         uint8_t* row = p.row(y);
         std::fill_n(pad, r, double(row[0]));
         std::copy_n(row, p.width, pad + r);
         std::fill_n(pad + r + p.width, r, double(row[p.width - 1]));
-        std::fill_n(s.acc.get(), p.width, 0.0);
-        for (int32_t t = 0; t < taps.count; ++t) {
-            const Tap& tap = taps.taps.get()[t];
-            if (tap.paired) {
-                AccumulatePair(s.acc.get(), pad + r - tap.u, pad + r + tap.u, tap.weight, p.width);
-            } else {
-                Accumulate(s.acc.get(), pad + r + tap.u, tap.weight, p.width);
-            }
-        }
-        StoreRow(row, s.acc.get(), p.width);
+        SumSpan(s.doubles, p.width, {.bytes = row});
     }
 }
 
@@ -192,17 +296,8 @@ void ColumnPass(const Plane& p, const TapList& taps, Scratch& s) {
         for (int32_t row = -reach; row < reach; ++row) convert(row);
         for (int32_t y = 0; y < p.height; ++y) {
             convert(y + reach);
-            std::fill_n(s.acc.get(), width, 0.0);
-            for (int32_t t = 0; t < taps.count; ++t) {
-                const Tap& tap = taps.taps.get()[t];
-                if (tap.paired) {
-                    AccumulatePair(s.acc.get(), slot(y - tap.u), slot(y + tap.u), tap.weight,
-                                   width);
-                } else {
-                    Accumulate(s.acc.get(), slot(y + tap.u), tap.weight, width);
-                }
-            }
-            StoreRow(p.row(y) + left, s.acc.get(), width);
+            SetBlurTaps(taps, s.doubles, [&](int32_t u) { return slot(y + u); });
+            SumSpan(s.doubles, width, {.bytes = p.row(y) + left});
         }
     }
 }
@@ -260,14 +355,14 @@ void WindowPass(const Plane& p, int32_t n, const TapList& taps, Scratch& s) {
     if (!PadPlane8(p.data, p.width, p.width, p.height, n, s.buffer)) return;
     const int64_t rowLength = PaddedRowLength(p.width, n);
     const int32_t j = n / 2;
+    s.bytes.count = taps.count;
     for (int32_t y = 0; y < p.height; ++y) {
-        std::fill_n(s.acc.get(), p.width, 0.0);
         for (int32_t t = 0; t < taps.count; ++t) {
             const Tap& tap = taps.taps.get()[t];
-            const uint8_t* row = s.buffer.get() + (y + tap.v + j) * rowLength + tap.u + j;
-            Accumulate(s.acc.get(), row, tap.weight, p.width);
+            s.bytes.Set(t, s.buffer.get() + (y + tap.v + j) * rowLength + tap.u + j, nullptr,
+                        tap.weight);
         }
-        StoreRow(p.row(y), s.acc.get(), p.width);
+        SumSpan(s.bytes, p.width, {.bytes = p.row(y)});
     }
 }
 
@@ -276,26 +371,24 @@ void SharpenPass(const Plane& p, int32_t n, const SharpenKernel& k, Scratch& s) 
     if (!PadPlane8(p.data, p.width, p.width, p.height, n, s.buffer)) return;
     const int64_t rowLength = PaddedRowLength(p.width, n);
     const int32_t j = n / 2;
+    const int32_t count = k.line.count;
+    s.bytes.count = s.doubles.count = count;
     for (int32_t r = 0; r < p.height + n - 1; ++r) {
-        double* sums = s.ring.get() + ptrdiff_t(r) * p.width;
-        std::fill_n(sums, p.width, 0.0);
-        for (int32_t t = 0; t < k.line.count; ++t) {
+        for (int32_t t = 0; t < count; ++t) {
             const Tap& tap = k.line.taps.get()[t];
-            Accumulate(sums, s.buffer.get() + r * rowLength + tap.u + j, tap.weight, p.width);
+            s.bytes.Set(t, s.buffer.get() + r * rowLength + tap.u + j, nullptr, tap.weight);
         }
+        SumSpan(s.bytes, p.width, {.doubles = s.ring.get() + ptrdiff_t(r) * p.width});
     }
     for (int32_t y = 0; y < p.height; ++y) {
-        std::fill_n(s.acc.get(), p.width, 0.0);
-        for (int32_t t = 0; t < k.line.count; ++t) {
+        for (int32_t t = 0; t < count; ++t) {
             const Tap& tap = k.line.taps.get()[t];
-            Accumulate(s.acc.get(), s.ring.get() + ptrdiff_t(y + tap.v + j) * p.width, tap.weight,
-                       p.width);
+            s.doubles.Set(t, s.ring.get() + ptrdiff_t(y + tap.v + j) * p.width, nullptr,
+                          tap.weight);
         }
         uint8_t* row = p.row(y);
-        for (int32_t x = 0; x < p.width; ++x) {
-            s.acc.get()[x] = k.window * s.acc.get()[x] + k.centre * double(row[x]);
-        }
-        StoreRow(row, s.acc.get(), p.width);
+        SumSpan(s.doubles, p.width,
+                {.bytes = row, .centreRow = row, .window = k.window, .centre = k.centre});
     }
 }
 
@@ -353,10 +446,10 @@ struct Filter {
 bool PrepareBlur(Filter& f, int64_t n, double sigma, int32_t width, int32_t height) {
     if (!BlurTaps(n, sigma, width, f.first) || !BlurTaps(n, sigma, height, f.second)) return false;
     const size_t slots = 2 * size_t(f.second.reach) + 1;
-    f.scratch.acc = AllocArray<double>(size_t(width));
     f.scratch.row = AllocArray<double>(size_t(width) + 2 * size_t(f.first.reach));
     f.scratch.ring = AllocArray<double>(slots * size_t(StripWidth(f.second)));
-    return f.scratch.acc && f.scratch.row && f.scratch.ring;
+    return f.scratch.row && f.scratch.ring &&
+           f.scratch.doubles.Allocate(size_t(std::max(f.first.count, f.second.count)));
 }
 
 bool Prepare2D(Filter& f, double radius, double sigma, int32_t width, int32_t height) {
@@ -376,9 +469,9 @@ bool Prepare2D(Filter& f, double radius, double sigma, int32_t width, int32_t he
     } else if (!EmbossTaps(f.n, sigma, f.first)) {
         return false;
     }
-    f.scratch.acc = AllocArray<double>(size_t(width));
     f.scratch.buffer = AllocArray<uint8_t>(size_t(PaddedRowLength(width, f.n)) * rows);
-    return f.scratch.acc && f.scratch.buffer;
+    return f.scratch.buffer && f.scratch.bytes.Allocate(size_t(n)) &&
+           f.scratch.doubles.Allocate(size_t(n));
 }
 
 bool Prepare(Filter& f, double radius, double sigma, int32_t width, int32_t height) {
