@@ -7,6 +7,9 @@
 #include <cmath>
 #include <cstring>
 #include <numbers>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include "gfx/kernels/rows.h"
 #include "gfx/kernels/spatial.h"
@@ -111,13 +114,16 @@ template <typename T>
 struct SpanTaps {
     BlockPtr<const T*> first, second;
     BlockPtr<double> weight;
+    BlockPtr<float> single;  // the weights of the blur's fast path
+    float margin = 0;        // and the bound of its error
     int32_t count = 0;
 
     bool Allocate(size_t taps) {
         first = AllocArray<const T*>(taps);
         second = AllocArray<const T*>(taps);
         weight = AllocArray<double>(taps);
-        return first && second && weight;
+        single = AllocArray<float>(taps);
+        return first && second && weight && single;
     }
     void Set(int32_t t, const T* a, const T* b, double w) {
         first.get()[t] = a, second.get()[t] = b, weight.get()[t] = w;
@@ -228,6 +234,181 @@ QV_TEMPLATE_CLONES void SumSpan(const SpanTaps<T>& taps, int32_t count, const Sp
     }
 }
 
+#if defined(__x86_64__)
+#define QV_AVX2_FMA __attribute__((target("avx2,fma")))
+
+// The blur's fast path sums in single precision, eight lanes at a time, and certifies each
+// lane against the double sum that defines it: that sum lies within the margin, so where
+// the whole interval truncates to one level, that level is the output. A window whose
+// mirrored pairs sum to twice its centre (flat or a ramp) has exactly the double sum of a
+// flat window, which misses the centre by far less than the slack of Clamp255: the centre
+// is the output. The other lanes are summed in doubles as SumSpan does. Longer kernels, whose
+// margins would certify little, keep the double path.
+constexpr int32_t kFastTaps = 4096;
+constexpr int32_t kFastLanes = 8;
+constexpr int32_t kFastBlock = 4 * kFastLanes;
+
+bool HasAvx2Fma() {
+    static const bool has =
+        (__builtin_cpu_init(), __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"));
+    return has;
+}
+
+// The single weights, and the margin: each weight is rounded once and each of the count
+// fused steps rounds once, all by at most 2^-24 of a sum below 256 A (A the weights'
+// absolute sum, pairs twice); the slack, the double sum's own error and the rounding of the
+// interval's ends fit in the 4 more.
+void SetFastWeights(SpanTaps<float>& taps) {
+    double absolute = 0;
+    for (int32_t t = 0; t < taps.count; ++t) {
+        const double w = taps.weight.get()[t];
+        taps.single.get()[t] = float(w);
+        absolute += std::fabs(w) * (taps.second.get()[t] != nullptr ? 2 : 1);
+    }
+    taps.margin = float(((taps.count + 1) * absolute * 1.001 + 4) * 0x1p-16);
+}
+
+// floor(v) clamped to 0..255.
+QV_AVX2_FMA inline __m256i Level(__m256 v) {
+    v = _mm256_min_ps(_mm256_max_ps(_mm256_floor_ps(v), _mm256_setzero_ps()), _mm256_set1_ps(255));
+    return _mm256_cvttps_epi32(v);
+}
+
+// Four vectors of levels as 32 bytes in order.
+QV_AVX2_FMA inline void StoreLevels(__m256i l0, __m256i l1, __m256i l2, __m256i l3, uint8_t* out) {
+    const __m256i words =
+        _mm256_packus_epi16(_mm256_packus_epi32(l0, l1), _mm256_packus_epi32(l2, l3));
+    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_permutevar8x32_epi32(words, order));
+}
+
+// The lanes at x whose mirrored pairs sum to twice the centre (the first tap), as a mask.
+QV_AVX2_FMA __m256 MirroredLanes(const SpanTaps<float>& taps, int32_t x, __m256 centre) {
+    const __m256 twice = _mm256_add_ps(centre, centre);
+    __m256 same = _mm256_cmp_ps(centre, centre, _CMP_EQ_OQ);
+    for (int32_t t = 1; t < taps.count; ++t) {
+        const __m256 a = _mm256_loadu_ps(taps.first.get()[t] + x);
+        const float* b = taps.second.get()[t];
+        const __m256 equal = b != nullptr ? _mm256_cmp_ps(_mm256_add_ps(a, _mm256_loadu_ps(b + x)),
+                                                          twice, _CMP_EQ_OQ)
+                                          : _mm256_cmp_ps(a, centre, _CMP_EQ_OQ);
+        same = _mm256_and_ps(same, equal);
+    }
+    return same;
+}
+
+// The double sums of the eight lanes at x, in SumSpan's order and rounding.
+QV_AVX2_FMA void ExactLanes(const SpanTaps<float>& taps, int32_t x, double (&sums)[kFastLanes]) {
+    __m256d low = _mm256_setzero_pd(), high = _mm256_setzero_pd();
+    for (int32_t t = 0; t < taps.count; ++t) {
+        const __m256d w = _mm256_set1_pd(taps.weight.get()[t]);
+        const float* a = taps.first.get()[t] + x;
+        __m256d aLow = _mm256_cvtps_pd(_mm_loadu_ps(a)),
+                aHigh = _mm256_cvtps_pd(_mm_loadu_ps(a + 4));
+        if (const float* b = taps.second.get()[t]; b != nullptr) {
+            aLow = _mm256_add_pd(aLow, _mm256_cvtps_pd(_mm_loadu_ps(b + x)));
+            aHigh = _mm256_add_pd(aHigh, _mm256_cvtps_pd(_mm_loadu_ps(b + x + 4)));
+        }
+        low = _mm256_add_pd(low, _mm256_mul_pd(w, aLow));
+        high = _mm256_add_pd(high, _mm256_mul_pd(w, aHigh));
+    }
+    _mm256_storeu_pd(sums, low);
+    _mm256_storeu_pd(sums + 4, high);
+}
+
+// The levels of eight lanes at x from their single sums; lanes left uncertain as bits.
+QV_AVX2_FMA __m256i Certify(const SpanTaps<float>& taps, int32_t x, __m256 sum,
+                            uint32_t& uncertain) {
+    const __m256 margin = _mm256_set1_ps(taps.margin);
+    const __m256i low = Level(_mm256_sub_ps(sum, margin));
+    const __m256i high = Level(_mm256_add_ps(sum, margin));
+    const __m256i sure = _mm256_cmpeq_epi32(low, high);
+    if (_mm256_movemask_ps(_mm256_castsi256_ps(sure)) == 0xFF) {
+        uncertain = 0;
+        return low;
+    }
+    const float* centreRow = taps.second.get()[0] == nullptr ? taps.first.get()[0] : nullptr;
+    __m256i levels = low;
+    __m256 settled = _mm256_castsi256_ps(sure);
+    if (centreRow != nullptr) {
+        const __m256 centre = _mm256_loadu_ps(centreRow + x);
+        const __m256 mirrored = MirroredLanes(taps, x, centre);
+        levels =
+            _mm256_blendv_epi8(levels, _mm256_cvttps_epi32(centre), _mm256_castps_si256(mirrored));
+        settled = _mm256_or_ps(settled, mirrored);
+    }
+    uncertain = ~uint32_t(_mm256_movemask_ps(settled)) & 0xFF;
+    return levels;
+}
+
+// The lanes (bits) of the eight at x that need their double sums, into out.
+QV_AVX2_FMA void SettleLanes(const SpanTaps<float>& taps, int32_t x, uint32_t lanes, uint8_t* out) {
+    double sums[kFastLanes];
+    ExactLanes(taps, x, sums);
+    for (; lanes != 0; lanes &= lanes - 1) {
+        const int32_t lane = __builtin_ctz(lanes);
+        out[lane] = Clamp255(sums[lane]);
+    }
+}
+
+// The 32 outputs of the block at x into out.
+QV_AVX2_FMA void SingleBlock(const SpanTaps<float>& taps, int32_t x, uint8_t* out) {
+    __m256 s0 = _mm256_setzero_ps(), s1 = s0, s2 = s0, s3 = s0;
+    for (int32_t t = 0; t < taps.count; ++t) {
+        const __m256 w = _mm256_set1_ps(taps.single.get()[t]);
+        const float* a = taps.first.get()[t] + x;
+        __m256 v0 = _mm256_loadu_ps(a), v1 = _mm256_loadu_ps(a + kFastLanes),
+               v2 = _mm256_loadu_ps(a + 2 * kFastLanes), v3 = _mm256_loadu_ps(a + 3 * kFastLanes);
+        if (const float* b = taps.second.get()[t]; b != nullptr) {
+            b += x;
+            v0 = _mm256_add_ps(v0, _mm256_loadu_ps(b));
+            v1 = _mm256_add_ps(v1, _mm256_loadu_ps(b + kFastLanes));
+            v2 = _mm256_add_ps(v2, _mm256_loadu_ps(b + 2 * kFastLanes));
+            v3 = _mm256_add_ps(v3, _mm256_loadu_ps(b + 3 * kFastLanes));
+        }
+        s0 = _mm256_fmadd_ps(w, v0, s0), s1 = _mm256_fmadd_ps(w, v1, s1);
+        s2 = _mm256_fmadd_ps(w, v2, s2), s3 = _mm256_fmadd_ps(w, v3, s3);
+    }
+    uint32_t u0, u1, u2, u3;
+    const __m256i l0 = Certify(taps, x, s0, u0);
+    const __m256i l1 = Certify(taps, x + kFastLanes, s1, u1);
+    const __m256i l2 = Certify(taps, x + 2 * kFastLanes, s2, u2);
+    const __m256i l3 = Certify(taps, x + 3 * kFastLanes, s3, u3);
+    StoreLevels(l0, l1, l2, l3, out);
+    if ((u0 | u1 | u2 | u3) == 0) return;
+    const uint32_t lanes[4] = {u0, u1, u2, u3};
+    for (int32_t k = 0; k < 4; ++k) {
+        if (lanes[k] != 0) SettleLanes(taps, x + k * kFastLanes, lanes[k], out + k * kFastLanes);
+    }
+}
+
+// The span in blocks of 32; the last block is computed whole into a buffer (its sources
+// have kFastBlock values of slack) and its outputs within the span kept.
+QV_AVX2_FMA void FastBlurSpan(const SpanTaps<float>& taps, int32_t count, uint8_t* out) {
+    int32_t x = 0;
+    for (; x + kFastBlock <= count; x += kFastBlock) SingleBlock(taps, x, out + x);
+    if (x == count) return;
+    uint8_t last[kFastBlock];
+    SingleBlock(taps, x, last);
+    std::memcpy(out + x, last, size_t(count - x));
+}
+#else
+constexpr int32_t kFastBlock = 0;
+#endif
+
+// A blur pass's span of bytes, on the fast path where the CPU has it. The sources of the
+// taps have kFastBlock values of slack past the span.
+void BlurSpan(SpanTaps<float>& taps, int32_t count, uint8_t* out) {
+#if defined(__x86_64__)
+    if (taps.count <= kFastTaps && HasAvx2Fma()) {
+        SetFastWeights(taps);
+        FastBlurSpan(taps, count, out);
+        return;
+    }
+#endif
+    SumSpan(taps, count, {.bytes = out});
+}
+
 // A packed width x height channel plane and the scratch its passes share.
 struct Plane {
     uint8_t* data;
@@ -236,17 +417,19 @@ struct Plane {
 };
 
 struct Scratch {
-    SpanTaps<double> doubles;  // the taps over converted rows
+    SpanTaps<float> floats;    // the blur's taps over converted rows
+    SpanTaps<double> doubles;  // the taps over row sums
     SpanTaps<uint8_t> bytes;   // the taps over a padded plane
-    BlockPtr<double> row;      // a padded row of the blur
-    BlockPtr<double> ring;     // converted rows of the blur's column pass, row sums of sharpen
+    BlockPtr<float> row;       // a padded row of the blur
+    BlockPtr<float> rows;      // converted rows of the blur's column pass
+    BlockPtr<double> ring;     // row sums of sharpen
     BlockPtr<uint8_t> buffer;  // a padded plane
     BlockPtr<int64_t> sums;    // the column sums of edge
 };
 
 // The taps of a blur pass over the rows (or columns) at(offset) from the output.
 template <typename At>
-void SetBlurTaps(const TapList& taps, SpanTaps<double>& span, At&& at) {
+void SetBlurTaps(const TapList& taps, SpanTaps<float>& span, At&& at) {
     for (int32_t t = 0; t < taps.count; ++t) {
         const Tap& tap = taps.taps.get()[t];
         span.Set(t, at(tap.paired ? -tap.u : tap.u), tap.paired ? at(tap.u) : nullptr, tap.weight);
@@ -254,17 +437,18 @@ void SetBlurTaps(const TapList& taps, SpanTaps<double>& span, At&& at) {
     span.count = taps.count;
 }
 
-// Each row is converted to doubles once, with its edges replicated by the taps' reach.
+// Each row is converted to floats (exact for bytes) once, with its edges replicated by the taps'
+// reach.
 void RowPass(const Plane& p, const TapList& taps, Scratch& s) {
-    double* pad = s.row.get();
+    float* pad = s.row.get();
     const int32_t r = taps.reach;
-    SetBlurTaps(taps, s.doubles, [&](int32_t u) { return pad + r + u; });
+    SetBlurTaps(taps, s.floats, [&](int32_t u) { return pad + r + u; });
     for (int32_t y = 0; y < p.height; ++y) {
         uint8_t* row = p.row(y);
-        std::fill_n(pad, r, double(row[0]));
+        std::fill_n(pad, r, float(row[0]));
         std::copy_n(row, p.width, pad + r);
-        std::fill_n(pad + r + p.width, r, double(row[p.width - 1]));
-        SumSpan(s.doubles, p.width, {.bytes = row});
+        std::fill_n(pad + r + p.width, r, float(row[p.width - 1]));
+        BlurSpan(s.floats, p.width, row);
     }
 }
 
@@ -274,30 +458,30 @@ const uint8_t* RowAt(const Plane& p, int32_t y) {
 }
 
 // Columns of the pass in strips whose ring of converted rows fits the cache, and at most
-// kRingDoubles doubles for the widest kernels.
-constexpr int32_t kStripWidth = 256;
-constexpr size_t kRingDoubles = size_t(2) << 20;
+// kRingValues values for the widest kernels.
+constexpr int32_t kStripWidth = 512;
+constexpr size_t kRingValues = size_t(2) << 20;
 
 int32_t StripWidth(const TapList& taps) {
     const size_t slots = 2 * size_t(taps.reach) + 1;
-    return int32_t(std::clamp<size_t>(kRingDoubles / slots, 1, kStripWidth));
+    return int32_t(std::clamp<size_t>(kRingValues / slots, 1, kStripWidth));
 }
 
-// Each source row of a strip is converted to doubles once, into a ring of 2 reach + 1 rows,
+// Each source row of a strip is converted to floats once, into a ring of 2 reach + 1 rows,
 // before the output overwrites it.
 void ColumnPass(const Plane& p, const TapList& taps, Scratch& s) {
     const int32_t reach = taps.reach, slots = 2 * reach + 1, strip = StripWidth(taps);
     for (int32_t left = 0; left < p.width; left += strip) {
         const int32_t width = std::min(strip, p.width - left);
         auto slot = [&](int32_t row) {
-            return s.ring.get() + ptrdiff_t((row + reach) % slots) * strip;
+            return s.rows.get() + ptrdiff_t((row + reach) % slots) * strip;
         };
         auto convert = [&](int32_t row) { std::copy_n(RowAt(p, row) + left, width, slot(row)); };
         for (int32_t row = -reach; row < reach; ++row) convert(row);
         for (int32_t y = 0; y < p.height; ++y) {
             convert(y + reach);
-            SetBlurTaps(taps, s.doubles, [&](int32_t u) { return slot(y + u); });
-            SumSpan(s.doubles, width, {.bytes = p.row(y) + left});
+            SetBlurTaps(taps, s.floats, [&](int32_t u) { return slot(y + u); });
+            BlurSpan(s.floats, width, p.row(y) + left);
         }
     }
 }
@@ -446,10 +630,10 @@ struct Filter {
 bool PrepareBlur(Filter& f, int64_t n, double sigma, int32_t width, int32_t height) {
     if (!BlurTaps(n, sigma, width, f.first) || !BlurTaps(n, sigma, height, f.second)) return false;
     const size_t slots = 2 * size_t(f.second.reach) + 1;
-    f.scratch.row = AllocArray<double>(size_t(width) + 2 * size_t(f.first.reach));
-    f.scratch.ring = AllocArray<double>(slots * size_t(StripWidth(f.second)));
-    return f.scratch.row && f.scratch.ring &&
-           f.scratch.doubles.Allocate(size_t(std::max(f.first.count, f.second.count)));
+    f.scratch.row = AllocArray<float>(size_t(width) + 2 * size_t(f.first.reach) + kFastBlock, true);
+    f.scratch.rows = AllocArray<float>(slots * size_t(StripWidth(f.second)) + kFastBlock, true);
+    return f.scratch.row && f.scratch.rows &&
+           f.scratch.floats.Allocate(size_t(std::max(f.first.count, f.second.count)));
 }
 
 bool Prepare2D(Filter& f, double radius, double sigma, int32_t width, int32_t height) {
