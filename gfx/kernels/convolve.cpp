@@ -282,21 +282,6 @@ QV_AVX2_FMA inline void StoreLevels(__m256i l0, __m256i l1, __m256i l2, __m256i 
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_permutevar8x32_epi32(words, order));
 }
 
-// The lanes at x whose mirrored pairs sum to twice the centre (the first tap), as a mask.
-QV_AVX2_FMA __m256 MirroredLanes(const SpanTaps<float>& taps, int32_t x, __m256 centre) {
-    const __m256 twice = _mm256_add_ps(centre, centre);
-    __m256 same = _mm256_cmp_ps(centre, centre, _CMP_EQ_OQ);
-    for (int32_t t = 1; t < taps.count; ++t) {
-        const __m256 a = _mm256_loadu_ps(taps.first.get()[t] + x);
-        const float* b = taps.second.get()[t];
-        const __m256 equal = b != nullptr ? _mm256_cmp_ps(_mm256_add_ps(a, _mm256_loadu_ps(b + x)),
-                                                          twice, _CMP_EQ_OQ)
-                                          : _mm256_cmp_ps(a, centre, _CMP_EQ_OQ);
-        same = _mm256_and_ps(same, equal);
-    }
-    return same;
-}
-
 // The double sums of the eight lanes at x, in SumSpan's order and rounding.
 QV_AVX2_FMA void ExactLanes(const SpanTaps<float>& taps, int32_t x, double (&sums)[kFastLanes]) {
     __m256d low = _mm256_setzero_pd(), high = _mm256_setzero_pd();
@@ -316,28 +301,27 @@ QV_AVX2_FMA void ExactLanes(const SpanTaps<float>& taps, int32_t x, double (&sum
     _mm256_storeu_pd(sums + 4, high);
 }
 
-// The levels of eight lanes at x from their single sums; lanes left uncertain as bits.
-QV_AVX2_FMA __m256i Certify(const SpanTaps<float>& taps, int32_t x, __m256 sum,
-                            uint32_t& uncertain) {
-    const __m256 margin = _mm256_set1_ps(taps.margin);
-    const __m256i low = Level(_mm256_sub_ps(sum, margin));
-    const __m256i high = Level(_mm256_add_ps(sum, margin));
-    const __m256i sure = _mm256_cmpeq_epi32(low, high);
-    if (_mm256_movemask_ps(_mm256_castsi256_ps(sure)) == 0xFF) {
-        uncertain = 0;
-        return low;
-    }
-    const float* centreRow = taps.second.get()[0] == nullptr ? taps.first.get()[0] : nullptr;
-    __m256i levels = low;
-    __m256 settled = _mm256_castsi256_ps(sure);
-    if (centreRow != nullptr) {
-        const __m256 centre = _mm256_loadu_ps(centreRow + x);
-        const __m256 mirrored = MirroredLanes(taps, x, centre);
-        levels =
-            _mm256_blendv_epi8(levels, _mm256_cvttps_epi32(centre), _mm256_castps_si256(mirrored));
-        settled = _mm256_or_ps(settled, mirrored);
-    }
-    uncertain = ~uint32_t(_mm256_movemask_ps(settled)) & 0xFF;
+// One vector of lanes: the centre and the sum of the deviations from it, and the bits of
+// every deviation ORed (0 only where every mirrored pair sums to twice the centre).
+struct Deviations {
+    __m256 centre, sum, bits;
+};
+
+// The levels of eight lanes: the centre plus the truncated deviation sum where the whole
+// error interval truncates alike, the centre where nothing deviates. Lanes left uncertain
+// come back as bits.
+QV_AVX2_FMA __m256i Certify(const Deviations& d, __m256 margin, uint32_t& uncertain) {
+    const __m256 lowest = _mm256_setzero_ps(), highest = _mm256_set1_ps(255);
+    auto level = [&](__m256 v) QV_AVX2_FMA {
+        v = _mm256_add_ps(d.centre, _mm256_floor_ps(v));
+        return _mm256_cvttps_epi32(_mm256_min_ps(_mm256_max_ps(v, lowest), highest));
+    };
+    const __m256i low = level(_mm256_sub_ps(d.sum, margin));
+    const __m256i high = level(_mm256_add_ps(d.sum, margin));
+    const __m256i still = _mm256_cmpeq_epi32(_mm256_castps_si256(d.bits), _mm256_setzero_si256());
+    const __m256i levels = _mm256_blendv_epi8(low, _mm256_cvttps_epi32(d.centre), still);
+    const __m256i settled = _mm256_or_si256(_mm256_cmpeq_epi32(low, high), still);
+    uncertain = ~uint32_t(_mm256_movemask_ps(_mm256_castsi256_ps(settled))) & 0xFF;
     return levels;
 }
 
@@ -351,32 +335,33 @@ QV_AVX2_FMA void SettleLanes(const SpanTaps<float>& taps, int32_t x, uint32_t la
     }
 }
 
-// The 32 outputs of the block at x into out.
+// The 32 outputs of the block at x into out; the first tap is the centre.
 QV_AVX2_FMA void SingleBlock(const SpanTaps<float>& taps, int32_t x, uint8_t* out) {
-    __m256 s0 = _mm256_setzero_ps(), s1 = s0, s2 = s0, s3 = s0;
-    for (int32_t t = 0; t < taps.count; ++t) {
+    const float* centre = taps.first.get()[0] + x;
+    Deviations d[4];
+    for (int k = 0; k < 4; ++k)
+        d[k] = {_mm256_loadu_ps(centre + k * kFastLanes), _mm256_setzero_ps(), _mm256_setzero_ps()};
+    for (int32_t t = 1; t < taps.count; ++t) {
         const __m256 w = _mm256_set1_ps(taps.single.get()[t]);
         const float* a = taps.first.get()[t] + x;
-        __m256 v0 = _mm256_loadu_ps(a), v1 = _mm256_loadu_ps(a + kFastLanes),
-               v2 = _mm256_loadu_ps(a + 2 * kFastLanes), v3 = _mm256_loadu_ps(a + 3 * kFastLanes);
-        if (const float* b = taps.second.get()[t]; b != nullptr) {
-            b += x;
-            v0 = _mm256_add_ps(v0, _mm256_loadu_ps(b));
-            v1 = _mm256_add_ps(v1, _mm256_loadu_ps(b + kFastLanes));
-            v2 = _mm256_add_ps(v2, _mm256_loadu_ps(b + 2 * kFastLanes));
-            v3 = _mm256_add_ps(v3, _mm256_loadu_ps(b + 3 * kFastLanes));
+        const float* b = taps.second.get()[t];
+        for (int k = 0; k < 4; ++k) {
+            __m256 v = _mm256_sub_ps(_mm256_loadu_ps(a + k * kFastLanes), d[k].centre);
+            if (b != nullptr) {
+                v = _mm256_add_ps(
+                    v, _mm256_sub_ps(_mm256_loadu_ps(b + x + k * kFastLanes), d[k].centre));
+            }
+            d[k].sum = _mm256_fmadd_ps(w, v, d[k].sum);
+            d[k].bits = _mm256_or_ps(d[k].bits, v);
         }
-        s0 = _mm256_fmadd_ps(w, v0, s0), s1 = _mm256_fmadd_ps(w, v1, s1);
-        s2 = _mm256_fmadd_ps(w, v2, s2), s3 = _mm256_fmadd_ps(w, v3, s3);
     }
-    uint32_t u0, u1, u2, u3;
-    const __m256i l0 = Certify(taps, x, s0, u0);
-    const __m256i l1 = Certify(taps, x + kFastLanes, s1, u1);
-    const __m256i l2 = Certify(taps, x + 2 * kFastLanes, s2, u2);
-    const __m256i l3 = Certify(taps, x + 3 * kFastLanes, s3, u3);
+    const __m256 margin = _mm256_set1_ps(taps.margin);
+    uint32_t lanes[4];
+    const __m256i l0 = Certify(d[0], margin, lanes[0]);
+    const __m256i l1 = Certify(d[1], margin, lanes[1]);
+    const __m256i l2 = Certify(d[2], margin, lanes[2]);
+    const __m256i l3 = Certify(d[3], margin, lanes[3]);
     StoreLevels(l0, l1, l2, l3, out);
-    if ((u0 | u1 | u2 | u3) == 0) return;
-    const uint32_t lanes[4] = {u0, u1, u2, u3};
     for (int32_t k = 0; k < 4; ++k) {
         if (lanes[k] != 0) SettleLanes(taps, x + k * kFastLanes, lanes[k], out + k * kFastLanes);
     }
@@ -400,7 +385,7 @@ constexpr int32_t kFastBlock = 0;
 // taps have kFastBlock values of slack past the span.
 void BlurSpan(SpanTaps<float>& taps, int32_t count, uint8_t* out) {
 #if defined(__x86_64__)
-    if (taps.count <= kFastTaps && HasAvx2Fma()) {
+    if (taps.count <= kFastTaps && taps.second.get()[0] == nullptr && HasAvx2Fma()) {
         SetFastWeights(taps);
         FastBlurSpan(taps, count, out);
         return;
