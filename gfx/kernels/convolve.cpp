@@ -248,12 +248,6 @@ constexpr int32_t kFastTaps = 4096;
 constexpr int32_t kFastLanes = 8;
 constexpr int32_t kFastBlock = 4 * kFastLanes;
 
-bool HasAvx2Fma() {
-    static const bool has =
-        (__builtin_cpu_init(), __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"));
-    return has;
-}
-
 // The single weights, and the margin: each weight is rounded once and each of the count
 // fused steps rounds once, all by at most 2^-24 of a sum below 256 A (A the weights'
 // absolute sum, pairs twice); the slack, the double sum's own error and the rounding of the

@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include "gfx/kernels/filters.h"
 #include "gfx/kernels/rows.h"
@@ -97,12 +100,59 @@ void ForEachSpan(const qvFilterBlock& b, Op&& op) {
 
 // The effects on spans. Those that compute the intensity are cloned for FMA hardware.
 
-__attribute__((target_clones("fma", "default"))) void GraySpan(uint32_t* v, int32_t n,
-                                                               bool threshold) {
-    for (int32_t i = 0; i < n; ++i) {
-        const int32_t level = IntensityOf(v[i]);
-        v[i] = threshold ? (level >= 129 ? 0xFFFFFFu : 0u) : uint32_t(level) * 0x010101u;
+inline uint32_t GrayValue(int32_t level, bool threshold) {
+    return threshold ? (level >= 129 ? 0xFFFFFFu : 0u) : uint32_t(level) * 0x010101u;
+}
+
+__attribute__((target_clones("fma", "default"))) void GraySpanScalar(uint32_t* v, int32_t n,
+                                                                     bool threshold) {
+    for (int32_t i = 0; i < n; ++i) v[i] = GrayValue(IntensityOf(v[i]), threshold);
+}
+
+#if defined(__x86_64__)
+#define QV_AVX2_FMA __attribute__((target("avx2,fma")))
+
+// The truncated intensity of eight 0x??RRGGBB pixels: the double formula, four lanes at a
+// time, with the same fused steps as Intensity.
+QV_AVX2_FMA inline __m256i Intensity8(__m256i p) {
+    const __m256i byte = _mm256_set1_epi32(255);
+    const __m256i red = _mm256_and_si256(_mm256_srli_epi32(p, 16), byte);
+    const __m256i green = _mm256_and_si256(_mm256_srli_epi32(p, 8), byte);
+    const __m256i blue = _mm256_and_si256(p, byte);
+    auto half = [&](int upper) QV_AVX2_FMA {
+        auto lanes = [&](__m256i c) QV_AVX2_FMA {
+            return _mm256_cvtepi32_pd(upper ? _mm256_extracti128_si256(c, 1)
+                                            : _mm256_castsi256_si128(c));
+        };
+        const __m256d level =
+            _mm256_fmadd_pd(_mm256_set1_pd(0.114), lanes(blue),
+                            _mm256_fmadd_pd(_mm256_set1_pd(0.299), lanes(red),
+                                            _mm256_mul_pd(_mm256_set1_pd(0.587), lanes(green))));
+        return _mm256_cvttpd_epi32(level);
+    };
+    return _mm256_setr_m128i(half(0), half(1));
+}
+
+QV_AVX2_FMA void GraySpanAvx2(uint32_t* v, int32_t n, bool threshold) {
+    const __m256i white = _mm256_set1_epi32(0xFFFFFF), grey = _mm256_set1_epi32(0x010101);
+    int32_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        auto* p = reinterpret_cast<__m256i*>(v + i);
+        const __m256i level = Intensity8(_mm256_loadu_si256(p));
+        _mm256_storeu_si256(
+            p, threshold
+                   ? _mm256_and_si256(_mm256_cmpgt_epi32(level, _mm256_set1_epi32(128)), white)
+                   : _mm256_mullo_epi32(level, grey));
     }
+    for (; i < n; ++i) v[i] = GrayValue(IntensityOf(v[i]), threshold);
+}
+#endif
+
+void GraySpan(uint32_t* v, int32_t n, bool threshold) {
+#if defined(__x86_64__)
+    if (HasAvx2Fma()) return GraySpanAvx2(v, n, threshold);
+#endif
+    GraySpanScalar(v, n, threshold);
 }
 
 __attribute__((target_clones("avx2", "default"))) void TintSpan(uint32_t* v, int32_t n,

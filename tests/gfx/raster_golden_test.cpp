@@ -5,6 +5,7 @@
 // same thing. A changed hash is printed with its case; pin a new one only for a meant change.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 #include <random>
 
@@ -208,3 +209,26 @@ TEST(RasterGolden, EveryKernelKeepsItsBytes) {
 }
 
 }  // namespace
+
+// Every colour through the vector path (and the threshold at 129) against the formula.
+TEST(RasterGolden, GreyOfEveryColourIsTheTruncatedFormula) {
+    constexpr int32_t kSide = 4096;
+    BitMapPtr b(qv::AllocBitMapInFormat(kSide, kSide, QV_FMT_A8R8G8B8, false));
+    BitMapPtr threshold(qv::AllocBitMapInFormat(kSide, kSide, QV_FMT_A8R8G8B8, false));
+    for (uint32_t rgb = 0; rgb < 1u << 24; ++rgb) {
+        const int32_t x = int32_t(rgb % kSide), y = int32_t(rgb / kSide);
+        qv::test::SetRaw(b.get(), x, y, rgb | 0xA5000000u);
+        qv::test::SetRaw(threshold.get(), x, y, rgb);
+    }
+    ASSERT_EQ(GrayBitmap(b.get(), kSide, kSide, 0, nullptr), 0);
+    ASSERT_EQ(GrayBitmap(threshold.get(), kSide, kSide, 1, nullptr), 0);
+    int64_t wrong = 0;
+    for (uint32_t rgb = 0; rgb < 1u << 24; ++rgb) {
+        const double r = double(rgb >> 16), g = double(rgb >> 8 & 255), bl = double(rgb & 255);
+        const auto level = uint32_t(std::fma(0.114, bl, std::fma(0.299, r, 0.587 * g)));
+        const int32_t x = int32_t(rgb % kSide), y = int32_t(rgb / kSide);
+        wrong += qv::test::Raw(b.get(), x, y) != level * 0x010101u;
+        wrong += qv::test::Raw(threshold.get(), x, y) != (level >= 129 ? 0xFFFFFFu : 0u);
+    }
+    EXPECT_EQ(wrong, 0);
+}
