@@ -5,8 +5,10 @@
 // same thing. A changed hash is printed with its case; pin a new one only for a meant change.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
+#include <numbers>
 #include <random>
 
 #include "gfx/colour_filters.h"
@@ -229,6 +231,46 @@ TEST(RasterGolden, GreyOfEveryColourIsTheTruncatedFormula) {
         const int32_t x = int32_t(rgb % kSide), y = int32_t(rgb / kSide);
         wrong += qv::test::Raw(b.get(), x, y) != level * 0x010101u;
         wrong += qv::test::Raw(threshold.get(), x, y) != (level >= 129 ? 0xFFFFFFu : 0u);
+    }
+    EXPECT_EQ(wrong, 0);
+}
+
+// A quarter of all colours (every seventh) through the vector paths of contrast and
+// modulate, against the scalar conversions.
+TEST(RasterGolden, ContrastAndModulateOfManyColoursMatchTheScalarConversions) {
+    constexpr int32_t kSide = 2048;
+    auto colour = [](int32_t x, int32_t y) { return uint32_t(y * kSide + x) * 7u & 0xFFFFFFu; };
+    BitMapPtr contrast(qv::AllocBitMapInFormat(kSide, kSide, QV_FMT_A8R8G8B8, false));
+    BitMapPtr modulate(qv::AllocBitMapInFormat(kSide, kSide, QV_FMT_A8R8G8B8, false));
+    for (int32_t y = 0; y < kSide; ++y) {
+        for (int32_t x = 0; x < kSide; ++x) {
+            qv::test::SetRaw(contrast.get(), x, y, colour(x, y));
+            qv::test::SetRaw(modulate.get(), x, y, colour(x, y) | 0x5A000000u);
+        }
+    }
+    ASSERT_EQ(ContrastBitmap(contrast.get(), kSide, kSide, 1, 1, nullptr), 0);
+    ASSERT_EQ(ModulateBitmap(modulate.get(), kSide, kSide, 0.75, 1.25, 1.5), 0);
+    int64_t wrong = 0;
+    for (int32_t y = 0; y < kSide; ++y) {
+        for (int32_t x = 0; x < kSide; ++x) {
+            const uint32_t c = colour(x, y);
+            const auto r = uint8_t(c >> 16), g = uint8_t(c >> 8), b = uint8_t(c);
+            double h, s, v;
+            uint8_t out[3];
+            RGBToHSB(r, g, b, &h, &s, &v);
+            v = std::max({r, g, b}) / 255.0;
+            v = std::clamp(v + 0.5 * (0.5 * (std::sin(std::numbers::pi * (v - 0.5)) + 1) - v), 0.0,
+                           1.0);
+            HSBToRGB(h, s, v, &out[0], &out[1], &out[2]);
+            wrong += qv::test::Raw(contrast.get(), x, y) !=
+                     (uint32_t(out[0]) << 16 | uint32_t(out[1]) << 8 | out[2]);
+            RGBToHSL(r, g, b, &h, &s, &v);
+            h += (150 * 0.01 - 1) * 0.5;
+            h -= std::floor(h);
+            HSLToRGB(h, s * 125 * 0.01, v * 75 * 0.01, &out[0], &out[1], &out[2]);
+            wrong += qv::test::Raw(modulate.get(), x, y) !=
+                     (uint32_t(out[0]) << 16 | uint32_t(out[1]) << 8 | out[2]);
+        }
     }
     EXPECT_EQ(wrong, 0);
 }
