@@ -4,6 +4,7 @@
 // differ only in the pixel access. Format 10 pixels are such values already and are changed
 // in place.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <numbers>
 #if defined(__x86_64__)
@@ -351,36 +352,51 @@ QV_AVX2_FMA inline __m128i HslChannel4(Lanes h, Lanes m1, Lanes m2) {
     return Level255(value);
 }
 
+// c / 255.0 for every byte c.
+const double* ByteFractions() {
+    static const auto fractions = [] {
+        std::array<double, 256> f;
+        for (int32_t c = 0; c < 256; ++c) f[size_t(c)] = c / 255.0;
+        return f;
+    }();
+    return fractions.data();
+}
+
 QV_AVX2_FMA void ModulateSpanAvx2(uint32_t* v, int32_t n, const qvModulation& m) {
     const Lanes hueShift = Splat((m.hue * 0.01 - 1) * 0.5);
     const Lanes saturationFactor = Splat(double(m.saturation));
     const Lanes brightnessFactor = Splat(double(m.brightness));
     const Lanes one = Splat(1), zero = _mm256_setzero_pd(), half = Splat(0.5);
-    const Lanes byteScale = Splat(255), six = Splat(6);
+    const Lanes six = Splat(6), all = _mm256_cmp_pd(zero, zero, _CMP_EQ_OQ);
+    const double* fractions = ByteFractions();
+    auto fraction = [&](__m128i c) QV_AVX2_FMA {
+        return _mm256_mask_i32gather_pd(zero, fractions, c, all, 8);
+    };
     int32_t i = 0;
     for (; i + 4 <= n; i += 4) {
         const Channels c = Split4(v + i);
-        const Lanes red = _mm256_div_pd(ToLanes(c.red), byteScale);
-        const Lanes green = _mm256_div_pd(ToLanes(c.green), byteScale);
-        const Lanes blue = _mm256_div_pd(ToLanes(c.blue), byteScale);
+        const Lanes red = fraction(c.red), green = fraction(c.green), blue = fraction(c.blue);
         const Lanes max = _mm256_max_pd(red, _mm256_max_pd(green, blue));
         const Lanes min = _mm256_min_pd(red, _mm256_min_pd(green, blue));
         const Lanes sum = _mm256_add_pd(max, min);
-        Lanes l = _mm256_div_pd(sum, Splat(2));
+        Lanes l = _mm256_mul_pd(sum, half);  // exactly sum / 2
         const Lanes delta = _mm256_sub_pd(max, min);
         const Lanes lower = Below(l, half);
         Lanes s = _mm256_div_pd(
             delta, Select(lower, sum, _mm256_sub_pd(_mm256_sub_pd(Splat(2), max), min)));
-        const Lanes halfDelta = _mm256_div_pd(delta, Splat(2));
+        const Lanes halfDelta = _mm256_mul_pd(delta, half);  // exactly delta / 2
         auto distance = [&](Lanes x) QV_AVX2_FMA {
             return _mm256_div_pd(
                 _mm256_add_pd(_mm256_div_pd(_mm256_sub_pd(max, x), six), halfDelta), delta);
         };
-        const Lanes dr = distance(red), dg = distance(green), db = distance(blue);
-        Lanes h = _mm256_sub_pd(_mm256_add_pd(Splat(2.0 / 3), dg), dr);
-        h = Select(_mm256_cmp_pd(green, max, _CMP_EQ_OQ),
-                   _mm256_sub_pd(_mm256_add_pd(Splat(1.0 / 3), dr), db), h);
-        h = Select(_mm256_cmp_pd(red, max, _CMP_EQ_OQ), _mm256_sub_pd(db, dg), h);
+        // The hue takes two distances: (offset + d(first)) - d(second), the offset 0 (adding
+        // it changes nothing) where red is the largest, 1/3 where green is, 2/3 for blue.
+        const Lanes redMax = _mm256_cmp_pd(red, max, _CMP_EQ_OQ);
+        const Lanes greenMax = _mm256_andnot_pd(redMax, _mm256_cmp_pd(green, max, _CMP_EQ_OQ));
+        const Lanes first = Select(redMax, blue, Select(greenMax, red, green));
+        const Lanes second = Select(redMax, green, Select(greenMax, blue, red));
+        const Lanes offset = Select(redMax, zero, Select(greenMax, Splat(1.0 / 3), Splat(2.0 / 3)));
+        Lanes h = _mm256_sub_pd(_mm256_add_pd(offset, distance(first)), distance(second));
         h = Select(Below(h, zero), _mm256_add_pd(h, one), h);
         h = Select(_mm256_cmp_pd(h, one, _CMP_GT_OQ), _mm256_sub_pd(h, one), h);
         const Lanes flat = _mm256_cmp_pd(max, min, _CMP_EQ_OQ);
