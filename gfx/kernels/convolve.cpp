@@ -262,12 +262,6 @@ void SetFastWeights(SpanTaps<float>& taps) {
     taps.margin = float(((taps.count + 1) * absolute * 1.001 + 4) * 0x1p-16);
 }
 
-// floor(v) clamped to 0..255.
-QV_AVX2_FMA inline __m256i Level(__m256 v) {
-    v = _mm256_min_ps(_mm256_max_ps(_mm256_floor_ps(v), _mm256_setzero_ps()), _mm256_set1_ps(255));
-    return _mm256_cvttps_epi32(v);
-}
-
 // Four vectors of levels as 32 bytes in order.
 QV_AVX2_FMA inline void StoreLevels(__m256i l0, __m256i l1, __m256i l2, __m256i l3, uint8_t* out) {
     const __m256i words =
