@@ -360,10 +360,12 @@ QV_AVX2_FMA void SingleBlock(const SpanTaps<float>& taps, int32_t x, uint8_t* ou
 QV_AVX2_FMA void FastBlurSpan(const SpanTaps<float>& taps, int32_t count, uint8_t* out) {
     int32_t x = 0;
     for (; x + kFastBlock <= count; x += kFastBlock) SingleBlock(taps, x, out + x);
-    if (x == count) return;
-    uint8_t last[kFastBlock];
-    SingleBlock(taps, x, last);
-    std::memcpy(out + x, last, size_t(count - x));
+    if (x < count) {
+        uint8_t last[kFastBlock];
+        SingleBlock(taps, x, last);
+        std::memcpy(out + x, last, size_t(count - x));
+    }
+    _mm256_zeroupper();  // the passes' SSE code would pay for dirty upper halves
 }
 #else
 constexpr int32_t kFastBlock = 0;

@@ -146,6 +146,7 @@ QV_AVX2_FMA void GraySpanAvx2(uint32_t* v, int32_t n, bool threshold) {
                    : _mm256_mullo_epi32(level, grey));
     }
     for (; i < n; ++i) v[i] = GrayValue(IntensityOf(v[i]), threshold);
+    _mm256_zeroupper();  // the callers' SSE code would pay for dirty upper halves
 }
 #endif
 
@@ -334,6 +335,7 @@ QV_AVX2_FMA void ContrastSpanAvx2(uint32_t* v, int32_t n, const double (&brightn
         out.blue = _mm_blendv_epi8(out.blue, level, grey);
         Join4(out, v + i);
     }
+    _mm256_zeroupper();  // before the SSE code of the tail and the callers
     if (i < n) ContrastSpanScalar(v + i, n - i, brightness);
 }
 
@@ -422,6 +424,7 @@ QV_AVX2_FMA void ModulateSpanAvx2(uint32_t* v, int32_t n, const qvModulation& m)
         out.blue = _mm_blendv_epi8(out.blue, level, grey);
         Join4(out, v + i);
     }
+    _mm256_zeroupper();  // before the SSE code of the tail and the callers
     if (i < n) ModulateSpanScalar(v + i, n - i, m);
 }
 #endif
