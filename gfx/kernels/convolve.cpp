@@ -395,7 +395,7 @@ struct Scratch {
     SpanTaps<float> floats;    // the blur's taps over converted rows
     SpanTaps<double> doubles;  // the taps over row sums
     SpanTaps<uint8_t> bytes;   // the taps over a padded plane
-    BlockPtr<float> row;       // a padded row of the blur
+    BlockPtr<float> row;       // a padded row of the blur or of sharpen
     BlockPtr<float> rows;      // converted rows of the blur's column pass
     BlockPtr<double> ring;     // row sums of sharpen
     BlockPtr<uint8_t> buffer;  // a padded plane
@@ -531,19 +531,25 @@ void SharpenPass(const Plane& p, int32_t n, const SharpenKernel& k, Scratch& s) 
     const int64_t rowLength = PaddedRowLength(p.width, n);
     const int32_t j = n / 2;
     const int32_t count = k.line.count;
-    s.bytes.count = s.doubles.count = count;
-    for (int32_t r = 0; r < p.height + n - 1; ++r) {
-        for (int32_t t = 0; t < count; ++t) {
-            const Tap& tap = k.line.taps.get()[t];
-            s.bytes.Set(t, s.buffer.get() + r * rowLength + tap.u + j, nullptr, tap.weight);
-        }
-        SumSpan(s.bytes, p.width, {.doubles = s.ring.get() + ptrdiff_t(r) * p.width});
+    s.floats.count = s.doubles.count = count;
+    for (int32_t t = 0; t < count; ++t) {
+        const Tap& tap = k.line.taps.get()[t];
+        s.floats.Set(t, s.row.get() + tap.u + j, nullptr, tap.weight);
     }
+    // The sums of padded row r live in slot r % n until the n output rows that read them are
+    // done, so the ring stays in the cache. Each padded row is converted to floats (exact for
+    // bytes) once rather than at each tap.
+    auto slot = [&](int32_t r) { return s.ring.get() + ptrdiff_t(r % n) * p.width; };
+    auto sumRow = [&](int32_t r) {
+        std::copy_n(s.buffer.get() + r * rowLength, p.width + n - 1, s.row.get());
+        SumSpan(s.floats, p.width, {.doubles = slot(r)});
+    };
+    for (int32_t r = 0; r < n - 1; ++r) sumRow(r);
     for (int32_t y = 0; y < p.height; ++y) {
+        sumRow(y + n - 1);
         for (int32_t t = 0; t < count; ++t) {
             const Tap& tap = k.line.taps.get()[t];
-            s.doubles.Set(t, s.ring.get() + ptrdiff_t(y + tap.v + j) * p.width, nullptr,
-                          tap.weight);
+            s.doubles.Set(t, slot(y + tap.v + j), nullptr, tap.weight);
         }
         uint8_t* row = p.row(y);
         SumSpan(s.doubles, p.width,
@@ -623,14 +629,15 @@ bool Prepare2D(Filter& f, double radius, double sigma, int32_t width, int32_t he
         f.scratch.sums = AllocArray<int64_t>(size_t(width) + size_t(n));
         if (!f.scratch.sums) return false;
     } else if (f.type == QV_CONVOLVE_SHARPEN) {
-        f.scratch.ring = AllocArray<double>(rows * size_t(width));
-        if (!f.scratch.ring || !SharpenTaps(f.n, sigma, f.sharpen)) return false;
+        f.scratch.ring = AllocArray<double>(size_t(n) * size_t(width));
+        f.scratch.row = AllocArray<float>(size_t(width) + size_t(n));
+        if (!f.scratch.ring || !f.scratch.row || !SharpenTaps(f.n, sigma, f.sharpen)) return false;
     } else if (!EmbossTaps(f.n, sigma, f.first)) {
         return false;
     }
     f.scratch.buffer = AllocArray<uint8_t>(size_t(PaddedRowLength(width, f.n)) * rows);
     return f.scratch.buffer && f.scratch.bytes.Allocate(size_t(n)) &&
-           f.scratch.doubles.Allocate(size_t(n));
+           f.scratch.floats.Allocate(size_t(n)) && f.scratch.doubles.Allocate(size_t(n));
 }
 
 bool Prepare(Filter& f, double radius, double sigma, int32_t width, int32_t height) {
