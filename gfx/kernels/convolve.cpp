@@ -163,15 +163,15 @@ constexpr int32_t kBlock = 4 * kLanes;  // four sums in flight hide the addition
 inline void Load(Doubles& v, const double* p) {
     std::memcpy(&v, p, sizeof v);
 }
-inline void Load(Doubles& v, const float* p) {
-    Floats f;
-    std::memcpy(&f, p, sizeof f);
-    v = __builtin_convertvector(f, Doubles);
-}
 inline void Load(Doubles& v, const uint8_t* p) {
     Bytes b;
     std::memcpy(&b, p, sizeof b);
     v = __builtin_convertvector(__builtin_convertvector(b, Ints), Doubles);
+}
+inline void Load(Doubles& v, const float* p) {
+    Floats f;
+    std::memcpy(&f, p, sizeof f);
+    v = __builtin_convertvector(f, Doubles);
 }
 
 // The sums of a span, kBlock outputs at a time held in registers through all the taps, each
@@ -392,11 +392,10 @@ struct Plane {
 };
 
 struct Scratch {
-    SpanTaps<float> floats;    // the blur's taps over converted rows
+    SpanTaps<float> floats;    // the taps over converted rows
     SpanTaps<double> doubles;  // the taps over row sums
-    SpanTaps<uint8_t> bytes;   // the taps over a padded plane
     BlockPtr<float> row;       // a padded row of the blur or of sharpen
-    BlockPtr<float> rows;      // converted rows of the blur's column pass
+    BlockPtr<float> rows;      // converted rows of the blur's column pass or of emboss
     BlockPtr<double> ring;     // row sums of sharpen
     BlockPtr<uint8_t> buffer;  // a padded plane
     BlockPtr<int64_t> sums;    // the column sums of edge
@@ -513,15 +512,20 @@ bool SharpenTaps(int32_t n, double sigma, SharpenKernel& k) {
 void WindowPass(const Plane& p, int32_t n, const TapList& taps, Scratch& s) {
     if (!PadPlane8(p.data, p.width, p.width, p.height, n, s.buffer)) return;
     const int64_t rowLength = PaddedRowLength(p.width, n);
-    const int32_t j = n / 2;
-    s.bytes.count = taps.count;
+    const int32_t j = n / 2, span = p.width + n - 1;
+    // Padded row r converted to floats (exact for bytes) once, into slot r % n of a ring that
+    // holds the n rows an output row reads.
+    auto slot = [&](int32_t r) { return s.rows.get() + ptrdiff_t(r % n) * span; };
+    auto convert = [&](int32_t r) { std::copy_n(s.buffer.get() + r * rowLength, span, slot(r)); };
+    for (int32_t r = 0; r < n - 1; ++r) convert(r);
+    s.floats.count = taps.count;
     for (int32_t y = 0; y < p.height; ++y) {
+        convert(y + n - 1);
         for (int32_t t = 0; t < taps.count; ++t) {
             const Tap& tap = taps.taps.get()[t];
-            s.bytes.Set(t, s.buffer.get() + (y + tap.v + j) * rowLength + tap.u + j, nullptr,
-                        tap.weight);
+            s.floats.Set(t, slot(y + tap.v + j) + tap.u + j, nullptr, tap.weight);
         }
-        SumSpan(s.bytes, p.width, {.bytes = p.row(y)});
+        SumSpan(s.floats, p.width, {.bytes = p.row(y)});
     }
 }
 
@@ -632,12 +636,13 @@ bool Prepare2D(Filter& f, double radius, double sigma, int32_t width, int32_t he
         f.scratch.ring = AllocArray<double>(size_t(n) * size_t(width));
         f.scratch.row = AllocArray<float>(size_t(width) + size_t(n));
         if (!f.scratch.ring || !f.scratch.row || !SharpenTaps(f.n, sigma, f.sharpen)) return false;
-    } else if (!EmbossTaps(f.n, sigma, f.first)) {
-        return false;
+    } else {
+        f.scratch.rows = AllocArray<float>(size_t(n) * (size_t(width) + size_t(n)));
+        if (!f.scratch.rows || !EmbossTaps(f.n, sigma, f.first)) return false;
     }
     f.scratch.buffer = AllocArray<uint8_t>(size_t(PaddedRowLength(width, f.n)) * rows);
-    return f.scratch.buffer && f.scratch.bytes.Allocate(size_t(n)) &&
-           f.scratch.floats.Allocate(size_t(n)) && f.scratch.doubles.Allocate(size_t(n));
+    return f.scratch.buffer && f.scratch.floats.Allocate(size_t(n)) &&
+           f.scratch.doubles.Allocate(size_t(n));
 }
 
 bool Prepare(Filter& f, double radius, double sigma, int32_t width, int32_t height) {
