@@ -7,6 +7,9 @@
 #include <cmath>
 #include <cstring>
 #include <numbers>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include "gfx/kernels/rows.h"
 #include "gfx/kernels/spatial.h"
@@ -104,27 +107,281 @@ bool BlurTaps(int64_t n, double sigma, int32_t size, TapList& list) {
     return true;
 }
 
-// acc[x] += weight x source[x]: the hot loops of the passes.
-__attribute__((target_clones("avx2", "default"))) void Accumulate(double* acc,
-                                                                  const uint8_t* source,
-                                                                  double weight, int32_t count) {
-    for (int32_t x = 0; x < count; ++x) acc[x] += weight * double(source[x]);
-}
-
-__attribute__((target_clones("avx2", "default"))) void Accumulate(double* acc, const double* source,
-                                                                  double weight, int32_t count) {
-    for (int32_t x = 0; x < count; ++x) acc[x] += weight * source[x];
-}
-
-// Two taps of one weight, as the symmetric blur kernels have them.
+// The taps of a span of outputs: output x is the sum over t, in order and from 0, of
+// weight[t] x (first[t][x] + second[t][x]), or of weight[t] x first[t][x] where second[t] is
+// none (the symmetric blur kernels pair their taps to share one multiplication).
 template <typename T>
-QV_TEMPLATE_CLONES void AccumulatePair(double* acc, const T* first, const T* second, double weight,
-                                       int32_t count) {
-    for (int32_t x = 0; x < count; ++x) acc[x] += weight * (double(first[x]) + double(second[x]));
+struct SpanTaps {
+    BlockPtr<const T*> first, second;
+    BlockPtr<double> weight;
+    BlockPtr<float> single;  // the weights of the blur's fast path
+    float margin = 0;        // and the bound of its error
+    int32_t count = 0;
+
+    bool Allocate(size_t taps) {
+        first = AllocArray<const T*>(taps);
+        second = AllocArray<const T*>(taps);
+        weight = AllocArray<double>(taps);
+        single = AllocArray<float>(taps);
+        return first && second && weight && single;
+    }
+    void Set(int32_t t, const T* a, const T* b, double w) {
+        first.get()[t] = a, second.get()[t] = b, weight.get()[t] = w;
+    }
+};
+
+// The output x of a span as bytes, computed as SumSpan's lanes do.
+template <typename T>
+double ExactSum(const SpanTaps<T>& taps, int32_t x) {
+    double acc = 0;
+    for (int32_t t = 0; t < taps.count; ++t) {
+        const double a = double(taps.first.get()[t][x]);
+        const T* b = taps.second.get()[t];
+        acc += taps.weight.get()[t] * (b != nullptr ? a + double(b[x]) : a);
+    }
+    return acc;
 }
 
-void StoreRow(uint8_t* out, const double* acc, int32_t count) {
-    for (int32_t x = 0; x < count; ++x) out[x] = Clamp255(acc[x]);
+// Where the sums of a span go: as bytes clamped to 0..255 (after window x sum + centre x
+// centreRow[x] when centreRow is given), or as doubles.
+struct SpanOut {
+    uint8_t* bytes = nullptr;
+    double* doubles = nullptr;
+    const uint8_t* centreRow = nullptr;
+    double window = 0, centre = 0;
+};
+
+typedef double Doubles __attribute__((vector_size(32)));
+typedef int32_t Ints __attribute__((vector_size(16)));
+typedef uint8_t Bytes __attribute__((vector_size(4)));
+typedef float Floats __attribute__((vector_size(16)));
+constexpr int32_t kLanes = 4;
+constexpr int32_t kBlock = 4 * kLanes;  // four sums in flight hide the additions' latency
+
+// Vectors pass by reference only: a function of the baseline clone returns them otherwise
+// than one of the AVX2 clone expects.
+inline void Load(Doubles& v, const double* p) {
+    std::memcpy(&v, p, sizeof v);
+}
+inline void Load(Doubles& v, const uint8_t* p) {
+    Bytes b;
+    std::memcpy(&b, p, sizeof b);
+    v = __builtin_convertvector(__builtin_convertvector(b, Ints), Doubles);
+}
+inline void Load(Doubles& v, const float* p) {
+    Floats f;
+    std::memcpy(&f, p, sizeof f);
+    v = __builtin_convertvector(f, Doubles);
+}
+
+// The sums of a span, kBlock outputs at a time held in registers through all the taps, each
+// lane computing exactly what the scalar tail does.
+template <typename T>
+QV_TEMPLATE_CLONES void SumSpan(const SpanTaps<T>& taps, int32_t count, const SpanOut& out) {
+    const T* const* first = taps.first.get();
+    const T* const* second = taps.second.get();
+    const double* weight = taps.weight.get();
+    int32_t x = 0;
+    for (; x + kBlock <= count; x += kBlock) {
+        Doubles acc[4] = {};
+        for (int32_t t = 0; t < taps.count; ++t) {
+            const double wt = weight[t];
+            const Doubles w = {wt, wt, wt, wt};
+            const T* a = first[t] + x;
+            if (const T* b = second[t]; b != nullptr) {
+                b += x;
+                for (int k = 0; k < 4; ++k) {
+                    Doubles u, v;
+                    Load(u, a + k * kLanes), Load(v, b + k * kLanes);
+                    acc[k] += w * (u + v);
+                }
+            } else {
+                for (int k = 0; k < 4; ++k) {
+                    Doubles u;
+                    Load(u, a + k * kLanes);
+                    acc[k] += w * u;
+                }
+            }
+        }
+        for (int k = 0; k < 4; ++k) {
+            const int32_t at = x + k * kLanes;
+            if (out.doubles != nullptr) {
+                std::memcpy(out.doubles + at, &acc[k], sizeof acc[k]);
+                continue;
+            }
+            Doubles v = acc[k];
+            if (out.centreRow != nullptr) {
+                Doubles c;
+                Load(c, out.centreRow + at);
+                v = out.window * v + out.centre * c;
+            }
+            v += kLevelSlack;
+            v = v > 0 ? v : 0;  // NaN too, as Clamp255
+            v = v >= 255 ? 255 : v;
+            const Bytes result = __builtin_convertvector(__builtin_convertvector(v, Ints), Bytes);
+            std::memcpy(out.bytes + at, &result, sizeof result);
+        }
+    }
+    for (; x < count; ++x) {
+        const double acc = ExactSum(taps, x);
+        if (out.doubles != nullptr) {
+            out.doubles[x] = acc;
+        } else if (out.centreRow != nullptr) {
+            out.bytes[x] = Clamp255(out.window * acc + out.centre * double(out.centreRow[x]));
+        } else {
+            out.bytes[x] = Clamp255(acc);
+        }
+    }
+}
+
+#if defined(__x86_64__)
+#define QV_AVX2_FMA __attribute__((target("avx2,fma")))
+
+// The blur's fast path sums in single precision, eight lanes at a time, and certifies each
+// lane against the double sum that defines it: that sum lies within the margin, so where
+// the whole interval truncates to one level, that level is the output. A window whose
+// mirrored pairs sum to twice its centre (flat or a ramp) has exactly the double sum of a
+// flat window, which misses the centre by far less than the slack of Clamp255: the centre
+// is the output. The other lanes are summed in doubles as SumSpan does. Longer kernels, whose
+// margins would certify little, keep the double path.
+constexpr int32_t kFastTaps = 4096;
+constexpr int32_t kFastLanes = 8;
+constexpr int32_t kFastBlock = 4 * kFastLanes;
+
+// The single weights, and the margin: each weight is rounded once and each of the count
+// fused steps rounds once, all by at most 2^-24 of a sum below 256 A (A the weights'
+// absolute sum, pairs twice); the slack, the double sum's own error and the rounding of the
+// interval's ends fit in the 4 more.
+void SetFastWeights(SpanTaps<float>& taps) {
+    double absolute = 0;
+    for (int32_t t = 0; t < taps.count; ++t) {
+        const double w = taps.weight.get()[t];
+        taps.single.get()[t] = float(w);
+        absolute += std::fabs(w) * (taps.second.get()[t] != nullptr ? 2 : 1);
+    }
+    taps.margin = float(((taps.count + 1) * absolute * 1.001 + 4) * 0x1p-16);
+}
+
+// Four vectors of levels as 32 bytes in order.
+QV_AVX2_FMA inline void StoreLevels(__m256i l0, __m256i l1, __m256i l2, __m256i l3, uint8_t* out) {
+    const __m256i words =
+        _mm256_packus_epi16(_mm256_packus_epi32(l0, l1), _mm256_packus_epi32(l2, l3));
+    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_permutevar8x32_epi32(words, order));
+}
+
+// The double sums of the eight lanes at x, in SumSpan's order and rounding.
+QV_AVX2_FMA void ExactLanes(const SpanTaps<float>& taps, int32_t x, double (&sums)[kFastLanes]) {
+    __m256d low = _mm256_setzero_pd(), high = _mm256_setzero_pd();
+    for (int32_t t = 0; t < taps.count; ++t) {
+        const __m256d w = _mm256_set1_pd(taps.weight.get()[t]);
+        const float* a = taps.first.get()[t] + x;
+        __m256d aLow = _mm256_cvtps_pd(_mm_loadu_ps(a)),
+                aHigh = _mm256_cvtps_pd(_mm_loadu_ps(a + 4));
+        if (const float* b = taps.second.get()[t]; b != nullptr) {
+            aLow = _mm256_add_pd(aLow, _mm256_cvtps_pd(_mm_loadu_ps(b + x)));
+            aHigh = _mm256_add_pd(aHigh, _mm256_cvtps_pd(_mm_loadu_ps(b + x + 4)));
+        }
+        low = _mm256_add_pd(low, _mm256_mul_pd(w, aLow));
+        high = _mm256_add_pd(high, _mm256_mul_pd(w, aHigh));
+    }
+    _mm256_storeu_pd(sums, low);
+    _mm256_storeu_pd(sums + 4, high);
+}
+
+// One vector of lanes: the centre and the sum of the deviations from it, and the bits of
+// every deviation ORed (0 only where every mirrored pair sums to twice the centre).
+struct Deviations {
+    __m256 centre, sum, bits;
+};
+
+// The levels of eight lanes: the centre plus the truncated deviation sum where the whole
+// error interval truncates alike, the centre where nothing deviates. Lanes left uncertain
+// come back as bits.
+QV_AVX2_FMA __m256i Certify(const Deviations& d, __m256 margin, uint32_t& uncertain) {
+    const __m256 lowest = _mm256_setzero_ps(), highest = _mm256_set1_ps(255);
+    auto level = [&](__m256 v) QV_AVX2_FMA {
+        v = _mm256_add_ps(d.centre, _mm256_floor_ps(v));
+        return _mm256_cvttps_epi32(_mm256_min_ps(_mm256_max_ps(v, lowest), highest));
+    };
+    const __m256i low = level(_mm256_sub_ps(d.sum, margin));
+    const __m256i high = level(_mm256_add_ps(d.sum, margin));
+    const __m256i still = _mm256_cmpeq_epi32(_mm256_castps_si256(d.bits), _mm256_setzero_si256());
+    const __m256i levels = _mm256_blendv_epi8(low, _mm256_cvttps_epi32(d.centre), still);
+    const __m256i settled = _mm256_or_si256(_mm256_cmpeq_epi32(low, high), still);
+    uncertain = ~uint32_t(_mm256_movemask_ps(_mm256_castsi256_ps(settled))) & 0xFF;
+    return levels;
+}
+
+// The lanes (bits) of the eight at x that need their double sums, into out.
+QV_AVX2_FMA void SettleLanes(const SpanTaps<float>& taps, int32_t x, uint32_t lanes, uint8_t* out) {
+    double sums[kFastLanes];
+    ExactLanes(taps, x, sums);
+    for (; lanes != 0; lanes &= lanes - 1) {
+        const int32_t lane = __builtin_ctz(lanes);
+        out[lane] = Clamp255(sums[lane]);
+    }
+}
+
+// The 32 outputs of the block at x into out; the first tap is the centre.
+QV_AVX2_FMA void SingleBlock(const SpanTaps<float>& taps, int32_t x, uint8_t* out) {
+    const float* centre = taps.first.get()[0] + x;
+    Deviations d[4];
+    for (int k = 0; k < 4; ++k)
+        d[k] = {_mm256_loadu_ps(centre + k * kFastLanes), _mm256_setzero_ps(), _mm256_setzero_ps()};
+    for (int32_t t = 1; t < taps.count; ++t) {
+        const __m256 w = _mm256_set1_ps(taps.single.get()[t]);
+        const float* a = taps.first.get()[t] + x;
+        const float* b = taps.second.get()[t];
+        for (int k = 0; k < 4; ++k) {
+            __m256 v = _mm256_sub_ps(_mm256_loadu_ps(a + k * kFastLanes), d[k].centre);
+            if (b != nullptr) {
+                v = _mm256_add_ps(
+                    v, _mm256_sub_ps(_mm256_loadu_ps(b + x + k * kFastLanes), d[k].centre));
+            }
+            d[k].sum = _mm256_fmadd_ps(w, v, d[k].sum);
+            d[k].bits = _mm256_or_ps(d[k].bits, v);
+        }
+    }
+    const __m256 margin = _mm256_set1_ps(taps.margin);
+    uint32_t lanes[4];
+    const __m256i l0 = Certify(d[0], margin, lanes[0]);
+    const __m256i l1 = Certify(d[1], margin, lanes[1]);
+    const __m256i l2 = Certify(d[2], margin, lanes[2]);
+    const __m256i l3 = Certify(d[3], margin, lanes[3]);
+    StoreLevels(l0, l1, l2, l3, out);
+    for (int32_t k = 0; k < 4; ++k) {
+        if (lanes[k] != 0) SettleLanes(taps, x + k * kFastLanes, lanes[k], out + k * kFastLanes);
+    }
+}
+
+// The span in blocks of 32; the last block is computed whole into a buffer (its sources
+// have kFastBlock values of slack) and its outputs within the span kept.
+QV_AVX2_FMA void FastBlurSpan(const SpanTaps<float>& taps, int32_t count, uint8_t* out) {
+    int32_t x = 0;
+    for (; x + kFastBlock <= count; x += kFastBlock) SingleBlock(taps, x, out + x);
+    if (x < count) {
+        uint8_t last[kFastBlock];
+        SingleBlock(taps, x, last);
+        std::memcpy(out + x, last, size_t(count - x));
+    }
+    _mm256_zeroupper();  // the passes' SSE code would pay for dirty upper halves
+}
+#else
+constexpr int32_t kFastBlock = 0;
+#endif
+
+// A blur pass's span of bytes, on the fast path where the CPU has it. The sources of the
+// taps have kFastBlock values of slack past the span.
+void BlurSpan(SpanTaps<float>& taps, int32_t count, uint8_t* out) {
+#if defined(__x86_64__)
+    if (taps.count <= kFastTaps && taps.second.get()[0] == nullptr && HasAvx2Fma()) {
+        SetFastWeights(taps);
+        FastBlurSpan(taps, count, out);
+        return;
+    }
+#endif
+    SumSpan(taps, count, {.bytes = out});
 }
 
 // A packed width x height channel plane and the scratch its passes share.
@@ -135,32 +392,37 @@ struct Plane {
 };
 
 struct Scratch {
-    BlockPtr<double> acc;
-    BlockPtr<double> row;      // a padded row of the blur
-    BlockPtr<double> ring;     // converted rows of the blur's column pass, row sums of sharpen
+    SpanTaps<float> floats;    // the taps over converted rows
+    SpanTaps<double> doubles;  // the taps over row sums
+    BlockPtr<float> row;       // a padded row of the blur or of sharpen
+    BlockPtr<float> rows;      // converted rows of the blur's column pass or of emboss
+    BlockPtr<double> ring;     // row sums of sharpen
     BlockPtr<uint8_t> buffer;  // a padded plane
     BlockPtr<int64_t> sums;    // the column sums of edge
 };
 
-// Each row is converted to doubles once, with its edges replicated by the taps' reach.
+// The taps of a blur pass over the rows (or columns) at(offset) from the output.
+template <typename At>
+void SetBlurTaps(const TapList& taps, SpanTaps<float>& span, At&& at) {
+    for (int32_t t = 0; t < taps.count; ++t) {
+        const Tap& tap = taps.taps.get()[t];
+        span.Set(t, at(tap.paired ? -tap.u : tap.u), tap.paired ? at(tap.u) : nullptr, tap.weight);
+    }
+    span.count = taps.count;
+}
+
+// Each row is converted to floats (exact for bytes) once, with its edges replicated by the taps'
+// reach.
 void RowPass(const Plane& p, const TapList& taps, Scratch& s) {
-    double* pad = s.row.get();
+    float* pad = s.row.get();
     const int32_t r = taps.reach;
+    SetBlurTaps(taps, s.floats, [&](int32_t u) { return pad + r + u; });
     for (int32_t y = 0; y < p.height; ++y) {
         uint8_t* row = p.row(y);
-        std::fill_n(pad, r, double(row[0]));
+        std::fill_n(pad, r, float(row[0]));
         std::copy_n(row, p.width, pad + r);
-        std::fill_n(pad + r + p.width, r, double(row[p.width - 1]));
-        std::fill_n(s.acc.get(), p.width, 0.0);
-        for (int32_t t = 0; t < taps.count; ++t) {
-            const Tap& tap = taps.taps.get()[t];
-            if (tap.paired) {
-                AccumulatePair(s.acc.get(), pad + r - tap.u, pad + r + tap.u, tap.weight, p.width);
-            } else {
-                Accumulate(s.acc.get(), pad + r + tap.u, tap.weight, p.width);
-            }
-        }
-        StoreRow(row, s.acc.get(), p.width);
+        std::fill_n(pad + r + p.width, r, float(row[p.width - 1]));
+        BlurSpan(s.floats, p.width, row);
     }
 }
 
@@ -170,39 +432,30 @@ const uint8_t* RowAt(const Plane& p, int32_t y) {
 }
 
 // Columns of the pass in strips whose ring of converted rows fits the cache, and at most
-// kRingDoubles doubles for the widest kernels.
-constexpr int32_t kStripWidth = 256;
-constexpr size_t kRingDoubles = size_t(2) << 20;
+// kRingValues values for the widest kernels.
+constexpr int32_t kStripWidth = 512;
+constexpr size_t kRingValues = size_t(2) << 20;
 
 int32_t StripWidth(const TapList& taps) {
     const size_t slots = 2 * size_t(taps.reach) + 1;
-    return int32_t(std::clamp<size_t>(kRingDoubles / slots, 1, kStripWidth));
+    return int32_t(std::clamp<size_t>(kRingValues / slots, 1, kStripWidth));
 }
 
-// Each source row of a strip is converted to doubles once, into a ring of 2 reach + 1 rows,
+// Each source row of a strip is converted to floats once, into a ring of 2 reach + 1 rows,
 // before the output overwrites it.
 void ColumnPass(const Plane& p, const TapList& taps, Scratch& s) {
     const int32_t reach = taps.reach, slots = 2 * reach + 1, strip = StripWidth(taps);
     for (int32_t left = 0; left < p.width; left += strip) {
         const int32_t width = std::min(strip, p.width - left);
         auto slot = [&](int32_t row) {
-            return s.ring.get() + ptrdiff_t((row + reach) % slots) * strip;
+            return s.rows.get() + ptrdiff_t((row + reach) % slots) * strip;
         };
         auto convert = [&](int32_t row) { std::copy_n(RowAt(p, row) + left, width, slot(row)); };
         for (int32_t row = -reach; row < reach; ++row) convert(row);
         for (int32_t y = 0; y < p.height; ++y) {
             convert(y + reach);
-            std::fill_n(s.acc.get(), width, 0.0);
-            for (int32_t t = 0; t < taps.count; ++t) {
-                const Tap& tap = taps.taps.get()[t];
-                if (tap.paired) {
-                    AccumulatePair(s.acc.get(), slot(y - tap.u), slot(y + tap.u), tap.weight,
-                                   width);
-                } else {
-                    Accumulate(s.acc.get(), slot(y + tap.u), tap.weight, width);
-                }
-            }
-            StoreRow(p.row(y) + left, s.acc.get(), width);
+            SetBlurTaps(taps, s.floats, [&](int32_t u) { return slot(y + u); });
+            BlurSpan(s.floats, width, p.row(y) + left);
         }
     }
 }
@@ -259,15 +512,20 @@ bool SharpenTaps(int32_t n, double sigma, SharpenKernel& k) {
 void WindowPass(const Plane& p, int32_t n, const TapList& taps, Scratch& s) {
     if (!PadPlane8(p.data, p.width, p.width, p.height, n, s.buffer)) return;
     const int64_t rowLength = PaddedRowLength(p.width, n);
-    const int32_t j = n / 2;
+    const int32_t j = n / 2, span = p.width + n - 1;
+    // Padded row r converted to floats (exact for bytes) once, into slot r % n of a ring that
+    // holds the n rows an output row reads.
+    auto slot = [&](int32_t r) { return s.rows.get() + ptrdiff_t(r % n) * span; };
+    auto convert = [&](int32_t r) { std::copy_n(s.buffer.get() + r * rowLength, span, slot(r)); };
+    for (int32_t r = 0; r < n - 1; ++r) convert(r);
+    s.floats.count = taps.count;
     for (int32_t y = 0; y < p.height; ++y) {
-        std::fill_n(s.acc.get(), p.width, 0.0);
+        convert(y + n - 1);
         for (int32_t t = 0; t < taps.count; ++t) {
             const Tap& tap = taps.taps.get()[t];
-            const uint8_t* row = s.buffer.get() + (y + tap.v + j) * rowLength + tap.u + j;
-            Accumulate(s.acc.get(), row, tap.weight, p.width);
+            s.floats.Set(t, slot(y + tap.v + j) + tap.u + j, nullptr, tap.weight);
         }
-        StoreRow(p.row(y), s.acc.get(), p.width);
+        SumSpan(s.floats, p.width, {.bytes = p.row(y)});
     }
 }
 
@@ -276,26 +534,30 @@ void SharpenPass(const Plane& p, int32_t n, const SharpenKernel& k, Scratch& s) 
     if (!PadPlane8(p.data, p.width, p.width, p.height, n, s.buffer)) return;
     const int64_t rowLength = PaddedRowLength(p.width, n);
     const int32_t j = n / 2;
-    for (int32_t r = 0; r < p.height + n - 1; ++r) {
-        double* sums = s.ring.get() + ptrdiff_t(r) * p.width;
-        std::fill_n(sums, p.width, 0.0);
-        for (int32_t t = 0; t < k.line.count; ++t) {
-            const Tap& tap = k.line.taps.get()[t];
-            Accumulate(sums, s.buffer.get() + r * rowLength + tap.u + j, tap.weight, p.width);
-        }
+    const int32_t count = k.line.count;
+    s.floats.count = s.doubles.count = count;
+    for (int32_t t = 0; t < count; ++t) {
+        const Tap& tap = k.line.taps.get()[t];
+        s.floats.Set(t, s.row.get() + tap.u + j, nullptr, tap.weight);
     }
+    // The sums of padded row r live in slot r % n until the n output rows that read them are
+    // done, so the ring stays in the cache. Each padded row is converted to floats (exact for
+    // bytes) once rather than at each tap.
+    auto slot = [&](int32_t r) { return s.ring.get() + ptrdiff_t(r % n) * p.width; };
+    auto sumRow = [&](int32_t r) {
+        std::copy_n(s.buffer.get() + r * rowLength, p.width + n - 1, s.row.get());
+        SumSpan(s.floats, p.width, {.doubles = slot(r)});
+    };
+    for (int32_t r = 0; r < n - 1; ++r) sumRow(r);
     for (int32_t y = 0; y < p.height; ++y) {
-        std::fill_n(s.acc.get(), p.width, 0.0);
-        for (int32_t t = 0; t < k.line.count; ++t) {
+        sumRow(y + n - 1);
+        for (int32_t t = 0; t < count; ++t) {
             const Tap& tap = k.line.taps.get()[t];
-            Accumulate(s.acc.get(), s.ring.get() + ptrdiff_t(y + tap.v + j) * p.width, tap.weight,
-                       p.width);
+            s.doubles.Set(t, slot(y + tap.v + j), nullptr, tap.weight);
         }
         uint8_t* row = p.row(y);
-        for (int32_t x = 0; x < p.width; ++x) {
-            s.acc.get()[x] = k.window * s.acc.get()[x] + k.centre * double(row[x]);
-        }
-        StoreRow(row, s.acc.get(), p.width);
+        SumSpan(s.doubles, p.width,
+                {.bytes = row, .centreRow = row, .window = k.window, .centre = k.centre});
     }
 }
 
@@ -353,10 +615,10 @@ struct Filter {
 bool PrepareBlur(Filter& f, int64_t n, double sigma, int32_t width, int32_t height) {
     if (!BlurTaps(n, sigma, width, f.first) || !BlurTaps(n, sigma, height, f.second)) return false;
     const size_t slots = 2 * size_t(f.second.reach) + 1;
-    f.scratch.acc = AllocArray<double>(size_t(width));
-    f.scratch.row = AllocArray<double>(size_t(width) + 2 * size_t(f.first.reach));
-    f.scratch.ring = AllocArray<double>(slots * size_t(StripWidth(f.second)));
-    return f.scratch.acc && f.scratch.row && f.scratch.ring;
+    f.scratch.row = AllocArray<float>(size_t(width) + 2 * size_t(f.first.reach) + kFastBlock, true);
+    f.scratch.rows = AllocArray<float>(slots * size_t(StripWidth(f.second)) + kFastBlock, true);
+    return f.scratch.row && f.scratch.rows &&
+           f.scratch.floats.Allocate(size_t(std::max(f.first.count, f.second.count)));
 }
 
 bool Prepare2D(Filter& f, double radius, double sigma, int32_t width, int32_t height) {
@@ -371,14 +633,16 @@ bool Prepare2D(Filter& f, double radius, double sigma, int32_t width, int32_t he
         f.scratch.sums = AllocArray<int64_t>(size_t(width) + size_t(n));
         if (!f.scratch.sums) return false;
     } else if (f.type == QV_CONVOLVE_SHARPEN) {
-        f.scratch.ring = AllocArray<double>(rows * size_t(width));
-        if (!f.scratch.ring || !SharpenTaps(f.n, sigma, f.sharpen)) return false;
-    } else if (!EmbossTaps(f.n, sigma, f.first)) {
-        return false;
+        f.scratch.ring = AllocArray<double>(size_t(n) * size_t(width));
+        f.scratch.row = AllocArray<float>(size_t(width) + size_t(n));
+        if (!f.scratch.ring || !f.scratch.row || !SharpenTaps(f.n, sigma, f.sharpen)) return false;
+    } else {
+        f.scratch.rows = AllocArray<float>(size_t(n) * (size_t(width) + size_t(n)));
+        if (!f.scratch.rows || !EmbossTaps(f.n, sigma, f.first)) return false;
     }
-    f.scratch.acc = AllocArray<double>(size_t(width));
     f.scratch.buffer = AllocArray<uint8_t>(size_t(PaddedRowLength(width, f.n)) * rows);
-    return f.scratch.acc && f.scratch.buffer;
+    return f.scratch.buffer && f.scratch.floats.Allocate(size_t(n)) &&
+           f.scratch.doubles.Allocate(size_t(n));
 }
 
 bool Prepare(Filter& f, double radius, double sigma, int32_t width, int32_t height) {

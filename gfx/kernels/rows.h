@@ -24,6 +24,12 @@ inline bool HasAvx2() {
     static const bool avx2 = (__builtin_cpu_init(), __builtin_cpu_supports("avx2") != 0);
     return avx2;
 }
+
+inline bool HasAvx2Fma() {
+    static const bool has =
+        (__builtin_cpu_init(), __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"));
+    return has;
+}
 #endif
 
 inline const uint8_t* PlaneRow(const uint8_t* plane, int32_t bytesPerRow, int32_t y) {

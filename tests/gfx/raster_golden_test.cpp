@@ -1,0 +1,282 @@
+// Golden outputs of the blur, sharpen, shadow-plane, grey, modulate and contrast kernels: each
+// case runs over pictures of many sizes (odd widths, one pixel, wider than a strip) that mix
+// random stored values (every alpha), flat areas and ramps, and the bytes it leaves are hashed.
+// The hashes pin today's output to the byte, so that a faster path is proven to compute the
+// same thing. A changed hash is printed with its case; pin a new one only for a meant change.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <numbers>
+#include <random>
+
+#include "gfx/colour_filters.h"
+#include "gfx/pixel_format.h"
+#include "gfx/spatial_filters.h"
+#include "tests/gfx/support.h"
+
+namespace {
+
+using qv::test::BitMapPtr;
+using qv::test::PlanePtr;
+
+struct Size {
+    int32_t width, height;
+};
+constexpr Size kSizes[] = {{1, 1},   {2, 7},   {5, 3},    {17, 9},
+                           {33, 31}, {67, 41}, {301, 23}, {260, 256}};
+constexpr uint32_t kFormats[] = {QV_FMT_A8R8G8B8, QV_FMT_R8G8B8A8, QV_FMT_R5G6B5, QV_FMT_B8G8R8};
+
+// Random values with a flat block (where sums land on whole levels) and a ramp (where a
+// symmetric kernel gives whole levels too) across the middle.
+uint32_t PictureValue(std::mt19937& random, int32_t x, int32_t y, const Size& s) {
+    const uint32_t noise = uint32_t(random());
+    if (x < s.width / 3 && y < s.height / 2) return 0x5A3C96C8u;
+    if (y >= s.height / 2 && x >= s.width / 2) return uint32_t(x * 7 + y * 3) * 0x01010101u;
+    return noise;
+}
+
+BitMapPtr Picture(const Size& s, uint32_t format, uint32_t seed) {
+    BitMapPtr b(qv::AllocBitMapInFormat(s.width, s.height, format, false));
+    std::mt19937 random(seed);
+    for (int32_t y = 0; y < s.height; ++y) {
+        for (int32_t x = 0; x < s.width; ++x)
+            qv::test::SetRaw(b.get(), x, y, PictureValue(random, x, y, s));
+    }
+    return b;
+}
+
+PlanePtr AlphaPlane(const Size& s, uint32_t seed) {
+    PlanePtr p(AllocAlphaBitMap(s.width, s.height, 1));
+    std::mt19937 random(seed);
+    for (int32_t y = 0; y < s.height; ++y) {
+        for (int32_t x = 0; x < s.width; ++x)
+            p->plane[y * p->bytesPerRow + x] = uint8_t(PictureValue(random, x, y, s) >> 8);
+    }
+    return p;
+}
+
+struct Hash {
+    uint64_t value = 0xCBF29CE484222325u;
+    void Add(const uint8_t* bytes, size_t count) {
+        for (size_t i = 0; i < count; ++i) value = (value ^ bytes[i]) * 0x100000001B3u;
+    }
+    void Add(const qvDisplayBitMap* b) {
+        for (int32_t y = 0; y < b->height; ++y) {
+            Add(qv::PixelAt(b->pixels, b->rowLength, b->bytesPerPixel, 0, y),
+                size_t(b->width) * size_t(b->bytesPerPixel));
+        }
+    }
+    void Add(const qvPlaneBitMap* p, int32_t width) {
+        for (int32_t y = 0; y < p->height; ++y) Add(p->plane + y * p->bytesPerRow, size_t(width));
+    }
+};
+
+// A filter of a picture and its alpha plane; each case runs on every size of one format. What
+// it makes besides (a shadow plane) it adds to the hash.
+using Filter = std::function<void(qvDisplayBitMap*, qvPlaneBitMap*, const Size&, Hash&)>;
+
+uint64_t HashOf(const Filter& filter, uint32_t format) {
+    Hash hash;
+    uint32_t seed = 1;
+    for (const Size& s : kSizes) {
+        BitMapPtr picture = Picture(s, format, seed++);
+        PlanePtr alpha = AlphaPlane(s, seed++);
+        filter(picture.get(), alpha.get(), s, hash);
+        hash.Add(picture.get());
+        hash.Add(alpha.get(), s.width);
+    }
+    return hash.value;
+}
+
+struct Case {
+    const char* name;
+    Filter filter;
+    uint64_t hashes[std::size(kFormats)];
+};
+
+Filter Convolution(int32_t type, double radius, double sigma) {
+    return [=](qvDisplayBitMap* b, qvPlaneBitMap* alpha, const Size& s, Hash&) {
+        ConvolveBitmap(type, b, alpha, s.width, s.height, nullptr, radius, sigma);
+    };
+}
+
+// The shadow plane of the alpha plane, or of a mask of every third column, or of the box.
+Filter Shadow(int source, int hardEdge, int secondBlur, double radius, double sigma) {
+    return [=](qvDisplayBitMap* b, qvPlaneBitMap* alpha, const Size& s, Hash& hash) {
+        PlanePtr mask(AllocMaskBitMap(b, s.width, s.height, 1));
+        for (int32_t y = 0; y < s.height; ++y) {
+            for (int32_t x = 0; x < s.width; x += 3)
+                mask->plane[y * mask->bytesPerRow + x / 8] |= 1;
+        }
+        PlanePtr shadow(MakeShadowPlane(source == 0 ? alpha : nullptr,
+                                        source == 1 ? mask.get() : nullptr, 0, 0, s.width, s.height,
+                                        200, hardEdge, secondBlur, radius, sigma));
+        ASSERT_NE(shadow, nullptr);
+        hash.Add(shadow.get(), shadow->width);
+    };
+}
+
+Filter Gray(int32_t threshold) {
+    return [=](qvDisplayBitMap* b, qvPlaneBitMap*, const Size& s, Hash&) {
+        GrayBitmap(b, s.width, s.height, threshold, nullptr);
+    };
+}
+
+Filter Modulate(double brightness, double saturation, double hue) {
+    return [=](qvDisplayBitMap* b, qvPlaneBitMap*, const Size& s, Hash&) {
+        ModulateBitmap(b, s.width, s.height, brightness, saturation, hue);
+    };
+}
+
+Filter Contrast(int32_t increase, int32_t count) {
+    return [=](qvDisplayBitMap* b, qvPlaneBitMap*, const Size& s, Hash&) {
+        ContrastBitmap(b, s.width, s.height, increase, count, nullptr);
+    };
+}
+
+// Formats 10, 12, 4 and 9 in this order. The largest picture takes the table path of 2-byte
+// pixels.
+const Case kCases[] = {
+    {"blur radius 0 (sigma 1)",
+     Convolution(QV_CONVOLVE_BLUR, 0, 2),
+     {0x4CFAA6E3BB3536CCu, 0x6E4ECB9246E07206u, 0x11F4914986CDF9AEu, 0x52D6AAD94716244Eu}},
+    {"blur radius 6 sigma 2",
+     Convolution(QV_CONVOLVE_BLUR, 6, 2),
+     {0x86296ED7718B346Eu, 0x480534D867D9E9C5u, 0x0AE03696BEBB2F9Du, 0xA9E942AB4B865CFCu}},
+    {"blur radius 24 sigma 8",
+     Convolution(QV_CONVOLVE_BLUR, 24, 8),
+     {0xAFDD567857744D01u, 0x862643652BF1BDDBu, 0xE42997FF136E4164u, 0xEDBA5EE8268BB8B9u}},
+    {"blur radius 1.5 sigma 0.7",
+     Convolution(QV_CONVOLVE_BLUR, 1.5, 0.7),
+     {0x897005DC4A2790FBu, 0x0376A1362328112Du, 0x999C12560D7521B3u, 0xE64B6298119DE3E9u}},
+    {"blur radius 0.3 sigma 2",
+     Convolution(QV_CONVOLVE_BLUR, 0.3, 2),
+     {0x93660A56A9DDBEB9u, 0xA6F7ED3B8ADA2226u, 0x2189BAF7A1777E89u, 0x0973F337C38F0C13u}},
+    {"blur radius 3 sigma -3",
+     Convolution(QV_CONVOLVE_BLUR, 3, -3),
+     {0x02046C6CA033FA74u, 0x43B4F73C323EA59Au, 0xA9E4880D5EA20BCEu, 0x8922330F2959DB70u}},
+    {"blur radius 40 sigma 30",
+     Convolution(QV_CONVOLVE_BLUR, 40, 30),
+     {0xEA601F1897B921F4u, 0x0B5B35477CB4490Au, 0x84035AD2C73AF9B0u, 0x81D3AAD8CDD3A1DAu}},
+    {"sharpen radius 2 sigma 1",
+     Convolution(QV_CONVOLVE_SHARPEN, 2, 1),
+     {0xCF2066074F79969Bu, 0xD43E8F6D2C921411u, 0xBFD30CF221491385u, 0x328ADD04A7A16E0Cu}},
+    {"sharpen sigma 0.8",
+     Convolution(QV_CONVOLVE_SHARPEN, 0, 0.8),
+     {0x5CF52DFC5B820443u, 0xA38962B4A7240119u, 0x475ACA31E963BF2Eu, 0xCB89F7E991B6A608u}},
+    {"shadow of alpha radius 5",
+     Shadow(0, 0, 0, 5, 5.0 / 3),
+     {0x26E71F19EA91C7F6u, 0x26E71F19EA91C7F6u, 0xB3C6DB9E42B89AC3u, 0x31DBD755D4DF977Fu}},
+    {"shadow of alpha hard twice",
+     Shadow(0, 1, 1, 4, 2),
+     {0x5CB379C29301FABBu, 0x5CB379C29301FABBu, 0x5D4D01FAA79BCEC6u, 0x3A438208D81AB020u}},
+    {"shadow of mask radius 3",
+     Shadow(1, 0, 0, 3, 1),
+     {0x41AAE270C2B695E2u, 0x41AAE270C2B695E2u, 0x6EF648B69313D3DFu, 0x499D78A11A9A3603u}},
+    {"shadow of box radius 7.5",
+     Shadow(2, 0, 0, 7.5, 2.5),
+     {0x303F08DDBD7454DAu, 0x303F08DDBD7454DAu, 0xAF5A1072F697457Fu, 0xDA7D3294D95040F5u}},
+    {"grey",
+     Gray(0),
+     {0xC3B165A6F78D6CB1u, 0x7A39882C4C87F2DBu, 0xDF6B20BAF2D5FC77u, 0xB9AE56E08E2297ABu}},
+    {"grey threshold",
+     Gray(1),
+     {0x881B53CDF17CFECCu, 0x977D58324482F3E5u, 0x5ABD7518D4331148u, 0x9F6723924605A997u}},
+    {"modulate 0.8 1.3 1.5",
+     Modulate(0.8, 1.3, 1.5),
+     {0x2BC70C26CF5A47A3u, 0x9CABB06332F7661Cu, 0x995245E2C511223Cu, 0x7EA66960B9524525u}},
+    {"modulate 1.7 0.4 0.25",
+     Modulate(1.7, 0.4, 0.25),
+     {0x315B927CA7680FDAu, 0x3195D8A13E85AF4Eu, 0xFF7466272A2794E4u, 0xEDA9FE3B378C32D3u}},
+    {"modulate 1 0 2",
+     Modulate(1, 0, 2),
+     {0xE8789C3BA0DE27D8u, 0x65DD059CA97A25B2u, 0xE36B147852093737u, 0x7A566D14F12FC9E6u}},
+    {"contrast up",
+     Contrast(1, 1),
+     {0x7D3A198000732372u, 0x8309778CCB8F7D0Du, 0x035263684EBE5F6Cu, 0x9C1DEC7511C56166u}},
+    {"contrast down twice",
+     Contrast(0, 2),
+     {0x0B69D9773EA633F8u, 0x2C7C8737CA99B858u, 0xBDFE9E6AF5D0DC9Cu, 0xB72B7FDB04B3BA79u}},
+};
+
+TEST(RasterGolden, EveryKernelKeepsItsBytes) {
+    if (!qv::test::DefaultScreenFormat())
+        GTEST_SKIP() << "independent of the screen format; swept in the format 10 run";
+    for (const Case& c : kCases) {
+        for (size_t f = 0; f < std::size(kFormats); ++f) {
+            const uint64_t hash = HashOf(c.filter, kFormats[f]);
+            EXPECT_EQ(hash, c.hashes[f]) << c.name << " in format " << kFormats[f];
+        }
+    }
+}
+
+}  // namespace
+
+// Every colour through the vector path (and the threshold at 129) against the formula.
+TEST(RasterGolden, GreyOfEveryColourIsTheTruncatedFormula) {
+    if (!qv::test::DefaultScreenFormat())
+        GTEST_SKIP() << "independent of the screen format; swept in the format 10 run";
+    constexpr int32_t kSide = 4096;
+    BitMapPtr b(qv::AllocBitMapInFormat(kSide, kSide, QV_FMT_A8R8G8B8, false));
+    BitMapPtr threshold(qv::AllocBitMapInFormat(kSide, kSide, QV_FMT_A8R8G8B8, false));
+    for (uint32_t rgb = 0; rgb < 1u << 24; ++rgb) {
+        const int32_t x = int32_t(rgb % kSide), y = int32_t(rgb / kSide);
+        qv::test::SetRaw(b.get(), x, y, rgb | 0xA5000000u);
+        qv::test::SetRaw(threshold.get(), x, y, rgb);
+    }
+    ASSERT_EQ(GrayBitmap(b.get(), kSide, kSide, 0, nullptr), 0);
+    ASSERT_EQ(GrayBitmap(threshold.get(), kSide, kSide, 1, nullptr), 0);
+    int64_t wrong = 0;
+    for (uint32_t rgb = 0; rgb < 1u << 24; ++rgb) {
+        const double r = double(rgb >> 16), g = double(rgb >> 8 & 255), bl = double(rgb & 255);
+        const auto level = uint32_t(std::fma(0.114, bl, std::fma(0.299, r, 0.587 * g)));
+        const int32_t x = int32_t(rgb % kSide), y = int32_t(rgb / kSide);
+        wrong += qv::test::Raw(b.get(), x, y) != level * 0x010101u;
+        wrong += qv::test::Raw(threshold.get(), x, y) != (level >= 129 ? 0xFFFFFFu : 0u);
+    }
+    EXPECT_EQ(wrong, 0);
+}
+
+// A quarter of all colours (every seventh) through the vector paths of contrast and
+// modulate, against the scalar conversions.
+TEST(RasterGolden, ContrastAndModulateOfManyColoursMatchTheScalarConversions) {
+    if (!qv::test::DefaultScreenFormat())
+        GTEST_SKIP() << "independent of the screen format; swept in the format 10 run";
+    constexpr int32_t kSide = 2048;
+    auto colour = [](int32_t x, int32_t y) { return uint32_t(y * kSide + x) * 7u & 0xFFFFFFu; };
+    BitMapPtr contrast(qv::AllocBitMapInFormat(kSide, kSide, QV_FMT_A8R8G8B8, false));
+    BitMapPtr modulate(qv::AllocBitMapInFormat(kSide, kSide, QV_FMT_A8R8G8B8, false));
+    for (int32_t y = 0; y < kSide; ++y) {
+        for (int32_t x = 0; x < kSide; ++x) {
+            qv::test::SetRaw(contrast.get(), x, y, colour(x, y));
+            qv::test::SetRaw(modulate.get(), x, y, colour(x, y) | 0x5A000000u);
+        }
+    }
+    ASSERT_EQ(ContrastBitmap(contrast.get(), kSide, kSide, 1, 1, nullptr), 0);
+    ASSERT_EQ(ModulateBitmap(modulate.get(), kSide, kSide, 0.75, 1.25, 1.5), 0);
+    int64_t wrong = 0;
+    for (int32_t y = 0; y < kSide; ++y) {
+        for (int32_t x = 0; x < kSide; ++x) {
+            const uint32_t c = colour(x, y);
+            const auto r = uint8_t(c >> 16), g = uint8_t(c >> 8), b = uint8_t(c);
+            double h, s, v;
+            uint8_t out[3];
+            RGBToHSB(r, g, b, &h, &s, &v);
+            v = std::max({r, g, b}) / 255.0;
+            v = std::clamp(v + 0.5 * (0.5 * (std::sin(std::numbers::pi * (v - 0.5)) + 1) - v), 0.0,
+                           1.0);
+            HSBToRGB(h, s, v, &out[0], &out[1], &out[2]);
+            wrong += qv::test::Raw(contrast.get(), x, y) !=
+                     (uint32_t(out[0]) << 16 | uint32_t(out[1]) << 8 | out[2]);
+            RGBToHSL(r, g, b, &h, &s, &v);
+            h += (150 * 0.01 - 1) * 0.5;
+            h -= std::floor(h);
+            HSLToRGB(h, s * 125 * 0.01, v * 75 * 0.01, &out[0], &out[1], &out[2]);
+            wrong += qv::test::Raw(modulate.get(), x, y) !=
+                     (uint32_t(out[0]) << 16 | uint32_t(out[1]) << 8 | out[2]);
+        }
+    }
+    EXPECT_EQ(wrong, 0);
+}
