@@ -113,35 +113,62 @@ int GetTableFieldPercent(qvVmState* L, int t, const char* field, double base, in
     });
 }
 
-int GetTableFieldVector3(qvVmState* L, int t, const char* field, double values[4], int* found) {
-    return qv::ReadField(L, t, field, found, [&](int table) {
+int ReadTableFieldVector3(qvVmState* L, int t, const char* field, double values[4], int* found) {
+    int code = 0;
+    qv::ReadField(L, t, field, found, [&](int table) {
         if (VmType(L, -1) != VM_TTABLE) {
             SetErrorNumber(static_cast<uint32_t>(table));
-            RaiseError(L, ERR_TABEXPECTED);
+            code = ERR_TABEXPECTED;
+            return;
         }
-        for (int i = 0; i < 4; ++i) {
+        for (int i = 0; i < 4 && code == 0; ++i) {
             VmRawGetI(L, -1, i);
-            if (VmType(L, -1) == VM_TNIL) RaiseError(L, ERR_MISSINGPARAMTR);
-            values[i] = GetTableArgNumber(L, -1, field);
+            if (VmType(L, -1) == VM_TNIL) {
+                code = ERR_MISSINGPARAMTR;
+            } else if (VmIsNumber(L, -1) == 0) {
+                code = ErrorWithText(ERR_NUMTABLEARG, field);
+            } else {
+                values[i] = VmToNumber(L, -1);
+            }
             VmSetTop(L, -2);
         }
     });
+    return code;
 }
 
-int GetTableFieldLayer(qvVmState* L, int t, const char* field, int32_t* layer, int* found) {
-    return qv::ReadField(L, t, field, found, [&](int) {
-        int type = VmType(L, -1);
+int GetTableFieldVector3(qvVmState* L, int t, const char* field, double values[4], int* found) {
+    int present = 0;
+    if (const int code = ReadTableFieldVector3(L, t, field, values, &present)) RaiseError(L, code);
+    if (present != 0 && found != nullptr) *found = 1;
+    return present;
+}
+
+int ReadTableFieldLayer(qvVmState* L, int t, const char* field, int32_t* layer, int* found) {
+    int code = 0;
+    qv::ReadField(L, t, field, found, [&](int) {
+        const int type = VmType(L, -1);
         if (type == VM_TNUMBER) {
             *layer = qv::Trunc32(VmToNumber(L, -1));
             return;
         }
-        if (type != VM_TSTRING) RaiseError(L, ERR_WRONGUSAGE);
+        if (type != VM_TSTRING) {
+            code = ERR_WRONGUSAGE;
+            return;
+        }
         const char* name = VmToString(L, -1);
         if (qv::layerNameLookup == nullptr || qv::layerNameLookup(L, name, layer) == 0) {
             SetErrorString(name);
-            RaiseError(L, ERR_FINDLAYER);
+            code = ERR_FINDLAYER;
         }
     });
+    return code;
+}
+
+int GetTableFieldLayer(qvVmState* L, int t, const char* field, int32_t* layer, int* found) {
+    int present = 0;
+    if (const int code = ReadTableFieldLayer(L, t, field, layer, &present)) RaiseError(L, code);
+    if (present != 0 && found != nullptr) *found = 1;
+    return present;
 }
 
 void GetTableFieldIdList(qvVmState* L, int t, const char* tableName, qvObjectId* ids, int capacity,

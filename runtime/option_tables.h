@@ -36,9 +36,15 @@ int GetTableFieldPercent(qvVmState* L, int t, const char* field, double base, in
 // The field must be a table (else ERR_TABEXPECTED naming argument t) whose entries 0 to 3
 // are all present (else ERR_MISSINGPARAMTR) and numbers.
 int GetTableFieldVector3(qvVmState* L, int t, const char* field, double values[4], int* found);
+// The same reader for callers that return their errors: 0 or the error code; *found is set
+// when the field is present.
+int ReadTableFieldVector3(qvVmState* L, int t, const char* field, double values[4], int* found);
 // A number as it is (truncated to an integer); a string names a layer of the current output
 // background picture (not found: ERR_FINDLAYER with the name); other types ERR_WRONGUSAGE.
 int GetTableFieldLayer(qvVmState* L, int t, const char* field, int32_t* layer, int* found);
+// The same reader for callers that return their errors: 0 or the error code (the name of a
+// layer not found set as the message argument); *found is set when the field is present.
+int ReadTableFieldLayer(qvVmState* L, int t, const char* field, int32_t* layer, int* found);
 // The field "images" must be a table (else ERR_TABEXPECTED2 with tableName); its entries
 // from index 0 up to the first nil are ids. *count receives their number; the first
 // capacity of them are stored in ids (none: count only).

@@ -117,28 +117,28 @@ int CheckInside(const qvBrush* b, int32_t x, int32_t y) {
     return 0;
 }
 
-// Entry i of the colour table at t: false at its end (nil); a non-number raises
-// ERR_NUMTABLEARG naming the table.
-bool ColourAt(qvVmState* L, int t, int i, uint32_t* colour) {
+// Entry i of the colour table at t into *colour; *present is false at the table's end (nil).
+// 0, or ERR_NUMTABLEARG naming the table for an entry that is no number.
+int ColourAt(qvVmState* L, int t, int i, uint32_t* colour, bool* present) {
     VmRawGetI(L, t, i);
     const int type = VmType(L, -1);
-    if (type != VM_TNIL && type != VM_TNUMBER) {
-        SetErrorString("colortable");
-        RaiseError(L, ERR_NUMTABLEARG);
-    }
     if (type == VM_TNUMBER) *colour = Bits32(VmToNumber(L, -1));
     VmSetTop(L, -2);
-    return type == VM_TNUMBER;
+    *present = type == VM_TNUMBER;
+    return type == VM_TNIL || type == VM_TNUMBER ? 0 : ErrorWithText(ERR_NUMTABLEARG, "colortable");
 }
 
 // The number of pairs {old, new} of a colour table, which ends at a nil or at an old colour of
-// -1: 0, or ERR_WRONGUSAGE for an old colour without its new one.
+// -1: 0, ERR_WRONGUSAGE for an old colour without its new one, or ColourAt's error.
 int CountColourPairs(qvVmState* L, int t, int* count) {
     uint32_t from = 0, to = 0;
-    for (*count = 0; ColourAt(L, t, 2 * *count, &from) && from != 0xFFFFFFFF; ++*count) {
-        if (!ColourAt(L, t, 2 * *count + 1, &to)) return ERR_WRONGUSAGE;
+    bool present = false;
+    for (*count = 0;; ++*count) {
+        if (const int code = ColourAt(L, t, 2 * *count, &from, &present)) return code;
+        if (!present || from == 0xFFFFFFFF) return 0;
+        if (const int code = ColourAt(L, t, 2 * *count + 1, &to, &present)) return code;
+        if (!present) return ERR_WRONGUSAGE;
     }
-    return 0;
 }
 
 }  // namespace
@@ -340,7 +340,8 @@ int ReplaceColors(qvVmState* L) {
     if (!lock) return ERR_LOCKBMAP;
     uint32_t* pairs = table.get();
     for (int i = 0; i < 2 * count; ++i) {
-        ColourAt(L, 2, i, &pairs[i]);
+        bool present = false;
+        ColourAt(L, 2, i, &pairs[i], &present);  // counted above: a number
         pairs[i] = RGBToPixelFormat(pairs[i] & 0xFFFFFF, lock->format);
     }
     pairs[2 * count] = 0xFFFFFFFF;

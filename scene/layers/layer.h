@@ -307,6 +307,7 @@ void GetLayerMaskAlphaSlots(qvLayer* layer, int32_t frame, qvPlaneBitMap*** mask
                             qvPlaneBitMap*** alpha);
 
 // Item and cache release.
+void FreeLayerImage(qvLayerImage* image);
 void FreeLayerItem(qvLayerItem* item);
 void FreeLayerItems(qvLayer* layer);
 // The four images, the shadow plane and an owned clip region of an item.

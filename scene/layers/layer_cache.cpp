@@ -25,13 +25,6 @@ namespace {
 
 constexpr uint32_t kRendererTypes = 64;
 
-void FreeImage(qvLayerImage* image) {
-    FreeDisplayBitMap(image->bitmap);
-    FreePlaneBitMap(image->mask);
-    FreePlaneBitMap2(image->alpha);
-    *image = {};
-}
-
 // The layers' own renderer of the image kinds: the image the layer's source shows, scaled or
 // turned by the work transform into the item's transformed image, placed so that the anchor
 // point lands on the item's position, its filters run over it unless one of them moves
@@ -78,7 +71,7 @@ int RenderImageContent(qvVmState* L, qvLayer* layer, int32_t, qvLayerItem* item,
         qv::Saturate32(int64_t(drawY) + qv::scene::AnchorShift(item->height, layer->anchorY)),
         madeWidth, madeHeight, nullptr, nullptr, nullptr, 0);
     *previous = {placed.x, placed.y, placed.width, placed.height, previous->skip};
-    FreeImage(out);
+    FreeLayerImage(out);
     *out = made;
     if (LayerHasFilter(layer) && layer->movingFilter == 0) {
         code = ApplyLayerFilters(layer->filters, made.bitmap, made.mask, made.alpha, madeWidth,
@@ -269,7 +262,7 @@ int BuildLayerCache(qvVmState* L, qvLayer* layer, int mode) {
     // display item gives up the transformed image of that role.
     if (oldDisplay == source && oldDisplay != layer->displayItem &&
         oldDisplay != layer->pictureItem) {
-        FreeImage(&oldDisplay->transformed);
+        FreeLayerImage(&oldDisplay->transformed);
     }
     // A nested build replaced (and freed) the old display item itself.
     if (!nested && oldDisplay != oldPicture) FreeUnlessUsed(layer, oldDisplay);

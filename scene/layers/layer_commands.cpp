@@ -16,15 +16,25 @@ void CopyArg(qvVmState* L, const char* key, int arg) {
     VmSetTable(L, -3);
 }
 
-// Runs the engine on the layer argument (slot 1, as it came) and the table that fill sets up
-// on top of the stack; what was pushed goes on every path.
+// Runs the engine on the layer argument (as it came) and the table that fill sets up from the
+// other arguments. The table stands in for them during the call, so that the engine's messages
+// name the command's own arguments 1 and 2; they are back in place afterwards.
 template <typename Fill>
 int RestyleLayer(qvVmState* L, Fill fill) {
-    const RestoreStackTop restore(L);
-    VmPushValue(L, 1);
+    const int argCount = VmGetTop(L);
     VmNewTable(L);
     fill();
-    return SetLayerProperties(L, 2, 0, VmGetTop(L) - 1);
+    VmInsert(L, 2);
+    const int code = SetLayerProperties(L, 2, 0, 1);
+    VmSetTop(L, argCount + 1);
+    VmRemove(L, 2);
+    return code;
+}
+
+// A percentage argument is read once where the script gave it, so that a refusal names that
+// argument rather than the style table the engine reads it from.
+void CheckPercentArg(qvVmState* L, int arg, double base, int allowOver100) {
+    GetNumberOrPercentArg(L, arg, base, allowOver100, nullptr);
 }
 
 // The smoothscale key from argument arg when the script gave it (argCount arguments).
@@ -84,6 +94,8 @@ int RotateLayer(qvVmState* L) {
 int ScaleLayer(qvVmState* L) {
     CheckArgCount(L, 3, 4);
     const int argCount = VmGetTop(L);
+    CheckPercentArg(L, 2, 0, 1);
+    CheckPercentArg(L, 3, 0, 1);
     return RestyleLayer(L, [&] {
         CopyArg(L, "width", 2);
         CopyArg(L, "height", 3);
@@ -93,6 +105,7 @@ int ScaleLayer(qvVmState* L) {
 
 int SetLayerTint(qvVmState* L) {
     CheckArgCount(L, 3, 3);
+    CheckPercentArg(L, 3, 255, 0);
     return RestyleLayer(L, [&] {
         CopyArg(L, "tintcolor", 2);
         CopyArg(L, "tint", 3);

@@ -8,13 +8,6 @@
 
 namespace {
 
-void FreeImage(qvLayerImage& image) {
-    FreeDisplayBitMap(image.bitmap);
-    FreePlaneBitMap(image.mask);
-    FreePlaneBitMap2(image.alpha);
-    image = {};
-}
-
 // A block with room for count + 1 entries holding the count entries of source (none for
 // none); false when memory is short.
 bool CopyTable(const int32_t* source, int32_t count, int32_t** copy) {
@@ -102,11 +95,18 @@ void FreeLayerItems(qvLayer* layer) {
     layer->sourceItem = layer->pictureItem = layer->displayItem = nullptr;
 }
 
+void FreeLayerImage(qvLayerImage* image) {
+    FreeDisplayBitMap(image->bitmap);
+    FreePlaneBitMap(image->mask);
+    FreePlaneBitMap2(image->alpha);
+    *image = {};
+}
+
 void FreeLayerRender(qvLayerItem* item) {
-    FreeImage(item->image);
-    FreeImage(item->transformed);
-    FreeImage(item->filtered);
-    FreeImage(item->border);
+    FreeLayerImage(&item->image);
+    FreeLayerImage(&item->transformed);
+    FreeLayerImage(&item->filtered);
+    FreeLayerImage(&item->border);
     FreePlaneBitMap2(item->shadowPlane);
     item->shadowPlane = nullptr;
     if (item->ownsClipRegion && item->clipRegion != nullptr) {
@@ -119,7 +119,7 @@ void FreeLayerRender(qvLayerItem* item) {
 }
 
 void FreeRenderBitmaps(qvLayerItem* item) {
-    FreeImage(item->filtered);
+    FreeLayerImage(&item->filtered);
 }
 
 void FreeLayerGeometryBitmaps(qvLayer* layer) {
@@ -130,7 +130,7 @@ void FreeLayerGeometryBitmaps(qvLayer* layer) {
 
 void FreeLayerBorderCache(qvLayer* layer) {
     for (qvLayerItem* item : qv::scene::DistinctItems(layer)) {
-        if (item != nullptr) FreeImage(item->border);
+        if (item != nullptr) FreeLayerImage(&item->border);
     }
 }
 

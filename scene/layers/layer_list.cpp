@@ -20,6 +20,7 @@
 #include "scene/layers/display_seam.h"
 #include "scene/layers/layer.h"
 #include "scene/layers/layer_cache.h"
+#include "scene/layers/transform_matrix.h"
 #include "scene/object_hooks.h"
 
 using namespace qv::gfx;
@@ -147,9 +148,29 @@ void TakeDrawnTextSize(qvLayer* layer) {
     item->anchoredY = qv::Saturate32(int64_t(item->anchoredY) - dy);
 }
 
+// A text laid out again under a transform keeps, as every transformed layer does, the size
+// of its upright layout: drawn upright once to measure it. A matrix made from an explicit
+// size follows the new size.
+int TakeRelaidTextSize(qvVmState* L, qvLayer* layer) {
+    if (layer->type != kTypeTextOut && layer->type != kTypePrint) return 0;
+    if (int code = RenderUprightContent(L, layer)) return code;
+    TakeDrawnTextSize(layer);
+    qvLayerItem* item = layer->sourceItem;
+    FreeLayerImage(&item->image);
+    qvDrawTransform& tf = layer->transform;
+    if (tf.hasTransform == 0) {
+        MakeTransformMatrix(tf.matrix, tf.width, tf.height, item->width, item->height, tf.rotate,
+                            tf.scalex, tf.scaley);
+    }
+    return 0;
+}
+
 // The display item under layer scaling, or the picture item under a transform.
 int BuildItems(qvVmState* L, qvLayer* layer, qvBGPic* picture, qvDisplay* display, int flags) {
     if (!IsIdentity(layer->transform.matrix)) {
+        if ((flags & QV_ADDLAYER_REPLACE) != 0) {
+            if (int code = TakeRelaidTextSize(L, layer)) return code;
+        }
         return BuildLayerCache(L, layer, QV_CACHE_NOREPAINT);
     }
     // An upright drawn layer made from a bare item (one the style engine rebuilds) draws it.

@@ -226,7 +226,9 @@ int Restyler::Restyle(qvLayer* live, int t, bool group) {
 int Restyler::ReadTransformKeys(int t, LayerStyleWork* work, CommonChanges* changes) {
     qvDrawTransform& tf = work->transform;
     double given[4];
-    if (GetTableFieldVector3(L_, t, "transform", given, nullptr)) {
+    int matrixGiven = 0;
+    if (int code = ReadTableFieldVector3(L_, t, "transform", given, &matrixGiven)) return code;
+    if (matrixGiven != 0) {
         for (double v : given) {
             if (!std::isfinite(v)) return ERR_WRONGUSAGE;
         }
@@ -427,7 +429,9 @@ int Restyler::ReadClipKeys(int t, qvLayer* live, CommonChanges* changes) {
 // "z": the layer moves to that place of the list at once.
 int Restyler::ReadZ(int t, qvLayer* live, LayerStyleWork* work) {
     int32_t z = 0;
-    if (!GetTableFieldLayer(L_, t, "z", &z, nullptr)) return 0;
+    int given = 0;
+    if (const int code = ReadTableFieldLayer(L_, t, "z", &z, &given)) return code;
+    if (given == 0) return 0;
     if (z < 0) return ERR_WRONGUSAGE;
     qvList* list = &picture_->layers;
     const int32_t count = CountLayers(picture_);

@@ -329,6 +329,16 @@ TEST_F(DoubleBufferTest, BeginRefusals) {
              display->outputPseudoPicture->outputKind = gfx::kTypeAnim;
          },
          [&] { Call("EndSelect"); }, ERR_SELECTANIM},
+        // A picture selected for its pixels is an object selection, as a brush is.
+        {[&] {
+             Call("CreateBGPic", {Num(7), Num(8), Num(8)});
+             Call("SelectBGPic", {Num(7), Num(SELMODE_NORMAL)});
+         },
+         [&] {
+             Call("EndSelect");
+             Call("FreeBGPic", {Num(7)});
+         },
+         ERR_SELECTBRUSH},
         {[&] { Call("SelectMask", {Num(5)}); }, [&] { Call("EndSelect"); }, ERR_SELECTMASK},
         {[&] { Call("SelectAlphaChannel", {Num(5)}); }, [&] { Call("EndSelect"); },
          ERR_SELECTALPHACHANNEL},

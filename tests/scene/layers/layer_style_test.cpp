@@ -84,6 +84,117 @@ TEST_F(LayerStyle, CommonKeyErrors) {
     EXPECT_EQ(odd.errorNumber, 4u);
 }
 
+// The engine's errors come back to the script, which goes on with errors off; a percentage
+// refused by the argument reader is raised, naming the argument the script gave the value in,
+// also through the short commands that restyle by a table of their own.
+TEST_F(LayerStyle, ReturnedAndRaisedErrorsNameWhatTheScriptGave) {
+    Stack(2);
+    SetExitOnError(false);
+    const Arg filters =
+        List({Table({{Str("name"), Str("sepiatone")}, {Str("args"), List({Str("200%")})}})});
+    const struct {
+        const char* what;
+        const char* command;
+        std::vector<Arg> args;
+        int code;
+        bool raised;
+        const char* text;   // the message's text argument, when it has one
+        uint32_t argument;  // the message's argument number, when it has one
+    } cases[] = {
+        {"z names no layer",
+         "SetLayerStyle",
+         {Num(1), Table({{Str("z"), Str("nosuch")}})},
+         ERR_FINDLAYER,
+         false,
+         "nosuch",
+         0},
+        {"z of another kind",
+         "SetLayerStyle",
+         {Num(1), Table({{Str("z"), Bool(true)}})},
+         ERR_WRONGUSAGE,
+         false,
+         nullptr,
+         0},
+        {"short matrix",
+         "SetLayerStyle",
+         {Num(1), Table({{Str("transform"), List({Num(1), Num(0), Num(0)})}})},
+         ERR_MISSINGPARAMTR,
+         false,
+         nullptr,
+         0},
+        {"matrix with a word",
+         "SetLayerStyle",
+         {Num(1), Table({{Str("transform"), List({Num(1), Num(0), Str("x"), Num(1)})}})},
+         ERR_NUMTABLEARG,
+         false,
+         "transform",
+         0},
+        {"matrix that is no table",
+         "SetLayerStyle",
+         {Num(1), Table({}), Num(2), Table({{Str("transform"), Num(1)}})},
+         ERR_TABEXPECTED,
+         false,
+         nullptr,
+         4},
+        {"percent in the second pair",
+         "SetLayerStyle",
+         {Num(1), Table({}), Num(2), Table({{Str("transparency"), Str("150%")}})},
+         ERR_PERCENTFORMAT,
+         true,
+         nullptr,
+         4},
+        {"SetLayerTransparency",
+         "SetLayerTransparency",
+         {Num(1), Str("150%")},
+         ERR_PERCENTFORMAT,
+         true,
+         nullptr,
+         2},
+        {"SetLayerFilter",
+         "SetLayerFilter",
+         {Num(1), filters},
+         ERR_PERCENTFORMAT,
+         true,
+         nullptr,
+         2},
+        {"SetLayerTint",
+         "SetLayerTint",
+         {Num(1), Num(0xFF0000), Str("101%")},
+         ERR_PERCENTFORMAT,
+         true,
+         nullptr,
+         3},
+        {"ScaleLayer height",
+         "ScaleLayer",
+         {Num(1), Num(10), Str("x%")},
+         ERR_PERCENTFORMAT,
+         true,
+         nullptr,
+         3},
+        {"short command, no such layer",
+         "SetLayerTransparency",
+         {Bool(true), Num(10)},
+         ERR_STRORNUM,
+         false,
+         nullptr,
+         1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const CallResult r = Call(c.command, c.args);
+        EXPECT_EQ(r.code, c.code);
+        EXPECT_EQ(r.ended, c.raised);
+        if (c.text != nullptr) {
+            EXPECT_EQ(r.errorText, c.text);
+        }
+        if (c.argument != 0) {
+            EXPECT_EQ(r.errorNumber, c.argument);
+        }
+    }
+    EXPECT_EQ(At(1)->transparency, 0u);
+    EXPECT_EQ(At(1)->transform.matrix[0], 1.0);
+}
+
 TEST_F(LayerStyle, CommonKeysStoreTheirRules) {
     qvLayer* layer = Stack(1)[0];
     const double nan = std::numeric_limits<double>::quiet_NaN();

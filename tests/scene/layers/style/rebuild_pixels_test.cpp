@@ -113,6 +113,52 @@ TEST_F(DrawnLayerRebuild, ARestyledTextTakesTheSizeOfItsNewLayout) {
     }
 }
 
+// A transformed text given a new text keeps the size of its upright layout, as the same text
+// drawn afresh and transformed alike does: the transform, a position constant and an
+// explicit size all go by the new size.
+TEST_F(DrawnLayerRebuild, ATransformedRestyledTextTakesTheSizeOfItsNewLayout) {
+    const struct {
+        const char* what;
+        std::vector<std::pair<Arg, Arg>> transform;
+    } cases[] = {
+        {"scaled", {{Str("scalex"), Num(2)}}},
+        {"turned", {{Str("rotate"), Num(90)}}},
+        {"explicit width", {{Str("width"), Num(100)}}},
+        {"matrix, anchored in the middle",
+         {{Str("transform"),
+           Table({{Num(0), Num(1)}, {Num(1), Num(0.5)}, {Num(2), Num(0)}, {Num(3), Num(2)}})},
+          {Str("anchorx"), Num(0.5)},
+          {Str("anchory"), Num(0.5)}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(Call("TextOut", {Num(3), Num(10), Str("Hi")}).code, 0);
+        ASSERT_EQ(Call("SetLayerStyle", {Num(1), Table(c.transform)}).code, 0);
+        ASSERT_EQ(Call("SetLayerStyle", {Num(1), Table({{Str("text"), Str("Hello World")}})}).code,
+                  0);
+        ASSERT_EQ(Call("TextOut", {Num(3), Num(10), Str("Hello World")}).code, 0);
+        ASSERT_EQ(Call("SetLayerStyle", {Num(2), Table(c.transform)}).code, 0);
+        for (int layer : {1, 2})
+            ASSERT_EQ(Call("ShowLayer", {Num(layer), Num(gfx::RIGHT), Num(gfx::CENTER)}).code, 0);
+
+        const qvLayerItem* restyled = Layer(1)->sourceItem;
+        const qvLayerItem* afresh = Layer(2)->sourceItem;
+        EXPECT_EQ(restyled->width, afresh->width);
+        EXPECT_EQ(restyled->height, afresh->height);
+        EXPECT_EQ(restyled->x, afresh->x);
+        EXPECT_EQ(restyled->anchoredX, afresh->anchoredX);
+        const qvLayerItem* shown = Layer(1)->displayItem;
+        const qvLayerItem* twin = Layer(2)->displayItem;
+        EXPECT_EQ(shown->drawX, twin->drawX);
+        EXPECT_EQ(shown->drawY, twin->drawY);
+        EXPECT_EQ(shown->drawWidth, twin->drawWidth);
+        EXPECT_EQ(shown->drawHeight, twin->drawHeight);
+        EXPECT_EQ(Window(), Recomposed());
+        ASSERT_EQ(Call("RemoveLayer", {Num(2)}).code, 0);
+        ASSERT_EQ(Call("RemoveLayer", {Num(1)}).code, 0);
+    }
+}
+
 TEST_F(DrawnLayerRebuild, APathTakesItsNewDashes) {
     ASSERT_EQ(Call("StartPath", {Num(1)}).code, 0);
     ASSERT_EQ(Call("MoveTo", {Num(1), Num(0), Num(0)}).code, 0);
