@@ -604,6 +604,53 @@ TEST(BltAlphaChannel, ModeZeroWritesTheColourWhereverThereIsCoverage) {
     }
 }
 
+// Rows too wide for the narrow blocks, with long full-coverage runs between partial and empty
+// ones, at every coverage alignment and at destination offsets that move the pixels against
+// the wide stores: modes 0 and 1 write the colour over each run exactly, and nothing beside.
+TEST(BltAlphaChannel, LongFullRunsInWideRowsPaintExactlyAtEveryAlignment) {
+    constexpr int32_t kWidth = 220;
+    std::mt19937 random(31);
+    for (uint32_t format : {uint32_t(QV_FMT_A8R8G8B8), uint32_t(QV_FMT_B8G8R8A8),
+                            uint32_t(QV_FMT_R8G8B8), uint32_t(QV_FMT_R5G6B5)}) {
+        for (int32_t mode : {0, 1}) {
+            for (int32_t shift = 0; shift < 8; ++shift) {
+                const int32_t dx = shift % 4;
+                GuardedBitMap dest(kWidth + dx, 2, format), before(kWidth + dx, 2, format);
+                GuardedPlane coverage(kWidth, 2, 8);
+                Randomise(dest, random);
+                before.rows().CopyFrom(dest.rows());
+                for (int32_t y = 0; y < 2; ++y) {
+                    int32_t x = 0;
+                    for (int32_t k = 0; x < kWidth; ++k) {
+                        const int32_t run = k % 3 == 0 ? 8 + shift * 9 : 1 + int32_t(random() % 5);
+                        const uint8_t value = k % 3 == 0 ? 255 : k % 3 == 1 ? 0 : uint8_t(random());
+                        for (int32_t i = 0; i < run && x < kWidth; ++i)
+                            coverage.Byte(x++, y) = value;
+                    }
+                }
+                const uint32_t colour = 0x3C9AE1;
+                BltAlphaChannel(coverage.get(), 0, 0, dest.get(), dx, 0, kWidth, 2, colour, mode,
+                                nullptr, 0, nullptr, 0, nullptr);
+                const uint32_t pixel = RGBToPixelFormat(colour, format);
+                for (int32_t y = 0; y < 2; ++y) {
+                    for (int32_t x = 0; x < kWidth + dx; ++x) {
+                        const uint32_t old = Pixel(before, x, y);
+                        const uint32_t c = x < dx ? 0 : coverage.Byte(x - dx, y);
+                        const uint32_t want = c == 0 ? old
+                                              : c == 255 || mode == 0
+                                                  ? pixel
+                                                  : NaiveBlend(format, pixel, old, c);
+                        ASSERT_EQ(Pixel(dest, x, y), want)
+                            << "format " << format << " mode " << mode << " shift " << shift
+                            << " at " << x << "," << y;
+                    }
+                }
+                EXPECT_TRUE(dest.rows().GuardsIntact() && dest.rows().PaddingIntact());
+            }
+        }
+    }
+}
+
 TEST(BltAlphaChannel, ATextureIsReadAtTheCoveragePosition) {
     for (uint32_t format : {QV_FMT_A8R8G8B8, QV_FMT_B8G8R8, QV_FMT_R5G6B5_SWAPPED}) {
         GuardedBitMap dest(4, 2, format), texture(6, 3, format);
