@@ -598,15 +598,22 @@ void ChannelRow(const qvAlphaChannelBlock& k, int32_t j, uint32_t colour) {
     }
 }
 
+// Pixels i to i + n - 1 of a row set to the colour, in wide stores for 32-bit pixels.
+template <int B>
+inline void FillPixels(uint8_t* row, int32_t i, int32_t n, uint32_t colour) {
+    if constexpr (B == 4) {
+        FillRow32(reinterpret_cast<uint32_t*>(row) + i, n, colour);
+    } else {
+        for (int32_t k = i; k < i + n; ++k) StorePixel(row + k * B, B, colour);
+    }
+}
+
 // Mode 1 with a colour: anti-aliased text.
 template <typename F>
 void BlendColourRow(const uint8_t* coverage, uint8_t* dest, int32_t width, uint32_t colour) {
     constexpr int B = F::bytes;
     ScanAlpha(
-        coverage, width,
-        [&](int32_t i, int32_t n) {
-            for (int32_t k = i; k < i + n; ++k) StorePixel(dest + k * B, B, colour);
-        },
+        coverage, width, [&](int32_t i, int32_t n) { FillPixels<B>(dest, i, n, colour); },
         [&](int32_t i, int32_t n) {
             if constexpr (B == 4) {
                 PaintSpan32(reinterpret_cast<uint32_t*>(dest) + i, coverage + i, n, colour,
@@ -627,9 +634,7 @@ void BlendColourRow(const uint8_t* coverage, uint8_t* dest, int32_t width, uint3
 template <typename F>
 void WriteColourRow(const uint8_t* coverage, uint8_t* dest, int32_t width, uint32_t colour) {
     constexpr int B = F::bytes;
-    auto write = [&](int32_t i, int32_t n) {
-        for (int32_t k = i; k < i + n; ++k) StorePixel(dest + k * B, B, colour);
-    };
+    auto write = [&](int32_t i, int32_t n) { FillPixels<B>(dest, i, n, colour); };
     ScanAlpha(coverage, width, write, [&](int32_t i, int32_t n) {
         if constexpr (B == 4) {
             WriteSpan32(reinterpret_cast<uint32_t*>(dest) + i, coverage + i, n, colour);
@@ -735,16 +740,6 @@ void CopyRectMaskedRows(const qvRectMaskedBlock& k) {
             }
             if (copy) std::memcpy(d + i * B, s + i * B, B);
         }
-    }
-}
-
-// Pixels i to i + n - 1 of a row set to the colour, as one wide store for 32-bit pixels.
-template <int B>
-inline void FillPixels(uint8_t* row, int32_t i, int32_t n, uint32_t colour) {
-    if constexpr (B == 4) {
-        std::fill_n(reinterpret_cast<uint32_t*>(row) + i, n, colour);
-    } else {
-        for (int32_t k = i; k < i + n; ++k) StorePixel(row + k * B, B, colour);
     }
 }
 
