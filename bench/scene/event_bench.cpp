@@ -70,7 +70,6 @@ public:
     qvBGPic* ButtonPicture() override { return &d_->picture; }
     bool KeyDown(const qvDisplay*, uint32_t) override { return false; }
     bool ButtonDown(const qvDisplay*, qv::MouseButton) override { return false; }
-    void ClearInput(qvDisplay*) override {}
 
 private:
     BenchDisplay* d_;

@@ -270,6 +270,60 @@ QV_AVX2 int32_t AlphaSteps(const uint32_t* s, uint32_t* d, const uint8_t* alpha,
     return steps;
 }
 
+// A 16-bit pixel's bytes in the order its fields are read (byte-swapped formats swap them).
+template <typename F>
+QV_AVX2 inline __m256i FieldOrder(__m256i v) {
+    if constexpr (!F::swapped) return v;
+    return _mm256_or_si256(_mm256_slli_epi16(v, 8), _mm256_srli_epi16(v, 8));
+}
+
+// One channel of sixteen 16-bit pixels, whose field lies Right bits above (below, if negative)
+// its place in a byte, widened (low bits 0) and mixed in its own 16-bit lane, where
+// s x a + d x (256 - a) stays below 2^16, then narrowed back to its field.
+template <int Right>
+QV_AVX2 inline __m256i MixChannel(__m256i s, __m256i d, __m256i a, __m256i rest, __m256i mask) {
+    if constexpr (Right > 0) {
+        const __m256i c = MixLanes(_mm256_and_si256(_mm256_srli_epi16(s, Right), mask),
+                                   _mm256_and_si256(_mm256_srli_epi16(d, Right), mask), a, rest);
+        return _mm256_slli_epi16(_mm256_and_si256(c, mask), Right);
+    } else {
+        const __m256i c = MixLanes(_mm256_and_si256(_mm256_slli_epi16(s, -Right), mask),
+                                   _mm256_and_si256(_mm256_slli_epi16(d, -Right), mask), a, rest);
+        return _mm256_srli_epi16(c, -Right);
+    }
+}
+
+// Sixteen 16-bit pixels, as AlphaPixel blends them. Blending treats the channels alike, so
+// red and blue need not be told apart.
+template <typename F>
+QV_AVX2 inline __m256i AlphaSixteen(__m256i s, __m256i d, __m128i alpha) {
+    const __m256i a = _mm256_cvtepu8_epi16(alpha);
+    const __m256i rest = _mm256_sub_epi16(_mm256_set1_epi16(256), a);
+    const __m256i sv = FieldOrder<F>(s), dv = FieldOrder<F>(d);
+    const __m256i five = _mm256_set1_epi16(0xF8),
+                  middle = _mm256_set1_epi16(F::green6 ? 0xFC : 0xF8);
+    const __m256i packed =
+        _mm256_or_si256(_mm256_or_si256(MixChannel < F::green6 ? 8 : 7 > (sv, dv, a, rest, five),
+                                        MixChannel < F::green6 ? 3 : 2 > (sv, dv, a, rest, middle)),
+                        MixChannel<-3>(sv, dv, a, rest, five));
+    const __m256i none = _mm256_cmpeq_epi16(a, _mm256_setzero_si256());
+    const __m256i whole = _mm256_cmpeq_epi16(a, _mm256_set1_epi16(255));
+    return _mm256_blendv_epi8(_mm256_blendv_epi8(FieldOrder<F>(packed), d, none), s, whole);
+}
+
+// The 16-bit pixels of a span in whole steps of sixteen; returns how many it did.
+template <typename F>
+QV_AVX2 int32_t AlphaSpan16(const uint8_t* s, uint8_t* d, const uint8_t* alpha, int32_t n) {
+    const int32_t steps = n & ~15;
+    for (int32_t i = 0; i < steps; i += 16) {
+        auto* to = reinterpret_cast<__m256i*>(d + i * 2);
+        const __m256i from = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i * 2));
+        const __m128i weights = _mm_loadu_si128(reinterpret_cast<const __m128i*>(alpha + i));
+        _mm256_storeu_si256(to, AlphaSixteen<F>(from, _mm256_loadu_si256(to), weights));
+    }
+    return steps;
+}
+
 template <int Shift>
 QV_AVX2 void PaintNarrowRows(uint8_t* dest, ptrdiff_t destStride, const uint8_t* coverage,
                              ptrdiff_t coverageStride, int32_t width, int32_t height,
@@ -402,9 +456,10 @@ inline void AlphaPixel(const uint8_t* s, uint8_t* d, uint32_t a) {
 }
 
 // One row through its alpha; ahead is the destination row kRowsAhead further down, or none.
+// inSteps: 16-bit spans may go sixteen pixels a step (see AlphaInSteps).
 template <typename F>
 void AlphaRow(const uint8_t* s, uint8_t* d, const uint8_t* alpha, int32_t width,
-              const uint8_t* ahead) {
+              const uint8_t* ahead, [[maybe_unused]] bool inSteps) {
     constexpr int B = F::bytes;
     auto prefetch = [&](int32_t i, int32_t n) {
         if (ahead != nullptr) PrefetchSpan(ahead, ptrdiff_t(i) * B, ptrdiff_t(i + n) * B);
@@ -421,7 +476,13 @@ void AlphaRow(const uint8_t* s, uint8_t* d, const uint8_t* alpha, int32_t width,
                 AlphaSpan32(reinterpret_cast<const uint32_t*>(s) + i,
                             reinterpret_cast<uint32_t*>(d) + i, alpha + i, n, ColourShift<F>());
             } else {
-                for (int32_t k = i; k < i + n; ++k) AlphaPixel<F>(s + k * B, d + k * B, alpha[k]);
+                int32_t k = i;
+#if defined(__x86_64__)
+                if constexpr (B == 2) {
+                    if (inSteps) k += AlphaSpan16<F>(s + k * B, d + k * B, alpha + k, n);
+                }
+#endif
+                for (; k < i + n; ++k) AlphaPixel<F>(s + k * B, d + k * B, alpha[k]);
             }
         });
 }
@@ -439,12 +500,13 @@ bool SourceMeetsDest(const qvAlphaBitmapBlock& k) {
     return s0 < d1 && d0 < s1;
 }
 
-// 32-bit rows go in steps of eight where the CPU has AVX2 and the bitmaps lie apart (a bitmap
-// blitted onto itself keeps the general rows' order of reads and writes).
+// 32-bit rows go in steps of eight and 16-bit spans in steps of sixteen where the CPU has
+// AVX2 and the bitmaps lie apart (a bitmap blitted onto itself keeps the general rows' order
+// of reads and writes).
 template <typename F>
 bool AlphaInSteps(const qvAlphaBitmapBlock& k) {
 #if defined(__x86_64__)
-    return F::bytes == 4 && HasAvx2() && !SourceMeetsDest<F>(k);
+    return F::bytes != 3 && HasAvx2() && !SourceMeetsDest<F>(k);
 #else
     return false;
 #endif
@@ -471,7 +533,7 @@ void AlphaRows(const qvAlphaBitmapBlock& k) {
                                    ? d + ptrdiff_t(k.destRowLength) * B * kRowsAhead
                                    : nullptr;
 #if defined(__x86_64__)
-        if (inSteps) {
+        if (B == 4 && inSteps) {
             const auto steps = ColourShift<F>() == 8 ? AlphaSteps<8> : AlphaSteps<0>;
             int32_t i = steps(reinterpret_cast<const uint32_t*>(s), reinterpret_cast<uint32_t*>(d),
                               alpha, k.width, ahead);
@@ -479,7 +541,7 @@ void AlphaRows(const qvAlphaBitmapBlock& k) {
             continue;
         }
 #endif
-        AlphaRow<F>(s, d, alpha, k.width, ahead);
+        AlphaRow<F>(s, d, alpha, k.width, ahead, inSteps);
     }
 }
 
@@ -536,15 +598,22 @@ void ChannelRow(const qvAlphaChannelBlock& k, int32_t j, uint32_t colour) {
     }
 }
 
+// Pixels i to i + n - 1 of a row set to the colour, in wide stores for 32-bit pixels.
+template <int B>
+inline void FillPixels(uint8_t* row, int32_t i, int32_t n, uint32_t colour) {
+    if constexpr (B == 4) {
+        FillRow32(reinterpret_cast<uint32_t*>(row) + i, n, colour);
+    } else {
+        for (int32_t k = i; k < i + n; ++k) StorePixel(row + k * B, B, colour);
+    }
+}
+
 // Mode 1 with a colour: anti-aliased text.
 template <typename F>
 void BlendColourRow(const uint8_t* coverage, uint8_t* dest, int32_t width, uint32_t colour) {
     constexpr int B = F::bytes;
     ScanAlpha(
-        coverage, width,
-        [&](int32_t i, int32_t n) {
-            for (int32_t k = i; k < i + n; ++k) StorePixel(dest + k * B, B, colour);
-        },
+        coverage, width, [&](int32_t i, int32_t n) { FillPixels<B>(dest, i, n, colour); },
         [&](int32_t i, int32_t n) {
             if constexpr (B == 4) {
                 PaintSpan32(reinterpret_cast<uint32_t*>(dest) + i, coverage + i, n, colour,
@@ -565,9 +634,7 @@ void BlendColourRow(const uint8_t* coverage, uint8_t* dest, int32_t width, uint3
 template <typename F>
 void WriteColourRow(const uint8_t* coverage, uint8_t* dest, int32_t width, uint32_t colour) {
     constexpr int B = F::bytes;
-    auto write = [&](int32_t i, int32_t n) {
-        for (int32_t k = i; k < i + n; ++k) StorePixel(dest + k * B, B, colour);
-    };
+    auto write = [&](int32_t i, int32_t n) { FillPixels<B>(dest, i, n, colour); };
     ScanAlpha(coverage, width, write, [&](int32_t i, int32_t n) {
         if constexpr (B == 4) {
             WriteSpan32(reinterpret_cast<uint32_t*>(dest) + i, coverage + i, n, colour);
@@ -673,16 +740,6 @@ void CopyRectMaskedRows(const qvRectMaskedBlock& k) {
             }
             if (copy) std::memcpy(d + i * B, s + i * B, B);
         }
-    }
-}
-
-// Pixels i to i + n - 1 of a row set to the colour, as one wide store for 32-bit pixels.
-template <int B>
-inline void FillPixels(uint8_t* row, int32_t i, int32_t n, uint32_t colour) {
-    if constexpr (B == 4) {
-        std::fill_n(reinterpret_cast<uint32_t*>(row) + i, n, colour);
-    } else {
-        for (int32_t k = i; k < i + n; ++k) StorePixel(row + k * B, B, colour);
     }
 }
 

@@ -32,6 +32,8 @@ __attribute__((target("avx2"))) void FillAlignedRow32(uint32_t* row, int32_t wid
 }
 #endif
 
+}  // namespace
+
 // Elsewhere a plain loop that GCC vectorises.
 void FillRow32(uint32_t* row, int32_t width, uint32_t value) {
 #if defined(__x86_64__)
@@ -42,6 +44,8 @@ void FillRow32(uint32_t* row, int32_t width, uint32_t value) {
 #endif
     for (int32_t i = 0; i < width; ++i) row[i] = value;
 }
+
+namespace {
 
 // Plain loops that GCC vectorises, with AVX2 stores where the CPU has them.
 __attribute__((target_clones("avx2", "default"))) void FillRow16(uint16_t* row, int32_t width,

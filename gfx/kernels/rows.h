@@ -32,6 +32,9 @@ inline bool HasAvx2Fma() {
 }
 #endif
 
+// width 32-bit pixels from row set to value, in aligned wide stores where the CPU has AVX2.
+void FillRow32(uint32_t* row, int32_t width, uint32_t value);
+
 inline const uint8_t* PlaneRow(const uint8_t* plane, int32_t bytesPerRow, int32_t y) {
     return plane + ptrdiff_t(y) * bytesPerRow;
 }

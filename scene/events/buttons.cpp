@@ -108,24 +108,37 @@ bool Hit(qvVmState* L, const qvBGPicButton* button, DisplayPoint at) {
     return button->x1 <= at.x && at.x <= button->x2 && button->y1 <= at.y && at.y <= button->y2;
 }
 
-// The rectangles of one picture's buttons in list order, so that the click pass scans
-// contiguous memory instead of following the list (a walk of a long list waits on every
-// link). Any button made or freed makes it stale; enabling and the flags are read from the
-// records of the rectangles hit. A layer button's entry is flagged: its layer moves and
-// changes shape, so it is tested through its record.
-struct HitEntry {
-    int32_t x1, y1, x2, y2;
-    qvBGPicButton* button;
-    bool layer;
-};
+// The rectangles of one picture's buttons in list order, a column per edge, so that the click
+// pass tests sixteen buttons a step in contiguous memory instead of following the list (a walk
+// of a long list waits on every link). Any button made or freed makes it stale; enabling and
+// the flags are read from the records of the rectangles hit. A layer button's rectangle spans
+// every point: its layer moves and changes shape, so it is tested through its record.
 struct HitIndex {
     const qvBGPic* picture = nullptr;
     uint64_t generation = 0;
-    BlockPtr<HitEntry> entries;
+    BlockPtr<uint8_t> block;  // the columns below, in one allocation
+    int32_t *x1 = nullptr, *y1 = nullptr, *x2 = nullptr, *y2 = nullptr;
+    qvBGPicButton** buttons = nullptr;
     size_t count = 0, capacity = 0;
 };
 uint64_t listGeneration = 1;  // counts the changes of every button list
 HitIndex hitIndex;
+
+constexpr size_t kHitEntryBytes = 4 * sizeof(int32_t) + sizeof(qvBGPicButton*);
+
+// Room for count entries in the index's columns; false when memory is short.
+bool Reserve(HitIndex& index, size_t count) {
+    if (count <= index.capacity) return true;
+    index.block.reset(static_cast<uint8_t*>(AllocMemBlock(count * kHitEntryBytes, 0)));
+    index.capacity = index.block ? count : 0;
+    if (!index.block) return false;
+    // The pointer column first keeps every column aligned.
+    index.buttons = reinterpret_cast<qvBGPicButton**>(index.block.get());
+    int32_t* edges = reinterpret_cast<int32_t*>(index.buttons + count);
+    index.x1 = edges, index.y1 = edges + count, index.x2 = edges + 2 * count;
+    index.y2 = edges + 3 * count;
+    return true;
+}
 
 // The picture's index, made again when stale; none when memory is short.
 const HitIndex* IndexOf(const qvBGPic* picture) {
@@ -133,17 +146,18 @@ const HitIndex* IndexOf(const qvBGPic* picture) {
     if (index.picture == picture && index.generation == listGeneration) return &index;
     size_t count = 0;
     for (const qvBGPicButton* b = picture->buttons; b != nullptr; b = b->next) ++count;
-    if (count > index.capacity) {
-        index.entries.reset(static_cast<HitEntry*>(AllocMemBlock(count * sizeof(HitEntry), 0)));
-        index.capacity = index.entries ? count : 0;
-        if (!index.entries) {
-            index.picture = nullptr;
-            return nullptr;
-        }
+    if (!Reserve(index, count)) {
+        index.picture = nullptr;
+        return nullptr;
     }
-    HitEntry* entry = index.entries.get();
-    for (qvBGPicButton* b = picture->buttons; b != nullptr; b = b->next) {
-        *entry++ = HitEntry{b->x1, b->y1, b->x2, b->y2, b, b->type == QV_LAYERBUTTON};
+    constexpr int32_t kLow = std::numeric_limits<int32_t>::min();
+    constexpr int32_t kHigh = std::numeric_limits<int32_t>::max();
+    size_t i = 0;
+    for (qvBGPicButton* b = picture->buttons; b != nullptr; b = b->next, ++i) {
+        const bool layer = b->type == QV_LAYERBUTTON;
+        index.x1[i] = layer ? kLow : b->x1, index.y1[i] = layer ? kLow : b->y1;
+        index.x2[i] = layer ? kHigh : b->x2, index.y2[i] = layer ? kHigh : b->y2;
+        index.buttons[i] = b;
     }
     index.count = count;
     index.picture = picture;
@@ -154,18 +168,37 @@ const HitIndex* IndexOf(const qvBGPic* picture) {
 // Calls visit with each button under the point, in list order, until it returns true.
 template <typename Visit>
 void ForEachHit(qvVmState* L, qvBGPic* picture, DisplayPoint at, Visit visit) {
-    if (const HitIndex* index = IndexOf(picture)) {
-        const HitEntry* entries = index->entries.get();
-        for (size_t i = 0; i < index->count; ++i) {
-            const HitEntry& e = entries[i];
-            const bool hit = e.layer ? LayerHit(L, e.button, at)
-                                     : e.x1 <= at.x && at.x <= e.x2 && e.y1 <= at.y && at.y <= e.y2;
-            if (hit && visit(e.button)) return;
+    const HitIndex* index = IndexOf(picture);
+    if (index == nullptr) {
+        for (qvBGPicButton* b = picture->buttons; b != nullptr; b = b->next) {
+            if (Hit(L, b, at) && visit(b)) return;
         }
         return;
     }
-    for (qvBGPicButton* b = picture->buttons; b != nullptr; b = b->next) {
-        if (Hit(L, b, at) && visit(b)) return;
+    // Whether the entry's rectangle holds the point, and then the button itself.
+    auto inside = [&](size_t i) {
+        return (index->x1[i] <= at.x) & (at.x <= index->x2[i]) & (index->y1[i] <= at.y) &
+               (at.y <= index->y2[i]);
+    };
+    auto visitHit = [&](size_t i) {
+        qvBGPicButton* b = index->buttons[i];
+        return (b->type != QV_LAYERBUTTON || LayerHit(L, b, at)) && visit(b);
+    };
+    constexpr size_t kStep = 16;
+    size_t i = 0;
+    for (; i + kStep <= index->count; i += kStep) {
+        // A fixed count of branch-free tests, which the compiler turns into vector compares.
+        uint8_t hits[kStep];
+        for (size_t k = 0; k < kStep; ++k) hits[k] = inside(i + k);
+        uint64_t low, high;
+        std::memcpy(&low, hits, 8), std::memcpy(&high, hits + 8, 8);
+        if ((low | high) == 0) continue;
+        for (size_t k = 0; k < kStep; ++k) {
+            if (hits[k] != 0 && visitHit(i + k)) return;
+        }
+    }
+    for (; i < index->count; ++i) {
+        if (inside(i) && visitHit(i)) return;
     }
 }
 

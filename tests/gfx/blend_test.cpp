@@ -148,6 +148,63 @@ TEST(BltAlphaBitmap, EveryAlphaValueInEveryStepPlaceAndTail) {
     }
 }
 
+// 16-bit spans blend sixteen pixels a step: every 16-bit layout, every alpha value at every
+// place of a step, widths that leave every kind of tail, odd offsets on both sides.
+TEST(BltAlphaBitmap, SixteenBitSpansBlendEveryAlphaInEveryStepPlaceAndTail) {
+    std::mt19937 random(23);
+    for (uint32_t format = 0; format < 8; ++format) {
+        for (int32_t width : {1, 15, 16, 17, 31, 32, 47, 263}) {
+            GuardedBitMap source(width + 1, 9, format), dest(width + 3, 9, format),
+                before(width + 3, 9, format);
+            GuardedPlane alpha(width + 1, 9, 8);
+            Randomise(source, random), Randomise(dest, random);
+            before.rows().CopyFrom(dest.rows());
+            for (int32_t y = 0; y < 9; ++y) {
+                for (int32_t x = 0; x <= width; ++x) alpha.Byte(x, y) = uint8_t(x * 9 + y * 29);
+            }
+            BltAlphaBitmap(source.get(), 1, 0, dest.get(), 3, 0, width, 9, alpha.get());
+            for (int32_t y = 0; y < 9; ++y) {
+                for (int32_t x = 0; x < width + 3; ++x) {
+                    uint32_t want = Pixel(before, x, y);
+                    if (x >= 3) {
+                        const uint32_t a = alpha.Byte(x - 2, y), s = Pixel(source, x - 2, y);
+                        want = a == 255 ? s : a == 0 ? want : NaiveBlend(format, s, want, a);
+                    }
+                    ASSERT_EQ(Pixel(dest, x, y), want)
+                        << "format " << format << " width " << width << " at " << x << "," << y;
+                }
+            }
+            EXPECT_TRUE(dest.rows().GuardsIntact() && dest.rows().PaddingIntact());
+        }
+    }
+}
+
+// A bitmap blended onto itself one pixel to the right reads each source pixel after the pixel
+// before it has been written, in every depth, as pixel-by-pixel blending does.
+TEST(BltAlphaBitmap, OntoItselfShiftedRightBlendsPixelAfterPixel) {
+    std::mt19937 random(29);
+    for (uint32_t format :
+         {uint32_t(QV_FMT_R5G6B5), 0u, uint32_t(QV_FMT_R8G8B8), uint32_t(QV_FMT_A8R8G8B8)}) {
+        constexpr int32_t kWidth = 70;
+        GuardedBitMap bitmap(kWidth, 3, format), want(kWidth, 3, format);
+        GuardedPlane alpha(kWidth, 3, 8);
+        Randomise(bitmap, random);
+        for (int32_t y = 0; y < 3; ++y) {
+            for (int32_t x = 0; x < kWidth; ++x) alpha.Byte(x, y) = uint8_t(1 + random() % 254);
+        }
+        want.rows().CopyFrom(bitmap.rows());
+        for (int32_t y = 0; y < 3; ++y) {
+            for (int32_t x = 0; x + 1 < kWidth; ++x) {
+                const uint32_t blended =
+                    NaiveBlend(format, Pixel(want, x, y), Pixel(want, x + 1, y), alpha.Byte(x, y));
+                qv::StorePixel(want.at(x + 1, y), qv::BytesPerPixel(format), blended);
+            }
+        }
+        BltAlphaBitmap(bitmap.get(), 0, 0, bitmap.get(), 1, 0, kWidth, 3, alpha.get());
+        EXPECT_EQ(bitmap.rows().bytes(), want.rows().bytes()) << "format " << format;
+    }
+}
+
 TEST(BltAlphaBitmap, ConvertsASourceOfAnotherFormat) {
     GuardedBitMap source(4, 1, QV_FMT_A8R8G8B8), dest(4, 1, QV_FMT_R5G6B5);
     GuardedPlane alpha(4, 1, 8);
@@ -542,6 +599,53 @@ TEST(BltAlphaChannel, ModeZeroWritesTheColourWhereverThereIsCoverage) {
                 const uint32_t want = coverage.Byte(x, y) == 0 ? Pixel(before, x, y) : pixel;
                 ASSERT_EQ(Pixel(dest, x, y), want)
                     << "format " << format << " at " << x << "," << y;
+            }
+        }
+    }
+}
+
+// Rows too wide for the narrow blocks, with long full-coverage runs between partial and empty
+// ones, at every coverage alignment and at destination offsets that move the pixels against
+// the wide stores: modes 0 and 1 write the colour over each run exactly, and nothing beside.
+TEST(BltAlphaChannel, LongFullRunsInWideRowsPaintExactlyAtEveryAlignment) {
+    constexpr int32_t kWidth = 220;
+    std::mt19937 random(31);
+    for (uint32_t format : {uint32_t(QV_FMT_A8R8G8B8), uint32_t(QV_FMT_B8G8R8A8),
+                            uint32_t(QV_FMT_R8G8B8), uint32_t(QV_FMT_R5G6B5)}) {
+        for (int32_t mode : {0, 1}) {
+            for (int32_t shift = 0; shift < 8; ++shift) {
+                const int32_t dx = shift % 4;
+                GuardedBitMap dest(kWidth + dx, 2, format), before(kWidth + dx, 2, format);
+                GuardedPlane coverage(kWidth, 2, 8);
+                Randomise(dest, random);
+                before.rows().CopyFrom(dest.rows());
+                for (int32_t y = 0; y < 2; ++y) {
+                    int32_t x = 0;
+                    for (int32_t k = 0; x < kWidth; ++k) {
+                        const int32_t run = k % 3 == 0 ? 8 + shift * 9 : 1 + int32_t(random() % 5);
+                        const uint8_t value = k % 3 == 0 ? 255 : k % 3 == 1 ? 0 : uint8_t(random());
+                        for (int32_t i = 0; i < run && x < kWidth; ++i)
+                            coverage.Byte(x++, y) = value;
+                    }
+                }
+                const uint32_t colour = 0x3C9AE1;
+                BltAlphaChannel(coverage.get(), 0, 0, dest.get(), dx, 0, kWidth, 2, colour, mode,
+                                nullptr, 0, nullptr, 0, nullptr);
+                const uint32_t pixel = RGBToPixelFormat(colour, format);
+                for (int32_t y = 0; y < 2; ++y) {
+                    for (int32_t x = 0; x < kWidth + dx; ++x) {
+                        const uint32_t old = Pixel(before, x, y);
+                        const uint32_t c = x < dx ? 0 : coverage.Byte(x - dx, y);
+                        const uint32_t want = c == 0 ? old
+                                              : c == 255 || mode == 0
+                                                  ? pixel
+                                                  : NaiveBlend(format, pixel, old, c);
+                        ASSERT_EQ(Pixel(dest, x, y), want)
+                            << "format " << format << " mode " << mode << " shift " << shift
+                            << " at " << x << "," << y;
+                    }
+                }
+                EXPECT_TRUE(dest.rows().GuardsIntact() && dest.rows().PaddingIntact());
             }
         }
     }

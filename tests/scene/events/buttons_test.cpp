@@ -1,6 +1,7 @@
 // Buttons on a display's picture through the dispatcher's click and hover passes: which
 // button a click or a movement reaches, the handlers' order, buttons freed and replaced from
 // inside handlers, the letterbox, the errors of the commands and DumpButtons' listing.
+#include <algorithm>
 #include <regex>
 #include <string>
 #include <vector>
@@ -66,6 +67,32 @@ TEST_F(Buttons, AClickReachesTheNewestButtonItHitsAndNoButtonBelowIt) {
     Click(60, 60);  // button 2 has no "onmousedown": button 1 below it gets nothing either
     Drain();
     EXPECT_EQ(trace, (std::vector<std::string>{"OnMouseDown 1 -", "OnMouseUp 2 -"}));
+}
+
+// Fifty overlapping buttons, three disabled where the hits straddle the groups the click
+// pass tests together: every click reaches the newest enabled button under it, edges
+// included, and a row below them reaches none.
+TEST_F(Buttons, AClickAmongManyOverlappingButtonsReachesTheNewestEnabledHit) {
+    constexpr int kCount = 50, kStep = 10, kWidth = 25;
+    for (int id = 1; id <= kCount; ++id) {
+        ASSERT_EQ(Make(Num(id), id * kStep, 0, kWidth, 10, {{"onmousedown", Handler()}}).code, 0);
+    }
+    const std::vector<int> disabled = {18, 34, 35};
+    for (int id : disabled) ASSERT_EQ(Call("DisableButton", {Num(id)}).code, 0);
+    std::vector<std::string> expected;
+    for (int32_t x = 0; x < (kCount + 4) * kStep; ++x) {
+        for (int32_t y : {9, 10}) {
+            Click(x, y);
+            Drain();
+            for (int id = kCount; id >= 1 && y < 10; --id) {
+                const bool off = std::find(disabled.begin(), disabled.end(), id) != disabled.end();
+                if (off || x < id * kStep || x >= id * kStep + kWidth) continue;
+                expected.push_back("OnMouseDown " + std::to_string(id) + " -");
+                break;
+            }
+        }
+    }
+    EXPECT_EQ(trace, expected);
 }
 
 TEST_F(Buttons, AOnePixelButtonIsHitOnItsOwnColumnOnly) {
