@@ -4,6 +4,10 @@
 #include <cstring>
 #include <type_traits>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "gfx/kernels/rows.h"
 #include "gfx/kernels/template_clones.h"
 #include "gfx/pixel_format.h"
@@ -215,6 +219,187 @@ QV_TEMPLATE_CLONES void Down(const uint32_t* __restrict top, const uint32_t* __r
     }
 }
 
+#if defined(__x86_64__)
+#define QV_AVX2 __attribute__((target("avx2")))
+
+// Eight pixels a step where the CPU has AVX2, each channel in a 16-bit lane with the
+// arithmetic of Lerp: the signed high half of (b - a) x f floors as >> 16 does. A fraction
+// from 32768 up reads as f - 65536 in a signed lane, so those channels add b - a back.
+QV_AVX2 inline __m256i LerpLanes(__m256i a, __m256i b, __m256i fraction) {
+    const __m256i difference = _mm256_sub_epi16(b, a);
+    const __m256i high = _mm256_and_si256(difference, _mm256_srai_epi16(fraction, 15));
+    return _mm256_add_epi16(a, _mm256_add_epi16(_mm256_mulhi_epi16(difference, fraction), high));
+}
+
+// Every byte of eight 32-bit words between a and b; low and high carry the fractions of the
+// pixels unpacked low (0, 1, 4, 5) and high (2, 3, 6, 7), one per channel lane.
+QV_AVX2 inline __m256i LerpBytes(__m256i a, __m256i b, __m256i low, __m256i high) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i lo = LerpLanes(_mm256_unpacklo_epi8(a, zero), _mm256_unpacklo_epi8(b, zero), low);
+    const __m256i hi =
+        LerpLanes(_mm256_unpackhi_epi8(a, zero), _mm256_unpackhi_epi8(b, zero), high);
+    return _mm256_packus_epi16(lo, hi);
+}
+
+// Eight per-pixel fractions (below 65536) into the lanes LerpBytes reads.
+QV_AVX2 inline __m256i LerpColumns(__m256i a, __m256i b, const int32_t* fractions) {
+    const __m256i f = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(fractions));
+    const __m256i twice = _mm256_or_si256(f, _mm256_slli_epi32(f, 16));
+    return LerpBytes(a, b, _mm256_unpacklo_epi32(twice, twice),
+                     _mm256_unpackhi_epi32(twice, twice));
+}
+
+// The shuffle that moves the bytes of each 32-bit pixel as convert moves those of one word
+// (a byte permutation that may clear bytes, as the 32-bit Unpack and Pack are).
+template <uint32_t (*convert)(uint32_t)>
+QV_AVX2 __m256i ByteMoves() {
+    const uint32_t moved = convert(0x04030201);
+    alignas(32) uint8_t control[32];
+    for (int i = 0; i < 32; ++i) {
+        const uint32_t from = (moved >> (i % 4 * 8)) & 255;
+        control[i] = from == 0 ? 0x80 : uint8_t(i % 16 / 4 * 4 + int(from) - 1);
+    }
+    return _mm256_load_si256(reinterpret_cast<const __m256i*>(control));
+}
+
+QV_AVX2 inline __m256i Masked(__m256i v, int bits) {
+    return _mm256_and_si256(v, _mm256_set1_epi32(bits));
+}
+
+// The two low bytes of each 32-bit lane exchanged (Swap16).
+QV_AVX2 inline __m256i SwapLowBytes(__m256i v) {
+    return _mm256_or_si256(_mm256_slli_epi32(Masked(v, 0xFF), 8),
+                           Masked(_mm256_srli_epi32(v, 8), 0xFF));
+}
+
+// 16-bit pixel values in 32-bit lanes to 0x00RRGGBB, as F::Unpack.
+template <typename F>
+QV_AVX2 __m256i Unpack16(__m256i v) {
+    if constexpr (F::swapped) {
+        v = SwapLowBytes(v);
+    }
+    __m256i r = Masked(_mm256_srli_epi32(v, F::green6 ? 8 : 7), 0xF8);
+    const __m256i g = Masked(_mm256_srli_epi32(v, F::green6 ? 3 : 2), F::green6 ? 0xFC : 0xF8);
+    __m256i b = Masked(_mm256_slli_epi32(v, 3), 0xF8);
+    if constexpr (F::blueFirst) std::swap(r, b);
+    return _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi32(r, 16), _mm256_slli_epi32(g, 8)), b);
+}
+
+// 0x00RRGGBB in 32-bit lanes to 16-bit pixel values, as F::Pack.
+template <typename F>
+QV_AVX2 __m256i Pack16(__m256i rgb) {
+    __m256i r = Masked(_mm256_srli_epi32(rgb, 16), 0xFF);
+    const __m256i g = Masked(_mm256_srli_epi32(rgb, 8), 0xFF);
+    __m256i b = Masked(rgb, 0xFF);
+    if constexpr (F::blueFirst) std::swap(r, b);
+    __m256i v = F::green6 ? _mm256_or_si256(Masked(_mm256_slli_epi32(r, 8), 0xF800),
+                                            Masked(_mm256_slli_epi32(g, 3), 0x7E0))
+                          : _mm256_or_si256(Masked(_mm256_slli_epi32(r, 7), 0x7C00),
+                                            Masked(_mm256_slli_epi32(g, 2), 0x3E0));
+    v = _mm256_or_si256(v, _mm256_srli_epi32(b, 3));
+    if constexpr (F::swapped) {
+        v = SwapLowBytes(v);
+    }
+    return v;
+}
+
+// The pixel at each of eight columns and the one right of it, read as one word each (2-byte
+// pixels: low half first) or two (4-byte: a pixel word, then its neighbour's). Scalar loads:
+// gathers are slower here.
+template <int B>
+QV_AVX2 inline __m256i PairsAt(const uint8_t* row, const int32_t* columns, int32_t first) {
+    auto load = [&](int n) {
+        uint64_t pair = 0;
+        std::memcpy(&pair, row + ptrdiff_t(columns[n]) * B, 2 * B);
+        return int64_t(pair);
+    };
+    if constexpr (B == 2) {
+        return _mm256_setr_epi32(int(load(0)), int(load(1)), int(load(2)), int(load(3)),
+                                 int(load(4)), int(load(5)), int(load(6)), int(load(7)));
+    } else {
+        // Columns first .. first + 1 and first + 4 .. first + 5 (or + 2 .. 3 and + 6 .. 7).
+        return _mm256_setr_epi64x(load(first), load(first + 1), load(first + 4), load(first + 5));
+    }
+}
+
+// Across for whole groups of eight columns; returns how many it made (0 where it has no
+// vector form: 3-byte pixels, and sources one pixel wide).
+template <typename F>
+QV_AVX2 int32_t AcrossAvx2(const uint8_t* row, const int32_t* columns, const int32_t* fractions,
+                           int32_t right, int32_t width, uint32_t* out) {
+    if (F::bytes == 3 || right == 0) return 0;
+    const __m256i unpack = ByteMoves<F::Unpack>();
+    const int32_t whole = width & ~7;
+    for (int32_t i = 0; i < whole; i += 8) {
+        __m256i rgb;
+        if constexpr (F::bytes == 4) {
+            // Per lane a0 a1 b0 b1 and a2 a3 b2 b3 (a4 .. in the upper lane), then the pixels
+            // and their neighbours each in column order.
+            const auto order = _MM_SHUFFLE(3, 1, 2, 0);
+            const __m256i low = _mm256_shuffle_epi32(PairsAt<4>(row, columns + i, 0), order);
+            const __m256i high = _mm256_shuffle_epi32(PairsAt<4>(row, columns + i, 2), order);
+            const __m256i a = _mm256_unpacklo_epi64(low, high);
+            const __m256i b = _mm256_unpackhi_epi64(low, high);
+            rgb = _mm256_shuffle_epi8(LerpColumns(a, b, fractions + i), unpack);
+        } else {
+            const __m256i pair = PairsAt<2>(row, columns + i, 0);
+            const __m256i a = Unpack16<F>(_mm256_and_si256(pair, _mm256_set1_epi32(0xFFFF)));
+            const __m256i b = Unpack16<F>(_mm256_srli_epi32(pair, 16));
+            rgb = LerpColumns(a, b, fractions + i);
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), rgb);
+    }
+    return whole;
+}
+
+// Down for whole groups of eight columns; returns how many it made.
+template <typename F>
+QV_AVX2 int32_t DownAvx2(const uint32_t* top, const uint32_t* bottom, int32_t fraction,
+                         int32_t width, uint8_t* dest) {
+    if (F::bytes == 3) return 0;
+    const __m256i f = _mm256_set1_epi16(int16_t(fraction));
+    const __m256i pack = ByteMoves<F::Pack>();
+    const int32_t whole = width & ~7;
+    for (int32_t i = 0; i < whole; i += 8) {
+        const __m256i rgb =
+            LerpBytes(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(top + i)),
+                      _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bottom + i)), f, f);
+        if constexpr (F::bytes == 4) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(dest + i * 4),
+                                _mm256_shuffle_epi8(rgb, pack));
+        } else {
+            // Packed per lane (values 0 .. 0xFFFF), then the two lanes' halves brought together.
+            const __m256i packed = _mm256_packus_epi32(Pack16<F>(rgb), _mm256_setzero_si256());
+            const __m256i ordered = _mm256_permute4x64_epi64(packed, _MM_SHUFFLE(3, 1, 2, 0));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dest + i * 2),
+                             _mm256_castsi256_si128(ordered));
+        }
+    }
+    return whole;
+}
+#endif
+
+// Across and Down with their vector forms where the CPU has them, the scalar ones after.
+template <typename F>
+void AcrossRow(const uint8_t* row, const int32_t* columns, const int32_t* fractions, int32_t right,
+               int32_t width, uint32_t* out) {
+    int32_t done = 0;
+#if defined(__x86_64__)
+    if (HasAvx2()) done = AcrossAvx2<F>(row, columns, fractions, right, width, out);
+#endif
+    Across<F>(row, columns + done, fractions + done, right, width - done, out + done);
+}
+
+template <typename F>
+void DownRow(const uint32_t* top, const uint32_t* bottom, int32_t fraction, int32_t width,
+             uint8_t* dest) {
+    int32_t done = 0;
+#if defined(__x86_64__)
+    if (HasAvx2()) done = DownAvx2<F>(top, bottom, fraction, width, dest);
+#endif
+    Down<F>(top + done, bottom + done, fraction, width - done, dest + done * F::bytes);
+}
+
 // Rows are interpolated across once each and kept while the destination rows between them
 // are made: the top of each pair is p + ((right - p) x fx >> 16) of its source row, the
 // same for every destination row that reads it.
@@ -231,8 +416,8 @@ void BilinearColour(const qvScaleBlock& k) {
     const int64_t below = k.sourceHeight > 1 ? 1 : 0;
     int64_t held[2] = {-1, -1};  // the source rows in lines[0] and lines[1]
     auto hold = [&](int slot, int64_t row) {
-        Across<F>(PixelAt(k.source, k.sourceRowLength, F::bytes, 0, int32_t(row)), columns,
-                  k.xFractions, right, k.destWidth, lines[slot]);
+        AcrossRow<F>(PixelAt(k.source, k.sourceRowLength, F::bytes, 0, int32_t(row)), columns,
+                     k.xFractions, right, k.destWidth, lines[slot]);
         held[slot] = row;
     };
     MapWalker rows{k.ySteps};
@@ -244,8 +429,8 @@ void BilinearColour(const qvScaleBlock& k) {
         }
         if (held[0] != row) hold(0, row);
         if (held[1] != row + below) hold(1, row + below);
-        Down<F>(lines[0], lines[1], k.yFractions[j], k.destWidth,
-                PixelAt(k.dest, k.destRowLength, F::bytes, 0, j));
+        DownRow<F>(lines[0], lines[1], k.yFractions[j], k.destWidth,
+                   PixelAt(k.dest, k.destRowLength, F::bytes, 0, j));
     }
 }
 
