@@ -241,14 +241,6 @@ QV_AVX2 inline __m256i LerpBytes(__m256i a, __m256i b, __m256i low, __m256i high
     return _mm256_packus_epi16(lo, hi);
 }
 
-// Eight per-pixel fractions (below 65536) into the lanes LerpBytes reads.
-QV_AVX2 inline __m256i LerpColumns(__m256i a, __m256i b, const int32_t* fractions) {
-    const __m256i f = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(fractions));
-    const __m256i twice = _mm256_or_si256(f, _mm256_slli_epi32(f, 16));
-    return LerpBytes(a, b, _mm256_unpacklo_epi32(twice, twice),
-                     _mm256_unpackhi_epi32(twice, twice));
-}
-
 // The shuffle that moves the bytes of each 32-bit pixel as convert moves those of one word
 // (a byte permutation that may clear bytes, as the 32-bit Unpack and Pack are).
 template <uint32_t (*convert)(uint32_t)>
@@ -262,45 +254,60 @@ QV_AVX2 __m256i ByteMoves() {
     return _mm256_load_si256(reinterpret_cast<const __m256i*>(control));
 }
 
-QV_AVX2 inline __m256i Masked(__m256i v, int bits) {
-    return _mm256_and_si256(v, _mm256_set1_epi32(bits));
+QV_AVX2 inline __m256i Masked16(__m256i v, int bits) {
+    return _mm256_and_si256(v, _mm256_set1_epi16(int16_t(bits)));
 }
 
-// The two low bytes of each 32-bit lane exchanged (Swap16).
-QV_AVX2 inline __m256i SwapLowBytes(__m256i v) {
-    return _mm256_or_si256(_mm256_slli_epi32(Masked(v, 0xFF), 8),
-                           Masked(_mm256_srli_epi32(v, 8), 0xFF));
-}
+// The red, green and blue of sixteen pixels, one per 16-bit lane.
+struct Channels {
+    __m256i r, g, b;
+};
 
-// 16-bit pixel values in 32-bit lanes to 0x00RRGGBB, as F::Unpack.
+// Sixteen 16-bit pixel values to their channels, as F::Unpack.
 template <typename F>
-QV_AVX2 __m256i Unpack16(__m256i v) {
-    if constexpr (F::swapped) {
-        v = SwapLowBytes(v);
-    }
-    __m256i r = Masked(_mm256_srli_epi32(v, F::green6 ? 8 : 7), 0xF8);
-    const __m256i g = Masked(_mm256_srli_epi32(v, F::green6 ? 3 : 2), F::green6 ? 0xFC : 0xF8);
-    __m256i b = Masked(_mm256_slli_epi32(v, 3), 0xF8);
-    if constexpr (F::blueFirst) std::swap(r, b);
-    return _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi32(r, 16), _mm256_slli_epi32(g, 8)), b);
+QV_AVX2 Channels Unpack16(__m256i v) {
+    if constexpr (F::swapped) v = _mm256_or_si256(_mm256_slli_epi16(v, 8), _mm256_srli_epi16(v, 8));
+    Channels c{Masked16(_mm256_srli_epi16(v, F::green6 ? 8 : 7), 0xF8),
+               Masked16(_mm256_srli_epi16(v, F::green6 ? 3 : 2), F::green6 ? 0xFC : 0xF8),
+               Masked16(_mm256_slli_epi16(v, 3), 0xF8)};
+    if constexpr (F::blueFirst) std::swap(c.r, c.b);
+    return c;
 }
 
-// 0x00RRGGBB in 32-bit lanes to 16-bit pixel values, as F::Pack.
+// Channels to sixteen 16-bit pixel values, as F::Pack.
 template <typename F>
-QV_AVX2 __m256i Pack16(__m256i rgb) {
-    __m256i r = Masked(_mm256_srli_epi32(rgb, 16), 0xFF);
-    const __m256i g = Masked(_mm256_srli_epi32(rgb, 8), 0xFF);
-    __m256i b = Masked(rgb, 0xFF);
-    if constexpr (F::blueFirst) std::swap(r, b);
-    __m256i v = F::green6 ? _mm256_or_si256(Masked(_mm256_slli_epi32(r, 8), 0xF800),
-                                            Masked(_mm256_slli_epi32(g, 3), 0x7E0))
-                          : _mm256_or_si256(Masked(_mm256_slli_epi32(r, 7), 0x7C00),
-                                            Masked(_mm256_slli_epi32(g, 2), 0x3E0));
-    v = _mm256_or_si256(v, _mm256_srli_epi32(b, 3));
-    if constexpr (F::swapped) {
-        v = SwapLowBytes(v);
-    }
+QV_AVX2 __m256i Pack16(Channels c) {
+    if constexpr (F::blueFirst) std::swap(c.r, c.b);
+    __m256i v = F::green6 ? _mm256_or_si256(Masked16(_mm256_slli_epi16(c.r, 8), 0xF800),
+                                            Masked16(_mm256_slli_epi16(c.g, 3), 0x7E0))
+                          : _mm256_or_si256(Masked16(_mm256_slli_epi16(c.r, 7), 0x7C00),
+                                            Masked16(_mm256_slli_epi16(c.g, 2), 0x3E0));
+    v = _mm256_or_si256(v, _mm256_srli_epi16(c.b, 3));
+    if constexpr (F::swapped) v = _mm256_or_si256(_mm256_slli_epi16(v, 8), _mm256_srli_epi16(v, 8));
     return v;
+}
+
+QV_AVX2 inline Channels LerpChannels(Channels a, Channels b, __m256i fraction) {
+    return {LerpLanes(a.r, b.r, fraction), LerpLanes(a.g, b.g, fraction),
+            LerpLanes(a.b, b.b, fraction)};
+}
+
+// The 16-bit halves of sixteen 32-bit lanes (low or high), packed as _mm256_packus_epi32
+// packs: columns 0-3, 8-11, 4-7, 12-15.
+template <bool high>
+QV_AVX2 inline __m256i Halves(__m256i first, __m256i second) {
+    if constexpr (high)
+        return _mm256_packus_epi32(_mm256_srli_epi32(first, 16), _mm256_srli_epi32(second, 16));
+    const __m256i low = _mm256_set1_epi32(0xFFFF);
+    return _mm256_packus_epi32(_mm256_and_si256(first, low), _mm256_and_si256(second, low));
+}
+
+QV_AVX2 inline __m256i Load8(const int32_t* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+QV_AVX2 inline __m256i Load8(const uint32_t* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
 }
 
 // The pixel at each of eight columns and the one right of it, read as one word each (2-byte
@@ -322,58 +329,87 @@ QV_AVX2 inline __m256i PairsAt(const uint8_t* row, const int32_t* columns, int32
     }
 }
 
-// Across for whole groups of eight columns; returns how many it made (0 where it has no
-// vector form: 3-byte pixels, and sources one pixel wide).
+// Sixteen columns of 2-byte pixels across: pixels, neighbours and fractions all in the order
+// Halves packs, which unpacking the channels into 0x00RRGGBB words puts back in column order.
+template <typename F>
+QV_AVX2 void Across16(const uint8_t* row, const int32_t* columns, const int32_t* fractions,
+                      uint32_t* out) {
+    const __m256i first = PairsAt<2>(row, columns, 0), second = PairsAt<2>(row, columns + 8, 0);
+    const __m256i fraction = Halves<false>(Load8(fractions), Load8(fractions + 8));
+    const Channels c = LerpChannels(Unpack16<F>(Halves<false>(first, second)),
+                                    Unpack16<F>(Halves<true>(first, second)), fraction);
+    const __m256i blueGreen = _mm256_or_si256(_mm256_slli_epi16(c.g, 8), c.b);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_unpacklo_epi16(blueGreen, c.r));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 8), _mm256_unpackhi_epi16(blueGreen, c.r));
+}
+
+// Eight columns of 4-byte pixels across: per lane a0 a1 b0 b1 and a2 a3 b2 b3 (a4 .. in the
+// upper lane), then the pixels and their neighbours each in column order.
+template <typename F>
+QV_AVX2 void Across8(const uint8_t* row, const int32_t* columns, const int32_t* fractions,
+                     __m256i unpack, uint32_t* out) {
+    const auto order = _MM_SHUFFLE(3, 1, 2, 0);
+    const __m256i low = _mm256_shuffle_epi32(PairsAt<4>(row, columns, 0), order);
+    const __m256i high = _mm256_shuffle_epi32(PairsAt<4>(row, columns, 2), order);
+    const __m256i f = Load8(fractions);
+    const __m256i twice = _mm256_or_si256(f, _mm256_slli_epi32(f, 16));
+    const __m256i rgb =
+        LerpBytes(_mm256_unpacklo_epi64(low, high), _mm256_unpackhi_epi64(low, high),
+                  _mm256_unpacklo_epi32(twice, twice), _mm256_unpackhi_epi32(twice, twice));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_shuffle_epi8(rgb, unpack));
+}
+
+// Across for whole groups of columns; returns how many it made (0 where it has no vector
+// form: 3-byte pixels, and sources one pixel wide).
 template <typename F>
 QV_AVX2 int32_t AcrossAvx2(const uint8_t* row, const int32_t* columns, const int32_t* fractions,
                            int32_t right, int32_t width, uint32_t* out) {
     if (F::bytes == 3 || right == 0) return 0;
+    if constexpr (F::bytes == 2) {
+        const int32_t whole = width & ~15;
+        for (int32_t i = 0; i < whole; i += 16)
+            Across16<F>(row, columns + i, fractions + i, out + i);
+        return whole;
+    }
     const __m256i unpack = ByteMoves<F::Unpack>();
     const int32_t whole = width & ~7;
-    for (int32_t i = 0; i < whole; i += 8) {
-        __m256i rgb;
-        if constexpr (F::bytes == 4) {
-            // Per lane a0 a1 b0 b1 and a2 a3 b2 b3 (a4 .. in the upper lane), then the pixels
-            // and their neighbours each in column order.
-            const auto order = _MM_SHUFFLE(3, 1, 2, 0);
-            const __m256i low = _mm256_shuffle_epi32(PairsAt<4>(row, columns + i, 0), order);
-            const __m256i high = _mm256_shuffle_epi32(PairsAt<4>(row, columns + i, 2), order);
-            const __m256i a = _mm256_unpacklo_epi64(low, high);
-            const __m256i b = _mm256_unpackhi_epi64(low, high);
-            rgb = _mm256_shuffle_epi8(LerpColumns(a, b, fractions + i), unpack);
-        } else {
-            const __m256i pair = PairsAt<2>(row, columns + i, 0);
-            const __m256i a = Unpack16<F>(_mm256_and_si256(pair, _mm256_set1_epi32(0xFFFF)));
-            const __m256i b = Unpack16<F>(_mm256_srli_epi32(pair, 16));
-            rgb = LerpColumns(a, b, fractions + i);
-        }
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), rgb);
-    }
+    for (int32_t i = 0; i < whole; i += 8)
+        Across8<F>(row, columns + i, fractions + i, unpack, out + i);
     return whole;
 }
 
-// Down for whole groups of eight columns; returns how many it made.
+// Sixteen columns of 2-byte pixels down, channels in the order Halves packs, put back in
+// column order before they are stored.
+template <typename F>
+QV_AVX2 void Down16(const uint32_t* top, const uint32_t* bottom, __m256i fraction, uint8_t* dest) {
+    auto channels = [](const uint32_t* words) QV_AVX2 {
+        const __m256i first = Load8(words), second = Load8(words + 8);
+        const __m256i blueGreen = Halves<false>(first, second);
+        return Channels{Halves<true>(first, second), _mm256_srli_epi16(blueGreen, 8),
+                        Masked16(blueGreen, 0xFF)};
+    };
+    const __m256i pixels = Pack16<F>(LerpChannels(channels(top), channels(bottom), fraction));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dest),
+                        _mm256_permute4x64_epi64(pixels, _MM_SHUFFLE(3, 1, 2, 0)));
+}
+
+// Down for whole groups of columns; returns how many it made.
 template <typename F>
 QV_AVX2 int32_t DownAvx2(const uint32_t* top, const uint32_t* bottom, int32_t fraction,
                          int32_t width, uint8_t* dest) {
     if (F::bytes == 3) return 0;
     const __m256i f = _mm256_set1_epi16(int16_t(fraction));
+    if constexpr (F::bytes == 2) {
+        const int32_t whole = width & ~15;
+        for (int32_t i = 0; i < whole; i += 16) Down16<F>(top + i, bottom + i, f, dest + i * 2);
+        return whole;
+    }
     const __m256i pack = ByteMoves<F::Pack>();
     const int32_t whole = width & ~7;
     for (int32_t i = 0; i < whole; i += 8) {
-        const __m256i rgb =
-            LerpBytes(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(top + i)),
-                      _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bottom + i)), f, f);
-        if constexpr (F::bytes == 4) {
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(dest + i * 4),
-                                _mm256_shuffle_epi8(rgb, pack));
-        } else {
-            // Packed per lane (values 0 .. 0xFFFF), then the two lanes' halves brought together.
-            const __m256i packed = _mm256_packus_epi32(Pack16<F>(rgb), _mm256_setzero_si256());
-            const __m256i ordered = _mm256_permute4x64_epi64(packed, _MM_SHUFFLE(3, 1, 2, 0));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(dest + i * 2),
-                             _mm256_castsi256_si128(ordered));
-        }
+        const __m256i rgb = LerpBytes(Load8(top + i), Load8(bottom + i), f, f);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dest + i * 4),
+                            _mm256_shuffle_epi8(rgb, pack));
     }
     return whole;
 }
