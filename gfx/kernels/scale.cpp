@@ -334,31 +334,58 @@ QV_AVX2 inline __m256i PairsAt(const uint8_t* row, const int32_t* columns, int32
 // Sixteen columns of 2-byte pixels across: pixels, neighbours and fractions all in the order
 // Halves packs, which unpacking the channels into 0x00RRGGBB words puts back in column order.
 template <typename F>
-QV_AVX2_STEP void Across16(const uint8_t* row, const int32_t* columns, const int32_t* fractions,
-                           uint32_t* out) {
+QV_AVX2_STEP Channels Across16(const uint8_t* row, const int32_t* columns, __m256i fraction) {
     const __m256i first = PairsAt<2>(row, columns, 0), second = PairsAt<2>(row, columns + 8, 0);
-    const __m256i fraction = Halves<false>(Load8(fractions), Load8(fractions + 8));
-    const Channels c = LerpChannels(Unpack16<F>(Halves<false>(first, second)),
-                                    Unpack16<F>(Halves<true>(first, second)), fraction);
+    return LerpChannels(Unpack16<F>(Halves<false>(first, second)),
+                        Unpack16<F>(Halves<true>(first, second)), fraction);
+}
+
+QV_AVX2_STEP __m256i Fractions16(const int32_t* fractions) {
+    return Halves<false>(Load8(fractions), Load8(fractions + 8));
+}
+
+template <typename F>
+QV_AVX2_STEP void StoreAcross16(const uint8_t* row, const int32_t* columns,
+                                const int32_t* fractions, uint32_t* out) {
+    const Channels c = Across16<F>(row, columns, Fractions16(fractions));
     const __m256i blueGreen = _mm256_or_si256(_mm256_slli_epi16(c.g, 8), c.b);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_unpacklo_epi16(blueGreen, c.r));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 8), _mm256_unpackhi_epi16(blueGreen, c.r));
 }
 
-// Eight columns of 4-byte pixels across: per lane a0 a1 b0 b1 and a2 a3 b2 b3 (a4 .. in the
-// upper lane), then the pixels and their neighbours each in column order.
-template <typename F>
-QV_AVX2_STEP void Across8(const uint8_t* row, const int32_t* columns, const int32_t* fractions,
-                          __m256i unpack, uint32_t* out) {
+// Sixteen 2-byte pixels in the order Halves packs, stored in column order.
+QV_AVX2_STEP void StorePixels16(__m256i pixels, uint8_t* dest) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dest),
+                        _mm256_permute4x64_epi64(pixels, _MM_SHUFFLE(3, 1, 2, 0)));
+}
+
+// The bytes of eight 4-byte pixels, one per 16-bit lane as unpacked low and high.
+struct Bytes16 {
+    __m256i low, high;
+};
+
+// Eight per-pixel fractions in the lanes of Bytes16.
+struct Fractions8 {
+    __m256i low, high;
+};
+
+QV_AVX2_STEP Fractions8 ExpandFractions(const int32_t* fractions) {
+    const __m256i f = Load8(fractions);
+    const __m256i twice = _mm256_or_si256(f, _mm256_slli_epi32(f, 16));
+    return {_mm256_unpacklo_epi32(twice, twice), _mm256_unpackhi_epi32(twice, twice)};
+}
+
+// Eight columns of 4-byte pixels across, each byte in its stored place: per lane a0 a1 b0 b1
+// and a2 a3 b2 b3 (a4 .. in the upper lane), then the pixels and their neighbours each in
+// column order.
+QV_AVX2_STEP Bytes16 Across8(const uint8_t* row, const int32_t* columns, Fractions8 f) {
     const auto order = _MM_SHUFFLE(3, 1, 2, 0);
     const __m256i low = _mm256_shuffle_epi32(PairsAt<4>(row, columns, 0), order);
     const __m256i high = _mm256_shuffle_epi32(PairsAt<4>(row, columns, 2), order);
-    const __m256i f = Load8(fractions);
-    const __m256i twice = _mm256_or_si256(f, _mm256_slli_epi32(f, 16));
-    const __m256i rgb =
-        LerpBytes(_mm256_unpacklo_epi64(low, high), _mm256_unpackhi_epi64(low, high),
-                  _mm256_unpacklo_epi32(twice, twice), _mm256_unpackhi_epi32(twice, twice));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_shuffle_epi8(rgb, unpack));
+    const __m256i a = _mm256_unpacklo_epi64(low, high), b = _mm256_unpackhi_epi64(low, high);
+    const __m256i zero = _mm256_setzero_si256();
+    return {LerpLanes(_mm256_unpacklo_epi8(a, zero), _mm256_unpacklo_epi8(b, zero), f.low),
+            LerpLanes(_mm256_unpackhi_epi8(a, zero), _mm256_unpackhi_epi8(b, zero), f.high)};
 }
 
 // Across for whole groups of columns; returns how many it made (0 where it has no vector
@@ -370,13 +397,16 @@ QV_AVX2 int32_t AcrossAvx2(const uint8_t* row, const int32_t* columns, const int
     if constexpr (F::bytes == 2) {
         const int32_t whole = width & ~15;
         for (int32_t i = 0; i < whole; i += 16)
-            Across16<F>(row, columns + i, fractions + i, out + i);
+            StoreAcross16<F>(row, columns + i, fractions + i, out + i);
         return whole;
     }
     const __m256i unpack = ByteMoves<F::Unpack>();
     const int32_t whole = width & ~7;
-    for (int32_t i = 0; i < whole; i += 8)
-        Across8<F>(row, columns + i, fractions + i, unpack, out + i);
+    for (int32_t i = 0; i < whole; i += 8) {
+        const Bytes16 c = Across8(row, columns + i, ExpandFractions(fractions + i));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i),
+                            _mm256_shuffle_epi8(_mm256_packus_epi16(c.low, c.high), unpack));
+    }
     return whole;
 }
 
@@ -391,9 +421,7 @@ QV_AVX2_STEP void Down16(const uint32_t* top, const uint32_t* bottom, __m256i fr
         return Channels{Halves<true>(first, second), _mm256_srli_epi16(blueGreen, 8),
                         Masked16(blueGreen, 0xFF)};
     };
-    const __m256i pixels = Pack16<F>(LerpChannels(channels(top), channels(bottom), fraction));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dest),
-                        _mm256_permute4x64_epi64(pixels, _MM_SHUFFLE(3, 1, 2, 0)));
+    StorePixels16(Pack16<F>(LerpChannels(channels(top), channels(bottom), fraction)), dest);
 }
 
 // Down for whole groups of columns; returns how many it made.
@@ -413,6 +441,42 @@ QV_AVX2 int32_t DownAvx2(const uint32_t* top, const uint32_t* bottom, int32_t fr
         const __m256i rgb = LerpBytes(Load8(top + i), Load8(bottom + i), f, f);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(dest + i * 4),
                             _mm256_shuffle_epi8(rgb, pack));
+    }
+    return whole;
+}
+template <typename F>
+constexpr uint32_t Repack(uint32_t v) {
+    return F::Pack(F::Unpack(v));
+}
+
+// A destination row straight from its two source rows, neither kept: across each and down in
+// registers, the same arithmetic as AcrossAvx2 then DownAvx2. Returns how many columns it
+// made (0 where there is no vector form).
+template <typename F>
+QV_AVX2 int32_t AcrossAndDownAvx2(const uint8_t* top, const uint8_t* bottom, const int32_t* columns,
+                                  const int32_t* fractions, int32_t fraction, int32_t width,
+                                  uint8_t* dest) {
+    if (F::bytes == 3) return 0;
+    const __m256i down = _mm256_set1_epi16(int16_t(fraction));
+    if constexpr (F::bytes == 2) {
+        const int32_t whole = width & ~15;
+        for (int32_t i = 0; i < whole; i += 16) {
+            const __m256i f = Fractions16(fractions + i);
+            const Channels c = LerpChannels(Across16<F>(top, columns + i, f),
+                                            Across16<F>(bottom, columns + i, f), down);
+            StorePixels16(Pack16<F>(c), dest + i * 2);
+        }
+        return whole;
+    }
+    const __m256i repack = ByteMoves<Repack<F>>();
+    const int32_t whole = width & ~7;
+    for (int32_t i = 0; i < whole; i += 8) {
+        const Fractions8 f = ExpandFractions(fractions + i);
+        const Bytes16 upper = Across8(top, columns + i, f), lower = Across8(bottom, columns + i, f);
+        const __m256i rgb = _mm256_packus_epi16(LerpLanes(upper.low, lower.low, down),
+                                                LerpLanes(upper.high, lower.high, down));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dest + i * 4),
+                            _mm256_shuffle_epi8(rgb, repack));
     }
     return whole;
 }
@@ -437,6 +501,29 @@ void DownRow(const uint32_t* top, const uint32_t* bottom, int32_t fraction, int3
     if (HasAvx2()) done = DownAvx2<F>(top, bottom, fraction, width, dest);
 #endif
     Down<F>(top + done, bottom + done, fraction, width - done, dest + done * F::bytes);
+}
+
+// A destination row from source rows row and row + 1 without keeping them (the lines are
+// work space for the columns after the vector ones); false where there is no vector form.
+template <typename F>
+bool AcrossAndDownRow(const qvScaleBlock& k, const int32_t* columns, int32_t row, int32_t j,
+                      uint32_t* const lines[2]) {
+#if defined(__x86_64__)
+    if (!HasAvx2() || k.sourceWidth < 2) return false;
+    const uint8_t* top = PixelAt(k.source, k.sourceRowLength, F::bytes, 0, row);
+    const uint8_t* bottom = PixelAt(k.source, k.sourceRowLength, F::bytes, 0, row + 1);
+    uint8_t* dest = PixelAt(k.dest, k.destRowLength, F::bytes, 0, j);
+    const int32_t done = AcrossAndDownAvx2<F>(top, bottom, columns, k.xFractions, k.yFractions[j],
+                                              k.destWidth, dest);
+    if (done == 0) return false;
+    const int32_t rest = k.destWidth - done;
+    Across<F>(top, columns + done, k.xFractions + done, 1, rest, lines[0] + done);
+    Across<F>(bottom, columns + done, k.xFractions + done, 1, rest, lines[1] + done);
+    Down<F>(lines[0] + done, lines[1] + done, k.yFractions[j], rest, dest + done * F::bytes);
+    return true;
+#else
+    return false;
+#endif
 }
 
 // Rows are interpolated across once each and kept while the destination rows between them
@@ -465,6 +552,13 @@ void BilinearColour(const qvScaleBlock& k) {
         if (held[0] != row && held[1] == row) {
             std::swap(lines[0], lines[1]);
             std::swap(held[0], held[1]);
+        }
+        // Rows that no later destination row reads (the next starts two or more below) are
+        // not kept.
+        if (held[0] != row && held[1] != row + below && k.ySteps[j + 1] >= 2 &&
+            AcrossAndDownRow<F>(k, columns, int32_t(row), j, lines)) {
+            held[0] = held[1] = -1;
+            continue;
         }
         if (held[0] != row) hold(0, row);
         if (held[1] != row + below) hold(1, row + below);
