@@ -261,6 +261,13 @@ struct Channels {
     __m128i red, green, blue;
 };
 
+// The lanes of grey pixels (no saturation) take one level in every channel.
+QV_AVX2_FMA inline void SetGrey(Channels* out, __m128i grey, __m128i level) {
+    out->red = _mm_blendv_epi8(out->red, level, grey);
+    out->green = _mm_blendv_epi8(out->green, level, grey);
+    out->blue = _mm_blendv_epi8(out->blue, level, grey);
+}
+
 QV_AVX2_FMA inline Channels Split4(const uint32_t* v) {
     const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v));
     const __m128i byte = _mm_set1_epi32(255);
@@ -328,11 +335,7 @@ QV_AVX2_FMA void ContrastSpanAvx2(uint32_t* v, int32_t n, const double (&brightn
                                                       _mm256_cmp_pd(zero, zero, _CMP_EQ_OQ), 8);
         Channels out = HsbToRgb4(h, saturation, bright);
         // No spread (grey, black too): every channel is the brightness.
-        const __m128i grey = _mm_cmpeq_epi32(delta, _mm_setzero_si128());
-        const __m128i level = Level255(bright);
-        out.red = _mm_blendv_epi8(out.red, level, grey);
-        out.green = _mm_blendv_epi8(out.green, level, grey);
-        out.blue = _mm_blendv_epi8(out.blue, level, grey);
+        SetGrey(&out, _mm_cmpeq_epi32(delta, _mm_setzero_si128()), Level255(bright));
         Join4(out, v + i);
     }
     _mm256_zeroupper();  // before the SSE code of the tail and the callers
@@ -417,11 +420,7 @@ QV_AVX2_FMA void ModulateSpanAvx2(uint32_t* v, int32_t n, const qvModulation& m)
         Channels out = {HslChannel4(_mm256_add_pd(h, Splat(1.0 / 3)), m1, m2),
                         HslChannel4(h, m1, m2),
                         HslChannel4(_mm256_sub_pd(h, Splat(1.0 / 3)), m1, m2)};
-        const __m128i grey = Narrow(_mm256_cmp_pd(s, zero, _CMP_EQ_OQ));
-        const __m128i level = Level255(l);
-        out.red = _mm_blendv_epi8(out.red, level, grey);
-        out.green = _mm_blendv_epi8(out.green, level, grey);
-        out.blue = _mm_blendv_epi8(out.blue, level, grey);
+        SetGrey(&out, Narrow(_mm256_cmp_pd(s, zero, _CMP_EQ_OQ)), Level255(l));
         Join4(out, v + i);
     }
     _mm256_zeroupper();  // before the SSE code of the tail and the callers
