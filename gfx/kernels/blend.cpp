@@ -106,8 +106,9 @@ inline void PrefetchSpan(const uint8_t* row, ptrdiff_t first, ptrdiff_t end) {
 
 // Glyph-sized blocks of coverage painting: their rows are too short for the vectorised spans
 // (a glyph row is a span or two of a few pixels), so they go eight pixels a step with the
-// colour prepared once. Each channel is (s x c + d x (256 - c)) >> 8 in a 16-bit lane, the
-// sum Mix forms (at most 255 x 256), so the pixels are the same.
+// colour prepared once; the wide rows of shapes blend their edge steps alike. Each channel
+// is (s x c + d x (256 - c)) >> 8 in a 16-bit lane, the sum Mix forms (at most 255 x 256),
+// so the pixels are the same.
 struct NarrowPaint {
     __m256i colour;     // the pixel where coverage is full
     __m256i evenBytes;  // colour bytes 0 and 2 (after the shift), one per 16-bit lane
