@@ -106,8 +106,9 @@ inline void PrefetchSpan(const uint8_t* row, ptrdiff_t first, ptrdiff_t end) {
 
 // Glyph-sized blocks of coverage painting: their rows are too short for the vectorised spans
 // (a glyph row is a span or two of a few pixels), so they go eight pixels a step with the
-// colour prepared once. Each channel is (s x c + d x (256 - c)) >> 8 in a 16-bit lane, the
-// sum Mix forms (at most 255 x 256), so the pixels are the same.
+// colour prepared once; the wide rows of shapes blend their edge steps alike. Each channel
+// is (s x c + d x (256 - c)) >> 8 in a 16-bit lane, the sum Mix forms (at most 255 x 256),
+// so the pixels are the same.
 struct NarrowPaint {
     __m256i colour;     // the pixel where coverage is full
     __m256i evenBytes;  // colour bytes 0 and 2 (after the shift), one per 16-bit lane
@@ -340,6 +341,50 @@ QV_AVX2 void PaintNarrowRows(uint8_t* dest, ptrdiff_t destStride, const uint8_t*
         } else {
             PaintShortRow<Shift, 1>(d, coverage, width, p);
         }
+    }
+}
+
+// A wide row of 8 pixels or more in steps of eight: blank stretches passed over, covered runs
+// written whole, each step between (a shape's edge) painted in registers, all in one call a
+// row. The last step, ending at the row's end, is painted first from the pixels as they were,
+// as in PaintLongRow, so that every pixel gets the same value whichever step writes it.
+template <int Shift>
+QV_AVX2 void PaintWideRow(uint32_t* d, const uint8_t* coverage, int32_t width,
+                          const NarrowPaint& p) {
+    auto group = [&](int32_t i) {
+        uint64_t bytes;
+        std::memcpy(&bytes, coverage + i, 8);
+        return bytes;
+    };
+    const int32_t last = width - 8;
+    const __m256i tail = PaintEight<Shift>(LoadEight(d + last), group(last), p);
+    for (int32_t i = 0; i < last;) {
+        const uint64_t first = group(i);
+        if (first == 0) {
+            for (i += 8; i + 32 <= width && AllZero32(coverage + i);) i += 32;
+            continue;
+        }
+        if (first != ~uint64_t(0)) {
+            StoreEight(d + i, PaintEight<Shift>(LoadEight(d + i), first, p));
+            i += 8;
+            continue;
+        }
+        StoreEight(d + i, p.colour);
+        for (i += 8; i + 32 <= width && AllOpaque32(coverage + i); i += 32) {
+            for (int32_t k = 0; k < 32; k += 8) StoreEight(d + i + k, p.colour);
+        }
+        for (; i < last && group(i) == ~uint64_t(0); i += 8) StoreEight(d + i, p.colour);
+    }
+    StoreEight(d + last, tail);
+}
+
+template <int Shift>
+QV_AVX2 void PaintWideRows(uint8_t* dest, ptrdiff_t destStride, const uint8_t* coverage,
+                           ptrdiff_t coverageStride, int32_t width, int32_t height,
+                           uint32_t colour) {
+    const NarrowPaint p = PrepareNarrowPaint<Shift>(colour);
+    for (int32_t j = 0; j < height; ++j, dest += destStride, coverage += coverageStride) {
+        PaintWideRow<Shift>(reinterpret_cast<uint32_t*>(dest), coverage, width, p);
     }
 }
 #endif
@@ -646,17 +691,20 @@ void WriteColourRow(const uint8_t* coverage, uint8_t* dest, int32_t width, uint3
     });
 }
 
-// Blocks up to this width (glyphs of text up to some 80 pixels) take the narrow rows; wider
-// ones are left to the spans, which skip transparent and copy opaque runs.
+// Blocks up to this width (glyphs of text up to some 80 pixels) take the narrow rows, which
+// paint every step; wider ones (shapes) the wide rows, which pass over blank and write covered
+// runs whole.
 constexpr int32_t kNarrowWidth = 64;
 
-// Mode 1 with a colour on a narrow block of 32-bit pixels, by the AVX2 rows where the CPU has
-// them; false leaves the block to the general rows, which are their reference.
+// Mode 1 with a colour on a block of 32-bit pixels, by the AVX2 rows where the CPU has them;
+// false leaves the block to the general rows, which are their reference.
 template <typename F>
-bool PaintNarrowBlock(const qvAlphaChannelBlock& k) {
+bool PaintBlockInSteps(const qvAlphaChannelBlock& k) {
 #if defined(__x86_64__)
-    if (!HasAvx2() || k.width > kNarrowWidth) return false;
-    const auto paint = ColourShift<F>() == 8 ? PaintNarrowRows<8> : PaintNarrowRows<0>;
+    if (!HasAvx2()) return false;
+    const bool narrow = k.width <= kNarrowWidth;
+    const auto paint = ColourShift<F>() == 8 ? (narrow ? PaintNarrowRows<8> : PaintWideRows<8>)
+                                             : (narrow ? PaintNarrowRows<0> : PaintWideRows<0>);
     paint(PixelAt(k.destBase, k.destRowLength, 4, k.destX, k.destY), ptrdiff_t(k.destRowLength) * 4,
           PlaneRow(k.coverageBase, k.coverageBytesPerRow, k.sourceY) + k.sourceX,
           k.coverageBytesPerRow, k.width, k.height, k.colour);
@@ -674,7 +722,7 @@ void ChannelRows(const qvAlphaChannelBlock& k) {
     const uint32_t colour = F::bytes == 3 ? F::Pack(k.colour) : k.colour;
     const bool flat = k.textureBase == nullptr;
     if constexpr (F::bytes == 4) {
-        if (flat && k.mode == QV_COVERAGE_BLEND && PaintNarrowBlock<F>(k)) return;
+        if (flat && k.mode == QV_COVERAGE_BLEND && PaintBlockInSteps<F>(k)) return;
     }
     for (int32_t j = 0; j < k.height; ++j) {
         const uint8_t* coverage =

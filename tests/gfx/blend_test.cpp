@@ -583,6 +583,36 @@ TEST(BltAlphaChannel, GlyphSizedBlocksPaintEveryCoverageValueByTheFormula) {
     }
 }
 
+// Blocks wider than the glyph rows (shapes) pass over blank stretches and write covered runs
+// whole: runs from one pixel to past the 32-byte tests, at widths either side of the steps
+// and every alignment of the destination.
+TEST(BltAlphaChannel, WideBlocksPaintLikeTheFormulaAtEveryWidthAndAlignment) {
+    std::mt19937 random(15);
+    for (uint32_t format = QV_FMT_A8R8G8B8; format < QV_FMT_COUNT; ++format) {
+        for (int32_t width : {65, 71, 72, 73, 95, 96, 97, 103, 129, 200, 257}) {
+            for (int32_t x = 0; x < 8; ++x) {
+                TightCoverage coverage(width, 4, width + 3);
+                for (int32_t j = 0; j < 4; ++j) {
+                    for (int32_t i = 0; i < width;) {
+                        uint32_t run = 1 + random() % (j < 2 ? 12 : 90), kind = random() % 3;
+                        for (; run > 0 && i < width; --run, ++i) {
+                            coverage.Byte(i, j) = uint8_t(kind == 0   ? 0
+                                                          : kind == 1 ? 255
+                                                                      : 1 + random() % 254);
+                        }
+                    }
+                }
+                GuardedBitMap dest(x + width + 1, 6, format, 0),
+                    before(x + width + 1, 6, format, 0);
+                Randomise(before, random);
+                ExpectPaintedByTheFormula(coverage, dest, before, x, 1, random() & 0xFFFFFF,
+                                          "format " + std::to_string(format) + " width " +
+                                              std::to_string(width) + " x " + std::to_string(x));
+            }
+        }
+    }
+}
+
 TEST(BltAlphaChannel, ModeZeroWritesTheColourWhereverThereIsCoverage) {
     std::mt19937 random(12);
     for (uint32_t format = 0; format < QV_FMT_COUNT; ++format) {

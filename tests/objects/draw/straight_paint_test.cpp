@@ -194,6 +194,20 @@ TEST_F(StraightPaint, LayeredShapesGiveThePixelsOfTheImageRoad) {
     platform::testing::SetExtraRowPadding(0);
 }
 
+// Shapes wider than the glyph rows take the wide paint rows, which must give the pixels of
+// the image's alpha blit too.
+TEST_F(StraightPaint, WideShapesGiveThePixelsOfTheImageRoad) {
+    const Case cases[] = {
+        {"aa fill", BOX, 3, 20, FILLCOLOR, 1, true, 0x00E0A020, 0, 0, 3, 70},
+        {"hard fill", BOX, 3, 20, FILLCOLOR, 1, false, 0x00E0A020, 0, 0, 3, 70},
+        {"transparent aa fill", BOX, 5, 18, FILLCOLOR, 1, true, 0x7020C040, 0, 0, 3, 69},
+        {"transparent hard fill", BOX, 5, 18, FILLCOLOR, 1, false, 0x7020C040, 0, 0, 3, 69},
+        {"cut left", BOX, -9, 25, FILLCOLOR, 1, true, 0x00E0A020, 0, 0, 3, 77},
+        {"cut right", BOX, 10, 5, FILLCOLOR, 1, true, 0x3020C040, 0, 0, 3, 73},
+    };
+    ExpectBothRoadsAlike(cases, std::size(cases));
+}
+
 // Every allocation of the layered road failing in turn gives ERR_MEM and leaves the brush as
 // it was.
 TEST_F(StraightPaint, LayeredShapeOutOfMemoryChangesNothing) {
