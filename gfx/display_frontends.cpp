@@ -52,12 +52,18 @@ bool RoundSide(double side, int32_t* out) {
     return true;
 }
 
+// Whether the bitmap reaches over the whole shown picture.
+bool HoldsPicture(const qvDisplayBitMap* bitmap, const DisplayView& view) {
+    return bitmap != nullptr && bitmap->width >= view.pictureWidth &&
+           bitmap->height >= view.pictureHeight;
+}
+
 // The shown picture composed for the window. A plain picture is the first back buffer itself,
 // so the copy into the second is left out unless an autoscaled window shows the second.
 qvDisplayBitMap* ComposedForWindow(qvVmState* L, qvDisplay* display, const DisplayView& view) {
     qvDisplayBitMap* second = view.backBuffers[1];
-    if (view.plainPicture && !view.autoscale && view.backBuffers[0] != nullptr &&
-        second != nullptr) {
+    if (view.plainPicture && !view.autoscale && HoldsPicture(view.backBuffers[0], view) &&
+        HoldsPicture(second, view)) {
         return view.backBuffers[0];
     }
     Graphics().Host().Redraw(L, display, second, 0, 0, view.pictureWidth, view.pictureHeight,
