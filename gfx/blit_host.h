@@ -52,6 +52,9 @@ struct DisplayView {
     qvPlatformDisplay* window;
     // Where the picture starts in the window: the left and top letterbox strips.
     int32_t outputX, outputY;
+    // Nothing is composed over the picture (no layers, no sprites): composed, it is the first
+    // back buffer unchanged.
+    bool plainPicture;
 
     // Autoscaling is active when the flag is set and both sizes are non-zero.
     bool AutoscaleActive() const {

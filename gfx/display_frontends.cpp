@@ -52,6 +52,25 @@ bool RoundSide(double side, int32_t* out) {
     return true;
 }
 
+// Whether the bitmap reaches over the whole shown picture.
+bool HoldsPicture(const qvDisplayBitMap* bitmap, const DisplayView& view) {
+    return bitmap != nullptr && bitmap->width >= view.pictureWidth &&
+           bitmap->height >= view.pictureHeight;
+}
+
+// The shown picture composed for the window. A plain picture is the first back buffer itself,
+// so the copy into the second is left out unless an autoscaled window shows the second.
+qvDisplayBitMap* ComposedForWindow(qvVmState* L, qvDisplay* display, const DisplayView& view) {
+    qvDisplayBitMap* second = view.backBuffers[1];
+    if (view.plainPicture && !view.autoscale && HoldsPicture(view.backBuffers[0], view) &&
+        HoldsPicture(second, view)) {
+        return view.backBuffers[0];
+    }
+    Graphics().Host().Redraw(L, display, second, 0, 0, view.pictureWidth, view.pictureHeight,
+                             kRedrawAll);
+    return second;
+}
+
 }  // namespace
 }  // namespace qv::gfx
 
@@ -123,10 +142,8 @@ void RefreshDisplay(qvVmState* L, qvDisplay* display, int flags) {
     const qv::gfx::DisplayView view = state.View(display);
     host.ClearDisplayBorders(display);
     if (!view.doubleBuffered && view.bufferWord == 0) {
-        qvDisplayBitMap* second = view.backBuffers[1];
-        host.Redraw(L, display, second, 0, 0, view.pictureWidth, view.pictureHeight,
-                    qv::gfx::kRedrawAll);
-        BltToDisplay(second, 0, 0, display, 0, 0, view.pictureWidth, view.pictureHeight,
+        BltToDisplay(qv::gfx::ComposedForWindow(L, display, view), 0, 0, display, 0, 0,
+                     view.pictureWidth, view.pictureHeight,
                      flags | QV_REFRESH_AUTOSCALE | QV_REFRESH_WHOLE);
     } else {
         host.FlipBuffers(display, 1, flags);

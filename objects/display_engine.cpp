@@ -317,6 +317,18 @@ int AddLayer(qvVmState* L, Work* w, bool* drawToo) {
     return 0;
 }
 
+// With layers on, whether the part drawn straight to the window is what composing its
+// rectangle shows: opaque, unclipped, unscaled, and the top layer alone showing it there.
+bool ComposesToItself(qvVmState* L, const Work& w, const qvDisplayBrushArgs& a,
+                      const gfx::DisplayView& view, const gfx::OutputPicture& output) {
+    const Source& s = w.source;
+    return s.mask == nullptr && s.alpha == nullptr && output.clipRegion == nullptr &&
+           view.targetMask == nullptr && view.targetAlpha == nullptr && !view.doubleBuffered &&
+           !view.AutoscaleActive() &&
+           objects::Scene().TopLayerShowsAlone(L, s.bitmap, a.srcX, a.srcY, a.x, a.y, a.width,
+                                               a.height);
+}
+
 // Draws the part straight into the current output.
 void Draw(qvVmState* L, const Work& w) {
     gfx::GraphicsState& graphics = gfx::Graphics();
@@ -344,9 +356,12 @@ void Draw(qvVmState* L, const Work& w) {
     const gfx::OutputPicture output = graphics.Host().CurrentOutputPicture();
     const Source& s = w.source;
     // The display keeps what is drawn in its bitmap, from which the window is refreshed; with
-    // layers on the rectangle is composed again from the layers, the new one among them.
-    const uint32_t flags =
-        w.output != nullptr ? 0u : uint32_t(QV_BLIT_BACKBUFFER | QV_BLIT_RECOMPOSE);
+    // layers on the rectangle is composed again from the layers, the new one among them,
+    // unless that shows the part as it is.
+    const bool recompose = !w.layersOn || !ComposesToItself(L, w, a, view, output);
+    const uint32_t flags = w.output != nullptr ? 0u
+                           : recompose         ? uint32_t(QV_BLIT_BACKBUFFER | QV_BLIT_RECOMPOSE)
+                                               : uint32_t(QV_BLIT_BACKBUFFER);
     SafeBlt(L, s.bitmap, a.srcX, a.srcY, w.output, a.x, a.y, a.width, a.height, s.width, s.height,
             output.width, output.height, flags, s.mask, s.alpha, output.clipRegion);
 }

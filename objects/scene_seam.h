@@ -88,6 +88,13 @@ public:
     virtual int LayerPicture(qvVmState*, int /*idx*/, int32_t /*frame*/, PicturePart*) {
         return ERR_NOLAYERS;
     }
+    // Whether composing the rectangle of the current display's picture gives the bitmap's
+    // pixels from (srcX, srcY): its top layer alone shows them there, opaque.
+    virtual bool TopLayerShowsAlone(qvVmState*, const qvDisplayBitMap* /*bitmap*/, int32_t /*srcX*/,
+                                    int32_t /*srcY*/, int32_t /*x*/, int32_t /*y*/,
+                                    int32_t /*width*/, int32_t /*height*/) {
+        return false;
+    }
     // Re-applies a layer's transform to the size of the object it is inserted for again.
     virtual void ApplyLayerTransform(qvDrawTransform*, int32_t /*width*/, int32_t /*height*/) {}
 };

@@ -11,6 +11,7 @@
 #include "gfx/scale.h"
 #include "gfx/transform.h"
 #include "platform/linux/lists.h"
+#include "runtime/lists.h"
 #include "scene/layers/layer.h"
 
 namespace qv::scene {
@@ -348,6 +349,10 @@ int32_t CountAllLayers() {
         return false;
     });
     return count;
+}
+
+bool HasLayersOrSprites(const qvBGPic* picture) {
+    return !IsListEmpty(&picture->layers) || picture->sprites != nullptr;
 }
 
 bool RectHitsSprite(const qvBGPic* picture, int32_t x, int32_t y, int32_t width, int32_t height) {

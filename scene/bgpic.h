@@ -213,6 +213,8 @@ void ClearLayerClipRegionRefs(const qvClipRegion* region);
 void ClearPictureClipRegionRefs(const qvClipRegion* region);
 // The layers of all pictures.
 int32_t CountAllLayers();
+// Whether anything is composed over the picture: then it shows as more than its bitmap.
+bool HasLayersOrSprites(const qvBGPic* picture);
 // Whether the rectangle overlaps a sprite on the picture.
 bool RectHitsSprite(const qvBGPic* picture, int32_t x, int32_t y, int32_t width, int32_t height);
 // Removes a freed clip region from the sprites of the current display's picture and shows

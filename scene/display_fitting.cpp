@@ -9,7 +9,6 @@
 #include "gfx/transform.h"
 #include "runtime/arguments.h"
 #include "runtime/errors.h"
-#include "runtime/lists.h"
 #include "runtime/option_tables.h"
 #include "scene/bgpic.h"
 #include "scene/bgpic_library.h"
@@ -21,10 +20,6 @@ namespace {
 
 bool HasSize(const qvDisplayBitMap* bitmap, int32_t width, int32_t height) {
     return bitmap != nullptr && bitmap->width == width && bitmap->height == height;
-}
-
-bool HasLayersOrSprites(const qvBGPic* picture) {
-    return !IsListEmpty(&picture->layers) || picture->sprites != nullptr;
 }
 
 // The picture as shown into the display bitmap, and into the composition bitmap that an

@@ -63,6 +63,7 @@ public:
         if (s.picture != nullptr) {
             view.pictureWidth = s.picture->shownWidth;
             view.pictureHeight = s.picture->shownHeight;
+            view.plainPicture = !HasLayersOrSprites(s.picture);
         }
         view.window = display->window;
         return view;

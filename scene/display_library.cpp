@@ -34,6 +34,7 @@
 #include "scene/display_events.h"
 #include "scene/display_hosts.h"
 #include "scene/display_modes.h"
+#include "scene/layers/compositor.h"
 #include "scene/layers/layer_transform.h"
 #include "scene/object_layers.h"
 #include "scene/output_redirect.h"
@@ -379,6 +380,13 @@ public:
     }
     int LayerPicture(qvVmState* L, int idx, int32_t frame, objects::PicturePart* out) override {
         return ObjectLayerPicture(L, idx, frame, out);
+    }
+    bool TopLayerShowsAlone(qvVmState* L, const qvDisplayBitMap* bitmap, int32_t srcX, int32_t srcY,
+                            int32_t x, int32_t y, int32_t width, int32_t height) override {
+        const qvDisplay* display = Displays().current;
+        return display != nullptr && display->settings.picture != nullptr &&
+               scene::TopLayerShowsAlone(L, display->settings.picture, {x, y, width, height},
+                                         bitmap, srcX, srcY);
     }
     void ApplyLayerTransform(qvDrawTransform* transform, int32_t width, int32_t height) override {
         ::ApplyLayerTransform(transform, width, height);

@@ -4,7 +4,9 @@
 // random mask (BR3) or alpha plane (BR4) onto an open 1920x1080 headless display in format 10 (the
 // display's bitmap and the window refresh included), beside pixman OVER through an a1 or a8 mask
 // onto a 1920x1080 image and, for the mask, an SDL colour-key blit. BR5: TintBrush of a 1920x1080
-// brush beside TintBitmap called directly.
+// brush beside TintBitmap called directly. BR6: DisplayBrush of an opaque 256x256 brush onto the
+// same display with layers on, where the brush becomes the top layer and alone covers its
+// rectangle, beside pixman SRC of the same pixels onto a 1920x1080 image.
 #include <SDL.h>
 #include <benchmark/benchmark.h>
 #include <pixman.h>
@@ -22,6 +24,7 @@
 #include "objects/brush.h"
 #include "objects/brush_library/brush_library.h"
 #include "objects/object_neighbours.h"
+#include "objects/scene_hooks.h"
 #include "runtime/runtime_host.h"
 #include "runtime/runtime_state.h"
 #include "runtime/support.h"
@@ -30,6 +33,7 @@
 #include "scene/display.h"
 #include "scene/display_hosts.h"
 #include "scene/display_library.h"
+#include "scene/layers/layer.h"
 #include "scene/scene_neighbours.h"
 
 namespace {
@@ -44,17 +48,18 @@ class Neighbours final : public qv::scene::SceneNeighbours,
 enum class Plane { kMask, kAlpha, kNone };
 
 // An engine with the graphics, display, bgpic and brush libraries, display 1 open at
-// 1920x1080 and brush 1 of random colours with the plane asked for.
+// 1920x1080 (with layers when asked) and brush 1 of random colours with the plane asked for.
 class Scene {
 public:
-    Scene(Plane plane, int32_t width, int32_t height) {
+    Scene(Plane plane, int32_t width, int32_t height, bool layers = false) {
         qv::ResetRuntimeState();
         InitSupport();
         qv::gfx::SetNeighbours(&neighbours_);
+        qv::scene::SetObjectHooks(&hooks_);
         L_ = VmOpen();
         qv::InstallRuntimeHost(L_);
         qv::Runtime().quiet = 1;
-        ok_ = VmCPCall(L_, Setup, nullptr) == 0 && OpenFirstDisplay(L_, nullptr, nullptr) == 0;
+        ok_ = VmCPCall(L_, Setup, &layers) == 0 && OpenFirstDisplay(L_, nullptr, nullptr) == 0;
         qvBrush* brush = nullptr;
         ok_ = ok_ && CreateBrushBitmaps({1, nullptr}, width, height, 0, plane == Plane::kMask,
                                         plane == Plane::kAlpha, true, false, &brush) == 0;
@@ -80,10 +85,13 @@ public:
         VmClose(L_);
         FreeSupport();
         qv::gfx::SetNeighbours(nullptr);
+        qv::scene::SetObjectHooks(nullptr);
         qv::ResetRuntimeState();
     }
 
     bool ok() const { return ok_; }
+    // Drops the shown picture's layers without a refresh.
+    void FreeLayers() { FreeLayerList(L_, qv::scene::Displays().current->settings.picture); }
     // Calls the command with the numbers; 0 or the error code.
     int Run(const char* command, std::vector<double> args) {
         Request request{command, std::move(args)};
@@ -111,6 +119,9 @@ private:
         VmPushString(L, "height");
         VmPushNumber(L, kDisplayHeight);
         VmSetTable(L, -3);
+        VmPushString(L, "layers");
+        VmPushNumber(L, *static_cast<const bool*>(VmToUserdata(L, 1)) ? 1 : 0);
+        VmSetTable(L, -3);
         VmCall(L, 2, 0);
         return 0;
     }
@@ -124,6 +135,7 @@ private:
     }
 
     Neighbours neighbours_;
+    qv::objects::SceneHooks hooks_;  // what layers show, as the player installs it
     qvVmState* L_ = nullptr;
     bool ok_ = false;
 };
@@ -133,6 +145,22 @@ void DisplayBrush(benchmark::State& state, Plane plane) {
     if (!scene.ok()) state.SkipWithError("no display");
     for (auto _ : state) {
         if (scene.Run("displaybrush", {1, kX, kY}) != 0) state.SkipWithError("DisplayBrush failed");
+    }
+}
+
+// Every call adds a layer: the list is emptied now and then, outside the timing.
+void DisplayBrushOnTop(benchmark::State& state) {
+    constexpr int kLayersKept = 256;
+    Scene scene(Plane::kNone, kSide, kSide, true);
+    if (!scene.ok()) state.SkipWithError("no display");
+    int shown = 0;
+    for (auto _ : state) {
+        if (scene.Run("displaybrush", {1, kX, kY}) != 0) state.SkipWithError("DisplayBrush failed");
+        if (++shown % kLayersKept == 0) {
+            state.PauseTiming();
+            scene.FreeLayers();
+            state.ResumeTiming();
+        }
     }
 }
 
@@ -160,6 +188,22 @@ void PixmanOver(benchmark::State& state, Plane plane) {
     for (auto _ : state) {
         pixman_image_composite32(PIXMAN_OP_OVER, src.get(), mask.get(), dst.get(), 0, 0, 0, 0, kX,
                                  kY, kSide, kSide);
+        benchmark::ClobberMemory();
+    }
+}
+
+// pixman: a 256x256 opaque source copied onto a 1920x1080 image.
+void PixmanSrc(benchmark::State& state) {
+    std::mt19937 random(1);
+    std::vector<uint32_t> source(size_t(kSide) * kSide),
+        dest(size_t(kDisplayWidth) * kDisplayHeight);
+    for (uint32_t& p : source) p = 0xFF000000u | (random() & 0xFFFFFF);
+    Image src(pixman_image_create_bits(PIXMAN_x8r8g8b8, kSide, kSide, source.data(), kSide * 4));
+    Image dst(pixman_image_create_bits(PIXMAN_x8r8g8b8, kDisplayWidth, kDisplayHeight, dest.data(),
+                                       kDisplayWidth * 4));
+    for (auto _ : state) {
+        pixman_image_composite32(PIXMAN_OP_SRC, src.get(), nullptr, dst.get(), 0, 0, 0, 0, kX, kY,
+                                 kSide, kSide);
         benchmark::ClobberMemory();
     }
 }
@@ -277,6 +321,12 @@ BENCHMARK_CAPTURE(DisplayBrush, alpha, Plane::kAlpha)
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(PixmanOver, a8, Plane::kAlpha)
     ->Name("BR4:display_brush_alpha 256x256 vs pixman OVER a8/peer")
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(DisplayBrushOnTop)
+    ->Name("BR6:display_brush opaque 256x256 layers on vs pixman SRC/ours")
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(PixmanSrc)
+    ->Name("BR6:display_brush opaque 256x256 layers on vs pixman SRC/peer")
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK(TintBrush)
     ->Name("BR5:tint_brush 1920x1080 vs TintBitmap/ours")

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "bench/gfx/bench_bitmaps.h"
+#include "bench/scene/layer_bench_scene.h"
 #include "gfx/spatial_filters.h"
 #include "platform/linux/testing.h"
 #include "scene/layers/layer_cache.h"
@@ -33,11 +34,9 @@ using qv::test::Planes;
 constexpr int kLayers = 24, kSide = 256;
 enum class Kind { kOpaque, kMask, kAlpha };
 
-// A disc with a soft edge: alpha 255 inside, 0 outside, a ramp of 8 pixels between (the
-// mask keeps what is at least half covered).
+// A disc with a soft edge (the mask keeps what is at least half covered).
 uint8_t DiscAlpha(int32_t x, int32_t y) {
-    const double d = std::hypot(x - 127.5, y - 127.5);
-    return uint8_t(std::clamp((124.0 - d) * 32.0, 0.0, 255.0));
+    return layer_bench::DiscAlpha(kSide, x, y);
 }
 
 struct Layer {

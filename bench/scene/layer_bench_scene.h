@@ -1,13 +1,15 @@
-// The scene that the layer restyling benchmarks share: a 640 x 480 display of a patterned
-// background with the layers library on it (ours), the same picture composed by pixman (the
-// peer), and the peer's batch of 100 masked 64 x 64 layers moved by 3 pixels, their old and
-// new areas merged in one pass and composed (background SRC, layers OVER).
+// The scene that the layer benchmarks share: a display of a patterned background (640 x 480
+// unless given) with the layers library on it (ours), the same picture composed by pixman (the
+// peer), the peer's batch of 100 masked 64 x 64 layers moved by 3 pixels, their old and new
+// areas merged in one pass and composed (background SRC, layers OVER), and moving the layers
+// with one SetLayerStyle call.
 #pragma once
 
 #include <benchmark/benchmark.h>
 #include <pixman.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -24,8 +26,8 @@ using qv::test::Planes;
 constexpr int32_t kWidth = 640, kHeight = 480;
 constexpr int kMovers = 100, kMoverSide = 64, kMove = 3;
 
-inline Planes Background() {
-    Planes p = qv::test::Solid(kWidth, kHeight, 0);
+inline Planes Background(int32_t width = kWidth, int32_t height = kHeight) {
+    Planes p = qv::test::Solid(width, height, 0);
     for (size_t i = 0; i < p.rgb.size(); ++i) p.rgb[i] = uint32_t(i * 0x010307) & 0xFFFFFF;
     return p;
 }
@@ -39,6 +41,24 @@ inline Planes Disc(int32_t side, uint32_t colour) {
             const int dx = 2 * x - side, dy = 2 * y - side;
             p.mask[size_t(y) * side + x] = dx * dx + dy * dy < side * side;
         }
+    }
+    return p;
+}
+
+// The alpha of a disc with a soft edge in a square of side pixels: 255 inside, 0 outside, a
+// ramp of 8 pixels between.
+inline uint8_t DiscAlpha(int32_t side, int32_t x, int32_t y) {
+    const double centre = (side - 1) / 2.0;
+    const double d = std::hypot(x - centre, y - centre);
+    return uint8_t(std::clamp((side / 2.0 - 4.0 - d) * 32.0, 0.0, 255.0));
+}
+
+// A square of side pixels seen through a soft disc of alpha.
+inline Planes SoftDisc(int32_t side, uint32_t colour) {
+    Planes p = qv::test::Solid(side, side, colour);
+    p.alpha.resize(p.rgb.size());
+    for (int32_t y = 0; y < side; ++y) {
+        for (int32_t x = 0; x < side; ++x) p.alpha[size_t(y) * side + x] = DiscAlpha(side, x, y);
     }
     return p;
 }
@@ -63,6 +83,24 @@ struct Ours {
         FreeLayerList(L, scene.picture);
         FreeLayersLibrary(L);
         VmClose(L);
+    }
+    // One SetLayerStyle call moving layers 1 to count, layer i + 1 to place(i) = {x, y}.
+    template <typename Place>
+    void MoveLayers(int count, Place&& place) {
+        VmPushString(L, "setlayerstyle");
+        VmGetTable(L, VM_GLOBALSINDEX);
+        for (int i = 0; i < count; ++i) {
+            const auto [x, y] = place(i);
+            VmPushNumber(L, i + 1);
+            VmNewTable(L);
+            VmPushString(L, "x");
+            VmPushNumber(L, x);
+            VmRawSet(L, -3);
+            VmPushString(L, "y");
+            VmPushNumber(L, y);
+            VmRawSet(L, -3);
+        }
+        VmCall(L, 2 * count, 0);
     }
     // Calls the global command with number arguments.
     void Command(const char* name, std::initializer_list<double> args) {
@@ -93,20 +131,30 @@ struct PixmanLayer {
 // A picture of background and layers composed by pixman into a destination that is then
 // copied to a window buffer, as the refresh does.
 struct PixmanScene {
-    PixmanScene() : backBits(Background().rgb), destBits(backBits.size()), window(backBits.size()) {
-        back.reset(pixman_image_create_bits(PIXMAN_x8r8g8b8, kWidth, kHeight, backBits.data(),
-                                            kWidth * 4));
-        dest.reset(pixman_image_create_bits(PIXMAN_x8r8g8b8, kWidth, kHeight, destBits.data(),
-                                            kWidth * 4));
+    explicit PixmanScene(const Planes& background = Background())
+        : width(background.width),
+          height(background.height),
+          backBits(background.rgb),
+          destBits(backBits.size()),
+          window(backBits.size()) {
+        back.reset(
+            pixman_image_create_bits(PIXMAN_x8r8g8b8, width, height, backBits.data(), width * 4));
+        dest.reset(
+            pixman_image_create_bits(PIXMAN_x8r8g8b8, width, height, destBits.data(), width * 4));
     }
+    // A layer through its alpha plane or mask as a8 (opaque without either).
     PixmanLayer& Add(const Planes& planes, int32_t x, int32_t y) {
         PixmanLayer& p = layers.emplace_back();
         p.x = x, p.y = y, p.side = planes.width;
         p.bits = planes.rgb;
         p.image.reset(
             pixman_image_create_bits(PIXMAN_x8r8g8b8, p.side, p.side, p.bits.data(), p.side * 4));
-        p.a8.resize(planes.mask.size());
-        for (size_t i = 0; i < p.a8.size(); ++i) p.a8[i] = planes.mask[i] != 0 ? 255 : 0;
+        p.a8.resize(planes.rgb.size());
+        for (size_t i = 0; i < p.a8.size(); ++i) {
+            p.a8[i] = !planes.alpha.empty()                        ? planes.alpha[i]
+                      : planes.mask.empty() || planes.mask[i] != 0 ? 255
+                                                                   : 0;
+        }
         p.mask.reset(pixman_image_create_bits(PIXMAN_a8, p.side, p.side,
                                               reinterpret_cast<uint32_t*>(p.a8.data()), p.side));
         return p;
@@ -128,11 +176,12 @@ struct PixmanScene {
     }
     void CopyToWindow(int32_t x, int32_t y, int32_t w, int32_t h) {
         for (int32_t row = y; row < y + h; ++row) {
-            std::memcpy(&window[size_t(row) * kWidth + x], &destBits[size_t(row) * kWidth + x],
+            std::memcpy(&window[size_t(row) * width + x], &destBits[size_t(row) * width + x],
                         size_t(w) * 4);
         }
     }
 
+    const int32_t width, height;
     std::vector<uint32_t> backBits, destBits, window;
     Image back, dest;
     std::vector<PixmanLayer> layers;

@@ -4,6 +4,8 @@
 // masks), and copying them to a window buffer (O7a); the transparency of a 256 x 256 layer changed
 // 100 times, each time on the refresh road, beside pixman composing the layer OVER the background
 // through a solid alpha mask as often (O7b).
+#include <utility>
+
 #include "bench/scene/layer_bench_scene.h"
 
 namespace {
@@ -13,23 +15,6 @@ using namespace layer_bench;
 constexpr int32_t kFadeSide = 256, kFadeX = 192, kFadeY = 112;
 constexpr int kFades = 100;
 
-// SetLayerStyle(1, {x, y}, 2, {x, y}, ...) moving every layer by offset from its start.
-void MoveAll(qvVmState* L, int offset) {
-    VmPushString(L, "setlayerstyle");
-    VmGetTable(L, VM_GLOBALSINDEX);
-    for (int i = 0; i < kMovers; ++i) {
-        VmPushNumber(L, i + 1);
-        VmNewTable(L);
-        VmPushString(L, "x");
-        VmPushNumber(L, MoverX(i) + offset);
-        VmRawSet(L, -3);
-        VmPushString(L, "y");
-        VmPushNumber(L, MoverY(i) + offset);
-        VmRawSet(L, -3);
-    }
-    VmCall(L, 2 * kMovers, 0);
-}
-
 void StyleMoveBatch(benchmark::State& state) {
     Ours ours;
     for (int i = 0; i < kMovers; ++i) {
@@ -38,7 +23,9 @@ void StyleMoveBatch(benchmark::State& state) {
     }
     int offset = kMove;
     for (auto _ : state) {
-        MoveAll(ours.L, offset);
+        ours.MoveLayers(kMovers, [&](int i) {
+            return std::pair{MoverX(i) + offset, MoverY(i) + offset};
+        });
         offset = kMove - offset;  // there and back
         benchmark::ClobberMemory();
     }

@@ -34,9 +34,7 @@ struct StackLayer {
 };
 
 Planes Background() {
-    Planes p = qv::test::Solid(kWidth, kHeight, 0);
-    for (size_t i = 0; i < p.rgb.size(); ++i) p.rgb[i] = uint32_t(i * 0x010307) & 0xFFFFFF;
-    return p;
+    return layer_bench::Background(kWidth, kHeight);
 }
 
 // 24 layers of 256 x 256 (every third masked by a disc), then the masked 128 x 128 mover.

@@ -7,6 +7,7 @@
 #include "gfx/library/object_types.h"
 #include "gfx/safe_blt.h"
 #include "platform/linux/debug_output.h"
+#include "runtime/lists.h"
 #include "scene/bgpic.h"
 #include "scene/layers/display_seam.h"
 #include "scene/layers/layer.h"
@@ -181,6 +182,22 @@ qvLayer* qv::scene::TopOpaqueCover(qvVmState* L, qvBGPic* picture, const LayerRe
         }
     }
     return nullptr;
+}
+
+bool qv::scene::TopLayerShowsAlone(qvVmState* L, qvBGPic* picture, const LayerRect& area,
+                                   const qvDisplayBitMap* bitmap, int32_t srcX, int32_t srcY) {
+    if (IsListEmpty(&picture->layers) ||
+        RectHitsSprite(picture, area.x, area.y, area.width, area.height)) {
+        return false;
+    }
+    auto* top = reinterpret_cast<qvLayer*>(picture->layers.tailPred);
+    qvLayerItem* item = top->displayItem;
+    qvLayerPicture image;
+    if (!CoversOpaquely(L, top, item, area) || GetLayerImage(L, top, item, 0, 1, -1, &image) != 0) {
+        return false;
+    }
+    return image.bitmap == bitmap && int64_t(area.x) - item->drawX + image.offsetX == srcX &&
+           int64_t(area.y) - item->drawY + image.offsetY == srcY;
 }
 
 int Redraw(qvVmState* L, qvDisplay* display, qvBGPic* picture, qvDisplayBitMap* dest, int32_t x,

@@ -41,6 +41,11 @@ namespace qv::scene {
 // area. Redraw composes from it up and skips the background and the layers below, which
 // gives the same pixels. Reads only what the layers hold; none when no layer qualifies.
 qvLayer* TopOpaqueCover(qvVmState* L, qvBGPic* picture, const LayerRect& area, bool pictureItems);
+// Whether composing the area (display items) gives the bitmap's pixels from (srcX, srcY): the
+// top layer covers it as TopOpaqueCover asks, shows that bitmap there, and no sprite lies over
+// it.
+bool TopLayerShowsAlone(qvVmState* L, qvBGPic* picture, const LayerRect& area,
+                        const qvDisplayBitMap* bitmap, int32_t srcX, int32_t srcY);
 }  // namespace qv::scene
 
 // The display host's Redraw: the rectangle of the picture the display shows.

@@ -221,4 +221,25 @@ TEST(RefreshDisplay, RecomposesOrFlipsAndRedrawsTheVideos) {
     EXPECT_EQ(display.host.flips.size(), 1u);
 }
 
+// Nothing composed over the picture: the window gets the first back buffer as it is, unless
+// an autoscaled window shows the second, which must then be composed.
+TEST(RefreshDisplay, APlainPictureGoesStraightFromTheFirstBackBuffer) {
+    struct Case {
+        bool plain, autoscale, composed;
+    };
+    for (const Case& c :
+         {Case{true, false, false}, Case{false, false, true}, Case{true, true, true}}) {
+        SCOPED_TRACE(testing::Message() << c.plain << c.autoscale);
+        TestDisplay display;
+        BitMapPtr first = qv::test::Filled(8, 6, 0x00F800);
+        display.host.view.backBuffers[0] = first.get();
+        display.host.view.plainPicture = c.plain;
+        display.host.view.autoscale = c.autoscale;
+        RefreshDisplay(nullptr, display.host.Display(), 0);
+        EXPECT_EQ(display.host.redraws.size(), c.composed ? 1u : 0u);
+        const qvDisplayBitMap* shown = c.composed ? display.back1.get() : first.get();
+        EXPECT_EQ(ReadBitMapPixel(display.framebuffer.get(), 7, 5), ReadBitMapPixel(shown, 7, 5));
+    }
+}
+
 }  // namespace

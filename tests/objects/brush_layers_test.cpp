@@ -93,6 +93,46 @@ TEST_F(BrushLayersTest, PartLayersShowTheirPart) {
     EXPECT_EQ(At(5, 3), Stored(kGrey));
 }
 
+// A brush drawn with layers on shows in the window exactly as the layers compose it; only an
+// opaque one that lands on top alone is copied straight, leaving the composition bitmap alone.
+TEST_F(BrushLayersTest, ABrushShowsAsTheLayersComposeIt) {
+    LayersOn();
+    Plain(1, 3, 2, kRed);
+    Striped();
+    MakeBrush(3, 2, 2, {Stored(kBlue), Stored(kRed), Stored(kBlue), Stored(kRed)}, {1, 0, 0, 1});
+    MakeBrush(4, 2, 2, std::vector<uint32_t>(4, Stored(kBlue)), {}, {255, 128, 0, 64});
+    struct Case {
+        const char* name;
+        std::vector<Arg> args;  // DisplayBrush's, or DisplayBrushPart's with seven
+        int32_t x, y;           // a pixel the brush covers
+        bool straight;
+    };
+    const Case cases[] = {
+        {"opaque", {Num(1), Num(4), Num(5)}, 4, 5, true},
+        {"over another layer", {Num(2), Num(3), Num(5)}, 3, 5, true},
+        {"cut at the edges", {Num(1), Num(14), Num(15)}, 15, 15, true},
+        {"a part", {Num(2), Num(1), Num(0), Num(2), Num(1), Num(6), Num(6)}, 7, 6, true},
+        {"masked", {Num(3), Num(4), Num(5)}, 4, 5, false},
+        {"alpha", {Num(4), Num(4), Num(5)}, 4, 5, false},
+        {"below the top",
+         {Num(1), Num(5), Num(5), Table({{Str("insertpos"), Num(1)}})},
+         5,
+         5,
+         false},
+    };
+    const uint32_t kSentinel = Stored(0x123456);
+    qvDisplayBitMap* composition = display->compositionBitmap;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RectFill(composition, 0, 0, 16, 16, kSentinel);
+        const char* command = c.args.size() == 7 ? "DisplayBrushPart" : "DisplayBrush";
+        ASSERT_EQ(Call(command, c.args).code, 0);
+        EXPECT_EQ(ReadBitMapPixel(composition, c.x, c.y) == kSentinel, c.straight);
+        const std::vector<uint32_t> shown = Window();
+        EXPECT_EQ(Recomposed(), shown);
+    }
+}
+
 TEST_F(BrushLayersTest, ReinsertionFindsOrphansAndReplacesTheLayer) {
     LayersOn();
     Plain(1, 2, 2, kRed);

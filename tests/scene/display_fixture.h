@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "gfx/library/graphics_library.h"
+#include "gfx/library/object_types.h"
 #include "media/video_display.h"
 #include "objects/object_neighbours.h"
 #include "platform/linux/testing.h"
@@ -20,6 +21,7 @@
 #include "scene/display_engine.h"
 #include "scene/display_hosts.h"
 #include "scene/display_library.h"
+#include "scene/layers/layer.h"
 #include "scene/scene_neighbours.h"
 #include "tests/scene/scene_fixture.h"
 
@@ -125,6 +127,17 @@ inline qvBGPic* Patterned(qvBGPic* picture) {
         }
     }
     return picture;
+}
+
+// A layer of one colour on the current output picture; AddBrushLayer's result.
+inline int AddSolidLayer(qvVmState* L, int32_t x, int32_t y, int32_t width, int32_t height,
+                         uint32_t colour) {
+    OwnedBitMap bitmap(AllocDisplayBitMap(width, height));
+    RectFill(bitmap.get(), 0, 0, width, height, colour);
+    qvDrawStyle style = kInitialDrawStyle;
+    style.transparency = 1;  // refreshed by AddLayer itself
+    return AddBrushLayer(L, gfx::kTypeBrush, nullptr, 0, 0, x, y, width, height, nullptr, &style,
+                         bitmap.release(), nullptr, nullptr, -1, 0);
 }
 
 // The pixels of the window's framebuffer as 0xRRGGBB words, row by row.

@@ -2,6 +2,7 @@
 // after a resize (in each screen format the suite runs in), the window's shape from the
 // picture's mask, and a user's resize of a sizeable window.
 #include "runtime/input_pump.h"
+#include "scene/layers/compositor.h"
 #include "tests/scene/display_fixture.h"
 
 namespace qv::testing {
@@ -23,6 +24,51 @@ TEST_F(DisplayPixels, TheWindowShowsThePictureAfterOpeningAndDisplayBGPic) {
     EXPECT_EQ(WindowPixels(display), Pixels(Find(2)->shown.bitmap));
     ASSERT_EQ(Call("DisplayBGPic", {Num(1)}).code, 0);
     EXPECT_EQ(WindowPixels(display), Pixels(Find(1)->shown.bitmap));
+}
+
+// Switching between a plain picture and one with a layer: the window shows each as composed,
+// the display bitmap holds the plain picture, and a later partial refresh still composes.
+class PictureSwitch : public DisplayFixture {
+protected:
+    void Run(std::vector<std::pair<Arg, Arg>> options) {
+        ASSERT_EQ(Call("CreateBGPic", {Num(1), Num(37), Num(21)}).code, 0);
+        Patterned(Find(1));
+        ASSERT_EQ(Call("CreateGradientBGPic",
+                       {Num(2), Num(2), Num(0xFF2000), Num(0x0010FF), Num(37), Num(21), Num(30)})
+                      .code,
+                  0);
+        options.push_back({Str("bgpic"), Num(1)});
+        qvDisplay* display = Start(std::move(options));
+        const bool layered = display->layersEnabled != 0;
+        if (layered) {
+            ASSERT_EQ(AddSolidLayer(L, 5, 3, 9, 7, 0x00FF00), 0);
+        }
+        for (uint32_t id : {2u, 1u, 2u}) {
+            SCOPED_TRACE(id);
+            ASSERT_EQ(Call("DisplayBGPic", {Num(id)}).code, 0);
+            EXPECT_EQ(WindowPixels(display), Recomposed(display, Find(id)));
+            EXPECT_EQ(Pixels(display->displayBitmap), Pixels(Find(id)->shown.bitmap));
+        }
+        if (!layered) return;
+        // Picture 2 is plain and shown: a new layer refreshes only its own rectangle.
+        ASSERT_EQ(AddSolidLayer(L, 20, 10, 6, 6, 0x0000FF), 0);
+        EXPECT_EQ(WindowPixels(display), Recomposed(display, Find(2)));
+    }
+
+    std::vector<uint32_t> Recomposed(qvDisplay* display, qvBGPic* picture) {
+        OwnedBitMap fresh(AllocDisplayBitMap(picture->shownWidth, picture->shownHeight));
+        Redraw(L, display, picture, fresh.get(), 0, 0, picture->shownWidth, picture->shownHeight, 0,
+               0);
+        return Pixels(fresh.get());
+    }
+};
+
+TEST_F(PictureSwitch, WithoutLayers) {
+    Run({});
+}
+
+TEST_F(PictureSwitch, WithLayers) {
+    Run({{Str("layers"), Num(1)}});
 }
 
 TEST_F(DisplayPixels, ADisplaysOwnPictureIsItsFill) {

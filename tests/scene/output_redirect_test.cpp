@@ -36,12 +36,7 @@ protected:
 
     // A layer of one colour on the current output picture.
     int AddSolid(int32_t x, int32_t y, int32_t width, int32_t height, uint32_t colour) {
-        OwnedBitMap bitmap(AllocDisplayBitMap(width, height));
-        RectFill(bitmap.get(), 0, 0, width, height, colour);
-        qvDrawStyle style = kInitialDrawStyle;
-        style.transparency = 1;  // refreshed by AddLayer itself
-        return AddBrushLayer(L, gfx::kTypeBrush, nullptr, 0, 0, x, y, width, height, nullptr,
-                             &style, bitmap.release(), nullptr, nullptr, -1, 0);
+        return AddSolidLayer(L, x, y, width, height, colour);
     }
 
     std::vector<uint32_t> Recomposed() {

@@ -146,7 +146,8 @@ inline void RunSafeBlt(const BlitCase& c, BlitWorld& w) {
                  c.displayHeight,
                  &w.window,
                  0,
-                 0};
+                 0,
+                 false};
     host.SetDisplayOpen(c.displayOpen);
     qv::gfx::GraphicsState& state = qv::gfx::Graphics();
     state.maskMode = c.maskMode, state.alphaIntensity = c.intensity;

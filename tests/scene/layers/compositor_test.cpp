@@ -2,6 +2,7 @@
 // reference compositor, blends worked out by hand, the debug texts, the background's source,
 // parts of objects, sprites, and the geometry helpers.
 #include <cstring>
+#include <functional>
 
 #include "platform/linux/debug_output.h"
 #include "scene/layers/transform_matrix.h"
@@ -363,6 +364,77 @@ TEST_F(Compositor, ComposingFromAnOpaqueCoverGivesThePixelsOfEverything) {
                     << x << "," << y;
             }
         }
+    }
+}
+
+// Composing an area gives a bitmap's pixels unchanged only where the top layer shows exactly
+// that bitmap from that place, opaque, with no sprite over it.
+TEST_F(Compositor, TheTopLayerShowsABitmapAloneOnlyWhereNothingElsePaints) {
+    objects.brushes[7] = MakePlanes(Pattern(20, 16, 0x204060));
+    const qvDisplayBitMap* brush = objects.brushes[7].bitmap.get();
+    const OwnedBitMap other(AllocDisplayBitMap(20, 16));
+    const auto brushOnTop = [&] { scene.AddBrushPart(L, 7, 0, 0, 10, 10, 20, 16); };
+    const struct {
+        const char* name;
+        std::function<void()> arrange;
+        scene::LayerRect area;
+        int32_t srcX, srcY;
+        bool otherBitmap, shows;
+    } cases[] = {
+        {"whole", brushOnTop, {10, 10, 20, 16}, 0, 0, false, true},
+        {"inside", brushOnTop, {12, 11, 5, 4}, 2, 1, false, true},
+        {"another place", brushOnTop, {12, 11, 5, 4}, 0, 0, false, false},
+        {"another bitmap", brushOnTop, {10, 10, 20, 16}, 0, 0, true, false},
+        {"reaching out", brushOnTop, {10, 10, 21, 16}, 0, 0, false, false},
+        {"a part",
+         [&] { scene.AddBrushPart(L, 7, 3, 2, 10, 10, 10, 8); },
+         {10, 10, 10, 8},
+         3,
+         2,
+         false,
+         true},
+        {"a layer above elsewhere",
+         [&] {
+             brushOnTop();
+             scene.AddLayer(L, Solid(4, 4, 0xF80000), 40, 30);
+         },
+         {10, 10, 20, 16},
+         0,
+         0,
+         false,
+         false},
+        {"masked",
+         [&] {
+             scene.AddLayer(
+                 L, Masked(Pattern(20, 16, 0x204060), [](int32_t, int32_t) { return true; }), 10,
+                 10);
+         },
+         {10, 10, 20, 16},
+         0,
+         0,
+         false,
+         false},
+        {"only the layer below", [] {}, {10, 10, 20, 16}, 0, 0, false, false},
+        {"under a sprite",
+         [&] {
+             brushOnTop();
+             objects.sprites[1] = MakePlanes(Solid(4, 4, 0x0000F8));
+             scene.AddSprite(1, 28, 24, 4, 4);
+         },
+         {10, 10, 20, 16},
+         0,
+         0,
+         false,
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FreeLayerList(L, scene.picture);
+        scene.AddLayer(L, Pattern(40, 40, 0x103050), 0, 0);
+        c.arrange();
+        EXPECT_EQ(scene::TopLayerShowsAlone(L, scene.picture, c.area,
+                                            c.otherBitmap ? other.get() : brush, c.srcX, c.srcY),
+                  c.shows);
     }
 }
 
