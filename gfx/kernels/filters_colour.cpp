@@ -113,40 +113,167 @@ __attribute__((target_clones("fma", "default"))) void GraySpanScalar(uint32_t* v
 #if defined(__x86_64__)
 #define QV_AVX2_FMA __attribute__((target("avx2,fma")))
 
-// The truncated intensity of eight 0x??RRGGBB pixels: the double formula, four lanes at a
-// time, with the same fused steps as Intensity.
-QV_AVX2_FMA inline __m256i Intensity8(__m256i p) {
-    const __m256i byte = _mm256_set1_epi32(255);
-    const __m256i red = _mm256_and_si256(_mm256_srli_epi32(p, 16), byte);
-    const __m256i green = _mm256_and_si256(_mm256_srli_epi32(p, 8), byte);
-    const __m256i blue = _mm256_and_si256(p, byte);
-    auto half = [&](int upper) QV_AVX2_FMA {
-        auto lanes = [&](__m256i c) QV_AVX2_FMA {
-            return _mm256_cvtepi32_pd(upper ? _mm256_extracti128_si256(c, 1)
-                                            : _mm256_castsi256_si128(c));
-        };
-        const __m256d level =
-            _mm256_fmadd_pd(_mm256_set1_pd(0.114), lanes(blue),
-                            _mm256_fmadd_pd(_mm256_set1_pd(0.299), lanes(red),
-                                            _mm256_mul_pd(_mm256_set1_pd(0.587), lanes(green))));
-        return _mm256_cvttpd_epi32(level);
-    };
-    return _mm256_setr_m128i(half(0), half(1));
+// Grey in integers. The intensity is S / 1000 with S = 299 R + 587 G + 114 B, up to the
+// rounding of the double formula, which stays far below the 1/1000 between a fraction and the
+// next whole level: floor(S / 1000) is the truncated intensity except where S is a multiple of
+// 1000, where the formula may truncate to one level less. Those lanes take the formula's
+// value: grey pixels (S = 1000 x their level, and whole pictures may be grey) from a table of
+// the levels whose grey rounds down, the few others one by one.
+
+// Bit v of the 256: the grey v x 0x010101 has intensity v - 1.
+const std::array<uint32_t, 8>& GreysRoundingDown() {
+    static const auto bits = [] {
+        std::array<uint32_t, 8> b{};
+        for (uint32_t v = 0; v < 256; ++v) {
+            if (IntensityOf(v * 0x010101u) != int32_t(v)) b[v >> 5] |= 1u << (v & 31);
+        }
+        return b;
+    }();
+    return bits;
+}
+
+// floor(t / 125) of 16-bit lanes (32-bit lanes below 65536 too) up to 59000: one multiply.
+QV_AVX2_FMA inline __m256i DivideBy125(__m256i t) {
+    return _mm256_srli_epi16(_mm256_mulhi_epu16(t, _mm256_set1_epi16(int16_t(33555))), 6);
+}
+
+// Calls fix(bit) for every set bit of a mask.
+template <typename Fix>
+inline void ForEachBit(uint32_t bits, Fix&& fix) {
+    for (; bits != 0; bits &= bits - 1) fix(__builtin_ctz(bits));
 }
 
 QV_AVX2_FMA void GraySpanAvx2(uint32_t* v, int32_t n, bool threshold) {
-    const __m256i white = _mm256_set1_epi32(0xFFFFFF), grey = _mm256_set1_epi32(0x010101);
+    const __m256i table =
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(GreysRoundingDown().data()));
+    const __m256i lowBytes = _mm256_set1_epi32(0x00FF00FF), colour = _mm256_set1_epi32(0xFFFFFF);
+    // Byte 0 of each lane into bytes 0-2.
+    const __m256i spread = _mm256_setr_epi8(0, 0, 0, -1, 4, 4, 4, -1, 8, 8, 8, -1, 12, 12, 12, -1,
+                                            0, 0, 0, -1, 4, 4, 4, -1, 8, 8, 8, -1, 12, 12, 12, -1);
     int32_t i = 0;
     for (; i + 8 <= n; i += 8) {
         auto* p = reinterpret_cast<__m256i*>(v + i);
-        const __m256i level = Intensity8(_mm256_loadu_si256(p));
+        const __m256i pixels = _mm256_loadu_si256(p);
+        // Words (blue, red) and (green, alpha) against (114, 299) and (587, 0).
+        const __m256i sum = _mm256_add_epi32(
+            _mm256_madd_epi16(_mm256_and_si256(pixels, lowBytes),
+                              _mm256_set1_epi32(299 << 16 | 114)),
+            _mm256_madd_epi16(_mm256_and_si256(_mm256_srli_epi32(pixels, 8), lowBytes),
+                              _mm256_set1_epi32(587)));
+        __m256i level = DivideBy125(_mm256_srli_epi32(sum, 3));
+        const __m256i whole =
+            _mm256_cmpeq_epi32(_mm256_madd_epi16(level, _mm256_set1_epi32(1000)), sum);
+        // Grey lanes: bit `level` of the table.
+        const __m256i grey = _mm256_cmpeq_epi32(_mm256_and_si256(pixels, colour),
+                                                _mm256_shuffle_epi8(level, spread));
+        const __m256i word = _mm256_permutevar8x32_epi32(table, _mm256_srli_epi32(level, 5));
+        const __m256i down =
+            _mm256_srlv_epi32(word, _mm256_and_si256(level, _mm256_set1_epi32(31)));
+        level = _mm256_sub_epi32(level, _mm256_and_si256(_mm256_srli_epi32(grey, 31), down));
+        const auto others =
+            uint32_t(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_andnot_si256(grey, whole))));
         _mm256_storeu_si256(
             p, threshold
-                   ? _mm256_and_si256(_mm256_cmpgt_epi32(level, _mm256_set1_epi32(128)), white)
-                   : _mm256_mullo_epi32(level, grey));
+                   ? _mm256_and_si256(_mm256_cmpgt_epi32(level, _mm256_set1_epi32(128)), colour)
+                   : _mm256_shuffle_epi8(level, spread));
+        if (others != 0) {
+            alignas(32) uint32_t before[8];
+            _mm256_store_si256(reinterpret_cast<__m256i*>(before), pixels);
+            ForEachBit(others, [&](int lane) {
+                v[i + lane] = GrayValue(IntensityOf(before[lane]), threshold);
+            });
+        }
     }
     for (; i < n; ++i) v[i] = GrayValue(IntensityOf(v[i]), threshold);
     _mm256_zeroupper();  // the callers' SSE code would pay for dirty upper halves
+}
+
+// R5G6B5 levels 0-255 packed back, grey in every channel: (level >> 3) x 0x801 puts the five
+// bits into red and blue.
+QV_AVX2_FMA inline __m256i PackGrey565(__m256i level) {
+    const __m256i green = _mm256_and_si256(_mm256_slli_epi16(level, 3), _mm256_set1_epi16(0x7E0));
+    return _mm256_or_si256(
+        _mm256_mullo_epi16(_mm256_srli_epi16(level, 3), _mm256_set1_epi16(0x801)), green);
+}
+
+// (a x b) >> 16 of unsigned 16-bit lanes.
+QV_AVX2_FMA inline __m256i High(__m256i a, int32_t b) {
+    return _mm256_mulhi_epu16(a, _mm256_set1_epi16(int16_t(b)));
+}
+
+// Grey of a row of 16-bit pixels with six green bits, sixteen at a time in 16-bit lanes: with
+// R = 8 r, G = 4 g, B = 8 b the sum S / 4 = 598 r + 587 g + 228 b stays below 65536 and the
+// level is (S / 4) / 250. Products go through the high half of 16-bit multiplies by shifted
+// weights, fields and weights placed so that nothing is lost. Grey pixels are r x 0x841 and
+// have level 8 r, whose table bits two byte shuffles find.
+template <typename F>
+QV_AVX2_FMA void Gray565RowAvx2(uint16_t* row, int32_t n, bool threshold) {
+    static_assert(F::green6);
+    constexpr int16_t kTop = F::blueFirst ? 228 : 598, kLow = F::blueFirst ? 598 : 228;
+    alignas(32) uint8_t greyBits[2][32];
+    for (int32_t r = 0; r < 32; ++r) {
+        const uint32_t level = uint32_t(r) * 8;
+        greyBits[r >> 4][r & 15] = greyBits[r >> 4][(r & 15) + 16] =
+            uint8_t(GreysRoundingDown()[level >> 5] >> (level & 31) & 1);
+    }
+    const __m256i lowGreys = _mm256_load_si256(reinterpret_cast<const __m256i*>(greyBits[0]));
+    const __m256i highGreys = _mm256_load_si256(reinterpret_cast<const __m256i*>(greyBits[1]));
+    const __m256i swap = _mm256_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14, 1,
+                                          0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
+    auto native = [&](__m256i v)
+                      QV_AVX2_FMA { return F::swapped ? _mm256_shuffle_epi8(v, swap) : v; };
+    auto scalar = [&](uint32_t v) {
+        return uint16_t(F::Pack(GrayValue(IntensityOf(F::Unpack(v)), threshold)));
+    };
+    int32_t x = 0;
+    for (; x + 16 <= n; x += 16) {
+        auto* p = reinterpret_cast<__m256i*>(row + x);
+        const __m256i stored = _mm256_loadu_si256(p), pixels = native(stored);
+        const __m256i top = _mm256_srli_epi16(pixels, 11);
+        const __m256i sum = _mm256_add_epi16(
+            _mm256_add_epi16(High(_mm256_slli_epi16(top, 11), kTop << 5),
+                             High(_mm256_slli_epi16(pixels, 11), kLow << 5)),
+            High(_mm256_and_si256(_mm256_slli_epi16(pixels, 5), _mm256_set1_epi16(-1024)),
+                 587 << 6));
+        __m256i level = DivideBy125(_mm256_srli_epi16(sum, 1));
+        const __m256i whole = _mm256_cmpeq_epi16(High(_mm256_slli_epi16(level, 8), 250 << 8), sum);
+        const __m256i grey =
+            _mm256_cmpeq_epi16(_mm256_mullo_epi16(top, _mm256_set1_epi16(0x841)), pixels);
+        const __m256i down = _mm256_blendv_epi8(_mm256_shuffle_epi8(lowGreys, top),
+                                                _mm256_shuffle_epi8(highGreys, top),
+                                                _mm256_cmpgt_epi16(top, _mm256_set1_epi16(15)));
+        level = _mm256_sub_epi16(level, _mm256_and_si256(_mm256_srli_epi16(grey, 15), down));
+        // Two mask bits a lane: keep the low one.
+        const uint32_t others =
+            uint32_t(_mm256_movemask_epi8(_mm256_andnot_si256(grey, whole))) & 0x55555555u;
+        const __m256i out =
+            threshold ? _mm256_cmpgt_epi16(level, _mm256_set1_epi16(128)) : PackGrey565(level);
+        _mm256_storeu_si256(p, native(out));
+        if (others != 0) {
+            alignas(32) uint16_t before[16];
+            _mm256_store_si256(reinterpret_cast<__m256i*>(before), stored);
+            ForEachBit(others, [&](int bit) { row[x + bit / 2] = scalar(before[bit / 2]); });
+        }
+    }
+    for (; x < n; ++x) row[x] = scalar(row[x]);
+    _mm256_zeroupper();
+}
+
+// Grey of 16-bit pixels with six green bits; false for other formats or without AVX2.
+bool Gray565(const qvFilterBlock& b, bool threshold) {
+    if (!HasAvx2Fma()) return false;
+    bool done = false;
+    VisitDepth<2>(b.format, [&](auto f) {
+        using F = decltype(f);
+        if constexpr (F::green6) {
+            for (int32_t y = 0; y < b.height; ++y) {
+                auto* row = reinterpret_cast<uint16_t*>(PixelAt(b.base, b.rowLength, 2, 0, y));
+                Gray565RowAvx2<F>(row, b.width, threshold);
+            }
+            done = true;
+        }
+    });
+    return done;
 }
 #endif
 
@@ -444,6 +571,9 @@ void ModulateSpan(uint32_t* v, int32_t n, const qvModulation& m) {
 
 template <int Bytes>
 void Gray(const qvFilterBlock& block, int32_t threshold) {
+#if defined(__x86_64__)
+    if (Bytes == 2 && Gray565(block, threshold != 0)) return;
+#endif
     ForEachSpan<Bytes>(block, [&](uint32_t* v, int32_t n) { GraySpan(v, n, threshold != 0); });
 }
 

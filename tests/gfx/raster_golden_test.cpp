@@ -280,3 +280,33 @@ TEST(RasterGolden, ContrastAndModulateOfManyColoursMatchTheScalarConversions) {
     }
     EXPECT_EQ(wrong, 0);
 }
+
+// Every value of every 2-byte format, grey and threshold, against the formula on the channels
+// of R5G6B5, in rows of odd width (the vector path's tails and its one-by-one lanes included).
+TEST(RasterGolden, GreyOfEvery16BitValueIsTheTruncatedFormula) {
+    if (!qv::test::DefaultScreenFormat())
+        GTEST_SKIP() << "independent of the screen format; swept in the format 10 run";
+    constexpr int32_t kWidth = 263, kHeight = 250;  // every value, some twice
+    auto value = [](int32_t x, int32_t y) { return uint32_t(y * kWidth + x) & 0xFFFFu; };
+    for (uint32_t format = QV_FMT_R5G5B5; format <= QV_FMT_B5G6R5_SWAPPED; ++format) {
+        for (int32_t threshold : {0, 1}) {
+            BitMapPtr b(qv::AllocBitMapInFormat(kWidth, kHeight, format, false));
+            for (int32_t y = 0; y < kHeight; ++y) {
+                for (int32_t x = 0; x < kWidth; ++x) qv::test::SetRaw(b.get(), x, y, value(x, y));
+            }
+            ASSERT_EQ(GrayBitmap(b.get(), kWidth, kHeight, threshold, nullptr), 0);
+            int64_t wrong = 0;
+            for (int32_t y = 0; y < kHeight; ++y) {
+                for (int32_t x = 0; x < kWidth; ++x) {
+                    const uint32_t v = Pixel16ToRGB565(format, value(x, y));
+                    const double r = v >> 8 & 0xF8, g = v >> 3 & 0xFC, bl = v << 3 & 0xF8;
+                    auto level = uint32_t(std::fma(0.114, bl, std::fma(0.299, r, 0.587 * g)));
+                    if (threshold != 0) level = level >= 129 ? 255 : 0;
+                    const uint32_t grey = (level & 0xF8) << 8 | (level & 0xFC) << 3 | level >> 3;
+                    wrong += qv::test::Raw(b.get(), x, y) != RGB565ToPixel16(format, grey);
+                }
+            }
+            EXPECT_EQ(wrong, 0) << "format " << format << " threshold " << threshold;
+        }
+    }
+}
