@@ -377,10 +377,34 @@ QV_AVX2_FMA inline Lanes ToLanes(__m128i v) {
     return _mm256_cvtepi32_pd(v);
 }
 
+// The divider is slow and not pipelined: a / b comes from y close to 1 / b instead. The residual
+// a - q b of q = a y is exact in a fused multiply-add, and one more step takes q to the double
+// nearest a / b. The callers' operands derive from bytes, so every value they can meet (every
+// colour) has been checked to equal the division; each step is exactly rounded, so every CPU
+// gives the same bits.
+QV_AVX2_FMA inline Lanes Quotient(Lanes a, Lanes b, Lanes y) {
+    const Lanes q = _mm256_mul_pd(a, y);
+    return _mm256_fmadd_pd(_mm256_fnmadd_pd(q, b, a), y, q);
+}
+
+// 1 / b to within about a unit in the last place: the float reciprocal (24 bits) and two
+// Newton steps.
+QV_AVX2_FMA inline Lanes Reciprocal(Lanes b) {
+    Lanes y = _mm256_cvtps_pd(_mm_div_ps(_mm_set1_ps(1), _mm256_cvtpd_ps(b)));
+    for (int step = 0; step < 2; ++step) {
+        y = _mm256_fmadd_pd(y, _mm256_fnmadd_pd(b, y, Splat(1)), y);
+    }
+    return y;
+}
+
+// c / 255.0 of byte lanes.
+QV_AVX2_FMA inline Lanes Fraction(__m128i c) {
+    return Quotient(ToLanes(c), Splat(255), Splat(1.0 / 255));
+}
+
 // Clamp255(255 v) of each lane.
 QV_AVX2_FMA inline __m128i Level255(Lanes v) {
-    v = _mm256_mul_pd(Splat(255), v);
-    v = _mm256_and_pd(v, _mm256_cmp_pd(v, _mm256_setzero_pd(), _CMP_GT_OQ));  // NaN too
+    v = _mm256_max_pd(_mm256_mul_pd(Splat(255), v), _mm256_setzero_pd());  // NaN gives 0 too
     return _mm256_cvttpd_epi32(_mm256_min_pd(v, Splat(255)));
 }
 
@@ -395,17 +419,48 @@ QV_AVX2_FMA inline void SetGrey(Channels* out, __m128i grey, __m128i level) {
     out->blue = _mm_blendv_epi8(out->blue, level, grey);
 }
 
-QV_AVX2_FMA inline Channels Split4(const uint32_t* v) {
-    const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v));
+QV_AVX2_FMA inline Channels Split4(__m128i p) {
     const __m128i byte = _mm_set1_epi32(255);
     return {_mm_and_si128(_mm_srli_epi32(p, 16), byte), _mm_and_si128(_mm_srli_epi32(p, 8), byte),
             _mm_and_si128(p, byte)};
 }
 
-QV_AVX2_FMA inline void Join4(const Channels& c, uint32_t* v) {
-    const __m128i p =
-        _mm_or_si128(_mm_or_si128(_mm_slli_epi32(c.red, 16), _mm_slli_epi32(c.green, 8)), c.blue);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(v), p);
+QV_AVX2_FMA inline __m128i Join4(const Channels& c) {
+    return _mm_or_si128(_mm_or_si128(_mm_slli_epi32(c.red, 16), _mm_slli_epi32(c.green, 8)),
+                        c.blue);
+}
+
+// Three double lanes of four pixels: a colour space's components.
+struct Triple {
+    Lanes a, b, c;
+};
+
+// Runs there (four pixels into a colour space, the effect applied) and back (the components
+// into channels) in two passes over up to 64 pixels: one pass each is a short chain of
+// dependent steps that the CPU overlaps across pixels, where one long chain would keep it
+// waiting. Returns the pixels done, all but fewer than four.
+template <typename There, typename Back>
+QV_AVX2_FMA inline int32_t InTwoPasses(uint32_t* v, int32_t n, There&& there, Back&& back) {
+    constexpr int32_t kBatch = 64;
+    alignas(32) double components[3][kBatch];
+    int32_t i = 0;
+    while (n - i >= 4) {
+        const int32_t count = std::min(kBatch, (n - i) & ~3);
+        for (int32_t k = 0; k < count; k += 4) {
+            const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i + k));
+            const Triple t = there(Split4(pixels));
+            _mm256_store_pd(components[0] + k, t.a);
+            _mm256_store_pd(components[1] + k, t.b);
+            _mm256_store_pd(components[2] + k, t.c);
+        }
+        for (int32_t k = 0; k < count; k += 4) {
+            const Triple t = {_mm256_load_pd(components[0] + k), _mm256_load_pd(components[1] + k),
+                              _mm256_load_pd(components[2] + k)};
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(v + i + k), Join4(back(t)));
+        }
+        i += count;
+    }
+    return i;
 }
 
 // HSBToRGB of four lanes whose saturation is not 0 (the others are the caller's).
@@ -441,7 +496,7 @@ QV_AVX2_FMA void ContrastSpanAvx2(uint32_t* v, int32_t n, const double (&brightn
     const Lanes zero = _mm256_setzero_pd();
     int32_t i = 0;
     for (; i + 4 <= n; i += 4) {
-        const Channels c = Split4(v + i);
+        const Channels c = Split4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i)));
         const __m128i max = _mm_max_epi32(c.red, _mm_max_epi32(c.green, c.blue));
         const __m128i min = _mm_min_epi32(c.red, _mm_min_epi32(c.green, c.blue));
         const __m128i delta = _mm_sub_epi32(max, min);
@@ -463,35 +518,26 @@ QV_AVX2_FMA void ContrastSpanAvx2(uint32_t* v, int32_t n, const double (&brightn
         Channels out = HsbToRgb4(h, saturation, bright);
         // No spread (grey, black too): every channel is the brightness.
         SetGrey(&out, _mm_cmpeq_epi32(delta, _mm_setzero_si128()), Level255(bright));
-        Join4(out, v + i);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(v + i), Join4(out));
     }
     _mm256_zeroupper();  // before the SSE code of the tail and the callers
     if (i < n) ContrastSpanScalar(v + i, n - i, brightness);
 }
 
-// RGBToHSL, the modulation and HSLToRGB's channel of hue h, as the scalar steps.
+// HSLToRGB's channel of hue h (in 0..1) from m1 and m2, as the scalar steps. Its tests 6 h < 1
+// and 3 h < 2 hold exactly for h below the doubles 1/6 and 2/3 (where the products round up to
+// 1 and 2), and 2 h is exact, so they compare h alone.
+static_assert(6 * (1.0 / 6) >= 1 && 6 * (1.0 / 6 - 0x1p-55) < 1);
+static_assert(3 * (2.0 / 3) >= 2 && 3 * (2.0 / 3 - 0x1p-53) < 2);
 QV_AVX2_FMA inline __m128i HslChannel4(Lanes h, Lanes m1, Lanes m2) {
-    const Lanes one = Splat(1), zero = _mm256_setzero_pd();
-    h = Select(Below(h, zero), _mm256_add_pd(h, one), h);
-    h = Select(_mm256_cmp_pd(h, one, _CMP_GT_OQ), _mm256_sub_pd(h, one), h);
     const Lanes spread = _mm256_sub_pd(m2, m1);
     const Lanes rising = _mm256_add_pd(m1, _mm256_mul_pd(_mm256_mul_pd(spread, Splat(6)), h));
     const Lanes falling = _mm256_add_pd(
         m1, _mm256_mul_pd(_mm256_mul_pd(spread, _mm256_sub_pd(Splat(2.0 / 3), h)), Splat(6)));
-    Lanes value = Select(Below(_mm256_mul_pd(Splat(3), h), Splat(2)), falling, m1);
-    value = Select(Below(_mm256_mul_pd(Splat(2), h), one), m2, value);
-    value = Select(Below(_mm256_mul_pd(Splat(6), h), one), rising, value);
+    Lanes value = Select(Below(h, Splat(2.0 / 3)), falling, m1);
+    value = Select(Below(h, Splat(0.5)), m2, value);
+    value = Select(Below(h, Splat(1.0 / 6)), rising, value);
     return Level255(value);
-}
-
-// c / 255.0 for every byte c.
-const double* ByteFractions() {
-    static const auto fractions = [] {
-        std::array<double, 256> f;
-        for (int32_t c = 0; c < 256; ++c) f[size_t(c)] = c / 255.0;
-        return f;
-    }();
-    return fractions.data();
 }
 
 QV_AVX2_FMA void ModulateSpanAvx2(uint32_t* v, int32_t n, const qvModulation& m) {
@@ -499,27 +545,21 @@ QV_AVX2_FMA void ModulateSpanAvx2(uint32_t* v, int32_t n, const qvModulation& m)
     const Lanes saturationFactor = Splat(double(m.saturation));
     const Lanes brightnessFactor = Splat(double(m.brightness));
     const Lanes one = Splat(1), zero = _mm256_setzero_pd(), half = Splat(0.5);
-    const Lanes six = Splat(6), all = _mm256_cmp_pd(zero, zero, _CMP_EQ_OQ);
-    const double* fractions = ByteFractions();
-    auto fraction = [&](__m128i c) QV_AVX2_FMA {
-        return _mm256_mask_i32gather_pd(zero, fractions, c, all, 8);
-    };
-    int32_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        const Channels c = Split4(v + i);
-        const Lanes red = fraction(c.red), green = fraction(c.green), blue = fraction(c.blue);
+    auto there = [&](const Channels& c) QV_AVX2_FMA {
+        const Lanes red = Fraction(c.red), green = Fraction(c.green), blue = Fraction(c.blue);
         const Lanes max = _mm256_max_pd(red, _mm256_max_pd(green, blue));
         const Lanes min = _mm256_min_pd(red, _mm256_min_pd(green, blue));
         const Lanes sum = _mm256_add_pd(max, min);
         Lanes l = _mm256_mul_pd(sum, half);  // exactly sum / 2
         const Lanes delta = _mm256_sub_pd(max, min);
         const Lanes lower = Below(l, half);
-        Lanes s = _mm256_div_pd(
-            delta, Select(lower, sum, _mm256_sub_pd(_mm256_sub_pd(Splat(2), max), min)));
+        const Lanes base = Select(lower, sum, _mm256_sub_pd(_mm256_sub_pd(Splat(2), max), min));
+        Lanes s = Quotient(delta, base, Reciprocal(base));
         const Lanes halfDelta = _mm256_mul_pd(delta, half);  // exactly delta / 2
+        const Lanes perDelta = Reciprocal(delta);
         auto distance = [&](Lanes x) QV_AVX2_FMA {
-            return _mm256_div_pd(
-                _mm256_add_pd(_mm256_div_pd(_mm256_sub_pd(max, x), six), halfDelta), delta);
+            const Lanes sixth = Quotient(_mm256_sub_pd(max, x), Splat(6), Splat(1.0 / 6));
+            return Quotient(_mm256_add_pd(sixth, halfDelta), delta, perDelta);
         };
         // The hue takes two distances: (offset + d(first)) - d(second), the offset 0 (adding
         // it changes nothing) where red is the largest, 1/3 where green is, 2/3 for blue.
@@ -539,19 +579,27 @@ QV_AVX2_FMA void ModulateSpanAvx2(uint32_t* v, int32_t n, const qvModulation& m)
         h = _mm256_sub_pd(h, _mm256_floor_pd(h));
         s = _mm256_mul_pd(_mm256_mul_pd(s, saturationFactor), Splat(0.01));
         l = _mm256_mul_pd(_mm256_mul_pd(l, brightnessFactor), Splat(0.01));
-        // HSLToRGB.
+        return Triple{h, s, l};
+    };
+    auto back = [&](const Triple& hsl) QV_AVX2_FMA {
+        const Lanes h = hsl.a, s = hsl.b, l = hsl.c;
         const Lanes m2 =
             Select(_mm256_cmp_pd(l, half, _CMP_LE_OQ), _mm256_mul_pd(l, _mm256_add_pd(one, s)),
                    _mm256_sub_pd(_mm256_add_pd(l, s), _mm256_mul_pd(l, s)));
         const Lanes m1 = _mm256_sub_pd(_mm256_mul_pd(Splat(2), l), m2);
-        Channels out = {HslChannel4(_mm256_add_pd(h, Splat(1.0 / 3)), m1, m2),
-                        HslChannel4(h, m1, m2),
-                        HslChannel4(_mm256_sub_pd(h, Splat(1.0 / 3)), m1, m2)};
+        // h is in 0..1 (1 where the subtraction rounds up), so the channels' hues h + 1/3 and
+        // h - 1/3 need one wrap each and h none.
+        Lanes redHue = _mm256_add_pd(h, Splat(1.0 / 3)), blueHue = _mm256_sub_pd(h, Splat(1.0 / 3));
+        redHue = Select(_mm256_cmp_pd(redHue, one, _CMP_GT_OQ), _mm256_sub_pd(redHue, one), redHue);
+        blueHue = Select(Below(blueHue, zero), _mm256_add_pd(blueHue, one), blueHue);
+        Channels out = {HslChannel4(redHue, m1, m2), HslChannel4(h, m1, m2),
+                        HslChannel4(blueHue, m1, m2)};
         SetGrey(&out, Narrow(_mm256_cmp_pd(s, zero, _CMP_EQ_OQ)), Level255(l));
-        Join4(out, v + i);
-    }
+        return out;
+    };
+    const int32_t done = InTwoPasses(v, n, there, back);
     _mm256_zeroupper();  // before the SSE code of the tail and the callers
-    if (i < n) ModulateSpanScalar(v + i, n - i, m);
+    if (done < n) ModulateSpanScalar(v + done, n - done, m);
 }
 #endif
 
