@@ -493,10 +493,8 @@ QV_AVX2_FMA Channels HsbToRgb4(Lanes hue, Lanes saturation, Lanes brightness) {
 }
 
 QV_AVX2_FMA void ContrastSpanAvx2(uint32_t* v, int32_t n, const double (&brightness)[256]) {
-    const Lanes zero = _mm256_setzero_pd();
-    int32_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        const Channels c = Split4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i)));
+    const Lanes zero = _mm256_setzero_pd(), all = _mm256_cmp_pd(zero, zero, _CMP_EQ_OQ);
+    auto there = [&](const Channels& c) QV_AVX2_FMA {
         const __m128i max = _mm_max_epi32(c.red, _mm_max_epi32(c.green, c.blue));
         const __m128i min = _mm_min_epi32(c.red, _mm_min_epi32(c.green, c.blue));
         const __m128i delta = _mm_sub_epi32(max, min);
@@ -508,20 +506,23 @@ QV_AVX2_FMA void ContrastSpanAvx2(uint32_t* v, int32_t n, const double (&brightn
         difference = _mm_blendv_epi8(difference, _mm_sub_epi32(c.green, c.blue), redMax);
         Lanes offset = Select(Wide(greenMax), Splat(2), Splat(4));
         offset = Select(Wide(redMax), zero, offset);
-        const Lanes deltas = ToLanes(delta);
-        Lanes h = _mm256_div_pd(_mm256_add_pd(offset, _mm256_div_pd(ToLanes(difference), deltas)),
-                                Splat(6));
+        const Lanes deltas = ToLanes(delta), maxes = ToLanes(max);
+        const Lanes ratio = Quotient(ToLanes(difference), deltas, Reciprocal(deltas));
+        Lanes h = Quotient(_mm256_add_pd(offset, ratio), Splat(6), Splat(1.0 / 6));
         h = Select(Below(h, zero), _mm256_add_pd(h, Splat(1)), h);
-        const Lanes saturation = _mm256_div_pd(deltas, ToLanes(max));
-        const Lanes bright = _mm256_mask_i32gather_pd(zero, brightness, max,
-                                                      _mm256_cmp_pd(zero, zero, _CMP_EQ_OQ), 8);
-        Channels out = HsbToRgb4(h, saturation, bright);
-        // No spread (grey, black too): every channel is the brightness.
-        SetGrey(&out, _mm_cmpeq_epi32(delta, _mm_setzero_si128()), Level255(bright));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(v + i), Join4(out));
-    }
+        // No spread (grey, black too): saturation 0, which makes the way back grey.
+        const Lanes flat = Wide(_mm_cmpeq_epi32(delta, _mm_setzero_si128()));
+        const Lanes saturation = _mm256_andnot_pd(flat, Quotient(deltas, maxes, Reciprocal(maxes)));
+        return Triple{h, saturation, _mm256_mask_i32gather_pd(zero, brightness, max, all, 8)};
+    };
+    auto back = [&](const Triple& hsb) QV_AVX2_FMA {
+        Channels out = HsbToRgb4(hsb.a, hsb.b, hsb.c);
+        SetGrey(&out, Narrow(_mm256_cmp_pd(hsb.b, zero, _CMP_EQ_OQ)), Level255(hsb.c));
+        return out;
+    };
+    const int32_t done = InTwoPasses(v, n, there, back);
     _mm256_zeroupper();  // before the SSE code of the tail and the callers
-    if (i < n) ContrastSpanScalar(v + i, n - i, brightness);
+    if (done < n) ContrastSpanScalar(v + done, n - done, brightness);
 }
 
 // HSLToRGB's channel of hue h (in 0..1) from m1 and m2, as the scalar steps. Its tests 6 h < 1
