@@ -387,14 +387,25 @@ QV_AVX2_FMA inline Lanes Quotient(Lanes a, Lanes b, Lanes y) {
     return _mm256_fmadd_pd(_mm256_fnmadd_pd(q, b, a), y, q);
 }
 
-// 1 / b to within about a unit in the last place: the float reciprocal (24 bits) and two
+// 1 / b to within about a unit in the last place, from a float estimate y (24 bits): two
 // Newton steps.
-QV_AVX2_FMA inline Lanes Reciprocal(Lanes b) {
-    Lanes y = _mm256_cvtps_pd(_mm_div_ps(_mm_set1_ps(1), _mm256_cvtpd_ps(b)));
+QV_AVX2_FMA inline Lanes Reciprocal(Lanes b, __m128 y) {
+    Lanes r = _mm256_cvtps_pd(y);
     for (int step = 0; step < 2; ++step) {
-        y = _mm256_fmadd_pd(y, _mm256_fnmadd_pd(b, y, Splat(1)), y);
+        r = _mm256_fmadd_pd(r, _mm256_fnmadd_pd(b, r, Splat(1)), r);
     }
-    return y;
+    return r;
+}
+
+// Float estimates of scale / a and scale / b for lanes of whole numbers, in one division:
+// taken from the integers, they need not wait for the doubles they estimate.
+struct Estimates {
+    __m128 a, b;
+};
+QV_AVX2_FMA inline Estimates Inverses(float scale, __m128i a, __m128i b) {
+    const __m256 both =
+        _mm256_div_ps(_mm256_set1_ps(scale), _mm256_cvtepi32_ps(_mm256_setr_m128i(a, b)));
+    return {_mm256_castps256_ps128(both), _mm256_extractf128_ps(both, 1)};
 }
 
 // c / 255.0 of byte lanes.
@@ -507,12 +518,14 @@ QV_AVX2_FMA void ContrastSpanAvx2(uint32_t* v, int32_t n, const double (&brightn
         Lanes offset = Select(Wide(greenMax), Splat(2), Splat(4));
         offset = Select(Wide(redMax), zero, offset);
         const Lanes deltas = ToLanes(delta), maxes = ToLanes(max);
-        const Lanes ratio = Quotient(ToLanes(difference), deltas, Reciprocal(deltas));
+        const Estimates inverse = Inverses(1, delta, max);
+        const Lanes ratio = Quotient(ToLanes(difference), deltas, Reciprocal(deltas, inverse.a));
         Lanes h = Quotient(_mm256_add_pd(offset, ratio), Splat(6), Splat(1.0 / 6));
         h = Select(Below(h, zero), _mm256_add_pd(h, Splat(1)), h);
         // No spread (grey, black too): saturation 0, which makes the way back grey.
         const Lanes flat = Wide(_mm_cmpeq_epi32(delta, _mm_setzero_si128()));
-        const Lanes saturation = _mm256_andnot_pd(flat, Quotient(deltas, maxes, Reciprocal(maxes)));
+        const Lanes saturation =
+            _mm256_andnot_pd(flat, Quotient(deltas, maxes, Reciprocal(maxes, inverse.b)));
         return Triple{h, saturation, _mm256_mask_i32gather_pd(zero, brightness, max, all, 8)};
     };
     auto back = [&](const Triple& hsb) QV_AVX2_FMA {
@@ -547,29 +560,41 @@ QV_AVX2_FMA void ModulateSpanAvx2(uint32_t* v, int32_t n, const qvModulation& m)
     const Lanes brightnessFactor = Splat(double(m.brightness));
     const Lanes one = Splat(1), zero = _mm256_setzero_pd(), half = Splat(0.5);
     auto there = [&](const Channels& c) QV_AVX2_FMA {
-        const Lanes red = Fraction(c.red), green = Fraction(c.green), blue = Fraction(c.blue);
-        const Lanes max = _mm256_max_pd(red, _mm256_max_pd(green, blue));
-        const Lanes min = _mm256_min_pd(red, _mm256_min_pd(green, blue));
+        // The largest and smallest channel and those the hue takes (below) as whole numbers:
+        // the fractions c / 255 keep their order.
+        const __m128i top = _mm_max_epi32(c.red, _mm_max_epi32(c.green, c.blue));
+        const __m128i bottom = _mm_min_epi32(c.red, _mm_min_epi32(c.green, c.blue));
+        const __m128i redMax = _mm_cmpeq_epi32(c.red, top);
+        const __m128i greenMax = _mm_andnot_si128(redMax, _mm_cmpeq_epi32(c.green, top));
+        const __m128i firstChannel =
+            _mm_blendv_epi8(_mm_blendv_epi8(c.green, c.red, greenMax), c.blue, redMax);
+        const __m128i secondChannel =
+            _mm_blendv_epi8(_mm_blendv_epi8(c.red, c.blue, greenMax), c.green, redMax);
+        // Estimates of 1 / delta and 1 / base below (the base of either side of 255 serves).
+        const __m128i total = _mm_add_epi32(top, bottom);
+        const __m128i baseSum = _mm_blendv_epi8(_mm_sub_epi32(_mm_set1_epi32(510), total), total,
+                                                _mm_cmplt_epi32(total, _mm_set1_epi32(255)));
+        const Estimates inverse = Inverses(255, _mm_sub_epi32(top, bottom), baseSum);
+        const Lanes max = Fraction(top), min = Fraction(bottom);
         const Lanes sum = _mm256_add_pd(max, min);
         Lanes l = _mm256_mul_pd(sum, half);  // exactly sum / 2
         const Lanes delta = _mm256_sub_pd(max, min);
         const Lanes lower = Below(l, half);
         const Lanes base = Select(lower, sum, _mm256_sub_pd(_mm256_sub_pd(Splat(2), max), min));
-        Lanes s = Quotient(delta, base, Reciprocal(base));
+        Lanes s = Quotient(delta, base, Reciprocal(base, inverse.b));
         const Lanes halfDelta = _mm256_mul_pd(delta, half);  // exactly delta / 2
-        const Lanes perDelta = Reciprocal(delta);
-        auto distance = [&](Lanes x) QV_AVX2_FMA {
+        const Lanes perDelta = Reciprocal(delta, inverse.a);
+        auto distance = [&](__m128i channel) QV_AVX2_FMA {
+            const Lanes x = Fraction(channel);
             const Lanes sixth = Quotient(_mm256_sub_pd(max, x), Splat(6), Splat(1.0 / 6));
             return Quotient(_mm256_add_pd(sixth, halfDelta), delta, perDelta);
         };
         // The hue takes two distances: (offset + d(first)) - d(second), the offset 0 (adding
         // it changes nothing) where red is the largest, 1/3 where green is, 2/3 for blue.
-        const Lanes redMax = _mm256_cmp_pd(red, max, _CMP_EQ_OQ);
-        const Lanes greenMax = _mm256_andnot_pd(redMax, _mm256_cmp_pd(green, max, _CMP_EQ_OQ));
-        const Lanes first = Select(redMax, blue, Select(greenMax, red, green));
-        const Lanes second = Select(redMax, green, Select(greenMax, blue, red));
-        const Lanes offset = Select(redMax, zero, Select(greenMax, Splat(1.0 / 3), Splat(2.0 / 3)));
-        Lanes h = _mm256_sub_pd(_mm256_add_pd(offset, distance(first)), distance(second));
+        const Lanes offset =
+            Select(Wide(redMax), zero, Select(Wide(greenMax), Splat(1.0 / 3), Splat(2.0 / 3)));
+        Lanes h =
+            _mm256_sub_pd(_mm256_add_pd(offset, distance(firstChannel)), distance(secondChannel));
         h = Select(Below(h, zero), _mm256_add_pd(h, one), h);
         h = Select(_mm256_cmp_pd(h, one, _CMP_GT_OQ), _mm256_sub_pd(h, one), h);
         const Lanes flat = _mm256_cmp_pd(max, min, _CMP_EQ_OQ);
