@@ -367,12 +367,6 @@ QV_AVX2_FMA inline Lanes Below(Lanes a, Lanes b) {
 QV_AVX2_FMA inline Lanes Wide(__m128i mask) {
     return _mm256_castsi256_pd(_mm256_cvtepi32_epi64(mask));
 }
-// A mask of double lanes narrowed to 32-bit lanes.
-QV_AVX2_FMA inline __m128i Narrow(Lanes mask) {
-    const __m256i low = _mm256_permutevar8x32_epi32(_mm256_castpd_si256(mask),
-                                                    _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6));
-    return _mm256_castsi256_si128(low);
-}
 QV_AVX2_FMA inline Lanes ToLanes(__m128i v) {
     return _mm256_cvtepi32_pd(v);
 }
@@ -423,13 +417,6 @@ struct Channels {
     __m128i red, green, blue;
 };
 
-// The lanes of grey pixels (no saturation) take one level in every channel.
-QV_AVX2_FMA inline void SetGrey(Channels* out, __m128i grey, __m128i level) {
-    out->red = _mm_blendv_epi8(out->red, level, grey);
-    out->green = _mm_blendv_epi8(out->green, level, grey);
-    out->blue = _mm_blendv_epi8(out->blue, level, grey);
-}
-
 QV_AVX2_FMA inline Channels Split4(__m128i p) {
     const __m128i byte = _mm_set1_epi32(255);
     return {_mm_and_si128(_mm_srli_epi32(p, 16), byte), _mm_and_si128(_mm_srli_epi32(p, 8), byte),
@@ -474,7 +461,8 @@ QV_AVX2_FMA inline int32_t InTwoPasses(uint32_t* v, int32_t n, There&& there, Ba
     return i;
 }
 
-// HSBToRGB of four lanes whose saturation is not 0 (the others are the caller's).
+// HSBToRGB of four lanes. Its grey for saturation 0 needs no lanes of its own: p, q and t are
+// then exactly the brightness, whatever the hue.
 QV_AVX2_FMA Channels HsbToRgb4(Lanes hue, Lanes saturation, Lanes brightness) {
     const Lanes one = Splat(1);
     Lanes turn = _mm256_sub_pd(hue, _mm256_floor_pd(hue));
@@ -522,17 +510,13 @@ QV_AVX2_FMA void ContrastSpanAvx2(uint32_t* v, int32_t n, const double (&brightn
         const Lanes ratio = Quotient(ToLanes(difference), deltas, Reciprocal(deltas, inverse.a));
         Lanes h = Quotient(_mm256_add_pd(offset, ratio), Splat(6), Splat(1.0 / 6));
         h = Select(Below(h, zero), _mm256_add_pd(h, Splat(1)), h);
-        // No spread (grey, black too): saturation 0, which makes the way back grey.
+        // No spread (grey, black too): saturation 0, and the hue (no number) is not used.
         const Lanes flat = Wide(_mm_cmpeq_epi32(delta, _mm_setzero_si128()));
         const Lanes saturation =
             _mm256_andnot_pd(flat, Quotient(deltas, maxes, Reciprocal(maxes, inverse.b)));
         return Triple{h, saturation, _mm256_mask_i32gather_pd(zero, brightness, max, all, 8)};
     };
-    auto back = [&](const Triple& hsb) QV_AVX2_FMA {
-        Channels out = HsbToRgb4(hsb.a, hsb.b, hsb.c);
-        SetGrey(&out, Narrow(_mm256_cmp_pd(hsb.b, zero, _CMP_EQ_OQ)), Level255(hsb.c));
-        return out;
-    };
+    auto back = [&](const Triple& hsb) QV_AVX2_FMA { return HsbToRgb4(hsb.a, hsb.b, hsb.c); };
     const int32_t done = InTwoPasses(v, n, there, back);
     _mm256_zeroupper();  // before the SSE code of the tail and the callers
     if (done < n) ContrastSpanScalar(v + done, n - done, brightness);
@@ -618,10 +602,10 @@ QV_AVX2_FMA void ModulateSpanAvx2(uint32_t* v, int32_t n, const qvModulation& m)
         Lanes redHue = _mm256_add_pd(h, Splat(1.0 / 3)), blueHue = _mm256_sub_pd(h, Splat(1.0 / 3));
         redHue = Select(_mm256_cmp_pd(redHue, one, _CMP_GT_OQ), _mm256_sub_pd(redHue, one), redHue);
         blueHue = Select(Below(blueHue, zero), _mm256_add_pd(blueHue, one), blueHue);
-        Channels out = {HslChannel4(redHue, m1, m2), HslChannel4(h, m1, m2),
+        // HSLToRGB's grey for saturation 0 needs no lanes of its own: m1 = m2 = l exactly
+        // there, so every channel is clamp(255 l) too.
+        return Channels{HslChannel4(redHue, m1, m2), HslChannel4(h, m1, m2),
                         HslChannel4(blueHue, m1, m2)};
-        SetGrey(&out, Narrow(_mm256_cmp_pd(s, zero, _CMP_EQ_OQ)), Level255(l));
-        return out;
     };
     const int32_t done = InTwoPasses(v, n, there, back);
     _mm256_zeroupper();  // before the SSE code of the tail and the callers
