@@ -350,8 +350,8 @@ void ModulateSpanScalar(uint32_t* v, int32_t n, const qvModulation& m) {
 
 #if defined(__x86_64__)
 // Four pixels of the colour-space conversions at a time, in AVX2 doubles: each lane does the
-// scalar functions' operations in their order (the file builds without fused steps), and
-// selects by mask where they branch, so every pixel keeps its value.
+// scalar functions' operations in their order (the file builds without fused steps), divisions
+// by Quotient (below), and selects by mask where they branch, so every pixel keeps its value.
 using Lanes = __m256d;
 
 QV_AVX2_FMA inline Lanes Splat(double v) {
