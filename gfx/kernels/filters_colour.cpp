@@ -196,6 +196,21 @@ QV_AVX2_FMA inline __m256i PackGrey565(__m256i level) {
         _mm256_mullo_epi16(_mm256_srli_epi16(level, 3), _mm256_set1_epi16(0x801)), green);
 }
 
+// The table's bits of the levels 8 r, r = 0-31 (the grey R5G6B5 pixels), one a byte for byte
+// shuffles: r below 16, then r from 16, each row twice (once per 128-bit half).
+const std::array<std::array<uint8_t, 32>, 2>& Grey565RoundingDown() {
+    static const auto bytes = [] {
+        std::array<std::array<uint8_t, 32>, 2> b{};
+        for (uint32_t r = 0; r < 32; ++r) {
+            const uint32_t level = r * 8;
+            b[r >> 4][r & 15] = b[r >> 4][(r & 15) + 16] =
+                uint8_t(GreysRoundingDown()[level >> 5] >> (level & 31) & 1);
+        }
+        return b;
+    }();
+    return bytes;
+}
+
 // (a x b) >> 16 of unsigned 16-bit lanes.
 QV_AVX2_FMA inline __m256i High(__m256i a, int32_t b) {
     return _mm256_mulhi_epu16(a, _mm256_set1_epi16(int16_t(b)));
@@ -210,14 +225,11 @@ template <typename F>
 QV_AVX2_FMA void Gray565RowAvx2(uint16_t* row, int32_t n, bool threshold) {
     static_assert(F::green6);
     constexpr int16_t kTop = F::blueFirst ? 228 : 598, kLow = F::blueFirst ? 598 : 228;
-    alignas(32) uint8_t greyBits[2][32];
-    for (int32_t r = 0; r < 32; ++r) {
-        const uint32_t level = uint32_t(r) * 8;
-        greyBits[r >> 4][r & 15] = greyBits[r >> 4][(r & 15) + 16] =
-            uint8_t(GreysRoundingDown()[level >> 5] >> (level & 31) & 1);
-    }
-    const __m256i lowGreys = _mm256_load_si256(reinterpret_cast<const __m256i*>(greyBits[0]));
-    const __m256i highGreys = _mm256_load_si256(reinterpret_cast<const __m256i*>(greyBits[1]));
+    const auto& greyBytes = Grey565RoundingDown();
+    const __m256i lowGreys =
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(greyBytes[0].data()));
+    const __m256i highGreys =
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(greyBytes[1].data()));
     const __m256i swap = _mm256_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14, 1,
                                           0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
     auto native = [&](__m256i v)
