@@ -113,40 +113,179 @@ __attribute__((target_clones("fma", "default"))) void GraySpanScalar(uint32_t* v
 #if defined(__x86_64__)
 #define QV_AVX2_FMA __attribute__((target("avx2,fma")))
 
-// The truncated intensity of eight 0x??RRGGBB pixels: the double formula, four lanes at a
-// time, with the same fused steps as Intensity.
-QV_AVX2_FMA inline __m256i Intensity8(__m256i p) {
-    const __m256i byte = _mm256_set1_epi32(255);
-    const __m256i red = _mm256_and_si256(_mm256_srli_epi32(p, 16), byte);
-    const __m256i green = _mm256_and_si256(_mm256_srli_epi32(p, 8), byte);
-    const __m256i blue = _mm256_and_si256(p, byte);
-    auto half = [&](int upper) QV_AVX2_FMA {
-        auto lanes = [&](__m256i c) QV_AVX2_FMA {
-            return _mm256_cvtepi32_pd(upper ? _mm256_extracti128_si256(c, 1)
-                                            : _mm256_castsi256_si128(c));
-        };
-        const __m256d level =
-            _mm256_fmadd_pd(_mm256_set1_pd(0.114), lanes(blue),
-                            _mm256_fmadd_pd(_mm256_set1_pd(0.299), lanes(red),
-                                            _mm256_mul_pd(_mm256_set1_pd(0.587), lanes(green))));
-        return _mm256_cvttpd_epi32(level);
-    };
-    return _mm256_setr_m128i(half(0), half(1));
+// Grey in integers. The intensity is S / 1000 with S = 299 R + 587 G + 114 B, up to the
+// rounding of the double formula, which stays far below the 1/1000 between a fraction and the
+// next whole level: floor(S / 1000) is the truncated intensity except where S is a multiple of
+// 1000, where the formula may truncate to one level less. Those lanes take the formula's
+// value: grey pixels (S = 1000 x their level, and whole pictures may be grey) from a table of
+// the levels whose grey rounds down, the few others one by one.
+
+// Bit v of the 256: the grey v x 0x010101 has intensity v - 1.
+const std::array<uint32_t, 8>& GreysRoundingDown() {
+    static const auto bits = [] {
+        std::array<uint32_t, 8> b{};
+        for (uint32_t v = 0; v < 256; ++v) {
+            if (IntensityOf(v * 0x010101u) != int32_t(v)) b[v >> 5] |= 1u << (v & 31);
+        }
+        return b;
+    }();
+    return bits;
+}
+
+// floor(t / 125) of 16-bit lanes (32-bit lanes below 65536 too) up to 59000: one multiply.
+QV_AVX2_FMA inline __m256i DivideBy125(__m256i t) {
+    return _mm256_srli_epi16(_mm256_mulhi_epu16(t, _mm256_set1_epi16(int16_t(33555))), 6);
+}
+
+// Calls fix(bit) for every set bit of a mask.
+template <typename Fix>
+inline void ForEachBit(uint32_t bits, Fix&& fix) {
+    for (; bits != 0; bits &= bits - 1) fix(__builtin_ctz(bits));
 }
 
 QV_AVX2_FMA void GraySpanAvx2(uint32_t* v, int32_t n, bool threshold) {
-    const __m256i white = _mm256_set1_epi32(0xFFFFFF), grey = _mm256_set1_epi32(0x010101);
+    const __m256i table =
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(GreysRoundingDown().data()));
+    const __m256i lowBytes = _mm256_set1_epi32(0x00FF00FF), colour = _mm256_set1_epi32(0xFFFFFF);
+    // Byte 0 of each lane into bytes 0-2.
+    const __m256i spread = _mm256_setr_epi8(0, 0, 0, -1, 4, 4, 4, -1, 8, 8, 8, -1, 12, 12, 12, -1,
+                                            0, 0, 0, -1, 4, 4, 4, -1, 8, 8, 8, -1, 12, 12, 12, -1);
     int32_t i = 0;
     for (; i + 8 <= n; i += 8) {
         auto* p = reinterpret_cast<__m256i*>(v + i);
-        const __m256i level = Intensity8(_mm256_loadu_si256(p));
+        const __m256i pixels = _mm256_loadu_si256(p);
+        // Words (blue, red) and (green, alpha) against (114, 299) and (587, 0).
+        const __m256i sum = _mm256_add_epi32(
+            _mm256_madd_epi16(_mm256_and_si256(pixels, lowBytes),
+                              _mm256_set1_epi32(299 << 16 | 114)),
+            _mm256_madd_epi16(_mm256_and_si256(_mm256_srli_epi32(pixels, 8), lowBytes),
+                              _mm256_set1_epi32(587)));
+        __m256i level = DivideBy125(_mm256_srli_epi32(sum, 3));
+        const __m256i whole =
+            _mm256_cmpeq_epi32(_mm256_madd_epi16(level, _mm256_set1_epi32(1000)), sum);
+        // Grey lanes: bit `level` of the table.
+        const __m256i grey = _mm256_cmpeq_epi32(_mm256_and_si256(pixels, colour),
+                                                _mm256_shuffle_epi8(level, spread));
+        const __m256i word = _mm256_permutevar8x32_epi32(table, _mm256_srli_epi32(level, 5));
+        const __m256i down =
+            _mm256_srlv_epi32(word, _mm256_and_si256(level, _mm256_set1_epi32(31)));
+        level = _mm256_sub_epi32(level, _mm256_and_si256(_mm256_srli_epi32(grey, 31), down));
+        const auto others =
+            uint32_t(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_andnot_si256(grey, whole))));
         _mm256_storeu_si256(
             p, threshold
-                   ? _mm256_and_si256(_mm256_cmpgt_epi32(level, _mm256_set1_epi32(128)), white)
-                   : _mm256_mullo_epi32(level, grey));
+                   ? _mm256_and_si256(_mm256_cmpgt_epi32(level, _mm256_set1_epi32(128)), colour)
+                   : _mm256_shuffle_epi8(level, spread));
+        if (others != 0) {
+            alignas(32) uint32_t before[8];
+            _mm256_store_si256(reinterpret_cast<__m256i*>(before), pixels);
+            ForEachBit(others, [&](int lane) {
+                v[i + lane] = GrayValue(IntensityOf(before[lane]), threshold);
+            });
+        }
     }
     for (; i < n; ++i) v[i] = GrayValue(IntensityOf(v[i]), threshold);
     _mm256_zeroupper();  // the callers' SSE code would pay for dirty upper halves
+}
+
+// R5G6B5 levels 0-255 packed back, grey in every channel: (level >> 3) x 0x801 puts the five
+// bits into red and blue.
+QV_AVX2_FMA inline __m256i PackGrey565(__m256i level) {
+    const __m256i green = _mm256_and_si256(_mm256_slli_epi16(level, 3), _mm256_set1_epi16(0x7E0));
+    return _mm256_or_si256(
+        _mm256_mullo_epi16(_mm256_srli_epi16(level, 3), _mm256_set1_epi16(0x801)), green);
+}
+
+// The table's bits of the levels 8 r, r = 0-31 (the grey R5G6B5 pixels), one a byte for byte
+// shuffles: r below 16, then r from 16, each row twice (once per 128-bit half).
+const std::array<std::array<uint8_t, 32>, 2>& Grey565RoundingDown() {
+    static const auto bytes = [] {
+        std::array<std::array<uint8_t, 32>, 2> b{};
+        for (uint32_t r = 0; r < 32; ++r) {
+            const uint32_t level = r * 8;
+            b[r >> 4][r & 15] = b[r >> 4][(r & 15) + 16] =
+                uint8_t(GreysRoundingDown()[level >> 5] >> (level & 31) & 1);
+        }
+        return b;
+    }();
+    return bytes;
+}
+
+// (a x b) >> 16 of unsigned 16-bit lanes.
+QV_AVX2_FMA inline __m256i High(__m256i a, int32_t b) {
+    return _mm256_mulhi_epu16(a, _mm256_set1_epi16(int16_t(b)));
+}
+
+// Grey of a row of 16-bit pixels with six green bits, sixteen at a time in 16-bit lanes: with
+// R = 8 r, G = 4 g, B = 8 b the sum S / 4 = 598 r + 587 g + 228 b stays below 65536 and the
+// level is (S / 4) / 250. Products go through the high half of 16-bit multiplies by shifted
+// weights, fields and weights placed so that nothing is lost. Grey pixels are r x 0x841 and
+// have level 8 r, whose table bits two byte shuffles find.
+template <typename F>
+QV_AVX2_FMA void Gray565RowAvx2(uint16_t* row, int32_t n, bool threshold) {
+    static_assert(F::green6);
+    constexpr int16_t kTop = F::blueFirst ? 228 : 598, kLow = F::blueFirst ? 598 : 228;
+    const auto& greyBytes = Grey565RoundingDown();
+    const __m256i lowGreys =
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(greyBytes[0].data()));
+    const __m256i highGreys =
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(greyBytes[1].data()));
+    const __m256i swap = _mm256_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14, 1,
+                                          0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
+    auto native = [&](__m256i v)
+                      QV_AVX2_FMA { return F::swapped ? _mm256_shuffle_epi8(v, swap) : v; };
+    auto scalar = [&](uint32_t v) {
+        return uint16_t(F::Pack(GrayValue(IntensityOf(F::Unpack(v)), threshold)));
+    };
+    int32_t x = 0;
+    for (; x + 16 <= n; x += 16) {
+        auto* p = reinterpret_cast<__m256i*>(row + x);
+        const __m256i stored = _mm256_loadu_si256(p), pixels = native(stored);
+        const __m256i top = _mm256_srli_epi16(pixels, 11);
+        const __m256i sum = _mm256_add_epi16(
+            _mm256_add_epi16(High(_mm256_slli_epi16(top, 11), kTop << 5),
+                             High(_mm256_slli_epi16(pixels, 11), kLow << 5)),
+            High(_mm256_and_si256(_mm256_slli_epi16(pixels, 5), _mm256_set1_epi16(-1024)),
+                 587 << 6));
+        __m256i level = DivideBy125(_mm256_srli_epi16(sum, 1));
+        const __m256i whole = _mm256_cmpeq_epi16(High(_mm256_slli_epi16(level, 8), 250 << 8), sum);
+        const __m256i grey =
+            _mm256_cmpeq_epi16(_mm256_mullo_epi16(top, _mm256_set1_epi16(0x841)), pixels);
+        const __m256i down = _mm256_blendv_epi8(_mm256_shuffle_epi8(lowGreys, top),
+                                                _mm256_shuffle_epi8(highGreys, top),
+                                                _mm256_cmpgt_epi16(top, _mm256_set1_epi16(15)));
+        level = _mm256_sub_epi16(level, _mm256_and_si256(_mm256_srli_epi16(grey, 15), down));
+        // Two mask bits a lane: keep the low one.
+        const uint32_t others =
+            uint32_t(_mm256_movemask_epi8(_mm256_andnot_si256(grey, whole))) & 0x55555555u;
+        const __m256i out =
+            threshold ? _mm256_cmpgt_epi16(level, _mm256_set1_epi16(128)) : PackGrey565(level);
+        _mm256_storeu_si256(p, native(out));
+        if (others != 0) {
+            alignas(32) uint16_t before[16];
+            _mm256_store_si256(reinterpret_cast<__m256i*>(before), stored);
+            ForEachBit(others, [&](int bit) { row[x + bit / 2] = scalar(before[bit / 2]); });
+        }
+    }
+    for (; x < n; ++x) row[x] = scalar(row[x]);
+    _mm256_zeroupper();
+}
+
+// Grey of 16-bit pixels with six green bits; false for other formats or without AVX2.
+bool Gray565(const qvFilterBlock& b, bool threshold) {
+    if (!HasAvx2Fma()) return false;
+    bool done = false;
+    VisitDepth<2>(b.format, [&](auto f) {
+        using F = decltype(f);
+        if constexpr (F::green6) {
+            for (int32_t y = 0; y < b.height; ++y) {
+                auto* row = reinterpret_cast<uint16_t*>(PixelAt(b.base, b.rowLength, 2, 0, y));
+                Gray565RowAvx2<F>(row, b.width, threshold);
+            }
+            done = true;
+        }
+    });
+    return done;
 }
 #endif
 
@@ -223,8 +362,8 @@ void ModulateSpanScalar(uint32_t* v, int32_t n, const qvModulation& m) {
 
 #if defined(__x86_64__)
 // Four pixels of the colour-space conversions at a time, in AVX2 doubles: each lane does the
-// scalar functions' operations in their order (the file builds without fused steps), and
-// selects by mask where they branch, so every pixel keeps its value.
+// scalar functions' operations in their order (the file builds without fused steps), divisions
+// by Quotient (below), and selects by mask where they branch, so every pixel keeps its value.
 using Lanes = __m256d;
 
 QV_AVX2_FMA inline Lanes Splat(double v) {
@@ -240,20 +379,49 @@ QV_AVX2_FMA inline Lanes Below(Lanes a, Lanes b) {
 QV_AVX2_FMA inline Lanes Wide(__m128i mask) {
     return _mm256_castsi256_pd(_mm256_cvtepi32_epi64(mask));
 }
-// A mask of double lanes narrowed to 32-bit lanes.
-QV_AVX2_FMA inline __m128i Narrow(Lanes mask) {
-    const __m256i low = _mm256_permutevar8x32_epi32(_mm256_castpd_si256(mask),
-                                                    _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6));
-    return _mm256_castsi256_si128(low);
-}
 QV_AVX2_FMA inline Lanes ToLanes(__m128i v) {
     return _mm256_cvtepi32_pd(v);
 }
 
+// The divider is slow and not pipelined: a / b comes from y close to 1 / b instead. The residual
+// a - q b of q = a y is exact in a fused multiply-add, and one more step takes q to the double
+// nearest a / b. The callers' operands derive from bytes, so every value they can meet (every
+// colour) has been checked to equal the division; each step is exactly rounded, so every CPU
+// gives the same bits.
+QV_AVX2_FMA inline Lanes Quotient(Lanes a, Lanes b, Lanes y) {
+    const Lanes q = _mm256_mul_pd(a, y);
+    return _mm256_fmadd_pd(_mm256_fnmadd_pd(q, b, a), y, q);
+}
+
+// 1 / b to within about a unit in the last place, from a float estimate y (24 bits): two
+// Newton steps.
+QV_AVX2_FMA inline Lanes Reciprocal(Lanes b, __m128 y) {
+    Lanes r = _mm256_cvtps_pd(y);
+    for (int step = 0; step < 2; ++step) {
+        r = _mm256_fmadd_pd(r, _mm256_fnmadd_pd(b, r, Splat(1)), r);
+    }
+    return r;
+}
+
+// Float estimates of scale / a and scale / b for lanes of whole numbers, in one division:
+// taken from the integers, they need not wait for the doubles they estimate.
+struct Estimates {
+    __m128 a, b;
+};
+QV_AVX2_FMA inline Estimates Inverses(float scale, __m128i a, __m128i b) {
+    const __m256 both =
+        _mm256_div_ps(_mm256_set1_ps(scale), _mm256_cvtepi32_ps(_mm256_setr_m128i(a, b)));
+    return {_mm256_castps256_ps128(both), _mm256_extractf128_ps(both, 1)};
+}
+
+// c / 255.0 of byte lanes.
+QV_AVX2_FMA inline Lanes Fraction(__m128i c) {
+    return Quotient(ToLanes(c), Splat(255), Splat(1.0 / 255));
+}
+
 // Clamp255(255 v) of each lane.
 QV_AVX2_FMA inline __m128i Level255(Lanes v) {
-    v = _mm256_mul_pd(Splat(255), v);
-    v = _mm256_and_pd(v, _mm256_cmp_pd(v, _mm256_setzero_pd(), _CMP_GT_OQ));  // NaN too
+    v = _mm256_max_pd(_mm256_mul_pd(Splat(255), v), _mm256_setzero_pd());  // NaN gives 0 too
     return _mm256_cvttpd_epi32(_mm256_min_pd(v, Splat(255)));
 }
 
@@ -261,27 +429,52 @@ struct Channels {
     __m128i red, green, blue;
 };
 
-// The lanes of grey pixels (no saturation) take one level in every channel.
-QV_AVX2_FMA inline void SetGrey(Channels* out, __m128i grey, __m128i level) {
-    out->red = _mm_blendv_epi8(out->red, level, grey);
-    out->green = _mm_blendv_epi8(out->green, level, grey);
-    out->blue = _mm_blendv_epi8(out->blue, level, grey);
-}
-
-QV_AVX2_FMA inline Channels Split4(const uint32_t* v) {
-    const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v));
+QV_AVX2_FMA inline Channels Split4(__m128i p) {
     const __m128i byte = _mm_set1_epi32(255);
     return {_mm_and_si128(_mm_srli_epi32(p, 16), byte), _mm_and_si128(_mm_srli_epi32(p, 8), byte),
             _mm_and_si128(p, byte)};
 }
 
-QV_AVX2_FMA inline void Join4(const Channels& c, uint32_t* v) {
-    const __m128i p =
-        _mm_or_si128(_mm_or_si128(_mm_slli_epi32(c.red, 16), _mm_slli_epi32(c.green, 8)), c.blue);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(v), p);
+QV_AVX2_FMA inline __m128i Join4(const Channels& c) {
+    return _mm_or_si128(_mm_or_si128(_mm_slli_epi32(c.red, 16), _mm_slli_epi32(c.green, 8)),
+                        c.blue);
 }
 
-// HSBToRGB of four lanes whose saturation is not 0 (the others are the caller's).
+// Three double lanes of four pixels: a colour space's components.
+struct Triple {
+    Lanes a, b, c;
+};
+
+// Runs there (four pixels into a colour space, the effect applied) and back (the components
+// into channels) in two passes over up to 64 pixels: one pass each is a short chain of
+// dependent steps that the CPU overlaps across pixels, where one long chain would keep it
+// waiting. Returns the pixels done, all but fewer than four.
+template <typename There, typename Back>
+QV_AVX2_FMA inline int32_t InTwoPasses(uint32_t* v, int32_t n, There&& there, Back&& back) {
+    constexpr int32_t kBatch = 64;
+    alignas(32) double components[3][kBatch];
+    int32_t i = 0;
+    while (n - i >= 4) {
+        const int32_t count = std::min(kBatch, (n - i) & ~3);
+        for (int32_t k = 0; k < count; k += 4) {
+            const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i + k));
+            const Triple t = there(Split4(pixels));
+            _mm256_store_pd(components[0] + k, t.a);
+            _mm256_store_pd(components[1] + k, t.b);
+            _mm256_store_pd(components[2] + k, t.c);
+        }
+        for (int32_t k = 0; k < count; k += 4) {
+            const Triple t = {_mm256_load_pd(components[0] + k), _mm256_load_pd(components[1] + k),
+                              _mm256_load_pd(components[2] + k)};
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(v + i + k), Join4(back(t)));
+        }
+        i += count;
+    }
+    return i;
+}
+
+// HSBToRGB of four lanes. Its grey for saturation 0 needs no lanes of its own: p, q and t are
+// then exactly the brightness, whatever the hue.
 QV_AVX2_FMA Channels HsbToRgb4(Lanes hue, Lanes saturation, Lanes brightness) {
     const Lanes one = Splat(1);
     Lanes turn = _mm256_sub_pd(hue, _mm256_floor_pd(hue));
@@ -311,10 +504,8 @@ QV_AVX2_FMA Channels HsbToRgb4(Lanes hue, Lanes saturation, Lanes brightness) {
 }
 
 QV_AVX2_FMA void ContrastSpanAvx2(uint32_t* v, int32_t n, const double (&brightness)[256]) {
-    const Lanes zero = _mm256_setzero_pd();
-    int32_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        const Channels c = Split4(v + i);
+    const Lanes zero = _mm256_setzero_pd(), all = _mm256_cmp_pd(zero, zero, _CMP_EQ_OQ);
+    auto there = [&](const Channels& c) QV_AVX2_FMA {
         const __m128i max = _mm_max_epi32(c.red, _mm_max_epi32(c.green, c.blue));
         const __m128i min = _mm_min_epi32(c.red, _mm_min_epi32(c.green, c.blue));
         const __m128i delta = _mm_sub_epi32(max, min);
@@ -326,45 +517,37 @@ QV_AVX2_FMA void ContrastSpanAvx2(uint32_t* v, int32_t n, const double (&brightn
         difference = _mm_blendv_epi8(difference, _mm_sub_epi32(c.green, c.blue), redMax);
         Lanes offset = Select(Wide(greenMax), Splat(2), Splat(4));
         offset = Select(Wide(redMax), zero, offset);
-        const Lanes deltas = ToLanes(delta);
-        Lanes h = _mm256_div_pd(_mm256_add_pd(offset, _mm256_div_pd(ToLanes(difference), deltas)),
-                                Splat(6));
+        const Lanes deltas = ToLanes(delta), maxes = ToLanes(max);
+        const Estimates inverse = Inverses(1, delta, max);
+        const Lanes ratio = Quotient(ToLanes(difference), deltas, Reciprocal(deltas, inverse.a));
+        Lanes h = Quotient(_mm256_add_pd(offset, ratio), Splat(6), Splat(1.0 / 6));
         h = Select(Below(h, zero), _mm256_add_pd(h, Splat(1)), h);
-        const Lanes saturation = _mm256_div_pd(deltas, ToLanes(max));
-        const Lanes bright = _mm256_mask_i32gather_pd(zero, brightness, max,
-                                                      _mm256_cmp_pd(zero, zero, _CMP_EQ_OQ), 8);
-        Channels out = HsbToRgb4(h, saturation, bright);
-        // No spread (grey, black too): every channel is the brightness.
-        SetGrey(&out, _mm_cmpeq_epi32(delta, _mm_setzero_si128()), Level255(bright));
-        Join4(out, v + i);
-    }
+        // No spread (grey, black too): saturation 0, and the hue (no number) is not used.
+        const Lanes flat = Wide(_mm_cmpeq_epi32(delta, _mm_setzero_si128()));
+        const Lanes saturation =
+            _mm256_andnot_pd(flat, Quotient(deltas, maxes, Reciprocal(maxes, inverse.b)));
+        return Triple{h, saturation, _mm256_mask_i32gather_pd(zero, brightness, max, all, 8)};
+    };
+    auto back = [&](const Triple& hsb) QV_AVX2_FMA { return HsbToRgb4(hsb.a, hsb.b, hsb.c); };
+    const int32_t done = InTwoPasses(v, n, there, back);
     _mm256_zeroupper();  // before the SSE code of the tail and the callers
-    if (i < n) ContrastSpanScalar(v + i, n - i, brightness);
+    if (done < n) ContrastSpanScalar(v + done, n - done, brightness);
 }
 
-// RGBToHSL, the modulation and HSLToRGB's channel of hue h, as the scalar steps.
+// HSLToRGB's channel of hue h (in 0..1) from m1 and m2, as the scalar steps. Its tests 6 h < 1
+// and 3 h < 2 hold exactly for h below the doubles 1/6 and 2/3 (where the products round up to
+// 1 and 2), and 2 h is exact, so they compare h alone.
+static_assert(6 * (1.0 / 6) >= 1 && 6 * (1.0 / 6 - 0x1p-55) < 1);
+static_assert(3 * (2.0 / 3) >= 2 && 3 * (2.0 / 3 - 0x1p-53) < 2);
 QV_AVX2_FMA inline __m128i HslChannel4(Lanes h, Lanes m1, Lanes m2) {
-    const Lanes one = Splat(1), zero = _mm256_setzero_pd();
-    h = Select(Below(h, zero), _mm256_add_pd(h, one), h);
-    h = Select(_mm256_cmp_pd(h, one, _CMP_GT_OQ), _mm256_sub_pd(h, one), h);
     const Lanes spread = _mm256_sub_pd(m2, m1);
     const Lanes rising = _mm256_add_pd(m1, _mm256_mul_pd(_mm256_mul_pd(spread, Splat(6)), h));
     const Lanes falling = _mm256_add_pd(
         m1, _mm256_mul_pd(_mm256_mul_pd(spread, _mm256_sub_pd(Splat(2.0 / 3), h)), Splat(6)));
-    Lanes value = Select(Below(_mm256_mul_pd(Splat(3), h), Splat(2)), falling, m1);
-    value = Select(Below(_mm256_mul_pd(Splat(2), h), one), m2, value);
-    value = Select(Below(_mm256_mul_pd(Splat(6), h), one), rising, value);
+    Lanes value = Select(Below(h, Splat(2.0 / 3)), falling, m1);
+    value = Select(Below(h, Splat(0.5)), m2, value);
+    value = Select(Below(h, Splat(1.0 / 6)), rising, value);
     return Level255(value);
-}
-
-// c / 255.0 for every byte c.
-const double* ByteFractions() {
-    static const auto fractions = [] {
-        std::array<double, 256> f;
-        for (int32_t c = 0; c < 256; ++c) f[size_t(c)] = c / 255.0;
-        return f;
-    }();
-    return fractions.data();
 }
 
 QV_AVX2_FMA void ModulateSpanAvx2(uint32_t* v, int32_t n, const qvModulation& m) {
@@ -372,36 +555,42 @@ QV_AVX2_FMA void ModulateSpanAvx2(uint32_t* v, int32_t n, const qvModulation& m)
     const Lanes saturationFactor = Splat(double(m.saturation));
     const Lanes brightnessFactor = Splat(double(m.brightness));
     const Lanes one = Splat(1), zero = _mm256_setzero_pd(), half = Splat(0.5);
-    const Lanes six = Splat(6), all = _mm256_cmp_pd(zero, zero, _CMP_EQ_OQ);
-    const double* fractions = ByteFractions();
-    auto fraction = [&](__m128i c) QV_AVX2_FMA {
-        return _mm256_mask_i32gather_pd(zero, fractions, c, all, 8);
-    };
-    int32_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        const Channels c = Split4(v + i);
-        const Lanes red = fraction(c.red), green = fraction(c.green), blue = fraction(c.blue);
-        const Lanes max = _mm256_max_pd(red, _mm256_max_pd(green, blue));
-        const Lanes min = _mm256_min_pd(red, _mm256_min_pd(green, blue));
+    auto there = [&](const Channels& c) QV_AVX2_FMA {
+        // The largest and smallest channel and those the hue takes (below) as whole numbers:
+        // the fractions c / 255 keep their order.
+        const __m128i top = _mm_max_epi32(c.red, _mm_max_epi32(c.green, c.blue));
+        const __m128i bottom = _mm_min_epi32(c.red, _mm_min_epi32(c.green, c.blue));
+        const __m128i redMax = _mm_cmpeq_epi32(c.red, top);
+        const __m128i greenMax = _mm_andnot_si128(redMax, _mm_cmpeq_epi32(c.green, top));
+        const __m128i firstChannel =
+            _mm_blendv_epi8(_mm_blendv_epi8(c.green, c.red, greenMax), c.blue, redMax);
+        const __m128i secondChannel =
+            _mm_blendv_epi8(_mm_blendv_epi8(c.red, c.blue, greenMax), c.green, redMax);
+        // Estimates of 1 / delta and 1 / base below (the base of either side of 255 serves).
+        const __m128i total = _mm_add_epi32(top, bottom);
+        const __m128i baseSum = _mm_blendv_epi8(_mm_sub_epi32(_mm_set1_epi32(510), total), total,
+                                                _mm_cmplt_epi32(total, _mm_set1_epi32(255)));
+        const Estimates inverse = Inverses(255, _mm_sub_epi32(top, bottom), baseSum);
+        const Lanes max = Fraction(top), min = Fraction(bottom);
         const Lanes sum = _mm256_add_pd(max, min);
         Lanes l = _mm256_mul_pd(sum, half);  // exactly sum / 2
         const Lanes delta = _mm256_sub_pd(max, min);
         const Lanes lower = Below(l, half);
-        Lanes s = _mm256_div_pd(
-            delta, Select(lower, sum, _mm256_sub_pd(_mm256_sub_pd(Splat(2), max), min)));
+        const Lanes base = Select(lower, sum, _mm256_sub_pd(_mm256_sub_pd(Splat(2), max), min));
+        Lanes s = Quotient(delta, base, Reciprocal(base, inverse.b));
         const Lanes halfDelta = _mm256_mul_pd(delta, half);  // exactly delta / 2
-        auto distance = [&](Lanes x) QV_AVX2_FMA {
-            return _mm256_div_pd(
-                _mm256_add_pd(_mm256_div_pd(_mm256_sub_pd(max, x), six), halfDelta), delta);
+        const Lanes perDelta = Reciprocal(delta, inverse.a);
+        auto distance = [&](__m128i channel) QV_AVX2_FMA {
+            const Lanes x = Fraction(channel);
+            const Lanes sixth = Quotient(_mm256_sub_pd(max, x), Splat(6), Splat(1.0 / 6));
+            return Quotient(_mm256_add_pd(sixth, halfDelta), delta, perDelta);
         };
         // The hue takes two distances: (offset + d(first)) - d(second), the offset 0 (adding
         // it changes nothing) where red is the largest, 1/3 where green is, 2/3 for blue.
-        const Lanes redMax = _mm256_cmp_pd(red, max, _CMP_EQ_OQ);
-        const Lanes greenMax = _mm256_andnot_pd(redMax, _mm256_cmp_pd(green, max, _CMP_EQ_OQ));
-        const Lanes first = Select(redMax, blue, Select(greenMax, red, green));
-        const Lanes second = Select(redMax, green, Select(greenMax, blue, red));
-        const Lanes offset = Select(redMax, zero, Select(greenMax, Splat(1.0 / 3), Splat(2.0 / 3)));
-        Lanes h = _mm256_sub_pd(_mm256_add_pd(offset, distance(first)), distance(second));
+        const Lanes offset =
+            Select(Wide(redMax), zero, Select(Wide(greenMax), Splat(1.0 / 3), Splat(2.0 / 3)));
+        Lanes h =
+            _mm256_sub_pd(_mm256_add_pd(offset, distance(firstChannel)), distance(secondChannel));
         h = Select(Below(h, zero), _mm256_add_pd(h, one), h);
         h = Select(_mm256_cmp_pd(h, one, _CMP_GT_OQ), _mm256_sub_pd(h, one), h);
         const Lanes flat = _mm256_cmp_pd(max, min, _CMP_EQ_OQ);
@@ -412,19 +601,27 @@ QV_AVX2_FMA void ModulateSpanAvx2(uint32_t* v, int32_t n, const qvModulation& m)
         h = _mm256_sub_pd(h, _mm256_floor_pd(h));
         s = _mm256_mul_pd(_mm256_mul_pd(s, saturationFactor), Splat(0.01));
         l = _mm256_mul_pd(_mm256_mul_pd(l, brightnessFactor), Splat(0.01));
-        // HSLToRGB.
+        return Triple{h, s, l};
+    };
+    auto back = [&](const Triple& hsl) QV_AVX2_FMA {
+        const Lanes h = hsl.a, s = hsl.b, l = hsl.c;
         const Lanes m2 =
             Select(_mm256_cmp_pd(l, half, _CMP_LE_OQ), _mm256_mul_pd(l, _mm256_add_pd(one, s)),
                    _mm256_sub_pd(_mm256_add_pd(l, s), _mm256_mul_pd(l, s)));
         const Lanes m1 = _mm256_sub_pd(_mm256_mul_pd(Splat(2), l), m2);
-        Channels out = {HslChannel4(_mm256_add_pd(h, Splat(1.0 / 3)), m1, m2),
-                        HslChannel4(h, m1, m2),
-                        HslChannel4(_mm256_sub_pd(h, Splat(1.0 / 3)), m1, m2)};
-        SetGrey(&out, Narrow(_mm256_cmp_pd(s, zero, _CMP_EQ_OQ)), Level255(l));
-        Join4(out, v + i);
-    }
+        // h is in 0..1 (1 where the subtraction rounds up), so the channels' hues h + 1/3 and
+        // h - 1/3 need one wrap each and h none.
+        Lanes redHue = _mm256_add_pd(h, Splat(1.0 / 3)), blueHue = _mm256_sub_pd(h, Splat(1.0 / 3));
+        redHue = Select(_mm256_cmp_pd(redHue, one, _CMP_GT_OQ), _mm256_sub_pd(redHue, one), redHue);
+        blueHue = Select(Below(blueHue, zero), _mm256_add_pd(blueHue, one), blueHue);
+        // HSLToRGB's grey for saturation 0 needs no lanes of its own: m1 = m2 = l exactly
+        // there, so every channel is clamp(255 l) too.
+        return Channels{HslChannel4(redHue, m1, m2), HslChannel4(h, m1, m2),
+                        HslChannel4(blueHue, m1, m2)};
+    };
+    const int32_t done = InTwoPasses(v, n, there, back);
     _mm256_zeroupper();  // before the SSE code of the tail and the callers
-    if (i < n) ModulateSpanScalar(v + i, n - i, m);
+    if (done < n) ModulateSpanScalar(v + done, n - done, m);
 }
 #endif
 
@@ -444,6 +641,9 @@ void ModulateSpan(uint32_t* v, int32_t n, const qvModulation& m) {
 
 template <int Bytes>
 void Gray(const qvFilterBlock& block, int32_t threshold) {
+#if defined(__x86_64__)
+    if (Bytes == 2 && Gray565(block, threshold != 0)) return;
+#endif
     ForEachSpan<Bytes>(block, [&](uint32_t* v, int32_t n) { GraySpan(v, n, threshold != 0); });
 }
 

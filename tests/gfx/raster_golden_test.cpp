@@ -10,6 +10,7 @@
 #include <functional>
 #include <numbers>
 #include <random>
+#include <vector>
 
 #include "gfx/colour_filters.h"
 #include "gfx/pixel_format.h"
@@ -239,6 +240,29 @@ TEST(RasterGolden, GreyOfEveryColourIsTheTruncatedFormula) {
     EXPECT_EQ(wrong, 0);
 }
 
+// Contrast up and modulate by 75 %, 125 % and 150 % of one colour through the scalar
+// conversions.
+uint32_t ScalarContrast(uint32_t c) {
+    const auto r = uint8_t(c >> 16), g = uint8_t(c >> 8), b = uint8_t(c);
+    double h, s, v;
+    uint8_t out[3];
+    RGBToHSB(r, g, b, &h, &s, &v);
+    v = std::max({r, g, b}) / 255.0;
+    v = std::clamp(v + 0.5 * (0.5 * (std::sin(std::numbers::pi * (v - 0.5)) + 1) - v), 0.0, 1.0);
+    HSBToRGB(h, s, v, &out[0], &out[1], &out[2]);
+    return uint32_t(out[0]) << 16 | uint32_t(out[1]) << 8 | out[2];
+}
+
+uint32_t ScalarModulate(uint32_t c) {
+    double h, s, l;
+    uint8_t out[3];
+    RGBToHSL(uint8_t(c >> 16), uint8_t(c >> 8), uint8_t(c), &h, &s, &l);
+    h += (150 * 0.01 - 1) * 0.5;
+    h -= std::floor(h);
+    HSLToRGB(h, s * 125 * 0.01, l * 75 * 0.01, &out[0], &out[1], &out[2]);
+    return uint32_t(out[0]) << 16 | uint32_t(out[1]) << 8 | out[2];
+}
+
 // A quarter of all colours (every seventh) through the vector paths of contrast and
 // modulate, against the scalar conversions.
 TEST(RasterGolden, ContrastAndModulateOfManyColoursMatchTheScalarConversions) {
@@ -259,24 +283,71 @@ TEST(RasterGolden, ContrastAndModulateOfManyColoursMatchTheScalarConversions) {
     int64_t wrong = 0;
     for (int32_t y = 0; y < kSide; ++y) {
         for (int32_t x = 0; x < kSide; ++x) {
-            const uint32_t c = colour(x, y);
-            const auto r = uint8_t(c >> 16), g = uint8_t(c >> 8), b = uint8_t(c);
-            double h, s, v;
-            uint8_t out[3];
-            RGBToHSB(r, g, b, &h, &s, &v);
-            v = std::max({r, g, b}) / 255.0;
-            v = std::clamp(v + 0.5 * (0.5 * (std::sin(std::numbers::pi * (v - 0.5)) + 1) - v), 0.0,
-                           1.0);
-            HSBToRGB(h, s, v, &out[0], &out[1], &out[2]);
-            wrong += qv::test::Raw(contrast.get(), x, y) !=
-                     (uint32_t(out[0]) << 16 | uint32_t(out[1]) << 8 | out[2]);
-            RGBToHSL(r, g, b, &h, &s, &v);
-            h += (150 * 0.01 - 1) * 0.5;
-            h -= std::floor(h);
-            HSLToRGB(h, s * 125 * 0.01, v * 75 * 0.01, &out[0], &out[1], &out[2]);
-            wrong += qv::test::Raw(modulate.get(), x, y) !=
-                     (uint32_t(out[0]) << 16 | uint32_t(out[1]) << 8 | out[2]);
+            wrong += qv::test::Raw(contrast.get(), x, y) != ScalarContrast(colour(x, y));
+            wrong += qv::test::Raw(modulate.get(), x, y) != ScalarModulate(colour(x, y));
         }
     }
     EXPECT_EQ(wrong, 0);
+}
+
+// Rows of every length around the vector steps (four pixels) and their batches (64), of
+// random colours with greys and black among them, against the scalar conversions.
+TEST(RasterGolden, ContrastAndModulateKeepTheScalarResultAtEveryRowLength) {
+    if (!qv::test::DefaultScreenFormat())
+        GTEST_SKIP() << "independent of the screen format; swept in the format 10 run";
+    constexpr int32_t kWidths[] = {1, 2, 3, 4, 5, 7, 8, 9, 63, 64, 65, 67, 68, 127, 128, 131, 257};
+    std::mt19937 random(5);
+    for (int32_t width : kWidths) {
+        std::vector<uint32_t> colours(size_t(width) * 2);
+        for (size_t i = 0; i < colours.size(); ++i) {
+            const uint32_t value = uint32_t(random());
+            colours[i] = i % 5 == 3 ? (value & 0xFF) * 0x010101u : value & 0xFFFFFFu;
+        }
+        colours[0] = 0;
+        BitMapPtr contrast(qv::AllocBitMapInFormat(width, 2, QV_FMT_A8R8G8B8, false));
+        BitMapPtr modulate(qv::AllocBitMapInFormat(width, 2, QV_FMT_A8R8G8B8, false));
+        for (int32_t i = 0; i < width * 2; ++i) {
+            qv::test::SetRaw(contrast.get(), i % width, i / width, colours[size_t(i)]);
+            qv::test::SetRaw(modulate.get(), i % width, i / width, colours[size_t(i)]);
+        }
+        ASSERT_EQ(ContrastBitmap(contrast.get(), width, 2, 1, 1, nullptr), 0);
+        ASSERT_EQ(ModulateBitmap(modulate.get(), width, 2, 0.75, 1.25, 1.5), 0);
+        int64_t wrong = 0;
+        for (int32_t i = 0; i < width * 2; ++i) {
+            const uint32_t c = colours[size_t(i)];
+            wrong += qv::test::Raw(contrast.get(), i % width, i / width) != ScalarContrast(c);
+            wrong += qv::test::Raw(modulate.get(), i % width, i / width) != ScalarModulate(c);
+        }
+        EXPECT_EQ(wrong, 0) << "width " << width;
+    }
+}
+
+// Every value of every 2-byte format, grey and threshold, against the formula on the channels
+// of R5G6B5, in rows of odd width (the vector path's tails and its one-by-one lanes included).
+TEST(RasterGolden, GreyOfEvery16BitValueIsTheTruncatedFormula) {
+    if (!qv::test::DefaultScreenFormat())
+        GTEST_SKIP() << "independent of the screen format; swept in the format 10 run";
+    constexpr int32_t kWidth = 263, kHeight = 250;  // every value, some twice
+    auto value = [](int32_t x, int32_t y) { return uint32_t(y * kWidth + x) & 0xFFFFu; };
+    for (uint32_t format = QV_FMT_R5G5B5; format <= QV_FMT_B5G6R5_SWAPPED; ++format) {
+        for (int32_t threshold : {0, 1}) {
+            BitMapPtr b(qv::AllocBitMapInFormat(kWidth, kHeight, format, false));
+            for (int32_t y = 0; y < kHeight; ++y) {
+                for (int32_t x = 0; x < kWidth; ++x) qv::test::SetRaw(b.get(), x, y, value(x, y));
+            }
+            ASSERT_EQ(GrayBitmap(b.get(), kWidth, kHeight, threshold, nullptr), 0);
+            int64_t wrong = 0;
+            for (int32_t y = 0; y < kHeight; ++y) {
+                for (int32_t x = 0; x < kWidth; ++x) {
+                    const uint32_t v = Pixel16ToRGB565(format, value(x, y));
+                    const double r = v >> 8 & 0xF8, g = v >> 3 & 0xFC, bl = v << 3 & 0xF8;
+                    auto level = uint32_t(std::fma(0.114, bl, std::fma(0.299, r, 0.587 * g)));
+                    if (threshold != 0) level = level >= 129 ? 255 : 0;
+                    const uint32_t grey = (level & 0xF8) << 8 | (level & 0xFC) << 3 | level >> 3;
+                    wrong += qv::test::Raw(b.get(), x, y) != RGB565ToPixel16(format, grey);
+                }
+            }
+            EXPECT_EQ(wrong, 0) << "format " << format << " threshold " << threshold;
+        }
+    }
 }
