@@ -211,6 +211,23 @@ const std::array<std::array<uint8_t, 32>, 2>& Grey565RoundingDown() {
     return bytes;
 }
 
+// Bit v of the 65536 stored values of format F: the formula's level is one below
+// floor(S / 1000). Only whole sums can be, so the row loop looks up just those lanes.
+template <typename F>
+const std::array<uint64_t, 1024>& Grey565ValuesRoundingDown() {
+    static const auto bits = [] {
+        std::array<uint64_t, 1024> b{};
+        for (uint32_t v = 0; v < 65536; ++v) {
+            const uint32_t rgb = F::Unpack(v);
+            const auto sum =
+                int32_t(299 * (rgb >> 16 & 255) + 587 * (rgb >> 8 & 255) + 114 * (rgb & 255));
+            if (IntensityOf(rgb) != sum / 1000) b[v >> 6] |= uint64_t(1) << (v & 63);
+        }
+        return b;
+    }();
+    return bits;
+}
+
 // (a x b) >> 16 of unsigned 16-bit lanes.
 QV_AVX2_FMA inline __m256i High(__m256i a, int32_t b) {
     return _mm256_mulhi_epu16(a, _mm256_set1_epi16(int16_t(b)));
@@ -234,6 +251,7 @@ QV_AVX2_FMA void Gray565RowAvx2(uint16_t* row, int32_t n, bool threshold) {
                                           0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
     auto native = [&](__m256i v)
                       QV_AVX2_FMA { return F::swapped ? _mm256_shuffle_epi8(v, swap) : v; };
+    const auto& valuesDown = Grey565ValuesRoundingDown<F>();
     auto scalar = [&](uint32_t v) {
         return uint16_t(F::Pack(GrayValue(IntensityOf(F::Unpack(v)), threshold)));
     };
@@ -262,9 +280,14 @@ QV_AVX2_FMA void Gray565RowAvx2(uint16_t* row, int32_t n, bool threshold) {
             threshold ? _mm256_cmpgt_epi16(level, _mm256_set1_epi16(128)) : PackGrey565(level);
         _mm256_storeu_si256(p, native(out));
         if (others != 0) {
-            alignas(32) uint16_t before[16];
+            alignas(32) uint16_t before[16], levels[16];
             _mm256_store_si256(reinterpret_cast<__m256i*>(before), stored);
-            ForEachBit(others, [&](int bit) { row[x + bit / 2] = scalar(before[bit / 2]); });
+            _mm256_store_si256(reinterpret_cast<__m256i*>(levels), level);
+            ForEachBit(others, [&](int bit) {
+                const uint16_t v = before[bit / 2];
+                const auto down = int32_t(valuesDown[v >> 6] >> (v & 63) & 1);
+                row[x + bit / 2] = uint16_t(F::Pack(GrayValue(levels[bit / 2] - down, threshold)));
+            });
         }
     }
     for (; x < n; ++x) row[x] = scalar(row[x]);
