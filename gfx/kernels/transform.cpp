@@ -152,8 +152,8 @@ struct Sample {
     return Mix(p, 16, s) | Mix(p, 8, s) | Mix(p, 0, s);
 }
 
-// The colour of a span with no planes to read or write: the common case, written so that
-// it vectorises. 16-bit sources need two columns or more.
+// The colour of columns [from, to) as if every neighbour were visible, written so that it
+// vectorises, into dest from column from on. 16-bit sources need two columns or more.
 template <typename F>
 QV_TEMPLATE_CLONES void SmoothColour(const uint8_t* __restrict source, int32_t rowLength,
                                      int32_t width, int32_t height, RowMapping m, int32_t from,
@@ -166,7 +166,7 @@ QV_TEMPLATE_CLONES void SmoothColour(const uint8_t* __restrict source, int32_t r
             const auto* __restrict pixels = reinterpret_cast<const uint32_t*>(source);
             p[0] = F::Unpack(pixels[top + s.left]), p[1] = F::Unpack(pixels[top + s.right]);
             p[2] = F::Unpack(pixels[bottom + s.left]), p[3] = F::Unpack(pixels[bottom + s.right]);
-            reinterpret_cast<uint32_t*>(dest)[x] = F::Pack(MixRGB(p, s));
+            reinterpret_cast<uint32_t*>(dest)[x - from] = F::Pack(MixRGB(p, s));
         } else if constexpr (F::bytes == 2) {
             // No gathers of 16-bit words: each row's neighbours come as one 32-bit pair from
             // the column base (low half first), which lies inside the row also where both
@@ -182,47 +182,72 @@ QV_TEMPLATE_CLONES void SmoothColour(const uint8_t* __restrict source, int32_t r
             p[1] = F::Unpack((upper >> rightShift) & 0xFFFF);
             p[2] = F::Unpack((lower >> leftShift) & 0xFFFF);
             p[3] = F::Unpack((lower >> rightShift) & 0xFFFF);
-            reinterpret_cast<uint16_t*>(dest)[x] = uint16_t(F::Pack(MixRGB(p, s)));
+            reinterpret_cast<uint16_t*>(dest)[x - from] = uint16_t(F::Pack(MixRGB(p, s)));
         } else {
             p[0] = F::Unpack(LoadPixel(source + (top + s.left) * 3, 3));
             p[1] = F::Unpack(LoadPixel(source + (top + s.right) * 3, 3));
             p[2] = F::Unpack(LoadPixel(source + (bottom + s.left) * 3, 3));
             p[3] = F::Unpack(LoadPixel(source + (bottom + s.right) * 3, 3));
-            StorePixel(dest + x * 3, 3, F::Pack(MixRGB(p, s)));
+            StorePixel(dest + (x - from) * 3, 3, F::Pack(MixRGB(p, s)));
         }
     }
 }
 
-// Spans with planes. Under a source mask, invisible neighbours take the colour of the
-// first visible one (top-left, top-right, bottom-left, bottom-right); with none visible the
-// pixel stays as it is, masked out. Alpha bytes are interpolated as they are.
+// Whether SmoothColour can mix the colour of a row's spans.
 template <typename F>
-void SmoothSpan(const qvTransformBlock& k, const RowMapping& m, const Rows& row, int32_t from,
-                int32_t to) {
+bool MixesColour(const qvTransformBlock& k, const Rows& row) {
+    return row.dest != nullptr && (F::bytes != 2 || k.sourceWidth > 1);
+}
+
+// Under a source mask, the visibility of each pixel's four neighbours (bits 0 to 3: top-left,
+// top-right, bottom-left, bottom-right) and of the source pixel it lies on (bit 4), for
+// columns [from, to) into codes from column from on. Written so that it vectorises.
+constexpr uint8_t kNeighbours = 15, kCentre = 16;
+
+QV_TEMPLATE_CLONES void Visibility(const uint8_t* __restrict mask, int32_t bytesPerRow,
+                                   int32_t bitOffset, int32_t width, int32_t height, RowMapping m,
+                                   int32_t from, int32_t to, uint8_t* __restrict codes) {
+    auto bit = [&](int32_t x, int32_t y) {
+        const int32_t b = bitOffset + x;
+        return uint8_t((mask[y * bytesPerRow + (b >> 3)] >> (7 - (b & 7))) & 1);
+    };
+    for (int32_t x = from; x < to; ++x) {
+        const double u = m.U(x), v = m.V(x);
+        const Sample s = SampleAt(u, v, width, height);
+        codes[x - from] =
+            uint8_t(bit(s.left, s.top) | bit(s.right, s.top) << 1 | bit(s.left, s.bottom) << 2 |
+                    bit(s.right, s.bottom) << 3 | bit(Inside(u, width), Inside(v, height)) << 4);
+    }
+}
+
+// Spans with planes. Under a source mask (codes from Visibility), invisible neighbours take
+// the colour of the first visible one (top-left, top-right, bottom-left, bottom-right); with
+// none visible the pixel stays as it is, masked out. Alpha bytes are interpolated as they
+// are. A pixel whose neighbours are all visible takes its colour from mixed (columns from
+// on) when given.
+template <typename F>
+void SmoothPlanes(const qvTransformBlock& k, const RowMapping& m, const Rows& row, int32_t from,
+                  int32_t to, const uint8_t* mixed, const uint8_t* codes) {
     constexpr int B = F::bytes;
     const bool alpha = k.sourceAlpha != nullptr && row.destAlpha != nullptr;
     for (int32_t x = from; x < to; ++x) {
-        const double u = m.U(x), v = m.V(x);
-        const Sample s = SampleAt(u, v, k.sourceWidth, k.sourceHeight);
+        const uint8_t code = codes != nullptr ? codes[x - from] : kNeighbours | kCentre;
+        const int visible = code & kNeighbours;
+        if (codes != nullptr && row.destMask != nullptr) {
+            SetMaskBit(row.destMask, x, visible != 0 && (code & kCentre) != 0);
+        }
+        if (visible == 0) continue;
+        const bool whole = mixed != nullptr && visible == kNeighbours;
+        if (whole) std::memcpy(row.dest + x * B, mixed + (x - from) * B, B);
+        if (whole && !alpha) continue;
+        const Sample s = SampleAt(m.U(x), m.V(x), k.sourceWidth, k.sourceHeight);
         const int32_t xs[4] = {s.left, s.right, s.left, s.right};
         const int32_t ys[4] = {s.top, s.top, s.bottom, s.bottom};
-        int colourOf[4] = {0, 1, 2, 3};  // the neighbour whose colour each one takes
-        if (k.sourceMask != nullptr) {
-            bool visible[4];
-            for (int i = 0; i < 4; ++i) visible[i] = SourceBit(k, xs[i], ys[i]);
-            const int first = int(std::find(visible, visible + 4, true) - visible);
-            if (row.destMask != nullptr) {
-                SetMaskBit(
-                    row.destMask, x,
-                    first < 4 && SourceBit(k, Inside(u, k.sourceWidth), Inside(v, k.sourceHeight)));
-            }
-            if (first == 4) continue;
-            for (int i = 0; i < 4; ++i) colourOf[i] = visible[i] ? i : first;
-        }
-        if (row.dest != nullptr) {
+        if (row.dest != nullptr && !whole) {
+            const int first = std::countr_zero(unsigned(visible));
             uint32_t p[4];
             for (int i = 0; i < 4; ++i) {
-                const int c = colourOf[i];
+                const int c = (visible >> i & 1) != 0 ? i : first;
                 p[i] =
                     F::Unpack(LoadPixel(PixelAt(k.source, k.sourceRowLength, B, xs[c], ys[c]), B));
             }
@@ -233,6 +258,31 @@ void SmoothSpan(const qvTransformBlock& k, const RowMapping& m, const Rows& row,
             for (int i = 0; i < 4; ++i) a[i] = SourceAlpha(k, xs[i], ys[i]);
             row.destAlpha[x] = uint8_t(Mix(a, 0, s));
         }
+    }
+}
+
+// Spans with planes, a chunk at a time: the colour mixed ahead as if every neighbour were
+// visible and the visibility of the neighbours found ahead, both vectorised, then the walk
+// of the planes, which mends the pixels where some neighbours are not visible.
+template <typename F>
+void SmoothSpan(const qvTransformBlock& k, const RowMapping& m, const Rows& row, int32_t from,
+                int32_t to) {
+    constexpr int32_t kChunk = 128;
+    alignas(32) uint8_t mixed[kChunk * 4];
+    uint8_t codes[kChunk];
+    const bool mixes = MixesColour<F>(k, row);
+    for (int32_t start = from; start < to; start += kChunk) {
+        const int32_t end = std::min(start + kChunk, to);
+        if (mixes) {
+            SmoothColour<F>(k.source, k.sourceRowLength, k.sourceWidth, k.sourceHeight, m, start,
+                            end, mixed);
+        }
+        if (k.sourceMask != nullptr) {
+            Visibility(k.sourceMask, k.sourceMaskBytesPerRow, k.sourceX, k.sourceWidth,
+                       k.sourceHeight, m, start, end, codes);
+        }
+        SmoothPlanes<F>(k, m, row, start, end, mixes ? mixed : nullptr,
+                        k.sourceMask != nullptr ? codes : nullptr);
     }
 }
 
@@ -253,9 +303,9 @@ void Transform(const qvTransformBlock& k, const double inverse[4]) {
         if (from >= to) continue;
         const Rows rows = RowsAt(k, F::bytes, y);
         if (k.smooth != 0 && k.sourceMask == nullptr && k.sourceAlpha == nullptr &&
-            rows.dest != nullptr && (F::bytes != 2 || k.sourceWidth > 1)) {
+            MixesColour<F>(k, rows)) {
             SmoothColour<F>(k.source, k.sourceRowLength, k.sourceWidth, k.sourceHeight, row, from,
-                            to, rows.dest);
+                            to, rows.dest + from * F::bytes);
         } else if (k.smooth != 0) {
             SmoothSpan<F>(k, row, rows, from, to);
         } else {
