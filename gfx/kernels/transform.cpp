@@ -199,24 +199,45 @@ bool MixesColour(const qvTransformBlock& k, const Rows& row) {
     return row.dest != nullptr && (F::bytes != 2 || k.sourceWidth > 1);
 }
 
-// Under a source mask, the visibility of each pixel's four neighbours (bits 0 to 3: top-left,
-// top-right, bottom-left, bottom-right) and of the source pixel it lies on (bit 4), for
-// columns [from, to) into codes from column from on. Written so that it vectorises.
-constexpr uint8_t kNeighbours = 15, kCentre = 16;
+constexpr int32_t kChunk = 128;  // columns mixed and tested ahead of the walk of the planes
 
-QV_TEMPLATE_CLONES void Visibility(const uint8_t* __restrict mask, int32_t bytesPerRow,
-                                   int32_t bitOffset, int32_t width, int32_t height, RowMapping m,
-                                   int32_t from, int32_t to, uint8_t* __restrict codes) {
-    auto bit = [&](int32_t x, int32_t y) {
-        const int32_t b = bitOffset + x;
-        return uint8_t((mask[y * bytesPerRow + (b >> 3)] >> (7 - (b & 7))) & 1);
-    };
+// Where the mask bits of the pixels of a chunk lie: the rows (byte offsets) and columns (bit
+// numbers) of their four neighbours and of the source pixel each lies on.
+struct MaskPlaces {
+    int32_t top[kChunk], bottom[kChunk], left[kChunk], right[kChunk];
+    int32_t row[kChunk], column[kChunk];
+};
+
+// The places of columns [from, to), at most a chunk, from column from on. Written so that it
+// vectorises; the bits themselves are read one by one.
+QV_TEMPLATE_CLONES void FindMaskPlaces(int32_t bytesPerRow, int32_t bitOffset, int32_t width,
+                                       int32_t height, RowMapping m, int32_t from, int32_t to,
+                                       MaskPlaces& __restrict places) {
     for (int32_t x = from; x < to; ++x) {
         const double u = m.U(x), v = m.V(x);
         const Sample s = SampleAt(u, v, width, height);
-        codes[x - from] =
-            uint8_t(bit(s.left, s.top) | bit(s.right, s.top) << 1 | bit(s.left, s.bottom) << 2 |
-                    bit(s.right, s.bottom) << 3 | bit(Inside(u, width), Inside(v, height)) << 4);
+        const int32_t i = x - from;
+        places.top[i] = s.top * bytesPerRow, places.bottom[i] = s.bottom * bytesPerRow;
+        places.left[i] = bitOffset + s.left, places.right[i] = bitOffset + s.right;
+        places.row[i] = Inside(v, height) * bytesPerRow;
+        places.column[i] = bitOffset + Inside(u, width);
+    }
+}
+
+// Under a source mask, the visibility of each pixel's four neighbours (bits 0 to 3: top-left,
+// top-right, bottom-left, bottom-right) and of the source pixel it lies on (bit 4), for
+// columns [from, to) into codes from column from on.
+constexpr uint8_t kNeighbours = 15, kCentre = 16;
+
+void Visibility(const uint8_t* mask, const MaskPlaces& places, int32_t count, uint8_t* codes) {
+    auto bit = [mask](int32_t row, int32_t column) {
+        return (mask[row + (column >> 3)] >> (7 - (column & 7))) & 1;
+    };
+    for (int32_t i = 0; i < count; ++i) {
+        const int32_t top = places.top[i], bottom = places.bottom[i];
+        const int32_t left = places.left[i], right = places.right[i];
+        codes[i] = uint8_t(bit(top, left) | bit(top, right) << 1 | bit(bottom, left) << 2 |
+                           bit(bottom, right) << 3 | bit(places.row[i], places.column[i]) << 4);
     }
 }
 
@@ -267,8 +288,8 @@ void SmoothPlanes(const qvTransformBlock& k, const RowMapping& m, const Rows& ro
 template <typename F>
 void SmoothSpan(const qvTransformBlock& k, const RowMapping& m, const Rows& row, int32_t from,
                 int32_t to) {
-    constexpr int32_t kChunk = 128;
     alignas(32) uint8_t mixed[kChunk * 4];
+    MaskPlaces places;
     uint8_t codes[kChunk];
     const bool mixes = MixesColour<F>(k, row);
     for (int32_t start = from; start < to; start += kChunk) {
@@ -278,8 +299,9 @@ void SmoothSpan(const qvTransformBlock& k, const RowMapping& m, const Rows& row,
                             end, mixed);
         }
         if (k.sourceMask != nullptr) {
-            Visibility(k.sourceMask, k.sourceMaskBytesPerRow, k.sourceX, k.sourceWidth,
-                       k.sourceHeight, m, start, end, codes);
+            FindMaskPlaces(k.sourceMaskBytesPerRow, k.sourceX, k.sourceWidth, k.sourceHeight, m,
+                           start, end, places);
+            Visibility(k.sourceMask, places, end - start, codes);
         }
         SmoothPlanes<F>(k, m, row, start, end, mixes ? mixed : nullptr,
                         k.sourceMask != nullptr ? codes : nullptr);
