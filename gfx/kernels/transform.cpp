@@ -39,15 +39,29 @@ int32_t SpanColumn(double x, int32_t width) {
     return int32_t(std::clamp(std::ceil(x - kSpanEpsilon), 0.0, double(width)));
 }
 
-// Source coordinates inside the rectangle; points on its edge may lie an epsilon outside.
-// Truncating after the clamp is the floor, without a call of floor.
-int32_t Inside(double coordinate, int32_t size) {
-    return int32_t(std::clamp(coordinate, 0.0, double(size - 1)));
+// Branch-free minimum and maximum (no NaN reaches them), so that the sampling loops
+// vectorise.
+template <typename T>
+inline T Low(T a, T b) {
+    return a < b ? a : b;
+}
+template <typename T>
+inline T High(T a, T b) {
+    return a > b ? a : b;
 }
 
-// Sets the mask bits of columns [from, to).
+// Source coordinates inside the rectangle; points on its edge may lie an epsilon outside.
+// Truncating after the clamp is the floor, without a call of floor.
+inline int32_t Inside(double coordinate, int32_t size) {
+    return int32_t(Low(High(coordinate, 0.0), double(size - 1)));
+}
+
+// Sets the mask bits of columns [from, to): whole bytes at once.
 void SetBitSpan(uint8_t* row, int32_t from, int32_t to) {
-    for (int32_t x = from; x < to; ++x) SetMaskBit(row, x, true);
+    for (; from < to && (from & 7) != 0; ++from) SetMaskBit(row, from, true);
+    const int32_t wholeBytes = (to - from) >> 3;
+    if (wholeBytes > 0) std::memset(row + (from >> 3), 0xFF, size_t(wholeBytes));
+    for (from += wholeBytes * 8; from < to; ++from) SetMaskBit(row, from, true);
 }
 
 struct Rows {
@@ -70,18 +84,26 @@ uint8_t SourceAlpha(const qvTransformBlock& k, int32_t x, int32_t y) {
     return PlaneRow(k.sourceAlpha, k.sourceAlphaBytesPerRow, y)[x];
 }
 
+// The colour of a nearest span of 16- or 32-bit pixels, written so that it vectorises.
+template <typename Word>
+QV_TEMPLATE_CLONES void NearestWords(const Word* __restrict source, int32_t rowLength,
+                                     int32_t width, int32_t height, RowMapping m, int32_t from,
+                                     int32_t to, Word* __restrict dest) {
+    for (int32_t x = from; x < to; ++x) {
+        dest[x] = source[Inside(m.V(x), height) * rowLength + Inside(m.U(x), width)];
+    }
+}
+
 template <int B>
 void NearestSpan(const qvTransformBlock& k, const RowMapping& m, const Rows& row, int32_t from,
                  int32_t to) {
-    // The common case, 32-bit colour alone, as whole words without the per-pixel tests.
-    if constexpr (B == 4) {
+    // The common case, colour alone, as whole words without the per-pixel tests.
+    if constexpr (B != 3) {
         if (row.dest != nullptr && (k.sourceMask == nullptr || row.destMask == nullptr) &&
             (k.sourceAlpha == nullptr || row.destAlpha == nullptr)) {
-            for (int32_t x = from; x < to; ++x) {
-                const int32_t sx = Inside(m.U(x), k.sourceWidth);
-                const int32_t sy = Inside(m.V(x), k.sourceHeight);
-                std::memcpy(row.dest + x * 4, PixelAt(k.source, k.sourceRowLength, 4, sx, sy), 4);
-            }
+            using Word = std::conditional_t<B == 4, uint32_t, uint16_t>;
+            NearestWords(reinterpret_cast<const Word*>(k.source), k.sourceRowLength, k.sourceWidth,
+                         k.sourceHeight, m, from, to, reinterpret_cast<Word*>(row.dest));
             return;
         }
     }
@@ -102,17 +124,6 @@ void NearestSpan(const qvTransformBlock& k, const RowMapping& m, const Rows& row
             row.destAlpha[x] = SourceAlpha(k, sx, sy);
         }
     }
-}
-
-// Branch-free minimum and maximum (no NaN reaches them), so that the sampling loops
-// vectorise.
-template <typename T>
-inline T Low(T a, T b) {
-    return a < b ? a : b;
-}
-template <typename T>
-inline T High(T a, T b) {
-    return a > b ? a : b;
 }
 
 // The four neighbours of a sample, taken at sample - 0.5 so that a pixel centre samples
