@@ -238,7 +238,7 @@ QV_TEMPLATE_CLONES void FindMaskPlaces(int32_t bytesPerRow, int32_t bitOffset, i
 // Under a source mask, the visibility of each pixel's four neighbours (bits 0 to 3: top-left,
 // top-right, bottom-left, bottom-right) and of the source pixel it lies on (bit 4), for
 // columns [from, to) into codes from column from on.
-constexpr uint8_t kNeighbours = 15, kCentre = 16;
+constexpr uint8_t kNeighbours = 15, kCentre = 16, kWhole = kNeighbours | kCentre;
 
 void Visibility(const uint8_t* mask, const MaskPlaces& places, int32_t count, uint8_t* codes) {
     auto bit = [mask](int32_t row, int32_t column) {
@@ -262,8 +262,18 @@ void SmoothPlanes(const qvTransformBlock& k, const RowMapping& m, const Rows& ro
                   int32_t to, const uint8_t* mixed, const uint8_t* codes) {
     constexpr int B = F::bytes;
     const bool alpha = k.sourceAlpha != nullptr && row.destAlpha != nullptr;
+    const bool runs = codes != nullptr && mixed != nullptr && !alpha;
     for (int32_t x = from; x < to; ++x) {
-        const uint8_t code = codes != nullptr ? codes[x - from] : kNeighbours | kCentre;
+        const uint8_t code = codes != nullptr ? codes[x - from] : kWhole;
+        if (runs && code == kWhole) {
+            // A run of pixels inside the mask, copied and marked at once.
+            int32_t end = x + 1;
+            while (end < to && codes[end - from] == kWhole) ++end;
+            std::memcpy(row.dest + x * B, mixed + (x - from) * B, size_t(end - x) * B);
+            if (row.destMask != nullptr) SetBitSpan(row.destMask, x, end);
+            x = end - 1;
+            continue;
+        }
         const int visible = code & kNeighbours;
         if (codes != nullptr && row.destMask != nullptr) {
             SetMaskBit(row.destMask, x, visible != 0 && (code & kCentre) != 0);
