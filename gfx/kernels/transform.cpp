@@ -76,53 +76,33 @@ Rows RowsAt(const qvTransformBlock& k, int bytes, int32_t y) {
             k.destAlpha != nullptr ? k.destAlpha + ptrdiff_t(y) * k.destAlphaBytesPerRow : nullptr};
 }
 
-bool SourceBit(const qvTransformBlock& k, int32_t x, int32_t y) {
-    return MaskBit(PlaneRow(k.sourceMask, k.sourceMaskBytesPerRow, y), k.sourceX + x);
-}
-
 uint8_t SourceAlpha(const qvTransformBlock& k, int32_t x, int32_t y) {
     return PlaneRow(k.sourceAlpha, k.sourceAlphaBytesPerRow, y)[x];
 }
 
-// The colour of a nearest span of 16- or 32-bit pixels, written so that it vectorises.
+// The nearest values of a span of 8-, 16- or 32-bit values (colour words, alpha bytes),
+// written so that it vectorises.
 template <typename Word>
-QV_TEMPLATE_CLONES void NearestWords(const Word* __restrict source, int32_t rowLength,
-                                     int32_t width, int32_t height, RowMapping m, int32_t from,
-                                     int32_t to, Word* __restrict dest) {
+QV_TEMPLATE_CLONES void NearestValues(const Word* __restrict source, int32_t rowLength,
+                                      int32_t width, int32_t height, RowMapping m, int32_t from,
+                                      int32_t to, Word* __restrict dest) {
     for (int32_t x = from; x < to; ++x) {
         dest[x] = source[Inside(m.V(x), height) * rowLength + Inside(m.U(x), width)];
     }
 }
 
 template <int B>
-void NearestSpan(const qvTransformBlock& k, const RowMapping& m, const Rows& row, int32_t from,
-                 int32_t to) {
-    // The common case, colour alone, as whole words without the per-pixel tests.
-    if constexpr (B != 3) {
-        if (row.dest != nullptr && (k.sourceMask == nullptr || row.destMask == nullptr) &&
-            (k.sourceAlpha == nullptr || row.destAlpha == nullptr)) {
-            using Word = std::conditional_t<B == 4, uint32_t, uint16_t>;
-            NearestWords(reinterpret_cast<const Word*>(k.source), k.sourceRowLength, k.sourceWidth,
-                         k.sourceHeight, m, from, to, reinterpret_cast<Word*>(row.dest));
-            return;
+void NearestColour(const qvTransformBlock& k, const RowMapping& m, uint8_t* dest, int32_t from,
+                   int32_t to) {
+    if constexpr (B == 3) {
+        for (int32_t x = from; x < to; ++x) {
+            const int32_t sx = Inside(m.U(x), k.sourceWidth), sy = Inside(m.V(x), k.sourceHeight);
+            std::memcpy(dest + x * 3, PixelAt(k.source, k.sourceRowLength, 3, sx, sy), 3);
         }
-    }
-    for (int32_t x = from; x < to; ++x) {
-        const int32_t sx = Inside(m.U(x), k.sourceWidth), sy = Inside(m.V(x), k.sourceHeight);
-        if (row.dest != nullptr) {
-            const uint8_t* p = PixelAt(k.source, k.sourceRowLength, B, sx, sy);
-            if constexpr (B == 3) {
-                std::memcpy(row.dest + x * 3, p, 3);
-            } else {
-                StorePixel(row.dest + x * B, B, LoadPixel(p, B));
-            }
-        }
-        if (k.sourceMask != nullptr && row.destMask != nullptr) {
-            SetMaskBit(row.destMask, x, SourceBit(k, sx, sy));
-        }
-        if (k.sourceAlpha != nullptr && row.destAlpha != nullptr) {
-            row.destAlpha[x] = SourceAlpha(k, sx, sy);
-        }
+    } else {
+        using Word = std::conditional_t<B == 4, uint32_t, uint16_t>;
+        NearestValues(reinterpret_cast<const Word*>(k.source), k.sourceRowLength, k.sourceWidth,
+                      k.sourceHeight, m, from, to, reinterpret_cast<Word*>(dest));
     }
 }
 
@@ -219,20 +199,31 @@ struct MaskPlaces {
     int32_t row[kChunk], column[kChunk];
 };
 
-// The places of columns [from, to), at most a chunk, from column from on. Written so that it
-// vectorises; the bits themselves are read one by one.
-QV_TEMPLATE_CLONES void FindMaskPlaces(int32_t bytesPerRow, int32_t bitOffset, int32_t width,
+// The places of the source pixels that columns [from, to), at most a chunk, lie on, from
+// column from on. Written so that it vectorises; the bits themselves are read one by one.
+QV_TEMPLATE_CLONES void FindCentres(int32_t bytesPerRow, int32_t bitOffset, int32_t width,
+                                    int32_t height, RowMapping m, int32_t from, int32_t to,
+                                    int32_t* __restrict rows, int32_t* __restrict columns) {
+    for (int32_t x = from; x < to; ++x) {
+        rows[x - from] = Inside(m.V(x), height) * bytesPerRow;
+        columns[x - from] = bitOffset + Inside(m.U(x), width);
+    }
+}
+
+// The places of the pixels of columns [from, to), at most a chunk, from column from on.
+QV_TEMPLATE_CLONES void FindNeighbours(int32_t bytesPerRow, int32_t bitOffset, int32_t width,
                                        int32_t height, RowMapping m, int32_t from, int32_t to,
                                        MaskPlaces& __restrict places) {
     for (int32_t x = from; x < to; ++x) {
-        const double u = m.U(x), v = m.V(x);
-        const Sample s = SampleAt(u, v, width, height);
+        const Sample s = SampleAt(m.U(x), m.V(x), width, height);
         const int32_t i = x - from;
         places.top[i] = s.top * bytesPerRow, places.bottom[i] = s.bottom * bytesPerRow;
         places.left[i] = bitOffset + s.left, places.right[i] = bitOffset + s.right;
-        places.row[i] = Inside(v, height) * bytesPerRow;
-        places.column[i] = bitOffset + Inside(u, width);
     }
+}
+
+inline int MaskBitAt(const uint8_t* mask, int32_t row, int32_t column) {
+    return (mask[row + (column >> 3)] >> (7 - (column & 7))) & 1;
 }
 
 // Under a source mask, the visibility of each pixel's four neighbours (bits 0 to 3: top-left,
@@ -241,14 +232,46 @@ QV_TEMPLATE_CLONES void FindMaskPlaces(int32_t bytesPerRow, int32_t bitOffset, i
 constexpr uint8_t kNeighbours = 15, kCentre = 16, kWhole = kNeighbours | kCentre;
 
 void Visibility(const uint8_t* mask, const MaskPlaces& places, int32_t count, uint8_t* codes) {
-    auto bit = [mask](int32_t row, int32_t column) {
-        return (mask[row + (column >> 3)] >> (7 - (column & 7))) & 1;
-    };
+    auto bit = [mask](int32_t row, int32_t column) { return MaskBitAt(mask, row, column); };
     for (int32_t i = 0; i < count; ++i) {
         const int32_t top = places.top[i], bottom = places.bottom[i];
         const int32_t left = places.left[i], right = places.right[i];
         codes[i] = uint8_t(bit(top, left) | bit(top, right) << 1 | bit(bottom, left) << 2 |
                            bit(bottom, right) << 3 | bit(places.row[i], places.column[i]) << 4);
+    }
+}
+
+// The nearest mask bits of columns [from, to), each byte of the row written once.
+void NearestMaskBits(const qvTransformBlock& k, const RowMapping& m, uint8_t* dest, int32_t from,
+                     int32_t to) {
+    int32_t rows[kChunk], columns[kChunk];
+    for (int32_t start = from; start < to; start += kChunk) {
+        const int32_t end = std::min(start + kChunk, to);
+        FindCentres(k.sourceMaskBytesPerRow, k.sourceX, k.sourceWidth, k.sourceHeight, m, start,
+                    end, rows, columns);
+        for (int32_t x = start; x < end;) {
+            uint8_t byte = dest[x >> 3];
+            const int32_t byteEnd = std::min((x | 7) + 1, end);
+            for (; x < byteEnd; ++x) {
+                const auto bit = uint8_t(0x80 >> (x & 7));
+                const bool on = MaskBitAt(k.sourceMask, rows[x - start], columns[x - start]) != 0;
+                byte = on ? uint8_t(byte | bit) : uint8_t(byte & ~bit);
+            }
+            dest[(x - 1) >> 3] = byte;
+        }
+    }
+}
+
+template <int B>
+void NearestSpan(const qvTransformBlock& k, const RowMapping& m, const Rows& row, int32_t from,
+                 int32_t to) {
+    if (row.dest != nullptr) NearestColour<B>(k, m, row.dest, from, to);
+    if (k.sourceAlpha != nullptr && row.destAlpha != nullptr) {
+        NearestValues(k.sourceAlpha, k.sourceAlphaBytesPerRow, k.sourceWidth, k.sourceHeight, m,
+                      from, to, row.destAlpha);
+    }
+    if (k.sourceMask != nullptr && row.destMask != nullptr) {
+        NearestMaskBits(k, m, row.destMask, from, to);
     }
 }
 
@@ -320,8 +343,10 @@ void SmoothSpan(const qvTransformBlock& k, const RowMapping& m, const Rows& row,
                             end, mixed);
         }
         if (k.sourceMask != nullptr) {
-            FindMaskPlaces(k.sourceMaskBytesPerRow, k.sourceX, k.sourceWidth, k.sourceHeight, m,
+            FindNeighbours(k.sourceMaskBytesPerRow, k.sourceX, k.sourceWidth, k.sourceHeight, m,
                            start, end, places);
+            FindCentres(k.sourceMaskBytesPerRow, k.sourceX, k.sourceWidth, k.sourceHeight, m, start,
+                        end, places.row, places.column);
             Visibility(k.sourceMask, places, end - start, codes);
         }
         SmoothPlanes<F>(k, m, row, start, end, mixes ? mixed : nullptr,
