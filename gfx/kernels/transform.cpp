@@ -193,14 +193,15 @@ bool MixesColour(const qvTransformBlock& k, const Rows& row) {
 constexpr int32_t kChunk = 128;  // columns mixed and tested ahead of the walk of the planes
 
 // Where the mask bits of the pixels of a chunk lie: the rows (byte offsets) and columns (bit
-// numbers) of their four neighbours and of the source pixel each lies on.
+// numbers) of their four neighbours and of the source pixel each lies on. The places are
+// found by loops that vectorise; the bits are then read one by one.
 struct MaskPlaces {
     int32_t top[kChunk], bottom[kChunk], left[kChunk], right[kChunk];
     int32_t row[kChunk], column[kChunk];
 };
 
 // The places of the source pixels that columns [from, to), at most a chunk, lie on, from
-// column from on. Written so that it vectorises; the bits themselves are read one by one.
+// column from on.
 QV_TEMPLATE_CLONES void FindCentres(int32_t bytesPerRow, int32_t bitOffset, int32_t width,
                                     int32_t height, RowMapping m, int32_t from, int32_t to,
                                     int32_t* __restrict rows, int32_t* __restrict columns) {
@@ -210,7 +211,7 @@ QV_TEMPLATE_CLONES void FindCentres(int32_t bytesPerRow, int32_t bitOffset, int3
     }
 }
 
-// The places of the pixels of columns [from, to), at most a chunk, from column from on.
+// The places of the neighbours of columns [from, to), at most a chunk, from column from on.
 QV_TEMPLATE_CLONES void FindNeighbours(int32_t bytesPerRow, int32_t bitOffset, int32_t width,
                                        int32_t height, RowMapping m, int32_t from, int32_t to,
                                        MaskPlaces& __restrict places) {
@@ -222,17 +223,13 @@ QV_TEMPLATE_CLONES void FindNeighbours(int32_t bytesPerRow, int32_t bitOffset, i
     }
 }
 
-inline int MaskBitAt(const uint8_t* mask, int32_t row, int32_t column) {
-    return (mask[row + (column >> 3)] >> (7 - (column & 7))) & 1;
-}
-
 // Under a source mask, the visibility of each pixel's four neighbours (bits 0 to 3: top-left,
 // top-right, bottom-left, bottom-right) and of the source pixel it lies on (bit 4), for
 // columns [from, to) into codes from column from on.
 constexpr uint8_t kNeighbours = 15, kCentre = 16, kWhole = kNeighbours | kCentre;
 
 void Visibility(const uint8_t* mask, const MaskPlaces& places, int32_t count, uint8_t* codes) {
-    auto bit = [mask](int32_t row, int32_t column) { return MaskBitAt(mask, row, column); };
+    auto bit = [mask](int32_t row, int32_t column) { return int(MaskBit(mask + row, column)); };
     for (int32_t i = 0; i < count; ++i) {
         const int32_t top = places.top[i], bottom = places.bottom[i];
         const int32_t left = places.left[i], right = places.right[i];
@@ -254,7 +251,7 @@ void NearestMaskBits(const qvTransformBlock& k, const RowMapping& m, uint8_t* de
             const int32_t byteEnd = std::min((x | 7) + 1, end);
             for (; x < byteEnd; ++x) {
                 const auto bit = uint8_t(0x80 >> (x & 7));
-                const bool on = MaskBitAt(k.sourceMask, rows[x - start], columns[x - start]) != 0;
+                const bool on = MaskBit(k.sourceMask + rows[x - start], columns[x - start]);
                 byte = on ? uint8_t(byte | bit) : uint8_t(byte & ~bit);
             }
             dest[(x - 1) >> 3] = byte;
