@@ -39,15 +39,29 @@ int32_t SpanColumn(double x, int32_t width) {
     return int32_t(std::clamp(std::ceil(x - kSpanEpsilon), 0.0, double(width)));
 }
 
-// Source coordinates inside the rectangle; points on its edge may lie an epsilon outside.
-// Truncating after the clamp is the floor, without a call of floor.
-int32_t Inside(double coordinate, int32_t size) {
-    return int32_t(std::clamp(coordinate, 0.0, double(size - 1)));
+// Branch-free minimum and maximum (no NaN reaches them), so that the sampling loops
+// vectorise.
+template <typename T>
+inline T Low(T a, T b) {
+    return a < b ? a : b;
+}
+template <typename T>
+inline T High(T a, T b) {
+    return a > b ? a : b;
 }
 
-// Sets the mask bits of columns [from, to).
+// Source coordinates inside the rectangle; points on its edge may lie an epsilon outside.
+// Truncating after the clamp is the floor, without a call of floor.
+inline int32_t Inside(double coordinate, int32_t size) {
+    return int32_t(Low(High(coordinate, 0.0), double(size - 1)));
+}
+
+// Sets the mask bits of columns [from, to): whole bytes at once.
 void SetBitSpan(uint8_t* row, int32_t from, int32_t to) {
-    for (int32_t x = from; x < to; ++x) SetMaskBit(row, x, true);
+    for (; from < to && (from & 7) != 0; ++from) SetMaskBit(row, from, true);
+    const int32_t wholeBytes = (to - from) >> 3;
+    if (wholeBytes > 0) std::memset(row + (from >> 3), 0xFF, size_t(wholeBytes));
+    for (from += wholeBytes * 8; from < to; ++from) SetMaskBit(row, from, true);
 }
 
 struct Rows {
@@ -62,57 +76,34 @@ Rows RowsAt(const qvTransformBlock& k, int bytes, int32_t y) {
             k.destAlpha != nullptr ? k.destAlpha + ptrdiff_t(y) * k.destAlphaBytesPerRow : nullptr};
 }
 
-bool SourceBit(const qvTransformBlock& k, int32_t x, int32_t y) {
-    return MaskBit(PlaneRow(k.sourceMask, k.sourceMaskBytesPerRow, y), k.sourceX + x);
-}
-
 uint8_t SourceAlpha(const qvTransformBlock& k, int32_t x, int32_t y) {
     return PlaneRow(k.sourceAlpha, k.sourceAlphaBytesPerRow, y)[x];
 }
 
-template <int B>
-void NearestSpan(const qvTransformBlock& k, const RowMapping& m, const Rows& row, int32_t from,
-                 int32_t to) {
-    // The common case, 32-bit colour alone, as whole words without the per-pixel tests.
-    if constexpr (B == 4) {
-        if (row.dest != nullptr && (k.sourceMask == nullptr || row.destMask == nullptr) &&
-            (k.sourceAlpha == nullptr || row.destAlpha == nullptr)) {
-            for (int32_t x = from; x < to; ++x) {
-                const int32_t sx = Inside(m.U(x), k.sourceWidth);
-                const int32_t sy = Inside(m.V(x), k.sourceHeight);
-                std::memcpy(row.dest + x * 4, PixelAt(k.source, k.sourceRowLength, 4, sx, sy), 4);
-            }
-            return;
-        }
-    }
+// The nearest values of a span of 8-, 16- or 32-bit values (colour words, alpha bytes),
+// written so that it vectorises.
+template <typename Word>
+QV_TEMPLATE_CLONES void NearestValues(const Word* __restrict source, int32_t rowLength,
+                                      int32_t width, int32_t height, RowMapping m, int32_t from,
+                                      int32_t to, Word* __restrict dest) {
     for (int32_t x = from; x < to; ++x) {
-        const int32_t sx = Inside(m.U(x), k.sourceWidth), sy = Inside(m.V(x), k.sourceHeight);
-        if (row.dest != nullptr) {
-            const uint8_t* p = PixelAt(k.source, k.sourceRowLength, B, sx, sy);
-            if constexpr (B == 3) {
-                std::memcpy(row.dest + x * 3, p, 3);
-            } else {
-                StorePixel(row.dest + x * B, B, LoadPixel(p, B));
-            }
-        }
-        if (k.sourceMask != nullptr && row.destMask != nullptr) {
-            SetMaskBit(row.destMask, x, SourceBit(k, sx, sy));
-        }
-        if (k.sourceAlpha != nullptr && row.destAlpha != nullptr) {
-            row.destAlpha[x] = SourceAlpha(k, sx, sy);
-        }
+        dest[x] = source[Inside(m.V(x), height) * rowLength + Inside(m.U(x), width)];
     }
 }
 
-// Branch-free minimum and maximum (no NaN reaches them), so that the sampling loops
-// vectorise.
-template <typename T>
-inline T Low(T a, T b) {
-    return a < b ? a : b;
-}
-template <typename T>
-inline T High(T a, T b) {
-    return a > b ? a : b;
+template <int B>
+void NearestColour(const qvTransformBlock& k, const RowMapping& m, uint8_t* dest, int32_t from,
+                   int32_t to) {
+    if constexpr (B == 3) {
+        for (int32_t x = from; x < to; ++x) {
+            const int32_t sx = Inside(m.U(x), k.sourceWidth), sy = Inside(m.V(x), k.sourceHeight);
+            std::memcpy(dest + x * 3, PixelAt(k.source, k.sourceRowLength, 3, sx, sy), 3);
+        }
+    } else {
+        using Word = std::conditional_t<B == 4, uint32_t, uint16_t>;
+        NearestValues(reinterpret_cast<const Word*>(k.source), k.sourceRowLength, k.sourceWidth,
+                      k.sourceHeight, m, from, to, reinterpret_cast<Word*>(dest));
+    }
 }
 
 // The four neighbours of a sample, taken at sample - 0.5 so that a pixel centre samples
@@ -152,8 +143,8 @@ struct Sample {
     return Mix(p, 16, s) | Mix(p, 8, s) | Mix(p, 0, s);
 }
 
-// The colour of a span with no planes to read or write: the common case, written so that
-// it vectorises. 16-bit sources need two columns or more.
+// The colour of columns [from, to) as if every neighbour were visible, written so that it
+// vectorises, into dest from column from on. 16-bit sources need two columns or more.
 template <typename F>
 QV_TEMPLATE_CLONES void SmoothColour(const uint8_t* __restrict source, int32_t rowLength,
                                      int32_t width, int32_t height, RowMapping m, int32_t from,
@@ -166,7 +157,7 @@ QV_TEMPLATE_CLONES void SmoothColour(const uint8_t* __restrict source, int32_t r
             const auto* __restrict pixels = reinterpret_cast<const uint32_t*>(source);
             p[0] = F::Unpack(pixels[top + s.left]), p[1] = F::Unpack(pixels[top + s.right]);
             p[2] = F::Unpack(pixels[bottom + s.left]), p[3] = F::Unpack(pixels[bottom + s.right]);
-            reinterpret_cast<uint32_t*>(dest)[x] = F::Pack(MixRGB(p, s));
+            reinterpret_cast<uint32_t*>(dest)[x - from] = F::Pack(MixRGB(p, s));
         } else if constexpr (F::bytes == 2) {
             // No gathers of 16-bit words: each row's neighbours come as one 32-bit pair from
             // the column base (low half first), which lies inside the row also where both
@@ -182,47 +173,143 @@ QV_TEMPLATE_CLONES void SmoothColour(const uint8_t* __restrict source, int32_t r
             p[1] = F::Unpack((upper >> rightShift) & 0xFFFF);
             p[2] = F::Unpack((lower >> leftShift) & 0xFFFF);
             p[3] = F::Unpack((lower >> rightShift) & 0xFFFF);
-            reinterpret_cast<uint16_t*>(dest)[x] = uint16_t(F::Pack(MixRGB(p, s)));
+            reinterpret_cast<uint16_t*>(dest)[x - from] = uint16_t(F::Pack(MixRGB(p, s)));
         } else {
             p[0] = F::Unpack(LoadPixel(source + (top + s.left) * 3, 3));
             p[1] = F::Unpack(LoadPixel(source + (top + s.right) * 3, 3));
             p[2] = F::Unpack(LoadPixel(source + (bottom + s.left) * 3, 3));
             p[3] = F::Unpack(LoadPixel(source + (bottom + s.right) * 3, 3));
-            StorePixel(dest + x * 3, 3, F::Pack(MixRGB(p, s)));
+            StorePixel(dest + (x - from) * 3, 3, F::Pack(MixRGB(p, s)));
         }
     }
 }
 
-// Spans with planes. Under a source mask, invisible neighbours take the colour of the
-// first visible one (top-left, top-right, bottom-left, bottom-right); with none visible the
-// pixel stays as it is, masked out. Alpha bytes are interpolated as they are.
+// Whether SmoothColour can mix the colour of a row's spans.
 template <typename F>
-void SmoothSpan(const qvTransformBlock& k, const RowMapping& m, const Rows& row, int32_t from,
-                int32_t to) {
+bool MixesColour(const qvTransformBlock& k, const Rows& row) {
+    return row.dest != nullptr && (F::bytes != 2 || k.sourceWidth > 1);
+}
+
+constexpr int32_t kChunk = 128;  // columns mixed and tested ahead of the walk of the planes
+
+// Where the mask bits of the pixels of a chunk lie: the rows (byte offsets) and columns (bit
+// numbers) of their four neighbours and of the source pixel each lies on. The places are
+// found by loops that vectorise; the bits are then read one by one.
+struct MaskPlaces {
+    int32_t top[kChunk], bottom[kChunk], left[kChunk], right[kChunk];
+    int32_t row[kChunk], column[kChunk];
+};
+
+// The places of the source pixels that columns [from, to), at most a chunk, lie on, from
+// column from on.
+QV_TEMPLATE_CLONES void FindCentres(int32_t bytesPerRow, int32_t bitOffset, int32_t width,
+                                    int32_t height, RowMapping m, int32_t from, int32_t to,
+                                    int32_t* __restrict rows, int32_t* __restrict columns) {
+    for (int32_t x = from; x < to; ++x) {
+        rows[x - from] = Inside(m.V(x), height) * bytesPerRow;
+        columns[x - from] = bitOffset + Inside(m.U(x), width);
+    }
+}
+
+// The places of the neighbours of columns [from, to), at most a chunk, from column from on.
+QV_TEMPLATE_CLONES void FindNeighbours(int32_t bytesPerRow, int32_t bitOffset, int32_t width,
+                                       int32_t height, RowMapping m, int32_t from, int32_t to,
+                                       MaskPlaces& __restrict places) {
+    for (int32_t x = from; x < to; ++x) {
+        const Sample s = SampleAt(m.U(x), m.V(x), width, height);
+        const int32_t i = x - from;
+        places.top[i] = s.top * bytesPerRow, places.bottom[i] = s.bottom * bytesPerRow;
+        places.left[i] = bitOffset + s.left, places.right[i] = bitOffset + s.right;
+    }
+}
+
+// Under a source mask, the visibility of each pixel's four neighbours (bits 0 to 3: top-left,
+// top-right, bottom-left, bottom-right) and of the source pixel it lies on (bit 4), for
+// columns [from, to) into codes from column from on.
+constexpr uint8_t kNeighbours = 15, kCentre = 16, kWhole = kNeighbours | kCentre;
+
+void Visibility(const uint8_t* mask, const MaskPlaces& places, int32_t count, uint8_t* codes) {
+    auto bit = [mask](int32_t row, int32_t column) { return int(MaskBit(mask + row, column)); };
+    for (int32_t i = 0; i < count; ++i) {
+        const int32_t top = places.top[i], bottom = places.bottom[i];
+        const int32_t left = places.left[i], right = places.right[i];
+        codes[i] = uint8_t(bit(top, left) | bit(top, right) << 1 | bit(bottom, left) << 2 |
+                           bit(bottom, right) << 3 | bit(places.row[i], places.column[i]) << 4);
+    }
+}
+
+// The nearest mask bits of columns [from, to), each byte of the row written once.
+void NearestMaskBits(const qvTransformBlock& k, const RowMapping& m, uint8_t* dest, int32_t from,
+                     int32_t to) {
+    int32_t rows[kChunk], columns[kChunk];
+    for (int32_t start = from; start < to; start += kChunk) {
+        const int32_t end = std::min(start + kChunk, to);
+        FindCentres(k.sourceMaskBytesPerRow, k.sourceX, k.sourceWidth, k.sourceHeight, m, start,
+                    end, rows, columns);
+        for (int32_t x = start; x < end;) {
+            uint8_t byte = dest[x >> 3];
+            const int32_t byteEnd = std::min((x | 7) + 1, end);
+            for (; x < byteEnd; ++x) {
+                const auto bit = uint8_t(0x80 >> (x & 7));
+                const bool on = MaskBit(k.sourceMask + rows[x - start], columns[x - start]);
+                byte = on ? uint8_t(byte | bit) : uint8_t(byte & ~bit);
+            }
+            dest[(x - 1) >> 3] = byte;
+        }
+    }
+}
+
+template <int B>
+void NearestSpan(const qvTransformBlock& k, const RowMapping& m, const Rows& row, int32_t from,
+                 int32_t to) {
+    if (row.dest != nullptr) NearestColour<B>(k, m, row.dest, from, to);
+    if (k.sourceAlpha != nullptr && row.destAlpha != nullptr) {
+        NearestValues(k.sourceAlpha, k.sourceAlphaBytesPerRow, k.sourceWidth, k.sourceHeight, m,
+                      from, to, row.destAlpha);
+    }
+    if (k.sourceMask != nullptr && row.destMask != nullptr) {
+        NearestMaskBits(k, m, row.destMask, from, to);
+    }
+}
+
+// Spans with planes. Under a source mask (codes from Visibility), invisible neighbours take
+// the colour of the first visible one (top-left, top-right, bottom-left, bottom-right); with
+// none visible the pixel stays as it is, masked out. Alpha bytes are interpolated as they
+// are. A pixel whose neighbours are all visible takes its colour from mixed (columns from
+// on) when given.
+template <typename F>
+void SmoothPlanes(const qvTransformBlock& k, const RowMapping& m, const Rows& row, int32_t from,
+                  int32_t to, const uint8_t* mixed, const uint8_t* codes) {
     constexpr int B = F::bytes;
     const bool alpha = k.sourceAlpha != nullptr && row.destAlpha != nullptr;
+    const bool runs = codes != nullptr && mixed != nullptr && !alpha;
     for (int32_t x = from; x < to; ++x) {
-        const double u = m.U(x), v = m.V(x);
-        const Sample s = SampleAt(u, v, k.sourceWidth, k.sourceHeight);
+        const uint8_t code = codes != nullptr ? codes[x - from] : kWhole;
+        if (runs && code == kWhole) {
+            // A run of pixels inside the mask, copied and marked at once.
+            int32_t end = x + 1;
+            while (end < to && codes[end - from] == kWhole) ++end;
+            std::memcpy(row.dest + x * B, mixed + (x - from) * B, size_t(end - x) * B);
+            if (row.destMask != nullptr) SetBitSpan(row.destMask, x, end);
+            x = end - 1;
+            continue;
+        }
+        const int visible = code & kNeighbours;
+        if (codes != nullptr && row.destMask != nullptr) {
+            SetMaskBit(row.destMask, x, visible != 0 && (code & kCentre) != 0);
+        }
+        if (visible == 0) continue;
+        const bool whole = mixed != nullptr && visible == kNeighbours;
+        if (whole) std::memcpy(row.dest + x * B, mixed + (x - from) * B, B);
+        if (whole && !alpha) continue;
+        const Sample s = SampleAt(m.U(x), m.V(x), k.sourceWidth, k.sourceHeight);
         const int32_t xs[4] = {s.left, s.right, s.left, s.right};
         const int32_t ys[4] = {s.top, s.top, s.bottom, s.bottom};
-        int colourOf[4] = {0, 1, 2, 3};  // the neighbour whose colour each one takes
-        if (k.sourceMask != nullptr) {
-            bool visible[4];
-            for (int i = 0; i < 4; ++i) visible[i] = SourceBit(k, xs[i], ys[i]);
-            const int first = int(std::find(visible, visible + 4, true) - visible);
-            if (row.destMask != nullptr) {
-                SetMaskBit(
-                    row.destMask, x,
-                    first < 4 && SourceBit(k, Inside(u, k.sourceWidth), Inside(v, k.sourceHeight)));
-            }
-            if (first == 4) continue;
-            for (int i = 0; i < 4; ++i) colourOf[i] = visible[i] ? i : first;
-        }
-        if (row.dest != nullptr) {
+        if (row.dest != nullptr && !whole) {
+            const int first = std::countr_zero(unsigned(visible));
             uint32_t p[4];
             for (int i = 0; i < 4; ++i) {
-                const int c = colourOf[i];
+                const int c = (visible >> i & 1) != 0 ? i : first;
                 p[i] =
                     F::Unpack(LoadPixel(PixelAt(k.source, k.sourceRowLength, B, xs[c], ys[c]), B));
             }
@@ -233,6 +320,34 @@ void SmoothSpan(const qvTransformBlock& k, const RowMapping& m, const Rows& row,
             for (int i = 0; i < 4; ++i) a[i] = SourceAlpha(k, xs[i], ys[i]);
             row.destAlpha[x] = uint8_t(Mix(a, 0, s));
         }
+    }
+}
+
+// Spans with planes, a chunk at a time: the colour mixed ahead as if every neighbour were
+// visible and the visibility of the neighbours found ahead, both vectorised, then the walk
+// of the planes, which mends the pixels where some neighbours are not visible.
+template <typename F>
+void SmoothSpan(const qvTransformBlock& k, const RowMapping& m, const Rows& row, int32_t from,
+                int32_t to) {
+    alignas(32) uint8_t mixed[kChunk * 4];
+    MaskPlaces places;
+    uint8_t codes[kChunk];
+    const bool mixes = MixesColour<F>(k, row);
+    for (int32_t start = from; start < to; start += kChunk) {
+        const int32_t end = std::min(start + kChunk, to);
+        if (mixes) {
+            SmoothColour<F>(k.source, k.sourceRowLength, k.sourceWidth, k.sourceHeight, m, start,
+                            end, mixed);
+        }
+        if (k.sourceMask != nullptr) {
+            FindNeighbours(k.sourceMaskBytesPerRow, k.sourceX, k.sourceWidth, k.sourceHeight, m,
+                           start, end, places);
+            FindCentres(k.sourceMaskBytesPerRow, k.sourceX, k.sourceWidth, k.sourceHeight, m, start,
+                        end, places.row, places.column);
+            Visibility(k.sourceMask, places, end - start, codes);
+        }
+        SmoothPlanes<F>(k, m, row, start, end, mixes ? mixed : nullptr,
+                        k.sourceMask != nullptr ? codes : nullptr);
     }
 }
 
@@ -253,9 +368,9 @@ void Transform(const qvTransformBlock& k, const double inverse[4]) {
         if (from >= to) continue;
         const Rows rows = RowsAt(k, F::bytes, y);
         if (k.smooth != 0 && k.sourceMask == nullptr && k.sourceAlpha == nullptr &&
-            rows.dest != nullptr && (F::bytes != 2 || k.sourceWidth > 1)) {
+            MixesColour<F>(k, rows)) {
             SmoothColour<F>(k.source, k.sourceRowLength, k.sourceWidth, k.sourceHeight, row, from,
-                            to, rows.dest);
+                            to, rows.dest + from * F::bytes);
         } else if (k.smooth != 0) {
             SmoothSpan<F>(k, row, rows, from, to);
         } else {
