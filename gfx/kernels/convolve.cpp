@@ -114,8 +114,9 @@ template <typename T>
 struct SpanTaps {
     BlockPtr<const T*> first, second;
     BlockPtr<double> weight;
-    BlockPtr<float> single;  // the weights of the blur's fast path
-    float margin = 0;        // and the bound of its error
+    BlockPtr<float> single;                            // the weights of the blur's fast path,
+    float margin = 0;                                  // the bound of its error
+    BlockPtr<const uint8_t*> firstBytes, secondBytes;  // and its taps over the values as bytes
     int32_t count = 0;
 
     bool Allocate(size_t taps) {
@@ -123,7 +124,9 @@ struct SpanTaps {
         second = AllocArray<const T*>(taps);
         weight = AllocArray<double>(taps);
         single = AllocArray<float>(taps);
-        return first && second && weight && single;
+        firstBytes = AllocArray<const uint8_t*>(taps);
+        secondBytes = AllocArray<const uint8_t*>(taps);
+        return first && second && weight && single && firstBytes && secondBytes;
     }
     void Set(int32_t t, const T* a, const T* b, double w) {
         first.get()[t] = a, second.get()[t] = b, weight.get()[t] = w;
@@ -239,19 +242,20 @@ QV_TEMPLATE_CLONES void SumSpan(const SpanTaps<T>& taps, int32_t count, const Sp
 
 // The blur's fast path sums in single precision, eight lanes at a time, and certifies each
 // lane against the double sum that defines it: that sum lies within the margin, so where
-// the whole interval truncates to one level, that level is the output. A window whose
-// mirrored pairs sum to twice its centre (flat or a ramp) has exactly the double sum of a
-// flat window, which misses the centre by far less than the slack of Clamp255: the centre
-// is the output. The other lanes are summed in doubles as SumSpan does. Longer kernels, whose
+// the whole interval truncates to one level, that level is the output. Lanes left uncertain
+// are summed again as deviations from their centre: a window whose mirrored pairs sum to
+// twice its centre (flat or a ramp) has exactly the double sum of a flat window, which
+// misses the centre by far less than the slack of Clamp255, so the centre is the output.
+// The lanes still uncertain are summed in doubles as SumSpan does. Longer kernels, whose
 // margins would certify little, keep the double path.
 constexpr int32_t kFastTaps = 4096;
 constexpr int32_t kFastLanes = 8;
 constexpr int32_t kFastBlock = 4 * kFastLanes;
 
 // The single weights, and the margin: each weight is rounded once and each of the count
-// fused steps rounds once, all by at most 2^-24 of a sum below 256 A (A the weights'
-// absolute sum, pairs twice); the slack, the double sum's own error and the rounding of the
-// interval's ends fit in the 4 more.
+// multiplications or fused steps rounds once, all by at most 2^-24 of a sum below 256 A (A
+// the weights' absolute sum, pairs twice; a pair's sum of bytes is exact); the slack, the
+// double sum's own error and the rounding of the interval's ends fit in the 4 more.
 void SetFastWeights(SpanTaps<float>& taps) {
     double absolute = 0;
     for (int32_t t = 0; t < taps.count; ++t) {
@@ -268,6 +272,13 @@ QV_AVX2_FMA inline void StoreLevels(__m256i l0, __m256i l1, __m256i l2, __m256i 
         _mm256_packus_epi16(_mm256_packus_epi32(l0, l1), _mm256_packus_epi32(l2, l3));
     const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_permutevar8x32_epi32(words, order));
+}
+
+// clamp(floor(v)) to 0..255, as Clamp255 truncates: a value clamped to be at least 0
+// truncates to its floor.
+QV_AVX2_FMA inline __m256i Level(__m256 v) {
+    return _mm256_cvttps_epi32(
+        _mm256_min_ps(_mm256_max_ps(v, _mm256_setzero_ps()), _mm256_set1_ps(255)));
 }
 
 // The double sums of the eight lanes at x, in SumSpan's order and rounding.
@@ -289,30 +300,6 @@ QV_AVX2_FMA void ExactLanes(const SpanTaps<float>& taps, int32_t x, double (&sum
     _mm256_storeu_pd(sums + 4, high);
 }
 
-// One vector of lanes: the centre and the sum of the deviations from it, and the bits of
-// every deviation ORed (0 only where every mirrored pair sums to twice the centre).
-struct Deviations {
-    __m256 centre, sum, bits;
-};
-
-// The levels of eight lanes: the centre plus the truncated deviation sum where the whole
-// error interval truncates alike, the centre where nothing deviates. Lanes left uncertain
-// come back as bits.
-QV_AVX2_FMA __m256i Certify(const Deviations& d, __m256 margin, uint32_t& uncertain) {
-    const __m256 lowest = _mm256_setzero_ps(), highest = _mm256_set1_ps(255);
-    auto level = [&](__m256 v) QV_AVX2_FMA {
-        v = _mm256_add_ps(d.centre, _mm256_floor_ps(v));
-        return _mm256_cvttps_epi32(_mm256_min_ps(_mm256_max_ps(v, lowest), highest));
-    };
-    const __m256i low = level(_mm256_sub_ps(d.sum, margin));
-    const __m256i high = level(_mm256_add_ps(d.sum, margin));
-    const __m256i still = _mm256_cmpeq_epi32(_mm256_castps_si256(d.bits), _mm256_setzero_si256());
-    const __m256i levels = _mm256_blendv_epi8(low, _mm256_cvttps_epi32(d.centre), still);
-    const __m256i settled = _mm256_or_si256(_mm256_cmpeq_epi32(low, high), still);
-    uncertain = ~uint32_t(_mm256_movemask_ps(_mm256_castsi256_ps(settled))) & 0xFF;
-    return levels;
-}
-
 // The lanes (bits) of the eight at x that need their double sums, into out.
 QV_AVX2_FMA void SettleLanes(const SpanTaps<float>& taps, int32_t x, uint32_t lanes, uint8_t* out) {
     double sums[kFastLanes];
@@ -323,35 +310,77 @@ QV_AVX2_FMA void SettleLanes(const SpanTaps<float>& taps, int32_t x, uint32_t la
     }
 }
 
-// The 32 outputs of the block at x into out; the first tap is the centre.
+// The lanes (bits) of the 32 at x whose windows are still: every mirrored pair sums to twice
+// the centre (flat or a ramp), and a tap without a pair is the centre. Tested on the bytes,
+// 32 lanes a step: a + b = 2c exactly where their rounded-up mean is c and a + b is even.
+QV_AVX2_FMA uint32_t StillLanes(const SpanTaps<float>& taps, int32_t x) {
+    auto load = [x](const uint8_t* p) QV_AVX2_FMA {
+        return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + x));
+    };
+    const __m256i centre = load(taps.firstBytes.get()[0]);
+    __m256i mean = _mm256_set1_epi8(-1), odd = _mm256_setzero_si256();
+    for (int32_t t = 1; t < taps.count; ++t) {
+        const __m256i a = load(taps.firstBytes.get()[t]);
+        const uint8_t* second = taps.secondBytes.get()[t];
+        const __m256i b = second != nullptr ? load(second) : a;
+        mean = _mm256_and_si256(mean, _mm256_cmpeq_epi8(_mm256_avg_epu8(a, b), centre));
+        odd = _mm256_or_si256(odd, _mm256_xor_si256(a, b));
+    }
+    const __m256i even =
+        _mm256_cmpeq_epi8(_mm256_and_si256(odd, _mm256_set1_epi8(1)), _mm256_setzero_si256());
+    return uint32_t(_mm256_movemask_epi8(_mm256_and_si256(mean, even)));
+}
+
+// The eight levels of a vector of sums: each lane's level where the whole error interval
+// truncates alike, its centre where the window is still (bits). The other lanes come back as
+// bits.
+QV_AVX2_FMA __m256i Certify(__m256 sum, __m256 centre, uint32_t still, __m256 margin,
+                            uint32_t& uncertain) {
+    const __m256i bit = _mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128);
+    const __m256i flat =
+        _mm256_cmpeq_epi32(_mm256_and_si256(_mm256_set1_epi32(int32_t(still)), bit), bit);
+    const __m256i low = Level(_mm256_sub_ps(sum, margin));
+    const __m256i high = Level(_mm256_add_ps(sum, margin));
+    const __m256i levels = _mm256_blendv_epi8(low, _mm256_cvttps_epi32(centre), flat);
+    const __m256i settled = _mm256_or_si256(_mm256_cmpeq_epi32(low, high), flat);
+    uncertain = ~uint32_t(_mm256_movemask_ps(_mm256_castsi256_ps(settled))) & 0xFF;
+    return levels;
+}
+
+// The 32 outputs of the block at x into out; the first tap is the centre. Still windows
+// keep their centre, and a block of them needs no sums.
 QV_AVX2_FMA void SingleBlock(const SpanTaps<float>& taps, int32_t x, uint8_t* out) {
+    const uint32_t still = StillLanes(taps, x);
+    if (still == ~uint32_t(0)) {
+        std::memcpy(out, taps.firstBytes.get()[0] + x, kFastBlock);
+        return;
+    }
     const float* centre = taps.first.get()[0] + x;
-    Deviations d[4];
+    const __m256 w0 = _mm256_set1_ps(taps.single.get()[0]);
+    __m256 sum[4];
     for (int k = 0; k < 4; ++k)
-        d[k] = {_mm256_loadu_ps(centre + k * kFastLanes), _mm256_setzero_ps(), _mm256_setzero_ps()};
+        sum[k] = _mm256_mul_ps(w0, _mm256_loadu_ps(centre + k * kFastLanes));
     for (int32_t t = 1; t < taps.count; ++t) {
         const __m256 w = _mm256_set1_ps(taps.single.get()[t]);
         const float* a = taps.first.get()[t] + x;
         const float* b = taps.second.get()[t];
         for (int k = 0; k < 4; ++k) {
-            __m256 v = _mm256_sub_ps(_mm256_loadu_ps(a + k * kFastLanes), d[k].centre);
-            if (b != nullptr) {
-                v = _mm256_add_ps(
-                    v, _mm256_sub_ps(_mm256_loadu_ps(b + x + k * kFastLanes), d[k].centre));
-            }
-            d[k].sum = _mm256_fmadd_ps(w, v, d[k].sum);
-            d[k].bits = _mm256_or_ps(d[k].bits, v);
+            __m256 v = _mm256_loadu_ps(a + k * kFastLanes);
+            if (b != nullptr) v = _mm256_add_ps(v, _mm256_loadu_ps(b + x + k * kFastLanes));
+            sum[k] = _mm256_fmadd_ps(w, v, sum[k]);
         }
     }
     const __m256 margin = _mm256_set1_ps(taps.margin);
-    uint32_t lanes[4];
-    const __m256i l0 = Certify(d[0], margin, lanes[0]);
-    const __m256i l1 = Certify(d[1], margin, lanes[1]);
-    const __m256i l2 = Certify(d[2], margin, lanes[2]);
-    const __m256i l3 = Certify(d[3], margin, lanes[3]);
-    StoreLevels(l0, l1, l2, l3, out);
-    for (int32_t k = 0; k < 4; ++k) {
-        if (lanes[k] != 0) SettleLanes(taps, x + k * kFastLanes, lanes[k], out + k * kFastLanes);
+    __m256i levels[4];
+    uint32_t uncertain[4];
+    for (int k = 0; k < 4; ++k) {
+        const __m256 c = _mm256_loadu_ps(centre + k * kFastLanes);
+        levels[k] = Certify(sum[k], c, still >> 8 * k & 0xFF, margin, uncertain[k]);
+    }
+    StoreLevels(levels[0], levels[1], levels[2], levels[3], out);
+    for (int k = 0; k < 4; ++k) {
+        if (uncertain[k] != 0)
+            SettleLanes(taps, x + k * kFastLanes, uncertain[k], out + k * kFastLanes);
     }
 }
 
@@ -392,36 +421,43 @@ struct Plane {
 };
 
 struct Scratch {
-    SpanTaps<float> floats;    // the taps over converted rows
-    SpanTaps<double> doubles;  // the taps over row sums
-    BlockPtr<float> row;       // a padded row of the blur or of sharpen
-    BlockPtr<float> rows;      // converted rows of the blur's column pass or of emboss
-    BlockPtr<double> ring;     // row sums of sharpen
-    BlockPtr<uint8_t> buffer;  // a padded plane
-    BlockPtr<int64_t> sums;    // the column sums of edge
+    SpanTaps<float> floats;                 // the taps over converted rows
+    SpanTaps<double> doubles;               // the taps over row sums
+    BlockPtr<float> row;                    // a padded row of the blur or of sharpen
+    BlockPtr<float> rows;                   // converted rows of the blur's column pass or of emboss
+    BlockPtr<uint8_t> rowBytes, ringBytes;  // the blur's row and rows as bytes
+    BlockPtr<double> ring;                  // row sums of sharpen
+    BlockPtr<uint8_t> buffer;               // a padded plane
+    BlockPtr<int64_t> sums;                 // the column sums of edge
 };
 
-// The taps of a blur pass over the rows (or columns) at(offset) from the output.
+// The taps of a blur pass over the rows (or columns) at offset at(u) from the output, in
+// floats and bytes alike.
 template <typename At>
-void SetBlurTaps(const TapList& taps, SpanTaps<float>& span, At&& at) {
+void SetBlurTaps(const TapList& taps, SpanTaps<float>& span, const float* floats,
+                 const uint8_t* bytes, At&& at) {
     for (int32_t t = 0; t < taps.count; ++t) {
         const Tap& tap = taps.taps.get()[t];
-        span.Set(t, at(tap.paired ? -tap.u : tap.u), tap.paired ? at(tap.u) : nullptr, tap.weight);
+        const ptrdiff_t a = at(tap.paired ? -tap.u : tap.u), b = at(tap.u);
+        span.Set(t, floats + a, tap.paired ? floats + b : nullptr, tap.weight);
+        span.firstBytes.get()[t] = bytes + a;
+        span.secondBytes.get()[t] = tap.paired ? bytes + b : nullptr;
     }
     span.count = taps.count;
 }
 
-// Each row is converted to floats (exact for bytes) once, with its edges replicated by the taps'
-// reach.
+// Each row is copied, with its edges replicated by the taps' reach, as bytes and as floats
+// (exact for bytes) once.
 void RowPass(const Plane& p, const TapList& taps, Scratch& s) {
-    float* pad = s.row.get();
-    const int32_t r = taps.reach;
-    SetBlurTaps(taps, s.floats, [&](int32_t u) { return pad + r + u; });
+    uint8_t* pad = s.rowBytes.get();
+    const int32_t r = taps.reach, padded = p.width + 2 * r;
+    SetBlurTaps(taps, s.floats, s.row.get(), pad, [&](int32_t u) { return r + u; });
     for (int32_t y = 0; y < p.height; ++y) {
         uint8_t* row = p.row(y);
-        std::fill_n(pad, r, float(row[0]));
-        std::copy_n(row, p.width, pad + r);
-        std::fill_n(pad + r + p.width, r, float(row[p.width - 1]));
+        std::memset(pad, row[0], size_t(r));
+        std::memcpy(pad + r, row, size_t(p.width));
+        std::memset(pad + r + p.width, row[p.width - 1], size_t(r));
+        std::copy_n(pad, padded, s.row.get());
         BlurSpan(s.floats, p.width, row);
     }
 }
@@ -441,20 +477,30 @@ int32_t StripWidth(const TapList& taps) {
     return int32_t(std::clamp<size_t>(kRingValues / slots, 1, kStripWidth));
 }
 
+// The distance between the ring's rows: a cache line more than a strip, so that the rows a
+// block reads at one column do not all fall into the same few sets of the cache.
+int32_t SlotStride(const TapList& taps) {
+    return StripWidth(taps) + 16;
+}
+
 // Each source row of a strip is converted to floats once, into a ring of 2 reach + 1 rows,
 // before the output overwrites it.
 void ColumnPass(const Plane& p, const TapList& taps, Scratch& s) {
     const int32_t reach = taps.reach, slots = 2 * reach + 1, strip = StripWidth(taps);
+    const int32_t stride = SlotStride(taps);
     for (int32_t left = 0; left < p.width; left += strip) {
         const int32_t width = std::min(strip, p.width - left);
-        auto slot = [&](int32_t row) {
-            return s.rows.get() + ptrdiff_t((row + reach) % slots) * strip;
+        auto slot = [&](int32_t row) { return ptrdiff_t((row + reach) % slots) * stride; };
+        auto convert = [&](int32_t row) {
+            uint8_t* bytes = s.ringBytes.get() + slot(row);
+            std::memcpy(bytes, RowAt(p, row) + left, size_t(width));
+            std::copy_n(bytes, width, s.rows.get() + slot(row));
         };
-        auto convert = [&](int32_t row) { std::copy_n(RowAt(p, row) + left, width, slot(row)); };
         for (int32_t row = -reach; row < reach; ++row) convert(row);
         for (int32_t y = 0; y < p.height; ++y) {
             convert(y + reach);
-            SetBlurTaps(taps, s.floats, [&](int32_t u) { return slot(y + u); });
+            SetBlurTaps(taps, s.floats, s.rows.get(), s.ringBytes.get(),
+                        [&](int32_t u) { return slot(y + u); });
             BlurSpan(s.floats, width, p.row(y) + left);
         }
     }
@@ -615,9 +661,13 @@ struct Filter {
 bool PrepareBlur(Filter& f, int64_t n, double sigma, int32_t width, int32_t height) {
     if (!BlurTaps(n, sigma, width, f.first) || !BlurTaps(n, sigma, height, f.second)) return false;
     const size_t slots = 2 * size_t(f.second.reach) + 1;
-    f.scratch.row = AllocArray<float>(size_t(width) + 2 * size_t(f.first.reach) + kFastBlock, true);
-    f.scratch.rows = AllocArray<float>(slots * size_t(StripWidth(f.second)) + kFastBlock, true);
-    return f.scratch.row && f.scratch.rows &&
+    const size_t row = size_t(width) + 2 * size_t(f.first.reach) + kFastBlock;
+    const size_t ring = slots * size_t(SlotStride(f.second)) + kFastBlock;
+    f.scratch.row = AllocArray<float>(row, true);
+    f.scratch.rows = AllocArray<float>(ring, true);
+    f.scratch.rowBytes = AllocArray<uint8_t>(row, true);
+    f.scratch.ringBytes = AllocArray<uint8_t>(ring, true);
+    return f.scratch.row && f.scratch.rows && f.scratch.rowBytes && f.scratch.ringBytes &&
            f.scratch.floats.Allocate(size_t(std::max(f.first.count, f.second.count)));
 }
 
