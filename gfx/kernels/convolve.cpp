@@ -266,19 +266,16 @@ void SetFastWeights(SpanTaps<float>& taps) {
     taps.margin = float(((taps.count + 1) * absolute * 1.001 + 4) * 0x1p-16);
 }
 
-// Four vectors of levels as 32 bytes in order.
-QV_AVX2_FMA inline void StoreLevels(__m256i l0, __m256i l1, __m256i l2, __m256i l3, uint8_t* out) {
+// The truncated levels of four vectors of sums (plus shift), as 32 bytes in order: the
+// packing saturates them to 0..255, which for every sum above -2^31 is the clamped floor
+// that Clamp255 takes.
+[[gnu::always_inline]] QV_AVX2_FMA inline __m256i Levels(const __m256 (&sums)[4], __m256 shift) {
+    __m256i l[4];
+#pragma GCC unroll 4
+    for (int k = 0; k < 4; ++k) l[k] = _mm256_cvttps_epi32(_mm256_add_ps(sums[k], shift));
     const __m256i words =
-        _mm256_packus_epi16(_mm256_packus_epi32(l0, l1), _mm256_packus_epi32(l2, l3));
-    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_permutevar8x32_epi32(words, order));
-}
-
-// clamp(floor(v)) to 0..255, as Clamp255 truncates: a value clamped to be at least 0
-// truncates to its floor.
-QV_AVX2_FMA inline __m256i Level(__m256 v) {
-    return _mm256_cvttps_epi32(
-        _mm256_min_ps(_mm256_max_ps(v, _mm256_setzero_ps()), _mm256_set1_ps(255)));
+        _mm256_packus_epi16(_mm256_packus_epi32(l[0], l[1]), _mm256_packus_epi32(l[2], l[3]));
+    return _mm256_permutevar8x32_epi32(words, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
 }
 
 // The double sums of the eight lanes at x, in SumSpan's order and rounding.
@@ -310,56 +307,46 @@ QV_AVX2_FMA void SettleLanes(const SpanTaps<float>& taps, int32_t x, uint32_t la
     }
 }
 
-// The lanes (bits) of the 32 at x whose windows are still: every mirrored pair sums to twice
-// the centre (flat or a ramp), and a tap without a pair is the centre. Tested on the bytes,
-// 32 lanes a step: a + b = 2c exactly where their rounded-up mean is c and a + b is even.
-QV_AVX2_FMA uint32_t StillLanes(const SpanTaps<float>& taps, int32_t x) {
-    auto load = [x](const uint8_t* p) QV_AVX2_FMA {
-        return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + x));
-    };
-    const __m256i centre = load(taps.firstBytes.get()[0]);
+QV_AVX2_FMA inline __m256i LoadBytes(const uint8_t* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+// The lanes (bytes of all ones) of the 32 at x whose windows are still: every mirrored pair
+// sums to twice the centre (flat or a ramp), and a tap without a pair is the centre. Tested
+// on the bytes, 32 lanes a step: a + b = 2c exactly where their rounded-up mean is c and
+// a + b is even.
+QV_AVX2_FMA __m256i StillLanes(const SpanTaps<float>& taps, int32_t x) {
+    const __m256i centre = LoadBytes(taps.firstBytes.get()[0] + x);
     __m256i mean = _mm256_set1_epi8(-1), odd = _mm256_setzero_si256();
     for (int32_t t = 1; t < taps.count; ++t) {
-        const __m256i a = load(taps.firstBytes.get()[t]);
+        const __m256i a = LoadBytes(taps.firstBytes.get()[t] + x);
         const uint8_t* second = taps.secondBytes.get()[t];
-        const __m256i b = second != nullptr ? load(second) : a;
+        const __m256i b = second != nullptr ? LoadBytes(second + x) : a;
         mean = _mm256_and_si256(mean, _mm256_cmpeq_epi8(_mm256_avg_epu8(a, b), centre));
         odd = _mm256_or_si256(odd, _mm256_xor_si256(a, b));
     }
     const __m256i even =
         _mm256_cmpeq_epi8(_mm256_and_si256(odd, _mm256_set1_epi8(1)), _mm256_setzero_si256());
-    return uint32_t(_mm256_movemask_epi8(_mm256_and_si256(mean, even)));
-}
-
-// The eight levels of a vector of sums: each lane's level where the whole error interval
-// truncates alike, its centre where the window is still (bits). The other lanes come back as
-// bits.
-QV_AVX2_FMA __m256i Certify(__m256 sum, __m256 centre, uint32_t still, __m256 margin,
-                            uint32_t& uncertain) {
-    const __m256i bit = _mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128);
-    const __m256i flat =
-        _mm256_cmpeq_epi32(_mm256_and_si256(_mm256_set1_epi32(int32_t(still)), bit), bit);
-    const __m256i low = Level(_mm256_sub_ps(sum, margin));
-    const __m256i high = Level(_mm256_add_ps(sum, margin));
-    const __m256i levels = _mm256_blendv_epi8(low, _mm256_cvttps_epi32(centre), flat);
-    const __m256i settled = _mm256_or_si256(_mm256_cmpeq_epi32(low, high), flat);
-    uncertain = ~uint32_t(_mm256_movemask_ps(_mm256_castsi256_ps(settled))) & 0xFF;
-    return levels;
+    return _mm256_and_si256(mean, even);
 }
 
 // The 32 outputs of the block at x into out; the first tap is the centre. Still windows
-// keep their centre, and a block of them needs no sums.
+// keep their centre, and a block of them needs no sums. The other lanes' levels are
+// certified where their whole error interval truncates alike; the lanes left are settled in
+// doubles.
 QV_AVX2_FMA void SingleBlock(const SpanTaps<float>& taps, int32_t x, uint8_t* out) {
-    const uint32_t still = StillLanes(taps, x);
-    if (still == ~uint32_t(0)) {
-        std::memcpy(out, taps.firstBytes.get()[0] + x, kFastBlock);
+    const __m256i centre = LoadBytes(taps.firstBytes.get()[0] + x);
+    const __m256i still = StillLanes(taps, x);
+    auto* const vector = reinterpret_cast<__m256i*>(out);
+    if (_mm256_movemask_epi8(still) == -1) {
+        _mm256_storeu_si256(vector, centre);
         return;
     }
-    const float* centre = taps.first.get()[0] + x;
+    const float* first = taps.first.get()[0] + x;
     const __m256 w0 = _mm256_set1_ps(taps.single.get()[0]);
-    __m256 sum[4];
+    __m256 sums[4];
     for (int k = 0; k < 4; ++k)
-        sum[k] = _mm256_mul_ps(w0, _mm256_loadu_ps(centre + k * kFastLanes));
+        sums[k] = _mm256_mul_ps(w0, _mm256_loadu_ps(first + k * kFastLanes));
     for (int32_t t = 1; t < taps.count; ++t) {
         const __m256 w = _mm256_set1_ps(taps.single.get()[t]);
         const float* a = taps.first.get()[t] + x;
@@ -367,20 +354,18 @@ QV_AVX2_FMA void SingleBlock(const SpanTaps<float>& taps, int32_t x, uint8_t* ou
         for (int k = 0; k < 4; ++k) {
             __m256 v = _mm256_loadu_ps(a + k * kFastLanes);
             if (b != nullptr) v = _mm256_add_ps(v, _mm256_loadu_ps(b + x + k * kFastLanes));
-            sum[k] = _mm256_fmadd_ps(w, v, sum[k]);
+            sums[k] = _mm256_fmadd_ps(w, v, sums[k]);
         }
     }
     const __m256 margin = _mm256_set1_ps(taps.margin);
-    __m256i levels[4];
-    uint32_t uncertain[4];
+    const __m256i low = Levels(sums, _mm256_sub_ps(_mm256_setzero_ps(), margin));
+    const __m256i high = Levels(sums, margin);
+    const __m256i settled = _mm256_or_si256(_mm256_cmpeq_epi8(low, high), still);
+    _mm256_storeu_si256(vector, _mm256_blendv_epi8(low, centre, still));
+    const auto uncertain = ~uint32_t(_mm256_movemask_epi8(settled));
     for (int k = 0; k < 4; ++k) {
-        const __m256 c = _mm256_loadu_ps(centre + k * kFastLanes);
-        levels[k] = Certify(sum[k], c, still >> 8 * k & 0xFF, margin, uncertain[k]);
-    }
-    StoreLevels(levels[0], levels[1], levels[2], levels[3], out);
-    for (int k = 0; k < 4; ++k) {
-        if (uncertain[k] != 0)
-            SettleLanes(taps, x + k * kFastLanes, uncertain[k], out + k * kFastLanes);
+        if (const uint32_t lanes = uncertain >> 8 * k & 0xFF; lanes != 0)
+            SettleLanes(taps, x + k * kFastLanes, lanes, out + k * kFastLanes);
     }
 }
 
