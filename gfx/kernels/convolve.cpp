@@ -398,6 +398,12 @@ void BlurSpan(SpanTaps<float>& taps, int32_t count, uint8_t* out) {
     SumSpan(taps, count, {.bytes = out});
 }
 
+// count bytes copied to bytes and, as floats (exact), to floats.
+QV_TEMPLATE_CLONES void CopyRow(const uint8_t* __restrict in, int32_t count,
+                                uint8_t* __restrict bytes, float* __restrict floats) {
+    for (int32_t i = 0; i < count; ++i) bytes[i] = in[i], floats[i] = float(in[i]);
+}
+
 // A packed width x height channel plane and the scratch its passes share.
 struct Plane {
     uint8_t* data;
@@ -435,14 +441,16 @@ void SetBlurTaps(const TapList& taps, SpanTaps<float>& span, const float* floats
 // (exact for bytes) once.
 void RowPass(const Plane& p, const TapList& taps, Scratch& s) {
     uint8_t* pad = s.rowBytes.get();
-    const int32_t r = taps.reach, padded = p.width + 2 * r;
-    SetBlurTaps(taps, s.floats, s.row.get(), pad, [&](int32_t u) { return r + u; });
+    float* floats = s.row.get();
+    const int32_t r = taps.reach, right = r + p.width;
+    SetBlurTaps(taps, s.floats, floats, pad, [&](int32_t u) { return r + u; });
     for (int32_t y = 0; y < p.height; ++y) {
         uint8_t* row = p.row(y);
-        std::memset(pad, row[0], size_t(r));
-        std::memcpy(pad + r, row, size_t(p.width));
-        std::memset(pad + r + p.width, row[p.width - 1], size_t(r));
-        std::copy_n(pad, padded, s.row.get());
+        std::fill_n(pad, r, row[0]);
+        std::fill_n(floats, r, float(row[0]));
+        CopyRow(row, p.width, pad + r, floats + r);
+        std::fill_n(pad + right, r, row[p.width - 1]);
+        std::fill_n(floats + right, r, float(row[p.width - 1]));
         BlurSpan(s.floats, p.width, row);
     }
 }
@@ -477,9 +485,8 @@ void ColumnPass(const Plane& p, const TapList& taps, Scratch& s) {
         const int32_t width = std::min(strip, p.width - left);
         auto slot = [&](int32_t row) { return ptrdiff_t((row + reach) % slots) * stride; };
         auto convert = [&](int32_t row) {
-            uint8_t* bytes = s.ringBytes.get() + slot(row);
-            std::memcpy(bytes, RowAt(p, row) + left, size_t(width));
-            std::copy_n(bytes, width, s.rows.get() + slot(row));
+            CopyRow(RowAt(p, row) + left, width, s.ringBytes.get() + slot(row),
+                    s.rows.get() + slot(row));
         };
         for (int32_t row = -reach; row < reach; ++row) convert(row);
         for (int32_t y = 0; y < p.height; ++y) {
@@ -698,7 +705,7 @@ bool Prepare(Filter& f, double radius, double sigma, int32_t width, int32_t heig
 // The picture's channels as three packed planes (red, green, blue) and back. Sizes are held
 // in locals: the byte stores may alias the block.
 template <typename F>
-void SplitChannels(const qvConvolveBlock& b, uint8_t* planes) {
+QV_TEMPLATE_CLONES void SplitChannels(const qvConvolveBlock& b, uint8_t* planes) {
     const int32_t width = b.width, height = b.height;
     const size_t area = size_t(width) * size_t(height);
     for (int32_t y = 0; y < height; ++y) {
@@ -713,7 +720,7 @@ void SplitChannels(const qvConvolveBlock& b, uint8_t* planes) {
 }
 
 template <typename F>
-void JoinChannels(const qvConvolveBlock& b, const uint8_t* planes) {
+QV_TEMPLATE_CLONES void JoinChannels(const qvConvolveBlock& b, const uint8_t* planes) {
     const int32_t width = b.width, height = b.height;
     const size_t area = size_t(width) * size_t(height);
     for (int32_t y = 0; y < height; ++y) {
