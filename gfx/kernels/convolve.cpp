@@ -158,6 +158,7 @@ typedef double Doubles __attribute__((vector_size(32)));
 typedef int32_t Ints __attribute__((vector_size(16)));
 typedef uint8_t Bytes __attribute__((vector_size(4)));
 typedef float Floats __attribute__((vector_size(16)));
+typedef uint8_t IntBytes __attribute__((vector_size(16)));
 constexpr int32_t kLanes = 4;
 constexpr int32_t kBlock = 4 * kLanes;  // four sums in flight hide the additions' latency
 
@@ -175,6 +176,15 @@ inline void Load(Doubles& v, const float* p) {
     Floats f;
     std::memcpy(&f, p, sizeof f);
     v = __builtin_convertvector(f, Doubles);
+}
+
+// Levels of 0..255 as bytes: the low byte of each lane, in one shuffle rather than a byte
+// taken out of each lane.
+inline void StoreLevels(const Ints& levels, uint8_t* out) {
+    IntBytes bytes;
+    std::memcpy(&bytes, &levels, sizeof bytes);
+    const Bytes low = __builtin_shufflevector(bytes, bytes, 0, 4, 8, 12);
+    std::memcpy(out, &low, sizeof low);
 }
 
 // The sums of a span, kBlock outputs at a time held in registers through all the taps, each
@@ -221,8 +231,7 @@ QV_TEMPLATE_CLONES void SumSpan(const SpanTaps<T>& taps, int32_t count, const Sp
             v += kLevelSlack;
             v = v > 0 ? v : 0;  // NaN too, as Clamp255
             v = v >= 255 ? 255 : v;
-            const Bytes result = __builtin_convertvector(__builtin_convertvector(v, Ints), Bytes);
-            std::memcpy(out.bytes + at, &result, sizeof result);
+            StoreLevels(__builtin_convertvector(v, Ints), out.bytes + at);
         }
     }
     for (; x < count; ++x) {
