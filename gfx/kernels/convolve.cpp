@@ -421,10 +421,11 @@ struct Plane {
 };
 
 struct Scratch {
-    SpanTaps<float> floats;                 // the taps over converted rows
-    SpanTaps<double> doubles;               // the taps over row sums
-    BlockPtr<float> row;                    // a padded row of the blur or of sharpen
-    BlockPtr<float> rows;                   // converted rows of the blur's column pass or of emboss
+    SpanTaps<float> floats;    // the taps over converted rows
+    SpanTaps<double> doubles;  // the taps over row sums
+    BlockPtr<float> row;       // a padded row of the blur or of sharpen
+    BlockPtr<float> rows;      // converted rows of the blur's column pass or of emboss, or
+                               // the row sums of sharpen's fast path
     BlockPtr<uint8_t> rowBytes, ringBytes;  // the blur's row and rows as bytes
     BlockPtr<double> ring;                  // row sums of sharpen
     BlockPtr<uint8_t> buffer;               // a padded plane
@@ -576,10 +577,170 @@ void WindowPass(const Plane& p, int32_t n, const TapList& taps, Scratch& s) {
     }
 }
 
+#if defined(__x86_64__)
+// Sharpen's fast path sums in single precision, 32 outputs a block, and certifies each lane
+// against the double sum that defines it, as the blur's does. A window whose rows are each
+// still (mirrored pairs summing to twice the row's centre) and whose centres are still down
+// the column sums, in reals, to line^2 c times the window's weight plus c times the centre's,
+// that is c; the doubles miss it by far less than the slack of Clamp255 while the weights
+// stay moderate (kFastSharpenSize), so such a window keeps its centre. Outputs past the last
+// whole block, and lanes left uncertain, are summed in doubles as SumSpan does.
+constexpr int32_t kFastSharpenTaps = 33;
+constexpr double kFastSharpenSize = 1000;
+
+struct FastSharpen {
+    const SharpenKernel& k;
+    const uint8_t* padded;
+    int64_t rowLength;
+    int32_t n, width;
+    float weights[kFastSharpenTaps];
+    int32_t offsets[kFastSharpenTaps];  // u + n / 2 of each tap
+    float window, centre, margin;
+
+    const uint8_t* Row(int64_t r) const { return padded + r * rowLength; }
+};
+
+// The float weights and the margin. Each row sum is within (count + 1) L 2^-16 of its real
+// value (L the weights' absolute sum: the weights rounded once, each fused step once, by
+// 2^-24 of a sum below 256 L); the column sum adds its own rounding, within
+// (2 count + 2) L^2 2^-16 in all; the window and centre products, their weights' rounding,
+// the last sum and the interval's ends add (|window| 3 L^2 + 4 |centre|) 2^-16 at most; the
+// slack and the double sum's own error fit in the 4 more.
+bool SetFastSharpen(FastSharpen& f) {
+    const int32_t count = f.k.line.count;
+    if (count > kFastSharpenTaps || f.width < kFastBlock || !HasAvx2Fma()) return false;
+    double line = 0;
+    for (int32_t t = 0; t < count; ++t) {
+        const Tap& tap = f.k.line.taps.get()[t];
+        f.weights[t] = float(tap.weight);
+        f.offsets[t] = tap.u + f.n / 2;
+        line += std::fabs(tap.weight);
+    }
+    const double window = std::fabs(f.k.window) * line * line, centre = std::fabs(f.k.centre);
+    if (!(window + centre < kFastSharpenSize)) return false;
+    f.window = float(f.k.window), f.centre = float(f.k.centre);
+    f.margin = float(((2 * count + 5) * window + 4 * centre) * 1.001 + 4) * 0x1p-16f;
+    return true;
+}
+
+// The output at (x, y) in doubles, as SumSpan's lanes compute it.
+double ExactSharpen(const FastSharpen& f, int32_t x, int32_t y) {
+    const int32_t count = f.k.line.count;
+    double column = 0;
+    for (int32_t v = 0; v < count; ++v) {
+        const uint8_t* row = f.Row(int64_t(y) + f.offsets[v]) + x;
+        double sum = 0;
+        for (int32_t u = 0; u < count; ++u)
+            sum += f.k.line.taps.get()[u].weight * double(row[f.offsets[u]]);
+        column += f.k.line.taps.get()[v].weight * sum;
+    }
+    return f.k.window * column + f.k.centre * double(f.Row(int64_t(y) + f.n / 2)[x + f.n / 2]);
+}
+
+// The float sums along padded row r (as floats in row) of the whole blocks, into sums.
+QV_AVX2_FMA void SharpenRowSums(const FastSharpen& f, const float* row, float* sums) {
+    const int32_t count = f.k.line.count;
+    for (int32_t x = 0; x + kFastBlock <= f.width; x += kFastBlock) {
+        __m256 acc[4] = {};
+        for (int32_t t = 0; t < count; ++t) {
+            const __m256 w = _mm256_set1_ps(f.weights[t]);
+            const float* a = row + x + f.offsets[t];
+            for (int k = 0; k < 4; ++k)
+                acc[k] = _mm256_fmadd_ps(w, _mm256_loadu_ps(a + k * kFastLanes), acc[k]);
+        }
+        for (int k = 0; k < 4; ++k) _mm256_storeu_ps(sums + x + k * kFastLanes, acc[k]);
+    }
+}
+
+// The lanes (bytes of all ones) of the 32 at x whose windows of output row y are still: each
+// row, and the column of the rows' centres.
+QV_AVX2_FMA __m256i SharpenStill(const FastSharpen& f, int32_t x, int32_t y) {
+    const int32_t j = f.n / 2;
+    __m256i mean = _mm256_set1_epi8(-1), odd = _mm256_setzero_si256();
+    auto pairs = [&](const uint8_t* centre, ptrdiff_t step) QV_AVX2_FMA {
+        const __m256i c = LoadBytes(centre);
+        for (int32_t u = 1; u <= j; ++u) {
+            const __m256i a = LoadBytes(centre - u * step), b = LoadBytes(centre + u * step);
+            mean = _mm256_and_si256(mean, _mm256_cmpeq_epi8(_mm256_avg_epu8(a, b), c));
+            odd = _mm256_or_si256(odd, _mm256_xor_si256(a, b));
+        }
+    };
+    for (int32_t r = 0; r < f.n; ++r) pairs(f.Row(int64_t(y) + r) + x + j, 1);
+    pairs(f.Row(int64_t(y) + j) + x + j, ptrdiff_t(f.rowLength));
+    const __m256i even =
+        _mm256_cmpeq_epi8(_mm256_and_si256(odd, _mm256_set1_epi8(1)), _mm256_setzero_si256());
+    return _mm256_and_si256(mean, even);
+}
+
+// Output row y into out from the row sums of its window (slot(v) for tap v).
+template <typename Slot>
+QV_AVX2_FMA void SharpenOutputs(const FastSharpen& f, int32_t y, Slot&& slot, uint8_t* out) {
+    const int32_t count = f.k.line.count, j = f.n / 2;
+    const uint8_t* centres = f.Row(int64_t(y) + j) + j;
+    const __m256 window = _mm256_set1_ps(f.window), centre = _mm256_set1_ps(f.centre);
+    const __m256 margin = _mm256_set1_ps(f.margin);
+    int32_t x = 0;
+    for (; x + kFastBlock <= f.width; x += kFastBlock) {
+        __m256 sums[4] = {};
+        for (int32_t t = 0; t < count; ++t) {
+            const __m256 w = _mm256_set1_ps(f.weights[t]);
+            const float* a = slot(t) + x;
+            for (int k = 0; k < 4; ++k)
+                sums[k] = _mm256_fmadd_ps(w, _mm256_loadu_ps(a + k * kFastLanes), sums[k]);
+        }
+        for (int k = 0; k < 4; ++k) {
+            const __m128i bytes =
+                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(centres + x + k * kFastLanes));
+            const __m256 c = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(bytes));
+            sums[k] = _mm256_fmadd_ps(window, sums[k], _mm256_mul_ps(centre, c));
+        }
+        __m256i levels = Levels(sums, _mm256_sub_ps(_mm256_setzero_ps(), margin));
+        const __m256i high = Levels(sums, margin);
+        auto uncertain = ~uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(levels, high)));
+        if (uncertain != 0) {
+            const __m256i still = SharpenStill(f, x, y);
+            levels = _mm256_blendv_epi8(levels, LoadBytes(centres + x), still);
+            uncertain &= ~uint32_t(_mm256_movemask_epi8(still));
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), levels);
+        for (; uncertain != 0; uncertain &= uncertain - 1) {
+            const int32_t lane = __builtin_ctz(uncertain);
+            out[x + lane] = Clamp255(ExactSharpen(f, x + lane, y));
+        }
+    }
+    for (; x < f.width; ++x) out[x] = Clamp255(ExactSharpen(f, x, y));
+    _mm256_zeroupper();
+}
+
+// Sharpen on the fast path, the padded plane ready: the float sums of padded row r live in
+// slot r % n, as the double path keeps its own.
+void FastSharpenPass(const Plane& p, FastSharpen& f, Scratch& s) {
+    const int32_t n = f.n;
+    auto slot = [&](int32_t r) { return s.rows.get() + ptrdiff_t(r % n) * p.width; };
+    auto sumRow = [&](int32_t r) {
+        std::copy_n(f.Row(r), p.width + n - 1, s.row.get());
+        SharpenRowSums(f, s.row.get(), slot(r));
+    };
+    for (int32_t r = 0; r < n - 1; ++r) sumRow(r);
+    for (int32_t y = 0; y < p.height; ++y) {
+        sumRow(y + n - 1);
+        SharpenOutputs(
+            f, y, [&](int32_t t) { return slot(y + f.offsets[t]); }, p.row(y));
+    }
+}
+#endif
+
 // Each padded row summed along the line first (kept in doubles), then the columns.
 void SharpenPass(const Plane& p, int32_t n, const SharpenKernel& k, Scratch& s) {
     if (!PadPlane8(p.data, p.width, p.width, p.height, n, s.buffer)) return;
     const int64_t rowLength = PaddedRowLength(p.width, n);
+#if defined(__x86_64__)
+    if (FastSharpen f{k, s.buffer.get(), rowLength, n, p.width, {}, {}, 0, 0, 0};
+        SetFastSharpen(f)) {
+        FastSharpenPass(p, f, s);
+        return;
+    }
+#endif
     const int32_t j = n / 2;
     const int32_t count = k.line.count;
     s.floats.count = s.doubles.count = count;
@@ -685,8 +846,11 @@ bool Prepare2D(Filter& f, double radius, double sigma, int32_t width, int32_t he
         if (!f.scratch.sums) return false;
     } else if (f.type == QV_CONVOLVE_SHARPEN) {
         f.scratch.ring = AllocArray<double>(size_t(n) * size_t(width));
+        f.scratch.rows = AllocArray<float>(size_t(n) * size_t(width));
         f.scratch.row = AllocArray<float>(size_t(width) + size_t(n));
-        if (!f.scratch.ring || !f.scratch.row || !SharpenTaps(f.n, sigma, f.sharpen)) return false;
+        if (!f.scratch.ring || !f.scratch.rows || !f.scratch.row ||
+            !SharpenTaps(f.n, sigma, f.sharpen))
+            return false;
     } else {
         f.scratch.rows = AllocArray<float>(size_t(n) * (size_t(width) + size_t(n)));
         if (!f.scratch.rows || !EmbossTaps(f.n, sigma, f.first)) return false;
