@@ -349,6 +349,11 @@ TEST(RasterGolden, StillStretchesKeepTheirBytes) {
         {"blur radius 1.5 sigma 0.7", Convolution(QV_CONVOLVE_BLUR, 1.5, 0.7), 0x69F9428BB314BF7Du},
         {"blur radius 2 sigma 40", Convolution(QV_CONVOLVE_BLUR, 2, 40), 0x439AD44237A736F9u},
         {"sharpen radius 2 sigma 1", Convolution(QV_CONVOLVE_SHARPEN, 2, 1), 0x18319C0B963740FCu},
+        {"sharpen sigma 0.8", Convolution(QV_CONVOLVE_SHARPEN, 0, 0.8), 0x5FA593FD64C55652u},
+        {"sharpen radius 6 sigma 3", Convolution(QV_CONVOLVE_SHARPEN, 6, 3), 0xFE4B029F93FFD8F2u},
+        {"sharpen radius 2 sigma 0.05", Convolution(QV_CONVOLVE_SHARPEN, 2, 0.05),
+         0x32210C1DE8D257EFu},
+        {"sharpen radius 20 sigma 9", Convolution(QV_CONVOLVE_SHARPEN, 20, 9), 0xE3F33900E53257BDu},
         {"emboss radius 2 sigma 1", Convolution(QV_CONVOLVE_EMBOSS, 2, 1), 0x2DE1755E12B8876Au},
         {"shadow of alpha hard twice", Shadow(0, 1, 1, 4, 2), 0x267600FBF9647D08u},
     };
