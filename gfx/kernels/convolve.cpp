@@ -276,7 +276,7 @@ void SetFastWeights(SpanTaps<float>& taps) {
 }
 
 // The truncated levels of four vectors of sums (plus shift), as 32 bytes in order: the
-// packing saturates them to 0..255, which for every sum above -2^31 is the clamped floor
+// packing saturates them to 0..255, which for every sum within 2^31 of 0 is the clamped floor
 // that Clamp255 takes.
 [[gnu::always_inline]] QV_AVX2_FMA inline __m256i Levels(const __m256 (&sums)[4], __m256 shift) {
     __m256i l[4];
