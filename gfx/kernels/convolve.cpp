@@ -114,8 +114,9 @@ template <typename T>
 struct SpanTaps {
     BlockPtr<const T*> first, second;
     BlockPtr<double> weight;
-    BlockPtr<float> single;  // the weights of the blur's fast path
-    float margin = 0;        // and the bound of its error
+    BlockPtr<float> single;                            // the weights of the blur's fast path,
+    float margin = 0;                                  // the bound of its error
+    BlockPtr<const uint8_t*> firstBytes, secondBytes;  // and its taps over the values as bytes
     int32_t count = 0;
 
     bool Allocate(size_t taps) {
@@ -123,7 +124,9 @@ struct SpanTaps {
         second = AllocArray<const T*>(taps);
         weight = AllocArray<double>(taps);
         single = AllocArray<float>(taps);
-        return first && second && weight && single;
+        firstBytes = AllocArray<const uint8_t*>(taps);
+        secondBytes = AllocArray<const uint8_t*>(taps);
+        return first && second && weight && single && firstBytes && secondBytes;
     }
     void Set(int32_t t, const T* a, const T* b, double w) {
         first.get()[t] = a, second.get()[t] = b, weight.get()[t] = w;
@@ -155,6 +158,7 @@ typedef double Doubles __attribute__((vector_size(32)));
 typedef int32_t Ints __attribute__((vector_size(16)));
 typedef uint8_t Bytes __attribute__((vector_size(4)));
 typedef float Floats __attribute__((vector_size(16)));
+typedef uint8_t IntBytes __attribute__((vector_size(16)));
 constexpr int32_t kLanes = 4;
 constexpr int32_t kBlock = 4 * kLanes;  // four sums in flight hide the additions' latency
 
@@ -172,6 +176,15 @@ inline void Load(Doubles& v, const float* p) {
     Floats f;
     std::memcpy(&f, p, sizeof f);
     v = __builtin_convertvector(f, Doubles);
+}
+
+// Levels of 0..255 as bytes: the low byte of each lane, in one shuffle rather than a byte
+// taken out of each lane.
+inline void StoreLevels(const Ints& levels, uint8_t* out) {
+    IntBytes bytes;
+    std::memcpy(&bytes, &levels, sizeof bytes);
+    const Bytes low = __builtin_shufflevector(bytes, bytes, 0, 4, 8, 12);
+    std::memcpy(out, &low, sizeof low);
 }
 
 // The sums of a span, kBlock outputs at a time held in registers through all the taps, each
@@ -218,8 +231,7 @@ QV_TEMPLATE_CLONES void SumSpan(const SpanTaps<T>& taps, int32_t count, const Sp
             v += kLevelSlack;
             v = v > 0 ? v : 0;  // NaN too, as Clamp255
             v = v >= 255 ? 255 : v;
-            const Bytes result = __builtin_convertvector(__builtin_convertvector(v, Ints), Bytes);
-            std::memcpy(out.bytes + at, &result, sizeof result);
+            StoreLevels(__builtin_convertvector(v, Ints), out.bytes + at);
         }
     }
     for (; x < count; ++x) {
@@ -239,19 +251,20 @@ QV_TEMPLATE_CLONES void SumSpan(const SpanTaps<T>& taps, int32_t count, const Sp
 
 // The blur's fast path sums in single precision, eight lanes at a time, and certifies each
 // lane against the double sum that defines it: that sum lies within the margin, so where
-// the whole interval truncates to one level, that level is the output. A window whose
-// mirrored pairs sum to twice its centre (flat or a ramp) has exactly the double sum of a
-// flat window, which misses the centre by far less than the slack of Clamp255: the centre
-// is the output. The other lanes are summed in doubles as SumSpan does. Longer kernels, whose
+// the whole interval truncates to one level, that level is the output. Lanes left uncertain
+// are summed again as deviations from their centre: a window whose mirrored pairs sum to
+// twice its centre (flat or a ramp) has exactly the double sum of a flat window, which
+// misses the centre by far less than the slack of Clamp255, so the centre is the output.
+// The lanes still uncertain are summed in doubles as SumSpan does. Longer kernels, whose
 // margins would certify little, keep the double path.
 constexpr int32_t kFastTaps = 4096;
 constexpr int32_t kFastLanes = 8;
 constexpr int32_t kFastBlock = 4 * kFastLanes;
 
 // The single weights, and the margin: each weight is rounded once and each of the count
-// fused steps rounds once, all by at most 2^-24 of a sum below 256 A (A the weights'
-// absolute sum, pairs twice); the slack, the double sum's own error and the rounding of the
-// interval's ends fit in the 4 more.
+// multiplications or fused steps rounds once, all by at most 2^-24 of a sum below 256 A (A
+// the weights' absolute sum, pairs twice; a pair's sum of bytes is exact); the slack, the
+// double sum's own error and the rounding of the interval's ends fit in the 4 more.
 void SetFastWeights(SpanTaps<float>& taps) {
     double absolute = 0;
     for (int32_t t = 0; t < taps.count; ++t) {
@@ -262,12 +275,16 @@ void SetFastWeights(SpanTaps<float>& taps) {
     taps.margin = float(((taps.count + 1) * absolute * 1.001 + 4) * 0x1p-16);
 }
 
-// Four vectors of levels as 32 bytes in order.
-QV_AVX2_FMA inline void StoreLevels(__m256i l0, __m256i l1, __m256i l2, __m256i l3, uint8_t* out) {
+// The truncated levels of four vectors of sums (plus shift), as 32 bytes in order: the
+// packing saturates them to 0..255, which for every sum within 2^31 of 0 is the clamped floor
+// that Clamp255 takes.
+[[gnu::always_inline]] QV_AVX2_FMA inline __m256i Levels(const __m256 (&sums)[4], __m256 shift) {
+    __m256i l[4];
+#pragma GCC unroll 4
+    for (int k = 0; k < 4; ++k) l[k] = _mm256_cvttps_epi32(_mm256_add_ps(sums[k], shift));
     const __m256i words =
-        _mm256_packus_epi16(_mm256_packus_epi32(l0, l1), _mm256_packus_epi32(l2, l3));
-    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_permutevar8x32_epi32(words, order));
+        _mm256_packus_epi16(_mm256_packus_epi32(l[0], l[1]), _mm256_packus_epi32(l[2], l[3]));
+    return _mm256_permutevar8x32_epi32(words, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
 }
 
 // The double sums of the eight lanes at x, in SumSpan's order and rounding.
@@ -289,30 +306,6 @@ QV_AVX2_FMA void ExactLanes(const SpanTaps<float>& taps, int32_t x, double (&sum
     _mm256_storeu_pd(sums + 4, high);
 }
 
-// One vector of lanes: the centre and the sum of the deviations from it, and the bits of
-// every deviation ORed (0 only where every mirrored pair sums to twice the centre).
-struct Deviations {
-    __m256 centre, sum, bits;
-};
-
-// The levels of eight lanes: the centre plus the truncated deviation sum where the whole
-// error interval truncates alike, the centre where nothing deviates. Lanes left uncertain
-// come back as bits.
-QV_AVX2_FMA __m256i Certify(const Deviations& d, __m256 margin, uint32_t& uncertain) {
-    const __m256 lowest = _mm256_setzero_ps(), highest = _mm256_set1_ps(255);
-    auto level = [&](__m256 v) QV_AVX2_FMA {
-        v = _mm256_add_ps(d.centre, _mm256_floor_ps(v));
-        return _mm256_cvttps_epi32(_mm256_min_ps(_mm256_max_ps(v, lowest), highest));
-    };
-    const __m256i low = level(_mm256_sub_ps(d.sum, margin));
-    const __m256i high = level(_mm256_add_ps(d.sum, margin));
-    const __m256i still = _mm256_cmpeq_epi32(_mm256_castps_si256(d.bits), _mm256_setzero_si256());
-    const __m256i levels = _mm256_blendv_epi8(low, _mm256_cvttps_epi32(d.centre), still);
-    const __m256i settled = _mm256_or_si256(_mm256_cmpeq_epi32(low, high), still);
-    uncertain = ~uint32_t(_mm256_movemask_ps(_mm256_castsi256_ps(settled))) & 0xFF;
-    return levels;
-}
-
 // The lanes (bits) of the eight at x that need their double sums, into out.
 QV_AVX2_FMA void SettleLanes(const SpanTaps<float>& taps, int32_t x, uint32_t lanes, uint8_t* out) {
     double sums[kFastLanes];
@@ -323,35 +316,65 @@ QV_AVX2_FMA void SettleLanes(const SpanTaps<float>& taps, int32_t x, uint32_t la
     }
 }
 
-// The 32 outputs of the block at x into out; the first tap is the centre.
+QV_AVX2_FMA inline __m256i LoadBytes(const uint8_t* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+// The lanes (bytes of all ones) of the 32 at x whose windows are still: every mirrored pair
+// sums to twice the centre (flat or a ramp), and a tap without a pair is the centre. Tested
+// on the bytes, 32 lanes a step: a + b = 2c exactly where their rounded-up mean is c and
+// a + b is even.
+QV_AVX2_FMA __m256i StillLanes(const SpanTaps<float>& taps, int32_t x) {
+    const __m256i centre = LoadBytes(taps.firstBytes.get()[0] + x);
+    __m256i mean = _mm256_set1_epi8(-1), odd = _mm256_setzero_si256();
+    for (int32_t t = 1; t < taps.count; ++t) {
+        const __m256i a = LoadBytes(taps.firstBytes.get()[t] + x);
+        const uint8_t* second = taps.secondBytes.get()[t];
+        const __m256i b = second != nullptr ? LoadBytes(second + x) : a;
+        mean = _mm256_and_si256(mean, _mm256_cmpeq_epi8(_mm256_avg_epu8(a, b), centre));
+        odd = _mm256_or_si256(odd, _mm256_xor_si256(a, b));
+    }
+    const __m256i even =
+        _mm256_cmpeq_epi8(_mm256_and_si256(odd, _mm256_set1_epi8(1)), _mm256_setzero_si256());
+    return _mm256_and_si256(mean, even);
+}
+
+// The 32 outputs of the block at x into out; the first tap is the centre. Still windows
+// keep their centre, and a block of them needs no sums. The other lanes' levels are
+// certified where their whole error interval truncates alike; the lanes left are settled in
+// doubles.
 QV_AVX2_FMA void SingleBlock(const SpanTaps<float>& taps, int32_t x, uint8_t* out) {
-    const float* centre = taps.first.get()[0] + x;
-    Deviations d[4];
+    const __m256i centre = LoadBytes(taps.firstBytes.get()[0] + x);
+    const __m256i still = StillLanes(taps, x);
+    auto* const vector = reinterpret_cast<__m256i*>(out);
+    if (_mm256_movemask_epi8(still) == -1) {
+        _mm256_storeu_si256(vector, centre);
+        return;
+    }
+    const float* first = taps.first.get()[0] + x;
+    const __m256 w0 = _mm256_set1_ps(taps.single.get()[0]);
+    __m256 sums[4];
     for (int k = 0; k < 4; ++k)
-        d[k] = {_mm256_loadu_ps(centre + k * kFastLanes), _mm256_setzero_ps(), _mm256_setzero_ps()};
+        sums[k] = _mm256_mul_ps(w0, _mm256_loadu_ps(first + k * kFastLanes));
     for (int32_t t = 1; t < taps.count; ++t) {
         const __m256 w = _mm256_set1_ps(taps.single.get()[t]);
         const float* a = taps.first.get()[t] + x;
         const float* b = taps.second.get()[t];
         for (int k = 0; k < 4; ++k) {
-            __m256 v = _mm256_sub_ps(_mm256_loadu_ps(a + k * kFastLanes), d[k].centre);
-            if (b != nullptr) {
-                v = _mm256_add_ps(
-                    v, _mm256_sub_ps(_mm256_loadu_ps(b + x + k * kFastLanes), d[k].centre));
-            }
-            d[k].sum = _mm256_fmadd_ps(w, v, d[k].sum);
-            d[k].bits = _mm256_or_ps(d[k].bits, v);
+            __m256 v = _mm256_loadu_ps(a + k * kFastLanes);
+            if (b != nullptr) v = _mm256_add_ps(v, _mm256_loadu_ps(b + x + k * kFastLanes));
+            sums[k] = _mm256_fmadd_ps(w, v, sums[k]);
         }
     }
     const __m256 margin = _mm256_set1_ps(taps.margin);
-    uint32_t lanes[4];
-    const __m256i l0 = Certify(d[0], margin, lanes[0]);
-    const __m256i l1 = Certify(d[1], margin, lanes[1]);
-    const __m256i l2 = Certify(d[2], margin, lanes[2]);
-    const __m256i l3 = Certify(d[3], margin, lanes[3]);
-    StoreLevels(l0, l1, l2, l3, out);
-    for (int32_t k = 0; k < 4; ++k) {
-        if (lanes[k] != 0) SettleLanes(taps, x + k * kFastLanes, lanes[k], out + k * kFastLanes);
+    const __m256i low = Levels(sums, _mm256_sub_ps(_mm256_setzero_ps(), margin));
+    const __m256i high = Levels(sums, margin);
+    const __m256i settled = _mm256_or_si256(_mm256_cmpeq_epi8(low, high), still);
+    _mm256_storeu_si256(vector, _mm256_blendv_epi8(low, centre, still));
+    const auto uncertain = ~uint32_t(_mm256_movemask_epi8(settled));
+    for (int k = 0; k < 4; ++k) {
+        if (const uint32_t lanes = uncertain >> 8 * k & 0xFF; lanes != 0)
+            SettleLanes(taps, x + k * kFastLanes, lanes, out + k * kFastLanes);
     }
 }
 
@@ -384,6 +407,12 @@ void BlurSpan(SpanTaps<float>& taps, int32_t count, uint8_t* out) {
     SumSpan(taps, count, {.bytes = out});
 }
 
+// count bytes copied to bytes and, as floats (exact), to floats.
+QV_TEMPLATE_CLONES void CopyRow(const uint8_t* __restrict in, int32_t count,
+                                uint8_t* __restrict bytes, float* __restrict floats) {
+    for (int32_t i = 0; i < count; ++i) bytes[i] = in[i], floats[i] = float(in[i]);
+}
+
 // A packed width x height channel plane and the scratch its passes share.
 struct Plane {
     uint8_t* data;
@@ -395,33 +424,43 @@ struct Scratch {
     SpanTaps<float> floats;    // the taps over converted rows
     SpanTaps<double> doubles;  // the taps over row sums
     BlockPtr<float> row;       // a padded row of the blur or of sharpen
-    BlockPtr<float> rows;      // converted rows of the blur's column pass or of emboss
-    BlockPtr<double> ring;     // row sums of sharpen
-    BlockPtr<uint8_t> buffer;  // a padded plane
-    BlockPtr<int64_t> sums;    // the column sums of edge
+    BlockPtr<float> rows;      // converted rows of the blur's column pass or of emboss, or
+                               // the row sums of sharpen's fast path
+    BlockPtr<uint8_t> rowBytes, ringBytes;  // the blur's row and rows as bytes
+    BlockPtr<double> ring;                  // row sums of sharpen
+    BlockPtr<uint8_t> buffer;               // a padded plane
+    BlockPtr<int64_t> sums;                 // the column sums of edge
 };
 
-// The taps of a blur pass over the rows (or columns) at(offset) from the output.
+// The taps of a blur pass over the rows (or columns) at offset at(u) from the output, in
+// floats and bytes alike.
 template <typename At>
-void SetBlurTaps(const TapList& taps, SpanTaps<float>& span, At&& at) {
+void SetBlurTaps(const TapList& taps, SpanTaps<float>& span, const float* floats,
+                 const uint8_t* bytes, At&& at) {
     for (int32_t t = 0; t < taps.count; ++t) {
         const Tap& tap = taps.taps.get()[t];
-        span.Set(t, at(tap.paired ? -tap.u : tap.u), tap.paired ? at(tap.u) : nullptr, tap.weight);
+        const ptrdiff_t a = at(tap.paired ? -tap.u : tap.u), b = at(tap.u);
+        span.Set(t, floats + a, tap.paired ? floats + b : nullptr, tap.weight);
+        span.firstBytes.get()[t] = bytes + a;
+        span.secondBytes.get()[t] = tap.paired ? bytes + b : nullptr;
     }
     span.count = taps.count;
 }
 
-// Each row is converted to floats (exact for bytes) once, with its edges replicated by the taps'
-// reach.
+// Each row is copied, with its edges replicated by the taps' reach, as bytes and as floats
+// (exact for bytes) once.
 void RowPass(const Plane& p, const TapList& taps, Scratch& s) {
-    float* pad = s.row.get();
-    const int32_t r = taps.reach;
-    SetBlurTaps(taps, s.floats, [&](int32_t u) { return pad + r + u; });
+    uint8_t* pad = s.rowBytes.get();
+    float* floats = s.row.get();
+    const int32_t r = taps.reach, right = r + p.width;
+    SetBlurTaps(taps, s.floats, floats, pad, [&](int32_t u) { return r + u; });
     for (int32_t y = 0; y < p.height; ++y) {
         uint8_t* row = p.row(y);
-        std::fill_n(pad, r, float(row[0]));
-        std::copy_n(row, p.width, pad + r);
-        std::fill_n(pad + r + p.width, r, float(row[p.width - 1]));
+        std::fill_n(pad, r, row[0]);
+        std::fill_n(floats, r, float(row[0]));
+        CopyRow(row, p.width, pad + r, floats + r);
+        std::fill_n(pad + right, r, row[p.width - 1]);
+        std::fill_n(floats + right, r, float(row[p.width - 1]));
         BlurSpan(s.floats, p.width, row);
     }
 }
@@ -441,20 +480,29 @@ int32_t StripWidth(const TapList& taps) {
     return int32_t(std::clamp<size_t>(kRingValues / slots, 1, kStripWidth));
 }
 
+// The distance between the ring's rows: a cache line more than a strip, so that the rows a
+// block reads at one column do not all fall into the same few sets of the cache.
+int32_t SlotStride(const TapList& taps) {
+    return StripWidth(taps) + 16;
+}
+
 // Each source row of a strip is converted to floats once, into a ring of 2 reach + 1 rows,
 // before the output overwrites it.
 void ColumnPass(const Plane& p, const TapList& taps, Scratch& s) {
     const int32_t reach = taps.reach, slots = 2 * reach + 1, strip = StripWidth(taps);
+    const int32_t stride = SlotStride(taps);
     for (int32_t left = 0; left < p.width; left += strip) {
         const int32_t width = std::min(strip, p.width - left);
-        auto slot = [&](int32_t row) {
-            return s.rows.get() + ptrdiff_t((row + reach) % slots) * strip;
+        auto slot = [&](int32_t row) { return ptrdiff_t((row + reach) % slots) * stride; };
+        auto convert = [&](int32_t row) {
+            CopyRow(RowAt(p, row) + left, width, s.ringBytes.get() + slot(row),
+                    s.rows.get() + slot(row));
         };
-        auto convert = [&](int32_t row) { std::copy_n(RowAt(p, row) + left, width, slot(row)); };
         for (int32_t row = -reach; row < reach; ++row) convert(row);
         for (int32_t y = 0; y < p.height; ++y) {
             convert(y + reach);
-            SetBlurTaps(taps, s.floats, [&](int32_t u) { return slot(y + u); });
+            SetBlurTaps(taps, s.floats, s.rows.get(), s.ringBytes.get(),
+                        [&](int32_t u) { return slot(y + u); });
             BlurSpan(s.floats, width, p.row(y) + left);
         }
     }
@@ -529,10 +577,170 @@ void WindowPass(const Plane& p, int32_t n, const TapList& taps, Scratch& s) {
     }
 }
 
+#if defined(__x86_64__)
+// Sharpen's fast path sums in single precision, 32 outputs a block, and certifies each lane
+// against the double sum that defines it, as the blur's does. A window whose rows are each
+// still (mirrored pairs summing to twice the row's centre) and whose centres are still down
+// the column sums, in reals, to line^2 c times the window's weight plus c times the centre's,
+// that is c; the doubles miss it by far less than the slack of Clamp255 while the weights
+// stay moderate (kFastSharpenSize), so such a window keeps its centre. Outputs past the last
+// whole block, and lanes left uncertain, are summed in doubles as SumSpan does.
+constexpr int32_t kFastSharpenTaps = 33;
+constexpr double kFastSharpenSize = 1000;
+
+struct FastSharpen {
+    const SharpenKernel& k;
+    const uint8_t* padded;
+    int64_t rowLength;
+    int32_t n, width;
+    float weights[kFastSharpenTaps];
+    int32_t offsets[kFastSharpenTaps];  // u + n / 2 of each tap
+    float window, centre, margin;
+
+    const uint8_t* Row(int64_t r) const { return padded + r * rowLength; }
+};
+
+// The float weights and the margin. Each row sum is within (count + 1) L 2^-16 of its real
+// value (L the weights' absolute sum: the weights rounded once, each fused step once, by
+// 2^-24 of a sum below 256 L); the column sum adds its own rounding, within
+// (2 count + 2) L^2 2^-16 in all; the window and centre products, their weights' rounding,
+// the last sum and the interval's ends add (|window| 3 L^2 + 4 |centre|) 2^-16 at most; the
+// slack and the double sum's own error fit in the 4 more.
+bool SetFastSharpen(FastSharpen& f) {
+    const int32_t count = f.k.line.count;
+    if (count > kFastSharpenTaps || f.width < kFastBlock || !HasAvx2Fma()) return false;
+    double line = 0;
+    for (int32_t t = 0; t < count; ++t) {
+        const Tap& tap = f.k.line.taps.get()[t];
+        f.weights[t] = float(tap.weight);
+        f.offsets[t] = tap.u + f.n / 2;
+        line += std::fabs(tap.weight);
+    }
+    const double window = std::fabs(f.k.window) * line * line, centre = std::fabs(f.k.centre);
+    if (!(window + centre < kFastSharpenSize)) return false;
+    f.window = float(f.k.window), f.centre = float(f.k.centre);
+    f.margin = float(((2 * count + 5) * window + 4 * centre) * 1.001 + 4) * 0x1p-16f;
+    return true;
+}
+
+// The output at (x, y) in doubles, as SumSpan's lanes compute it.
+double ExactSharpen(const FastSharpen& f, int32_t x, int32_t y) {
+    const int32_t count = f.k.line.count;
+    double column = 0;
+    for (int32_t v = 0; v < count; ++v) {
+        const uint8_t* row = f.Row(int64_t(y) + f.offsets[v]) + x;
+        double sum = 0;
+        for (int32_t u = 0; u < count; ++u)
+            sum += f.k.line.taps.get()[u].weight * double(row[f.offsets[u]]);
+        column += f.k.line.taps.get()[v].weight * sum;
+    }
+    return f.k.window * column + f.k.centre * double(f.Row(int64_t(y) + f.n / 2)[x + f.n / 2]);
+}
+
+// The float sums along padded row r (as floats in row) of the whole blocks, into sums.
+QV_AVX2_FMA void SharpenRowSums(const FastSharpen& f, const float* row, float* sums) {
+    const int32_t count = f.k.line.count;
+    for (int32_t x = 0; x + kFastBlock <= f.width; x += kFastBlock) {
+        __m256 acc[4] = {};
+        for (int32_t t = 0; t < count; ++t) {
+            const __m256 w = _mm256_set1_ps(f.weights[t]);
+            const float* a = row + x + f.offsets[t];
+            for (int k = 0; k < 4; ++k)
+                acc[k] = _mm256_fmadd_ps(w, _mm256_loadu_ps(a + k * kFastLanes), acc[k]);
+        }
+        for (int k = 0; k < 4; ++k) _mm256_storeu_ps(sums + x + k * kFastLanes, acc[k]);
+    }
+}
+
+// The lanes (bytes of all ones) of the 32 at x whose windows of output row y are still: each
+// row, and the column of the rows' centres.
+QV_AVX2_FMA __m256i SharpenStill(const FastSharpen& f, int32_t x, int32_t y) {
+    const int32_t j = f.n / 2;
+    __m256i mean = _mm256_set1_epi8(-1), odd = _mm256_setzero_si256();
+    auto pairs = [&](const uint8_t* centre, ptrdiff_t step) QV_AVX2_FMA {
+        const __m256i c = LoadBytes(centre);
+        for (int32_t u = 1; u <= j; ++u) {
+            const __m256i a = LoadBytes(centre - u * step), b = LoadBytes(centre + u * step);
+            mean = _mm256_and_si256(mean, _mm256_cmpeq_epi8(_mm256_avg_epu8(a, b), c));
+            odd = _mm256_or_si256(odd, _mm256_xor_si256(a, b));
+        }
+    };
+    for (int32_t r = 0; r < f.n; ++r) pairs(f.Row(int64_t(y) + r) + x + j, 1);
+    pairs(f.Row(int64_t(y) + j) + x + j, ptrdiff_t(f.rowLength));
+    const __m256i even =
+        _mm256_cmpeq_epi8(_mm256_and_si256(odd, _mm256_set1_epi8(1)), _mm256_setzero_si256());
+    return _mm256_and_si256(mean, even);
+}
+
+// Output row y into out from the row sums of its window (slot(v) for tap v).
+template <typename Slot>
+QV_AVX2_FMA void SharpenOutputs(const FastSharpen& f, int32_t y, Slot&& slot, uint8_t* out) {
+    const int32_t count = f.k.line.count, j = f.n / 2;
+    const uint8_t* centres = f.Row(int64_t(y) + j) + j;
+    const __m256 window = _mm256_set1_ps(f.window), centre = _mm256_set1_ps(f.centre);
+    const __m256 margin = _mm256_set1_ps(f.margin);
+    int32_t x = 0;
+    for (; x + kFastBlock <= f.width; x += kFastBlock) {
+        __m256 sums[4] = {};
+        for (int32_t t = 0; t < count; ++t) {
+            const __m256 w = _mm256_set1_ps(f.weights[t]);
+            const float* a = slot(t) + x;
+            for (int k = 0; k < 4; ++k)
+                sums[k] = _mm256_fmadd_ps(w, _mm256_loadu_ps(a + k * kFastLanes), sums[k]);
+        }
+        for (int k = 0; k < 4; ++k) {
+            const __m128i bytes =
+                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(centres + x + k * kFastLanes));
+            const __m256 c = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(bytes));
+            sums[k] = _mm256_fmadd_ps(window, sums[k], _mm256_mul_ps(centre, c));
+        }
+        __m256i levels = Levels(sums, _mm256_sub_ps(_mm256_setzero_ps(), margin));
+        const __m256i high = Levels(sums, margin);
+        auto uncertain = ~uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(levels, high)));
+        if (uncertain != 0) {
+            const __m256i still = SharpenStill(f, x, y);
+            levels = _mm256_blendv_epi8(levels, LoadBytes(centres + x), still);
+            uncertain &= ~uint32_t(_mm256_movemask_epi8(still));
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), levels);
+        for (; uncertain != 0; uncertain &= uncertain - 1) {
+            const int32_t lane = __builtin_ctz(uncertain);
+            out[x + lane] = Clamp255(ExactSharpen(f, x + lane, y));
+        }
+    }
+    for (; x < f.width; ++x) out[x] = Clamp255(ExactSharpen(f, x, y));
+    _mm256_zeroupper();
+}
+
+// Sharpen on the fast path, the padded plane ready: the float sums of padded row r live in
+// slot r % n, as the double path keeps its own.
+void FastSharpenPass(const Plane& p, FastSharpen& f, Scratch& s) {
+    const int32_t n = f.n;
+    auto slot = [&](int32_t r) { return s.rows.get() + ptrdiff_t(r % n) * p.width; };
+    auto sumRow = [&](int32_t r) {
+        std::copy_n(f.Row(r), p.width + n - 1, s.row.get());
+        SharpenRowSums(f, s.row.get(), slot(r));
+    };
+    for (int32_t r = 0; r < n - 1; ++r) sumRow(r);
+    for (int32_t y = 0; y < p.height; ++y) {
+        sumRow(y + n - 1);
+        SharpenOutputs(
+            f, y, [&](int32_t t) { return slot(y + f.offsets[t]); }, p.row(y));
+    }
+}
+#endif
+
 // Each padded row summed along the line first (kept in doubles), then the columns.
 void SharpenPass(const Plane& p, int32_t n, const SharpenKernel& k, Scratch& s) {
     if (!PadPlane8(p.data, p.width, p.width, p.height, n, s.buffer)) return;
     const int64_t rowLength = PaddedRowLength(p.width, n);
+#if defined(__x86_64__)
+    if (FastSharpen f{k, s.buffer.get(), rowLength, n, p.width, {}, {}, 0, 0, 0};
+        SetFastSharpen(f)) {
+        FastSharpenPass(p, f, s);
+        return;
+    }
+#endif
     const int32_t j = n / 2;
     const int32_t count = k.line.count;
     s.floats.count = s.doubles.count = count;
@@ -615,9 +823,13 @@ struct Filter {
 bool PrepareBlur(Filter& f, int64_t n, double sigma, int32_t width, int32_t height) {
     if (!BlurTaps(n, sigma, width, f.first) || !BlurTaps(n, sigma, height, f.second)) return false;
     const size_t slots = 2 * size_t(f.second.reach) + 1;
-    f.scratch.row = AllocArray<float>(size_t(width) + 2 * size_t(f.first.reach) + kFastBlock, true);
-    f.scratch.rows = AllocArray<float>(slots * size_t(StripWidth(f.second)) + kFastBlock, true);
-    return f.scratch.row && f.scratch.rows &&
+    const size_t row = size_t(width) + 2 * size_t(f.first.reach) + kFastBlock;
+    const size_t ring = slots * size_t(SlotStride(f.second)) + kFastBlock;
+    f.scratch.row = AllocArray<float>(row, true);
+    f.scratch.rows = AllocArray<float>(ring, true);
+    f.scratch.rowBytes = AllocArray<uint8_t>(row, true);
+    f.scratch.ringBytes = AllocArray<uint8_t>(ring, true);
+    return f.scratch.row && f.scratch.rows && f.scratch.rowBytes && f.scratch.ringBytes &&
            f.scratch.floats.Allocate(size_t(std::max(f.first.count, f.second.count)));
 }
 
@@ -634,8 +846,11 @@ bool Prepare2D(Filter& f, double radius, double sigma, int32_t width, int32_t he
         if (!f.scratch.sums) return false;
     } else if (f.type == QV_CONVOLVE_SHARPEN) {
         f.scratch.ring = AllocArray<double>(size_t(n) * size_t(width));
+        f.scratch.rows = AllocArray<float>(size_t(n) * size_t(width));
         f.scratch.row = AllocArray<float>(size_t(width) + size_t(n));
-        if (!f.scratch.ring || !f.scratch.row || !SharpenTaps(f.n, sigma, f.sharpen)) return false;
+        if (!f.scratch.ring || !f.scratch.rows || !f.scratch.row ||
+            !SharpenTaps(f.n, sigma, f.sharpen))
+            return false;
     } else {
         f.scratch.rows = AllocArray<float>(size_t(n) * (size_t(width) + size_t(n)));
         if (!f.scratch.rows || !EmbossTaps(f.n, sigma, f.first)) return false;
@@ -663,7 +878,7 @@ bool Prepare(Filter& f, double radius, double sigma, int32_t width, int32_t heig
 // The picture's channels as three packed planes (red, green, blue) and back. Sizes are held
 // in locals: the byte stores may alias the block.
 template <typename F>
-void SplitChannels(const qvConvolveBlock& b, uint8_t* planes) {
+QV_TEMPLATE_CLONES void SplitChannels(const qvConvolveBlock& b, uint8_t* planes) {
     const int32_t width = b.width, height = b.height;
     const size_t area = size_t(width) * size_t(height);
     for (int32_t y = 0; y < height; ++y) {
@@ -678,7 +893,7 @@ void SplitChannels(const qvConvolveBlock& b, uint8_t* planes) {
 }
 
 template <typename F>
-void JoinChannels(const qvConvolveBlock& b, const uint8_t* planes) {
+QV_TEMPLATE_CLONES void JoinChannels(const qvConvolveBlock& b, const uint8_t* planes) {
     const int32_t width = b.width, height = b.height;
     const size_t area = size_t(width) * size_t(height);
     for (int32_t y = 0; y < height; ++y) {
