@@ -11,7 +11,6 @@
 #include "platform/linux/debug_output.h"
 #include "platform/linux/memory.h"
 #include "runtime/arguments.h"
-#include "runtime/option_tables.h"
 #include "scene/bgpic.h"
 #include "scene/events/dispatcher.h"
 #include "scene/events/event_displays.h"
@@ -28,9 +27,10 @@ constexpr const char* kFieldNames[kButtonHandlerCount] = {
     "onmouseover",      "onmouseout",     "onmousedown",    "onmouseup",
     "onrightmousedown", "onrightmouseup", "onmidmousedown", "onmidmouseup",
 };
-constexpr const char* kActions[kButtonHandlerCount] = {
-    "OnMouseOver",      "OnMouseOut",     "OnMouseDown",    "OnMouseUp",
-    "OnRightMouseDown", "OnRightMouseUp", "OnMidMouseDown", "OnMidMouseUp",
+constexpr MessageName kActions[kButtonHandlerCount] = {
+    MessageName::kOnMouseOver,    MessageName::kOnMouseOut,       MessageName::kOnMouseDown,
+    MessageName::kOnMouseUp,      MessageName::kOnRightMouseDown, MessageName::kOnRightMouseUp,
+    MessageName::kOnMidMouseDown, MessageName::kOnMidMouseUp,
 };
 
 // Enabled, and a layer button's layer shown unless the button reacts while it is hidden.
@@ -290,7 +290,7 @@ void PrepareButtonMessage(qvEventMessage* message, qvDisplay* display, qvBGPic* 
                           qvBGPicButton* button, int handler) {
     *message = {};
     message->kind = QV_MSG_BUTTON;
-    std::strncpy(message->action, kActions[handler], sizeof message->action - 1);
+    message->action = kActions[handler];
     message->display = display;
     message->bgpic = picture;
     message->button = button;
@@ -401,20 +401,20 @@ void PushButtonFields(qvVmState* L, qvEventMessage* message) {
     const qvBGPicButton* b = message->button;
     message->id = {b->id, b->handle};
     message->hasId = true;
-    SetTableFieldId(L, "id", &message->id);
-    SetTableFieldInt(L, "x", b->x1);
-    SetTableFieldInt(L, "y", b->y1);
-    SetTableFieldInt(L, "width", static_cast<int32_t>(int64_t{b->x2} + 1 - b->x1));
-    SetTableFieldInt(L, "height", static_cast<int32_t>(int64_t{b->y2} + 1 - b->y1));
-    SetTableFieldInt(L, "mousedown", b->pressed[int(MouseButton::kLeft)]);
-    SetTableFieldInt(L, "rightmousedown", b->pressed[int(MouseButton::kRight)]);
-    SetTableFieldInt(L, "midmousedown", b->pressed[int(MouseButton::kMiddle)]);
+    SetMessageField(L, MessageName::kId, message->id);
+    SetMessageField(L, MessageName::kX, b->x1);
+    SetMessageField(L, MessageName::kY, b->y1);
+    SetMessageField(L, MessageName::kWidth, static_cast<int32_t>(int64_t{b->x2} + 1 - b->x1));
+    SetMessageField(L, MessageName::kHeight, static_cast<int32_t>(int64_t{b->y2} + 1 - b->y1));
+    SetMessageField(L, MessageName::kMouseDown, b->pressed[int(MouseButton::kLeft)]);
+    SetMessageField(L, MessageName::kRightMouseDown, b->pressed[int(MouseButton::kRight)]);
+    SetMessageField(L, MessageName::kMidMouseDown, b->pressed[int(MouseButton::kMiddle)]);
     const qvObjectHeader& display = DisplayPrefixOf(message->display)->header;
-    const qvObjectId displayId{display.id, display.handle};
-    SetTableFieldId(L, "display", &displayId);
+    SetMessageField(L, MessageName::kDisplay, qvObjectId{display.id, display.handle});
     if (b->type == QV_LAYERBUTTON) {
-        SetTableFieldInt(L, "layer", IndexOfLayer(message->bgpic, b->layer));
-        SetTableFieldString(L, "layername", b->layer->name != nullptr ? b->layer->name : "");
+        SetMessageField(L, MessageName::kLayer, IndexOfLayer(message->bgpic, b->layer));
+        SetMessageField(L, MessageName::kLayerName,
+                        b->layer->name != nullptr ? b->layer->name : "");
     }
 }
 

@@ -1,0 +1,107 @@
+// The names the dispatcher writes into message and result tables: the field names and the
+// actions. The event library interns them once when it registers, fixed in its engine, so that
+// filling a table costs no interning of names per event.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/vm.h"
+#include "runtime/objects.h"
+
+namespace qv::events {
+
+enum class MessageName : uint8_t {
+    // Fields
+    kAction,
+    kKey,
+    kId,
+    kUserData,
+    kResults,
+    kNResults,
+    kTriggered,
+    kX,
+    kY,
+    kWidth,
+    kHeight,
+    kMouseDown,
+    kRightMouseDown,
+    kMidMouseDown,
+    kDisplay,
+    kLayer,
+    kLayerName,
+    kCommand,
+    kArgs,
+    kRawArgs,
+    kArgc,
+    kDropFiles,
+    kNumDropFiles,
+    kServerId,
+    kClientId,
+    kTime,
+    kStarts,
+    kMode,
+    kOrientation,
+    kSamples,
+    kCount,
+    // Actions; kNoAction is the action of a call that ran no handler.
+    kNoAction,
+    kOnKeyDown,
+    kOnKeyUp,
+    kOnMouseDown,
+    kOnMouseUp,
+    kOnRightMouseDown,
+    kOnRightMouseUp,
+    kOnMidMouseDown,
+    kOnMidMouseUp,
+    kOnWheelUp,
+    kOnWheelDown,
+    kOnMouseOver,
+    kOnMouseOut,
+    kOnMouseMove,
+    kMoveWindow,
+    kSizeWindow,
+    kInactiveWindow,
+    kCloseWindow,
+    kActiveWindow,
+    kHideWindow,
+    kShowWindow,
+    kModeSwitch,
+    kOnDropFile,
+    kClipboardChange,
+    kOrientationChange,
+    kShowKeyboard,
+    kHideKeyboard,
+    kOnSampleLoop,
+    kOnSampleEnd,
+    kOnMusicEnd,
+    kOnVideoEnd,
+    kInterval,
+    kTimeout,
+    kOnReceiveUdpData,
+    kOnConnect,
+    kOnReceiveData,
+    kOnDisconnect,
+    kOnARexx,
+    kOnUserMessage,
+    kFillMusicBuffer,
+};
+constexpr int kMessageNameCount = int(MessageName::kFillMusicBuffer) + 1;
+
+// The names interned in an engine; an entry left empty (registration ran out of memory) is
+// interned when it is used.
+struct MessageNames {
+    qvString* strings[kMessageNameCount];
+};
+
+// Interns every name fixed in L's engine (raising the engine's error when memory runs out).
+void InternMessageNames(qvVmState* L, MessageNames* names);
+
+// Pushes the name.
+void PushMessageName(qvVmState* L, MessageName name);
+// Sets the field of the table on top of the stack as a script's assignment does.
+void SetMessageField(qvVmState* L, MessageName field, int32_t value);
+void SetMessageField(qvVmState* L, MessageName field, const qvObjectId& id);
+void SetMessageField(qvVmState* L, MessageName field, MessageName value);
+void SetMessageField(qvVmState* L, MessageName field, const char* text);
+
+}  // namespace qv::events
