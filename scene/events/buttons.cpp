@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <limits>
 
 #include "gfx/geometry.h"
@@ -16,6 +15,7 @@
 #include "scene/events/event_displays.h"
 #include "scene/events/owned_ref.h"
 #include "scene/events/passes.h"
+#include "scene/events/rect_scan.h"
 #include "scene/layers/compositor.h"
 #include "scene/layers/layer.h"
 
@@ -109,9 +109,9 @@ bool Hit(qvVmState* L, const qvBGPicButton* button, DisplayPoint at) {
 }
 
 // The rectangles of one picture's buttons in list order, a column per edge, so that the click
-// pass tests sixteen buttons a step in contiguous memory instead of following the list (a walk
-// of a long list waits on every link). Any button made or freed makes it stale; enabling and
-// the flags are read from the records of the rectangles hit. A layer button's rectangle spans
+// pass tests many buttons a step (rect_scan.h) in contiguous memory instead of following the list
+// (a walk of a long list waits on every link). Any button made or freed makes it stale; enabling
+// and the flags are read from the records of the rectangles hit. A layer button's rectangle spans
 // every point: its layer moves and changes shape, so it is tested through its record.
 struct HitIndex {
     const qvBGPic* picture = nullptr;
@@ -175,30 +175,11 @@ void ForEachHit(qvVmState* L, qvBGPic* picture, DisplayPoint at, Visit visit) {
         }
         return;
     }
-    // Whether the entry's rectangle holds the point, and then the button itself.
-    auto inside = [&](size_t i) {
-        return (index->x1[i] <= at.x) & (at.x <= index->x2[i]) & (index->y1[i] <= at.y) &
-               (at.y <= index->y2[i]);
-    };
-    auto visitHit = [&](size_t i) {
+    const RectColumns rects{index->x1, index->y1, index->x2, index->y2, index->count};
+    for (size_t i = FirstRectHolding(rects, 0, at.x, at.y); i < rects.count;
+         i = FirstRectHolding(rects, i + 1, at.x, at.y)) {
         qvBGPicButton* b = index->buttons[i];
-        return (b->type != QV_LAYERBUTTON || LayerHit(L, b, at)) && visit(b);
-    };
-    constexpr size_t kStep = 16;
-    size_t i = 0;
-    for (; i + kStep <= index->count; i += kStep) {
-        // A fixed count of branch-free tests, which the compiler turns into vector compares.
-        uint8_t hits[kStep];
-        for (size_t k = 0; k < kStep; ++k) hits[k] = inside(i + k);
-        uint64_t low, high;
-        std::memcpy(&low, hits, 8), std::memcpy(&high, hits + 8, 8);
-        if ((low | high) == 0) continue;
-        for (size_t k = 0; k < kStep; ++k) {
-            if (hits[k] != 0 && visitHit(i + k)) return;
-        }
-    }
-    for (; i < index->count; ++i) {
-        if (inside(i) && visitHit(i)) return;
+        if ((b->type != QV_LAYERBUTTON || LayerHit(L, b, at)) && visit(b)) return;
     }
 }
 
