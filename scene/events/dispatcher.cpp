@@ -90,6 +90,13 @@ constexpr DisplayEventRow kDisplayEvents[] = {
     {QV_EVENT_KEYBOARDHIDDEN, kHideKeyboard, QV_MSG_INPUT, MessageName::kHideKeyboard},
 };
 
+const DisplayEventRow* DisplayEventRowOf(uint32_t type) {
+    for (const DisplayEventRow& row : kDisplayEvents) {
+        if (row.type == type) return &row;
+    }
+    return nullptr;
+}
+
 // The sound event kinds and the global slots that hear them.
 struct SoundRow {
     uint32_t kind;
@@ -394,10 +401,7 @@ std::optional<int> SecondHalf(qvVmState* L, qvEventMessage* message) {
     const bool key = type == QV_EVENT_KEY;
     const bool down = event.keyDown != 0;
     const DisplaySlot slot = key ? (down ? kOnKeyDown : kOnKeyUp) : kOnKeyDown;
-    const DisplayEventRow* row = nullptr;
-    for (const DisplayEventRow& r : kDisplayEvents) {
-        if (r.type == type) row = &r;
-    }
+    const DisplayEventRow* row = key ? nullptr : DisplayEventRowOf(type);
     if (!key && row == nullptr) return std::nullopt;
     const qvEventHandler& handler = Displays().EventHandlers(display)[key ? slot : row->slot];
     if (!HasHandler(handler)) return std::nullopt;
@@ -543,6 +547,15 @@ Entry EntryOf(int32_t step) {
     }
 }
 
+// Sets the field of the table on top of the stack to what push pushes, as a script's
+// assignment does: the handler may have given its message table a metatable.
+template <typename Push>
+void AssignField(qvVmState* L, MessageName field, Push push) {
+    PushMessageName(L, field);
+    push();
+    VmSetTable(L, -3);
+}
+
 // The result table of WaitEvent and CheckEvent: the copy of the message table that the
 // handler's call left below its results, or a new table when none ran.
 int PushResultTable(qvVmState* L, const qvEventMessage& message) {
@@ -563,10 +576,12 @@ int PushResultTable(qvVmState* L, const qvEventMessage& message) {
             VmRawSet(L, -3);
         }
     }
-    SetMessageField(L, MessageName::kAction, message.action);
-    SetMessageField(L, MessageName::kId, message.hasId ? message.id : qvObjectId{0, nullptr});
-    SetMessageField(L, MessageName::kNResults, results);
-    SetMessageField(L, MessageName::kTriggered, message.kind != QV_MSG_NONE ? 1 : 0);
+    AssignField(L, MessageName::kAction, [&] { PushMessageName(L, message.action); });
+    const qvObjectId id = message.hasId ? message.id : qvObjectId{0, nullptr};
+    AssignField(L, MessageName::kId, [&] { PushObjectId(L, id); });
+    AssignField(L, MessageName::kNResults, [&] { VmPushNumber(L, results); });
+    AssignField(L, MessageName::kTriggered,
+                [&] { VmPushNumber(L, message.kind != QV_MSG_NONE ? 1 : 0); });
     return 1;
 }
 

@@ -84,7 +84,7 @@ template <typename Push>
 void SetField(qvVmState* L, MessageName field, Push push) {
     PushMessageName(L, field);
     push();
-    VmSetTable(L, -3);
+    VmRawSet(L, -3);
 }
 
 }  // namespace

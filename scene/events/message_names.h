@@ -98,7 +98,9 @@ void InternMessageNames(qvVmState* L, MessageNames* names);
 
 // Pushes the name.
 void PushMessageName(qvVmState* L, MessageName name);
-// Sets the field of the table on top of the stack as a script's assignment does.
+// Sets the field of the message table on top of the stack. The table is one made for the
+// handler's call, without a metatable of its own, so a raw set is what a script's assignment
+// does.
 void SetMessageField(qvVmState* L, MessageName field, int32_t value);
 void SetMessageField(qvVmState* L, MessageName field, const qvObjectId& id);
 void SetMessageField(qvVmState* L, MessageName field, MessageName value);

@@ -154,6 +154,35 @@ TEST_F(MessageTables, FieldsAreVisitedInTheOrderScriptsHaveAlwaysSeen) {
     }
 }
 
+// The fields CheckEvent adds after the call are assignments: a metatable the handler gave its
+// message catches the new ones.
+std::vector<std::string> caught;
+
+TEST_F(MessageTables, AHandlersMetatableCatchesTheFieldsAddedAfterTheCall) {
+    caught.clear();
+    const Arg handler = Native([](qvVmState* S) {
+        VmNewTable(S);
+        VmPushString(S, "__newindex");
+        VmPushCClosure(
+            S,
+            [](qvVmState* T) {
+                caught.emplace_back(VmToString(T, 2));
+                return 0;
+            },
+            0);
+        VmRawSet(S, -3);
+        VmSetMetatable(S, 1);
+        return 0;
+    });
+    ASSERT_EQ(Install({{"onkeydown", handler}}).code, 0);
+    Input(Host(HostEventKind::kKey, true, 'c'));
+    Pump();
+    const CallResult r = Check();
+    ASSERT_EQ(r.code, 0);
+    EXPECT_EQ(caught, (std::vector<std::string>{"nresults", "triggered"}));
+    EXPECT_EQ(Traversal(r.results[0]), R"(action="OnKeyDown" id=1 key="c")");
+}
+
 TEST_F(MessageTables, TheResultOfACallThatRanNothingHasItsFourFields) {
     const CallResult r = Check();
     ASSERT_EQ(r.code, 0);
