@@ -90,6 +90,7 @@ constexpr DisplayEventRow kDisplayEvents[] = {
     {QV_EVENT_KEYBOARDHIDDEN, kHideKeyboard, QV_MSG_INPUT, MessageName::kHideKeyboard},
 };
 
+// The row of the event type; none for the mouse buttons and keys.
 const DisplayEventRow* DisplayEventRowOf(uint32_t type) {
     for (const DisplayEventRow& row : kDisplayEvents) {
         if (row.type == type) return &row;

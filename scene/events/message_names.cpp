@@ -1,84 +1,99 @@
 #include "scene/events/message_names.h"
 
+#include <iterator>
+
 #include "runtime/arguments.h"
 #include "scene/events/dispatcher.h"
 
 namespace qv::events {
 namespace {
 
-constexpr const char* kTexts[kMessageNameCount] = {
-    "action",
-    "key",
-    "id",
-    "userdata",
-    "results",
-    "nresults",
-    "triggered",
-    "x",
-    "y",
-    "width",
-    "height",
-    "mousedown",
-    "rightmousedown",
-    "midmousedown",
-    "display",
-    "layer",
-    "layername",
-    "command",
-    "args",
-    "rawargs",
-    "argc",
-    "dropfiles",
-    "numdropfiles",
-    "serverid",
-    "clientid",
-    "time",
-    "starts",
-    "mode",
-    "orientation",
-    "samples",
-    "count",
-    "",
-    "OnKeyDown",
-    "OnKeyUp",
-    "OnMouseDown",
-    "OnMouseUp",
-    "OnRightMouseDown",
-    "OnRightMouseUp",
-    "OnMidMouseDown",
-    "OnMidMouseUp",
-    "OnWheelUp",
-    "OnWheelDown",
-    "OnMouseOver",
-    "OnMouseOut",
-    "OnMouseMove",
-    "MoveWindow",
-    "SizeWindow",
-    "InactiveWindow",
-    "CloseWindow",
-    "ActiveWindow",
-    "HideWindow",
-    "ShowWindow",
-    "ModeSwitch",
-    "OnDropFile",
-    "ClipboardChange",
-    "OrientationChange",
-    "ShowKeyboard",
-    "HideKeyboard",
-    "OnSampleLoop",
-    "OnSampleEnd",
-    "OnMusicEnd",
-    "OnVideoEnd",
-    "Interval",
-    "Timeout",
-    "OnReceiveUDPData",
-    "OnConnect",
-    "OnReceiveData",
-    "OnDisconnect",
-    "OnARexx",
-    "OnUserMessage",
-    "FillMusicBuffer",
+// Each name's text, in the order of the names (checked below).
+struct NameText {
+    MessageName name;
+    const char* text;
 };
+constexpr NameText kTexts[] = {
+    {MessageName::kAction, "action"},
+    {MessageName::kKey, "key"},
+    {MessageName::kId, "id"},
+    {MessageName::kUserData, "userdata"},
+    {MessageName::kResults, "results"},
+    {MessageName::kNResults, "nresults"},
+    {MessageName::kTriggered, "triggered"},
+    {MessageName::kX, "x"},
+    {MessageName::kY, "y"},
+    {MessageName::kWidth, "width"},
+    {MessageName::kHeight, "height"},
+    {MessageName::kMouseDown, "mousedown"},
+    {MessageName::kRightMouseDown, "rightmousedown"},
+    {MessageName::kMidMouseDown, "midmousedown"},
+    {MessageName::kDisplay, "display"},
+    {MessageName::kLayer, "layer"},
+    {MessageName::kLayerName, "layername"},
+    {MessageName::kCommand, "command"},
+    {MessageName::kArgs, "args"},
+    {MessageName::kRawArgs, "rawargs"},
+    {MessageName::kArgc, "argc"},
+    {MessageName::kDropFiles, "dropfiles"},
+    {MessageName::kNumDropFiles, "numdropfiles"},
+    {MessageName::kServerId, "serverid"},
+    {MessageName::kClientId, "clientid"},
+    {MessageName::kTime, "time"},
+    {MessageName::kStarts, "starts"},
+    {MessageName::kMode, "mode"},
+    {MessageName::kOrientation, "orientation"},
+    {MessageName::kSamples, "samples"},
+    {MessageName::kCount, "count"},
+    {MessageName::kNoAction, ""},
+    {MessageName::kOnKeyDown, "OnKeyDown"},
+    {MessageName::kOnKeyUp, "OnKeyUp"},
+    {MessageName::kOnMouseDown, "OnMouseDown"},
+    {MessageName::kOnMouseUp, "OnMouseUp"},
+    {MessageName::kOnRightMouseDown, "OnRightMouseDown"},
+    {MessageName::kOnRightMouseUp, "OnRightMouseUp"},
+    {MessageName::kOnMidMouseDown, "OnMidMouseDown"},
+    {MessageName::kOnMidMouseUp, "OnMidMouseUp"},
+    {MessageName::kOnWheelUp, "OnWheelUp"},
+    {MessageName::kOnWheelDown, "OnWheelDown"},
+    {MessageName::kOnMouseOver, "OnMouseOver"},
+    {MessageName::kOnMouseOut, "OnMouseOut"},
+    {MessageName::kOnMouseMove, "OnMouseMove"},
+    {MessageName::kMoveWindow, "MoveWindow"},
+    {MessageName::kSizeWindow, "SizeWindow"},
+    {MessageName::kInactiveWindow, "InactiveWindow"},
+    {MessageName::kCloseWindow, "CloseWindow"},
+    {MessageName::kActiveWindow, "ActiveWindow"},
+    {MessageName::kHideWindow, "HideWindow"},
+    {MessageName::kShowWindow, "ShowWindow"},
+    {MessageName::kModeSwitch, "ModeSwitch"},
+    {MessageName::kOnDropFile, "OnDropFile"},
+    {MessageName::kClipboardChange, "ClipboardChange"},
+    {MessageName::kOrientationChange, "OrientationChange"},
+    {MessageName::kShowKeyboard, "ShowKeyboard"},
+    {MessageName::kHideKeyboard, "HideKeyboard"},
+    {MessageName::kOnSampleLoop, "OnSampleLoop"},
+    {MessageName::kOnSampleEnd, "OnSampleEnd"},
+    {MessageName::kOnMusicEnd, "OnMusicEnd"},
+    {MessageName::kOnVideoEnd, "OnVideoEnd"},
+    {MessageName::kInterval, "Interval"},
+    {MessageName::kTimeout, "Timeout"},
+    {MessageName::kOnReceiveUdpData, "OnReceiveUDPData"},
+    {MessageName::kOnConnect, "OnConnect"},
+    {MessageName::kOnReceiveData, "OnReceiveData"},
+    {MessageName::kOnDisconnect, "OnDisconnect"},
+    {MessageName::kOnARexx, "OnARexx"},
+    {MessageName::kOnUserMessage, "OnUserMessage"},
+    {MessageName::kFillMusicBuffer, "FillMusicBuffer"},
+};
+
+constexpr bool InEnumOrder() {
+    for (size_t i = 0; i < std::size(kTexts); ++i) {
+        if (size_t(kTexts[i].name) != i) return false;
+    }
+    return true;
+}
+static_assert(std::size(kTexts) == kMessageNameCount && InEnumOrder());
 
 template <typename Push>
 void SetField(qvVmState* L, MessageName field, Push push) {
@@ -90,14 +105,16 @@ void SetField(qvVmState* L, MessageName field, Push push) {
 }  // namespace
 
 void InternMessageNames(qvVmState* L, MessageNames* names) {
-    for (int i = 0; i < kMessageNameCount; ++i) names->strings[i] = VmNewFixedString(L, kTexts[i]);
+    for (int i = 0; i < kMessageNameCount; ++i) {
+        names->strings[i] = VmNewFixedString(L, kTexts[i].text);
+    }
 }
 
 void PushMessageName(qvVmState* L, MessageName name) {
     const qvEventState* state = EventState();
     qvString* interned = state != nullptr ? state->names.strings[int(name)] : nullptr;
     if (interned == nullptr) {
-        VmPushString(L, kTexts[int(name)]);
+        VmPushString(L, kTexts[int(name)].text);
         return;
     }
     qvValue value{};
