@@ -84,7 +84,7 @@ int FillMessageTable(qvVmState* L, qvEventMessage* m) {
             PushButtonFields(L, m);
             break;
         case QV_MSG_KEY:
-            SetMessageField(L, MessageName::kKey, m->keyName);
+            SetKeyField(L, m->keyName);
             SetDisplayId(L, m);
             break;
         case QV_MSG_INPUT:

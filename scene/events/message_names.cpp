@@ -102,6 +102,13 @@ void SetField(qvVmState* L, MessageName field, Push push) {
     VmRawSet(L, -3);
 }
 
+void PushString(qvVmState* L, qvString* s) {
+    qvValue value{};
+    value.tag = VM_TSTRING;
+    value.value.gc = s;
+    VmPushObject(L, &value);
+}
+
 }  // namespace
 
 void InternMessageNames(qvVmState* L, MessageNames* names) {
@@ -117,10 +124,7 @@ void PushMessageName(qvVmState* L, MessageName name) {
         VmPushString(L, kTexts[int(name)].text);
         return;
     }
-    qvValue value{};
-    value.tag = VM_TSTRING;
-    value.value.gc = interned;
-    VmPushObject(L, &value);
+    PushString(L, interned);
 }
 
 void SetMessageField(qvVmState* L, MessageName field, int32_t value) {
@@ -137,6 +141,17 @@ void SetMessageField(qvVmState* L, MessageName field, MessageName value) {
 
 void SetMessageField(qvVmState* L, MessageName field, const char* text) {
     SetField(L, field, [&] { VmPushString(L, text); });
+}
+
+void SetKeyField(qvVmState* L, const char* name) {
+    qvEventState* state = EventState();
+    if (state == nullptr || name[0] == '\0' || name[1] != '\0') {
+        SetMessageField(L, MessageName::kKey, name);
+        return;
+    }
+    qvString*& interned = state->names.characters[uint8_t(name[0])];
+    if (interned == nullptr) interned = VmNewFixedString(L, name);
+    SetField(L, MessageName::kKey, [&] { PushString(L, interned); });
 }
 
 }  // namespace qv::events

@@ -91,6 +91,7 @@ constexpr int kMessageNameCount = int(MessageName::kFillMusicBuffer) + 1;
 // interned when it is used.
 struct MessageNames {
     qvString* strings[kMessageNameCount];
+    qvString* characters[256];  // the one-character key names, each interned when first used
 };
 
 // Interns every name fixed in L's engine (raising the engine's error when memory runs out).
@@ -105,5 +106,7 @@ void SetMessageField(qvVmState* L, MessageName field, int32_t value);
 void SetMessageField(qvVmState* L, MessageName field, const qvObjectId& id);
 void SetMessageField(qvVmState* L, MessageName field, MessageName value);
 void SetMessageField(qvVmState* L, MessageName field, const char* text);
+// Sets "key" to the key name.
+void SetKeyField(qvVmState* L, const char* name);
 
 }  // namespace qv::events
