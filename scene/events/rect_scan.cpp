@@ -61,8 +61,9 @@ __attribute__((target("avx2"))) size_t FirstRectHoldingAvx2(const RectColumns& r
     const __m256i vx = _mm256_set1_epi32(x), vy = _mm256_set1_epi32(y);
     size_t i = start;
     for (; i + 16 <= rects.count; i += 16) {
-        const uint32_t outside = OutsideMask(rects, i, vx, vy) | OutsideMask(rects, i + 8, vx, vy)
-                                                                     << 8;
+        const uint32_t first = OutsideMask(rects, i, vx, vy);
+        const uint32_t second = OutsideMask(rects, i + 8, vx, vy);
+        const uint32_t outside = first | second << 8;
         if (outside != 0xFFFF) return i + size_t(__builtin_ctz(~outside));
     }
     for (; i < rects.count; ++i) {

@@ -1,6 +1,6 @@
 // The search of the click pass: the first of many rectangles, kept a column per edge, that
-// holds a point. Eight rectangles a step with AVX2 where the CPU has it, else sixteen a step
-// in branch-free tests that the compiler vectorises; both give the same answer.
+// holds a point. Sixteen rectangles a step: in two vectors of eight with AVX2 where the CPU
+// has it, else in branch-free tests that the compiler vectorises; both give the same answer.
 #pragma once
 
 #include <cstddef>
