@@ -603,11 +603,12 @@ int OpenEventState(qvVmState* L) {
     CloseEventState();
     state = static_cast<qvEventState*>(AllocMemBlock(sizeof(qvEventState), 1));
     if (state == nullptr) return ERR_MEM;
-    InternMessageNames(L, &state->names);
+    InternMessageNames(L);
     return 0;
 }
 
 void CloseEventState() {
+    ForgetMessageNames();
     if (state == nullptr) return;
     FreeMemBlock(state->currentEvent.extra);
     FreeMemBlock(state);

@@ -63,7 +63,6 @@ struct qvEventState {
     qvBGPicButton* hitButton;
     qvBGPicButton* pressedButton;
     qvDisplay* displayCursor;  // the mouse-move and hover passes' place
-    qv::events::MessageNames names;
 };
 
 // One handler's call, filled by the dispatcher and read by CallEventHandler; lives in the
@@ -129,8 +128,8 @@ namespace qv::events {
 
 // The dispatcher's record; none while the event library is not registered.
 qvEventState* EventState();
-// Allocates it cleared (ERR_MEM) with the message names interned in L's engine, and frees it
-// with the held event's extra block.
+// Allocates it cleared (ERR_MEM) and interns the message names in L's engine; frees it with
+// the held event's extra block and forgets the names.
 int OpenEventState(qvVmState* L);
 void CloseEventState();
 

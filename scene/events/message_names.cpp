@@ -1,9 +1,9 @@
 #include "scene/events/message_names.h"
 
+#include <algorithm>
 #include <iterator>
 
 #include "runtime/arguments.h"
-#include "scene/events/dispatcher.h"
 
 namespace qv::events {
 namespace {
@@ -102,6 +102,13 @@ void SetField(qvVmState* L, MessageName field, Push push) {
     VmRawSet(L, -3);
 }
 
+// The names fixed in the engine that registered the event library; an entry left empty
+// (registration ran out of memory) is interned when it is used. They live here rather than
+// in the dispatcher's record: read from there, they missed the cache at every event.
+qvString* names[kMessageNameCount];
+qvString* characters[256];  // one-character key names, with names
+bool engineBound = false;
+
 void PushString(qvVmState* L, qvString* s) {
     qvValue value{};
     value.tag = VM_TSTRING;
@@ -111,20 +118,24 @@ void PushString(qvVmState* L, qvString* s) {
 
 }  // namespace
 
-void InternMessageNames(qvVmState* L, MessageNames* names) {
-    for (int i = 0; i < kMessageNameCount; ++i) {
-        names->strings[i] = VmNewFixedString(L, kTexts[i].text);
-    }
+void InternMessageNames(qvVmState* L) {
+    ForgetMessageNames();
+    engineBound = true;
+    for (int i = 0; i < kMessageNameCount; ++i) names[i] = VmNewFixedString(L, kTexts[i].text);
+}
+
+void ForgetMessageNames() {
+    std::fill(std::begin(names), std::end(names), nullptr);
+    std::fill(std::begin(characters), std::end(characters), nullptr);
+    engineBound = false;
 }
 
 void PushMessageName(qvVmState* L, MessageName name) {
-    const qvEventState* state = EventState();
-    qvString* interned = state != nullptr ? state->names.strings[int(name)] : nullptr;
-    if (interned == nullptr) {
+    if (qvString* interned = names[int(name)]) {
+        PushString(L, interned);
+    } else {
         VmPushString(L, kTexts[int(name)].text);
-        return;
     }
-    PushString(L, interned);
 }
 
 void SetMessageField(qvVmState* L, MessageName field, int32_t value) {
@@ -144,12 +155,11 @@ void SetMessageField(qvVmState* L, MessageName field, const char* text) {
 }
 
 void SetKeyField(qvVmState* L, const char* name) {
-    qvEventState* state = EventState();
-    if (state == nullptr || name[0] == '\0' || name[1] != '\0') {
+    if (!engineBound || name[0] == '\0' || name[1] != '\0') {
         SetMessageField(L, MessageName::kKey, name);
         return;
     }
-    qvString*& interned = state->names.characters[uint8_t(name[0])];
+    qvString*& interned = characters[uint8_t(name[0])];
     if (interned == nullptr) interned = VmNewFixedString(L, name);
     SetField(L, MessageName::kKey, [&] { PushString(L, interned); });
 }

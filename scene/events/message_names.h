@@ -87,15 +87,12 @@ enum class MessageName : uint8_t {
 };
 constexpr int kMessageNameCount = int(MessageName::kFillMusicBuffer) + 1;
 
-// The names interned in an engine; an entry left empty (registration ran out of memory) is
-// interned when it is used.
-struct MessageNames {
-    qvString* strings[kMessageNameCount];
-    qvString* characters[256];  // the one-character key names, each interned when first used
-};
-
-// Interns every name fixed in L's engine (raising the engine's error when memory runs out).
-void InternMessageNames(qvVmState* L, MessageNames* names);
+// Interns every name fixed in L's engine (raising the engine's error when memory runs out);
+// from then until ForgetMessageNames the names are pushed as those strings, and a
+// one-character key name is interned once when first used.
+void InternMessageNames(qvVmState* L);
+// The engine is going: names are interned again each time they are pushed.
+void ForgetMessageNames();
 
 // Pushes the name.
 void PushMessageName(qvVmState* L, MessageName name);
