@@ -74,8 +74,7 @@ void InitState(qvVmState* L, void*) {
 
     VmResizeStringTable(L, 32);
     VmInitTagMethodNames(L);
-    static constexpr char kMemoryMessage[] = "not enough memory";
-    VmNewString(L, kMemoryMessage, sizeof kMemoryMessage - 1)->marked |= VM_FIXED;
+    VmNewFixedString(L, "not enough memory");
     g->GCthreshold = 4 * g->nblocks;
 }
 

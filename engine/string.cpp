@@ -3,6 +3,7 @@
 // Every string is interned, so equal contents are one object and string equality is pointer
 // equality everywhere in the engine.
 #include <algorithm>
+#include <cstring>
 
 #include "engine/bytes.h"
 #include "engine/internal.h"
@@ -83,6 +84,12 @@ qvString* VmNewString(qvVmState* L, const char* bytes, size_t length) {
     if (length > UINT32_MAX) RaiseError(L, ERR_MEM);
     const auto len = static_cast<uint32_t>(length);
     return qv::NewStringHashed(L, bytes, len, qv::HashBytes(bytes, len));
+}
+
+qvString* VmNewFixedString(qvVmState* L, const char* text) {
+    qvString* s = VmNewString(L, text, std::strlen(text));
+    s->marked |= VM_FIXED;
+    return s;
 }
 
 void VmResizeStringTable(qvVmState* L, uint32_t n) {

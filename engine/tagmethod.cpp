@@ -1,6 +1,5 @@
 // Metamethod lookup by event.
 #include <array>
-#include <cstring>
 
 #include "engine/internal.h"
 
@@ -22,10 +21,7 @@ constexpr int kCachedEvents = 8;
 
 void VmInitTagMethodNames(qvVmState* L) {
     for (int event = 0; event < TM_N; ++event) {
-        const char* name = qv::kEventNames[event];
-        qvString* s = VmNewString(L, name, std::strlen(name));
-        s->marked |= VM_FIXED;
-        L->g->tmname[event] = s;
+        L->g->tmname[event] = VmNewFixedString(L, qv::kEventNames[event]);
     }
 }
 

@@ -387,6 +387,9 @@ const char* VmGetLocalName(const qvProto* p, int n, int pc);
 // --- Strings and tables ---
 
 qvString* VmNewString(qvVmState* L, const char* bytes, size_t length);
+// The interned string of text, never collected while the engine lives: a name that C code
+// keeps and uses again and again without interning it each time.
+qvString* VmNewFixedString(qvVmState* L, const char* text);
 qvUserdata* VmNewUserdataBlock(qvVmState* L, size_t size);
 void VmResizeStringTable(qvVmState* L, uint32_t n);
 void VmFreeStringTable(qvVmState* L);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <limits>
 
 #include "gfx/geometry.h"
@@ -11,12 +10,12 @@
 #include "platform/linux/debug_output.h"
 #include "platform/linux/memory.h"
 #include "runtime/arguments.h"
-#include "runtime/option_tables.h"
 #include "scene/bgpic.h"
 #include "scene/events/dispatcher.h"
 #include "scene/events/event_displays.h"
 #include "scene/events/owned_ref.h"
 #include "scene/events/passes.h"
+#include "scene/events/rect_scan.h"
 #include "scene/layers/compositor.h"
 #include "scene/layers/layer.h"
 
@@ -28,9 +27,10 @@ constexpr const char* kFieldNames[kButtonHandlerCount] = {
     "onmouseover",      "onmouseout",     "onmousedown",    "onmouseup",
     "onrightmousedown", "onrightmouseup", "onmidmousedown", "onmidmouseup",
 };
-constexpr const char* kActions[kButtonHandlerCount] = {
-    "OnMouseOver",      "OnMouseOut",     "OnMouseDown",    "OnMouseUp",
-    "OnRightMouseDown", "OnRightMouseUp", "OnMidMouseDown", "OnMidMouseUp",
+constexpr MessageName kActions[kButtonHandlerCount] = {
+    MessageName::kOnMouseOver,    MessageName::kOnMouseOut,       MessageName::kOnMouseDown,
+    MessageName::kOnMouseUp,      MessageName::kOnRightMouseDown, MessageName::kOnRightMouseUp,
+    MessageName::kOnMidMouseDown, MessageName::kOnMidMouseUp,
 };
 
 // Enabled, and a layer button's layer shown unless the button reacts while it is hidden.
@@ -109,9 +109,9 @@ bool Hit(qvVmState* L, const qvBGPicButton* button, DisplayPoint at) {
 }
 
 // The rectangles of one picture's buttons in list order, a column per edge, so that the click
-// pass tests sixteen buttons a step in contiguous memory instead of following the list (a walk
-// of a long list waits on every link). Any button made or freed makes it stale; enabling and
-// the flags are read from the records of the rectangles hit. A layer button's rectangle spans
+// pass tests many buttons a step (rect_scan.h) in contiguous memory instead of following the list
+// (a walk of a long list waits on every link). Any button made or freed makes it stale; enabling
+// and the flags are read from the records of the rectangles hit. A layer button's rectangle spans
 // every point: its layer moves and changes shape, so it is tested through its record.
 struct HitIndex {
     const qvBGPic* picture = nullptr;
@@ -175,30 +175,11 @@ void ForEachHit(qvVmState* L, qvBGPic* picture, DisplayPoint at, Visit visit) {
         }
         return;
     }
-    // Whether the entry's rectangle holds the point, and then the button itself.
-    auto inside = [&](size_t i) {
-        return (index->x1[i] <= at.x) & (at.x <= index->x2[i]) & (index->y1[i] <= at.y) &
-               (at.y <= index->y2[i]);
-    };
-    auto visitHit = [&](size_t i) {
+    const RectColumns rects{index->x1, index->y1, index->x2, index->y2, index->count};
+    for (size_t i = FirstRectHolding(rects, 0, at.x, at.y); i < rects.count;
+         i = FirstRectHolding(rects, i + 1, at.x, at.y)) {
         qvBGPicButton* b = index->buttons[i];
-        return (b->type != QV_LAYERBUTTON || LayerHit(L, b, at)) && visit(b);
-    };
-    constexpr size_t kStep = 16;
-    size_t i = 0;
-    for (; i + kStep <= index->count; i += kStep) {
-        // A fixed count of branch-free tests, which the compiler turns into vector compares.
-        uint8_t hits[kStep];
-        for (size_t k = 0; k < kStep; ++k) hits[k] = inside(i + k);
-        uint64_t low, high;
-        std::memcpy(&low, hits, 8), std::memcpy(&high, hits + 8, 8);
-        if ((low | high) == 0) continue;
-        for (size_t k = 0; k < kStep; ++k) {
-            if (hits[k] != 0 && visitHit(i + k)) return;
-        }
-    }
-    for (; i < index->count; ++i) {
-        if (inside(i) && visitHit(i)) return;
+        if ((b->type != QV_LAYERBUTTON || LayerHit(L, b, at)) && visit(b)) return;
     }
 }
 
@@ -290,7 +271,7 @@ void PrepareButtonMessage(qvEventMessage* message, qvDisplay* display, qvBGPic* 
                           qvBGPicButton* button, int handler) {
     *message = {};
     message->kind = QV_MSG_BUTTON;
-    std::strncpy(message->action, kActions[handler], sizeof message->action - 1);
+    message->action = kActions[handler];
     message->display = display;
     message->bgpic = picture;
     message->button = button;
@@ -401,20 +382,20 @@ void PushButtonFields(qvVmState* L, qvEventMessage* message) {
     const qvBGPicButton* b = message->button;
     message->id = {b->id, b->handle};
     message->hasId = true;
-    SetTableFieldId(L, "id", &message->id);
-    SetTableFieldInt(L, "x", b->x1);
-    SetTableFieldInt(L, "y", b->y1);
-    SetTableFieldInt(L, "width", static_cast<int32_t>(int64_t{b->x2} + 1 - b->x1));
-    SetTableFieldInt(L, "height", static_cast<int32_t>(int64_t{b->y2} + 1 - b->y1));
-    SetTableFieldInt(L, "mousedown", b->pressed[int(MouseButton::kLeft)]);
-    SetTableFieldInt(L, "rightmousedown", b->pressed[int(MouseButton::kRight)]);
-    SetTableFieldInt(L, "midmousedown", b->pressed[int(MouseButton::kMiddle)]);
+    SetMessageField(L, MessageName::kId, message->id);
+    SetMessageField(L, MessageName::kX, b->x1);
+    SetMessageField(L, MessageName::kY, b->y1);
+    SetMessageField(L, MessageName::kWidth, static_cast<int32_t>(int64_t{b->x2} + 1 - b->x1));
+    SetMessageField(L, MessageName::kHeight, static_cast<int32_t>(int64_t{b->y2} + 1 - b->y1));
+    SetMessageField(L, MessageName::kMouseDown, b->pressed[int(MouseButton::kLeft)]);
+    SetMessageField(L, MessageName::kRightMouseDown, b->pressed[int(MouseButton::kRight)]);
+    SetMessageField(L, MessageName::kMidMouseDown, b->pressed[int(MouseButton::kMiddle)]);
     const qvObjectHeader& display = DisplayPrefixOf(message->display)->header;
-    const qvObjectId displayId{display.id, display.handle};
-    SetTableFieldId(L, "display", &displayId);
+    SetMessageField(L, MessageName::kDisplay, qvObjectId{display.id, display.handle});
     if (b->type == QV_LAYERBUTTON) {
-        SetTableFieldInt(L, "layer", IndexOfLayer(message->bgpic, b->layer));
-        SetTableFieldString(L, "layername", b->layer->name != nullptr ? b->layer->name : "");
+        SetMessageField(L, MessageName::kLayer, IndexOfLayer(message->bgpic, b->layer));
+        SetMessageField(L, MessageName::kLayerName,
+                        b->layer->name != nullptr ? b->layer->name : "");
     }
 }
 

@@ -8,7 +8,6 @@
 #include "media/sound_events.h"
 #include "platform/linux/blocks.h"
 #include "runtime/attributes.h"
-#include "runtime/option_tables.h"
 #include "runtime/runtime_state.h"
 #include "scene/events/dispatcher.h"
 #include "scene/events/event_displays.h"
@@ -29,8 +28,8 @@ void PushMessageTable(qvVmState* L) {
     VmPushObject(L, &table);
 }
 
-void SetBytes(qvVmState* L, const char* key, std::string_view bytes) {
-    VmPushString(L, key);
+void SetBytes(qvVmState* L, MessageName key, std::string_view bytes) {
+    PushMessageName(L, key);
     VmPushLString(L, bytes.data(), bytes.size());
     VmRawSet(L, -3);
 }
@@ -39,14 +38,14 @@ qvObjectId IdOf(const qvObjectHeader& header) {
     return {header.id, header.handle};
 }
 
-void SetId(qvVmState* L, qvEventMessage* m, const char* key, qvObjectId id) {
+void SetId(qvVmState* L, qvEventMessage* m, qvObjectId id) {
     m->id = id;
     m->hasId = true;
-    SetTableFieldId(L, key, &id);
+    SetMessageField(L, MessageName::kId, id);
 }
 
 void SetDisplayId(qvVmState* L, qvEventMessage* m) {
-    SetId(L, m, "id", IdOf(DisplayPrefixOf(m->display)->header));
+    SetId(L, m, IdOf(DisplayPrefixOf(m->display)->header));
 }
 
 // "command", "args", "rawargs" and "argc" of an ARexx or user message; ERR_MEM when the split
@@ -56,16 +55,16 @@ int SetCommandFields(qvVmState* L, const qvEventMessage& m) {
     if (!CatchAllocFailure(false, [&] { return split = SplitRexxCommand(m.command), true; })) {
         return ERR_MEM;
     }
-    SetBytes(L, "command", split.command);
-    SetBytes(L, "args", split.args);
-    SetBytes(L, "rawargs", split.rawArgs);
-    SetTableFieldInt(L, "argc", split.argc);
+    SetBytes(L, MessageName::kCommand, split.command);
+    SetBytes(L, MessageName::kArgs, split.args);
+    SetBytes(L, MessageName::kRawArgs, split.rawArgs);
+    SetMessageField(L, MessageName::kArgc, split.argc);
     return 0;
 }
 
 // "dropfiles" (the names under 0, 1, ...) and "numdropfiles".
 void SetDropFields(qvVmState* L, const char* names) {
-    VmPushString(L, "dropfiles");
+    PushMessageName(L, MessageName::kDropFiles);
     VmNewTable(L);
     int count = 0;
     for (const char* name = names; name != nullptr && *name != '\0';
@@ -74,18 +73,18 @@ void SetDropFields(qvVmState* L, const char* names) {
         VmRawSetI(L, -2, count++);
     }
     VmRawSet(L, -3);
-    SetTableFieldInt(L, "numdropfiles", count);
+    SetMessageField(L, MessageName::kNumDropFiles, count);
 }
 
 // The fields of the message table on top of the stack, by kind; 0 or ERR_MEM.
 int FillMessageTable(qvVmState* L, qvEventMessage* m) {
-    SetTableFieldString(L, "action", m->action);
+    SetMessageField(L, MessageName::kAction, m->action);
     switch (m->kind) {
         case QV_MSG_BUTTON:
             PushButtonFields(L, m);
             break;
         case QV_MSG_KEY:
-            SetTableFieldString(L, "key", m->keyName);
+            SetKeyField(L, m->keyName);
             SetDisplayId(L, m);
             break;
         case QV_MSG_INPUT:
@@ -93,74 +92,73 @@ int FillMessageTable(qvVmState* L, qvEventMessage* m) {
             break;
         case QV_MSG_SIZEWINDOW: {
             const DisplayFacts facts = Displays().Facts(m->display);
-            SetTableFieldInt(L, "width", facts.width);
-            SetTableFieldInt(L, "height", facts.height);
+            SetMessageField(L, MessageName::kWidth, facts.width);
+            SetMessageField(L, MessageName::kHeight, facts.height);
             SetDisplayId(L, m);
             break;
         }
         case QV_MSG_MOVEWINDOW: {
             const DisplayFacts facts = Displays().Facts(m->display);
-            SetTableFieldInt(L, "x", facts.x);
-            SetTableFieldInt(L, "y", facts.y);
+            SetMessageField(L, MessageName::kX, facts.x);
+            SetMessageField(L, MessageName::kY, facts.y);
             SetDisplayId(L, m);
             break;
         }
         case QV_MSG_MOUSEMOVE: {
             const DisplayPoint mouse = MouseInDisplay(m->display);
-            SetTableFieldInt(L, "x", mouse.x);
-            SetTableFieldInt(L, "y", mouse.y);
+            SetMessageField(L, MessageName::kX, mouse.x);
+            SetMessageField(L, MessageName::kY, mouse.y);
             SetDisplayId(L, m);
             break;
         }
         case QV_MSG_INTERVAL:
         case QV_MSG_TIMEOUT:
-            SetId(L, m, "id", m->objectId);
+            SetId(L, m, m->objectId);
             break;
         case QV_MSG_SOUND:
-            SetId(L, m, "id", m->objectId);
-            if (std::strcmp(m->action, "OnMusicEnd") != 0 &&
-                std::strcmp(m->action, "OnVideoEnd") != 0) {
-                SetTableFieldInt(L, "time", m->time);
-                SetTableFieldInt(L, "starts", m->starts);
+            SetId(L, m, m->objectId);
+            if (m->action != MessageName::kOnMusicEnd && m->action != MessageName::kOnVideoEnd) {
+                SetMessageField(L, MessageName::kTime, m->time);
+                SetMessageField(L, MessageName::kStarts, m->starts);
             }
             break;
         case QV_MSG_AREXX:
         case QV_MSG_USERMESSAGE:
             return SetCommandFields(L, *m);
         case QV_MSG_MODESWITCH:
-            SetTableFieldInt(
-                L, "mode",
+            SetMessageField(
+                L, MessageName::kMode,
                 Displays().Facts(m->display).fullScreen ? kFullScreenMode : kWindowedMode);
             SetDisplayId(L, m);
             break;
         case QV_MSG_DROP:
             SetDisplayId(L, m);
-            SetTableFieldInt(L, "x", m->x);
-            SetTableFieldInt(L, "y", m->y);
+            SetMessageField(L, MessageName::kX, m->x);
+            SetMessageField(L, MessageName::kY, m->y);
             SetDropFields(L, m->dropList);
             break;
         case QV_MSG_CONNECT: {
             const qvObjectId server = IdOf(m->server->header);
             const qvObjectId client = IdOf(m->connection->header);
-            SetTableFieldId(L, "serverid", &server);
-            SetTableFieldId(L, "clientid", &client);
+            SetMessageField(L, MessageName::kServerId, server);
+            SetMessageField(L, MessageName::kClientId, client);
             break;
         }
         case QV_MSG_DISCONNECT:
         case QV_MSG_RECEIVE:
-            SetId(L, m, "id", IdOf(m->connection->header));
+            SetId(L, m, IdOf(m->connection->header));
             break;
         case QV_MSG_RECEIVEUDP:
-            SetId(L, m, "id", IdOf(m->udp->header));
+            SetId(L, m, IdOf(m->udp->header));
             break;
         case QV_MSG_ORIENTATION:
             SetDisplayId(L, m);
-            SetTableFieldInt(L, "orientation", Displays().Facts(m->display).orientation);
+            SetMessageField(L, MessageName::kOrientation, Displays().Facts(m->display).orientation);
             break;
         case QV_MSG_FILLMUSIC:
-            SetId(L, m, "id", m->objectId);
-            SetTableFieldInt(L, "samples", m->samples);
-            SetTableFieldInt(L, "count", m->count);
+            SetId(L, m, m->objectId);
+            SetMessageField(L, MessageName::kSamples, m->samples);
+            SetMessageField(L, MessageName::kCount, m->count);
             break;
         default:
             break;
@@ -221,7 +219,7 @@ int CallEventHandler(qvVmState* L, qvEventMessage* message, int keepNoCopy) {
         return code;
     }
     if (message->userData != -1) {
-        VmPushString(L, "userdata");
+        PushMessageName(L, MessageName::kUserData);
         VmRawGetI(L, VM_REGISTRYINDEX, message->userData);
         VmRawSet(L, -3);
     }

@@ -20,7 +20,6 @@
 #include "runtime/attributes.h"
 #include "runtime/input_pump.h"
 #include "runtime/key_table.h"
-#include "runtime/option_tables.h"
 #include "runtime/runtime_state.h"
 #include "scene/events/event_displays.h"
 #include "scene/events/event_slots.h"
@@ -73,35 +72,43 @@ struct DisplayEventRow {
     uint32_t type;
     DisplaySlot slot;
     int32_t kind;
-    const char* action;
+    MessageName action;
 };
 constexpr DisplayEventRow kDisplayEvents[] = {
-    {QV_EVENT_MOVEWINDOW, kMoveWindow, QV_MSG_MOVEWINDOW, "MoveWindow"},
-    {QV_EVENT_SIZEWINDOW, kSizeWindow, QV_MSG_SIZEWINDOW, "SizeWindow"},
-    {QV_EVENT_INACTIVE, kInactiveWindow, QV_MSG_INPUT, "InactiveWindow"},
-    {QV_EVENT_CLOSEWINDOW, kCloseWindow, QV_MSG_INPUT, "CloseWindow"},
-    {QV_EVENT_ACTIVE, kActiveWindow, QV_MSG_INPUT, "ActiveWindow"},
-    {QV_EVENT_HIDDEN, kHideWindow, QV_MSG_INPUT, "HideWindow"},
-    {QV_EVENT_SHOWN, kShowWindow, QV_MSG_INPUT, "ShowWindow"},
-    {QV_EVENT_MODESWITCH, kModeSwitch, QV_MSG_MODESWITCH, "ModeSwitch"},
-    {QV_EVENT_DROPFILES, kOnDropFile, QV_MSG_DROP, "OnDropFile"},
-    {QV_EVENT_CLIPBOARD, kClipboardChange, QV_MSG_INPUT, "ClipboardChange"},
-    {QV_EVENT_ORIENTATION, kOrientationChange, QV_MSG_ORIENTATION, "OrientationChange"},
-    {QV_EVENT_KEYBOARDSHOWN, kShowKeyboard, QV_MSG_INPUT, "ShowKeyboard"},
-    {QV_EVENT_KEYBOARDHIDDEN, kHideKeyboard, QV_MSG_INPUT, "HideKeyboard"},
+    {QV_EVENT_MOVEWINDOW, kMoveWindow, QV_MSG_MOVEWINDOW, MessageName::kMoveWindow},
+    {QV_EVENT_SIZEWINDOW, kSizeWindow, QV_MSG_SIZEWINDOW, MessageName::kSizeWindow},
+    {QV_EVENT_INACTIVE, kInactiveWindow, QV_MSG_INPUT, MessageName::kInactiveWindow},
+    {QV_EVENT_CLOSEWINDOW, kCloseWindow, QV_MSG_INPUT, MessageName::kCloseWindow},
+    {QV_EVENT_ACTIVE, kActiveWindow, QV_MSG_INPUT, MessageName::kActiveWindow},
+    {QV_EVENT_HIDDEN, kHideWindow, QV_MSG_INPUT, MessageName::kHideWindow},
+    {QV_EVENT_SHOWN, kShowWindow, QV_MSG_INPUT, MessageName::kShowWindow},
+    {QV_EVENT_MODESWITCH, kModeSwitch, QV_MSG_MODESWITCH, MessageName::kModeSwitch},
+    {QV_EVENT_DROPFILES, kOnDropFile, QV_MSG_DROP, MessageName::kOnDropFile},
+    {QV_EVENT_CLIPBOARD, kClipboardChange, QV_MSG_INPUT, MessageName::kClipboardChange},
+    {QV_EVENT_ORIENTATION, kOrientationChange, QV_MSG_ORIENTATION, MessageName::kOrientationChange},
+    {QV_EVENT_KEYBOARDSHOWN, kShowKeyboard, QV_MSG_INPUT, MessageName::kShowKeyboard},
+    {QV_EVENT_KEYBOARDHIDDEN, kHideKeyboard, QV_MSG_INPUT, MessageName::kHideKeyboard},
 };
+
+// The row of the event type; none for the mouse buttons and keys.
+const DisplayEventRow* DisplayEventRowOf(uint32_t type) {
+    for (const DisplayEventRow& row : kDisplayEvents) {
+        if (row.type == type) return &row;
+    }
+    return nullptr;
+}
 
 // The sound event kinds and the global slots that hear them.
 struct SoundRow {
     uint32_t kind;
     GlobalSlot slot;
-    const char* action;
+    MessageName action;
 };
 constexpr SoundRow kSoundEvents[] = {
-    {QV_SOUNDEVENT_SAMPLELOOP, kOnSampleLoop, "OnSampleLoop"},
-    {QV_SOUNDEVENT_SAMPLEEND, kOnSampleEnd, "OnSampleEnd"},
-    {QV_SOUNDEVENT_MUSICEND, kOnMusicEnd, "OnMusicEnd"},
-    {QV_SOUNDEVENT_VIDEOEND, kOnVideoEnd, "OnVideoEnd"},
+    {QV_SOUNDEVENT_SAMPLELOOP, kOnSampleLoop, MessageName::kOnSampleLoop},
+    {QV_SOUNDEVENT_SAMPLEEND, kOnSampleEnd, MessageName::kOnSampleEnd},
+    {QV_SOUNDEVENT_MUSICEND, kOnMusicEnd, MessageName::kOnMusicEnd},
+    {QV_SOUNDEVENT_VIDEOEND, kOnVideoEnd, MessageName::kOnVideoEnd},
 };
 
 qvEventState* state = nullptr;
@@ -111,11 +118,11 @@ const qvEventHandler& Global(GlobalSlot slot) {
 }
 
 // A fresh message for one handler.
-void Prepare(qvEventMessage* message, int32_t kind, const char* action,
+void Prepare(qvEventMessage* message, int32_t kind, MessageName action,
              const qvEventHandler& slot) {
     *message = {};
     message->kind = kind;
-    std::strncpy(message->action, action, sizeof message->action - 1);
+    message->action = action;
     message->function = slot.function;
     message->userData = slot.userData;
 }
@@ -176,7 +183,8 @@ std::optional<int> Timers(qvVmState* L, bool resumed, qvEventMessage* message) {
         if (kind == QV_TIMER_INTERVAL) {
             const auto* interval = static_cast<const qvInterval*>(owner);
             if (interval == nullptr || interval->function == -1) continue;
-            Prepare(message, QV_MSG_INTERVAL, "Interval", {interval->function, interval->userData});
+            Prepare(message, QV_MSG_INTERVAL, MessageName::kInterval,
+                    {interval->function, interval->userData});
             message->objectId = id;
             return Call(L, message, kTimerStep);
         }
@@ -184,7 +192,7 @@ std::optional<int> Timers(qvVmState* L, bool resumed, qvEventMessage* message) {
         if (kind != QV_TIMER_TIMEOUT || !TakeTimeout(L, id, &function, &userData)) continue;
         // The record is gone before its handler runs; its references go after it.
         const OwnedRef functionRef(L, function), userDataRef(L, userData);
-        Prepare(message, QV_MSG_TIMEOUT, "Timeout", {function, userData});
+        Prepare(message, QV_MSG_TIMEOUT, MessageName::kTimeout, {function, userData});
         message->objectId = id;
         return Call(L, message, kTimerStep);
     }
@@ -228,7 +236,7 @@ std::optional<int> MouseMove(qvVmState* L, bool resumed, qvEventMessage* message
         qvTimeVal when{};
         if (!HasHandler(slot) || !displays.MouseMoved(display, &when)) continue;
         if (AgeInMilliseconds(when) > Runtime().eventTimeout) continue;
-        Prepare(message, QV_MSG_MOUSEMOVE, "OnMouseMove", slot);
+        Prepare(message, QV_MSG_MOUSEMOVE, MessageName::kOnMouseMove, slot);
         message->display = display;
         return Call(L, message, kMouseMoveStep);
     }
@@ -247,7 +255,7 @@ qvNetObject* NetNext(const qvNetObject* node) {
 // whether node raises the event (filling the message's objects).
 template <typename Poll>
 std::optional<int> NetworkPass(qvVmState* L, bool resumed, GlobalSlot slot, uint32_t type,
-                               qvNetObject*& cursor, int32_t kind, const char* action, Step step,
+                               qvNetObject*& cursor, int32_t kind, MessageName action, Step step,
                                qvEventMessage* message, Poll poll) {
     if (!HasHandler(Global(slot))) return std::nullopt;
     if (!resumed) cursor = NetHead(type);
@@ -262,7 +270,7 @@ std::optional<int> NetworkPass(qvVmState* L, bool resumed, GlobalSlot slot, uint
 
 std::optional<int> Udp(qvVmState* L, bool resumed, qvEventMessage* message) {
     return NetworkPass(L, resumed, kOnReceiveUdpData, QV_OBJ_UDPOBJECT, NetworkWalk().udp,
-                       QV_MSG_RECEIVEUDP, "OnReceiveUDPData", kUdpStep, message,
+                       QV_MSG_RECEIVEUDP, MessageName::kOnReceiveUdpData, kUdpStep, message,
                        [](qvNetObject* node, qvEventMessage* m) {
                            m->udp = node;
                            return PollUdpData(node) != 0;
@@ -271,7 +279,7 @@ std::optional<int> Udp(qvVmState* L, bool resumed, qvEventMessage* message) {
 
 std::optional<int> Connect(qvVmState* L, bool resumed, qvEventMessage* message) {
     return NetworkPass(L, resumed, kOnConnect, QV_OBJ_SERVER, NetworkWalk().server, QV_MSG_CONNECT,
-                       "OnConnect", kConnectStep, message,
+                       MessageName::kOnConnect, kConnectStep, message,
                        [](qvNetObject* node, qvEventMessage* m) {
                            m->server = node;
                            return PollServerAccept(node, &m->connection) != 0;
@@ -280,7 +288,7 @@ std::optional<int> Connect(qvVmState* L, bool resumed, qvEventMessage* message) 
 
 std::optional<int> Receive(qvVmState* L, bool resumed, qvEventMessage* message) {
     return NetworkPass(L, resumed, kOnReceiveData, QV_OBJ_CLIENT, NetworkWalk().client,
-                       QV_MSG_RECEIVE, "OnReceiveData", kReceiveStep, message,
+                       QV_MSG_RECEIVE, MessageName::kOnReceiveData, kReceiveStep, message,
                        [](qvNetObject* node, qvEventMessage* m) {
                            m->connection = node;
                            return PollConnectionData(node) != 0;
@@ -289,7 +297,7 @@ std::optional<int> Receive(qvVmState* L, bool resumed, qvEventMessage* message) 
 
 std::optional<int> Disconnect(qvVmState* L, bool resumed, qvEventMessage* message) {
     return NetworkPass(L, resumed, kOnDisconnect, QV_OBJ_CLIENT, NetworkWalk().client,
-                       QV_MSG_DISCONNECT, "OnDisconnect", kDisconnectStep, message,
+                       QV_MSG_DISCONNECT, MessageName::kOnDisconnect, kDisconnectStep, message,
                        [](qvNetObject* node, qvEventMessage* m) {
                            m->connection = node;
                            return PollConnectionClosed(node) != 0;
@@ -338,20 +346,24 @@ bool TakeNextEvent(qvVmState* L) {
 }
 
 // The display's slot for a mouse-button or wheel event; -1 for other events.
-int MouseSlot(const qvInputEvent& event, const char** action) {
+int MouseSlot(const qvInputEvent& event, MessageName* action) {
     struct Row {
         uint32_t type;
         int down, up;
-        const char* downAction;
-        const char* upAction;
+        MessageName downAction;
+        MessageName upAction;
     };
     static constexpr Row kRows[] = {
-        {QV_EVENT_LEFTMOUSE, kOnMouseDown, kOnMouseUp, "OnMouseDown", "OnMouseUp"},
-        {QV_EVENT_RIGHTMOUSE, kOnRightMouseDown, kOnRightMouseUp, "OnRightMouseDown",
-         "OnRightMouseUp"},
-        {QV_EVENT_MIDMOUSE, kOnMidMouseDown, kOnMidMouseUp, "OnMidMouseDown", "OnMidMouseUp"},
-        {QV_EVENT_WHEELUP, kOnWheelUp, kOnWheelUp, "OnWheelUp", "OnWheelUp"},
-        {QV_EVENT_WHEELDOWN, kOnWheelDown, kOnWheelDown, "OnWheelDown", "OnWheelDown"},
+        {QV_EVENT_LEFTMOUSE, kOnMouseDown, kOnMouseUp, MessageName::kOnMouseDown,
+         MessageName::kOnMouseUp},
+        {QV_EVENT_RIGHTMOUSE, kOnRightMouseDown, kOnRightMouseUp, MessageName::kOnRightMouseDown,
+         MessageName::kOnRightMouseUp},
+        {QV_EVENT_MIDMOUSE, kOnMidMouseDown, kOnMidMouseUp, MessageName::kOnMidMouseDown,
+         MessageName::kOnMidMouseUp},
+        {QV_EVENT_WHEELUP, kOnWheelUp, kOnWheelUp, MessageName::kOnWheelUp,
+         MessageName::kOnWheelUp},
+        {QV_EVENT_WHEELDOWN, kOnWheelDown, kOnWheelDown, MessageName::kOnWheelDown,
+         MessageName::kOnWheelDown},
     };
     for (const Row& row : kRows) {
         if (row.type != event.type) continue;
@@ -365,7 +377,7 @@ int MouseSlot(const qvInputEvent& event, const char** action) {
 // The display's own mouse handler runs first; the rest of the event waits for the next call.
 std::optional<int> FirstHalf(qvVmState* L, qvEventMessage* message) {
     const qvInputEvent& event = state->currentEvent;
-    const char* action = nullptr;
+    MessageName action = MessageName::kNoAction;
     const int slot = MouseSlot(event, &action);
     if (event.display == nullptr || slot < 0) return std::nullopt;
     const qvEventHandler& handler = Displays().EventHandlers(event.display)[slot];
@@ -390,15 +402,13 @@ std::optional<int> SecondHalf(qvVmState* L, qvEventMessage* message) {
     const bool key = type == QV_EVENT_KEY;
     const bool down = event.keyDown != 0;
     const DisplaySlot slot = key ? (down ? kOnKeyDown : kOnKeyUp) : kOnKeyDown;
-    const DisplayEventRow* row = nullptr;
-    for (const DisplayEventRow& r : kDisplayEvents) {
-        if (r.type == type) row = &r;
-    }
+    const DisplayEventRow* row = key ? nullptr : DisplayEventRowOf(type);
     if (!key && row == nullptr) return std::nullopt;
     const qvEventHandler& handler = Displays().EventHandlers(display)[key ? slot : row->slot];
     if (!HasHandler(handler)) return std::nullopt;
     if (key) {
-        Prepare(message, QV_MSG_KEY, down ? "OnKeyDown" : "OnKeyUp", handler);
+        Prepare(message, QV_MSG_KEY, down ? MessageName::kOnKeyDown : MessageName::kOnKeyUp,
+                handler);
         message->keyQualifiers = event.keyQualifiers;
         SetKeyName(message, event.keyCode);
     } else {
@@ -538,6 +548,15 @@ Entry EntryOf(int32_t step) {
     }
 }
 
+// Sets the field of the table on top of the stack to what push pushes, as a script's
+// assignment does: the handler may have given its message table a metatable.
+template <typename Push>
+void AssignField(qvVmState* L, MessageName field, Push push) {
+    PushMessageName(L, field);
+    push();
+    VmSetTable(L, -3);
+}
+
 // The result table of WaitEvent and CheckEvent: the copy of the message table that the
 // handler's call left below its results, or a new table when none ran.
 int PushResultTable(qvVmState* L, const qvEventMessage& message) {
@@ -549,7 +568,7 @@ int PushResultTable(qvVmState* L, const qvEventMessage& message) {
         results = VmGetTop(L) - table;
         VmPushValue(L, table);
         if (results > 0) {
-            VmPushString(L, "results");
+            PushMessageName(L, MessageName::kResults);
             VmNewTable(L);
             for (int i = 0; i < results; ++i) {
                 VmPushValue(L, table + 1 + i);
@@ -558,11 +577,12 @@ int PushResultTable(qvVmState* L, const qvEventMessage& message) {
             VmRawSet(L, -3);
         }
     }
-    SetTableFieldString(L, "action", message.action);
-    const qvObjectId none{0, nullptr};
-    SetTableFieldId(L, "id", message.hasId ? &message.id : &none);
-    SetTableFieldInt(L, "nresults", results);
-    SetTableFieldInt(L, "triggered", message.kind != QV_MSG_NONE ? 1 : 0);
+    AssignField(L, MessageName::kAction, [&] { PushMessageName(L, message.action); });
+    const qvObjectId id = message.hasId ? message.id : qvObjectId{0, nullptr};
+    AssignField(L, MessageName::kId, [&] { PushObjectId(L, id); });
+    AssignField(L, MessageName::kNResults, [&] { VmPushNumber(L, results); });
+    AssignField(L, MessageName::kTriggered,
+                [&] { VmPushNumber(L, message.kind != QV_MSG_NONE ? 1 : 0); });
     return 1;
 }
 
@@ -579,13 +599,16 @@ qvEventState* EventState() {
     return state;
 }
 
-int OpenEventState() {
+int OpenEventState(qvVmState* L) {
     CloseEventState();
     state = static_cast<qvEventState*>(AllocMemBlock(sizeof(qvEventState), 1));
-    return state != nullptr ? 0 : ERR_MEM;
+    if (state == nullptr) return ERR_MEM;
+    InternMessageNames(L);
+    return 0;
 }
 
 void CloseEventState() {
+    ForgetMessageNames();
     if (state == nullptr) return;
     FreeMemBlock(state->currentEvent.extra);
     FreeMemBlock(state);
@@ -662,7 +685,7 @@ int CallOnARexx(qvVmState* L, int deliver, int single, qvEventMessage* message) 
         if (delivered) {
             // Only the dispatcher's own call moves its resume step.
             if (message != nullptr && state != nullptr) state->resumeStep = kARexxStep;
-            Prepare(target, QV_MSG_AREXX, "OnARexx", Global(kOnARexx));
+            Prepare(target, QV_MSG_AREXX, MessageName::kOnARexx, Global(kOnARexx));
             target->command = GetRexxArg0(*incoming);
             const int top = VmGetTop(L);
             result = CallEventHandler(L, target, message == nullptr);
@@ -686,7 +709,7 @@ int CallOnUserMessage(qvVmState* L, qvEventMessage* message, int* delivered) {
         if (block == nullptr) return 0;
         if (!HasHandler(Global(kOnUserMessage))) continue;
         if (state != nullptr) state->resumeStep = kUserMessageStep;
-        Prepare(message, QV_MSG_USERMESSAGE, "OnUserMessage", Global(kOnUserMessage));
+        Prepare(message, QV_MSG_USERMESSAGE, MessageName::kOnUserMessage, Global(kOnUserMessage));
         message->command = std::string_view(block.get() + 2, size - 2);
         *delivered = 1;
         return CallEventHandler(L, message, 0);
@@ -699,7 +722,7 @@ int CallFillMusicBuffer(qvVmState* L, qvEventMessage* message, qvObjectId id, in
     if (!HasHandler(Global(kFillMusicBuffer))) return 0;
     qvEventMessage own;
     qvEventMessage* target = message != nullptr ? message : &own;
-    Prepare(target, QV_MSG_FILLMUSIC, "FillMusicBuffer", Global(kFillMusicBuffer));
+    Prepare(target, QV_MSG_FILLMUSIC, MessageName::kFillMusicBuffer, Global(kFillMusicBuffer));
     target->objectId = id;
     target->samples = samples, target->count = count;
     const int top = VmGetTop(L);

@@ -18,6 +18,7 @@
 #include "platform/linux/blocks.h"
 #include "runtime/event_queue.h"
 #include "runtime/objects.h"
+#include "scene/events/message_names.h"
 
 struct qvBGPic;
 struct qvBGPicButton;
@@ -76,7 +77,7 @@ struct qvEventMessage {
     qvObjectId objectId{};  // the interval, timeout, sample, music, video or stream
     uint32_t keyQualifiers = 0;
     int32_t x = 0, y = 0;
-    char action[32] = "";
+    qv::events::MessageName action = qv::events::MessageName::kNoAction;
     char keyName[32] = "";
     int32_t time = 0, starts = 0;  // sound events
     std::string_view command;      // ARexx or user message text
@@ -127,8 +128,9 @@ namespace qv::events {
 
 // The dispatcher's record; none while the event library is not registered.
 qvEventState* EventState();
-// Allocates it cleared (ERR_MEM) and frees it with the held event's extra block.
-int OpenEventState();
+// Allocates it cleared (ERR_MEM) and interns the message names in L's engine; frees it with
+// the held event's extra block and forgets the names.
+int OpenEventState(qvVmState* L);
 void CloseEventState();
 
 // How deep handler calls are nested (run-time attribute 11): not 0 inside a handler, where a

@@ -109,7 +109,7 @@ int RegisterEventLibrary(qvVmState* L) {
     qv::FreeTimerEntries();
     ResetGlobalEventSlots(nullptr);
     FreeLegacyLabels(true);
-    if (const int code = OpenEventState()) return code;
+    if (const int code = OpenEventState(L)) return code;
     VmPushValue(L, VM_GLOBALSINDEX);
     RegisterLibrary(L, nullptr, kEventCommands, 0);
     VmSetTop(L, -2);

@@ -88,6 +88,22 @@ TEST_F(StringTest, EventNamesAreInternedFixedAndInOrder) {
     }
 }
 
+// A fixed string outlives collections that nothing else survives, and stays the one object
+// of its bytes; fixing a string already interned fixes that object.
+TEST_F(StringTest, FixedStringsSurviveCollectionsAsTheInternedObject) {
+    qvString* existing = Intern(L, "onkeydown");
+    EXPECT_EQ(VmNewFixedString(L, "onkeydown"), existing);
+    qvString* fresh = VmNewFixedString(L, "triggered");
+    for (int i = 0; i < 200; ++i) Intern(L, "garbage" + std::to_string(i));
+    VmCollectGarbage(L);
+    VmCollectGarbage(L);
+    for (qvString* s : {existing, fresh}) {
+        EXPECT_TRUE(s->marked & VM_FIXED);
+        EXPECT_EQ(Intern(L, std::string(s->Data(), s->length)), s);
+    }
+    EXPECT_EQ(std::string(fresh->Data(), fresh->length), "triggered");
+}
+
 TEST_F(StringTest, FailedAllocationLeavesTableIntact) {
     qvStringTable& strt = L->g->strt;
     const uint32_t before = strt.nuse;
