@@ -17,6 +17,7 @@
 #include "objects/draw/shape_geometry.h"
 #include "objects/scene_seam.h"
 #include "platform/linux/testing.h"
+#include "tests/objects/draw/pattern_brush.h"
 #include "tests/scene/support/layer_scene.h"
 #include "tests/support/lib_fixture.h"
 
@@ -29,39 +30,14 @@ using namespace qv::test;
 constexpr int32_t kWidth = 230, kHeight = 150;
 constexpr uint32_t kFormats[] = {QV_FMT_R5G6B5, QV_FMT_R8G8B8, QV_FMT_A8R8G8B8, QV_FMT_B8G8R8A8};
 
-// The brush the shapes are drawn into, under a pattern that shows every blend.
-class PatternBrush final : public objects::SceneSeam {
-public:
-    PatternBrush() { objects::SetSceneSeam(this); }
-    ~PatternBrush() override { objects::SetSceneSeam(nullptr); }
-    PatternBrush(const PatternBrush&) = delete;
-    PatternBrush& operator=(const PatternBrush&) = delete;
-    int FetchOutputBitmaps(qvVmState*, qvDisplayBitMap** out) override {
-        *out = bitmap.get();
-        return 0;
+// FNV-1a over a bitmap's pixel bytes, row by row.
+void AddTo(const qvDisplayBitMap& b, uint64_t* hash) {
+    for (int32_t y = 0; y < b.height; ++y) {
+        const uint8_t* row = PixelAt(b.pixels, b.rowLength, b.bytesPerPixel, 0, y);
+        for (int32_t i = 0; i < b.width * b.bytesPerPixel; ++i)
+            *hash = (*hash ^ row[i]) * 0x100000001B3u;
     }
-    void Fill() {
-        bitmap.reset(AllocDisplayBitMap(kWidth, kHeight));
-        ScopedBitMapLock lock(bitmap.get());
-        for (int32_t y = 0; y < kHeight; ++y) {
-            for (int32_t x = 0; x < kWidth; ++x) {
-                const uint8_t rgb[3] = {uint8_t(x * 3), uint8_t(y * 5), uint8_t(x * 7 + y * 11)};
-                WritePixelRGB(PixelAt(lock->base, lock->rowLength, lock->bytesPerPixel, x, y),
-                              lock->format, rgb);
-            }
-        }
-    }
-    // FNV-1a over the brush's pixel bytes, row by row.
-    void AddTo(uint64_t* hash) const {
-        const qvDisplayBitMap& b = *bitmap;
-        for (int32_t y = 0; y < b.height; ++y) {
-            const uint8_t* row = PixelAt(b.pixels, b.rowLength, b.bytesPerPixel, 0, y);
-            for (int32_t i = 0; i < b.width * b.bytesPerPixel; ++i)
-                *hash = (*hash ^ row[i]) * 0x100000001B3u;
-        }
-    }
-    OwnedBitMap bitmap;
-};
+}
 
 struct Shape {
     int32_t type;  // CIRCLE (size: the radius) or BOX (size: width; corner level 50)
@@ -112,14 +88,14 @@ protected:
             if (c.clipped) scene.output->clipRegion = &region;
             brush.Fill();
             for (int32_t i = 0; i < c.count; ++i) Draw(c.shapes[i]);
-            brush.AddTo(&hash);
+            AddTo(*brush.bitmap, &hash);
             scene.output->clipRegion = nullptr;
         }
         return hash;
     }
 
     SceneObjects objects;
-    PatternBrush brush;
+    PatternBrush brush{kWidth, kHeight};
 };
 
 TEST_F(ShapeGolden, FilledCirclesAndRoundedBoxesKeepTheirPixels) {

@@ -18,6 +18,7 @@
 #include "objects/scene_seam.h"
 #include "platform/linux/testing.h"
 #include "tests/objects/draw/draw_test_support.h"
+#include "tests/objects/draw/pattern_brush.h"
 #include "tests/scene/support/layer_scene.h"
 #include "tests/support/lib_fixture.h"
 
@@ -28,31 +29,6 @@ using namespace qv::draw;
 using namespace qv::test;
 
 constexpr int32_t kWidth = 80, kHeight = 60;
-
-class Brush final : public objects::SceneSeam {
-public:
-    Brush() { objects::SetSceneSeam(this); }
-    ~Brush() override { objects::SetSceneSeam(nullptr); }
-    Brush(const Brush&) = delete;
-    Brush& operator=(const Brush&) = delete;
-    int FetchOutputBitmaps(qvVmState*, qvDisplayBitMap** out) override {
-        *out = bitmap.get();
-        return 0;
-    }
-    // A pattern under the shape, so that every blend shows.
-    void Fill() {
-        bitmap.reset(AllocDisplayBitMap(kWidth, kHeight));
-        ScopedBitMapLock lock(bitmap.get());
-        for (int32_t y = 0; y < kHeight; ++y) {
-            for (int32_t x = 0; x < kWidth; ++x) {
-                const uint8_t rgb[3] = {uint8_t(x * 3), uint8_t(y * 4), uint8_t(x * 5 + y * 7)};
-                WritePixelRGB(PixelAt(lock->base, lock->rowLength, lock->bytesPerPixel, x, y),
-                              lock->format, rgb);
-            }
-        }
-    }
-    OwnedBitMap bitmap;
-};
 
 struct Case {
     const char* name;
@@ -146,7 +122,7 @@ protected:
     }
 
     SceneObjects objects;
-    Brush brush;
+    PatternBrush brush{kWidth, kHeight};
 };
 
 TEST_F(StraightPaint, GivesThePixelsOfTheImageRoad) {
