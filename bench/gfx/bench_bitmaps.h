@@ -3,9 +3,11 @@
 #pragma once
 
 #include <SDL.h>
+#include <benchmark/benchmark.h>
 #include <pixman.h>
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <random>
 
@@ -31,6 +33,22 @@ inline Owned<qvDisplayBitMap> RandomBitMap(uint32_t format, uint32_t seed, int w
     const size_t bytes = size_t(bitmap->rowLength) * bitmap->bytesPerPixel * height;
     for (size_t i = 0; i < bytes; ++i) bitmap->pixels[i] = uint8_t(random());
     return bitmap;
+}
+
+// Runs filter on a fresh copy of picture each time (the copy is not timed): filters whose cost
+// depends on the pixels would otherwise meet their own output again and again.
+template <typename Fn>
+void FilterFreshCopies(benchmark::State& state, const qvDisplayBitMap& picture, Fn&& filter) {
+    const Owned<qvDisplayBitMap> b(
+        qv::AllocBitMapInFormat(picture.width, picture.height, picture.format, false));
+    const size_t bytes = size_t(b->rowLength) * b->bytesPerPixel * b->height;
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::memcpy(b->pixels, picture.pixels, bytes);
+        state.ResumeTiming();
+        filter(b.get());
+        benchmark::DoNotOptimize(b->pixels[0]);
+    }
 }
 
 }  // namespace qv::bench

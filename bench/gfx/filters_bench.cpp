@@ -85,20 +85,10 @@ void CvLut(benchmark::State& state) {
 }
 
 // Filters whose cost depends on the pixels (a grey picture greys faster, a picture whose
-// contrast ran many times is nearly all extremes) run on a fresh copy each time; the copy
-// is not timed.
+// contrast ran many times is nearly all extremes) run on a fresh copy each time.
 template <typename Fn>
 void FilterFreshFrame(benchmark::State& state, uint32_t format, Fn&& filter) {
-    const Owned<qvDisplayBitMap> picture = PictureBitMap(format);
-    Owned<qvDisplayBitMap> b = PictureBitMap(format);
-    const size_t bytes = size_t(b->rowLength) * b->bytesPerPixel * b->height;
-    for (auto _ : state) {
-        state.PauseTiming();
-        std::memcpy(b->pixels, picture->pixels, bytes);
-        state.ResumeTiming();
-        filter(b.get());
-        benchmark::DoNotOptimize(b->pixels[0]);
-    }
+    FilterFreshCopies(state, *PictureBitMap(format), filter);
     SetPixels(state, int64_t(kWidth) * kHeight);
 }
 

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 #include <string>
@@ -42,20 +41,11 @@ cv::Mat PictureMat() {
     return cv::Mat(kHeight, kWidth, CV_8UC4, b->pixels, size_t(b->rowLength) * 4).clone();
 }
 
-// Filters run on a fresh copy of the picture each time (the copy is not timed): run again on
-// their own output they would meet ever smoother pictures, whose still stretches cost less.
+// Filters run on a fresh copy of the picture each time: on their own output they would meet
+// ever smoother pictures, whose still stretches cost less.
 template <typename Fn>
 void Frame(benchmark::State& state, int32_t width, int32_t height, Fn&& filter) {
-    const Owned<qvDisplayBitMap> picture = PictureBitMap(width, height);
-    Owned<qvDisplayBitMap> b = PictureBitMap(width, height);
-    const size_t bytes = size_t(b->rowLength) * b->bytesPerPixel * b->height;
-    for (auto _ : state) {
-        state.PauseTiming();
-        std::memcpy(b->pixels, picture->pixels, bytes);
-        state.ResumeTiming();
-        filter(b.get());
-        benchmark::DoNotOptimize(b->pixels[0]);
-    }
+    FilterFreshCopies(state, *PictureBitMap(width, height), filter);
     state.SetItemsProcessed(int64_t(state.iterations()) * width * height);
 }
 
