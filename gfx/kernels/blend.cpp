@@ -325,25 +325,6 @@ QV_AVX2 int32_t AlphaSpan16(const uint8_t* s, uint8_t* d, const uint8_t* alpha, 
     return steps;
 }
 
-template <int Shift>
-QV_AVX2 void PaintNarrowRows(uint8_t* dest, ptrdiff_t destStride, const uint8_t* coverage,
-                             ptrdiff_t coverageStride, int32_t width, int32_t height,
-                             uint32_t colour) {
-    const NarrowPaint p = PrepareNarrowPaint<Shift>(colour);
-    for (int32_t j = 0; j < height; ++j, dest += destStride, coverage += coverageStride) {
-        auto* d = reinterpret_cast<uint32_t*>(dest);
-        if (width >= 8) {
-            PaintLongRow<Shift>(d, coverage, width, p);
-        } else if (width >= 4) {
-            PaintShortRow<Shift, 4>(d, coverage, width, p);
-        } else if (width >= 2) {
-            PaintShortRow<Shift, 2>(d, coverage, width, p);
-        } else {
-            PaintShortRow<Shift, 1>(d, coverage, width, p);
-        }
-    }
-}
-
 // A wide row of 8 pixels or more in steps of eight: blank stretches passed over, covered runs
 // written whole, each step between (a shape's edge) painted in registers, all in one call a
 // row. The last step, ending at the row's end, is painted first from the pixels as they were,
@@ -378,13 +359,28 @@ QV_AVX2 void PaintWideRow(uint32_t* d, const uint8_t* coverage, int32_t width,
     StoreEight(d + last, tail);
 }
 
+// Blocks up to this width (glyphs of text up to some 80 pixels) take the narrow rows, which
+// paint every step; wider ones (shapes) the wide rows, which pass over blank and write covered
+// runs whole.
+constexpr int32_t kNarrowWidth = 64;
+
 template <int Shift>
-QV_AVX2 void PaintWideRows(uint8_t* dest, ptrdiff_t destStride, const uint8_t* coverage,
-                           ptrdiff_t coverageStride, int32_t width, int32_t height,
-                           uint32_t colour) {
+QV_AVX2 void PaintRows(uint8_t* dest, ptrdiff_t destStride, const uint8_t* coverage,
+                       ptrdiff_t coverageStride, int32_t width, int32_t height, uint32_t colour) {
     const NarrowPaint p = PrepareNarrowPaint<Shift>(colour);
     for (int32_t j = 0; j < height; ++j, dest += destStride, coverage += coverageStride) {
-        PaintWideRow<Shift>(reinterpret_cast<uint32_t*>(dest), coverage, width, p);
+        auto* d = reinterpret_cast<uint32_t*>(dest);
+        if (width > kNarrowWidth) {
+            PaintWideRow<Shift>(d, coverage, width, p);
+        } else if (width >= 8) {
+            PaintLongRow<Shift>(d, coverage, width, p);
+        } else if (width >= 4) {
+            PaintShortRow<Shift, 4>(d, coverage, width, p);
+        } else if (width >= 2) {
+            PaintShortRow<Shift, 2>(d, coverage, width, p);
+        } else {
+            PaintShortRow<Shift, 1>(d, coverage, width, p);
+        }
     }
 }
 #endif
@@ -691,20 +687,13 @@ void WriteColourRow(const uint8_t* coverage, uint8_t* dest, int32_t width, uint3
     });
 }
 
-// Blocks up to this width (glyphs of text up to some 80 pixels) take the narrow rows, which
-// paint every step; wider ones (shapes) the wide rows, which pass over blank and write covered
-// runs whole.
-constexpr int32_t kNarrowWidth = 64;
-
 // Mode 1 with a colour on a block of 32-bit pixels, by the AVX2 rows where the CPU has them;
 // false leaves the block to the general rows, which are their reference.
 template <typename F>
 bool PaintBlockInSteps(const qvAlphaChannelBlock& k) {
 #if defined(__x86_64__)
     if (!HasAvx2()) return false;
-    const bool narrow = k.width <= kNarrowWidth;
-    const auto paint = ColourShift<F>() == 8 ? (narrow ? PaintNarrowRows<8> : PaintWideRows<8>)
-                                             : (narrow ? PaintNarrowRows<0> : PaintWideRows<0>);
+    const auto paint = ColourShift<F>() == 8 ? PaintRows<8> : PaintRows<0>;
     paint(PixelAt(k.destBase, k.destRowLength, 4, k.destX, k.destY), ptrdiff_t(k.destRowLength) * 4,
           PlaneRow(k.coverageBase, k.coverageBytesPerRow, k.sourceY) + k.sourceX,
           k.coverageBytesPerRow, k.width, k.height, k.colour);

@@ -537,6 +537,17 @@ void ExpectPaintedByTheFormula(TightCoverage& coverage, GuardedBitMap& dest, Gua
     ASSERT_TRUE(dest.rows().GuardsIntact() && dest.rows().PaddingIntact()) << what;
 }
 
+// Row j of coverage as random runs of 1 to longest bytes, each run 0, 255 or partial.
+void FillRuns(TightCoverage& coverage, int32_t j, int32_t width, uint32_t longest,
+              std::mt19937& random) {
+    for (int32_t i = 0; i < width;) {
+        uint32_t run = 1 + random() % longest, kind = random() % 3;
+        for (; run > 0 && i < width; --run, ++i) {
+            coverage.Byte(i, j) = uint8_t(kind == 0 ? 0 : kind == 1 ? 255 : 1 + random() % 254);
+        }
+    }
+}
+
 // Glyph-sized blocks take their own rows in 32-bit formats: every width up to past the
 // widest of them, at every alignment of the destination, with runs of 0, 255 and partial
 // coverage that straddle the steps.
@@ -546,16 +557,7 @@ TEST(BltAlphaChannel, GlyphSizedBlocksPaintLikeTheFormulaAtEveryWidthAndAlignmen
         for (int32_t width = 1; width <= 72; ++width) {
             for (int32_t x = 0; x < 8; ++x) {
                 TightCoverage coverage(width, 3, width + 5);
-                for (int32_t j = 0; j < 3; ++j) {
-                    for (int32_t i = 0; i < width;) {
-                        uint32_t run = 1 + random() % 11, kind = random() % 3;
-                        for (; run > 0 && i < width; --run, ++i) {
-                            coverage.Byte(i, j) = uint8_t(kind == 0   ? 0
-                                                          : kind == 1 ? 255
-                                                                      : 1 + random() % 254);
-                        }
-                    }
-                }
+                for (int32_t j = 0; j < 3; ++j) FillRuns(coverage, j, width, 11, random);
                 GuardedBitMap dest(x + width + 1, 5, format, 0),
                     before(x + width + 1, 5, format, 0);
                 Randomise(before, random);
@@ -592,16 +594,8 @@ TEST(BltAlphaChannel, WideBlocksPaintLikeTheFormulaAtEveryWidthAndAlignment) {
         for (int32_t width : {65, 71, 72, 73, 95, 96, 97, 103, 129, 200, 257}) {
             for (int32_t x = 0; x < 8; ++x) {
                 TightCoverage coverage(width, 4, width + 3);
-                for (int32_t j = 0; j < 4; ++j) {
-                    for (int32_t i = 0; i < width;) {
-                        uint32_t run = 1 + random() % (j < 2 ? 12 : 90), kind = random() % 3;
-                        for (; run > 0 && i < width; --run, ++i) {
-                            coverage.Byte(i, j) = uint8_t(kind == 0   ? 0
-                                                          : kind == 1 ? 255
-                                                                      : 1 + random() % 254);
-                        }
-                    }
-                }
+                for (int32_t j = 0; j < 4; ++j)
+                    FillRuns(coverage, j, width, j < 2 ? 12 : 90, random);
                 GuardedBitMap dest(x + width + 1, 6, format, 0),
                     before(x + width + 1, 6, format, 0);
                 Randomise(before, random);
