@@ -16,6 +16,7 @@
 #include "gfx/pixel_format.h"
 #include "gfx/spatial_filters.h"
 #include "tests/gfx/support.h"
+#include "tests/gfx/support/fnv_hash.h"
 
 namespace {
 
@@ -107,21 +108,7 @@ PlanePtr StretchPlane(const Size& s, uint32_t seed) {
     return p;
 }
 
-struct Hash {
-    uint64_t value = 0xCBF29CE484222325u;
-    void Add(const uint8_t* bytes, size_t count) {
-        for (size_t i = 0; i < count; ++i) value = (value ^ bytes[i]) * 0x100000001B3u;
-    }
-    void Add(const qvDisplayBitMap* b) {
-        for (int32_t y = 0; y < b->height; ++y) {
-            Add(qv::PixelAt(b->pixels, b->rowLength, b->bytesPerPixel, 0, y),
-                size_t(b->width) * size_t(b->bytesPerPixel));
-        }
-    }
-    void Add(const qvPlaneBitMap* p, int32_t width) {
-        for (int32_t y = 0; y < p->height; ++y) Add(p->plane + y * p->bytesPerRow, size_t(width));
-    }
-};
+using Hash = qv::test::FnvHash;
 
 // A filter of a picture and its alpha plane; each case runs on every size of one format. What
 // it makes besides (a shadow plane) it adds to the hash.

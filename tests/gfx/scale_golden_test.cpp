@@ -10,6 +10,7 @@
 #include "gfx/pixel_format.h"
 #include "gfx/scale.h"
 #include "tests/gfx/support.h"
+#include "tests/gfx/support/fnv_hash.h"
 
 namespace {
 
@@ -23,12 +24,7 @@ constexpr Job kJobs[] = {
 };
 constexpr int32_t kPadding = 5;  // pixels (bytes in the alpha plane) right of each row
 
-struct Hash {
-    uint64_t value = 0xCBF29CE484222325u;
-    void Add(const uint8_t* bytes, size_t count) {
-        for (size_t i = 0; i < count; ++i) value = (value ^ bytes[i]) * 0x100000001B3u;
-    }
-};
+using Hash = qv::test::FnvHash;
 
 void ScaleInto(const Job& job, uint32_t format, uint32_t seed, Hash& hash) {
     qv::test::BitMapPtr source =

@@ -12,6 +12,7 @@
 #include "gfx/pixel_format.h"
 #include "gfx/transform.h"
 #include "tests/gfx/support.h"
+#include "tests/gfx/support/fnv_hash.h"
 
 namespace {
 
@@ -27,12 +28,7 @@ constexpr Turn kTurns[] = {{0, 1},   {90, 1},   {30, 1},     {-45, 1}, {180, 1},
 constexpr int32_t kMaskOffset = 3;  // bits before the rectangle in each source mask row
 constexpr int32_t kPadding = 5;     // pixels, mask bytes and alpha bytes right of each row
 
-struct Hash {
-    uint64_t value = 0xCBF29CE484222325u;
-    void Add(const std::vector<uint8_t>& bytes) {
-        for (uint8_t b : bytes) value = (value ^ b) * 0x100000001B3u;
-    }
-};
+using Hash = qv::test::FnvHash;
 
 // Source planes: a mask with most bits set and ragged holes, alpha bytes of every value.
 struct SourcePlanes {

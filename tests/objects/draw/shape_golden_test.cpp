@@ -17,6 +17,7 @@
 #include "objects/draw/shape_geometry.h"
 #include "objects/scene_seam.h"
 #include "platform/linux/testing.h"
+#include "tests/gfx/support/fnv_hash.h"
 #include "tests/objects/draw/pattern_brush.h"
 #include "tests/scene/support/layer_scene.h"
 #include "tests/support/lib_fixture.h"
@@ -29,15 +30,6 @@ using namespace qv::test;
 
 constexpr int32_t kWidth = 230, kHeight = 150;
 constexpr uint32_t kFormats[] = {QV_FMT_R5G6B5, QV_FMT_R8G8B8, QV_FMT_A8R8G8B8, QV_FMT_B8G8R8A8};
-
-// FNV-1a over a bitmap's pixel bytes, row by row.
-void AddTo(const qvDisplayBitMap& b, uint64_t* hash) {
-    for (int32_t y = 0; y < b.height; ++y) {
-        const uint8_t* row = PixelAt(b.pixels, b.rowLength, b.bytesPerPixel, 0, y);
-        for (int32_t i = 0; i < b.width * b.bytesPerPixel; ++i)
-            *hash = (*hash ^ row[i]) * 0x100000001B3u;
-    }
-}
 
 struct Shape {
     int32_t type;  // CIRCLE (size: the radius) or BOX (size: width; corner level 50)
@@ -77,7 +69,7 @@ protected:
 
     // The case in every format, one hash over all of them.
     uint64_t HashOf(const Case& c) {
-        uint64_t hash = 0xCBF29CE484222325u;
+        qv::test::FnvHash hash;
         for (uint32_t format : kFormats) {
             platform::testing::ScopedScreenFormat screen(format);
             SceneDisplay scene(Solid(kWidth, kHeight, 0));
@@ -88,10 +80,10 @@ protected:
             if (c.clipped) scene.output->clipRegion = &region;
             brush.Fill();
             for (int32_t i = 0; i < c.count; ++i) Draw(c.shapes[i]);
-            AddTo(*brush.bitmap, &hash);
+            hash.Add(brush.bitmap.get());
             scene.output->clipRegion = nullptr;
         }
-        return hash;
+        return hash.value;
     }
 
     SceneObjects objects;
