@@ -344,13 +344,6 @@ QV_AVX2_FMA __m256i StillLanes(const SpanTaps<float>& taps, int32_t x) {
 // certified where their whole error interval truncates alike; the lanes left are settled in
 // doubles.
 QV_AVX2_FMA void SingleBlock(const SpanTaps<float>& taps, int32_t x, uint8_t* out) {
-    const __m256i centre = LoadBytes(taps.firstBytes.get()[0] + x);
-    const __m256i still = StillLanes(taps, x);
-    auto* const vector = reinterpret_cast<__m256i*>(out);
-    if (_mm256_movemask_epi8(still) == -1) {
-        _mm256_storeu_si256(vector, centre);
-        return;
-    }
     const float* first = taps.first.get()[0] + x;
     const __m256 w0 = _mm256_set1_ps(taps.single.get()[0]);
     __m256 sums[4];
@@ -359,19 +352,24 @@ QV_AVX2_FMA void SingleBlock(const SpanTaps<float>& taps, int32_t x, uint8_t* ou
     for (int32_t t = 1; t < taps.count; ++t) {
         const __m256 w = _mm256_set1_ps(taps.single.get()[t]);
         const float* a = taps.first.get()[t] + x;
-        const float* b = taps.second.get()[t];
+        const float* b = taps.second.get()[t] + x;
         for (int k = 0; k < 4; ++k) {
-            __m256 v = _mm256_loadu_ps(a + k * kFastLanes);
-            if (b != nullptr) v = _mm256_add_ps(v, _mm256_loadu_ps(b + x + k * kFastLanes));
+            const __m256 v = _mm256_add_ps(_mm256_loadu_ps(a + k * kFastLanes),
+                                           _mm256_loadu_ps(b + k * kFastLanes));
             sums[k] = _mm256_fmadd_ps(w, v, sums[k]);
         }
     }
     const __m256 margin = _mm256_set1_ps(taps.margin);
     const __m256i low = Levels(sums, _mm256_sub_ps(_mm256_setzero_ps(), margin));
     const __m256i high = Levels(sums, margin);
-    const __m256i settled = _mm256_or_si256(_mm256_cmpeq_epi8(low, high), still);
+    auto* const vector = reinterpret_cast<__m256i*>(out);
+    _mm256_storeu_si256(vector, low);
+    const uint32_t certain = uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(low, high)));
+    if (certain == 0xFFFFFFFFu) return;
+    const __m256i still = StillLanes(taps, x);
+    const __m256i centre = LoadBytes(taps.firstBytes.get()[0] + x);
     _mm256_storeu_si256(vector, _mm256_blendv_epi8(low, centre, still));
-    const auto uncertain = ~uint32_t(_mm256_movemask_epi8(settled));
+    const auto uncertain = ~(certain | uint32_t(_mm256_movemask_epi8(still)));
     for (int k = 0; k < 4; ++k) {
         if (const uint32_t lanes = uncertain >> 8 * k & 0xFF; lanes != 0)
             SettleLanes(taps, x + k * kFastLanes, lanes, out + k * kFastLanes);
