@@ -116,6 +116,7 @@ struct SpanTaps {
     BlockPtr<double> weight;
     BlockPtr<float> single;                            // the weights of the blur's fast path,
     float margin = 0;                                  // the bound of its error
+    bool fast = false;                                 // whether the blur takes that path
     BlockPtr<const uint8_t*> firstBytes, secondBytes;  // and its taps over the values as bytes
     int32_t count = 0;
 
@@ -265,12 +266,12 @@ constexpr int32_t kFastBlock = 4 * kFastLanes;
 // multiplications or fused steps rounds once, all by at most 2^-24 of a sum below 256 A (A
 // the weights' absolute sum, pairs twice; a pair's sum of bytes is exact); the slack, the
 // double sum's own error and the rounding of the interval's ends fit in the 4 more.
-void SetFastWeights(SpanTaps<float>& taps) {
+void SetFastWeights(const TapList& list, SpanTaps<float>& taps) {
     double absolute = 0;
     for (int32_t t = 0; t < taps.count; ++t) {
-        const double w = taps.weight.get()[t];
-        taps.single.get()[t] = float(w);
-        absolute += std::fabs(w) * (taps.second.get()[t] != nullptr ? 2 : 1);
+        const Tap& tap = list.taps.get()[t];
+        taps.single.get()[t] = float(tap.weight);
+        absolute += std::fabs(tap.weight) * (tap.paired ? 2 : 1);
     }
     taps.margin = float(((taps.count + 1) * absolute * 1.001 + 4) * 0x1p-16);
 }
@@ -392,15 +393,11 @@ QV_AVX2_FMA void FastBlurSpan(const SpanTaps<float>& taps, int32_t count, uint8_
 constexpr int32_t kFastBlock = 0;
 #endif
 
-// A blur pass's span of bytes, on the fast path where the CPU has it. The sources of the
-// taps have kFastBlock values of slack past the span.
-void BlurSpan(SpanTaps<float>& taps, int32_t count, uint8_t* out) {
+// A blur pass's span of bytes, on the fast path where SetBlurWeights chose it. The sources
+// of the taps have kFastBlock values of slack past the span.
+void BlurSpan(const SpanTaps<float>& taps, int32_t count, uint8_t* out) {
 #if defined(__x86_64__)
-    if (taps.count <= kFastTaps && taps.second.get()[0] == nullptr && HasAvx2Fma()) {
-        SetFastWeights(taps);
-        FastBlurSpan(taps, count, out);
-        return;
-    }
+    if (taps.fast) return FastBlurSpan(taps, count, out);
 #endif
     SumSpan(taps, count, {.bytes = out});
 }
@@ -430,19 +427,36 @@ struct Scratch {
     BlockPtr<int64_t> sums;                 // the column sums of edge
 };
 
-// The taps of a blur pass over the rows (or columns) at offset at(u) from the output, in
-// floats and bytes alike.
+// The weights of a blur pass, and whether it takes the fast path: where the CPU has it, for
+// a centre tap followed by pairs as BlurTaps makes them.
+void SetBlurWeights(const TapList& taps, SpanTaps<float>& span) {
+    for (int32_t t = 0; t < taps.count; ++t) span.weight.get()[t] = taps.taps.get()[t].weight;
+    span.count = taps.count;
+    span.fast = false;
+#if defined(__x86_64__)
+    const Tap* tap = taps.taps.get();
+    const bool pairs =
+        std::all_of(tap + 1, tap + taps.count, [](const Tap& t) { return t.paired; });
+    if (taps.count <= kFastTaps && !tap[0].paired && pairs && HasAvx2Fma()) {
+        span.fast = true;
+        SetFastWeights(taps, span);
+    }
+#endif
+}
+
+// The sources of a blur pass's taps over the rows (or columns) at offset at(u) from the
+// output, in floats and bytes alike.
 template <typename At>
-void SetBlurTaps(const TapList& taps, SpanTaps<float>& span, const float* floats,
-                 const uint8_t* bytes, At&& at) {
+void SetBlurSources(const TapList& taps, SpanTaps<float>& span, const float* floats,
+                    const uint8_t* bytes, At&& at) {
     for (int32_t t = 0; t < taps.count; ++t) {
         const Tap& tap = taps.taps.get()[t];
         const ptrdiff_t a = at(tap.paired ? -tap.u : tap.u), b = at(tap.u);
-        span.Set(t, floats + a, tap.paired ? floats + b : nullptr, tap.weight);
+        span.first.get()[t] = floats + a;
+        span.second.get()[t] = tap.paired ? floats + b : nullptr;
         span.firstBytes.get()[t] = bytes + a;
         span.secondBytes.get()[t] = tap.paired ? bytes + b : nullptr;
     }
-    span.count = taps.count;
 }
 
 // Each row is copied, with its edges replicated by the taps' reach, as bytes and as floats
@@ -451,7 +465,8 @@ void RowPass(const Plane& p, const TapList& taps, Scratch& s) {
     uint8_t* pad = s.rowBytes.get();
     float* floats = s.row.get();
     const int32_t r = taps.reach, right = r + p.width;
-    SetBlurTaps(taps, s.floats, floats, pad, [&](int32_t u) { return r + u; });
+    SetBlurWeights(taps, s.floats);
+    SetBlurSources(taps, s.floats, floats, pad, [&](int32_t u) { return r + u; });
     for (int32_t y = 0; y < p.height; ++y) {
         uint8_t* row = p.row(y);
         std::fill_n(pad, r, row[0]);
@@ -489,18 +504,23 @@ int32_t SlotStride(const TapList& taps) {
 void ColumnPass(const Plane& p, const TapList& taps, Scratch& s) {
     const int32_t reach = taps.reach, slots = 2 * reach + 1, strip = StripWidth(taps);
     const int32_t stride = SlotStride(taps);
+    SetBlurWeights(taps, s.floats);
     for (int32_t left = 0; left < p.width; left += strip) {
         const int32_t width = std::min(strip, p.width - left);
-        auto slot = [&](int32_t row) { return ptrdiff_t((row + reach) % slots) * stride; };
-        auto convert = [&](int32_t row) {
-            CopyRow(RowAt(p, row) + left, width, s.ringBytes.get() + slot(row),
-                    s.rows.get() + slot(row));
+        // Row r lives in slot (r + reach) mod slots; centre is row y's slot.
+        auto wrap = [&](int32_t slot) {
+            return slot < 0 ? slot + slots : slot >= slots ? slot - slots : slot;
         };
-        for (int32_t row = -reach; row < reach; ++row) convert(row);
-        for (int32_t y = 0; y < p.height; ++y) {
-            convert(y + reach);
-            SetBlurTaps(taps, s.floats, s.rows.get(), s.ringBytes.get(),
-                        [&](int32_t u) { return slot(y + u); });
+        auto offset = [&](int32_t slot) { return ptrdiff_t(slot) * stride; };
+        auto convert = [&](int32_t row, int32_t slot) {
+            CopyRow(RowAt(p, row) + left, width, s.ringBytes.get() + offset(slot),
+                    s.rows.get() + offset(slot));
+        };
+        for (int32_t row = -reach; row < reach; ++row) convert(row, row + reach);
+        for (int32_t y = 0, centre = reach; y < p.height; ++y, centre = wrap(centre + 1)) {
+            convert(y + reach, wrap(centre + reach));
+            SetBlurSources(taps, s.floats, s.rows.get(), s.ringBytes.get(),
+                           [&](int32_t u) { return offset(wrap(centre + u)); });
             BlurSpan(s.floats, width, p.row(y) + left);
         }
     }
