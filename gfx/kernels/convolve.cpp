@@ -501,14 +501,18 @@ const uint8_t* RowAt(const Plane& p, int32_t y) {
     return p.data + ptrdiff_t(std::clamp(y, 0, p.height - 1)) * p.width;
 }
 
-// Columns of the pass in strips whose ring of converted rows fits the cache, and at most
-// kRingValues values for the widest kernels.
-constexpr int32_t kStripWidth = 512;
+// Columns of the pass in strips whose ring of converted rows (four bytes of float and one
+// of byte a value) stays within the first-level cache, in whole blocks of 32 columns; the
+// widest kernels take strips of 32, or fewer columns where kRingValues would not hold them.
+constexpr int32_t kStripWidth = 512, kNarrowestStrip = 32;
+constexpr size_t kRingCacheBytes = 24 << 10;
 constexpr size_t kRingValues = size_t(2) << 20;
 
 int32_t StripWidth(const TapList& taps) {
     const size_t slots = 2 * size_t(taps.reach) + 1;
-    return int32_t(std::clamp<size_t>(kRingValues / slots, 1, kStripWidth));
+    const size_t cached = kRingCacheBytes / (slots * 5) / kNarrowestStrip * kNarrowestStrip;
+    const size_t strip = std::clamp<size_t>(cached, kNarrowestStrip, kStripWidth);
+    return int32_t(std::clamp<size_t>(kRingValues / slots, 1, strip));
 }
 
 // The distance between the ring's rows: a cache line more than a strip, so that the rows a
