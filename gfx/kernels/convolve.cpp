@@ -477,11 +477,22 @@ void SetBlurSources(const TapList& taps, SpanTaps<float>& span, const float* flo
     }
 }
 
+// The blur's float rows start on a cache line, so that how many of its loads of eight
+// floats straddle two lines (a straddling load costs two) does not vary from run to run.
+constexpr size_t kLineFloats = 16;
+
+template <typename T>
+T* LineAligned(T* p) {
+    constexpr uintptr_t kLine = 64;
+    const uintptr_t address = reinterpret_cast<uintptr_t>(p);
+    return p + ((kLine - address % kLine) % kLine) / sizeof(T);
+}
+
 // Each row is copied, with its edges replicated by the taps' reach, as bytes and as floats
 // (exact for bytes) once.
 void RowPass(const Plane& p, const TapList& taps, Scratch& s) {
     uint8_t* pad = s.rowBytes.get();
-    float* floats = s.row.get();
+    float* floats = LineAligned(s.row.get());
     const int32_t r = taps.reach, right = r + p.width;
     SetBlurWeights(taps, s.floats);
     SetBlurSources(taps, s.floats, floats, pad, [&](int32_t u) { return r + u; });
@@ -526,6 +537,8 @@ int32_t SlotStride(const TapList& taps) {
 void ColumnPass(const Plane& p, const TapList& taps, Scratch& s) {
     const int32_t reach = taps.reach, slots = 2 * reach + 1, strip = StripWidth(taps);
     const int32_t stride = SlotStride(taps);
+    float* ring = LineAligned(s.rows.get());
+    uint8_t* ringBytes = LineAligned(s.ringBytes.get());
     SetBlurWeights(taps, s.floats);
     for (int32_t left = 0; left < p.width; left += strip) {
         const int32_t width = std::min(strip, p.width - left);
@@ -535,13 +548,12 @@ void ColumnPass(const Plane& p, const TapList& taps, Scratch& s) {
         };
         auto offset = [&](int32_t slot) { return ptrdiff_t(slot) * stride; };
         auto convert = [&](int32_t row, int32_t slot) {
-            CopyRow(RowAt(p, row) + left, width, s.ringBytes.get() + offset(slot),
-                    s.rows.get() + offset(slot));
+            CopyRow(RowAt(p, row) + left, width, ringBytes + offset(slot), ring + offset(slot));
         };
         for (int32_t row = -reach; row < reach; ++row) convert(row, row + reach);
         for (int32_t y = 0, centre = reach; y < p.height; ++y, centre = wrap(centre + 1)) {
             convert(y + reach, wrap(centre + reach));
-            SetBlurSources(taps, s.floats, s.rows.get(), s.ringBytes.get(),
+            SetBlurSources(taps, s.floats, ring, ringBytes,
                            [&](int32_t u) { return offset(wrap(centre + u)); });
             BlurSpan(s.floats, width, p.row(y) + left);
         }
@@ -864,11 +876,11 @@ bool PrepareBlur(Filter& f, int64_t n, double sigma, int32_t width, int32_t heig
     if (!BlurTaps(n, sigma, width, f.first) || !BlurTaps(n, sigma, height, f.second)) return false;
     const size_t slots = 2 * size_t(f.second.reach) + 1;
     const size_t row = size_t(width) + 2 * size_t(f.first.reach) + kFastBlock;
-    const size_t ring = slots * size_t(SlotStride(f.second)) + kFastBlock;
-    f.scratch.row = AllocArray<float>(row, true);
+    const size_t ring = slots * size_t(SlotStride(f.second)) + kFastBlock + kLineFloats;
+    f.scratch.row = AllocArray<float>(row + kLineFloats, true);
     f.scratch.rows = AllocArray<float>(ring, true);
     f.scratch.rowBytes = AllocArray<uint8_t>(row, true);
-    f.scratch.ringBytes = AllocArray<uint8_t>(ring, true);
+    f.scratch.ringBytes = AllocArray<uint8_t>(ring + 64, true);
     return f.scratch.row && f.scratch.rows && f.scratch.rowBytes && f.scratch.ringBytes &&
            f.scratch.floats.Allocate(size_t(std::max(f.first.count, f.second.count)));
 }
