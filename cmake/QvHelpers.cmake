@@ -65,6 +65,28 @@ function(qv_add_test_dir label dir)
     endforeach()
 endfunction()
 
+# qv_add_baseline_test(TARGET PREFIX LABELS...): the test executable TARGET built again as
+# TARGET_baseline, with the graphics kernels' baseline objects (gfx/CMakeLists.txt) linked
+# ahead of qv_gfx, so that its pinned outputs hold on CPUs without AVX2 too. Its tests run
+# once, in the default screen format, named <PREFIX><test>/baseline and labelled LABELS and
+# baseline. Call it after TARGET's own definitions are set.
+function(qv_add_baseline_test target prefix)
+    set(baseline ${target}_baseline)
+    get_target_property(sources ${target} SOURCES)
+    get_target_property(libraries ${target} LINK_LIBRARIES)
+    get_target_property(includes ${target} INCLUDE_DIRECTORIES)
+    get_target_property(definitions ${target} COMPILE_DEFINITIONS)
+    add_executable(${baseline} ${sources})
+    target_link_libraries(${baseline} PRIVATE qv_gfx_kernels_baseline ${libraries})
+    target_include_directories(${baseline} PRIVATE ${includes})
+    if(definitions)
+        target_compile_definitions(${baseline} PRIVATE ${definitions})
+    endif()
+    gtest_discover_tests(${baseline} TEST_PREFIX "${prefix}" TEST_SUFFIX "/baseline"
+        TEST_LIST ${baseline}_TESTS NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60)
+    qv_label_discovered_tests(${baseline} "${ARGN};baseline" ${baseline}_TESTS)
+endfunction()
+
 # A library's listing runner (a *listings_test.cpp) runs again under the engine's tortures:
 # the stack moving at every check point and call, and a sample of each listing's allocations
 # failing one at a time (QV_FAIL_SWEEP, engine/testsupport/listing.h). Label torture, test

@@ -9,6 +9,7 @@
 
 #include "gfx/kernels/frontend_kernels.h"
 #include "gfx/kernels/rows.h"
+#include "gfx/kernels/template_clones.h"
 
 namespace qv {
 namespace {
@@ -66,9 +67,8 @@ void ScanAlpha(const uint8_t* alpha, int32_t width, Opaque&& opaque, Mixed&& mix
 
 // 32-bit spans in plain loops that GCC vectorises (AVX2 where the CPU has it). The colour
 // bytes sit above the alpha byte (shift 8) or below it (shift 0).
-__attribute__((target_clones("avx2", "default"))) void AlphaSpan32(const uint32_t* s, uint32_t* d,
-                                                                   const uint8_t* alpha, int32_t n,
-                                                                   int shift) {
+QV_CLONES("avx2", "default")
+void AlphaSpan32(const uint32_t* s, uint32_t* d, const uint8_t* alpha, int32_t n, int shift) {
     for (int32_t i = 0; i < n; ++i) {
         uint32_t a = alpha[i];
         uint32_t mixed = MixBytes((s[i] >> shift) & 0xFFFFFF, (d[i] >> shift) & 0xFFFFFF, a)
@@ -77,10 +77,8 @@ __attribute__((target_clones("avx2", "default"))) void AlphaSpan32(const uint32_
     }
 }
 
-__attribute__((target_clones("avx2", "default"))) void PaintSpan32(uint32_t* d,
-                                                                   const uint8_t* coverage,
-                                                                   int32_t n, uint32_t colour,
-                                                                   int shift) {
+QV_CLONES("avx2", "default")
+void PaintSpan32(uint32_t* d, const uint8_t* coverage, int32_t n, uint32_t colour, int shift) {
     const uint32_t bytes = (colour >> shift) & 0xFFFFFF;
     for (int32_t i = 0; i < n; ++i) {
         uint32_t c = coverage[i];
@@ -385,9 +383,8 @@ QV_AVX2 void PaintRows(uint8_t* dest, ptrdiff_t destStride, const uint8_t* cover
 }
 #endif
 
-__attribute__((target_clones("avx2", "default"))) void WriteSpan32(uint32_t* d,
-                                                                   const uint8_t* coverage,
-                                                                   int32_t n, uint32_t colour) {
+QV_CLONES("avx2", "default")
+void WriteSpan32(uint32_t* d, const uint8_t* coverage, int32_t n, uint32_t colour) {
     for (int32_t i = 0; i < n; ++i) d[i] = coverage[i] != 0 ? colour : d[i];
 }
 
@@ -469,18 +466,16 @@ __attribute__((always_inline)) inline void SkippingSpan(uint32_t* d, uint8_t* se
     }
 }
 
-__attribute__((target_clones("avx2", "default"))) void SecondSpan32(uint32_t* d, uint8_t* second,
-                                                                    const uint8_t* coverage,
-                                                                    int32_t n, uint32_t colour,
-                                                                    uint32_t opacity, int shift) {
+QV_CLONES("avx2", "default")
+void SecondSpan32(uint32_t* d, uint8_t* second, const uint8_t* coverage, int32_t n, uint32_t colour,
+                  uint32_t opacity, int shift) {
     SkippingSpan(d, second, coverage, n, colour, opacity, shift);
 }
 
 // Mode 3: the coverage is the low byte of the 16-bit buffer (the anti-aliased edge).
-__attribute__((target_clones("avx2", "default"))) void WideSpan32(uint32_t* d, uint8_t* second,
-                                                                  const uint16_t* coverage,
-                                                                  int32_t n, uint32_t colour,
-                                                                  uint32_t opacity, int shift) {
+QV_CLONES("avx2", "default")
+void WideSpan32(uint32_t* d, uint8_t* second, const uint16_t* coverage, int32_t n, uint32_t colour,
+                uint32_t opacity, int shift) {
     SkippingSpan(d, second, coverage, n, colour, opacity, shift);
 }
 

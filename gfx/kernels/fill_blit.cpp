@@ -9,6 +9,7 @@
 
 #include "gfx/kernels/kernels.h"
 #include "gfx/kernels/rows.h"
+#include "gfx/kernels/template_clones.h"
 
 namespace qv {
 namespace {
@@ -48,8 +49,7 @@ void FillRow32(uint32_t* row, int32_t width, uint32_t value) {
 namespace {
 
 // Plain loops that GCC vectorises, with AVX2 stores where the CPU has them.
-__attribute__((target_clones("avx2", "default"))) void FillRow16(uint16_t* row, int32_t width,
-                                                                 uint16_t value) {
+QV_CLONES("avx2", "default") void FillRow16(uint16_t* row, int32_t width, uint16_t value) {
     for (int32_t i = 0; i < width; ++i) row[i] = value;
 }
 

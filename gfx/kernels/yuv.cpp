@@ -302,8 +302,7 @@ using RowsFunction = void (*)(const LumaRows&, const uint8_t*, const uint8_t*, i
 // The AVX2 rows where the CPU has them; the portable rows are their reference and fallback.
 RowsFunction ChooseRGBRows() {
 #if defined(__x86_64__)
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return RGBRowsAVX2;
+    if (HasAvx2Fma()) return RGBRowsAVX2;
 #endif
     return RGBRowsPortable;
 }
