@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "gfx/colour_filters.h"
+#include "gfx/kernels/filters.h"
 #include "gfx/pixel_format.h"
 #include "gfx/spatial_filters.h"
 #include "tests/gfx/support.h"
@@ -358,6 +359,16 @@ TEST(RasterGolden, ContrastAndModulateKeepTheScalarResultAtEveryRowLength) {
     }
 }
 
+// The grey (or at the threshold white or black) the formula gives a stored 16-bit value,
+// computed on its channels as R5G6B5 and stored back in the format.
+uint32_t GreyOf16BitValue(uint32_t format, uint32_t value, int32_t threshold) {
+    const uint32_t v = Pixel16ToRGB565(format, value);
+    const double r = v >> 8 & 0xF8, g = v >> 3 & 0xFC, b = v << 3 & 0xF8;
+    auto level = uint32_t(std::fma(0.114, b, std::fma(0.299, r, 0.587 * g)));
+    if (threshold != 0) level = level >= 129 ? 255 : 0;
+    return RGB565ToPixel16(format, (level & 0xF8) << 8 | (level & 0xFC) << 3 | level >> 3);
+}
+
 // Every value of every 2-byte format, grey and threshold, against the formula on the channels
 // of R5G6B5, in rows of odd width (the vector path's tails and its one-by-one lanes included).
 TEST(RasterGolden, GreyOfEvery16BitValueIsTheTruncatedFormula) {
@@ -375,15 +386,75 @@ TEST(RasterGolden, GreyOfEvery16BitValueIsTheTruncatedFormula) {
             int64_t wrong = 0;
             for (int32_t y = 0; y < kHeight; ++y) {
                 for (int32_t x = 0; x < kWidth; ++x) {
-                    const uint32_t v = Pixel16ToRGB565(format, value(x, y));
-                    const double r = v >> 8 & 0xF8, g = v >> 3 & 0xFC, bl = v << 3 & 0xF8;
-                    auto level = uint32_t(std::fma(0.114, bl, std::fma(0.299, r, 0.587 * g)));
-                    if (threshold != 0) level = level >= 129 ? 255 : 0;
-                    const uint32_t grey = (level & 0xF8) << 8 | (level & 0xFC) << 3 | level >> 3;
-                    wrong += qv::test::Raw(b.get(), x, y) != RGB565ToPixel16(format, grey);
+                    wrong += qv::test::Raw(b.get(), x, y) !=
+                             GreyOf16BitValue(format, value(x, y), threshold);
                 }
             }
             EXPECT_EQ(wrong, 0) << "format " << format << " threshold " << threshold;
+        }
+    }
+}
+
+// Values that stress the lanes set right one by one: grey pixels, and colours whose weighted
+// sum 299 R + 587 G + 114 B (channels as R5G6B5) is a whole thousand, where the formula may
+// truncate one level lower.
+enum class Fill { kAnyValue, kGreys, kWholeSums, kMixed };
+
+std::vector<uint32_t> WholeSumValues() {
+    std::vector<uint32_t> values;
+    for (uint32_t v = 0; v < 65536; ++v) {
+        const uint32_t sum = 299 * (v >> 8 & 0xF8) + 587 * (v >> 3 & 0xFC) + 114 * (v << 3 & 0xF8);
+        if (sum % 1000 == 0) values.push_back(v);
+    }
+    return values;
+}
+
+uint32_t FillValue(Fill fill, uint32_t format, std::mt19937& random) {
+    static const std::vector<uint32_t> wholeSums = WholeSumValues();
+    if (fill == Fill::kMixed) fill = Fill(random() % 3);
+    switch (fill) {
+        case Fill::kGreys:
+            return RGB565ToPixel16(format, (random() % 32) * 0x841u);
+        case Fill::kWholeSums:
+            return RGB565ToPixel16(format, wholeSums[random() % wholeSums.size()]);
+        default:
+            return random() & 0xFFFFu;
+    }
+}
+
+// Grey and threshold of every 2-byte format on rectangles of widths about the vector block
+// and its tails, rows contiguous or padded, first pixel at every alignment; the pixels
+// around the rectangle keep their values.
+TEST(RasterGolden, GreyOf16BitRowsIsTheFormulaAtEveryWidthAndAlignment) {
+    if (!qv::test::DefaultScreenFormat())
+        GTEST_SKIP() << "independent of the screen format; swept in the format 10 run";
+    const struct {
+        int32_t width, height, rowLength, offset;
+    } shapes[] = {{1, 1, 1, 0},   {15, 3, 15, 0},  {16, 3, 16, 1},   {17, 4, 17, 0},
+                  {31, 2, 40, 5}, {32, 5, 32, 0},  {33, 3, 35, 3},   {47, 4, 47, 15},
+                  {48, 2, 64, 8}, {64, 3, 64, 11}, {257, 9, 257, 0}, {100, 6, 130, 9}};
+    std::mt19937 random(11);
+    for (uint32_t format = QV_FMT_R5G5B5; format <= QV_FMT_B5G6R5_SWAPPED; ++format) {
+        for (Fill fill : {Fill::kAnyValue, Fill::kGreys, Fill::kWholeSums, Fill::kMixed}) {
+            for (const auto& s : shapes) {
+                const int32_t threshold = int32_t(random() % 2);
+                std::vector<uint16_t> pixels(size_t(s.offset + s.rowLength * s.height + 16));
+                for (uint16_t& p : pixels) p = uint16_t(FillValue(fill, format, random));
+                const std::vector<uint16_t> before = pixels;
+                GrayPixels16({&pixels[size_t(s.offset)], s.width, s.height, s.rowLength, format},
+                             threshold);
+                int64_t wrong = 0;
+                for (size_t i = 0; i < pixels.size(); ++i) {
+                    const ptrdiff_t at = ptrdiff_t(i) - s.offset;
+                    const bool inside =
+                        at >= 0 && at % s.rowLength < s.width && at / s.rowLength < s.height;
+                    wrong += pixels[i] !=
+                             (inside ? GreyOf16BitValue(format, before[i], threshold) : before[i]);
+                }
+                EXPECT_EQ(wrong, 0) << "format " << format << " fill " << int(fill) << " width "
+                                    << s.width << " row " << s.rowLength << " offset " << s.offset
+                                    << " threshold " << threshold;
+            }
         }
     }
 }
