@@ -188,14 +188,6 @@ QV_AVX2_FMA void GraySpanAvx2(uint32_t* v, int32_t n, bool threshold) {
     _mm256_zeroupper();  // the callers' SSE code would pay for dirty upper halves
 }
 
-// R5G6B5 levels 0-255 packed back, grey in every channel: (level >> 3) x 0x801 puts the five
-// bits into red and blue.
-QV_AVX2_FMA inline __m256i PackGrey565(__m256i level) {
-    const __m256i green = _mm256_and_si256(_mm256_slli_epi16(level, 3), _mm256_set1_epi16(0x7E0));
-    return _mm256_or_si256(
-        _mm256_mullo_epi16(_mm256_srli_epi16(level, 3), _mm256_set1_epi16(0x801)), green);
-}
-
 // The table's bits of the levels 8 r, r = 0-31 (the grey R5G6B5 pixels), one a byte for byte
 // shuffles: r below 16, then r from 16, each row twice (once per 128-bit half).
 const std::array<std::array<uint8_t, 32>, 2>& Grey565RoundingDown() {
@@ -228,82 +220,137 @@ const std::array<uint64_t, 1024>& Grey565ValuesRoundingDown() {
     return bits;
 }
 
-// (a x b) >> 16 of unsigned 16-bit lanes.
-QV_AVX2_FMA inline __m256i High(__m256i a, int32_t b) {
-    return _mm256_mulhi_epu16(a, _mm256_set1_epi16(int16_t(b)));
+// 16-bit lanes of format F in the native order of their fields, and back.
+template <typename F>
+QV_AVX2_FMA inline __m256i Native16(__m256i v) {
+    if constexpr (!F::swapped) return v;
+    return _mm256_shuffle_epi8(
+        v, _mm256_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14, 1, 0, 3, 2, 5, 4,
+                            7, 6, 9, 8, 11, 10, 13, 12, 15, 14));
 }
 
-// Grey of a row of 16-bit pixels with six green bits, sixteen at a time in 16-bit lanes: with
-// R = 8 r, G = 4 g, B = 8 b the sum S / 4 = 598 r + 587 g + 228 b stays below 65536 and the
-// level is (S / 4) / 250. Products go through the high half of 16-bit multiplies by shifted
-// weights, fields and weights placed so that nothing is lost. Grey pixels are r x 0x841 and
-// have level 8 r, whose table bits two byte shuffles find.
-template <typename F>
-QV_AVX2_FMA void Gray565RowAvx2(uint16_t* row, int32_t n, bool threshold) {
-    static_assert(F::green6);
-    constexpr int16_t kTop = F::blueFirst ? 228 : 598, kLow = F::blueFirst ? 598 : 228;
+// A constant of 16-bit lanes the compiler cannot see. Made once before a loop it stays in a
+// register: a known constant would be rebuilt from an immediate on every pass, and multiplies
+// by it turned into shifts and adds, while shifts are what the grey loop waits for.
+QV_AVX2_FMA inline __m256i Hidden16(int32_t value) {
+    __m256i v = _mm256_set1_epi16(int16_t(value));
+    __asm__("" : "+x"(v));
+    return v;
+}
+
+// The constants of the 16-bit grey loop for format F (fields in native order).
+struct Grey565Constants {
+    __m256i topField, lowField, greenField;  // masks
+    __m256i topWeight, lowWeight, greenWeight, reciprocal, thousand, redBlue, greenBits;
+
+    template <typename F>
+    QV_AVX2_FMA static Grey565Constants Of() {
+        constexpr int32_t kTop = F::blueFirst ? 228 : 598, kLow = F::blueFirst ? 598 : 228;
+        return {Hidden16(0xF800), Hidden16(31),       Hidden16(0xFC00), Hidden16(kTop << 5),
+                Hidden16(kLow),   Hidden16(587 << 6), Hidden16(33555),  Hidden16(250),
+                Hidden16(0x801),  Hidden16(0x7E0)};
+    }
+};
+
+// S / 4 = 598 r + 587 g + 228 b of pixels with six green bits (R = 8 r, G = 4 g, B = 8 b),
+// below 65536: the low field times its weight, the others at the top of their lanes through
+// the high halves of multiplies by shifted weights.
+QV_AVX2_FMA inline __m256i QuarterSum565(__m256i pixels, const Grey565Constants& k) {
+    const __m256i top = _mm256_mulhi_epu16(_mm256_and_si256(pixels, k.topField), k.topWeight);
+    const __m256i low = _mm256_mullo_epi16(_mm256_and_si256(pixels, k.lowField), k.lowWeight);
+    const __m256i green = _mm256_mulhi_epu16(
+        _mm256_and_si256(_mm256_slli_epi16(pixels, 5), k.greenField), k.greenWeight);
+    return _mm256_add_epi16(_mm256_add_epi16(top, low), green);
+}
+
+// floor(t / 250) of the sums S / 4 above: one multiply, exact for each of them (not for every
+// number below 65536).
+QV_AVX2_FMA inline __m256i LevelOfQuarterSum(__m256i t, const Grey565Constants& k) {
+    return _mm256_srli_epi16(_mm256_mulhi_epu16(t, k.reciprocal), 7);
+}
+
+// Levels 0-255 stored as format F: grey, (level >> 3) x 0x801 putting the five bits into red
+// and blue, or at the threshold white above 128 and black.
+template <typename F, bool Threshold>
+QV_AVX2_FMA inline __m256i StoredGrey565(__m256i level, const Grey565Constants& k) {
+    if constexpr (Threshold) return _mm256_cmpgt_epi16(level, _mm256_set1_epi16(128));
+    const __m256i redBlue = _mm256_mullo_epi16(_mm256_srli_epi16(level, 3), k.redBlue);
+    return Native16<F>(
+        _mm256_or_si256(redBlue, _mm256_and_si256(_mm256_slli_epi16(level, 3), k.greenBits)));
+}
+
+// A block of sixteen with whole sums: their level may be one less. Grey pixels are r x 0x841
+// and have level 8 r, whose table bits two byte shuffles find; the others are looked up one
+// by one after the block is stored.
+template <typename F, bool Threshold>
+QV_AVX2_FMA void StoreWithWholeSums565(uint16_t* block, __m256i stored, __m256i level,
+                                       __m256i whole, const Grey565Constants& k) {
     const auto& greyBytes = Grey565RoundingDown();
-    const __m256i lowGreys =
-        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(greyBytes[0].data()));
-    const __m256i highGreys =
-        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(greyBytes[1].data()));
-    const __m256i swap = _mm256_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14, 1,
-                                          0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
-    auto native = [&](__m256i v)
-                      QV_AVX2_FMA { return F::swapped ? _mm256_shuffle_epi8(v, swap) : v; };
+    const __m256i pixels = Native16<F>(stored), top = _mm256_srli_epi16(pixels, 11);
+    const __m256i grey =
+        _mm256_cmpeq_epi16(_mm256_mullo_epi16(top, _mm256_set1_epi16(0x841)), pixels);
+    const __m256i down = _mm256_blendv_epi8(
+        _mm256_shuffle_epi8(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(greyBytes[0].data())), top),
+        _mm256_shuffle_epi8(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(greyBytes[1].data())), top),
+        _mm256_cmpgt_epi16(top, _mm256_set1_epi16(15)));
+    level = _mm256_sub_epi16(level, _mm256_and_si256(_mm256_srli_epi16(grey, 15), down));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(block), StoredGrey565<F, Threshold>(level, k));
+    // Two mask bits a lane: keep the low one.
+    const uint32_t others =
+        uint32_t(_mm256_movemask_epi8(_mm256_andnot_si256(grey, whole))) & 0x55555555u;
+    if (others == 0) return;
     const auto& valuesDown = Grey565ValuesRoundingDown<F>();
-    auto scalar = [&](uint32_t v) {
-        return uint16_t(F::Pack(GrayValue(IntensityOf(F::Unpack(v)), threshold)));
-    };
-    int32_t x = 0;
+    alignas(32) uint16_t before[16], levels[16];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(before), stored);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(levels), level);
+    ForEachBit(others, [&](int bit) {
+        const uint16_t v = before[bit / 2];
+        const auto down = int32_t(valuesDown[v >> 6] >> (v & 63) & 1);
+        block[bit / 2] = uint16_t(F::Pack(GrayValue(levels[bit / 2] - down, Threshold)));
+    });
+}
+
+// Grey of n 16-bit pixels with six green bits, sixteen at a time in 16-bit lanes: the level
+// is floor((S / 4) / 250), exact but where the sum is a whole thousand, which few blocks of a
+// picture hold.
+template <typename F, bool Threshold>
+QV_AVX2_FMA void Gray565RunAvx2(uint16_t* row, ptrdiff_t n) {
+    static_assert(F::green6);
+    const auto k = Grey565Constants::Of<F>();
+    ptrdiff_t x = 0;
     for (; x + 16 <= n; x += 16) {
         auto* p = reinterpret_cast<__m256i*>(row + x);
-        const __m256i stored = _mm256_loadu_si256(p), pixels = native(stored);
-        const __m256i top = _mm256_srli_epi16(pixels, 11);
-        const __m256i sum = _mm256_add_epi16(
-            _mm256_add_epi16(High(_mm256_slli_epi16(top, 11), kTop << 5),
-                             High(_mm256_slli_epi16(pixels, 11), kLow << 5)),
-            High(_mm256_and_si256(_mm256_slli_epi16(pixels, 5), _mm256_set1_epi16(-1024)),
-                 587 << 6));
-        __m256i level = DivideBy125(_mm256_srli_epi16(sum, 1));
-        const __m256i whole = _mm256_cmpeq_epi16(High(_mm256_slli_epi16(level, 8), 250 << 8), sum);
-        const __m256i grey =
-            _mm256_cmpeq_epi16(_mm256_mullo_epi16(top, _mm256_set1_epi16(0x841)), pixels);
-        const __m256i down = _mm256_blendv_epi8(_mm256_shuffle_epi8(lowGreys, top),
-                                                _mm256_shuffle_epi8(highGreys, top),
-                                                _mm256_cmpgt_epi16(top, _mm256_set1_epi16(15)));
-        level = _mm256_sub_epi16(level, _mm256_and_si256(_mm256_srli_epi16(grey, 15), down));
-        // Two mask bits a lane: keep the low one.
-        const uint32_t others =
-            uint32_t(_mm256_movemask_epi8(_mm256_andnot_si256(grey, whole))) & 0x55555555u;
-        const __m256i out =
-            threshold ? _mm256_cmpgt_epi16(level, _mm256_set1_epi16(128)) : PackGrey565(level);
-        _mm256_storeu_si256(p, native(out));
-        if (others != 0) {
-            alignas(32) uint16_t before[16], levels[16];
-            _mm256_store_si256(reinterpret_cast<__m256i*>(before), stored);
-            _mm256_store_si256(reinterpret_cast<__m256i*>(levels), level);
-            ForEachBit(others, [&](int bit) {
-                const uint16_t v = before[bit / 2];
-                const auto down = int32_t(valuesDown[v >> 6] >> (v & 63) & 1);
-                row[x + bit / 2] = uint16_t(F::Pack(GrayValue(levels[bit / 2] - down, threshold)));
-            });
+        const __m256i stored = _mm256_loadu_si256(p), sum = QuarterSum565(Native16<F>(stored), k);
+        const __m256i level = LevelOfQuarterSum(sum, k);
+        const __m256i whole = _mm256_cmpeq_epi16(_mm256_mullo_epi16(level, k.thousand), sum);
+        if (_mm256_testz_si256(whole, whole)) [[likely]] {
+            _mm256_storeu_si256(p, StoredGrey565<F, Threshold>(level, k));
+        } else {
+            StoreWithWholeSums565<F, Threshold>(row + x, stored, level, whole, k);
         }
     }
-    for (; x < n; ++x) row[x] = scalar(row[x]);
+    for (; x < n; ++x)
+        row[x] = uint16_t(F::Pack(GrayValue(IntensityOf(F::Unpack(row[x])), Threshold)));
     _mm256_zeroupper();
 }
 
-// Grey of 16-bit pixels with six green bits; false for other formats or without AVX2.
+// Grey of 16-bit pixels with six green bits; false for other formats or without AVX2. Rows
+// that follow each other without a gap are one run.
 bool Gray565(const qvFilterBlock& b, bool threshold) {
     if (!HasAvx2Fma()) return false;
     bool done = false;
     VisitDepth<2>(b.format, [&](auto f) {
         using F = decltype(f);
         if constexpr (F::green6) {
-            for (int32_t y = 0; y < b.height; ++y) {
-                auto* row = reinterpret_cast<uint16_t*>(PixelAt(b.base, b.rowLength, 2, 0, y));
-                Gray565RowAvx2<F>(row, b.width, threshold);
+            auto run = threshold ? Gray565RunAvx2<F, true> : Gray565RunAvx2<F, false>;
+            auto* base = static_cast<uint16_t*>(b.base);
+            if (b.rowLength == b.width) {
+                run(base, ptrdiff_t(b.width) * b.height);
+            } else {
+                for (int32_t y = 0; y < b.height; ++y)
+                    run(base + ptrdiff_t(y) * b.rowLength, b.width);
             }
             done = true;
         }
