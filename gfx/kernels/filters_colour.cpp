@@ -279,14 +279,35 @@ QV_AVX2_FMA inline __m256i StoredGrey565(__m256i level, const Grey565Constants& 
         _mm256_or_si256(redBlue, _mm256_and_si256(_mm256_slli_epi16(level, 3), k.greenBits)));
 }
 
-// A block of sixteen with whole sums: their level may be one less. Grey pixels are r x 0x841
-// and have level 8 r, whose table bits two byte shuffles find; the others are looked up one
-// by one after the block is stored.
+// Sixteen stored pixels with their levels floor((S / 4) / 250) and the lanes whose sum is a
+// whole thousand, where the formula's level may be one less.
+struct Grey565Block {
+    __m256i stored, level, whole;
+};
+
+template <typename F>
+QV_AVX2_FMA inline Grey565Block LoadGrey565(const uint16_t* at, const Grey565Constants& k) {
+    const __m256i stored = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+    const __m256i sum = QuarterSum565(Native16<F>(stored), k);
+    const __m256i level = LevelOfQuarterSum(sum, k);
+    return {stored, level, _mm256_cmpeq_epi16(_mm256_mullo_epi16(level, k.thousand), sum)};
+}
+
+// Stores a block's levels as they are: right where no lane is whole.
 template <typename F, bool Threshold>
-QV_AVX2_FMA void StoreWithWholeSums565(uint16_t* block, __m256i stored, __m256i level,
-                                       __m256i whole, const Grey565Constants& k) {
+QV_AVX2_FMA inline void StoreLevels565(uint16_t* at, __m256i level, const Grey565Constants& k) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(at), StoredGrey565<F, Threshold>(level, k));
+}
+
+// Stores a block with whole lanes. Grey pixels are r x 0x841 and have level 8 r, whose table
+// bits two byte shuffles find; the others are looked up one by one after the block is stored.
+// Always inlined: a call would pass the block through memory and clobber the loop's
+// constants, and one block in eight or so comes here.
+template <typename F, bool Threshold>
+QV_AVX2_FMA inline __attribute__((always_inline)) void StoreWithWholeSums565(
+    uint16_t* at, Grey565Block b, const Grey565Constants& k) {
     const auto& greyBytes = Grey565RoundingDown();
-    const __m256i pixels = Native16<F>(stored), top = _mm256_srli_epi16(pixels, 11);
+    const __m256i pixels = Native16<F>(b.stored), top = _mm256_srli_epi16(pixels, 11);
     const __m256i grey =
         _mm256_cmpeq_epi16(_mm256_mullo_epi16(top, _mm256_set1_epi16(0x841)), pixels);
     const __m256i down = _mm256_blendv_epi8(
@@ -295,41 +316,52 @@ QV_AVX2_FMA void StoreWithWholeSums565(uint16_t* block, __m256i stored, __m256i 
         _mm256_shuffle_epi8(
             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(greyBytes[1].data())), top),
         _mm256_cmpgt_epi16(top, _mm256_set1_epi16(15)));
-    level = _mm256_sub_epi16(level, _mm256_and_si256(_mm256_srli_epi16(grey, 15), down));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(block), StoredGrey565<F, Threshold>(level, k));
+    const __m256i level =
+        _mm256_sub_epi16(b.level, _mm256_and_si256(_mm256_srli_epi16(grey, 15), down));
+    StoreLevels565<F, Threshold>(at, level, k);
     // Two mask bits a lane: keep the low one.
     const uint32_t others =
-        uint32_t(_mm256_movemask_epi8(_mm256_andnot_si256(grey, whole))) & 0x55555555u;
+        uint32_t(_mm256_movemask_epi8(_mm256_andnot_si256(grey, b.whole))) & 0x55555555u;
     if (others == 0) return;
     const auto& valuesDown = Grey565ValuesRoundingDown<F>();
     alignas(32) uint16_t before[16], levels[16];
-    _mm256_store_si256(reinterpret_cast<__m256i*>(before), stored);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(before), b.stored);
     _mm256_store_si256(reinterpret_cast<__m256i*>(levels), level);
     ForEachBit(others, [&](int bit) {
         const uint16_t v = before[bit / 2];
         const auto down = int32_t(valuesDown[v >> 6] >> (v & 63) & 1);
-        block[bit / 2] = uint16_t(F::Pack(GrayValue(levels[bit / 2] - down, Threshold)));
+        at[bit / 2] = uint16_t(F::Pack(GrayValue(levels[bit / 2] - down, Threshold)));
     });
 }
 
-// Grey of n 16-bit pixels with six green bits, sixteen at a time in 16-bit lanes: the level
-// is floor((S / 4) / 250), exact but where the sum is a whole thousand, which few blocks of a
-// picture hold.
+// Stores a block, its whole lanes set right.
+template <typename F, bool Threshold>
+QV_AVX2_FMA inline void StoreGrey565(uint16_t* at, Grey565Block b, const Grey565Constants& k) {
+    if (_mm256_testz_si256(b.whole, b.whole)) return StoreLevels565<F, Threshold>(at, b.level, k);
+    StoreWithWholeSums565<F, Threshold>(at, b, k);
+}
+
+// Grey of n 16-bit pixels with six green bits, 32 at a time in 16-bit lanes: few blocks of a
+// picture hold whole sums, and one test covers both halves.
 template <typename F, bool Threshold>
 QV_AVX2_FMA void Gray565RunAvx2(uint16_t* row, ptrdiff_t n) {
     static_assert(F::green6);
     const auto k = Grey565Constants::Of<F>();
     ptrdiff_t x = 0;
-    for (; x + 16 <= n; x += 16) {
-        auto* p = reinterpret_cast<__m256i*>(row + x);
-        const __m256i stored = _mm256_loadu_si256(p), sum = QuarterSum565(Native16<F>(stored), k);
-        const __m256i level = LevelOfQuarterSum(sum, k);
-        const __m256i whole = _mm256_cmpeq_epi16(_mm256_mullo_epi16(level, k.thousand), sum);
+    for (; x + 32 <= n; x += 32) {
+        const Grey565Block a = LoadGrey565<F>(row + x, k), b = LoadGrey565<F>(row + x + 16, k);
+        const __m256i whole = _mm256_or_si256(a.whole, b.whole);
         if (_mm256_testz_si256(whole, whole)) [[likely]] {
-            _mm256_storeu_si256(p, StoredGrey565<F, Threshold>(level, k));
+            StoreLevels565<F, Threshold>(row + x, a.level, k);
+            StoreLevels565<F, Threshold>(row + x + 16, b.level, k);
         } else {
-            StoreWithWholeSums565<F, Threshold>(row + x, stored, level, whole, k);
+            StoreGrey565<F, Threshold>(row + x, a, k);
+            StoreGrey565<F, Threshold>(row + x + 16, b, k);
         }
+    }
+    if (x + 16 <= n) {
+        StoreGrey565<F, Threshold>(row + x, LoadGrey565<F>(row + x, k), k);
+        x += 16;
     }
     for (; x < n; ++x)
         row[x] = uint16_t(F::Pack(GrayValue(IntensityOf(F::Unpack(row[x])), Threshold)));
