@@ -132,9 +132,20 @@ const std::array<uint32_t, 8>& GreysRoundingDown() {
     return bits;
 }
 
-// floor(t / 125) of 16-bit lanes (32-bit lanes below 65536 too) up to 59000: one multiply.
-QV_AVX2_FMA inline __m256i DivideBy125(__m256i t) {
-    return _mm256_srli_epi16(_mm256_mulhi_epu16(t, _mm256_set1_epi16(int16_t(33555))), 6);
+// A constant the compiler cannot see. Made once before a loop it stays in a register: a known
+// constant would be rebuilt from an immediate on every pass, and multiplies by it turned into
+// shifts and adds, while shifts are what the grey loops wait for.
+QV_AVX2_FMA inline __m256i Hidden(__m256i v) {
+    __asm__("" : "+x"(v));
+    return v;
+}
+
+QV_AVX2_FMA inline __m256i Hidden16(int32_t value) {
+    return Hidden(_mm256_set1_epi16(int16_t(value)));
+}
+
+QV_AVX2_FMA inline __m256i Hidden32(int32_t value) {
+    return Hidden(_mm256_set1_epi32(value));
 }
 
 // Calls fix(bit) for every set bit of a mask.
@@ -143,48 +154,97 @@ inline void ForEachBit(uint32_t bits, Fix&& fix) {
     for (; bits != 0; bits &= bits - 1) fix(__builtin_ctz(bits));
 }
 
-QV_AVX2_FMA void GraySpanAvx2(uint32_t* v, int32_t n, bool threshold) {
+// The constants of the 32-bit grey loop.
+struct Grey32Constants {
+    __m256i lowBytes, blueRed, green, reciprocal, thousand, colour, spread;
+
+    QV_AVX2_FMA static Grey32Constants Make() {
+        // Byte 0 of each lane into bytes 0-2.
+        const __m256i spread =
+            _mm256_setr_epi8(0, 0, 0, -1, 4, 4, 4, -1, 8, 8, 8, -1, 12, 12, 12, -1, 0, 0, 0, -1, 4,
+                             4, 4, -1, 8, 8, 8, -1, 12, 12, 12, -1);
+        return {Hidden32(0x00FF00FF), Hidden32(299 << 16 | 114), Hidden32(587), Hidden16(33555),
+                Hidden32(1000),       Hidden32(0xFFFFFF),        Hidden(spread)};
+    }
+};
+
+// Eight stored pixels with their levels floor(S / 1000) and the lanes whose sum is a whole
+// thousand, where the formula's level may be one less.
+struct Grey32Block {
+    __m256i pixels, level, whole;
+};
+
+QV_AVX2_FMA inline Grey32Block LoadGrey32(const uint32_t* at, const Grey32Constants& k) {
+    const __m256i pixels = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+    // Words (blue, red) and (green, alpha) against (114, 299) and (587, 0).
+    const __m256i sum = _mm256_add_epi32(
+        _mm256_madd_epi16(_mm256_and_si256(pixels, k.lowBytes), k.blueRed),
+        _mm256_madd_epi16(_mm256_and_si256(_mm256_srli_epi32(pixels, 8), k.lowBytes), k.green));
+    // floor((S / 8) / 125): S / 8 stays below 32000, where one multiply-high is exact.
+    const __m256i level =
+        _mm256_srli_epi16(_mm256_mulhi_epu16(_mm256_srli_epi32(sum, 3), k.reciprocal), 6);
+    return {pixels, level, _mm256_cmpeq_epi32(_mm256_madd_epi16(level, k.thousand), sum)};
+}
+
+template <bool Threshold>
+QV_AVX2_FMA inline void StoreLevels32(uint32_t* at, __m256i level, const Grey32Constants& k) {
+    _mm256_storeu_si256(
+        reinterpret_cast<__m256i*>(at),
+        Threshold ? _mm256_and_si256(_mm256_cmpgt_epi32(level, _mm256_set1_epi32(128)), k.colour)
+                  : _mm256_shuffle_epi8(level, k.spread));
+}
+
+// Stores a block with whole lanes: grey ones take bit `level` of the table of greys, the
+// others the formula one by one. Always inlined: a call would pass the block through memory
+// and clobber the loop's constants, and one block in eight or so comes here.
+template <bool Threshold>
+QV_AVX2_FMA inline __attribute__((always_inline)) void StoreWithWholeSums32(
+    uint32_t* at, Grey32Block b, const Grey32Constants& k) {
     const __m256i table =
         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(GreysRoundingDown().data()));
-    const __m256i lowBytes = _mm256_set1_epi32(0x00FF00FF), colour = _mm256_set1_epi32(0xFFFFFF);
-    // Byte 0 of each lane into bytes 0-2.
-    const __m256i spread = _mm256_setr_epi8(0, 0, 0, -1, 4, 4, 4, -1, 8, 8, 8, -1, 12, 12, 12, -1,
-                                            0, 0, 0, -1, 4, 4, 4, -1, 8, 8, 8, -1, 12, 12, 12, -1);
+    const __m256i grey = _mm256_cmpeq_epi32(_mm256_and_si256(b.pixels, k.colour),
+                                            _mm256_shuffle_epi8(b.level, k.spread));
+    const __m256i word = _mm256_permutevar8x32_epi32(table, _mm256_srli_epi32(b.level, 5));
+    const __m256i down = _mm256_srlv_epi32(word, _mm256_and_si256(b.level, _mm256_set1_epi32(31)));
+    StoreLevels32<Threshold>(
+        at, _mm256_sub_epi32(b.level, _mm256_and_si256(_mm256_srli_epi32(grey, 31), down)), k);
+    const auto others =
+        uint32_t(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_andnot_si256(grey, b.whole))));
+    if (others == 0) return;
+    alignas(32) uint32_t before[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(before), b.pixels);
+    ForEachBit(others,
+               [&](int lane) { at[lane] = GrayValue(IntensityOf(before[lane]), Threshold); });
+}
+
+// Stores a block, its whole lanes set right.
+template <bool Threshold>
+QV_AVX2_FMA inline void StoreGrey32(uint32_t* at, Grey32Block b, const Grey32Constants& k) {
+    if (_mm256_testz_si256(b.whole, b.whole)) return StoreLevels32<Threshold>(at, b.level, k);
+    StoreWithWholeSums32<Threshold>(at, b, k);
+}
+
+// Grey of n 32-bit values, sixteen at a time with one whole-lane test for both halves.
+template <bool Threshold>
+QV_AVX2_FMA void GraySpanAvx2(uint32_t* v, int32_t n) {
+    const auto k = Grey32Constants::Make();
     int32_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        auto* p = reinterpret_cast<__m256i*>(v + i);
-        const __m256i pixels = _mm256_loadu_si256(p);
-        // Words (blue, red) and (green, alpha) against (114, 299) and (587, 0).
-        const __m256i sum = _mm256_add_epi32(
-            _mm256_madd_epi16(_mm256_and_si256(pixels, lowBytes),
-                              _mm256_set1_epi32(299 << 16 | 114)),
-            _mm256_madd_epi16(_mm256_and_si256(_mm256_srli_epi32(pixels, 8), lowBytes),
-                              _mm256_set1_epi32(587)));
-        __m256i level = DivideBy125(_mm256_srli_epi32(sum, 3));
-        const __m256i whole =
-            _mm256_cmpeq_epi32(_mm256_madd_epi16(level, _mm256_set1_epi32(1000)), sum);
-        // Grey lanes: bit `level` of the table.
-        const __m256i grey = _mm256_cmpeq_epi32(_mm256_and_si256(pixels, colour),
-                                                _mm256_shuffle_epi8(level, spread));
-        const __m256i word = _mm256_permutevar8x32_epi32(table, _mm256_srli_epi32(level, 5));
-        const __m256i down =
-            _mm256_srlv_epi32(word, _mm256_and_si256(level, _mm256_set1_epi32(31)));
-        level = _mm256_sub_epi32(level, _mm256_and_si256(_mm256_srli_epi32(grey, 31), down));
-        const auto others =
-            uint32_t(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_andnot_si256(grey, whole))));
-        _mm256_storeu_si256(
-            p, threshold
-                   ? _mm256_and_si256(_mm256_cmpgt_epi32(level, _mm256_set1_epi32(128)), colour)
-                   : _mm256_shuffle_epi8(level, spread));
-        if (others != 0) {
-            alignas(32) uint32_t before[8];
-            _mm256_store_si256(reinterpret_cast<__m256i*>(before), pixels);
-            ForEachBit(others, [&](int lane) {
-                v[i + lane] = GrayValue(IntensityOf(before[lane]), threshold);
-            });
+    for (; i + 16 <= n; i += 16) {
+        const Grey32Block a = LoadGrey32(v + i, k), b = LoadGrey32(v + i + 8, k);
+        const __m256i whole = _mm256_or_si256(a.whole, b.whole);
+        if (_mm256_testz_si256(whole, whole)) [[likely]] {
+            StoreLevels32<Threshold>(v + i, a.level, k);
+            StoreLevels32<Threshold>(v + i + 8, b.level, k);
+        } else {
+            StoreGrey32<Threshold>(v + i, a, k);
+            StoreGrey32<Threshold>(v + i + 8, b, k);
         }
     }
-    for (; i < n; ++i) v[i] = GrayValue(IntensityOf(v[i]), threshold);
+    if (i + 8 <= n) {
+        StoreGrey32<Threshold>(v + i, LoadGrey32(v + i, k), k);
+        i += 8;
+    }
+    for (; i < n; ++i) v[i] = GrayValue(IntensityOf(v[i]), Threshold);
     _mm256_zeroupper();  // the callers' SSE code would pay for dirty upper halves
 }
 
@@ -227,15 +287,6 @@ QV_AVX2_FMA inline __m256i Native16(__m256i v) {
     return _mm256_shuffle_epi8(
         v, _mm256_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14, 1, 0, 3, 2, 5, 4,
                             7, 6, 9, 8, 11, 10, 13, 12, 15, 14));
-}
-
-// A constant of 16-bit lanes the compiler cannot see. Made once before a loop it stays in a
-// register: a known constant would be rebuilt from an immediate on every pass, and multiplies
-// by it turned into shifts and adds, while shifts are what the grey loop waits for.
-QV_AVX2_FMA inline __m256i Hidden16(int32_t value) {
-    __m256i v = _mm256_set1_epi16(int16_t(value));
-    __asm__("" : "+x"(v));
-    return v;
 }
 
 // The constants of the 16-bit grey loop for format F (fields in native order).
@@ -301,8 +352,7 @@ QV_AVX2_FMA inline void StoreLevels565(uint16_t* at, __m256i level, const Grey56
 
 // Stores a block with whole lanes. Grey pixels are r x 0x841 and have level 8 r, whose table
 // bits two byte shuffles find; the others are looked up one by one after the block is stored.
-// Always inlined: a call would pass the block through memory and clobber the loop's
-// constants, and one block in eight or so comes here.
+// Always inlined, as the 32-bit one.
 template <typename F, bool Threshold>
 QV_AVX2_FMA inline __attribute__((always_inline)) void StoreWithWholeSums565(
     uint16_t* at, Grey565Block b, const Grey565Constants& k) {
@@ -393,7 +443,7 @@ bool Gray565(const qvFilterBlock& b, bool threshold) {
 
 void GraySpan(uint32_t* v, int32_t n, bool threshold) {
 #if defined(__x86_64__)
-    if (HasAvx2Fma()) return GraySpanAvx2(v, n, threshold);
+    if (HasAvx2Fma()) return threshold ? GraySpanAvx2<true>(v, n) : GraySpanAvx2<false>(v, n);
 #endif
     GraySpanScalar(v, n, threshold);
 }
