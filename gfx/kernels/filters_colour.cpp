@@ -77,6 +77,12 @@ void ForEachSpan(const qvFilterBlock& b, Op&& op) {
         if constexpr (Bytes == 2 && Store) {
             if (int64_t(b.width) * b.height >= 65536 && MapThroughTable<F>(b, op)) return;
         }
+        if constexpr (F::code == QV_FMT_A8R8G8B8) {
+            // Rows that follow each other without a gap are one span.
+            const int64_t pixels = int64_t(b.width) * b.height;
+            if (b.rowLength == b.width && pixels <= INT32_MAX)
+                return op(static_cast<uint32_t*>(b.base), int32_t(pixels));
+        }
         for (int32_t y = 0; y < b.height; ++y) {
             uint8_t* row = PixelAt(b.base, b.rowLength, Bytes, 0, y);
             if constexpr (F::code == QV_FMT_A8R8G8B8) {
