@@ -78,9 +78,10 @@ void ForEachSpan(const qvFilterBlock& b, Op&& op) {
             if (int64_t(b.width) * b.height >= 65536 && MapThroughTable<F>(b, op)) return;
         }
         if constexpr (F::code == QV_FMT_A8R8G8B8) {
-            // Rows that follow each other without a gap are one span.
+            // Rows that follow each other without a gap are one span, of a length the span
+            // loops can step past without overflow.
             const int64_t pixels = int64_t(b.width) * b.height;
-            if (b.rowLength == b.width && pixels <= INT32_MAX)
+            if (b.rowLength == b.width && pixels <= int64_t(1) << 30)
                 return op(static_cast<uint32_t*>(b.base), int32_t(pixels));
         }
         for (int32_t y = 0; y < b.height; ++y) {
