@@ -77,6 +77,13 @@ void ForEachSpan(const qvFilterBlock& b, Op&& op) {
         if constexpr (Bytes == 2 && Store) {
             if (int64_t(b.width) * b.height >= 65536 && MapThroughTable<F>(b, op)) return;
         }
+        if constexpr (F::code == QV_FMT_A8R8G8B8) {
+            // Rows that follow each other without a gap are one span, of a length the span
+            // loops can step past without overflow.
+            const int64_t pixels = int64_t(b.width) * b.height;
+            if (b.rowLength == b.width && pixels <= int64_t(1) << 30)
+                return op(static_cast<uint32_t*>(b.base), int32_t(pixels));
+        }
         for (int32_t y = 0; y < b.height; ++y) {
             uint8_t* row = PixelAt(b.base, b.rowLength, Bytes, 0, y);
             if constexpr (F::code == QV_FMT_A8R8G8B8) {
@@ -132,9 +139,20 @@ const std::array<uint32_t, 8>& GreysRoundingDown() {
     return bits;
 }
 
-// floor(t / 125) of 16-bit lanes (32-bit lanes below 65536 too) up to 59000: one multiply.
-QV_AVX2_FMA inline __m256i DivideBy125(__m256i t) {
-    return _mm256_srli_epi16(_mm256_mulhi_epu16(t, _mm256_set1_epi16(int16_t(33555))), 6);
+// A constant the compiler cannot see. Made once before a loop it stays in a register: a known
+// constant would be rebuilt from an immediate on every pass, and multiplies by it turned into
+// shifts and adds, while shifts are what the grey loops wait for.
+QV_AVX2_FMA inline __m256i Hidden(__m256i v) {
+    __asm__("" : "+x"(v));
+    return v;
+}
+
+QV_AVX2_FMA inline __m256i Hidden16(int32_t value) {
+    return Hidden(_mm256_set1_epi16(int16_t(value)));
+}
+
+QV_AVX2_FMA inline __m256i Hidden32(int32_t value) {
+    return Hidden(_mm256_set1_epi32(value));
 }
 
 // Calls fix(bit) for every set bit of a mask.
@@ -143,57 +161,98 @@ inline void ForEachBit(uint32_t bits, Fix&& fix) {
     for (; bits != 0; bits &= bits - 1) fix(__builtin_ctz(bits));
 }
 
-QV_AVX2_FMA void GraySpanAvx2(uint32_t* v, int32_t n, bool threshold) {
-    const __m256i table =
-        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(GreysRoundingDown().data()));
-    const __m256i lowBytes = _mm256_set1_epi32(0x00FF00FF), colour = _mm256_set1_epi32(0xFFFFFF);
-    // Byte 0 of each lane into bytes 0-2.
-    const __m256i spread = _mm256_setr_epi8(0, 0, 0, -1, 4, 4, 4, -1, 8, 8, 8, -1, 12, 12, 12, -1,
-                                            0, 0, 0, -1, 4, 4, 4, -1, 8, 8, 8, -1, 12, 12, 12, -1);
-    int32_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        auto* p = reinterpret_cast<__m256i*>(v + i);
-        const __m256i pixels = _mm256_loadu_si256(p);
-        // Words (blue, red) and (green, alpha) against (114, 299) and (587, 0).
-        const __m256i sum = _mm256_add_epi32(
-            _mm256_madd_epi16(_mm256_and_si256(pixels, lowBytes),
-                              _mm256_set1_epi32(299 << 16 | 114)),
-            _mm256_madd_epi16(_mm256_and_si256(_mm256_srli_epi32(pixels, 8), lowBytes),
-                              _mm256_set1_epi32(587)));
-        __m256i level = DivideBy125(_mm256_srli_epi32(sum, 3));
-        const __m256i whole =
-            _mm256_cmpeq_epi32(_mm256_madd_epi16(level, _mm256_set1_epi32(1000)), sum);
-        // Grey lanes: bit `level` of the table.
-        const __m256i grey = _mm256_cmpeq_epi32(_mm256_and_si256(pixels, colour),
-                                                _mm256_shuffle_epi8(level, spread));
-        const __m256i word = _mm256_permutevar8x32_epi32(table, _mm256_srli_epi32(level, 5));
-        const __m256i down =
-            _mm256_srlv_epi32(word, _mm256_and_si256(level, _mm256_set1_epi32(31)));
-        level = _mm256_sub_epi32(level, _mm256_and_si256(_mm256_srli_epi32(grey, 31), down));
-        const auto others =
-            uint32_t(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_andnot_si256(grey, whole))));
-        _mm256_storeu_si256(
-            p, threshold
-                   ? _mm256_and_si256(_mm256_cmpgt_epi32(level, _mm256_set1_epi32(128)), colour)
-                   : _mm256_shuffle_epi8(level, spread));
-        if (others != 0) {
-            alignas(32) uint32_t before[8];
-            _mm256_store_si256(reinterpret_cast<__m256i*>(before), pixels);
-            ForEachBit(others, [&](int lane) {
-                v[i + lane] = GrayValue(IntensityOf(before[lane]), threshold);
-            });
-        }
+// The constants of the 32-bit grey loop.
+struct Grey32Constants {
+    __m256i lowBytes, blueRed, green, reciprocal, thousand, colour, spread;
+
+    QV_AVX2_FMA static Grey32Constants Make() {
+        // Byte 0 of each lane into bytes 0-2.
+        const __m256i spread =
+            _mm256_setr_epi8(0, 0, 0, -1, 4, 4, 4, -1, 8, 8, 8, -1, 12, 12, 12, -1, 0, 0, 0, -1, 4,
+                             4, 4, -1, 8, 8, 8, -1, 12, 12, 12, -1);
+        return {Hidden32(0x00FF00FF), Hidden32(299 << 16 | 114), Hidden32(587), Hidden16(33555),
+                Hidden32(1000),       Hidden32(0xFFFFFF),        Hidden(spread)};
     }
-    for (; i < n; ++i) v[i] = GrayValue(IntensityOf(v[i]), threshold);
-    _mm256_zeroupper();  // the callers' SSE code would pay for dirty upper halves
+};
+
+// Eight stored pixels with their levels floor(S / 1000) and the lanes whose sum is a whole
+// thousand, where the formula's level may be one less.
+struct Grey32Block {
+    __m256i pixels, level, whole;
+};
+
+QV_AVX2_FMA inline Grey32Block LoadGrey32(const uint32_t* at, const Grey32Constants& k) {
+    const __m256i pixels = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+    // Words (blue, red) and (green, alpha) against (114, 299) and (587, 0).
+    const __m256i sum = _mm256_add_epi32(
+        _mm256_madd_epi16(_mm256_and_si256(pixels, k.lowBytes), k.blueRed),
+        _mm256_madd_epi16(_mm256_and_si256(_mm256_srli_epi32(pixels, 8), k.lowBytes), k.green));
+    // floor((S / 8) / 125): S / 8 stays below 32000, where one multiply-high is exact.
+    const __m256i level =
+        _mm256_srli_epi16(_mm256_mulhi_epu16(_mm256_srli_epi32(sum, 3), k.reciprocal), 6);
+    return {pixels, level, _mm256_cmpeq_epi32(_mm256_madd_epi16(level, k.thousand), sum)};
 }
 
-// R5G6B5 levels 0-255 packed back, grey in every channel: (level >> 3) x 0x801 puts the five
-// bits into red and blue.
-QV_AVX2_FMA inline __m256i PackGrey565(__m256i level) {
-    const __m256i green = _mm256_and_si256(_mm256_slli_epi16(level, 3), _mm256_set1_epi16(0x7E0));
-    return _mm256_or_si256(
-        _mm256_mullo_epi16(_mm256_srli_epi16(level, 3), _mm256_set1_epi16(0x801)), green);
+template <bool Threshold>
+QV_AVX2_FMA inline void StoreLevels32(uint32_t* at, __m256i level, const Grey32Constants& k) {
+    _mm256_storeu_si256(
+        reinterpret_cast<__m256i*>(at),
+        Threshold ? _mm256_and_si256(_mm256_cmpgt_epi32(level, _mm256_set1_epi32(128)), k.colour)
+                  : _mm256_shuffle_epi8(level, k.spread));
+}
+
+// Stores a block with whole lanes: grey ones take bit `level` of the table of greys, the
+// others the formula one by one. Always inlined: a call would pass the block through memory
+// and clobber the loop's constants, and one block in eight or so comes here.
+template <bool Threshold>
+QV_AVX2_FMA inline __attribute__((always_inline)) void StoreWithWholeSums32(
+    uint32_t* at, Grey32Block b, const Grey32Constants& k) {
+    const __m256i table =
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(GreysRoundingDown().data()));
+    const __m256i grey = _mm256_cmpeq_epi32(_mm256_and_si256(b.pixels, k.colour),
+                                            _mm256_shuffle_epi8(b.level, k.spread));
+    const __m256i word = _mm256_permutevar8x32_epi32(table, _mm256_srli_epi32(b.level, 5));
+    const __m256i down = _mm256_srlv_epi32(word, _mm256_and_si256(b.level, _mm256_set1_epi32(31)));
+    StoreLevels32<Threshold>(
+        at, _mm256_sub_epi32(b.level, _mm256_and_si256(_mm256_srli_epi32(grey, 31), down)), k);
+    const auto others =
+        uint32_t(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_andnot_si256(grey, b.whole))));
+    if (others == 0) return;
+    alignas(32) uint32_t before[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(before), b.pixels);
+    ForEachBit(others,
+               [&](int lane) { at[lane] = GrayValue(IntensityOf(before[lane]), Threshold); });
+}
+
+// Stores a block, its whole lanes set right.
+template <bool Threshold>
+QV_AVX2_FMA inline void StoreGrey32(uint32_t* at, Grey32Block b, const Grey32Constants& k) {
+    if (_mm256_testz_si256(b.whole, b.whole)) return StoreLevels32<Threshold>(at, b.level, k);
+    StoreWithWholeSums32<Threshold>(at, b, k);
+}
+
+// Grey of n 32-bit values, sixteen at a time with one whole-lane test for both halves.
+template <bool Threshold>
+QV_AVX2_FMA void GraySpanAvx2(uint32_t* v, int32_t n) {
+    const auto k = Grey32Constants::Make();
+    int32_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const Grey32Block a = LoadGrey32(v + i, k), b = LoadGrey32(v + i + 8, k);
+        const __m256i whole = _mm256_or_si256(a.whole, b.whole);
+        if (_mm256_testz_si256(whole, whole)) [[likely]] {
+            StoreLevels32<Threshold>(v + i, a.level, k);
+            StoreLevels32<Threshold>(v + i + 8, b.level, k);
+        } else {
+            StoreGrey32<Threshold>(v + i, a, k);
+            StoreGrey32<Threshold>(v + i + 8, b, k);
+        }
+    }
+    if (i + 8 <= n) {
+        StoreGrey32<Threshold>(v + i, LoadGrey32(v + i, k), k);
+        i += 8;
+    }
+    for (; i < n; ++i) v[i] = GrayValue(IntensityOf(v[i]), Threshold);
+    _mm256_zeroupper();  // the callers' SSE code would pay for dirty upper halves
 }
 
 // The table's bits of the levels 8 r, r = 0-31 (the grey R5G6B5 pixels), one a byte for byte
@@ -228,82 +287,159 @@ const std::array<uint64_t, 1024>& Grey565ValuesRoundingDown() {
     return bits;
 }
 
-// (a x b) >> 16 of unsigned 16-bit lanes.
-QV_AVX2_FMA inline __m256i High(__m256i a, int32_t b) {
-    return _mm256_mulhi_epu16(a, _mm256_set1_epi16(int16_t(b)));
+// 16-bit lanes of format F in the native order of their fields, and back.
+template <typename F>
+QV_AVX2_FMA inline __m256i Native16(__m256i v) {
+    if constexpr (!F::swapped) return v;
+    return _mm256_shuffle_epi8(
+        v, _mm256_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14, 1, 0, 3, 2, 5, 4,
+                            7, 6, 9, 8, 11, 10, 13, 12, 15, 14));
 }
 
-// Grey of a row of 16-bit pixels with six green bits, sixteen at a time in 16-bit lanes: with
-// R = 8 r, G = 4 g, B = 8 b the sum S / 4 = 598 r + 587 g + 228 b stays below 65536 and the
-// level is (S / 4) / 250. Products go through the high half of 16-bit multiplies by shifted
-// weights, fields and weights placed so that nothing is lost. Grey pixels are r x 0x841 and
-// have level 8 r, whose table bits two byte shuffles find.
+// The constants of the 16-bit grey loop for format F (fields in native order).
+struct Grey565Constants {
+    __m256i topField, lowField, greenField;  // masks
+    __m256i topWeight, lowWeight, greenWeight, reciprocal, thousand, redBlue, greenBits;
+
+    template <typename F>
+    QV_AVX2_FMA static Grey565Constants Of() {
+        constexpr int32_t kTop = F::blueFirst ? 228 : 598, kLow = F::blueFirst ? 598 : 228;
+        return {Hidden16(0xF800), Hidden16(31),       Hidden16(0xFC00), Hidden16(kTop << 5),
+                Hidden16(kLow),   Hidden16(587 << 6), Hidden16(33555),  Hidden16(250),
+                Hidden16(0x801),  Hidden16(0x7E0)};
+    }
+};
+
+// S / 4 = 598 r + 587 g + 228 b of pixels with six green bits (R = 8 r, G = 4 g, B = 8 b),
+// below 65536: the low field times its weight, the others at the top of their lanes through
+// the high halves of multiplies by shifted weights.
+QV_AVX2_FMA inline __m256i QuarterSum565(__m256i pixels, const Grey565Constants& k) {
+    const __m256i top = _mm256_mulhi_epu16(_mm256_and_si256(pixels, k.topField), k.topWeight);
+    const __m256i low = _mm256_mullo_epi16(_mm256_and_si256(pixels, k.lowField), k.lowWeight);
+    const __m256i green = _mm256_mulhi_epu16(
+        _mm256_and_si256(_mm256_slli_epi16(pixels, 5), k.greenField), k.greenWeight);
+    return _mm256_add_epi16(_mm256_add_epi16(top, low), green);
+}
+
+// floor(t / 250) of the sums S / 4 above: one multiply, exact for each of them (not for every
+// number below 65536).
+QV_AVX2_FMA inline __m256i LevelOfQuarterSum(__m256i t, const Grey565Constants& k) {
+    return _mm256_srli_epi16(_mm256_mulhi_epu16(t, k.reciprocal), 7);
+}
+
+// Levels 0-255 stored as format F: grey, (level >> 3) x 0x801 putting the five bits into red
+// and blue, or at the threshold white above 128 and black.
+template <typename F, bool Threshold>
+QV_AVX2_FMA inline __m256i StoredGrey565(__m256i level, const Grey565Constants& k) {
+    if constexpr (Threshold) return _mm256_cmpgt_epi16(level, _mm256_set1_epi16(128));
+    const __m256i redBlue = _mm256_mullo_epi16(_mm256_srli_epi16(level, 3), k.redBlue);
+    return Native16<F>(
+        _mm256_or_si256(redBlue, _mm256_and_si256(_mm256_slli_epi16(level, 3), k.greenBits)));
+}
+
+// Sixteen stored pixels with their levels floor((S / 4) / 250) and the lanes whose sum is a
+// whole thousand, where the formula's level may be one less.
+struct Grey565Block {
+    __m256i stored, level, whole;
+};
+
 template <typename F>
-QV_AVX2_FMA void Gray565RowAvx2(uint16_t* row, int32_t n, bool threshold) {
-    static_assert(F::green6);
-    constexpr int16_t kTop = F::blueFirst ? 228 : 598, kLow = F::blueFirst ? 598 : 228;
+QV_AVX2_FMA inline Grey565Block LoadGrey565(const uint16_t* at, const Grey565Constants& k) {
+    const __m256i stored = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+    const __m256i sum = QuarterSum565(Native16<F>(stored), k);
+    const __m256i level = LevelOfQuarterSum(sum, k);
+    return {stored, level, _mm256_cmpeq_epi16(_mm256_mullo_epi16(level, k.thousand), sum)};
+}
+
+// Stores a block's levels as they are: right where no lane is whole.
+template <typename F, bool Threshold>
+QV_AVX2_FMA inline void StoreLevels565(uint16_t* at, __m256i level, const Grey565Constants& k) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(at), StoredGrey565<F, Threshold>(level, k));
+}
+
+// Stores a block with whole lanes. Grey pixels are r x 0x841 and have level 8 r, whose table
+// bits two byte shuffles find; the others are looked up one by one after the block is stored.
+// Always inlined, as the 32-bit one.
+template <typename F, bool Threshold>
+QV_AVX2_FMA inline __attribute__((always_inline)) void StoreWithWholeSums565(
+    uint16_t* at, Grey565Block b, const Grey565Constants& k) {
     const auto& greyBytes = Grey565RoundingDown();
-    const __m256i lowGreys =
-        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(greyBytes[0].data()));
-    const __m256i highGreys =
-        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(greyBytes[1].data()));
-    const __m256i swap = _mm256_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14, 1,
-                                          0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
-    auto native = [&](__m256i v)
-                      QV_AVX2_FMA { return F::swapped ? _mm256_shuffle_epi8(v, swap) : v; };
+    const __m256i pixels = Native16<F>(b.stored), top = _mm256_srli_epi16(pixels, 11);
+    const __m256i grey =
+        _mm256_cmpeq_epi16(_mm256_mullo_epi16(top, _mm256_set1_epi16(0x841)), pixels);
+    const __m256i down = _mm256_blendv_epi8(
+        _mm256_shuffle_epi8(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(greyBytes[0].data())), top),
+        _mm256_shuffle_epi8(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(greyBytes[1].data())), top),
+        _mm256_cmpgt_epi16(top, _mm256_set1_epi16(15)));
+    const __m256i level =
+        _mm256_sub_epi16(b.level, _mm256_and_si256(_mm256_srli_epi16(grey, 15), down));
+    StoreLevels565<F, Threshold>(at, level, k);
+    // Two mask bits a lane: keep the low one.
+    const uint32_t others =
+        uint32_t(_mm256_movemask_epi8(_mm256_andnot_si256(grey, b.whole))) & 0x55555555u;
+    if (others == 0) return;
     const auto& valuesDown = Grey565ValuesRoundingDown<F>();
-    auto scalar = [&](uint32_t v) {
-        return uint16_t(F::Pack(GrayValue(IntensityOf(F::Unpack(v)), threshold)));
-    };
-    int32_t x = 0;
-    for (; x + 16 <= n; x += 16) {
-        auto* p = reinterpret_cast<__m256i*>(row + x);
-        const __m256i stored = _mm256_loadu_si256(p), pixels = native(stored);
-        const __m256i top = _mm256_srli_epi16(pixels, 11);
-        const __m256i sum = _mm256_add_epi16(
-            _mm256_add_epi16(High(_mm256_slli_epi16(top, 11), kTop << 5),
-                             High(_mm256_slli_epi16(pixels, 11), kLow << 5)),
-            High(_mm256_and_si256(_mm256_slli_epi16(pixels, 5), _mm256_set1_epi16(-1024)),
-                 587 << 6));
-        __m256i level = DivideBy125(_mm256_srli_epi16(sum, 1));
-        const __m256i whole = _mm256_cmpeq_epi16(High(_mm256_slli_epi16(level, 8), 250 << 8), sum);
-        const __m256i grey =
-            _mm256_cmpeq_epi16(_mm256_mullo_epi16(top, _mm256_set1_epi16(0x841)), pixels);
-        const __m256i down = _mm256_blendv_epi8(_mm256_shuffle_epi8(lowGreys, top),
-                                                _mm256_shuffle_epi8(highGreys, top),
-                                                _mm256_cmpgt_epi16(top, _mm256_set1_epi16(15)));
-        level = _mm256_sub_epi16(level, _mm256_and_si256(_mm256_srli_epi16(grey, 15), down));
-        // Two mask bits a lane: keep the low one.
-        const uint32_t others =
-            uint32_t(_mm256_movemask_epi8(_mm256_andnot_si256(grey, whole))) & 0x55555555u;
-        const __m256i out =
-            threshold ? _mm256_cmpgt_epi16(level, _mm256_set1_epi16(128)) : PackGrey565(level);
-        _mm256_storeu_si256(p, native(out));
-        if (others != 0) {
-            alignas(32) uint16_t before[16], levels[16];
-            _mm256_store_si256(reinterpret_cast<__m256i*>(before), stored);
-            _mm256_store_si256(reinterpret_cast<__m256i*>(levels), level);
-            ForEachBit(others, [&](int bit) {
-                const uint16_t v = before[bit / 2];
-                const auto down = int32_t(valuesDown[v >> 6] >> (v & 63) & 1);
-                row[x + bit / 2] = uint16_t(F::Pack(GrayValue(levels[bit / 2] - down, threshold)));
-            });
+    alignas(32) uint16_t before[16], levels[16];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(before), b.stored);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(levels), level);
+    ForEachBit(others, [&](int bit) {
+        const uint16_t v = before[bit / 2];
+        const auto down = int32_t(valuesDown[v >> 6] >> (v & 63) & 1);
+        at[bit / 2] = uint16_t(F::Pack(GrayValue(levels[bit / 2] - down, Threshold)));
+    });
+}
+
+// Stores a block, its whole lanes set right.
+template <typename F, bool Threshold>
+QV_AVX2_FMA inline void StoreGrey565(uint16_t* at, Grey565Block b, const Grey565Constants& k) {
+    if (_mm256_testz_si256(b.whole, b.whole)) return StoreLevels565<F, Threshold>(at, b.level, k);
+    StoreWithWholeSums565<F, Threshold>(at, b, k);
+}
+
+// Grey of n 16-bit pixels with six green bits, 32 at a time in 16-bit lanes: few blocks of a
+// picture hold whole sums, and one test covers both halves.
+template <typename F, bool Threshold>
+QV_AVX2_FMA void Gray565RunAvx2(uint16_t* row, ptrdiff_t n) {
+    static_assert(F::green6);
+    const auto k = Grey565Constants::Of<F>();
+    ptrdiff_t x = 0;
+    for (; x + 32 <= n; x += 32) {
+        const Grey565Block a = LoadGrey565<F>(row + x, k), b = LoadGrey565<F>(row + x + 16, k);
+        const __m256i whole = _mm256_or_si256(a.whole, b.whole);
+        if (_mm256_testz_si256(whole, whole)) [[likely]] {
+            StoreLevels565<F, Threshold>(row + x, a.level, k);
+            StoreLevels565<F, Threshold>(row + x + 16, b.level, k);
+        } else {
+            StoreGrey565<F, Threshold>(row + x, a, k);
+            StoreGrey565<F, Threshold>(row + x + 16, b, k);
         }
     }
-    for (; x < n; ++x) row[x] = scalar(row[x]);
+    if (x + 16 <= n) {
+        StoreGrey565<F, Threshold>(row + x, LoadGrey565<F>(row + x, k), k);
+        x += 16;
+    }
+    for (; x < n; ++x)
+        row[x] = uint16_t(F::Pack(GrayValue(IntensityOf(F::Unpack(row[x])), Threshold)));
     _mm256_zeroupper();
 }
 
-// Grey of 16-bit pixels with six green bits; false for other formats or without AVX2.
+// Grey of 16-bit pixels with six green bits; false for other formats or without AVX2. Rows
+// that follow each other without a gap are one run.
 bool Gray565(const qvFilterBlock& b, bool threshold) {
     if (!HasAvx2Fma()) return false;
     bool done = false;
     VisitDepth<2>(b.format, [&](auto f) {
         using F = decltype(f);
         if constexpr (F::green6) {
-            for (int32_t y = 0; y < b.height; ++y) {
-                auto* row = reinterpret_cast<uint16_t*>(PixelAt(b.base, b.rowLength, 2, 0, y));
-                Gray565RowAvx2<F>(row, b.width, threshold);
+            auto run = threshold ? Gray565RunAvx2<F, true> : Gray565RunAvx2<F, false>;
+            auto* base = static_cast<uint16_t*>(b.base);
+            if (b.rowLength == b.width) {
+                run(base, ptrdiff_t(b.width) * b.height);
+            } else {
+                for (int32_t y = 0; y < b.height; ++y)
+                    run(base + ptrdiff_t(y) * b.rowLength, b.width);
             }
             done = true;
         }
@@ -314,7 +450,7 @@ bool Gray565(const qvFilterBlock& b, bool threshold) {
 
 void GraySpan(uint32_t* v, int32_t n, bool threshold) {
 #if defined(__x86_64__)
-    if (HasAvx2Fma()) return GraySpanAvx2(v, n, threshold);
+    if (HasAvx2Fma()) return threshold ? GraySpanAvx2<true>(v, n) : GraySpanAvx2<false>(v, n);
 #endif
     GraySpanScalar(v, n, threshold);
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "gfx/colour_filters.h"
+#include "gfx/kernels/filters.h"
 #include "gfx/pixel_format.h"
 #include "gfx/spatial_filters.h"
 #include "tests/gfx/support.h"
@@ -251,6 +252,17 @@ TEST(RasterGolden, EveryKernelKeepsItsBytes) {
 
 }  // namespace
 
+// The intensity of 0x??RRGGBB by the formula, truncated.
+uint32_t FormulaLevel(uint32_t rgb) {
+    const double r = rgb >> 16 & 255, g = rgb >> 8 & 255, b = rgb & 255;
+    return uint32_t(std::fma(0.114, b, std::fma(0.299, r, 0.587 * g)));
+}
+
+// The channels of an R5G6B5 value as 0x00RRGGBB, low bits clear.
+uint32_t Rgb565Channels(uint32_t v) {
+    return (v >> 8 & 0xF8) << 16 | (v >> 3 & 0xFC) << 8 | (v << 3 & 0xF8);
+}
+
 // Every colour through the vector path (and the threshold at 129) against the formula.
 TEST(RasterGolden, GreyOfEveryColourIsTheTruncatedFormula) {
     if (!qv::test::DefaultScreenFormat())
@@ -267,8 +279,7 @@ TEST(RasterGolden, GreyOfEveryColourIsTheTruncatedFormula) {
     ASSERT_EQ(GrayBitmap(threshold.get(), kSide, kSide, 1, nullptr), 0);
     int64_t wrong = 0;
     for (uint32_t rgb = 0; rgb < 1u << 24; ++rgb) {
-        const double r = double(rgb >> 16), g = double(rgb >> 8 & 255), bl = double(rgb & 255);
-        const auto level = uint32_t(std::fma(0.114, bl, std::fma(0.299, r, 0.587 * g)));
+        const uint32_t level = FormulaLevel(rgb);
         const int32_t x = int32_t(rgb % kSide), y = int32_t(rgb / kSide);
         wrong += qv::test::Raw(b.get(), x, y) != level * 0x010101u;
         wrong += qv::test::Raw(threshold.get(), x, y) != (level >= 129 ? 0xFFFFFFu : 0u);
@@ -358,6 +369,14 @@ TEST(RasterGolden, ContrastAndModulateKeepTheScalarResultAtEveryRowLength) {
     }
 }
 
+// The grey (or at the threshold white or black) the formula gives a stored 16-bit value,
+// computed on its channels as R5G6B5 and stored back in the format.
+uint32_t GreyOf16BitValue(uint32_t format, uint32_t value, int32_t threshold) {
+    uint32_t level = FormulaLevel(Rgb565Channels(Pixel16ToRGB565(format, value)));
+    if (threshold != 0) level = level >= 129 ? 255 : 0;
+    return RGB565ToPixel16(format, (level & 0xF8) << 8 | (level & 0xFC) << 3 | level >> 3);
+}
+
 // Every value of every 2-byte format, grey and threshold, against the formula on the channels
 // of R5G6B5, in rows of odd width (the vector path's tails and its one-by-one lanes included).
 TEST(RasterGolden, GreyOfEvery16BitValueIsTheTruncatedFormula) {
@@ -375,15 +394,148 @@ TEST(RasterGolden, GreyOfEvery16BitValueIsTheTruncatedFormula) {
             int64_t wrong = 0;
             for (int32_t y = 0; y < kHeight; ++y) {
                 for (int32_t x = 0; x < kWidth; ++x) {
-                    const uint32_t v = Pixel16ToRGB565(format, value(x, y));
-                    const double r = v >> 8 & 0xF8, g = v >> 3 & 0xFC, bl = v << 3 & 0xF8;
-                    auto level = uint32_t(std::fma(0.114, bl, std::fma(0.299, r, 0.587 * g)));
-                    if (threshold != 0) level = level >= 129 ? 255 : 0;
-                    const uint32_t grey = (level & 0xF8) << 8 | (level & 0xFC) << 3 | level >> 3;
-                    wrong += qv::test::Raw(b.get(), x, y) != RGB565ToPixel16(format, grey);
+                    wrong += qv::test::Raw(b.get(), x, y) !=
+                             GreyOf16BitValue(format, value(x, y), threshold);
                 }
             }
             EXPECT_EQ(wrong, 0) << "format " << format << " threshold " << threshold;
+        }
+    }
+}
+
+// Values that stress the lanes set right one by one: grey pixels, and colours whose weighted
+// sum 299 R + 587 G + 114 B is a whole thousand, where the formula may truncate one level
+// lower.
+enum class Fill { kAnyValue, kGreys, kWholeSums, kMixed };
+
+constexpr Fill kFills[] = {Fill::kAnyValue, Fill::kGreys, Fill::kWholeSums, Fill::kMixed};
+
+// The values below count whose colour rgb(value) has a whole-thousand sum.
+template <typename Rgb>
+std::vector<uint32_t> WholeSumValues(uint32_t count, Rgb rgb) {
+    std::vector<uint32_t> values;
+    for (uint32_t v = 0; v < count; ++v) {
+        const uint32_t c = rgb(v);
+        if ((299 * (c >> 16 & 255) + 587 * (c >> 8 & 255) + 114 * (c & 255)) % 1000 == 0)
+            values.push_back(v);
+    }
+    return values;
+}
+
+// A value of a 2-byte format (its channels taken as R5G6B5).
+uint32_t FillValue16(Fill fill, uint32_t format, std::mt19937& random) {
+    static const std::vector<uint32_t> wholeSums = WholeSumValues(65536, Rgb565Channels);
+    if (fill == Fill::kMixed) fill = Fill(random() % 3);
+    switch (fill) {
+        case Fill::kGreys:
+            return RGB565ToPixel16(format, (random() % 32) * 0x841u);
+        case Fill::kWholeSums:
+            return RGB565ToPixel16(format, wholeSums[random() % wholeSums.size()]);
+        default:
+            return random() & 0xFFFFu;
+    }
+}
+
+// A format 10 value with any alpha.
+uint32_t FillValue32(Fill fill, std::mt19937& random) {
+    static const std::vector<uint32_t> wholeSums =
+        WholeSumValues(1u << 24, [](uint32_t v) { return v; });
+    if (fill == Fill::kMixed) fill = Fill(random() % 3);
+    const uint32_t alpha = uint32_t(random()) << 24;
+    switch (fill) {
+        case Fill::kGreys:
+            return alpha | (random() % 256) * 0x010101u;
+        case Fill::kWholeSums:
+            return alpha | wholeSums[random() % wholeSums.size()];
+        default:
+            return uint32_t(random());
+    }
+}
+
+// A rectangle in a run of pixels: rows of rowLength from offset.
+struct Rectangle {
+    int32_t width, height, rowLength, offset;
+};
+
+// Rectangles of widths about the vector blocks (16 and 32 pixels of 2 bytes, 8 and 16 of 4)
+// and their tails, rows contiguous or padded, first pixel at every alignment.
+constexpr Rectangle kRectangles[] = {
+    {1, 1, 1, 0},   {7, 3, 7, 2},    {8, 2, 8, 0},     {9, 3, 12, 1},
+    {15, 3, 15, 0}, {16, 3, 16, 1},  {17, 4, 17, 0},   {24, 2, 25, 6},
+    {31, 2, 40, 5}, {32, 5, 32, 0},  {33, 3, 35, 3},   {47, 4, 47, 15},
+    {48, 2, 64, 8}, {64, 3, 64, 11}, {257, 9, 257, 0}, {100, 6, 130, 9}};
+
+// Runs filter(first pixel) on the rectangle of pixels; the count of pixels inside that are
+// not expected(value before) and of pixels around it that changed.
+template <typename Pixel, typename Filter, typename Expected>
+int64_t WrongPixels(std::vector<Pixel>& pixels, const Rectangle& r, Filter&& filter,
+                    Expected&& expected) {
+    const std::vector<Pixel> before = pixels;
+    filter(&pixels[size_t(r.offset)]);
+    int64_t wrong = 0;
+    for (size_t i = 0; i < pixels.size(); ++i) {
+        const ptrdiff_t at = ptrdiff_t(i) - r.offset;
+        const bool inside = at >= 0 && at % r.rowLength < r.width && at / r.rowLength < r.height;
+        wrong += pixels[i] != (inside ? expected(before[i]) : before[i]);
+    }
+    return wrong;
+}
+
+size_t PixelsAbout(const Rectangle& r) {
+    return size_t(r.offset + r.rowLength * r.height + 16);
+}
+
+// Grey and threshold of every 2-byte format on the rectangles; the pixels around them keep
+// their values.
+TEST(RasterGolden, GreyOf16BitRowsIsTheFormulaAtEveryWidthAndAlignment) {
+    if (!qv::test::DefaultScreenFormat())
+        GTEST_SKIP() << "independent of the screen format; swept in the format 10 run";
+    std::mt19937 random(11);
+    for (uint32_t format = QV_FMT_R5G5B5; format <= QV_FMT_B5G6R5_SWAPPED; ++format) {
+        for (Fill fill : kFills) {
+            for (const Rectangle& r : kRectangles) {
+                const auto threshold = int32_t(random() % 2);
+                std::vector<uint16_t> pixels(PixelsAbout(r));
+                for (uint16_t& p : pixels) p = uint16_t(FillValue16(fill, format, random));
+                const int64_t wrong = WrongPixels(
+                    pixels, r,
+                    [&](uint16_t* first) {
+                        GrayPixels16({first, r.width, r.height, r.rowLength, format}, threshold);
+                    },
+                    [&](uint16_t v) { return GreyOf16BitValue(format, v, threshold); });
+                EXPECT_EQ(wrong, 0) << "format " << format << " fill " << int(fill) << " width "
+                                    << r.width << " row " << r.rowLength << " offset " << r.offset
+                                    << " threshold " << threshold;
+            }
+        }
+    }
+}
+
+// The same for format 10 values.
+TEST(RasterGolden, GreyOf32BitRowsIsTheFormulaAtEveryWidthAndAlignment) {
+    if (!qv::test::DefaultScreenFormat())
+        GTEST_SKIP() << "independent of the screen format; swept in the format 10 run";
+    std::mt19937 random(12);
+    for (Fill fill : kFills) {
+        for (const Rectangle& r : kRectangles) {
+            for (int32_t threshold : {0, 1}) {
+                std::vector<uint32_t> pixels(PixelsAbout(r));
+                for (uint32_t& p : pixels) p = FillValue32(fill, random);
+                const int64_t wrong = WrongPixels(
+                    pixels, r,
+                    [&](uint32_t* first) {
+                        GrayPixels32({first, r.width, r.height, r.rowLength, QV_FMT_A8R8G8B8},
+                                     threshold);
+                    },
+                    [&](uint32_t v) {
+                        const uint32_t level = FormulaLevel(v);
+                        if (threshold != 0) return level >= 129 ? 0xFFFFFFu : 0u;
+                        return level * 0x010101u;
+                    });
+                EXPECT_EQ(wrong, 0)
+                    << "fill " << int(fill) << " width " << r.width << " row " << r.rowLength
+                    << " offset " << r.offset << " threshold " << threshold;
+            }
         }
     }
 }
