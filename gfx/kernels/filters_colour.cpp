@@ -13,6 +13,7 @@
 
 #include "gfx/kernels/filters.h"
 #include "gfx/kernels/rows.h"
+#include "gfx/kernels/template_clones.h"
 #include "platform/linux/memory.h"
 
 namespace qv {
@@ -112,8 +113,7 @@ inline uint32_t GrayValue(int32_t level, bool threshold) {
     return threshold ? (level >= 129 ? 0xFFFFFFu : 0u) : uint32_t(level) * 0x010101u;
 }
 
-__attribute__((target_clones("fma", "default"))) void GraySpanScalar(uint32_t* v, int32_t n,
-                                                                     bool threshold) {
+QV_CLONES("fma", "default") void GraySpanScalar(uint32_t* v, int32_t n, bool threshold) {
     for (int32_t i = 0; i < n; ++i) v[i] = GrayValue(IntensityOf(v[i]), threshold);
 }
 
@@ -455,8 +455,7 @@ void GraySpan(uint32_t* v, int32_t n, bool threshold) {
     GraySpanScalar(v, n, threshold);
 }
 
-__attribute__((target_clones("avx2", "default"))) void TintSpan(uint32_t* v, int32_t n,
-                                                                uint32_t colour, int32_t level) {
+QV_CLONES("avx2", "default") void TintSpan(uint32_t* v, int32_t n, uint32_t colour, int32_t level) {
     const auto tr = int32_t(Red(colour)), tg = int32_t(Green(colour)), tb = int32_t(Blue(colour));
     for (int32_t i = 0; i < n; ++i) {
         const auto r = int32_t(Red(v[i])), g = int32_t(Green(v[i])), b = int32_t(Blue(v[i]));
@@ -465,8 +464,7 @@ __attribute__((target_clones("avx2", "default"))) void TintSpan(uint32_t* v, int
     }
 }
 
-__attribute__((target_clones("avx2", "default"))) void SolarizeSpan(uint32_t* v, int32_t n,
-                                                                    uint32_t level) {
+QV_CLONES("avx2", "default") void SolarizeSpan(uint32_t* v, int32_t n, uint32_t level) {
     for (int32_t i = 0; i < n; ++i) {
         uint32_t r = Red(v[i]), g = Green(v[i]), b = Blue(v[i]);
         v[i] = Rgb(r > level ? 255 - r : r, g > level ? 255 - g : g, b > level ? 255 - b : b);
@@ -490,8 +488,7 @@ void ContrastSpanScalar(uint32_t* v, int32_t n, const double (&brightness)[256])
     }
 }
 
-__attribute__((target_clones("fma", "default"))) void SepiaSpan(uint32_t* v, int32_t n,
-                                                                int32_t threshold) {
+QV_CLONES("fma", "default") void SepiaSpan(uint32_t* v, int32_t n, int32_t threshold) {
     const double t = threshold, greenPoint = 7.0 * t / 6.0, bluePoint = t / 6.0;
     const auto floorTone = uint32_t(t / 7.0);
     for (int32_t i = 0; i < n; ++i) {
@@ -882,8 +879,8 @@ void Monochrome(const qvFilterBlock& block, const uint8_t* indices, int32_t blac
 // pixels blend their colour bytes in place in a loop that GCC vectorises (AVX2 where the CPU
 // has it); the alpha byte becomes 0, as the colour filters leave it. The colour bytes sit
 // above the alpha byte (shift 8) or below it (shift 0).
-__attribute__((target_clones("avx2", "default"))) void MixSpan32(const uint32_t* s, uint32_t* d,
-                                                                 int32_t n, uint32_t a, int shift) {
+QV_CLONES("avx2", "default")
+void MixSpan32(const uint32_t* s, uint32_t* d, int32_t n, uint32_t a, int shift) {
     for (int32_t i = 0; i < n; ++i) {
         d[i] = MixBytes((s[i] >> shift) & 0xFFFFFF, (d[i] >> shift) & 0xFFFFFF, a) << shift;
     }
@@ -942,8 +939,7 @@ struct Stretch {
     int32_t low, high;
 };
 
-__attribute__((target_clones("fma", "default"))) void CountIntensities(uint32_t* v, int32_t n,
-                                                                       int64_t* histogram) {
+QV_CLONES("fma", "default") void CountIntensities(uint32_t* v, int32_t n, int64_t* histogram) {
     for (int32_t i = 0; i < n; ++i) ++histogram[IntensityOf(v[i])];
 }
 
