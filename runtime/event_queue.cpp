@@ -67,6 +67,48 @@ void CopyEventData(const qvEvent& e, qvInputEvent* out) {
     }
 }
 
+// Copies entry e into *out; with clearExtra the entry's extra block moves to *out.
+void CopyEntry(qvEvent& e, qvInputEvent* out, int clearExtra) {
+    out->display = e.display;
+    out->type = e.type;
+    out->extra = e.extra;
+    if (clearExtra != 0) e.extra = nullptr;
+    CopyEventData(e, out);
+}
+
+// Removes the first removed entries, freeing their extra blocks and moving the rest to the
+// front. The caller holds the semaphore.
+void RemoveFirst(int32_t removed) {
+    qvEvent* entries = queue.entries;
+    const int32_t count = queue.count.load(std::memory_order_relaxed);
+    for (int32_t i = 0; i < removed; ++i) FreeExtra(&entries[i]);
+    const int32_t kept = count - removed;
+    std::memmove(entries, entries + removed, sizeof(qvEvent) * kept);
+    // The vacated entries must not keep pointers to blocks that moved down.
+    for (int32_t i = kept; i < count; ++i) entries[i].extra = nullptr;
+    queue.count.store(kept, std::memory_order_release);
+}
+
+// Removes the newest entry older than the event time-out with every entry before it. The
+// caller holds the semaphore.
+void ExpireHeld() {
+    const auto timeout = static_cast<uint32_t>(Runtime().eventTimeout);
+    qvTimeVal now;
+    MonotonicTime(&now);
+    int32_t expired = 0;
+    const int32_t count = queue.count.load(std::memory_order_relaxed);
+    for (int32_t i = 0; i < count; ++i) {
+        if (AgeInMilliseconds(now, queue.entries[i].stamp) > timeout) expired = i + 1;
+    }
+    if (expired > 0) RemoveFirst(expired);
+}
+
+// Whether nothing is queued; only the main task removes, so an empty queue stays empty for
+// it without the semaphore.
+bool Empty() {
+    return queue.count.load(std::memory_order_acquire) == 0;
+}
+
 }  // namespace
 
 EventQueueLock::EventQueueLock() {
@@ -126,12 +168,7 @@ int GetEvent(qvVmState* /*L*/, int index, qvInputEvent* out, int clearExtra) {
     if (!qv::IsOpen() || index < 0 || index >= qv::queue.count.load(std::memory_order_acquire)) {
         return 0;
     }
-    qvEvent& e = qv::queue.entries[index];
-    out->display = e.display;
-    out->type = e.type;
-    out->extra = e.extra;
-    if (clearExtra != 0) e.extra = nullptr;
-    qv::CopyEventData(e, out);
+    qv::CopyEntry(qv::queue.entries[index], out, clearExtra);
     return index + 1;
 }
 
@@ -139,19 +176,12 @@ void RemoveEvents(qvVmState* /*L*/, int last, int /*lock*/) {
     // Any other negative index reads as a large unsigned one.
     if (!qv::IsOpen() || (last != -1 && (last < 0 || last >= kEventQueueSize))) return;
     qv::EventQueueLock lock;
-    qvEvent* entries = qv::queue.entries;
-    int32_t count = qv::queue.count.load(std::memory_order_relaxed);
-    int32_t removed = last == -1 ? count : std::min(last + 1, count);
-    for (int32_t i = 0; i < removed; ++i) qv::FreeExtra(&entries[i]);
-    int32_t kept = count - removed;
-    std::memmove(entries, entries + removed, sizeof(qvEvent) * kept);
-    // The vacated entries must not keep pointers to blocks that moved down.
-    for (int32_t i = kept; i < count; ++i) entries[i].extra = nullptr;
-    qv::queue.count.store(kept, std::memory_order_release);
+    const int32_t count = qv::queue.count.load(std::memory_order_relaxed);
+    qv::RemoveFirst(last == -1 ? count : std::min(last + 1, count));
 }
 
 void DropDisplayEvents(qvDisplay* display) {
-    if (!qv::IsOpen() || qv::queue.count.load(std::memory_order_acquire) == 0) return;
+    if (!qv::IsOpen() || qv::Empty()) return;
     qv::EventQueueLock lock;
     for (int i = 0; i < kEventQueueSize; ++i) {
         qvEvent& e = qv::queue.entries[i];
@@ -159,17 +189,23 @@ void DropDisplayEvents(qvDisplay* display) {
     }
 }
 
-void ExpireEvents(qvVmState* L) {
+void ExpireEvents(qvVmState* /*L*/) {
     // The dispatcher expires at every look at the queue; an empty one needs no lock.
-    if (!qv::IsOpen() || qv::queue.count.load(std::memory_order_acquire) == 0) return;
+    if (!qv::IsOpen() || qv::Empty()) return;
     qv::EventQueueLock lock;
-    auto timeout = static_cast<uint32_t>(qv::Runtime().eventTimeout);
-    qvTimeVal now;
-    qv::MonotonicTime(&now);
-    int newestExpired = -1;
-    int32_t count = qv::queue.count.load(std::memory_order_relaxed);
-    for (int32_t i = 0; i < count; ++i) {
-        if (qv::AgeInMilliseconds(now, qv::queue.entries[i].stamp) > timeout) newestExpired = i;
-    }
-    if (newestExpired >= 0) RemoveEvents(L, newestExpired, 0);
+    qv::ExpireHeld();
 }
+
+namespace qv {
+
+bool TakeFirstEvent(qvInputEvent* out) {
+    if (!IsOpen() || Empty()) return false;
+    EventQueueLock lock;
+    ExpireHeld();
+    if (Empty()) return false;
+    CopyEntry(queue.entries[0], out, 1);
+    RemoveFirst(1);
+    return true;
+}
+
+}  // namespace qv

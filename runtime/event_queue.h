@@ -98,6 +98,10 @@ public:
     EventQueueLock& operator=(const EventQueueLock&) = delete;
 };
 
+// The dispatcher's take: drops the expired entries, then copies the first one into *out with
+// its extra block and removes it, under one hold of the semaphore. false when none is left.
+bool TakeFirstEvent(qvInputEvent* out);
+
 // Made by InitSupport: 0, ERR_MEM or ERR_SEMAPHORE.
 int OpenEventQueue();
 // Frees every entry's extra block, the queue and its semaphore.

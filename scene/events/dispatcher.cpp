@@ -333,14 +333,10 @@ public:
     HeldEventDone& operator=(const HeldEventDone&) = delete;
 };
 
-// Takes the first queued event (after dropping the expired ones) as the held event. The lock
-// is taken first, so that the nested ones only count.
-bool TakeNextEvent(qvVmState* L) {
-    EventQueueLock lock;
-    ExpireEvents(L);
+// Takes the first queued event (after dropping the expired ones) as the held event.
+bool TakeNextEvent() {
     state->currentEvent = {};
-    if (GetEvent(L, 0, &state->currentEvent, 1) == 0) return false;
-    RemoveEvents(L, 0, 0);
+    if (!TakeFirstEvent(&state->currentEvent)) return false;
     state->holdingEvent = true;
     return true;
 }
@@ -436,7 +432,7 @@ std::optional<int> Queue(qvVmState* L, int32_t step, qvEventMessage* message) {
             return -1;
         }
     }
-    while (TakeNextEvent(L)) {
+    while (TakeNextEvent()) {
         if (std::optional<int> ran = FirstHalf(L, message)) return ran;
         if (std::optional<int> ran = SecondHalf(L, message)) return ran;
     }
