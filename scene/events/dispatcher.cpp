@@ -120,7 +120,7 @@ const qvEventHandler& Global(GlobalSlot slot) {
 // A fresh message for one handler.
 void Prepare(qvEventMessage* message, int32_t kind, MessageName action,
              const qvEventHandler& slot) {
-    *message = {};
+    StartMessage(message);
     message->kind = kind;
     message->action = action;
     message->function = slot.function;
@@ -264,7 +264,7 @@ std::optional<int> NetworkPass(qvVmState* L, bool resumed, GlobalSlot slot, uint
         Prepare(message, kind, action, Global(slot));
         if (poll(node, message)) return Call(L, message, step);
     }
-    *message = {};
+    ClearMessage(message);
     return std::nullopt;
 }
 

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string_view>
 
 #include "engine/vm.h"
@@ -66,7 +67,8 @@ struct qvEventState {
 };
 
 // One handler's call, filled by the dispatcher and read by CallEventHandler; lives in the
-// frame of the command that dispatches.
+// frame of the command that dispatches. It is made blank; StartMessage readies it for each
+// handler.
 struct qvEventMessage {
     qvDisplay* display = nullptr;
     int32_t kind = QV_MSG_NONE;
@@ -90,8 +92,22 @@ struct qvEventMessage {
     qvNetObject* udp = nullptr;
     int32_t samples = 0, count = 0;
     bool hasId = false;
-    qvObjectId id{};  // the object the event belongs to; WaitEvent returns it
+    qvObjectId id{};       // the object the event belongs to; WaitEvent returns it
+    bool started = false;  // StartMessage ran: a handler's fields may be set
 };
+
+// Makes the message blank again, in place.
+inline void ClearMessage(qvEventMessage* message) {
+    std::destroy_at(message);
+    std::construct_at(message);
+}
+
+// Readies the message for a handler's fields: one that was started before is cleared, a blank
+// one is used as it is (the record is large and most events see a fresh one).
+inline void StartMessage(qvEventMessage* message) {
+    if (message->started) ClearMessage(message);
+    message->started = true;
+}
 
 // One step of the state machine. hoverLabels is 1 when WhileMouseOn dispatches (the legacy
 // hover labels are then skipped). Returns 0 (the cycle ended, or a handler ran and returned
