@@ -7,7 +7,6 @@
 #include "libs/network/network_library.h"
 #include "media/sound_events.h"
 #include "platform/linux/blocks.h"
-#include "runtime/attributes.h"
 #include "runtime/runtime_state.h"
 #include "scene/events/dispatcher.h"
 #include "scene/events/event_displays.h"
@@ -167,26 +166,22 @@ int FillMessageTable(qvVmState* L, qvEventMessage* m) {
 }
 
 // One level of the run-time's callback depth (attribute 11) for the call, and the music flag
-// for a music-buffer handler.
+// for a music-buffer handler. The counter is the core's own, so it is raised and lowered in
+// place rather than through the attribute tags.
 class CallbackScope {
 public:
-    CallbackScope(qvVmState* L, bool music) : L_(L), music_(music) {
-        Depth(1);
+    explicit CallbackScope(bool music) : music_(music) {
+        ++Runtime().error.nestedCalls;
         if (music_) media::SetInMusicCallback(true);
     }
     ~CallbackScope() {
-        Depth(0);
+        --Runtime().error.nestedCalls;
         if (music_) media::SetInMusicCallback(false);
     }
     CallbackScope(const CallbackScope&) = delete;
     CallbackScope& operator=(const CallbackScope&) = delete;
 
 private:
-    void Depth(int32_t enter) {
-        const qvAttrSet tags[] = {{QV_ATTR_NESTEDCALLS, enter}, {QV_ATTR_END, 0}};
-        SetGlobalAttrs(L_, tags);
-    }
-    qvVmState* L_;
     bool music_;
 };
 
@@ -229,7 +224,7 @@ int CallEventHandler(qvVmState* L, qvEventMessage* message, int keepNoCopy) {
     }
     int code = 0;
     {
-        const CallbackScope scope(L, message->kind == QV_MSG_FILLMUSIC);
+        const CallbackScope scope(message->kind == QV_MSG_FILLMUSIC);
         code = VmPCall(L, 1, -1, 0);
     }
     const int firstResult = message->stackHeight + (keepNoCopy == 0 ? 2 : 1);

@@ -17,7 +17,6 @@
 #include "platform/linux/wait.h"
 #include "platform/linux/window.h"
 #include "runtime/arguments.h"
-#include "runtime/attributes.h"
 #include "runtime/input_pump.h"
 #include "runtime/key_table.h"
 #include "runtime/runtime_state.h"
@@ -584,11 +583,8 @@ int PushResultTable(qvVmState* L, const qvEventMessage& message) {
 
 }  // namespace
 
-int32_t CallbackDepth(qvVmState* L) {
-    int32_t depth = 0;
-    const qvAttrGet tags[] = {{QV_ATTR_NESTEDCALLS, &depth}, {QV_ATTR_END, nullptr}};
-    GetGlobalAttrs(L, tags);
-    return depth;
+int32_t CallbackDepth() {
+    return Runtime().error.nestedCalls;
 }
 
 qvEventState* EventState() {
@@ -644,7 +640,7 @@ int DispatchEvent(qvVmState* L, int hoverLabels, qvEventMessage* message) {
 
 int WaitOrCheckEvent(qvVmState* L, int wait) {
     using namespace qv::events;
-    if (CallbackDepth(L) != 0 || state == nullptr) return ERR_WRONGUSAGE;
+    if (CallbackDepth() != 0 || state == nullptr) return ERR_WRONGUSAGE;
     qvEventMessage message;
     const bool midCycle = state->resumeStep != kNewCycle;
     int code = DispatchEvent(L, 0, &message);

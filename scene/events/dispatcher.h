@@ -151,6 +151,6 @@ void CloseEventState();
 
 // How deep handler calls are nested (run-time attribute 11): not 0 inside a handler, where a
 // command must not dispatch again.
-int32_t CallbackDepth(qvVmState* L);
+int32_t CallbackDepth();
 
 }  // namespace qv::events
