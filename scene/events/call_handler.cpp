@@ -7,6 +7,7 @@
 #include "libs/network/network_library.h"
 #include "media/sound_events.h"
 #include "platform/linux/blocks.h"
+#include "runtime/attributes.h"
 #include "runtime/runtime_state.h"
 #include "scene/events/dispatcher.h"
 #include "scene/events/event_displays.h"
@@ -166,16 +167,15 @@ int FillMessageTable(qvVmState* L, qvEventMessage* m) {
 }
 
 // One level of the run-time's callback depth (attribute 11) for the call, and the music flag
-// for a music-buffer handler. The counter is the core's own, so it is raised and lowered in
-// place rather than through the attribute tags.
+// for a music-buffer handler.
 class CallbackScope {
 public:
     explicit CallbackScope(bool music) : music_(music) {
-        ++Runtime().error.nestedCalls;
+        EnterCallback();
         if (music_) media::SetInMusicCallback(true);
     }
     ~CallbackScope() {
-        --Runtime().error.nestedCalls;
+        LeaveCallback();
         if (music_) media::SetInMusicCallback(false);
     }
     CallbackScope(const CallbackScope&) = delete;

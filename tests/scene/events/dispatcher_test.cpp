@@ -11,6 +11,7 @@
 #include "platform/linux/rexx_ports.h"
 #include "platform/linux/user_port.h"
 #include "platform/linux/video/headless.h"
+#include "runtime/attributes.h"
 #include "runtime/key_table.h"
 #include "runtime/runtime_state.h"
 #include "scene/events/dispatcher.h"
@@ -216,6 +217,20 @@ TEST_F(Dispatcher, WaitingInsideAHandlerIsRefused) {
     EXPECT_FALSE(r.ended);
     EXPECT_EQ(ActionOf(r), "Timeout");
     EXPECT_EQ(codes, (std::vector<int>{ERR_WRONGUSAGE, ERR_WRONGUSAGE}));
+}
+
+// A handler that leaves its callback level itself (attribute 11 set to 0) leaves the depth at
+// 0 afterwards, not below: the script level may dispatch again.
+TEST_F(Dispatcher, AHandlerLeavingItsLevelDoesNotLockDispatchingOut) {
+    const auto leave = [](qvVmState* S) {
+        const qvAttrSet tags[] = {{QV_ATTR_NESTEDCALLS, 0}, {QV_ATTR_END, 0}};
+        SetGlobalAttrs(S, tags);
+        return 0;
+    };
+    ASSERT_EQ(Call("SetTimeout", {Nil(), Native(leave), Num(1)}).code, 0);
+    EXPECT_EQ(ActionOf(Wait()), "Timeout");
+    EXPECT_EQ(Runtime().error.nestedCalls, 0);
+    EXPECT_EQ(Check().code, 0);
 }
 
 TEST_F(Dispatcher, WaitEventNeedsAnOpenDisplayAndCheckEventDoesNot) {
