@@ -70,6 +70,10 @@ struct qvEventState {
 // frame of the command that dispatches. It is made blank; StartMessage readies it for each
 // handler.
 struct qvEventMessage {
+    // Provided, not defaulted: the members then take their initializers one by one, which
+    // compiles to a few wide stores, where a defaulted one clears the whole record first.
+    qvEventMessage() {}
+
     qvDisplay* display = nullptr;
     int32_t kind = QV_MSG_NONE;
     qvBGPic* bgpic = nullptr;
