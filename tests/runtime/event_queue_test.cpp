@@ -86,6 +86,23 @@ TEST_F(EventQueue, TheEventBeyond256IsLostAndStaysWithThePoster) {
     EXPECT_EQ(GetEvent(nullptr, -1, &e, 0), 0);
 }
 
+// Posts after removals reuse the room at the front: the queue holds 256 again, in order.
+TEST_F(EventQueue, AQueueRefilledAfterRemovalsKeepsOrderAndCapacity) {
+    for (uint32_t i = 1; i <= kEventQueueSize; ++i) ASSERT_EQ(Post(i), 1);
+    RemoveEvents(nullptr, 99, 1);
+    for (uint32_t i = 257; i <= 356; ++i) ASSERT_EQ(Post(i), 1) << i;
+    EXPECT_EQ(Post(357), 0);
+    Tags expected;
+    for (uint32_t i = 101; i <= 356; ++i) expected.push_back(i);
+    EXPECT_EQ(QueuedTags(), expected);
+    qvInputEvent e{};
+    ASSERT_TRUE(qv::TakeFirstEvent(&e));
+    EXPECT_EQ(TagOf(e.extra), 101u);
+    FreeMemBlock(e.extra);
+    EXPECT_EQ(Post(357), 1);
+    EXPECT_EQ(QueuedTags().back(), 357u);
+}
+
 TEST_F(EventQueue, RemovingMovesTheRestWithTheirOwnBlocks) {
     struct Case {
         int last;
