@@ -35,12 +35,10 @@ bool SetCoreAttr(RuntimeState& rt, uint32_t tag, int32_t value) {
             rt.preloading = static_cast<uint32_t>(value);
             return true;
         case QV_ATTR_NESTEDCALLS:
-            // Never below 0: one leave too many must not stop the error hook from telling
-            // the script level from a callback.
             if (value != 0) {
-                ++rt.error.nestedCalls;
-            } else if (rt.error.nestedCalls > 0) {
-                --rt.error.nestedCalls;
+                EnterCallback();
+            } else {
+                LeaveCallback();
             }
             return true;
         case QV_ATTR_EXITONERROR:
@@ -74,6 +72,17 @@ bool GetCoreAttr(const RuntimeState& rt, uint32_t tag, int32_t* value) {
 }
 
 }  // namespace
+
+void EnterCallback() {
+    ++Runtime().error.nestedCalls;
+}
+
+void LeaveCallback() {
+    // Never below 0: one leave too many must not stop the error hook from telling the script
+    // level from a callback.
+    int32_t& depth = Runtime().error.nestedCalls;
+    if (depth > 0) --depth;
+}
 
 void FreeAttrHandlers() {
     DrainList(&Runtime().setHandlers, FreeMemBlock);

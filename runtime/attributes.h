@@ -47,4 +47,9 @@ namespace qv {
 // Frees both handler chains.
 void FreeAttrHandlers();
 
+// Tag 11 without a tag list, for callers that enter and leave a callback per call: one level
+// more, and one less but never below 0.
+void EnterCallback();
+void LeaveCallback();
+
 }  // namespace qv

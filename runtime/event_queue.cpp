@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstring>
 
 #include "platform/linux/memory.h"
 #include "platform/linux/semaphore.h"
@@ -11,15 +10,32 @@
 namespace qv {
 namespace {
 
+// A ring of kEventQueueSize entries: queued entry i, in posting order, is the slot of
+// counter head + i, and the tail's slot is the next to fill. Only posters move the tail (under
+// the semaphore) and only the main task moves the head; each stores its counter with release
+// once the slots it hands over are complete, so the other side reads them without the lock.
 struct EventQueue {
-    qvEvent* entries = nullptr;  // kEventQueueSize of them
-    // Entries 0 to count - 1 are queued, in posting order. Stored with release once an entry
-    // is complete, so that GetEvent may read below it without the semaphore.
-    std::atomic<int32_t> count{0};
+    qvEvent* entries = nullptr;
+    std::atomic<uint32_t> head{0};
+    std::atomic<uint32_t> tail{0};
     qvSemaphore* semaphore = nullptr;
 };
 
 EventQueue queue;
+
+qvEvent& Slot(uint32_t counter) {
+    return queue.entries[counter % kEventQueueSize];
+}
+
+// Queued entry index, for the main task.
+qvEvent& Entry(uint32_t index) {
+    return Slot(queue.head.load(std::memory_order_relaxed) + index);
+}
+
+// How many entries are queued, for the main task.
+uint32_t Count() {
+    return queue.tail.load(std::memory_order_acquire) - queue.head.load(std::memory_order_relaxed);
+}
 
 bool IsOpen() {
     return queue.entries != nullptr;
@@ -67,6 +83,36 @@ void CopyEventData(const qvEvent& e, qvInputEvent* out) {
     }
 }
 
+// Copies entry e into *out; with clearExtra the entry's extra block moves to *out.
+void CopyEntry(qvEvent& e, qvInputEvent* out, int clearExtra) {
+    out->display = e.display;
+    out->type = e.type;
+    out->extra = e.extra;
+    if (clearExtra != 0) e.extra = nullptr;
+    CopyEventData(e, out);
+}
+
+// Removes the first n entries, freeing their extra blocks; their slots keep no pointer to a
+// freed block. On the main task.
+void RemoveFirst(uint32_t n) {
+    for (uint32_t i = 0; i < n; ++i) FreeExtra(&Entry(i));
+    queue.head.store(queue.head.load(std::memory_order_relaxed) + n, std::memory_order_release);
+}
+
+// Removes the newest entry older than the event time-out with every entry before it. On the
+// main task.
+void Expire() {
+    const auto timeout = static_cast<uint32_t>(Runtime().eventTimeout);
+    qvTimeVal now;
+    MonotonicTime(&now);
+    uint32_t expired = 0;
+    const uint32_t count = Count();
+    for (uint32_t i = 0; i < count; ++i) {
+        if (AgeInMilliseconds(now, Entry(i).stamp) > timeout) expired = i + 1;
+    }
+    if (expired > 0) RemoveFirst(expired);
+}
+
 }  // namespace
 
 EventQueueLock::EventQueueLock() {
@@ -87,7 +133,8 @@ int OpenEventQueue() {
         return ERR_MEM;
     }
     queue.semaphore = semaphore;
-    queue.count.store(0);
+    queue.head.store(0);
+    queue.tail.store(0);
     queue.entries = entries;
     return 0;
 }
@@ -99,7 +146,8 @@ void CloseEventQueue() {
     FreeSemaphore(queue.semaphore);
     queue.entries = nullptr;
     queue.semaphore = nullptr;
-    queue.count.store(0);
+    queue.head.store(0);
+    queue.tail.store(0);
 }
 
 }  // namespace qv
@@ -108,9 +156,9 @@ int PostEvent(qvDisplay* display, uint32_t type, uint32_t data1, uint32_t data2,
               void* extra) {
     if (!qv::IsOpen() || qv::Suppressed(display, type)) return 0;
     qv::EventQueueLock lock;
-    int32_t count = qv::queue.count.load(std::memory_order_relaxed);
-    if (count >= kEventQueueSize) return 0;
-    qvEvent& e = qv::queue.entries[count];
+    const uint32_t tail = qv::queue.tail.load(std::memory_order_relaxed);
+    if (tail - qv::queue.head.load(std::memory_order_acquire) >= kEventQueueSize) return 0;
+    qvEvent& e = qv::Slot(tail);
     e.type = type;
     e.data[0] = data1;
     e.data[1] = data2;
@@ -118,20 +166,13 @@ int PostEvent(qvDisplay* display, uint32_t type, uint32_t data1, uint32_t data2,
     qv::MonotonicTime(&e.stamp);
     e.display = display;
     e.extra = extra;
-    qv::queue.count.store(count + 1, std::memory_order_release);
+    qv::queue.tail.store(tail + 1, std::memory_order_release);
     return 1;
 }
 
 int GetEvent(qvVmState* /*L*/, int index, qvInputEvent* out, int clearExtra) {
-    if (!qv::IsOpen() || index < 0 || index >= qv::queue.count.load(std::memory_order_acquire)) {
-        return 0;
-    }
-    qvEvent& e = qv::queue.entries[index];
-    out->display = e.display;
-    out->type = e.type;
-    out->extra = e.extra;
-    if (clearExtra != 0) e.extra = nullptr;
-    qv::CopyEventData(e, out);
+    if (!qv::IsOpen() || index < 0 || static_cast<uint32_t>(index) >= qv::Count()) return 0;
+    qv::CopyEntry(qv::Entry(index), out, clearExtra);
     return index + 1;
 }
 
@@ -139,19 +180,12 @@ void RemoveEvents(qvVmState* /*L*/, int last, int /*lock*/) {
     // Any other negative index reads as a large unsigned one.
     if (!qv::IsOpen() || (last != -1 && (last < 0 || last >= kEventQueueSize))) return;
     qv::EventQueueLock lock;
-    qvEvent* entries = qv::queue.entries;
-    int32_t count = qv::queue.count.load(std::memory_order_relaxed);
-    int32_t removed = last == -1 ? count : std::min(last + 1, count);
-    for (int32_t i = 0; i < removed; ++i) qv::FreeExtra(&entries[i]);
-    int32_t kept = count - removed;
-    std::memmove(entries, entries + removed, sizeof(qvEvent) * kept);
-    // The vacated entries must not keep pointers to blocks that moved down.
-    for (int32_t i = kept; i < count; ++i) entries[i].extra = nullptr;
-    qv::queue.count.store(kept, std::memory_order_release);
+    const uint32_t count = qv::Count();
+    qv::RemoveFirst(last == -1 ? count : std::min(static_cast<uint32_t>(last) + 1, count));
 }
 
 void DropDisplayEvents(qvDisplay* display) {
-    if (!qv::IsOpen() || qv::queue.count.load(std::memory_order_acquire) == 0) return;
+    if (!qv::IsOpen() || qv::Count() == 0) return;
     qv::EventQueueLock lock;
     for (int i = 0; i < kEventQueueSize; ++i) {
         qvEvent& e = qv::queue.entries[i];
@@ -159,17 +193,22 @@ void DropDisplayEvents(qvDisplay* display) {
     }
 }
 
-void ExpireEvents(qvVmState* L) {
+void ExpireEvents(qvVmState* /*L*/) {
     // The dispatcher expires at every look at the queue; an empty one needs no lock.
-    if (!qv::IsOpen() || qv::queue.count.load(std::memory_order_acquire) == 0) return;
+    if (!qv::IsOpen() || qv::Count() == 0) return;
     qv::EventQueueLock lock;
-    auto timeout = static_cast<uint32_t>(qv::Runtime().eventTimeout);
-    qvTimeVal now;
-    qv::MonotonicTime(&now);
-    int newestExpired = -1;
-    int32_t count = qv::queue.count.load(std::memory_order_relaxed);
-    for (int32_t i = 0; i < count; ++i) {
-        if (qv::AgeInMilliseconds(now, qv::queue.entries[i].stamp) > timeout) newestExpired = i;
-    }
-    if (newestExpired >= 0) RemoveEvents(L, newestExpired, 0);
+    qv::Expire();
 }
+
+namespace qv {
+
+bool TakeFirstEvent(qvInputEvent* out) {
+    if (!IsOpen() || Count() == 0) return false;
+    Expire();
+    if (Count() == 0) return false;
+    CopyEntry(Entry(0), out, 1);
+    RemoveFirst(1);
+    return true;
+}
+
+}  // namespace qv

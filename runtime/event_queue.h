@@ -1,8 +1,9 @@
 // The event queue: input from the platform's input pump and hooks on its way to the event
 // dispatcher. Posts may come from any thread; reading, removing, expiring and dropping
 // display references happen on the main task, which is the only remover. One nestable
-// semaphore guards every change; GetEvent reads without it, which is safe because posters
-// only write the entry past the count and publish it with the count.
+// semaphore serialises the posts and the main task's changes; GetEvent and the dispatcher's
+// take run without it, which is safe because posters only fill the slot past the queued
+// entries and publish it with the tail, while only the main task moves the head.
 #pragma once
 
 #include <cstdint>
@@ -97,6 +98,10 @@ public:
     EventQueueLock(const EventQueueLock&) = delete;
     EventQueueLock& operator=(const EventQueueLock&) = delete;
 };
+
+// The dispatcher's take, on the main task: drops the expired entries, then copies the first
+// one into *out with its extra block and removes it. false when none is left.
+bool TakeFirstEvent(qvInputEvent* out);
 
 // Made by InitSupport: 0, ERR_MEM or ERR_SEMAPHORE.
 int OpenEventQueue();

@@ -269,7 +269,7 @@ int32_t LastOf(int32_t first, int32_t size) {
 // The message of a button's handler.
 void PrepareButtonMessage(qvEventMessage* message, qvDisplay* display, qvBGPic* picture,
                           qvBGPicButton* button, int handler) {
-    *message = {};
+    StartMessage(message);
     message->kind = QV_MSG_BUTTON;
     message->action = kActions[handler];
     message->display = display;

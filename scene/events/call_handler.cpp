@@ -170,23 +170,18 @@ int FillMessageTable(qvVmState* L, qvEventMessage* m) {
 // for a music-buffer handler.
 class CallbackScope {
 public:
-    CallbackScope(qvVmState* L, bool music) : L_(L), music_(music) {
-        Depth(1);
+    explicit CallbackScope(bool music) : music_(music) {
+        EnterCallback();
         if (music_) media::SetInMusicCallback(true);
     }
     ~CallbackScope() {
-        Depth(0);
+        LeaveCallback();
         if (music_) media::SetInMusicCallback(false);
     }
     CallbackScope(const CallbackScope&) = delete;
     CallbackScope& operator=(const CallbackScope&) = delete;
 
 private:
-    void Depth(int32_t enter) {
-        const qvAttrSet tags[] = {{QV_ATTR_NESTEDCALLS, enter}, {QV_ATTR_END, 0}};
-        SetGlobalAttrs(L_, tags);
-    }
-    qvVmState* L_;
     bool music_;
 };
 
@@ -229,7 +224,7 @@ int CallEventHandler(qvVmState* L, qvEventMessage* message, int keepNoCopy) {
     }
     int code = 0;
     {
-        const CallbackScope scope(L, message->kind == QV_MSG_FILLMUSIC);
+        const CallbackScope scope(message->kind == QV_MSG_FILLMUSIC);
         code = VmPCall(L, 1, -1, 0);
     }
     const int firstResult = message->stackHeight + (keepNoCopy == 0 ? 2 : 1);

@@ -17,7 +17,6 @@
 #include "platform/linux/wait.h"
 #include "platform/linux/window.h"
 #include "runtime/arguments.h"
-#include "runtime/attributes.h"
 #include "runtime/input_pump.h"
 #include "runtime/key_table.h"
 #include "runtime/runtime_state.h"
@@ -120,7 +119,7 @@ const qvEventHandler& Global(GlobalSlot slot) {
 // A fresh message for one handler.
 void Prepare(qvEventMessage* message, int32_t kind, MessageName action,
              const qvEventHandler& slot) {
-    *message = {};
+    StartMessage(message);
     message->kind = kind;
     message->action = action;
     message->function = slot.function;
@@ -264,7 +263,7 @@ std::optional<int> NetworkPass(qvVmState* L, bool resumed, GlobalSlot slot, uint
         Prepare(message, kind, action, Global(slot));
         if (poll(node, message)) return Call(L, message, step);
     }
-    *message = {};
+    ClearMessage(message);
     return std::nullopt;
 }
 
@@ -333,14 +332,10 @@ public:
     HeldEventDone& operator=(const HeldEventDone&) = delete;
 };
 
-// Takes the first queued event (after dropping the expired ones) as the held event. The lock
-// is taken first, so that the nested ones only count.
-bool TakeNextEvent(qvVmState* L) {
-    EventQueueLock lock;
-    ExpireEvents(L);
+// Takes the first queued event (after dropping the expired ones) as the held event.
+bool TakeNextEvent() {
     state->currentEvent = {};
-    if (GetEvent(L, 0, &state->currentEvent, 1) == 0) return false;
-    RemoveEvents(L, 0, 0);
+    if (!TakeFirstEvent(&state->currentEvent)) return false;
     state->holdingEvent = true;
     return true;
 }
@@ -436,7 +431,7 @@ std::optional<int> Queue(qvVmState* L, int32_t step, qvEventMessage* message) {
             return -1;
         }
     }
-    while (TakeNextEvent(L)) {
+    while (TakeNextEvent()) {
         if (std::optional<int> ran = FirstHalf(L, message)) return ran;
         if (std::optional<int> ran = SecondHalf(L, message)) return ran;
     }
@@ -588,11 +583,8 @@ int PushResultTable(qvVmState* L, const qvEventMessage& message) {
 
 }  // namespace
 
-int32_t CallbackDepth(qvVmState* L) {
-    int32_t depth = 0;
-    const qvAttrGet tags[] = {{QV_ATTR_NESTEDCALLS, &depth}, {QV_ATTR_END, nullptr}};
-    GetGlobalAttrs(L, tags);
-    return depth;
+int32_t CallbackDepth() {
+    return Runtime().error.nestedCalls;
 }
 
 qvEventState* EventState() {
@@ -648,7 +640,7 @@ int DispatchEvent(qvVmState* L, int hoverLabels, qvEventMessage* message) {
 
 int WaitOrCheckEvent(qvVmState* L, int wait) {
     using namespace qv::events;
-    if (CallbackDepth(L) != 0 || state == nullptr) return ERR_WRONGUSAGE;
+    if (CallbackDepth() != 0 || state == nullptr) return ERR_WRONGUSAGE;
     qvEventMessage message;
     const bool midCycle = state->resumeStep != kNewCycle;
     int code = DispatchEvent(L, 0, &message);

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string_view>
 
 #include "engine/vm.h"
@@ -66,8 +67,13 @@ struct qvEventState {
 };
 
 // One handler's call, filled by the dispatcher and read by CallEventHandler; lives in the
-// frame of the command that dispatches.
+// frame of the command that dispatches. It is made blank; StartMessage readies it for each
+// handler.
 struct qvEventMessage {
+    // Provided, not defaulted: the members then take their initializers one by one, which
+    // compiles to a few wide stores, where a defaulted one clears the whole record first.
+    qvEventMessage() {}
+
     qvDisplay* display = nullptr;
     int32_t kind = QV_MSG_NONE;
     qvBGPic* bgpic = nullptr;
@@ -90,8 +96,22 @@ struct qvEventMessage {
     qvNetObject* udp = nullptr;
     int32_t samples = 0, count = 0;
     bool hasId = false;
-    qvObjectId id{};  // the object the event belongs to; WaitEvent returns it
+    qvObjectId id{};       // the object the event belongs to; WaitEvent returns it
+    bool started = false;  // StartMessage ran: a handler's fields may be set
 };
+
+// Makes the message blank again, in place.
+inline void ClearMessage(qvEventMessage* message) {
+    std::destroy_at(message);
+    std::construct_at(message);
+}
+
+// Readies the message for a handler's fields: one that was started before is cleared, a blank
+// one is used as it is (the record is large and most events see a fresh one).
+inline void StartMessage(qvEventMessage* message) {
+    if (message->started) ClearMessage(message);
+    message->started = true;
+}
 
 // One step of the state machine. hoverLabels is 1 when WhileMouseOn dispatches (the legacy
 // hover labels are then skipped). Returns 0 (the cycle ended, or a handler ran and returned
@@ -135,6 +155,6 @@ void CloseEventState();
 
 // How deep handler calls are nested (run-time attribute 11): not 0 inside a handler, where a
 // command must not dispatch again.
-int32_t CallbackDepth(qvVmState* L);
+int32_t CallbackDepth();
 
 }  // namespace qv::events

@@ -307,7 +307,7 @@ int GetEventCode(qvVmState* L) {
 int WhileMouseOn(qvVmState* L) {
     CheckArgCount(L, 0, 0);
     // Dispatching from inside a handler would overwrite the state the outer dispatch resumes.
-    if (CallbackDepth(L) != 0) return ERR_WRONGUSAGE;
+    if (CallbackDepth() != 0) return ERR_WRONGUSAGE;
     qvEventMessage message;
     while (legacy.hover != nullptr &&
            Inside(legacy.hover, MouseInDisplay(Displays().CurrentDisplay()))) {

@@ -86,6 +86,23 @@ TEST_F(EventQueue, TheEventBeyond256IsLostAndStaysWithThePoster) {
     EXPECT_EQ(GetEvent(nullptr, -1, &e, 0), 0);
 }
 
+// Posts after removals reuse the room at the front: the queue holds 256 again, in order.
+TEST_F(EventQueue, AQueueRefilledAfterRemovalsKeepsOrderAndCapacity) {
+    for (uint32_t i = 1; i <= kEventQueueSize; ++i) ASSERT_EQ(Post(i), 1);
+    RemoveEvents(nullptr, 99, 1);
+    for (uint32_t i = 257; i <= 356; ++i) ASSERT_EQ(Post(i), 1) << i;
+    EXPECT_EQ(Post(357), 0);
+    Tags expected;
+    for (uint32_t i = 101; i <= 356; ++i) expected.push_back(i);
+    EXPECT_EQ(QueuedTags(), expected);
+    qvInputEvent e{};
+    ASSERT_TRUE(qv::TakeFirstEvent(&e));
+    EXPECT_EQ(TagOf(e.extra), 101u);
+    FreeMemBlock(e.extra);
+    EXPECT_EQ(Post(357), 1);
+    EXPECT_EQ(QueuedTags().back(), 357u);
+}
+
 TEST_F(EventQueue, RemovingMovesTheRestWithTheirOwnBlocks) {
     struct Case {
         int last;
@@ -169,6 +186,31 @@ TEST_F(EventQueue, OldEntriesExpireWithEverythingBeforeThem) {
     EXPECT_EQ(QueuedTags(), Tags{});
 }
 
+// The dispatcher's take drops the expired entries first, then hands over the oldest one left
+// with its block; an empty queue gives nothing.
+TEST_F(EventQueue, TakingSkipsExpiredEntriesAndMovesTheBlock) {
+    qvInputEvent e{};
+    EXPECT_FALSE(qv::TakeFirstEvent(&e));
+    ASSERT_EQ(Post(1), 1);  // t = 0
+    clockMicros += 1000000;
+    ASSERT_EQ(Post(2), 1);  // 1.0 s
+    ASSERT_EQ(PostEvent(nullptr, QV_EVENT_KEY, 1, 2, 'a', nullptr), 1);
+    clockMicros += 600000;  // entry 1 is 1.6 s old
+    ASSERT_TRUE(qv::TakeFirstEvent(&e));
+    EXPECT_EQ(TagOf(e.extra), 2u);
+    FreeMemBlock(e.extra);
+    EXPECT_EQ(QueuedTags(), Tags{0});
+    ASSERT_TRUE(qv::TakeFirstEvent(&e));
+    EXPECT_EQ((std::vector<uint32_t>{e.type, e.keyDown, e.keyQualifiers, e.keyCode}),
+              (std::vector<uint32_t>{QV_EVENT_KEY, 1, 2, 'a'}));
+    EXPECT_EQ(e.extra, nullptr);
+    EXPECT_FALSE(qv::TakeFirstEvent(&e));
+    ASSERT_EQ(Post(3), 1);
+    clockMicros += 1501000;
+    EXPECT_FALSE(qv::TakeFirstEvent(&e));
+    EXPECT_EQ(QueuedTags(), Tags{});
+}
+
 TEST_F(EventQueue, AClosedDisplaysEventsStayWithoutADisplay) {
     qvDisplayPrefix closing{};
     qvDisplayPrefix open{};
@@ -217,6 +259,7 @@ TEST(EventQueueLifecycle, ClosedQueueTakesNothing) {
     RemoveEvents(nullptr, -1, 1);
     ExpireEvents(nullptr);
     DropDisplayEvents(nullptr);
+    EXPECT_FALSE(qv::TakeFirstEvent(&e));
     { qv::EventQueueLock lock; }
 }
 
@@ -287,6 +330,32 @@ TEST_F(EventQueue, PostersAndTheReaderRunConcurrently) {
     second.join();
     EXPECT_TRUE(ordered);
     EXPECT_GT(seen, 0);
+}
+
+// A thread posts more events than the queue holds, waiting while it is full, and the main
+// thread takes them one at a time: every event arrives once, in posting order, with its block.
+TEST_F(EventQueue, TakingReceivesEveryEventOfAnotherThreadInOrder) {
+    constexpr uint32_t kEvents = 50000;
+    std::thread poster([] {
+        for (uint32_t seq = 1; seq <= kEvents; ++seq) {
+            void* extra = Block(seq);
+            while (PostEvent(nullptr, QV_EVENT_DROPFILES, seq, 0, 0, extra) == 0) {
+                std::this_thread::yield();
+            }
+        }
+    });
+    uint32_t received = 0;
+    bool ordered = true;
+    while (received < kEvents) {
+        qvInputEvent e{};
+        if (!qv::TakeFirstEvent(&e)) continue;
+        ++received;
+        ordered = ordered && e.x == received && TagOf(e.extra) == received;
+        FreeMemBlock(e.extra);
+    }
+    poster.join();
+    EXPECT_TRUE(ordered);
+    EXPECT_EQ(QueuedTags(), Tags{});
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // The dispatcher through WaitEvent and CheckEvent: the order of the sources, one handler per
 // call and the resumption where the last one ran, the tables that handlers and callers get,
 // expiry by age and the abort flag.
+#include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "libs/arexx/arexx_library.h"
@@ -9,6 +11,7 @@
 #include "platform/linux/rexx_ports.h"
 #include "platform/linux/user_port.h"
 #include "platform/linux/video/headless.h"
+#include "runtime/attributes.h"
 #include "runtime/key_table.h"
 #include "runtime/runtime_state.h"
 #include "scene/events/dispatcher.h"
@@ -214,6 +217,20 @@ TEST_F(Dispatcher, WaitingInsideAHandlerIsRefused) {
     EXPECT_FALSE(r.ended);
     EXPECT_EQ(ActionOf(r), "Timeout");
     EXPECT_EQ(codes, (std::vector<int>{ERR_WRONGUSAGE, ERR_WRONGUSAGE}));
+}
+
+// A handler that leaves its callback level itself (attribute 11 set to 0) leaves the depth at
+// 0 afterwards, not below: the script level may dispatch again.
+TEST_F(Dispatcher, AHandlerLeavingItsLevelDoesNotLockDispatchingOut) {
+    const auto leave = [](qvVmState* S) {
+        const qvAttrSet tags[] = {{QV_ATTR_NESTEDCALLS, 0}, {QV_ATTR_END, 0}};
+        SetGlobalAttrs(S, tags);
+        return 0;
+    };
+    ASSERT_EQ(Call("SetTimeout", {Nil(), Native(leave), Num(1)}).code, 0);
+    EXPECT_EQ(ActionOf(Wait()), "Timeout");
+    EXPECT_EQ(Runtime().error.nestedCalls, 0);
+    EXPECT_EQ(Check().code, 0);
 }
 
 TEST_F(Dispatcher, WaitEventNeedsAnOpenDisplayAndCheckEventDoesNot) {
@@ -429,6 +446,36 @@ TEST_F(Dispatcher, SoundEndsWithoutAHandlerAreDroppedAndMusicEndsCarryNoTimes) {
     EXPECT_EQ(Number(r, "id"), 2);
     EXPECT_EQ(r.results[0].Field("time"), nullptr);
     EXPECT_EQ(Number(Check(), "triggered"), 0);
+}
+
+// A message record that carried one handler's fields is blank again when the next handler's
+// message starts (a network scan starts one per object it polls): nothing of the earlier
+// one may reach the later table, and its reply block is freed.
+TEST(EventMessage, StartingAgainLeavesNothingOfTheEarlierHandler) {
+    qvEventMessage m;
+    StartMessage(&m);
+    int object = 0;
+    auto* reply = static_cast<char*>(AllocMemBlock(4, 0));
+    m.kind = QV_MSG_DROP, m.display = reinterpret_cast<qvDisplay*>(&object);
+    m.function = 3, m.userData = 4, m.keyQualifiers = 5, m.x = 6, m.y = 7;
+    m.action = events::MessageName::kOnDropFile;
+    std::strcpy(m.keyName, "ESC");
+    m.time = 8, m.starts = 9, m.command = "cmd", m.reply.reset(reply), m.replyLength = 3;
+    m.dropList = "a\0", m.samples = 10, m.count = 11, m.hasId = true, m.id = {12, &object};
+    m.server = m.connection = m.udp = reinterpret_cast<qvNetObject*>(&object);
+    StartMessage(&m);
+    const qvEventMessage blank;
+    EXPECT_TRUE(m.started);
+    EXPECT_EQ(
+        std::tie(m.kind, m.display, m.function, m.userData, m.keyQualifiers, m.x, m.y, m.action,
+                 m.time, m.starts, m.command, m.replyLength, m.dropList, m.samples, m.count,
+                 m.hasId, m.id.number, m.id.handle, m.server, m.connection, m.udp),
+        std::tie(blank.kind, blank.display, blank.function, blank.userData, blank.keyQualifiers,
+                 blank.x, blank.y, blank.action, blank.time, blank.starts, blank.command,
+                 blank.replyLength, blank.dropList, blank.samples, blank.count, blank.hasId,
+                 blank.id.number, blank.id.handle, blank.server, blank.connection, blank.udp));
+    EXPECT_STREQ(m.keyName, "");
+    EXPECT_EQ(m.reply, nullptr);
 }
 
 }  // namespace
