@@ -494,15 +494,20 @@ void SetBlurSources(const TapList& taps, SpanTaps<float>& span, const float* flo
     }
 }
 
-// The blur's float rows start on a cache line, so that how many of its loads of eight
-// floats straddle two lines (a straddling load costs two) does not vary from run to run.
-constexpr size_t kLineFloats = 16;
+// The blur's rows start on a cache line, so that how many of its loads of eight floats
+// straddle two lines (a straddling load costs two) does not vary from run to run. Their
+// buffers hold a line more than the rows.
+constexpr size_t kLineBytes = 64;
 
 template <typename T>
 T* LineAligned(T* p) {
-    constexpr uintptr_t kLine = 64;
     const uintptr_t address = reinterpret_cast<uintptr_t>(p);
-    return p + ((kLine - address % kLine) % kLine) / sizeof(T);
+    return p + ((kLineBytes - address % kLineBytes) % kLineBytes) / sizeof(T);
+}
+
+template <typename T>
+BlockPtr<T> LineAlignable(size_t count) {
+    return AllocArray<T>(count + kLineBytes / sizeof(T), true);
 }
 
 // Each row is copied, with its edges replicated by the taps' reach, as bytes and as floats
@@ -893,11 +898,11 @@ bool PrepareBlur(Filter& f, int64_t n, double sigma, int32_t width, int32_t heig
     if (!BlurTaps(n, sigma, width, f.first) || !BlurTaps(n, sigma, height, f.second)) return false;
     const size_t slots = 2 * size_t(f.second.reach) + 1;
     const size_t row = size_t(width) + 2 * size_t(f.first.reach) + kFastBlock;
-    const size_t ring = slots * size_t(SlotStride(f.second)) + kFastBlock + kLineFloats;
-    f.scratch.row = AllocArray<float>(row + kLineFloats, true);
-    f.scratch.rows = AllocArray<float>(ring, true);
+    const size_t ring = slots * size_t(SlotStride(f.second)) + kFastBlock;
+    f.scratch.row = LineAlignable<float>(row);
+    f.scratch.rows = LineAlignable<float>(ring);
     f.scratch.rowBytes = AllocArray<uint8_t>(row, true);
-    f.scratch.ringBytes = AllocArray<uint8_t>(ring + 64, true);
+    f.scratch.ringBytes = LineAlignable<uint8_t>(ring);
     return f.scratch.row && f.scratch.rows && f.scratch.rowBytes && f.scratch.ringBytes &&
            f.scratch.floats.Allocate(size_t(std::max(f.first.count, f.second.count)));
 }
