@@ -548,6 +548,21 @@ void FillRuns(TightCoverage& coverage, int32_t j, int32_t width, uint32_t longes
     }
 }
 
+// Rows of random runs (row j's up to longest(j) bytes) in coverage of the given stride,
+// painted at column x of a random destination in the format, against the formula.
+template <typename Longest>
+void ExpectRunsPaintedByTheFormula(uint32_t format, int32_t width, int32_t x, int32_t rows,
+                                   int32_t stride, Longest&& longest, std::mt19937& random) {
+    TightCoverage coverage(width, rows, stride);
+    for (int32_t j = 0; j < rows; ++j) FillRuns(coverage, j, width, longest(j), random);
+    GuardedBitMap dest(x + width + 1, rows + 2, format, 0),
+        before(x + width + 1, rows + 2, format, 0);
+    Randomise(before, random);
+    ExpectPaintedByTheFormula(coverage, dest, before, x, 1, random() & 0xFFFFFF,
+                              "format " + std::to_string(format) + " width " +
+                                  std::to_string(width) + " x " + std::to_string(x));
+}
+
 // Glyph-sized blocks take their own rows in 32-bit formats: every width up to past the
 // widest of them, at every alignment of the destination, with runs of 0, 255 and partial
 // coverage that straddle the steps.
@@ -556,14 +571,8 @@ TEST(BltAlphaChannel, GlyphSizedBlocksPaintLikeTheFormulaAtEveryWidthAndAlignmen
     for (uint32_t format = QV_FMT_A8R8G8B8; format < QV_FMT_COUNT; ++format) {
         for (int32_t width = 1; width <= 72; ++width) {
             for (int32_t x = 0; x < 8; ++x) {
-                TightCoverage coverage(width, 3, width + 5);
-                for (int32_t j = 0; j < 3; ++j) FillRuns(coverage, j, width, 11, random);
-                GuardedBitMap dest(x + width + 1, 5, format, 0),
-                    before(x + width + 1, 5, format, 0);
-                Randomise(before, random);
-                ExpectPaintedByTheFormula(coverage, dest, before, x, 1, random() & 0xFFFFFF,
-                                          "format " + std::to_string(format) + " width " +
-                                              std::to_string(width) + " x " + std::to_string(x));
+                ExpectRunsPaintedByTheFormula(
+                    format, width, x, 3, width + 5, [](int32_t) { return 11u; }, random);
             }
         }
     }
@@ -593,15 +602,9 @@ TEST(BltAlphaChannel, WideBlocksPaintLikeTheFormulaAtEveryWidthAndAlignment) {
     for (uint32_t format = QV_FMT_A8R8G8B8; format < QV_FMT_COUNT; ++format) {
         for (int32_t width : {65, 71, 72, 73, 95, 96, 97, 103, 129, 200, 257}) {
             for (int32_t x = 0; x < 8; ++x) {
-                TightCoverage coverage(width, 4, width + 3);
-                for (int32_t j = 0; j < 4; ++j)
-                    FillRuns(coverage, j, width, j < 2 ? 12 : 90, random);
-                GuardedBitMap dest(x + width + 1, 6, format, 0),
-                    before(x + width + 1, 6, format, 0);
-                Randomise(before, random);
-                ExpectPaintedByTheFormula(coverage, dest, before, x, 1, random() & 0xFFFFFF,
-                                          "format " + std::to_string(format) + " width " +
-                                              std::to_string(width) + " x " + std::to_string(x));
+                ExpectRunsPaintedByTheFormula(
+                    format, width, x, 4, width + 3, [](int32_t j) { return j < 2 ? 12u : 90u; },
+                    random);
             }
         }
     }
