@@ -4,9 +4,11 @@
 // depth and the alpha plane alike; each pass truncates its results to 0..255 as the effects
 // always did.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <numbers>
+#include <utility>
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
@@ -322,16 +324,15 @@ QV_AVX2_FMA inline __m256i LoadBytes(const uint8_t* p) {
 }
 
 // The lanes (bytes of all ones) of the 32 at x whose windows are still: every mirrored pair
-// sums to twice the centre (flat or a ramp), and a tap without a pair is the centre. Tested
-// on the bytes, 32 lanes a step: a + b = 2c exactly where their rounded-up mean is c and
-// a + b is even.
-QV_AVX2_FMA __m256i StillLanes(const SpanTaps<float>& taps, int32_t x) {
-    const __m256i centre = LoadBytes(taps.firstBytes.get()[0] + x);
+// sums to twice the centre (flat or a ramp). Tested on the bytes, 32 lanes a step: a + b =
+// 2c exactly where their rounded-up mean is c and a + b is even.
+QV_AVX2_FMA inline __m256i StillLanes(const SpanTaps<float>& taps, int32_t x) {
+    const uint8_t* const* first = taps.firstBytes.get();
+    const uint8_t* const* second = taps.secondBytes.get();
+    const __m256i centre = LoadBytes(first[0] + x);
     __m256i mean = _mm256_set1_epi8(-1), odd = _mm256_setzero_si256();
     for (int32_t t = 1; t < taps.count; ++t) {
-        const __m256i a = LoadBytes(taps.firstBytes.get()[t] + x);
-        const uint8_t* second = taps.secondBytes.get()[t];
-        const __m256i b = second != nullptr ? LoadBytes(second + x) : a;
+        const __m256i a = LoadBytes(first[t] + x), b = LoadBytes(second[t] + x);
         mean = _mm256_and_si256(mean, _mm256_cmpeq_epi8(_mm256_avg_epu8(a, b), centre));
         odd = _mm256_or_si256(odd, _mm256_xor_si256(a, b));
     }
@@ -340,21 +341,27 @@ QV_AVX2_FMA __m256i StillLanes(const SpanTaps<float>& taps, int32_t x) {
     return _mm256_and_si256(mean, even);
 }
 
+// The lanes (bits) of the block at x that are neither certain nor still, in doubles.
+[[gnu::noinline]] QV_AVX2_FMA void SettleInDoubles(const SpanTaps<float>& taps, int32_t x,
+                                                   uint32_t uncertain, uint8_t* out) {
+    for (int k = 0; k < 4; ++k) {
+        if (const uint32_t lanes = uncertain >> 8 * k & 0xFF; lanes != 0)
+            SettleLanes(taps, x + k * kFastLanes, lanes, out + k * kFastLanes);
+    }
+}
+
 // The lanes of the block at x that its certified sums left uncertain (bits clear in
 // certain), over the levels already stored: still windows keep their centre, the others
-// are settled in doubles. Whether the whole block was still.
-[[gnu::noinline]] QV_AVX2_FMA bool SettleBlock(const SpanTaps<float>& taps, int32_t x,
-                                               uint32_t certain, uint8_t* out) {
+// (one lane in forty of them) are settled in doubles. Whether the whole block was still.
+[[gnu::always_inline]] QV_AVX2_FMA inline bool SettleBlock(const SpanTaps<float>& taps, int32_t x,
+                                                           uint32_t certain, uint8_t* out) {
     const __m256i still = StillLanes(taps, x);
     const __m256i centre = LoadBytes(taps.firstBytes.get()[0] + x);
     auto* const vector = reinterpret_cast<__m256i*>(out);
     _mm256_storeu_si256(vector, _mm256_blendv_epi8(LoadBytes(out), centre, still));
     const auto stillLanes = uint32_t(_mm256_movemask_epi8(still));
-    const auto uncertain = ~(certain | stillLanes);
-    for (int k = 0; k < 4; ++k) {
-        if (const uint32_t lanes = uncertain >> 8 * k & 0xFF; lanes != 0)
-            SettleLanes(taps, x + k * kFastLanes, lanes, out + k * kFastLanes);
-    }
+    if (const auto uncertain = ~(certain | stillLanes); uncertain != 0)
+        SettleInDoubles(taps, x, uncertain, out);
     return stillLanes == 0xFFFFFFFFu;
 }
 
@@ -368,30 +375,59 @@ QV_AVX2_FMA __m256i StillLanes(const SpanTaps<float>& taps, int32_t x) {
 }
 
 // What the blocks of a span read, held in locals: the compiler would reload it from the
-// taps after every store of levels.
+// taps after every store of levels. Spans of up to kUnrolledTaps taps know their count at
+// compile time, so that their tap loop unrolls and its sources and weights are the span's
+// constants.
+constexpr int32_t kUnrolledTaps = 13;
+
+template <int32_t kTaps>  // 0: any count
 struct FastView {
-    const float* const* first;
-    const float* const* second;
-    const float* weight;
+    static constexpr int32_t kSlots = kTaps > 0 ? kTaps : 1;
+    const float* first[kSlots];
+    const float* second[kSlots];
+    __m256 weight[kSlots];
+    const float* const* anyFirst;
+    const float* const* anySecond;
+    const float* anyWeight;
     int32_t count;
     __m256 margin;
+
+    QV_AVX2_FMA explicit FastView(const SpanTaps<float>& taps)
+        : anyFirst(taps.first.get()),
+          anySecond(taps.second.get()),
+          anyWeight(taps.single.get()),
+          count(kTaps > 0 ? kTaps : taps.count),
+          margin(_mm256_set1_ps(taps.margin)) {
+        for (int32_t t = 0; t < kTaps; ++t) {
+            first[t] = anyFirst[t], second[t] = anySecond[t];
+            weight[t] = _mm256_set1_ps(anyWeight[t]);
+        }
+    }
+    QV_AVX2_FMA const float* First(int32_t t) const { return kTaps > 0 ? first[t] : anyFirst[t]; }
+    QV_AVX2_FMA const float* Second(int32_t t) const {
+        return kTaps > 0 ? second[t] : anySecond[t];
+    }
+    QV_AVX2_FMA __m256 Weight(int32_t t) const {
+        return kTaps > 0 ? weight[t] : _mm256_set1_ps(anyWeight[t]);
+    }
 };
 
 // The 32 outputs of the block at x into out; the first tap is the centre, the others are
 // pairs. Lanes whose whole error interval truncates alike take that level; the block's
 // other lanes are settled apart (three blocks in ten of a photograph). Whether the block
 // turned out wholly still.
+template <int32_t kTaps>
 [[gnu::always_inline]] QV_AVX2_FMA inline bool SingleBlock(const SpanTaps<float>& taps,
-                                                           const FastView& v, int32_t x,
+                                                           const FastView<kTaps>& v, int32_t x,
                                                            uint8_t* out) {
-    const __m256 w0 = _mm256_set1_ps(v.weight[0]);
     __m256 sums[4];
     for (int k = 0; k < 4; ++k)
-        sums[k] = _mm256_mul_ps(w0, _mm256_loadu_ps(v.first[0] + x + k * kFastLanes));
+        sums[k] = _mm256_mul_ps(v.Weight(0), _mm256_loadu_ps(v.First(0) + x + k * kFastLanes));
+#pragma GCC unroll 16
     for (int32_t t = 1; t < v.count; ++t) {
-        const __m256 w = _mm256_set1_ps(v.weight[t]);
-        const float* a = v.first[t] + x;
-        const float* b = v.second[t] + x;
+        const __m256 w = v.Weight(t);
+        const float* a = v.First(t) + x;
+        const float* b = v.Second(t) + x;
         for (int k = 0; k < 4; ++k) {
             const __m256 pair = _mm256_add_ps(_mm256_loadu_ps(a + k * kFastLanes),
                                               _mm256_loadu_ps(b + k * kFastLanes));
@@ -409,9 +445,9 @@ struct FastView {
 // have kFastBlock values of slack) and its outputs within the span kept. After a wholly
 // still block (flat areas, the silhouettes of shadow planes) the next is first tested for
 // stillness, which spares its sums.
+template <int32_t kTaps>
 QV_AVX2_FMA void FastBlurSpan(const SpanTaps<float>& taps, int32_t count, uint8_t* out) {
-    const FastView v{taps.first.get(), taps.second.get(), taps.single.get(), taps.count,
-                     _mm256_set1_ps(taps.margin)};
+    const FastView<kTaps> v(taps);
     int32_t x = 0;
     for (bool still = false; x + kFastBlock <= count; x += kFastBlock) {
         if (still && StillBlock(taps, x, out + x)) continue;
@@ -424,6 +460,20 @@ QV_AVX2_FMA void FastBlurSpan(const SpanTaps<float>& taps, int32_t count, uint8_
     }
     _mm256_zeroupper();  // the passes' SSE code would pay for dirty upper halves
 }
+
+using FastSpan = void (*)(const SpanTaps<float>&, int32_t, uint8_t*);
+
+template <int32_t... kTaps>
+constexpr auto FastSpans(std::integer_sequence<int32_t, kTaps...>) {
+    return std::array<FastSpan, sizeof...(kTaps)>{FastBlurSpan<kTaps>...};
+}
+
+// FastBlurSpan for each count of taps up to kUnrolledTaps, and for any count at 0.
+constexpr auto kFastSpans = FastSpans(std::make_integer_sequence<int32_t, kUnrolledTaps + 1>());
+
+void FastBlurSpanOf(const SpanTaps<float>& taps, int32_t count, uint8_t* out) {
+    kFastSpans[taps.count <= kUnrolledTaps ? taps.count : 0](taps, count, out);
+}
 #else
 constexpr int32_t kFastBlock = 0;
 #endif
@@ -432,7 +482,7 @@ constexpr int32_t kFastBlock = 0;
 // of the taps have kFastBlock values of slack past the span.
 void BlurSpan(const SpanTaps<float>& taps, int32_t count, uint8_t* out) {
 #if defined(__x86_64__)
-    if (taps.fast) return FastBlurSpan(taps, count, out);
+    if (taps.fast) return FastBlurSpanOf(taps, count, out);
 #endif
     SumSpan(taps, count, {.bytes = out});
 }
