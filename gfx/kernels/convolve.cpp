@@ -377,10 +377,11 @@ QV_AVX2_FMA inline __m256i StillLanes(const SpanTaps<float>& taps, int32_t x) {
 // What the blocks of a span read, held in locals: the compiler would reload it from the
 // taps after every store of levels. Spans of up to kUnrolledTaps taps know their count at
 // compile time, so that their tap loop unrolls and its sources and weights are the span's
-// constants.
+// constants. In a row (kRow) the taps read one row at consecutive offsets from the centre, so
+// that the blocks address it directly and read each vector once for the pairs that share it.
 constexpr int32_t kUnrolledTaps = 13;
 
-template <int32_t kTaps>  // 0: any count
+template <int32_t kTaps, bool kRow>  // kTaps 0: any count
 struct FastView {
     static constexpr int32_t kSlots = kTaps > 0 ? kTaps : 1;
     const float* first[kSlots];
@@ -403,23 +404,34 @@ struct FastView {
             weight[t] = _mm256_set1_ps(anyWeight[t]);
         }
     }
-    QV_AVX2_FMA const float* First(int32_t t) const { return kTaps > 0 ? first[t] : anyFirst[t]; }
+    QV_AVX2_FMA const float* First(int32_t t) const {
+        return kRow ? anyFirst[0] - t : kTaps > 0 ? first[t] : anyFirst[t];
+    }
     QV_AVX2_FMA const float* Second(int32_t t) const {
-        return kTaps > 0 ? second[t] : anySecond[t];
+        return kRow ? anyFirst[0] + t : kTaps > 0 ? second[t] : anySecond[t];
     }
     QV_AVX2_FMA __m256 Weight(int32_t t) const {
         return kTaps > 0 ? weight[t] : _mm256_set1_ps(anyWeight[t]);
     }
 };
 
+// Whether the taps read one row at consecutive offsets from the centre.
+bool ReadsOneRow(const SpanTaps<float>& taps) {
+    const float* centre = taps.first.get()[0];
+    for (int32_t t = 1; t < taps.count; ++t) {
+        if (taps.first.get()[t] != centre - t || taps.second.get()[t] != centre + t) return false;
+    }
+    return true;
+}
+
 // The 32 outputs of the block at x into out; the first tap is the centre, the others are
 // pairs. Lanes whose whole error interval truncates alike take that level; the block's
 // other lanes are settled apart (three blocks in ten of a photograph). Whether the block
 // turned out wholly still.
-template <int32_t kTaps>
+template <int32_t kTaps, bool kRow>
 [[gnu::always_inline]] QV_AVX2_FMA inline bool SingleBlock(const SpanTaps<float>& taps,
-                                                           const FastView<kTaps>& v, int32_t x,
-                                                           uint8_t* out) {
+                                                           const FastView<kTaps, kRow>& v,
+                                                           int32_t x, uint8_t* out) {
     __m256 sums[4];
     for (int k = 0; k < 4; ++k)
         sums[k] = _mm256_mul_ps(v.Weight(0), _mm256_loadu_ps(v.First(0) + x + k * kFastLanes));
@@ -445,9 +457,9 @@ template <int32_t kTaps>
 // have kFastBlock values of slack) and its outputs within the span kept. After a wholly
 // still block (flat areas, the silhouettes of shadow planes) the next is first tested for
 // stillness, which spares its sums.
-template <int32_t kTaps>
+template <int32_t kTaps, bool kRow>
 QV_AVX2_FMA void FastBlurSpan(const SpanTaps<float>& taps, int32_t count, uint8_t* out) {
-    const FastView<kTaps> v(taps);
+    const FastView<kTaps, kRow> v(taps);
     int32_t x = 0;
     for (bool still = false; x + kFastBlock <= count; x += kFastBlock) {
         if (still && StillBlock(taps, x, out + x)) continue;
@@ -463,16 +475,21 @@ QV_AVX2_FMA void FastBlurSpan(const SpanTaps<float>& taps, int32_t count, uint8_
 
 using FastSpan = void (*)(const SpanTaps<float>&, int32_t, uint8_t*);
 
-template <int32_t... kTaps>
+template <bool kRow, int32_t... kTaps>
 constexpr auto FastSpans(std::integer_sequence<int32_t, kTaps...>) {
-    return std::array<FastSpan, sizeof...(kTaps)>{FastBlurSpan<kTaps>...};
+    return std::array<FastSpan, sizeof...(kTaps)>{FastBlurSpan<kTaps, kRow>...};
 }
 
-// FastBlurSpan for each count of taps up to kUnrolledTaps, and for any count at 0.
-constexpr auto kFastSpans = FastSpans(std::make_integer_sequence<int32_t, kUnrolledTaps + 1>());
+// FastBlurSpan for each count of taps up to kUnrolledTaps, and for any count at 0; over
+// columns and over a row.
+constexpr auto kTapCounts = std::make_integer_sequence<int32_t, kUnrolledTaps + 1>();
+constexpr auto kFastSpans = FastSpans<false>(kTapCounts);
+constexpr auto kFastRowSpans = FastSpans<true>(kTapCounts);
 
 void FastBlurSpanOf(const SpanTaps<float>& taps, int32_t count, uint8_t* out) {
-    kFastSpans[taps.count <= kUnrolledTaps ? taps.count : 0](taps, count, out);
+    if (taps.count > kUnrolledTaps) return FastBlurSpan<0, false>(taps, count, out);
+    const auto& spans = ReadsOneRow(taps) ? kFastRowSpans : kFastSpans;
+    spans[taps.count](taps, count, out);
 }
 #else
 constexpr int32_t kFastBlock = 0;

@@ -541,7 +541,8 @@ TEST(RasterGolden, GreyOf32BitRowsIsTheFormulaAtEveryWidthAndAlignment) {
 }
 
 // The blur's still windows, partly still blocks and whole levels, at widths about its blocks
-// of 32 and beyond a strip of the column pass, with the other kernels that share its sums.
+// of 32 and beyond a strip of the column pass, for every count of taps its fast path unrolls
+// and beyond, with the other kernels that share its sums.
 TEST(RasterGolden, StillStretchesKeepTheirBytes) {
     if (!qv::test::DefaultScreenFormat())
         GTEST_SKIP() << "independent of the screen format; swept in the format 10 run";
@@ -557,6 +558,20 @@ TEST(RasterGolden, StillStretchesKeepTheirBytes) {
         {"blur radius 24 sigma 8", Convolution(QV_CONVOLVE_BLUR, 24, 8), 0xA5CEA09A1FBCE800u},
         {"blur radius 1.5 sigma 0.7", Convolution(QV_CONVOLVE_BLUR, 1.5, 0.7), 0x69F9428BB314BF7Du},
         {"blur radius 2 sigma 40", Convolution(QV_CONVOLVE_BLUR, 2, 40), 0x439AD44237A736F9u},
+        {"blur radius 1 sigma 1/3", Convolution(QV_CONVOLVE_BLUR, 1, 1 / 3.0), 0xED3D671BB2CB80DCu},
+        {"blur radius 3 sigma 3/3", Convolution(QV_CONVOLVE_BLUR, 3, 3 / 3.0), 0xB77F5276578CDDA9u},
+        {"blur radius 4 sigma 4/3", Convolution(QV_CONVOLVE_BLUR, 4, 4 / 3.0), 0x8C05A1EA1EB80FEEu},
+        {"blur radius 7 sigma 7/3", Convolution(QV_CONVOLVE_BLUR, 7, 7 / 3.0), 0x27D47B6915B8DD05u},
+        {"blur radius 8 sigma 8/3", Convolution(QV_CONVOLVE_BLUR, 8, 8 / 3.0), 0x44AF3FDE3B900AD4u},
+        {"blur radius 9 sigma 9/3", Convolution(QV_CONVOLVE_BLUR, 9, 9 / 3.0), 0x69E6335C2C518577u},
+        {"blur radius 10 sigma 10/3", Convolution(QV_CONVOLVE_BLUR, 10, 10 / 3.0),
+         0x4A358D867E71F813u},
+        {"blur radius 11 sigma 11/3", Convolution(QV_CONVOLVE_BLUR, 11, 11 / 3.0),
+         0x85C0430C86B904ABu},
+        {"blur radius 12 sigma 12/3", Convolution(QV_CONVOLVE_BLUR, 12, 12 / 3.0),
+         0x8761E7DBA5A7CEFDu},
+        {"blur radius 13 sigma 13/3", Convolution(QV_CONVOLVE_BLUR, 13, 13 / 3.0),
+         0x80B5C7C6AC4A21F8u},
         {"sharpen radius 2 sigma 1", Convolution(QV_CONVOLVE_SHARPEN, 2, 1), 0x18319C0B963740FCu},
         {"sharpen sigma 0.8", Convolution(QV_CONVOLVE_SHARPEN, 0, 0.8), 0x5FA593FD64C55652u},
         {"sharpen radius 6 sigma 3", Convolution(QV_CONVOLVE_SHARPEN, 6, 3), 0xFE4B029F93FFD8F2u},
