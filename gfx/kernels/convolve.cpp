@@ -424,10 +424,21 @@ bool ReadsOneRow(const SpanTaps<float>& taps) {
     return true;
 }
 
+// The levels of the block at x from its single sums into out: lanes whose whole error
+// interval truncates alike take that level; the block's other lanes are settled apart
+// (three blocks in ten of a photograph). Whether the block turned out wholly still.
+[[gnu::always_inline]] QV_AVX2_FMA inline bool FinishBlock(const SpanTaps<float>& taps,
+                                                           const __m256 (&sums)[4], __m256 margin,
+                                                           int32_t x, uint8_t* out) {
+    const __m256i low = Levels(sums, _mm256_sub_ps(_mm256_setzero_ps(), margin));
+    const __m256i high = Levels(sums, margin);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), low);
+    const uint32_t certain = uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(low, high)));
+    return certain != 0xFFFFFFFFu && SettleBlock(taps, x, certain, out);
+}
+
 // The 32 outputs of the block at x into out; the first tap is the centre, the others are
-// pairs. Lanes whose whole error interval truncates alike take that level; the block's
-// other lanes are settled apart (three blocks in ten of a photograph). Whether the block
-// turned out wholly still.
+// pairs. Whether the block turned out wholly still.
 template <int32_t kTaps, bool kRow>
 [[gnu::always_inline]] QV_AVX2_FMA inline bool SingleBlock(const SpanTaps<float>& taps,
                                                            const FastView<kTaps, kRow>& v,
@@ -446,11 +457,7 @@ template <int32_t kTaps, bool kRow>
             sums[k] = _mm256_fmadd_ps(w, pair, sums[k]);
         }
     }
-    const __m256i low = Levels(sums, _mm256_sub_ps(_mm256_setzero_ps(), v.margin));
-    const __m256i high = Levels(sums, v.margin);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), low);
-    const uint32_t certain = uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(low, high)));
-    return certain != 0xFFFFFFFFu && SettleBlock(taps, x, certain, out);
+    return FinishBlock(taps, sums, v.margin, x, out);
 }
 
 // The span in blocks of 32; the last block is computed whole into a buffer (its sources
@@ -491,6 +498,118 @@ void FastBlurSpanOf(const SpanTaps<float>& taps, int32_t count, uint8_t* out) {
     const auto& spans = ReadsOneRow(taps) ? kFastRowSpans : kFastSpans;
     spans[taps.count](taps, count, out);
 }
+
+// Two output rows of the column pass at once, y (upper) and y + 1 (lower), read the 2 reach
+// + 2 rows about them once: each row is added to the row it pairs with for the upper output
+// and then to the one it pairs with for the lower. The rows form two chains, the even rows
+// 0, 2 reach, 2, 2 reach - 2, ... and the odd rows 2 reach + 1, 1, 2 reach - 1, 3, ..., in
+// which neighbours are pairs of the two outputs in turn, and each chain ends at a centre.
+// Row j of a chain's step m (rows counted from y - reach):
+constexpr int32_t ChainRow(int32_t chain, int32_t reach, int32_t m) {
+    return (m % 2 == 0) == (chain == 0) ? m : 2 * reach + 1 - m;
+}
+
+template <int32_t kTaps>
+struct PairView {
+    static constexpr int32_t kReach = kTaps - 1;
+    const float* rows[2 * kReach + 2];
+    __m256 weight[kTaps];
+    __m256 margin;
+
+    QV_AVX2_FMA PairView(const SpanTaps<float>& upper, const SpanTaps<float>& lower)
+        : margin(_mm256_set1_ps(upper.margin)) {
+        for (int32_t u = 1; u <= kReach; ++u) {
+            rows[kReach - u] = upper.first.get()[u];
+            rows[kReach + u] = upper.second.get()[u];
+        }
+        rows[kReach] = upper.first.get()[0];
+        rows[2 * kReach + 1] = lower.second.get()[kReach];
+        for (int32_t t = 0; t < kTaps; ++t) weight[t] = _mm256_set1_ps(upper.single.get()[t]);
+    }
+};
+
+// The sums of lanes k0 and k0 + 1 (eight each) of the block at x for both outputs.
+template <int32_t kTaps, int k0>
+[[gnu::always_inline]] QV_AVX2_FMA inline void PairSums(const PairView<kTaps>& v, int32_t x,
+                                                        __m256 (&upper)[4], __m256 (&lower)[4]) {
+    constexpr int32_t r = PairView<kTaps>::kReach;
+#pragma GCC unroll 2
+    for (int32_t chain = 0; chain < 2; ++chain) {
+        int32_t j = ChainRow(chain, r, 0);
+        __m256 last[2];
+        for (int k = 0; k < 2; ++k)
+            last[k] = _mm256_loadu_ps(v.rows[j] + x + (k0 + k) * kFastLanes);
+#pragma GCC unroll 16
+        for (int32_t m = 1; m <= r; ++m) {
+            const int32_t next = ChainRow(chain, r, m);
+            const bool toUpper = j + next == 2 * r;
+            const int32_t u = (next > j ? next - j : j - next) / 2;
+            for (int k = 0; k < 2; ++k) {
+                const __m256 row = _mm256_loadu_ps(v.rows[next] + x + (k0 + k) * kFastLanes);
+                const __m256 pair = _mm256_add_ps(last[k], row);
+                __m256& sum = toUpper ? upper[k0 + k] : lower[k0 + k];
+                sum = _mm256_fmadd_ps(v.weight[u], pair, sum);
+                last[k] = row;
+            }
+            j = next;
+        }
+        for (int k = 0; k < 2; ++k) {  // the chain ends at a centre
+            __m256& sum = j == r ? upper[k0 + k] : lower[k0 + k];
+            sum = _mm256_fmadd_ps(v.weight[0], last[k], sum);
+        }
+    }
+}
+
+template <int32_t kTaps>
+[[gnu::always_inline]] QV_AVX2_FMA inline void PairBlock(const SpanTaps<float>& upper,
+                                                         const SpanTaps<float>& lower,
+                                                         const PairView<kTaps>& v, int32_t x,
+                                                         uint8_t* upperOut, uint8_t* lowerOut,
+                                                         bool (&still)[2]) {
+    __m256 sums[2][4];
+    for (int k = 0; k < 4; ++k) sums[0][k] = sums[1][k] = _mm256_setzero_ps();
+    PairSums<kTaps, 0>(v, x, sums[0], sums[1]);
+    PairSums<kTaps, 2>(v, x, sums[0], sums[1]);
+    still[0] = FinishBlock(upper, sums[0], v.margin, x, upperOut);
+    still[1] = FinishBlock(lower, sums[1], v.margin, x, lowerOut);
+}
+
+template <int32_t kTaps>
+QV_AVX2_FMA void FastBlurPair(const SpanTaps<float>& upper, const SpanTaps<float>& lower,
+                              int32_t count, uint8_t* upperOut, uint8_t* lowerOut) {
+    const PairView<kTaps> v(upper, lower);
+    int32_t x = 0;
+    for (bool still[2] = {false, false}; x + kFastBlock <= count; x += kFastBlock) {
+        if (still[0] && still[1] && StillBlock(upper, x, upperOut + x) &&
+            StillBlock(lower, x, lowerOut + x))
+            continue;
+        PairBlock(upper, lower, v, x, upperOut + x, lowerOut + x, still);
+    }
+    if (x < count) {
+        uint8_t last[2][kFastBlock];
+        bool still[2];
+        PairBlock(upper, lower, v, x, last[0], last[1], still);
+        std::memcpy(upperOut + x, last[0], size_t(count - x));
+        std::memcpy(lowerOut + x, last[1], size_t(count - x));
+    }
+    _mm256_zeroupper();
+}
+
+using FastPair = void (*)(const SpanTaps<float>&, const SpanTaps<float>&, int32_t, uint8_t*,
+                          uint8_t*);
+
+template <int32_t... kTaps>
+constexpr auto FastPairs(std::integer_sequence<int32_t, kTaps...>) {
+    return std::array<FastPair, sizeof...(kTaps)>{FastBlurPair<kTaps + 2>...};
+}
+
+// FastBlurPair for 2 .. kUnrolledTaps taps, at [count - 2].
+constexpr auto kFastPairs = FastPairs(std::make_integer_sequence<int32_t, kUnrolledTaps - 1>());
+
+void FastBlurPairOf(const SpanTaps<float>& upper, const SpanTaps<float>& lower, int32_t count,
+                    uint8_t* upperOut, uint8_t* lowerOut) {
+    kFastPairs[upper.count - 2](upper, lower, count, upperOut, lowerOut);
+}
 #else
 constexpr int32_t kFastBlock = 0;
 #endif
@@ -502,6 +621,14 @@ void BlurSpan(const SpanTaps<float>& taps, int32_t count, uint8_t* out) {
     if (taps.fast) return FastBlurSpanOf(taps, count, out);
 #endif
     SumSpan(taps, count, {.bytes = out});
+}
+
+// Two rows of the column pass, upper and the one below it, where TakesRowPairs chose it.
+void BlurRowPair(const SpanTaps<float>& upper, const SpanTaps<float>& lower, int32_t count,
+                 uint8_t* upperOut, uint8_t* lowerOut) {
+#if defined(__x86_64__)
+    FastBlurPairOf(upper, lower, count, upperOut, lowerOut);
+#endif
 }
 
 // count bytes copied to bytes and, as floats (exact), to floats.
@@ -519,6 +646,7 @@ struct Plane {
 
 struct Scratch {
     SpanTaps<float> floats;    // the taps over converted rows
+    SpanTaps<float> lower;     // and of the lower of two rows of the blur's column pass
     SpanTaps<double> doubles;  // the taps over row sums
     BlockPtr<float> row;       // a padded row of the blur or of sharpen
     BlockPtr<float> rows;      // converted rows of the blur's column pass or of emboss, or
@@ -608,8 +736,26 @@ constexpr int32_t kStripWidth = 512, kNarrowestStrip = 32;
 constexpr size_t kRingCacheBytes = 24 << 10;
 constexpr size_t kRingValues = size_t(2) << 20;
 
+// The column pass takes two rows at once where the fast path unrolls its consecutive taps.
+bool TakesRowPairs(const TapList& taps) {
+#if defined(__x86_64__)
+    for (int32_t t = 0; t < taps.count; ++t) {
+        if (taps.taps.get()[t].u != t) return false;
+    }
+    return taps.count >= 2 && taps.count <= kUnrolledTaps;
+#else
+    return false;
+#endif
+}
+
+// The rows of the column pass's ring: those about an output row, and one more below for the
+// second of a pair.
+size_t RingSlots(const TapList& taps) {
+    return 2 * size_t(taps.reach) + 2;
+}
+
 int32_t StripWidth(const TapList& taps) {
-    const size_t slots = 2 * size_t(taps.reach) + 1;
+    const size_t slots = RingSlots(taps);
     const size_t cached = kRingCacheBytes / (slots * 5) / kNarrowestStrip * kNarrowestStrip;
     const size_t strip = std::clamp<size_t>(cached, kNarrowestStrip, kStripWidth);
     return int32_t(std::clamp<size_t>(kRingValues / slots, 1, strip));
@@ -621,14 +767,16 @@ int32_t SlotStride(const TapList& taps) {
     return StripWidth(taps) + 16;
 }
 
-// Each source row of a strip is converted to floats once, into a ring of 2 reach + 1 rows,
+// Each source row of a strip is converted to floats once, into a ring of 2 reach + 2 rows,
 // before the output overwrites it.
 void ColumnPass(const Plane& p, const TapList& taps, Scratch& s) {
-    const int32_t reach = taps.reach, slots = 2 * reach + 1, strip = StripWidth(taps);
+    const int32_t reach = taps.reach, slots = int32_t(RingSlots(taps)), strip = StripWidth(taps);
     const int32_t stride = SlotStride(taps);
     float* ring = LineAligned(s.rows.get());
     uint8_t* ringBytes = LineAligned(s.ringBytes.get());
     SetBlurWeights(taps, s.floats);
+    SetBlurWeights(taps, s.lower);
+    const bool pairs = s.floats.fast && TakesRowPairs(taps);
     for (int32_t left = 0; left < p.width; left += strip) {
         const int32_t width = std::min(strip, p.width - left);
         // Row r lives in slot (r + reach) mod slots; centre is row y's slot.
@@ -639,12 +787,23 @@ void ColumnPass(const Plane& p, const TapList& taps, Scratch& s) {
         auto convert = [&](int32_t row, int32_t slot) {
             CopyRow(RowAt(p, row) + left, width, ringBytes + offset(slot), ring + offset(slot));
         };
-        for (int32_t row = -reach; row < reach; ++row) convert(row, row + reach);
-        for (int32_t y = 0, centre = reach; y < p.height; ++y, centre = wrap(centre + 1)) {
-            convert(y + reach, wrap(centre + reach));
-            SetBlurSources(taps, s.floats, ring, ringBytes,
+        auto sources = [&](SpanTaps<float>& span, int32_t centre) {
+            SetBlurSources(taps, span, ring, ringBytes,
                            [&](int32_t u) { return offset(wrap(centre + u)); });
-            BlurSpan(s.floats, width, p.row(y) + left);
+        };
+        for (int32_t row = -reach; row < reach; ++row) convert(row, row + reach);
+        for (int32_t y = 0, centre = reach; y < p.height;) {
+            convert(y + reach, wrap(centre + reach));
+            sources(s.floats, centre);
+            if (pairs && y + 1 < p.height) {
+                convert(y + 1 + reach, wrap(centre + reach + 1));
+                sources(s.lower, wrap(centre + 1));
+                BlurRowPair(s.floats, s.lower, width, p.row(y) + left, p.row(y + 1) + left);
+                y += 2, centre = wrap(centre + 2);
+            } else {
+                BlurSpan(s.floats, width, p.row(y) + left);
+                y += 1, centre = wrap(centre + 1);
+            }
         }
     }
 }
@@ -963,7 +1122,7 @@ struct Filter {
 
 bool PrepareBlur(Filter& f, int64_t n, double sigma, int32_t width, int32_t height) {
     if (!BlurTaps(n, sigma, width, f.first) || !BlurTaps(n, sigma, height, f.second)) return false;
-    const size_t slots = 2 * size_t(f.second.reach) + 1;
+    const size_t slots = RingSlots(f.second);
     const size_t row = size_t(width) + 2 * size_t(f.first.reach) + kFastBlock;
     const size_t ring = slots * size_t(SlotStride(f.second)) + kFastBlock;
     f.scratch.row = LineAlignable<float>(row);
@@ -971,7 +1130,8 @@ bool PrepareBlur(Filter& f, int64_t n, double sigma, int32_t width, int32_t heig
     f.scratch.rowBytes = AllocArray<uint8_t>(row, true);
     f.scratch.ringBytes = LineAlignable<uint8_t>(ring);
     return f.scratch.row && f.scratch.rows && f.scratch.rowBytes && f.scratch.ringBytes &&
-           f.scratch.floats.Allocate(size_t(std::max(f.first.count, f.second.count)));
+           f.scratch.floats.Allocate(size_t(std::max(f.first.count, f.second.count))) &&
+           f.scratch.lower.Allocate(size_t(f.second.count));
 }
 
 bool Prepare2D(Filter& f, double radius, double sigma, int32_t width, int32_t height) {
