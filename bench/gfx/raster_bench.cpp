@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bench/gfx/bench_bitmaps.h"
+#include "gfx/kernels/channel_planes.h"
 #include "gfx/kernels/kernels.h"
 #include "platform/linux/bitmap.h"
 
@@ -81,6 +82,42 @@ void MemcpyRows(benchmark::State& state, uint32_t format) {
         benchmark::ClobberMemory();
     }
     SetBytes(state, bytes * kHeight);
+}
+
+// The three channel planes the convolutions (G5) filter, split from a picture and joined
+// back into it a row at a time, as they do.
+struct ChannelPlanes {
+    ChannelPlanes() : picture(RandomBitMap(QV_FMT_A8R8G8B8, 1)), planes(3 * kArea) {}
+    uint8_t* Row(int y) { return picture->pixels + y * RowBytes(picture.get()); }
+    uint8_t* Red(int y) { return planes.data() + size_t(y) * kWidth; }
+    static constexpr size_t kArea = size_t(kWidth) * kHeight;
+    Owned<qvDisplayBitMap> picture;
+    std::vector<uint8_t> planes;
+};
+using Format10 = qv::Format<QV_FMT_A8R8G8B8>;
+
+void SplitPlanesFrame(benchmark::State& state) {
+    ChannelPlanes c;
+    for (auto _ : state) {
+        for (int y = 0; y < kHeight; ++y) {
+            uint8_t* red = c.Red(y);
+            qv::SplitRow<Format10>(c.Row(y), kWidth, red, red + c.kArea, red + 2 * c.kArea);
+        }
+        benchmark::ClobberMemory();
+    }
+    SetBytes(state, size_t(kWidth) * kHeight * 4);
+}
+
+void JoinPlanesFrame(benchmark::State& state) {
+    ChannelPlanes c;
+    for (auto _ : state) {
+        for (int y = 0; y < kHeight; ++y) {
+            const uint8_t* red = c.Red(y);
+            qv::JoinRow<Format10>(red, red + c.kArea, red + 2 * c.kArea, kWidth, c.Row(y));
+        }
+        benchmark::ClobberMemory();
+    }
+    SetBytes(state, size_t(kWidth) * kHeight * 4);
 }
 
 void RectFillFrame(benchmark::State& state, uint32_t format) {
@@ -218,6 +255,12 @@ BENCHMARK_CAPTURE(BltBitMapSame, f10, QV_FMT_A8R8G8B8)->Name("G1a:BltBitMap fmt1
 BENCHMARK_CAPTURE(MemcpyRows, f10, QV_FMT_A8R8G8B8)->Name("G1a:BltBitMap fmt10 vs memcpy/peer");
 BENCHMARK_CAPTURE(BltBitMapSame, f4, QV_FMT_R5G6B5)->Name("G1b:BltBitMap fmt4 vs memcpy/ours");
 BENCHMARK_CAPTURE(MemcpyRows, f4, QV_FMT_R5G6B5)->Name("G1b:BltBitMap fmt4 vs memcpy/peer");
+BENCHMARK(SplitPlanesFrame)->Name("G5as:split fmt10 into channel planes vs memcpy/ours");
+BENCHMARK_CAPTURE(MemcpyRows, split, QV_FMT_A8R8G8B8)
+    ->Name("G5as:split fmt10 into channel planes vs memcpy/peer");
+BENCHMARK(JoinPlanesFrame)->Name("G5aj:join channel planes into fmt10 vs memcpy/ours");
+BENCHMARK_CAPTURE(MemcpyRows, join, QV_FMT_A8R8G8B8)
+    ->Name("G5aj:join channel planes into fmt10 vs memcpy/peer");
 BENCHMARK_CAPTURE(RectFillFrame, f10, QV_FMT_A8R8G8B8)->Name("G1c:RectFill fmt10 vs memset/ours");
 BENCHMARK_CAPTURE(MemsetRows, f10, QV_FMT_A8R8G8B8)->Name("G1c:RectFill fmt10 vs memset/peer");
 BENCHMARK_CAPTURE(RectFillFrame, f4, QV_FMT_R5G6B5)->Name("G1d:RectFill fmt4 vs memset/ours");

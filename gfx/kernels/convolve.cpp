@@ -13,6 +13,7 @@
 #include <immintrin.h>
 #endif
 
+#include "gfx/kernels/channel_planes.h"
 #include "gfx/kernels/rows.h"
 #include "gfx/kernels/spatial.h"
 #include "gfx/kernels/template_clones.h"
@@ -1183,13 +1184,9 @@ QV_TEMPLATE_CLONES void SplitChannels(const qvConvolveBlock& b, uint8_t* planes)
     const int32_t width = b.width, height = b.height;
     const size_t area = size_t(width) * size_t(height);
     for (int32_t y = 0; y < height; ++y) {
-        const uint8_t* p = PixelAt(b.base, b.rowLength, F::bytes, 0, y);
         uint8_t* red = planes + size_t(y) * size_t(width);
-        uint8_t *green = red + area, *blue = green + area;
-        for (int32_t x = 0; x < width; ++x) {
-            const uint32_t rgb = F::Unpack(LoadPixel(p + x * F::bytes, F::bytes));
-            red[x] = uint8_t(rgb >> 16), green[x] = uint8_t(rgb >> 8), blue[x] = uint8_t(rgb);
-        }
+        SplitRow<F>(PixelAt(b.base, b.rowLength, F::bytes, 0, y), width, red, red + area,
+                    red + 2 * area);
     }
 }
 
@@ -1198,13 +1195,9 @@ QV_TEMPLATE_CLONES void JoinChannels(const qvConvolveBlock& b, const uint8_t* pl
     const int32_t width = b.width, height = b.height;
     const size_t area = size_t(width) * size_t(height);
     for (int32_t y = 0; y < height; ++y) {
-        uint8_t* p = PixelAt(b.base, b.rowLength, F::bytes, 0, y);
         const uint8_t* red = planes + size_t(y) * size_t(width);
-        const uint8_t *green = red + area, *blue = green + area;
-        for (int32_t x = 0; x < width; ++x) {
-            const uint32_t rgb = uint32_t(red[x]) << 16 | uint32_t(green[x]) << 8 | blue[x];
-            StorePixel(p + x * F::bytes, F::bytes, F::Pack(rgb));
-        }
+        JoinRow<F>(red, red + area, red + 2 * area, width,
+                   PixelAt(b.base, b.rowLength, F::bytes, 0, y));
     }
 }
 
