@@ -1,9 +1,11 @@
 #include "objects/draw/coverage.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
+#include <vector>
 
 #include "engine/error_codes.h"
 #include "gfx/line_walk.h"
@@ -101,6 +103,87 @@ cv::Point Shifted(const qvVertex& p, int64_t dx, int64_t dy) {
             int(std::clamp(p.y + dy, -kCoordinateLimit, kCoordinateLimit))};
 }
 
+// A stretch of a filled polygon's raster along one axis whose lines (columns or rows) are all
+// alike: [first, first + count] of the full raster, of which the shrunk raster keeps first.
+struct AlikeStretch {
+    int first = 0, count = 0;  // none when count is 0
+    // Where line i of the full raster lies in the shrunk one.
+    int Source(int i) const { return i <= first ? i : std::max(first, i - count); }
+};
+
+// Polygon lines shorter than this are rastered whole.
+constexpr int kMinStretch = 16;
+// How far the rim of a polygon's edge, and of a level edge's ends, reaches into the lines
+// beside it, with room to spare.
+constexpr int kEdgeReach = 8;
+
+// Along the axis (x: columns), the widest gap between the polygon's points that only level
+// edges (both ends at the same other coordinate) cross. Every line of the gap, but the reach
+// of the edges at either side, meets the same level edges and the same fill: it is alike.
+AlikeStretch FindAlikeStretch(const cv::Point* points, int count, int cv::Point::*axis,
+                              int cv::Point::*other, int extent) {
+    std::array<int, kOutlineCapacity> values;
+    for (int i = 0; i < count; ++i) values[size_t(i)] = points[i].*axis;
+    std::sort(values.begin(), values.begin() + count);
+    int low = 0, high = 0;
+    for (size_t i = 1; i < size_t(count); ++i) {
+        if (int64_t(values[i]) - values[i - 1] > int64_t(high) - low) {
+            low = values[i - 1], high = values[i];
+        }
+    }
+    // The image's sides cut edges short, which gives them ends there: kept as far off.
+    const int first = std::max(low, 0) + kEdgeReach;
+    const int last = std::min(high, extent - 1) - kEdgeReach;
+    if (int64_t(last) - first < kMinStretch) return {};
+    for (int i = 0, j = count - 1; i < count; j = i++) {
+        const bool crosses = (points[i].*axis <= low) != (points[j].*axis <= low);
+        if (crosses && points[i].*other != points[j].*other) return {};
+    }
+    return {first, last - first};
+}
+
+// Moves the points beyond the stretch by its length towards it.
+void CloseStretch(cv::Point* points, int count, const AlikeStretch& stretch, int cv::Point::*axis) {
+    for (int i = 0; i < count; ++i) {
+        if (points[i].*axis > stretch.first) points[i].*axis -= stretch.count;
+    }
+}
+
+// The full raster from the shrunk one: each row through its source row, the alike columns
+// repeated.
+void SpreadRaster(const cv::Mat& small, const AlikeStretch& columns, const AlikeStretch& rows,
+                  cv::Mat& image) {
+    const int left = columns.count != 0 ? columns.first + 1 : small.cols;
+    for (int y = 0; y < image.rows; ++y) {
+        const uint8_t* from = small.ptr<uint8_t>(rows.Source(y));
+        uint8_t* to = image.ptr<uint8_t>(y);
+        std::memcpy(to, from, size_t(left));
+        if (left == small.cols) continue;
+        std::memset(to + left, from[columns.first], size_t(columns.count));
+        std::memcpy(to + left + columns.count, from + left, size_t(small.cols - left));
+    }
+}
+
+// cv::fillPoly over the points (which it may move). A box's long sides (or any polygon's
+// level ones) would cost the filler a pixel walk for each of their pixels, each alike in its
+// line: the polygon is filled with its alike stretches closed up, and spread back.
+void FillPolygon(cv::Mat& image, cv::Point* points, int count, int lineType) {
+    const AlikeStretch columns =
+        FindAlikeStretch(points, count, &cv::Point::x, &cv::Point::y, image.cols);
+    const AlikeStretch rows =
+        FindAlikeStretch(points, count, &cv::Point::y, &cv::Point::x, image.rows);
+    const cv::Point* polygon = points;
+    if (columns.count == 0 && rows.count == 0) {
+        cv::fillPoly(image, &polygon, &count, 1, cv::Scalar(255), lineType, 0);
+        return;
+    }
+    CloseStretch(points, count, columns, &cv::Point::x);
+    CloseStretch(points, count, rows, &cv::Point::y);
+    cv::Mat small = cv::Mat::zeros(image.rows - rows.count, image.cols - columns.count, CV_8UC1);
+    cv::fillPoly(small, &polygon, &count, 1, cv::Scalar(255), lineType, 0);
+    SpreadRaster(small, columns, rows, image);
+}
+
 // The coverage of an outline, cut to the target's paint area.
 int MakeOutlineCoverage(const qvShapeTarget& t, const qvShapeOutline& outline, bool antialias,
                         CoverageImage* out, const qvShapePaint* direct = nullptr) {
@@ -121,7 +204,7 @@ int MakeOutlineCoverage(const qvShapeTarget& t, const qvShapeOutline& outline, b
     return RunOpenCv([&] {
         cv::Mat image = out->Mat();
         if (outline.filled) {
-            cv::fillPoly(image, &polygon, &count, 1, cv::Scalar(255), LineType(antialias), 0);
+            FillPolygon(image, points, count, LineType(antialias));
         } else {
             cv::polylines(image, &polygon, &count, 1, true, cv::Scalar(255), StrokeWidth(outline),
                           LineType(antialias), 0);

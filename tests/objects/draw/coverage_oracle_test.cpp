@@ -149,6 +149,87 @@ TEST_F(Oracle, CoverageIsOpenCvsForTheSamePoints) {
     }
 }
 
+// OpenCV's filling of the points (their (0, 0) at (x, y)) beside what the coverage gives for
+// them in an image of width x height: long level and upright sides are filled through the
+// columns and rows they leave alike, which must come out as the whole polygon filled at once.
+::testing::AssertionResult FillsAsOpenCv(const std::vector<qvVertex>& points, int32_t width,
+                                         int32_t height, int32_t x, int32_t y, bool antialias) {
+    int32_t right = 0, bottom = 0;
+    std::vector<cv::Point> shifted;
+    for (const qvVertex& p : points) {
+        right = std::max(right, p.x), bottom = std::max(bottom, p.y);
+        shifted.emplace_back(p.x + x, p.y + y);
+    }
+    cv::Mat expected(height, width, CV_8UC1, cv::Scalar(0));
+    cv::fillPoly(expected, std::vector{shifted}, cv::Scalar(255),
+                 antialias ? cv::LINE_AA : cv::LINE_8);
+    const qvShapeOutline outline{
+        points.data(), int32_t(points.size()), x, y, right, bottom, true, 1};
+    OwnedPlane strength;
+    int32_t sx = 0, sy = 0;
+    if (OneColourStrength(width, height, outline, {0xFFFFFF, 0, antialias}, &strength, &sx, &sy) !=
+        0) {
+        return ::testing::AssertionFailure() << "not filled";
+    }
+    cv::Mat actual(height, width, CV_8UC1, cv::Scalar(0));
+    if (strength != nullptr) {
+        PlaneImage(strength.get(), strength->width, strength->height)
+            .copyTo(actual(cv::Rect(sx, sy, strength->width, strength->height)));
+    }
+    return SameImage(expected, actual);
+}
+
+TEST_F(Oracle, LongStraightSidesFillAsOpenCvFillsThem) {
+    // Boxes through the geometry, square-cornered to round, upright or turned off level.
+    struct Box {
+        int32_t width, height, level;
+        double turn;
+    };
+    for (const Box& b :
+         {Box{300, 120, 0, 0}, Box{300, 120, 10, 0}, Box{400, 300, 50, 0}, Box{120, 260, 100, 0},
+          Box{41, 33, 20, 0}, Box{300, 120, 30, 90}, Box{300, 120, 30, 0.5}}) {
+        Shape(BOX, b.width, b.height);
+        Corners(b.level);
+        Turn(b.turn);
+        Prepare();
+        const std::vector<qvVertex> points(desc.fillPoints, desc.fillPoints + desc.fillCount);
+        for (bool antialias : {false, true}) {
+            EXPECT_TRUE(FillsAsOpenCv(points, desc.imageWidth + 5, desc.imageHeight + 5,
+                                      desc.fillX + 2, desc.fillY + 2, antialias))
+                << b.width << " x " << b.height << " level " << b.level << " turned " << b.turn
+                << " antialias " << antialias;
+        }
+    }
+    // Polygons of other shapes, placed inside the image or cut by any of its sides.
+    struct Polygon {
+        const char* name;
+        std::vector<qvVertex> points;
+        int32_t width, height, x, y;
+    };
+    const std::vector<qvVertex> rectangle{{0, 0}, {200, 0}, {200, 120}, {0, 120}};
+    const Polygon polygons[] = {
+        {"rectangle", rectangle, 220, 140, 5, 5},
+        {"rectangle cut left and top", rectangle, 120, 80, -50, -30},
+        {"rectangle cut right and bottom", rectangle, 150, 100, 40, 30},
+        {"rectangle reaching past both sides", rectangle, 100, 60, -40, -20},
+        {"L", {{0, 0}, {60, 0}, {60, 100}, {160, 100}, {160, 140}, {0, 140}}, 180, 160, 3, 4},
+        {"nearly level top", {{0, 0}, {200, 1}, {200, 60}, {0, 60}}, 220, 80, 4, 4},
+        {"hexagon", {{20, 0}, {180, 0}, {200, 40}, {180, 80}, {20, 80}, {0, 40}}, 220, 100, 6, 7},
+        {"two level teeth",
+         {{0, 0}, {150, 0}, {150, 30}, {20, 30}, {20, 60}, {150, 60}, {150, 90}, {0, 90}},
+         170,
+         110,
+         2,
+         9},
+    };
+    for (const Polygon& p : polygons) {
+        for (bool antialias : {false, true}) {
+            EXPECT_TRUE(FillsAsOpenCv(p.points, p.width, p.height, p.x, p.y, antialias))
+                << p.name << " antialias " << antialias;
+        }
+    }
+}
+
 TEST_F(Oracle, ThickLinesAreOpenCvsLines) {
     struct Case {
         int32_t x1, y1, x2, y2, thickness;
