@@ -122,14 +122,14 @@ constexpr int kEdgeReach = 8;
 // of the edges at either side, meets the same level edges and the same fill: it is alike.
 AlikeStretch FindAlikeStretch(const cv::Point* points, int count, int cv::Point::*axis,
                               int cv::Point::*other, int extent) {
-    std::array<int, kOutlineCapacity> values;
-    for (int i = 0; i < count; ++i) values[size_t(i)] = points[i].*axis;
-    std::sort(values.begin(), values.begin() + count);
+    // The lines holding a point, those beyond the image gathered on the line beside it.
+    std::vector<uint8_t> held(size_t(extent) + 2);
+    for (int i = 0; i < count; ++i) held[size_t(std::clamp(points[i].*axis, -1, extent) + 1)] = 1;
     int low = 0, high = 0;
-    for (size_t i = 1; i < size_t(count); ++i) {
-        if (int64_t(values[i]) - values[i - 1] > int64_t(high) - low) {
-            low = values[i - 1], high = values[i];
-        }
+    for (int line = 0, previous = -1; line <= extent + 1; ++line) {
+        if (held[size_t(line)] == 0) continue;
+        if (previous >= 0 && line - previous > high - low) low = previous - 1, high = line - 1;
+        previous = line;
     }
     // The image's sides cut edges short, which gives them ends there: kept as far off.
     const int first = std::max(low, 0) + kEdgeReach;
@@ -149,39 +149,37 @@ void CloseStretch(cv::Point* points, int count, const AlikeStretch& stretch, int
     }
 }
 
-// The full raster from the shrunk one: each row through its source row, the alike columns
-// repeated.
-void SpreadRaster(const cv::Mat& small, const AlikeStretch& columns, const AlikeStretch& rows,
-                  cv::Mat& image) {
-    const int left = columns.count != 0 ? columns.first + 1 : small.cols;
-    for (int y = 0; y < image.rows; ++y) {
-        const uint8_t* from = small.ptr<uint8_t>(rows.Source(y));
+// Spreads the raster filled in the image's top left corner (cols x rows) over the image: each
+// row from its source row, the alike columns repeated. Rows are spread bottom-up, and within a
+// row the columns right of the stretch move first, so that each is read before it is written.
+void SpreadRaster(cv::Mat& image, int cols, const AlikeStretch& columns, const AlikeStretch& rows) {
+    const int left = columns.count != 0 ? columns.first + 1 : cols;
+    for (int y = image.rows - 1; y >= 0; --y) {
+        const uint8_t* from = image.ptr<uint8_t>(rows.Source(y));
         uint8_t* to = image.ptr<uint8_t>(y);
-        std::memcpy(to, from, size_t(left));
-        if (left == small.cols) continue;
-        std::memset(to + left, from[columns.first], size_t(columns.count));
-        std::memcpy(to + left + columns.count, from + left, size_t(small.cols - left));
+        if (columns.count != 0) {
+            std::memmove(to + left + columns.count, from + left, size_t(cols - left));
+            std::memset(to + left, from[columns.first], size_t(columns.count));
+        }
+        if (to != from) std::memcpy(to, from, size_t(left));
     }
 }
 
-// cv::fillPoly over the points (which it may move). A box's long sides (or any polygon's
-// level ones) would cost the filler a pixel walk for each of their pixels, each alike in its
-// line: the polygon is filled with its alike stretches closed up, and spread back.
+// cv::fillPoly over the zeroed image and the points (which it may move). A box's long sides
+// (or any polygon's level ones) would cost the filler a pixel walk for each of their pixels,
+// each alike in its line: the polygon is filled with its alike stretches closed up, and
+// spread back.
 void FillPolygon(cv::Mat& image, cv::Point* points, int count, int lineType) {
     const AlikeStretch columns =
         FindAlikeStretch(points, count, &cv::Point::x, &cv::Point::y, image.cols);
     const AlikeStretch rows =
         FindAlikeStretch(points, count, &cv::Point::y, &cv::Point::x, image.rows);
-    const cv::Point* polygon = points;
-    if (columns.count == 0 && rows.count == 0) {
-        cv::fillPoly(image, &polygon, &count, 1, cv::Scalar(255), lineType, 0);
-        return;
-    }
     CloseStretch(points, count, columns, &cv::Point::x);
     CloseStretch(points, count, rows, &cv::Point::y);
-    cv::Mat small = cv::Mat::zeros(image.rows - rows.count, image.cols - columns.count, CV_8UC1);
-    cv::fillPoly(small, &polygon, &count, 1, cv::Scalar(255), lineType, 0);
-    SpreadRaster(small, columns, rows, image);
+    const cv::Point* polygon = points;
+    cv::Mat shrunk = image(cv::Rect(0, 0, image.cols - columns.count, image.rows - rows.count));
+    cv::fillPoly(shrunk, &polygon, &count, 1, cv::Scalar(255), lineType, 0);
+    if (columns.count != 0 || rows.count != 0) SpreadRaster(image, shrunk.cols, columns, rows);
 }
 
 // The coverage of an outline, cut to the target's paint area.
