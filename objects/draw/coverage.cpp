@@ -1,6 +1,7 @@
 #include "objects/draw/coverage.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <opencv2/core.hpp>
@@ -122,6 +123,15 @@ constexpr int kEdgeReach = 8;
 // of the edges at either side, meets the same level edges and the same fill: it is alike.
 AlikeStretch FindAlikeStretch(const cv::Point* points, int count, int cv::Point::*axis,
                               int cv::Point::*other, int extent) {
+    // Edges crossing a stretch are at least as long as it and its reach at both sides: most
+    // polygons (any round shape) have no level edge so long, and are passed at once.
+    bool longLevelEdge = false;
+    for (int i = 0, j = count - 1; i < count && !longLevelEdge; j = i++) {
+        longLevelEdge =
+            points[i].*other == points[j].*other &&
+            std::abs(int64_t(points[i].*axis) - points[j].*axis) >= kMinStretch + 2 * kEdgeReach;
+    }
+    if (!longLevelEdge) return {};
     // The lines holding a point, those beyond the image gathered on the line beside it.
     std::vector<uint8_t> held(size_t(extent) + 2);
     for (int i = 0; i < count; ++i) held[size_t(std::clamp(points[i].*axis, -1, extent) + 1)] = 1;
