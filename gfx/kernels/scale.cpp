@@ -381,14 +381,38 @@ QV_AVX2_STEP __m256i ExpandFractions(const int32_t* fractions) {
     return _mm256_or_si256(f, _mm256_slli_epi32(f, 16));
 }
 
-// Eight columns of 4-byte pixels across, split: per lane a0 a1 b0 b1 and a2 a3 b2 b3 (a4 ..
-// in the upper lane), then the pixels and their neighbours each in column order.
-QV_AVX2_STEP Bytes16 Across8(const uint8_t* row, const int32_t* columns, __m256i fraction) {
+// 128 bits from low and 128 from high, as floats for the two-source shuffle.
+QV_AVX2_STEP __m256 TwoLanes(const __m128i* low, const __m128i* high) {
+    return _mm256_castsi256_ps(_mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(low)),
+                                                       _mm_loadu_si128(high), 1));
+}
+
+// The 4-byte pixels at eight columns and those right of them, each in column order.
+struct Pixels8 {
+    __m256i at, right;
+};
+
+// Columns two apart (halving) are the even pixels of the sixteen from the first, their right
+// neighbours the odd ones, all inside the row since the last neighbour is: four loads and
+// two shuffles, where pairs take eight loads and ten shuffles. Other columns are read as
+// pairs: per lane a0 a1 b0 b1 and a2 a3 b2 b3 (a4 .. in the upper lane), then sorted.
+QV_AVX2_STEP Pixels8 PixelsAt(const uint8_t* row, const int32_t* columns) {
+    if (columns[7] - columns[0] == 14) {
+        const auto* from = reinterpret_cast<const __m128i*>(row + ptrdiff_t(columns[0]) * 4);
+        const __m256 first = TwoLanes(from, from + 2), second = TwoLanes(from + 1, from + 3);
+        return {_mm256_castps_si256(_mm256_shuffle_ps(first, second, _MM_SHUFFLE(2, 0, 2, 0))),
+                _mm256_castps_si256(_mm256_shuffle_ps(first, second, _MM_SHUFFLE(3, 1, 3, 1)))};
+    }
     const auto order = _MM_SHUFFLE(3, 1, 2, 0);
     const __m256i low = _mm256_shuffle_epi32(PairsAt<4>(row, columns, 0), order);
     const __m256i high = _mm256_shuffle_epi32(PairsAt<4>(row, columns, 2), order);
-    return LerpSplit(SplitBytes(_mm256_unpacklo_epi64(low, high)),
-                     SplitBytes(_mm256_unpackhi_epi64(low, high)), fraction);
+    return {_mm256_unpacklo_epi64(low, high), _mm256_unpackhi_epi64(low, high)};
+}
+
+// Eight columns of 4-byte pixels across, split.
+QV_AVX2_STEP Bytes16 Across8(const uint8_t* row, const int32_t* columns, __m256i fraction) {
+    const Pixels8 p = PixelsAt(row, columns);
+    return LerpSplit(SplitBytes(p.at), SplitBytes(p.right), fraction);
 }
 
 // Across for whole groups of columns; returns how many it made (0 where it has no vector
