@@ -351,7 +351,15 @@ QV_AVX2 inline __m256i PairsAt(const uint8_t* row, const int32_t* columns, int32
 // Halves packs, which unpacking the channels into 0x00RRGGBB words puts back in column order.
 template <typename F>
 QV_AVX2_STEP Channels Across16(const uint8_t* row, const int32_t* columns, __m256i fraction) {
-    const __m256i first = PairsAt<2>(row, columns, 0), second = PairsAt<2>(row, columns + 8, 0);
+    __m256i first, second;
+    if (columns[15] - columns[0] == 30) {
+        // Columns two apart (halving): the pairs are the words of the 32 pixels from the
+        // first, all inside the row since the last neighbour is.
+        const auto* from = reinterpret_cast<const __m256i*>(row + ptrdiff_t(columns[0]) * 2);
+        first = _mm256_loadu_si256(from), second = _mm256_loadu_si256(from + 1);
+    } else {
+        first = PairsAt<2>(row, columns, 0), second = PairsAt<2>(row, columns + 8, 0);
+    }
     return LerpChannels(Unpack16<F>(Halves<false>(first, second)),
                         Unpack16<F>(Halves<true>(first, second)), fraction);
 }
