@@ -353,7 +353,8 @@ template <typename F>
 QV_AVX2_STEP Channels Across16(const uint8_t* row, const int32_t* columns, __m256i fraction) {
     __m256i first, second;
     if (columns[15] - columns[0] == 30) {
-        // Columns two apart (halving): the pairs are the words of the 32 pixels from the
+        // Columns two apart (halving; a map's steps differ by one at most, so fifteen
+        // that sum to 30 are all two): the pairs are the words of the 32 pixels from the
         // first, all inside the row since the last neighbour is.
         const auto* from = reinterpret_cast<const __m256i*>(row + ptrdiff_t(columns[0]) * 2);
         first = _mm256_loadu_si256(from), second = _mm256_loadu_si256(from + 1);
@@ -400,9 +401,10 @@ struct Pixels8 {
     __m256i at, right;
 };
 
-// Columns two apart (halving) are the even pixels of the sixteen from the first, their right
-// neighbours the odd ones, all inside the row since the last neighbour is: four loads and
-// two shuffles, where pairs take eight loads and ten shuffles. Other columns are read as
+// Columns two apart (halving; a map's steps differ by one at most, so seven that sum to 14
+// are all two) are the even pixels of the sixteen from the first, their right neighbours the
+// odd ones, all inside the row since the last neighbour is: four loads and two shuffles,
+// where pairs take eight loads and ten shuffles. Other columns are read as
 // pairs: per lane a0 a1 b0 b1 and a2 a3 b2 b3 (a4 .. in the upper lane), then sorted.
 QV_AVX2_STEP Pixels8 PixelsAt(const uint8_t* row, const int32_t* columns) {
     if (columns[7] - columns[0] == 14) {
