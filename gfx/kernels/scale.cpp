@@ -226,21 +226,41 @@ QV_TEMPLATE_CLONES void Down(const uint32_t* __restrict top, const uint32_t* __r
 
 // Eight pixels a step where the CPU has AVX2, each channel in a 16-bit lane with the
 // arithmetic of Lerp: the signed high half of (b - a) x f floors as >> 16 does. A fraction
-// from 32768 up reads as f - 65536 in a signed lane, so those channels add b - a back.
+// from 32768 up reads as f - 65536 in a signed lane, so those channels start from b, which
+// is a + (b - a): one blend instead of masking the difference and adding it.
 QV_AVX2 inline __m256i LerpLanes(__m256i a, __m256i b, __m256i fraction) {
-    const __m256i difference = _mm256_sub_epi16(b, a);
-    const __m256i high = _mm256_and_si256(difference, _mm256_srai_epi16(fraction, 15));
-    return _mm256_add_epi16(a, _mm256_add_epi16(_mm256_mulhi_epi16(difference, fraction), high));
+    const __m256i from = _mm256_blendv_epi8(a, b, _mm256_srai_epi16(fraction, 15));
+    return _mm256_add_epi16(from, _mm256_mulhi_epi16(_mm256_sub_epi16(b, a), fraction));
 }
 
-// Every byte of eight 32-bit words between a and b; low and high carry the fractions of the
-// pixels unpacked low (0, 1, 4, 5) and high (2, 3, 6, 7), one per channel lane.
-QV_AVX2 inline __m256i LerpBytes(__m256i a, __m256i b, __m256i low, __m256i high) {
-    const __m256i zero = _mm256_setzero_si256();
-    const __m256i lo = LerpLanes(_mm256_unpacklo_epi8(a, zero), _mm256_unpacklo_epi8(b, zero), low);
-    const __m256i hi =
-        LerpLanes(_mm256_unpackhi_epi8(a, zero), _mm256_unpackhi_epi8(b, zero), high);
-    return _mm256_packus_epi16(lo, hi);
+QV_AVX2 inline __m256i Masked16(__m256i v, int bits) {
+    return _mm256_and_si256(v, _mm256_set1_epi16(int16_t(bits)));
+}
+
+// The bytes of eight 4-byte pixels in 16-bit lanes: bytes 0 and 2 of each pixel (even), 1
+// and 3 (odd). Masks and shifts instead of unpacking, so that the lanes keep column order
+// and a result goes back with one shift and one or.
+struct Bytes16 {
+    __m256i even, odd;
+};
+
+QV_AVX2 inline Bytes16 SplitBytes(__m256i v) {
+    return {Masked16(v, 0xFF), _mm256_srli_epi16(v, 8)};
+}
+
+// The lanes are between two bytes' values, so nothing spills into the odd byte.
+QV_AVX2 inline __m256i JoinBytes(Bytes16 v) {
+    return _mm256_or_si256(v.even, _mm256_slli_epi16(v.odd, 8));
+}
+
+QV_AVX2 inline Bytes16 LerpSplit(Bytes16 a, Bytes16 b, __m256i fraction) {
+    return {LerpLanes(a.even, b.even, fraction), LerpLanes(a.odd, b.odd, fraction)};
+}
+
+// Every byte of eight 32-bit words between a and b; fraction holds each pixel's fraction
+// in both of its 16-bit lanes.
+QV_AVX2 inline __m256i LerpBytes(__m256i a, __m256i b, __m256i fraction) {
+    return JoinBytes(LerpSplit(SplitBytes(a), SplitBytes(b), fraction));
 }
 
 // The shuffle that moves the bytes of each 32-bit pixel as convert moves those of one word
@@ -254,10 +274,6 @@ QV_AVX2 __m256i ByteMoves() {
         control[i] = from == 0 ? 0x80 : uint8_t(i % 16 / 4 * 4 + int(from) - 1);
     }
     return _mm256_load_si256(reinterpret_cast<const __m256i*>(control));
-}
-
-QV_AVX2 inline __m256i Masked16(__m256i v, int bits) {
-    return _mm256_and_si256(v, _mm256_set1_epi16(int16_t(bits)));
 }
 
 // The red, green and blue of sixteen pixels, one per 16-bit lane.
@@ -335,7 +351,16 @@ QV_AVX2 inline __m256i PairsAt(const uint8_t* row, const int32_t* columns, int32
 // Halves packs, which unpacking the channels into 0x00RRGGBB words puts back in column order.
 template <typename F>
 QV_AVX2_STEP Channels Across16(const uint8_t* row, const int32_t* columns, __m256i fraction) {
-    const __m256i first = PairsAt<2>(row, columns, 0), second = PairsAt<2>(row, columns + 8, 0);
+    __m256i first, second;
+    if (columns[15] - columns[0] == 30) {
+        // Columns two apart (halving; a map's steps differ by one at most, so fifteen
+        // that sum to 30 are all two): the pairs are the words of the 32 pixels from the
+        // first, all inside the row since the last neighbour is.
+        const auto* from = reinterpret_cast<const __m256i*>(row + ptrdiff_t(columns[0]) * 2);
+        first = _mm256_loadu_si256(from), second = _mm256_loadu_si256(from + 1);
+    } else {
+        first = PairsAt<2>(row, columns, 0), second = PairsAt<2>(row, columns + 8, 0);
+    }
     return LerpChannels(Unpack16<F>(Halves<false>(first, second)),
                         Unpack16<F>(Halves<true>(first, second)), fraction);
 }
@@ -359,33 +384,45 @@ QV_AVX2_STEP void StorePixels16(__m256i pixels, uint8_t* dest) {
                         _mm256_permute4x64_epi64(pixels, _MM_SHUFFLE(3, 1, 2, 0)));
 }
 
-// The bytes of eight 4-byte pixels, one per 16-bit lane as unpacked low and high.
-struct Bytes16 {
-    __m256i low, high;
-};
-
-// Eight per-pixel fractions in the lanes of Bytes16.
-struct Fractions8 {
-    __m256i low, high;
-};
-
-QV_AVX2_STEP Fractions8 ExpandFractions(const int32_t* fractions) {
+// Eight per-pixel fractions, each in both 16-bit lanes of its pixel.
+QV_AVX2_STEP __m256i ExpandFractions(const int32_t* fractions) {
     const __m256i f = Load8(fractions);
-    const __m256i twice = _mm256_or_si256(f, _mm256_slli_epi32(f, 16));
-    return {_mm256_unpacklo_epi32(twice, twice), _mm256_unpackhi_epi32(twice, twice)};
+    return _mm256_or_si256(f, _mm256_slli_epi32(f, 16));
 }
 
-// Eight columns of 4-byte pixels across, each byte in its stored place: per lane a0 a1 b0 b1
-// and a2 a3 b2 b3 (a4 .. in the upper lane), then the pixels and their neighbours each in
-// column order.
-QV_AVX2_STEP Bytes16 Across8(const uint8_t* row, const int32_t* columns, Fractions8 f) {
+// 128 bits from low and 128 from high, as floats for the two-source shuffle.
+QV_AVX2_STEP __m256 TwoLanes(const __m128i* low, const __m128i* high) {
+    return _mm256_castsi256_ps(_mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(low)),
+                                                       _mm_loadu_si128(high), 1));
+}
+
+// The 4-byte pixels at eight columns and those right of them, each in column order.
+struct Pixels8 {
+    __m256i at, right;
+};
+
+// Columns two apart (halving; a map's steps differ by one at most, so seven that sum to 14
+// are all two) are the even pixels of the sixteen from the first, their right neighbours the
+// odd ones, all inside the row since the last neighbour is: four loads and two shuffles,
+// where pairs take eight loads and ten shuffles. Other columns are read as
+// pairs: per lane a0 a1 b0 b1 and a2 a3 b2 b3 (a4 .. in the upper lane), then sorted.
+QV_AVX2_STEP Pixels8 PixelsAt(const uint8_t* row, const int32_t* columns) {
+    if (columns[7] - columns[0] == 14) {
+        const auto* from = reinterpret_cast<const __m128i*>(row + ptrdiff_t(columns[0]) * 4);
+        const __m256 first = TwoLanes(from, from + 2), second = TwoLanes(from + 1, from + 3);
+        return {_mm256_castps_si256(_mm256_shuffle_ps(first, second, _MM_SHUFFLE(2, 0, 2, 0))),
+                _mm256_castps_si256(_mm256_shuffle_ps(first, second, _MM_SHUFFLE(3, 1, 3, 1)))};
+    }
     const auto order = _MM_SHUFFLE(3, 1, 2, 0);
     const __m256i low = _mm256_shuffle_epi32(PairsAt<4>(row, columns, 0), order);
     const __m256i high = _mm256_shuffle_epi32(PairsAt<4>(row, columns, 2), order);
-    const __m256i a = _mm256_unpacklo_epi64(low, high), b = _mm256_unpackhi_epi64(low, high);
-    const __m256i zero = _mm256_setzero_si256();
-    return {LerpLanes(_mm256_unpacklo_epi8(a, zero), _mm256_unpacklo_epi8(b, zero), f.low),
-            LerpLanes(_mm256_unpackhi_epi8(a, zero), _mm256_unpackhi_epi8(b, zero), f.high)};
+    return {_mm256_unpacklo_epi64(low, high), _mm256_unpackhi_epi64(low, high)};
+}
+
+// Eight columns of 4-byte pixels across, split.
+QV_AVX2_STEP Bytes16 Across8(const uint8_t* row, const int32_t* columns, __m256i fraction) {
+    const Pixels8 p = PixelsAt(row, columns);
+    return LerpSplit(SplitBytes(p.at), SplitBytes(p.right), fraction);
 }
 
 // Across for whole groups of columns; returns how many it made (0 where it has no vector
@@ -403,9 +440,8 @@ QV_AVX2 int32_t AcrossAvx2(const uint8_t* row, const int32_t* columns, const int
     const __m256i unpack = ByteMoves<F::Unpack>();
     const int32_t whole = width & ~7;
     for (int32_t i = 0; i < whole; i += 8) {
-        const Bytes16 c = Across8(row, columns + i, ExpandFractions(fractions + i));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i),
-                            _mm256_shuffle_epi8(_mm256_packus_epi16(c.low, c.high), unpack));
+        const __m256i c = JoinBytes(Across8(row, columns + i, ExpandFractions(fractions + i)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_shuffle_epi8(c, unpack));
     }
     return whole;
 }
@@ -438,7 +474,7 @@ QV_AVX2 int32_t DownAvx2(const uint32_t* top, const uint32_t* bottom, int32_t fr
     const __m256i pack = ByteMoves<F::Pack>();
     const int32_t whole = width & ~7;
     for (int32_t i = 0; i < whole; i += 8) {
-        const __m256i rgb = LerpBytes(Load8(top + i), Load8(bottom + i), f, f);
+        const __m256i rgb = LerpBytes(Load8(top + i), Load8(bottom + i), f);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(dest + i * 4),
                             _mm256_shuffle_epi8(rgb, pack));
     }
@@ -471,10 +507,9 @@ QV_AVX2 int32_t AcrossAndDownAvx2(const uint8_t* top, const uint8_t* bottom, con
     const __m256i repack = ByteMoves<Repack<F>>();
     const int32_t whole = width & ~7;
     for (int32_t i = 0; i < whole; i += 8) {
-        const Fractions8 f = ExpandFractions(fractions + i);
+        const __m256i f = ExpandFractions(fractions + i);
         const Bytes16 upper = Across8(top, columns + i, f), lower = Across8(bottom, columns + i, f);
-        const __m256i rgb = _mm256_packus_epi16(LerpLanes(upper.low, lower.low, down),
-                                                LerpLanes(upper.high, lower.high, down));
+        const __m256i rgb = JoinBytes(LerpSplit(upper, lower, down));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(dest + i * 4),
                             _mm256_shuffle_epi8(rgb, repack));
     }

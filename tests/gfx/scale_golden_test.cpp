@@ -22,6 +22,12 @@ constexpr Job kJobs[] = {
     {7, 7, 7, 7},     {260, 256, 130, 128}, {301, 23, 150, 11}, {17, 33, 33, 65}, {64, 48, 3, 2},
     {2, 2, 41, 37},   {96, 54, 47, 27},     {40, 30, 39, 29},
 };
+// Halving and near-halving widths: whole vector blocks, odd tails, blocks that read up to the
+// row's last pixel and steps just over two columns that leave the contiguous reads.
+constexpr Job kHalvingJobs[] = {
+    {35, 9, 17, 4}, {34, 6, 17, 3}, {33, 5, 16, 2},    {49, 7, 24, 3},
+    {67, 4, 32, 2}, {81, 3, 40, 1}, {1921, 3, 960, 1}, {203, 11, 97, 5},
+};
 constexpr int32_t kPadding = 5;  // pixels (bytes in the alpha plane) right of each row
 
 using Hash = qv::test::FnvHash;
@@ -55,10 +61,11 @@ void ScaleInto(const Job& job, uint32_t format, uint32_t seed, Hash& hash) {
     hash.Add(destAlpha.data(), destAlpha.size());
 }
 
-uint64_t HashOf(uint32_t format) {
+template <size_t N>
+uint64_t HashOf(uint32_t format, const Job (&jobs)[N]) {
     Hash hash;
     uint32_t seed = 1;
-    for (const Job& job : kJobs) ScaleInto(job, format, seed++, hash);
+    for (const Job& job : jobs) ScaleInto(job, format, seed++, hash);
     return hash.value;
 }
 
@@ -77,7 +84,23 @@ TEST(ScaleGolden, BilinearKeepsItsBytesInEveryFormat) {
         {QV_FMT_B5G6R5_SWAPPED, 0x5F4FC0FA78742594u}, {QV_FMT_R8G8B8, 0x859550CC27F53617u},
         {QV_FMT_B8G8R8A8, 0x1935450C72945E3Bu},       {QV_FMT_A8B8G8R8, 0x43D4F27674BCA7A5u},
     };
-    for (const auto& row : rows) EXPECT_EQ(HashOf(row.format), row.hash) << "format " << row.format;
+    for (const auto& row : rows)
+        EXPECT_EQ(HashOf(row.format, kJobs), row.hash) << "format " << row.format;
+}
+
+TEST(ScaleGolden, BilinearHalvingKeepsItsBytes) {
+    if (!qv::test::DefaultScreenFormat())
+        GTEST_SKIP() << "independent of the screen format; swept in the format 10 run";
+    const struct {
+        uint32_t format;
+        uint64_t hash;
+    } rows[] = {
+        {QV_FMT_A8R8G8B8, 0xF539B2C4D023F017u}, {QV_FMT_R8G8B8A8, 0x890FC6A1225FDF25u},
+        {QV_FMT_B8G8R8A8, 0x890FC6A1225FDF25u}, {QV_FMT_A8B8G8R8, 0xF539B2C4D023F017u},
+        {QV_FMT_R5G6B5, 0x55483A099A033BE7u},   {QV_FMT_B8G8R8, 0xEB03AC9FFEBD0E00u},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(HashOf(row.format, kHalvingJobs), row.hash) << "format " << row.format;
 }
 
 }  // namespace
