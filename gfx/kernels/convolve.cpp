@@ -606,11 +606,6 @@ constexpr auto FastPairs(std::integer_sequence<int32_t, kTaps...>) {
 
 // FastBlurPair for 2 .. kUnrolledTaps taps, at [count - 2].
 constexpr auto kFastPairs = FastPairs(std::make_integer_sequence<int32_t, kUnrolledTaps - 1>());
-
-void FastBlurPairOf(const SpanTaps<float>& upper, const SpanTaps<float>& lower, int32_t count,
-                    uint8_t* upperOut, uint8_t* lowerOut) {
-    kFastPairs[upper.count - 2](upper, lower, count, upperOut, lowerOut);
-}
 #else
 constexpr int32_t kFastBlock = 0;
 #endif
@@ -628,7 +623,7 @@ void BlurSpan(const SpanTaps<float>& taps, int32_t count, uint8_t* out) {
 void BlurRowPair(const SpanTaps<float>& upper, const SpanTaps<float>& lower, int32_t count,
                  uint8_t* upperOut, uint8_t* lowerOut) {
 #if defined(__x86_64__)
-    FastBlurPairOf(upper, lower, count, upperOut, lowerOut);
+    kFastPairs[upper.count - 2](upper, lower, count, upperOut, lowerOut);
 #endif
 }
 
