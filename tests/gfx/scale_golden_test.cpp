@@ -69,13 +69,21 @@ uint64_t HashOf(uint32_t format, const Job (&jobs)[N]) {
     return hash.value;
 }
 
+struct FormatHash {
+    uint32_t format;
+    uint64_t hash;
+};
+
+template <size_t N, size_t M>
+void ExpectHashes(const Job (&jobs)[N], const FormatHash (&rows)[M]) {
+    for (const FormatHash& row : rows)
+        EXPECT_EQ(HashOf(row.format, jobs), row.hash) << "format " << row.format;
+}
+
 TEST(ScaleGolden, BilinearKeepsItsBytesInEveryFormat) {
     if (!qv::test::DefaultScreenFormat())
         GTEST_SKIP() << "independent of the screen format; swept in the format 10 run";
-    const struct {
-        uint32_t format;
-        uint64_t hash;
-    } rows[] = {
+    const FormatHash rows[] = {
         {QV_FMT_A8R8G8B8, 0x43D4F27674BCA7A5u},       {QV_FMT_R5G6B5, 0x51F6614D0872A89Du},
         {QV_FMT_R8G8B8A8, 0x1935450C72945E3Bu},       {QV_FMT_B8G8R8, 0x859550CC27F53617u},
         {QV_FMT_R5G5B5, 0xA50958A923BC2075u},         {QV_FMT_B5G5R5, 0xA50958A923BC2075u},
@@ -84,23 +92,18 @@ TEST(ScaleGolden, BilinearKeepsItsBytesInEveryFormat) {
         {QV_FMT_B5G6R5_SWAPPED, 0x5F4FC0FA78742594u}, {QV_FMT_R8G8B8, 0x859550CC27F53617u},
         {QV_FMT_B8G8R8A8, 0x1935450C72945E3Bu},       {QV_FMT_A8B8G8R8, 0x43D4F27674BCA7A5u},
     };
-    for (const auto& row : rows)
-        EXPECT_EQ(HashOf(row.format, kJobs), row.hash) << "format " << row.format;
+    ExpectHashes(kJobs, rows);
 }
 
 TEST(ScaleGolden, BilinearHalvingKeepsItsBytes) {
     if (!qv::test::DefaultScreenFormat())
         GTEST_SKIP() << "independent of the screen format; swept in the format 10 run";
-    const struct {
-        uint32_t format;
-        uint64_t hash;
-    } rows[] = {
+    const FormatHash rows[] = {
         {QV_FMT_A8R8G8B8, 0xF539B2C4D023F017u}, {QV_FMT_R8G8B8A8, 0x890FC6A1225FDF25u},
         {QV_FMT_B8G8R8A8, 0x890FC6A1225FDF25u}, {QV_FMT_A8B8G8R8, 0xF539B2C4D023F017u},
         {QV_FMT_R5G6B5, 0x55483A099A033BE7u},   {QV_FMT_B8G8R8, 0xEB03AC9FFEBD0E00u},
     };
-    for (const auto& row : rows)
-        EXPECT_EQ(HashOf(row.format, kHalvingJobs), row.hash) << "format " << row.format;
+    ExpectHashes(kHalvingJobs, rows);
 }
 
 }  // namespace
