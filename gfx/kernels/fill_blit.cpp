@@ -31,6 +31,21 @@ __attribute__((target("avx2"))) void FillAlignedRow32(uint32_t* row, int32_t wid
     if (p + 8 <= end) _mm256_store_si256(reinterpret_cast<__m256i*>(p), v);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(end - 8), v);
 }
+
+// 64 bytes a step: two loads, four stores.
+__attribute__((target("avx2"))) size_t CopyRowTwiceAvx2(const uint8_t* source, uint8_t* first,
+                                                        uint8_t* second, size_t bytes) {
+    size_t i = 0;
+    for (; i + 64 <= bytes; i += 64) {
+        const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(source + i));
+        const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(source + i + 32));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(first + i), low);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(first + i + 32), high);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(second + i), low);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(second + i + 32), high);
+    }
+    return i;
+}
 #endif
 
 }  // namespace
@@ -44,6 +59,15 @@ void FillRow32(uint32_t* row, int32_t width, uint32_t value) {
     }
 #endif
     for (int32_t i = 0; i < width; ++i) row[i] = value;
+}
+
+void CopyRowTwice(const uint8_t* source, uint8_t* first, uint8_t* second, size_t bytes) {
+    size_t done = 0;
+#if defined(__x86_64__)
+    if (HasAvx2()) done = CopyRowTwiceAvx2(source, first, second, bytes);
+#endif
+    std::memcpy(first + done, source + done, bytes - done);
+    std::memcpy(second + done, source + done, bytes - done);
 }
 
 namespace {

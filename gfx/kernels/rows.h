@@ -46,6 +46,10 @@ inline bool HasAvx2Fma() {
 // width 32-bit pixels from row set to value, in aligned wide stores where the CPU has AVX2.
 void FillRow32(uint32_t* row, int32_t width, uint32_t value);
 
+// bytes from source into first and into second in one pass over the source: what two memcpys
+// do, with the source read once. None of the three may overlap another.
+void CopyRowTwice(const uint8_t* source, uint8_t* first, uint8_t* second, size_t bytes);
+
 inline const uint8_t* PlaneRow(const uint8_t* plane, int32_t bytesPerRow, int32_t y) {
     return plane + ptrdiff_t(y) * bytesPerRow;
 }

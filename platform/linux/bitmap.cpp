@@ -186,6 +186,22 @@ void CopySameFormat(const qvDisplayBitMap* source, qvDisplayBitMap* dest, const 
     }
 }
 
+bool Encloses(const qvDisplayBitMap* bitmap, int32_t x, int32_t y, int32_t width, int32_t height) {
+    return x >= 0 && y >= 0 && int64_t(x) + width <= bitmap->width &&
+           int64_t(y) + height <= bitmap->height;
+}
+
+// Three distinct bitmaps of one format, each holding the whole rectangle.
+bool CopiesInOnePass(const qvDisplayBitMap* source, const qvDisplayBitMap* first,
+                     const qvDisplayBitMap* second, int32_t dx, int32_t dy, int32_t width,
+                     int32_t height) {
+    return source != nullptr && first != nullptr && second != nullptr && source != first &&
+           first != second && source != second && source->format == first->format &&
+           first->format == second->format && width > 0 && height > 0 &&
+           Encloses(source, 0, 0, width, height) && Encloses(first, 0, 0, width, height) &&
+           Encloses(second, dx, dy, width, height);
+}
+
 void CopyRect(const qvDisplayBitMap* source, qvDisplayBitMap* dest, const BlitRect& r) {
     if (source->format == dest->format) {
         CopySameFormat(source, dest, r);
@@ -684,6 +700,22 @@ void BltBitMap(const qvDisplayBitMap* source, int32_t sx, int32_t sy, qvDisplayB
     qv::BlitRect r{sx, sy, dx, dy, width, height};
     if (!qv::ClipBlit(r, source->width, source->height, dest->width, dest->height)) return;
     qv::CopyRect(source, dest, r);
+}
+
+void BltBitMapTwice(const qvDisplayBitMap* source, qvDisplayBitMap* first, qvDisplayBitMap* second,
+                    int32_t dx, int32_t dy, int32_t width, int32_t height) {
+    if (!qv::CopiesInOnePass(source, first, second, dx, dy, width, height)) {
+        BltBitMap(source, 0, 0, first, 0, 0, width, height);
+        BltBitMap(first, 0, 0, second, dx, dy, width, height);
+        return;
+    }
+    const int bytes = first->bytesPerPixel;
+    for (int32_t j = 0; j < height; ++j) {
+        qv::CopyRowTwice(qv::PixelAt(source->pixels, source->rowLength, bytes, 0, j),
+                         qv::PixelAt(first->pixels, first->rowLength, bytes, 0, j),
+                         qv::PixelAt(second->pixels, second->rowLength, bytes, dx, dy + j),
+                         size_t(width) * bytes);
+    }
 }
 
 void BltMask(const qvDisplayBitMap* source, int32_t sx, int32_t sy, qvDisplayBitMap* dest,

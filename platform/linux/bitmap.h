@@ -113,6 +113,11 @@ void DrawBitMapLine(qvDisplayBitMap* bitmap, int32_t x1, int32_t y1, int32_t x2,
 // Blits; formats that differ are converted through the kernels.
 void BltBitMap(const qvDisplayBitMap* source, int32_t sx, int32_t sy, qvDisplayBitMap* dest,
                int32_t dx, int32_t dy, int32_t width, int32_t height);
+// BltBitMap of the source's rectangle at 0,0 into first at 0,0, then of that rectangle of
+// first into second at dx,dy: in one pass over the source where the three bitmaps share a
+// format and the rectangle lies whole inside each.
+void BltBitMapTwice(const qvDisplayBitMap* source, qvDisplayBitMap* first, qvDisplayBitMap* second,
+                    int32_t dx, int32_t dy, int32_t width, int32_t height);
 // Copies where the mask, read at the source position, has bits.
 void BltMask(const qvDisplayBitMap* source, int32_t sx, int32_t sy, qvDisplayBitMap* dest,
              int32_t dx, int32_t dy, int32_t width, int32_t height, const qvPlaneBitMap* mask);

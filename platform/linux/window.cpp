@@ -365,6 +365,17 @@ void WindowBlit(const qvDisplayBitMap* bitmap, int32_t sx, int32_t sy, qvPlatfor
     });
 }
 
+void WindowBlitThrough(const qvDisplayBitMap* source, qvDisplayBitMap* through,
+                       qvPlatformDisplay* display, int32_t dx, int32_t dy, int32_t width,
+                       int32_t height) {
+    bool drawn = false;
+    qv::DrawIntoWindow(display, {dx, dy, width, height}, [&](qvDisplayBitMap* framebuffer) {
+        BltBitMapTwice(source, through, framebuffer, dx, dy, width, height);
+        drawn = true;
+    });
+    if (!drawn) BltBitMap(source, 0, 0, through, 0, 0, width, height);
+}
+
 void FillWindowRect(qvPlatformDisplay* window, int32_t x, int32_t y, int32_t width, int32_t height,
                     uint32_t rgb) {
     qv::DrawIntoWindow(window, {x, y, width, height}, [&](qvDisplayBitMap* framebuffer) {

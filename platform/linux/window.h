@@ -129,6 +129,11 @@ int SetClipboardChangeHook(qvPlatformDisplay* window, int on);
 void WindowBlit(const qvDisplayBitMap* bitmap, int32_t sx, int32_t sy, qvPlatformDisplay* display,
                 int32_t dx, int32_t dy, int32_t width, int32_t height, int32_t scaledWidth,
                 int32_t scaledHeight);
+// BltBitMap of the source's rectangle at 0,0 into through, then WindowBlit of it from there,
+// in one pass where the formats agree (BltBitMapTwice).
+void WindowBlitThrough(const qvDisplayBitMap* source, qvDisplayBitMap* through,
+                       qvPlatformDisplay* display, int32_t dx, int32_t dy, int32_t width,
+                       int32_t height);
 void FillWindowRect(qvPlatformDisplay* window, int32_t x, int32_t y, int32_t width, int32_t height,
                     uint32_t rgb);
 void WriteWindowPixel(qvPlatformDisplay* window, int32_t x, int32_t y, uint32_t rgb);

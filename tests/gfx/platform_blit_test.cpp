@@ -17,6 +17,7 @@ using qv::test::AsStored;
 using qv::test::BitMapPtr;
 using qv::test::PlanePtr;
 using qv::test::RandomBitMap;
+using qv::test::RandomRawBitMap;
 using qv::test::Snapshot;
 
 PlanePtr RandomMask(int32_t width, int32_t height, uint32_t seed) {
@@ -278,6 +279,59 @@ TEST(PlatformBlit, FillMaskRectModes) {
             }
         }
     }
+}
+
+// The pixels' bytes, row by row (not the padding after a row).
+std::vector<uint8_t> Bytes(const qvDisplayBitMap* bitmap) {
+    std::vector<uint8_t> bytes;
+    const size_t rowBytes = size_t(bitmap->width) * bitmap->bytesPerPixel;
+    for (int32_t y = 0; y < bitmap->height; ++y) {
+        const uint8_t* row = bitmap->pixels + size_t(y) * bitmap->rowLength * bitmap->bytesPerPixel;
+        bytes.insert(bytes.end(), row, row + rowBytes);
+    }
+    return bytes;
+}
+
+// BltBitMapTwice leaves every byte of both destinations as the two blits it stands for do:
+// in one pass (row tails of every length around the wide steps, 2-, 3- and 4-byte pixels,
+// rectangles touching the second's far edges) and where it falls back (formats that differ,
+// rectangles that reach past a bitmap or start before it, the source as a destination).
+TEST(PlatformBlit, BltBitMapTwiceDoesWhatTwoBlitsDo) {
+    struct Case {
+        uint32_t sourceFormat, firstFormat, secondFormat;
+        int32_t dx, dy, width, height;
+    };
+    std::vector<Case> cases;
+    for (uint32_t format : {QV_FMT_A8R8G8B8, QV_FMT_R5G6B5, QV_FMT_R8G8B8}) {
+        for (int32_t width : {1, 7, 8, 15, 16, 17, 31, 32, 33, 63, 64, 65, 100}) {
+            cases.push_back({format, format, format, 3, 2, width, 5});
+        }
+        cases.push_back({format, format, format, 0, 0, 100, 9});   // the second's far edges
+        cases.push_back({format, format, format, 60, 4, 50, 6});   // past the second's right
+        cases.push_back({format, format, format, -3, -1, 20, 4});  // before its top left
+        cases.push_back({format, format, format, 1, 1, 110, 3});   // wider than the source
+    }
+    cases.push_back({QV_FMT_A8R8G8B8, QV_FMT_R5G6B5, QV_FMT_A8R8G8B8, 2, 2, 40, 4});
+    cases.push_back({QV_FMT_A8R8G8B8, QV_FMT_A8R8G8B8, QV_FMT_B8G8R8A8, 2, 2, 40, 4});
+    for (const Case& c : cases) {
+        BitMapPtr source = RandomRawBitMap(105, 9, 1, c.sourceFormat);
+        BitMapPtr first = RandomRawBitMap(100, 9, 2, c.firstFormat);
+        BitMapPtr second = RandomRawBitMap(100, 9, 3, c.secondFormat);
+        BitMapPtr firstByTwo = RandomRawBitMap(100, 9, 2, c.firstFormat);
+        BitMapPtr secondByTwo = RandomRawBitMap(100, 9, 3, c.secondFormat);
+        BltBitMapTwice(source.get(), first.get(), second.get(), c.dx, c.dy, c.width, c.height);
+        BltBitMap(source.get(), 0, 0, firstByTwo.get(), 0, 0, c.width, c.height);
+        BltBitMap(firstByTwo.get(), 0, 0, secondByTwo.get(), c.dx, c.dy, c.width, c.height);
+        ASSERT_EQ(Bytes(first.get()), Bytes(firstByTwo.get()))
+            << c.sourceFormat << " " << c.width << " at " << c.dx << "," << c.dy;
+        ASSERT_EQ(Bytes(second.get()), Bytes(secondByTwo.get()))
+            << c.sourceFormat << " " << c.width << " at " << c.dx << "," << c.dy;
+    }
+    // The source as the first destination: the second still gets the source's pixels.
+    BitMapPtr source = RandomRawBitMap(20, 4, 4, QV_FMT_A8R8G8B8);
+    BitMapPtr second = RandomRawBitMap(20, 4, 5, QV_FMT_A8R8G8B8);
+    BltBitMapTwice(source.get(), source.get(), second.get(), 0, 0, 20, 4);
+    EXPECT_EQ(Bytes(second.get()), Bytes(source.get()));
 }
 
 }  // namespace
