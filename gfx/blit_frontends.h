@@ -95,6 +95,10 @@ void BltToDisplay(const qvDisplayBitMap* bitmap, int32_t sx, int32_t sy, qvDispl
                   int32_t dx, int32_t dy, int32_t width, int32_t height, int flags);
 // Redraws the whole visible area of a display.
 void RefreshDisplay(qvVmState* L, qvDisplay* display, int flags);
+// RefreshDisplay after the source, at the shown picture's size, is copied into the display
+// bitmap: where the window shows that bitmap as it is, both copies are made in one pass and
+// true is returned; else nothing is done and false is returned.
+bool RefreshDisplayFrom(qvDisplay* display, const qvDisplayBitMap* source);
 // Waits for the vertical blank of the current display.
 void WaitVBlank(qvVmState* L);
 

@@ -58,14 +58,23 @@ bool HoldsPicture(const qvDisplayBitMap* bitmap, const DisplayView& view) {
            bitmap->height >= view.pictureHeight;
 }
 
-// The shown picture composed for the window. A plain picture is the first back buffer itself,
-// so the copy into the second is left out unless an autoscaled window shows the second.
+// A plain picture is the first back buffer itself, so the copy into the second is left out
+// unless an autoscaled window shows the second.
+bool ComposedIsFirstBuffer(const DisplayView& view) {
+    return view.plainPicture && !view.autoscale && HoldsPicture(view.backBuffers[0], view) &&
+           HoldsPicture(view.backBuffers[1], view);
+}
+
+// A whole refresh copies the first back buffer into the window as it is.
+bool RefreshShowsFirstBuffer(const DisplayView& view) {
+    return !view.doubleBuffered && view.bufferWord == 0 && ComposedIsFirstBuffer(view) &&
+           !VideoDumpState().deferredRefresh;
+}
+
+// The shown picture composed for the window.
 qvDisplayBitMap* ComposedForWindow(qvVmState* L, qvDisplay* display, const DisplayView& view) {
     qvDisplayBitMap* second = view.backBuffers[1];
-    if (view.plainPicture && !view.autoscale && HoldsPicture(view.backBuffers[0], view) &&
-        HoldsPicture(second, view)) {
-        return view.backBuffers[0];
-    }
+    if (ComposedIsFirstBuffer(view)) return view.backBuffers[0];
     Graphics().Host().Redraw(L, display, second, 0, 0, view.pictureWidth, view.pictureHeight,
                              kRedrawAll);
     return second;
@@ -149,6 +158,19 @@ void RefreshDisplay(qvVmState* L, qvDisplay* display, int flags) {
         host.FlipBuffers(display, 1, flags);
     }
     host.RefreshVideosOnDisplay(display);
+}
+
+bool RefreshDisplayFrom(qvDisplay* display, const qvDisplayBitMap* source) {
+    if (display == nullptr) return false;
+    qv::gfx::GraphicsState& state = qv::gfx::Graphics();
+    const qv::gfx::DisplayView view = state.View(display);
+    if (!qv::gfx::RefreshShowsFirstBuffer(view)) return false;
+    qv::gfx::BlitHost& host = state.Host();
+    host.ClearDisplayBorders(display);
+    WindowBlitThrough(source, view.backBuffers[0], view.window, view.outputX, view.outputY,
+                      view.pictureWidth, view.pictureHeight);
+    host.RefreshVideosOnDisplay(display);
+    return true;
 }
 
 void WaitVBlank(qvVmState* L) {

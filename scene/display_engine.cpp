@@ -313,8 +313,9 @@ private:
     qvDisplay* display_;
 };
 
-// A new picture for the display with its work bitmaps, made beforehand: the current output
-// picture follows, and the old picture's on-screen state is dropped.
+// A new picture for the display with its work bitmaps, made beforehand (the caller copies the
+// picture in): the current output picture follows, and the old picture's on-screen state is
+// dropped.
 int SwitchPicture(qvVmState* L, qvDisplay* display, qvBGPic* picture, WorkBitmaps* fresh) {
     if (display->outputType != gfx::kTypeDisplay && Hooks().endRedirection != nullptr) {
         if (int code = Hooks().endRedirection(L, display)) return code;
@@ -331,7 +332,7 @@ int SwitchPicture(qvVmState* L, qvDisplay* display, qvBGPic* picture, WorkBitmap
         if (display->settings.layerScaling != 0) UnscaleShownSet(old);
         FreeScaledShape(display);
     }
-    InstallWorkBitmaps(display, picture, fresh);
+    PutWorkBitmaps(display, fresh);
     display->settings.picture = picture;
     display->settings.scaleX = display->settings.scaleY = 1.0;
     if (display == Displays().current) Displays().outputPicture = picture;
@@ -651,6 +652,10 @@ int ApplyDisplayAttributes(qvVmState* L, int t, qvDisplay* display, int noRefres
         (picture != nullptr || sizeChanged) && (HasShape(old.picture) || HasShape(work.picture));
     const bool reopen = windowed && ((changedFlags & kReopenFlags) != 0 || reshaped);
     const bool resizeWindow = windowed && !reopen && (sizeChanged || windowSizeDiffers);
+    // An unscaled new picture that the window shows at once is copied at the refresh, into
+    // the display bitmap and the window in one pass; nothing before then reads either.
+    const bool showAtRefresh =
+        picture != nullptr && !scaled && windowed && !reopen && noRefresh == 0;
     if (picture != nullptr) {
         // Everything that can fail comes before the picture changes.
         WorkBitmaps fresh;
@@ -661,6 +666,7 @@ int ApplyDisplayAttributes(qvVmState* L, int t, qvDisplay* display, int noRefres
             if (int code = PlaceWindow(display, &work)) return code;
         }
         if (int code = SwitchPicture(L, display, picture, &fresh)) return code;
+        if (!showAtRefresh) CopyShownPicture(display, picture);
         if (scaled) {
             if (int code = ScaleForWindow(L, display, work)) return code;
         }
@@ -709,7 +715,11 @@ int ApplyDisplayAttributes(qvVmState* L, int t, qvDisplay* display, int noRefres
             RefreshTitleGadgets(window);
         }
         if (std::strcmp(old.title, live.title) != 0) SetDisplayWindowTitle(window, live.title);
-        if (noRefresh == 0) RefreshDisplay(L, display, 0);
+        if (showAtRefresh) {
+            ShowPictureAndRefresh(L, display);
+        } else if (noRefresh == 0) {
+            RefreshDisplay(L, display, 0);
+        }
     }
     FreeOrphanBGPics(L);
     return code;

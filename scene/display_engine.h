@@ -148,9 +148,15 @@ struct WorkBitmaps {
 // New work bitmaps of the size, or none when the display's own have it already (they are
 // used again). 0, or ERR_MEM with none made.
 int NewWorkBitmaps(const qvDisplay* display, int32_t width, int32_t height, WorkBitmaps* out);
-// The new bitmaps (if any) become the display's, the old ones freed; the display bitmap
-// becomes a copy of the picture's shown bitmap (with autoscale the composition bitmap too).
+// The new bitmaps (if any) become the display's, the old ones freed.
+void PutWorkBitmaps(qvDisplay* display, WorkBitmaps* bitmaps);
+// The picture as shown into the display bitmap (with autoscale the composition bitmap too).
+void CopyShownPicture(qvDisplay* display, const qvBGPic* picture);
+// PutWorkBitmaps, then CopyShownPicture.
 void InstallWorkBitmaps(qvDisplay* display, const qvBGPic* picture, WorkBitmaps* bitmaps);
+// CopyShownPicture of the display's picture, then RefreshDisplay: in one pass over the
+// picture where the window shows the display bitmap as it is.
+void ShowPictureAndRefresh(qvVmState* L, qvDisplay* display);
 
 // With reallocate, the display bitmap and the composition bitmap are made at the picture's
 // shown size (kept when they have it); the picture's shown bitmap is copied into the display

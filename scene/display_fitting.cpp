@@ -22,16 +22,6 @@ bool HasSize(const qvDisplayBitMap* bitmap, int32_t width, int32_t height) {
     return bitmap != nullptr && bitmap->width == width && bitmap->height == height;
 }
 
-// The picture as shown into the display bitmap, and into the composition bitmap that an
-// autoscaled window shows whole.
-void CopyShownPicture(qvDisplay* display, const qvBGPic* picture) {
-    const int32_t width = picture->shownWidth, height = picture->shownHeight;
-    BltBitMap(picture->shown.bitmap, 0, 0, display->displayBitmap, 0, 0, width, height);
-    if (ScalingActive(display->settings) && display->settings.autoscale != 0) {
-        BltBitMap(picture->shown.bitmap, 0, 0, display->compositionBitmap, 0, 0, width, height);
-    }
-}
-
 // A copy of the display's picture as composed (layers and sprites included).
 int CopyComposed(qvVmState* L, qvDisplay* display, OwnedBitMap* out) {
     qvBGPic* picture = display->settings.picture;
@@ -57,14 +47,35 @@ int NewWorkBitmaps(const qvDisplay* display, int32_t width, int32_t height, Work
     return out->display != nullptr && out->composition != nullptr ? 0 : ERR_MEM;
 }
 
-void InstallWorkBitmaps(qvDisplay* display, const qvBGPic* picture, WorkBitmaps* bitmaps) {
-    if (bitmaps->display != nullptr) {
-        FreeDisplayBitMap(display->displayBitmap);
-        FreeDisplayBitMap(display->compositionBitmap);
-        display->displayBitmap = bitmaps->display.release();
-        display->compositionBitmap = bitmaps->composition.release();
+void PutWorkBitmaps(qvDisplay* display, WorkBitmaps* bitmaps) {
+    if (bitmaps->display == nullptr) return;
+    FreeDisplayBitMap(display->displayBitmap);
+    FreeDisplayBitMap(display->compositionBitmap);
+    display->displayBitmap = bitmaps->display.release();
+    display->compositionBitmap = bitmaps->composition.release();
+}
+
+// The composition bitmap takes the picture too when an autoscaled window shows it whole.
+void CopyShownPicture(qvDisplay* display, const qvBGPic* picture) {
+    const int32_t width = picture->shownWidth, height = picture->shownHeight;
+    BltBitMap(picture->shown.bitmap, 0, 0, display->displayBitmap, 0, 0, width, height);
+    if (ScalingActive(display->settings) && display->settings.autoscale != 0) {
+        BltBitMap(picture->shown.bitmap, 0, 0, display->compositionBitmap, 0, 0, width, height);
     }
+}
+
+void InstallWorkBitmaps(qvDisplay* display, const qvBGPic* picture, WorkBitmaps* bitmaps) {
+    PutWorkBitmaps(display, bitmaps);
     CopyShownPicture(display, picture);
+}
+
+// The second copy of a picture switch (display bitmap to window) reads what the first wrote:
+// made in one pass, the switch costs about what one copy and one clear do.
+void ShowPictureAndRefresh(qvVmState* L, qvDisplay* display) {
+    const qvBGPic* picture = display->settings.picture;
+    if (RefreshDisplayFrom(display, picture->shown.bitmap)) return;
+    CopyShownPicture(display, picture);
+    RefreshDisplay(L, display, 0);
 }
 
 int AllocDisplayBuffers(qvDisplay* display, const qvBGPic* picture, int reallocate) {

@@ -71,6 +71,32 @@ TEST_F(PictureSwitch, WithLayers) {
     Run({{Str("layers"), Num(1)}});
 }
 
+// A new picture reaches the display bitmap and the window together with other changes (the
+// window moved, a new title), and the display bitmap of a display without a window too.
+TEST_F(DisplayPixels, ANewPictureReachesTheDisplayBitmapAndTheWindow) {
+    ASSERT_EQ(Call("CreateBGPic", {Num(1), Num(37), Num(21)}).code, 0);
+    Patterned(Find(1));
+    ASSERT_EQ(Call("CreateGradientBGPic",
+                   {Num(2), Num(2), Num(0xFF2000), Num(0x0010FF), Num(37), Num(21), Num(30)})
+                  .code,
+              0);
+    qvDisplay* display = Start({{Str("bgpic"), Num(1)}});
+    ASSERT_EQ(Call("SetDisplayAttributes", {Table({{Str("bgpic"), Num(2)},
+                                                   {Str("x"), Num(5)},
+                                                   {Str("y"), Num(7)},
+                                                   {Str("title"), Str("two")}})})
+                  .code,
+              0);
+    EXPECT_EQ(WindowPixels(display), Pixels(Find(2)->shown.bitmap));
+    EXPECT_EQ(Pixels(display->displayBitmap), Pixels(Find(2)->shown.bitmap));
+
+    ASSERT_EQ(Call("CloseDisplay", {Num(1)}).code, 0);
+    ASSERT_EQ(Call("SetDisplayAttributes", {Table({{Str("bgpic"), Num(1)}})}).code, 0);
+    EXPECT_EQ(Pixels(display->displayBitmap), Pixels(Find(1)->shown.bitmap));
+    ASSERT_EQ(Call("OpenDisplay", {Num(1)}).code, 0);
+    EXPECT_EQ(WindowPixels(display), Pixels(Find(1)->shown.bitmap));
+}
+
 TEST_F(DisplayPixels, ADisplaysOwnPictureIsItsFill) {
     qvDisplay* plain = Start({{Str("color"), Num(0x336699)}, {Str("width"), Num(16)}});
     EXPECT_EQ(ReadBitMapPixel(plain->window->framebuffer, 0, 0), Stored(0x336699));
