@@ -30,13 +30,18 @@ TEST_F(DisplayPixels, TheWindowShowsThePictureAfterOpeningAndDisplayBGPic) {
 // the display bitmap holds the plain picture, and a later partial refresh still composes.
 class PictureSwitch : public DisplayFixture {
 protected:
-    void Run(std::vector<std::pair<Arg, Arg>> options) {
+    // Pictures 1 (patterned) and 2 (a gradient), both 37x21.
+    void MakePictures() {
         ASSERT_EQ(Call("CreateBGPic", {Num(1), Num(37), Num(21)}).code, 0);
         Patterned(Find(1));
         ASSERT_EQ(Call("CreateGradientBGPic",
                        {Num(2), Num(2), Num(0xFF2000), Num(0x0010FF), Num(37), Num(21), Num(30)})
                       .code,
                   0);
+    }
+
+    void Run(std::vector<std::pair<Arg, Arg>> options) {
+        MakePictures();
         options.push_back({Str("bgpic"), Num(1)});
         qvDisplay* display = Start(std::move(options));
         const bool layered = display->layersEnabled != 0;
@@ -73,13 +78,8 @@ TEST_F(PictureSwitch, WithLayers) {
 
 // A new picture reaches the display bitmap and the window together with other changes (the
 // window moved, a new title), and the display bitmap of a display without a window too.
-TEST_F(DisplayPixels, ANewPictureReachesTheDisplayBitmapAndTheWindow) {
-    ASSERT_EQ(Call("CreateBGPic", {Num(1), Num(37), Num(21)}).code, 0);
-    Patterned(Find(1));
-    ASSERT_EQ(Call("CreateGradientBGPic",
-                   {Num(2), Num(2), Num(0xFF2000), Num(0x0010FF), Num(37), Num(21), Num(30)})
-                  .code,
-              0);
+TEST_F(PictureSwitch, WithOtherChangesAndWithoutAWindow) {
+    MakePictures();
     qvDisplay* display = Start({{Str("bgpic"), Num(1)}});
     ASSERT_EQ(Call("SetDisplayAttributes", {Table({{Str("bgpic"), Num(2)},
                                                    {Str("x"), Num(5)},
