@@ -3,6 +3,8 @@
 // objects turned into brushes.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "objects/scene_hooks.h"
 #include "objects/text/text_library.h"
 #include "objects/text/text_objects.h"
@@ -128,6 +130,67 @@ TEST_F(BrushLayersTest, ABrushShowsAsTheLayersComposeIt) {
         const char* command = c.args.size() == 7 ? "DisplayBrushPart" : "DisplayBrush";
         ASSERT_EQ(Call(command, c.args).code, 0);
         EXPECT_EQ(ReadBitMapPixel(composition, c.x, c.y) == kSentinel, c.straight);
+        const std::vector<uint32_t> shown = Window();
+        EXPECT_EQ(Recomposed(), shown);
+    }
+}
+
+// The layer takes the style the caller hands over, else the tags' style over the defaults;
+// a brush that stays opaque on top shows its own pixels, and the window always shows what the
+// layers compose.
+TEST_F(BrushLayersTest, TheLayerTakesTheCallersStyleOrTheTags) {
+    LayersOn();
+    Plain(1, 3, 2, kRed);
+    qvDrawStyle given = kInitialDrawStyle;
+    given.transparency = 64;
+    std::snprintf(given.name, sizeof given.name, "given");
+    const qvDrawTransform upright = kInitialDrawTransform;
+    struct Case {
+        const char* name;
+        const qvDrawStyle* style;  // with none of these two, the script's call with the tags
+        const qvDrawTransform* transform;
+        std::vector<Arg> tags;
+        uint32_t transparency;
+        const char* layerName;  // none: unnamed
+    };
+    const Case cases[] = {
+        {"no tags", nullptr, nullptr, {}, 0, nullptr},
+        {"tags",
+         nullptr,
+         nullptr,
+         {Table({{Str("transparency"), Num(128)}, {Str("name"), Str("half")}})},
+         128,
+         "half"},
+        {"an empty tag table", nullptr, nullptr, {Table({})}, 0, nullptr},
+        {"a transform alone", nullptr, &upright, {}, 0, nullptr},
+        {"a style and a transform", &given, &upright, {}, 64, "given"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FreeLayerList(L, Picture());
+        RefreshDisplayArea(L, 0, 0, 16, 16);
+        if (c.style == nullptr && c.transform == nullptr) {
+            std::vector<Arg> args{Num(1), Num(4), Num(5)};
+            args.insert(args.end(), c.tags.begin(), c.tags.end());
+            ASSERT_EQ(Call("DisplayBrush", args).code, 0);
+        } else {
+            qvDisplayBrushArgs args{};
+            args.kind = gfx::kTypeBrush;
+            args.id = {1, nullptr};
+            args.x = 4, args.y = 5;
+            args.style = c.style;
+            args.transform = c.transform;
+            ASSERT_EQ(DisplayBrushEx(L, args), 0);
+        }
+        ASSERT_EQ(CountLayers(Picture()), 1);
+        EXPECT_EQ(Layer(1)->transparency, c.transparency);
+        if (c.layerName == nullptr) {
+            EXPECT_EQ(Layer(1)->name, nullptr);
+        } else {
+            ASSERT_NE(Layer(1)->name, nullptr);
+            EXPECT_STREQ(Layer(1)->name, c.layerName);
+        }
+        EXPECT_EQ(At(5, 6) == Stored(kRed), c.transparency == 0);
         const std::vector<uint32_t> shown = Window();
         EXPECT_EQ(Recomposed(), shown);
     }
