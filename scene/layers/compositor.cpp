@@ -123,8 +123,10 @@ int PaintLayer(qvVmState* L, qvLayer* layer, qvLayerItem* item, qvDisplayBitMap*
 // Whether the layer's own paint alone decides every pixel of the area: shown, upright, whole
 // (no mask, alpha plane, clip region, transparency, filter, shadow or border) and with an
 // image that reaches over all of it. Reads only what the layer holds now: its own or
-// transformed image, or the brush or picture it shows; no cache is built.
-bool CoversOpaquely(qvVmState* L, qvLayer* layer, qvLayerItem* item, const Area& area) {
+// transformed image, or the brush or picture it shows; no cache is built. The image looked
+// up is left in *image, for a caller that reads it too.
+bool CoversOpaquely(qvVmState* L, qvLayer* layer, qvLayerItem* item, const Area& area,
+                    qvLayerPicture* image) {
     // The draw rectangle first: most layers miss most areas.
     if (item == nullptr || int64_t(item->drawX) > area.x || int64_t(item->drawY) > area.y ||
         int64_t(item->drawX) + item->drawWidth < int64_t(area.x) + area.width ||
@@ -144,14 +146,14 @@ bool CoversOpaquely(qvVmState* L, qvLayer* layer, qvLayerItem* item, const Area&
         layer->type != kTypeBGPicPart) {
         return false;
     }
-    qvLayerPicture image;
-    if (GetLayerImage(L, layer, item, 0, 1, -1, &image) != 0 || image.mask != nullptr ||
-        image.alpha != nullptr) {
+    if (GetLayerImage(L, layer, item, 0, 1, -1, image) != 0 || image->mask != nullptr ||
+        image->alpha != nullptr) {
         return false;
     }
-    const int64_t sx = int64_t(area.x) - item->drawX + image.offsetX;
-    const int64_t sy = int64_t(area.y) - item->drawY + image.offsetY;
-    return sx >= 0 && sy >= 0 && sx + area.width <= image.width && sy + area.height <= image.height;
+    const int64_t sx = int64_t(area.x) - item->drawX + image->offsetX;
+    const int64_t sy = int64_t(area.y) - item->drawY + image->offsetY;
+    return sx >= 0 && sy >= 0 && sx + area.width <= image->width &&
+           sy + area.height <= image->height;
 }
 
 void PaintSprites(qvVmState* L, const qvBGPic* picture, qvDisplayBitMap* dest, const Area& area) {
@@ -176,8 +178,9 @@ qvLayer* qv::scene::TopOpaqueCover(qvVmState* L, qvBGPic* picture, const LayerRe
                                    bool pictureItems) {
     for (qvListNode* node = picture->layers.tailPred; node->pred != nullptr; node = node->pred) {
         auto* layer = reinterpret_cast<qvLayer*>(node);
-        if (CoversOpaquely(L, layer, pictureItems ? layer->pictureItem : layer->displayItem,
-                           area)) {
+        qvLayerPicture image;
+        if (CoversOpaquely(L, layer, pictureItems ? layer->pictureItem : layer->displayItem, area,
+                           &image)) {
             return layer;
         }
     }
@@ -193,9 +196,7 @@ bool qv::scene::TopLayerShowsAlone(qvVmState* L, qvBGPic* picture, const LayerRe
     auto* top = reinterpret_cast<qvLayer*>(picture->layers.tailPred);
     qvLayerItem* item = top->displayItem;
     qvLayerPicture image;
-    if (!CoversOpaquely(L, top, item, area) || GetLayerImage(L, top, item, 0, 1, -1, &image) != 0) {
-        return false;
-    }
+    if (!CoversOpaquely(L, top, item, area, &image)) return false;
     return image.bitmap == bitmap && int64_t(area.x) - item->drawX + image.offsetX == srcX &&
            int64_t(area.y) - item->drawY + image.offsetY == srcY;
 }
