@@ -570,15 +570,28 @@ QV_AVX2_FMA inline Estimates Inverses(float scale, __m128i a, __m128i b) {
     return {_mm256_castps256_ps128(both), _mm256_extractf128_ps(both, 1)};
 }
 
-// c / 255.0 of byte lanes.
-QV_AVX2_FMA inline Lanes Fraction(__m128i c) {
-    return Quotient(ToLanes(c), Splat(255), Splat(1.0 / 255));
+// x / d for d of 255 or 6 in two steps: hi + lo is 1 / d to twice a double's precision, and
+// no quotient of a double by such d lies close enough to a midpoint between doubles for the
+// rest of the error to round it differently (checked for every value the callers meet, too).
+struct Inverse {
+    double hi, lo;
+};
+constexpr Inverse kOver255{0x1.0101010101010p-8, 0x1.0101010101010p-64};
+constexpr Inverse kOverSix{0x1.5555555555555p-3, 0x1.5555555555555p-57};
+
+QV_AVX2_FMA inline Lanes Divided(Lanes x, Inverse d) {
+    return _mm256_fmadd_pd(x, Splat(d.hi), _mm256_mul_pd(x, Splat(d.lo)));
 }
 
-// Clamp255(255 v) of each lane.
+// c / 255.0 of byte lanes.
+QV_AVX2_FMA inline Lanes Fraction(__m128i c) {
+    return Divided(ToLanes(c), kOver255);
+}
+
+// Clamp255(255 v) of each lane but for levels that Join4 takes as 0: negative ones, and NaN
+// (which min passes on as the second operand) converted to the lowest integer.
 QV_AVX2_FMA inline __m128i Level255(Lanes v) {
-    v = _mm256_max_pd(_mm256_mul_pd(Splat(255), v), _mm256_setzero_pd());  // NaN gives 0 too
-    return _mm256_cvttpd_epi32(_mm256_min_pd(v, Splat(255)));
+    return _mm256_cvttpd_epi32(_mm256_min_pd(Splat(255), _mm256_mul_pd(Splat(255), v)));
 }
 
 struct Channels {
@@ -591,9 +604,13 @@ QV_AVX2_FMA inline Channels Split4(__m128i p) {
             _mm_and_si128(p, byte)};
 }
 
+// Pixels of channel levels up to 255, the negative ones 0 (by the saturating packs).
 QV_AVX2_FMA inline __m128i Join4(const Channels& c) {
-    return _mm_or_si128(_mm_or_si128(_mm_slli_epi32(c.red, 16), _mm_slli_epi32(c.green, 8)),
-                        c.blue);
+    const __m128i blueGreen = _mm_packus_epi32(c.blue, c.green);
+    const __m128i red = _mm_packus_epi32(c.red, _mm_setzero_si128());
+    // Bytes b0-b3 g0-g3 r0-r3 0000 into pixel order.
+    return _mm_shuffle_epi8(_mm_packus_epi16(blueGreen, red),
+                            _mm_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15));
 }
 
 // Three double lanes of four pixels: a colour space's components.
@@ -706,57 +723,61 @@ QV_AVX2_FMA inline __m128i HslChannel4(Lanes h, Lanes m1, Lanes m2) {
     return Level255(value);
 }
 
+// RGBToHSL of four pixels.
+QV_AVX2_FMA inline Triple HslOf4(const Channels& c) {
+    const Lanes one = Splat(1), zero = _mm256_setzero_pd(), half = Splat(0.5);
+    // The largest and smallest channel and those the hue takes (below) as whole numbers: the
+    // fractions c / 255 keep their order.
+    const __m128i top = _mm_max_epi32(c.red, _mm_max_epi32(c.green, c.blue));
+    const __m128i bottom = _mm_min_epi32(c.red, _mm_min_epi32(c.green, c.blue));
+    const __m128i redMax = _mm_cmpeq_epi32(c.red, top);
+    const __m128i greenMax = _mm_andnot_si128(redMax, _mm_cmpeq_epi32(c.green, top));
+    const __m128i firstChannel =
+        _mm_blendv_epi8(_mm_blendv_epi8(c.green, c.red, greenMax), c.blue, redMax);
+    const __m128i secondChannel =
+        _mm_blendv_epi8(_mm_blendv_epi8(c.red, c.blue, greenMax), c.green, redMax);
+    // Estimates of 1 / delta and 1 / base below (the base of either side of 255 serves).
+    const __m128i total = _mm_add_epi32(top, bottom);
+    const __m128i baseSum = _mm_blendv_epi8(_mm_sub_epi32(_mm_set1_epi32(510), total), total,
+                                            _mm_cmplt_epi32(total, _mm_set1_epi32(255)));
+    const Estimates inverse = Inverses(255, _mm_sub_epi32(top, bottom), baseSum);
+    // The two channels besides the largest hold the smallest.
+    const Lanes first = Fraction(firstChannel), second = Fraction(secondChannel);
+    const Lanes max = Fraction(top), min = _mm256_min_pd(first, second);
+    const Lanes sum = _mm256_add_pd(max, min);
+    const Lanes l = _mm256_mul_pd(sum, half);  // exactly sum / 2
+    const Lanes delta = _mm256_sub_pd(max, min);
+    const Lanes lower = Below(l, half);
+    const Lanes base = Select(lower, sum, _mm256_sub_pd(_mm256_sub_pd(Splat(2), max), min));
+    const Lanes s = Quotient(delta, base, Reciprocal(base, inverse.b));
+    const Lanes halfDelta = _mm256_mul_pd(delta, half);  // exactly delta / 2
+    const Lanes perDelta = Reciprocal(delta, inverse.a);
+    auto distance = [&](Lanes x) QV_AVX2_FMA {
+        const Lanes sixth = Divided(_mm256_sub_pd(max, x), kOverSix);
+        return Quotient(_mm256_add_pd(sixth, halfDelta), delta, perDelta);
+    };
+    // The hue takes two distances: (offset + d(first)) - d(second), the offset 0 (adding it
+    // changes nothing) where red is the largest, 1/3 where green is, 2/3 for blue.
+    const Lanes offset =
+        Select(Wide(redMax), zero, Select(Wide(greenMax), Splat(1.0 / 3), Splat(2.0 / 3)));
+    Lanes h = _mm256_sub_pd(_mm256_add_pd(offset, distance(first)), distance(second));
+    h = Select(Below(h, zero), _mm256_add_pd(h, one), h);
+    h = Select(_mm256_cmp_pd(h, one, _CMP_GT_OQ), _mm256_sub_pd(h, one), h);
+    const Lanes flat = _mm256_cmp_pd(max, min, _CMP_EQ_OQ);
+    return Triple{_mm256_andnot_pd(flat, h), _mm256_andnot_pd(flat, s), l};
+}
+
 QV_AVX2_FMA void ModulateSpanAvx2(uint32_t* v, int32_t n, const qvModulation& m) {
     const Lanes hueShift = Splat((m.hue * 0.01 - 1) * 0.5);
     const Lanes saturationFactor = Splat(double(m.saturation));
     const Lanes brightnessFactor = Splat(double(m.brightness));
     const Lanes one = Splat(1), zero = _mm256_setzero_pd(), half = Splat(0.5);
     auto there = [&](const Channels& c) QV_AVX2_FMA {
-        // The largest and smallest channel and those the hue takes (below) as whole numbers:
-        // the fractions c / 255 keep their order.
-        const __m128i top = _mm_max_epi32(c.red, _mm_max_epi32(c.green, c.blue));
-        const __m128i bottom = _mm_min_epi32(c.red, _mm_min_epi32(c.green, c.blue));
-        const __m128i redMax = _mm_cmpeq_epi32(c.red, top);
-        const __m128i greenMax = _mm_andnot_si128(redMax, _mm_cmpeq_epi32(c.green, top));
-        const __m128i firstChannel =
-            _mm_blendv_epi8(_mm_blendv_epi8(c.green, c.red, greenMax), c.blue, redMax);
-        const __m128i secondChannel =
-            _mm_blendv_epi8(_mm_blendv_epi8(c.red, c.blue, greenMax), c.green, redMax);
-        // Estimates of 1 / delta and 1 / base below (the base of either side of 255 serves).
-        const __m128i total = _mm_add_epi32(top, bottom);
-        const __m128i baseSum = _mm_blendv_epi8(_mm_sub_epi32(_mm_set1_epi32(510), total), total,
-                                                _mm_cmplt_epi32(total, _mm_set1_epi32(255)));
-        const Estimates inverse = Inverses(255, _mm_sub_epi32(top, bottom), baseSum);
-        const Lanes max = Fraction(top), min = Fraction(bottom);
-        const Lanes sum = _mm256_add_pd(max, min);
-        Lanes l = _mm256_mul_pd(sum, half);  // exactly sum / 2
-        const Lanes delta = _mm256_sub_pd(max, min);
-        const Lanes lower = Below(l, half);
-        const Lanes base = Select(lower, sum, _mm256_sub_pd(_mm256_sub_pd(Splat(2), max), min));
-        Lanes s = Quotient(delta, base, Reciprocal(base, inverse.b));
-        const Lanes halfDelta = _mm256_mul_pd(delta, half);  // exactly delta / 2
-        const Lanes perDelta = Reciprocal(delta, inverse.a);
-        auto distance = [&](__m128i channel) QV_AVX2_FMA {
-            const Lanes x = Fraction(channel);
-            const Lanes sixth = Quotient(_mm256_sub_pd(max, x), Splat(6), Splat(1.0 / 6));
-            return Quotient(_mm256_add_pd(sixth, halfDelta), delta, perDelta);
-        };
-        // The hue takes two distances: (offset + d(first)) - d(second), the offset 0 (adding
-        // it changes nothing) where red is the largest, 1/3 where green is, 2/3 for blue.
-        const Lanes offset =
-            Select(Wide(redMax), zero, Select(Wide(greenMax), Splat(1.0 / 3), Splat(2.0 / 3)));
-        Lanes h =
-            _mm256_sub_pd(_mm256_add_pd(offset, distance(firstChannel)), distance(secondChannel));
-        h = Select(Below(h, zero), _mm256_add_pd(h, one), h);
-        h = Select(_mm256_cmp_pd(h, one, _CMP_GT_OQ), _mm256_sub_pd(h, one), h);
-        const Lanes flat = _mm256_cmp_pd(max, min, _CMP_EQ_OQ);
-        h = _mm256_andnot_pd(flat, h);
-        s = _mm256_andnot_pd(flat, s);
-        // The modulation.
-        h = _mm256_add_pd(h, hueShift);
+        const Triple hsl = HslOf4(c);
+        Lanes h = _mm256_add_pd(hsl.a, hueShift);
         h = _mm256_sub_pd(h, _mm256_floor_pd(h));
-        s = _mm256_mul_pd(_mm256_mul_pd(s, saturationFactor), Splat(0.01));
-        l = _mm256_mul_pd(_mm256_mul_pd(l, brightnessFactor), Splat(0.01));
+        const Lanes s = _mm256_mul_pd(_mm256_mul_pd(hsl.b, saturationFactor), Splat(0.01));
+        const Lanes l = _mm256_mul_pd(_mm256_mul_pd(hsl.c, brightnessFactor), Splat(0.01));
         return Triple{h, s, l};
     };
     auto back = [&](const Triple& hsl) QV_AVX2_FMA {
