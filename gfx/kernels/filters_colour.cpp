@@ -550,10 +550,12 @@ QV_AVX2_FMA inline Lanes Quotient(Lanes a, Lanes b, Lanes y) {
 }
 
 // 1 / b to within about a unit in the last place, from a float estimate y (24 bits): two
-// Newton steps.
+// Newton steps. One (48 bits) serves where every value met has been checked to keep Quotient
+// exact.
+template <int Steps = 2>
 QV_AVX2_FMA inline Lanes Reciprocal(Lanes b, __m128 y) {
     Lanes r = _mm256_cvtps_pd(y);
-    for (int step = 0; step < 2; ++step) {
+    for (int step = 0; step < Steps; ++step) {
         r = _mm256_fmadd_pd(r, _mm256_fnmadd_pd(b, r, Splat(1)), r);
     }
     return r;
@@ -750,8 +752,8 @@ QV_AVX2_FMA inline Triple HslOf4(const Channels& c) {
     const Lanes lower = Below(l, half);
     const Lanes base = Select(lower, sum, _mm256_sub_pd(_mm256_sub_pd(Splat(2), max), min));
     const Lanes s = Quotient(delta, base, Reciprocal(base, inverse.b));
-    const Lanes halfDelta = _mm256_mul_pd(delta, half);  // exactly delta / 2
-    const Lanes perDelta = Reciprocal(delta, inverse.a);
+    const Lanes halfDelta = _mm256_mul_pd(delta, half);      // exactly delta / 2
+    const Lanes perDelta = Reciprocal<1>(delta, inverse.a);  // enough for the hue of every colour
     auto distance = [&](Lanes x) QV_AVX2_FMA {
         const Lanes sixth = Divided(_mm256_sub_pd(max, x), kOverSix);
         return Quotient(_mm256_add_pd(sixth, halfDelta), delta, perDelta);
@@ -772,16 +774,13 @@ QV_AVX2_FMA void ModulateSpanAvx2(uint32_t* v, int32_t n, const qvModulation& m)
     const Lanes saturationFactor = Splat(double(m.saturation));
     const Lanes brightnessFactor = Splat(double(m.brightness));
     const Lanes one = Splat(1), zero = _mm256_setzero_pd(), half = Splat(0.5);
-    auto there = [&](const Channels& c) QV_AVX2_FMA {
-        const Triple hsl = HslOf4(c);
+    // The modulation opens the second pass, which has the shorter chain of dependent steps.
+    auto there = [](const Channels& c) QV_AVX2_FMA { return HslOf4(c); };
+    auto back = [&](const Triple& hsl) QV_AVX2_FMA {
         Lanes h = _mm256_add_pd(hsl.a, hueShift);
         h = _mm256_sub_pd(h, _mm256_floor_pd(h));
         const Lanes s = _mm256_mul_pd(_mm256_mul_pd(hsl.b, saturationFactor), Splat(0.01));
         const Lanes l = _mm256_mul_pd(_mm256_mul_pd(hsl.c, brightnessFactor), Splat(0.01));
-        return Triple{h, s, l};
-    };
-    auto back = [&](const Triple& hsl) QV_AVX2_FMA {
-        const Lanes h = hsl.a, s = hsl.b, l = hsl.c;
         const Lanes m2 =
             Select(_mm256_cmp_pd(l, half, _CMP_LE_OQ), _mm256_mul_pd(l, _mm256_add_pd(one, s)),
                    _mm256_sub_pd(_mm256_add_pd(l, s), _mm256_mul_pd(l, s)));
