@@ -518,8 +518,11 @@ void ModulateSpanScalar(uint32_t* v, int32_t n, const qvModulation& m) {
 
 #if defined(__x86_64__)
 // Four pixels of the colour-space conversions at a time, in AVX2 doubles: each lane does the
-// scalar functions' operations in their order (the file builds without fused steps), divisions
-// by Quotient (below), and selects by mask where they branch, so every pixel keeps its value.
+// scalar functions' operations in their order (the file builds without fused steps), divides
+// by constants through Divided (below) and selects by mask where they branch, so every pixel
+// keeps its value. The other divisions are the divider's: pipelined on the CPUs with AVX2 we
+// measure, it costs less than a reciprocal refined by Newton steps and a corrected quotient,
+// whose chain of dependent steps is what the loops wait for.
 using Lanes = __m256d;
 
 QV_AVX2_FMA inline Lanes Splat(double v) {
@@ -539,42 +542,11 @@ QV_AVX2_FMA inline Lanes ToLanes(__m128i v) {
     return _mm256_cvtepi32_pd(v);
 }
 
-// The divider is slow and not pipelined: a / b comes from y close to 1 / b instead. The residual
-// a - q b of q = a y is exact in a fused multiply-add, and one more step takes q to the double
-// nearest a / b. The callers' operands derive from bytes, so every value they can meet (every
-// colour) has been checked to equal the division; each step is exactly rounded, so every CPU
-// gives the same bits.
-QV_AVX2_FMA inline Lanes Quotient(Lanes a, Lanes b, Lanes y) {
-    const Lanes q = _mm256_mul_pd(a, y);
-    return _mm256_fmadd_pd(_mm256_fnmadd_pd(q, b, a), y, q);
-}
-
-// 1 / b to within about a unit in the last place, from a float estimate y (24 bits): two
-// Newton steps. One (48 bits) serves where every value met has been checked to keep Quotient
-// exact.
-template <int Steps = 2>
-QV_AVX2_FMA inline Lanes Reciprocal(Lanes b, __m128 y) {
-    Lanes r = _mm256_cvtps_pd(y);
-    for (int step = 0; step < Steps; ++step) {
-        r = _mm256_fmadd_pd(r, _mm256_fnmadd_pd(b, r, Splat(1)), r);
-    }
-    return r;
-}
-
-// Float estimates of scale / a and scale / b for lanes of whole numbers, in one division:
-// taken from the integers, they need not wait for the doubles they estimate.
-struct Estimates {
-    __m128 a, b;
-};
-QV_AVX2_FMA inline Estimates Inverses(float scale, __m128i a, __m128i b) {
-    const __m256 both =
-        _mm256_div_ps(_mm256_set1_ps(scale), _mm256_cvtepi32_ps(_mm256_setr_m128i(a, b)));
-    return {_mm256_castps256_ps128(both), _mm256_extractf128_ps(both, 1)};
-}
-
 // x / d for d of 255 or 6 in two steps: hi + lo is 1 / d to twice a double's precision, and
 // no quotient of a double by such d lies close enough to a midpoint between doubles for the
-// rest of the error to round it differently (checked for every value the callers meet, too).
+// rest of the error to round it differently: one that is no double lies at least 1 / (2 d)
+// of a unit in the last place from every midpoint (checked for every fraction and every
+// sixth the modulation meets, too).
 struct Inverse {
     double hi, lo;
 };
@@ -693,14 +665,12 @@ QV_AVX2_FMA void ContrastSpanAvx2(uint32_t* v, int32_t n, const double (&brightn
         Lanes offset = Select(Wide(greenMax), Splat(2), Splat(4));
         offset = Select(Wide(redMax), zero, offset);
         const Lanes deltas = ToLanes(delta), maxes = ToLanes(max);
-        const Estimates inverse = Inverses(1, delta, max);
-        const Lanes ratio = Quotient(ToLanes(difference), deltas, Reciprocal(deltas, inverse.a));
-        Lanes h = Quotient(_mm256_add_pd(offset, ratio), Splat(6), Splat(1.0 / 6));
+        const Lanes ratio = _mm256_div_pd(ToLanes(difference), deltas);
+        Lanes h = Divided(_mm256_add_pd(offset, ratio), kOverSix);
         h = Select(Below(h, zero), _mm256_add_pd(h, Splat(1)), h);
         // No spread (grey, black too): saturation 0, and the hue (no number) is not used.
         const Lanes flat = Wide(_mm_cmpeq_epi32(delta, _mm_setzero_si128()));
-        const Lanes saturation =
-            _mm256_andnot_pd(flat, Quotient(deltas, maxes, Reciprocal(maxes, inverse.b)));
+        const Lanes saturation = _mm256_andnot_pd(flat, _mm256_div_pd(deltas, maxes));
         return Triple{h, saturation, _mm256_mask_i32gather_pd(zero, brightness, max, all, 8)};
     };
     auto back = [&](const Triple& hsb) QV_AVX2_FMA { return HsbToRgb4(hsb.a, hsb.b, hsb.c); };
@@ -728,44 +698,33 @@ QV_AVX2_FMA inline __m128i HslChannel4(Lanes h, Lanes m1, Lanes m2) {
 // RGBToHSL of four pixels.
 QV_AVX2_FMA inline Triple HslOf4(const Channels& c) {
     const Lanes one = Splat(1), zero = _mm256_setzero_pd(), half = Splat(0.5);
-    // The largest and smallest channel and those the hue takes (below) as whole numbers: the
-    // fractions c / 255 keep their order.
-    const __m128i top = _mm_max_epi32(c.red, _mm_max_epi32(c.green, c.blue));
-    const __m128i bottom = _mm_min_epi32(c.red, _mm_min_epi32(c.green, c.blue));
-    const __m128i redMax = _mm_cmpeq_epi32(c.red, top);
-    const __m128i greenMax = _mm_andnot_si128(redMax, _mm_cmpeq_epi32(c.green, top));
-    const __m128i firstChannel =
-        _mm_blendv_epi8(_mm_blendv_epi8(c.green, c.red, greenMax), c.blue, redMax);
-    const __m128i secondChannel =
-        _mm_blendv_epi8(_mm_blendv_epi8(c.red, c.blue, greenMax), c.green, redMax);
-    // Estimates of 1 / delta and 1 / base below (the base of either side of 255 serves).
-    const __m128i total = _mm_add_epi32(top, bottom);
-    const __m128i baseSum = _mm_blendv_epi8(_mm_sub_epi32(_mm_set1_epi32(510), total), total,
-                                            _mm_cmplt_epi32(total, _mm_set1_epi32(255)));
-    const Estimates inverse = Inverses(255, _mm_sub_epi32(top, bottom), baseSum);
-    // The two channels besides the largest hold the smallest.
-    const Lanes first = Fraction(firstChannel), second = Fraction(secondChannel);
-    const Lanes max = Fraction(top), min = _mm256_min_pd(first, second);
+    const Lanes red = Fraction(c.red), green = Fraction(c.green), blue = Fraction(c.blue);
+    const Lanes max = _mm256_max_pd(red, _mm256_max_pd(green, blue));
+    // The hue takes two distances: (offset + d(first)) - d(second), the offset 0 (adding it
+    // changes nothing) where red is the largest, 1/3 where green is, 2/3 for blue. The two
+    // channels besides the largest hold the smallest.
+    const Lanes redMax = _mm256_cmp_pd(red, max, _CMP_EQ_OQ);
+    const Lanes greenMax = _mm256_andnot_pd(redMax, _mm256_cmp_pd(green, max, _CMP_EQ_OQ));
+    const Lanes first = Select(redMax, blue, Select(greenMax, red, green));
+    const Lanes second = Select(redMax, green, Select(greenMax, blue, red));
+    const Lanes offset = Select(redMax, zero, Select(greenMax, Splat(1.0 / 3), Splat(2.0 / 3)));
+    const Lanes min = _mm256_min_pd(first, second);
     const Lanes sum = _mm256_add_pd(max, min);
     const Lanes l = _mm256_mul_pd(sum, half);  // exactly sum / 2
     const Lanes delta = _mm256_sub_pd(max, min);
-    const Lanes lower = Below(l, half);
-    const Lanes base = Select(lower, sum, _mm256_sub_pd(_mm256_sub_pd(Splat(2), max), min));
-    const Lanes s = Quotient(delta, base, Reciprocal(base, inverse.b));
-    const Lanes halfDelta = _mm256_mul_pd(delta, half);      // exactly delta / 2
-    const Lanes perDelta = Reciprocal<1>(delta, inverse.a);  // enough for the hue of every colour
+    const Lanes base =
+        Select(Below(l, half), sum, _mm256_sub_pd(_mm256_sub_pd(Splat(2), max), min));
+    const Lanes halfDelta = _mm256_mul_pd(delta, half);  // exactly delta / 2
     auto distance = [&](Lanes x) QV_AVX2_FMA {
         const Lanes sixth = Divided(_mm256_sub_pd(max, x), kOverSix);
-        return Quotient(_mm256_add_pd(sixth, halfDelta), delta, perDelta);
+        return _mm256_div_pd(_mm256_add_pd(sixth, halfDelta), delta);
     };
-    // The hue takes two distances: (offset + d(first)) - d(second), the offset 0 (adding it
-    // changes nothing) where red is the largest, 1/3 where green is, 2/3 for blue.
-    const Lanes offset =
-        Select(Wide(redMax), zero, Select(Wide(greenMax), Splat(1.0 / 3), Splat(2.0 / 3)));
     Lanes h = _mm256_sub_pd(_mm256_add_pd(offset, distance(first)), distance(second));
     h = Select(Below(h, zero), _mm256_add_pd(h, one), h);
     h = Select(_mm256_cmp_pd(h, one, _CMP_GT_OQ), _mm256_sub_pd(h, one), h);
+    // Grey (black and white too) divides by 0 and takes hue and saturation 0.
     const Lanes flat = _mm256_cmp_pd(max, min, _CMP_EQ_OQ);
+    const Lanes s = _mm256_div_pd(delta, base);
     return Triple{_mm256_andnot_pd(flat, h), _mm256_andnot_pd(flat, s), l};
 }
 
