@@ -592,8 +592,8 @@ struct Triple {
     Lanes a, b, c;
 };
 
-// Runs there (four pixels into a colour space, the effect applied) and back (the components
-// into channels) in two passes over up to 64 pixels: one pass each is a short chain of
+// Runs there (four pixels into a colour space) and back (the components into channels), the
+// effect applied in either, in two passes over up to 64 pixels: one pass each is a short chain of
 // dependent steps that the CPU overlaps across pixels, where one long chain would keep it
 // waiting. Returns the pixels done, all but fewer than four.
 template <typename There, typename Back>
