@@ -518,8 +518,11 @@ void ModulateSpanScalar(uint32_t* v, int32_t n, const qvModulation& m) {
 
 #if defined(__x86_64__)
 // Four pixels of the colour-space conversions at a time, in AVX2 doubles: each lane does the
-// scalar functions' operations in their order (the file builds without fused steps), divisions
-// by Quotient (below), and selects by mask where they branch, so every pixel keeps its value.
+// scalar functions' operations in their order (the file builds without fused steps), divides
+// by constants through Divided (below) and selects by mask where they branch, so every pixel
+// keeps its value. The other divisions are the divider's: pipelined on the CPUs with AVX2 we
+// measure, it costs less than a reciprocal refined by Newton steps and a corrected quotient,
+// whose chain of dependent steps is what the loops wait for.
 using Lanes = __m256d;
 
 QV_AVX2_FMA inline Lanes Splat(double v) {
@@ -539,46 +542,30 @@ QV_AVX2_FMA inline Lanes ToLanes(__m128i v) {
     return _mm256_cvtepi32_pd(v);
 }
 
-// The divider is slow and not pipelined: a / b comes from y close to 1 / b instead. The residual
-// a - q b of q = a y is exact in a fused multiply-add, and one more step takes q to the double
-// nearest a / b. The callers' operands derive from bytes, so every value they can meet (every
-// colour) has been checked to equal the division; each step is exactly rounded, so every CPU
-// gives the same bits.
-QV_AVX2_FMA inline Lanes Quotient(Lanes a, Lanes b, Lanes y) {
-    const Lanes q = _mm256_mul_pd(a, y);
-    return _mm256_fmadd_pd(_mm256_fnmadd_pd(q, b, a), y, q);
-}
-
-// 1 / b to within about a unit in the last place, from a float estimate y (24 bits): two
-// Newton steps.
-QV_AVX2_FMA inline Lanes Reciprocal(Lanes b, __m128 y) {
-    Lanes r = _mm256_cvtps_pd(y);
-    for (int step = 0; step < 2; ++step) {
-        r = _mm256_fmadd_pd(r, _mm256_fnmadd_pd(b, r, Splat(1)), r);
-    }
-    return r;
-}
-
-// Float estimates of scale / a and scale / b for lanes of whole numbers, in one division:
-// taken from the integers, they need not wait for the doubles they estimate.
-struct Estimates {
-    __m128 a, b;
+// x / d for d of 255 or 6 in two steps: hi + lo is 1 / d to twice a double's precision, and
+// no quotient of a double by such d lies close enough to a midpoint between doubles for the
+// rest of the error to round it differently: one that is no double lies at least 1 / (2 d)
+// of a unit in the last place from every midpoint (checked for every fraction and every
+// sixth the modulation meets, too).
+struct Inverse {
+    double hi, lo;
 };
-QV_AVX2_FMA inline Estimates Inverses(float scale, __m128i a, __m128i b) {
-    const __m256 both =
-        _mm256_div_ps(_mm256_set1_ps(scale), _mm256_cvtepi32_ps(_mm256_setr_m128i(a, b)));
-    return {_mm256_castps256_ps128(both), _mm256_extractf128_ps(both, 1)};
+constexpr Inverse kOver255{0x1.0101010101010p-8, 0x1.0101010101010p-64};
+constexpr Inverse kOverSix{0x1.5555555555555p-3, 0x1.5555555555555p-57};
+
+QV_AVX2_FMA inline Lanes Divided(Lanes x, Inverse d) {
+    return _mm256_fmadd_pd(x, Splat(d.hi), _mm256_mul_pd(x, Splat(d.lo)));
 }
 
 // c / 255.0 of byte lanes.
 QV_AVX2_FMA inline Lanes Fraction(__m128i c) {
-    return Quotient(ToLanes(c), Splat(255), Splat(1.0 / 255));
+    return Divided(ToLanes(c), kOver255);
 }
 
-// Clamp255(255 v) of each lane.
+// Clamp255(255 v) of each lane but for levels that Join4 takes as 0: negative ones, and NaN
+// (which min passes on as the second operand) converted to the lowest integer.
 QV_AVX2_FMA inline __m128i Level255(Lanes v) {
-    v = _mm256_max_pd(_mm256_mul_pd(Splat(255), v), _mm256_setzero_pd());  // NaN gives 0 too
-    return _mm256_cvttpd_epi32(_mm256_min_pd(v, Splat(255)));
+    return _mm256_cvttpd_epi32(_mm256_min_pd(Splat(255), _mm256_mul_pd(Splat(255), v)));
 }
 
 struct Channels {
@@ -591,9 +578,13 @@ QV_AVX2_FMA inline Channels Split4(__m128i p) {
             _mm_and_si128(p, byte)};
 }
 
+// Pixels of channel levels up to 255, the negative ones 0 (by the saturating packs).
 QV_AVX2_FMA inline __m128i Join4(const Channels& c) {
-    return _mm_or_si128(_mm_or_si128(_mm_slli_epi32(c.red, 16), _mm_slli_epi32(c.green, 8)),
-                        c.blue);
+    const __m128i blueGreen = _mm_packus_epi32(c.blue, c.green);
+    const __m128i red = _mm_packus_epi32(c.red, _mm_setzero_si128());
+    // Bytes b0-b3 g0-g3 r0-r3 0000 into pixel order.
+    return _mm_shuffle_epi8(_mm_packus_epi16(blueGreen, red),
+                            _mm_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15));
 }
 
 // Three double lanes of four pixels: a colour space's components.
@@ -601,8 +592,8 @@ struct Triple {
     Lanes a, b, c;
 };
 
-// Runs there (four pixels into a colour space, the effect applied) and back (the components
-// into channels) in two passes over up to 64 pixels: one pass each is a short chain of
+// Runs there (four pixels into a colour space) and back (the components into channels), the
+// effect applied in either, in two passes over up to 64 pixels: one pass each is a short chain of
 // dependent steps that the CPU overlaps across pixels, where one long chain would keep it
 // waiting. Returns the pixels done, all but fewer than four.
 template <typename There, typename Back>
@@ -674,14 +665,12 @@ QV_AVX2_FMA void ContrastSpanAvx2(uint32_t* v, int32_t n, const double (&brightn
         Lanes offset = Select(Wide(greenMax), Splat(2), Splat(4));
         offset = Select(Wide(redMax), zero, offset);
         const Lanes deltas = ToLanes(delta), maxes = ToLanes(max);
-        const Estimates inverse = Inverses(1, delta, max);
-        const Lanes ratio = Quotient(ToLanes(difference), deltas, Reciprocal(deltas, inverse.a));
-        Lanes h = Quotient(_mm256_add_pd(offset, ratio), Splat(6), Splat(1.0 / 6));
+        const Lanes ratio = _mm256_div_pd(ToLanes(difference), deltas);
+        Lanes h = Divided(_mm256_add_pd(offset, ratio), kOverSix);
         h = Select(Below(h, zero), _mm256_add_pd(h, Splat(1)), h);
         // No spread (grey, black too): saturation 0, and the hue (no number) is not used.
         const Lanes flat = Wide(_mm_cmpeq_epi32(delta, _mm_setzero_si128()));
-        const Lanes saturation =
-            _mm256_andnot_pd(flat, Quotient(deltas, maxes, Reciprocal(maxes, inverse.b)));
+        const Lanes saturation = _mm256_andnot_pd(flat, _mm256_div_pd(deltas, maxes));
         return Triple{h, saturation, _mm256_mask_i32gather_pd(zero, brightness, max, all, 8)};
     };
     auto back = [&](const Triple& hsb) QV_AVX2_FMA { return HsbToRgb4(hsb.a, hsb.b, hsb.c); };
@@ -706,61 +695,51 @@ QV_AVX2_FMA inline __m128i HslChannel4(Lanes h, Lanes m1, Lanes m2) {
     return Level255(value);
 }
 
+// RGBToHSL of four pixels.
+QV_AVX2_FMA inline Triple HslOf4(const Channels& c) {
+    const Lanes one = Splat(1), zero = _mm256_setzero_pd(), half = Splat(0.5);
+    const Lanes red = Fraction(c.red), green = Fraction(c.green), blue = Fraction(c.blue);
+    const Lanes max = _mm256_max_pd(red, _mm256_max_pd(green, blue));
+    // The hue takes two distances: (offset + d(first)) - d(second), the offset 0 (adding it
+    // changes nothing) where red is the largest, 1/3 where green is, 2/3 for blue. The two
+    // channels besides the largest hold the smallest.
+    const Lanes redMax = _mm256_cmp_pd(red, max, _CMP_EQ_OQ);
+    const Lanes greenMax = _mm256_andnot_pd(redMax, _mm256_cmp_pd(green, max, _CMP_EQ_OQ));
+    const Lanes first = Select(redMax, blue, Select(greenMax, red, green));
+    const Lanes second = Select(redMax, green, Select(greenMax, blue, red));
+    const Lanes offset = Select(redMax, zero, Select(greenMax, Splat(1.0 / 3), Splat(2.0 / 3)));
+    const Lanes min = _mm256_min_pd(first, second);
+    const Lanes sum = _mm256_add_pd(max, min);
+    const Lanes l = _mm256_mul_pd(sum, half);  // exactly sum / 2
+    const Lanes delta = _mm256_sub_pd(max, min);
+    const Lanes base =
+        Select(Below(l, half), sum, _mm256_sub_pd(_mm256_sub_pd(Splat(2), max), min));
+    const Lanes halfDelta = _mm256_mul_pd(delta, half);  // exactly delta / 2
+    auto distance = [&](Lanes x) QV_AVX2_FMA {
+        const Lanes sixth = Divided(_mm256_sub_pd(max, x), kOverSix);
+        return _mm256_div_pd(_mm256_add_pd(sixth, halfDelta), delta);
+    };
+    Lanes h = _mm256_sub_pd(_mm256_add_pd(offset, distance(first)), distance(second));
+    h = Select(Below(h, zero), _mm256_add_pd(h, one), h);
+    h = Select(_mm256_cmp_pd(h, one, _CMP_GT_OQ), _mm256_sub_pd(h, one), h);
+    // Grey (black and white too) divides by 0 and takes hue and saturation 0.
+    const Lanes flat = _mm256_cmp_pd(max, min, _CMP_EQ_OQ);
+    const Lanes s = _mm256_div_pd(delta, base);
+    return Triple{_mm256_andnot_pd(flat, h), _mm256_andnot_pd(flat, s), l};
+}
+
 QV_AVX2_FMA void ModulateSpanAvx2(uint32_t* v, int32_t n, const qvModulation& m) {
     const Lanes hueShift = Splat((m.hue * 0.01 - 1) * 0.5);
     const Lanes saturationFactor = Splat(double(m.saturation));
     const Lanes brightnessFactor = Splat(double(m.brightness));
     const Lanes one = Splat(1), zero = _mm256_setzero_pd(), half = Splat(0.5);
-    auto there = [&](const Channels& c) QV_AVX2_FMA {
-        // The largest and smallest channel and those the hue takes (below) as whole numbers:
-        // the fractions c / 255 keep their order.
-        const __m128i top = _mm_max_epi32(c.red, _mm_max_epi32(c.green, c.blue));
-        const __m128i bottom = _mm_min_epi32(c.red, _mm_min_epi32(c.green, c.blue));
-        const __m128i redMax = _mm_cmpeq_epi32(c.red, top);
-        const __m128i greenMax = _mm_andnot_si128(redMax, _mm_cmpeq_epi32(c.green, top));
-        const __m128i firstChannel =
-            _mm_blendv_epi8(_mm_blendv_epi8(c.green, c.red, greenMax), c.blue, redMax);
-        const __m128i secondChannel =
-            _mm_blendv_epi8(_mm_blendv_epi8(c.red, c.blue, greenMax), c.green, redMax);
-        // Estimates of 1 / delta and 1 / base below (the base of either side of 255 serves).
-        const __m128i total = _mm_add_epi32(top, bottom);
-        const __m128i baseSum = _mm_blendv_epi8(_mm_sub_epi32(_mm_set1_epi32(510), total), total,
-                                                _mm_cmplt_epi32(total, _mm_set1_epi32(255)));
-        const Estimates inverse = Inverses(255, _mm_sub_epi32(top, bottom), baseSum);
-        const Lanes max = Fraction(top), min = Fraction(bottom);
-        const Lanes sum = _mm256_add_pd(max, min);
-        Lanes l = _mm256_mul_pd(sum, half);  // exactly sum / 2
-        const Lanes delta = _mm256_sub_pd(max, min);
-        const Lanes lower = Below(l, half);
-        const Lanes base = Select(lower, sum, _mm256_sub_pd(_mm256_sub_pd(Splat(2), max), min));
-        Lanes s = Quotient(delta, base, Reciprocal(base, inverse.b));
-        const Lanes halfDelta = _mm256_mul_pd(delta, half);  // exactly delta / 2
-        const Lanes perDelta = Reciprocal(delta, inverse.a);
-        auto distance = [&](__m128i channel) QV_AVX2_FMA {
-            const Lanes x = Fraction(channel);
-            const Lanes sixth = Quotient(_mm256_sub_pd(max, x), Splat(6), Splat(1.0 / 6));
-            return Quotient(_mm256_add_pd(sixth, halfDelta), delta, perDelta);
-        };
-        // The hue takes two distances: (offset + d(first)) - d(second), the offset 0 (adding
-        // it changes nothing) where red is the largest, 1/3 where green is, 2/3 for blue.
-        const Lanes offset =
-            Select(Wide(redMax), zero, Select(Wide(greenMax), Splat(1.0 / 3), Splat(2.0 / 3)));
-        Lanes h =
-            _mm256_sub_pd(_mm256_add_pd(offset, distance(firstChannel)), distance(secondChannel));
-        h = Select(Below(h, zero), _mm256_add_pd(h, one), h);
-        h = Select(_mm256_cmp_pd(h, one, _CMP_GT_OQ), _mm256_sub_pd(h, one), h);
-        const Lanes flat = _mm256_cmp_pd(max, min, _CMP_EQ_OQ);
-        h = _mm256_andnot_pd(flat, h);
-        s = _mm256_andnot_pd(flat, s);
-        // The modulation.
-        h = _mm256_add_pd(h, hueShift);
-        h = _mm256_sub_pd(h, _mm256_floor_pd(h));
-        s = _mm256_mul_pd(_mm256_mul_pd(s, saturationFactor), Splat(0.01));
-        l = _mm256_mul_pd(_mm256_mul_pd(l, brightnessFactor), Splat(0.01));
-        return Triple{h, s, l};
-    };
+    // The modulation opens the second pass, which has the shorter chain of dependent steps.
+    auto there = [](const Channels& c) QV_AVX2_FMA { return HslOf4(c); };
     auto back = [&](const Triple& hsl) QV_AVX2_FMA {
-        const Lanes h = hsl.a, s = hsl.b, l = hsl.c;
+        Lanes h = _mm256_add_pd(hsl.a, hueShift);
+        h = _mm256_sub_pd(h, _mm256_floor_pd(h));
+        const Lanes s = _mm256_mul_pd(_mm256_mul_pd(hsl.b, saturationFactor), Splat(0.01));
+        const Lanes l = _mm256_mul_pd(_mm256_mul_pd(hsl.c, brightnessFactor), Splat(0.01));
         const Lanes m2 =
             Select(_mm256_cmp_pd(l, half, _CMP_LE_OQ), _mm256_mul_pd(l, _mm256_add_pd(one, s)),
                    _mm256_sub_pd(_mm256_add_pd(l, s), _mm256_mul_pd(l, s)));

@@ -300,14 +300,23 @@ uint32_t ScalarContrast(uint32_t c) {
     return uint32_t(out[0]) << 16 | uint32_t(out[1]) << 8 | out[2];
 }
 
-uint32_t ScalarModulate(uint32_t c) {
+// Percentages as ModulateBitmap passes them on.
+struct Percents {
+    int32_t brightness, saturation, hue;
+};
+
+uint32_t ScalarModulate(uint32_t c, const Percents& p) {
     double h, s, l;
     uint8_t out[3];
     RGBToHSL(uint8_t(c >> 16), uint8_t(c >> 8), uint8_t(c), &h, &s, &l);
-    h += (150 * 0.01 - 1) * 0.5;
+    h += (p.hue * 0.01 - 1) * 0.5;
     h -= std::floor(h);
-    HSLToRGB(h, s * 125 * 0.01, l * 75 * 0.01, &out[0], &out[1], &out[2]);
+    HSLToRGB(h, s * p.saturation * 0.01, l * p.brightness * 0.01, &out[0], &out[1], &out[2]);
     return uint32_t(out[0]) << 16 | uint32_t(out[1]) << 8 | out[2];
+}
+
+uint32_t ScalarModulate(uint32_t c) {
+    return ScalarModulate(c, {75, 125, 150});
 }
 
 // A quarter of all colours (every seventh) through the vector paths of contrast and
@@ -366,6 +375,70 @@ TEST(RasterGolden, ContrastAndModulateKeepTheScalarResultAtEveryRowLength) {
             wrong += qv::test::Raw(modulate.get(), i % width, i / width) != ScalarModulate(c);
         }
         EXPECT_EQ(wrong, 0) << "width " << width;
+    }
+}
+
+// Colours for every branch of the conversions: any value (alpha too), greys, black and white,
+// saturated colours (a channel at 0 and one at 255) and ties for the largest channel.
+uint32_t BranchColour(std::mt19937& random, int32_t i) {
+    const uint32_t value = uint32_t(random()), byte = value & 255, other = value >> 8 & 255;
+    switch (i % 8) {
+        case 0:
+            return value;
+        case 1:
+            return byte * 0x010101u;
+        case 2:
+            return (value & 1) != 0 ? 0xFFFFFFu : 0u;
+        case 3:
+            return 0xFF0000u >> (8 * (value % 3)) | byte << (8 * ((value + 1) % 3));
+        case 4:
+            return byte * 0x010100u | std::min(byte, other);  // red and green tie
+        case 5:
+            return byte * 0x000101u | std::min(byte, other) << 16;  // green and blue tie
+        case 6:
+            return byte * 0x010001u | std::min(byte, other) << 8;  // red and blue tie
+        default:
+            return value | 0xFF000000u;
+    }
+}
+
+// Every row length 1-40 and some past the vector batches, through modulations that reach
+// every branch: lightness on either side of one half, no saturation, saturation and lightness
+// far past 1 (clamped channels), black, hue shifts down, up and by whole turns.
+TEST(RasterGolden, ModulateKeepsTheScalarResultInEveryBranchAndRowTail) {
+    if (!qv::test::DefaultScreenFormat())
+        GTEST_SKIP() << "independent of the screen format; swept in the format 10 run";
+    struct Factors {
+        double brightness, saturation, hue;
+    };
+    constexpr Factors kModulations[] = {
+        {1, 1, 1.02},          {1.3, 1, 1}, {0.6, 0, 1.4},    {2.5, 3, 0.3},     {0, 1, 1.7},
+        {1, 1.8, 0},           {1, 1, 3},   {0.9, 0.4, 1.99}, {1e4, 0.07, 0.01}, {0.03, 1e3, 0.55},
+        {1e300, 1e300, 1e300},
+    };
+    auto percent = [](double f) { return int32_t(std::min(f * 100, 2147483647.0)); };
+    std::vector<int32_t> widths;
+    for (int32_t w = 1; w <= 40; ++w) widths.push_back(w);
+    widths.insert(widths.end(), {63, 64, 65, 71, 129, 200});
+    std::mt19937 random(11);
+    for (const Factors& f : kModulations) {
+        const Percents p{percent(f.brightness), percent(f.saturation), percent(f.hue)};
+        for (int32_t width : widths) {
+            std::vector<uint32_t> colours(size_t(width) * 2);
+            for (size_t i = 0; i < colours.size(); ++i)
+                colours[i] = BranchColour(random, int32_t(i + size_t(width)));
+            BitMapPtr b(qv::AllocBitMapInFormat(width, 2, QV_FMT_A8R8G8B8, false));
+            for (int32_t i = 0; i < width * 2; ++i)
+                qv::test::SetRaw(b.get(), i % width, i / width, colours[size_t(i)]);
+            ASSERT_EQ(ModulateBitmap(b.get(), width, 2, f.brightness, f.saturation, f.hue), 0);
+            int64_t wrong = 0;
+            for (int32_t i = 0; i < width * 2; ++i) {
+                wrong += qv::test::Raw(b.get(), i % width, i / width) !=
+                         ScalarModulate(colours[size_t(i)], p);
+            }
+            EXPECT_EQ(wrong, 0) << "width " << width << " modulation " << p.brightness << " "
+                                << p.saturation << " " << p.hue;
+        }
     }
 }
 
