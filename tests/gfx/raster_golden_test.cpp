@@ -573,6 +573,7 @@ TEST(RasterGolden, StillStretchesKeepTheirBytes) {
          0x8761E7DBA5A7CEFDu},
         {"blur radius 13 sigma 13/3", Convolution(QV_CONVOLVE_BLUR, 13, 13 / 3.0),
          0x80B5C7C6AC4A21F8u},
+        {"blur radius 100 sigma 33", Convolution(QV_CONVOLVE_BLUR, 100, 33), 0xF875466357D4FF19u},
         {"sharpen radius 2 sigma 1", Convolution(QV_CONVOLVE_SHARPEN, 2, 1), 0x18319C0B963740FCu},
         {"sharpen sigma 0.8", Convolution(QV_CONVOLVE_SHARPEN, 0, 0.8), 0x5FA593FD64C55652u},
         {"sharpen radius 6 sigma 3", Convolution(QV_CONVOLVE_SHARPEN, 6, 3), 0xFE4B029F93FFD8F2u},
