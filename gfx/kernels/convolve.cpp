@@ -648,6 +648,7 @@ struct Scratch {
     BlockPtr<float> rows;      // converted rows of the blur's column pass or of emboss, or
                                // the row sums of sharpen's fast path
     BlockPtr<uint8_t> rowBytes, ringBytes;  // the blur's row and rows as bytes
+    BlockPtr<ptrdiff_t> slotOffsets;        // where the blur's ring holds each slot
     BlockPtr<double> ring;                  // row sums of sharpen
     BlockPtr<uint8_t> buffer;               // a padded plane
     BlockPtr<int64_t> sums;                 // the column sums of edge
@@ -773,19 +774,22 @@ void ColumnPass(const Plane& p, const TapList& taps, Scratch& s) {
     SetBlurWeights(taps, s.floats);
     SetBlurWeights(taps, s.lower);
     const bool pairs = s.floats.fast && TakesRowPairs(taps);
+    // The offset of each slot three times over, so that the taps about a centre slot index
+    // it without wrapping (the sources are set for every output row of every strip).
+    ptrdiff_t* offsets = s.slotOffsets.get();
+    for (int32_t i = 0; i < 3 * slots; ++i) offsets[i] = ptrdiff_t(i % slots) * stride;
     for (int32_t left = 0; left < p.width; left += strip) {
         const int32_t width = std::min(strip, p.width - left);
         // Row r lives in slot (r + reach) mod slots; centre is row y's slot.
         auto wrap = [&](int32_t slot) {
             return slot < 0 ? slot + slots : slot >= slots ? slot - slots : slot;
         };
-        auto offset = [&](int32_t slot) { return ptrdiff_t(slot) * stride; };
         auto convert = [&](int32_t row, int32_t slot) {
-            CopyRow(RowAt(p, row) + left, width, ringBytes + offset(slot), ring + offset(slot));
+            CopyRow(RowAt(p, row) + left, width, ringBytes + offsets[slot], ring + offsets[slot]);
         };
         auto sources = [&](SpanTaps<float>& span, int32_t centre) {
             SetBlurSources(taps, span, ring, ringBytes,
-                           [&](int32_t u) { return offset(wrap(centre + u)); });
+                           [&](int32_t u) { return offsets[slots + centre + u]; });
         };
         for (int32_t row = -reach; row < reach; ++row) convert(row, row + reach);
         for (int32_t y = 0, centre = reach; y < p.height;) {
@@ -1125,7 +1129,9 @@ bool PrepareBlur(Filter& f, int64_t n, double sigma, int32_t width, int32_t heig
     f.scratch.rows = LineAlignable<float>(ring);
     f.scratch.rowBytes = AllocArray<uint8_t>(row, true);
     f.scratch.ringBytes = LineAlignable<uint8_t>(ring);
+    f.scratch.slotOffsets = AllocArray<ptrdiff_t>(3 * slots);
     return f.scratch.row && f.scratch.rows && f.scratch.rowBytes && f.scratch.ringBytes &&
+           f.scratch.slotOffsets &&
            f.scratch.floats.Allocate(size_t(std::max(f.first.count, f.second.count))) &&
            f.scratch.lower.Allocate(size_t(f.second.count));
 }
