@@ -643,11 +643,13 @@ struct Plane {
 struct Scratch {
     SpanTaps<float> floats;    // the taps over converted rows
     SpanTaps<float> lower;     // and of the lower of two rows of the blur's column pass
+    SpanTaps<float> centres;   // the latter's sources about each slot of its ring, if small
     SpanTaps<double> doubles;  // the taps over row sums
     BlockPtr<float> row;       // a padded row of the blur or of sharpen
     BlockPtr<float> rows;      // converted rows of the blur's column pass or of emboss, or
                                // the row sums of sharpen's fast path
     BlockPtr<uint8_t> rowBytes, ringBytes;  // the blur's row and rows as bytes
+    BlockPtr<ptrdiff_t> slotOffsets;        // where the blur's ring holds each slot
     BlockPtr<double> ring;                  // row sums of sharpen
     BlockPtr<uint8_t> buffer;               // a padded plane
     BlockPtr<int64_t> sums;                 // the column sums of edge
@@ -671,18 +673,26 @@ void SetBlurWeights(const TapList& taps, SpanTaps<float>& span) {
 }
 
 // The sources of a blur pass's taps over the rows (or columns) at offset at(u) from the
-// output, in floats and bytes alike.
+// output, in floats and bytes alike, into span's entries from on.
 template <typename At>
 void SetBlurSources(const TapList& taps, SpanTaps<float>& span, const float* floats,
-                    const uint8_t* bytes, At&& at) {
+                    const uint8_t* bytes, At&& at, int32_t from = 0) {
     for (int32_t t = 0; t < taps.count; ++t) {
         const Tap& tap = taps.taps.get()[t];
         const ptrdiff_t a = at(tap.paired ? -tap.u : tap.u), b = at(tap.u);
-        span.first.get()[t] = floats + a;
-        span.second.get()[t] = tap.paired ? floats + b : nullptr;
-        span.firstBytes.get()[t] = bytes + a;
-        span.secondBytes.get()[t] = tap.paired ? bytes + b : nullptr;
+        span.first.get()[from + t] = floats + a;
+        span.second.get()[from + t] = tap.paired ? floats + b : nullptr;
+        span.firstBytes.get()[from + t] = bytes + a;
+        span.secondBytes.get()[from + t] = tap.paired ? bytes + b : nullptr;
     }
+}
+
+// The sources of span's taps from table's entries from on.
+void CopyBlurSources(const SpanTaps<float>& table, int32_t from, SpanTaps<float>& span) {
+    std::copy_n(table.first.get() + from, span.count, span.first.get());
+    std::copy_n(table.second.get() + from, span.count, span.second.get());
+    std::copy_n(table.firstBytes.get() + from, span.count, span.firstBytes.get());
+    std::copy_n(table.secondBytes.get() + from, span.count, span.secondBytes.get());
 }
 
 // The blur's rows start on a cache line, so that how many of its loads of eight floats
@@ -773,19 +783,31 @@ void ColumnPass(const Plane& p, const TapList& taps, Scratch& s) {
     SetBlurWeights(taps, s.floats);
     SetBlurWeights(taps, s.lower);
     const bool pairs = s.floats.fast && TakesRowPairs(taps);
+    // The offset of each slot three times over, so that the taps about a centre slot index
+    // it without wrapping. The sources about each centre are the same in every strip: where
+    // the table of them is small enough to have, they are set once and copied for each row.
+    ptrdiff_t* offsets = s.slotOffsets.get();
+    for (int32_t i = 0; i < 3 * slots; ++i) offsets[i] = ptrdiff_t(i % slots) * stride;
+    auto setSources = [&](SpanTaps<float>& span, int32_t centre, int32_t from) {
+        SetBlurSources(
+            taps, span, ring, ringBytes, [&](int32_t u) { return offsets[slots + centre + u]; },
+            from);
+    };
+    const bool table = bool(s.centres.first);
+    for (int32_t centre = 0; table && centre < slots; ++centre)
+        setSources(s.centres, centre, centre * taps.count);
     for (int32_t left = 0; left < p.width; left += strip) {
         const int32_t width = std::min(strip, p.width - left);
         // Row r lives in slot (r + reach) mod slots; centre is row y's slot.
         auto wrap = [&](int32_t slot) {
             return slot < 0 ? slot + slots : slot >= slots ? slot - slots : slot;
         };
-        auto offset = [&](int32_t slot) { return ptrdiff_t(slot) * stride; };
         auto convert = [&](int32_t row, int32_t slot) {
-            CopyRow(RowAt(p, row) + left, width, ringBytes + offset(slot), ring + offset(slot));
+            CopyRow(RowAt(p, row) + left, width, ringBytes + offsets[slot], ring + offsets[slot]);
         };
         auto sources = [&](SpanTaps<float>& span, int32_t centre) {
-            SetBlurSources(taps, span, ring, ringBytes,
-                           [&](int32_t u) { return offset(wrap(centre + u)); });
+            if (table) return CopyBlurSources(s.centres, centre * taps.count, span);
+            setSources(span, centre, 0);
         };
         for (int32_t row = -reach; row < reach; ++row) convert(row, row + reach);
         for (int32_t y = 0, centre = reach; y < p.height;) {
@@ -1116,6 +1138,10 @@ struct Filter {
     }
 };
 
+// The most sources of the column pass's taps about every slot of its ring that it keeps
+// (4 pointers each): kernels of up to about 90 pairs of taps.
+constexpr size_t kMaxCentreSources = size_t(1) << 14;
+
 bool PrepareBlur(Filter& f, int64_t n, double sigma, int32_t width, int32_t height) {
     if (!BlurTaps(n, sigma, width, f.first) || !BlurTaps(n, sigma, height, f.second)) return false;
     const size_t slots = RingSlots(f.second);
@@ -1125,7 +1151,11 @@ bool PrepareBlur(Filter& f, int64_t n, double sigma, int32_t width, int32_t heig
     f.scratch.rows = LineAlignable<float>(ring);
     f.scratch.rowBytes = AllocArray<uint8_t>(row, true);
     f.scratch.ringBytes = LineAlignable<uint8_t>(ring);
+    f.scratch.slotOffsets = AllocArray<ptrdiff_t>(3 * slots);
+    const size_t centres = slots * size_t(f.second.count);
+    if (centres <= kMaxCentreSources && !f.scratch.centres.Allocate(centres)) return false;
     return f.scratch.row && f.scratch.rows && f.scratch.rowBytes && f.scratch.ringBytes &&
+           f.scratch.slotOffsets &&
            f.scratch.floats.Allocate(size_t(std::max(f.first.count, f.second.count))) &&
            f.scratch.lower.Allocate(size_t(f.second.count));
 }
