@@ -266,10 +266,7 @@ int GetLayerImage(qvVmState* L, qvLayer* layer, qvLayerItem* item, int withFilte
                 return code;
             }
         }
-        // A transformed image is rendered with its filters unless one of them moves pixels.
-        const bool transformed = withTransform != 0 && item->transformed.bitmap != nullptr;
-        *out =
-            PictureOf(transformed && layer->movingFilter == 0 ? item->transformed : item->filtered);
+        *out = PictureOf(item->filtered);
         return 0;
     }
     if (withTransform != 0 && item->transformed.bitmap != nullptr) {
