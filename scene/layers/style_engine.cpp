@@ -317,6 +317,14 @@ int Restyler::ReadPositionKeys(int t, LayerStyleWork* work, CommonChanges* chang
                               source->height, &work->item->anchoredY)) {
         return code;
     }
+    // The anchor is the pivot of the layer's transform: a transformed layer is built again
+    // about its new anchor, where its renderer places it (a move would shift it by the
+    // upright size, and the next build would make it jump).
+    const qvLayer* live = work->live;
+    if ((work->layer.anchorX != live->anchorX || work->layer.anchorY != live->anchorY) &&
+        !IsIdentityMatrix(work->transform.matrix)) {
+        changes->transform = true;
+    }
     if (work->linePoints) {
         changes->x = work->lineX, changes->y = work->lineY;
         changes->moveFlags = 0;
