@@ -461,11 +461,13 @@ int Restyler::ReadZ(int t, qvLayer* live, LayerStyleWork* work) {
 }
 
 // Shadow planes and border images go when their blocks changed or the filters did (both are
-// made from the filtered image).
+// made from the filtered image); shadow planes also when the transparency did (they are made
+// at the layer's opacity).
 void Restyler::InvalidateEffectCaches(qvLayer* live, const LayerStyleWork& work,
                                       const CommonChanges& changes) {
     const bool filters = changes.filterCachesInvalid;
-    if (filters || !SameBytes(&work.layer.shadow, &live->shadow, sizeof live->shadow)) {
+    if (filters || work.layer.transparency != live->transparency ||
+        !SameBytes(&work.layer.shadow, &live->shadow, sizeof live->shadow)) {
         AddBounds(live);
         FreeLayerCaches(live);
     }
