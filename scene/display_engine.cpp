@@ -317,14 +317,16 @@ private:
 // picture in): the current output picture follows, and the old picture's on-screen state is
 // dropped.
 int SwitchPicture(qvVmState* L, qvDisplay* display, qvBGPic* picture, WorkBitmaps* fresh) {
-    if (display->outputType != gfx::kTypeDisplay && Hooks().endRedirection != nullptr) {
+    if (display->outputType != gfx::kTypeDisplay && display->doubleBufferOutput == 0 &&
+        Hooks().endRedirection != nullptr) {
         if (int code = Hooks().endRedirection(L, display)) return code;
     }
+    // Showing a picture, the one shown too, ends double buffering: drawing goes to the
+    // display again, and another picture does not fit the back buffer.
+    EndDoubleBufferEx(display);
     FreeAsyncDraws(L);
     qvBGPic* old = display->settings.picture;
     if (old != picture) {
-        // The back buffer has the old picture's size: drawing goes to the display again.
-        EndDoubleBufferEx(display);
         if (Hooks().resetButtonStates != nullptr) Hooks().resetButtonStates(L, old);
         DrainList(&old->sprites, FreeMemBlock);
         // The picture the display made stays listed for the script, no longer the display's.
