@@ -266,14 +266,14 @@ int AddBrushLayer(qvVmState* L, uint32_t type, const qvObjectId* id, int32_t par
 
 struct qvRectList;
 
-// Unlinks and frees a layer. Its bounds go to the out values (each may be none); unless
-// noRefresh they are refreshed, or appended to list when one is given (refreshed at once
+// Unlinks and frees a layer with its button. Its bounds go to the out values (each may be none);
+// unless noRefresh they are refreshed, or appended to list when one is given (refreshed at once
 // when it cannot grow). Orphans of the kind it showed are collected afterwards.
 void RemoveLayerRecord(qvVmState* L, qvLayer* layer, int noRefresh, int32_t* x, int32_t* y,
                        int32_t* width, int32_t* height, qvRectList* list);
-// Frees every layer of the picture (each distinct item once, whatever its type word says);
-// with buttons the button attached to each, with collect the orphans afterwards.
-void FreeLayerList(qvVmState* L, qvBGPic* picture, bool collect = false, bool buttons = false);
+// Frees every layer of the picture with the button attached to it (each distinct item once,
+// whatever its type word says); with collect the orphans afterwards.
+void FreeLayerList(qvVmState* L, qvBGPic* picture, bool collect = false);
 
 // The n-th layer from the bottom (1-based), or none.
 qvLayer* GetLayerByIndex(const qvBGPic* picture, int32_t n);
