@@ -82,6 +82,18 @@ struct CommonChanges {
     bool filterCachesInvalid = false;
 };
 
+// Where an absolute coordinate of the table puts the layer: a position constant resolved
+// against the size of the layer's content and its anchor. Relative and kept coordinates pass.
+int32_t TargetX(const CommonChanges& changes, const qvLayer* layer) {
+    if ((changes.moveFlags & QV_MOVE_RELATIVEX) != 0) return changes.x;
+    return ResolvePosX(changes.x, layer->sourceItem->width, 0, layer->anchorX);
+}
+
+int32_t TargetY(const CommonChanges& changes, const qvLayer* layer) {
+    if ((changes.moveFlags & QV_MOVE_RELATIVEY) != 0) return changes.y;
+    return ResolvePosY(changes.y, layer->sourceItem->height, 0, layer->anchorY);
+}
+
 // One call of SetLayerProperties.
 class Restyler {
 public:
@@ -110,6 +122,7 @@ private:
     int MoveRoad(qvLayer* live, LayerStyleWork* work, CommonChanges* changes);
     int RebuildRoad(qvLayer* live, LayerStyleWork* work, OwnedItem item,
                     const CommonChanges& changes);
+    void PlaceRebuilt(qvLayer* layer, const CommonChanges& changes);
     void AddBounds(qvLayer* layer);
     int ArgNumber(int slot) const { return slot - firstSlot_ + 1; }
 
@@ -488,13 +501,7 @@ int Restyler::MoveRoad(qvLayer* live, LayerStyleWork* work, CommonChanges* chang
     if (!changes->position) {
         AddBounds(live);
     } else {
-        int32_t x = changes->x, y = changes->y;
-        if (x != KEEPPOSITION && (changes->moveFlags & QV_MOVE_RELATIVEX) == 0) {
-            x = ResolvePosX(x, source->width, 0, live->anchorX);
-        }
-        if (y != KEEPPOSITION && (changes->moveFlags & QV_MOVE_RELATIVEY) == 0) {
-            y = ResolvePosY(y, source->height, 0, live->anchorY);
-        }
+        const int32_t x = TargetX(*changes, live), y = TargetY(*changes, live);
         AddBounds(live);
         MoveLayerTo(L_, live, nullptr, x, y, 1, changes->moveFlags, nullptr);
         if (!changes->transform) AddBounds(live);
@@ -542,17 +549,15 @@ int Restyler::RebuildRoad(qvLayer* live, LayerStyleWork* work, OwnedItem item,
             return ERR_NOCOORDCST;
         }
         print->x = -100000;
+    } else if (work->linePoints) {
+        item->x = changes.x, item->y = changes.y;
     } else {
-        const auto place = [&](int32_t value, int flag, int32_t current) {
-            if ((changes.moveFlags & flag) != 0) return Saturate32(int64_t(current) + value);
-            return value == KEEPPOSITION ? current : value;
-        };
-        const int32_t x = place(changes.x, QV_MOVE_RELATIVEX, item->x);
-        const int32_t y = place(changes.y, QV_MOVE_RELATIVEY, item->y);
-        if (work->layer.type == gfx::kTypeLine && !work->linePoints) {
-            item->Translate(Saturate32(int64_t(x) - item->x), Saturate32(int64_t(y) - item->y));
-        }
-        item->x = x, item->y = y;
+        // A relative move lands in the working item; an absolute position once the new content
+        // is built (PlaceRebuilt).
+        const int32_t dx = (changes.moveFlags & QV_MOVE_RELATIVEX) != 0 ? changes.x : 0;
+        const int32_t dy = (changes.moveFlags & QV_MOVE_RELATIVEY) != 0 ? changes.y : 0;
+        if (work->layer.type == gfx::kTypeLine) item->Translate(dx, dy);
+        item->x = Saturate32(int64_t(item->x) + dx), item->y = Saturate32(int64_t(item->y) + dy);
     }
     AddBounds(live);
     std::unique_ptr<char, decltype(&FreeMemBlock)> name(nullptr, FreeMemBlock);
@@ -598,8 +603,21 @@ int Restyler::RebuildRoad(qvLayer* live, LayerStyleWork* work, OwnedItem item,
     std::memcpy(fresh->group, group, sizeof group);
     FreeMemBlock(fresh->name);
     fresh->name = name.release();
+    if (!work->linePoints) PlaceRebuilt(fresh, changes);
     AddBounds(fresh);
     return 0;
+}
+
+// The rebuilt layer goes to the table's absolute position as the position road moves a layer:
+// a position constant is resolved against the new content's size, which a text laid out again
+// has only now.
+void Restyler::PlaceRebuilt(qvLayer* layer, const CommonChanges& changes) {
+    const int32_t x =
+        (changes.moveFlags & QV_MOVE_RELATIVEX) != 0 ? KEEPPOSITION : TargetX(changes, layer);
+    const int32_t y =
+        (changes.moveFlags & QV_MOVE_RELATIVEY) != 0 ? KEEPPOSITION : TargetY(changes, layer);
+    if (x != KEEPPOSITION || y != KEEPPOSITION)
+        MoveLayerTo(L_, layer, nullptr, x, y, 1, 0, nullptr);
 }
 
 void Restyler::Finish(int deferred) {
