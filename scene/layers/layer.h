@@ -65,6 +65,12 @@ struct qvLayerItem {
     // Whether a border of the colour is all the item shows: an unfilled shape or path whose
     // outline has the border's colour (shape and path items override it).
     virtual bool HiddenUnderBorder(uint32_t /*borderColour*/) const { return false; }
+    // The size the layer's transform refers to (its explicit size and its scale): the
+    // content's own, which is the item's unless the drawing measured its tags against another
+    // (a path's filled area, which its stroke overhangs).
+    virtual void OwnSize(int32_t* ownWidth, int32_t* ownHeight) const {
+        *ownWidth = width, *ownHeight = height;
+    }
 
 protected:
     // Copies every field; Copy() then clears what the copy must not share.

@@ -66,10 +66,20 @@ qvLayer* SuccessorOf(qvBGPic* picture, qvLayer* pred) {
 // shown brush) keeps following it when its content changes size, so that the new content is
 // not scaled back to the old size. An explicit width or height in the same table still wins.
 void FollowOwnSize(LayerStyleWork* work) {
-    const qvLayerItem* old = work->live->sourceItem;
+    int32_t oldWidth, oldHeight, newWidth, newHeight;
+    work->live->sourceItem->OwnSize(&oldWidth, &oldHeight);
+    work->item->OwnSize(&newWidth, &newHeight);
     qvDrawTransform& t = work->transform;
-    if (t.width != 0 && t.width == old->width) t.width = work->item->width;
-    if (t.height != 0 && t.height == old->height) t.height = work->item->height;
+    if (t.width != 0 && t.width == oldWidth) t.width = newWidth;
+    if (t.height != 0 && t.height == oldHeight) t.height = newHeight;
+}
+
+// The matrix of the transform's scale, size and rotation for the item's own size.
+void MakeMatrixFor(qvDrawTransform* tf, const qvLayerItem* item) {
+    int32_t width, height;
+    item->OwnSize(&width, &height);
+    MakeTransformMatrix(tf->matrix, tf->width, tf->height, width, height, tf->rotate, tf->scalex,
+                        tf->scaley);
 }
 
 // What the common keys asked for beyond the row's flags.
@@ -517,10 +527,7 @@ int Restyler::MoveRoad(qvLayer* live, LayerStyleWork* work, CommonChanges* chang
         return 0;
     }
     qvDrawTransform& tf = work->transform;
-    if (tf.hasTransform == 0) {
-        MakeTransformMatrix(tf.matrix, tf.width, tf.height, source->width, source->height,
-                            tf.rotate, tf.scalex, tf.scaley);
-    }
+    if (tf.hasTransform == 0) MakeMatrixFor(&tf, source);
     const qvDrawTransform previous = live->transform;
     live->transform = tf;
     if (int code = BuildLayerCache(L_, live, QV_CACHE_NOREPAINT)) {
@@ -569,10 +576,7 @@ int Restyler::RebuildRoad(qvLayer* live, LayerStyleWork* work, OwnedItem item,
     }
     qvDrawTransform& tf = work->transform;
     tf.anchorx = live->anchorX, tf.anchory = live->anchorY;
-    if (tf.hasTransform == 0) {
-        MakeTransformMatrix(tf.matrix, tf.width, tf.height, item->width, item->height, tf.rotate,
-                            tf.scalex, tf.scaley);
-    }
+    if (tf.hasTransform == 0) MakeMatrixFor(&tf, item.get());
     // The style goes in with the layer so that its first render already has its filters.
     qvDrawStyle style = DefaultDrawStyle();
     style.name[0] = '\0';
