@@ -138,9 +138,7 @@ int Convert(const qvBrush* brush, bool noHardware, Conversion* out) {
     }
     out->hardware =
         brush->hardware != 0 && CompositingSupported(kCompositeHardwareBrush) != 0 && !noHardware;
-    // A mask that did not come from a colour key has no colour to key again.
-    const uint32_t key =
-        brush->transparentColour == kMaskWithoutKey ? kNoTransparency : brush->transparentColour;
+    const uint32_t key = ColourKeyOf(brush->transparentColour);
     qvDisplayBitMap* bitmap = nullptr;
     qvPlaneBitMap* mask = nullptr;
     if (const int code = PixelArrayToBitMap(pixels, key, width, height, rowLength, out->hardware,

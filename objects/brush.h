@@ -36,6 +36,13 @@ struct qvBrush {
 inline constexpr uint32_t kNoTransparency = 0xFFFFFFFF;
 inline constexpr uint32_t kMaskWithoutKey = 0xAFC0DE;
 
+// The colour a transparent colour word keys out: kNoTransparency for none, also for a mask
+// that came from elsewhere than a key (kMaskWithoutKey only marks such a mask, which must not
+// be keyed again nor shown to a script as a colour).
+constexpr uint32_t ColourKeyOf(uint32_t transparentColour) {
+    return transparentColour == kMaskWithoutKey ? kNoTransparency : transparentColour;
+}
+
 enum : int32_t { kBitmapBrush = 0, kVectorBrush = 1 };
 inline constexpr uint32_t kMergedMask = 1, kMergedAlpha = 2;
 

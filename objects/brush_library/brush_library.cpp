@@ -165,7 +165,7 @@ double AttributeOf(const qvBrush* brush, int32_t attribute) {
         case gfx::ATTRHEIGHT:
             return brush->height;
         case kAttrTransparentColour:
-            return brush->transparentColour;
+            return ColourKeyOf(brush->transparentColour);
         case gfx::ATTRTYPE:
             return brush->type;
         case kAttrHasMask:

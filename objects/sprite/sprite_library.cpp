@@ -68,7 +68,7 @@ int CreateFromObject(qvVmState* L, int32_t sourceType, qvObjectId source, const 
             if (const int code = ::GetBrush(L, source, &brush, 0)) return code;
             return SpriteOfPlanes(
                 {brush->bitmap, brush->mask, brush->alpha, brush->width, brush->height}, cut,
-                brush->transparentColour, out);
+                ColourKeyOf(brush->transparentColour), out);
         }
         case gfx::kTypeBGPic: {
             qvBGPic* picture = nullptr;
@@ -88,8 +88,9 @@ int CreateFromObject(qvVmState* L, int32_t sourceType, qvObjectId source, const 
             qvAnim* anim = nullptr;
             if (const int code = FindAnimById(L, source, &anim, 0)) return code;
             if (cut.Given()) return ERR_WRONGUSAGE;
-            const uint32_t key =
-                anim->transparentColour >= 0 ? uint32_t(anim->transparentColour) : kNoTransparency;
+            const uint32_t key = anim->transparentColour >= 0
+                                     ? ColourKeyOf(uint32_t(anim->transparentColour))
+                                     : kNoTransparency;
             qvObjectId id = AutomaticSpriteId();
             return AddSpriteOfFrames(
                 &id, anim->width, anim->height, anim->frameCount, key,

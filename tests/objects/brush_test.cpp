@@ -493,7 +493,7 @@ TEST_F(Brushes, OtherCodeFindsBrushesThroughItsSeams) {
         double value;
     } attributes[] = {{1, 0, 5},
                       {1, 1, 4},
-                      {1, 5, double(kMaskWithoutKey)},
+                      {1, 5, double(kNoTransparency)},  // a mask, but no colour key
                       {1, 9, 0},
                       {1, 16, 1},
                       {1, 17, 0},
