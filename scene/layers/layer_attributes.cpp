@@ -8,6 +8,7 @@
 #include "scene/attribute_providers.h"
 #include "scene/layers/display_seam.h"
 #include "scene/layers/layer.h"
+#include "scene/layers/layer_transform.h"
 
 namespace qv::scene {
 namespace {
@@ -19,17 +20,28 @@ const qvAnimItem* AnimOf(const qvLayer* layer) {
     return layer->type == kTypeAnim ? dynamic_cast<const qvAnimItem*>(layer->sourceItem) : nullptr;
 }
 
-// A layer's size and place as painted (the picture item: anchor and transform applied), as
-// given (the source item), and what it is.
+// A layer's size in the picture, the same for every kind of layer: the picture its drawing
+// made (the source item's, upright) turned and scaled by the layer's transform. The images
+// the renderers paint may carry room to spare (a turned path's plane), so they do not count.
+void PictureSize(const qvLayer* layer, int32_t* width, int32_t* height) {
+    const qvLayerItem* drawn = layer->sourceItem;
+    TransformedPictureSize(layer->transform.matrix, drawn->drawWidth, drawn->drawHeight, width,
+                           height);
+}
+
+// A layer's size (transform applied) and place (the picture item: anchor and transform
+// applied), as given (the source item), and what it is.
 double NumberOf(const qvBGPic* picture, const qvLayer* layer, int32_t attribute) {
     const qvLayerItem* painted = layer->pictureItem;
     const qvLayerItem* given = layer->sourceItem;
     const qvAnimItem* anim = AnimOf(layer);
+    int32_t width = 0, height = 0;
+    PictureSize(layer, &width, &height);
     switch (attribute) {
         case ATTRWIDTH:
-            return painted->drawWidth;
+            return width;
         case ATTRHEIGHT:
-            return painted->drawHeight;
+            return height;
         case ATTRLAYERS:
             return CountLayers(picture);
         case ATTRXPOS:

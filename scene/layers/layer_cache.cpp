@@ -43,8 +43,7 @@ int RenderImageContent(qvVmState* L, qvLayer* layer, int32_t, qvLayerItem* item,
     double offsetX = 0, offsetY = 0;
     int code;
     if (m[1] == 0 && m[2] == 0 && m[0] > 0 && m[3] > 0) {
-        madeWidth = std::max(TruncSaturate(width * m[0]), 1);
-        madeHeight = std::max(TruncSaturate(height * m[3]), 1);
+        qv::scene::TransformedPictureSize(m, width, height, &madeWidth, &madeHeight);
         if (madeWidth > qv::kMaxBitMapSide || madeHeight > qv::kMaxBitMapSide) return ERR_MEM;
         code = ScaleBitmap(source.bitmap, source.mask, source.alpha, source.offsetX, source.offsetY,
                            nullptr, width, height, madeWidth, madeHeight, smooth, &made.bitmap,
