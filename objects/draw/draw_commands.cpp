@@ -27,6 +27,7 @@
 #include "scene/layers/dirty_rects.h"
 #include "scene/layers/display_seam.h"
 #include "scene/layers/layer.h"
+#include "scene/layers/layer_cache.h"
 #include "scene/layers/transform_matrix.h"
 #include "scene/object_hooks.h"
 
@@ -220,6 +221,38 @@ int ClsLayers(qvVmState* L, qvBGPic* picture, int32_t outputType) {
     return 0;
 }
 
+// Where a logical point of the picture lies in the display's back buffer: a display that
+// scales its layers holds its picture at the scale size, where the point lies where its layers
+// place it.
+void BackBufferPoint(const qvDisplay* display, const gfx::DisplayView& view, int32_t* x,
+                     int32_t* y) {
+    const scene::DisplayScale scale = scene::LayerDisplays().Scale(display);
+    if (!scale.layerScaling) return;
+    int32_t width = 0, height = 0;
+    ScaleRect(*x, *y, 1, 1, x, y, &width, &height, scale.x, scale.y);
+    *x = std::clamp(*x, 0, std::max(view.pictureWidth - 1, 0));
+    *y = std::clamp(*y, 0, std::max(view.pictureHeight - 1, 0));
+}
+
+// The colour the display shows at the logical point, sprites aside (they stand above the
+// picture without being part of it): the back buffer's pixel, with the layers composed over it
+// where the picture has any. The point is composed in the composition bitmap, and a sprite
+// over it composed back afterwards, as an autoscaled window shows that bitmap.
+uint32_t ReadDisplayPixel(qvVmState* L, qvDisplay* display, const gfx::DisplayView& view, int32_t x,
+                          int32_t y) {
+    BackBufferPoint(display, view, &x, &y);
+    const qvBGPic* picture = scene::LayerDisplays().ShownPicture(display);
+    qvDisplayBitMap* composed = view.backBuffers[1];
+    if (picture == nullptr || CountLayers(picture) == 0 || composed == nullptr) {
+        return ReadBitMapPixel(view.backBuffers[0], x, y);
+    }
+    gfx::BlitHost& host = gfx::Graphics().Host();
+    host.Redraw(L, display, composed, x, y, 1, 1, gfx::kRedrawNoSprites);
+    const uint32_t rgb = ReadBitMapPixel(composed, x, y);
+    if (picture->sprites != nullptr) host.Redraw(L, display, composed, x, y, 1, 1, gfx::kRedrawAll);
+    return rgb;
+}
+
 }  // namespace
 
 void SetShapeToPath(ShapeToPathFn fn) {
@@ -400,7 +433,7 @@ int ReadPixel(qvVmState* L) {
     double value = 0;
     switch (view.outputType) {
         case gfx::kTargetDisplay:
-            value = ReadBitMapPixel(view.backBuffers[0], x, y);
+            value = ReadDisplayPixel(L, display, view, x, y);
             break;
         case gfx::kTargetBGPic:
         case gfx::kTargetBrush:
