@@ -377,7 +377,8 @@ int DrawShapeEx(qvVmState* L, const qvShapeDesc* given, int flags) {
     // the layer redraw.
     const bool deferred = view.layersEnabled && !shapeTransform.IsIdentity() && !inPlace;
     const ShapeTransform scale = shapeTransform;
-    const bool hairline = !deferred && IsScaledHairline(item.drawState, shapeTransform);
+    const bool hairline = !deferred && (flags & QV_DRAW_ASPICTURE) != 0 &&
+                          IsScaledHairline(item.drawState, shapeTransform);
     if (deferred || hairline) {
         shapeTransform.matrix[0] = shapeTransform.matrix[3] = 1;
         shapeTransform.matrix[1] = shapeTransform.matrix[2] = 0;

@@ -46,10 +46,10 @@ int MakeFillSource(qvVmState* L, const qvDrawState& state, const double matrix[4
 // clamps.
 void ScaleStyle(qvDrawState* state, const double matrix[4]);
 
-// Whether the shape is a hard one-pixel outline under a plain scale: such an outline is drawn
-// at its own size and scaled as a picture is (ScaleImageAsPicture), so that it lies inside the
-// scaled shape as a line as wide as the factor. A stroke of that width centred on the
-// outline would stick out by half of it and round the corners off.
+// Whether the shape is a hard one-pixel outline under a plain scale. On a display that scales
+// its layers such an outline is drawn at its own size and scaled as the layers scale a
+// picture (ScaleImageAsPicture, QV_DRAW_ASPICTURE), so that it covers what the scaled picture
+// shows; under the drawing's own scale it is stroked at the scaled width, as every outline is.
 bool IsScaledHairline(const qvDrawState& state, const ShapeTransform& transform);
 
 // An image drawn at its own size for the shape at (x, y) of width x height (such an outline,

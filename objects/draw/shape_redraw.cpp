@@ -113,6 +113,13 @@ int RenderScaledLine(qvVmState* L, qvLayer* layer, const qvShapeItem& item, qvLa
     return OutputShapeImage(L, out, std::move(image));
 }
 
+// Whether the layer's outline is drawn as its picture and scaled as the layers scale a
+// picture: a hard one-pixel outline of a layer without a transform of its own, which only the
+// display scales.
+bool DrawnAsPicture(const qvLayer* layer, const qvDrawState& state, const ShapeTransform& total) {
+    return TransformOf(&layer->transform).IsIdentity() && IsScaledHairline(state, total);
+}
+
 // The layer engine's content renderer of shape and line layers: the item drawn again under
 // the work transform, turning about the layer's anchor, into the layer in place.
 int RenderShapeContent(qvVmState* L, qvLayer* layer, int32_t insertPos, qvLayerItem* item,
@@ -126,7 +133,12 @@ int RenderShapeContent(qvVmState* L, qvLayer* layer, int32_t insertPos, qvLayerI
     }
     qvDrawTransform transform = work->transform;
     transform.anchorx = layer->anchorX, transform.anchory = layer->anchorY;
-    const qvShapeRedraw call{&transform, nullptr, layer, previous, insertPos, QV_DRAW_INPLACE};
+    int drawFlags = QV_DRAW_INPLACE;
+    if ((flags & QV_CONTENT_KEEPPOS) != 0 &&
+        DrawnAsPicture(layer, shape->drawState, TransformOf(&transform))) {
+        drawFlags |= QV_DRAW_ASPICTURE;
+    }
+    const qvShapeRedraw call{&transform, nullptr, layer, previous, insertPos, drawFlags};
     return RedrawShapeItem(L, int32_t(layer->type), *shape, call);
 }
 
@@ -195,7 +207,7 @@ int ShapeBorder(qvVmState* L, int32_t type, qvLayer* layer, const qvShapeItem& i
 
     // Where the layer's own image lies: its shape laid out as a redraw lays it out.
     qvDrawState own = item.drawState;
-    if (!IsScaledHairline(own, turn)) ScaleStyle(&own, turn.matrix);
+    if (!DrawnAsPicture(layer, own, turn)) ScaleStyle(&own, turn.matrix);
     qvShapeDesc shape;
     if (const int code = DescOf(type, item, &own, &shape)) return code;
     if (const int code = PrepareShapeGeometry(DrawShapeWork(), &shape, turn)) return code;

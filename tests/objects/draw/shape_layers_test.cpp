@@ -76,6 +76,26 @@ TEST_F(ShapeLayers, TurnedShapesShowTheirTurnedPixels) {
                          {{"SetFillStyle", {Num(FILLCOLOR)}}, {"SetFormStyle", {Num(ANTIALIAS)}}});
 }
 
+// A scaled outline is stroked at its line width times the scale: a one-pixel box outline
+// drawn at 2x, 3x or 4x shows what an outline of that width drawn at the scaled size shows,
+// with layers off and as a layer alike.
+TEST_F(ShapeLayers, ScaledOutlinesAreStrokedAtTheScaledWidth) {
+    for (int32_t scale : {2, 3, 4}) {
+        SCOPED_TRACE(scale);
+        Fresh(false);
+        ASSERT_EQ(Run("SetFillStyle", {Num(FILLNONE), Num(scale)}), 0);
+        ASSERT_EQ(Run("Box", {Num(8), Num(6), Num(10 * scale), Num(6 * scale), Num(kRed)}), 0);
+        const std::vector<uint32_t> wide = display_->Window();
+        const auto tags = Table({{Str("scalex"), Num(scale)}, {Str("scaley"), Num(scale)}});
+        for (bool layers : {false, true}) {
+            Fresh(layers);
+            ASSERT_EQ(Run("Box", {Num(8), Num(6), Num(10), Num(6), Num(kRed), tags}), 0);
+            EXPECT_EQ(layers ? display_->Recomposed(L) : display_->Window(), wide)
+                << (layers ? "as a layer" : "layers off");
+        }
+    }
+}
+
 // The redraw that replaces a layer (at its insert position) after a change of size draws what
 // a fresh drawing of that size draws.
 TEST_F(ShapeLayers, RedrawReplacingALayerEqualsAFreshDrawing) {
