@@ -261,6 +261,70 @@ Box Bounds(const std::vector<uint32_t>& image) {
     return {left, top, right - left + 1, bottom - top + 1};
 }
 
+// A shape is placed so that the anchor point of its own box lies at x, y, whatever its image
+// adds (a soft edge) and however it is scaled or turned, as a brush of that size is placed:
+// turned about its middle a box stays centred on the point, a half turn lays it on itself.
+TEST_F(ShapeLayers, ShapesAreAnchoredByTheirOwnBox) {
+    const auto centred = [](std::vector<std::pair<Arg, Arg>> more) {
+        more.push_back({Str("anchorx"), Num(0.5)});
+        more.push_back({Str("anchory"), Num(0.5)});
+        return Table(more);
+    };
+    struct Case {
+        const char* what;
+        uint32_t form;
+        std::vector<Arg> box;
+        Box ink;
+    };
+    const Case cases[] = {
+        {"upright",
+         NORMAL,
+         {Num(40), Num(30), Num(16), Num(9), Num(kRed), centred({})},
+         {32, 26, 16, 9}},
+        {"half turn",
+         NORMAL,
+         {Num(40), Num(30), Num(16), Num(9), Num(kRed), centred({{Str("rotate"), Num(180)}})},
+         {32, 26, 16, 9}},
+        {"quarter turn",
+         NORMAL,
+         {Num(40), Num(30), Num(16), Num(10), Num(kRed), centred({{Str("rotate"), Num(90)}})},
+         {35, 22, 10, 16}},
+        {"scaled",
+         NORMAL,
+         {Num(40), Num(30), Num(6), Num(4), Num(kRed),
+          centred({{Str("scalex"), Num(2)}, {Str("scaley"), Num(2)}})},
+         {34, 26, 12, 8}},
+        {"soft edge",
+         ANTIALIAS,
+         {Num(40), Num(30), Num(16), Num(10), Num(kRed), centred({})},
+         {31, 24, 18, 12}},
+    };
+    for (const Case& c : cases) {
+        for (bool layers : {false, true}) {
+            Fresh(layers);
+            ASSERT_EQ(Run("SetFillStyle", {Num(FILLCOLOR)}), 0);
+            ASSERT_EQ(Run("SetFormStyle", {Num(c.form)}), 0);
+            ASSERT_EQ(Run("Box", c.box), 0) << c.what;
+            const Box ink = Bounds(layers ? display_->Recomposed(L) : display_->Window());
+            EXPECT_EQ(ink.x, c.ink.x) << c.what << (layers ? " as a layer" : "");
+            EXPECT_EQ(ink.y, c.ink.y) << c.what << (layers ? " as a layer" : "");
+            EXPECT_EQ(ink.width, c.ink.width) << c.what << (layers ? " as a layer" : "");
+            EXPECT_EQ(ink.height, c.ink.height) << c.what << (layers ? " as a layer" : "");
+        }
+    }
+    // Turned by 30 degrees about its middle, the ink is centred on the point.
+    for (bool layers : {false, true}) {
+        Fresh(layers);
+        ASSERT_EQ(Run("SetFillStyle", {Num(FILLCOLOR)}), 0);
+        ASSERT_EQ(Run("Box", {Num(40), Num(30), Num(40), Num(20), Num(kRed),
+                              centred({{Str("rotate"), Num(30)}})}),
+                  0);
+        const Box ink = Bounds(layers ? display_->Recomposed(L) : display_->Window());
+        EXPECT_NEAR(ink.x + (ink.width - 1) / 2.0, 39.5, 0.5) << (layers ? "as a layer" : "");
+        EXPECT_NEAR(ink.y + (ink.height - 1) / 2.0, 29.5, 0.5) << (layers ? "as a layer" : "");
+    }
+}
+
 // Whether the pixel at (x, y) lies within reach of an edge of the image: a pixel that far
 // differs from it.
 bool NearEdge(const std::vector<uint32_t>& image, int32_t x, int32_t y, int32_t reach) {
