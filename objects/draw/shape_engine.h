@@ -65,6 +65,10 @@ ShapeTransform TransformOf(const qvDrawTransform* transform);
 // with anti-aliasing, and half the line width of a thick outline.
 int32_t ShapeImageMargin(const qvShapeDesc& desc);
 
+// Where the image of the prepared shape drawn at (x, y) lies and its size, as
+// RenderPreparedShape makes it (no bitmap); ERR_MEM when it is too large.
+int PlaceShapeImage(const qvShapeDesc& desc, int32_t x, int32_t y, ShapeImage* image);
+
 // Renders the prepared shape (geometry written, draw state private) into a new image placed
 // at (x, y) plus the image offset less ShapeImageMargin: shadow, ring and fill, or the
 // outline; an image blitted once starts uncleared. 0, ERR_MEM, or the texture lookup's error.
