@@ -147,7 +147,7 @@ void ApplyEffectiveStyle(qvShapeDesc* desc) {
     desc->fillStyle = fill;
     desc->borderOn = filled && (state.formStyle & EDGE) != 0;
     desc->borderSize =
-        desc->borderOn ? std::clamp(state.borderSize, kMinEffectSize, kMaxEffectSize) : 0;
+        desc->borderOn ? std::clamp(state.borderSize, kMinEffectSize, qv::kMaxBitMapSide) : 0;
     desc->borderColour = state.borderColour & 0xFFFFFF;
     desc->borderTransparency = int32_t(state.borderColour >> 24);
     desc->shadowOn = filled && (state.formStyle & SHADOW) != 0;

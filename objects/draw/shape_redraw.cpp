@@ -228,7 +228,7 @@ qvDrawState BorderState(const qvShapeItem& item, const ShapeTransform& turn, uin
     if (item.drawState.fillStyle != FILLNONE) {
         state.fillStyle = FILLCOLOR;
         form |= EDGE;
-        state.borderSize = size, state.borderColour = colour & 0xFFFFFF;
+        state.borderColour = colour & 0xFFFFFF;
     } else {
         const int32_t doubled = Saturate32(2 * int64_t(size));
         const int32_t width = turn.IsIdentity() ? doubled
@@ -238,6 +238,8 @@ qvDrawState BorderState(const qvShapeItem& item, const ShapeTransform& turn, uin
     }
     state.formStyle = form != 0 ? form : NORMAL;
     ClampStyleParams(&state);
+    // The layer's border size as the layer keeps it, not the draw state's 1 ... 64.
+    if (item.drawState.fillStyle != FILLNONE) state.borderSize = std::max(1, size);
     return state;
 }
 

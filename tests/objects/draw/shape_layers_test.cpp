@@ -233,6 +233,13 @@ TEST_F(ShapeLayers, BordersOfShapeLayers) {
     EXPECT_EQ(at(17, 17), kGreen);
     EXPECT_EQ(at(25, 22), kRed);
     EXPECT_EQ(at(16, 22), kBack);
+    // A layer's border keeps its size beyond the draw state's 64, as every layer's does.
+    qvLayerBorder wide{};
+    ASSERT_EQ(LayerBorderRenderer(box->type)(L, box, box->displayItem, kGreen, 70, &wide), 0);
+    OwnedBitMap wideBitmap(wide.image.bitmap);
+    OwnedPlane wideMask(wide.image.mask), wideAlpha(wide.image.alpha);
+    EXPECT_EQ(wide.width, 150);
+    EXPECT_EQ(wide.dx, 70);
 
     // An outline circle of width 6: a one-pixel circle, and a border 6 wide around it.
     Fresh(true);
