@@ -15,7 +15,6 @@
 #include "scene/bgpic.h"
 #include "scene/layers/compositor.h"
 #include "scene/layers/display_seam.h"
-#include "scene/layers/filter_pass.h"
 #include "scene/object_hooks.h"
 
 using namespace qv::gfx;
@@ -27,8 +26,9 @@ constexpr uint32_t kRendererTypes = 64;
 
 // The layers' own renderer of the image kinds: the image the layer's source shows, scaled or
 // turned by the work transform into the item's transformed image, placed so that the anchor
-// point lands on the item's position, its filters run over it unless one of them moves
-// pixels (those run on the painted image).
+// point lands on the item's position. Its filters are not baked in: the compositor's filtered
+// image is made from it, and is dropped whenever the filters change, which a baked-in copy
+// would outlive.
 int RenderImageContent(qvVmState* L, qvLayer* layer, int32_t, qvLayerItem* item, qvLayerImage* out,
                        const qvWorkTransform* work, qvLayerArea* previous, int) {
     qvLayerPicture source;
@@ -42,7 +42,6 @@ int RenderImageContent(qvVmState* L, qvLayer* layer, int32_t, qvLayerItem* item,
                                          work->transform, &made)) {
         return code;
     }
-    const int32_t madeWidth = made.width, madeHeight = made.height;
     const int32_t drawX = qv::Saturate32(int64_t(item->x) - made.pivotX);
     const int32_t drawY = qv::Saturate32(int64_t(item->y) - made.pivotY);
     qvLayerArea placed = *previous;
@@ -51,15 +50,10 @@ int RenderImageContent(qvVmState* L, qvLayer* layer, int32_t, qvLayerItem* item,
         L, layer, &placed,
         qv::Saturate32(int64_t(drawX) + qv::scene::AnchorShift(item->width, layer->anchorX)),
         qv::Saturate32(int64_t(drawY) + qv::scene::AnchorShift(item->height, layer->anchorY)),
-        madeWidth, madeHeight, nullptr, nullptr, nullptr, 0);
+        made.width, made.height, nullptr, nullptr, nullptr, 0);
     *previous = {placed.x, placed.y, placed.width, placed.height, previous->skip};
     FreeLayerImage(out);
     *out = made.image;
-    if (LayerHasFilter(layer) && layer->movingFilter == 0) {
-        const int code = ApplyLayerFilters(layer->filters, made.image.bitmap, made.image.mask,
-                                           made.image.alpha, madeWidth, madeHeight);
-        if (code != 0) return code;
-    }
     RefreshLayerChange(L, layer, *previous);
     return 0;
 }
