@@ -1,6 +1,10 @@
 // GetAttribute of a layer of the current output picture (the dispatcher has checked that
 // layers are on and that the position is in range): where and how large it is painted and
 // was given, what it shows, its frames, its font and text, its group.
+#include <algorithm>
+#include <cmath>
+
+#include "gfx/geometry.h"
 #include "gfx/library/get_attribute.h"
 #include "gfx/library/object_types.h"
 #include "objects/text/text_attributes.h"
@@ -8,7 +12,6 @@
 #include "scene/attribute_providers.h"
 #include "scene/layers/display_seam.h"
 #include "scene/layers/layer.h"
-#include "scene/layers/layer_transform.h"
 
 namespace qv::scene {
 namespace {
@@ -20,13 +23,24 @@ const qvAnimItem* AnimOf(const qvLayer* layer) {
     return layer->type == kTypeAnim ? dynamic_cast<const qvAnimItem*>(layer->sourceItem) : nullptr;
 }
 
-// A layer's size in the picture, the same for every kind of layer: the picture its drawing
-// made (the source item's, upright) turned and scaled by the layer's transform. The images
-// the renderers paint may carry room to spare (a turned path's plane), so they do not count.
+// How far a side of the drawn picture reaches under one row of the layer's matrix, rounded up
+// (rounding errors of a turn by a quarter aside).
+int32_t Reach(double a, double b, int32_t width, int32_t height) {
+    constexpr double kSlack = 1e-6;
+    return TruncSaturate(std::ceil(std::fabs(a) * width + std::fabs(b) * height - kSlack));
+}
+
+// A layer's size in the picture, the same rule for every kind of layer: what the compositor
+// paints of it (the picture item), cut to the bounds of the picture its drawing made (the source
+// item's, upright) under the layer's transform. A renderer's image may carry room to spare (a
+// turned path's plane), which is no part of the layer's picture.
 void PictureSize(const qvLayer* layer, int32_t* width, int32_t* height) {
     const qvLayerItem* drawn = layer->sourceItem;
-    TransformedPictureSize(layer->transform.matrix, drawn->drawWidth, drawn->drawHeight, width,
-                           height);
+    const double* m = layer->transform.matrix;
+    *width = std::min(layer->pictureItem->drawWidth,
+                      Reach(m[0], m[2], drawn->drawWidth, drawn->drawHeight));
+    *height = std::min(layer->pictureItem->drawHeight,
+                       Reach(m[1], m[3], drawn->drawWidth, drawn->drawHeight));
 }
 
 // A layer's size (transform applied) and place (the picture item: anchor and transform

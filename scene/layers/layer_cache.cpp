@@ -132,7 +132,8 @@ int TransformLayerPicture(const qvLayerPicture& source, double pivotX, double pi
     made = {};
     int code;
     if (m[1] == 0 && m[2] == 0 && m[0] > 0 && m[3] > 0) {
-        qv::scene::TransformedPictureSize(m, width, height, &out->width, &out->height);
+        out->width = std::max(TruncSaturate(width * m[0]), 1);
+        out->height = std::max(TruncSaturate(height * m[3]), 1);
         if (out->width > qv::kMaxBitMapSide || out->height > qv::kMaxBitMapSide) return ERR_MEM;
         code = ScaleBitmap(source.bitmap, source.mask, source.alpha, source.offsetX, source.offsetY,
                            nullptr, width, height, out->width, out->height, smooth, &made.bitmap,

@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include "gfx/geometry.h"
-#include "gfx/transform.h"
 #include "scene/layers/transform_matrix.h"
 
 namespace {
@@ -93,17 +92,6 @@ bool IsIdentityMatrix(const double matrix[4]) {
 void ScaleMatrix(double matrix[4], double scaleX, double scaleY) {
     matrix[0] *= scaleX, matrix[2] *= scaleX;
     matrix[1] *= scaleY, matrix[3] *= scaleY;
-}
-
-void TransformedPictureSize(const double m[4], int32_t width, int32_t height, int32_t* newWidth,
-                            int32_t* newHeight) {
-    if (m[1] == 0 && m[2] == 0 && m[0] > 0 && m[3] > 0) {
-        *newWidth = gfx::TruncSaturate(width * m[0]);
-        *newHeight = gfx::TruncSaturate(height * m[3]);
-    } else {
-        TransformBounds(m, width, height, newWidth, newHeight, nullptr, nullptr);
-    }
-    *newWidth = std::max(*newWidth, 1), *newHeight = std::max(*newHeight, 1);
 }
 
 }  // namespace qv::scene

@@ -37,10 +37,5 @@ bool IsIdentityMatrix(const double matrix[4]);
 // The matrix as a display with the factors shows it: x results by scaleX, y results by
 // scaleY.
 void ScaleMatrix(double matrix[4], double scaleX, double scaleY);
-// The size a width x height picture takes under the matrix, as the layers render it: a
-// positive scale gives each side's scaled length truncated, any other matrix the bounds of
-// the turned picture (TransformBounds); each side at least 1.
-void TransformedPictureSize(const double matrix[4], int32_t width, int32_t height,
-                            int32_t* newWidth, int32_t* newHeight);
 
 }  // namespace qv::scene
