@@ -389,12 +389,16 @@ int DeleteCommand(qvVmState* L) {
     bool keepItself = StripSeparator(&path) || walk.hasPatterns;
     path = FullNameOf(path);
     Deleter deleter(walk);
-    // A link goes as a link, whatever it points at.
-    bool link = LinkKind(path.c_str()) != QV_LINK_NONE;
+    // A link goes as a link, whatever it points at; only one to a directory that is named as
+    // a directory (with "/" or a pattern list) stands for that directory's contents.
+    int link = LinkKind(path.c_str());
+    bool throughLink = link == QV_LINK_TO_DIRECTORY && keepItself;
     qvFileAttributes info;
-    if (!link && !Lock(path)) return 0;
-    if (!link && !Examine(path, &info)) return ERR_EXAMINE;
-    bool directory = !link && info.type == QV_DOSTYPE_DIRECTORY;
+    if (link == QV_LINK_NONE) {
+        if (!Lock(path)) return 0;
+        if (!Examine(path, &info)) return ERR_EXAMINE;
+    }
+    bool directory = throughLink || (link == QV_LINK_NONE && info.type == QV_DOSTYPE_DIRECTORY);
     if (!directory && walk.hasPatterns) return ERR_NODIRPATTERN;
     return directory ? deleter.Tree(path, keepItself) : deleter.One(path);
 }
