@@ -21,7 +21,6 @@ struct VmUnwind {
 constexpr int kMaxCallRecords = 4096;
 constexpr int kNativeCallLimit = 200;      // raises ERR_STACK
 constexpr int kNativeCallHardLimit = 224;  // beyond it ERR_STACK is thrown at once
-constexpr int kMaxResults = 999;
 
 }  // namespace
 }  // namespace qv
@@ -201,7 +200,7 @@ void TraceCall(qvVmState* L) {
 
 // The position of a command's first result, or the top (no results) with *code set.
 qvValue* CommandResult(qvVmState* L, int n, int* code) {
-    if (n < 0 || n > kMaxResults) {
+    if (n < 0 || n > VM_MAXRESULTS) {
         *code = n;
         return L->top;
     }

@@ -37,6 +37,8 @@ using qvInstruction = uint32_t;
 // A command handler: returns the number of results it pushed (0-999), -1 or -2 for a
 // subroutine jump request, or an error code.
 using qvCFunction = int (*)(qvVmState* L);
+// The most results a command can return: larger numbers are read as error codes.
+inline constexpr int VM_MAXRESULTS = 999;
 // A debug hook; a non-zero status ends the script with that error code.
 using qvHook = void (*)(qvVmState* L, qvDebugRecord* ar, int* status);
 

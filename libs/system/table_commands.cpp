@@ -129,7 +129,8 @@ int Unpack(qvVmState* L) {
     CheckArgCount(L, 1, 1);
     CheckArgTable(L, 1);
     int32_t n = CountItems(L, 1);
-    if (!VmCheckStack(L, n)) return ERR_STACK;
+    // More would read as an error code.
+    if (n > VM_MAXRESULTS || !VmCheckStack(L, n)) return ERR_STACK;
     for (int32_t i = 0; i < n; ++i) VmRawGetI(L, 1, i);
     return n;
 }

@@ -171,6 +171,20 @@ TEST_F(Tables, UnpackOfAMillionItemsFails) {
     EXPECT_EQ(three.results.size(), 3u);
 }
 
+// Results beyond 999 would read as an error code.
+TEST_F(Tables, UnpackGivesAtMost999Results) {
+    for (size_t n : {size_t{999}, size_t{1000}, size_t{1499}, size_t{2047}, size_t{2048}}) {
+        CallResult r = Call("Unpack", {List(std::vector<Arg>(n, Num(7)))});
+        if (n <= 999) {
+            ASSERT_EQ(r.code, 0);
+            EXPECT_EQ(r.results.size(), n);
+            EXPECT_EQ(r.Number(n - 1), 7);
+        } else {
+            EXPECT_EQ(r.code, 1135) << n;
+        }
+    }
+}
+
 TEST_F(Tables, ForEachStopsAtAResultAndRestoresTheCallbackCounter) {
     static int calls;
     calls = 0;
