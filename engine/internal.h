@@ -135,6 +135,13 @@ inline bool IsFalse(const qvValue* v) {
     }
 }
 
+// The rule for the results of __eq, __lt and __le: nil is false, a number is true when it is
+// not 0, and any other value (false and "" too) is true.
+inline bool MetamethodTrue(const qvValue* v) {
+    if (v->tag == VM_TNIL) return false;
+    return v->tag != VM_TNUMBER || v->value.n != 0;
+}
+
 // --- Frames and the stack ---
 
 // Stack positions kept across anything that may move the stack are offsets.
