@@ -36,7 +36,7 @@ void VmThrow(qvVmState* L, int status) {
 
 // While the engine is being opened there is no host to tell yet.
 void RaiseError(qvVmState* L, int code) {
-    if (L->g != nullptr && L->ci != nullptr) {
+    if (L->g != nullptr && L->ci != nullptr && !L->g->inEconomy) {
         qv::EngineHost& host = qv::Host(L);
         host.SetErrorLine(qv::CurrentLine(L->ci));
         host.CaptureErrorLocation(L);
@@ -72,6 +72,18 @@ int VmProtectedRun(qvVmState* L, qvProtectedFunction f, void* ud) {
     L->errorJmp = catcher.previous;
     return catcher.status;
 }
+
+namespace qv {
+
+void RunEconomy(qvVmState* L, qvProtectedFunction f, void* ud) {
+    bool& inEconomy = L->g->inEconomy;
+    bool outer = inEconomy;
+    inEconomy = true;
+    VmProtectedRun(L, f, ud);
+    inEconomy = outer;
+}
+
+}  // namespace qv
 
 // Moves the stack to a fresh block of size slots and re-points everything that refers into
 // it. Copying into a new block (rather than resizing in place) keeps every move visible to
@@ -400,7 +412,7 @@ int VmDoPCall(qvVmState* L, qvProtectedFunction f, void* ud, ptrdiff_t oldTop,
         L->g->subroutineDepth = subroutineDepth;
         // Shrinking may fail like any allocation; the larger array then stays.
         if (L->sizeCi > kMaxCallRecords && record + 1 <= kMaxCallRecords - 2) {
-            VmProtectedRun(L, ShrinkCallRecords, nullptr);
+            qv::RunEconomy(L, ShrinkCallRecords, nullptr);
         }
     }
     L->errfunc = errfunc;

@@ -181,6 +181,10 @@ qvUpVal* NewClosedUpvalue(qvVmState* L);
 
 // --- Collector check point ---
 
+// Runs f under protection as an economy (a shrink whose failure leaves things as they
+// were): an error inside it is nobody's, so it records no location with the host.
+void RunEconomy(qvVmState* L, qvProtectedFunction f, void* ud);
+
 // Stack torture: moves the value stack and the call records to fresh blocks and frees the
 // old ones, so that a pointer kept across a check point or a call is caught as a use after
 // free.
