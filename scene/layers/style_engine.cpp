@@ -317,6 +317,14 @@ int Restyler::ReadPositionKeys(int t, LayerStyleWork* work, CommonChanges* chang
                               source->height, &work->item->anchoredY)) {
         return code;
     }
+    // The anchor is the pivot of the layer's transform: a transformed layer is built again
+    // about its new anchor, where its renderer places it (a move would shift it by the
+    // upright size, and the next build would make it jump).
+    const qvLayer* live = work->live;
+    if ((work->layer.anchorX != live->anchorX || work->layer.anchorY != live->anchorY) &&
+        !IsIdentityMatrix(work->transform.matrix)) {
+        changes->transform = true;
+    }
     if (work->linePoints) {
         changes->x = work->lineX, changes->y = work->lineY;
         changes->moveFlags = 0;
@@ -453,11 +461,13 @@ int Restyler::ReadZ(int t, qvLayer* live, LayerStyleWork* work) {
 }
 
 // Shadow planes and border images go when their blocks changed or the filters did (both are
-// made from the filtered image).
+// made from the filtered image); shadow planes also when the transparency did (they are made
+// at the layer's opacity).
 void Restyler::InvalidateEffectCaches(qvLayer* live, const LayerStyleWork& work,
                                       const CommonChanges& changes) {
     const bool filters = changes.filterCachesInvalid;
-    if (filters || !SameBytes(&work.layer.shadow, &live->shadow, sizeof live->shadow)) {
+    if (filters || work.layer.transparency != live->transparency ||
+        !SameBytes(&work.layer.shadow, &live->shadow, sizeof live->shadow)) {
         AddBounds(live);
         FreeLayerCaches(live);
     }
