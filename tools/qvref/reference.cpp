@@ -111,8 +111,8 @@ std::string At(int line, const std::string& why) {
 }
 
 // One command's line into *out; false with *why when it is malformed.
-bool ParseCommandLine(std::string_view text, int line, std::string* name, Signature* out,
-                      std::string* why) {
+bool ParseCommandRow(std::string_view text, int line, std::string* name, Signature* out,
+                     std::string* why) {
     const size_t open = text.find('(');
     const size_t colon = text.find(": ", open == std::string_view::npos ? 0 : open);
     *name = std::string(text.substr(0, open));
@@ -288,7 +288,7 @@ Signatures ParseSignatures(std::string_view text, std::vector<std::string>* prob
         Signature signature;
         if (library.empty()) {
             problems->push_back(At(line, "a command before the first \"[library]\""));
-        } else if (!ParseCommandLine(row, line, &name, &signature, &why)) {
+        } else if (!ParseCommandRow(row, line, &name, &signature, &why)) {
             problems->push_back(At(line, why));
         } else if (auto [at, added] = signatures[library].emplace(name, signature); !added) {
             problems->push_back(
