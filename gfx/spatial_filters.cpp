@@ -115,7 +115,10 @@ int OilPaintBitmap(qvDisplayBitMap* bitmap, int32_t width, int32_t height, doubl
     ScopedBitMapLock lock(bitmap);
     if (!lock) return ERR_LOCKBMAP;
     if (!CutSize(lock->width, lock->height, {}, width, height)) return 0;
-    const auto half = int32_t(KernelWidth2D(Radius(radius), 0.5) / 2);
+    // Beyond a window of 2^21 + 1 the edge copies' counts would outgrow 64 bits; far beyond
+    // any picture, such windows all pick alike.
+    constexpr int64_t kMaxHalf = int64_t(1) << 20;
+    const auto half = int32_t(std::min(KernelWidth2D(Radius(radius), 0.5) / 2, kMaxHalf));
     ByDepth(lock->bytesPerPixel, OilPaintPixels16, OilPaintPixels24, OilPaintPixels32,
             qvOilPaintBlock{lock->base, lock->rowLength, width, height, half, lock->format});
     return 0;

@@ -152,7 +152,10 @@ public:
     bool StartRow(int32_t y) {
         rows_ = WindowSpan(y, half_, height_);
         const size_t count = size_t(rows_.last - rows_.first + 1) * 256;
-        if (!bins_) bins_ = AllocArray<uint32_t>(size_t(std::min(height_, 2 * half_ + 1)) * 256);
+        if (!bins_) {
+            bins_ = AllocArray<uint32_t>(
+                size_t(std::min<int64_t>(height_, 2 * int64_t(half_) + 1)) * 256);
+        }
         if (!bins_) return false;
         std::memset(bins_.get(), 0, count * sizeof(uint32_t));
         std::memset(total_, 0, sizeof total_);

@@ -244,6 +244,23 @@ TEST(SpatialFilters, OilPaintCountsTheWholeWindowBeyondASmallPicture) {
     }
 }
 
+// Radii far beyond any picture finish, and every pixel becomes one of the picture's.
+TEST(SpatialFilters, OilPaintOfHugeRadiiKeepsThePicturesPixels) {
+    for (const double radius : {1e6, 1e12, std::numeric_limits<double>::infinity()}) {
+        BitMapPtr b(qv::AllocBitMapInFormat(5, 4, QV_FMT_A8R8G8B8, false));
+        for (int32_t i = 0; i < 20; ++i) {
+            qv::StorePixel(qv::PixelAt(b->pixels, b->rowLength, 4, i % 5, i / 5), 4,
+                           uint32_t(i * 0x0B0A09));
+        }
+        ASSERT_EQ(OilPaintBitmap(b.get(), 5, 4, radius), 0) << radius;
+        for (int32_t i = 0; i < 20; ++i) {
+            const uint32_t pixel = Raw(b.get(), i % 5, i / 5);
+            EXPECT_EQ(pixel % 0x0B0A09, 0u) << radius;
+            EXPECT_LT(pixel / 0x0B0A09, 20u) << radius;
+        }
+    }
+}
+
 TEST(SpatialFilters, EdgeOfAUniformPictureIsBlack) {
     for (uint32_t format : kFormats) {
         for (const double radius : {0.0, 1.0, 2.5}) {
