@@ -469,7 +469,8 @@ int SetIconProperties(qvVmState* L) {
     std::optional<std::string> tool = OptText(L, 4);
     qvIconInfo old;
     if (LoadIconObject(name.c_str(), &old) != 0) return FileNotReadable(name);
-    if (icon.type == kProjectIcon) icon.defaultTool = tool.value_or(old.defaultTool);
+    // Only a project icon takes a default tool; any other keeps the one it has.
+    icon.defaultTool = icon.type == kProjectIcon ? tool.value_or(old.defaultTool) : old.defaultTool;
     int code = WriteIconProperties(name.c_str(), icon);
     return code == ERR_READFILE ? FileNotReadable(name) : code;
 }
