@@ -45,8 +45,8 @@ uint32_t Ready(std::span<const int> descriptors, const qv::AbortFlag* abortFlag,
     return signals;
 }
 
-int64_t Deadline(int64_t now) {
-    int64_t deadline = std::min(NextTimerSignal(), NextFireTick(now));
+int64_t Deadline(int64_t now, int64_t until) {
+    int64_t deadline = std::min({NextTimerSignal(), NextFireTick(now), until});
     if (hooks != nullptr && hooks->nextScriptedInput != nullptr) {
         deadline = std::min(deadline, hooks->nextScriptedInput());
     }
@@ -60,11 +60,11 @@ uint32_t BlockedForever(qv::AbortFlag* abortFlag) {
 }
 
 // Under a test's clock: jump to the deadline, or give a peer process its real time.
-uint32_t VirtualWait(std::span<const int> descriptors, qv::AbortFlag* abortFlag) {
+uint32_t VirtualWait(std::span<const int> descriptors, qv::AbortFlag* abortFlag, int64_t until) {
     const SystemClock& clock = Clock();
     int64_t now = clock.monotonicMicros();
     if (uint32_t signals = Ready(descriptors, abortFlag, now)) return signals;
-    const int64_t deadline = Deadline(now);
+    const int64_t deadline = Deadline(now, until);
     const int64_t tick = NextFireTick(now);
     if (deadline == kNever) {
         if (descriptors.empty()) return BlockedForever(abortFlag);
@@ -81,12 +81,12 @@ uint32_t VirtualWait(std::span<const int> descriptors, qv::AbortFlag* abortFlag)
 
 // On the system's clock: one slice of at most 20 ms, so that the caller sees the abort flag
 // and runs its input pump at least that often.
-uint32_t RealWait(std::span<const int> descriptors, qv::AbortFlag* abortFlag) {
+uint32_t RealWait(std::span<const int> descriptors, qv::AbortFlag* abortFlag, int64_t until) {
     const SystemClock& clock = Clock();
     int64_t now = clock.monotonicMicros();
     if (uint32_t signals = Ready(descriptors, abortFlag, now)) return signals;
     const int64_t tick = NextFireTick(now);
-    const int64_t sliceEnd = std::min({NextTimerSignal(), tick, now + kSliceMicros});
+    const int64_t sliceEnd = std::min({NextTimerSignal(), tick, now + kSliceMicros, until});
     if (descriptors.empty()) {
         WaitForHostEvent(sliceEnd);
     } else if (sliceEnd > now) {
@@ -107,7 +107,7 @@ void SetVirtualWaitHooks(const VirtualWaitHooks* waitHooks) {
 }  // namespace platform::testing
 }  // namespace qv
 
-uint32_t BuildWaitMask(std::span<const int> descriptors, qv::AbortFlag* abortFlag) {
-    return qv::UsingSystemClock() ? qv::RealWait(descriptors, abortFlag)
-                                  : qv::VirtualWait(descriptors, abortFlag);
+uint32_t BuildWaitMask(std::span<const int> descriptors, qv::AbortFlag* abortFlag, int64_t until) {
+    return qv::UsingSystemClock() ? qv::RealWait(descriptors, abortFlag, until)
+                                  : qv::VirtualWait(descriptors, abortFlag, until);
 }

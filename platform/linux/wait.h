@@ -23,9 +23,11 @@ enum : uint32_t {
     QV_WAIT_BREAK = 1u << 4,       // the abort flag is set
 };
 
-// Waits as described above for descriptors (readable, closed or failed) and the abort flag;
-// returns the QV_WAIT_ bits of what ended it (0: the slice ended).
-uint32_t BuildWaitMask(std::span<const int> descriptors, qv::AbortFlag* abortFlag);
+// Waits as described above for descriptors (readable, closed or failed) and the abort flag, and
+// until the monotonic time until at the latest; returns the QV_WAIT_ bits of what ended it (0:
+// the slice or the time ended).
+uint32_t BuildWaitMask(std::span<const int> descriptors, qv::AbortFlag* abortFlag,
+                       int64_t until = INT64_MAX);
 
 namespace qv::platform::testing {
 

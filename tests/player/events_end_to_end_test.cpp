@@ -1,17 +1,37 @@
 // End to end through the player on the headless back end: a script's intervals and timeout
-// served by WaitEvent on the system's clock, the stand-in display's input reaching its
-// handlers, and a message from one player to another's user port.
+// served by WaitEvent on the system's clock, handlers served while Wait and WaitTimer wait,
+// and a message from one player to another's user port.
 #include "tests/player/end_to_end.h"
 
 namespace qv::testing {
 namespace {
 
-class Events : public EndToEndTest {};
+class Events : public EndToEndTest {
+protected:
+    std::string Input(const std::string& text) {
+        std::ofstream(scratch / "input.txt") << text;
+        return "QV_HEADLESS_INPUT=" + (scratch / "input.txt");
+    }
+};
 
 TEST_F(Events, IntervalsAndATimeoutRunInOrderAndEndTheLoop) {
     Applet("timed.qva", "timed_calls");
     Expect(Player({"timed.qva", "-QUIET"}),
            "Interval 1\nInterval 1\nInterval 1\nInterval 2\nInterval 3\nTimeout 4\ndone\n", "", 0);
+}
+
+// Wait and WaitTimer keep the handlers running, on both clocks; a handler's own wait runs
+// none, a handler may stop the timer being waited on, and a handler's error or End ends the
+// wait (the error is the wait's, End the program's).
+TEST_F(Events, HandlersRunWhileWaitAndWaitTimerWait) {
+    Applet("waits.qva", "wait_handlers", {"--display", "1:64:48:Waits"});
+    const std::string expected =
+        "OnKeyDown a\nwaited 0\ninterval 4\nloop 3\nsleeper\nslept\nInterval 3\nwaited\n"
+        "stopped\nWaitTimer 0\nGetTimer 1181\nWait 1159 early\n";
+    for (const char* clock : {"QV_HEADLESS_CLOCK=virtual", "QV_HEADLESS_CLOCK="}) {
+        SCOPED_TRACE(clock);
+        Expect(Player({"waits.qva", "-QUIET"}, "", {Input("30 key 97\n"), clock}), expected, "", 0);
+    }
 }
 
 TEST_F(Events, OnePlayersMessageReachesAnotherPlayersUserPort) {
