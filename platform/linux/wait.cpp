@@ -3,6 +3,7 @@
 #include <poll.h>
 
 #include <algorithm>
+#include <chrono>
 #include <limits>
 #include <vector>
 
@@ -96,7 +97,30 @@ uint32_t RealWait(std::span<const int> descriptors, qv::AbortFlag* abortFlag, in
     return Ready(descriptors, abortFlag, now) | (tick <= now ? uint32_t{QV_WAIT_TICK} : 0u);
 }
 
+// Under a test's clock: the microseconds until its next scripted input, at most limit.
+int64_t UntilScriptedInput(int64_t now, int64_t limit) {
+    if (UsingSystemClock() || hooks == nullptr || hooks->nextScriptedInput == nullptr) return limit;
+    return std::clamp<int64_t>(hooks->nextScriptedInput() - now, 0, limit);
+}
+
 }  // namespace
+
+int WaitOnDescriptor(int fd, short events, int timeoutMs) {
+    const SystemClock& clock = Clock();
+    const int64_t start = clock.monotonicMicros();
+    const int64_t limit = UntilScriptedInput(start, int64_t{timeoutMs} * 1000);
+    const auto realStart = std::chrono::steady_clock::now();
+    pollfd entry{fd, events, 0};
+    const int ready = poll(&entry, 1, int((limit + 999) / 1000));
+    if (ready < 0) return -1;
+    const int64_t real = std::chrono::duration_cast<std::chrono::microseconds>(
+                             std::chrono::steady_clock::now() - realStart)
+                             .count();
+    // On the system's clock that time has passed already.
+    clock.sleepUntil(start + (ready > 0 ? std::min(real, limit) : limit));
+    Present();
+    return ready > 0 ? entry.revents : 0;
+}
 
 namespace platform::testing {
 
