@@ -35,8 +35,10 @@ struct Box {
 // The output geometry of a box; sizes are checked in doubles, and one beyond any bitmap is
 // an output that cannot be allocated.
 int FitOutput(const Box& box, qvDistortRequest* r) {
-    const double x = std::floor(box.minX - 0.5), y = std::floor(box.minY - 0.5);
-    const double width = std::ceil(box.maxX - x + 0.5), height = std::ceil(box.maxY - y + 0.5);
+    const double x = std::floor(SnapToWhole(box.minX - 0.5));
+    const double y = std::floor(SnapToWhole(box.minY - 0.5));
+    const double width = std::ceil(SnapToWhole(box.maxX - x + 0.5));
+    const double height = std::ceil(SnapToWhole(box.maxY - y + 0.5));
     if (std::isnan(width) || std::isnan(height)) return ERR_WRONGUSAGE;
     if (!(width <= kLargestSide && height <= kLargestSide && std::isfinite(x) &&
           std::isfinite(y))) {
@@ -184,6 +186,11 @@ int Barrel(qvDistortRequest* r) {
 
 }  // namespace
 }  // namespace qv::gfx
+
+double SnapToWhole(double v) {
+    const double whole = std::round(v);
+    return std::fabs(v - whole) < 1e-6 ? whole : v;
+}
 
 using namespace qv;
 using namespace qv::gfx;

@@ -67,6 +67,11 @@ int GenerateDistortCoefficients(qvDistortRequest* request);
 // Every output pixel, from the source; invalid and outside points are transparent.
 void DistortPixels(const qvDistortRequest& request, const qvDistortPlanes& planes);
 
+// v, or the whole number within 1e-6 of it: the coefficients carry the round-off of the
+// least-squares solution, which must not move a pixel across a truncation, a floor or a
+// ceiling (whole-pixel moves, mirrors and half-turns are pixel copies).
+double SnapToWhole(double v);
+
 // A zeroed rows x columns matrix in one block (the row pointers, then the rows); none when
 // memory is short.
 qv::BlockPtr<double*> AllocMatrix(int32_t rows, int32_t columns);

@@ -128,7 +128,7 @@ public:
           area_(double(r.sourceWidth) * r.sourceHeight) {}
 
     Sample Point(double sx, double sy) const {
-        const double x = sx - 0.5, y = sy - 0.5;
+        const double x = SnapToWhole(sx - 0.5), y = SnapToWhole(sy - 0.5);
         // Truncation toward zero: the column -1 < x < 0 is column 0.
         if (!(x > -1 && x < width_ && y > -1 && y < height_)) return {};
         const auto ix = int32_t(x), iy = int32_t(y);
@@ -149,11 +149,11 @@ public:
     }
 
     Sample Ewa(double sx, double sy, const double* d) const {
-        const double x0 = sx - 0.5, y0 = sy - 0.5;
+        const double x0 = SnapToWhole(sx - 0.5), y0 = SnapToWhole(sy - 0.5);
         double a = d[2] * d[2] + d[3] * d[3] + 1, b = -2 * (d[0] * d[2] + d[1] * d[3]);
         double c = d[0] * d[0] + d[1] * d[1] + 1;
         const double f = a * c - b * b / 4;
-        if (!(f > 4)) return Bilinear(x0, y0);  // the ellipse lies within a pixel
+        if (!(SnapToWhole(f) > 4)) return Bilinear(x0, y0);  // the ellipse lies within a pixel
         const double vLimit = std::sqrt(a) + 1, uLimit = std::sqrt(c) + 1;
         const double uWidth = std::sqrt(f / a) + 1, slope = -b / (2 * a);
         if (f > 1e6 || vLimit * 4 * uWidth > 20 * area_) return Bilinear(x0, y0);

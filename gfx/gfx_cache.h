@@ -5,11 +5,12 @@
 #include <cstdint>
 
 #include "platform/linux/bitmap.h"
+#include "platform/linux/paths.h"
 #include "runtime/image_handles.h"
 
 struct qvGfxCacheEntry {
     qvGfxCacheEntry* next;
-    char fileName[1024];
+    char fileName[kPathBufferSize];  // start-up pairs only names that fit
     int32_t width;
     int32_t height;
     int32_t value1;  // the caller's values (brush attributes), returned unchanged

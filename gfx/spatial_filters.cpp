@@ -48,17 +48,6 @@ Result ByDepth(int bytesPerPixel, Result (*k16)(const Block&), Result (*k24)(con
     }
 }
 
-// A padded copy at the lock's depth, then the oil-paint kernel.
-template <typename T>
-void PaintWithPadding(const qvBitMapLock& lock, int32_t width, int32_t height, int32_t n,
-                      bool (*pad)(const void*, int32_t, int32_t, int32_t, int32_t, BlockPtr<T>&),
-                      void (*kernel)(const qvOilPaintBlock&)) {
-    BlockPtr<T> padded;
-    if (!pad(lock.base, lock.rowLength, width, height, n, padded)) return;
-    kernel({lock.base, lock.rowLength, width, height, padded.get(), PaddedRowLength(width, n), n,
-            lock.format});
-}
-
 qvDisplaceBlock DisplaceTarget(const qvBitMapLock& lock, qvPlaneBitMap* mask, qvPlaneBitMap* alpha,
                                int32_t width, int32_t height) {
     qvDisplaceBlock b{};
@@ -126,23 +115,12 @@ int OilPaintBitmap(qvDisplayBitMap* bitmap, int32_t width, int32_t height, doubl
     ScopedBitMapLock lock(bitmap);
     if (!lock) return ERR_LOCKBMAP;
     if (!CutSize(lock->width, lock->height, {}, width, height)) return 0;
-    // A window wider than twice the picture reads only replicated edges beyond it.
-    const int64_t half =
-        std::min<int64_t>(KernelWidth2D(Radius(radius), 0.5) / 2, std::max(width, height));
-    const auto n = int32_t(2 * half + 1);
-    switch (lock->bytesPerPixel) {
-        case 2:
-            PaintWithPadding<uint16_t>(*lock, width, height, n, PadPixels16, OilPaintPixels16);
-            break;
-        case 3:
-            PaintWithPadding<uint8_t>(*lock, width, height, n, PadPixels24, OilPaintPixels24);
-            break;
-        case 4:
-            PaintWithPadding<uint32_t>(*lock, width, height, n, PadPixels32, OilPaintPixels32);
-            break;
-        default:
-            break;
-    }
+    // Beyond a window of 2^21 + 1 the edge copies' counts would outgrow 64 bits; far beyond
+    // any picture, such windows all pick alike.
+    constexpr int64_t kMaxHalf = int64_t(1) << 20;
+    const auto half = int32_t(std::min(KernelWidth2D(Radius(radius), 0.5) / 2, kMaxHalf));
+    ByDepth(lock->bytesPerPixel, OilPaintPixels16, OilPaintPixels24, OilPaintPixels32,
+            qvOilPaintBlock{lock->base, lock->rowLength, width, height, half, lock->format});
     return 0;
 }
 

@@ -103,12 +103,13 @@ void CopyText(char* out, size_t size, const char* text) {
     out[n] = '\0';
 }
 
+// Without regard to case, as the font commands map them.
 bool IsBuiltInFontName(const char* name) {
-    static constexpr std::string_view kNames[] = {":::default_sans", ":::default_serif",
-                                                  ":::default_mono", ":::default_bitmap",
-                                                  ":::default_truetype"};
-    return std::find(std::begin(kNames), std::end(kNames), std::string_view(name)) !=
-           std::end(kNames);
+    static constexpr const char* kNames[] = {":::default_sans", ":::default_serif",
+                                             ":::default_mono", ":::default_bitmap",
+                                             ":::default_truetype"};
+    return std::any_of(std::begin(kNames), std::end(kNames),
+                       [name](const char* builtIn) { return StrICmp(name, builtIn) == 0; });
 }
 
 }  // namespace qv

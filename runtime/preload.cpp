@@ -41,7 +41,7 @@ void SetCommandName(const char* name) {
     CopyText(Runtime().error.command, sizeof Runtime().error.command, name);
 }
 
-// --- Steps 1 to 4: checks, the default display, the command line's style, sharing ---
+// --- Steps 1 to 3: checks, the default display, the command line's style ---
 
 struct Declared {
     bool bgpic1 = false;
@@ -70,30 +70,6 @@ void MergeCommandLineStyle(qvScriptHeader* header) {
         settings->styleFlags |= line.styleFlags & ~settings->givenFlags;
         if (settings->scaleWidth == 0) settings->scaleWidth = line.scaleWidth;
         if (settings->scaleHeight == 0) settings->scaleHeight = line.scaleHeight;
-    }
-}
-
-bool MayShare(const qvPreloadItem* item) {
-    if (!IsPicture(item->type) || !HasName(item) || item->data == nullptr) return false;
-    const auto* picture = static_cast<const qvPictureRecord*>(item->data);
-    return picture->cachedLoad == 0 && (item->type == QV_PRELOAD_BRUSH || picture->frames != 0);
-}
-
-// The first declaration of a file loads it into the gfx cache; later ones of the same file
-// take it from there.
-void SharePictures(qvScriptHeader* header) {
-    for (qvPreloadItem* first = header->preloadItems; first != nullptr; first = first->next) {
-        if (!MayShare(first)) continue;
-        auto* loader = static_cast<qvPictureRecord*>(first->data);
-        for (qvPreloadItem* later = first->next; later != nullptr; later = later->next) {
-            if (!IsPicture(later->type) || !HasName(later) || later->data == nullptr ||
-                StrICmp(first->name, later->name) != 0) {
-                continue;
-            }
-            loader->cache = 1;
-            static_cast<qvPictureRecord*>(later->data)->cachedLoad = 1;
-            if (later->arg2 == 1 && first->arg2 == 0) loader->cacheAlpha = 1;
-        }
     }
 }
 
@@ -276,7 +252,7 @@ void PushDisplayTable(qvVmState* L, const qvPreloadItem& item, const DisplayCall
     SetRegionList(L, "sizeregion", d.sizeRegions, d.sizeRegionCount);
 }
 
-// --- Steps 6 and 7: the calls ---
+// --- Step 4, sharing, and steps 6 and 7, the calls ---
 
 // A linked item reads its stretch of the applet; a relative name is taken from the directory
 // that was current when it was declared. Names with a volume and POSIX absolute names are
@@ -298,10 +274,39 @@ std::string FileArgument(const qvPreloadItem& item, const qvStartupOptions& opti
     return path;
 }
 
+bool MayShare(const qvPreloadItem* item) {
+    if (!IsPicture(item->type) || !HasName(item) || item->data == nullptr) return false;
+    const auto* picture = static_cast<const qvPictureRecord*>(item->data);
+    return picture->cachedLoad == 0 && (item->type == QV_PRELOAD_BRUSH || picture->frames != 0);
+}
+
+// The first declaration of a file loads it into the gfx cache; later ones of the same file
+// take it from there. The cache keeps pictures by the file argument the commands get (a
+// linked item's names its own stretch of the applet), and a name too long for it is not kept,
+// so only items of one file argument that the cache can hold are paired.
+void SharePictures(qvScriptHeader* header, const qvStartupOptions& options) {
+    for (qvPreloadItem* first = header->preloadItems; first != nullptr; first = first->next) {
+        if (!MayShare(first)) continue;
+        const std::string file = FileArgument(*first, options);
+        if (file.size() >= kPathBufferSize) continue;
+        auto* loader = static_cast<qvPictureRecord*>(first->data);
+        for (qvPreloadItem* later = first->next; later != nullptr; later = later->next) {
+            if (!IsPicture(later->type) || !HasName(later) || later->data == nullptr ||
+                StrICmp(file.c_str(), FileArgument(*later, options).c_str()) != 0) {
+                continue;
+            }
+            loader->cache = 1;
+            static_cast<qvPictureRecord*>(later->data)->cachedLoad = 1;
+            if (later->arg2 == 1 && first->arg2 == 0) loader->cacheAlpha = 1;
+        }
+    }
+}
+
 struct ItemCall {
     const qvPreloadItem* item;
     const qvStartupOptions* options;
     DisplayCall display;
+    const std::string* source;  // the program chunk's source, which the line maps name
 };
 
 // The command's global; a missing one is reported under the command's own name.
@@ -361,6 +366,15 @@ int ItemCallBody(qvVmState* L) {
     return 0;
 }
 
+// The source name of the loaded program chunk, which waits on top of the stack to run.
+std::string ProgramSource(qvVmState* L) {
+    if (VmType(L, -1) != VM_TFUNCTION) return "?";
+    VmPushValue(L, -1);
+    qvDebugRecord ar{};
+    if (VmGetInfo(L, ">S", &ar) == 0 || ar.source == nullptr) return "?";
+    return ar.source;
+}
+
 int CallItem(qvVmState* L, const ItemCall& call) {
     const qvPreloadItem& item = *call.item;
     SetAttr(L, QV_ATTR_QUIET, 1);
@@ -368,8 +382,11 @@ int CallItem(qvVmState* L, const ItemCall& call) {
     SetCommandName(CommandOf(item.type));
     int status = VmCPCall(L, ItemCallBody, const_cast<ItemCall*>(&call));
     if (status != 0) {
-        // The error's own location is a native frame with no line: report the item's.
-        Runtime().error.line = item.line;
+        // The error's own location is a native frame with no line: report the item's, in
+        // the program's source, whose line map names the listing.
+        qvErrorState& e = Runtime().error;
+        e.line = item.line;
+        CopyText(e.sourceName, sizeof e.sourceName, call.source->c_str());
         SetCommandName(CommandOf(item.type));
         return status;
     }
@@ -379,11 +396,14 @@ int CallItem(qvVmState* L, const ItemCall& call) {
 
 int CallItems(qvVmState* L, const qvScriptHeader* header, const qvStartupOptions* options,
               const Declared& declared, bool displays) {
+    const std::string source = ProgramSource(L);
     for (const qvPreloadItem* item = header->preloadItems; item != nullptr; item = item->next) {
         if (item->type >= QV_PRELOAD_PLUGIN) continue;
         if ((item->type == QV_PRELOAD_DISPLAY) != displays) continue;
         if (displays && item->data == nullptr) continue;
-        if (int status = CallItem(L, {item, options, {header, declared.bgpic1}})) return status;
+        if (int status = CallItem(L, {item, options, {header, declared.bgpic1}, &source})) {
+            return status;
+        }
     }
     return 0;
 }
@@ -398,7 +418,7 @@ int PreloadApplet(qvVmState* L, qvScriptHeader* header, qvStartupOptions* option
         if (int result = AddDefaultDisplayItem(header, nullptr)) return result;
     }
     if (header->settingsLocked == 0) qv::MergeCommandLineStyle(header);
-    qv::SharePictures(header);
+    qv::SharePictures(header, *options);
     qv::SetAttr(L, QV_ATTR_PRELOADING, 1);
     qv::SetAttr(L, QV_ATTR_REPORTLOCATIONS, 1);
     if (int status = qv::CallItems(L, header, options, declared, false)) return status;

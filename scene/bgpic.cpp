@@ -457,19 +457,16 @@ int CopyBGPicEx(qvVmState* L, const qvBGPic* picture, qvObjectId* id, qvBGPic** 
         if (parts.palette == nullptr) return ERR_MEM;
         std::memcpy(parts.palette.get(), picture->palette, kPaletteBytes);
     }
-    // The base set, then the scaled and shown sets where they are sets of their own.
-    qv::gfx::NewPicture base, scaled, shown;
+    // The base set, then the scaled set where it is one of its own. No display shows the copy,
+    // so it shows its scaled set at the logical size whatever scale the original is shown at.
+    qv::gfx::NewPicture base, scaled;
     if (int code = CopySet(picture->base, picture->baseWidth, picture->baseHeight, &base)) {
         return code;
     }
     int32_t width = 0, height = 0;
     const bool ownScaled = !SameSet(picture->scaled, picture->base);
-    const bool ownShown =
-        !SameSet(picture->shown, picture->base) && !SameSet(picture->shown, picture->scaled);
     if (ownScaled) SetSize(picture->scaled, &width, &height);
     if (int code = ownScaled ? CopySet(picture->scaled, width, height, &scaled) : 0) return code;
-    if (ownShown) SetSize(picture->shown, &width, &height);
-    if (int code = ownShown ? CopySet(picture->shown, width, height, &shown) : 0) return code;
     qv::OwnedBitMap texture;
     if (const qvDisplayBitMap* tile = picture->fill.texture) {
         qvDisplayBitMap* copy = nullptr;
@@ -499,13 +496,10 @@ int CopyBGPicEx(qvVmState* L, const qvBGPic* picture, qvObjectId* id, qvBGPic** 
     }
     copy->header.data = data;
     if (ownScaled) copy->scaled = View(scaled);
-    copy->shown = ownShown                                 ? View(shown)
-                  : SameSet(picture->shown, picture->base) ? copy->base
-                                                           : copy->scaled;
+    copy->shown = copy->scaled;
     scaled.bitmap.release(), scaled.mask.release(), scaled.alpha.release();
-    shown.bitmap.release(), shown.mask.release(), shown.alpha.release();
-    copy->width = picture->width, copy->height = picture->height;
-    copy->shownWidth = picture->shownWidth, copy->shownHeight = picture->shownHeight;
+    copy->width = copy->shownWidth = picture->width;
+    copy->height = copy->shownHeight = picture->height;
     *out = copy;
     return 0;
 }

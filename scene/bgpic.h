@@ -237,9 +237,10 @@ int MakeBGPicImage(qvVmState* L, const qvARGB* pixels, qvBGPicFill* fill, int32_
                    int32_t width, int32_t height, qvDisplayBitMap** bitmap, qvPlaneBitMap** mask,
                    qvPlaneBitMap** alpha);
 
-// A copy of the picture with every part (bitmap sets as they share, palette, texture, script
-// data, image handle) appended under *id (automatic ids as AddBGPic). 0, or ERR_MEM with
-// nothing made.
+// A copy of the picture with every part (the base and scaled bitmap sets as they share,
+// palette, texture, script data, image handle) appended under *id (automatic ids as
+// AddBGPic); the copy shows its scaled set, as a picture that no layer-scaled display shows.
+// 0, or ERR_MEM with nothing made.
 int CopyBGPicEx(qvVmState* L, const qvBGPic* picture, qvObjectId* id, qvBGPic** out);
 
 // A new set of width x height from a picture's base set: scaled, or for a vector source

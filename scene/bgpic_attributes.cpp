@@ -12,6 +12,8 @@ namespace {
 
 using namespace qv::gfx;
 
+constexpr double kNoTransparentColour = 4294967295.0;
+
 // The id of the region in force, -1 for none (as GetLayerStyle reports a layer's region).
 void PushClipRegion(qvVmState* L, const qvClipRegion* region) {
     if (region == nullptr) {
@@ -28,7 +30,9 @@ double NumberOf(const qvBGPic* picture, int32_t attribute) {
         case ATTRHEIGHT:
             return picture->height;
         case ATTRTRANSPARENTCOLOR:
-            return picture->transparentColour;
+            // No colour reads as #NOTRANSPARENCY, as for brushes and sprites.
+            return picture->transparentColour < 0 ? kNoTransparentColour
+                                                  : picture->transparentColour;
         case ATTRLAYERS:
             return CountLayers(picture);
         case ATTRTYPE:

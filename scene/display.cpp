@@ -15,6 +15,7 @@
 #include "runtime/errors.h"
 #include "runtime/runtime_state.h"
 #include "scene/bgpic.h"
+#include "scene/display_engine.h"
 #include "scene/double_buffer.h"
 
 namespace qv::scene {
@@ -60,6 +61,13 @@ void FreeWorkBitmaps(qvDisplay* display) {
     FreePlaneBitMap(display->scaledMask);
     FreePlaneBitMap2(display->scaledAlpha);
     display->scaledMask = nullptr, display->scaledAlpha = nullptr;
+}
+
+bool ShownByOtherDisplay(const qvDisplay* display, const qvBGPic* picture) {
+    for (const qvDisplay* d = FirstDisplay(); d != nullptr; d = NextDisplay(d)) {
+        if (d != display && d->settings.picture == picture) return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -166,6 +174,11 @@ void ResetDisplayState(qvVmState* L, qvDisplay* display) {
 
 void FreeDisplayContents(qvVmState* L, qvDisplay* display, int keepPicture) {
     if (display->state != DISPSTATE_CLOSED) ResetDisplayState(L, display);
+    qvBGPic* shown = display->settings.picture;
+    if (keepPicture == 0 && display->settings.layerScaling != 0 && shown != nullptr &&
+        !ShownByOtherDisplay(display, shown)) {
+        ShowAtLogicalSize(L, shown);
+    }
     if (keepPicture == 0 && display->ownsPicture != 0 && display->settings.picture != nullptr) {
         const qvObjectHeader& picture = display->settings.picture->header;
         FreeBGPicById(L, {picture.id, picture.handle}, 0);
@@ -184,7 +197,7 @@ void FreeDisplayContents(qvVmState* L, qvDisplay* display, int keepPicture) {
     display->ownsPicture = 0;
 }
 
-int FreeDisplayById(qvVmState* L, qvObjectId id) {
+int FreeDisplayById(qvVmState* L, qvObjectId id, int keepPicture) {
     qvDisplay* display = nullptr;
     if (int code = FindDisplay(id, &display)) return code;
     DisplayState& state = Displays();
@@ -193,7 +206,7 @@ int FreeDisplayById(qvVmState* L, qvObjectId id) {
         ListLock hold;
         UnlinkObject(&state.list, &display->prefix.header);
     }
-    FreeDisplayContents(L, display, 0);
+    FreeDisplayContents(L, display, keepPicture);
     DropDisplayEvents(display);
     if (Hooks().displayFreed != nullptr) Hooks().displayFreed(display, next);
     qv::DeleteBlock(display);

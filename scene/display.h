@@ -238,11 +238,14 @@ void ResetDisplayInput(qvVmState* L, qvDisplay* display);
 // Closes the window, resets the input, and leaves the display closed.
 void ResetDisplayState(qvVmState* L, qvDisplay* display);
 // Releases everything the display holds (not the record): its window and input, its picture
-// when it made it (unless keepPicture), its bitmaps and window record, its handler slots,
-// its pseudo-pictures and dirty rectangles, its script references.
+// when it made it, its bitmaps and window record, its handler slots, its pseudo-pictures and
+// dirty rectangles, its script references. Unless keepPicture, a picture that it showed
+// layer-scaled and no other display shows is back at its logical size; with keepPicture the
+// picture stays as it is.
 void FreeDisplayContents(qvVmState* L, qvDisplay* display, int keepPicture);
-// Unlinks and frees the display with the id pair; the lookup errors of FindDisplay.
-int FreeDisplayById(qvVmState* L, qvObjectId id);
+// Unlinks and frees the display with the id pair (FreeDisplayContents with keepPicture); the
+// lookup errors of FindDisplay.
+int FreeDisplayById(qvVmState* L, qvObjectId id, int keepPicture = 0);
 // Shutdown: every display (their pictures stay for the picture list's own clean-up), the
 // desktop bitmaps, the own screen and the semaphore.
 void FreeAllDisplays(qvVmState* L);

@@ -317,19 +317,21 @@ private:
 // picture in): the current output picture follows, and the old picture's on-screen state is
 // dropped.
 int SwitchPicture(qvVmState* L, qvDisplay* display, qvBGPic* picture, WorkBitmaps* fresh) {
-    if (display->outputType != gfx::kTypeDisplay && Hooks().endRedirection != nullptr) {
+    if (display->outputType != gfx::kTypeDisplay && display->doubleBufferOutput == 0 &&
+        Hooks().endRedirection != nullptr) {
         if (int code = Hooks().endRedirection(L, display)) return code;
     }
+    // Showing a picture, the one shown too, ends double buffering: drawing goes to the
+    // display again, and another picture does not fit the back buffer.
+    EndDoubleBufferEx(display);
     FreeAsyncDraws(L);
     qvBGPic* old = display->settings.picture;
     if (old != picture) {
-        // The back buffer has the old picture's size: drawing goes to the display again.
-        EndDoubleBufferEx(display);
         if (Hooks().resetButtonStates != nullptr) Hooks().resetButtonStates(L, old);
         DrainList(&old->sprites, FreeMemBlock);
         // The picture the display made stays listed for the script, no longer the display's.
         display->ownsPicture = 0;
-        if (display->settings.layerScaling != 0) UnscaleShownSet(old);
+        if (display->settings.layerScaling != 0) ShowAtLogicalSize(L, old);
         FreeScaledShape(display);
     }
     PutWorkBitmaps(display, fresh);
@@ -415,6 +417,28 @@ void TakeScaledArea(const qvDisplaySettings& live, qvDisplaySettings* work) {
     work->scaleWidth = live.scaleWidth, work->scaleHeight = live.scaleHeight;
     std::copy_n(live.letterbox, 4, work->letterbox);
     work->scaleX = live.scaleX, work->scaleY = live.scaleY;
+}
+
+// The new display fitted to its picture, with its window record. A picture taken over from
+// a layer-scaled display that the new one replaces starts from its logical size; should the
+// new display fail, that display shows the picture again as it did.
+int PrepareReplacement(qvVmState* L, qvDisplay* display, qvDisplay* handingOver) {
+    qvBGPic* picture = display->settings.picture;
+    const bool scaledBefore = handingOver != nullptr && handingOver->settings.layerScaling != 0;
+    if (scaledBefore) ShowAtLogicalSize(L, picture);
+    int code = Runtime().displayOpen != 0 ? PrepareInitialDisplaySize(L, display) : 0;
+    if (code == 0) {
+        display->window = AllocPlatformDisplay(display);
+        if (display->window == nullptr) code = ERR_MEM;
+    }
+    if (code != 0 && handingOver != nullptr) {
+        if (scaledBefore) {
+            RebuildDisplayBuffers(L, handingOver, picture, 0);
+        } else {
+            ShowAtLogicalSize(L, picture);
+        }
+    }
+    return code;
 }
 
 }  // namespace
@@ -553,12 +577,9 @@ int CreateDisplayEx(qvVmState* L, qvObjectId id, int t, qvDisplay** out) {
     }
     if (s.scaleWidth != 0 && s.scaleHeight != 0) s.width = s.scaleWidth, s.height = s.scaleHeight;
     ResetTextCursor(&d->text, s.picture->width);
-    if (Runtime().displayOpen != 0) {
-        if (int code = PrepareInitialDisplaySize(L, d)) return code;
-    }
-    d->window = AllocPlatformDisplay(d);
-    if (d->window == nullptr) return ERR_MEM;
-    if (old != nullptr) FreeDisplayById(L, id);
+    const bool takenOver = old != nullptr && old->settings.picture == s.picture;
+    if (int code = PrepareReplacement(L, d, takenOver ? old : nullptr)) return code;
+    if (old != nullptr) FreeDisplayById(L, id, takenOver ? 1 : 0);
     d->prefix.header = NewObjectHeader(gfx::kTypeDisplay, automatic ? 0 : id.number, automatic, d);
     LinkDisplay(display.release());
     *out = d;

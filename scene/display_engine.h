@@ -124,6 +124,9 @@ void FreeScaledShape(qvDisplay* display);
 // The picture's shown set becomes its scaled set at its logical size again (a layer-scaled
 // display no longer shows it); shown parts of its own are freed.
 void UnscaleShownSet(qvBGPic* picture);
+// A picture that a layer-scaled display stops showing: its shown set unscaled and its layers
+// shown by their picture items again, as any display without layer scaling shows them.
+void ShowAtLogicalSize(qvVmState* L, qvBGPic* picture);
 
 // --- Shared by the engine's files ---
 

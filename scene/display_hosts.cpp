@@ -296,6 +296,13 @@ bool DisplayNeighbours::PointerShown(const qvPointer* pointer) {
     return false;
 }
 
+void DisplayNeighbours::SetOutputSpan(int32_t left, int32_t right) {
+    if (qvDisplay* display = Displays().current) {
+        display->text.leftMargin = left;
+        display->text.rightMargin = right;
+    }
+}
+
 int DisplayNeighbours::RenderBGPicBitmap(qvVmState* L, qvDisplayBitMap** bitmap, int32_t* width,
                                          int32_t* height) {
     const qvDisplay* current = Displays().current;

@@ -379,4 +379,10 @@ void UnscaleShownSet(qvBGPic* picture) {
     ReplaceShownSet(picture, picture->scaled, picture->width, picture->height);
 }
 
+void ShowAtLogicalSize(qvVmState* L, qvBGPic* picture) {
+    UnscaleShownSet(picture);
+    // Without a display the layers go back to their picture items; nothing there can fail.
+    RebuildLayers(L, nullptr, picture);
+}
+
 }  // namespace qv::scene

@@ -70,6 +70,15 @@ bool DrewIntoObject(int32_t outputType) {
            outputType == kTargetAlphaChannel;
 }
 
+// A picture drawn into directly is made again from what was drawn.
+int WriteBackDrawnPicture(qvVmState* L, const qvBGPic* output, int32_t outputType) {
+    if (output == nullptr || !DrewIntoObject(outputType) || output->outputKind != kTargetBGPic ||
+        output->outputWriteBack == 0 || output->outputObject == nullptr) {
+        return 0;
+    }
+    return WriteBackPicture(L, static_cast<qvBGPic*>(output->outputObject));
+}
+
 }  // namespace
 
 void RepaintRedirectedPicture(qvVmState* L, qvBGPic* picture, qvRectList* dirty, int keepDirty) {
@@ -104,30 +113,28 @@ void FillOutputRecord(qvBGPic* record, int32_t kind, void* object, int32_t frame
 
 int SetOutputBGPic(qvVmState* L, qvDisplay* display, int keepDirty) {
     DisplayState& state = Displays();
+    const qvBGPic* output = state.outputPicture;
+    const int32_t previous = display->outputType;
     if (display->doubleBufferPending != 0) {
+        // What was drawn into a picture is kept before drawing returns to the back buffer.
+        const int code = WriteBackDrawnPicture(L, output, previous);
         state.outputPicture = display->doubleBufferPicture;
         display->outputBitmap = display->backBuffers[kBackBuffer];
         display->outputMask = nullptr, display->outputAlpha = nullptr;
         display->outputType = kTargetBrush;
         display->doubleBufferOutput = 1, display->doubleBufferPending = 0;
         RestoreDisplayRenderState(display);
-        return 0;
+        return code;
     }
     display->outputBitmap = nullptr, display->outputMask = nullptr, display->outputAlpha = nullptr;
-    const int32_t previous = display->outputType;
     display->outputType = kTargetDisplay;
-    const qvBGPic* output = state.outputPicture;
     qvBGPic* own = display->settings.picture;
     if (output == own && previous == kTargetBGPic) {
         RepaintRedirectedPicture(L, own, &display->dirtyRects, keepDirty);
         RestoreDisplayRenderState(display);
         return 0;
     }
-    int code = 0;
-    if (output != nullptr && DrewIntoObject(previous) && output->outputKind == kTargetBGPic &&
-        output->outputWriteBack != 0 && output->outputObject != nullptr) {
-        code = WriteBackPicture(L, static_cast<qvBGPic*>(output->outputObject));
-    }
+    int code = WriteBackDrawnPicture(L, output, previous);
     state.outputPicture = own;
     if (code == 0 && output != nullptr && output != own && output->outputKind == kTargetLayer &&
         output->outputObject != nullptr) {

@@ -32,10 +32,11 @@ void FillOutputRecord(qvBGPic* record, int32_t kind, void* object, int32_t frame
                       qvPlaneBitMap* alpha, int32_t width, int32_t height, int clear);
 
 // Ends any redirection of the display (the current one): its own output is current again,
-// or its double buffer when one waits. Drawing into the shown picture is repainted now (the
-// merged dirty rectangles, or the whole picture when the list is whole) unless keepDirty; a
-// layer drawn into is refreshed or rebuilt. Returns 0 or the rebuild's error (the output is
-// back on the display all the same).
+// or its double buffer when one waits. A picture drawn into directly is made again from its
+// drawn base set first (also when the double buffer waits). Drawing into the shown picture is
+// repainted now (the merged dirty rectangles, or the whole picture when the list is whole)
+// unless keepDirty; a layer drawn into is refreshed or rebuilt. Returns 0 or the error of the
+// remake or the rebuild (the output is back all the same).
 int SetOutputBGPic(qvVmState* L, qvDisplay* display, int keepDirty);
 
 // The end of drawing into the shown picture through its layers: the layers added meanwhile

@@ -21,6 +21,7 @@ build=(
     ttf-bitstream-vera                      # the built-in faces, embedded at build time
     xdg-utils                               # xdg-open, the default URL opener
     libgtest-dev libgmock-dev clang-format libbenchmark-dev libpango1.0-dev
+    libstb-dev                              # stb_truetype, the glyph oracle test's header
 )
 # Running the tests: the style check, oracles, servers and peers.
 tests=(
@@ -30,7 +31,7 @@ tests=(
     nginx tinyproxy vsftpd python3-pyftpdlib curl  # servers and reference client of transfers
     attr                            # getfattr and setfattr
     regina-rexx                     # rexx, which qvrexxd runs REXX scripts with
-    fonts-amiga libstb-dev python3-fonttools fonts-dejavu-core  # font sources and oracles
+    fonts-amiga python3-fonttools fonts-dejavu-core  # font sources and oracles
     xvfb x11-apps xdotool           # the X server, screenshots and input of the x11 tests
 )
 # The tests' scripts and oracles, and the benchmarks' peer (CPython): all --bench adds.

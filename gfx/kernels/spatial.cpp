@@ -1,4 +1,4 @@
-// Kernels of the spatial filters that move whole pixels: padded copies, pixelate, oil paint
+// Kernels of the spatial filters that move whole pixels: padded planes, pixelate, oil paint
 // and the water ripple and swirl displacements.
 #include "gfx/kernels/spatial.h"
 
@@ -99,78 +99,118 @@ void Pixelate(const qvPixelateBlock& b) {
     }
 }
 
-// The oil-paint choice of each pixel as an index into the padded copy. Scanning the window
-// row by row and keeping the pixel at which a bin first exceeds the largest count so far picks
-// the pixel at which some bin first reaches the window's largest count M: the last occurrence
-// of the bin, among those that reach M, whose last occurrence comes first.
+// The window's lines (rows or columns) about position p on a side of size lines: the
+// picture's lines first..last, each standing for the copies the edge replication makes of it.
+struct WindowSpan {
+    WindowSpan(int32_t p, int32_t half, int32_t size)
+        : lo(int64_t(p) - half),
+          hi(int64_t(p) + half),
+          size(size),
+          first(int32_t(std::max<int64_t>(lo, 0))),
+          last(int32_t(std::min<int64_t>(hi, size - 1))) {}
+    // How many window positions j in lo..hi read line i (clamp(j) == i).
+    uint32_t Copies(int32_t i) const {
+        const int64_t from = i == 0 ? lo : i, to = i == size - 1 ? hi : i;
+        return uint32_t(std::min(to, hi) - std::max(from, lo) + 1);
+    }
+    int64_t lo, hi;
+    int32_t size, first, last;
+};
+
+// The oil-paint choice of each pixel as an index into the picture. Scanning the window row by
+// row and keeping the pixel at which a bin first exceeds the largest count so far picks the
+// pixel at which some bin first reaches the window's largest count M: the last occurrence of
+// the bin, among those that reach M, whose last occurrence comes first. The window's edge
+// copies are alike and consecutive in the scan, so each is read once with its number of
+// copies as its weight: the same pixel wins, at a cost bounded by the picture's size however
+// wide the window.
 class OilPaintWindow {
 public:
-    OilPaintWindow(const uint8_t* intensities, int64_t rowLength, int32_t n)
-        : in_(intensities), rowLength_(rowLength), n_(n) {}
+    OilPaintWindow(const uint8_t* intensities, int32_t width, int32_t height, int32_t half)
+        : in_(intensities), width_(width), height_(height), half_(half) {}
 
     // Small windows: one histogram per pixel, filled in scan order.
     int64_t Direct(int32_t x, int32_t y) const {
-        uint32_t histogram[256] = {};
-        uint32_t most = 0;
+        uint64_t histogram[256] = {};
+        uint64_t most = 0;
         int64_t pick = 0;
-        for (int64_t s = y; s < y + int64_t(n_); ++s) {
-            const int64_t row = s * rowLength_;
-            for (int64_t t = row + x; t < row + x + n_; ++t) {
-                const uint32_t count = ++histogram[in_[t]];
-                if (count > most) most = count, pick = t;
+        const WindowSpan rows(y, half_, height_), columns(x, half_, width_);
+        for (int32_t r = rows.first; r <= rows.last; ++r) {
+            const uint64_t rowCopies = rows.Copies(r);
+            const int64_t row = int64_t(r) * width_;
+            for (int32_t c = columns.first; c <= columns.last; ++c) {
+                const uint64_t count = histogram[in_[row + c]] += rowCopies * columns.Copies(c);
+                if (count > most) most = count, pick = row + c;
             }
         }
         return pick;
     }
 
-    // Large windows: a histogram per window row that slides along the output row, so a pixel
-    // costs O(n) instead of O(n^2). False when the histograms cannot be allocated.
+    // Large windows: a histogram per window row (weighted by the column copies) that slides
+    // along the output row, so a pixel costs O(n) instead of O(n^2). False when the
+    // histograms cannot be allocated.
     bool StartRow(int32_t y) {
-        if (!rows_) rows_ = AllocArray<uint32_t>(size_t(n_) * 256);
-        if (!rows_) return false;
-        y_ = y;
-        std::memset(rows_.get(), 0, size_t(n_) * 256 * sizeof(uint32_t));
+        rows_ = WindowSpan(y, half_, height_);
+        const size_t count = size_t(rows_.last - rows_.first + 1) * 256;
+        if (!bins_) {
+            bins_ = AllocArray<uint32_t>(
+                size_t(std::min<int64_t>(height_, 2 * int64_t(half_) + 1)) * 256);
+        }
+        if (!bins_) return false;
+        std::memset(bins_.get(), 0, count * sizeof(uint32_t));
         std::memset(total_, 0, sizeof total_);
-        for (int32_t r = 0; r < n_; ++r) {
-            const uint8_t* row = Row(r);
-            for (int32_t c = 0; c < n_; ++c) ++Bins(r)[row[c]], ++total_[row[c]];
+        const WindowSpan columns(0, half_, width_);
+        for (int32_t r = rows_.first; r <= rows_.last; ++r) {
+            for (int32_t c = columns.first; c <= columns.last; ++c) Add(r, c, columns.Copies(c));
         }
         return true;
     }
-    // Moves the window from column x - 1 to column x.
+    // Moves the window from column x - 1 to column x: one copy of the column that leaves goes,
+    // one of the column that comes is added.
     void Slide(int32_t x) {
-        for (int32_t r = 0; r < n_; ++r) {
-            const uint8_t* row = Row(r);
-            --Bins(r)[row[x - 1]], --total_[row[x - 1]];
-            ++Bins(r)[row[x + n_ - 1]], ++total_[row[x + n_ - 1]];
+        const int32_t leaving = std::clamp<int64_t>(int64_t(x) - 1 - half_, 0, width_ - 1);
+        const int32_t coming = std::clamp<int64_t>(int64_t(x) + half_, 0, width_ - 1);
+        for (int32_t r = rows_.first; r <= rows_.last; ++r) {
+            Remove(r, leaving);
+            Add(r, coming, 1);
         }
     }
     int64_t Pick(int32_t x) const {
-        const uint32_t most = *std::max_element(total_, total_ + 256);
+        const uint64_t most = *std::max_element(total_, total_ + 256);
+        const WindowSpan columns(x, half_, width_);
         int32_t bestRow = -1, bestColumn = 0;
         for (int bin = 0; bin < 256; ++bin) {
             if (total_[bin] != most) continue;
-            int32_t r = n_ - 1;
+            int32_t r = rows_.last;
             while (Bins(r)[bin] == 0) --r;
             if (r > bestRow && bestRow >= 0) continue;
             const uint8_t* row = Row(r);
-            int32_t c = x + n_ - 1;
+            int32_t c = columns.last;
             while (row[c] != bin) --c;
             if (bestRow < 0 || r < bestRow || c < bestColumn) bestRow = r, bestColumn = c;
         }
-        return (int64_t(y_) + bestRow) * rowLength_ + bestColumn;
+        return int64_t(bestRow) * width_ + bestColumn;
     }
 
 private:
-    const uint8_t* Row(int32_t r) const { return in_ + (int64_t(y_) + r) * rowLength_; }
-    uint32_t* Bins(int32_t r) const { return rows_.get() + size_t(r) * 256; }
+    const uint8_t* Row(int32_t r) const { return in_ + int64_t(r) * width_; }
+    uint32_t* Bins(int32_t r) const { return bins_.get() + size_t(r - rows_.first) * 256; }
+    void Add(int32_t r, int32_t c, uint32_t copies) {
+        const uint8_t bin = Row(r)[c];
+        Bins(r)[bin] += copies;
+        total_[bin] += uint64_t(copies) * rows_.Copies(r);
+    }
+    void Remove(int32_t r, int32_t c) {
+        const uint8_t bin = Row(r)[c];
+        --Bins(r)[bin];
+        total_[bin] -= rows_.Copies(r);
+    }
 
     const uint8_t* in_;
-    int64_t rowLength_;
-    int32_t n_;
-    int32_t y_ = 0;
-    BlockPtr<uint32_t> rows_;
-    uint32_t total_[256];
+    int32_t width_, height_, half_;
+    WindowSpan rows_{0, 0, 1};
+    BlockPtr<uint32_t> bins_;
+    uint64_t total_[256];
 };
 
 // Up to this width the direct histogram is as fast as sliding one.
@@ -180,16 +220,21 @@ template <int Bytes>
 void OilPaint(const qvOilPaintBlock& b) {
     VisitDepth<Bytes>(b.format, [&](auto f) {
         using F = decltype(f);
-        const int64_t rows = int64_t(b.height) + b.n;
-        auto intensities = AllocArray<uint8_t>(size_t(rows * b.paddedRowLength));
-        if (!intensities) return;
-        const auto* padded = static_cast<const uint8_t*>(b.padded);
-        for (int64_t i = 0; i < rows * b.paddedRowLength; ++i) {
-            intensities.get()[i] =
-                uint8_t(IntensityOf(F::Unpack(LoadPixel(padded + i * Bytes, Bytes))));
+        const size_t pixels = size_t(b.width) * size_t(b.height);
+        // The picture as it was (the kernel writes it) and the intensities of its pixels.
+        auto before = AllocArray<uint8_t>(pixels * Bytes);
+        auto intensities = AllocArray<uint8_t>(pixels);
+        if (!before || !intensities) return;
+        for (int32_t y = 0; y < b.height; ++y) {
+            const uint8_t* row = PixelAt(b.base, b.rowLength, Bytes, 0, y);
+            std::memcpy(before.get() + size_t(y) * b.width * Bytes, row, size_t(b.width) * Bytes);
         }
-        OilPaintWindow window(intensities.get(), b.paddedRowLength, b.n);
-        const bool sliding = b.n > kDirectOilPaintWidth;
+        for (size_t i = 0; i < pixels; ++i) {
+            intensities.get()[i] =
+                uint8_t(IntensityOf(F::Unpack(LoadPixel(before.get() + i * Bytes, Bytes))));
+        }
+        OilPaintWindow window(intensities.get(), b.width, b.height, b.half);
+        const bool sliding = 2 * int64_t(b.half) + 1 > kDirectOilPaintWidth;
         for (int32_t y = 0; y < b.height; ++y) {
             if (sliding && !window.StartRow(y)) return;
             uint8_t* out = PixelAt(b.base, b.rowLength, Bytes, 0, y);
@@ -197,7 +242,7 @@ void OilPaint(const qvOilPaintBlock& b) {
                 if (sliding && x > 0) window.Slide(x);
                 const int64_t pick = sliding ? window.Pick(x) : window.Direct(x, y);
                 StorePixel(out + ptrdiff_t(x) * Bytes, Bytes,
-                           LoadPixel(padded + pick * Bytes, Bytes));
+                           LoadPixel(before.get() + pick * Bytes, Bytes));
             }
         }
     });
@@ -393,24 +438,6 @@ int Swirl(const qvSwirlBlock& w) {
 
 int64_t PaddedRowLength(int32_t width, int32_t n) {
     return 4 * ((int64_t(width) + n) / 4) + 4;
-}
-
-bool PadPixels32(const void* base, int32_t rowLength, int32_t width, int32_t height, int32_t n,
-                 qv::BlockPtr<uint32_t>& buffer) {
-    return qv::PadElements<uint32_t, 4>(static_cast<const uint8_t*>(base), ptrdiff_t(rowLength) * 4,
-                                        width, height, n, buffer);
-}
-
-bool PadPixels24(const void* base, int32_t rowLength, int32_t width, int32_t height, int32_t n,
-                 qv::BlockPtr<uint8_t>& buffer) {
-    return qv::PadElements<uint8_t, 3>(static_cast<const uint8_t*>(base), ptrdiff_t(rowLength) * 3,
-                                       width, height, n, buffer);
-}
-
-bool PadPixels16(const void* base, int32_t rowLength, int32_t width, int32_t height, int32_t n,
-                 qv::BlockPtr<uint16_t>& buffer) {
-    return qv::PadElements<uint16_t, 2>(static_cast<const uint8_t*>(base), ptrdiff_t(rowLength) * 2,
-                                        width, height, n, buffer);
 }
 
 bool PadPlane8(const uint8_t* plane, int32_t bytesPerRow, int32_t width, int32_t height, int32_t n,

@@ -25,17 +25,11 @@ inline constexpr int32_t kTrigTableSize = 6300;
 
 }  // namespace qv
 
-// Padded copies for an odd kernel width n: (height + n) rows of PaddedRowLength elements, row
-// r holding source row clamp(r - n / 2) and column c source column clamp(c - n / 2), so that
-// an n-wide window at (x, y) starts at padded (x, y) and needs no edge tests. The buffer is
-// refilled when it holds one (of this size), else allocated; false when that fails.
+// Padded copies of a plane for an odd kernel width n: (height + n) rows of PaddedRowLength
+// bytes, row r holding source row clamp(r - n / 2) and column c source column clamp(c - n / 2),
+// so that an n-wide window at (x, y) starts at padded (x, y) and needs no edge tests. The
+// buffer is refilled when it holds one (of this size), else allocated; false when that fails.
 int64_t PaddedRowLength(int32_t width, int32_t n);
-bool PadPixels32(const void* base, int32_t rowLength, int32_t width, int32_t height, int32_t n,
-                 qv::BlockPtr<uint32_t>& buffer);
-bool PadPixels24(const void* base, int32_t rowLength, int32_t width, int32_t height, int32_t n,
-                 qv::BlockPtr<uint8_t>& buffer);  // 3 bytes per element
-bool PadPixels16(const void* base, int32_t rowLength, int32_t width, int32_t height, int32_t n,
-                 qv::BlockPtr<uint16_t>& buffer);
 bool PadPlane8(const uint8_t* plane, int32_t bytesPerRow, int32_t width, int32_t height, int32_t n,
                qv::BlockPtr<uint8_t>& buffer);
 
@@ -62,15 +56,13 @@ void PixelatePixels32(const qvPixelateBlock& block);
 void PixelatePixels24(const qvPixelateBlock& block);
 void PixelatePixels16(const qvPixelateBlock& block);
 
-// Oil paint: each pixel becomes the most frequent intensity's pixel of its n x n window in
-// the padded copy (PadPixels of the same depth and n).
+// Oil paint: each pixel becomes the most frequent intensity's pixel of its window of
+// 2 half + 1 pixels square, the picture's edges replicated beyond it.
 struct qvOilPaintBlock {
     uint8_t* base;
     int32_t rowLength;
     int32_t width, height;
-    const void* padded;
-    int64_t paddedRowLength;
-    int32_t n;
+    int32_t half;
     uint32_t format;
 };
 void OilPaintPixels32(const qvOilPaintBlock& block);

@@ -109,8 +109,10 @@ int Retrieve(Transfer& t, qvNetObject* control, const ParsedUrl& url, DownloadSi
         return sink != nullptr ? ERR_FILENOTFOUND : ERR_UPLOADFORBIDDEN;
     }
     if (code < 100 || code > 299) return FtpError(code);
-    const uint64_t total =
-        sink != nullptr ? code == 150 ? FtpAnnouncedSize(line) : 0 : uint64_t(source->size);
+    // An upload's total is its file's size; a string of "data" announces none.
+    const uint64_t total = sink != nullptr           ? code == 150 ? FtpAnnouncedSize(line) : 0
+                           : source->file != nullptr ? uint64_t(source->size)
+                                                     : 0;
     t.Progress(data, true, total);
     const int error = sink != nullptr ? Download(t, data, *sink) : Upload(t, data, *source);
     if (error != 0) return error;

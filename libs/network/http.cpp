@@ -13,8 +13,8 @@ namespace {
 constexpr int kMaxRedirects = 5;
 constexpr int kDetailNoHttp = 1001, kDetailNoVersion = 1002, kDetailNoSpace = 1003,
               kDetailNoLength = 2000, kDetailChunkSize = 3000;
-// Chunk sizes beyond this are refused before any arithmetic can overflow.
-constexpr int kMaxHexDigits = 15;
+// Chunk sizes beyond this are refused (fifteen hex digits); a status beyond this is no status.
+constexpr uint64_t kMaxChunkSize = (uint64_t(1) << 60) - 1, kMaxStatus = 99999;
 
 int HttpError(int detail) {
     SetErrorNumber(uint32_t(detail));
@@ -31,16 +31,27 @@ std::string Lower(std::string_view text) {
     return out;
 }
 
-// A decimal number of the whole text; false when it is none or does not fit 64 bits.
-bool ParseDecimal64(std::string_view text, uint64_t* value) {
-    if (text.empty()) return false;
+int DigitValue(char c) {
+    if (IsDigit(c)) return c - '0';
+    const char lower = char(std::tolower(static_cast<unsigned char>(c)));
+    return lower >= 'a' && lower <= 'f' ? lower - 'a' + 10 : 99;
+}
+
+// The number at the start of text, read as a number is read from a header: leading blanks
+// skipped, digits of the base up to the first other character. False without a digit or when
+// the value passes limit.
+bool LeadingNumber(std::string_view text, int base, uint64_t limit, uint64_t* value) {
+    size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
     uint64_t v = 0;
-    for (char c : text) {
-        if (!IsDigit(c) || v > (UINT64_MAX - uint64_t(c - '0')) / 10) return false;
-        v = v * 10 + uint64_t(c - '0');
+    const size_t first = i;
+    for (; i < text.size() && DigitValue(text[i]) < base; ++i) {
+        const uint64_t digit = uint64_t(DigitValue(text[i]));
+        if (v > (limit - digit) / uint64_t(base)) return false;
+        v = v * uint64_t(base) + digit;
     }
     *value = v;
-    return true;
+    return i > first;
 }
 
 struct Response {
@@ -61,9 +72,9 @@ int ReadStatusLine(Transfer& t, qvNetObject* node, int* status) {
     if (i >= line.size() || !IsDigit(line[i])) return HttpError(kDetailNoVersion);
     while (i < line.size() && (IsDigit(line[i]) || line[i] == '.')) ++i;
     if (i >= line.size() || line[i] != ' ') return HttpError(kDetailNoSpace);
-    *status = 0;
-    for (++i; i < line.size() && IsDigit(line[i]) && *status < 1000; ++i)
-        *status = *status * 10 + (line[i] - '0');
+    uint64_t code = 0;
+    LeadingNumber(std::string_view(line).substr(i), 10, kMaxStatus, &code);
+    *status = int(code);
     return 0;
 }
 
@@ -77,7 +88,7 @@ int ParseHeader(std::string_view line, bool longer, Response* r) {
         value.remove_prefix(1);
     while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
     if (name == "content-length") {
-        r->hasLength = ParseDecimal64(value, &r->length);
+        r->hasLength = LeadingNumber(value, 10, UINT64_MAX, &r->length);
     } else if (name == "transfer-encoding") {
         const std::string coding = Lower(value);
         if (coding == "chunked")
@@ -105,15 +116,7 @@ int ReadChunkSize(Transfer& t, qvNetObject* node, uint64_t* size) {
     std::string line;
     bool longer = false;
     if (const int code = t.ReadLine(node, &line, &longer)) return code;
-    int digits = 0;
-    uint64_t value = 0;
-    for (char c : line) {
-        if (!std::isxdigit(static_cast<unsigned char>(c))) break;
-        if (++digits > kMaxHexDigits) return HttpError(kDetailChunkSize);
-        value = value * 16 + uint64_t(IsDigit(c) ? c - '0' : std::tolower(c) - 'a' + 10);
-    }
-    if (digits == 0 || longer) return HttpError(kDetailChunkSize);
-    *size = value;
+    if (longer || !LeadingNumber(line, 16, kMaxChunkSize, size)) return HttpError(kDetailChunkSize);
     return 0;
 }
 

@@ -46,18 +46,18 @@ struct FileCloser {
 };
 using FileHandle = std::unique_ptr<qvFile, FileCloser>;
 
-// A string field of the options table; false when absent.
+// A string field of the options table (a number is taken as its text); false when absent.
 bool StringOption(qvVmState* L, const char* name, std::string* out) {
     VmPushString(L, name);
     VmGetTable(L, kOptionsArg);
-    const int type = VmType(L, -1);
-    if (type != VM_TNIL && type != VM_TSTRING) {
-        SetErrorString(name);
-        RaiseError(L, ERR_STRTABLEARG);
+    const bool present = VmType(L, -1) != VM_TNIL;
+    if (present) {
+        size_t length = 0;
+        const char* text = GetTableArgString(L, -1, &length, name);
+        out->assign(text, length);
     }
-    if (type == VM_TSTRING) out->assign(VmToString(L, -1), VmStrLen(L, -1));
     VmSetTop(L, -2);
-    return type == VM_TSTRING;
+    return present;
 }
 
 bool BoolOption(qvVmState* L, const char* name, bool def) {
@@ -89,9 +89,35 @@ TransferOptions ReadOptions(qvVmState* L, bool download) {
     return o;
 }
 
+// What an upload sends: the file it opened, "data", or nothing (an empty file).
+struct Upload {
+    FileHandle file;
+    UploadSource source;
+};
+
+// An upload's source: "data" and "file" together are refused; the file is opened and its size
+// taken before anything else is checked.
+int OpenUploadSource(const TransferOptions& o, Upload* upload) {
+    if (o.hasData && !o.file.empty()) return ERR_WRONGUSAGE;
+    if (o.hasData) {
+        upload->source.data = &o.data;
+        upload->source.size = int64_t(o.data.size());
+        return 0;
+    }
+    if (o.file.empty()) return 0;
+    upload->file.reset(FileOpen(o.file.c_str(), QV_FILE_READ));
+    if (upload->file == nullptr) return ErrorWithText(ERR_READFILE, o.file.c_str());
+    FileSeek(upload->file.get(), 0, QV_SEEK_END);
+    upload->source.size = FileSeek(upload->file.get(), 0, QV_SEEK_BEGINNING);
+    upload->source.file = upload->file.get();
+    return 0;
+}
+
 // The checks that come before any connection, in their order.
-int CheckOptions(const TransferOptions& o, bool download) {
-    if (!download && o.hasData && !o.file.empty()) return ERR_WRONGUSAGE;
+int CheckOptions(const TransferOptions& o, bool download, Upload* upload) {
+    if (!download) {
+        if (const int code = OpenUploadSource(o, upload)) return code;
+    }
     if (download && o.post && o.postData.empty()) return ERR_WRONGUSAGE;
     if (o.mode != kFtpBinary && o.mode != kFtpAscii) return ERR_WRONGUSAGE;
     if (o.proxy.size() > kOptionMax || o.postType.size() > kOptionMax ||
@@ -107,21 +133,9 @@ int RunDownload(Transfer& t, const std::string& url, DownloadSink& sink) {
     return HttpDownload(t, url, sink);
 }
 
-int RunUpload(Transfer& t, const std::string& url) {
+int RunUpload(Transfer& t, const std::string& url, const UploadSource& source) {
     ParsedUrl parsed;
     if (const int code = ParseUrl(url, true, t.options.proxy, &parsed)) return code;
-    UploadSource source;
-    FileHandle file;
-    if (!t.options.file.empty()) {
-        file.reset(FileOpen(t.options.file.c_str(), QV_FILE_READ));
-        if (file == nullptr) return ErrorWithText(ERR_READFILE, t.options.file.c_str());
-        FileSeek(file.get(), 0, QV_SEEK_END);
-        source.size = FileSeek(file.get(), 0, QV_SEEK_BEGINNING);
-        source.file = file.get();
-    } else if (t.options.hasData) {
-        source.data = &t.options.data;
-        source.size = int64_t(t.options.data.size());
-    }
     return FtpTransfer(t, parsed, nullptr, &source);
 }
 
@@ -129,18 +143,27 @@ int RunUpload(Transfer& t, const std::string& url) {
 int TransferFile(qvVmState* L, bool download) {
     CheckArgCount(L, download ? 1 : 2, 4);
     const std::string url = GetArgString(L, 1, nullptr);
+    // An upload's options say what to send: without them nothing would be stored.
+    if (!download && VmType(L, kOptionsArg) != VM_TTABLE) {
+        SetErrorNumber(kOptionsArg);
+        RaiseError(L, ERR_TABEXPECTED);
+    }
     const bool progress = VmGetTop(L) >= kProgressArg;
-    if (progress && VmType(L, kProgressArg) != VM_TFUNCTION) RaiseError(L, ERR_FUNCEXPECTED);
+    if (progress && VmType(L, kProgressArg) != VM_TFUNCTION) {
+        SetErrorNumber(kProgressArg);
+        RaiseError(L, ERR_FUNCEXPECTED);
+    }
     OpenSocketLibrary();
     const TransferOptions options = ReadOptions(L, download);
-    int code = CheckOptions(options, download);
+    Upload upload;
+    int code = CheckOptions(options, download, &upload);
     DownloadSink sink(options.file);
     if (code == 0) {
         Transfer transfer(L, options, progress, VmGetTop(L) >= kUserDataArg);
         if (download) {
             code = RunDownload(transfer, url, sink);
         } else {
-            code = RunUpload(transfer, url);
+            code = RunUpload(transfer, url, upload.source);
         }
         code = transfer.Settle(code);
     }

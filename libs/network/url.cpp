@@ -104,25 +104,30 @@ int ParseUrl(std::string_view url, bool upload, std::string_view proxy, ParsedUr
     out->port = http ? 80 : 21;
     if (http && upload) return ERR_WRONGUSAGE;
     if (!proxy.empty() && (!http || !StartsWithNoCase(proxy, kHttp))) return ERR_WRONGUSAGE;
-    if (HasControlByte(url) || HasControlByte(proxy) || EscapeUrl(url).size() > kUrlPartMax)
-        return ERR_BADURL;
+    if (EscapeUrl(url).size() > kUrlPartMax) return ERR_BADURL;
     std::string_view hostPart, path;
     SplitHostPath(url.substr(http ? kHttp.size() : kFtp.size()), &hostPart, &path);
     if (hostPart.size() > kUrlPartMax || path.size() > kUrlPartMax) return ERR_BADURL;
+    // A host name and an FTP command line cannot carry control bytes; an HTTP request target
+    // is escaped.
+    if (HasControlByte(hostPart) || (!http && HasControlByte(path))) return ERR_BADURL;
     out->hostPart = hostPart;
     out->path = path;
     if (!http) {
         if (const int code = CutTypeSuffix(&out->path, &out->type)) return code;
     }
+    // Through a proxy the connection goes to the proxy's host; the target's host part only
+    // names the site in the Host header.
+    if (!proxy.empty()) {
+        std::string_view proxyPath;
+        SplitHostPath(proxy.substr(kHttp.size()), &hostPart, &proxyPath);
+        if (HasControlByte(hostPart)) return ERR_BADURL;
+        out->port = 80;
+    }
     if (const size_t at = hostPart.rfind('@'); at != std::string_view::npos) {
         if (http) return ERR_BADURL;
         if (const int code = ParseLogin(hostPart.substr(0, at), out)) return code;
         hostPart = hostPart.substr(at + 1);
-    }
-    if (!proxy.empty()) {
-        std::string_view proxyPath;
-        SplitHostPath(proxy.substr(kHttp.size()), &hostPart, &proxyPath);
-        out->port = 80;
     }
     return ParseHostPort(hostPart, &out->host, &out->port);
 }

@@ -143,12 +143,21 @@ uint32_t Blended(uint32_t colour, uint32_t under) {
     return BlendRGB(colour & 0xFFFFFF, under, transparency) & 0xFFFFFF;
 }
 
-void PlotDisplay(qvDisplay* display, const gfx::DisplayView& view, int32_t x, int32_t y,
-                 uint32_t colour) {
+// The point in the display's bitmap, and in the second one while it autoscales; the colour
+// drawn.
+uint32_t PlotBuffers(const gfx::DisplayView& view, int32_t x, int32_t y, uint32_t colour) {
     const uint32_t rgb = Blended(colour, ReadBitMapPixel(view.backBuffers[0], x, y));
     PlotPixel(view.backBuffers[0], x, y, rgb);
     if (view.AutoscaleActive() && view.backBuffers[1] != nullptr) {
         PlotPixel(view.backBuffers[1], x, y, rgb);
+    }
+    return rgb;
+}
+
+void PlotDisplay(qvDisplay* display, const gfx::DisplayView& view, int32_t x, int32_t y,
+                 uint32_t colour) {
+    const uint32_t rgb = PlotBuffers(view, x, y, colour);
+    if (view.AutoscaleActive() && view.backBuffers[1] != nullptr) {
         BltToDisplay(view.backBuffers[1], x, y, display, x, y, 1, 1, QV_REFRESH_AUTOSCALE);
     } else if (VideoPlayingOnDisplay(display) == 0) {
         WriteWindowPixel(view.window, x, y, rgb);
@@ -365,10 +374,14 @@ int Plot(qvVmState* L) {
     if (!InDrawingArea(x, y) || UnderSpriteMask(scene::LayerDisplays().OutputPicture(), x, y)) {
         return 0;
     }
-    if (view.outputType == gfx::kTargetDisplay) {
-        PlotDisplay(display, view, x, y, colour);
-    } else {
+    if (view.outputType != gfx::kTargetDisplay) {
         PlotTarget(L, view, output, x, y, colour);
+    } else if (RectHitsSprite(scene::LayerDisplays().OutputPicture(), x, y, 1, 1)) {
+        // A sprite stays above the point: the window's pixel is composed again.
+        PlotBuffers(view, x, y, colour);
+        RefreshDisplayArea(L, x, y, 1, 1);
+    } else {
+        PlotDisplay(display, view, x, y, colour);
     }
     return 0;
 }

@@ -97,6 +97,8 @@ bool DirectPathApplies(const qvTextRender& record, uint32_t kind, const Output& 
     if (kind != qv::gfx::kTypeTextOut && !print) return false;
     if (out.display == nullptr || out.layers || out.view.outputType != qv::gfx::kTargetDisplay)
         return false;
+    // Sprites stay above the text: SafeBlt draws it under them.
+    if (!out.view.plainPicture) return false;
     if (!print && IsHorizontalConstant(record.x)) return false;
     const uint32_t flags = record.style.styleFlags;
     if ((flags & ~uint32_t(QV_STYLE_NORMAL | QV_STYLE_ANTIALIAS)) != 0 || flags == 0) return false;

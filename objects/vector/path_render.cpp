@@ -202,6 +202,27 @@ int MeasureLayoutOnce(const PathSource& s, Coverage main, PathLayout* out) {
     return 0;
 }
 
+// What the back end covers for the item's picture: the stroke of an unfilled path, the edge
+// stroke of a filled one with an edge, else the fill.
+Coverage MainCoverage(const qvPathItem& item) {
+    const qvDrawState& ds = item.drawState;
+    if (ds.fillStyle == draw::FILLNONE) return {false, std::max(ds.lineWidth, 1)};
+    if ((ds.formStyle & draw::EDGE) != 0) return {false, 2 * std::clamp(ds.borderSize, 1, 64)};
+    return {true, 1};
+}
+
+PathSource SourceOf(const VectorBackend& backend, const qvPathItem& item) {
+    const PathStrokeState state{item.join,       item.cap,       item.fillRule,
+                                item.dashOffset, item.dashCount, item.dashes};
+    return {backend, item, StrokeStyleOf(state, (item.drawState.formStyle & draw::ANTIALIAS) != 0)};
+}
+
+// The item's size is its upright picture's; its own size, the filled area's.
+void TakeLayoutSize(const PathLayout& layout, qvPathItem* item) {
+    item->width = layout.box.width, item->height = layout.box.height;
+    item->areaWidth = layout.fillWidth, item->areaHeight = layout.fillHeight;
+}
+
 bool IsIdentity(const double m[4]) {
     return m[0] == 1 && m[1] == 0 && m[2] == 0 && m[3] == 1;
 }
@@ -537,7 +558,9 @@ qvPathItem::qvPathItem(const qvPathItem& other)
       originY(other.originY),
       placeByExtents(other.placeByExtents),
       planeX(other.planeX),
-      planeY(other.planeY) {
+      planeY(other.planeY),
+      areaWidth(other.areaWidth),
+      areaHeight(other.areaHeight) {
     ForgetImages();
 }
 
@@ -581,6 +604,23 @@ bool qvPathItem::HiddenUnderBorder(uint32_t borderColour) const {
            (colour & 0xFFFFFF) == (borderColour & 0xFFFFFF);
 }
 
+void qvPathItem::OwnSize(int32_t* ownWidth, int32_t* ownHeight) const {
+    *ownWidth = areaWidth > 0 ? areaWidth : width;
+    *ownHeight = areaHeight > 0 ? areaHeight : height;
+}
+
+int MeasurePathItem(qvPathItem* item) {
+    if (item->segments == nullptr || item->length == 0) return ERR_EMPTYPATH;
+    const VectorBackend* backend = FindVectorBackend();
+    if (backend == nullptr) return ERR_VECGFXPLUGIN;
+    PathLayout layout{};
+    if (int code = MeasureLayoutOnce(SourceOf(*backend, *item), MainCoverage(*item), &layout)) {
+        return code;
+    }
+    TakeLayoutSize(layout, item);
+    return 0;
+}
+
 int RenderPath(qvVmState* L, qvPathItem* item, const qvPathRenderCall& call) {
     if (item->segments == nullptr || item->length == 0) return ERR_EMPTYPATH;
     const VectorBackend* backend = FindVectorBackend();
@@ -604,16 +644,9 @@ int RenderPath(qvVmState* L, qvPathItem* item, const qvPathRenderCall& call) {
     const bool filled = ds.fillStyle != draw::FILLNONE;
     const bool edge = filled && (ds.formStyle & draw::EDGE) != 0;
     const bool shadow = filled && (ds.formStyle & draw::SHADOW) != 0;
-    const int32_t edgeSize = std::clamp(ds.borderSize, 1, 64);
-    const Coverage main = !filled ? Coverage{false, std::max(ds.lineWidth, 1)}
-                          : edge  ? Coverage{false, 2 * edgeSize}
-                                  : Coverage{true, 1};
-    const PathStrokeState state{item->join,       item->cap,       item->fillRule,
-                                item->dashOffset, item->dashCount, item->dashes};
-    const PathSource source{*backend, *item,
-                            StrokeStyleOf(state, (ds.formStyle & draw::ANTIALIAS) != 0)};
+    const PathSource source = SourceOf(*backend, *item);
     PathLayout layout{};
-    if (int code = MeasureLayoutOnce(source, main, &layout)) return code;
+    if (int code = MeasureLayoutOnce(source, MainCoverage(*item), &layout)) return code;
     item->originX = layout.box.x, item->originY = layout.box.y;
     int32_t x = call.x, y = call.y;
     if (item->placeByExtents) {
@@ -640,7 +673,7 @@ int RenderPath(qvVmState* L, qvPathItem* item, const qvPathRenderCall& call) {
     const qvPathMatrix* turn = nullptr;
     // The item's position: where the upright picture goes.
     item->x = x, item->y = y;
-    item->width = layout.box.width, item->height = layout.box.height;
+    TakeLayoutSize(layout, item);
     if (!layerTurns && !IsIdentity(m)) {
         const double anchorX = call.layer != nullptr ? call.layer->anchorX : transform->anchorx;
         const double anchorY = call.layer != nullptr ? call.layer->anchorY : transform->anchory;

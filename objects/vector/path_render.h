@@ -29,6 +29,7 @@ struct qvPathItem : qvShapeItem {
     double originX = 0, originY = 0;  // left and top of the extents, written by the renderer
     bool placeByExtents = false;      // the extents' left and top are added to the position once
     double planeX = 0, planeY = 0;    // where the picture's pixel 0, 0 lies in path coordinates
+    int32_t areaWidth = 0, areaHeight = 0;  // the filled area, as the drawing tags measure it
 
     qvPathItem() = default;
     // Every field, borrowing the arrays and no images: a drawing's variant of the item (a
@@ -41,6 +42,8 @@ struct qvPathItem : qvShapeItem {
     int SetStream(const uint8_t* stream, size_t length);
     int SetDashes(const double* lengths, int32_t count);
     bool HiddenUnderBorder(uint32_t borderColour) const override;
+    // The filled area: a transform scales the path by it, as its drawing tags did.
+    void OwnSize(int32_t* ownWidth, int32_t* ownHeight) const override;
 
 private:
     void* ownedStream_ = nullptr;
@@ -69,6 +72,10 @@ struct qvPathRenderCall {
     int tableIndex;         // of the drawing-tags table argument
     qvLayerArea* previous;  // QV_DRAW_INPLACE from the layer engine: the area to repaint
 };
+
+// Measures the item as RenderPath does: its picture's size and its filled area. 0, or
+// ERR_EMPTYPATH, ERR_VECGFXPLUGIN or ERR_MEM.
+int MeasurePathItem(qvPathItem* item);
 
 // Renders the item (its place-by-extents flag is cleared) and outputs it. 0, or
 // ERR_EMPTYPATH, ERR_VECGFXPLUGIN, ERR_DRAWPATH, ERR_MEM, or the error of the drawing tags,

@@ -1,16 +1,13 @@
 #include "objects/vector/path_style_rows.h"
 
-#include <cmath>
 #include <memory>
 
 #include "engine/error_codes.h"
-#include "gfx/clip.h"
 #include "gfx/library/object_types.h"
 #include "objects/draw/draw_state.h"
 #include "objects/draw/shape_style_rows.h"
 #include "objects/vector/path_queries.h"
 #include "objects/vector/path_render.h"
-#include "objects/vector/vector_backend.h"
 #include "platform/linux/blocks.h"
 #include "platform/linux/memory.h"
 #include "runtime/arguments.h"
@@ -97,26 +94,6 @@ int ReadDashes(qvVmState* L, int t, LayerStyleWork* work, qvPathItem* item) {
     return code;
 }
 
-// The size of the path as the renderer measures it: its filled area, or its stroke.
-int SizeFromPath(qvPathItem* item) {
-    if (item->segments == nullptr || item->length == 0) return ERR_EMPTYPATH;
-    const VectorBackend* backend = FindVectorBackend();
-    if (backend == nullptr) return ERR_VECGFXPLUGIN;
-    const qvDrawState& ds = item->drawState;
-    const PathStrokeState state{item->join,       item->cap,       item->fillRule,
-                                item->dashOffset, item->dashCount, item->dashes};
-    const qvPathStrokeStyle style = StrokeStyleOf(state, (ds.formStyle & draw::ANTIALIAS) != 0);
-    PathBounds bounds{};
-    const bool fill = ds.fillStyle != draw::FILLNONE;
-    if (const int code = MeasureStream(*backend, item->segments, item->length, style, fill,
-                                       std::max(ds.lineWidth, 1), 0, 0, &bounds)) {
-        return code;
-    }
-    item->width = gfx::TruncSaturate(std::fabs(bounds.right - bounds.left) + 0.5);
-    item->height = gfx::TruncSaturate(std::fabs(bounds.bottom - bounds.top) + 0.5);
-    return 0;
-}
-
 int ReadPathStyle(qvVmState* L, int t, LayerStyleWork* work) {
     auto* item = dynamic_cast<qvPathItem*>(work->item);
     if (item == nullptr) return ERR_WRONGUSAGE;
@@ -129,8 +106,9 @@ int ReadPathStyle(qvVmState* L, int t, LayerStyleWork* work) {
         work->rebuild = true;
     }
     if (const int code = ReadDashes(L, t, work, item)) return code;
+    // The item's size becomes the new path's, so that an own size follows it.
     if (!work->pathId) return 0;
-    return SizeFromPath(item);
+    return MeasurePathItem(item);
 }
 
 // The stroke defaults at the old position, with the style and colour of a shape, or the

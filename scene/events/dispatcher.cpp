@@ -411,6 +411,7 @@ std::optional<int> SecondHalf(qvVmState* L, qvEventMessage* message) {
         Prepare(message, row->kind, row->action, handler);
     }
     message->display = display;
+    // A drop lands in the display's coordinates, as the mouse does.
     const DisplayPoint at =
         Displays().ToDisplay(display, static_cast<int32_t>(event.x), static_cast<int32_t>(event.y),
                              Rounding::kTowardZero);

@@ -102,7 +102,9 @@ int PaintLayer(qvVmState* L, qvLayer* layer, qvLayerItem* item, qvDisplayBitMap*
     if (region != nullptr && !Cut(&area, region->x, region->y, region->width, region->height)) {
         return 0;
     }
-    if (layer->hidden != 0 || layer->deferred != 0) return 0;
+    // A layer at full transparency shows nothing, its shadow and border included; a mix at
+    // opacity 0 would still round the background down.
+    if (layer->hidden != 0 || layer->deferred != 0 || layer->transparency >= 255) return 0;
     if (layer->shadow.on != 0 &&
         !qv::scene::PaintLayerShadow(L, layer, item, dest, area, scale, region)) {
         return 0;
@@ -266,10 +268,7 @@ int GetLayerImage(qvVmState* L, qvLayer* layer, qvLayerItem* item, int withFilte
                 return code;
             }
         }
-        // A transformed image is rendered with its filters unless one of them moves pixels.
-        const bool transformed = withTransform != 0 && item->transformed.bitmap != nullptr;
-        *out =
-            PictureOf(transformed && layer->movingFilter == 0 ? item->transformed : item->filtered);
+        *out = PictureOf(item->filtered);
         return 0;
     }
     if (withTransform != 0 && item->transformed.bitmap != nullptr) {

@@ -63,7 +63,7 @@ struct qvLayerPicture {
     int32_t offsetX, offsetY;
 };
 // With filters, a layer with an active filter answers its filtered image (built when
-// missing), or its transformed image when it has one and no filter moves pixels. 0,
+// missing, from the transformed image when the transform is asked for and there is one). 0,
 // ERR_WRONGUSAGE for a layer being removed or a type without an image, the object lookup's
 // error or the filter pass's.
 int GetLayerImage(qvVmState* L, qvLayer* layer, qvLayerItem* item, int withFilters,

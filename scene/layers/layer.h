@@ -65,6 +65,12 @@ struct qvLayerItem {
     // Whether a border of the colour is all the item shows: an unfilled shape or path whose
     // outline has the border's colour (shape and path items override it).
     virtual bool HiddenUnderBorder(uint32_t /*borderColour*/) const { return false; }
+    // The size the layer's transform refers to (its explicit size and its scale): the
+    // content's own, which is the item's unless the drawing measured its tags against another
+    // (a path's filled area, which its stroke overhangs).
+    virtual void OwnSize(int32_t* ownWidth, int32_t* ownHeight) const {
+        *ownWidth = width, *ownHeight = height;
+    }
 
 protected:
     // Copies every field; Copy() then clears what the copy must not share.
@@ -266,14 +272,14 @@ int AddBrushLayer(qvVmState* L, uint32_t type, const qvObjectId* id, int32_t par
 
 struct qvRectList;
 
-// Unlinks and frees a layer. Its bounds go to the out values (each may be none); unless
-// noRefresh they are refreshed, or appended to list when one is given (refreshed at once
+// Unlinks and frees a layer with its button. Its bounds go to the out values (each may be none);
+// unless noRefresh they are refreshed, or appended to list when one is given (refreshed at once
 // when it cannot grow). Orphans of the kind it showed are collected afterwards.
 void RemoveLayerRecord(qvVmState* L, qvLayer* layer, int noRefresh, int32_t* x, int32_t* y,
                        int32_t* width, int32_t* height, qvRectList* list);
-// Frees every layer of the picture (each distinct item once, whatever its type word says);
-// with buttons the button attached to each, with collect the orphans afterwards.
-void FreeLayerList(qvVmState* L, qvBGPic* picture, bool collect = false, bool buttons = false);
+// Frees every layer of the picture with the button attached to it (each distinct item once,
+// whatever its type word says); with collect the orphans afterwards.
+void FreeLayerList(qvVmState* L, qvBGPic* picture, bool collect = false);
 
 // The n-th layer from the bottom (1-based), or none.
 qvLayer* GetLayerByIndex(const qvBGPic* picture, int32_t n);

@@ -15,7 +15,6 @@
 #include "scene/bgpic.h"
 #include "scene/layers/compositor.h"
 #include "scene/layers/display_seam.h"
-#include "scene/layers/filter_pass.h"
 #include "scene/object_hooks.h"
 
 using namespace qv::gfx;
@@ -27,8 +26,9 @@ constexpr uint32_t kRendererTypes = 64;
 
 // The layers' own renderer of the image kinds: the image the layer's source shows, scaled or
 // turned by the work transform into the item's transformed image, placed so that the anchor
-// point lands on the item's position, its filters run over it unless one of them moves
-// pixels (those run on the painted image).
+// point lands on the item's position. Its filters are not baked in: the compositor's filtered
+// image is made from it, and is dropped whenever the filters change, which a baked-in copy
+// would outlive.
 int RenderImageContent(qvVmState* L, qvLayer* layer, int32_t, qvLayerItem* item, qvLayerImage* out,
                        const qvWorkTransform* work, qvLayerArea* previous, int) {
     qvLayerPicture source;
@@ -73,11 +73,6 @@ int RenderImageContent(qvVmState* L, qvLayer* layer, int32_t, qvLayerItem* item,
     *previous = {placed.x, placed.y, placed.width, placed.height, previous->skip};
     FreeLayerImage(out);
     *out = made;
-    if (LayerHasFilter(layer) && layer->movingFilter == 0) {
-        code = ApplyLayerFilters(layer->filters, made.bitmap, made.mask, made.alpha, madeWidth,
-                                 madeHeight);
-        if (code != 0) return code;
-    }
     RefreshLayerChange(L, layer, *previous);
     return 0;
 }

@@ -62,6 +62,14 @@ int32_t Faded(int32_t level, uint32_t fade) {
     return fade == 0 ? level : int32_t(int64_t(level) * (int64_t(fade) - 1) / 255);
 }
 
+// The shadow's opacity: its colour's, scaled by its fade word and by the layer's transparency,
+// so that the shadow fades with the layer as the border does.
+uint8_t ShadowOpacity(const qvLayer* layer) {
+    const int32_t own = Faded(255 - int32_t(layer->shadow.colour >> 24), layer->shadowFade);
+    const int32_t shown = 255 - int32_t(std::min<uint32_t>(layer->transparency, 255));
+    return uint8_t(own * shown / 255);
+}
+
 // The width x height rectangle of the image at its offset, cut to the image.
 LayerRect DrawnPart(const qvLayerPicture& image, const qvLayerItem* item) {
     return {image.offsetX, image.offsetY, std::min(item->drawWidth, image.width - image.offsetX),
@@ -122,8 +130,7 @@ int DilatedBorder(qvVmState* L, qvLayer* layer, qvLayerItem* item, const qvLayer
 // The shadow's silhouette: the border image when there is one, else the layer's image.
 // 0 with *plane (none when it cannot be made), or the error of the layer's image.
 int MakeLayerShadowPlane(qvVmState* L, qvLayer* layer, qvLayerItem* item, qvPlaneBitMap** plane) {
-    const auto opacity =
-        uint8_t(Faded(255 - int32_t(layer->shadow.colour >> 24), layer->shadowFade));
+    const uint8_t opacity = ShadowOpacity(layer);
     const double radius = ShadowRadius(layer), sigma = layer->shadow.sigma;
     const qvLayerImage& border = item->border;
     *plane = nullptr;

@@ -45,8 +45,11 @@ bool IsIdentity(const double m[4]) {
     return m[0] == 1 && m[1] == 0 && m[2] == 0 && m[3] == 1;
 }
 
-// Frees what a layer owns and the record; the layer must be unlinked or never linked.
-void FreeLayerRecord(qvVmState* L, qvLayer* layer) {
+// Frees what a layer owns, the button of the picture attached to it and the record; the layer
+// must be unlinked or never linked. Every road that frees a layer comes here, so that no button
+// is left pointing at a freed layer.
+void FreeLayerRecord(qvVmState* L, qvBGPic* picture, qvLayer* layer) {
+    Objects().FreeButtonOfLayer(L, picture, layer);
     FreeLayerItems(layer);
     FreeMemBlock(layer->name);
     FreeRefList(L, layer->references);
@@ -232,7 +235,7 @@ int AddLayer(qvVmState* L, uint32_t type, const qvObjectId* id, int32_t x, int32
     }
     layer->sourceItem = layer->pictureItem = layer->displayItem = item;
     if (const int code = ApplyStyle(picture, layer, style, &flags, &insertPos)) {
-        FreeLayerRecord(L, layer);
+        FreeLayerRecord(L, picture, layer);
         return code;
     }
     qvDisplay* display = Graphics().Host().CurrentDisplay();
@@ -253,7 +256,7 @@ int AddLayer(qvVmState* L, uint32_t type, const qvObjectId* id, int32_t x, int32
     if (const int code = BuildItems(L, layer, picture, display, flags)) {
         if (replaced != nullptr) TakeOver(picture, layer, replaced);
         RemoveNode(&layer->node);
-        FreeLayerRecord(L, layer);
+        FreeLayerRecord(L, picture, layer);
         return code;
     }
     const int noRefresh = (flags & QV_ADDLAYER_NOREFRESH) != 0 ? 1 : 0;
@@ -308,18 +311,13 @@ void RemoveLayerRecord(qvVmState* L, qvLayer* layer, int noRefresh, int32_t* x, 
     }
     qvBGPic* picture = LayerDisplays().OutputPicture();
     if (picture != nullptr) picture->transitionTarget = 1;
-    Objects().FreeButtonOfLayer(L, picture, layer);
     RemoveNode(&layer->node);
-    FreeLayerRecord(L, layer);
+    FreeLayerRecord(L, picture, layer);
     FreeUnusedCaches(L, CollectKind(type));
 }
 
-void FreeLayerList(qvVmState* L, qvBGPic* picture, bool collect, bool buttons) {
-    while (qvListNode* node = RemHead(&picture->layers)) {
-        qvLayer* layer = AsLayer(node);
-        if (buttons) Objects().FreeButtonOfLayer(L, picture, layer);
-        FreeLayerRecord(L, layer);
-    }
+void FreeLayerList(qvVmState* L, qvBGPic* picture, bool collect) {
+    while (qvListNode* node = RemHead(&picture->layers)) FreeLayerRecord(L, picture, AsLayer(node));
     if (collect) FreeUnusedCaches(L, QV_CACHE_ALL);
 }
 

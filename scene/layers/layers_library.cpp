@@ -315,15 +315,15 @@ int FreeLayers(qvVmState* L) {
     picture->transitionTarget = 1;
     if (OutputIsPicture() && !shown) {
         if (keep) return ERR_WRONGUSAGE;
-        FreeLayerList(L, picture, true, true);
+        FreeLayerList(L, picture, true);
         return 0;
     }
     if (keep) {
         ComposeIntoDisplayBitmap(L, picture, false);
-        FreeLayerList(L, picture, true, true);
+        FreeLayerList(L, picture, true);
         return 0;
     }
-    FreeLayerList(L, picture, true, true);
+    FreeLayerList(L, picture, true);
     if (OutputIsPicture()) {
         AddDirtyRect(L, 0, 0, picture->width, picture->height);
     } else {

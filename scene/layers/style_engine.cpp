@@ -66,10 +66,20 @@ qvLayer* SuccessorOf(qvBGPic* picture, qvLayer* pred) {
 // shown brush) keeps following it when its content changes size, so that the new content is
 // not scaled back to the old size. An explicit width or height in the same table still wins.
 void FollowOwnSize(LayerStyleWork* work) {
-    const qvLayerItem* old = work->live->sourceItem;
+    int32_t oldWidth, oldHeight, newWidth, newHeight;
+    work->live->sourceItem->OwnSize(&oldWidth, &oldHeight);
+    work->item->OwnSize(&newWidth, &newHeight);
     qvDrawTransform& t = work->transform;
-    if (t.width != 0 && t.width == old->width) t.width = work->item->width;
-    if (t.height != 0 && t.height == old->height) t.height = work->item->height;
+    if (t.width != 0 && t.width == oldWidth) t.width = newWidth;
+    if (t.height != 0 && t.height == oldHeight) t.height = newHeight;
+}
+
+// The matrix of the transform's scale, size and rotation for the item's own size.
+void MakeMatrixFor(qvDrawTransform* tf, const qvLayerItem* item) {
+    int32_t width, height;
+    item->OwnSize(&width, &height);
+    MakeTransformMatrix(tf->matrix, tf->width, tf->height, width, height, tf->rotate, tf->scalex,
+                        tf->scaley);
 }
 
 // What the common keys asked for beyond the row's flags.
@@ -81,6 +91,18 @@ struct CommonChanges {
     bool clip = false;
     bool filterCachesInvalid = false;
 };
+
+// Where an absolute coordinate of the table puts the layer: a position constant resolved
+// against the size of the layer's content and its anchor. Relative and kept coordinates pass.
+int32_t TargetX(const CommonChanges& changes, const qvLayer* layer) {
+    if ((changes.moveFlags & QV_MOVE_RELATIVEX) != 0) return changes.x;
+    return ResolvePosX(changes.x, layer->sourceItem->width, 0, layer->anchorX);
+}
+
+int32_t TargetY(const CommonChanges& changes, const qvLayer* layer) {
+    if ((changes.moveFlags & QV_MOVE_RELATIVEY) != 0) return changes.y;
+    return ResolvePosY(changes.y, layer->sourceItem->height, 0, layer->anchorY);
+}
 
 // One call of SetLayerProperties.
 class Restyler {
@@ -110,6 +132,7 @@ private:
     int MoveRoad(qvLayer* live, LayerStyleWork* work, CommonChanges* changes);
     int RebuildRoad(qvLayer* live, LayerStyleWork* work, OwnedItem item,
                     const CommonChanges& changes);
+    void PlaceRebuilt(qvLayer* layer, const CommonChanges& changes);
     void AddBounds(qvLayer* layer);
     int ArgNumber(int slot) const { return slot - firstSlot_ + 1; }
 
@@ -317,6 +340,14 @@ int Restyler::ReadPositionKeys(int t, LayerStyleWork* work, CommonChanges* chang
                               source->height, &work->item->anchoredY)) {
         return code;
     }
+    // The anchor is the pivot of the layer's transform: a transformed layer is built again
+    // about its new anchor, where its renderer places it (a move would shift it by the
+    // upright size, and the next build would make it jump).
+    const qvLayer* live = work->live;
+    if ((work->layer.anchorX != live->anchorX || work->layer.anchorY != live->anchorY) &&
+        !IsIdentityMatrix(work->transform.matrix)) {
+        changes->transform = true;
+    }
     if (work->linePoints) {
         changes->x = work->lineX, changes->y = work->lineY;
         changes->moveFlags = 0;
@@ -453,11 +484,13 @@ int Restyler::ReadZ(int t, qvLayer* live, LayerStyleWork* work) {
 }
 
 // Shadow planes and border images go when their blocks changed or the filters did (both are
-// made from the filtered image).
+// made from the filtered image); shadow planes also when the transparency did (they are made
+// at the layer's opacity).
 void Restyler::InvalidateEffectCaches(qvLayer* live, const LayerStyleWork& work,
                                       const CommonChanges& changes) {
     const bool filters = changes.filterCachesInvalid;
-    if (filters || !SameBytes(&work.layer.shadow, &live->shadow, sizeof live->shadow)) {
+    if (filters || work.layer.transparency != live->transparency ||
+        !SameBytes(&work.layer.shadow, &live->shadow, sizeof live->shadow)) {
         AddBounds(live);
         FreeLayerCaches(live);
     }
@@ -488,13 +521,7 @@ int Restyler::MoveRoad(qvLayer* live, LayerStyleWork* work, CommonChanges* chang
     if (!changes->position) {
         AddBounds(live);
     } else {
-        int32_t x = changes->x, y = changes->y;
-        if (x != KEEPPOSITION && (changes->moveFlags & QV_MOVE_RELATIVEX) == 0) {
-            x = ResolvePosX(x, source->width, 0, live->anchorX);
-        }
-        if (y != KEEPPOSITION && (changes->moveFlags & QV_MOVE_RELATIVEY) == 0) {
-            y = ResolvePosY(y, source->height, 0, live->anchorY);
-        }
+        const int32_t x = TargetX(*changes, live), y = TargetY(*changes, live);
         AddBounds(live);
         MoveLayerTo(L_, live, nullptr, x, y, 1, changes->moveFlags, nullptr);
         if (!changes->transform) AddBounds(live);
@@ -510,10 +537,7 @@ int Restyler::MoveRoad(qvLayer* live, LayerStyleWork* work, CommonChanges* chang
         return 0;
     }
     qvDrawTransform& tf = work->transform;
-    if (tf.hasTransform == 0) {
-        MakeTransformMatrix(tf.matrix, tf.width, tf.height, source->width, source->height,
-                            tf.rotate, tf.scalex, tf.scaley);
-    }
+    if (tf.hasTransform == 0) MakeMatrixFor(&tf, source);
     const qvDrawTransform previous = live->transform;
     live->transform = tf;
     if (int code = BuildLayerCache(L_, live, QV_CACHE_NOREPAINT)) {
@@ -542,17 +566,15 @@ int Restyler::RebuildRoad(qvLayer* live, LayerStyleWork* work, OwnedItem item,
             return ERR_NOCOORDCST;
         }
         print->x = -100000;
+    } else if (work->linePoints) {
+        item->x = changes.x, item->y = changes.y;
     } else {
-        const auto place = [&](int32_t value, int flag, int32_t current) {
-            if ((changes.moveFlags & flag) != 0) return Saturate32(int64_t(current) + value);
-            return value == KEEPPOSITION ? current : value;
-        };
-        const int32_t x = place(changes.x, QV_MOVE_RELATIVEX, item->x);
-        const int32_t y = place(changes.y, QV_MOVE_RELATIVEY, item->y);
-        if (work->layer.type == gfx::kTypeLine && !work->linePoints) {
-            item->Translate(Saturate32(int64_t(x) - item->x), Saturate32(int64_t(y) - item->y));
-        }
-        item->x = x, item->y = y;
+        // A relative move lands in the working item; an absolute position once the new content
+        // is built (PlaceRebuilt).
+        const int32_t dx = (changes.moveFlags & QV_MOVE_RELATIVEX) != 0 ? changes.x : 0;
+        const int32_t dy = (changes.moveFlags & QV_MOVE_RELATIVEY) != 0 ? changes.y : 0;
+        if (work->layer.type == gfx::kTypeLine) item->Translate(dx, dy);
+        item->x = Saturate32(int64_t(item->x) + dx), item->y = Saturate32(int64_t(item->y) + dy);
     }
     AddBounds(live);
     std::unique_ptr<char, decltype(&FreeMemBlock)> name(nullptr, FreeMemBlock);
@@ -564,10 +586,7 @@ int Restyler::RebuildRoad(qvLayer* live, LayerStyleWork* work, OwnedItem item,
     }
     qvDrawTransform& tf = work->transform;
     tf.anchorx = live->anchorX, tf.anchory = live->anchorY;
-    if (tf.hasTransform == 0) {
-        MakeTransformMatrix(tf.matrix, tf.width, tf.height, item->width, item->height, tf.rotate,
-                            tf.scalex, tf.scaley);
-    }
+    if (tf.hasTransform == 0) MakeMatrixFor(&tf, item.get());
     // The style goes in with the layer so that its first render already has its filters.
     qvDrawStyle style = DefaultDrawStyle();
     style.name[0] = '\0';
@@ -598,8 +617,21 @@ int Restyler::RebuildRoad(qvLayer* live, LayerStyleWork* work, OwnedItem item,
     std::memcpy(fresh->group, group, sizeof group);
     FreeMemBlock(fresh->name);
     fresh->name = name.release();
+    if (!work->linePoints) PlaceRebuilt(fresh, changes);
     AddBounds(fresh);
     return 0;
+}
+
+// The rebuilt layer goes to the table's absolute position as the position road moves a layer:
+// a position constant is resolved against the new content's size, which a text laid out again
+// has only now.
+void Restyler::PlaceRebuilt(qvLayer* layer, const CommonChanges& changes) {
+    const int32_t x =
+        (changes.moveFlags & QV_MOVE_RELATIVEX) != 0 ? KEEPPOSITION : TargetX(changes, layer);
+    const int32_t y =
+        (changes.moveFlags & QV_MOVE_RELATIVEY) != 0 ? KEEPPOSITION : TargetY(changes, layer);
+    if (x != KEEPPOSITION || y != KEEPPOSITION)
+        MoveLayerTo(L_, layer, nullptr, x, y, 1, 0, nullptr);
 }
 
 void Restyler::Finish(int deferred) {

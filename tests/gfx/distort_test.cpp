@@ -89,6 +89,77 @@ TEST(Distort, PerspectiveOntoItsOwnCornersAddsATransparentBorder) {
     }
 }
 
+// Whole-pixel moves are pixel copies at every size: the identity, a shift by (3, 2), a mirror
+// and a half-turn each give the picture, moved, inside a one-pixel transparent border. The
+// least-squares solution carries round-off that must not move a pixel or widen the output.
+TEST(Distort, WholePixelPerspectivesAreExactAtEverySize) {
+    struct Move {
+        const char* name;
+        int dx, dy;            // where source (0, 0) goes
+        bool mirror, flipped;  // x and y reversed
+    };
+    const Move moves[] = {{"identity", 0, 0, false, false},
+                          {"shift", 3, 2, false, false},
+                          {"mirror", 0, 0, true, false},
+                          {"half-turn", 0, 0, true, true}};
+    for (int32_t w = 1; w <= 30; ++w) {
+        for (int32_t h = 1; h <= 30; ++h) {
+            BitMapPtr source = RandomBitMap(w, h, uint32_t(w * 31 + h), QV_FMT_A8R8G8B8);
+            for (const Move& m : moves) {
+                // The destination of a source point, and a source column or row from an
+                // output pixel's place relative to the destination box's corner.
+                auto to = [&](double u, double v) {
+                    return std::pair{m.dx + (m.mirror ? w - u : u), m.dy + (m.flipped ? h - v : v)};
+                };
+                std::vector<double> args;
+                for (const auto& [u, v] : {std::pair{0.0, 0.0},
+                                           {double(w), 0.0},
+                                           {double(w), double(h)},
+                                           {0.0, double(h)}}) {
+                    const auto [x, y] = to(u, v);
+                    args.insert(args.end(), {u, v, x, y});
+                }
+                for (const int smooth : {0, 1}) {
+                    SCOPED_TRACE(std::string(m.name) + " " + std::to_string(w) + "x" +
+                                 std::to_string(h) + " smooth " + std::to_string(smooth));
+                    Distorted out;
+                    ASSERT_EQ(Distort(source.get(), nullptr, nullptr, QV_DISTORT_PERSPECTIVE, args,
+                                      smooth, out),
+                              0);
+                    ASSERT_EQ(out.width, w + 2);
+                    ASSERT_EQ(out.height, h + 2);
+                    for (int32_t y = 0; y < h + 2; ++y) {
+                        for (int32_t x = 0; x < w + 2; ++x) {
+                            const bool border = x == 0 || y == 0 || x == w + 1 || y == h + 1;
+                            ASSERT_EQ(out.Visible(x, y), border ? 0 : 255) << x << "," << y;
+                            if (border) continue;
+                            const int32_t u = m.mirror ? w - x : x - 1;
+                            const int32_t v = m.flipped ? h - y : y - 1;
+                            ASSERT_EQ(ReadBitMapPixel(out.bitmap, x, y),
+                                      ReadBitMapPixel(source.get(), u, v))
+                                << x << "," << y;
+                        }
+                    }
+                }
+            }
+        }
+    }
+}
+
+// Destination corners a hair off whole and half pixels still give the box they stand for:
+// 0 .. 7 by 0 .. 5.5 is 9 x 7 with the offsets -1.
+TEST(Distort, APerspectiveBoxIsNotWidenedByRoundOff) {
+    const std::vector<double> args = {0, 0, 0, 0, 7, 0, 7, 0, 7, 5, 7, 5, 0, 5, 0, 5.5};
+    qvDistortRequest r{};
+    r.method = QV_DISTORT_PERSPECTIVE, r.argumentCount = 16, r.arguments = args.data();
+    r.sourceWidth = 7, r.sourceHeight = 5;
+    ASSERT_EQ(GenerateDistortCoefficients(&r), 0);
+    EXPECT_EQ(r.outX, -1);
+    EXPECT_EQ(r.outY, -1);
+    EXPECT_EQ(r.outWidth, 9);
+    EXPECT_EQ(r.outHeight, 7);
+}
+
 // d = 1 - 0.05 x has its horizon at x = 20; u = (30 - x) / d maps the pixels beyond it (and
 // some before it) back into the source, so only the validity test hides them.
 TEST(Distort, PixelsBeyondTheHorizonAreTransparent) {

@@ -214,13 +214,49 @@ TEST(SpatialFilters, OilPaintOfLargeWindowsKeepsTheTieRule) {
             }
         }
         const BitMapPtr before = Copy(b.get());
-        const int32_t half = std::min(int32_t(std::ceil(radius)), 23);
+        const auto half = int32_t(std::ceil(radius));
         ASSERT_EQ(OilPaintBitmap(b.get(), 23, 19, radius), 0);
         for (int32_t y = 0; y < 19; ++y) {
             for (int32_t x = 0; x < 23; ++x) {
                 ASSERT_EQ(Raw(b.get(), x, y), OilPaintReference(before.get(), x, y, half))
                     << "radius " << radius << " at " << x << "," << y;
             }
+        }
+    }
+}
+
+// A window far wider than the picture counts every copy of its replicated edges: in the 9 x 9
+// window of radius 4 the black edge pixels outnumber the white ones everywhere.
+TEST(SpatialFilters, OilPaintCountsTheWholeWindowBeyondASmallPicture) {
+    BitMapPtr b(qv::AllocBitMapInFormat(3, 2, QV_FMT_A8R8G8B8, false));
+    const uint32_t pixels[6] = {0x000000, 0x000000, 0xFFFFFF, 0x000000, 0xFFFFFF, 0x808080};
+    for (int32_t i = 0; i < 6; ++i) {
+        qv::StorePixel(qv::PixelAt(b->pixels, b->rowLength, 4, i % 3, i / 3), 4, pixels[i]);
+    }
+    const BitMapPtr before = Copy(b.get());
+    ASSERT_EQ(OilPaintBitmap(b.get(), 3, 2, 4), 0);
+    EXPECT_EQ(Raw(b.get(), 2, 0), 0u);
+    for (int32_t y = 0; y < 2; ++y) {
+        for (int32_t x = 0; x < 3; ++x) {
+            EXPECT_EQ(Raw(b.get(), x, y), OilPaintReference(before.get(), x, y, 4))
+                << x << "," << y;
+        }
+    }
+}
+
+// Radii far beyond any picture finish, and every pixel becomes one of the picture's.
+TEST(SpatialFilters, OilPaintOfHugeRadiiKeepsThePicturesPixels) {
+    for (const double radius : {1e6, 1e12, std::numeric_limits<double>::infinity()}) {
+        BitMapPtr b(qv::AllocBitMapInFormat(5, 4, QV_FMT_A8R8G8B8, false));
+        for (int32_t i = 0; i < 20; ++i) {
+            qv::StorePixel(qv::PixelAt(b->pixels, b->rowLength, 4, i % 5, i / 5), 4,
+                           uint32_t(i * 0x0B0A09));
+        }
+        ASSERT_EQ(OilPaintBitmap(b.get(), 5, 4, radius), 0) << radius;
+        for (int32_t i = 0; i < 20; ++i) {
+            const uint32_t pixel = Raw(b.get(), i % 5, i / 5);
+            EXPECT_EQ(pixel % 0x0B0A09, 0u) << radius;
+            EXPECT_LT(pixel / 0x0B0A09, 20u) << radius;
         }
     }
 }

@@ -237,7 +237,7 @@ TEST_F(GetAttributeEndToEnd, EveryAttributeOfEveryLiveObject) {
     p.Every(kTypeBGPic, 2,
             {{ATTRWIDTH, "32"},
              {ATTRHEIGHT, "16"},
-             {ATTRTRANSPARENTCOLOR, "-1"},
+             {ATTRTRANSPARENTCOLOR, "4294967295"},
              {ATTRLAYERS, "0"},
              {ATTRTYPE, "0"},
              {ATTRHASMASK, "0"},

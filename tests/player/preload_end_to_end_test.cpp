@@ -80,6 +80,76 @@ TEST_F(PreloadEndToEnd, AButtonAndAKeyReachTheirLabels) {
            "button 19 29\nkey\n", "", 0);
 }
 
+// Items of one name share their picture only where they load the same file: a linked item
+// reads its own stretch of the applet, so pairing it with another item of its name would ask
+// the cache for a picture it never kept. Every pairing starts and gets the picture's size.
+TEST_F(PreloadEndToEnd, LinkedAndPlainItemsOfOneNameEachGetTheirPicture) {
+    Picture("pic.png", 12, 7);
+    Picture("strip.png", 9, 4);
+    const std::string linked = ",linked=" + (scratch / "pic.png");
+    const std::string brush = "1:1:pic.png", linkedBrush = brush + linked;
+    const std::string other = "1:2:pic.png", linkedOther = other + linked;
+    const std::vector<std::vector<std::string>> pairs = {
+        {linkedBrush, linkedOther}, {linkedBrush, other}, {brush, linkedOther}, {brush, other}};
+    for (const auto& pair : pairs) {
+        SCOPED_TRACE(pair[0] + " and " + pair[1]);
+        Applet("pair.qva", "brush_pair", {"--preload", pair[0], "--preload", pair[1]});
+        Expect(Player({"pair.qva", "-QUIET"}), "12 7 12 7\n", "", 0);
+    }
+    Applet("sprites.qva", "sprite_pair",
+           {"--preload", "7:1:strip.png,frames=1", "--preload",
+            "7:2:strip.png,frames=1,linked=" + (scratch / "strip.png")});
+    Expect(Player({"sprites.qva", "-QUIET"}), "9 4 9 4\n", "", 0);
+}
+
+// The gfx cache keeps no name of 1024 characters or more, so two items of such a name each
+// load the file.
+TEST_F(PreloadEndToEnd, ItemsOfANameTooLongForTheCacheLoadTheirFileEach) {
+    std::string path;
+    for (int i = 0; i < 5; ++i) {
+        path += std::string(205, char('a' + i)) + "/";
+        scratch.MakeDir(path);
+    }
+    path += "pic.png";
+    ASSERT_GT(path.size(), 1023u);
+    Picture(path, 12, 7);
+    Applet("long.qva", "brush_pair", {"--preload", "1:1:" + path, "--preload", "1:2:" + path});
+    Expect(Player({"long.qva", "-QUIET"}), "12 7 12 7\n", "", 0);
+}
+
+// A picture declared without a fill keeps its alpha channel and its mask: qvmkapplet's
+// default is no fill.
+TEST_F(PreloadEndToEnd, APictureDeclaredWithoutAFillKeepsItsPlanes) {
+    ASSERT_TRUE(WritePng(scratch / "half.png", 8, 6, PatternPixels(8, 6, true), true));
+    std::vector<uint32_t> keyed = PatternPixels(8, 6, false);
+    keyed[0] = 0xFFFF00FF;
+    ASSERT_TRUE(WritePng(scratch / "keyed.png", 8, 6, keyed, false));
+    Applet("planes.qva", "bgpic_planes",
+           {"--preload", "0:3:half.png,loadalpha=1", "--preload",
+            "0:4:keyed.png,transparency=0xFF00FF"});
+    Expect(Player({"planes.qva", "-QUIET"}), "0 1 1 0\n", "", 0);
+}
+
+// A built-in font's name in any case is no linked file, whatever data the item carries.
+TEST_F(PreloadEndToEnd, ABuiltInFontNameInCapitalsIsNeverLinked) {
+    scratch.Write("font.bin", ToBytes("not a font"));
+    Applet("font.qva", "three_lines",
+           {"--preload", "9:1::::DEFAULT_MONO:12:0:0,linked=" + (scratch / "font.bin")});
+    Expect(Player({"font.qva", "-QUIET"}), kThreeLines, "", 0);
+}
+
+// A failing item is reported at its line in the listing that the program's default line map
+// names, with the command that failed.
+TEST_F(PreloadEndToEnd, AFailingItemIsReportedAtItsLineInTheListing) {
+    Applet("fail.qva", "brush_pair", {"--preload", "1:1:missing.png,line=7"});
+    Expect(Player({"fail.qva", "-QUIET"}), "",
+           "[QuorvellaPlayer] Cannot load picture missing.png!\n"
+           "File: brush_pair.qvs (current line: 7 - In function: LoadBrush)\n",
+           20);
+    Expect(Player({"fail.qva", "-QUIET", "-DEBUGDEVICE", "@stdout"}),
+           "brush_pair.qvs:7: Cannot load picture missing.png!\n", "", 20);
+}
+
 // Every field qvmkapplet takes reaches the option table (or the arguments) of its command.
 TEST_F(PreloadEndToEnd, EveryFieldReachesItsCommand) {
     Applet("fields.qva", "three_lines",

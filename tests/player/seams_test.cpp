@@ -131,12 +131,10 @@ void SetBlitHost(gfx::BlitHost* host) {
 
 // Hooks left unfilled on purpose, each with its reason: the video library has no commands
 // yet (nor have those of sound, animation, transitions and object movement, whose objects'
-// providers answer that none exists); the display's output span has no reader; the default
-// of TransformPoints is the answer.
+// providers answer that none exists); the default of TransformPoints is the answer.
 std::map<std::string, std::string> DeliberateGaps() {
     return {
         {SlotKey("gfx::Neighbours", SlotOf(&gfx::Neighbours::VideoDumpRecording)), "video"},
-        {SlotKey("gfx::Neighbours", SlotOf(&gfx::Neighbours::SetOutputSpan)), "no reader"},
         {SlotKey("gfx::Neighbours", SlotOf(&gfx::Neighbours::TransformPoints)),
          "the default maps the points"},
     };

@@ -51,6 +51,18 @@ TEST_F(Video, AnUnreachableDesktopRunsHeadlessWithANotice) {
     EXPECT_TRUE(o.err.ends_with("), running headless\n")) << o.err;
 }
 
+// Asked for SDL2 where no desktop is named, the player refuses at once: SDL's off-screen
+// driver would show nothing while the run waits for input nobody can give.
+TEST_F(Video, ForcedSdlWithoutADesktopIsRefused) {
+    Applet("name.qva", "video_name");
+    const Outcome o = Player({"name.qva", kQuiet}, "",
+                             {"QV_VIDEO=sdl", "DISPLAY=", "WAYLAND_DISPLAY=", "SDL_VIDEODRIVER="});
+    Expect(o, "",
+           "[QuorvellaPlayer] Cannot open SDL2 video (neither DISPLAY nor WAYLAND_DISPLAY names a "
+           "desktop) !\n",
+           20);
+}
+
 TEST_F(Video, TheFirstDisplayKeepsFramesAndACloseRequestEndsTheRun) {
     Applet("wait.qva", "vblank_forever", {"--display", "1:64:48:Frames"});
     scratch.MakeDir("frames");

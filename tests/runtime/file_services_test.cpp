@@ -221,8 +221,11 @@ TEST(BuiltInFonts, AreKnownByName) {
                              ":::default_bitmap", ":::default_truetype"}) {
         EXPECT_TRUE(IsBuiltInFontName(name)) << name;
     }
-    EXPECT_FALSE(IsBuiltInFontName(":::default_Sans"));
+    // The font commands take them in any case, so linking must not claim them either.
+    EXPECT_TRUE(IsBuiltInFontName(":::DEFAULT_MONO"));
+    EXPECT_TRUE(IsBuiltInFontName(":::default_Sans"));
     EXPECT_FALSE(IsBuiltInFontName("default_sans"));
+    EXPECT_FALSE(IsBuiltInFontName(":::default_sans2"));
 }
 
 }  // namespace

@@ -109,5 +109,34 @@ TEST_F(DisplayFailures, ShowingAPictureOfAnotherSize) {
     EXPECT_EQ(WindowPixels(display), Pixels(Find(3)->shown.bitmap));
 }
 
+// A display that replaces a layer-scaled one and takes its picture over fits the picture from
+// its logical size; each failure leaves the old display showing it at its own scale size.
+TEST_F(DisplayFailures, ReplacingALayerScaledDisplayThatHandsItsPictureOver) {
+    const auto shownSize = [this] {
+        const qvBGPic* picture = Find(3);
+        return std::pair{picture->shownWidth, picture->shownHeight};
+    };
+    const int failures = Sweep(
+        [&] {
+            if (Display(2) != nullptr) {
+                EXPECT_EQ(shownSize(), std::pair(64, 48)) << "the old display's scale";
+                return;
+            }
+            ASSERT_EQ(Call("CreateBGPic", {Num(3), Num(32), Num(24), Num(0x00FF00)}).code, 0);
+            ASSERT_EQ(Call("CreateDisplay", {Num(2), Table({{Str("bgpic"), Num(3)},
+                                                            {Str("scalemode"), Num(2)},
+                                                            {Str("scalewidth"), Num(64)},
+                                                            {Str("scaleheight"), Num(48)}})})
+                          .code,
+                      0);
+            ASSERT_EQ(shownSize(), std::pair(64, 48));
+        },
+        "CreateDisplay", {Num(2), Table({{Str("bgpic"), Num(3)}})});
+    EXPECT_GE(failures, 1);
+    EXPECT_EQ(Display(2)->settings.layerScaling, 0);
+    EXPECT_EQ(Display(2)->settings.picture, Find(3));
+    EXPECT_EQ(shownSize(), std::pair(32, 24));
+}
+
 }  // namespace
 }  // namespace qv::testing

@@ -4,6 +4,7 @@ how it runs apt-get (through sudo when not root, waiting while another installer
 
 Usage: setup_test.py SETUP_SH
 """
+import glob
 import os
 import re
 import subprocess
@@ -12,6 +13,7 @@ import tempfile
 import unittest
 
 SETUP = sys.argv.pop(1) if len(sys.argv) > 1 else "scripts/setup.sh"
+SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.abspath(SETUP)))
 
 # What the test and benchmark commands need and running the player does not.
 TEST_ONLY = ["nginx", "tinyproxy", "vsftpd", "python3-pyftpdlib", "curl", "regina-rexx",
@@ -84,6 +86,44 @@ class Lists(unittest.TestCase):
     def test_an_unknown_option_is_refused(self):
         status, _, calls = run(["--everything"])
         self.assertEqual((status, calls), (1, []))
+
+
+def package_lists():
+    """The arrays of setup.sh by name, each a list of package names."""
+    text = open(SETUP).read()
+    return {name: " ".join(line.split("#")[0] for line in body.splitlines()).split()
+            for name, body in re.findall(r"^(\w+)=\(\n?(.*?)\)$", text, re.S | re.M)}
+
+
+def included_headers():
+    """Every <header> that a C or C++ source of the tree includes."""
+    names = set()
+    for pattern in ("**/*.cpp", "**/*.h", "**/*.c"):
+        for path in glob.glob(os.path.join(SOURCE_DIR, pattern), recursive=True):
+            if "/build/" in path:
+                continue
+            with open(path, errors="replace") as source:
+                names |= set(re.findall(r"^\s*#\s*include\s*<([^>]+)>", source.read(), re.M))
+    return names
+
+
+class BuildList(unittest.TestCase):
+    def test_building_the_tree_needs_no_header_of_a_later_list(self):
+        # Configuring and building the whole tree must work after the player's list alone:
+        # a header that only --tests installs breaks `cmake --build` of a fresh clone.
+        lists = package_lists()
+        later = [p for name in ("tests", "python", "fuzz") for p in lists[name]
+                 if p.endswith("-dev") and p not in lists["build"]]
+        included = included_headers()
+        for package in later:
+            files = subprocess.run(["dpkg", "-L", package], capture_output=True, text=True)
+            if files.returncode != 0:
+                if os.environ.get("CI") == "true":
+                    self.fail(package + " is not installed")
+                continue
+            headers = {path[len("/usr/include/"):] for path in files.stdout.split()
+                       if path.startswith("/usr/include/") and os.path.isfile(path)}
+            self.assertEqual(sorted(headers & included), [], package)
 
 
 class AptGet(unittest.TestCase):

@@ -303,11 +303,21 @@ TEST(QvmkappletCli, RefusesBadItemFields) {
              "8:1:f,transparency=1",     // files have no transparent colour
              "5:1:,width=3",             // buttons have edges, not sizes
              "1:1:a.png,hardware=256",   // one byte
-             "0:1:a.png,gradientangle=70000", "0:1:a.png,gradientstyle=300",
-             "0:1:a.png,gradientcenterx=-0.5", "0:1:a.png,gradientcolor=1",
-             "10:1:,dragregion=1/2/3/4", "1:1:a.png,width=", "1:1:a.png,width=4,",
+             "0:1:a.png,gradientangle=70000",
+             "0:1:a.png,gradientstyle=300",
+             "0:1:a.png,gradientcenterx=-0.5",
+             "0:1:a.png,gradientcolor=1",
+             "10:1:,dragregion=1/2/3/4",
+             "1:1:a.png,width=",
+             "1:1:a.png,width=4,",
              "8:1:f,linked=/no/such/file",
              "1:1:a.png,width=4,wobble=1",  // a known field first: the rest must be fields
+             "1:1:pic.png,widht=5",         // a misspelt field is not part of the name
+             "1:1:a.png,width=70000",
+             "7:1:a.png,x=-40000",
+             "5:1:,bottom=65536",  // 16 bits
+             "13:1:a",
+             "255:1:a",  // types the player does not preload
          }) {
         std::string error;
         EXPECT_EQ(RunMakeApplet({"-o", dir / "out", "--chunk", chunk, "--preload", bad}, &error), 1)
@@ -317,6 +327,19 @@ TEST(QvmkappletCli, RefusesBadItemFields) {
     EXPECT_EQ(RunMakeApplet({"-o", dir / "out", "--chunk", chunk, "--display", "1:2:3:T,frames=1"},
                             &error),
               1);
+    // The message names the word and the fields the item takes.
+    EXPECT_EQ(
+        RunMakeApplet({"-o", dir / "out", "--chunk", chunk, "--preload", "7:1:a,fps=3"}, &error),
+        1);
+    EXPECT_EQ(error,
+              "bad value for --preload: no field fps here: the fields of type 7 are arg1, arg2, "
+              "line, linked, transparency, loadalpha, width, height, x, y, frames, fpr");
+    // 16-bit fields take what fits, negative numbers wrapping.
+    EXPECT_EQ(RunMakeApplet(
+                  {"-o", dir / "out", "--chunk", chunk, "--preload", "7:1:a,width=65535,x=-32768"},
+                  &error),
+              0)
+        << error;
 }
 
 // The tool's status and what it wrote to the stream fd (1 or 2).

@@ -217,6 +217,7 @@ PreloadSpec DisplayItem(uint32_t id, uint32_t width, uint32_t height, std::strin
     item.height = static_cast<int32_t>(height);
     item.x = item.y = -100000;
     item.styleFlags = 0x400;
+    item.fillStyle = 1;
     item.title = std::string(title);
     return item;
 }

@@ -44,13 +44,15 @@ struct PreloadSpec {
     // 2, 7) and 0 for the other types.
     std::optional<uint32_t> arg1;
     uint32_t arg2 = 0, line = 0;
-    // Pictures (1, 2, 7), buttons (5) and displays (10); 16-bit fields take their low bits.
+    // Pictures (1, 2, 7), buttons (5) and displays (10); the first four types keep them in
+    // 16 bits, displays in 32.
     int32_t width = 0, height = 0, x = 0, y = 0;
     int32_t frames = 0, framesPerRow = 0, globalAlpha = -1;  // -1: no global alpha
     uint8_t hardware = 0, fromDisk = 0;
     int32_t right = 0, bottom = 0;  // buttons: left = x, top = y
-    // Fills of background pictures (0) and displays (10).
-    uint8_t fillStyle = 1;
+    // Fills of background pictures (0) and displays (10): none for a picture, which would
+    // otherwise lose its transparent parts to the fill; DisplayItem fills with colour 0.
+    uint8_t fillStyle = 0;
     uint32_t colour = 0, gradientEnd = 0;
     uint16_t angle = 0;
     uint32_t textureBrush = 0, textureX = 0, textureY = 0;

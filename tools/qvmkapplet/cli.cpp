@@ -94,6 +94,7 @@ struct Recipe {
     ChunkString chunkSource;               // of the chunk's main function, once read
     bool chunkReadable = false;            // the chunk parsed as one
     std::vector<LineMapSpec> ownLineMaps;  // line maps of the chunk's own source
+    std::string why;                       // what was wrong with a refused value
 };
 
 using Handler = std::function<bool(Recipe&, const std::string&)>;
@@ -222,59 +223,77 @@ const std::vector<ItemField>& ItemFields() {
     using G = GradientSpec;
     static const std::vector<ItemField> fields = {
         {"arg1", "N", kAnyType,
-         "first argument: a font's size, a plugin's version (pictures: transparency)", Arg1},
+         "first argument: a font's size, a plugin's version (pictures: transparency; "
+         "default: -1 for pictures, 0 otherwise)",
+         Arg1},
         {"arg2", "N", kAnyType,
-         "second argument: a font's engine (+0x10000: no cache), a plugin's revision",
+         "second argument: a font's engine (+0x10000: no cache), a plugin's revision "
+         "(default 0)",
          Number<&P::arg2>},
-        {"line", "N", kAnyType, "the source line that errors report", Number<&P::line>},
-        {"linked", "FILE", kAnyType, "the item's data linked into the applet", LinkedData},
+        {"line", "N", kAnyType, "the source line that errors report (default 0)", Number<&P::line>},
+        {"linked", "FILE", kAnyType, "the item's data linked into the applet (default: none)",
+         LinkedData},
         {"transparency", "RGB", kPictures | kBGPic, "transparent colour (default -1: none)", Arg1},
-        {"loadalpha", "0|1", kPictures | kBGPic, "loads the alpha channel", Number<&P::arg2>},
-        {"width", "N", kPictures | kDisplayItem, "width (pictures: of the part to take)",
+        {"loadalpha", "0|1", kPictures | kBGPic, "loads the alpha channel (default 0)",
+         Number<&P::arg2>},
+        {"width", "N", kPictures | kDisplayItem,
+         "width (pictures: of the part to take, default 0: all; displays: default 640)",
          Number<&P::width>},
-        {"height", "N", kPictures | kDisplayItem, "height", Number<&P::height>},
+        {"height", "N", kPictures | kDisplayItem,
+         "height (pictures: default 0: all; displays: default 480)", Number<&P::height>},
         {"x", "N", kPictures | kDisplayItem | kButton,
-         "left edge (pictures: of the part to take; displays: -100000 centres)", Number<&P::x>},
-        {"y", "N", kPictures | kDisplayItem | kButton, "top edge", Number<&P::y>},
-        {"right", "N", kButton, "a button's right edge", Number<&P::right>},
-        {"bottom", "N", kButton, "a button's bottom edge", Number<&P::bottom>},
-        {"frames", "N", kAnim | kSprite, "number of frames", Number<&P::frames>},
-        {"fpr", "N", kAnim | kSprite, "frames per row", Number<&P::framesPerRow>},
+         "left edge (pictures: of the part to take; displays: -100000 centres, the default; "
+         "otherwise default 0)",
+         Number<&P::x>},
+        {"y", "N", kPictures | kDisplayItem | kButton, "top edge (defaults as x)", Number<&P::y>},
+        {"right", "N", kButton, "a button's right edge (default 0)", Number<&P::right>},
+        {"bottom", "N", kButton, "a button's bottom edge (default 0)", Number<&P::bottom>},
+        {"frames", "N", kAnim | kSprite, "number of frames (default 0: all)", Number<&P::frames>},
+        {"fpr", "N", kAnim | kSprite, "frames per row (default 0: all in one row)",
+         Number<&P::framesPerRow>},
         {"globalalpha", "N", kBrush, "a brush's global alpha (default -1: none)",
          Number<&P::globalAlpha>},
-        {"hardware", "0|1", kBrush, "a hardware brush", Number<&P::hardware>},
-        {"fromdisk", "0|1", kAnim, "an anim read from disk frame by frame", Number<&P::fromDisk>},
-        {"fillstyle", "N", kFills, "0 none, 1 colour, 2 gradient, 3 texture",
+        {"hardware", "0|1", kBrush, "a hardware brush (default 0)", Number<&P::hardware>},
+        {"fromdisk", "0|1", kAnim, "an anim read from disk frame by frame (default 0)",
+         Number<&P::fromDisk>},
+        {"fillstyle", "N", kFills,
+         "0 none, 1 colour, 2 gradient, 3 texture (default: 0 for pictures, 1 for displays)",
          Number<&P::fillStyle>},
-        {"color", "RGB", kFills, "fill colour (gradient start colour)", Number<&P::colour>},
-        {"gradientendcolor", "RGB", kFills, "gradient end colour", Number<&P::gradientEnd>},
-        {"gradientangle", "N", kFills, "gradient angle", Number<&P::angle>},
-        {"gradientstyle", "N", kFills, "gradient style",
+        {"color", "RGB", kFills, "fill colour (gradient start colour; default 0)",
+         Number<&P::colour>},
+        {"gradientendcolor", "RGB", kFills, "gradient end colour (default 0)",
+         Number<&P::gradientEnd>},
+        {"gradientangle", "N", kFills, "gradient angle (default 0)", Number<&P::angle>},
+        {"gradientstyle", "N", kFills, "gradient style (default 2)",
          [](P& item, const std::string& v) { return ParseInto(v, &item.gradient.style); }},
-        {"gradientcenterx", "F", kFills, "gradient centre x (a fraction)",
+        {"gradientcenterx", "F", kFills, "gradient centre x (a fraction, default 0.5)",
          GradientFraction<&G::centerX>},
-        {"gradientcentery", "F", kFills, "gradient centre y", GradientFraction<&G::centerY>},
-        {"gradientbalance", "F", kFills, "gradient balance", GradientFraction<&G::balance>},
-        {"gradientborder", "F", kFills, "gradient border", GradientFraction<&G::border>},
-        {"gradientcolor", "RGB/F", kFills, "a colour stop at a position (repeatable)",
-         GradientStop},
-        {"texturebrush", "ID", kFills, "texture brush", Number<&P::textureBrush>},
-        {"texturex", "N", kFills, "texture offset x", Number<&P::textureX>},
-        {"texturey", "N", kFills, "texture offset y", Number<&P::textureY>},
-        {"bgpic", "ID", kDisplayItem, "a display's background picture (with flag 0x200)",
+        {"gradientcentery", "F", kFills, "gradient centre y (default 0.5)",
+         GradientFraction<&G::centerY>},
+        {"gradientbalance", "F", kFills, "gradient balance (default 0.5)",
+         GradientFraction<&G::balance>},
+        {"gradientborder", "F", kFills, "gradient border (default 0)",
+         GradientFraction<&G::border>},
+        {"gradientcolor", "RGB/F", kFills,
+         "a colour stop at a position (repeatable; default: none)", GradientStop},
+        {"texturebrush", "ID", kFills, "texture brush (default 0)", Number<&P::textureBrush>},
+        {"texturex", "N", kFills, "texture offset x (default 0)", Number<&P::textureX>},
+        {"texturey", "N", kFills, "texture offset y (default 0)", Number<&P::textureY>},
+        {"bgpic", "ID", kDisplayItem, "a display's background picture (with flag 0x200; default 0)",
          Number<&P::bgpic>},
         {"flags", "BITS", kDisplayItem,
-         "display style flags (0x1 borderless, 0x2 sizeable, 0x400 active, ...)",
+         "display style flags (0x1 borderless, 0x2 sizeable, 0x400 active, ...; default 0x400)",
          Number<&P::styleFlags>},
-        {"givenflags", "BITS", kDisplayItem, "flags the command line must not change",
+        {"givenflags", "BITS", kDisplayItem, "flags the command line must not change (default 0)",
          Number<&P::givenFlags>},
-        {"scalewidth", "N", kDisplayItem, "scaled width", Number<&P::scaleWidth>},
-        {"scaleheight", "N", kDisplayItem, "scaled height", Number<&P::scaleHeight>},
-        {"dragregion", "T/X/Y/W/H", kDisplayItem, "a drag region (repeatable)",
+        {"scalewidth", "N", kDisplayItem, "scaled width (default 0: none)", Number<&P::scaleWidth>},
+        {"scaleheight", "N", kDisplayItem, "scaled height (default 0: none)",
+         Number<&P::scaleHeight>},
+        {"dragregion", "T/X/Y/W/H", kDisplayItem, "a drag region (repeatable; default: none)",
          [](P& item, const std::string& v) { return AddRegion(item.dragRegions, v); }},
-        {"sizeregion", "T/X/Y/W/H", kDisplayItem, "a size region (repeatable)",
+        {"sizeregion", "T/X/Y/W/H", kDisplayItem, "a size region (repeatable; default: none)",
          [](P& item, const std::string& v) { return AddRegion(item.sizeRegions, v); }},
-        {"title", "TEXT", kDisplayItem, "a display's title",
+        {"title", "TEXT", kDisplayItem, "a display's title (default: none)",
          [](P& item, const std::string& v) {
              item.title = v;
              return true;
@@ -298,19 +317,73 @@ size_t FieldsStart(std::string_view text) {
     return text.size();
 }
 
-// ",KEY=VALUE,KEY=VALUE..." into the item; false for an unknown key, a field the type does not
-// carry or a bad value.
-bool ApplyFields(std::string_view fields, PreloadSpec* item) {
-    if (fields.empty()) return true;
-    for (const std::string& assignment : Split(fields.substr(1), ',')) {
-        std::string key, value;
-        if (!SplitAssignment(assignment, &key, &value)) return false;
-        auto field = std::find_if(ItemFields().begin(), ItemFields().end(),
-                                  [&](const ItemField& f) { return key == f.key; });
-        const bool carried = field != ItemFields().end() && item->type < 32 &&
-                             (field->types & (1u << item->type)) != 0;
-        if (!carried || !field->set(*item, value)) return false;
+constexpr uint32_t kItemTypes = 13;  // 0 to 12: the types the player preloads
+
+// The fields an item of this type takes, for messages.
+std::string FieldsOfType(uint8_t type) {
+    std::string names;
+    for (const ItemField& field : ItemFields()) {
+        if ((field.types & (1u << type)) != 0)
+            names += (names.empty() ? "" : ", ") + std::string(field.key);
     }
+    return "the fields of type " + std::to_string(type) + " are " + names;
+}
+
+// A field that the first four picture and button types keep in 16 bits: a number that does
+// not fit is refused rather than cut. Negative numbers wrap.
+bool FitsNarrowFields(const PreloadSpec& item, std::string* why) {
+    if (item.type == 0 || item.type == 10) return true;
+    const std::pair<const char*, int32_t> values[] = {
+        {"width", item.width}, {"height", item.height}, {"x", item.x},
+        {"y", item.y},         {"frames", item.frames}, {"fpr", item.framesPerRow},
+        {"right", item.right}, {"bottom", item.bottom}, {"globalalpha", item.globalAlpha}};
+    for (const auto& [key, value] : values) {
+        if (value < -32768 || value > 65535) {
+            *why = std::string(key) + "=" + std::to_string(value) + " does not fit 16 bits";
+            return false;
+        }
+    }
+    return true;
+}
+
+// ",KEY=VALUE,KEY=VALUE..." into the item; false (why said) for an unknown key, a field the
+// type does not carry or a bad value.
+bool ApplyFields(std::string_view fields, PreloadSpec* item, std::string* why) {
+    if (!fields.empty()) {
+        for (const std::string& assignment : Split(fields.substr(1), ',')) {
+            std::string key, value;
+            if (!SplitAssignment(assignment, &key, &value)) {
+                *why = "\"" + assignment + "\" is no FIELD=VALUE";
+                return false;
+            }
+            auto field = std::find_if(ItemFields().begin(), ItemFields().end(),
+                                      [&](const ItemField& f) { return key == f.key; });
+            if (field == ItemFields().end() || (field->types & (1u << item->type)) == 0) {
+                *why = "no field " + key + " here: " + FieldsOfType(item->type);
+                return false;
+            }
+            if (!field->set(*item, value)) {
+                *why = "bad value " + key + "=" + value;
+                return false;
+            }
+        }
+    }
+    return FitsNarrowFields(*item, why);
+}
+
+// A name (or title) ending in ",word=..." where word is no field is a misspelt field, which
+// would otherwise become part of the name.
+bool EndsInUnknownField(std::string_view text, uint8_t type, std::string* why) {
+    const size_t comma = text.rfind(',');
+    if (comma == std::string_view::npos) return false;
+    std::string_view rest = text.substr(comma + 1);
+    const size_t equals = rest.find('=');
+    if (equals == 0 || equals == std::string_view::npos) return false;
+    const std::string_view word = rest.substr(0, equals);
+    if (!std::all_of(word.begin(), word.end(), [](char c) { return c >= 'a' && c <= 'z'; })) {
+        return false;
+    }
+    *why = "no field " + std::string(word) + " here: " + FieldsOfType(type);
     return true;
 }
 
@@ -336,15 +409,20 @@ bool Preload(Recipe& r, const std::string& v) {
     const size_t fields = FieldsStart(v);
     auto parts = Split(std::string_view(v).substr(0, fields), ':', 3);
     uint32_t type, id;
-    if (parts.size() != 3 || !ParseU32(parts[0], &type) || type > 255 || !ParseU32(parts[1], &id)) {
+    if (parts.size() != 3 || !ParseU32(parts[0], &type) || !ParseU32(parts[1], &id)) {
         return false;
     }
+    if (type >= kItemTypes) {
+        r.why = "no item type " + parts[0] + " (0 to 12)";
+        return false;
+    }
+    if (EndsInUnknownField(parts[2], static_cast<uint8_t>(type), &r.why)) return false;
     // A display starts from a display item's defaults, as --display does.
     PreloadSpec item = type == 10 ? DisplayItem(id, 640, 480, "") : PreloadSpec{};
     item.type = static_cast<uint8_t>(type);
     item.id = id;
     NameAndArguments(parts[2], &item);
-    if (!ApplyFields(std::string_view(v).substr(fields), &item)) return false;
+    if (!ApplyFields(std::string_view(v).substr(fields), &item, &r.why)) return false;
     r.builder.AddPreload(item);
     return true;
 }
@@ -357,8 +435,9 @@ bool Display(Recipe& r, const std::string& v) {
         !ParseU32(parts[2], &h)) {
         return false;
     }
+    if (parts.size() == 4 && EndsInUnknownField(parts[3], 10, &r.why)) return false;
     PreloadSpec item = DisplayItem(id, w, h, parts.size() == 4 ? parts[3] : "");
-    if (!ApplyFields(std::string_view(v).substr(fields), &item)) return false;
+    if (!ApplyFields(std::string_view(v).substr(fields), &item, &r.why)) return false;
     r.builder.AddPreload(item);
     return true;
 }
@@ -560,7 +639,7 @@ int RunMakeApplet(const std::vector<std::string>& args, std::string* error) {
         const bool takesValue = option->value != nullptr;
         if ((takesValue && i + 1 == args.size()) ||
             !option->handler(recipe, takesValue ? args[i + 1] : "")) {
-            *error = "bad value for " + args[i];
+            *error = "bad value for " + args[i] + (recipe.why.empty() ? "" : ": " + recipe.why);
             return 1;
         }
         if (takesValue) ++i;

@@ -832,6 +832,11 @@ bool OnDesktop() {
 }  // namespace
 
 const VideoDriver* StartSdlDriver(std::string* why, bool desktopOnly) {
+    const std::string desktops = NamedDesktops();
+    if (desktopOnly && desktops.empty()) {
+        *why = "neither DISPLAY nor WAYLAND_DISPLAY names a desktop";
+        return nullptr;
+    }
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
     SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
@@ -842,7 +847,7 @@ const VideoDriver* StartSdlDriver(std::string* why, bool desktopOnly) {
     IgnoreLateX11Wakeups();
     // Only the desktops the environment names are tried (a user's SDL_VIDEODRIVER still
     // rules): SDL would otherwise go on to drivers that show nothing.
-    if (desktopOnly) SDL_SetHint(SDL_HINT_VIDEODRIVER, NamedDesktops().c_str());
+    if (desktopOnly) SDL_SetHint(SDL_HINT_VIDEODRIVER, desktops.c_str());
     const bool started = SDL_Init(SDL_INIT_VIDEO | SDL_INIT_GAMECONTROLLER) == 0;
     SDL_ResetHint(SDL_HINT_VIDEODRIVER);
     if (!started) {

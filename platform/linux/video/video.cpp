@@ -76,8 +76,10 @@ const VideoDriver* ChooseDriver(std::string* detail, int* code) {
     const bool tryHeadless = forced != nullptr && std::strcmp(forced, "headless") == 0;
     if (forceSdl || (!tryHeadless && (Set("DISPLAY") || Set("WAYLAND_DISPLAY")))) {
         std::string why;
-        // A forced sdl takes any driver SDL offers (tests use its off-screen one).
-        if (const VideoDriver* sdl = StartSdlDriver(&why, !forceSdl)) return sdl;
+        // Only a desktop shows the windows, unless SDL_VIDEODRIVER names SDL's driver (tests
+        // use its off-screen one): a forced sdl elsewhere would wait on windows nobody sees.
+        const bool desktopOnly = !forceSdl || !Set("SDL_VIDEODRIVER");
+        if (const VideoDriver* sdl = StartSdlDriver(&why, desktopOnly)) return sdl;
         if (forceSdl) {
             *detail = "SDL2 video (" + why + ")";
             *code = ERR_OPENLIB;

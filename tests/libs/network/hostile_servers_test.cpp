@@ -3,6 +3,7 @@
 // replies cut short. No reply may crash the program or make it connect anywhere else.
 #include <mutex>
 
+#include "runtime/errors.h"
 #include "tests/libs/network/network_test_support.h"
 
 namespace qv::testing {
@@ -129,6 +130,16 @@ TEST_F(Transfers, RepliesThatAreDeliveredOrRefused) {
         {"server error body", "HTTP/1.1 500 Oops\r\nContent-Length: 4\r\n\r\nfail", 0, 0, "fail"},
         {"chunked", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n",
          0, 0, "hello"},
+        // Numbers are read as numbers: blanks before them, anything after their digits.
+        {"length with a tail", "HTTP/1.1 200 OK\r\nContent-Length: 5abc\r\n\r\nhello", 0, 0,
+         "hello"},
+        {"chunk size after a blank",
+         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n 5\r\nhello\r\n0\r\n\r\n", 0, 0,
+         "hello"},
+        {"two blanks before the status", "HTTP/1.1  204 No Content\r\n\r\n", ERR_HTTPERROR, 204,
+         ""},
+        {"length without digits", "HTTP/1.1 200 OK\r\nContent-Length: abc\r\n\r\nbody",
+         ERR_HTTPERROR, 2000, ""},
         {"no HTTP/", "HTTX/1.1 200 OK\r\n\r\n", ERR_HTTPERROR, 1001, ""},
         {"no version", "HTTP/x 200 OK\r\n\r\n", ERR_HTTPERROR, 1002, ""},
         {"no space", "HTTP/1.1-200 OK\r\n\r\n", ERR_HTTPERROR, 1003, ""},
@@ -222,6 +233,45 @@ TEST_F(Transfers, OptionsProgressAndSilentFailure) {
     EXPECT_GT(part.Number(1), 0);
     EXPECT_LT(part.Number(1), double(body.size()));
     EXPECT_EQ(part.Text(0).size(), size_t(part.Number(1)));
+}
+
+// The option checks come in their order: an upload's file is opened before the transfer mode
+// and the URL are looked at; an upload needs its options table; a number is a string option's
+// text; a progress argument that is no function is named as argument 3.
+TEST_F(Transfers, OptionsAreCheckedInTheirOrder) {
+    const CallResult missing = Call(
+        "UploadFile", {Str("gopher://x/"),
+                       Table({{Str("file"), Str("no/such/file")}, {Str("transfermode"), Num(1)}})});
+    EXPECT_EQ(missing.code, ERR_READFILE);
+    EXPECT_EQ(missing.errorText, "no/such/file");
+    EXPECT_EQ(Call("UploadFile", {Str("ftp://127.0.0.1:1/x"), Num(5)}).code, ERR_TABEXPECTED);
+    EXPECT_EQ(Call("UploadFile", {Str("ftp://127.0.0.1:1/x"), Nil()}).errorNumber, 2u);
+
+    HttpScript server({Ok("posted")});
+    const CallResult posted = Download(server.url(), {{Str("post"), Num(42)}});
+    ASSERT_EQ(posted.code, 0) << posted.errorText;
+    EXPECT_TRUE(server.requests().at(0).ends_with("Content-Length: 2\r\n\r\n42"));
+
+    SetErrorNumber(77);
+    const CallResult notAFunction = Call("DownloadFile", {Str(server.url()), Table({}), Num(1)});
+    EXPECT_EQ(notAFunction.code, ERR_FUNCEXPECTED);
+    EXPECT_EQ(notAFunction.errorNumber, 3u);
+}
+
+// An HTTP request target escapes what it cannot carry; a host name and an FTP path refuse
+// control bytes. Through a proxy an at sign belongs to the target, not to the host connected.
+TEST_F(Transfers, ControlBytesAndAtSignsWhereTheyMatter) {
+    HttpScript server({Ok("tab"), Ok("proxied")});
+    const CallResult tab = Download(server.url("/a\tb"));
+    ASSERT_EQ(tab.code, 0) << tab.errorText;
+    EXPECT_NE(server.requests().at(0).find("/a%09b HTTP/1.1"), std::string::npos);
+    const CallResult proxied =
+        Download("http://user@example.com/x", {{Str("proxy"), Str(server.url())}});
+    ASSERT_EQ(proxied.code, 0) << proxied.errorText;
+    EXPECT_NE(server.requests().at(1).find("\r\nHost: user@example.com\r\n"), std::string::npos);
+    EXPECT_EQ(Download("http://exa\tmple.com/").code, ERR_BADURL);
+    EXPECT_EQ(Call("DownloadFile", {Str("ftp://127.0.0.1:1/a\r\ndele b")}).code, ERR_BADURL);
+    EXPECT_EQ(Download("http://user@127.0.0.1:1/").code, ERR_BADURL);
 }
 
 // A scripted FTP control connection: it answers each line the client sends with the next
@@ -351,13 +401,24 @@ TEST_F(Transfers, ARedirectToFtpContinuesAsFtp) {
     EXPECT_EQ(ftp.commands().at(4), "retr /f");
 }
 
+// The progress total of an upload is its file's size; "data" announces none.
 TEST_F(Transfers, FtpUploadOfDataAndALoginWithoutPassword) {
     FtpScript server("220 Ready\r\n", {"230 No password needed\r\n", "227 ({data})\r\n",
                                        "200 Type\r\n", "150 Send\r\n", "226 Stored\r\n"});
-    const CallResult r =
-        Call("UploadFile", {Str(server.url("/up")), Table({{Str("data"), Str("payload")}})});
+    std::vector<double> totals;
+    const Arg progress = Native([&](qvVmState* L) {
+        VmPushString(L, "total");
+        VmGetTable(L, 1);
+        totals.push_back(VmToNumber(L, -1));
+        VmPushNumber(L, 0);
+        return 1;
+    });
+    const CallResult r = Call(
+        "UploadFile", {Str(server.url("/up")), Table({{Str("data"), Str("payload")}}), progress});
     ASSERT_EQ(r.code, 0) << r.errorText;
     EXPECT_EQ(server.stored(), "payload");
+    ASSERT_FALSE(totals.empty());
+    EXPECT_EQ(totals.back(), 0);
     const std::vector<std::string> expected = {"user anonymous", "pasv", "type i", "stor /up",
                                                "quit"};
     EXPECT_EQ(server.commands(), expected);

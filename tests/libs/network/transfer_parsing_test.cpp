@@ -31,7 +31,10 @@ TEST(Url, ParsesSchemesLoginsPortsAndTypes) {
         {"ftp://h/file;type=x", false, "", ERR_BADURL, "", 0, ""},
         {"http://h:x/", false, "", ERR_BADURL, "", 0, ""},
         {"http://h:70000/", false, "", ERR_BADURL, "", 0, ""},
-        {"http://h/a\r\nX-Injected: 1", false, "", ERR_BADURL, "", 0, ""},
+        // An HTTP path's control bytes are escaped in the request target; a host's and an FTP
+        // path's cannot be sent.
+        {"http://h/a\r\nX-Injected: 1", false, "", 0, "h", 80, "/a\r\nX-Injected: 1"},
+        {"http://h\r\nX: 1/a", false, "", ERR_BADURL, "", 0, ""},
         {"ftp://h/f\r\ndele x", false, "", ERR_BADURL, "", 0, ""},
         {"ftp://u\n:p@h/f", false, "", ERR_BADURL, "", 0, ""},
         {"http://h/", true, "", ERR_WRONGUSAGE, "", 0, ""},

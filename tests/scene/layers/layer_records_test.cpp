@@ -111,6 +111,7 @@ TEST_F(LayerRecords, LayersFindThePlanesOfWhatTheyShow) {
     GetLayerMaskAlphaSlots(own, 0, &mask, &alpha);
     EXPECT_EQ(alpha, nullptr);
     FreeAllBrushes(L);
+    scene::SetObjectHooks(nullptr);
 }
 
 TEST_F(LayerRecords, ABrushAboutToChangeLeavesItsLayersAPrivateCopy) {
@@ -139,6 +140,7 @@ TEST_F(LayerRecords, ABrushAboutToChangeLeavesItsLayersAPrivateCopy) {
     EXPECT_EQ(layer->objectId.handle, copy);
     gfx::SetNeighbours(nullptr);
     FreeAllBrushes(L);
+    scene::SetObjectHooks(nullptr);
 }
 
 TEST_F(LayerRecords, OrphansOfTheKindsAskedForAreCollected) {
