@@ -160,7 +160,7 @@ void CallValue(qvVmState* L, qvValue* func, int nResults);
 void CallMetamethod(qvVmState* L, const qvValue* tm, std::initializer_list<qvValue> args,
                     int nResults);
 // tm(a, b) with one result, popped: valid until the next push. Comparison metamethods read it
-// by the truth rule (IsFalse).
+// by their own rule (MetamethodTrue).
 const qvValue* CallBinary(qvVmState* L, const qvValue* tm, const qvValue* a, const qvValue* b);
 
 // Index of the instruction a script call record is executing (-1 before the first); the

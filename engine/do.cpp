@@ -21,7 +21,6 @@ struct VmUnwind {
 constexpr int kMaxCallRecords = 4096;
 constexpr int kNativeCallLimit = 200;      // raises ERR_STACK
 constexpr int kNativeCallHardLimit = 224;  // beyond it ERR_STACK is thrown at once
-constexpr int kMaxResults = 999;
 
 }  // namespace
 }  // namespace qv
@@ -37,7 +36,7 @@ void VmThrow(qvVmState* L, int status) {
 
 // While the engine is being opened there is no host to tell yet.
 void RaiseError(qvVmState* L, int code) {
-    if (L->g != nullptr && L->ci != nullptr) {
+    if (L->g != nullptr && L->ci != nullptr && !L->g->inEconomy) {
         qv::EngineHost& host = qv::Host(L);
         host.SetErrorLine(qv::CurrentLine(L->ci));
         host.CaptureErrorLocation(L);
@@ -73,6 +72,18 @@ int VmProtectedRun(qvVmState* L, qvProtectedFunction f, void* ud) {
     L->errorJmp = catcher.previous;
     return catcher.status;
 }
+
+namespace qv {
+
+void RunEconomy(qvVmState* L, qvProtectedFunction f, void* ud) {
+    bool& inEconomy = L->g->inEconomy;
+    bool outer = inEconomy;
+    inEconomy = true;
+    VmProtectedRun(L, f, ud);
+    inEconomy = outer;
+}
+
+}  // namespace qv
 
 // Moves the stack to a fresh block of size slots and re-points everything that refers into
 // it. Copying into a new block (rather than resizing in place) keeps every move visible to
@@ -201,7 +212,7 @@ void TraceCall(qvVmState* L) {
 
 // The position of a command's first result, or the top (no results) with *code set.
 qvValue* CommandResult(qvVmState* L, int n, int* code) {
-    if (n < 0 || n > kMaxResults) {
+    if (n < 0 || n > VM_MAXRESULTS) {
         *code = n;
         return L->top;
     }
@@ -401,7 +412,7 @@ int VmDoPCall(qvVmState* L, qvProtectedFunction f, void* ud, ptrdiff_t oldTop,
         L->g->subroutineDepth = subroutineDepth;
         // Shrinking may fail like any allocation; the larger array then stays.
         if (L->sizeCi > kMaxCallRecords && record + 1 <= kMaxCallRecords - 2) {
-            VmProtectedRun(L, ShrinkCallRecords, nullptr);
+            qv::RunEconomy(L, ShrinkCallRecords, nullptr);
         }
     }
     L->errfunc = errfunc;

@@ -143,10 +143,10 @@ bool LessEqual(qvVmState* L, const qvValue* l, const qvValue* r) {
     if (IsString(l)) return !VmCompareValues(L, r, l, 1);
     const qvValue* le = VmGetTagMethod(L, l, TM_LE);
     if (!IsNil(le) && VmRawEqualObj(le, VmGetTagMethod(L, r, TM_LE)))
-        return !IsFalse(CallBinary(L, le, l, r));
+        return MetamethodTrue(CallBinary(L, le, l, r));
     const qvValue* lt = VmGetTagMethod(L, r, TM_LT);
     if (!IsNil(lt) && VmRawEqualObj(lt, VmGetTagMethod(L, l, TM_LT)))
-        return IsFalse(CallBinary(L, lt, r, l));
+        return !MetamethodTrue(CallBinary(L, lt, r, l));
     RaiseError(L, ERR_WRONGOP);
 }
 

@@ -90,9 +90,11 @@ void VmFreeProto(qvVmState* L, qvProto* p) {
     VmRealloc(L, p, sizeof(qvProto), 0);
 }
 
+// The whole table is scanned: a chunk need not keep its records sorted by their start.
 const char* VmGetLocalName(const qvProto* p, int n, int pc) {
-    for (int i = 0; i < p->sizelocvars && p->locvars[i].startpc <= pc; ++i) {
-        if (pc < p->locvars[i].endpc && --n == 0) return p->locvars[i].name->Data();
+    for (int i = 0; i < p->sizelocvars; ++i) {
+        const qvLocVar& local = p->locvars[i];
+        if (local.startpc <= pc && pc < local.endpc && --n == 0) return local.name->Data();
     }
     return nullptr;
 }

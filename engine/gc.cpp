@@ -142,7 +142,7 @@ void TraverseThread(qvVmGlobalState* g, qvVmState* th) {
     qvValue* end = th->stack + th->stacksize;
     for (qvValue* o = th->top; o <= highest && o < end; ++o) SetNil(o);
     // Shrinking is an economy, not a duty: a failed allocation leaves the arrays as they are.
-    VmProtectedRun(th, ShrinkStack, nullptr);
+    RunEconomy(th, ShrinkStack, nullptr);
 }
 
 void PropagateMarks(qvVmGlobalState* g) {
@@ -435,9 +435,9 @@ void VmCollectGarbage(qvVmState* L) {
     qv::SweepStrings(L);
     qv::SweepList(L, &g->rootgc);
 
-    VmProtectedRun(L, qv::ShrinkStringTable, nullptr);
+    qv::RunEconomy(L, qv::ShrinkStringTable, nullptr);
     qv::SpreadStrings(L);
-    VmProtectedRun(L, qv::ShrinkScratchBuffer, nullptr);
+    qv::RunEconomy(L, qv::ShrinkScratchBuffer, nullptr);
     g->GCthreshold = 2 * g->nblocks - deadmem;
 
     // A collection started by a finalizer leaves the remaining calls to the loop already

@@ -253,7 +253,7 @@ int VmEqualObj(qvVmState* L, const qvValue* a, const qvValue* b) {
     }
     if (a->value.gc == b->value.gc) return 1;
     const qvValue* tm = EqualityMetamethod(L, a, b);
-    return tm != nullptr && !IsFalse(CallBinary(L, tm, a, b));
+    return tm != nullptr && MetamethodTrue(CallBinary(L, tm, a, b));
 }
 
 int VmCompareValues(qvVmState* L, const qvValue* l, const qvValue* r, int caseSensitive) {
@@ -272,7 +272,7 @@ int VmCompareValues(qvVmState* L, const qvValue* l, const qvValue* r, int caseSe
     if (IsString(l)) return CompareStrings(L, StringOf(l), StringOf(r), caseSensitive != 0) < 0;
     const qvValue* tm = VmGetTagMethod(L, l, TM_LT);
     if (IsNil(tm) || !VmRawEqualObj(tm, VmGetTagMethod(L, r, TM_LT))) RaiseError(L, ERR_WRONGOP);
-    return !IsFalse(CallBinary(L, tm, l, r));
+    return MetamethodTrue(CallBinary(L, tm, l, r));
 }
 
 const qvValue* VmGetTableChain(qvVmState* L, const qvValue* t, const qvValue* key, int loop) {

@@ -135,6 +135,13 @@ inline bool IsFalse(const qvValue* v) {
     }
 }
 
+// The rule for the results of __eq, __lt and __le: nil is false, a number is true when it is
+// not 0, and any other value (false and "" too) is true.
+inline bool MetamethodTrue(const qvValue* v) {
+    if (v->tag == VM_TNIL) return false;
+    return v->tag != VM_TNUMBER || v->value.n != 0;
+}
+
 // --- Frames and the stack ---
 
 // Stack positions kept across anything that may move the stack are offsets.
@@ -173,6 +180,10 @@ inline size_t UserdataSize(size_t length) {
 qvUpVal* NewClosedUpvalue(qvVmState* L);
 
 // --- Collector check point ---
+
+// Runs f under protection as an economy (a shrink whose failure leaves things as they
+// were): an error inside it is nobody's, so it records no location with the host.
+void RunEconomy(qvVmState* L, qvProtectedFunction f, void* ud);
 
 // Stack torture: moves the value stack and the call records to fresh blocks and frees the
 // old ones, so that a pointer kept across a check point or a call is caught as a use after

@@ -104,7 +104,7 @@ inline void* NewEngineBlock(qvVmState* L, size_t size) {
     if (size >= kLargestAllocation) RaiseError(L, ERR_MEM);
     qvVmGlobalState* g = L->g;
     void* block = AllocBlock(g, size);
-    if (block == nullptr) VmThrow(L, ERR_MEM);
+    if (block == nullptr) RaiseError(L, ERR_MEM);
     g->nblocks += size;
     return block;
 }

@@ -17,13 +17,14 @@ int DefaultPanic(qvVmState*) {
     return 0;
 }
 
-// Gives a fresh thread its stack and call records, with the base frame of a native call.
+// Gives a fresh thread its stack and call records, with the base frame of a native call. The
+// current record is set last: an allocation that fails before may not read a record that
+// holds nothing yet.
 void InitStack(qvVmState* L1, qvVmState* L) {
     L1->sizeCi = kInitialCallRecords;
     L1->baseCi = static_cast<qvCallRecord*>(
         VmRealloc(L, nullptr, 0, kInitialCallRecords * sizeof(qvCallRecord)));
     L1->endCi = L1->baseCi + kInitialCallRecords;
-    L1->ci = L1->baseCi;
     L1->stacksize = kInitialStackSize;
     L1->stack =
         static_cast<qvValue*>(VmRealloc(L, nullptr, 0, kInitialStackSize * sizeof(qvValue)));
@@ -31,8 +32,9 @@ void InitStack(qvVmState* L1, qvVmState* L) {
     for (int i = 0; i < kInitialStackSize; ++i) qv::SetNil(&L1->stack[i]);
     L1->top = L1->stack + 1;  // stack[0] is the base frame's function
     L1->base = L1->top;
-    *L1->ci = {L1->base, L1->base + qv::kNativeFrameSlots, nullptr, nullptr, nullptr, VM_CI_NATIVE,
-               0};
+    L1->baseCi[0] = {
+        L1->base, L1->base + qv::kNativeFrameSlots, nullptr, nullptr, nullptr, VM_CI_NATIVE, 0};
+    L1->ci = L1->baseCi;
 }
 
 // Either array may be missing when the thread's creation failed half-way.
@@ -130,7 +132,7 @@ void* VmRealloc(qvVmState* L, void* block, size_t oldsize, size_t newsize) {
             qv::FreeBlock(g, block, oldsize);
         }
     }
-    if (result == nullptr) VmThrow(L, ERR_MEM);
+    if (result == nullptr) RaiseError(L, ERR_MEM);
     g->nblocks = g->nblocks - oldsize + newsize;
     return result;
 }

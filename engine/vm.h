@@ -37,6 +37,8 @@ using qvInstruction = uint32_t;
 // A command handler: returns the number of results it pushed (0-999), -1 or -2 for a
 // subroutine jump request, or an error code.
 using qvCFunction = int (*)(qvVmState* L);
+// The most results a command can return: larger numbers are read as error codes.
+inline constexpr int VM_MAXRESULTS = 999;
 // A debug hook; a non-zero status ends the script with that error code.
 using qvHook = void (*)(qvVmState* L, qvDebugRecord* ar, int* status);
 
@@ -344,6 +346,7 @@ struct qvVmGlobalState {
     // Move the stack and the call records to fresh blocks at every check point and call.
     bool stackTorture;
     bool callingFinalizers;  // a collection is running the "__gc" calls
+    bool inEconomy;          // a shrink is running whose failure is nobody's error
 
     // Process-wide engine data of this engine (kept here so that many engines can live in
     // one process).
@@ -424,7 +427,11 @@ const qvValue* VmFastTagMethod(qvTable* metatable, int event, qvString* name);
 
 using qvProtectedFunction = void (*)(qvVmState* L, void* ud);
 
+// Unwinds to the innermost protected call with status.
 [[noreturn]] void VmThrow(qvVmState* L, int status);
+// Records where the script stood (the running instruction's line, the host's location) and
+// unwinds with code; every error of the engine itself goes this way, memory that its
+// allocator cannot get included.
 [[noreturn]] void RaiseError(qvVmState* L, int code);
 int VmProtectedRun(qvVmState* L, qvProtectedFunction f, void* ud);
 void VmGrowStack(qvVmState* L, int n);

@@ -160,7 +160,7 @@ int Dispatch(const PictureSave& save) {
         case IMGFMT_GIF:
             return SaveGif(save);
         case IMGFMT_ILBM:
-            return SaveIlbm(save.file, pixels, save.width, save.height);
+            return SaveIlbm(save.file, pixels, save.width, save.height, save.alpha);
         default:
             return SaveWithPlugin(save);
     }

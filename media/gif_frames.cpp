@@ -31,6 +31,16 @@ struct GifCloser {
         DGifCloseFile(gif, &error);
     }
 };
+using GifPtr = std::unique_ptr<GifFileType, GifCloser>;
+
+// Opens the bytes that the reader holds (it must outlive the file).
+int OpenGif(MemoryReader* reader, GifPtr* out) {
+    if (!IsGifData(reader->bytes)) return ERR_LOADPICTURE;
+    int error = 0;
+    out->reset(DGifOpen(reader, ReadFromMemory, &error));
+    if (*out == nullptr) return error == D_GIF_ERR_NOT_ENOUGH_MEM ? ERR_MEM : ERR_LOADPICTURE;
+    return 0;
+}
 
 // The image being read: its place on the screen, its colours and how it is disposed of.
 struct Image {
@@ -57,7 +67,8 @@ std::vector<int32_t> RowOrder(int32_t height, bool interlaced) {
 
 class Composer {
 public:
-    Composer(GifFileType* gif, qvGifFrames* out) : gif_(gif), out_(out) {}
+    Composer(GifFileType* gif, qvGifFrames* out, size_t limit)
+        : gif_(gif), out_(out), limit_(limit) {}
 
     int Run() {
         out_->width = gif_->SWidth, out_->height = gif_->SHeight;
@@ -75,6 +86,7 @@ public:
                 if (!ReadExtension(&control)) return Ended();
             } else if (record == IMAGE_DESC_RECORD_TYPE) {
                 if (const int code = ReadImage(control)) return code;
+                if (out_->frames.size() >= limit_) return 0;
                 control = {DISPOSAL_UNSPECIFIED, false, 0, NO_TRANSPARENT_COLOR};
             }
         }
@@ -181,6 +193,7 @@ private:
 
     GifFileType* gif_;
     qvGifFrames* out_;
+    size_t limit_;
     size_t pixels_ = 0;
     BlockPtr<uint32_t> canvas_;
 };
@@ -193,15 +206,23 @@ bool IsGifData(std::span<const uint8_t> bytes) {
            (bytes[4] == '7' || bytes[4] == '9') && bytes[5] == 'a';
 }
 
-int DecodeGifFrames(std::span<const uint8_t> bytes, qvGifFrames* out) {
-    if (!IsGifData(bytes)) return ERR_LOADPICTURE;
+int ReadGifScreen(std::span<const uint8_t> bytes, int32_t* width, int32_t* height, int32_t* depth) {
     qv::MemoryReader reader{bytes};
-    int error = 0;
-    std::unique_ptr<GifFileType, qv::GifCloser> gif(DGifOpen(&reader, qv::ReadFromMemory, &error));
-    if (gif == nullptr) return error == D_GIF_ERR_NOT_ENOUGH_MEM ? ERR_MEM : ERR_LOADPICTURE;
+    qv::GifPtr gif;
+    if (const int code = qv::OpenGif(&reader, &gif)) return code;
+    if (gif->SWidth < 1 || gif->SHeight < 1) return ERR_LOADPICTURE;
+    *width = gif->SWidth, *height = gif->SHeight;
+    *depth = gif->SColorMap != nullptr ? gif->SColorMap->BitsPerPixel : gif->SColorResolution;
+    return 0;
+}
+
+int DecodeGifFrames(std::span<const uint8_t> bytes, qvGifFrames* out, size_t limit) {
+    qv::MemoryReader reader{bytes};
+    qv::GifPtr gif;
+    if (const int code = qv::OpenGif(&reader, &gif)) return code;
     *out = {};
-    const int code =
-        qv::CatchAllocFailure(int{ERR_MEM}, [&] { return qv::Composer(gif.get(), out).Run(); });
+    const int code = qv::CatchAllocFailure(
+        int{ERR_MEM}, [&] { return qv::Composer(gif.get(), out, limit).Run(); });
     if (code != 0) *out = {};
     return code;
 }

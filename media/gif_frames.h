@@ -18,6 +18,10 @@ struct qvGifFrames {
 
 // Whether the bytes start as a GIF file.
 bool IsGifData(std::span<const uint8_t> bytes);
-// 0 with at least one frame; ERR_LOADPICTURE for bytes that are not a readable GIF; ERR_MEM
-// when the frames cannot be held (also for a side above the largest bitmap).
-int DecodeGifFrames(std::span<const uint8_t> bytes, qvGifFrames* out);
+// The logical screen's size and the bits per pixel of the global colour map (else the colour
+// resolution) without decoding an image: 0, ERR_LOADPICTURE or ERR_MEM.
+int ReadGifScreen(std::span<const uint8_t> bytes, int32_t* width, int32_t* height, int32_t* depth);
+// 0 with at least one frame and at most limit (the picture loader takes the first image
+// alone); ERR_LOADPICTURE for bytes that are not a readable GIF; ERR_MEM when the frames cannot
+// be held (also for a side above the largest bitmap).
+int DecodeGifFrames(std::span<const uint8_t> bytes, qvGifFrames* out, size_t limit = SIZE_MAX);

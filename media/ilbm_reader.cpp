@@ -1,5 +1,6 @@
 #include "media/ilbm_reader.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -29,14 +30,14 @@ bool IdIs(const uint8_t* p, const char* id) {
 }
 
 struct Chunks {
-    std::span<const uint8_t> bmhd, cmap, body;
+    std::span<const uint8_t> bmhd, cmap, camg, body, alph;
+    bool alpha = false;  // an ALPH chunk is present (it may be empty)
 };
 
-// The BMHD, CMAP and BODY of the form; false when a chunk runs past the form or BMHD or BODY
-// is missing.
+// The BMHD, CMAP, CAMG, ALPH and BODY of the form; false when a chunk runs past the form or BMHD or
+// BODY is missing.
 bool FindChunks(std::span<const uint8_t> bytes, Chunks* chunks) {
-    if (bytes.size() < 12 || !IdIs(bytes.data(), "FORM") || !IdIs(bytes.data() + 8, "ILBM"))
-        return false;
+    if (!IsIlbmData(bytes)) return false;
     const size_t declared = qv::LoadBigEndian32(bytes.data() + 4);
     if (declared < 4 || declared > bytes.size() - 8) return false;
     std::span<const uint8_t> form = bytes.subspan(12, declared - 4);
@@ -48,7 +49,9 @@ bool FindChunks(std::span<const uint8_t> bytes, Chunks* chunks) {
         std::span<const uint8_t> data = form.subspan(at + 8, size);
         if (IdIs(id, "BMHD")) chunks->bmhd = data;
         if (IdIs(id, "CMAP")) chunks->cmap = data;
+        if (IdIs(id, "CAMG")) chunks->camg = data;
         if (IdIs(id, "BODY")) chunks->body = data;
+        if (IdIs(id, "ALPH")) chunks->alph = data, chunks->alpha = true;
         at += 8 + size + (size & 1);
         if (at > form.size()) break;
     }
@@ -129,24 +132,67 @@ void ConvertRow(const uint8_t* planes, size_t rowBytes, const Header& h,
     }
 }
 
+// The ALPH chunk's rows (width bytes each, packed as the body is) into the alpha bytes of the
+// pixels; false when the chunk ends first or a run overflows its row.
+bool ReadAlpha(std::span<const uint8_t> alph, const Header& h, uint8_t* row, uint32_t* pixels) {
+    size_t at = 0;
+    for (int32_t y = 0; y < h.height; ++y) {
+        if (!ReadRow(alph, &at, h.packed, row, size_t(h.width))) return false;
+        uint32_t* line = pixels + size_t(y) * size_t(h.width);
+        for (int32_t x = 0; x < h.width; ++x)
+            line[x] = (line[x] & 0xFFFFFF) | uint32_t(row[x]) << 24;
+    }
+    return true;
+}
+
+// Whether a chunk can hold count bytes once unpacked.
+bool Reaches(std::span<const uint8_t> chunk, bool packed, size_t count) {
+    return count <= chunk.size() * (packed ? kMaxExpansion : 1);
+}
+
+// Hold-and-modify and extra-halfbrite pictures compute their colours from the display mode;
+// read as plain colour maps they would come out wrong.
+bool PlainColours(std::span<const uint8_t> camg) {
+    constexpr uint32_t kHam = 0x800, kExtraHalfbrite = 0x80;
+    return camg.size() < 4 || (qv::LoadBigEndian32(camg.data()) & (kHam | kExtraHalfbrite)) == 0;
+}
+
+bool ReadForm(std::span<const uint8_t> bytes, Chunks* chunks, Header* h) {
+    return FindChunks(bytes, chunks) && ReadHeader(chunks->bmhd, chunks->cmap.size() >= 3, h) &&
+           PlainColours(chunks->camg);
+}
+
 }  // namespace
+
+bool IsIlbmData(std::span<const uint8_t> bytes) {
+    return bytes.size() >= 12 && IdIs(bytes.data(), "FORM") && IdIs(bytes.data() + 8, "ILBM");
+}
+
+int IdentifyIlbm(std::span<const uint8_t> bytes, int32_t* width, int32_t* height, int32_t* depth) {
+    Chunks chunks;
+    Header h{};
+    if (!ReadForm(bytes, &chunks, &h)) return ERR_WRONGUSAGE;
+    *width = h.width, *height = h.height;
+    *depth = chunks.alpha ? 32 : h.planes;
+    return 0;
+}
 
 int DecodeIlbm(std::span<const uint8_t> bytes, qvIlbmPicture* out) {
     *out = {};
     Chunks chunks;
     Header h{};
-    if (!FindChunks(bytes, &chunks) || !ReadHeader(chunks.bmhd, chunks.cmap.size() >= 3, &h))
-        return ERR_WRONGUSAGE;
+    if (!ReadForm(bytes, &chunks, &h)) return ERR_WRONGUSAGE;
     const size_t rowBytes = ((size_t(h.width) + 15) / 16) * 2;
     const size_t rowPlanes = size_t(h.planes) + (h.masked ? 1 : 0);
-    const size_t planeBytes = rowBytes * rowPlanes * size_t(h.height);
-    // A body too short for the picture is refused before its pixels are allocated.
-    const size_t reach = chunks.body.size() * (h.packed ? kMaxExpansion : 1);
-    if (planeBytes > reach) return ERR_WRONGUSAGE;
+    const size_t pixelCount = size_t(h.width) * size_t(h.height);
+    // Chunks too short for the picture are refused before its pixels are allocated.
+    if (!Reaches(chunks.body, h.packed, rowBytes * rowPlanes * size_t(h.height)) ||
+        (chunks.alpha && !Reaches(chunks.alph, h.packed, pixelCount)))
+        return ERR_WRONGUSAGE;
     if (h.width > kMaxSide || h.height > kMaxSide) return ERR_MEM;
-    Block<uint32_t> pixels(
-        static_cast<uint32_t*>(AllocMemBlock(size_t(h.width) * size_t(h.height) * 4, 0)));
-    Block<uint8_t> row(static_cast<uint8_t*>(AllocMemBlock(rowBytes * rowPlanes, 0)));
+    Block<uint32_t> pixels(static_cast<uint32_t*>(AllocMemBlock(pixelCount * 4, 0)));
+    Block<uint8_t> row(
+        static_cast<uint8_t*>(AllocMemBlock(std::max(rowBytes * rowPlanes, size_t(h.width)), 0)));
     if (!pixels || !row) return ERR_MEM;
     size_t at = 0;
     for (int32_t y = 0; y < h.height; ++y) {
@@ -156,6 +202,7 @@ int DecodeIlbm(std::span<const uint8_t> bytes, qvIlbmPicture* out) {
         }
         ConvertRow(row.get(), rowBytes, h, chunks.cmap, pixels.get() + size_t(y) * size_t(h.width));
     }
-    *out = {pixels.release(), h.width, h.height, h.masked};
+    if (chunks.alpha && !ReadAlpha(chunks.alph, h, row.get(), pixels.get())) return ERR_WRONGUSAGE;
+    *out = {pixels.release(), h.width, h.height, h.masked, chunks.alpha};
     return 0;
 }

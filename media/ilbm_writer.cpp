@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -70,37 +71,27 @@ void SplitPlanes(const uint32_t* row, int32_t width, size_t planeBytes, bool mas
     }
 }
 
-}  // namespace
+// The worst case of ByteRun1 for rows of size bytes: one header byte per 128.
+size_t PackedLimit(size_t size) {
+    return size + (size + 127) / 128;
+}
 
-int EncodeIlbm(const uint32_t* pixels, int32_t width, int32_t height, bool mask, uint8_t** bytes,
-               size_t* size) {
-    *bytes = nullptr, *size = 0;
-    if (width < 1 || height < 1 || width > 0xFFFF || height > 0xFFFF) return ERR_WRONGUSAGE;
-    const int rowPlanes = kPlanes + (mask ? 1 : 0);
-    const size_t planeBytes = ((size_t(width) + 15) / 16) * 2;
-    // Worst case of ByteRun1: one header byte per 128 bytes.
-    const size_t packedRow = (planeBytes + (planeBytes + 127) / 128) * size_t(rowPlanes);
-    const size_t bodyLimit = packedRow * size_t(height);
-    if (bodyLimit > 0xFFFFFF00u) return ERR_WRONGUSAGE;  // IFF sizes are 32-bit
-    constexpr size_t kHead = 12 + 8 + kBmhdSize + 8;
-    Bytes planes = NewBytes(planeBytes * (kPlanes + 1));
-    Bytes form = NewBytes(kHead + bodyLimit + 1);
-    if (!planes || !form) return ERR_MEM;
-    uint8_t* const body = form.get() + kHead;
-    uint8_t* end = body;
-    for (int32_t y = 0; y < height; ++y) {
-        SplitPlanes(pixels + size_t(y) * size_t(width), width, planeBytes, mask, planes.get());
-        for (int p = 0; p < rowPlanes; ++p)
-            end = PackByteRun1(planes.get() + size_t(p) * planeBytes, planeBytes, end);
-    }
-    const auto bodySize = uint32_t(end - body);
-    if (bodySize & 1) *end++ = 0;  // the pad byte
-    const auto padded = uint32_t(end - body);
-    uint8_t* h = form.get();
-    std::memcpy(h, "FORM", 4);
-    h = PutBig(h + 4, uint32_t(kHead - 8) + padded, 4);
-    std::memcpy(h, "ILBMBMHD", 8);
-    h = PutBig(h + 8, kBmhdSize, 4);
+// Starts a chunk: its id, and 4 bytes for the size that CloseChunk stores.
+uint8_t* OpenChunk(uint8_t* at, const char* id) {
+    std::memcpy(at, id, 4);
+    return at + 8;
+}
+
+// Stores the size of the chunk from start to end and adds its pad byte; the chunk's new end.
+uint8_t* CloseChunk(uint8_t* start, uint8_t* end) {
+    const auto size = uint32_t(end - start - 8);
+    PutBig(start + 4, size, 4);
+    if (size & 1) *end++ = 0;
+    return end;
+}
+
+uint8_t* WriteBmhd(uint8_t* at, int32_t width, int32_t height, bool mask) {
+    uint8_t* h = OpenChunk(at, "BMHD");
     h = PutBig(h, uint32_t(width), 2);
     h = PutBig(h, uint32_t(height), 2);
     h = PutBig(h, 0, 4);  // x, y
@@ -108,18 +99,70 @@ int EncodeIlbm(const uint32_t* pixels, int32_t width, int32_t height, bool mask,
     h = PutBig(h, (kPlanes << 24) | ((mask ? 1 : 0) << 16) | (1 << 8), 4);
     h = PutBig(h, 0x00000101, 4);  // transparent colour 0, aspect 1:1
     h = PutBig(h, uint32_t(width), 2);
-    h = PutBig(h, uint32_t(height), 2);
-    std::memcpy(h, "BODY", 4);
-    PutBig(h + 4, bodySize, 4);
+    return CloseChunk(at, PutBig(h, uint32_t(height), 2));
+}
+
+// The alpha bytes, one packed row of width bytes per picture row.
+uint8_t* WriteAlph(uint8_t* at, const uint32_t* pixels, int32_t width, int32_t height,
+                   uint8_t* row) {
+    uint8_t* end = OpenChunk(at, "ALPH");
+    for (int32_t y = 0; y < height; ++y) {
+        const uint32_t* line = pixels + size_t(y) * size_t(width);
+        for (int32_t x = 0; x < width; ++x) row[x] = uint8_t(line[x] >> 24);
+        end = PackByteRun1(row, size_t(width), end);
+    }
+    return CloseChunk(at, end);
+}
+
+uint8_t* WriteBody(uint8_t* at, const uint32_t* pixels, int32_t width, int32_t height, bool mask,
+                   size_t planeBytes, uint8_t* planes) {
+    uint8_t* end = OpenChunk(at, "BODY");
+    const int rowPlanes = kPlanes + (mask ? 1 : 0);
+    for (int32_t y = 0; y < height; ++y) {
+        SplitPlanes(pixels + size_t(y) * size_t(width), width, planeBytes, mask, planes);
+        for (int p = 0; p < rowPlanes; ++p)
+            end = PackByteRun1(planes + size_t(p) * planeBytes, planeBytes, end);
+    }
+    return CloseChunk(at, end);
+}
+
+}  // namespace
+
+int EncodeIlbm(const uint32_t* pixels, int32_t width, int32_t height, IlbmTransparency keep,
+               uint8_t** bytes, size_t* size) {
+    *bytes = nullptr, *size = 0;
+    if (width < 1 || height < 1 || width > 0xFFFF || height > 0xFFFF) return ERR_WRONGUSAGE;
+    const bool mask = keep != IlbmTransparency::kNone;
+    const bool alpha = keep == IlbmTransparency::kMaskAndAlpha;
+    const int rowPlanes = kPlanes + (mask ? 1 : 0);
+    const size_t planeBytes = ((size_t(width) + 15) / 16) * 2;
+    const size_t bodyLimit = PackedLimit(planeBytes) * size_t(rowPlanes) * size_t(height);
+    const size_t alphaLimit = alpha ? PackedLimit(size_t(width)) * size_t(height) : 0;
+    // The FORM header and BMHD, then each chunk's header, data and pad byte.
+    constexpr size_t kHead = 12 + 8 + kBmhdSize;
+    const size_t limit = kHead + (alpha ? 8 + alphaLimit + 1 : 0) + 8 + bodyLimit + 1;
+    if (limit > 0xFFFFFF00u) return ERR_WRONGUSAGE;  // IFF sizes are 32-bit
+    Bytes planes = NewBytes(std::max(planeBytes * (kPlanes + 1), size_t(width)));
+    Bytes form = NewBytes(limit);
+    if (!planes || !form) return ERR_MEM;
+    uint8_t* end = WriteBmhd(form.get() + 12, width, height, mask);
+    if (alpha) end = WriteAlph(end, pixels, width, height, planes.get());
+    end = WriteBody(end, pixels, width, height, mask, planeBytes, planes.get());
+    const auto total = size_t(end - form.get());
+    std::memcpy(form.get(), "FORM", 4);
+    PutBig(form.get() + 4, uint32_t(total - 8), 4);
+    std::memcpy(form.get() + 8, "ILBM", 4);
     *bytes = form.release();
-    *size = kHead + padded;
+    *size = total;
     return 0;
 }
 
-int SaveIlbm(const char* file, const uint32_t* pixels, int32_t width, int32_t height) {
+int SaveIlbm(const char* file, const uint32_t* pixels, int32_t width, int32_t height, int alpha) {
     uint8_t* bytes = nullptr;
     size_t size = 0;
-    int error = EncodeIlbm(pixels, width, height, false, &bytes, &size);
+    int error = EncodeIlbm(pixels, width, height,
+                           alpha != 0 ? IlbmTransparency::kMaskAndAlpha : IlbmTransparency::kNone,
+                           &bytes, &size);
     if (error != 0) return error;
     const Bytes form(bytes);
     qv::OutputFile out;

@@ -1,5 +1,5 @@
 // The picture writers: JPEG into memory (libjpeg), GIF frames (giflib) and 24-plane IFF ILBM
-// (into a file, or into memory with a mask plane for the clipboard).
+// (into a file, or into memory for the clipboard), with a mask plane and alpha bytes.
 #pragma once
 
 #include <cstddef>
@@ -41,11 +41,16 @@ int WriteGifFrame(qvGifWriter* writer, const uint8_t* indices, int32_t width, in
 // Writes the trailer and frees the writer (the file stays open); 0 or ERR_WRITEFILE.
 int FinishGifWriter(qvGifWriter* writer);
 
-// Writes width x height ARGB pixels as FORM ILBM with 24 ByteRun1-packed planes (alpha is
-// not stored). 0, ERR_MEM, ERR_WRITEFILE, or ERR_WRONGUSAGE for a size outside 1..65535.
-int SaveIlbm(const char* file, const uint32_t* pixels, int32_t width, int32_t height);
-// The same FORM in memory (a block for FreeMemBlock in *bytes, its length in *size); with
-// mask, each row's planes are followed by a mask plane (BMHD masking 1) whose bits are set
-// where the alpha byte is not 0. 0, ERR_MEM or ERR_WRONGUSAGE.
-int EncodeIlbm(const uint32_t* pixels, int32_t width, int32_t height, bool mask, uint8_t** bytes,
-               size_t* size);
+// What an ILBM carries beside its 24 colour planes: nothing, a mask plane (set where the alpha
+// byte is not 0), or the mask plane and the alpha bytes in an ALPH chunk (media/ilbm_reader.h).
+enum class IlbmTransparency { kNone, kMask, kMaskAndAlpha };
+
+// Writes width x height ARGB pixels as FORM ILBM with 24 ByteRun1-packed planes; with alpha
+// (the pixels carry a mask or an alpha channel) also the mask plane and the alpha bytes. 0,
+// ERR_MEM, ERR_WRITEFILE, or ERR_WRONGUSAGE for a size outside 1..65535.
+int SaveIlbm(const char* file, const uint32_t* pixels, int32_t width, int32_t height, int alpha);
+// The same FORM in memory (a block for FreeMemBlock in *bytes, its length in *size), each row's
+// planes followed by the mask plane when one is kept (BMHD masking 1). 0, ERR_MEM or
+// ERR_WRONGUSAGE.
+int EncodeIlbm(const uint32_t* pixels, int32_t width, int32_t height, IlbmTransparency keep,
+               uint8_t** bytes, size_t* size);

@@ -177,10 +177,9 @@ int ParseShadowTags(qvVmState* L, int t, qvShadowBlock* shadow, int* found) {
         !(shadow->sigma > 0 && std::isfinite(shadow->sigma))) {
         return ERR_WRONGUSAGE;
     }
-    // The direction indexes the offset tables and the size is a pixel count: both are kept in
-    // the range the drawing code supports.
+    // The direction indexes the offset tables. The size is kept as given, as SetLayerShadow
+    // keeps it: the compositor offsets the shadow by any distance.
     if (shadow->direction < 0 || shadow->direction > 7) shadow->direction = kDefaultShadowDirection;
-    shadow->size = std::clamp(shadow->size, kMinStyleSize, kMaxStyleSize);
     return 0;
 }
 
@@ -193,8 +192,8 @@ int ParseBorderTags(qvVmState* L, int t, bool edgeNames, qvBorderBlock* border, 
         GetTableFieldInt(L, t, "edgesize", &border->size, found);
         GetTableFieldInt(L, t, "outlinethickness", &border->size, found);
     }
+    // Kept as given, as SetLayerBorder keeps it.
     if (border->on != 0 && border->size < 1) return ERR_WRONGUSAGE;
-    border->size = std::clamp(border->size, kMinStyleSize, kMaxStyleSize);
     return 0;
 }
 

@@ -112,6 +112,10 @@ bool IsBuiltInFontName(const char* name) {
                        [name](const char* builtIn) { return StrICmp(name, builtIn) == 0; });
 }
 
+bool IsFontFileName(std::string_view name) {
+    return EndsWithNoCase(name, ".ttf") || EndsWithNoCase(name, ".otf");
+}
+
 }  // namespace qv
 
 namespace {
@@ -151,8 +155,7 @@ std::string ResolveAppletFile(qvVmState* L, const char* name, int font, int* fou
     const qvScriptHeader* header = GetAppletDescriptor(L);
     if (header == nullptr) return name;
     std::string_view key(name);
-    bool fontLookup =
-        font != 0 && !qv::EndsWithNoCase(key, ".ttf") && !qv::EndsWithNoCase(key, ".otf");
+    bool fontLookup = font != 0 && !qv::IsFontFileName(key);
     if (fontLookup && qv::EndsWithNoCase(key, ".font")) key.remove_suffix(5);
     const qvLinkedFile* file = qv::FindLinkedFile(header, key, fontLookup);
     if (file == nullptr) return name;

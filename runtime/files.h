@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "engine/vm.h"
 #include "platform/linux/files.h"
@@ -90,5 +91,8 @@ bool ReadBEU16(qvFile* file, uint32_t* value);
 
 // True for the names of the built-in fonts, which are never linked files.
 bool IsBuiltInFontName(const char* name);
+// True for a font name that names a TrueType or OpenType file (".ttf", ".otf"): the applet
+// links such a file as a plain file, without the header of its linked fonts.
+bool IsFontFileName(std::string_view name);
 
 }  // namespace qv

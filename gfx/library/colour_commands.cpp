@@ -234,7 +234,8 @@ int SaveSnapshot(qvVmState* L) {
 }
 
 void ParseSaveOptions(qvVmState* L, int idx, int32_t* quality, int32_t* colours, int32_t* dither) {
-    if (VmGetTop(L) < idx) {
+    // Nil stands for an argument left out.
+    if (VmGetTop(L) < idx || VmType(L, idx) == VM_TNIL) {
         *quality = 90;
         return;
     }

@@ -25,8 +25,8 @@ void FreeGraphicsObjects(qvVmState* L);
 // terminated); the length the text needs.
 int DumpObjectCounts(char* buffer, size_t size);
 // The save options of argument idx: a table's fields "quality", "colors" and "dither" (absent
-// ones leave the values), else the argument as the quality; an absent argument gives quality
-// 90.
+// ones leave the values), else the argument as the quality; an absent or nil argument gives
+// quality 90.
 void ParseSaveOptions(qvVmState* L, int idx, int32_t* quality, int32_t* colours, int32_t* dither);
 
 namespace qv::gfx {

@@ -62,7 +62,7 @@ int SendRexxMessage(qvVmState* L, const std::string& port, std::string_view text
     if (!RexxPortExists("REXX")) return ERR_NOREXX;
     RexxConnection connection;
     if (!connection.Open(port)) return PortError(ERR_FINDPORT, port);
-    if (text.size() > kMaxRexxArgument) return ERR_WRONGUSAGE;
+    if (text.size() > kMaxRexxArgument) return ERR_MEM;  // no message can be made to carry it
     if (!connection.Send(script ? kRexxScript : kRexxCommand, text)) {
         return PortError(ERR_FINDPORT, port);
     }

@@ -343,17 +343,27 @@ int StripSeparator(std::string* path) {
     return stripped;
 }
 
+// The full name of a name the script gave, taken once before a walk: a callback that changes
+// the current directory must not move the rest of the walk into another tree. Virtual files
+// and unknown volumes stay as they are, to fail as they are.
+std::string FullNameOf(const std::string& name) {
+    std::string full;
+    if (IsChunkPath(name.c_str()) || !AbsoluteName(name, &full)) return name;
+    return full;
+}
+
 int CopyCommand(qvVmState* L) {
-    std::string source = GetArgString(L, 1, nullptr);
+    std::string given = GetArgString(L, 1, nullptr);
     std::string destination = GetArgString(L, 2, nullptr);
     std::string newName =
         VmGetTop(L) >= 3 && VmType(L, 3) != VM_TNIL ? GetArgString(L, 3, nullptr) : "";
     Walk walk;
     ReadWalkArgs(L, 4, &walk);
-    if (source.empty() && destination.empty()) return ERR_WRONGUSAGE;
-    if (walk.hasPatterns) StripSeparator(&source);
+    if (given.empty() && destination.empty()) return ERR_WRONGUSAGE;
+    if (walk.hasPatterns) StripSeparator(&given);
+    std::string source = FullNameOf(given);
     qvFileAttributes info;
-    if (!Examine(source, &info)) return ErrorWithText(ERR_LOCK2, source.c_str());
+    if (!Examine(source, &info)) return ErrorWithText(ERR_LOCK2, given.c_str());
     bool directory = info.type == QV_DOSTYPE_DIRECTORY;
     if (directory && !newName.empty()) return ERR_WRONGUSAGE;
     if (!directory && walk.hasPatterns) return ERR_NODIRPATTERN;
@@ -366,7 +376,9 @@ int CopyCommand(qvVmState* L) {
     if (!target || !FullName(target.get(), &full))
         return ErrorWithText(ERR_LOCK2, destination.c_str());
     Copier copier(walk);
-    return directory ? copier.Tree(source, full, true) : copier.One(source, full, newName);
+    if (directory) return copier.Tree(source, full, true);
+    // The copy takes the name the script gave, whatever letter case the file layer found.
+    return copier.One(source, full, newName.empty() ? FilePartEx(given.c_str()) : newName);
 }
 
 int DeleteCommand(qvVmState* L) {
@@ -375,13 +387,18 @@ int DeleteCommand(qvVmState* L) {
     ReadWalkArgs(L, 2, &walk);
     if (path.empty() || IsChunkPath(path.c_str())) return ERR_WRONGUSAGE;
     bool keepItself = StripSeparator(&path) || walk.hasPatterns;
+    path = FullNameOf(path);
     Deleter deleter(walk);
-    // A link goes as a link, whatever it points at.
-    bool link = LinkKind(path.c_str()) != QV_LINK_NONE;
+    // A link goes as a link, whatever it points at; only one to a directory that is named as
+    // a directory (with "/" or a pattern list) stands for that directory's contents.
+    int link = LinkKind(path.c_str());
+    bool throughLink = link == QV_LINK_TO_DIRECTORY && keepItself;
     qvFileAttributes info;
-    if (!link && !Lock(path)) return 0;
-    if (!link && !Examine(path, &info)) return ERR_EXAMINE;
-    bool directory = !link && info.type == QV_DOSTYPE_DIRECTORY;
+    if (link == QV_LINK_NONE) {
+        if (!Lock(path)) return 0;
+        if (!Examine(path, &info)) return ERR_EXAMINE;
+    }
+    bool directory = throughLink || (link == QV_LINK_NONE && info.type == QV_DOSTYPE_DIRECTORY);
     if (!directory && walk.hasPatterns) return ERR_NODIRPATTERN;
     return directory ? deleter.Tree(path, keepItself) : deleter.One(path);
 }

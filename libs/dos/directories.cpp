@@ -131,7 +131,7 @@ int OpenDirectory(qvVmState* L) {
     CheckArgCount(L, 2, 2);
     int wasNil = 0;
     auto id = static_cast<uint32_t>(GetOptIntArg(L, 1, &wasNil));
-    const char* path = GetArgString(L, 2, nullptr);
+    const char* path = GetStringArgResolved(L, 2, 0, nullptr);
     if (!wasNil) CloseDirectoryWithId(L, id);
     Scan scan;
     if (int code = StartScan(path, &scan)) return code;
@@ -170,7 +170,7 @@ int NextDirectoryEntry(qvVmState* L) {
 
 int ReadDirectory(qvVmState* L) {
     CheckArgCount(L, 3, 4);
-    const char* path = GetArgString(L, 1, nullptr);
+    const char* path = GetStringArgResolved(L, 1, 0, nullptr);
     CheckArgTable(L, 2);
     CheckArgTable(L, 3);
     bool sort = Trunc32(GetOptArgNumber(L, 4, 1)) != 0;

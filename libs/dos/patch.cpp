@@ -24,18 +24,31 @@ int WriteOne(qvDosFile* file, int byte) {
     return 0;
 }
 
+struct PatchFiles {
+    qvDosFile *source, *patch, *destination;
+};
+
+// The three file objects of the arguments; 0, a lookup error, or ERR_WRONGUSAGE when the
+// destination is the source or the patch (reads and writes interleaved on one handle would
+// read back what was just written).
+int FindFiles(qvVmState* L, PatchFiles* files) {
+    if (int code = FileArg(L, 1, &files->source)) return code;
+    if (int code = FileArg(L, 2, &files->patch)) return code;
+    if (int code = FileArg(L, 3, &files->destination)) return code;
+    if (files->destination == files->source || files->destination == files->patch)
+        return ERR_WRONGUSAGE;
+    return 0;
+}
+
 }  // namespace
 
 int ApplyPatch(qvVmState* L) {
     CheckArgCount(L, 3, 4);
-    qvDosFile *source, *patch, *destination;
-    if (int code = FileArg(L, 1, &source)) return code;
-    if (int code = FileArg(L, 2, &patch)) return code;
-    if (int code = FileArg(L, 3, &destination)) return code;
+    PatchFiles files;
+    if (int code = FindFiles(L, &files)) return code;
+    auto& [source, patch, destination] = files;
     bool hasCallback = VmGetTop(L) >= kCallbackIdx && VmType(L, kCallbackIdx) != VM_TNIL;
     if (hasCallback) CheckArgFunction(L, kCallbackIdx);
-    // Reads and writes interleaved on one handle would read back what was just written.
-    if (destination == source || destination == patch) return ERR_WRONGUSAGE;
     int64_t size = source->size;
     if (size <= 0) return 0;
     int64_t reported = 0;
@@ -53,6 +66,8 @@ int ApplyPatch(qvVmState* L) {
             CallbackResult r = CallDosCallback(
                 L, kCallbackIdx, [&] { SetField(L, "progress", static_cast<double>(percent)); });
             if (r.code != 0) return r.code;
+            // The callback may have closed the files or opened others under their ids.
+            if (int code = FindFiles(L, &files)) return code;
         }
         if (RunInputPump(L)) return 0;
     }

@@ -50,20 +50,19 @@ bool Examine(const char* name, qvFileAttributes* info) {
     return handle && ExamineEx(handle.get(), info);
 }
 
-// Whether a prefix of MakeDirectory's walk names nothing to create: empty (the root of an
-// absolute path) or a bare volume "NAME:".
-bool SkippedPrefix(std::string_view prefix) {
-    return prefix.empty() ||
-           (prefix.back() == ':' && prefix.find_first_of("/\\") == std::string_view::npos);
+// Whether a prefix of MakeDirectory's walk is a bare volume "NAME:", which must exist: a
+// volume is never made.
+bool IsBareVolume(std::string_view prefix) {
+    return prefix.back() == ':' && prefix.find_first_of("/\\") == std::string_view::npos;
 }
 
 // Makes one level of the walk exist as a directory (locked directly: the support layer's
-// handles hold no more than 1024 bytes of name).
-bool EnsureDirectory(const std::string& prefix) {
+// handles hold no more than 1024 bytes of name), or only checks that it does.
+bool EnsureDirectory(const std::string& prefix, bool mayCreate) {
     qvFileAttributes info;
     LockPtr lock(LockPath(prefix.c_str(), QV_LOCK_SHARED));
     if (lock) return ExamineObjectInfo(lock.get(), &info) && info.type == QV_DOSTYPE_DIRECTORY;
-    return MakeDirPath(prefix.c_str(), nullptr) == 0;
+    return mayCreate && MakeDirPath(prefix.c_str(), nullptr) == 0;
 }
 
 // The part of path up to and including its last separator ("/", "\" or ":"); "/" at the
@@ -201,8 +200,8 @@ int MakeDirectoryPath(std::string_view path) {
     for (size_t i = 0; i <= path.size(); ++i) {
         if (i < path.size() && !IsSeparator(path[i])) continue;
         std::string_view prefix = path.substr(0, i);
-        if (SkippedPrefix(prefix)) continue;
-        if (!EnsureDirectory(std::string(prefix)))
+        if (prefix.empty()) continue;  // the root of an absolute path
+        if (!EnsureDirectory(std::string(prefix), !IsBareVolume(prefix)))
             return ErrorWithText(ERR_CREATEDIR, std::string(path).c_str());
     }
     return 0;

@@ -25,9 +25,13 @@ constexpr int kMaxDepth = 200;
 constexpr size_t kHexDigits = 8;
 constexpr char kTableMagic[] = "QVT0", kBinaryMagic[] = "QVF0", kTextMagic[] = "QVF1";
 
-bool IsLowerHex(const char* text, size_t n) {
-    return std::all_of(text, text + n,
-                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+// A record's count reads in either case; inside tables only lowercase tells a text body from
+// a binary one.
+bool IsHex(const char* text, size_t n, bool upperToo) {
+    return std::all_of(text, text + n, [upperToo](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') ||
+               (upperToo && c >= 'A' && c <= 'F');
+    });
 }
 
 class Writer {
@@ -157,7 +161,7 @@ public:
         if (text) {
             char digits[kHexDigits + 1] = {};
             if (int code = Take(digits, kHexDigits)) return code;
-            if (!IsLowerHex(digits, kHexDigits)) return ERR_BADBASE64;
+            if (!IsHex(digits, kHexDigits, true)) return ERR_BADBASE64;
             n = static_cast<uint32_t>(std::strtoul(digits, nullptr, 16));
         } else if (int code = U32(&n)) {
             return code;
@@ -241,7 +245,7 @@ private:
         if (file_->size - at < static_cast<int64_t>(kHexDigits) || Take(digits, kHexDigits) != 0)
             return false;
         if (FileSeek(file_->handle, at, QV_SEEK_BEGINNING) >= 0) file_->position = at;
-        return IsLowerHex(digits, kHexDigits);
+        return IsHex(digits, kHexDigits, false);
     }
 
     qvVmState* L_;

@@ -54,26 +54,6 @@ double FracOf(double x) {
     double whole;
     return std::modf(x, &whole);
 }
-// Correctly rounded, as Python's is (glibc's may be one unit off): the sum of squares as an
-// exact double-double, its root, and one Newton step against the residual.
-double HypotOf(double x, double y) {
-    if (std::isinf(x) || std::isinf(y)) return HUGE_VAL;
-    if (std::isnan(x) || std::isnan(y)) return std::nan("");
-    double big = std::fmax(std::fabs(x), std::fabs(y));
-    double small = std::fmin(std::fabs(x), std::fabs(y));
-    if (big == 0) return 0;
-    int scale = 0;
-    std::frexp(big, &scale);
-    big = std::ldexp(big, -scale);
-    small = std::ldexp(small, -scale);
-    double a = big * big, b = small * small;
-    double hi = a + b;
-    double lo = (a - hi) + b + std::fma(big, big, -a) + std::fma(small, small, -b);
-    double h = std::sqrt(hi);
-    double residual = std::fma(-h, h, hi) + lo;
-    return std::ldexp(h + residual / (2 * h), scale);
-}
-
 // Shift counts are taken modulo 64; 32..63 shift every bit out.
 uint32_t ShiftLeft(uint32_t x, int32_t n) {
     uint32_t count = static_cast<uint32_t>(n) & 63;
@@ -340,7 +320,7 @@ constexpr qvCommandEntry kMathCommands[] = {
     {"Ror", Ror},
     {"Rol", Rol},
     {"Cast", Cast},
-    {"Hypot", Binary<HypotOf>},
+    {"Hypot", Binary<[](double x, double y) { return std::hypot(x, y); }>},
     {nullptr, nullptr},
 };
 static_assert(std::size(kMathCommands) == 49);

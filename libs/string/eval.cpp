@@ -10,6 +10,7 @@
 #include "engine/convert.h"
 #include "platform/linux/blocks.h"
 #include "runtime/arguments.h"
+#include "runtime/errors.h"
 #include "runtime/number_literal.h"
 
 namespace qv {
@@ -363,7 +364,9 @@ int ReadVariables(qvVmState* L, int idx, Variables* out) {
         std::memcpy(name, VmToString(L, -1), length + 1);
         name += length + 1;
         PushField(L, -2, "value");
-        out->values.get()[i] = GetTableArgNumber(L, -1, "value");
+        // Returned, not raised: every failure of Eval is its code. Nil reads as 0.
+        if (!VmIsNumber(L, -1)) return ErrorWithText(ERR_NUMTABLEARG, "value");
+        out->values.get()[i] = VmToNumber(L, -1);
         VmSetTop(L, top);
     }
     *name = '\0';

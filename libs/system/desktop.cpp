@@ -6,6 +6,7 @@
 
 #include "engine/convert.h"
 #include "gfx/masks.h"
+#include "gfx/save_picture.h"
 #include "libs/system/commands.h"
 #include "libs/system/tool_types.h"
 #include "media/ilbm_reader.h"
@@ -20,6 +21,7 @@
 #include "platform/linux/url_launcher.h"
 #include "runtime/arguments.h"
 #include "runtime/errors.h"
+#include "runtime/image_handles.h"
 #include "runtime/input_pump.h"
 #include "runtime/objects.h"
 
@@ -319,30 +321,34 @@ int ColorRequest(qvVmState* L) {
 
 namespace {
 
-// Whether the brush's mask or alpha plane shows the pixel.
-bool Shown(const qvBrush* brush, int32_t x, int32_t y) {
-    if (brush->mask != nullptr) {
-        const uint8_t* row = brush->mask->plane + size_t(y) * size_t(brush->mask->bytesPerRow);
-        return (row[x >> 3] >> (7 - (x & 7))) & 1;
-    }
-    return brush->alpha->plane[size_t(y) * size_t(brush->alpha->bytesPerRow) + size_t(x)] != 0;
-}
-
-// The brush as a 24-plane ILBM, with a mask plane when it has a mask or an alpha plane (a
-// pixel of alpha above 0 is shown).
+// The brush as a 24-plane ILBM with its mask plane, or with a mask plane of the pixels of alpha
+// above 0 and its alpha bytes.
 int BrushToIlbm(const qvBrush* brush, uint8_t** bytes, size_t* size) {
     const int32_t width = brush->width, height = brush->height;
-    BlockPtr<qvARGB> pixels(ReadBitMapARGB(brush->bitmap, width, height));
+    BlockPtr<qvARGB> pixels(
+        BitmapToPixelArray(brush->bitmap, width, height, brush->mask, brush->alpha, 0, 1));
     if (!pixels) return ERR_MEM;
-    const bool masked = brush->mask != nullptr || brush->alpha != nullptr;
-    for (int32_t y = 0; y < height; ++y) {
-        qvARGB* row = pixels.get() + size_t(y) * size_t(width);
-        for (int32_t x = 0; x < width; ++x) {
-            const bool shown = !masked || Shown(brush, x, y);
-            row[x] = (row[x] & 0xFFFFFF) | (shown ? 0xFF000000u : 0u);
-        }
+    const IlbmTransparency keep = brush->alpha != nullptr  ? IlbmTransparency::kMaskAndAlpha
+                                  : brush->mask != nullptr ? IlbmTransparency::kMask
+                                                           : IlbmTransparency::kNone;
+    return EncodeIlbm(pixels.get(), width, height, keep, bytes, size);
+}
+
+// The plane a brush made of an ILBM takes: its alpha bytes, or its mask plane, or none.
+int IlbmPlanes(const qvIlbmPicture& picture, const qvDisplayBitMap* bitmap, OwnedPlane* mask,
+               OwnedPlane* alpha) {
+    const int32_t width = picture.width, height = picture.height;
+    if (picture.alpha) {
+        alpha->reset(AlphaPlaneFromPixels(picture.pixels, width, height));
+        return *alpha ? 0 : ERR_MEM;
     }
-    return EncodeIlbm(pixels.get(), width, height, masked, bytes, size);
+    if (!picture.masked) return 0;
+    mask->reset(AllocMaskBitMap(bitmap, width, height, 1));
+    if (!*mask) return ERR_MEM;
+    // The pixels the mask plane hid have alpha 0.
+    ColorKeyToMaskPixels32(picture.pixels, (*mask)->plane, width, height, (*mask)->bytesPerRow, 0,
+                           width, 0xFF000000);
+    return 0;
 }
 
 // A new brush under an automatic id from an ILBM; ERR_WRONGUSAGE when the bytes are not a
@@ -359,21 +365,16 @@ int IlbmToBrush(std::span<const uint8_t> bytes, qvBrush** brush) {
         return code;
     }
     OwnedBitMap owned(bitmap);
-    OwnedPlane mask;
-    if (picture.masked) {
-        mask.reset(AllocMaskBitMap(bitmap, width, height, 1));
-        if (!mask) return ERR_MEM;
-        // The pixels the mask plane hid have alpha 0.
-        ColorKeyToMaskPixels32(pixels.get(), mask->plane, width, height, mask->bytesPerRow, 0,
-                               width, 0xFF000000);
-    }
+    OwnedPlane mask, alpha;
+    if (const int code = IlbmPlanes(picture, bitmap, &mask, &alpha)) return code;
     const uint32_t transparent = mask ? kMaskWithoutKey : kNoTransparency;
     if (const int code = AddBrush(AutomaticBrushId(), kBitmapBrush, width, height, width, 0,
-                                  nullptr, bitmap, transparent, mask.get(), nullptr, brush)) {
+                                  nullptr, bitmap, transparent, mask.get(), alpha.get(), brush)) {
         return code;
     }
     owned.release();
     mask.release();
+    alpha.release();
     return 0;
 }
 
@@ -468,7 +469,8 @@ int SetIconProperties(qvVmState* L) {
     std::optional<std::string> tool = OptText(L, 4);
     qvIconInfo old;
     if (LoadIconObject(name.c_str(), &old) != 0) return FileNotReadable(name);
-    if (icon.type == kProjectIcon) icon.defaultTool = tool.value_or(old.defaultTool);
+    // Only a project icon takes a default tool; any other keeps the one it has.
+    icon.defaultTool = icon.type == kProjectIcon ? tool.value_or(old.defaultTool) : old.defaultTool;
     int code = WriteIconProperties(name.c_str(), icon);
     return code == ERR_READFILE ? FileNotReadable(name) : code;
 }

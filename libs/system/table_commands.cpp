@@ -44,8 +44,9 @@ int CallCounted(qvVmState* L, int f) {
     return code;
 }
 
-// Pushes a copy of the table at src. map holds {source → copy}, so that cycles and tables held
-// twice come out as they went in.
+// Pushes a copy of the table at src. A table is copied each time it is met; map holds
+// {source → copy} of the tables on the current path only, so that a cycle closes on the copy
+// that is being made.
 void PushCopy(qvVmState* L, int src, int map, int depth) {
     if (depth > kMaxCopyDepth || !VmCheckStack(L, 8)) RaiseError(L, ERR_STACK);
     VmNewTable(L);
@@ -68,6 +69,9 @@ void PushCopy(qvVmState* L, int src, int map, int depth) {
         VmInsert(L, -2);
         VmSetTable(L, copy);
     }
+    VmPushValue(L, src);
+    VmPushNil(L);
+    VmRawSet(L, map);
 }
 
 }  // namespace
@@ -129,7 +133,8 @@ int Unpack(qvVmState* L) {
     CheckArgCount(L, 1, 1);
     CheckArgTable(L, 1);
     int32_t n = CountItems(L, 1);
-    if (!VmCheckStack(L, n)) return ERR_STACK;
+    // More would read as an error code.
+    if (n > VM_MAXRESULTS || !VmCheckStack(L, n)) return ERR_STACK;
     for (int32_t i = 0; i < n; ++i) VmRawGetI(L, 1, i);
     return n;
 }

@@ -17,15 +17,39 @@
 namespace qv::brushes {
 namespace {
 
+// The planes of a bitmap brush under the matrix, pixel by pixel: every matrix, a pure scale
+// or the identity included, takes the one transform road, whose output marks the pixels it
+// covers.
+int TransformBitmapPlanes(const qvBrush* b, const double matrix[4], int smooth,
+                          qvTransformedPicture* out) {
+    qvDisplayBitMap* bitmap = nullptr;
+    qvPlaneBitMap *mask = nullptr, *alpha = nullptr;
+    const int code =
+        TransformBitmap(b->bitmap, b->mask, b->alpha, 0, 0, b->width, b->height, matrix, smooth,
+                        &bitmap, &mask, &alpha, &out->width, &out->height);
+    out->planes.bitmap.reset(bitmap), out->planes.mask.reset(mask);
+    out->planes.alpha.reset(alpha);
+    return code;
+}
+
 // A vector brush is rendered again from its source under the matrix; others are transformed
-// (or scaled) pixel by pixel.
+// pixel by pixel.
 int TransformPlanes(qvVmState* L, qvBrush* b, const double matrix[4], int smooth) {
-    const int mode = b->type == kVectorBrush ? QV_TRANSFORM_VECTOR : QV_TRANSFORM_BITMAPS;
-    const qvTransformSource source{
-        b->imageSource, {b->bitmap, b->mask, b->alpha, b->width, b->height}, 0, 0, 0, 0, b->width,
-        b->height};
     qvTransformedPicture done;
-    if (const int code = TransformBrushBitmaps(L, mode, source, 0, 0, matrix, smooth, &done)) {
+    if (b->type == kVectorBrush) {
+        const qvTransformSource source{b->imageSource,
+                                       {b->bitmap, b->mask, b->alpha, b->width, b->height},
+                                       0,
+                                       0,
+                                       0,
+                                       0,
+                                       b->width,
+                                       b->height};
+        if (const int code = TransformBrushBitmaps(L, QV_TRANSFORM_VECTOR, source, 0, 0, matrix,
+                                                   smooth, &done)) {
+            return code;
+        }
+    } else if (const int code = TransformBitmapPlanes(b, matrix, smooth, &done)) {
         return code;
     }
     const bool hadMask = b->mask != nullptr;

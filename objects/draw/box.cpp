@@ -15,6 +15,7 @@
 #include "scene/bgpic.h"
 #include "scene/layers/dirty_rects.h"
 #include "scene/layers/display_seam.h"
+#include "scene/layers/layer.h"
 
 namespace qv::draw {
 namespace {
@@ -254,8 +255,8 @@ int DrawBoxEx(qvVmState* L, const qvShapeDesc& given, int flags) {
     if (!view.layersEnabled && view.outputType == gfx::kTargetDisplay && opaque &&
         view.targetMask == nullptr && (flags & (QV_DRAW_NOBLIT | QV_DRAW_REDRAW)) == 0 &&
         DrawDirect(L, target.display, view, state, layout,
-                   Saturate32(left - gfx::TruncSaturate(layout.image.width * transform.anchorx)),
-                   Saturate32(top - gfx::TruncSaturate(layout.image.height * transform.anchory)),
+                   Saturate32(left - scene::AnchorShift(box.width, transform.anchorx)),
+                   Saturate32(top - scene::AnchorShift(box.height, transform.anchory)),
                    colour) == Direct::kDone) {
         return 0;
     }

@@ -72,18 +72,20 @@ public:
         if (m != nullptr && !(m[0] == 1 && m[1] == 0 && m[2] == 0 && m[3] == 1)) {
             // The points turn about the centre; they move by how far the matrix carries the
             // centre about the pivot. In doubles, so that no matrix overflows.
-            const double dx = centreX_ - double(arc.pivotX), dy = centreY_ - double(arc.pivotY);
+            const double dx = centreX_ - arc.pivotX, dy = centreY_ - arc.pivotY;
             const double movedX = m[0] * dx + m[2] * dy, movedY = m[1] * dx + m[3] * dy;
             if (m[1] == 0 && m[2] == 0) {
                 // A plain scale may carry the centre onto a half pixel (the factors that fit
                 // the shape onto its scaled span are rarely whole): the points keep that
                 // fraction until they are floored, so the curve stays centred on its span
                 // instead of a pixel up and left of it.
-                fixedShiftX_ = (double(arc.pivotX) + movedX - centreX_) * kFixedOne;
-                fixedShiftY_ = (double(arc.pivotY) + movedY - centreY_) * kFixedOne;
+                fixedShiftX_ = (arc.pivotX + movedX - centreX_) * kFixedOne;
+                fixedShiftY_ = (arc.pivotY + movedY - centreY_) * kFixedOne;
             } else {
-                shiftX_ = double(arc.pivotX) + std::trunc(movedX) - centreX_;
-                shiftY_ = double(arc.pivotY) + std::trunc(movedY) - centreY_;
+                // Turned, the centre lands on the nearest pixel to where the matrix carries it
+                // (a pivot between pixels carries a box's corners onto pixels).
+                shiftX_ = double(RoundToInt64(arc.pivotX + movedX)) - centreX_;
+                shiftY_ = double(RoundToInt64(arc.pivotY + movedY)) - centreY_;
             }
             a_ = m[0], b_ = m[1], c_ = m[2], d_ = m[3];
         }

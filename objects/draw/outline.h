@@ -81,7 +81,7 @@ struct qvArcSpec {
     double cx, cy, rx, ry;
     // The point the matrix turns about, in the frame of the centre; ArcPivot gives the
     // anchor's point of the ellipse's own box.
-    int64_t pivotX, pivotY;
+    double pivotX, pivotY;
 };
 
 // The pivot of anchor fractions over the box of the full ellipse, 2 (rx >> 16) + 1 wide and
@@ -104,8 +104,8 @@ struct qvOutlineSpec {
     bool clockwise;                // ARC
     const qvOutlinePoint* points;  // POLYGON, relative to its box
     int32_t pointCount;
-    const double* matrix;    // {a, b, c, d}; curves are generated through it
-    int64_t pivotX, pivotY;  // where it turns, in the box's frame
+    const double* matrix;   // {a, b, c, d}; curves are generated through it
+    double pivotX, pivotY;  // where it turns, in the box's frame (ShapePivot)
 };
 
 // Whether the outline of a shape comes out of BuildShapeOutline turned by its matrix.

@@ -221,9 +221,6 @@ int32_t ShapeImageMargin(const qvShapeDesc& desc) {
            (desc.fillStyle == FILLNONE && lineWidth > 1 ? lineWidth / 2 : 0);
 }
 
-namespace {
-
-// Where the image of a prepared shape lies and its size; ERR_MEM when it is too large.
 int PlaceShapeImage(const qvShapeDesc& desc, int32_t x, int32_t y, ShapeImage* image) {
     int64_t width = desc.imageWidth, height = desc.imageHeight;
     const int32_t origin = ShapeImageMargin(desc);
@@ -236,6 +233,8 @@ int PlaceShapeImage(const qvShapeDesc& desc, int32_t x, int32_t y, ShapeImage* i
     image->width = int32_t(width), image->height = int32_t(height);
     return 0;
 }
+
+namespace {
 
 // The outline that a shape of one layer paints: its fill, or its outline of the line width.
 qvShapeOutline OneLayerOutline(const qvShapeDesc& desc) {
@@ -377,7 +376,8 @@ int DrawShapeEx(qvVmState* L, const qvShapeDesc* given, int flags) {
     // the layer redraw.
     const bool deferred = view.layersEnabled && !shapeTransform.IsIdentity() && !inPlace;
     const ShapeTransform scale = shapeTransform;
-    const bool hairline = !deferred && IsScaledHairline(item.drawState, shapeTransform);
+    const bool hairline = !deferred && (flags & QV_DRAW_ASPICTURE) != 0 &&
+                          IsScaledHairline(item.drawState, shapeTransform);
     if (deferred || hairline) {
         shapeTransform.matrix[0] = shapeTransform.matrix[3] = 1;
         shapeTransform.matrix[1] = shapeTransform.matrix[2] = 0;

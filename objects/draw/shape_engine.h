@@ -46,10 +46,10 @@ int MakeFillSource(qvVmState* L, const qvDrawState& state, const double matrix[4
 // clamps.
 void ScaleStyle(qvDrawState* state, const double matrix[4]);
 
-// Whether the shape is a hard one-pixel outline under a plain scale: such an outline is drawn
-// at its own size and scaled as a picture is (ScaleImageAsPicture), so that it lies inside the
-// scaled shape as a line as wide as the factor. A stroke of that width centred on the
-// outline would stick out by half of it and round the corners off.
+// Whether the shape is a hard one-pixel outline under a plain scale. On a display that scales
+// its layers such an outline is drawn at its own size and scaled as the layers scale a
+// picture (ScaleImageAsPicture, QV_DRAW_ASPICTURE), so that it covers what the scaled picture
+// shows; under the drawing's own scale it is stroked at the scaled width, as every outline is.
 bool IsScaledHairline(const qvDrawState& state, const ShapeTransform& transform);
 
 // An image drawn at its own size for the shape at (x, y) of width x height (such an outline,
@@ -64,6 +64,10 @@ ShapeTransform TransformOf(const qvDrawTransform* transform);
 // How far the prepared shape's image reaches beyond its layout's image at the top left: 2
 // with anti-aliasing, and half the line width of a thick outline.
 int32_t ShapeImageMargin(const qvShapeDesc& desc);
+
+// Where the image of the prepared shape drawn at (x, y) lies and its size, as
+// RenderPreparedShape makes it (no bitmap); ERR_MEM when it is too large.
+int PlaceShapeImage(const qvShapeDesc& desc, int32_t x, int32_t y, ShapeImage* image);
 
 // Renders the prepared shape (geometry written, draw state private) into a new image placed
 // at (x, y) plus the image offset less ShapeImageMargin: shadow, ring and fill, or the

@@ -147,7 +147,7 @@ void ApplyEffectiveStyle(qvShapeDesc* desc) {
     desc->fillStyle = fill;
     desc->borderOn = filled && (state.formStyle & EDGE) != 0;
     desc->borderSize =
-        desc->borderOn ? std::clamp(state.borderSize, kMinEffectSize, kMaxEffectSize) : 0;
+        desc->borderOn ? std::clamp(state.borderSize, kMinEffectSize, qv::kMaxBitMapSide) : 0;
     desc->borderColour = state.borderColour & 0xFFFFFF;
     desc->borderTransparency = int32_t(state.borderColour >> 24);
     desc->shadowOn = filled && (state.formStyle & SHADOW) != 0;
@@ -169,8 +169,8 @@ qvOutlineSpec OutlineSpecOf(const qvShapeDesc& desc, const ShapeTransform& trans
     spec.clockwise = desc.clockwise != 0;
     spec.points = desc.points, spec.pointCount = desc.pointCount;
     spec.matrix = transform.matrix;
-    spec.pivotX = RoundSaturate(std::trunc(double(desc.width) * transform.anchorX));
-    spec.pivotY = RoundSaturate(std::trunc(double(desc.height) * transform.anchorY));
+    spec.pivotX = ShapePivot(transform.matrix, desc.width, transform.anchorX);
+    spec.pivotY = ShapePivot(transform.matrix, desc.height, transform.anchorY);
     return spec;
 }
 
@@ -221,25 +221,42 @@ int32_t RoundSaturate(double value) {
 
 qvVertex TurnPoint(const double matrix[4], double pivotX, double pivotY, double x, double y) {
     const double dx = x - pivotX, dy = y - pivotY;
-    return {RoundSaturate(double(RoundSaturate(matrix[0] * dx + matrix[2] * dy)) + pivotX),
-            RoundSaturate(double(RoundSaturate(matrix[1] * dx + matrix[3] * dy)) + pivotY)};
+    return {RoundSaturate(matrix[0] * dx + matrix[2] * dy + pivotX),
+            RoundSaturate(matrix[1] * dx + matrix[3] * dy + pivotY)};
 }
 
 bool IsPlainScale(const double matrix[4]) {
     return matrix[1] == 0 && matrix[2] == 0 && matrix[0] > 0 && matrix[3] > 0;
 }
 
+double ShapePivot(const double matrix[4], int64_t size, double anchor) {
+    const double point = double(size) * anchor;
+    return IsPlainScale(matrix) ? std::trunc(point) : point - 0.5;
+}
+
 namespace {
 
-// The factor that carries size - 1 onto trunc(size x factor) - 1. The small allowance keeps
-// a factor made as new size / old size from truncating to one pixel less.
+// The pixels a side of size takes at the factor: trunc(size x factor), at least 1. The small
+// allowance keeps a factor made as new size / old size from truncating to one pixel less.
+double ScaledSpan(double factor, int64_t size) {
+    return std::max(1.0, std::trunc(double(size) * factor + 1e-9));
+}
+
+// The factor that carries size - 1 onto trunc(size x factor) - 1.
 double SpanFactor(double factor, int64_t size) {
     if (size < 2 || !std::isfinite(factor)) return factor;
-    const double span = std::max(1.0, std::trunc(double(size) * factor + 1e-9));
-    return (span - 1) / double(size - 1);
+    return (ScaledSpan(factor, size) - 1) / double(size - 1);
 }
 
 }  // namespace
+
+int64_t SpanShift(double factor, int64_t size, double anchor) {
+    if (!std::isfinite(factor) || !std::isfinite(anchor)) return 0;
+    const double pivot = std::trunc(double(size) * anchor);
+    const double wanted = pivot - std::trunc(ScaledSpan(factor, size) * anchor);
+    const double first = double(RoundSaturate(pivot * (1 - SpanFactor(factor, size))));
+    return int64_t(std::clamp(wanted - first, -1e9, 1e9));
+}
 
 ShapeTransform SpanTransform(const ShapeTransform& transform, int64_t width, int64_t height) {
     ShapeTransform out = transform;
@@ -262,11 +279,9 @@ int32_t ScaleWidth(int32_t width, const double matrix[4]) {
 
 using namespace qv::draw;
 
-void TransformPoints(const double matrix[4], int64_t width, int64_t height, qvVertex* points,
-                     int32_t count, bool normalise, double anchorX, double anchorY, int32_t* minX,
-                     int32_t* minY, int64_t* outWidth, int64_t* outHeight) {
-    const double cx = std::trunc(double(width) * anchorX),
-                 cy = std::trunc(double(height) * anchorY);
+void TransformPoints(const double matrix[4], double cx, double cy, qvVertex* points, int32_t count,
+                     bool normalise, int32_t* minX, int32_t* minY, int64_t* outWidth,
+                     int64_t* outHeight) {
     int32_t lowX = 100000, lowY = 100000;
     int64_t highX = -100000, highY = -100000;
     for (int32_t i = 0; i < count; ++i) {
@@ -315,9 +330,9 @@ int PrepareShapeGeometry(const qvShapeWork& work, qvShapeDesc* desc, const Shape
         std::copy(fill, fill + count, work.transformed.get());
         fill = work.transformed.get();
         for (qvVertex* points : {fill, ring}) {
-            TransformPoints(transform.matrix, desc->width, desc->height, points,
-                            points == ring ? ringCount : count, false, transform.anchorX,
-                            transform.anchorY, nullptr, nullptr, nullptr, nullptr);
+            TransformPoints(transform.matrix, spec.pivotX, spec.pivotY, points,
+                            points == ring ? ringCount : count, false, nullptr, nullptr, nullptr,
+                            nullptr);
         }
     }
 
@@ -334,8 +349,13 @@ int PrepareShapeGeometry(const qvShapeWork& work, qvShapeDesc* desc, const Shape
     Translate(fill, count, -fillBounds.minX, -fillBounds.minY);
     Translate(ring, ringCount, -ringBounds.minX, -ringBounds.minY);
     desc->imageWidth = int32_t(imageWidth), desc->imageHeight = int32_t(imageHeight);
-    desc->imageX = qv::Saturate32(all.minX - shadow.shapeX);
-    desc->imageY = qv::Saturate32(all.minY - shadow.shapeY);
+    int64_t spanX = 0, spanY = 0;
+    if (IsPlainScale(given.matrix) && !given.IsIdentity()) {
+        spanX = SpanShift(given.matrix[0], desc->width, given.anchorX);
+        spanY = SpanShift(given.matrix[3], desc->height, given.anchorY);
+    }
+    desc->imageX = qv::Saturate32(all.minX - shadow.shapeX + spanX);
+    desc->imageY = qv::Saturate32(all.minY - shadow.shapeY + spanY);
     desc->fillX = int32_t(fillBounds.minX - all.minX + shadow.shapeX);
     desc->fillY = int32_t(fillBounds.minY - all.minY + shadow.shapeY);
     desc->fillWidth = int32_t(fillBounds.Width()), desc->fillHeight = int32_t(fillBounds.Height());

@@ -21,12 +21,18 @@ double WidthScale(const double matrix[4]);
 // width x WidthScale, rounded (not clamped).
 int32_t ScaleWidth(int32_t width, const double matrix[4]);
 
-// (x, y) turned by the matrix about the pivot: (lrint(a dx + c dy) + pivot x, lrint(b dx +
-// d dy) + pivot y) with (dx, dy) its offset from the pivot, saturated.
+// (x, y) turned by the matrix about the pivot: (lrint(a dx + c dy + pivot x), lrint(b dx +
+// d dy + pivot y)) with (dx, dy) its offset from the pivot, saturated.
 qvVertex TurnPoint(const double matrix[4], double pivotX, double pivotY, double x, double y);
 
 // Whether the matrix only enlarges or reduces (no turn, no flip): b = c = 0, a and d above 0.
 bool IsPlainScale(const double matrix[4]);
+
+// Where a shape of that side turns under the matrix, in its pixels' frame (pixel i's centre
+// at i): for a turn, flip or shear the anchor point itself, size x anchor - 0.5, as brushes
+// and paths turn about it, so that a box turned about its middle lies on itself; for a plain
+// scale trunc(size x anchor), the pixel the span is scaled about (SpanTransform).
+double ShapePivot(const double matrix[4], int64_t size, double anchor);
 
 // A plain scale as the shape's outline takes it: each factor made to carry the outline's
 // extreme pixels (0 and size - 1) onto the ends of trunc(size x factor) pixels, the span that
@@ -34,20 +40,24 @@ bool IsPlainScale(const double matrix[4]);
 // Other transforms are returned as they are.
 ShapeTransform SpanTransform(const ShapeTransform& transform, int64_t width, int64_t height);
 
+// How far the span of a side scaled by SpanTransform moves so that it lies where the picture
+// of the side, scaled about its anchor point, lies: its first pixel at trunc(size x anchor) -
+// trunc(span x anchor) of the side's frame (0 for anchor 0), as a scaled brush is placed.
+int64_t SpanShift(double factor, int64_t size, double anchor);
+
 // How far a mitred corner may move a border vertex, in border sizes: a spike sharper than
 // about 11 degrees is cut there instead of reaching out without bound.
 inline constexpr double kMitreLimit = 10;
 
 }  // namespace qv::draw
 
-// Maps points of a width x height box by the matrix about the pivot (width x anchorX,
-// height x anchorY), truncated: (lrint(a dx + c dy) + cx, lrint(b dx + d dy) + cy), saturated.
-// With normalise, the minimum is then taken from every point. Returns the bounds of the
-// mapped points (before normalising): minimum x and y (+100000 with no point) and the size
+// Maps points by the matrix about the pivot (cx, cy) (ShapePivot), as TurnPoint does. With
+// normalise, the minimum is then taken from every point. Returns the bounds of the mapped
+// points (before normalising): minimum x and y (+100000 with no point) and the size
 // maximum + 1 - minimum (64 bits; 0 with no point). Any out pointer may be null.
-void TransformPoints(const double matrix[4], int64_t width, int64_t height, qvVertex* points,
-                     int32_t count, bool normalise, double anchorX, double anchorY, int32_t* minX,
-                     int32_t* minY, int64_t* outWidth, int64_t* outHeight);
+void TransformPoints(const double matrix[4], double cx, double cy, qvVertex* points, int32_t count,
+                     bool normalise, int32_t* minX, int32_t* minY, int64_t* outWidth,
+                     int64_t* outHeight);
 
 // The shadow's extents on each side of a shape for a direction 0 (north) ... 7 (north-west):
 // left for 5-7, top for 7, 0, 1, right for 1-3, bottom for 3-5; all 0 for size 0.

@@ -17,6 +17,7 @@
 #include "platform/linux/screen.h"
 #include "scene/layers/dirty_rects.h"
 #include "scene/layers/filter_table.h"
+#include "scene/layers/layer.h"
 
 namespace qv::draw {
 namespace {
@@ -33,13 +34,22 @@ int UpdateInPlace(qvVmState* L, qvLayer* layer, qvLayerArea* given, ShapeImage i
     return 0;
 }
 
-// Lines lie where their ends say; other shapes are placed by their anchor.
+// Lines lie where their ends say; other shapes are placed by their anchor, a fraction of the
+// shape's own box (the item's), which the image lies in as its geometry placed it: the image
+// may be larger (a soft edge, a thick outline, a border, a shadow) or turned.
 void PlaceByAnchor(const ShapeOutput& output, ShapeImage* image) {
     if (output.type == LINE || output.transform == nullptr) return;
     image->x = Saturate32(int64_t(image->x) -
-                          gfx::TruncSaturate(image->width * output.transform->anchorx));
+                          scene::AnchorShift(output.item->width, output.transform->anchorx));
     image->y = Saturate32(int64_t(image->y) -
-                          gfx::TruncSaturate(image->height * output.transform->anchory));
+                          scene::AnchorShift(output.item->height, output.transform->anchory));
+}
+
+// Where a new layer takes the image: the layer anchors the position by the image's size, so
+// the position given makes that come out where PlaceByAnchor puts the image.
+int32_t LayerPosition(int32_t position, int32_t imageSide, int32_t boxSide, double anchor) {
+    return Saturate32(int64_t(position) + scene::AnchorShift(imageSide, anchor) -
+                      scene::AnchorShift(boxSide, anchor));
 }
 
 }  // namespace
@@ -250,10 +260,15 @@ int OutputShapeImage(qvVmState* L, const ShapeOutput& output, ShapeImage image) 
         qvDisplayBitMap* bitmap = image.bitmap.get();
         const qvPlaneBitMap* mask = image.mask.get();
         const qvPlaneBitMap* alpha = image.alpha.get();
+        int32_t x = image.x, y = image.y;
+        if (output.type != LINE && output.transform != nullptr) {
+            x = LayerPosition(x, image.width, output.item->width, output.transform->anchorx);
+            y = LayerPosition(y, image.height, output.item->height, output.transform->anchory);
+        }
         if (const int code = AddShapeLayer(
-                L, output.type, image.x, image.y, image.width, image.height, output.transform,
-                output.style, image.bitmap.release(), image.mask.release(), image.alpha.release(),
-                *output.item, insert, output.flags | QV_DRAW_FROMLAYER)) {
+                L, output.type, x, y, image.width, image.height, output.transform, output.style,
+                image.bitmap.release(), image.mask.release(), image.alpha.release(), *output.item,
+                insert, output.flags | QV_DRAW_FROMLAYER)) {
             return code;
         }
         // The compositor draws the style's effects itself.

@@ -18,6 +18,9 @@ enum : int {
     QV_DRAW_FROMLAYER = 2,  // the call comes from a layer being created
     QV_DRAW_REDRAW = 8,     // redrawn for an existing layer: it replaces that layer
     QV_DRAW_INPLACE = 16,   // the layer given is updated in place
+    // A hard one-pixel outline under a plain scale is drawn at its own size and scaled as a
+    // picture is: the display item of a layer that a display scales.
+    QV_DRAW_ASPICTURE = 32,
 };
 
 namespace qv::draw {

@@ -14,6 +14,7 @@
 #include "objects/draw/shape_output.h"
 #include "objects/draw/shape_style_rows.h"
 #include "scene/layers/display_seam.h"
+#include "scene/layers/layer.h"
 #include "scene/layers/layer_cache.h"
 #include "scene/layers/layer_transform.h"
 
@@ -113,6 +114,77 @@ int RenderScaledLine(qvVmState* L, qvLayer* layer, const qvShapeItem& item, qvLa
     return OutputShapeImage(L, out, std::move(image));
 }
 
+// Whether the transform turns, flips or shears: a shape layer under it is drawn upright at its
+// own size and turned as a brush layer's picture is (TransformLayerPicture), the one road of
+// every layer that turns, so that a thin shape keeps its area instead of thinning to a
+// staircase of rounded points.
+bool TurnsAsPicture(const ShapeTransform& transform) {
+    return !transform.IsIdentity() && !IsPlainScale(transform.matrix);
+}
+
+// The item's shape, with the draw state given, prepared upright at its own size.
+int PrepareUpright(int32_t type, const qvShapeItem& item, qvDrawState* state, qvShapeDesc* desc) {
+    if (const int code = DescOf(type, item, state, desc)) return code;
+    ClampStyleParams(state);
+    return PrepareShapeGeometry(DrawShapeWork(), desc, ShapeTransform{});
+}
+
+// An upright image of the item's shape (placed from its box's origin) turned by the transform
+// as a brush layer's picture, and where the box's anchor point lies in the result.
+int TurnUpright(const ShapeImage& upright, const qvShapeItem& item,
+                const qvDrawTransform& transform, qvTransformedPicture* out) {
+    qvLayerPicture source{};
+    source.bitmap = upright.bitmap.get(), source.mask = upright.mask.get();
+    source.alpha = upright.alpha.get();
+    source.width = upright.width, source.height = upright.height;
+    return TransformLayerPicture(source, item.width * transform.anchorx - upright.x,
+                                 item.height * transform.anchory - upright.y, transform, out);
+}
+
+// Where the box's anchor point lies, not yet truncated, in the turned picture of an upright
+// image placed (x, y, width, height) from the box's origin.
+void TurnedAnchor(const ShapeImage& upright, const qvShapeItem& item,
+                  const qvDrawTransform& transform, double* x, double* y) {
+    TransformedPivot(transform.matrix, upright.width, upright.height,
+                     item.width * transform.anchorx - upright.x,
+                     item.height * transform.anchory - upright.y, x, y);
+}
+
+// A turned shape layer: the shape drawn upright and turned, its anchor point on the item's
+// position, into the layer in place.
+int RenderTurnedShape(qvVmState* L, qvLayer* layer, int32_t type, const qvShapeItem& item,
+                      const qvDrawTransform& transform, qvLayerArea* previous) {
+    if (type == ARC && item.startAngle == item.endAngle) return 0;
+    qvDrawState state = item.drawState;
+    qvShapeDesc desc;
+    if (const int code = PrepareUpright(type, item, &state, &desc)) return code;
+    ShapeImage upright;
+    if (const int code = RenderPreparedShape(L, desc, ShapeTransform{}, 0, 0, &upright)) {
+        return code;
+    }
+    qvTransformedPicture made;
+    if (const int code = TurnUpright(upright, item, transform, &made)) return code;
+    ShapeImage image;
+    image.bitmap.reset(made.image.bitmap), image.mask.reset(made.image.mask);
+    image.alpha.reset(made.image.alpha);
+    // The layer anchors the position by the item's box.
+    image.x = Saturate32(int64_t(item.x) - made.pivotX +
+                         scene::AnchorShift(item.width, transform.anchorx));
+    image.y = Saturate32(int64_t(item.y) - made.pivotY +
+                         scene::AnchorShift(item.height, transform.anchory));
+    image.width = made.width, image.height = made.height;
+    const ShapeOutput out{type,  nullptr, &item,           nullptr, nullptr,
+                          layer, -1,      QV_DRAW_INPLACE, previous};
+    return OutputShapeImage(L, out, std::move(image));
+}
+
+// Whether the layer's outline is drawn as its picture and scaled as the layers scale a
+// picture: a hard one-pixel outline of a layer without a transform of its own, which only the
+// display scales.
+bool DrawnAsPicture(const qvLayer* layer, const qvDrawState& state, const ShapeTransform& total) {
+    return TransformOf(&layer->transform).IsIdentity() && IsScaledHairline(state, total);
+}
+
 // The layer engine's content renderer of shape and line layers: the item drawn again under
 // the work transform, turning about the layer's anchor, into the layer in place.
 int RenderShapeContent(qvVmState* L, qvLayer* layer, int32_t insertPos, qvLayerItem* item,
@@ -126,7 +198,15 @@ int RenderShapeContent(qvVmState* L, qvLayer* layer, int32_t insertPos, qvLayerI
     }
     qvDrawTransform transform = work->transform;
     transform.anchorx = layer->anchorX, transform.anchory = layer->anchorY;
-    const qvShapeRedraw call{&transform, nullptr, layer, previous, insertPos, QV_DRAW_INPLACE};
+    if (layer->type != LINE && TurnsAsPicture(TransformOf(&transform))) {
+        return RenderTurnedShape(L, layer, int32_t(layer->type), *shape, transform, previous);
+    }
+    int drawFlags = QV_DRAW_INPLACE;
+    if ((flags & QV_CONTENT_KEEPPOS) != 0 &&
+        DrawnAsPicture(layer, shape->drawState, TransformOf(&transform))) {
+        drawFlags |= QV_DRAW_ASPICTURE;
+    }
+    const qvShapeRedraw call{&transform, nullptr, layer, previous, insertPos, drawFlags};
     return RedrawShapeItem(L, int32_t(layer->type), *shape, call);
 }
 
@@ -148,7 +228,7 @@ qvDrawState BorderState(const qvShapeItem& item, const ShapeTransform& turn, uin
     if (item.drawState.fillStyle != FILLNONE) {
         state.fillStyle = FILLCOLOR;
         form |= EDGE;
-        state.borderSize = size, state.borderColour = colour & 0xFFFFFF;
+        state.borderColour = colour & 0xFFFFFF;
     } else {
         const int32_t doubled = Saturate32(2 * int64_t(size));
         const int32_t width = turn.IsIdentity() ? doubled
@@ -158,6 +238,8 @@ qvDrawState BorderState(const qvShapeItem& item, const ShapeTransform& turn, uin
     }
     state.formStyle = form != 0 ? form : NORMAL;
     ClampStyleParams(&state);
+    // The layer's border size as the layer keeps it, not the draw state's 1 ... 64.
+    if (item.drawState.fillStyle != FILLNONE) state.borderSize = std::max(1, size);
     return state;
 }
 
@@ -182,6 +264,52 @@ int RedrawShapeItem(qvVmState* L, int32_t type, const qvShapeItem& item,
 
 namespace {
 
+// The border's prepared shape for the item (DescOf's descriptor with the border's state): a
+// filled shape's ring is the border whole, filled as the shape's fill would be.
+int PrepareBorder(int32_t type, const qvShapeItem& item, qvDrawState* state, uint32_t colour,
+                  const ShapeTransform& turn, qvShapeDesc* border) {
+    if (const int code = DescOf(type, item, state, border)) return code;
+    border->colour = colour;
+    if (const int code = PrepareShapeGeometry(DrawShapeWork(), border, turn)) return code;
+    if (border->borderOn != 0) {
+        border->fillPoints = border->borderPoints, border->fillCount = border->borderCount;
+        border->fillX = border->borderX, border->fillY = border->borderY;
+        border->fillWidth = border->borderWidth, border->fillHeight = border->borderHeight;
+        border->borderOn = 0, border->shadowOn = 0;
+    }
+    return 0;
+}
+
+// The border of a turned shape layer: drawn upright around the upright shape and turned as
+// the layer's shape is (RenderTurnedShape), so that the two lie as they lie upright.
+int TurnedShapeBorder(qvVmState* L, int32_t type, const qvShapeItem& item, uint32_t colour,
+                      int32_t size, const qvDrawTransform& transform, qvLayerBorder* out) {
+    qvDrawState own = item.drawState;
+    qvShapeDesc shape;
+    if (const int code = PrepareUpright(type, item, &own, &shape)) return code;
+    ShapeImage shown;
+    if (const int code = PlaceShapeImage(shape, 0, 0, &shown)) return code;
+    double shownX = 0, shownY = 0, borderX = 0, borderY = 0;
+    TurnedAnchor(shown, item, transform, &shownX, &shownY);
+    qvDrawState state = BorderState(item, ShapeTransform{}, colour, size);
+    qvShapeDesc border;
+    if (const int code = PrepareBorder(type, item, &state, colour, ShapeTransform{}, &border)) {
+        return code;
+    }
+    ShapeImage upright;
+    if (const int code = RenderPreparedShape(L, border, ShapeTransform{}, 0, 0, &upright)) {
+        return code;
+    }
+    qvTransformedPicture made;
+    if (const int code = TurnUpright(upright, item, transform, &made)) return code;
+    // The two turned pictures lie as they lie upright, within the rounding of their offset.
+    TurnedAnchor(upright, item, transform, &borderX, &borderY);
+    out->dx = RoundSaturate(borderX - shownX), out->dy = RoundSaturate(borderY - shownY);
+    out->width = made.width, out->height = made.height;
+    out->image = made.image;
+    return 0;
+}
+
 int ShapeBorder(qvVmState* L, int32_t type, qvLayer* layer, const qvShapeItem& item,
                 uint32_t colour, int32_t size, qvLayerBorder* out) {
     *out = {};
@@ -192,26 +320,20 @@ int ShapeBorder(qvVmState* L, int32_t type, qvLayer* layer, const qvShapeItem& i
     scene::ScaleMatrix(transform.matrix, scale.x, scale.y);
     transform.anchorx = layer->anchorX, transform.anchory = layer->anchorY;
     const ShapeTransform turn = TransformOf(&transform);
+    if (TurnsAsPicture(turn)) {
+        return TurnedShapeBorder(L, type, item, colour, size, transform, out);
+    }
 
     // Where the layer's own image lies: its shape laid out as a redraw lays it out.
     qvDrawState own = item.drawState;
-    if (!IsScaledHairline(own, turn)) ScaleStyle(&own, turn.matrix);
+    if (!DrawnAsPicture(layer, own, turn)) ScaleStyle(&own, turn.matrix);
     qvShapeDesc shape;
     if (const int code = DescOf(type, item, &own, &shape)) return code;
     if (const int code = PrepareShapeGeometry(DrawShapeWork(), &shape, turn)) return code;
 
     qvDrawState state = BorderState(item, turn, colour, size);
     qvShapeDesc border;
-    if (const int code = DescOf(type, item, &state, &border)) return code;
-    border.colour = colour;
-    if (const int code = PrepareShapeGeometry(DrawShapeWork(), &border, turn)) return code;
-    if (border.borderOn != 0) {
-        // The ring, whole, is the border: it is filled as the shape's fill would be.
-        border.fillPoints = border.borderPoints, border.fillCount = border.borderCount;
-        border.fillX = border.borderX, border.fillY = border.borderY;
-        border.fillWidth = border.borderWidth, border.fillHeight = border.borderHeight;
-        border.borderOn = 0, border.shadowOn = 0;
-    }
+    if (const int code = PrepareBorder(type, item, &state, colour, turn, &border)) return code;
     ShapeImage image;
     if (const int code = RenderPreparedShape(L, border, turn, 0, 0, &image)) return code;
     const int64_t shapeX = int64_t(shape.imageX) - ShapeImageMargin(shape);

@@ -26,11 +26,12 @@ struct qvShapeRedraw {
 // nothing. Else the errors of DrawBoxEx, DrawLineEx and DrawShapeEx.
 int RedrawShapeItem(qvVmState* L, int32_t type, const qvShapeItem& item, const qvShapeRedraw& call);
 
-// The border of the colour (0xAARRGGBB, the top byte a transparency) and size that the
-// compositor lays under the layer's shape as the item describes it: for a filled shape the
-// ring around it, for an outline the outline widened to twice the size (as the layer's
-// transform scales it), anti-aliased when the shape is. out->dx, dy is where the shape's own
-// image lies in it. 0, ERR_MEM (nothing kept), or ERR_WRONGUSAGE for a line or bad radii.
+// The border of the colour (0xAARRGGBB, the top byte a transparency) and size (any size from
+// 1, as the layer keeps it) that the compositor lays under the layer's shape as the item
+// describes it: for a filled shape the ring around it, for an outline the outline widened to
+// twice the size (as the layer's transform scales it), anti-aliased when the shape is; under
+// a turn drawn upright and turned as the layer's shape is. out->dx, dy is where the shape's
+// own image lies in it. 0, ERR_MEM (nothing kept), or ERR_WRONGUSAGE for a line or bad radii.
 int RenderShapeBorder(qvVmState* L, qvLayer* layer, const qvShapeItem& item, uint32_t colour,
                       int32_t size, qvLayerBorder* out);
 

@@ -12,6 +12,7 @@
 #include "objects/fonts/truetype.h"
 #include "platform/linux/files.h"
 #include "runtime/errors.h"
+#include "runtime/file_parts.h"
 #include "runtime/files.h"
 #include "runtime/strings.h"
 
@@ -70,6 +71,13 @@ int CannotOpen(const char* name, int32_t size) {
     return ErrorWithText(ERR_OPENFONT, text);
 }
 
+// Whether a linked ":::chunk" name is a TrueType or OpenType file linked as a plain file:
+// its data are the font file itself, with no linked-font header before them.
+bool LinkedAsPlainFile(const char* name) {
+    std::string_view file;
+    return qv::VirtualFileName(name, &file) && qv::IsFontFileName(file);
+}
+
 bool OpenNative(const char* name, int32_t size, LinkedKind kind, qvFont* font) {
     if (kind != LinkedKind::kOutline && IsChunkName(name) &&
         LoadBitmapFont(name, size, font, nullptr) != 0)
@@ -79,14 +87,20 @@ bool OpenNative(const char* name, int32_t size, LinkedKind kind, qvFont* font) {
 
 }  // namespace
 
-int OpenFontByName(const char* name, int32_t size, int engine, int cache, int linked,
-                   qvFont** font) {
+int OpenFontByName(const char* name, int32_t size, int engine, int cache, int linked, qvFont** font,
+                   const char* shown) {
     *font = nullptr;
+    if (shown == nullptr) shown = name;
     LinkedKind kind = LinkedKind::kAny;
     std::string data = name;
-    if (linked != 0 && IsChunkName(name) && !ReadLinkedHeader(name, &kind, &data))
-        return ErrorWithText(ERR_READFILE, name);
-    if (size < 1) return CannotOpen(name, size);
+    if (linked != 0 && IsChunkName(name)) {
+        if (LinkedAsPlainFile(name)) {
+            kind = LinkedKind::kOutline;
+        } else if (!ReadLinkedHeader(name, &kind, &data)) {
+            return ErrorWithText(ERR_READFILE, shown);
+        }
+    }
+    if (size < 1) return CannotOpen(shown, size);
     if (engine == QV_FONTREQUEST_NATIVE && size == kTopazSize && StrICmp(name, "topaz") == 0) {
         *font = DefaultFont();
         return 0;
@@ -101,7 +115,7 @@ int OpenFontByName(const char* name, int32_t size, int engine, int cache, int li
     }
     if (!opened) {
         FreeFontRecord(record);
-        return CannotOpen(name, size);
+        return CannotOpen(shown, size);
     }
     *font = record;
     return 0;

@@ -37,8 +37,11 @@ void SetOutlineFontSize(qvFont* font, double, double) {
     ResizeTrueTypeFont(font);
 }
 
+// The engine slants by itself. Its emboldening adds about a third of a pixel at text sizes,
+// which only spreads the letters apart, so bold is left to the one-pixel smear, as for the
+// built-in engine.
 int OutlineStyleSupported(qvFont*, uint32_t style) {
-    return style == QV_FONTSTYLE_BOLD || style == QV_FONTSTYLE_ITALIC ? 1 : 0;
+    return style == QV_FONTSTYLE_ITALIC ? 1 : 0;
 }
 
 void CloseFontRecord(qvFont* font) {

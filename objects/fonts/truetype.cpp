@@ -192,15 +192,17 @@ struct Glyph {
 
 constexpr int64_t kNoStep = INT64_MIN;
 
-// The pen's step in pixels at scale 1: the advance and the kerning in em units (16.16)
-// scaled to the pixel size, truncated.
+// The pen's step in pixels at scale 1: the advance (26.6 pixels at the face's pixels per em)
+// and the kerning (font units) as fractions of the em, scaled to the pixel size and truncated
+// once. Truncating the em fractions first lost almost a pixel on every step that does not
+// divide exactly, so that words ran together at small sizes.
 int64_t StepPixels(const qvTrueTypeFont& record, FT_Pos advance, int64_t kerning) {
     const FT_Face face = record.face;
-    const int64_t ppem = std::max<int64_t>(face->size->metrics.x_ppem, 1);
-    const int64_t unitsPerEm = face->units_per_EM;
-    int64_t em = (int64_t(advance) << 10) / ppem;
-    if (unitsPerEm > 0) em += kerning * 65536 / unitsPerEm;
-    return em * record.pixelSize / 65536;
+    const __int128 ppem = std::max<int64_t>(face->size->metrics.x_ppem, 1);
+    const __int128 unitsPerEm = face->units_per_EM > 0 ? face->units_per_EM : 1;
+    if (face->units_per_EM == 0) kerning = 0;
+    const __int128 em = __int128(advance) * unitsPerEm + 64 * kerning * ppem;
+    return int64_t(em * record.pixelSize / (64 * ppem * unitsPerEm));
 }
 
 bool Synthetic(uint32_t style) {

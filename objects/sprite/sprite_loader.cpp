@@ -22,11 +22,13 @@ void ReadOptionalInt(qvVmState* L, int t, const char* field, std::optional<int32
     if (found != 0) *out = value;
 }
 
-// A mask in place of the frame's alpha plane: visible where the alpha is full.
+// A mask in place of the frame's alpha plane: visible where the alpha is full and, with a
+// colour key, where the key's mask shows the pixel too.
 int AlphaBecomesMask(int32_t width, int32_t height, gfx::NewPicture* frame) {
     OwnedPlane mask(AllocMaskBitMap(nullptr, width, height, 1));
     if (!mask) return ERR_MEM;
     AlphaToMaskRect(frame->alpha.get(), 0, 0, mask.get(), 0, 0, width, height, 0);
+    if (frame->mask) CombineMaskRect(frame->mask.get(), 0, 0, mask.get(), 0, 0, width, height, 4);
     frame->mask = std::move(mask);
     frame->alpha.reset();
     return 0;
@@ -55,11 +57,11 @@ int MakePixelFrame(const PixelPicture& picture, int32_t x, int32_t y, int32_t wi
 }
 
 // The alpha plane of a GIF image when the frames need it: kept ("loadalpha"), or made a mask
-// of its clear pixels unless a colour key is given.
+// of its clear pixels (beside the pixels of a colour key, which the GIF shows as colours).
 int GifPicture(const qvGifFrames& gif, size_t image, const SpriteLoadOptions& o, OwnedPlane* alpha,
                PixelPicture* out) {
     const uint32_t* pixels = gif.frames[image].get();
-    const bool maskClear = gif.transparent && !o.loadAlpha && o.transparent == kNoTransparency;
+    const bool maskClear = gif.transparent && !o.loadAlpha;
     *out = {pixels, gif.width, gif.height, nullptr, maskClear};
     if (!o.loadAlpha && !maskClear) return 0;
     alpha->reset(AlphaPlaneFromPixels(pixels, gif.width, gif.height));

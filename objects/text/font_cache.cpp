@@ -85,14 +85,14 @@ int AddToCache(const std::string& name, int32_t size, int engine, int cache, qvF
 }
 
 int LoadMapped(const std::string& name, int32_t size, int engine, int cache, int linked,
-               qvFont** font) {
+               const char* shown, qvFont** font) {
     for (;;) {
         if (qvFontCacheNode* hit = FindCached(name, size, engine, cache)) {
             SetFontSize(hit->font, 1.0, 1.0);
             *font = hit->font;
             return 0;
         }
-        const int error = OpenFontByName(name.c_str(), size, engine, cache, linked, font);
+        const int error = OpenFontByName(name.c_str(), size, engine, cache, linked, font, shown);
         if (error == 0) return AddToCache(name, size, engine, cache, font);
         if (engine != QV_FONTREQUEST_INBUILT) return error;
         engine = QV_FONTREQUEST_NATIVE;
@@ -101,7 +101,8 @@ int LoadMapped(const std::string& name, int32_t size, int engine, int cache, int
 
 }  // namespace
 
-int LoadFont(const char* name, int32_t size, int engine, int cache, int linked, qvFont** font) {
+int LoadFont(const char* name, int32_t size, int engine, int cache, int linked, qvFont** font,
+             const char* shown) {
     *font = nullptr;
     return qv::CatchAllocFailure(int(ERR_MEM), [&] {
         std::string mapped = name;
@@ -113,11 +114,14 @@ int LoadFont(const char* name, int32_t size, int engine, int cache, int linked, 
         if (mapped.starts_with(kChunkPrefix)) {
             if (int error = MapLinkedName(&mapped, engine)) return error;
         }
-        return LoadMapped(mapped, size, engine, cache != 0 ? 1 : 0, linked, font);
+        return LoadMapped(mapped, size, engine, cache != 0 ? 1 : 0, linked, shown, font);
     });
 }
 
 int OpenFontWithOptions(qvVmState* L, int idx, bool progress, qvFont** font) {
+    // The name as the script gave it, for messages: a linked font resolves to a virtual path
+    // that tells where the applet lies.
+    const std::string given = GetArgString(L, idx, nullptr);
     int linked = 0;
     const char* name = GetStringArgResolved(L, idx, 1, &linked);
     const int32_t size = qv::Trunc32(GetArgNumber(L, idx + 1));
@@ -128,8 +132,8 @@ int OpenFontWithOptions(qvVmState* L, int idx, bool progress, qvFont** font) {
         GetTableFieldInt(L, idx + 2, "engine", &engine, nullptr);
         GetTableFieldBool(L, idx + 2, "cache", &cache, nullptr);
     }
-    if (progress) PrintLoadingMessage(GetMessageText(qv::kMsgOpeningFont), name, 0);
-    return LoadFont(name, size, engine, int(cache), linked, font);
+    if (progress) PrintLoadingMessage(GetMessageText(qv::kMsgOpeningFont), given.c_str(), 0);
+    return LoadFont(name, size, engine, int(cache), linked, font, given.c_str());
 }
 
 int FindFont(qvObjectId id, qvFontObject** object) {

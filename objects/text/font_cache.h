@@ -29,8 +29,10 @@ struct qvFontCacheNode {
 // The font of name at size: the cached one (its scale set back to 1.0 x 1.0), else opened and
 // cached. Linked set: name is a font linked into the applet. 0, or the opening's error,
 // ERR_FONTPATH for a linked font named with a path on the native engine, ERR_MEM. A linked
-// font is named by its own name, without the linked-font mark and a ".font" ending.
-int LoadFont(const char* name, int32_t size, int engine, int cache, int linked, qvFont** font);
+// font is named by its own name, without the linked-font mark and a ".font" ending. Messages
+// name the font shown (none: name), the name the script gave.
+int LoadFont(const char* name, int32_t size, int engine, int cache, int linked, qvFont** font,
+             const char* shown = nullptr);
 // Reads name (resolved against the applet's linked fonts), size and the optional option table
 // ("engine", default 0; "cache", default 1) from argument idx on, and loads the font. With
 // progress, "Opening font NAME" starts a progress line that OpenFont ends.

@@ -289,6 +289,9 @@ int LineInput::Run() {
 
 int LineInput::Finish() {
     display_->text.x = start_.x, display_->text.y = start_.y;
+    // Nothing typed prints nothing: an empty text would be laid out as one blank, moving the
+    // cursor and, with the layers on, leaving an empty layer behind.
+    if (length_ == 0) return 0;
     std::array<char, kInputLimit + 1> shown{};
     for (int32_t i = 0; i < length_; ++i) shown[size_t(i)] = password_ ? '*' : text_[size_t(i)];
     return PrintText(L_, shown.data(), true);

@@ -305,6 +305,7 @@ private:
     int Deliver(qvTextPicture* picture, qvRenderedText* result);
     int Blit(const qvTextPicture& picture);
     int AddTextLayer(qvTextPicture* picture);
+    void KeepRecordedTables(qvTextRender* item);
 
     qvVmState* L_;
     qvLayer* layer_;
@@ -318,6 +319,9 @@ private:
     qvLayerArea* previous_;
     FontScaling scaling_;
     Pictures pictures_;
+    // The layout of this drawing and the parameters that hold the tables it recorded.
+    qv::text::TextLayout* layout_ = nullptr;
+    qvTextParams* laidOut_ = nullptr;
 };
 
 int GeneralPath::Run(qvRenderedText* result) {
@@ -347,6 +351,7 @@ int GeneralPath::Run(qvRenderedText* result) {
     }
     qv::text::TextLayout layout;
     if (int error = layout.Run(L_, &params, options)) return error;
+    layout_ = &layout, laidOut_ = &params;
     if (Has(QV_RENDERTEXT_ONLY)) {
         // A redraw keeps the breaks it recorded, so that the next one repeats them.
         layout.KeepTables();
@@ -435,6 +440,19 @@ int GeneralPath::Blit(const qvTextPicture& picture) {
                               picture.width, picture.height);
 }
 
+// The layer keeps the line breaks and tab results that its first layout recorded, so that
+// every redraw (at another scale, where the measures differ) repeats them. Tables the record
+// held were replayed and came with its copy.
+void GeneralPath::KeepRecordedTables(qvTextRender* item) {
+    layout_->KeepTables();
+    if (item->wordBreaks == nullptr) {
+        item->wordBreaks = laidOut_->wordBreaks, item->wordBreakCount = laidOut_->wordBreakCount;
+    }
+    if (item->tabResults == nullptr) {
+        item->tabResults = laidOut_->tabResults, item->tabResultCount = laidOut_->tabResultCount;
+    }
+}
+
 int GeneralPath::AddTextLayer(qvTextPicture* picture) {
     qvGlyphResult& g = pictures_.glyphs;
     // The layer keeps where the text stands, without the block's offsets.
@@ -442,6 +460,7 @@ int GeneralPath::AddTextLayer(qvTextPicture* picture) {
     record_->y = Saturate32(int64_t(picture->y) - g.top);
     qvTextRender* item = NewTextRenderRecord(record_);
     if (item == nullptr) return ERR_MEM;
+    KeepRecordedTables(item);
     item->width = g.width, item->height = g.height;
     item->tagsOff = tagsOff_;
     const bool plain = IsIdentity(transform_.matrix);

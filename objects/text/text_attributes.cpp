@@ -44,7 +44,10 @@ bool IsFontAttribute(int32_t attribute) {
 int PushFontAttribute(qvVmState* L, const qvFont* font, int32_t attribute) {
     if (font == nullptr) font = DefaultFont();
     if (attribute == ATTRFONTNAME) {
-        VmPushString(L, font != nullptr ? FontNameOf(font) : "");
+        // The record's own name (a TrueType face's family and style): the name it was asked
+        // for may be a file's path or a linked font's virtual path, which tells where the
+        // applet lies.
+        VmPushString(L, font != nullptr ? font->name : "");
         return 1;
     }
     double value = 0;

@@ -9,7 +9,8 @@
 #include "objects/fonts/font.h"
 #include "scene/layers/layer.h"
 
-// The name scripts know a font by: the name it was opened with, else its own name.
+// The name a font was opened with, else its own name: what the "font" key of a text layer's
+// style gives back to open it again.
 const char* FontNameOf(const qvFont* font);
 
 namespace qv::text {

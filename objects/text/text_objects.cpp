@@ -276,13 +276,17 @@ int CreateTextObject(qvVmState* L) {
     // The old object (unless locked) goes first: a replacement that then fails leaves none under
     // the id.
     if (int code = FreeReplaced(L, id)) return code;
-    qvRenderedText rendered{};
-    if (int code =
-            RenderText(L, nullptr, &record, kTypeTextObject, false, nullptr, nullptr, 0, &rendered))
-        return code;
+    // Rendered from the object's own layout record, which keeps the line breaks of this first
+    // layout, so that the object rendered again at another size (scaled, or on a layer-scaled
+    // display) breaks its lines in the same places.
     qv::BlockPtr<qvTextRender> layout(NewTextRenderRecord(&record));
+    if (!layout) return ERR_MEM;
+    qvRenderedText rendered{};
+    if (int code = RenderText(L, nullptr, layout.get(), kTypeTextObject, false, nullptr, nullptr,
+                              QV_RENDERTEXT_ONLY | QV_RENDERTEXT_KEEPGEOMETRY, &rendered))
+        return code;
     NewRecord object = MakeRecord(id);
-    if (!layout || !object) {
+    if (!object) {
         FreeRenderedText(&rendered);
         return ERR_MEM;
     }

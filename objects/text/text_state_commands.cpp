@@ -72,7 +72,7 @@ int SetFontStyle(qvVmState* L) {
         if (count >= 3) defaults->shadowSize = IntArg(L, 3);
         if (count >= 4) defaults->shadowDirection = IntArg(L, 4);
     } else if (style == QV_STYLE_EDGE) {
-        if (count > 3) return ERR_TOOMANYARGS;
+        // An edge takes a colour and a size; a fourth value is ignored.
         if (count >= 2) defaults->edgeColour = qv::Bits32(GetArgNumber(L, 2));
         if (count >= 3) defaults->edgeSize = IntArg(L, 3);
     } else if (count > 1) {

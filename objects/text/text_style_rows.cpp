@@ -159,14 +159,17 @@ int ReadFontKeys(qvVmState* L, int t, LayerStyleWork* work, qvTextRender* record
     GetTableFieldInt(L, t, "fontcache", &cache, nullptr);
     int linked = 0;
     std::string name;
+    const char* shown = nullptr;  // for messages: the script's name, else the font's own
     if (hasName != 0) {
         name = ResolveAppletFile(L, named.get(), 1, &linked);
+        shown = named.get();
     } else if (current != nullptr) {
         name = current->requestedName[0] != '\0' ? current->requestedName : current->name;
+        shown = current->name;
     }
     if (std::string_view(name).starts_with(kChunkPrefix)) linked = 1;
     qvFont* font = nullptr;
-    if (int code = LoadFont(name.c_str(), size, engine, cache, linked, &font)) return code;
+    if (int code = LoadFont(name.c_str(), size, engine, cache, linked, &font, shown)) return code;
     record->style.font = font;
     work->relayout = true;
     return 0;

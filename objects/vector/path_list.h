@@ -41,6 +41,10 @@ inline int ReserveStreamRoom(qvPath* path, size_t needed) {
 size_t SegmentRoom(std::span<const PathOperand> operands);
 // Writes one segment and the terminator into reserved room.
 void WriteSegment(qvPath* path, uint32_t code, std::span<const PathOperand> operands);
+// Gives every start that the stream leaves at the origin (a relative line or curve, or text,
+// at the start or after a start of a sub-path) an absolute move to the origin, so that moving
+// the path's coordinates moves those too; 0 or ERR_MEM with the path unchanged.
+int AnchorLooseStarts(qvPath* path);
 // Appends the segments of source (not destination itself); 0 or ERR_MEM.
 int AppendStream(qvPath* destination, const qvPath& source);
 

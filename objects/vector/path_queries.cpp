@@ -1,5 +1,6 @@
 #include "objects/vector/path_queries.h"
 
+#include "objects/vector/path_list.h"
 #include "objects/vector/vector_neighbours.h"
 
 namespace qv {
@@ -27,6 +28,7 @@ int MeasureStream(const VectorBackend& backend, const uint8_t* stream, size_t le
 }
 
 int MovePath(const VectorBackend& backend, qvPath* path, double dx, double dy) {
+    if (int code = AnchorLooseStarts(path)) return code;
     const qvPathTranslateRequest request{path->segments, UsedBytes(*path), dx, dy};
     return backend.translatePath(&request) != 0 ? 0 : ERR_DRAWPATH;
 }

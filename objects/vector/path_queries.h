@@ -21,7 +21,8 @@ int MeasurePath(const VectorBackend& backend, const qvPath& path, const qvPathSt
 int MeasureStream(const VectorBackend& backend, const uint8_t* stream, size_t length,
                   const qvPathStrokeStyle& style, bool fill, int32_t lineWidth, double dx,
                   double dy, PathBounds* bounds);
-// Moves the non-empty path's coordinates; 0 or ERR_DRAWPATH.
+// Moves the non-empty path's coordinates, the starts it leaves at the origin included
+// (AnchorLooseStarts); 0, ERR_MEM or ERR_DRAWPATH.
 int MovePath(const VectorBackend& backend, qvPath* path, double dx, double dy);
 // The point a next relative segment of the non-empty path would start from; 0 or
 // ERR_DRAWPATH.

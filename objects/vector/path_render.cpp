@@ -496,12 +496,12 @@ int SendPathImage(qvVmState* L, qvPathItem* item, const qvPathRenderCall& call, 
                              image.alpha.release(), *item, insert, call.flags | QV_DRAW_FROMLAYER);
     }
     if (!o.layersOn) {
-        // The blit places the picture by the anchor of its filled area, not of the image.
+        // The blit places the picture by the anchor of its filled area, not of the item's box.
         using scene::AnchorShift;
         const double ax = o.transform->anchorx, ay = o.transform->anchory;
-        image.x = Saturate32(int64_t(image.x) + AnchorShift(image.width, ax) -
+        image.x = Saturate32(int64_t(image.x) + AnchorShift(item->width, ax) -
                              AnchorShift(o.fillWidth, ax));
-        image.y = Saturate32(int64_t(image.y) + AnchorShift(image.height, ay) -
+        image.y = Saturate32(int64_t(image.y) + AnchorShift(item->height, ay) -
                              AnchorShift(o.fillHeight, ay));
     }
     const draw::ShapeOutput out{

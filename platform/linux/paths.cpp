@@ -354,6 +354,15 @@ bool ResolvePath(std::string_view name, LeafLookup leaf, std::string* out) {
     });
 }
 
+bool AbsoluteName(std::string_view name, std::string* out) {
+    return CatchAllocFailure(false, [&] {
+        std::string host;
+        if (!ResolvePath(name, LeafLookup::kFold, &host)) return false;
+        *out = Absolute(host);
+        return true;
+    });
+}
+
 // The real path of host, whose trailing components need not exist.
 std::string RealPathOf(const std::string& host) {
     std::string head = Absolute(host), tail;

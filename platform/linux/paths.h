@@ -120,6 +120,11 @@ enum class LeafLookup {
 // result need not exist.
 bool ResolvePath(std::string_view name, LeafLookup leaf, std::string* out);
 
+// The absolute host path of a run-time name: resolved as above, made absolute against the
+// current directory, "." components and repeated "/" dropped, links not followed. False for
+// an unknown volume or an unusable assign.
+bool AbsoluteName(std::string_view name, std::string* out);
+
 // Whether name (resolved as above) names an existing object; allocates nothing that can
 // fail short of the process's own heap.
 bool ObjectExists(std::string_view name);

@@ -13,6 +13,8 @@
 #include <png.h>
 
 #include "engine/error_codes.h"
+#include "media/gif_frames.h"
+#include "media/ilbm_reader.h"
 #include "platform/linux/blocks.h"
 #include "platform/linux/bmp_decoder.h"
 #include "platform/linux/files.h"
@@ -38,13 +40,12 @@ int ReadWholeFile(const char* name, FileBytes* out) {
     return 0;
 }
 
-bool IsPng(const FileBytes& file) {
-    return file.size >= 8 && png_sig_cmp(file.data.get(), 0, 8) == 0;
+bool IsPng(std::span<const uint8_t> bytes) {
+    return bytes.size() >= 8 && png_sig_cmp(bytes.data(), 0, 8) == 0;
 }
 
-bool IsJpeg(const FileBytes& file) {
-    const uint8_t* d = file.data.get();
-    return file.size >= 3 && d[0] == 0xFF && d[1] == 0xD8 && d[2] == 0xFF;
+bool IsJpeg(std::span<const uint8_t> bytes) {
+    return bytes.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF;
 }
 
 // A pixel buffer of width x height words and its row table, or none when the size does not
@@ -102,12 +103,12 @@ void SetPngTransforms(png_structp png, png_infop info, bool hasAlpha) {
 }
 
 // Decodes into picture (pixels only when wanted); 0, ERR_MEM or ERR_LOADPICTURE.
-int DecodePng(const FileBytes& file, qvPicture* picture, qvPictureFormat* format) {
+int DecodePng(std::span<const uint8_t> file, qvPicture* picture, qvPictureFormat* format) {
     png_structp png =
         png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, OnPngError, OnPngWarning);
     if (png == nullptr) return ERR_MEM;
     png_infop info = png_create_info_struct(png);
-    PngSource source{file.data.get(), file.size, 0};
+    PngSource source{file.data(), file.size(), 0};
     uint32_t* volatile pixels = nullptr;
     png_bytep* volatile rows = nullptr;
     volatile int result = ERR_LOADPICTURE;
@@ -158,7 +159,7 @@ void OnJpegError(j_common_ptr info) {
 
 void OnJpegMessage(j_common_ptr) {}
 
-int DecodeJpeg(const FileBytes& file, qvPicture* picture, qvPictureFormat* format) {
+int DecodeJpeg(std::span<const uint8_t> file, qvPicture* picture, qvPictureFormat* format) {
     jpeg_decompress_struct info;
     JpegErrors errors;
     info.err = jpeg_std_error(&errors.manager);
@@ -168,7 +169,7 @@ int DecodeJpeg(const FileBytes& file, qvPicture* picture, qvPictureFormat* forma
     volatile int result = ERR_LOADPICTURE;
     if (setjmp(errors.jump) == 0) {
         jpeg_create_decompress(&info);
-        jpeg_mem_src(&info, file.data.get(), file.size);
+        jpeg_mem_src(&info, file.data(), file.size());
         jpeg_read_header(&info, TRUE);
         *format = {static_cast<int32_t>(info.image_width), static_cast<int32_t>(info.image_height),
                    8 * info.num_components};
@@ -197,18 +198,51 @@ int DecodeJpeg(const FileBytes& file, qvPicture* picture, qvPictureFormat* forma
     return result;
 }
 
+// --- GIF and ILBM, through the readers of sprite loading and of the clipboard ---
+
+// The first image of the file: the logical screen, with alpha 0 where it shows nothing.
+int DecodeGif(std::span<const uint8_t> bytes, qvPicture* picture, qvPictureFormat* format) {
+    if (const int code = ReadGifScreen(bytes, &format->width, &format->height, &format->depth))
+        return code;
+    if (picture == nullptr) return 0;
+    qvGifFrames gif;
+    if (const int code = DecodeGifFrames(bytes, &gif, 1)) return code;
+    *picture = {gif.width, gif.height, gif.transparent ? 1u : 0u, gif.frames[0].release()};
+    return 0;
+}
+
+// The picture with alpha 0 where its mask plane hides, or its alpha bytes.
+int DecodeIlbmPicture(std::span<const uint8_t> bytes, qvPicture* picture, qvPictureFormat* format) {
+    if (IdentifyIlbm(bytes, &format->width, &format->height, &format->depth) != 0)
+        return ERR_LOADPICTURE;
+    if (picture == nullptr) return 0;
+    qvIlbmPicture ilbm;
+    if (const int code = DecodeIlbm(bytes, &ilbm))
+        return code == ERR_MEM ? ERR_MEM : ERR_LOADPICTURE;
+    *picture = {ilbm.width, ilbm.height, ilbm.masked || ilbm.alpha ? 1u : 0u, ilbm.pixels};
+    return 0;
+}
+
 int Decode(const char* name, qvPicture* picture, qvPictureFormat* format) {
     FileBytes file;
     if (int result = ReadWholeFile(name, &file); result != 0) return result;
-    if (IsPng(file)) return DecodePng(file, picture, format);
-    if (IsJpeg(file)) return DecodeJpeg(file, picture, format);
-    if (IsBmp(file.data.get(), file.size)) {
-        return DecodeBmp(file.data.get(), file.size, picture, format);
-    }
-    return ERR_LOADPICTURE;
+    return DecodePictureBytes({file.data.get(), file.size}, picture, format);
 }
 
 }  // namespace
+
+int DecodePictureBytes(std::span<const uint8_t> bytes, qvPicture* picture,
+                       qvPictureFormat* format) {
+    if (IsPng(bytes)) return DecodePng(bytes, picture, format);
+    if (IsJpeg(bytes)) return DecodeJpeg(bytes, picture, format);
+    if (IsBmp(bytes.data(), bytes.size())) {
+        return DecodeBmp(bytes.data(), bytes.size(), picture, format);
+    }
+    if (IsGifData(bytes)) return DecodeGif(bytes, picture, format);
+    if (IsIlbmData(bytes)) return DecodeIlbmPicture(bytes, picture, format);
+    return ERR_LOADPICTURE;
+}
+
 }  // namespace qv
 
 int LoadPictureDT(const char* name, qvPicture** out) {

@@ -1,9 +1,12 @@
-// The platform's picture loader: PNG through libpng, JPEG through libjpeg's 6b interface and
-// BMP (bmp_decoder.h), decoded into 32-bit words 0xAARRGGBB. Files are read through the file layer,
-// so virtual files (an applet's linked files, memory windows) load like any other.
+// The platform's picture loader: PNG through libpng, JPEG through libjpeg's 6b interface, BMP
+// (bmp_decoder.h), the first image of a GIF (media/gif_frames.h) and IFF ILBM with its mask
+// plane or alpha bytes (media/ilbm_reader.h), so that every format the picture saver writes
+// loads again; decoded into 32-bit words 0xAARRGGBB. Files are read through the file layer, so
+// virtual files (an applet's linked files, memory windows) load like any other.
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 struct qvPicture {
     int32_t width;
@@ -18,11 +21,20 @@ struct qvPictureFormat {
     int32_t depth;  // bits per pixel as stored (palette and grey pictures below 24)
 };
 
-// Decodes the picture in the file name. Returns 0, ERR_MEM, or ERR_LOADPICTURE when the
-// file cannot be read or holds no picture this loader decodes (the caller stores the name
-// for the message).
+// Decodes the picture in the file name (the first image of an animated GIF; a GIF's clear
+// pixels and an ILBM's hidden ones have alpha 0 and make hasAlpha 1). Returns 0, ERR_MEM, or
+// ERR_LOADPICTURE when the file cannot be read or holds no picture this loader decodes (the caller
+// stores the name for the message).
 int LoadPictureDT(const char* name, qvPicture** out);
 // Frees a picture of LoadPictureDT; none is allowed.
 void FreePictureDT(qvPicture* picture);
 // Reads the picture's header only; the same results as LoadPictureDT.
 int IdentifyPictureDT(const char* name, qvPictureFormat* out);
+
+namespace qv {
+
+// The decoding of LoadPictureDT (with a picture) and IdentifyPictureDT (without) from bytes in
+// memory; the same results.
+int DecodePictureBytes(std::span<const uint8_t> bytes, qvPicture* picture, qvPictureFormat* format);
+
+}  // namespace qv

@@ -209,7 +209,9 @@ using qvInitPluginFn = int (*)(qvPluginInfo* info, const qvPluginAPI* api, const
 using qvClosePluginFn = void (*)();
 
 // Script library: the library's name (nullptr: the commands are globals), its commands and
-// constants (nullptr when none); "InitLibrary" returns 0 or an error code.
+// constants (nullptr when none); "InitLibrary" returns 0 or an error code. "FreeLibrary" is
+// called before the engine closes once "InitLibrary" was called, also when it failed, so it
+// must cope with a set-up left half-way.
 using qvGetBaseTableFn = const char* (*)();
 using qvGetCommandsFn = const qvPluginCommand* (*)();
 using qvGetConstantsFn = const qvPluginConstant* (*)();

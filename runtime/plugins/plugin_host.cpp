@@ -234,9 +234,8 @@ int RegisterPluginLibrary(qvVmState* L, qvPluginRecord* record) {
     if (record->constants != nullptr) {
         RegisterConstants(L, reinterpret_cast<const qvConstant*>(record->constants), 1);
     }
-    int result = PluginEntryOf<qvInitLibraryFn>(f, kInitLibrary)(L);
-    record->libraryInitialised = result == 0 ? 1 : 0;
-    return result;
+    record->freeLibraryDue = 1;
+    return PluginEntryOf<qvInitLibraryFn>(f, kInitLibrary)(L);
 }
 
 // "RegisterImageSaver" (and its kin) fills the saver record; its name makes the constant
@@ -305,8 +304,8 @@ const qvPluginRecord* VectorGraphicsPlugin() {
 
 void FreePluginLibraries(qvVmState* L) {
     for (qvPluginNode* node = Runtime().plugins; node != nullptr; node = node->next) {
-        if (node->record->libraryInitialised == 0) continue;
-        node->record->libraryInitialised = 0;
+        if (node->record->freeLibraryDue == 0) continue;
+        node->record->freeLibraryDue = 0;
         PluginCall call{node->record, 0};
         VmCPCall(L, FreeLibraryBody, &call);
     }

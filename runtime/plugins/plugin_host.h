@@ -101,7 +101,9 @@ struct qvPluginRecord {
     uint32_t capabilities;  // the capabilities whose entry points all resolved
     qvPluginFunctions functions;
     qvSegmentList* segments;
-    uint32_t libraryInitialised;  // "InitLibrary" returned 0; "FreeLibrary" is due
+    // "InitLibrary" was called, whatever it gave back: "FreeLibrary" is due, so that a library
+    // whose set-up failed half-way can still let go of what it took.
+    uint32_t freeLibraryDue;
     // The script library as registered (capability 0x02).
     const char* libraryName;
     const qvPluginCommand* commands;

@@ -36,43 +36,24 @@ int RenderImageContent(qvVmState* L, qvLayer* layer, int32_t, qvLayerItem* item,
     const int32_t width = std::min(item->width, source.width - source.offsetX);
     const int32_t height = std::min(item->height, source.height - source.offsetY);
     if (width < 1 || height < 1) return ERR_BADDIMENSIONS;
-    const double* m = work->transform.matrix;
-    const int smooth = work->transform.smoothscale != 0 ? 1 : 0;
-    qvLayerImage made{};
-    int32_t madeWidth = 0, madeHeight = 0;
-    double offsetX = 0, offsetY = 0;
-    int code;
-    if (m[1] == 0 && m[2] == 0 && m[0] > 0 && m[3] > 0) {
-        madeWidth = std::max(TruncSaturate(width * m[0]), 1);
-        madeHeight = std::max(TruncSaturate(height * m[3]), 1);
-        if (madeWidth > qv::kMaxBitMapSide || madeHeight > qv::kMaxBitMapSide) return ERR_MEM;
-        code = ScaleBitmap(source.bitmap, source.mask, source.alpha, source.offsetX, source.offsetY,
-                           nullptr, width, height, madeWidth, madeHeight, smooth, &made.bitmap,
-                           source.mask != nullptr ? &made.mask : nullptr,
-                           source.alpha != nullptr ? &made.alpha : nullptr);
-    } else {
-        TransformBounds(m, width, height, nullptr, nullptr, &offsetX, &offsetY);
-        code = TransformBitmap(source.bitmap, source.mask, source.alpha, source.offsetX,
-                               source.offsetY, width, height, m, smooth, &made.bitmap, &made.mask,
-                               &made.alpha, &madeWidth, &madeHeight);
+    source.width = width, source.height = height;
+    qvTransformedPicture made;
+    if (int code = TransformLayerPicture(source, layer->anchorX * width, layer->anchorY * height,
+                                         work->transform, &made)) {
+        return code;
     }
-    if (code != 0) return code;
-    // Where the anchor point of the content lies in the made image.
-    const double pivotX = layer->anchorX * width, pivotY = layer->anchorY * height;
-    const int32_t drawX =
-        qv::Saturate32(int64_t(item->x) - TruncSaturate(m[0] * pivotX + m[2] * pivotY - offsetX));
-    const int32_t drawY =
-        qv::Saturate32(int64_t(item->y) - TruncSaturate(m[1] * pivotX + m[3] * pivotY - offsetY));
+    const int32_t drawX = qv::Saturate32(int64_t(item->x) - made.pivotX);
+    const int32_t drawY = qv::Saturate32(int64_t(item->y) - made.pivotY);
     qvLayerArea placed = *previous;
     placed.skip = 1;
     UpdateLayerGeometry(
         L, layer, &placed,
         qv::Saturate32(int64_t(drawX) + qv::scene::AnchorShift(item->width, layer->anchorX)),
         qv::Saturate32(int64_t(drawY) + qv::scene::AnchorShift(item->height, layer->anchorY)),
-        madeWidth, madeHeight, nullptr, nullptr, nullptr, 0);
+        made.width, made.height, nullptr, nullptr, nullptr, 0);
     *previous = {placed.x, placed.y, placed.width, placed.height, previous->skip};
     FreeLayerImage(out);
-    *out = made;
+    *out = made.image;
     RefreshLayerChange(L, layer, *previous);
     return 0;
 }
@@ -141,6 +122,42 @@ void FreeUnlessUsed(qvLayer* layer, qvLayerItem* item) {
 }
 
 }  // namespace
+
+int TransformLayerPicture(const qvLayerPicture& source, double pivotX, double pivotY,
+                          const qvDrawTransform& transform, qvTransformedPicture* out) {
+    const double* m = transform.matrix;
+    const int smooth = transform.smoothscale != 0 ? 1 : 0;
+    const int32_t width = source.width, height = source.height;
+    qvLayerImage& made = out->image;
+    made = {};
+    int code;
+    if (m[1] == 0 && m[2] == 0 && m[0] > 0 && m[3] > 0) {
+        out->width = std::max(TruncSaturate(width * m[0]), 1);
+        out->height = std::max(TruncSaturate(height * m[3]), 1);
+        if (out->width > qv::kMaxBitMapSide || out->height > qv::kMaxBitMapSide) return ERR_MEM;
+        code = ScaleBitmap(source.bitmap, source.mask, source.alpha, source.offsetX, source.offsetY,
+                           nullptr, width, height, out->width, out->height, smooth, &made.bitmap,
+                           source.mask != nullptr ? &made.mask : nullptr,
+                           source.alpha != nullptr ? &made.alpha : nullptr);
+    } else {
+        code = TransformBitmap(source.bitmap, source.mask, source.alpha, source.offsetX,
+                               source.offsetY, width, height, m, smooth, &made.bitmap, &made.mask,
+                               &made.alpha, &out->width, &out->height);
+    }
+    if (code != 0) return code;
+    double x = 0, y = 0;
+    TransformedPivot(m, width, height, pivotX, pivotY, &x, &y);
+    out->pivotX = TruncSaturate(x), out->pivotY = TruncSaturate(y);
+    return 0;
+}
+
+void TransformedPivot(const double matrix[4], int32_t width, int32_t height, double pivotX,
+                      double pivotY, double* x, double* y) {
+    double offsetX = 0, offsetY = 0;
+    TransformBounds(matrix, width, height, nullptr, nullptr, &offsetX, &offsetY);
+    *x = matrix[0] * pivotX + matrix[2] * pivotY - offsetX;
+    *y = matrix[1] * pivotX + matrix[3] * pivotY - offsetY;
+}
 
 void SetLayerRenderers(uint32_t type, qvLayerContentRenderer content,
                        qvLayerBorderRenderer border) {

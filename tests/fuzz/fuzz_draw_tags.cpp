@@ -115,8 +115,8 @@ int Parse(qvVmState* L) {
     if (code != 0) return 0;
     Check(style.transparency >= 0 && style.transparency <= 255);
     Check(style.shadow.direction >= 0 && style.shadow.direction <= 7);
-    Check(style.shadow.size >= kMinStyleSize && style.shadow.size <= kMaxStyleSize);
-    Check(style.border.size >= kMinStyleSize && style.border.size <= kMaxStyleSize);
+    Check(style.shadow.size >= 0);
+    Check(style.border.on == 0 || style.border.size >= 1);
     Check(transform.anchorx >= 0 && transform.anchorx <= 1);
     Check(transform.anchory >= 0 && transform.anchory <= 1);
     Check(std::memchr(style.name, '\0', sizeof style.name) != nullptr);

@@ -19,8 +19,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t count = size_t(picture.width) * size_t(picture.height);
     uint8_t* bytes = nullptr;
     size_t length = 0;
-    if (EncodeIlbm(picture.pixels, picture.width, picture.height, picture.masked, &bytes,
-                   &length) == 0) {
+    const IlbmTransparency keep = picture.alpha    ? IlbmTransparency::kMaskAndAlpha
+                                  : picture.masked ? IlbmTransparency::kMask
+                                                   : IlbmTransparency::kNone;
+    if (EncodeIlbm(picture.pixels, picture.width, picture.height, keep, &bytes, &length) == 0) {
         qvIlbmPicture again;
         if (DecodeIlbm({bytes, length}, &again) != 0) __builtin_trap();
         if (again.width != picture.width || again.height != picture.height ||

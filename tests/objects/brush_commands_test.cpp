@@ -6,6 +6,8 @@
 #include "gfx/colour_filters.h"
 #include "gfx/graphics_state.h"
 #include "gfx/library/graphics_library.h"
+#include "gfx/scale.h"
+#include "gfx/transform.h"
 #include "runtime/attributes.h"
 #include "tests/objects/support/object_fixture.h"
 
@@ -284,6 +286,46 @@ TEST_F(BrushCommands, TrimCropAndScaleChangeTheSize) {
     ASSERT_EQ(Call("RotateBrush", {Num(1), Num(90)}).code, 0);
     EXPECT_EQ(Find(1)->width, 5);
     EXPECT_NE(Find(1)->mask, nullptr);
+}
+
+// RotateBrush and TransformBrush take a bitmap brush through the transform, whatever the
+// matrix: a stretch is sized as the transform sizes it and, as every turn, marks the pixels
+// it covers in a new mask; so does the identity.
+TEST_F(BrushCommands, EveryMatrixTakesTheTransformRoad) {
+    struct Case {
+        const char* command;
+        std::vector<Arg> args;
+        double matrix[4];
+    };
+    const Case cases[] = {
+        {"RotateBrush", {Num(7), Num(0), Num(1.9), Num(1)}, {1.9, 0, 0, 1}},
+        {"TransformBrush", {Num(7), Num(1.9), Num(0), Num(0), Num(1)}, {1.9, 0, 0, 1}},
+        {"RotateBrush", {Num(7), Num(0)}, {1, 0, 0, 1}},
+        {"RotateBrush", {Num(7), Num(360)}, {1, 0, 0, 1}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        qvBrush* b = NewBrush({7, nullptr}, 3, 2, kRed);
+        qvDisplayBitMap* bitmap = nullptr;
+        qvPlaneBitMap *mask = nullptr, *alpha = nullptr;
+        int32_t width = 0, height = 0;
+        ASSERT_EQ(TransformBitmap(b->bitmap, nullptr, nullptr, 0, 0, 3, 2, c.matrix, 0, &bitmap,
+                                  &mask, &alpha, &width, &height),
+                  0);
+        gfx::NewPicture expected;
+        expected.bitmap.reset(bitmap), expected.mask.reset(mask), expected.alpha.reset(alpha);
+        ASSERT_EQ(Call(c.command, c.args).code, 0);
+        b = Find(7);
+        EXPECT_EQ(b->width, width);
+        EXPECT_EQ(b->height, height);
+        ASSERT_NE(b->mask, nullptr);
+        for (int32_t y = 0; y < height; ++y) {
+            for (int32_t x = 0; x < width; ++x) {
+                EXPECT_EQ(ReadBitMapPixel(b->mask, x, y), ReadBitMapPixel(mask, x, y));
+            }
+        }
+        ASSERT_EQ(Call("FreeBrush", {Num(7)}).code, 0);
+    }
 }
 
 TEST_F(BrushCommands, PixelsAreReadWrittenFilledAndReplaced) {

@@ -1,7 +1,7 @@
 // Brushes against outside references: DisplayBrush against pixman's OVER through a1 and a8
 // masks, ScaleBrush and RotateBrush against OpenCV, FloodFill against OpenCV's floodFill, the
-// pixel tables against pixman's conversions in all 14 formats, and pictures saved and loaded
-// against PIL.
+// pixel tables against pixman's conversions in all 14 formats, pictures saved and loaded
+// against PIL, and the quality of saved JPEG files against ImageMagick.
 #include <pixman.h>
 
 #include <cstdio>
@@ -275,6 +275,33 @@ print(" ".join("%02x%02x%02x%02x" % (a, r, g, b) for (r, g, b, a) in im.getdata(
         expected << (i ? " " : "") << word;
     }
     EXPECT_EQ(py.output, expected.str() + "\n");
+}
+
+// The JPEG quality that ImageMagick estimates from the saved tables: a Nil options argument is
+// no argument (90), as the quality alone or in a table is that quality.
+TEST_F(BrushGeometryOracle, SavedJpegKeepsTheQualityOfItsOptions) {
+    QV_REQUIRE_TOOL("/usr/bin/identify-im6.q16");
+    std::vector<uint32_t> pixels;
+    for (uint32_t i = 0; i < 16 * 16; ++i) pixels.push_back(i * 0x010305);
+    MakeBrush(1, 16, 16, pixels);
+    const std::string file = TempDir() + "/q.jpg";
+    const struct {
+        const char* what;
+        std::vector<Arg> options;
+        const char* quality;
+    } cases[] = {{"left out", {}, "90"},
+                 {"Nil", {Nil()}, "90"},
+                 {"a number", {Num(55)}, "55"},
+                 {"a table", {Table({{Str("quality"), Num(70)}})}, "70"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<Arg> args = {Num(1), Str(file), Num(0), Num(2)};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        ASSERT_EQ(Call("SaveBrush", args).code, 0);
+        const ToolRun run = RunTool("/usr/bin/identify-im6.q16 -format %Q '" + file + "'");
+        ASSERT_EQ(run.status, 0);
+        EXPECT_EQ(run.output, c.quality);
+    }
 }
 
 TEST_F(BrushGeometryOracle, LoadBrushHonoursItsOptionsOnPilPictures) {

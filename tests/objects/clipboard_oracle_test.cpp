@@ -73,20 +73,29 @@ protected:
 
 TEST_F(ClipboardOracle, IlbmtoppmDecodesWhatSetClipboardWrites) {
     QV_REQUIRE_TOOL("ilbmtoppm");
+    // A brush with an alpha channel carries its alpha bytes in a chunk that ilbmtoppm skips.
     const struct {
         int32_t width, height;
-        bool mask;
-    } cases[] = {{1, 1, false}, {17, 5, true}, {333, 4, false}, {64, 3, true}};
+        bool mask, alpha;
+    } cases[] = {{1, 1, false, false},
+                 {17, 5, true, false},
+                 {333, 4, false, false},
+                 {64, 3, true, false},
+                 {19, 6, false, true}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(::testing::Message() << c.width << "x" << c.height << " mask " << c.mask);
+        SCOPED_TRACE(::testing::Message()
+                     << c.width << "x" << c.height << " mask " << c.mask << " alpha " << c.alpha);
         FreeAllBrushes(L);
-        qvBrush* brush = NewBrush({1, nullptr}, c.width, c.height, 0, c.mask);
+        qvBrush* brush = NewBrush({1, nullptr}, c.width, c.height, 0, c.mask, c.alpha);
         const Rgb pattern = RandomPicture(c.width, c.height, 0, uint32_t(c.width));
         for (int32_t i = 0; i < c.width * c.height; ++i) {
             const auto* p = reinterpret_cast<const uint8_t*>(pattern.bytes.data()) + 3 * i;
             PlotPixel(brush->bitmap, i % c.width, i / c.width,
                       uint32_t(p[0]) << 16 | p[1] << 8 | p[2]);
             if (c.mask) PlotPixel(brush->mask, i % c.width, i / c.width, i % 3 == 0 ? 1 : 0);
+            if (c.alpha)
+                brush->alpha->plane[(i / c.width) * brush->alpha->bytesPerRow + i % c.width] =
+                    uint8_t(i * 7);
         }
         ASSERT_EQ(Call("SetClipboard", {Num(2), Num(1)}).code, 0);
         const ToolRun run = RunTool("ilbmtoppm < '" + Store() + "' 2>/dev/null");

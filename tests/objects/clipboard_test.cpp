@@ -1,5 +1,5 @@
-// Clipboard pictures: brushes go out as IFF ILBM with a mask plane and come back as new
-// brushes; a picture the bounded reader refuses is the clipboard's other kind.
+// Clipboard pictures: brushes go out as IFF ILBM with a mask plane (and their alpha bytes) and
+// come back as new brushes; a picture the bounded reader refuses is the clipboard's other kind.
 #include "platform/linux/memory.h"
 #include "tests/objects/support/clipboard_fixture.h"
 
@@ -44,14 +44,20 @@ TEST_F(Clipboard, BrushesRoundTripWithTheirVisiblePixels) {
         EXPECT_EQ(copy->header.handle, copy) << "an automatic id";
         EXPECT_EQ(copy->width, 13);
         EXPECT_EQ(copy->height, 3);
-        EXPECT_EQ(copy->alpha, nullptr);
-        ASSERT_EQ(copy->mask != nullptr, c.mask || c.alpha);
+        // The alpha channel comes back whole, not as a mask.
+        ASSERT_EQ(copy->alpha != nullptr, c.alpha);
+        ASSERT_EQ(copy->mask != nullptr, c.mask);
         EXPECT_EQ(copy->transparentColour, copy->mask ? kMaskWithoutKey : kNoTransparency);
         for (int32_t y = 0; y < 3; ++y) {
             for (int32_t x = 0; x < 13; ++x) {
                 EXPECT_EQ(ReadBitMapPixel(copy->bitmap, x, y),
                           ReadBitMapPixel(source->bitmap, x, y));
                 EXPECT_EQ(Shown(copy, x, y), Shown(source, x, y)) << x << "," << y;
+                if (c.alpha) {
+                    EXPECT_EQ(copy->alpha->plane[y * copy->alpha->bytesPerRow + x],
+                              source->alpha->plane[y * source->alpha->bytesPerRow + x])
+                        << x << "," << y;
+                }
             }
         }
     }
@@ -111,6 +117,36 @@ TEST_F(Clipboard, APaletteWithAMaskPlaneReadsBack) {
     }
 }
 
+TEST_F(Clipboard, AlphaBytesReadBackPackedOrNot) {
+    // Row 0 fades in by 16 a pixel; row 1 is one run of 0x80 (ByteRun1: -15, 0x80).
+    std::string plain;
+    for (int x = 0; x < 16; ++x) plain.push_back(char(x * 16));
+    const std::string packedRows = char(15) + plain + std::string("\xF1\x80", 2);
+    plain += std::string(16, '\x80');
+    const std::string packedBody = std::string("\x01\xF0\xF0\x01\x0F\xF0", 6);
+    const struct {
+        int compression;
+        std::string alph, body;
+    } cases[] = {{0, plain, kRows}, {1, packedRows, packedBody}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.compression);
+        FreeAllBrushes(L);
+        WriteFile(Store(), Form(Bmhd(16, 2, 1, 0, c.compression) + kCmap + Chunk("ALPH", c.alph) +
+                                Chunk("BODY", c.body)));
+        qvBrush* brush = nullptr;
+        ASSERT_EQ(Get(&brush), 2);
+        ASSERT_NE(brush, nullptr);
+        EXPECT_EQ(brush->mask, nullptr);
+        ASSERT_NE(brush->alpha, nullptr);
+        for (int32_t x = 0; x < 16; ++x) {
+            EXPECT_EQ(brush->alpha->plane[x], x * 16) << x;
+            EXPECT_EQ(brush->alpha->plane[brush->alpha->bytesPerRow + x], 0x80) << x;
+            EXPECT_EQ(ReadBitMapPixel(brush->bitmap, x, 1),
+                      (0x0FF0 >> (15 - x)) & 1 ? Stored(0xFF8010) : 0u);
+        }
+    }
+}
+
 TEST_F(Clipboard, MalformedPicturesAreAnotherKind) {
     const std::string good = Form(Bmhd(16, 2, 1, 0, 0) + kCmap + Chunk("BODY", kRows));
     const struct {
@@ -133,6 +169,18 @@ TEST_F(Clipboard, MalformedPicturesAreAnotherKind) {
         {"a body ending inside a run",
          Form(Bmhd(16, 1, 1, 0, 1) + kCmap + Chunk("BODY", std::string("\x01\x0F", 2)))},
         {"huge and nearly empty", Form(Bmhd(30000, 30000, 24, 0, 1) + Chunk("BODY", "\x80"))},
+        {"hold-and-modify",
+         Form(Bmhd(16, 2, 1, 0, 0) + kCmap + Chunk("CAMG", BE(0x800, 4)) + Chunk("BODY", kRows))},
+        {"extra-halfbrite",
+         Form(Bmhd(16, 2, 1, 0, 0) + kCmap + Chunk("CAMG", BE(0x80, 4)) + Chunk("BODY", kRows))},
+        {"alpha bytes too short",
+         Form(Bmhd(16, 2, 1, 0, 0) + kCmap + Chunk("ALPH", std::string(31, '\x40')) +
+              Chunk("BODY", kRows))},
+        {"an empty alpha chunk",
+         Form(Bmhd(16, 2, 1, 0, 0) + kCmap + Chunk("ALPH", "") + Chunk("BODY", kRows))},
+        {"an alpha run past its row",
+         Form(Bmhd(16, 1, 1, 0, 1) + kCmap + Chunk("ALPH", std::string("\xEF\x40", 2)) +
+              Chunk("BODY", std::string("\x01\x0F\xF0", 3)))},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -144,6 +192,10 @@ TEST_F(Clipboard, MalformedPicturesAreAnotherKind) {
     WriteFile(Store(), good);
     qvBrush* brush = nullptr;
     EXPECT_EQ(Get(&brush), 2) << "the unbroken picture reads";
+    // A plain display mode (high resolution, lace) is no obstacle.
+    WriteFile(Store(), Form(Bmhd(16, 2, 1, 0, 0) + kCmap + Chunk("CAMG", BE(0x8004, 4)) +
+                            Chunk("BODY", kRows)));
+    EXPECT_EQ(Get(&brush), 2) << "a plain mode";
 }
 
 TEST_F(Clipboard, APictureBeyondAnyBitmapIsOutOfMemory) {

@@ -195,7 +195,7 @@ TEST_F(DrawTags, TagTablesAndWhatTheyGive) {
          [](const Parsed& p) {
              EXPECT_EQ(p.style.shadow.on, 1);
              EXPECT_EQ(p.style.shadow.direction, 3);
-             EXPECT_EQ(p.style.shadow.size, 64);
+             EXPECT_EQ(p.style.shadow.size, 1000) << "kept as SetLayerShadow keeps it";
              EXPECT_EQ(p.style.anyStyle, 1);
          }},
         {"shadow direction -2",
@@ -203,19 +203,26 @@ TEST_F(DrawTags, TagTablesAndWhatTheyGive) {
          0,
          [](const Parsed& p) {
              EXPECT_EQ(p.style.shadow.direction, 3);
-             EXPECT_EQ(p.style.shadow.size, 1);
+             EXPECT_EQ(p.style.shadow.size, 0) << "a shadow right under its object";
          }},
         {"border size 0",
          {{Str("border"), Num(1)}, {Str("bordersize"), Num(0)}},
          ERR_WRONGUSAGE,
          nullptr},
+        {"border off, size 0",
+         {{Str("border"), Num(0)}, {Str("bordersize"), Num(0)}},
+         0,
+         [](const Parsed& p) {
+             EXPECT_EQ(p.style.border.on, 0);
+             EXPECT_EQ(p.style.border.size, 0);
+         }},
         {"border",
          {{Str("border"), Num(1)},
           {Str("bordersize"), Num(99)},
           {Str("bordercolor"), Num(0xFF00FF)}},
          0,
          [](const Parsed& p) {
-             EXPECT_EQ(p.style.border.size, 64);
+             EXPECT_EQ(p.style.border.size, 99) << "kept as SetLayerBorder keeps it";
              EXPECT_EQ(p.style.border.colour, 0xFF00FFu);
              EXPECT_EQ(p.style.anyStyle, 1);
          }},

@@ -1,14 +1,17 @@
 // The platform's picture loader against Python PIL (Debian python3-pil): PIL writes the
-// pictures and decodes them too; our pixels must equal its pixels exactly.
+// pictures and decodes them too; our pixels must equal its pixels exactly. netpbm's ppmtoilbm
+// writes ILBM pictures with a mask plane, which PIL does not read.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "platform/linux/picture_loader.h"
 #include "tests/platform/file_test_support.h"
+#include "tests/support/tool_check.h"
 
 namespace {
 
@@ -50,7 +53,10 @@ colour.save(d + "/colour.jpg", quality=85)
 colour.convert("L").save(d + "/grey.jpg", quality=90)
 palette = colour.convert("P", palette=Image.ADAPTIVE, colors=16)
 palette.save(d + "/palette.png", transparency=3)
-for name in ["alpha.png", "colour.jpg", "grey.jpg", "palette.png"]:
+second = Image.new("P", (29, 19), 5)
+second.putpalette(palette.getpalette())
+palette.save(d + "/clear.gif", transparency=3, save_all=True, append_images=[second], loop=0)
+for name in ["alpha.png", "colour.jpg", "grey.jpg", "palette.png", "clear.gif"]:
     with open(d + "/" + name + ".raw", "wb") as out:
         out.write(Image.open(d + "/" + name).convert("RGBA").tobytes())
 )";
@@ -62,12 +68,14 @@ TEST(PictureLoaderOracle, PixelsEqualPils) {
     std::ofstream(script) << kMakePictures;
     int status = std::system((std::string(kPython) + " " + script + " " + dir.path()).c_str());
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    // A GIF's clear pixels carry no colour of their own; its first image is the picture.
     struct Case {
         const char* name;
         uint32_t hasAlpha;
+        bool clearHasColour = true;
     };
     for (const Case& c : {Case{"alpha.png", 1}, Case{"colour.jpg", 0}, Case{"grey.jpg", 0},
-                          Case{"palette.png", 1}}) {
+                          Case{"palette.png", 1}, Case{"clear.gif", 1, false}}) {
         SCOPED_TRACE(c.name);
         Bytes raw = ReadBytes(dir / (std::string(c.name) + ".raw"));
         qvPicture* picture = nullptr;
@@ -80,9 +88,45 @@ TEST(PictureLoaderOracle, PixelsEqualPils) {
             const uint8_t* p = &raw[i * 4];
             uint32_t expected =
                 uint32_t(p[3]) << 24 | uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
-            if (picture->pixels[i] != expected) ++differing;
+            const bool colourless = !c.clearHasColour && p[3] == 0;
+            if (picture->pixels[i] != (colourless ? 0 : expected)) ++differing;
         }
         EXPECT_EQ(differing, 0u);
+        FreePictureDT(picture);
+    }
+}
+
+// A picture of 13 x 5 random colours through ppmtoilbm with a mask (PBM: 1 opaque), as 24 planes
+// and through a colour map: every colour as written, alpha 0 where the mask hides.
+TEST(PictureLoaderOracle, IlbmOfNetpbmWithItsMask) {
+    QV_REQUIRE_TOOL("ppmtoilbm");
+    ScratchDir dir;
+    constexpr int kWidth = 13, kHeight = 5;
+    std::string ppm = "P6\n13 5\n255\n", pbm = "P1\n13 5\n";
+    std::vector<uint32_t> expected;
+    for (int y = 0; y < kHeight; ++y) {
+        for (int x = 0; x < kWidth; ++x) {
+            const uint32_t rgb = (uint32_t(x) * 0x1F3D59 + uint32_t(y) * 0x6B2A11) & 0xFFFFFF;
+            const bool shown = (x + y) % 3 == 0;
+            ppm += {char(rgb >> 16), char(rgb >> 8), char(rgb)};
+            pbm += shown ? "1 " : "0 ";
+            expected.push_back((shown ? 0xFF000000u : 0u) | rgb);
+        }
+    }
+    dir.Write("c.ppm", qv::testing::ToBytes(ppm));
+    dir.Write("m.pbm", qv::testing::ToBytes(pbm));
+    for (const char* planes : {"-24force", "-maxplanes 8"}) {
+        SCOPED_TRACE(planes);
+        const std::string iff = dir / "c.iff";
+        const std::string command = std::string("ppmtoilbm ") + planes + " -maskfile " +
+                                    (dir / "m.pbm") + " " + (dir / "c.ppm") + " > " + iff +
+                                    " 2>/dev/null";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        qvPicture* picture = nullptr;
+        ASSERT_EQ(LoadPictureDT(iff.c_str(), &picture), 0);
+        EXPECT_EQ(picture->hasAlpha, 1u);
+        EXPECT_EQ(std::vector<uint32_t>(picture->pixels, picture->pixels + expected.size()),
+                  expected);
         FreePictureDT(picture);
     }
 }

@@ -222,7 +222,12 @@ TEST_P(AppletListing, RunsAsExpected) {
                                      scratch.Write("applet.qvb", assembled.bytes)};
     make.insert(make.end(), e.make.begin(), e.make.end());
     std::string error;
-    ASSERT_EQ(RunMakeApplet(make, &error), 0) << error;
+    // The make words name files relative to the scratch folder.
+    const std::filesystem::path cwd = std::filesystem::current_path();
+    std::filesystem::current_path(scratch.path());
+    const int made = RunMakeApplet(make, &error);
+    std::filesystem::current_path(cwd);
+    ASSERT_EQ(made, 0) << error;
 
     // The virtual clock makes waits instant and every run write the same frames.
     std::vector<std::string> env = {"QV_HEADLESS_CLOCK=virtual"};

@@ -4,6 +4,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <set>
+#include <utility>
+#include <vector>
 
 #include "tests/player/end_to_end.h"
 
@@ -192,15 +195,16 @@ TEST_P(DemoRun, EveryFrameShowsItsScene) {
     for (int y : {269, 270, 271}) EXPECT_EQ(frames[4].At(320, y), 0xFFD700u) << y;
 
     // Scene 5: text ink only inside the blocks the font front end lays out at the positions
-    // the demo gives, and some ink in each.
+    // the demo gives, and some ink in each; the outline text is anti-aliased (style 16).
     // With the layers on, the title's shadow is its layer's soft shadow, which reaches a few
-    // pixels past the hard one that the font front end renders.
-    Rect title = TextBlock(160, 290, "--font 'Bitstream Vera Sans' --size 40 --style 96",
+    // pixels past the hard one that the font front end renders, and the faint fringe of its
+    // anti-aliased edge (the layer's border) one pixel left of the block.
+    Rect title = TextBlock(160, 290, "--font 'Bitstream Vera Sans' --size 40 --style 112",
                            "QuorvellaPlayer", scratch / "title.pam");
-    title.x1 += 4, title.y1 += 4;
+    title.x0 -= 1, title.x1 += 4, title.y1 += 4;
     const std::vector<Rect> blocks = {
         title,
-        TextBlock(160, 345, "--font 'Bitstream Vera Serif' --size 22",
+        TextBlock(160, 345, "--font 'Bitstream Vera Serif' --size 22 --style 16",
                   "Tags: [b]bold[/b] and [color=$FFD700]golden[/color] text", scratch / "tags.pam"),
         TextBlock(160, 385, "--bitmap-font topaz --size 8", "Printed in the 8-pixel font.",
                   scratch / "print.pam"),
@@ -260,7 +264,7 @@ TEST_P(DemoRun, EveryFrameShowsItsScene) {
     EXPECT_EQ(frames[clickFrame].At(560, 80), background.At(560, 80));
 
     // The key: its text at the bottom, inside its block.
-    const Rect keyBlock = TextBlock(20, 448, "--font 'Bitstream Vera Sans' --size 20",
+    const Rect keyBlock = TextBlock(20, 448, "--font 'Bitstream Vera Sans' --size 20 --style 16",
                                     "Key pressed: a", scratch / "key.pam");
     int keyInk = 0, keyStray = 0;
     for (int y = 0; y < 480; ++y) {
@@ -371,6 +375,56 @@ TEST_F(Demo, AFramesFolderThatCannotBeMadeEndsStartUp) {
            "[QuorvellaPlayer] Error creating directory " + (scratch / "taken/frames") +
                " (Not a directory) !\n",
            20);
+}
+
+// How much of a pixel that changed from before to after the colour covers, from the channel
+// in which the colour stands out most from what was there: 0 to 1.
+double Coverage(uint32_t before, uint32_t after, uint32_t colour, int shift) {
+    const int from = Channel(before, shift), to = Channel(colour, shift);
+    return to == from ? 0 : double(Channel(after, shift) - from) / (to - from);
+}
+
+// The number of 4-connected pieces of a set of pixels.
+int Pieces(std::set<std::pair<int, int>> pixels) {
+    int pieces = 0;
+    while (!pixels.empty()) {
+        ++pieces;
+        std::vector<std::pair<int, int>> open = {*pixels.begin()};
+        pixels.erase(pixels.begin());
+        while (!open.empty()) {
+            const auto [x, y] = open.back();
+            open.pop_back();
+            for (const auto& next : {std::pair{x + 1, y}, {x - 1, y}, {x, y + 1}, {x, y - 1}}) {
+                if (pixels.erase(next) != 0) open.push_back(next);
+            }
+        }
+    }
+    return pieces;
+}
+
+// What a user sees first shows what the system draws: the outline text anti-aliased (pixels
+// that its colours only partly cover), and the turned text turned smoothly, so that its
+// strokes are whole: the pixels it covers at least half make no more pieces than "Turned
+// text" has letters.
+TEST_F(Demo, ItsTextIsAntiAliasedAndItsTurnedTextWhole) {
+    std::map<int, Picture> frames = Run(false);
+    const Picture &before = frames[4], &tags = frames[5], &turned = frames[6];
+    int partial = 0;
+    for (int y = 345; y < 368; ++y) {
+        for (int x = 160; x < 386; ++x) {
+            const uint32_t got = tags.At(x, y);
+            partial += got != before.At(x, y) && got != 0xFFFFFFu && got != 0xFFD700u;
+        }
+    }
+    EXPECT_GT(partial, 100);
+    std::set<std::pair<int, int>> ink;
+    for (int y = 140; y < 480; ++y) {
+        for (int x = 0; x < 160; ++x) {
+            if (Coverage(tags.At(x, y), turned.At(x, y), 0xFF8040, 16) >= 0.5) ink.insert({x, y});
+        }
+    }
+    EXPECT_GT(ink.size(), 200u);
+    EXPECT_LE(Pieces(ink), 10);
 }
 
 TEST_F(Demo, CompletesOnAScreenOfFormat4) {

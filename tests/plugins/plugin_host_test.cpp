@@ -205,8 +205,9 @@ TEST_F(PluginHost, ProgramDirectoryWinsOverLibsForTheSameName) {
     EXPECT_STREQ(qv::Runtime().plugins->fileName, "qvtest.qvp");
 }
 
-// A failing "InitLibrary" ends registration; clean-up frees only the libraries that were
-// set up and closes every plugin that was initialised.
+// A failing "InitLibrary" ends registration; clean-up frees every library whose "InitLibrary"
+// ran, the failed one too (it may have set up part of itself), and closes every plugin that
+// was initialised.
 TEST_F(PluginHost, CleanUpTouchesOnlyWhatWasSetUp) {
     std::string libs = libsDir_.MakeDir("Quorvella");
     CopyInto(TestPluginPath(), programDir_.path(), "qvtest.qvp");
@@ -222,8 +223,8 @@ TEST_F(PluginHost, CleanUpTouchesOnlyWhatWasSetUp) {
     qv::FreePluginLibraries(L);
     UnloadPlugins();
     EXPECT_EQ(out.Text(),
-              "qvtest: freelibrary\nqvtest: closeplugin\nlibfail: closeplugin\n"
-              "spare: closeplugin\n");
+              "qvtest: freelibrary\nlibfail: freelibrary\nqvtest: closeplugin\n"
+              "libfail: closeplugin\nspare: closeplugin\n");
     EXPECT_EQ(CountPlugins(), 0);
 }
 

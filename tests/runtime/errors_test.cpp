@@ -1,9 +1,10 @@
 // The message argument: how it is inserted, and that no text, however hostile, is ever used
-// as a printf format or overruns a store.
+// as a printf format or overruns a store; where an error of the engine itself is placed.
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "platform/linux/memory.h"
 #include "runtime/errors.h"
 #include "runtime/file_parts.h"
 #include "runtime/runtime_state.h"
@@ -146,6 +147,22 @@ TEST_F(Errors, LongArgumentsAreCutTo511Bytes) {
     char small[16];
     FormatErrorMessage(ERR_FILEEXIST, small, sizeof small);
     EXPECT_STREQ(small, "File pppppppppp");
+}
+
+// Memory that the engine's own allocator cannot get is reported where the script stood, as
+// the same error returned by a command is.
+TEST_F(Errors, OutOfMemoryInTheEngineNamesTheScriptsPlace) {
+    PushChunk(
+        ".function main\n.source \"app.qva\"\n.line 7\n    NEWTABLE r0 0 0\n    LOADK r1 0\n"
+        ".line 9\nloop:\n    ADD r1 r1 1\n    SETTABLE r0 r1 r1\n    JMP loop\n    RETURN r0 "
+        "1\n.end\n");
+    qv::SetMemoryCap(qv::GetMemoryStats().liveBytes + (1 << 20));
+    int status = VmPCall(L, 0, 0, 0);
+    qv::SetMemoryCap(0);
+    EXPECT_EQ(status, ERR_MEM);
+    EXPECT_EQ(qv::Runtime().error.line, 9);
+    EXPECT_STREQ(qv::Runtime().error.sourceName, "app.qva");
+    EXPECT_STREQ(qv::Runtime().error.command, "<<unnamed>>");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "tests/gfx/support/test_pictures.h"
 
@@ -48,11 +49,13 @@ inline RgbPicture ReadPpm(const std::string& path) {
     return p;
 }
 
-// A fresh scratch directory named after the running test.
+// A fresh scratch directory named after the running test and its process: the baseline
+// copy of a test runs under the same name at the same time.
 inline std::string ScratchDir() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) /
-                                (std::string("qv_") + info->test_suite_name() + "_" + info->name());
+                                (std::string("qv_") + info->test_suite_name() + "_" + info->name() +
+                                 "_" + std::to_string(getpid()));
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     return dir.string();

@@ -109,6 +109,8 @@ TEST_F(ARexxLib, SendsReachAPythonPeer) {
               "01060000:hello world");
     const std::string big(200000, 'b');
     EXPECT_EQ(Call("SendRexxCommand", {Str("PEER"), Str(big)}).Text(), "01060000:" + big);
+    const std::string tooBig(kMaxRexxArgument + 1, 't');  // no message can carry it
+    EXPECT_EQ(Call("SendRexxCommand", {Str("PEER"), Str(tooBig)}).code, ERR_MEM);
     CallResult missing = Call("SendRexxCommand", {Str("NOBODY"), Str("x")});
     EXPECT_EQ(missing.code, ERR_FINDPORT);
     EXPECT_EQ(missing.errorText, "NOBODY");

@@ -224,6 +224,30 @@ TEST_F(CopyDelete, DeleteFileKeepsOrRemovesTheDirectory) {
     EXPECT_EQ(Find(src), (std::vector<std::string>{"./a.txt", "./other", "./other/e.dat"}));
 }
 
+// A link to a directory named with a trailing "/" or given a pattern list stands for the
+// directory: its contents are deleted and the link stays. Without either the link goes as a
+// link.
+TEST_F(CopyDelete, DeleteFileThroughALinkToADirectory) {
+    QV_REQUIRE_TOOL("find");
+    std::string src = Tree(), link = scratch / "link";
+    ASSERT_EQ(symlink(src.c_str(), link.c_str()), 0);
+    auto isLink = [&] {
+        struct stat st;
+        return lstat(link.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    };
+    ASSERT_EQ(Call("DeleteFile", {Str(link), Nil(), Nil(), Str("*.dat")}).code, 0);
+    EXPECT_EQ(Find(src),
+              (std::vector<std::string>{"./a.txt", "./other", "./other/e.dat", "./sub",
+                                        "./sub/c.txt", "./sub/deep", "./sub/deep/d.txt"}));
+    EXPECT_TRUE(isLink());
+    ASSERT_EQ(Call("DeleteFile", {Str(link + "/")}).code, 0);
+    EXPECT_TRUE(Find(src).empty());
+    EXPECT_TRUE(isLink());
+    ASSERT_EQ(Call("DeleteFile", {Str(link)}).code, 0);
+    EXPECT_FALSE(isLink());
+    EXPECT_TRUE(PathExists(src));
+}
+
 TEST_F(CopyDelete, DeleteCallbacks) {
     std::string src = Tree();
     chmod((src + "/a.txt").c_str(), 0444);

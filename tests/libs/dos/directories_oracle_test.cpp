@@ -6,6 +6,7 @@
 
 #include "runtime/errors.h"
 #include "tests/libs/dos/dos_test_support.h"
+#include "tests/runtime/linked_applet.h"
 
 namespace qv::testing {
 namespace {
@@ -83,6 +84,15 @@ TEST_F(Directories, EmptyDirectoryAndErrors) {
     EXPECT_EQ(Call("ReadDirectory", {Str(empty), Num(1), Table({})}).code, ERR_TABEXPECTED);
     EXPECT_EQ(Call("ReadDirectory", {Str(scratch / "none"), Table({}), Table({})}).code, ERR_LOCK2);
     EXPECT_EQ(Call("ReadDirectory", {Str(MakeFile("f", "")), Table({}), Table({})}).code,
+              ERR_NOTADIR);
+}
+
+// A file linked into the applet is found under its own name, and it is no directory.
+TEST_F(Directories, LinkedFilesAreNoDirectories) {
+    LinkedApplet applet(L);
+    applet.Link("data/Notes.txt", MakeFile("container.bin", "0123456789").c_str(), 2, 5);
+    EXPECT_EQ(Call("OpenDirectory", {Num(1), Str("data/notes.txt")}).code, ERR_NOTADIR);
+    EXPECT_EQ(Call("ReadDirectory", {Str("data/notes.txt"), Table({}), Table({})}).code,
               ERR_NOTADIR);
 }
 

@@ -104,6 +104,13 @@ TEST_F(PathCommands, MakeDirectoryWalksThePath) {
     EXPECT_EQ(blocked.code, ERR_CREATEDIR);
     EXPECT_EQ(blocked.errorText, file + "/sub");
     EXPECT_EQ(Call("MakeDirectory", {Str("")}).code, ERR_WRONGUSAGE);
+    // A volume that does not exist cannot be made.
+    for (const char* path : {"NOVOL:", "NOVOL:sub"}) {
+        CallResult r = Call("MakeDirectory", {Str(path)});
+        EXPECT_EQ(r.code, ERR_CREATEDIR) << path;
+        EXPECT_EQ(r.errorText, path);
+    }
+    EXPECT_EQ(Call("MakeDirectory", {Str("T:")}).code, 0);
 }
 
 TEST_F(PathCommands, CurrentDirectoryChangesOnlyToDirectories) {

@@ -107,6 +107,40 @@ TEST_F(Patching, FailuresAndStops) {
     EXPECT_EQ(Call("FileLength", {Num(3)}).Number(), 0);
 }
 
+// A progress callback may close the files the patch works on, or open others under their
+// ids: they are looked up again after every report, and one that is gone ends the patch with
+// the lookup's error.
+TEST_F(Patching, CallbacksMayCloseOrReopenTheFiles) {
+    auto command = [](qvVmState* S, const char* name, std::vector<Arg> args) {
+        VmPushString(S, name);
+        VmGetTable(S, VM_GLOBALSINDEX);
+        for (const Arg& a : args) {
+            if (a.kind == Arg::Kind::Number) VmPushNumber(S, a.number);
+            if (a.kind == Arg::Kind::String) VmPushLString(S, a.text.data(), a.text.size());
+        }
+        VmCall(S, static_cast<int>(args.size()), 0);
+    };
+    for (int closed : {1, 2, 3}) {
+        Arg closer = Native([&](qvVmState* S) {
+            command(S, "closefile", {Num(closed)});
+            return 0;
+        });
+        EXPECT_EQ(Patch(std::string(300, 's'), "pp", {closer}), ERR_FINDFILE) << closed;
+    }
+    constexpr char kFlipped = static_cast<char>('s' ^ 255);  // the byte against no patch
+    bool reopened = false;
+    const std::string other = scratch / "other.bin";
+    Arg reopener = Native([&](qvVmState* S) {
+        if (!reopened) command(S, "openfile", {Num(3), Str(other), Num(QV_MODE_WRITE)});
+        reopened = true;
+        return 0;
+    });
+    ASSERT_EQ(Patch(std::string(200, 's'), "", {reopener}), 0);
+    ASSERT_EQ(Call("CloseFile", {Num(3)}).code, 0);
+    EXPECT_EQ(FileText(scratch / "out.bin"), std::string(2, kFlipped));
+    EXPECT_EQ(FileText(other), std::string(198, kFlipped));
+}
+
 using Running = DosLib;
 
 // A script that records its arguments, one a line, into out.

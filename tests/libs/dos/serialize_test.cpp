@@ -136,6 +136,20 @@ TEST_F(Serializer, FunctionsBinaryAndText) {
     EXPECT_EQ(Read("ReadFunction", "").code, ERR_READRANGE);
 }
 
+// The count of a text function is read as hexadecimal in either case; line feeds pad the
+// text until the count has a letter digit.
+TEST_F(Serializer, TextCountsInUpperCase) {
+    std::string record = Write("WriteFunction", Script(kAddOne), 1);
+    ASSERT_EQ(last.code, 0);
+    std::string text = record.substr(12);
+    while (text.size() % 16 < 10) text += '\n';
+    char count[9];
+    std::snprintf(count, sizeof count, "%.8lX", static_cast<unsigned long>(text.size()));
+    CallResult r = Read("ReadFunction", "QVF1" + std::string(count) + text);
+    ASSERT_EQ(r.code, 0) << count;
+    EXPECT_EQ(r.results[0].type, VM_TFUNCTION);
+}
+
 // The text form is coreutils' base64 of the chunk in lines of 72 without the final line
 // feed, and its count is that text's length.
 TEST_F(Serializer, TextFormEqualsCoreutilsBase64) {

@@ -139,6 +139,13 @@ TEST_F(StringLib, EvalVariableErrors) {
         {Variables({Variable(Str("x"), Bool(true))}), ERR_NUMTABLEARG},
     };
     for (const Case& c : cases) EXPECT_EQ(Call("Eval", {Str("1"), c.options}).code, c.code);
+    // Each is returned as Eval's code, so that a script that keeps going can read it.
+    SetExitOnError(false);
+    for (const Case& c : cases) {
+        CallResult r = Call("Eval", {Str("1"), c.options});
+        EXPECT_EQ(r.code, c.code);
+        EXPECT_FALSE(r.ended) << c.code;
+    }
 }
 
 // Deep nesting ends with the engine's native-call limit, 1135, instead of overflowing the

@@ -244,6 +244,20 @@ TEST_F(Icons, SetIconPropertiesRoundTrips) {
     EXPECT_EQ(ReadFile(Path()), "QVICON 1\ntype project\n") << "an empty tool is none";
 }
 
+// Only a project icon takes a default tool; any other type keeps the one it has.
+TEST_F(Icons, SetIconPropertiesKeepsTheToolOfOtherTypes) {
+    for (int type : {1, 2, 3}) {
+        Write("QVICON 1\ntype project\ntool /usr/bin/viewer\n");
+        ASSERT_EQ(Call("SetIconProperties", {Str("ICONS:Prog"), Num(type)}).code, 0) << type;
+        EXPECT_NE(ReadFile(Path()).find("tool /usr/bin/viewer\n"), std::string::npos) << type;
+        ASSERT_EQ(
+            Call("SetIconProperties", {Str("ICONS:Prog"), Num(type), List({}), Str("/bin/ed")})
+                .code,
+            0);
+        EXPECT_NE(ReadFile(Path()).find("tool /usr/bin/viewer\n"), std::string::npos) << type;
+    }
+}
+
 TEST_F(Icons, ToolTypesBeyondTheLimitsWriteNothing) {
     const std::string before = "QVICON 1\ntype tool\ntooltype KEEP\n";
     Write(before);

@@ -128,8 +128,8 @@ TEST_F(Tables, InsertAndRemoveKeepTheListWithoutHoles) {
     EXPECT_EQ(Items(), "x b c d");
 }
 
-TEST_F(Tables, CopyKeepsCyclesAndSharedTables) {
-    // t = {self = t, a = s, b = s} with s = {1}
+TEST_F(Tables, CopyKeepsCyclesAndCopiesSharedTablesEachTime) {
+    // t = {self = t, a = s, b = s} with s = {1, up = t}
     Hold(Table({}));
     PushArg(List({Num(1)}));
     for (const char* key : {"a", "b"}) {
@@ -140,6 +140,9 @@ TEST_F(Tables, CopyKeepsCyclesAndSharedTables) {
     VmPushString(L, "self");
     VmPushValue(L, 1);
     VmRawSet(L, 1);
+    VmPushString(L, "up");
+    VmPushValue(L, 1);
+    VmRawSet(L, 2);
     VmSetTop(L, 1);
     ASSERT_EQ(CallOn("CopyTable", {}), 0);
     ASSERT_EQ(VmType(L, 2), VM_TTABLE);
@@ -151,8 +154,13 @@ TEST_F(Tables, CopyKeepsCyclesAndSharedTables) {
     };
     int self = field(2, "self"), a = field(2, "a"), b = field(2, "b"), origA = field(1, "a");
     EXPECT_TRUE(VmRawEqual(L, self, 2)) << "the cycle points at the copy";
-    EXPECT_TRUE(VmRawEqual(L, a, b)) << "a table held twice is copied once";
+    EXPECT_FALSE(VmRawEqual(L, a, b)) << "a table held twice is copied each time";
     EXPECT_FALSE(VmRawEqual(L, a, origA));
+    for (int copy : {a, b}) {
+        EXPECT_TRUE(VmRawEqual(L, field(copy, "up"), 2)) << "the cycle through it, too";
+        VmRawGetI(L, copy, 0);
+        EXPECT_EQ(VmToNumber(L, -1), 1);
+    }
 }
 
 TEST_F(Tables, DeepNestingGivesStackError) {
@@ -169,6 +177,20 @@ TEST_F(Tables, UnpackOfAMillionItemsFails) {
     EXPECT_EQ(Call("Unpack", {List(items)}).code, 1135);
     CallResult three = Call("Unpack", {List({Num(1), Num(2), Num(3)})});
     EXPECT_EQ(three.results.size(), 3u);
+}
+
+// Results beyond 999 would read as an error code.
+TEST_F(Tables, UnpackGivesAtMost999Results) {
+    for (size_t n : {size_t{999}, size_t{1000}, size_t{1499}, size_t{2047}, size_t{2048}}) {
+        CallResult r = Call("Unpack", {List(std::vector<Arg>(n, Num(7)))});
+        if (n <= 999) {
+            ASSERT_EQ(r.code, 0);
+            EXPECT_EQ(r.results.size(), n);
+            EXPECT_EQ(r.Number(n - 1), 7);
+        } else {
+            EXPECT_EQ(r.code, 1135) << n;
+        }
+    }
 }
 
 TEST_F(Tables, ForEachStopsAtAResultAndRestoresTheCallbackCounter) {

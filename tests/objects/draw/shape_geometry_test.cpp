@@ -45,21 +45,27 @@ protected:
     std::vector<qvOutlinePoint> polygon;
 };
 
+// The pixels 0 ... 9 turn about the middle of their span, 4.5: a quarter turn lays the
+// square on itself, as a brush or a path of that size turns.
 TEST(TransformPoints, ASquareTurnsAQuarterAboutItsCentre) {
     const double quarter[4] = {0, 1, -1, 0};
+    const double pivot = ShapePivot(quarter, 10, 0.5);
+    EXPECT_EQ(pivot, 4.5);
     Vertices square = {{0, 0}, {9, 0}, {9, 9}, {0, 9}, {0, 0}};
     int32_t minX = 0, minY = 0;
     int64_t width = 0, height = 0;
-    TransformPoints(quarter, 10, 10, square.data(), 5, false, 0.5, 0.5, &minX, &minY, &width,
-                    &height);
-    EXPECT_EQ(square, (Vertices{{10, 0}, {10, 9}, {1, 9}, {1, 0}, {10, 0}}));
-    EXPECT_EQ(minX, 1);
+    TransformPoints(quarter, pivot, pivot, square.data(), 5, false, &minX, &minY, &width, &height);
+    EXPECT_EQ(square, (Vertices{{9, 0}, {9, 9}, {0, 9}, {0, 0}, {9, 0}}));
+    EXPECT_EQ(minX, 0);
     EXPECT_EQ(minY, 0);
     EXPECT_EQ(width, 10);
     EXPECT_EQ(height, 10);
+    // About the top-left corner of the span, (-0.5, -0.5), the square turns to the left of it.
     square = {{0, 0}, {9, 0}, {9, 9}, {0, 9}, {0, 0}};
-    TransformPoints(quarter, 10, 10, square.data(), 5, true, 0.5, 0.5, nullptr, nullptr, nullptr,
+    const double corner = ShapePivot(quarter, 10, 0);
+    TransformPoints(quarter, corner, corner, square.data(), 5, true, &minX, nullptr, nullptr,
                     nullptr);
+    EXPECT_EQ(minX, -10);
     EXPECT_EQ(square, (Vertices{{9, 0}, {9, 9}, {0, 9}, {0, 0}, {9, 0}})) << "normalised";
 }
 
@@ -67,7 +73,7 @@ TEST(TransformPoints, NoPointsGiveNoSize) {
     const double identity[4] = {1, 0, 0, 1};
     int32_t minX = 0;
     int64_t width = 7;
-    TransformPoints(identity, 5, 5, nullptr, 0, true, 0, 0, &minX, nullptr, &width, nullptr);
+    TransformPoints(identity, 0, 0, nullptr, 0, true, &minX, nullptr, &width, nullptr);
     EXPECT_EQ(minX, 100000);
     EXPECT_EQ(width, 0);
 }
@@ -171,7 +177,9 @@ TEST_F(Geometry, TheEffectiveStyleIsClamped) {
     state.shadowSize = -3, state.shadowDirection = 9, state.shadowColour = 0xFF654321;
     desc.type = CIRCLE, desc.width = desc.height = 11;
     ASSERT_EQ(Prepare(), 0);
-    EXPECT_EQ(desc.borderSize, 64);
+    // The draw state's own sizes are 1 ... 64 (ClampStyleParams); a layer's border renders
+    // through the ring at the size the layer keeps.
+    EXPECT_EQ(desc.borderSize, 100);
     EXPECT_EQ(desc.borderColour, 0x123456u);
     EXPECT_EQ(desc.borderTransparency, 0x80);
     EXPECT_EQ(desc.shadowSize, 1);
@@ -206,21 +214,22 @@ TEST_F(Geometry, AnArcKeepsItsBoundsOutOfTheLists) {
 }
 
 TEST_F(Geometry, TurnedPlainShapesMoveByTheirAnchor) {
-    // A quarter turn about the top-left corner carries a 10 x 20 box to the left of it.
+    // A quarter turn about the top-left corner carries a 10 x 20 box to the left of it: its
+    // pixels 0 ... 9 wide become the 20 pixels -20 ... -1, as a brush's would.
     transform.matrix[0] = 0, transform.matrix[1] = 1, transform.matrix[2] = -1;
     transform.matrix[3] = 0;
     desc.type = BOX, desc.width = 10, desc.height = 20;
     ASSERT_EQ(Prepare(), 0);
-    EXPECT_EQ(desc.imageX, -19);
+    EXPECT_EQ(desc.imageX, -20);
     EXPECT_EQ(desc.imageY, 0);
     EXPECT_EQ(desc.imageWidth, 20);
     EXPECT_EQ(desc.imageHeight, 10);
     EXPECT_EQ(List(desc.fillPoints, desc.fillCount),
               (Vertices{{19, 0}, {19, 9}, {0, 9}, {0, 0}, {19, 0}}));
-    // About the centre (5, 10) the same box stays around it, turned.
+    // About the centre (5, 10) the same box stays around it, turned: -5 ... 14 by 5 ... 14.
     transform.anchorX = transform.anchorY = 0.5;
     ASSERT_EQ(Prepare(), 0);
-    EXPECT_EQ(desc.imageX, -4);
+    EXPECT_EQ(desc.imageX, -5);
     EXPECT_EQ(desc.imageY, 5);
 }
 

@@ -25,55 +25,144 @@ using namespace qv::test;
 constexpr int32_t kWidth = 80, kHeight = 64;
 constexpr uint32_t kBack = 0x000000, kRed = 0xFF0000, kGreen = 0x00FF00;
 
+// The box of the pixels that are not the background.
+struct Box {
+    int32_t x, y, width, height;
+};
+Box Bounds(const std::vector<uint32_t>& image) {
+    int32_t left = kWidth, top = kHeight, right = -1, bottom = -1;
+    for (int32_t y = 0; y < kHeight; ++y) {
+        for (int32_t x = 0; x < kWidth; ++x) {
+            if (image[size_t(y) * kWidth + x] == kBack) continue;
+            left = std::min(left, x), right = std::max(right, x);
+            top = std::min(top, y), bottom = std::max(bottom, y);
+        }
+    }
+    return {left, top, right - left + 1, bottom - top + 1};
+}
+
 class ShapeLayers : public DrawDisplayFixture {
 protected:
     ShapeLayers() : DrawDisplayFixture(kWidth, kHeight) {}
-
-    // The drawing with layers off, then with layers on as the picture composes it.
-    void ExpectSameWithLayers(const char* name, const std::vector<Arg>& args,
-                              const std::vector<std::pair<const char*, std::vector<Arg>>>& setup) {
-        for (bool layers : {false, true}) {
-            Fresh(layers);
-            for (const auto& [command, values] : setup) ASSERT_EQ(Run(command, values), 0);
-            ASSERT_EQ(Run(name, args), 0) << name;
-            if (!layers) {
-                straight_ = display_->Window();
-                continue;
-            }
-            qvLayer* layer = TopLayer();
-            ASSERT_NE(layer, nullptr);
-            EXPECT_EQ(layer->sourceItem->image.bitmap, nullptr) << name << ": added without image";
-            ASSERT_NE(layer->displayItem->image.bitmap, nullptr) << name << ": rendered";
-            EXPECT_EQ(display_->Recomposed(L), straight_) << name;
-            EXPECT_EQ(display_->Window(), straight_) << name << ": shown";
-        }
-    }
-
-    std::vector<uint32_t> straight_;
 };
 
 TEST_F(ShapeLayers, TurnedShapesShowTheirTurnedPixels) {
+    // Every layer turns by one road: a turned shape layer shows the shape's upright picture
+    // turned as a brush layer's picture is, so that a thin shape keeps its area. Expected: a
+    // brush layer of what the shape draws upright, under the same turn about the same point.
     const std::vector<std::pair<const char*, std::vector<Arg>>> filled = {
         {"SetFillStyle", {Num(FILLCOLOR)}}};
+    const std::vector<std::pair<const char*, std::vector<Arg>>> outline = {
+        {"SetFillStyle", {Num(FILLNONE), Num(1)}}};
     struct Case {
         const char* name;
-        std::vector<Arg> args;
+        std::vector<Arg> args;  // the rotation follows
+        int32_t angle;
+        Box box;
+        std::vector<std::pair<const char*, std::vector<Arg>>> setup;
     };
     const Case cases[] = {
-        {"Box", {Num(20), Num(15), Num(30), Num(12), Num(kRed), Num(0), Num(30)}},
-        {"Box", {Num(20), Num(15), Num(30), Num(20), Num(kRed), Num(40), Num(90)}},
-        {"Ellipse", {Num(40), Num(30), Num(20), Num(8), Num(kGreen), Num(45)}},
-        {"Arc", {Num(40), Num(30), Num(15), Num(10), Num(0), Num(90), Num(kRed), Num(1), Num(60)}},
+        {"Box",
+         {Num(20), Num(15), Num(30), Num(12), Num(kRed), Num(0)},
+         30,
+         {20, 15, 30, 12},
+         filled},
+        {"Box",
+         {Num(20), Num(15), Num(30), Num(20), Num(kRed), Num(40)},
+         90,
+         {20, 15, 30, 20},
+         filled},
+        {"Box",
+         {Num(30), Num(20), Num(2), Num(30), Num(kRed), Num(0)},
+         -29,
+         {30, 20, 2, 30},
+         filled},
+        {"Ellipse", {Num(20), Num(20), Num(20), Num(8), Num(kGreen)}, 45, {20, 20, 41, 17}, filled},
+        {"Arc",
+         {Num(20), Num(20), Num(15), Num(10), Num(0), Num(90), Num(kRed), Num(1)},
+         60,
+         {20, 20, 31, 21},
+         filled},
         {"Polygon",
          {Num(30), Num(20), List({Num(0), Num(0), Num(20), Num(0), Num(10), Num(15)}), Num(3),
-          Num(kGreen), Num(120)}},
+          Num(kGreen)},
+         120,
+         {30, 20, 21, 16},
+         filled},
+        {"Ellipse", {Num(20), Num(20), Num(20), Num(10), Num(kRed)}, 30, {20, 20, 41, 21}, outline},
     };
-    for (const Case& c : cases) ExpectSameWithLayers(c.name, c.args, filled);
-    // An outline keeps its width under the turn.
-    ExpectSameWithLayers("Ellipse", {Num(40), Num(30), Num(20), Num(10), Num(kRed), Num(90)},
-                         {{"SetFillStyle", {Num(FILLNONE), Num(1)}}});
-    ExpectSameWithLayers("Ellipse", {Num(40), Num(30), Num(20), Num(10), Num(kRed), Num(30)},
-                         {{"SetFillStyle", {Num(FILLCOLOR)}}, {"SetFormStyle", {Num(ANTIALIAS)}}});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.name << " turned by " << c.angle);
+        Fresh(false);
+        for (const auto& [command, values] : c.setup) ASSERT_EQ(Run(command, values), 0);
+        ASSERT_EQ(Run(c.name, c.args), 0);
+        const std::vector<uint32_t> upright = display_->Window();
+        Planes picture{c.box.width, c.box.height, {}, {}, {}};
+        for (int32_t y = 0; y < c.box.height; ++y) {
+            for (int32_t x = 0; x < c.box.width; ++x) {
+                const uint32_t pixel = upright[size_t(c.box.y + y) * kWidth + c.box.x + x];
+                picture.rgb.push_back(pixel);
+                picture.mask.push_back(pixel != kBack ? 1 : 0);
+            }
+        }
+        qvDrawTransform turn = kInitialDrawTransform;
+        turn.rotate = c.angle;
+        MakeTransformMatrix(turn.matrix, 0, 0, c.box.width, c.box.height, c.angle, 1, 1);
+        turn.hasTransform = 1;
+        Fresh(true);
+        OwnedPlanes planes = MakePlanes(picture);
+        ASSERT_EQ(AddBrushLayer(L, gfx::kTypeBrush, nullptr, 0, 0, c.box.x, c.box.y, c.box.width,
+                                c.box.height, &turn, nullptr, planes.bitmap.release(),
+                                planes.mask.release(), nullptr, -1, 0),
+                  0);
+        const std::vector<uint32_t> expected = display_->Recomposed(L);
+
+        Fresh(true);
+        for (const auto& [command, values] : c.setup) ASSERT_EQ(Run(command, values), 0);
+        std::vector<Arg> turned = c.args;
+        turned.push_back(Num(c.angle));
+        ASSERT_EQ(Run(c.name, turned), 0);
+        qvLayer* layer = TopLayer();
+        ASSERT_NE(layer, nullptr);
+        EXPECT_EQ(layer->sourceItem->image.bitmap, nullptr) << "added without image";
+        ASSERT_NE(layer->displayItem->image.bitmap, nullptr) << "rendered";
+        EXPECT_EQ(display_->Recomposed(L), expected);
+        EXPECT_EQ(display_->Window(), expected) << "shown";
+    }
+    // Anti-aliased, the soft edge turns with the shape: the layer covers what the shape turned
+    // with layers off covers, within a pixel.
+    std::vector<Box> bounds;
+    for (bool layers : {false, true}) {
+        Fresh(layers);
+        ASSERT_EQ(Run("SetFillStyle", {Num(FILLCOLOR)}), 0);
+        ASSERT_EQ(Run("SetFormStyle", {Num(ANTIALIAS)}), 0);
+        ASSERT_EQ(Run("Ellipse", {Num(20), Num(20), Num(20), Num(10), Num(kRed), Num(30)}), 0);
+        bounds.push_back(Bounds(layers ? display_->Recomposed(L) : display_->Window()));
+    }
+    EXPECT_NEAR(bounds[1].x, bounds[0].x, 1);
+    EXPECT_NEAR(bounds[1].y, bounds[0].y, 1);
+    EXPECT_NEAR(bounds[1].width, bounds[0].width, 2);
+    EXPECT_NEAR(bounds[1].height, bounds[0].height, 2);
+}
+
+// A scaled outline is stroked at its line width times the scale: a one-pixel box outline
+// drawn at 2x, 3x or 4x shows what an outline of that width drawn at the scaled size shows,
+// with layers off and as a layer alike.
+TEST_F(ShapeLayers, ScaledOutlinesAreStrokedAtTheScaledWidth) {
+    for (int32_t scale : {2, 3, 4}) {
+        SCOPED_TRACE(scale);
+        Fresh(false);
+        ASSERT_EQ(Run("SetFillStyle", {Num(FILLNONE), Num(scale)}), 0);
+        ASSERT_EQ(Run("Box", {Num(8), Num(6), Num(10 * scale), Num(6 * scale), Num(kRed)}), 0);
+        const std::vector<uint32_t> wide = display_->Window();
+        const auto tags = Table({{Str("scalex"), Num(scale)}, {Str("scaley"), Num(scale)}});
+        for (bool layers : {false, true}) {
+            Fresh(layers);
+            ASSERT_EQ(Run("Box", {Num(8), Num(6), Num(10), Num(6), Num(kRed), tags}), 0);
+            EXPECT_EQ(layers ? display_->Recomposed(L) : display_->Window(), wide)
+                << (layers ? "as a layer" : "layers off");
+        }
+    }
 }
 
 // The redraw that replaces a layer (at its insert position) after a change of size draws what
@@ -144,6 +233,13 @@ TEST_F(ShapeLayers, BordersOfShapeLayers) {
     EXPECT_EQ(at(17, 17), kGreen);
     EXPECT_EQ(at(25, 22), kRed);
     EXPECT_EQ(at(16, 22), kBack);
+    // A layer's border keeps its size beyond the draw state's 64, as every layer's does.
+    qvLayerBorder wide{};
+    ASSERT_EQ(LayerBorderRenderer(box->type)(L, box, box->displayItem, kGreen, 70, &wide), 0);
+    OwnedBitMap wideBitmap(wide.image.bitmap);
+    OwnedPlane wideMask(wide.image.mask), wideAlpha(wide.image.alpha);
+    EXPECT_EQ(wide.width, 150);
+    EXPECT_EQ(wide.dx, 70);
 
     // An outline circle of width 6: a one-pixel circle, and a border 6 wide around it.
     Fresh(true);
@@ -225,20 +321,68 @@ TEST_F(ShapeLayers, TurnedLineLayer) {
     EXPECT_EQ(display_->Window(), shown);
 }
 
-// The box of the pixels that are not the background.
-struct Box {
-    int32_t x, y, width, height;
-};
-Box Bounds(const std::vector<uint32_t>& image) {
-    int32_t left = kWidth, top = kHeight, right = -1, bottom = -1;
-    for (int32_t y = 0; y < kHeight; ++y) {
-        for (int32_t x = 0; x < kWidth; ++x) {
-            if (image[size_t(y) * kWidth + x] == kBack) continue;
-            left = std::min(left, x), right = std::max(right, x);
-            top = std::min(top, y), bottom = std::max(bottom, y);
+// A shape is placed so that the anchor point of its own box lies at x, y, whatever its image
+// adds (a soft edge) and however it is scaled or turned, as a brush of that size is placed:
+// turned about its middle a box stays centred on the point, a half turn lays it on itself.
+TEST_F(ShapeLayers, ShapesAreAnchoredByTheirOwnBox) {
+    const auto centred = [](std::vector<std::pair<Arg, Arg>> more) {
+        more.push_back({Str("anchorx"), Num(0.5)});
+        more.push_back({Str("anchory"), Num(0.5)});
+        return Table(more);
+    };
+    struct Case {
+        const char* what;
+        uint32_t form;
+        std::vector<Arg> box;
+        Box ink;
+    };
+    const Case cases[] = {
+        {"upright",
+         NORMAL,
+         {Num(40), Num(30), Num(16), Num(9), Num(kRed), centred({})},
+         {32, 26, 16, 9}},
+        {"half turn",
+         NORMAL,
+         {Num(40), Num(30), Num(16), Num(9), Num(kRed), centred({{Str("rotate"), Num(180)}})},
+         {32, 26, 16, 9}},
+        {"quarter turn",
+         NORMAL,
+         {Num(40), Num(30), Num(16), Num(10), Num(kRed), centred({{Str("rotate"), Num(90)}})},
+         {35, 22, 10, 16}},
+        {"scaled",
+         NORMAL,
+         {Num(40), Num(30), Num(6), Num(4), Num(kRed),
+          centred({{Str("scalex"), Num(2)}, {Str("scaley"), Num(2)}})},
+         {34, 26, 12, 8}},
+        {"soft edge",
+         ANTIALIAS,
+         {Num(40), Num(30), Num(16), Num(10), Num(kRed), centred({})},
+         {31, 24, 18, 12}},
+    };
+    for (const Case& c : cases) {
+        for (bool layers : {false, true}) {
+            Fresh(layers);
+            ASSERT_EQ(Run("SetFillStyle", {Num(FILLCOLOR)}), 0);
+            ASSERT_EQ(Run("SetFormStyle", {Num(c.form)}), 0);
+            ASSERT_EQ(Run("Box", c.box), 0) << c.what;
+            const Box ink = Bounds(layers ? display_->Recomposed(L) : display_->Window());
+            EXPECT_EQ(ink.x, c.ink.x) << c.what << (layers ? " as a layer" : "");
+            EXPECT_EQ(ink.y, c.ink.y) << c.what << (layers ? " as a layer" : "");
+            EXPECT_EQ(ink.width, c.ink.width) << c.what << (layers ? " as a layer" : "");
+            EXPECT_EQ(ink.height, c.ink.height) << c.what << (layers ? " as a layer" : "");
         }
     }
-    return {left, top, right - left + 1, bottom - top + 1};
+    // Turned by 30 degrees about its middle, the ink is centred on the point.
+    for (bool layers : {false, true}) {
+        Fresh(layers);
+        ASSERT_EQ(Run("SetFillStyle", {Num(FILLCOLOR)}), 0);
+        ASSERT_EQ(Run("Box", {Num(40), Num(30), Num(40), Num(20), Num(kRed),
+                              centred({{Str("rotate"), Num(30)}})}),
+                  0);
+        const Box ink = Bounds(layers ? display_->Recomposed(L) : display_->Window());
+        EXPECT_NEAR(ink.x + (ink.width - 1) / 2.0, 39.5, 0.5) << (layers ? "as a layer" : "");
+        EXPECT_NEAR(ink.y + (ink.height - 1) / 2.0, 29.5, 0.5) << (layers ? "as a layer" : "");
+    }
 }
 
 // Whether the pixel at (x, y) lies within reach of an edge of the image: a pixel that far

@@ -142,6 +142,47 @@ TEST_F(TrueTypeTest, AdvancesFollowTheHorizontalMetrics) {
     }
 }
 
+// The face's hinted advance of a character in whole pixels at the face's current size.
+int32_t HintedAdvance(FT_Face face, char c) {
+    EXPECT_EQ(FT_Load_Char(face, FT_ULong(static_cast<unsigned char>(c)), FT_LOAD_NO_AUTOHINT), 0);
+    EXPECT_EQ(face->glyph->metrics.horiAdvance % 64, 0);
+    return int32_t(face->glyph->metrics.horiAdvance / 64);
+}
+
+// The pixel size set on the face is its pixels per em, so the pen steps by the face's own
+// hinted advance, and before a kerned pair by that plus the pair's kerning scaled to the
+// pixel size, truncated once: no step comes out short.
+TEST_F(TrueTypeTest, StepsAreTheHintedAdvancesAtThePixelSize) {
+    for (const char* name : {kSans, "Bitstream Vera Serif"}) {
+        for (int32_t size : {12, 16, 23, 40}) {
+            FontPtr font = OpenTrueType(name, size);
+            ASSERT_NE(font, nullptr);
+            const FT_Face face = GetFontFace(font.get());
+            ASSERT_EQ(face->size->metrics.x_ppem, TrueTypeRecord(font)->pixelSize);
+            for (int c = 32; c < 127; ++c) {
+                const std::string text(1, char(c));
+                EXPECT_EQ(Extent(font.get(), text, QV_FONTSTYLE_ANTIALIAS).width,
+                          HintedAdvance(face, char(c)))
+                    << name << " " << size << " '" << text << "'";
+            }
+            const std::string sentence = "A damp cellar somewhere in the north. AV To";
+            const double pixels = TrueTypeRecord(font)->pixelSize;
+            int32_t expected = 0;
+            for (size_t i = 0; i < sentence.size(); ++i) {
+                FT_Vector kerning{};
+                if (i + 1 < sentence.size()) {
+                    FT_Get_Kerning(face, FT_Get_Char_Index(face, FT_ULong(sentence[i])),
+                                   FT_Get_Char_Index(face, FT_ULong(sentence[i + 1])),
+                                   FT_KERNING_UNSCALED, &kerning);
+                }
+                expected += int32_t(std::trunc(HintedAdvance(face, sentence[i]) +
+                                               kerning.x * pixels / face->units_per_EM));
+            }
+            EXPECT_EQ(Extent(font.get(), sentence).width, expected) << name << " " << size;
+        }
+    }
+}
+
 TEST_F(TrueTypeTest, PairKerningIsTheTruncatedUnscaledKerning) {
     FontPtr font = OpenTrueType(kSans, 40);
     ASSERT_NE(font, nullptr);

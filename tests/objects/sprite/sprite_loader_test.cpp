@@ -236,6 +236,41 @@ TEST_F(SpriteLoading, KeysAndAlphaChannelsPerFrame) {
     EXPECT_EQ(Load(5, "keyed.png", {{Str("loadalpha"), Bool(true)}}), ERR_NOALPHA);
 }
 
+// With a colour key a GIF's clear pixels stay masked beside the keyed ones, in every frame and
+// in the frames cut from its first image (clear.gif: a clear left half beside red, then green
+// with a clear top-left pixel).
+TEST_F(SpriteLoading, AColourKeyKeepsAGifsClearPixelsMasked) {
+    REQUIRE_PIL();
+    struct Probe {
+        int32_t frame, x, y;
+        bool visible;
+    };
+    struct Case {
+        uint32_t key;
+        bool cut;
+        std::vector<Probe> probes;
+    };
+    const Case cases[] = {
+        {0x123456, false, {{0, 1, 1, false}, {0, 5, 1, true}, {1, 0, 0, false}, {1, 1, 1, true}}},
+        {kRed, false, {{0, 1, 1, false}, {0, 5, 1, false}, {1, 0, 0, false}, {1, 1, 1, true}}},
+        {0x123456, true, {{0, 1, 1, false}, {1, 1, 1, true}}},
+        {kRed, true, {{0, 1, 1, false}, {1, 1, 1, false}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << std::hex << c.key << " cut " << c.cut);
+        std::vector<std::pair<Arg, Arg>> options = {{Str("transparency"), Num(c.key)}};
+        if (c.cut) options.emplace_back(Str("frames"), Num(2));
+        ASSERT_EQ(Load(7, "clear.gif", options), 0);
+        for (const Probe& p : c.probes) {
+            ASSERT_NE(Sprite(7)->masks[p.frame], nullptr) << p.frame;
+            EXPECT_EQ(ReadBitMapPixel(Sprite(7)->masks[p.frame], p.x, p.y) != 0, p.visible)
+                << p.frame << ": " << p.x << "," << p.y;
+        }
+        EXPECT_EQ(Sprite(7)->transparentColour, c.key);
+        ASSERT_EQ(Run("FreeSprite", {Num(7)}), 0);
+    }
+}
+
 // A cut that does not fit returns its code and makes nothing; a sprite under the id stays.
 TEST_F(SpriteLoading, BadCutsLeaveNoSprite) {
     REQUIRE_PIL();

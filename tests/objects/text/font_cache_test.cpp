@@ -255,12 +255,18 @@ protected:
         for (qvLinkedFile& file : files_) file.next = nullptr;
     }
     void Link(const std::string& name, uint32_t flags, const Bytes& data, size_t cut = 0) {
+        Bytes linked;
+        for (int i = 3; i >= 0; --i) linked.push_back(uint8_t(flags >> (8 * i)));
+        linked.insert(linked.end(), data.begin(), data.end());
+        LinkFile("::font:" + name, linked, cut);
+    }
+    // A file linked under its own name, as any file an applet links.
+    void LinkFile(const std::string& name, const Bytes& data, size_t cut = 0) {
         qvLinkedFile& file = files_[count_++];
-        std::snprintf(file.name, sizeof file.name, "::font:%s", name.c_str());
+        std::snprintf(file.name, sizeof file.name, "%s", name.c_str());
         std::snprintf(file.containerPath, sizeof file.containerPath, "%s/applet.qva",
                       scratch_.path().c_str());
         file.offset = uint32_t(container_.size());
-        for (int i = 3; i >= 0; --i) container_.push_back(uint8_t(flags >> (8 * i)));
         container_.insert(container_.end(), data.begin(), data.end());
         file.size = uint32_t(cut != 0 ? cut : container_.size() - file.offset);
         file.next = header_.linkedFiles;
@@ -269,7 +275,7 @@ protected:
     }
 
     qvScriptHeader header_{};
-    qvLinkedFile files_[4]{};
+    qvLinkedFile files_[6]{};
     int count_ = 0;
     Bytes container_ = Bytes(16, 0);
 };
@@ -289,9 +295,34 @@ TEST_F(LinkedFontCommands, LinkedFontsOpenByTheirNames) {
             .code,
         0);
     EXPECT_EQ(FontOf(Num(1))->engine, QV_FONTENGINE_TRUETYPE);
+    // Messages name the font as the script did, not by the virtual path that tells where the
+    // applet lies.
     const CallResult cut = Call("SetFont", {Str("Cut"), Num(18)});
     EXPECT_EQ(cut.code, ERR_READFILE);
-    EXPECT_NE(cut.errorText.find(":::chunk"), std::string::npos);
+    EXPECT_EQ(cut.errorText.find(":::chunk"), std::string::npos) << cut.errorText;
+    EXPECT_NE(cut.errorText.find("Cut"), std::string::npos) << cut.errorText;
+}
+
+// A TrueType file linked as a plain file opens on either engine as the same file on disk
+// does; a broken one is named in the message as the script named it.
+TEST_F(LinkedFontCommands, PlainLinkedTrueTypeFilesOpenAsOnDisk) {
+    const std::string disk = FontFolder() + "/truetype/vera/Vera.ttf";
+    LinkFile("sub/vera.ttf", ReadBytes(disk));
+    LinkFile("sub/junk.ttf", ToBytes("not a font at all"));
+    const std::string text = "A damp cellar somewhere in the north";
+    ASSERT_EQ(Call("SetFont", {Str(disk), Num(16)}).code, 0);
+    const int32_t expected = Width(text);
+    for (int32_t engine : {0, 4}) {
+        const Arg options = Table({{Str("engine"), Num(engine)}});
+        ASSERT_EQ(Call("SetFont", {Str("SUB\\Vera.TTF"), Num(16), options}).code, 0) << engine;
+        EXPECT_EQ(GetDefaultFont()->engine,
+                  engine == 0 ? QV_FONTENGINE_PLATFORM : QV_FONTENGINE_TRUETYPE);
+        EXPECT_STREQ(GetDefaultFont()->name, "Bitstream Vera Sans");
+        EXPECT_EQ(Width(text), expected) << engine;
+        const CallResult junk = Call("SetFont", {Str("sub/junk.ttf"), Num(16), options});
+        EXPECT_EQ(junk.code, ERR_OPENFONT) << engine;
+        EXPECT_EQ(junk.errorText, "Cannot open font sub/junk.ttf with size 16!") << engine;
+    }
 }
 
 // Memory running out anywhere: every attempt ends with an error or succeeds, nothing stays

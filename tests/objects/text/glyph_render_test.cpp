@@ -10,6 +10,7 @@
 #include "engine/error_codes.h"
 #include "gfx/blit_frontends.h"
 #include "gfx/geometry.h"
+#include "objects/fonts/platform_fonts.h"
 #include "objects/text/text_blits.h"
 #include "tests/objects/text/layout_test_support.h"
 
@@ -234,6 +235,29 @@ TEST_F(GlyphTest, ColourFontsCopyTheirOwnColoursWithoutShadowOrEdge) {
     }
     EXPECT_EQ(ReadBitMapPixel(block_.bitmap, 3, 2), AsStored(0xFF8800));
     EXPECT_EQ(ReadBitMapPixel(block_.bitmap, 2, 3), AsStored(0x0000FF));
+    record_.style.font = DefaultFont();
+}
+
+// Outline fonts make no bold of their own that shows at small sizes, whichever engine opened
+// them: a TrueType file opened by the platform's engine is smeared as the built-in engine's.
+TEST_F(GlyphTest, OutlineBoldIsSmearedWhicheverEngineOpenedTheFont) {
+    const std::string path = kVeraDir + "Vera.ttf";
+    FontPtr builtIn = OpenTrueType(path, 12);
+    FontPtr platform(NewFontRecord());
+    ASSERT_NE(builtIn, nullptr);
+    ASSERT_EQ(OpenFontPlatform(path.c_str(), 12, platform.get()), 1);
+    ASSERT_EQ(platform->engine, QV_FONTENGINE_PLATFORM);
+    std::vector<std::string> bold[2];
+    for (int i = 0; i < 2; ++i) {
+        record_.style.font = i == 0 ? builtIn.get() : platform.get();
+        ASSERT_EQ(Draw("damp"), 0);
+        const std::vector<std::string> plain = MaskRows(block_.mask);
+        ASSERT_EQ(Draw("[b]damp"), 0);
+        bold[i] = MaskRows(block_.mask);
+        EXPECT_EQ(bold[i].size(), plain.size());
+        EXPECT_NE(bold[i], plain);
+    }
+    EXPECT_EQ(bold[1], bold[0]);
     record_.style.font = DefaultFont();
 }
 

@@ -75,14 +75,7 @@ TEST_F(TextStateTest, SetFontStyleAccumulatesClampsAndRefuses) {
         {"shadow direction 9", {{{Num(32), Num(1), Num(4), Num(9)}, 0}}, 33, 1, 0x93DD, 4, 3, 2},
         {"shadow direction -1", {{{Num(32), Num(1), Num(4), Num(-1)}, 0}}, 33, 1, 0x93DD, 4, 3, 2},
         {"edge colour and size 70", {{{Num(64), Num(7), Num(70)}, 0}}, 65, 0, 7, 4, 3, 64},
-        {"edge with a third value",
-         {{{Num(64), Num(7), Num(3), Num(1)}, ERR_TOOMANYARGS}},
-         1,
-         0,
-         0x93DD,
-         4,
-         3,
-         2},
+        {"edge ignores a third value", {{{Num(64), Num(7), Num(3), Num(1)}, 0}}, 65, 0, 7, 4, 3, 3},
         {"bold with a colour", {{{Num(2), Num(5)}, ERR_TOOMANYARGS}}, 1, 0, 0x93DD, 4, 3, 2},
         {"shadow and edge together", {{{Num(96), Num(5)}, ERR_TOOMANYARGS}}, 1, 0, 0x93DD, 4, 3, 2},
         {"five arguments",
@@ -265,7 +258,8 @@ TEST_F(TextStateTest, SyntheticStylesWidenOnlyWhatTheEngineDoesNotDo) {
             qvTextExtent engine{};
             FontTextExtent(font, "Wx", 2, QV_STYLE_BOLD | aa, 0, &engine);
             const qvStyledExtent bold = measure(font, QV_STYLE_BOLD | aa);
-            EXPECT_EQ(bold.maxX, engine.maxX + (!own && aa == 0 ? 1 : 0)) << own << aa;
+            // Neither engine makes bold itself: the one-bit smear widens both.
+            EXPECT_EQ(bold.maxX, engine.maxX + (aa == 0 ? 1 : 0)) << own << aa;
             EXPECT_EQ(bold.minX, engine.minX);
             EXPECT_EQ(bold.inkWidth, std::max(bold.advance, bold.maxX + 1));
             FontTextExtent(font, "Wx", 2, QV_STYLE_ITALIC | aa, 0, &engine);

@@ -274,6 +274,71 @@ TEST_F(Geometry, AppendedRelativeSegmentsContinueFromTheDestinationsPoint) {
     }
 }
 
+// TranslatePath moves every coordinate, also of a start that the path leaves at the origin
+// (a relative line or curve, or text, at its start or after a start of a sub-path), and
+// NormalizePath then puts the filled area at 0, 0. Moved, such a path keeps its place when
+// appended; one that was never moved still continues from the destination's point.
+TEST_F(Geometry, PathsThatStartAtTheOriginMoveWhole) {
+    FT_Library library = nullptr;
+    ASSERT_EQ(FT_Init_FreeType(&library), 0);
+    FT_Face face = nullptr;
+    const std::span<const unsigned char> sans = BuiltInFontSans();
+    ASSERT_EQ(FT_New_Memory_Face(library, sans.data(), static_cast<FT_Long>(sans.size()), 0, &face),
+              0);
+    ASSERT_EQ(FT_Set_Pixel_Sizes(face, 0, 32), 0);
+    uint32_t handle = 0;
+    neighbours.fontStatus = 0;
+    neighbours.font = {face, 32, &handle};
+    using Steps = std::vector<std::pair<const char*, std::vector<Arg>>>;
+    const std::pair<const char*, Steps> cases[] = {
+        {"lines", {{"RelLineTo", {Num(10), Num(10)}}, {"RelLineTo", {Num(10), Num(0)}}}},
+        {"curve", {{"RelCurveTo", {Num(0), Num(20), Num(20), Num(20), Num(20), Num(0)}}}},
+        {"text", {{"AddTextToPath", {Str("Hi")}}}},
+        {"sub-path first", {{"StartSubPath", {}}, {"RelLineTo", {Num(10), Num(10)}}}},
+        {"sub-path after a point",
+         {{"MoveTo", {Num(30), Num(40)}},
+          {"LineTo", {Num(40), Num(45)}},
+          {"StartSubPath", {}},
+          {"RelLineTo", {Num(-10), Num(-10)}}}},
+    };
+    for (const auto& [what, steps] : cases) {
+        Start(1);
+        for (const auto& [command, args] : steps) {
+            std::vector<Arg> withId = {Num(1)};
+            withId.insert(withId.end(), args.begin(), args.end());
+            ASSERT_EQ(Call(command, withId).code, 0) << what;
+        }
+        neighbours.draw.fillStyle = kFillNone;
+        const std::vector<double> was = Extents(1);
+        ASSERT_EQ(Call("TranslatePath", {Num(1), Num(50), Num(-30)}).code, 0) << what;
+        const std::vector<double> now = Extents(1);
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_NEAR(now[i], was[i] + (i % 2 == 0 ? 50 : -30), 1.0 / 256) << what << " " << i;
+        }
+        neighbours.draw.fillStyle = kFillColour;
+        if (Extents(1)[2] > Extents(1)[0]) {
+            ASSERT_EQ(Call("NormalizePath", {Num(1)}).code, 0) << what;
+            const std::vector<double> normal = Extents(1);
+            EXPECT_NEAR(normal[0], 0, 1.0 / 256) << what;
+            EXPECT_NEAR(normal[1], 0, 1.0 / 256) << what;
+        }
+    }
+    // Once moved, the path starts where it was moved to, wherever it is appended.
+    Start(1);
+    Start(2);
+    ASSERT_EQ(Call("MoveTo", {Num(1), Num(100), Num(100)}).code, 0);
+    ASSERT_EQ(Call("RelLineTo", {Num(2), Num(10), Num(10)}).code, 0);
+    ASSERT_EQ(Call("TranslatePath", {Num(2), Num(5), Num(5)}).code, 0);
+    ASSERT_EQ(Call("AppendPath", {Num(1), Num(2)}).code, 0);
+    const CallResult joined = Call("GetCurrentPoint", {Num(1)});
+    ASSERT_EQ(joined.code, 0);
+    EXPECT_NEAR(joined.Number(0), 15, 1.0 / 256);
+    EXPECT_NEAR(joined.Number(1), 15, 1.0 / 256);
+    FreeAllPaths(L);
+    FT_Done_Face(face);
+    FT_Done_FreeType(library);
+}
+
 // The ink of FreeType's own raster of a character and of the same character filled as path
 // text, at the same size and place, overlap almost wholly.
 TEST_F(Geometry, OutlineTextAgreesWithFreeTypesRaster) {

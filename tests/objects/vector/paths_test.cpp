@@ -152,6 +152,38 @@ TEST_F(Paths, ARelativeSegmentOnAnEmptyPathIsWrittenAlone) {
     }
 }
 
+// Before the back end moves a path, each start that the stream leaves at the origin (a
+// relative line or curve, or text, first or after a start of a sub-path) gets an absolute
+// move to the origin, which then moves with the rest; without room the path stays as it was.
+TEST_F(Paths, MovingAPathFixesTheStartsItLeavesAtTheOrigin) {
+    UseFake();
+    Start(1);
+    ASSERT_EQ(Call("RelLineTo", {Num(1), Num(5), Num(6)}).code, 0);
+    ASSERT_EQ(Call("RelLineTo", {Num(1), Num(1), Num(1)}).code, 0);
+    ASSERT_EQ(Call("StartSubPath", {Num(1)}).code, 0);
+    ASSERT_EQ(Call("RelCurveTo", {Num(1), Num(1), Num(2), Num(3), Num(4), Num(5), Num(6)}).code, 0);
+    ASSERT_EQ(Call("ClosePath", {Num(1)}).code, 0);
+    ASSERT_EQ(Call("RelLineTo", {Num(1), Num(7), Num(8)}).code, 0);
+    const std::vector<uint8_t> before = StreamOf(1);
+    {
+        AllocationFault fault(1, true);
+        EXPECT_EQ(Call("TranslatePath", {Num(1), Num(2), Num(3)}).code, ERR_MEM);
+    }
+    EXPECT_EQ(StreamOf(1), before);
+    EXPECT_TRUE(recorder.moves.empty());
+    ASSERT_EQ(Call("TranslatePath", {Num(1), Num(2), Num(3)}).code, 0);
+    StreamBytes expected;
+    expected.Move(0, 0).Code(QV_PATH_LINETO).Int(1).Num(5).Num(6);
+    expected.Code(QV_PATH_LINETO).Int(1).Num(1).Num(1).Code(QV_PATH_NEWSUBPATH).Move(0, 0);
+    expected.Code(QV_PATH_CURVETO).Int(1).Num(1).Num(2).Num(3).Num(4).Num(5).Num(6);
+    expected.Code(QV_PATH_CLOSE).Code(QV_PATH_LINETO).Int(1).Num(7).Num(8);
+    EXPECT_EQ(StreamOf(1), expected.bytes());
+    ASSERT_EQ(recorder.moves.size(), 1u);
+    // Nothing is left at the origin now: a second move adds nothing.
+    ASSERT_EQ(Call("NormalizePath", {Num(1)}).code, 0);
+    EXPECT_EQ(StreamOf(1), expected.bytes());
+}
+
 TEST_F(Paths, StringOperandsArePaddedToWholeWords) {
     struct Case {
         std::string text;

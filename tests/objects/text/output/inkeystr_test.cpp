@@ -93,15 +93,27 @@ TEST_F(InKeyStrTest, TheInputIsPrintedAgainAtItsStart) {
     }
 }
 
+// Return on an empty line, also after typing and deleting everything, leaves the cursor
+// where the input started and nothing on the display, with the layers on or off.
 TEST_F(InKeyStrTest, ReturnOnAnEmptyLineLeavesTheCursor) {
     Start();
-    ASSERT_EQ(Call("Locate", {Num(33), Num(44)}).code, 0);
-    Type({kReturn});
-    const CallResult result = Call("InKeyStr", {Num(0)});
-    ASSERT_EQ(result.code, 0);
-    EXPECT_EQ(result.Text(), "");
-    EXPECT_EQ(Current()->text.x, 33);
-    EXPECT_EQ(Current()->text.y, 44);
+    UseTopaz();
+    for (int32_t layers : {0, 1}) {
+        for (const std::vector<uint32_t>& keys :
+             {std::vector<uint32_t>{kReturn}, {'a', 'b', kBackspace, kBackspace, kEnter}}) {
+            Current()->layersEnabled = layers;
+            ASSERT_EQ(Call("Locate", {Num(33), Num(44)}).code, 0);
+            const int before = LayerCount();
+            Type(keys);
+            const CallResult result = Call("InKeyStr", {Num(0)});
+            ASSERT_EQ(result.code, 0);
+            EXPECT_EQ(result.Text(), "");
+            EXPECT_EQ(Current()->text.x, 33) << "layers " << layers << ", keys " << keys.size();
+            EXPECT_EQ(Current()->text.y, 44) << "layers " << layers << ", keys " << keys.size();
+            EXPECT_EQ(LayerCount(), before) << "layers " << layers << ", keys " << keys.size();
+            EXPECT_EQ(Current()->layersEnabled, layers);
+        }
+    }
 }
 
 TEST_F(InKeyStrTest, ACloseRequestEndsTheInput) {

@@ -42,6 +42,36 @@ TEST_F(TextLayers, ALayerScaledDisplayRendersTheTextAtItsScale) {
     EXPECT_EQ(scaled->drawHeight, 2 * picture->drawHeight);
 }
 
+// A wrapped text keeps the line breaks of its first layout at every scale: a text layer on a
+// display that shows its layers at half their size, a text object scaled to half its size and
+// that object's layer have as many lines as the text had when it was drawn (the font's
+// measures at another size would break them elsewhere).
+TEST_F(TextLayers, WrappedTextKeepsItsLineBreaksAtEveryScale) {
+    Start(
+        320, 200,
+        {{Str("scalemode"), Num(2)}, {Str("scalewidth"), Num(160)}, {Str("scaleheight"), Num(100)}})
+        ->layersEnabled = 1;
+    UseVera(12);
+    ASSERT_EQ(Call("SetFontStyle", {Num(16)}).code, 0);
+    const char* text = "A damp cellar somewhere in the north of the town, under the old mill";
+    for (int32_t wrap = 40; wrap <= 150; wrap += 5) {
+        const Arg options = Table({{Str("wordwrap"), Num(wrap)}});
+        ASSERT_EQ(Call("TextOut", {Num(0), Num(0), Str(text), options}).code, 0);
+        const qvLayer* layer = Layer(LayerCount());
+        const int32_t height = layer->pictureItem->drawHeight;
+        EXPECT_NEAR(layer->displayItem->drawHeight, height / 2, 2) << wrap;
+
+        ASSERT_EQ(Call("CreateTextObject", {Num(1), Str(text), options}).code, 0);
+        qvTextObject* object = nullptr;
+        ASSERT_EQ(FindTextObject(L, {1, nullptr}, &object, 0), 0);
+        EXPECT_EQ(object->height, height) << wrap;
+        ASSERT_EQ(Call("ScaleTextObject", {Num(1), Str("50%"), Str("50%")}).code, 0);
+        EXPECT_NEAR(object->height, height / 2, 2) << wrap;
+        ASSERT_EQ(Call("DisplayTextObject", {Num(1), Num(0), Num(0)}).code, 0);
+        EXPECT_NEAR(Layer(LayerCount())->displayItem->drawHeight, height / 4, 2) << wrap;
+    }
+}
+
 // A Print layer is laid out again as it was printed: from the cursor it started at (the first
 // line indented), and with the tags off when it was printed so (a lone "]" is text then).
 TEST_F(TextLayers, APrintLayerIsLaidOutAgainAsItWasPrinted) {

@@ -62,6 +62,31 @@ TEST_F(TextObjects, CreateDisplayAndCopy) {
     EXPECT_EQ(ObjectCount(), 4u);
 }
 
+// ATTRFONTNAME of a font object, of the display's current font and of a text object is the
+// font's own name (a TrueType face's family and style), not the file it was opened from.
+TEST_F(TextObjects, FontNamesAreTheFontsOwn) {
+    Start();
+    const std::string vera = "/usr/share/fonts/truetype/ttf-bitstream-vera/";
+    struct Case {
+        std::string asked;
+        int32_t engine;
+        const char* name;
+    };
+    const Case cases[] = {{vera + "Vera.ttf", 0, "Bitstream Vera Sans"},
+                          {vera + "VeraBd.ttf", 4, "Bitstream Vera Sans Bold"},
+                          {":::default_bitmap", 0, "topaz"}};
+    for (const Case& c : cases) {
+        const Arg options = Table({{Str("engine"), Num(c.engine)}});
+        ASSERT_EQ(Call("OpenFont", {Num(1), Str(c.asked), Num(8), options}).code, 0) << c.asked;
+        ASSERT_EQ(Call("SetFont", {Str(c.asked), Num(8), options}).code, 0) << c.asked;
+        ASSERT_EQ(Call("CreateTextObject", {Num(1), Str("x")}).code, 0) << c.asked;
+        for (int32_t type : {43, 21, 8}) {
+            EXPECT_EQ(Call("GetAttribute", {Num(type), Num(1), Num(32)}).Text(), c.name)
+                << c.asked << " " << type;
+        }
+    }
+}
+
 TEST_F(TextObjects, RefusalsAndUnknownIds) {
     Start();
     SetExitOnError(false);
