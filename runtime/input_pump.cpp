@@ -257,20 +257,6 @@ uint32_t GetQualifierFlags() {
     return qv::heldQualifiers != 0 ? qv::heldQualifiers | qv::kQualifierBit : 0;
 }
 
-int TimedWaitWithEvents(qvVmState* L, int64_t milliseconds) {
-    constexpr int64_t kSliceMicros = 20000;
-    const qv::SystemClock& clock = qv::Clock();
-    int64_t now = clock.monotonicMicros();
-    const int64_t deadline = now + milliseconds * 1000;
-    while (now < deadline) {
-        if (qv::RunInputPump(L)) return ERR_USERABORT;
-        // The event dispatcher joins the pump here, so that handlers run during waits.
-        qv::WaitForHostEvent(std::min(deadline, now + kSliceMicros));
-        now = clock.monotonicMicros();
-    }
-    return 0;
-}
-
 void ResetDisplayInput(qvVmState* L) {
     qv::ResetInputPump();
     if (qv::installed != nullptr) qv::installed->ForgetInput(L);

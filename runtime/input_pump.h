@@ -1,8 +1,7 @@
 // The run-time's input pump: host input from the video back end becomes queued run-time
 // events (runtime/event_queue.h) of the displays that own the windows, in the windows' inner
 // coordinates, and the display states of runtime/display_input.h. Also one pass of the
-// engine's line hook for commands that wait, and the run-time's timed wait, which keeps the
-// pump running while it waits.
+// engine's line hook for commands that wait (runtime/timed_wait.h keeps it running in waits).
 #pragma once
 
 #include <cstdint>
@@ -36,11 +35,6 @@ bool KeyPressedDuringLastPump(const qvDisplay* display, uint32_t code);
 bool ButtonPressedDuringLastPump(const qvDisplay* display, MouseButton button);
 
 }  // namespace qv
-
-// Waits milliseconds of the monotonic clock in slices of at most 20 ms, running the input
-// pump before each slice and presenting; host input ends a slice early. Returns 0, or
-// ERR_USERABORT when the pump asks the program to stop.
-int TimedWaitWithEvents(qvVmState* L, int64_t milliseconds);
 
 // Forgets the key and pointer state the pump keeps after an external program or a requester
 // had the input, and has the display side forget the current display's.

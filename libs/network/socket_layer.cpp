@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "platform/linux/sockets.h"
+#include "platform/linux/wait.h"
 #include "runtime/input_pump.h"
 
 namespace qv {
@@ -227,7 +228,7 @@ int ConnectWithTimeout(qvVmState* L, int32_t* handle, const sockaddr_in* address
             *pumpStatus = 1;
             return kStatusTimeout;
         }
-        const int ready = PollDescriptor(*handle, POLLIN | POLLOUT, kConnectPollMs);
+        const int ready = WaitOnDescriptor(*handle, POLLIN | POLLOUT, kConnectPollMs);
         if (ready < 0) {
             if (errno == EINTR) continue;
             return LastSocketError();

@@ -9,8 +9,8 @@
 #include "platform/linux/time.h"
 #include "runtime/arguments.h"
 #include "runtime/errors.h"
-#include "runtime/input_pump.h"
 #include "runtime/objects.h"
+#include "runtime/timed_wait.h"
 
 namespace qv {
 namespace {

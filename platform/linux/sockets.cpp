@@ -13,6 +13,8 @@
 #include <ctime>
 #include <utility>
 
+#include "platform/linux/wait.h"
+
 namespace qv {
 namespace {
 
@@ -74,7 +76,7 @@ int PollDescriptor(int fd, short events, int timeoutMs) {
 }
 
 void WaitIdleTick(int fd, short events) {
-    PollDescriptor(fd, events, idleTickMs.load(std::memory_order_relaxed));
+    WaitOnDescriptor(fd, events, idleTickMs.load(std::memory_order_relaxed));
 }
 
 void SetIdleTickMs(int ms) {

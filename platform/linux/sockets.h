@@ -22,7 +22,8 @@ const char* SocketErrorString(int bsdErrno);
 // Returns the ready events, 0 on a time-out, or -1 with errno set (EINTR included).
 int PollDescriptor(int fd, short events, int timeoutMs);
 
-// Waits for events on fd for at most one idle tick (20 ms); returns early when ready.
+// Waits for events on fd for at most one idle tick (20 ms), returning early when ready: the
+// wait of platform/linux/wait.h, which moves the run-time's clock and presents.
 void WaitIdleTick(int fd, short events);
 // Test hook: the length of the idle tick in milliseconds (0 restores 20).
 void SetIdleTickMs(int ms);

@@ -3,6 +3,7 @@
 #include <poll.h>
 
 #include <algorithm>
+#include <chrono>
 #include <limits>
 #include <vector>
 
@@ -45,8 +46,8 @@ uint32_t Ready(std::span<const int> descriptors, const qv::AbortFlag* abortFlag,
     return signals;
 }
 
-int64_t Deadline(int64_t now) {
-    int64_t deadline = std::min(NextTimerSignal(), NextFireTick(now));
+int64_t Deadline(int64_t now, int64_t until) {
+    int64_t deadline = std::min({NextTimerSignal(), NextFireTick(now), until});
     if (hooks != nullptr && hooks->nextScriptedInput != nullptr) {
         deadline = std::min(deadline, hooks->nextScriptedInput());
     }
@@ -60,11 +61,11 @@ uint32_t BlockedForever(qv::AbortFlag* abortFlag) {
 }
 
 // Under a test's clock: jump to the deadline, or give a peer process its real time.
-uint32_t VirtualWait(std::span<const int> descriptors, qv::AbortFlag* abortFlag) {
+uint32_t VirtualWait(std::span<const int> descriptors, qv::AbortFlag* abortFlag, int64_t until) {
     const SystemClock& clock = Clock();
     int64_t now = clock.monotonicMicros();
     if (uint32_t signals = Ready(descriptors, abortFlag, now)) return signals;
-    const int64_t deadline = Deadline(now);
+    const int64_t deadline = Deadline(now, until);
     const int64_t tick = NextFireTick(now);
     if (deadline == kNever) {
         if (descriptors.empty()) return BlockedForever(abortFlag);
@@ -81,12 +82,12 @@ uint32_t VirtualWait(std::span<const int> descriptors, qv::AbortFlag* abortFlag)
 
 // On the system's clock: one slice of at most 20 ms, so that the caller sees the abort flag
 // and runs its input pump at least that often.
-uint32_t RealWait(std::span<const int> descriptors, qv::AbortFlag* abortFlag) {
+uint32_t RealWait(std::span<const int> descriptors, qv::AbortFlag* abortFlag, int64_t until) {
     const SystemClock& clock = Clock();
     int64_t now = clock.monotonicMicros();
     if (uint32_t signals = Ready(descriptors, abortFlag, now)) return signals;
     const int64_t tick = NextFireTick(now);
-    const int64_t sliceEnd = std::min({NextTimerSignal(), tick, now + kSliceMicros});
+    const int64_t sliceEnd = std::min({NextTimerSignal(), tick, now + kSliceMicros, until});
     if (descriptors.empty()) {
         WaitForHostEvent(sliceEnd);
     } else if (sliceEnd > now) {
@@ -96,7 +97,30 @@ uint32_t RealWait(std::span<const int> descriptors, qv::AbortFlag* abortFlag) {
     return Ready(descriptors, abortFlag, now) | (tick <= now ? uint32_t{QV_WAIT_TICK} : 0u);
 }
 
+// Under a test's clock: the microseconds until its next scripted input, at most limit.
+int64_t UntilScriptedInput(int64_t now, int64_t limit) {
+    if (UsingSystemClock() || hooks == nullptr || hooks->nextScriptedInput == nullptr) return limit;
+    return std::clamp<int64_t>(hooks->nextScriptedInput() - now, 0, limit);
+}
+
 }  // namespace
+
+int WaitOnDescriptor(int fd, short events, int timeoutMs) {
+    const SystemClock& clock = Clock();
+    const int64_t start = clock.monotonicMicros();
+    const int64_t limit = UntilScriptedInput(start, int64_t{timeoutMs} * 1000);
+    const auto realStart = std::chrono::steady_clock::now();
+    pollfd entry{fd, events, 0};
+    const int ready = poll(&entry, 1, int((limit + 999) / 1000));
+    if (ready < 0) return -1;
+    const int64_t real = std::chrono::duration_cast<std::chrono::microseconds>(
+                             std::chrono::steady_clock::now() - realStart)
+                             .count();
+    // On the system's clock that time has passed already.
+    clock.sleepUntil(start + (ready > 0 ? std::min(real, limit) : limit));
+    Present();
+    return ready > 0 ? entry.revents : 0;
+}
 
 namespace platform::testing {
 
@@ -107,7 +131,7 @@ void SetVirtualWaitHooks(const VirtualWaitHooks* waitHooks) {
 }  // namespace platform::testing
 }  // namespace qv
 
-uint32_t BuildWaitMask(std::span<const int> descriptors, qv::AbortFlag* abortFlag) {
-    return qv::UsingSystemClock() ? qv::RealWait(descriptors, abortFlag)
-                                  : qv::VirtualWait(descriptors, abortFlag);
+uint32_t BuildWaitMask(std::span<const int> descriptors, qv::AbortFlag* abortFlag, int64_t until) {
+    return qv::UsingSystemClock() ? qv::RealWait(descriptors, abortFlag, until)
+                                  : qv::VirtualWait(descriptors, abortFlag, until);
 }

@@ -23,9 +23,23 @@ enum : uint32_t {
     QV_WAIT_BREAK = 1u << 4,       // the abort flag is set
 };
 
-// Waits as described above for descriptors (readable, closed or failed) and the abort flag;
-// returns the QV_WAIT_ bits of what ended it (0: the slice ended).
-uint32_t BuildWaitMask(std::span<const int> descriptors, qv::AbortFlag* abortFlag);
+// Waits as described above for descriptors (readable, closed or failed) and the abort flag, and
+// until the monotonic time until at the latest; returns the QV_WAIT_ bits of what ended it (0:
+// the slice or the time ended).
+uint32_t BuildWaitMask(std::span<const int> descriptors, qv::AbortFlag* abortFlag,
+                       int64_t until = INT64_MAX);
+
+namespace qv {
+
+// The idle wait of the network engines: until fd is ready for events (poll's POLLIN, POLLOUT)
+// or timeoutMs have passed, a peer being given that real time. The monotonic clock of the
+// SystemClock seam then moves by the time waited, so that time-outs measured on a test's clock
+// expire as on the system's, and the wait presents (scheduled input comes with its refresh);
+// under a test's clock it ends at the next scheduled input at the latest. Returns poll's ready
+// events, 0 when the time passed, or -1 with errno set.
+int WaitOnDescriptor(int fd, short events, int timeoutMs);
+
+}  // namespace qv
 
 namespace qv::platform::testing {
 

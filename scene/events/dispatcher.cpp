@@ -20,6 +20,7 @@
 #include "runtime/input_pump.h"
 #include "runtime/key_table.h"
 #include "runtime/runtime_state.h"
+#include "runtime/timed_wait.h"
 #include "scene/events/event_displays.h"
 #include "scene/events/event_slots.h"
 #include "scene/events/intervals.h"
@@ -582,6 +583,26 @@ int PushResultTable(qvVmState* L, const qvEventMessage& message) {
     return 1;
 }
 
+// The timed wait's service: the handlers of what is pending, until the dispatcher's cycle ends
+// without one. Inside a handler it runs none: that would overwrite the state the outer dispatch
+// resumes (the event it holds, its cursors); what is pending waits for the outer wait.
+int ServeEventsInWait(qvVmState* L) {
+    if (state == nullptr || CallbackDepth() != 0) return 0;
+    qvEventMessage message;
+    for (;;) {
+        const int top = VmGetTop(L);
+        const int code = DispatchEvent(L, 0, &message);
+        VmSetTop(L, top);  // the message table's copy and the handler's results
+        if (code != 0 || message.kind == QV_MSG_NONE) return code;
+    }
+}
+
+void WaitSignalsInWait(qvVmState* L, int64_t until) {
+    WaitSignals(L, -1, until);
+}
+
+constexpr WaitService kWaitService = {ServeEventsInWait, WaitSignalsInWait};
+
 }  // namespace
 
 int32_t CallbackDepth() {
@@ -597,10 +618,12 @@ int OpenEventState(qvVmState* L) {
     state = static_cast<qvEventState*>(AllocMemBlock(sizeof(qvEventState), 1));
     if (state == nullptr) return ERR_MEM;
     InternMessageNames(L);
+    SetWaitService(&kWaitService);
     return 0;
 }
 
 void CloseEventState() {
+    SetWaitService(nullptr);
     ForgetMessageNames();
     if (state == nullptr) return;
     FreeMemBlock(state->currentEvent.extra);
@@ -724,7 +747,7 @@ int CallFillMusicBuffer(qvVmState* L, qvEventMessage* message, qvObjectId id, in
     return code;
 }
 
-int WaitSignals(qvVmState*, int extraFd) {
+int WaitSignals(qvVmState*, int extraFd, int64_t until) {
     std::vector<int> descriptors;
     qv::CatchAllocFailure(false, [&] {
         descriptors = qv::RexxPortDescriptors();
@@ -732,6 +755,6 @@ int WaitSignals(qvVmState*, int extraFd) {
         if (extraFd >= 0) descriptors.push_back(extraFd);
         return true;
     });
-    BuildWaitMask(descriptors, &qv::Runtime().abortFlag);
+    BuildWaitMask(descriptors, &qv::Runtime().abortFlag, until);
     return 0;
 }

@@ -138,8 +138,9 @@ int CallOnUserMessage(qvVmState* L, qvEventMessage* message, int* delivered);
 int CallFillMusicBuffer(qvVmState* L, qvEventMessage* message, qvObjectId id, int32_t samples,
                         int32_t count, int popResults);
 // Waits for the program's signals (platform/linux/wait.h): timers, the fire task's tick, host
-// input, the ARexx and user ports, extraFd (-1: none) and the abort flag. Returns 0.
-int WaitSignals(qvVmState* L, int extraFd);
+// input, the ARexx and user ports, extraFd (-1: none) and the abort flag, until the monotonic
+// time until at the latest. Returns 0.
+int WaitSignals(qvVmState* L, int extraFd, int64_t until = INT64_MAX);
 
 int WaitEvent(qvVmState* L);
 int CheckEvent(qvVmState* L);

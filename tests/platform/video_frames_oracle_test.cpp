@@ -69,6 +69,7 @@ protected:
     }
     bool Exists(const std::string& name) { return PathExists(dir_ / name); }
 
+    VirtualClock clock_{1000000};  // frames follow it
     ScratchDir dir_;
     std::optional<ScopedEnv> framesEnv_;
 };
@@ -88,9 +89,10 @@ TEST_P(Frames, EachPresentOfAChangedWindowIsAPngOfItsFramebuffer) {
     EXPECT_EQ(Decode("frame-000001-w1.png"), Expected(first->framebuffer));
     EXPECT_EQ(Decode("frame-000001-w2.png"), Expected(second->framebuffer));
 
-    Present();
+    WaitVerticalBlank();  // refresh 1 shows frame 1
+    WaitVerticalBlank();  // refresh 2
     FillWindowRect(second, 1, 1, 2, 1, 0xC0FFEE);
-    Present();
+    Present();  // shown at refresh 3
     EXPECT_FALSE(Exists("frame-000002-w1.png"));
     EXPECT_FALSE(Exists("frame-000002-w2.png")) << "nothing changed";
     EXPECT_FALSE(Exists("frame-000003-w1.png"));

@@ -401,6 +401,7 @@ protected:
         input_env_.emplace("QV_HEADLESS_INPUT", file_);
         return StartVideo(detail);
     }
+    VirtualClock clock_{1000000};  // frames follow it: frame 1 begins at 1 s
     ScratchDir scratch_;
     std::string file_;
     std::optional<ScopedEnv> input_env_;
@@ -482,9 +483,9 @@ TEST_F(HeadlessInput, HeldKeysAndButtonsArriveAsSingleEdges) {
     };
     HostEvent e{};
     for (const auto& frame : frames) {
-        Present();
+        WaitVerticalBlank();  // frame 1, then 3
         EXPECT_FALSE(Video().pollEvent(&e)) << "nothing between the edges";
-        Present();
+        WaitVerticalBlank();  // frame 2, then 4
         for (const auto& want : frame) {
             ASSERT_TRUE(Video().pollEvent(&e));
             EXPECT_EQ(e.kind, want.kind);
@@ -502,10 +503,11 @@ TEST_F(HeadlessInput, EventsArriveAtTheirFramesInTheFirstWindow) {
     ASSERT_EQ(Start("3 key 97\n2 click 100 80\n  \n3 move 5 7\n4 close\n", &detail), 0) << detail;
     Open(0, 0, 200, 100);
     HostEvent e{};
-    Present();  // frame 1
+    Present();            // frame 1, shown at the first refresh
+    WaitVerticalBlank();  // that refresh
     EXPECT_FALSE(Video().pollEvent(&e));
     InputDue().store(0);
-    Present();  // frame 2: the click
+    WaitVerticalBlank();  // frame 2: the click
     EXPECT_EQ(InputDue().load(), 1u);
     ASSERT_TRUE(Video().pollEvent(&e));
     EXPECT_EQ(e.kind, HostEventKind::kButton);
@@ -515,14 +517,14 @@ TEST_F(HeadlessInput, EventsArriveAtTheirFramesInTheFirstWindow) {
     EXPECT_TRUE(e.down);
     ASSERT_TRUE(Video().pollEvent(&e));
     EXPECT_FALSE(e.down);
-    Present();  // frame 3: the key down and up, then the move, in the file's order
+    WaitVerticalBlank();  // frame 3: the key down and up, then the move, in the file's order
     const HostEventKind kinds[] = {HostEventKind::kKey, HostEventKind::kKey,
                                    HostEventKind::kMotion};
     for (HostEventKind kind : kinds) {
         ASSERT_TRUE(Video().pollEvent(&e));
         EXPECT_EQ(e.kind, kind);
     }
-    Present();
+    WaitVerticalBlank();
     ASSERT_TRUE(Video().pollEvent(&e));
     EXPECT_EQ(e.kind, HostEventKind::kClose);
     EXPECT_FALSE(Video().pollEvent(&e));
@@ -579,8 +581,9 @@ TEST_F(HeadlessFrames, AFolderThatCannotBeMadeEndsStartUpNamingIt) {
 }
 
 // A flip copies after the vertical blank: its picture is what the window shows at that
-// present, so it is written under that present's number.
+// present, so it is written under that present's frame.
 TEST_F(HeadlessFrames, ChangesShownWithoutANewPresentKeepItsNumber) {
+    VirtualClock clock(1000000);
     std::string detail;
     ASSERT_EQ(Start(scratch_.path(), &detail), 0) << detail;
     qvPlatformDisplay* w = Open(0, 0, 4, 4);
@@ -589,11 +592,44 @@ TEST_F(HeadlessFrames, ChangesShownWithoutANewPresentKeepItsNumber) {
     PresentChanges();
     EXPECT_EQ(PresentCount(), 1u);
     const Bytes shown = ReadBytes(scratch_ / "frame-000001-w1.png");
-    Present();
+    WaitVerticalBlank();
+    WaitVerticalBlank();
     EXPECT_FALSE(PathExists(scratch_ / "frame-000002-w1.png")) << "nothing changed since";
     FillWindowRect(w, 0, 0, 4, 4, kRed);
     Present();
     EXPECT_NE(ReadBytes(scratch_ / "frame-000003-w1.png"), shown);
+}
+
+// A frame is what a refresh shows: a present shows at the next refresh, the vertical blank's
+// own at the refresh it waited for, however often the run presents between two blanks (the
+// last picture wins).
+TEST_F(HeadlessFrames, AFrameIsWhatARefreshShows) {
+    VirtualClock clock(1000000);
+    std::string detail;
+    ASSERT_EQ(Start(scratch_.path(), &detail), 0) << detail;
+    qvPlatformDisplay* w = Open(0, 0, 4, 4);
+    FillWindowRect(w, 0, 0, 4, 4, kGreen);
+    Present();
+    Present();
+    FillWindowRect(w, 0, 0, 4, 4, kRed);
+    Present();
+    WaitVerticalBlank();  // refresh 1, nothing new
+    FillWindowRect(w, 0, 0, 4, 4, kGreen);
+    Present();
+    WaitVerticalBlank();  // refresh 2
+    FillWindowRect(w, 0, 0, 4, 4, kRed);
+    WaitVerticalBlank();  // refresh 3 shows what was drawn before it
+    std::vector<std::string> written;
+    for (const auto& entry : std::filesystem::directory_iterator(scratch_.path()))
+        written.push_back(entry.path().filename().string());
+    std::sort(written.begin(), written.end());
+    EXPECT_EQ(written, (std::vector<std::string>{"frame-000001-w1.png", "frame-000002-w1.png",
+                                                 "frame-000003-w1.png"}));
+    EXPECT_EQ(ReadBytes(scratch_ / "frame-000001-w1.png"),
+              ReadBytes(scratch_ / "frame-000003-w1.png"));
+    EXPECT_NE(ReadBytes(scratch_ / "frame-000001-w1.png"),
+              ReadBytes(scratch_ / "frame-000002-w1.png"));
+    EXPECT_EQ(PresentCount(), 7u) << "every present counts";
 }
 
 // QV_HEADLESS_CLOCK=virtual: time moves only by waits, at once to their end.
@@ -624,7 +660,7 @@ TEST_F(HeadlessClock, WaitsMoveTheClockToTheirEndAtOnce) {
     EXPECT_TRUE(UsingSystemClock());
 }
 
-TEST_F(HeadlessClock, AWaitOnScheduledInputMovesByFramesUntilItComes) {
+TEST_F(HeadlessClock, AWaitOnScheduledInputEndsAtItsFrame) {
     StopVideo();
     ScratchDir dir;
     std::ofstream(dir / "input.txt") << "40 key 97\n";
@@ -638,8 +674,9 @@ TEST_F(HeadlessClock, AWaitOnScheduledInputMovesByFramesUntilItComes) {
     for (int wait = 0; wait < 100 && signals == 0; ++wait) signals = BuildWaitMask({}, &abort);
     EXPECT_EQ(signals, uint32_t{QV_WAIT_INPUT});
     EXPECT_EQ(abort.load(), 0u);
-    EXPECT_GE(PresentCount(), 40u);
-    EXPECT_GT(MonotonicMicros(), start);
+    // Frame 40 comes with the 40th refresh after the start, and the wait ends there.
+    EXPECT_EQ(Refreshes(), 40u);
+    EXPECT_EQ(MonotonicMicros() - start, 666667);
     // With nothing left to come and no timer, the wait could never end.
     HostEvent e{};
     while (Video().pollEvent(&e)) {
@@ -649,6 +686,28 @@ TEST_F(HeadlessClock, AWaitOnScheduledInputMovesByFramesUntilItComes) {
     EXPECT_EQ(BuildWaitMask({}, &abort), uint32_t{QV_WAIT_BREAK});
     EXPECT_NE(::testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(abort.load(), 1u);
+}
+
+// Refresh N comes N / refresh seconds after a start on a boundary; the time of a refresh to
+// come counts at the rate of the moment.
+TEST_F(HeadlessClock, RefreshesFollowTheClock) {
+    const int64_t start = MonotonicMicros();  // 1 s, on a boundary
+    EXPECT_EQ(Refreshes(), 0u);
+    EXPECT_EQ(RefreshTime(1), start + 16667) << "61/60 s, rounded up";
+    Clock().sleepUntil(start + 16666);
+    EXPECT_EQ(Refreshes(), 0u);
+    Clock().sleepUntil(start + 16667);
+    EXPECT_EQ(Refreshes(), 1u);
+    EXPECT_EQ(RefreshTime(1), start + 16667) << "now, once it came";
+    EXPECT_EQ(RefreshTime(30), start + 500000);
+    Clock().sleepUntil(start + 1000000);
+    EXPECT_EQ(Refreshes(), 60u);
+    WaitVerticalBlank();
+    EXPECT_EQ(Refreshes(), 61u);
+    platform::testing::SetRefresh(50);
+    EXPECT_EQ(RefreshTime(62), start + 1020000) << "the next boundary at 50 Hz";
+    Clock().sleepUntil(start + 1040000);
+    EXPECT_EQ(Refreshes(), 63u);
 }
 
 TEST(VideoChoice, AnUnknownClockEndsStartUp) {

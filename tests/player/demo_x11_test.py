@@ -21,9 +21,9 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from x11_test import X11, Failure, Window, compare, read_pnm, SKIP, WAIT_SECONDS  # noqa: E402
 
 CLICK = (560, 400)
-# Presents of the headless run at which the input arrives, and the frames that show the
-# states: the last scene, the click's answer (the last frame before the key came) and the
-# key's (the last frame of all: nothing moves after the click).
+# Frames of the headless run (on the virtual clock, one per VWait) at which the input arrives,
+# and the frames that show the states: the last scene, the click's answer (the last frame
+# before the key came) and the key's (the last frame of all: nothing moves after the click).
 KEY_PRESENT = 18
 INPUT = "10 click %d %d\n%d key 97\n" % (CLICK + (KEY_PRESENT,))
 LAST = 100000
@@ -65,7 +65,8 @@ def headless_frames(player, applet, keep, libs):
     with open(schedule, "w") as out:
         out.write(INPUT)
     env = demo_env(libs)
-    env.update(QV_VIDEO="headless", QV_HEADLESS_FRAMES=frames, QV_HEADLESS_INPUT=schedule)
+    env.update(QV_VIDEO="headless", QV_HEADLESS_FRAMES=frames, QV_HEADLESS_INPUT=schedule,
+               QV_HEADLESS_CLOCK="virtual")
     run = subprocess.run([player, applet, "-QUIET"], env=env, capture_output=True,
                          timeout=WAIT_SECONDS * 6)
     if run.returncode != 0:

@@ -13,15 +13,17 @@ class LayersWindowEndToEnd : public EndToEndTest {
 protected:
     void SetUp() override { QV_REQUIRE_TOOL("pngtopnm"); }
 
-    // Runs the applet with the vector back end in its LIBS:; its frames by present number,
-    // an empty picture for a present that changed nothing.
+    // Runs the applet with the vector back end in its LIBS:, on the virtual clock (so that a
+    // frame is one VWait's); its frames by number, an empty picture for a present that changed
+    // nothing.
     std::vector<Picture> Frames(const std::string& applet, int presents, const std::string& report,
                                 std::vector<std::string> args = {}) {
         std::filesystem::copy_file(std::filesystem::path(QV_TEST_PLUGIN_DIR) / "vectorgraphics.qvp",
                                    scratch / "libs/Quorvella/vectorgraphics.qvp");
         scratch.MakeDir("frames");
         args.insert(args.begin(), {applet, "-QUIET"});
-        const Outcome o = Player(args, "", {"QV_HEADLESS_FRAMES=" + (scratch / "frames")});
+        const Outcome o = Player(
+            args, "", {"QV_HEADLESS_FRAMES=" + (scratch / "frames"), "QV_HEADLESS_CLOCK=virtual"});
         Expect(o, report, "", 0);
         std::vector<Picture> frames(size_t(presents) + 1);
         for (int n = 1; n <= presents; ++n) {

@@ -128,6 +128,20 @@ TEST_F(Video, HeldKeysAndButtonsAreSeenDown) {
     Expect(o, "a down\na up\nleft down\nleft up\n", "", 0);
 }
 
+// Input of frame N comes with the N-th refresh after the start, N / 60 s on the virtual clock,
+// whichever way the script waits: a key held from frame 30 to 60 is down for half a second.
+TEST_F(Video, ScheduledInputComesAtItsFrameInEveryWait) {
+    Applet("keys.qva", "timed_keys", {"--display", "1:64:48:Keys"});
+    const Outcome o = Player({"keys.qva", kQuiet}, "",
+                             {Input("30 keydown 97\n60 keyup 97\n90 keydown 98\n120 keyup 98\n"
+                                    "150 keydown 99\n180 keyup 99\n"),
+                              "QV_HEADLESS_CLOCK=virtual"});
+    Expect(o,
+           "OnKeyDown 500\nOnKeyUp 1000\nOnKeyDown 1500\nOnKeyUp 2000\nOnKeyDown 2500\n"
+           "OnKeyUp 3000\n",
+           "", 0);
+}
+
 TEST_F(Video, QvwinPrintsTheScheduledInputAtItsFrames) {
     const std::string input = "2 click 100 80\n3 key 97\n4 move 5 7\n6 close\n";
     const std::string early =

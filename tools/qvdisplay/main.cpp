@@ -6,7 +6,7 @@
 // "EVENT type" for every queued event, with the display's size after a size event
 // ("EVENT 5 w h") and the position in the display's coordinates, truncated, and the button
 // state after a mouse button event ("EVENT 1 x y down"). It ends on a close request, after N
-// presents, or on SIGTERM.
+// refreshes of the display, or on SIGTERM.
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -16,7 +16,6 @@
 
 #include "gfx/library/graphics_library.h"
 #include "objects/object_neighbours.h"
-#include "platform/linux/time.h"
 #include "platform/linux/video/video.h"
 #include "platform/linux/window.h"
 #include "runtime/event_queue.h"
@@ -36,7 +35,6 @@ namespace {
 
 constexpr int kFailure = 20;
 constexpr uint32_t kCloseRequest = 7;
-constexpr int64_t kFrameMicros = 1000000 / 60;
 
 volatile std::sig_atomic_t terminated = 0;
 
@@ -147,8 +145,8 @@ int Run(qvVmState* L, const Options& o) {
                 window->y + window->frame.top, display->settings.width, display->settings.height);
     std::fflush(stdout);
     bool closed = false;
-    while (!closed && !terminated && (o.frames < 0 || qv::PresentCount() < uint64_t(o.frames))) {
-        if (qv::Video().waitEvent(qv::MonotonicMicros() + kFrameMicros)) qv::InputDue().store(1);
+    while (!closed && !terminated && (o.frames < 0 || qv::Refreshes() < uint64_t(o.frames))) {
+        if (qv::Video().waitEvent(qv::RefreshTime(qv::Refreshes() + 1))) qv::InputDue().store(1);
         PumpEvents(L);
         closed = PrintEvents(display);
     }

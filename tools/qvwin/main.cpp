@@ -4,7 +4,7 @@
 // runs the input pump over it. Prints "READY x y w h" (the inner rectangle on the desktop)
 // once the window is shown, then "EVENT type d1 d2 d3" for every queued event: for keys the
 // down flag, the qualifiers and the code, for others x, y and the down flag. It ends on a
-// close request, after N presents, or on SIGTERM.
+// close request, after N refreshes of the display, or on SIGTERM.
 //
 // --ppm shows a binary PPM (P6, maxval 255), whose size is the window's unless --width and
 // --height are given; --shape cuts the window to a binary PGM (P5, maxval 255): grey 128 and
@@ -20,7 +20,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/time.h"
 #include "platform/linux/video/video.h"
 #include "platform/linux/window.h"
 #include "runtime/display_input.h"
@@ -32,7 +31,6 @@ namespace {
 
 constexpr int kFailure = 20;
 constexpr uint32_t kCloseRequest = 7;
-constexpr int64_t kFrameMicros = 1000000 / 60;
 
 volatile std::sig_atomic_t terminated = 0;
 
@@ -197,8 +195,8 @@ int Run(const Options& o, const Netpbm& ppm, const Netpbm& pgm) {
                 window->y + window->frame.top, width, height);
     std::fflush(stdout);
     bool closed = false;
-    while (!closed && !terminated && (o.frames < 0 || qv::PresentCount() < uint64_t(o.frames))) {
-        if (qv::Video().waitEvent(qv::MonotonicMicros() + kFrameMicros)) qv::InputDue().store(1);
+    while (!closed && !terminated && (o.frames < 0 || qv::Refreshes() < uint64_t(o.frames))) {
+        if (qv::Video().waitEvent(qv::RefreshTime(qv::Refreshes() + 1))) qv::InputDue().store(1);
         PumpEvents(nullptr);
         closed = PrintEvents();
     }

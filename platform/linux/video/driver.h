@@ -100,7 +100,7 @@ struct VideoDriver {
     // Follows the record's drop-target and clipboard-report flags.
     void (*setInputFlags)(qvPlatformDisplay* window);
 
-    // Shows the damage of every open window; frame counts presents from 1.
+    // Shows the damage of every open window as that frame (video.h numbers them).
     void (*present)(uint64_t frame);
     // Takes the next pending host event; false when there is none.
     bool (*pollEvent)(HostEvent* out);

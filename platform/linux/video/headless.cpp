@@ -205,10 +205,12 @@ bool Queue(const HostEvent& event) {
     return true;
 }
 
-// The schedule's events of this frame (and any it skipped) go to the first open window.
-void InjectScheduled(uint64_t frame) {
+// The schedule's events of the refreshes that came (FRAME N at refresh N) go to the first
+// open window: whoever looks at host input or presents next finds them.
+void InjectScheduled() {
     Headless& s = State();
-    while (s.scheduled < s.schedule.size() && s.schedule[s.scheduled].frame <= frame) {
+    const uint64_t reached = Refreshes();
+    while (s.scheduled < s.schedule.size() && s.schedule[s.scheduled].frame <= reached) {
         const qvPlatformDisplay* first = OpenWindows();
         for (HostEvent event : HostEventsOf(s.schedule[s.scheduled++])) {
             event.window = first != nullptr ? first->number : 0;
@@ -222,10 +224,11 @@ void Present(uint64_t frame) {
         std::lock_guard<std::recursive_mutex> hold(w->lock);
         if (TakeDamage(w).count != 0 && !State().framesDir.empty()) WriteFrame(w, frame);
     }
-    InjectScheduled(frame);
+    InjectScheduled();
 }
 
 bool PollEvent(HostEvent* out) {
+    InjectScheduled();
     Headless& s = State();
     if (s.count == 0) return false;
     *out = s.queue[s.head];
@@ -235,7 +238,11 @@ bool PollEvent(HostEvent* out) {
 }
 
 bool WaitEvent(int64_t deadline) {
-    if (State().count == 0 && Clock().monotonicMicros() < deadline) Clock().sleepUntil(deadline);
+    InjectScheduled();
+    if (State().count == 0 && Clock().monotonicMicros() < deadline) {
+        Clock().sleepUntil(deadline);
+        InjectScheduled();
+    }
     return State().count != 0;
 }
 
@@ -311,8 +318,9 @@ int StartHeadlessDriver(std::string* detail) {
     return 0;
 }
 
-bool HeadlessInputPending() {
-    return State().scheduled < State().schedule.size();
+uint64_t HeadlessNextInputFrame() {
+    const Headless& s = State();
+    return s.scheduled < s.schedule.size() ? s.schedule[s.scheduled].frame : 0;
 }
 
 }  // namespace qv

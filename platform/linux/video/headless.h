@@ -1,11 +1,12 @@
 // The headless video back end: windows live in memory only, the screen comes from
 // QV_SCREEN_SIZE (60 Hz, no frames, the whole screen usable), input is what tests inject or
 // what QV_HEADLESS_INPUT schedules, and QV_HEADLESS_FRAMES=DIR keeps every present of a
-// changed window as DIR/frame-NNNNNN-wK.png (N counts presents from 1, K is the window's
-// opening number). DIR is taken from the current directory at start-up and made if missing.
+// changed window as DIR/frame-NNNNNN-wK.png (N is the frame, the refresh that shows it, from 1;
+// K is the window's opening number). DIR is taken from the current directory at start-up and made
+// if missing.
 //
 // QV_HEADLESS_INPUT=FILE: one event per line, "FRAME TYPE ARGS", injected into the first open
-// window when frame FRAME is presented: "click X Y" (left press and release at the inner
+// window once refresh FRAME has come (video.h): "click X Y" (left press and release at the inner
 // position), "press X Y" and "release X Y" (one of the two), "key CODE" (key down and up),
 // "keydown CODE" and "keyup CODE" (one of the two), "move X Y" (the mouse moves), "close" (a
 // close request). Empty lines are skipped; any other line ends start-up naming its number.
@@ -24,8 +25,8 @@ const VideoDriver& HeadlessDriver();
 // that cannot be made or written, or ERR_READFILE with the file and the number of the
 // malformed line in *detail, or ERR_MEM.
 int StartHeadlessDriver(std::string* detail);
-// Whether scheduled input is still to come.
-bool HeadlessInputPending();
+// The frame of the next scheduled input; 0 when none is left.
+uint64_t HeadlessNextInputFrame();
 
 }  // namespace qv
 

@@ -1,5 +1,6 @@
 #include "platform/linux/video/video.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +22,36 @@ const VideoDriver* driver = nullptr;  // none: headless
 uint64_t presents = 0;
 uint64_t vblanks = 0;
 bool instantVBlank = false;
+
+// The refreshes of the display since the video started (or, before that, since the first
+// present). Refresh k of the monotonic clock is at the 1/refresh boundary ceil(k / refresh s),
+// where the vertical blank wait ends. A change of the refresh rate counts on at the new rate
+// from the last reading.
+struct RefreshCount {
+    bool started = false;
+    uint64_t count = 0;  // refreshes up to readAt
+    int64_t readAt = 0;
+};
+RefreshCount refreshes;
+
+int64_t Refresh() {
+    return std::max<int64_t>(ScreenRefresh(), 1);
+}
+
+// The boundaries at or before the time.
+int64_t Boundaries(int64_t refresh, int64_t micros) {
+    return micros * refresh / kMicrosPerSecond;
+}
+
+void StartRefreshes() {
+    refreshes = {true, 0, Clock().monotonicMicros()};
+}
+
+// Shows the damage as that frame; counts a present.
+void ShowFrame(uint64_t frame) {
+    ++presents;
+    Video().present(frame);
+}
 
 bool Set(const char* name) {
     const char* value = std::getenv(name);
@@ -79,6 +110,7 @@ int StartVideo(std::string* detail) {
     const VideoDriver* chosen = ChooseDriver(detail, &code);
     if (chosen == nullptr) return code;
     driver = chosen;
+    StartRefreshes();
     RestartWindowNumbers();
     setenv("QV_VIDEO", driver->name, 1);
     RefreshScreenInfo();
@@ -96,17 +128,34 @@ void StopVideo() {
     StopHeadlessClock();
     driver = nullptr;
     presents = vblanks = 0;
+    refreshes = {};
     InputDue().store(0, std::memory_order_relaxed);
     RefreshScreenInfo();
 }
 
+uint64_t Refreshes() {
+    if (!refreshes.started) StartRefreshes();
+    const int64_t now = std::max(Clock().monotonicMicros(), refreshes.readAt);
+    const int64_t refresh = Refresh();
+    refreshes.count += uint64_t(Boundaries(refresh, now) - Boundaries(refresh, refreshes.readAt));
+    refreshes.readAt = now;
+    return refreshes.count;
+}
+
+int64_t RefreshTime(uint64_t count) {
+    const uint64_t reached = Refreshes();
+    if (count <= reached) return refreshes.readAt;
+    const int64_t refresh = Refresh();
+    const int64_t boundary = Boundaries(refresh, refreshes.readAt) + int64_t(count - reached);
+    return (boundary * kMicrosPerSecond + refresh - 1) / refresh;
+}
+
 void Present() {
-    Video().present(++presents);
+    ShowFrame(Refreshes() + 1);
 }
 
 void PresentChanges() {
-    if (presents == 0) return Present();  // a picture is named by a present from 1
-    Video().present(presents);
+    Video().present(std::max<uint64_t>(Refreshes(), 1));  // frames count from 1
 }
 
 bool WaitForHostEvent(int64_t deadline) {
@@ -123,7 +172,8 @@ void WaitVerticalBlank() {
         const int64_t frame = clock.monotonicMicros() * refresh / kMicrosPerSecond + 1;
         clock.sleepUntil((frame * kMicrosPerSecond + refresh - 1) / refresh);
     }
-    Present();
+    // What the blank shows is this refresh's frame; later presents show at the next one.
+    ShowFrame(std::max<uint64_t>(Refreshes(), 1));
     ++vblanks;
 }
 

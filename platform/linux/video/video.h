@@ -32,10 +32,19 @@ inline std::atomic<uint32_t>& InputDue() {
     return inputDueWord;
 }
 
+// Frames are numbered by the refreshes of the display since the video started: refresh N is
+// at the N-th 1/refresh boundary of the monotonic clock after the start, where the vertical
+// blank wait ends, and shows frame N. A present shows at the next refresh (frame refreshes +
+// 1); the vertical blank's own present, and a flip's change after it, at the refresh it waited
+// for. Presents for one refresh show one frame, the last picture winning.
+uint64_t Refreshes();
+// When the count of refreshes reaches count; now when it has.
+int64_t RefreshTime(uint64_t count);
+
 // Shows what was drawn into every open window since the last present.
 void Present();
-// Shows what changed since the last present as part of that present, without counting one: a
-// buffer flip that copies after the vertical blank shows its picture from that blank on.
+// Shows what changed since the last present, without counting a present: a buffer flip that
+// copies after the vertical blank shows its picture from that blank on.
 void PresentChanges();
 // Presents, then waits until host input is pending or the monotonic clock reaches deadline
 // (microseconds); true when input is pending (the input-due word is set then).
@@ -44,6 +53,7 @@ bool WaitForHostEvent(int64_t deadline);
 // vertical blank.
 void WaitVerticalBlank();
 
+// The presents since the video started.
 uint64_t PresentCount();
 uint64_t VBlankCount();
 

@@ -1,6 +1,5 @@
 #include "platform/linux/video/virtual_clock.h"
 
-#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -8,9 +7,9 @@
 #include <cstring>
 #include <limits>
 
-#include "platform/linux/screen.h"
 #include "platform/linux/time.h"
 #include "platform/linux/video/headless.h"
+#include "platform/linux/video/video.h"
 #include "platform/linux/wait.h"
 
 namespace qv {
@@ -38,8 +37,8 @@ void SleepUntil(int64_t deadline) {
 }
 
 int64_t NextInput() {
-    if (!HeadlessInputPending()) return std::numeric_limits<int64_t>::max();
-    return Now() + kMicrosPerSecond / std::max(ScreenRefresh(), 1);
+    const uint64_t frame = HeadlessNextInputFrame();
+    return frame != 0 ? RefreshTime(frame) : std::numeric_limits<int64_t>::max();
 }
 
 void BlockedForever() {
