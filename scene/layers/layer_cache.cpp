@@ -151,14 +151,6 @@ int TransformLayerPicture(const qvLayerPicture& source, double pivotX, double pi
     return 0;
 }
 
-void TransformedPivot(const double matrix[4], int32_t width, int32_t height, double pivotX,
-                      double pivotY, double* x, double* y) {
-    double offsetX = 0, offsetY = 0;
-    TransformBounds(matrix, width, height, nullptr, nullptr, &offsetX, &offsetY);
-    *x = matrix[0] * pivotX + matrix[2] * pivotY - offsetX;
-    *y = matrix[1] * pivotX + matrix[3] * pivotY - offsetY;
-}
-
 void SetLayerRenderers(uint32_t type, qvLayerContentRenderer content,
                        qvLayerBorderRenderer border) {
     if (type >= kRendererTypes) return;

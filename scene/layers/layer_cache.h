@@ -68,10 +68,6 @@ struct qvTransformedPicture {
 // 0, ERR_MEM or the transform's error; the image is the caller's.
 int TransformLayerPicture(const qvLayerPicture& source, double pivotX, double pivotY,
                           const qvDrawTransform& transform, qvTransformedPicture* out);
-// Where the point (pivotX, pivotY) of a width x height picture lies in the picture the matrix
-// makes of it, without making it: TransformLayerPicture's pivot before it is truncated.
-void TransformedPivot(const double matrix[4], int32_t width, int32_t height, double pivotX,
-                      double pivotY, double* x, double* y);
 
 // Renders the layer's content through its type's renderer; a type without one renders
 // nothing and gives 0.
