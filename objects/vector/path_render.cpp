@@ -228,8 +228,9 @@ bool IsIdentity(const double m[4]) {
     return m[0] == 1 && m[1] == 0 && m[2] == 0 && m[3] == 1;
 }
 
-// The pixels from a plane's corner to a far side of the picture at that distance, rounded up
-// (rounding errors of a turn by a quarter aside), at least 1 and at most the plane's side.
+// The pixels of a plane's side that the picture takes when its far side lies reach beyond the
+// plane's corner: rounded up (rounding errors of a turn by a quarter aside), at least 1 and at
+// most the side.
 int32_t PictureSide(double reach, int32_t planeSide) {
     constexpr double kSlack = 1e-6;
     return int32_t(std::clamp(std::ceil(reach - kSlack), 1.0, double(planeSide)));
@@ -251,7 +252,7 @@ PlaneBox TurnBox(const double m[4], double pivotX, double pivotY, const PlaneBox
     const double x = box.x + std::floor(minX - box.x), y = box.y + std::floor(minY - box.y);
     const int32_t planeWidth = int32_t(width) + kTransformMargin;
     const int32_t planeHeight = int32_t(height) + kTransformMargin;
-    // The sizes measured reach one pixel beyond the turned box's far sides.
+    // The sizes measured are max - min + 1: the turned box's far sides lie at min + size - 1.
     return {x,
             y,
             planeWidth,
