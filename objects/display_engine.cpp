@@ -338,13 +338,8 @@ void Draw(qvVmState* L, const Work& w) {
     qvDisplayBrushArgs a = w.args;
     // The anchor point, taken on the size before the transformation, lands on (x, y) where the
     // transformation carries it, as the layer of the same call is placed.
-    // (Saturating: a part placed near -2^31 stays at the limit rather than wrap.)
-    double pivotX = 0, pivotY = 0;
-    TransformedPivot(w.transform.matrix, w.plainWidth, w.plainHeight,
-                     w.plainWidth * w.transform.anchorx, w.plainHeight * w.transform.anchory,
-                     &pivotX, &pivotY);
-    a.x = Saturate32(int64_t{a.x} - gfx::TruncSaturate(pivotX));
-    a.y = Saturate32(int64_t{a.y} - gfx::TruncSaturate(pivotY));
+    PlaceAtPivot(w.transform.matrix, w.plainWidth, w.plainHeight, w.transform.anchorx,
+                 w.transform.anchory, &a.x, &a.y);
     if (view.outputType == gfx::kTargetBGPic) {
         // Drawn into the shown picture: its new layer is painted when the selection ends.
         RefreshRect(L, a.x, a.y, a.width, a.height);

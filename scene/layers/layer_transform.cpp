@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "gfx/clip.h"
 #include "gfx/geometry.h"
 #include "gfx/transform.h"
 #include "scene/layers/transform_matrix.h"
@@ -90,6 +91,14 @@ void TransformedPivot(const double matrix[4], int32_t width, int32_t height, dou
     TransformBounds(matrix, width, height, nullptr, nullptr, &offsetX, &offsetY);
     *x = matrix[0] * pivotX + matrix[2] * pivotY - offsetX;
     *y = matrix[1] * pivotX + matrix[3] * pivotY - offsetY;
+}
+
+void PlaceAtPivot(const double matrix[4], int32_t width, int32_t height, double anchorX,
+                  double anchorY, int32_t* x, int32_t* y) {
+    double pivotX = 0, pivotY = 0;
+    TransformedPivot(matrix, width, height, width * anchorX, height * anchorY, &pivotX, &pivotY);
+    *x = qv::Saturate32(int64_t{*x} - qv::gfx::TruncSaturate(pivotX));
+    *y = qv::Saturate32(int64_t{*y} - qv::gfx::TruncSaturate(pivotY));
 }
 
 namespace qv::scene {

@@ -35,6 +35,12 @@ int32_t GetTransformedBorderWidth(const double matrix[4], int32_t width, int32_t
 // turned or scaled picture's anchor point lands there, with layers on or off.
 void TransformedPivot(const double matrix[4], int32_t width, int32_t height, double pivotX,
                       double pivotY, double* x, double* y);
+// Moves (*x, *y), where the anchor point (a fraction of the width x height picture) is to
+// land, to where the picture the matrix makes of it goes: back by the transformed pivot,
+// truncated and held within 32 bits. The identity moves it back by the anchor's shift. The
+// one placement of a turned, scaled or anchored picture with layers on or off.
+void PlaceAtPivot(const double matrix[4], int32_t width, int32_t height, double anchorX,
+                  double anchorY, int32_t* x, int32_t* y);
 
 namespace qv::scene {
 
