@@ -14,6 +14,7 @@
 #include "objects/text/text_blits.h"
 #include "platform/linux/debug_output.h"
 #include "platform/linux/screen.h"
+#include "scene/layers/layer_transform.h"
 
 namespace {
 
@@ -374,15 +375,11 @@ int TransformTextBitmaps(qvTextPicture* picture, const qvDrawTransform& transfor
     const double* m = transform.matrix;
     const qvFont* font = record.style.font != nullptr ? record.style.font : DefaultFont();
     const bool scaleOnly = m[1] == 0 && m[2] == 0 && m[0] > 0 && m[3] > 0;
-    if (scaleOnly && font != nullptr && font->scalable != 0) {
-        // Rendered at the scaled size already: place it as the unscaled block scaled about
-        // its anchor would lie.
-        const auto unscaled = [](int32_t side, double scale) {
-            return qv::gfx::TruncSaturate(std::max(std::round(side / scale), 1.0));
-        };
-        GetTransformedBounds(picture->x, picture->y, unscaled(picture->width, m[0]),
-                             unscaled(picture->height, m[3]), m, &picture->x, &picture->y, nullptr,
-                             nullptr, transform.anchorx, transform.anchory);
+    const bool identity = scaleOnly && m[0] == 1 && m[3] == 1;
+    if (identity || (scaleOnly && font != nullptr && font->scalable != 0)) {
+        // Untransformed, or rendered at the scaled size already: placed as it is.
+        PlaceAtPivot(qv::kInitialDrawTransform.matrix, picture->width, picture->height,
+                     transform.anchorx, transform.anchory, &picture->x, &picture->y);
         return 0;
     }
     qvDisplayBitMap* bitmap = nullptr;
@@ -393,8 +390,8 @@ int TransformTextBitmaps(qvTextPicture* picture, const qvDrawTransform& transfor
                                     picture->width, picture->height, m, transform.smoothscale,
                                     &bitmap, &mask, &alpha, &width, &height))
         return error;
-    GetTransformedBounds(picture->x, picture->y, picture->width, picture->height, m, &picture->x,
-                         &picture->y, nullptr, nullptr, transform.anchorx, transform.anchory);
+    PlaceAtPivot(m, picture->width, picture->height, transform.anchorx, transform.anchory,
+                 &picture->x, &picture->y);
     *picture = {bitmap, mask, alpha, picture->x, picture->y, width, height};
     *made = true;
     return 0;

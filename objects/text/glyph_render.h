@@ -44,10 +44,12 @@ struct qvTextPicture {
     int32_t width, height;
 };
 
-// Applies the transform to the picture about its anchor. A scalable font under a pure
-// positive scale was already rendered at that size: only the place changes. Otherwise the
-// planes are transformed into new ones, which replace those of the picture (the old ones stay
-// the caller's) and *made is set. Returns 0 or the transformation's error.
+// Applies the transform to the picture, whose (x, y) is where its anchor point is to land,
+// and places it there by the layers' pivot rule (PlaceAtPivot), so that a text lands alike
+// with layers off and as a layer. Untransformed, or in a scalable font under a pure positive
+// scale (rendered at that size already), the picture is only placed. Otherwise the planes are
+// transformed into new ones, which replace those of the picture (the old ones stay the
+// caller's) and *made is set. Returns 0 or the transformation's error.
 int TransformTextBitmaps(qvTextPicture* picture, const qvDrawTransform& transform,
                          const qvTextParams& record, bool* made);
 

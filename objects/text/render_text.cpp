@@ -19,6 +19,7 @@
 #include "objects/text/text_display.h"
 #include "scene/layers/dirty_rects.h"
 #include "scene/layers/display_seam.h"
+#include "scene/layers/layer_transform.h"
 
 namespace {
 
@@ -106,6 +107,8 @@ bool DirectPathApplies(const qvTextRender& record, uint32_t kind, const Output& 
     if ((record.style.colour >> 24) != 0) return false;
     const char* text = record.text != nullptr ? record.text : "";
     if (TextMayHoldTags(text) || shape.tabs || !IsIdentity(transform.matrix)) return false;
+    // An anchor places the text by its size, which the laid-out road knows.
+    if (transform.anchorx != 0 || transform.anchory != 0) return false;
     if (record.wordBreaks != nullptr || record.alignment != qv::gfx::LEFT) return false;
     const int64_t wrap =
         print ? int64_t(record.rightMargin) + 1 - record.leftMargin : record.rightMargin;
@@ -412,9 +415,7 @@ int GeneralPath::Deliver(qvTextPicture* picture, qvRenderedText* result) {
         std::memcpy(applied.matrix, scaling_.residual, sizeof(applied.matrix));
     }
     bool made = false;
-    if (!IsIdentity(applied.matrix)) {
-        if (int error = TransformTextBitmaps(picture, applied, *record_, &made)) return error;
-    }
+    if (int error = TransformTextBitmaps(picture, applied, *record_, &made)) return error;
     if (made) {
         // The transformed planes replace the rendered ones.
         FreeGlyphResult(&g);
@@ -428,9 +429,15 @@ int GeneralPath::Deliver(qvTextPicture* picture, qvRenderedText* result) {
         g = {};
         return 0;
     }
+    // The picture is placed already; the layer code takes the anchor point of the item's size.
+    const qvLayerItem* item = layer_->displayItem;
+    const int32_t x =
+        Saturate32(int64_t{picture->x} + qv::scene::AnchorShift(item->width, layer_->anchorX));
+    const int32_t y =
+        Saturate32(int64_t{picture->y} + qv::scene::AnchorShift(item->height, layer_->anchorY));
     qvLayerArea none{0, 0, -1, 0, 0};
-    UpdateLayerGeometry(L_, layer_, previous_ != nullptr ? previous_ : &none, picture->x,
-                        picture->y, picture->width, picture->height, g.bitmap, g.mask, g.alpha, 0);
+    UpdateLayerGeometry(L_, layer_, previous_ != nullptr ? previous_ : &none, x, y, picture->width,
+                        picture->height, g.bitmap, g.mask, g.alpha, 0);
     g = {};
     return 0;
 }
@@ -470,21 +477,23 @@ int GeneralPath::AddTextLayer(qvTextPicture* picture) {
         g = {};
         return error;
     }
-    const qvGlyphResult shown = g;
+    qvTextPicture shown{g.bitmap, g.mask, g.alpha, picture->x, picture->y, g.width, g.height};
     g = {};  // the layer's now
     if (!plain || shown.bitmap == nullptr) return 0;
+    // The untransformed layer stands with its anchor point on the position.
+    PlaceAtPivot(qv::kInitialDrawTransform.matrix, shown.width, shown.height, transform_.anchorx,
+                 transform_.anchory, &shown.x, &shown.y);
     // Into a selected picture the text waits for the end of the selection (the shown picture)
     // or for the picture to be shown.
     if (out_.view.outputType == qv::gfx::kTargetBGPic) {
-        RefreshRect(L_, picture->x, picture->y, shown.width, shown.height);
+        RefreshRect(L_, shown.x, shown.y, shown.width, shown.height);
         return 0;
     }
     // A layer-scaled display shows only what the compositor paints; elsewhere an untransformed
     // text is put on the output at once, recomposed from the layers.
     const qv::scene::DisplayScale scale = qv::scene::LayerDisplays().Scale(out_.display);
     if (scale.layerScaling && (scale.x != 1 || scale.y != 1)) return 0;
-    return Blit(
-        {shown.bitmap, shown.mask, shown.alpha, picture->x, picture->y, shown.width, shown.height});
+    return Blit(shown);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "engine/convert.h"
 #include "gfx/blit_frontends.h"
+#include "gfx/clip.h"
 #include "gfx/geometry.h"
 #include "gfx/graphics_state.h"
 #include "gfx/library/object_types.h"
@@ -18,6 +19,7 @@
 #include "runtime/errors.h"
 #include "scene/bgpic.h"
 #include "scene/layers/dirty_rects.h"
+#include "scene/layers/layer_transform.h"
 #include "scene/layers/transform_matrix.h"
 
 namespace {
@@ -246,7 +248,12 @@ int DisplayTextObjectEx(qvVmState* L, qvObjectId id, int32_t x, int32_t y,
         if (!IsIdentity(*transform) || (flags & (1 | 4 | 8)) != 0 || style.anyStyle != 0) return 0;
         style = qv::DefaultDrawStyle();
     }
-    return BlitTextObject(L, object, style, x + object->offsetX, y + object->offsetY);
+    // Where the untransformed layer stands: its anchor point on the position.
+    x = qv::Saturate32(int64_t{x} + object->offsetX);
+    y = qv::Saturate32(int64_t{y} + object->offsetY);
+    PlaceAtPivot(qv::kInitialDrawTransform.matrix, object->width, object->height,
+                 transform->anchorx, transform->anchory, &x, &y);
+    return BlitTextObject(L, object, style, x, y);
 }
 
 int FreeTextObjectEx(qvVmState* L, qvObjectId id, bool report) {

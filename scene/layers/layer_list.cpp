@@ -135,7 +135,7 @@ bool ScalesLayers(const qvDisplay* display) {
 }
 
 // A text laid out again from its record is as large as its new image: the item takes that
-// size, and its anchor moves the image by the new size.
+// size, and its anchor moves it by the new size (the text placed its image so already).
 void TakeDrawnTextSize(qvLayer* layer) {
     if (layer->type != kTypeTextOut && layer->type != kTypePrint) return;
     qvLayerItem* item = layer->sourceItem;
@@ -145,8 +145,6 @@ void TakeDrawnTextSize(qvLayer* layer) {
     const int32_t dy =
         AnchorShift(item->drawHeight, layer->anchorY) - AnchorShift(item->height, layer->anchorY);
     item->width = item->drawWidth, item->height = item->drawHeight;
-    item->drawX = qv::Saturate32(int64_t(item->drawX) - dx);
-    item->drawY = qv::Saturate32(int64_t(item->drawY) - dy);
     item->anchoredX = qv::Saturate32(int64_t(item->anchoredX) - dx);
     item->anchoredY = qv::Saturate32(int64_t(item->anchoredY) - dy);
 }

@@ -1,8 +1,8 @@
 // Objects shown by applets on headless displays, read back from the last frame (pngtopnm) or
 // from the debug output: a brush drawn into the shown picture while it is selected, a scaled
-// and anchored brush with layers off and on, a turned brush with layers off and on, vector and
-// bitmap brushes turned, anti-aliased text over its own shadow and edge, and the transparency a
-// text layer keeps.
+// and anchored brush with layers off and on, a turned brush and turned text with layers off and
+// on, vector and bitmap brushes turned, anti-aliased text over its own shadow and edge, and the
+// transparency a text layer keeps.
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -74,6 +74,29 @@ TEST_F(ObjectsEndToEnd, ATurnedBrushLandsAlikeWithLayersOffAndOn) {
         }
         EXPECT_EQ(differing, 0) << "the case at x = " << x0 + 20;
         EXPECT_GE(inked, 35) << "the case at x = " << x0 + 20;
+    }
+}
+
+// Text that its drawing tags turn, scale or anchor lands where the layer of the same call
+// does, its anchor point on the position: each column of the row drawn with layers off (y 0
+// to 99) is alike pixel for pixel with the column of layers below it (y 100 to 199). The
+// columns hold outline and bitmap text turned by quarter, half, three-quarter and eighth
+// turns and scaled about the middle, anchored there untransformed, turned about the corner,
+// two turned lines, and a turned text object shown anchored in its middle.
+TEST_F(ObjectsEndToEnd, TurnedTextLandsAlikeWithLayersOffAndOn) {
+    constexpr int kColumns = 12, kWidth = 80;
+    const Picture p = LastFrame("turned_text_roads", kColumns * kWidth, 200);
+    ASSERT_EQ(p.width, kColumns * kWidth);
+    for (int x0 = 0; x0 < p.width; x0 += kWidth) {
+        int differing = 0, inked = 0;
+        for (int y = 0; y < 100; ++y) {
+            for (int x = x0; x < x0 + kWidth; ++x) {
+                differing += p.At(x, y) != p.At(x, y + 100) ? 1 : 0;
+                inked += p.At(x, y) != 0 ? 1 : 0;
+            }
+        }
+        EXPECT_EQ(differing, 0) << "the case at x = " << x0 + kWidth / 2;
+        EXPECT_GE(inked, 40) << "the case at x = " << x0 + kWidth / 2;
     }
 }
 

@@ -127,12 +127,15 @@ TEST_F(SceneCommandsEndToEnd, ClicksWithinOnePumpEndWaitsAndQuit) {
 }
 
 // The restyled "Hello World" at #RIGHT (top half) looks like the one drawn afresh at #RIGHT
-// (bottom half): its size followed its new text, upright or scaled.
+// (bottom half): its size followed its new text, upright or scaled; anchored in its middle,
+// the restyled text keeps its middle on its place, as the fresh one has it.
 TEST_F(SceneCommandsEndToEnd, ARestyledTextLayerIsPlacedByItsNewSize) {
     const struct {
         const char* fixture;
         int minLit;  // lit pixels of the text in the bottom half
-    } cases[] = {{"restyled_text_layer", 100}, {"restyled_scaled_text_layer", 50}};
+    } cases[] = {{"restyled_text_layer", 100},
+                 {"restyled_scaled_text_layer", 50},
+                 {"restyled_anchored_text_layer", 100}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.fixture);
         Applet("text.qva", c.fixture, {"--display", "1:120:30:One"});

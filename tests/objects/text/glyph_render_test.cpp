@@ -456,26 +456,29 @@ TEST_F(GlyphTest, TransformsScaleOrMoveThePicture) {
     qvDrawTransform transform{};
     transform.matrix[0] = transform.matrix[3] = 2;
     transform.anchorx = transform.anchory = 0.5;
-    // A bitmap font is scaled as pixels.
+    // A bitmap font is scaled as pixels; the picture's middle lands on (100, 50).
     qvTextPicture picture{block_.bitmap, block_.mask, block_.alpha, 100, 50, 16, 9};
     bool made = false;
     ASSERT_EQ(TransformTextBitmaps(&picture, transform, record_, &made), 0);
     ASSERT_TRUE(made);
     EXPECT_EQ(picture.width, 32);
     EXPECT_EQ(picture.height, 18);
-    EXPECT_EQ(picture.x, 92);
+    EXPECT_EQ(picture.x, 84);
+    EXPECT_EQ(picture.y, 41);
     FreeDisplayBitMap(picture.bitmap);
     FreePlaneBitMap(picture.mask);
-    // A scalable font was rendered at the size: only the place moves, about the anchor.
+    // A scalable font was rendered at the size: only the place moves, the middle on the
+    // position.
     FontPtr vera = OpenTrueType("Bitstream Vera Sans", 16);
     record_.style.font = vera.get();
     picture = {block_.bitmap, block_.mask, block_.alpha, 100, 50, 40, 20};
     ASSERT_EQ(TransformTextBitmaps(&picture, transform, record_, &made), 0);
     EXPECT_FALSE(made);
     EXPECT_EQ(picture.bitmap, block_.bitmap);
-    EXPECT_EQ(picture.x, 90);
-    EXPECT_EQ(picture.y, 45);
-    // A quarter turn transforms the planes even for a scalable font.
+    EXPECT_EQ(picture.x, 80);
+    EXPECT_EQ(picture.y, 40);
+    // A quarter turn transforms the planes even for a scalable font; the turned middle
+    // (4.5, 8) lands on the origin.
     transform.matrix[0] = transform.matrix[3] = 0;
     transform.matrix[1] = 1, transform.matrix[2] = -1;
     picture = {block_.bitmap, block_.mask, block_.alpha, 0, 0, 16, 9};
@@ -483,6 +486,8 @@ TEST_F(GlyphTest, TransformsScaleOrMoveThePicture) {
     ASSERT_TRUE(made);
     EXPECT_EQ(picture.width, 9);
     EXPECT_EQ(picture.height, 16);
+    EXPECT_EQ(picture.x, -4);
+    EXPECT_EQ(picture.y, -8);
     FreeDisplayBitMap(picture.bitmap);
     FreePlaneBitMap(picture.mask);
     record_.style.font = DefaultFont();
