@@ -61,27 +61,9 @@ int RegistryBody(qvVmState* L) {
     return 0;
 }
 
-struct InitCall {
-    int (*initialise)(qvVmState* L);
-    int result;
-};
-
-int InitBody(qvVmState* L) {
-    auto* call = static_cast<InitCall*>(VmToUserdata(L, 1));
-    VmPushValue(L, VM_GLOBALSINDEX);
-    call->result = call->initialise(L);
-    return 0;
-}
-
-// An initialiser that raises (out of memory while registering) ends start-up with that code
-// like one that returns it.
 int RegisterLibraries(qvVmState* L, const qvLibraryTable& table) {
     for (const qvLibraryRow& row : table.rows) {
-        InitCall call{row.initialise, 0};
-        int status = VmCPCall(L, InitBody, &call);
-        VmSetTop(L, 0);
-        if (status != 0) return status;
-        if (call.result != 0) return call.result;
+        if (const int result = RegisterLibrary(L, row.initialise)) return result;
     }
     return 0;
 }
@@ -109,6 +91,31 @@ int OpenConsole(const PlayerRun& run) {
 
 }  // namespace
 }  // namespace qv
+
+namespace {
+
+struct InitCall {
+    int (*initialise)(qvVmState* L);
+    int result;
+};
+
+int InitBody(qvVmState* L) {
+    auto* call = static_cast<InitCall*>(VmToUserdata(L, 1));
+    VmPushValue(L, VM_GLOBALSINDEX);
+    call->result = call->initialise(L);
+    return 0;
+}
+
+}  // namespace
+
+// An initialiser that raises (out of memory while registering) ends start-up with that code
+// like one that returns it.
+int RegisterLibrary(qvVmState* L, int (*initialise)(qvVmState* L)) {
+    InitCall call{initialise, 0};
+    const int status = VmCPCall(L, InitBody, &call);
+    VmSetTop(L, 0);
+    return status != 0 ? status : call.result;
+}
 
 int InitAndParseArgs(const qv::PlayerRun& run, const qvAppletLink& link, int argc,
                      const char* const* argv) {

@@ -16,6 +16,10 @@ extern const std::array<uint32_t, 256> qvCrc32Table;
 int InitAndParseArgs(const qv::PlayerRun& run, const qvAppletLink& link, int argc,
                      const char* const* argv);
 
+// Runs one library's initialiser as start-up does: under the engine's protection with the
+// globals table pushed, the stack emptied afterwards; 0 or the code it returned or raised.
+int RegisterLibrary(qvVmState* L, int (*initialise)(qvVmState* L));
+
 // Runs the loaded main function (on top of the stack) in one protected call with no
 // arguments and no results; 0 or the code the script ended with.
 int RunMainChunk(qvVmState* L);

@@ -11,6 +11,7 @@
 #include "runtime/library_table.h"
 #include "runtime/runtime_host.h"
 #include "runtime/runtime_state.h"
+#include "runtime/startup.h"
 #include "runtime/support.h"
 
 namespace qv::reference {
@@ -51,31 +52,15 @@ std::map<std::string, Constant> ReadConstants(qvVmState* L) {
     return constants;
 }
 
-struct InitCall {
-    int (*initialise)(qvVmState* L);
-    int result;
-};
-
-// An initialiser runs with the globals pushed, as start-up runs it.
-int InitBody(qvVmState* L) {
-    auto* call = static_cast<InitCall*>(VmToUserdata(L, 1));
-    VmPushValue(L, VM_GLOBALSINDEX);
-    call->result = call->initialise(L);
-    return 0;
-}
-
 // Registers each library and notes the command tables it added; a constant belongs to the
 // last library that registered it with its final value.
 bool RegisterAll(qvVmState* L, Registry* out, std::string* error) {
     std::map<std::string, std::pair<size_t, Constant>> owners;
     size_t tables = 0;
     for (const qvLibraryRow& row : BuiltinLibraries().rows) {
-        InitCall call{row.initialise, 0};
-        const int status = VmCPCall(L, InitBody, &call);
-        VmSetTop(L, 0);
-        if (status != 0 || call.result != 0) {
+        if (const int code = RegisterLibrary(L, row.initialise)) {
             *error = "registering the library " + std::string(row.name) + " failed with " +
-                     std::to_string(status != 0 ? status : call.result);
+                     std::to_string(code);
             return false;
         }
         Library library{row.name, {}, {}};

@@ -21,7 +21,26 @@ protected:
         UseVectorBackend(&kCairoBackend);
         vectorgraphics::UseFreeType(PluginAPI()->freetype);
     }
-    ~Geometry() override { vectorgraphics::FreeAllVectorFonts(); }
+    ~Geometry() override {
+        vectorgraphics::FreeAllVectorFonts();
+        if (face_ != nullptr) FT_Done_Face(face_);
+        if (library_ != nullptr) FT_Done_FreeType(library_);
+    }
+
+    // The built-in sans face at that pixel size as the text commands' current font, closed
+    // with the fixture; none when FreeType cannot open it.
+    FT_Face UseBuiltInSans(int pixels) {
+        const std::span<const unsigned char> sans = BuiltInFontSans();
+        if (FT_Init_FreeType(&library_) != 0 ||
+            FT_New_Memory_Face(library_, sans.data(), static_cast<FT_Long>(sans.size()), 0,
+                               &face_) != 0 ||
+            FT_Set_Pixel_Sizes(face_, 0, FT_UInt(pixels)) != 0) {
+            return nullptr;
+        }
+        neighbours.fontStatus = 0;
+        neighbours.font = {face_, pixels, &fontHandle_};
+        return face_;
+    }
 
     // The coverage of path id drawn as the back end draws it (fill, or a stroke of width) into
     // a plane of w x h whose top-left is (x, y) in path coordinates.
@@ -69,6 +88,10 @@ protected:
         ASSERT_EQ(Call("MoveTo", {Num(id), Num(20), Num(20)}).code, 0);
         ASSERT_EQ(Call("LineTo", {Num(id), Num(20 + length), Num(20)}).code, 0);
     }
+
+    FT_Library library_ = nullptr;
+    FT_Face face_ = nullptr;
+    uint32_t fontHandle_ = 0;  // set by the back end when it takes the font
 };
 
 TEST_F(Geometry, ASquareOnWholePixelsCoversExactlyItsPixels) {
@@ -279,16 +302,8 @@ TEST_F(Geometry, AppendedRelativeSegmentsContinueFromTheDestinationsPoint) {
 // NormalizePath then puts the filled area at 0, 0. Moved, such a path keeps its place when
 // appended; one that was never moved still continues from the destination's point.
 TEST_F(Geometry, PathsThatStartAtTheOriginMoveWhole) {
-    FT_Library library = nullptr;
-    ASSERT_EQ(FT_Init_FreeType(&library), 0);
-    FT_Face face = nullptr;
-    const std::span<const unsigned char> sans = BuiltInFontSans();
-    ASSERT_EQ(FT_New_Memory_Face(library, sans.data(), static_cast<FT_Long>(sans.size()), 0, &face),
-              0);
-    ASSERT_EQ(FT_Set_Pixel_Sizes(face, 0, 32), 0);
-    uint32_t handle = 0;
-    neighbours.fontStatus = 0;
-    neighbours.font = {face, 32, &handle};
+    FT_Face face = UseBuiltInSans(32);
+    ASSERT_NE(face, nullptr);
     using Steps = std::vector<std::pair<const char*, std::vector<Arg>>>;
     const std::pair<const char*, Steps> cases[] = {
         {"lines", {{"RelLineTo", {Num(10), Num(10)}}, {"RelLineTo", {Num(10), Num(0)}}}},
@@ -335,23 +350,13 @@ TEST_F(Geometry, PathsThatStartAtTheOriginMoveWhole) {
     EXPECT_NEAR(joined.Number(0), 15, 1.0 / 256);
     EXPECT_NEAR(joined.Number(1), 15, 1.0 / 256);
     FreeAllPaths(L);
-    FT_Done_Face(face);
-    FT_Done_FreeType(library);
 }
 
 // The ink of FreeType's own raster of a character and of the same character filled as path
 // text, at the same size and place, overlap almost wholly.
 TEST_F(Geometry, OutlineTextAgreesWithFreeTypesRaster) {
-    FT_Library library = nullptr;
-    ASSERT_EQ(FT_Init_FreeType(&library), 0);
-    FT_Face face = nullptr;
-    const std::span<const unsigned char> sans = BuiltInFontSans();
-    ASSERT_EQ(FT_New_Memory_Face(library, sans.data(), static_cast<FT_Long>(sans.size()), 0, &face),
-              0);
-    ASSERT_EQ(FT_Set_Pixel_Sizes(face, 0, 48), 0);
-    uint32_t handle = 0;
-    neighbours.fontStatus = 0;
-    neighbours.font = {face, 48, &handle};
+    FT_Face face = UseBuiltInSans(48);
+    ASSERT_NE(face, nullptr);
     // Hinting moves the raster's stems a little (thin ones like those of "@" most); unhinted
     // the outlines agree all but exactly.
     struct Case {
@@ -391,7 +396,7 @@ TEST_F(Geometry, OutlineTextAgreesWithFreeTypesRaster) {
         ASSERT_GT(either, 0) << text;
         EXPECT_GE(static_cast<double>(both) / either, iou) << text << " " << hinting;
     }
-    EXPECT_NE(handle, 0u);
+    EXPECT_NE(fontHandle_, 0u);
     // The face keeps its size; its transform (the font's scale) applies to path text too.
     EXPECT_EQ(face->size->metrics.y_ppem, 48);
     neighbours.draw.fillStyle = kFillColour;
@@ -405,8 +410,6 @@ TEST_F(Geometry, OutlineTextAgreesWithFreeTypesRaster) {
     EXPECT_NEAR(stretched[3] - stretched[1], plain[3] - plain[1], 1e-6);
     FT_Set_Transform(face, nullptr, nullptr);
     FreeAllPaths(L);
-    FT_Done_Face(face);
-    FT_Done_FreeType(library);
 }
 
 }  // namespace
