@@ -17,6 +17,7 @@
 #include "scene/display_engine.h"
 #include "scene/layers/dirty_rects.h"
 #include "scene/layers/filter_pass.h"
+#include "scene/layers/layer_transform.h"
 
 namespace qv {
 namespace {
@@ -267,7 +268,6 @@ int ApplyTags(qvVmState* L, Work* w) {
         }
         s.Adopt(std::move(done.planes), done.width, done.height);
         a.srcX = a.srcY = 0;
-        a.x = done.x, a.y = done.y;
         a.width = done.width, a.height = done.height;
     }
     if (AnyFilterEnabled(w->style.filters)) {
@@ -336,11 +336,15 @@ void Draw(qvVmState* L, const Work& w) {
     if (display == nullptr) return;
     const gfx::DisplayView view = graphics.View(display);
     qvDisplayBrushArgs a = w.args;
-    // The anchor moves the part by its share of the size before the transformation, as the
-    // layer of the same call would be placed.
+    // The anchor point, taken on the size before the transformation, lands on (x, y) where the
+    // transformation carries it, as the layer of the same call is placed.
     // (Saturating: a part placed near -2^31 stays at the limit rather than wrap.)
-    a.x = Saturate32(int64_t{a.x} - gfx::TruncSaturate(w.plainWidth * w.transform.anchorx));
-    a.y = Saturate32(int64_t{a.y} - gfx::TruncSaturate(w.plainHeight * w.transform.anchory));
+    double pivotX = 0, pivotY = 0;
+    TransformedPivot(w.transform.matrix, w.plainWidth, w.plainHeight,
+                     w.plainWidth * w.transform.anchorx, w.plainHeight * w.transform.anchory,
+                     &pivotX, &pivotY);
+    a.x = Saturate32(int64_t{a.x} - gfx::TruncSaturate(pivotX));
+    a.y = Saturate32(int64_t{a.y} - gfx::TruncSaturate(pivotY));
     if (view.outputType == gfx::kTargetBGPic) {
         // Drawn into the shown picture: its new layer is painted when the selection ends.
         RefreshRect(L, a.x, a.y, a.width, a.height);

@@ -129,19 +129,25 @@ public:
     OilPaintWindow(const uint8_t* intensities, int32_t width, int32_t height, int32_t half)
         : in_(intensities), width_(width), height_(height), half_(half) {}
 
-    // Small windows: one histogram per pixel, filled in scan order.
-    int64_t Direct(int32_t x, int32_t y) const {
-        uint64_t histogram[256] = {};
-        uint64_t most = 0;
+    // Small windows (at most 15 wide, so counts stay small): one histogram per pixel, filled
+    // in scan order. Only a window's first and last line can stand for several copies.
+    int64_t Direct(int32_t x, const WindowSpan& rows) const {
+        uint32_t histogram[256] = {};
+        uint32_t most = 0;
         int64_t pick = 0;
-        const WindowSpan rows(y, half_, height_), columns(x, half_, width_);
+        const WindowSpan columns(x, half_, width_);
+        const uint32_t firstCopies = columns.Copies(columns.first);
+        const uint32_t lastCopies = columns.Copies(columns.last);
+        auto add = [&](int64_t at, uint32_t copies) {
+            const uint32_t count = histogram[in_[at]] += copies;
+            if (count > most) most = count, pick = at;
+        };
         for (int32_t r = rows.first; r <= rows.last; ++r) {
-            const uint64_t rowCopies = rows.Copies(r);
+            const uint32_t rowCopies = rows.Copies(r);
             const int64_t row = int64_t(r) * width_;
-            for (int32_t c = columns.first; c <= columns.last; ++c) {
-                const uint64_t count = histogram[in_[row + c]] += rowCopies * columns.Copies(c);
-                if (count > most) most = count, pick = row + c;
-            }
+            add(row + columns.first, rowCopies * firstCopies);
+            for (int32_t c = columns.first + 1; c < columns.last; ++c) add(row + c, rowCopies);
+            if (columns.last > columns.first) add(row + columns.last, rowCopies * lastCopies);
         }
         return pick;
     }
@@ -236,11 +242,12 @@ void OilPaint(const qvOilPaintBlock& b) {
         OilPaintWindow window(intensities.get(), b.width, b.height, b.half);
         const bool sliding = 2 * int64_t(b.half) + 1 > kDirectOilPaintWidth;
         for (int32_t y = 0; y < b.height; ++y) {
+            const WindowSpan rows(y, b.half, b.height);
             if (sliding && !window.StartRow(y)) return;
             uint8_t* out = PixelAt(b.base, b.rowLength, Bytes, 0, y);
             for (int32_t x = 0; x < b.width; ++x) {
                 if (sliding && x > 0) window.Slide(x);
-                const int64_t pick = sliding ? window.Pick(x) : window.Direct(x, y);
+                const int64_t pick = sliding ? window.Pick(x) : window.Direct(x, rows);
                 StorePixel(out + ptrdiff_t(x) * Bytes, Bytes,
                            LoadPixel(before.get() + pick * Bytes, Bytes));
             }

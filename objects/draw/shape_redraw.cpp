@@ -132,7 +132,7 @@ int PrepareUpright(int32_t type, const qvShapeItem& item, qvDrawState* state, qv
 // An upright image of the item's shape (placed from its box's origin) turned by the transform
 // as a brush layer's picture, and where the box's anchor point lies in the result.
 int TurnUpright(const ShapeImage& upright, const qvShapeItem& item,
-                const qvDrawTransform& transform, qvTransformedPicture* out) {
+                const qvDrawTransform& transform, qvTurnedLayerPicture* out) {
     qvLayerPicture source{};
     source.bitmap = upright.bitmap.get(), source.mask = upright.mask.get();
     source.alpha = upright.alpha.get();
@@ -162,7 +162,7 @@ int RenderTurnedShape(qvVmState* L, qvLayer* layer, int32_t type, const qvShapeI
     if (const int code = RenderPreparedShape(L, desc, ShapeTransform{}, 0, 0, &upright)) {
         return code;
     }
-    qvTransformedPicture made;
+    qvTurnedLayerPicture made;
     if (const int code = TurnUpright(upright, item, transform, &made)) return code;
     ShapeImage image;
     image.bitmap.reset(made.image.bitmap), image.mask.reset(made.image.mask);
@@ -300,7 +300,7 @@ int TurnedShapeBorder(qvVmState* L, int32_t type, const qvShapeItem& item, uint3
     if (const int code = RenderPreparedShape(L, border, ShapeTransform{}, 0, 0, &upright)) {
         return code;
     }
-    qvTransformedPicture made;
+    qvTurnedLayerPicture made;
     if (const int code = TurnUpright(upright, item, transform, &made)) return code;
     // The two turned pictures lie as they lie upright, within the rounding of their offset.
     TurnedAnchor(upright, item, transform, &borderX, &borderY);

@@ -56,10 +56,6 @@ int OpenFont(qvVmState* L) {
     CheckArgCount(L, 3, 4);
     int wasNil = 0;
     const auto id = uint32_t(GetOptIntArg(L, 1, &wasNil));
-    if (wasNil == 0) {
-        qvFontObject* old = nullptr;
-        if (FindFont({id, nullptr}, &old) == 0) FreeFontObject(L, old);
-    }
     qvFont* font = nullptr;
     if (int error = OpenFontWithOptions(L, 2, true, &font)) {
         PrintLoadingFailed();
@@ -69,6 +65,12 @@ int OpenFont(qvVmState* L) {
     if (object == nullptr) {
         PrintLoadingFailed();
         return ERR_MEM;
+    }
+    // The font object of a script number goes only once the new one is open, so a font that
+    // cannot be opened leaves the old one.
+    if (wasNil == 0) {
+        qvFontObject* old = nullptr;
+        if (FindFont({id, nullptr}, &old) == 0) FreeFontObject(L, old);
     }
     object->header = qv::NewObjectHeader(QV_OBJ_FONT, id, wasNil != 0, object);
     object->font = font;

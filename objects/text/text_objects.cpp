@@ -74,7 +74,7 @@ qvObjectId NewIdArg(qvVmState* L, int idx) {
     return wasNil != 0 ? qvObjectId{0, &automatic} : qvObjectId{uint32_t(number), nullptr};
 }
 
-// Makes the copy with all its parts; 0 or ERR_MEM with nothing left.
+// Makes the copy with all its parts, not yet listed; 0 or ERR_MEM with nothing left.
 int CloneTextObject(qvVmState* L, const qvTextObject* source, qvObjectId id, qvTextObject** out) {
     qvDisplayBitMap* bitmap = nullptr;
     qvPlaneBitMap* mask = nullptr;
@@ -100,7 +100,6 @@ int CloneTextObject(qvVmState* L, const qvTextObject* source, qvObjectId id, qvT
     record->alpha = ownedAlpha.release();
     record->layout = layout.release();
     *out = record.release();
-    AppendObject(TextObjectList(), &(*out)->header);
     return 0;
 }
 
@@ -111,14 +110,29 @@ int CloneForLayers(qvVmState* L, void* object, void** handle) {
     if (int code = CloneTextObject(L, static_cast<qvTextObject*>(object), {0, &automatic}, &copy))
         return code;
     copy->orphan = 1;
+    AppendObject(TextObjectList(), &copy->header);
     *handle = copy;
     return 0;
 }
 
-// Frees (or orphans) a replaced object under a script number, ignoring a missing one; a
-// locked one stays (ERR_LOCKEDOBJ).
-int FreeReplaced(qvVmState* L, qvObjectId id) {
-    return id.handle == nullptr ? FreeTextObjectEx(L, id, false) : 0;
+// A locked object under the script number refuses its replacement before anything is made.
+int CheckReplaceable(qvObjectId id) {
+    const qvTextObject* old = id.handle == nullptr ? FindInList(id, false) : nullptr;
+    return old != nullptr && old->lockCount != 0 ? ERR_LOCKEDOBJ : 0;
+}
+
+// Lists a complete new object: the one it replaces under a script number is freed (or
+// orphaned) only now, so a replacement that fails on the way keeps the old one. The results
+// of the command.
+int PublishTextObject(qvVmState* L, qvObjectId id, qvTextObject* made) {
+    if (id.handle == nullptr) {
+        if (int code = FreeTextObjectEx(L, id, false)) {
+            Destroy(L, made);
+            return code;
+        }
+    }
+    AppendObject(TextObjectList(), &made->header);
+    return qv::PushNewObjectHandle(L, made->header);
 }
 
 // The object's transform from its scaled size and rotation, and its text rendered again
@@ -273,9 +287,7 @@ int CreateTextObject(qvVmState* L) {
     FillFromDefaults(&record, GetArgString(L, 2, nullptr));
     if (int code = ReadCreateArgs(L, &record)) return code;
     if (record.rightMargin < 0 || !ValidTextEncoding(record.encoding)) return ERR_WRONGUSAGE;
-    // The old object (unless locked) goes first: a replacement that then fails leaves none under
-    // the id.
-    if (int code = FreeReplaced(L, id)) return code;
+    if (int code = CheckReplaceable(id)) return code;
     // Rendered from the object's own layout record, which keeps the line breaks of this first
     // layout, so that the object rendered again at another size (scaled, or on a layer-scaled
     // display) breaks its lines in the same places.
@@ -298,8 +310,7 @@ int CreateTextObject(qvVmState* L) {
     made->layout->width = rendered.width, made->layout->height = rendered.height;
     made->offsetX = rendered.left, made->offsetY = rendered.top;
     made->transform = qv::kInitialDrawTransform;
-    AppendObject(TextObjectList(), &made->header);
-    return qv::PushNewObjectHandle(L, made->header);
+    return PublishTextObject(L, id, made);
 }
 
 int DisplayTextObject(qvVmState* L) {
@@ -322,10 +333,10 @@ int CopyTextObject(qvVmState* L) {
     if (int code = FindTextObject(L, sourceId, &source, 0)) return code;
     if (id.handle == nullptr && sourceId.handle == nullptr && id.number == sourceId.number)
         return ERR_WRONGUSAGE;
-    if (int code = FreeReplaced(L, id)) return code;
+    if (int code = CheckReplaceable(id)) return code;
     qvTextObject* copy = nullptr;
     if (int code = CloneTextObject(L, source, id, &copy)) return code;
-    return qv::PushNewObjectHandle(L, copy->header);
+    return PublishTextObject(L, id, copy);
 }
 
 int ScaleTextObject(qvVmState* L) {

@@ -74,11 +74,12 @@ int32_t TruncatedSide(double low, double high) {
     return side >= 0 && side <= kMaxBitMapSide ? int32_t(side) : 0;
 }
 
-// Where a plane lies in path coordinates (its pixel 0, 0 before the matrix's offsets) and its
-// size.
+// Where a plane lies in path coordinates (its pixel 0, 0 before the matrix's offsets), its
+// size, and the room it leaves beyond the picture at its right and bottom.
 struct PlaneBox {
     double x, y;
     int32_t width, height;
+    int32_t spareWidth = 0, spareHeight = 0;
 };
 
 // The measured path: the main coverage's box, and the filled area's box.
@@ -227,6 +228,14 @@ bool IsIdentity(const double m[4]) {
     return m[0] == 1 && m[1] == 0 && m[2] == 0 && m[3] == 1;
 }
 
+// The pixels of a plane's side that the picture takes when its far side lies reach beyond the
+// plane's corner: rounded up (rounding errors of a turn by a quarter aside), at least 1 and at
+// most the side.
+int32_t PictureSide(double reach, int32_t planeSide) {
+    constexpr double kSlack = 1e-6;
+    return int32_t(std::clamp(std::ceil(reach - kSlack), 1.0, double(planeSide)));
+}
+
 // The box turned by the matrix about the anchor point: the plane that holds it, with room
 // for the edge. The plane's corner keeps the box's sub-pixel phase.
 PlaneBox TurnBox(const double m[4], double pivotX, double pivotY, const PlaneBox& box) {
@@ -240,8 +249,16 @@ PlaneBox TurnBox(const double m[4], double pivotX, double pivotY, const PlaneBox
                          box.y + box.height};
     double minX = 0, minY = 0, width = 0, height = 0;
     TransformBoundsPoints(m, pivotX, pivotY, corners, 4, false, &minX, &minY, &width, &height);
-    return {box.x + std::floor(minX - box.x), box.y + std::floor(minY - box.y),
-            int32_t(width) + kTransformMargin, int32_t(height) + kTransformMargin};
+    const double x = box.x + std::floor(minX - box.x), y = box.y + std::floor(minY - box.y);
+    const int32_t planeWidth = int32_t(width) + kTransformMargin;
+    const int32_t planeHeight = int32_t(height) + kTransformMargin;
+    // The sizes measured are max - min + 1: the turned box's far sides lie at min + size - 1.
+    return {x,
+            y,
+            planeWidth,
+            planeHeight,
+            planeWidth - PictureSide(minX + width - 1 - x, planeWidth),
+            planeHeight - PictureSide(minY + height - 1 - y, planeHeight)};
 }
 
 // Asks the back end for the coverage of the path into the plane.
@@ -457,12 +474,6 @@ void TurnLayout(double pivotX, double pivotY, PathLayout* layout, qvPathMatrix* 
     matrix->m[5] = pivotY - (m[1] * pivotX + m[3] * pivotY);
 }
 
-// The border result: the image relative to the item's position.
-void ReturnBorder(ShapeImage image, qvPathBorder* out) {
-    *out = {
-        image.bitmap.release(), image.alpha.release(), image.x, image.y, image.width, image.height};
-}
-
 // Where a rendered picture goes, and how it is placed.
 struct PathOutput {
     qvDisplayBitMap* target;  // the output's bitmap as fetched; none: the display
@@ -470,22 +481,31 @@ struct PathOutput {
     qvDrawStyle* style;
     bool layersOn, layerTurns;
     int32_t fillWidth, fillHeight;
+    int32_t spareWidth, spareHeight;  // the room the image leaves beyond its picture
 };
+
+// The border result: the image relative to the item's position, as large as its picture.
+void ReturnBorder(ShapeImage image, const PathOutput& o, qvPathBorder* out) {
+    *out = {image.bitmap.release(),     image.alpha.release(),       image.x, image.y,
+            image.width - o.spareWidth, image.height - o.spareHeight};
+}
 
 // The border result, an update of the layer in place, a new turned layer, or the shapes'
 // output step.
 int SendPathImage(qvVmState* L, qvPathItem* item, const qvPathRenderCall& call, const PathOutput& o,
                   ShapeImage image) {
     if (call.border != nullptr) {
-        ReturnBorder(std::move(image), call.border);
+        ReturnBorder(std::move(image), o, call.border);
         return 0;
     }
     const bool inPlace = (call.flags & QV_DRAW_INPLACE) != 0;
     if (inPlace && call.previous != nullptr) {
         if (call.layer == nullptr) return ERR_WRONGUSAGE;
-        UpdateLayerGeometry(L, call.layer, call.previous, image.x, image.y, image.width,
-                            image.height, image.bitmap.release(), nullptr, image.alpha.release(),
-                            0);
+        // The layer is as large as its picture: what it shows, is hit and collides, and the
+        // area repainted for it, leave out the plane's spare room.
+        UpdateLayerGeometry(L, call.layer, call.previous, image.x, image.y,
+                            image.width - o.spareWidth, image.height - o.spareHeight,
+                            image.bitmap.release(), nullptr, image.alpha.release(), 0);
         return 0;
     }
     if (o.layerTurns) {
@@ -696,8 +716,15 @@ int RenderPath(qvVmState* L, qvPathItem* item, const qvPathRenderCall& call) {
     item->planeX = layout.box.x, item->planeY = layout.box.y;
     image.x = Saturate32(int64_t(image.x) + x);
     image.y = Saturate32(int64_t(image.y) + y);
-    const PathOutput out{output,           transform,        style, layersOn, layerTurns,
-                         layout.fillWidth, layout.fillHeight};
+    const PathOutput out{output,
+                         transform,
+                         style,
+                         layersOn,
+                         layerTurns,
+                         layout.fillWidth,
+                         layout.fillHeight,
+                         layout.box.spareWidth,
+                         layout.box.spareHeight};
     return SendPathImage(L, item, call, out, std::move(image));
 }
 

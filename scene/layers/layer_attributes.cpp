@@ -1,10 +1,6 @@
 // GetAttribute of a layer of the current output picture (the dispatcher has checked that
 // layers are on and that the position is in range): where and how large it is painted and
 // was given, what it shows, its frames, its font and text, its group.
-#include <algorithm>
-#include <cmath>
-
-#include "gfx/geometry.h"
 #include "gfx/library/get_attribute.h"
 #include "gfx/library/object_types.h"
 #include "objects/text/text_attributes.h"
@@ -23,39 +19,17 @@ const qvAnimItem* AnimOf(const qvLayer* layer) {
     return layer->type == kTypeAnim ? dynamic_cast<const qvAnimItem*>(layer->sourceItem) : nullptr;
 }
 
-// How far a side of the drawn picture reaches under one row of the layer's matrix, rounded up
-// (rounding errors of a turn by a quarter aside).
-int32_t Reach(double a, double b, int32_t width, int32_t height) {
-    constexpr double kSlack = 1e-6;
-    return TruncSaturate(std::ceil(std::fabs(a) * width + std::fabs(b) * height - kSlack));
-}
-
-// A layer's size in the picture, the same rule for every kind of layer: what the compositor
-// paints of it (the picture item), cut to the bounds of the picture its drawing made (the source
-// item's, upright) under the layer's transform. A renderer's image may carry room to spare (a
-// turned path's plane), which is no part of the layer's picture.
-void PictureSize(const qvLayer* layer, int32_t* width, int32_t* height) {
-    const qvLayerItem* drawn = layer->sourceItem;
-    const double* m = layer->transform.matrix;
-    *width = std::min(layer->pictureItem->drawWidth,
-                      Reach(m[0], m[2], drawn->drawWidth, drawn->drawHeight));
-    *height = std::min(layer->pictureItem->drawHeight,
-                       Reach(m[1], m[3], drawn->drawWidth, drawn->drawHeight));
-}
-
-// A layer's size (transform applied) and place (the picture item: anchor and transform
-// applied), as given (the source item), and what it is.
+// A layer's size and place as the compositor paints it (the picture item: anchor and transform
+// applied, the same rule for every kind), as given (the source item), and what it is.
 double NumberOf(const qvBGPic* picture, const qvLayer* layer, int32_t attribute) {
     const qvLayerItem* painted = layer->pictureItem;
     const qvLayerItem* given = layer->sourceItem;
     const qvAnimItem* anim = AnimOf(layer);
-    int32_t width = 0, height = 0;
-    PictureSize(layer, &width, &height);
     switch (attribute) {
         case ATTRWIDTH:
-            return width;
+            return painted->drawWidth;
         case ATTRHEIGHT:
-            return height;
+            return painted->drawHeight;
         case ATTRLAYERS:
             return CountLayers(picture);
         case ATTRXPOS:

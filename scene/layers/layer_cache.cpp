@@ -37,7 +37,7 @@ int RenderImageContent(qvVmState* L, qvLayer* layer, int32_t, qvLayerItem* item,
     const int32_t height = std::min(item->height, source.height - source.offsetY);
     if (width < 1 || height < 1) return ERR_BADDIMENSIONS;
     source.width = width, source.height = height;
-    qvTransformedPicture made;
+    qvTurnedLayerPicture made;
     if (int code = TransformLayerPicture(source, layer->anchorX * width, layer->anchorY * height,
                                          work->transform, &made)) {
         return code;
@@ -124,7 +124,7 @@ void FreeUnlessUsed(qvLayer* layer, qvLayerItem* item) {
 }  // namespace
 
 int TransformLayerPicture(const qvLayerPicture& source, double pivotX, double pivotY,
-                          const qvDrawTransform& transform, qvTransformedPicture* out) {
+                          const qvDrawTransform& transform, qvTurnedLayerPicture* out) {
     const double* m = transform.matrix;
     const int smooth = transform.smoothscale != 0 ? 1 : 0;
     const int32_t width = source.width, height = source.height;
@@ -149,14 +149,6 @@ int TransformLayerPicture(const qvLayerPicture& source, double pivotX, double pi
     TransformedPivot(m, width, height, pivotX, pivotY, &x, &y);
     out->pivotX = TruncSaturate(x), out->pivotY = TruncSaturate(y);
     return 0;
-}
-
-void TransformedPivot(const double matrix[4], int32_t width, int32_t height, double pivotX,
-                      double pivotY, double* x, double* y) {
-    double offsetX = 0, offsetY = 0;
-    TransformBounds(matrix, width, height, nullptr, nullptr, &offsetX, &offsetY);
-    *x = matrix[0] * pivotX + matrix[2] * pivotY - offsetX;
-    *y = matrix[1] * pivotX + matrix[3] * pivotY - offsetY;
 }
 
 void SetLayerRenderers(uint32_t type, qvLayerContentRenderer content,

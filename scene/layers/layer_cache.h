@@ -60,18 +60,14 @@ qvBoxBorderRenderer BoxBorderRenderer();
 // A picture made from the source (its rectangle at the offset, width x height) as image layers
 // show theirs under a transform: scaled (a plain scale) or turned by TransformBitmap, the one
 // road of every layer that turns, and where the source point (pivotX, pivotY) lies in it.
-struct qvTransformedPicture {
+struct qvTurnedLayerPicture {
     qvLayerImage image;
     int32_t width = 0, height = 0;
     int32_t pivotX = 0, pivotY = 0;
 };
 // 0, ERR_MEM or the transform's error; the image is the caller's.
 int TransformLayerPicture(const qvLayerPicture& source, double pivotX, double pivotY,
-                          const qvDrawTransform& transform, qvTransformedPicture* out);
-// Where the point (pivotX, pivotY) of a width x height picture lies in the picture the matrix
-// makes of it, without making it: TransformLayerPicture's pivot before it is truncated.
-void TransformedPivot(const double matrix[4], int32_t width, int32_t height, double pivotX,
-                      double pivotY, double* x, double* y);
+                          const qvDrawTransform& transform, qvTurnedLayerPicture* out);
 
 // Renders the layer's content through its type's renderer; a type without one renders
 // nothing and gives 0.

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "gfx/geometry.h"
+#include "gfx/transform.h"
 #include "scene/layers/transform_matrix.h"
 
 namespace {
@@ -81,6 +82,14 @@ int32_t GetTransformedBorderWidth(const double matrix[4], int32_t width, int32_t
         MappedBox(matrix, 0, 0, double(width) + 2.0 * size, double(height) + 2.0 * size);
     const Box inner = MappedBox(matrix, size, size, width, height);
     return qv::gfx::TruncSaturate(std::round(inner.minX - outer.minX));
+}
+
+void TransformedPivot(const double matrix[4], int32_t width, int32_t height, double pivotX,
+                      double pivotY, double* x, double* y) {
+    double offsetX = 0, offsetY = 0;
+    TransformBounds(matrix, width, height, nullptr, nullptr, &offsetX, &offsetY);
+    *x = matrix[0] * pivotX + matrix[2] * pivotY - offsetX;
+    *y = matrix[1] * pivotX + matrix[3] * pivotY - offsetY;
 }
 
 namespace qv::scene {

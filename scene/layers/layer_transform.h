@@ -30,6 +30,11 @@ bool CheckUniformTransform(const qvDrawTransform* transform);
 // every side, rounded to nearest.
 int32_t GetTransformedBorderWidth(const double matrix[4], int32_t width, int32_t height,
                                   int32_t size);
+// Where the point (pivotX, pivotY) of a width x height picture lies in the picture the matrix
+// makes of it, without making it: TransformLayerPicture's pivot before it is truncated. A
+// turned or scaled picture's anchor point lands there, with layers on or off.
+void TransformedPivot(const double matrix[4], int32_t width, int32_t height, double pivotX,
+                      double pivotY, double* x, double* y);
 
 namespace qv::scene {
 

@@ -104,11 +104,22 @@ TEST_F(Events, ACloseRequestEndsATransferThatWaitsOnAPeer) {
             SCOPED_TRACE(std::string(way) + " " + clock);
             SilentPeer peer;
             AppletWith("transfer.qva", "transfer_waits",
-                       {{"PORT", std::to_string(peer.port())}, {"WAY", way}});
+                       {{"PORT", std::to_string(peer.port())}, {"WAY", way}, {"TIMEOUT", "0"}});
             Expect(Player({"transfer.qva", "-QUIET"}, "", {Input("30 close\n"), clock}),
                    "waiting\n", "", 0);
         }
     }
+}
+
+// The network time-out bounds a wait on a silent peer on the run-time's clock: on the
+// virtual clock, which moves only by waits, the receive ends too once the time-out has
+// passed (with what came, no error: a script reads that from the results).
+TEST_F(Events, ATransferOnASilentPeerTimesOutOnTheVirtualClock) {
+    SilentPeer peer;
+    AppletWith("transfer.qva", "transfer_waits",
+               {{"PORT", std::to_string(peer.port())}, {"WAY", "receive"}, {"TIMEOUT", "500"}});
+    Expect(Player({"transfer.qva", "-QUIET"}, "", {"QV_HEADLESS_CLOCK=virtual"}),
+           "waiting\nended 0\n", "", 0);
 }
 
 TEST_F(Events, OnePlayersMessageReachesAnotherPlayersUserPort) {

@@ -1,7 +1,8 @@
 // Objects shown by applets on headless displays, read back from the last frame (pngtopnm) or
 // from the debug output: a brush drawn into the shown picture while it is selected, a scaled
-// and anchored brush with layers off and on, vector and bitmap brushes turned, anti-aliased
-// text over its own shadow and edge, and the transparency a text layer keeps.
+// and anchored brush with layers off and on, a turned brush with layers off and on, vector and
+// bitmap brushes turned, anti-aliased text over its own shadow and edge, and the transparency a
+// text layer keeps.
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -54,6 +55,26 @@ TEST_F(ObjectsEndToEnd, TheAnchorTakesTheSizeBeforeScalingWithLayersOffAndOn) {
     // 20 x 20 doubled about its centre: 40 - 10 - 10 = 20 to 59 (not 10 to 49).
     ExpectSquare(p, 20, 20, 59, 59, 0x00FF00, "layers off");
     ExpectSquare(p, 100, 20, 139, 59, 0x00FF00, "layers on");
+}
+
+// A brush turned or scaled by its drawing tags lands where the layer of the same call does:
+// the row drawn with layers off (y 0 to 49) and the row of layers (y 50 to 99) are alike
+// pixel for pixel, for quarter, half and three-quarter turns and a 2 x 3 scale about the
+// middle, a half turn about the corner and an eighth turn.
+TEST_F(ObjectsEndToEnd, ATurnedBrushLandsAlikeWithLayersOffAndOn) {
+    const Picture p = LastFrame("turned_brush_roads", 240, 100);
+    ASSERT_EQ(p.width, 240);
+    for (int x0 = 0; x0 < 240; x0 += 40) {
+        int differing = 0, inked = 0;
+        for (int y = 0; y < 50; ++y) {
+            for (int x = x0; x < x0 + 40; ++x) {
+                differing += p.At(x, y) != p.At(x, y + 50) ? 1 : 0;
+                inked += p.At(x, y) != 0 ? 1 : 0;
+            }
+        }
+        EXPECT_EQ(differing, 0) << "the case at x = " << x0 + 20;
+        EXPECT_GE(inked, 35) << "the case at x = " << x0 + 20;
+    }
 }
 
 TEST_F(ObjectsEndToEnd, AVectorBrushTurnsLikeABitmapBrushAndKeepsItsPixels) {

@@ -146,11 +146,12 @@ TEST_F(FontCacheTest, FontObjectsNameCachedFonts) {
     EXPECT_EQ(Call("CloseFont", {handle}).code, ERR_FINDARRAY);
 }
 
-TEST_F(FontCacheTest, AFailedOpenFontLeavesItsIdFreed) {
+// The font object of an id goes only once the new font is open.
+TEST_F(FontCacheTest, AFailedOpenFontKeepsTheFontOfItsId) {
     ASSERT_EQ(Call("OpenFont", {Num(1), Str("DejaVu Sans"), Num(20)}).code, 0);
     EXPECT_EQ(Call("OpenFont", {Num(1), Str("No Such Face"), Num(20)}).code, ERR_OPENFONT);
-    EXPECT_EQ(Call("UseFont", {Num(1)}).code, ERR_FINDFONT2);
-    EXPECT_EQ(CountObjectsOfType(QV_OBJ_FONT), 0);
+    EXPECT_EQ(Call("UseFont", {Num(1)}).code, 0);
+    EXPECT_EQ(CountObjectsOfType(QV_OBJ_FONT), 1);
 }
 
 TEST_F(FontCacheTest, OpenFontTellsItsProgressAndSetFontDoesNot) {

@@ -1,6 +1,7 @@
 // Text objects: made, shown, copied, freed while a layer shows them (orphans), scaled by
 // rendering again, rotated, locked, and looked up by unknown ids.
 #include "gfx/blit_frontends.h"
+#include "platform/linux/memory.h"
 #include "scene/layers/dirty_rects.h"
 #include "tests/objects/text/output/output_fixture.h"
 
@@ -119,21 +120,71 @@ TEST_F(TextObjects, RefusalsAndUnknownIds) {
     Object(L, 1)->lockCount = 0;
 }
 
-// The object under the id goes before the new one is laid out, so a text that fails leaves
-// none; a locked one stays.
-TEST_F(TextObjects, AFailingReplacementLeavesNoObjectUnderTheId) {
+// The object under the id goes only once the new one is laid out, so a text that fails keeps
+// it; a locked one refuses its replacement.
+TEST_F(TextObjects, AFailingReplacementKeepsTheObjectUnderTheId) {
     Start();
     SetExitOnError(false);
     ASSERT_EQ(Call("CreateTextObject", {Num(1), Str("Hello")}).code, 0);
     EXPECT_EQ(Call("CreateTextObject", {Num(1), Str("a]b")}).code, ERR_TEXTSYNTAX);
-    EXPECT_EQ(Object(L, 1), nullptr);
-    EXPECT_EQ(Call("DisplayTextObject", {Num(1), Num(0), Num(0)}).code, ERR_FINDTEXTOBJECT);
-    EXPECT_EQ(ObjectCount(), 0u);
+    ASSERT_NE(Object(L, 1), nullptr);
+    EXPECT_STREQ(Object(L, 1)->layout->text, "Hello");
+    EXPECT_EQ(Call("DisplayTextObject", {Num(1), Num(0), Num(0)}).code, 0);
+    EXPECT_EQ(ObjectCount(), 1u);
     ASSERT_EQ(Call("CreateTextObject", {Num(1), Str("Hello")}).code, 0);
+    EXPECT_EQ(ObjectCount(), 1u);
     Object(L, 1)->lockCount = 1;
     EXPECT_EQ(Call("CreateTextObject", {Num(1), Str("a]b")}).code, ERR_LOCKEDOBJ);
     EXPECT_STREQ(Object(L, 1)->layout->text, "Hello");
     Object(L, 1)->lockCount = 0;
+}
+
+// Memory running out anywhere in a replacement under a used id keeps the object of that id as
+// GetAttribute reads it (its text, or its font's name); once the replacement is made, the new
+// object answers and the old one is gone.
+TEST_F(TextObjects, AReplacementShortOfMemoryKeepsTheOldObject) {
+    Start();
+    UseTopaz();
+    SetExitOnError(false);
+    struct Case {
+        const char* command;
+        std::vector<Arg> args;
+        int32_t type, attribute;  // #TEXTOBJECT #ATTRTEXT, #FONT #ATTRFONTNAME
+        const char *kept, *made;
+    };
+    const Case cases[] = {
+        {"CreateTextObject", {Num(1), Str("made")}, 8, 36, "kept", "made"},
+        {"CopyTextObject", {Num(2), Num(1)}, 8, 36, "kept", "copied"},
+        {"OpenFont",
+         {Num(1), Str(":::default_sans"), Num(12)},
+         43,
+         32,
+         "topaz",
+         "Bitstream Vera Sans"},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(Call("CreateTextObject", {Num(1), Str("kept")}).code, 0);
+        ASSERT_EQ(Call("CreateTextObject", {Num(2), Str("copied")}).code, 0);
+        ASSERT_EQ(Call("OpenFont", {Num(1), Str(":::default_bitmap"), Num(8)}).code, 0);
+        const auto read = [&] {
+            return Call("GetAttribute", {Num(c.type), Num(1), Num(c.attribute)});
+        };
+        int failures = 0;
+        for (uint64_t n = 1; n < 5000; ++n) {
+            CallResult result;
+            {
+                AllocationFault fault(n, false);
+                result = Call(c.command, c.args);
+            }
+            if (result.code == 0) break;
+            ++failures;
+            ASSERT_EQ(result.code, ERR_MEM) << c.command << " " << n;
+            EXPECT_EQ(read().Text(), c.kept) << c.command << " " << n;
+        }
+        EXPECT_GT(failures, 0) << c.command;
+        EXPECT_EQ(read().Text(), c.made) << c.command;
+        EXPECT_EQ(ObjectCount(), 2u) << c.command;
+    }
 }
 
 // A layer keeps showing a freed object, whose id is free again; the orphan goes when the
