@@ -581,6 +581,7 @@ int CreateDisplayEx(qvVmState* L, qvObjectId id, int t, qvDisplay** out) {
     if (int code = PrepareReplacement(L, d, takenOver ? old : nullptr)) return code;
     if (old != nullptr) FreeDisplayById(L, id, takenOver ? 1 : 0);
     d->prefix.header = NewObjectHeader(gfx::kTypeDisplay, automatic ? 0 : id.number, automatic, d);
+    d->window->displayId = d->prefix.header.id;  // headless input may name the display
     LinkDisplay(display.release());
     *out = d;
     return 0;

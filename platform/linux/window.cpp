@@ -16,8 +16,6 @@
 namespace qv {
 namespace {
 
-constexpr int32_t kMaxSide = 32768;
-
 qvPlatformDisplay* windows = nullptr;  // open, bottom first
 uint32_t openings = 0;
 uint64_t titleGadgetRefreshes = 0;
@@ -232,8 +230,8 @@ void RefreshTitleGadgets(qvPlatformDisplay*) {
 int OpenPlatformWindow(qvPlatformDisplay* window, const qvWindowSpec& spec, int activate,
                        const qvPlaneBitMap* mask, const qvPlaneBitMap* alpha) {
     CloseDisplayWindow(window);
-    if (spec.width < 1 || spec.height < 1 || spec.width > qv::kMaxSide ||
-        spec.height > qv::kMaxSide) {
+    if (spec.width < 1 || spec.height < 1 || spec.width > qv::kMaxWindowSide ||
+        spec.height > qv::kMaxWindowSide) {
         return ERR_WINDOW;
     }
     qv::OwnedBitMap framebuffer(AllocDisplayBitMap(spec.width, spec.height));
@@ -286,7 +284,7 @@ void MoveDisplayWindow(qvPlatformDisplay* window, int32_t x, int32_t y) {
 int ChangeDisplayWindowBox(qvPlatformDisplay* window, int32_t x, int32_t y, int32_t width,
                            int32_t height) {
     if (!qv::WindowIsOpen(window)) return 0;
-    if (width < 1 || height < 1 || width > qv::kMaxSide || height > qv::kMaxSide) {
+    if (width < 1 || height < 1 || width > qv::kMaxWindowSide || height > qv::kMaxWindowSide) {
         return ERR_WINDOW;
     }
     std::lock_guard<std::recursive_mutex> hold(window->lock);

@@ -68,6 +68,7 @@ struct qvPlatformDisplay {
     std::recursive_mutex lock;  // held while the window is drawn into or shown
     void* owner;                // the display record
     uint32_t number;            // opening number: 1 for the first window the run opened
+    uint32_t displayId;         // the owner display's numeric id (0: none), for input naming it
     void* backEnd;              // the video back end's record of the window
 };
 
@@ -152,6 +153,8 @@ void PlatformWaitVBlank(qvVmState* L, qvPlatformDisplay* display);
 namespace qv {
 
 inline constexpr int32_t kDefaultPointerSize = 16;
+// The largest inner width or height of a window.
+inline constexpr int32_t kMaxWindowSide = 32768;
 
 inline bool WindowIsOpen(const qvPlatformDisplay* window) {
     return window != nullptr && window->framebuffer != nullptr;

@@ -427,6 +427,17 @@ TEST_F(HeadlessInput, AMalformedLineEndsStartUpNamingIt) {
         "12 keydown",
         "12 keyup x",
         "12 keydown 1 2",
+        "12 movewindow 1",
+        "12 sizewindow 0 10",
+        "12 sizewindow 10 32769",
+        "12 activate 2",
+        "12 deactivate x",
+        "12 key 97 @0",
+        "12 key 97 @",
+        "12 close @4294967296",
+        "12 close @x",
+        "12 key 97 @2 @3",
+        "12 @2 key 97",
     };
     for (const char* line : bad) {
         SCOPED_TRACE(line);
@@ -442,7 +453,9 @@ TEST_F(HeadlessInput, AMalformedLineEndsStartUpNamingIt) {
 
 TEST_F(HeadlessInput, AMalformedLineIsDescribedWithItsTextAndWhatWasExpected) {
     const std::string any =
-        "FRAME click|press|release|move X Y, FRAME key|keydown|keyup CODE or FRAME close";
+        "FRAME click|press|release|move|movewindow X Y, FRAME sizewindow W H, FRAME "
+        "key|keydown|keyup CODE or FRAME close|activate|deactivate, each with an optional "
+        "@DISPLAY";
     const struct {
         const char* line;
         std::string expected;
@@ -450,9 +463,12 @@ TEST_F(HeadlessInput, AMalformedLineIsDescribedWithItsTextAndWhatWasExpected) {
         {"12 clack 1 2", any},
         {"x close", any},
         {"12", any},
-        {"12 press 1", "FRAME press X Y"},
-        {"12 keyup x", "FRAME keyup CODE"},
-        {"12 close now", "FRAME close"},
+        {"12 press 1", "FRAME press X Y [@DISPLAY]"},
+        {"12 keyup x", "FRAME keyup CODE [@DISPLAY]"},
+        {"12 close now", "FRAME close [@DISPLAY]"},
+        {"12 sizewindow 0 5", "FRAME sizewindow W H [@DISPLAY]"},
+        {"12 key 97 @0", "FRAME key CODE [@DISPLAY]"},
+        {"12 @2 close", any},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
@@ -528,6 +544,66 @@ TEST_F(HeadlessInput, EventsArriveAtTheirFramesInTheFirstWindow) {
     ASSERT_TRUE(Video().pollEvent(&e));
     EXPECT_EQ(e.kind, HostEventKind::kClose);
     EXPECT_FALSE(Video().pollEvent(&e));
+}
+
+// The host events that wait, one word group each: "focus W in|out", "key W CODE", "moved W X Y",
+// "sized W WIDTH HEIGHT" (W the window's number; a key's up edge is left out).
+std::vector<std::string> Pending() {
+    std::vector<std::string> out;
+    for (HostEvent e{}; Video().pollEvent(&e);) {
+        const std::string w = std::to_string(e.window) + " ";
+        const std::string xy = std::to_string(e.x) + " " + std::to_string(e.y);
+        if (e.kind == HostEventKind::kFocus) out.push_back("focus " + w + (e.down ? "in" : "out"));
+        if (e.kind == HostEventKind::kKey && e.down)
+            out.push_back("key " + w + std::to_string(e.key));
+        if (e.kind == HostEventKind::kMoved) out.push_back("moved " + w + xy);
+        if (e.kind == HostEventKind::kResized) out.push_back("sized " + w + xy);
+    }
+    return out;
+}
+
+// Input goes to the display a line names, else to the active window, else to the topmost
+// window shown; every change of the active window is reported, the loser first, and moves
+// and sizes that change nothing are no events.
+TEST_F(HeadlessInput, InputFollowsTheActiveWindowAndFocusChangesAreReported) {
+    std::string detail;
+    ASSERT_EQ(Start("2 key 97\n3 key 98 @7\n4 activate @5\n5 deactivate\n6 key 99\n"
+                    "7 movewindow 0 0 @5\n8 movewindow 4 5 @5\n9 sizewindow 8 8\n"
+                    "10 sizewindow 9 8\n11 key 100 @6\n13 key 101\n",
+                    &detail),
+              0)
+        << detail;
+    qvPlatformDisplay* one = Open(0, 0, 8, 8);
+    qvPlatformDisplay* two = Open(0, 0, 8, 8);
+    one->displayId = 5, two->displayId = 7;
+    ActivateDisplayWindow(two, 0);
+    using Events = std::vector<std::string>;
+    const Events frames[] = {
+        {"focus 2 in"},                 // 1: activated by the run-time
+        {"key 2 97"},                   // 2: to the active window
+        {"key 2 98"},                   // 3: to display 7
+        {"focus 2 out", "focus 1 in"},  // 4: display 5 activated, and to the front
+        {"focus 1 out"},                // 5: another program has the focus
+        {"key 1 99"},                   // 6: to the topmost window
+        {},                             // 7: where it is already
+        {"moved 1 4 5"},                // 8
+        {},                             // 9: the size it has
+        {"sized 1 9 8"},                // 10
+        {},                             // 11: display 6 has no window
+    };
+    for (const Events& want : frames) {
+        WaitVerticalBlank();
+        EXPECT_EQ(Pending(), want) << "frame " << Refreshes();
+    }
+    ActivateDisplayWindow(two, 1);
+    IconifyDisplay(two, 1);
+    WaitVerticalBlank();  // 12
+    EXPECT_EQ(Pending(), (Events{"focus 2 in", "focus 2 out"})) << "a minimised window loses it";
+    WaitVerticalBlank();  // 13
+    EXPECT_EQ(Pending(), Events{"key 1 101"}) << "the topmost window shown";
+    OpenPlatformWindow(two, {0, 0, 8, 8, 0, "again"}, 1, nullptr, nullptr);
+    CloseDisplayWindow(two);
+    EXPECT_EQ(Pending(), Events{"focus 3 in"}) << "a closed window hands the focus to none";
 }
 
 // QV_HEADLESS_FRAMES: where the frames go, read when the back end starts.

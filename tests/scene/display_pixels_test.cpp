@@ -161,6 +161,7 @@ TEST_F(DisplayPixels, AUserResizeOfASizeableWindowFitsThePicture) {
     ASSERT_EQ(Call("CreateBGPic", {Num(1), Num(40), Num(30)}).code, 0);
     Patterned(Find(1));
     qvDisplay* display = Start({{Str("bgpic"), Num(1)}, {Str("sizeable"), Num(1)}});
+    ASSERT_EQ(PumpEvents(L), 0);  // the start-up's activation of the display
     HostEvent event{};
     event.kind = HostEventKind::kResized;
     event.window = display->window->number;

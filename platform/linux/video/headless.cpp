@@ -47,6 +47,7 @@ struct Headless {
     bool frameWriteFailed;
     std::vector<ScheduledInput> schedule;
     size_t scheduled;  // the next schedule entry to inject
+    uint32_t active;   // the opening number of the active window; 0 while none is
 };
 
 Headless& State() {
@@ -111,6 +112,37 @@ int32_t EnumModes(ScreenMode* modes, int32_t capacity) {
     return written;
 }
 
+bool Queue(const HostEvent& event) {
+    Headless& s = State();
+    if (s.count == kQueueSize) {
+        FreeMemBlock(event.names);
+        return false;
+    }
+    s.queue[(s.head + s.count++) % kQueueSize] = event;
+    InputDue().store(1, std::memory_order_relaxed);
+    return true;
+}
+
+// The focus moves to the window (none: to no window of ours) as a desktop reports it: the
+// window that loses it first, then the one that gains it.
+void Focus(const qvPlatformDisplay* window) {
+    Headless& s = State();
+    const uint32_t number = window != nullptr ? window->number : 0;
+    if (number == s.active) return;
+    HostEvent event{};
+    event.kind = HostEventKind::kFocus;
+    if (s.active != 0) {
+        event.window = s.active;
+        Queue(event);
+    }
+    s.active = number;
+    if (number != 0) {
+        event.window = number;
+        event.down = true;
+        Queue(event);
+    }
+}
+
 int OpenScreen(int32_t width, int32_t height) {
     Log("screen open " + std::to_string(width) + "x" + std::to_string(height));
     return 0;
@@ -135,11 +167,14 @@ int OpenWindow(qvPlatformDisplay* w, bool activate) {
     std::snprintf(flags, sizeof flags, "0x%x", w->flags);
     Log("open " + Number(w) + " " + Geometry(w) + " flags=" + flags + " title=" + w->title +
         " shape=" + (w->shape != nullptr ? "1" : "0") + (activate ? " active" : ""));
+    if (activate) Focus(w);
     return 0;
 }
 
+// A closed window takes its focus along: no other window gains it.
 void CloseWindow(qvPlatformDisplay* w) {
     Log("close " + Number(w));
+    if (State().active == w->number) State().active = 0;
 }
 
 void PlaceWindow(qvPlatformDisplay* w) {
@@ -152,10 +187,13 @@ void SetTitle(qvPlatformDisplay* w) {
 
 void Activate(qvPlatformDisplay* w, bool toFront) {
     Log("activate " + Number(w) + (toFront ? " front" : ""));
+    Focus(w);
 }
 
+// A minimised window loses the focus; shown again, it does not take it back.
 int Iconify(qvPlatformDisplay* w, bool hide) {
     Log((hide ? "iconify " : "restore ") + Number(w));
+    if (hide && State().active == w->number) Focus(nullptr);
     return 0;
 }
 
@@ -194,28 +232,59 @@ void WriteFrame(const qvPlatformDisplay* w, uint64_t frame) {
     }
 }
 
-bool Queue(const HostEvent& event) {
-    Headless& s = State();
-    if (s.count == kQueueSize) {
-        FreeMemBlock(event.names);
-        return false;
+// Where input goes that names no display: the active window, else the topmost open window
+// that is not minimised.
+qvPlatformDisplay* InputWindow() {
+    if (qvPlatformDisplay* active = FindOpenWindow(State().active)) return active;
+    qvPlatformDisplay* top = nullptr;
+    for (qvPlatformDisplay* w = OpenWindows(); w != nullptr; w = w->next) {
+        if (!w->iconified) top = w;
     }
-    s.queue[(s.head + s.count++) % kQueueSize] = event;
-    InputDue().store(1, std::memory_order_relaxed);
+    return top;
+}
+
+qvPlatformDisplay* DisplayWindow(uint32_t displayId) {
+    for (qvPlatformDisplay* w = OpenWindows(); w != nullptr; w = w->next) {
+        if (w->displayId == displayId) return w;
+    }
+    return nullptr;
+}
+
+// Whether a move or size of the window would change it: a desktop reports no other.
+bool Changes(const ScheduledInput& input, const qvPlatformDisplay* w) {
+    if (input.kind == ScheduledInput::Kind::kMoveWindow) return input.a != w->x || input.b != w->y;
+    if (input.kind == ScheduledInput::Kind::kSizeWindow) {
+        return input.a != w->framebuffer->width || input.b != w->framebuffer->height;
+    }
     return true;
 }
 
-// The schedule's events of the refreshes that came (FRAME N at refresh N) go to the first
-// open window: whoever looks at host input or presents next finds them.
+void Inject(const ScheduledInput& input, qvPlatformDisplay* w) {
+    if (input.kind == ScheduledInput::Kind::kActivate) {
+        ActivateDisplayWindow(w, 1);  // as a click on it: to the front
+        return;
+    }
+    if (input.kind == ScheduledInput::Kind::kDeactivate) {
+        if (State().active == w->number) Focus(nullptr);  // another program takes the focus
+        return;
+    }
+    if (!Changes(input, w)) return;
+    for (HostEvent event : HostEventsOf(input)) {
+        event.window = w->number;
+        Queue(event);
+    }
+}
+
+// The schedule's entries of the refreshes that came go to the display they name, or else to
+// the window input goes to; an entry whose display has no open window is dropped. Whoever
+// looks at host input or presents next finds them.
 void InjectScheduled() {
     Headless& s = State();
     const uint64_t reached = Refreshes();
     while (s.scheduled < s.schedule.size() && s.schedule[s.scheduled].frame <= reached) {
-        const qvPlatformDisplay* first = OpenWindows();
-        for (HostEvent event : HostEventsOf(s.schedule[s.scheduled++])) {
-            event.window = first != nullptr ? first->number : 0;
-            Queue(event);
-        }
+        const ScheduledInput& input = s.schedule[s.scheduled++];
+        qvPlatformDisplay* w = input.display != 0 ? DisplayWindow(input.display) : InputWindow();
+        if (w != nullptr) Inject(input, w);
     }
 }
 
@@ -270,6 +339,7 @@ void Stop() {
     s.framesDir.clear();
     s.schedule.clear();
     s.scheduled = 0;
+    s.active = 0;
     s.frameWriteFailed = false;
 }
 

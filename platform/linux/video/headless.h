@@ -5,11 +5,22 @@
 // K is the window's opening number). DIR is taken from the current directory at start-up and made
 // if missing.
 //
-// QV_HEADLESS_INPUT=FILE: one event per line, "FRAME TYPE ARGS", injected into the first open
-// window once refresh FRAME has come (video.h): "click X Y" (left press and release at the inner
-// position), "press X Y" and "release X Y" (one of the two), "key CODE" (key down and up),
-// "keydown CODE" and "keyup CODE" (one of the two), "move X Y" (the mouse moves), "close" (a
-// close request). Empty lines are skipped; any other line ends start-up naming its number.
+// QV_HEADLESS_INPUT=FILE: one event per line, "FRAME TYPE ARGS [@DISPLAY]", injected once
+// refresh FRAME has come (video.h) into the window of the display whose numeric id DISPLAY
+// is (dropped when it has none open), or else into the active window, or while none is active
+// the topmost open window that is not minimised: "click X Y" (left press and release at the
+// inner position), "press X Y" and "release X Y" (one of the two), "key CODE" (key down and
+// up), "keydown CODE" and "keyup CODE" (one of the two), "move X Y" (the mouse moves), "close"
+// (a close request), "movewindow X Y" (the user moves the window to that outer position),
+// "sizewindow W H" (the user sizes it to that inner size), "activate" (the user activates
+// the window, bringing it to the front) and "deactivate" (another program takes the focus).
+// A move or size that changes nothing is no event. Empty lines are skipped; any other line
+// ends start-up naming its number.
+//
+// The active window is the one last activated: opened active, activated by the run-time or by
+// an input line. Each change of it is reported as the desktop reports a change of focus: the
+// window that loses it, then the one that gains it. Closing the active window leaves none
+// active; minimising it deactivates it.
 #pragma once
 
 #include <cstdint>

@@ -9,6 +9,7 @@
 
 #include "engine/error_codes.h"
 #include "platform/linux/blocks.h"
+#include "platform/linux/window.h"
 
 namespace qv {
 namespace {
@@ -27,53 +28,102 @@ bool ParseNumber(const std::string& text, long long low, long long high, long lo
 using Kind = ScheduledInput::Kind;
 using Phase = ScheduledInput::Phase;
 
+// What follows a line's type.
+enum class Arguments : uint8_t { kPoint, kSize, kCode, kNone };
+
 struct LineType {
     const char* name;
     Kind kind;
     Phase phase;
-    const char* arguments;  // as the expectation names them
+    Arguments arguments;
 };
 
 constexpr LineType kLineTypes[] = {
-    {"click", Kind::kButton, Phase::kBoth, "X Y"}, {"press", Kind::kButton, Phase::kDown, "X Y"},
-    {"release", Kind::kButton, Phase::kUp, "X Y"}, {"move", Kind::kMove, Phase::kBoth, "X Y"},
-    {"key", Kind::kKey, Phase::kBoth, "CODE"},     {"keydown", Kind::kKey, Phase::kDown, "CODE"},
-    {"keyup", Kind::kKey, Phase::kUp, "CODE"},     {"close", Kind::kClose, Phase::kBoth, ""},
+    {"click", Kind::kButton, Phase::kBoth, Arguments::kPoint},
+    {"press", Kind::kButton, Phase::kDown, Arguments::kPoint},
+    {"release", Kind::kButton, Phase::kUp, Arguments::kPoint},
+    {"move", Kind::kMove, Phase::kBoth, Arguments::kPoint},
+    {"key", Kind::kKey, Phase::kBoth, Arguments::kCode},
+    {"keydown", Kind::kKey, Phase::kDown, Arguments::kCode},
+    {"keyup", Kind::kKey, Phase::kUp, Arguments::kCode},
+    {"close", Kind::kClose, Phase::kBoth, Arguments::kNone},
+    {"movewindow", Kind::kMoveWindow, Phase::kBoth, Arguments::kPoint},
+    {"sizewindow", Kind::kSizeWindow, Phase::kBoth, Arguments::kSize},
+    {"activate", Kind::kActivate, Phase::kBoth, Arguments::kNone},
+    {"deactivate", Kind::kDeactivate, Phase::kBoth, Arguments::kNone},
 };
 
 constexpr const char* kAnyLine =
-    "FRAME click|press|release|move X Y, FRAME key|keydown|keyup CODE or FRAME close";
+    "FRAME click|press|release|move|movewindow X Y, FRAME sizewindow W H, FRAME "
+    "key|keydown|keyup CODE or FRAME close|activate|deactivate, each with an optional @DISPLAY";
 
-bool ParseArguments(const LineType& type, const std::vector<std::string>& w, ScheduledInput* out) {
-    const size_t args = w.size() - 2;
-    long long a = 0, b = 0;
-    bool ok;
-    if (type.kind == Kind::kKey) {
-        ok = args == 1 && ParseNumber(w[2], 0, UINT32_MAX, &a);
-    } else if (type.kind == Kind::kClose) {
-        ok = args == 0;
-    } else {
-        ok = args == 2 && ParseNumber(w[2], INT32_MIN, INT32_MAX, &a) &&
-             ParseNumber(w[3], INT32_MIN, INT32_MAX, &b);
+// The words a type's arguments are named by in what a line was expected to be.
+const char* ArgumentNames(Arguments arguments) {
+    switch (arguments) {
+        case Arguments::kPoint:
+            return " X Y";
+        case Arguments::kSize:
+            return " W H";
+        case Arguments::kCode:
+            return " CODE";
+        case Arguments::kNone:
+            break;
     }
-    out->kind = type.kind;
-    out->phase = type.phase;
+    return "";
+}
+
+// The words after the type (a trailing @DISPLAY taken off before).
+bool ParseArguments(Arguments arguments, const std::vector<std::string>& w, ScheduledInput* out) {
+    long long a = 0, b = 0;
+    switch (arguments) {
+        case Arguments::kCode:
+            if (w.size() != 1 || !ParseNumber(w[0], 0, UINT32_MAX, &a)) return false;
+            break;
+        case Arguments::kNone:
+            if (!w.empty()) return false;
+            break;
+        case Arguments::kPoint:
+        case Arguments::kSize: {
+            const bool size = arguments == Arguments::kSize;
+            const long long low = size ? 1 : INT32_MIN, high = size ? kMaxWindowSide : INT32_MAX;
+            if (w.size() != 2 || !ParseNumber(w[0], low, high, &a) ||
+                !ParseNumber(w[1], low, high, &b)) {
+                return false;
+            }
+            break;
+        }
+    }
     out->a = int32_t(uint32_t(a));
     out->b = int32_t(b);
-    return ok;
+    return true;
+}
+
+// Takes a trailing "@DISPLAY" (a display's numeric id, from 1) off the words; false when the
+// last word begins with "@" but names no display.
+bool TakeDisplay(std::vector<std::string>* w, ScheduledInput* out) {
+    if (w->empty() || w->back()[0] != '@') return true;
+    long long id;
+    if (!ParseNumber(w->back().substr(1), 1, UINT32_MAX, &id)) return false;
+    out->display = uint32_t(id);
+    w->pop_back();
+    return true;
 }
 
 // Parses one line's words; "" when they are an entry (or none), else what was expected.
-std::string ParseLine(const std::vector<std::string>& w, ScheduledInput* out) {
-    if (w.empty()) return "";
+std::string ParseLine(const std::vector<std::string>& words, ScheduledInput* out) {
+    if (words.empty()) return "";
     long long frame;
-    if (w.size() < 2 || !ParseNumber(w[0], 1, INT64_MAX, &frame)) return kAnyLine;
+    if (words.size() < 2 || !ParseNumber(words[0], 1, INT64_MAX, &frame)) return kAnyLine;
     out->frame = uint64_t(frame);
     for (const LineType& type : kLineTypes) {
-        if (w[1] != type.name) continue;
-        if (ParseArguments(type, w, out)) return "";
-        return std::string("FRAME ") + type.name + (*type.arguments != '\0' ? " " : "") +
-               type.arguments;
+        if (words[1] != type.name) continue;
+        out->kind = type.kind;
+        out->phase = type.phase;
+        std::vector<std::string> arguments(words.begin() + 2, words.end());
+        if (TakeDisplay(&arguments, out) && ParseArguments(type.arguments, arguments, out)) {
+            return "";
+        }
+        return std::string("FRAME ") + type.name + ArgumentNames(type.arguments) + " [@DISPLAY]";
     }
     return kAnyLine;
 }
@@ -116,8 +166,10 @@ int Load(const char* path, std::vector<ScheduledInput>* out, std::string* detail
 
 ScheduledEvents HostEventsOf(const ScheduledInput& input) {
     static constexpr HostEventKind kKinds[] = {HostEventKind::kButton, HostEventKind::kKey,
-                                               HostEventKind::kMotion, HostEventKind::kClose};
+                                               HostEventKind::kMotion, HostEventKind::kClose,
+                                               HostEventKind::kMoved,  HostEventKind::kResized};
     ScheduledEvents out{};
+    if (input.kind == Kind::kActivate || input.kind == Kind::kDeactivate) return out;
     HostEvent& first = out.events[0];
     first.kind = kKinds[int(input.kind)];
     if (input.kind == Kind::kKey) {

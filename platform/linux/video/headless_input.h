@@ -10,17 +10,31 @@
 namespace qv {
 
 struct ScheduledInput {
-    enum class Kind : uint8_t { kButton, kKey, kMove, kClose };  // HostEventsOf relies on the order
+    // HostEventsOf relies on the order. Activating and deactivating are no event of their own:
+    // the back end moves the focus for them.
+    enum class Kind : uint8_t {
+        kButton,
+        kKey,
+        kMove,
+        kClose,
+        kMoveWindow,
+        kSizeWindow,
+        kActivate,
+        kDeactivate
+    };
     // A button or a key goes down and up within the entry, or only down, or only up.
     enum class Phase : uint8_t { kBoth, kDown, kUp };
     uint64_t frame;
     Kind kind;
     Phase phase;
-    int32_t a, b;  // button and move: x, y; key: the key code
+    // Button, move and window move: x, y; window size: width, height; key: the key code.
+    int32_t a, b;
+    uint32_t display;  // the numeric id of the display it names; 0: it names none
 };
 
 // The host events of one entry: a click is a left press and its release, a key its down and
-// its up; press, release, keydown and keyup give one of the two.
+// its up; press, release, keydown and keyup give one of the two; activating and deactivating
+// give none.
 struct ScheduledEvents {
     HostEvent events[2];
     int count;
