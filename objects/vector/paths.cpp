@@ -8,6 +8,7 @@
 #include "objects/vector/path_list.h"
 #include "platform/linux/lists.h"
 #include "platform/linux/memory.h"
+#include "plugins/vectorgraphics/segment_reader.h"
 #include "runtime/errors.h"
 
 namespace qv {
@@ -48,57 +49,21 @@ qvPath* NewRecord(uint32_t number, bool automatic) {
     return path;
 }
 
-// The bytes of the segment at `at`, its code word included (the run-time wrote it whole).
-size_t SegmentBytes(const uint8_t* at) {
-    uint32_t code = 0;
-    std::memcpy(&code, at, sizeof code);
-    constexpr size_t kWord = sizeof(uint32_t), kNumber = sizeof(double);
-    switch (code) {
-        case QV_PATH_MOVETO:
-        case QV_PATH_LINETO:
-            return 2 * kWord + 2 * kNumber;
-        case QV_PATH_CURVETO:
-        case QV_PATH_ARC:
-            return 2 * kWord + 6 * kNumber;
-        case QV_PATH_BOX:
-            return 5 * kWord + 4 * kNumber;
-        case QV_PATH_TEXT: {
-            const char* text = reinterpret_cast<const char*>(at + 3 * kWord);
-            return 3 * kWord + qvPathStringRoom(std::strlen(text));
-        }
-        default:
-            return kWord;
-    }
-}
-
-// Whether the segment draws from the current point: a relative line or curve, or text.
-bool DrawsFromCurrentPoint(const uint8_t* at) {
-    uint32_t code = 0;
-    int32_t relative = 0;
-    std::memcpy(&code, at, sizeof code);
-    if (code == QV_PATH_TEXT) return true;
-    if (code != QV_PATH_LINETO && code != QV_PATH_CURVETO) return false;
-    std::memcpy(&relative, at + sizeof code, sizeof relative);
-    return relative != 0;
-}
-
-// Walks the segments, calling visit(segment, bytes, loose) where loose says that the segment
-// draws from a current point the stream does not have (at its start or after a start of a
+// Walks the segments, calling visit(segment, loose) where loose says that the segment draws
+// from a current point the stream does not have (at its start or after a start of a
 // sub-path), which the back end then takes at the origin.
 template <typename Visit>
 void WalkSegments(const qvPath& path, Visit visit) {
+    vectorgraphics::SegmentReader reader(path.segments, UsedBytes(path));
+    vectorgraphics::Segment segment;
     bool hasPoint = false;
-    for (const uint8_t* at = path.segments; at < path.end;) {
-        uint32_t code = 0;
-        std::memcpy(&code, at, sizeof code);
-        const size_t bytes = SegmentBytes(at);
-        visit(at, bytes, !hasPoint && DrawsFromCurrentPoint(at));
-        if (code == QV_PATH_NEWSUBPATH) {
+    while (reader.Next(&segment)) {
+        visit(segment, !hasPoint && segment.DrawsFromCurrentPoint());
+        if (segment.code == QV_PATH_NEWSUBPATH) {
             hasPoint = false;
-        } else if (code != QV_PATH_CLOSE) {
+        } else if (segment.code != QV_PATH_CLOSE) {
             hasPoint = true;
         }
-        at += bytes;
     }
 }
 
@@ -213,7 +178,7 @@ void WriteSegment(qvPath* path, uint32_t code, std::span<const PathOperand> oper
 
 int AnchorLooseStarts(qvPath* path) {
     size_t loose = 0;
-    WalkSegments(*path, [&](const uint8_t*, size_t, bool isLoose) { loose += isLoose ? 1 : 0; });
+    WalkSegments(*path, [&](const vectorgraphics::Segment&, bool isLoose) { loose += isLoose; });
     if (loose == 0) return 0;
     const size_t used = UsedBytes(*path), added = loose * kOriginMoveBytes;
     const size_t capacity = static_cast<size_t>(path->capacity) + added;
@@ -221,10 +186,10 @@ int AnchorLooseStarts(qvPath* path) {
     auto* stream = static_cast<uint8_t*>(PlatformRealloc(nullptr, 0, capacity));
     if (stream == nullptr) return ERR_MEM;
     uint8_t* out = stream;
-    WalkSegments(*path, [&](const uint8_t* at, size_t bytes, bool isLoose) {
+    WalkSegments(*path, [&](const vectorgraphics::Segment& segment, bool isLoose) {
         if (isLoose) out = Put(Put(Put(Put(out, uint32_t{QV_PATH_MOVETO}), 0), 0.0), 0.0);
-        std::memcpy(out, at, bytes);
-        out += bytes;
+        std::memcpy(out, path->segments + segment.offset, segment.bytes);
+        out += segment.bytes;
     });
     Put(out, uint32_t{0});
     FreeStreamBlock(path->segments, path->capacity);

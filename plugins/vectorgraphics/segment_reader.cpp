@@ -57,6 +57,7 @@ bool SegmentReader::Next(Segment* s) {
             at += qvPathStringRoom(textLength);
         }
     }
+    s->bytes = at - position_;
     position_ = at;
     return true;
 }

@@ -15,10 +15,16 @@ struct Segment {
     double numbers[6] = {};    // the double operands in order
     std::string_view text{};   // the string operand of QV_PATH_TEXT
     size_t offset = 0;         // of the code word in the stream
+    size_t bytes = 0;          // of the whole segment, its code word included
     size_t numbersOffset = 0;  // of the first double operand (they follow each other)
 
     // Segments 1 to 3 relative to the current point.
     bool Relative() const { return ints[0] != 0; }
+    // Whether it draws from the current point: a relative line or curve, or text.
+    bool DrawsFromCurrentPoint() const {
+        return code == QV_PATH_TEXT ||
+               ((code == QV_PATH_LINETO || code == QV_PATH_CURVETO) && Relative());
+    }
 };
 
 class SegmentReader {
